@@ -1,0 +1,12 @@
+// The public interface of the ulm3 volume-rendering library.
+#pragma once
+
+#include "ulm3/status.h"
+#include "ulm3/fields.h"
+#include "ulm3/ranges.h"
+#include "ulm3/vectors.h"
+#include "ulm3/matrix.h"
+#include "ulm3/library.h"
+#include "ulm3/shareable.h"
+#include "ulm3/events.h"
+#include "ulm3/volume_source.h"

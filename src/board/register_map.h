@@ -56,24 +56,6 @@ inline constexpr uint8_t RS = NKW7_Flags_Readable | NKW7_Flags_Syncable;
 inline constexpr uint8_t RWS = NKW7_Flags_Readable | NKW7_Flags_Writeable | NKW7_Flags_Syncable;
 inline constexpr uint8_t None = 0;
 
-// A format column of the tables: one of the formats, or None where the chip
-// declares no format.
-enum class FormatTag : uint8_t {
-    DoNotInterpret = 0,
-    Unsigned = 1,
-    Signed = 2,
-    S_23_8 = 3,
-    S_23_40 = 4,
-    S_31_32 = 5,
-    Field_Descriptor = 6,
-    SM_0_12RF = 7,
-    U_2_9RF9RF = 8,
-    SM_0_9RF = 9,
-    URF = 10,
-    U_0_24 = 11,
-    None = 0xFF,
-};
-
 }  // namespace nkw7_detail
 
 // ---------------------------------------------------------------------------
@@ -1152,30 +1134,38 @@ enum class FormatTag : uint8_t {
 // ---------------------------------------------------------------------------
 // Constants generated from the tables.
 
+// The format column holds a format's name, or None where the chip declares no
+// format. NKW7_FORMAT_DISPATCH(fmt, what, arg) expands what_Any(arg, fmt) for
+// a format and what_None(arg, fmt) for None.
+#define NKW7_FORMAT_DISPATCH(fmt, what, arg) NKW7_FORMAT_KIND_##fmt(what, arg, fmt)
+#define NKW7_FORMAT_KIND_Any(what, arg, fmt) what##_Any(arg, fmt)
+#define NKW7_FORMAT_KIND_None(what, arg, fmt) what##_None(arg, fmt)
+#define NKW7_FORMAT_KIND_DoNotInterpret NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_Unsigned NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_Signed NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_S_23_8 NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_S_23_40 NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_S_31_32 NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_Field_Descriptor NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_SM_0_12RF NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_U_2_9RF9RF NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_SM_0_9RF NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_URF NKW7_FORMAT_KIND_Any
+#define NKW7_FORMAT_KIND_U_0_24 NKW7_FORMAT_KIND_Any
+
 // A format constant exists only where the chip declares a format.
-#define NKW7_DEFINE_FORMAT_CONSTANT(constant, fmt) NKW7_DEFINE_FORMAT_##fmt(constant, fmt)
-#define NKW7_DEFINE_FORMAT_Any(constant, fmt) \
-    inline constexpr NKW7_FORMAT constant = NKW7_FORMAT::fmt;
-#define NKW7_DEFINE_FORMAT_None(constant, fmt)
-#define NKW7_DEFINE_FORMAT_DoNotInterpret NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_Unsigned NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_Signed NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_S_23_8 NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_S_23_40 NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_S_31_32 NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_Field_Descriptor NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_SM_0_12RF NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_U_2_9RF9RF NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_SM_0_9RF NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_URF NKW7_DEFINE_FORMAT_Any
-#define NKW7_DEFINE_FORMAT_U_0_24 NKW7_DEFINE_FORMAT_Any
+#define NKW7_FORMAT_CONSTANT_Any(constant, fmt) inline constexpr NKW7_FORMAT constant = NKW7_FORMAT::fmt;
+#define NKW7_FORMAT_CONSTANT_None(constant, fmt)
+// The hasFormat and format columns of a table entry.
+#define NKW7_FORMAT_COLUMNS_Any(unused, fmt) true, NKW7_FORMAT::fmt
+#define NKW7_FORMAT_COLUMNS_None(unused, fmt) false, NKW7_FORMAT::DoNotInterpret
 
 #define NKW7_DEFINE_REGISTER(name, addr, width, flags, fmt, init)               \
     inline constexpr int NKW7_##name##_Addr = addr;                             \
     inline constexpr int NKW7_##name##_Size = width;                            \
     inline constexpr uint8_t NKW7_##name##_Flags = nkw7_detail::flags;          \
     inline constexpr uint64_t NKW7_##name##_Init = init;                        \
-    NKW7_DEFINE_FORMAT_CONSTANT(NKW7_##name##_Format, fmt)
+    NKW7_FORMAT_DISPATCH(fmt, NKW7_FORMAT_CONSTANT, NKW7_##name##_Format)
 NKW7_REGISTER_TABLE(NKW7_DEFINE_REGISTER)
 #undef NKW7_DEFINE_REGISTER
 
@@ -1193,7 +1183,7 @@ NKW7_REGISTER_ALIASES(NKW7_DEFINE_ALIAS)
     inline constexpr int NKW7_##reg##_##name##_Size = (hi) - (lo) + 1;          \
     inline constexpr uint8_t NKW7_##reg##_##name##_Flags = NKW7_##reg##_Flags;  \
     inline constexpr uint64_t NKW7_##reg##_##name##_Init = init;                \
-    NKW7_DEFINE_FORMAT_CONSTANT(NKW7_##reg##_##name##_Format, fmt)
+    NKW7_FORMAT_DISPATCH(fmt, NKW7_FORMAT_CONSTANT, NKW7_##reg##_##name##_Format)
 NKW7_FIELD_TABLE(NKW7_DEFINE_FIELD)
 #undef NKW7_DEFINE_FIELD
 
@@ -1288,11 +1278,6 @@ struct NKW7_RegisterEntry {
 
 namespace nkw7_detail {
 
-constexpr bool HasFormat(FormatTag tag) { return tag != FormatTag::None; }
-constexpr NKW7_FORMAT FormatOf(FormatTag tag) {
-    return tag == FormatTag::None ? NKW7_FORMAT::DoNotInterpret : static_cast<NKW7_FORMAT>(tag);
-}
-
 constexpr bool SameName(const char* a, const char* b) {
     while (*a != '\0' && *a == *b) {
         ++a;
@@ -1308,7 +1293,7 @@ inline constexpr size_t kFieldCount = 0 NKW7_FIELD_TABLE(NKW7_COUNT_ONE);
 
 inline constexpr std::array<NKW7_FieldEntry, kFieldCount> kFields = {{
 #define NKW7_FIELD_ENTRY(reg, name, hi, lo, fmt, init) \
-    {#name, NKW7_##reg##_Addr, hi, lo, HasFormat(FormatTag::fmt), FormatOf(FormatTag::fmt), init},
+    {#name, NKW7_##reg##_Addr, hi, lo, NKW7_FORMAT_DISPATCH(fmt, NKW7_FORMAT_COLUMNS, 0), init},
     NKW7_FIELD_TABLE(NKW7_FIELD_ENTRY)
 #undef NKW7_FIELD_ENTRY
 }};
@@ -1333,7 +1318,7 @@ constexpr const char* AliasOf(const char* name) {
 constexpr std::array<NKW7_RegisterEntry, kRegisterCount> BuildRegisters() {
     std::array<NKW7_RegisterEntry, kRegisterCount> registers = {{
 #define NKW7_REGISTER_ENTRY(name, addr, width, flags, fmt, init)                         \
-    {#name, AliasOf(#name), addr, width, flags, HasFormat(FormatTag::fmt), FormatOf(FormatTag::fmt), \
+    {#name, AliasOf(#name), addr, width, flags, NKW7_FORMAT_DISPATCH(fmt, NKW7_FORMAT_COLUMNS, 0), \
      init, 0, 0},
         NKW7_REGISTER_TABLE(NKW7_REGISTER_ENTRY)
 #undef NKW7_REGISTER_ENTRY
@@ -1399,21 +1384,25 @@ constexpr uint64_t NKW7_ExtractField(uint64_t word, int lowBit, int sizeBits) {
     return sizeBits >= 64 ? shifted : shifted & ((uint64_t{1} << sizeBits) - 1);
 }
 
-#undef NKW7_DEFINE_FORMAT_CONSTANT
-#undef NKW7_DEFINE_FORMAT_Any
-#undef NKW7_DEFINE_FORMAT_None
-#undef NKW7_DEFINE_FORMAT_DoNotInterpret
-#undef NKW7_DEFINE_FORMAT_Unsigned
-#undef NKW7_DEFINE_FORMAT_Signed
-#undef NKW7_DEFINE_FORMAT_S_23_8
-#undef NKW7_DEFINE_FORMAT_S_23_40
-#undef NKW7_DEFINE_FORMAT_S_31_32
-#undef NKW7_DEFINE_FORMAT_Field_Descriptor
-#undef NKW7_DEFINE_FORMAT_SM_0_12RF
-#undef NKW7_DEFINE_FORMAT_U_2_9RF9RF
-#undef NKW7_DEFINE_FORMAT_SM_0_9RF
-#undef NKW7_DEFINE_FORMAT_URF
-#undef NKW7_DEFINE_FORMAT_U_0_24
+#undef NKW7_FORMAT_DISPATCH
+#undef NKW7_FORMAT_KIND_Any
+#undef NKW7_FORMAT_KIND_None
+#undef NKW7_FORMAT_KIND_DoNotInterpret
+#undef NKW7_FORMAT_KIND_Unsigned
+#undef NKW7_FORMAT_KIND_Signed
+#undef NKW7_FORMAT_KIND_S_23_8
+#undef NKW7_FORMAT_KIND_S_23_40
+#undef NKW7_FORMAT_KIND_S_31_32
+#undef NKW7_FORMAT_KIND_Field_Descriptor
+#undef NKW7_FORMAT_KIND_SM_0_12RF
+#undef NKW7_FORMAT_KIND_U_2_9RF9RF
+#undef NKW7_FORMAT_KIND_SM_0_9RF
+#undef NKW7_FORMAT_KIND_URF
+#undef NKW7_FORMAT_KIND_U_0_24
+#undef NKW7_FORMAT_CONSTANT_Any
+#undef NKW7_FORMAT_CONSTANT_None
+#undef NKW7_FORMAT_COLUMNS_Any
+#undef NKW7_FORMAT_COLUMNS_None
 #undef NKW7_FIELD_TABLE
 #undef NKW7_REGISTER_ALIASES
 #undef NKW7_REGISTER_TABLE

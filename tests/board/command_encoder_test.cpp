@@ -36,6 +36,16 @@ protected:
         EXPECT_EQ(m_buffer.FinishBlock(size), kULMOK);
         return m_buffer.Words(m_id, size);
     }
+    // Closes and gives back the block, leaving the storage empty, and opens a
+    // new one at word 0.
+    void Restart() {
+        const Words words = Finish();
+        ASSERT_EQ(m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size())), kULMOK);
+        Open();
+        ASSERT_EQ(m_id, 0u);
+    }
+    // The last n words of a finished block.
+    static Words Tail(const Words& words, size_t n) { return Words(words.end() - static_cast<long>(n), words.end()); }
     // Fills the open block with syncs until only `left` words remain free.
     void FillLeaving(uint32_t left) {
         while (m_buffer.FreeWords() > left) ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 7, 0, false), kULMOK);
@@ -210,18 +220,13 @@ TEST_F(CommandEncoderSpace, NewHeaderNeedsTwoWordsJoiningNeedsOne) {
     EXPECT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMErrAlloc);
     EXPECT_EQ(m_buffer.Written(), before) << "no header without its data word";
 
-    MemoryCommandBuffer other(100);
-    uint32_t id = 0;
-    ASSERT_EQ(other.StartBlock(id), kULMOK);
-    while (other.FreeWords() > 3) ASSERT_EQ(other.Noop(false, false, false), kULMOK);
-    ASSERT_EQ(other.WriteRegister64(0x560, 1), kULMOK);
-    ASSERT_EQ(other.WriteRegister64(0x568, 2), kULMOK) << "joins with the last free word";
-    EXPECT_EQ(other.FreeWords(), 0u);
-    EXPECT_EQ(other.WriteRegister64(0x570, 3), kULMErrAlloc);
-    uint32_t size = 0;
-    ASSERT_EQ(other.FinishBlock(size), kULMOK);
-    const Words words = other.Words(id, size);
-    EXPECT_THAT(Words(words.end() - 3, words.end()), ElementsAre(0x4000000000003560, 1, 2));
+    Restart();
+    FillLeaving(3);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK) << "joins with the last free word";
+    EXPECT_EQ(m_buffer.FreeWords(), 0u);
+    EXPECT_EQ(m_buffer.WriteRegister64(0x570, 3), kULMErrAlloc);
+    EXPECT_THAT(Tail(Finish(), 3), ElementsAre(0x4000000000003560, 1, 2));
 }
 
 TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeld) {
@@ -241,9 +246,8 @@ TEST_F(CommandEncoderSpace, HeldHalfSurvivesARefusedCommand) {
     EXPECT_EQ(m_buffer.WriteRegister32(0x988, 1), kULMErrAlloc) << "two held writes need four words";
     EXPECT_EQ(m_buffer.Written(), before);
     const Words words = Finish();
-    ASSERT_EQ(words.size(), 100u);
-    EXPECT_EQ(words[98], 0x40000000000016C0u);
-    EXPECT_EQ(words[99], 0x240u);
+    EXPECT_EQ(words.size(), 100u);
+    EXPECT_THAT(Tail(words, 2), ElementsAre(0x40000000000016C0, 0x240));
 }
 
 TEST_F(CommandEncoderSpace, PairCompletesInTheLastTwoWords) {
@@ -252,9 +256,8 @@ TEST_F(CommandEncoderSpace, PairCompletesInTheLastTwoWords) {
     ASSERT_EQ(m_buffer.WriteRegister32(0x710, 0xA), kULMOK);
     ASSERT_EQ(m_buffer.WriteRegister32(0x714, 0xB), kULMOK);
     const Words words = Finish();
-    ASSERT_EQ(words.size(), 100u);
-    EXPECT_EQ(words[98], 0x4000000000001710u);
-    EXPECT_EQ(words[99], 0x0000000B0000000Au);
+    EXPECT_EQ(words.size(), 100u);
+    EXPECT_THAT(Tail(words, 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
 }
 
 TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {
@@ -263,18 +266,13 @@ TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {
     EXPECT_EQ(m_buffer.StartDMA(true, 1), kULMErrAlloc) << "header, a pair and the terminator need 5";
     ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);  // no DMA was opened
 
-    MemoryCommandBuffer other(100);
-    uint32_t id = 0;
-    ASSERT_EQ(other.StartBlock(id), kULMOK);
-    while (other.FreeWords() > 5) ASSERT_EQ(other.Noop(false, false, false), kULMOK);
-    ASSERT_EQ(other.StartDMA(true, 1), kULMOK);
-    ASSERT_EQ(other.DMASegment(0x1000, 16, 0), kULMOK);
-    EXPECT_EQ(other.DMASegment(0x2000, 16, 0), kULMErrAlloc);
-    ASSERT_EQ(other.EndDMA(), kULMOK);
-    uint32_t size = 0;
-    ASSERT_EQ(other.FinishBlock(size), kULMOK);
-    const Words words = other.Words(id, size);
-    EXPECT_THAT(Words(words.end() - 5, words.end()), ElementsAre(0x2000000000000001, 0x1000, 16, 0, 0));
+    Restart();
+    FillLeaving(5);
+    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
+    ASSERT_EQ(m_buffer.DMASegment(0x1000, 16, 0), kULMOK);
+    EXPECT_EQ(m_buffer.DMASegment(0x2000, 16, 0), kULMErrAlloc);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_THAT(Tail(Finish(), 5), ElementsAre(0x2000000000000001, 0x1000, 16, 0, 0));
 }
 
 // ---------------------------------------------------------------------------

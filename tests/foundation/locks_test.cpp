@@ -1,0 +1,228 @@
+#include <signal.h>
+#include <sys/time.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "foundation/locks.h"
+
+using namespace ulm3;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+struct SemaphoreDeleter {
+    void operator()(Semaphore* s) const { THRDestroySemaphore(s); }
+};
+using SemaphorePtr = std::unique_ptr<Semaphore, SemaphoreDeleter>;
+
+SemaphorePtr MakeSemaphore(unsigned int initial) {
+    return SemaphorePtr(THRInitializeSemaphore(initial));
+}
+
+struct CriticalSectionDeleter {
+    void operator()(CriticalSection* cs) const { THRDestroyCriticalSection(cs); }
+};
+using CriticalSectionPtr = std::unique_ptr<CriticalSection, CriticalSectionDeleter>;
+
+}  // namespace
+
+TEST(CriticalSection, ExcludesOtherThreads) {
+    CriticalSectionPtr cs(THRCreateCriticalSection());
+    ASSERT_NE(cs, nullptr);
+    // Read-modify-write in separate steps: any overlap would lose updates
+    // (and the thread sanitizer would name the race).
+    long counter = 0;
+    constexpr int kThreads = 4;
+    constexpr int kRounds = 20000;
+    std::vector<std::thread> threads;
+    for (int t = 0; t < kThreads; ++t) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kRounds; ++i) {
+                CriticalSectionHandler lock(cs.get());
+                const long seen = counter;
+                counter = seen + 1;
+            }
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(counter, kThreads * kRounds);
+}
+
+TEST(CriticalSection, EnterAndLeaveReportPosixResults) {
+    CriticalSectionPtr cs(THRCreateCriticalSection());
+    ASSERT_NE(cs, nullptr);
+    EXPECT_EQ(THREnterCriticalSection(cs.get()), 0);
+    EXPECT_EQ(THRLeaveCriticalSection(cs.get()), 0);
+    EXPECT_NE(THREnterCriticalSection(nullptr), 0);
+    EXPECT_NE(THRLeaveCriticalSection(nullptr), 0);
+}
+
+TEST(CriticalSection, HandlerReleasesOnScopeExitAndIgnoresNull) {
+    CriticalSectionPtr cs(THRCreateCriticalSection());
+    ASSERT_NE(cs, nullptr);
+    { CriticalSectionHandler lock(cs.get()); }
+    // Another thread can take the lock once the handler is gone.
+    std::atomic<bool> entered{false};
+    std::thread other([&] {
+        CriticalSectionHandler lock(cs.get());
+        entered = true;
+    });
+    other.join();
+    EXPECT_TRUE(entered);
+    { CriticalSectionHandler nothing(nullptr); }
+    THRDestroyCriticalSection(nullptr);
+}
+
+TEST(SemaphoreCounting, PostThenPollTakesOneThenTimesOut) {
+    SemaphorePtr s = MakeSemaphore(0);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 0), 0);
+    THRPostSemaphore(s.get());
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 0), 1);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 0), 0);
+    THRPostSemaphore(s.get());
+    EXPECT_EQ(THRTestSemaphore(s.get()), 1);
+    EXPECT_EQ(THRTestSemaphore(s.get()), 0);
+}
+
+TEST(SemaphoreCounting, TwoPostsServeTwoOfThreeWaits) {
+    SemaphorePtr s = MakeSemaphore(0);
+    ASSERT_NE(s, nullptr);
+    THRPostSemaphore(s.get());
+    THRPostSemaphore(s.get());
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 10), 1);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 10), 1);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 10), 0);
+}
+
+TEST(SemaphoreCounting, InitialCountAllowsThatManyWaits) {
+    SemaphorePtr s = MakeSemaphore(2);
+    ASSERT_NE(s, nullptr);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 0), 1);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), -1), 1);
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 0), 0);
+}
+
+TEST(SemaphoreCounting, NullSemaphoreIsAnErrorNotACrash) {
+    EXPECT_EQ(THRWaitSemaphore(nullptr, 0), -1);
+    EXPECT_EQ(THRTestSemaphore(nullptr), -1);
+    THRPostSemaphore(nullptr);
+    THRDestroySemaphore(nullptr);
+}
+
+TEST(SemaphoreTiming, TimedWaitRunsItsFullTime) {
+    SemaphorePtr s = MakeSemaphore(0);
+    ASSERT_NE(s, nullptr);
+    for (long ms : {30L, 1050L}) {
+        const Clock::time_point start = Clock::now();
+        EXPECT_EQ(THRWaitSemaphore(s.get(), ms), 0);
+        EXPECT_GE(Clock::now() - start, milliseconds(ms)) << ms;
+    }
+}
+
+TEST(SemaphoreTiming, UnlimitedWaitWakesOnAnotherThreadsPost) {
+    SemaphorePtr s = MakeSemaphore(0);
+    ASSERT_NE(s, nullptr);
+    std::atomic<bool> posted{false};
+    std::thread poster([&] {
+        std::this_thread::sleep_for(milliseconds(50));
+        posted = true;
+        THRPostSemaphore(s.get());
+    });
+    EXPECT_EQ(THRWaitSemaphore(s.get(), -1), 1);
+    EXPECT_TRUE(posted);
+    poster.join();
+}
+
+TEST(SemaphoreTiming, TimedWaitWakesEarlyOnPost) {
+    SemaphorePtr s = MakeSemaphore(0);
+    ASSERT_NE(s, nullptr);
+    std::thread poster([&] {
+        std::this_thread::sleep_for(milliseconds(20));
+        THRPostSemaphore(s.get());
+    });
+    EXPECT_EQ(THRWaitSemaphore(s.get(), 60000), 1);
+    poster.join();
+}
+
+TEST(SemaphoreTiming, NoPostIsLostBetweenProducersAndConsumers) {
+    SemaphorePtr s = MakeSemaphore(0);
+    ASSERT_NE(s, nullptr);
+    constexpr int kProducers = 3;
+    constexpr int kPostsEach = 2000;
+    constexpr int kConsumers = 3;
+    std::atomic<int> consumed{0};
+    std::vector<std::thread> threads;
+    for (int c = 0; c < kConsumers; ++c) {
+        threads.emplace_back([&] {
+            while (consumed.load() < kProducers * kPostsEach) {
+                if (THRWaitSemaphore(s.get(), 5) == 1) ++consumed;
+            }
+        });
+    }
+    for (int p = 0; p < kProducers; ++p) {
+        threads.emplace_back([&] {
+            for (int i = 0; i < kPostsEach; ++i) THRPostSemaphore(s.get());
+        });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(consumed.load(), kProducers * kPostsEach);
+    EXPECT_EQ(THRTestSemaphore(s.get()), 0);
+}
+
+TEST(SemaphoreDeadline, NanosecondsStayBelowOneSecond) {
+    const timespec start{100, 500000000};
+    const timespec d = THRDeadlineAfter(start, 1999);
+    EXPECT_EQ(d.tv_sec, 102);
+    EXPECT_EQ(d.tv_nsec, 499000000);
+
+    const timespec exact = THRDeadlineAfter({7, 0}, 3000);
+    EXPECT_EQ(exact.tv_sec, 10);
+    EXPECT_EQ(exact.tv_nsec, 0);
+
+    const timespec carry = THRDeadlineAfter({7, 999000000}, 1);
+    EXPECT_EQ(carry.tv_sec, 8);
+    EXPECT_EQ(carry.tv_nsec, 0);
+}
+
+TEST(SemaphoreDeadline, PollLiesJustAfterNowEvenAtTheEndOfASecond) {
+    const timespec d = THRDeadlineAfter({42, 123}, 0);
+    EXPECT_EQ(d.tv_sec, 42);
+    EXPECT_EQ(d.tv_nsec, 133);
+    const timespec edge = THRDeadlineAfter({42, 999999995}, 0);
+    EXPECT_EQ(edge.tv_sec, 43);
+    EXPECT_EQ(edge.tv_nsec, 5);
+}
+
+namespace {
+void IgnoreAlarm(int) {}
+}  // namespace
+
+TEST(Sleep, SleepsTheWholeTimeAcrossSecondsAndSignals) {
+    // Interrupt the sleep twice; it must go on for what is left each time.
+    struct sigaction action {};
+    action.sa_handler = IgnoreAlarm;
+    sigemptyset(&action.sa_mask);
+    struct sigaction previous {};
+    ASSERT_EQ(sigaction(SIGALRM, &action, &previous), 0);
+    itimerval timer{};
+    timer.it_value.tv_usec = 300000;
+    timer.it_interval.tv_usec = 300000;
+    ASSERT_EQ(setitimer(ITIMER_REAL, &timer, nullptr), 0);
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(THRSleep(1100), 0);
+    const Clock::duration slept = Clock::now() - start;
+
+    const itimerval off{};
+    setitimer(ITIMER_REAL, &off, nullptr);
+    sigaction(SIGALRM, &previous, nullptr);
+    EXPECT_GE(slept, milliseconds(1100));
+}

@@ -23,11 +23,6 @@ TEST(GetPartialName, TakesTheTextAfterTheLastSeparatorOfAnyKind) {
     EXPECT_STREQ(GetPartialName(nullptr), "unknown");
 }
 
-TEST(GetPartialName, PointsIntoTheGivenText) {
-    const char* path = "x/y/z.h";
-    EXPECT_EQ(GetPartialName(path), path + 4);
-}
-
 TEST(TraceReporters, WriteTheirExactLines) {
     LogToFile log;
     UlmTraceReturnError(kULMErrArgument, "src/a/b.cpp", 12, nullptr);
@@ -62,13 +57,8 @@ TEST(TraceReporters, NullFileAndMessageAreNamedSafely) {
                                   "$ERR$ OK (0) from file unknown line 2\n");
 }
 
-TEST(Timers, SecondsBorrowAcrossTheMicrosecondField) {
-    EXPECT_DOUBLE_EQ(TimerSecondsBetween({10, 900000}, {12, 100000}), 1.2);
-    EXPECT_DOUBLE_EQ(TimerSecondsBetween({5, 0}, {5, 0}), 0.0);
-    EXPECT_DOUBLE_EQ(TimerSecondsBetween({7, 250000}, {6, 750000}), -0.5);
-}
-
 TEST(Timers, ReportTimeAndSpeed) {
+    EXPECT_DOUBLE_EQ(TimerSecondsBetween({7, 250000}, {6, 750000}), -0.5);
     LogToFile log;
     const timeval start{10, 900000};
     const timeval end{12, 100000};

@@ -19,23 +19,17 @@
 namespace ulm3::testing_support {
 
 // The "local time" the log reads while a LogToFile is alive.
-inline std::tm& FakeNow() {
-    static std::tm now{};
-    return now;
-}
+inline std::tm sFakeNow{};
 
 inline void SetFakeNow(int year, int month, int day, int hour, int minute, int second) {
-    std::tm& now = FakeNow();
-    now = std::tm{};
-    now.tm_year = year - 1900;
-    now.tm_mon = month - 1;
-    now.tm_mday = day;
-    now.tm_hour = hour;
-    now.tm_min = minute;
-    now.tm_sec = second;
+    sFakeNow = std::tm{};
+    sFakeNow.tm_year = year - 1900;
+    sFakeNow.tm_mon = month - 1;
+    sFakeNow.tm_mday = day;
+    sFakeNow.tm_hour = hour;
+    sFakeNow.tm_min = minute;
+    sFakeNow.tm_sec = second;
 }
-
-inline void ReadFakeNow(std::tm& now) { now = FakeNow(); }
 
 inline std::string ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
@@ -50,37 +44,20 @@ inline std::string UniqueTempPath(const char* stem) {
            std::to_string(++counter);
 }
 
-// Restores ULMMessageOutput as it was, whatever the test sets it to.
-class ScopedMessageOutputVariable {
-public:
-    ScopedMessageOutputVariable() {
-        if (const char* value = getenv(kName)) m_saved = value;
-    }
-    ~ScopedMessageOutputVariable() {
-        if (m_saved) {
-            setenv(kName, m_saved->c_str(), 1);
-        } else {
-            unsetenv(kName);
-        }
-    }
-    void Set(const std::string& value) { setenv(kName, value.c_str(), 1); }
-    ScopedMessageOutputVariable(const ScopedMessageOutputVariable&) = delete;
-    ScopedMessageOutputVariable& operator=(const ScopedMessageOutputVariable&) = delete;
-
-private:
-    static constexpr const char* kName = "ULMMessageOutput";
-    std::optional<std::string> m_saved;
-};
-
 class LogToFile {
 public:
     LogToFile() : m_path(UniqueTempPath("log")) {
+        if (const char* value = getenv(kVariable)) m_savedVariable = value;
         SetFakeNow(2024, 3, 7, 9, 5, 3);
-        m_previousSource = ULMSetLocalTimeSource(ReadFakeNow);
-        m_variable.Set(m_path);
-        ULMCloseMessageFile();
+        m_previousSource = ULMSetLocalTimeSource([](std::tm& now) { now = sFakeNow; });
+        Redirect(m_path.c_str());
     }
     ~LogToFile() {
+        if (m_savedVariable) {
+            setenv(kVariable, m_savedVariable->c_str(), 1);
+        } else {
+            unsetenv(kVariable);
+        }
         ULMCloseMessageFile();
         ULMSetLocalTimeSource(m_previousSource);
         std::remove(m_path.c_str());
@@ -88,17 +65,22 @@ public:
     LogToFile(const LogToFile&) = delete;
     LogToFile& operator=(const LogToFile&) = delete;
 
-    const std::string& Path() const { return m_path; }
     std::string Contents() const { return ReadWholeFile(m_path); }
-    // Points the sink somewhere else; the next message chooses again.
-    void Redirect(const std::string& value) {
-        m_variable.Set(value);
+    // Points the sink elsewhere (null unsets the variable); the next message
+    // chooses again.
+    void Redirect(const char* value) {
+        if (value != nullptr) {
+            setenv(kVariable, value, 1);
+        } else {
+            unsetenv(kVariable);
+        }
         ULMCloseMessageFile();
     }
 
 private:
+    static constexpr const char* kVariable = "ULMMessageOutput";
     std::string m_path;
-    ScopedMessageOutputVariable m_variable;
+    std::optional<std::string> m_savedVariable;
     ULMLocalTimeSource m_previousSource = nullptr;
 };
 

@@ -159,27 +159,24 @@ TEST(SemaphoreTiming, NoPostIsLostBetweenProducersAndConsumers) {
 }
 
 TEST(SemaphoreDeadline, NanosecondsStayBelowOneSecond) {
-    const timespec start{100, 500000000};
-    const timespec d = THRDeadlineAfter(start, 1999);
-    EXPECT_EQ(d.tv_sec, 102);
-    EXPECT_EQ(d.tv_nsec, 499000000);
-
-    const timespec exact = THRDeadlineAfter({7, 0}, 3000);
-    EXPECT_EQ(exact.tv_sec, 10);
-    EXPECT_EQ(exact.tv_nsec, 0);
-
-    const timespec carry = THRDeadlineAfter({7, 999000000}, 1);
-    EXPECT_EQ(carry.tv_sec, 8);
-    EXPECT_EQ(carry.tv_nsec, 0);
-}
-
-TEST(SemaphoreDeadline, PollLiesJustAfterNowEvenAtTheEndOfASecond) {
-    const timespec d = THRDeadlineAfter({42, 123}, 0);
-    EXPECT_EQ(d.tv_sec, 42);
-    EXPECT_EQ(d.tv_nsec, 133);
-    const timespec edge = THRDeadlineAfter({42, 999999995}, 0);
-    EXPECT_EQ(edge.tv_sec, 43);
-    EXPECT_EQ(edge.tv_nsec, 5);
+    struct Case {
+        timespec now;
+        long milliseconds;
+        timespec deadline;
+    };
+    const Case cases[] = {
+        {{100, 500000000}, 1999, {102, 499000000}},
+        {{7, 0}, 3000, {10, 0}},
+        {{7, 999000000}, 1, {8, 0}},
+        // A poll lies just after now, even at the very end of a second.
+        {{42, 123}, 0, {42, 133}},
+        {{42, 999999995}, 0, {43, 5}},
+    };
+    for (const Case& c : cases) {
+        const timespec d = THRDeadlineAfter(c.now, c.milliseconds);
+        EXPECT_EQ(d.tv_sec, c.deadline.tv_sec) << c.now.tv_nsec << " + " << c.milliseconds;
+        EXPECT_EQ(d.tv_nsec, c.deadline.tv_nsec) << c.now.tv_nsec << " + " << c.milliseconds;
+    }
 }
 
 namespace {

@@ -78,20 +78,4 @@ uint64_t ConvertDoubleToField(double inValue, const ULMFieldDescriptor& inFD, in
     return uint64_t{value} << inFD.m_position;
 }
 
-bool ValidMigrationMode(ULMMigrationMode inMode) {
-    return inMode >= kULMMigrationNone && inMode <= kULMMigrationFullCopy;
-}
-
-bool ValidInterpolationMode(ULMInterpolationMode inMode) {
-    return inMode == kULMNearestNeighbor || inMode == kULMTrilinear;
-}
-
-bool IsValidVoxelFieldNumber(ULMFieldNumber inField) {
-    return inField >= kULMField0 && inField <= kULMField3;
-}
-
-bool ULMValidChannel(ULMChannel inChannel) {
-    return inChannel >= kULMChannelRed && inChannel <= kULMChannelAlpha;
-}
-
 }  // namespace ulm3

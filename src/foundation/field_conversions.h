@@ -1,5 +1,5 @@
-// Validity rules and chip codes of field descriptors, conversions between
-// doubles and field values, and range checks of the public enumerations.
+// Validity rules and chip codes of field descriptors, and conversions
+// between doubles and field values.
 #pragma once
 
 #include <cstdint>
@@ -40,10 +40,5 @@ double ULMConvert8ToFloat(unsigned char x);
 // rounded) and clamped to the field. An invalid descriptor, or a field that
 // starts beyond bit 63, gives 0.
 uint64_t ConvertDoubleToField(double inValue, const ULMFieldDescriptor& inFD, int inMaxSize);
-
-bool ValidMigrationMode(ULMMigrationMode inMode);
-bool ValidInterpolationMode(ULMInterpolationMode inMode);
-bool IsValidVoxelFieldNumber(ULMFieldNumber inField);
-bool ULMValidChannel(ULMChannel inChannel);
 
 }  // namespace ulm3

@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include "foundation/field_conversions.h"
 #include "ulm3.h"
 
 using namespace ulm3;
@@ -53,17 +52,4 @@ TEST(ColourWords, FloatColourKeepsChannelOrder) {
     EXPECT_EQ(c.m_green, 0.5f);
     EXPECT_EQ(c.m_blue, 0.75f);
     EXPECT_EQ(c.m_alpha, 1.0f);
-}
-
-TEST(EnumerationChecks, RangeTestsOnTheIntegerValue) {
-    for (int v = -3; v <= 8; ++v) {
-        const bool in0to3 = v >= 0 && v <= 3;
-        EXPECT_EQ(ValidMigrationMode(static_cast<ULMMigrationMode>(v)), in0to3) << v;
-        EXPECT_EQ(IsValidVoxelFieldNumber(static_cast<ULMFieldNumber>(v)), in0to3) << v;
-        EXPECT_EQ(ULMValidChannel(static_cast<ULMChannel>(v)), in0to3) << v;
-        EXPECT_EQ(ValidInterpolationMode(static_cast<ULMInterpolationMode>(v)), v == 0 || v == 1)
-            << v;
-    }
-    EXPECT_FALSE(IsValidVoxelFieldNumber(static_cast<ULMFieldNumber>(INT32_MIN)));
-    EXPECT_FALSE(ULMValidChannel(static_cast<ULMChannel>(INT32_MAX)));
 }

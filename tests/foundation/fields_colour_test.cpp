@@ -35,21 +35,3 @@ TEST(ColourWords, OperationKeepsRedInTheLowByte) {
     const ULMOperation wide(static_cast<ULMOpcode>(0x1FF), kULM_Zero, kULM_Zero, kULM_Zero);
     EXPECT_EQ(wide.m_opcodes, 0xFFu);
 }
-
-TEST(ColourWords, OpcodeGroupsStartWhereTheChipExpects) {
-    EXPECT_EQ(kULM_One, 15);
-    EXPECT_EQ(kULM_A_Plus_B, 16);
-    EXPECT_EQ(kULM_A_Min_B, 24);
-    EXPECT_EQ(kULM_A_Max_B, 31);
-    EXPECT_EQ(kULM_A_Times_B, 32);
-    EXPECT_EQ(kULM_8X_A_Times_B, 44);
-    EXPECT_EQ(kULM_One_Minus_A_Times_B, 48);
-}
-
-TEST(ColourWords, FloatColourKeepsChannelOrder) {
-    const ULMRGBAFloat c(0.25f, 0.5f, 0.75f, 1.0f);
-    EXPECT_EQ(c.m_red, 0.25f);
-    EXPECT_EQ(c.m_green, 0.5f);
-    EXPECT_EQ(c.m_blue, 0.75f);
-    EXPECT_EQ(c.m_alpha, 1.0f);
-}

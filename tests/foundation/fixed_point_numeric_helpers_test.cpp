@@ -22,11 +22,9 @@ protected:
 }  // namespace
 
 TEST(NumericHelpers, MinimumAndMaximum) {
-    EXPECT_EQ(ULMMax(2.5, -1.0), 2.5);
     EXPECT_EQ(ULMMax(3u, 0xFFFFFFFFu), 0xFFFFFFFFu);  // unsigned compare
     EXPECT_EQ(ULMMax(int64_t{1} << 40, int64_t{-1}), int64_t{1} << 40);
     EXPECT_EQ(ULMMin(short{-3}, short{2}), -3);
-    EXPECT_EQ(ULMMin(-1, 1), -1);
     EXPECT_EQ(ULMMax(1, 7, 3), 7);
     EXPECT_EQ(ULMMax(7.0, 1.0, 3.0), 7.0);
     EXPECT_EQ(ULMMax(1.0, 3.0, 7.0), 7.0);
@@ -51,9 +49,7 @@ TEST(NumericHelpers, Clamping) {
 
 TEST(NumericHelpers, AbsoluteValue) {
     EXPECT_EQ(ULMAbs(-2.5), 2.5);
-    EXPECT_EQ(ULMAbs(2.5), 2.5);
     EXPECT_EQ(ULMAbs(-5), 5);
-    EXPECT_EQ(ULMAbs(5), 5);
     EXPECT_EQ(ULMAbs(0), 0);
     EXPECT_EQ(ULMAbs(INT_MAX), INT_MAX);
     EXPECT_EQ(ULMAbs(-INT_MAX), INT_MAX);

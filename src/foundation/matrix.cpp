@@ -9,8 +9,6 @@
 namespace ulm3 {
 namespace {
 
-constexpr double kDegreesToRadians = 0.017453292519943295;
-
 // One element of A*B, summed left to right.
 double RCD(const ULMMatrix& A, const ULMMatrix& B, int i, int j) {
     return A[i][0] * B[0][j] + A[i][1] * B[1][j] + A[i][2] * B[2][j] + A[i][3] * B[3][j];
@@ -28,8 +26,6 @@ double MINOR(const ULMMatrix& M, int r0, int r1, int r2, int c0, int c1, int c2)
 // library's epsilon: a viewing direction is only degenerate when it is
 // practically nothing.
 bool ZERO_MAG(double x) { return x < 1e-31; }
-
-double InverseSqrt(double x) { return x == 0.0 ? 1.0 : 1.0 / std::sqrt(x); }
 
 template <class T>
 void FromColumns(double (&m)[4][4], const T* columns) {
@@ -115,9 +111,9 @@ ULMMatrix ULMMatrix::Rotate(double inDegrees, const ULMVector3D& inAxis) {
         ULM_REPORT_FAULT(kULMErrMath);
         s2 = 1.0;
     }
-    const double k = InverseSqrt(s2);
+    const double k = ULMInverseSqrt(s2);
     const double x = inAxis.X() * k, y = inAxis.Y() * k, z = inAxis.Z() * k;
-    const double radians = inDegrees * kDegreesToRadians;
+    const double radians = ULMRadians(inDegrees);
     const double s = std::sin(radians), c = std::cos(radians), t = 1.0 - c;
     return ULMMatrix(x * x + (1.0 - x * x) * c, x * y * t - z * s, x * z * t + y * s, 0.0,
                      x * y * t + z * s, y * y + (1.0 - y * y) * c, y * z * t - x * s, 0.0,
@@ -140,7 +136,7 @@ ULMMatrix ULMMatrix::LookAt(const ULMVector3D& eye, const ULMVector3D& coa,
     ULMVector3D f = eye - coa;
     double d = f.LengthSquared();
     if (ZERO_MAG(d)) return Identity();
-    f *= InverseSqrt(d);
+    f *= ULMInverseSqrt(d);
 
     // Up is made orthogonal to the viewing line; when it runs along that
     // line, y and then z stand in for it.
@@ -154,7 +150,7 @@ ULMMatrix ULMMatrix::LookAt(const ULMVector3D& eye, const ULMVector3D& coa,
             d = u.LengthSquared();
         }
     }
-    u *= InverseSqrt(d);
+    u *= ULMInverseSqrt(d);
     const ULMVector3D s = ULMCross(u, f);
 
     return ULMMatrix(s.X(), s.Y(), s.Z(), -eye.Dot(s), u.X(), u.Y(), u.Z(), -eye.Dot(u), f.X(),
@@ -186,7 +182,7 @@ ULMMatrix ULMMatrix::Frustum(double inLeft, double inRight, double inBottom, dou
 
 ULMMatrix ULMMatrix::Perspective(double inFieldOfViewY, double inAspectRatio,
                                  double inNegativeNear, double inNegativeFar) {
-    const double y = inNegativeNear * std::tan(inFieldOfViewY * 0.5 * kDegreesToRadians);
+    const double y = inNegativeNear * std::tan(ULMRadians(inFieldOfViewY * 0.5));
     return Frustum(-y * inAspectRatio, y * inAspectRatio, -y, y, inNegativeNear, inNegativeFar);
 }
 

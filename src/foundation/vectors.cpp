@@ -2,7 +2,6 @@
 // components.
 #include "ulm3/vectors.h"
 
-#include <cmath>
 #include <initializer_list>
 
 #include "foundation/diagnostics.h"
@@ -107,14 +106,14 @@ double ULMVectorBase<V, N>::LengthSquared() const {
 
 template <class V, int N>
 double ULMVectorBase<V, N>::Length() const {
-    return std::sqrt(LengthSquared());
+    return ULMSqrt(LengthSquared());
 }
 
 template <class V, int N>
 V& ULMVectorBase<V, N>::Normalize(double to) {
     const double s = LengthSquared();
     if (ULMIsZero(s)) return Self();
-    return *this *= (1.0 / std::sqrt(s)) * to;
+    return *this *= ULMInverseSqrt(s) * to;
 }
 
 template <class V, int N>
@@ -156,8 +155,7 @@ template <class V, int N>
 double DistanceSquared(const ULMVectorBase<V, N>& a, const ULMVectorBase<V, N>& b) {
     double sum = 0.0;
     for (int i = 0; i < N; ++i) {
-        const double d = a.m_v[i] - b.m_v[i];
-        sum += d * d;
+        sum += ULMSquare(a.m_v[i] - b.m_v[i]);
     }
     return sum;
 }
@@ -182,9 +180,9 @@ void ULMVector4D::CopyTo(float* x, float* y, float* z, float* w) const {
 double ULMDistanceSquared(const ULMVector2D& a, const ULMVector2D& b) { return DistanceSquared(a, b); }
 double ULMDistanceSquared(const ULMVector3D& a, const ULMVector3D& b) { return DistanceSquared(a, b); }
 double ULMDistanceSquared(const ULMVector4D& a, const ULMVector4D& b) { return DistanceSquared(a, b); }
-double ULMDistance(const ULMVector2D& a, const ULMVector2D& b) { return std::sqrt(DistanceSquared(a, b)); }
-double ULMDistance(const ULMVector3D& a, const ULMVector3D& b) { return std::sqrt(DistanceSquared(a, b)); }
-double ULMDistance(const ULMVector4D& a, const ULMVector4D& b) { return std::sqrt(DistanceSquared(a, b)); }
+double ULMDistance(const ULMVector2D& a, const ULMVector2D& b) { return ULMSqrt(DistanceSquared(a, b)); }
+double ULMDistance(const ULMVector3D& a, const ULMVector3D& b) { return ULMSqrt(DistanceSquared(a, b)); }
+double ULMDistance(const ULMVector4D& a, const ULMVector4D& b) { return ULMSqrt(DistanceSquared(a, b)); }
 
 ULMVector3D ULMCross(const ULMVector3D& a, const ULMVector3D& b) {
     return ULMVector3D(a[1] * b[2] - a[2] * b[1], a[2] * b[0] - a[0] * b[2],

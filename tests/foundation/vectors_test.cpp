@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include "foundation/log_capture.h"
 #include "foundation/math_fault_fixture.h"
 #include "ulm3/vectors.h"
 
@@ -35,13 +36,15 @@ TEST_F(VectorTest, WriteThroughBadIndexLeavesTheVectorAlone) {
     EXPECT_TRUE(TakeFaults().empty());
 }
 
-TEST_F(VectorTest, FaultWithoutHandlerStillCompletes) {
+TEST_F(VectorTest, FaultWithoutHandlerIsLoggedAndCompletes) {
+    ulm3::testing_support::LogToFile log;
     gULMControl.m_errorHandler = nullptr;
     ULMVector3D v(4, 5, 6);
     EXPECT_EQ(v[9], 4.0);
     v[9] = 0.0;
     v /= 0.0;
     EXPECT_EQ(v, ULMVector3D(4, 5, 6));
+    EXPECT_NE(log.Contents().find("ULMErrorHandler: Error 1003 at line"), std::string::npos);
 }
 
 TEST_F(VectorTest, DivisionByNearZeroReportsAndLeavesUnchanged) {

@@ -1351,6 +1351,14 @@ inline constexpr const std::array<NKW7_FieldEntry, nkw7_detail::kFieldCount>& NK
 
 namespace nkw7_detail {
 inline constexpr std::array<int16_t, NKW7_Size_Array> kSlots = BuildSlots(NKW7_Registers);
+
+constexpr size_t FieldsClaimed() {
+    size_t n = 0;
+    for (const NKW7_RegisterEntry& reg : NKW7_Registers) n += reg.fieldCount;
+    return n;
+}
+static_assert(FieldsClaimed() == kFieldCount,
+              "the field table must list each register's fields together, in address order");
 }  // namespace nkw7_detail
 
 // The register at a byte address, or nullptr when none lives there (also for
@@ -1373,7 +1381,7 @@ constexpr uint8_t NKW7_RegisterFlags(uint32_t addr) {
     return reg ? reg->flags : 0;
 }
 
-// The bit fields of a register, high fields of an alternative view included.
+// The bit fields of a register, every alternative view of the same bits included.
 constexpr std::span<const NKW7_FieldEntry> NKW7_FieldsOf(const NKW7_RegisterEntry& reg) {
     return std::span<const NKW7_FieldEntry>(NKW7_Fields).subspan(reg.firstField, reg.fieldCount);
 }

@@ -26,8 +26,9 @@ int32_t AxisSize(const Tulx7_dr_buffer_size& size, int axis) {
 // 0) of 1, 2, 4 or 8 bytes, and no 8-byte elements in three dimensions.
 int32_t ReadDescriptor(const Tulx7_dr_buffer_descriptor& descriptor, StorageShape& shape) {
     if (descriptor.dimension < 0 || descriptor.dimension > 2) return TULX7_DR_STATUS_ARG_BAD;
-    const int32_t bytes = descriptor.element_size + 1;
-    if (bytes != 1 && bytes != 2 && bytes != 4 && bytes != 8) return TULX7_DR_STATUS_ARG_BAD;
+    const int32_t code = descriptor.element_size;
+    if (code != 0 && code != 1 && code != 3 && code != 7) return TULX7_DR_STATUS_ARG_BAD;
+    const int32_t bytes = code + 1;
     if (descriptor.dimension == 2 && bytes == 8) return TULX7_DR_STATUS_ARG_BAD;
     shape = StorageShape{};
     shape.dimension = descriptor.dimension;

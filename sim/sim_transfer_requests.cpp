@@ -20,8 +20,8 @@ void RecordBox(RequestLogEntry& entry, const BoardBox& box) {
 // The field a request names: 1..8 host bytes at a byte position inside the
 // board element.
 bool FieldFits(int32_t hostElementSize, int32_t alignment, const StorageShape& shape) {
-    const int32_t h = hostElementSize + 1;
-    return h >= 1 && h <= 8 && alignment >= 0 && alignment + h <= shape.elementBytes;
+    return hostElementSize >= 0 && hostElementSize < 8 && alignment >= 0 &&
+           int64_t{alignment} + hostElementSize + 1 <= shape.elementBytes;
 }
 
 }  // namespace

@@ -8,37 +8,27 @@ namespace tulx7sim {
 
 namespace {
 
-bool Addressable(uint32_t address, uint32_t width) {
-    return address % width == 0 && address <= RegisterFile::kBytes - width;
+template <typename Value>
+bool Load(const std::array<uint8_t, RegisterFile::kBytes>& bytes, uint32_t address, Value& value) {
+    value = 0;
+    if (address % sizeof(Value) != 0 || address > RegisterFile::kBytes - sizeof(Value)) return false;
+    std::memcpy(&value, bytes.data() + address, sizeof(Value));
+    return true;
+}
+
+template <typename Value>
+bool Store(std::array<uint8_t, RegisterFile::kBytes>& bytes, uint32_t address, Value value) {
+    if (address % sizeof(Value) != 0 || address > RegisterFile::kBytes - sizeof(Value)) return false;
+    std::memcpy(bytes.data() + address, &value, sizeof(Value));
+    return true;
 }
 
 }  // namespace
 
-bool RegisterFile::Read32(uint32_t address, uint32_t& value) const {
-    value = 0;
-    if (!Addressable(address, 4)) return false;
-    std::memcpy(&value, m_bytes.data() + address, 4);
-    return true;
-}
-
-bool RegisterFile::Write32(uint32_t address, uint32_t value) {
-    if (!Addressable(address, 4)) return false;
-    std::memcpy(m_bytes.data() + address, &value, 4);
-    return true;
-}
-
-bool RegisterFile::Read64(uint32_t address, uint64_t& value) const {
-    value = 0;
-    if (!Addressable(address, 8)) return false;
-    std::memcpy(&value, m_bytes.data() + address, 8);
-    return true;
-}
-
-bool RegisterFile::Write64(uint32_t address, uint64_t value) {
-    if (!Addressable(address, 8)) return false;
-    std::memcpy(m_bytes.data() + address, &value, 8);
-    return true;
-}
+bool RegisterFile::Read32(uint32_t address, uint32_t& value) const { return Load(m_bytes, address, value); }
+bool RegisterFile::Write32(uint32_t address, uint32_t value) { return Store(m_bytes, address, value); }
+bool RegisterFile::Read64(uint32_t address, uint64_t& value) const { return Load(m_bytes, address, value); }
+bool RegisterFile::Write64(uint32_t address, uint64_t value) { return Store(m_bytes, address, value); }
 
 void RegisterFile::Clear() { m_bytes.fill(0); }
 

@@ -11,7 +11,9 @@ int32_t Component(const Tulx7_dr_buffer_element& e, int axis) {
     return axis == 0 ? e.x : axis == 1 ? e.y : e.z;
 }
 
-bool IsWrapModulusMask(int32_t mask) { return mask >= 0 && (mask & (mask + 1)) == 0; }
+bool IsWrapModulusMask(int32_t mask) {
+    return mask >= 0 && (int64_t{mask} & (int64_t{mask} + 1)) == 0;
+}
 
 uint64_t StorageByteIndex(const StorageShape& shape, int64_t qx, int64_t qy, int64_t qz) {
     return ((static_cast<uint64_t>(qz) * static_cast<uint64_t>(shape.size[1]) +

@@ -26,8 +26,9 @@ int32_t AxisSize(const Tulx7_dr_buffer_size& size, int axis) {
 // 0) of 1, 2, 4 or 8 bytes, and no 8-byte elements in three dimensions.
 int32_t ReadDescriptor(const Tulx7_dr_buffer_descriptor& descriptor, StorageShape& shape) {
     if (descriptor.dimension < 0 || descriptor.dimension > 2) return TULX7_DR_STATUS_ARG_BAD;
-    const int32_t bytes = descriptor.element_size + 1;
-    if (bytes != 1 && bytes != 2 && bytes != 4 && bytes != 8) return TULX7_DR_STATUS_ARG_BAD;
+    const int32_t code = descriptor.element_size;
+    if (code != 0 && code != 1 && code != 3 && code != 7) return TULX7_DR_STATUS_ARG_BAD;
+    const int32_t bytes = code + 1;
     if (descriptor.dimension == 2 && bytes == 8) return TULX7_DR_STATUS_ARG_BAD;
     shape = StorageShape{};
     shape.dimension = descriptor.dimension;
@@ -71,6 +72,18 @@ StorageShape AllocatedShape(const StorageShape& requested) {
 
 uint64_t ShapeBytes(const StorageShape& shape) {
     return shape.ElementCount() * static_cast<uint64_t>(shape.elementBytes);
+}
+
+// New board memory reads as the fill byte; null when the host cannot hold it.
+std::shared_ptr<Storage> MakeStorage(const StorageShape& shape, int fillByte) {
+    try {
+        auto storage = std::make_shared<Storage>();
+        storage->shape = shape;
+        storage->bytes.assign(static_cast<size_t>(ShapeBytes(shape)), static_cast<uint8_t>(fillByte));
+        return storage;
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
 }
 
 }  // namespace
@@ -148,13 +161,8 @@ int32_t SimDriver::AllocateBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
     const StorageShape shape = AllocatedShape(requested);
     const uint64_t bytes = ShapeBytes(shape);
     if (bytes > board.FreeBytes()) return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
-    auto storage = std::make_shared<Storage>();
-    storage->shape = shape;
-    try {
-        storage->bytes.assign(static_cast<size_t>(bytes), static_cast<uint8_t>(m_config.fillByte));
-    } catch (const std::bad_alloc&) {
-        return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
-    }
+    const std::shared_ptr<Storage> storage = MakeStorage(shape, m_config.fillByte);
+    if (!storage) return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
 
     auto buffer = std::make_shared<SimBuffer>();
     buffer->id = (static_cast<uint32_t>(client.board) << 28) | number++;
@@ -230,14 +238,8 @@ int32_t SimDriver::SetBufferPermission(Lock& lock, SimClient& client, Tulx7_dr_b
         const uint64_t bytes = ShapeBytes(shape);
         if (bytes > buffer->chargedBytes && bytes - buffer->chargedBytes > board.FreeBytes())
             return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
-        auto storage = std::make_shared<Storage>();
-        storage->shape = shape;
-        try {
-            storage->bytes.assign(static_cast<size_t>(bytes),
-                                  static_cast<uint8_t>(m_config.fillByte));
-        } catch (const std::bad_alloc&) {
-            return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
-        }
+        const std::shared_ptr<Storage> storage = MakeStorage(shape, m_config.fillByte);
+        if (!storage) return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
         const Storage& old = *buffer->storage;
         const int32_t keepU = std::min(shape.size[0], old.shape.size[0]);
         const int32_t keepV = std::min(shape.size[1], old.shape.size[1]);
@@ -284,12 +286,8 @@ int32_t SimDriver::AllocateHostBuffer(SimClient& client, Tulx7_dr_host_buffer_al
     if (granted == 0 || m_hostBytesLive + granted > kHostBufferQuota ||
         m_nextHostBufferId == INT32_MAX)
         return TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES;
-    std::shared_ptr<HostBlock> block;
-    try {
-        block = std::make_shared<HostBlock>(granted);
-    } catch (const std::bad_alloc&) {
-        return TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES;
-    }
+    const std::shared_ptr<HostBlock> block = MakeWithMemory<HostBlock>(granted);
+    if (!block) return TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES;
     block->id = m_nextHostBufferId++;
     block->client = client.id;
     block->asked = r.user_size;
@@ -298,7 +296,7 @@ int32_t SimDriver::AllocateHostBuffer(SimClient& client, Tulx7_dr_host_buffer_al
     client.hostBuffers.insert(block->id);
 
     r.host_buffer_id = block->id;
-    r.user_address = reinterpret_cast<uintptr_t>(block->memory);
+    r.user_address = block->memory.Address();
     r.user_size = granted;
     entry.hostAddress = r.user_address;
     return TULX7_DR_STATUS_SUCCESS;
@@ -315,16 +313,17 @@ int32_t SimDriver::FreeHostBuffer(SimClient& client, Tulx7_dr_host_buffer_free& 
                    : TULX7_DR_STATUS_INVALID_ID;
     }
     HostBlock& block = *found->second;
-    if (block.client != client.id || r.user_address != reinterpret_cast<uintptr_t>(block.memory))
+    if (block.client != client.id || r.user_address != block.memory.Address())
         return TULX7_DR_STATUS_INVALID_ID;
-    if (r.user_size != block.asked && r.user_size != block.granted) return TULX7_DR_STATUS_ARG_BAD;
+    if (r.user_size != block.asked && r.user_size != block.memory.Bytes())
+        return TULX7_DR_STATUS_ARG_BAD;
     if (block.pendingJobs > 0) {
         // The transfers keep the memory; the program freed it too early.
         ++m_stats.hostBuffersFreedInUse;
         Log("client %u freed host buffer %d while %d transfer(s) still used it", client.id,
             block.id, block.pendingJobs);
     }
-    m_hostBytesLive -= block.granted;
+    m_hostBytesLive -= block.memory.Bytes();
     client.hostBuffers.erase(block.id);
     m_freedHostBuffers.insert(block.id);
     m_hostBuffers.erase(found);

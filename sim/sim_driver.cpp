@@ -136,7 +136,7 @@ void SimDriver::CloseClient(Lock& lock, uint32_t clientId) {
     for (int32_t id : client.hostBuffers) {
         const auto block = m_hostBuffers.find(id);
         if (block == m_hostBuffers.end()) continue;
-        m_hostBytesLive -= block->second->granted;
+        m_hostBytesLive -= block->second->memory.Bytes();
         m_hostBuffers.erase(block);
         m_freedHostBuffers.insert(id);
     }

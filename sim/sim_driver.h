@@ -179,7 +179,7 @@ private:
     int32_t m_nextHostBufferId = 1;
     uint64_t m_hostGrantLimit = UINT64_MAX;
     uint64_t m_hostBytesLive = 0;
-    std::map<uint32_t, std::unique_ptr<Mapping>> m_mappings;
+    std::map<uint32_t, std::shared_ptr<Mapping>> m_mappings;
     uint32_t m_nextMapId = 1;
     uint32_t m_nextBufferNumber[kMaxBoards] = {1, 1, 1, 1, 1, 1, 1, 1};
 

@@ -22,12 +22,8 @@ uint8_t* AllocatePages(uint64_t bytes) {
 
 }  // namespace
 
-HostBlock::HostBlock(uint64_t bytes) : granted(bytes), memory(AllocatePages(bytes)) {}
+PageMemory::PageMemory(uint64_t bytes) : m_bytes(bytes), m_data(AllocatePages(bytes)) {}
 
-HostBlock::~HostBlock() { std::free(memory); }
-
-Mapping::Mapping(uint64_t size) : bytes(size), memory(AllocatePages(size)) {}
-
-Mapping::~Mapping() { std::free(memory); }
+PageMemory::~PageMemory() { std::free(m_data); }
 
 }  // namespace tulx7sim

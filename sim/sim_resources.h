@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <new>
 #include <set>
 #include <vector>
 
@@ -33,28 +34,40 @@ struct SimBuffer {
     int pendingJobs = 0;           // queued or running jobs that use it
 };
 
-// A driver host buffer: page-aligned host memory the driver owns.
-struct HostBlock {
-    explicit HostBlock(uint64_t bytes);
-    ~HostBlock();
-    HostBlock(const HostBlock&) = delete;
-    HostBlock& operator=(const HostBlock&) = delete;
+// Page-aligned, zeroed host memory the driver owns; even a request for 0
+// bytes gets an address.
+class PageMemory {
+public:
+    explicit PageMemory(uint64_t bytes);  // throws std::bad_alloc
+    ~PageMemory();
+    PageMemory(const PageMemory&) = delete;
+    PageMemory& operator=(const PageMemory&) = delete;
 
+    uint8_t* Data() const { return m_data; }
+    uint64_t Bytes() const { return m_bytes; }
+    uint64_t Address() const { return reinterpret_cast<uintptr_t>(m_data); }
+
+private:
+    uint64_t m_bytes;
+    uint8_t* m_data;
+};
+
+// A driver host buffer.
+struct HostBlock {
+    explicit HostBlock(uint64_t bytes) : memory(bytes) {}
+
+    PageMemory memory;  // the bytes granted
     int32_t id = 0;
     uint32_t client = 0;
     uint64_t asked = 0;
-    uint64_t granted = 0;
-    uint8_t* memory = nullptr;
     int pendingJobs = 0;
 };
 
 // A live mapping: a shadow copy of a box of a buffer's field.
 struct Mapping {
-    explicit Mapping(uint64_t bytes);
-    ~Mapping();
-    Mapping(const Mapping&) = delete;
-    Mapping& operator=(const Mapping&) = delete;
+    explicit Mapping(uint64_t bytes) : memory(bytes) {}
 
+    PageMemory memory;
     uint32_t id = 0;
     uint32_t client = 0;
     std::shared_ptr<SimBuffer> buffer;
@@ -62,9 +75,18 @@ struct Mapping {
     BoardBox box;
     int32_t hostElementBytes = 1;
     int32_t alignment = 0;
-    uint64_t bytes = 0;
-    uint8_t* memory = nullptr;
 };
+
+// A new HostBlock or Mapping of `bytes`, or null when the host has no memory
+// left for it.
+template <typename T>
+std::shared_ptr<T> MakeWithMemory(uint64_t bytes) {
+    try {
+        return std::make_shared<T>(bytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 struct SimClient {
     uint32_t id = 0;

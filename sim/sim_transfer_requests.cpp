@@ -2,7 +2,6 @@
 // board buffer, copies between peer boards, and mappings.
 #include <algorithm>
 #include <array>
-#include <new>
 
 #include "sim_driver.h"
 
@@ -21,8 +20,8 @@ void RecordBox(RequestLogEntry& entry, const BoardBox& box) {
 // The field a request names: 1..8 host bytes at a byte position inside the
 // board element.
 bool FieldFits(int32_t hostElementSize, int32_t alignment, const StorageShape& shape) {
-    const int32_t h = hostElementSize + 1;
-    return h >= 1 && h <= 8 && alignment >= 0 && alignment + h <= shape.elementBytes;
+    return hostElementSize >= 0 && hostElementSize < 8 && alignment >= 0 &&
+           int64_t{alignment} + hostElementSize + 1 <= shape.elementBytes;
 }
 
 }  // namespace
@@ -73,9 +72,9 @@ int32_t SimDriver::Transfer(SimClient& client, Tulx7_dr_buffer_load& r, bool loa
         if (found == m_hostBuffers.end() || found->second->client != client.id)
             return TULX7_DR_STATUS_INVALID_ID;
         block = found->second;
-        const uint64_t blockStart = reinterpret_cast<uintptr_t>(block->memory);
+        const uint64_t blockStart = block->memory.Address();
         if (r.host_buffer_address < blockStart ||
-            r.host_buffer_address + end > blockStart + block->granted)
+            r.host_buffer_address + end > blockStart + block->memory.Bytes())
             return TULX7_DR_STATUS_HOST_RANGE_BAD;
     }
     if (!KnownEvent(r.render_event_id) || !KnownEvent(r.previous_load_event_id))
@@ -198,12 +197,8 @@ int32_t SimDriver::MapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_map&
     WaitUntilIdle(lock, *buffer);
     buffer = FindBuffer(client.board, r.buffer_id);
     if (!buffer) return TULX7_DR_STATUS_INVALID_ID;
-    std::unique_ptr<Mapping> mapping;
-    try {
-        mapping = std::make_unique<Mapping>(bytes);
-    } catch (const std::bad_alloc&) {
-        return TULX7_DR_STATUS_MALLOC_FAILED;
-    }
+    const std::shared_ptr<Mapping> mapping = MakeWithMemory<Mapping>(bytes);
+    if (!mapping) return TULX7_DR_STATUS_MALLOC_FAILED;
     mapping->id = m_nextMapId++;
     mapping->client = client.id;
     mapping->buffer = buffer;
@@ -212,7 +207,7 @@ int32_t SimDriver::MapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_map&
     mapping->hostElementBytes = h;
     mapping->alignment = r.element_alignment;
     HostLayout host;
-    host.base = mapping->memory;
+    host.base = mapping->memory.Data();
     host.elementBytes = h;
     host.row = box.Extent(0);
     host.slice = box.Extent(1);
@@ -221,11 +216,11 @@ int32_t SimDriver::MapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_map&
                                        host, MoveDirection::kBoardToHost, true);
 
     r.map_id = mapping->id;
-    r.user_address = reinterpret_cast<uintptr_t>(mapping->memory);
+    r.user_address = mapping->memory.Address();
     r.user_size = bytes;
     entry.hostAddress = r.user_address;
     client.mappings.insert(mapping->id);
-    m_mappings[mapping->id] = std::move(mapping);
+    m_mappings[mapping->id] = mapping;
     return TULX7_DR_STATUS_SUCCESS;
 }
 
@@ -238,8 +233,8 @@ int32_t SimDriver::UnmapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_un
         if (found == m_mappings.end()) return static_cast<Mapping*>(nullptr);
         Mapping* mapping = found->second.get();
         const bool same = mapping->client == client.id &&
-                          reinterpret_cast<uintptr_t>(mapping->memory) == r.user_address &&
-                          mapping->bytes == r.user_size;
+                          mapping->memory.Address() == r.user_address &&
+                          mapping->memory.Bytes() == r.user_size;
         return same ? mapping : nullptr;
     };
     Mapping* mapping = matches();
@@ -252,7 +247,7 @@ int32_t SimDriver::UnmapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_un
         mapping = matches();
         if (mapping == nullptr) return TULX7_DR_STATUS_NOT_MAPPED;
         HostLayout host;
-        host.base = mapping->memory;
+        host.base = mapping->memory.Data();
         host.elementBytes = mapping->hostElementBytes;
         host.row = mapping->box.Extent(0);
         host.slice = mapping->box.Extent(1);

@@ -5,13 +5,13 @@
 
 #include <cstdint>
 #include <map>
-#include <random>
 #include <string>
 #include <vector>
 
 #include "board/driver_requests.h"
 #include "board/register_map.h"
 #include "board/tulx_command_buffer.h"
+#include "support/register_programme.h"
 #include "tulx7sim/command_executor.h"
 
 namespace tulx7sim {
@@ -84,51 +84,11 @@ protected:
 // ---------------------------------------------------------------------------
 // Blocks from the library's encoder.
 
-// One random legal programme: the writeable registers that the encoder can
-// reach, each pair of neighbouring 32-bit registers written together, lower
-// half first. RenderOperation is left out: writing it starts a render.
-struct Programme {
-    struct Write {
-        uint32_t address;
-        int width;
-        uint64_t value;
-    };
-    std::vector<Write> writes;
-};
-
-Programme RandomProgramme(std::mt19937_64& random, int count) {
-    std::vector<const NKW7_RegisterEntry*> candidates;
-    for (const NKW7_RegisterEntry& reg : NKW7_Registers) {
-        if (!reg.IsWriteable() || reg.addr == NKW7_RenderOperation_Addr) continue;
-        // An upper half only travels with its lower neighbour.
-        if (reg.width == 32 && (reg.addr & 7) != 0) continue;
-        candidates.push_back(&reg);
-    }
-    Programme programme;
-    for (int i = 0; i < count; ++i) {
-        const NKW7_RegisterEntry& reg = *candidates[random() % candidates.size()];
-        if (reg.width == 64) {
-            programme.writes.push_back({reg.addr, 64, random()});
-            continue;
-        }
-        programme.writes.push_back({reg.addr, 32, random() & 0xFFFFFFFFu});
-        const NKW7_RegisterEntry* upper = NKW7_FindRegister(reg.addr + 4u);
-        if (upper != nullptr && upper->IsWriteable())
-            programme.writes.push_back({upper->addr, 32, random() & 0xFFFFFFFFu});
-    }
-    return programme;
-}
-
-Words Encode(const Programme& programme) {
+Words Encode(const std::vector<ulm3::test_support::RegisterWrite>& writes) {
     ulm3::TulxCommandBuffer buffer(nullptr, 20000);
     uint32_t id = 0, size = 0;
     EXPECT_EQ(buffer.StartBlock(id), ulm3::kULMOK);
-    for (const Programme::Write& write : programme.writes) {
-        const ulm3::ULMStatus status =
-            write.width == 64 ? buffer.WriteRegister64(write.address, write.value)
-                              : buffer.WriteRegister32(write.address, static_cast<uint32_t>(write.value));
-        EXPECT_EQ(status, ulm3::kULMOK) << std::hex << write.address;
-    }
+    ulm3::test_support::EncodeWrites(buffer, writes);
     EXPECT_EQ(buffer.FinishBlock(size), ulm3::kULMOK);
     const uint64_t* first = buffer.GetBlockAddress(id);
     return Words(first, first + size);
@@ -139,13 +99,11 @@ TEST_F(CommandExecutorTest, EncodedRandomWritesLeaveExactlyTheWrittenValues) {
         SCOPED_TRACE(seed);
         ResetChipRegisters(m_registers);
         std::mt19937_64 random(seed);
-        const Programme programme = RandomProgramme(random, 1 + static_cast<int>(seed * 7 % 300));
+        const auto writes =
+            ulm3::test_support::RandomRegisterWrites(random, 1 + static_cast<int>(seed * 7 % 300));
+        std::map<uint32_t, uint64_t> expected = ulm3::test_support::ExpectedRegisters(writes);
 
-        std::map<uint32_t, uint64_t> expected;
-        for (const NKW7_RegisterEntry& reg : NKW7_Registers) expected[reg.addr] = reg.init;
-        for (const Programme::Write& write : programme.writes) expected[write.address] = write.value;
-
-        ASSERT_EQ(Run(Encode(programme)), TULX7_DR_STATUS_SUCCESS) << m_diagnostic;
+        ASSERT_EQ(Run(Encode(writes)), TULX7_DR_STATUS_SUCCESS) << m_diagnostic;
         for (const NKW7_RegisterEntry& reg : NKW7_Registers) {
             const uint64_t held = reg.width == 64 ? Get64(reg.addr) : Get32(reg.addr);
             ASSERT_EQ(held, expected[reg.addr]) << std::hex << "register 0x" << reg.addr;

@@ -3,6 +3,7 @@
 
 #include <cstdint>
 
+#include "foundation/parameters.h"
 #include "ulm3/status.h"
 
 namespace ulm3 {
@@ -29,6 +30,39 @@ public:
 
     static constexpr int kMaxBoards = 8;
 
+    // Values of the parameters whose enumerations belong to the rendering
+    // context and the volume; the record keeps them as plain numbers.
+    static constexpr int kBidirectionalSpecular = 0;  // LightMode
+    static constexpr int kUnidirectional = 2;
+    static constexpr int kSpaceLeapingNone = 0;  // SpaceLeapingMode
+    static constexpr int kSpaceLeapingOn = 1;
+    static constexpr int kViewport = 0;  // RenderArea
+    static constexpr int kVolume = 1;
+    static constexpr int kDisabled = 0;  // SpecularColorOpacityWeighting
+    static constexpr int kEnabled = 1;
+    static constexpr int kBasedOnBlendMode = 2;
+
+    // Parameters by number; board -1 addresses every opened board (and is
+    // accepted before any board is open), board n only board n.
+    void SetParameter(ParameterType type, uint64_t value, int board);
+    void SetParameter(ParameterType type, const char* text, int board);
+    void SetParameterDouble(ParameterType type, double value);
+    uint64_t GetParameter(ParameterType type, int board) const;
+
+    // Parameters by name, with an optional board digit after the name of a
+    // per-board parameter; what ULMSetParameter and ULMGetParameter run on
+    // the process-wide record.
+    void SetParameterByName(const char* name, uint64_t value);
+    uint64_t GetParameterByName(const char* name) const;
+
+    // Multiboard rendering is on when it is switched on and there is
+    // something to split over: forced subvolumes or at least two boards.
+    void SetMultiboardRenderState();
+
+    // Applies the ULM<name> and ULM<name><board> environment variables on top
+    // of the current values; the open runs it once the boards are counted.
+    void ReadEnvironmentParameters();
+
     bool m_initialized = false;
     ULMErrorHandler m_baseErrorHandler;
     ULMErrorHandler* m_errorHandler = nullptr;
@@ -49,7 +83,44 @@ public:
     int m_objectCount = 0;
     int m_shareableObjectsCreated = 0;
     int m_shareableObjectsDestroyed = 0;
-    // The configuration parameters follow; they come with the parameter table.
+
+    int m_mipmapNumberLevels = 33;
+    int m_mipmapMinLevel = 0;
+    int m_mipmapMaxLevel = 0;
+    int m_mipmapMinVolumeSize = 256;
+    int m_mipmapMinDimension = 12;
+    int m_mipmapShrink = 50;  // percent
+    int m_lightMode = kBidirectionalSpecular;
+    int m_spaceLeapingMode = kSpaceLeapingNone;
+    bool m_multiboardRenderEnableSwitch = false;  // as set
+    bool m_multiboardRenderEnable = false;        // derived
+    int m_multiboardRenderMode = 1;
+    int m_multiboardSubvolumes = 0;
+    int m_multiboardOverlap = 64;
+    int m_multiboardMinVolumeSize = 256;
+    int m_multiboard2ForceRender = 0;
+    bool m_resizeImage = false;
+    int m_renderArea = kViewport;
+    bool m_traceErrors = false;
+    bool m_forceSynchRender = false;
+    bool m_forceSynchUpdate = false;
+    bool m_forceSynchUnload = false;
+    int m_specularColorOpacityWeighting = kBasedOnBlendMode;
+    bool m_perspectiveDoubleBuffer = true;
+    bool m_perspectiveSynchronousBlend = false;
+    bool m_renderToVolumeEnable = false;
+    int m_renderToVolumeZSlices = 32;
+    int m_fixedXYSupersampleFactor = 0;  // 0: off
+    int m_fixedZSupersampleFactor = 0;   // 0: off
+    bool m_simulateMap = true;
+    UpdateMethod m_UpdateMethodMemory = eMethodMap;
+    int m_MaxUpdateSizeMemory = 8 * 1024 * 1024;  // bytes
+    UpdateMethod m_UpdateMethodSource = eMethodMap;
+    int m_MaxUpdateSizeSource = 8 * 1024 * 1024;
+    UpdateMethod m_UpdateMethodFile = eMethodKernel;
+    int m_MaxUpdateSizeFile = 8 * 1024 * 1024;
+    bool m_ReleaseTemporaryImageBuffers = false;
+    bool m_MipmapMultiboard = true;
 };
 
 extern ULMControlInternal gULMControl;

@@ -57,9 +57,7 @@ int ULMShareable::Release() {
 
 void ULMShareable::IncSerial() {
     CriticalSectionHandler lock(gULMControl.m_globalCriticalSection);
-    uint64_t serial = m_serial.load(std::memory_order_relaxed) + 1;
-    if (serial == 0) serial = 1;
-    m_serial.store(serial, std::memory_order_release);
+    m_serial.store(NextSerial(m_serial.load(std::memory_order_relaxed)), std::memory_order_release);
 }
 
 void SetObjectType(ULMShareable* object, ULMObjectType type) {

@@ -19,6 +19,9 @@ bool IsObjectType(const ULMShareable* object, ULMObjectType type);
 constexpr unsigned kObjectTypeShift = 56;
 constexpr uint64_t kObjectNumberMask = (uint64_t{1} << kObjectTypeShift) - 1;
 
+// The serial after s: serials skip 0, which stands for "never seen".
+constexpr uint64_t NextSerial(uint64_t s) { return s + 1 == 0 ? 1 : s + 1; }
+
 // Holds one reference that was already counted for it: adopting does not
 // AddRef, and the destructor gives the reference back. Not copyable, since a
 // copy would give the same reference back twice.

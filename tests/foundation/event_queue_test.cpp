@@ -1,0 +1,162 @@
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <memory>
+#include <thread>
+#include <vector>
+
+#include "foundation/event_queue.h"
+
+using namespace ulm3;
+
+namespace {
+
+// Counts its destructions so that a test sees who deletes events.
+class CountedEvent : public ULMEventRenderDone {
+public:
+    CountedEvent(int buffer, std::atomic<int>& deleted) : ULMEventRenderDone(buffer), m_deleted(deleted) {}
+    ~CountedEvent() override { ++m_deleted; }
+
+private:
+    std::atomic<int>& m_deleted;
+};
+
+void* Tag(intptr_t n) { return reinterpret_cast<void*>(n); }
+
+TEST(Events, KindsAndFields) {
+    int maps[2];
+    std::unique_ptr<ULMEventBase> events[] = {
+        std::make_unique<ULMEventRenderDone>(3),
+        std::make_unique<ULMEventTransferDone>(3),
+        std::make_unique<ULMEventLightMap>(3, kULMLightMapType2, 4, 256, &maps[0], &maps[1]),
+        std::make_unique<ULMEventLightMapChange>(3, kULMLightMapType1, 2, 64, &maps[1], nullptr),
+        std::make_unique<ULMEventMultiPassBasePlane>(3, 9),
+    };
+    for (int kind = 0; kind < 5; ++kind) {
+        EXPECT_EQ(events[kind]->EventType(), kind);
+        EXPECT_EQ(events[kind]->buffer, 3);
+    }
+    const auto& map = static_cast<const ULMEventLightMap&>(*events[2]);
+    EXPECT_EQ(map.lightFormat, kULMLightMapType2);
+    EXPECT_EQ(map.bytesPerElement, 4);
+    EXPECT_EQ(map.numberOfElements, 256);
+    EXPECT_EQ(map.pointerToMap1, &maps[0]);
+    EXPECT_EQ(map.pointerToMap2, &maps[1]);
+    EXPECT_EQ(static_cast<const ULMEventMultiPassBasePlane&>(*events[4]).multiPassBuffer, 9);
+}
+
+TEST(EventQueue, FifoAcrossTheWrapAround) {
+    ULMEventQueue queue(8);
+    std::atomic<int> deleted{0};
+    int next = 0, expected = 0;
+    for (int round = 0; round < 6; ++round) {
+        for (int i = 0; i < 5; ++i, ++next) ASSERT_EQ(queue.AddEvent(new CountedEvent(next, deleted), Tag(next)), kULMOK);
+        for (int i = 0; i < 5; ++i, ++expected) {
+            ULMEventBase* event = nullptr;
+            void* data = nullptr;
+            ASSERT_EQ(queue.RemoveFirstEvent(0, event, data), kULMOK);
+            EXPECT_EQ(event->buffer, expected);
+            EXPECT_EQ(data, Tag(expected));
+            delete event;
+        }
+    }
+    EXPECT_EQ(deleted, 30);
+}
+
+TEST(EventQueue, FullRingAndRecovery) {
+    ULMEventQueue queue(256);
+    ULMEventRenderDone event(0);
+    for (int i = 0; i < 255; ++i) ASSERT_EQ(queue.AddEvent(&event, nullptr), kULMOK) << i;
+    EXPECT_EQ(queue.AddEvent(&event, nullptr), kULMErrAlloc);
+    ULMEventBase* out = nullptr;
+    void* data = nullptr;
+    ASSERT_EQ(queue.RemoveFirstEvent(0, out, data), kULMOK);
+    EXPECT_EQ(queue.AddEvent(&event, nullptr), kULMOK);
+    EXPECT_EQ(queue.AddEvent(&event, nullptr), kULMErrAlloc);
+    for (int i = 0; i < 255; ++i) ASSERT_EQ(queue.RemoveFirstEvent(0, out, data), kULMOK);
+
+    // One slot is always free: a queue of one slot holds nothing.
+    ULMEventQueue tiny(1);
+    EXPECT_EQ(tiny.AddEvent(&event, nullptr), kULMErrAlloc);
+}
+
+TEST(EventQueue, TimeOutsLeaveTheOutputsAlone) {
+    ULMEventQueue queue(4);
+    ULMEventBase* sentinel = reinterpret_cast<ULMEventBase*>(Tag(0x1234));
+    ULMEventBase* event = sentinel;
+    void* data = Tag(0x5678);
+    EXPECT_EQ(queue.RemoveFirstEvent(0, event, data), kULMTimeout);
+    const auto start = std::chrono::steady_clock::now();
+    EXPECT_EQ(queue.RemoveFirstEvent(30, event, data), kULMTimeout);
+    EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(29));
+    EXPECT_EQ(event, sentinel);
+    EXPECT_EQ(data, Tag(0x5678));
+
+    ULMEventTransferDone ready(1);
+    ASSERT_EQ(queue.AddEvent(&ready, Tag(7)), kULMOK);
+    EXPECT_EQ(queue.RemoveFirstEvent(0, event, data), kULMOK);
+    EXPECT_EQ(event, &ready);
+    EXPECT_EQ(data, Tag(7));
+}
+
+TEST(EventQueue, DestructorDeletesWhatNobodyTook) {
+    std::atomic<int> deleted{0};
+    {
+        ULMEventQueue queue(4);
+        for (int i = 0; i < 3; ++i) ASSERT_EQ(queue.AddEvent(new CountedEvent(i, deleted), nullptr), kULMOK);
+        ULMEventBase* event = nullptr;
+        void* data = nullptr;
+        ASSERT_EQ(queue.RemoveFirstEvent(0, event, data), kULMOK);
+        delete event;
+        EXPECT_EQ(deleted, 1);
+    }
+    EXPECT_EQ(deleted, 3);
+}
+
+// Readers wait without limit while writers add: every event reaches exactly
+// one reader, and each writer's events arrive in the order it added them.
+TEST(EventQueue, SeveralReadersAndWriters) {
+    constexpr int kWriters = 3, kReaders = 4, kPerWriter = 3000;
+    ULMEventQueue queue(16);
+    std::atomic<int> deleted{0};
+    std::vector<std::atomic<int>> seen(kWriters * kPerWriter);
+    std::atomic<int> outOfOrder{0};
+    std::vector<std::thread> threads;
+    for (int r = 0; r < kReaders; ++r) {
+        threads.emplace_back([&] {
+            std::vector<int> last(kWriters, -1);
+            for (;;) {
+                ULMEventBase* event = nullptr;
+                void* data = nullptr;
+                if (queue.RemoveFirstEvent(-1, event, data) != kULMOK) return;
+                const int id = event->buffer;
+                delete event;
+                if (id < 0) return;  // one stop event per reader
+                const int writer = static_cast<int>(reinterpret_cast<intptr_t>(data));
+                if (id <= last[writer]) ++outOfOrder;
+                last[writer] = id;
+                ++seen[id];
+            }
+        });
+    }
+    for (int w = 0; w < kWriters; ++w) {
+        threads.emplace_back([&, w] {
+            for (int i = 0; i < kPerWriter; ++i) {
+                ULMEventBase* event = new CountedEvent(w * kPerWriter + i, deleted);
+                while (queue.AddEvent(event, Tag(w)) == kULMErrAlloc) std::this_thread::yield();
+            }
+        });
+    }
+    for (int w = 0; w < kWriters; ++w) threads[kReaders + w].join();
+    for (int r = 0; r < kReaders; ++r) {
+        ULMEventBase* stop = new CountedEvent(-1, deleted);
+        while (queue.AddEvent(stop, nullptr) == kULMErrAlloc) std::this_thread::yield();
+    }
+    for (int r = 0; r < kReaders; ++r) threads[r].join();
+    for (int id = 0; id < kWriters * kPerWriter; ++id) ASSERT_EQ(seen[id], 1) << id;
+    EXPECT_EQ(outOfOrder, 0);
+    EXPECT_EQ(deleted, kWriters * kPerWriter + kReaders);
+}
+
+}  // namespace

@@ -106,10 +106,8 @@ bool VoxTextStream::ReadInteger(int64_t inMin, int64_t inMax, int64_t& outValue,
     int64_t magnitude = 0;
     bool tooLarge = false;
     while (IsDigit(Peek())) {
-        if (!tooLarge) {
-            magnitude = magnitude * 10 + (Peek() - '0');
-            if (magnitude > kLimit) tooLarge = true;
-        }
+        if (magnitude > (kLimit - 9) / 10) tooLarge = true;
+        if (!tooLarge) magnitude = magnitude * 10 + (Peek() - '0');
         ++m_pos;
     }
     if (tooLarge) return false;

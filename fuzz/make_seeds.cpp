@@ -15,16 +15,6 @@ using namespace ulm3;
 
 namespace {
 
-VoxfFieldSpecifier Field(int id, int position, int size, int format, const char* name) {
-    VoxfFieldSpecifier f;
-    f.m_fieldId = id;
-    f.m_position = position;
-    f.m_size = size;
-    f.m_format = format;
-    f.m_name = name;
-    return f;
-}
-
 std::vector<uint8_t> Bytes(size_t n, unsigned seed) {
     std::vector<uint8_t> v(n);
     for (size_t i = 0; i < n; ++i) v[i] = static_cast<uint8_t>(i * 29 + seed);
@@ -38,7 +28,7 @@ VoxVolumeToWrite Volume(int x, int y, int z, int bits, char endian, const std::v
     v.m_sizeZ = z;
     v.m_voxelBits = bits;
     v.m_endian = endian;
-    v.m_fields = {Field(0, 0, bits > 16 ? 16 : bits, 0, "density")};
+    v.m_fields = {VoxfFieldSpecifier(0, 0, bits > 16 ? 16 : bits, 0, "density")};
     v.m_voxels = voxels.data();
     return v;
 }
@@ -78,7 +68,7 @@ int main(int argc, char** argv) {
     {
         VoxFileWriter w;
         VoxVolumeToWrite v = Volume(4, 3, 2, 16, 'B', v16);
-        v.m_fields.push_back(Field(1, 12, 4, 2, "tag"));
+        v.m_fields.push_back(VoxfFieldSpecifier(1, 12, 4, 2, "tag"));
         v.m_hasModelMatrix = true;
         const double m[16] = {2, 0, 0, 0, 0, 2, 0, 0, 0, 0, 2, 0, 1, 2, 3, 1};
         std::copy(m, m + 16, v.m_modelMatrix);
@@ -92,15 +82,15 @@ int main(int argc, char** argv) {
     {
         VoxFileWriter w;
         VoxVolumeToWrite v = Volume(3, 2, 2, 32, 'L', v32);
-        v.m_fields.push_back(Field(1, 16, 8, 1, "gradient"));
-        v.m_fields.push_back(Field(2, 24, 8, 3, "label"));
+        v.m_fields.push_back(VoxfFieldSpecifier(1, 16, 8, 1, "gradient"));
+        v.m_fields.push_back(VoxfFieldSpecifier(2, 24, 8, 3, "label"));
         w.AddVolume(v);
         seeds.emplace_back("little_endian_32bit", Written(w));
     }
     {
         VoxFileWriter w;
         VoxVolumeToWrite v = Volume(2, 1, 1, 64, 'B', v64);
-        v.m_fields = {Field(0, 0, 64, 17, "value")};
+        v.m_fields = {VoxfFieldSpecifier(0, 0, 64, 17, "value")};
         w.AddVolume(v);
         seeds.emplace_back("wide_64bit", Written(w));
     }

@@ -75,38 +75,64 @@ void Store(uint8_t* p, T v) {
     memcpy(p, &v, sizeof v);
 }
 
-// Walks the box in the mapped storage, one row at a time, and hands each
-// voxel with its packed field element to the operation.
-template <typename Voxel, typename Field, typename Packed, typename Op>
-void WalkField(uint8_t* mapped, unsigned yStride, unsigned zStride, const ULMVolumeRange& box, Packed* packed,
-               Op op) {
+// Moves one field of every voxel of the box between the mapped storage and
+// the packed elements: into the voxels (keeping the bits of mask) or out of
+// them (the bits of mask, shifted down).
+template <typename Voxel, typename Field>
+void MoveFieldValues(uint8_t* mapped, unsigned yStride, unsigned zStride, const ULMVolumeRange& box, uint8_t* packed,
+                     int alignment, uint32_t mask, bool intoVolume) {
     const uint64_t sizeX = static_cast<uint64_t>(box.XSize());
     for (uint64_t k = 0; k < static_cast<uint64_t>(box.ZSize()); ++k) {
         for (uint64_t j = 0; j < static_cast<uint64_t>(box.YSize()); ++j) {
-            uint8_t* row = mapped + (k * zStride + j) * yStride * sizeof(Voxel);
-            for (uint64_t i = 0; i < sizeX; ++i) {
-                op(row + i * sizeof(Voxel), packed);
-                packed += sizeof(Field);
+            uint8_t* voxel = mapped + (k * zStride + j) * yStride * sizeof(Voxel);
+            for (uint64_t i = 0; i < sizeX; ++i, voxel += sizeof(Voxel), packed += sizeof(Field)) {
+                if (intoVolume) {
+                    const uint32_t value = Load<Field>(packed);
+                    Store<Voxel>(voxel, static_cast<Voxel>((Load<Voxel>(voxel) & mask) | (value << alignment)));
+                } else {
+                    Store<Field>(packed, static_cast<Field>((Load<Voxel>(voxel) & mask) >> alignment));
+                }
             }
         }
     }
 }
 
-template <typename Voxel, typename Field>
-void PutField(uint8_t* mapped, unsigned yStride, unsigned zStride, const ULMVolumeRange& box, const uint8_t* in,
-              int alignment, uint32_t dMask) {
-    WalkField<Voxel, Field>(mapped, yStride, zStride, box, in, [&](uint8_t* voxel, const uint8_t* p) {
-        const uint32_t value = Load<Field>(p);
-        Store<Voxel>(voxel, static_cast<Voxel>((Load<Voxel>(voxel) & dMask) | (value << alignment)));
-    });
-}
+// The part of both field bodies after their checks, for a field that is a
+// byte or a 16-bit word of the voxel.
+ULMStatus MoveField(ULMVolumeSource& source, uint8_t* packed, const ULMVolumeRange& box,
+                    const ULMFieldDescriptor& field, bool intoVolume) {
+    const int elementSize = source.GetVoxelSize();
+    const int fieldSize = field.m_size;
+    const int alignment = field.m_position;
+    uint32_t mask;
+    if (intoVolume) {
+        const uint32_t sMask = FieldMask(fieldSize, 0);
+        const uint32_t dMask = FieldMask(elementSize, 0) & ~(sMask << alignment);
+        ULM_ASSERT(((sMask<<alignment) & dMask) == 0);
+        ULM_ASSERT(((sMask<<alignment) | dMask) == FieldMask(ULMMax(elementSize, fieldSize)));
+        mask = dMask;
+    } else {
+        mask = FieldMask(fieldSize, alignment);
+    }
 
-template <typename Voxel, typename Field>
-void GetField(uint8_t* mapped, unsigned yStride, unsigned zStride, const ULMVolumeRange& box, uint8_t* out,
-              int alignment, uint32_t sMask) {
-    WalkField<Voxel, Field>(mapped, yStride, zStride, box, out, [&](uint8_t* voxel, uint8_t* p) {
-        Store<Field>(p, static_cast<Field>((Load<Voxel>(voxel) & sMask) >> alignment));
-    });
+    void* mapped = nullptr;
+    unsigned yStride = 0;
+    unsigned zStride = 0;
+    const ULMStatus status = source.MapVoxels(box, intoVolume ? 1 : 0, &mapped, &yStride, &zStride);
+    if (ULMFailed(status)) return status;
+    if (mapped == nullptr || yStride == 0 || zStride == 0) {
+        if (mapped) source.ReleaseVoxels(mapped);
+        return kULMErrInternal;
+    }
+    auto* voxels = static_cast<uint8_t*>(mapped);
+    if (elementSize == 16) {
+        MoveFieldValues<uint16_t, uint8_t>(voxels, yStride, zStride, box, packed, alignment, mask, intoVolume);
+    } else if (fieldSize == 8) {
+        MoveFieldValues<uint32_t, uint8_t>(voxels, yStride, zStride, box, packed, alignment, mask, intoVolume);
+    } else {
+        MoveFieldValues<uint32_t, uint16_t>(voxels, yStride, zStride, box, packed, alignment, mask, intoVolume);
+    }
+    return source.ReleaseVoxels(mapped);
 }
 
 }  // namespace
@@ -120,34 +146,9 @@ ULMStatus ULMVolumeSource::UpdateVoxelField(const void* inVoxels, const ULMVolum
     if (shape == FieldShape::kFailed) return status;
     if (shape == FieldShape::kWholeVoxel) return UpdateVoxels(inSubVol, inVoxels);
     if (HoldsNoVoxel(inSubVol)) return kULMOK;
-
-    const int elementSize = GetVoxelSize();
-    const int fieldSize = inVolumeField.m_size;
-    const int alignment = inVolumeField.m_position;
-    const uint32_t sMask = FieldMask(fieldSize, 0);
-    const uint32_t dMask = FieldMask(elementSize, 0) & ~(sMask << alignment);
-    ULM_ASSERT(((sMask<<alignment) & dMask) == 0);
-    ULM_ASSERT(((sMask<<alignment) | dMask) == FieldMask(ULMMax(elementSize, fieldSize)));
-
-    void* mapped = nullptr;
-    unsigned yStride = 0;
-    unsigned zStride = 0;
-    status = MapVoxels(inSubVol, 1, &mapped, &yStride, &zStride);
-    if (ULMFailed(status)) return status;
-    if (mapped == nullptr || yStride == 0 || zStride == 0) {
-        if (mapped) ReleaseVoxels(mapped);
-        return kULMErrInternal;
-    }
-    auto* dst = static_cast<uint8_t*>(mapped);
-    const auto* in = static_cast<const uint8_t*>(inVoxels);
-    if (elementSize == 16) {
-        PutField<uint16_t, uint8_t>(dst, yStride, zStride, inSubVol, in, alignment, dMask);
-    } else if (fieldSize == 8) {
-        PutField<uint32_t, uint8_t>(dst, yStride, zStride, inSubVol, in, alignment, dMask);
-    } else {
-        PutField<uint32_t, uint16_t>(dst, yStride, zStride, inSubVol, in, alignment, dMask);
-    }
-    return ReleaseVoxels(mapped);
+    // Only read when moving into the volume.
+    auto* packed = const_cast<uint8_t*>(static_cast<const uint8_t*>(inVoxels));
+    return MoveField(*this, packed, inSubVol, inVolumeField, true);
 }
 
 ULMStatus ULMVolumeSource::UnloadVoxelField(void* outVoxels, const ULMVolumeRange& inSubVol,
@@ -157,31 +158,7 @@ ULMStatus ULMVolumeSource::UnloadVoxelField(void* outVoxels, const ULMVolumeRang
     if (shape == FieldShape::kFailed) return status;
     if (shape == FieldShape::kWholeVoxel) return UnloadVoxels(outVoxels, inSubVol);
     if (HoldsNoVoxel(inSubVol)) return kULMOK;
-
-    const int elementSize = GetVoxelSize();
-    const int fieldSize = inVolumeField.m_size;
-    const int alignment = inVolumeField.m_position;
-    const uint32_t sMask = FieldMask(fieldSize, alignment);
-
-    void* mapped = nullptr;
-    unsigned yStride = 0;
-    unsigned zStride = 0;
-    status = MapVoxels(inSubVol, 0, &mapped, &yStride, &zStride);
-    if (ULMFailed(status)) return status;
-    if (mapped == nullptr || yStride == 0 || zStride == 0) {
-        if (mapped) ReleaseVoxels(mapped);
-        return kULMErrInternal;
-    }
-    auto* src = static_cast<uint8_t*>(mapped);
-    auto* out = static_cast<uint8_t*>(outVoxels);
-    if (elementSize == 16) {
-        GetField<uint16_t, uint8_t>(src, yStride, zStride, inSubVol, out, alignment, sMask);
-    } else if (fieldSize == 8) {
-        GetField<uint32_t, uint8_t>(src, yStride, zStride, inSubVol, out, alignment, sMask);
-    } else {
-        GetField<uint32_t, uint16_t>(src, yStride, zStride, inSubVol, out, alignment, sMask);
-    }
-    return ReleaseVoxels(mapped);
+    return MoveField(*this, static_cast<uint8_t*>(outVoxels), inSubVol, inVolumeField, false);
 }
 
 ULMStatus ULMVolumeSource::Reserved00() { return kULMErrUnimplemented; }

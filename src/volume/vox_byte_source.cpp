@@ -11,30 +11,34 @@
 
 namespace ulm3 {
 
-int64_t VoxByteSource::ReadFully(int64_t inOffset, void* outBuffer, int64_t inSize) {
+namespace {
+
+// Moves inSize bytes in steps of at most kMaxStep; a step that moves
+// nothing or fails ends the transfer.
+template <typename Step>
+int64_t Transfer(int64_t inOffset, int64_t inSize, Step step) {
     if (inOffset < 0 || inSize < 0 || inSize > INT64_MAX - inOffset) return 0;
-    auto* out = static_cast<uint8_t*>(outBuffer);
     int64_t total = 0;
     while (total < inSize) {
-        const int64_t step = std::min(inSize - total, kMaxStep);
-        const int64_t got = ReadAt(inOffset + total, out + total, step);
-        if (got <= 0) break;
-        total += got;
+        const int64_t moved = step(inOffset + total, total, std::min(inSize - total, VoxByteSource::kMaxStep));
+        if (moved <= 0) break;
+        total += moved;
     }
     return total;
 }
 
+}  // namespace
+
+int64_t VoxByteSource::ReadFully(int64_t inOffset, void* outBuffer, int64_t inSize) {
+    auto* out = static_cast<uint8_t*>(outBuffer);
+    return Transfer(inOffset, inSize,
+                    [&](int64_t at, int64_t done, int64_t size) { return ReadAt(at, out + done, size); });
+}
+
 int64_t VoxByteSource::WriteFully(int64_t inOffset, const void* inBuffer, int64_t inSize) {
-    if (inOffset < 0 || inSize < 0 || inSize > INT64_MAX - inOffset) return 0;
     const auto* in = static_cast<const uint8_t*>(inBuffer);
-    int64_t total = 0;
-    while (total < inSize) {
-        const int64_t step = std::min(inSize - total, kMaxStep);
-        const int64_t put = WriteAt(inOffset + total, in + total, step);
-        if (put <= 0) break;
-        total += put;
-    }
-    return total;
+    return Transfer(inOffset, inSize,
+                    [&](int64_t at, int64_t done, int64_t size) { return WriteAt(at, in + done, size); });
 }
 
 int64_t VoxMemoryByteSource::ReadAt(int64_t inOffset, void* outBuffer, int64_t inSize) {

@@ -13,6 +13,12 @@ namespace ulm3 {
 
 // One "Field" of a volume description.
 struct VoxfFieldSpecifier {
+    VoxfFieldSpecifier() = default;
+    VoxfFieldSpecifier(int32_t inFieldId, int32_t inPosition, int32_t inSize, int32_t inFormat, std::string inName,
+                       std::string inDescription = std::string())
+        : m_fieldId(inFieldId), m_position(inPosition), m_size(inSize), m_format(inFormat),
+          m_name(std::move(inName)), m_description(std::move(inDescription)) {}
+
     int32_t m_fieldId = 0;
     int32_t m_position = 0;
     int32_t m_size = 0;

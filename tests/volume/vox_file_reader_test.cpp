@@ -4,6 +4,7 @@
 #include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cstring>
@@ -299,6 +300,11 @@ TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
     EXPECT_EQ(voxelSize(nullptr, 0), 0);
     EXPECT_EQ(voxelSize("/nonexistent/volume.vox", 0), 0);
     EXPECT_EQ(voxelSize("/tmp", 0), 0);
+    // A FIFO is no volume file, and naming one must not wait for a writer.
+    const std::string fifo = std::string(file.Path()) + ".fifo";
+    ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
+    EXPECT_EQ(voxelSize(fifo.c_str(), 0), 0);
+    unlink(fifo.c_str());
 
     // Truncated: the modes that load everything refuse it up front; the
     // lazy modes open it and fail on the box that is not there.

@@ -16,17 +16,6 @@ using namespace ulm3::testing;
 
 namespace {
 
-VoxfFieldSpecifier Field(int id, int position, int size, int format, const char* name, const char* description = "") {
-    VoxfFieldSpecifier f;
-    f.m_fieldId = id;
-    f.m_position = position;
-    f.m_size = size;
-    f.m_format = format;
-    f.m_name = name;
-    f.m_description = description;
-    return f;
-}
-
 template <typename T>
 std::vector<T> Ramp(size_t n, T first, T step) {
     std::vector<T> v(n);
@@ -57,7 +46,7 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     a.m_sizeX = 3, a.m_sizeY = 2, a.m_sizeZ = 2;
     a.m_voxelBits = 8;
     a.m_endian = 'L';
-    a.m_fields = {Field(0, 0, 8, 0, "density (raw)", "as scanned")};
+    a.m_fields = {VoxfFieldSpecifier(0, 0, 8, 0, "density (raw)", "as scanned")};
     a.m_data = {{"lut", std::string(300, 'L')}};
     a.m_voxels = v8.data();
 
@@ -65,7 +54,7 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     b.m_sizeX = 2, b.m_sizeY = 2, b.m_sizeZ = 3;
     b.m_voxelBits = 16;
     b.m_endian = 'B';
-    b.m_fields = {Field(1, 12, 4, 2, "tag"), Field(0, 0, 12, 3, "value")};
+    b.m_fields = {VoxfFieldSpecifier(1, 12, 4, 2, "tag"), VoxfFieldSpecifier(0, 0, 12, 3, "value")};
     b.m_fields[0].m_offset = -1.5f;
     b.m_fields[0].m_scale = 0.25f;
     b.m_hasModelMatrix = true;
@@ -80,14 +69,14 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     c.m_sizeX = 5, c.m_sizeY = 1, c.m_sizeZ = 1;
     c.m_voxelBits = 32;
     c.m_endian = 'B';
-    c.m_fields = {Field(0, 0, 16, 1, "lo"), Field(1, 16, 16, 0, "hi")};
+    c.m_fields = {VoxfFieldSpecifier(0, 0, 16, 1, "lo"), VoxfFieldSpecifier(1, 16, 16, 0, "hi")};
     c.m_voxels = v32.data();
 
     VoxVolumeToWrite d;
     d.m_sizeX = 2, d.m_sizeY = 1, d.m_sizeZ = 1;
     d.m_voxelBits = 64;
     d.m_endian = 'L';
-    d.m_fields = {Field(0, 0, 64, 17, "double")};
+    d.m_fields = {VoxfFieldSpecifier(0, 0, 64, 17, "double")};
     d.m_voxels = v64.data();
 
     for (const VoxVolumeToWrite* v : {&a, &b, &c, &d}) writer.AddVolume(*v);
@@ -139,7 +128,7 @@ TEST(VoxFileWriter, RefusesWhatAFileCannotSay) {
     const uint8_t voxel = 0;
     VoxVolumeToWrite good;
     good.m_sizeX = good.m_sizeY = good.m_sizeZ = 1;
-    good.m_fields = {Field(0, 0, 8, 0, "v")};
+    good.m_fields = {VoxfFieldSpecifier(0, 0, 8, 0, "v")};
     good.m_voxels = &voxel;
     std::string out;
     {
@@ -154,7 +143,7 @@ TEST(VoxFileWriter, RefusesWhatAFileCannotSay) {
         w.AddVolume(v);
         return w.WriteToString(out) == kULMErrArgument;
     };
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields = {Field(1, 0, 8, 0, "v")}; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields = {VoxfFieldSpecifier(1, 0, 8, 0, "v")}; }));
     EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxelBits = 12; }));
     EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_endian = 'X'; }));
     EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxels = nullptr; }));

@@ -240,42 +240,32 @@ TEST_F(FieldOperations, ByteFieldOfA16BitVoxelTouchesOnlyItsByte) {
 }
 
 TEST_F(FieldOperations, FieldsOfA32BitVoxel) {
-    struct Case {
-        int position, size;
-        uint32_t mask;
-    };
-    const Case cases[] = {{0, 8, 0xFFu}, {8, 8, 0xFF00u}, {16, 8, 0xFF0000u}, {24, 8, 0xFF000000u},
-                          {0, 16, 0xFFFFu}, {8, 16, 0xFFFF00u}, {16, 16, 0xFFFF0000u}};
-    for (const Case& c : cases) {
+    const std::pair<int, int> shapes[] = {{0, 8}, {8, 8}, {16, 8}, {24, 8}, {0, 16}, {8, 16}, {16, 16}};
+    for (const auto& [position, size] : shapes) {
         Volume<uint32_t> v(32, 0x89ABCDEFu);
-        const ULMFieldDescriptor fd(c.position, c.size, kULMUnsignedInteger);
-        std::vector<uint16_t> words(12);
-        std::iota(words.begin(), words.end(), 0xC1C1);
-        std::vector<uint8_t> bytes(12);
-        std::iota(bytes.begin(), bytes.end(), 0x31);
-        const void* in = c.size == 8 ? static_cast<const void*>(bytes.data()) : words.data();
-        ASSERT_EQ(v.source->UpdateVoxelField(in, kBox, fd), kULMOK) << c.position << "/" << c.size;
+        const ULMFieldDescriptor fd(position, size, kULMUnsignedInteger);
+        const uint32_t mask = FieldMask(size, position);
+        // Packed fields: bytes or 16-bit words, counting up.
+        std::vector<uint8_t> in(24), out(24);
+        for (size_t i = 0; i < 12; ++i) {
+            const uint16_t value = static_cast<uint16_t>(0xC1C1 + i);
+            memcpy(&in[i * static_cast<size_t>(size / 8)], &value, static_cast<size_t>(size / 8));
+        }
+        ASSERT_EQ(v.source->UpdateVoxelField(in.data(), kBox, fd), kULMOK) << position << "/" << size;
         size_t k = 0;
         for (int z = 0; z < 4; ++z)
             for (int y = 0; y < 4; ++y)
                 for (int x = 0; x < 4; ++x) {
                     uint32_t expected = 0x89ABCDEFu;
                     if (InBox(x, y, z)) {
-                        const uint32_t value = c.size == 8 ? bytes[k] : words[k];
-                        ++k;
-                        expected = (expected & ~c.mask) | (value << c.position);
+                        uint32_t value = 0;
+                        memcpy(&value, &in[k++ * static_cast<size_t>(size / 8)], static_cast<size_t>(size / 8));
+                        expected = (expected & ~mask) | (value << position);
                     }
-                    ASSERT_EQ(v.voxels[Index(x, y, z)], expected) << c.position << "/" << c.size;
+                    ASSERT_EQ(v.voxels[Index(x, y, z)], expected) << position << "/" << size;
                 }
-        std::vector<uint16_t> wordsOut(12);
-        std::vector<uint8_t> bytesOut(12);
-        void* out = c.size == 8 ? static_cast<void*>(bytesOut.data()) : wordsOut.data();
-        ASSERT_EQ(v.source->UnloadVoxelField(out, kBox, fd), kULMOK);
-        if (c.size == 8) {
-            EXPECT_EQ(bytesOut, bytes);
-        } else {
-            EXPECT_EQ(wordsOut, words);
-        }
+        ASSERT_EQ(v.source->UnloadVoxelField(out.data(), kBox, fd), kULMOK);
+        EXPECT_EQ(out, in);
     }
 }
 

@@ -75,6 +75,12 @@ protected:
         SimPlatformTest::SetUp();
         tulx7sim::SetRenderEngine(m_engine);
     }
+    // A test that stops half-way must not leave a job held: the reset waits
+    // for it.
+    void TearDown() override {
+        m_engine->Hold(false);
+        SimPlatformTest::TearDown();
+    }
 
     // A render of one command block into `image`, waiting for `after`.
     Tulx7_dr_render RenderRecord(uint32_t image, uint32_t after = TULX7_DR_NO_EVENT) {

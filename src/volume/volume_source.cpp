@@ -12,8 +12,9 @@ namespace ulm3 {
 uint32_t FieldMask(int64_t inFieldSize, int64_t inFieldPosition) {
     if (inFieldSize < 0 || inFieldPosition < 0) return 0;
     ULM_ASSERT(inFieldSize + inFieldPosition <= 32);
-    if (inFieldSize == 32) return 0xFFFFFFFFu;
-    return ((uint32_t{1} << inFieldSize) - 1u) << inFieldPosition;
+    // Worked in 64 bits: a 32-bit field, or an empty one at bit 32, would
+    // shift a 32-bit word by its full width.
+    return static_cast<uint32_t>(((uint64_t{1} << inFieldSize) - 1u) << inFieldPosition);
 }
 
 namespace {
@@ -23,8 +24,9 @@ enum class FieldShape { kFailed, kWholeVoxel, kPart };
 // The checks both field bodies make before they touch a voxel. The bodies
 // move whole bytes and 16-bit words only: an 8-bit field at bit 0 or 8 of a
 // 16-bit voxel, an 8-bit field at bit 0, 8, 16 or 24 or a 16-bit field at
-// bit 0, 8 or 16 of a 32-bit voxel, or the whole voxel. Any other field is
-// refused as a format error rather than moved wrongly.
+// bit 0, 8 or 16 of a 32-bit voxel, or the whole voxel. Any other field that
+// gets past the general checks is refused as a format error rather than
+// moved wrongly.
 FieldShape CheckField(ULMVolumeSource& source, const void* voxels, const ULMVolumeRange& box,
                       const ULMFieldDescriptor& field, bool forWriting, ULMStatus& status) {
     status = kULMOK;
@@ -37,8 +39,8 @@ FieldShape CheckField(ULMVolumeSource& source, const void* voxels, const ULMVolu
         status = kULMErrVolume;
         return FieldShape::kFailed;
     }
-    const int fieldSize = field.m_size;
-    const int alignment = field.m_position;
+    const int64_t fieldSize = field.m_size;
+    const int64_t alignment = field.m_position;
     if (fieldSize == elementSize) {
         if (alignment != 0) {
             status = kULMErrFormat;
@@ -46,9 +48,7 @@ FieldShape CheckField(ULMVolumeSource& source, const void* voxels, const ULMVolu
         }
         return FieldShape::kWholeVoxel;
     }
-    const bool byteField = fieldSize == 8 && alignment >= 0 && alignment % 8 == 0 && alignment + 8 <= elementSize;
-    const bool wordField = fieldSize == 16 && elementSize == 32 && (alignment == 0 || alignment == 8 || alignment == 16);
-    if (!byteField && !wordField) {
+    if (alignment % 8 != 0 || fieldSize + alignment > elementSize) {
         status = kULMErrFormat;
         return FieldShape::kFailed;
     }
@@ -58,6 +58,12 @@ FieldShape CheckField(ULMVolumeSource& source, const void* voxels, const ULMVolu
     }
     if (forWriting && source.IsReadOnly()) {
         status = kULMErrReadOnly;
+        return FieldShape::kFailed;
+    }
+    const bool byteField = fieldSize == 8 && alignment >= 0;
+    const bool wordField = fieldSize == 16 && elementSize == 32 && alignment >= 0;
+    if (!byteField && !wordField) {
+        status = kULMErrFormat;
         return FieldShape::kFailed;
     }
     return FieldShape::kPart;
@@ -145,7 +151,6 @@ ULMStatus ULMVolumeSource::UpdateVoxelField(const void* inVoxels, const ULMVolum
     const FieldShape shape = CheckField(*this, inVoxels, inSubVol, inVolumeField, true, status);
     if (shape == FieldShape::kFailed) return status;
     if (shape == FieldShape::kWholeVoxel) return UpdateVoxels(inSubVol, inVoxels);
-    if (HoldsNoVoxel(inSubVol)) return kULMOK;
     // Only read when moving into the volume.
     auto* packed = const_cast<uint8_t*>(static_cast<const uint8_t*>(inVoxels));
     return MoveField(*this, packed, inSubVol, inVolumeField, true);
@@ -157,7 +162,6 @@ ULMStatus ULMVolumeSource::UnloadVoxelField(void* outVoxels, const ULMVolumeRang
     const FieldShape shape = CheckField(*this, outVoxels, inSubVol, inVolumeField, false, status);
     if (shape == FieldShape::kFailed) return status;
     if (shape == FieldShape::kWholeVoxel) return UnloadVoxels(outVoxels, inSubVol);
-    if (HoldsNoVoxel(inSubVol)) return kULMOK;
     return MoveField(*this, static_cast<uint8_t*>(outVoxels), inSubVol, inVolumeField, false);
 }
 

@@ -243,9 +243,9 @@ bool VoxFileParser::ReadVolumeSize(int32_t& outX, int32_t& outY, int32_t& outZ) 
     return true;
 }
 
-bool VoxFileParser::ReadFloat(float& outValue) {
+bool VoxFileParser::ReadFloat(float& outValue, bool inMayGoOn) {
     double value = 0;
-    if (!SkipToToken() || !m_line.ReadReal(value)) return false;
+    if ((inMayGoOn && !SkipToToken()) || !m_line.ReadReal(value)) return false;
     if (value > FLT_MAX || value < -FLT_MAX) return false;
     outValue = static_cast<float>(value);
     return true;
@@ -308,9 +308,9 @@ bool VoxFileParser::ReadField(int32_t inFieldId, bool inSkip, VoxfFieldSpecifier
         } else if (key == "Description") {
             if (!ReadFieldWordArgument(true, 0, false, outField.m_description, ends)) return false;
         } else if (key == "Offset") {
-            if (!ReadFloat(outField.m_offset)) return false;
+            if (!ReadFloat(outField.m_offset, true)) return false;
         } else if (key == "Scale") {
-            if (!ReadFloat(outField.m_scale)) return false;
+            if (!ReadFloat(outField.m_scale, true)) return false;
         } else {
             return false;
         }
@@ -392,9 +392,9 @@ bool VoxFileParser::ReadVox99VolumeDescription(int inWhichVolume, bool inSkip) {
             // Nothing else of a volume that is passed over matters.
         } else if (keyword == "VolumeScale" || keyword == "VolumePosition") {
             const bool scale = keyword == "VolumeScale";
-            if (!ReadFloat(scale ? out.m_scaleX : out.m_positionX) ||
-                !ReadFloat(scale ? out.m_scaleY : out.m_positionY) ||
-                !ReadFloat(scale ? out.m_scaleZ : out.m_positionZ)) {
+            if (!ReadFloat(scale ? out.m_scaleX : out.m_positionX, false) ||
+                !ReadFloat(scale ? out.m_scaleY : out.m_positionY, false) ||
+                !ReadFloat(scale ? out.m_scaleZ : out.m_positionZ, false)) {
                 return false;
             }
         } else if (keyword == "Endian") {

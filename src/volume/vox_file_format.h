@@ -123,7 +123,9 @@ private:
     bool ReadField(int32_t inFieldId, bool inSkip, VoxfFieldSpecifier& outField);
     bool ReadFieldWordArgument(bool inNeedsValue, size_t inMaxLength, bool inStreamWord, std::string& outValue,
                                bool& outEndsField);
-    bool ReadFloat(float& outValue);
+    // A real number that fits a float. Inside a field specification it may
+    // stand on a later line (inMayGoOn); elsewhere on the keyword's own line.
+    bool ReadFloat(float& outValue, bool inMayGoOn);
     bool Keep(size_t inBytes);
 
     VoxByteReader& m_reader;

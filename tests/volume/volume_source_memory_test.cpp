@@ -192,6 +192,7 @@ TEST(FieldMask, MasksOfFields) {
     EXPECT_EQ(FieldMask(12, 4), 0xFFF0u);
     EXPECT_EQ(FieldMask(16, 16), 0xFFFF0000u);
     EXPECT_EQ(FieldMask(0, 0), 0u);
+    EXPECT_EQ(FieldMask(0, 32), 0u);
     EXPECT_EQ(FieldMask(-8, 0), 0u);
     EXPECT_DEATH(FieldMask(8, 28), "inFieldSize \\+ inFieldPosition <= 32");
 }
@@ -309,6 +310,7 @@ TEST_F(FieldOperations, FieldsThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
               kULMErrVolume);
     SourceRef<ULMVolumeSourceMemory> none(new ULMVolumeSourceMemory(16, nullptr, ULMVolumeRange(4, 4, 4, 0, 0, 0)));
     EXPECT_EQ(none->UnloadVoxelField(in.data(), kBox, high), kULMErrVolume);
+    EXPECT_EQ(none->UnloadVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 4, kULMUnsignedFraction)), kULMErrVolume);
 }
 
 namespace {
@@ -351,6 +353,10 @@ TEST_F(FieldOperations, ApplicationSourcesGetTheSameChecks) {
     // Format faults are found before the source is asked whether it may write.
     EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)), kULMErrFormat);
     EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, high), kULMErrReadOnly);
+    // A field that fits the voxel but is no whole byte of it meets the
+    // source's own refusal first.
+    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 12, kULMUnsignedFraction)),
+              kULMErrReadOnly);
     EXPECT_EQ(readOnly->UnloadVoxelField(out.data(), kBox, high), kULMOK);
     EXPECT_EQ(out, std::vector<uint8_t>(12, 0x11));
     EXPECT_EQ(readOnly->m_mapped, 0);

@@ -106,6 +106,7 @@ TEST(VoxFileFormat, DescriptionNeedsSizeVoxelSizeEndianAndField0) {
     EXPECT_FALSE(ParsesAsVolume(OneVolume("VolumeSize 1 1\nVoxelSize 8\nEndian L\n" + kField0)));
     EXPECT_FALSE(ParsesAsVolume(OneVolume("VolumeSize 1 -1 1\nVoxelSize 8\nEndian L\n" + kField0)));
     EXPECT_FALSE(ParsesAsVolume(Complete("VolumeScale 1 2\n")));
+    EXPECT_FALSE(ParsesAsVolume(Complete("VolumeScale 1 2\n3\n"))) << "the numbers stand on the keyword's line";
     EXPECT_FALSE(ParsesAsVolume(Complete("VolumePosition 1 2 x\n")));
 }
 

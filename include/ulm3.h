@@ -8,5 +8,6 @@
 #include "ulm3/matrix.h"
 #include "ulm3/library.h"
 #include "ulm3/shareable.h"
+#include "ulm3/permission.h"
 #include "ulm3/events.h"
 #include "ulm3/volume_source.h"

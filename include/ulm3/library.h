@@ -25,4 +25,24 @@ uint64_t ULMGetParameter(const char* name);
 ULMStatus ULMSetEpsilon(double epsilon);
 double ULMGetEpsilon();
 
+// The interface version of these headers.
+inline constexpr int kULMInterfaceMajorVersion = 3;
+inline constexpr int kULMInterfaceMinorVersion = 3;
+
+// Opens the library for an application built against interface major.minor
+// (major 3, minor at most 3, else kULMErrVersion): opens the boards and takes
+// one hold on them. kULMErrNoHardware (or the first board's failure) when no
+// board can be opened; the library then stays closed. An open while open
+// succeeds and takes no further hold.
+ULMStatus ULMOpenInternal(int major, int minor);
+
+// Opens the library for the interface of these headers.
+inline ULMStatus ULMOpen() {
+    return ULMOpenInternal(kULMInterfaceMajorVersion, kULMInterfaceMinorVersion);
+}
+
+// Gives the application's hold back; the boards close once every context and
+// volume is gone too. Does nothing while the library is not open.
+void ULMClose();
+
 }  // namespace ulm3

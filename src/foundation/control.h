@@ -63,6 +63,18 @@ public:
     // of the current values; the open runs it once the boards are counted.
     void ReadEnvironmentParameters();
 
+    // The library's open: checks the interface version, opens boards 0..7
+    // until the first failure, applies the environment to the parameters
+    // and takes the application's hold. Open again while open: kULMOK.
+    ULMStatus Open(int major, int minor);
+    // Forgets the combined events, empties the render cache and closes the
+    // boards; run when the last holder goes.
+    void Close();
+    // Holders of the library: the application between open and ULMClose,
+    // and every live context and volume.
+    void IncrementObjectCount();
+    void DecrementObjectCount();
+
     bool m_initialized = false;
     ULMErrorHandler m_baseErrorHandler;
     ULMErrorHandler* m_errorHandler = nullptr;

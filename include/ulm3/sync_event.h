@@ -1,0 +1,82 @@
+// Completion handles of asynchronous operations.
+#pragma once
+
+#include <cstdint>
+
+#include "ulm3/status.h"
+
+namespace ulm3 {
+
+// Returned by every Start operation (loads, unloads, renders, resamples,
+// migrations). A handle is a 64-bit word that is either a finished result
+// carrying its status, one event of a board's driver queue, or a combined
+// event standing for several board events. Handles are plain values: copy
+// them freely, wait on any copy.
+class ULMSyncEvent {
+public:
+    // A finished event that succeeded: nothing to wait for.
+    constexpr ULMSyncEvent() : m_private(kCompletedTag | 0u) {}
+    // A finished event carrying `status`.
+    constexpr explicit ULMSyncEvent(ULMStatus status)
+        : m_private(kCompletedTag | static_cast<uint32_t>(status)) {}
+
+    // A word that names nothing (a zero or all-ones top byte) never survives
+    // a copy: it becomes a finished event with kULMErrArgument.
+    ULMSyncEvent(const ULMSyncEvent& other) : m_private(ValidWord(other.m_private)) {}
+    ULMSyncEvent& operator=(const ULMSyncEvent& other) {
+        m_private = ValidWord(other.m_private);
+        return *this;
+    }
+
+    bool operator==(const ULMSyncEvent& other) const { return m_private == other.m_private; }
+    bool operator!=(const ULMSyncEvent& other) const { return m_private != other.m_private; }
+
+    // The status of a finished event. Board and combined events answer
+    // kULMInProgress without asking the board, even once they completed;
+    // Wait(0) tells whether one finished and how.
+    ULMStatus Status() const {
+        return (m_private & kKindMask) == kCompletedTag
+                   ? static_cast<ULMStatus>(static_cast<int32_t>(static_cast<uint32_t>(m_private)))
+                   : kULMInProgress;
+    }
+
+    // True for a finished event, and for any other whose Wait(0) does not
+    // time out.
+    bool IsDone() const;
+
+    // Waits at most `milliseconds` (a negative value waits without limit)
+    // and returns the outcome: the status of a finished event, kULMOK when
+    // the board work completed, kULMTimeout when the time ran out, or the
+    // board's error.
+    ULMStatus Wait(long milliseconds) const;
+
+    // Waits until one of `count` (1..8) events completes: kULMOK at once when
+    // one is already finished, kULMTimeout (board events only) or
+    // kULMInProgress (with a combined event among them) when the time runs
+    // out, kULMErrArgument for a bad count.
+    static ULMStatus WaitForAny(int count, ULMSyncEvent* events, long milliseconds);
+
+    // Asks the boards to drop the work not yet started. kULMErrArgument for a
+    // finished event, kULMAlreadyComplete for a combined event that is done,
+    // kULMInProgress when work already running goes on.
+    ULMStatus Abort();
+
+protected:
+    static constexpr uint64_t kKindMask = 0xFF00000000000000ull;
+    static constexpr uint64_t kCompletedTag = 0xF100000000000000ull;
+
+    static constexpr uint64_t ValidWord(uint64_t word) {
+        const uint64_t kind = word & kKindMask;
+        return kind != 0 && kind != kKindMask
+                   ? word
+                   : kCompletedTag | static_cast<uint32_t>(kULMErrArgument);
+    }
+
+    uint64_t m_private;
+
+    // The library's own code reads and builds raw words through these.
+    friend uint64_t SyncEventWord(const ULMSyncEvent& event);
+    friend ULMSyncEvent SyncEventFromWord(uint64_t word);
+};
+
+}  // namespace ulm3

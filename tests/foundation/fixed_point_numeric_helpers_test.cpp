@@ -6,6 +6,7 @@
 #include <limits>
 
 #include "foundation/numeric.h"
+#include "support/control_snapshot.h"
 
 using namespace ulm3;
 
@@ -15,9 +16,7 @@ enum TestMode : int32_t { kModeA = 0, kModeB = 1, kModeC = 2 };
 // The epsilon is process-wide; each test leaves it as it found it.
 class NumericEpsilon : public ::testing::Test {
 protected:
-    void SetUp() override { m_saved = gULMControl.m_epsilon; }
-    void TearDown() override { gULMControl.m_epsilon = m_saved; }
-    double m_saved = 0.0;
+    test_support::ControlSnapshot m_snapshot;
 };
 }  // namespace
 

@@ -1,0 +1,32 @@
+// One simulated board: its memory, its buffers, its queues of work and its
+// register file.
+#pragma once
+
+#include <cstdint>
+#include <deque>
+#include <map>
+#include <memory>
+
+#include "sim_job.h"
+#include "sim_resources.h"
+#include "tulx7sim/render_engine.h"
+
+namespace tulx7sim {
+
+struct SimBoard {
+    static constexpr int kQueues = 3;  // DMA in, DMA out, render
+
+    int index = 0;
+    uint64_t totalBytes = 0;
+    uint64_t allocatedBytes = 0;
+    std::map<uint32_t, std::shared_ptr<SimBuffer>> buffers;  // live ids only
+    // In serial mode everything goes through queue 0.
+    std::deque<std::shared_ptr<Job>> queues[kQueues];
+    bool paused = false;
+    int clients = 0;
+    RegisterFile registers;  // touched only by the board's render jobs
+
+    uint64_t FreeBytes() const { return totalBytes - allocatedBytes; }
+};
+
+}  // namespace tulx7sim

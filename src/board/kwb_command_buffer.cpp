@@ -1,0 +1,402 @@
+#include "board/kwb_command_buffer.h"
+
+#include <algorithm>
+#include <bit>
+
+#include "board/register_info.h"
+#include "board/register_map.h"
+#include "foundation/diagnostics.h"
+#include "foundation/message_log.h"
+
+namespace ulm3 {
+
+namespace {
+
+// One loadReg header covers the 44 registers of 8 bytes above its base.
+constexpr uint32_t kLoadRegWindowBytes = NKW7_CommandHeader_mask_Size * 8;
+
+constexpr uint64_t Cmd(uint32_t code) { return uint64_t{code} << NKW7_CommandHeader_cmd_LoBit; }
+constexpr uint64_t Bit(bool on, int bit) { return on ? uint64_t{1} << bit : 0; }
+
+const char* const sCommandNames[16] = {
+    " noop    ", " dmaOut  ", " dmaIn   ", " sync    ", " loadReg ", " storeReg",
+    " incrReg ", " call    ", " return  ", " UNUSED  ", " UNUSED  ", " UNUSED  ",
+    " UNUSED  ", " UNUSED  ", " UNUSED  ", " UNUSED  ",
+};
+
+// Comparisons of the sync tests 1 to 6.
+const char* const sComparison[6] = {" <  ", " <= ", " == ", " >= ", " >  ", " != "};
+
+// Width of the register at addr, 0 for any address that holds none.
+uint32_t RegisterWidth(uint32_t addr) {
+    if ((addr & 0x3) != 0 || addr > NKW7_Max_Addr) return 0;
+    return sRegisterInfo.GetSize(addr);
+}
+
+// A 64-bit data word may go to any writeable register on an 8-byte boundary;
+// for a 32-bit register its upper half lands in the neighbour at +4, so a
+// non-zero upper half needs a writeable neighbour.
+ULMStatus CheckWrite64(uint32_t addr, uint64_t value) {
+    if ((addr & 7) != 0 || !sRegisterInfo.IsWriteable(addr)) return kULMErrArgument;
+    if (RegisterWidth(addr) == 32 && (value >> 32) != 0 && !sRegisterInfo.IsWriteable(addr + 4))
+        return kULMErrArgument;
+    return kULMOK;
+}
+
+}  // namespace
+
+KWBCommandBuffer::~KWBCommandBuffer() = default;
+
+uint64_t KWBCommandBuffer::ExtractField(uint64_t word, int lowbit, int sizebits) {
+    return NKW7_ExtractField(word, lowbit, sizebits);
+}
+
+bool KWBCommandBuffer::LoadRegOpen() const {
+    return m_currentCommand != NOT_SET && m_currentCommand != DOING_DMA;
+}
+
+// Words a 64-bit write to addr costs: 1 when it joins the open loadReg, 2 when
+// it needs a header of its own. With afterPending, the cost once the held
+// write has gone out first.
+int KWBCommandBuffer::WordsFor64(uint32_t addr, bool afterPending) const {
+    bool open = LoadRegOpen();
+    uint32_t base = m_currentBaseAddr;
+    uint32_t next = m_nextRegisterAddr;
+    if (afterPending && m_pendingAddr != NOT_SET) {
+        const bool joins = open && next <= m_pendingAddr && m_pendingAddr < base + kLoadRegWindowBytes;
+        if (!joins) base = m_pendingAddr;
+        open = true;
+        next = m_pendingAddr + 8;
+    }
+    return open && next <= addr && addr < base + kLoadRegWindowBytes ? 1 : 2;
+}
+
+// Words the held write costs; asserts that it may go out alone.
+int KWBCommandBuffer::WordsToFlush() const {
+    if (m_pendingAddr == NOT_SET) return 0;
+    ULM_ASSERT(!sRegisterInfo.IsWriteable (m_pendingAddr + 4));
+    return WordsFor64(m_pendingAddr, false);
+}
+
+ULMStatus KWBCommandBuffer::EmitWord(uint64_t word) {
+    ULM_ASSERT(m_blockBase != NOT_SET);
+    const ULMStatus status = WriteNextWord(word);
+    if (ULMSucceeded(status)) ++m_blockSize;
+    return status;
+}
+
+// The loadReg path proper; room has been checked.
+ULMStatus KWBCommandBuffer::Emit64(uint32_t addr, uint64_t value) {
+    if (WordsFor64(addr, false) == 1) {
+        ULM_ASSERT(m_currentCommand >= m_blockBase);
+        ULMStatus status = EmitWord(value);
+        if (ULMFailed(status)) return status;
+        m_nextRegisterAddr = addr + 8;
+        m_commandData |= uint64_t{1} << (NKW7_CommandHeader_mask_LoBit + (addr - m_currentBaseAddr) / 8);
+        return WriteWordAt(m_currentCommand, m_commandData);
+    }
+    const uint64_t header = Cmd(NKW7_CommandHeader_cmd_loadReg) |
+                            (uint64_t{1} << NKW7_CommandHeader_mask_LoBit) | addr;
+    const uint32_t index = GetNextIndex();
+    ULMStatus status = EmitWord(header);
+    if (ULMFailed(status)) return status;
+    m_commandData = header;
+    m_currentCommand = index;
+    m_currentBaseAddr = addr;
+    m_nextRegisterAddr = addr + 8;
+    return EmitWord(value);
+}
+
+// Sends the held write out on its own, its upper half zero; room has been
+// checked.
+ULMStatus KWBCommandBuffer::FlushHeld() {
+    if (m_pendingAddr == NOT_SET) return kULMOK;
+    const ULMStatus status = Emit64(m_pendingAddr, m_pendingData & 0xFFFFFFFFu);
+    if (ULMSucceeded(status)) m_pendingAddr = NOT_SET;
+    return status;
+}
+
+// A command other than a register load: the held write goes first, the open
+// loadReg closes, then the command's words. reserve is the room the command
+// needs, which may exceed what it writes now.
+ULMStatus KWBCommandBuffer::EmitCommand(const uint64_t* words, int count, int reserve) {
+    ULM_ASSERT(m_blockBase != NOT_SET);
+    ULM_ASSERT(m_currentCommand != DOING_DMA);
+    ULMStatus status = CheckForFreeSpace(WordsToFlush() + std::max(count, reserve));
+    if (ULMFailed(status)) return status;
+    status = FlushHeld();
+    if (ULMFailed(status)) return status;
+    m_currentCommand = NOT_SET;
+    for (int i = 0; i < count; ++i) {
+        status = EmitWord(words[i]);
+        if (ULMFailed(status)) return status;
+    }
+    return kULMOK;
+}
+
+ULMStatus KWBCommandBuffer::StartBlock(uint32_t& outID) {
+    ULM_ASSERT(m_blockBase == NOT_SET);
+    ULM_ASSERT(m_pendingAddr == NOT_SET);
+    const ULMStatus status = WaitForFreeSpace(kBlockStartWords);
+    if (ULMFailed(status)) return status;
+    m_blockBase = GetNextIndex();
+    outID = m_blockBase;
+    m_blockSize = 0;
+    return kULMOK;
+}
+
+ULMStatus KWBCommandBuffer::FinishBlock(uint32_t& outSize) {
+    ULM_ASSERT(m_blockBase != NOT_SET);
+    const ULMStatus status = FlushPendingData();
+    if (ULMFailed(status)) return status;
+    outSize = m_blockSize;
+    m_blockBase = NOT_SET;
+    m_currentCommand = NOT_SET;
+    return kULMOK;
+}
+
+ULMStatus KWBCommandBuffer::FlushPendingData() {
+    ULM_ASSERT(m_currentCommand != DOING_DMA);
+    if (m_pendingAddr == NOT_SET) return kULMOK;
+    const ULMStatus status = CheckForFreeSpace(WordsToFlush());
+    if (ULMFailed(status)) return status;
+    return FlushHeld();
+}
+
+ULMStatus KWBCommandBuffer::WriteRegister64(uint32_t inRegisterAddr, uint64_t value) {
+    ULM_ASSERT(m_blockBase != NOT_SET);
+    ULM_ASSERT(m_currentCommand != DOING_DMA);
+    ULMStatus status = CheckWrite64(inRegisterAddr, value);
+    if (ULMFailed(status)) return status;
+    status = CheckForFreeSpace(WordsToFlush() + WordsFor64(inRegisterAddr, true));
+    if (ULMFailed(status)) return status;
+    status = FlushHeld();
+    if (ULMFailed(status)) return status;
+    return Emit64(inRegisterAddr, value);
+}
+
+ULMStatus KWBCommandBuffer::WriteRegister32(uint32_t inRegisterAddr, uint32_t value) {
+    ULM_ASSERT(m_blockBase != NOT_SET);
+    ULM_ASSERT(m_currentCommand != DOING_DMA);
+    if (RegisterWidth(inRegisterAddr) != 32 || !sRegisterInfo.IsWriteable(inRegisterAddr))
+        return kULMErrArgument;
+
+    if (m_pendingAddr != NOT_SET && inRegisterAddr == m_pendingAddr + 4) {
+        // The pair travels as one word, the lower register in bits 31..0. The
+        // held half stays held until that word is written.
+        ULMStatus status = CheckForFreeSpace(WordsFor64(m_pendingAddr, false));
+        if (ULMFailed(status)) return status;
+        status = Emit64(m_pendingAddr, (uint64_t{value} << 32) | (m_pendingData & 0xFFFFFFFFu));
+        if (ULMSucceeded(status)) m_pendingAddr = NOT_SET;
+        return status;
+    }
+
+    // An upper half can only travel with its lower neighbour.
+    if ((inRegisterAddr & 7) != 0) return kULMErrArgument;
+
+    // Room for the held write is claimed now, so that it can always go out
+    // later and a write reported as done is never dropped.
+    ULMStatus status = CheckForFreeSpace(WordsToFlush() + WordsFor64(inRegisterAddr, true));
+    if (ULMFailed(status)) return status;
+    status = FlushHeld();
+    if (ULMFailed(status)) return status;
+    m_pendingAddr = inRegisterAddr;
+    m_pendingData = value;
+    return kULMOK;
+}
+
+ULMStatus KWBCommandBuffer::IncrRegister(uint32_t inRegisterAddr, uint32_t incr) {
+    if (!sRegisterInfo.IsIncrementable(inRegisterAddr) ||
+        incr >= (uint32_t{1} << NKW7_CommandHeader_incrAmount_Size))
+        return kULMErrArgument;
+    const uint64_t word = Cmd(NKW7_CommandHeader_cmd_incrReg) |
+                          (uint64_t{incr} << NKW7_CommandHeader_incrAmount_LoBit) | inRegisterAddr;
+    return EmitCommand(&word, 1, 1);
+}
+
+ULMStatus KWBCommandBuffer::Noop(bool inInterrupt, bool inHalt, bool inHaltAll) {
+    const uint64_t word = Bit(inInterrupt, NKW7_CommandHeader_interrupt_LoBit) |
+                          Bit(inHaltAll, NKW7_CommandHeader_haltAll_LoBit) |
+                          Bit(inHalt, NKW7_CommandHeader_halt_LoBit);
+    return EmitCommand(&word, 1, 1);
+}
+
+ULMStatus KWBCommandBuffer::Sync(uint32_t inRegisterAddr, uint32_t inTest, uint32_t inValue,
+                                 bool refetch) {
+    if (!sRegisterInfo.IsSyncable(inRegisterAddr) || inTest > NKW7_CommandHeader_test_succeed)
+        return kULMErrArgument;
+    const uint64_t word = Cmd(NKW7_CommandHeader_cmd_sync) |
+                          Bit(refetch, NKW7_CommandHeader_refetch_LoBit) |
+                          (uint64_t{inValue} << NKW7_CommandHeader_testValue_LoBit) |
+                          (uint64_t{inTest} << NKW7_CommandHeader_test_LoBit) | inRegisterAddr;
+    return EmitCommand(&word, 1, 1);
+}
+
+ULMStatus KWBCommandBuffer::StoreRegister(uint32_t inRegisterAddr, uint64_t* outAddress) {
+    if (!sRegisterInfo.IsStoreable(inRegisterAddr) || outAddress == nullptr) return kULMErrArgument;
+    const uint64_t words[2] = {Cmd(NKW7_CommandHeader_cmd_storeReg) | inRegisterAddr,
+                               reinterpret_cast<uintptr_t>(outAddress)};
+    return EmitCommand(words, 2, 2);
+}
+
+ULMStatus KWBCommandBuffer::StartDMA(bool inIn, uint32_t inCount) {
+    if (inCount >= (uint32_t{1} << NKW7_CommandHeader_count_Size)) return kULMErrArgument;
+    const uint64_t word =
+        Cmd(inIn ? NKW7_CommandHeader_cmd_dmaIn : NKW7_CommandHeader_cmd_dmaOut) | inCount;
+    // Header, one pair and the terminating pair.
+    const ULMStatus status = EmitCommand(&word, 1, 5);
+    if (ULMSucceeded(status)) m_currentCommand = DOING_DMA;
+    return status;
+}
+
+ULMStatus KWBCommandBuffer::DMASegment(uint64_t inHostAddress, uint32_t inLength,
+                                       uint32_t inHostIncr) {
+    ULM_ASSERT(m_currentCommand == DOING_DMA);
+    // A zero address or length would read as the terminator.
+    if (inHostAddress == 0 || inLength == 0) return kULMErrArgument;
+    // This pair and, still, the terminator.
+    ULMStatus status = CheckForFreeSpace(4);
+    if (ULMFailed(status)) return status;
+    status = EmitWord(inHostAddress);
+    if (ULMFailed(status)) return status;
+    return EmitWord((uint64_t{inHostIncr} << 32) | inLength);
+}
+
+ULMStatus KWBCommandBuffer::EndDMA() {
+    ULM_ASSERT(m_currentCommand == DOING_DMA);
+    ULMStatus status = CheckForFreeSpace(2);
+    if (ULMFailed(status)) return status;
+    status = EmitWord(0);
+    if (ULMFailed(status)) return status;
+    status = EmitWord(0);
+    if (ULMSucceeded(status)) m_currentCommand = NOT_SET;
+    return status;
+}
+
+ULMStatus KWBCommandBuffer::DumpBlock(uint32_t inID, uint32_t inSize) {
+    ULMOutputMessage("---- KWBCommandBuffer::DumpBlock (%d, %d)\n", static_cast<int>(inID),
+                     static_cast<int>(inSize));
+    uint32_t size = inSize;
+    if (inID == m_blockBase) {
+        ULMOutputMessage("---- Block is currently open; substituting open block size %d\n",
+                         static_cast<int>(m_blockSize));
+        size = m_blockSize;
+    }
+
+    // DMA states: 0 outside, 1 host address next, 2 length and increment next,
+    // 3 the terminator's second word next.
+    int dmaState = 0;
+    int remainingWords = 0;  // data words still owed to the last header
+    uint64_t regMask = 0;    // their mask, bit 0 standing for nextAddr
+    uint32_t nextAddr = 0;
+    for (uint32_t i = 0; i < size; ++i) {
+        const uint32_t index = inID + i;
+        const uint64_t word = ReadWordAt(index);
+        ULMOutputMessage("%s%4d %016llx", index == m_currentCommand ? "*" : " ",
+                         static_cast<int>(index), static_cast<unsigned long long>(word));
+        if (dmaState == 1) {
+            ULMOutputMessage(" (host address)");
+            dmaState = word == 0 ? 3 : 2;
+        } else if (dmaState == 2) {
+            ULMOutputMessage(" (incr/length)");
+            dmaState = 1;
+        } else if (dmaState == 3) {
+            if (word != 0) ULMOutputMessage("!!!! Saw host address 0, now need length/incr 0 !!!!\n");
+            ULMOutputMessage(" (termination)\n");
+            dmaState = 0;
+        } else if (remainingWords > 0) {
+            while (regMask != 0 && (regMask & 1) == 0) {
+                regMask >>= 1;
+                nextAddr += 8;
+            }
+            ULMOutputMessage(" %4x %s", nextAddr, sRegisterInfo.GetName(nextAddr));
+            regMask >>= 1;
+            nextAddr += 8;
+            --remainingWords;
+        } else {
+            const uint32_t cmd = static_cast<uint32_t>(
+                ExtractField(word, NKW7_CommandHeader_cmd_LoBit, NKW7_CommandHeader_cmd_Size));
+            const uint32_t reg = static_cast<uint32_t>(
+                ExtractField(word, NKW7_CommandHeader_reg_LoBit, NKW7_CommandHeader_reg_Size));
+            ULMOutputMessage("%s%s%s%s", sCommandNames[cmd],
+                             ExtractField(word, NKW7_CommandHeader_interrupt_LoBit, 1) ? " i" : "  ",
+                             ExtractField(word, NKW7_CommandHeader_haltAll_LoBit, 1) ? " a" : "  ",
+                             ExtractField(word, NKW7_CommandHeader_halt_LoBit, 1) ? " h" : "  ");
+            switch (cmd) {
+                case NKW7_CommandHeader_cmd_dmaOut:
+                case NKW7_CommandHeader_cmd_dmaIn:
+                    ULMOutputMessage(" %d", static_cast<int>(ExtractField(
+                                                word, NKW7_CommandHeader_count_LoBit,
+                                                NKW7_CommandHeader_count_Size)));
+                    dmaState = 1;
+                    break;
+                case NKW7_CommandHeader_cmd_sync: {
+                    ULMOutputMessage(
+                        "%s", ExtractField(word, NKW7_CommandHeader_refetch_LoBit, 1) ? " r" : "  ");
+                    const uint32_t test = static_cast<uint32_t>(
+                        ExtractField(word, NKW7_CommandHeader_test_LoBit, NKW7_CommandHeader_test_Size));
+                    const uint32_t value = static_cast<uint32_t>(ExtractField(
+                        word, NKW7_CommandHeader_testValue_LoBit, NKW7_CommandHeader_testValue_Size));
+                    if (test == NKW7_CommandHeader_test_fail)
+                        ULMOutputMessage(" fail");
+                    else if (test == NKW7_CommandHeader_test_succeed)
+                        ULMOutputMessage(" succeed");
+                    else if (test < NKW7_CommandHeader_test_succeed)
+                        ULMOutputMessage(" %s%s%08x", sRegisterInfo.GetName(reg), sComparison[test - 1],
+                                         value);
+                    else
+                        ULMOutputMessage(" UNKNOWN TEST");
+                    break;
+                }
+                case NKW7_CommandHeader_cmd_loadReg:
+                    regMask = ExtractField(word, NKW7_CommandHeader_mask_LoBit,
+                                           NKW7_CommandHeader_mask_Size);
+                    nextAddr = reg;
+                    remainingWords = std::popcount(regMask);
+                    break;
+                case NKW7_CommandHeader_cmd_storeReg:
+                    ULMOutputMessage(" %s", sRegisterInfo.GetName(reg));
+                    regMask = 1;
+                    nextAddr = reg;
+                    remainingWords = 1;
+                    break;
+                case NKW7_CommandHeader_cmd_incrReg:
+                    ULMOutputMessage(" %s by %03x", sRegisterInfo.GetName(reg),
+                                     static_cast<unsigned>(ExtractField(
+                                         word, NKW7_CommandHeader_incrAmount_LoBit,
+                                         NKW7_CommandHeader_incrAmount_Size)));
+                    break;
+                case NKW7_CommandHeader_cmd_call:
+                    regMask = 1;
+                    nextAddr = reg;
+                    remainingWords = 1;
+                    break;
+                default:
+                    break;
+            }
+        }
+        ULMOutputMessage("\n");
+    }
+
+    if (dmaState != 0) {
+        static const char* const kDmaStateNames[4] = {"", "hostAddressNext", "lengthAndIncrNext",
+                                                      "waitForLengthZero"};
+        ULMOutputMessage("!!!! block done but still in DMA mode: %s (%d)\n", kDmaStateNames[dmaState],
+                         dmaState);
+    }
+    if (remainingWords != 0) {
+        ULMOutputMessage("!!!! block done but remainingWords not zero: %d\n", remainingWords);
+        ULMOutputMessage("     regMask is %11llx nextAddr is %3x\n",
+                         static_cast<unsigned long long>(regMask), nextAddr);
+    }
+    if (m_pendingAddr != NOT_SET) {
+        ULMOutputMessage("!!!! Pending data: Addr %3x (%s) %8x\n", m_pendingAddr,
+                         sRegisterInfo.GetName(m_pendingAddr),
+                         static_cast<unsigned>(m_pendingData & 0xFFFFFFFFu));
+    }
+    ULMOutputMessage("---- end KWBCommandBuffer::DumpBlock (%d, %d)\n", static_cast<int>(inID),
+                     static_cast<int>(size));
+    return kULMOK;
+}
+
+}  // namespace ulm3

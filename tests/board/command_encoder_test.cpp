@@ -1,0 +1,585 @@
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <map>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "board/register_groups.h"
+#include "board/register_info.h"
+#include "board/register_map.h"
+#include "command_block_decoder.h"
+#include "memory_command_buffer.h"
+
+namespace ulm3 {
+namespace {
+
+using test::DecodeBlock;
+using test::DecodedBlock;
+using test::MemoryCommandBuffer;
+using ::testing::ElementsAre;
+using ::testing::ElementsAreArray;
+using ::testing::HasSubstr;
+using Words = std::vector<uint64_t>;
+
+class CommandEncoder : public ::testing::Test {
+protected:
+    explicit CommandEncoder(uint32_t capacity = 400) : m_buffer(capacity) {}
+
+    void Open() {
+        ASSERT_EQ(m_buffer.StartBlock(m_id), kULMOK);
+    }
+    // Closes the block and returns its words.
+    Words Finish() {
+        uint32_t size = 0;
+        EXPECT_EQ(m_buffer.FinishBlock(size), kULMOK);
+        return m_buffer.Words(m_id, size);
+    }
+    // Closes and gives back the block, leaving the storage empty, and opens a
+    // new one at word 0.
+    void Restart() {
+        const Words words = Finish();
+        ASSERT_EQ(m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size())), kULMOK);
+        Open();
+        ASSERT_EQ(m_id, 0u);
+    }
+    // The last n words of a finished block.
+    static Words Tail(const Words& words, size_t n) { return Words(words.end() - static_cast<long>(n), words.end()); }
+    // Fills the open block with syncs until only `left` words remain free.
+    void FillLeaving(uint32_t left) {
+        while (m_buffer.FreeWords() > left) ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 7, 0, false), kULMOK);
+    }
+
+    MemoryCommandBuffer m_buffer;
+    uint32_t m_id = 0;
+};
+
+// ---------------------------------------------------------------------------
+// Words of each command kind, against words worked out by hand.
+
+TEST_F(CommandEncoder, RisingRegistersShareOneHeaderAndGoingBackOpensAnother) {
+    Open();
+    EXPECT_EQ(m_id, 0u);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 0x1111), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 0x2222), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x578, 0x3333), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 0x4444), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x400000000000B560, 0x1111, 0x2222, 0x3333, 0x4000000000001560, 0x4444));
+}
+
+TEST_F(CommandEncoder, HeaderReachesFortyFourRegisters) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x6B0, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x808, 2), kULMOK);  // 344 bytes up: the last mask bit
+    ASSERT_EQ(m_buffer.WriteRegister64(0x810, 3), kULMOK);  // 352 bytes up: beyond the window
+    EXPECT_THAT(Finish(), ElementsAre(0x40800000000016B0, 1, 2, 0x4000000000001810, 3));
+}
+
+TEST_F(CommandEncoder, NeighbouringHalvesTravelInOneWordLowerAddressLow) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister32(0x710, 0xA), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister32(0x714, 0xB), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
+}
+
+TEST_F(CommandEncoder, PairsJoinAnOpenLoad) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x900, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x908, 2), kULMOK);
+    for (uint32_t i = 0; i < 4; ++i) ASSERT_EQ(m_buffer.WriteRegister32(0x910 + 4 * i, 3 + i), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x400000000000F900, 1, 2, 0x0000000400000003, 0x0000000600000005));
+}
+
+TEST_F(CommandEncoder, LoneHalfIsHeldUntilTheNextCommandOrTheEnd) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
+    EXPECT_TRUE(m_buffer.Written().empty()) << "held back in case its neighbour follows";
+    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 0x240));
+
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 0x240, 0x3000000000005248));
+}
+
+TEST_F(CommandEncoder, OtherCommandsCloseTheOpenLoad) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 3, 0, false), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK);
+    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x570, 3), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x4000000000001560, 1, 0x3000000000003248, 0x4000000000001568, 2, 0,
+                                      0x4000000000001570, 3));
+}
+
+TEST_F(CommandEncoder, SkippedRegistersKeepTheirMaskBitClear) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x7B0, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x7D8, 2), kULMOK);  // five registers up
+    ASSERT_EQ(m_buffer.WriteRegister64(0x7D0, 3), kULMOK);  // below the last one: new header
+    EXPECT_THAT(Finish(), ElementsAre(0x40000000000217B0, 1, 2, 0x40000000000017D0, 3));
+}
+
+TEST_F(CommandEncoder, SyncWords) {
+    Open();
+    ASSERT_EQ(m_buffer.Sync(0x248, 5, 7, false), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(0x210, 3, 0xFFFFFFFF, true), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(0x1B0, 0, 0, false), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(0x108, 7, 1, false), kULMOK);
+    EXPECT_THAT(Finish(),
+                ElementsAre(0x3000000000075248, 0x3080FFFFFFFF3210, 0x30000000000001B0, 0x3000000000017108));
+}
+
+TEST_F(CommandEncoder, NoopWords) {
+    Open();
+    ASSERT_EQ(m_buffer.Noop(true, false, false), kULMOK);
+    ASSERT_EQ(m_buffer.Noop(false, true, false), kULMOK);
+    ASSERT_EQ(m_buffer.Noop(false, false, true), kULMOK);
+    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x0800000000000000, 0x0200000000000000, 0x0400000000000000, 0));
+}
+
+TEST_F(CommandEncoder, DmaWords) {
+    Open();
+    ASSERT_EQ(m_buffer.StartDMA(true, 2), kULMOK);
+    ASSERT_EQ(m_buffer.DMASegment(0x12345678, 0x100, 0x40), kULMOK);
+    ASSERT_EQ(m_buffer.DMASegment(0xABCDEF000, 0x200, 0), kULMOK);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    ASSERT_EQ(m_buffer.StartDMA(false, 0xFFFF), kULMOK);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x2000000000000002, 0x12345678, 0x0000004000000100, 0xABCDEF000, 0x200, 0, 0,
+                                      0x100000000000FFFF, 0, 0));
+}
+
+TEST_F(CommandEncoder, LoneHalfBeforeDmaGoesOutFirst) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 9), kULMOK);
+    ASSERT_EQ(m_buffer.StartDMA(false, 1), kULMOK);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 9, 0x1000000000000001, 0, 0));
+}
+
+TEST_F(CommandEncoder, WholeWordWriteOfAPairLoadsBothHalves) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x710, 0x0000000B0000000A), kULMOK);
+    const DecodedBlock block = DecodeBlock(Finish());
+    EXPECT_TRUE(block.errors.empty());
+    EXPECT_EQ(block.registers, (std::map<uint32_t, uint64_t>{{0x710, 0xA}, {0x714, 0xB}}));
+}
+
+TEST_F(CommandEncoder, BlocksFollowEachOther) {
+    Open();
+    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0));
+    Open();
+    EXPECT_EQ(m_id, 1u);
+    EXPECT_THAT(Finish(), ElementsAre()) << "an empty block";
+}
+
+TEST(CommandEncoderExtract, ExtractField) {
+    EXPECT_EQ(KWBCommandBuffer::ExtractField(0x3000000000075248, 60, 4), 3u);
+    EXPECT_EQ(KWBCommandBuffer::ExtractField(0x3000000000075248, 12, 4), 5u);
+    EXPECT_EQ(KWBCommandBuffer::ExtractField(0x400000000000B560, 12, 44), 0xBu);
+    EXPECT_EQ(KWBCommandBuffer::ExtractField(0xFEDCBA9876543210, 0, 64), 0xFEDCBA9876543210u);
+}
+
+// ---------------------------------------------------------------------------
+// Room in the storage.
+
+class CommandEncoderSpace : public CommandEncoder {
+protected:
+    CommandEncoderSpace() : CommandEncoder(100) {}
+};
+
+TEST_F(CommandEncoderSpace, BlockNeedsNinetyFreeWordsToStart) {
+    MemoryCommandBuffer small(89);
+    uint32_t id = 0;
+    EXPECT_EQ(small.StartBlock(id), kULMErrAlloc);
+    MemoryCommandBuffer enough(90);
+    EXPECT_EQ(enough.StartBlock(id), kULMOK);
+}
+
+TEST_F(CommandEncoderSpace, ExactCapacityThenRefusalWithNothingWritten) {
+    Open();
+    for (int i = 0; i < 100; ++i) ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 7, 0, false), kULMOK) << i;
+    const Words before = m_buffer.Written();
+    EXPECT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 7, 0, false), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.Noop(false, false, false), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.StartDMA(true, 1), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.Written(), before);
+    EXPECT_EQ(Finish().size(), 100u);
+}
+
+TEST_F(CommandEncoderSpace, NewHeaderNeedsTwoWordsJoiningNeedsOne) {
+    Open();
+    FillLeaving(1);
+    const Words before = m_buffer.Written();
+    EXPECT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.Written(), before) << "no header without its data word";
+
+    Restart();
+    FillLeaving(3);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK) << "joins with the last free word";
+    EXPECT_EQ(m_buffer.FreeWords(), 0u);
+    EXPECT_EQ(m_buffer.WriteRegister64(0x570, 3), kULMErrAlloc);
+    EXPECT_THAT(Tail(Finish(), 3), ElementsAre(0x4000000000003560, 1, 2));
+}
+
+TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeld) {
+    Open();
+    FillLeaving(1);
+    EXPECT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMErrAlloc) << "could never be written out";
+    EXPECT_EQ(Finish().size(), 99u) << "nothing was held";
+}
+
+TEST_F(CommandEncoderSpace, HeldHalfSurvivesARefusedCommand) {
+    Open();
+    FillLeaving(2);
+    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
+    const Words before = m_buffer.Written();
+    EXPECT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 7, 0, false), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.WriteRegister64(0x900, 1), kULMErrAlloc);
+    EXPECT_EQ(m_buffer.WriteRegister32(0x988, 1), kULMErrAlloc) << "two held writes need four words";
+    EXPECT_EQ(m_buffer.Written(), before);
+    const Words words = Finish();
+    EXPECT_EQ(words.size(), 100u);
+    EXPECT_THAT(Tail(words, 2), ElementsAre(0x40000000000016C0, 0x240));
+}
+
+TEST_F(CommandEncoderSpace, PairCompletesInTheLastTwoWords) {
+    Open();
+    FillLeaving(2);
+    ASSERT_EQ(m_buffer.WriteRegister32(0x710, 0xA), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister32(0x714, 0xB), kULMOK);
+    const Words words = Finish();
+    EXPECT_EQ(words.size(), 100u);
+    EXPECT_THAT(Tail(words, 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
+}
+
+TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {
+    Open();
+    FillLeaving(4);
+    EXPECT_EQ(m_buffer.StartDMA(true, 1), kULMErrAlloc) << "header, a pair and the terminator need 5";
+    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);  // no DMA was opened
+
+    Restart();
+    FillLeaving(5);
+    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
+    ASSERT_EQ(m_buffer.DMASegment(0x1000, 16, 0), kULMOK);
+    EXPECT_EQ(m_buffer.DMASegment(0x2000, 16, 0), kULMErrAlloc);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_THAT(Tail(Finish(), 5), ElementsAre(0x2000000000000001, 0x1000, 16, 0, 0));
+}
+
+// ---------------------------------------------------------------------------
+// Malformed requests are refused and leave the block as it was.
+
+TEST_F(CommandEncoder, MalformedRequestsAreRefusedWithNothingWritten) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 7), kULMOK);  // held across the refusals
+
+    // 64-bit writes: no register, not writeable, unaligned, upper half nowhere.
+    for (uint32_t addr : {0x014u, 0x9B8u, 0x10000u, 0x562u, 0x004u, 0x000u, 0x118u, 0x270u, 0x020u, 0x290u}) {
+        EXPECT_EQ(m_buffer.WriteRegister64(addr, 1), kULMErrArgument) << std::hex << addr;
+    }
+    EXPECT_EQ(m_buffer.WriteRegister64(0x6C0, uint64_t{1} << 32), kULMErrArgument);
+    EXPECT_EQ(m_buffer.WriteRegister64(0x9B0, uint64_t{1} << 32), kULMErrArgument);
+
+    // 32-bit writes: a 64-bit register, not writeable, no register, an upper
+    // half without its lower half.
+    for (uint32_t addr : {0x560u, 0x270u, 0x000u, 0x014u, 0x9B4u, 0x6C4u, 0x714u, 0x004u, 0x213u}) {
+        EXPECT_EQ(m_buffer.WriteRegister32(addr, 1), kULMErrArgument) << std::hex << addr;
+    }
+
+    // Syncs on registers that cannot be tested, or with no such test.
+    for (uint32_t addr : {0x1F0u, 0x9B0u, 0x249u, 0x014u, 0x000u}) {
+        EXPECT_EQ(m_buffer.Sync(addr, 5, 0, false), kULMErrArgument) << std::hex << addr;
+    }
+    EXPECT_EQ(m_buffer.Sync(0x248, 8, 0, false), kULMErrArgument);
+
+    // No register may be incremented or stored by a command.
+    uint64_t target = 0;
+    EXPECT_EQ(m_buffer.IncrRegister(0x248, 1), kULMErrArgument);
+    EXPECT_EQ(m_buffer.IncrRegister(0x210, 1), kULMErrArgument);
+    EXPECT_EQ(m_buffer.StoreRegister(0x248, &target), kULMErrArgument);
+    EXPECT_EQ(m_buffer.StoreRegister(0x248, nullptr), kULMErrArgument);
+
+    EXPECT_EQ(m_buffer.StartDMA(true, 0x10000), kULMErrArgument);
+
+    EXPECT_TRUE(m_buffer.Written().empty());
+    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 7)) << "the held write survived";
+}
+
+TEST_F(CommandEncoder, MalformedDmaSegmentsAreRefused) {
+    Open();
+    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
+    EXPECT_EQ(m_buffer.DMASegment(0, 16, 0), kULMErrArgument);
+    EXPECT_EQ(m_buffer.DMASegment(0x1000, 0, 0), kULMErrArgument);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x2000000000000001, 0, 0));
+}
+
+using CommandEncoderDeathTest = CommandEncoder;
+
+TEST_F(CommandEncoderDeathTest, SequenceErrorsStopTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    uint32_t size = 0;
+    EXPECT_DEATH(m_buffer.FinishBlock(size), "m_blockBase != NOT_SET");
+    EXPECT_DEATH(m_buffer.WriteRegister64(0x560, 1), "m_blockBase != NOT_SET");
+    EXPECT_DEATH(m_buffer.DMASegment(0x1000, 1, 0), "m_currentCommand == DOING_DMA");
+    Open();
+    EXPECT_DEATH(m_buffer.StartBlock(m_id), "m_blockBase == NOT_SET");
+    EXPECT_DEATH(
+        {
+            m_buffer.WriteRegister32(0x710, 1);
+            m_buffer.Sync(0x248, 7, 0, false);
+        },
+        "!sRegisterInfo.IsWriteable \\(m_pendingAddr \\+ 4\\)");
+    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
+    EXPECT_DEATH(m_buffer.WriteRegister64(0x560, 1), "m_currentCommand != DOING_DMA");
+    EXPECT_DEATH(m_buffer.Sync(0x248, 7, 0, false), "m_currentCommand != DOING_DMA");
+    EXPECT_DEATH(m_buffer.FinishBlock(size), "m_currentCommand != DOING_DMA");
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_DEATH(m_buffer.EndDMA(), "m_currentCommand == DOING_DMA");
+}
+
+// ---------------------------------------------------------------------------
+// The chip reads back what was written.
+
+template <size_t N>
+void WriteGroup(KWBCommandBuffer& buffer, const std::array<uint16_t, N>& group,
+                std::map<uint32_t, uint64_t>& expected) {
+    uint64_t value = 0x0123456789ABCDEFu;
+    for (uint16_t addr : group) {
+        value = value * 6364136223846793005u + 1442695040888963407u;
+        if (NKW7_RegisterWidth(addr) == 32) {
+            ASSERT_EQ(buffer.WriteRegister32(addr, static_cast<uint32_t>(value)), kULMOK) << addr;
+            expected[addr] = static_cast<uint32_t>(value);
+        } else {
+            ASSERT_EQ(buffer.WriteRegister64(addr, value), kULMOK) << addr;
+            expected[addr] = value;
+        }
+    }
+}
+
+TEST_F(CommandEncoder, RegisterGroupsRoundTrip) {
+    auto check = [this](auto group) {
+        std::map<uint32_t, uint64_t> expected;
+        Open();
+        WriteGroup(m_buffer, group, expected);
+        const Words words = Finish();
+        const DecodedBlock block = DecodeBlock(words);
+        EXPECT_TRUE(block.errors.empty()) << ::testing::PrintToString(block.errors);
+        EXPECT_EQ(block.registers, expected);
+        m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size()));
+    };
+    check(kULMRenderRegisterGroup);
+    check(kULMPassRegisterGroup);
+    check(kULMPassVolumeRegisterGroup);
+}
+
+// Random programmes of legal writes, syncs and no-ops: the chip's reading of
+// the words gives back every register's last value and the other commands in
+// their order.
+TEST_F(CommandEncoder, RandomProgrammesRoundTrip) {
+    std::vector<uint32_t> wide, pairs, lone, syncable;
+    for (const NKW7_RegisterEntry& reg : NKW7_Registers) {
+        if (reg.IsSyncable()) syncable.push_back(reg.addr);
+        if (!reg.IsWriteable()) continue;
+        if (reg.width == 64) {
+            wide.push_back(reg.addr);
+        } else if ((reg.addr & 7) == 0) {
+            (sRegisterInfo.IsWriteable(reg.addr + 4u) ? pairs : lone).push_back(reg.addr);
+        }
+    }
+    ASSERT_FALSE(wide.empty() || pairs.empty() || lone.empty() || syncable.empty());
+
+    std::mt19937 random(20240611);
+    auto pick = [&random](const std::vector<uint32_t>& from) {
+        return from[std::uniform_int_distribution<size_t>(0, from.size() - 1)(random)];
+    };
+    for (int programme = 0; programme < 300; ++programme) {
+        SCOPED_TRACE(programme);
+        std::map<uint32_t, uint64_t> expected;
+        Words otherCommands;
+        Open();
+        const int length = std::uniform_int_distribution<int>(1, 80)(random);
+        for (int op = 0; op < length; ++op) {
+            const uint64_t value = (uint64_t{random()} << 32) | random();
+            const uint32_t low = static_cast<uint32_t>(value);
+            const uint32_t high = static_cast<uint32_t>(value >> 32);
+            switch (std::uniform_int_distribution<int>(0, 9)(random)) {
+                case 0: {
+                    const uint32_t addr = pick(pairs);
+                    ASSERT_EQ(m_buffer.WriteRegister64(addr, value), kULMOK);
+                    expected[addr] = low;
+                    expected[addr + 4] = high;
+                    break;
+                }
+                case 1: {
+                    const uint32_t addr = pick(lone);
+                    ASSERT_EQ(m_buffer.WriteRegister32(addr, low), kULMOK);
+                    expected[addr] = low;
+                    break;
+                }
+                case 2: {
+                    const uint32_t addr = pick(syncable);
+                    ASSERT_EQ(m_buffer.Sync(addr, 7, low, false), kULMOK);
+                    otherCommands.push_back(0x3000000000007000 | uint64_t{low} << 16 | addr);
+                    break;
+                }
+                case 3:
+                    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
+                    otherCommands.push_back(0);
+                    break;
+                case 4:
+                case 5:
+                case 6: {
+                    const uint32_t addr = pick(pairs);
+                    ASSERT_EQ(m_buffer.WriteRegister32(addr, low), kULMOK);
+                    ASSERT_EQ(m_buffer.WriteRegister32(addr + 4, high), kULMOK);
+                    expected[addr] = low;
+                    expected[addr + 4] = high;
+                    break;
+                }
+                default: {
+                    const uint32_t addr = pick(wide);
+                    ASSERT_EQ(m_buffer.WriteRegister64(addr, value), kULMOK);
+                    expected[addr] = value;
+                    break;
+                }
+            }
+        }
+        const Words words = Finish();
+        const DecodedBlock block = DecodeBlock(words);
+        EXPECT_TRUE(block.errors.empty()) << ::testing::PrintToString(block.errors);
+        EXPECT_EQ(block.registers, expected);
+        Words seen;
+        for (const test::DecodedCommand& command : block.commands) {
+            if (command.cmd != NKW7_CommandHeader_cmd_loadReg) seen.push_back(command.header);
+        }
+        EXPECT_EQ(seen, otherCommands);
+        m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size()));
+        if (HasFailure()) break;
+    }
+}
+
+// ---------------------------------------------------------------------------
+// The block dump.
+
+class CommandEncoderDump : public CommandEncoder {
+protected:
+    std::string Dump(uint32_t id, uint32_t size) {
+        ::testing::internal::CaptureStderr();
+        EXPECT_EQ(m_buffer.DumpBlock(id, size), kULMOK);
+        return ::testing::internal::GetCapturedStderr();
+    }
+};
+
+TEST_F(CommandEncoderDump, FinishedBlockOfEveryKind) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 0x1111), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x570, 0x2222), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(0x248, 5, 7, false), kULMOK);
+    ASSERT_EQ(m_buffer.Noop(true, true, true), kULMOK);
+    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
+    ASSERT_EQ(m_buffer.DMASegment(0x1000, 0x20, 0x8), kULMOK);
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(0x248, 0, 0, true), kULMOK);
+    ASSERT_EQ(m_buffer.Sync(0x248, 7, 0, false), kULMOK);
+    ASSERT_EQ(Finish().size(), 12u);
+
+    EXPECT_THAT(Dump(0, 12), HasSubstr("---- KWBCommandBuffer::DumpBlock (0, 12)\n"
+                                       "    0 4000000000005560 loadReg       \n"
+                                       "    1 0000000000001111  560 \n"
+                                       "    2 0000000000002222  570 \n"
+                                       "    3 3000000000075248 sync              >  00000007\n"
+                                       "    4 0e00000000000000 noop     i a h\n"
+                                       "    5 2000000000000001 dmaIn          1\n"
+                                       "    6 0000000000001000 (host address)\n"
+                                       "    7 0000000800000020 (incr/length)\n"
+                                       "    8 0000000000000000 (host address)\n"
+                                       "    9 0000000000000000 (termination)\n"
+                                       "\n"
+                                       "   10 3080000000000248 sync           r fail\n"
+                                       "   11 3000000000007248 sync             succeed\n"
+                                       "---- end KWBCommandBuffer::DumpBlock (0, 12)\n"));
+}
+
+TEST_F(CommandEncoderDump, OpenBlockWithHeldWrite) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
+    EXPECT_THAT(Dump(m_id, 0), HasSubstr("---- KWBCommandBuffer::DumpBlock (0, 0)\n"
+                                         "---- Block is currently open; substituting open block size 2\n"
+                                         "*   0 4000000000001560 loadReg       \n"
+                                         "    1 0000000000000001  560 \n"
+                                         "!!!! Pending data: Addr 6c0 ()      240\n"
+                                         "---- end KWBCommandBuffer::DumpBlock (0, 2)\n"));
+    Finish();
+}
+
+TEST_F(CommandEncoderDump, BlockCutShortInsideALoadOrADma) {
+    Open();
+    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK);
+    ASSERT_EQ(m_buffer.WriteRegister64(0x578, 3), kULMOK);
+    Finish();
+    EXPECT_THAT(Dump(m_id, 2), HasSubstr("    1 0000000000000001  560 \n"
+                                         "!!!! block done but remainingWords not zero: 2\n"
+                                         "     regMask is           5 nextAddr is 568\n"
+                                         "---- end KWBCommandBuffer::DumpBlock (0, 2)\n"));
+
+    Open();
+    ASSERT_EQ(m_buffer.StartDMA(false, 1), kULMOK);
+    ASSERT_EQ(m_buffer.DMASegment(0x1000, 4, 0), kULMOK);
+    EXPECT_THAT(Dump(m_id, 0), HasSubstr("---- KWBCommandBuffer::DumpBlock (4, 0)\n"
+                                         "---- Block is currently open; substituting open block size 3\n"
+                                         "    4 1000000000000001 dmaOut         1\n"
+                                         "    5 0000000000001000 (host address)\n"
+                                         "    6 0000000000000004 (incr/length)\n"
+                                         "!!!! block done but still in DMA mode: hostAddressNext (1)\n"
+                                         "---- end KWBCommandBuffer::DumpBlock (4, 3)\n"));
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    Finish();
+}
+
+// Words the encoder never makes still print legibly.
+TEST_F(CommandEncoderDump, ForeignWords) {
+    Open();
+    for (int i = 0; i < 11; ++i) ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
+    Finish();
+    uint64_t* words = m_buffer.GetBlockAddress(m_id);
+    words[0] = 0x9000000000000000;  // no command
+    words[1] = 0x3000000000009248;  // sync with no such test
+    words[2] = 0x6000000000005248;  // incrReg
+    words[3] = 0x5000000000000248;  // storeReg and its host address
+    words[4] = 0x0000000012345678;
+    words[5] = 0x7000000000000000;  // call and its data word
+    words[6] = 0x0000000000000001;
+    words[7] = 0x8000000000000000;  // return
+    words[8] = 0x2000000000000000;  // dmaIn whose terminator is not all zero
+    words[9] = 0;
+    words[10] = 5;
+    EXPECT_THAT(Dump(m_id, 11), HasSubstr("    0 9000000000000000 UNUSED        \n"
+                                          "    1 3000000000009248 sync             UNKNOWN TEST\n"
+                                          "    2 6000000000005248 incrReg         by 005\n"
+                                          "    3 5000000000000248 storeReg       \n"
+                                          "    4 0000000012345678  248 \n"
+                                          "    5 7000000000000000 call          \n"
+                                          "    6 0000000000000001    0 \n"
+                                          "    7 8000000000000000 return        \n"
+                                          "    8 2000000000000000 dmaIn          0\n"
+                                          "    9 0000000000000000 (host address)\n"
+                                          "   10 0000000000000005!!!! Saw host address 0, now need length/incr 0 !!!!\n"
+                                          " (termination)\n"
+                                          "\n"
+                                          "---- end KWBCommandBuffer::DumpBlock (0, 11)\n"));
+}
+
+}  // namespace
+}  // namespace ulm3

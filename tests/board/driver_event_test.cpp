@@ -1,0 +1,411 @@
+// Queued work: waits with and without time-outs, ordering by event ids
+// within and across boards, aborts, render submission and queue dumps.
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "board/driver_requests.h"
+#include "board/driver_status.h"
+#include "support/sim_session.h"
+#include "tulx7sim/render_engine.h"
+#include "tulx7sim/test_api.h"
+
+namespace ulm3 {
+namespace {
+
+using testing::Box;
+using testing::DriverSession;
+using testing::TransferRecord;
+using Clock = std::chrono::steady_clock;
+
+// A render engine that records what it was given and can hold a job running
+// until the test lets it go.
+class RecordingEngine : public tulx7sim::RenderEngine {
+public:
+    int32_t Execute(const tulx7sim::RenderJob& job, tulx7sim::RegisterFile& registers,
+                    std::string& diagnostic) override {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        m_jobs.push_back(job);
+        m_running = true;
+        m_changed.notify_all();
+        m_changed.wait(lock, [this] { return !m_hold; });
+        m_running = false;
+        uint32_t count = 0;
+        registers.Read32(0x248, count);
+        registers.Write32(0x248, count + 1);
+        if (job.renderWords.front() == kRefusedWord) {
+            diagnostic = "word 0: refused";
+            return TULX7_DR_STATUS_HW_ERROR;
+        }
+        return TULX7_DR_STATUS_SUCCESS;
+    }
+    void Hold(bool hold) {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_hold = hold;
+        m_changed.notify_all();
+    }
+    bool WaitUntilRunning() {
+        std::unique_lock<std::mutex> lock(m_mutex);
+        return m_changed.wait_for(lock, std::chrono::seconds(5), [this] { return m_running; });
+    }
+    std::vector<tulx7sim::RenderJob> Jobs() {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        return m_jobs;
+    }
+
+    static constexpr uint64_t kRefusedWord = 0xF000000000000000ull;
+
+private:
+    std::mutex m_mutex;
+    std::condition_variable m_changed;
+    bool m_hold = false;
+    bool m_running = false;
+    std::vector<tulx7sim::RenderJob> m_jobs;
+};
+
+class DriverEventTest : public testing::SimPlatformTest {
+protected:
+    void SetUp() override {
+        SimPlatformTest::SetUp();
+        tulx7sim::SetRenderEngine(m_engine);
+    }
+    // A test that stops half-way must not leave a job held: the reset waits
+    // for it.
+    void TearDown() override {
+        m_engine->Hold(false);
+        SimPlatformTest::TearDown();
+    }
+
+    // A render of one command block into `image`, waiting for `after`.
+    Tulx7_dr_render RenderRecord(uint32_t image, uint32_t after = TULX7_DR_NO_EVENT) {
+        m_buffers = Tulx7_dr_all_buffers_data{};
+        for (auto* entry : {&m_buffers.volume, &m_buffers.image1, &m_buffers.depth0, &m_buffers.depth1})
+            entry->buffer_id = TULX7_DR_NO_BUFFER;
+        m_buffers.image0.buffer_id = image;
+        m_buffers.image0.addr = Box(0, 15, 0, 15);
+        for (auto* table : {&m_buffers.classification_0, &m_buffers.classification_1,
+                            &m_buffers.classification_2, &m_buffers.classification_3,
+                            &m_buffers.specular_reflectance, &m_buffers.diffuse_reflectance,
+                            &m_buffers.gradient_magnitude, &m_buffers.alpha_correction})
+            table->buffer_id = TULX7_DR_NO_BUFFER;
+        Tulx7_dr_render record;
+        record.lut_load_event_id = TULX7_DR_NO_EVENT;
+        record.load_event_id = after;
+        record.unload_event_id = TULX7_DR_NO_EVENT;
+        record.prev_render_event_id = TULX7_DR_NO_EVENT;
+        record.pBufferData = reinterpret_cast<uintptr_t>(&m_buffers);
+        record.p_render_load_cmds = reinterpret_cast<uintptr_t>(m_words.data());
+        record.render_count = static_cast<int32_t>(m_words.size());
+        record.image_depth_dest = 1;
+        return record;
+    }
+
+    std::shared_ptr<RecordingEngine> m_engine = std::make_shared<RecordingEngine>();
+    Tulx7_dr_all_buffers_data m_buffers;
+    std::vector<uint64_t> m_words = {0x4000000000001710ull, 0x1234, 0x3000000000075248ull};
+};
+
+TEST_F(DriverEventTest, WaitsTimeOutOnAPausedBoardAndCompleteAfterResume) {
+    DriverSession session(0);
+    const uint32_t id = session.Allocate(1, 64);
+    std::vector<uint8_t> host(64, 9);
+    tulx7sim::PauseBoard(0);
+    uint32_t first = 0;
+    uint32_t second = 0;
+    ASSERT_EQ(session.Start(true, TransferRecord(id, Box(0, 31), host.data(), 1, 64), &first),
+              TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(session.Start(true, TransferRecord(id, Box(32, 63), host.data(), 1, 64), &second),
+              TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(second, first + 1);
+
+    Tulx7_dr_sync answer;
+    const auto start = Clock::now();
+    EXPECT_EQ(session.Wait({first, second}, 50, TULX7_DR_WAIT_ANY, &answer), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(50));
+    EXPECT_EQ(answer.wait_status, 0);
+    EXPECT_EQ(answer.event_occurred_count, 0);
+    EXPECT_EQ(answer.event_list[0].event_occurred, 0);
+
+    std::thread resumer([] {
+        std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        tulx7sim::ResumeBoard(0);
+    });
+    EXPECT_EQ(session.Wait({first, second}, -1, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
+    resumer.join();
+    EXPECT_EQ(answer.wait_status, 1);
+    EXPECT_EQ(answer.event_occurred_count, 2);
+    // Ids that name no event count as done; a poll of done events succeeds.
+    EXPECT_EQ(session.Wait({0, TULX7_DR_NO_EVENT, first}, 0, TULX7_DR_WAIT_ALL, &answer),
+              TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(answer.wait_status, 1);
+}
+
+TEST_F(DriverEventTest, BadWaitsAreRefused) {
+    DriverSession session(0);
+    Tulx7_dr_sync answer;
+    EXPECT_EQ(session.Wait({TULX7_DR_NO_EVENT}, 0, 0), TULX7_DR_STATUS_ARG_BAD);
+    EXPECT_EQ(session.Wait({TULX7_DR_NO_EVENT}, 0, 3), TULX7_DR_STATUS_ARG_BAD);
+    EXPECT_EQ(session.Wait({}, 0), TULX7_DR_STATUS_ARG_BAD);
+    EXPECT_EQ(session.Wait({1, 2, 3, 4, 5, 6, 7, 8, 9}, 0), TULX7_DR_STATUS_ARG_BAD);
+    EXPECT_EQ(session.Wait({0x70000000}, 0, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_INVALID_ID);
+    EXPECT_EQ(answer.wait_status, 0);
+}
+
+TEST_F(DriverEventTest, ADependencyWaitsForEveryEarlierEventOnEveryBoard) {
+    DriverSession board0(0);
+    DriverSession board1(1);
+    const uint32_t a = board0.Allocate(1, 16);
+    const uint32_t b = board1.Allocate(1, 16);
+    std::vector<uint8_t> host(16, 1);
+    std::vector<uint8_t> out(16, 0);
+
+    tulx7sim::PauseBoard(0);
+    uint32_t blocked = 0;
+    ASSERT_EQ(board0.Start(true, TransferRecord(a, Box(0, 15), host.data(), 1, 16), &blocked),
+              TULX7_DR_STATUS_SUCCESS);
+    uint32_t load = 0;
+    ASSERT_EQ(board1.Start(true, TransferRecord(b, Box(0, 15), host.data(), 1, 16), &load),
+              TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(board1.Wait({load}), TULX7_DR_STATUS_SUCCESS) << "board 1 runs on its own";
+
+    // Naming board 1's finished load still waits for board 0's earlier one.
+    auto unload = TransferRecord(b, Box(0, 15), out.data(), 1, 16);
+    unload.previous_load_event_id = load;
+    uint32_t dependent = 0;
+    ASSERT_EQ(board1.Start(false, unload, &dependent), TULX7_DR_STATUS_SUCCESS);
+    Tulx7_dr_sync answer;
+    EXPECT_EQ(board1.Wait({dependent}, 30, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(answer.wait_status, 0);
+    EXPECT_EQ(out[0], 0);
+
+    tulx7sim::ResumeBoard(0);
+    // Board 0's connection waits on board 1's event as well.
+    ASSERT_EQ(board0.Wait({dependent, blocked}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(out, host);
+    const auto log = tulx7sim::RequestLog();
+    ASSERT_GE(log.size(), 6u);
+    EXPECT_EQ(log[5].code, TULX7_DR_BUFFER_UNLOAD);
+    EXPECT_EQ(log[5].dependencies.back(), load);
+}
+
+TEST_F(DriverEventTest, QueuesRunSideBySideOnlyInThreeQueueMode) {
+    for (tulx7sim::QueueMode mode : {tulx7sim::QueueMode::kSerial, tulx7sim::QueueMode::kThreeQueues}) {
+        tulx7sim::SimConfig config;
+        config.mode = mode;
+        tulx7sim::ResetPlatform(config);
+        tulx7sim::SetRenderEngine(m_engine);
+        DriverSession session(0);
+        const uint32_t image = session.Allocate(4, 16, 16);
+        const uint32_t other = session.Allocate(1, 16);
+        m_engine->Hold(true);
+        auto render = RenderRecord(image);
+        ASSERT_EQ(session.Send(TULX7_DR_RENDER, render), TULX7_DR_STATUS_SUCCESS);
+        ASSERT_TRUE(m_engine->WaitUntilRunning());
+        std::vector<uint8_t> host(16, 3);
+        uint32_t load = 0;
+        ASSERT_EQ(session.Start(true, TransferRecord(other, Box(0, 15), host.data(), 1, 16), &load),
+                  TULX7_DR_STATUS_SUCCESS);
+        Tulx7_dr_sync answer;
+        session.Wait({load}, 200, TULX7_DR_WAIT_ALL, &answer);
+        EXPECT_EQ(answer.wait_status, mode == tulx7sim::QueueMode::kThreeQueues ? 1 : 0);
+        m_engine->Hold(false);
+        EXPECT_EQ(session.Wait({render.ret_render_event_id, load}), TULX7_DR_STATUS_SUCCESS);
+    }
+}
+
+TEST_F(DriverEventTest, AbortsDependOnHowFarTheWorkGot) {
+    DriverSession session(0);
+    const uint32_t image = session.Allocate(4, 16, 16);
+    const uint32_t plain = session.Allocate(1, 16);
+    int32_t last = 0;
+    auto abort = [&](uint32_t id) {
+        Tulx7_dr_abort record;
+        record.event_id = id;
+        return SendDriverRequest(session.Handle(), TULX7_DR_ABORT, record, last);
+    };
+
+    // Running: it cannot be stopped.
+    m_engine->Hold(true);
+    auto render = RenderRecord(image);
+    ASSERT_EQ(session.Send(TULX7_DR_RENDER, render), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_TRUE(m_engine->WaitUntilRunning());
+    EXPECT_EQ(abort(render.ret_render_event_id), kULMErrUnimplemented);
+    EXPECT_EQ(last, TULX7_DR_STATUS_SUB_FUNCT_NOT_IMPLEMENTED);
+
+    // Queued behind it: taken off the queue, completes, never touches host memory.
+    std::vector<uint8_t> out(16, 0);
+    uint32_t queued = 0;
+    ASSERT_EQ(session.Start(false, TransferRecord(plain, Box(0, 15), out.data(), 1, 16), &queued),
+              TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(abort(queued), kULMOK);
+    EXPECT_EQ(session.Wait({queued}, 0), TULX7_DR_STATUS_SUCCESS);
+
+    m_engine->Hold(false);
+    ASSERT_EQ(session.Wait({render.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(out, std::vector<uint8_t>(16, 0));
+    EXPECT_EQ(abort(render.ret_render_event_id), kULMAlreadyComplete);
+    EXPECT_EQ(abort(0), kULMErrArgument);
+    EXPECT_EQ(abort(0x7FFFFFFF), kULMErrArgument);
+    EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 1u);
+
+    tulx7sim::SimConfig config;
+    config.minor = 1;
+    tulx7sim::ResetPlatform(config);
+    DriverSession old(0);
+    Tulx7_dr_abort record;
+    record.event_id = 1;
+    EXPECT_EQ(SendDriverRequest(old.Handle(), TULX7_DR_ABORT, record, last), kULMErrUnimplemented);
+    EXPECT_EQ(last, TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED);
+}
+
+TEST_F(DriverEventTest, RendersAreCopiedAtSubmission) {
+    DriverSession session(0);
+    const uint32_t image = session.Allocate(4, 16, 16);
+    const uint32_t table = session.Allocate(8, 256);
+    tulx7sim::PauseBoard(0);
+    auto render = RenderRecord(image);
+    m_buffers.classification_0 = {table, 3, 256, 0};
+    std::vector<uint64_t> state = {0x4000000000001700ull, 7};
+    render.p_state_load_cmds = reinterpret_cast<uintptr_t>(state.data());
+    render.state_count = 2;
+    ASSERT_EQ(session.Send(TULX7_DR_RENDER, render), TULX7_DR_STATUS_SUCCESS);
+    // The caller reuses everything at once; the queued job must not care.
+    const std::vector<uint64_t> sent = m_words;
+    std::fill(m_words.begin(), m_words.end(), 0);
+    m_buffers.image0.buffer_id = TULX7_DR_NO_BUFFER;
+    state.assign(2, 0);
+    EXPECT_EQ(session.Detach(table), TULX7_DR_STATUS_SUCCESS);
+    tulx7sim::ResumeBoard(0);
+    ASSERT_EQ(session.Wait({render.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
+
+    const auto jobs = m_engine->Jobs();
+    ASSERT_EQ(jobs.size(), 1u);
+    const tulx7sim::RenderJob& job = jobs[0];
+    EXPECT_EQ(job.renderWords, sent);
+    EXPECT_EQ(job.stateWords, (std::vector<uint64_t>{0x4000000000001700ull, 7}));
+    EXPECT_EQ(job.eventId, render.ret_render_event_id);
+    EXPECT_EQ(job.writeMask, 1u);
+    EXPECT_TRUE(job.image0.bound);
+    EXPECT_EQ(job.image0.bufferId, image);
+    EXPECT_EQ(job.image0.rangeMax[0], 15);
+    EXPECT_EQ(job.image0.elementBytes, 4);
+    EXPECT_FALSE(job.volume.bound);
+    EXPECT_TRUE(job.tables[0].bound);
+    EXPECT_EQ(job.tables[0].validEntries, 256);
+    EXPECT_EQ(job.tables[0].sequenceNo, 3u);
+    EXPECT_FALSE(job.tables[1].bound);
+}
+
+TEST_F(DriverEventTest, BadRendersAreRefusedWithTheirStatus) {
+    DriverSession session(0);
+    DriverSession other(1);
+    const uint32_t image = session.Allocate(4, 16, 16);
+    const uint32_t foreign = other.Allocate(4, 16, 16);
+    const uint32_t small = session.Allocate(8, 16);
+    struct Case {
+        const char* what;
+        void (*spoil)(Tulx7_dr_render&, Tulx7_dr_all_buffers_data&, uint32_t, uint32_t);
+        int32_t status;
+    };
+    const Case cases[] = {
+        {"no buffer record", [](auto& r, auto&, uint32_t, uint32_t) { r.pBufferData = 0; }, TULX7_DR_STATUS_ARG_BAD},
+        {"no render words", [](auto& r, auto&, uint32_t, uint32_t) { r.p_render_load_cmds = 0; }, TULX7_DR_STATUS_ARG_BAD},
+        {"empty block", [](auto& r, auto&, uint32_t, uint32_t) { r.render_count = 0; }, TULX7_DR_STATUS_ARG_BAD},
+        {"block too long", [](auto& r, auto&, uint32_t, uint32_t) { r.render_count = 40001; }, TULX7_DR_STATUS_ARG_BAD},
+        {"state without words", [](auto& r, auto&, uint32_t, uint32_t) { r.state_count = 4; }, TULX7_DR_STATUS_ARG_BAD},
+        {"negative state", [](auto& r, auto&, uint32_t, uint32_t) { r.state_count = -1; }, TULX7_DR_STATUS_ARG_BAD},
+        {"another board's image", [](auto&, auto& b, uint32_t foreignId, uint32_t) { b.image1.buffer_id = foreignId; }, TULX7_DR_STATUS_INVALID_ID},
+        {"unknown volume", [](auto&, auto& b, uint32_t, uint32_t) { b.volume.buffer_id = 0x0000ABCD; }, TULX7_DR_STATUS_INVALID_ID},
+        {"table larger than its buffer", [](auto&, auto& b, uint32_t, uint32_t smallId) { b.gradient_magnitude = {smallId, 0, 17, 0}; }, TULX7_DR_STATUS_ARG_BAD},
+        {"unknown table", [](auto&, auto& b, uint32_t, uint32_t) { b.alpha_correction.buffer_id = 0x0000ABCD; }, TULX7_DR_STATUS_INVALID_ID},
+        {"unknown dependency", [](auto& r, auto&, uint32_t, uint32_t) { r.prev_render_event_id = 0x7FFFFFFF; }, TULX7_DR_STATUS_INVALID_ID},
+    };
+    for (const Case& c : cases) {
+        auto record = RenderRecord(image);
+        c.spoil(record, m_buffers, foreign, small);
+        EXPECT_EQ(session.Send(TULX7_DR_RENDER, record), c.status) << c.what;
+        EXPECT_EQ(record.ret_render_event_id, 0u) << c.what;
+    }
+    auto fits = RenderRecord(image);
+    m_buffers.gradient_magnitude = {small, 0, 16, 0};
+    EXPECT_EQ(session.Send(TULX7_DR_RENDER, fits), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(session.Wait({fits.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(m_engine->Jobs().size(), 1u);
+}
+
+TEST_F(DriverEventTest, TheEngineRunsOnAPersistentRegisterFileAndCanFailAJob) {
+    DriverSession session(0);
+    const uint32_t image = session.Allocate(4, 16, 16);
+    auto first = RenderRecord(image);
+    ASSERT_EQ(session.Send(TULX7_DR_RENDER, first), TULX7_DR_STATUS_SUCCESS);
+    m_words[0] = RecordingEngine::kRefusedWord;
+    auto second = RenderRecord(image, first.ret_render_event_id);
+    ASSERT_EQ(session.Send(TULX7_DR_RENDER, second), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(session.Wait({first.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(session.Wait({second.ret_render_event_id}), TULX7_DR_STATUS_HW_ERROR);
+    EXPECT_EQ(TranslateDriverStatus(TULX7_DR_STATUS_HW_ERROR), kULMErrHardware);
+    const auto log = tulx7sim::DriverLog();
+    ASSERT_FALSE(log.empty());
+    EXPECT_NE(log.back().find("word 0: refused"), std::string::npos) << log.back();
+
+    // The count the engine keeps in the board's registers survived both jobs.
+    auto third = RenderRecord(image);
+    m_words[0] = 0;
+    ASSERT_EQ(session.Send(TULX7_DR_RENDER, third), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(session.Wait({third.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(m_engine->Jobs().size(), 3u);
+    class Reader : public tulx7sim::RenderEngine {
+    public:
+        int32_t Execute(const tulx7sim::RenderJob&, tulx7sim::RegisterFile& registers,
+                        std::string&) override {
+            registers.Read32(0x248, seen);
+            return 0;
+        }
+        uint32_t seen = 0;
+    };
+    auto reader = std::make_shared<Reader>();
+    tulx7sim::SetRenderEngine(reader);
+    auto fourth = RenderRecord(image);
+    ASSERT_EQ(session.Send(TULX7_DR_RENDER, fourth), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(session.Wait({fourth.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(reader->seen, 3u);
+}
+
+TEST_F(DriverEventTest, QueueDumpsListTheWaitingWork) {
+    DriverSession session(0);
+    const uint32_t id = session.Allocate(1, 16);
+    std::vector<uint8_t> host(16);
+    tulx7sim::PauseBoard(0);
+    uint32_t event = 0;
+    ASSERT_EQ(session.Start(true, TransferRecord(id, Box(0, 15), host.data(), 1, 16), &event),
+              TULX7_DR_STATUS_SUCCESS);
+    for (uint32_t queue = 0; queue < 3; ++queue) {
+        Tulx7_dr_debug_data dump;
+        dump.count = 12;
+        dump.data_array[0] = queue;
+        EXPECT_EQ(session.Send(TULX7_DR_DEBUG_CQUEUE_DUMP, dump), TULX7_DR_STATUS_SUCCESS);
+    }
+    const auto log = tulx7sim::DriverLog();
+    ASSERT_EQ(log.size(), 4u);
+    EXPECT_NE(log[0].find("DMA in queue: 1 job"), std::string::npos) << log[0];
+    EXPECT_NE(log[1].find("event " + std::to_string(event)), std::string::npos) << log[1];
+    EXPECT_NE(log[2].find("DMA out queue: 0 job"), std::string::npos) << log[2];
+
+    Tulx7_dr_debug_data bad;
+    bad.count = 8;
+    EXPECT_EQ(session.Send(TULX7_DR_DEBUG_CQUEUE_DUMP, bad), TULX7_DR_STATUS_ARG_BAD);
+    bad.count = 12;
+    bad.data_array[0] = 3;
+    EXPECT_EQ(session.Send(TULX7_DR_DEBUG_CQUEUE_DUMP, bad), TULX7_DR_STATUS_ARG_BAD);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(session.Wait({event}), TULX7_DR_STATUS_SUCCESS);
+}
+
+}  // namespace
+}  // namespace ulm3

@@ -59,7 +59,7 @@ public:
     // Asks the boards to drop the work not yet started. kULMErrArgument for a
     // finished event, kULMAlreadyComplete for a combined event that is done,
     // kULMInProgress when work already running goes on.
-    ULMStatus Abort();
+    ULMStatus Abort() const;
 
 protected:
     static constexpr uint64_t kKindMask = 0xFF00000000000000ull;

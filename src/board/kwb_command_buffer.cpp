@@ -27,20 +27,10 @@ const char* const sCommandNames[16] = {
 // Comparisons of the sync tests 1 to 6.
 const char* const sComparison[6] = {" <  ", " <= ", " == ", " >= ", " >  ", " != "};
 
-// Width of the register at addr, 0 for any address that holds none.
-uint32_t RegisterWidth(uint32_t addr) {
-    if ((addr & 0x3) != 0 || addr > NKW7_Max_Addr) return 0;
-    return sRegisterInfo.GetSize(addr);
-}
-
-// A 64-bit data word may go to any writeable register on an 8-byte boundary;
-// for a 32-bit register its upper half lands in the neighbour at +4, so a
-// non-zero upper half needs a writeable neighbour.
-ULMStatus CheckWrite64(uint32_t addr, uint64_t value) {
-    if ((addr & 7) != 0 || !sRegisterInfo.IsWriteable(addr)) return kULMErrArgument;
-    if (RegisterWidth(addr) == 32 && (value >> 32) != 0 && !sRegisterInfo.IsWriteable(addr + 4))
-        return kULMErrArgument;
-    return kULMOK;
+// A 64-bit data word goes to a writeable register on an 8-byte boundary.
+void AssertWrite64(uint32_t inRegisterAddr) {
+    ULM_ASSERT((inRegisterAddr & 7) == 0);
+    ULM_ASSERT(sRegisterInfo.IsWriteable (inRegisterAddr));
 }
 
 }  // namespace
@@ -75,6 +65,7 @@ int KWBCommandBuffer::WordsFor64(uint32_t addr, bool afterPending) const {
 int KWBCommandBuffer::WordsToFlush() const {
     if (m_pendingAddr == NOT_SET) return 0;
     ULM_ASSERT(!sRegisterInfo.IsWriteable (m_pendingAddr + 4));
+    AssertWrite64(m_pendingAddr);
     return WordsFor64(m_pendingAddr, false);
 }
 
@@ -87,6 +78,7 @@ ULMStatus KWBCommandBuffer::EmitWord(uint64_t word) {
 
 // The loadReg path proper; room has been checked.
 ULMStatus KWBCommandBuffer::Emit64(uint32_t addr, uint64_t value) {
+    AssertWrite64(addr);
     if (WordsFor64(addr, false) == 1) {
         ULM_ASSERT(m_currentCommand >= m_blockBase);
         ULMStatus status = EmitWord(value);
@@ -148,11 +140,10 @@ ULMStatus KWBCommandBuffer::StartBlock(uint32_t& outID) {
 ULMStatus KWBCommandBuffer::FinishBlock(uint32_t& outSize) {
     ULM_ASSERT(m_blockBase != NOT_SET);
     const ULMStatus status = FlushPendingData();
-    if (ULMFailed(status)) return status;
     outSize = m_blockSize;
     m_blockBase = NOT_SET;
     m_currentCommand = NOT_SET;
-    return kULMOK;
+    return status;
 }
 
 ULMStatus KWBCommandBuffer::FlushPendingData() {
@@ -165,10 +156,9 @@ ULMStatus KWBCommandBuffer::FlushPendingData() {
 
 ULMStatus KWBCommandBuffer::WriteRegister64(uint32_t inRegisterAddr, uint64_t value) {
     ULM_ASSERT(m_blockBase != NOT_SET);
+    AssertWrite64(inRegisterAddr);
     ULM_ASSERT(m_currentCommand != DOING_DMA);
-    ULMStatus status = CheckWrite64(inRegisterAddr, value);
-    if (ULMFailed(status)) return status;
-    status = CheckForFreeSpace(WordsToFlush() + WordsFor64(inRegisterAddr, true));
+    ULMStatus status = CheckForFreeSpace(WordsToFlush() + WordsFor64(inRegisterAddr, true));
     if (ULMFailed(status)) return status;
     status = FlushHeld();
     if (ULMFailed(status)) return status;
@@ -177,9 +167,9 @@ ULMStatus KWBCommandBuffer::WriteRegister64(uint32_t inRegisterAddr, uint64_t va
 
 ULMStatus KWBCommandBuffer::WriteRegister32(uint32_t inRegisterAddr, uint32_t value) {
     ULM_ASSERT(m_blockBase != NOT_SET);
+    ULM_ASSERT(sRegisterInfo.GetSize(inRegisterAddr) == 32);
+    ULM_ASSERT(sRegisterInfo.IsWriteable (inRegisterAddr));
     ULM_ASSERT(m_currentCommand != DOING_DMA);
-    if (RegisterWidth(inRegisterAddr) != 32 || !sRegisterInfo.IsWriteable(inRegisterAddr))
-        return kULMErrArgument;
 
     if (m_pendingAddr != NOT_SET && inRegisterAddr == m_pendingAddr + 4) {
         // The pair travels as one word, the lower register in bits 31..0. The
@@ -190,9 +180,6 @@ ULMStatus KWBCommandBuffer::WriteRegister32(uint32_t inRegisterAddr, uint32_t va
         if (ULMSucceeded(status)) m_pendingAddr = NOT_SET;
         return status;
     }
-
-    // An upper half can only travel with its lower neighbour.
-    if ((inRegisterAddr & 7) != 0) return kULMErrArgument;
 
     // Room for the held write is claimed now, so that it can always go out
     // later and a write reported as done is never dropped.
@@ -206,9 +193,7 @@ ULMStatus KWBCommandBuffer::WriteRegister32(uint32_t inRegisterAddr, uint32_t va
 }
 
 ULMStatus KWBCommandBuffer::IncrRegister(uint32_t inRegisterAddr, uint32_t incr) {
-    if (!sRegisterInfo.IsIncrementable(inRegisterAddr) ||
-        incr >= (uint32_t{1} << NKW7_CommandHeader_incrAmount_Size))
-        return kULMErrArgument;
+    ULM_ASSERT(sRegisterInfo.IsIncrementable (inRegisterAddr));
     const uint64_t word = Cmd(NKW7_CommandHeader_cmd_incrReg) |
                           (uint64_t{incr} << NKW7_CommandHeader_incrAmount_LoBit) | inRegisterAddr;
     return EmitCommand(&word, 1, 1);
@@ -223,8 +208,8 @@ ULMStatus KWBCommandBuffer::Noop(bool inInterrupt, bool inHalt, bool inHaltAll) 
 
 ULMStatus KWBCommandBuffer::Sync(uint32_t inRegisterAddr, uint32_t inTest, uint32_t inValue,
                                  bool refetch) {
-    if (!sRegisterInfo.IsSyncable(inRegisterAddr) || inTest > NKW7_CommandHeader_test_succeed)
-        return kULMErrArgument;
+    ULM_ASSERT(sRegisterInfo.IsSyncable (inRegisterAddr));
+    ULM_ASSERT(inTest < 8);
     const uint64_t word = Cmd(NKW7_CommandHeader_cmd_sync) |
                           Bit(refetch, NKW7_CommandHeader_refetch_LoBit) |
                           (uint64_t{inValue} << NKW7_CommandHeader_testValue_LoBit) |
@@ -233,14 +218,14 @@ ULMStatus KWBCommandBuffer::Sync(uint32_t inRegisterAddr, uint32_t inTest, uint3
 }
 
 ULMStatus KWBCommandBuffer::StoreRegister(uint32_t inRegisterAddr, uint64_t* outAddress) {
-    if (!sRegisterInfo.IsStoreable(inRegisterAddr) || outAddress == nullptr) return kULMErrArgument;
+    ULM_ASSERT(sRegisterInfo.IsStoreable (inRegisterAddr));
     const uint64_t words[2] = {Cmd(NKW7_CommandHeader_cmd_storeReg) | inRegisterAddr,
                                reinterpret_cast<uintptr_t>(outAddress)};
     return EmitCommand(words, 2, 2);
 }
 
 ULMStatus KWBCommandBuffer::StartDMA(bool inIn, uint32_t inCount) {
-    if (inCount >= (uint32_t{1} << NKW7_CommandHeader_count_Size)) return kULMErrArgument;
+    ULM_ASSERT(inCount < (1 << NKW7_CommandHeader_count_Size));
     const uint64_t word =
         Cmd(inIn ? NKW7_CommandHeader_cmd_dmaIn : NKW7_CommandHeader_cmd_dmaOut) | inCount;
     // Header, one pair and the terminating pair.
@@ -253,7 +238,8 @@ ULMStatus KWBCommandBuffer::DMASegment(uint64_t inHostAddress, uint32_t inLength
                                        uint32_t inHostIncr) {
     ULM_ASSERT(m_currentCommand == DOING_DMA);
     // A zero address or length would read as the terminator.
-    if (inHostAddress == 0 || inLength == 0) return kULMErrArgument;
+    ULM_ASSERT(inHostAddress != 0);
+    ULM_ASSERT(inLength != 0);
     // This pair and, still, the terminator.
     ULMStatus status = CheckForFreeSpace(4);
     if (ULMFailed(status)) return status;

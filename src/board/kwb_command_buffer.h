@@ -23,15 +23,20 @@ public:
     KWBCommandBuffer& operator=(const KWBCommandBuffer&) = delete;
 
     // Every emitting operation either writes its whole command or, when the
-    // storage lacks room or an argument names no suitable register, returns
-    // the failure with the block exactly as it was before the call.
+    // storage lacks room, returns the failure with the block exactly as it
+    // was before the call. A request the chip cannot carry out (a register
+    // that is not there or may not be written, synced, stored or
+    // incremented, a test or count out of range) is a programming error and
+    // stops the program.
 
     virtual ULMStatus StartBlock(uint32_t& outID);
-    // Writes the held 32-bit write, if any, and closes the block.
+    // Writes the held 32-bit write, if any, and closes the block whatever
+    // that write's outcome, which it returns.
     virtual ULMStatus FinishBlock(uint32_t& outSize);
     // A 32-bit write is held back until its upper neighbour arrives, so that
     // both travel in one data word; write both halves of a writeable pair one
-    // after the other, lower address first.
+    // after the other, lower address first. The upper half of a 32-bit
+    // register written with WriteRegister64 lands in its neighbour at +4.
     virtual ULMStatus WriteRegister32(uint32_t inRegisterAddr, uint32_t value);
     virtual ULMStatus WriteRegister64(uint32_t inRegisterAddr, uint64_t value);
     virtual ULMStatus IncrRegister(uint32_t inRegisterAddr, uint32_t incr);

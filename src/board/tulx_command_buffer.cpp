@@ -56,7 +56,7 @@ ULMStatus TulxCommandBuffer::WriteNextWord(uint64_t word) {
 }
 
 ULMStatus TulxCommandBuffer::WriteWordAt(uint32_t inOffset, uint64_t word) {
-    if (inOffset >= m_nextFreeWord) return kULMErrArgument;
+    ULM_ASSERT(inOffset < m_bufferSize);
     m_bufferBase[inOffset] = word;
     return kULMOK;
 }

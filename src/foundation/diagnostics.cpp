@@ -61,6 +61,11 @@ void UlmTraceReturnError(ULMStatus status, const char* file, int line, const cha
     TraceStatus("$RET$", status, file, line, functionName);
 }
 
+void UlmTraceReturnEvent(const ULMSyncEvent& event, const char* file, int line,
+                         const char* functionName) {
+    TraceStatus("$RET$ event status", event.Status(), file, line, functionName);
+}
+
 void UlmTraceReportStatus(ULMStatus status, const char* file, int line, const char* functionName) {
     TraceStatus("$ERR$", status, file, line, functionName);
 }

@@ -4,6 +4,7 @@
 #include <sys/time.h>
 
 #include "ulm3/status.h"
+#include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
@@ -31,6 +32,9 @@ void ULMLogFault(int status, const char* file, int line);
 // Trace reporters: one log line each naming the status or message, the file
 // and line, and the function when one is given (null leaves it out).
 void UlmTraceReturnError(ULMStatus status, const char* file, int line, const char* functionName);
+// Names the event's Status(): a finished event's status, or InProgress.
+void UlmTraceReturnEvent(const ULMSyncEvent& event, const char* file, int line,
+                         const char* functionName);
 void UlmTraceReportMessage(const char* message, const char* file, int line,
                            const char* functionName);
 void UlmTraceReportStatus(ULMStatus status, const char* file, int line, const char* functionName);

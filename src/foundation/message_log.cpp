@@ -44,6 +44,10 @@ ULMLocalTimeSource sLocalTimeSource = LocalTimeNow;
 // Set once the process-exit close has run: a message written after that (from
 // a static destructor or a later exit handler) must add to the log, not wipe it.
 bool sAppendOnReopen = false;
+// The exit close is registered with the first file opened; it closes whichever
+// file is open at exit, so a log closed and reopened by the application does
+// not add a registration each time.
+bool sExitCloseRegistered = false;
 
 CalendarDate sLastTimeOutput = {-1, 0, 0};
 long sLastTimeOfDay = kNoTimeOfDay;
@@ -93,9 +97,7 @@ void ChooseSinkLocked() {
         sMessageFile = fopen(value, sAppendOnReopen ? "a" : "w");
         if (sMessageFile != nullptr) {
             sMessageOutput = toFile;
-            // Registered with every open; a close that finds no file open
-            // only marks the exit as begun.
-            atexit(CloseMessageFileAtExit);
+            if (!sExitCloseRegistered) sExitCloseRegistered = atexit(CloseMessageFileAtExit) == 0;
         } else {
             sMessageOutput = toStderr;
         }

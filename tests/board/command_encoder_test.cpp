@@ -275,54 +275,6 @@ TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {
     EXPECT_THAT(Tail(Finish(), 5), ElementsAre(0x2000000000000001, 0x1000, 16, 0, 0));
 }
 
-// ---------------------------------------------------------------------------
-// Malformed requests are refused and leave the block as it was.
-
-TEST_F(CommandEncoder, MalformedRequestsAreRefusedWithNothingWritten) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 7), kULMOK);  // held across the refusals
-
-    // 64-bit writes: no register, not writeable, unaligned, upper half nowhere.
-    for (uint32_t addr : {0x014u, 0x9B8u, 0x10000u, 0x562u, 0x004u, 0x000u, 0x118u, 0x270u, 0x020u, 0x290u}) {
-        EXPECT_EQ(m_buffer.WriteRegister64(addr, 1), kULMErrArgument) << std::hex << addr;
-    }
-    EXPECT_EQ(m_buffer.WriteRegister64(0x6C0, uint64_t{1} << 32), kULMErrArgument);
-    EXPECT_EQ(m_buffer.WriteRegister64(0x9B0, uint64_t{1} << 32), kULMErrArgument);
-
-    // 32-bit writes: a 64-bit register, not writeable, no register, an upper
-    // half without its lower half.
-    for (uint32_t addr : {0x560u, 0x270u, 0x000u, 0x014u, 0x9B4u, 0x6C4u, 0x714u, 0x004u, 0x213u}) {
-        EXPECT_EQ(m_buffer.WriteRegister32(addr, 1), kULMErrArgument) << std::hex << addr;
-    }
-
-    // Syncs on registers that cannot be tested, or with no such test.
-    for (uint32_t addr : {0x1F0u, 0x9B0u, 0x249u, 0x014u, 0x000u}) {
-        EXPECT_EQ(m_buffer.Sync(addr, 5, 0, false), kULMErrArgument) << std::hex << addr;
-    }
-    EXPECT_EQ(m_buffer.Sync(0x248, 8, 0, false), kULMErrArgument);
-
-    // No register may be incremented or stored by a command.
-    uint64_t target = 0;
-    EXPECT_EQ(m_buffer.IncrRegister(0x248, 1), kULMErrArgument);
-    EXPECT_EQ(m_buffer.IncrRegister(0x210, 1), kULMErrArgument);
-    EXPECT_EQ(m_buffer.StoreRegister(0x248, &target), kULMErrArgument);
-    EXPECT_EQ(m_buffer.StoreRegister(0x248, nullptr), kULMErrArgument);
-
-    EXPECT_EQ(m_buffer.StartDMA(true, 0x10000), kULMErrArgument);
-
-    EXPECT_TRUE(m_buffer.Written().empty());
-    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 7)) << "the held write survived";
-}
-
-TEST_F(CommandEncoder, MalformedDmaSegmentsAreRefused) {
-    Open();
-    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
-    EXPECT_EQ(m_buffer.DMASegment(0, 16, 0), kULMErrArgument);
-    EXPECT_EQ(m_buffer.DMASegment(0x1000, 0, 0), kULMErrArgument);
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x2000000000000001, 0, 0));
-}
-
 using CommandEncoderDeathTest = CommandEncoder;
 
 TEST_F(CommandEncoderDeathTest, SequenceErrorsStopTheProgram) {
@@ -345,6 +297,51 @@ TEST_F(CommandEncoderDeathTest, SequenceErrorsStopTheProgram) {
     EXPECT_DEATH(m_buffer.FinishBlock(size), "m_currentCommand != DOING_DMA");
     ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
     EXPECT_DEATH(m_buffer.EndDMA(), "m_currentCommand == DOING_DMA");
+}
+
+// A request the chip cannot carry out is a programming error, never a
+// command in the block.
+TEST_F(CommandEncoderDeathTest, RequestsTheChipCannotTakeStopTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    Open();
+    // 64-bit writes: unaligned, no register, not writeable.
+    for (uint32_t addr : {0x562u, 0x004u, 0x6C4u}) {
+        EXPECT_DEATH(m_buffer.WriteRegister64(addr, 1), "\\(inRegisterAddr & 7\\) == 0") << std::hex << addr;
+    }
+    for (uint32_t addr : {0x000u, 0x118u, 0x270u, 0x020u, 0x290u, 0x9B8u, 0x10000u}) {
+        EXPECT_DEATH(m_buffer.WriteRegister64(addr, 1), "sRegisterInfo.IsWriteable \\(inRegisterAddr\\)")
+            << std::hex << addr;
+    }
+    // 32-bit writes: a 64-bit register, no register, outside the map, not writeable.
+    for (uint32_t addr : {0x560u, 0x014u, 0x9B4u}) {
+        EXPECT_DEATH(m_buffer.WriteRegister32(addr, 1), "GetSize\\(inRegisterAddr\\) == 32") << std::hex << addr;
+    }
+    EXPECT_DEATH(m_buffer.WriteRegister32(0x9B8, 1), "addr <= NKW7_Max_Addr");
+    EXPECT_DEATH(m_buffer.WriteRegister32(0x213, 1), "\\(addr & 0x3\\) == 0");
+    EXPECT_DEATH(m_buffer.WriteRegister32(0x000, 1), "sRegisterInfo.IsWriteable \\(inRegisterAddr\\)");
+    // An upper half without its lower half cannot go out on its own.
+    EXPECT_DEATH(
+        {
+            m_buffer.WriteRegister32(0x704, 1);
+            m_buffer.FlushPendingData();
+        },
+        "\\(inRegisterAddr & 7\\) == 0");
+    // Syncs on registers that cannot be tested, or with no such test.
+    for (uint32_t addr : {0x1F0u, 0x9B0u, 0x249u, 0x014u}) {
+        EXPECT_DEATH(m_buffer.Sync(addr, 5, 0, false), "IsSyncable") << std::hex << addr;
+    }
+    EXPECT_DEATH(m_buffer.Sync(0x248, 8, 0, false), "inTest < 8");
+    // No register may be incremented or stored by a command.
+    uint64_t target = 0;
+    EXPECT_DEATH(m_buffer.IncrRegister(0x248, 1), "IsIncrementable");
+    EXPECT_DEATH(m_buffer.StoreRegister(0x248, &target), "IsStoreable");
+    EXPECT_DEATH(m_buffer.StartDMA(true, 0x10000), "inCount < ");
+    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
+    // A zero address or length would read as the terminator.
+    EXPECT_DEATH(m_buffer.DMASegment(0, 16, 0), "inHostAddress != 0");
+    EXPECT_DEATH(m_buffer.DMASegment(0x1000, 0, 0), "inLength != 0");
+    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
+    EXPECT_THAT(Finish(), ElementsAre(0x2000000000000001, 0, 0)) << "nothing of the refused requests";
 }
 
 // ---------------------------------------------------------------------------

@@ -1,0 +1,264 @@
+// Sync events and the table of combined events.
+#include "foundation/sync_event.h"
+
+#include <algorithm>
+#include <chrono>
+#include <mutex>
+#include <vector>
+
+#include "board/kwb_board.h"
+
+namespace ulm3 {
+
+namespace {
+
+using Clock = std::chrono::steady_clock;
+
+struct MultiEvent {
+    ULMSyncEvent multipleEvent{kULMErrArgument};  // the combined handle owning the slot
+    int active = 0;                               // board events still to wait for
+    ULMSyncEvent driverEvents[kMaxSlotBoardEvents] = {};
+};
+
+// The table lives for the whole process and is ready before any
+// initialiser runs: the mutex is never destroyed, so a close that forgets
+// the combinations cannot pull the lock from under a late waiter.
+struct MultiDatabase {
+    bool initialized = false;
+    std::mutex criticalSection;
+    uint32_t lastIndex = 0;
+    MultiEvent array[kMultiEventSlots];
+};
+
+constinit MultiDatabase g_multiData;
+
+using EventList = std::vector<ULMSyncEvent>;
+
+bool IsBoardWord(uint64_t word) { return !IsStatusCode(word) && !IsMultiEvent(word); }
+
+// Lock held. The board events a combined handle still stands for; none when
+// its slot was reused or its wait already succeeded.
+void AppendPendingEvents(uint64_t handleWord, EventList& out) {
+    const MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(handleWord)];
+    if (SyncEventWord(slot.multipleEvent) != handleWord) return;
+    out.insert(out.end(), slot.driverEvents, slot.driverEvents + slot.active);
+}
+
+// Lock held.
+void PrepareTable() {
+    for (MultiEvent& slot : g_multiData.array) {
+        slot.active = 0;
+        slot.multipleEvent = ULMSyncEvent(kULMOK);
+    }
+    g_multiData.initialized = true;
+}
+
+// Milliseconds left before `deadline`, rounded up; -1 for no deadline.
+long RemainingMs(bool unlimited, Clock::time_point deadline) {
+    if (unlimited) return -1;
+    const auto left = deadline - Clock::now();
+    if (left <= Clock::duration::zero()) return 0;
+    return static_cast<long>(
+        std::chrono::ceil<std::chrono::milliseconds>(left).count());
+}
+
+// Waits until every board event of `events` completed, within one deadline
+// for the whole list. Events go to the board that issued them, at most eight
+// to a driver request.
+ULMStatus WaitForAllBoardEvents(const EventList& events, long milliseconds) {
+    const bool unlimited = milliseconds < 0;
+    const Clock::time_point deadline =
+        unlimited ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(milliseconds);
+
+    std::vector<ULMSyncEvent> byBoard[KWBBoard::kMaxBoards];
+    for (const ULMSyncEvent& event : events) {
+        const KWBSyncEvent view(event);
+        if (!view.IsHardwareSync() || view.GetBoardNumber() >= KWBBoard::kMaxBoards) {
+            return kULMErrArgument;
+        }
+        byBoard[view.GetBoardNumber()].push_back(event);
+    }
+    for (int b = 0; b < KWBBoard::kMaxBoards; ++b) {
+        const std::vector<ULMSyncEvent>& list = byBoard[b];
+        if (list.empty()) continue;
+        KWBBoard* board = KWBBoard::GetBoard(b);
+        if (board == nullptr) return kULMErrArgument;
+        for (size_t first = 0; first < list.size(); first += TULX7_DR_MAX_SYNC_EVENTS) {
+            const int n = static_cast<int>(
+                std::min<size_t>(TULX7_DR_MAX_SYNC_EVENTS, list.size() - first));
+            const ULMStatus status =
+                board->WaitForAll(n, list.data() + first, RemainingMs(unlimited, deadline));
+            if (status != kULMOK) return status;
+        }
+    }
+    return kULMOK;
+}
+
+ULMStatus WaitCombined(uint64_t word, long milliseconds) {
+    EventList pending;
+    {
+        std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+        AppendPendingEvents(word, pending);
+    }
+    if (pending.empty()) return kULMOK;
+    // The boards are waited for outside the lock, so a long wait holds up
+    // no other combination or combined wait.
+    const ULMStatus status = WaitForAllBoardEvents(pending, milliseconds);
+    if (status == kULMOK) {
+        std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+        MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(word)];
+        if (SyncEventWord(slot.multipleEvent) == word) slot.active = 0;
+    }
+    return status;
+}
+
+ULMStatus AbortCombined(uint64_t word) {
+    EventList pending;
+    {
+        std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+        AppendPendingEvents(word, pending);
+    }
+    if (pending.empty()) return kULMAlreadyComplete;
+    ULMStatus status = kULMOK;
+    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
+        status = KWBBoard::commonAbort(*it);
+    }
+    return status;
+}
+
+// Lock held on entry and on return. Takes the next number and its slot; a
+// slot whose events may still be running is waited for first, so the old
+// handle never reports success while its boards still work.
+MultiEvent& ClaimSlot(std::unique_lock<std::mutex>& lock, ULMSyncEvent& outHandle) {
+    const uint32_t n = ++g_multiData.lastIndex;
+    outHandle = ULMMultiSyncEvent(n);
+    MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(n)];
+    while (slot.active > 0) {
+        const ULMSyncEvent previous = slot.multipleEvent;
+        const EventList stillRunning(slot.driverEvents, slot.driverEvents + slot.active);
+        lock.unlock();
+        WaitForAllBoardEvents(stillRunning, -1);
+        lock.lock();
+        if (slot.multipleEvent == previous) slot.active = 0;
+    }
+    return slot;
+}
+
+}  // namespace
+
+uint64_t SyncEventWord(const ULMSyncEvent& event) { return event.m_private; }
+
+ULMSyncEvent SyncEventFromWord(uint64_t word) {
+    ULMSyncEvent event;
+    event.m_private = word;
+    return event;
+}
+
+bool ULMSyncEvent::IsDone() const {
+    if (IsStatusCode(m_private)) return true;
+    return Wait(0) != kULMTimeout;
+}
+
+ULMStatus ULMSyncEvent::Wait(long milliseconds) const {
+    if (IsStatusCode(m_private)) return Status();
+    if (IsMultiEvent(m_private)) return WaitCombined(m_private, milliseconds);
+    return KWBBoard::WaitForSync(*this, milliseconds);
+}
+
+ULMStatus ULMSyncEvent::WaitForAny(int count, ULMSyncEvent* events, long milliseconds) {
+    if (count < 1 || count > kMaxCombinedInputs || events == nullptr) return kULMErrArgument;
+    for (int i = 0; i < count; ++i) {
+        if (IsStatusCode(events[i].m_private)) return kULMOK;
+    }
+    const bool anyCombined = std::any_of(events, events + count, [](const ULMSyncEvent& e) {
+        return IsMultiEvent(e.m_private);
+    });
+    if (!anyCombined) {
+        KWBBoard* board = KWBBoard::GetBoard(0);
+        return board != nullptr ? board->WaitForAny(count, events, milliseconds) : kULMErrArgument;
+    }
+
+    // A combined event cannot go to the driver as one id: poll every event,
+    // and between polls give the first a short wait, until the time is up.
+    const bool unlimited = milliseconds < 0;
+    const Clock::time_point deadline =
+        unlimited ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(milliseconds);
+    for (;;) {
+        for (int i = 0; i < count; ++i) {
+            if (events[i].Wait(0) != kULMTimeout) return kULMOK;
+        }
+        if (RemainingMs(unlimited, deadline) == 0) return kULMInProgress;
+        if (events[0].Wait(1) != kULMTimeout) return kULMOK;
+    }
+}
+
+ULMStatus ULMSyncEvent::Abort() const {
+    if (IsStatusCode(m_private)) return kULMErrArgument;
+    if (IsMultiEvent(m_private)) return AbortCombined(m_private);
+    return KWBBoard::commonAbort(*this);
+}
+
+ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
+    if (count > kMaxCombinedInputs || count < 0 || (count > 0 && events == nullptr)) {
+        return ULMSyncEvent(kULMErrArgument);
+    }
+    if (count == 0) return ULMSyncEvent(kULMOK);
+    if (count == 1) return events[0];
+
+    std::unique_lock<std::mutex> lock(g_multiData.criticalSection);
+    if (!g_multiData.initialized) PrepareTable();
+
+    EventList pending;
+    for (int i = 0; i < count; ++i) {
+        const uint64_t word = SyncEventWord(events[i]);
+        if (IsStatusCode(word)) {
+            // A failed input fails the whole; finished successes need no wait.
+            if (ULMFailed(events[i].Status())) return ULMSyncEvent(events[i].Status());
+        } else if (IsMultiEvent(word)) {
+            AppendPendingEvents(word, pending);
+        } else if (IsBoardWord(word)) {
+            pending.push_back(events[i]);
+        }
+    }
+    // One event reached through two inputs is waited for once.
+    EventList unique;
+    for (const ULMSyncEvent& event : pending) {
+        if (std::find(unique.begin(), unique.end(), event) == unique.end()) unique.push_back(event);
+    }
+
+    if (unique.empty()) return events[0];
+    if (unique.size() == 1) return unique[0];
+
+    if (unique.size() > static_cast<size_t>(kMaxSlotBoardEvents)) {
+        // Only nested combinations of nested combinations get here: wait for
+        // the surplus now rather than drop it.
+        const EventList surplus(unique.begin(), unique.end() - kMaxSlotBoardEvents);
+        lock.unlock();
+        const ULMStatus status = WaitForAllBoardEvents(surplus, -1);
+        if (ULMFailed(status)) return ULMSyncEvent(status);
+        lock.lock();
+        unique.erase(unique.begin(), unique.end() - kMaxSlotBoardEvents);
+    }
+
+    ULMSyncEvent handle;
+    MultiEvent& slot = ClaimSlot(lock, handle);
+    slot.multipleEvent = handle;
+    slot.active = static_cast<int>(unique.size());
+    std::copy(unique.begin(), unique.end(), slot.driverEvents);
+    return handle;
+}
+
+ULMStatus InitializeMultipleEventDatabase() {
+    std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+    PrepareTable();
+    return kULMOK;
+}
+
+ULMStatus CleanupMultipleEventDatabase() {
+    std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+    for (MultiEvent& slot : g_multiData.array) slot.active = 0;
+    g_multiData.initialized = false;
+    return kULMOK;
+}
+
+}  // namespace ulm3

@@ -1,0 +1,57 @@
+// Sync-event words and the table of combined events.
+#pragma once
+
+#include <cstdint>
+
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+// Top bytes of the three kinds of handle that are not board events.
+inline constexpr uint64_t kSyncKindMask = 0xFF00000000000000ull;
+inline constexpr uint64_t kSyncCompletedKind = 0xF100000000000000ull;
+inline constexpr uint64_t kSyncCombinedKind = 0xCC00000000000000ull;
+
+// Combined events in flight at once before their slots are reused.
+inline constexpr int kMultiEventSlots = 256;
+// Most events one combination accepts.
+inline constexpr int kMaxCombinedInputs = 8;
+// Most board events one slot holds once nested combinations are flattened:
+// eight inputs of eight board events each always fit.
+inline constexpr int kMaxSlotBoardEvents = 64;
+
+uint64_t SyncEventWord(const ULMSyncEvent& event);
+ULMSyncEvent SyncEventFromWord(uint64_t word);
+
+constexpr bool IsStatusCode(uint64_t word) { return (word & kSyncKindMask) == kSyncCompletedKind; }
+constexpr bool IsMultiEvent(uint64_t word) { return (word & kSyncKindMask) == kSyncCombinedKind; }
+constexpr bool IsValidSyncID(uint64_t word) {
+    const uint64_t kind = word & kSyncKindMask;
+    return kind != 0 && kind != kSyncKindMask;
+}
+constexpr uint64_t MultiSync_make_ID(uint32_t sequence) { return kSyncCombinedKind | sequence; }
+constexpr int MultiSync_index_from_ID(uint64_t sequence) {
+    return static_cast<int>(sequence % kMultiEventSlots);
+}
+
+// The handle of the combination numbered n.
+class ULMMultiSyncEvent : public ULMSyncEvent {
+public:
+    explicit ULMMultiSyncEvent(uint32_t n) { m_private = MultiSync_make_ID(n); }
+};
+
+// Joins `count` (0..8) events into one that completes when all of them have.
+// Finished successful inputs are dropped and a failed one makes the result
+// that failure; with fewer than two events still pending no combined handle
+// is made. Nested combined handles are flattened into their board events.
+// The caller's array may be reused at once.
+ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events);
+
+// Prepares the table (the first combination does so when it is not
+// prepared); kULMOK.
+ULMStatus InitializeMultipleEventDatabase();
+// Forgets every combination, as the library's close does once the boards'
+// work is over; the next combination prepares the table again. kULMOK.
+ULMStatus CleanupMultipleEventDatabase();
+
+}  // namespace ulm3

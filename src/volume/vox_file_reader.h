@@ -1,0 +1,91 @@
+// The volume source behind a volume read from a volume file.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <string>
+
+#include "ulm3/volume_source.h"
+#include "volume/vox_byte_source.h"
+#include "volume/vox_file_format.h"
+
+namespace ulm3 {
+
+// Serves one volume of a volume file, straight from the file or from a copy
+// in memory depending on the read mode; in read-write mode the changed
+// voxels are written back, in the file's byte order, when the reader goes.
+//
+// A construction that fails (bad mode, no file, a file that is not a valid
+// volume file, no such volume, too little memory, unreadable voxels) leaves
+// a reader whose GetVoxelSize is 0.
+class ULMVoxFileReader : public ULMVolumeSource {
+public:
+    // The values of ULMVolume::ReadMode.
+    enum ReadMode : int {
+        kReadOnly = 0,          // nothing loaded up front; no writing
+        kCopyOnWrite = 1,       // all in memory; changes stay there
+        kReadWrite = 2,         // all in memory; changes go back to the file
+        kReadWriteBuffer = 3,   // nothing loaded up front; no writing here
+    };
+
+    ULMVoxFileReader(const char* fname, int inReadMode, int inVolumeNumber);
+
+    ULMVolumeRange GetVolumeSize() const override { return m_wholeRange; }
+    bool IsReadOnly() const override { return m_readOnly; }
+    bool HasData() const override { return true; }
+    bool CanResize() const override { return false; }
+    ULMMatrix GetInitialCorrectionMatrix() const override { return m_modelMatrix; }
+    int GetVoxelSize() const override { return m_voxelSizeBits; }
+    ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const override;
+
+    ULMStatus UnloadVoxels(void* outVoxels, const ULMVolumeRange& inSubVol) override;
+    ULMStatus MapVoxels(const ULMVolumeRange& inSubVol, int inMayWrite, void** outVoxels, unsigned* outYStride,
+                        unsigned* outZStride) override;
+    ULMStatus ReleaseVoxels(void* inVoxels) override;
+    ULMStatus UpdateVoxels(const ULMVolumeRange& inSubVol, const void* inVoxels) override;
+    ULMStatus Resize(const ULMVolumeRange&) override { return kULMErrCantResize; }
+    ULMVolumeRange ChangedRange(const ULMVolumeRange& inVolumeRange) const override;
+    void ResetChangedRange() override { m_modifiedRange.Reset(); }
+
+    // What the file said: titles, attributes, data blocks, fields.
+    const VoxFileDescription& GetDescription() const { return m_description; }
+    int GetReadMode() const { return m_readMode; }
+
+protected:
+    ~ULMVoxFileReader() override;
+
+private:
+    bool Construct(const char* fname, int inVolumeNumber);
+    ULMStatus ReadVoxels(const ULMVolumeRange& inRange, uint8_t* outBuffer);
+    ULMStatus WriteVoxels();
+    // Whether the box's voxels lie inside the file as it is now.
+    bool BoxInFile(const ULMVolumeRange& inBox);
+    bool AllocateLoaded(int64_t inBytes);
+    void ConvertEndian(uint8_t* ioBuffer, int64_t inCount) const;
+    void ConvertEndian(const uint8_t* inSource, uint8_t* outDestination, int64_t inCount) const;
+    int64_t GetVoxelOffset(const ULMVolumeRange& inRange, int inX, int inY, int inZ) const;
+    int64_t GetRangeSizeBytes(const ULMVolumeRange& inRange) const;
+    void MarkChanged(const ULMVolumeRange& inSubVol);
+
+    VoxFileByteSource m_file;
+    std::string m_filename;
+    VoxFileDescription m_description;
+    int m_readMode;
+    bool m_readOnly = true;
+    bool m_writeToFile = false;
+    bool m_convertEndian = false;
+    int64_t m_startOfVolume = 0;
+    ULMMatrix m_modelMatrix;
+    ULMVolumeRange m_wholeRange;
+    ULMVolumeRange m_modifiedRange;
+    ULMVolumeRange m_writeRange;
+    int m_voxelSizeBits = 0;
+    int m_voxelSizeBytes = 0;
+    bool m_fullyLoaded = false;
+    std::unique_ptr<uint8_t[]> m_loadedBase;
+    int64_t m_loadedSize = 0;
+    ULMVolumeRange m_loadedRange;
+    int m_mappedCount = 0;
+};
+
+}  // namespace ulm3

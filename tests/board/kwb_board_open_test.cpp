@@ -1,0 +1,180 @@
+// Opening and closing boards on the simulated driver: configuration,
+// capabilities by driver minor version, peers, memory and version strings.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+
+#include "board/kwb_board.h"
+#include "foundation/log_capture.h"
+#include "support/sim_library_fixture.h"
+
+using namespace ulm3;
+using ulm3::test_support::BoardWork;
+using ulm3::test_support::SimBoards;
+
+namespace {
+
+class KWBBoardOpen : public ulm3::test_support::SimLibraryTest {
+protected:
+    KWBBoard* OpenBoard(int id, ULMStatus expected = kULMOK) {
+        ULMStatus status = kULMErrInternal;
+        KWBBoard* board = KWBBoard::Open(id, status, false);
+        EXPECT_EQ(status, expected);
+        EXPECT_EQ(board != nullptr, expected == kULMOK);
+        return board;
+    }
+};
+
+int CountRequests(uint32_t code) {
+    const auto log = tulx7sim::RequestLog();
+    return static_cast<int>(std::count_if(log.begin(), log.end(), [code](const auto& entry) {
+        return entry.code == code;
+    }));
+}
+
+}  // namespace
+
+TEST_F(KWBBoardOpen, CapabilitiesFollowTheDriverMinorVersion) {
+    struct Case {
+        int minor;
+        bool peer, abort;
+    };
+    for (const Case c : {Case{0, true, true}, Case{1, false, false}, Case{2, false, true},
+                         Case{3, true, true}, Case{7, true, true}}) {
+        SCOPED_TRACE(c.minor);
+        tulx7sim::SimConfig config = SimBoards(2);
+        config.minor = c.minor;
+        UsePlatform(config);
+        KWBBoard* board = OpenBoard(1);
+        ASSERT_NE(board, nullptr);
+        KWBConfiguration cfg;
+        board->GetConfiguration(cfg);
+        EXPECT_EQ(cfg.dwCapsLevel, static_cast<uint32_t>(c.minor));
+        EXPECT_EQ(cfg.dwSupportsPeer, c.peer);
+        EXPECT_EQ(cfg.dwSupportsAbort, c.abort);
+        EXPECT_EQ(cfg.dwSupportsDump, c.abort);
+        // Peers are asked for only when the driver knows them; the default
+        // platform pairs boards 0 and 1.
+        EXPECT_EQ(CountRequests(TULX7_DR_GET_BOARD_PEERS), c.peer ? 1 : 0);
+        EXPECT_EQ(board->GetPeer(), c.peer ? 0 : -1);
+        // Without abort the driver is not even asked.
+        tulx7sim::ClearRequestLog();
+        const ULMStatus abort = board->AbortEvent(KWBSyncEvent(1, KWBSyncEvent::kRenderQueue, 1));
+        EXPECT_EQ(abort == kULMErrUnimplemented, !c.abort);
+        EXPECT_EQ(CountRequests(TULX7_DR_ABORT), c.abort ? 1 : 0);
+        EXPECT_EQ(KWBBoard::Close(1), kULMOK);
+    }
+}
+
+TEST_F(KWBBoardOpen, ConfigurationAndVersionStringComeFromTheDriver) {
+    tulx7sim::SimConfig config = SimBoards(3);
+    config.memoryMB = 64;
+    config.pciRev = 2;
+    config.micro = 9;
+    config.osVersion = 5;
+    UsePlatform(config);
+    KWBBoard* board = OpenBoard(2);
+    ASSERT_NE(board, nullptr);
+    KWBConfiguration cfg;
+    board->GetConfiguration(cfg);
+    EXPECT_EQ(cfg.dwTotalMemory, 67108864u);
+    EXPECT_EQ(cfg.dwPciRev, 2u);
+    EXPECT_STREQ(board->GetConnectedVersionString(), "/dev/tulx02 0.3 (9), OS 5, PCI 2");
+    // Nothing started yet: nothing for a close to wait for.
+    EXPECT_EQ(board->GetLastRenderEvent(), ULMSyncEvent(kULMErrInternal));
+    EXPECT_EQ(board->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+
+    // An open board is handed out again as it is, the status untouched.
+    ULMStatus status = kULMErrHardware;
+    EXPECT_EQ(KWBBoard::Open(2, status, true), board);
+    EXPECT_EQ(status, kULMErrHardware);
+    EXPECT_EQ(tulx7sim::GetStats().openClients, 1);
+}
+
+TEST_F(KWBBoardOpen, EveryFailureLeavesTheSlotEmptyAndNoConnectionOpen) {
+    struct Case {
+        const char* what;
+        void (*arrange)();
+        int id;
+        ULMStatus expected;
+    };
+    const Case cases[] = {
+        {"index 8", [] {}, 8, kULMErrArgument},
+        {"index -1", [] {}, -1, kULMErrArgument},
+        {"no registry port", [] { tulx7sim::SetRegistryPortUnavailable(true); }, 0, kULMErrAlloc},
+        {"no driver", [] { tulx7sim::SetDriverPresent(false); }, 0, kULMErrNoHardware},
+        {"service refuses", [] { tulx7sim::SetServiceOpenFailure(0, true); }, 0, kULMErrNoHardware},
+        {"client refused", [] { tulx7sim::SetClientOpenRefused(0, true); }, 0, kULMErrAlloc},
+        {"no such board", [] {}, 3, kULMErrAlloc},
+        {"configuration fails",
+         [] { tulx7sim::InjectSubmitFailure(TULX7_DR_GET_CONFIGURATION, 1, 6); }, 0, kULMErrHardware},
+        {"peers lost", [] { tulx7sim::InjectTransportFailure(TULX7_DR_GET_BOARD_PEERS, 1); }, 0,
+         kULMErrHardware},
+        {"driver major 1",
+         [] {
+             tulx7sim::SimConfig config = SimBoards(2);
+             config.major = 1;
+             tulx7sim::ResetPlatform(config);
+         },
+         0, kULMErrVersion},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UsePlatform(SimBoards(2));
+        c.arrange();
+        OpenBoard(c.id, c.expected);
+        EXPECT_EQ(KWBBoard::GetBoard(0), nullptr);
+        EXPECT_EQ(tulx7sim::GetStats().openConnections, 0);
+    }
+    EXPECT_EQ(KWBBoard::Close(8), kULMErrArgument);
+    EXPECT_EQ(KWBBoard::Close(0), kULMErrArgument);
+}
+
+TEST_F(KWBBoardOpen, MemoryStatisticsAreAskedForAgainOnEveryCall) {
+    KWBBoard* board = OpenBoard(0);
+    const KWBMemoryStats before = board->GetMemoryStats();
+    EXPECT_EQ(before.dwTotal, 256ull << 20);
+    EXPECT_EQ(before.dwFree, before.dwTotal);
+
+    BoardWork work(board);  // allocates a scratch buffer
+    const KWBMemoryStats after = board->GetMemoryStats();
+    EXPECT_LT(after.dwFree, before.dwFree);
+    EXPECT_EQ(after.dwUnlocked, after.dwTotal - after.dwLocked - after.dwFree);
+
+    tulx7sim::InjectSubmitFailure(TULX7_DR_GET_CONFIGURATION, 1, TULX7_DR_STATUS_HW_ERROR);
+    const KWBMemoryStats failed = board->GetMemoryStats();
+    EXPECT_EQ(failed.dwTotal + failed.dwFree, 0u);
+    EXPECT_EQ(board->GetDriverStatus(), TULX7_DR_STATUS_HW_ERROR);
+
+    EXPECT_EQ(KWBBoard::GetBoardNumberFromObjectID(0x30000005u), 3);
+    EXPECT_EQ(KWBBoard::GetBoardNumberFromObjectID(0x00000000FFFFFFFFull), -1);
+}
+
+TEST_F(KWBBoardOpen, QueueDumpsNeedADriverThatKnowsThem) {
+    ulm3::testing_support::LogToFile log;
+    KWBBoard* board = OpenBoard(0);
+    tulx7sim::ClearRequestLog();
+    board->DumpQueues();
+    EXPECT_EQ(CountRequests(TULX7_DR_DEBUG_CQUEUE_DUMP), 3);
+    const auto driverLog = tulx7sim::DriverLog();
+    for (const char* queue : {"DMA in", "DMA out", "render"}) {
+        EXPECT_TRUE(std::any_of(driverLog.begin(), driverLog.end(), [queue](const std::string& line) {
+            return line.find(queue) != std::string::npos;
+        })) << queue;
+    }
+    EXPECT_NE(log.Contents().find("DumpQueues called -- driver queues dumped to tulx7log.txt\n"),
+              std::string::npos);
+    ASSERT_EQ(KWBBoard::Close(0), kULMOK);
+
+    tulx7sim::SimConfig config = SimBoards(1);
+    config.minor = 1;
+    UsePlatform(config);
+    board = OpenBoard(0);
+    tulx7sim::ClearRequestLog();
+    board->DumpQueues();
+    EXPECT_TRUE(tulx7sim::RequestLog().empty());
+    EXPECT_NE(log.Contents().find(
+                  "DumpQueues called but driver does not support DEBUG_CQUEUE_DUMP\n"),
+              std::string::npos);
+}

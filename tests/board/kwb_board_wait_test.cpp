@@ -1,0 +1,173 @@
+// Waits on and aborts of board events, and the close that waits for a
+// board's last work, on the simulated driver.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <chrono>
+#include <string>
+#include <thread>
+
+#include "board/kwb_board.h"
+#include "foundation/sync_event.h"
+#include "support/sim_library_fixture.h"
+
+using namespace ulm3;
+using ulm3::test_support::BoardWork;
+using ulm3::test_support::SimBoards;
+using Clock = std::chrono::steady_clock;
+using std::chrono::milliseconds;
+
+namespace {
+
+class KWBBoardWait : public ulm3::test_support::SimLibraryTest {
+protected:
+    void SetUp() override {
+        SimLibraryTest::SetUp();
+        OpenBoards();
+    }
+    void OpenBoards() {
+        for (int b = 0; b < tulx7sim::CurrentConfig().boards; ++b) {
+            ULMStatus status = kULMErrInternal;
+            m_boards[b] = KWBBoard::Open(b, status, false);
+            ASSERT_EQ(status, kULMOK);
+        }
+    }
+    KWBBoard* m_boards[KWBBoard::kMaxBoards] = {};
+};
+
+// Asks the driver for its queue dump until it shows a running job.
+bool WaitUntilRunning(KWBBoard* board) {
+    for (int attempt = 0; attempt < 200; ++attempt) {
+        board->DumpQueues();
+        const auto log = tulx7sim::DriverLog();
+        if (std::any_of(log.begin(), log.end(), [](const std::string& line) {
+                return line.find("running") != std::string::npos;
+            })) {
+            return true;
+        }
+        std::this_thread::sleep_for(milliseconds(5));
+    }
+    return false;
+}
+
+}  // namespace
+
+TEST_F(KWBBoardWait, ATimedOutWaitLeavesTheLastEventAndACompletedOneResetsIt) {
+    BoardWork work(m_boards[0]);
+    const KWBSyncEvent older = work.QueueLoad();
+    ASSERT_EQ(older.Wait(-1), kULMOK);
+    tulx7sim::PauseBoard(0);
+    const KWBSyncEvent load = work.QueueRecordedLoad();
+
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(KWBBoard::WaitForSync(load, 50), kULMTimeout);
+    EXPECT_GE(Clock::now() - start, milliseconds(50));
+    // Neither a time-out nor an older event clears the newer last event.
+    EXPECT_EQ(older.Wait(0), kULMOK);
+    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), load);
+
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(load.Wait(-1), kULMOK);
+    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+}
+
+TEST_F(KWBBoardWait, AnyAndAllOverEventsOfTwoBoards) {
+    BoardWork work0(m_boards[0]);
+    BoardWork work1(m_boards[1]);
+    tulx7sim::PauseBoard(0);
+    tulx7sim::PauseBoard(1);
+    ULMSyncEvent events[9] = {work0.QueueRecordedLoad(), work1.QueueRecordedLoad()};
+    tulx7sim::ClearRequestLog();
+    EXPECT_EQ(m_boards[0]->WaitForAny(9, events, -1), kULMErrArgument);
+    EXPECT_EQ(m_boards[0]->WaitForAll(0, events, -1), kULMOK);
+    EXPECT_TRUE(tulx7sim::RequestLog().empty());
+
+    EXPECT_EQ(m_boards[0]->WaitForAny(2, events, 20), kULMTimeout);
+    tulx7sim::ResumeBoard(1);
+    // Board 1's event goes through board 0's connection; board 1 forgets it.
+    EXPECT_EQ(m_boards[0]->WaitForAny(2, events, -1), kULMOK);
+    EXPECT_EQ(m_boards[1]->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), events[0]);
+    EXPECT_EQ(m_boards[0]->WaitForAll(2, events, 20), kULMTimeout);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(m_boards[1]->WaitForAll(2, events, -1), kULMOK);
+    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+}
+
+TEST_F(KWBBoardWait, EventsNamingNoOpenBoardAreRefusedWithoutARequest) {
+    BoardWork work(m_boards[1]);
+    const KWBSyncEvent onBoard1 = work.QueueLoad();
+    ASSERT_EQ(onBoard1.Wait(-1), kULMOK);
+    const KWBSyncEvent unopened(5, KWBSyncEvent::kRenderQueue, 1);
+    // Board nibble 12 lies outside the table altogether.
+    const ULMSyncEvent garbage = SyncEventFromWord(0x8FC2000000000001ull);
+    tulx7sim::ClearRequestLog();
+    EXPECT_EQ(KWBBoard::WaitForSync(unopened, -1), kULMErrArgument);
+    EXPECT_EQ(KWBBoard::WaitForSync(garbage, -1), kULMErrArgument);
+    EXPECT_EQ(KWBBoard::commonAbort(garbage), kULMErrArgument);
+    ULMSyncEvent mixed[] = {onBoard1, SyncEventFromWord(0x1200000000000001ull)};
+    EXPECT_EQ(m_boards[0]->WaitForAny(2, mixed, -1), kULMErrArgument);
+    EXPECT_TRUE(tulx7sim::RequestLog().empty());
+
+    // Once its board has closed, an event has nobody left to answer for it.
+    work.Release();
+    ASSERT_EQ(KWBBoard::Close(1), kULMOK);
+    EXPECT_EQ(onBoard1.Wait(-1), kULMErrArgument);
+}
+
+TEST_F(KWBBoardWait, AFailedTransferFailsTheWaitAndStaysTheLastEvent) {
+    BoardWork work(m_boards[0]);
+    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+    const KWBSyncEvent load = work.QueueRecordedLoad();
+    EXPECT_EQ(load.Wait(-1), kULMErrHardware);
+    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), load);
+    work.Release();
+    EXPECT_EQ(KWBBoard::Close(0), kULMOK);
+}
+
+TEST_F(KWBBoardWait, AbortDropsQueuedWorkOnly) {
+    BoardWork work(m_boards[0]);
+    tulx7sim::PauseBoard(0);
+    const KWBSyncEvent queued = work.QueueLoad();
+    EXPECT_EQ(m_boards[0]->AbortEvent(queued), kULMOK);
+    EXPECT_EQ(queued.Wait(1000), kULMOK);
+    EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 1u);
+    EXPECT_EQ(KWBBoard::commonAbort(queued), kULMAlreadyComplete);
+    tulx7sim::ResumeBoard(0);
+}
+
+TEST_F(KWBBoardWait, RunningWorkCannotBeStoppedAndGoesOn) {
+    CloseEverything();
+    tulx7sim::SimConfig config = SimBoards(1);
+    config.latencyMicroseconds = 300000;
+    UsePlatform(config);
+    OpenBoards();
+    BoardWork work(m_boards[0]);
+    const KWBSyncEvent running = work.QueueLoad();
+    ASSERT_TRUE(WaitUntilRunning(m_boards[0]));
+    EXPECT_EQ(KWBBoard::commonAbort(running), kULMInProgress);
+    EXPECT_EQ(running.Wait(-1), kULMOK);
+    EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 0u);
+}
+
+TEST_F(KWBBoardWait, CloseWaitsForTheLastTransferOnly) {
+    tulx7sim::ClearRequestLog();
+    EXPECT_EQ(KWBBoard::Close(1), kULMOK);  // nothing started: no wait
+    const auto log = tulx7sim::RequestLog();
+    EXPECT_TRUE(std::none_of(log.begin(), log.end(),
+                             [](const auto& entry) { return entry.code == TULX7_DR_SYNC; }));
+
+    BoardWork work(m_boards[0]);
+    tulx7sim::PauseBoard(0);
+    work.QueueRecordedLoad();
+    work.Release();
+    std::thread resumer([] {
+        std::this_thread::sleep_for(milliseconds(100));
+        tulx7sim::ResumeBoard(0);
+    });
+    const Clock::time_point start = Clock::now();
+    EXPECT_EQ(KWBBoard::Close(0), kULMOK);
+    EXPECT_GE(Clock::now() - start, milliseconds(100));
+    resumer.join();
+    EXPECT_EQ(tulx7sim::GetStats().jobsCompleted, 1u);
+}

@@ -1,0 +1,165 @@
+// Files made by the writer read back as they were written.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <limits>
+#include <numeric>
+#include <vector>
+
+#include "source_ref.h"
+#include "volume/vox_file_reader.h"
+#include "volume/vox_file_writer.h"
+#include "vox_test_files.h"
+
+using namespace ulm3;
+using namespace ulm3::testing;
+
+namespace {
+
+template <typename T>
+std::vector<T> Ramp(size_t n, T first, T step) {
+    std::vector<T> v(n);
+    T value = first;
+    for (T& x : v) {
+        x = value;
+        value = static_cast<T>(value + step);
+    }
+    return v;
+}
+
+}  // namespace
+
+TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
+    const auto v8 = Ramp<uint8_t>(3 * 2 * 2, 1, 7);
+    const auto v16 = Ramp<uint16_t>(2 * 2 * 3, 0x0102, 0x0A0B);
+    const auto v32 = Ramp<uint32_t>(5 * 1 * 1, 0x01020304, 0x11111111);
+    const auto v64 = Ramp<uint64_t>(2, 0x0102030405060708ull, 0x1000000000000001ull);
+
+    VoxFileWriter writer;
+    writer.SetTitle("Phantom set\nsecond line");
+    writer.SetCopyright("nobody");
+    writer.AddAttribute("site", "Lab 3");
+    writer.AddData("notes", "0123456789");
+    writer.AddData("empty", "");
+
+    VoxVolumeToWrite a;
+    a.m_sizeX = 3, a.m_sizeY = 2, a.m_sizeZ = 2;
+    a.m_voxelBits = 8;
+    a.m_endian = 'L';
+    a.m_fields = {VoxfFieldSpecifier(0, 0, 8, 0, "density (raw)", "as scanned")};
+    a.m_data = {{"lut", std::string(300, 'L')}};
+    a.m_voxels = v8.data();
+
+    VoxVolumeToWrite b;
+    b.m_sizeX = 2, b.m_sizeY = 2, b.m_sizeZ = 3;
+    b.m_voxelBits = 16;
+    b.m_endian = 'B';
+    b.m_fields = {VoxfFieldSpecifier(1, 12, 4, 2, "tag"), VoxfFieldSpecifier(0, 0, 12, 3, "value")};
+    b.m_fields[0].m_offset = -1.5f;
+    b.m_fields[0].m_scale = 0.25f;
+    b.m_hasModelMatrix = true;
+    const double matrix[16] = {0.5, 0, 0, 0, 0, 1.0 / 3.0, 0, 0, 0, 0, 2, 0, -10, 20.125, 1e-7, 1};
+    std::copy(matrix, matrix + 16, b.m_modelMatrix);
+    b.m_title = "second volume";
+    b.m_attributes = {{"kind", "gradient"}};
+    b.m_data = {{"a", "xyz"}, {"b", "uvw"}};
+    b.m_voxels = v16.data();
+
+    VoxVolumeToWrite c;
+    c.m_sizeX = 5, c.m_sizeY = 1, c.m_sizeZ = 1;
+    c.m_voxelBits = 32;
+    c.m_endian = 'B';
+    c.m_fields = {VoxfFieldSpecifier(0, 0, 16, 1, "lo"), VoxfFieldSpecifier(1, 16, 16, 0, "hi")};
+    c.m_voxels = v32.data();
+
+    VoxVolumeToWrite d;
+    d.m_sizeX = 2, d.m_sizeY = 1, d.m_sizeZ = 1;
+    d.m_voxelBits = 64;
+    d.m_endian = 'L';
+    d.m_fields = {VoxfFieldSpecifier(0, 0, 64, 17, "double")};
+    d.m_voxels = v64.data();
+
+    for (const VoxVolumeToWrite* v : {&a, &b, &c, &d}) writer.AddVolume(*v);
+    TempFile file;
+    ASSERT_EQ(writer.WriteToFile(file.Path()), kULMOK);
+    std::string inMemory;
+    ASSERT_EQ(writer.WriteToString(inMemory), kULMOK);
+    EXPECT_EQ(file.Read(), inMemory);
+
+    struct Expect {
+        int bits;
+        ULMVolumeRange range;
+        const void* voxels;
+        size_t bytes;
+    };
+    const Expect expected[] = {{8, ULMVolumeRange(3, 2, 2, 0, 0, 0), v8.data(), v8.size()},
+                               {16, ULMVolumeRange(2, 2, 3, 0, 0, 0), v16.data(), v16.size() * 2},
+                               {32, ULMVolumeRange(5, 1, 1, 0, 0, 0), v32.data(), v32.size() * 4},
+                               {64, ULMVolumeRange(2, 1, 1, 0, 0, 0), v64.data(), v64.size() * 8}};
+    for (int n = 0; n < 4; ++n) {
+        SourceRef<ULMVoxFileReader> r(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, n));
+        ASSERT_EQ(r->GetVoxelSize(), expected[n].bits) << "volume " << n;
+        EXPECT_EQ(r->GetVolumeSize(), expected[n].range);
+        std::vector<uint8_t> out(expected[n].bytes);
+        ASSERT_EQ(r->UnloadVoxels(out.data(), expected[n].range), kULMOK);
+        EXPECT_EQ(0, memcmp(out.data(), expected[n].voxels, out.size())) << "volume " << n;
+        const VoxFileDescription& desc = r->GetDescription();
+        EXPECT_EQ(desc.m_title, " Phantom set\n second line\n");
+        EXPECT_EQ(desc.m_trailingData.size(), 2u);
+    }
+    SourceRef<ULMVoxFileReader> r(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 1));
+    const VoxFileDescription& desc = r->GetDescription();
+    EXPECT_EQ(r->GetFieldDescriptor(kULMField0), ULMFieldDescriptor(0, 12, kULMUnsignedInteger));
+    EXPECT_EQ(r->GetFieldDescriptor(kULMField1), ULMFieldDescriptor(12, 4, kULMUnsignedBitfield));
+    EXPECT_FLOAT_EQ(desc.FindField(1)->m_offset, -1.5f);
+    EXPECT_FLOAT_EQ(desc.FindField(1)->m_scale, 0.25f);
+    EXPECT_EQ(r->GetInitialCorrectionMatrix(), ULMMatrix(matrix));
+    EXPECT_EQ(desc.m_volumeTitle, " second volume\n");
+    ASSERT_EQ(desc.m_volumeTrailingData.size(), 2u);
+    EXPECT_EQ(desc.m_volumeAttribute[0].m_string, "gradient");
+    SourceRef<ULMVoxFileReader> first(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 0));
+    EXPECT_EQ(first->GetDescription().FindField(0)->m_name, "density (raw)");
+    EXPECT_EQ(first->GetDescription().FindField(0)->m_description, "as scanned");
+    SourceRef<ULMVoxFileReader> none(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 4));
+    EXPECT_EQ(none->GetVoxelSize(), 0);
+}
+
+TEST(VoxFileWriter, RefusesWhatAFileCannotSay) {
+    const uint8_t voxel = 0;
+    VoxVolumeToWrite good;
+    good.m_sizeX = good.m_sizeY = good.m_sizeZ = 1;
+    good.m_fields = {VoxfFieldSpecifier(0, 0, 8, 0, "v")};
+    good.m_voxels = &voxel;
+    std::string out;
+    {
+        VoxFileWriter w;
+        w.AddVolume(good);
+        EXPECT_EQ(w.WriteToString(out), kULMOK);
+    }
+    const auto refused = [&](auto change) {
+        VoxVolumeToWrite v = good;
+        VoxFileWriter w;
+        change(v, w);
+        w.AddVolume(v);
+        return w.WriteToString(out) == kULMErrArgument;
+    };
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields = {VoxfFieldSpecifier(1, 0, 8, 0, "v")}; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxelBits = 12; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_endian = 'X'; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxels = nullptr; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_name = "say \"hi\""; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_name = ""; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_format = 7; }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite&, VoxFileWriter& w) { w.AddAttribute("a", "two\nlines"); }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite&, VoxFileWriter& w) { w.AddData("", "x"); }));
+    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_modelMatrix[3] = std::numeric_limits<double>::infinity(); }));
+    // An empty volume needs no voxels.
+    EXPECT_FALSE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) {
+        v.m_sizeX = 0;
+        v.m_voxels = nullptr;
+    }));
+    VoxFileWriter w;
+    w.AddVolume(good);
+    EXPECT_EQ(w.WriteToFile("/nonexistent/dir/file.vox"), kULMErrWrite);
+    EXPECT_EQ(w.WriteToFile(""), kULMErrArgument);
+}

@@ -3,7 +3,6 @@
 #include <new>
 
 #include "board/driver_requests.h"
-#include "board/driver_status.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 
@@ -77,12 +76,12 @@ KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
     Tulx7_dr_buffer_attach record;
     record.permission_share = 0;
     record.buffer_descriptor = Descriptor(dimension, inElementBits / 8, inU, inV, inW);
-    outStatus = SendDriverRequest(m_handle, TULX7_DR_BUFFER_ALLOCATE, record, m_driverStatus);
+    outStatus = Request(TULX7_DR_BUFFER_ALLOCATE, record);
     if (outStatus == kULMOK && !ReportedSizesFit(dimension, record.buffer_descriptor.buffer_size)) {
         // A buffer we cannot describe is given back rather than kept.
         Tulx7_dr_buffer_detach detach;
         detach.buffer_id = record.buffer_id;
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_DETACH, detach, m_driverStatus);
+        Request(TULX7_DR_BUFFER_DETACH, detach);
         outStatus = kULMErrInternal;
     }
     if (outStatus != kULMOK) {
@@ -104,7 +103,7 @@ KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
     Tulx7_dr_buffer_attach record;
     record.buffer_id = static_cast<uint32_t>(inID);
     record.permission_share = 15;
-    outStatus = SendDriverRequest(m_handle, TULX7_DR_BUFFER_ATTACH, record, m_driverStatus);
+    outStatus = Request(TULX7_DR_BUFFER_ATTACH, record);
     const Tulx7_dr_buffer_descriptor& d = record.buffer_descriptor;
     const int dimension = d.dimension + 1;
     const uint32_t elementBytes = static_cast<uint32_t>(d.element_size) + 1;
@@ -113,7 +112,7 @@ KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
          !ReportedSizesFit(dimension, d.buffer_size))) {
         Tulx7_dr_buffer_detach detach;
         detach.buffer_id = record.buffer_id;
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_DETACH, detach, m_driverStatus);
+        Request(TULX7_DR_BUFFER_DETACH, detach);
         outStatus = kULMErrInternal;
     }
     if (outStatus != kULMOK) {
@@ -134,7 +133,7 @@ ULMStatus KWBBoard::ReleaseBuffer(KWBBuffer* inBuffer, bool inKeepObject) {
     Tulx7_dr_buffer_detach record;
     record.buffer_id = inBuffer->GetDriverID();
     const ULMStatus status =
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_DETACH, record, m_driverStatus);
+        Request(TULX7_DR_BUFFER_DETACH, record);
     if (!inKeepObject) delete inBuffer;
     return status;
 }
@@ -148,7 +147,7 @@ ULMStatus KWBBoard::ResizeBuffer(KWBBuffer* inBuffer, uint32_t inU, uint32_t inV
     record.permission_share = KWBPermission(inBuffer->GetPermission());
     record.buffer_descriptor = Descriptor(dimension, inBuffer->GetElementBytes(), inU, inV, inW);
     const ULMStatus status =
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_SET_PERMISSION, record, m_driverStatus);
+        Request(TULX7_DR_BUFFER_SET_PERMISSION, record);
     if (status != kULMOK) return status;
     inBuffer->SetSizes(inU, inV, inW, inBuffer->GetElementBits());
     SetWholeRange(*inBuffer, dimension, inU, inV, inW);
@@ -162,7 +161,7 @@ ULMStatus KWBBoard::UpdateBufferSize(KWBBuffer* inBuffer) {
     record.buffer_id = inBuffer->GetDriverID();
     record.permission_share = 15;
     const ULMStatus status =
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_ATTACH, record, m_driverStatus);
+        Request(TULX7_DR_BUFFER_ATTACH, record);
     if (status != kULMOK) return status;
     const Tulx7_dr_buffer_descriptor& d = record.buffer_descriptor;
     const bool sameShape = d.dimension + 1 == inBuffer->GetDimension() &&
@@ -174,7 +173,7 @@ ULMStatus KWBBoard::UpdateBufferSize(KWBBuffer* inBuffer) {
     Tulx7_dr_buffer_detach detach;
     detach.buffer_id = inBuffer->GetDriverID();
     const ULMStatus detached =
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_DETACH, detach, m_driverStatus);
+        Request(TULX7_DR_BUFFER_DETACH, detach);
     return sameShape ? detached : kULMErrInternal;
 }
 
@@ -187,7 +186,7 @@ ULMStatus KWBBoard::SetBufferPermission(KWBBuffer* inBuffer, ULMPermission inPer
     record.permission_share = KWBPermission(inPermission);
     record.buffer_descriptor = Descriptor(dimension, bits / 8, u, v, w);
     const ULMStatus status =
-        SendDriverRequest(m_handle, TULX7_DR_BUFFER_SET_PERMISSION, record, m_driverStatus);
+        Request(TULX7_DR_BUFFER_SET_PERMISSION, record);
     if (status == kULMOK) inBuffer->SetPermission(ConvertPermission(record.permission_share));
     return status;
 }
@@ -202,7 +201,7 @@ ULMStatus KWBBoard::CreateKernelBuffer(uint32_t inSize, uint32_t& outGrantedSize
     Tulx7_dr_host_buffer_alloc record;
     record.user_size = inSize;
     const ULMStatus status =
-        SendDriverRequest(m_handle, TULX7_DR_HOST_BUFFER_ALLOC, record, m_driverStatus);
+        Request(TULX7_DR_HOST_BUFFER_ALLOC, record);
     if (status != kULMOK) return status;
     // A grant beyond what a uint can say is still at least what was asked.
     outGrantedSize = record.user_size > UINT32_MAX ? UINT32_MAX
@@ -217,7 +216,7 @@ void KWBBoard::DestroyKernelBuffer(int inID, uint32_t inSize, void* inAddress) {
     record.host_buffer_id = inID;
     record.user_address = reinterpret_cast<uintptr_t>(inAddress);
     record.user_size = inSize;
-    SendDriverRequest(m_handle, TULX7_DR_HOST_BUFFER_FREE, record, m_driverStatus);
+    Request(TULX7_DR_HOST_BUFFER_FREE, record);
 }
 
 }  // namespace ulm3

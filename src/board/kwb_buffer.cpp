@@ -106,7 +106,9 @@ void KWBBuffer::GetAdjustedRange(KWBRange& outRange) const {
 ULMStatus KWBBuffer::SetOffsetOrWrap(bool inWrap, int inU, int inV, int inW) {
     // A modulus of 0 is accepted and stored as -1 (a mask of all ones): the
     // image conversions wrap only the axes they use and pass 0 for the rest.
-    auto fitsModulus = [](int m) { return m >= 0 && m <= kMaxAxisSize && KWBIsPowerOf2(static_cast<uint64_t>(m)); };
+    auto fitsModulus = [](int m) {
+        return m >= 0 && m <= static_cast<int>(kMaxAxisSize) && KWBIsPowerOf2(static_cast<uint64_t>(m));
+    };
     auto fitsOffset = [](int o) { return o % 2 == 0 && o >= INT16_MIN && o <= INT16_MAX; };
     if (inWrap) {
         if (!fitsModulus(inU) || !fitsModulus(inV) || !fitsModulus(inW)) return kULMErrArgument;

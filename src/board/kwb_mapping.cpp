@@ -8,7 +8,6 @@
 
 #include "board/buffer_addressing.h"
 #include "board/driver_requests.h"
-#include "board/driver_status.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/control.h"
@@ -89,7 +88,7 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
     void* host = nullptr;
     ULMStatus status = kULMErrUnimplemented;
     if (!gULMControl.m_simulateMap) {
-        m_mapType = eSimpleMap;
+        SetMapType(eSimpleMap);
         Tulx7_dr_buffer_map r;
         r.buffer_id = inBuffer->GetDriverID();
         r.access_share = accessCode;
@@ -101,7 +100,7 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
         if (dimension >= 3) r.addr.subbuffer_max.z = inRange.minW + static_cast<int32_t>(w) - 1;
         r.host_element_size = static_cast<int32_t>(inSizeBits / 8) - 1;
         r.element_alignment = static_cast<int32_t>(inPositionBits / 8);
-        status = SendDriverRequest(m_handle, TULX7_DR_BUFFER_MAP, r, m_driverStatus);
+        status = Request(TULX7_DR_BUFFER_MAP, r);
         if (status == kULMOK) {
             host = reinterpret_cast<void*>(static_cast<uintptr_t>(r.user_address));
             entry.m_id = r.map_id;
@@ -113,7 +112,7 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
     if (status == kULMErrUnimplemented) {
         // Emulated: a host copy of the box, filled from the board now and
         // written back on unmap when the access allows writing.
-        m_mapType = eSimulatedMap;
+        SetMapType(eSimulatedMap);
         {
             MapTable& table = sMapMap();
             std::lock_guard<std::mutex> hold(table.lock);
@@ -169,7 +168,7 @@ ULMStatus KWBBoard::UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr) {
         r.map_id = static_cast<uint32_t>(entry.m_id);
         r.user_address = reinterpret_cast<uintptr_t>(inHostAddr);
         r.user_size = entry.m_size;
-        return SendDriverRequest(m_handle, TULX7_DR_BUFFER_UNMAP, r, m_driverStatus);
+        return Request(TULX7_DR_BUFFER_UNMAP, r);
     }
     ULMStatus status = kULMOK;
     if (IsWriteAccess(entry.m_access))

@@ -7,7 +7,6 @@
 
 #include "board/buffer_addressing.h"
 #include "board/driver_requests.h"
-#include "board/driver_status.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/transfer_planner.h"
@@ -19,9 +18,7 @@ namespace {
 // Host spans beyond this many bytes cannot be addressed by the driver.
 constexpr uint64_t kMaxHostSpan = uint64_t{1} << 47;
 
-uint32_t EventID(const ULMSyncEvent& event) {
-    return static_cast<uint32_t>(KWBSyncEvent(event).GetSequenceNumber());
-}
+uint32_t EventID(const ULMSyncEvent& event) { return KWBSyncEvent(event).GetDriverEventID(); }
 
 // Bytes from the first to one past the last host byte a transfer touches;
 // false when that does not fit the driver's address range.
@@ -151,18 +148,18 @@ KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& i
         // send the part up to the modulus edge, then the rest after it.
         Tulx7_dr_buffer_load second = r;
         r.addr.subbuffer_max.x = r.addr.subbuffer_min.x | maskU;
-        outcome.status = SendDriverRequest(m_handle, code, r, m_driverStatus);
+        outcome.status = Request(code, r);
         if (outcome.status != kULMOK) return outcome;
         outcome.queuedID = r.ret_load_event_id;
         second.addr.subbuffer_min.x = inRange.maxU & ~maskU;
         second.host_subbuffer_min.x = second.addr.subbuffer_min.x - inRange.minU;
         second.render_event_id = TULX7_DR_NO_EVENT;
         second.previous_load_event_id = r.ret_load_event_id;
-        outcome.status = SendDriverRequest(m_handle, code, second, m_driverStatus);
+        outcome.status = Request(code, second);
         if (outcome.status == kULMOK) outcome.queuedID = second.ret_load_event_id;
         return outcome;
     }
-    outcome.status = SendDriverRequest(m_handle, code, r, m_driverStatus);
+    outcome.status = Request(code, r);
     if (outcome.status == kULMOK) outcome.queuedID = r.ret_load_event_id;
     return outcome;
 }
@@ -179,10 +176,10 @@ ULMSyncEvent KWBBoard::FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KW
         if (inLoad) {
             inLoaded->IncrementSequenceNumber();
             inLoaded->SetLoadEvent(event);
-            m_lastLoadEvent = event;
+            SetLastLoadEvent(event);
         } else {
             inBuffer.SetUnloadEvent(event);
-            m_lastUnloadEvent = event;
+            SetLastUnloadEvent(event);
         }
         if (inOutcome.status == kULMOK) {
             const bool synchronous =
@@ -388,7 +385,7 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
         return ULMSyncEvent(kULMErrArgument);
     if (GetBoardNumberFromObjectID(inSource->GetID()) != m_id) return ULMSyncEvent(kULMErrArgument);
     const int destinationID = GetBoardNumberFromObjectID(outDestination->GetID());
-    KWBBoard* destinationBoard = destinationID >= 0 ? BoardAt(destinationID) : nullptr;
+    KWBBoard* destinationBoard = destinationID >= 0 ? GetBoard(destinationID) : nullptr;
     if (destinationBoard == nullptr) return ULMSyncEvent(kULMErrArgument);
 
     // Only the common extent moves, from each range's first corner.
@@ -419,7 +416,7 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
                                              .Latest(outDestination->GetLoadEvent()));
         r.dest_buffer_id = outDestination->GetDriverID();
         r.dest_addr = KWBAddressing(*outDestination, destinationBox);
-        if (SendDriverRequest(m_handle, TULX7_DR_BUFFER_BOARD2BOARD, r, m_driverStatus) == kULMOK) {
+        if (Request(TULX7_DR_BUFFER_BOARD2BOARD, r) == kULMOK) {
             const KWBSyncEvent unloadEvent(m_id, KWBSyncEvent::kDmaOutQueue,
                                            r.src_ret_unload_event_id);
             const KWBSyncEvent loadEvent(m_id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
@@ -428,8 +425,8 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
             // Later loads into the destination are queued on its own board
             // and order themselves after its unload event.
             outDestination->SetUnloadEvent(loadEvent);
-            m_lastUnloadEvent = unloadEvent;
-            m_lastLoadEvent = loadEvent;
+            SetLastUnloadEvent(unloadEvent);
+            SetLastLoadEvent(loadEvent);
             return loadEvent;
         }
     }

@@ -119,8 +119,6 @@ void ResetChipRegisters(RegisterFile& registers) {
     }
 }
 
-int ChipRegisterWidth(uint32_t address) { return NKW7_RegisterWidth(address); }
-
 CommandExecutor::CommandExecutor(RegisterFile& registers, ChipModel& chip, const RenderJob& job)
     : m_registers(registers), m_chip(chip), m_job(job) {}
 
@@ -193,7 +191,7 @@ std::string CommandExecutor::LoadRegisters(std::span<const uint64_t> words, size
         const uint64_t data = words[++index];
         if (!Writeable(address))
             return Format("load of 0x%03X, which is not a writeable register", address);
-        if (ChipRegisterWidth(address) == 64) {
+        if (NKW7_RegisterWidth(address) == 64) {
             m_registers.Write64(address, data);
             continue;
         }
@@ -201,7 +199,7 @@ std::string CommandExecutor::LoadRegisters(std::span<const uint64_t> words, size
         if (!fault.empty()) return fault;
         const uint32_t upper = static_cast<uint32_t>(data >> 32);
         const uint32_t neighbour = address + 4;
-        if (Writeable(neighbour) && ChipRegisterWidth(neighbour) == 32) {
+        if (Writeable(neighbour) && NKW7_RegisterWidth(neighbour) == 32) {
             fault = Store32(neighbour, upper);
             if (!fault.empty()) return fault;
         } else if (upper != 0) {

@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "sim_driver.h"
-#include "tulx7sim/command_executor.h"
+#include "register_map.h"
 
 namespace tulx7sim {
 
@@ -18,7 +18,7 @@ constexpr int kRegisterWaitMs = 5000;
 // that saw them finish, orders the read after their writes.
 bool SimDriver::ReadRegister(int boardIndex, uint32_t address, uint64_t& value) {
     value = 0;
-    const int width = ChipRegisterWidth(address);
+    const int width = NKW7_RegisterWidth(address);
     Lock lock(m_mutex);
     if (width == 0 || boardIndex < 0 || boardIndex >= static_cast<int>(m_boards.size()))
         return false;

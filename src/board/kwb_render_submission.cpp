@@ -2,6 +2,7 @@
 // the description of every buffer the render reads or writes.
 #include <new>
 
+#include "board/buffer_addressing.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_command_buffer.h"
@@ -27,8 +28,6 @@ constexpr uint32_t kWritesImage1 = 2;
 constexpr uint32_t kWritesDepth0 = 4;
 constexpr uint32_t kWritesDepth1 = 8;
 
-Tulx7_dr_buffer_element Element(int16_t u, int16_t v, int16_t w) { return {u, v, w}; }
-
 }  // namespace
 
 void SetupDriverBufferData(Tulx7_dr_volimgdepth_entry& entry, KWBBuffer* buffer,
@@ -41,10 +40,7 @@ void SetupDriverBufferData(Tulx7_dr_volimgdepth_entry& entry, KWBBuffer* buffer,
     KWBRange range;
     buffer->GetAdjustedRange(range);
     entry.buffer_id = buffer->GetDriverID();
-    entry.addr.subbuffer_min = Element(range.minU, range.minV, range.minW);
-    entry.addr.subbuffer_max = Element(range.maxU, range.maxV, range.maxW);
-    entry.addr.offset_modulus = Element(buffer->m_offset_U, buffer->m_offset_V, buffer->m_offset_W);
-    entry.addr.wrap = buffer->m_wrap;
+    entry.addr = KWBAddressing(*buffer, range);
     // A render reads what every earlier load put into its buffers, and it
     // must not overwrite an output before earlier unloads have read it.
     ioLoadEvent = ioLoadEvent.Latest(buffer->GetLoadEvent());

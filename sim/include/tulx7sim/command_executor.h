@@ -18,10 +18,6 @@ namespace tulx7sim {
 // map (0 but for the few registers with another reset value).
 void ResetChipRegisters(RegisterFile& registers);
 
-// The width in bits (32 or 64) of the chip register at `address`, 0 where
-// there is none.
-int ChipRegisterWidth(uint32_t address);
-
 class CommandExecutor {
 public:
     CommandExecutor(RegisterFile& registers, ChipModel& chip, const RenderJob& job);

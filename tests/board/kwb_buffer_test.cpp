@@ -4,6 +4,7 @@
 
 #include "board/buffer_addressing.h"
 #include "board/kwb_buffer.h"
+#include "board/kwb_sync_event.h"
 
 using namespace ulm3;
 
@@ -119,6 +120,33 @@ TEST(KWBBufferDescriptor, AdjustedRangeStandsInForAnUnsetRange) {
     ASSERT_EQ(b.SetOffsetOrWrap(true, 16, 16, 1), kULMOK);
     b.GetAdjustedRange(r);
     EXPECT_EQ(r, KWBRange());
+}
+
+TEST(KWBBufferDescriptor, PassesRecordTheirPendingLoadsAndRenders) {
+    KWBBuffer b;
+    const KWBSyncEvent render(1, KWBSyncEvent::kRenderQueue, 40);
+    const KWBSyncEvent load(1, KWBSyncEvent::kDmaInQueue, 41);
+    b.SetLoadOrRenderEvent(ULMSyncEvent(kULMOK));  // finished work orders nothing
+    EXPECT_EQ(b.GetRenderEvent(false), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(b.GetLoadEvent().Status(), kULMErrArgument);
+
+    b.SetLoadOrRenderEvent(render);
+    EXPECT_EQ(b.GetRenderEvent(false), render);  // the pass wrote the buffer
+    EXPECT_EQ(b.GetRenderEvent(true), render);
+    b.SetLoadOrRenderEvent(load);
+    EXPECT_EQ(b.GetLoadEvent(), load);
+    EXPECT_EQ(b.GetRenderEvent(false), render);
+
+    // A render that only read the buffer does not hold up its readers.
+    b.SetRenderEvent(render, false);
+    EXPECT_EQ(b.GetRenderEvent(false), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(b.GetRenderEvent(true), render);
+}
+
+TEST(KWBBufferDescriptorDeathTest, AnUnloadIsNoPassOutput) {
+    KWBBuffer b;
+    EXPECT_DEATH(b.SetLoadOrRenderEvent(KWBSyncEvent(0, KWBSyncEvent::kDmaOutQueue, 3)),
+                 "kDmaInQueue");
 }
 
 TEST(KWBBufferDescriptor, PermissionBitsRoundTrip) {

@@ -17,7 +17,7 @@ constexpr int kULMMajorVersion = 3;
 constexpr int kULMMinorVersion = 3;
 constexpr unsigned kMaxAvailableMemory = 0xFFFFFFFFu;
 
-#define ULM_VERSION_FORMAT "ulm3 3.3.1.2 sim (%d-bit) built " __DATE__ " " __TIME__
+#define ULM_VERSION_FORMAT "ulm3 3.3.1.2 release (%d-bit) built " __DATE__ " " __TIME__
 constexpr char sULMVersionStringFormat[] = ULM_VERSION_FORMAT;
 char sULMVersionString[500];
 std::once_flag sULMVersionOnce;

@@ -129,7 +129,7 @@ KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& i
                             &r.host_subbuffer_min.z};
     if (inBuffer.IsWrapped()) {
         for (int axis = 0; axis < inBuffer.GetDimension(); ++axis) {
-            if (masks[axis] < 0) continue;
+            if (masks[axis] < 0) continue;  // unwrapped axis
             const int64_t modulus = int64_t{masks[axis]} + 1;
             if (int64_t{maxs[axis]} - rangeMins[axis] + 1 > modulus) {
                 *mins[axis] = static_cast<int32_t>(maxs[axis] - modulus + 1);

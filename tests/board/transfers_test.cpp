@@ -207,6 +207,20 @@ TEST_F(Transfers, AWrappedRangeLongerThanItsModulusMovesItsLastElements) {
     EXPECT_TRUE(std::equal(back.begin() + 44, back.end(), data.begin() + 44));
 }
 
+TEST_F(Transfers, AnAxisWrappedWithModulusZeroMovesAllItsElements) {
+    // U and V wrap; W was given modulus 0, as an image turned 3-D leaves it.
+    KWBBuffer* b = Make(0, 16, 16, 8, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 16, 16, 0), kULMOK);
+    const KWBRange range(2, 3, 1, 9, 7, 6);
+    const HostLayout h{8, 5, 1, 0};
+    const std::vector<uint8_t> data = Random(HostBytes(range, h), 59);
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), range, 0, 0, -1), kULMOK);
+    EXPECT_EQ(Requests(TULX7_DR_BUFFER_LOAD)[0].boxMin[2], 1);
+    EXPECT_EQ(Storage(b), AfterLoad(b, before, range, data.data(), h));
+}
+
 TEST_F(Transfers, FieldsAtEveryLegalPositionTouchOnlyTheirBytes) {
     KWBBuffer* b = Make(0, 50, 0, 0, 64);
     ASSERT_NE(b, nullptr);

@@ -247,8 +247,14 @@ private:
                                  uint32_t inHostSlice, int inHostBufferId);
     ULMSyncEvent FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KWBBuffer* inLoaded,
                                 const TransferOutcome& inOutcome);
+    // Both run loads (inLoaded is the buffer written) and unloads
+    // (inLoaded null; the host memory is written then).
+    ULMSyncEvent DoStartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                 const void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
+                                 const KWBRange& inRange, uint32_t inHostRow, uint32_t inHostSlice,
+                                 int inHostBufferId);
     ULMSyncEvent StartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
-                               void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
+                               const void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
                                const KWBRange& inRange, uint32_t inHostRow, uint32_t inHostSlice,
                                int inHostBufferId);
     // -----------------------------------------------------------------------

@@ -54,6 +54,29 @@ bool ReportedSizesFit(int dimension, const Tulx7_dr_buffer_size& size) {
            (dimension < 3 || fits(size.depth));
 }
 
+ULMStatus Detach(KWBBoard& board, uint32_t id) {
+    Tulx7_dr_buffer_detach detach;
+    detach.buffer_id = id;
+    return board.Request(TULX7_DR_BUFFER_DETACH, detach);
+}
+
+// Keeps the descriptor of a buffer the driver made or attached when its
+// answer can be described; a buffer we cannot describe is given back rather
+// than kept. On failure the descriptor is deleted.
+KWBBuffer* KeepOrGiveBack(KWBBoard& board, KWBBuffer* buffer, ULMStatus& ioStatus, uint32_t id,
+                          bool describable) {
+    if (ioStatus == kULMOK && !describable) {
+        Detach(board, id);
+        ioStatus = kULMErrInternal;
+    }
+    if (ioStatus != kULMOK) {
+        delete buffer;
+        return nullptr;
+    }
+    buffer->SetID(id);
+    return buffer;
+}
+
 }  // namespace
 
 KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
@@ -77,18 +100,9 @@ KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
     record.permission_share = 0;
     record.buffer_descriptor = Descriptor(dimension, inElementBits / 8, inU, inV, inW);
     outStatus = Request(TULX7_DR_BUFFER_ALLOCATE, record);
-    if (outStatus == kULMOK && !ReportedSizesFit(dimension, record.buffer_descriptor.buffer_size)) {
-        // A buffer we cannot describe is given back rather than kept.
-        Tulx7_dr_buffer_detach detach;
-        detach.buffer_id = record.buffer_id;
-        Request(TULX7_DR_BUFFER_DETACH, detach);
-        outStatus = kULMErrInternal;
-    }
-    if (outStatus != kULMOK) {
-        delete buffer;
-        return nullptr;
-    }
-    buffer->SetID(record.buffer_id);
+    buffer = KeepOrGiveBack(*this, buffer, outStatus, record.buffer_id,
+                            ReportedSizesFit(dimension, record.buffer_descriptor.buffer_size));
+    if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, record.buffer_descriptor.buffer_size, inElementBits);
     SetWholeRange(*buffer, dimension, inU, inV, inW);
     return buffer;
@@ -107,19 +121,10 @@ KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
     const Tulx7_dr_buffer_descriptor& d = record.buffer_descriptor;
     const int dimension = d.dimension + 1;
     const uint32_t elementBytes = static_cast<uint32_t>(d.element_size) + 1;
-    if (outStatus == kULMOK &&
-        (dimension < 1 || dimension > 3 || elementBytes > 8 || !KWBIsPowerOf2(elementBytes) ||
-         !ReportedSizesFit(dimension, d.buffer_size))) {
-        Tulx7_dr_buffer_detach detach;
-        detach.buffer_id = record.buffer_id;
-        Request(TULX7_DR_BUFFER_DETACH, detach);
-        outStatus = kULMErrInternal;
-    }
-    if (outStatus != kULMOK) {
-        delete buffer;
-        return nullptr;
-    }
-    buffer->SetID(record.buffer_id);
+    const bool describable = dimension >= 1 && dimension <= 3 && elementBytes <= 8 &&
+                             KWBIsPowerOf2(elementBytes) && ReportedSizesFit(dimension, d.buffer_size);
+    buffer = KeepOrGiveBack(*this, buffer, outStatus, record.buffer_id, describable);
+    if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, d.buffer_size, elementBytes * 8);
     uint32_t u = 0, v = 0, w = 0, bits = 0;
     buffer->GetSizes(u, v, w, bits);
@@ -130,10 +135,7 @@ KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
 
 ULMStatus KWBBoard::ReleaseBuffer(KWBBuffer* inBuffer, bool inKeepObject) {
     if (inBuffer == nullptr) return kULMErrArgument;
-    Tulx7_dr_buffer_detach record;
-    record.buffer_id = inBuffer->GetDriverID();
-    const ULMStatus status =
-        Request(TULX7_DR_BUFFER_DETACH, record);
+    const ULMStatus status = Detach(*this, inBuffer->GetDriverID());
     if (!inKeepObject) delete inBuffer;
     return status;
 }
@@ -170,10 +172,7 @@ ULMStatus KWBBoard::UpdateBufferSize(KWBBuffer* inBuffer) {
     if (sameShape)
         StoreReportedSizes(*inBuffer, d.dimension + 1, d.buffer_size, inBuffer->GetElementBits());
     // The look took an attachment of its own; give it back.
-    Tulx7_dr_buffer_detach detach;
-    detach.buffer_id = inBuffer->GetDriverID();
-    const ULMStatus detached =
-        Request(TULX7_DR_BUFFER_DETACH, detach);
+    const ULMStatus detached = Detach(*this, inBuffer->GetDriverID());
     return sameShape ? detached : kULMErrInternal;
 }
 

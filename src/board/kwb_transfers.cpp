@@ -38,10 +38,11 @@ bool HostSpan(const KWBRange& range, uint64_t elementBytes, uint64_t row, uint64
 }
 
 // Everything the requests of one transfer need, checked before the first is
-// sent so that a refused transfer leaves board and host untouched.
+// sent so that a refused transfer leaves board and host untouched. Gives the
+// host pitches with 0 taken as the box's own extents.
 ULMStatus CheckTransfer(const KWBBuffer* buffer, const void* host, uint32_t sizeBits,
                         uint32_t positionBits, const KWBRange& range, uint32_t hostRow,
-                        uint32_t hostSlice) {
+                        uint32_t hostSlice, uint32_t& outRow, uint32_t& outSlice) {
     if (buffer == nullptr || host == nullptr) return kULMErrArgument;
     if (sizeBits == 0 || sizeBits % 8 != 0 || positionBits % 8 != 0 ||
         uint64_t{sizeBits} + positionBits > buffer->GetElementBits())
@@ -56,6 +57,8 @@ ULMStatus CheckTransfer(const KWBBuffer* buffer, const void* host, uint32_t size
     if (!HostSpan(range, sizeBits / 8, row, slice, span) ||
         reinterpret_cast<uintptr_t>(host) > UINTPTR_MAX - span)
         return kULMErrArgument;
+    outRow = row;
+    outSlice = slice;
     return kULMOK;
 }
 
@@ -66,8 +69,7 @@ KWBRange ClampToBufferAxes(const KWBBuffer& buffer, KWBRange range) {
     return range;
 }
 
-// A box of `extent` whose first corner is `first`'s, shifted by a piece's
-// position inside the extent.
+// The box that lies inside `to` where `piece` lies inside `from`.
 KWBRange Shifted(const KWBRange& piece, const KWBRange& from, const KWBRange& to) {
     return KWBRange(static_cast<int16_t>(piece.minU - from.minU + to.minU),
                     static_cast<int16_t>(piece.minV - from.minV + to.minV),
@@ -127,7 +129,7 @@ KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& i
                             &r.host_subbuffer_min.z};
     if (inBuffer.IsWrapped()) {
         for (int axis = 0; axis < inBuffer.GetDimension(); ++axis) {
-            if (masks[axis] < 0) continue;
+            if (masks[axis] < 0) continue;  // unwrapped axis
             const int64_t modulus = int64_t{masks[axis]} + 1;
             if (int64_t{maxs[axis]} - rangeMins[axis] + 1 > modulus) {
                 *mins[axis] = static_cast<int32_t>(maxs[axis] - modulus + 1);
@@ -191,59 +193,56 @@ ULMSyncEvent KWBBoard::FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KW
     return ULMSyncEvent(inOutcome.status);
 }
 
+ULMSyncEvent KWBBoard::DoStartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                       const void* inHost, uint32_t inSizeBits,
+                                       uint32_t inPositionBits, const KWBRange& inRange,
+                                       uint32_t inHostRow, uint32_t inHostSlice,
+                                       int inHostBufferId) {
+    uint32_t row = 0, slice = 0;
+    const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
+                                          inHostRow, inHostSlice, row, slice);
+    if (check != kULMOK) return ULMSyncEvent(check);
+    return FinishTransfer(inLoad, *inBuffer, inLoaded,
+                          SendTransfer(inLoad, *inBuffer, inHost, inSizeBits, inPositionBits,
+                                       inRange, row, slice, inHostBufferId));
+}
+
 ULMSyncEvent KWBBoard::DoStartLoadBufferField(KWBBuffer* inBuffer, const void* inHost,
                                               uint32_t inSizeBits, uint32_t inPositionBits,
                                               const KWBRange& inRange, uint32_t inHostRow,
                                               uint32_t inHostSlice, int inHostBufferId) {
-    const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
-                                          inHostRow, inHostSlice);
-    if (check != kULMOK) return ULMSyncEvent(check);
-    const uint32_t row = inHostRow != 0 ? inHostRow : static_cast<uint32_t>(inRange.ExtentU());
-    const uint32_t slice = inHostSlice != 0 ? inHostSlice : static_cast<uint32_t>(inRange.ExtentV());
-    return FinishTransfer(true, *inBuffer, inBuffer,
-                          SendTransfer(true, *inBuffer, inHost, inSizeBits, inPositionBits,
-                                       inRange, row, slice, inHostBufferId));
+    return DoStartTransfer(true, inBuffer, inBuffer, inHost, inSizeBits, inPositionBits, inRange,
+                           inHostRow, inHostSlice, inHostBufferId);
 }
 
 ULMSyncEvent KWBBoard::DoStartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
                                                 uint32_t inSizeBits, uint32_t inPositionBits,
                                                 const KWBRange& inRange, uint32_t inHostRow,
                                                 uint32_t inHostSlice, int inHostBufferId) {
-    const ULMStatus check = CheckTransfer(inBuffer, outHost, inSizeBits, inPositionBits, inRange,
-                                          inHostRow, inHostSlice);
-    if (check != kULMOK) return ULMSyncEvent(check);
-    const uint32_t row = inHostRow != 0 ? inHostRow : static_cast<uint32_t>(inRange.ExtentU());
-    const uint32_t slice = inHostSlice != 0 ? inHostSlice : static_cast<uint32_t>(inRange.ExtentV());
-    return FinishTransfer(false, *inBuffer, nullptr,
-                          SendTransfer(false, *inBuffer, outHost, inSizeBits, inPositionBits,
-                                       inRange, row, slice, inHostBufferId));
+    return DoStartTransfer(false, nullptr, inBuffer, outHost, inSizeBits, inPositionBits, inRange,
+                           inHostRow, inHostSlice, inHostBufferId);
 }
 
 // ---------------------------------------------------------------------------
 // Whole transfers, cut into pieces the driver accepts.
 
 ULMSyncEvent KWBBoard::StartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
-                                     void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
-                                     const KWBRange& inRange, uint32_t inHostRow,
-                                     uint32_t inHostSlice, int inHostBufferId) {
+                                     const void* inHost, uint32_t inSizeBits,
+                                     uint32_t inPositionBits, const KWBRange& inRange,
+                                     uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
+    uint32_t row = 0, slice = 0;
     const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
-                                          inHostRow, inHostSlice);
+                                          inHostRow, inHostSlice, row, slice);
     if (check != kULMOK) return ULMSyncEvent(check);
-    const uint32_t row = inHostRow != 0 ? inHostRow : static_cast<uint32_t>(inRange.ExtentU());
-    const uint32_t slice = inHostSlice != 0 ? inHostSlice : static_cast<uint32_t>(inRange.ExtentV());
     std::vector<KWBTransferPiece> pieces;
     const ULMStatus planned = PlanTransferPieces(inRange, inSizeBits / 8, row, slice, pieces);
     if (planned != kULMOK) return ULMSyncEvent(planned);
 
     ULMSyncEvent result(kULMErrTooLarge);
-    uint8_t* const host = static_cast<uint8_t*>(inHost);
+    const uint8_t* const host = static_cast<const uint8_t*>(inHost);
     for (const KWBTransferPiece& piece : pieces) {
-        result = inLoad ? DoStartLoadBufferField(inLoaded, host + piece.hostOffset, inSizeBits,
-                                                 inPositionBits, piece.range, row, slice,
-                                                 inHostBufferId)
-                        : DoStartUnloadBufferField(inBuffer, host + piece.hostOffset, inSizeBits,
-                                                   inPositionBits, piece.range, row, slice,
-                                                   inHostBufferId);
+        result = DoStartTransfer(inLoad, inLoaded, inBuffer, host + piece.hostOffset, inSizeBits,
+                                 inPositionBits, piece.range, row, slice, inHostBufferId);
         if (ULMFailed(result.Status())) break;
     }
     return result;
@@ -253,9 +252,7 @@ ULMSyncEvent KWBBoard::StartLoadBufferField(KWBBuffer* inBuffer, const void* inH
                                             uint32_t inSizeBits, uint32_t inPositionBits,
                                             const KWBRange& inRange, uint32_t inHostRow,
                                             uint32_t inHostSlice, int inHostBufferId) {
-    // The host memory is only read on a load; the shared path takes it
-    // writable for the unload's sake.
-    return StartTransfer(true, inBuffer, inBuffer, const_cast<void*>(inHost), inSizeBits,
+    return StartTransfer(true, inBuffer, inBuffer, inHost, inSizeBits,
                          inPositionBits, inRange, inHostRow, inHostSlice, inHostBufferId);
 }
 

@@ -107,16 +107,6 @@ TEST_F(BoardBuffers, AttachSharesTheBufferUntilTheLastRelease) {
     EXPECT_EQ(Board(0)->ReleaseBuffer(nullptr, false), kULMErrArgument);
 }
 
-TEST_F(BoardBuffers, ReleaseCanKeepTheDescriptor) {
-    ULMStatus status = kULMErrInternal;
-    KWBBuffer* b = Board(0)->CreateBuffer(16, 0, 0, 8, status);
-    ASSERT_NE(b, nullptr);
-    EXPECT_EQ(Board(0)->ReleaseBuffer(b, true), kULMOK);
-    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, 0);
-    EXPECT_EQ(b->GetID() >> 28, 0u);  // the descriptor is still ours to read
-    delete b;
-}
-
 TEST_F(BoardBuffers, ResizeKeepsTheAxesAndTheOverlap) {
     KWBBuffer* b = Make(0, 32, 8, 0, 8);
     ASSERT_NE(b, nullptr);

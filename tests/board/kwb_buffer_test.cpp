@@ -4,6 +4,7 @@
 
 #include "board/buffer_addressing.h"
 #include "board/kwb_buffer.h"
+#include "board/kwb_sync_event.h"
 
 using namespace ulm3;
 
@@ -20,25 +21,6 @@ TEST(KWBBufferDescriptor, NewDescriptorIsEmptyWithFinishedEvents) {
     // A reader does not wait for a render that only reads the buffer.
     EXPECT_EQ(b.GetRenderEvent(false).Wait(-1), kULMOK);
     EXPECT_EQ(b.GetPermission(), kULMPermissionNotShared);
-}
-
-TEST(KWBBufferDescriptor, SizesKeepTheirAxisCount) {
-    KWBBuffer b;
-    uint32_t u = 9, v = 9, w = 9, bits = 0;
-    b.SetSizes(100, 30, 0, 16);
-    EXPECT_EQ(b.GetSizes(u, v, w, bits), 2);
-    EXPECT_EQ(u, 100u);
-    EXPECT_EQ(v, 30u);
-    EXPECT_EQ(w, 0u);
-    EXPECT_EQ(bits, 16u);
-    b.SetSizes(7, 0, 5, 64);  // V 0: one axis, whatever W says
-    EXPECT_EQ(b.GetSizes(u, v, w, bits), 1);
-    EXPECT_EQ(v, 0u);
-    EXPECT_EQ(w, 0u);
-    EXPECT_EQ(bits, 64u);
-    b.SetSizes(32768, 32768, 32768, 8);
-    EXPECT_EQ(b.GetSizes(u, v, w, bits), 3);
-    EXPECT_EQ(w, 32768u);
 }
 
 TEST(KWBBufferDescriptor, SizingConstructorRoundsToTheTiles) {
@@ -121,6 +103,33 @@ TEST(KWBBufferDescriptor, AdjustedRangeStandsInForAnUnsetRange) {
     EXPECT_EQ(r, KWBRange());
 }
 
+TEST(KWBBufferDescriptor, PassesRecordTheirPendingLoadsAndRenders) {
+    KWBBuffer b;
+    const KWBSyncEvent render(1, KWBSyncEvent::kRenderQueue, 40);
+    const KWBSyncEvent load(1, KWBSyncEvent::kDmaInQueue, 41);
+    b.SetLoadOrRenderEvent(ULMSyncEvent(kULMOK));  // finished work orders nothing
+    EXPECT_EQ(b.GetRenderEvent(false), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(b.GetLoadEvent().Status(), kULMErrArgument);
+
+    b.SetLoadOrRenderEvent(render);
+    EXPECT_EQ(b.GetRenderEvent(false), render);  // the pass wrote the buffer
+    EXPECT_EQ(b.GetRenderEvent(true), render);
+    b.SetLoadOrRenderEvent(load);
+    EXPECT_EQ(b.GetLoadEvent(), load);
+    EXPECT_EQ(b.GetRenderEvent(false), render);
+
+    // A render that only read the buffer does not hold up its readers.
+    b.SetRenderEvent(render, false);
+    EXPECT_EQ(b.GetRenderEvent(false), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(b.GetRenderEvent(true), render);
+}
+
+TEST(KWBBufferDescriptorDeathTest, AnUnloadIsNoPassOutput) {
+    KWBBuffer b;
+    EXPECT_DEATH(b.SetLoadOrRenderEvent(KWBSyncEvent(0, KWBSyncEvent::kDmaOutQueue, 3)),
+                 "kDmaInQueue");
+}
+
 TEST(KWBBufferDescriptor, PermissionBitsRoundTrip) {
     EXPECT_EQ(KWBPermission(kULMPermissionNotShared), 4);
     EXPECT_EQ(KWBPermission(kULMPermissionReadWrite), 7);
@@ -164,18 +173,6 @@ TEST(KWBBufferStorage, WrappedBoxesCountResidues) {
     EXPECT_FALSE(KWBStorageHolds(large, KWBRange(100, 0, 200, 31)));  // reaches residue 200
     EXPECT_FALSE(KWBStorageHolds(large, KWBRange(250, 0, 260, 31)));  // wraps through 255
     EXPECT_FALSE(KWBStorageHolds(large, KWBRange(0, 0, 300, 31)));    // every residue
-}
-
-TEST(KWBBufferStorage, AddressingCarriesOffsetsOrMasks) {
-    const KWBBuffer b = Buffer2D(true, 256, 32);
-    const Tulx7_dr_array_addressing a = KWBAddressing(b, KWBRange(1, 2, 3, 4, 5, 6));
-    EXPECT_EQ(a.subbuffer_min.x, 1);
-    EXPECT_EQ(a.subbuffer_min.z, 3);
-    EXPECT_EQ(a.subbuffer_max.y, 5);
-    EXPECT_EQ(a.offset_modulus.x, 255);
-    EXPECT_EQ(a.offset_modulus.y, 31);
-    EXPECT_EQ(a.offset_modulus.z, -1);
-    EXPECT_EQ(a.wrap, 1);
 }
 
 }  // namespace

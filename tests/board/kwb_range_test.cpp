@@ -6,15 +6,6 @@ using namespace ulm3;
 
 namespace {
 
-TEST(KWBRange, ConstructorsFillTheMissingAxesWithZero) {
-    EXPECT_EQ(KWBRange(), KWBRange(0, 0, 0, 0, 0, 0));
-    EXPECT_EQ(KWBRange(3, 9), KWBRange(3, 0, 0, 9, 0, 0));
-    EXPECT_EQ(KWBRange(3, 4, 9, 10), KWBRange(3, 4, 0, 9, 10, 0));
-    const KWBRange r(1, 2, 3, 4, 5, 6);
-    EXPECT_EQ(r.minW, 3);
-    EXPECT_EQ(r.maxU, 4);
-}
-
 TEST(KWBRange, ValidityNeedsNonNegativeOrderedBoundsOnEveryAxis) {
     EXPECT_TRUE(KWBRange().IsValid());
     EXPECT_TRUE(KWBRange(0, 0, 0, 32767, 32767, 32767).IsValid());

@@ -35,30 +35,36 @@ protected:
         return om < 0 ? p : (p & om);
     }
 
+    // Calls fn(storage byte index, host byte index) for every element of
+    // `range`, in board order.
+    template <typename Fn>
+    static void ForEachElement(const KWBBuffer* b, const KWBRange& range, const HostLayout& h,
+                               Fn fn) {
+        const tulx7sim::BufferInfo info = Info(b);
+        const int dimension = b->GetDimension();
+        for (int w = range.minW; w <= range.maxW; ++w)
+            for (int v = range.minV; v <= range.maxV; ++v)
+                for (int u = range.minU; u <= range.maxU; ++u) {
+                    const size_t q = StorageIndex(info, StorageCoordinate(b, 0, u),
+                                                  dimension > 1 ? StorageCoordinate(b, 1, v) : 0,
+                                                  dimension > 2 ? StorageCoordinate(b, 2, w) : 0);
+                    const size_t hostIndex =
+                        ((static_cast<size_t>(w - range.minW) * h.slice + (v - range.minV)) * h.row +
+                         (u - range.minU)) * h.fieldBytes;
+                    fn(q + h.fieldPosition, hostIndex);
+                }
+    }
+
     // What the storage must hold once `host` was loaded over `range` into a
     // storage that held `before`: the field bytes of every element in the
     // box (the last write of an aliased element wins), nothing else changed.
     static std::vector<uint8_t> AfterLoad(const KWBBuffer* b, std::vector<uint8_t> before,
                                           const KWBRange& range, const uint8_t* host,
                                           const HostLayout& h) {
-        const tulx7sim::BufferInfo info = Info(b);
-        for (int w = range.minW; w <= range.maxW; ++w)
-            for (int v = range.minV; v <= range.maxV; ++v)
-                for (int u = range.minU; u <= range.maxU; ++u) {
-                    const size_t q = StorageIndex(info, StorageCoordinate(b, 0, u),
-                                                  b->GetDimension() > 1 ? StorageCoordinate(b, 1, v) : 0,
-                                                  b->GetDimension() > 2 ? StorageCoordinate(b, 2, w) : 0);
-                    const size_t hostIndex =
-                        ((static_cast<size_t>(w - range.minW) * h.slice + (v - range.minV)) * h.row +
-                         (u - range.minU)) * h.fieldBytes;
-                    std::memcpy(&before[q + h.fieldPosition], host + hostIndex, h.fieldBytes);
-                }
+        ForEachElement(b, range, h, [&](size_t q, size_t i) {
+            std::memcpy(&before[q], host + i, h.fieldBytes);
+        });
         return before;
-    }
-
-    static size_t HostBytes(const KWBRange& range, const HostLayout& h) {
-        return ((static_cast<size_t>(range.ExtentW() - 1) * h.slice + (range.ExtentV() - 1)) * h.row +
-                range.ExtentU()) * h.fieldBytes;
     }
 
     // What an unload of `range` into `host` must leave: the box's field
@@ -66,19 +72,15 @@ protected:
     static std::vector<uint8_t> AfterUnload(const KWBBuffer* b, const std::vector<uint8_t>& storage,
                                             const KWBRange& range, std::vector<uint8_t> host,
                                             const HostLayout& h) {
-        const tulx7sim::BufferInfo info = Info(b);
-        for (int w = range.minW; w <= range.maxW; ++w)
-            for (int v = range.minV; v <= range.maxV; ++v)
-                for (int u = range.minU; u <= range.maxU; ++u) {
-                    const size_t q = StorageIndex(info, StorageCoordinate(b, 0, u),
-                                                  b->GetDimension() > 1 ? StorageCoordinate(b, 1, v) : 0,
-                                                  b->GetDimension() > 2 ? StorageCoordinate(b, 2, w) : 0);
-                    const size_t hostIndex =
-                        ((static_cast<size_t>(w - range.minW) * h.slice + (v - range.minV)) * h.row +
-                         (u - range.minU)) * h.fieldBytes;
-                    std::memcpy(&host[hostIndex], &storage[q + h.fieldPosition], h.fieldBytes);
-                }
+        ForEachElement(b, range, h, [&](size_t q, size_t i) {
+            std::memcpy(&host[i], &storage[q], h.fieldBytes);
+        });
         return host;
+    }
+
+    static size_t HostBytes(const KWBRange& range, const HostLayout& h) {
+        return ((static_cast<size_t>(range.ExtentW() - 1) * h.slice + (range.ExtentV() - 1)) * h.row +
+                range.ExtentU()) * h.fieldBytes;
     }
 
     static uint64_t LargestRequest(uint32_t code) {
@@ -203,6 +205,20 @@ TEST_F(Transfers, AWrappedRangeLongerThanItsModulusMovesItsLastElements) {
     ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 299), 0, 0, -1), kULMOK);
     EXPECT_EQ(std::count(back.begin(), back.begin() + 44, kHostPoison), 44);
     EXPECT_TRUE(std::equal(back.begin() + 44, back.end(), data.begin() + 44));
+}
+
+TEST_F(Transfers, AnAxisWrappedWithModulusZeroMovesAllItsElements) {
+    // U and V wrap; W was given modulus 0, as an image turned 3-D leaves it.
+    KWBBuffer* b = Make(0, 16, 16, 8, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 16, 16, 0), kULMOK);
+    const KWBRange range(2, 3, 1, 9, 7, 6);
+    const HostLayout h{8, 5, 1, 0};
+    const std::vector<uint8_t> data = Random(HostBytes(range, h), 59);
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), range, 0, 0, -1), kULMOK);
+    EXPECT_EQ(Requests(TULX7_DR_BUFFER_LOAD)[0].boxMin[2], 1);
+    EXPECT_EQ(Storage(b), AfterLoad(b, before, range, data.data(), h));
 }
 
 TEST_F(Transfers, FieldsAtEveryLegalPositionTouchOnlyTheirBytes) {

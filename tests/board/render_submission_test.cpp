@@ -17,7 +17,7 @@
 #include "board_buffer_fixture.h"
 #include "foundation/control.h"
 #include "foundation/log_capture.h"
-#include "support/register_programme.h"
+#include "register_programme.h"
 #include "tulx7sim/command_executor.h"
 
 namespace ulm3 {
@@ -113,10 +113,10 @@ protected:
 TEST_F(RenderSubmissionTest, RandomRegisterWritesReachTheBoardsRegisterFile) {
     KWBBuffer* image = Make(0, 64, 32, 0, 32);
     std::map<uint32_t, uint64_t> expected = test_support::ExpectedRegisters({});
-    for (uint64_t seed = 1; seed <= 3; ++seed) {
+    for (uint64_t seed = 1; seed <= 12; ++seed) {
         SCOPED_TRACE(seed);
         std::mt19937_64 random(seed);
-        const auto writes = test_support::RandomRegisterWrites(random, 3000);
+        const auto writes = test_support::RandomRegisterWrites(random, static_cast<int>(1 + seed * 997 % 3000));
         std::unique_ptr<KWBCommandBuffer> commands(Board(0)->CreateCommandBuffer(40000));
         uint32_t id = 0, size = 0;
         PassBlock(*commands, id, size, writes);

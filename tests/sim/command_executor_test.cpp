@@ -1,17 +1,14 @@
-// The board's command interpreter on its own: blocks made by the library's
-// encoder, and malformed words made by hand, run on a register file.
+// The board's command interpreter on its own: words made by hand run on a
+// register file.
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <map>
 #include <string>
 #include <vector>
 
 #include "board/driver_requests.h"
 #include "board/register_map.h"
-#include "board/tulx_command_buffer.h"
-#include "support/register_programme.h"
 #include "tulx7sim/command_executor.h"
 
 namespace tulx7sim {
@@ -82,35 +79,8 @@ protected:
 };
 
 // ---------------------------------------------------------------------------
-// Blocks from the library's encoder.
-
-Words Encode(const std::vector<ulm3::test_support::RegisterWrite>& writes) {
-    ulm3::TulxCommandBuffer buffer(nullptr, 20000);
-    uint32_t id = 0, size = 0;
-    EXPECT_EQ(buffer.StartBlock(id), ulm3::kULMOK);
-    ulm3::test_support::EncodeWrites(buffer, writes);
-    EXPECT_EQ(buffer.FinishBlock(size), ulm3::kULMOK);
-    const uint64_t* first = buffer.GetBlockAddress(id);
-    return Words(first, first + size);
-}
-
-TEST_F(CommandExecutorTest, EncodedRandomWritesLeaveExactlyTheWrittenValues) {
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
-        SCOPED_TRACE(seed);
-        ResetChipRegisters(m_registers);
-        std::mt19937_64 random(seed);
-        const auto writes =
-            ulm3::test_support::RandomRegisterWrites(random, 1 + static_cast<int>(seed * 7 % 300));
-        std::map<uint32_t, uint64_t> expected = ulm3::test_support::ExpectedRegisters(writes);
-
-        ASSERT_EQ(Run(Encode(writes)), TULX7_DR_STATUS_SUCCESS) << m_diagnostic;
-        for (const NKW7_RegisterEntry& reg : NKW7_Registers) {
-            const uint64_t held = reg.width == 64 ? Get64(reg.addr) : Get32(reg.addr);
-            ASSERT_EQ(held, expected[reg.addr]) << std::hex << "register 0x" << reg.addr;
-        }
-        EXPECT_EQ(m_renders, 0);
-    }
-}
+// Power-on state, renders, their completion codes and the closing sync of
+// the board passes.
 
 TEST_F(CommandExecutorTest, ResetGivesThePowerOnValuesOfTheMap) {
     m_registers.Write32(NKW7_Scratch3_Addr, 99);
@@ -122,9 +92,6 @@ TEST_F(CommandExecutorTest, ResetGivesThePowerOnValuesOfTheMap) {
     EXPECT_EQ(Get32(NKW7_Scratch3_Addr), 0u);
     EXPECT_EQ(Get64(NKW7_OriginXv8_Addr), 0u);
 }
-
-// ---------------------------------------------------------------------------
-// Renders, their completion codes and the closing sync of the board passes.
 
 TEST_F(CommandExecutorTest, ClosingSyncOnScratch7PassesOnlyAfterACountedRender) {
     const Words counted = {LoadHeader(NKW7_Scratch7_Addr), 0,
@@ -259,37 +226,7 @@ TEST_F(CommandExecutorTest, PlainNoOpsAndPassingSyncsAreAccepted) {
 }
 
 // ---------------------------------------------------------------------------
-// Array registers from the job's buffers, and the engine's order.
-
-TEST_F(CommandExecutorTest, BoundSlotsSetTheirArrayRegistersAndUnboundOnesAreCleared) {
-    BoundArray& image = m_job.image1;
-    image.bound = true;
-    image.dimension = 1;
-    image.elementBytes = 4;
-    image.size[0] = 64;
-    image.size[1] = 32;
-    image.size[2] = 1;
-    image.rangeMin[0] = -2;
-    image.rangeMin[1] = 4;
-    image.rangeMax[0] = 61;
-    image.rangeMax[1] = 35;
-    image.offsetModulus[0] = 63;
-    image.offsetModulus[1] = 31;
-    image.wrap = true;
-    // Stale values from an earlier job in an unbound slot.
-    m_registers.Write64(NKW7_VolumeArraySize_Addr, 0x123);
-    m_registers.Write32(NKW7_Depth0ArrayDimensions_Addr, 0x33);
-
-    CommandExecutor(m_registers, m_chip, m_job).LoadArrayRegisters();
-
-    EXPECT_EQ(Get64(NKW7_Image1ArraySize_Addr), 0x0000'001F'003Full);
-    EXPECT_EQ(Get32(NKW7_Image1ArrayDimensions_Addr), 0x53u);  // wrap, two axes, 4 bytes
-    EXPECT_EQ(Get64(NKW7_Image1ArrayOffsetModulus_Addr), 0x0000'001F'003Full);
-    EXPECT_EQ(Get64(NKW7_Image1InitRangeMin_Addr), 0x0000'0004'FFFEull);
-    EXPECT_EQ(Get64(NKW7_Image1InitRangeMax_Addr), 0x0000'0023'003Dull);
-    EXPECT_EQ(Get64(NKW7_VolumeArraySize_Addr), 0u);
-    EXPECT_EQ(Get32(NKW7_Depth0ArrayDimensions_Addr), 0u);
-}
+// The engine's order of blocks.
 
 TEST_F(CommandExecutorTest, EngineRunsTheStateBlockFirstAndSkipsTheRenderBlockAfterAFailure) {
     auto chip = std::make_shared<RecordingChip>();

@@ -18,6 +18,7 @@
 namespace ulm3 {
 
 class KWBBuffer;
+class KWBCommandBuffer;
 
 // What a board reported when it was opened (copied out by GetConfiguration).
 struct KWBConfiguration {
@@ -209,6 +210,31 @@ public:
                         ULMAccessType inAccess, uint32_t& outSizeU, uint32_t& outSizeV);
     // Ends a mapping; an emulated one made for writing is loaded back first.
     ULMStatus UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr);
+
+    // -----------------------------------------------------------------------
+    // Command buffers and render submission (kwb_render_submission.cpp).
+
+    // A host command buffer for this board of inSizeWanted words, clamped to
+    // 1000..40000; null when the memory cannot be had. The caller owns it.
+    KWBCommandBuffer* CreateCommandBuffer(int inSizeWanted);
+    // Queues a render block (and an optional state block, run first) after
+    // lastRenderEvent, after the loads into every buffer named and after the
+    // unloads of the buffers it writes (inWriteTo: 1 image 0, 2 image 1,
+    // 4 depth 0, 8 depth 1). inLut holds the four classification tables
+    // (256, 256, 256 and 4096 entries of 64 bits) or is null; every table and
+    // map must be a one-axis buffer of exactly its slot's entries. The driver
+    // copies the words, and the blocks are given back to their buffers
+    // whatever the outcome, so the command buffers may be reused or deleted
+    // as soon as this returns. Returns the render's event, stamped into every
+    // buffer named; a finished kULMErrArgument event without a render buffer,
+    // without an image, or with a state block but no state buffer.
+    ULMSyncEvent StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffer* renderBuffer,
+                             uint32_t renderBlock, uint32_t renderBlockSize,
+                             KWBCommandBuffer* stateBuffer, uint32_t stateBlock,
+                             uint32_t stateBlockSize, KWBBuffer* inVolume, KWBBuffer* inImage0,
+                             KWBBuffer* inImage1, KWBBuffer* inDepth0, KWBBuffer* inDepth1,
+                             uint32_t inWriteTo, KWBBuffer** inLut, KWBBuffer* diffuseMap,
+                             KWBBuffer* specularMap, KWBBuffer* GMLut, KWBBuffer* ACLut);
 
 private:
     struct TransferOutcome {

@@ -39,20 +39,32 @@ struct FieldCode {
     // The raw bits; bits beyond bit 63 read 0.
     uint64_t Raw(uint64_t word) const { return (word >> shift) & Mask(); }
 
-    // The channel value of the field in `word`, rounded half up.
+    // The channel value of the field in `word`, rounded half up. The
+    // divisors are spelled out per width so that none is a run-time divide.
     int32_t Read(uint64_t word) const {
         if (!present) return 0;
         const uint64_t raw = Raw(word);
         if (!isSigned) {
-            const uint64_t top = Mask();
-            return static_cast<int32_t>((2 * raw * kFull + top) / (2 * top));
+            switch (bits) {
+                case 4: return static_cast<int32_t>(raw * 4369);  // 65535 / 15: bit replication
+                case 8: return static_cast<int32_t>(raw * 257);
+                case 12: return static_cast<int32_t>((2 * raw * kFull + 4095) / 8190);
+                default: return static_cast<int32_t>(raw);
+            }
         }
-        const int64_t m = (int64_t{1} << (bits - 1)) - 1;
         int64_t s = static_cast<int64_t>(raw);
         if (raw >> (bits - 1)) s -= int64_t{1} << bits;
-        // The quotient is never a tie, so rounding away from zero on the
-        // magnitude is round-to-nearest.
-        const int64_t magnitude = std::min<int64_t>((2 * std::abs(s) * kFull + m) / (2 * m), kFull);
+        const int64_t twice = 2 * (s < 0 ? -s : s) * kFull;
+        // The quotient is never a tie, so rounding the magnitude half up is
+        // rounding to nearest.
+        int64_t magnitude = 0;
+        switch (bits) {
+            case 4: magnitude = (twice + 7) / 14; break;
+            case 8: magnitude = (twice + 127) / 254; break;
+            case 12: magnitude = (twice + 2047) / 4094; break;
+            default: magnitude = (twice + 32767) / 65534; break;
+        }
+        magnitude = std::min<int64_t>(magnitude, kFull);
         return static_cast<int32_t>(s < 0 ? -magnitude : magnitude);
     }
 

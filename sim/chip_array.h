@@ -59,13 +59,24 @@ public:
     }
 
     // The little-endian element at `offset`, zero-extended.
+    // Fixed-size copies, so that no element access becomes a call.
     uint64_t Read(int64_t offset) const {
-        uint64_t word = 0;
-        std::memcpy(&word, m_read + offset, static_cast<size_t>(m_elementBytes));
-        return word;
+        const uint8_t* at = m_read + offset;
+        switch (m_elementBytes) {
+            case 1: return *at;
+            case 2: { uint16_t v; std::memcpy(&v, at, 2); return v; }
+            case 4: { uint32_t v; std::memcpy(&v, at, 4); return v; }
+            default: { uint64_t v; std::memcpy(&v, at, 8); return v; }
+        }
     }
     void Write(int64_t offset, uint64_t word) const {
-        std::memcpy(m_write + offset, &word, static_cast<size_t>(m_elementBytes));
+        uint8_t* at = m_write + offset;
+        switch (m_elementBytes) {
+            case 1: *at = static_cast<uint8_t>(word); break;
+            case 2: { const auto v = static_cast<uint16_t>(word); std::memcpy(at, &v, 2); break; }
+            case 4: { const auto v = static_cast<uint32_t>(word); std::memcpy(at, &v, 4); break; }
+            default: std::memcpy(at, &word, 8); break;
+        }
     }
 
 private:

@@ -349,6 +349,19 @@ std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDi
         if (!s.image[slot].Load(r, kImages[slot], slot == 0 ? job.image0 : job.image1))
             return slot == 0 ? "image 0 element size is not 1, 2, 4 or 8 bytes"
                              : "image 1 element size is not 1, 2, 4 or 8 bytes";
+    // Depth buffers take no part in this chip's renders, but a bound one
+    // must still be a layout the chip can address.
+    static constexpr chip::ArrayRegisterAddresses kDepths[2] = {
+        {NKW7_Depth0ArraySize_Addr, NKW7_Depth0ArrayOffsetModulus_Addr,
+         NKW7_Depth0ArrayDimensions_Addr, NKW7_Depth0InitRangeMin_Addr, NKW7_Depth0InitRangeMax_Addr},
+        {NKW7_Depth1ArraySize_Addr, NKW7_Depth1ArrayOffsetModulus_Addr,
+         NKW7_Depth1ArrayDimensions_Addr, NKW7_Depth1InitRangeMin_Addr, NKW7_Depth1InitRangeMax_Addr}};
+    for (int slot = 0; slot < 2; ++slot) {
+        ChipArray depth;
+        if (!depth.Load(r, kDepths[slot], slot == 0 ? job.depth0 : job.depth1))
+            return slot == 0 ? "depth 0 element size is not 1, 2, 4 or 8 bytes"
+                             : "depth 1 element size is not 1, 2, 4 or 8 bytes";
+    }
 
     const uint32_t transform = Reg32(r, NKW7_Transform_Addr);
     const uint32_t selects[3] = {CHIP_FIELD(transform, Transform, selectX),

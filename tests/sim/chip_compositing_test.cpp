@@ -183,6 +183,24 @@ TEST_F(OutputTest, WritesStayInsideTheMaskTheSelectedImagesAndTheirStorage) {
     EXPECT_EQ(Diagnostics().Total(), 0u);
 }
 
+TEST_F(OutputTest, ElementSizesTheChipCannotAddressFailTheRender) {
+    ImageControl(1, 1, 0);
+    Set(NKW7_Image0ArrayDimensions_Addr, 0x12);  // three bytes
+    EXPECT_EQ(Render(), TULX7_DR_STATUS_HW_ERROR);
+    EXPECT_NE(m_diagnostic.find("image 0"), std::string::npos) << m_diagnostic;
+    EXPECT_EQ(m_image0.data, std::vector<uint8_t>(4, 0x5C));
+
+    m_writes.erase(NKW7_Image0ArrayDimensions_Addr);
+    HostArray depth(2, 2, 2, 1, 4, 4);
+    m_job.depth1 = depth.Bind();
+    Set(NKW7_Depth1ArrayDimensions_Addr, 0x15);
+    EXPECT_EQ(Render(), TULX7_DR_STATUS_HW_ERROR);
+    EXPECT_NE(m_diagnostic.find("depth 1"), std::string::npos) << m_diagnostic;
+    // The same register on an unbound slot is only a stored value.
+    m_job.depth1 = BoundArray{};
+    RenderOk();
+}
+
 TEST_F(OutputTest, AnEmptyFrustumWritesNothing) {
     ImageControl(1, 1, 0);
     Frustum(1, 0, 0, 0, 1, 0);

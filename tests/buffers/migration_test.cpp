@@ -22,15 +22,20 @@ class ImageMigrationTest : public BufferTest {
 protected:
     void SetUp() override {
         BufferTest::SetUp();
+        Reload();
+    }
+    void TearDown() override {
+        m_image.Assign(nullptr);
+        BufferTest::TearDown();
+    }
+
+    // A fresh image in place of the current one.
+    void Reload() {
         m_image.Assign(ULMImageBufferInternal::CreateSimple(kULMBoard0, 40, 30, 32, 0, nullptr));
         ASSERT_NE(m_image.GetPointer(), nullptr);
         ASSERT_EQ(m_image->SetOffset(6, 4), kULMOK);
         ASSERT_EQ(m_image->Update(m_pixels.data(), Whole(), 0), kULMOK);
         tulx7sim::ClearRequestLog();
-    }
-    void TearDown() override {
-        m_image.Assign(nullptr);
-        BufferTest::TearDown();
     }
 
     static ULMImageRange Whole() { return ULMImageRange(40, 30, 6, 4); }
@@ -81,7 +86,7 @@ TEST_F(ImageMigrationTest, EachModeCarriesItsRectangle) {
         {kULMMigrationFullCopy, limits, Whole()},
     };
     for (const Case& c : cases) {
-        SetUp();
+        Reload();
         ASSERT_EQ(m_image->SetMigrationMode(c.mode), kULMOK);
         ASSERT_EQ(m_image->SetInputLimits(c.inputLimits), kULMOK);
         const uint32_t oldId = m_image->GetBuffer()->GetDriverID();
@@ -96,7 +101,6 @@ TEST_F(ImageMigrationTest, EachModeCarriesItsRectangle) {
         EXPECT_EQ(m_image->GetBuffer()->GetRange(),
                   c.inputLimits.IsEmpty() ? KWBRange() : KWBRange(12, 8, 21, 12));
         ExpectCarried(c.carried);
-        TearDown();
     }
 }
 

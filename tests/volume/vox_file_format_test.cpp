@@ -91,59 +91,28 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
     noColon[255] = ' ';
     nul[40] = '\0';  // a NUL in the padding is not the end of the text
 
-    const struct {
+    struct Case {
         bool valid;
         std::string file;
         int volume = 0;
-    } cases[] = {
-        {false, crlf},
-        {false, Complete("\t// a tab is no blank, so this is a keyword\n")},
-        {false, Complete("/ not a comment\n")},
-        {false, Complete("title lower case\n")},
-        {false, Complete("Unknown 1\n")},
+    };
+    std::vector<Case> cases = {
+        {false, crlf}, {false, Complete("\t// a tab is no blank, so this is a keyword\n")},
+        {false, Complete("/ not a comment\n")}, {false, Complete("title lower case\n")}, {false, Complete("Unknown 1\n")},
         // End of file before a terminator, and wrong magic.
-        {false, "Vox1999a\nVolumeCount 1\n// last line without newline"},
-        {false, "Vox1999a\nVolumeCount 1\n"},
+        {false, "Vox1999a\nVolumeCount 1\n// last line without newline"}, {false, "Vox1999a\nVolumeCount 1\n"},
         {false, "Vox1999a\n##\nVolumeSize 4 3 2\n" + k8L + kField0},
         {false, "Vox1999a\n##\nVolumeSize 4 3 2\n" + k8L + kField0 + "##\f"},
         {false, "Vox1999"}, {false, ""}, {false, "Vox2000a\n##\n"},
         // A description needs its size, voxel size, byte order and field 0.
-        {true, OneVolume("VolumeSize 1 1 1\n" + k8L + kField0)},
-        {false, OneVolume(k8L + kField0)},
+        {true, OneVolume("VolumeSize 1 1 1\n" + k8L + kField0)}, {false, OneVolume(k8L + kField0)},
         {false, OneVolume("VolumeSize 1 1 1\nEndian L\n" + kField0)},
         {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\n" + kField0)},
         {false, OneVolume("VolumeSize 1 1 1\n" + k8L + "Field1 ( Position 0 Size 8 Name other )\n")},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 12\nEndian L\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize -8\nEndian L\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 128\nEndian L\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize eight\nEndian L\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian X\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian Little\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian l\n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian \n" + kField0)},
-        {false, OneVolume("VolumeSize 1 1\n" + k8L + kField0)},
-        {false, OneVolume("VolumeSize 1 -1 1\n" + k8L + kField0)},
-        {false, Complete("VolumeScale 1 2\n")},
-        {false, Complete("VolumeScale 1 2\n3\n")},  // the numbers stand on the keyword's line
-        {false, Complete("VolumePosition 1 2 x\n")},
-        {false, Complete("Data name\n")},
-        {false, Complete("Data \"unclosed 12\n")},
-        {false, Complete("Attribute\n")},
-        // Broken fields.
-        {false, Field("Field0 ( Position 0 Size 12 )\n")},
-        {false, Field("Field0 ( Size 12 Name d )\n")},
-        {false, Field("Field0 ( Position 0 Name d )\n")},
-        {false, Field("Field0 ( Position 0 Size 12 Name \"\" )\n")},
-        {false, Field("Field0 ( Position 0 Size 12 Name \"d )\n")},
-        {false, Field("Field0 ( Position 0 Size 12 Name )\n")},
-        {false, Field("Field0 ( Position zero Size 12 Name d )\n")},
-        {false, Field("Field0 ( Position 0 Size 12 Name d Colour red )\n")},
-        {false, Field("Field0\n( Position 0 Size 12 Name d )\n")},  // '(' not on the field's line
-        {false, Field("Field0 Position 0 Size 12 Name d )\n")},
-        {false, Field("Field10 ( Position 0 Size 12 Name d )\n")},  // one digit only when joined
-        {false, Field("Field ( Position 0 Size 12 Name d )\n")},
-        {false, Field("Field0 ( Position 0 Size 12 Name d\n")},
-        {false, Field("Field0 ( Position 0 Size 12 Name d Offset 1e99999 )\n")},
+        {false, OneVolume("VolumeSize 1 1\n" + k8L + kField0)}, {false, OneVolume("VolumeSize 1 -1 1\n" + k8L + kField0)},
+        {false, Complete("VolumeScale 1 2\n")}, {false, Complete("VolumeScale 1 2\n3\n")},  // numbers on the keyword's line
+        {false, Complete("VolumePosition 1 2 x\n")}, {false, Complete("Data name\n")},
+        {false, Complete("Data \"unclosed 12\n")}, {false, Complete("Attribute\n")},
         {false, Complete("Field2 ( Name n) Position 0 Size 4 )\n")},  // a word ending in ')' closes the field
         {true, Complete("Field2 ( Position 0 Size 4 Name n Format " + std::string(31, 'x') + " )\n")},
         {false, Complete("Field2 ( Position 0 Size 4 Name n Format " + std::string(32, 'x') + " )\n")},
@@ -154,8 +123,7 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
         // Header lines and terminators.
         {true, withData}, {false, plainEnd}, {false, noLead},
         {true, "Vox1999a\n##\f\nVolumeSize 2 1 1\n" + k8L + kField0 + "##\f\nvv"},
-        {false, "Vox1999a\nVolumeCount\n##\n"},
-        {false, "Vox1999a\nVolumeSize 1 1 1\n##\n"},
+        {false, "Vox1999a\nVolumeCount\n##\n"}, {false, "Vox1999a\nVolumeSize 1 1 1\n##\n"},
         {false, "Vox1999a\nData big 2147483648\n##\f\n"},
         // Skipped volumes must say how large they are.
         {true, noSize, 0}, {false, noSize, 2}, {false, noBits, 1}, {false, badBits, 1},
@@ -169,28 +137,34 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
         {false, "Vox1999a\n" + Description("2147483647 2147483647 2147483647", "8") + last, 1},
         {false, manyData + "##\f\n" + last},
         // Kept text is bounded; a comment of any length is passed over.
-        {false, Complete("Title " + longLine + "\n")},
-        {true, Complete("//" + longLine + "\n")},
-        {false, Complete(manyTitles)},
+        {false, Complete("Title " + longLine + "\n")}, {true, Complete("//" + longLine + "\n")}, {false, Complete(manyTitles)},
         // Which volumes there are: a negative number is not volume 0.
-        {true, ThreeVolumes(), 2}, {true, ThreeVolumes(), 0}, {false, ThreeVolumes(), 1},
-        {false, ThreeVolumes(), 3}, {false, ThreeVolumes("2"), 2}, {true, ThreeVolumes("0"), 2},
-        {false, ThreeVolumes(), -1},
-        // The older header.
-        {false, Vox97("MiddleEndian 1 1 1 1 1 1 8 20000")},
-        {false, Vox97("BigEndian 1 1 1 1 1 1 8 1030000")},  // code of a 16-bit voxel
-        {false, Vox97("BigEndian 1 1 1 1 1 1 16 20000")},
-        {false, Vox97("BigEndian 1 1 1 1 1 1 32 20000")},
-        {false, Vox97("BigEndian 1 1 1 1 1 1 8")},
-        {false, Vox97("BigEndian 1 1 1 1 1 8 20000")},
-        {false, Vox97("BigEndian -1 1 1 1 1 1 8 20000")},
-        {false, Vox97("BigEndian 2147483648 1 1 1 1 1 8 20000")},
-        {false, Vox97("BigEndian 1 1 x 1 1 1 8 20000")},
+        {true, ThreeVolumes(), 2}, {true, ThreeVolumes(), 0}, {false, ThreeVolumes(), 1}, {false, ThreeVolumes(), 3},
+        {false, ThreeVolumes("2"), 2}, {true, ThreeVolumes("0"), 2}, {false, ThreeVolumes(), -1},
+        // The older header: only volume 0, the 248th byte ':', and a NUL in
+        // the padding is not the end of the text.
         {false, noColon}, {false, Vox97("BigEndian 1 1 1 1 1 1 8 20000").substr(0, 255)},
-        {false, Vox97("BigEndian 1 1 1 1 1 1 8 20000"), 1},
-        {true, nul}, {false, Vox97(std::string("BigEndian 1 1 1\0 1 1 1 8 20000", 31))},
+        {false, Vox97("BigEndian 1 1 1 1 1 1 8 20000"), 1}, {true, nul},
+        {false, Vox97(std::string("BigEndian 1 1 1\0 1 1 1 8 20000", 31))},
     };
-    for (const auto& c : cases) {
+    for (const char* bits : {"12", "-8", "128", "eight"})
+        cases.push_back({false, OneVolume("VolumeSize 1 1 1\nVoxelSize " + std::string(bits) + "\nEndian L\n" + kField0)});
+    for (const char* endian : {"X", "Little", "l", ""})
+        cases.push_back({false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian " + std::string(endian) + "\n" + kField0)});
+    const char* brokenFields[] = {
+        "( Position 0 Size 12 )", "( Size 12 Name d )", "( Position 0 Name d )", "( Position 0 Size 12 Name \"\" )",
+        "( Position 0 Size 12 Name \"d )", "( Position 0 Size 12 Name )", "( Position zero Size 12 Name d )",
+        "( Position 0 Size 12 Name d Colour red )", "\n( Position 0 Size 12 Name d )" /* '(' not on the field's line */,
+        "Position 0 Size 12 Name d )", "( Position 0 Size 12 Name d", "( Position 0 Size 12 Name d Offset 1e99999 )"};
+    for (const char* field : brokenFields) cases.push_back({false, Field("Field0 " + std::string(field) + "\n")});
+    cases.push_back({false, Field("Field10 ( Position 0 Size 12 Name d )\n")});  // one digit only when joined
+    cases.push_back({false, Field("Field ( Position 0 Size 12 Name d )\n")});
+    for (const char* fields : {"MiddleEndian 1 1 1 1 1 1 8 20000", "BigEndian 1 1 1 1 1 1 8 1030000", "BigEndian 1 1 1 1 1 1 8",
+                               "BigEndian 1 1 1 1 1 1 16 20000", "BigEndian 1 1 1 1 1 1 32 20000", "BigEndian 1 1 1 1 1 8 20000",
+                               "BigEndian -1 1 1 1 1 1 8 20000", "BigEndian 2147483648 1 1 1 1 1 8 20000",
+                               "BigEndian 1 1 x 1 1 1 8 20000"})
+        cases.push_back({false, Vox97(fields)});
+    for (const Case& c : cases) {
         EXPECT_EQ(ParsesAsVolume(c.file, c.volume), c.valid)
             << "volume " << c.volume << " of " << ::testing::PrintToString(c.file.substr(0, 300));
     }

@@ -105,14 +105,16 @@ TEST(AssertionDeathTest, LogsTheExactLineThenAborts) {
     EXPECT_EXIT(UlmAssert("count > 0", "src/foundation/x.cpp", 321, nullptr), ::testing::KilledBySignal(SIGABRT), "");
     EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "ULM_ASSERT ( count > 0 ) failed: Line 321 in File x.cpp\n");
     EXPECT_EXIT(UlmAssert("p", "a:b]c.cpp", 7, "Resize"), ::testing::KilledBySignal(SIGABRT), "");
-    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "ULM_ASSERT ( p ) failed: Line 7 in File c.cpp function Resize\n");
+    EXPECT_EQ(log.Contents(),
+              std::string(kFirstStamps) + "ULM_ASSERT ( p ) failed: Line 7 in File c.cpp function Resize\n");
 
     // The macro passes the expression's text and fires only when it is false.
     log.Redirect("stderr");
     int evaluations = 0;
     ULM_ASSERT(++evaluations == 1);
     EXPECT_EQ(evaluations, 1);
-    EXPECT_DEATH(ULM_ASSERT(1 + 1 == 3), "ULM_ASSERT \\( 1 \\+ 1 == 3 \\) failed: Line [0-9]+ in File diagnostics_test\\.cpp\n");
+    EXPECT_DEATH(ULM_ASSERT(1 + 1 == 3),
+                 "ULM_ASSERT \\( 1 \\+ 1 == 3 \\) failed: Line [0-9]+ in File diagnostics_test\\.cpp\n");
 }
 
 namespace {
@@ -160,11 +162,10 @@ TEST_F(ErrorHandlerTest, FaultsGoToTheHandlerOrWithoutOneToTheLog) {
     ULMReportFault(kULMErrMath, "vector.cpp", 41);
     ULM_REPORT_FAULT(kULMErrArgument);
     const std::string text = log.Contents();
-    EXPECT_EQ(text.rfind(std::string(kFirstStamps) +
-                             "ULMErrorHandler: Error 1003 at line 41 in file vector.cpp\nULMErrorHandler: Error 1004 at line ",
-                         0),
-              0u)
-        << text;
+    const std::string expected = std::string(kFirstStamps) +
+                                 "ULMErrorHandler: Error 1003 at line 41 in file vector.cpp\n"
+                                 "ULMErrorHandler: Error 1004 at line ";
+    EXPECT_EQ(text.rfind(expected, 0), 0u) << text;
     EXPECT_NE(text.find("diagnostics_test.cpp\n"), std::string::npos) << text;
 }
 

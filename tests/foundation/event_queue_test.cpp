@@ -33,7 +33,9 @@ TEST(Events, KindsAndFields) {
         std::make_unique<ULMEventLightMapChange>(3, kULMLightMapType1, 2, 64, &maps[1], nullptr),
         std::make_unique<ULMEventMultiPassBasePlane>(3, 9),
     };
-    for (int kind = 0; kind < 5; ++kind) EXPECT_TRUE(events[kind]->EventType() == kind && events[kind]->buffer == 3) << kind;
+    for (int kind = 0; kind < 5; ++kind) {
+        EXPECT_TRUE(events[kind]->EventType() == kind && events[kind]->buffer == 3) << kind;
+    }
     const auto& map = static_cast<const ULMEventLightMap&>(*events[2]);
     EXPECT_EQ(map.lightFormat, kULMLightMapType2);
     EXPECT_TRUE(map.bytesPerElement == 4 && map.numberOfElements == 256);
@@ -47,7 +49,9 @@ TEST(EventQueue, FifoAcrossTheWrapAroundAndTheDestructorDeletesWhatNobodyTook) {
         ULMEventQueue queue(8);
         int next = 0, expected = 0;
         for (int round = 0; round < 6; ++round) {
-            for (int i = 0; i < 5; ++i, ++next) ASSERT_EQ(queue.AddEvent(new CountedEvent(next, deleted), Tag(next)), kULMOK);
+            for (int i = 0; i < 5; ++i, ++next) {
+                ASSERT_EQ(queue.AddEvent(new CountedEvent(next, deleted), Tag(next)), kULMOK);
+            }
             for (int i = 0; i < 5; ++i, ++expected) {
                 ULMEventBase* event = nullptr;
                 void* data = nullptr;

@@ -44,7 +44,8 @@ TEST(FieldDescriptor, Validity) {
     };
     for (const auto& c : inElement) {
         EXPECT_EQ(IsValidFieldDescriptor(c.fd, c.maxBits, c.maxField), c.valid)
-            << c.fd.m_position << "/" << c.fd.m_size << "/" << c.fd.m_format << " in " << c.maxBits << "," << c.maxField;
+            << c.fd.m_position << "/" << c.fd.m_size << "/" << c.fd.m_format << " in " << c.maxBits << ","
+            << c.maxField;
     }
     // Host transfers move whole bytes, words or quad words at a byte.
     const struct {
@@ -107,7 +108,9 @@ TEST(FieldConversion, FractionsTo12And8BitsAndBack) {
         const double f = ULMConvert12ToFloat(static_cast<unsigned short>(i));
         ASSERT_TRUE(ULMConvertFloatTo12(f) == i && f >= 0.0 && f <= 1.0) << i;
     }
-    for (unsigned i = 0; i <= 255; ++i) ASSERT_EQ(ULMConvertFloatTo8(ULMConvert8ToFloat(static_cast<unsigned char>(i))), i);
+    for (unsigned i = 0; i <= 255; ++i) {
+        ASSERT_EQ(ULMConvertFloatTo8(ULMConvert8ToFloat(static_cast<unsigned char>(i))), i);
+    }
 }
 
 TEST(FieldConversion, DoubleIntoFieldTruncatesAndSaturates) {
@@ -148,7 +151,8 @@ TEST(ColourWords, PackedRGBAAndOperations) {
     EXPECT_EQ(ULMOperation(kULM_One_Minus_8X_OneMinusA_Times_OneMinusB).m_opcodes, 0x3F3F3F3Fu);
     const ULMOperation op(kULM_A, kULM_B, kULM_Zero, kULM_One);
     EXPECT_EQ(op.m_opcodes, 0x0F000503u);
-    EXPECT_TRUE(op.GetRed() == kULM_A && op.GetGreen() == kULM_B && op.GetBlue() == kULM_Zero && op.GetAlpha() == kULM_One);
+    EXPECT_TRUE(op.GetRed() == kULM_A && op.GetGreen() == kULM_B && op.GetBlue() == kULM_Zero &&
+                op.GetAlpha() == kULM_One);
     EXPECT_EQ(ULMOperation(kULM_A_Min_B), ULMOperation(kULM_A_Min_B, kULM_A_Min_B, kULM_A_Min_B, kULM_A_Min_B));
     EXPECT_FALSE(op == ULMOperation(kULM_One, kULM_Zero, kULM_B, kULM_A));
     // Out-of-range opcodes stay inside their own byte.

@@ -46,7 +46,9 @@ private:
 
 struct Memory {
     uint64_t total = 111, locked = 222, unlocked = 333, free = 444;
-    ULMStatus Query(ULMLocation location) { return ULMConfiguration::GetMemoryUsage(location, total, locked, unlocked, free); }
+    ULMStatus Query(ULMLocation location) {
+        return ULMConfiguration::GetMemoryUsage(location, total, locked, unlocked, free);
+    }
 };
 
 }  // namespace
@@ -214,7 +216,8 @@ TEST_F(ConfigurationQuery, BeforeAndAfterTheOpen) {
     EXPECT_EQ(ULMConfiguration::GetBoardMajorVersion(-1), -1);
     EXPECT_EQ(ULMConfiguration::GetAvailableMemory(1), 256u << 20);
     EXPECT_EQ(ULMConfiguration::GetAvailableMemory(2), 0u);
-    EXPECT_STREQ(ULMConfiguration::GetVersionString(ULMConfiguration::kDriverFound), "/dev/tulx00 0.3 (0), OS 0, PCI 3");
+    EXPECT_STREQ(ULMConfiguration::GetVersionString(ULMConfiguration::kDriverFound),
+                 "/dev/tulx00 0.3 (0), OS 0, PCI 3");
     EXPECT_EQ(ULMConfiguration::GetVersionString(static_cast<ULMConfiguration::VersionType>(3)), nullptr);
 }
 
@@ -260,7 +263,8 @@ TEST(ConfigurationVersion, TheLibraryTextIsFormattedOnceWhoeverAsksFirst) {
     std::vector<const char*> seen(8, nullptr);
     std::vector<std::thread> threads;
     for (size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back([&seen, i] { seen[i] = ULMConfiguration::GetVersionString(ULMConfiguration::kULMVersion); });
+        threads.emplace_back(
+            [&seen, i] { seen[i] = ULMConfiguration::GetVersionString(ULMConfiguration::kULMVersion); });
     }
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(std::set<const char*>(seen.begin(), seen.end()).size(), 1u);

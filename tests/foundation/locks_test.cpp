@@ -133,7 +133,8 @@ TEST(Semaphore, DeadlineNanosecondsStayBelowOneSecond) {
     for (const auto& c : cases) {
         const timespec d = THRDeadlineAfter(c.now, c.milliseconds);
         EXPECT_TRUE(d.tv_sec == c.deadline.tv_sec && d.tv_nsec == c.deadline.tv_nsec)
-            << c.now.tv_sec << "." << c.now.tv_nsec << " + " << c.milliseconds << " ms gave " << d.tv_sec << "." << d.tv_nsec;
+            << c.now.tv_sec << "." << c.now.tv_nsec << " + " << c.milliseconds << " ms gave " << d.tv_sec << "."
+            << d.tv_nsec;
     }
 }
 

@@ -104,7 +104,9 @@ TEST(MessageLogFile, ConcurrentFirstMessagesOpenTheFileOnce) {
     for (std::thread& t : threads) t.join();
     const std::string text = log.Contents();
     EXPECT_EQ(text.rfind(kFirstStamps, 0), 0u) << text;
-    for (int i = 0; i < kThreads; ++i) EXPECT_NE(text.find("thread " + std::to_string(i) + "\n"), std::string::npos) << text;
+    for (int i = 0; i < kThreads; ++i) {
+        EXPECT_NE(text.find("thread " + std::to_string(i) + "\n"), std::string::npos) << text;
+    }
     EXPECT_EQ(text.size(), std::string(kFirstStamps).size() + kThreads * std::string("thread 0\n").size());
 }
 

@@ -49,15 +49,18 @@ TEST(FixedPointPack, ThirtyTwoBitTwosComplement) {
 
 TEST(FixedPointPack, SixtyFourBitRegisterValuesSaturate) {
     const Pack<int64_t> cases[] = {
-        {1.0, 40, T, 0, int64_t{1} << 40}, {-0.25, 40, T, 0, -(int64_t{1} << 38)}, {-1.5, 40, T, 0, -(int64_t{3} << 39)},
+        {1.0, 40, T, 0, int64_t{1} << 40}, {-0.25, 40, T, 0, -(int64_t{1} << 38)},
+        {-1.5, 40, T, 0, -(int64_t{3} << 39)},
         {1.0 / (int64_t{1} << 41), 40, T, 0, 0}, {-1.0 / (int64_t{1} << 41), 40, T, 0, 0},  // toward zero
         {0.75, 32, T, 5, 0xC0000005}, {-2.5, 0, R, 0, -3},
         // Outside the int64 range (2^23 with 40 fraction bits) it saturates;
         // exactly -2^63 fits, and NaN gives the offset alone.
-        {8388608.0, 40, T, 0, kMax64}, {-8388608.0, 40, T, 0, kMin64}, {-1e30, 40, T, 0, kMin64}, {kInf, 40, T, 0, kMax64},
+        {8388608.0, 40, T, 0, kMax64}, {-8388608.0, 40, T, 0, kMin64}, {-1e30, 40, T, 0, kMin64},
+        {kInf, 40, T, 0, kMax64},
         {kNaN, 40, T, 0, 0}, {kNaN, 32, T, 1000, 1000},
         // The offset wraps like the register adder; bit 63's scale is -2^63.
-        {1.0, 62, T, kMax64, -(int64_t{1} << 62) - 1}, {1.0, 63, T, 0, kMin64}, {-1.0, 63, T, 0, kMax64}, {1.0, 64, T, 0, 0},
+        {1.0, 62, T, kMax64, -(int64_t{1} << 62) - 1}, {1.0, 63, T, 0, kMin64}, {-1.0, 63, T, 0, kMax64},
+        {1.0, 64, T, 0, 0},
     };
     for (const auto& c : cases) {
         EXPECT_EQ(ULMRationalPackFixedPoint<int64_t>(c.value, c.shift, c.mask, c.round), c.expected)
@@ -77,7 +80,8 @@ TEST(FixedPointPack, ClampedFractions) {
         EXPECT_EQ(ULMRationalPackClampedUnsignedRF<uint8_t>(c.value, unsigned(c.shift), c.round, 0), c.expected)
             << c.value << " in " << c.shift;
     }
-    const Pack<unsigned> u16[] = {{0.5, 12, R, 0, 2048}, {1.0, 12, R, 0, 4095}, {1.0, 16, R, 0, 65535}, {1.0, 40, R, 0, 65535}};
+    const Pack<unsigned> u16[] = {
+        {0.5, 12, R, 0, 2048}, {1.0, 12, R, 0, 4095}, {1.0, 16, R, 0, 65535}, {1.0, 40, R, 0, 65535}};
     for (const auto& c : u16) {
         EXPECT_EQ(ULMRationalPackClampedUnsignedRF<uint16_t>(c.value, unsigned(c.shift), c.round, 0), c.expected)
             << c.value << " in " << c.shift;
@@ -85,20 +89,21 @@ TEST(FixedPointPack, ClampedFractions) {
     for (unsigned i = 0; i <= 255; ++i) ASSERT_EQ(ULMRationalPackClampedUnsignedRF<uint8_t>(i / 255.0, 8, R, 0), i);
 
     // Sign and magnitude: the sign survives a zero magnitude, but not -0.0.
-    const Pack<unsigned> sm[] = {{-1.0, 12, R, 0, 8191},        {0.5, 12, R, 0, 2048},   {-0.5, 12, R, 0, 4096 + 2048},
-                                 {-0.0001, 12, R, 0, 4096},      {-0.0, 12, R, 0, 0},     {3.0, 12, R, 0, 4095},
-                                 {-kInf, 12, R, 0, 8191},        {kNaN, 12, R, 0, 0},     {-0.5, 9, R, 0, 512 + 256},
-                                 {-0.5, 9, T, 0, 512 + 255},     {-1.0, 16, R, 0, 0xFFFF}};  // the sign bit falls outside
+    const Pack<unsigned> sm[] = {
+        {-1.0, 12, R, 0, 8191},  {0.5, 12, R, 0, 2048}, {-0.5, 12, R, 0, 4096 + 2048}, {-0.0001, 12, R, 0, 4096},
+        {-0.0, 12, R, 0, 0},     {3.0, 12, R, 0, 4095}, {-kInf, 12, R, 0, 8191},       {kNaN, 12, R, 0, 0},
+        {-0.5, 9, R, 0, 512 + 256}, {-0.5, 9, T, 0, 512 + 255},
+        {-1.0, 16, R, 0, 0xFFFF}};  // the sign bit falls outside the word
     for (const auto& c : sm) {
         EXPECT_EQ(ULMRationalPackClampedSMRF<uint16_t>(c.value, unsigned(c.shift), c.round), c.expected)
             << c.value << " in " << c.shift;
     }
 
     // The product of two fractions has no upper clamp.
-    const Pack<uint32_t> product[] = {{1.0, 8, R, 0, 255u * 255u}, {2.0, 8, R, 0, 2u * 255u * 255u}, {-0.5, 8, R, 0, 0u},
-                                      {1.0, 9, R, 0, 511u * 511u}, {0.5, 9, R, 0, 130561u} /* 130560.5 + 0.5 */,
-                                      {0.5, 9, T, 0, 130560u},     {1e20, 9, R, 0, 0xFFFFFFFFu}, {kInf, 9, R, 0, 0xFFFFFFFFu},
-                                      {kNaN, 9, R, 0, 0u}};
+    const Pack<uint32_t> product[] = {
+        {1.0, 8, R, 0, 255u * 255u}, {2.0, 8, R, 0, 2u * 255u * 255u}, {-0.5, 8, R, 0, 0u}, {1.0, 9, R, 0, 511u * 511u},
+        {0.5, 9, R, 0, 130561u} /* 130560.5 + 0.5 */, {0.5, 9, T, 0, 130560u}, {1e20, 9, R, 0, 0xFFFFFFFFu},
+        {kInf, 9, R, 0, 0xFFFFFFFFu}, {kNaN, 9, R, 0, 0u}};
     for (const auto& c : product) {
         EXPECT_EQ(ULMRationalPackClampedProduct<uint32_t>(c.value, unsigned(c.shift), c.round, 0), c.expected)
             << c.value << " in " << c.shift;
@@ -141,7 +146,7 @@ TEST(NumericHelpers, RootsAnglesAndPowersOfTwo) {
 
     for (uint32_t u : {0u, 1u, 0x80000000u}) EXPECT_TRUE(ULMIsPowerOf2(u)) << u;
     for (uint32_t u : {6u, 0xFFFFFFFFu}) EXPECT_FALSE(ULMIsPowerOf2(u)) << u;
-    const std::pair<uint32_t, uint32_t> rounded[] = {{0, 0},       {1, 1},          {3, 4},          {4096, 4096}, {4097, 8192},
+    const std::pair<uint32_t, uint32_t> rounded[] = {{0, 0},       {1, 1}, {3, 4}, {4096, 4096}, {4097, 8192},
                                                      {0x80000000u, 0x80000000u}, {0x80000001u, 0}, {0xFFFFFFFFu, 0}};
     for (const auto& [u, p] : rounded) EXPECT_EQ(ULMPow2Round(u), p) << u;
     for (uint32_t u = 1; u <= (1u << 16); ++u) {

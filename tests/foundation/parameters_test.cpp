@@ -26,7 +26,9 @@ protected:
 
     static void OpenBoards(unsigned count) {
         gULMControl.m_KWBBoardCount = count;
-        for (unsigned b = 0; b < count; ++b) gULMControl.m_board[b] = {uint64_t{256} << 20, 1, int(2 + 3 * b), 512, 1, 4};
+        for (unsigned b = 0; b < count; ++b) {
+            gULMControl.m_board[b] = {uint64_t{256} << 20, 1, int(2 + 3 * b), 512, 1, 4};
+        }
     }
 
     test_support::ControlSnapshot m_snapshot;
@@ -49,10 +51,12 @@ TEST_F(ParametersTest, SetClampsAndReadsBackByName) {
         {"Multiboard2ForceRender", uint64_t(-3), uint64_t(-3)},
         // Beyond 2047 MiB the size in bytes no longer fits 32 bits; large
         // requests still mean the largest size.
-        {"MaxUpdateSizeFile", 16, 16 * kMiB}, {"MaxUpdateSizeFile", 0, 1 * kMiB}, {"MaxUpdateSizeFile", 1000, 128 * kMiB},
+        {"MaxUpdateSizeFile", 16, 16 * kMiB}, {"MaxUpdateSizeFile", 0, 1 * kMiB},
+        {"MaxUpdateSizeFile", 1000, 128 * kMiB},
         {"MaxUpdateSizeMemory", 2048, 128 * kMiB}, {"MaxUpdateSizeSource", 4096, 128 * kMiB},
         {"MaxUpdateSizeSource", uint64_t(-4096), 1 * kMiB},
-        {"LightMode", 5, 2}, {"SpaceLeapingMode", 7, 1}, {"UpdateMethodMemory", 9, 5}, {"UpdateMethodFile", uint64_t(-2), 0},
+        {"LightMode", 5, 2}, {"SpaceLeapingMode", 7, 1}, {"UpdateMethodMemory", 9, 5},
+        {"UpdateMethodFile", uint64_t(-2), 0},
         {"RenderToVolumeZSlices", 200000000, 100000000},
         {"RenderArea", 1, 1}, {"RenderArea", 2, 0} /* ignored: keeps the default */,
         {"SpecularColorOpacityWeighting", 3, 2}, {"SpecularColorOpacityWeighting", 0, 0},
@@ -178,9 +182,9 @@ TEST_F(ParametersTest, EnvironmentFlagsIntegersAndEpsilon) {
     InChild([] {
         // A flag is on for y, t or 1 in either case; set but empty counts
         // as not set.
-        const std::pair<const char*, bool> flags[] = {{"yes", true}, {"Y", true}, {"true", true}, {"T", true}, {"1", true},
-                                                      {"no", false}, {"0", false}, {"false", false}, {"x", false},
-                                                      {" y", false}};
+        const std::pair<const char*, bool> flags[] = {
+            {"yes", true}, {"Y", true},        {"true", true}, {"T", true},  {"1", true},
+            {"no", false}, {"0", false}, {"false", false}, {"x", false}, {" y", false}};
         for (const auto& [text, on] : flags) {
             gULMControl.m_resizeImage = !on;
             setenv("ULMResizeImage", text, 1);

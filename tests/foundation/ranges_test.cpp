@@ -53,8 +53,8 @@ TEST(VolumeRange, UnionIntersectAndContains) {
 
     const ULMVolumeRange box = Box(10, 10, 10, 0, 0, 0);
     const std::pair<ULMVolumeRange, bool> inner[] = {
-        {box, true}, {Box(0, 0, 0, 500, -500, 9999), true}, {Box(1, 1, 1, 9, 9, 10), false}, {Box(1, 1, 1, 9, 9, 9), true},
-        {Box(1, 1, 1, -1, 0, 0), false},
+        {box, true}, {Box(0, 0, 0, 500, -500, 9999), true}, {Box(1, 1, 1, 9, 9, 10), false},
+        {Box(1, 1, 1, 9, 9, 9), true}, {Box(1, 1, 1, -1, 0, 0), false},
         // Only the axes on which the inner range has extent are tested.
         {Box(2, 0, 2, 1, 50, 1), true}, {Box(2, 0, 2, 1, 50, 9), false}};
     for (const auto& [in, contained] : inner) EXPECT_EQ(box.Contains(in), contained) << ::testing::PrintToString(in);

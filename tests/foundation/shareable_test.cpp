@@ -19,7 +19,8 @@ namespace {
 // storage of its own.
 class Probe : public ULMShareable {
 public:
-    explicit Probe(int* destroyed = nullptr, ULMObjectType type = kObjectTypeULMLightInternal) : m_destroyed(destroyed) {
+    explicit Probe(int* destroyed = nullptr, ULMObjectType type = kObjectTypeULMLightInternal)
+        : m_destroyed(destroyed) {
         SetObjectType(this, type);
     }
     ~Probe() override {

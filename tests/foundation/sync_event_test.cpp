@@ -202,7 +202,9 @@ TEST_F(SyncEventOnBoards, AReusedSlotIsWaitedForBeforeItsOldHandleGoesQuiet) {
     const ULMSyncEvent pending[] = {Pending(0), Pending(1)};
     const ULMSyncEvent old = CombineMultipleEvents(2, pending);
     // 255 more combinations fill the other slots without touching old's.
-    for (int i = 0; i < kMultiEventSlots - 1; ++i) ASSERT_EQ(Kind(CombineMultipleEvents(2, finished)), kSyncCombinedKind);
+    for (int i = 0; i < kMultiEventSlots - 1; ++i) {
+        ASSERT_EQ(Kind(CombineMultipleEvents(2, finished)), kSyncCombinedKind);
+    }
     // The next one lands on old's slot, whose boards are still paused: it
     // must wait for them rather than let old report success.
     std::atomic<bool> resumed{false};
@@ -224,7 +226,8 @@ TEST_F(SyncEventOnBoards, AbortGoesFromTheLastStoredEventToTheFirst) {
     const ULMSyncEvent combined = CombineMultipleEvents(3, three);
     tulx7sim::ClearRequestLog();
     EXPECT_EQ(combined.Abort(), kULMOK);
-    EXPECT_EQ(Asked(TULX7_DR_ABORT), std::vector<uint32_t>({DriverId(three[2]), DriverId(three[1]), DriverId(three[0])}));
+    EXPECT_EQ(Asked(TULX7_DR_ABORT),
+              std::vector<uint32_t>({DriverId(three[2]), DriverId(three[1]), DriverId(three[0])}));
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 3u);
     EXPECT_EQ(combined.Wait(1000), kULMOK);
 }

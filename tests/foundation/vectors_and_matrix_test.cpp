@@ -290,7 +290,8 @@ TEST_F(MatrixTest, RotateAndLookAt) {
     const ULMMatrix view = ULMMatrix::LookAt(ULMVector3D(0, 0, 5), ULMVector3D(0, 0, 0), ULMVector3D(0, 1, 0));
     EXPECT_EQ(view, ULMMatrix::Translate(0, 0, -5));
     EXPECT_EQ(ULMMatrix::LookAt(ULMVector3D(0, 0, 5), ULMVector3D(0, 0, 0), ULMVector3D(0, 0, 1)), view);
-    EXPECT_EQ(ULMMatrix::LookAt(ULMVector3D(1, 2, 3), ULMVector3D(1, 2, 3), ULMVector3D(0, 1, 0)), ULMMatrix::Identity());
+    EXPECT_EQ(ULMMatrix::LookAt(ULMVector3D(1, 2, 3), ULMVector3D(1, 2, 3), ULMVector3D(0, 1, 0)),
+              ULMMatrix::Identity());
     // Looking down y with up along y: neither up nor the y fallback works,
     // so z serves as up.
     EXPECT_EQ(ULMMatrix::LookAt(ULMVector3D(0, 5, 0), ULMVector3D(0, 0, 0), ULMVector3D(0, 3, 0)),

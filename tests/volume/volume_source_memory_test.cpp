@@ -14,12 +14,6 @@ using namespace ulm3::testing;
 
 namespace {
 
-struct Mapping {
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    ULMStatus Map(ULMVolumeSource& s, const ULMVolumeRange& box, int write) { return s.MapVoxels(box, write, &p, &ys, &zs); }
-};
-
 // A 16-bit volume of 5 x 4 x 3 voxels placed at (10, 20, 30); each voxel
 // holds its own coordinates, so a misplaced copy shows.
 class MemorySource16 : public ::testing::Test {
@@ -30,7 +24,9 @@ protected:
     MemorySource16() : m_voxels(kX * kY * kZ), m_source(new ULMVolumeSourceMemory(16, m_voxels.data(), kWhole)) {
         for (size_t i = 0; i < m_voxels.size(); ++i) m_voxels[i] = Value(i);
     }
-    static uint16_t Value(size_t i) { return static_cast<uint16_t>(0x1000 * (i / (kX * kY)) + 0x100 * (i / kX % kY) + i % kX + 1); }
+    static uint16_t Value(size_t i) {
+        return static_cast<uint16_t>(0x1000 * (i / (kX * kY)) + 0x100 * (i / kX % kY) + i % kX + 1);
+    }
     uint16_t& At(int x, int y, int z) { return m_voxels[static_cast<size_t>((z * kY + y) * kX + x)]; }
 
     // The voxels of a box (in volume coordinates) as packed data.
@@ -38,7 +34,8 @@ protected:
         std::vector<uint16_t> out;
         for (int z = box.ZOrigin(); z < box.ZOrigin() + box.ZSize(); ++z)
             for (int y = box.YOrigin(); y < box.YOrigin() + box.YSize(); ++y)
-                for (int x = box.XOrigin(); x < box.XOrigin() + box.XSize(); ++x) out.push_back(At(x - 10, y - 20, z - 30));
+                for (int x = box.XOrigin(); x < box.XOrigin() + box.XSize(); ++x)
+                    out.push_back(At(x - 10, y - 20, z - 30));
         return out;
     }
 
@@ -52,8 +49,9 @@ TEST_F(MemorySource16, UnloadCopiesExactlyTheBoxWhateverItsShape) {
     m_source->ResetChangedRange();
     const uint64_t serial = m_source->GetSerial();
     const ULMVolumeRange boxes[] = {
-        kWhole, ULMVolumeRange(2, 2, 2, 11, 21, 31) /* row by row */, ULMVolumeRange(kX, 2, 2, 10, 22, 30) /* slice by slice */,
-        ULMVolumeRange(kX, kY, 1, 10, 20, 32), ULMVolumeRange(1, 1, 1, 14, 23, 32),
+        kWhole, ULMVolumeRange(2, 2, 2, 11, 21, 31) /* row by row */,
+        ULMVolumeRange(kX, 2, 2, 10, 22, 30) /* slice by slice */, ULMVolumeRange(kX, kY, 1, 10, 20, 32),
+        ULMVolumeRange(1, 1, 1, 14, 23, 32),
     };
     for (const ULMVolumeRange& box : boxes) {
         std::vector<uint16_t> out(static_cast<size_t>(box.XSize() * box.YSize() * box.ZSize()) + 1, 0xDEAD);
@@ -112,8 +110,8 @@ TEST_F(MemorySource16, BoxesOutsideAndMissingBuffersAreRefused) {
     std::vector<uint16_t> out(kX * kY * kZ * 2);
     Mapping m;
     const ULMVolumeRange outside[] = {
-        ULMVolumeRange(kX, kY, kZ, 9, 20, 30), ULMVolumeRange(1, 1, 1, 10, 20, 33), ULMVolumeRange(kX + 1, 1, 1, 10, 20, 30),
-        ULMVolumeRange(-1, 1, 1, 12, 21, 31),
+        ULMVolumeRange(kX, kY, kZ, 9, 20, 30), ULMVolumeRange(1, 1, 1, 10, 20, 33),
+        ULMVolumeRange(kX + 1, 1, 1, 10, 20, 30), ULMVolumeRange(-1, 1, 1, 12, 21, 31),
         // Empty boxes hold no voxel, but their origin must still be one.
         ULMVolumeRange(0, 0, 0, 100, 100, 100), ULMVolumeRange(0, 2, 2, 15, 20, 30),
     };
@@ -167,7 +165,8 @@ TEST(MemorySource, WithoutVoxelsItHasNoDataAndCanResize) {
 
 TEST(FieldMask, MasksOfFields) {
     const struct { int size, position; uint32_t mask; } cases[] = {
-        {32, 0, 0xFFFFFFFFu}, {8, 8, 0xFF00u}, {12, 4, 0xFFF0u}, {16, 16, 0xFFFF0000u}, {0, 0, 0u}, {0, 32, 0u}, {-8, 0, 0u}};
+        {32, 0, 0xFFFFFFFFu}, {8, 8, 0xFF00u}, {12, 4, 0xFFF0u}, {16, 16, 0xFFFF0000u},
+        {0, 0, 0u},           {0, 32, 0u},     {-8, 0, 0u}};
     for (const auto& c : cases) EXPECT_EQ(FieldMask(c.size, c.position), c.mask) << c.size << "@" << c.position;
     EXPECT_DEATH(FieldMask(8, 28), "inFieldSize \\+ inFieldPosition <= 32");
 }
@@ -240,7 +239,8 @@ TEST_F(FieldOperations, FieldsThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
     SourceRef<ULMVolumeSourceMemory> s(new ULMVolumeSourceMemory(16, voxels.data(), kAll));
     // Off a byte, past the voxel, not whole bytes, and negative values that
     // must shift nothing.
-    const std::pair<int, int> refused[] = {{4, 8}, {12, 8}, {16, 8}, {0, 12}, {4, 12}, {0, 4}, {-8, 8}, {0, -8}, {8, 16}};
+    const std::pair<int, int> refused[] = {{4, 8},  {12, 8}, {16, 8}, {0, 12}, {4, 12},
+                                           {0, 4},  {-8, 8}, {0, -8}, {8, 16}};
     for (const auto& [position, size] : refused) {
         const ULMFieldDescriptor fd(position, size, kULMUnsignedFraction);
         EXPECT_EQ(s->UpdateVoxelField(in.data(), kBox, fd), kULMErrFormat) << position << "/" << size;
@@ -296,11 +296,13 @@ TEST_F(FieldOperations, ApplicationSourcesGetTheSameChecks) {
 
     SourceRef<AppSource> readOnly(new AppSource(voxels.data(), true, AppSource::Map::kNormal));
     // Format faults are found before the source is asked whether it may write.
-    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)), kULMErrFormat);
+    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)),
+              kULMErrFormat);
     EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, high), kULMErrReadOnly);
     // A field that fits the voxel but is no whole byte of it meets the
     // source's own refusal first.
-    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 12, kULMUnsignedFraction)), kULMErrReadOnly);
+    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 12, kULMUnsignedFraction)),
+              kULMErrReadOnly);
     EXPECT_EQ(readOnly->UnloadVoxelField(out.data(), kBox, high), kULMOK);
     EXPECT_EQ(out, std::vector<uint8_t>(12, 0x11));
     EXPECT_EQ(readOnly->m_mapped, 0);

@@ -47,7 +47,8 @@ std::string ThreeVolumes(const std::string& inVolumeCount = "3") {
 
 TEST(VoxFileFormat, MinimalFileWithCommentsBlankAndIndentedLines) {
     const std::string text = "Vox1999a\n// a comment right after the magic\n\n   VolumeCount 1\n      \n##\n"
-                             "VolumeSize 4 3 2\n    // indented comment\nVoxelSize 16\n\n   Endian B\n" + kField0 + "  ##\f\n";
+                             "VolumeSize 4 3 2\n    // indented comment\nVoxelSize 16\n\n   Endian B\n" +
+                             kField0 + "  ##\f\n";
     VoxFileDescription d;
     ASSERT_TRUE(ParseVox(text + std::string(48, 'v'), 0, d));
     EXPECT_EQ(d.m_version, 1999);
@@ -66,8 +67,10 @@ TEST(VoxFileFormat, MinimalFileWithCommentsBlankAndIndentedLines) {
 TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
     // A carriage return makes every terminator ordinary text.
     std::string crlf = Complete();
-    for (size_t at = crlf.find('\n'); at != std::string::npos && at < crlf.find("##\f") + 4; at = crlf.find('\n', at + 2))
+    for (size_t at = crlf.find('\n'); at != std::string::npos && at < crlf.find("##\f") + 4;
+         at = crlf.find('\n', at + 2)) {
         crlf.insert(at, "\r");
+    }
     // With data blocks in the header, the plain terminator cannot end it and
     // the description must start with one.
     const std::string withData = "Vox1999a\nData d 2\n##\f\nDD##\nVolumeSize 2 1 1\n" + k8L + kField0 + "##\f\nvv";
@@ -98,7 +101,8 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
     };
     std::vector<Case> cases = {
         {false, crlf}, {false, Complete("\t// a tab is no blank, so this is a keyword\n")},
-        {false, Complete("/ not a comment\n")}, {false, Complete("title lower case\n")}, {false, Complete("Unknown 1\n")},
+        {false, Complete("/ not a comment\n")}, {false, Complete("title lower case\n")},
+        {false, Complete("Unknown 1\n")},
         // End of file before a terminator, and wrong magic.
         {false, "Vox1999a\nVolumeCount 1\n// last line without newline"}, {false, "Vox1999a\nVolumeCount 1\n"},
         {false, "Vox1999a\n##\nVolumeSize 4 3 2\n" + k8L + kField0},
@@ -109,8 +113,9 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
         {false, OneVolume("VolumeSize 1 1 1\nEndian L\n" + kField0)},
         {false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\n" + kField0)},
         {false, OneVolume("VolumeSize 1 1 1\n" + k8L + "Field1 ( Position 0 Size 8 Name other )\n")},
-        {false, OneVolume("VolumeSize 1 1\n" + k8L + kField0)}, {false, OneVolume("VolumeSize 1 -1 1\n" + k8L + kField0)},
-        {false, Complete("VolumeScale 1 2\n")}, {false, Complete("VolumeScale 1 2\n3\n")},  // numbers on the keyword's line
+        {false, OneVolume("VolumeSize 1 1\n" + k8L + kField0)},
+        {false, OneVolume("VolumeSize 1 -1 1\n" + k8L + kField0)}, {false, Complete("VolumeScale 1 2\n")},
+        {false, Complete("VolumeScale 1 2\n3\n")},  // the numbers stand on the keyword's line
         {false, Complete("VolumePosition 1 2 x\n")}, {false, Complete("Data name\n")},
         {false, Complete("Data \"unclosed 12\n")}, {false, Complete("Attribute\n")},
         {false, Complete("Field2 ( Name n) Position 0 Size 4 )\n")},  // a word ending in ')' closes the field
@@ -137,7 +142,8 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
         {false, "Vox1999a\n" + Description("2147483647 2147483647 2147483647", "8") + last, 1},
         {false, manyData + "##\f\n" + last},
         // Kept text is bounded; a comment of any length is passed over.
-        {false, Complete("Title " + longLine + "\n")}, {true, Complete("//" + longLine + "\n")}, {false, Complete(manyTitles)},
+        {false, Complete("Title " + longLine + "\n")}, {true, Complete("//" + longLine + "\n")},
+        {false, Complete(manyTitles)},
         // Which volumes there are: a negative number is not volume 0.
         {true, ThreeVolumes(), 2}, {true, ThreeVolumes(), 0}, {false, ThreeVolumes(), 1}, {false, ThreeVolumes(), 3},
         {false, ThreeVolumes("2"), 2}, {true, ThreeVolumes("0"), 2}, {false, ThreeVolumes(), -1},
@@ -147,10 +153,10 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
         {false, Vox97("BigEndian 1 1 1 1 1 1 8 20000"), 1}, {true, nul},
         {false, Vox97(std::string("BigEndian 1 1 1\0 1 1 1 8 20000", 31))},
     };
-    for (const char* bits : {"12", "-8", "128", "eight"})
-        cases.push_back({false, OneVolume("VolumeSize 1 1 1\nVoxelSize " + std::string(bits) + "\nEndian L\n" + kField0)});
-    for (const char* endian : {"X", "Little", "l", ""})
-        cases.push_back({false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian " + std::string(endian) + "\n" + kField0)});
+    for (const std::string bits : {"12", "-8", "128", "eight"})
+        cases.push_back({false, OneVolume("VolumeSize 1 1 1\nVoxelSize " + bits + "\nEndian L\n" + kField0)});
+    for (const std::string endian : {"X", "Little", "l", ""})
+        cases.push_back({false, OneVolume("VolumeSize 1 1 1\nVoxelSize 8\nEndian " + endian + "\n" + kField0)});
     const char* brokenFields[] = {
         "( Position 0 Size 12 )", "( Size 12 Name d )", "( Position 0 Name d )", "( Position 0 Size 12 Name \"\" )",
         "( Position 0 Size 12 Name \"d )", "( Position 0 Size 12 Name )", "( Position zero Size 12 Name d )",
@@ -159,8 +165,9 @@ TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
     for (const char* field : brokenFields) cases.push_back({false, Field("Field0 " + std::string(field) + "\n")});
     cases.push_back({false, Field("Field10 ( Position 0 Size 12 Name d )\n")});  // one digit only when joined
     cases.push_back({false, Field("Field ( Position 0 Size 12 Name d )\n")});
-    for (const char* fields : {"MiddleEndian 1 1 1 1 1 1 8 20000", "BigEndian 1 1 1 1 1 1 8 1030000", "BigEndian 1 1 1 1 1 1 8",
-                               "BigEndian 1 1 1 1 1 1 16 20000", "BigEndian 1 1 1 1 1 1 32 20000", "BigEndian 1 1 1 1 1 8 20000",
+    for (const char* fields : {"MiddleEndian 1 1 1 1 1 1 8 20000", "BigEndian 1 1 1 1 1 1 8 1030000",
+                               "BigEndian 1 1 1 1 1 1 8", "BigEndian 1 1 1 1 1 1 16 20000",
+                               "BigEndian 1 1 1 1 1 1 32 20000", "BigEndian 1 1 1 1 1 8 20000",
                                "BigEndian -1 1 1 1 1 1 8 20000", "BigEndian 2147483648 1 1 1 1 1 8 20000",
                                "BigEndian 1 1 x 1 1 1 8 20000"})
         cases.push_back({false, Vox97(fields)});
@@ -228,7 +235,8 @@ TEST(VoxFileFormat, FieldSyntaxVariantsAndArguments) {
     }
 
     // Fields are kept in ascending number; a repeated number goes first.
-    ASSERT_TRUE(ParseVox(OneVolume("VolumeSize 1 1 1\nVoxelSize 32\nEndian L\nField 3 ( Position 24 Size 8 Name three )\n"
+    ASSERT_TRUE(ParseVox(OneVolume("VolumeSize 1 1 1\nVoxelSize 32\nEndian L\n"
+                                   "Field 3 ( Position 24 Size 8 Name three )\n"
                                    "Field0 ( Position 0 Size 8 Name first )\nField1 ( Position 8 Size 8 Name one )\n"
                                    "Field0 ( Position 16 Size 8 Name second )\n"),
                          0, d));

@@ -22,12 +22,6 @@ namespace {
 
 using Reader = SourceRef<ULMVoxFileReader>;
 
-struct Mapping {
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    ULMStatus Map(ULMVolumeSource& s, const ULMVolumeRange& box, int write) { return s.MapVoxels(box, write, &p, &ys, &zs); }
-};
-
 // A big-endian 16-bit volume of 4 x 3 x 2 voxels whose value is 0x0100 *
 // (index + 1) + index, so both bytes of every voxel differ.
 const std::string kHeader16 =
@@ -47,7 +41,8 @@ std::vector<uint16_t> Expected16(const ULMVolumeRange& box) {
     std::vector<uint16_t> out;
     for (int z = box.ZOrigin(); z < box.ZOrigin() + box.ZSize(); ++z)
         for (int y = box.YOrigin(); y < box.YOrigin() + box.YSize(); ++y)
-            for (int x = box.XOrigin(); x < box.XOrigin() + box.XSize(); ++x) out.push_back(Value16((z * 3 + y) * 4 + x));
+            for (int x = box.XOrigin(); x < box.XOrigin() + box.XSize(); ++x)
+                out.push_back(Value16((z * 3 + y) * 4 + x));
     return out;
 }
 
@@ -246,7 +241,8 @@ TEST(VoxFileReader, Version1997File) {
 
 TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
     TempFile file;
-    const std::string good = "Vox1999a\n##\nVolumeSize 4 4 4\nVoxelSize 8\nEndian L\nField0 ( Position 0 Size 8 Name v )\n##\f\n";
+    const std::string good =
+        "Vox1999a\n##\nVolumeSize 4 4 4\nVoxelSize 8\nEndian L\nField0 ( Position 0 Size 8 Name v )\n##\f\n";
     file.Write(good + std::string(64, 'x'));
     const auto voxelSize = [](const char* name, int mode, int volume = 0) {
         return Reader(new ULMVoxFileReader(name, mode, volume))->GetVoxelSize();
@@ -295,12 +291,14 @@ TEST(VoxFileReader, VoxelsBeyondFourGigabytes) {
     std::string header = "Vox1999a\n";
     for (int i = 0; i < 3; ++i) header += "Data d 2147483647\n";
     header += "##\f\n";
-    const std::string volume = "##\nVolumeSize 3 1 1\nVoxelSize 16\nEndian B\nField0 ( Position 0 Size 16 Name v )\n##\f\n" +
-                               Be16({0x0102, 0x0304, 0x0506});
+    const std::string volume =
+        "##\nVolumeSize 3 1 1\nVoxelSize 16\nEndian B\nField0 ( Position 0 Size 16 Name v )\n##\f\n" +
+        Be16({0x0102, 0x0304, 0x0506});
+    const off_t at = static_cast<off_t>(header.size()) + 3 * off_t{2147483647};
     const int fd = open(file.Path(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     const bool written = pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
-                         pwrite(fd, volume.data(), volume.size(), static_cast<off_t>(header.size()) + 3 * off_t{2147483647}) ==
+                         pwrite(fd, volume.data(), volume.size(), at) ==
                              static_cast<ssize_t>(volume.size());
     close(fd);
     if (!written) GTEST_SKIP() << "the file system refuses a sparse file of this size";
@@ -346,7 +344,8 @@ void UpdateWithWritesRefused(const char* path, size_t headerBytes) {
 TEST(VoxFileReaderDeathTest, AFailedWriteBackIsLogged) {
     TempFile file;
     const std::string text = "Vox1999a\n//" + std::string(1 << 16, '-') +
-                             "\n##\nVolumeSize 2 1 1\nVoxelSize 16\nEndian B\nField0 ( Position 0 Size 16 Name v )\n##\f\n";
+                             "\n##\nVolumeSize 2 1 1\nVoxelSize 16\nEndian B\n"
+                             "Field0 ( Position 0 Size 16 Name v )\n##\f\n";
     file.Write(text + Be16({1, 2}));
     EXPECT_EXIT(UpdateWithWritesRefused(file.Path(), text.size()), ::testing::ExitedWithCode(0),
                 "not written back: Write \\(1028\\)");

@@ -46,10 +46,11 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     writer.AddAttribute("site", "Lab 3");
     writer.AddData("notes", "0123456789");
     writer.AddData("empty", "");
-    VoxVolumeToWrite a = Volume(3, 2, 2, 8, 'L', {VoxfFieldSpecifier(0, 0, 8, 0, "density (raw)", "as scanned")}, v8.data());
+    VoxVolumeToWrite a =
+        Volume(3, 2, 2, 8, 'L', {VoxfFieldSpecifier(0, 0, 8, 0, "density (raw)", "as scanned")}, v8.data());
     a.m_data = {{"lut", std::string(300, 'L')}};
-    VoxVolumeToWrite b = Volume(2, 2, 3, 16, 'B', {VoxfFieldSpecifier(1, 12, 4, 2, "tag"), VoxfFieldSpecifier(0, 0, 12, 3, "value")},
-                                v16.data());
+    VoxVolumeToWrite b = Volume(2, 2, 3, 16, 'B', {VoxfFieldSpecifier(1, 12, 4, 2, "tag")}, v16.data());
+    b.m_fields.push_back(VoxfFieldSpecifier(0, 0, 12, 3, "value"));
     b.m_fields[0].m_offset = -1.5f;
     b.m_fields[0].m_scale = 0.25f;
     b.m_hasModelMatrix = true;
@@ -57,10 +58,12 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     b.m_title = "second volume";
     b.m_attributes = {{"kind", "gradient"}};
     b.m_data = {{"a", "xyz"}, {"b", "uvw"}};
-    for (const VoxVolumeToWrite& v :
-         {a, b, Volume(5, 1, 1, 32, 'B', {VoxfFieldSpecifier(0, 0, 16, 1, "lo"), VoxfFieldSpecifier(1, 16, 16, 0, "hi")}, v32.data()),
-          Volume(2, 1, 1, 64, 'L', {VoxfFieldSpecifier(0, 0, 64, 17, "double")}, v64.data())})
-        writer.AddVolume(v);
+    writer.AddVolume(a);
+    writer.AddVolume(b);
+    const std::vector<VoxfFieldSpecifier> loHi = {VoxfFieldSpecifier(0, 0, 16, 1, "lo"),
+                                                  VoxfFieldSpecifier(1, 16, 16, 0, "hi")};
+    writer.AddVolume(Volume(5, 1, 1, 32, 'B', loHi, v32.data()));
+    writer.AddVolume(Volume(2, 1, 1, 64, 'L', {VoxfFieldSpecifier(0, 0, 64, 17, "double")}, v64.data()));
     TempFile file;
     ASSERT_EQ(writer.WriteToFile(file.Path()), kULMOK);
     std::string inMemory;

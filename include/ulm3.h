@@ -11,5 +11,6 @@
 #include "ulm3/configuration.h"
 #include "ulm3/sync_event.h"
 #include "ulm3/shareable.h"
+#include "ulm3/permission.h"
 #include "ulm3/events.h"
 #include "ulm3/volume_source.h"

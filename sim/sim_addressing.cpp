@@ -95,6 +95,33 @@ int64_t ContiguousRun(const BoardBox& box, int64_t p, int64_t n) {
     return std::min<int64_t>(n, int64_t{om} + 1 - (p & om));
 }
 
+namespace {
+
+template <int64_t kBytes>
+void CopyStridedFixed(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
+                      int64_t count) {
+    for (int64_t i = 0; i < count; ++i)
+        std::memcpy(to + i * toStride, from + i * fromStride, kBytes);
+}
+
+// Copies `count` pieces of `bytes` bytes between two strided runs. Field
+// transfers move one small piece per element, so the common sizes get a copy
+// whose length the compiler knows.
+void CopyStrided(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
+                 int64_t bytes, int64_t count) {
+    switch (bytes) {
+        case 1: return CopyStridedFixed<1>(to, toStride, from, fromStride, count);
+        case 2: return CopyStridedFixed<2>(to, toStride, from, fromStride, count);
+        case 4: return CopyStridedFixed<4>(to, toStride, from, fromStride, count);
+        case 8: return CopyStridedFixed<8>(to, toStride, from, fromStride, count);
+        default:
+            for (int64_t i = 0; i < count; ++i)
+                std::memcpy(to + i * toStride, from + i * fromStride, static_cast<size_t>(bytes));
+    }
+}
+
+}  // namespace
+
 uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* storage,
                       int32_t alignment, const HostLayout& host, MoveDirection direction,
                       bool clip) {
@@ -141,15 +168,10 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
                             std::memcpy(boardRun, hostRun, static_cast<size_t>(n * h));
                         else
                             std::memcpy(hostRun, boardRun, static_cast<size_t>(n * h));
+                    } else if (toBoard) {
+                        CopyStrided(boardRun, eb, hostRun, h, h, n);
                     } else {
-                        for (int64_t i = 0; i < n; ++i) {
-                            if (toBoard)
-                                std::memcpy(boardRun + i * eb, hostRun + i * h,
-                                            static_cast<size_t>(h));
-                            else
-                                std::memcpy(hostRun + i * h, boardRun + i * eb,
-                                            static_cast<size_t>(h));
-                        }
+                        CopyStrided(hostRun, h, boardRun, eb, h, n);
                     }
                 }
                 moved += static_cast<uint64_t>(n * h);

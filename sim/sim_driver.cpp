@@ -4,24 +4,20 @@
 #include <chrono>
 #include <cstring>
 
+#include "tulx7sim/command_executor.h"
+
 namespace tulx7sim {
 
 namespace {
 
 constexpr size_t kDriverLogLimit = 10000;
 
-// The engine that comes with the driver: a render job only completes.
-class CompletingEngine final : public RenderEngine {
-public:
-    int32_t Execute(const RenderJob&, RegisterFile&, std::string&) override {
-        return TULX7_DR_STATUS_SUCCESS;
-    }
-};
-
 }  // namespace
 
+// The engine that comes with the driver executes the command blocks on the
+// board's register file and hands renders to the platform's chip model.
 std::shared_ptr<RenderEngine> SimDriver::DefaultEngine() {
-    return std::make_shared<CompletingEngine>();
+    return std::make_shared<CommandBlockEngine>();
 }
 
 SimDriver& SimDriver::Instance() {

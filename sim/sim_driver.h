@@ -65,6 +65,7 @@ public:
     bool AccessBufferMemory(uint32_t bufferId, uint64_t byteOffset, void* bytes, size_t count,
                             bool write);
     void SetRenderEngine(std::shared_ptr<RenderEngine> engine);
+    bool ReadRegister(int board, uint32_t address, uint64_t& value);
 
 private:
     using Lock = std::unique_lock<std::mutex>;

@@ -8,11 +8,17 @@
 
 #include "board/driver_access.h"
 #include "board/driver_requests.h"
+#include "board/kwb_range.h"
 #include "board/kwb_sync_event.h"
+#include "ulm3/permission.h"
+#include "ulm3/shareable.h"
 #include "ulm3/status.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
+
+class KWBBuffer;
+class KWBCommandBuffer;
 
 // What a board reported when it was opened (copied out by GetConfiguration).
 struct KWBConfiguration {
@@ -121,6 +127,139 @@ public:
     template <typename Record>
     ULMStatus Request(uint32_t code, Record& record);
 
+    // -----------------------------------------------------------------------
+    // On-board buffers, transfers between host and board, and mappings
+    // (kwb_board_buffers.cpp, kwb_transfers.cpp, kwb_mapping.cpp).
+
+    // Buffers of 1 to 3 axes (V 0: one axis, W 0: two) of 8, 16, 32 or 64-bit
+    // elements, at most 32768 per axis. Bad sizes give kULMErrArgument and
+    // null; driver failures their translated status.
+    KWBBuffer* CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits,
+                            ULMStatus& outStatus);
+    KWBBuffer* AttachBuffer(uint64_t inID, ULMStatus& outStatus);
+    // Detaches the buffer; the descriptor is deleted unless inKeepObject.
+    ULMStatus ReleaseBuffer(KWBBuffer* inBuffer, bool inKeepObject);
+    // New sizes with the same number of axes.
+    ULMStatus ResizeBuffer(KWBBuffer* inBuffer, uint32_t inU, uint32_t inV, uint32_t inW);
+    // Reads the buffer's sizes back from the driver.
+    ULMStatus UpdateBufferSize(KWBBuffer* inBuffer);
+    ULMStatus SetBufferPermission(KWBBuffer* inBuffer, ULMPermission inPermission);
+    static ULMPermission GetBufferPermission(const KWBBuffer* inBuffer);
+    // Host memory the driver can move data from without pinning it first.
+    ULMStatus CreateKernelBuffer(uint32_t inSize, uint32_t& outGrantedSize, void*& outAddress,
+                                 int& outID);
+    void DestroyKernelBuffer(int inID, uint32_t inSize, void* inAddress);
+
+    // Transfers of a box of a buffer, whole elements or one byte-aligned
+    // field of them, from or into host memory of rows of inHostRow elements
+    // and slices of inHostSlice rows (0: the box's own extents). inHostBufferId
+    // is a driver host buffer's id, or -1 for plain memory. Each transfer is
+    // ordered after the earlier work on the buffer; the host memory must
+    // stay untouched until the returned event has completed. Everything is
+    // checked before the first request: a refused transfer moves nothing.
+    ULMSyncEvent StartLoadBufferField(KWBBuffer* inBuffer, const void* inHost, uint32_t inSizeBits,
+                                      uint32_t inPositionBits, const KWBRange& inRange,
+                                      uint32_t inHostRow, uint32_t inHostSlice,
+                                      int inHostBufferId);
+    ULMSyncEvent StartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
+                                        uint32_t inSizeBits, uint32_t inPositionBits,
+                                        const KWBRange& inRange, uint32_t inHostRow,
+                                        uint32_t inHostSlice, int inHostBufferId);
+    ULMSyncEvent StartLoadBuffer(KWBBuffer* inBuffer, const void* inHost, const KWBRange& inRange,
+                                 uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId);
+    ULMSyncEvent StartUnloadBuffer(const KWBBuffer* inBuffer, void* outHost,
+                                   const KWBRange& inRange, uint32_t inHostRow,
+                                   uint32_t inHostSlice, int inHostBufferId);
+    ULMStatus LoadBuffer(KWBBuffer* inBuffer, const void* inHost, const KWBRange& inRange,
+                         uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId);
+    ULMStatus UnloadBuffer(const KWBBuffer* inBuffer, void* outHost, const KWBRange& inRange,
+                           uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId);
+    ULMStatus LoadBufferField(KWBBuffer* inBuffer, const void* inHost, uint32_t inSizeBits,
+                              uint32_t inPositionBits, const KWBRange& inRange,
+                              uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId);
+    ULMStatus UnloadBufferField(const KWBBuffer* inBuffer, void* outHost, uint32_t inSizeBits,
+                                uint32_t inPositionBits, const KWBRange& inRange,
+                                uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId);
+    // One driver request each (two for a wrapped run the driver cannot take
+    // whole); the box must fit one request.
+    ULMSyncEvent DoStartLoadBufferField(KWBBuffer* inBuffer, const void* inHost,
+                                        uint32_t inSizeBits, uint32_t inPositionBits,
+                                        const KWBRange& inRange, uint32_t inHostRow,
+                                        uint32_t inHostSlice, int inHostBufferId);
+    ULMSyncEvent DoStartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
+                                          uint32_t inSizeBits, uint32_t inPositionBits,
+                                          const KWBRange& inRange, uint32_t inHostRow,
+                                          uint32_t inHostSlice, int inHostBufferId);
+    // Fills a box with the low bits of inValue (axes the buffer lacks are
+    // taken as 0..0).
+    ULMSyncEvent StartClearBuffer(KWBBuffer* inBuffer, uint64_t inValue, const KWBRange& inRange);
+    // Copies the common extent of two boxes from inSource (on this board)
+    // into outDestination: straight to a peer board, else through host
+    // memory (then finished when it returns).
+    ULMSyncEvent StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* outDestination,
+                                 const KWBRange& inSourceRange, const KWBRange& inDestinationRange);
+
+    // A box of a buffer (whole elements or one field) as host memory with
+    // power-of-two row length outSizeU and rows per slice outSizeV: mapped by
+    // the driver, or emulated with a host copy when the parameter
+    // SimulateMap is set or the driver cannot map.
+    ULMStatus MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSizeBits,
+                             uint32_t inPositionBits, const KWBRange& inRange,
+                             ULMAccessType inAccess, uint32_t& outSizeU, uint32_t& outSizeV);
+    ULMStatus MapBuffer(KWBBuffer* inBuffer, void*& outHostAddr, const KWBRange& inRange,
+                        ULMAccessType inAccess, uint32_t& outSizeU, uint32_t& outSizeV);
+    // Ends a mapping; an emulated one made for writing is loaded back first.
+    ULMStatus UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr);
+
+    // -----------------------------------------------------------------------
+    // Command buffers and render submission (kwb_render_submission.cpp).
+
+    // A host command buffer for this board of inSizeWanted words, clamped to
+    // 1000..40000; null when the memory cannot be had. The caller owns it.
+    KWBCommandBuffer* CreateCommandBuffer(int inSizeWanted);
+    // Queues a render block (and an optional state block, run first) after
+    // lastRenderEvent, after the loads into every buffer named and after the
+    // unloads of the buffers it writes (inWriteTo: 1 image 0, 2 image 1,
+    // 4 depth 0, 8 depth 1). inLut holds the four classification tables
+    // (256, 256, 256 and 4096 entries of 64 bits) or is null; every table and
+    // map must be a one-axis buffer of exactly its slot's entries. The driver
+    // copies the words, and the blocks are given back to their buffers
+    // whatever the outcome, so the command buffers may be reused or deleted
+    // as soon as this returns. Returns the render's event, stamped into every
+    // buffer named; a finished kULMErrArgument event without a render buffer,
+    // without an image, or with a state block but no state buffer.
+    ULMSyncEvent StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffer* renderBuffer,
+                             uint32_t renderBlock, uint32_t renderBlockSize,
+                             KWBCommandBuffer* stateBuffer, uint32_t stateBlock,
+                             uint32_t stateBlockSize, KWBBuffer* inVolume, KWBBuffer* inImage0,
+                             KWBBuffer* inImage1, KWBBuffer* inDepth0, KWBBuffer* inDepth1,
+                             uint32_t inWriteTo, KWBBuffer** inLut, KWBBuffer* diffuseMap,
+                             KWBBuffer* specularMap, KWBBuffer* GMLut, KWBBuffer* ACLut);
+
+private:
+    struct TransferOutcome {
+        ULMStatus status = kULMOK;
+        uint32_t queuedID = 0;  // the last request the driver accepted, 0 for none
+    };
+    TransferOutcome SendTransfer(bool inLoad, const KWBBuffer& inBuffer, const void* inHost,
+                                 uint32_t inSizeBits, uint32_t inPositionBits,
+                                 const KWBRange& inRange, uint32_t inHostRow,
+                                 uint32_t inHostSlice, int inHostBufferId);
+    ULMSyncEvent FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KWBBuffer* inLoaded,
+                                const TransferOutcome& inOutcome);
+    // Both run loads (inLoaded is the buffer written) and unloads
+    // (inLoaded null; the host memory is written then).
+    ULMSyncEvent DoStartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                 const void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
+                                 const KWBRange& inRange, uint32_t inHostRow, uint32_t inHostSlice,
+                                 int inHostBufferId);
+    ULMSyncEvent StartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                               const void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
+                               const KWBRange& inRange, uint32_t inHostRow, uint32_t inHostSlice,
+                               int inHostBufferId);
+    // -----------------------------------------------------------------------
+
+public:
     KWBBoard(const KWBBoard&) = delete;
     KWBBoard& operator=(const KWBBoard&) = delete;
 

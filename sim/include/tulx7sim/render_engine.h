@@ -1,8 +1,9 @@
 // What a board does with a render job. The driver checks and queues render
 // requests; when one runs, it hands the job to the platform's render engine
 // together with the board's register file, which persists between jobs.
-// The engine that comes with the driver accepts every job and only completes
-// it; a chip model replaces it through SetRenderEngine.
+// The engine that comes with the driver executes the job's command blocks
+// (command_executor.h); tests may put another in its place through
+// SetRenderEngine.
 #pragma once
 
 #include <array>
@@ -85,7 +86,7 @@ public:
 };
 
 // Installs the engine every later render job runs on; null restores the
-// driver's own, which completes every job without touching anything.
+// driver's own.
 void SetRenderEngine(std::shared_ptr<RenderEngine> engine);
 
 }  // namespace tulx7sim

@@ -129,4 +129,10 @@ bool GetBufferInfo(uint32_t bufferId, BufferInfo& info);
 bool ReadBufferMemory(uint32_t bufferId, uint64_t byteOffset, void* destination, size_t bytes);
 bool WriteBufferMemory(uint32_t bufferId, uint64_t byteOffset, const void* source, size_t bytes);
 
+// The value of one of a board's chip registers, 32 or 64 bits wide as the
+// chip's register map has it, once the board's queued renders have finished.
+// False for an address that holds no register, a board that does not exist,
+// or renders that do not finish within a few seconds.
+bool ReadBoardRegister(int board, uint32_t address, uint64_t& value);
+
 }  // namespace tulx7sim

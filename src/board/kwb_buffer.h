@@ -1,0 +1,113 @@
+// The library's descriptor of one buffer in a board's memory.
+#pragma once
+
+#include <cstdint>
+
+#include "board/kwb_range.h"
+#include "ulm3/permission.h"
+#include "ulm3/status.h"
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+// Whether x is 0 or a power of two.
+inline bool KWBIsPowerOf2(uint64_t x) { return ((x - 1) & x) == 0; }
+
+// Elements per axis the board allocates for a buffer of the given sizes: the
+// sizes rounded up to the tiles the chip stores, by dimension (1..3) and
+// element bytes. Absent axes (and sizes of 0) stay 0.
+void KWBAllocatedSizes(int dimension, uint32_t elementBytes, const uint32_t inSizes[3],
+                       uint32_t outSizes[3]);
+
+// Sharing permission in the driver's bits (read 1, write 2, always 4,
+// resize 8) and back.
+int32_t KWBPermission(ULMPermission p);
+ULMPermission ConvertPermission(int32_t driverBits);
+
+// A buffer is an array of one to three axes (U fastest, then V, then W) of
+// elements of 1, 2, 4 or 8 bytes, addressed either at an even offset or by
+// power-of-two wrap-around. Sizes and bytes are stored minus one, as the
+// chip takes them. The three events order every later transfer and render
+// on the buffer after the work already queued on it.
+//
+// The fields are public: the render and resampling passes set the valid
+// range around a render and read the addressing directly.
+class KWBBuffer {
+public:
+    // An empty descriptor: id 0, everything 0, and events that have already
+    // completed (with kULMErrArgument), so waiting on them returns at once.
+    KWBBuffer();
+
+    // Describes a buffer of the given sizes rounded up to the board's
+    // allocation granularity, without asking the driver; id all ones. Sizes
+    // of 0 on the first axis or above 32768, element sizes other than 8, 16,
+    // 32 or 64 bits, and 64-bit elements in three dimensions are refused
+    // with kULMErrArgument.
+    KWBBuffer(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits,
+              ULMStatus& outStatus);
+
+    uint64_t GetID() const { return m_id; }
+    void SetID(uint64_t inID) { m_id = inID; }
+    // The id the driver knows the buffer by.
+    uint32_t GetDriverID() const { return static_cast<uint32_t>(m_id); }
+
+    // Returns the number of axes; absent axes give 0.
+    int GetSizes(uint32_t& outU, uint32_t& outV, uint32_t& outW, uint32_t& outElementBits) const;
+    // The axis count follows the sizes: V 0 means one axis, W 0 two.
+    void SetSizes(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits);
+    int GetDimension() const { return m_dimension + 1; }
+    uint32_t GetElementBytes() const { return static_cast<uint32_t>(m_elementSize) + 1; }
+    uint32_t GetElementBits() const { return GetElementBytes() * 8; }
+
+    void SetRange(const KWBRange& inRange);
+    KWBRange GetRange() const;
+    // The valid range; an all-zero range of a buffer that does not wrap
+    // stands for the single element at the offset.
+    void GetAdjustedRange(KWBRange& outRange) const;
+
+    // Wrap moduli must be 0 or powers of two, offsets even; otherwise
+    // kULMErrArgument and nothing changes.
+    ULMStatus SetOffsetOrWrap(bool inWrap, int inU, int inV, int inW);
+    // The offsets, or under wrap the moduli.
+    void GetOffsetOrWrap(bool& outWrap, int& outU, int& outV, int& outW) const;
+    bool IsWrapped() const { return m_wrap != 0; }
+
+    void IncrementSequenceNumber() { ++m_sequenceNumber; }
+    uint32_t GetSequenceNumber() const { return m_sequenceNumber; }
+
+    void SetLoadEvent(ULMSyncEvent inEvent) { m_loadEvent = inEvent; }
+    void SetUnloadEvent(ULMSyncEvent inEvent) const { m_unloadEvent = inEvent; }
+    void SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput);
+    ULMSyncEvent GetLoadEvent() const { return m_loadEvent; }
+    ULMSyncEvent GetUnloadEvent() const { return m_unloadEvent; }
+    // What new work must wait for: a reader waits only for a render that
+    // writes the buffer, a writer for any render that uses it.
+    ULMSyncEvent GetRenderEvent(bool inForWrite) const;
+    // Records work a pass queued on the buffer: a render becomes the render
+    // event (and marks the buffer written), a load the load event. Events
+    // that are no longer pending are ignored.
+    void SetLoadOrRenderEvent(ULMSyncEvent inEvent);
+
+    ULMPermission GetPermission() const { return m_permission_share; }
+    void SetPermission(ULMPermission inPermission) { m_permission_share = inPermission; }
+
+    uint64_t m_id = 0;
+    int16_t m_size_U = 0, m_size_V = 0, m_size_W = 0;
+    int16_t m_offset_U = 0, m_offset_V = 0, m_offset_W = 0;
+    int8_t m_elementSize = 0;
+    int8_t m_dimension = 0;
+    int8_t m_wrap = 0;
+    int8_t m_swizzles = 0, m_alignment = 0, m_hostSize = 0;
+    int16_t m_min_U = 0, m_min_V = 0, m_min_W = 0;
+    int16_t m_max_U = 0, m_max_V = 0, m_max_W = 0;
+    uint32_t m_sequenceNumber = 0;
+    ULMSyncEvent m_loadEvent;
+    // Moves on when the buffer is read (an unload, or the source side of a
+    // copy), which callers do through a const descriptor.
+    mutable ULMSyncEvent m_unloadEvent;
+    ULMSyncEvent m_renderEvent;
+    bool m_isRenderOutput = false;
+    ULMPermission m_permission_share = kULMPermissionNotShared;
+};
+
+}  // namespace ulm3

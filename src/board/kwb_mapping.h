@@ -1,0 +1,40 @@
+// The live mappings of board buffers into host memory.
+#pragma once
+
+#include <cstdint>
+
+#include "board/kwb_range.h"
+#include "ulm3/shareable.h"
+
+namespace ulm3 {
+
+class KWBBuffer;
+
+// One live mapping, keyed by the host address handed out.
+struct KWBMapList {
+    // Map id of a mapping the library emulates with a host copy.
+    static constexpr uint64_t kEmulatedMapID = 0xFFFFFFFF;
+
+    KWBBuffer* m_buffer = nullptr;
+    uint64_t m_id = ~uint64_t{0};
+    uint64_t m_size = 0;  // bytes mapped
+    uint32_t m_sizeBits = 0;
+    uint32_t m_positionBits = 0;
+    KWBRange m_range{0, 0, 0, -1, -1, -1};
+    uint32_t m_sizeU = 0;  // host row length in elements
+    uint32_t m_sizeV = 0;  // host rows per slice
+    ULMAccessType m_access = kULMAccessNoControl;
+
+    bool IsEmulated() const { return m_id == kEmulatedMapID; }
+};
+
+// Emulated mappings are refused while this many mappings are live.
+inline constexpr size_t kKWBMaxEmulatedMappings = 4;
+
+// Live mappings of every board; for tests and diagnostics.
+size_t KWBLiveMappingCount();
+
+// Kept for the multiboard volumes, which map through their sub-volumes.
+void SimulateMappingForMultiboard();
+
+}  // namespace ulm3

@@ -1,0 +1,177 @@
+// Render submission: a command block handed to the board's render queue with
+// the description of every buffer the render reads or writes.
+#include <new>
+
+#include "board/buffer_addressing.h"
+#include "board/kwb_board.h"
+#include "board/kwb_buffer.h"
+#include "board/kwb_command_buffer.h"
+#include "board/kwb_render_submission.h"
+#include "board/tulx_command_buffer.h"
+#include "foundation/control.h"
+#include "foundation/diagnostics.h"
+#include "foundation/message_log.h"
+
+namespace ulm3 {
+
+namespace {
+
+// What each table slot holds, in 64-bit entries.
+constexpr int kClassificationEntries = 256;
+constexpr int kClassification3Entries = 4096;
+constexpr int kReflectanceEntries = 384;
+constexpr int kGradientMagnitudeEntries = 64;
+constexpr int kAlphaCorrectionEntries = 56;
+
+constexpr uint32_t kWritesImage0 = 1;
+constexpr uint32_t kWritesImage1 = 2;
+constexpr uint32_t kWritesDepth0 = 4;
+constexpr uint32_t kWritesDepth1 = 8;
+
+}  // namespace
+
+void SetupDriverBufferData(Tulx7_dr_volimgdepth_entry& entry, KWBBuffer* buffer,
+                           KWBSyncEvent& ioLoadEvent, KWBSyncEvent& ioUnloadEvent, int isOutput) {
+    entry = Tulx7_dr_volimgdepth_entry{};
+    if (buffer == nullptr) {
+        entry.buffer_id = TULX7_DR_NO_BUFFER;
+        return;
+    }
+    KWBRange range;
+    buffer->GetAdjustedRange(range);
+    entry.buffer_id = buffer->GetDriverID();
+    entry.addr = KWBAddressing(*buffer, range);
+    // A render reads what every earlier load put into its buffers, and it
+    // must not overwrite an output before earlier unloads have read it.
+    ioLoadEvent = ioLoadEvent.Latest(buffer->GetLoadEvent());
+    if (isOutput != 0) ioUnloadEvent = ioUnloadEvent.Latest(buffer->GetUnloadEvent());
+}
+
+void SetupDriverLutData(Tulx7_dr_lut_cache& entry, KWBBuffer* buffer, int inLUTSize,
+                        KWBSyncEvent& ioEvent) {
+    entry = Tulx7_dr_lut_cache{};
+    if (buffer == nullptr) {
+        entry.buffer_id = TULX7_DR_NO_BUFFER;
+        return;
+    }
+    uint32_t u = 0, v = 0, w = 0, bits = 0;
+    const int dimension = buffer->GetSizes(u, v, w, bits);
+    // At most 32768 elements of 64 bits: the products fit an int.
+    const int sizeX = static_cast<int>(u);
+    const int elementSize = static_cast<int>(bits);
+    ULM_ASSERT(dimension == 1 && sizeX * elementSize == inLUTSize * 64);
+    entry.buffer_id = buffer->GetDriverID();
+    entry.sequence_no = buffer->GetSequenceNumber();
+    entry.valid_entries = static_cast<uint16_t>(sizeX * elementSize / 64);
+    ioEvent = ioEvent.Latest(buffer->GetLoadEvent());
+}
+
+KWBCommandBuffer* KWBBoard::CreateCommandBuffer(int inSizeWanted) {
+    try {
+        return new TulxCommandBuffer(this, inSizeWanted);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
+
+ULMSyncEvent KWBBoard::StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffer* renderBuffer,
+                                   uint32_t renderBlock, uint32_t renderBlockSize,
+                                   KWBCommandBuffer* stateBuffer, uint32_t stateBlock,
+                                   uint32_t stateBlockSize, KWBBuffer* inVolume,
+                                   KWBBuffer* inImage0, KWBBuffer* inImage1, KWBBuffer* inDepth0,
+                                   KWBBuffer* inDepth1, uint32_t inWriteTo, KWBBuffer** inLut,
+                                   KWBBuffer* diffuseMap, KWBBuffer* specularMap,
+                                   KWBBuffer* GMLut, KWBBuffer* ACLut) {
+    // The blocks are the render's from here on: the driver copies their words
+    // at submission, and a refused render must not keep their words from
+    // being reused either.
+    auto releaseBlocks = [&] {
+        if (renderBuffer != nullptr) renderBuffer->ReleaseBlock(renderBlock, renderBlockSize);
+        if (stateBuffer != nullptr) stateBuffer->ReleaseBlock(stateBlock, stateBlockSize);
+    };
+    if (renderBuffer == nullptr || (inImage0 == nullptr && inImage1 == nullptr) ||
+        (stateBlockSize != 0 && stateBuffer == nullptr)) {
+        releaseBlocks();
+        return ULMSyncEvent(kULMErrArgument);
+    }
+
+    KWBSyncEvent loadEvent(kULMOK);
+    KWBSyncEvent unloadEvent(kULMOK);
+    KWBSyncEvent lutEvent(kULMOK);
+
+    Tulx7_dr_all_buffers_data buffers;
+    SetupDriverBufferData(buffers.volume, inVolume, loadEvent, unloadEvent, 0);
+    SetupDriverBufferData(buffers.image0, inImage0, loadEvent, unloadEvent, inWriteTo & kWritesImage0);
+    SetupDriverBufferData(buffers.image1, inImage1, loadEvent, unloadEvent, inWriteTo & kWritesImage1);
+    SetupDriverBufferData(buffers.depth0, inDepth0, loadEvent, unloadEvent, inWriteTo & kWritesDepth0);
+    SetupDriverBufferData(buffers.depth1, inDepth1, loadEvent, unloadEvent, inWriteTo & kWritesDepth1);
+
+    KWBBuffer* const noTables[4] = {};
+    KWBBuffer* const* luts = inLut != nullptr ? inLut : noTables;
+    SetupDriverLutData(buffers.classification_0, luts[0], kClassificationEntries, lutEvent);
+    SetupDriverLutData(buffers.classification_1, luts[1], kClassificationEntries, lutEvent);
+    SetupDriverLutData(buffers.classification_2, luts[2], kClassificationEntries, lutEvent);
+    SetupDriverLutData(buffers.classification_3, luts[3], kClassification3Entries, lutEvent);
+    SetupDriverLutData(buffers.diffuse_reflectance, diffuseMap, kReflectanceEntries, lutEvent);
+    SetupDriverLutData(buffers.specular_reflectance, specularMap, kReflectanceEntries, lutEvent);
+    SetupDriverLutData(buffers.gradient_magnitude, GMLut, kGradientMagnitudeEntries, lutEvent);
+    SetupDriverLutData(buffers.alpha_correction, ACLut, kAlphaCorrectionEntries, lutEvent);
+
+    Tulx7_dr_render record;
+    record.lut_load_event_id = lutEvent.GetDriverEventID();
+    record.load_event_id = loadEvent.GetDriverEventID();
+    record.unload_event_id = unloadEvent.GetDriverEventID();
+    record.pBufferData = reinterpret_cast<uintptr_t>(&buffers);
+    record.p_render_load_cmds = reinterpret_cast<uintptr_t>(renderBuffer->GetBlockAddress(renderBlock));
+    record.render_count = static_cast<int32_t>(renderBlockSize);
+    record.prev_render_event_id = KWBSyncEvent(lastRenderEvent).GetDriverEventID();
+    if (stateBlockSize != 0) {
+        record.p_state_load_cmds = reinterpret_cast<uintptr_t>(stateBuffer->GetBlockAddress(stateBlock));
+        record.state_count = static_cast<int32_t>(stateBlockSize);
+    }
+    // The chip is told which buffers the render may write.
+    record.image_depth_dest = inWriteTo & (kWritesImage0 | kWritesImage1 | kWritesDepth0 | kWritesDepth1);
+
+    const ULMStatus status = Request(TULX7_DR_RENDER, record);
+    releaseBlocks();
+    if (status != kULMOK) return ULMSyncEvent(status);
+
+    const KWBSyncEvent renderEvent(m_id, KWBSyncEvent::kRenderQueue, record.ret_render_event_id);
+    SetLastRenderEvent(renderEvent);
+
+    // Every buffer remembers the render. One that the render writes in any of
+    // its slots is an output, so that its next unload waits for the render
+    // whichever slot named it. A buffer a still earlier render wrote stays an
+    // output: the new render runs after that one, so an unload that waits for
+    // the new render also sees the earlier render's pixels.
+    struct Use {
+        KWBBuffer* buffer;
+        bool output;
+    };
+    const Use uses[] = {
+        {inVolume, false},
+        {inImage0, (inWriteTo & kWritesImage0) != 0},
+        {inImage1, (inWriteTo & kWritesImage1) != 0},
+        {inDepth0, (inWriteTo & kWritesDepth0) != 0},
+        {inDepth1, (inWriteTo & kWritesDepth1) != 0},
+        {luts[0], false}, {luts[1], false}, {luts[2], false}, {luts[3], false},
+        {diffuseMap, false}, {specularMap, false}, {GMLut, false}, {ACLut, false},
+    };
+    for (const Use& use : uses) {
+        if (use.buffer == nullptr) continue;
+        bool output = use.buffer->m_isRenderOutput;
+        for (const Use& other : uses) output = output || (other.buffer == use.buffer && other.output);
+        use.buffer->SetRenderEvent(renderEvent, output);
+    }
+
+    if (gULMControl.m_forceSynchRender) {
+        const ULMStatus waited = renderEvent.Wait(-1);
+        if (ULMFailed(waited)) {
+            ULMOutputMessage("Render failed, status %s (%d)\n", UlmGetStatusString(waited), waited);
+            return ULMSyncEvent(waited);
+        }
+    }
+    return renderEvent;
+}
+
+}  // namespace ulm3

@@ -1,0 +1,454 @@
+// Loads and unloads between host memory and board buffers, clears, and
+// copies between buffers.
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+#include "board/buffer_addressing.h"
+#include "board/driver_requests.h"
+#include "board/kwb_board.h"
+#include "board/kwb_buffer.h"
+#include "board/transfer_planner.h"
+#include "foundation/control.h"
+
+namespace ulm3 {
+namespace {
+
+// Host spans beyond this many bytes cannot be addressed by the driver.
+constexpr uint64_t kMaxHostSpan = uint64_t{1} << 47;
+
+uint32_t EventID(const ULMSyncEvent& event) { return KWBSyncEvent(event).GetDriverEventID(); }
+
+// Bytes from the first to one past the last host byte a transfer touches;
+// false when that does not fit the driver's address range.
+bool HostSpan(const KWBRange& range, uint64_t elementBytes, uint64_t row, uint64_t slice,
+              uint64_t& outSpan) {
+    const uint64_t eU = static_cast<uint64_t>(range.ExtentU());
+    const uint64_t eV = static_cast<uint64_t>(range.ExtentV());
+    const uint64_t eW = static_cast<uint64_t>(range.ExtentW());
+    uint64_t elements = 0;
+    if (__builtin_mul_overflow(eW - 1, slice, &elements) ||
+        __builtin_add_overflow(elements, eV - 1, &elements) ||
+        __builtin_mul_overflow(elements, row, &elements) ||
+        __builtin_add_overflow(elements, eU, &elements) ||
+        __builtin_mul_overflow(elements, elementBytes, &outSpan))
+        return false;
+    return outSpan <= kMaxHostSpan;
+}
+
+// Everything the requests of one transfer need, checked before the first is
+// sent so that a refused transfer leaves board and host untouched. Gives the
+// host pitches with 0 taken as the box's own extents.
+ULMStatus CheckTransfer(const KWBBuffer* buffer, const void* host, uint32_t sizeBits,
+                        uint32_t positionBits, const KWBRange& range, uint32_t hostRow,
+                        uint32_t hostSlice, uint32_t& outRow, uint32_t& outSlice) {
+    if (buffer == nullptr || host == nullptr) return kULMErrArgument;
+    if (sizeBits == 0 || sizeBits % 8 != 0 || positionBits % 8 != 0 ||
+        uint64_t{sizeBits} + positionBits > buffer->GetElementBits())
+        return kULMErrArgument;
+    if (!range.IsValid() || !KWBStorageHolds(*buffer, range)) return kULMErrArgument;
+    const uint32_t row = hostRow != 0 ? hostRow : static_cast<uint32_t>(range.ExtentU());
+    const uint32_t slice = hostSlice != 0 ? hostSlice : static_cast<uint32_t>(range.ExtentV());
+    if (row > INT32_MAX || slice > INT32_MAX || row < static_cast<uint32_t>(range.ExtentU()) ||
+        slice < static_cast<uint32_t>(range.ExtentV()))
+        return kULMErrArgument;
+    uint64_t span = 0;
+    if (!HostSpan(range, sizeBits / 8, row, slice, span) ||
+        reinterpret_cast<uintptr_t>(host) > UINTPTR_MAX - span)
+        return kULMErrArgument;
+    outRow = row;
+    outSlice = slice;
+    return kULMOK;
+}
+
+// The buffer's axes, clamped: a box may not reach into axes a buffer lacks.
+KWBRange ClampToBufferAxes(const KWBBuffer& buffer, KWBRange range) {
+    if (buffer.GetDimension() < 3) range.minW = range.maxW = 0;
+    if (buffer.GetDimension() < 2) range.minV = range.maxV = 0;
+    return range;
+}
+
+// The box that lies inside `to` where `piece` lies inside `from`.
+KWBRange Shifted(const KWBRange& piece, const KWBRange& from, const KWBRange& to) {
+    return KWBRange(static_cast<int16_t>(piece.minU - from.minU + to.minU),
+                    static_cast<int16_t>(piece.minV - from.minV + to.minV),
+                    static_cast<int16_t>(piece.minW - from.minW + to.minW),
+                    static_cast<int16_t>(piece.maxU - from.minU + to.minU),
+                    static_cast<int16_t>(piece.maxV - from.minV + to.minV),
+                    static_cast<int16_t>(piece.maxW - from.minW + to.minW));
+}
+
+// Fills `bytes` of a chunk with the element value's low bytes, in the
+// host's order, as the element sizes of the buffer ask.
+void FillChunk(uint8_t* chunk, uint64_t bytes, uint64_t value, uint32_t elementBytes) {
+    uint8_t pattern[8];
+    switch (elementBytes) {
+        case 1: { const uint8_t v = static_cast<uint8_t>(value); std::memcpy(pattern, &v, 1); break; }
+        case 2: { const uint16_t v = static_cast<uint16_t>(value); std::memcpy(pattern, &v, 2); break; }
+        case 4: { const uint32_t v = static_cast<uint32_t>(value); std::memcpy(pattern, &v, 4); break; }
+        default: std::memcpy(pattern, &value, 8); break;
+    }
+    for (uint64_t i = 0; i < bytes; i += elementBytes) std::memcpy(chunk + i, pattern, elementBytes);
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------------------
+// One driver request (two for a wrapped run the driver cannot take whole).
+
+KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& inBuffer,
+                                                 const void* inHost, uint32_t inSizeBits,
+                                                 uint32_t inPositionBits, const KWBRange& inRange,
+                                                 uint32_t inHostRow, uint32_t inHostSlice,
+                                                 int inHostBufferId) {
+    Tulx7_dr_buffer_load r;
+    // A load waits for any render that uses the buffer and for the last
+    // unload; an unload only for a render that writes it and the last load.
+    r.render_event_id = EventID(inBuffer.GetRenderEvent(inLoad));
+    r.previous_load_event_id =
+        EventID(inLoad ? inBuffer.GetUnloadEvent() : inBuffer.GetLoadEvent());
+    r.buffer_id = inBuffer.GetDriverID();
+    r.addr = KWBAddressing(inBuffer, inRange);
+    r.host_buffer_id = inHostBufferId;
+    r.host_buffer_address = reinterpret_cast<uintptr_t>(inHost);
+    r.host_descriptor.dimension = inBuffer.GetDimension() - 1;
+    r.host_descriptor.element_size = static_cast<int32_t>(inSizeBits / 8) - 1;
+    r.host_descriptor.buffer_size = {static_cast<int32_t>(inHostRow),
+                                     static_cast<int32_t>(inHostSlice), inRange.ExtentW()};
+    r.element_alignment = static_cast<int32_t>(inPositionBits / 8);
+
+    // Under wrap an axis longer than its modulus holds only the last modulus
+    // elements; the earlier ones would only alias them. A modulus of 0
+    // (mask -1) leaves its axis unwrapped.
+    const int32_t masks[3] = {inBuffer.m_offset_U, inBuffer.m_offset_V, inBuffer.m_offset_W};
+    int32_t* mins[3] = {&r.addr.subbuffer_min.x, &r.addr.subbuffer_min.y, &r.addr.subbuffer_min.z};
+    const int32_t maxs[3] = {inRange.maxU, inRange.maxV, inRange.maxW};
+    const int32_t rangeMins[3] = {inRange.minU, inRange.minV, inRange.minW};
+    int32_t* hostMins[3] = {&r.host_subbuffer_min.x, &r.host_subbuffer_min.y,
+                            &r.host_subbuffer_min.z};
+    if (inBuffer.IsWrapped()) {
+        for (int axis = 0; axis < inBuffer.GetDimension(); ++axis) {
+            if (masks[axis] < 0) continue;  // unwrapped axis
+            const int64_t modulus = int64_t{masks[axis]} + 1;
+            if (int64_t{maxs[axis]} - rangeMins[axis] + 1 > modulus) {
+                *mins[axis] = static_cast<int32_t>(maxs[axis] - modulus + 1);
+                *hostMins[axis] = *mins[axis] - rangeMins[axis];
+            }
+        }
+    }
+
+    const uint32_t code = inLoad ? TULX7_DR_BUFFER_LOAD : TULX7_DR_BUFFER_UNLOAD;
+    TransferOutcome outcome;
+    const int32_t maskU = masks[0];
+    const bool crossesU = inBuffer.IsWrapped() && maskU >= 0 &&
+                          ((r.addr.subbuffer_max.x ^ r.addr.subbuffer_min.x) & ~maskU) != 0;
+    const bool misaligned = inHostRow % 8 != 0 || (inHostBufferId == TULX7_DR_PLAIN_HOST_MEMORY &&
+                                                   r.host_buffer_address % 8 != 0);
+    if (crossesU && misaligned) {
+        // The driver moves a run that wraps only from aligned host rows:
+        // send the part up to the modulus edge, then the rest after it.
+        Tulx7_dr_buffer_load second = r;
+        r.addr.subbuffer_max.x = r.addr.subbuffer_min.x | maskU;
+        outcome.status = Request(code, r);
+        if (outcome.status != kULMOK) return outcome;
+        outcome.queuedID = r.ret_load_event_id;
+        second.addr.subbuffer_min.x = inRange.maxU & ~maskU;
+        second.host_subbuffer_min.x = second.addr.subbuffer_min.x - inRange.minU;
+        second.render_event_id = TULX7_DR_NO_EVENT;
+        second.previous_load_event_id = r.ret_load_event_id;
+        outcome.status = Request(code, second);
+        if (outcome.status == kULMOK) outcome.queuedID = second.ret_load_event_id;
+        return outcome;
+    }
+    outcome.status = Request(code, r);
+    if (outcome.status == kULMOK) outcome.queuedID = r.ret_load_event_id;
+    return outcome;
+}
+
+// Stamps queued work into the board and the buffer, waits when the
+// configuration asks for synchronous transfers, and gives the caller's view.
+ULMSyncEvent KWBBoard::FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KWBBuffer* inLoaded,
+                                      const TransferOutcome& inOutcome) {
+    if (inOutcome.queuedID != 0) {
+        // Work the driver accepted is recorded even when a second half was
+        // refused, so that later work still waits for it.
+        const KWBSyncEvent event(m_id, inLoad ? KWBSyncEvent::kDmaInQueue : KWBSyncEvent::kDmaOutQueue,
+                                 inOutcome.queuedID);
+        if (inLoad) {
+            inLoaded->IncrementSequenceNumber();
+            inLoaded->SetLoadEvent(event);
+            SetLastLoadEvent(event);
+        } else {
+            inBuffer.SetUnloadEvent(event);
+            SetLastUnloadEvent(event);
+        }
+        if (inOutcome.status == kULMOK) {
+            const bool synchronous =
+                inLoad ? gULMControl.m_forceSynchUpdate : gULMControl.m_forceSynchUnload;
+            if (synchronous) return ULMSyncEvent(event.Wait(-1));
+            return event;
+        }
+    }
+    return ULMSyncEvent(inOutcome.status);
+}
+
+ULMSyncEvent KWBBoard::DoStartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                       const void* inHost, uint32_t inSizeBits,
+                                       uint32_t inPositionBits, const KWBRange& inRange,
+                                       uint32_t inHostRow, uint32_t inHostSlice,
+                                       int inHostBufferId) {
+    uint32_t row = 0, slice = 0;
+    const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
+                                          inHostRow, inHostSlice, row, slice);
+    if (check != kULMOK) return ULMSyncEvent(check);
+    return FinishTransfer(inLoad, *inBuffer, inLoaded,
+                          SendTransfer(inLoad, *inBuffer, inHost, inSizeBits, inPositionBits,
+                                       inRange, row, slice, inHostBufferId));
+}
+
+ULMSyncEvent KWBBoard::DoStartLoadBufferField(KWBBuffer* inBuffer, const void* inHost,
+                                              uint32_t inSizeBits, uint32_t inPositionBits,
+                                              const KWBRange& inRange, uint32_t inHostRow,
+                                              uint32_t inHostSlice, int inHostBufferId) {
+    return DoStartTransfer(true, inBuffer, inBuffer, inHost, inSizeBits, inPositionBits, inRange,
+                           inHostRow, inHostSlice, inHostBufferId);
+}
+
+ULMSyncEvent KWBBoard::DoStartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
+                                                uint32_t inSizeBits, uint32_t inPositionBits,
+                                                const KWBRange& inRange, uint32_t inHostRow,
+                                                uint32_t inHostSlice, int inHostBufferId) {
+    return DoStartTransfer(false, nullptr, inBuffer, outHost, inSizeBits, inPositionBits, inRange,
+                           inHostRow, inHostSlice, inHostBufferId);
+}
+
+// ---------------------------------------------------------------------------
+// Whole transfers, cut into pieces the driver accepts.
+
+ULMSyncEvent KWBBoard::StartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                     const void* inHost, uint32_t inSizeBits,
+                                     uint32_t inPositionBits, const KWBRange& inRange,
+                                     uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
+    uint32_t row = 0, slice = 0;
+    const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
+                                          inHostRow, inHostSlice, row, slice);
+    if (check != kULMOK) return ULMSyncEvent(check);
+    std::vector<KWBTransferPiece> pieces;
+    const ULMStatus planned = PlanTransferPieces(inRange, inSizeBits / 8, row, slice, pieces);
+    if (planned != kULMOK) return ULMSyncEvent(planned);
+
+    ULMSyncEvent result(kULMErrTooLarge);
+    const uint8_t* const host = static_cast<const uint8_t*>(inHost);
+    for (const KWBTransferPiece& piece : pieces) {
+        result = DoStartTransfer(inLoad, inLoaded, inBuffer, host + piece.hostOffset, inSizeBits,
+                                 inPositionBits, piece.range, row, slice, inHostBufferId);
+        if (ULMFailed(result.Status())) break;
+    }
+    return result;
+}
+
+ULMSyncEvent KWBBoard::StartLoadBufferField(KWBBuffer* inBuffer, const void* inHost,
+                                            uint32_t inSizeBits, uint32_t inPositionBits,
+                                            const KWBRange& inRange, uint32_t inHostRow,
+                                            uint32_t inHostSlice, int inHostBufferId) {
+    return StartTransfer(true, inBuffer, inBuffer, inHost, inSizeBits,
+                         inPositionBits, inRange, inHostRow, inHostSlice, inHostBufferId);
+}
+
+ULMSyncEvent KWBBoard::StartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
+                                              uint32_t inSizeBits, uint32_t inPositionBits,
+                                              const KWBRange& inRange, uint32_t inHostRow,
+                                              uint32_t inHostSlice, int inHostBufferId) {
+    return StartTransfer(false, nullptr, inBuffer, outHost, inSizeBits, inPositionBits, inRange,
+                         inHostRow, inHostSlice, inHostBufferId);
+}
+
+ULMSyncEvent KWBBoard::StartLoadBuffer(KWBBuffer* inBuffer, const void* inHost,
+                                       const KWBRange& inRange, uint32_t inHostRow,
+                                       uint32_t inHostSlice, int inHostBufferId) {
+    if (inBuffer == nullptr) return ULMSyncEvent(kULMErrArgument);
+    return StartLoadBufferField(inBuffer, inHost, inBuffer->GetElementBits(), 0, inRange,
+                                inHostRow, inHostSlice, inHostBufferId);
+}
+
+ULMSyncEvent KWBBoard::StartUnloadBuffer(const KWBBuffer* inBuffer, void* outHost,
+                                         const KWBRange& inRange, uint32_t inHostRow,
+                                         uint32_t inHostSlice, int inHostBufferId) {
+    if (inBuffer == nullptr) return ULMSyncEvent(kULMErrArgument);
+    return StartUnloadBufferField(inBuffer, outHost, inBuffer->GetElementBits(), 0, inRange,
+                                  inHostRow, inHostSlice, inHostBufferId);
+}
+
+ULMStatus KWBBoard::LoadBuffer(KWBBuffer* inBuffer, const void* inHost, const KWBRange& inRange,
+                               uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
+    return StartLoadBuffer(inBuffer, inHost, inRange, inHostRow, inHostSlice, inHostBufferId)
+        .Wait(-1);
+}
+
+ULMStatus KWBBoard::UnloadBuffer(const KWBBuffer* inBuffer, void* outHost, const KWBRange& inRange,
+                                 uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
+    return StartUnloadBuffer(inBuffer, outHost, inRange, inHostRow, inHostSlice, inHostBufferId)
+        .Wait(-1);
+}
+
+ULMStatus KWBBoard::LoadBufferField(KWBBuffer* inBuffer, const void* inHost, uint32_t inSizeBits,
+                                    uint32_t inPositionBits, const KWBRange& inRange,
+                                    uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
+    return StartLoadBufferField(inBuffer, inHost, inSizeBits, inPositionBits, inRange, inHostRow,
+                                inHostSlice, inHostBufferId)
+        .Wait(-1);
+}
+
+ULMStatus KWBBoard::UnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
+                                      uint32_t inSizeBits, uint32_t inPositionBits,
+                                      const KWBRange& inRange, uint32_t inHostRow,
+                                      uint32_t inHostSlice, int inHostBufferId) {
+    return StartUnloadBufferField(inBuffer, outHost, inSizeBits, inPositionBits, inRange,
+                                  inHostRow, inHostSlice, inHostBufferId)
+        .Wait(-1);
+}
+
+// ---------------------------------------------------------------------------
+// Clear: one chunk filled with the value, loaded over the range piece by
+// piece.
+
+ULMSyncEvent KWBBoard::StartClearBuffer(KWBBuffer* inBuffer, uint64_t inValue,
+                                        const KWBRange& inRange) {
+    if (inBuffer == nullptr || !inRange.IsValid()) return ULMSyncEvent(kULMErrArgument);
+    const KWBRange range = ClampToBufferAxes(*inBuffer, inRange);
+    if (!KWBStorageHolds(*inBuffer, range)) return ULMSyncEvent(kULMErrArgument);
+    const uint32_t b = inBuffer->GetElementBytes();
+    std::vector<KWBTransferPiece> pieces;
+    const ULMStatus planned = PlanTransferPieces(range, b, 0, 0, pieces);
+    if (planned != kULMOK) return ULMSyncEvent(planned);
+    const uint64_t chunkBytes = LargestPieceBytes(pieces, b);  // at most the piece limit
+
+    // A driver host buffer when the driver grants one whole; host memory
+    // otherwise.
+    uint32_t granted = 0;
+    void* kernelAddress = nullptr;
+    int kernelID = TULX7_DR_PLAIN_HOST_MEMORY;
+    std::unique_ptr<uint8_t[]> array;
+    uint8_t* chunk = nullptr;
+    if (CreateKernelBuffer(static_cast<uint32_t>(chunkBytes), granted, kernelAddress, kernelID) ==
+        kULMOK) {
+        if (granted >= chunkBytes) {
+            chunk = static_cast<uint8_t*>(kernelAddress);
+        } else {
+            DestroyKernelBuffer(kernelID, granted, kernelAddress);
+            kernelID = TULX7_DR_PLAIN_HOST_MEMORY;
+        }
+    } else {
+        kernelID = TULX7_DR_PLAIN_HOST_MEMORY;
+    }
+    if (chunk == nullptr) {
+        array.reset(new (std::nothrow) uint8_t[chunkBytes]);
+        if (!array) return ULMSyncEvent(kULMErrAlloc);
+        chunk = array.get();
+    }
+    FillChunk(chunk, chunkBytes, inValue, b);
+
+    ULMSyncEvent result(kULMErrTooLarge);
+    ULMSyncEvent lastQueued(kULMOK);
+    for (const KWBTransferPiece& piece : pieces) {
+        result = StartLoadBuffer(inBuffer, chunk, piece.range, 0, 0, kernelID);
+        if (ULMFailed(result.Status())) break;
+        lastQueued = result;
+    }
+    // The chunk is read when the loads run; it is given back only after the
+    // last of them (the queue runs them in order) has finished with it.
+    const ULMStatus finished = lastQueued.Wait(-1);
+    if (kernelID != TULX7_DR_PLAIN_HOST_MEMORY) {
+        DestroyKernelBuffer(kernelID, granted, kernelAddress);
+        return result;
+    }
+    if (ULMFailed(result.Status())) return result;
+    return ULMSyncEvent(finished);
+}
+
+// ---------------------------------------------------------------------------
+// Copy between buffers: straight between peer boards, else through host
+// memory.
+
+ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* outDestination,
+                                       const KWBRange& inSourceRange,
+                                       const KWBRange& inDestinationRange) {
+    if (inSource == nullptr || outDestination == nullptr || !inSourceRange.IsValid() ||
+        !inDestinationRange.IsValid())
+        return ULMSyncEvent(kULMErrArgument);
+    if (inSource->GetDimension() != outDestination->GetDimension() ||
+        inSource->GetElementBytes() != outDestination->GetElementBytes())
+        return ULMSyncEvent(kULMErrArgument);
+    if (GetBoardNumberFromObjectID(inSource->GetID()) != m_id) return ULMSyncEvent(kULMErrArgument);
+    const int destinationID = GetBoardNumberFromObjectID(outDestination->GetID());
+    KWBBoard* destinationBoard = destinationID >= 0 ? GetBoard(destinationID) : nullptr;
+    if (destinationBoard == nullptr) return ULMSyncEvent(kULMErrArgument);
+
+    // Only the common extent moves, from each range's first corner.
+    KWBRange sourceBox = inSourceRange;
+    KWBRange destinationBox = inDestinationRange;
+    const int32_t eU = std::min(inSourceRange.ExtentU(), inDestinationRange.ExtentU());
+    const int32_t eV = std::min(inSourceRange.ExtentV(), inDestinationRange.ExtentV());
+    const int32_t eW = std::min(inSourceRange.ExtentW(), inDestinationRange.ExtentW());
+    sourceBox.maxU = static_cast<int16_t>(sourceBox.minU + eU - 1);
+    sourceBox.maxV = static_cast<int16_t>(sourceBox.minV + eV - 1);
+    sourceBox.maxW = static_cast<int16_t>(sourceBox.minW + eW - 1);
+    destinationBox.maxU = static_cast<int16_t>(destinationBox.minU + eU - 1);
+    destinationBox.maxV = static_cast<int16_t>(destinationBox.minV + eV - 1);
+    destinationBox.maxW = static_cast<int16_t>(destinationBox.minW + eW - 1);
+    if (!KWBStorageHolds(*inSource, sourceBox) || !KWBStorageHolds(*outDestination, destinationBox))
+        return ULMSyncEvent(kULMErrArgument);
+
+    if (m_configuration.dwSupportsPeer && destinationID == m_peer) {
+        Tulx7_dr_buffer_board2board r;
+        r.src_render_event_id = EventID(inSource->GetRenderEvent(true));
+        r.src_load_event_id = EventID(inSource->GetLoadEvent());
+        r.src_buffer_id = inSource->GetDriverID();
+        r.src_addr = KWBAddressing(*inSource, sourceBox);
+        r.dest_render_event_id = EventID(outDestination->GetRenderEvent(true));
+        // The copy runs on this board's queue, beside the destination
+        // board's own: it must also wait for loads still queued there.
+        r.dest_unload_event_id = EventID(KWBSyncEvent(outDestination->GetUnloadEvent())
+                                             .Latest(outDestination->GetLoadEvent()));
+        r.dest_buffer_id = outDestination->GetDriverID();
+        r.dest_addr = KWBAddressing(*outDestination, destinationBox);
+        if (Request(TULX7_DR_BUFFER_BOARD2BOARD, r) == kULMOK) {
+            const KWBSyncEvent unloadEvent(m_id, KWBSyncEvent::kDmaOutQueue,
+                                           r.src_ret_unload_event_id);
+            const KWBSyncEvent loadEvent(m_id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
+            inSource->SetUnloadEvent(unloadEvent);
+            outDestination->SetLoadEvent(loadEvent);
+            // Later loads into the destination are queued on its own board
+            // and order themselves after its unload event.
+            outDestination->SetUnloadEvent(loadEvent);
+            SetLastUnloadEvent(unloadEvent);
+            SetLastLoadEvent(loadEvent);
+            return loadEvent;
+        }
+    }
+
+    // Through host memory: unload a piece here, load it there.
+    const uint32_t b = inSource->GetElementBytes();
+    std::vector<KWBTransferPiece> pieces;
+    const ULMStatus planned = PlanTransferPieces(sourceBox, b, 0, 0, pieces);
+    if (planned != kULMOK) return ULMSyncEvent(planned);
+    // Zeroed, so that nothing uninitialised can reach the board.
+    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[LargestPieceBytes(pieces, b)]());
+    if (!chunk) return ULMSyncEvent(kULMErrAlloc);
+    ULMStatus status = kULMOK;
+    for (const KWBTransferPiece& piece : pieces) {
+        const uint32_t row = static_cast<uint32_t>(piece.range.ExtentU());
+        const uint32_t slice = static_cast<uint32_t>(piece.range.ExtentV());
+        status = UnloadBuffer(inSource, chunk.get(), piece.range, row, slice,
+                              TULX7_DR_PLAIN_HOST_MEMORY);
+        if (ULMFailed(status)) break;
+        status = destinationBoard->LoadBuffer(outDestination, chunk.get(),
+                                              Shifted(piece.range, sourceBox, destinationBox), row,
+                                              slice, TULX7_DR_PLAIN_HOST_MEMORY);
+        if (ULMFailed(status)) break;
+    }
+    return ULMSyncEvent(status);
+}
+
+}  // namespace ulm3

@@ -1,0 +1,445 @@
+// Loads and unloads between host memory and board buffers, checked byte for
+// byte against the board's storage and the driver's request log.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <functional>
+
+#include "board/board_buffer_fixture.h"
+#include "board/driver_requests.h"
+#include "board/transfer_planner.h"
+#include "foundation/control.h"
+
+using namespace ulm3;
+using ulm3::test_support::BoardBufferTest;
+using ulm3::test_support::kBoardPoison;
+using ulm3::test_support::kHostPoison;
+
+namespace {
+
+// Host memory of a transfer: rows of `row` elements, `slice` rows per slice,
+// `fieldBytes` per element.
+struct HostLayout {
+    uint32_t row = 0;
+    uint32_t slice = 0;
+    uint32_t fieldBytes = 1;
+    uint32_t fieldPosition = 0;  // bytes into the board element
+};
+
+class Transfers : public BoardBufferTest {
+protected:
+    // Storage coordinate of board coordinate p on one axis.
+    static int StorageCoordinate(const KWBBuffer* b, int axis, int p) {
+        const int om = axis == 0 ? b->m_offset_U : axis == 1 ? b->m_offset_V : b->m_offset_W;
+        if (!b->IsWrapped()) return p - om;
+        return om < 0 ? p : (p & om);
+    }
+
+    // Calls fn(storage byte index, host byte index) for every element of
+    // `range`, in board order.
+    template <typename Fn>
+    static void ForEachElement(const KWBBuffer* b, const KWBRange& range, const HostLayout& h,
+                               Fn fn) {
+        const tulx7sim::BufferInfo info = Info(b);
+        const int dimension = b->GetDimension();
+        for (int w = range.minW; w <= range.maxW; ++w)
+            for (int v = range.minV; v <= range.maxV; ++v)
+                for (int u = range.minU; u <= range.maxU; ++u) {
+                    const size_t q = StorageIndex(info, StorageCoordinate(b, 0, u),
+                                                  dimension > 1 ? StorageCoordinate(b, 1, v) : 0,
+                                                  dimension > 2 ? StorageCoordinate(b, 2, w) : 0);
+                    const size_t hostIndex =
+                        ((static_cast<size_t>(w - range.minW) * h.slice + (v - range.minV)) * h.row +
+                         (u - range.minU)) * h.fieldBytes;
+                    fn(q + h.fieldPosition, hostIndex);
+                }
+    }
+
+    // What the storage must hold once `host` was loaded over `range` into a
+    // storage that held `before`: the field bytes of every element in the
+    // box (the last write of an aliased element wins), nothing else changed.
+    static std::vector<uint8_t> AfterLoad(const KWBBuffer* b, std::vector<uint8_t> before,
+                                          const KWBRange& range, const uint8_t* host,
+                                          const HostLayout& h) {
+        ForEachElement(b, range, h, [&](size_t q, size_t i) {
+            std::memcpy(&before[q], host + i, h.fieldBytes);
+        });
+        return before;
+    }
+
+    // What an unload of `range` into `host` must leave: the box's field
+    // bytes at their host places, every other host byte as it was.
+    static std::vector<uint8_t> AfterUnload(const KWBBuffer* b, const std::vector<uint8_t>& storage,
+                                            const KWBRange& range, std::vector<uint8_t> host,
+                                            const HostLayout& h) {
+        ForEachElement(b, range, h, [&](size_t q, size_t i) {
+            std::memcpy(&host[i], &storage[q], h.fieldBytes);
+        });
+        return host;
+    }
+
+    static size_t HostBytes(const KWBRange& range, const HostLayout& h) {
+        return ((static_cast<size_t>(range.ExtentW() - 1) * h.slice + (range.ExtentV() - 1)) * h.row +
+                range.ExtentU()) * h.fieldBytes;
+    }
+
+    static uint64_t LargestRequest(uint32_t code) {
+        uint64_t largest = 0;
+        for (const auto& e : Requests(code)) largest = std::max(largest, e.hostBytes);
+        return largest;
+    }
+};
+
+TEST_F(Transfers, WholeElementsRoundTripInOneTwoAndThreeAxes) {
+    struct Case { uint32_t u, v, w, bits; KWBRange range; };
+    const Case cases[] = {
+        {1000, 0, 0, 16, KWBRange(3, 990)},
+        {100, 60, 0, 32, KWBRange(5, 7, 94, 55)},
+        {40, 30, 20, 8, KWBRange(1, 2, 3, 38, 27, 19)},
+        {33, 17, 0, 64, KWBRange(0, 0, 32, 16)},
+    };
+    uint32_t seed = 1;
+    for (const Case& c : cases) {
+        KWBBuffer* b = Make(0, c.u, c.v, c.w, c.bits);
+        ASSERT_NE(b, nullptr);
+        const HostLayout h{static_cast<uint32_t>(c.range.ExtentU()),
+                           static_cast<uint32_t>(c.range.ExtentV()), c.bits / 8, 0};
+        const std::vector<uint8_t> data = Random(HostBytes(c.range, h), seed++);
+        const std::vector<uint8_t> before = Storage(b);
+        ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), c.range, 0, 0, -1), kULMOK);
+        const std::vector<uint8_t> storage = Storage(b);
+        EXPECT_EQ(storage, AfterLoad(b, before, c.range, data.data(), h));
+
+        std::vector<uint8_t> back = Poisoned(data.size() + 32);
+        ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), c.range, 0, 0, -1), kULMOK);
+        EXPECT_TRUE(std::equal(data.begin(), data.end(), back.begin()));
+        EXPECT_EQ(std::count(back.begin() + data.size(), back.end(), kHostPoison), 32);
+    }
+}
+
+TEST_F(Transfers, OffsetAddressingPlacesTheWindow) {
+    KWBBuffer* b = Make(0, 64, 32, 0, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(false, 100, 40, 0), kULMOK);
+    const KWBRange window(100, 40, 163, 71);
+    const std::vector<uint8_t> data = Random(64 * 32, 7);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), window, 0, 0, -1), kULMOK);
+    const std::vector<uint8_t> storage = Storage(b);
+    const tulx7sim::BufferInfo info = Info(b);
+    for (int v = 0; v < 32; ++v)
+        ASSERT_EQ(std::memcmp(&storage[StorageIndex(info, 0, v)], &data[v * 64], 64), 0) << v;
+
+    std::vector<uint8_t> back = Poisoned(10 * 10);
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(110, 50, 119, 59), 0, 0, -1), kULMOK);
+    for (int v = 0; v < 10; ++v)
+        EXPECT_EQ(std::memcmp(&back[v * 10], &data[(v + 10) * 64 + 10], 10), 0) << v;
+}
+
+TEST_F(Transfers, AWrappedRunCrossingTheModulusFromAnOddAddressGoesInTwoRequests) {
+    KWBBuffer* b = Make(0, 256, 0, 0, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 256, 0, 0), kULMOK);
+    std::vector<uint8_t> host = Random(16, 11);
+    const uint8_t* odd = host.data() + 1;  // vectors are at least 8-aligned
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, odd, KWBRange(250, 260), 0, 0, -1), kULMOK);
+
+    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+    ASSERT_EQ(loads.size(), 2u);
+    EXPECT_EQ(loads[0].boxMin[0], 250);
+    EXPECT_EQ(loads[0].boxMax[0], 255);
+    EXPECT_EQ(loads[1].boxMin[0], 256);
+    EXPECT_EQ(loads[1].boxMax[0], 260);
+    ASSERT_EQ(loads[0].events.size(), 1u);
+    EXPECT_EQ(loads[1].dependencies,
+              (std::vector<uint32_t>{TULX7_DR_NO_EVENT, loads[0].events[0]}));
+    EXPECT_EQ(Storage(b), AfterLoad(b, before, KWBRange(250, 260), odd, {11, 1, 1, 0}));
+
+    std::vector<uint8_t> back = Poisoned(16);
+    tulx7sim::ClearRequestLog();
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data() + 3, KWBRange(250, 260), 0, 0, -1), kULMOK);
+    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNLOAD).size(), 2u);
+    EXPECT_EQ(std::memcmp(back.data() + 3, odd, 11), 0);
+    EXPECT_EQ(back[2], kHostPoison);
+    EXPECT_EQ(back[14], kHostPoison);
+
+    // Aligned host memory with a row length divisible by 8 goes whole.
+    tulx7sim::ClearRequestLog();
+    ASSERT_EQ(Board(0)->LoadBuffer(b, host.data(), KWBRange(250, 260), 16, 0, -1), kULMOK);
+    EXPECT_EQ(Requests(TULX7_DR_BUFFER_LOAD).size(), 1u);
+}
+
+TEST_F(Transfers, WrappedBoxesInTwoAxesRoundTripFromPitchedMemory) {
+    KWBBuffer* b = Make(0, 64, 64, 0, 16);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 64, 64, 0), kULMOK);
+    const KWBRange range(60, 58, 70, 69);  // crosses both moduli
+    const HostLayout h{13, 12, 2, 0};
+    const std::vector<uint8_t> data = Random(HostBytes(range, h), 13);
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), range, 13, 12, -1), kULMOK);
+    const std::vector<uint8_t> storage = Storage(b);
+    EXPECT_EQ(storage, AfterLoad(b, before, range, data.data(), h));
+    const std::vector<uint8_t> host = Poisoned(data.size());
+    std::vector<uint8_t> back = host;
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), range, 13, 12, -1), kULMOK);
+    EXPECT_EQ(back, AfterUnload(b, storage, range, host, h));
+}
+
+TEST_F(Transfers, AWrappedRangeLongerThanItsModulusMovesItsLastElements) {
+    KWBBuffer* b = Make(0, 256, 0, 0, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 256, 0, 0), kULMOK);
+    const std::vector<uint8_t> data = Random(300, 17);
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), KWBRange(0, 299), 0, 0, -1), kULMOK);
+    // 44..299 also crosses 256, from a row of 300: two requests.
+    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+    ASSERT_EQ(loads.size(), 2u);
+    EXPECT_EQ(loads[0].boxMin[0], 44);
+    EXPECT_EQ(loads[0].boxMax[0], 255);
+    EXPECT_EQ(loads[0].hostBytes + loads[1].hostBytes, 256u);
+    EXPECT_EQ(Storage(b), AfterLoad(b, before, KWBRange(0, 299), data.data(), {300, 1, 1, 0}));
+
+    std::vector<uint8_t> back = Poisoned(300);
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 299), 0, 0, -1), kULMOK);
+    EXPECT_EQ(std::count(back.begin(), back.begin() + 44, kHostPoison), 44);
+    EXPECT_TRUE(std::equal(back.begin() + 44, back.end(), data.begin() + 44));
+}
+
+TEST_F(Transfers, AnAxisWrappedWithModulusZeroMovesAllItsElements) {
+    // U and V wrap; W was given modulus 0, as an image turned 3-D leaves it.
+    KWBBuffer* b = Make(0, 16, 16, 8, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 16, 16, 0), kULMOK);
+    const KWBRange range(2, 3, 1, 9, 7, 6);
+    const HostLayout h{8, 5, 1, 0};
+    const std::vector<uint8_t> data = Random(HostBytes(range, h), 59);
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), range, 0, 0, -1), kULMOK);
+    EXPECT_EQ(Requests(TULX7_DR_BUFFER_LOAD)[0].boxMin[2], 1);
+    EXPECT_EQ(Storage(b), AfterLoad(b, before, range, data.data(), h));
+}
+
+TEST_F(Transfers, FieldsAtEveryLegalPositionTouchOnlyTheirBytes) {
+    KWBBuffer* b = Make(0, 50, 0, 0, 64);
+    ASSERT_NE(b, nullptr);
+    const KWBRange range(2, 47);
+    const std::vector<uint8_t> whole = Random(46 * 8, 19);
+    uint32_t seed = 100;
+    for (uint32_t size = 8; size <= 64; size += 8) {
+        for (uint32_t position = 0; position + size <= 64; position += 8) {
+            SCOPED_TRACE(::testing::Message() << size << " bits at " << position);
+            ASSERT_EQ(Board(0)->LoadBuffer(b, whole.data(), range, 0, 0, -1), kULMOK);
+            const std::vector<uint8_t> before = Storage(b);
+            const HostLayout h{46, 1, size / 8, position / 8};
+            const std::vector<uint8_t> field = Random(46 * h.fieldBytes, seed++);
+            ASSERT_EQ(Board(0)->LoadBufferField(b, field.data(), size, position, range, 0, 0, -1),
+                      kULMOK);
+            const std::vector<uint8_t> storage = Storage(b);
+            ASSERT_EQ(storage, AfterLoad(b, before, range, field.data(), h));
+
+            std::vector<uint8_t> back = Poisoned(field.size() + 8);
+            ASSERT_EQ(Board(0)->UnloadBufferField(b, back.data(), size, position, range, 0, 0, -1),
+                      kULMOK);
+            ASSERT_TRUE(std::equal(field.begin(), field.end(), back.begin()));
+            ASSERT_EQ(std::count(back.begin() + field.size(), back.end(), kHostPoison), 8);
+        }
+    }
+}
+
+TEST_F(Transfers, PitchedHostMemoryKeepsEverythingOutsideTheBox) {
+    KWBBuffer* b = Make(0, 40, 30, 10, 16);
+    ASSERT_NE(b, nullptr);
+    const std::vector<uint8_t> filling = Random(40 * 30 * 10 * 2, 23);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, filling.data(), KWBRange(0, 0, 0, 39, 29, 9), 0, 0, -1),
+              kULMOK);
+    const KWBRange box(3, 4, 1, 32, 23, 5);
+    const HostLayout h{50, 40, 2, 0};
+    const std::vector<uint8_t> host = Poisoned(50 * 40 * 5 * 2);
+    std::vector<uint8_t> back = host;
+    std::vector<uint8_t> storage = Storage(b);
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), box, 50, 40, -1), kULMOK);
+    EXPECT_EQ(back, AfterUnload(b, storage, box, host, h));
+
+    std::vector<uint8_t> pattern = Random(host.size(), 29);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, pattern.data(), box, 50, 40, -1), kULMOK);
+    EXPECT_EQ(Storage(b), AfterLoad(b, storage, box, pattern.data(), h));
+}
+
+TEST_F(Transfers, LargeTransfersGoInWholeSlicesWithinTheLimit) {
+    // 300 slices of 64 KB: 21 pieces of 14 slices and one of 6.
+    KWBBuffer* b = Make(0, 256, 64, 300, 32);
+    ASSERT_NE(b, nullptr);
+    const KWBRange all(0, 0, 0, 255, 63, 299);
+    const std::vector<uint8_t> data = Random(256 * 64 * 300 * 4, 31);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), all, 0, 0, -1), kULMOK);
+    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+    ASSERT_EQ(loads.size(), 22u);
+    EXPECT_EQ(loads[0].hostBytes, 14u * 65536u);
+    EXPECT_EQ(loads.back().hostBytes, 6u * 65536u);
+    EXPECT_EQ(loads[1].boxMin[2], 14);
+    EXPECT_EQ(b->GetSequenceNumber(), 22u);
+
+    std::vector<uint8_t> back(data.size());
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), all, 0, 0, -1), kULMOK);
+    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNLOAD).size(), 22u);
+    EXPECT_LE(LargestRequest(TULX7_DR_BUFFER_UNLOAD), kKWBMaxTransferBytes);
+    EXPECT_EQ(back, data);
+    EXPECT_EQ(b->GetSequenceNumber(), 22u);  // unloads do not count
+}
+
+TEST_F(Transfers, SlicesAboveTheLimitGoInRowsFromPitchedMemory) {
+    KWBBuffer* b = Make(0, 8192, 64, 0, 32);
+    ASSERT_NE(b, nullptr);
+    const KWBRange box(0, 0, 8191, 63);
+    const HostLayout h{9000, 64, 4, 0};
+    const std::vector<uint8_t> host = Poisoned(HostBytes(box, h));
+    const std::vector<uint8_t> data = Random(host.size(), 37);
+    const std::vector<uint8_t> before = Storage(b);
+    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), box, 9000, 0, -1), kULMOK);
+    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+    ASSERT_EQ(loads.size(), 3u);  // 29 + 29 + 6 rows of 32 KB
+    EXPECT_LE(LargestRequest(TULX7_DR_BUFFER_LOAD), kKWBMaxTransferBytes);
+    const std::vector<uint8_t> storage = Storage(b);
+    EXPECT_EQ(storage, AfterLoad(b, before, box, data.data(), h));
+    std::vector<uint8_t> back = host;
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), box, 9000, 0, -1), kULMOK);
+    EXPECT_EQ(back, AfterUnload(b, storage, box, host, h));
+}
+
+// Three queues running side by side, each job delayed: only the event ids
+// in the requests keep dependent transfers in order.
+class TransfersOnThreeQueues : public BoardBufferTest {
+protected:
+    tulx7sim::SimConfig Config() const override {
+        tulx7sim::SimConfig config;
+        config.mode = tulx7sim::QueueMode::kThreeQueues;
+        config.latencyMicroseconds = 2000;
+        return config;
+    }
+};
+
+TEST_F(TransfersOnThreeQueues, DependentTransfersStartedBackToBackKeepTheirOrder) {
+    KWBBuffer* b = Make(0, 256, 256, 40, 8);  // 2.5 MB: three pieces each way
+    ASSERT_NE(b, nullptr);
+    const KWBRange all(0, 0, 0, 255, 255, 39);
+    const std::vector<uint8_t> first = Random(256 * 256 * 40, 41);
+    const std::vector<uint8_t> second = Random(first.size(), 43);
+    std::vector<uint8_t> seenFirst(first.size()), seenSecond(first.size());
+
+    // load, unload, load, unload: each unload sees the load before it.
+    const ULMSyncEvent l1 = Board(0)->StartLoadBuffer(b, first.data(), all, 0, 0, -1);
+    const ULMSyncEvent u1 = Board(0)->StartUnloadBuffer(b, seenFirst.data(), all, 0, 0, -1);
+    const ULMSyncEvent l2 = Board(0)->StartLoadBuffer(b, second.data(), all, 0, 0, -1);
+    const ULMSyncEvent u2 = Board(0)->StartUnloadBuffer(b, seenSecond.data(), all, 0, 0, -1);
+    for (const ULMSyncEvent& e : {l1, u1, l2, u2}) EXPECT_EQ(e.Status(), kULMInProgress);
+    EXPECT_EQ(u2.Wait(-1), kULMOK);
+    EXPECT_EQ(u1.Wait(-1), kULMOK);
+    EXPECT_EQ(seenFirst, first);
+    EXPECT_EQ(seenSecond, second);
+
+    // Each unload named the newest load before it, each load the unload.
+    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+    const auto unloads = Requests(TULX7_DR_BUFFER_UNLOAD);
+    ASSERT_EQ(loads.size(), 6u);
+    ASSERT_EQ(unloads.size(), 6u);
+    EXPECT_EQ(unloads[0].dependencies[1], loads[2].events[0]);
+    EXPECT_EQ(loads[3].dependencies[1], unloads[2].events[0]);
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), l2);
+}
+
+TEST_F(Transfers, ForcedSynchronousTransfersReturnFinishedEvents) {
+    KWBBuffer* b = Make(0, 64, 0, 0, 8);
+    ASSERT_NE(b, nullptr);
+    const std::vector<uint8_t> data = Random(64, 47);
+    std::vector<uint8_t> back(64);
+    gULMControl.m_forceSynchUpdate = true;
+    gULMControl.m_forceSynchUnload = true;
+    const ULMSyncEvent load = Board(0)->StartLoadBuffer(b, data.data(), KWBRange(0, 63), 0, 0, -1);
+    EXPECT_EQ(load.Status(), kULMOK);
+    const ULMSyncEvent unload = Board(0)->StartUnloadBuffer(b, back.data(), KWBRange(0, 63), 0, 0, -1);
+    EXPECT_EQ(unload.Status(), kULMOK);
+    EXPECT_EQ(back, data);  // already there, without a wait
+    // The buffer still remembers the board events.
+    EXPECT_EQ(b->GetLoadEvent().Status(), kULMInProgress);
+}
+
+TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
+    KWBBuffer* b1 = Make(0, 64, 0, 0, 32);
+    KWBBuffer* b2 = Make(0, 16, 8, 0, 16);
+    KWBBuffer* b3 = Make(0, 8, 8, 8, 16);
+    ASSERT_NE(b1, nullptr);
+    ASSERT_NE(b2, nullptr);
+    ASSERT_NE(b3, nullptr);
+    ASSERT_EQ(b2->SetOffsetOrWrap(false, 4, 2, 0), kULMOK);
+    std::vector<uint8_t> host = Poisoned(4096);
+    void* h = host.data();
+    const std::vector<uint8_t> storage1 = Storage(b1), storage2 = Storage(b2), storage3 = Storage(b3);
+    tulx7sim::ClearRequestLog();
+
+    KWBBoard* board = Board(0);
+    const std::vector<std::pair<const char*, std::function<ULMSyncEvent()>>> refused = {
+        {"null buffer", [&] { return board->StartLoadBuffer(nullptr, h, KWBRange(0, 3), 0, 0, -1); }},
+        {"null host", [&] { return board->StartUnloadBuffer(b1, nullptr, KWBRange(0, 3), 0, 0, -1); }},
+        {"field of 0 bits", [&] { return board->StartLoadBufferField(b1, h, 0, 0, KWBRange(0, 3), 0, 0, -1); }},
+        {"field of 12 bits", [&] { return board->StartUnloadBufferField(b1, h, 12, 0, KWBRange(0, 3), 0, 0, -1); }},
+        {"field at bit 4", [&] { return board->StartLoadBufferField(b1, h, 8, 4, KWBRange(0, 3), 0, 0, -1); }},
+        {"field past the element", [&] { return board->StartLoadBufferField(b1, h, 16, 24, KWBRange(0, 3), 0, 0, -1); }},
+        {"field wider than the element", [&] { return board->StartUnloadBufferField(b1, h, 64, 0, KWBRange(0, 3), 0, 0, -1); }},
+        {"reversed box", [&] { return board->StartLoadBuffer(b1, h, KWBRange(5, 3), 0, 0, -1); }},
+        {"negative box", [&] { return board->StartLoadBuffer(b1, h, KWBRange(-2, 3), 0, 0, -1); }},
+        {"past the storage", [&] { return board->StartLoadBuffer(b1, h, KWBRange(60, 64), 0, 0, -1); }},
+        {"an axis the buffer lacks", [&] { return board->StartLoadBuffer(b1, h, KWBRange(0, 0, 3, 1), 0, 0, -1); }},
+        {"before the offset window", [&] { return board->StartLoadBuffer(b2, h, KWBRange(3, 2, 10, 5), 0, 0, -1); }},
+        {"host rows too short", [&] { return board->StartLoadBuffer(b1, h, KWBRange(0, 9), 9, 0, -1); }},
+        {"host slices too short", [&] { return board->StartUnloadBuffer(b2, h, KWBRange(4, 2, 10, 5), 0, 3, -1); }},
+        {"host rows beyond 31 bits", [&] { return board->StartLoadBuffer(b1, h, KWBRange(0, 9), 0x80000000u, 0, -1); }},
+        {"host span beyond the address space", [&] {
+             return board->StartUnloadBuffer(b3, h, KWBRange(0, 0, 0, 3, 3, 2), 0x7FFFFFFFu,
+                                             0x7FFFFFFFu, -1);
+         }},
+        {"one request, past the storage", [&] {
+             return board->DoStartLoadBufferField(b1, h, 32, 0, KWBRange(0, 64), 0, 0, -1);
+         }},
+        {"one request, null", [&] {
+             return board->DoStartUnloadBufferField(nullptr, h, 32, 0, KWBRange(0, 3), 0, 0, -1);
+         }},
+    };
+    for (const auto& [what, start] : refused) {
+        const ULMSyncEvent e = start();
+        EXPECT_EQ(e.Status(), kULMErrArgument) << what;
+    }
+    EXPECT_TRUE(tulx7sim::RequestLog().empty());
+    EXPECT_EQ(std::count(host.begin(), host.end(), kHostPoison), 4096);
+    EXPECT_EQ(Storage(b1), storage1);
+    EXPECT_EQ(Storage(b2), storage2);
+    EXPECT_EQ(Storage(b3), storage3);
+}
+
+TEST_F(Transfers, ARefusedPieceEndsTheTransferAndWhatWasQueuedStillOrdersLaterWork) {
+    KWBBuffer* b = Make(0, 256, 256, 40, 8);  // three pieces
+    ASSERT_NE(b, nullptr);
+    const KWBRange all(0, 0, 0, 255, 255, 39);
+    const std::vector<uint8_t> data = Random(256 * 256 * 40, 53);
+    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_LOAD, 2, TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
+    const ULMSyncEvent e = Board(0)->StartLoadBuffer(b, data.data(), all, 0, 0, -1);
+    EXPECT_EQ(e.Status(), kULMErrAlloc);
+    EXPECT_EQ(Board(0)->GetDriverStatus(), TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
+    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+    ASSERT_EQ(loads.size(), 2u);  // the third piece was never sent
+    EXPECT_EQ(b->GetSequenceNumber(), 1u);
+    // The first piece is the buffer's load event: an unload waits for it.
+    EXPECT_EQ(KWBSyncEvent(b->GetLoadEvent()).GetDriverEventID(), loads[0].events[0]);
+    std::vector<uint8_t> back(256 * 256 * 20);
+    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 0, 0, 255, 255, 19), 0, 0, -1),
+              kULMOK);
+    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 256 * 256 * 14, data.begin()));
+
+    // A piece that fails on the board reports the board's error on the wait.
+    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+    EXPECT_EQ(Board(0)->LoadBuffer(b, data.data(), KWBRange(0, 0, 0, 255, 255, 0), 0, 0, -1),
+              kULMErrHardware);
+}
+
+}  // namespace

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
+#include <type_traits>
 
 namespace ulm3 {
 namespace {
@@ -28,26 +29,21 @@ uint64_t FieldMask(int fieldSize) {
 uint64_t ShiftRight(uint64_t v, int n) { return n >= 0 && n < 64 ? v >> n : 0; }
 uint64_t ShiftLeft(uint64_t v, int n) { return n >= 0 && n < 64 ? v << n : 0; }
 
-template <typename S>
-ULMSyncEvent CopyFieldTo(int inDestSize, int inFieldSize, int w, int h, int sBit, int sSpacing,
-                         const S* src, int dBit, int dSpacing, void* dst) {
-    switch (inDestSize) {
-        case 8:
-            return CopyField(inFieldSize, w, h, sBit, sSpacing, src, dBit, dSpacing,
-                             static_cast<unsigned char*>(dst));
-        case 16:
-            return CopyField(inFieldSize, w, h, sBit, sSpacing, src, dBit, dSpacing,
-                             static_cast<unsigned short*>(dst));
-        case 32:
-            return CopyField(inFieldSize, w, h, sBit, sSpacing, src, dBit, dSpacing,
-                             static_cast<unsigned int*>(dst));
-        case 64:
-            return CopyField(inFieldSize, w, h, sBit, sSpacing, src, dBit, dSpacing,
-                             static_cast<unsigned long long*>(dst));
-        default:
-            return ULMSyncEvent(kULMErrInternal);
+// Calls f with a null pointer of the unsigned element type of `bits` bits
+// (8, 16, 32 or 64); any other size gives `otherwise`.
+template <typename R, typename F>
+R ForElementBits(int bits, R otherwise, F&& f) {
+    switch (bits) {
+        case 8: return f(static_cast<unsigned char*>(nullptr));
+        case 16: return f(static_cast<unsigned short*>(nullptr));
+        case 32: return f(static_cast<unsigned int*>(nullptr));
+        case 64: return f(static_cast<unsigned long long*>(nullptr));
+        default: return otherwise;
     }
 }
+
+template <typename P>
+using Element = std::remove_pointer_t<P>;
 
 }  // namespace
 
@@ -87,26 +83,12 @@ ULMSyncEvent CopyPixels(int inCopyWidth, int inCopyHeight, int inSourceSpacing,
 
 ULMSyncEvent CopyPixels(int inPixelSize, int inCopyWidth, int inCopyHeight, int inSourceSpacing,
                         const void* inSourceData, int inDestSpacing, void* outDestData) {
-    switch (inPixelSize) {
-        case 8:
-            return CopyPixels(inCopyWidth, inCopyHeight, inSourceSpacing,
-                              static_cast<const unsigned char*>(inSourceData), inDestSpacing,
-                              static_cast<unsigned char*>(outDestData));
-        case 16:
-            return CopyPixels(inCopyWidth, inCopyHeight, inSourceSpacing,
-                              static_cast<const unsigned short*>(inSourceData), inDestSpacing,
-                              static_cast<unsigned short*>(outDestData));
-        case 32:
-            return CopyPixels(inCopyWidth, inCopyHeight, inSourceSpacing,
-                              static_cast<const unsigned int*>(inSourceData), inDestSpacing,
-                              static_cast<unsigned int*>(outDestData));
-        case 64:
-            return CopyPixels(inCopyWidth, inCopyHeight, inSourceSpacing,
-                              static_cast<const unsigned long long*>(inSourceData), inDestSpacing,
-                              static_cast<unsigned long long*>(outDestData));
-        default:
-            return ULMSyncEvent(kULMErrUnimplemented);
-    }
+    return ForElementBits(inPixelSize, ULMSyncEvent(kULMErrUnimplemented), [&](auto type) {
+        using T = Element<decltype(type)>;
+        return CopyPixels<T>(inCopyWidth, inCopyHeight, inSourceSpacing,
+                             static_cast<const T*>(inSourceData), inDestSpacing,
+                             static_cast<T*>(outDestData));
+    });
 }
 
 ULMSyncEvent CopyPixels(int inCopyWidth, int inCopyHeight, int inSourceSpacing,
@@ -139,28 +121,16 @@ ULMSyncEvent CopyField(int inFieldSize, int inCopyWidth, int inCopyHeight, int i
 ULMSyncEvent CopyField(int inFieldSize, int inCopyWidth, int inCopyHeight, int inSourceSize,
                        int inSourceBitPosition, int inSourceSpacing, const void* inSourceData,
                        int inDestSize, int inDestBitPosition, int inDestSpacing, void* outDestData) {
-    const int w = inCopyWidth, h = inCopyHeight, sBit = inSourceBitPosition,
-              sSpacing = inSourceSpacing, dBit = inDestBitPosition, dSpacing = inDestSpacing;
-    switch (inSourceSize) {
-        case 8:
-            return CopyFieldTo(inDestSize, inFieldSize, w, h, sBit, sSpacing,
-                               static_cast<const unsigned char*>(inSourceData), dBit, dSpacing,
-                               outDestData);
-        case 16:
-            return CopyFieldTo(inDestSize, inFieldSize, w, h, sBit, sSpacing,
-                               static_cast<const unsigned short*>(inSourceData), dBit, dSpacing,
-                               outDestData);
-        case 32:
-            return CopyFieldTo(inDestSize, inFieldSize, w, h, sBit, sSpacing,
-                               static_cast<const unsigned int*>(inSourceData), dBit, dSpacing,
-                               outDestData);
-        case 64:
-            return CopyFieldTo(inDestSize, inFieldSize, w, h, sBit, sSpacing,
-                               static_cast<const unsigned long long*>(inSourceData), dBit, dSpacing,
-                               outDestData);
-        default:
-            return ULMSyncEvent(kULMErrInternal);
-    }
+    const ULMSyncEvent refused(kULMErrInternal);
+    return ForElementBits(inSourceSize, refused, [&](auto sourceType) {
+        using S = Element<decltype(sourceType)>;
+        return ForElementBits(inDestSize, refused, [&](auto destType) {
+            using D = Element<decltype(destType)>;
+            return CopyField<S, D>(inFieldSize, inCopyWidth, inCopyHeight, inSourceBitPosition,
+                                   inSourceSpacing, static_cast<const S*>(inSourceData),
+                                   inDestBitPosition, inDestSpacing, static_cast<D*>(outDestData));
+        });
+    });
 }
 
 template <typename T>
@@ -178,22 +148,11 @@ ULMStatus ClearPixels(int inWidth, int inHeight, T inValue, int inSpacing, T* ou
 
 ULMStatus ClearPixels(int inPixelSize, int inWidth, int inHeight, unsigned long long inValue,
                       int inSpacing, void* outDestination) {
-    switch (inPixelSize) {
-        case 8:
-            return ClearPixels(inWidth, inHeight, static_cast<unsigned char>(inValue), inSpacing,
-                               static_cast<unsigned char*>(outDestination));
-        case 16:
-            return ClearPixels(inWidth, inHeight, static_cast<unsigned short>(inValue), inSpacing,
-                               static_cast<unsigned short*>(outDestination));
-        case 32:
-            return ClearPixels<unsigned int>(inWidth, inHeight, static_cast<unsigned int>(inValue),
-                                         inSpacing, static_cast<unsigned int*>(outDestination));
-        case 64:
-            return ClearPixels(inWidth, inHeight, static_cast<unsigned long long>(inValue), inSpacing,
-                               static_cast<unsigned long long*>(outDestination));
-        default:
-            return kULMErrUnimplemented;
-    }
+    return ForElementBits(inPixelSize, kULMErrUnimplemented, [&](auto type) {
+        using T = Element<decltype(type)>;
+        return ClearPixels<T>(inWidth, inHeight, static_cast<T>(inValue), inSpacing,
+                              static_cast<T*>(outDestination));
+    });
 }
 
 ULMStatus ClearPixels(int inWidth, int inHeight, unsigned inValue, int inSpacing,

@@ -1,5 +1,5 @@
-// The library opened on a fresh simulated platform, and looks at the board
-// memory behind an on-board image or depth buffer.
+// The library opened on a fresh simulated platform, and the board memory
+// behind an on-board image or depth buffer.
 #pragma once
 
 #include <gtest/gtest.h>
@@ -16,8 +16,6 @@
 #include "ulm3/library.h"
 
 namespace ulm3::test_support {
-
-inline constexpr uint8_t kBoardFill = 0xA5;  // what new board memory holds
 
 template <class T>
 using Held = ReleasablePointer<T>;
@@ -36,36 +34,25 @@ protected:
         return info;
     }
 
-    static bool Live(uint32_t driverId) {
-        tulx7sim::BufferInfo info;
-        return tulx7sim::GetBufferInfo(driverId, info);
-    }
-
-    // Storage element (u, v, w) of a buffer, read through the back door.
+    // Storage element (u, v, w), through the back door.
     template <typename T>
     static T Element(const KWBBuffer* buffer, int u, int v, int w = 0) {
-        const tulx7sim::BufferInfo info = Info(buffer);
-        const uint64_t index =
-            (static_cast<uint64_t>(w) * info.storageSize[1] + v) * info.storageSize[0] + u;
         T value{};
-        EXPECT_TRUE(tulx7sim::ReadBufferMemory(buffer->GetDriverID(), index * sizeof(T), &value,
-                                               sizeof(T)));
+        EXPECT_TRUE(tulx7sim::ReadBufferMemory(buffer->GetDriverID(), Offset<T>(buffer, u, v, w),
+                                               &value, sizeof(T)));
         return value;
     }
-
     template <typename T>
     static void SetElement(const KWBBuffer* buffer, int u, int v, int w, T value) {
-        const tulx7sim::BufferInfo info = Info(buffer);
-        const uint64_t index =
-            (static_cast<uint64_t>(w) * info.storageSize[1] + v) * info.storageSize[0] + u;
-        EXPECT_TRUE(tulx7sim::WriteBufferMemory(buffer->GetDriverID(), index * sizeof(T), &value,
-                                                sizeof(T)));
+        EXPECT_TRUE(tulx7sim::WriteBufferMemory(buffer->GetDriverID(), Offset<T>(buffer, u, v, w),
+                                                &value, sizeof(T)));
     }
 
+    // What new board memory holds.
     template <typename T>
     static T Fill() {
         T value;
-        std::memset(&value, kBoardFill, sizeof(T));
+        std::memset(&value, 0xA5, sizeof(T));
         return value;
     }
 
@@ -82,16 +69,14 @@ protected:
         for (const auto& entry : tulx7sim::RequestLog()) n += entry.code == code;
         return n;
     }
-};
-
-// Fresh platforms of other shapes.
-class BufferTestOn : public BufferTest {
-protected:
-    explicit BufferTestOn(tulx7sim::SimConfig config) : m_config(config) {}
-    tulx7sim::SimConfig Config() const override { return m_config; }
 
 private:
-    tulx7sim::SimConfig m_config;
+    template <typename T>
+    static uint64_t Offset(const KWBBuffer* buffer, int u, int v, int w) {
+        const tulx7sim::BufferInfo info = Info(buffer);
+        return ((static_cast<uint64_t>(w) * info.storageSize[1] + v) * info.storageSize[0] + u) *
+               sizeof(T);
+    }
 };
 
 }  // namespace ulm3::test_support

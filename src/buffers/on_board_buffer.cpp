@@ -212,8 +212,10 @@ ULMSyncEvent ULMOnBoardBuffer<Interface>::DoStartMigrate(ULMLocation inLocation,
         is3D ? target->CreateBuffer(sizeU, sizeV, planes, bits, status)
              : target->CreateBuffer(std::max(m_width, kMinImageExtent),
                                     std::max(m_height, kMinImageExtent), 0, bits, status);
-    if (moved != nullptr && status != kULMOK) target->ReleaseBuffer(moved, false);
-    if (status != kULMOK) return ULMSyncEvent(status);
+    if (ULMFailed(status)) {
+        if (moved != nullptr) target->ReleaseBuffer(moved, false);
+        return ULMSyncEvent(status);
+    }
     if (moved == nullptr) return ULMSyncEvent(kULMErrAlloc);
 
     const bool wrap = m_addressMode == kULMWrapAddress;

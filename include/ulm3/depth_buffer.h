@@ -27,10 +27,6 @@ public:
         kDepthFloat = 2,
     };
 
-    // Host memory, one open board, or one of the multiboard schemes; null on
-    // any bad argument or failure. The caller owns the one reference.
-    static ULMDepthBuffer* Create(ULMLocation inLocation, unsigned inWidth, unsigned inHeight);
-
     virtual ULMLocation GetLocation() const = 0;
     virtual void GetSize(unsigned& outWidth, unsigned& outHeight) const = 0;
     virtual unsigned GetWidth() const = 0;

@@ -24,12 +24,6 @@ namespace ulm3 {
 // they answer kULMErrUnimplemented (as a status or as a finished event).
 class ULMImageBuffer : public ULMShareable {
 public:
-    // Host memory, one open board, or one of the multiboard schemes; null on
-    // any bad argument or failure. The caller owns the one reference.
-    static ULMImageBuffer* Create(ULMLocation inLocation, unsigned inWidth, unsigned inHeight,
-                                  unsigned inPixelSize, int inNumberOfFields,
-                                  const ULMFieldDescriptor* inFieldArray);
-
     virtual ULMLocation GetLocation() const = 0;
     virtual void GetSize(unsigned& outWidth, unsigned& outHeight) const = 0;
     virtual unsigned GetWidth() const = 0;

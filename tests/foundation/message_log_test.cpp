@@ -38,9 +38,15 @@ bool DirectoryIsEmpty(const std::string& path) {
 
 TEST(MessageLogFile, FirstMessageCarriesDateAndTimeThenPlainText) {
     LogToFile log;
+    ulmOutputMessage("unseen\n");  // the raw writer writes nothing before a sink is chosen
+    Emit("");                       // an empty format writes only the due stamps
+    EXPECT_EQ(log.Contents(), kFirstStamps);
     ULMOutputMessage("hello %d %s\n", 42, "world");
-    ULMOutputMessage("again\n");
-    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "hello 42 world\nagain\n");
+    Emit(nullptr);
+    ulmOutputMessage("raw\n");
+    ulmOutputMessage(nullptr);
+    ULMOutputMessage("%s%s", std::string(2600, 'x').c_str(), "tail");  // cut to 1999 characters
+    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "hello 42 world\nraw\n" + std::string(1999, 'x'));
 }
 
 TEST(MessageLogFile, TimeStampCountsFromLastStampNotLastMessage) {
@@ -54,55 +60,24 @@ TEST(MessageLogFile, TimeStampCountsFromLastStampNotLastMessage) {
     ULMOutputMessage("d\n");
     SetFakeNow(2024, 3, 7, 9, 14, 0);    // only 236 s after the new stamp
     ULMOutputMessage("e\n");
-    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "a\nb\nc\nTIME 09:10:04\nd\ne\n");
+    SetFakeNow(2024, 3, 7, 10, 0, 0);    // a null format still writes the due stamp
+    Emit(nullptr);
+    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "a\nb\nc\nTIME 09:10:04\nd\ne\nTIME 10:00:00\n");
 }
 
-TEST(MessageLogFile, DateChangeWritesDateThenTimeEvenAtAnEarlierClockTime) {
+TEST(MessageLogFile, DateChangeAndExplicitCloseWriteDateThenTime) {
     LogToFile log;
     SetFakeNow(2023, 12, 31, 23, 59, 58);
     ULMOutputMessage("late\n");
-    SetFakeNow(2024, 1, 1, 0, 0, 1);
+    SetFakeNow(2024, 1, 1, 0, 0, 1);  // earlier on the clock, but a new day
     ULMOutputMessage("early\n");
-    EXPECT_EQ(log.Contents(),
-              "\n**** DATE 2023-12-31 ****\n\nTIME 23:59:58\nlate\n"
-              "\n**** DATE 2024-01-01 ****\n\nTIME 00:00:01\nearly\n");
-}
-
-TEST(MessageLogFile, EmptyOrNullFormatWritesOnlyTheDueStamps) {
-    LogToFile log;
-    Emit("");
-    EXPECT_EQ(log.Contents(), kFirstStamps);
-    Emit(nullptr);
-    EXPECT_EQ(log.Contents(), kFirstStamps);
-    SetFakeNow(2024, 3, 7, 10, 0, 0);
-    Emit(nullptr);
-    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "TIME 10:00:00\n");
-}
-
-TEST(MessageLogFile, OverlongMessageIsCutTo1999Characters) {
-    LogToFile log;
-    const std::string longText(2600, 'x');
-    ULMOutputMessage("%s%s", longText.c_str(), "tail");
-    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + std::string(1999, 'x'));
-}
-
-TEST(MessageLogFile, ExplicitCloseThenMessageStartsTheFileAfresh) {
-    LogToFile log;
-    ULMOutputMessage("before\n");
+    EXPECT_EQ(log.Contents(), "\n**** DATE 2023-12-31 ****\n\nTIME 23:59:58\nlate\n"
+                              "\n**** DATE 2024-01-01 ****\n\nTIME 00:00:01\nearly\n");
+    // After an explicit close the file starts afresh, with both stamps.
     ULMCloseMessageFile();
-    SetFakeNow(2024, 3, 7, 9, 6, 0);
+    SetFakeNow(2024, 1, 1, 0, 0, 5);
     ULMOutputMessage("after\n");
-    // The reopened sink forgets its stamps, so the new file starts with both.
-    EXPECT_EQ(log.Contents(), "\n**** DATE 2024-03-07 ****\n\nTIME 09:06:00\nafter\n");
-}
-
-TEST(MessageLogFile, RawWriterWritesNothingBeforeASinkIsChosen) {
-    LogToFile log;
-    ulmOutputMessage("unseen\n");
-    ULMOutputMessage("first\n");
-    ulmOutputMessage("raw\n");
-    ulmOutputMessage(nullptr);
-    EXPECT_EQ(log.Contents(), std::string(kFirstStamps) + "first\nraw\n");
+    EXPECT_EQ(log.Contents(), "\n**** DATE 2024-01-01 ****\n\nTIME 00:00:05\nafter\n");
 }
 
 TEST(MessageLogFile, MessagesAfterTheExitCloseAreAppended) {
@@ -125,9 +100,7 @@ TEST(MessageLogFile, ConcurrentFirstMessagesOpenTheFileOnce) {
     LogToFile log;
     constexpr int kThreads = 8;
     std::vector<std::thread> threads;
-    for (int i = 0; i < kThreads; ++i) {
-        threads.emplace_back([i] { ULMOutputMessage("thread %d\n", i); });
-    }
+    for (int i = 0; i < kThreads; ++i) threads.emplace_back([i] { ULMOutputMessage("thread %d\n", i); });
     for (std::thread& t : threads) t.join();
     const std::string text = log.Contents();
     EXPECT_EQ(text.rfind(kFirstStamps, 0), 0u) << text;
@@ -137,25 +110,17 @@ TEST(MessageLogFile, ConcurrentFirstMessagesOpenTheFileOnce) {
     EXPECT_EQ(text.size(), std::string(kFirstStamps).size() + kThreads * std::string("thread 0\n").size());
 }
 
-TEST(MessageLogSink, StderrDebuggerAndUnsetWriteToStandardError) {
+TEST(MessageLogSink, StderrDebuggerUnsetAndUnopenableFilesWriteToStandardError) {
     LogToFile log;
-    for (const char* value : {"stderr", "STDERR", "debugger", "DEBUGGER", (const char*)nullptr}) {
+    const std::string missing = UniqueTempPath("missing_dir") + "/log.txt";
+    for (const char* value : {"stderr", "STDERR", "debugger", "DEBUGGER", (const char*)nullptr, missing.c_str()}) {
         SCOPED_TRACE(value != nullptr ? value : "unset");
         log.Redirect(value);
         ::testing::internal::CaptureStderr();
         ULMOutputMessage("to stderr\n");
-        EXPECT_EQ(::testing::internal::GetCapturedStderr(),
-                  std::string(kFirstStamps) + "to stderr\n");
+        EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kFirstStamps) + "to stderr\n");
     }
     EXPECT_EQ(log.Contents(), "");
-}
-
-TEST(MessageLogSink, UnopenableFileFallsBackToStandardError) {
-    LogToFile log;
-    log.Redirect((UniqueTempPath("missing_dir") + "/log.txt").c_str());
-    ::testing::internal::CaptureStderr();
-    ULMOutputMessage("fallback\n");
-    EXPECT_EQ(::testing::internal::GetCapturedStderr(), std::string(kFirstStamps) + "fallback\n");
 }
 
 TEST(MessageLogSink, NoneWritesNothingAnywhere) {

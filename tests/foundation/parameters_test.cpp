@@ -6,6 +6,7 @@
 #include <cstdlib>
 #include <random>
 #include <string>
+#include <vector>
 
 #include "foundation/control.h"
 #include "support/control_snapshot.h"
@@ -25,7 +26,9 @@ protected:
 
     static void OpenBoards(unsigned count) {
         gULMControl.m_KWBBoardCount = count;
-        for (unsigned b = 0; b < count; ++b) gULMControl.m_board[b] = {uint64_t{256} << 20, 1, int(2 + 3 * b), 512, 1, 4};
+        for (unsigned b = 0; b < count; ++b) {
+            gULMControl.m_board[b] = {uint64_t{256} << 20, 1, int(2 + 3 * b), 512, 1, 4};
+        }
     }
 
     test_support::ControlSnapshot m_snapshot;
@@ -39,44 +42,26 @@ struct SetCase {
 
 TEST_F(ParametersTest, SetClampsAndReadsBackByName) {
     const SetCase cases[] = {
-        {"MultiboardOverlap", 3, 2},
-        {"MultiboardOverlap", 100000, 16384},
-        {"MultiboardOverlap", 65, 64},
-        {"MultiboardOverlap", uint64_t(-7), 2},
-        {"MipmapMaxLevel", 40, 32},
-        {"MipmapMaxLevel", uint64_t(-1), 0},
-        {"MipmapShrinkFactor", 100, 99},
-        {"MipmapNumberLevels", 1, 2},
-        // Integer rows look at the low 32 bits only.
-        {"MipmapNumberLevels", 0x100000005, 5},
-        {"MipmapMinVolumeSize", 0, 1},
-        {"MipmapMinDimension", 5, 12},
-        {"MultiboardForceNumberOfVolumes", 9, 8},
-        {"MultiboardRenderMode", 0, 1},
-        {"MultiboardMinVolumeSize", 20000, 16384},
+        {"MultiboardOverlap", 3, 2}, {"MultiboardOverlap", 100000, 16384}, {"MultiboardOverlap", 65, 64},
+        {"MultiboardOverlap", uint64_t(-7), 2}, {"MipmapMaxLevel", 40, 32}, {"MipmapMaxLevel", uint64_t(-1), 0},
+        {"MipmapShrinkFactor", 100, 99}, {"MipmapNumberLevels", 1, 2},
+        {"MipmapNumberLevels", 0x100000005, 5},  // integer rows look at the low 32 bits only
+        {"MipmapMinVolumeSize", 0, 1}, {"MipmapMinDimension", 5, 12}, {"MultiboardForceNumberOfVolumes", 9, 8},
+        {"MultiboardRenderMode", 0, 1}, {"MultiboardMinVolumeSize", 20000, 16384},
         {"Multiboard2ForceRender", uint64_t(-3), uint64_t(-3)},
-        {"MaxUpdateSizeFile", 16, 16 * kMiB},
-        {"MaxUpdateSizeFile", 0, 1 * kMiB},
-        {"MaxUpdateSizeFile", 1000, 128 * kMiB},
         // Beyond 2047 MiB the size in bytes no longer fits 32 bits; large
         // requests still mean the largest size.
-        {"MaxUpdateSizeMemory", 2048, 128 * kMiB},
-        {"MaxUpdateSizeSource", 4096, 128 * kMiB},
+        {"MaxUpdateSizeFile", 16, 16 * kMiB}, {"MaxUpdateSizeFile", 0, 1 * kMiB},
+        {"MaxUpdateSizeFile", 1000, 128 * kMiB},
+        {"MaxUpdateSizeMemory", 2048, 128 * kMiB}, {"MaxUpdateSizeSource", 4096, 128 * kMiB},
         {"MaxUpdateSizeSource", uint64_t(-4096), 1 * kMiB},
-        {"LightMode", 5, 2},
-        {"SpaceLeapingMode", 7, 1},
-        {"UpdateMethodMemory", 9, 5},
+        {"LightMode", 5, 2}, {"SpaceLeapingMode", 7, 1}, {"UpdateMethodMemory", 9, 5},
         {"UpdateMethodFile", uint64_t(-2), 0},
         {"RenderToVolumeZSlices", 200000000, 100000000},
-        {"RenderArea", 1, 1},
-        {"RenderArea", 2, 0},  // ignored: keeps the default
-        {"SpecularColorOpacityWeighting", 3, 2},
-        {"SpecularColorOpacityWeighting", 0, 0},
-        // Flags look at all 64 bits.
-        {"ResizeImage", uint64_t{1} << 40, 1},
-        {"MipmapMultiboard", 0, 0},
-        {"MaxLockSize", 1024, 1024},
-        {"MaxLockSize", uint64_t(-1), 0xFFFFFFFF},
+        {"RenderArea", 1, 1}, {"RenderArea", 2, 0} /* ignored: keeps the default */,
+        {"SpecularColorOpacityWeighting", 3, 2}, {"SpecularColorOpacityWeighting", 0, 0},
+        {"ResizeImage", uint64_t{1} << 40, 1} /* flags look at all 64 bits */, {"MipmapMultiboard", 0, 0},
+        {"MaxLockSize", 1024, 1024}, {"MaxLockSize", uint64_t(-1), 0xFFFFFFFF},
     };
     for (const SetCase& c : cases) {
         SCOPED_TRACE(std::string(c.name) + " = " + std::to_string(int64_t(c.value)));
@@ -86,9 +71,7 @@ TEST_F(ParametersTest, SetClampsAndReadsBackByName) {
     }
     ULMSetParameter("MaxLockSize", 512);
     EXPECT_EQ(gULMControl.m_KWBMaxLock[2], 512u);
-}
-
-TEST_F(ParametersTest, MipmapMinimumNeverExceedsMaximum) {
+    // The maximum lowers the minimum, and the minimum is clamped to it.
     ULMSetParameter("MipmapMaxLevel", 10);
     ULMSetParameter("MipmapMinLevel", 5);
     ULMSetParameter("MipmapMaxLevel", 3);
@@ -97,17 +80,16 @@ TEST_F(ParametersTest, MipmapMinimumNeverExceedsMaximum) {
     EXPECT_EQ(ULMGetParameter("MipmapMinLevel"), 3u);
 }
 
-TEST_F(ParametersTest, PerBoardNamesAndDigits) {
-    ULMSetParameter("RenderHangMaxZSlices", uint64_t(-5));
-    EXPECT_EQ(gULMControl.m_board[0].m_renderHangMaxZSlices, 0);
-    EXPECT_EQ(gULMControl.m_board[1].m_renderHangMaxZSlices, 0);
+TEST_F(ParametersTest, BoardDigitsReadOnlyRowsAndUnknownNames) {
+    const auto hang = [] { return std::vector<int>{gULMControl.m_board[0].m_renderHangMaxZSlices,
+                                                   gULMControl.m_board[1].m_renderHangMaxZSlices,
+                                                   gULMControl.m_board[2].m_renderHangMaxZSlices}; };
+    ULMSetParameter("RenderHangMaxZSlices", uint64_t(-5));  // every open board
+    EXPECT_EQ(hang(), std::vector<int>({0, 0, 0}));
     ULMSetParameter("RenderHangMaxZSlices1", 7);
-    EXPECT_EQ(gULMControl.m_board[0].m_renderHangMaxZSlices, 0);
-    EXPECT_EQ(gULMControl.m_board[1].m_renderHangMaxZSlices, 7);
     ULMSetParameter("RenderHangMaxZSlices9", 9);
     ULMSetParameter("RenderHangMaxZSlices2", 9);
-    EXPECT_EQ(gULMControl.m_board[1].m_renderHangMaxZSlices, 7);
-    EXPECT_EQ(gULMControl.m_board[2].m_renderHangMaxZSlices, 0);
+    EXPECT_EQ(hang(), std::vector<int>({0, 7, 0}));
     ULMSetParameter("MaxZSupersample0xyz", 20);  // what follows the digit is not looked at
     EXPECT_EQ(ULMGetParameter("MaxZSupersample0"), 16u);
     EXPECT_EQ(ULMGetParameter("MaxZSupersample1"), 4u);
@@ -116,10 +98,7 @@ TEST_F(ParametersTest, PerBoardNamesAndDigits) {
     EXPECT_EQ(gULMControl.GetParameter(eMinZSupersample, 2), 0u);
     gULMControl.SetParameter(eMinZSupersample, 3, 2);
     EXPECT_EQ(gULMControl.m_board[2].m_minZSupersample, 0);
-}
 
-TEST_F(ParametersTest, ReadOnlyAndUnknownNames) {
-    EXPECT_EQ(ULMGetParameter("BoardVersion"), 2u);
     EXPECT_EQ(ULMGetParameter("BoardMinorVersion1"), 5u);
     ULMSetParameter("BoardVersion", 9);
     ULMSetParameter("PerspectiveEnabled", 0);
@@ -159,7 +138,7 @@ TEST_F(ParametersTest, MultiboardEnableIsDerivedOnlyWhenItsRowsChange) {
     EXPECT_EQ(ULMGetParameter("MultiboardRenderEnable"), 1u);
 }
 
-TEST_F(ParametersTest, Epsilon) {
+TEST_F(ParametersTest, EpsilonAndGradientRamp) {
     EXPECT_EQ(ULMSetEpsilon(-1.0), kULMErrArgument);
     EXPECT_EQ(ULMSetEpsilon(std::nan("")), kULMErrArgument);
     EXPECT_EQ(ULMGetEpsilon(), 1e-10);
@@ -171,10 +150,7 @@ TEST_F(ParametersTest, Epsilon) {
     gULMControl.SetParameterDouble(eEpsilon, 1e-4);
     EXPECT_EQ(ULMSetEpsilon(1e-3), kULMOK);
     EXPECT_EQ(ULMGetEpsilon(), 1e-6);
-}
-
-// The ends of the ramp are exact, not sums of rounded steps.
-TEST(ControlRecord, GradientRamp) {
+    // The ends of the ramp are exact, not sums of rounded steps.
     EXPECT_EQ(gULMControl.m_defaultGradientTable[0], 0.0);
     EXPECT_DOUBLE_EQ(gULMControl.m_defaultGradientTable[3], 3.0 / 7.0);
     EXPECT_EQ(gULMControl.m_defaultGradientTable[7], 1.0);
@@ -202,22 +178,21 @@ void InChild(Body body) {
         ::testing::ExitedWithCode(0), "");
 }
 
-TEST_F(ParametersTest, EnvironmentFlagsAndIntegers) {
+TEST_F(ParametersTest, EnvironmentFlagsIntegersAndEpsilon) {
     InChild([] {
-        for (const char* on : {"yes", "Y", "true", "T", "1"}) {
-            gULMControl.m_resizeImage = false;
-            setenv("ULMResizeImage", on, 1);
+        // A flag is on for y, t or 1 in either case; set but empty counts
+        // as not set.
+        const std::pair<const char*, bool> flags[] = {
+            {"yes", true}, {"Y", true},        {"true", true}, {"T", true},  {"1", true},
+            {"no", false}, {"0", false}, {"false", false}, {"x", false}, {" y", false}};
+        for (const auto& [text, on] : flags) {
+            gULMControl.m_resizeImage = !on;
+            setenv("ULMResizeImage", text, 1);
             gULMControl.ReadEnvironmentParameters();
-            EXPECT_TRUE(gULMControl.m_resizeImage) << on;
-        }
-        for (const char* off : {"no", "0", "false", "x", " y"}) {
-            gULMControl.m_resizeImage = true;
-            setenv("ULMResizeImage", off, 1);
-            gULMControl.ReadEnvironmentParameters();
-            EXPECT_FALSE(gULMControl.m_resizeImage) << off;
+            EXPECT_EQ(gULMControl.m_resizeImage, on) << text;
         }
         gULMControl.m_resizeImage = true;
-        setenv("ULMResizeImage", "", 1);  // set but empty counts as not set
+        setenv("ULMResizeImage", "", 1);
         gULMControl.ReadEnvironmentParameters();
         EXPECT_TRUE(gULMControl.m_resizeImage);
 
@@ -229,6 +204,8 @@ TEST_F(ParametersTest, EnvironmentFlagsAndIntegers) {
         setenv("ULMRenderHangMaxZSlices", "100", 1);
         setenv("ULMRenderHangMaxZSlices1", "7", 1);
         setenv("ULMMaxZSupersample2", "9", 1);  // no third board
+        setenv("ULMMaxUpdateSizeMemory", "4096", 1);
+        setenv("ULMMaxUpdateSizeFile", "-99999999999", 1);
         gULMControl.ReadEnvironmentParameters();
         EXPECT_EQ(gULMControl.m_mipmapMinLevel, 3);
         EXPECT_TRUE(gULMControl.m_multiboardRenderEnable);
@@ -237,26 +214,17 @@ TEST_F(ParametersTest, EnvironmentFlagsAndIntegers) {
         EXPECT_EQ(gULMControl.m_board[0].m_renderHangMaxZSlices, 100);
         EXPECT_EQ(gULMControl.m_board[1].m_renderHangMaxZSlices, 7);
         EXPECT_EQ(gULMControl.m_board[2].m_maxZSupersample, 0);
-
-        const struct {
-            const char* text;
-            int expected;
-        } fixedZ[] = {{"4", 4}, {"0", 0}, {"40", 16}, {"-3", 1}, {" 12 apples", 12}, {"99999999999999999999", 16}};
-        for (const auto& c : fixedZ) {
-            setenv("ULMFixedZSupersampleFactor", c.text, 1);
-            gULMControl.ReadEnvironmentParameters();
-            EXPECT_EQ(gULMControl.m_fixedZSupersampleFactor, c.expected) << c.text;
-        }
-        setenv("ULMMaxUpdateSizeMemory", "4096", 1);
-        setenv("ULMMaxUpdateSizeFile", "-99999999999", 1);
-        gULMControl.ReadEnvironmentParameters();
         EXPECT_EQ(gULMControl.m_MaxUpdateSizeMemory, int(128 * kMiB));
         EXPECT_EQ(gULMControl.m_MaxUpdateSizeFile, int(1 * kMiB));
-    });
-}
+        const std::pair<const char*, int> fixedZ[] = {{"4", 4},          {"0", 0},  {"40", 16},
+                                                      {"-3", 1},         {" 12 apples", 12},
+                                                      {"99999999999999999999", 16}};
+        for (const auto& [text, factor] : fixedZ) {
+            setenv("ULMFixedZSupersampleFactor", text, 1);
+            gULMControl.ReadEnvironmentParameters();
+            EXPECT_EQ(gULMControl.m_fixedZSupersampleFactor, factor) << text;
+        }
 
-TEST_F(ParametersTest, EnvironmentEpsilon) {
-    InChild([] {
         for (const char* bad : {"garbage", "-1", "0", "nan", "inf", "1e999"}) {
             setenv("ULMEpsilon", bad, 1);
             gULMControl.ReadEnvironmentParameters();
@@ -265,6 +233,7 @@ TEST_F(ParametersTest, EnvironmentEpsilon) {
         setenv("ULMEpsilon", "1e-4", 1);
         gULMControl.ReadEnvironmentParameters();
         EXPECT_EQ(ULMGetEpsilon(), 1e-4);
+        // The forced epsilon is read first, and wins.
         setenv("ULMForceEpsilon", "1e-6", 1);
         setenv("ULMEpsilon", "1e-3", 1);
         gULMControl.ReadEnvironmentParameters();

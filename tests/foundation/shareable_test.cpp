@@ -1,10 +1,10 @@
+// Reference-counted objects, their ids and serials, and the lists and
+// pointers that hold them.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <new>
 #include <set>
 #include <thread>
-#include <type_traits>
 #include <vector>
 
 #include "foundation/control.h"
@@ -33,9 +33,8 @@ private:
 
 uint64_t Number(const ULMShareable& o) { return o.GetObjectID() & kObjectNumberMask; }
 
-TEST(Shareable, IdsSerialsAndTypes) {
-    Probe a(nullptr, kObjectTypeULMImageBufferInternal);
-    Probe b(nullptr, kObjectTypeULMOmniDepthBuffer);
+TEST(Shareable, IdsSerialsTypesAndTheLastRelease) {
+    Probe a(nullptr, kObjectTypeULMImageBufferInternal), b(nullptr, kObjectTypeULMOmniDepthBuffer);
     EXPECT_EQ(Number(b), Number(a) + 1);
     EXPECT_GT(Number(a), 3696500u);
     EXPECT_EQ(a.GetObjectID() >> 56, 176u);
@@ -44,53 +43,38 @@ TEST(Shareable, IdsSerialsAndTypes) {
     EXPECT_FALSE(IsObjectType(&a, kObjectTypeULMOmniImageBuffer));
     EXPECT_FALSE(IsObjectType(nullptr, kObjectTypeULMImageBufferInternal));
     EXPECT_FALSE(IsObjectType(nullptr, static_cast<ULMObjectType>(0)));
+    EXPECT_EQ(NextSerial(~uint64_t{0}), 1u);
+    EXPECT_EQ(NextSerial(1), 2u);
 
     // Copying makes a new object; assigning only tells the target it changed.
-    Probe* source = new Probe;
+    const int created = gULMControl.m_shareableObjectsCreated, destroyed = gULMControl.m_shareableObjectsDestroyed;
+    int gone = 0;
+    Probe* source = new Probe(&gone);
     source->SetAppData(&b);
-    source->AddRef();
+    EXPECT_EQ(source->AddRef(), 1);
+    EXPECT_EQ(source->AddRef(), 2);
     source->IncSerial();
     Probe copy(*source);
     EXPECT_NE(Number(copy), Number(*source));
-    EXPECT_EQ(copy.GetSerial(), 1u);
-    EXPECT_EQ(copy.RefCount(), 0);
-    EXPECT_EQ(copy.GetAppData(), nullptr);
+    EXPECT_TRUE(copy.GetSerial() == 1u && copy.RefCount() == 0 && copy.GetAppData() == nullptr);
     const uint64_t id = b.GetObjectID();
     b.SetAppData(&a);
     b = *source;
-    EXPECT_EQ(b.GetObjectID(), id);
-    EXPECT_EQ(b.GetAppData(), &a);
-    EXPECT_EQ(b.GetSerial(), 2u);
-    EXPECT_EQ(b.RefCount(), 0);
-    source->Release();
+    EXPECT_TRUE(b.GetObjectID() == id && b.GetAppData() == &a && b.GetSerial() == 2u && b.RefCount() == 0);
 
-    EXPECT_EQ(NextSerial(~uint64_t{0}), 1u);
-    EXPECT_EQ(NextSerial(1), 2u);
-}
-
-TEST(Shareable, LastReleaseDestroysAndCounters) {
-    const int created = gULMControl.m_shareableObjectsCreated;
-    const int destroyed = gULMControl.m_shareableObjectsDestroyed;
-    int gone = 0;
-    Probe* p = new Probe(&gone);
-    EXPECT_EQ(p->AddRef(), 1);
-    EXPECT_EQ(p->AddRef(), 2);
-    EXPECT_EQ(p->Release(), 1);
+    EXPECT_EQ(source->Release(), 1);
     EXPECT_EQ(gone, 0);
-    EXPECT_EQ(p->Release(), 0);
+    EXPECT_EQ(source->Release(), 0);
     EXPECT_EQ(gone, 1);
-    EXPECT_EQ(gULMControl.m_shareableObjectsCreated, created + 1);
+    // The copy counts as created; the copy is still alive.
+    EXPECT_EQ(gULMControl.m_shareableObjectsCreated, created + 2);
     EXPECT_EQ(gULMControl.m_shareableObjectsDestroyed, destroyed + 1);
 }
 
-TEST(ShareableDeathTest, UnderflowAndLiveReferences) {
+TEST(ShareableDeathTest, UnderflowLiveReferencesAndListPreallocationAboveTheLimit) {
     EXPECT_DEATH((new Probe)->Release(), "count >= 0");
-    EXPECT_DEATH(
-        {
-            Probe p;
-            p.AddRef();
-        },
-        "RefCount\\(\\) == 0");
+    EXPECT_DEATH({ Probe p; p.AddRef(); }, "RefCount\\(\\) == 0");
+    EXPECT_DEATH(ULMListInternal<Probe>(2, 4), "m_maxElements == 0 \\|\\| m_allocElements <= m_maxElements");
 }
 
 TEST(Shareable, CountsAndSerialsUnderThreads) {
@@ -121,14 +105,9 @@ TEST(Shareable, CountsAndSerialsUnderThreads) {
     EXPECT_EQ(gone, 1);
 }
 
-static_assert(!std::is_copy_constructible_v<ReleasablePointer<Probe>>);
-static_assert(!std::is_copy_assignable_v<ReleasablePointer<Probe>>);
-static_assert(!std::is_copy_constructible_v<ULMListInternal<Probe>>);
-
 TEST(ReleasablePointer, AdoptsWithoutAddRefAndReleasesOnce) {
     int gone = 0;
-    Probe* first = new Probe(&gone);
-    Probe* second = new Probe(&gone);
+    Probe *first = new Probe(&gone), *second = new Probe(&gone);
     first->AddRef();
     second->AddRef();
     {
@@ -167,71 +146,49 @@ TEST(CachedObject, TellsChangesAndNewObjectsAtTheSameAddress) {
     b->~Probe();
 }
 
-class ObjectList : public ::testing::Test {
-protected:
-    void SetUp() override {
-        for (Probe*& p : m_probes) {
-            p = new Probe(&m_gone);
-            p->AddRef();
-        }
-    }
-    void TearDown() override {
-        for (Probe* p : m_probes) p->Release();
-    }
-    int m_gone = 0;
-    Probe* m_probes[20] = {};
-};
-
-TEST_F(ObjectList, LimitDuplicatesAndArguments) {
-    ULMListInternal<Probe> list(4);
-    for (int i = 0; i < 4; ++i) ASSERT_EQ(list.Add(m_probes[i]), kULMOK);
-    EXPECT_EQ(list.Capacity(), 4u);
-    EXPECT_EQ(list.Add(m_probes[4]), kULMErrTooMany);
-    EXPECT_EQ(list.Add(m_probes[0]), kULMErrDuplicate);
-    EXPECT_EQ(list.Add(nullptr), kULMErrArgument);
-    EXPECT_EQ(list.Remove(nullptr), kULMErrArgument);
-    EXPECT_EQ(list.Remove(m_probes[4]), kULMErrArgument);
-    EXPECT_EQ(list.Number(), 4u);
-    EXPECT_EQ(m_probes[0]->RefCount(), 2);
-    EXPECT_EQ(m_probes[4]->RefCount(), 1);
-}
-
-TEST_F(ObjectList, GrowsKeepsOrderAndReleases) {
+TEST(ObjectList, LimitsGrowthOrderAndReleases) {
+    int gone = 0;
+    Probe* probes[20];
+    for (Probe*& p : probes) (p = new Probe(&gone))->AddRef();
     {
+        ULMListInternal<Probe> limited(4);
+        for (int i = 0; i < 4; ++i) ASSERT_EQ(limited.Add(probes[i]), kULMOK);
+        EXPECT_EQ(limited.Capacity(), 4u);
+        EXPECT_EQ(limited.Add(probes[4]), kULMErrTooMany);
+        EXPECT_EQ(limited.Add(probes[0]), kULMErrDuplicate);
+        EXPECT_EQ(limited.Add(nullptr), kULMErrArgument);
+        EXPECT_EQ(limited.Remove(nullptr), kULMErrArgument);
+        EXPECT_EQ(limited.Remove(probes[4]), kULMErrArgument);
+        EXPECT_EQ(limited.Number(), 4u);
+        EXPECT_TRUE(probes[0]->RefCount() == 2 && probes[4]->RefCount() == 1);
+
         ULMListInternal<Probe> list;
         list.m_listChanged = 0;
-        for (int i = 0; i < 9; ++i) ASSERT_EQ(list.Add(m_probes[i]), kULMOK);
+        for (int i = 0; i < 9; ++i) ASSERT_EQ(list.Add(probes[i]), kULMOK);
         EXPECT_EQ(list.m_listChanged, 1);
         EXPECT_EQ(list.Capacity(), 16u);
         list.GetEntry(0)->m_word0 = 77;
-        for (int i = 9; i < 17; ++i) ASSERT_EQ(list.Add(m_probes[i]), kULMOK);
+        for (int i = 9; i < 17; ++i) ASSERT_EQ(list.Add(probes[i]), kULMOK);
         EXPECT_EQ(list.Capacity(), 32u);
-        EXPECT_EQ(list.GetEntry(0)->m_word0, 77u);
-        EXPECT_EQ(list.GetEntry(16)->m_word0, 0u);
-
+        EXPECT_TRUE(list.GetEntry(0)->m_word0 == 77u && list.GetEntry(16)->m_word0 == 0u);
         list.m_listChanged = 0;
-        ASSERT_EQ(list.Remove(m_probes[3]), kULMOK);
+        ASSERT_EQ(list.Remove(probes[3]), kULMOK);
         EXPECT_EQ(list.m_listChanged, 1);
-        EXPECT_EQ(m_probes[3]->RefCount(), 1);
+        EXPECT_EQ(probes[3]->RefCount(), 2);  // still in the limited list
         ASSERT_EQ(list.Number(), 16u);
-        for (int i = 0; i < 16; ++i) EXPECT_EQ(list[i], m_probes[i < 3 ? i : i + 1]);
-        EXPECT_EQ(list[16], nullptr);
-        EXPECT_EQ(list[-1], nullptr);
+        for (int i = 0; i < 16; ++i) EXPECT_EQ(list[i], probes[i < 3 ? i : i + 1]);
+        EXPECT_TRUE(list[16] == nullptr && list[-1] == nullptr);
     }
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(m_probes[i]->RefCount(), 1);
+    for (Probe* p : probes) EXPECT_EQ(p->RefCount(), 1);
+    for (Probe* p : probes) p->Release();
+    EXPECT_EQ(gone, 20);
 
     // The list may hold the last reference.
     ULMListInternal<Probe> list(0, 2);
-    Probe* last = new Probe(&m_gone);
-    list.Add(last);
+    list.Add(new Probe(&gone));
     list.ReleaseAllObjects();
-    EXPECT_EQ(m_gone, 1);
-    EXPECT_EQ(list.Number(), 0u);
-    EXPECT_EQ(list.Capacity(), 0u);
-}
-
-TEST(ObjectListDeathTest, PreallocationAboveTheLimit) {
-    EXPECT_DEATH(ULMListInternal<Probe>(2, 4), "m_maxElements == 0 \\|\\| m_allocElements <= m_maxElements");
+    EXPECT_EQ(gone, 21);
+    EXPECT_TRUE(list.Number() == 0u && list.Capacity() == 0u);
 }
 
 }  // namespace

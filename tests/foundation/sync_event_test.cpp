@@ -20,13 +20,23 @@ using std::chrono::milliseconds;
 namespace {
 
 uint64_t Kind(const ULMSyncEvent& event) { return SyncEventWord(event) & kSyncKindMask; }
+uint32_t DriverId(const ULMSyncEvent& event) { return KWBSyncEvent(event).GetDriverEventID(); }
 
-std::vector<tulx7sim::RequestLogEntry> Requests(uint32_t code) {
-    std::vector<tulx7sim::RequestLogEntry> found;
-    for (const auto& entry : tulx7sim::RequestLog()) {
-        if (entry.code == code) found.push_back(entry);
-    }
+// The events named by the driver requests of one kind, in the order asked.
+std::vector<uint32_t> Asked(uint32_t code) {
+    std::vector<uint32_t> found;
+    for (const auto& entry : tulx7sim::RequestLog())
+        if (entry.code == code) found.insert(found.end(), entry.dependencies.begin(), entry.dependencies.end());
     return found;
+}
+
+// Resumes the given boards after a while, from another thread.
+std::thread ResumeLater(int ms, std::vector<int> boards, std::atomic<bool>* resumed = nullptr) {
+    return std::thread([=] {
+        std::this_thread::sleep_for(milliseconds(ms));
+        if (resumed != nullptr) *resumed = true;
+        for (int b : boards) tulx7sim::ResumeBoard(b);
+    });
 }
 
 // Two open boards with a scratch buffer each.
@@ -69,20 +79,21 @@ TEST(SyncEventWord, FinishedEventsCarryTheirStatusAndInvalidWordsNeverSurviveACo
     const ULMSyncEvent negative(static_cast<ULMStatus>(-5));
     EXPECT_EQ(Kind(negative), kSyncCompletedKind);
     EXPECT_EQ(negative.Status(), static_cast<ULMStatus>(-5));
-
     for (uint64_t word : {0ull, 0x00FFFFFFFFFFFFFFull, 0xFF00000000000000ull, ~0ull}) {
         const ULMSyncEvent raw = SyncEventFromWord(word);
-        EXPECT_EQ(ULMSyncEvent(raw), ULMSyncEvent(kULMErrArgument)) << std::hex << word;
         ULMSyncEvent assigned;
         assigned = raw;
-        EXPECT_EQ(assigned, ULMSyncEvent(kULMErrArgument)) << std::hex << word;
+        EXPECT_TRUE(ULMSyncEvent(raw) == ULMSyncEvent(kULMErrArgument) && assigned == ULMSyncEvent(kULMErrArgument))
+            << std::hex << word;
     }
 }
 
-TEST(CombineMultipleEvents, CountRulesAndFinishedInputsNeedNoBoard) {
+TEST_F(SyncEventOnBoards, CombiningKeepsOnlyWhatIsStillPending) {
     ULMSyncEvent nine[9];
     EXPECT_EQ(CombineMultipleEvents(9, nine), ULMSyncEvent(kULMErrArgument));
     EXPECT_EQ(CombineMultipleEvents(0, nine), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(ULMSyncEvent::WaitForAny(9, nine, -1), kULMErrArgument);
+    EXPECT_EQ(ULMSyncEvent::WaitForAny(0, nine, -1), kULMErrArgument);
     const ULMSyncEvent single[] = {ULMSyncEvent(kULMErrVolume)};
     EXPECT_EQ(CombineMultipleEvents(1, single), single[0]);
     const ULMSyncEvent finished[] = {ULMSyncEvent(kULMOK), ULMSyncEvent(kULMAlreadyComplete)};
@@ -91,52 +102,31 @@ TEST(CombineMultipleEvents, CountRulesAndFinishedInputsNeedNoBoard) {
     const ULMSyncEvent inProgressWord[] = {ULMSyncEvent(kULMInProgress), ULMSyncEvent(kULMOK)};
     EXPECT_EQ(Kind(CombineMultipleEvents(2, inProgressWord)), kSyncCompletedKind);
 
-    // Waiting for any: a finished input answers at once, whatever it holds.
-    ULMSyncEvent anyOf[] = {KWBSyncEvent(6, KWBSyncEvent::kRenderQueue, 1),
-                            ULMSyncEvent(kULMErrHardware)};
-    EXPECT_EQ(ULMSyncEvent::WaitForAny(2, anyOf, -1), kULMOK);
-    EXPECT_EQ(ULMSyncEvent::WaitForAny(0, anyOf, -1), kULMErrArgument);
-    EXPECT_EQ(ULMSyncEvent::WaitForAny(9, nine, -1), kULMErrArgument);
-}
-
-TEST_F(SyncEventOnBoards, CombiningKeepsOnlyWhatIsStillPending) {
-    const KWBSyncEvent a = Pending(0);
-    const KWBSyncEvent b = Pending(1);
-
-    const ULMSyncEvent oneLeft[] = {ULMSyncEvent(kULMOK), a};
+    const KWBSyncEvent a = Pending(0), b = Pending(1);
+    const ULMSyncEvent oneLeft[] = {ULMSyncEvent(kULMOK), a}, both[] = {a, b}, twice[] = {a, a};
     EXPECT_EQ(CombineMultipleEvents(2, oneLeft), a);
-
-    const ULMSyncEvent both[] = {a, b};
+    EXPECT_EQ(CombineMultipleEvents(2, twice), a);  // the same event reached twice is one event
     const ULMSyncEvent combined = CombineMultipleEvents(2, both);
     EXPECT_EQ(Kind(combined), kSyncCombinedKind);
     EXPECT_EQ(combined.Status(), kULMInProgress);
-
     const ULMSyncEvent withFailure[] = {a, ULMSyncEvent(kULMErrAborted), b};
     EXPECT_EQ(CombineMultipleEvents(3, withFailure), ULMSyncEvent(kULMErrAborted));
     // The failed combination used up no number.
-    const ULMSyncEvent next = CombineMultipleEvents(2, both);
-    EXPECT_EQ(SyncEventWord(next), SyncEventWord(combined) + 1);
-
-    // The same event reached twice is one event.
-    const ULMSyncEvent twice[] = {a, a};
-    EXPECT_EQ(CombineMultipleEvents(2, twice), a);
+    EXPECT_EQ(SyncEventWord(CombineMultipleEvents(2, both)), SyncEventWord(combined) + 1);
 }
 
 TEST_F(SyncEventOnBoards, ACombinedWaitCoversEveryEventAndIsRememberedOnceDone) {
     const ULMSyncEvent events[] = {Pending(0), Pending(1)};
     const ULMSyncEvent combined = CombineMultipleEvents(2, events);
-
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(combined.Wait(40), kULMTimeout);
     EXPECT_GE(Clock::now() - start, milliseconds(40));
     EXPECT_FALSE(combined.IsDone());
-
     tulx7sim::ResumeBoard(1);
     EXPECT_EQ(combined.Wait(30), kULMTimeout) << "board 0 still holds its event";
     tulx7sim::ResumeBoard(0);
     EXPECT_EQ(combined.Wait(-1), kULMOK);
-    EXPECT_EQ(events[0].Wait(0), kULMOK);
-    EXPECT_EQ(events[1].Wait(0), kULMOK);
+    EXPECT_TRUE(events[0].Wait(0) == kULMOK && events[1].Wait(0) == kULMOK);
     // Complete, yet Status() never asks the board.
     EXPECT_EQ(events[0].Status(), kULMInProgress);
     EXPECT_TRUE(events[0].IsDone());
@@ -144,8 +134,12 @@ TEST_F(SyncEventOnBoards, ACombinedWaitCoversEveryEventAndIsRememberedOnceDone) 
     tulx7sim::ClearRequestLog();
     EXPECT_EQ(combined.Wait(-1), kULMOK);
     EXPECT_TRUE(combined.IsDone());
-    EXPECT_TRUE(Requests(TULX7_DR_SYNC).empty());
+    EXPECT_TRUE(Asked(TULX7_DR_SYNC).empty());
     EXPECT_EQ(combined.Abort(), kULMAlreadyComplete);
+
+    // Waiting for any: a finished input answers at once, whatever it holds.
+    ULMSyncEvent anyOf[] = {Pending(0), ULMSyncEvent(kULMErrHardware)};
+    EXPECT_EQ(ULMSyncEvent::WaitForAny(2, anyOf, -1), kULMOK);
 }
 
 TEST_F(SyncEventOnBoards, OneDeadlineServesTheWholeCombinedWait) {
@@ -153,10 +147,7 @@ TEST_F(SyncEventOnBoards, OneDeadlineServesTheWholeCombinedWait) {
     // comes off what is left for board 1's.
     const ULMSyncEvent pair[] = {Pending(0), Pending(1)};
     const ULMSyncEvent combined = CombineMultipleEvents(2, pair);
-    std::thread resumer([] {
-        std::this_thread::sleep_for(milliseconds(200));
-        tulx7sim::ResumeBoard(0);
-    });
+    std::thread resumer = ResumeLater(200, {0});
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(combined.Wait(300), kULMTimeout);
     const auto elapsed = Clock::now() - start;
@@ -171,10 +162,7 @@ TEST_F(SyncEventOnBoards, EightCombinationsOfEightAreFlattenedIntoOneSlot) {
     std::vector<uint32_t> expected;
     for (int i = 0; i < 8; ++i) {
         ULMSyncEvent eight[8];
-        for (ULMSyncEvent& e : eight) {
-            e = Pending(i % 2);
-            expected.push_back(KWBSyncEvent(e).GetDriverEventID());
-        }
+        for (ULMSyncEvent& e : eight) expected.push_back(DriverId(e = Pending(i % 2)));
         inner.push_back(CombineMultipleEvents(8, eight));
     }
     const ULMSyncEvent outer = CombineMultipleEvents(8, inner.data());
@@ -185,10 +173,7 @@ TEST_F(SyncEventOnBoards, EightCombinationsOfEightAreFlattenedIntoOneSlot) {
     tulx7sim::ClearRequestLog();
     EXPECT_EQ(outer.Wait(-1), kULMOK);
     // The driver was asked for the 64 board events themselves.
-    std::vector<uint32_t> waited;
-    for (const auto& entry : Requests(TULX7_DR_SYNC)) {
-        waited.insert(waited.end(), entry.dependencies.begin(), entry.dependencies.end());
-    }
+    std::vector<uint32_t> waited = Asked(TULX7_DR_SYNC);
     std::sort(waited.begin(), waited.end());
     std::sort(expected.begin(), expected.end());
     EXPECT_EQ(waited, expected);
@@ -216,7 +201,6 @@ TEST_F(SyncEventOnBoards, AReusedSlotIsWaitedForBeforeItsOldHandleGoesQuiet) {
     const ULMSyncEvent finished[] = {Finished(0), Finished(1)};
     const ULMSyncEvent pending[] = {Pending(0), Pending(1)};
     const ULMSyncEvent old = CombineMultipleEvents(2, pending);
-
     // 255 more combinations fill the other slots without touching old's.
     for (int i = 0; i < kMultiEventSlots - 1; ++i) {
         ASSERT_EQ(Kind(CombineMultipleEvents(2, finished)), kSyncCombinedKind);
@@ -224,24 +208,17 @@ TEST_F(SyncEventOnBoards, AReusedSlotIsWaitedForBeforeItsOldHandleGoesQuiet) {
     // The next one lands on old's slot, whose boards are still paused: it
     // must wait for them rather than let old report success.
     std::atomic<bool> resumed{false};
-    std::thread resumer([&resumed] {
-        std::this_thread::sleep_for(milliseconds(80));
-        resumed = true;
-        tulx7sim::ResumeBoard(0);
-        tulx7sim::ResumeBoard(1);
-    });
+    std::thread resumer = ResumeLater(80, {0, 1}, &resumed);
     const ULMSyncEvent reuse = CombineMultipleEvents(2, finished);
     EXPECT_TRUE(resumed);
     resumer.join();
-    EXPECT_EQ(MultiSync_index_from_ID(SyncEventWord(reuse)),
-              MultiSync_index_from_ID(SyncEventWord(old)));
-    EXPECT_EQ(pending[0].Wait(0), kULMOK);
-    EXPECT_EQ(pending[1].Wait(0), kULMOK);
+    EXPECT_EQ(MultiSync_index_from_ID(SyncEventWord(reuse)), MultiSync_index_from_ID(SyncEventWord(old)));
+    EXPECT_TRUE(pending[0].Wait(0) == kULMOK && pending[1].Wait(0) == kULMOK);
     // The old handle answers for a slot that is no longer its own.
     tulx7sim::ClearRequestLog();
     EXPECT_EQ(old.Wait(-1), kULMOK);
     EXPECT_EQ(old.Abort(), kULMAlreadyComplete);
-    EXPECT_TRUE(Requests(TULX7_DR_SYNC).empty());
+    EXPECT_TRUE(Asked(TULX7_DR_SYNC).empty());
 }
 
 TEST_F(SyncEventOnBoards, AbortGoesFromTheLastStoredEventToTheFirst) {
@@ -249,12 +226,8 @@ TEST_F(SyncEventOnBoards, AbortGoesFromTheLastStoredEventToTheFirst) {
     const ULMSyncEvent combined = CombineMultipleEvents(3, three);
     tulx7sim::ClearRequestLog();
     EXPECT_EQ(combined.Abort(), kULMOK);
-    std::vector<uint32_t> aborted;
-    for (const auto& entry : Requests(TULX7_DR_ABORT)) aborted.push_back(entry.dependencies.at(0));
-    const std::vector<uint32_t> expected = {KWBSyncEvent(three[2]).GetDriverEventID(),
-                                            KWBSyncEvent(three[1]).GetDriverEventID(),
-                                            KWBSyncEvent(three[0]).GetDriverEventID()};
-    EXPECT_EQ(aborted, expected);
+    EXPECT_EQ(Asked(TULX7_DR_ABORT),
+              std::vector<uint32_t>({DriverId(three[2]), DriverId(three[1]), DriverId(three[0])}));
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 3u);
     EXPECT_EQ(combined.Wait(1000), kULMOK);
 }
@@ -266,12 +239,7 @@ TEST_F(SyncEventOnBoards, WaitForAnyWithACombinedInputPolls) {
     const Clock::time_point start = Clock::now();
     EXPECT_EQ(ULMSyncEvent::WaitForAny(2, events, 30), kULMInProgress);
     EXPECT_GE(Clock::now() - start, milliseconds(30));
-
-    std::thread resumer([] {
-        std::this_thread::sleep_for(milliseconds(30));
-        tulx7sim::ResumeBoard(0);
-        tulx7sim::ResumeBoard(1);
-    });
+    std::thread resumer = ResumeLater(30, {0, 1});
     EXPECT_EQ(ULMSyncEvent::WaitForAny(2, events, -1), kULMOK);
     resumer.join();
 }
@@ -286,12 +254,9 @@ TEST_F(SyncEventOnBoards, ALongCombinedWaitHoldsUpNoOtherCombination) {
     });
     while (!waiting) std::this_thread::yield();
     std::this_thread::sleep_for(milliseconds(20));
-
     // Board 1 runs: its combination is made and waited for meanwhile.
     const ULMSyncEvent quick[] = {Finished(1), m_work[1]->QueueLoad()};
-    const ULMSyncEvent other = CombineMultipleEvents(2, quick);
-    EXPECT_EQ(other.Wait(2000), kULMOK);
-
+    EXPECT_EQ(CombineMultipleEvents(2, quick).Wait(2000), kULMOK);
     tulx7sim::ResumeBoard(0);
     waiter.join();
 }

@@ -1,4 +1,5 @@
-// Holds the first reference of a volume source for the length of a test.
+// Holds the first reference of a volume source for the length of a test,
+// and maps its voxels.
 #pragma once
 
 #include "ulm3/volume_source.h"
@@ -24,6 +25,15 @@ public:
 
 private:
     T* m_source;
+};
+
+// The outputs of one MapVoxels call.
+struct Mapping {
+    void* p = nullptr;
+    unsigned ys = 0, zs = 0;
+    ULMStatus Map(ULMVolumeSource& s, const ULMVolumeRange& box, int write) {
+        return s.MapVoxels(box, write, &p, &ys, &zs);
+    }
 };
 
 }  // namespace ulm3::testing

@@ -22,11 +22,11 @@ protected:
     const ULMVolumeRange kWhole{kX, kY, kZ, 10, 20, 30};
 
     MemorySource16() : m_voxels(kX * kY * kZ), m_source(new ULMVolumeSourceMemory(16, m_voxels.data(), kWhole)) {
-        for (int z = 0; z < kZ; ++z)
-            for (int y = 0; y < kY; ++y)
-                for (int x = 0; x < kX; ++x) At(x, y, z) = Value(x, y, z);
+        for (size_t i = 0; i < m_voxels.size(); ++i) m_voxels[i] = Value(i);
     }
-    static uint16_t Value(int x, int y, int z) { return static_cast<uint16_t>(0x1000 * z + 0x100 * y + x + 1); }
+    static uint16_t Value(size_t i) {
+        return static_cast<uint16_t>(0x1000 * (i / (kX * kY)) + 0x100 * (i / kX % kY) + i % kX + 1);
+    }
     uint16_t& At(int x, int y, int z) { return m_voxels[static_cast<size_t>((z * kY + y) * kX + x)]; }
 
     // The voxels of a box (in volume coordinates) as packed data.
@@ -46,11 +46,11 @@ protected:
 }  // namespace
 
 TEST_F(MemorySource16, UnloadCopiesExactlyTheBoxWhateverItsShape) {
+    m_source->ResetChangedRange();
+    const uint64_t serial = m_source->GetSerial();
     const ULMVolumeRange boxes[] = {
-        kWhole,
-        ULMVolumeRange(2, 2, 2, 11, 21, 31),  // narrower in X: row by row
-        ULMVolumeRange(kX, 2, 2, 10, 22, 30), // whole rows: slice by slice
-        ULMVolumeRange(kX, kY, 1, 10, 20, 32), // whole slices
+        kWhole, ULMVolumeRange(2, 2, 2, 11, 21, 31) /* row by row */,
+        ULMVolumeRange(kX, 2, 2, 10, 22, 30) /* slice by slice */, ULMVolumeRange(kX, kY, 1, 10, 20, 32),
         ULMVolumeRange(1, 1, 1, 14, 23, 32),
     };
     for (const ULMVolumeRange& box : boxes) {
@@ -61,15 +61,11 @@ TEST_F(MemorySource16, UnloadCopiesExactlyTheBoxWhateverItsShape) {
         EXPECT_EQ(out, Expected(box));
     }
     // Unloading changes nothing that a volume would reload.
-    m_source->ResetChangedRange();
-    const uint64_t serial = m_source->GetSerial();
-    std::vector<uint16_t> out(kX * kY * kZ);
-    ASSERT_EQ(m_source->UnloadVoxels(out.data(), kWhole), kULMOK);
     EXPECT_EQ(m_source->GetSerial(), serial);
     EXPECT_TRUE(m_source->ChangedRange(kWhole).IsEmpty());
 }
 
-TEST_F(MemorySource16, UpdateWritesOnlyTheBoxAndTracksTheChange) {
+TEST_F(MemorySource16, UpdateAndWritableMapsTrackTheChange) {
     EXPECT_EQ(m_source->ChangedRange(kWhole), kWhole);
     m_source->ResetChangedRange();
     EXPECT_TRUE(m_source->ChangedRange(kWhole).IsEmpty());
@@ -78,7 +74,7 @@ TEST_F(MemorySource16, UpdateWritesOnlyTheBoxAndTracksTheChange) {
     std::vector<uint16_t> in(12);
     std::iota(in.begin(), in.end(), 0xA000);
     const std::vector<uint16_t> before = m_voxels;
-    const uint64_t serial = m_source->GetSerial();
+    uint64_t serial = m_source->GetSerial();
     ASSERT_EQ(m_source->UpdateVoxels(box, in.data()), kULMOK);
     EXPECT_GT(m_source->GetSerial(), serial);
     EXPECT_EQ(Expected(box), in);
@@ -88,78 +84,68 @@ TEST_F(MemorySource16, UpdateWritesOnlyTheBoxAndTracksTheChange) {
     EXPECT_EQ(m_source->ChangedRange(kWhole), box);
     // The changed range answers within the range asked about.
     EXPECT_EQ(m_source->ChangedRange(ULMVolumeRange(kX, kY, 1, 10, 20, 31)), ULMVolumeRange(2, 3, 1, 12, 21, 31));
-
-    const ULMVolumeRange second(1, 1, 1, 10, 20, 30);
     const uint16_t one = 7;
-    ASSERT_EQ(m_source->UpdateVoxels(second, &one), kULMOK);
+    ASSERT_EQ(m_source->UpdateVoxels(ULMVolumeRange(1, 1, 1, 10, 20, 30), &one), kULMOK);
     EXPECT_EQ(m_source->ChangedRange(kWhole), ULMVolumeRange(4, 4, 3, 10, 20, 30));
-}
 
-TEST_F(MemorySource16, MapHandsOutTheCallersBlock) {
+    // A map hands out the caller's own block; only a writable one is a change.
     m_source->ResetChangedRange();
-    const ULMVolumeRange box(2, 2, 2, 11, 22, 31);
-    void* p = nullptr;
-    unsigned yStride = 0, zStride = 0;
-    const uint64_t serial = m_source->GetSerial();
-    ASSERT_EQ(m_source->MapVoxels(box, 0, &p, &yStride, &zStride), kULMOK);
-    EXPECT_EQ(p, &At(1, 2, 1));
-    EXPECT_EQ(yStride, static_cast<unsigned>(kX));
-    EXPECT_EQ(zStride, static_cast<unsigned>(kY));
-    EXPECT_EQ(static_cast<uint16_t*>(p)[(1 * zStride + 1) * yStride + 1], At(2, 3, 2));
-    EXPECT_EQ(m_source->ReleaseVoxels(p), kULMOK);
+    serial = m_source->GetSerial();
+    const ULMVolumeRange mapped(2, 2, 2, 11, 22, 31);
+    Mapping m;
+    ASSERT_EQ(m.Map(*m_source, mapped, 0), kULMOK);
+    EXPECT_EQ(m.p, &At(1, 2, 1));
+    EXPECT_EQ(m.ys, static_cast<unsigned>(kX));
+    EXPECT_EQ(m.zs, static_cast<unsigned>(kY));
+    EXPECT_EQ(m_source->ReleaseVoxels(m.p), kULMOK);
     EXPECT_EQ(m_source->GetSerial(), serial);
     EXPECT_TRUE(m_source->ChangedRange(kWhole).IsEmpty());
-
-    ASSERT_EQ(m_source->MapVoxels(box, 1, &p, &yStride, &zStride), kULMOK);
+    ASSERT_EQ(m.Map(*m_source, mapped, 1), kULMOK);
     EXPECT_GT(m_source->GetSerial(), serial);
-    EXPECT_EQ(m_source->ChangedRange(kWhole), box);
-    EXPECT_EQ(m_source->ReleaseVoxels(p), kULMOK);
+    EXPECT_EQ(m_source->ChangedRange(kWhole), mapped);
+    EXPECT_EQ(m_source->ReleaseVoxels(m.p), kULMOK);
 }
 
 TEST_F(MemorySource16, BoxesOutsideAndMissingBuffersAreRefused) {
     std::vector<uint16_t> out(kX * kY * kZ * 2);
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
+    Mapping m;
     const ULMVolumeRange outside[] = {
-        ULMVolumeRange(kX, kY, kZ, 9, 20, 30),
-        ULMVolumeRange(1, 1, 1, 10, 20, 33),
-        ULMVolumeRange(kX + 1, 1, 1, 10, 20, 30),
-        ULMVolumeRange(-1, 1, 1, 12, 21, 31),
+        ULMVolumeRange(kX, kY, kZ, 9, 20, 30), ULMVolumeRange(1, 1, 1, 10, 20, 33),
+        ULMVolumeRange(kX + 1, 1, 1, 10, 20, 30), ULMVolumeRange(-1, 1, 1, 12, 21, 31),
         // Empty boxes hold no voxel, but their origin must still be one.
-        ULMVolumeRange(0, 0, 0, 100, 100, 100),
-        ULMVolumeRange(0, 2, 2, 15, 20, 30),
+        ULMVolumeRange(0, 0, 0, 100, 100, 100), ULMVolumeRange(0, 2, 2, 15, 20, 30),
     };
     for (const ULMVolumeRange& box : outside) {
         EXPECT_EQ(m_source->UnloadVoxels(out.data(), box), kULMErrArgument);
         EXPECT_EQ(m_source->UpdateVoxels(box, out.data()), kULMErrArgument);
-        EXPECT_EQ(m_source->MapVoxels(box, 0, &p, &ys, &zs), kULMErrArgument);
+        EXPECT_EQ(m.Map(*m_source, box, 0), kULMErrArgument);
     }
     EXPECT_EQ(m_source->UnloadVoxels(nullptr, kWhole), kULMErrArgument);
     EXPECT_EQ(m_source->UpdateVoxels(kWhole, nullptr), kULMErrArgument);
     // An empty box at a voxel of the volume is a request for nothing.
     const ULMVolumeRange empty(0, 2, 2, 14, 20, 30);
-    m_source->ResetChangedRange();
     EXPECT_EQ(m_source->UnloadVoxels(out.data(), empty), kULMOK);
     EXPECT_EQ(m_source->UpdateVoxels(empty, out.data()), kULMOK);
-    for (int i = 0; i < kX * kY * kZ; ++i) ASSERT_EQ(m_voxels[static_cast<size_t>(i)], Value(i % kX, i / kX % kY, i / (kX * kY)));
+    for (size_t i = 0; i < m_voxels.size(); ++i) ASSERT_EQ(m_voxels[i], Value(i));
 }
 
 TEST(MemorySource, WithoutVoxelsItHasNoDataAndCanResize) {
-    const ULMVolumeRange range(8, 8, 8, 0, 0, 0);
+    const ULMVolumeRange range(8, 8, 8, 0, 0, 0), one(1, 1, 1, 0, 0, 0);
     SourceRef<ULMVolumeSourceMemory> none(new ULMVolumeSourceMemory(8, nullptr, range));
     EXPECT_FALSE(none->HasData());
     EXPECT_TRUE(none->CanResize());
     EXPECT_FALSE(none->IsReadOnly());
     EXPECT_EQ(none->GetVoxelSize(), 8);
-    EXPECT_EQ(none->GetInitialCorrectionMatrix(), ULMMatrix::Identity());
-    EXPECT_EQ(none->GetFieldDescriptor(kULMField0), ULMFieldDescriptor());
     EXPECT_EQ(none->GetObjectID() >> 56, 144u);
     uint8_t byte = 0;
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    EXPECT_EQ(none->UnloadVoxels(&byte, ULMVolumeRange(1, 1, 1, 0, 0, 0)), kULMErrVolume);
-    EXPECT_EQ(none->UpdateVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), &byte), kULMErrVolume);
-    EXPECT_EQ(none->MapVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), 0, &p, &ys, &zs), kULMErrVolume);
+    Mapping m;
+    EXPECT_EQ(none->UnloadVoxels(&byte, one), kULMErrVolume);
+    EXPECT_EQ(none->UpdateVoxels(one, &byte), kULMErrVolume);
+    EXPECT_EQ(m.Map(*none, one, 0), kULMErrVolume);
+    ULMVolumeSource& v = *none;
+    for (ULMStatus st : {v.Reserved00(), v.Reserved01(), v.Reserved02(), v.Reserved03(), v.Reserved04(),
+                         v.Reserved05(), v.Reserved06(), v.Reserved07(), v.Reserved08(), v.Reserved09()})
+        EXPECT_EQ(st, kULMErrUnimplemented);
 
     none->ResetChangedRange();
     const uint64_t serial = none->GetSerial();
@@ -177,138 +163,97 @@ TEST(MemorySource, WithoutVoxelsItHasNoDataAndCanResize) {
     EXPECT_EQ(real->GetVolumeSize(), range);
 }
 
-TEST(MemorySource, ReservedSlotsAreUnimplemented) {
-    SourceRef<ULMVolumeSourceMemory> s(new ULMVolumeSourceMemory(8, nullptr, ULMVolumeRange(1, 1, 1, 0, 0, 0)));
-    ULMVolumeSource& v = *s;
-    for (ULMStatus st : {v.Reserved00(), v.Reserved01(), v.Reserved02(), v.Reserved03(), v.Reserved04(),
-                         v.Reserved05(), v.Reserved06(), v.Reserved07(), v.Reserved08(), v.Reserved09()}) {
-        EXPECT_EQ(st, kULMErrUnimplemented);
-    }
-}
-
 TEST(FieldMask, MasksOfFields) {
-    EXPECT_EQ(FieldMask(32), 0xFFFFFFFFu);
-    EXPECT_EQ(FieldMask(8, 8), 0xFF00u);
-    EXPECT_EQ(FieldMask(12, 4), 0xFFF0u);
-    EXPECT_EQ(FieldMask(16, 16), 0xFFFF0000u);
-    EXPECT_EQ(FieldMask(0, 0), 0u);
-    EXPECT_EQ(FieldMask(0, 32), 0u);
-    EXPECT_EQ(FieldMask(-8, 0), 0u);
+    const struct { int size, position; uint32_t mask; } cases[] = {
+        {32, 0, 0xFFFFFFFFu}, {8, 8, 0xFF00u}, {12, 4, 0xFFF0u}, {16, 16, 0xFFFF0000u},
+        {0, 0, 0u},           {0, 32, 0u},     {-8, 0, 0u}};
+    for (const auto& c : cases) EXPECT_EQ(FieldMask(c.size, c.position), c.mask) << c.size << "@" << c.position;
     EXPECT_DEATH(FieldMask(8, 28), "inFieldSize \\+ inFieldPosition <= 32");
 }
 
 namespace {
 
-// Voxel fields over memory sources of each voxel size; the packed field
-// values count up from a seed so that each lands somewhere checkable.
+// Field operations over 4x4x4 memory volumes; the box is where fields move.
 class FieldOperations : public ::testing::Test {
 protected:
+    const ULMVolumeRange kAll{4, 4, 4, 0, 0, 0}, kBox{2, 3, 2, 1, 1, 2};
+    bool InBox(size_t i) const {
+        const size_t x = i % 4, y = i / 4 % 4, z = i / 16;
+        return x >= 1 && x < 3 && y >= 1 && y < 4 && z >= 2;
+    }
+
+    // Writes a field of counting values into the box, checks every voxel
+    // (only the field's bits of the boxed ones change) and reads it back.
     template <typename Voxel>
-    struct Volume {
-        explicit Volume(int bits, uint32_t fill) : voxels(64, static_cast<Voxel>(fill)),
-            source(new ULMVolumeSourceMemory(bits, voxels.data(), ULMVolumeRange(4, 4, 4, 0, 0, 0))) {}
-        std::vector<Voxel> voxels;
-        SourceRef<ULMVolumeSourceMemory> source;
-    };
-    const ULMVolumeRange kBox{2, 3, 2, 1, 1, 2};
-    static size_t Index(int x, int y, int z) { return static_cast<size_t>((z * 4 + y) * 4 + x); }
-    bool InBox(int x, int y, int z) const {
-        return x >= 1 && x < 3 && y >= 1 && y < 4 && z >= 2 && z < 4;
+    void RoundTrip(int position, int size, Voxel fill) {
+        SCOPED_TRACE(::testing::Message() << sizeof(Voxel) * 8 << "-bit voxel, field " << size << "@" << position);
+        std::vector<Voxel> voxels(64, fill);
+        SourceRef<ULMVolumeSourceMemory> s(new ULMVolumeSourceMemory(int(sizeof(Voxel) * 8), voxels.data(), kAll));
+        s->ResetChangedRange();
+        const ULMFieldDescriptor fd(position, size, kULMUnsignedInteger);
+        const size_t bytes = static_cast<size_t>(size / 8);
+        std::vector<uint8_t> in(12 * bytes), out(12 * bytes);
+        for (size_t i = 0; i < 12; ++i) {
+            const uint16_t value = static_cast<uint16_t>(0xC1C1 + i);
+            memcpy(&in[i * bytes], &value, bytes);
+        }
+        ASSERT_EQ(s->UpdateVoxelField(in.data(), kBox, fd), kULMOK);
+        const uint32_t mask = FieldMask(size, position);
+        for (size_t i = 0, k = 0; i < 64; ++i) {
+            uint32_t expected = fill;
+            if (InBox(i)) {
+                uint32_t value = 0;
+                memcpy(&value, &in[k++ * bytes], bytes);
+                expected = (expected & ~mask) | (value << position);
+            }
+            ASSERT_EQ(voxels[i], static_cast<Voxel>(expected)) << "voxel " << i;
+        }
+        ASSERT_EQ(s->UnloadVoxelField(out.data(), kBox, fd), kULMOK);
+        EXPECT_EQ(out, in);
+        // A field write is a change like any other.
+        EXPECT_EQ(s->ChangedRange(kAll), kBox);
     }
 };
 
 }  // namespace
 
-TEST_F(FieldOperations, ByteFieldOfA16BitVoxelTouchesOnlyItsByte) {
-    Volume<uint16_t> v(16, 0x5A5A);
-    std::vector<uint8_t> in(12);
-    std::iota(in.begin(), in.end(), 0x10);
-    ASSERT_EQ(v.source->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(8, 8, kULMUnsignedFraction)), kULMOK);
-    size_t k = 0;
-    for (int z = 0; z < 4; ++z)
-        for (int y = 0; y < 4; ++y)
-            for (int x = 0; x < 4; ++x) {
-                const uint16_t expected = InBox(x, y, z) ? static_cast<uint16_t>(in[k++] << 8 | 0x5A) : 0x5A5A;
-                ASSERT_EQ(v.voxels[Index(x, y, z)], expected) << x << "," << y << "," << z;
-            }
-    std::vector<uint8_t> high(12), low(12);
-    ASSERT_EQ(v.source->UnloadVoxelField(high.data(), kBox, ULMFieldDescriptor(8, 8, kULMUnsignedFraction)), kULMOK);
-    EXPECT_EQ(high, in);
-    ASSERT_EQ(v.source->UnloadVoxelField(low.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)), kULMOK);
-    EXPECT_EQ(low, std::vector<uint8_t>(12, 0x5A));
-    // A field write is a change like any other.
-    EXPECT_EQ(v.source->ChangedRange(ULMVolumeRange(4, 4, 4, 0, 0, 0)), ULMVolumeRange(4, 4, 4, 0, 0, 0));
-}
-
-TEST_F(FieldOperations, FieldsOfA32BitVoxel) {
+TEST_F(FieldOperations, ByteAndWordFieldsTouchOnlyTheirBits) {
+    for (int position : {0, 8}) RoundTrip<uint16_t>(position, 8, 0x5A5A);
     const std::pair<int, int> shapes[] = {{0, 8}, {8, 8}, {16, 8}, {24, 8}, {0, 16}, {8, 16}, {16, 16}};
-    for (const auto& [position, size] : shapes) {
-        Volume<uint32_t> v(32, 0x89ABCDEFu);
-        const ULMFieldDescriptor fd(position, size, kULMUnsignedInteger);
-        const uint32_t mask = FieldMask(size, position);
-        // Packed fields: bytes or 16-bit words, counting up.
-        std::vector<uint8_t> in(24), out(24);
-        for (size_t i = 0; i < 12; ++i) {
-            const uint16_t value = static_cast<uint16_t>(0xC1C1 + i);
-            memcpy(&in[i * static_cast<size_t>(size / 8)], &value, static_cast<size_t>(size / 8));
-        }
-        ASSERT_EQ(v.source->UpdateVoxelField(in.data(), kBox, fd), kULMOK) << position << "/" << size;
-        size_t k = 0;
-        for (int z = 0; z < 4; ++z)
-            for (int y = 0; y < 4; ++y)
-                for (int x = 0; x < 4; ++x) {
-                    uint32_t expected = 0x89ABCDEFu;
-                    if (InBox(x, y, z)) {
-                        uint32_t value = 0;
-                        memcpy(&value, &in[k++ * static_cast<size_t>(size / 8)], static_cast<size_t>(size / 8));
-                        expected = (expected & ~mask) | (value << position);
-                    }
-                    ASSERT_EQ(v.voxels[Index(x, y, z)], expected) << position << "/" << size;
-                }
-        ASSERT_EQ(v.source->UnloadVoxelField(out.data(), kBox, fd), kULMOK);
-        EXPECT_EQ(out, in);
-    }
+    for (const auto& [position, size] : shapes) RoundTrip<uint32_t>(position, size, 0x89ABCDEFu);
 }
 
 TEST_F(FieldOperations, WholeVoxelFieldIsThePlainOperation) {
-    Volume<uint8_t> v(8, 0);
-    std::vector<uint8_t> in(12, 0x77), out(12);
-    ASSERT_EQ(v.source->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)), kULMOK);
-    ASSERT_EQ(v.source->UnloadVoxels(out.data(), kBox), kULMOK);
+    std::vector<uint8_t> voxels(64), in(12, 0x77), out(12);
+    SourceRef<ULMVolumeSourceMemory> s(new ULMVolumeSourceMemory(8, voxels.data(), kAll));
+    ASSERT_EQ(s->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)), kULMOK);
+    ASSERT_EQ(s->UnloadVoxels(out.data(), kBox), kULMOK);
     EXPECT_EQ(out, in);
-    EXPECT_EQ(v.source->UnloadVoxelField(out.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)), kULMOK);
-    EXPECT_EQ(v.source->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(1, 8, kULMUnsignedFraction)), kULMErrFormat);
-    EXPECT_EQ(v.source->UnloadVoxelField(out.data(), kBox, ULMFieldDescriptor(8, 8, kULMUnsignedFraction)), kULMErrFormat);
+    EXPECT_EQ(s->UnloadVoxelField(out.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)), kULMOK);
+    EXPECT_EQ(s->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(1, 8, kULMUnsignedFraction)), kULMErrFormat);
+    EXPECT_EQ(s->UnloadVoxelField(out.data(), kBox, ULMFieldDescriptor(8, 8, kULMUnsignedFraction)), kULMErrFormat);
 }
 
 TEST_F(FieldOperations, FieldsThatDoNotFitAreRefusedBeforeAnythingIsTouched) {
-    Volume<uint16_t> v(16, 0x1234);
-    std::vector<uint16_t> in(12, 0xFFFF);
-    const ULMFieldDescriptor refused[] = {
-        ULMFieldDescriptor(4, 8, kULMUnsignedFraction),    // not on a byte
-        ULMFieldDescriptor(12, 8, kULMUnsignedFraction),
-        ULMFieldDescriptor(16, 8, kULMUnsignedFraction),   // past the voxel
-        ULMFieldDescriptor(0, 12, kULMUnsignedFraction),   // not a whole byte
-        ULMFieldDescriptor(4, 12, kULMUnsignedFraction),
-        ULMFieldDescriptor(0, 4, kULMUnsignedFraction),
-        ULMFieldDescriptor(-8, 8, kULMUnsignedFraction),   // negative values shift nothing
-        ULMFieldDescriptor(0, -8, kULMUnsignedFraction),
-        ULMFieldDescriptor(8, 16, kULMUnsignedFraction),
-    };
-    for (const ULMFieldDescriptor& fd : refused) {
-        EXPECT_EQ(v.source->UpdateVoxelField(in.data(), kBox, fd), kULMErrFormat) << fd.m_position << "/" << fd.m_size;
-        EXPECT_EQ(v.source->UnloadVoxelField(in.data(), kBox, fd), kULMErrFormat) << fd.m_position << "/" << fd.m_size;
+    std::vector<uint16_t> voxels(64, 0x1234), in(12, 0xFFFF);
+    SourceRef<ULMVolumeSourceMemory> s(new ULMVolumeSourceMemory(16, voxels.data(), kAll));
+    // Off a byte, past the voxel, not whole bytes, and negative values that
+    // must shift nothing.
+    const std::pair<int, int> refused[] = {{4, 8},  {12, 8}, {16, 8}, {0, 12}, {4, 12},
+                                           {0, 4},  {-8, 8}, {0, -8}, {8, 16}};
+    for (const auto& [position, size] : refused) {
+        const ULMFieldDescriptor fd(position, size, kULMUnsignedFraction);
+        EXPECT_EQ(s->UpdateVoxelField(in.data(), kBox, fd), kULMErrFormat) << position << "/" << size;
+        EXPECT_EQ(s->UnloadVoxelField(in.data(), kBox, fd), kULMErrFormat) << position << "/" << size;
     }
-    for (uint16_t voxel : v.voxels) ASSERT_EQ(voxel, 0x1234);
+    for (uint16_t voxel : voxels) ASSERT_EQ(voxel, 0x1234);
 
     const ULMFieldDescriptor high(8, 8, kULMUnsignedFraction);
-    EXPECT_EQ(v.source->UpdateVoxelField(nullptr, kBox, high), kULMErrArgument);
-    EXPECT_EQ(v.source->UpdateVoxelField(in.data(), ULMVolumeRange(1, 1, 1, 4, 0, 0), high), kULMErrArgument);
-
-    Volume<uint8_t> odd(12, 0);
-    EXPECT_EQ(odd.source->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)),
-              kULMErrVolume);
-    SourceRef<ULMVolumeSourceMemory> none(new ULMVolumeSourceMemory(16, nullptr, ULMVolumeRange(4, 4, 4, 0, 0, 0)));
+    EXPECT_EQ(s->UpdateVoxelField(nullptr, kBox, high), kULMErrArgument);
+    EXPECT_EQ(s->UpdateVoxelField(in.data(), ULMVolumeRange(1, 1, 1, 4, 0, 0), high), kULMErrArgument);
+    SourceRef<ULMVolumeSourceMemory> odd(new ULMVolumeSourceMemory(12, voxels.data(), kAll));
+    EXPECT_EQ(odd->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 8, kULMUnsignedFraction)), kULMErrVolume);
+    SourceRef<ULMVolumeSourceMemory> none(new ULMVolumeSourceMemory(16, nullptr, kAll));
     EXPECT_EQ(none->UnloadVoxelField(in.data(), kBox, high), kULMErrVolume);
     EXPECT_EQ(none->UnloadVoxelField(in.data(), kBox, ULMFieldDescriptor(0, 4, kULMUnsignedFraction)), kULMErrVolume);
 }
@@ -351,7 +296,8 @@ TEST_F(FieldOperations, ApplicationSourcesGetTheSameChecks) {
 
     SourceRef<AppSource> readOnly(new AppSource(voxels.data(), true, AppSource::Map::kNormal));
     // Format faults are found before the source is asked whether it may write.
-    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)), kULMErrFormat);
+    EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)),
+              kULMErrFormat);
     EXPECT_EQ(readOnly->UpdateVoxelField(in.data(), kBox, high), kULMErrReadOnly);
     // A field that fits the voxel but is no whole byte of it meets the
     // source's own refusal first.

@@ -8,7 +8,6 @@
 #include <unistd.h>
 
 #include <cstring>
-#include <numeric>
 #include <vector>
 
 #include "foundation/message_log.h"
@@ -32,8 +31,8 @@ const std::string kHeader16 =
 
 uint16_t Value16(int i) { return static_cast<uint16_t>(0x0100 * (i + 1) + i); }
 
-std::string Voxels16() {
-    std::string s;
+std::string File16() {
+    std::string s = kHeader16;
     for (int i = 0; i < 24; ++i) s += Be16({Value16(i)});
     return s;
 }
@@ -42,155 +41,122 @@ std::vector<uint16_t> Expected16(const ULMVolumeRange& box) {
     std::vector<uint16_t> out;
     for (int z = box.ZOrigin(); z < box.ZOrigin() + box.ZSize(); ++z)
         for (int y = box.YOrigin(); y < box.YOrigin() + box.YSize(); ++y)
-            for (int x = box.XOrigin(); x < box.XOrigin() + box.XSize(); ++x) out.push_back(Value16((z * 3 + y) * 4 + x));
+            for (int x = box.XOrigin(); x < box.XOrigin() + box.XSize(); ++x)
+                out.push_back(Value16((z * 3 + y) * 4 + x));
     return out;
 }
 
 class VoxFileReaderTest : public ::testing::Test {
 protected:
-    VoxFileReaderTest() { m_file.Write(kHeader16 + Voxels16()); }
+    VoxFileReaderTest() { m_file.Write(File16()); }
     ULMVoxFileReader* Open(int mode, int volume = 0) { return new ULMVoxFileReader(m_file.Path(), mode, volume); }
+    std::vector<uint16_t> UnloadAll(ULMVoxFileReader& r) {
+        std::vector<uint16_t> out(24);
+        EXPECT_EQ(r.UnloadVoxels(out.data(), kWhole), kULMOK);
+        return out;
+    }
 
-    const ULMVolumeRange kWhole{4, 3, 2, 0, 0, 0};
+    const ULMVolumeRange kWhole{4, 3, 2, 0, 0, 0}, kFirst{1, 1, 1, 0, 0, 0};
     TempFile m_file;
 };
 
 }  // namespace
 
-TEST_F(VoxFileReaderTest, DescribesTheVolumeOfTheFile) {
+TEST_F(VoxFileReaderTest, ReadOnlyModeDescribesTheFileReadsBoxesAndLendsOneBuffer) {
     Reader r(Open(ULMVoxFileReader::kReadOnly));
     ASSERT_EQ(r->GetVoxelSize(), 16);
     EXPECT_EQ(r->GetObjectID() >> 56, 145u);
     EXPECT_EQ(r->GetVolumeSize(), kWhole);
-    EXPECT_TRUE(r->HasData());
-    EXPECT_FALSE(r->CanResize());
+    EXPECT_TRUE(r->HasData() && r->IsReadOnly() && !r->CanResize());
     EXPECT_EQ(r->Resize(kWhole), kULMErrCantResize);
-    EXPECT_EQ(r->GetFieldDescriptor(kULMField0), ULMFieldDescriptor(0, 12, kULMUnsignedInteger));
     EXPECT_EQ(r->GetFieldDescriptor(kULMField1), ULMFieldDescriptor(12, 4, kULMUnsignedBitfield));
     EXPECT_EQ(r->GetFieldDescriptor(kULMField2), ULMFieldDescriptor());
-    const ULMMatrix expected(2, 0, 0, 1, 0, 2, 0, 2, 0, 0, 2, 3, 0, 0, 0, 1);
-    EXPECT_EQ(r->GetInitialCorrectionMatrix(), expected);
+    EXPECT_EQ(r->GetInitialCorrectionMatrix(), ULMMatrix(2, 0, 0, 1, 0, 2, 0, 2, 0, 0, 2, 3, 0, 0, 0, 1));
     EXPECT_EQ(r->ChangedRange(kWhole), kWhole);
-    r->ResetChangedRange();
-    EXPECT_TRUE(r->ChangedRange(kWhole).IsEmpty());
-}
-
-TEST_F(VoxFileReaderTest, ReadOnlyModeReadsBoxesFromTheFileAndLendsOneBuffer) {
-    Reader r(Open(ULMVoxFileReader::kReadOnly));
-    ASSERT_EQ(r->GetVoxelSize(), 16);
-    EXPECT_TRUE(r->IsReadOnly());
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    EXPECT_EQ(r->MapVoxels(kWhole, 1, &p, &ys, &zs), kULMErrReadOnly);
-
+    Mapping m, inner, other;
+    EXPECT_EQ(m.Map(*r, kWhole, 1), kULMErrReadOnly);
     // Big-endian voxels come out in host order.
     const ULMVolumeRange box(3, 2, 2, 1, 1, 0);
-    ASSERT_EQ(r->MapVoxels(box, 0, &p, &ys, &zs), kULMOK);
-    EXPECT_EQ(ys, 3u);
-    EXPECT_EQ(zs, 2u);
-    const std::vector<uint16_t> expected = Expected16(box);
-    EXPECT_EQ(std::vector<uint16_t>(static_cast<uint16_t*>(p), static_cast<uint16_t*>(p) + 12), expected);
-
-    // A box inside the lent one shares its buffer...
-    void* inner = nullptr;
-    unsigned ys2 = 0, zs2 = 0;
-    ASSERT_EQ(r->MapVoxels(ULMVolumeRange(1, 1, 1, 2, 2, 1), 0, &inner, &ys2, &zs2), kULMOK);
-    EXPECT_EQ(inner, static_cast<uint16_t*>(p) + (1 * 2 + 1) * 3 + 1);
-    EXPECT_EQ(*static_cast<uint16_t*>(inner), Value16((1 * 3 + 2) * 4 + 2));
-    // ... while one outside it must wait for the buffer to come back.
-    void* other = nullptr;
-    EXPECT_EQ(r->MapVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), 0, &other, &ys2, &zs2), kULMErrAlloc);
-    EXPECT_EQ(r->ReleaseVoxels(inner), kULMOK);
-    EXPECT_EQ(r->MapVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), 0, &other, &ys2, &zs2), kULMErrAlloc);
-    EXPECT_EQ(r->ReleaseVoxels(p), kULMOK);
-    ASSERT_EQ(r->MapVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), 0, &other, &ys2, &zs2), kULMOK);
-    EXPECT_EQ(*static_cast<uint16_t*>(other), Value16(0));
-    EXPECT_EQ(r->ReleaseVoxels(other), kULMOK);
-
-    // Unloads come from memory when the box is there, else from the file.
-    std::vector<uint16_t> out(24);
-    ASSERT_EQ(r->UnloadVoxels(out.data(), kWhole), kULMOK);
-    EXPECT_EQ(out, Expected16(kWhole));
-    // The box in memory cannot be written in this mode.
-    EXPECT_EQ(r->UpdateVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), out.data()), kULMErrReadOnly);
+    ASSERT_EQ(m.Map(*r, box, 0), kULMOK);
+    EXPECT_EQ(m.ys, 3u);
+    EXPECT_EQ(m.zs, 2u);
+    EXPECT_EQ(std::vector<uint16_t>(static_cast<uint16_t*>(m.p), static_cast<uint16_t*>(m.p) + 12), Expected16(box));
+    // A box inside the lent one shares its buffer, while one outside it must
+    // wait for the buffer to come back.
+    ASSERT_EQ(inner.Map(*r, ULMVolumeRange(1, 1, 1, 2, 2, 1), 0), kULMOK);
+    EXPECT_EQ(inner.p, static_cast<uint16_t*>(m.p) + (1 * 2 + 1) * 3 + 1);
+    EXPECT_EQ(other.Map(*r, kFirst, 0), kULMErrAlloc);
+    EXPECT_EQ(r->ReleaseVoxels(inner.p), kULMOK);
+    EXPECT_EQ(other.Map(*r, kFirst, 0), kULMErrAlloc);
+    EXPECT_EQ(r->ReleaseVoxels(m.p), kULMOK);
+    ASSERT_EQ(other.Map(*r, kFirst, 0), kULMOK);
+    EXPECT_EQ(*static_cast<uint16_t*>(other.p), Value16(0));
+    EXPECT_EQ(r->ReleaseVoxels(other.p), kULMOK);
+    // The box in memory cannot be written; one that is not there is no box.
+    std::vector<uint16_t> out = UnloadAll(*r);
+    EXPECT_EQ(r->UpdateVoxels(kFirst, out.data()), kULMErrReadOnly);
     EXPECT_EQ(r->UpdateVoxels(ULMVolumeRange(1, 1, 1, 3, 2, 1), out.data()), kULMErrArgument);
     r.Reset();
-    EXPECT_EQ(m_file.Read(), kHeader16 + Voxels16());
+    EXPECT_EQ(m_file.Read(), File16());
 }
 
 TEST_F(VoxFileReaderTest, UnloadOfBoxesOfEveryShape) {
     for (int mode : {ULMVoxFileReader::kReadOnly, ULMVoxFileReader::kCopyOnWrite}) {
+        SCOPED_TRACE(mode);
         Reader r(Open(mode));
-        const ULMVolumeRange boxes[] = {kWhole, ULMVolumeRange(4, 2, 2, 0, 1, 0), ULMVolumeRange(2, 3, 1, 2, 0, 1),
-                                        ULMVolumeRange(4, 3, 1, 0, 0, 1)};
-        for (const ULMVolumeRange& box : boxes) {
+        for (const ULMVolumeRange& box : {kWhole, ULMVolumeRange(4, 2, 2, 0, 1, 0), ULMVolumeRange(2, 3, 1, 2, 0, 1),
+                                          ULMVolumeRange(4, 3, 1, 0, 0, 1)}) {
             std::vector<uint16_t> out(static_cast<size_t>(box.XSize() * box.YSize() * box.ZSize()));
-            ASSERT_EQ(r->UnloadVoxels(out.data(), box), kULMOK) << mode;
-            EXPECT_EQ(out, Expected16(box)) << mode;
+            ASSERT_EQ(r->UnloadVoxels(out.data(), box), kULMOK);
+            EXPECT_EQ(out, Expected16(box));
         }
         uint16_t v = 0;
+        Mapping m;
         EXPECT_EQ(r->UnloadVoxels(&v, ULMVolumeRange(1, 1, 1, 4, 0, 0)), kULMErrArgument);
         EXPECT_EQ(r->UnloadVoxels(nullptr, kWhole), kULMErrArgument);
         // An empty box at an origin outside is refused, not asserted on.
         EXPECT_EQ(r->UnloadVoxels(&v, ULMVolumeRange(0, 1, 1, 9, 0, 0)), kULMErrArgument);
-        void* p = nullptr;
-        unsigned ys = 0, zs = 0;
-        EXPECT_EQ(r->MapVoxels(ULMVolumeRange(0, 0, 0, -1, 0, 0), 0, &p, &ys, &zs), kULMErrArgument);
+        EXPECT_EQ(m.Map(*r, ULMVolumeRange(0, 0, 0, -1, 0, 0), 0), kULMErrArgument);
         EXPECT_EQ(r->UpdateVoxels(ULMVolumeRange(1, 0, 1, 0, 7, 0), &v), kULMErrArgument);
     }
 }
 
-TEST_F(VoxFileReaderTest, CopyOnWriteNeverTouchesTheFile) {
-    Reader r(Open(ULMVoxFileReader::kCopyOnWrite));
-    ASSERT_EQ(r->GetVoxelSize(), 16);
-    EXPECT_FALSE(r->IsReadOnly());
-    r->ResetChangedRange();
-    const ULMVolumeRange row(4, 1, 1, 0, 2, 1);
-    const uint16_t in[4] = {1, 2, 3, 4};
-    const uint64_t serial = r->GetSerial();
-    ASSERT_EQ(r->UpdateVoxels(row, in), kULMOK);
-    EXPECT_GT(r->GetSerial(), serial);
-    EXPECT_EQ(r->ChangedRange(kWhole), row);
-    std::vector<uint16_t> out(24);
-    ASSERT_EQ(r->UnloadVoxels(out.data(), kWhole), kULMOK);
-    std::vector<uint16_t> expected = Expected16(kWhole);
-    std::copy(in, in + 4, expected.begin() + 20);
-    EXPECT_EQ(out, expected);
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    ASSERT_EQ(r->MapVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), 1, &p, &ys, &zs), kULMOK);
-    *static_cast<uint16_t*>(p) = 0xFFFF;
-    EXPECT_EQ(r->ReleaseVoxels(p), kULMOK);
-    r.Reset();
-    EXPECT_EQ(m_file.Read(), kHeader16 + Voxels16());
-}
-
-TEST_F(VoxFileReaderTest, ReadWriteWritesBackExactlyTheChangedVoxelsInFileOrder) {
-    {
-        Reader r(Open(ULMVoxFileReader::kReadWrite));
-        ASSERT_EQ(r->GetVoxelSize(), 16);
-        const uint16_t row[4] = {0xA1B2, 0xC3D4, 0xE5F6, 0x0718};
-        ASSERT_EQ(r->UpdateVoxels(ULMVolumeRange(4, 1, 1, 0, 1, 1), row), kULMOK);
-        // Memory stays in host order for whoever reads it meanwhile.
-        uint16_t back[4] = {};
-        ASSERT_EQ(r->UnloadVoxels(back, ULMVolumeRange(4, 1, 1, 0, 1, 1)), kULMOK);
-        EXPECT_EQ(0, memcmp(back, row, sizeof row));
-        void* p = nullptr;
-        unsigned ys = 0, zs = 0;
-        ASSERT_EQ(r->MapVoxels(ULMVolumeRange(1, 1, 1, 3, 0, 0), 1, &p, &ys, &zs), kULMOK);
-        *static_cast<uint16_t*>(p) = 0x1234;
-        EXPECT_EQ(r->ReleaseVoxels(p), kULMOK);
+TEST_F(VoxFileReaderTest, OnlyReadWriteModeWritesTheFileAndOnlyTheChangedVoxels) {
+    const uint16_t row[4] = {0xA1B2, 0xC3D4, 0xE5F6, 0x0718};
+    const ULMVolumeRange rowBox(4, 1, 1, 0, 1, 1);
+    for (int mode : {ULMVoxFileReader::kCopyOnWrite, ULMVoxFileReader::kReadWrite}) {
+        SCOPED_TRACE(mode);
+        m_file.Write(File16());
+        {
+            Reader r(Open(mode));
+            ASSERT_EQ(r->GetVoxelSize(), 16);
+            EXPECT_FALSE(r->IsReadOnly());
+            r->ResetChangedRange();
+            const uint64_t serial = r->GetSerial();
+            ASSERT_EQ(r->UpdateVoxels(rowBox, row), kULMOK);
+            EXPECT_GT(r->GetSerial(), serial);
+            EXPECT_EQ(r->ChangedRange(kWhole), rowBox);
+            Mapping m;
+            ASSERT_EQ(m.Map(*r, ULMVolumeRange(1, 1, 1, 3, 0, 0), 1), kULMOK);
+            *static_cast<uint16_t*>(m.p) = 0x1234;
+            EXPECT_EQ(r->ReleaseVoxels(m.p), kULMOK);
+            // Memory stays in host order for whoever reads it meanwhile.
+            std::vector<uint16_t> expected = Expected16(kWhole);
+            std::copy(row, row + 4, expected.begin() + 16);
+            expected[3] = 0x1234;
+            EXPECT_EQ(UnloadAll(*r), expected);
+        }
+        std::string expected = File16();
+        if (mode == ULMVoxFileReader::kReadWrite) {
+            expected.replace(kHeader16.size() + 2 * 16, 8, Be16({0xA1B2, 0xC3D4, 0xE5F6, 0x0718}));
+            expected.replace(kHeader16.size() + 2 * 3, 2, Be16({0x1234}));
+        }
+        EXPECT_EQ(m_file.Read(), expected);
     }
-    std::string expected = kHeader16 + Voxels16();
-    const size_t start = kHeader16.size();
-    expected.replace(start + 2 * ((1 * 3 + 1) * 4), 8, Be16({0xA1B2, 0xC3D4, 0xE5F6, 0x0718}));
-    expected.replace(start + 2 * 3, 2, Be16({0x1234}));
-    EXPECT_EQ(m_file.Read(), expected);
-
     // A reader that changed nothing writes nothing.
-    m_file.Write(kHeader16 + Voxels16());
+    m_file.Write(File16());
     { Reader r(Open(ULMVoxFileReader::kReadWrite)); }
-    EXPECT_EQ(m_file.Read(), kHeader16 + Voxels16());
+    EXPECT_EQ(m_file.Read(), File16());
 }
 
 TEST_F(VoxFileReaderTest, ReadWriteBufferModeRefusesWritesButIsNotReadOnly) {
@@ -198,48 +164,38 @@ TEST_F(VoxFileReaderTest, ReadWriteBufferModeRefusesWritesButIsNotReadOnly) {
     ASSERT_EQ(r->GetVoxelSize(), 16);
     EXPECT_FALSE(r->IsReadOnly());
     const uint16_t v = 9;
-    EXPECT_EQ(r->UpdateVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), &v), kULMErrArgument);
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    EXPECT_EQ(r->MapVoxels(kWhole, 1, &p, &ys, &zs), kULMErrReadOnly);
-    ASSERT_EQ(r->MapVoxels(kWhole, 0, &p, &ys, &zs), kULMOK);
-    EXPECT_EQ(r->ReleaseVoxels(p), kULMOK);
-    EXPECT_EQ(r->UpdateVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), &v), kULMErrReadOnly);
+    Mapping m;
+    EXPECT_EQ(r->UpdateVoxels(kFirst, &v), kULMErrArgument);
+    EXPECT_EQ(m.Map(*r, kWhole, 1), kULMErrReadOnly);
+    ASSERT_EQ(m.Map(*r, kWhole, 0), kULMOK);
+    EXPECT_EQ(r->ReleaseVoxels(m.p), kULMOK);
+    EXPECT_EQ(r->UpdateVoxels(kFirst, &v), kULMErrReadOnly);
     EXPECT_EQ(r->UpdateVoxelField(&v, kWhole, ULMFieldDescriptor(0, 16, kULMUnsignedInteger)), kULMErrReadOnly);
     r.Reset();
-    EXPECT_EQ(m_file.Read(), kHeader16 + Voxels16());
+    EXPECT_EQ(m_file.Read(), File16());
 }
 
 TEST_F(VoxFileReaderTest, FieldOperationsThroughTheFile) {
     {
         Reader r(Open(ULMVoxFileReader::kReadWrite));
         const ULMFieldDescriptor low(0, 8, kULMUnsignedInteger);
-        std::vector<uint8_t> bytes(24);
+        std::vector<uint8_t> bytes(24), in(4, 0xEE);
         ASSERT_EQ(r->UnloadVoxelField(bytes.data(), kWhole, low), kULMOK);
         for (int i = 0; i < 24; ++i) EXPECT_EQ(bytes[static_cast<size_t>(i)], i);
-        std::vector<uint8_t> in(4, 0xEE);
         ASSERT_EQ(r->UpdateVoxelField(in.data(), ULMVolumeRange(2, 2, 1, 1, 1, 0), low), kULMOK);
     }
     Reader r(Open(ULMVoxFileReader::kReadOnly));
-    std::vector<uint16_t> out(24);
-    ASSERT_EQ(r->UnloadVoxels(out.data(), kWhole), kULMOK);
     std::vector<uint16_t> expected = Expected16(kWhole);
-    for (int i : {5, 6, 9, 10}) expected[static_cast<size_t>(i)] = static_cast<uint16_t>((expected[static_cast<size_t>(i)] & 0xFF00) | 0xEE);
-    EXPECT_EQ(out, expected);
-    std::vector<uint8_t> in(1);
-    EXPECT_EQ(r->UpdateVoxelField(in.data(), ULMVolumeRange(1, 1, 1, 0, 0, 0), ULMFieldDescriptor(8, 8, kULMUnsignedInteger)),
-              kULMErrReadOnly);
+    for (size_t i : {5, 6, 9, 10}) expected[i] = static_cast<uint16_t>((expected[i] & 0xFF00) | 0xEE);
+    EXPECT_EQ(UnloadAll(*r), expected);
+    uint8_t in = 0;
+    EXPECT_EQ(r->UpdateVoxelField(&in, kFirst, ULMFieldDescriptor(8, 8, kULMUnsignedInteger)), kULMErrReadOnly);
 }
 
 TEST(VoxFileReader, ByteOrdersAndVoxelWidths) {
     TempFile file;
-    const auto header = [](const char* bits, const char* endian) {
-        return std::string("Vox1999a\n##\nVolumeSize 2 1 1\nVoxelSize ") + bits + "\nEndian " + endian +
-               "\nField0 ( Position 0 Size 8 Name v )\n##\f\n";
-    };
     struct Case {
-        const char* bits;
-        const char* endian;
+        const char *bits, *endian;
         std::string stored;
         std::vector<uint8_t> host;
     };
@@ -253,13 +209,15 @@ TEST(VoxFileReader, ByteOrdersAndVoxelWidths) {
          {1, 2, 3, 4, 5, 6, 7, 8, 9, 10, 11, 12, 13, 14, 15, 16}},
     };
     for (const Case& c : cases) {
-        file.Write(header(c.bits, c.endian) + c.stored);
+        file.Write(std::string("Vox1999a\n##\nVolumeSize 2 1 1\nVoxelSize ") + c.bits + "\nEndian " + c.endian +
+                   "\nField0 ( Position 0 Size 8 Name v )\n##\f\n" + c.stored);
         for (int mode = 0; mode < 4; ++mode) {
+            SCOPED_TRACE(::testing::Message() << c.bits << c.endian << " mode " << mode);
             Reader r(new ULMVoxFileReader(file.Path(), mode, 0));
-            ASSERT_EQ(r->GetVoxelSize(), atoi(c.bits)) << c.bits << c.endian << mode;
+            ASSERT_EQ(r->GetVoxelSize(), atoi(c.bits));
             std::vector<uint8_t> out(c.host.size());
             ASSERT_EQ(r->UnloadVoxels(out.data(), ULMVolumeRange(2, 1, 1, 0, 0, 0)), kULMOK);
-            EXPECT_EQ(out, c.host) << c.bits << c.endian << " mode " << mode;
+            EXPECT_EQ(out, c.host);
         }
     }
 }
@@ -271,35 +229,29 @@ TEST(VoxFileReader, Version1997File) {
     ASSERT_EQ(r->GetVoxelSize(), 16);
     EXPECT_EQ(r->GetFieldDescriptor(kULMField0), ULMFieldDescriptor(4, 12, kULMUnsignedFraction));
     EXPECT_EQ(r->GetInitialCorrectionMatrix(), ULMMatrix::Scale(1, 0.5, 1));
+    const ULMVolumeRange all(3, 2, 1, 0, 0, 0);
     std::vector<uint8_t> field(6);
     // The 12-bit field at bit 4 is none of the shapes moved field by field.
-    EXPECT_EQ(r->UnloadVoxelField(field.data(), ULMVolumeRange(3, 2, 1, 0, 0, 0), r->GetFieldDescriptor(kULMField0)),
-              kULMErrFormat);
+    EXPECT_EQ(r->UnloadVoxelField(field.data(), all, r->GetFieldDescriptor(kULMField0)), kULMErrFormat);
     std::vector<uint16_t> out(6);
-    ASSERT_EQ(r->UnloadVoxels(out.data(), ULMVolumeRange(3, 2, 1, 0, 0, 0)), kULMOK);
+    ASSERT_EQ(r->UnloadVoxels(out.data(), all), kULMOK);
     EXPECT_EQ(out, (std::vector<uint16_t>{0x0010, 0x0020, 0x0030, 0x0040, 0x0050, 0xFFF0}));
-    Reader one(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 1));
-    EXPECT_EQ(one->GetVoxelSize(), 0);
+    EXPECT_EQ(Reader(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 1))->GetVoxelSize(), 0);
 }
 
 TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
     TempFile file;
-    const std::string good = "Vox1999a\n##\nVolumeSize 4 4 4\nVoxelSize 8\nEndian L\n"
-                             "Field0 ( Position 0 Size 8 Name v )\n##\f\n";
+    const std::string good =
+        "Vox1999a\n##\nVolumeSize 4 4 4\nVoxelSize 8\nEndian L\nField0 ( Position 0 Size 8 Name v )\n##\f\n";
     file.Write(good + std::string(64, 'x'));
-    const auto voxelSize = [&](const char* name, int mode, int volume = 0) {
-        Reader r(new ULMVoxFileReader(name, mode, volume));
-        return r->GetVoxelSize();
+    const auto voxelSize = [](const char* name, int mode, int volume = 0) {
+        return Reader(new ULMVoxFileReader(name, mode, volume))->GetVoxelSize();
     };
     EXPECT_EQ(voxelSize(file.Path(), 0), 8);
-    EXPECT_EQ(voxelSize(file.Path(), 4), 0);
-    EXPECT_EQ(voxelSize(file.Path(), -1), 0);
-    EXPECT_EQ(voxelSize(file.Path(), 0, 1), 0);
-    EXPECT_EQ(voxelSize(file.Path(), 0, -1), 0);
-    EXPECT_EQ(voxelSize("", 0), 0);
-    EXPECT_EQ(voxelSize(nullptr, 0), 0);
-    EXPECT_EQ(voxelSize("/nonexistent/volume.vox", 0), 0);
-    EXPECT_EQ(voxelSize("/tmp", 0), 0);
+    for (int mode : {4, -1}) EXPECT_EQ(voxelSize(file.Path(), mode), 0);
+    for (int volume : {1, -1}) EXPECT_EQ(voxelSize(file.Path(), 0, volume), 0);
+    for (const char* name : {"", static_cast<const char*>(nullptr), "/nonexistent/volume.vox", "/tmp"})
+        EXPECT_EQ(voxelSize(name, 0), 0);
     // A FIFO is no volume file, and naming one must not wait for a writer.
     const std::string fifo = std::string(file.Path()) + ".fifo";
     ASSERT_EQ(mkfifo(fifo.c_str(), 0600), 0);
@@ -315,12 +267,11 @@ TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
         Reader r(new ULMVoxFileReader(file.Path(), mode, 0));
         ASSERT_EQ(r->GetVoxelSize(), 8);
         std::vector<uint8_t> out(64);
-        void* p = nullptr;
-        unsigned ys = 0, zs = 0;
+        Mapping m;
         EXPECT_EQ(r->UnloadVoxels(out.data(), ULMVolumeRange(4, 4, 4, 0, 0, 0)), kULMErrRead);
-        EXPECT_EQ(r->MapVoxels(ULMVolumeRange(4, 4, 1, 0, 0, 3), 0, &p, &ys, &zs), kULMErrRead);
-        ASSERT_EQ(r->MapVoxels(ULMVolumeRange(4, 4, 3, 0, 0, 0), 0, &p, &ys, &zs), kULMOK);
-        EXPECT_EQ(r->ReleaseVoxels(p), kULMOK);
+        EXPECT_EQ(m.Map(*r, ULMVolumeRange(4, 4, 1, 0, 0, 3), 0), kULMErrRead);
+        ASSERT_EQ(m.Map(*r, ULMVolumeRange(4, 4, 3, 0, 0, 0), 0), kULMOK);
+        EXPECT_EQ(r->ReleaseVoxels(m.p), kULMOK);
     }
 
     // A file declaring a vast volume it does not hold costs no memory.
@@ -329,9 +280,8 @@ TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
     EXPECT_EQ(voxelSize(file.Path(), ULMVoxFileReader::kCopyOnWrite), 0);
     Reader lazy(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 0));
     ASSERT_EQ(lazy->GetVoxelSize(), 8);
-    void* p = nullptr;
-    unsigned ys = 0, zs = 0;
-    EXPECT_EQ(lazy->MapVoxels(lazy->GetVolumeSize(), 0, &p, &ys, &zs), kULMErrRead);
+    Mapping m;
+    EXPECT_EQ(m.Map(*lazy, lazy->GetVolumeSize(), 0), kULMErrRead);
 }
 
 TEST(VoxFileReader, VoxelsBeyondFourGigabytes) {
@@ -341,15 +291,15 @@ TEST(VoxFileReader, VoxelsBeyondFourGigabytes) {
     std::string header = "Vox1999a\n";
     for (int i = 0; i < 3; ++i) header += "Data d 2147483647\n";
     header += "##\f\n";
-    const std::string description = "##\nVolumeSize 3 1 1\nVoxelSize 16\nEndian B\n"
-                                    "Field0 ( Position 0 Size 16 Name v )\n##\f\n";
-    const int64_t at = static_cast<int64_t>(header.size()) + 3 * int64_t{2147483647};
-    const std::string voxels = Be16({0x0102, 0x0304, 0x0506});
+    const std::string volume =
+        "##\nVolumeSize 3 1 1\nVoxelSize 16\nEndian B\nField0 ( Position 0 Size 16 Name v )\n##\f\n" +
+        Be16({0x0102, 0x0304, 0x0506});
+    const off_t at = static_cast<off_t>(header.size()) + 3 * off_t{2147483647};
     const int fd = open(file.Path(), O_WRONLY | O_CREAT | O_TRUNC, 0644);
     ASSERT_GE(fd, 0);
     const bool written = pwrite(fd, header.data(), header.size(), 0) == static_cast<ssize_t>(header.size()) &&
-                         pwrite(fd, (description + voxels).data(), description.size() + voxels.size(), at) ==
-                             static_cast<ssize_t>(description.size() + voxels.size());
+                         pwrite(fd, volume.data(), volume.size(), at) ==
+                             static_cast<ssize_t>(volume.size());
     close(fd);
     if (!written) GTEST_SKIP() << "the file system refuses a sparse file of this size";
     for (int mode : {ULMVoxFileReader::kReadOnly, ULMVoxFileReader::kReadWrite}) {
@@ -358,8 +308,8 @@ TEST(VoxFileReader, VoxelsBeyondFourGigabytes) {
         std::vector<uint16_t> out(2);
         ASSERT_EQ(r->UnloadVoxels(out.data(), ULMVolumeRange(2, 1, 1, 1, 0, 0)), kULMOK);
         EXPECT_EQ(out, (std::vector<uint16_t>{0x0304, 0x0506}));
+        const uint16_t v = 0xBEEF;
         if (mode == ULMVoxFileReader::kReadWrite) {
-            const uint16_t v = 0xBEEF;
             ASSERT_EQ(r->UpdateVoxels(ULMVolumeRange(1, 1, 1, 0, 0, 0), &v), kULMOK);
         }
     }

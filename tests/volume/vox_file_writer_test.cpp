@@ -3,7 +3,6 @@
 
 #include <cstring>
 #include <limits>
-#include <numeric>
 #include <vector>
 
 #include "source_ref.h"
@@ -17,13 +16,18 @@ using namespace ulm3::testing;
 namespace {
 
 template <typename T>
-std::vector<T> Ramp(size_t n, T first, T step) {
+std::vector<T> Ramp(size_t n, T value, T step) {
     std::vector<T> v(n);
-    T value = first;
-    for (T& x : v) {
-        x = value;
-        value = static_cast<T>(value + step);
-    }
+    for (T& x : v) x = value, value = static_cast<T>(value + step);
+    return v;
+}
+
+VoxVolumeToWrite Volume(int sx, int sy, int sz, int bits, char endian, std::vector<VoxfFieldSpecifier> fields,
+                        const void* voxels) {
+    VoxVolumeToWrite v;
+    v.m_sizeX = sx, v.m_sizeY = sy, v.m_sizeZ = sz, v.m_voxelBits = bits, v.m_endian = endian;
+    v.m_fields = std::move(fields);
+    v.m_voxels = voxels;
     return v;
 }
 
@@ -32,8 +36,9 @@ std::vector<T> Ramp(size_t n, T first, T step) {
 TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     const auto v8 = Ramp<uint8_t>(3 * 2 * 2, 1, 7);
     const auto v16 = Ramp<uint16_t>(2 * 2 * 3, 0x0102, 0x0A0B);
-    const auto v32 = Ramp<uint32_t>(5 * 1 * 1, 0x01020304, 0x11111111);
+    const auto v32 = Ramp<uint32_t>(5, 0x01020304, 0x11111111);
     const auto v64 = Ramp<uint64_t>(2, 0x0102030405060708ull, 0x1000000000000001ull);
+    const double matrix[16] = {0.5, 0, 0, 0, 0, 1.0 / 3.0, 0, 0, 0, 0, 2, 0, -10, 20.125, 1e-7, 1};
 
     VoxFileWriter writer;
     writer.SetTitle("Phantom set\nsecond line");
@@ -41,71 +46,49 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     writer.AddAttribute("site", "Lab 3");
     writer.AddData("notes", "0123456789");
     writer.AddData("empty", "");
-
-    VoxVolumeToWrite a;
-    a.m_sizeX = 3, a.m_sizeY = 2, a.m_sizeZ = 2;
-    a.m_voxelBits = 8;
-    a.m_endian = 'L';
-    a.m_fields = {VoxfFieldSpecifier(0, 0, 8, 0, "density (raw)", "as scanned")};
+    VoxVolumeToWrite a =
+        Volume(3, 2, 2, 8, 'L', {VoxfFieldSpecifier(0, 0, 8, 0, "density (raw)", "as scanned")}, v8.data());
     a.m_data = {{"lut", std::string(300, 'L')}};
-    a.m_voxels = v8.data();
-
-    VoxVolumeToWrite b;
-    b.m_sizeX = 2, b.m_sizeY = 2, b.m_sizeZ = 3;
-    b.m_voxelBits = 16;
-    b.m_endian = 'B';
-    b.m_fields = {VoxfFieldSpecifier(1, 12, 4, 2, "tag"), VoxfFieldSpecifier(0, 0, 12, 3, "value")};
+    VoxVolumeToWrite b = Volume(2, 2, 3, 16, 'B', {VoxfFieldSpecifier(1, 12, 4, 2, "tag")}, v16.data());
+    b.m_fields.push_back(VoxfFieldSpecifier(0, 0, 12, 3, "value"));
     b.m_fields[0].m_offset = -1.5f;
     b.m_fields[0].m_scale = 0.25f;
     b.m_hasModelMatrix = true;
-    const double matrix[16] = {0.5, 0, 0, 0, 0, 1.0 / 3.0, 0, 0, 0, 0, 2, 0, -10, 20.125, 1e-7, 1};
     std::copy(matrix, matrix + 16, b.m_modelMatrix);
     b.m_title = "second volume";
     b.m_attributes = {{"kind", "gradient"}};
     b.m_data = {{"a", "xyz"}, {"b", "uvw"}};
-    b.m_voxels = v16.data();
-
-    VoxVolumeToWrite c;
-    c.m_sizeX = 5, c.m_sizeY = 1, c.m_sizeZ = 1;
-    c.m_voxelBits = 32;
-    c.m_endian = 'B';
-    c.m_fields = {VoxfFieldSpecifier(0, 0, 16, 1, "lo"), VoxfFieldSpecifier(1, 16, 16, 0, "hi")};
-    c.m_voxels = v32.data();
-
-    VoxVolumeToWrite d;
-    d.m_sizeX = 2, d.m_sizeY = 1, d.m_sizeZ = 1;
-    d.m_voxelBits = 64;
-    d.m_endian = 'L';
-    d.m_fields = {VoxfFieldSpecifier(0, 0, 64, 17, "double")};
-    d.m_voxels = v64.data();
-
-    for (const VoxVolumeToWrite* v : {&a, &b, &c, &d}) writer.AddVolume(*v);
+    writer.AddVolume(a);
+    writer.AddVolume(b);
+    const std::vector<VoxfFieldSpecifier> loHi = {VoxfFieldSpecifier(0, 0, 16, 1, "lo"),
+                                                  VoxfFieldSpecifier(1, 16, 16, 0, "hi")};
+    writer.AddVolume(Volume(5, 1, 1, 32, 'B', loHi, v32.data()));
+    writer.AddVolume(Volume(2, 1, 1, 64, 'L', {VoxfFieldSpecifier(0, 0, 64, 17, "double")}, v64.data()));
     TempFile file;
     ASSERT_EQ(writer.WriteToFile(file.Path()), kULMOK);
     std::string inMemory;
     ASSERT_EQ(writer.WriteToString(inMemory), kULMOK);
     EXPECT_EQ(file.Read(), inMemory);
 
-    struct Expect {
+    const struct {
         int bits;
         ULMVolumeRange range;
         const void* voxels;
         size_t bytes;
-    };
-    const Expect expected[] = {{8, ULMVolumeRange(3, 2, 2, 0, 0, 0), v8.data(), v8.size()},
-                               {16, ULMVolumeRange(2, 2, 3, 0, 0, 0), v16.data(), v16.size() * 2},
-                               {32, ULMVolumeRange(5, 1, 1, 0, 0, 0), v32.data(), v32.size() * 4},
-                               {64, ULMVolumeRange(2, 1, 1, 0, 0, 0), v64.data(), v64.size() * 8}};
+    } expected[] = {{8, ULMVolumeRange(3, 2, 2, 0, 0, 0), v8.data(), v8.size()},
+                    {16, ULMVolumeRange(2, 2, 3, 0, 0, 0), v16.data(), v16.size() * 2},
+                    {32, ULMVolumeRange(5, 1, 1, 0, 0, 0), v32.data(), v32.size() * 4},
+                    {64, ULMVolumeRange(2, 1, 1, 0, 0, 0), v64.data(), v64.size() * 8}};
     for (int n = 0; n < 4; ++n) {
+        SCOPED_TRACE(n);
         SourceRef<ULMVoxFileReader> r(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, n));
-        ASSERT_EQ(r->GetVoxelSize(), expected[n].bits) << "volume " << n;
+        ASSERT_EQ(r->GetVoxelSize(), expected[n].bits);
         EXPECT_EQ(r->GetVolumeSize(), expected[n].range);
         std::vector<uint8_t> out(expected[n].bytes);
         ASSERT_EQ(r->UnloadVoxels(out.data(), expected[n].range), kULMOK);
-        EXPECT_EQ(0, memcmp(out.data(), expected[n].voxels, out.size())) << "volume " << n;
-        const VoxFileDescription& desc = r->GetDescription();
-        EXPECT_EQ(desc.m_title, " Phantom set\n second line\n");
-        EXPECT_EQ(desc.m_trailingData.size(), 2u);
+        EXPECT_EQ(0, memcmp(out.data(), expected[n].voxels, out.size()));
+        EXPECT_EQ(r->GetDescription().m_title, " Phantom set\n second line\n");
+        EXPECT_EQ(r->GetDescription().m_trailingData.size(), 2u);
     }
     SourceRef<ULMVoxFileReader> r(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 1));
     const VoxFileDescription& desc = r->GetDescription();
@@ -120,44 +103,37 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     SourceRef<ULMVoxFileReader> first(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 0));
     EXPECT_EQ(first->GetDescription().FindField(0)->m_name, "density (raw)");
     EXPECT_EQ(first->GetDescription().FindField(0)->m_description, "as scanned");
-    SourceRef<ULMVoxFileReader> none(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 4));
-    EXPECT_EQ(none->GetVoxelSize(), 0);
+    EXPECT_EQ(SourceRef<ULMVoxFileReader>(new ULMVoxFileReader(file.Path(), 0, 4))->GetVoxelSize(), 0);
 }
 
 TEST(VoxFileWriter, RefusesWhatAFileCannotSay) {
     const uint8_t voxel = 0;
-    VoxVolumeToWrite good;
-    good.m_sizeX = good.m_sizeY = good.m_sizeZ = 1;
-    good.m_fields = {VoxfFieldSpecifier(0, 0, 8, 0, "v")};
-    good.m_voxels = &voxel;
-    std::string out;
-    {
-        VoxFileWriter w;
-        w.AddVolume(good);
-        EXPECT_EQ(w.WriteToString(out), kULMOK);
-    }
-    const auto refused = [&](auto change) {
+    const VoxVolumeToWrite good = Volume(1, 1, 1, 8, 'B', {VoxfFieldSpecifier(0, 0, 8, 0, "v")}, &voxel);
+    using Change = void (*)(VoxVolumeToWrite&, VoxFileWriter&);
+    const auto status = [&](Change change) {
         VoxVolumeToWrite v = good;
         VoxFileWriter w;
         change(v, w);
         w.AddVolume(v);
-        return w.WriteToString(out) == kULMErrArgument;
+        std::string out;
+        return w.WriteToString(out);
     };
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields = {VoxfFieldSpecifier(1, 0, 8, 0, "v")}; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxelBits = 12; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_endian = 'X'; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxels = nullptr; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_name = "say \"hi\""; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_name = ""; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_format = 7; }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite&, VoxFileWriter& w) { w.AddAttribute("a", "two\nlines"); }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite&, VoxFileWriter& w) { w.AddData("", "x"); }));
-    EXPECT_TRUE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_modelMatrix[3] = std::numeric_limits<double>::infinity(); }));
+    EXPECT_EQ(status([](VoxVolumeToWrite&, VoxFileWriter&) {}), kULMOK);
     // An empty volume needs no voxels.
-    EXPECT_FALSE(refused([](VoxVolumeToWrite& v, VoxFileWriter&) {
-        v.m_sizeX = 0;
-        v.m_voxels = nullptr;
-    }));
+    EXPECT_EQ(status([](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_sizeX = 0, v.m_voxels = nullptr; }), kULMOK);
+    const Change refused[] = {
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields = {VoxfFieldSpecifier(1, 0, 8, 0, "v")}; },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxelBits = 12; },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_endian = 'X'; },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_voxels = nullptr; },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_name = "say \"hi\""; },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_name = ""; },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_fields[0].m_format = 7; },
+        [](VoxVolumeToWrite&, VoxFileWriter& w) { w.AddAttribute("a", "two\nlines"); },
+        [](VoxVolumeToWrite&, VoxFileWriter& w) { w.AddData("", "x"); },
+        [](VoxVolumeToWrite& v, VoxFileWriter&) { v.m_modelMatrix[3] = std::numeric_limits<double>::infinity(); },
+    };
+    for (size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(status(refused[i]), kULMErrArgument) << "change " << i;
     VoxFileWriter w;
     w.AddVolume(good);
     EXPECT_EQ(w.WriteToFile("/nonexistent/dir/file.vox"), kULMErrWrite);

@@ -1,17 +1,21 @@
-// The library's open and close over simulated board configurations, and the
-// count of its holders.
+// The library's open and close over simulated board configurations, the
+// count of its holders, and the configuration query.
 #include <gtest/gtest.h>
 
 #include <chrono>
 #include <cstdlib>
 #include <mutex>
+#include <set>
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "board/kwb_board.h"
 #include "foundation/control.h"
 #include "foundation/sync_event.h"
 #include "render/render_cache.h"
 #include "support/sim_library_fixture.h"
+#include "ulm3/configuration.h"
 #include "ulm3/library.h"
 
 using namespace ulm3;
@@ -28,6 +32,7 @@ protected:
         return n;
     }
 };
+using ConfigurationQuery = ulm3::test_support::SimLibraryTest;
 
 // A lookup-table cache stand-in that counts its own destruction.
 class CountedCache : public ULMShareable {
@@ -39,18 +44,14 @@ private:
     int& m_destroyed;
 };
 
-}  // namespace
+struct Memory {
+    uint64_t total = 111, locked = 222, unlocked = 333, free = 444;
+    ULMStatus Query(ULMLocation location) {
+        return ULMConfiguration::GetMemoryUsage(location, total, locked, unlocked, free);
+    }
+};
 
-TEST_F(LibraryOpen, OnlyInterfaceThreeUpToMinorThreeIsAccepted) {
-    EXPECT_EQ(ULMOpenInternal(3, 4), kULMErrVersion);
-    EXPECT_EQ(ULMOpenInternal(2, 0), kULMErrVersion);
-    EXPECT_FALSE(gULMControl.m_initialized);
-    EXPECT_EQ(tulx7sim::GetStats().openClients, 0);
-    EXPECT_EQ(ULMOpenInternal(3, -1), kULMOK);
-    ULMClose();
-    EXPECT_EQ(ULMOpenInternal(3, 0), kULMOK);
-    EXPECT_EQ(gULMControl.m_compiletimeULMMinor, 0);
-}
+}  // namespace
 
 TEST_F(LibraryOpen, OpensEveryBoardOfTheMachineAndClosesThemAll) {
     for (int boards : {1, 2, 8}) {
@@ -72,8 +73,12 @@ TEST_F(LibraryOpen, OpensEveryBoardOfTheMachineAndClosesThemAll) {
     }
 }
 
-TEST_F(LibraryOpen, NoBoardZeroLeavesTheLibraryClosedWithItsOldHandler) {
+TEST_F(LibraryOpen, AFailedOpenLeavesTheLibraryClosedWithItsOldHandler) {
     ULMErrorHandler* const before = gULMControl.m_errorHandler;
+    // Only interface 3 up to minor 3 is accepted.
+    EXPECT_EQ(ULMOpenInternal(3, 4), kULMErrVersion);
+    EXPECT_EQ(ULMOpenInternal(2, 0), kULMErrVersion);
+    EXPECT_EQ(tulx7sim::GetStats().openClients, 0);
     UsePlatform(SimBoards(0));
     EXPECT_EQ(ULMOpen(), kULMErrAlloc);  // no service for board 0
     tulx7sim::SetDriverPresent(false);
@@ -87,6 +92,12 @@ TEST_F(LibraryOpen, NoBoardZeroLeavesTheLibraryClosedWithItsOldHandler) {
     // Still closed, so the application could not replace a handler that
     // ends the process: it keeps the one it had.
     EXPECT_EQ(gULMControl.m_errorHandler, before);
+
+    tulx7sim::SetClientOpenRefused(0, false);
+    EXPECT_EQ(ULMOpenInternal(3, -1), kULMOK);
+    ULMClose();
+    EXPECT_EQ(ULMOpenInternal(3, 0), kULMOK);
+    EXPECT_EQ(gULMControl.m_compiletimeULMMinor, 0);
 }
 
 TEST_F(LibraryOpen, TheFirstFailingBoardEndsTheSearch) {
@@ -182,10 +193,82 @@ TEST_F(LibraryOpen, TheEnvironmentIsAppliedAtEveryOpenOverTheValuesLeft) {
 }
 
 TEST(LibraryOpenDeathTest, GivingBackAHoldNobodyHasIsAnAssertionFailure) {
-    EXPECT_DEATH(
-        {
-            gULMControl.m_objectCount = 0;
-            gULMControl.DecrementObjectCount();
-        },
-        "ULM_ASSERT \\( m_objectCount > 0 \\) failed");
+    EXPECT_DEATH({ gULMControl.m_objectCount = 0; gULMControl.DecrementObjectCount(); },
+                 "ULM_ASSERT \\( m_objectCount > 0 \\) failed");
+}
+
+TEST_F(ConfigurationQuery, BeforeAndAfterTheOpen) {
+    EXPECT_EQ(ULMConfiguration::GetNumberOfBoards(), 0);
+    EXPECT_EQ(ULMConfiguration::GetBoardMajorVersion(), -1);
+    EXPECT_STREQ(ULMConfiguration::GetVersionString(ULMConfiguration::kDriverFound), "None");
+    Memory any;
+    EXPECT_EQ(any.Query(kULMAnyBoard), kULMOK);
+    EXPECT_EQ(any.total + any.locked + any.unlocked + any.free, 0u);
+
+    tulx7sim::SimConfig config = SimBoards(2);
+    config.pciRev = 3;
+    UsePlatform(config);
+    ASSERT_EQ(ULMOpen(), kULMOK);
+    EXPECT_EQ(ULMConfiguration::GetNumberOfBoards(), 2);
+    EXPECT_EQ(ULMConfiguration::GetBoardMajorVersion(1), 0);
+    EXPECT_EQ(ULMConfiguration::GetBoardMinorVersion(), 3);
+    EXPECT_EQ(ULMConfiguration::GetBoardMinorVersion(2), -1);
+    EXPECT_EQ(ULMConfiguration::GetBoardMajorVersion(-1), -1);
+    EXPECT_EQ(ULMConfiguration::GetAvailableMemory(1), 256u << 20);
+    EXPECT_EQ(ULMConfiguration::GetAvailableMemory(2), 0u);
+    EXPECT_STREQ(ULMConfiguration::GetVersionString(ULMConfiguration::kDriverFound),
+                 "/dev/tulx00 0.3 (0), OS 0, PCI 3");
+    EXPECT_EQ(ULMConfiguration::GetVersionString(static_cast<ULMConfiguration::VersionType>(3)), nullptr);
+}
+
+TEST_F(ConfigurationQuery, MemoryOfAllBoardsIsTheSumOfEach) {
+    ASSERT_EQ(ULMOpen(), kULMOK);
+    BoardWork work(gULMControl.m_KWBBoard[1]);  // board 1 has less free memory
+    Memory b0, b1, any;
+    ASSERT_EQ(b0.Query(kULMBoard0), kULMOK);
+    ASSERT_EQ(b1.Query(kULMBoard1), kULMOK);
+    ASSERT_EQ(any.Query(kULMAnyBoard), kULMOK);
+    EXPECT_LT(b1.free, b0.free);
+    EXPECT_TRUE(any.total == b0.total + b1.total && any.locked == b0.locked + b1.locked &&
+                any.unlocked == b0.unlocked + b1.unlocked && any.free == b0.free + b1.free);
+
+    for (ULMLocation other : {kULMBoard2, kULMSystem, kULMMultiBoardMode1, kULMNoBufferAttached}) {
+        Memory untouched;
+        EXPECT_EQ(untouched.Query(other), kULMErrArgument) << other;
+        EXPECT_EQ(untouched.total + untouched.free, 111u + 444u);
+    }
+}
+
+TEST_F(ConfigurationQuery, LimitsFollowTheRecordAndTheParameters) {
+    // No simulated board is that large; the record is what the query reads.
+    gULMControl.m_KWBBoardCount = 1;
+    gULMControl.m_board[0].m_memorySize = 6ull << 30;
+    EXPECT_EQ(ULMConfiguration::GetAvailableMemory(0), 0xFFFFFFFFu);
+
+    unsigned x = 1, y = 1, z = 1;
+    ULMConfiguration::GetMaxLockedSize(16, x, y, z);
+    EXPECT_EQ(x + y + z, 3 * 4096u);
+    for (unsigned unsupported : {0u, 4u, 12u, 24u}) {
+        ULMConfiguration::GetMaxMappedSize(unsupported, x, y, z);
+        EXPECT_EQ(x + y + z, 0u) << unsupported;
+    }
+    ULMSetParameter("MaxLockSize", 1024);
+    for (unsigned size : {1u, 2u, 3u, 8u, 16u, 32u}) {
+        ULMConfiguration::GetMaxLockedSize(size, x, y, z);
+        EXPECT_EQ(x + y + z, 3 * 1024u) << size;
+    }
+}
+
+TEST(ConfigurationVersion, TheLibraryTextIsFormattedOnceWhoeverAsksFirst) {
+    std::vector<const char*> seen(8, nullptr);
+    std::vector<std::thread> threads;
+    for (size_t i = 0; i < seen.size(); ++i) {
+        threads.emplace_back(
+            [&seen, i] { seen[i] = ULMConfiguration::GetVersionString(ULMConfiguration::kULMVersion); });
+    }
+    for (std::thread& t : threads) t.join();
+    EXPECT_EQ(std::set<const char*>(seen.begin(), seen.end()).size(), 1u);
+    const std::string text = seen[0];
+    EXPECT_NE(text.find("3.3.1.2"), std::string::npos) << text;
+    EXPECT_NE(text.find("(32-bit)"), std::string::npos) << text;
 }

@@ -35,16 +35,20 @@ protected:
     }
 };
 
+// Boards 0 and 1 each resample a 4 x 2 source to 2 x 1 at once, so that the
+// two boards' workers render side by side.
 TEST_F(ChipLibraryPassTest, AHalvingResamplePassWritesTheBoxMeans) {
-    KWBBuffer* source = Make(0, 4, 2, 0, 32);
-    KWBBuffer* target = Make(0, 2, 1, 0, 32);
+    KWBBuffer* sources[2] = {Make(0, 4, 2, 0, 32), Make(1, 4, 2, 0, 32)};
+    KWBBuffer* targets[2] = {Make(0, 2, 1, 0, 32), Make(1, 2, 1, 0, 32)};
     const std::array<uint8_t, 4> row0[4] = {{10, 0, 0, 255}, {20, 100, 0, 255}, {30, 50, 7, 0}, {40, 51, 8, 0}};
     const std::array<uint8_t, 4> row1[4] = {{30, 200, 0, 255}, {40, 100, 0, 255}, {50, 52, 9, 0}, {60, 54, 10, 0}};
-    for (int x = 0; x < 4; ++x) {
-        SetPixel(source, x, 0, row0[x]);
-        SetPixel(source, x, 1, row1[x]);
+    for (KWBBuffer* source : sources) {
+        for (int x = 0; x < 4; ++x) {
+            SetPixel(source, x, 0, row0[x]);
+            SetPixel(source, x, 1, row1[x]);
+        }
+        source->SetRange(KWBRange(0, 0, 3, 1));
     }
-    source->SetRange(KWBRange(0, 0, 3, 1));
 
     // Pixel centres two source pixels apart from (0.5, 0.5), bilinear,
     // the four 8-bit fields straight through to the target's.
@@ -89,30 +93,35 @@ TEST_F(ChipLibraryPassTest, AHalvingResamplePassWritesTheBoxMeans) {
         {NKW7_ImageControl_Addr, 0x10040000},
         {NKW7_RenderOperation_Addr, 0x1F550000},
     };
-    std::unique_ptr<KWBCommandBuffer> commands(Board(0)->CreateCommandBuffer(1000));
-    uint32_t id = 0, size = 0;
-    ASSERT_EQ(commands->StartBlock(id), kULMOK);
-    for (const auto& [address, value] : writes) {
-        const ULMStatus status = NKW7_RegisterWidth(address) == 64
-                                     ? commands->WriteRegister64(address, value)
-                                     : commands->WriteRegister32(address, static_cast<uint32_t>(value));
-        ASSERT_EQ(status, kULMOK) << std::hex << address;
-    }
-    ASSERT_EQ(commands->Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
-    ASSERT_EQ(commands->FinishBlock(size), kULMOK);
-
     tulx7sim::ClearChipDiagnostics();
-    const ULMSyncEvent done =
-        Board(0)->StartRender(ULMSyncEvent(), commands.get(), id, size, nullptr, 0, 0, source, target,
-                              nullptr, nullptr, nullptr, 1, nullptr, nullptr, nullptr, nullptr, nullptr);
-    ASSERT_EQ(done.Wait(-1), kULMOK);
-
-    // Means of the 2 x 2 boxes, halves rounded up: green (50 + 51 + 52 + 54) / 4
-    // = 51.75 and blue (7 + 8 + 9 + 10) / 4 = 8.5.
-    EXPECT_EQ(Pixel(target, 0, 0), (std::array<uint8_t, 4>{25, 100, 0, 255}));
-    EXPECT_EQ(Pixel(target, 1, 0), (std::array<uint8_t, 4>{45, 52, 9, 0}));
-    EXPECT_EQ(tulx7sim::GetChipDiagnostics(0).Total(), 0u);
+    ULMSyncEvent done[2];
+    for (int b = 0; b < 2; ++b) {
+        std::unique_ptr<KWBCommandBuffer> commands(Board(b)->CreateCommandBuffer(1000));
+        uint32_t id = 0, size = 0;
+        ASSERT_EQ(commands->StartBlock(id), kULMOK);
+        for (const auto& [address, value] : writes) {
+            const ULMStatus status = NKW7_RegisterWidth(address) == 64
+                                         ? commands->WriteRegister64(address, value)
+                                         : commands->WriteRegister32(address, static_cast<uint32_t>(value));
+            ASSERT_EQ(status, kULMOK) << std::hex << address;
+        }
+        ASSERT_EQ(commands->Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
+        ASSERT_EQ(commands->FinishBlock(size), kULMOK);
+        done[b] = Board(b)->StartRender(ULMSyncEvent(), commands.get(), id, size, nullptr, 0, 0, sources[b],
+                                        targets[b], nullptr, nullptr, nullptr, 1, nullptr, nullptr, nullptr,
+                                        nullptr, nullptr);
+    }
+    for (int b = 0; b < 2; ++b) {
+        SCOPED_TRACE(b);
+        ASSERT_EQ(done[b].Wait(-1), kULMOK);
+        // Means of the 2 x 2 boxes, halves rounded up: green (50 + 51 + 52 + 54) / 4
+        // = 51.75 and blue (7 + 8 + 9 + 10) / 4 = 8.5.
+        EXPECT_EQ(Pixel(targets[b], 0, 0), (std::array<uint8_t, 4>{25, 100, 0, 255}));
+        EXPECT_EQ(Pixel(targets[b], 1, 0), (std::array<uint8_t, 4>{45, 52, 9, 0}));
+        EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
+    }
 }
+
 
 }  // namespace
 }  // namespace ulm3

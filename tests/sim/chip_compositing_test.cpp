@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <array>
 #include <cmath>
+#include <random>
 
 #include "chip_fixture.h"
 
@@ -206,6 +207,48 @@ TEST_F(OutputTest, AnEmptyFrustumWritesNothing) {
     Frustum(1, 0, 0, 0, 1, 0);
     RenderOk();
     EXPECT_EQ(m_image0.data, std::vector<uint8_t>(4, 0x5C));
+}
+
+TEST_F(ChipTest, TheConversionProgrammeCopiesEveryBitIntoAWrappedBuffer) {
+    // The old image holds a 6 x 5 window at (3, 2) of 32-bit pixels with 8-bit
+    // red, green and blue and an undescribed top byte; the new buffer is a
+    // 8 x 8 wrapped one, read back through the same moduli.
+    HostArray oldImage(2, 12, 8, 1, 4, 1), newImage(2, 8, 8, 1, 4, 2);
+    std::mt19937 random(5);
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 12; ++x) oldImage.Set(x, y, 0, random());
+    std::fill(newImage.data.begin(), newImage.data.end(), 0xA5);
+    oldImage.SetRange(3, 2, 0, 8, 6, 0);
+    newImage.bound.wrap = true;
+    newImage.bound.offsetModulus[0] = 7;
+    newImage.bound.offsetModulus[1] = 7;
+    m_job.image0 = oldImage.Bind();
+    m_job.image1 = newImage.Bind();
+    m_job.writeMask = 2;
+    // The conversion's own words: a dummy 8^3 volume that is never bound,
+    // zero fields, tables and ALUs, initAccum and a write into image 1.
+    Set(NKW7_VolumeArraySize_Addr, 0x0000000700070007);
+    Set(NKW7_VolumeArrayDimensions_Addr, 0x20);
+    Set(NKW7_VolumeRangeMax_Addr, 0x0000000700070007);
+    Frustum(3, 2, 0, 8, 6, 0);
+    Set(NKW7_Image0FieldSel_Addr, 0x0F141210);
+    Set(NKW7_Image1FieldSel_Addr, 0x0F141210);
+    Set(NKW7_VoxelFormat_Addr, 0);
+    for (uint32_t a = NKW7_LookupTableFormat0_Addr; a <= NKW7_Alu2_Addr; a += 4) Set(a, 0);
+    Set(NKW7_Section_Addr, 0x303);
+    Set(NKW7_ImageControl_Addr, 0x60000000);
+    RenderOk();
+    // Coordinate (x, y) of the window lives at storage (x & 7, y & 7);
+    // storage columns 1 and 2 and rows 0, 1 and 7 are not in it.
+    for (int y = 2; y <= 6; ++y)
+        for (int x = 3; x <= 8; ++x)
+            ASSERT_EQ(newImage.Get(x & 7, y & 7), oldImage.Get(x, y)) << x << "," << y;
+    for (int y = 0; y < 8; ++y)
+        for (int x = 0; x < 8; ++x)
+            if (x == 1 || x == 2 || y < 2 || y == 7) {
+                ASSERT_EQ(newImage.Get(x, y), 0xA5A5A5A5u) << x << "," << y;
+            }
+    EXPECT_EQ(Diagnostics().Total(), 0u);
 }
 
 TEST_F(ChipTest, AResampleIntoItsOwnSourceReadsTheSourceAsItWas) {

@@ -183,15 +183,16 @@ TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeldAndSurvivesARefusedComm
     EXPECT_EQ(m_buffer.WriteRegister64(0x900, 1), kULMErrAlloc);
     EXPECT_EQ(m_buffer.WriteRegister32(0x988, 1), kULMErrAlloc) << "two held writes need four words";
     EXPECT_EQ(m_buffer.Written(), before);
-    EXPECT_THAT(Tail(Finish(), 2), ElementsAre(0x40000000000016C0, 0x240));
-    EXPECT_EQ(m_buffer.FreeWords(), 0u);
+    const Words held = Restart();
+    EXPECT_EQ(held.size(), 100u);
+    EXPECT_THAT(Tail(held, 2), ElementsAre(0x40000000000016C0, 0x240));
 
-    Restart();  // a pair completes in the last two words
-    FillLeaving(2);
+    FillLeaving(2);  // a pair completes in the last two words
     ASSERT_EQ(m_buffer.WriteRegister32(0x710, 0xA), kULMOK);
     ASSERT_EQ(m_buffer.WriteRegister32(0x714, 0xB), kULMOK);
-    EXPECT_THAT(Tail(Finish(), 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
-    EXPECT_EQ(m_buffer.FreeWords(), 0u);
+    const Words pair = Finish();
+    EXPECT_EQ(pair.size(), 100u);
+    EXPECT_THAT(Tail(pair, 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
 }
 
 TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {

@@ -5,6 +5,7 @@
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -299,27 +300,30 @@ TEST_F(DriverEventTest, BadRendersAreRefusedWithTheirStatus) {
     const uint32_t image = session.Allocate(4, 16, 16);
     const uint32_t foreign = other.Allocate(4, 16, 16);
     const uint32_t small = session.Allocate(8, 16);
+    using Record = Tulx7_dr_render;
+    using Buffers = Tulx7_dr_all_buffers_data;
     struct Case {
         const char* what;
-        void (*spoil)(Tulx7_dr_render&, Tulx7_dr_all_buffers_data&, uint32_t, uint32_t);
+        std::function<void(Record&, Buffers&)> spoil;
         int32_t status;
     };
+    const int32_t bad = TULX7_DR_STATUS_ARG_BAD, unknown = TULX7_DR_STATUS_INVALID_ID;
     const Case cases[] = {
-        {"no buffer record", [](auto& r, auto&, uint32_t, uint32_t) { r.pBufferData = 0; }, TULX7_DR_STATUS_ARG_BAD},
-        {"no render words", [](auto& r, auto&, uint32_t, uint32_t) { r.p_render_load_cmds = 0; }, TULX7_DR_STATUS_ARG_BAD},
-        {"empty block", [](auto& r, auto&, uint32_t, uint32_t) { r.render_count = 0; }, TULX7_DR_STATUS_ARG_BAD},
-        {"block too long", [](auto& r, auto&, uint32_t, uint32_t) { r.render_count = 40001; }, TULX7_DR_STATUS_ARG_BAD},
-        {"state without words", [](auto& r, auto&, uint32_t, uint32_t) { r.state_count = 4; }, TULX7_DR_STATUS_ARG_BAD},
-        {"negative state", [](auto& r, auto&, uint32_t, uint32_t) { r.state_count = -1; }, TULX7_DR_STATUS_ARG_BAD},
-        {"another board's image", [](auto&, auto& b, uint32_t foreignId, uint32_t) { b.image1.buffer_id = foreignId; }, TULX7_DR_STATUS_INVALID_ID},
-        {"unknown volume", [](auto&, auto& b, uint32_t, uint32_t) { b.volume.buffer_id = 0x0000ABCD; }, TULX7_DR_STATUS_INVALID_ID},
-        {"table larger than its buffer", [](auto&, auto& b, uint32_t, uint32_t smallId) { b.gradient_magnitude = {smallId, 0, 17, 0}; }, TULX7_DR_STATUS_ARG_BAD},
-        {"unknown table", [](auto&, auto& b, uint32_t, uint32_t) { b.alpha_correction.buffer_id = 0x0000ABCD; }, TULX7_DR_STATUS_INVALID_ID},
-        {"unknown dependency", [](auto& r, auto&, uint32_t, uint32_t) { r.prev_render_event_id = 0x7FFFFFFF; }, TULX7_DR_STATUS_INVALID_ID},
+        {"no buffer record", [](Record& r, Buffers&) { r.pBufferData = 0; }, bad},
+        {"no render words", [](Record& r, Buffers&) { r.p_render_load_cmds = 0; }, bad},
+        {"empty block", [](Record& r, Buffers&) { r.render_count = 0; }, bad},
+        {"block too long", [](Record& r, Buffers&) { r.render_count = 40001; }, bad},
+        {"state without words", [](Record& r, Buffers&) { r.state_count = 4; }, bad},
+        {"negative state", [](Record& r, Buffers&) { r.state_count = -1; }, bad},
+        {"another board's image", [&](Record&, Buffers& b) { b.image1.buffer_id = foreign; }, unknown},
+        {"unknown volume", [](Record&, Buffers& b) { b.volume.buffer_id = 0x0000ABCD; }, unknown},
+        {"table larger than its buffer", [&](Record&, Buffers& b) { b.gradient_magnitude = {small, 0, 17, 0}; }, bad},
+        {"unknown table", [](Record&, Buffers& b) { b.alpha_correction.buffer_id = 0x0000ABCD; }, unknown},
+        {"unknown dependency", [](Record& r, Buffers&) { r.prev_render_event_id = 0x7FFFFFFF; }, unknown},
     };
     for (const Case& c : cases) {
         auto record = RenderRecord(image);
-        c.spoil(record, m_buffers, foreign, small);
+        c.spoil(record, m_buffers);
         EXPECT_EQ(session.Send(TULX7_DR_RENDER, record), c.status) << c.what;
         EXPECT_EQ(record.ret_render_event_id, 0u) << c.what;
     }

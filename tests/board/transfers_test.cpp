@@ -309,9 +309,7 @@ TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
     KWBBuffer* b1 = Make(0, 64, 0, 0, 32);
     KWBBuffer* b2 = Make(0, 16, 8, 0, 16);
     KWBBuffer* b3 = Make(0, 8, 8, 8, 16);
-    ASSERT_NE(b1, nullptr);
-    ASSERT_NE(b2, nullptr);
-    ASSERT_NE(b3, nullptr);
+    ASSERT_TRUE(b1 && b2 && b3);
     ASSERT_EQ(b2->SetOffsetOrWrap(false, 4, 2, 0), kULMOK);
     std::vector<uint8_t> host = Poisoned(4096);
     void* h = host.data();
@@ -325,8 +323,10 @@ TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
         {"field of 0 bits", [&] { return board->StartLoadBufferField(b1, h, 0, 0, KWBRange(0, 3), 0, 0, -1); }},
         {"field of 12 bits", [&] { return board->StartUnloadBufferField(b1, h, 12, 0, KWBRange(0, 3), 0, 0, -1); }},
         {"field at bit 4", [&] { return board->StartLoadBufferField(b1, h, 8, 4, KWBRange(0, 3), 0, 0, -1); }},
-        {"field past the element", [&] { return board->StartLoadBufferField(b1, h, 16, 24, KWBRange(0, 3), 0, 0, -1); }},
-        {"field wider than the element", [&] { return board->StartUnloadBufferField(b1, h, 64, 0, KWBRange(0, 3), 0, 0, -1); }},
+        {"field past the element",
+         [&] { return board->StartLoadBufferField(b1, h, 16, 24, KWBRange(0, 3), 0, 0, -1); }},
+        {"field wider than the element",
+         [&] { return board->StartUnloadBufferField(b1, h, 64, 0, KWBRange(0, 3), 0, 0, -1); }},
         {"reversed box", [&] { return board->StartLoadBuffer(b1, h, KWBRange(5, 3), 0, 0, -1); }},
         {"negative box", [&] { return board->StartLoadBuffer(b1, h, KWBRange(-2, 3), 0, 0, -1); }},
         {"past the storage", [&] { return board->StartLoadBuffer(b1, h, KWBRange(60, 64), 0, 0, -1); }},

@@ -14,3 +14,6 @@
 #include "ulm3/permission.h"
 #include "ulm3/events.h"
 #include "ulm3/volume_source.h"
+#include "ulm3/buffer_types.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/depth_buffer.h"

@@ -1,0 +1,116 @@
+// Images the boards render into and applications read: 2-D arrays of 16, 32
+// or 64-bit pixels holding up to four colour fields.
+#pragma once
+
+#include "ulm3/buffer_types.h"
+#include "ulm3/fields.h"
+#include "ulm3/location.h"
+#include "ulm3/ranges.h"
+#include "ulm3/shareable.h"
+#include "ulm3/status.h"
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+// Ranges are in image coordinates: under offset addressing the image covers
+// the rectangle of its size at the two offsets, under wrap addressing
+// coordinates wrap. Host data are rows of inWidth pixels (0: the range's
+// width) one after the other; the field forms move one byte-aligned field of
+// 8, 16, 32 or 64 bits per pixel. Every Start operation returns at once; its
+// plain twin waits for it without time-out.
+//
+// The operations after SetBorderValue have default bodies, so an
+// implementation without resampling or migration needs no code for them:
+// they answer kULMErrUnimplemented (as a status or as a finished event).
+class ULMImageBuffer : public ULMShareable {
+public:
+    virtual ULMLocation GetLocation() const = 0;
+    virtual void GetSize(unsigned& outWidth, unsigned& outHeight) const = 0;
+    virtual unsigned GetWidth() const = 0;
+    virtual unsigned GetHeight() const = 0;
+    // Bits per pixel.
+    virtual unsigned GetPixelSize() const = 0;
+    virtual ULMFieldDescriptor GetFieldDescriptor(ULMChannel inChannel) const = 0;
+    virtual ULMStatus SetFieldDescriptor(ULMChannel inChannel,
+                                         const ULMFieldDescriptor& inDescriptor) = 0;
+
+    virtual ULMStatus Update(const void* inData, const ULMImageRange& inRange,
+                             unsigned inWidth) = 0;
+    virtual ULMStatus UpdateField(const void* inData, const ULMFieldDescriptor& inDescriptor,
+                                  const ULMImageRange& inRange, unsigned inWidth) = 0;
+    virtual ULMSyncEvent StartUpdate(const void* inData, const ULMImageRange& inRange,
+                                     unsigned inWidth) = 0;
+    virtual ULMSyncEvent StartUpdateField(const void* inData,
+                                          const ULMFieldDescriptor& inDescriptor,
+                                          const ULMImageRange& inRange, unsigned inWidth) = 0;
+    // Only the low GetPixelSize() bits of inValue are used.
+    virtual ULMStatus Clear(const ULMImageRange& inRange, unsigned long long inValue) = 0;
+    virtual ULMStatus Unload(void* outData, const ULMImageRange& inRange,
+                             unsigned inWidth) const = 0;
+    virtual ULMStatus UnloadField(void* outData, const ULMFieldDescriptor& inDescriptor,
+                                  const ULMImageRange& inRange, unsigned inWidth) const = 0;
+    virtual ULMSyncEvent StartUnload(void* outData, const ULMImageRange& inRange,
+                                     unsigned inWidth) const = 0;
+    virtual ULMSyncEvent StartUnloadField(void* outData, const ULMFieldDescriptor& inDescriptor,
+                                          const ULMImageRange& inRange,
+                                          unsigned inWidth) const = 0;
+
+    // The range as host memory; outWidth receives the pixels per mapped row.
+    // The typed forms need pixels of their width.
+    virtual ULMStatus Map(unsigned short*& outData, const ULMImageRange& inRange,
+                          unsigned& outWidth) = 0;
+    virtual ULMStatus Map(unsigned int*& outData, const ULMImageRange& inRange,
+                          unsigned& outWidth) = 0;
+    virtual ULMStatus Map(unsigned long long*& outData, const ULMImageRange& inRange,
+                          unsigned& outWidth) = 0;
+    virtual ULMStatus Map(void*& outData, const ULMImageRange& inRange, unsigned& outWidth) = 0;
+    virtual ULMStatus Unmap(void* inData) = 0;
+
+    virtual ULMStatus SetOffset(int inOffsetX, int inOffsetY) = 0;
+    virtual ULMStatus SetWrap(int inWrapX, int inWrapY) = 0;
+    virtual ULMStatus SetAddressParameters(ULMAddressMode inMode, int inParameterX,
+                                           int inParameterY) = 0;
+    virtual void GetAddressParameters(ULMAddressMode& outMode, int& outParameterX,
+                                      int& outParameterY) const = 0;
+    virtual int GetAddressParameterX() const = 0;
+    virtual int GetAddressParameterY() const = 0;
+    virtual ULMAddressMode GetAddressMode() const = 0;
+
+    // Where valid input lies, and where renders may write.
+    virtual ULMImageRange GetInputLimits() const = 0;
+    virtual ULMStatus SetInputLimits(const ULMImageRange& inLimits) = 0;
+    virtual ULMImageRange GetOutputLimits() const = 0;
+    virtual ULMStatus SetOutputLimits(const ULMImageRange& inLimits) = 0;
+
+    // Channels are fractions 0..1, kept to 12 bits.
+    virtual void GetBorderValue(double& outRed, double& outGreen, double& outBlue,
+                                double& outAlpha) const = 0;
+    virtual double GetBorderRed() const = 0;
+    virtual double GetBorderGreen() const = 0;
+    virtual double GetBorderBlue() const = 0;
+    virtual double GetBorderAlpha() const = 0;
+    virtual ULMStatus SetBorderValue(double inRed, double inGreen, double inBlue,
+                                     double inAlpha) = 0;
+
+    virtual ULMStatus Resample(ULMImageBuffer* outDestination,
+                               const ULMImageRange& inDestinationRange,
+                               const ULMImageRange& inSourceRange);
+    virtual ULMSyncEvent StartResample(ULMImageBuffer* outDestination,
+                                       const ULMImageRange& inDestinationRange,
+                                       const ULMImageRange& inSourceRange);
+    virtual ULMStatus SetMigrationMode(ULMMigrationMode inMode);
+    virtual ULMMigrationMode GetMigrationMode() const;
+    virtual ULMStatus Migrate(ULMLocation inLocation);
+    virtual ULMSyncEvent StartMigrate(ULMLocation inLocation);
+    // The object id of the volume last rendered into the buffer, 0 for none.
+    virtual unsigned long long GetLastVolumeRendered() const;
+    virtual ULMStatus Reserved07();
+    virtual ULMStatus Reserved08();
+    virtual ULMStatus Reserved09();
+
+protected:
+    ULMImageBuffer() = default;
+    ~ULMImageBuffer() override;
+};
+
+}  // namespace ulm3

@@ -1,0 +1,208 @@
+#include "buffers/image_buffer_internal.h"
+
+#include <new>
+
+#include "foundation/control.h"
+#include "foundation/enumeration_checks.h"
+#include "foundation/field_conversions.h"
+#include "foundation/numeric.h"
+#include "foundation/shareable.h"
+
+namespace ulm3 {
+namespace {
+
+bool IsPixelSize(unsigned bits) { return bits == 16 || bits == 32 || bits == 64; }
+
+}  // namespace
+
+ULMImageBufferInternal::ULMImageBufferInternal(ULMLocation inLocation, unsigned inWidth,
+                                               unsigned inHeight, unsigned inPixelSize)
+    : ULMOnBoardBuffer<ULMImageBuffer>(inLocation, inWidth, inHeight), m_pixelSize(inPixelSize) {
+    SetObjectType(this, kObjectTypeULMImageBufferInternal);
+}
+
+ULMImageBufferInternal* ULMImageBufferInternal::CreateSimple(ULMLocation inLocation,
+                                                             unsigned inWidth, unsigned inHeight,
+                                                             unsigned inPixelSize,
+                                                             int inNumberOfFields,
+                                                             const ULMFieldDescriptor* inFieldArray) {
+    return Make(inLocation, inWidth, inHeight, inPixelSize, inNumberOfFields, inFieldArray, false,
+                0);
+}
+
+ULMImageBufferInternal* ULMImageBufferInternal::Create3D(ULMLocation inLocation, unsigned inWidth,
+                                                         unsigned inHeight, unsigned inPixelSize,
+                                                         int inNumberOfFields,
+                                                         const ULMFieldDescriptor* inFieldArray,
+                                                         int inNumberOfPlanes) {
+    if (inNumberOfPlanes < 0 || inLocation == kULMMultiBoardMode1 ||
+        inLocation == kULMMultiBoardMode2)
+        return nullptr;
+    return Make(inLocation, inWidth, inHeight, inPixelSize, inNumberOfFields, inFieldArray, true,
+                inNumberOfPlanes);
+}
+
+ULMImageBufferInternal* ULMImageBufferInternal::Make(ULMLocation inLocation, unsigned inWidth,
+                                                     unsigned inHeight, unsigned inPixelSize,
+                                                     int inNumberOfFields,
+                                                     const ULMFieldDescriptor* inFieldArray,
+                                                     bool in3D, int inNumberOfPlanes) {
+    if (inWidth == 0 || inHeight == 0 || !IsPixelSize(inPixelSize) || inNumberOfFields < 0 ||
+        inNumberOfFields > kULMMaxPixelFields || (inNumberOfFields > 0 && inFieldArray == nullptr))
+        return nullptr;
+    if (!IsOpenBoardLocation(inLocation)) return nullptr;
+    auto* image = new (std::nothrow)
+        ULMImageBufferInternal(inLocation, inWidth, inHeight, inPixelSize);
+    if (image == nullptr) return nullptr;
+    for (int i = 0; i < inNumberOfFields; ++i) {
+        if (image->SetFieldDescriptor(static_cast<ULMChannel>(i), inFieldArray[i]) != kULMOK) {
+            delete image;
+            return nullptr;
+        }
+    }
+    const uint32_t planes = in3D ? static_cast<uint32_t>(ULMMax(inNumberOfPlanes, 1)) : 0;
+    if (image->AllocateStorage(planes, inPixelSize) != kULMOK) {
+        delete image;
+        return nullptr;
+    }
+    image->m_is3D = in3D;
+    image->AddRef();
+    return image;
+}
+
+ULMFieldDescriptor ULMImageBufferInternal::GetFieldDescriptor(ULMChannel inChannel) const {
+    return ULMValidChannel(inChannel) ? m_fieldList[inChannel] : ULMFieldDescriptor();
+}
+
+ULMStatus ULMImageBufferInternal::SetFieldDescriptor(ULMChannel inChannel,
+                                                     const ULMFieldDescriptor& inDescriptor) {
+    if (!ULMValidChannel(inChannel)) return kULMErrArgument;
+    if (!IsValidFieldDescriptor(inDescriptor, static_cast<int>(m_pixelSize), 16))
+        return kULMErrFormat;
+    m_fieldList[inChannel] = inDescriptor;
+    return kULMOK;
+}
+
+ULMStatus ULMImageBufferInternal::Update(const void* inData, const ULMImageRange& inRange,
+                                         unsigned inWidth) {
+    return StartUpdate(inData, inRange, inWidth).Wait(-1);
+}
+
+ULMStatus ULMImageBufferInternal::UpdateField(const void* inData,
+                                              const ULMFieldDescriptor& inDescriptor,
+                                              const ULMImageRange& inRange, unsigned inWidth) {
+    return StartUpdateField(inData, inDescriptor, inRange, inWidth).Wait(-1);
+}
+
+ULMSyncEvent ULMImageBufferInternal::StartUpdate(const void* inData, const ULMImageRange& inRange,
+                                                 unsigned inWidth) {
+    return StartTransfer(true, inData, 0, 0, inRange, inWidth);
+}
+
+ULMSyncEvent ULMImageBufferInternal::StartUpdateField(const void* inData,
+                                                      const ULMFieldDescriptor& inDescriptor,
+                                                      const ULMImageRange& inRange,
+                                                      unsigned inWidth) {
+    AssertBoard();
+    if (!IsValidFieldDescriptorDMA(inDescriptor, static_cast<int>(m_pixelSize)))
+        return ULMSyncEvent(kULMErrArgument);
+    return StartTransfer(true, inData, static_cast<uint32_t>(inDescriptor.m_size),
+                         static_cast<uint32_t>(inDescriptor.m_position), inRange, inWidth);
+}
+
+ULMStatus ULMImageBufferInternal::Clear(const ULMImageRange& inRange, unsigned long long inValue) {
+    return ClearRange(inRange, inValue);
+}
+
+ULMStatus ULMImageBufferInternal::Unload(void* outData, const ULMImageRange& inRange,
+                                         unsigned inWidth) const {
+    return StartUnload(outData, inRange, inWidth).Wait(-1);
+}
+
+ULMStatus ULMImageBufferInternal::UnloadField(void* outData, const ULMFieldDescriptor& inDescriptor,
+                                              const ULMImageRange& inRange,
+                                              unsigned inWidth) const {
+    return StartUnloadField(outData, inDescriptor, inRange, inWidth).Wait(-1);
+}
+
+ULMSyncEvent ULMImageBufferInternal::StartUnload(void* outData, const ULMImageRange& inRange,
+                                                 unsigned inWidth) const {
+    return StartTransfer(false, outData, 0, 0, inRange, inWidth);
+}
+
+ULMSyncEvent ULMImageBufferInternal::StartUnloadField(void* outData,
+                                                      const ULMFieldDescriptor& inDescriptor,
+                                                      const ULMImageRange& inRange,
+                                                      unsigned inWidth) const {
+    AssertBoard();
+    if (!IsValidFieldDescriptorDMA(inDescriptor, static_cast<int>(m_pixelSize)))
+        return ULMSyncEvent(kULMErrArgument);
+    return StartTransfer(false, outData, static_cast<uint32_t>(inDescriptor.m_size),
+                         static_cast<uint32_t>(inDescriptor.m_position), inRange, inWidth);
+}
+
+template <typename T>
+ULMStatus ULMImageBufferInternal::MapTyped(T*& outData, const ULMImageRange& inRange,
+                                           unsigned& outWidth) {
+    AssertBoard();
+    if (m_buffer->GetElementBits() != sizeof(T) * 8) return kULMErrArgument;
+    void* data = nullptr;
+    const ULMStatus status = MapRange(data, inRange, outWidth);
+    if (status == kULMOK) outData = static_cast<T*>(data);
+    return status;
+}
+
+ULMStatus ULMImageBufferInternal::Map(unsigned short*& outData, const ULMImageRange& inRange,
+                                      unsigned& outWidth) {
+    return MapTyped(outData, inRange, outWidth);
+}
+
+ULMStatus ULMImageBufferInternal::Map(unsigned int*& outData, const ULMImageRange& inRange,
+                                      unsigned& outWidth) {
+    return MapTyped(outData, inRange, outWidth);
+}
+
+ULMStatus ULMImageBufferInternal::Map(unsigned long long*& outData, const ULMImageRange& inRange,
+                                      unsigned& outWidth) {
+    return MapTyped(outData, inRange, outWidth);
+}
+
+ULMStatus ULMImageBufferInternal::Map(void*& outData, const ULMImageRange& inRange,
+                                      unsigned& outWidth) {
+    return MapRange(outData, inRange, outWidth);
+}
+
+ULMStatus ULMImageBufferInternal::SetOutputLimits(const ULMImageRange& inLimits) {
+    if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
+    m_outputLimits = inLimits;
+    return kULMOK;
+}
+
+void ULMImageBufferInternal::GetBorderValue(double& outRed, double& outGreen, double& outBlue,
+                                            double& outAlpha) const {
+    outRed = GetBorderRed();
+    outGreen = GetBorderGreen();
+    outBlue = GetBorderBlue();
+    outAlpha = GetBorderAlpha();
+}
+
+double ULMImageBufferInternal::GetBorderRed() const { return ULMConvert12ToFloat(m_borderValue[0]); }
+double ULMImageBufferInternal::GetBorderGreen() const { return ULMConvert12ToFloat(m_borderValue[1]); }
+double ULMImageBufferInternal::GetBorderBlue() const { return ULMConvert12ToFloat(m_borderValue[2]); }
+double ULMImageBufferInternal::GetBorderAlpha() const { return ULMConvert12ToFloat(m_borderValue[3]); }
+
+ULMStatus ULMImageBufferInternal::SetBorderValue(double inRed, double inGreen, double inBlue,
+                                                 double inAlpha) {
+    const double channels[4] = {inRed, inGreen, inBlue, inAlpha};
+    for (int i = 0; i < 4; ++i)
+        m_borderValue[i] = ULMConvertFloatTo12(ULMClampTo(channels[i], 0.0, 1.0));
+    return kULMOK;
+}
+
+ULMImageBufferInternal* GetImageBufferInternal(ULMImageBuffer* inBuffer) {
+    if (inBuffer == nullptr || !IsObjectType(inBuffer, kObjectTypeULMImageBufferInternal))
+        return nullptr;
+    return static_cast<ULMImageBufferInternal*>(inBuffer);
+}
+
+}  // namespace ulm3

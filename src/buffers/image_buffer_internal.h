@@ -1,0 +1,101 @@
+// An image held in one buffer in the memory of one board: the unit the
+// boards render into. Applications reach such images only through the
+// location-independent image buffer, which keeps them as its per-board
+// parts; the rendering code makes them directly on the board it names.
+#pragma once
+
+#include <cstdint>
+
+#include "buffers/on_board_buffer.h"
+#include "ulm3/image_buffer.h"
+
+namespace ulm3 {
+
+class ULMImageBufferInternal : public ULMOnBoardBuffer<ULMImageBuffer> {
+public:
+    // A 2-D image on an open board (by number: kULMAnyBoard, kULMSystem and
+    // the multiboard locations are refused) of 16, 32 or 64-bit pixels with
+    // up to four fields; null on any failure. One reference for the caller.
+    static ULMImageBufferInternal* CreateSimple(ULMLocation inLocation, unsigned inWidth,
+                                                unsigned inHeight, unsigned inPixelSize,
+                                                int inNumberOfFields,
+                                                const ULMFieldDescriptor* inFieldArray);
+    // The same as a stack of max(inNumberOfPlanes, 1) planes; a negative
+    // number of planes is refused.
+    static ULMImageBufferInternal* Create3D(ULMLocation inLocation, unsigned inWidth,
+                                            unsigned inHeight, unsigned inPixelSize,
+                                            int inNumberOfFields,
+                                            const ULMFieldDescriptor* inFieldArray,
+                                            int inNumberOfPlanes);
+
+    unsigned GetPixelSize() const override { return m_pixelSize; }
+    // A channel outside 0..3 reads as the no-field descriptor.
+    ULMFieldDescriptor GetFieldDescriptor(ULMChannel inChannel) const override;
+    ULMStatus SetFieldDescriptor(ULMChannel inChannel,
+                                 const ULMFieldDescriptor& inDescriptor) override;
+
+    ULMStatus Update(const void* inData, const ULMImageRange& inRange, unsigned inWidth) override;
+    ULMStatus UpdateField(const void* inData, const ULMFieldDescriptor& inDescriptor,
+                          const ULMImageRange& inRange, unsigned inWidth) override;
+    ULMSyncEvent StartUpdate(const void* inData, const ULMImageRange& inRange,
+                             unsigned inWidth) override;
+    ULMSyncEvent StartUpdateField(const void* inData, const ULMFieldDescriptor& inDescriptor,
+                                  const ULMImageRange& inRange, unsigned inWidth) override;
+    // Returns without waiting for the fill, which the board orders before
+    // later work on the buffer.
+    ULMStatus Clear(const ULMImageRange& inRange, unsigned long long inValue) override;
+    ULMStatus Unload(void* outData, const ULMImageRange& inRange, unsigned inWidth) const override;
+    ULMStatus UnloadField(void* outData, const ULMFieldDescriptor& inDescriptor,
+                          const ULMImageRange& inRange, unsigned inWidth) const override;
+    ULMSyncEvent StartUnload(void* outData, const ULMImageRange& inRange,
+                             unsigned inWidth) const override;
+    ULMSyncEvent StartUnloadField(void* outData, const ULMFieldDescriptor& inDescriptor,
+                                  const ULMImageRange& inRange, unsigned inWidth) const override;
+
+    ULMStatus Map(unsigned short*& outData, const ULMImageRange& inRange,
+                  unsigned& outWidth) override;
+    ULMStatus Map(unsigned int*& outData, const ULMImageRange& inRange,
+                  unsigned& outWidth) override;
+    ULMStatus Map(unsigned long long*& outData, const ULMImageRange& inRange,
+                  unsigned& outWidth) override;
+    ULMStatus Map(void*& outData, const ULMImageRange& inRange, unsigned& outWidth) override;
+
+    ULMStatus SetOutputLimits(const ULMImageRange& inLimits) override;
+
+    void GetBorderValue(double& outRed, double& outGreen, double& outBlue,
+                        double& outAlpha) const override;
+    double GetBorderRed() const override;
+    double GetBorderGreen() const override;
+    double GetBorderBlue() const override;
+    double GetBorderAlpha() const override;
+    // Each channel is clamped to 0..1 and kept to 12 bits.
+    ULMStatus SetBorderValue(double inRed, double inGreen, double inBlue, double inAlpha) override;
+
+    bool Is3D() const { return m_is3D; }
+
+protected:
+    ~ULMImageBufferInternal() override = default;
+
+private:
+    ULMImageBufferInternal(ULMLocation inLocation, unsigned inWidth, unsigned inHeight,
+                           unsigned inPixelSize);
+
+    static ULMImageBufferInternal* Make(ULMLocation inLocation, unsigned inWidth,
+                                        unsigned inHeight, unsigned inPixelSize,
+                                        int inNumberOfFields,
+                                        const ULMFieldDescriptor* inFieldArray, bool in3D,
+                                        int inNumberOfPlanes);
+    template <typename T>
+    ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
+
+    uint32_t m_pixelSize;
+    uint16_t m_borderValue[4] = {};  // red, green, blue, alpha; 12 bits each
+    ULMFieldDescriptor m_fieldList[4];
+    bool m_is3D = false;
+};
+
+// The on-board image behind a public image buffer: the buffer itself when it
+// is one; null for null and for any other kind of buffer.
+ULMImageBufferInternal* GetImageBufferInternal(ULMImageBuffer* inBuffer);
+
+}  // namespace ulm3

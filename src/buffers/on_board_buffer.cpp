@@ -1,0 +1,251 @@
+#include "buffers/on_board_buffer.h"
+
+#include <algorithm>
+
+#include "board/driver_requests.h"
+#include "buffers/buffer_range_rule.h"
+#include "foundation/board_range.h"
+#include "foundation/control.h"
+#include "foundation/diagnostics.h"
+#include "foundation/enumeration_checks.h"
+#include "foundation/numeric.h"
+#include "ulm3/depth_buffer.h"
+#include "ulm3/image_buffer.h"
+
+namespace ulm3 {
+namespace {
+
+// The chip stores nothing smaller than 32 x 32 for an image.
+constexpr uint32_t kMinImageExtent = 32;
+
+}  // namespace
+
+bool IsOpenBoardLocation(ULMLocation inLocation) {
+    const uint32_t board = static_cast<uint32_t>(inLocation);
+    return board < gULMControl.m_KWBBoardCount && board < ULMControlInternal::kMaxBoards &&
+           gULMControl.m_KWBBoard[board] != nullptr;
+}
+
+template <class Interface>
+ULMOnBoardBuffer<Interface>::ULMOnBoardBuffer(ULMLocation inLocation, unsigned inWidth,
+                                              unsigned inHeight)
+    : m_location(inLocation), m_width(inWidth), m_height(inHeight) {
+    ULM_ASSERT_TEXT(static_cast<uint32_t>(inLocation - kULMBoard0) < gULMControl.m_KWBBoardCount,
+                    "inLocation - kULMBoard0 < gULMControl.m_KWBBoardCount");
+    m_board = gULMControl.m_KWBBoard[inLocation];
+}
+
+template <class Interface>
+ULMOnBoardBuffer<Interface>::~ULMOnBoardBuffer() {
+    if (m_board != nullptr && m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::AllocateStorage(uint32_t inPlanes, uint32_t inElementBits) {
+    ULMStatus status = kULMOK;
+    KWBBuffer* buffer =
+        m_board->CreateBuffer(std::max(m_width, kMinImageExtent), std::max(m_height, kMinImageExtent),
+                              inPlanes, inElementBits, status);
+    if (buffer != nullptr && status != kULMOK) m_board->ReleaseBuffer(buffer, false);
+    if (buffer == nullptr || status != kULMOK) return ULMFailed(status) ? status : kULMErrAlloc;
+    SetBuffer(buffer);
+    return this->SetInputLimits(ULMImageRange());
+}
+
+template <class Interface>
+void ULMOnBoardBuffer<Interface>::AssertBoard() const {
+    ULM_ASSERT(m_board != NULL && m_buffer != NULL);
+}
+
+template <class Interface>
+ULMImageRange ULMOnBoardBuffer<Interface>::AddressableWindow() const {
+    return ULMImageRange(static_cast<int>(this->GetWidth()), static_cast<int>(this->GetHeight()),
+                         this->GetAddressParameterX(), this->GetAddressParameterY());
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::CheckRange(const ULMImageRange& inRange) const {
+    return CheckBufferRange(this->GetAddressMode(), AddressableWindow(), inRange);
+}
+
+template <class Interface>
+ULMSyncEvent ULMOnBoardBuffer<Interface>::StartTransfer(bool inLoad, const void* inData,
+                                                        uint32_t inFieldBits,
+                                                        uint32_t inFieldPosition,
+                                                        const ULMImageRange& inRange,
+                                                        unsigned inWidth) const {
+    AssertBoard();
+    if (CheckRange(inRange) != kULMOK || !HostRowHolds(inRange, inWidth))
+        return ULMSyncEvent(kULMErrArgument);
+    const ULMRange box(inRange);
+    if (inFieldBits == 0) {
+        return inLoad ? m_board->StartLoadBuffer(m_buffer, inData, box, inWidth, 0,
+                                                 TULX7_DR_PLAIN_HOST_MEMORY)
+                      : m_board->StartUnloadBuffer(m_buffer, const_cast<void*>(inData), box,
+                                                   inWidth, 0, TULX7_DR_PLAIN_HOST_MEMORY);
+    }
+    return inLoad ? m_board->StartLoadBufferField(m_buffer, inData, inFieldBits, inFieldPosition,
+                                                  box, inWidth, 0, TULX7_DR_PLAIN_HOST_MEMORY)
+                  : m_board->StartUnloadBufferField(m_buffer, const_cast<void*>(inData),
+                                                    inFieldBits, inFieldPosition, box, inWidth, 0,
+                                                    TULX7_DR_PLAIN_HOST_MEMORY);
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::ClearRange(const ULMImageRange& inRange, uint64_t inValue) {
+    AssertBoard();
+    if (CheckRange(inRange) != kULMOK) return kULMErrArgument;
+    // The fill may still run on the board; later work on the buffer is
+    // ordered after it by the board layer, so there is nothing to wait for.
+    const ULMStatus status = m_board->StartClearBuffer(m_buffer, inValue, ULMRange(inRange)).Status();
+    return status == kULMInProgress ? kULMOK : status;
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::MapRange(void*& outData, const ULMImageRange& inRange,
+                                                unsigned& outWidth) {
+    AssertBoard();
+    if (CheckRange(inRange) != kULMOK) return kULMErrArgument;
+    uint32_t rows = 0;
+    return m_board->MapBuffer(m_buffer, outData, ULMRange(inRange), kULMAccessWriteShared,
+                              outWidth, rows);
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::Unmap(void* inData) {
+    AssertBoard();
+    return m_board->UnmapBuffer(m_buffer, inData);
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::SetOffset(int inOffsetX, int inOffsetY) {
+    if (inOffsetX % 2 != 0 || inOffsetY % 2 != 0) return kULMErrArgument;
+    AssertBoard();
+    const ULMStatus status = m_buffer->SetOffsetOrWrap(false, inOffsetX, inOffsetY, 0);
+    if (status != kULMOK) return status;
+    m_addressParameterX = inOffsetX;
+    m_addressParameterY = inOffsetY;
+    m_addressMode = kULMOffsetAddress;
+    return kULMOK;
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::SetWrap(int inWrapX, int inWrapY) {
+    if (inWrapX < 1 || inWrapY < 1 || !ULMIsPowerOf2(static_cast<uint32_t>(inWrapX)) ||
+        !ULMIsPowerOf2(static_cast<uint32_t>(inWrapY)))
+        return kULMErrArgument;
+    AssertBoard();
+    const ULMStatus status = m_buffer->SetOffsetOrWrap(true, inWrapX, inWrapY, 1);
+    if (status != kULMOK) return status;
+    m_addressParameterX = inWrapX;
+    m_addressParameterY = inWrapY;
+    m_addressMode = kULMWrapAddress;
+    return kULMOK;
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::SetAddressParameters(ULMAddressMode inMode,
+                                                            int inParameterX, int inParameterY) {
+    if (inMode == kULMOffsetAddress) return this->SetOffset(inParameterX, inParameterY);
+    if (inMode == kULMWrapAddress) return this->SetWrap(inParameterX, inParameterY);
+    return kULMErrArgument;
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::SetInputLimits(const ULMImageRange& inLimits) {
+    if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
+    AssertBoard();
+    m_inputLimits = inLimits;
+    m_buffer->SetRange(ValidRangeOf(inLimits));
+    return kULMOK;
+}
+
+template <class Interface>
+ULMStatus ULMOnBoardBuffer<Interface>::SetMigrationMode(ULMMigrationMode inMode) {
+    if (!ValidMigrationMode(inMode)) return kULMErrArgument;
+    m_migrationMode = inMode;
+    return kULMOK;
+}
+
+template <class Interface>
+ULMImageRange ULMOnBoardBuffer<Interface>::MigrationCopyRange() const {
+    switch (m_migrationMode) {
+        case kULMMigrationCopyInput:
+            return m_inputLimits;
+        case kULMMigrationFullCopy: {
+            ULMImageRange whole(static_cast<int>(m_width), static_cast<int>(m_height), 0, 0);
+            if (m_addressMode == kULMOffsetAddress) {
+                whole.XOrigin() = m_addressParameterX;
+                whole.YOrigin() = m_addressParameterY;
+            }
+            return whole;
+        }
+        default:
+            return ULMImageRange();
+    }
+}
+
+template <class Interface>
+ULMSyncEvent ULMOnBoardBuffer<Interface>::StartMigrate(ULMLocation inLocation) {
+    if (inLocation == this->GetLocation()) return ULMSyncEvent(kULMOK);
+    if (m_migrationMode == kULMMigrationNone) return ULMSyncEvent(kULMErrBuffer);
+    return DoStartMigrate(inLocation, MigrationCopyRange());
+}
+
+template <class Interface>
+ULMSyncEvent ULMOnBoardBuffer<Interface>::DoStartMigrate(ULMLocation inLocation,
+                                                         const ULMImageRange& rangeToCopy) {
+    if (!IsOpenBoardLocation(inLocation)) return ULMSyncEvent(kULMErrArgument);
+    if (inLocation == m_location) return ULMSyncEvent(kULMOK);
+    AssertBoard();
+    KWBBoard* target = gULMControl.m_KWBBoard[inLocation];
+
+    // The new buffer takes the old one's shape: a 3-D image stays 3-D with
+    // its planes, so that its pixels can be copied at all.
+    uint32_t sizeU = 0, sizeV = 0, planes = 0, bits = 0;
+    const bool is3D = m_buffer->GetSizes(sizeU, sizeV, planes, bits) == 3;
+    bool wraps = false;
+    int oldU = 0, oldV = 0, oldW = 0;
+    m_buffer->GetOffsetOrWrap(wraps, oldU, oldV, oldW);
+    ULMStatus status = kULMOK;
+    KWBBuffer* moved =
+        is3D ? target->CreateBuffer(sizeU, sizeV, planes, bits, status)
+             : target->CreateBuffer(std::max(m_width, kMinImageExtent),
+                                    std::max(m_height, kMinImageExtent), 0, bits, status);
+    if (ULMFailed(status)) {
+        if (moved != nullptr) target->ReleaseBuffer(moved, false);
+        return ULMSyncEvent(status);
+    }
+    if (moved == nullptr) return ULMSyncEvent(kULMErrAlloc);
+
+    const bool wrap = m_addressMode == kULMWrapAddress;
+    status = moved->SetOffsetOrWrap(wrap, m_addressParameterX, m_addressParameterY,
+                                    is3D ? oldW : 0);
+    if (status != kULMOK) {
+        target->ReleaseBuffer(moved, false);
+        return ULMSyncEvent(status);
+    }
+    moved->SetRange(wrap ? KWBRange() : ValidRangeOf(m_inputLimits));
+
+    ULMSyncEvent result(kULMOK);
+    if (!rangeToCopy.IsEmpty()) {
+        KWBRange box = ULMRange(rangeToCopy);
+        if (is3D) box.maxW = static_cast<int16_t>(planes - 1);
+        result = m_board->StartCopyBuffer(m_buffer, moved, box, box);
+        if (ULMFailed(result.Status())) {
+            target->ReleaseBuffer(moved, false);
+            return ULMSyncEvent(result.Status());
+        }
+    }
+    // The board layer keeps the old storage until the copy out of it is done.
+    m_board->ReleaseBuffer(m_buffer, false);
+    m_board = target;
+    m_buffer = moved;
+    m_location = inLocation;
+    return result;
+}
+
+template class ULMOnBoardBuffer<ULMImageBuffer>;
+template class ULMOnBoardBuffer<ULMDepthBuffer>;
+
+}  // namespace ulm3

@@ -95,6 +95,13 @@ protected:
                                      nullptr, nullptr, nullptr, nullptr, nullptr);
     }
 
+    // Submits one block that writes image 0 and nothing else.
+    ULMSyncEvent Submit(KWBCommandBuffer& commands, uint32_t id, uint32_t size, KWBBuffer* image,
+                        const ULMSyncEvent& after = ULMSyncEvent()) {
+        return Board(0)->StartRender(after, &commands, id, size, nullptr, 0, 0, nullptr, image, nullptr,
+                                     nullptr, nullptr, 1, nullptr, nullptr, nullptr, nullptr, nullptr);
+    }
+
     static void PauseBoard() { tulx7sim::PauseBoard(0); }
     static void ResumeBoard() { tulx7sim::ResumeBoard(0); }
 
@@ -122,10 +129,7 @@ TEST_F(RenderSubmissionTest, RandomRegisterWritesReachTheBoardsRegisterFile) {
         PassBlock(*commands, id, size, writes);
         // The command buffer is deleted before the board even starts.
         PauseBoard();
-        const ULMSyncEvent done =
-            Board(0)->StartRender(Board(0)->GetLastRenderEvent(), commands.get(), id, size, nullptr,
-                                  0, 0, nullptr, image, nullptr, nullptr, nullptr, 1, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr);
+        const ULMSyncEvent done = Submit(*commands, id, size, image, Board(0)->GetLastRenderEvent());
         commands.reset();
         ResumeBoard();
         ASSERT_EQ(done.Wait(-1), kULMOK);
@@ -189,11 +193,6 @@ TEST_F(RenderSubmissionTest, ArrayRegistersComeFromTheBuffersOfTheRecord) {
 
 TEST_F(RenderSubmissionTest, MalformedBlocksFailTheRenderWithAHardwareError) {
     KWBBuffer* image = Make(0, 16, 16, 0, 32);
-    auto submit = [&](KWBCommandBuffer& commands, uint32_t id, uint32_t size) {
-        return Board(0)->StartRender(ULMSyncEvent(), &commands, id, size, nullptr, 0, 0, nullptr,
-                                     image, nullptr, nullptr, nullptr, 1, nullptr, nullptr, nullptr,
-                                     nullptr, nullptr);
-    };
     uint32_t id = 0, size = 0;
 
     TulxCommandBuffer uncounted(Board(0), 1000);  // a render that counts nothing
@@ -202,20 +201,20 @@ TEST_F(RenderSubmissionTest, MalformedBlocksFailTheRenderWithAHardwareError) {
     ASSERT_EQ(uncounted.WriteRegister32(NKW7_RenderOperation_Addr, 1u << 28), kULMOK);
     ASSERT_EQ(uncounted.Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
     ASSERT_EQ(uncounted.FinishBlock(size), kULMOK);
-    EXPECT_EQ(submit(uncounted, id, size).Wait(-1), kULMErrHardware);
+    EXPECT_EQ(Submit(uncounted, id, size, image).Wait(-1), kULMErrHardware);
 
     TulxCommandBuffer opcode(Board(0), 1000);
     ASSERT_EQ(opcode.StartBlock(id), kULMOK);
     ASSERT_EQ(opcode.WriteRegister32(NKW7_RenderOperation_Addr, 2u << 28), kULMOK);
     ASSERT_EQ(opcode.FinishBlock(size), kULMOK);
-    EXPECT_EQ(submit(opcode, id, size).Wait(-1), kULMErrHardware);
+    EXPECT_EQ(Submit(opcode, id, size, image).Wait(-1), kULMErrHardware);
 
     RawCommandBuffer raw;  // a load of the read-only PCI identity
     ASSERT_EQ(raw.StartBlock(id), kULMOK);
     ASSERT_EQ(raw.WriteNextWord(0x4000000000001000ull | NKW7_PciConfig0_Addr), kULMOK);
     ASSERT_EQ(raw.WriteNextWord(0x1234), kULMOK);
     ASSERT_EQ(raw.FinishBlock(size), kULMOK);
-    EXPECT_EQ(submit(raw, id, 2).Wait(-1), kULMErrHardware);
+    EXPECT_EQ(Submit(raw, id, 2, image).Wait(-1), kULMErrHardware);
 
     const std::vector<std::string> log = tulx7sim::DriverLog();
     EXPECT_THAT(log, Contains(HasSubstr("render block word 4: sync failed")));

@@ -21,7 +21,7 @@ uint64_t Pattern(uint16_t addr) {
     return NKW7_RegisterWidth(addr) == 64 ? (~low << 32) | low : low;
 }
 
-TEST(AllRenderRegisters, ClearAllKeepsOnlyTheAddressOperand) {
+TEST(AllRenderRegisters, AddressesReachTheirOwnFieldsAndClearAllKeepsOnlyTheAddressOperand) {
     ULMAllRenderRegisters regs;
     for (uint16_t addr : kULMAllRenderRegisterAddrs) {
         uint64_t value = 1;
@@ -29,17 +29,6 @@ TEST(AllRenderRegisters, ClearAllKeepsOnlyTheAddressOperand) {
         EXPECT_EQ(value, 0u) << std::hex << addr << " is not 0 after construction";
         ASSERT_TRUE(regs.Set(addr, Pattern(addr)));
     }
-    regs.ClearAll();
-    for (uint16_t addr : kULMAllRenderRegisterAddrs) {
-        uint64_t value = 0;
-        ASSERT_TRUE(regs.Get(addr, value));
-        EXPECT_EQ(value, addr == NKW7_AddressOperand_Addr ? Pattern(addr) : 0u) << std::hex << addr;
-    }
-}
-
-TEST(AllRenderRegisters, AddressesReachTheirOwnFields) {
-    ULMAllRenderRegisters regs;
-    for (uint16_t addr : kULMAllRenderRegisterAddrs) ASSERT_TRUE(regs.Set(addr, Pattern(addr)));
     for (uint16_t addr : kULMAllRenderRegisterAddrs) {
         uint64_t value = 0;
         ASSERT_TRUE(regs.Get(addr, value));
@@ -49,6 +38,13 @@ TEST(AllRenderRegisters, AddressesReachTheirOwnFields) {
     EXPECT_EQ(regs.m_OriginZv8, Pattern(NKW7_OriginZv8_Addr));
     EXPECT_EQ(regs.m_Image1FieldSel, Pattern(NKW7_Image1FieldSel_Addr));
     EXPECT_EQ(regs.m_RenderOperation, Pattern(NKW7_RenderOperation_Addr));
+
+    regs.ClearAll();
+    for (uint16_t addr : kULMAllRenderRegisterAddrs) {
+        uint64_t value = 0;
+        ASSERT_TRUE(regs.Get(addr, value));
+        EXPECT_EQ(value, addr == NKW7_AddressOperand_Addr ? Pattern(addr) : 0u) << std::hex << addr;
+    }
 }
 
 TEST(AllRenderRegisters, RefusesOtherRegistersAndValuesWiderThanTheRegister) {

@@ -93,6 +93,15 @@ TEST_F(BoardBuffers, AttachSharesTheBufferUntilTheLastRelease) {
     EXPECT_EQ(attached->GetPermission(), kULMPermissionReadWrite | kULMPermissionResize);
     EXPECT_EQ(Info(owner).attachments, 2);
 
+    // The owner reads what the other holder resized it to.
+    ASSERT_EQ(Board(0)->ResizeBuffer(attached, 200, 16, 0), kULMOK);
+    EXPECT_EQ(Board(0)->UpdateBufferSize(owner), kULMOK);
+    owner->GetSizes(u, v, w, bits);
+    EXPECT_EQ(u, 200u);
+    EXPECT_EQ(bits, 32u);
+    EXPECT_EQ(Info(owner).attachments, 2) << "the look gave its attachment back";
+    EXPECT_EQ(Board(0)->UpdateBufferSize(nullptr), kULMErrArgument);
+
     EXPECT_EQ(Board(0)->ReleaseBuffer(attached, false), kULMOK);
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, 1);
     const uint64_t id = owner->GetID();
@@ -129,23 +138,6 @@ TEST_F(BoardBuffers, ResizeKeepsTheAxesAndTheOverlap) {
     std::vector<uint8_t> back(32 * 8);
     ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 0, 31, 7), 0, 0, -1), kULMOK);
     EXPECT_EQ(back, data);
-}
-
-TEST_F(BoardBuffers, UpdateBufferSizeReadsWhatAnotherHolderResizedTo) {
-    KWBBuffer* owner = Make(0, 32, 0, 0, 16);
-    ASSERT_NE(owner, nullptr);
-    ULMStatus status = kULMErrInternal;
-    KWBBuffer* other = Board(0)->AttachBuffer(owner->GetID(), status);
-    ASSERT_NE(other, nullptr);
-    ASSERT_EQ(Board(0)->ResizeBuffer(other, 200, 0, 0), kULMOK);
-    EXPECT_EQ(Board(0)->UpdateBufferSize(owner), kULMOK);
-    uint32_t u = 0, v = 0, w = 0, bits = 0;
-    owner->GetSizes(u, v, w, bits);
-    EXPECT_EQ(u, 200u);
-    EXPECT_EQ(bits, 16u);
-    EXPECT_EQ(Info(owner).attachments, 2);  // the look gave its attachment back
-    EXPECT_EQ(Board(0)->ReleaseBuffer(other, false), kULMOK);
-    EXPECT_EQ(Board(0)->UpdateBufferSize(nullptr), kULMErrArgument);
 }
 
 TEST_F(BoardBuffers, PermissionRoundTrip) {

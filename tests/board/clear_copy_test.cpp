@@ -39,39 +39,33 @@ protected:
     }
 };
 
-TEST_F(Clears, ABoxTakesTheValueAndNothingElseChanges) {
-    KWBBuffer* b = Make(0, 40, 30, 12, 16);
-    ASSERT_NE(b, nullptr);
-    const KWBRange box(3, 5, 2, 37, 21, 9);
-    const ULMSyncEvent e = Board(0)->StartClearBuffer(b, 0x1234BEEF, box);
-    EXPECT_EQ(e.Wait(-1), kULMOK);
-    ExpectCleared(b, box, 0xBEEF);
-    // The chunk came from the driver and went back to it.
-    EXPECT_EQ(Requests(TULX7_DR_HOST_BUFFER_ALLOC).size(), 1u);
-    EXPECT_EQ(Requests(TULX7_DR_HOST_BUFFER_FREE).size(), 1u);
-    EXPECT_EQ(tulx7sim::GetStats().liveHostBuffers, 0);
-    // The buffer remembers the last load, so later work orders after it.
-    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
-    ASSERT_FALSE(loads.empty());
-    EXPECT_EQ(KWBSyncEvent(b->GetLoadEvent()).GetDriverEventID(), loads.back().events[0]);
-}
-
-TEST_F(Clears, EveryElementWidthTakesItsLowBits) {
+TEST_F(Clears, ABoxTakesTheLowBitsOfTheValueAndNothingElseChanges) {
     const uint64_t value = 0x0102030405060708ull;
-    for (uint32_t bits : {8u, 16u, 32u, 64u}) {
-        KWBBuffer* b = Make(0, 20, 6, 0, bits);
+    struct Case { uint32_t u, v, w, bits; KWBRange box, cleared; };
+    const Case cases[] = {
+        {40, 30, 12, 16, KWBRange(3, 5, 2, 37, 21, 9), KWBRange(3, 5, 2, 37, 21, 9)},
+        {20, 6, 0, 8, KWBRange(1, 1, 18, 4), KWBRange(1, 1, 18, 4)},
+        {20, 6, 0, 32, KWBRange(1, 1, 18, 4), KWBRange(1, 1, 18, 4)},
+        {20, 6, 0, 64, KWBRange(1, 1, 18, 4), KWBRange(1, 1, 18, 4)},
+        // Axes the buffer lacks are taken as zero.
+        {64, 8, 0, 32, KWBRange(0, 2, 5, 63, 5, 9), KWBRange(0, 2, 63, 5)},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.bits);
+        KWBBuffer* b = Make(0, c.u, c.v, c.w, c.bits);
         ASSERT_NE(b, nullptr);
-        const KWBRange box(1, 1, 18, 4);
-        ASSERT_EQ(Board(0)->StartClearBuffer(b, value, box).Wait(-1), kULMOK);
-        ExpectCleared(b, box, value);
+        tulx7sim::ClearRequestLog();
+        EXPECT_EQ(Board(0)->StartClearBuffer(b, value, c.box).Wait(-1), kULMOK);
+        ExpectCleared(b, c.cleared, value);
+        // The chunk came from the driver and went back to it.
+        EXPECT_EQ(Requests(TULX7_DR_HOST_BUFFER_ALLOC).size(), 1u);
+        EXPECT_EQ(Requests(TULX7_DR_HOST_BUFFER_FREE).size(), 1u);
+        EXPECT_EQ(tulx7sim::GetStats().liveHostBuffers, 0);
+        // The buffer remembers the last load, so later work orders after it.
+        const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
+        ASSERT_FALSE(loads.empty());
+        EXPECT_EQ(KWBSyncEvent(b->GetLoadEvent()).GetDriverEventID(), loads.back().events[0]);
     }
-}
-
-TEST_F(Clears, AxesTheBufferLacksAreTakenAsZero) {
-    KWBBuffer* b = Make(0, 64, 8, 0, 32);
-    ASSERT_NE(b, nullptr);
-    ASSERT_EQ(Board(0)->StartClearBuffer(b, 7, KWBRange(0, 2, 5, 63, 5, 9)).Wait(-1), kULMOK);
-    ExpectCleared(b, KWBRange(0, 2, 63, 5), 7);
 }
 
 TEST_F(Clears, LargeClearsReuseOneChunkForEveryPiece) {
@@ -148,6 +142,20 @@ protected:
         return bytes;
     }
 
+    // A source on `from` filled with random bytes and a destination on `to`
+    // of the same shape, with what both held before the copy.
+    struct Pair {
+        KWBBuffer *source, *destination;
+        std::vector<uint8_t> s, d;
+    };
+    Pair MakePair(int from, int to, uint32_t u, uint32_t v, uint32_t w, uint32_t bits, uint32_t seed) {
+        Pair p{Make(from, u, v, w, bits), Make(to, u, v, w, bits), {}, {}};
+        if (p.source == nullptr || p.destination == nullptr) return p;
+        p.s = Fill(p.source, seed);
+        p.d = Storage(p.destination);
+        return p;
+    }
+
     // What the destination must hold after a copy of `extent` elements per
     // axis from `from` in the source to `to` in the destination.
     static std::vector<uint8_t> AfterCopy(const KWBBuffer* source, const std::vector<uint8_t>& s,
@@ -185,12 +193,8 @@ TEST_F(Copies, BetweenPeersTheBoardsCopyDirectly) {
 }
 
 TEST_F(Copies, WithoutAPeerTheDataGoesThroughTheHost) {
-    KWBBuffer* source = Make(0, 300, 200, 0, 32);  // 240 KB: pieces of whole slices
-    KWBBuffer* destination = Make(2, 300, 200, 0, 32);
-    ASSERT_NE(source, nullptr);
-    ASSERT_NE(destination, nullptr);
-    const std::vector<uint8_t> s = Fill(source, 67);
-    const std::vector<uint8_t> d = Storage(destination);
+    const auto [source, destination, s, d] = MakePair(0, 2, 300, 200, 0, 32, 67);  // 240 KB
+    ASSERT_TRUE(source && destination);
     const KWBRange box(0, 0, 299, 199);
     const ULMSyncEvent e = Board(0)->StartCopyBuffer(source, destination, box, box);
     EXPECT_EQ(e.Status(), kULMOK);  // finished before it returns
@@ -199,12 +203,8 @@ TEST_F(Copies, WithoutAPeerTheDataGoesThroughTheHost) {
 }
 
 TEST_F(Copies, LargeBounceCopiesStayWithinTheLimit) {
-    KWBBuffer* source = Make(0, 128, 128, 100, 8);  // 1.6 MB
-    KWBBuffer* destination = Make(0, 128, 128, 100, 8);
-    ASSERT_NE(source, nullptr);
-    ASSERT_NE(destination, nullptr);
-    const std::vector<uint8_t> s = Fill(source, 71);
-    const std::vector<uint8_t> d = Storage(destination);
+    const auto [source, destination, s, d] = MakePair(0, 0, 128, 128, 100, 8, 71);  // 1.6 MB
+    ASSERT_TRUE(source && destination);
     const KWBRange from(0, 0, 0, 127, 127, 99), to(0, 0, 0, 127, 127, 89);
     EXPECT_EQ(Board(0)->StartCopyBuffer(source, destination, from, to).Status(), kULMOK);
     for (const auto& r : tulx7sim::RequestLog()) EXPECT_LE(r.hostBytes, 0xEF000u);
@@ -212,12 +212,8 @@ TEST_F(Copies, LargeBounceCopiesStayWithinTheLimit) {
 }
 
 TEST_F(Copies, AFailedDirectCopyFallsBackAndStampsNothing) {
-    KWBBuffer* source = Make(0, 32, 32, 0, 8);
-    KWBBuffer* destination = Make(1, 32, 32, 0, 8);
-    ASSERT_NE(source, nullptr);
-    ASSERT_NE(destination, nullptr);
-    const std::vector<uint8_t> s = Fill(source, 73);
-    const std::vector<uint8_t> d = Storage(destination);
+    const auto [source, destination, s, d] = MakePair(0, 1, 32, 32, 0, 8, 73);
+    ASSERT_TRUE(source && destination);
     tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_BOARD2BOARD, 1, TULX7_DR_STATUS_HW_ERROR);
     const KWBRange box(0, 0, 31, 31);
     const ULMSyncEvent e = Board(0)->StartCopyBuffer(source, destination, box, box);
@@ -264,11 +260,8 @@ protected:
 };
 
 TEST_F(SlowPeerCopies, WorkOnTheDestinationStartedRightAfterACopyWaitsForIt) {
-    KWBBuffer* source = Make(0, 64, 64, 0, 8);
-    KWBBuffer* destination = Make(1, 64, 64, 0, 8);
-    ASSERT_NE(source, nullptr);
-    ASSERT_NE(destination, nullptr);
-    const std::vector<uint8_t> s = Fill(source, 79);
+    const auto [source, destination, s, d] = MakePair(0, 1, 64, 64, 0, 8, 79);
+    ASSERT_TRUE(source && destination);
     const KWBRange box(0, 0, 63, 63);
     const std::vector<uint8_t> pending = Random(64 * 64, 83);
     const std::vector<uint8_t> later = Random(64 * 64, 89);

@@ -36,13 +36,14 @@ protected:
         EXPECT_EQ(m_buffer.FinishBlock(size), kULMOK);
         return m_buffer.Words(m_id, size);
     }
-    // Closes and gives back the block, leaving the storage empty, and opens a
-    // new one at word 0.
-    void Restart() {
+    // Closes and gives back the block, leaving the storage empty, opens a
+    // new one at word 0 and returns the closed block's words.
+    Words Restart() {
         const Words words = Finish();
-        ASSERT_EQ(m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size())), kULMOK);
+        EXPECT_EQ(m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size())), kULMOK);
         Open();
-        ASSERT_EQ(m_id, 0u);
+        EXPECT_EQ(m_id, 0u);
+        return words;
     }
     // The last n words of a finished block.
     static Words Tail(const Words& words, size_t n) { return Words(words.end() - static_cast<long>(n), words.end()); }
@@ -55,134 +56,74 @@ protected:
     uint32_t m_id = 0;
 };
 
-// ---------------------------------------------------------------------------
 // Words of each command kind, against words worked out by hand.
 
-TEST_F(CommandEncoder, RisingRegistersShareOneHeaderAndGoingBackOpensAnother) {
-    Open();
-    EXPECT_EQ(m_id, 0u);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 0x1111), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 0x2222), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x578, 0x3333), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 0x4444), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x400000000000B560, 0x1111, 0x2222, 0x3333, 0x4000000000001560, 0x4444));
-}
-
-TEST_F(CommandEncoder, HeaderReachesFortyFourRegisters) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister64(0x6B0, 1), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x808, 2), kULMOK);  // 344 bytes up: the last mask bit
-    ASSERT_EQ(m_buffer.WriteRegister64(0x810, 3), kULMOK);  // 352 bytes up: beyond the window
-    EXPECT_THAT(Finish(), ElementsAre(0x40800000000016B0, 1, 2, 0x4000000000001810, 3));
-}
-
-TEST_F(CommandEncoder, NeighbouringHalvesTravelInOneWordLowerAddressLow) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister32(0x710, 0xA), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister32(0x714, 0xB), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
-}
-
-TEST_F(CommandEncoder, PairsJoinAnOpenLoad) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister64(0x900, 1), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x908, 2), kULMOK);
-    for (uint32_t i = 0; i < 4; ++i) ASSERT_EQ(m_buffer.WriteRegister32(0x910 + 4 * i, 3 + i), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x400000000000F900, 1, 2, 0x0000000400000003, 0x0000000600000005));
-}
-
-TEST_F(CommandEncoder, LoneHalfIsHeldUntilTheNextCommandOrTheEnd) {
-    Open();
+TEST_F(CommandEncoder, EachCommandKindMakesItsWords) {
+    using Programme = void (*)(MemoryCommandBuffer&);
+    struct Case {
+        const char* what;
+        Programme programme;
+        Words words;
+    };
+    const Case cases[] = {
+        {"rising registers share a header, going back opens another",
+         [](auto& b) { b.WriteRegister64(0x560, 0x1111); b.WriteRegister64(0x568, 0x2222);
+                       b.WriteRegister64(0x578, 0x3333); b.WriteRegister64(0x560, 0x4444); },
+         {0x400000000000B560, 0x1111, 0x2222, 0x3333, 0x4000000000001560, 0x4444}},
+        {"a header reaches 44 registers (0x808 is the last mask bit, 0x810 beyond)",
+         [](auto& b) { b.WriteRegister64(0x6B0, 1); b.WriteRegister64(0x808, 2); b.WriteRegister64(0x810, 3); },
+         {0x40800000000016B0, 1, 2, 0x4000000000001810, 3}},
+        {"neighbouring halves travel in one word, lower address low",
+         [](auto& b) { b.WriteRegister32(0x710, 0xA); b.WriteRegister32(0x714, 0xB); },
+         {0x4000000000001710, 0x0000000B0000000A}},
+        {"pairs join an open load",
+         [](auto& b) { b.WriteRegister64(0x900, 1); b.WriteRegister64(0x908, 2);
+                       for (uint32_t i = 0; i < 4; ++i) b.WriteRegister32(0x910 + 4 * i, 3 + i); },
+         {0x400000000000F900, 1, 2, 0x0000000400000003, 0x0000000600000005}},
+        {"a lone half is held until the next command",
+         [](auto& b) { b.WriteRegister32(0x6C0, 0x240); b.Sync(NKW7_Scratch7_Addr, 5, 0, false); },
+         {0x40000000000016C0, 0x240, 0x3000000000005248}},
+        {"a lone half goes out before a DMA",
+         [](auto& b) { b.WriteRegister32(0x6C0, 9); b.StartDMA(false, 1); b.EndDMA(); },
+         {0x40000000000016C0, 9, 0x1000000000000001, 0, 0}},
+        {"other commands close the open load",
+         [](auto& b) { b.WriteRegister64(0x560, 1); b.Sync(NKW7_Scratch7_Addr, 3, 0, false);
+                       b.WriteRegister64(0x568, 2); b.Noop(false, false, false); b.WriteRegister64(0x570, 3); },
+         {0x4000000000001560, 1, 0x3000000000003248, 0x4000000000001568, 2, 0, 0x4000000000001570, 3}},
+        {"skipped registers keep their mask bit clear",
+         [](auto& b) { b.WriteRegister64(0x7B0, 1); b.WriteRegister64(0x7D8, 2); b.WriteRegister64(0x7D0, 3); },
+         {0x40000000000217B0, 1, 2, 0x40000000000017D0, 3}},
+        {"syncs",
+         [](auto& b) { b.Sync(0x248, 5, 7, false); b.Sync(0x210, 3, 0xFFFFFFFF, true); b.Sync(0x1B0, 0, 0, false);
+                       b.Sync(0x108, 7, 1, false); },
+         {0x3000000000075248, 0x3080FFFFFFFF3210, 0x30000000000001B0, 0x3000000000017108}},
+        {"no-ops",
+         [](auto& b) { b.Noop(true, false, false); b.Noop(false, true, false); b.Noop(false, false, true);
+                       b.Noop(false, false, false); },
+         {0x0800000000000000, 0x0200000000000000, 0x0400000000000000, 0}},
+        {"DMAs",
+         [](auto& b) { b.StartDMA(true, 2); b.DMASegment(0x12345678, 0x100, 0x40); b.DMASegment(0xABCDEF000, 0x200, 0);
+                       b.EndDMA(); b.StartDMA(false, 0xFFFF); b.EndDMA(); },
+         {0x2000000000000002, 0x12345678, 0x0000004000000100, 0xABCDEF000, 0x200, 0, 0, 0x100000000000FFFF, 0, 0}},
+        {"an empty block", [](auto&) {}, {}},
+    };
+    Open();  // a lone half is held back in case its neighbour follows
     ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
-    EXPECT_TRUE(m_buffer.Written().empty()) << "held back in case its neighbour follows";
+    EXPECT_TRUE(m_buffer.Written().empty());
     EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 0x240));
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        Open();
+        c.programme(m_buffer);
+        EXPECT_EQ(Finish(), c.words);
+    }
+    EXPECT_EQ(m_id, 59u) << "blocks follow each other";
 
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
-    ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 0x240, 0x3000000000005248));
-}
-
-TEST_F(CommandEncoder, OtherCommandsCloseTheOpenLoad) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
-    ASSERT_EQ(m_buffer.Sync(NKW7_Scratch7_Addr, 3, 0, false), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK);
-    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x570, 3), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x4000000000001560, 1, 0x3000000000003248, 0x4000000000001568, 2, 0,
-                                      0x4000000000001570, 3));
-}
-
-TEST_F(CommandEncoder, SkippedRegistersKeepTheirMaskBitClear) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister64(0x7B0, 1), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x7D8, 2), kULMOK);  // five registers up
-    ASSERT_EQ(m_buffer.WriteRegister64(0x7D0, 3), kULMOK);  // below the last one: new header
-    EXPECT_THAT(Finish(), ElementsAre(0x40000000000217B0, 1, 2, 0x40000000000017D0, 3));
-}
-
-TEST_F(CommandEncoder, SyncWords) {
-    Open();
-    ASSERT_EQ(m_buffer.Sync(0x248, 5, 7, false), kULMOK);
-    ASSERT_EQ(m_buffer.Sync(0x210, 3, 0xFFFFFFFF, true), kULMOK);
-    ASSERT_EQ(m_buffer.Sync(0x1B0, 0, 0, false), kULMOK);
-    ASSERT_EQ(m_buffer.Sync(0x108, 7, 1, false), kULMOK);
-    EXPECT_THAT(Finish(),
-                ElementsAre(0x3000000000075248, 0x3080FFFFFFFF3210, 0x30000000000001B0, 0x3000000000017108));
-}
-
-TEST_F(CommandEncoder, NoopWords) {
-    Open();
-    ASSERT_EQ(m_buffer.Noop(true, false, false), kULMOK);
-    ASSERT_EQ(m_buffer.Noop(false, true, false), kULMOK);
-    ASSERT_EQ(m_buffer.Noop(false, false, true), kULMOK);
-    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x0800000000000000, 0x0200000000000000, 0x0400000000000000, 0));
-}
-
-TEST_F(CommandEncoder, DmaWords) {
-    Open();
-    ASSERT_EQ(m_buffer.StartDMA(true, 2), kULMOK);
-    ASSERT_EQ(m_buffer.DMASegment(0x12345678, 0x100, 0x40), kULMOK);
-    ASSERT_EQ(m_buffer.DMASegment(0xABCDEF000, 0x200, 0), kULMOK);
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    ASSERT_EQ(m_buffer.StartDMA(false, 0xFFFF), kULMOK);
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x2000000000000002, 0x12345678, 0x0000004000000100, 0xABCDEF000, 0x200, 0, 0,
-                                      0x100000000000FFFF, 0, 0));
-}
-
-TEST_F(CommandEncoder, LoneHalfBeforeDmaGoesOutFirst) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 9), kULMOK);
-    ASSERT_EQ(m_buffer.StartDMA(false, 1), kULMOK);
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x40000000000016C0, 9, 0x1000000000000001, 0, 0));
-}
-
-TEST_F(CommandEncoder, WholeWordWriteOfAPairLoadsBothHalves) {
-    Open();
+    Open();  // a whole-word write of a pair loads both halves
     ASSERT_EQ(m_buffer.WriteRegister64(0x710, 0x0000000B0000000A), kULMOK);
     const DecodedBlock block = DecodeBlock(Finish());
     EXPECT_TRUE(block.errors.empty());
     EXPECT_EQ(block.registers, (std::map<uint32_t, uint64_t>{{0x710, 0xA}, {0x714, 0xB}}));
-}
-
-TEST_F(CommandEncoder, BlocksFollowEachOther) {
-    Open();
-    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0));
-    Open();
-    EXPECT_EQ(m_id, 1u);
-    EXPECT_THAT(Finish(), ElementsAre()) << "an empty block";
-}
-
-TEST(CommandEncoderExtract, ExtractField) {
-    EXPECT_EQ(KWBCommandBuffer::ExtractField(0x3000000000075248, 60, 4), 3u);
-    EXPECT_EQ(KWBCommandBuffer::ExtractField(0x3000000000075248, 12, 4), 5u);
-    EXPECT_EQ(KWBCommandBuffer::ExtractField(0x400000000000B560, 12, 44), 0xBu);
-    EXPECT_EQ(KWBCommandBuffer::ExtractField(0xFEDCBA9876543210, 0, 64), 0xFEDCBA9876543210u);
 }
 
 // ---------------------------------------------------------------------------
@@ -229,15 +170,12 @@ TEST_F(CommandEncoderSpace, NewHeaderNeedsTwoWordsJoiningNeedsOne) {
     EXPECT_THAT(Tail(Finish(), 3), ElementsAre(0x4000000000003560, 1, 2));
 }
 
-TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeld) {
+TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeldAndSurvivesARefusedCommand) {
     Open();
     FillLeaving(1);
     EXPECT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMErrAlloc) << "could never be written out";
-    EXPECT_EQ(Finish().size(), 99u) << "nothing was held";
-}
+    EXPECT_EQ(Restart().size(), 99u) << "nothing was held";
 
-TEST_F(CommandEncoderSpace, HeldHalfSurvivesARefusedCommand) {
-    Open();
     FillLeaving(2);
     ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
     const Words before = m_buffer.Written();
@@ -245,19 +183,16 @@ TEST_F(CommandEncoderSpace, HeldHalfSurvivesARefusedCommand) {
     EXPECT_EQ(m_buffer.WriteRegister64(0x900, 1), kULMErrAlloc);
     EXPECT_EQ(m_buffer.WriteRegister32(0x988, 1), kULMErrAlloc) << "two held writes need four words";
     EXPECT_EQ(m_buffer.Written(), before);
-    const Words words = Finish();
-    EXPECT_EQ(words.size(), 100u);
-    EXPECT_THAT(Tail(words, 2), ElementsAre(0x40000000000016C0, 0x240));
-}
+    const Words held = Restart();
+    EXPECT_EQ(held.size(), 100u);
+    EXPECT_THAT(Tail(held, 2), ElementsAre(0x40000000000016C0, 0x240));
 
-TEST_F(CommandEncoderSpace, PairCompletesInTheLastTwoWords) {
-    Open();
-    FillLeaving(2);
+    FillLeaving(2);  // a pair completes in the last two words
     ASSERT_EQ(m_buffer.WriteRegister32(0x710, 0xA), kULMOK);
     ASSERT_EQ(m_buffer.WriteRegister32(0x714, 0xB), kULMOK);
-    const Words words = Finish();
-    EXPECT_EQ(words.size(), 100u);
-    EXPECT_THAT(Tail(words, 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
+    const Words pair = Finish();
+    EXPECT_EQ(pair.size(), 100u);
+    EXPECT_THAT(Tail(pair, 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
 }
 
 TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {
@@ -347,38 +282,6 @@ TEST_F(CommandEncoderDeathTest, RequestsTheChipCannotTakeStopTheProgram) {
 // ---------------------------------------------------------------------------
 // The chip reads back what was written.
 
-template <size_t N>
-void WriteGroup(KWBCommandBuffer& buffer, const std::array<uint16_t, N>& group,
-                std::map<uint32_t, uint64_t>& expected) {
-    uint64_t value = 0x0123456789ABCDEFu;
-    for (uint16_t addr : group) {
-        value = value * 6364136223846793005u + 1442695040888963407u;
-        if (NKW7_RegisterWidth(addr) == 32) {
-            ASSERT_EQ(buffer.WriteRegister32(addr, static_cast<uint32_t>(value)), kULMOK) << addr;
-            expected[addr] = static_cast<uint32_t>(value);
-        } else {
-            ASSERT_EQ(buffer.WriteRegister64(addr, value), kULMOK) << addr;
-            expected[addr] = value;
-        }
-    }
-}
-
-TEST_F(CommandEncoder, RegisterGroupsRoundTrip) {
-    auto check = [this](auto group) {
-        std::map<uint32_t, uint64_t> expected;
-        Open();
-        WriteGroup(m_buffer, group, expected);
-        const Words words = Finish();
-        const DecodedBlock block = DecodeBlock(words);
-        EXPECT_TRUE(block.errors.empty()) << ::testing::PrintToString(block.errors);
-        EXPECT_EQ(block.registers, expected);
-        m_buffer.ReleaseBlock(m_id, static_cast<uint32_t>(words.size()));
-    };
-    check(kULMRenderRegisterGroup);
-    check(kULMPassRegisterGroup);
-    check(kULMPassVolumeRegisterGroup);
-}
-
 // Random programmes of legal writes, syncs and no-ops: the chip's reading of
 // the words gives back every register's last value and the other commands in
 // their order.
@@ -409,46 +312,32 @@ TEST_F(CommandEncoder, RandomProgrammesRoundTrip) {
             const uint64_t value = (uint64_t{random()} << 32) | random();
             const uint32_t low = static_cast<uint32_t>(value);
             const uint32_t high = static_cast<uint32_t>(value >> 32);
-            switch (std::uniform_int_distribution<int>(0, 9)(random)) {
-                case 0: {
-                    const uint32_t addr = pick(pairs);
+            const int kind = std::uniform_int_distribution<int>(0, 9)(random);
+            if (kind == 2) {
+                const uint32_t addr = pick(syncable);
+                ASSERT_EQ(m_buffer.Sync(addr, 7, low, false), kULMOK);
+                otherCommands.push_back(0x3000000000007000 | uint64_t{low} << 16 | addr);
+            } else if (kind == 3) {
+                ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
+                otherCommands.push_back(0);
+            } else if (kind == 1) {
+                const uint32_t addr = pick(lone);
+                ASSERT_EQ(m_buffer.WriteRegister32(addr, low), kULMOK);
+                expected[addr] = low;
+            } else if (kind >= 7) {
+                const uint32_t addr = pick(wide);
+                ASSERT_EQ(m_buffer.WriteRegister64(addr, value), kULMOK);
+                expected[addr] = value;
+            } else {  // a pair, as one 64-bit write (0) or as its two halves (4..6)
+                const uint32_t addr = pick(pairs);
+                if (kind == 0) {
                     ASSERT_EQ(m_buffer.WriteRegister64(addr, value), kULMOK);
-                    expected[addr] = low;
-                    expected[addr + 4] = high;
-                    break;
-                }
-                case 1: {
-                    const uint32_t addr = pick(lone);
-                    ASSERT_EQ(m_buffer.WriteRegister32(addr, low), kULMOK);
-                    expected[addr] = low;
-                    break;
-                }
-                case 2: {
-                    const uint32_t addr = pick(syncable);
-                    ASSERT_EQ(m_buffer.Sync(addr, 7, low, false), kULMOK);
-                    otherCommands.push_back(0x3000000000007000 | uint64_t{low} << 16 | addr);
-                    break;
-                }
-                case 3:
-                    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
-                    otherCommands.push_back(0);
-                    break;
-                case 4:
-                case 5:
-                case 6: {
-                    const uint32_t addr = pick(pairs);
+                } else {
                     ASSERT_EQ(m_buffer.WriteRegister32(addr, low), kULMOK);
                     ASSERT_EQ(m_buffer.WriteRegister32(addr + 4, high), kULMOK);
-                    expected[addr] = low;
-                    expected[addr + 4] = high;
-                    break;
                 }
-                default: {
-                    const uint32_t addr = pick(wide);
-                    ASSERT_EQ(m_buffer.WriteRegister64(addr, value), kULMOK);
-                    expected[addr] = value;
-                    break;
-                }
+                expected[addr] = low;
+                expected[addr + 4] = high;
             }
         }
         const Words words = Finish();

@@ -7,6 +7,7 @@
 
 #include "board/driver_access.h"
 #include "board/driver_requests.h"
+#include "driver_records.h"
 #include "support/sim_session.h"
 #include "tulx7sim/test_api.h"
 
@@ -47,6 +48,11 @@ TEST_F(DriverAccessTest, DeviceNamesWithoutABoardIndexOpenNothing) {
     tulx7_dr_open(nullptr, &handle, &status);
     EXPECT_EQ(status, kTulx7OpenNoService);
     EXPECT_EQ(tulx7sim::GetStats().liveRegistryObjects, 0);
+
+    tulx7sim::SimConfig config;
+    config.boards = 0;
+    tulx7sim::ResetPlatform(config);
+    EXPECT_EQ(DriverSession(0).OpenStatus(), kTulx7OpenNoService) << "no boards";
 }
 
 TEST_F(DriverAccessTest, EachOpenStepReportsItsOwnStatus) {
@@ -76,14 +82,6 @@ TEST_F(DriverAccessTest, EachOpenStepReportsItsOwnStatus) {
                   c.status == kTulx7OpenRefused || std::string(c.what) == "service open")
             << c.what;
     }
-}
-
-TEST_F(DriverAccessTest, NoBoardsMeansNoService) {
-    tulx7sim::SimConfig config;
-    config.boards = 0;
-    tulx7sim::ResetPlatform(config);
-    DriverSession session(0);
-    EXPECT_EQ(session.OpenStatus(), kTulx7OpenNoService);
 }
 
 TEST_F(DriverAccessTest, AFailedTransportLeavesStatusFourUnlessTheDriverSetOne) {
@@ -139,9 +137,7 @@ TEST_F(DriverAccessTest, AClientClosedWithResourcesHasThemFreedAndCounted) {
     DriverSession session(0);
     const uint32_t buffer = session.Allocate(4, 64, 64);
     ASSERT_NE(buffer, TULX7_DR_NO_BUFFER);
-    Tulx7_dr_host_buffer_alloc host;
-    host.user_size = 10000;
-    ASSERT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, host), TULX7_DR_STATUS_SUCCESS);
+    testing::HostBuffer(session, 10000);
     Tulx7_dr_buffer_map map;
     map.buffer_id = buffer;
     map.access_share = TULX7_DR_MAP_READ;

@@ -7,13 +7,14 @@
 #include <vector>
 
 #include "board/driver_requests.h"
+#include "driver_records.h"
 #include "support/sim_session.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3 {
 namespace {
 
-using testing::DriverSession;
+using namespace testing;
 
 class DriverBufferTest : public testing::SimPlatformTest {};
 
@@ -214,29 +215,17 @@ TEST_F(DriverBufferTest, ResizeKeepsTheOverlapAndPoisonsTheRest) {
     ASSERT_TRUE(tulx7sim::GetBufferInfo(id, info));
     EXPECT_EQ(info.reportedSize[0], 40);
     EXPECT_EQ(info.storageSize[0], 48);
-    const std::vector<uint8_t> bytes = testing::StorageBytes(id);
-    for (int v = 0; v < 8; ++v) {
-        for (int u = 0; u < 48; ++u) {
-            uint32_t element = 0;
-            std::memcpy(&element, bytes.data() + testing::StorageOffset(id, u, v), 4);
-            if (u < 16)
-                EXPECT_EQ(element, pattern[v * 16 + u]) << u << "," << v;
-            else
-                EXPECT_EQ(element, 0xA5A5A5A5u) << u << "," << v;
-        }
-    }
+    ExpectStorage(id, 48, 8, 0, 15, 0, 7, 4, [&](int u, int v) { return &pattern[v * 16 + u]; });
     EXPECT_EQ(tulx7sim::GetStats().boardBytesAllocated[0], 48u * 16 * 4);
 
-    Tulx7_dr_buffer_attach bad = resize;
-    bad.buffer_descriptor.dimension = 2;
-    bad.buffer_descriptor.buffer_size = {40, 8, 8};
-    EXPECT_EQ(session.Send(TULX7_DR_BUFFER_SET_PERMISSION, bad), TULX7_DR_STATUS_ARG_BAD);
-    bad = resize;
-    bad.buffer_descriptor.element_size = 1;
-    EXPECT_EQ(session.Send(TULX7_DR_BUFFER_SET_PERMISSION, bad), TULX7_DR_STATUS_ARG_BAD);
-    bad = resize;
-    bad.buffer_descriptor.buffer_size = {32768, 32768, 0};
-    EXPECT_EQ(session.Send(TULX7_DR_BUFFER_SET_PERMISSION, bad), TULX7_DR_STATUS_OUT_OF_HW_MEMORY);
+    const auto resized = [&](int32_t dimension, int32_t elementSize, Tulx7_dr_buffer_size size) {
+        Tulx7_dr_buffer_attach bad = resize;
+        bad.buffer_descriptor = {dimension, elementSize, size};
+        return session.Send(TULX7_DR_BUFFER_SET_PERMISSION, bad);
+    };
+    EXPECT_EQ(resized(2, 3, {40, 8, 8}), TULX7_DR_STATUS_ARG_BAD) << "another number of axes";
+    EXPECT_EQ(resized(1, 1, {40, 8, 0}), TULX7_DR_STATUS_ARG_BAD) << "another element size";
+    EXPECT_EQ(resized(1, 3, {32768, 32768, 0}), TULX7_DR_STATUS_OUT_OF_HW_MEMORY);
     ASSERT_TRUE(tulx7sim::GetBufferInfo(id, info));
     EXPECT_EQ(info.reportedSize[0], 40) << "a refused resize changes nothing";
 }
@@ -244,58 +233,31 @@ TEST_F(DriverBufferTest, ResizeKeepsTheOverlapAndPoisonsTheRest) {
 TEST_F(DriverBufferTest, HostBuffersArePagesOwnedByTheirClient) {
     DriverSession session(0);
     DriverSession other(0);
-    Tulx7_dr_host_buffer_alloc alloc;
-    alloc.user_size = 5000;
-    ASSERT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, alloc), TULX7_DR_STATUS_SUCCESS);
+    const Tulx7_dr_host_buffer_alloc alloc = HostBuffer(session, 5000);
     EXPECT_EQ(alloc.user_size, 8192u);
     EXPECT_EQ(alloc.user_address % 4096, 0u);
     EXPECT_NE(alloc.host_buffer_id, TULX7_DR_PLAIN_HOST_MEMORY);
 
-    auto freeRecord = [&](uint64_t address, uint64_t size) {
-        Tulx7_dr_host_buffer_free record;
-        record.host_buffer_id = alloc.host_buffer_id;
-        record.user_address = address;
-        record.user_size = size;
-        return record;
-    };
-    auto wrongAddress = freeRecord(alloc.user_address + 16, 5000);
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_FREE, wrongAddress), TULX7_DR_STATUS_INVALID_ID);
-    auto wrongSize = freeRecord(alloc.user_address, 6000);
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_FREE, wrongSize), TULX7_DR_STATUS_ARG_BAD);
-    auto notTheirs = freeRecord(alloc.user_address, 5000);
-    EXPECT_EQ(other.Send(TULX7_DR_HOST_BUFFER_FREE, notTheirs), TULX7_DR_STATUS_INVALID_ID);
+    const uint32_t id = alloc.host_buffer_id;
+    EXPECT_EQ(FreeHostBuffer(session, id, alloc.user_address + 16, 5000), TULX7_DR_STATUS_INVALID_ID);
+    EXPECT_EQ(FreeHostBuffer(session, id, alloc.user_address, 6000), TULX7_DR_STATUS_ARG_BAD);
+    EXPECT_EQ(FreeHostBuffer(other, id, alloc.user_address, 5000), TULX7_DR_STATUS_INVALID_ID) << "not theirs";
     // Either the size asked for or the size granted frees it, once.
-    auto good = freeRecord(alloc.user_address, 5000);
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_FREE, good), TULX7_DR_STATUS_SUCCESS);
-    auto again = freeRecord(alloc.user_address, 8192);
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_FREE, again),
-              TULX7_DR_STATUS_KERNEL_BUFFER_ALREADY_FREED);
+    EXPECT_EQ(FreeHostBuffer(session, id, alloc.user_address, 5000), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(FreeHostBuffer(session, id, alloc.user_address, 8192), TULX7_DR_STATUS_KERNEL_BUFFER_ALREADY_FREED);
+    EXPECT_NE(HostBuffer(session, 4096).host_buffer_id, id);
 
-    Tulx7_dr_host_buffer_alloc next;
-    next.user_size = 4096;
-    ASSERT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, next), TULX7_DR_STATUS_SUCCESS);
-    EXPECT_NE(next.host_buffer_id, alloc.host_buffer_id);
-
-    Tulx7_dr_host_buffer_alloc empty;
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, empty), TULX7_DR_STATUS_ARG_BAD);
-    Tulx7_dr_host_buffer_alloc huge;
-    huge.user_size = uint64_t{1} << 40;
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, huge),
-              TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
-}
-
-TEST_F(DriverBufferTest, HostBufferGrantsCanFallShort) {
-    DriverSession session(0);
-    tulx7sim::SetHostBufferGrantLimit(4096);
-    Tulx7_dr_host_buffer_alloc alloc;
-    alloc.user_size = 20000;
-    ASSERT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, alloc), TULX7_DR_STATUS_SUCCESS);
-    EXPECT_EQ(alloc.user_size, 4096u);
-    tulx7sim::SetHostBufferGrantLimit(0);
     Tulx7_dr_host_buffer_alloc refused;
+    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, refused), TULX7_DR_STATUS_ARG_BAD) << "empty";
+    refused.user_size = uint64_t{1} << 40;
+    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, refused), TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
+
+    // Grants can fall short, down to nothing.
+    tulx7sim::SetHostBufferGrantLimit(4096);
+    EXPECT_EQ(HostBuffer(session, 20000).user_size, 4096u);
+    tulx7sim::SetHostBufferGrantLimit(0);
     refused.user_size = 100;
-    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, refused),
-              TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
+    EXPECT_EQ(session.Send(TULX7_DR_HOST_BUFFER_ALLOC, refused), TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
 }
 
 }  // namespace

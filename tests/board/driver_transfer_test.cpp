@@ -9,19 +9,14 @@
 #include <vector>
 
 #include "board/driver_requests.h"
+#include "driver_records.h"
 #include "support/sim_session.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3 {
 namespace {
 
-using testing::Box;
-using testing::DriverSession;
-using testing::Offset;
-using testing::StorageBytes;
-using testing::StorageOffset;
-using testing::TransferRecord;
-using testing::Wrap;
+using namespace testing;
 
 std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
     std::vector<uint8_t> data(bytes);
@@ -53,67 +48,32 @@ TEST_F(DriverTransferTest, PitchedHostWindowsRoundTripThroughAnOffsetBox) {
     // 10..49 x 5..24.
     auto record = TransferRecord(id, Offset(Box(14, 53, 7, 26), 4, 2), host.data(), 2, row, slice);
     record.host_subbuffer_min = {3, 2, 0};
-    uint32_t loaded = 0;
-    ASSERT_EQ(m_session->Start(true, record, &loaded), TULX7_DR_STATUS_SUCCESS);
-    ASSERT_EQ(m_session->Wait({loaded}), TULX7_DR_STATUS_SUCCESS);
-
-    const std::vector<uint8_t> storage = StorageBytes(id);
-    for (int v = 0; v < 32; ++v) {
-        for (int u = 0; u < 128; ++u) {
-            const bool inside = u >= 10 && u <= 49 && v >= 5 && v <= 24;
-            const uint8_t* element = storage.data() + StorageOffset(id, u, v);
-            if (inside) {
-                const uint8_t* source = host.data() + ((v - 5 + 2) * row + (u - 10 + 3)) * 2;
-                ASSERT_EQ(std::memcmp(element, source, 2), 0) << u << "," << v;
-            } else {
-                ASSERT_EQ(element[0], 0xA5) << u << "," << v;
-            }
-        }
-    }
+    ASSERT_EQ(Transfer(*m_session, true, record), TULX7_DR_STATUS_SUCCESS);
+    ExpectStorage(id, 128, 32, 10, 49, 5, 24, 2,
+                  [&](int u, int v) { return &host[((v - 5 + 2) * row + (u - 10 + 3)) * 2]; });
 
     // And back into a different pitch.
     std::vector<uint8_t> back(64 * 25 * 2, 0);
     auto unload = TransferRecord(id, Offset(Box(14, 53, 7, 26), 4, 2), back.data(), 2, 64, 25);
     unload.host_subbuffer_min = {0, 5, 0};
-    uint32_t unloaded = 0;
-    ASSERT_EQ(m_session->Start(false, unload, &unloaded), TULX7_DR_STATUS_SUCCESS);
-    ASSERT_EQ(m_session->Wait({unloaded}), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(Transfer(*m_session, false, unload), TULX7_DR_STATUS_SUCCESS);
     for (int v = 0; v < 20; ++v)
-        ASSERT_EQ(std::memcmp(back.data() + ((v + 5) * 64) * 2, host.data() + ((v + 2) * row + 3) * 2,
-                              40 * 2),
-                  0)
-            << v;
+        ASSERT_EQ(std::memcmp(&back[(v + 5) * 64 * 2], &host[((v + 2) * row + 3) * 2], 40 * 2), 0) << v;
 }
 
+// One and two wrapped axes, and fields, go through the simulator in the
+// library's transfer tests; here all three axes wrap at once.
 TEST_F(DriverTransferTest, WrappedBoxesFoldOntoTheirModulus) {
-    // A 1-D ring of 256 bytes: 250..260 lands on 250..255 and 0..4, in one
-    // request that crosses the boundary.
-    const uint32_t ring = m_session->Allocate(1, 256);
-    const std::vector<uint8_t> host = Pattern(11, 40);
-    uint32_t event = 0;
-    ASSERT_EQ(m_session->Start(true, TransferRecord(ring, Wrap(Box(250, 260), 256), host.data(), 1, 11),
-                              &event),
-              TULX7_DR_STATUS_SUCCESS);
-    ASSERT_EQ(m_session->Wait({event}), TULX7_DR_STATUS_SUCCESS);
-    const std::vector<uint8_t> storage = StorageBytes(ring);
-    for (int i = 0; i < 11; ++i) EXPECT_EQ(storage[(250 + i) & 255], host[i]) << i;
-    EXPECT_EQ(storage[5], 0xA5);
-
     // A 3-D volume wrapped by 8 on every axis, loaded across all three
     // boundaries, comes back the same through a box shifted by whole periods.
     const uint32_t volume = m_session->Allocate(4, 8, 8, 8);
     const std::vector<uint8_t> cube = Pattern(6 * 5 * 4 * 4, 9);
-    ASSERT_EQ(m_session->Start(true, TransferRecord(volume, Wrap(Box(5, 10, 6, 10, 7, 10), 8, 8, 8),
-                                                   cube.data(), 4, 6, 5, 4),
-                              &event),
-              TULX7_DR_STATUS_SUCCESS);
     std::vector<uint8_t> back(cube.size(), 0);
-    uint32_t unloaded = 0;
-    ASSERT_EQ(m_session->Start(false,
-                              TransferRecord(volume, Wrap(Box(13, 18, 14, 18, -1, 2), 8, 8, 8),
-                                             back.data(), 4, 6, 5, 4),
-                              &unloaded),
-              TULX7_DR_STATUS_SUCCESS);
+    uint32_t event = 0, unloaded = 0;
+    ASSERT_EQ(m_session->Start(true, TransferRecord(volume, Wrap(Box(5, 10, 6, 10, 7, 10), 8, 8, 8), cube.data(),
+                                                   4, 6, 5, 4), &event), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(m_session->Start(false, TransferRecord(volume, Wrap(Box(13, 18, 14, 18, -1, 2), 8, 8, 8),
+                                                    back.data(), 4, 6, 5, 4), &unloaded), TULX7_DR_STATUS_SUCCESS);
     ASSERT_EQ(m_session->Wait({event, unloaded}), TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(back, cube);
     uint32_t element = 0;
@@ -123,50 +83,12 @@ TEST_F(DriverTransferTest, WrappedBoxesFoldOntoTheirModulus) {
     EXPECT_EQ(element, expected) << "board (8,9,10) is storage (0,1,2)";
 }
 
-TEST_F(DriverTransferTest, FieldsMoveOnlyTheirBytes) {
-    const uint32_t id = m_session->Allocate(4, 8, 4);
-    // Byte 2 of every element from one byte per host element.
-    const std::vector<uint8_t> bytes = Pattern(8 * 4, 3);
-    auto narrow = TransferRecord(id, Box(0, 7, 0, 3), bytes.data(), 1, 8, 4);
-    narrow.element_alignment = 2;
-    uint32_t event = 0;
-    ASSERT_EQ(m_session->Start(true, narrow, &event), TULX7_DR_STATUS_SUCCESS);
-    // Bytes 0..1 as a 16-bit field from a padded host row.
-    std::vector<uint16_t> halves(10 * 4);
-    std::iota(halves.begin(), halves.end(), uint16_t{0x1100});
-    auto wide = TransferRecord(id, Box(0, 7, 0, 3), halves.data(), 2, 10, 4);
-    ASSERT_EQ(m_session->Start(true, wide, &event), TULX7_DR_STATUS_SUCCESS);
-    ASSERT_EQ(m_session->Wait({event}), TULX7_DR_STATUS_SUCCESS);
-
-    const std::vector<uint8_t> storage = StorageBytes(id);
-    for (int v = 0; v < 4; ++v) {
-        for (int u = 0; u < 8; ++u) {
-            const uint8_t* element = storage.data() + StorageOffset(id, u, v);
-            uint16_t low = 0;
-            std::memcpy(&low, element, 2);
-            EXPECT_EQ(low, halves[v * 10 + u]);
-            EXPECT_EQ(element[2], bytes[v * 8 + u]);
-            EXPECT_EQ(element[3], 0xA5) << "untouched";
-        }
-    }
-    std::vector<uint8_t> out(8 * 4, 0);
-    auto unload = TransferRecord(id, Box(0, 7, 0, 3), out.data(), 1, 8, 4);
-    unload.element_alignment = 2;
-    ASSERT_EQ(m_session->Start(false, unload, &event), TULX7_DR_STATUS_SUCCESS);
-    ASSERT_EQ(m_session->Wait({event}), TULX7_DR_STATUS_SUCCESS);
-    EXPECT_EQ(out, bytes);
-}
-
 TEST_F(DriverTransferTest, BadTransfersAreRefusedWithTheirStatus) {
     const uint32_t id = m_session->Allocate(2, 64, 16);
     std::vector<uint8_t> host(64 * 16 * 2);
     DriverSession other(0);
-    Tulx7_dr_host_buffer_alloc foreign;
-    foreign.user_size = 4096;
-    ASSERT_EQ(other.Send(TULX7_DR_HOST_BUFFER_ALLOC, foreign), TULX7_DR_STATUS_SUCCESS);
-    Tulx7_dr_host_buffer_alloc own;
-    own.user_size = 100;
-    ASSERT_EQ(m_session->Send(TULX7_DR_HOST_BUFFER_ALLOC, own), TULX7_DR_STATUS_SUCCESS);
+    const Tulx7_dr_host_buffer_alloc foreign = HostBuffer(other, 4096);
+    const Tulx7_dr_host_buffer_alloc own = HostBuffer(*m_session, 100);
 
     const auto good = TransferRecord(id, Box(0, 63, 0, 15), host.data(), 2, 64, 16);
     struct Case {
@@ -181,17 +103,25 @@ TEST_F(DriverTransferTest, BadTransfersAreRefusedWithTheirStatus) {
         {"negative alignment", [](auto& r) { r.element_alignment = -1; }, TULX7_DR_STATUS_ARG_BAD},
         {"box past storage", [](auto& r) { r.addr.subbuffer_max.x = 64; }, TULX7_DR_STATUS_HW_RANGE_BAD},
         {"negative box", [](auto& r) { r.addr.subbuffer_min.y = -1; }, TULX7_DR_STATUS_HW_RANGE_BAD},
-        {"inverted box", [](auto& r) { r.addr.subbuffer_min.x = 9; r.addr.subbuffer_max.x = 8; }, TULX7_DR_STATUS_HW_RANGE_BAD},
+        {"inverted box", [](auto& r) { r.addr.subbuffer_min.x = 9; r.addr.subbuffer_max.x = 8; },
+         TULX7_DR_STATUS_HW_RANGE_BAD},
         {"third axis of a 2-D buffer", [](auto& r) { r.addr.subbuffer_max.z = 1; }, TULX7_DR_STATUS_HW_RANGE_BAD},
         {"offset leaves storage", [](auto& r) { r.addr.offset_modulus.x = 2; }, TULX7_DR_STATUS_HW_RANGE_BAD},
-        {"wrap not a power of two", [](auto& r) { r.addr.wrap = 1; r.addr.offset_modulus = {47, 15, 0}; }, TULX7_DR_STATUS_ARG_BAD},
+        {"wrap not a power of two", [](auto& r) { r.addr.wrap = 1; r.addr.offset_modulus = {47, 15, 0}; },
+         TULX7_DR_STATUS_ARG_BAD},
         {"wrap flag not 0 or 1", [](auto& r) { r.addr.wrap = 2; }, TULX7_DR_STATUS_ARG_BAD},
         {"null host", [](auto& r) { r.host_buffer_address = 0; }, TULX7_DR_STATUS_HOST_RANGE_BAD},
-        {"host row shorter than the run", [](auto& r) { r.host_descriptor.buffer_size.width = 63; }, TULX7_DR_STATUS_HOST_RANGE_BAD},
+        {"host row shorter than the run", [](auto& r) { r.host_descriptor.buffer_size.width = 63; },
+         TULX7_DR_STATUS_HOST_RANGE_BAD},
         {"host window past the row", [](auto& r) { r.host_subbuffer_min.x = 1; }, TULX7_DR_STATUS_HOST_RANGE_BAD},
         {"negative host window", [](auto& r) { r.host_subbuffer_min.z = -1; }, TULX7_DR_STATUS_HOST_RANGE_BAD},
         {"no slices", [](auto& r) { r.host_descriptor.buffer_size.depth = 0; }, TULX7_DR_STATUS_HOST_RANGE_BAD},
-        {"absurd pitch", [](auto& r) { r.host_descriptor.buffer_size = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF}; r.host_subbuffer_min = {0, 0x7FFFFF00, 0x7FFFFF00}; }, TULX7_DR_STATUS_HOST_RANGE_BAD},
+        {"absurd pitch",
+         [](auto& r) {
+             r.host_descriptor.buffer_size = {0x7FFFFFFF, 0x7FFFFFFF, 0x7FFFFFFF};
+             r.host_subbuffer_min = {0, 0x7FFFFF00, 0x7FFFFF00};
+         },
+         TULX7_DR_STATUS_HOST_RANGE_BAD},
         {"unknown dependency", [](auto& r) { r.render_event_id = 0x7FFFFFF0; }, TULX7_DR_STATUS_INVALID_ID},
         {"unknown host buffer", [](auto& r) { r.host_buffer_id = 999; }, TULX7_DR_STATUS_INVALID_ID},
     };
@@ -250,9 +180,7 @@ TEST_F(DriverTransferTest, HostMemoryIsTouchedOnlyWhenTheJobRuns) {
 
 TEST_F(DriverTransferTest, BuffersAndHostBuffersOutliveTheirReleaseWhileQueuedWorkUsesThem) {
     const uint32_t id = m_session->Allocate(1, 4096);
-    Tulx7_dr_host_buffer_alloc alloc;
-    alloc.user_size = 4096;
-    ASSERT_EQ(m_session->Send(TULX7_DR_HOST_BUFFER_ALLOC, alloc), TULX7_DR_STATUS_SUCCESS);
+    const Tulx7_dr_host_buffer_alloc alloc = HostBuffer(*m_session, 4096);
     std::memset(reinterpret_cast<void*>(alloc.user_address), 0x3C, 4096);
 
     tulx7sim::PauseBoard(0);
@@ -261,11 +189,8 @@ TEST_F(DriverTransferTest, BuffersAndHostBuffersOutliveTheirReleaseWhileQueuedWo
     uint32_t event = 0;
     ASSERT_EQ(m_session->Start(true, record, &event), TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(m_session->Detach(id), TULX7_DR_STATUS_SUCCESS);
-    Tulx7_dr_host_buffer_free release;
-    release.host_buffer_id = alloc.host_buffer_id;
-    release.user_address = alloc.user_address;
-    release.user_size = alloc.user_size;
-    EXPECT_EQ(m_session->Send(TULX7_DR_HOST_BUFFER_FREE, release), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(FreeHostBuffer(*m_session, alloc.host_buffer_id, alloc.user_address, alloc.user_size),
+              TULX7_DR_STATUS_SUCCESS);
 
     tulx7sim::Stats stats = tulx7sim::GetStats();
     EXPECT_EQ(stats.liveBuffers, 0) << "the id is gone at once";
@@ -283,8 +208,7 @@ TEST_F(DriverTransferTest, PeersCopyBoardToBoard) {
     const uint32_t destination = peer.Allocate(2, 20, 20);
     const std::vector<uint8_t> data = Pattern(32 * 16 * 2, 5);
     uint32_t loaded = 0;
-    ASSERT_EQ(m_session->Start(true, TransferRecord(source, Box(0, 31, 0, 15), data.data(), 2, 32, 16),
-                              &loaded),
+    ASSERT_EQ(m_session->Start(true, TransferRecord(source, Box(0, 31, 0, 15), data.data(), 2, 32, 16), &loaded),
               TULX7_DR_STATUS_SUCCESS);
 
     Tulx7_dr_buffer_board2board copy;
@@ -299,17 +223,8 @@ TEST_F(DriverTransferTest, PeersCopyBoardToBoard) {
     ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_BOARD2BOARD, copy), TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(copy.dest_ret_load_event_id, copy.src_ret_unload_event_id + 1);
     EXPECT_EQ(peer.Wait({copy.dest_ret_load_event_id}), TULX7_DR_STATUS_SUCCESS);
-    const std::vector<uint8_t> storage = StorageBytes(destination);
-    for (int v = 0; v < 32; ++v) {
-        for (int u = 0; u < 32; ++u) {
-            const uint8_t* element = storage.data() + StorageOffset(destination, u, v);
-            if (u >= 1 && u <= 10 && v >= 3 && v <= 16)
-                ASSERT_EQ(std::memcmp(element, data.data() + ((v - 3 + 2) * 32 + (u - 1 + 4)) * 2, 2), 0)
-                    << u << "," << v;
-            else
-                ASSERT_EQ(element[0], 0xA5) << u << "," << v;
-        }
-    }
+    ExpectStorage(destination, 32, 32, 1, 10, 3, 16, 2,
+                  [&](int u, int v) { return &data[((v - 3 + 2) * 32 + (u - 1 + 4)) * 2]; });
 
     auto refused = [&](Tulx7_dr_buffer_board2board record, DriverSession& on) {
         return on.Send(TULX7_DR_BUFFER_BOARD2BOARD, record);
@@ -363,16 +278,11 @@ TEST_F(DriverTransferTest, MappingsAreShadowCopiesWrittenBackOnUnmap) {
     EXPECT_EQ(pattern[16 * 112 + 96] >> 8 & 0xFF, (16u * 112 + 96 + 1) >> 8 & 0xFF)
         << "not coherent until unmapped";
 
-    Tulx7_dr_buffer_unmap unmap;
-    unmap.map_id = map.map_id;
-    unmap.user_address = map.user_address;
-    unmap.user_size = map.user_size + 1;
-    EXPECT_EQ(m_session->Send(TULX7_DR_BUFFER_UNMAP, unmap), TULX7_DR_STATUS_NOT_MAPPED);
-    unmap.user_size = map.user_size;
+    EXPECT_EQ(Unmap(*m_session, map, map.user_size + 1), TULX7_DR_STATUS_NOT_MAPPED);
     DriverSession other(0);
-    EXPECT_EQ(other.Send(TULX7_DR_BUFFER_UNMAP, unmap), TULX7_DR_STATUS_NOT_MAPPED);
-    ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_UNMAP, unmap), TULX7_DR_STATUS_SUCCESS);
-    EXPECT_EQ(m_session->Send(TULX7_DR_BUFFER_UNMAP, unmap), TULX7_DR_STATUS_NOT_MAPPED);
+    EXPECT_EQ(Unmap(other, map, map.user_size), TULX7_DR_STATUS_NOT_MAPPED);
+    ASSERT_EQ(Unmap(*m_session, map, map.user_size), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(Unmap(*m_session, map, map.user_size), TULX7_DR_STATUS_NOT_MAPPED);
 
     ASSERT_TRUE(tulx7sim::ReadBufferMemory(id, 0, pattern.data(), pattern.size() * 4));
     for (int v = 0; v < 32; ++v)
@@ -388,11 +298,7 @@ TEST_F(DriverTransferTest, MappingsAreShadowCopiesWrittenBackOnUnmap) {
     readOnly.access_share = TULX7_DR_MAP_READ | TULX7_DR_MAP_SHARED;
     ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_MAP, readOnly), TULX7_DR_STATUS_SUCCESS);
     std::memset(reinterpret_cast<void*>(readOnly.user_address), 0x11, readOnly.user_size);
-    Tulx7_dr_buffer_unmap dropRead;
-    dropRead.map_id = readOnly.map_id;
-    dropRead.user_address = readOnly.user_address;
-    dropRead.user_size = readOnly.user_size;
-    ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_UNMAP, dropRead), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(Unmap(*m_session, readOnly, readOnly.user_size), TULX7_DR_STATUS_SUCCESS);
     std::vector<uint32_t> after(pattern.size());
     ASSERT_TRUE(tulx7sim::ReadBufferMemory(id, 0, after.data(), after.size() * 4));
     EXPECT_EQ(after, pattern);

@@ -7,9 +7,9 @@
 #include <string>
 #include <thread>
 
+#include "board/board_buffer_fixture.h"
 #include "board/kwb_board.h"
 #include "foundation/sync_event.h"
-#include "support/sim_library_fixture.h"
 
 using namespace ulm3;
 using ulm3::test_support::BoardWork;
@@ -19,20 +19,16 @@ using std::chrono::milliseconds;
 
 namespace {
 
-class KWBBoardWait : public ulm3::test_support::SimLibraryTest {
+using KWBBoardWait = ulm3::test_support::BoardBufferTest;
+
+// Every job takes long enough to be caught running.
+class SlowBoardWait : public KWBBoardWait {
 protected:
-    void SetUp() override {
-        SimLibraryTest::SetUp();
-        OpenBoards();
+    tulx7sim::SimConfig Config() const override {
+        tulx7sim::SimConfig config = SimBoards(1);
+        config.latencyMicroseconds = 300000;
+        return config;
     }
-    void OpenBoards() {
-        for (int b = 0; b < tulx7sim::CurrentConfig().boards; ++b) {
-            ULMStatus status = kULMErrInternal;
-            m_boards[b] = KWBBoard::Open(b, status, false);
-            ASSERT_EQ(status, kULMOK);
-        }
-    }
-    KWBBoard* m_boards[KWBBoard::kMaxBoards] = {};
 };
 
 // Asks the driver for its queue dump until it shows a running job.
@@ -53,7 +49,7 @@ bool WaitUntilRunning(KWBBoard* board) {
 }  // namespace
 
 TEST_F(KWBBoardWait, ATimedOutWaitLeavesTheLastEventAndACompletedOneResetsIt) {
-    BoardWork work(m_boards[0]);
+    BoardWork work(Board(0));
     const KWBSyncEvent older = work.QueueLoad();
     ASSERT_EQ(older.Wait(-1), kULMOK);
     tulx7sim::PauseBoard(0);
@@ -64,38 +60,38 @@ TEST_F(KWBBoardWait, ATimedOutWaitLeavesTheLastEventAndACompletedOneResetsIt) {
     EXPECT_GE(Clock::now() - start, milliseconds(50));
     // Neither a time-out nor an older event clears the newer last event.
     EXPECT_EQ(older.Wait(0), kULMOK);
-    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), load);
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), load);
 
     tulx7sim::ResumeBoard(0);
     EXPECT_EQ(load.Wait(-1), kULMOK);
-    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
 }
 
 TEST_F(KWBBoardWait, AnyAndAllOverEventsOfTwoBoards) {
-    BoardWork work0(m_boards[0]);
-    BoardWork work1(m_boards[1]);
+    BoardWork work0(Board(0));
+    BoardWork work1(Board(1));
     tulx7sim::PauseBoard(0);
     tulx7sim::PauseBoard(1);
     ULMSyncEvent events[9] = {work0.QueueRecordedLoad(), work1.QueueRecordedLoad()};
     tulx7sim::ClearRequestLog();
-    EXPECT_EQ(m_boards[0]->WaitForAny(9, events, -1), kULMErrArgument);
-    EXPECT_EQ(m_boards[0]->WaitForAll(0, events, -1), kULMOK);
+    EXPECT_EQ(Board(0)->WaitForAny(9, events, -1), kULMErrArgument);
+    EXPECT_EQ(Board(0)->WaitForAll(0, events, -1), kULMOK);
     EXPECT_TRUE(tulx7sim::RequestLog().empty());
 
-    EXPECT_EQ(m_boards[0]->WaitForAny(2, events, 20), kULMTimeout);
+    EXPECT_EQ(Board(0)->WaitForAny(2, events, 20), kULMTimeout);
     tulx7sim::ResumeBoard(1);
     // Board 1's event goes through board 0's connection; board 1 forgets it.
-    EXPECT_EQ(m_boards[0]->WaitForAny(2, events, -1), kULMOK);
-    EXPECT_EQ(m_boards[1]->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
-    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), events[0]);
-    EXPECT_EQ(m_boards[0]->WaitForAll(2, events, 20), kULMTimeout);
+    EXPECT_EQ(Board(0)->WaitForAny(2, events, -1), kULMOK);
+    EXPECT_EQ(Board(1)->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), events[0]);
+    EXPECT_EQ(Board(0)->WaitForAll(2, events, 20), kULMTimeout);
     tulx7sim::ResumeBoard(0);
-    EXPECT_EQ(m_boards[1]->WaitForAll(2, events, -1), kULMOK);
-    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+    EXPECT_EQ(Board(1)->WaitForAll(2, events, -1), kULMOK);
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
 }
 
 TEST_F(KWBBoardWait, EventsNamingNoOpenBoardAreRefusedWithoutARequest) {
-    BoardWork work(m_boards[1]);
+    BoardWork work(Board(1));
     const KWBSyncEvent onBoard1 = work.QueueLoad();
     ASSERT_EQ(onBoard1.Wait(-1), kULMOK);
     const KWBSyncEvent unopened(5, KWBSyncEvent::kRenderQueue, 1);
@@ -106,7 +102,7 @@ TEST_F(KWBBoardWait, EventsNamingNoOpenBoardAreRefusedWithoutARequest) {
     EXPECT_EQ(KWBBoard::WaitForSync(garbage, -1), kULMErrArgument);
     EXPECT_EQ(KWBBoard::commonAbort(garbage), kULMErrArgument);
     ULMSyncEvent mixed[] = {onBoard1, SyncEventFromWord(0x1200000000000001ull)};
-    EXPECT_EQ(m_boards[0]->WaitForAny(2, mixed, -1), kULMErrArgument);
+    EXPECT_EQ(Board(0)->WaitForAny(2, mixed, -1), kULMErrArgument);
     EXPECT_TRUE(tulx7sim::RequestLog().empty());
 
     // Once its board has closed, an event has nobody left to answer for it.
@@ -116,35 +112,30 @@ TEST_F(KWBBoardWait, EventsNamingNoOpenBoardAreRefusedWithoutARequest) {
 }
 
 TEST_F(KWBBoardWait, AFailedTransferFailsTheWaitAndStaysTheLastEvent) {
-    BoardWork work(m_boards[0]);
+    BoardWork work(Board(0));
     tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
     const KWBSyncEvent load = work.QueueRecordedLoad();
     EXPECT_EQ(load.Wait(-1), kULMErrHardware);
-    EXPECT_EQ(m_boards[0]->GetLastLoadEvent(), load);
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), load);
     work.Release();
     EXPECT_EQ(KWBBoard::Close(0), kULMOK);
 }
 
 TEST_F(KWBBoardWait, AbortDropsQueuedWorkOnly) {
-    BoardWork work(m_boards[0]);
+    BoardWork work(Board(0));
     tulx7sim::PauseBoard(0);
     const KWBSyncEvent queued = work.QueueLoad();
-    EXPECT_EQ(m_boards[0]->AbortEvent(queued), kULMOK);
+    EXPECT_EQ(Board(0)->AbortEvent(queued), kULMOK);
     EXPECT_EQ(queued.Wait(1000), kULMOK);
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 1u);
     EXPECT_EQ(KWBBoard::commonAbort(queued), kULMAlreadyComplete);
     tulx7sim::ResumeBoard(0);
 }
 
-TEST_F(KWBBoardWait, RunningWorkCannotBeStoppedAndGoesOn) {
-    CloseEverything();
-    tulx7sim::SimConfig config = SimBoards(1);
-    config.latencyMicroseconds = 300000;
-    UsePlatform(config);
-    OpenBoards();
-    BoardWork work(m_boards[0]);
+TEST_F(SlowBoardWait, RunningWorkCannotBeStoppedAndGoesOn) {
+    BoardWork work(Board(0));
     const KWBSyncEvent running = work.QueueLoad();
-    ASSERT_TRUE(WaitUntilRunning(m_boards[0]));
+    ASSERT_TRUE(WaitUntilRunning(Board(0)));
     EXPECT_EQ(KWBBoard::commonAbort(running), kULMInProgress);
     EXPECT_EQ(running.Wait(-1), kULMOK);
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 0u);
@@ -157,7 +148,7 @@ TEST_F(KWBBoardWait, CloseWaitsForTheLastTransferOnly) {
     EXPECT_TRUE(std::none_of(log.begin(), log.end(),
                              [](const auto& entry) { return entry.code == TULX7_DR_SYNC; }));
 
-    BoardWork work(m_boards[0]);
+    BoardWork work(Board(0));
     tulx7sim::PauseBoard(0);
     work.QueueRecordedLoad();
     work.Release();

@@ -186,19 +186,6 @@ TEST(RegisterInfo, AgreesWithTheTableAtEveryAddress) {
     }
 }
 
-TEST(RegisterInfo, SpotQueries) {
-    EXPECT_EQ(sRegisterInfo.GetSize(0x9B0), 32u);
-    EXPECT_EQ(sRegisterInfo.GetSize(0x014), 0u);
-    EXPECT_EQ(sRegisterInfo.GetSize(0x9B4), 0u);
-    EXPECT_EQ(sRegisterInfo.GetSize(0x560), 64u);
-    EXPECT_TRUE(sRegisterInfo.IsSyncable(0x248));
-    EXPECT_TRUE(sRegisterInfo.IsWriteable(0x1F0));
-    EXPECT_FALSE(sRegisterInfo.IsSyncable(0x1F0));
-    EXPECT_FALSE(sRegisterInfo.IsWriteable(0x000)) << "read-only";
-    EXPECT_FALSE(sRegisterInfo.IsWriteable(0x24A)) << "unaligned";
-    EXPECT_FALSE(sRegisterInfo.IsWriteable(0x100000)) << "far beyond the map";
-}
-
 TEST(RegisterInfoDeathTest, GetSizeRefusesBadAddresses) {
     EXPECT_DEATH(sRegisterInfo.GetSize(0x9B8), "addr <= NKW7_Max_Addr");
     EXPECT_DEATH(sRegisterInfo.GetSize(0x212), "\\(addr & 0x3\\) == 0");

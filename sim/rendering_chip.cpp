@@ -307,7 +307,12 @@ private:
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b) {
         Rgba out;
         bool reserved = false;  // counted once per render from the registers
-        for (int k = 0; k < 4; ++k) out.c[k] = chip::AluOperate((word >> (8 * k)) & 0xFF, a.c[k], b.c[k], reserved);
+        for (int k = 0; k < 4; ++k) {
+            // Routing, as every pass uses, without the operator call.
+            const uint32_t op = (word >> (8 * k)) & 0xFF;
+            out.c[k] = op == 3 ? a.c[k] : op == 5 ? b.c[k] : op == 0 ? 0.0f
+                                                 : chip::AluOperate(op, a.c[k], b.c[k], reserved);
+        }
         return out;
     }
 

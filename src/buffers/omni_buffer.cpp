@@ -232,7 +232,7 @@ ULMStatus ULMOmniBuffer<Interface, Sub>::Unmap(void* inData) {
     if (inData == nullptr || inData != m_mapAddress) return kULMErrArgument;
     ULMStatus status = kULMOK;
     if (InHost()) {
-        status = kULMOK;
+        // A pointer into the host array: nothing to give back.
     } else if (m_mapAddress == m_mapBuffer.get()) {
         status = StartUpdateElements(m_mapBuffer.get(), m_mapRange,
                                      static_cast<unsigned>(m_mapRange.XSize()))
@@ -302,17 +302,10 @@ ULMStatus ULMOmniBuffer<Interface, Sub>::SetAddressParameters(ULMAddressMode inM
 }
 
 template <class Interface, class Sub>
-ULMStatus ULMOmniBuffer<Interface, Sub>::SetInputLimits(const ULMImageRange& inLimits) {
+ULMStatus ULMOmniBuffer<Interface, Sub>::StoreLimits(ULMImageRange& outLimits,
+                                                     const ULMImageRange& inLimits) {
     if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
-    m_inputLimits = inLimits;
-    ApplyLimits(m_subBuffers, m_numberSubBuffers);
-    return kULMOK;
-}
-
-template <class Interface, class Sub>
-ULMStatus ULMOmniBuffer<Interface, Sub>::SetOutputLimits(const ULMImageRange& inLimits) {
-    if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
-    m_outputLimits = inLimits;
+    outLimits = inLimits;
     ApplyLimits(m_subBuffers, m_numberSubBuffers);
     return kULMOK;
 }

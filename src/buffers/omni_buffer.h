@@ -96,9 +96,13 @@ public:
     ULMAddressMode GetAddressMode() const override { return m_addressMode; }
 
     ULMImageRange GetInputLimits() const override { return m_inputLimits; }
-    ULMStatus SetInputLimits(const ULMImageRange& inLimits) override;
+    ULMStatus SetInputLimits(const ULMImageRange& inLimits) override {
+        return StoreLimits(m_inputLimits, inLimits);
+    }
     ULMImageRange GetOutputLimits() const override { return m_outputLimits; }
-    ULMStatus SetOutputLimits(const ULMImageRange& inLimits) override;
+    ULMStatus SetOutputLimits(const ULMImageRange& inLimits) override {
+        return StoreLimits(m_outputLimits, inLimits);
+    }
 
     ULMMigrationMode GetMigrationMode() const override { return m_migrationMode; }
     ULMStatus Migrate(ULMLocation inLocation) override {
@@ -191,7 +195,9 @@ protected:
 
 private:
     ULMStatus BuildSubBuffers(ULMLocation inLocation, SubBufferInfo<Sub>& outInfo, int& outCount);
+    // Each part gets its share of both limits.
     void ApplyLimits(const SubBufferInfo<Sub>& inInfo, int inCount) const;
+    ULMStatus StoreLimits(ULMImageRange& outLimits, const ULMImageRange& inLimits);
     void Adopt(SubBufferInfo<Sub>& ioInfo, int inCount, ULMLocation inLocation);
     ULMSyncEvent CopyBetweenBoards(const SubBufferInfo<Sub>& inNew, int inNewCount,
                                    const ULMImageRange& inCopyRange) const;

@@ -282,6 +282,29 @@ ULMStatus ULMOmniImageBuffer::SetBorderValue(double inRed, double inGreen, doubl
     return kULMOK;
 }
 
+ULMStatus ULMOmniImageBuffer::Resample(ULMImageBuffer* outDestination,
+                                       const ULMImageRange& inDestinationRange,
+                                       const ULMImageRange& inSourceRange) {
+    return StartResample(outDestination, inDestinationRange, inSourceRange).Wait(-1);
+}
+
+ULMSyncEvent ULMOmniImageBuffer::StartResample(ULMImageBuffer* outDestination,
+                                               const ULMImageRange& inDestinationRange,
+                                               const ULMImageRange& inSourceRange) {
+    if (outDestination == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    const ULMImageRange destinationWindow(static_cast<int>(outDestination->GetWidth()),
+                                          static_cast<int>(outDestination->GetHeight()),
+                                          outDestination->GetAddressParameterX(),
+                                          outDestination->GetAddressParameterY());
+    if (CheckRange(inSourceRange) != kULMOK ||
+        CheckBufferRange(outDestination->GetAddressMode(), destinationWindow,
+                         inDestinationRange) != kULMOK)
+        return ULMSyncEvent(kULMErrArgument);
+    if (InHost() || IsBanded()) return ULMSyncEvent(kULMErrUnimplemented);
+    return m_subBuffers.GetBuffer(0)->StartResample(outDestination, inDestinationRange,
+                                                    inSourceRange);
+}
+
 ULMStatus ULMOmniImageBuffer::SetMigrationMode(ULMMigrationMode inMode) {
     if (!ValidMigrationMode(inMode)) return kULMErrArgument;
     m_migrationMode = inMode;

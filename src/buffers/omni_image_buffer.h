@@ -55,6 +55,15 @@ public:
 
     ULMStatus SetMigrationMode(ULMMigrationMode inMode) override;
 
+    // The board pass of the one on-board image; an image in host memory or
+    // in bands has no board image to run it on and answers
+    // kULMErrUnimplemented.
+    ULMStatus Resample(ULMImageBuffer* outDestination, const ULMImageRange& inDestinationRange,
+                       const ULMImageRange& inSourceRange) override;
+    ULMSyncEvent StartResample(ULMImageBuffer* outDestination,
+                               const ULMImageRange& inDestinationRange,
+                               const ULMImageRange& inSourceRange) override;
+
     // The one on-board image of a buffer that is not banded; null in host
     // memory.
     ULMImageBufferInternal* GetImageBuffer() const;

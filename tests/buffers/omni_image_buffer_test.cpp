@@ -315,5 +315,18 @@ TEST_F(OmniTest, TheBoardImageBehindAPublicImage) {
     EXPECT_EQ(GetImageBufferInternal(shared)->GetLocation(), kULMBoard0);
 }
 
+TEST_F(OmniTest, ResampleChecksItsArgumentsFirst) {
+    Held<ULMOmniImageBuffer> source(Image(kULMBoard0, 16, 16));
+    Held<ULMOmniImageBuffer> destination(Image(kULMBoard0, 8, 8));
+    const ULMImageRange all(16, 16, 0, 0);
+    EXPECT_EQ(source->Resample(nullptr, ULMImageRange(8, 8, 0, 0), all), kULMErrBuffer);
+    EXPECT_EQ(source->Resample(destination, ULMImageRange(8, 9, 0, 0), all), kULMErrArgument);
+    EXPECT_EQ(source->Resample(destination, ULMImageRange(8, 8, 0, 0), ULMImageRange(16, 16, 2, 0)),
+              kULMErrArgument);
+    ASSERT_EQ(destination->SetWrap(8, 8), kULMOK);
+    EXPECT_NE(source->Resample(destination, ULMImageRange(8, 9, 0, 0), all), kULMErrArgument)
+        << "a wrapped destination takes any range";
+}
+
 }  // namespace
 }  // namespace ulm3

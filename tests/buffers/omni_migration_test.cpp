@@ -31,6 +31,22 @@ size_t Copies() {
 
 constexpr auto kLow = ULMDepthBuffer::kDepth24Low;
 
+// A 16 x 16 image and depth buffer holding the same words, with one mode.
+struct Pair {
+    Pair(ULMLocation location, ULMMigrationMode mode, const std::vector<uint32_t>& words)
+        : image(static_cast<ULMOmniImageBuffer*>(
+              ULMImageBuffer::Create(location, 16, 16, 32, 0, nullptr))),
+          depth(static_cast<ULMOmniDepthBuffer*>(ULMDepthBuffer::Create(location, 16, 16))) {
+        const ULMImageRange whole(16, 16, 0, 0);
+        EXPECT_EQ(image->Update(words.data(), whole, 0), kULMOK);
+        EXPECT_EQ(depth->Update(words.data(), whole, 0, kLow), kULMOK);
+        EXPECT_EQ(image->SetMigrationMode(mode), kULMOK);
+        EXPECT_EQ(depth->SetMigrationMode(mode), kULMOK);
+    }
+    Held<ULMOmniImageBuffer> image;
+    Held<ULMOmniDepthBuffer> depth;
+};
+
 // A full copy carries every pixel along a path through every location and
 // back, for images and for depth.
 TEST_P(OmniBoardsTest, FullCopiesCarryEveryPixelEverywhere) {
@@ -150,13 +166,10 @@ TEST_F(OmniTest, CopyInputCarriesOnlyTheInputLimits) {
 }
 
 TEST_F(OmniTest, NoCopyMovesRemakeStorageAndKeepItWhenTheyFail) {
-    Held<ULMOmniImageBuffer> image(Image(kULMBoard0, 16, 16));
-    Held<ULMOmniDepthBuffer> depth(Depth(kULMBoard0, 16, 16));
     const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 25);
-    ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
-    ASSERT_EQ(depth->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0, kLow), kULMOK);
-    ASSERT_EQ(image->SetMigrationMode(kULMMigrationNoCopy), kULMOK);
-    ASSERT_EQ(depth->SetMigrationMode(kULMMigrationNoCopy), kULMOK);
+    Pair pair(kULMBoard0, kULMMigrationNoCopy, pixels);
+    ULMOmniImageBuffer* image = pair.image;
+    ULMOmniDepthBuffer* depth = pair.depth;
 
     const int buffers = tulx7sim::GetStats().liveBuffers;
     tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_ALLOCATE, 1, 6);
@@ -199,13 +212,10 @@ TEST_F(OmniTest, AFailedBoardCopyOrUpdateKeepsThePixels) {
 // The unload into host memory may still run when the buffer already counts
 // as being there: host-memory access waits for it.
 TEST_F(OmniTest, HostAccessWaitsForTheUnloadStillRunning) {
-    Held<ULMOmniImageBuffer> image(Image(kULMBoard1, 16, 16));
-    Held<ULMOmniDepthBuffer> depth(Depth(kULMBoard1, 16, 16));
     const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 27);
-    ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
-    ASSERT_EQ(depth->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0, kLow), kULMOK);
-    ASSERT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
-    ASSERT_EQ(depth->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+    Pair pair(kULMBoard1, kULMMigrationFullCopy, pixels);
+    ULMOmniImageBuffer* image = pair.image;
+    ULMOmniDepthBuffer* depth = pair.depth;
 
     tulx7sim::PauseBoard(1);
     const ULMSyncEvent imageMoved = image->StartMigrate(kULMSystem);

@@ -1,5 +1,6 @@
 #include "buffers/omni_image_buffer.h"
 
+#include <memory>
 #include <new>
 
 #include "buffers/buffer_range_rule.h"
@@ -300,9 +301,85 @@ ULMSyncEvent ULMOmniImageBuffer::StartResample(ULMImageBuffer* outDestination,
         CheckBufferRange(outDestination->GetAddressMode(), destinationWindow,
                          inDestinationRange) != kULMOK)
         return ULMSyncEvent(kULMErrArgument);
-    if (InHost() || IsBanded()) return ULMSyncEvent(kULMErrUnimplemented);
+    if (InHost() || IsBanded()) {
+        // The pass runs on a board: the one the destination is on, else 0.
+        const ULMLocation destination = outDestination->GetLocation();
+        const ULMLocation board = IsOpenBoardLocation(destination) ? destination : kULMBoard0;
+        ULMImageRange carried;
+        ULMStatus status = kULMOK;
+        switch (m_migrationMode) {
+            case kULMMigrationCopyInput:
+                carried = Union(inSourceRange, m_inputLimits);
+                break;
+            case kULMMigrationNoCopy:
+                carried = inSourceRange;
+                break;
+            case kULMMigrationFullCopy:
+                // The mode promises the whole image wherever it lives.
+                carried = m_wholeRange;
+                break;
+            default:
+                status = kULMErrUnimplemented;
+                break;
+        }
+        if (status == kULMOK) {
+            const ULMMigrationMode savedMode = m_migrationMode;
+            const ULMImageRange savedLimits = m_inputLimits;
+            m_migrationMode = kULMMigrationCopyInput;
+            SetInputLimits(carried);
+            status = Migrate(board);
+            m_migrationMode = savedMode;
+            SetInputLimits(savedLimits);
+        }
+        if (status != kULMOK) return StartResampleFromCopy(board, outDestination,
+                                                           inDestinationRange, inSourceRange);
+    }
     return m_subBuffers.GetBuffer(0)->StartResample(outDestination, inDestinationRange,
                                                     inSourceRange);
+}
+
+ULMSyncEvent ULMOmniImageBuffer::StartResampleFromCopy(ULMLocation inBoard,
+                                                       ULMImageBuffer* outDestination,
+                                                       const ULMImageRange& inDestinationRange,
+                                                       const ULMImageRange& inSourceRange) {
+    // A board image of the source range at even offsets.
+    ULMImageRange even = inSourceRange;
+    if (even.XOrigin() % 2 != 0) {
+        --even.XOrigin();
+        ++even.XSize();
+    }
+    if (even.YOrigin() % 2 != 0) {
+        --even.YOrigin();
+        ++even.YSize();
+    }
+    ReleasablePointer<ULMImageBufferInternal> temp(ULMImageBufferInternal::CreateSimple(
+        inBoard, static_cast<unsigned>(even.XSize()), static_cast<unsigned>(even.YSize()),
+        m_pixelSize, kULMMaxPixelFields, m_fieldList));
+    if (temp.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    temp->SetAddressParameters(kULMOffsetAddress, even.XOrigin(), even.YOrigin());
+
+    void* pixels = nullptr;
+    unsigned rowLength = 0;
+    std::unique_ptr<uint8_t[]> block;
+    const bool mapped = Map(pixels, inSourceRange, rowLength) == kULMOK;
+    if (!mapped) {
+        const size_t bytes = static_cast<size_t>(inSourceRange.XSize()) * inSourceRange.YSize() *
+                             (m_pixelSize / 8);
+        block.reset(new (std::nothrow) uint8_t[bytes]);
+        if (block == nullptr) return ULMSyncEvent(kULMErrAlloc);
+        const ULMStatus unloaded = Unload(block.get(), inSourceRange, 0);
+        if (unloaded != kULMOK) return ULMSyncEvent(unloaded);
+        pixels = block.get();
+        rowLength = 0;
+    }
+    const ULMStatus updated = temp->Update(pixels, inSourceRange, rowLength);
+    if (mapped) {
+        const ULMStatus unmapped = Unmap(pixels);
+        if (unmapped != kULMOK) return ULMSyncEvent(unmapped);
+    }
+    if (updated != kULMOK) return ULMSyncEvent(updated);
+    // The board layer keeps the temporary image until the pass is done.
+    return temp->StartResample(outDestination, inDestinationRange, inSourceRange);
 }
 
 ULMStatus ULMOmniImageBuffer::SetMigrationMode(ULMMigrationMode inMode) {

@@ -55,9 +55,11 @@ public:
 
     ULMStatus SetMigrationMode(ULMMigrationMode inMode) override;
 
-    // The board pass of the one on-board image; an image in host memory or
-    // in bands has no board image to run it on and answers
-    // kULMErrUnimplemented.
+    // The board pass of the one on-board image. An image in host memory or
+    // in bands first moves to the board of the destination (board 0 when
+    // that is not a board), carrying what its migration mode carries, the
+    // source range at least; where it cannot move, a temporary board copy
+    // of the source range serves.
     ULMStatus Resample(ULMImageBuffer* outDestination, const ULMImageRange& inDestinationRange,
                        const ULMImageRange& inSourceRange) override;
     ULMSyncEvent StartResample(ULMImageBuffer* outDestination,
@@ -89,6 +91,9 @@ private:
     // Whole pixels when inField is null, else that field of each.
     ULMSyncEvent StartTransfer(bool inLoad, const void* inData, const ULMFieldDescriptor* inField,
                                const ULMImageRange& inRange, unsigned inWidth) const;
+    ULMSyncEvent StartResampleFromCopy(ULMLocation inBoard, ULMImageBuffer* outDestination,
+                                       const ULMImageRange& inDestinationRange,
+                                       const ULMImageRange& inSourceRange);
     template <typename T>
     ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
 

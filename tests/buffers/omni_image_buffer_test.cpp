@@ -328,5 +328,41 @@ TEST_F(OmniTest, ResampleChecksItsArgumentsFirst) {
         << "a wrapped destination takes any range";
 }
 
+// Off the boards the image first moves to the destination's board with what
+// its mode carries; where it may not move, it stays and a temporary copy
+// serves.
+TEST_F(OmniTest, ResampleOffTheBoardsMovesTheSourceOrCopiesIt) {
+    Held<ULMOmniImageBuffer> destination(Image(kULMBoard1, 8, 8));
+    const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 13);
+    const ULMImageRange limits(4, 4, 2, 2);
+    struct Case {
+        ULMLocation from;
+        ULMMigrationMode mode;
+        ULMLocation after;
+    } cases[] = {
+        {kULMSystem, kULMMigrationNone, kULMSystem},
+        {kULMMultiBoardMode1, kULMMigrationNone, kULMMultiBoardMode1},
+        {kULMSystem, kULMMigrationCopyInput, kULMBoard1},
+        {kULMMultiBoardMode1, kULMMigrationFullCopy, kULMBoard1},
+    };
+    for (const Case& c : cases) {
+        Held<ULMOmniImageBuffer> source(Image(c.from, 16, 16));
+        ASSERT_EQ(source->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
+        ASSERT_EQ(source->SetInputLimits(limits), kULMOK);
+        ASSERT_EQ(source->SetMigrationMode(c.mode), kULMOK);
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        source->Resample(destination, ULMImageRange(8, 8, 0, 0), ULMImageRange(7, 9, 1, 3));
+        EXPECT_EQ(source->GetLocation(), c.after) << c.from << " " << c.mode;
+        EXPECT_EQ(source->GetMigrationMode(), c.mode);
+        EXPECT_EQ(source->GetInputLimits(), limits);
+        if (c.after == c.from) {
+            EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers) << "the temporary copy is gone";
+            EXPECT_EQ(Pixels<uint32_t>(source), pixels);
+        } else if (c.mode == kULMMigrationFullCopy) {
+            EXPECT_EQ(Pixels<uint32_t>(source), pixels) << "every pixel came along";
+        }
+    }
+}
+
 }  // namespace
 }  // namespace ulm3

@@ -250,20 +250,13 @@ template <class Interface, class Sub>
 ULMStatus ULMOmniBuffer<Interface, Sub>::SetOffset(int inOffsetX, int inOffsetY) {
     if (inOffsetX % 2 != 0 || inOffsetY % 2 != 0) return kULMErrArgument;
     if (IsBanded() && (inOffsetX != 0 || inOffsetY != 0)) return kULMErrUnimplemented;
+    // Full-size parts all take the same offset, and bands only their own
+    // rows: a part refuses it only when the first one does.
     for (int i = 0; i < m_numberSubBuffers; ++i) {
         const ULMImageRange& part = m_subBuffers.Range(i);
         const ULMStatus status = m_subBuffers.GetBuffer(i)->SetOffset(
             inOffsetX + part.XOrigin(), inOffsetY + part.YOrigin());
-        if (status == kULMOK) continue;
-        // The parts already moved go back, so that all still agree.
-        for (int j = 0; j < i; ++j) {
-            const ULMImageRange& back = m_subBuffers.Range(j);
-            const bool offset = m_addressMode == kULMOffsetAddress;
-            m_subBuffers.GetBuffer(j)->SetAddressParameters(
-                m_addressMode, m_addressParameterX + (offset ? back.XOrigin() : 0),
-                m_addressParameterY + (offset ? back.YOrigin() : 0));
-        }
-        return status;
+        if (status != kULMOK) return status;
     }
     m_wholeRange.XOrigin() = inOffsetX;
     m_wholeRange.YOrigin() = inOffsetY;

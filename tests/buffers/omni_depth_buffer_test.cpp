@@ -33,6 +33,7 @@ TEST_F(OmniTest, DepthFormatsOtherThanLowAreRefusedFirst) {
             EXPECT_EQ(depth->Map(mapped, outside, width, format), kULMErrArgument);
         }
         EXPECT_EQ(depth->Update(out.data(), outside, 0, kLow), kULMErrArgument);
+        EXPECT_EQ(depth->Update(nullptr, ULMImageRange(2, 2, 0, 0), 0, kLow), kULMErrArgument);
         EXPECT_EQ(Words(depth), in) << location;
         // No depth operation refuses an empty range.
         EXPECT_EQ(depth->Update(in.data(), ULMImageRange(0, 3, 1, 1), 0, kLow), kULMOK) << location;

@@ -164,8 +164,10 @@ TEST_P(OmniBoardsTest, OnePixelScriptGivesOneResultEverywhere) {
         EXPECT_EQ(image->StartUnload(back.data(), ULMImageRange(0, 0, 0, 0), 0).Status(), kULMOK);
         EXPECT_EQ(image->StartUpdate(back.data(), ULMImageRange(0, 5, 2, 2), 0).Status(),
                   kULMErrArgument);
-        // Host rows shorter than the range would overlap.
+        // Host rows shorter than the range would overlap; no host data at all
+        // is refused too.
         EXPECT_EQ(image->Update(start.data(), ULMImageRange(10, 2, 0, 0), 9), kULMErrArgument);
+        EXPECT_EQ(image->Unload(nullptr, ULMImageRange(10, 2, 0, 0), 0), kULMErrArgument);
         EXPECT_EQ(image->UpdateField(field.data(), ULMFieldDescriptor(4, 12, kULMUnsignedInteger),
                                      fieldRange, 0),
                   kULMErrArgument)

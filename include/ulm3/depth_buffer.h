@@ -27,6 +27,10 @@ public:
         kDepthFloat = 2,
     };
 
+    // A width x height depth image in the locations images take. Null on any
+    // bad argument or failure; otherwise one reference for the caller.
+    static ULMDepthBuffer* Create(ULMLocation inLocation, unsigned inWidth, unsigned inHeight);
+
     virtual ULMLocation GetLocation() const = 0;
     virtual void GetSize(unsigned& outWidth, unsigned& outHeight) const = 0;
     virtual unsigned GetWidth() const = 0;

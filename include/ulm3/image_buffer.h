@@ -24,6 +24,15 @@ namespace ulm3 {
 // they answer kULMErrUnimplemented (as a status or as a finished event).
 class ULMImageBuffer : public ULMShareable {
 public:
+    // A width x height image of 16, 32 or 64-bit pixels with up to four
+    // fields (each at most 16 bits wide, inside the pixel; the others have
+    // no field) in host memory (kULMSystem), on an open board, or over the
+    // boards (kULMMultiBoardMode1, kULMMultiBoardMode2). Null on any bad
+    // argument or failure; otherwise one reference for the caller.
+    static ULMImageBuffer* Create(ULMLocation inLocation, unsigned inWidth, unsigned inHeight,
+                                  unsigned inPixelSize, int inNumberOfFields,
+                                  const ULMFieldDescriptor* inFieldArray);
+
     virtual ULMLocation GetLocation() const = 0;
     virtual void GetSize(unsigned& outWidth, unsigned& outHeight) const = 0;
     virtual unsigned GetWidth() const = 0;

@@ -17,6 +17,7 @@ enum ULMLocation : int32_t {
     kULMBoard7 = 7,
     kULMAnyBoard = 1000,
     kULMSystem = 2000,  // host memory
+    kULMMultiBoard = 3000,  // the same as kULMMultiBoardMode1
     kULMMultiBoardMode1 = 3000,
     kULMMultiBoardMode2 = 3001,
 };

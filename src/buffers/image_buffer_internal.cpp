@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "buffers/omni_image_buffer.h"
 #include "foundation/control.h"
 #include "foundation/enumeration_checks.h"
 #include "foundation/field_conversions.h"
@@ -200,6 +201,12 @@ ULMStatus ULMImageBufferInternal::SetBorderValue(double inRed, double inGreen, d
 }
 
 ULMImageBufferInternal* GetImageBufferInternal(ULMImageBuffer* inBuffer) {
+    if (IsObjectType(inBuffer, kObjectTypeULMOmniImageBuffer)) {
+        const auto* omni = static_cast<const ULMOmniImageBuffer*>(inBuffer);
+        // Bands have no one image; host memory has none on a board.
+        if (omni->GetLocation() == kULMMultiBoardMode1) return nullptr;
+        inBuffer = omni->GetImageBuffer();
+    }
     if (inBuffer == nullptr || !IsObjectType(inBuffer, kObjectTypeULMImageBufferInternal))
         return nullptr;
     return static_cast<ULMImageBufferInternal*>(inBuffer);

@@ -95,7 +95,9 @@ private:
 };
 
 // The on-board image behind a public image buffer: the buffer itself when it
-// is one; null for null and for any other kind of buffer.
+// is one, the one board image of a location-independent buffer on a board
+// or under the second multiboard scheme; null for null, for host memory,
+// for bands and for any other kind of buffer.
 ULMImageBufferInternal* GetImageBufferInternal(ULMImageBuffer* inBuffer);
 
 }  // namespace ulm3

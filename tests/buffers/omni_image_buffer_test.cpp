@@ -1,0 +1,370 @@
+// The location-independent image buffer: creation in every location, band
+// layouts, the same pixel script giving the same pixels wherever the image
+// lives, maps, addressing and settings.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <vector>
+
+#include "buffers/image_buffer_internal.h"
+#include "foundation/shareable.h"
+#include "omni_test_fixture.h"
+
+namespace ulm3 {
+namespace {
+
+using test_support::Held;
+using test_support::OmniBoardsTest;
+using test_support::OmniTest;
+
+TEST_F(OmniTest, FactoriesRefuseBadArgumentsAndBuildEveryLocation) {
+    const ULMFieldDescriptor red(0, 8, kULMUnsignedInteger);
+    const ULMFieldDescriptor wide(0, 20, kULMUnsignedInteger);
+    const ULMFieldDescriptor five[5] = {red, red, red, red, red};
+    struct Refused {
+        ULMLocation location;
+        unsigned width, height, bits;
+        int fields;
+        const ULMFieldDescriptor* array;
+    } refused[] = {
+        {kULMAnyBoard, 8, 8, 32, 0, nullptr},   {kULMBoard2, 8, 8, 32, 0, nullptr},
+        {kULMNoBufferAttached, 8, 8, 32, 0, nullptr},
+        {kULMSystem, 0, 8, 32, 0, nullptr},     {kULMSystem, 8, 0, 32, 0, nullptr},
+        {kULMSystem, 8, 8, 8, 0, nullptr},      {kULMSystem, 8, 8, 24, 0, nullptr},
+        {kULMSystem, 8, 8, 32, 5, five},        {kULMSystem, 8, 8, 32, 1, nullptr},
+        {kULMSystem, 8, 8, 64, 1, &wide},       {kULMSystem, 8, 8, 32, -1, nullptr},
+    };
+    for (const Refused& r : refused) {
+        EXPECT_EQ(ULMImageBuffer::Create(r.location, r.width, r.height, r.bits, r.fields, r.array),
+                  nullptr)
+            << r.location << " " << r.width << "x" << r.height << " " << r.bits << " " << r.fields;
+    }
+    for (ULMLocation location : {kULMAnyBoard, kULMBoard2})
+        EXPECT_EQ(ULMDepthBuffer::Create(location, 8, 8), nullptr) << location;
+    EXPECT_EQ(ULMDepthBuffer::Create(kULMSystem, 0, 8), nullptr);
+    EXPECT_EQ(ULMDepthBuffer::Create(kULMSystem, 8, 0), nullptr);
+
+    struct Made {
+        ULMLocation location;
+        int parts;
+    } made[] = {{kULMSystem, 0}, {kULMBoard0, 1}, {kULMBoard1, 1},
+                {kULMMultiBoardMode1, 2}, {kULMMultiBoardMode2, 1}};
+    for (const Made& m : made) {
+        Held<ULMImageBuffer> image(ULMImageBuffer::Create(m.location, 20, 10, 16, 1, &red));
+        ASSERT_NE(image.GetPointer(), nullptr) << m.location;
+        EXPECT_TRUE(IsObjectType(image, kObjectTypeULMOmniImageBuffer));
+        EXPECT_EQ(image->GetLocation(), m.location);
+        EXPECT_EQ(static_cast<ULMOmniImageBuffer*>(image.GetPointer())->GetNumberBuffers(), m.parts);
+        EXPECT_EQ(image->GetFieldDescriptor(kULMChannelRed), red);
+        EXPECT_EQ(image->GetFieldDescriptor(kULMChannelAlpha), ULMFieldDescriptor());
+        EXPECT_EQ(image->GetMigrationMode(), kULMMigrationNone);
+
+        Held<ULMDepthBuffer> depth(ULMDepthBuffer::Create(m.location, 20, 10));
+        ASSERT_NE(depth.GetPointer(), nullptr) << m.location;
+        EXPECT_TRUE(IsObjectType(depth, kObjectTypeULMOmniDepthBuffer));
+        EXPECT_EQ(depth->GetLocation(), m.location);
+        // Under the second scheme each board holds a depth copy.
+        EXPECT_EQ(static_cast<ULMOmniDepthBuffer*>(depth.GetPointer())->GetNumberBuffers(),
+                  m.location == kULMMultiBoardMode2 ? 2 : m.parts);
+    }
+    Held<ULMImageBuffer> noFields(ULMImageBuffer::Create(kULMSystem, 4, 4, 64, 0, nullptr));
+    EXPECT_NE(noFields.GetPointer(), nullptr);
+    // Board coordinates are 16-bit: a board image is at most 32768 wide.
+    EXPECT_EQ(ULMImageBuffer::Create(kULMBoard0, 32769, 2, 16, 0, nullptr), nullptr);
+}
+
+TEST_F(OmniTest, WithoutBoardsTheMultiboardLocationsAreRefused) {
+    CloseEverything();
+    UsePlatform(test_support::SimBoards(0));
+    ASSERT_NE(ULMOpen(), kULMOK);
+    for (ULMLocation location : {kULMMultiBoardMode1, kULMMultiBoardMode2}) {
+        EXPECT_EQ(ULMImageBuffer::Create(location, 8, 8, 32, 0, nullptr), nullptr) << location;
+        EXPECT_EQ(ULMDepthBuffer::Create(location, 8, 8), nullptr) << location;
+    }
+}
+
+TEST_F(OmniTest, BandsAreEvenAndTheLastTakesTheRest) {
+    struct Case {
+        int boards, bands;
+        unsigned height;
+        std::vector<int> heights;  // empty: refused
+    } cases[] = {
+        {3, 0, 100, {34, 34, 32}},
+        {2, 0, 99, {50, 49}},
+        {2, 8, 16, {2, 2, 2, 2, 2, 2, 2, 2}},
+        {8, 0, 100, {14, 14, 14, 14, 14, 14, 14, 2}},
+        {2, 8, 10, {}},
+        {2, 8, 12, {}},
+        {2, 8, 14, {}},
+    };
+    for (const Case& c : cases) {
+        UseBoards(c.boards, c.bands);
+        const int buffersBefore = tulx7sim::GetStats().liveBuffers;
+        Held<ULMOmniImageBuffer> image(Image(kULMMultiBoardMode1, 12, c.height));
+        Held<ULMOmniDepthBuffer> depth(Depth(kULMMultiBoardMode1, 12, c.height));
+        if (c.heights.empty()) {
+            EXPECT_EQ(image.GetPointer(), nullptr) << c.height;
+            EXPECT_EQ(depth.GetPointer(), nullptr) << c.height;
+            EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffersBefore) << "no band was made";
+            continue;
+        }
+        ASSERT_NE(image.GetPointer(), nullptr);
+        ASSERT_NE(depth.GetPointer(), nullptr);
+        ASSERT_EQ(image->GetNumberBuffers(), static_cast<int>(c.heights.size()));
+        int y = 0;
+        for (int i = 0; i < image->GetNumberBuffers(); ++i) {
+            EXPECT_EQ(image->GetSubImageRange(i), ULMImageRange(12, c.heights[i], 0, y)) << i;
+            EXPECT_EQ(depth->GetSubImageRange(i), ULMImageRange(12, c.heights[i], 0, y)) << i;
+            EXPECT_EQ(image->GetSubImageBuffer(i)->GetLocation(), i % c.boards);
+            EXPECT_EQ(depth->GetSubDepthBuffer(i)->GetAddressParameterY(), y);
+            y += c.heights[i];
+        }
+    }
+}
+
+// The same updates, field updates, clears and unloads at every location
+// leave the same pixels as a plain host model.
+TEST_P(OmniBoardsTest, OnePixelScriptGivesOneResultEverywhere) {
+    constexpr int kW = 40, kH = 100;
+    const ULMFieldDescriptor green(8, 16, kULMUnsignedInteger);
+    const std::vector<uint32_t> start = Random<uint32_t>(kW * kH, 11);
+    // Field values in rows of 30 for a 24 x 90 rectangle: wider host rows.
+    const ULMImageRange fieldRange(24, 90, 5, 3);
+    const std::vector<uint16_t> field = Random<uint16_t>(30 * 90, 12);
+    const ULMImageRange cleared(7, 60, 30, 20);
+
+    std::vector<uint32_t> model = start;
+    for (int y = 0; y < fieldRange.YSize(); ++y)
+        for (int x = 0; x < fieldRange.XSize(); ++x) {
+            uint32_t& p = model[(y + 3) * kW + x + 5];
+            p = (p & ~0x00FFFF00u) | (uint32_t{field[y * 30 + x]} << 8);
+        }
+    for (int y = 20; y < 80; ++y)
+        for (int x = 30; x < 37; ++x) model[y * kW + x] = 0xC0FFEE11u;
+
+    for (ULMLocation location : {kULMSystem, kULMBoard0, LastBoard(), kULMMultiBoardMode1,
+                                 kULMMultiBoardMode2}) {
+        Held<ULMOmniImageBuffer> image(Image(location, kW, kH));
+        ASSERT_NE(image.GetPointer(), nullptr) << location;
+        const ULMImageRange whole(kW, kH, 0, 0);
+        ASSERT_EQ(image->Update(start.data(), whole, 0), kULMOK) << location;
+        ASSERT_EQ(image->UpdateField(field.data(), green, fieldRange, 30), kULMOK) << location;
+        ASSERT_EQ(image->Clear(cleared, 0xFFFFFFFFC0FFEE11ull), kULMOK) << location;
+        EXPECT_EQ(Pixels<uint32_t>(image), model) << location;
+
+        std::vector<uint16_t> back(30 * 90, 0);
+        ASSERT_EQ(image->UnloadField(back.data(), green, fieldRange, 30), kULMOK);
+        for (int y = 0; y < 90; ++y)
+            for (int x = 0; x < 24; ++x)
+                ASSERT_EQ(back[y * 30 + x], (model[(y + 3) * kW + x + 5] >> 8) & 0xFFFF)
+                    << location << " " << x << "," << y;
+
+        // Empty transfers and clears do nothing, wherever the image is.
+        EXPECT_EQ(image->Clear(ULMImageRange(0, 5, 2, 2), 0), kULMOK) << location;
+        EXPECT_EQ(image->StartUnload(back.data(), ULMImageRange(0, 0, 0, 0), 0).Status(), kULMOK);
+        EXPECT_EQ(image->StartUpdate(back.data(), ULMImageRange(0, 5, 2, 2), 0).Status(),
+                  kULMErrArgument);
+        // Host rows shorter than the range would overlap; no host data at all
+        // is refused too.
+        EXPECT_EQ(image->Update(start.data(), ULMImageRange(10, 2, 0, 0), 9), kULMErrArgument);
+        EXPECT_EQ(image->Unload(nullptr, ULMImageRange(10, 2, 0, 0), 0), kULMErrArgument);
+        EXPECT_EQ(image->UpdateField(field.data(), ULMFieldDescriptor(4, 12, kULMUnsignedInteger),
+                                     fieldRange, 0),
+                  kULMErrArgument)
+            << "not a DMA field";
+        EXPECT_EQ(Pixels<uint32_t>(image), model) << location;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, OmniBoardsTest, ::testing::Values(2, 8));
+
+TEST_F(OmniTest, EveryBandTransferIsJoinedIntoTheReturnedEvent) {
+    Held<ULMOmniImageBuffer> image(Image(kULMMultiBoardMode1, 16, 64));
+    ASSERT_NE(image.GetPointer(), nullptr);
+    const std::vector<uint32_t> in = Random<uint32_t>(16 * 64, 5);
+    tulx7sim::PauseBoard(1);
+    const ULMSyncEvent update = image->StartUpdate(in.data(), ULMImageRange(16, 64, 0, 0), 0);
+    EXPECT_EQ(update.Wait(30), kULMTimeout) << "band 1's board is paused";
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(update.Wait(-1), kULMOK);
+    EXPECT_EQ(Pixels<uint32_t>(image), in);
+}
+
+TEST_F(OmniTest, MapsOneAtATimeAndBandsThroughAHostCopy) {
+    for (ULMLocation location : {kULMSystem, kULMBoard1, kULMMultiBoardMode1}) {
+        Held<ULMOmniImageBuffer> image(Image(location, 20, 40));
+        ASSERT_NE(image.GetPointer(), nullptr);
+        std::vector<uint32_t> pixels = Random<uint32_t>(20 * 40, 6);
+        ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(20, 40, 0, 0), 0), kULMOK);
+
+        const ULMImageRange range(5, 30, 3, 6);  // across both bands
+        uint16_t* wrongType = nullptr;
+        unsigned width = 0;
+        EXPECT_EQ(image->Map(wrongType, range, width), kULMErrArgument) << location;
+        EXPECT_EQ(image->Map(wrongType, ULMImageRange(0, 3, 0, 0), width), kULMErrArgument);
+        unsigned* mapped = nullptr;
+        ASSERT_EQ(image->Map(mapped, range, width), kULMOK) << location;
+        ASSERT_NE(mapped, nullptr);
+        void* again = nullptr;
+        EXPECT_EQ(image->Map(again, range, width), kULMErrTooMany) << location;
+        for (int y = 0; y < 30; ++y)
+            for (int x = 0; x < 5; ++x) {
+                ASSERT_EQ(mapped[y * width + x], pixels[(y + 6) * 20 + x + 3]) << location;
+                mapped[y * width + x] = 0x1000u * y + x;
+                pixels[(y + 6) * 20 + x + 3] = 0x1000u * y + x;
+            }
+        int other = 0;
+        EXPECT_EQ(image->Unmap(&other), kULMErrArgument) << location;
+        ASSERT_EQ(image->Unmap(mapped), kULMOK) << location;
+        EXPECT_EQ(Pixels<uint32_t>(image), pixels) << location;
+        EXPECT_EQ(image->Unmap(mapped), kULMErrArgument) << "already closed";
+    }
+    gULMControl.m_simulateMap = false;
+    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 20, 40));
+    void* data = nullptr;
+    unsigned width = 0;
+    EXPECT_EQ(bands->Map(data, ULMImageRange(4, 4, 0, 0), width), kULMErrUnimplemented);
+}
+
+TEST_F(OmniTest, AddressingFollowsWhereTheImageLives) {
+    Held<ULMOmniImageBuffer> host(Image(kULMSystem, 16, 16));
+    Held<ULMOmniImageBuffer> board(Image(kULMBoard0, 16, 16));
+    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 16, 16));
+    const std::vector<uint32_t> row = Random<uint32_t>(16, 7);
+    struct Case {
+        ULMOmniImageBuffer* image;
+        int x, y;
+        bool wrap;
+        ULMStatus status;
+    } cases[] = {
+        {host, 1, 0, false, kULMErrArgument},     {host, 16, 16, true, kULMErrUnimplemented},
+        {board, 0, 3, false, kULMErrArgument},    {board, 48, 16, true, kULMErrArgument},
+        {board, 0, 16, true, kULMErrArgument},    {bands, 2, 0, false, kULMErrUnimplemented},
+        {bands, 16, 16, true, kULMErrUnimplemented}, {bands, 0, 0, false, kULMOK},
+        {host, -4, 6, false, kULMOK},             {board, 32, 16, true, kULMOK},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(c.wrap ? c.image->SetWrap(c.x, c.y) : c.image->SetOffset(c.x, c.y), c.status)
+            << c.image->GetLocation() << " " << c.x << "," << c.y;
+    }
+    ULMAddressMode mode;
+    int x = 0, y = 0;
+    board->GetAddressParameters(mode, x, y);
+    EXPECT_EQ(mode, kULMWrapAddress);
+    EXPECT_EQ(board->GetImageBuffer()->GetAddressMode(), kULMWrapAddress);
+    EXPECT_EQ(board->GetImageBuffer()->GetAddressParameterX(), 32);
+    EXPECT_EQ(board->SetAddressParameters(static_cast<ULMAddressMode>(2), 0, 0), kULMErrArgument);
+    // The host window moved to (-4, 6): a row at y = 5 lies outside it.
+    EXPECT_EQ(host->Update(row.data(), ULMImageRange(16, 1, -4, 5), 0), kULMErrArgument);
+    ASSERT_EQ(host->Update(row.data(), ULMImageRange(16, 1, -4, 21), 0), kULMOK);
+    std::vector<uint32_t> back(16);
+    ASSERT_EQ(host->Unload(back.data(), ULMImageRange(16, 1, -4, 21), 0), kULMOK);
+    EXPECT_EQ(back, row);
+    // The last pixel must stay within 16-bit board coordinates.
+    EXPECT_EQ(board->SetOutputLimits(ULMImageRange(10, 1, 32760, 0)), kULMErrArgument);
+    EXPECT_EQ(board->SetOutputLimits(ULMImageRange(8, 1, 32760, 0)), kULMOK);
+}
+
+TEST_F(OmniTest, SettingsReachEveryPart) {
+    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 16, 20, 64));
+    ASSERT_NE(bands.GetPointer(), nullptr);
+    ASSERT_EQ(bands->SetBorderValue(2, -1, 0.5, 1), kULMOK);
+    double r, g, b, a;
+    bands->GetBorderValue(r, g, b, a);
+    EXPECT_EQ(r, 1.0);
+    EXPECT_EQ(g, 0.0);
+    EXPECT_DOUBLE_EQ(b, 2048.0 / 4095.0);
+    EXPECT_EQ(a, 1.0);
+    EXPECT_DOUBLE_EQ(bands->GetSubImageBuffer(1)->GetBorderBlue(), 2048.0 / 4095.0);
+
+    EXPECT_EQ(bands->SetFieldDescriptor(static_cast<ULMChannel>(4), ULMFieldDescriptor()),
+              kULMErrArgument);
+    EXPECT_EQ(bands->SetFieldDescriptor(kULMChannelRed, ULMFieldDescriptor(60, 12, kULMUnsignedInteger)),
+              kULMErrFormat);
+    const ULMFieldDescriptor alpha(48, 16, kULMUnsignedInteger);
+    ASSERT_EQ(bands->SetFieldDescriptor(kULMChannelAlpha, alpha), kULMOK);
+    EXPECT_EQ(bands->GetSubImageBuffer(1)->GetFieldDescriptor(kULMChannelAlpha), alpha);
+
+    // Limits reach each band as its share.
+    ASSERT_EQ(bands->SetInputLimits(ULMImageRange(4, 10, 2, 5)), kULMOK);
+    EXPECT_EQ(bands->GetInputLimits(), ULMImageRange(4, 10, 2, 5));
+    EXPECT_EQ(bands->GetSubImageBuffer(0)->GetInputLimits(), ULMImageRange(4, 5, 2, 5));
+    EXPECT_EQ(bands->GetSubImageBuffer(1)->GetInputLimits(), ULMImageRange(4, 5, 2, 10));
+    EXPECT_EQ(bands->SetInputLimits(ULMImageRange(4, 10, 2, 15)), kULMErrArgument);
+
+    // Under the second scheme the one image may follow the render.
+    Held<ULMOmniImageBuffer> shared(Image(kULMMultiBoardMode2, 16, 20));
+    EXPECT_EQ(shared->GetImageBuffer()->GetMigrationMode(), kULMMigrationCopyInput);
+    ASSERT_EQ(shared->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+    EXPECT_EQ(shared->GetImageBuffer()->GetMigrationMode(), kULMMigrationFullCopy);
+    EXPECT_EQ(shared->SetMigrationMode(static_cast<ULMMigrationMode>(7)), kULMErrArgument);
+}
+
+TEST_F(OmniTest, TheBoardImageBehindAPublicImage) {
+    Held<ULMOmniImageBuffer> host(Image(kULMSystem, 8, 8));
+    Held<ULMOmniImageBuffer> board(Image(kULMBoard1, 8, 8));
+    Held<ULMOmniImageBuffer> shared(Image(kULMMultiBoardMode2, 8, 8));
+    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 8, 8));
+    Held<ULMImageBufferInternal> plain(
+        ULMImageBufferInternal::CreateSimple(kULMBoard0, 8, 8, 32, 0, nullptr));
+    EXPECT_EQ(GetImageBufferInternal(nullptr), nullptr);
+    EXPECT_EQ(GetImageBufferInternal(host), nullptr);
+    EXPECT_EQ(GetImageBufferInternal(bands), nullptr);
+    EXPECT_EQ(GetImageBufferInternal(plain), plain.GetPointer());
+    ASSERT_NE(GetImageBufferInternal(board), nullptr);
+    EXPECT_EQ(GetImageBufferInternal(board)->GetLocation(), kULMBoard1);
+    ASSERT_NE(GetImageBufferInternal(shared), nullptr);
+    EXPECT_EQ(GetImageBufferInternal(shared)->GetLocation(), kULMBoard0);
+}
+
+TEST_F(OmniTest, ResampleChecksItsArgumentsFirst) {
+    Held<ULMOmniImageBuffer> source(Image(kULMBoard0, 16, 16));
+    Held<ULMOmniImageBuffer> destination(Image(kULMBoard0, 8, 8));
+    const ULMImageRange all(16, 16, 0, 0);
+    EXPECT_EQ(source->Resample(nullptr, ULMImageRange(8, 8, 0, 0), all), kULMErrBuffer);
+    EXPECT_EQ(source->Resample(destination, ULMImageRange(8, 9, 0, 0), all), kULMErrArgument);
+    EXPECT_EQ(source->Resample(destination, ULMImageRange(8, 8, 0, 0), ULMImageRange(16, 16, 2, 0)),
+              kULMErrArgument);
+    ASSERT_EQ(destination->SetWrap(8, 8), kULMOK);
+    EXPECT_NE(source->Resample(destination, ULMImageRange(8, 9, 0, 0), all), kULMErrArgument)
+        << "a wrapped destination takes any range";
+}
+
+// Off the boards the image first moves to the destination's board with what
+// its mode carries; where it may not move, it stays and a temporary copy
+// serves.
+TEST_F(OmniTest, ResampleOffTheBoardsMovesTheSourceOrCopiesIt) {
+    Held<ULMOmniImageBuffer> destination(Image(kULMBoard1, 8, 8));
+    const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 13);
+    const ULMImageRange limits(4, 4, 2, 2);
+    struct Case {
+        ULMLocation from;
+        ULMMigrationMode mode;
+        ULMLocation after;
+    } cases[] = {
+        {kULMSystem, kULMMigrationNone, kULMSystem},
+        {kULMMultiBoardMode1, kULMMigrationNone, kULMMultiBoardMode1},
+        {kULMSystem, kULMMigrationCopyInput, kULMBoard1},
+        {kULMMultiBoardMode1, kULMMigrationFullCopy, kULMBoard1},
+    };
+    for (const Case& c : cases) {
+        Held<ULMOmniImageBuffer> source(Image(c.from, 16, 16));
+        ASSERT_EQ(source->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
+        ASSERT_EQ(source->SetInputLimits(limits), kULMOK);
+        ASSERT_EQ(source->SetMigrationMode(c.mode), kULMOK);
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        source->Resample(destination, ULMImageRange(8, 8, 0, 0), ULMImageRange(7, 9, 1, 3));
+        EXPECT_EQ(source->GetLocation(), c.after) << c.from << " " << c.mode;
+        EXPECT_EQ(source->GetMigrationMode(), c.mode);
+        EXPECT_EQ(source->GetInputLimits(), limits);
+        if (c.after == c.from) {
+            EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers) << "the temporary copy is gone";
+            EXPECT_EQ(Pixels<uint32_t>(source), pixels);
+        } else if (c.mode == kULMMigrationFullCopy) {
+            EXPECT_EQ(Pixels<uint32_t>(source), pixels) << "every pixel came along";
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ulm3

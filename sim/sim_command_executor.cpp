@@ -264,7 +264,7 @@ std::string CommandExecutor::StartRenderOperation(uint32_t value) {
 }
 
 CommandBlockEngine::CommandBlockEngine(std::shared_ptr<ChipModel> chip)
-    : m_chip(chip ? std::move(chip) : MakeIdleChipModel()) {}
+    : m_chip(chip ? std::move(chip) : MakeRenderingChip()) {}
 
 void CommandBlockEngine::ResetRegisters(int, RegisterFile& registers) {
     ResetChipRegisters(registers);

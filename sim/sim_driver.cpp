@@ -79,6 +79,7 @@ void SimDriver::Reset(const SimConfig& config) {
     m_driverLog.clear();
     m_stats = Stats{};
     m_engine = DefaultEngine();
+    ClearChipDiagnostics();
     m_config = config;
     BuildBoards();
 }

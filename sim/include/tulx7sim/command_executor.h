@@ -11,6 +11,7 @@
 
 #include "tulx7sim/chip_model.h"
 #include "tulx7sim/render_engine.h"
+#include "tulx7sim/rendering_chip.h"
 
 namespace tulx7sim {
 
@@ -56,10 +57,10 @@ private:
 
 // The engine a board runs render jobs on: array registers from the job's
 // buffers, then the state block (if any), then the render block, each
-// render handed to `chip`.
+// render handed to `chip` (the platform's rendering chip when null).
 class CommandBlockEngine : public RenderEngine {
 public:
-    explicit CommandBlockEngine(std::shared_ptr<ChipModel> chip = MakeIdleChipModel());
+    explicit CommandBlockEngine(std::shared_ptr<ChipModel> chip = MakeRenderingChip());
 
     void ResetRegisters(int board, RegisterFile& registers) override;
     int32_t Execute(const RenderJob& job, RegisterFile& registers,

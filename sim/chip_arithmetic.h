@@ -1,0 +1,200 @@
+// The chip's per-sample arithmetic: field codes, the integer channel values
+// of the fetch stage, the ALU operators and the blend functions. Integers up
+// to the lookup stage, float32 after it, each in one fixed order (the sim
+// is built without contraction into fused multiply-adds), so results do not
+// depend on how the pixels are visited.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
+namespace tulx7sim::chip {
+
+// Channel values before the lookup stage: unsigned 0..65535, signed
+// -65535..65535.
+inline constexpr int32_t kFull = 65535;
+
+// One byte field code: control 7..6, size 5..4, position 3..0. 0x0F is "no
+// field" (value 0, never written).
+struct FieldCode {
+    bool present = false;
+    bool isSigned = false;
+    uint8_t shift = 0;
+    uint8_t bits = 4;
+
+    static FieldCode Decode(uint32_t code) {
+        FieldCode field;
+        code &= 0xFF;
+        if (code == 0x0F) return field;
+        field.present = true;
+        field.isSigned = (code >> 6) == 1;  // 0, 2 and 3 all read as unsigned fractions
+        field.bits = static_cast<uint8_t>(4 * (((code >> 4) & 3) + 1));
+        field.shift = static_cast<uint8_t>(4 * (code & 0xF));
+        return field;
+    }
+
+    uint64_t Mask() const { return (uint64_t{1} << bits) - 1; }
+
+    // The raw bits; bits beyond bit 63 read 0.
+    uint64_t Raw(uint64_t word) const { return (word >> shift) & Mask(); }
+
+    // The channel value of the field in `word`, rounded half up. The
+    // divisors are spelled out per width so that none is a run-time divide.
+    int32_t Read(uint64_t word) const {
+        if (!present) return 0;
+        const uint64_t raw = Raw(word);
+        if (!isSigned) {
+            switch (bits) {
+                case 4: return static_cast<int32_t>(raw * 4369);  // 65535 / 15: bit replication
+                case 8: return static_cast<int32_t>(raw * 257);
+                case 12: return static_cast<int32_t>((2 * raw * kFull + 4095) / 8190);
+                default: return static_cast<int32_t>(raw);
+            }
+        }
+        int64_t s = static_cast<int64_t>(raw);
+        if (raw >> (bits - 1)) s -= int64_t{1} << bits;
+        const int64_t twice = 2 * (s < 0 ? -s : s) * kFull;
+        // The quotient is never a tie, so rounding the magnitude half up is
+        // rounding to nearest.
+        int64_t magnitude = 0;
+        switch (bits) {
+            case 4: magnitude = (twice + 7) / 14; break;
+            case 8: magnitude = (twice + 127) / 254; break;
+            case 12: magnitude = (twice + 2047) / 4094; break;
+            default: magnitude = (twice + 32767) / 65534; break;
+        }
+        magnitude = std::min<int64_t>(magnitude, kFull);
+        return static_cast<int32_t>(s < 0 ? -magnitude : magnitude);
+    }
+
+    // Replaces the field in `word` by `v` (a fraction), saturating; NaN
+    // stores 0. Bits at or beyond `widthBits` are left alone.
+    void Write(double v, uint64_t& word, int widthBits) const {
+        if (!present) return;
+        int64_t stored = 0;
+        if (!isSigned) {
+            const double top = static_cast<double>(Mask());
+            const double k = std::floor(v * top + 0.5);
+            stored = std::isnan(k) ? 0 : static_cast<int64_t>(std::clamp(k, 0.0, top));
+        } else {
+            const double m = static_cast<double>((int64_t{1} << (bits - 1)) - 1);
+            const double k = std::floor(v * m + 0.5);
+            stored = std::isnan(k) ? 0 : static_cast<int64_t>(std::clamp(k, -m, m));
+        }
+        uint64_t mask = Mask() << shift;
+        if (widthBits < 64) mask &= (uint64_t{1} << widthBits) - 1;
+        word = (word & ~mask) | ((static_cast<uint64_t>(stored) << shift) & mask);
+    }
+};
+
+struct Rgba {
+    float c[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+};
+
+inline float Clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
+
+inline uint32_t Quantise16(float v) {
+    return static_cast<uint32_t>(std::floor(static_cast<double>(Clamp01(v)) * kFull + 0.5));
+}
+
+// One ALU operator on one channel. Codes of 64 and above are reserved and
+// give 0 (`reserved` set).
+inline float AluOperate(uint32_t op, float a, float b, bool& reserved) {
+    if (op == 0) return 0.0f;
+    if (op == 15) return 1.0f;
+    if (op == 3) return a;
+    if (op == 5) return b;
+    if (op < 16) {
+        const uint32_t qa = Quantise16(a), qb = Quantise16(b);
+        uint32_t r = 0;
+        if (op & 8) r |= ~qa & ~qb;
+        if (op & 4) r |= ~qa & qb;
+        if (op & 2) r |= qa & ~qb;
+        if (op & 1) r |= qa & qb;
+        return static_cast<float>(r & 0xFFFF) / static_cast<float>(kFull);
+    }
+    const float na = 1.0f - a, nb = 1.0f - b;
+    if (op < 24) {
+        switch (op) {
+            case 16: return Clamp01(a + b);
+            case 17: return Clamp01(a + nb);
+            case 18: return Clamp01(na + b);
+            case 19: return Clamp01(na + nb);
+            case 20: return Clamp01(na - b);
+            case 21: return Clamp01(b - a);
+            case 22: return Clamp01(a - b);
+            default: return Clamp01(a + b - 1.0f);
+        }
+    }
+    if (op < 32) {
+        switch (op) {
+            case 24: return Clamp01(std::min(a, b));
+            case 25: return Clamp01(std::min(a, nb));
+            case 26: return Clamp01(std::min(na, b));
+            case 27: return Clamp01(std::min(na, nb));
+            case 28: return Clamp01(std::max(na, nb));
+            case 29: return Clamp01(std::max(na, b));
+            case 30: return Clamp01(std::max(a, nb));
+            default: return Clamp01(std::max(a, b));
+        }
+    }
+    if (op < 64) {
+        const uint32_t k = ((op - 32) >> 2) & 3;
+        float product = 0.0f;
+        switch (op & 3) {
+            case 0: product = a * b; break;
+            case 1: product = a * nb; break;
+            case 2: product = na * b; break;
+            default: product = na * nb; break;
+        }
+        const float scaled = product * static_cast<float>(1u << k);
+        return Clamp01(op < 48 ? scaled : 1.0f - scaled);
+    }
+    reserved = true;
+    return 0.0f;
+}
+
+// The compositing operators. Mode 6 (sum and count) is not modelled and,
+// like the reserved modes, leaves `acc` alone; the caller reports both.
+inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
+    const float alpha = in.c[3];
+    switch (mode) {
+        case 1:
+            acc = in;
+            return;
+        case 2:
+            for (int k = 0; k < 3; ++k) acc.c[k] = alpha * in.c[k] + (1.0f - alpha) * acc.c[k];
+            acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
+            return;
+        case 3:
+            for (int k = 0; k < 3; ++k) acc.c[k] = in.c[k] + (1.0f - alpha) * acc.c[k];
+            acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
+            return;
+        case 4: {
+            const float remaining = 1.0f - acc.c[3];
+            for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k] * alpha;
+            acc.c[3] = acc.c[3] + remaining * alpha;
+            return;
+        }
+        case 5: {
+            const float remaining = 1.0f - acc.c[3];
+            for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k];
+            acc.c[3] = acc.c[3] + remaining * alpha;
+            return;
+        }
+        case 7:
+            for (int k = 0; k < 4; ++k)
+                if (in.c[k] > 0.0f) acc.c[k] = 1.0f;
+            return;
+        default:
+            break;
+    }
+    if (mode >= 8 && mode <= 11) {
+        if (in.c[mode - 8] < acc.c[mode - 8]) acc = in;
+    } else if (mode >= 12 && mode <= 15) {
+        if (in.c[mode - 12] > acc.c[mode - 12]) acc = in;
+    }
+}
+
+}  // namespace tulx7sim::chip

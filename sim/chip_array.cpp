@@ -1,0 +1,52 @@
+#include "chip_array.h"
+
+namespace tulx7sim::chip {
+
+namespace {
+
+uint64_t Read64(const RegisterFile& registers, uint32_t address) {
+    uint64_t value = 0;
+    registers.Read64(address, value);
+    return value;
+}
+
+int32_t SignedAxis(uint64_t word, int axis) {
+    return static_cast<int16_t>(static_cast<uint16_t>(word >> (16 * axis)));
+}
+
+}  // namespace
+
+bool ChipArray::Load(const RegisterFile& registers, const ArrayRegisterAddresses& addresses,
+                     const BoundArray& array) {
+    *this = ChipArray();
+    m_source = &array;
+    // Data comes only from a bound buffer; writing a slot's registers from
+    // a block does not bind it.
+    if (!array.bound || array.data == nullptr) return true;
+    uint32_t dimensions = 0;
+    registers.Read32(addresses.dimensions, dimensions);
+    const uint32_t elementSize = dimensions & 0xF;
+    if (elementSize != 0 && elementSize != 1 && elementSize != 3 && elementSize != 7) return false;
+    const uint32_t dimension = (dimensions >> 4) & 3;
+    m_reservedDimension = dimension == 3;
+    m_axes = dimension == 3 ? 3 : static_cast<int>(dimension) + 1;
+    m_wrap = ((dimensions >> 6) & 1) != 0;
+    m_elementBytes = static_cast<int>(elementSize) + 1;
+    const uint64_t size = Read64(registers, addresses.size);
+    const uint64_t offsetModulus = Read64(registers, addresses.offsetModulus);
+    const uint64_t rangeMin = Read64(registers, addresses.rangeMin);
+    const uint64_t rangeMax = Read64(registers, addresses.rangeMax);
+    for (int a = 0; a < 3; ++a) {
+        m_size[a] = a < m_axes ? static_cast<int64_t>((size >> (16 * a)) & 0xFFFF) + 1 : 1;
+        m_offsetModulus[a] = SignedAxis(offsetModulus, a);
+        m_rangeMin[a] = SignedAxis(rangeMin, a);
+        m_rangeMax[a] = SignedAxis(rangeMax, a);
+    }
+    m_bound = true;
+    m_read = array.data;
+    m_write = array.data;
+    m_byteCount = array.byteCount;
+    return true;
+}
+
+}  // namespace tulx7sim::chip

@@ -1,0 +1,98 @@
+// One of the chip's array slots (volume, image 0, image 1) as a render sees
+// it: the slot's array registers over the bound buffer's bytes. Every access
+// is bounded by the buffer's real storage, whatever the registers claim.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "tulx7sim/render_engine.h"
+
+namespace tulx7sim::chip {
+
+struct ArrayRegisterAddresses {
+    uint32_t size, offsetModulus, dimensions, rangeMin, rangeMax;
+};
+
+class ChipArray {
+public:
+    // Reads the slot's registers. False when the slot is bound and its
+    // element size is not 1, 2, 4 or 8 bytes.
+    bool Load(const RegisterFile& registers, const ArrayRegisterAddresses& addresses,
+              const BoundArray& array);
+
+    // Reads from `bytes` (a snapshot of the storage) instead of the buffer.
+    void ReadFrom(const uint8_t* bytes) { m_read = bytes; }
+
+    bool Bound() const { return m_bound; }
+    int ElementBits() const { return 8 * m_elementBytes; }
+    bool ReservedDimension() const { return m_reservedDimension; }
+    const BoundArray* Source() const { return m_source; }
+
+    // The bound range (VolumeRange, or the init range of an image), signed.
+    int32_t RangeMin(int axis) const { return m_rangeMin[axis]; }
+    int32_t RangeMax(int axis) const { return m_rangeMax[axis]; }
+    bool InRange(const int64_t (&p)[3]) const {
+        for (int a = 0; a < m_axes; ++a)
+            if (p[a] < m_rangeMin[a] || p[a] > m_rangeMax[a]) return false;
+        return true;
+    }
+
+    // Byte offset of element p in storage, or -1 outside it. An axis the
+    // array lacks has one element, at coordinate 0.
+    int64_t Locate(const int64_t (&p)[3]) const {
+        if (!m_bound) return -1;
+        int64_t q[3];
+        for (int a = 0; a < 3; ++a) {
+            if (a >= m_axes)
+                q[a] = p[a];
+            else if (m_wrap)
+                q[a] = p[a] & static_cast<uint16_t>(m_offsetModulus[a]);
+            else
+                q[a] = p[a] - m_offsetModulus[a];
+            if (q[a] < 0 || q[a] >= m_size[a]) return -1;
+        }
+        const int64_t offset = ((q[2] * m_size[1] + q[1]) * m_size[0] + q[0]) * m_elementBytes;
+        if (offset + m_elementBytes > static_cast<int64_t>(m_byteCount)) return -1;
+        return offset;
+    }
+
+    // The little-endian element at `offset`, zero-extended.
+    // Fixed-size copies, so that no element access becomes a call.
+    uint64_t Read(int64_t offset) const {
+        const uint8_t* at = m_read + offset;
+        switch (m_elementBytes) {
+            case 1: return *at;
+            case 2: { uint16_t v; std::memcpy(&v, at, 2); return v; }
+            case 4: { uint32_t v; std::memcpy(&v, at, 4); return v; }
+            default: { uint64_t v; std::memcpy(&v, at, 8); return v; }
+        }
+    }
+    void Write(int64_t offset, uint64_t word) const {
+        uint8_t* at = m_write + offset;
+        switch (m_elementBytes) {
+            case 1: *at = static_cast<uint8_t>(word); break;
+            case 2: { const auto v = static_cast<uint16_t>(word); std::memcpy(at, &v, 2); break; }
+            case 4: { const auto v = static_cast<uint32_t>(word); std::memcpy(at, &v, 4); break; }
+            default: std::memcpy(at, &word, 8); break;
+        }
+    }
+
+private:
+    bool m_bound = false;
+    bool m_wrap = false;
+    bool m_reservedDimension = false;
+    int m_axes = 1;
+    int m_elementBytes = 1;
+    int64_t m_size[3] = {1, 1, 1};
+    int32_t m_offsetModulus[3] = {};
+    int32_t m_rangeMin[3] = {};
+    int32_t m_rangeMax[3] = {};
+    const uint8_t* m_read = nullptr;
+    uint8_t* m_write = nullptr;
+    size_t m_byteCount = 0;
+    const BoundArray* m_source = nullptr;
+};
+
+}  // namespace tulx7sim::chip

@@ -59,6 +59,7 @@ public:
     ULMStatus Map(unsigned long long*& outData, const ULMImageRange& inRange,
                   unsigned& outWidth) override;
     ULMStatus Map(void*& outData, const ULMImageRange& inRange, unsigned& outWidth) override;
+    ULMStatus Unmap(void* inData) override;
 
     ULMStatus SetOutputLimits(const ULMImageRange& inLimits) override;
 
@@ -113,6 +114,7 @@ private:
     uint16_t m_borderValue[4] = {};  // red, green, blue, alpha; 12 bits each
     ULMFieldDescriptor m_fieldList[4];
     bool m_is3D = false;
+    int m_openMappings = 0;
 };
 
 // The on-board image behind a public image buffer: the buffer itself when it

@@ -92,6 +92,7 @@ ULMStatus ULMImageBufferInternal::ConvertTo3D() {
     ULM_ASSERT_TEXT(m_buffer != nullptr, "m_buffer != NULL");
     if (m_is3D) return kULMOK;
     if (m_pixelSize > 32) return kULMErrUnimplemented;
+    if (m_openMappings > 0) return kULMErrBuffer;
 
     // The chip's ray grid is unsigned 16-bit: a window outside it would copy
     // nothing, yet the image would then swap to a buffer of garbage.

@@ -80,10 +80,17 @@ TEST_F(ConvertTo3DTest, RefusesWhatItCannotCopyAndLeavesTheImageAsItWas) {
     ASSERT_EQ(below->SetOffset(-2, 0), kULMOK);
     Held<ULMImageBufferInternal> beyond(MakeImage(kULMBoard0, 8, 8));
     ASSERT_EQ(beyond->SetOffset(32762, 0), kULMOK);
+    Held<ULMImageBufferInternal> mapped(MakeImage(kULMBoard0, 8, 8));
+    void* view = nullptr;
+    unsigned row = 0;
+    ASSERT_EQ(mapped->Map(view, ULMImageRange(8, 8, 0, 0), row), kULMOK);
     struct Case {
         ULMImageBufferInternal* image;
         ULMStatus expected;
-    } cases[] = {{wide, kULMErrUnimplemented}, {below, kULMErrArgument}, {beyond, kULMErrArgument}};
+    } cases[] = {{wide, kULMErrUnimplemented},
+                 {below, kULMErrArgument},
+                 {beyond, kULMErrArgument},
+                 {mapped, kULMErrBuffer}};
     for (const Case& c : cases) {
         KWBBuffer* before = c.image->GetBuffer();
         const int buffers = tulx7sim::GetStats().liveBuffers;
@@ -93,6 +100,8 @@ TEST_F(ConvertTo3DTest, RefusesWhatItCannotCopyAndLeavesTheImageAsItWas) {
         EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     }
     EXPECT_EQ(Renders(), 0u);
+    ASSERT_EQ(mapped->Unmap(view), kULMOK);
+    EXPECT_FALSE(ULMFailed(mapped->ConvertTo3D())) << "converts once the mapping is gone";
 }
 
 TEST_F(ConvertTo3DTest, ARefusedSubmissionKeepsTheOldBufferAndItsWindow) {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "buffers/buffer_range_rule.h"
+#include "host_image.h"
 #include "pass_test_support.h"
 #include "tulx7sim/test_api.h"
 
@@ -246,6 +247,21 @@ TEST_F(ResamplePassTest, AnotherBoardAndTheSourceItselfAreDestinationsToo) {
     ASSERT_EQ(reference->Resample(elsewhere, half, whole), kULMOK);
     EXPECT_EQ(elsewhere->GetLocation(), kULMBoard1);
     EXPECT_EQ(Read(elsewhere, half), expected);
+    ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
+
+    // Into host memory: the pass, an unload and the destination's update,
+    // all done when the call returns.
+    auto* host = new test_support::HostImage(12, 6, kRGBA8Fields);
+    const ULMSyncEvent copied = reference->StartResample(host, ULMImageRange(8, 4, 2, 1), whole);
+    EXPECT_EQ(copied.Status(), kULMOK);
+    EXPECT_EQ(host->updates, 1);
+    for (int y = 0; y < 6; ++y)
+        for (int x = 0; x < 12; ++x) {
+            const bool inside = x >= 2 && x < 10 && y >= 1 && y < 5;
+            EXPECT_EQ(host->At(x, y), inside ? expected[static_cast<size_t>(y - 1) * 8 + x - 2] : 0u) << x << "," << y;
+        }
+    host->Release();
     ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
 

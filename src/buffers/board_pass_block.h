@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
@@ -33,6 +34,28 @@ struct ULMPassRegister {
 uint64_t ULMPassCoordinate(int64_t inValue);
 // x in bits 15..0, y in 31..16, z in 47..32.
 uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ);
+
+// What the two image passes set; everything else of their programme is
+// fixed: no shear or perspective, no cut planes or crop, lighting that keeps
+// the colour, trilinear fields, depth tests that always pass, and a render
+// that bumps Scratch7 when done.
+struct ULMImagePassValues {
+    uint64_t frustumMin = 0, frustumMax = 0;  // packed coordinates
+    uint32_t image0Fields = 0, image1Fields = 0;
+    uint32_t trims[6] = {};  // X min, X max, Y min, Y max, Z min, Z max
+    int64_t origin[3] = {};  // S23.40
+    int64_t step[3] = {};    // dXv8_dXs, dYv8_dYs, dZv8_dZs
+    uint32_t voxelFormat = 0;
+    uint64_t voxelBorder = 0;
+    uint32_t lookupTableFormat = 0;  // all four tables
+    uint32_t alu[3] = {};
+    uint32_t section = 0;
+    uint32_t imageControl = 0;
+};
+
+// The registers from ViewFrustumRangeMin to RenderOperation in the order
+// the passes write them.
+std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& inValues);
 
 class ULMBoardPassBlock {
 public:

@@ -8,7 +8,7 @@
 namespace ulm3 {
 namespace {
 
-constexpr uint64_t kFixedOne = uint64_t{1} << 40;  // 1.0 in S23.40
+constexpr int64_t kFixedOne = int64_t{1} << 40;  // 1.0 in S23.40
 // Maximum coordinates 7, 7, 7: a small volume that no sample ever reaches,
 // since no volume buffer is bound.
 constexpr uint64_t kDummyVolumeMax = 0x0000000700070007;
@@ -18,73 +18,26 @@ constexpr uint32_t kWritesImage1 = 2;
 
 std::vector<ULMPassRegister> ConvertTo3DProgramme(uint32_t inImageFormat,
                                                   const KWBRange& inWindow) {
-    return {
+    ULMImagePassValues values;
+    values.frustumMin = ULMPassCoordinates(inWindow.minU, inWindow.minV, 0);
+    values.frustumMax = ULMPassCoordinates(inWindow.maxU, inWindow.maxV, 0);
+    values.image0Fields = values.image1Fields = inImageFormat;
+    values.step[0] = values.step[1] = values.step[2] = kFixedOne;
+    values.section = 0x00000303;
+    // initAccum and write to image 1: each pixel starts as the old one, raw
+    // bits included, and is written out unchanged.
+    values.imageControl = 0x60000000;
+    std::vector<ULMPassRegister> programme = {
         ULM_PASS_REGISTER(VolumeArrayBase, 0),
         ULM_PASS_REGISTER(VolumeArraySize, kDummyVolumeMax),
         ULM_PASS_REGISTER(VolumeArrayOffsetModulus, 0),
         ULM_PASS_REGISTER(VolumeArrayDimensions, 0x00000020),
         ULM_PASS_REGISTER(VolumeRangeMin, 0),
         ULM_PASS_REGISTER(VolumeRangeMax, kDummyVolumeMax),
-        ULM_PASS_REGISTER(ViewFrustumRangeMin, ULMPassCoordinates(inWindow.minU, inWindow.minV, 0)),
-        ULM_PASS_REGISTER(ViewFrustumRangeMax, ULMPassCoordinates(inWindow.maxU, inWindow.maxV, 0)),
-        ULM_PASS_REGISTER(Transform, 0x240),
-        ULM_PASS_REGISTER(Image0FieldSel, inImageFormat),
-        ULM_PASS_REGISTER(Image1FieldSel, inImageFormat),
-        ULM_PASS_REGISTER(CutPlaneControl, 0),
-        ULM_PASS_REGISTER(CropControl, 0),
-        ULM_PASS_REGISTER(TrimRangeXmin, 0),
-        ULM_PASS_REGISTER(TrimRangeXmax, 0),
-        ULM_PASS_REGISTER(TrimRangeYmin, 0),
-        ULM_PASS_REGISTER(TrimRangeYmax, 0),
-        ULM_PASS_REGISTER(TrimRangeZmin, 0),
-        ULM_PASS_REGISTER(TrimRangeZmax, 0),
-        ULM_PASS_REGISTER(OriginXv8, 0),
-        ULM_PASS_REGISTER(OriginYv8, 0),
-        ULM_PASS_REGISTER(OriginZv8, 0),
-        ULM_PASS_REGISTER(dXv8_dXs, kFixedOne),
-        ULM_PASS_REGISTER(dYv8_dYs, kFixedOne),
-        ULM_PASS_REGISTER(dZv8_dZs, kFixedOne),
-        ULM_PASS_REGISTER(dXv8_dZs, 0),
-        ULM_PASS_REGISTER(dYv8_dZs, 0),
-        ULM_PASS_REGISTER(dYv8_dZv, 0),
-        ULM_PASS_REGISTER(dXv8_dZv, 0),
-        ULM_PASS_REGISTER(dYv8_dXs, 0),
-        ULM_PASS_REGISTER(dXv8_dYs, 0),
-        ULM_PASS_REGISTER(ddXv8_dXs_dZs, 0),
-        ULM_PASS_REGISTER(ddXv8_dYs_dZs, 0),
-        ULM_PASS_REGISTER(ddYv8_dXs_dZs, 0),
-        ULM_PASS_REGISTER(ddYv8_dYs_dZs, 0),
-        ULM_PASS_REGISTER(ddXv8_dXs_dZv, 0),
-        ULM_PASS_REGISTER(ddXv8_dYs_dZv, 0),
-        ULM_PASS_REGISTER(ddYv8_dXs_dZv, 0),
-        ULM_PASS_REGISTER(ddYv8_dYs_dZv, 0),
-        ULM_PASS_REGISTER(VoxelFormat, 0),
-        ULM_PASS_REGISTER(VoxelBorder, 0),
-        ULM_PASS_REGISTER(LookupTableFormat0, 0),
-        ULM_PASS_REGISTER(LookupTableFormat1, 0),
-        ULM_PASS_REGISTER(LookupTableFormat2, 0),
-        ULM_PASS_REGISTER(LookupTableFormat3, 0),
-        ULM_PASS_REGISTER(Alu0, 0),
-        ULM_PASS_REGISTER(Alu1, 0),
-        ULM_PASS_REGISTER(Alu2, 0),
-        ULM_PASS_REGISTER(GradientCorrection0, 0),
-        ULM_PASS_REGISTER(GradientCorrection1, 0),
-        ULM_PASS_REGISTER(GradientCorrection2, 0),
-        ULM_PASS_REGISTER(EyeVector, 0x7FC0000000000000),
-        ULM_PASS_REGISTER(LightingCoefficient, 0xFF000000),
-        ULM_PASS_REGISTER(GradientMagnitudeModulation, 0x00008000),
-        ULM_PASS_REGISTER(ImageAccumValue, 0),
-        ULM_PASS_REGISTER(ImageLastValue, 0),
-        ULM_PASS_REGISTER(Section, 0x00000303),
-        ULM_PASS_REGISTER(SequencerDebug, 0),
-        ULM_PASS_REGISTER(InterpolateControl, 0x00001111),
-        ULM_PASS_REGISTER(GradientControl, 0x00000200),
-        ULM_PASS_REGISTER(DepthControl, 0xFC030300),
-        // initAccum and write to image 1: each pixel starts as the old one,
-        // raw bits included, and is written out unchanged.
-        ULM_PASS_REGISTER(ImageControl, 0x60000000),
-        ULM_PASS_REGISTER(RenderOperation, 0x1F550000),
     };
+    const std::vector<ULMPassRegister> rest = ULMImagePassProgramme(values);
+    programme.insert(programme.end(), rest.begin(), rest.end());
+    return programme;
 }
 
 ULMStatus ULMImageBufferInternal::ConvertTo3D() {

@@ -15,7 +15,7 @@ namespace ulm3 {
 namespace {
 
 constexpr double kFixedScale = 1099511627776.0;  // 2^40
-constexpr uint64_t kFixedOne = uint64_t{1} << 40;
+constexpr int64_t kFixedOne = int64_t{1} << 40;
 // Positions keep 17 fraction bits: the chip resolves less than that anyway,
 // and truncating here makes every pass of one geometry agree to the bit.
 constexpr uint64_t kPositionMask = 0xFFFFFFFFFF800000;
@@ -88,71 +88,34 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
                               inDestination.YSize());
     const uint64_t section = static_cast<uint64_t>(std::min<int64_t>(y.section, kMaxSection)) << 8 |
                              static_cast<uint64_t>(std::min<int64_t>(x.section, kMaxSection));
-    // Trims in 1/256 source pixel, half a pixel beyond the rectangle.
-    auto trim = [](int64_t v) { return static_cast<uint32_t>(v * 256); };
+    ULMImagePassValues values;
     const int64_t dx = inDestination.XOrigin(), dy = inDestination.YOrigin();
-    return {
-        ULM_PASS_REGISTER(ViewFrustumRangeMin, ULMPassCoordinates(dx, dy, 0)),
-        ULM_PASS_REGISTER(ViewFrustumRangeMax,
-                          ULMPassCoordinates(dx + inDestination.XSize() - 1,
-                                             dy + inDestination.YSize() - 1, 0)),
-        ULM_PASS_REGISTER(Transform, 0x240),
-        ULM_PASS_REGISTER(Image0FieldSel, inImageFormat),
-        ULM_PASS_REGISTER(Image1FieldSel, 0),
-        ULM_PASS_REGISTER(CutPlaneControl, 0),
-        ULM_PASS_REGISTER(CropControl, 0),
-        ULM_PASS_REGISTER(TrimRangeXmin, trim(sourceLeft) - 128),
-        ULM_PASS_REGISTER(TrimRangeXmax, trim(sourceRight) + 128),
-        ULM_PASS_REGISTER(TrimRangeYmin, trim(sourceTop) - 128),
-        ULM_PASS_REGISTER(TrimRangeYmax, trim(sourceBottom) + 128),
-        ULM_PASS_REGISTER(TrimRangeZmin, 0),
-        ULM_PASS_REGISTER(TrimRangeZmax, 0),
-        ULM_PASS_REGISTER(OriginXv8, x.origin),
-        ULM_PASS_REGISTER(OriginYv8, y.origin),
-        ULM_PASS_REGISTER(OriginZv8, 0),
-        ULM_PASS_REGISTER(dXv8_dXs, x.spacing),
-        ULM_PASS_REGISTER(dYv8_dYs, y.spacing),
-        ULM_PASS_REGISTER(dZv8_dZs, kFixedOne),
-        ULM_PASS_REGISTER(dXv8_dZs, 0),
-        ULM_PASS_REGISTER(dYv8_dZs, 0),
-        ULM_PASS_REGISTER(dYv8_dZv, 0),
-        ULM_PASS_REGISTER(dXv8_dZv, 0),
-        ULM_PASS_REGISTER(dYv8_dXs, 0),
-        ULM_PASS_REGISTER(dXv8_dYs, 0),
-        ULM_PASS_REGISTER(ddXv8_dXs_dZs, 0),
-        ULM_PASS_REGISTER(ddXv8_dYs_dZs, 0),
-        ULM_PASS_REGISTER(ddYv8_dXs_dZs, 0),
-        ULM_PASS_REGISTER(ddYv8_dYs_dZs, 0),
-        ULM_PASS_REGISTER(ddXv8_dXs_dZv, 0),
-        ULM_PASS_REGISTER(ddXv8_dYs_dZv, 0),
-        ULM_PASS_REGISTER(ddYv8_dXs_dZv, 0),
-        ULM_PASS_REGISTER(ddYv8_dYs_dZv, 0),
-        ULM_PASS_REGISTER(VoxelFormat, inVoxelFormat),
-        ULM_PASS_REGISTER(VoxelBorder, inBorder),
-        ULM_PASS_REGISTER(LookupTableFormat0, 0x20202020),
-        ULM_PASS_REGISTER(LookupTableFormat1, 0x20202020),
-        ULM_PASS_REGISTER(LookupTableFormat2, 0x20202020),
-        ULM_PASS_REGISTER(LookupTableFormat3, 0x20202020),
-        // Fields 0..3 straight through to red, green, blue and alpha.
-        ULM_PASS_REGISTER(Alu0, 0x00000503),
-        ULM_PASS_REGISTER(Alu1, 0x05030000),
-        ULM_PASS_REGISTER(Alu2, 0x05050303),
-        ULM_PASS_REGISTER(GradientCorrection0, 0),
-        ULM_PASS_REGISTER(GradientCorrection1, 0),
-        ULM_PASS_REGISTER(GradientCorrection2, 0),
-        ULM_PASS_REGISTER(EyeVector, 0x7FC0000000000000),
-        ULM_PASS_REGISTER(LightingCoefficient, 0xFF000000),
-        ULM_PASS_REGISTER(GradientMagnitudeModulation, 0x00008000),
-        ULM_PASS_REGISTER(ImageAccumValue, 0),
-        ULM_PASS_REGISTER(ImageLastValue, 0),
-        ULM_PASS_REGISTER(Section, section),
-        ULM_PASS_REGISTER(SequencerDebug, 0),
-        ULM_PASS_REGISTER(InterpolateControl, 0x00001111),
-        ULM_PASS_REGISTER(GradientControl, 0x00000200),
-        ULM_PASS_REGISTER(DepthControl, 0xFC030300),
-        ULM_PASS_REGISTER(ImageControl, 0x10040000),
-        ULM_PASS_REGISTER(RenderOperation, 0x1F550000),
-    };
+    values.frustumMin = ULMPassCoordinates(dx, dy, 0);
+    values.frustumMax =
+        ULMPassCoordinates(dx + inDestination.XSize() - 1, dy + inDestination.YSize() - 1, 0);
+    values.image0Fields = inImageFormat;
+    // Trims in 1/256 source pixel, half a pixel beyond the rectangle.
+    values.trims[0] = static_cast<uint32_t>(sourceLeft * 256 - 128);
+    values.trims[1] = static_cast<uint32_t>(sourceRight * 256 + 128);
+    values.trims[2] = static_cast<uint32_t>(sourceTop * 256 - 128);
+    values.trims[3] = static_cast<uint32_t>(sourceBottom * 256 + 128);
+    values.origin[0] = x.origin;
+    values.origin[1] = y.origin;
+    values.step[0] = x.spacing;
+    values.step[1] = y.spacing;
+    values.step[2] = kFixedOne;
+    values.voxelFormat = inVoxelFormat;
+    values.voxelBorder = inBorder;
+    // One 12-bit channel per table entry; the tables are bypassed anyway.
+    values.lookupTableFormat = 0x20202020;
+    // Fields 0..3 straight through to red, green, blue and alpha.
+    values.alu[0] = 0x00000503;
+    values.alu[1] = 0x05030000;
+    values.alu[2] = 0x05050303;
+    values.section = static_cast<uint32_t>(section);
+    // Write image 0, each sample replacing what the ray holds.
+    values.imageControl = 0x10040000;
+    return ULMImagePassProgramme(values);
 }
 
 ULMStatus ULMImageBufferInternal::Resample(ULMImageBuffer* outDestination,

@@ -97,7 +97,8 @@ TEST(BoardPassBlock, ResampleStepsKeepSeventeenFractionBits) {
         {{30, 4, 0, 0}, {20, 4, 0, 0}, uint64_t{3} << 39, uint64_t{1} << 38, 0x504},
         // 3/7 = 56173.71 / 2^17: kept as 56173; the origin (s - 1) / 2 =
         // -37449.5 / 2^17 goes down to -37450.
-        {{3, 4, 0, 0}, {7, 4, 0, 0}, uint64_t{56173} << 23, static_cast<uint64_t>(int64_t{-37450} * (int64_t{1} << 23)), 0x505},
+        {{3, 4, 0, 0}, {7, 4, 0, 0}, uint64_t{56173} << 23,
+         static_cast<uint64_t>(int64_t{-37450} * (int64_t{1} << 23)), 0x505},
     };
     for (const Case& c : cases) {
         std::vector<uint64_t> words;

@@ -8,7 +8,6 @@
 #include <vector>
 
 #include "buffers/buffer_range_rule.h"
-#include "host_image.h"
 #include "pass_test_support.h"
 #include "tulx7sim/test_api.h"
 
@@ -78,7 +77,8 @@ TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
         ASSERT_EQ(source->SetBorderValue(0, 1, 0, 1), kULMOK);
         const ULMImageRange limits(4, 4, 1, 1);
         ASSERT_EQ(source->SetInputLimits(limits), kULMOK);
-        const std::vector<uint32_t> pixels = Random<uint32_t>(static_cast<size_t>(c.source.XSize()) * c.source.YSize(), 7);
+        const std::vector<uint32_t> pixels =
+            Random<uint32_t>(static_cast<size_t>(c.source.XSize()) * c.source.YSize(), 7);
         Load(source, c.source, pixels);
         const ULMImageRange all(40, 24, 0, 0);
         const std::vector<uint32_t> before = Random<uint32_t>(40 * 24, 8);
@@ -96,8 +96,9 @@ TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
         for (int y = 0; y < 24; ++y) {
             for (int x = 0; x < 40; ++x) {
                 const uint32_t got = after[static_cast<size_t>(y) * 40 + x];
-                const bool inside = x >= c.destination.XOrigin() && x < c.destination.XOrigin() + c.destination.XSize() &&
-                                    y >= c.destination.YOrigin() && y < c.destination.YOrigin() + c.destination.YSize();
+                const ULMImageRange& d = c.destination;
+                const bool inside = x >= d.XOrigin() && x < d.XOrigin() + d.XSize() && y >= d.YOrigin() &&
+                                    y < d.YOrigin() + d.YSize();
                 if (!inside) {
                     ASSERT_EQ(got, before[static_cast<size_t>(y) * 40 + x]) << "outside at " << x << "," << y;
                     continue;
@@ -247,21 +248,6 @@ TEST_F(ResamplePassTest, AnotherBoardAndTheSourceItselfAreDestinationsToo) {
     ASSERT_EQ(reference->Resample(elsewhere, half, whole), kULMOK);
     EXPECT_EQ(elsewhere->GetLocation(), kULMBoard1);
     EXPECT_EQ(Read(elsewhere, half), expected);
-    ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
-    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
-
-    // Into host memory: the pass, an unload and the destination's update,
-    // all done when the call returns.
-    auto* host = new test_support::HostImage(12, 6, kRGBA8Fields);
-    const ULMSyncEvent copied = reference->StartResample(host, ULMImageRange(8, 4, 2, 1), whole);
-    EXPECT_EQ(copied.Status(), kULMOK);
-    EXPECT_EQ(host->updates, 1);
-    for (int y = 0; y < 6; ++y)
-        for (int x = 0; x < 12; ++x) {
-            const bool inside = x >= 2 && x < 10 && y >= 1 && y < 5;
-            EXPECT_EQ(host->At(x, y), inside ? expected[static_cast<size_t>(y - 1) * 8 + x - 2] : 0u) << x << "," << y;
-        }
-    host->Release();
     ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
 

@@ -109,6 +109,12 @@ TEST(BoardPassBlock, ResampleStepsKeepSeventeenFractionBits) {
     }
 }
 
+TEST(BoardPassBlockDeathTest, OnePassNeverStepsMoreThanTwoSourcePixels) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    EXPECT_DEATH(ResampleProgramme(ULMImageRange(5, 1, 0, 0), ULMImageRange(2, 1, 0, 0), 0, 0, 0),
+                 "spacing <= 2\\.0");
+}
+
 TEST(BoardPassBlock, ConversionBlockCopiesTheWindowFromImage0IntoImage1) {
     std::vector<uint64_t> words;
     const test::DecodedBlock block = Encode(ConvertTo3DProgramme(0x0F0F1A2A, KWBRange(6, 4, 0, 25, 13, 0)), words);

@@ -148,7 +148,7 @@ ULMStatus ULMImageBufferInternal::MapTyped(T*& outData, const ULMImageRange& inR
     AssertBoard();
     if (m_buffer->GetElementBits() != sizeof(T) * 8) return kULMErrArgument;
     void* data = nullptr;
-    const ULMStatus status = MapRange(data, inRange, outWidth);
+    const ULMStatus status = Map(data, inRange, outWidth);
     if (status == kULMOK) outData = static_cast<T*>(data);
     return status;
 }
@@ -170,7 +170,15 @@ ULMStatus ULMImageBufferInternal::Map(unsigned long long*& outData, const ULMIma
 
 ULMStatus ULMImageBufferInternal::Map(void*& outData, const ULMImageRange& inRange,
                                       unsigned& outWidth) {
-    return MapRange(outData, inRange, outWidth);
+    const ULMStatus status = MapRange(outData, inRange, outWidth);
+    if (status == kULMOK) ++m_openMappings;
+    return status;
+}
+
+ULMStatus ULMImageBufferInternal::Unmap(void* inData) {
+    const ULMStatus status = ULMOnBoardBuffer<ULMImageBuffer>::Unmap(inData);
+    if (status == kULMOK && m_openMappings > 0) --m_openMappings;
+    return status;
 }
 
 ULMStatus ULMImageBufferInternal::SetOutputLimits(const ULMImageRange& inLimits) {

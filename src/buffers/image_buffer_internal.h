@@ -59,6 +59,7 @@ public:
     ULMStatus Map(unsigned long long*& outData, const ULMImageRange& inRange,
                   unsigned& outWidth) override;
     ULMStatus Map(void*& outData, const ULMImageRange& inRange, unsigned& outWidth) override;
+    ULMStatus Unmap(void* inData) override;
 
     ULMStatus SetOutputLimits(const ULMImageRange& inLimits) override;
 
@@ -70,6 +71,22 @@ public:
     double GetBorderAlpha() const override;
     // Each channel is clamped to 0..1 and kept to 12 bits.
     ULMStatus SetBorderValue(double inRed, double inGreen, double inBlue, double inAlpha) override;
+
+    // Resamples inSourceRange of this image into inDestinationRange of the
+    // destination on the board, scaled to fit; reductions beyond 2:1 run as
+    // a chain of halving passes queued without waiting. The event is the
+    // last pass's (or copy's), or a finished one holding a failure.
+    ULMStatus Resample(ULMImageBuffer* outDestination, const ULMImageRange& inDestinationRange,
+                       const ULMImageRange& inSourceRange) override;
+    ULMSyncEvent StartResample(ULMImageBuffer* outDestination,
+                               const ULMImageRange& inDestinationRange,
+                               const ULMImageRange& inSourceRange) override;
+
+    // Gives a 2-D image a one-plane 3-D buffer with the same pixels, copied
+    // by the chip; the image's next pass on this board is queued behind the
+    // copy. kULMOK at once for an image that is 3-D already; pixels of more
+    // than 32 bits are refused with kULMErrUnimplemented.
+    ULMStatus ConvertTo3D();
 
     bool Is3D() const { return m_is3D; }
 
@@ -85,6 +102,11 @@ private:
                                         int inNumberOfFields,
                                         const ULMFieldDescriptor* inFieldArray, bool in3D,
                                         int inNumberOfPlanes);
+    // One pass of at most 2:1 per axis, with the moves a destination on
+    // another board or in host memory needs.
+    ULMSyncEvent DoStartResample(ULMImageBuffer* outDestination,
+                                 const ULMImageRange& inDestinationRange,
+                                 const ULMImageRange& inSourceRange);
     template <typename T>
     ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
 
@@ -92,6 +114,7 @@ private:
     uint16_t m_borderValue[4] = {};  // red, green, blue, alpha; 12 bits each
     ULMFieldDescriptor m_fieldList[4];
     bool m_is3D = false;
+    int m_openMappings = 0;
 };
 
 // The on-board image behind a public image buffer: the buffer itself when it

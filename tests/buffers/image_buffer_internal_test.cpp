@@ -163,10 +163,6 @@ TEST_F(ImageBufferTest, LimitsBorderAndFields) {
               kULMErrFormat);
     EXPECT_EQ(image->GetFieldDescriptor(kULMChannelRed), ULMFieldDescriptor());
     EXPECT_EQ(image->GetFieldDescriptor(static_cast<ULMChannel>(-1)), ULMFieldDescriptor());
-    // Resampling needs the board pass, which images do not have yet.
-    EXPECT_EQ(image->StartResample(image, ULMImageRange(4, 4, 10, 4), ULMImageRange(8, 8, 10, 4))
-                  .Status(),
-              kULMErrUnimplemented);
 }
 
 // Pixels of every size travel at an offset, with host rows longer than the

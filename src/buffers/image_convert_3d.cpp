@@ -1,0 +1,110 @@
+#include "buffers/image_convert_3d.h"
+
+#include <cstdint>
+
+#include "buffers/image_buffer_internal.h"
+#include "foundation/field_conversions.h"
+
+namespace ulm3 {
+namespace {
+
+constexpr int64_t kFixedOne = int64_t{1} << 40;  // 1.0 in S23.40
+// Maximum coordinates 7, 7, 7: a small volume that no sample ever reaches,
+// since no volume buffer is bound.
+constexpr uint64_t kDummyVolumeMax = 0x0000000700070007;
+constexpr uint32_t kWritesImage1 = 2;
+
+}  // namespace
+
+std::vector<ULMPassRegister> ConvertTo3DProgramme(uint32_t inImageFormat,
+                                                  const KWBRange& inWindow) {
+    ULMImagePassValues values;
+    values.frustumMin = ULMPassCoordinates(inWindow.minU, inWindow.minV, 0);
+    values.frustumMax = ULMPassCoordinates(inWindow.maxU, inWindow.maxV, 0);
+    values.image0Fields = values.image1Fields = inImageFormat;
+    values.step[0] = values.step[1] = values.step[2] = kFixedOne;
+    values.section = 0x00000303;
+    // initAccum and write to image 1: each pixel starts as the old one, raw
+    // bits included, and is written out unchanged.
+    values.imageControl = 0x60000000;
+    std::vector<ULMPassRegister> programme = {
+        ULM_PASS_REGISTER(VolumeArrayBase, 0),
+        ULM_PASS_REGISTER(VolumeArraySize, kDummyVolumeMax),
+        ULM_PASS_REGISTER(VolumeArrayOffsetModulus, 0),
+        ULM_PASS_REGISTER(VolumeArrayDimensions, 0x00000020),
+        ULM_PASS_REGISTER(VolumeRangeMin, 0),
+        ULM_PASS_REGISTER(VolumeRangeMax, kDummyVolumeMax),
+    };
+    const std::vector<ULMPassRegister> rest = ULMImagePassProgramme(values);
+    programme.insert(programme.end(), rest.begin(), rest.end());
+    return programme;
+}
+
+ULMStatus ULMImageBufferInternal::ConvertTo3D() {
+    ULM_ASSERT_TEXT(m_board != nullptr, "m_board != NULL");
+    ULM_ASSERT_TEXT(m_buffer != nullptr, "m_buffer != NULL");
+    if (m_is3D) return kULMOK;
+    if (m_pixelSize > 32) return kULMErrUnimplemented;
+    if (m_openMappings > 0) return kULMErrBuffer;
+
+    // The chip's ray grid is unsigned 16-bit: a window outside it would copy
+    // nothing, yet the image would then swap to a buffer of garbage.
+    const bool wrap = m_addressMode == kULMWrapAddress;
+    const int64_t minU = wrap ? 0 : m_addressParameterX;
+    const int64_t minV = wrap ? 0 : m_addressParameterY;
+    const int64_t maxU = minU + m_width - 1;
+    const int64_t maxV = minV + m_height - 1;
+    if (minU < 0 || minV < 0 || maxU > INT16_MAX || maxV > INT16_MAX) return kULMErrArgument;
+
+    ULMStatus status = kULMOK;
+    KWBBuffer* pBuffer = m_board->CreateBuffer(m_width, m_height, 1, m_pixelSize, status);
+    if (pBuffer == nullptr || status != kULMOK) {
+        if (pBuffer != nullptr) m_board->ReleaseBuffer(pBuffer, false);
+        return kULMErrAlloc;
+    }
+    // The new buffer must address the image's coordinates when the copy is
+    // submitted, since the board takes its addressing at submission.
+    pBuffer->SetOffsetOrWrap(wrap, m_addressParameterX, m_addressParameterY, 0);
+
+    ULMBoardPassBlock block(m_board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords),
+                            kConvertTo3DWriteFailure);
+    status = block.Open();
+    if (status != kULMOK) {
+        m_board->ReleaseBuffer(pBuffer, false);
+        return status;
+    }
+
+    const int16_t saveMinU = m_buffer->m_min_U, saveMinV = m_buffer->m_min_V;
+    const int16_t saveMaxU = m_buffer->m_max_U, saveMaxV = m_buffer->m_max_V;
+    m_buffer->m_min_U = static_cast<int16_t>(minU);
+    m_buffer->m_min_V = static_cast<int16_t>(minV);
+    m_buffer->m_max_U = static_cast<int16_t>(maxU);
+    m_buffer->m_max_V = static_cast<int16_t>(maxV);
+    m_buffer->m_min_W = m_buffer->m_max_W = 0;
+
+    uint32_t imageFormat = 0;
+    for (int i = 0; i < 4; ++i) imageFormat |= HWFieldFormat(m_fieldList[i]) << (8 * i);
+    const KWBRange window(m_buffer->m_min_U, m_buffer->m_min_V, 0, m_buffer->m_max_U,
+                          m_buffer->m_max_V, 0);
+    block.Write(ConvertTo3DProgramme(imageFormat, window));
+    block.Close();
+
+    status = block.Submit(m_board, nullptr, m_buffer, pBuffer, kWritesImage1).Status();
+    if (!ULMFailed(status)) {
+        // The board keeps the old storage until the queued copy has read it.
+        m_board->ReleaseBuffer(m_buffer, false);
+        SetBuffer(pBuffer);
+        m_is3D = true;
+        // The valid range belongs to the buffer: give the new one the limits.
+        SetInputLimits(m_inputLimits);
+    } else {
+        m_buffer->m_min_U = saveMinU;
+        m_buffer->m_min_V = saveMinV;
+        m_buffer->m_max_U = saveMaxU;
+        m_buffer->m_max_V = saveMaxV;
+        m_board->ReleaseBuffer(pBuffer, false);
+    }
+    return status;
+}
+
+}  // namespace ulm3

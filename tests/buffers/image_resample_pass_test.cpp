@@ -1,0 +1,298 @@
+// The image resampling pass run on the simulated chip: the pixels that come
+// back against a host bilinear reference, the halving chains, fields,
+// addressing, destinations elsewhere, and the refusals.
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <cstdint>
+#include <vector>
+
+#include "buffers/buffer_range_rule.h"
+#include "pass_test_support.h"
+#include "tulx7sim/test_api.h"
+
+namespace ulm3 {
+namespace {
+
+using test_support::Channel;
+using test_support::Held;
+using test_support::kRGBA8Fields;
+using test_support::Rgba;
+using ResamplePassTest = test_support::PassTest;
+
+// One axis of a pass: source pixels per destination pixel and the source
+// position of destination coordinate 0, both kept to 17 fraction bits as
+// the pass programmes them.
+struct Axis {
+    double step;
+    double origin;
+};
+
+Axis AxisOf(int sourceOrigin, int sourceSize, int destinationOrigin, int destinationSize) {
+    const double step = std::floor(static_cast<double>(sourceSize) / destinationSize * 131072.0) / 131072.0;
+    const double origin =
+        std::floor(((step - 1.0) * 0.5 + sourceOrigin - destinationOrigin * step) * 131072.0) / 131072.0;
+    return {step, origin};
+}
+
+// Bilinear sample of `source` (pixels of range `sr`, rows packed) for
+// destination pixel (x, y), at positions resolved to 1/256 pixel; pixels
+// outside the source rectangle read as the border.
+double Bilinear(const std::vector<uint32_t>& source, const ULMImageRange& sr, uint32_t border, Axis ax,
+                Axis ay, int x, int y, int channel) {
+    const double px = std::floor((ax.origin + x * ax.step) * 256.0) / 256.0;
+    const double py = std::floor((ay.origin + y * ay.step) * 256.0) / 256.0;
+    const int x0 = static_cast<int>(std::floor(px)), y0 = static_cast<int>(std::floor(py));
+    const double fx = px - x0, fy = py - y0;
+    auto at = [&](int u, int v) -> double {
+        if (u < sr.XOrigin() || u >= sr.XOrigin() + sr.XSize() || v < sr.YOrigin() ||
+            v >= sr.YOrigin() + sr.YSize())
+            return Channel(border, channel);
+        return Channel(source[static_cast<size_t>(v - sr.YOrigin()) * sr.XSize() + (u - sr.XOrigin())], channel);
+    };
+    const double top = at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx;
+    const double bottom = at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx;
+    return top * (1 - fy) + bottom * fy;
+}
+
+TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
+    struct Case {
+        const char* name;
+        ULMImageRange source;       // inside a source image of 40 x 24 at (0, 0)
+        ULMImageRange destination;  // inside a destination image of 40 x 24 at (0, 0)
+        int tolerance;
+    } cases[] = {
+        {"identity, moved", {20, 12, 3, 5}, {20, 12, 11, 1}, 0},
+        {"2:1 box means", {16, 8, 2, 2}, {8, 4, 0, 0}, 1},
+        {"exactly 2.0 on one axis, 1.5 on the other", {30, 12, 0, 0}, {15, 8, 4, 4}, 1},
+        {"enlargement with the border at the edges", {5, 4, 7, 9}, {12, 9, 1, 2}, 1},
+        {"up in X, down in Y", {6, 20, 0, 0}, {17, 11, 20, 3}, 1},
+    };
+    // The border is what enlargement mixes in beyond the source rectangle.
+    const uint32_t border = Rgba(0, 255, 0, 255);
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 40, 24));
+        Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 40, 24));
+        ASSERT_EQ(source->SetBorderValue(0, 1, 0, 1), kULMOK);
+        const ULMImageRange limits(4, 4, 1, 1);
+        ASSERT_EQ(source->SetInputLimits(limits), kULMOK);
+        const std::vector<uint32_t> pixels =
+            Random<uint32_t>(static_cast<size_t>(c.source.XSize()) * c.source.YSize(), 7);
+        Load(source, c.source, pixels);
+        const ULMImageRange all(40, 24, 0, 0);
+        const std::vector<uint32_t> before = Random<uint32_t>(40 * 24, 8);
+        Load(target, all, before);
+
+        const size_t renders = Renders();
+        ASSERT_EQ(source->Resample(target, c.destination, c.source), kULMOK);
+        EXPECT_EQ(Renders() - renders, 2u) << "the conversion and one pass";
+        EXPECT_TRUE(source->Is3D());
+        EXPECT_EQ(source->GetBuffer()->GetRange(), ValidRangeOf(limits)) << "the source window leaked";
+
+        const Axis ax = AxisOf(c.source.XOrigin(), c.source.XSize(), c.destination.XOrigin(), c.destination.XSize());
+        const Axis ay = AxisOf(c.source.YOrigin(), c.source.YSize(), c.destination.YOrigin(), c.destination.YSize());
+        const std::vector<uint32_t> after = Read(target, all);
+        for (int y = 0; y < 24; ++y) {
+            for (int x = 0; x < 40; ++x) {
+                const uint32_t got = after[static_cast<size_t>(y) * 40 + x];
+                const ULMImageRange& d = c.destination;
+                const bool inside = x >= d.XOrigin() && x < d.XOrigin() + d.XSize() && y >= d.YOrigin() &&
+                                    y < d.YOrigin() + d.YSize();
+                if (!inside) {
+                    ASSERT_EQ(got, before[static_cast<size_t>(y) * 40 + x]) << "outside at " << x << "," << y;
+                    continue;
+                }
+                for (int ch = 0; ch < 4; ++ch) {
+                    const double want = Bilinear(pixels, c.source, border, ax, ay, x, y, ch);
+                    ASSERT_NEAR(Channel(got, ch), want, c.tolerance + 0.5)
+                        << "pixel " << x << "," << y << " channel " << ch;
+                }
+            }
+        }
+        // Resampling again reuses the 3-D source without a second conversion.
+        const size_t again = Renders();
+        ASSERT_EQ(source->Resample(target, c.destination, c.source), kULMOK);
+        EXPECT_EQ(Renders() - again, 1u);
+    }
+}
+
+TEST_F(ResamplePassTest, ReductionsBeyondTwoRunAsHalvingChains) {
+    struct Case {
+        int sourceWidth, sourceHeight, destinationWidth, destinationHeight;
+        size_t passes;
+    } cases[] = {
+        {100, 4, 20, 4, 3},   // 100 -> 50 -> 25 -> 20
+        {7, 3, 3, 3, 2},      // 7 -> 4 -> 3
+        {40, 20, 20, 10, 1},  // exactly 2.0
+        {10, 5, 30, 5, 1},    // enlargement
+        {12, 12, 5, 6, 2},    // halved on X only: 12 x 12 -> 6 x 6 -> 5 x 6
+        {50, 9, 10, 2, 3},    // both axes: 25 x 5 -> 13 x 3 -> 10 x 2
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.sourceWidth << "x" << c.sourceHeight << " -> "
+                                          << c.destinationWidth << "x" << c.destinationHeight);
+        Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, c.sourceWidth, c.sourceHeight));
+        Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, c.destinationWidth, c.destinationHeight));
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        const size_t renders = Renders();
+        ASSERT_EQ(source->Resample(target, ULMImageRange(c.destinationWidth, c.destinationHeight, 0, 0),
+                                   ULMImageRange(c.sourceWidth, c.sourceHeight, 0, 0)),
+                  kULMOK);
+        EXPECT_EQ(Renders() - renders, c.passes + 1) << "passes after the source's conversion";
+        ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
+        EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers) << "a temporary image was kept";
+    }
+}
+
+TEST_F(ResamplePassTest, AChainIsQueuedWithoutWaitingAndAnswersWithItsLastPass) {
+    // A ramp survives every pass of 100 -> 50 -> 25 -> 20 exactly: each
+    // destination pixel lands on the source position 5j + 2.
+    Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 100, 3));
+    Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 20, 3));
+    std::vector<uint32_t> ramp(300);
+    for (int y = 0; y < 3; ++y)
+        for (int x = 0; x < 100; ++x) ramp[static_cast<size_t>(y) * 100 + x] = Rgba(10 + 2 * x, 7 * y, 200, 255);
+    Load(source, ULMImageRange(100, 3, 0, 0), ramp);
+    const size_t renders = Renders();
+
+    tulx7sim::PauseBoard(0);
+    const ULMSyncEvent done = source->StartResample(target, ULMImageRange(20, 3, 0, 0), ULMImageRange(100, 3, 0, 0));
+    EXPECT_EQ(done.Status(), kULMInProgress);
+    EXPECT_EQ(Renders() - renders, 4u) << "the conversion and three passes, all queued";
+    EXPECT_EQ(KWBSyncEvent(done).GetDriverEventID(), LastRenderEventId());
+    EXPECT_EQ(done.Wait(50), kULMTimeout) << "the board is paused";
+    tulx7sim::ResumeBoard(0);
+    ASSERT_EQ(done.Wait(-1), kULMOK);
+
+    const std::vector<uint32_t> result = Read(target, ULMImageRange(20, 3, 0, 0));
+    for (int y = 0; y < 3; ++y)
+        for (int j = 0; j < 20; ++j)
+            EXPECT_EQ(result[static_cast<size_t>(y) * 20 + j], Rgba(14 + 10 * j, 7 * y, 200, 255)) << j << "," << y;
+}
+
+TEST_F(ResamplePassTest, FieldsAreReadAndWrittenByTheirDescriptors) {
+    // 8-bit channels into a 16-bit image of four 4-bit channels, and into a
+    // 32-bit image that leaves alpha undescribed (written as 0).
+    const ULMFieldDescriptor rgba4[4] = {{0, 4, kULMUnsignedFraction},
+                                         {4, 4, kULMUnsignedFraction},
+                                         {8, 4, kULMUnsignedFraction},
+                                         {12, 4, kULMUnsignedFraction}};
+    Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 9, 5));
+    Held<ULMImageBufferInternal> narrow(MakeImage(kULMBoard0, 9, 5, 16, rgba4, 4));
+    Held<ULMImageBufferInternal> noAlpha(MakeImage(kULMBoard0, 9, 5, 32, kRGBA8Fields, 3));
+    const ULMImageRange range(9, 5, 0, 0);
+    const std::vector<uint32_t> pixels = Random<uint32_t>(45, 11);
+    Load(source, range, pixels);
+    Load(noAlpha, range, std::vector<uint32_t>(45, 0xFFFFFFFFu));
+    ASSERT_EQ(source->Resample(narrow, range, range), kULMOK);
+    ASSERT_EQ(source->Resample(noAlpha, range, range), kULMOK);
+
+    const std::vector<uint16_t> four = Read<uint16_t>(narrow, range);
+    const std::vector<uint32_t> three = Read(noAlpha, range);
+    for (size_t i = 0; i < pixels.size(); ++i) {
+        for (int ch = 0; ch < 4; ++ch) {
+            const uint32_t nibble = static_cast<uint32_t>(std::floor(Channel(pixels[i], ch) * 15.0 / 255.0 + 0.5));
+            EXPECT_EQ(four[i] >> (4 * ch) & 0xF, nibble) << i << " channel " << ch;
+        }
+        EXPECT_EQ(three[i], pixels[i] & 0x00FFFFFFu) << i;
+    }
+}
+
+TEST_F(ResamplePassTest, SourceAndDestinationKeepTheirAddressing) {
+    struct Case {
+        const char* name;
+        ULMAddressMode sourceMode;
+        int sx, sy;  // source address parameters
+        ULMImageRange loaded;    // where the 20 x 12 source pixels are loaded
+        ULMImageRange read;      // the source range of the pass
+        int firstColumn, firstRow;  // loaded pixel the read range starts at
+        int dx, dy;              // destination offset
+        ULMImageRange written;   // destination range
+    } cases[] = {
+        {"offset source into offset destination", kULMOffsetAddress, 4, 2, {20, 12, 4, 2}, {8, 4, 10, 5}, 6, 3,
+         10, 6, {8, 4, 12, 8}},
+        // Coordinates 36.. and 18.. wrap onto loaded pixels 4.. and 2..
+        {"wrapped source", kULMWrapAddress, 32, 16, {20, 12, 0, 0}, {8, 4, 36, 18}, 4, 2, 0, 0, {8, 4, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 20, 12));
+        Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 16, 10));
+        ASSERT_EQ(source->SetAddressParameters(c.sourceMode, c.sx, c.sy), kULMOK);
+        ASSERT_EQ(target->SetOffset(c.dx, c.dy), kULMOK);
+        const std::vector<uint32_t> pixels = Random<uint32_t>(240, 13);
+        Load(source, c.loaded, pixels);
+        ASSERT_EQ(source->Resample(target, c.written, c.read), kULMOK);
+        const std::vector<uint32_t> result = Read(target, c.written);
+        for (int y = 0; y < c.read.YSize(); ++y)
+            for (int x = 0; x < c.read.XSize(); ++x)
+                EXPECT_EQ(result[static_cast<size_t>(y) * c.read.XSize() + x],
+                          pixels[static_cast<size_t>(y + c.firstRow) * 20 + x + c.firstColumn])
+                    << x << "," << y;
+    }
+}
+
+TEST_F(ResamplePassTest, AnotherBoardAndTheSourceItselfAreDestinationsToo) {
+    const ULMImageRange whole(16, 8, 0, 0), half(8, 4, 0, 0);
+    const std::vector<uint32_t> pixels = Random<uint32_t>(128, 17);
+    Held<ULMImageBufferInternal> reference(MakeImage(kULMBoard0, 16, 8));
+    Held<ULMImageBufferInternal> reduced(MakeImage(kULMBoard0, 8, 4));
+    Load(reference, whole, pixels);
+    ASSERT_EQ(reference->Resample(reduced, half, whole), kULMOK);
+    const std::vector<uint32_t> expected = Read(reduced, half);
+
+    // Through a temporary image on the source's board and a board copy.
+    Held<ULMImageBufferInternal> elsewhere(MakeImage(kULMBoard1, 8, 4));
+    const int buffers = tulx7sim::GetStats().liveBuffers;
+    ASSERT_EQ(reference->Resample(elsewhere, half, whole), kULMOK);
+    EXPECT_EQ(elsewhere->GetLocation(), kULMBoard1);
+    EXPECT_EQ(Read(elsewhere, half), expected);
+    ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
+
+    // In place: the pass reads the pixels as they were when it started.
+    Held<ULMImageBufferInternal> itself(MakeImage(kULMBoard0, 16, 8));
+    Load(itself, whole, pixels);
+    ASSERT_EQ(itself->Resample(itself, half, whole), kULMOK);
+    EXPECT_EQ(Read(itself, half), expected);
+}
+
+TEST_F(ResamplePassTest, RefusesRangesItCannotResample) {
+    Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 100, 50));
+    Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 100, 50));
+    Held<ULMImageBufferInternal> wrapped(MakeImage(kULMBoard0, 100, 50));
+    ASSERT_EQ(wrapped->SetWrap(128, 64), kULMOK);
+    Held<ULMImageBufferInternal> shifted(MakeImage(kULMBoard0, 100, 50));
+    ASSERT_EQ(shifted->SetOffset(-4, 0), kULMOK);
+    const ULMImageRange ok(20, 10, 0, 0);
+    struct Case {
+        const char* name;
+        ULMImageBuffer* destination;
+        ULMImageRange destinationRange, sourceRange;
+        ULMStatus expected;
+        size_t renders;
+    } cases[] = {
+        {"null destination", nullptr, ok, ok, kULMErrBuffer, 0},
+        {"source beyond its offset window", target, ok, {20, 1, 90, 0}, kULMErrArgument, 0},
+        {"destination beyond its offset window", target, {20, 1, 90, 0}, ok, kULMErrArgument, 0},
+        {"the same range on a wrapped destination", wrapped, {20, 1, 90, 0}, {20, 1, 0, 0}, kULMOK, 2},
+        {"negative destination coordinate", shifted, {20, 10, -4, 0}, ok, kULMErrArgument, 0},
+        {"negative size", target, {-1, 10, 0, 0}, ok, kULMErrArgument, 0},
+        {"corner beyond the board's coordinates", wrapped, {2, 1, 32767, 0}, ok, kULMErrArgument, 0},
+        {"nothing to read", target, ok, {0, 10, 0, 0}, kULMErrArgument, 0},
+        {"nothing to write", target, {0, 10, 0, 0}, ok, kULMOK, 0},
+        {"an axis empty on both sides", target, {0, 10, 0, 0}, {0, 10, 0, 0}, kULMErrAlloc, 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Held<ULMImageBufferInternal> fresh(MakeImage(kULMBoard0, 100, 50));
+        const size_t renders = Renders();
+        EXPECT_EQ(fresh->Resample(c.destination, c.destinationRange, c.sourceRange), c.expected);
+        EXPECT_EQ(Renders() - renders, c.renders);
+        EXPECT_EQ(fresh->Is3D(), c.renders > 0);
+    }
+}
+
+}  // namespace
+}  // namespace ulm3

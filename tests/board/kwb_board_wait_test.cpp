@@ -152,11 +152,13 @@ TEST_F(KWBBoardWait, CloseWaitsForTheLastTransferOnly) {
     tulx7sim::PauseBoard(0);
     work.QueueRecordedLoad();
     work.Release();
+    // The clock starts before the resumer does, so the close cannot be seen
+    // to return sooner than the resumer's sleep.
+    const Clock::time_point start = Clock::now();
     std::thread resumer([] {
         std::this_thread::sleep_for(milliseconds(100));
         tulx7sim::ResumeBoard(0);
     });
-    const Clock::time_point start = Clock::now();
     EXPECT_EQ(KWBBoard::Close(0), kULMOK);
     EXPECT_GE(Clock::now() - start, milliseconds(100));
     resumer.join();

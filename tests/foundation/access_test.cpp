@@ -67,8 +67,12 @@ TEST(Access, ExclusionUnderThreads) {
         threads.emplace_back([&, t] {
             const ULMAccessType mode = t % 3 == 0 ? kULMAccessWrite : kULMAccessReadShared;
             std::atomic<int>& mine = mode == kULMAccessWrite ? writers : readers;
-            for (int i = 0; i < 20000; ++i) {
+            // Readers stop after a fixed number of tries; writers go on until
+            // each has written, so steady readers cannot starve them out.
+            int written = 0;
+            for (int i = 0; i < 20000 || (mode == kULMAccessWrite && written < 100); ++i) {
                 if (access.AddAccess(mode) != kULMOK) continue;
+                if (mode == kULMAccessWrite) ++written;
                 ++mine;
                 if (writers > 1 || (writers == 1 && readers > 0)) ++violations;
                 if (mode == kULMAccessWrite) ++writes;

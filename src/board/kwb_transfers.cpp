@@ -377,7 +377,13 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
     if (inSource == nullptr || outDestination == nullptr || !inSourceRange.IsValid() ||
         !inDestinationRange.IsValid())
         return ULMSyncEvent(kULMErrArgument);
-    if (inSource->GetDimension() != outDestination->GetDimension() ||
+    const bool sameDimension = inSource->GetDimension() == outDestination->GetDimension();
+    // A resampled image lives in a one-plane 3-D buffer; it must still copy
+    // to and from plain 2-D images, plane by plane through the host.
+    const bool planeAndImage =
+        !sameDimension && std::min(inSource->GetDimension(), outDestination->GetDimension()) == 2 &&
+        std::max(inSource->GetDimension(), outDestination->GetDimension()) == 3;
+    if ((!sameDimension && !planeAndImage) ||
         inSource->GetElementBytes() != outDestination->GetElementBytes())
         return ULMSyncEvent(kULMErrArgument);
     if (GetBoardNumberFromObjectID(inSource->GetID()) != m_id) return ULMSyncEvent(kULMErrArgument);
@@ -399,8 +405,10 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
     destinationBox.maxW = static_cast<int16_t>(destinationBox.minW + eW - 1);
     if (!KWBStorageHolds(*inSource, sourceBox) || !KWBStorageHolds(*outDestination, destinationBox))
         return ULMSyncEvent(kULMErrArgument);
+    if (planeAndImage && eW != 1) return ULMSyncEvent(kULMErrArgument);
 
-    if (m_configuration.dwSupportsPeer && destinationID == m_peer) {
+    // The driver copies board to board only between buffers of one shape.
+    if (sameDimension && m_configuration.dwSupportsPeer && destinationID == m_peer) {
         Tulx7_dr_buffer_board2board r;
         r.src_render_event_id = EventID(inSource->GetRenderEvent(true));
         r.src_load_event_id = EventID(inSource->GetLoadEvent());

@@ -248,6 +248,48 @@ TEST_F(Copies, MismatchedBuffersAndBoxesAreRefusedWithoutARequest) {
     EXPECT_TRUE(tulx7sim::RequestLog().empty());
 }
 
+TEST_F(Copies, APlaneOfA3DBufferAndA2DBufferCopyBothWays) {
+    // Between peers and between boards without one: neither may take the
+    // driver's direct copy, which needs one shape on both sides.
+    for (const int to : {1, 2}) {
+        SCOPED_TRACE(to);
+        KWBBuffer* image = Make(0, 40, 24, 0, 16);
+        KWBBuffer* plane = Make(to, 40, 24, 1, 16);
+        ASSERT_TRUE(image && plane);
+        std::vector<uint16_t> pixels(40 * 24);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<uint16_t>(i * 7 + to);
+        ASSERT_EQ(Board(0)->LoadBuffer(image, pixels.data(), KWBRange(0, 0, 39, 23), 40, 24,
+                                       TULX7_DR_PLAIN_HOST_MEMORY), kULMOK);
+        tulx7sim::ClearRequestLog();
+        const KWBRange flat(0, 0, 39, 23), onePlane(0, 0, 0, 39, 23, 0);
+        EXPECT_EQ(Board(0)->StartCopyBuffer(image, plane, flat, onePlane).Wait(-1), kULMOK);
+        EXPECT_TRUE(Requests(TULX7_DR_BUFFER_BOARD2BOARD).empty());
+        std::vector<uint16_t> back(pixels.size(), 0);
+        ASSERT_EQ(Board(to)->UnloadBuffer(plane, back.data(), onePlane, 40, 24,
+                                          TULX7_DR_PLAIN_HOST_MEMORY), kULMOK);
+        EXPECT_EQ(back, pixels);
+
+        // And back into a fresh 2-D image on board 0.
+        KWBBuffer* again = Make(0, 40, 24, 0, 16);
+        ASSERT_NE(again, nullptr);
+        EXPECT_EQ(Board(to)->StartCopyBuffer(plane, again, onePlane, flat).Wait(-1), kULMOK);
+        std::fill(back.begin(), back.end(), 0);
+        ASSERT_EQ(Board(0)->UnloadBuffer(again, back.data(), flat, 40, 24, TULX7_DR_PLAIN_HOST_MEMORY),
+                  kULMOK);
+        EXPECT_EQ(back, pixels);
+    }
+    // A 2-D image holds one plane only, and 1-D and 3-D buffers never copy.
+    KWBBuffer* thick = Make(0, 8, 8, 2, 8);
+    KWBBuffer* image = Make(0, 8, 8, 0, 8);
+    KWBBuffer* line = Make(0, 8, 0, 0, 8);
+    ASSERT_TRUE(thick && image && line);
+    EXPECT_EQ(Board(0)->StartCopyBuffer(thick, image, KWBRange(0, 0, 0, 7, 7, 1), KWBRange(0, 0, 0, 7, 7, 1))
+                  .Status(),
+              kULMErrArgument);
+    EXPECT_EQ(Board(0)->StartCopyBuffer(line, thick, KWBRange(0, 7), KWBRange(0, 0, 0, 7, 0, 0)).Status(),
+              kULMErrArgument);
+}
+
 // The peer copy runs on the source board's queue; loads into the destination
 // run on the destination's. Slow jobs make a missing dependency show.
 class SlowPeerCopies : public Copies {

@@ -187,24 +187,9 @@ ULMStatus ULMImageBufferInternal::SetOutputLimits(const ULMImageRange& inLimits)
     return kULMOK;
 }
 
-void ULMImageBufferInternal::GetBorderValue(double& outRed, double& outGreen, double& outBlue,
-                                            double& outAlpha) const {
-    outRed = GetBorderRed();
-    outGreen = GetBorderGreen();
-    outBlue = GetBorderBlue();
-    outAlpha = GetBorderAlpha();
-}
-
-double ULMImageBufferInternal::GetBorderRed() const { return ULMConvert12ToFloat(m_borderValue[0]); }
-double ULMImageBufferInternal::GetBorderGreen() const { return ULMConvert12ToFloat(m_borderValue[1]); }
-double ULMImageBufferInternal::GetBorderBlue() const { return ULMConvert12ToFloat(m_borderValue[2]); }
-double ULMImageBufferInternal::GetBorderAlpha() const { return ULMConvert12ToFloat(m_borderValue[3]); }
-
 ULMStatus ULMImageBufferInternal::SetBorderValue(double inRed, double inGreen, double inBlue,
                                                  double inAlpha) {
-    const double channels[4] = {inRed, inGreen, inBlue, inAlpha};
-    for (int i = 0; i < 4; ++i)
-        m_borderValue[i] = ULMConvertFloatTo12(ULMClampTo(channels[i], 0.0, 1.0));
+    m_border.Set(inRed, inGreen, inBlue, inAlpha);
     return kULMOK;
 }
 

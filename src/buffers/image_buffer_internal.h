@@ -6,6 +6,7 @@
 
 #include <cstdint>
 
+#include "buffers/border_colour.h"
 #include "buffers/on_board_buffer.h"
 #include "ulm3/image_buffer.h"
 
@@ -64,11 +65,13 @@ public:
     ULMStatus SetOutputLimits(const ULMImageRange& inLimits) override;
 
     void GetBorderValue(double& outRed, double& outGreen, double& outBlue,
-                        double& outAlpha) const override;
-    double GetBorderRed() const override;
-    double GetBorderGreen() const override;
-    double GetBorderBlue() const override;
-    double GetBorderAlpha() const override;
+                        double& outAlpha) const override {
+        m_border.Get(outRed, outGreen, outBlue, outAlpha);
+    }
+    double GetBorderRed() const override { return m_border.Get(0); }
+    double GetBorderGreen() const override { return m_border.Get(1); }
+    double GetBorderBlue() const override { return m_border.Get(2); }
+    double GetBorderAlpha() const override { return m_border.Get(3); }
     // Each channel is clamped to 0..1 and kept to 12 bits.
     ULMStatus SetBorderValue(double inRed, double inGreen, double inBlue, double inAlpha) override;
 
@@ -111,7 +114,7 @@ private:
     ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
 
     uint32_t m_pixelSize;
-    uint16_t m_borderValue[4] = {};  // red, green, blue, alpha; 12 bits each
+    ULMBorderColour m_border;
     ULMFieldDescriptor m_fieldList[4];
     bool m_is3D = false;
     int m_openMappings = 0;

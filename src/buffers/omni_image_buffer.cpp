@@ -257,29 +257,11 @@ ULMStatus ULMOmniImageBuffer::Map(void*& outData, const ULMImageRange& inRange,
     return MapPixels(outData, inRange, outWidth);
 }
 
-void ULMOmniImageBuffer::GetBorderValue(double& outRed, double& outGreen, double& outBlue,
-                                        double& outAlpha) const {
-    outRed = GetBorderRed();
-    outGreen = GetBorderGreen();
-    outBlue = GetBorderBlue();
-    outAlpha = GetBorderAlpha();
-}
-
-double ULMOmniImageBuffer::GetBorderRed() const { return ULMConvert12ToFloat(m_borderValue[0]); }
-double ULMOmniImageBuffer::GetBorderGreen() const { return ULMConvert12ToFloat(m_borderValue[1]); }
-double ULMOmniImageBuffer::GetBorderBlue() const { return ULMConvert12ToFloat(m_borderValue[2]); }
-double ULMOmniImageBuffer::GetBorderAlpha() const { return ULMConvert12ToFloat(m_borderValue[3]); }
-
 ULMStatus ULMOmniImageBuffer::SetBorderValue(double inRed, double inGreen, double inBlue,
                                              double inAlpha) {
-    double channels[4] = {inRed, inGreen, inBlue, inAlpha};
-    for (int i = 0; i < 4; ++i) {
-        channels[i] = ULMClampTo(channels[i], 0.0, 1.0);
-        m_borderValue[i] = ULMConvertFloatTo12(channels[i]);
-    }
+    m_border.Set(inRed, inGreen, inBlue, inAlpha);
     for (int i = 0; i < m_numberSubBuffers; ++i)
-        m_subBuffers.GetBuffer(i)->SetBorderValue(channels[0], channels[1], channels[2],
-                                                  channels[3]);
+        m_subBuffers.GetBuffer(i)->SetBorderValue(inRed, inGreen, inBlue, inAlpha);
     return kULMOK;
 }
 

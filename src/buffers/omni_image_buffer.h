@@ -3,6 +3,7 @@
 // the boards, behind the one image interface.
 #pragma once
 
+#include "buffers/border_colour.h"
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_buffer.h"
 #include "ulm3/image_buffer.h"
@@ -46,11 +47,13 @@ public:
     ULMStatus Map(void*& outData, const ULMImageRange& inRange, unsigned& outWidth) override;
 
     void GetBorderValue(double& outRed, double& outGreen, double& outBlue,
-                        double& outAlpha) const override;
-    double GetBorderRed() const override;
-    double GetBorderGreen() const override;
-    double GetBorderBlue() const override;
-    double GetBorderAlpha() const override;
+                        double& outAlpha) const override {
+        m_border.Get(outRed, outGreen, outBlue, outAlpha);
+    }
+    double GetBorderRed() const override { return m_border.Get(0); }
+    double GetBorderGreen() const override { return m_border.Get(1); }
+    double GetBorderBlue() const override { return m_border.Get(2); }
+    double GetBorderAlpha() const override { return m_border.Get(3); }
     ULMStatus SetBorderValue(double inRed, double inGreen, double inBlue, double inAlpha) override;
 
     ULMStatus SetMigrationMode(ULMMigrationMode inMode) override;
@@ -97,7 +100,7 @@ private:
     template <typename T>
     ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
 
-    uint16_t m_borderValue[4] = {};  // red, green, blue, alpha; 12 bits each
+    ULMBorderColour m_border;
     ULMFieldDescriptor m_fieldList[kULMMaxPixelFields];
 };
 

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <thread>
 #include <vector>
 
 #include "buffers/image_buffer_internal.h"
@@ -33,6 +34,7 @@ TEST_F(OmniTest, FactoriesRefuseBadArgumentsAndBuildEveryLocation) {
         {kULMSystem, 8, 8, 8, 0, nullptr},      {kULMSystem, 8, 8, 24, 0, nullptr},
         {kULMSystem, 8, 8, 32, 5, five},        {kULMSystem, 8, 8, 32, 1, nullptr},
         {kULMSystem, 8, 8, 64, 1, &wide},       {kULMSystem, 8, 8, 32, -1, nullptr},
+        {kULMSystem, 1073764994, 2147437309, 64, 0, nullptr},  // bytes wrap in 64 bits
     };
     for (const Refused& r : refused) {
         EXPECT_EQ(ULMImageBuffer::Create(r.location, r.width, r.height, r.bits, r.fields, r.array),
@@ -43,6 +45,7 @@ TEST_F(OmniTest, FactoriesRefuseBadArgumentsAndBuildEveryLocation) {
         EXPECT_EQ(ULMDepthBuffer::Create(location, 8, 8), nullptr) << location;
     EXPECT_EQ(ULMDepthBuffer::Create(kULMSystem, 0, 8), nullptr);
     EXPECT_EQ(ULMDepthBuffer::Create(kULMSystem, 8, 0), nullptr);
+    EXPECT_EQ(ULMDepthBuffer::Create(kULMSystem, 0x80000000u, 0x80000000u), nullptr);
 
     struct Made {
         ULMLocation location;
@@ -69,6 +72,8 @@ TEST_F(OmniTest, FactoriesRefuseBadArgumentsAndBuildEveryLocation) {
     }
     Held<ULMImageBuffer> noFields(ULMImageBuffer::Create(kULMSystem, 4, 4, 64, 0, nullptr));
     EXPECT_NE(noFields.GetPointer(), nullptr);
+    const uint64_t pixel = 0;
+    EXPECT_EQ(noFields->Update(&pixel, ULMImageRange(1, 1, 0, 0), 0x80000000u), kULMErrArgument);
     // Board coordinates are 16-bit: a board image is at most 32768 wide.
     EXPECT_EQ(ULMImageBuffer::Create(kULMBoard0, 32769, 2, 16, 0, nullptr), nullptr);
 }
@@ -298,6 +303,21 @@ TEST_F(OmniTest, SettingsReachEveryPart) {
     ASSERT_EQ(shared->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
     EXPECT_EQ(shared->GetImageBuffer()->GetMigrationMode(), kULMMigrationFullCopy);
     EXPECT_EQ(shared->SetMigrationMode(static_cast<ULMMigrationMode>(7)), kULMErrArgument);
+}
+
+// Reads may overlap: two threads unload one image on a board and one in
+// host memory.
+TEST_F(OmniTest, SeveralThreadsReadOneBuffer) {
+    const std::vector<uint32_t> pixels = Random<uint32_t>(64 * 64, 31);
+    Held<ULMOmniImageBuffer> board(Image(kULMBoard0, 64, 64)), host(Image(kULMSystem, 64, 64));
+    ASSERT_EQ(board->Update(pixels.data(), Whole(board), 0), kULMOK);
+    ASSERT_EQ(host->Update(pixels.data(), Whole(host), 0), kULMOK);
+    const auto read = [&] {
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(Pixels<uint32_t>(i % 2 ? board : host), pixels);
+    };
+    std::thread first(read), second(read);
+    first.join();
+    second.join();
 }
 
 TEST_F(OmniTest, TheBoardImageBehindAPublicImage) {

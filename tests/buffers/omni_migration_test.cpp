@@ -74,6 +74,28 @@ TEST_P(OmniBoardsTest, FullCopiesCarryEveryPixelEverywhere) {
     }
 }
 
+// Whatever offset came before, a wrapped image moved under FullCopy keeps
+// every pixel it reaches: 37 x 19 pixels sit in 48 x 32 stored ones, all of
+// which a modulus of 64 reaches.
+TEST_F(OmniTest, FullCopiesOfWrappedImagesKeepEveryReachablePixel) {
+    const ULMImageRange reach(48, 32, 0, 0);
+    const std::vector<uint32_t> words = Random<uint32_t>(48 * 32, 23);
+    Held<ULMImageBuffer> omni(Image(kULMBoard0, 37, 19));
+    Held<ULMImageBuffer> plain(ULMImageBufferInternal::CreateSimple(kULMBoard0, 37, 19, 32, 0, nullptr));
+    for (ULMImageBuffer* image : {omni.GetPointer(), plain.GetPointer()}) {
+        ASSERT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+        ASSERT_EQ(image->SetOffset(6, 4), kULMOK);
+        ASSERT_EQ(image->SetWrap(64, 64), kULMOK);
+        ASSERT_EQ(image->Update(words.data(), reach, 0), kULMOK);
+        for (ULMLocation to : {kULMBoard1, kULMBoard0}) {
+            std::vector<uint32_t> back(words.size());
+            ASSERT_EQ(image->Migrate(to), kULMOK);
+            ASSERT_EQ(image->Unload(back.data(), reach, 0), kULMOK);
+            EXPECT_EQ(back, words) << to;
+        }
+    }
+}
+
 TEST_F(OmniTest, RefusalsComeBeforeAnythingMoves) {
     Held<ULMOmniImageBuffer> image(Image(kULMBoard0, 16, 16));
     Held<ULMOmniDepthBuffer> depth(Depth(kULMBoard0, 16, 16));

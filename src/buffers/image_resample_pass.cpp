@@ -5,11 +5,11 @@
 #include <memory>
 #include <new>
 
+#include "board/board_range.h"
 #include "board/buffer_addressing.h"
 #include "buffers/buffer_range_rule.h"
 #include "buffers/host_pixels.h"
 #include "buffers/image_buffer_internal.h"
-#include "foundation/board_range.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
 

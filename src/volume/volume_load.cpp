@@ -8,7 +8,7 @@
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
-#include "foundation/board_range.h"
+#include "board/board_range.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"

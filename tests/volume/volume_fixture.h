@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "board/kwb_board.h"
-#include "foundation/board_range.h"
+#include "board/board_range.h"
 #include "foundation/control.h"
 #include "foundation/shareable.h"
 #include "support/sim_library_fixture.h"

@@ -8,7 +8,7 @@
 #include <thread>
 #include <vector>
 
-#include "board/driver_requests.h"
+#include "tulx7/driver_requests.h"
 #include "volume/vox_file_reader.h"
 #include "volume_fixture.h"
 #include "vox_test_files.h"

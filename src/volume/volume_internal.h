@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 
 #include "foundation/access.h"
@@ -272,6 +273,13 @@ private:
                                  ULMStatus& outStatus);
     // Releases the mapping the last load of the own source kept.
     void ReleaseKeptMapping();
+    // Stages the whole box at once and loads it in slabs of whole slices of
+    // at most inSlabLimit bytes, each started as soon as it is filled, so
+    // that the board loads one slab while the host fills the next. inFill
+    // fills the slab of inSlices slices from inFirstSlice at outStaging.
+    ULMSyncEvent StartStagedLoad(
+        const ULMVolumeRange& inRange, int64_t inSlabLimit,
+        const std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>& inFill);
 
     unsigned m_format = 0;
     ULMVolumeSource* m_volumeSource = nullptr;

@@ -315,19 +315,41 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateBufferDirect(const ULMVolumeRange& in
                                     static_cast<uint32_t>(inRowsPerSlice), -1);
 }
 
-// One load of the whole box staged at once; only for a tight block.
+ULMSyncEvent ULMVolumeInternal::StartStagedLoad(
+    const ULMVolumeRange& inRange, int64_t inSlabLimit,
+    const std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>& inFill) {
+    const ULMStatus allocated = AllocateHostBuffer(inRange);
+    if (allocated != kULMOK) return ULMSyncEvent(allocated);
+    const int64_t sliceBytes = int64_t{inRange.XSize()} * inRange.YSize() * m_voxelSizeBytes;
+    const int perSlab = static_cast<int>(std::clamp<int64_t>(inSlabLimit / sliceBytes, 1, inRange.ZSize()));
+    ULMSyncEvent event(kULMOK);
+    for (int first = 0; first < inRange.ZSize(); first += perSlab) {
+        const int slices = std::min(perSlab, inRange.ZSize() - first);
+        char* staging = m_hostBufferAddress + first * sliceBytes;
+        const ULMStatus filled = inFill(first, slices, staging);
+        if (filled != kULMOK) return ULMSyncEvent(filled);
+        event = m_board->StartLoadBuffer(m_buffer, staging, ULMRange(Slices(inRange, first, slices)),
+                                         static_cast<uint32_t>(inRange.XSize()),
+                                         static_cast<uint32_t>(inRange.YSize()), -1);
+        if (ULMFailed(event.Status())) return event;
+        // Each load is queued behind the one before, so the newest one
+        // completes last.
+        m_hostBufferEvent = event;
+    }
+    return event;
+}
+
+// The whole box staged at once; only for a tight block.
 ULMSyncEvent ULMVolumeInternal::StartUpdateBufferOneCopy(const ULMVolumeRange& inRange, const void* inVoxels,
                                                          int inRowLength, int inRowsPerSlice) {
     if (inRowLength != inRange.XSize() || inRowsPerSlice != inRange.YSize())
         return ULMSyncEvent(kULMErrArgument);
-    const ULMStatus allocated = AllocateHostBuffer(inRange);
-    if (allocated != kULMOK) return ULMSyncEvent(allocated);
-    std::memcpy(m_hostBufferAddress, inVoxels, static_cast<size_t>(BoxBytes(inRange, m_voxelSizeBytes)));
-    const ULMSyncEvent event = m_board->StartLoadBuffer(m_buffer, m_hostBufferAddress, ULMRange(inRange),
-                                                        static_cast<uint32_t>(inRange.XSize()),
-                                                        static_cast<uint32_t>(inRange.YSize()), -1);
-    if (!ULMFailed(event.Status())) m_hostBufferEvent = event;
-    return event;
+    const int64_t sliceBytes = int64_t{inRange.XSize()} * inRange.YSize() * m_voxelSizeBytes;
+    return StartStagedLoad(inRange, gULMControl.m_MaxUpdateSizeMemory, [&](int first, int slices, char* staging) {
+        std::memcpy(staging, static_cast<const char*>(inVoxels) + first * sliceBytes,
+                    static_cast<size_t>(slices * sliceBytes));
+        return kULMOK;
+    });
 }
 
 // ---- From a volume source ----
@@ -460,16 +482,10 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateBufferOneMapFromSource(const ULMVolum
 ULMSyncEvent ULMVolumeInternal::StartUpdateBufferOneCopyFromSource(const ULMVolumeRange& inRange,
                                                                    ULMVolumeSource* pSource, int inX, int inY,
                                                                    int inZ) {
-    const ULMStatus allocated = AllocateHostBuffer(inRange);
-    if (allocated != kULMOK) return ULMSyncEvent(allocated);
-    const ULMVolumeRange box(inRange.XSize(), inRange.YSize(), inRange.ZSize(), inX, inY, inZ);
-    const ULMStatus unloaded = pSource->UnloadVoxels(m_hostBufferAddress, box);
-    if (unloaded != kULMOK) return ULMSyncEvent(unloaded);
-    const ULMSyncEvent event = m_board->StartLoadBuffer(m_buffer, m_hostBufferAddress, ULMRange(inRange),
-                                                        static_cast<uint32_t>(inRange.XSize()),
-                                                        static_cast<uint32_t>(inRange.YSize()), -1);
-    if (!ULMFailed(event.Status())) m_hostBufferEvent = event;
-    return event;
+    return StartStagedLoad(inRange, gULMControl.m_MaxUpdateSizeSource, [&](int first, int slices, char* staging) {
+        return pSource->UnloadVoxels(
+            staging, ULMVolumeRange(inRange.XSize(), inRange.YSize(), slices, inX, inY, inZ + first));
+    });
 }
 
 // ---- Host memory ----

@@ -5,6 +5,7 @@
 #include <functional>
 #include <vector>
 
+#include "board/kwb_buffer.h"
 #include "tulx7/driver_requests.h"
 #include "volume_fixture.h"
 
@@ -90,6 +91,48 @@ TEST_F(VolumeBoardBufferTest, LockHoldsTheWholeVolumeUntilUnlocked) {
     // Memory the application owns cannot be resized: nothing changes.
     EXPECT_EQ(v->Resize(ULMVolumeRange(8, 8, 4, 0, 0, 0), 1), kULMErrCantResize);
     EXPECT_EQ(v->GetRange(), whole);
+}
+
+TEST_F(VolumeBoardBufferTest, AVolumeAttachesAnotherVolumesBufferOfItsVoxelSize) {
+    Held<ULMVolumeInternal> owner = NoDataVolume(ULMVolumeRange(12, 10, 6, 0, 0, 0));
+    Held<ULMVolumeInternal> sharer = NoDataVolume(ULMVolumeRange(4, 4, 4, 0, 0, 0));
+    Held<ULMVolumeInternal> narrow(
+        ULMVolumeInternal::CreateSimpleVolume(8, ULMVolumeRange(4, 4, 4, 0, 0, 0), 0, nullptr, nullptr));
+    ASSERT_EQ(owner->CreateBuffer(kULMBoard1), kULMOK);
+    ASSERT_EQ(owner->SetBufferPermission(kULMPermissionReadWrite), kULMOK);
+    const unsigned long long id = owner->GetBufferID();
+    EXPECT_EQ(narrow->AttachBuffer(id), kULMErrArgument);
+    EXPECT_EQ(narrow->GetBufferID(), kULMNoBuffer);
+    ASSERT_EQ(sharer->AttachBuffer(id), kULMOK);
+    EXPECT_EQ(sharer->GetBufferLocation(), kULMBoard1);
+    EXPECT_EQ(sharer->GetBufferRange(), ULMVolumeRange(12, 10, 6, 0, 0, 0));
+    tulx7sim::BufferInfo info;
+    ASSERT_TRUE(tulx7sim::GetBufferInfo(uint32_t(id), info));
+    EXPECT_EQ(info.attachments, 2) << "the refused attachment was not given back";
+    EXPECT_EQ(sharer->ReleaseBuffer(), kULMOK);
+    ASSERT_TRUE(tulx7sim::GetBufferInfo(uint32_t(id), info));
+    EXPECT_EQ(info.attachments, 1);
+}
+
+TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {
+    const ULMVolumeRange whole(16, 16, 16, 0, 0, 0);
+    std::vector<uint8_t> voxels = RandomBytes(16 * 16 * 16 * 2, 9);
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, voxels.data()));
+    ASSERT_EQ(v->SetActiveSubVolumeSize(8, 6, 4), kULMOK);
+    ASSERT_EQ(v->SetActiveSubVolumeOrigin(4, 2, 2), kULMOK);
+    ASSERT_EQ(v->PrepareVolume(), kULMOK);
+    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+    const KWBRange valid = v->GetKWBBuffer()->GetRange();
+    EXPECT_EQ(valid, KWBRange(4, 2, 2, 11, 7, 5));
+    int loaded = 0;
+    for (const auto& e : tulx7sim::RequestLog()) {
+        if (e.code != TULX7_DR_BUFFER_LOAD) continue;
+        ++loaded;
+        EXPECT_EQ(std::vector<int>(e.boxMin, e.boxMin + 3), (std::vector<int>{4, 2, 2}));
+    }
+    EXPECT_EQ(loaded, 1);
+    EXPECT_FALSE(v->IsLoaded());
+    EXPECT_EQ(v->FinishWithVolume(), kULMOK);
 }
 
 }  // namespace

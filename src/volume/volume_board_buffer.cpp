@@ -308,27 +308,25 @@ ULMStatus ULMVolumeInternal::ResizeBuffer(unsigned inX, unsigned inY, unsigned i
     return kULMOK;
 }
 
-ULMStatus ULMVolumeInternal::Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) {
-    if (!m_volumeSource->CanResize()) return kULMErrCantResize;
-    const ULMStatus status = m_volumeSource->Resize(inNewRange);
-    if (status != kULMOK) return kULMErrCantResize;
+ULMStatus ULMVolumeInternal::ResizeSource(const ULMVolumeRange& inNewRange) {
+    if (!m_volumeSource->CanResize() || m_volumeSource->Resize(inNewRange) != kULMOK) return kULMErrCantResize;
     if (!m_wholeVolume.Contains(inNewRange)) m_fullyLoaded = false;
     m_loadedVolume.Intersect(inNewRange);
     m_wholeVolume = inNewRange;
-    return inResizeBuffer ? ResizeBuffer(inNewRange) : status;
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeInternal::Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) {
+    const ULMStatus status = ResizeSource(inNewRange);
+    return status == kULMOK && inResizeBuffer ? ResizeBuffer(inNewRange) : status;
 }
 
 ULMStatus ULMVolumeInternal::Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) {
     if (inX > INT32_MAX || inY > INT32_MAX || inZ > INT32_MAX) return kULMErrCantResize;
-    const ULMVolumeRange range(static_cast<int>(inX), static_cast<int>(inY), static_cast<int>(inZ),
-                               m_wholeVolume.XOrigin(), m_wholeVolume.YOrigin(), m_wholeVolume.ZOrigin());
-    if (!m_volumeSource->CanResize()) return kULMErrCantResize;
-    const ULMStatus status = m_volumeSource->Resize(range);
-    if (status != kULMOK) return kULMErrCantResize;
-    if (!m_wholeVolume.Contains(range)) m_fullyLoaded = false;
-    m_loadedVolume.Intersect(range);
-    m_wholeVolume = range;
-    return inResizeBuffer ? ResizeBuffer(inX, inY, inZ) : status;
+    const ULMStatus status = ResizeSource(ULMVolumeRange(static_cast<int>(inX), static_cast<int>(inY),
+                                                         static_cast<int>(inZ), m_wholeVolume.XOrigin(),
+                                                         m_wholeVolume.YOrigin(), m_wholeVolume.ZOrigin()));
+    return status == kULMOK && inResizeBuffer ? ResizeBuffer(inX, inY, inZ) : status;
 }
 
 // ---- Lock, prepare, finish ----

@@ -273,13 +273,18 @@ private:
                                  ULMStatus& outStatus);
     // Releases the mapping the last load of the own source kept.
     void ReleaseKeptMapping();
+    // Fills inSlices slices from inFirstSlice of a load's box at outStaging.
+    using SlabFiller = std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>;
     // Stages the whole box at once and loads it in slabs of whole slices of
     // at most inSlabLimit bytes, each started as soon as it is filled, so
-    // that the board loads one slab while the host fills the next. inFill
-    // fills the slab of inSlices slices from inFirstSlice at outStaging.
-    ULMSyncEvent StartStagedLoad(
-        const ULMVolumeRange& inRange, int64_t inSlabLimit,
-        const std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>& inFill);
+    // that the board loads one slab while the host fills the next.
+    ULMSyncEvent StartStagedLoad(const ULMVolumeRange& inRange, int64_t inSlabLimit, const SlabFiller& inFill);
+    // Chunks over two slots of staging memory, or of driver host buffers
+    // (inKernel), each filled by inFill.
+    ULMSyncEvent StartStagedChunks(const ULMVolumeRange& inRange, int64_t inLimit, bool inKernel,
+                                   const SlabFiller& inFill);
+    // The source's resize and what it means for the loaded ranges.
+    ULMStatus ResizeSource(const ULMVolumeRange& inNewRange);
 
     unsigned m_format = 0;
     ULMVolumeSource* m_volumeSource = nullptr;

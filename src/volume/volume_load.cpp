@@ -269,43 +269,43 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateBufferMap(const ULMVolumeRange& inRan
     return event;
 }
 
-ULMSyncEvent ULMVolumeInternal::StartUpdateBufferCopy(const ULMVolumeRange& inRange, const void* inVoxels,
-                                                      int inRowLength, int inRowsPerSlice) {
-    ChunkedLoad load(*this, inRange, gULMControl.m_MaxUpdateSizeMemory, false, nullptr);
+ULMSyncEvent ULMVolumeInternal::StartStagedChunks(const ULMVolumeRange& inRange, int64_t inLimit, bool inKernel,
+                                                  const SlabFiller& inFill) {
+    ChunkedLoad load(*this, inRange, inLimit, inKernel, nullptr);
     if (load.Empty()) return ULMSyncEvent(load.PlanStatus());
+    if (inKernel) {
+        const ULMStatus made = load.MakeKernelBuffers();
+        if (made != kULMOK) return ULMSyncEvent(made);
+    }
     const ULMSyncEvent event = load.Run([&](int index, ChunkedLoad::Slot& slot, int first, int slices,
                                             ChunkedLoad::Host& host) {
         ULMStatus status = kULMOK;
         char* staging = load.Staging(index, status);
         if (staging == nullptr) return status;
-        PackVoxels(inVoxels, ULMVolumeRange(inRange.XSize(), inRange.YSize(), slices, 0, 0, first), inRowLength,
-                   inRowsPerSlice, m_voxelSizeBytes, staging);
         slot.kind = ChunkedLoad::kStaged;
         host = {staging, static_cast<uint32_t>(inRange.XSize()), static_cast<uint32_t>(inRange.YSize())};
-        return kULMOK;
+        return inFill(first, slices, staging);
     });
     load.Finish(!ULMFailed(event.Status()));
     return event;
 }
 
+ULMSyncEvent ULMVolumeInternal::StartUpdateBufferCopy(const ULMVolumeRange& inRange, const void* inVoxels,
+                                                      int inRowLength, int inRowsPerSlice) {
+    return StartStagedChunks(inRange, gULMControl.m_MaxUpdateSizeMemory, false, [&](int first, int slices, char* out) {
+        PackVoxels(inVoxels, ULMVolumeRange(inRange.XSize(), inRange.YSize(), slices, 0, 0, first), inRowLength,
+                   inRowsPerSlice, m_voxelSizeBytes, out);
+        return kULMOK;
+    });
+}
+
 ULMSyncEvent ULMVolumeInternal::StartUpdateBufferKernel(const ULMVolumeRange& inRange, const void* inVoxels,
                                                         int inRowLength, int inRowsPerSlice) {
-    ChunkedLoad load(*this, inRange, kKernelChunkLimit, true, nullptr);
-    if (load.Empty()) return ULMSyncEvent(load.PlanStatus());
-    const ULMStatus made = load.MakeKernelBuffers();
-    if (made != kULMOK) return ULMSyncEvent(made);
-    const ULMSyncEvent event = load.Run([&](int index, ChunkedLoad::Slot& slot, int first, int slices,
-                                            ChunkedLoad::Host& host) {
-        ULMStatus status = kULMOK;
-        char* memory = load.Staging(index, status);
+    return StartStagedChunks(inRange, kKernelChunkLimit, true, [&](int first, int slices, char* out) {
         PackVoxels(inVoxels, ULMVolumeRange(inRange.XSize(), inRange.YSize(), slices, 0, 0, first), inRowLength,
-                   inRowsPerSlice, m_voxelSizeBytes, memory);
-        slot.kind = ChunkedLoad::kStaged;
-        host = {memory, static_cast<uint32_t>(inRange.XSize()), static_cast<uint32_t>(inRange.YSize())};
-        return status;
+                   inRowsPerSlice, m_voxelSizeBytes, out);
+        return kULMOK;
     });
-    load.Finish(!ULMFailed(event.Status()));
-    return event;
 }
 
 // One load straight from the caller's memory with the caller's pitches.
@@ -315,9 +315,8 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateBufferDirect(const ULMVolumeRange& in
                                     static_cast<uint32_t>(inRowsPerSlice), -1);
 }
 
-ULMSyncEvent ULMVolumeInternal::StartStagedLoad(
-    const ULMVolumeRange& inRange, int64_t inSlabLimit,
-    const std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>& inFill) {
+ULMSyncEvent ULMVolumeInternal::StartStagedLoad(const ULMVolumeRange& inRange, int64_t inSlabLimit,
+                                                const SlabFiller& inFill) {
     const ULMStatus allocated = AllocateHostBuffer(inRange);
     if (allocated != kULMOK) return ULMSyncEvent(allocated);
     const int64_t sliceBytes = int64_t{inRange.XSize()} * inRange.YSize() * m_voxelSizeBytes;
@@ -419,42 +418,17 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateBufferMapFromSource(const ULMVolumeRa
 
 ULMSyncEvent ULMVolumeInternal::StartUpdateBufferCopyFromSource(const ULMVolumeRange& inRange,
                                                                 ULMVolumeSource* pSource, int inX, int inY, int inZ) {
-    ChunkedLoad load(*this, inRange, gULMControl.m_MaxUpdateSizeSource, false, pSource);
-    if (load.Empty()) return ULMSyncEvent(load.PlanStatus());
-    const ULMSyncEvent event = load.Run([&](int index, ChunkedLoad::Slot& slot, int first, int slices,
-                                            ChunkedLoad::Host& host) {
-        ULMStatus status = kULMOK;
-        char* staging = load.Staging(index, status);
-        if (staging == nullptr) return status;
-        const ULMVolumeRange box = load.ChunkOfSource(inX, inY, inZ, first, slices);
-        status = pSource->UnloadVoxels(staging, box);
-        slot.kind = ChunkedLoad::kStaged;
-        host = {staging, static_cast<uint32_t>(box.XSize()), static_cast<uint32_t>(box.YSize())};
-        return status;
+    return StartStagedChunks(inRange, gULMControl.m_MaxUpdateSizeSource, false, [&](int first, int slices, char* out) {
+        return pSource->UnloadVoxels(out, ULMVolumeRange(inRange.XSize(), inRange.YSize(), slices, inX, inY, inZ + first));
     });
-    load.Finish(!ULMFailed(event.Status()));
-    return event;
 }
 
 ULMSyncEvent ULMVolumeInternal::StartUpdateBufferKernelFromSource(const ULMVolumeRange& inRange,
                                                                   ULMVolumeSource* pSource, int inX, int inY,
                                                                   int inZ) {
-    ChunkedLoad load(*this, inRange, kKernelChunkLimit, true, pSource);
-    if (load.Empty()) return ULMSyncEvent(load.PlanStatus());
-    const ULMStatus made = load.MakeKernelBuffers();
-    if (made != kULMOK) return ULMSyncEvent(made);
-    const ULMSyncEvent event = load.Run([&](int index, ChunkedLoad::Slot& slot, int first, int slices,
-                                            ChunkedLoad::Host& host) {
-        ULMStatus status = kULMOK;
-        char* memory = load.Staging(index, status);
-        const ULMVolumeRange box = load.ChunkOfSource(inX, inY, inZ, first, slices);
-        status = pSource->UnloadVoxels(memory, box);
-        slot.kind = ChunkedLoad::kStaged;
-        host = {memory, static_cast<uint32_t>(box.XSize()), static_cast<uint32_t>(box.YSize())};
-        return status;
+    return StartStagedChunks(inRange, kKernelChunkLimit, true, [&](int first, int slices, char* out) {
+        return pSource->UnloadVoxels(out, ULMVolumeRange(inRange.XSize(), inRange.YSize(), slices, inX, inY, inZ + first));
     });
-    load.Finish(!ULMFailed(event.Status()));
-    return event;
 }
 
 // The whole box in one mapping and one load, waited for before the

@@ -23,9 +23,6 @@ TEST_F(ContextClone, SharesByReferenceAndChangesStayApart) {
     ASSERT_EQ(original->SetBlendMode(kULMBlendMaxRed), kULMOK);
     original->GetCamera().SetViewport(4, 5, 6, 7);
     original->GetCrop().SetFlags(ULMCrop::kEnableZ2);
-    ULMCursor cursor;
-    cursor.SetType(ULMCursor::kCrossHair);
-    original->SetCursor(cursor);
     int received = 0;
     original->SetNotifyCallback(kULMEventRenderDone, [](ULMEventBase*, void* n) { ++*static_cast<int*>(n); },
                                 &received);
@@ -35,7 +32,6 @@ TEST_F(ContextClone, SharesByReferenceAndChangesStayApart) {
     EXPECT_EQ(clone->GetClassifier(), original->GetClassifier());
     EXPECT_EQ(clone->GetCamera(), original->GetCamera());
     EXPECT_EQ(clone->GetCrop(), original->GetCrop());
-    EXPECT_EQ(clone->GetCursor(), original->GetCursor());
     EXPECT_EQ(clone->GetBlendMode(), kULMBlendMaxRed);
     EXPECT_EQ(clone->GetLight(0), light);
     EXPECT_EQ(clone->GetCutPlane(0), plane);

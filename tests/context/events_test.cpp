@@ -1,5 +1,7 @@
 // A context's events: to a callback, through the queue, refused by a full
 // queue without leaking, and a wait that runs out.
+#include <cstdint>
+
 #include "support/context_fixture.h"
 #include "context/context_internal.h"
 
@@ -21,28 +23,25 @@ protected:
 };
 
 TEST_F(ContextEvents, CallbackGetsTheEventAndItsData) {
-    struct Seen {
-        ULMEventType kind = kULMEventMultiPassBasePlane;
-        int buffer = -2;
-        void* map = nullptr;
-    } seen;
+    // Kind, buffer and second map of the last event.
+    static intptr_t seen[3];
     auto record = [](ULMEventBase* e, void* data) {
-        Seen* s = static_cast<Seen*>(data);
-        s->kind = e->EventType();
-        s->buffer = e->buffer;
-        if (e->EventType() == kULMEventLightMapChange) s->map = static_cast<ULMEventLightMapChange*>(e)->pointerToMap2;
+        seen[0] = e->EventType();
+        seen[1] = e->buffer;
+        if (e->EventType() == kULMEventLightMapChange)
+            seen[2] = reinterpret_cast<intptr_t>(static_cast<ULMEventLightMapChange*>(e)->pointerToMap2);
+        EXPECT_EQ(data, seen);
     };
     EXPECT_EQ(m_context->GenerateEventRenderDone(1), kULMOK);  // no callback: nothing happens
-    ASSERT_EQ(m_context->SetNotifyCallback(kULMEventTransferDone, record, &seen), kULMOK);
+    ASSERT_EQ(m_context->SetNotifyCallback(kULMEventTransferDone, record, seen), kULMOK);
+    ASSERT_EQ(m_context->SetNotifyCallback(kULMEventLightMapChange, record, seen), kULMOK);
     EXPECT_EQ(m_context->GenerateEventTransferDone(7), kULMOK);
-    EXPECT_EQ(seen.kind, kULMEventTransferDone);
-    EXPECT_EQ(seen.buffer, 7);
-    ASSERT_EQ(m_context->SetNotifyCallback(kULMEventLightMapChange, record, &seen), kULMOK);
-    int map = 0;
-    EXPECT_EQ(m_context->GenerateEventLightMap(true, -1, kULMLightMapType2, 8, 384, nullptr, &map), kULMOK);
-    EXPECT_EQ(seen.kind, kULMEventLightMapChange);
-    EXPECT_EQ(seen.map, &map);
-    EXPECT_EQ(m_context->SetNotifyCallback(static_cast<ULMEventType>(5), record, &seen), kULMErrArgument);
+    EXPECT_EQ(seen[0], kULMEventTransferDone);
+    EXPECT_EQ(seen[1], 7);
+    EXPECT_EQ(m_context->GenerateEventLightMap(true, -1, kULMLightMapType2, 8, 384, nullptr, seen), kULMOK);
+    EXPECT_EQ(seen[0], kULMEventLightMapChange);
+    EXPECT_EQ(seen[2], reinterpret_cast<intptr_t>(seen));
+    EXPECT_EQ(m_context->SetNotifyCallback(static_cast<ULMEventType>(5), record, seen), kULMErrArgument);
 }
 
 TEST_F(ContextEvents, QueueDeliversInOrderAndAFullQueueDeletesTheEvent) {

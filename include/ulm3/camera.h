@@ -2,6 +2,7 @@
 // the camera, the crop and the 3-D cursor.
 #pragma once
 
+#include <array>
 #include <cstdint>
 
 #include "ulm3/fields.h"
@@ -85,7 +86,7 @@ public:
 
 private:
     unsigned m_flags = 0;
-    double m_slabs[6];
+    std::array<double, 6> m_slabs;
 };
 
 // A marker at a point of the volume, kept with the rendering state for the

@@ -1,18 +1,12 @@
 // The camera, crop and cursor: value objects that check what they store.
 #include "ulm3/camera.h"
 
-#include <algorithm>
-#include <iterator>
 
 #include "context/state_checks.h"
 
 namespace ulm3 {
 
 namespace {
-
-// As far as the chip's 23.8 coordinates reach: a slab or trim at this bound
-// cuts nothing.
-constexpr double kWholeRange = 16382.99609375;
 
 ULMStatus SetMatrix(ULMMatrix& field, const ULMMatrix& value) {
     if (!IsFinite(value)) return kULMErrArgument;
@@ -56,9 +50,7 @@ ULMStatus ULMCamera::SetDepthRange(double inNear, double inFar) {
     return kULMOK;
 }
 
-ULMCrop::ULMCrop() {
-    for (int i = 0; i < 6; ++i) m_slabs[i] = i % 2 == 0 ? -kWholeRange : kWholeRange;
-}
+ULMCrop::ULMCrop() : m_slabs(WholeBox()) {}
 
 ULMStatus ULMCrop::SetFlags(unsigned inFlags) {
     if ((inFlags & ~static_cast<unsigned>(kAllFlags)) != 0) return kULMErrArgument;
@@ -68,19 +60,13 @@ ULMStatus ULMCrop::SetFlags(unsigned inFlags) {
 
 void ULMCrop::GetSlabs(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY,
                        double& outMinZ, double& outMaxZ) const {
-    outMinX = m_slabs[0];
-    outMaxX = m_slabs[1];
-    outMinY = m_slabs[2];
-    outMaxY = m_slabs[3];
-    outMinZ = m_slabs[4];
-    outMaxZ = m_slabs[5];
+    Unpack(m_slabs, outMinX, outMaxX, outMinY, outMaxY, outMinZ, outMaxZ);
 }
 
 ULMStatus ULMCrop::SetSlabs(double inMinX, double inMaxX, double inMinY, double inMaxY, double inMinZ,
                             double inMaxZ) {
-    const double slabs[6] = {inMinX, inMaxX, inMinY, inMaxY, inMinZ, inMaxZ};
     if (!AllFinite({inMinX, inMaxX, inMinY, inMaxY, inMinZ, inMaxZ})) return kULMErrArgument;
-    std::copy(std::begin(slabs), std::end(slabs), std::begin(m_slabs));
+    m_slabs = {inMinX, inMaxX, inMinY, inMaxY, inMinZ, inMaxZ};
     return kULMOK;
 }
 

@@ -16,8 +16,6 @@ namespace ulm3 {
 
 namespace {
 
-constexpr double kWholeRange = 16382.99609375;
-
 static_assert(ULMContextInternal::kGradientTableLength ==
               std::size(decltype(ULMControlInternal::m_defaultGradientTable){}));
 
@@ -51,7 +49,7 @@ ULMContext* CloneContext(const ULMContext* inContext) {
 }
 
 ULMContextInternal::State::State() {
-    for (size_t i = 0; i < trimPlanes.size(); ++i) trimPlanes[i] = i % 2 == 0 ? -kWholeRange : kWholeRange;
+    trimPlanes = WholeBox();
     std::copy(std::begin(gULMControl.m_defaultGradientTable), std::end(gULMControl.m_defaultGradientTable),
               gradientTable.begin());
     renderArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ? kVolume : kViewport;
@@ -155,10 +153,7 @@ ULMStatus ULMContextInternal::SetDepthCombineFunction(DepthCombineFunction inFun
 
 void ULMContextInternal::GetSamplingLimits(double& outMinXY, double& outMaxXY, double& outMinZ,
                                            double& outMaxZ) const {
-    outMinXY = m_state.samplingLimits[0];
-    outMaxXY = m_state.samplingLimits[1];
-    outMinZ = m_state.samplingLimits[2];
-    outMaxZ = m_state.samplingLimits[3];
+    Unpack(m_state.samplingLimits, outMinXY, outMaxXY, outMinZ, outMaxZ);
 }
 
 ULMStatus ULMContextInternal::SetSamplingLimits(double inMinXY, double inMaxXY, double inMinZ, double inMaxZ) {
@@ -180,13 +175,7 @@ ULMStatus ULMContextInternal::SetMinViewingDistance(double inDistance) {
 
 void ULMContextInternal::GetTrimPlanes(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY,
                                        double& outMinZ, double& outMaxZ) const {
-    const std::array<double, 6>& t = m_state.trimPlanes;
-    outMinX = t[0];
-    outMaxX = t[1];
-    outMinY = t[2];
-    outMaxY = t[3];
-    outMinZ = t[4];
-    outMaxZ = t[5];
+    Unpack(m_state.trimPlanes, outMinX, outMaxX, outMinY, outMaxY, outMinZ, outMaxZ);
 }
 
 ULMStatus ULMContextInternal::SetTrimPlanes(double inMinX, double inMaxX, double inMinY, double inMaxY,
@@ -202,10 +191,7 @@ ULMStatus ULMContextInternal::SetClassifier(const ULMClassifier& inClassifier) {
 
 void ULMContextInternal::GetReflectionProperties(double& outDiffuse, double& outSpecular, double& outEmissive,
                                                  double& outExponent) const {
-    outDiffuse = m_state.reflection[0];
-    outSpecular = m_state.reflection[1];
-    outEmissive = m_state.reflection[2];
-    outExponent = m_state.reflection[3];
+    Unpack(m_state.reflection, outDiffuse, outSpecular, outEmissive, outExponent);
 }
 
 ULMStatus ULMContextInternal::SetReflectionProperties(double inDiffuse, double inSpecular, double inEmissive,
@@ -231,8 +217,7 @@ ULMStatus ULMContextInternal::StoreRange(std::array<double, 2>& ioRange, double 
 }
 
 void ULMContextInternal::GetSampleAlphaRange(double& outMin, double& outMax) const {
-    outMin = m_state.sampleAlphaRange[0];
-    outMax = m_state.sampleAlphaRange[1];
+    Unpack(m_state.sampleAlphaRange, outMin, outMax);
 }
 
 ULMStatus ULMContextInternal::SetSampleAlphaRange(double inMin, double inMax) {
@@ -240,8 +225,7 @@ ULMStatus ULMContextInternal::SetSampleAlphaRange(double inMin, double inMax) {
 }
 
 void ULMContextInternal::GetAccumulatedAlphaRange(double& outMin, double& outMax) const {
-    outMin = m_state.accumulatedAlphaRange[0];
-    outMax = m_state.accumulatedAlphaRange[1];
+    Unpack(m_state.accumulatedAlphaRange, outMin, outMax);
 }
 
 ULMStatus ULMContextInternal::SetAccumulatedAlphaRange(double inMin, double inMax) {
@@ -249,8 +233,7 @@ ULMStatus ULMContextInternal::SetAccumulatedAlphaRange(double inMin, double inMa
 }
 
 void ULMContextInternal::GetGradientMagnitudeRange(double& outMin, double& outMax) const {
-    outMin = m_state.gradientMagnitudeRange[0];
-    outMax = m_state.gradientMagnitudeRange[1];
+    Unpack(m_state.gradientMagnitudeRange, outMin, outMax);
 }
 
 ULMStatus ULMContextInternal::SetGradientMagnitudeRange(double inMin, double inMax) {

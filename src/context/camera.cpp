@@ -1,7 +1,6 @@
 // The camera, crop and cursor: value objects that check what they store.
 #include "ulm3/camera.h"
 
-
 #include "context/state_checks.h"
 
 namespace ulm3 {
@@ -58,8 +57,8 @@ ULMStatus ULMCrop::SetFlags(unsigned inFlags) {
     return kULMOK;
 }
 
-void ULMCrop::GetSlabs(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY,
-                       double& outMinZ, double& outMaxZ) const {
+void ULMCrop::GetSlabs(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY, double& outMinZ,
+                       double& outMaxZ) const {
     Unpack(m_slabs, outMinX, outMaxX, outMinY, outMaxY, outMinZ, outMaxZ);
 }
 

@@ -31,8 +31,7 @@ ULMClassifier::ULMClassifier() {
     for (int i = 0; i < kOperations; ++i) m_operation[i] = kDirectOperations[i];
 }
 
-ULMClassifier::ULMClassifier(const ULMClassifier& other)
-    : m_order(other.m_order), m_broken(other.m_broken) {
+ULMClassifier::ULMClassifier(const ULMClassifier& other) : m_order(other.m_order), m_broken(other.m_broken) {
     for (int i = 0; i < kTables; ++i) {
         m_table[i] = other.m_table[i];
         if (m_table[i]) m_table[i]->AddRef();
@@ -73,9 +72,8 @@ ULMClassifier ULMClassifier::DirectRGBA(ULMFieldNumber f0, ULMFieldNumber f1, UL
     ULMClassifier c;
     const ULMFieldNumber fields[kTables] = {f0, f1, f2, f3};
     for (int i = 0; i < kTables; ++i) {
-        ULMLookupTable* table = IsValidVoxelFieldNumber(fields[i])
-                                    ? ULMLookupTable::Create(0, nullptr)
-                                    : nullptr;
+        ULMLookupTable* table =
+            IsValidVoxelFieldNumber(fields[i]) ? ULMLookupTable::Create(0, nullptr) : nullptr;
         if (!table) {
             c.ReleaseTables();
             c.m_broken = true;
@@ -143,7 +141,8 @@ ULMStatus ULMClassifier::SetInterpolationMode(ULMFieldNumber inField, ULMInterpo
 
 bool ULMClassifier::operator==(const ULMClassifier& other) const {
     for (int i = 0; i < kTables; ++i)
-        if (m_table[i] != other.m_table[i] || m_source[i] != other.m_source[i] || m_mode[i] != other.m_mode[i])
+        if (m_table[i] != other.m_table[i] || m_source[i] != other.m_source[i] ||
+            m_mode[i] != other.m_mode[i])
             return false;
     for (int i = 0; i < kOperations; ++i)
         if (!(m_operation[i] == other.m_operation[i])) return false;

@@ -37,7 +37,8 @@ public:
     // The same from a volume's four field descriptors and its extend modes
     // along X, Y and Z.
     ULMStatus ComputeRegisters(const ULMFieldDescriptor inFields[4], const ULMVolume::ExtendMode inExtend[3],
-                               ULMFieldNumber ioGradientFields[3], ULMClassifierRegisters& outRegisters) const;
+                               ULMFieldNumber ioGradientFields[3],
+                               ULMClassifierRegisters& outRegisters) const;
 
     // DirectRGBA(0, 1, 2, 3), made on first use so that no static
     // initialiser depends on another.

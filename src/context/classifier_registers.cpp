@@ -14,8 +14,8 @@ namespace {
 uint32_t TableFormat(const ULMLookupTable* inTable) {
     uint32_t word = 0;
     for (int c = 0; c < 4; ++c) {
-        const ULMFieldDescriptor fd =
-            inTable ? inTable->GetFieldDescriptor(static_cast<ULMChannel>(c)) : ULMLookupTableInternal::BypassDescriptor();
+        const ULMFieldDescriptor fd = inTable ? inTable->GetFieldDescriptor(static_cast<ULMChannel>(c))
+                                              : ULMLookupTableInternal::BypassDescriptor();
         word |= (HWFieldFormat(fd) & 0xFFu) << (8 * c);
     }
     return word;
@@ -63,7 +63,8 @@ ULMStatus ULMClassifierInternal::ComputeRegisters(const ULMFieldDescriptor inFie
     for (int g = 0; g < 3; ++g) {
         const ULMFieldNumber f = ioGradientFields[g];
         if (f == kULMField0) continue;
-        if (!IsValidVoxelFieldNumber(f) || inFields[f].m_format == kULMUnknownFormat) return kULMErrClassifier;
+        if (!IsValidVoxelFieldNumber(f) || inFields[f].m_format == kULMUnknownFormat)
+            return kULMErrClassifier;
     }
 
     ULMClassifierRegisters r;

@@ -10,7 +10,8 @@ namespace ulm3 {
 // Only its address matters: it marks a kind whose events are queued.
 void ULMQueueEventCallback(ULMEventBase*, void*) {}
 
-ULMStatus ULMContextInternal::SetNotifyCallback(ULMEventType inKind, ULMNotifyCallback inCallback, void* inData) {
+ULMStatus ULMContextInternal::SetNotifyCallback(ULMEventType inKind, ULMNotifyCallback inCallback,
+                                                void* inData) {
     if (inKind < kULMEventRenderDone || inKind >= kEventKinds) return kULMErrArgument;
     CriticalSectionHandler lock(m_notifyLock);
     m_notify[inKind] = Notify{inCallback, inData};
@@ -56,8 +57,8 @@ ULMStatus ULMContextInternal::GenerateEventTransferDone(int inBuffer) {
 }
 
 ULMStatus ULMContextInternal::GenerateEventLightMap(bool inChanged, int inBuffer, ULMLightMapType inFormat,
-                                                    int inBytesPerElement, int inNumberOfElements, void* inMap1,
-                                                    void* inMap2) {
+                                                    int inBytesPerElement, int inNumberOfElements,
+                                                    void* inMap1, void* inMap2) {
     if (inChanged)
         return Deliver(kULMEventLightMapChange, [&]() -> ULMEventBase* {
             return new (std::nothrow) ULMEventLightMapChange(inBuffer, inFormat, inBytesPerElement,

@@ -95,7 +95,8 @@ ULMContextInternal* ULMContextInternal::MakeClone(const ULMContextInternal& inSo
     if (!clone) return nullptr;
     clone->m_state = inSource.m_state;
     clone->m_classifier = inSource.m_classifier;
-    for (unsigned i = 0; i < inSource.m_lights.Number(); ++i) clone->m_lights.Add(inSource.m_lights[static_cast<int>(i)]);
+    for (unsigned i = 0; i < inSource.m_lights.Number(); ++i)
+        clone->m_lights.Add(inSource.m_lights[static_cast<int>(i)]);
     for (unsigned i = 0; i < inSource.m_cutPlanes.Number(); ++i)
         clone->m_cutPlanes.Add(inSource.m_cutPlanes[static_cast<int>(i)]);
     for (int kind = 0; kind < kEventKinds; ++kind)
@@ -142,7 +143,8 @@ ULMContext::FilterTest ULMContextInternal::GetDepthUpdateFilter(DepthBufferNumbe
 }
 
 ULMStatus ULMContextInternal::SetDepthUpdateFilter(DepthBufferNumber inBuffer, FilterTest inFilter) {
-    if (!ValidBuffer(inBuffer) || inFilter < kFilterNone || inFilter > kAllFilterTests) return kULMErrArgument;
+    if (!ValidBuffer(inBuffer) || inFilter < kFilterNone || inFilter > kAllFilterTests)
+        return kULMErrArgument;
     return Store(m_state.depthUpdateFilter[inBuffer], inFilter);
 }
 
@@ -156,9 +158,10 @@ void ULMContextInternal::GetSamplingLimits(double& outMinXY, double& outMaxXY, d
     Unpack(m_state.samplingLimits, outMinXY, outMaxXY, outMinZ, outMaxZ);
 }
 
-ULMStatus ULMContextInternal::SetSamplingLimits(double inMinXY, double inMaxXY, double inMinZ, double inMaxZ) {
-    if (!AllFinite({inMinXY, inMaxXY, inMinZ, inMaxZ}) || inMinXY < 1.0 || inMaxXY < inMinXY || inMinZ < 1.0 ||
-        inMaxZ < inMinZ)
+ULMStatus ULMContextInternal::SetSamplingLimits(double inMinXY, double inMaxXY, double inMinZ,
+                                                double inMaxZ) {
+    if (!AllFinite({inMinXY, inMaxXY, inMinZ, inMaxZ}) || inMinXY < 1.0 || inMaxXY < inMinXY ||
+        inMinZ < 1.0 || inMaxZ < inMinZ)
         return kULMErrArgument;
     return Store(m_state.samplingLimits, {inMinXY, inMaxXY, inMinZ, inMaxZ});
 }
@@ -204,7 +207,8 @@ ULMStatus ULMContextInternal::SetReflectionProperties(double inDiffuse, double i
 
 ULMStatus ULMContextInternal::SetRayTermination(double inThreshold, bool inEnabled) {
     if (!IsFraction(inThreshold)) return kULMErrArgument;
-    if (inThreshold == m_state.rayTerminationThreshold && inEnabled == m_state.rayTerminationEnabled) return kULMOK;
+    if (inThreshold == m_state.rayTerminationThreshold && inEnabled == m_state.rayTerminationEnabled)
+        return kULMOK;
     m_state.rayTerminationThreshold = inThreshold;
     m_state.rayTerminationEnabled = inEnabled;
     IncSerial();

@@ -53,7 +53,8 @@ public:
     DepthCombineFunction GetDepthCombineFunction() const override { return m_state.depthCombine; }
     ULMStatus SetDepthCombineFunction(DepthCombineFunction inFunction) override;
 
-    void GetSamplingLimits(double& outMinXY, double& outMaxXY, double& outMinZ, double& outMaxZ) const override;
+    void GetSamplingLimits(double& outMinXY, double& outMaxXY, double& outMinZ,
+                           double& outMaxZ) const override;
     ULMStatus SetSamplingLimits(double inMinXY, double inMaxXY, double inMinZ, double inMaxZ) override;
     double GetSamplingFactor() const override { return m_state.samplingFactor; }
     ULMStatus SetSamplingFactor(double inFactor) override;
@@ -90,7 +91,9 @@ public:
     ULMLight* GetLight(int inIndex) const override { return m_lights[inIndex]; }
     int GetLightCount() const override { return static_cast<int>(m_lights.Number()); }
     ULMStatus AddCutPlane(ULMCutPlane* inPlane) override { return ChangeList(m_cutPlanes.Add(inPlane)); }
-    ULMStatus RemoveCutPlane(ULMCutPlane* inPlane) override { return ChangeList(m_cutPlanes.Remove(inPlane)); }
+    ULMStatus RemoveCutPlane(ULMCutPlane* inPlane) override {
+        return ChangeList(m_cutPlanes.Remove(inPlane));
+    }
     ULMCutPlane* GetCutPlane(int inIndex) const override { return m_cutPlanes[inIndex]; }
     int GetCutPlaneCount() const override { return static_cast<int>(m_cutPlanes.Number()); }
 

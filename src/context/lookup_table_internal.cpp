@@ -61,7 +61,9 @@ ULMLookupTableInternal::ULMLookupTableInternal(unsigned inEntries, const ULMFiel
     : m_entries(inEntries) {
     SetObjectType(this, kObjectTypeULMLookupTableInternal);
     for (int i = 0; i < 4; ++i)
-        m_channels[i] = inChannels ? inChannels[i] : inEntries == 0 ? BypassDescriptor() : kDefaultChannels[i];
+        m_channels[i] = inChannels       ? inChannels[i]
+                        : inEntries == 0 ? BypassDescriptor()
+                                         : kDefaultChannels[i];
     for (unsigned e = 0; e < inEntries; ++e)
         for (int c = 0; c < 4; ++c) SetChannel(m_entries[e], c, static_cast<double>(e) / (inEntries - 1));
 }
@@ -79,7 +81,8 @@ void ULMLookupTableInternal::SetChannel(uint64_t& ioEntry, int inChannel, double
     const double max = static_cast<double>((uint64_t{1} << fd.m_size) - 1);
     const double step = 0.5 / max;
     const double v = std::isnan(inValue) ? 0.0 : inValue < 0.0 ? 0.0 : inValue > 1.0 ? 1.0 : inValue;
-    ioEntry = (ioEntry & ~FieldMask(fd)) | ConvertDoubleToField(v + step > 1.0 ? 1.0 : v + step, fd, kEntryBits);
+    ioEntry =
+        (ioEntry & ~FieldMask(fd)) | ConvertDoubleToField(v + step > 1.0 ? 1.0 : v + step, fd, kEntryBits);
 }
 
 double ULMLookupTableInternal::GetChannel(uint64_t inEntry, int inChannel) const {
@@ -101,7 +104,8 @@ ULMStatus ULMLookupTableInternal::GetEntry(unsigned inIndex, ULMRGBAFloat& outCo
     return kULMOK;
 }
 
-ULMStatus ULMLookupTableInternal::SetEntries(unsigned inFirst, unsigned inCount, const ULMRGBAFloat* inColors) {
+ULMStatus ULMLookupTableInternal::SetEntries(unsigned inFirst, unsigned inCount,
+                                             const ULMRGBAFloat* inColors) {
     if (!inColors || !InTable(inFirst, inCount)) return kULMErrArgument;
     for (unsigned i = 0; i < inCount; ++i) {
         const ULMRGBAFloat& c = inColors[i];

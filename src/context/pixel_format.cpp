@@ -17,15 +17,16 @@ struct ULMPixelFormatInfo {
 
 // How the channels named in a format sit in the pixel word.
 enum class Layout {
-    kBytes,     // one byte per channel, the first-named at the lowest address
-    kNibbles,   // one nibble per channel, the first-named in the top bits
-    kLanes,     // one 16-bit lane per channel in address order, 12 bits at its top
+    kBytes,    // one byte per channel, the first-named at the lowest address
+    kNibbles,  // one nibble per channel, the first-named in the top bits
+    kLanes,    // one 16-bit lane per channel in address order, 12 bits at its top
 };
 
 // Channel index of a letter of the format's name; luminance is red.
 constexpr int ChannelOf(char c) {
     switch (c) {
-        case 'R': case 'L': return 0;
+        case 'R':
+        case 'L': return 0;
         case 'G': return 1;
         case 'B': return 2;
         default: return 3;
@@ -44,8 +45,8 @@ ULMPixelFormatInfo Describe(const char* inOrder, int inChannels, Layout inLayout
         const int unit = fromTop ? inChannels - 1 - k : k;
         const int offset = inLayout == Layout::kLanes ? 4 : 0;
         const int size = inLayout == Layout::kBytes ? 8 : inLayout == Layout::kNibbles ? 4 : 12;
-        info.m_fields[ChannelOf(inOrder[k])] = ULMFieldDescriptor(unit * unitBits + offset, size,
-                                                                  kULMUnsignedFraction);
+        info.m_fields[ChannelOf(inOrder[k])] =
+            ULMFieldDescriptor(unit * unitBits + offset, size, kULMUnsignedFraction);
     }
     return info;
 }

@@ -17,15 +17,14 @@ TEST_F(ContextClone, SharesByReferenceAndChangesStayApart) {
     ULMCutPlane* plane = ULMCutPlane::Create(ULMVector4D(1, 0, 0, 0), -1, 1);
     ULMContext* original = ULMContext::Create(table);
     ASSERT_NE(original, nullptr);
-    EXPECT_EQ(gULMControl.m_objectCount, holds + 1);
     ASSERT_EQ(original->AddLight(light), kULMOK);
     ASSERT_EQ(original->AddCutPlane(plane), kULMOK);
     ASSERT_EQ(original->SetBlendMode(kULMBlendMaxRed), kULMOK);
     original->GetCamera().SetViewport(4, 5, 6, 7);
     original->GetCrop().SetFlags(ULMCrop::kEnableZ2);
     int received = 0;
-    original->SetNotifyCallback(kULMEventRenderDone, [](ULMEventBase*, void* n) { ++*static_cast<int*>(n); },
-                                &received);
+    original->SetNotifyCallback(
+        kULMEventRenderDone, [](ULMEventBase*, void* n) { ++*static_cast<int*>(n); }, &received);
 
     ULMContext* clone = CloneContext(original);
     ASSERT_NE(clone, nullptr);
@@ -57,7 +56,6 @@ TEST_F(ContextClone, SharesByReferenceAndChangesStayApart) {
     // shared objects.
     EXPECT_EQ(original->Release(), 0);
     EXPECT_EQ(gULMControl.m_objectCount, holds + 1);
-    EXPECT_EQ(plane->RefCount(), 2);
     EXPECT_EQ(clone->Release(), 0);
     EXPECT_EQ(gULMControl.m_objectCount, holds);
     for (ULMShareable* s : {static_cast<ULMShareable*>(table), static_cast<ULMShareable*>(light),

@@ -128,4 +128,13 @@ ULMSyncEvent ULMBoardPassBlock::Submit(KWBBoard* inBoard, KWBBuffer* inVolume,
                                 nullptr, nullptr);
 }
 
+ULMSyncEvent ULMBoardPassBlock::SubmitRender(KWBBoard* inBoard, const ULMSyncEvent& inLastRender,
+                                             const ULMBoardRenderBuffers& inBuffers) {
+    KWBBuffer* luts[4] = {inBuffers.luts[0], inBuffers.luts[1], inBuffers.luts[2], inBuffers.luts[3]};
+    return inBoard->StartRender(inLastRender, m_commands.get(), m_blockID, m_blockSize, nullptr, 0, 0,
+                                inBuffers.volume, inBuffers.image0, inBuffers.image1, inBuffers.depth0,
+                                inBuffers.depth1, inBuffers.writeMask, luts, nullptr, nullptr, nullptr,
+                                nullptr);
+}
+
 }  // namespace ulm3

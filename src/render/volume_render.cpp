@@ -104,7 +104,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     if (output == nullptr) return ULMSyncEvent(kULMErrBuffer);
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
-    const ULMLocation location = GetBufferLocation();
+    const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
     if (Migrate(ioColor0, location) != kULMOK || Migrate(ioColor1, location) != kULMOK)
         return ULMSyncEvent(kULMErrBuffer);
     ULMImageBufferInternal* image0 = BoardImage(ioColor0);

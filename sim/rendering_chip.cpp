@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <array>
 #include <cstring>
-#include <mutex>
 #include <vector>
 
 #include "chip_arithmetic.h"
@@ -24,9 +23,6 @@ using chip::ChipArray;
 using chip::FieldCode;
 using chip::Rgba;
 using Wide = __int128;
-
-std::mutex gDiagnosticsMutex;
-std::array<ChipDiagnostics, kMaxBoards> gDiagnostics;
 
 uint32_t Reg32(const RegisterFile& registers, uint32_t address) {
     uint32_t value = 0;
@@ -116,7 +112,7 @@ struct Setup {
 
 class RenderingChip final : public ChipModel {
 public:
-    int32_t Render(const RenderJob& job, const RegisterFile& registers,
+    int32_t Render(const RenderJob& job, const RegisterFile& registers, ChipDiagnostics& counts,
                    std::string& diagnostic) override;
 };
 
@@ -220,6 +216,7 @@ private:
         for (int a = 0; a < 3; ++a)
             position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];
         chip::Blend(s.blendAccum, accum, Classify(position));
+        ++m_counts.samples;
     }
 
     // The voxel word at integer coordinates: edge-clamped or border outside
@@ -511,37 +508,15 @@ std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDi
 }
 
 int32_t RenderingChip::Render(const RenderJob& job, const RegisterFile& registers,
-                              std::string& diagnostic) {
-    ChipDiagnostics counts;
+                              ChipDiagnostics& counts, std::string& diagnostic) {
     Setup setup;
     diagnostic = Decode(job, registers, setup, counts);
     if (diagnostic.empty()) Renderer(setup, counts).Run();
-    if (job.board >= 0 && job.board < kMaxBoards) {
-        std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
-        ChipDiagnostics& total = gDiagnostics[static_cast<size_t>(job.board)];
-        total.droppedWrites += counts.droppedWrites;
-        total.writesOutsideMask += counts.writesOutsideMask;
-        total.readsOutsideStorage += counts.readsOutsideStorage;
-        total.reservedCodes += counts.reservedCodes;
-        total.unboundTableReads += counts.unboundTableReads;
-        total.unmodelledFeatures += counts.unmodelledFeatures;
-    }
     return diagnostic.empty() ? TULX7_DR_STATUS_SUCCESS : TULX7_DR_STATUS_HW_ERROR;
 }
 
 }  // namespace
 
 std::shared_ptr<ChipModel> MakeRenderingChip() { return std::make_shared<RenderingChip>(); }
-
-ChipDiagnostics GetChipDiagnostics(int board) {
-    if (board < 0 || board >= kMaxBoards) return {};
-    std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
-    return gDiagnostics[static_cast<size_t>(board)];
-}
-
-void ClearChipDiagnostics() {
-    std::lock_guard<std::mutex> lock(gDiagnosticsMutex);
-    gDiagnostics.fill(ChipDiagnostics{});
-}
 
 }  // namespace tulx7sim

@@ -1,70 +1,223 @@
 // The frustum walk and the per-element compositing and writes.
 #include "chip_kernels.h"
 
+#include <algorithm>
+#include <cmath>
+
 namespace tulx7sim::chip {
 
-void Renderer::Run() {
+namespace {
+
+bool DepthTest(uint32_t test, uint32_t d, uint32_t reference) {
+    switch (test) {
+        case 0: return false;
+        case 1: return d < reference;
+        case 2: return d <= reference;
+        case 3: return d == reference;
+        case 4: return d >= reference;
+        case 5: return d > reference;
+        case 6: return d != reference;
+        default: return true;
+    }
+}
+
+// Initial Accum or Last: the image element inside its init range, else the
+// register value.
+Rgba Initial(const ChipArray& image, const Fields& fields, bool enabled, const Rgba& value,
+             const int64_t (&p)[3], uint64_t& raw, ChipDiagnostics& counts) {
+    raw = 0;
+    if (!enabled || !image.Bound() || !image.InRange(p)) return value;
+    const int64_t offset = image.Locate(p);
+    if (offset < 0) {
+        ++counts.readsOutsideStorage;
+        return value;
+    }
+    raw = image.Read(offset);
+    Rgba colour;
+    for (int k = 0; k < 4; ++k)
+        colour.c[k] = static_cast<float>(fields.code[k].Read(raw)) / static_cast<float>(kFull);
+    return colour;
+}
+
+}  // namespace
+
+void Kernel::RunElements() {
     const Setup& s = m_setup;
     for (int a = 0; a < 3; ++a)
         if (s.frustumMin[a] > s.frustumMax[a]) return;
-    if (s.volumeOutput) {
-        for (uint32_t zs = s.frustumMin[2]; zs <= s.frustumMax[2]; ++zs)
-            for (uint32_t ys = s.frustumMin[1]; ys <= s.frustumMax[1]; ++ys)
-                for (uint32_t xs = s.frustumMin[0]; xs <= s.frustumMax[0]; ++xs)
-                    Pixel(xs, ys, zs);
-        return;
-    }
-    for (uint32_t ys = s.frustumMin[1]; ys <= s.frustumMax[1]; ++ys)
-        for (uint32_t xs = s.frustumMin[0]; xs <= s.frustumMax[0]; ++xs) Pixel(xs, ys, 0);
+    const uint32_t zLast = s.volumeOutput ? s.frustumMax[2] : s.frustumMin[2];
+    for (uint32_t zs = s.frustumMin[2]; zs <= zLast; ++zs)
+        for (uint32_t ys = s.frustumMin[1]; ys <= s.frustumMax[1]; ++ys)
+            for (uint32_t xs = s.frustumMin[0]; xs <= s.frustumMax[0]; ++xs)
+                Element(xs, ys, s.volumeOutput ? zs : 0);
 }
 
-Renderer::Start Renderer::Initial(int slot, bool enabled, const Rgba& value, const int64_t (&p)[3]) {
-    const ChipArray& image = m_setup.image[slot];
-    Start start{value, 0};
-    if (!enabled || !image.Bound() || !image.InRange(p)) return start;
-    const int64_t offset = image.Locate(p);
-    if (offset < 0) {
-        ++m_counts.readsOutsideStorage;
-        return start;
-    }
-    start.raw = image.Read(offset);
-    for (int k = 0; k < 4; ++k)
-        start.colour.c[k] = static_cast<float>(m_setup.imageFields[slot].code[k].Read(start.raw)) /
-                            static_cast<float>(chip::kFull);
-    return start;
-}
-
-void Renderer::Pixel(uint32_t xs, uint32_t ys, uint32_t zs) {
+void Kernel::Element(uint32_t xs, uint32_t ys, uint32_t zs) {
     const Setup& s = m_setup;
-    const int64_t element[3] = {xs, ys, zs};
-    const Start accumStart = Initial(0, s.initAccum, s.accumValue, element);
-    const Start lastStart = Initial(1, s.initLast, s.lastValue, element);
-    Rgba accum = accumStart.colour;
+    Ray ray;
+    Begin(xs, ys, zs, ray);
+    auto step = [&](const Slice& slice) {
+        Step(slice, slice.x0 + Wide{xs} * slice.xx + Wide{ys} * slice.xy,
+             slice.y0 + Wide{xs} * slice.yx + Wide{ys} * slice.yy, xs, ys, ray);
+    };
     if (s.volume.Bound()) {
         const size_t count = s.slices.size();
         if (s.volumeOutput) {
-            Composite(s.slices[zs - s.frustumMin[2]], xs, ys, accum);
+            step(s.slices[zs - s.frustumMin[2]]);
         } else if (s.blendAccum == 2 || s.blendAccum == 3) {
-            for (size_t i = count; i-- > 0;) Composite(s.slices[i], xs, ys, accum);
+            for (size_t i = count; i-- > 0;) step(s.slices[i]);
         } else {
-            for (size_t i = 0; i < count; ++i) Composite(s.slices[i], xs, ys, accum);
+            for (size_t i = 0; i < count; ++i) step(s.slices[i]);
         }
     }
-    Rgba result = accum;
-    if (s.blendLast >= 1 && s.blendLast <= 5) chip::Blend(s.blendLast, result, lastStart.colour);
-    else if (s.blendLast >= 7 && s.blendLast <= 15) chip::Blend(s.blendLast, result, lastStart.colour);
+    Finish(xs, ys, zs, ray);
+}
+
+void Kernel::Begin(uint32_t xs, uint32_t ys, uint32_t zs, Ray& ray) {
+    const Setup& s = m_setup;
+    const int64_t element[3] = {xs, ys, zs};
+    ray = Ray{};
+    ray.accum = Initial(s.image[0], s.imageFields[0], s.initAccum, s.accumValue, element, ray.accumRaw, m_counts);
+    ray.last = Initial(s.image[1], s.imageFields[1], s.initLast, s.lastValue, element, ray.lastRaw, m_counts);
+    if (!s.depthUsed) return;
     for (int slot = 0; slot < 2; ++slot) {
-        if ((s.write & (1u << slot)) == 0) continue;
-        const uint64_t background = slot == 1 && s.blendLast != 0 ? lastStart.raw : accumStart.raw;
-        Store(slot, element, background, result);
+        uint32_t d = s.depthInitValue[slot];
+        const ChipArray& depth = s.depth[slot];
+        if (s.initDepth[slot] && depth.Bound() && depth.InRange(element)) {
+            const int64_t offset = depth.Locate(element);
+            if (offset < 0)
+                ++m_counts.readsOutsideStorage;
+            else
+                d = static_cast<uint32_t>(depth.Read(offset) & 0xFFFFFF);
+        }
+        ray.depthReference[slot] = ray.depth[slot] = d;
     }
 }
 
-void Renderer::Store(int slot, const int64_t (&p)[3], uint64_t background, const Rgba& colour) {
-    if ((m_setup.writeMask & (1u << slot)) == 0) {
-        ++m_counts.writesOutsideMask;
+void Kernel::Finish(uint32_t xs, uint32_t ys, uint32_t zs, const Ray& ray) {
+    const Setup& s = m_setup;
+    const int64_t element[3] = {xs, ys, zs};
+    Rgba result = ray.accum;
+    if ((s.blendLast >= 1 && s.blendLast <= 5) || (s.blendLast >= 7 && s.blendLast <= 15))
+        Blend(s.blendLast, result, ray.last);
+    for (int slot = 0; slot < 2; ++slot) {
+        if ((s.write & (1u << slot)) == 0) continue;
+        const uint64_t background = slot == 1 && s.blendLast != 0 ? ray.lastRaw : ray.accumRaw;
+        Store(slot, element, background, result);
+    }
+    for (int slot = 0; slot < 2; ++slot)
+        if (s.writeDepth[slot]) StoreDepth(slot, element, ray.depth[slot]);
+}
+
+bool Kernel::Cropped(const int64_t (&permuted)[3]) const {
+    const Setup& s = m_setup;
+    bool any = false, combined = !s.cropOr;
+    for (int k = 0; k < 3; ++k) {
+        bool active = false, in = true;
+        for (int a = 0; a < 3; ++a) {
+            if (!s.cropEnable[k][a]) continue;
+            active = true;
+            in = in && permuted[a] >= s.cropMin[a] && permuted[a] <= s.cropMax[a];
+        }
+        if (!active) continue;
+        in = in != s.cropInvert[k];
+        combined = s.cropOr ? combined || in : combined && in;
+        any = true;
+    }
+    return any && combined == s.cropInvertOut;  // kept when combined XOR invertOut
+}
+
+bool Kernel::DepthPasses(uint32_t d, const Ray& ray) const {
+    const Setup& s = m_setup;
+    const bool first = DepthTest(s.testFirst, d, ray.depthReference[0]);
+    const bool last = DepthTest(s.testLast, d, ray.depthReference[1]);
+    switch (s.depthAction) {
+        case 1: return first && last;
+        case 2: return first || last;
+        default: return first != last;
+    }
+}
+
+bool Kernel::Passes(const SampleTests& tests, const Sample& sample, const Rgba& accum) const {
+    const Setup& s = m_setup;
+    const bool front = sample.hasNormal && sample.facing > 0.0f;
+    if ((tests.direction & 1) && front) return false;
+    if ((tests.direction & 2) && !front) return false;
+    if (tests.sampleAlpha) {
+        const uint32_t q = Quantise12(sample.colour.c[3]);
+        if (q < s.sampleAlphaMin || q > s.sampleAlphaMax) return false;
+    }
+    if (tests.accumulatedAlpha) {
+        const uint32_t q = Quantise12(accum.c[3]);
+        if (q < s.accumAlphaMin || q > s.accumAlphaMax) return false;
+    }
+    if (tests.gradientMagnitude && (sample.magnitude2 < s.magnitudeMin || sample.magnitude2 > s.magnitudeMax))
+        return false;
+    return true;
+}
+
+void Kernel::Step(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray) {
+    const Setup& s = m_setup;
+    if (ray.done) return;
+    if (s.earlyTermination && ray.accum.c[3] >= s.terminationThreshold) {
+        ray.done = true;
         return;
     }
+    if (!slice.live) return;
+    const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return;
+    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    if (s.cropOn && Cropped(permuted)) return;
+    float soft[4];
+    int softCount = 0;
+    if (s.anyCut) {
+        for (int k = 0; k < 4; ++k) {
+            const CutPlane& plane = s.cut[k];
+            if (!plane.enabled) continue;
+            const Wide c = Wide{xs} * plane.dXs + Wide{ys} * plane.dYs + slice.cut[k];
+            if (!plane.soft) {
+                if ((c >= plane.min && c <= plane.max) != plane.visibility) return;
+                continue;
+            }
+            const Wide d = std::min(c - plane.min, plane.max - c);
+            const float inside = static_cast<float>(std::clamp<Wide>(d, 0, 65536)) / 65536.0f;
+            soft[softCount++] = plane.visibility ? inside : 1.0f - inside;
+        }
+    }
+    uint32_t d = 0;
+    if (s.depthUsed) {
+        const Wide depth = (slice.depth + s.dDepthX * xs + s.dDepthY * ys) >> 32;
+        d = static_cast<uint32_t>(std::clamp<Wide>(depth, 0, 0xFFFFFF));
+        if (s.depthAction != 0 && !DepthPasses(d, ray)) return;
+    }
+    int64_t position[3];
+    for (int a = 0; a < 3; ++a) position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];
+    Sample sample;
+    m_shader.Shade(position, soft, softCount, sample);
+    if (s.spaceLeaping && sample.colour.c[3] <= s.emptyThreshold) return;
+    if (s.writeDepth[0] && Passes(s.updateFirst, sample, ray.accum) && (!ray.firstSet || slice.zs < ray.firstZs)) {
+        ray.depth[0] = d;
+        ray.firstZs = slice.zs;
+        ray.firstSet = true;
+    }
+    if (s.writeDepth[1] && Passes(s.updateLast, sample, ray.accum) && (!ray.lastSet || slice.zs > ray.lastZs)) {
+        ray.depth[1] = d;
+        ray.lastZs = slice.zs;
+        ray.lastSet = true;
+    }
+    if (s.filter.Any() && !Passes(s.filter, sample, ray.accum)) return;
+    Blend(s.blendAccum, ray.accum, sample.colour);
+    ++m_counts.samples;
+}
+
+bool Kernel::Writable(uint32_t maskBit) {
+    if ((m_setup.writeMask & maskBit) != 0) return true;
+    ++m_counts.writesOutsideMask;
+    return false;
+}
+
+void Kernel::Store(int slot, const int64_t (&p)[3], uint64_t background, const Rgba& colour) {
+    if (!Writable(1u << slot)) return;
     const ChipArray& image = m_setup.image[slot];
     const int64_t offset = image.Locate(p);
     if (offset < 0) {
@@ -73,25 +226,26 @@ void Renderer::Store(int slot, const int64_t (&p)[3], uint64_t background, const
     }
     const int bits = image.ElementBits();
     uint64_t word = bits >= 64 ? background : background & ((uint64_t{1} << bits) - 1);
-    for (int k = 0; k < 4; ++k)
-        m_setup.imageFields[slot].code[k].Write(static_cast<double>(colour.c[k]), word, bits);
+    for (int k = 0; k < 4; ++k) {
+        const FieldCode& code = m_setup.imageFields[slot].code[k];
+        double v = static_cast<double>(colour.c[k]);
+        // Gradient components go into unsigned fields biased to 0..1.
+        if (m_setup.outputGradient && k < 3 && !code.isSigned) v = (v + 1.0) / 2.0;
+        code.Write(v, word, bits);
+    }
     image.Write(offset, word);
 }
 
-void Renderer::Composite(const Slice& slice, uint32_t xs, uint32_t ys, Rgba& accum) {
-    if (!slice.live) return;
-    const Setup& s = m_setup;
-    const Wide xRaw = slice.x0 + Wide{xs} * slice.xx + Wide{ys} * slice.xy;
-    const Wide yRaw = slice.y0 + Wide{xs} * slice.yx + Wide{ys} * slice.yy;
-    const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
-    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1])
+void Kernel::StoreDepth(int slot, const int64_t (&p)[3], uint32_t depth) {
+    if (!Writable(4u << slot)) return;
+    const ChipArray& buffer = m_setup.depth[slot];
+    const int64_t offset = buffer.Locate(p);
+    if (offset < 0) {
+        ++m_counts.droppedWrites;
         return;
-    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
-    int64_t position[3];
-    for (int a = 0; a < 3; ++a)
-        position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];
-    chip::Blend(s.blendAccum, accum, m_shader.Classify(position));
-    ++m_counts.samples;
+    }
+    const int bits = buffer.ElementBits();
+    buffer.Write(offset, bits >= 32 ? depth : depth & ((uint32_t{1} << bits) - 1));
 }
 
 }  // namespace tulx7sim::chip

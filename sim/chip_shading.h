@@ -1,5 +1,7 @@
 // The shading stages of one sample: voxel fetch with border and edge
-// addressing, interpolation, the lookup stage, the ALUs and lighting.
+// addressing, interpolation, the lookup stage and its ALUs, gradients,
+// magnitude modulation, reflectance-map lighting, alpha correction, soft
+// cut planes and opacity weighting.
 #pragma once
 
 #include <cstdint>
@@ -8,18 +10,33 @@
 
 namespace tulx7sim::chip {
 
+// A shaded sample and what the filters and depth criteria ask of it.
+struct Sample {
+    Rgba colour;
+    bool hasNormal = false;  // a gradient of non-zero magnitude
+    float facing = 0.0f;     // N.E, towards the eye when positive
+    uint32_t magnitude2 = 0; // |g|^2 in 1/511^2
+};
+
 class Shader {
 public:
     Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {}
 
-    // The classified, shaded sample at a position in volume space, in 1/256
-    // voxel.
-    Rgba Classify(const int64_t (&position)[3]);
+    // The sample at a position in volume space (1/256 voxel); `soft` are
+    // the weights of the soft cut planes, in plane order.
+    void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
 
 private:
     // The voxel word at integer coordinates: edge-clamped or border outside
     // VolumeRange, border outside storage.
     uint64_t Voxel(int64_t u, int64_t v, int64_t w);
+    Rgba Look(int field, int32_t value);
+    Rgba Classify(const int64_t (&position)[3]);
+    // The float gradient at a voxel, and at a sample position.
+    void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    void Gradient(const int64_t (&position)[3], float (&g)[3]);
+    Rgba Map(const Table& map, const float (&direction)[3]);
+    float Fraction(const Table& table, size_t entry);
     static int32_t Lerp(int32_t a, int32_t b, int64_t f);
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 

@@ -17,7 +17,7 @@ public:
         chip::Setup setup;
         diagnostic = chip::Decode(job, registers, setup, counts);
         if (!diagnostic.empty()) return TULX7_DR_STATUS_HW_ERROR;
-        chip::Renderer(setup, counts).Run();
+        chip::Kernel(setup, counts).RunElements();
         return TULX7_DR_STATUS_SUCCESS;
     }
 };

@@ -29,7 +29,6 @@ ChipDiagnostics& ChipDiagnostics::operator+=(const ChipDiagnostics& other) {
     readsOutsideStorage += other.readsOutsideStorage;
     reservedCodes += other.reservedCodes;
     unboundTableReads += other.unboundTableReads;
-    unmodelledFeatures += other.unmodelledFeatures;
     samples += other.samples;
     return *this;
 }
@@ -38,7 +37,7 @@ std::string ChipDiagnostics::Describe() const {
     const std::pair<uint64_t, const char*> counts[] = {
         {droppedWrites, "dropped writes"},          {writesOutsideMask, "writes outside the mask"},
         {readsOutsideStorage, "reads outside storage"}, {reservedCodes, "reserved codes"},
-        {unboundTableReads, "unbound table reads"},  {unmodelledFeatures, "unmodelled features"}};
+        {unboundTableReads, "unbound table reads"}};
     std::string text;
     for (const auto& [count, name] : counts) {
         if (count == 0) continue;

@@ -22,13 +22,12 @@ struct ChipDiagnostics {
                                        // their init range, that lie outside storage
     uint64_t reservedCodes = 0;        // renders or completion codes using a reserved register code
     uint64_t unboundTableReads = 0;    // lookups in an unbound table or past its valid entries
-    uint64_t unmodelledFeatures = 0;   // renders enabling a stage this chip leaves out
     uint64_t samples = 0;              // live samples composited (not a fault)
 
     // The faults, all counts but `samples`.
     uint64_t Total() const {
         return droppedWrites + writesOutsideMask + readsOutsideStorage + reservedCodes +
-               unboundTableReads + unmodelledFeatures;
+               unboundTableReads;
     }
     ChipDiagnostics& operator+=(const ChipDiagnostics& other);
     // The non-zero fault counts for the driver log ("dropped writes 2,

@@ -29,6 +29,14 @@ public:
     int ElementBits() const { return 8 * m_elementBytes; }
     bool ReservedDimension() const { return m_reservedDimension; }
     const BoundArray* Source() const { return m_source; }
+    int Axes() const { return m_axes; }
+    bool Wrapped() const { return m_wrap; }
+    // The longest run of coordinates a wrapped axis maps to distinct
+    // storage: 2 to the number of low one bits of its mask.
+    uint32_t ModulusSpan(int axis) const {
+        const uint32_t mask = static_cast<uint16_t>(m_offsetModulus[axis]);
+        return (mask + 1) & ~mask;
+    }
 
     // The bound range (VolumeRange, or the init range of an image), signed.
     int32_t RangeMin(int axis) const { return m_rangeMin[axis]; }

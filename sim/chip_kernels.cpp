@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace tulx7sim::chip {
 
@@ -50,6 +51,99 @@ void Kernel::RunElements() {
         for (uint32_t ys = s.frustumMin[1]; ys <= s.frustumMax[1]; ++ys)
             for (uint32_t xs = s.frustumMin[0]; xs <= s.frustumMax[0]; ++xs)
                 Element(xs, ys, s.volumeOutput ? zs : 0);
+}
+
+TileGrid Tiles(const Setup& s) {
+    TileGrid grid;
+    for (int a = 0; a < 3; ++a)
+        if (s.frustumMin[a] > s.frustumMax[a]) return grid;
+    const int axes = s.volumeOutput ? 3 : 2;
+    for (int a = 0; a < 3; ++a) {
+        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : 32;
+        const uint32_t extent = a >= axes ? 1 : s.frustumMax[a] - s.frustumMin[a] + 1;
+        grid.count[a] = (extent + grid.size[a] - 1) / grid.size[a];
+    }
+    return grid;
+}
+
+bool TilesAreIndependent(const Setup& s) {
+    // The slots read or written per element, with whether each is written.
+    struct Use {
+        const ChipArray* array;
+        bool written;
+    };
+    const bool depthRead[2] = {s.depthUsed && s.initDepth[0], s.depthUsed && s.initDepth[1]};
+    const Use uses[] = {{&s.image[0], (s.write & 1) != 0}, {&s.image[1], (s.write & 2) != 0},
+                        {&s.depth[0], s.writeDepth[0]}, {&s.depth[1], s.writeDepth[1]}};
+    const bool read[] = {s.initAccum, s.initLast, depthRead[0], depthRead[1]};
+    for (size_t i = 0; i < 4; ++i) {
+        const ChipArray& array = *uses[i].array;
+        if (!array.Bound() || !(uses[i].written || read[i])) continue;
+        // A wrapped axis maps two elements to one storage element once the
+        // frustum is wider than its modulus.
+        for (int a = 0; a < 3 && array.Wrapped(); ++a) {
+            const uint32_t extent = s.frustumMax[a] - s.frustumMin[a] + 1;
+            if (a < array.Axes() && extent > array.ModulusSpan(a)) return false;
+        }
+        for (size_t j = 0; j < 4; ++j) {
+            const ChipArray& other = *uses[j].array;
+            if (j == i || !other.Bound() || !(uses[i].written || uses[j].written)) continue;
+            if (other.Source()->bufferId == array.Source()->bufferId) return false;
+        }
+        // Voxels are read from a snapshot when an image shares the volume's
+        // buffer, but not when a depth slot does.
+        if (uses[i].written && s.volume.Bound() && s.snapshot.empty() &&
+            array.Source()->bufferId == s.volume.Source()->bufferId)
+            return false;
+    }
+    return true;
+}
+
+void Kernel::RunTile(const TileGrid& grid, size_t tile) {
+    const Setup& s = m_setup;
+    uint32_t first[3], last[3];
+    size_t rest = tile;
+    for (int a = 0; a < 3; ++a) {
+        const uint32_t index = static_cast<uint32_t>(rest % grid.count[a]);
+        rest /= grid.count[a];
+        first[a] = s.frustumMin[a] + index * grid.size[a];
+        last[a] = std::min(first[a] + (grid.size[a] - 1), s.volumeOutput || a < 2 ? s.frustumMax[a] : first[a]);
+    }
+    if (s.volumeOutput) {
+        for (uint32_t zs = first[2]; zs <= last[2]; ++zs)
+            for (uint32_t ys = first[1]; ys <= last[1]; ++ys)
+                for (uint32_t xs = first[0]; xs <= last[0]; ++xs) Element(xs, ys, zs);
+        return;
+    }
+    const uint32_t width = last[0] - first[0] + 1, height = last[1] - first[1] + 1;
+    m_rays.resize(size_t{width} * height);
+    for (uint32_t j = 0; j < height; ++j)
+        for (uint32_t i = 0; i < width; ++i) Begin(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
+    if (s.volume.Bound()) {
+        const size_t count = s.slices.size();
+        const bool backwards = s.blendAccum == 2 || s.blendAccum == 3;
+        for (size_t n = 0; n < count; ++n) {
+            // A slice without samples changes no ray: even early termination
+            // waits for the next live one.
+            const Slice& slice = s.slices[backwards ? count - 1 - n : n];
+            if (!slice.live) continue;
+            bool anyLeft = false;
+            for (uint32_t j = 0; j < height; ++j) {
+                const uint32_t ys = first[1] + j;
+                Wide xRaw = slice.x0 + Wide{first[0]} * slice.xx + Wide{ys} * slice.xy;
+                Wide yRaw = slice.y0 + Wide{first[0]} * slice.yx + Wide{ys} * slice.yy;
+                Ray* ray = &m_rays[j * width];
+                for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+                    if (ray[i].done) continue;
+                    Step(slice, xRaw, yRaw, first[0] + i, ys, ray[i]);
+                    anyLeft = anyLeft || !ray[i].done;
+                }
+            }
+            if (!anyLeft) break;
+        }
+    }
+    for (uint32_t j = 0; j < height; ++j)
+        for (uint32_t i = 0; i < width; ++i) Finish(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
 }
 
 void Kernel::Element(uint32_t xs, uint32_t ys, uint32_t zs) {

@@ -4,7 +4,9 @@
 // on the order they are visited in.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
+#include <vector>
 
 #include "chip_setup.h"
 #include "chip_shading.h"
@@ -23,6 +25,20 @@ struct Ray {
     bool done = false;                   // terminated early
 };
 
+// The frustum cut into tiles: 32 x 32 pixels, or 16^3 elements of a volume
+// output.
+struct TileGrid {
+    uint32_t size[3] = {1, 1, 1};
+    uint32_t count[3] = {0, 0, 0};
+    size_t Count() const { return size_t{count[0]} * count[1] * count[2]; }
+};
+TileGrid Tiles(const Setup& setup);
+
+// Whether tiles may run side by side and in any order with the bytes of
+// the element walk: no element written can be another element's storage,
+// and no buffer is both read per element and written through another slot.
+bool TilesAreIndependent(const Setup& setup);
+
 class Kernel {
 public:
     Kernel(const Setup& setup, ChipDiagnostics& counts)
@@ -31,6 +47,11 @@ public:
     // Every element of the frustum, one after another, each with its
     // positions in closed form.
     void RunElements();
+
+    // One tile, slice by slice: every ray of the tile takes its sample of a
+    // slice before any takes the next, positions stepping exactly along
+    // the rows.
+    void RunTile(const TileGrid& grid, size_t tile);
 
     // The element's ray before its first sample, and its writes after the
     // last.
@@ -51,6 +72,7 @@ private:
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
     Shader m_shader;
+    std::vector<Ray> m_rays;  // a tile's
 };
 
 }  // namespace tulx7sim::chip

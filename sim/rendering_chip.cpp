@@ -1,14 +1,21 @@
 // The simulated boards' rendering chip: a render decodes the registers once
-// (chip_setup), then runs the kernels (chip_kernels) over the frustum.
+// (chip_setup), then runs the kernels (chip_kernels) over the frustum's
+// tiles on the shared thread pool, or element by element as the reference.
 #include "tulx7sim/rendering_chip.h"
 
+#include <atomic>
+#include <vector>
+
 #include "chip_kernels.h"
+#include "chip_thread_pool.h"
 #include "chip_setup.h"
 #include "driver_requests.h"
 
 namespace tulx7sim {
 
 namespace {
+
+std::atomic<bool> gReferencePath{false};
 
 class RenderingChip final : public ChipModel {
 public:
@@ -17,12 +24,28 @@ public:
         chip::Setup setup;
         diagnostic = chip::Decode(job, registers, setup, counts);
         if (!diagnostic.empty()) return TULX7_DR_STATUS_HW_ERROR;
-        chip::Kernel(setup, counts).RunElements();
+        const chip::TileGrid grid = chip::Tiles(setup);
+        if (gReferencePath.load() || !chip::TilesAreIndependent(setup) || grid.Count() == 0) {
+            chip::Kernel(setup, counts).RunElements();
+            return TULX7_DR_STATUS_SUCCESS;
+        }
+        // Each tile counts on its own; the sums do not depend on which
+        // thread ran which tile.
+        std::vector<ChipDiagnostics> tileCounts(grid.Count());
+        chip::ChipThreadPool& pool = chip::ChipThreadPool::Instance();
+        pool.Run(grid.Count(), pool.RenderThreads(), [&](size_t tile) {
+            chip::Kernel(setup, tileCounts[tile]).RunTile(grid, tile);
+        });
+        for (const ChipDiagnostics& tile : tileCounts) counts += tile;
         return TULX7_DR_STATUS_SUCCESS;
     }
 };
 
 }  // namespace
+
+void SetChipThreads(int threads) { chip::ChipThreadPool::Instance().Override(threads); }
+
+void UseChipReferencePath(bool reference) { gReferencePath.store(reference); }
 
 std::shared_ptr<ChipModel> MakeRenderingChip() { return std::make_shared<RenderingChip>(); }
 

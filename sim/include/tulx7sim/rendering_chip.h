@@ -1,9 +1,6 @@
-// The rendering chip the simulated boards come with: ray grid and sample
-// positions, trims, voxel fetch with border and edge addressing, nearest
-// and trilinear interpolation, the lookup stage and its ALUs, emissive
-// shading, compositing in every blend mode but sum-and-count, and the
-// encoded writes into image 0 and image 1 (sim/CHIP.md says what is and is
-// not modelled).
+// The rendering chip the simulated boards come with, from the sample grid
+// through classification, shading, depth and compositing to the encoded
+// writes (sim/CHIP.md says what it models).
 #pragma once
 
 #include <cstdint>
@@ -16,5 +13,13 @@ namespace tulx7sim {
 // The chip the platform's render engine uses unless a test installs
 // another one.
 std::shared_ptr<ChipModel> MakeRenderingChip();
+
+// Test controls. The threads the boards' renders share (0 restores
+// TULX7SIM_THREADS or the hardware's concurrency); call while no render
+// runs. And the reference path: every element on its own, one after
+// another, with closed-form positions, which the tiled path must match
+// byte for byte.
+void SetChipThreads(int threads);
+void UseChipReferencePath(bool reference);
 
 }  // namespace tulx7sim

@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdint>
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 // Channel values before the lookup stage: unsigned 0..65535, signed
@@ -209,3 +212,5 @@ inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
 }
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

@@ -9,6 +9,9 @@
 
 #include "tulx7sim/render_engine.h"
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 struct ArrayRegisterAddresses {
@@ -104,3 +107,5 @@ private:
 };
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

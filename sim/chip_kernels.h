@@ -11,6 +11,9 @@
 #include "chip_setup.h"
 #include "chip_shading.h"
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 // The state of one element's ray between its samples.
@@ -76,3 +79,5 @@ private:
 };
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

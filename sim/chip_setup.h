@@ -10,6 +10,9 @@
 #include "chip_array.h"
 #include "tulx7sim/chip_model.h"
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 using Wide = __int128;
@@ -139,3 +142,5 @@ std::string Decode(const RenderJob& job, const RegisterFile& registers, Setup& s
                    ChipDiagnostics& counts);
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

@@ -8,6 +8,9 @@
 
 #include "chip_setup.h"
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 // A shaded sample and what the filters and depth criteria ask of it.
@@ -45,3 +48,5 @@ private:
 };
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

@@ -14,6 +14,9 @@
 #include <thread>
 #include <vector>
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 class ChipThreadPool {
@@ -59,3 +62,5 @@ private:
 };
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

@@ -168,7 +168,7 @@ private:
         m_registers.Write32(NKW7_Alu2_Addr, 0x03030303);
         m_registers.Write32(NKW7_InterpolateControl_Addr, 0x10001);  // trilinear field and gradient
         m_registers.Write32(NKW7_ImageControl_Addr, 0x10100000);     // write image 0, front to back
-        m_registers.Write32(NKW7_RenderOperation_Addr, 0x10000000);  // table 0 looked up
+        m_registers.Write32(NKW7_RenderOperation_Addr, 0x10540000);  // table 0 looked up, the others bypassed
         if (!shaded) {
             m_registers.Write32(NKW7_LightingCoefficient_Addr, 0xFF000000);
             return;

@@ -207,6 +207,30 @@ std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDi
         for (int c = 0; c < 4; ++c) reserved += ((s.alu[k] >> (8 * c)) & 0xFF) >= 64;
     }
 
+    // Routing ALUs resolved once.
+    s.routed = true;
+    for (int c = 0; c < 4; ++c) {
+        const uint32_t last = (s.alu[2] >> (8 * c)) & 0xFF;
+        uint32_t op = last;
+        int pair = 0;  // the first-stage ALU the last one routes from
+        if (last == 3 || last == 5) {
+            pair = last == 3 ? 0 : 1;
+            op = (s.alu[pair] >> (8 * c)) & 0xFF;
+        }
+        if (op == 0 || op == 15) {
+            s.route[c] = -1;
+            s.constant[c] = op == 15 ? 1.0f : 0.0f;
+        } else if ((op == 3 || op == 5) && (last == 3 || last == 5)) {
+            s.route[c] = 2 * pair + (op == 3 ? 0 : 1);
+            s.fieldNeeded[s.route[c]] = true;
+        } else {
+            s.routed = false;
+        }
+    }
+    for (int i = 0; i < 4; ++i)
+        if (!s.bypass[i] && s.table[i].valid < s.table[i].entries.size()) s.fieldNeeded[i] = true;
+    for (int i = 0; i < 4; ++i) s.routed = s.routed && !s.classifyFirst[i];
+
     // Lighting and magnitude modulation. The stale registers of the passes
     // (SpecularColor, the magnitude range) are read only when a stage that
     // every pass leaves off asks for them.
@@ -390,6 +414,8 @@ std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDi
             }
         }
     }
+
+    s.voxels = s.volume.Direct();
 
     // Slice positions.
     if (s.volume.Bound() && s.frustumMin[2] <= s.frustumMax[2]) {

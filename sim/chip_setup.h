@@ -60,6 +60,7 @@ struct CutPlane {
 // The registers of a render, decoded once.
 struct Setup {
     ChipArray volume, image[2], depth[2];
+    DirectBox voxels;  // the volume's, once the snapshot is taken
     std::vector<uint8_t> snapshot;  // the volume's bytes when the render also writes them
 
     uint32_t frustumMin[3] = {}, frustumMax[3] = {};
@@ -86,6 +87,14 @@ struct Setup {
     bool bypass[4] = {};
     Table table[4];
     uint32_t alu[3] = {};
+    // ALUs that only route or set constants, resolved per channel: the
+    // table whose channel it is, or -1 for `constant`. `fieldUsed` says
+    // which looked-up fields reach the sample; a field that does not is
+    // skipped only when its lookup cannot count a diagnostic.
+    bool routed = false;
+    int route[4] = {};
+    float constant[4] = {};
+    bool fieldNeeded[4] = {};
 
     // Gradients, computed only when a stage consumes them.
     bool gradient = false;

@@ -27,7 +27,7 @@ int32_t Quantise9(float g) {
 
 }  // namespace
 
-uint64_t Shader::Voxel(int64_t u, int64_t v, int64_t w) {
+uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
     const ChipArray& volume = m_setup.volume;
     int64_t p[3] = {u, v, w};
     for (int a = 0; a < 3; ++a) {
@@ -70,7 +70,7 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
         const uint64_t word = Voxel((position[0] + 128) >> 8, (position[1] + 128) >> 8,
                                     (position[2] + 128) >> 8);
         for (int i = 0; i < 4; ++i)
-            if (!s.trilinear[i]) value[i] = s.voxelFields.code[i].Read(word);
+            if (!s.trilinear[i] && (!s.routed || s.fieldNeeded[i])) value[i] = s.voxelFields.code[i].Read(word);
     }
     if (s.anyTrilinear) {
         int64_t base[3], f[3];
@@ -86,7 +86,7 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
             words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
         }
         for (int i = 0; i < 4; ++i) {
-            if (!s.trilinear[i]) continue;
+            if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;
             const FieldCode& code = s.voxelFields.code[i];
             if (s.classifyFirst[i]) {
                 // Each neighbour looked up, then the channels interpolated.
@@ -109,6 +109,14 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
             const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
             value[i] = Lerp(w0, w1, f[2]);
         }
+    }
+    if (s.routed) {
+        // Fields the ALUs drop are not looked up when that cannot count.
+        Rgba out;
+        for (int i = 0; i < 4; ++i)
+            if (s.fieldNeeded[i]) looked[i] = Look(i, value[i]);
+        for (int c = 0; c < 4; ++c) out.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+        return out;
     }
     for (int i = 0; i < 4; ++i)
         if (!s.classifyFirst[i]) looked[i] = Look(i, value[i]);

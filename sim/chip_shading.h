@@ -32,7 +32,12 @@ public:
 private:
     // The voxel word at integer coordinates: edge-clamped or border outside
     // VolumeRange, border outside storage.
-    uint64_t Voxel(int64_t u, int64_t v, int64_t w);
+    uint64_t Voxel(int64_t u, int64_t v, int64_t w) {
+        const DirectBox& box = m_setup.voxels;
+        if (box.Contains(u, v, w)) return ChipArray::ReadAt(box.At(u, v, w), box.bytes);
+        return VoxelOutside(u, v, w);
+    }
+    uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
     Rgba Look(int field, int32_t value);
     Rgba Classify(const int64_t (&position)[3]);
     // The float gradient at a voxel, and at a sample position.

@@ -21,16 +21,20 @@ protected:
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
     bool Coin() { return Pick(0, 1) == 1; }
     uint64_t Bits() { return m_random(); }
-    // A field code: a random field, or now and then none.
-    uint64_t Field() { return Pick(0, 5) == 0 ? 0x0F : uint64_t(Pick(0, 3) % 3 == 2 ? 3 : Pick(0, 1)) << 6 | Bits() % 64; }
+    // A field code: mostly a field within 16 bits, now and then none.
+    uint64_t Field() {
+        if (Pick(0, 5) == 0) return 0x0F;
+        const uint64_t control = Pick(0, 2) == 2 ? 3 : uint64_t(Pick(0, 1));
+        return control << 6 | uint64_t(Pick(0, 3)) << 4 | uint64_t(Pick(0, 3) == 0 ? Pick(0, 15) : Pick(0, 3));
+    }
     uint64_t Fields() { return Field() | Field() << 8 | Field() << 16 | Field() << 24; }
     double Voxels(double low, double high) {
         return std::uniform_real_distribution<double>(low, high)(m_random) * kOne;
     }
 
     std::unique_ptr<HostArray> Array(int axes, int su, int sv, int sw, uint32_t id) {
-        static constexpr int kBytes[] = {1, 2, 4, 8};
-        auto array = std::make_unique<HostArray>(axes, su, sv, sw, kBytes[Pick(0, 3)], id);
+        static constexpr int kBytes[] = {1, 2, 4, 8, 8};
+        auto array = std::make_unique<HostArray>(axes, su, sv, sw, kBytes[Pick(0, 4)], id);
         for (uint8_t& byte : array->data) byte = static_cast<uint8_t>(Bits());
         if (Pick(0, 7) == 0) {  // wrapped, and then rendered element by element
             array->bound.wrap = true;
@@ -100,7 +104,12 @@ protected:
         for (uint32_t a : {NKW7_LookupTableFormat0_Addr, NKW7_LookupTableFormat1_Addr, NKW7_LookupTableFormat2_Addr,
                            NKW7_LookupTableFormat3_Addr, NKW7_Image0FieldSel_Addr, NKW7_Image1FieldSel_Addr})
             Set(a, Fields());
-        for (uint32_t a : {NKW7_Alu0_Addr, NKW7_Alu1_Addr, NKW7_Alu2_Addr}) Set(a, Bits() & 0x3F3F3F3F);
+        // Half the programmes only route fields to channels, as the passes do.
+        static constexpr uint64_t kRoutes[] = {0, 3, 5, 15};
+        const bool routed = Coin();
+        for (uint32_t a : {NKW7_Alu0_Addr, NKW7_Alu1_Addr, NKW7_Alu2_Addr})
+            Set(a, !routed ? Bits() & 0x3F3F3F3F
+                           : kRoutes[Bits() % 4] | kRoutes[Bits() % 4] << 8 | kRoutes[Bits() % 4] << 16 | kRoutes[Bits() % 4] << 24);
         for (uint32_t a : {NKW7_GradientCorrection0_Addr, NKW7_GradientCorrection1_Addr, NKW7_GradientCorrection2_Addr,
                            NKW7_LightingCoefficient_Addr, NKW7_GradientMagnitudeModulation_Addr, NKW7_SampleAlphaRange_Addr,
                            NKW7_AccumAlphaRange_Addr, NKW7_DepthInitValue0_Addr, NKW7_DepthInitValue1_Addr,
@@ -110,7 +119,7 @@ protected:
         Set(NKW7_GradientMagnitudeRange_Addr, (uint64_t(Pick(0, 1 << 19)) << 44) | uint64_t(Pick(0, 1 << 12)) << 12);
         for (uint32_t a : {NKW7_EyeVector_Addr, NKW7_SpecularColor_Addr, NKW7_ImageAccumValue_Addr, NKW7_ImageLastValue_Addr})
             Set(a, Bits());
-        Set(NKW7_InterpolateControl_Addr, Bits() & 0x33F13333);
+        Set(NKW7_InterpolateControl_Addr, Bits() & (routed ? 0x33F11111 : 0x33F13333));
         if (Pick(0, 2) != 0) Set(NKW7_DepthControl_Addr, Get(NKW7_DepthControl_Addr) & ~uint64_t{0x03000000});  // no test
         if (Coin()) Set(NKW7_SampleAlphaRange_Addr, 0xFFF00000);
         Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <cstring>
 
-#include "driver_requests.h"
-#include "register_map.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7/register_map.h"
 
 namespace tulx7sim::chip {
 

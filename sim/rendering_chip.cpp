@@ -9,7 +9,7 @@
 #include "chip_kernels.h"
 #include "chip_thread_pool.h"
 #include "chip_setup.h"
-#include "driver_requests.h"
+#include "tulx7/driver_requests.h"
 
 namespace tulx7sim {
 

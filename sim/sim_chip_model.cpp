@@ -4,7 +4,7 @@
 #include <array>
 #include <mutex>
 
-#include "driver_requests.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/config.h"
 
 namespace tulx7sim {

@@ -78,12 +78,23 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
             base[a] = position[a] >> 8;
             f[a] = position[a] & 255;
         }
-        // Neighbours of weight 0 are never read.
+        // Neighbours of weight 0 are never read, except straight from
+        // storage, where reading one changes nothing.
         uint64_t words[8] = {};
-        for (int corner = 0; corner < 8; ++corner) {
-            const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
-            if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
-            words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
+        const DirectBox& box = s.voxels;
+        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+            const uint8_t* at = box.At(base[0], base[1], base[2]);
+            const int64_t* stride = box.stride;
+            for (int corner = 0; corner < 8; ++corner)
+                words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
+                                                      (corner >> 2) * stride[2],
+                                                  box.bytes);
+        } else {
+            for (int corner = 0; corner < 8; ++corner) {
+                const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
+                if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
+                words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
+            }
         }
         for (int i = 0; i < 4; ++i) {
             if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;

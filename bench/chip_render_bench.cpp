@@ -36,23 +36,11 @@ uint64_t SignMagnitude(double v, int bits) {
     return (v < 0 ? uint64_t{1} << bits : 0) | magnitude;
 }
 
-// A reflectance map: each entry's direction (face, then the cell centre)
-// through `value`, grey in 12-bit lanes 0..2.
+// A reflectance map of the light at the viewer, raised to `exponent`.
 std::vector<uint64_t> Map(const double (&light)[3], double exponent) {
-    std::vector<uint64_t> map(384);
-    for (int face = 0; face < 6; ++face)
-        for (int t = 0; t < 8; ++t)
-            for (int s = 0; s < 8; ++s) {
-                double d[3];
-                const int axis = face / 2;
-                d[axis] = face % 2 ? -1 : 1;
-                d[axis == 0 ? 1 : 0] = (s + 0.5) / 4 - 1;
-                d[axis == 2 ? 1 : 2] = (t + 0.5) / 4 - 1;
-                const double dot = (d[0] * light[0] + d[1] * light[1] + d[2] * light[2]) / std::hypot(d[0], d[1], d[2]);
-                const auto grey = static_cast<uint64_t>(std::lround(std::pow(std::max(0.0, dot), exponent) * 4095));
-                map[static_cast<size_t>(face * 64 + t * 8 + s)] = grey << 4 | grey << 20 | grey << 36;
-            }
-    return map;
+    return MakeReflectanceMap([&](const double (&d)[3]) {
+        return std::pow(std::max(0.0, d[0] * light[0] + d[1] * light[1] + d[2] * light[2]), exponent);
+    });
 }
 
 class BlobRender {

@@ -15,6 +15,17 @@
 
 namespace tulx7sim::chip {
 
+inline uint32_t Reg32(const RegisterFile& registers, uint32_t address) {
+    uint32_t value = 0;
+    registers.Read32(address, value);
+    return value;
+}
+inline uint64_t Reg64(const RegisterFile& registers, uint32_t address) {
+    uint64_t value = 0;
+    registers.Read64(address, value);
+    return value;
+}
+
 struct ArrayRegisterAddresses {
     uint32_t size, offsetModulus, dimensions, rangeMin, rangeMax;
 };

@@ -304,20 +304,20 @@ void Kernel::Step(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_
     ++m_counts.samples;
 }
 
-bool Kernel::Writable(uint32_t maskBit) {
-    if ((m_setup.writeMask & maskBit) != 0) return true;
-    ++m_counts.writesOutsideMask;
-    return false;
+int64_t Kernel::Target(const ChipArray& array, uint32_t maskBit, const int64_t (&p)[3]) {
+    if ((m_setup.writeMask & maskBit) == 0) {
+        ++m_counts.writesOutsideMask;
+        return -1;
+    }
+    const int64_t offset = array.Locate(p);
+    if (offset < 0) ++m_counts.droppedWrites;
+    return offset;
 }
 
 void Kernel::Store(int slot, const int64_t (&p)[3], uint64_t background, const Rgba& colour) {
-    if (!Writable(1u << slot)) return;
     const ChipArray& image = m_setup.image[slot];
-    const int64_t offset = image.Locate(p);
-    if (offset < 0) {
-        ++m_counts.droppedWrites;
-        return;
-    }
+    const int64_t offset = Target(image, 1u << slot, p);
+    if (offset < 0) return;
     const int bits = image.ElementBits();
     uint64_t word = bits >= 64 ? background : background & ((uint64_t{1} << bits) - 1);
     for (int k = 0; k < 4; ++k) {
@@ -331,13 +331,9 @@ void Kernel::Store(int slot, const int64_t (&p)[3], uint64_t background, const R
 }
 
 void Kernel::StoreDepth(int slot, const int64_t (&p)[3], uint32_t depth) {
-    if (!Writable(4u << slot)) return;
     const ChipArray& buffer = m_setup.depth[slot];
-    const int64_t offset = buffer.Locate(p);
-    if (offset < 0) {
-        ++m_counts.droppedWrites;
-        return;
-    }
+    const int64_t offset = Target(buffer, 4u << slot, p);
+    if (offset < 0) return;
     const int bits = buffer.ElementBits();
     buffer.Write(offset, bits >= 32 ? depth : depth & ((uint32_t{1} << bits) - 1));
 }

@@ -68,7 +68,9 @@ private:
     bool Passes(const SampleTests& tests, const Sample& sample, const Rgba& accum) const;
     bool DepthPasses(uint32_t d, const Ray& ray) const;
     bool Cropped(const int64_t (&permuted)[3]) const;
-    bool Writable(uint32_t maskBit);
+    // The storage offset a write of element p goes to, or -1 when it is
+    // outside the write mask or storage (counted).
+    int64_t Target(const ChipArray& array, uint32_t maskBit, const int64_t (&p)[3]);
     void Store(int slot, const int64_t (&p)[3], uint64_t background, const Rgba& colour);
     void StoreDepth(int slot, const int64_t (&p)[3], uint32_t depth);
 

@@ -12,16 +12,6 @@ namespace tulx7sim::chip {
 
 namespace {
 
-uint32_t Reg32(const RegisterFile& registers, uint32_t address) {
-    uint32_t value = 0;
-    registers.Read32(address, value);
-    return value;
-}
-uint64_t Reg64(const RegisterFile& registers, uint32_t address) {
-    uint64_t value = 0;
-    registers.Read64(address, value);
-    return value;
-}
 int64_t Signed64(const RegisterFile& registers, uint32_t address) {
     return static_cast<int64_t>(Reg64(registers, address));
 }

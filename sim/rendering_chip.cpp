@@ -3,7 +3,9 @@
 // tiles on the shared thread pool, or element by element as the reference.
 #include "tulx7sim/rendering_chip.h"
 
+#include <algorithm>
 #include <atomic>
+#include <cmath>
 #include <vector>
 
 #include "chip_kernels.h"
@@ -53,6 +55,24 @@ public:
 void SetChipThreads(int threads) { chip::ChipThreadPool::Instance().Override(threads); }
 
 void UseChipReferencePath(bool reference) { gReferencePath.store(reference); }
+
+std::vector<uint64_t> MakeReflectanceMap(const std::function<double(const double (&)[3])>& value) {
+    std::vector<uint64_t> map(384);
+    for (int face = 0; face < 6; ++face)
+        for (int t = 0; t < 8; ++t)
+            for (int s = 0; s < 8; ++s) {
+                double d[3];
+                const int axis = face / 2;
+                d[axis] = face % 2 ? -1 : 1;
+                d[axis == 0 ? 1 : 0] = (s + 0.5) / 4 - 1;
+                d[axis == 2 ? 1 : 2] = (t + 0.5) / 4 - 1;
+                const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+                for (double& component : d) component /= length;
+                const auto grey = static_cast<uint64_t>(std::lround(std::clamp(value(d), 0.0, 1.0) * 4095));
+                map[static_cast<size_t>(face * 64 + t * 8 + s)] = grey << 4 | grey << 20 | grey << 36;
+            }
+    return map;
+}
 
 std::shared_ptr<ChipModel> MakeRenderingChip() { return std::make_shared<RenderingChip>(); }
 

@@ -86,18 +86,8 @@ TEST_F(FeatureTest, ASphereLitThroughADiffuseMapFollowsNDotL) {
     Set(NKW7_OriginZv8_Addr, 8 * kOne);
     Set(NKW7_Alu2_Addr, 0x0F0F0F0F);               // white and opaque
     Set(NKW7_LightingCoefficient_Addr, 0x00FF0000);  // diffuse only
-    std::vector<uint64_t> map(384);
-    for (int face = 0; face < 6; ++face)
-        for (int t = 0; t < 8; ++t)
-            for (int s = 0; s < 8; ++s) {
-                double d[3];
-                const int axis = face / 2;
-                d[axis] = face % 2 ? -1 : 1;
-                d[axis == 0 ? 1 : 0] = (s + 0.5) / 4 - 1;
-                d[axis == 2 ? 1 : 2] = (t + 0.5) / 4 - 1;
-                const double dot = (d[0] * light[0] + d[1] * light[1] + d[2] * light[2]) / std::hypot(d[0], d[1], d[2]);
-                map[static_cast<size_t>(face * 64 + t * 8 + s)] = static_cast<uint64_t>(std::lround(std::max(0.0, dot) * 4095)) << 4;
-            }
+    const std::vector<uint64_t> map = MakeReflectanceMap(
+        [&](const double (&d)[3]) { return d[0] * light[0] + d[1] * light[1] + d[2] * light[2]; });
     BoundTable& table = m_job.tables[5];
     table = BoundTable{true, 9, 0, 384, reinterpret_cast<const uint8_t*>(map.data()), map.size() * 8};
     RenderOk();

@@ -4,7 +4,9 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
+#include <vector>
 
 #include "tulx7sim/chip_model.h"
 
@@ -21,5 +23,11 @@ std::shared_ptr<ChipModel> MakeRenderingChip();
 // byte for byte.
 void SetChipThreads(int threads);
 void UseChipReferencePath(bool reference);
+
+// A reflectance map laid out as the chip reads it: 6 faces (the dominant
+// axis and its sign) of 8 x 8 cells over the other two axes, each cell grey
+// at `value` of the unit direction through its centre, clamped to [0, 1],
+// as 12-bit fractions in lanes 0..2.
+std::vector<uint64_t> MakeReflectanceMap(const std::function<double(const double (&)[3])>& value);
 
 }  // namespace tulx7sim

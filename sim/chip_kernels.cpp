@@ -120,30 +120,98 @@ void Kernel::RunTile(const TileGrid& grid, size_t tile) {
     for (uint32_t j = 0; j < height; ++j)
         for (uint32_t i = 0; i < width; ++i) Begin(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
     if (s.volume.Bound()) {
-        const size_t count = s.slices.size();
-        const bool backwards = s.blendAccum == 2 || s.blendAccum == 3;
-        for (size_t n = 0; n < count; ++n) {
-            // A slice without samples changes no ray: even early termination
-            // waits for the next live one.
-            const Slice& slice = s.slices[backwards ? count - 1 - n : n];
-            if (!slice.live) continue;
-            bool anyLeft = false;
-            for (uint32_t j = 0; j < height; ++j) {
-                const uint32_t ys = first[1] + j;
-                Wide xRaw = slice.x0 + Wide{first[0]} * slice.xx + Wide{ys} * slice.xy;
-                Wide yRaw = slice.y0 + Wide{first[0]} * slice.yx + Wide{ys} * slice.yy;
-                Ray* ray = &m_rays[j * width];
-                for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
-                    if (ray[i].done) continue;
-                    Step(slice, xRaw, yRaw, first[0] + i, ys, ray[i]);
-                    anyLeft = anyLeft || !ray[i].done;
-                }
-            }
-            if (!anyLeft) break;
+        switch (s.plain ? s.voxels.bytes : 0) {
+            case 1: Slices<1>(first[0], first[1], width, height); break;
+            case 2: Slices<2>(first[0], first[1], width, height); break;
+            case 4: Slices<4>(first[0], first[1], width, height); break;
+            case 8: Slices<8>(first[0], first[1], width, height); break;
+            default: Slices<0>(first[0], first[1], width, height); break;
         }
     }
     for (uint32_t j = 0; j < height; ++j)
         for (uint32_t i = 0; i < width; ++i) Finish(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
+}
+
+// The slices of a tile in ray order; `Bytes` 0 takes every sample through
+// Step.
+template <int Bytes>
+void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
+    const Setup& s = m_setup;
+    const size_t count = s.slices.size();
+    const bool backwards = s.blendAccum == 2 || s.blendAccum == 3;
+    for (size_t n = 0; n < count; ++n) {
+        // A slice without samples changes no ray: even early termination
+        // waits for the next live one.
+        const Slice& slice = s.slices[backwards ? count - 1 - n : n];
+        if (!slice.live) continue;
+        bool anyLeft = false;
+        for (uint32_t j = 0; j < height; ++j) {
+            const uint32_t ys = y0 + j;
+            Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
+            Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
+            Ray* ray = &m_rays[j * width];
+            for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+                if (ray[i].done) continue;
+                if constexpr (Bytes == 0)
+                    Step(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
+                else
+                    PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
+                anyLeft = anyLeft || !ray[i].done;
+            }
+        }
+        if (!anyLeft) break;
+    }
+}
+
+template <int Bytes>
+void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray) {
+    const Setup& s = m_setup;
+    if (s.earlyTermination && ray.accum.c[3] >= s.terminationThreshold) {
+        ray.done = true;
+        return;
+    }
+    const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return;
+    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    int64_t position[3];
+    for (int a = 0; a < 3; ++a) position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];
+    const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+    const DirectBox& box = s.voxels;
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+        Step(slice, xRaw, yRaw, xs, ys, ray);  // the border, edges or storage limits
+        return;
+    }
+    const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
+    const uint8_t* at = box.At(base[0], base[1], base[2]);
+    uint64_t words[8];
+    for (int corner = 0; corner < 8; ++corner)
+        words[corner] = ChipArray::ReadAt(at + (corner & 1) * box.stride[0] + ((corner >> 1) & 1) * box.stride[1] +
+                                              (corner >> 2) * box.stride[2],
+                                          Bytes);
+    Rgba looked[4];
+    for (int i = 0; i < 4; ++i) {
+        if (!s.fieldNeeded[i]) continue;
+        const FieldCode& code = s.voxelFields.code[i];
+        int32_t value = 0;
+        if (code.present) {
+            int32_t v[8];
+            for (int corner = 0; corner < 8; ++corner) v[corner] = code.Read(words[corner]);
+            // A weight of 0 leaves its first operand, as the element walk's
+            // skipped neighbours do.
+            const int32_t u0 = Shader::Lerp(v[0], v[1], f[0]), u1 = Shader::Lerp(v[2], v[3], f[0]);
+            const int32_t u2 = Shader::Lerp(v[4], v[5], f[0]), u3 = Shader::Lerp(v[6], v[7], f[0]);
+            value = Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]);
+        }
+        looked[i] = m_shader.Look(i, value);
+    }
+    Rgba colour;
+    for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+    for (int k = 0; k < 3; ++k) {
+        colour.c[k] = colour.c[k] * s.emissive;
+        if (s.opacityWeight) colour.c[k] = colour.c[k] * colour.c[3];
+    }
+    Blend(s.blendAccum, ray.accum, colour);
+    ++m_counts.samples;
 }
 
 void Kernel::Element(uint32_t xs, uint32_t ys, uint32_t zs) {

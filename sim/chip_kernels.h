@@ -62,9 +62,14 @@ public:
     void Finish(uint32_t xs, uint32_t ys, uint32_t zs, const Ray& ray);
     // One sample of slice `slice` at raw positions (xRaw, yRaw).
     void Step(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray);
+    // Step for a plain setup, with its voxels read as `Bytes`-byte words.
+    template <int Bytes>
+    void PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray);
 
 private:
     void Element(uint32_t xs, uint32_t ys, uint32_t zs);
+    template <int Bytes>
+    void Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
     bool Passes(const SampleTests& tests, const Sample& sample, const Rgba& accum) const;
     bool DepthPasses(uint32_t d, const Ray& ray) const;
     bool Cropped(const int64_t (&permuted)[3]) const;

@@ -406,6 +406,9 @@ std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDi
     }
 
     s.voxels = s.volume.Direct();
+    s.plain = s.routed && s.voxels.valid && !s.anyNearest && !s.volumeOutput && !s.cropOn && !s.anyCut &&
+              !s.depthUsed && !s.filter.Any() && !s.spaceLeaping && !s.gradient && !s.alphaCorrection &&
+              s.diffuse == 0.0f && s.specular == 0.0f && !s.outputGradient && !s.outputMagnitude;
 
     // Slice positions.
     if (s.volume.Bound() && s.frustumMin[2] <= s.frustumMax[2]) {

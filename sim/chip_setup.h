@@ -136,6 +136,11 @@ struct Setup {
 
     bool outputGradient = false, outputMagnitude = false;
 
+    // Emissive, trilinear, routed samples with no optional stage between
+    // classification and the blend, which the tiles take straight from
+    // storage where they can.
+    bool plain = false;
+
     bool initAccum = false, initLast = false;
     Rgba accumValue, lastValue;
     Fields imageFields[2];

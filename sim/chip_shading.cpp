@@ -44,10 +44,6 @@ uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
     return volume.Read(offset);
 }
 
-int32_t Shader::Lerp(int32_t a, int32_t b, int64_t f) {
-    return a + static_cast<int32_t>(((int64_t{b} - a) * f + 128) >> 8);
-}
-
 // The lookup stage of one field: bypassed, all four channels are the value
 // at full precision; otherwise its table's entry.
 Rgba Shader::Look(int i, int32_t value) {

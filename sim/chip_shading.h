@@ -29,6 +29,13 @@ public:
     // the weights of the soft cut planes, in plane order.
     void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
 
+    // The lookup stage of field `field`, and the integer lerp of the
+    // fetch stage.
+    Rgba Look(int field, int32_t value);
+    static int32_t Lerp(int32_t a, int32_t b, int64_t f) {
+        return a + static_cast<int32_t>(((int64_t{b} - a) * f + 128) >> 8);
+    }
+
 private:
     // The voxel word at integer coordinates: edge-clamped or border outside
     // VolumeRange, border outside storage.
@@ -38,14 +45,12 @@ private:
         return VoxelOutside(u, v, w);
     }
     uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
-    Rgba Look(int field, int32_t value);
     Rgba Classify(const int64_t (&position)[3]);
     // The float gradient at a voxel, and at a sample position.
     void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void Gradient(const int64_t (&position)[3], float (&g)[3]);
     Rgba Map(const Table& map, const float (&direction)[3]);
     float Fraction(const Table& table, size_t entry);
-    static int32_t Lerp(int32_t a, int32_t b, int64_t f);
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 
     const Setup& m_setup;

@@ -125,6 +125,18 @@ protected:
         Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |
                                         uint64_t(Pick(0, 17)) << 18);
         Set(NKW7_RenderOperation_Addr, 0x10000000 | (Bits() & (Pick(0, 2) == 0 ? 0x00FFC000 : 0x00FF8000)));
+        if (routed && Coin()) {
+            // Plain: trilinear fields routed to channels, no optional stage.
+            Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
+            for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr,
+                               NKW7_GradientMagnitudeModulation_Addr, NKW7_GradientControl_Addr})
+                Set(a, 0);
+            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFF000000);
+            Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC011F}) | 1u << 28 |
+                                            uint64_t(Pick(1, 5)) << 18);
+            Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+            Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
+        }
     }
 
     // The bytes of every array and the counts, after a render.

@@ -140,6 +140,7 @@ struct Setup {
     // classification and the blend, which the tiles take straight from
     // storage where they can.
     bool plain = false;
+    bool gradientCache = true;  // voxel gradients kept between samples
 
     bool initAccum = false, initLast = false;
     Rgba accumValue, lastValue;

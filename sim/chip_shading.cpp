@@ -145,6 +145,18 @@ Rgba Shader::Alu(uint32_t word, const Rgba& a, const Rgba& b) {
 
 void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     const Setup& s = m_setup;
+    // Neighbours read straight from storage count nothing, so a gradient
+    // made only of them is kept for the samples around it.
+    const DirectBox& box = s.voxels;
+    GradientEntry* entry = nullptr;
+    if (s.gradientCache && box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1)) {
+        if (m_gradients.empty()) m_gradients.resize(size_t{1} << 13);
+        entry = &m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
+        if (entry->valid && entry->u == u && entry->v == v && entry->w == w) {
+            for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
+            return;
+        }
+    }
     for (int a = 0; a < 3; ++a) {
         g[a] = 0.0f;
         if (s.zeroGradient || s.gradientField[a] < 0) continue;
@@ -156,6 +168,7 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
         const float f0 = static_cast<float>(code.Read(Voxel(behind[0], behind[1], behind[2]))) / static_cast<float>(kFull);
         g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
     }
+    if (entry != nullptr) *entry = GradientEntry{true, u, v, w, {g[0], g[1], g[2]}};
 }
 
 void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {

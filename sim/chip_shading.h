@@ -5,6 +5,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "chip_setup.h"
 
@@ -53,8 +54,15 @@ private:
     float Fraction(const Table& table, size_t entry);
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 
+    struct GradientEntry {
+        bool valid = false;
+        int64_t u = 0, v = 0, w = 0;
+        float g[3] = {};
+    };
+
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
+    std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
 };
 
 }  // namespace tulx7sim::chip

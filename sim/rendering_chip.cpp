@@ -31,6 +31,7 @@ public:
             // The reference takes none of the shortcuts either.
             setup.routed = false;
             setup.voxels = chip::DirectBox{};
+            setup.gradientCache = false;
             chip::Kernel(setup, counts).RunElements();
             return TULX7_DR_STATUS_SUCCESS;
         }

@@ -44,20 +44,6 @@ uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
     return volume.Read(offset);
 }
 
-// The lookup stage of one field: bypassed, all four channels are the value
-// at full precision; otherwise its table's entry.
-Rgba Shader::Look(int i, int32_t value) {
-    const Setup& s = m_setup;
-    if (s.bypass[i]) {
-        const float x = static_cast<float>(value) / static_cast<float>(kFull);
-        return Rgba{{x, x, x, x}};
-    }
-    uint32_t index = static_cast<uint32_t>(s.voxelFields.code[i].isSigned ? (value + 65536) >> 1 : value);
-    index >>= i == 3 ? 4 : 8;
-    if (index >= s.table[i].valid) ++m_counts.unboundTableReads;
-    return s.table[i].entries[index];
-}
-
 Rgba Shader::Classify(const int64_t (&position)[3]) {
     const Setup& s = m_setup;
     int32_t value[4] = {};

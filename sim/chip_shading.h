@@ -30,9 +30,21 @@ public:
     // the weights of the soft cut planes, in plane order.
     void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
 
-    // The lookup stage of field `field`, and the integer lerp of the
-    // fetch stage.
-    Rgba Look(int field, int32_t value);
+    // The lookup stage of a field: bypassed, all four channels are the
+    // value at full precision; otherwise its table's entry.
+    Rgba Look(int i, int32_t value) {
+        const Setup& s = m_setup;
+        if (s.bypass[i]) {
+            const float x = static_cast<float>(value) / static_cast<float>(kFull);
+            return Rgba{{x, x, x, x}};
+        }
+        uint32_t index = static_cast<uint32_t>(s.voxelFields.code[i].isSigned ? (value + 65536) >> 1 : value);
+        index >>= i == 3 ? 4 : 8;
+        if (index >= s.table[i].valid) ++m_counts.unboundTableReads;
+        return s.table[i].entries[index];
+    }
+
+    // The integer lerp of the fetch stage.
     static int32_t Lerp(int32_t a, int32_t b, int64_t f) {
         return a + static_cast<int32_t>(((int64_t{b} - a) * f + 128) >> 8);
     }

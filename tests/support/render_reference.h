@@ -14,16 +14,14 @@ namespace ulm3::test_support {
 struct ReferenceScene {
     std::vector<uint8_t> voxels;  // X fastest, one 8-bit field
     int size[3] = {0, 0, 0};
-    ULMMatrix projection, view, model;
+    ULMMatrix projection, model;  // the view matrix is the identity
     int viewport[4] = {0, 0, 0, 0};  // x, y, width, height
     int k = 1;                       // slices per voxel along the principal axis
     std::array<std::array<double, 4>, 256> table{};  // RGBA per entry
     int blendMode = 4;
 };
 
-// RGBA in 0..1 for each pixel of a width x height image, rows from y = 0;
-// pixels outside the viewport stay 0.
-std::vector<std::array<double, 4>> ReferenceRender(const ReferenceScene& inScene, int inWidth,
-                                                   int inHeight);
+// RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.
+std::vector<std::array<double, 4>> ReferenceRender(const ReferenceScene& inScene, int inWidth, int inHeight);
 
 }  // namespace ulm3::test_support

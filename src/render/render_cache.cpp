@@ -7,6 +7,7 @@
 #include <cmath>
 #include <memory>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "board/kwb_board.h"
@@ -15,6 +16,7 @@
 #include "foundation/upper_layers.h"
 #include "ulm3/context.h"
 #include "ulm3/lookup_table.h"
+#include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
@@ -25,7 +27,30 @@ namespace {
 struct LookupTables {
     std::mutex lock;
     ULMLookupTablesMap map;
+    // Caches of states a table has left, each with the render after which
+    // no queued render reads it any more; one reference each.
+    std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
 };
+
+// Moves the other states of the key's table, board and slot out of the map
+// and lets go of retired caches whose last reader has finished.
+void Retire(LookupTables& t, const ULMLookupTableKey& inKey, const ULMSyncEvent& inLastRender) {
+    for (auto it = t.map.lower_bound(ULMLookupTableKey{inKey.table}); it != t.map.end() && it->first.table == inKey.table;) {
+        const ULMLookupTableKey& k = it->first;
+        if (k.board == inKey.board && k.slot == inKey.slot && k.serial != inKey.serial) {
+            it->second->AddRef();
+            t.retired.emplace_back(inLastRender, it->second.GetPointer());
+            it = t.map.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::erase_if(t.retired, [](const std::pair<ULMSyncEvent, ULMShareable*>& r) {
+        if (!r.first.IsDone()) return false;
+        r.second->Release();
+        return true;
+    });
+}
 
 LookupTables& Tables() {
     static LookupTables* const sTables = new LookupTables;
@@ -168,6 +193,7 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
                 cache->Release();
                 return status;
             }
+            Retire(Tables(), key, m_board->GetLastRenderEvent());
             found = Tables().map.try_emplace(key, cache).first;
         }
         m_held[slot] = found->second.GetPointer();
@@ -195,10 +221,13 @@ ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }
 
 void ULMRenderCache::Cleanup() {
     ULMLookupTablesMap released;
+    std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
     {
         std::lock_guard<std::mutex> lock(Tables().lock);
         released.swap(Tables().map);
+        retired.swap(Tables().retired);
     }
+    for (auto& r : retired) r.second->Release();
     // The references go back outside the lock: a cache's destructor may
     // itself reach for the table.
 }

@@ -2,6 +2,7 @@
 #pragma once
 
 #include <memory>
+#include <mutex>
 
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
@@ -21,6 +22,9 @@ struct ULMVolumeRenderState {
     bool m_MPRSumAndCountOn = false;
     double m_MPRScale = -1.0;
     double m_MPRPreScale = -1.0;
+    // Held while a render builds and submits its programme: renders of one
+    // volume from two threads share everything below.
+    std::mutex m_lock;
     ULMSampleSpace m_sampleSpace;
     // The tables of the volume's renders and passes on its board.
     ULMRenderCache m_renderCache;

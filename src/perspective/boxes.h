@@ -76,8 +76,8 @@ public:
     explicit BoxST3H(const PointST3H& p) : m_min(p), m_max(p) {}
     BoxST3H(const PointST3H& inMin, const PointST3H& inMax) : m_min(inMin), m_max(inMax) {}
 
-    void UpdateXYZ(double inX, double inY, double inZ);
-    void UpdateST(double inS, double inT);
+    void Update(double inX, double inY, double inZ);
+    void Update(double inS, double inT);
     void Update(const PointST3H& p);
     bool OutSide(double inX, double inY) const {
         return inX < m_min.x || inX > m_max.x || inY < m_min.y || inY > m_max.y;

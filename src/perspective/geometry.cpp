@@ -69,21 +69,21 @@ void BoxST::Print() const {
     ULMOutputMessage("Max BoxST: %12.6g, %12.6g\n", m_max.s, m_max.t);
 }
 
-void BoxST3H::UpdateXYZ(double inX, double inY, double inZ) {
+void BoxST3H::Update(double inX, double inY, double inZ) {
     Grow(inX, m_min.x, m_max.x);
     Grow(inY, m_min.y, m_max.y);
     Grow(inZ, m_min.z, m_max.z);
 }
 
-void BoxST3H::UpdateST(double inS, double inT) {
+void BoxST3H::Update(double inS, double inT) {
     Grow(inS, m_min.s, m_max.s);
     Grow(inT, m_min.t, m_max.t);
 }
 
 void BoxST3H::Update(const PointST3H& p) {
-    UpdateXYZ(p.x, p.y, p.z);
+    Update(p.x, p.y, p.z);
     Grow(p.w, m_min.w, m_max.w);
-    UpdateST(p.s, p.t);
+    Update(p.s, p.t);
 }
 
 void BoxST3H::Print() const {

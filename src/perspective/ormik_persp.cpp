@@ -21,6 +21,13 @@ int ToInt(double x) {
     return x < static_cast<double>(INT_MAX) ? static_cast<int>(x) : INT_MAX;
 }
 
+// A quad clipped by four planes never has more corners than the stages take;
+// should the clipper ever hand over more, the tile is dropped rather than
+// overrun their arrays.
+bool FitsStages(const PolygonST3H& p) {
+    return p.GetNumbVerts() <= PerspectiveStages::kMaxStageCorners;
+}
+
 }  // namespace
 
 int OrmikPersp::SetViewport(int inMinX, int inMinY, int inMaxX, int inMaxY) {
@@ -261,7 +268,7 @@ int OrmikPersp::RendBaseplaneArea() {
         frustum.CreateNearPoly(extTile, mClipMin, mClipMax, mNearSide);
         frustum.Transform();
         PolygonST3H extPoly = frustum.GetNearPoly();
-        if (!mClipper.ClipPolyST3H(extPoly)) continue;
+        if (!mClipper.ClipPolyST3H(extPoly) || !FitsStages(extPoly)) continue;
         extPoly.DivideW();
 
         frustum.CreateNearPoly(permTile, mClipMin, mClipMax, mNearSide);
@@ -300,7 +307,7 @@ int OrmikPersp::RendBaseplaneArea() {
         Point2D stCorners[4];
         for (int i = 0; i < 4; ++i) stCorners[i] = {nearST[i].s, nearST[i].t};
 
-        if (!mClipper.ClipPolyST3H(clipPoly)) continue;
+        if (!mClipper.ClipPolyST3H(clipPoly) || !FitsStages(clipPoly)) continue;
         clipPoly.DivideW();
 
         if (mPerspInterf->PrepareRender(mNearPoly3D, mFarPoly3D, mEyePoint3D, mSightPoint3D,

@@ -13,6 +13,11 @@ class PerspectiveStages {
 public:
     virtual ~PerspectiveStages() = default;
 
+    // The polygons handed to PreResample and PostResample have at most this
+    // many corners (a quad clipped by the four write-port planes), so a stage
+    // may copy them into arrays of this size.
+    static constexpr int kMaxStageCorners = 8;
+
     // The stages return 0 when the frame went on and 1 when the stage failed
     // (having stored its status with SetStatus); the planner drops the rest
     // of the mini-frustum when PrepareRender, LoadBuffers, RenderMiniFrustum

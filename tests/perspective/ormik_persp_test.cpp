@@ -99,6 +99,7 @@ void CheckMini(const Mini& m, bool raysFromEye = true) {
     EXPECT_GT(m.dims[2], 0);
     for (int s : m.sections) EXPECT_TRUE(s >= 0 && s <= 32 && s % 4 == 0) << s;
     EXPECT_TRUE(Finite(m.clip) && Finite(m.nearHom) && Finite(m.farHom));
+    EXPECT_LE(m.clip.GetNumbVerts(), PerspectiveStages::kMaxStageCorners);
     OrmikPermute perm;
     ASSERT_TRUE(perm.SetTransformReg(m.reg));
     const int axis = perm.GetSelect(2);

@@ -93,6 +93,7 @@ void OrmikPersp::Fail(const char* message) {
 }
 
 int OrmikPersp::RendPerspFrustum(PerspectiveStages* inPerspInterf) {
+    if (!inPerspInterf) return 1;
     mPerspInterf = inPerspInterf;
 
     // Checked before the inversions: a zero column makes the camera singular

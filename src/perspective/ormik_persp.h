@@ -34,7 +34,8 @@ public:
 
     // 0 when the frame was planned, whatever happened to single tiles; 1,
     // with kULMErrArgument given to the stages' status, when the correction
-    // matrix has an all-zero column or the camera cannot be inverted.
+    // matrix has an all-zero column or the camera cannot be inverted; 1
+    // without anything else for null stages.
     int RendPerspFrustum(PerspectiveStages* inPerspInterf);
     // 1 when the current near side has something to render.
     int GetBaseplaneArea();

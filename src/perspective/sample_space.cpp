@@ -71,26 +71,25 @@ double ClipSampleSpace::GetFarClipDist(double maxDist) const {
     return std::fmin(maxDist, d);
 }
 
+void ClipSampleSpace::ProjectFace(PolygonST3H face, PolygonST3H& divided, PolygonST3H& projected,
+                                  PolygonST3H& clipped, bool& valid) const {
+    face.Transform(mPmvMat);
+    projected = face;
+    clipped = face;
+    valid = mClipper3H->ClipPolyST3H(clipped);
+    if (valid) clipped.DivideW();
+    face.DivideW();
+    divided = face;
+}
+
 DualHyper ClipSampleSpace::GetNearHyper(int side) {
-    mNearPoly = mClipCube.GetNearClipPoly(side);
-    mNearPoly.Transform(mPmvMat);
-    mTranNearPoly = mNearPoly;
-    mNearClipPoly = mTranNearPoly;
-    mNearValid = mClipper3H->ClipPolyST3H(mNearClipPoly);
-    if (mNearValid) mNearClipPoly.DivideW();
-    mNearPoly.DivideW();
+    ProjectFace(mClipCube.GetNearClipPoly(side), mNearPoly, mTranNearPoly, mNearClipPoly, mNearValid);
     mNearHyper = DualHyper(mInvPmvMat, side, mClipCube.GetNearClipPolyDist(side));
     return mNearHyper;
 }
 
 DualHyper ClipSampleSpace::GetFarHyper(int side) {
-    mFarPoly = mClipCube.GetFarPoly(side);
-    mFarPoly.Transform(mPmvMat);
-    mTranFarPoly = mFarPoly;
-    mFarClipPoly = mTranFarPoly;
-    mFarValid = mClipper3H->ClipPolyST3H(mFarClipPoly);
-    if (mFarValid) mFarClipPoly.DivideW();
-    mFarPoly.DivideW();
+    ProjectFace(mClipCube.GetFarPoly(side), mFarPoly, mTranFarPoly, mFarClipPoly, mFarValid);
     mFarHyper = DualHyper(mInvPmvMat, side, mClipCube.GetFarPolyDist(side));
     return mFarHyper;
 }

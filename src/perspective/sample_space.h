@@ -87,6 +87,11 @@ public:
     BoxST3H GetClipSTBox() const;
 
 private:
+    // The face in screen space: divided by w, before the division, and
+    // clipped (valid when something is left) and divided.
+    void ProjectFace(PolygonST3H face, PolygonST3H& divided, PolygonST3H& projected,
+                     PolygonST3H& clipped, bool& valid) const;
+
     ClipCubeST3H mClipCube;
     const Clipper3H* mClipper3H = nullptr;
     PolygonST3H mTranNearPoly;

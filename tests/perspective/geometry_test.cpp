@@ -93,6 +93,7 @@ TEST(Clipper3H, VertexOnAPlaneOnceAndTooFewVerticesEmpty) {
     flat.AddVert(PointST3H(2, 1, 0));
     EXPECT_FALSE(clipper.ClipPolyST3H(flat));
     EXPECT_EQ(flat.GetNumbVerts(), 0);
+    EXPECT_EQ(PolygonST3H()[0].w, 1.0);  // an empty polygon's vertex 0 is a default point
 }
 
 // A point on face side's plane at coordinate c, with face coordinates (s, t).

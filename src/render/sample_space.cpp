@@ -9,6 +9,7 @@
 #include "board/float_converters.h"
 #include "board/ulm_all_render_registers.h"
 #include "foundation/control.h"
+#include "perspective/ormik_permute.h"
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
 #include "volume/volume_internal.h"
@@ -20,31 +21,6 @@ constexpr double kTwo40 = 1099511627776.0;  // 2^40
 constexpr double kTwo32 = 4294967296.0;
 constexpr int32_t kTrimLimit = 16383 * 256 - 1;  // +-16382.99609375 in S23.8
 constexpr double kMaxSubsample = 2.0;
-
-// The permutation that makes permuted Z the principal axis of the view
-// direction and every permuted axis increase away from the eye.
-struct Permutation {
-    int select[3] = {0, 1, 2};
-    int negate[3] = {0, 0, 0};
-
-    explicit Permutation(const double d[3]) {
-        const double ax = std::fabs(d[0]), ay = std::fabs(d[1]), az = std::fabs(d[2]);
-        const int z = (ax >= ay && ax >= az) ? 0 : (ay >= az ? 1 : 2);
-        int sign[3];
-        for (int a = 0; a < 3; ++a) sign[a] = d[a] < 0.0 ? 1 : 0;
-        const int handed = (sign[0] + sign[1] + sign[2]) & 1;
-        static constexpr int kXY[6][2] = {{1, 2}, {2, 1}, {2, 0}, {0, 2}, {0, 1}, {1, 0}};
-        const int row = 2 * z + handed;
-        select[0] = kXY[row][0];
-        select[1] = kXY[row][1];
-        select[2] = z;
-        for (int i = 0; i < 3; ++i) negate[i] = sign[select[i]];
-    }
-    uint32_t Register() const {
-        return static_cast<uint32_t>(select[2] << 8 | select[1] << 6 | select[0] << 4 |
-                                     negate[2] << 2 | negate[1] << 1 | negate[0]);
-    }
-};
 
 ULMMatrix ViewportMatrix(int x, int y, int w, int h, double n, double f) {
     return ULMMatrix((w - 1) / 2.0, 0, 0, (w - 1) / 2.0 + x, 0, (h - 1) / 2.0, 0, (h - 1) / 2.0 + y,
@@ -107,16 +83,18 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     if (a.IsSingular()) return kULMErrTransform;
     const ULMVector4D view = a.Inverse() * ULMVector4D(0, 0, 1, 0);
     const double d[3] = {view[0], view[1], view[2]};
-    const Permutation perm(d);
-    m_transform = perm.Register();
+    // Permuted Z is the principal axis and every permuted axis increases
+    // away from the eye: the rule the perspective road permutes by.
+    const OrmikPermute perm(Point3D{}, Point3D{d[0], d[1], d[2]});
+    m_transform = static_cast<uint32_t>(perm.GetTransformReg());
     const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
     for (int i = 0; i < 3; ++i) m_eye[i] = length > 0.0 ? -d[i] / length : 0.0;
 
     // Window position as a function of the permuted position: p = Q (P', 1).
     ULMMatrix q(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1);
     for (int i = 0; i < 3; ++i) {
-        q[perm.select[i]][i] = perm.negate[i] ? -1.0 : 1.0;
-        q[perm.select[i]][3] = perm.negate[i] ? -1.0 : 0.0;
+        q[perm.GetSelect(i)][i] = perm.GetNeg(i) ? -1.0 : 1.0;
+        q[perm.GetSelect(i)][3] = perm.GetNeg(i) ? -1.0 : 0.0;
     }
     const ULMMatrix w = a * q;
     const double det = w[0][0] * w[1][1] - w[0][1] * w[1][0];
@@ -147,12 +125,12 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     double ctx[6];
     inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
     for (int i = 0; i < 3; ++i) {
-        const int a = perm.select[i];
+        const int a = perm.GetSelect(i);
         const int origin = a == 0 ? sub.XOrigin() : a == 1 ? sub.YOrigin() : sub.ZOrigin();
         const int size = a == 0 ? sub.XSize() : a == 1 ? sub.YSize() : sub.ZSize();
         int32_t lo = std::max(ToTrim(ctx[2 * a]), ToTrim(origin - 0.5));
         int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + size - 0.5) - 1);
-        if (perm.negate[i]) {
+        if (perm.GetNeg(i)) {
             const int32_t newLo = -hi - 256, newHi = -lo - 256;
             lo = newLo;
             hi = newHi;

@@ -1,0 +1,115 @@
+// YZ slices through the slab of a locked volume: one fill serves
+// neighbouring slices, the write-back moves exactly the slices written, and
+// volumes the slab cannot serve take the general road.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "volume_fixture.h"
+
+namespace ulm3::testing {
+namespace {
+
+using VolumeYZCacheTest = VolumePassTest;
+
+// An 8-bit locked volume and its host copy, voxel (x, y, z) of the box.
+struct Slab8 : VolumePassTest::LockedVolume {
+    ULMVolumeRange whole;
+    uint8_t& At(int x, int y, int z) {
+        return host[(size_t(z - whole.ZOrigin()) * whole.YSize() + (y - whole.YOrigin())) * whole.XSize() +
+                    (x - whole.XOrigin())];
+    }
+    std::vector<uint8_t> Slice(int x, int ySize, int zSize, int seed) {
+        std::vector<uint8_t> s(size_t(ySize) * zSize);
+        for (size_t i = 0; i < s.size(); ++i) s[i] = uint8_t(i * 7 + seed);
+        for (int z = 0; z < zSize; ++z)
+            for (int y = 0; y < ySize; ++y) At(x, whole.YOrigin() + y, whole.ZOrigin() + z) = s[size_t(z) * ySize + y];
+        return s;
+    }
+};
+
+void Make(Slab8& out, const ULMVolumeRange& whole, uint32_t seed) {
+    out.whole = whole;
+    VolumePassTest::Lock(out, 8, whole, kULMBoard0, seed);
+}
+
+std::vector<uint8_t> All(const Slab8& s) {
+    std::vector<uint8_t> out(s.host.size());
+    EXPECT_EQ(s.volume->Unload(out.data(), s.whole, kULMUseBuffer), kULMOK);
+    return out;
+}
+
+TEST_F(VolumeYZCacheTest, NeighbouringSlicesShareOneFillAndAreWrittenBackBeforeABoxUnload) {
+    Slab8 s;
+    Make(s, ULMVolumeRange(128, 64, 64, 0, 0, 0), 5);
+    tulx7sim::ClearRequestLog();
+    for (int x : {40, 41, 42}) {
+        const std::vector<uint8_t> slice = s.Slice(x, 64, 64, x);
+        ASSERT_EQ(s.volume->Update(slice.data(), ULMVolumeRange(1, 64, 64, x, 0, 0)), kULMOK);
+    }
+    EXPECT_EQ(Renders(), 1u) << "one fill of the slab over 32..63";
+    // Slice 63 is in the same slab, 64 is not.
+    std::vector<uint8_t> slice(64 * 64);
+    ASSERT_EQ(s.volume->Unload(slice.data(), ULMVolumeRange(1, 64, 64, 63, 0, 0), kULMUseBuffer), kULMOK);
+    EXPECT_EQ(Renders(), 1u);
+    EXPECT_EQ(slice[64 * 10 + 3], s.At(63, 3, 10));
+    EXPECT_EQ(All(s), s.host);
+    EXPECT_EQ(Renders(), 2u) << "the box unload wrote the slab back first";
+}
+
+TEST_F(VolumeYZCacheTest, AnOddSliceCountLeavesTheNextSliceAlone) {
+    Slab8 s;
+    Make(s, ULMVolumeRange(64, 64, 64, 0, 0, 0), 6);
+    const std::vector<uint8_t> slice = s.Slice(20, 64, 33, 1);
+    ASSERT_EQ(s.volume->Update(slice.data(), ULMVolumeRange(1, 64, 33, 20, 0, 0)), kULMOK);
+    EXPECT_EQ(All(s), s.host);
+}
+
+TEST_F(VolumeYZCacheTest, ASlabStartsFromTheVolumesOwnXOrigin) {
+    Slab8 s;
+    Make(s, ULMVolumeRange(128, 64, 64, 100, 0, 0), 7);
+    const std::vector<uint8_t> slice = s.Slice(140, 64, 64, 2);
+    const ULMVolumeRange at140(1, 64, 64, 140, 0, 0);
+    ASSERT_EQ(s.volume->Update(slice.data(), at140), kULMOK);
+    std::vector<uint8_t> back(slice.size());
+    ASSERT_EQ(s.volume->Unload(back.data(), at140, kULMUseBuffer), kULMOK);
+    EXPECT_EQ(back, slice);
+    EXPECT_EQ(All(s), s.host);
+}
+
+TEST_F(VolumeYZCacheTest, AVolumeNarrowerThanTheSlabUsesNoSlab) {
+    Slab8 s;
+    Make(s, ULMVolumeRange(16, 64, 64, 0, 0, 0), 8);
+    tulx7sim::ClearRequestLog();
+    const std::vector<uint8_t> slice = s.Slice(9, 64, 64, 3);
+    ASSERT_EQ(s.volume->Update(slice.data(), ULMVolumeRange(1, 64, 64, 9, 0, 0)), kULMOK);
+    EXPECT_EQ(All(s), s.host);
+    EXPECT_EQ(Renders(), 0u);
+}
+
+// A source that hands out no maps sends a copy from its volume through host
+// memory, one slice wide, into the slab road of a locked volume.
+class NoMapSource : public PitchedSource {
+public:
+    using PitchedSource::PitchedSource;
+    ULMStatus MapVoxels(const ULMVolumeRange&, int, void**, unsigned*, unsigned*) override { return kULMErrInternal; }
+};
+
+TEST_F(VolumeYZCacheTest, ASliceCopiedFromAVolumeWhoseSourceRefusesMapsTakesTheSlab) {
+    Slab8 s;
+    Make(s, ULMVolumeRange(64, 64, 64, 0, 0, 0), 9);
+    const std::vector<uint8_t> theirs = RandomBytes(64 * 64 * 64, 10);
+    Held<ULMVolumeSource> source(new NoMapSource(8, s.whole, theirs));
+    source->AddRef();
+    Held<ULMVolumeInternal> other(ULMVolumeInternal::CreateSimpleVolume(source));
+    ASSERT_NE(other.GetPointer(), nullptr);
+    ASSERT_EQ(s.volume->Update(other.GetPointer(), ULMVolumeRange(1, 64, 64, 33, 0, 0), 5, 0, 0, kULMUseSource),
+              kULMOK);
+    for (int z = 0; z < 64; ++z)
+        for (int y = 0; y < 64; ++y) s.At(33, y, z) = theirs[(size_t(z) * 64 + y) * 64 + 5];
+    EXPECT_EQ(All(s), s.host);
+    EXPECT_EQ(s.volume->GetAccessControl(), kULMAccessNoControl);
+}
+
+}  // namespace
+}  // namespace ulm3::testing

@@ -321,17 +321,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
 
     KWBBoard* board = KWBBoard::GetBoard(output->GetBufferLocation());
     ULM_ASSERT(board != nullptr);
-    // The volume's render cache loads no tables yet: every table is bypassed.
-    struct {
-        void Clear(KWBBoard*) {}
-        ULMStatus SetupLookupTables(const void*, ULMLookupTable* const*, const void*, double, double, bool) {
-            return kULMOK;
-        }
-        void GetLutBuffers(KWBBuffer* out[4]) const {
-            for (int i = 0; i < 4; ++i) out[i] = nullptr;
-        }
-        void ReleaseLUT() {}
-    } cache;
+    ULMRenderCache& cache = RenderState().m_renderCache;
     cache.Clear(board);
     status = cache.SetupLookupTables(nullptr, luts, nullptr, 0, 0.0, false);
     if (status != kULMOK) return ULMSyncEvent(status);

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "buffers/board_pass_block.h"
+#include "board/board_pass_block.h"
 #include "ulm3/ranges.h"
 #include "ulm3/status.h"
 

@@ -124,6 +124,20 @@ protected:
     static size_t LiveBuffers() { return size_t(tulx7sim::GetStats().liveBuffers); }
 };
 
+// An application's source that may be read-only, or refuse its maps.
+class RefusingSource : public PitchedSource {
+public:
+    RefusingSource(bool readOnly, bool maps, int bits, const ULMVolumeRange& range, const std::vector<uint8_t>& bytes)
+        : PitchedSource(bits, range, bytes), m_readOnly(readOnly), m_maps(maps) {}
+    bool IsReadOnly() const override { return m_readOnly; }
+    ULMStatus MapVoxels(const ULMVolumeRange& box, int w, void** out, unsigned* ys, unsigned* zs) override {
+        return m_maps ? PitchedSource::MapVoxels(box, w, out, ys, zs) : kULMErrInternal;
+    }
+
+private:
+    bool m_readOnly, m_maps;
+};
+
 // Volumes whose buffers board passes read and write: a pass that touches
 // anything it does not name is a fault even when the voxels come out right.
 class VolumePassTest : public VolumeTest {

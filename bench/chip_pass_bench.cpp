@@ -13,6 +13,7 @@
 namespace {
 
 using bench::ChipRun;
+using tulx7sim::ChipDiagnostics;
 
 void Run(benchmark::State& state, int size, int slices) {
     ChipRun run(size, slices);

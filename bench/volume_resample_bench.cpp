@@ -67,6 +67,7 @@ void BM_VolumeSlabFill256(benchmark::State& state) {
     }
     bench::ChipRun chip(kSide, 1);
     std::string diagnostic;
+    tulx7sim::ChipDiagnostics counts;
     double fillSeconds = 0, chipSeconds = 0;
     for (auto _ : state) {
         const auto t0 = Clock::now();
@@ -76,7 +77,7 @@ void BM_VolumeSlabFill256(benchmark::State& state) {
                                         ULMClassifierInternal::DirectRGBAClassifier(), ULMVolumeInternal::kUnload, 0, 0)
                 .Wait(-1);
         const auto t1 = Clock::now();
-        if (chip.chip->Render(chip.job, chip.registers, diagnostic) != 0) state.SkipWithError(diagnostic.c_str());
+        if (chip.chip->Render(chip.job, chip.registers, counts, diagnostic) != 0) state.SkipWithError(diagnostic.c_str());
         const auto t2 = Clock::now();
         if (status != kULMOK) state.SkipWithError("the fill failed");
         fillSeconds += Seconds(t0, t1);

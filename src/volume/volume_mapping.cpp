@@ -105,9 +105,16 @@ namespace {
 
 // The typed maps need a board buffer of their element size, whatever the
 // map reads.
-ULMStatus CheckElementBits(const ULMVolumeInternal& inVolume, int inBits) {
+template <typename T>
+ULMStatus MapTyped(ULMVolumeInternal& inVolume, ULMAccessType inAccess, const ULMVolumeRange& inRange,
+                   T*& outBaseAddress, unsigned& outSx, unsigned& outSy, ULMSource inSource) {
+    outBaseAddress = nullptr;
     if (inVolume.GetKWBBuffer() == nullptr) return kULMErrVolume;
-    return inVolume.GetVoxelSize() == inBits ? kULMOK : kULMErrArgument;
+    if (inVolume.GetVoxelSize() != int(8 * sizeof(T))) return kULMErrArgument;
+    void* address = nullptr;
+    const ULMStatus status = inVolume.MapSubVolume(inAccess, inRange, address, outSx, outSy, inSource);
+    outBaseAddress = static_cast<T*>(address);
+    return status;
 }
 
 }  // namespace
@@ -115,34 +122,19 @@ ULMStatus CheckElementBits(const ULMVolumeInternal& inVolume, int inBits) {
 ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
                                           unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
                                           ULMSource inSource) {
-    outBaseAddress = nullptr;
-    if (const ULMStatus s = CheckElementBits(*this, 8); s != kULMOK) return s;
-    void* address = nullptr;
-    const ULMStatus status = MapSubVolume(inAccess, inVolumeRange, address, outSx, outSy, inSource);
-    outBaseAddress = static_cast<unsigned char*>(address);
-    return status;
+    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
                                           unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
                                           ULMSource inSource) {
-    outBaseAddress = nullptr;
-    if (const ULMStatus s = CheckElementBits(*this, 16); s != kULMOK) return s;
-    void* address = nullptr;
-    const ULMStatus status = MapSubVolume(inAccess, inVolumeRange, address, outSx, outSy, inSource);
-    outBaseAddress = static_cast<unsigned short*>(address);
-    return status;
+    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
                                           unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
                                           ULMSource inSource) {
-    outBaseAddress = nullptr;
-    if (const ULMStatus s = CheckElementBits(*this, 32); s != kULMOK) return s;
-    void* address = nullptr;
-    const ULMStatus status = MapSubVolume(inAccess, inVolumeRange, address, outSx, outSy, inSource);
-    outBaseAddress = static_cast<unsigned int*>(address);
-    return status;
+    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress, unsigned& outSx,

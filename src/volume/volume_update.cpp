@@ -384,7 +384,11 @@ ULMSyncEvent ULMVolumeInternal::StartUnload(void* outVoxels, const ULMVolumeRang
             return Finished(m_hasData ? m_volumeSource->UnloadVoxels(outVoxels, inVolumeRange) : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
         if (m_buffer == nullptr) return Finished(kULMErrVolume);
-        if (IsCachedYZSlice(inVolumeRange)) return UnloadOptimizedYZSlice(outVoxels, inVolumeRange, inSource);
+        // A slice the slab cannot serve (its pass refused) is read straight.
+        if (IsCachedYZSlice(inVolumeRange)) {
+            const ULMSyncEvent slice = UnloadOptimizedYZSlice(outVoxels, inVolumeRange, inSource);
+            if (!ULMFailed(slice.Status())) return slice;
+        }
         const ULMStatus written = UpdateVolumeFromCache();
         if (ULMFailed(written)) return Finished(written);
         return m_board->StartUnloadBuffer(m_buffer, outVoxels, ULMRange(inVolumeRange),

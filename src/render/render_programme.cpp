@@ -108,8 +108,8 @@ ULMStatus ULMWriteRenderProgramme(ULMBoardPassBlock& ioBlock, const ULMAllRender
     const ULMStatus opened = ioBlock.Open();
     if (opened != kULMOK) return opened;
     const ULMStatus written = inRegisters.WriteRegisters(*ioBlock.Commands(), kULMRenderRegisterGroup);
-    ioBlock.Close();
-    return written;
+    const ULMStatus closed = ioBlock.Close();
+    return written != kULMOK ? written : closed;
 }
 
 }  // namespace ulm3

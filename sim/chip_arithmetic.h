@@ -165,7 +165,7 @@ inline uint32_t Quantise12(float v) {
 
 // The compositing operators. The reserved modes leave `acc` alone; the
 // caller reports them.
-inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
+[[gnu::always_inline]] inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
     const float alpha = in.c[3];
     switch (mode) {
         case 1:

@@ -172,21 +172,25 @@ inline uint32_t Quantise12(float v) {
             acc = in;
             return;
         case 2:
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = alpha * in.c[k] + (1.0f - alpha) * acc.c[k];
             acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
             return;
         case 3:
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = in.c[k] + (1.0f - alpha) * acc.c[k];
             acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
             return;
         case 4: {
             const float remaining = 1.0f - acc.c[3];
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k] * alpha;
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;
         }
         case 5: {
             const float remaining = 1.0f - acc.c[3];
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k];
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;

@@ -194,15 +194,13 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     }
 }
 
-template <int Bytes>
+template <int Bytes, bool OneField>
 Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const int64_t (&f)[3]) {
     const Setup& s = m_setup;
     uint64_t words[8];
 #pragma GCC unroll 8
     for (int c = 0; c < 8; ++c) words[c] = ChipArray::ReadAt(at + corner[c], Bytes);
-    Rgba looked[4];
-    for (int n = 0; n < m_fieldCount; ++n) {
-        const int i = m_field[n];
+    auto look = [&](int i) {
         int32_t v[8];
 #pragma GCC unroll 8
         for (int c = 0; c < 8; ++c) v[c] = FieldValue<Bytes>(i, words[c]);
@@ -210,11 +208,20 @@ Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const in
         // skipped neighbours do.
         const int32_t u0 = Shader::Lerp(v[0], v[1], f[0]), u1 = Shader::Lerp(v[2], v[3], f[0]);
         const int32_t u2 = Shader::Lerp(v[4], v[5], f[0]), u3 = Shader::Lerp(v[6], v[7], f[0]);
-        looked[i] = m_shader.Look(i, Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]));
-    }
+        return m_shader.Look(i, Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]));
+    };
     Rgba colour;
+    if constexpr (OneField) {
+        // Every routed channel is the one field's.
+        const Rgba looked = look(m_field[0]);
 #pragma GCC unroll 4
-    for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+        for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked.c[c];
+    } else {
+        Rgba looked[4];
+        for (int n = 0; n < m_fieldCount; ++n) looked[m_field[n]] = look(m_field[n]);
+#pragma GCC unroll 4
+        for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+    }
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
         colour.c[k] = colour.c[k] * s.emissive;
@@ -244,7 +251,7 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
     int64_t corner[8];
     CornerOffsets(box, corner);
-    Blend(s.blendAccum, ray.accum, PlainColour<Bytes>(box.At(base[0], base[1], base[2]), corner, f));
+    Blend(s.blendAccum, ray.accum, PlainColour<Bytes, false>(box.At(base[0], base[1], base[2]), corner, f));
     ++m_counts.samples;
 }
 
@@ -261,9 +268,10 @@ bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
 template <int Bytes>
 bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                       bool checked) {
-#define CHIP_PLAIN_ROW(mode)                                                                     \
-    return checked ? PlainRow<Bytes, mode, true>(slice, xRaw, yRaw, ray, x0, ys, width)         \
-                   : PlainRow<Bytes, mode, false>(slice, xRaw, yRaw, ray, x0, ys, width)
+#define CHIP_PLAIN_ROW(mode)                                                                           \
+    if (checked) return PlainRow<Bytes, mode, true, false>(slice, xRaw, yRaw, ray, x0, ys, width);     \
+    if (m_fieldCount == 1) return PlainRow<Bytes, mode, false, true>(slice, xRaw, yRaw, ray, x0, ys, width); \
+    return PlainRow<Bytes, mode, false, false>(slice, xRaw, yRaw, ray, x0, ys, width)
     switch (m_setup.blendAccum) {
         case 2: CHIP_PLAIN_ROW(2);
         case 3: CHIP_PLAIN_ROW(3);
@@ -274,7 +282,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
 #undef CHIP_PLAIN_ROW
 }
 
-template <int Bytes, uint32_t Mode, bool Checked>
+template <int Bytes, uint32_t Mode, bool Checked, bool OneField>
 bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t x0, uint32_t ys,
                       uint32_t width) {
     const Setup& s = m_setup;
@@ -320,7 +328,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
         f[ax] = qx & 255;
         f[ay] = qy & 255;
         const uint8_t* at = data + (sliceOffset + (qx >> 8) * strideX + (qy >> 8) * strideY);
-        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, PlainColour<Bytes>(at, corner, f));
+        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, PlainColour<Bytes, OneField>(at, corner, f));
         ++samples;
     }
     m_counts.samples += samples;

@@ -80,11 +80,12 @@ private:
     template <int Bytes>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                   bool checked);
-    template <int Bytes, uint32_t Mode, bool Checked>
+    template <int Bytes, uint32_t Mode, bool Checked, bool OneField>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
-    // lie at `at` plus `corner`, with weights f along u, v, w.
-    template <int Bytes>
+    // lie at `at` plus `corner`, with weights f along u, v, w; `OneField`
+    // when the setup needs a single field.
+    template <int Bytes, bool OneField>
     [[gnu::always_inline]] inline Rgba PlainColour(const uint8_t* at, const int64_t (&corner)[8], const int64_t (&f)[3]);
     // The value of voxel field i in the word `word`, from a table for
     // one-byte voxels.

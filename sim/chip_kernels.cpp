@@ -200,7 +200,7 @@ Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const in
     uint64_t words[8];
 #pragma GCC unroll 8
     for (int c = 0; c < 8; ++c) words[c] = ChipArray::ReadAt(at + corner[c], Bytes);
-    auto look = [&](int i) {
+    auto look = [&](int i) __attribute__((always_inline)) {
         int32_t v[8];
 #pragma GCC unroll 8
         for (int c = 0; c < 8; ++c) v[c] = FieldValue<Bytes>(i, words[c]);

@@ -20,9 +20,17 @@ Rgba LerpRgba(const Rgba& a, const Rgba& b, int64_t f) {
     return out;
 }
 
+// g * 511 rounded half away from zero, clamped to 9 bits. Inline rather
+// than a library rounding call: the difference from the truncation is
+// exact, so the tie test is too.
 int32_t Quantise9(float g) {
-    const long rounded = std::lround(static_cast<double>(g) * 511.0);
-    return static_cast<int32_t>(std::clamp<long>(rounded, -511, 511));
+    const double scaled = static_cast<double>(g) * 511.0;
+    // NaN and values beyond 64 bits, as the library rounding gave them.
+    if (!(std::fabs(scaled) < 0x1p63)) return -511;
+    const double x = std::clamp(scaled, -512.0, 512.0);
+    const double truncated = std::trunc(x);
+    const double rounded = std::fabs(x - truncated) >= 0.5 ? truncated + (x < 0.0 ? -1.0 : 1.0) : truncated;
+    return std::clamp(static_cast<int32_t>(rounded), -511, 511);
 }
 
 }  // namespace
@@ -248,11 +256,15 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
 
         // Magnitude modulation of alpha and the coefficients.
         const uint32_t m2 = sample.magnitude2;
-        const uint32_t m12 = std::min<uint32_t>(
-            4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
-                                 : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
-        const int64_t index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
-        if (s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3]) {
+        const bool modulating = s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3];
+        int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
+        if (modulating || s.hiPassDiffuse || s.hiPassSpecular) {
+            const uint32_t m12 = std::min<uint32_t>(
+                4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
+                                     : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
+            index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
+        }
+        if (modulating) {
             const float factor = m2 < s.magnitudeMin   ? (s.lowerDefault ? 1.0f : 0.0f)
                                  : m2 > s.magnitudeMax ? (s.upperDefault ? 1.0f : 0.0f)
                                                        : Fraction(s.magnitudeTable, static_cast<size_t>(index));

@@ -35,6 +35,16 @@ int32_t Quantise9(float g) {
 
 }  // namespace
 
+Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
+    m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
+    for (int a = 0; a < 3 && m_byteVoxels; ++a) {
+        if (setup.gradientField[a] < 0) continue;
+        const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
+        for (uint32_t b = 0; b < 256; ++b)
+            m_byteFraction[a][b] = static_cast<float>(code.Read(b)) / static_cast<float>(kFull);
+    }
+}
+
 uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
     const ChipArray& volume = m_setup.volume;
     int64_t p[3] = {u, v, w};
@@ -148,6 +158,19 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
         entry = &m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
         if (entry->valid && entry->u == u && entry->v == v && entry->w == w) {
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
+            return;
+        }
+        if (m_byteVoxels) {
+            // Straight from storage: the same fractions, from a table.
+            const uint8_t* at = box.At(u, v, w);
+            for (int a = 0; a < 3; ++a) {
+                g[a] = 0.0f;
+                if (s.zeroGradient || s.gradientField[a] < 0) continue;
+                const float f1 = m_byteFraction[a][at[box.stride[a]]];
+                const float f0 = m_byteFraction[a][s.forward ? at[0] : at[-box.stride[a]]];
+                g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
+            }
+            *entry = GradientEntry{true, u, v, w, {g[0], g[1], g[2]}};
             return;
         }
     }

@@ -232,7 +232,7 @@ Rgba Shader::Map(const Table& map, const float (&d)[3]) {
     for (int k = 0, a = 0; a < 3; ++a) {
         if (a == axis) continue;
         cell[k] = std::clamp((d[a] / dominant + 1.0f) * 4.0f - 0.5f, 0.0f, 7.0f);
-        low[k] = static_cast<int>(std::floor(cell[k]));
+        low[k] = static_cast<int>(cell[k]);  // truncation is the floor of a cell in [0, 7]
         high[k] = std::min(low[k] + 1, 7);
         weight[k] = cell[k] - static_cast<float>(low[k]);
         ++k;

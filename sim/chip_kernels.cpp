@@ -268,10 +268,12 @@ bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
 template <int Bytes>
 bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                       bool checked) {
-#define CHIP_PLAIN_ROW(mode)                                                                           \
-    if (checked) return PlainRow<Bytes, mode, true, false>(slice, xRaw, yRaw, ray, x0, ys, width);     \
-    if (m_fieldCount == 1) return PlainRow<Bytes, mode, false, true>(slice, xRaw, yRaw, ray, x0, ys, width); \
-    return PlainRow<Bytes, mode, false, false>(slice, xRaw, yRaw, ray, x0, ys, width)
+#define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
+    return m_fieldCount == 1 ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
+                             : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, x0, ys, width)
+#define CHIP_PLAIN_ROW(mode)                        \
+    if (checked) CHIP_PLAIN_ROW_FIELDS(mode, true); \
+    CHIP_PLAIN_ROW_FIELDS(mode, false)
     switch (m_setup.blendAccum) {
         case 2: CHIP_PLAIN_ROW(2);
         case 3: CHIP_PLAIN_ROW(3);
@@ -280,6 +282,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
         default: CHIP_PLAIN_ROW(kAnyBlend);
     }
 #undef CHIP_PLAIN_ROW
+#undef CHIP_PLAIN_ROW_FIELDS
 }
 
 template <int Bytes, uint32_t Mode, bool Checked, bool OneField>

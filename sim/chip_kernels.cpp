@@ -62,6 +62,15 @@ Kernel::Kernel(const Setup& setup, ChipDiagnostics& counts)
         if (setup.voxels.bytes == 1)
             for (uint32_t b = 0; b < 256; ++b) m_byteValue[i][b] = setup.voxelFields.code[i].Read(b);
     }
+    // One unsigned field looked up in a 256-entry table: the sample's
+    // colour is a function of the entry.
+    const int i = m_field[0];
+    m_tabled = m_fieldCount == 1 && i != 3 && !setup.bypass[i] && !setup.voxelFields.code[i].isSigned;
+    for (size_t e = 0; e < 256 && m_tabled; ++e) {
+        Rgba looked[4];
+        looked[i] = setup.table[i].entries[e];
+        m_emittedTable[e] = Emitted(looked);
+    }
 }
 
 void Kernel::RunElements() {
@@ -194,13 +203,25 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     }
 }
 
-template <int Bytes, bool OneField>
-Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const int64_t (&f)[3]) {
+Rgba Kernel::Emitted(const Rgba (&looked)[4]) const {
     const Setup& s = m_setup;
+    Rgba colour;
+#pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        colour.c[k] = colour.c[k] * s.emissive;
+        if (s.opacityWeight) colour.c[k] = colour.c[k] * colour.c[3];
+    }
+    return colour;
+}
+
+template <int Bytes, bool Tabled>
+Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const int64_t (&f)[3]) {
     uint64_t words[8];
 #pragma GCC unroll 8
     for (int c = 0; c < 8; ++c) words[c] = ChipArray::ReadAt(at + corner[c], Bytes);
-    auto look = [&](int i) __attribute__((always_inline)) {
+    auto value = [&](int i) __attribute__((always_inline)) {
         int32_t v[8];
 #pragma GCC unroll 8
         for (int c = 0; c < 8; ++c) v[c] = FieldValue<Bytes>(i, words[c]);
@@ -208,26 +229,17 @@ Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const in
         // skipped neighbours do.
         const int32_t u0 = Shader::Lerp(v[0], v[1], f[0]), u1 = Shader::Lerp(v[2], v[3], f[0]);
         const int32_t u2 = Shader::Lerp(v[4], v[5], f[0]), u3 = Shader::Lerp(v[6], v[7], f[0]);
-        return m_shader.Look(i, Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]));
+        return Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]);
     };
-    Rgba colour;
-    if constexpr (OneField) {
-        // Every routed channel is the one field's.
-        const Rgba looked = look(m_field[0]);
-#pragma GCC unroll 4
-        for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked.c[c];
+    if constexpr (Tabled) {
+        const uint32_t index = static_cast<uint32_t>(value(m_field[0])) >> 8;
+        if (index >= m_setup.table[m_field[0]].valid) ++m_counts.unboundTableReads;
+        return m_emittedTable[index];
     } else {
         Rgba looked[4];
-        for (int n = 0; n < m_fieldCount; ++n) looked[m_field[n]] = look(m_field[n]);
-#pragma GCC unroll 4
-        for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+        for (int n = 0; n < m_fieldCount; ++n) looked[m_field[n]] = m_shader.Look(m_field[n], value(m_field[n]));
+        return Emitted(looked);
     }
-#pragma GCC unroll 3
-    for (int k = 0; k < 3; ++k) {
-        colour.c[k] = colour.c[k] * s.emissive;
-        if (s.opacityWeight) colour.c[k] = colour.c[k] * colour.c[3];
-    }
-    return colour;
 }
 
 template <int Bytes>
@@ -269,7 +281,7 @@ template <int Bytes>
 bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                       bool checked) {
 #define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
-    return m_fieldCount == 1 ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
+    return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
                              : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, x0, ys, width)
 #define CHIP_PLAIN_ROW(mode)                        \
     if (checked) CHIP_PLAIN_ROW_FIELDS(mode, true); \
@@ -285,7 +297,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
 #undef CHIP_PLAIN_ROW_FIELDS
 }
 
-template <int Bytes, uint32_t Mode, bool Checked, bool OneField>
+template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
 bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t x0, uint32_t ys,
                       uint32_t width) {
     const Setup& s = m_setup;
@@ -331,7 +343,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
         f[ax] = qx & 255;
         f[ay] = qy & 255;
         const uint8_t* at = data + (sliceOffset + (qx >> 8) * strideX + (qy >> 8) * strideY);
-        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, PlainColour<Bytes, OneField>(at, corner, f));
+        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, PlainColour<Bytes, Tabled>(at, corner, f));
         ++samples;
     }
     m_counts.samples += samples;

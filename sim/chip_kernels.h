@@ -80,13 +80,16 @@ private:
     template <int Bytes>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                   bool checked);
-    template <int Bytes, uint32_t Mode, bool Checked, bool OneField>
+    template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
-    // lie at `at` plus `corner`, with weights f along u, v, w; `OneField`
-    // when the setup needs a single field.
-    template <int Bytes, bool OneField>
-    [[gnu::always_inline]] inline Rgba PlainColour(const uint8_t* at, const int64_t (&corner)[8], const int64_t (&f)[3]);
+    // lie at `at` plus `corner`, with weights f along u, v, w; `Tabled`
+    // takes it from the emitted colours of the one field's table.
+    template <int Bytes, bool Tabled>
+    [[gnu::always_inline]] inline Rgba PlainColour(const uint8_t* at, const int64_t (&corner)[8],
+                                                   const int64_t (&f)[3]);
+    // The routed, emissive colour of the looked-up fields.
+    Rgba Emitted(const Rgba (&looked)[4]) const;
     // The value of voxel field i in the word `word`, from a table for
     // one-byte voxels.
     template <int Bytes>
@@ -114,6 +117,8 @@ private:
     int m_fieldCount = 0;
     int m_field[4] = {};
     int32_t m_byteValue[4][256] = {};
+    bool m_tabled = false;
+    Rgba m_emittedTable[256];
 };
 
 }  // namespace tulx7sim::chip

@@ -144,6 +144,16 @@ protected:
                                             uint64_t(plain ? plainBlend : Pick(1, 5)) << 18);
             Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
             Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
+            if (plain && Coin()) {
+                // One unsigned field looked up in table 0, the others
+                // bypassed; channels from it or constant.
+                static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
+                Set(NKW7_VoxelFormat_Addr, Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xC0});
+                Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
+                Set(NKW7_Alu0_Addr, 0x03030303);
+                Set(NKW7_Alu2_Addr, kChannel[Bits() % 4] | kChannel[Bits() % 4] << 8 | kChannel[Bits() % 4] << 16 |
+                                        kChannel[Bits() % 4] << 24);
+            }
         }
     }
 

@@ -30,7 +30,7 @@ bool NeedsUnbuiltStages(const ULMContext* inContext, const ULMDepthBuffer* inDep
     }
     return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 0 ||
            inContext->GetCrop().GetFlags() != 0 || !IsDepthTestPass(inContext) ||
-           inContext->GetRayTerminationEnabled() || inContext->GetGradientModulation() != 0;
+           inContext->GetGradientModulation() != 0;
 }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {

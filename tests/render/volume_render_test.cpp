@@ -78,9 +78,11 @@ protected:
 TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
     struct View { double tx, ty; int k; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 2}};
     for (const View& view : views) {
-        for (int mode : {4, 5, 2, 3, 12}) {
-            s.blendMode = mode;
+        for (int mode : {4, 5, 2, 3, 12, -4, -5}) {  // negative: with early ray termination
+            s.blendMode = std::abs(mode);
+            s.termination = mode < 0 ? 2048.0 / 4095 : 2;  // on the chip's 12-bit grid
             Aim(view.tx, view.ty, view.k);
+            ASSERT_EQ(context->SetRayTermination(std::min(s.termination, 1.0), mode < 0), kULMOK);
             const auto expected = test_support::ReferenceRender(s, kSide, kSide);
             std::vector<uint32_t> byBoard[2];
             for (int b = 0; b < 2; ++b) {
@@ -89,12 +91,14 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
                 EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
             }
             EXPECT_EQ(byBoard[0], byBoard[1]) << "mode " << mode;
-            double sum = 0, caseWorst = 0;
+            // A ray whose alpha lands within rounding of the threshold may take one sample more or less.
+            double sum = 0;
+            int over = 0;
             for (int i = 0; i < 4 * kSide * kSide; ++i) {
                 const double e = std::fabs(((byBoard[0][i / 4] >> (8 * (i % 4))) & 255) - expected[i / 4][i % 4] * 255);
-                caseWorst = std::max(caseWorst, e), sum += e;
+                over += e > 3.0, sum += e;
             }
-            EXPECT_TRUE(caseWorst <= 3.0 && sum / (4 * kSide * kSide) <= 0.5) << mode << " " << view.tx;
+            EXPECT_TRUE(over <= (mode < 0 ? kSide * kSide / 25 : 0) && sum / (4 * kSide * kSide) <= 0.2) << mode << " " << view.tx << " " << over << " " << sum / (4 * kSide * kSide);
         }
     }
 }

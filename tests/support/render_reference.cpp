@@ -61,6 +61,7 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
             if ((d[axis] < 0) != (s.blendMode == 2 || s.blendMode == 3)) std::reverse(planes.begin(), planes.end());
             RGBA acc{0, 0, 0, 0};
             for (const int m : planes) {
+                if ((s.blendMode == 4 || s.blendMode == 5) && acc[3] >= s.termination) break;
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
                 double p[3], v = 0;
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];

@@ -19,6 +19,7 @@ struct ReferenceScene {
     int k = 1;                       // slices per voxel along the principal axis
     std::array<std::array<double, 4>, 256> table{};  // RGBA per entry
     int blendMode = 4;
+    double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
 };
 
 // RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.

@@ -69,9 +69,9 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_Image0FieldSel = FieldCodes(in.image0);
     r.m_Image1FieldSel = FieldCodes(in.image1);
 
-    // No cut planes, crop, gradients, lights or depth in this programme yet.
+    // No cut planes, gradients, lights or depth in this programme yet.
     r.m_CutPlaneControl = 0;
-    r.m_CropControl = 0;
+    in.sampleSpace->FillCropRegisters(ctx->GetCrop(), r);
     r.m_GradientControl = 0;
     r.m_GradientCorrection0 = r.m_GradientCorrection1 = r.m_GradientCorrection2 = 0;
     r.m_GradientMagnitudeRange = 0xFFFFFull << 44;

@@ -216,6 +216,33 @@ void ULMSampleSpace::SamplePosition(double inXs, double inYs, double inZs, doubl
         outPosition[i] = m_origin[i] + inXs * m_dXs[i] + inYs * m_dYs[i] + inZs * m_dZs[i];
 }
 
+void ULMSampleSpace::FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegisters& r) const {
+    OrmikPermute perm;
+    perm.SetTransformReg(static_cast<int>(m_transform));
+    double slabs[6];
+    inCrop.GetSlabs(slabs[0], slabs[1], slabs[2], slabs[3], slabs[4], slabs[5]);
+    const uint32_t flags = inCrop.GetFlags();
+    // Invert and combine bits stay; each group's enables follow their axes.
+    uint32_t control = flags & (ULMCrop::kInvert0 | ULMCrop::kInvert1 | ULMCrop::kInvert2 |
+                                ULMCrop::kOrSelect | ULMCrop::kInvertOutput);
+    uint32_t* ranges[6] = {&r.m_CropRangeXmin, &r.m_CropRangeXmax, &r.m_CropRangeYmin,
+                           &r.m_CropRangeYmax, &r.m_CropRangeZmin, &r.m_CropRangeZmax};
+    for (int i = 0; i < 3; ++i) {
+        const int a = perm.GetSelect(i);
+        for (int group = 0; group < 3; ++group)
+            if (flags & (1u << (4 * group + a))) control |= 1u << (4 * group + i);
+        int32_t lo = ToTrim(slabs[2 * a]), hi = ToTrim(slabs[2 * a + 1]);
+        if (perm.GetNeg(i)) {
+            const int32_t newLo = -hi - 256, newHi = -lo - 256;
+            lo = newLo;
+            hi = newHi;
+        }
+        *ranges[2 * i] = static_cast<uint32_t>(lo);
+        *ranges[2 * i + 1] = static_cast<uint32_t>(hi);
+    }
+    r.m_CropControl = control;
+}
+
 void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
     r.m_ViewFrustumRangeMin = ULMPassCoordinates(m_frustum.min[0], m_frustum.min[1], m_frustum.min[2]);
     r.m_ViewFrustumRangeMax = ULMPassCoordinates(m_frustum.max[0], m_frustum.max[1], m_frustum.max[2]);

@@ -12,6 +12,7 @@ namespace ulm3 {
 
 class ULMAllRenderRegisters;
 class ULMContext;
+class ULMCrop;
 class ULMImageBuffer;
 class ULMVolume;
 class ULMVolumeInternal;
@@ -59,6 +60,8 @@ public:
     // The frustum, permutation, trims, origins, deltas, depth terms, section
     // and eye vector.
     void FillRegisters(ULMAllRenderRegisters& ioRegisters) const;
+    // The crop's flags and slabs moved onto the permuted axes.
+    void FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegisters& ioRegisters) const;
 
 private:
     bool m_valid = false;

@@ -29,6 +29,26 @@ bool Sample(const ReferenceScene& s, const double p[3], double& out) {
     return true;
 }
 
+// Three groups, each the AND of its enabled axes' slab tests, then inverted
+// on its own bit; active groups combine by AND or OR, then the output invert.
+bool CropKeeps(const ReferenceScene& s, const double p[3]) {
+    if (s.cropFlags == 0) return true;
+    bool any = false, all = true, active = false;
+    for (int g = 0; g < 3; ++g) {
+        const unsigned bits = s.cropFlags >> (4 * g);
+        if ((bits & 7) == 0) continue;
+        bool in = true;
+        for (int a = 0; a < 3; ++a) {
+            const double q = std::floor(p[a] * 256) / 256;
+            if ((bits >> a) & 1) in = in && s.cropSlabs[2 * a] <= q && q <= s.cropSlabs[2 * a + 1];
+        }
+        in = in != (((bits >> 3) & 1) != 0);
+        active = true, any = any || in, all = all && in;
+    }
+    if (!active) return true;
+    return (((s.cropFlags >> 12) & 1) ? any : all) != (((s.cropFlags >> 13) & 1) != 0);
+}
+
 RGBA Blend(int mode, RGBA acc, const RGBA& in) {
     const double a = in[3], keep = 1 - acc[3];
     for (int c = 0; c < 3 && mode >= 2 && mode <= 5; ++c)
@@ -65,7 +85,7 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
                 double p[3], v = 0;
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
-                if (!Sample(s, p, v)) continue;
+                if (!Sample(s, p, v) || !CropKeeps(s, p)) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
                 acc = Blend(s.blendMode, acc, in);

@@ -19,6 +19,8 @@ struct ReferenceScene {
     int k = 1;                       // slices per voxel along the principal axis
     std::array<std::array<double, 4>, 256> table{};  // RGBA per entry
     int blendMode = 4;
+    unsigned cropFlags = 0;  // as the crop's flags, its slabs X min, X max, Y min, ...
+    std::array<double, 6> cropSlabs{};
     double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
 };
 

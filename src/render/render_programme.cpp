@@ -10,6 +10,7 @@
 #include "render/sample_space.h"
 #include "tulx7/register_groups.h"
 #include "ulm3/context.h"
+#include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 
 namespace ulm3 {
@@ -69,8 +70,11 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_Image0FieldSel = FieldCodes(in.image0);
     r.m_Image1FieldSel = FieldCodes(in.image1);
 
-    // No cut planes, gradients, lights or depth in this programme yet.
-    r.m_CutPlaneControl = 0;
+    // No gradients, lights or depth in this programme yet.
+    const ULMCutPlane* planes[4] = {};
+    const int planeCount = std::min(ctx->GetCutPlaneCount(), 4);
+    for (int i = 0; i < planeCount; ++i) planes[i] = ctx->GetCutPlane(i);
+    in.sampleSpace->FillCutPlaneRegisters(planes, planeCount, r);
     in.sampleSpace->FillCropRegisters(ctx->GetCrop(), r);
     r.m_GradientControl = 0;
     r.m_GradientCorrection0 = r.m_GradientCorrection1 = r.m_GradientCorrection2 = 0;

@@ -28,7 +28,7 @@ bool NeedsUnbuiltStages(const ULMContext* inContext, const ULMDepthBuffer* inDep
         const auto n = static_cast<ULMContext::DepthBufferNumber>(i);
         if (depth[i] != nullptr && inContext->GetDepthUpdateFilter(n) != ULMContext::kAlwaysFail) return true;
     }
-    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 0 || !IsDepthTestPass(inContext) ||
+    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 4 || !IsDepthTestPass(inContext) ||
            inContext->GetGradientModulation() != 0;
 }
 

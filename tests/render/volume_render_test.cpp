@@ -10,6 +10,7 @@
 #include "support/render_reference.h"
 #include "tulx7sim/rendering_chip.h"
 #include "tulx7sim/test_api.h"
+#include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
@@ -127,6 +128,31 @@ TEST_F(VolumeRenderTest, CropKeepsWhatTheReferenceKeepsUnderEveryPermutation) {
             EXPECT_EQ(tulx7sim::GetChipDiagnostics(0).Total(), 0u);
             // Samples within 1/256 of a slab's edge may round to either side.
             EXPECT_TRUE(Matches(pixels, test_support::ReferenceRender(s, kSide, kSide), kSide * kSide / 50)) << f << " " << view.tx;
+        }
+    }
+}
+
+TEST_F(VolumeRenderTest, CutPlanesRemoveWhatTheReferenceRemoves) {
+    const test_support::ReferenceScene::Cut planes[] = {{{0.6, 0.8, 0, 0}, -5, 9, true},
+                                                        {{0, 0.28, -0.96, -2}, -4, 4, false},
+                                                        {{1, 0, 0, 0}, 0, 1000, true}};
+    struct View { double tx, ty; } views[] = {{30, 40}, {-150, 70}, {95, 10}};
+    for (const View& view : views) {
+        for (size_t n = 1; n <= 3; ++n) {
+            s.cuts.assign(planes, planes + n);
+            for (const auto& c : s.cuts) {
+                ULMCutPlane* plane = ULMCutPlane::Create(ULMVector4D(c.plane[0], c.plane[1], c.plane[2], c.plane[3]), c.min, c.max);
+                ASSERT_TRUE(plane != nullptr && plane->SetVisibility(c.keepInside) == kULMOK);
+                ASSERT_EQ(context->AddCutPlane(plane), kULMOK);
+                plane->Release();
+            }
+            Aim(view.tx, view.ty, 2);
+            tulx7sim::ClearChipDiagnostics();
+            std::vector<uint32_t> pixels;
+            ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
+            EXPECT_EQ(tulx7sim::GetChipDiagnostics(0).Total(), 0u);
+            EXPECT_TRUE(Matches(pixels, test_support::ReferenceRender(s, kSide, kSide), kSide * kSide / 50)) << n << " " << view.tx;
+            while (context->GetCutPlaneCount() > 0) ASSERT_EQ(context->RemoveCutPlane(context->GetCutPlane(0)), kULMOK);
         }
     }
 }

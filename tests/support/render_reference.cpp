@@ -49,6 +49,16 @@ bool CropKeeps(const ReferenceScene& s, const double p[3]) {
     return (((s.cropFlags >> 12) & 1) ? any : all) != (((s.cropFlags >> 13) & 1) != 0);
 }
 
+bool CutsKeep(const ReferenceScene& s, const double p[3]) {
+    for (const ReferenceScene::Cut& c : s.cuts) {
+        double value = 0;
+        for (int r = 0; r < 4; ++r)
+            value += c.plane[r] * (s.model[r][0] * p[0] + s.model[r][1] * p[1] + s.model[r][2] * p[2] + s.model[r][3]);
+        if ((c.min <= value && value <= c.max) != c.keepInside) return false;
+    }
+    return true;
+}
+
 RGBA Blend(int mode, RGBA acc, const RGBA& in) {
     const double a = in[3], keep = 1 - acc[3];
     for (int c = 0; c < 3 && mode >= 2 && mode <= 5; ++c)
@@ -85,7 +95,7 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
                 double p[3], v = 0;
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
-                if (!Sample(s, p, v) || !CropKeeps(s, p)) continue;
+                if (!Sample(s, p, v) || !CropKeeps(s, p) || !CutsKeep(s, p)) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
                 acc = Blend(s.blendMode, acc, in);

@@ -21,6 +21,12 @@ struct ReferenceScene {
     int blendMode = 4;
     unsigned cropFlags = 0;  // as the crop's flags, its slabs X min, X max, Y min, ...
     std::array<double, 6> cropSlabs{};
+    struct Cut {
+        std::array<double, 4> plane;  // over world points (model x voxel)
+        double min, max;
+        bool keepInside;
+    };
+    std::vector<Cut> cuts;
     double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
 };
 

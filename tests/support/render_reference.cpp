@@ -29,34 +29,23 @@ bool Sample(const ReferenceScene& s, const double p[3], double& out) {
     return true;
 }
 
-// Three groups, each the AND of its enabled axes' slab tests, then inverted
-// on its own bit; active groups combine by AND or OR, then the output invert.
-bool CropKeeps(const ReferenceScene& s, const double p[3]) {
-    if (s.cropFlags == 0) return true;
+// Crop groups AND their axes' slabs, invert, combine by AND or OR, invert; then the cut planes.
+bool Clipped(const ReferenceScene& s, const double p[3]) {
     bool any = false, all = true, active = false;
     for (int g = 0; g < 3; ++g) {
         const unsigned bits = s.cropFlags >> (4 * g);
-        if ((bits & 7) == 0) continue;
-        bool in = true;
-        for (int a = 0; a < 3; ++a) {
-            const double q = std::floor(p[a] * 256) / 256;
-            if ((bits >> a) & 1) in = in && s.cropSlabs[2 * a] <= q && q <= s.cropSlabs[2 * a + 1];
-        }
-        in = in != (((bits >> 3) & 1) != 0);
-        active = true, any = any || in, all = all && in;
+        bool in = (bits & 7) != 0;
+        for (int a = 0; a < 3; ++a)
+            if ((bits >> a) & 1) in = in && s.cropSlabs[2 * a] <= std::floor(p[a] * 256) / 256 && std::floor(p[a] * 256) / 256 <= s.cropSlabs[2 * a + 1];
+        if ((bits & 7) != 0) active = true, in = in != ((bits & 8) != 0), any = any || in, all = all && in;
     }
-    if (!active) return true;
-    return (((s.cropFlags >> 12) & 1) ? any : all) != (((s.cropFlags >> 13) & 1) != 0);
-}
-
-bool CutsKeep(const ReferenceScene& s, const double p[3]) {
+    if (active && ((s.cropFlags >> 12 & 1) ? any : all) == ((s.cropFlags >> 13 & 1) != 0)) return true;
     for (const ReferenceScene::Cut& c : s.cuts) {
-        double value = 0;
-        for (int r = 0; r < 4; ++r)
-            value += c.plane[r] * (s.model[r][0] * p[0] + s.model[r][1] * p[1] + s.model[r][2] * p[2] + s.model[r][3]);
-        if ((c.min <= value && value <= c.max) != c.keepInside) return false;
+        double w = 0;
+        for (int r = 0; r < 4; ++r) w += c.plane[r] * (s.model[r][0] * p[0] + s.model[r][1] * p[1] + s.model[r][2] * p[2] + s.model[r][3]);
+        if ((c.min <= w && w <= c.max) != c.keepInside) return true;
     }
-    return true;
+    return false;
 }
 
 RGBA Blend(int mode, RGBA acc, const RGBA& in) {
@@ -95,7 +84,7 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
                 double p[3], v = 0;
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
-                if (!Sample(s, p, v) || !CropKeeps(s, p) || !CutsKeep(s, p)) continue;
+                if (!Sample(s, p, v) || Clipped(s, p)) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
                 acc = Blend(s.blendMode, acc, in);

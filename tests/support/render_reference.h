@@ -21,11 +21,7 @@ struct ReferenceScene {
     int blendMode = 4;
     unsigned cropFlags = 0;  // as the crop's flags, its slabs X min, X max, Y min, ...
     std::array<double, 6> cropSlabs{};
-    struct Cut {
-        std::array<double, 4> plane;  // over world points (model x voxel)
-        double min, max;
-        bool keepInside;
-    };
+    struct Cut { ULMVector4D plane; double min, max; bool keepInside; };  // over world points
     std::vector<Cut> cuts;
     double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
 };

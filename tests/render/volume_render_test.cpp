@@ -97,7 +97,8 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
             while (context->GetCutPlaneCount() > 0) context->RemoveCutPlane(context->GetCutPlane(0));
             for (const auto& cut : s.cuts) {
                 ULMCutPlane* plane = ULMCutPlane::Create(cut.plane, cut.min, cut.max);
-                EXPECT_TRUE(plane->SetVisibility(cut.keepInside) == kULMOK && context->AddCutPlane(plane) == kULMOK), plane->Release();
+                EXPECT_TRUE(plane->SetVisibility(cut.keepInside) == kULMOK && context->AddCutPlane(plane) == kULMOK);
+                plane->Release();
             }
             const auto expected = test_support::ReferenceRender(s, kSide, kSide);
             std::vector<uint32_t> byBoard[2];

@@ -124,12 +124,23 @@ ULMSyncEvent ULMBoardPassBlock::Submit(KWBBoard* inBoard, KWBBuffer* inVolume,
                                        KWBBuffer* inImage0, KWBBuffer* inImage1,
                                        uint32_t inWriteMask, KWBBuffer* const* inLuts,
                                        ULMSyncEvent inLastRender) {
-    KWBBuffer* luts[4] = {nullptr, nullptr, nullptr, nullptr};
+    ULMBoardRenderBuffers buffers;
+    buffers.volume = inVolume;
+    buffers.image0 = inImage0;
+    buffers.image1 = inImage1;
+    buffers.writeMask = inWriteMask;
     if (inLuts != nullptr)
-        for (int i = 0; i < 4; ++i) luts[i] = inLuts[i];
-    return inBoard->StartRender(inLastRender, m_commands.get(), m_blockID, m_blockSize, nullptr,
-                                0, 0, inVolume, inImage0, inImage1, nullptr, nullptr,
-                                inWriteMask, luts, nullptr, nullptr, nullptr, nullptr);
+        for (int i = 0; i < 4; ++i) buffers.luts[i] = inLuts[i];
+    return SubmitRender(inBoard, inLastRender, buffers);
+}
+
+ULMSyncEvent ULMBoardPassBlock::SubmitRender(KWBBoard* inBoard, const ULMSyncEvent& inLastRender,
+                                             const ULMBoardRenderBuffers& inBuffers) {
+    KWBBuffer* luts[4] = {inBuffers.luts[0], inBuffers.luts[1], inBuffers.luts[2], inBuffers.luts[3]};
+    return inBoard->StartRender(inLastRender, m_commands.get(), m_blockID, m_blockSize, nullptr, 0, 0,
+                                inBuffers.volume, inBuffers.image0, inBuffers.image1, inBuffers.depth0,
+                                inBuffers.depth1, inBuffers.writeMask, luts, nullptr, nullptr, nullptr,
+                                nullptr);
 }
 
 }  // namespace ulm3

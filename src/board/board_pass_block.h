@@ -61,6 +61,18 @@ struct ULMImagePassValues {
 // the passes write them.
 std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& inValues);
 
+// The buffers a render binds: null where absent. The write mask names the
+// buffers the render writes (1 image 0, 2 image 1, 4 depth 0, 8 depth 1).
+struct ULMBoardRenderBuffers {
+    KWBBuffer* volume = nullptr;
+    KWBBuffer* image0 = nullptr;
+    KWBBuffer* image1 = nullptr;
+    KWBBuffer* depth0 = nullptr;
+    KWBBuffer* depth1 = nullptr;
+    uint32_t writeMask = 0;
+    KWBBuffer* luts[4] = {};
+};
+
 class ULMBoardPassBlock {
 public:
     // Room the passes ask for; the board clamps what it grants.
@@ -95,6 +107,11 @@ public:
     ULMSyncEvent Submit(KWBBoard* inBoard, KWBBuffer* inVolume, KWBBuffer* inImage0,
                         KWBBuffer* inImage1, uint32_t inWriteMask, KWBBuffer* const* inLuts = nullptr,
                         ULMSyncEvent inLastRender = ULMSyncEvent(kULMErrArgument));
+
+    // Submits the closed block as a render after inLastRender, with its
+    // buffers and tables.
+    ULMSyncEvent SubmitRender(KWBBoard* inBoard, const ULMSyncEvent& inLastRender,
+                              const ULMBoardRenderBuffers& inBuffers);
 
     KWBCommandBuffer* Commands() const { return m_commands.get(); }
     uint32_t BlockID() const { return m_blockID; }

@@ -224,6 +224,8 @@ public:
     uint64_t GetBufferSerial() const { return m_bufferSerial; }
     KWBBuffer* GetKWBBuffer() const { return m_buffer; }
     KWBBoard* GetKWBBoard() const { return m_board; }
+    // The part of the volume the current render samples, set by PrepareVolume.
+    const ULMVolumeRange& GetCurrentSubVolume() const { return m_currentSubVolume; }
 
     // ---- Render engine (src/render) ----
     ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
@@ -231,6 +233,12 @@ public:
                              ULMDepthBuffer* ioDepth1) override;
     ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
                                 int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
+    // The render itself, on a volume whose buffer is prepared: the output
+    // buffers move to the volume's board, and the event of the render is
+    // returned once it is queued.
+    ULMSyncEvent DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                               ULMDepthBuffer* ioDepth1);
     ULMVolumeRenderState& RenderState() { return *m_renderState; }
     PerspInterf*& PerspectiveInterface() { return m_perspInterface; }
 

@@ -72,12 +72,13 @@ KWBBoard* KWBBoard::Open(int inID, ULMStatus& outStatus, bool inIsExclusive) {
     KWBBoard* board = Slot(inID).load(std::memory_order_acquire);
     if (board == nullptr) {
         ULMStatus status = kULMOK;
-        board = new KWBBoard(inID, inIsExclusive, status);
+        std::unique_ptr<KWBBoard> opened(new KWBBoard(inID, inIsExclusive, status));
         if (status != kULMOK) {
-            delete board;
             outStatus = status;
             return nullptr;
         }
+        // The table owns the board from here until Close.
+        board = opened.release();
         Slot(inID).store(board, std::memory_order_release);
         outStatus = kULMOK;
     }
@@ -85,7 +86,7 @@ KWBBoard* KWBBoard::Open(int inID, ULMStatus& outStatus, bool inIsExclusive) {
 }
 
 ULMStatus KWBBoard::Close(int inID) {
-    KWBBoard* board = GetBoard(inID);
+    std::unique_ptr<KWBBoard> board(GetBoard(inID));
     if (board == nullptr) return kULMErrArgument;
     // The driver would drop queued work with the connection; let the
     // board's last transfers and render finish first.
@@ -95,7 +96,6 @@ ULMStatus KWBBoard::Close(int inID) {
         if (event.Status() == kULMInProgress) event.Wait(-1);
     }
     Slot(inID).store(nullptr, std::memory_order_release);
-    delete board;
     return kULMOK;
 }
 

@@ -252,6 +252,7 @@ public:
     KWBBoard& operator=(const KWBBoard&) = delete;
 
 private:
+    friend struct std::default_delete<KWBBoard>;
     KWBBoard(int inID, bool inIsExclusive, ULMStatus& outStatus);
     ~KWBBoard();
 

@@ -2,6 +2,7 @@
 // and the driver's host buffers.
 #include "board/kwb_buffer_requests.h"
 
+#include <memory>
 #include <new>
 
 #include "board/kwb_board.h"
@@ -64,17 +65,14 @@ ULMStatus Detach(KWBBoard& board, uint32_t id) {
 
 // Keeps the descriptor of a buffer the driver made or attached when its
 // answer can be described; a buffer we cannot describe is given back rather
-// than kept. On failure the descriptor is deleted.
-KWBBuffer* KeepOrGiveBack(KWBBoard& board, KWBBuffer* buffer, ULMStatus& ioStatus, uint32_t id,
-                          bool describable) {
+// than kept. On failure the descriptor goes.
+std::unique_ptr<KWBBuffer> KeepOrGiveBack(KWBBoard& board, std::unique_ptr<KWBBuffer> buffer,
+                                          ULMStatus& ioStatus, uint32_t id, bool describable) {
     if (ioStatus == kULMOK && !describable) {
         Detach(board, id);
         ioStatus = kULMErrInternal;
     }
-    if (ioStatus != kULMOK) {
-        delete buffer;
-        return nullptr;
-    }
+    if (ioStatus != kULMOK) return nullptr;
     buffer->SetID(id);
     return buffer;
 }
@@ -93,7 +91,7 @@ KWBBuffer* KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
         outStatus = kULMErrArgument;
         return nullptr;
     }
-    KWBBuffer* buffer = new (std::nothrow) KWBBuffer();
+    std::unique_ptr<KWBBuffer> buffer(new (std::nothrow) KWBBuffer());
     if (buffer == nullptr) {
         outStatus = kULMErrAlloc;
         return nullptr;
@@ -102,16 +100,16 @@ KWBBuffer* KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
     record.permission_share = 0;
     record.buffer_descriptor = Descriptor(dimension, inElementBits / 8, inU, inV, inW);
     outStatus = m_board.Request(TULX7_DR_BUFFER_ALLOCATE, record);
-    buffer = KeepOrGiveBack(m_board, buffer, outStatus, record.buffer_id,
+    buffer = KeepOrGiveBack(m_board, std::move(buffer), outStatus, record.buffer_id,
                             ReportedSizesFit(dimension, record.buffer_descriptor.buffer_size));
     if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, record.buffer_descriptor.buffer_size, inElementBits);
     SetWholeRange(*buffer, dimension, inU, inV, inW);
-    return buffer;
+    return buffer.release();
 }
 
 KWBBuffer* KWBBufferRequests::Attach(uint64_t inID, ULMStatus& outStatus) {
-    KWBBuffer* buffer = new (std::nothrow) KWBBuffer();
+    std::unique_ptr<KWBBuffer> buffer(new (std::nothrow) KWBBuffer());
     if (buffer == nullptr) {
         outStatus = kULMErrAlloc;
         return nullptr;
@@ -125,14 +123,14 @@ KWBBuffer* KWBBufferRequests::Attach(uint64_t inID, ULMStatus& outStatus) {
     const uint32_t elementBytes = static_cast<uint32_t>(d.element_size) + 1;
     const bool describable = dimension >= 1 && dimension <= 3 && elementBytes <= 8 &&
                              KWBIsPowerOf2(elementBytes) && ReportedSizesFit(dimension, d.buffer_size);
-    buffer = KeepOrGiveBack(m_board, buffer, outStatus, record.buffer_id, describable);
+    buffer = KeepOrGiveBack(m_board, std::move(buffer), outStatus, record.buffer_id, describable);
     if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, d.buffer_size, elementBytes * 8);
     uint32_t u = 0, v = 0, w = 0, bits = 0;
     buffer->GetSizes(u, v, w, bits);
     SetWholeRange(*buffer, dimension, u, v, w);
     buffer->SetPermission(ConvertPermission(record.permission_share));
-    return buffer;
+    return buffer.release();
 }
 
 ULMStatus KWBBufferRequests::Release(KWBBuffer* inBuffer, bool inKeepObject) {

@@ -3,12 +3,12 @@
 
 #include <cstdlib>
 #include <map>
-#include <mutex>
 
 #include "board/buffer_addressing.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/control.h"
+#include "foundation/locks.h"
 #include "tulx7/driver_requests.h"
 
 namespace ulm3 {
@@ -18,7 +18,7 @@ namespace {
 // mapping of one buffer; the lock only keeps the shared table whole when
 // different buffers are mapped from different threads.
 struct MapTable {
-    std::mutex lock;
+    ULMMutex lock;
     std::map<void*, KWBMapList> entries;
 };
 
@@ -51,7 +51,7 @@ uint32_t RoundUpToPowerOf2(uint32_t n) {
 
 size_t KWBLiveMappingCount() {
     MapTable& table = sMapMap();
-    std::lock_guard<std::mutex> hold(table.lock);
+    ULMScopedLock hold(table.lock);
     return table.entries.size();
 }
 
@@ -113,7 +113,7 @@ ULMStatus KWBMapper::Map(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSiz
         m_board.SetMapType(KWBBoard::eSimulatedMap);
         {
             MapTable& table = sMapMap();
-            std::lock_guard<std::mutex> hold(table.lock);
+            ULMScopedLock hold(table.lock);
             if (table.entries.size() >= kKWBMaxEmulatedMappings) return kULMErrAlloc;
         }
         const uint64_t bytes = uint64_t{inSizeBits / 8} * u * v * w;
@@ -131,7 +131,7 @@ ULMStatus KWBMapper::Map(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSiz
 
     {
         MapTable& table = sMapMap();
-        std::lock_guard<std::mutex> hold(table.lock);
+        ULMScopedLock hold(table.lock);
         table.entries[host] = entry;
     }
     outHostAddr = host;
@@ -145,7 +145,7 @@ ULMStatus KWBMapper::Unmap(KWBBuffer* inBuffer, void* inHostAddr) {
     KWBMapList entry;
     {
         MapTable& table = sMapMap();
-        std::lock_guard<std::mutex> hold(table.lock);
+        ULMScopedLock hold(table.lock);
         const auto found = table.entries.find(inHostAddr);
         if (found == table.entries.end() || found->second.m_buffer != inBuffer)
             return kULMErrArgument;

@@ -2,6 +2,7 @@
 // library's close.
 #include "render/render_cache.h"
 
+#include "foundation/locks.h"
 #include "foundation/upper_layers.h"
 
 namespace ulm3 {
@@ -11,7 +12,7 @@ namespace {
 // Built on first use so that a close run late in the process (from another
 // static destructor) still finds the table.
 struct LookupTables {
-    std::mutex lock;
+    ULMMutex lock;
     ULMLookupTablesMap map;
 };
 
@@ -24,14 +25,14 @@ LookupTables& Tables() {
 
 }  // namespace
 
-std::mutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
+ULMMutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
 
 ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }
 
 void ULMRenderCache::Cleanup() {
     ULMLookupTablesMap released;
     {
-        std::lock_guard<std::mutex> lock(Tables().lock);
+        ULMScopedLock lock(Tables().lock);
         released.swap(Tables().map);
     }
     // The references go back outside the lock: a cache's destructor may

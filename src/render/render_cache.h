@@ -3,8 +3,8 @@
 
 #include <cstdint>
 #include <map>
-#include <mutex>
 
+#include "foundation/locks.h"
 #include "foundation/shareable.h"
 
 namespace ulm3 {
@@ -20,7 +20,7 @@ public:
     static void Cleanup();
 
     // The shared table and the one lock that guards it.
-    static std::mutex& LookupTablesLock();
+    static ULMMutex& LookupTablesLock();
     static ULMLookupTablesMap& LookupTablesMap();
 };
 

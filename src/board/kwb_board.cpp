@@ -9,6 +9,7 @@
 
 #include "board/kwb_buffer.h"
 #include "board/kwb_buffer_requests.h"
+#include "board/kwb_command_buffer.h"
 #include "board/kwb_mapping.h"
 #include "board/kwb_render_submission.h"
 #include "board/kwb_transfers.h"
@@ -314,11 +315,11 @@ void KWBBoard::DumpQueues() {
 
 KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits,
                                   ULMStatus& outStatus) {
-    return m_bufferRequests->Create(inU, inV, inW, inElementBits, outStatus);
+    return m_bufferRequests->Create(inU, inV, inW, inElementBits, outStatus).release();
 }
 
 KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
-    return m_bufferRequests->Attach(inID, outStatus);
+    return m_bufferRequests->Attach(inID, outStatus).release();
 }
 
 ULMStatus KWBBoard::ReleaseBuffer(KWBBuffer* inBuffer, bool inKeepObject) {
@@ -467,7 +468,7 @@ ULMStatus KWBBoard::UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr) {
 // Command buffers and renders.
 
 KWBCommandBuffer* KWBBoard::CreateCommandBuffer(int inSizeWanted) {
-    return m_renderSubmitter->CreateCommandBuffer(inSizeWanted);
+    return m_renderSubmitter->CreateCommandBuffer(inSizeWanted).release();
 }
 
 ULMSyncEvent KWBBoard::StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffer* renderBuffer,

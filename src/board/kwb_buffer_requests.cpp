@@ -79,8 +79,8 @@ std::unique_ptr<KWBBuffer> KeepOrGiveBack(KWBBoard& board, std::unique_ptr<KWBBu
 
 }  // namespace
 
-KWBBuffer* KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
-                                     uint32_t inElementBits, ULMStatus& outStatus) {
+std::unique_ptr<KWBBuffer> KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
+                                                     uint32_t inElementBits, ULMStatus& outStatus) {
     const int dimension = DimensionOf(inV, inW);
     // Axes the buffer lacks go to the driver as 0, whatever was passed.
     inV = dimension >= 2 ? inV : 0;
@@ -105,10 +105,10 @@ KWBBuffer* KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
     if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, record.buffer_descriptor.buffer_size, inElementBits);
     SetWholeRange(*buffer, dimension, inU, inV, inW);
-    return buffer.release();
+    return buffer;
 }
 
-KWBBuffer* KWBBufferRequests::Attach(uint64_t inID, ULMStatus& outStatus) {
+std::unique_ptr<KWBBuffer> KWBBufferRequests::Attach(uint64_t inID, ULMStatus& outStatus) {
     std::unique_ptr<KWBBuffer> buffer(new (std::nothrow) KWBBuffer());
     if (buffer == nullptr) {
         outStatus = kULMErrAlloc;
@@ -130,7 +130,7 @@ KWBBuffer* KWBBufferRequests::Attach(uint64_t inID, ULMStatus& outStatus) {
     buffer->GetSizes(u, v, w, bits);
     SetWholeRange(*buffer, dimension, u, v, w);
     buffer->SetPermission(ConvertPermission(record.permission_share));
-    return buffer.release();
+    return buffer;
 }
 
 ULMStatus KWBBufferRequests::Release(KWBBuffer* inBuffer, bool inKeepObject) {

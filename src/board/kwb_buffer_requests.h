@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "ulm3/permission.h"
 #include "ulm3/status.h"
@@ -19,9 +20,10 @@ public:
     KWBBufferRequests(const KWBBufferRequests&) = delete;
     KWBBufferRequests& operator=(const KWBBufferRequests&) = delete;
 
-    KWBBuffer* Create(uint32_t u, uint32_t v, uint32_t w, uint32_t elementBits,
-                      ULMStatus& outStatus);
-    KWBBuffer* Attach(uint64_t id, ULMStatus& outStatus);
+    // Null, and why in outStatus, when the driver has no buffer to give.
+    std::unique_ptr<KWBBuffer> Create(uint32_t u, uint32_t v, uint32_t w, uint32_t elementBits,
+                                      ULMStatus& outStatus);
+    std::unique_ptr<KWBBuffer> Attach(uint64_t id, ULMStatus& outStatus);
     ULMStatus Release(KWBBuffer* buffer, bool keepObject);
     ULMStatus Resize(KWBBuffer* buffer, uint32_t u, uint32_t v, uint32_t w);
     ULMStatus UpdateSize(KWBBuffer* buffer);

@@ -67,9 +67,9 @@ void SetupDriverLutData(Tulx7_dr_lut_cache& entry, KWBBuffer* buffer, int inLUTS
     ioEvent = ioEvent.Latest(buffer->GetLoadEvent());
 }
 
-KWBCommandBuffer* KWBRenderSubmitter::CreateCommandBuffer(int inSizeWanted) {
+std::unique_ptr<KWBCommandBuffer> KWBRenderSubmitter::CreateCommandBuffer(int inSizeWanted) {
     try {
-        return new TulxCommandBuffer(&m_board, inSizeWanted);
+        return std::make_unique<TulxCommandBuffer>(&m_board, inSizeWanted);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }

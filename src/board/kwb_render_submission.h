@@ -4,6 +4,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 
 #include "board/kwb_sync_event.h"
 #include "tulx7/driver_requests.h"
@@ -46,7 +47,7 @@ public:
     KWBRenderSubmitter& operator=(const KWBRenderSubmitter&) = delete;
 
     // Null when the memory cannot be had.
-    KWBCommandBuffer* CreateCommandBuffer(int sizeWanted);
+    std::unique_ptr<KWBCommandBuffer> CreateCommandBuffer(int sizeWanted);
     ULMSyncEvent Start(const KWBRenderRequest& request);
 
 private:

@@ -89,6 +89,9 @@ void SimScheduler::Finish(Job& job, int32_t status, bool aborted) {
         ++m_state.stats.jobsAborted;
     } else {
         ++m_state.stats.jobsCompleted;
+        if (!job.diagnostic.empty())
+            m_state.log.Log("board %d: request 0x%08X (event %u): %s", job.board, job.code,
+                            job.ids.empty() ? 0u : job.ids.front(), job.diagnostic.c_str());
     }
     job.state = Job::State::kDone;
     job.run = nullptr;

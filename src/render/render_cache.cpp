@@ -1,5 +1,5 @@
-// The process-wide table of shared lookup-table caches, emptied by the
-// library's close.
+// A volume's lookup tables on its board, and the process-wide table of
+// shared lookup-table caches that the library's close empties.
 #include "render/render_cache.h"
 
 #include "foundation/locks.h"
@@ -24,6 +24,28 @@ LookupTables& Tables() {
 [[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup), true);
 
 }  // namespace
+
+ULMRenderCache::ULMRenderCache() = default;
+
+ULMRenderCache::~ULMRenderCache() = default;
+
+void ULMRenderCache::Clear(KWBBoard* inBoard) {
+    if (inBoard != m_board) ReleaseLUT();
+    m_board = inBoard;
+}
+
+ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext*, ULMLookupTable* const[4],
+                                            const ULMLookupTable*, double, double, bool) {
+    return m_board != nullptr ? kULMOK : kULMErrArgument;
+}
+
+void ULMRenderCache::GetLutBuffers(KWBBuffer* outBuffers[4]) const {
+    for (int i = 0; i < 4; ++i) outBuffers[i] = m_lutBuffers[i];
+}
+
+void ULMRenderCache::ReleaseLUT() {
+    for (KWBBuffer*& buffer : m_lutBuffers) buffer = nullptr;
+}
 
 ULMMutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
 

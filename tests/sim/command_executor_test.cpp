@@ -33,7 +33,8 @@ constexpr uint32_t RenderOp(uint32_t opcode, uint32_t incrOnDone) {
 // Remembers, for each render, the register values it was started with.
 class RecordingChip : public ChipModel {
 public:
-    int32_t Render(const RenderJob&, const RegisterFile& registers, std::string& diagnostic) override {
+    int32_t Render(const RenderJob&, const RegisterFile& registers, ChipDiagnostics&,
+                   std::string& diagnostic) override {
         uint32_t control = 0;
         registers.Read32(NKW7_ImageControl_Addr, control);
         imageControlAtRender.push_back(control);
@@ -56,7 +57,7 @@ protected:
         m_diagnostic.clear();
         const int32_t status = executor.Run(words, "render", m_diagnostic);
         m_renders = executor.RendersRun();
-        m_reserved = executor.ReservedCompletionCodes();
+        m_reserved = executor.Counts().reservedCodes;
         return status;
     }
     uint32_t Get32(uint32_t address) const {
@@ -75,7 +76,7 @@ protected:
     RenderJob m_job;
     std::string m_diagnostic;
     int m_renders = 0;
-    int m_reserved = 0;
+    uint64_t m_reserved = 0;
 };
 
 // ---------------------------------------------------------------------------
@@ -126,7 +127,7 @@ TEST_F(CommandExecutorTest, CompletionCodesCountIntoTheirScratchRegister) {
     ResetChipRegisters(m_registers);
     ASSERT_EQ(Run({LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 3)}), TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(m_renders, 1);
-    EXPECT_EQ(m_reserved, 1);
+    EXPECT_EQ(m_reserved, 1u);
     for (uint32_t k = 0; k < 8; ++k) EXPECT_EQ(Get32(NKW7_Scratch0_Addr + 8 * k), 0u);
 }
 
@@ -247,6 +248,22 @@ TEST_F(CommandExecutorTest, EngineRunsTheStateBlockFirstAndSkipsTheRenderBlockAf
     EXPECT_EQ(engine.Execute(m_job, m_registers, diagnostic), TULX7_DR_STATUS_HW_ERROR);
     EXPECT_THAT(diagnostic, HasSubstr("state block word 0"));
     EXPECT_EQ(Get32(NKW7_Scratch6_Addr), 0u);
+}
+
+// A job's counts reach its board's sums and the log line of the job: a
+// reserved completion code is counted there, a no-op with operands is not.
+TEST_F(CommandExecutorTest, EngineCountsAJobsDiagnosticsOnItsBoardAndDescribesThem) {
+    ClearChipDiagnostics();
+    CommandBlockEngine engine(std::make_shared<RecordingChip>());
+    m_job.board = 1;
+    m_job.renderWords = {uint64_t{0xABC}, LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 2),
+                         LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 7)};
+    std::string diagnostic;
+    ASSERT_EQ(engine.Execute(m_job, m_registers, diagnostic), TULX7_DR_STATUS_SUCCESS) << diagnostic;
+    EXPECT_EQ(diagnostic, "chip diagnostics: reserved codes 2");
+    EXPECT_EQ(GetChipDiagnostics(1).reservedCodes, 2u);
+    EXPECT_EQ(GetChipDiagnostics(0).Total(), 0u);
+    ClearChipDiagnostics();
 }
 
 }  // namespace

@@ -2,7 +2,6 @@
 // tables and the register programme, submitted as one render on the
 // volume's board. Parallel projections only; MPR is not built yet.
 #include <memory>
-#include <mutex>
 
 #include "board/kwb_board.h"
 #include "buffers/depth_buffer_internal.h"
@@ -101,7 +100,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
                                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                               ULMDepthBuffer* ioDepth1) {
     ULMVolumeRenderState& state = *m_renderState;
-    std::lock_guard<std::mutex> lock(state.m_lock);
+    ULMScopedLock lock(state.m_lock);
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     if (output == nullptr) return ULMSyncEvent(kULMErrBuffer);
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);

@@ -11,6 +11,7 @@
 #include "tulx7/register_groups.h"
 #include "ulm3/context.h"
 #include "ulm3/cut_plane.h"
+#include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"
 
 namespace ulm3 {
@@ -43,7 +44,31 @@ uint32_t AlphaRange(double inMin, double inMax) {
     return ULMConvertFloatTo12(inMin) << 4 | static_cast<uint32_t>(ULMConvertFloatTo12(inMax)) << 20;
 }
 
+// Tests, their combination, the update filters' bits as the chip lays them
+// out, and which of the given buffers start from their elements and are stored.
+uint32_t DepthControl(const ULMContext* inContext, const ULMDepthBuffer* const inDepth[2]) {
+    uint32_t control = At<24>(static_cast<uint32_t>(inContext->GetDepthCombineFunction()) & 3);
+    for (int i = 0; i < 2; ++i) {
+        const auto n = static_cast<ULMContext::DepthBufferNumber>(i);
+        const uint32_t test = static_cast<uint32_t>(inContext->GetDepthTest(n)) & 7;
+        const uint32_t filter = static_cast<uint32_t>(inContext->GetDepthUpdateFilter(n)) & 31;
+        const bool write = inDepth[i] != nullptr && filter != ULMContext::kAlwaysFail;
+        const bool init = inDepth[i] != nullptr && !inDepth[i]->GetInputLimits().IsEmpty();
+        control |= (test << (29 - 3 * i)) | (filter << (16 - 8 * i)) | (write ? 1u << (4 + i) : 0u) |
+                   (init ? 1u << (6 + i) : 0u);
+    }
+    return control;
+}
+
 }  // namespace
+
+bool IsDepthBufferNeeded(const ULMContext* inContext, int inNumber) {
+    const auto n = static_cast<ULMContext::DepthBufferNumber>(inNumber);
+    const ULMContext::DepthTest test = inContext->GetDepthTest(n);
+    const bool tested = inContext->GetDepthCombineFunction() != ULMContext::kDepthCombineAll &&
+                        test != ULMContext::kDepthTestFail && test != ULMContext::kDepthTestPass;
+    return tested || inContext->GetDepthUpdateFilter(n) != ULMContext::kAlwaysFail;
+}
 
 uint64_t ConvertImageColor(double inRed, double inGreen, double inBlue, double inAlpha) {
     const double c[4] = {inRed, inGreen, inBlue, inAlpha};
@@ -70,7 +95,7 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_Image0FieldSel = FieldCodes(in.image0);
     r.m_Image1FieldSel = FieldCodes(in.image1);
 
-    // No gradients, lights or depth in this programme yet.
+    // No gradients or lights in this programme yet.
     const ULMCutPlane* planes[4] = {};
     const int planeCount = std::min(ctx->GetCutPlaneCount(), 4);
     for (int i = 0; i < planeCount; ++i) planes[i] = ctx->GetCutPlane(i);
@@ -88,8 +113,7 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     ctx->GetAccumulatedAlphaRange(lo, hi);
     r.m_AccumAlphaRange = AlphaRange(lo, hi);
     r.m_DepthInitValue0 = r.m_DepthInitValue1 = 0xFFFFFF;
-    // Tests that pass, combined as "all", depth never updated or written.
-    r.m_DepthControl = At<29>(7) | At<26>(7) | At<16>(3) | At<8>(3);
+    r.m_DepthControl = DepthControl(ctx, in.depth);
     const bool terminate = ctx->GetRayTerminationEnabled();
     r.m_ErtThreshold =
         terminate ? static_cast<uint32_t>(ULMConvertFloatTo12(ctx->GetRayTerminationThreshold())) << 20 : 0;

@@ -12,6 +12,7 @@
 namespace ulm3 {
 
 class ULMContext;
+class ULMDepthBuffer;
 class ULMImageBuffer;
 class ULMSampleSpace;
 
@@ -26,9 +27,14 @@ struct ULMRenderInputs {
     uint64_t voxelBorder = 0;
     const ULMImageBuffer* image0 = nullptr;  // as given, null when absent
     const ULMImageBuffer* image1 = nullptr;
-    uint32_t writeMask = 0;  // 1 image 0, 2 image 1
+    uint32_t writeMask = 0;  // 1 image 0, 2 image 1, 4 depth 0, 8 depth 1
     bool tableLoaded[4] = {};
+    const ULMDepthBuffer* depth[2] = {};  // the needed ones only
 };
+
+// Whether a render reads or writes depth buffer inNumber: its test is
+// evaluated, or its update filter can pass.
+bool IsDepthBufferNeeded(const ULMContext* inContext, int inNumber);
 
 // Fills every register a render writes; the driver-set array registers
 // are left as they are.

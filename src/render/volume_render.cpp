@@ -19,15 +19,17 @@ namespace {
 constexpr char kRenderWriteFailure[] = "Render: writing register %s failed: %s (%d)\n";
 
 // What this engine cannot program yet; such a render is refused rather
-// than drawn without it.
-bool NeedsUnbuiltStages(const ULMContext* inContext, const ULMDepthBuffer* inDepth0,
-                        const ULMDepthBuffer* inDepth1) {
-    const ULMDepthBuffer* depth[2] = {inDepth0, inDepth1};
+// than drawn without it. Gradients are not estimated yet, so neither is a
+// depth filter that reads them.
+bool NeedsUnbuiltStages(const ULMContext* inContext) {
     for (int i = 0; i < 2; ++i) {
-        const auto n = static_cast<ULMContext::DepthBufferNumber>(i);
-        if (depth[i] != nullptr && inContext->GetDepthUpdateFilter(n) != ULMContext::kAlwaysFail) return true;
+        const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
+        const int direction = filter & ULMContext::kAlwaysFail;
+        if (direction == ULMContext::kRejectFrontFacing || direction == ULMContext::kRejectBackFacing ||
+            (direction != ULMContext::kAlwaysFail && (filter & ULMContext::kTestGradientMagnitude) != 0))
+            return true;
     }
-    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 4 || !IsDepthTestPass(inContext) ||
+    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 4 ||
            inContext->GetGradientModulation() != 0;
 }
 
@@ -51,10 +53,21 @@ void StampDepth(ULMDepthBuffer* inDepth, unsigned long long inId) {
         static_cast<ULMDepthBufferInternal*>(inDepth)->SetLastVolumeRendered(inId);
 }
 
-// Moves a buffer the render writes onto the volume's board.
-ULMStatus Migrate(ULMImageBuffer* inImage, ULMLocation inLocation) {
-    if (inImage == nullptr || inImage->GetLocation() == inLocation) return kULMOK;
-    const ULMStatus status = inImage->StartMigrate(inLocation).Status();
+ULMDepthBufferInternal* BoardDepth(ULMDepthBuffer* inDepth) {
+    if (IsObjectType(inDepth, kObjectTypeULMOmniDepthBuffer)) {
+        const auto* omni = static_cast<const ULMOmniDepthBuffer*>(inDepth);
+        // Bands have no one buffer.
+        return omni->GetLocation() == kULMMultiBoardMode1 ? nullptr : omni->GetDepthBuffer();
+    }
+    return IsObjectType(inDepth, kObjectTypeULMDepthBufferInternal) ? static_cast<ULMDepthBufferInternal*>(inDepth)
+                                                                      : nullptr;
+}
+
+// Moves a buffer the render reads or writes onto the volume's board.
+template <typename Buffer>
+ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation) {
+    if (inBuffer == nullptr || inBuffer->GetLocation() == inLocation) return kULMOK;
+    const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
     return ULMFailed(status) ? kULMErrBuffer : kULMOK;
 }
 
@@ -76,7 +89,7 @@ ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImag
                                             ULMDepthBuffer* ioDepth1) {
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
-        NeedsUnbuiltStages(inContext, ioDepth0, ioDepth1))
+        NeedsUnbuiltStages(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
     if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr) return ULMSyncEvent(kULMErrBuffer);
 
@@ -111,6 +124,17 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMImageBufferInternal* image1 = BoardImage(ioColor1);
     if ((ioColor0 != nullptr && image0 == nullptr) || (ioColor1 != nullptr && image1 == nullptr))
         return ULMSyncEvent(kULMErrBuffer);
+    ULMDepthBuffer* depth[2] = {ioDepth0, ioDepth1};
+    ULMDepthBufferInternal* boardDepth[2] = {};
+    for (int i = 0; i < 2; ++i) {
+        if (!IsDepthBufferNeeded(inContext, i)) {
+            depth[i] = nullptr;
+            continue;
+        }
+        if (depth[i] == nullptr || Migrate(depth[i], location) != kULMOK) return ULMSyncEvent(kULMErrBuffer);
+        boardDepth[i] = BoardDepth(depth[i]);
+        if (boardDepth[i] == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    }
 
     const ULMStatus assigned =
         state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
@@ -142,6 +166,11 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     inputs.image0 = ioColor0;
     inputs.image1 = ioColor1;
     inputs.writeMask = output == ioColor0 ? 1u : 2u;
+    for (int i = 0; i < 2; ++i) {
+        inputs.depth[i] = depth[i];
+        const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
+        if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= 4u << i;
+    }
     ULMFillRenderRegisters(inputs, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
@@ -156,6 +185,8 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     buffers.image0 = image0 != nullptr ? image0->GetBuffer() : nullptr;
     buffers.image1 = image1 != nullptr ? image1->GetBuffer() : nullptr;
     buffers.writeMask = inputs.writeMask;
+    buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
+    buffers.depth1 = boardDepth[1] != nullptr ? boardDepth[1]->GetBuffer() : nullptr;
     for (int i = 0; i < 4; ++i) buffers.luts[i] = luts[i];
     const ULMSyncEvent event = state.m_renderBlock->SubmitRender(m_board, state.m_lastRenderEvent, buffers);
     cache.ReleaseLUT();

@@ -60,12 +60,16 @@ protected:
         ASSERT_EQ(context->SetBlendMode(static_cast<ULMBlendMode>(s.blendMode)), kULMOK);
     }
     // A new volume on the board, rendered into a new image there.
-    ULMStatus Render(ULMLocation board, std::vector<uint32_t>& pixels) {
+    ULMStatus Render(ULMLocation board, std::vector<uint32_t>& pixels, std::vector<uint32_t>* outDepth = nullptr) {
         ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
         ULMImageBuffer* image = ULMImageBuffer::Create(board, kSide, kSide, 32, 4, kRGBA8);
         const ULMImageRange whole(kSide, kSide, 0, 0);
+        ULMDepthBuffer* depth[2] = {};
+        for (int i = 0; i < 2 && outDepth != nullptr; ++i) depth[i] = ULMDepthBuffer::Create(board, kSide, kSide), depth[i]->Clear(whole, 0xFFFFFF);
+        if (!s.depthIn.empty()) depth[0]->Update(s.depthIn.data(), whole, 0, ULMDepthBuffer::kDepth24Low), depth[0]->SetInputLimits(whole);
         ULMStatus status = v->LockVolume(board) == kULMOK ? image->Clear(whole, 0) : kULMErrVolume;
-        if (status == kULMOK) status = v->Render(context, image, nullptr, nullptr, nullptr);
+        if (status == kULMOK) status = v->Render(context, image, depth[0], nullptr, depth[1]);
+        for (int i = 0; i < 2 && depth[i] != nullptr; ++i) outDepth[i].assign(kSide * kSide, 0), depth[i]->Unload(outDepth[i].data(), whole, 0, ULMDepthBuffer::kDepth24Low), depth[i]->Release();
         pixels.assign(kSide * kSide, 0);
         if (status == kULMOK) status = image->StartUnload(pixels.data(), whole, 0).Wait(-1);
         image->Release(), v->Release();
@@ -79,7 +83,7 @@ protected:
 TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
     using C = ULMCrop;
     const double stop = 2048.0 / 4095;  // a ray termination threshold on the chip's 12-bit grid
-    const struct { int mode; double termination; unsigned crop; int cuts; } cases[] = {{4, 2, 0, 0}, {5, 2, 0, 0}, {2, 2, 0, 0}, {3, 2, 0, 0}, {12, 2, 0, 0}, {4, stop, 0, 0},
+    const struct { int mode; double termination; unsigned crop; int cuts; int depth = 0; } cases[] = {{4, 2, 0, 0, 1}, {4, 2, 0, 0, 2}, {4, 2, 0, 0, 3}, {4, 2, 0, 0, 4}, {2, 2, 0, 0, 5}, {3, 2, 0, 0, 6}, {5, 2, 0, 0, 7},{4, 2, 0, 0}, {5, 2, 0, 0}, {2, 2, 0, 0}, {3, 2, 0, 0}, {12, 2, 0, 0}, {4, stop, 0, 0},
         {5, stop, 0, 0}, {4, 2, C::kEnableX0 | C::kInvert0, 0}, {3, 2, C::kEnableX0 | C::kEnableY1, 0}, {2, 2, C::kEnableX0 | C::kEnableY1 | C::kOrSelect, 0},
         {4, 2, C::kEnableX0 | C::kEnableY1 | C::kEnableZ2 | C::kOrSelect | C::kInvertOutput, 2}, {5, 2, C::kEnableX0 | C::kEnableY0 | C::kEnableZ0 | C::kInvert1 | C::kEnableZ2 | C::kInvert2, 0},
         {4, 2, 0, 1}, {2, 2, 0, 3}};
@@ -90,6 +94,9 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
         for (const auto& c : cases) {
             s.blendMode = c.mode, s.termination = c.termination, s.cropFlags = c.crop;
             s.cuts.assign(cuts, cuts + c.cuts);
+            s.depthTest = c.depth > 1 ? c.depth - 1 : 7, s.depthIn.clear();
+            for (int i = 0; i < kSide * kSide && c.depth > 1; ++i) s.depthIn.push_back(i % kSide < kSide / 2 ? 0x7F0000 : 0x880000);
+            ASSERT_TRUE(context->SetDepthTest(ULMContext::kDepthBuffer0, ULMContext::DepthTest(s.depthTest)) == kULMOK && context->SetDepthCombineFunction(ULMContext::DepthCombineFunction(c.depth > 1)) == kULMOK && context->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::FilterTest(c.depth == 1 ? 0 : 3)) == kULMOK && context->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::FilterTest(c.depth == 1 ? 0 : 3)) == kULMOK);
             Aim(view.tx, view.ty, view.k);
             ULMCrop crop;
             ASSERT_TRUE(crop.SetFlags(c.crop) == kULMOK && crop.SetSlabs(10.5, 30.5, 8.5, 25.5, 5.5, 20.5) == kULMOK && context->SetCrop(crop) == kULMOK);
@@ -101,10 +108,10 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
                 plane->Release();
             }
             const auto expected = test_support::ReferenceRender(s, kSide, kSide);
-            std::vector<uint32_t> byBoard[2];
+            std::vector<uint32_t> byBoard[2], depth[2];
             for (int b = 0; b < 2; ++b) {
                 tulx7sim::ClearChipDiagnostics();
-                ASSERT_EQ(Render(static_cast<ULMLocation>(kULMBoard0 + b), byBoard[b]), kULMOK);
+                ASSERT_EQ(Render(static_cast<ULMLocation>(kULMBoard0 + b), byBoard[b], c.depth > 0 ? depth : nullptr), kULMOK);
                 EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
             }
             EXPECT_EQ(byBoard[0], byBoard[1]) << "mode " << c.mode;
@@ -115,6 +122,12 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
             }
             // A ray near the threshold, or a sample within 1/256 of a slab's edge, may round either way.
             EXPECT_TRUE(over <= (c.termination > 1 && c.crop + c.cuts == 0 ? 0 : kSide * kSide / 25) && sum / (4 * kSide * kSide) <= 0.2) << c.mode << " " << c.crop << " " << view.tx;
+            // Depth case 1 updates both buffers; 2-7 test depth 0 against a step kept under kAlwaysFail. Off the volume 0xFFFFFF stays; head on it spans pixels 10.5-52.5 x 14-49, depths 0.41-0.59.
+            for (int i = 0, wrong = 0; i < 2 * kSide * kSide && c.depth > 0; ++i) {
+                const double got = depth[i & 1][i / 2] & 0xFFFFFF, kept = c.depth > 1 && i % 2 == 0 ? s.depthIn[i / 2] : 0xFFFFFF, x = std::fabs(i / 2 % kSide - 31.5), y = std::fabs(i / 2 / kSide - 31.5);
+                wrong += c.depth > 1 || (view.tx == 0 && (x > 21.5 || y > 18)) ? got != kept : view.tx == 0 && x < 20.5 && y < 17 && std::fabs(got / 16777215.0 - (i % 2 ? 0.59 : 0.41)) > 0.005;
+                EXPECT_TRUE(i + 1 < 2 * kSide * kSide || wrong == 0) << "depth case " << c.depth << " view " << view.tx << " " << wrong;
+            }
         }
     }
 }

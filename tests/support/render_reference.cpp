@@ -63,7 +63,7 @@ RGBA Blend(int mode, RGBA acc, const RGBA& in) {
 std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHeight) {
     const int vx = s.viewport[0], vy = s.viewport[1], vw = s.viewport[2], vh = s.viewport[3];
     const ULMMatrix toPixels((vw - 1) / 2.0, 0, 0, (vw - 1) / 2.0 + vx, 0, (vh - 1) / 2.0, 0, (vh - 1) / 2.0 + vy, 0, 0, 0.5, 0.5, 0, 0, 0, 1);
-    const ULMMatrix inverse = (toPixels * s.projection * s.model).Inverse();
+    const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse();
     // Window z grows away from the eye: so does the ray parameter.
     const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
     int axis = 0;
@@ -85,6 +85,8 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 double p[3], v = 0;
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
                 if (!Sample(s, p, v) || Clipped(s, p)) continue;
+                const double z = std::clamp(std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) * 16777215), 0.0, 16777215.0), ref = s.depthIn.empty() ? 16777215 : s.depthIn[size_t(y) * inWidth + x];
+                if (!std::array<bool, 8>{false, z < ref, z <= ref, z == ref, z >= ref, z > ref, z != ref, true}[s.depthTest]) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
                 acc = Blend(s.blendMode, acc, in);

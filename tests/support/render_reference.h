@@ -24,6 +24,7 @@ struct ReferenceScene {
     struct Cut { ULMVector4D plane; double min, max; bool keepInside; };  // over world points
     std::vector<Cut> cuts;
     double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
+    int depthTest = 7; std::vector<uint32_t> depthIn;  // depth 0's test of each sample's window depth against it (0xFFFFFF if empty)
 };
 
 // RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.

@@ -28,9 +28,8 @@ bool NeedsUnbuiltStages(const ULMContext* inContext, const ULMDepthBuffer* inDep
         const auto n = static_cast<ULMContext::DepthBufferNumber>(i);
         if (depth[i] != nullptr && inContext->GetDepthUpdateFilter(n) != ULMContext::kAlwaysFail) return true;
     }
-    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 0 ||
-           inContext->GetCrop().GetFlags() != 0 || !IsDepthTestPass(inContext) ||
-           inContext->GetRayTerminationEnabled() || inContext->GetGradientModulation() != 0;
+    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 4 || !IsDepthTestPass(inContext) ||
+           inContext->GetGradientModulation() != 0;
 }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {

@@ -349,6 +349,8 @@ private:
                                  ULMStatus& outStatus);
     // Releases the mapping the last load of the own source kept.
     void ReleaseKeptMapping();
+    // Loads a range of the own source into the buffer and waits for it.
+    ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
     // Fills inSlices slices from inFirstSlice of a load's box at outStaging.
     using SlabFiller = std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>;
     // Stages the whole box at once and loads it in slabs of whole slices of

@@ -194,6 +194,15 @@ ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     return status;
 }
 
+ULMStatus ULMVolumeInternal::AdoptBuffer(unsigned long long inBufferID) {
+    const ULMStatus status = AttachBuffer(inBufferID);
+    if (status != kULMOK || m_buffer == nullptr) return status == kULMOK ? kULMErrArgument : status;
+    m_loadedVolume = m_wholeVolume;
+    m_partlyLoaded = m_fullyLoaded = true;
+    m_target = kULMBuffer;
+    return kULMOK;
+}
+
 // The buffer goes even when the cache cannot be written back, so that no
 // board memory is lost; the write-back's failure is still reported. The id
 // and location stay for a later re-attachment.

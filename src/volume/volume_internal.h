@@ -186,6 +186,10 @@ public:
     unsigned GetBufferSizeZ() const override;
     ULMVolumeRange GetBufferRange() const override;
     ULMStatus AttachBuffer(unsigned long long inBufferID) override;
+    // Attaches a buffer that other code fills on the board (a blend stack):
+    // its content counts as the whole volume, loaded, and
+    // updates go to it.
+    ULMStatus AdoptBuffer(unsigned long long inBufferID);
     ULMStatus ReleaseBuffer() override;
     ULMStatus SetBufferPermission(ULMPermission inPermission) override;
     ULMPermission GetBufferPermission() const override { return m_bufferPermission; }

@@ -66,10 +66,14 @@ TEST(VoxFileFormat, MinimalFileWithCommentsBlankAndIndentedLines) {
 // Each file with the volume asked for, and whether it describes one.
 TEST(VoxFileFormat, WhatIsAcceptedAndWhatIsRefused) {
     // A carriage return makes every terminator ordinary text.
-    std::string crlf = Complete();
-    for (size_t at = crlf.find('\n'); at != std::string::npos && at < crlf.find("##\f") + 4;
-         at = crlf.find('\n', at + 2)) {
-        crlf.insert(at, "\r");
+    const std::string complete = Complete();
+    const size_t headerEnd = complete.find("##\f") + 4;
+    std::string crlf;
+    for (size_t i = 0; i < complete.size(); ++i) {
+        if (complete[i] == '\n' && i < headerEnd) {
+            crlf += '\r';
+        }
+        crlf += complete[i];
     }
     // With data blocks in the header, the plain terminator cannot end it and
     // the description must start with one.

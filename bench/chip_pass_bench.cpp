@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 #include "tulx7sim/command_executor.h"
 #include "tulx7sim/rendering_chip.h"
 

@@ -5,9 +5,9 @@
 #include <cstdint>
 #include <vector>
 
-#include "board/register_groups.h"
-#include "board/register_map.h"
 #include "board/tulx_command_buffer.h"
+#include "tulx7/register_groups.h"
+#include "tulx7/register_map.h"
 
 namespace {
 

@@ -3,7 +3,9 @@
 include(GNUInstallDirs)
 include(CMakePackageConfigHelpers)
 
-set(_ulm3_targets ulm3)
+# The driver contract is header-only and stays in the source tree; the
+# platform's target names it, so the export carries its (empty) target.
+set(_ulm3_targets ulm3 tulx7_abi)
 if(TARGET tulx7sim)
   list(APPEND _ulm3_targets tulx7sim)
   # The library finds the platform beside itself wherever the tree is moved.

@@ -11,8 +11,8 @@
 
 #include "chip_arithmetic.h"
 #include "chip_array.h"
-#include "driver_requests.h"
-#include "register_map.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7/register_map.h"
 #include "tulx7sim/config.h"
 #include "tulx7sim/rendering_chip.h"
 

@@ -5,7 +5,7 @@
 
 #include <cstdint>
 
-#include "driver_requests.h"
+#include "tulx7/driver_requests.h"
 
 namespace tulx7sim {
 

@@ -1,6 +1,6 @@
 #include "tulx7sim/chip_model.h"
 
-#include "driver_requests.h"
+#include "tulx7/driver_requests.h"
 
 namespace tulx7sim {
 

@@ -6,8 +6,8 @@
 #include <cstdarg>
 #include <cstdio>
 
-#include "driver_requests.h"
-#include "register_map.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7/register_map.h"
 
 namespace tulx7sim {
 

@@ -16,11 +16,11 @@
 #include <thread>
 #include <vector>
 
-#include "device_registry.h"
-#include "driver_requests.h"
 #include "sim_board.h"
 #include "sim_job.h"
 #include "sim_resources.h"
+#include "tulx7/device_registry.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/config.h"
 #include "tulx7sim/render_engine.h"
 #include "tulx7sim/test_api.h"

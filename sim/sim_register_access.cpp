@@ -3,7 +3,7 @@
 #include <chrono>
 
 #include "sim_driver.h"
-#include "register_map.h"
+#include "tulx7/register_map.h"
 
 namespace tulx7sim {
 

@@ -9,9 +9,9 @@
 #include <set>
 #include <vector>
 
-#include "device_registry.h"
-#include "driver_requests.h"
 #include "sim_addressing.h"
+#include "tulx7/device_registry.h"
+#include "tulx7/driver_requests.h"
 
 namespace tulx7sim {
 

@@ -2,9 +2,9 @@
 // board's storage holds it.
 #pragma once
 
-#include "board/driver_requests.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 

@@ -3,8 +3,8 @@
 #include <cerrno>
 #include <cstdio>
 
-#include "board/driver_requests.h"
-#include "device_registry.h"
+#include "tulx7/device_registry.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 

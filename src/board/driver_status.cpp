@@ -1,6 +1,6 @@
 #include "board/driver_status.h"
 
-#include "board/driver_requests.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 

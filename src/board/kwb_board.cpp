@@ -1,17 +1,22 @@
 // Opening and closing boards, their configuration and memory.
 #include "board/kwb_board.h"
 
+#include <atomic>
 #include <cstdio>
 
+#include "foundation/control.h"
 #include "foundation/sync_event.h"
 
 namespace ulm3 {
 
 namespace {
 
-// Slots are written only by the library's open and close, but read by waits
-// and aborts on any thread.
-std::atomic<KWBBoard*> gBoards[KWBBoard::kMaxBoards] = {};
+static_assert(KWBBoard::kMaxBoards == ULMControlInternal::kMaxBoards);
+
+// The open boards are the control record's table. Its slots are written only
+// by the library's open and close, but read by waits and aborts on any
+// thread, so the board layer reaches them atomically.
+std::atomic_ref<KWBBoard*> Slot(int id) { return std::atomic_ref<KWBBoard*>(gULMControl.m_KWBBoard[id]); }
 
 // Driver interface this library speaks: major 0, minor 3.
 constexpr int kCompiledDriverMajor = 0;
@@ -31,7 +36,7 @@ KWBMemoryStats MemoryStatsOf(const Tulx7_dr_configuration& record) {
 }  // namespace
 
 KWBBoard* KWBBoard::GetBoard(int inID) {
-    return IsBoardIndex(inID) ? gBoards[inID].load(std::memory_order_acquire) : nullptr;
+    return IsBoardIndex(inID) ? Slot(inID).load(std::memory_order_acquire) : nullptr;
 }
 
 KWBBoard* KWBBoard::Open(int inID, ULMStatus& outStatus, bool inIsExclusive) {
@@ -39,7 +44,7 @@ KWBBoard* KWBBoard::Open(int inID, ULMStatus& outStatus, bool inIsExclusive) {
         outStatus = kULMErrArgument;
         return nullptr;
     }
-    KWBBoard* board = gBoards[inID].load(std::memory_order_acquire);
+    KWBBoard* board = Slot(inID).load(std::memory_order_acquire);
     if (board == nullptr) {
         ULMStatus status = kULMOK;
         board = new KWBBoard(inID, inIsExclusive, status);
@@ -48,7 +53,7 @@ KWBBoard* KWBBoard::Open(int inID, ULMStatus& outStatus, bool inIsExclusive) {
             outStatus = status;
             return nullptr;
         }
-        gBoards[inID].store(board, std::memory_order_release);
+        Slot(inID).store(board, std::memory_order_release);
         outStatus = kULMOK;
     }
     return board;
@@ -64,7 +69,7 @@ ULMStatus KWBBoard::Close(int inID) {
     for (const ULMSyncEvent& event : last) {
         if (event.Status() == kULMInProgress) event.Wait(-1);
     }
-    gBoards[inID].store(nullptr, std::memory_order_release);
+    Slot(inID).store(nullptr, std::memory_order_release);
     delete board;
     return kULMOK;
 }

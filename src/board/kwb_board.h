@@ -7,9 +7,9 @@
 #include <cstdint>
 
 #include "board/driver_access.h"
-#include "board/driver_requests.h"
 #include "board/kwb_range.h"
 #include "board/kwb_sync_event.h"
+#include "tulx7/driver_requests.h"
 #include "ulm3/permission.h"
 #include "ulm3/shareable.h"
 #include "ulm3/status.h"
@@ -55,6 +55,8 @@ public:
     enum MapType : int { eSimpleMap = 0, eSimulatedMap = 1, eNotImplementedMap = 2 };
 
     static constexpr int kMaxBoards = 8;
+    // The host-buffer id of a transfer from or into plain host memory.
+    static constexpr int kPlainHostMemory = TULX7_DR_PLAIN_HOST_MEMORY;
 
     // The board in slot inID, opened now if the slot is empty. An index out
     // of 0..7 gives kULMErrArgument; a board that cannot be opened gives its
@@ -153,7 +155,7 @@ public:
     // Transfers of a box of a buffer, whole elements or one byte-aligned
     // field of them, from or into host memory of rows of inHostRow elements
     // and slices of inHostSlice rows (0: the box's own extents). inHostBufferId
-    // is a driver host buffer's id, or -1 for plain memory. Each transfer is
+    // is a driver host buffer's id, or kPlainHostMemory. Each transfer is
     // ordered after the earlier work on the buffer; the host memory must
     // stay untouched until the returned event has completed. Everything is
     // checked before the first request: a refused transfer moves nothing.

@@ -2,9 +2,9 @@
 // and the driver's host buffers.
 #include <new>
 
-#include "board/driver_requests.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 namespace {

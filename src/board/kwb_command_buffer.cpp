@@ -4,9 +4,9 @@
 #include <bit>
 
 #include "board/register_info.h"
-#include "board/register_map.h"
 #include "foundation/diagnostics.h"
 #include "foundation/message_log.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 

@@ -7,10 +7,10 @@
 #include <mutex>
 
 #include "board/buffer_addressing.h"
-#include "board/driver_requests.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/control.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 namespace {

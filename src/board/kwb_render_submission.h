@@ -2,8 +2,8 @@
 // lookup table it names.
 #pragma once
 
-#include "board/driver_requests.h"
 #include "board/kwb_sync_event.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 

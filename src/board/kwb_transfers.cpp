@@ -6,11 +6,11 @@
 #include <vector>
 
 #include "board/buffer_addressing.h"
-#include "board/driver_requests.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/transfer_planner.h"
 #include "foundation/control.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 namespace {

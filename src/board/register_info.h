@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 

@@ -3,7 +3,7 @@
 #include <array>
 
 #include "board/kwb_command_buffer.h"
-#include "board/register_groups.h"
+#include "tulx7/register_groups.h"
 
 namespace ulm3 {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <span>
 
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 #include "ulm3/status.h"
 
 namespace ulm3 {

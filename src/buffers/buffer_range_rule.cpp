@@ -2,7 +2,7 @@
 
 #include <cstdint>
 
-#include "foundation/board_range.h"
+#include "board/board_range.h"
 
 namespace ulm3 {
 namespace {

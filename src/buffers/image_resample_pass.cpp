@@ -5,9 +5,9 @@
 #include <memory>
 #include <new>
 
+#include "board/board_range.h"
 #include "buffers/buffer_range_rule.h"
 #include "buffers/image_buffer_internal.h"
-#include "foundation/board_range.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
 

@@ -2,12 +2,12 @@
 
 #include <new>
 
+#include "board/board_range.h"
 #include "board/kwb_board.h"
 #include "buffers/buffer_range_rule.h"
 #include "buffers/depth_buffer_internal.h"
 #include "buffers/image_buffer_internal.h"
 #include "buffers/on_board_buffer.h"
-#include "foundation/board_range.h"
 #include "foundation/numeric.h"
 #include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"

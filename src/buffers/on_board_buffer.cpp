@@ -2,9 +2,8 @@
 
 #include <algorithm>
 
-#include "board/driver_requests.h"
+#include "board/board_range.h"
 #include "buffers/buffer_range_rule.h"
-#include "foundation/board_range.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/enumeration_checks.h"
@@ -80,15 +79,15 @@ ULMSyncEvent ULMOnBoardBuffer<Interface>::StartTransfer(bool inLoad, const void*
     const ULMRange box(inRange);
     if (inFieldBits == 0) {
         return inLoad ? m_board->StartLoadBuffer(m_buffer, inData, box, inWidth, 0,
-                                                 TULX7_DR_PLAIN_HOST_MEMORY)
+                                                 KWBBoard::kPlainHostMemory)
                       : m_board->StartUnloadBuffer(m_buffer, const_cast<void*>(inData), box,
-                                                   inWidth, 0, TULX7_DR_PLAIN_HOST_MEMORY);
+                                                   inWidth, 0, KWBBoard::kPlainHostMemory);
     }
     return inLoad ? m_board->StartLoadBufferField(m_buffer, inData, inFieldBits, inFieldPosition,
-                                                  box, inWidth, 0, TULX7_DR_PLAIN_HOST_MEMORY)
+                                                  box, inWidth, 0, KWBBoard::kPlainHostMemory)
                   : m_board->StartUnloadBufferField(m_buffer, const_cast<void*>(inData),
                                                     inFieldBits, inFieldPosition, box, inWidth, 0,
-                                                    TULX7_DR_PLAIN_HOST_MEMORY);
+                                                    KWBBoard::kPlainHostMemory);
 }
 
 template <class Interface>

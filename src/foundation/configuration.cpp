@@ -5,9 +5,9 @@
 #include <cstring>
 #include <mutex>
 
-#include "board/kwb_board.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
+#include "foundation/upper_layers.h"
 
 namespace ulm3 {
 
@@ -106,10 +106,12 @@ const char* ULMConfiguration::GetVersionString(VersionType type) {
             });
             return sULMVersionString;
         case kDriverWanted:
-            return KWBBoard::GetCompiledVersionString();
+            return ULMGetBoardServices().GetCompiledDriverVersion();
         case kDriverFound:
             if (gULMControl.m_KWBBoardCount > 0 && gULMControl.m_KWBBoard[0] != nullptr) {
-                return gULMControl.m_KWBBoard[0]->GetConnectedVersionString();
+                if (const char* found = ULMGetBoardServices().GetConnectedDriverVersion(0)) {
+                    return found;
+                }
             }
             return "None";
     }
@@ -118,26 +120,26 @@ const char* ULMConfiguration::GetVersionString(VersionType type) {
 
 ULMStatus ULMConfiguration::GetMemoryUsage(ULMLocation location, uint64_t& total, uint64_t& locked,
                                            uint64_t& unlocked, uint64_t& free) {
+    ULMBoardServices& boards = ULMGetBoardServices();
     if (location == kULMAnyBoard) {
         total = locked = unlocked = free = 0;
         for (unsigned i = 0; i < gULMControl.m_KWBBoardCount; ++i) {
-            KWBBoard* board = gULMControl.m_KWBBoard[i];
-            if (board == nullptr) continue;
-            const KWBMemoryStats stats = board->GetMemoryStats();
-            total += stats.dwTotal;
-            locked += stats.dwLocked;
-            unlocked += stats.dwUnlocked;
-            free += stats.dwFree;
+            if (gULMControl.m_KWBBoard[i] == nullptr) continue;
+            const ULMBoardMemory memory = boards.GetMemory(static_cast<int>(i));
+            total += memory.total;
+            locked += memory.locked;
+            unlocked += memory.unlocked;
+            free += memory.free;
         }
         return kULMOK;
     }
     const int n = static_cast<int>(location);
     if (!IsOpenBoard(n) || gULMControl.m_KWBBoard[n] == nullptr) return kULMErrArgument;
-    const KWBMemoryStats stats = gULMControl.m_KWBBoard[n]->GetMemoryStats();
-    total = stats.dwTotal;
-    locked = stats.dwLocked;
-    unlocked = stats.dwUnlocked;
-    free = stats.dwFree;
+    const ULMBoardMemory memory = boards.GetMemory(n);
+    total = memory.total;
+    locked = memory.locked;
+    unlocked = memory.unlocked;
+    free = memory.free;
     return kULMOK;
 }
 

@@ -1,10 +1,9 @@
 // The library's open and close and the count of its holders.
-#include "board/kwb_board.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/locks.h"
 #include "foundation/sync_event.h"
-#include "render/render_cache.h"
+#include "foundation/upper_layers.h"
 #include "ulm3/library.h"
 
 namespace ulm3 {
@@ -42,25 +41,18 @@ ULMStatus ULMControlInternal::Open(int major, int minor) {
     m_errorHandler = &m_baseErrorHandler;
 
     if (m_KWBBoardCount == 0) {
+        ULMBoardServices& boards = ULMGetBoardServices();
         ULMStatus status = kULMErrNoHardware;
         unsigned opened = 0;
         for (int i = 0; i < kMaxBoards; ++i) {
-            status = kULMErrNoHardware;
-            KWBBoard* board = KWBBoard::Open(i, status, false);
-            if (board == nullptr || status != kULMOK) {
-                if (board != nullptr) KWBBoard::Close(i);
-                m_KWBBoard[i] = nullptr;
-                if (status == kULMOK) status = kULMErrNoHardware;
-                break;
-            }
-            m_KWBBoard[i] = board;
-            KWBConfiguration configuration;
-            board->GetConfiguration(configuration);
+            ULMBoardFacts facts;
+            status = boards.OpenBoard(i, facts);
+            if (status != kULMOK) break;
             ULMBoardRecord& record = m_board[i];
-            record.m_memorySize = configuration.dwTotalMemory;
-            record.m_major = static_cast<int>(configuration.dwMajorVersion);
+            record.m_memorySize = facts.memorySize;
+            record.m_major = facts.major;
             // The board's own revision, not the driver's minor number.
-            record.m_minor = configuration.dwPciRev != 0 ? static_cast<int>(configuration.dwPciRev) : 1;
+            record.m_minor = facts.revision != 0 ? facts.revision : 1;
             record.m_renderHangMaxZSlices = kDefaultRenderHangMaxZSlices;
             record.m_minZSupersample = kDefaultMinZSupersample;
             record.m_maxZSupersample = kDefaultMaxZSupersample;
@@ -88,12 +80,12 @@ ULMStatus ULMControlInternal::Open(int major, int minor) {
 
 void ULMControlInternal::Close() {
     CleanupMultipleEventDatabase();
-    ULMRenderCache::Cleanup();
+    ULMRunCloseSteps();
+    ULMBoardServices& boards = ULMGetBoardServices();
     for (unsigned i = 0; i < m_KWBBoardCount; ++i) {
         if (m_KWBBoard[i] == nullptr) continue;
-        const ULMStatus status = KWBBoard::Close(static_cast<int>(i));
+        const ULMStatus status = boards.CloseBoard(static_cast<int>(i));
         if (status != kULMOK) ULMReportFault(status, __FILE__, 1467);
-        m_KWBBoard[i] = nullptr;
     }
     m_KWBBoardCount = 0;
 }

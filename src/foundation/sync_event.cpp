@@ -2,17 +2,15 @@
 #include "foundation/sync_event.h"
 
 #include <algorithm>
-#include <chrono>
 #include <mutex>
 #include <vector>
 
-#include "board/kwb_board.h"
+#include "foundation/deadline.h"
+#include "foundation/upper_layers.h"
 
 namespace ulm3 {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 struct MultiEvent {
     ULMSyncEvent multipleEvent{kULMErrArgument};  // the combined handle owning the slot
@@ -53,45 +51,11 @@ void PrepareTable() {
     g_multiData.initialized = true;
 }
 
-// Milliseconds left before `deadline`, rounded up; -1 for no deadline.
-long RemainingMs(bool unlimited, Clock::time_point deadline) {
-    if (unlimited) return -1;
-    const auto left = deadline - Clock::now();
-    if (left <= Clock::duration::zero()) return 0;
-    return static_cast<long>(
-        std::chrono::ceil<std::chrono::milliseconds>(left).count());
-}
-
 // Waits until every board event of `events` completed, within one deadline
-// for the whole list. Events go to the board that issued them, at most eight
-// to a driver request.
+// for the whole list.
 ULMStatus WaitForAllBoardEvents(const EventList& events, long milliseconds) {
-    const bool unlimited = milliseconds < 0;
-    const Clock::time_point deadline =
-        unlimited ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(milliseconds);
-
-    std::vector<ULMSyncEvent> byBoard[KWBBoard::kMaxBoards];
-    for (const ULMSyncEvent& event : events) {
-        const KWBSyncEvent view(event);
-        if (!view.IsHardwareSync() || view.GetBoardNumber() >= KWBBoard::kMaxBoards) {
-            return kULMErrArgument;
-        }
-        byBoard[view.GetBoardNumber()].push_back(event);
-    }
-    for (int b = 0; b < KWBBoard::kMaxBoards; ++b) {
-        const std::vector<ULMSyncEvent>& list = byBoard[b];
-        if (list.empty()) continue;
-        KWBBoard* board = KWBBoard::GetBoard(b);
-        if (board == nullptr) return kULMErrArgument;
-        for (size_t first = 0; first < list.size(); first += TULX7_DR_MAX_SYNC_EVENTS) {
-            const int n = static_cast<int>(
-                std::min<size_t>(TULX7_DR_MAX_SYNC_EVENTS, list.size() - first));
-            const ULMStatus status =
-                board->WaitForAll(n, list.data() + first, RemainingMs(unlimited, deadline));
-            if (status != kULMOK) return status;
-        }
-    }
-    return kULMOK;
+    return ULMGetBoardServices().WaitForAll(static_cast<int>(events.size()), events.data(),
+                                            milliseconds);
 }
 
 ULMStatus WaitCombined(uint64_t word, long milliseconds) {
@@ -121,7 +85,7 @@ ULMStatus AbortCombined(uint64_t word) {
     if (pending.empty()) return kULMAlreadyComplete;
     ULMStatus status = kULMOK;
     for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
-        status = KWBBoard::commonAbort(*it);
+        status = ULMGetBoardServices().Abort(*it);
     }
     return status;
 }
@@ -162,7 +126,7 @@ bool ULMSyncEvent::IsDone() const {
 ULMStatus ULMSyncEvent::Wait(long milliseconds) const {
     if (IsStatusCode(m_private)) return Status();
     if (IsMultiEvent(m_private)) return WaitCombined(m_private, milliseconds);
-    return KWBBoard::WaitForSync(*this, milliseconds);
+    return ULMGetBoardServices().Wait(*this, milliseconds);
 }
 
 ULMStatus ULMSyncEvent::WaitForAny(int count, ULMSyncEvent* events, long milliseconds) {
@@ -173,21 +137,16 @@ ULMStatus ULMSyncEvent::WaitForAny(int count, ULMSyncEvent* events, long millise
     const bool anyCombined = std::any_of(events, events + count, [](const ULMSyncEvent& e) {
         return IsMultiEvent(e.m_private);
     });
-    if (!anyCombined) {
-        KWBBoard* board = KWBBoard::GetBoard(0);
-        return board != nullptr ? board->WaitForAny(count, events, milliseconds) : kULMErrArgument;
-    }
+    if (!anyCombined) return ULMGetBoardServices().WaitForAny(count, events, milliseconds);
 
     // A combined event cannot go to the driver as one id: poll every event,
     // and between polls give the first a short wait, until the time is up.
-    const bool unlimited = milliseconds < 0;
-    const Clock::time_point deadline =
-        unlimited ? Clock::time_point::max() : Clock::now() + std::chrono::milliseconds(milliseconds);
+    const ULMDeadline deadline(milliseconds);
     for (;;) {
         for (int i = 0; i < count; ++i) {
             if (events[i].Wait(0) != kULMTimeout) return kULMOK;
         }
-        if (RemainingMs(unlimited, deadline) == 0) return kULMInProgress;
+        if (deadline.RemainingMs() == 0) return kULMInProgress;
         if (events[0].Wait(1) != kULMTimeout) return kULMOK;
     }
 }
@@ -195,7 +154,7 @@ ULMStatus ULMSyncEvent::WaitForAny(int count, ULMSyncEvent* events, long millise
 ULMStatus ULMSyncEvent::Abort() const {
     if (IsStatusCode(m_private)) return kULMErrArgument;
     if (IsMultiEvent(m_private)) return AbortCombined(m_private);
-    return KWBBoard::commonAbort(*this);
+    return ULMGetBoardServices().Abort(*this);
 }
 
 ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {

@@ -1,4 +1,8 @@
+// The process-wide table of shared lookup-table caches, emptied by the
+// library's close.
 #include "render/render_cache.h"
+
+#include "foundation/upper_layers.h"
 
 namespace ulm3 {
 
@@ -15,6 +19,8 @@ LookupTables& Tables() {
     static LookupTables* const sTables = new LookupTables;
     return *sTables;
 }
+
+[[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup), true);
 
 }  // namespace
 

@@ -15,7 +15,7 @@ using ULMLookupTablesMap = std::map<uint64_t, ReleasablePointer<ULMShareable>>;
 
 class ULMRenderCache {
 public:
-    // Empties the shared table; the library's close runs it once the
+    // Empties the shared table; a close step of the library, run once the
     // combined events are forgotten and before the boards close.
     static void Cleanup();
 

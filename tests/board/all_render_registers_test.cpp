@@ -6,11 +6,11 @@
 #include <cstdint>
 #include <map>
 
-#include "board/register_groups.h"
-#include "board/register_map.h"
 #include "board/ulm_all_render_registers.h"
 #include "command_block_decoder.h"
 #include "memory_command_buffer.h"
+#include "tulx7/register_groups.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 namespace {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "board/board_buffer_fixture.h"
-#include "board/driver_requests.h"
+#include "tulx7/driver_requests.h"
 
 using namespace ulm3;
 using ulm3::test_support::BoardBufferTest;

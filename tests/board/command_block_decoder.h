@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3::test {
 

@@ -6,11 +6,11 @@
 #include <string>
 #include <vector>
 
-#include "board/register_groups.h"
 #include "board/register_info.h"
-#include "board/register_map.h"
 #include "command_block_decoder.h"
 #include "memory_command_buffer.h"
+#include "tulx7/register_groups.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 namespace {

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "driver_records.h"
 #include "support/sim_session.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3 {

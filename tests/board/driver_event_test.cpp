@@ -11,9 +11,9 @@
 #include <thread>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "board/driver_status.h"
 #include "support/sim_session.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/render_engine.h"
 #include "tulx7sim/test_api.h"
 

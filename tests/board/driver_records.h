@@ -9,8 +9,8 @@
 #include <functional>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "support/sim_session.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3::testing {
 

@@ -6,9 +6,9 @@
 #include <set>
 #include <string>
 
-#include "board/driver_requests.h"
 #include "board/driver_status.h"
 #include "support/sim_session.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3 {

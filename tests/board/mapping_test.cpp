@@ -5,9 +5,9 @@
 #include <cstring>
 
 #include "board/board_buffer_fixture.h"
-#include "board/driver_requests.h"
 #include "board/kwb_mapping.h"
 #include "foundation/control.h"
+#include "tulx7/driver_requests.h"
 
 using namespace ulm3;
 using ulm3::test_support::BoardBufferTest;

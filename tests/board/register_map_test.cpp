@@ -4,9 +4,9 @@
 #include <set>
 #include <string>
 
-#include "board/register_groups.h"
 #include "board/register_info.h"
-#include "board/register_map.h"
+#include "tulx7/register_groups.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 namespace {

@@ -10,7 +10,7 @@
 #include <vector>
 
 #include "board/kwb_command_buffer.h"
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3::test_support {
 

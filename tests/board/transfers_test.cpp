@@ -6,9 +6,9 @@
 #include <functional>
 
 #include "board/board_buffer_fixture.h"
-#include "board/driver_requests.h"
 #include "board/transfer_planner.h"
 #include "foundation/control.h"
+#include "tulx7/driver_requests.h"
 
 using namespace ulm3;
 using ulm3::test_support::BoardBufferTest;

@@ -1,8 +1,8 @@
 #include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include "board/register_map.h"
 #include "board/tulx_command_buffer.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 namespace {

@@ -9,11 +9,11 @@
 
 #include "board/command_block_decoder.h"
 #include "board/memory_command_buffer.h"
-#include "board/register_map.h"
 #include "buffers/board_pass_block.h"
 #include "buffers/image_convert_3d.h"
 #include "buffers/image_resample_pass.h"
 #include "foundation/log_capture.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 namespace {

@@ -6,10 +6,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "buffer_test_fixture.h"
 #include "buffers/image_buffer_internal.h"
 #include "foundation/field_conversions.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 namespace {

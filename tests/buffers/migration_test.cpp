@@ -5,10 +5,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "buffer_test_fixture.h"
 #include "buffers/depth_buffer_internal.h"
 #include "buffers/image_buffer_internal.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 namespace {

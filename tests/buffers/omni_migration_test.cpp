@@ -10,8 +10,8 @@
 #include <thread>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "omni_test_fixture.h"
+#include "tulx7/driver_requests.h"
 
 namespace ulm3 {
 namespace {

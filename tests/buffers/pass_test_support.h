@@ -9,10 +9,10 @@
 #include <cstdint>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "board/kwb_sync_event.h"
 #include "buffer_test_fixture.h"
 #include "buffers/image_buffer_internal.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/rendering_chip.h"
 
 namespace ulm3::test_support {

@@ -5,7 +5,7 @@
 #include <random>
 #include <vector>
 
-#include "foundation/board_range.h"
+#include "board/board_range.h"
 #include "ulm3/ranges.h"
 
 using namespace ulm3;

@@ -12,8 +12,8 @@
 #include <string>
 #include <vector>
 
-#include "board/driver_requests.h"
-#include "board/register_map.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7/register_map.h"
 #include "tulx7sim/command_executor.h"
 #include "tulx7sim/rendering_chip.h"
 

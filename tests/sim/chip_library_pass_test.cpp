@@ -12,7 +12,7 @@
 
 #include "board/board_buffer_fixture.h"
 #include "board/kwb_command_buffer.h"
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 #include "tulx7sim/rendering_chip.h"
 
 namespace ulm3 {

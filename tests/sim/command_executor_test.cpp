@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "board/driver_requests.h"
-#include "board/register_map.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7/register_map.h"
 #include "tulx7sim/command_executor.h"
 
 namespace tulx7sim {

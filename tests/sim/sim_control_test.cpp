@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "board/driver_requests.h"
 #include "support/sim_session.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/render_engine.h"
 #include "tulx7sim/test_api.h"
 

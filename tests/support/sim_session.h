@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "board/driver_access.h"
-#include "board/driver_requests.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3::testing {

@@ -9,7 +9,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "board/register_map.h"
+#include "tulx7/register_map.h"
 
 namespace ulm3 {
 

@@ -1,5 +1,5 @@
 // Turning ranges into board boxes without wrapping.
-#include "foundation/board_range.h"
+#include "board/board_range.h"
 
 #include <cstdint>
 #include <limits>

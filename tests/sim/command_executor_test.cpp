@@ -82,54 +82,6 @@ protected:
 // Power-on state, renders, their completion codes and the closing sync of
 // the board passes.
 
-TEST_F(CommandExecutorTest, ResetGivesThePowerOnValuesOfTheMap) {
-    m_registers.Write32(NKW7_Scratch3_Addr, 99);
-    m_registers.Write32(NKW7_QueueControl_Addr, 0);
-    m_registers.Write64(NKW7_OriginXv8_Addr, ~uint64_t{0});
-    ResetChipRegisters(m_registers);
-    EXPECT_EQ(Get32(NKW7_QueueControl_Addr), 0x3Fu);
-    EXPECT_EQ(Get32(NKW7_Reset_Addr), 0xFF000000u);
-    EXPECT_EQ(Get32(NKW7_Scratch3_Addr), 0u);
-    EXPECT_EQ(Get64(NKW7_OriginXv8_Addr), 0u);
-}
-
-TEST_F(CommandExecutorTest, ClosingSyncOnScratch7PassesOnlyAfterACountedRender) {
-    const Words counted = {LoadHeader(NKW7_Scratch7_Addr), 0,
-                           LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 15),
-                           SyncWord(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_greater, 0)};
-    EXPECT_EQ(Run(counted), TULX7_DR_STATUS_SUCCESS) << m_diagnostic;
-    EXPECT_EQ(Get32(NKW7_Scratch7_Addr), 1u);
-    EXPECT_EQ(m_renders, 1);
-
-    // A second run clears Scratch7 again first, so it cannot pass on the
-    // first run's count.
-    const Words uncounted = {LoadHeader(NKW7_Scratch7_Addr), 0,
-                             LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 0),
-                             SyncWord(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_greater, 0)};
-    EXPECT_EQ(Run(uncounted), TULX7_DR_STATUS_HW_ERROR);
-    EXPECT_THAT(m_diagnostic, HasSubstr("word 4"));
-    EXPECT_THAT(m_diagnostic, HasSubstr("sync failed"));
-}
-
-TEST_F(CommandExecutorTest, CompletionCodesCountIntoTheirScratchRegister) {
-    for (uint32_t code = 8; code <= 15; ++code) {
-        SCOPED_TRACE(code);
-        ResetChipRegisters(m_registers);
-        ASSERT_EQ(Run({LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, code),
-                       LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, code)}),
-                  TULX7_DR_STATUS_SUCCESS);
-        for (uint32_t k = 0; k < 8; ++k)
-            EXPECT_EQ(Get32(NKW7_Scratch0_Addr + 8 * k), k == code - 8 ? 2u : 0u) << "Scratch" << k;
-        EXPECT_EQ(Get32(NKW7_RenderOperation_Addr), RenderOp(1, code));
-    }
-    // Codes 1..7 are reserved: the render runs, nothing is counted.
-    ResetChipRegisters(m_registers);
-    ASSERT_EQ(Run({LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 3)}), TULX7_DR_STATUS_SUCCESS);
-    EXPECT_EQ(m_renders, 1);
-    EXPECT_EQ(m_reserved, 1);
-    for (uint32_t k = 0; k < 8; ++k) EXPECT_EQ(Get32(NKW7_Scratch0_Addr + 8 * k), 0u);
-}
-
 TEST_F(CommandExecutorTest, ChipSeesTheRegistersWrittenBeforeTheRenderWord) {
     // ImageControl shares a data word with DepthControl; RenderOperation comes
     // in the same loadReg, after it; the last ImageControl write follows.
@@ -138,17 +90,6 @@ TEST_F(CommandExecutorTest, ChipSeesTheRegistersWrittenBeforeTheRenderWord) {
     ASSERT_EQ(Run(words), TULX7_DR_STATUS_SUCCESS) << m_diagnostic;
     EXPECT_THAT(m_chip.imageControlAtRender, ::testing::ElementsAre(0xC0DEu));
     EXPECT_EQ(Get32(NKW7_ImageControl_Addr), 0xBEEFu);
-}
-
-TEST_F(CommandExecutorTest, ARefusedRenderFailsTheBlockWithTheChipsReason) {
-    m_chip.refuse = true;
-    const Words words = {LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 15),
-                         LoadHeader(NKW7_Scratch0_Addr), 5};
-    EXPECT_EQ(Run(words), TULX7_DR_STATUS_HW_ERROR);
-    EXPECT_THAT(m_diagnostic, HasSubstr("word 1"));
-    EXPECT_THAT(m_diagnostic, HasSubstr("transform is not a permutation"));
-    EXPECT_EQ(Get32(NKW7_Scratch7_Addr), 0u) << "a failed render counts nothing";
-    EXPECT_EQ(Get32(NKW7_Scratch0_Addr), 0u) << "nothing after the failure runs";
 }
 
 // ---------------------------------------------------------------------------
@@ -161,47 +102,6 @@ struct BadBlock {
     size_t badWord;  // index within `words`
     const char* reason;
 };
-
-TEST_F(CommandExecutorTest, MalformedWordsFailTheJobAndStopIt) {
-    const BadBlock cases[] = {
-        {"load of a read-only register", {LoadHeader(NKW7_PciConfig0_Addr), 1}, 1, "not a writeable"},
-        {"load of an address without register", {LoadHeader(NKW7_PciConfig5_Addr), 1}, 1, "not a writeable"},
-        {"second register of a load is read-only",
-         {LoadHeader(NKW7_DmaInBase_Addr, 0b11), 5, 6}, 2, "0x118"},
-        {"upper half without a neighbour", {LoadHeader(NKW7_Transform_Addr), uint64_t{1} << 32}, 1, "63..32"},
-        {"load without data", {LoadHeader(NKW7_Scratch2_Addr, 0)}, 0, "without data"},
-        {"load with the interrupt flag", {LoadHeader(NKW7_Scratch2_Addr) | uint64_t{1} << 59, 1}, 0, "flags"},
-        {"sync on a register that cannot be tested", {SyncWord(NKW7_ScratchDouble0_Addr, 7, 0)}, 0, "not a syncable"},
-        {"sync test 8", {SyncWord(NKW7_Scratch7_Addr, 8, 0)}, 0, "test 8"},
-        {"sync that does not hold", {SyncWord(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_equal, 3)}, 0, "sync failed"},
-        {"sync test fail", {SyncWord(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_fail, 0)}, 0, "sync failed"},
-        {"sync with halt", {SyncWord(NKW7_Scratch7_Addr, 7, 0) | uint64_t{1} << 57}, 0, "flags"},
-        {"no-op with the halt flag", {uint64_t{1} << 57}, 0, "no-op"},
-        {"register store", {uint64_t{5} << 60 | NKW7_Scratch7_Addr, 0x1000}, 0, "register store"},
-        {"register increment", {uint64_t{6} << 60 | 1 << 12 | NKW7_Scratch7_Addr}, 0, "increment"},
-        {"DMA in", {uint64_t{2} << 60 | 1, 0x1000, 8, 0, 0}, 0, "DMA in"},
-        {"DMA out", {uint64_t{1} << 60 | 1, 0x1000, 8, 0, 0}, 0, "DMA out"},
-        {"call", {uint64_t{7} << 60}, 0, "call"},
-        {"return", {uint64_t{8} << 60}, 0, "return"},
-        {"command 9", {uint64_t{9} << 60}, 0, "code 9"},
-        {"command 15", {uint64_t{15} << 60}, 0, "code 15"},
-        {"render opcode 0", {LoadHeader(NKW7_RenderOperation_Addr), RenderOp(0, 0)}, 1, "opcode 0"},
-        {"render opcode 2", {LoadHeader(NKW7_RenderOperation_Addr), RenderOp(2, 15)}, 1, "opcode 2"},
-    };
-    for (const BadBlock& bad : cases) {
-        SCOPED_TRACE(bad.name);
-        ResetChipRegisters(m_registers);
-        Words words = {LoadHeader(NKW7_Scratch0_Addr), 1};
-        words.insert(words.end(), bad.words.begin(), bad.words.end());
-        words.insert(words.end(), {LoadHeader(NKW7_Scratch1_Addr), 1});
-        EXPECT_EQ(Run(words), TULX7_DR_STATUS_HW_ERROR);
-        EXPECT_THAT(m_diagnostic, HasSubstr("render block word " + std::to_string(bad.badWord + 2) + ":"));
-        EXPECT_THAT(m_diagnostic, HasSubstr(bad.reason));
-        EXPECT_EQ(Get32(NKW7_Scratch0_Addr), 1u);
-        EXPECT_EQ(Get32(NKW7_Scratch1_Addr), 0u);
-        EXPECT_EQ(m_renders, 0);
-    }
-}
 
 TEST_F(CommandExecutorTest, ABlockEndingInsideARegisterLoadFails) {
     EXPECT_EQ(Run({LoadHeader(NKW7_Scratch0_Addr, 0b111), 1, 2}), TULX7_DR_STATUS_HW_ERROR);
@@ -227,27 +127,6 @@ TEST_F(CommandExecutorTest, PlainNoOpsAndPassingSyncsAreAccepted) {
 
 // ---------------------------------------------------------------------------
 // The engine's order of blocks.
-
-TEST_F(CommandExecutorTest, EngineRunsTheStateBlockFirstAndSkipsTheRenderBlockAfterAFailure) {
-    auto chip = std::make_shared<RecordingChip>();
-    CommandBlockEngine engine(chip);
-    engine.ResetRegisters(0, m_registers);
-    EXPECT_EQ(Get32(NKW7_QueueControl_Addr), 0x3Fu);
-
-    // The render block tests what the state block wrote.
-    m_job.stateWords = {LoadHeader(NKW7_Scratch5_Addr), 42};
-    m_job.renderWords = {SyncWord(NKW7_Scratch5_Addr, NKW7_CommandHeader_test_equal, 42),
-                         LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 0)};
-    std::string diagnostic;
-    EXPECT_EQ(engine.Execute(m_job, m_registers, diagnostic), TULX7_DR_STATUS_SUCCESS) << diagnostic;
-    EXPECT_EQ(chip->imageControlAtRender.size(), 1u);
-
-    m_job.stateWords = {uint64_t{9} << 60};
-    m_job.renderWords = {LoadHeader(NKW7_Scratch6_Addr), 1};
-    EXPECT_EQ(engine.Execute(m_job, m_registers, diagnostic), TULX7_DR_STATUS_HW_ERROR);
-    EXPECT_THAT(diagnostic, HasSubstr("state block word 0"));
-    EXPECT_EQ(Get32(NKW7_Scratch6_Addr), 0u);
-}
 
 }  // namespace
 }  // namespace tulx7sim

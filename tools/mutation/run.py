@@ -8,12 +8,14 @@ The faults are listed in mutants.txt beside this script, one block each:
     - the line as it stands (leading and trailing blanks ignored)
     + the line with the fault
 
-Usage: tools/mutation/run.py [--build DIR] [--jobs N] [--only ID,ID] [--record FILE]
+Usage: tools/mutation/run.py [--build DIR] [--jobs N] [--only ID,ID] [--record FILE] [--copy DIR]
 The build directory (default build/mutation) is configured once with the
 library and the tests only, then rebuilt incrementally for each fault. The
 source is restored after every fault, also when the run is interrupted.
+With --copy the tree is first copied to DIR and the faults go into the copy,
+so that the working tree stays free for editing during the run.
 """
-import argparse, json, os, re, subprocess, sys, time
+import argparse, json, os, re, shutil, subprocess, sys, time
 import xml.etree.ElementTree as ET
 
 HERE = os.path.dirname(os.path.abspath(__file__))
@@ -77,6 +79,7 @@ def failed_tests(build, jobs, timeout):
 
 
 def main():
+    global ROOT
     ap = argparse.ArgumentParser()
     ap.add_argument("--build", default=os.path.join(ROOT, "build", "mutation"))
     ap.add_argument("--jobs", type=int, default=4)
@@ -84,7 +87,16 @@ def main():
     ap.add_argument("--only", default="")
     ap.add_argument("--record", default=os.path.join(HERE, "record.json"))
     ap.add_argument("--list", default=os.path.join(HERE, "mutants.txt"))
+    ap.add_argument("--copy", default="")
     args = ap.parse_args()
+    if args.copy:
+        copy = os.path.abspath(args.copy)
+        if os.path.exists(copy):
+            shutil.rmtree(copy)
+        shutil.copytree(ROOT, copy, ignore=shutil.ignore_patterns("build", ".git"))
+        ROOT = copy
+        if args.build == ap.get_default("build"):
+            args.build = copy + "-build"
 
     mutants = load_mutants(args.list)
     if args.only:

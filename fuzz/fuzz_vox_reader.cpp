@@ -116,7 +116,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string original(reinterpret_cast<const char*>(data), size);
     for (int mode = 0; mode < 4; ++mode) {
         for (int volume = 0; volume < 2; ++volume) {
-            ULMVoxFileReader* r = new ULMVoxFileReader(file.Name(), mode, volume);
+            ULMVoxFileReader* r = new ULMVoxFileReader(file.Name(), static_cast<ULMVolume::ReadMode>(mode), volume);
             r->AddRef();
             const bool usable = r->GetVoxelSize() != 0;
             if (usable) Exercise(*r, seed);

@@ -17,3 +17,4 @@
 #include "ulm3/buffer_types.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/depth_buffer.h"
+#include "ulm3/volume.h"

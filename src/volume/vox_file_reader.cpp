@@ -11,7 +11,7 @@
 
 namespace ulm3 {
 
-ULMVoxFileReader::ULMVoxFileReader(const char* fname, int inReadMode, int inVolumeNumber) : m_readMode(inReadMode) {
+ULMVoxFileReader::ULMVoxFileReader(const char* fname, ULMVolume::ReadMode inReadMode, int inVolumeNumber) : m_readMode(inReadMode) {
     if (!Construct(fname, inVolumeNumber)) m_voxelSizeBits = 0;
 }
 

@@ -5,6 +5,7 @@
 #include <memory>
 #include <string>
 
+#include "ulm3/volume.h"
 #include "ulm3/volume_source.h"
 #include "volume/vox_byte_source.h"
 #include "volume/vox_file_format.h"
@@ -20,15 +21,10 @@ namespace ulm3 {
 // a reader whose GetVoxelSize is 0.
 class ULMVoxFileReader : public ULMVolumeSource {
 public:
-    // The values of ULMVolume::ReadMode.
-    enum ReadMode : int {
-        kReadOnly = 0,          // nothing loaded up front; no writing
-        kCopyOnWrite = 1,       // all in memory; changes stay there
-        kReadWrite = 2,         // all in memory; changes go back to the file
-        kReadWriteBuffer = 3,   // nothing loaded up front; no writing here
-    };
+    // kReadOnly .. kReadWriteBuffer name the read modes here too.
+    using enum ULMVolume::ReadMode;
 
-    ULMVoxFileReader(const char* fname, int inReadMode, int inVolumeNumber);
+    ULMVoxFileReader(const char* fname, ULMVolume::ReadMode inReadMode, int inVolumeNumber);
 
     ULMVolumeRange GetVolumeSize() const override { return m_wholeRange; }
     bool IsReadOnly() const override { return m_readOnly; }
@@ -49,7 +45,7 @@ public:
 
     // What the file said: titles, attributes, data blocks, fields.
     const VoxFileDescription& GetDescription() const { return m_description; }
-    int GetReadMode() const { return m_readMode; }
+    ULMVolume::ReadMode GetReadMode() const { return m_readMode; }
 
 protected:
     ~ULMVoxFileReader() override;
@@ -70,7 +66,7 @@ private:
     VoxFileByteSource m_file;
     std::string m_filename;
     VoxFileDescription m_description;
-    int m_readMode;
+    ULMVolume::ReadMode m_readMode;
     bool m_readOnly = true;
     bool m_writeToFile = false;
     bool m_convertEndian = false;

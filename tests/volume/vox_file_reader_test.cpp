@@ -49,7 +49,7 @@ std::vector<uint16_t> Expected16(const ULMVolumeRange& box) {
 class VoxFileReaderTest : public ::testing::Test {
 protected:
     VoxFileReaderTest() { m_file.Write(File16()); }
-    ULMVoxFileReader* Open(int mode, int volume = 0) { return new ULMVoxFileReader(m_file.Path(), mode, volume); }
+    ULMVoxFileReader* Open(int mode, int volume = 0) { return new ULMVoxFileReader(m_file.Path(), static_cast<ULMVolume::ReadMode>(mode), volume); }
     std::vector<uint16_t> UnloadAll(ULMVoxFileReader& r) {
         std::vector<uint16_t> out(24);
         EXPECT_EQ(r.UnloadVoxels(out.data(), kWhole), kULMOK);
@@ -106,7 +106,7 @@ TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
         "Vox1999a\n##\nVolumeSize 4 4 4\nVoxelSize 8\nEndian L\nField0 ( Position 0 Size 8 Name v )\n##\f\n";
     file.Write(good + std::string(64, 'x'));
     const auto voxelSize = [](const char* name, int mode, int volume = 0) {
-        return Reader(new ULMVoxFileReader(name, mode, volume))->GetVoxelSize();
+        return Reader(new ULMVoxFileReader(name, static_cast<ULMVolume::ReadMode>(mode), volume))->GetVoxelSize();
     };
     EXPECT_EQ(voxelSize(file.Path(), 0), 8);
     for (int mode : {4, -1}) EXPECT_EQ(voxelSize(file.Path(), mode), 0);
@@ -125,7 +125,7 @@ TEST(VoxFileReader, WhatCannotBeOpenedLeavesAnUnusableReader) {
     EXPECT_EQ(voxelSize(file.Path(), ULMVoxFileReader::kCopyOnWrite), 0);
     EXPECT_EQ(voxelSize(file.Path(), ULMVoxFileReader::kReadWrite), 0);
     for (int mode : {ULMVoxFileReader::kReadOnly, ULMVoxFileReader::kReadWriteBuffer}) {
-        Reader r(new ULMVoxFileReader(file.Path(), mode, 0));
+        Reader r(new ULMVoxFileReader(file.Path(), static_cast<ULMVolume::ReadMode>(mode), 0));
         ASSERT_EQ(r->GetVoxelSize(), 8);
         std::vector<uint8_t> out(64);
         Mapping m;
@@ -164,7 +164,7 @@ TEST(VoxFileReader, VoxelsBeyondFourGigabytes) {
     close(fd);
     if (!written) GTEST_SKIP() << "the file system refuses a sparse file of this size";
     for (int mode : {ULMVoxFileReader::kReadOnly, ULMVoxFileReader::kReadWrite}) {
-        Reader r(new ULMVoxFileReader(file.Path(), mode, 0));
+        Reader r(new ULMVoxFileReader(file.Path(), static_cast<ULMVolume::ReadMode>(mode), 0));
         ASSERT_EQ(r->GetVoxelSize(), 16);
         std::vector<uint16_t> out(2);
         ASSERT_EQ(r->UnloadVoxels(out.data(), ULMVolumeRange(2, 1, 1, 1, 0, 0)), kULMOK);

@@ -103,7 +103,7 @@ TEST(VoxFileWriter, SeveralVolumesOfEveryWidthReadBack) {
     SourceRef<ULMVoxFileReader> first(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 0));
     EXPECT_EQ(first->GetDescription().FindField(0)->m_name, "density (raw)");
     EXPECT_EQ(first->GetDescription().FindField(0)->m_description, "as scanned");
-    EXPECT_EQ(SourceRef<ULMVoxFileReader>(new ULMVoxFileReader(file.Path(), 0, 4))->GetVoxelSize(), 0);
+    EXPECT_EQ(SourceRef<ULMVoxFileReader>(new ULMVoxFileReader(file.Path(), ULMVolume::kReadOnly, 4))->GetVoxelSize(), 0);
 }
 
 TEST(VoxFileWriter, RefusesWhatAFileCannotSay) {

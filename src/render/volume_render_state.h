@@ -1,0 +1,21 @@
+// What the render engine keeps per volume between renders.
+#pragma once
+
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+// The volume holds one of these by pointer and never looks inside; the
+// render engine reads and writes it. Created with the volume, so a new
+// volume's first render programs every register.
+struct ULMVolumeRenderState {
+    // The next render must compute the sample space again.
+    bool m_newSampleSpace = true;
+    // MPR: sum-and-count output in alpha mode, and its scales (-1: unset).
+    bool m_MPRSumAndCountOn = false;
+    double m_MPRScale = -1.0;
+    double m_MPRPreScale = -1.0;
+    ULMSyncEvent m_lastRenderEvent{kULMOK};
+};
+
+}  // namespace ulm3

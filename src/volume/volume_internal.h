@@ -1,0 +1,334 @@
+// The library's one concrete volume: a volume source, the volume's
+// description, and the board buffer its voxels are loaded into.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <memory>
+
+#include "foundation/access.h"
+#include "ulm3/volume.h"
+#include "ulm3/volume_source.h"
+
+namespace ulm3 {
+
+class KWBBoard;
+class KWBBuffer;
+class PerspInterf;
+struct ULMVolumeRenderState;
+
+// Calls on one volume come from one thread at a time: the application's and
+// the render engine's calls are serialised by the volume's access control,
+// so the members need no lock of their own. Board work runs asynchronously;
+// the events kept here say when host memory it reads may be touched again.
+class ULMVolumeInternal : public ULMVolume, public ULMAccessInternal {
+public:
+    // Plain volumes for the other subsystems, never wrapped; one reference
+    // for the caller, or null on a bad argument, a closed library or a
+    // source that cannot be bound.
+    static ULMVolumeInternal* CreateSimpleVolume(int inVoxelSize, const ULMVolumeRange& inRange,
+                                                 int inNumberOfFields,
+                                                 const ULMFieldDescriptor* inFieldArray,
+                                                 void* inVoxels);
+    static ULMVolumeInternal* CreateSimpleVolume(ULMVolumeSource* inVolumeSource);
+
+    // Binds the source; a source that cannot be bound leaves a volume whose
+    // GetVoxelSize is 0, which the creators release.
+    explicit ULMVolumeInternal(ULMVolumeSource* pSource);
+
+    // Binds a source (setAll) or re-binds one of the same voxel size.
+    ULMStatus SetSource(ULMVolumeSource* pSource, bool setAll);
+    ULMVolumeSource* GetSource() const { return m_volumeSource; }
+    // The legacy format code a volume made from a format code reports.
+    void SetFormatCode(unsigned inFormat) { m_format = inFormat; }
+
+    // ---- Description (volume_internal.cpp) ----
+    bool IsReadOnly() const override { return m_readOnly; }
+    unsigned int GetFormat() const override { return m_format; }
+    Layout GetLayout() const override { return m_layout; }
+    ULMVolumeRange GetRange() const override { return m_wholeVolume; }
+    void GetSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    unsigned GetSizeX() const override { return static_cast<unsigned>(m_wholeVolume.XSize()); }
+    unsigned GetSizeY() const override { return static_cast<unsigned>(m_wholeVolume.YSize()); }
+    unsigned GetSizeZ() const override { return static_cast<unsigned>(m_wholeVolume.ZSize()); }
+    int GetVoxelSize() const override { return 8 * m_voxelSizeBytes; }
+    ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const override;
+    ULMStatus SetFieldDescriptor(ULMFieldNumber inField,
+                                 const ULMFieldDescriptor& inDescriptor) override;
+    bool IsLocked() const override { return m_locked; }
+    ULMStatus SetCorrectionMatrix(const ULMMatrix& inMatrix) override;
+    ULMMatrix GetCorrectionMatrix() const override { return m_correctionMatrix; }
+    ULMStatus SetModelMatrix(const ULMMatrix& inMatrix) override;
+    ULMMatrix GetModelMatrix() const override { return m_correctionMatrix; }
+    ULMStatus SetActiveSubVolume(const ULMVolumeRange& inRange) override;
+    ULMVolumeRange GetActiveSubVolume() const override { return m_userSubVolume; }
+    unsigned GetActiveSubVolumeSizeX() const override;
+    unsigned GetActiveSubVolumeSizeY() const override;
+    unsigned GetActiveSubVolumeSizeZ() const override;
+    unsigned GetActiveSubVolumeOriginX() const override;
+    unsigned GetActiveSubVolumeOriginY() const override;
+    unsigned GetActiveSubVolumeOriginZ() const override;
+    ULMStatus SetActiveSubVolumeSize(unsigned inX, unsigned inY, unsigned inZ) override;
+    void GetActiveSubVolumeSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    ULMStatus SetActiveSubVolumeOrigin(unsigned inX, unsigned inY, unsigned inZ) override;
+    void GetActiveSubVolumeOrigin(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    ULMStatus SetBorderValue(unsigned inValue) override;
+    unsigned GetBorderValue() const override { return m_borderValue; }
+    ULMStatus SetExtendMode(ExtendMode inMode) override;
+    ULMStatus SetExtendModes(ExtendMode inX, ExtendMode inY, ExtendMode inZ) override;
+    void GetExtendModes(ExtendMode& outX, ExtendMode& outY, ExtendMode& outZ) const override;
+    ExtendMode GetExtendModeX() const override { return m_extendModes[0]; }
+    ExtendMode GetExtendModeY() const override { return m_extendModes[1]; }
+    ExtendMode GetExtendModeZ() const override { return m_extendModes[2]; }
+    bool IsLoaded() const override { return m_bufferValid && m_fullyLoaded; }
+    ULMAccessType GetAccessControl() const override { return GetAccessMode(); }
+    ULMStatus SetTarget(ULMTarget inTarget) override;
+    ULMTarget GetTarget() const override { return m_target; }
+    // The box space leaping works on; it must lie inside the volume.
+    ULMStatus SetSpaceLeapingRange(const ULMVolumeRange& inRange);
+    ULMVolumeRange GetSpaceLeapingRange() const { return m_spaceLeapingRange; }
+
+    // ---- Updates, unloads and maps (volume_update.cpp, volume_mapping.cpp) ----
+    ULMStatus Update(const void* inVoxels, const ULMVolumeRange& inDestinationRange) override;
+    ULMStatus Update(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
+                     int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) override;
+    ULMStatus UpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
+                          const ULMFieldDescriptor& inDestinationField) override;
+    ULMSyncEvent StartUpdate(const void* inVoxels,
+                             const ULMVolumeRange& inDestinationRange) override;
+    ULMSyncEvent StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
+                             int inSourceX, int inSourceY, int inSourceZ,
+                             ULMSource inSource) override;
+    ULMSyncEvent StartUpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
+                                  const ULMFieldDescriptor& inDestinationField) override;
+    ULMStatus UpdateVolume(unsigned int inFormat, const void* inVoxels, unsigned inTargetX,
+                           unsigned inTargetY, unsigned inTargetZ, unsigned inSizeX,
+                           unsigned inSizeY, unsigned inSizeZ, Layout inLayout) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress, unsigned& outSx,
+                        unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress, unsigned& outSx,
+                        unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned int*& outBaseAddress, unsigned& outSx,
+                        unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, void*& outBaseAddress, unsigned& outSx,
+                        unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus UnmapVolume() override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, unsigned inAtX, unsigned inAtY, unsigned inAtZ,
+                           unsigned inNx, unsigned inNy, unsigned inNz, void*& outBaseAddress,
+                           unsigned& outSx, unsigned& outSy, ULMSource inSource) override;
+    ULMStatus Unload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                     ULMSource inSource) const override;
+    ULMStatus UnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                          const ULMFieldDescriptor& inField, ULMSource inSource) const override;
+    ULMSyncEvent StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                             ULMSource inSource) const override;
+    ULMSyncEvent StartUnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                                  const ULMFieldDescriptor& inField,
+                                  ULMSource inSource) const override;
+    // Writes the YZ-slice cache back into the board buffer when it holds
+    // newer voxels; every write into the buffer and every change of its
+    // addressing runs it first (volume_yz_cache.cpp).
+    ULMStatus UpdateVolumeFromCache();
+
+    // ---- Board buffer (volume_board_buffer.cpp) ----
+    ULMStatus LockVolume(ULMLocation inLocation) override;
+    ULMStatus UnlockVolume(int inUnload) override;
+    ULMStatus Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) override;
+    ULMStatus Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
+                           unsigned inSizeZ) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) override;
+    unsigned long long GetBufferID() const override;
+    void GetBufferSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    unsigned GetBufferSizeX() const override;
+    unsigned GetBufferSizeY() const override;
+    unsigned GetBufferSizeZ() const override;
+    ULMVolumeRange GetBufferRange() const override;
+    ULMStatus AttachBuffer(unsigned long long inBufferID) override;
+    ULMStatus ReleaseBuffer() override;
+    ULMStatus SetBufferPermission(ULMPermission inPermission) override;
+    ULMPermission GetBufferPermission() const override { return m_bufferPermission; }
+    ULMLocation GetBufferLocation() const override;
+    ULMStatus ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) override;
+    ULMStatus ResizeBuffer(const ULMVolumeRange& inRange) override;
+    ULMStatus SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) override;
+    ULMStatus SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) override;
+    void GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY,
+                                    int& outZ) const override;
+    ULMStatus SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY,
+                                         int inZ) override;
+    ULMAddressMode GetBufferAddressMode() const override { return m_bufferAddressMode; }
+    int GetBufferAddressParameterX() const override { return m_bufferRange.XOrigin(); }
+    int GetBufferAddressParameterY() const override { return m_bufferRange.YOrigin(); }
+    int GetBufferAddressParameterZ() const override { return m_bufferRange.ZOrigin(); }
+    // Return the render's status without waiting: kULMOK while it runs.
+    ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                     ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                     ULMDepthBuffer* ioDepth1) override;
+    ULMStatus RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                        MPRMode inMode, ULMImageBuffer* ioImage) override;
+
+    // Gives the volume a board buffer at least as large as inSubVolume,
+    // keeping the one it has when it fits and sits on the asked board.
+    ULMStatus AllocateBuffer(ULMLocation inLocation, const ULMVolumeRange& inSubVolume);
+    // Before a render: a buffer (allocated on any board if there is none)
+    // whose valid range is the part to render, and a load started of what
+    // is missing there or has changed in the source.
+    ULMStatus PrepareVolume();
+    // After the render: gives up a buffer that PrepareVolume allocated.
+    ULMStatus FinishWithVolume();
+    // Waits for the load PrepareVolume started and lets go of the source
+    // mapping it kept.
+    ULMStatus WaitForVolumeLoaded();
+    uint64_t GetBufferSerial() const { return m_bufferSerial; }
+    KWBBuffer* GetKWBBuffer() const { return m_buffer; }
+    KWBBoard* GetKWBBoard() const { return m_board; }
+
+    // ---- Render engine (src/render) ----
+    ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                             ULMDepthBuffer* ioDepth1) override;
+    ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
+                                int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
+    ULMVolumeRenderState& RenderState() { return *m_renderState; }
+    PerspInterf*& PerspectiveInterface() { return m_perspInterface; }
+
+    // ---- Loads into the board buffer (volume_load.cpp) ----
+    // Both need a board buffer. The range is in the buffer's coordinates;
+    // empty ranges give a finished kULMOK. From caller memory of
+    // inAllocatedSizeX voxels per row and inAllocatedSizeY rows per slice
+    // (0: the range's own), whose first voxel is the range's first:
+    ULMSyncEvent StartUpdateBuffer(const ULMVolumeRange& inDestinationRange, const void* inVoxels,
+                                   int inAllocatedSizeX, int inAllocatedSizeY);
+    // From the box of a source (null: the volume's own) of the destination's
+    // sizes at (inSourceX, inSourceY, inSourceZ).
+    ULMSyncEvent StartUpdateBufferFromSource(const ULMVolumeRange& inDestinationRange,
+                                             ULMVolumeSource* pSource, int inSourceX,
+                                             int inSourceY, int inSourceZ);
+
+    // The individual methods; the dispatchers above choose one by the
+    // configuration and fall back to a copy when it fails.
+    ULMSyncEvent StartUpdateBufferMap(const ULMVolumeRange& inRange, const void* inVoxels,
+                                      int inRowLength, int inRowsPerSlice, bool inCopyUnaligned);
+    ULMSyncEvent StartUpdateBufferCopy(const ULMVolumeRange& inRange, const void* inVoxels,
+                                       int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartUpdateBufferKernel(const ULMVolumeRange& inRange, const void* inVoxels,
+                                         int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartUpdateBufferDirect(const ULMVolumeRange& inRange, const void* inVoxels,
+                                         int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartUpdateBufferOneCopy(const ULMVolumeRange& inRange, const void* inVoxels,
+                                          int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartUpdateBufferMapFromSource(const ULMVolumeRange& inRange,
+                                                ULMVolumeSource* pSource, int inX, int inY,
+                                                int inZ, bool inCopyUnaligned);
+    ULMSyncEvent StartUpdateBufferCopyFromSource(const ULMVolumeRange& inRange,
+                                                 ULMVolumeSource* pSource, int inX, int inY,
+                                                 int inZ);
+    ULMSyncEvent StartUpdateBufferKernelFromSource(const ULMVolumeRange& inRange,
+                                                   ULMVolumeSource* pSource, int inX, int inY,
+                                                   int inZ);
+    ULMSyncEvent StartUpdateBufferOneMapFromSource(const ULMVolumeRange& inRange,
+                                                   ULMVolumeSource* pSource, int inX, int inY,
+                                                   int inZ);
+    ULMSyncEvent StartUpdateBufferOneCopyFromSource(const ULMVolumeRange& inRange,
+                                                    ULMVolumeSource* pSource, int inX, int inY,
+                                                    int inZ);
+
+    // Copies the box inRange out of a block of inAllocatedSizeX voxels per
+    // row and inAllocatedSizeY rows per slice into a tight block.
+    static void PackVoxels(const void* inVoxels, const ULMVolumeRange& inRange,
+                           int inAllocatedSizeX, int inAllocatedSizeY, int inSizeBytes,
+                           void* outVoxels);
+    // Page-aligned staging memory of at least the range's (or inBytes)
+    // bytes, reused while large enough; waits first for the load that
+    // reads the current memory.
+    ULMStatus AllocateHostBuffer(const ULMVolumeRange& inRange);
+    ULMStatus AllocateHostBuffer(int64_t inBytes);
+
+protected:
+    ~ULMVolumeInternal() override;
+
+private:
+    // One load cut into chunks of whole slices over one or two slots
+    // (volume_load.cpp).
+    class ChunkedLoad;
+
+    // Stores an address parameter change after writing the YZ cache back.
+    ULMStatus ApplyAddressing(ULMAddressMode inMode, int inX, int inY, int inZ);
+    // Allocation on one board; status and buffer as the board layer gave.
+    KWBBuffer* CreateBoardBuffer(int inBoard, const ULMVolumeRange& inSubVolume,
+                                 ULMStatus& outStatus);
+    // Releases the mapping the last load of the own source kept.
+    void ReleaseKeptMapping();
+    // Fills inSlices slices from inFirstSlice of a load's box at outStaging.
+    using SlabFiller = std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>;
+    // Stages the whole box at once and loads it in slabs of whole slices of
+    // at most inSlabLimit bytes, each started as soon as it is filled, so
+    // that the board loads one slab while the host fills the next.
+    ULMSyncEvent StartStagedLoad(const ULMVolumeRange& inRange, int64_t inSlabLimit, const SlabFiller& inFill);
+    // Chunks over two slots of staging memory, or of driver host buffers
+    // (inKernel), each filled by inFill.
+    ULMSyncEvent StartStagedChunks(const ULMVolumeRange& inRange, int64_t inLimit, bool inKernel,
+                                   const SlabFiller& inFill);
+    // The source's resize and what it means for the loaded ranges.
+    ULMStatus ResizeSource(const ULMVolumeRange& inNewRange);
+
+    unsigned m_format = 0;
+    ULMVolumeSource* m_volumeSource = nullptr;
+    Layout m_layout = kSliced;
+    int m_voxelSizeBytes = 0;
+    bool m_readOnly = false;
+    bool m_hasData = false;
+    ULMSyncEvent m_waitForLoad{kULMOK};
+    bool m_releaseMapping = false;
+    ULMVolumeRange m_wholeVolume;
+    ULMVolumeRange m_userSubVolume;
+    bool m_renderFullVolume = true;
+    ULMVolumeRange m_currentSubVolume;
+    bool m_locked = false;
+    bool m_fullyLoaded = false;
+    bool m_partlyLoaded = false;
+    unsigned m_mapCount = 0;
+    ULMVolumeRange m_changedBuffer;
+    KWBBuffer* m_buffer = nullptr;
+    KWBBoard* m_board = nullptr;
+    bool m_bufferValid = false;
+    ULMVolumeRange m_bufferRange;
+    ULMVolumeRange m_loadedVolume;
+    bool m_FinishWithVolumeShouldReleaseVolume = false;
+    void* m_mapAddress = nullptr;
+    // Staging memory: as allocated, its first page-aligned byte, the usable
+    // bytes from there, and the last load that reads it.
+    std::unique_ptr<char[]> m_hostBufferBase;
+    char* m_hostBufferAddress = nullptr;
+    int64_t m_hostBufferSize = 0;
+    ULMSyncEvent m_hostBufferEvent{kULMOK};
+    ULMFieldDescriptor m_fields[4];
+    ExtendMode m_extendModes[3] = {kExtendWithBorder, kExtendWithBorder, kExtendWithBorder};
+    unsigned m_borderValue = 0;
+    ULMMatrix m_correctionMatrix;
+    ULMAddressMode m_bufferAddressMode = kULMOffsetAddress;
+    ULMLocation m_bufferLocation = kULMNoBufferAttached;
+    uint64_t m_bufferID = 0;
+    ULMPermission m_bufferPermission = kULMPermissionNotShared;
+    uint64_t m_bufferSerial = 0;
+    ULMTarget m_target = kULMSource;
+    std::unique_ptr<ULMVolumeRenderState> m_renderState;
+    PerspInterf* m_perspInterface = nullptr;
+    ULMVolumeRange m_spaceLeapingRange;
+};
+
+}  // namespace ulm3

@@ -1,0 +1,139 @@
+// A volume's board buffer: where it is placed, what is refused before any
+// board memory is taken, and the lock's states.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "board/kwb_buffer.h"
+#include "tulx7/driver_requests.h"
+#include "volume_fixture.h"
+
+namespace ulm3::testing {
+namespace {
+
+using VolumeBoardBufferTest = VolumeTest;
+
+Held<ULMVolumeInternal> NoDataVolume(const ULMVolumeRange& range) {
+    return Held<ULMVolumeInternal>(ULMVolumeInternal::CreateSimpleVolume(16, range, 0, nullptr, nullptr));
+}
+
+TEST_F(VolumeBoardBufferTest, AnyBoardVolumesTakeTheBoardsInTurn) {
+    std::vector<ULMLocation> boards;
+    Held<ULMVolumeInternal> v[3] = {NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0)),
+                                    NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0)),
+                                    NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0))};
+    for (auto& volume : v) {
+        ASSERT_EQ(volume->CreateBuffer(kULMAnyBoard), kULMOK);
+        boards.push_back(volume->GetBufferLocation());
+    }
+    EXPECT_EQ(boards, (std::vector<ULMLocation>{kULMBoard0, kULMBoard1, kULMBoard0}));
+    // The volume is already on a board, so the turn does not move.
+    ASSERT_EQ(v[1]->CreateBuffer(kULMAnyBoard), kULMOK);
+    EXPECT_EQ(v[1]->GetBufferLocation(), kULMBoard1);
+}
+
+TEST_F(VolumeBoardBufferTest, RefusedBuffersTakeNoBoardMemory) {
+    Held<ULMVolumeInternal> v = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));
+    Held<ULMVolumeInternal> odd = NoDataVolume(ULMVolumeRange(8, 8, 8, 1, 0, 0));
+    Held<ULMVolumeInternal> far = NoDataVolume(ULMVolumeRange(8, 8, 8, 32762, 0, 0));
+    const size_t before = LiveBuffers();
+    KWBBoard* const board1 = gULMControl.m_KWBBoard[1];
+    const struct {
+        std::function<ULMStatus()> call;
+        ULMStatus status;
+    } cases[] = {
+        {[&] { return v->CreateBuffer(kULMBoard2); }, kULMErrArgument},
+        {[&] { return v->CreateBuffer(kULMSystem); }, kULMErrArgument},
+        {[&] { return v->CreateBuffer(kULMNoBufferAttached); }, kULMErrArgument},
+        {[&] { return v->AttachBuffer(5ull << 28); }, kULMErrArgument},
+        {[&] { return v->AttachBuffer(0xFFFFFFFFFFFFFFFEull); }, kULMErrUnimplemented},
+        {[&] { return odd->CreateBuffer(kULMBoard0); }, kULMErrArgument},
+        {[&] { return far->LockVolume(kULMAnyBoard); }, kULMErrArgument},
+        {[&] { return v->SetBufferWrap(3, 4, 4); }, kULMErrArgument},
+        {[&] { return v->SetBufferOffset(2, 4, 1); }, kULMErrArgument},
+        {[&] { return v->ResizeBuffer(4, 4, 4); }, kULMErrVolume},
+        {[&] { return v->PrepareVolume(); }, kULMErrVolume},
+        {[&] {
+             gULMControl.m_KWBBoard[1] = nullptr;
+             return v->CreateBuffer(kULMBoard1);
+         },
+         kULMErrHardware},
+    };
+    for (size_t i = 0; i < std::size(cases); ++i) EXPECT_EQ(cases[i].call(), cases[i].status) << "case " << i;
+    gULMControl.m_KWBBoard[1] = board1;
+    EXPECT_EQ(LiveBuffers(), before);
+    EXPECT_EQ(v->GetBufferID(), kULMNoBuffer);
+}
+
+TEST_F(VolumeBoardBufferTest, LockHoldsTheWholeVolumeUntilUnlocked) {
+    const ULMVolumeRange whole(16, 8, 4, 0, 0, 0);
+    std::vector<uint8_t> voxels = RandomBytes(16 * 8 * 4 * 2, 5);
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, voxels.data()));
+    EXPECT_EQ(v->UnlockVolume(0), kULMErrVolume);
+    ASSERT_EQ(v->LockVolume(kULMBoard1), kULMOK);
+    EXPECT_EQ(v->LockVolume(kULMBoard1), kULMErrVolume);
+    EXPECT_TRUE(v->IsLoaded());
+    EXPECT_EQ(v->GetTarget(), kULMBuffer);
+    EXPECT_TRUE(BoardVoxels(*v, whole) == voxels);
+    ASSERT_EQ(v->UnlockVolume(0), kULMOK);
+    EXPECT_EQ(v->GetBufferID(), kULMNoBuffer);
+    EXPECT_EQ(v->GetTarget(), kULMSource);
+
+    // A lock whose load fails leaves neither the lock nor a buffer.
+    const size_t before = LiveBuffers();
+    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+    EXPECT_TRUE(ULMFailed(v->LockVolume(kULMBoard0)));
+    EXPECT_FALSE(v->IsLocked());
+    EXPECT_EQ(v->GetBufferID(), kULMNoBuffer);
+    EXPECT_EQ(LiveBuffers(), before);
+
+    // Memory the application owns cannot be resized: nothing changes.
+    EXPECT_EQ(v->Resize(ULMVolumeRange(8, 8, 4, 0, 0, 0), 1), kULMErrCantResize);
+    EXPECT_EQ(v->GetRange(), whole);
+}
+
+TEST_F(VolumeBoardBufferTest, AVolumeAttachesAnotherVolumesBufferOfItsVoxelSize) {
+    Held<ULMVolumeInternal> owner = NoDataVolume(ULMVolumeRange(12, 10, 6, 0, 0, 0));
+    Held<ULMVolumeInternal> sharer = NoDataVolume(ULMVolumeRange(4, 4, 4, 0, 0, 0));
+    Held<ULMVolumeInternal> narrow(
+        ULMVolumeInternal::CreateSimpleVolume(8, ULMVolumeRange(4, 4, 4, 0, 0, 0), 0, nullptr, nullptr));
+    ASSERT_EQ(owner->CreateBuffer(kULMBoard1), kULMOK);
+    ASSERT_EQ(owner->SetBufferPermission(kULMPermissionReadWrite), kULMOK);
+    const unsigned long long id = owner->GetBufferID();
+    EXPECT_EQ(narrow->AttachBuffer(id), kULMErrArgument);
+    EXPECT_EQ(narrow->GetBufferID(), kULMNoBuffer);
+    ASSERT_EQ(sharer->AttachBuffer(id), kULMOK);
+    EXPECT_EQ(sharer->GetBufferLocation(), kULMBoard1);
+    EXPECT_EQ(sharer->GetBufferRange(), ULMVolumeRange(12, 10, 6, 0, 0, 0));
+    tulx7sim::BufferInfo info;
+    ASSERT_TRUE(tulx7sim::GetBufferInfo(uint32_t(id), info));
+    EXPECT_EQ(info.attachments, 2) << "the refused attachment was not given back";
+    EXPECT_EQ(sharer->ReleaseBuffer(), kULMOK);
+    ASSERT_TRUE(tulx7sim::GetBufferInfo(uint32_t(id), info));
+    EXPECT_EQ(info.attachments, 1);
+}
+
+TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {
+    const ULMVolumeRange whole(16, 16, 16, 0, 0, 0);
+    std::vector<uint8_t> voxels = RandomBytes(16 * 16 * 16 * 2, 9);
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, voxels.data()));
+    ASSERT_EQ(v->SetActiveSubVolumeSize(8, 6, 4), kULMOK);
+    ASSERT_EQ(v->SetActiveSubVolumeOrigin(4, 2, 2), kULMOK);
+    ASSERT_EQ(v->PrepareVolume(), kULMOK);
+    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+    const KWBRange valid = v->GetKWBBuffer()->GetRange();
+    EXPECT_EQ(valid, KWBRange(4, 2, 2, 11, 7, 5));
+    int loaded = 0;
+    for (const auto& e : tulx7sim::RequestLog()) {
+        if (e.code != TULX7_DR_BUFFER_LOAD) continue;
+        ++loaded;
+        EXPECT_EQ(std::vector<int>(e.boxMin, e.boxMin + 3), (std::vector<int>{4, 2, 2}));
+    }
+    EXPECT_EQ(loaded, 1);
+    EXPECT_FALSE(v->IsLoaded());
+    EXPECT_EQ(v->FinishWithVolume(), kULMOK);
+}
+
+}  // namespace
+}  // namespace ulm3::testing

@@ -1,0 +1,174 @@
+// Creation of volumes: what each creator refuses, what a volume reports, its
+// setters' change serial, and the wrapping by configuration.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "multiboard/multiboard_volume_factory.h"
+#include "resample/mipmap_volume_factory.h"
+#include "volume_fixture.h"
+
+namespace ulm3::testing {
+namespace {
+
+using VolumeCreationTest = VolumeTest;
+
+// Shareable objects alive now.
+int LiveObjects() { return gULMControl.m_shareableObjectsCreated - gULMControl.m_shareableObjectsDestroyed; }
+
+TEST_F(VolumeCreationTest, LegacyFormatsGiveTheirVoxelSizeAndField) {
+    std::vector<uint16_t> voxels(4 * 3 * 2);
+    const struct {
+        unsigned format;
+        int bits;
+        ULMFieldDescriptor field;
+    } cases[] = {{1, 8, {0, 8, kULMUnsignedFraction}},
+                 {2, 16, {0, 12, kULMUnsignedFraction}},
+                 {3, 16, {4, 12, kULMUnsignedFraction}}};
+    for (const auto& c : cases) {
+        Held<ULMVolume> v(ULMVolume::Create(c.format, voxels.data(), 4, 3, 2, ULMVolume::kBlocked));
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->GetVoxelSize(), c.bits);
+        EXPECT_EQ(v->GetFormat(), c.format);
+        EXPECT_EQ(v->GetFieldDescriptor(kULMField0), c.field);
+        EXPECT_EQ(v->GetLayout(), ULMVolume::kSliced);
+        EXPECT_EQ(v->GetRange(), ULMVolumeRange(4, 3, 2, 0, 0, 0));
+    }
+    // Two fields make the other-layout format even at 8 bits.
+    const ULMFieldDescriptor two[2] = {{0, 4, kULMUnsignedFraction}, {4, 4, kULMUnsignedFraction}};
+    Held<ULMVolume> v(ULMVolume::Create(8, 4, 3, 2, 2, two, voxels.data()));
+    ASSERT_NE(v, nullptr);
+    EXPECT_EQ(v->GetFormat(), unsigned(kULMVoxelFormatOther));
+}
+
+TEST_F(VolumeCreationTest, CreatorsRefuseBadInputAndLeaveNothing) {
+    std::vector<uint32_t> voxels(64);
+    const ULMFieldDescriptor f8(0, 8, kULMUnsignedFraction);
+    const ULMFieldDescriptor fields[5] = {f8, f8, f8, f8, f8};
+    const ULMFieldDescriptor misplaced(8, 12, kULMUnsignedFraction);
+    PitchedSource* odd = new PitchedSource(8, ULMVolumeRange(4, 4, 4, 0, 0, 0), std::vector<uint8_t>(64));
+    odd->AddRef();
+    Held<PitchedSource> holdOdd(odd);
+    const int before = LiveObjects();
+    const int holders = gULMControl.m_objectCount;
+    const std::function<ULMVolume*()> refused[] = {
+        [&] { return ULMVolume::Create(0u, voxels.data(), 4, 4, 4, ULMVolume::kSliced); },
+        [&] { return ULMVolume::Create(4u, voxels.data(), 4, 4, 4, ULMVolume::kSliced); },
+        [&] { return ULMVolume::Create(1u, voxels.data(), 0, 4, 4, ULMVolume::kSliced); },
+        [&] { return ULMVolume::Create(24, 4, 4, 4, 0, nullptr, voxels.data()); },
+        [&] { return ULMVolume::Create(8, 4, 4, 4, 5, fields, voxels.data()); },
+        [&] { return ULMVolume::Create(8, 4, 4, 4, 1, nullptr, voxels.data()); },
+        [&] { return ULMVolume::Create(8, 4, 4, 4, 1, &misplaced, voxels.data()); },
+        [&] { return ULMVolume::Create(8, ULMVolumeRange(-4, 4, 4, 0, 0, 0), 0, nullptr, voxels.data()); },
+        [&] { return ULMVolume::CreateFromFile("/nonexistent/volume.vox", 0, ULMVolume::kReadOnly, 0); },
+        [&] { return ULMVolume::CreateFromSource(nullptr); },
+        [&] {
+            ULMClose();
+            return ULMVolume::CreateFromSource(odd);
+        },
+    };
+    for (size_t i = 0; i < std::size(refused); ++i) EXPECT_EQ(refused[i](), nullptr) << "case " << i;
+    EXPECT_EQ(LiveObjects(), before);
+    EXPECT_EQ(gULMControl.m_objectCount + 1, holders) << "only the application's hold went";
+}
+
+TEST_F(VolumeCreationTest, SettersAdvanceTheSerialOnlyOnAChange) {
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(8, ULMVolumeRange(64, 64, 64, 0, 0, 0), 0,
+                                                                    nullptr, nullptr));
+    ASSERT_NE(v, nullptr);
+    const ULMFieldDescriptor f8(0, 8, kULMUnsignedFraction);
+    const struct {
+        std::function<ULMStatus()> set;
+        ULMStatus status;
+        bool advances;
+    } steps[] = {
+        {[&] { return v->SetBorderValue(5); }, kULMOK, true},
+        {[&] { return v->SetBorderValue(5); }, kULMOK, false},
+        {[&] { return v->SetFieldDescriptor(ULMFieldNumber(4), f8); }, kULMErrArgument, false},
+        {[&] { return v->SetFieldDescriptor(kULMField0, {8, 12, kULMUnsignedFraction}); }, kULMErrFormat, false},
+        {[&] { return v->SetFieldDescriptor(kULMField0, f8); }, kULMOK, true},
+        {[&] { return v->SetFieldDescriptor(kULMField0, f8); }, kULMOK, false},
+        {[&] { return v->SetExtendMode(ULMVolume::ExtendMode(2)); }, kULMErrArgument, false},
+        {[&] { return v->SetExtendMode(ULMVolume::kExtendWithEdge); }, kULMOK, true},
+        {[&] { return v->SetExtendModes(ULMVolume::kExtendWithEdge, ULMVolume::kExtendWithEdge,
+                                        ULMVolume::kExtendWithEdge); }, kULMOK, false},
+        {[&] { return v->SetCorrectionMatrix(ULMMatrix::Scale(2, 2, 2)); }, kULMOK, true},
+        {[&] { return v->SetModelMatrix(ULMMatrix::Scale(2, 2, 2)); }, kULMOK, false},
+        {[&] { return v->SetModelMatrix(ULMMatrix::Scale(1e-4, 1e-4, 1e-3)); }, kULMErrArgument, false},
+        {[&] { return v->SetActiveSubVolume(ULMVolumeRange(8, 8, 8, 60, 0, 0)); }, kULMErrArgument, false},
+        {[&] { return v->SetActiveSubVolumeSize(0, 5, 5); }, kULMErrArgument, false},
+        {[&] { return v->SetActiveSubVolumeSize(16, 16, 65); }, kULMErrArgument, false},
+        {[&] { return v->SetActiveSubVolumeSize(16, 16, 16); }, kULMOK, true},
+        {[&] { return v->SetActiveSubVolumeOrigin(20, 0, 0); }, kULMErrArgument, false},
+        {[&] { return v->SetActiveSubVolumeOrigin(8, 8, 8); }, kULMOK, true},
+        {[&] { return v->SetActiveSubVolumeSize(0, 0, 0); }, kULMOK, true},
+        {[&] { return v->SetTarget(ULMTarget(3)); }, kULMErrArgument, false},
+        {[&] { return v->SetTarget(kULMBuffer); }, kULMOK, false},
+        {[&] { return v->SetBufferPermission(ULMPermission(16)); }, kULMErrArgument, false},
+    };
+    for (size_t i = 0; i < std::size(steps); ++i) {
+        const uint64_t serial = v->GetSerial();
+        EXPECT_EQ(steps[i].set(), steps[i].status) << "step " << i;
+        EXPECT_EQ(v->GetSerial() != serial, steps[i].advances) << "step " << i;
+    }
+    EXPECT_EQ(v->GetActiveSubVolume(), ULMVolumeRange()) << "a reset sub-volume keeps no origin";
+    EXPECT_EQ(v->GetCorrectionMatrix(), ULMMatrix::Scale(2, 2, 2));
+}
+
+// A stand-in wrapper: a plain volume over the wrapped volume's source that
+// holds a reference on the wrapped volume, as the real wrappers do.
+class FakeWrapper : public ULMVolumeInternal {
+public:
+    FakeWrapper(ULMVolume* inInner, char inKind)
+        : ULMVolumeInternal(dynamic_cast<ULMVolumeInternal*>(inInner)->GetSource()), inner(inInner), kind(inKind) {
+        inner->AddRef();
+        AddRef();
+    }
+    ~FakeWrapper() override { inner->Release(); }
+    ULMVolume* inner;
+    char kind;
+};
+
+// The wrappers from the outside in, 'p' for the plain volume.
+std::string Nesting(ULMVolume* v) {
+    std::string kinds;
+    for (auto* w = dynamic_cast<FakeWrapper*>(v); w != nullptr; w = dynamic_cast<FakeWrapper*>(v = w->inner))
+        kinds += w->kind;
+    return kinds + 'p';
+}
+
+TEST_F(VolumeCreationTest, ConfigurationWrapsVolumesInMipmapAndMultiboardVolumes) {
+    SetMipmapVolumeFactory([](ULMVolume* v, ULMVolumeSource*) -> ULMVolume* { return new FakeWrapper(v, 'm'); });
+    SetMultiboardVolumeFactory([](int mode, ULMVolume* v, ULMVolumeSource*, int, const ULMVolumeRange&) -> ULMVolume* {
+        return new FakeWrapper(v, mode == 1 ? '1' : '2');
+    });
+    gULMControl.m_multiboardRenderEnable = true;
+    const int before = LiveObjects();
+    const struct {
+        bool multiboardInside;
+        int mode;
+        ULMVolumeRange range;
+        const char* nesting;
+    } cases[] = {
+        {true, 1, ULMVolumeRange(256, 1, 1, 0, 0, 0), "m1p"}, {false, 2, ULMVolumeRange(256, 1, 1, 0, 0, 0), "2mp"},
+        {true, 1, ULMVolumeRange(255, 255, 255, 0, 0, 0), "p"}, {true, 3, ULMVolumeRange(1, 1, 300, 0, 0, 0), "mp"},
+    };
+    for (const auto& c : cases) {
+        gULMControl.m_MipmapMultiboard = c.multiboardInside;
+        gULMControl.m_multiboardRenderMode = c.mode;
+        Held<ULMVolume> v(ULMVolume::Create(8, c.range, 0, nullptr, nullptr));
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->RefCount(), 1);
+        EXPECT_EQ(Nesting(v), c.nesting);
+    }
+    SetMipmapVolumeFactory(nullptr);
+    SetMultiboardVolumeFactory(nullptr);
+    Held<ULMVolume> plain(ULMVolume::Create(8, ULMVolumeRange(256, 256, 1, 0, 0, 0), 0, nullptr, nullptr));
+    EXPECT_EQ(Nesting(plain), "p");
+    plain.Assign(nullptr);
+    EXPECT_EQ(LiveObjects(), before);
+}
+
+}  // namespace
+}  // namespace ulm3::testing

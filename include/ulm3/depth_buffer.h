@@ -14,9 +14,10 @@
 
 namespace ulm3 {
 
-// Ranges, addressing and host rows as for ULMImageBuffer, with 32-bit
-// elements. The operations after SetBorderValue have default bodies that
-// answer kULMErrUnimplemented.
+// Ranges, addressing, host rows and threads as for ULMImageBuffer, with
+// 32-bit elements: reads (Get operations, Unload, StartUnload) may overlap;
+// writes, moves, Map and Unmap the caller serialises. The operations after
+// SetBorderValue have default bodies that answer kULMErrUnimplemented.
 class ULMDepthBuffer : public ULMShareable {
 public:
     // How a host word holds a depth value. The library's buffers accept only

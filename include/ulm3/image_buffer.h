@@ -22,6 +22,12 @@ namespace ulm3 {
 // The operations after SetBorderValue have default bodies, so an
 // implementation without resampling or migration needs no code for them:
 // they answer kULMErrUnimplemented (as a status or as a finished event).
+//
+// Threads: the reads (the Get operations, Unload, UnloadField and their
+// Start forms) may run on one buffer from several threads at once. Every
+// other call is the caller's to serialise against all calls on that buffer:
+// writes (Update, UpdateField, Clear, the Set operations), moves (Migrate,
+// and Resample, which may move or convert its source), Map and Unmap.
 class ULMImageBuffer : public ULMShareable {
 public:
     // A width x height image of 16, 32 or 64-bit pixels with up to four

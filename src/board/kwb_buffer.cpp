@@ -4,6 +4,7 @@
 
 #include "board/kwb_sync_event.h"
 #include "foundation/diagnostics.h"
+#include "foundation/sync_event.h"
 
 namespace ulm3 {
 namespace {
@@ -42,7 +43,9 @@ ULMPermission ConvertPermission(int32_t driverBits) {
 }
 
 KWBBuffer::KWBBuffer()
-    : m_loadEvent(kULMErrArgument), m_unloadEvent(kULMErrArgument), m_renderEvent(kULMErrArgument) {}
+    : m_loadEvent(kULMErrArgument),
+      m_unloadEvent(ULMSyncEvent(kULMErrArgument)),
+      m_renderEvent(kULMErrArgument) {}
 
 KWBBuffer::KWBBuffer(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits,
                      ULMStatus& outStatus)
@@ -132,6 +135,30 @@ void KWBBuffer::GetOffsetOrWrap(bool& outWrap, int& outU, int& outV, int& outW) 
     outU = m_offset_U + add;
     outV = m_offset_V + add;
     outW = m_offset_W + add;
+}
+
+KWBNewestEvent::KWBNewestEvent(ULMSyncEvent inEvent) : m_word(SyncEventWord(inEvent)) {}
+
+KWBNewestEvent& KWBNewestEvent::operator=(const KWBNewestEvent& other) {
+    m_word.store(SyncEventWord(other.Get()), std::memory_order_release);
+    return *this;
+}
+
+ULMSyncEvent KWBNewestEvent::Get() const {
+    return SyncEventFromWord(m_word.load(std::memory_order_acquire));
+}
+
+void KWBNewestEvent::Record(ULMSyncEvent inEvent) {
+    const bool boardEvent = KWBSyncEvent(inEvent).IsHardwareSync();
+    uint64_t seen = m_word.load(std::memory_order_acquire);
+    // A plain store could put back an older event over a newer one that
+    // another thread recorded meanwhile.
+    while (true) {
+        const ULMSyncEvent kept =
+            boardEvent ? KWBSyncEvent(SyncEventFromWord(seen)).Latest(inEvent) : inEvent;
+        if (m_word.compare_exchange_weak(seen, SyncEventWord(kept), std::memory_order_acq_rel))
+            return;
+    }
 }
 
 void KWBBuffer::SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput) {

@@ -1,6 +1,7 @@
 // The library's descriptor of one buffer in a board's memory.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 
 #include "board/kwb_range.h"
@@ -23,6 +24,23 @@ void KWBAllocatedSizes(int dimension, uint32_t elementBytes, const uint32_t inSi
 // resize 8) and back.
 int32_t KWBPermission(ULMPermission p);
 ULMPermission ConvertPermission(int32_t driverBits);
+
+// The newest of the events recorded into it, kept atomically so that
+// several threads may record at once; copies take its value.
+class KWBNewestEvent {
+public:
+    explicit KWBNewestEvent(ULMSyncEvent inEvent);
+    KWBNewestEvent(const KWBNewestEvent& other) : KWBNewestEvent(other.Get()) {}
+    KWBNewestEvent& operator=(const KWBNewestEvent& other);
+
+    ULMSyncEvent Get() const;
+    // A board event replaces the held one unless that is newer; any other
+    // event replaces it.
+    void Record(ULMSyncEvent inEvent);
+
+private:
+    std::atomic<uint64_t> m_word;
+};
 
 // A buffer is an array of one to three axes (U fastest, then V, then W) of
 // elements of 1, 2, 4 or 8 bytes, addressed either at an even offset or by
@@ -76,10 +94,12 @@ public:
     uint32_t GetSequenceNumber() const { return m_sequenceNumber; }
 
     void SetLoadEvent(ULMSyncEvent inEvent) { m_loadEvent = inEvent; }
-    void SetUnloadEvent(ULMSyncEvent inEvent) const { m_unloadEvent = inEvent; }
+    // Several threads may read one buffer at once, each recording its
+    // unload: the newest of them is kept, as later work must wait for all.
+    void SetUnloadEvent(ULMSyncEvent inEvent) const { m_unloadEvent.Record(inEvent); }
     void SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput);
     ULMSyncEvent GetLoadEvent() const { return m_loadEvent; }
-    ULMSyncEvent GetUnloadEvent() const { return m_unloadEvent; }
+    ULMSyncEvent GetUnloadEvent() const { return m_unloadEvent.Get(); }
     // What new work must wait for: a reader waits only for a render that
     // writes the buffer, a writer for any render that uses it.
     ULMSyncEvent GetRenderEvent(bool inForWrite) const;
@@ -103,8 +123,9 @@ public:
     uint32_t m_sequenceNumber = 0;
     ULMSyncEvent m_loadEvent;
     // Moves on when the buffer is read (an unload, or the source side of a
-    // copy), which callers do through a const descriptor.
-    mutable ULMSyncEvent m_unloadEvent;
+    // copy), which callers do through a const descriptor and may do from
+    // several threads.
+    mutable KWBNewestEvent m_unloadEvent;
     ULMSyncEvent m_renderEvent;
     bool m_isRenderOutput = false;
     ULMPermission m_permission_share = kULMPermissionNotShared;

@@ -24,6 +24,7 @@ ULMStatus CheckBufferRange(ULMAddressMode inMode, const ULMImageRange& inWindow,
 }
 
 bool HostRowHolds(const ULMImageRange& inRange, unsigned inWidth) {
+    if (inWidth > static_cast<unsigned>(INT32_MAX)) return false;
     return inWidth == 0 || static_cast<int64_t>(inWidth) >= inRange.XSize();
 }
 

@@ -17,7 +17,8 @@ ULMStatus CheckBufferRange(ULMAddressMode inMode, const ULMImageRange& inWindow,
                            const ULMImageRange& inRange);
 
 // Host rows of inWidth pixels must hold a row of the range; 0 stands for the
-// range's own width. A shorter row would make rows overlap in host memory.
+// range's own width. A shorter row would make rows overlap in host memory;
+// rows longer than INT32_MAX pixels are refused, as the board's are.
 bool HostRowHolds(const ULMImageRange& inRange, unsigned inWidth);
 
 // The inclusive board box of a range, W 0..0; an empty range gives the

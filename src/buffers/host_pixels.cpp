@@ -47,10 +47,21 @@ using Element = std::remove_pointer_t<P>;
 
 }  // namespace
 
+bool PixelArrayBytes(int64_t inWidth, int64_t inHeight, int inPixelSize, size_t& outBytes) {
+    int64_t pixels = 0;
+    int64_t bytes = 0;
+    if (inWidth < 0 || inHeight < 0 || inPixelSize < 0 ||
+        __builtin_mul_overflow(inWidth, inHeight, &pixels) ||
+        __builtin_mul_overflow(pixels, int64_t{inPixelSize / 8}, &bytes) || bytes > PTRDIFF_MAX)
+        return false;
+    outBytes = static_cast<size_t>(bytes);
+    return true;
+}
+
 void* ComputeAddress(void* inBaseAddress, int inPixelSize, int inWidth, int inOriginX,
                      int inOriginY) {
     return static_cast<unsigned char*>(inBaseAddress) +
-           PixelIndex(inWidth, inOriginX, inOriginY) * inPixelSize / 8;
+           PixelIndex(inWidth, inOriginX, inOriginY) * (inPixelSize / 8);
 }
 
 const void* ComputeAddress(const void* inBaseAddress, int inPixelSize, int inWidth, int inOriginX,

@@ -6,12 +6,18 @@
 // that asynchronous operations can hand them on as they are.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "ulm3/status.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
+
+// Bytes of an array of inWidth x inHeight pixels of inPixelSize bits (a
+// multiple of 8); false when a side is negative or the count does not fit a
+// pointer difference, as no such array can be made or addressed.
+bool PixelArrayBytes(int64_t inWidth, int64_t inHeight, int inPixelSize, size_t& outBytes);
 
 // Pixel (inOriginX, inOriginY) of an array of rows of inWidth pixels of
 // inPixelSize bits.

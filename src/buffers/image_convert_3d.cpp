@@ -47,17 +47,23 @@ ULMStatus ULMImageBufferInternal::ConvertTo3D() {
     if (m_pixelSize > 32) return kULMErrUnimplemented;
     if (m_openMappings > 0) return kULMErrBuffer;
 
+    // Everything the image reaches is copied: under wrap that is every
+    // residue its storage holds, which a modulus above the image's size
+    // makes more than width x height.
+    const bool wrap = m_addressMode == kULMWrapAddress;
+    const ULMImageRange reach = ReachableRange();
+    const int64_t minU = reach.XOrigin();
+    const int64_t minV = reach.YOrigin();
+    const int64_t maxU = minU + reach.XSize() - 1;
+    const int64_t maxV = minV + reach.YSize() - 1;
     // The chip's ray grid is unsigned 16-bit: a window outside it would copy
     // nothing, yet the image would then swap to a buffer of garbage.
-    const bool wrap = m_addressMode == kULMWrapAddress;
-    const int64_t minU = wrap ? 0 : m_addressParameterX;
-    const int64_t minV = wrap ? 0 : m_addressParameterY;
-    const int64_t maxU = minU + m_width - 1;
-    const int64_t maxV = minV + m_height - 1;
     if (minU < 0 || minV < 0 || maxU > INT16_MAX || maxV > INT16_MAX) return kULMErrArgument;
 
     ULMStatus status = kULMOK;
-    KWBBuffer* pBuffer = m_board->CreateBuffer(m_width, m_height, 1, m_pixelSize, status);
+    KWBBuffer* pBuffer =
+        m_board->CreateBuffer(static_cast<uint32_t>(reach.XSize()),
+                              static_cast<uint32_t>(reach.YSize()), 1, m_pixelSize, status);
     if (pBuffer == nullptr || status != kULMOK) {
         if (pBuffer != nullptr) m_board->ReleaseBuffer(pBuffer, false);
         return kULMErrAlloc;

@@ -6,7 +6,9 @@
 #include <new>
 
 #include "board/board_range.h"
+#include "board/buffer_addressing.h"
 #include "buffers/buffer_range_rule.h"
+#include "buffers/host_pixels.h"
 #include "buffers/image_buffer_internal.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
@@ -71,6 +73,14 @@ ULMStatus CheckPassRange(const ULMImageBuffer& inImage, const ULMImageRange& inR
         return kULMErrArgument;
     if (inRange.XOrigin() < 0 || inRange.YOrigin() < 0) return kULMErrArgument;
     return kULMOK;
+}
+
+// Whether the board storage of the image holds every pixel of the range, as
+// its transfers require: a pass over pixels that are not stored would do
+// nothing and report success. Images off the boards check their own.
+bool StorageHolds(ULMImageBuffer* inImage, const ULMImageRange& inRange) {
+    const ULMImageBufferInternal* onBoard = GetImageBufferInternal(inImage);
+    return onBoard == nullptr || KWBStorageHolds(*onBoard->GetBuffer(), ULMRange(inRange));
 }
 
 }  // namespace
@@ -142,6 +152,8 @@ ULMSyncEvent ULMImageBufferInternal::StartResample(ULMImageBuffer* outDestinatio
     if ((sourceX == 0 && destinationX != 0) || (sourceY == 0 && destinationY != 0))
         return ULMSyncEvent(kULMErrArgument);
     if (destinationX == 0 || destinationY == 0) return ULMSyncEvent(kULMOK);
+    if (!StorageHolds(this, inSourceRange) || !StorageHolds(outDestination, inDestinationRange))
+        return ULMSyncEvent(kULMErrArgument);
 
     const double scaleX = static_cast<double>(sourceX) / destinationX;
     const double scaleY = static_cast<double>(sourceY) / destinationY;
@@ -178,13 +190,7 @@ ULMSyncEvent ULMImageBufferInternal::DoStartResample(ULMImageBuffer* outDestinat
         ULMImageBufferInternal* inner = GetImageBufferInternal(dest);
         if (inner == nullptr) return ULMSyncEvent(kULMErrBuffer);
         if (inner->GetLocation() != m_location) {
-            ULMImageRange fullRange(static_cast<int>(inner->GetWidth()),
-                                    static_cast<int>(inner->GetHeight()), 0, 0);
-            if (inner->GetAddressMode() == kULMOffsetAddress) {
-                fullRange.XOrigin() = inner->GetAddressParameterX();
-                fullRange.YOrigin() = inner->GetAddressParameterY();
-            }
-            if (ULMFailed(inner->DoStartMigrate(m_location, fullRange).Status()))
+            if (ULMFailed(inner->DoStartMigrate(m_location, inner->ReachableRange()).Status()))
                 return ULMSyncEvent(kULMErrBuffer);
         }
         dest = inner;
@@ -216,9 +222,11 @@ ULMSyncEvent ULMImageBufferInternal::DoStartResample(ULMImageBuffer* outDestinat
             pTemp->Release();
             return copy;
         }
-        const uint64_t bytes = static_cast<uint64_t>(tempRange.XSize()) *
-                               static_cast<uint64_t>(tempRange.YSize()) * pTemp->GetPixelSize() / 8;
-        std::unique_ptr<uint8_t[]> hostBuffer(new (std::nothrow) uint8_t[bytes]);
+        size_t bytes = 0;
+        std::unique_ptr<uint8_t[]> hostBuffer;
+        if (PixelArrayBytes(tempRange.XSize(), tempRange.YSize(),
+                            static_cast<int>(pTemp->GetPixelSize()), bytes))
+            hostBuffer.reset(new (std::nothrow) uint8_t[bytes]);
         if (hostBuffer == nullptr) {
             pTemp->Release();
             return ULMSyncEvent(kULMErrAlloc);

@@ -55,33 +55,43 @@ ULMOmniBuffer<Interface, Sub>::~ULMOmniBuffer() {
         m_subBuffers.GetBuffer(0)->Unmap(m_mapAddress);
     m_mapAddress = nullptr;
     m_subBuffers.ReleaseAll();
-    m_systemBufferEvent.Wait(-1);
+    SyncEventFromWord(m_systemBufferEvent.load(std::memory_order_acquire)).Wait(-1);
 }
 
 template <class Interface, class Sub>
-size_t ULMOmniBuffer<Interface, Sub>::HostBytes() const {
-    return static_cast<size_t>(GetWidth()) * GetHeight() * (m_pixelSize / 8);
+uint8_t* ULMOmniBuffer<Interface, Sub>::NewHostArray() const {
+    // Sizes above INT32_MAX arrive here as negative ones and are refused
+    // with the rest: an array too large to count is never made short.
+    size_t bytes = 0;
+    if (!PixelArrayBytes(m_wholeRange.XSize(), m_wholeRange.YSize(),
+                         static_cast<int>(m_pixelSize), bytes))
+        return nullptr;
+    return new (std::nothrow) uint8_t[bytes]();
 }
 
 template <class Interface, class Sub>
 ULMStatus ULMOmniBuffer<Interface, Sub>::EnsureSystemBuffer() {
     if (m_systemBuffer != nullptr) return kULMOK;
-    m_systemBuffer.reset(new (std::nothrow) uint8_t[HostBytes()]());
+    m_systemBuffer.reset(NewHostArray());
     return m_systemBuffer != nullptr ? kULMOK : kULMErrAlloc;
 }
 
 template <class Interface, class Sub>
 void ULMOmniBuffer<Interface, Sub>::WaitForSystemBuffer() const {
-    m_systemBufferEvent.Wait(-1);
-    m_systemBufferEvent = ULMSyncEvent(kULMOK);
+    uint64_t word = m_systemBufferEvent.load(std::memory_order_acquire);
+    SyncEventFromWord(word).Wait(-1);
+    // Another reader may have cleared it already; that is the same outcome.
+    m_systemBufferEvent.compare_exchange_strong(word, SyncEventWord(ULMSyncEvent(kULMOK)),
+                                                std::memory_order_acq_rel);
 }
 
 template <class Interface, class Sub>
 void* ULMOmniBuffer<Interface, Sub>::HostAddress(int inX, int inY) const {
     ULM_ASSERT(m_systemBuffer != NULL);
-    return ComputeAddress(static_cast<void*>(m_systemBuffer.get()), static_cast<int>(m_pixelSize),
-                          static_cast<int>(GetWidth()), inX - m_addressParameterX,
-                          inY - m_addressParameterY);
+    // In 64 bits: a coordinate minus an offset far from it leaves int.
+    const ptrdiff_t index = (int64_t{inY} - m_addressParameterY) * m_wholeRange.XSize() +
+                            (int64_t{inX} - m_addressParameterX);
+    return m_systemBuffer.get() + index * static_cast<ptrdiff_t>(m_pixelSize / 8);
 }
 
 template <class Interface, class Sub>
@@ -207,7 +217,7 @@ ULMStatus ULMOmniBuffer<Interface, Sub>::MapPixels(void*& outData, const ULMImag
     } else if (MapsThroughHostCopy()) {
         if (!gULMControl.m_simulateMap) return kULMErrUnimplemented;
         if (m_mapBuffer == nullptr) {
-            m_mapBuffer.reset(new (std::nothrow) uint8_t[HostBytes()]);
+            m_mapBuffer.reset(NewHostArray());
             if (m_mapBuffer == nullptr) return kULMErrAlloc;
         }
         const unsigned rowLength = static_cast<unsigned>(inRange.XSize());
@@ -312,8 +322,13 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::StartMigrate(ULMLocation inLocation)
             return DoStartMigrate(inLocation, ULMImageRange());
         case kULMMigrationCopyInput:
             return DoStartMigrate(inLocation, m_inputLimits);
-        case kULMMigrationFullCopy:
-            return DoStartMigrate(inLocation, m_wholeRange);
+        case kULMMigrationFullCopy: {
+            // A wrapped buffer lives on boards only, and reaches what its
+            // storage holds; its recorded origin may be a stale offset.
+            const bool wrapped = m_addressMode == kULMWrapAddress && m_numberSubBuffers > 0;
+            return DoStartMigrate(inLocation, wrapped ? m_subBuffers.GetBuffer(0)->ReachableRange()
+                                                      : m_wholeRange);
+        }
         default:
             return ULMSyncEvent(kULMErrUnimplemented);
     }
@@ -415,7 +430,7 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::MoveThroughHost(ULMLocation inDestin
                                                  part, rowLength);
         if (ULMFailed(unloaded.Status())) return unloaded;
         if (inDestination == kULMSystem) {
-            m_systemBufferEvent = unloaded;
+            SetSystemBufferEvent(unloaded);
             ReleaseSubBuffers();
             m_location = kULMSystem;
             return unloaded;
@@ -439,7 +454,7 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::MoveThroughHost(ULMLocation inDestin
         m_location = kULMSystem;
         return updated;
     }
-    m_systemBufferEvent = updated;
+    SetSystemBufferEvent(updated);
     return updated;
 }
 

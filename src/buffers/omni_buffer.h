@@ -4,6 +4,7 @@
 // per-board parts; one mapping at a time; and moves between locations.
 #pragma once
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <utility>
@@ -66,8 +67,8 @@ private:
 ULMStatus ComputeBandLayout(uint32_t inHeight, int& outCount, uint32_t& outBandHeight);
 
 // Interface is ULMImageBuffer or ULMDepthBuffer, Sub the matching on-board
-// buffer. No lock of its own: callers do not share one buffer across threads
-// without their own ordering, as with the on-board buffers.
+// buffer. Reads may run on several threads at once; everything else is
+// ordered by the callers, as the public interfaces say.
 template <class Interface, class Sub>
 class ULMOmniBuffer : public Interface {
 public:
@@ -168,6 +169,9 @@ protected:
     // the transfer that may still be filling or reading it.
     ULMStatus EnsureSystemBuffer();
     void WaitForSystemBuffer() const;
+    void SetSystemBufferEvent(const ULMSyncEvent& inEvent) {
+        m_systemBufferEvent.store(SyncEventWord(inEvent), std::memory_order_release);
+    }
     void* HostAddress(int inX, int inY) const;
 
     bool IsBanded() const { return m_location == kULMMultiBoardMode1; }
@@ -187,7 +191,9 @@ protected:
     SubBufferInfo<Sub> m_subBuffers;
     int m_numberSubBuffers = 0;
     std::unique_ptr<uint8_t[]> m_systemBuffer;
-    mutable ULMSyncEvent m_systemBufferEvent{kULMOK};
+    // The word of the transfer that may still fill or read the host array.
+    // Readers on several threads wait for it and clear it, so it is atomic.
+    mutable std::atomic<uint64_t> m_systemBufferEvent{SyncEventWord(ULMSyncEvent(kULMOK))};
     void* m_mapAddress = nullptr;
     std::unique_ptr<uint8_t[]> m_mapBuffer;
     ULMImageRange m_mapRange;
@@ -202,7 +208,8 @@ private:
     ULMSyncEvent CopyBetweenBoards(const SubBufferInfo<Sub>& inNew, int inNewCount,
                                    const ULMImageRange& inCopyRange) const;
     ULMSyncEvent MoveThroughHost(ULMLocation inDestination, const ULMImageRange& inCopyRange);
-    size_t HostBytes() const;
+    // A zeroed array of the whole image; null when it cannot be made.
+    uint8_t* NewHostArray() const;
 
     bool m_wrapResetsOrigin;
 };

@@ -339,14 +339,19 @@ ULMSyncEvent ULMOmniImageBuffer::StartResampleFromCopy(ULMLocation inBoard,
         m_pixelSize, kULMMaxPixelFields, m_fieldList));
     if (temp.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
     temp->SetAddressParameters(kULMOffsetAddress, even.XOrigin(), even.YOrigin());
+    // The pass reads the border around the source range: the temporary must
+    // give the result the source itself would.
+    ApplySettings(temp.GetPointer(), inBoard);
 
     void* pixels = nullptr;
     unsigned rowLength = 0;
     std::unique_ptr<uint8_t[]> block;
     const bool mapped = Map(pixels, inSourceRange, rowLength) == kULMOK;
     if (!mapped) {
-        const size_t bytes = static_cast<size_t>(inSourceRange.XSize()) * inSourceRange.YSize() *
-                             (m_pixelSize / 8);
+        size_t bytes = 0;
+        if (!PixelArrayBytes(inSourceRange.XSize(), inSourceRange.YSize(),
+                             static_cast<int>(m_pixelSize), bytes))
+            return ULMSyncEvent(kULMErrAlloc);
         block.reset(new (std::nothrow) uint8_t[bytes]);
         if (block == nullptr) return ULMSyncEvent(kULMErrAlloc);
         const ULMStatus unloaded = Unload(block.get(), inSourceRange, 0);

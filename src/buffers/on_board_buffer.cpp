@@ -63,6 +63,19 @@ ULMImageRange ULMOnBoardBuffer<Interface>::AddressableWindow() const {
 }
 
 template <class Interface>
+ULMImageRange ULMOnBoardBuffer<Interface>::ReachableRange() const {
+    if (m_addressMode != kULMWrapAddress) return AddressableWindow();
+    AssertBoard();
+    uint32_t sizes[3] = {}, allocated[3] = {}, bits = 0;
+    const int dimension = m_buffer->GetSizes(sizes[0], sizes[1], sizes[2], bits);
+    KWBAllocatedSizes(dimension, m_buffer->GetElementBytes(), sizes, allocated);
+    const uint32_t wrapU = static_cast<uint32_t>(m_addressParameterX);
+    const uint32_t wrapV = static_cast<uint32_t>(m_addressParameterY);
+    return ULMImageRange(static_cast<int>(std::min(wrapU, allocated[0])),
+                         static_cast<int>(std::min(wrapV, allocated[1])), 0, 0);
+}
+
+template <class Interface>
 ULMStatus ULMOnBoardBuffer<Interface>::CheckRange(const ULMImageRange& inRange) const {
     return CheckBufferRange(this->GetAddressMode(), AddressableWindow(), inRange);
 }
@@ -171,14 +184,8 @@ ULMImageRange ULMOnBoardBuffer<Interface>::MigrationCopyRange() const {
     switch (m_migrationMode) {
         case kULMMigrationCopyInput:
             return m_inputLimits;
-        case kULMMigrationFullCopy: {
-            ULMImageRange whole(static_cast<int>(m_width), static_cast<int>(m_height), 0, 0);
-            if (m_addressMode == kULMOffsetAddress) {
-                whole.XOrigin() = m_addressParameterX;
-                whole.YOrigin() = m_addressParameterY;
-            }
-            return whole;
-        }
+        case kULMMigrationFullCopy:
+            return ReachableRange();
         default:
             return ULMImageRange();
     }

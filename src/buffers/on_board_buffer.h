@@ -73,6 +73,12 @@ public:
     ULMSyncEvent StartMigrate(ULMLocation inLocation) override;
     unsigned long long GetLastVolumeRendered() const override { return m_lastVolume; }
 
+    // Every pixel the image reaches: in offset mode its addressable window;
+    // under wrap the residues its board storage holds, from 0 to the smaller
+    // of modulus and storage on each axis (more than width x height when the
+    // modulus is larger).
+    ULMImageRange ReachableRange() const;
+
     KWBBuffer* GetBuffer() const { return m_buffer; }
     void SetBuffer(KWBBuffer* inBuffer) { m_buffer = inBuffer; }
     void SetLastVolumeRendered(unsigned long long inVolumeId) { m_lastVolume = inVolumeId; }

@@ -4,7 +4,9 @@
 #include <cstdint>
 
 #include "foundation/parameters.h"
+#include "ulm3/context.h"
 #include "ulm3/status.h"
+#include "ulm3/volume.h"
 
 namespace ulm3 {
 
@@ -30,17 +32,9 @@ public:
 
     static constexpr int kMaxBoards = 8;
 
-    // Values of the parameters whose enumerations belong to the rendering
-    // context and the volume; the record keeps them as plain numbers.
-    static constexpr int kBidirectionalSpecular = 0;  // LightMode
-    static constexpr int kUnidirectional = 2;
-    static constexpr int kSpaceLeapingNone = 0;  // SpaceLeapingMode
-    static constexpr int kSpaceLeapingOn = 1;
+    // Values of the parameter RenderArea, read before any context exists.
     static constexpr int kViewport = 0;  // RenderArea
     static constexpr int kVolume = 1;
-    static constexpr int kDisabled = 0;  // SpecularColorOpacityWeighting
-    static constexpr int kEnabled = 1;
-    static constexpr int kBasedOnBlendMode = 2;
 
     // Parameters by number; board -1 addresses every opened board (and is
     // accepted before any board is open), board n only board n.
@@ -102,8 +96,8 @@ public:
     int m_mipmapMinVolumeSize = 256;
     int m_mipmapMinDimension = 12;
     int m_mipmapShrink = 50;  // percent
-    int m_lightMode = kBidirectionalSpecular;
-    int m_spaceLeapingMode = kSpaceLeapingNone;
+    ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
+    ULMVolume::SpaceLeapingMode m_spaceLeapingMode = ULMVolume::kSpaceLeapingNone;
     bool m_multiboardRenderEnableSwitch = false;  // as set
     bool m_multiboardRenderEnable = false;        // derived
     int m_multiboardRenderMode = 1;
@@ -117,7 +111,8 @@ public:
     bool m_forceSynchRender = false;
     bool m_forceSynchUpdate = false;
     bool m_forceSynchUnload = false;
-    int m_specularColorOpacityWeighting = kBasedOnBlendMode;
+    ULMContext::SpecularColorOpacityWeighting m_specularColorOpacityWeighting =
+        ULMContext::kBasedOnBlendMode;
     bool m_perspectiveDoubleBuffer = true;
     bool m_perspectiveSynchronousBlend = false;
     bool m_renderToVolumeEnable = false;

@@ -247,10 +247,12 @@ void ULMControlInternal::SetParameter(ParameterType type, uint64_t value, int bo
         if (v == kViewport || v == kVolume) m_renderArea = v;
         break;
     case eLightMode:
-        m_lightMode = Clamp(v, kBidirectionalSpecular, kUnidirectional);
+        m_lightMode = static_cast<ULMContext::LightMode>(
+            Clamp(v, ULMContext::kBidirectionalSpecular, ULMContext::kUnidirectional));
         break;
     case eSpecularColorOpacityWeighting:
-        if (v >= kDisabled && v <= kBasedOnBlendMode) m_specularColorOpacityWeighting = v;
+        if (v >= ULMContext::kDisabled && v <= ULMContext::kBasedOnBlendMode)
+            m_specularColorOpacityWeighting = static_cast<ULMContext::SpecularColorOpacityWeighting>(v);
         break;
     case ePerspectiveDoubleBuffer:
         m_perspectiveDoubleBuffer = flag;
@@ -268,7 +270,8 @@ void ULMControlInternal::SetParameter(ParameterType type, uint64_t value, int bo
         m_simulateMap = flag;
         break;
     case eSpaceLeapingMode:
-        m_spaceLeapingMode = Clamp(v, kSpaceLeapingNone, kSpaceLeapingOn);
+        m_spaceLeapingMode = static_cast<ULMVolume::SpaceLeapingMode>(
+            Clamp(v, ULMVolume::kSpaceLeapingNone, ULMVolume::kSpaceLeapingOn));
         break;
     case eUpdateMethodMemory:
         m_UpdateMethodMemory = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));

@@ -12,6 +12,7 @@
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
+#include "volume/sub_volume.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -32,8 +33,11 @@ char* AlignToPage(char* inAddress) {
 
 bool IsPageAligned(const void* inAddress) { return reinterpret_cast<uintptr_t>(inAddress) % kPageBytes == 0; }
 
+// INT64_MAX for a box whose bytes cannot be counted, which every limit
+// on the bytes refuses.
 int64_t BoxBytes(const ULMVolumeRange& inRange, int inVoxelBytes) {
-    return int64_t{inRange.XSize()} * inRange.YSize() * inRange.ZSize() * inVoxelBytes;
+    int64_t bytes = 0;
+    return ulm3::BoxBytes(inRange, inVoxelBytes, bytes) ? bytes : INT64_MAX;
 }
 
 ULMVolumeRange Slices(const ULMVolumeRange& inRange, int inFirst, int inCount) {

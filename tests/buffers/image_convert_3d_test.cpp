@@ -30,7 +30,7 @@ TEST_F(ConvertTo3DTest, KeepsEveryBitUnderEachAddressingAndFieldLayout) {
     } cases[] = {
         {"rgba8 offset 0", 20, 10, 32, kRGBA8Fields, 4, kULMOffsetAddress, 0, 0},
         {"two of four bytes described, offset", 20, 10, 32, kRGBA8Fields, 2, kULMOffsetAddress, 6, 4},
-        {"no field at all, wrap", 24, 12, 32, nullptr, 0, kULMWrapAddress, 32, 32},
+        {"no field at all, wrap", 32, 32, 32, nullptr, 0, kULMWrapAddress, 32, 32},
         {"16-bit 12+4, offset", 33, 7, 16, twelveAndFour, 2, kULMOffsetAddress, 2, 10},
     };
     for (const Case& c : cases) {

@@ -117,6 +117,43 @@ TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
     }
 }
 
+TEST_F(ResamplePassTest, SourceAndDestinationKeepTheirAddressing) {
+    struct Case {
+        const char* name;
+        ULMAddressMode sourceMode;
+        int sx, sy;  // source address parameters
+        ULMImageRange loaded;    // where the 20 x 12 source pixels are loaded
+        ULMImageRange read;      // the source range of the pass
+        int firstColumn, firstRow;  // loaded pixel the read range starts at
+        int dx, dy;              // destination offset
+        ULMImageRange written;   // destination range
+    } cases[] = {
+        {"offset source into offset destination", kULMOffsetAddress, 4, 2, {20, 12, 4, 2}, {8, 4, 10, 5}, 6, 3,
+         10, 6, {8, 4, 12, 8}},
+        // Coordinates 36.. and 18.. wrap onto loaded pixels 4.. and 2..
+        {"wrapped source", kULMWrapAddress, 32, 16, {20, 12, 0, 0}, {8, 4, 36, 18}, 4, 2, 0, 0, {8, 4, 0, 0}},
+        // Rows 12..15 lie beyond the image's height but inside its modulus.
+        {"past its size", kULMWrapAddress, 32, 16, {20, 12, 0, 4}, {8, 4, 12, 12}, 12, 8, 0, 0, {8, 4, 0, 0}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 20, 12));
+        Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 16, 10));
+        ASSERT_EQ(source->SetAddressParameters(c.sourceMode, c.sx, c.sy), kULMOK);
+        ASSERT_EQ(target->SetOffset(c.dx, c.dy), kULMOK);
+        const std::vector<uint32_t> pixels = Random<uint32_t>(240, 13);
+        Load(source, c.loaded, pixels);
+        ASSERT_EQ(source->Resample(target, c.written, c.read), kULMOK);
+        const std::vector<uint32_t> result = Read(target, c.written);
+        EXPECT_EQ(Read(source, c.loaded), pixels) << "the source keeps every pixel it reaches";
+        for (int y = 0; y < c.read.YSize(); ++y)
+            for (int x = 0; x < c.read.XSize(); ++x)
+                EXPECT_EQ(result[static_cast<size_t>(y) * c.read.XSize() + x],
+                          pixels[static_cast<size_t>(y + c.firstRow) * 20 + x + c.firstColumn])
+                    << x << "," << y;
+    }
+}
+
 TEST_F(ResamplePassTest, AnotherBoardAndTheSourceItselfAreDestinationsToo) {
     const ULMImageRange whole(16, 8, 0, 0), half(8, 4, 0, 0);
     const std::vector<uint32_t> pixels = Random<uint32_t>(128, 17);
@@ -161,6 +198,7 @@ TEST_F(ResamplePassTest, RefusesRangesItCannotResample) {
         {"source beyond its offset window", target, ok, {20, 1, 90, 0}, kULMErrArgument, 0},
         {"destination beyond its offset window", target, {20, 1, 90, 0}, ok, kULMErrArgument, 0},
         {"the same range on a wrapped destination", wrapped, {20, 1, 90, 0}, {20, 1, 0, 0}, kULMOK, 2},
+        {"beyond what a wrapped destination stores", wrapped, {8, 1, 112, 0}, ok, kULMErrArgument, 0},
         {"negative destination coordinate", shifted, {20, 10, -4, 0}, ok, kULMErrArgument, 0},
         {"negative size", target, {-1, 10, 0, 0}, ok, kULMErrArgument, 0},
         {"corner beyond the board's coordinates", wrapped, {2, 1, 32767, 0}, ok, kULMErrArgument, 0},

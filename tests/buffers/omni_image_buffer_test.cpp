@@ -33,6 +33,7 @@ TEST_F(OmniTest, FactoriesRefuseBadArgumentsAndBuildEveryLocation) {
         {kULMSystem, 8, 8, 8, 0, nullptr},      {kULMSystem, 8, 8, 24, 0, nullptr},
         {kULMSystem, 8, 8, 32, 5, five},        {kULMSystem, 8, 8, 32, 1, nullptr},
         {kULMSystem, 8, 8, 64, 1, &wide},       {kULMSystem, 8, 8, 32, -1, nullptr},
+        {kULMSystem, 1073764994, 2147437309, 64, 0, nullptr},  // bytes wrap in 64 bits
     };
     for (const Refused& r : refused) {
         EXPECT_EQ(ULMImageBuffer::Create(r.location, r.width, r.height, r.bits, r.fields, r.array),
@@ -69,6 +70,8 @@ TEST_F(OmniTest, FactoriesRefuseBadArgumentsAndBuildEveryLocation) {
     }
     Held<ULMImageBuffer> noFields(ULMImageBuffer::Create(kULMSystem, 4, 4, 64, 0, nullptr));
     EXPECT_NE(noFields.GetPointer(), nullptr);
+    const uint64_t pixel = 0;
+    EXPECT_EQ(noFields->Update(&pixel, ULMImageRange(1, 1, 0, 0), 0x80000000u), kULMErrArgument);
     // Board coordinates are 16-bit: a board image is at most 32768 wide.
     EXPECT_EQ(ULMImageBuffer::Create(kULMBoard0, 32769, 2, 16, 0, nullptr), nullptr);
 }
@@ -149,6 +152,48 @@ TEST_F(OmniTest, EveryBandTransferIsJoinedIntoTheReturnedEvent) {
     tulx7sim::ResumeBoard(1);
     EXPECT_EQ(update.Wait(-1), kULMOK);
     EXPECT_EQ(Pixels<uint32_t>(image), in);
+}
+
+// Off the boards the image first moves to the destination's board with what
+// its mode carries; where it may not move, it stays and a temporary copy
+// serves.
+TEST_F(OmniTest, ResampleOffTheBoardsMovesTheSourceOrCopiesIt) {
+    const ULMFieldDescriptor red(0, 8, kULMUnsignedFraction);
+    Held<ULMImageBuffer> destination(ULMImageBuffer::Create(kULMBoard1, 8, 8, 32, 1, &red));
+    std::vector<uint32_t> firstResult;
+    const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 13);
+    const ULMImageRange limits(4, 4, 2, 2);
+    struct Case {
+        ULMLocation from;
+        ULMMigrationMode mode;
+        ULMLocation after;
+    } cases[] = {
+        {kULMSystem, kULMMigrationNone, kULMSystem},
+        {kULMMultiBoardMode1, kULMMigrationNone, kULMMultiBoardMode1},
+        {kULMSystem, kULMMigrationCopyInput, kULMBoard1},
+        {kULMMultiBoardMode1, kULMMigrationFullCopy, kULMBoard1},
+    };
+    for (const Case& c : cases) {
+        Held<ULMImageBuffer> source(ULMImageBuffer::Create(c.from, 16, 16, 32, 1, &red));
+        ASSERT_EQ(source->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
+        ASSERT_EQ(source->SetBorderValue(1, 0.5, 0, 1), kULMOK);
+        ASSERT_EQ(source->SetInputLimits(limits), kULMOK);
+        ASSERT_EQ(source->SetMigrationMode(c.mode), kULMOK);
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        source->Resample(destination, ULMImageRange(8, 8, 0, 0), ULMImageRange(7, 9, 1, 3));
+        // Moved or copied, the source gives one result, border included.
+        if (firstResult.empty()) firstResult = Pixels<uint32_t>(destination);
+        EXPECT_EQ(Pixels<uint32_t>(destination), firstResult) << c.from << " " << c.mode;
+        EXPECT_EQ(source->GetLocation(), c.after) << c.from << " " << c.mode;
+        EXPECT_EQ(source->GetMigrationMode(), c.mode);
+        EXPECT_EQ(source->GetInputLimits(), limits);
+        if (c.after == c.from) {
+            EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers) << "the temporary copy is gone";
+            EXPECT_EQ(Pixels<uint32_t>(source), pixels);
+        } else if (c.mode == kULMMigrationFullCopy) {
+            EXPECT_EQ(Pixels<uint32_t>(source), pixels) << "every pixel came along";
+        }
+    }
 }
 
 }  // namespace

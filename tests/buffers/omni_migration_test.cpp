@@ -47,6 +47,38 @@ struct Pair {
     Held<ULMOmniDepthBuffer> depth;
 };
 
+// Whatever offset came before, a wrapped image moved under FullCopy keeps
+// every pixel it reaches: 37 x 19 pixels sit in 48 x 32 stored ones, all of
+// which a modulus of 64 reaches.
+TEST_F(OmniTest, FullCopiesOfWrappedImagesKeepEveryReachablePixel) {
+    const ULMImageRange reach(48, 32, 0, 0);
+    const std::vector<uint32_t> words = Random<uint32_t>(48 * 32, 23);
+    Held<ULMImageBuffer> image(Image(kULMBoard0, 37, 19));
+    ASSERT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+    ASSERT_EQ(image->SetOffset(6, 4), kULMOK);
+    ASSERT_EQ(image->SetWrap(64, 64), kULMOK);
+    ASSERT_EQ(image->Update(words.data(), reach, 0), kULMOK);
+    ASSERT_EQ(image->Migrate(kULMBoard1), kULMOK);
+    std::vector<uint32_t> back(words.size());
+    ASSERT_EQ(image->Unload(back.data(), reach, 0), kULMOK);
+    EXPECT_EQ(back, words);
+}
+
+// Reads may overlap: two threads unload one image on a board and one in
+// host memory.
+TEST_F(OmniTest, SeveralThreadsReadOneBuffer) {
+    const std::vector<uint32_t> pixels = Random<uint32_t>(64 * 64, 31);
+    const Held<ULMOmniImageBuffer> images[2] = {Held<ULMOmniImageBuffer>(Image(kULMBoard0, 64, 64)),
+                                                Held<ULMOmniImageBuffer>(Image(kULMSystem, 64, 64))};
+    for (const auto& image : images) ASSERT_EQ(image->Update(pixels.data(), Whole(image), 0), kULMOK);
+    const auto read = [&] {
+        for (int i = 0; i < 20; ++i) EXPECT_EQ(Pixels<uint32_t>(images[i % 2]), pixels);
+    };
+    std::thread first(read), second(read);
+    first.join();
+    second.join();
+}
+
 TEST_F(OmniTest, RefusalsComeBeforeAnythingMoves) {
     Held<ULMOmniImageBuffer> image(Image(kULMBoard0, 16, 16));
     Held<ULMOmniDepthBuffer> depth(Depth(kULMBoard0, 16, 16));

@@ -1,0 +1,263 @@
+// Rendering contexts: creation, cloning and the checked render state.
+#include "context/context_internal.h"
+
+#include <algorithm>
+#include <iterator>
+#include <new>
+
+#include "context/lookup_table_internal.h"
+#include "context/state_checks.h"
+#include "foundation/control.h"
+#include "foundation/locks.h"
+#include "foundation/shareable.h"
+#include "ulm3/configuration.h"
+
+namespace ulm3 {
+
+namespace {
+
+static_assert(ULMContextInternal::kGradientTableLength ==
+              std::size(decltype(ULMControlInternal::m_defaultGradientTable){}));
+
+bool ValidBuffer(ULMContext::DepthBufferNumber n) {
+    return n == ULMContext::kDepthBuffer0 || n == ULMContext::kDepthBuffer1;
+}
+
+}  // namespace
+
+ULMContext::~ULMContext() = default;
+ULMStatus ULMContext::Reserved00() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved01() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved02() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved03() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved04() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved05() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved06() { return kULMErrUnimplemented; }
+ULMStatus ULMContext::Reserved07() { return kULMErrUnimplemented; }
+
+ULMContext* ULMContext::Create(ULMLookupTable* inTable) {
+    ULMContext* context = ULMContextInternal::Make(inTable);
+    if (context) context->AddRef();
+    return context;
+}
+
+ULMContext* CloneContext(const ULMContext* inContext) {
+    if (!IsObjectType(inContext, kObjectTypeULMContextInternal)) return nullptr;
+    ULMContext* clone = ULMContextInternal::MakeClone(*static_cast<const ULMContextInternal*>(inContext));
+    if (clone) clone->AddRef();
+    return clone;
+}
+
+ULMContextInternal::State::State() {
+    trimPlanes = WholeBox();
+    std::copy(std::begin(gULMControl.m_defaultGradientTable), std::end(gULMControl.m_defaultGradientTable),
+              gradientTable.begin());
+    renderArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ? kVolume : kViewport;
+}
+
+ULMContextInternal::ULMContextInternal()
+    : m_lights(0, 0),
+      m_cutPlanes(static_cast<unsigned>(ULMConfiguration::GetMaxCutPlanes()), 0),
+      m_notifyLock(THRCreateCriticalSection()),
+      m_queue(std::make_unique<ULMEventQueue>(kEventQueueSize)) {
+    SetObjectType(this, kObjectTypeULMContextInternal);
+    gULMControl.IncrementObjectCount();
+}
+
+// The lists and the classifier release their objects before the hold on
+// the library goes, since the last hold closes the boards.
+ULMContextInternal::~ULMContextInternal() {
+    m_lights.ReleaseAllObjects();
+    m_cutPlanes.ReleaseAllObjects();
+    m_classifier = ULMClassifier();
+    m_queue.reset();
+    THRDestroyCriticalSection(m_notifyLock);
+    gULMControl.DecrementObjectCount();
+}
+
+ULMContextInternal* ULMContextInternal::Make(ULMLookupTable* inTable) {
+    if (!gULMControl.m_initialized) return nullptr;
+    ULMLookupTable* table = inTable ? inTable : ULMLinearLookupTable::Make(256);
+    if (!table) return nullptr;
+    ULMClassifier classifier;
+    classifier.SetLookupTable(0, table, kULMField0);  // a made table now belongs to the classifier
+    classifier.SetOperation(0, ULMOperation(kULM_A));
+    classifier.SetOperation(1, ULMOperation(kULM_Zero));
+    classifier.SetOperation(2, ULMOperation(kULM_A));
+    if (!classifier.IsValid()) return nullptr;
+    ULMContextInternal* context = new (std::nothrow) ULMContextInternal();
+    if (context) context->m_classifier = classifier;
+    return context;
+}
+
+ULMContextInternal* ULMContextInternal::MakeClone(const ULMContextInternal& inSource) {
+    ULMContextInternal* clone = new (std::nothrow) ULMContextInternal();
+    if (!clone) return nullptr;
+    clone->m_state = inSource.m_state;
+    clone->m_classifier = inSource.m_classifier;
+    for (unsigned i = 0; i < inSource.m_lights.Number(); ++i)
+        clone->m_lights.Add(inSource.m_lights[static_cast<int>(i)]);
+    for (unsigned i = 0; i < inSource.m_cutPlanes.Number(); ++i)
+        clone->m_cutPlanes.Add(inSource.m_cutPlanes[static_cast<int>(i)]);
+    for (int kind = 0; kind < kEventKinds; ++kind)
+        clone->m_notify[kind] = inSource.GetNotify(static_cast<ULMEventType>(kind));
+    return clone;
+}
+
+ULMStatus ULMContextInternal::SetImageOutputBuffer(ImageBufferNumber inBuffer) {
+    if (inBuffer < kImageBuffer0 || inBuffer > kImageBufferNone) return kULMErrArgument;
+    return Store(m_state.imageOutputBuffer, inBuffer);
+}
+
+ULMStatus ULMContextInternal::SetRenderArea(RenderArea inArea) {
+    if (inArea != kViewport && inArea != kVolume) return kULMErrArgument;
+    return Store(m_state.renderArea, inArea);
+}
+
+ULMStatus ULMContextInternal::SetBlendMode(ULMBlendMode inMode) {
+    if (!ULMValidBlendMode(inMode)) return kULMErrArgument;
+    return Store(m_state.blendMode, inMode);
+}
+
+ULMStatus ULMContextInternal::SetLastBlendMode(ULMBlendMode inMode) {
+    if (!ULMValidBlendMode(inMode)) return kULMErrArgument;
+    return Store(m_state.lastBlendMode, inMode);
+}
+
+ULMStatus ULMContextInternal::SetBasePlanePixelFormat(ULMPixelFormat inFormat) {
+    if (inFormat < kULMPixelFormatRGBA8 || inFormat > kULMPixelFormatLA12) return kULMErrArgument;
+    return Store(m_state.basePlaneFormat, inFormat);
+}
+
+ULMContext::DepthTest ULMContextInternal::GetDepthTest(DepthBufferNumber inBuffer) const {
+    return ValidBuffer(inBuffer) ? m_state.depthTest[inBuffer] : kDepthTestFail;
+}
+
+ULMStatus ULMContextInternal::SetDepthTest(DepthBufferNumber inBuffer, DepthTest inTest) {
+    if (!ValidBuffer(inBuffer) || inTest < kDepthTestFail || inTest > kDepthTestPass) return kULMErrArgument;
+    return Store(m_state.depthTest[inBuffer], inTest);
+}
+
+ULMContext::FilterTest ULMContextInternal::GetDepthUpdateFilter(DepthBufferNumber inBuffer) const {
+    return ValidBuffer(inBuffer) ? m_state.depthUpdateFilter[inBuffer] : kAlwaysFail;
+}
+
+ULMStatus ULMContextInternal::SetDepthUpdateFilter(DepthBufferNumber inBuffer, FilterTest inFilter) {
+    if (!ValidBuffer(inBuffer) || inFilter < kFilterNone || inFilter > kAllFilterTests)
+        return kULMErrArgument;
+    return Store(m_state.depthUpdateFilter[inBuffer], inFilter);
+}
+
+ULMStatus ULMContextInternal::SetDepthCombineFunction(DepthCombineFunction inFunction) {
+    if (inFunction < kDepthCombineAll || inFunction > kDepthCombineXor) return kULMErrArgument;
+    return Store(m_state.depthCombine, inFunction);
+}
+
+void ULMContextInternal::GetSamplingLimits(double& outMinXY, double& outMaxXY, double& outMinZ,
+                                           double& outMaxZ) const {
+    Unpack(m_state.samplingLimits, outMinXY, outMaxXY, outMinZ, outMaxZ);
+}
+
+ULMStatus ULMContextInternal::SetSamplingLimits(double inMinXY, double inMaxXY, double inMinZ,
+                                                double inMaxZ) {
+    if (!AllFinite({inMinXY, inMaxXY, inMinZ, inMaxZ}) || inMinXY < 1.0 || inMaxXY < inMinXY ||
+        inMinZ < 1.0 || inMaxZ < inMinZ)
+        return kULMErrArgument;
+    return Store(m_state.samplingLimits, {inMinXY, inMaxXY, inMinZ, inMaxZ});
+}
+
+ULMStatus ULMContextInternal::SetSamplingFactor(double inFactor) {
+    if (!std::isfinite(inFactor) || inFactor <= 0.0) return kULMErrArgument;
+    return Store(m_state.samplingFactor, inFactor);
+}
+
+ULMStatus ULMContextInternal::SetMinViewingDistance(double inDistance) {
+    if (!std::isfinite(inDistance) || inDistance <= 0.0) return kULMErrArgument;
+    return Store(m_state.minViewingDistance, inDistance);
+}
+
+void ULMContextInternal::GetTrimPlanes(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY,
+                                       double& outMinZ, double& outMaxZ) const {
+    Unpack(m_state.trimPlanes, outMinX, outMaxX, outMinY, outMaxY, outMinZ, outMaxZ);
+}
+
+ULMStatus ULMContextInternal::SetTrimPlanes(double inMinX, double inMaxX, double inMinY, double inMaxY,
+                                            double inMinZ, double inMaxZ) {
+    if (!AllFinite({inMinX, inMaxX, inMinY, inMaxY, inMinZ, inMaxZ})) return kULMErrArgument;
+    return Store(m_state.trimPlanes, {inMinX, inMaxX, inMinY, inMaxY, inMinZ, inMaxZ});
+}
+
+ULMStatus ULMContextInternal::SetClassifier(const ULMClassifier& inClassifier) {
+    if (!inClassifier.IsValid()) return kULMErrClassifier;
+    return Store(m_classifier, inClassifier);
+}
+
+void ULMContextInternal::GetReflectionProperties(double& outDiffuse, double& outSpecular, double& outEmissive,
+                                                 double& outExponent) const {
+    Unpack(m_state.reflection, outDiffuse, outSpecular, outEmissive, outExponent);
+}
+
+ULMStatus ULMContextInternal::SetReflectionProperties(double inDiffuse, double inSpecular, double inEmissive,
+                                                      double inExponent) {
+    if (!IsFraction(inDiffuse) || !IsFraction(inSpecular) || !IsFraction(inEmissive) ||
+        !std::isfinite(inExponent) || inExponent < 0.0)
+        return kULMErrArgument;
+    return Store(m_state.reflection, {inDiffuse, inSpecular, inEmissive, inExponent});
+}
+
+ULMStatus ULMContextInternal::SetRayTermination(double inThreshold, bool inEnabled) {
+    if (!IsFraction(inThreshold)) return kULMErrArgument;
+    if (inThreshold == m_state.rayTerminationThreshold && inEnabled == m_state.rayTerminationEnabled)
+        return kULMOK;
+    m_state.rayTerminationThreshold = inThreshold;
+    m_state.rayTerminationEnabled = inEnabled;
+    IncSerial();
+    return kULMOK;
+}
+
+ULMStatus ULMContextInternal::StoreRange(std::array<double, 2>& ioRange, double inMin, double inMax) {
+    if (!IsUnitRange(inMin, inMax)) return kULMErrArgument;
+    return Store(ioRange, {inMin, inMax});
+}
+
+void ULMContextInternal::GetSampleAlphaRange(double& outMin, double& outMax) const {
+    Unpack(m_state.sampleAlphaRange, outMin, outMax);
+}
+
+ULMStatus ULMContextInternal::SetSampleAlphaRange(double inMin, double inMax) {
+    return StoreRange(m_state.sampleAlphaRange, inMin, inMax);
+}
+
+void ULMContextInternal::GetAccumulatedAlphaRange(double& outMin, double& outMax) const {
+    Unpack(m_state.accumulatedAlphaRange, outMin, outMax);
+}
+
+ULMStatus ULMContextInternal::SetAccumulatedAlphaRange(double inMin, double inMax) {
+    return StoreRange(m_state.accumulatedAlphaRange, inMin, inMax);
+}
+
+void ULMContextInternal::GetGradientMagnitudeRange(double& outMin, double& outMax) const {
+    Unpack(m_state.gradientMagnitudeRange, outMin, outMax);
+}
+
+ULMStatus ULMContextInternal::SetGradientMagnitudeRange(double inMin, double inMax) {
+    return StoreRange(m_state.gradientMagnitudeRange, inMin, inMax);
+}
+
+void ULMContextInternal::GetGradientTable(double* outTable) const {
+    if (outTable) std::copy(m_state.gradientTable.begin(), m_state.gradientTable.end(), outTable);
+}
+
+ULMStatus ULMContextInternal::SetGradientTable(const double* inTable) {
+    if (!inTable || !std::all_of(inTable, inTable + kGradientTableLength, IsFraction)) return kULMErrArgument;
+    std::array<double, kGradientTableLength> table;
+    std::copy(inTable, inTable + kGradientTableLength, table.begin());
+    return Store(m_state.gradientTable, table);
+}
+
+ULMStatus ULMContextInternal::SetGradientModulation(unsigned inModulation) {
+    if ((inModulation & ~static_cast<unsigned>(kAllModulations)) != 0) return kULMErrArgument;
+    return Store(m_state.gradientModulation, inModulation);
+}
+
+}  // namespace ulm3

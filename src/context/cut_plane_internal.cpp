@@ -1,0 +1,71 @@
+// Cut planes: a plane equation and the slab of values it keeps or removes.
+#include "context/cut_plane_internal.h"
+
+#include <new>
+
+#include "context/state_checks.h"
+#include "foundation/shareable.h"
+
+namespace ulm3 {
+
+ULMCutPlane::~ULMCutPlane() = default;
+ULMStatus ULMCutPlane::Reserved00() { return kULMErrUnimplemented; }
+ULMStatus ULMCutPlane::Reserved01() { return kULMErrUnimplemented; }
+ULMStatus ULMCutPlane::Reserved02() { return kULMErrUnimplemented; }
+ULMStatus ULMCutPlane::Reserved03() { return kULMErrUnimplemented; }
+
+ULMCutPlane* ULMCutPlane::Create(const ULMVector4D& inPlane, double inMin, double inMax) {
+    ULMCutPlane* plane = ULMCutPlaneInternal::Make(inPlane, inMin, inMax);
+    if (plane) plane->AddRef();
+    return plane;
+}
+
+// The engine scales the plane by its normal; a zero normal has no side.
+bool ULMCutPlaneInternal::ValidPlane(const ULMVector4D& inPlane) {
+    return IsFinite(inPlane) && (inPlane.X() != 0.0 || inPlane.Y() != 0.0 || inPlane.Z() != 0.0);
+}
+
+bool ULMCutPlaneInternal::ValidRange(double inMin, double inMax) {
+    return AllFinite({inMin, inMax}) && inMin <= inMax;
+}
+
+ULMCutPlaneInternal* ULMCutPlaneInternal::Make(const ULMVector4D& inPlane, double inMin, double inMax) {
+    if (!ValidPlane(inPlane) || !ValidRange(inMin, inMax)) return nullptr;
+    return new (std::nothrow) ULMCutPlaneInternal(inPlane, inMin, inMax);
+}
+
+ULMCutPlaneInternal::ULMCutPlaneInternal(const ULMVector4D& inPlane, double inMin, double inMax)
+    : m_plane(inPlane), m_min(inMin), m_max(inMax) {
+    SetObjectType(this, kObjectTypeULMCutPlaneInternal);
+}
+
+ULMStatus ULMCutPlaneInternal::SetPlane(const ULMVector4D& inPlane) {
+    if (!ValidPlane(inPlane)) return kULMErrArgument;
+    if (inPlane == m_plane) return kULMOK;
+    m_plane = inPlane;
+    IncSerial();
+    return kULMOK;
+}
+
+void ULMCutPlaneInternal::GetRange(double& outMin, double& outMax) const {
+    outMin = m_min;
+    outMax = m_max;
+}
+
+ULMStatus ULMCutPlaneInternal::SetRange(double inMin, double inMax) {
+    if (!ValidRange(inMin, inMax)) return kULMErrArgument;
+    if (inMin == m_min && inMax == m_max) return kULMOK;
+    m_min = inMin;
+    m_max = inMax;
+    IncSerial();
+    return kULMOK;
+}
+
+ULMStatus ULMCutPlaneInternal::SetVisibility(bool inKeepInside) {
+    if (inKeepInside == m_keepInside) return kULMOK;
+    m_keepInside = inKeepInside;
+    IncSerial();
+    return kULMOK;
+}
+
+}  // namespace ulm3

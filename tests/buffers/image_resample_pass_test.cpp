@@ -1,6 +1,6 @@
 // The image resampling pass run on the simulated chip: the pixels that come
-// back against a host bilinear reference, the halving chains, fields,
-// addressing, destinations elsewhere, and the refusals.
+// back against a host bilinear reference, addressing, destinations
+// elsewhere, and the refusals.
 #include <gtest/gtest.h>
 
 #include <cmath>

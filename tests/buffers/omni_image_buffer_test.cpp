@@ -1,6 +1,6 @@
-// The location-independent image buffer: creation in every location, band
-// layouts, the same pixel script giving the same pixels wherever the image
-// lives, maps, addressing and settings.
+// The location-independent image buffer: creation in every location, the
+// same pixel script giving the same pixels wherever the image lives, band
+// transfers joined into one event, and resampling off the boards.
 #include <gtest/gtest.h>
 
 #include <cstdint>

@@ -1,5 +1,5 @@
-// Status names, the log lines of the trace reporters, timers and assertions,
-// and where a reported fault goes.
+// File names in messages, the timers, and the built-in handler of a
+// reported fault.
 #include <sys/time.h>
 
 #include <csignal>

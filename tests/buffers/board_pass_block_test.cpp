@@ -18,8 +18,6 @@
 namespace ulm3 {
 namespace {
 
-constexpr int64_t kOne = int64_t{1} << 40;
-
 // A command buffer that opens blocks but has room for only `room` words of
 // commands in them.
 class ShortCommandBuffer : public test::MemoryCommandBuffer {

@@ -16,7 +16,6 @@ namespace {
 constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
 constexpr double kInf = std::numeric_limits<double>::infinity();
 constexpr ULMRoundOrTruncType R = kULMRound, T = kULMTrunc;
-constexpr int64_t kMax64 = std::numeric_limits<int64_t>::max(), kMin64 = std::numeric_limits<int64_t>::min();
 
 // One packing: value, shift, rounding, mask or offset, and the word it gives.
 template <typename W>

@@ -16,7 +16,6 @@ using namespace ulm3;
 
 namespace {
 
-constexpr uint64_t kAllOnes = ~uint64_t{0};
 constexpr uint64_t kMiB = 1u << 20;
 
 // Two opened boards with the settings an open writes, minor versions 2 and 5.

@@ -30,7 +30,6 @@ std::string Field(const std::string& field) { return OneVolume("VolumeSize 1 1 1
 void ExpectMatrix(const VoxFileDescription& d, const double (&expected)[16]) {
     for (int k = 0; k < 16; ++k) EXPECT_DOUBLE_EQ(d.m_modelMatrix[k], expected[k]) << "element " << k;
 }
-const double kIdentity[16] = {1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1, 0, 0, 0, 0, 1};
 
 // Three volumes, each with its own voxels and trailing data, behind a
 // header with a data block of its own. Volume 1 has no Endian line and

@@ -71,8 +71,9 @@ struct ChipRun {
 void Run(benchmark::State& state, int size, int slices) {
     ChipRun run(size, slices);
     std::string diagnostic;
+    ChipDiagnostics counts;
     for (auto _ : state) {
-        if (run.chip->Render(run.job, run.registers, diagnostic) != 0) state.SkipWithError(diagnostic.c_str());
+        if (run.chip->Render(run.job, run.registers, counts, diagnostic) != 0) state.SkipWithError(diagnostic.c_str());
         benchmark::DoNotOptimize(run.image.data());
     }
     state.counters["samples/s"] = benchmark::Counter(

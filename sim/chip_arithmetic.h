@@ -9,6 +9,9 @@
 #include <cmath>
 #include <cstdint>
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
 
 // Channel values before the lookup stage: unsigned 0..65535, signed
@@ -155,8 +158,13 @@ inline float AluOperate(uint32_t op, float a, float b, bool& reserved) {
     return 0.0f;
 }
 
-// The compositing operators. Mode 6 (sum and count) is not modelled and,
-// like the reserved modes, leaves `acc` alone; the caller reports both.
+inline uint32_t Quantise12(float v) {
+    const double k = std::floor(static_cast<double>(v) * 4095.0 + 0.5);
+    return !(k >= 0.0) ? 0u : static_cast<uint32_t>(std::min(k, 4095.0));
+}
+
+// The compositing operators. The reserved modes leave `acc` alone; the
+// caller reports them.
 inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
     const float alpha = in.c[3];
     switch (mode) {
@@ -183,6 +191,12 @@ inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;
         }
+        case 6:
+            // Sum and count: exact 12-bit sums of alpha in red and of the
+            // samples in green.
+            acc.c[0] = static_cast<float>(std::min(4095u, Quantise12(acc.c[0]) + Quantise12(alpha))) / 4095.0f;
+            acc.c[1] = static_cast<float>(std::min(4095u, Quantise12(acc.c[1]) + 1)) / 4095.0f;
+            return;
         case 7:
             for (int k = 0; k < 4; ++k)
                 if (in.c[k] > 0.0f) acc.c[k] = 1.0f;
@@ -198,3 +212,5 @@ inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
 }
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

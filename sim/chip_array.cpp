@@ -4,12 +4,6 @@ namespace tulx7sim::chip {
 
 namespace {
 
-uint64_t Read64(const RegisterFile& registers, uint32_t address) {
-    uint64_t value = 0;
-    registers.Read64(address, value);
-    return value;
-}
-
 int32_t SignedAxis(uint64_t word, int axis) {
     return static_cast<int16_t>(static_cast<uint16_t>(word >> (16 * axis)));
 }
@@ -32,10 +26,10 @@ bool ChipArray::Load(const RegisterFile& registers, const ArrayRegisterAddresses
     m_axes = dimension == 3 ? 3 : static_cast<int>(dimension) + 1;
     m_wrap = ((dimensions >> 6) & 1) != 0;
     m_elementBytes = static_cast<int>(elementSize) + 1;
-    const uint64_t size = Read64(registers, addresses.size);
-    const uint64_t offsetModulus = Read64(registers, addresses.offsetModulus);
-    const uint64_t rangeMin = Read64(registers, addresses.rangeMin);
-    const uint64_t rangeMax = Read64(registers, addresses.rangeMax);
+    const uint64_t size = Reg64(registers, addresses.size);
+    const uint64_t offsetModulus = Reg64(registers, addresses.offsetModulus);
+    const uint64_t rangeMin = Reg64(registers, addresses.rangeMin);
+    const uint64_t rangeMax = Reg64(registers, addresses.rangeMax);
     for (int a = 0; a < 3; ++a) {
         m_size[a] = a < m_axes ? static_cast<int64_t>((size >> (16 * a)) & 0xFFFF) + 1 : 1;
         m_offsetModulus[a] = SignedAxis(offsetModulus, a);

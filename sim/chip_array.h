@@ -3,16 +3,49 @@
 // is bounded by the buffer's real storage, whatever the registers claim.
 #pragma once
 
+#include <algorithm>
 #include <cstddef>
 #include <cstdint>
 #include <cstring>
 
 #include "tulx7sim/render_engine.h"
 
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
 namespace tulx7sim::chip {
+
+inline uint32_t Reg32(const RegisterFile& registers, uint32_t address) {
+    uint32_t value = 0;
+    registers.Read32(address, value);
+    return value;
+}
+inline uint64_t Reg64(const RegisterFile& registers, uint32_t address) {
+    uint64_t value = 0;
+    registers.Read64(address, value);
+    return value;
+}
 
 struct ArrayRegisterAddresses {
     uint32_t size, offsetModulus, dimensions, rangeMin, rangeMax;
+};
+
+// The box of coordinates an array reads straight from storage: inside its
+// bound range and its storage on every axis, unwrapped.
+struct DirectBox {
+    bool valid = false;
+    int64_t low[3] = {}, high[3] = {};
+    int64_t origin[3] = {};  // the coordinate of storage element 0 per axis
+    int64_t stride[3] = {};  // bytes
+    const uint8_t* data = nullptr;
+    int bytes = 1;
+
+    bool Contains(int64_t u, int64_t v, int64_t w) const {
+        return valid && u >= low[0] && u <= high[0] && v >= low[1] && v <= high[1] && w >= low[2] && w <= high[2];
+    }
+    const uint8_t* At(int64_t u, int64_t v, int64_t w) const {
+        return data + (u - origin[0]) * stride[0] + (v - origin[1]) * stride[1] + (w - origin[2]) * stride[2];
+    }
 };
 
 class ChipArray {
@@ -29,6 +62,14 @@ public:
     int ElementBits() const { return 8 * m_elementBytes; }
     bool ReservedDimension() const { return m_reservedDimension; }
     const BoundArray* Source() const { return m_source; }
+    int Axes() const { return m_axes; }
+    bool Wrapped() const { return m_wrap; }
+    // The longest run of coordinates a wrapped axis maps to distinct
+    // storage: 2 to the number of low one bits of its mask.
+    uint32_t ModulusSpan(int axis) const {
+        const uint32_t mask = static_cast<uint16_t>(m_offsetModulus[axis]);
+        return (mask + 1) & ~mask;
+    }
 
     // The bound range (VolumeRange, or the init range of an image), signed.
     int32_t RangeMin(int axis) const { return m_rangeMin[axis]; }
@@ -58,17 +99,38 @@ public:
         return offset;
     }
 
-    // The little-endian element at `offset`, zero-extended.
-    // Fixed-size copies, so that no element access becomes a call.
-    uint64_t Read(int64_t offset) const {
-        const uint8_t* at = m_read + offset;
-        switch (m_elementBytes) {
+    DirectBox Direct() const {
+        DirectBox box;
+        if (!m_bound || m_wrap) return box;
+        if (m_size[0] * m_size[1] * m_size[2] * m_elementBytes > static_cast<int64_t>(m_byteCount)) return box;
+        for (int a = 0; a < 3; ++a) {
+            box.origin[a] = a < m_axes ? m_offsetModulus[a] : 0;
+            box.low[a] = std::max<int64_t>(box.origin[a], m_rangeMin[a]);
+            box.high[a] = std::min<int64_t>(box.origin[a] + m_size[a] - 1, m_rangeMax[a]);
+            if (box.low[a] > box.high[a]) return box;
+        }
+        box.stride[0] = m_elementBytes;
+        box.stride[1] = m_elementBytes * m_size[0];
+        box.stride[2] = box.stride[1] * m_size[1];
+        box.data = m_read;
+        box.bytes = m_elementBytes;
+        box.valid = true;
+        return box;
+    }
+
+    // The little-endian element at `at`, zero-extended.
+    static uint64_t ReadAt(const uint8_t* at, int bytes) {
+        switch (bytes) {
             case 1: return *at;
             case 2: { uint16_t v; std::memcpy(&v, at, 2); return v; }
             case 4: { uint32_t v; std::memcpy(&v, at, 4); return v; }
             default: { uint64_t v; std::memcpy(&v, at, 8); return v; }
         }
     }
+
+    // The little-endian element at `offset`, zero-extended.
+    // Fixed-size copies, so that no element access becomes a call.
+    uint64_t Read(int64_t offset) const { return ReadAt(m_read + offset, m_elementBytes); }
     void Write(int64_t offset, uint64_t word) const {
         uint8_t* at = m_write + offset;
         switch (m_elementBytes) {
@@ -96,3 +158,5 @@ private:
 };
 
 }  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

@@ -159,7 +159,7 @@ int32_t CommandExecutor::Run(std::span<const uint64_t> words, const char* blockN
         } else if (code == NKW7_CommandHeader_cmd_sync) {
             fault = Sync(word);
         } else if (code == NKW7_CommandHeader_cmd_noop) {
-            if (word != 0) fault = "no-op with flags or operands";
+            if ((word & kFlagBits) != 0) fault = "no-op with flags";
         } else if (const char* name = CommandName(code)) {
             fault = Format("%s commands are not executed in a render block", name);
         } else {
@@ -244,7 +244,7 @@ std::string CommandExecutor::StartRenderOperation(uint32_t value) {
 
     ++m_renders;
     std::string chipDiagnostic;
-    const int32_t status = m_chip.Render(m_job, m_registers, chipDiagnostic);
+    const int32_t status = m_chip.Render(m_job, m_registers, m_counts, chipDiagnostic);
     if (status != TULX7_DR_STATUS_SUCCESS) {
         m_chipStatus = status;
         return "render failed" + (chipDiagnostic.empty() ? std::string() : ": " + chipDiagnostic);
@@ -258,7 +258,7 @@ std::string CommandExecutor::StartRenderOperation(uint32_t value) {
         m_registers.Read32(scratch, count);
         m_registers.Write32(scratch, count + 1);
     } else if (completion != 0) {
-        ++m_reservedCompletionCodes;
+        ++m_counts.reservedCodes;
     }
     return {};
 }
@@ -274,11 +274,17 @@ int32_t CommandBlockEngine::Execute(const RenderJob& job, RegisterFile& register
                                     std::string& diagnostic) {
     CommandExecutor executor(registers, *m_chip, job);
     executor.LoadArrayRegisters();
-    if (!job.stateWords.empty()) {
-        const int32_t status = executor.Run(job.stateWords, "state", diagnostic);
-        if (status != TULX7_DR_STATUS_SUCCESS) return status;
-    }
-    return executor.Run(job.renderWords, "render", diagnostic);
+    int32_t status = TULX7_DR_STATUS_SUCCESS;
+    if (!job.stateWords.empty()) status = executor.Run(job.stateWords, "state", diagnostic);
+    if (status == TULX7_DR_STATUS_SUCCESS) status = executor.Run(job.renderWords, "render", diagnostic);
+    // The job's counts go to the board's sums and, when a fault was
+    // counted, to the driver log with the job.
+    const ChipDiagnostics& counts = executor.Counts();
+    AddChipDiagnostics(job.board, counts);
+    const std::string faults = counts.Describe();
+    if (!faults.empty())
+        diagnostic += (diagnostic.empty() ? "chip diagnostics: " : "; chip diagnostics: ") + faults;
+    return status;
 }
 
 }  // namespace tulx7sim

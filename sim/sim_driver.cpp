@@ -272,6 +272,9 @@ void SimDriver::FinishJob(Job& job, int32_t status, bool aborted) {
         ++m_stats.jobsAborted;
     } else {
         ++m_stats.jobsCompleted;
+        if (!job.diagnostic.empty())
+            Log("board %d: request 0x%08X (event %u): %s", job.board, job.code,
+                job.ids.empty() ? 0u : job.ids.front(), job.diagnostic.c_str());
     }
     job.state = Job::State::kDone;
     job.run = nullptr;

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "board/kwb_range.h"
-#include "buffers/board_pass_block.h"
+#include "board/board_pass_block.h"
 
 namespace ulm3 {
 

@@ -6,7 +6,7 @@
 #include <cstdint>
 #include <vector>
 
-#include "buffers/board_pass_block.h"
+#include "board/board_pass_block.h"
 #include "ulm3/ranges.h"
 
 namespace ulm3 {

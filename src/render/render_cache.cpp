@@ -24,6 +24,28 @@ LookupTables& Tables() {
 
 }  // namespace
 
+ULMRenderCache::ULMRenderCache() = default;
+
+ULMRenderCache::~ULMRenderCache() = default;
+
+void ULMRenderCache::Clear(KWBBoard* inBoard) {
+    if (inBoard != m_board) ReleaseLUT();
+    m_board = inBoard;
+}
+
+ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext*, ULMLookupTable* const[4],
+                                            const ULMLookupTable*, double, double, bool) {
+    return m_board != nullptr ? kULMOK : kULMErrArgument;
+}
+
+void ULMRenderCache::GetLutBuffers(KWBBuffer* outBuffers[4]) const {
+    for (int i = 0; i < 4; ++i) outBuffers[i] = m_lutBuffers[i];
+}
+
+void ULMRenderCache::ReleaseLUT() {
+    for (KWBBuffer*& buffer : m_lutBuffers) buffer = nullptr;
+}
+
 std::mutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
 
 ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }

@@ -1,4 +1,5 @@
-// The render cache's process-wide table of shared lookup-table caches.
+// The lookup tables of a volume's renders on its board, and the
+// process-wide table of converted tables that every volume shares.
 #pragma once
 
 #include <cstdint>
@@ -6,15 +7,46 @@
 #include <mutex>
 
 #include "foundation/shareable.h"
+#include "ulm3/status.h"
 
 namespace ulm3 {
+
+class KWBBoard;
+class KWBBuffer;
+class ULMContext;
+class ULMLookupTable;
 
 // Lookup-table caches shared by every volume, keyed by the render engine;
 // each entry holds one reference on its cache.
 using ULMLookupTablesMap = std::map<uint64_t, ReleasablePointer<ULMShareable>>;
 
+// One per volume: the board buffers holding the tables of the render being
+// built. Converted tables live in the shared map, so two volumes on one
+// board rendering with one table state load it once.
 class ULMRenderCache {
 public:
+    ULMRenderCache();
+    // Waits for the loads still running and lets go of every table held.
+    ~ULMRenderCache();
+    ULMRenderCache(const ULMRenderCache&) = delete;
+    ULMRenderCache& operator=(const ULMRenderCache&) = delete;
+
+    // Binds the cache to inBoard; tables held for another board are let go.
+    void Clear(KWBBoard* inBoard);
+    // Loads the four tables (null: none) onto the bound board. inContext
+    // gives the sample distance's alpha correction and may be null (no
+    // correction); inScaleTable, when given, multiplies alpha;
+    // inUpAlphaLimit > 0 clamps alpha; inMaxSampleDistance > 0 is the
+    // sample distance d (1.0 otherwise); inIsMPRRGBOn scales alpha by d.
+    ULMStatus SetupLookupTables(const ULMContext* inContext, ULMLookupTable* const inLuts[4],
+                                const ULMLookupTable* inScaleTable, double inUpAlphaLimit,
+                                double inMaxSampleDistance, bool inIsMPRRGBOn);
+    // The board buffers of the loaded tables, null where none.
+    void GetLutBuffers(KWBBuffer* outBuffers[4]) const;
+    // Gives back the tables of the last SetupLookupTables once the
+    // submission has taken its own references.
+    void ReleaseLUT();
+
     // Empties the shared table; a close step of the library, run once the
     // combined events are forgotten and before the boards close.
     static void Cleanup();
@@ -22,6 +54,10 @@ public:
     // The shared table and the one lock that guards it.
     static std::mutex& LookupTablesLock();
     static ULMLookupTablesMap& LookupTablesMap();
+
+private:
+    KWBBoard* m_board = nullptr;
+    KWBBuffer* m_lutBuffers[4] = {};
 };
 
 }  // namespace ulm3

@@ -1,6 +1,7 @@
 // What the render engine keeps per volume between renders.
 #pragma once
 
+#include "render/render_cache.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
@@ -15,6 +16,8 @@ struct ULMVolumeRenderState {
     bool m_MPRSumAndCountOn = false;
     double m_MPRScale = -1.0;
     double m_MPRPreScale = -1.0;
+    // The tables of the volume's renders and passes on its board.
+    ULMRenderCache m_renderCache;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
 };
 

@@ -36,7 +36,8 @@ uint32_t DriverId(const ULMSyncEvent& event) { return KWBSyncEvent(event).GetDri
 // number of renders so far.
 class RecordingChip : public tulx7sim::ChipModel {
 public:
-    int32_t Render(const tulx7sim::RenderJob& job, const tulx7sim::RegisterFile&, std::string&) override {
+    int32_t Render(const tulx7sim::RenderJob& job, const tulx7sim::RegisterFile&, tulx7sim::ChipDiagnostics&,
+                   std::string&) override {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_jobs.push_back(job);
         m_volumeFirstBytes.push_back(job.volume.bound ? job.volume.data[0] : 0);

@@ -137,7 +137,10 @@ protected:
                 m_registers.Write32(address, static_cast<uint32_t>(value));
         }
         m_diagnostic.clear();
-        return m_chip->Render(m_job, m_registers, m_diagnostic);
+        ChipDiagnostics counts;
+        const int32_t status = m_chip->Render(m_job, m_registers, counts, m_diagnostic);
+        AddChipDiagnostics(m_job.board, counts);
+        return status;
     }
 
     void RenderOk() { ASSERT_EQ(Render(), TULX7_DR_STATUS_SUCCESS) << m_diagnostic; }

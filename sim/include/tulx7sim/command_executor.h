@@ -35,10 +35,10 @@ public:
     // in `diagnostic`.
     int32_t Run(std::span<const uint64_t> words, const char* blockName, std::string& diagnostic);
 
-    // Renders started, and render-operation writes whose completion code
-    // is reserved (they increment nothing).
+    // Renders started, and what they and the block counted (a reserved
+    // completion code increments nothing and counts as a reserved code).
     int RendersRun() const { return m_renders; }
-    int ReservedCompletionCodes() const { return m_reservedCompletionCodes; }
+    const ChipDiagnostics& Counts() const { return m_counts; }
 
 private:
     // Each returns an empty string, or why the word cannot be executed.
@@ -52,12 +52,14 @@ private:
     const RenderJob& m_job;
     int32_t m_chipStatus = 0;  // a failed render's status, kept for Run
     int m_renders = 0;
-    int m_reservedCompletionCodes = 0;
+    ChipDiagnostics m_counts;
 };
 
 // The engine a board runs render jobs on: array registers from the job's
 // buffers, then the state block (if any), then the render block, each
-// render handed to `chip` (the platform's rendering chip when null).
+// render handed to `chip` (the platform's rendering chip when null). A
+// job's diagnostic counts are added to its board's sums and, when a fault
+// was counted, described in `diagnostic` for the driver log.
 class CommandBlockEngine : public RenderEngine {
 public:
     explicit CommandBlockEngine(std::shared_ptr<ChipModel> chip = MakeRenderingChip());

@@ -80,7 +80,8 @@ public:
     virtual void ResetRegisters(int board, RegisterFile& registers);
     // Runs one job on the board's worker thread. Returns a driver status: 0,
     // or 6 (hardware error) for a command block the chip refuses, with the
-    // reason in `diagnostic` for the driver log.
+    // reason in `diagnostic`. The driver logs a non-empty `diagnostic` with
+    // the job whether or not it succeeded.
     virtual int32_t Execute(const RenderJob& job, RegisterFile& registers,
                             std::string& diagnostic) = 0;
 };

@@ -9,7 +9,7 @@
 
 #include "board/command_block_decoder.h"
 #include "board/memory_command_buffer.h"
-#include "buffers/board_pass_block.h"
+#include "board/board_pass_block.h"
 #include "buffers/image_convert_3d.h"
 #include "buffers/image_resample_pass.h"
 #include "foundation/log_capture.h"

@@ -1,4 +1,4 @@
-#include "buffers/board_pass_block.h"
+#include "board/board_pass_block.h"
 
 #include "foundation/message_log.h"
 

@@ -1,0 +1,409 @@
+// The frustum walk and the per-element compositing and writes.
+#include "chip_kernels.h"
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace tulx7sim::chip {
+
+namespace {
+
+bool DepthTest(uint32_t test, uint32_t d, uint32_t reference) {
+    switch (test) {
+        case 0: return false;
+        case 1: return d < reference;
+        case 2: return d <= reference;
+        case 3: return d == reference;
+        case 4: return d >= reference;
+        case 5: return d > reference;
+        case 6: return d != reference;
+        default: return true;
+    }
+}
+
+// Initial Accum or Last: the image element inside its init range, else the
+// register value.
+Rgba Initial(const ChipArray& image, const Fields& fields, bool enabled, const Rgba& value,
+             const int64_t (&p)[3], uint64_t& raw, ChipDiagnostics& counts) {
+    raw = 0;
+    if (!enabled || !image.Bound() || !image.InRange(p)) return value;
+    const int64_t offset = image.Locate(p);
+    if (offset < 0) {
+        ++counts.readsOutsideStorage;
+        return value;
+    }
+    raw = image.Read(offset);
+    Rgba colour;
+    for (int k = 0; k < 4; ++k)
+        colour.c[k] = static_cast<float>(fields.code[k].Read(raw)) / static_cast<float>(kFull);
+    return colour;
+}
+
+}  // namespace
+
+void Kernel::RunElements() {
+    const Setup& s = m_setup;
+    for (int a = 0; a < 3; ++a)
+        if (s.frustumMin[a] > s.frustumMax[a]) return;
+    const uint32_t zLast = s.volumeOutput ? s.frustumMax[2] : s.frustumMin[2];
+    for (uint32_t zs = s.frustumMin[2]; zs <= zLast; ++zs)
+        for (uint32_t ys = s.frustumMin[1]; ys <= s.frustumMax[1]; ++ys)
+            for (uint32_t xs = s.frustumMin[0]; xs <= s.frustumMax[0]; ++xs)
+                Element(xs, ys, s.volumeOutput ? zs : 0);
+}
+
+TileGrid Tiles(const Setup& s) {
+    TileGrid grid;
+    for (int a = 0; a < 3; ++a)
+        if (s.frustumMin[a] > s.frustumMax[a]) return grid;
+    const int axes = s.volumeOutput ? 3 : 2;
+    for (int a = 0; a < 3; ++a) {
+        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : 32;
+        const uint32_t extent = a >= axes ? 1 : s.frustumMax[a] - s.frustumMin[a] + 1;
+        grid.count[a] = (extent + grid.size[a] - 1) / grid.size[a];
+    }
+    return grid;
+}
+
+bool TilesAreIndependent(const Setup& s) {
+    // The slots read or written per element, with whether each is written.
+    struct Use {
+        const ChipArray* array;
+        bool written;
+    };
+    const bool depthRead[2] = {s.depthUsed && s.initDepth[0], s.depthUsed && s.initDepth[1]};
+    const Use uses[] = {{&s.image[0], (s.write & 1) != 0}, {&s.image[1], (s.write & 2) != 0},
+                        {&s.depth[0], s.writeDepth[0]}, {&s.depth[1], s.writeDepth[1]}};
+    const bool read[] = {s.initAccum, s.initLast, depthRead[0], depthRead[1]};
+    for (size_t i = 0; i < 4; ++i) {
+        const ChipArray& array = *uses[i].array;
+        if (!array.Bound() || !(uses[i].written || read[i])) continue;
+        // A wrapped axis maps two elements to one storage element once the
+        // frustum is wider than its modulus.
+        for (int a = 0; a < 3 && array.Wrapped(); ++a) {
+            const uint32_t extent = s.frustumMax[a] - s.frustumMin[a] + 1;
+            if (a < array.Axes() && extent > array.ModulusSpan(a)) return false;
+        }
+        for (size_t j = 0; j < 4; ++j) {
+            const ChipArray& other = *uses[j].array;
+            if (j == i || !other.Bound() || !(uses[i].written || uses[j].written)) continue;
+            if (other.Source()->bufferId == array.Source()->bufferId) return false;
+        }
+        // Voxels are read from a snapshot when an image shares the volume's
+        // buffer, but not when a depth slot does.
+        if (uses[i].written && s.volume.Bound() && s.snapshot.empty() &&
+            array.Source()->bufferId == s.volume.Source()->bufferId)
+            return false;
+    }
+    return true;
+}
+
+void Kernel::RunTile(const TileGrid& grid, size_t tile) {
+    const Setup& s = m_setup;
+    uint32_t first[3], last[3];
+    size_t rest = tile;
+    for (int a = 0; a < 3; ++a) {
+        const uint32_t index = static_cast<uint32_t>(rest % grid.count[a]);
+        rest /= grid.count[a];
+        first[a] = s.frustumMin[a] + index * grid.size[a];
+        last[a] = std::min(first[a] + (grid.size[a] - 1), s.volumeOutput || a < 2 ? s.frustumMax[a] : first[a]);
+    }
+    if (s.volumeOutput) {
+        for (uint32_t zs = first[2]; zs <= last[2]; ++zs)
+            for (uint32_t ys = first[1]; ys <= last[1]; ++ys)
+                for (uint32_t xs = first[0]; xs <= last[0]; ++xs) Element(xs, ys, zs);
+        return;
+    }
+    const uint32_t width = last[0] - first[0] + 1, height = last[1] - first[1] + 1;
+    m_rays.resize(size_t{width} * height);
+    for (uint32_t j = 0; j < height; ++j)
+        for (uint32_t i = 0; i < width; ++i) Begin(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
+    if (s.volume.Bound()) {
+        switch (s.plain ? s.voxels.bytes : 0) {
+            case 1: Slices<1>(first[0], first[1], width, height); break;
+            case 2: Slices<2>(first[0], first[1], width, height); break;
+            case 4: Slices<4>(first[0], first[1], width, height); break;
+            case 8: Slices<8>(first[0], first[1], width, height); break;
+            default: Slices<0>(first[0], first[1], width, height); break;
+        }
+    }
+    for (uint32_t j = 0; j < height; ++j)
+        for (uint32_t i = 0; i < width; ++i) Finish(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
+}
+
+// The slices of a tile in ray order; `Bytes` 0 takes every sample through
+// Step.
+template <int Bytes>
+void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
+    const Setup& s = m_setup;
+    const size_t count = s.slices.size();
+    const bool backwards = s.blendAccum == 2 || s.blendAccum == 3;
+    for (size_t n = 0; n < count; ++n) {
+        // A slice without samples changes no ray: even early termination
+        // waits for the next live one.
+        const Slice& slice = s.slices[backwards ? count - 1 - n : n];
+        if (!slice.live) continue;
+        bool anyLeft = false;
+        for (uint32_t j = 0; j < height; ++j) {
+            const uint32_t ys = y0 + j;
+            Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
+            Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
+            Ray* ray = &m_rays[j * width];
+            for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+                if (ray[i].done) continue;
+                if constexpr (Bytes == 0)
+                    Step(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
+                else
+                    PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
+                anyLeft = anyLeft || !ray[i].done;
+            }
+        }
+        if (!anyLeft) break;
+    }
+}
+
+template <int Bytes>
+void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray) {
+    const Setup& s = m_setup;
+    if (s.earlyTermination && ray.accum.c[3] >= s.terminationThreshold) {
+        ray.done = true;
+        return;
+    }
+    const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return;
+    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    int64_t position[3];
+    for (int a = 0; a < 3; ++a) position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];
+    const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+    const DirectBox& box = s.voxels;
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+        Step(slice, xRaw, yRaw, xs, ys, ray);  // the border, edges or storage limits
+        return;
+    }
+    const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
+    const uint8_t* at = box.At(base[0], base[1], base[2]);
+    uint64_t words[8];
+    for (int corner = 0; corner < 8; ++corner)
+        words[corner] = ChipArray::ReadAt(at + (corner & 1) * box.stride[0] + ((corner >> 1) & 1) * box.stride[1] +
+                                              (corner >> 2) * box.stride[2],
+                                          Bytes);
+    Rgba looked[4];
+    for (int i = 0; i < 4; ++i) {
+        if (!s.fieldNeeded[i]) continue;
+        const FieldCode& code = s.voxelFields.code[i];
+        int32_t value = 0;
+        if (code.present) {
+            int32_t v[8];
+            for (int corner = 0; corner < 8; ++corner) v[corner] = code.Read(words[corner]);
+            // A weight of 0 leaves its first operand, as the element walk's
+            // skipped neighbours do.
+            const int32_t u0 = Shader::Lerp(v[0], v[1], f[0]), u1 = Shader::Lerp(v[2], v[3], f[0]);
+            const int32_t u2 = Shader::Lerp(v[4], v[5], f[0]), u3 = Shader::Lerp(v[6], v[7], f[0]);
+            value = Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]);
+        }
+        looked[i] = m_shader.Look(i, value);
+    }
+    Rgba colour;
+    for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+    for (int k = 0; k < 3; ++k) {
+        colour.c[k] = colour.c[k] * s.emissive;
+        if (s.opacityWeight) colour.c[k] = colour.c[k] * colour.c[3];
+    }
+    Blend(s.blendAccum, ray.accum, colour);
+    ++m_counts.samples;
+}
+
+void Kernel::Element(uint32_t xs, uint32_t ys, uint32_t zs) {
+    const Setup& s = m_setup;
+    Ray ray;
+    Begin(xs, ys, zs, ray);
+    auto step = [&](const Slice& slice) {
+        Step(slice, slice.x0 + Wide{xs} * slice.xx + Wide{ys} * slice.xy,
+             slice.y0 + Wide{xs} * slice.yx + Wide{ys} * slice.yy, xs, ys, ray);
+    };
+    if (s.volume.Bound()) {
+        const size_t count = s.slices.size();
+        if (s.volumeOutput) {
+            step(s.slices[zs - s.frustumMin[2]]);
+        } else if (s.blendAccum == 2 || s.blendAccum == 3) {
+            for (size_t i = count; i-- > 0;) step(s.slices[i]);
+        } else {
+            for (size_t i = 0; i < count; ++i) step(s.slices[i]);
+        }
+    }
+    Finish(xs, ys, zs, ray);
+}
+
+void Kernel::Begin(uint32_t xs, uint32_t ys, uint32_t zs, Ray& ray) {
+    const Setup& s = m_setup;
+    const int64_t element[3] = {xs, ys, zs};
+    ray = Ray{};
+    ray.accum = Initial(s.image[0], s.imageFields[0], s.initAccum, s.accumValue, element, ray.accumRaw, m_counts);
+    ray.last = Initial(s.image[1], s.imageFields[1], s.initLast, s.lastValue, element, ray.lastRaw, m_counts);
+    if (!s.depthUsed) return;
+    for (int slot = 0; slot < 2; ++slot) {
+        uint32_t d = s.depthInitValue[slot];
+        const ChipArray& depth = s.depth[slot];
+        if (s.initDepth[slot] && depth.Bound() && depth.InRange(element)) {
+            const int64_t offset = depth.Locate(element);
+            if (offset < 0)
+                ++m_counts.readsOutsideStorage;
+            else
+                d = static_cast<uint32_t>(depth.Read(offset) & 0xFFFFFF);
+        }
+        ray.depthReference[slot] = ray.depth[slot] = d;
+    }
+}
+
+void Kernel::Finish(uint32_t xs, uint32_t ys, uint32_t zs, const Ray& ray) {
+    const Setup& s = m_setup;
+    const int64_t element[3] = {xs, ys, zs};
+    Rgba result = ray.accum;
+    if ((s.blendLast >= 1 && s.blendLast <= 5) || (s.blendLast >= 7 && s.blendLast <= 15))
+        Blend(s.blendLast, result, ray.last);
+    for (int slot = 0; slot < 2; ++slot) {
+        if ((s.write & (1u << slot)) == 0) continue;
+        const uint64_t background = slot == 1 && s.blendLast != 0 ? ray.lastRaw : ray.accumRaw;
+        Store(slot, element, background, result);
+    }
+    for (int slot = 0; slot < 2; ++slot)
+        if (s.writeDepth[slot]) StoreDepth(slot, element, ray.depth[slot]);
+}
+
+bool Kernel::Cropped(const int64_t (&permuted)[3]) const {
+    const Setup& s = m_setup;
+    bool any = false, combined = !s.cropOr;
+    for (int k = 0; k < 3; ++k) {
+        bool active = false, in = true;
+        for (int a = 0; a < 3; ++a) {
+            if (!s.cropEnable[k][a]) continue;
+            active = true;
+            in = in && permuted[a] >= s.cropMin[a] && permuted[a] <= s.cropMax[a];
+        }
+        if (!active) continue;
+        in = in != s.cropInvert[k];
+        combined = s.cropOr ? combined || in : combined && in;
+        any = true;
+    }
+    return any && combined == s.cropInvertOut;  // kept when combined XOR invertOut
+}
+
+bool Kernel::DepthPasses(uint32_t d, const Ray& ray) const {
+    const Setup& s = m_setup;
+    const bool first = DepthTest(s.testFirst, d, ray.depthReference[0]);
+    const bool last = DepthTest(s.testLast, d, ray.depthReference[1]);
+    switch (s.depthAction) {
+        case 1: return first && last;
+        case 2: return first || last;
+        default: return first != last;
+    }
+}
+
+bool Kernel::Passes(const SampleTests& tests, const Sample& sample, const Rgba& accum) const {
+    const Setup& s = m_setup;
+    const bool front = sample.hasNormal && sample.facing > 0.0f;
+    if ((tests.direction & 1) && front) return false;
+    if ((tests.direction & 2) && !front) return false;
+    if (tests.sampleAlpha) {
+        const uint32_t q = Quantise12(sample.colour.c[3]);
+        if (q < s.sampleAlphaMin || q > s.sampleAlphaMax) return false;
+    }
+    if (tests.accumulatedAlpha) {
+        const uint32_t q = Quantise12(accum.c[3]);
+        if (q < s.accumAlphaMin || q > s.accumAlphaMax) return false;
+    }
+    if (tests.gradientMagnitude && (sample.magnitude2 < s.magnitudeMin || sample.magnitude2 > s.magnitudeMax))
+        return false;
+    return true;
+}
+
+void Kernel::Step(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray) {
+    const Setup& s = m_setup;
+    if (ray.done) return;
+    if (s.earlyTermination && ray.accum.c[3] >= s.terminationThreshold) {
+        ray.done = true;
+        return;
+    }
+    if (!slice.live) return;
+    const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return;
+    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    if (s.cropOn && Cropped(permuted)) return;
+    float soft[4];
+    int softCount = 0;
+    if (s.anyCut) {
+        for (int k = 0; k < 4; ++k) {
+            const CutPlane& plane = s.cut[k];
+            if (!plane.enabled) continue;
+            const Wide c = Wide{xs} * plane.dXs + Wide{ys} * plane.dYs + slice.cut[k];
+            if (!plane.soft) {
+                if ((c >= plane.min && c <= plane.max) != plane.visibility) return;
+                continue;
+            }
+            const Wide d = std::min(c - plane.min, plane.max - c);
+            const float inside = static_cast<float>(std::clamp<Wide>(d, 0, 65536)) / 65536.0f;
+            soft[softCount++] = plane.visibility ? inside : 1.0f - inside;
+        }
+    }
+    uint32_t d = 0;
+    if (s.depthUsed) {
+        const Wide depth = (slice.depth + s.dDepthX * xs + s.dDepthY * ys) >> 32;
+        d = static_cast<uint32_t>(std::clamp<Wide>(depth, 0, 0xFFFFFF));
+        if (s.depthAction != 0 && !DepthPasses(d, ray)) return;
+    }
+    int64_t position[3];
+    for (int a = 0; a < 3; ++a) position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];
+    Sample sample;
+    m_shader.Shade(position, soft, softCount, sample);
+    if (s.spaceLeaping && sample.colour.c[3] <= s.emptyThreshold) return;
+    if (s.writeDepth[0] && Passes(s.updateFirst, sample, ray.accum) && (!ray.firstSet || slice.zs < ray.firstZs)) {
+        ray.depth[0] = d;
+        ray.firstZs = slice.zs;
+        ray.firstSet = true;
+    }
+    if (s.writeDepth[1] && Passes(s.updateLast, sample, ray.accum) && (!ray.lastSet || slice.zs > ray.lastZs)) {
+        ray.depth[1] = d;
+        ray.lastZs = slice.zs;
+        ray.lastSet = true;
+    }
+    if (s.filter.Any() && !Passes(s.filter, sample, ray.accum)) return;
+    Blend(s.blendAccum, ray.accum, sample.colour);
+    ++m_counts.samples;
+}
+
+int64_t Kernel::Target(const ChipArray& array, uint32_t maskBit, const int64_t (&p)[3]) {
+    if ((m_setup.writeMask & maskBit) == 0) {
+        ++m_counts.writesOutsideMask;
+        return -1;
+    }
+    const int64_t offset = array.Locate(p);
+    if (offset < 0) ++m_counts.droppedWrites;
+    return offset;
+}
+
+void Kernel::Store(int slot, const int64_t (&p)[3], uint64_t background, const Rgba& colour) {
+    const ChipArray& image = m_setup.image[slot];
+    const int64_t offset = Target(image, 1u << slot, p);
+    if (offset < 0) return;
+    const int bits = image.ElementBits();
+    uint64_t word = bits >= 64 ? background : background & ((uint64_t{1} << bits) - 1);
+    for (int k = 0; k < 4; ++k) {
+        const FieldCode& code = m_setup.imageFields[slot].code[k];
+        double v = static_cast<double>(colour.c[k]);
+        // Gradient components go into unsigned fields biased to 0..1.
+        if (m_setup.outputGradient && k < 3 && !code.isSigned) v = (v + 1.0) / 2.0;
+        code.Write(v, word, bits);
+    }
+    image.Write(offset, word);
+}
+
+void Kernel::StoreDepth(int slot, const int64_t (&p)[3], uint32_t depth) {
+    const ChipArray& buffer = m_setup.depth[slot];
+    const int64_t offset = Target(buffer, 4u << slot, p);
+    if (offset < 0) return;
+    const int bits = buffer.ElementBits();
+    buffer.Write(offset, bits >= 32 ? depth : depth & ((uint32_t{1} << bits) - 1));
+}
+
+}  // namespace tulx7sim::chip

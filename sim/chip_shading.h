@@ -1,0 +1,82 @@
+// The shading stages of one sample: voxel fetch with border and edge
+// addressing, interpolation, the lookup stage and its ALUs, gradients,
+// magnitude modulation, reflectance-map lighting, alpha correction, soft
+// cut planes and opacity weighting.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "chip_setup.h"
+
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
+namespace tulx7sim::chip {
+
+// A shaded sample and what the filters and depth criteria ask of it.
+struct Sample {
+    Rgba colour;
+    bool hasNormal = false;  // a gradient of non-zero magnitude
+    float facing = 0.0f;     // N.E, towards the eye when positive
+    uint32_t magnitude2 = 0; // |g|^2 in 1/511^2
+};
+
+class Shader {
+public:
+    Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {}
+
+    // The sample at a position in volume space (1/256 voxel); `soft` are
+    // the weights of the soft cut planes, in plane order.
+    void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
+
+    // The lookup stage of a field: bypassed, all four channels are the
+    // value at full precision; otherwise its table's entry.
+    Rgba Look(int i, int32_t value) {
+        const Setup& s = m_setup;
+        if (s.bypass[i]) {
+            const float x = static_cast<float>(value) / static_cast<float>(kFull);
+            return Rgba{{x, x, x, x}};
+        }
+        uint32_t index = static_cast<uint32_t>(s.voxelFields.code[i].isSigned ? (value + 65536) >> 1 : value);
+        index >>= i == 3 ? 4 : 8;
+        if (index >= s.table[i].valid) ++m_counts.unboundTableReads;
+        return s.table[i].entries[index];
+    }
+
+    // The integer lerp of the fetch stage.
+    static int32_t Lerp(int32_t a, int32_t b, int64_t f) {
+        return a + static_cast<int32_t>(((int64_t{b} - a) * f + 128) >> 8);
+    }
+
+private:
+    // The voxel word at integer coordinates: edge-clamped or border outside
+    // VolumeRange, border outside storage.
+    uint64_t Voxel(int64_t u, int64_t v, int64_t w) {
+        const DirectBox& box = m_setup.voxels;
+        if (box.Contains(u, v, w)) return ChipArray::ReadAt(box.At(u, v, w), box.bytes);
+        return VoxelOutside(u, v, w);
+    }
+    uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
+    Rgba Classify(const int64_t (&position)[3]);
+    // The float gradient at a voxel, and at a sample position.
+    void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    void Gradient(const int64_t (&position)[3], float (&g)[3]);
+    Rgba Map(const Table& map, const float (&direction)[3]);
+    float Fraction(const Table& table, size_t entry);
+    static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
+
+    struct GradientEntry {
+        bool valid = false;
+        int64_t u = 0, v = 0, w = 0;
+        float g[3] = {};
+    };
+
+    const Setup& m_setup;
+    ChipDiagnostics& m_counts;
+    std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
+};
+
+}  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

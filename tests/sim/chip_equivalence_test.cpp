@@ -1,0 +1,181 @@
+// The tiled, threaded render against the element-by-element reference:
+// seeded random programmes with every stage in play, byte for byte.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <random>
+#include <vector>
+
+#include "chip_fixture.h"
+
+namespace tulx7sim::test {
+namespace {
+
+class ChipEquivalenceTest : public ChipTest {
+protected:
+    void TearDown() override {
+        SetChipThreads(0);
+        UseChipReferencePath(false);
+    }
+
+    int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
+    bool Coin() { return Pick(0, 1) == 1; }
+    uint64_t Bits() { return m_random(); }
+    // A field code: mostly a field within 16 bits, now and then none.
+    uint64_t Field() {
+        if (Pick(0, 5) == 0) return 0x0F;
+        const uint64_t control = Pick(0, 2) == 2 ? 3 : uint64_t(Pick(0, 1));
+        return control << 6 | uint64_t(Pick(0, 3)) << 4 | uint64_t(Pick(0, 3) == 0 ? Pick(0, 15) : Pick(0, 3));
+    }
+    uint64_t Fields() { return Field() | Field() << 8 | Field() << 16 | Field() << 24; }
+    double Voxels(double low, double high) {
+        return std::uniform_real_distribution<double>(low, high)(m_random) * kOne;
+    }
+
+    std::unique_ptr<HostArray> Array(int axes, int su, int sv, int sw, uint32_t id) {
+        static constexpr int kBytes[] = {1, 2, 4, 8, 8};
+        auto array = std::make_unique<HostArray>(axes, su, sv, sw, kBytes[Pick(0, 4)], id);
+        for (uint8_t& byte : array->data) byte = static_cast<uint8_t>(Bits());
+        if (Pick(0, 7) == 0) {  // wrapped, and then rendered element by element
+            array->bound.wrap = true;
+            for (int a = 0; a < axes; ++a) array->bound.offsetModulus[a] = Pick(0, 3) == 0 ? 7 : 63;
+        } else {
+            for (int a = 0; a < axes; ++a) array->bound.offsetModulus[a] = Pick(-2, 2);
+        }
+        return array;
+    }
+
+    // A programme with every stage switched on or off at random.
+    void RandomProgramme() {
+        const int n[3] = {Pick(2, 32), Pick(2, 32), Pick(1, 32)};
+        const bool volumeOutput = Pick(0, 3) == 0;
+        const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
+        m_arrays.clear();
+        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1));
+        for (uint32_t id = 2; id <= 3; ++id)
+            m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
+                                     volumeOutput ? frustum[2] : 1, id));
+        for (uint32_t id = 4; id <= 5; ++id) m_arrays.push_back(Array(2, frustum[0], frustum[1], 1, id));
+        BoundArray* slots[] = {&m_job.volume, &m_job.image0, &m_job.image1, &m_job.depth0, &m_job.depth1};
+        for (size_t i = 0; i < 5; ++i) *slots[i] = Pick(0, 5) == 0 && i > 0 ? BoundArray{} : m_arrays[i]->Bind();
+        m_tables.assign(8, std::vector<uint64_t>(4096));
+        for (size_t t = 0; t < 8; ++t) {
+            for (uint64_t& entry : m_tables[t]) entry = Bits();
+            m_job.tables[t] = BoundTable{Pick(0, 4) != 0, uint32_t(10 + t), 0, uint16_t(Pick(0, 4096)),
+                                         reinterpret_cast<const uint8_t*>(m_tables[t].data()), 4096 * 8};
+        }
+
+        // Each permuted axis crosses its volume axis (mirrored when negated)
+        // in one or the other direction, with small cross terms on top.
+        int select[3] = {0, 1, 2};
+        std::shuffle(select, select + 3, m_random);
+        const uint64_t negate = Bits() % 8;
+        Set(NKW7_Transform_Addr, uint64_t(select[0]) << 4 | uint64_t(select[1]) << 6 | uint64_t(select[2]) << 8 | negate);
+        Frustum(0, 0, 0, uint32_t(frustum[0] - 1), uint32_t(frustum[1] - 1), uint32_t(frustum[2] - 1));
+        const uint32_t origins[3] = {NKW7_OriginXv8_Addr, NKW7_OriginYv8_Addr, NKW7_OriginZv8_Addr};
+        const uint32_t steps[3] = {NKW7_dXv8_dXs_Addr, NKW7_dYv8_dYs_Addr, NKW7_dZv8_dZs_Addr};
+        for (int a = 0; a < 3; ++a) {
+            const double size = n[select[a]], low = (negate >> a) & 1 ? -size : 0.0;
+            const double step = (Coin() ? 1 : -1) * Voxels(0.3, 1.5) * size / frustum[a];  // raw
+            Set(steps[a], static_cast<uint64_t>(static_cast<int64_t>(step)));
+            Set(origins[a], static_cast<uint64_t>(static_cast<int64_t>(Voxels(-1.5, 1.5) + (step > 0 ? low : low + size) * kOne)));
+            const auto trimMin = static_cast<int32_t>(256 * (low + Pick(-1, n[select[a]] / 3)));
+            const auto trimMax = static_cast<int32_t>(256 * (low + size)) - Pick(-256, 512);
+            Set(NKW7_TrimRangeXmin_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trimMin));
+            Set(NKW7_TrimRangeXmax_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trimMax));
+        }
+        for (uint32_t a : {NKW7_dXv8_dZs_Addr, NKW7_dYv8_dZs_Addr, NKW7_dYv8_dZv_Addr, NKW7_dXv8_dZv_Addr,
+                           NKW7_dYv8_dXs_Addr, NKW7_dXv8_dYs_Addr})
+            Set(a, static_cast<uint64_t>(static_cast<int64_t>(Voxels(-0.2, 0.2))));
+        for (uint32_t a = NKW7_ddXv8_dXs_dZs_Addr; a <= NKW7_ddYv8_dYs_dZv_Addr; a += 8) Set(a, Coin() ? static_cast<uint64_t>(static_cast<int64_t>(Voxels(-0.01, 0.01))) : 0);
+        for (uint32_t a = NKW7_CropRangeXmin_Addr; a <= NKW7_CropRangeZmax_Addr; a += 4) Set(a, uint32_t(Pick(-512, 8192)));
+        Set(NKW7_CropControl_Addr, Pick(0, 2) == 0 ? Bits() & 0x3FFF : 0);
+        for (uint32_t a = NKW7_CutPlane0_dCut_dXs_Addr; a < NKW7_CutPlaneControl_Addr; a += 24) {
+            for (uint32_t k = 0; k < 4; ++k) Set(a + 4 * k, uint32_t(Pick(-1 << 17, 1 << 17)));
+            Set(a + 16, uint32_t(Pick(-1 << 22, 0)));
+            Set(a + 20, uint32_t(Pick(0, 1 << 22)));
+        }
+        Set(NKW7_CutPlaneControl_Addr, Pick(0, 2) == 0 ? Bits() & 0x77770000 : 0);
+        Set(NKW7_OriginDepth_Addr, uint64_t(Pick(0, 64)) << 32);
+        for (uint32_t a : {NKW7_dD_dXs_Addr, NKW7_dD_dYs_Addr, NKW7_dD_dZs_Addr, NKW7_dD_dZv_Addr})
+            Set(a, uint64_t(int64_t{Pick(-1024, 1024)} << 24));  // up to 4 depth units a step
+        Set(NKW7_VoxelFormat_Addr, Fields());
+        Set(NKW7_VoxelBorder_Addr, Bits());
+        for (uint32_t a : {NKW7_LookupTableFormat0_Addr, NKW7_LookupTableFormat1_Addr, NKW7_LookupTableFormat2_Addr,
+                           NKW7_LookupTableFormat3_Addr, NKW7_Image0FieldSel_Addr, NKW7_Image1FieldSel_Addr})
+            Set(a, Fields());
+        // Half the programmes only route fields to channels, as the passes do.
+        static constexpr uint64_t kRoutes[] = {0, 3, 5, 15};
+        const bool routed = Coin();
+        for (uint32_t a : {NKW7_Alu0_Addr, NKW7_Alu1_Addr, NKW7_Alu2_Addr})
+            Set(a, !routed ? Bits() & 0x3F3F3F3F
+                           : kRoutes[Bits() % 4] | kRoutes[Bits() % 4] << 8 | kRoutes[Bits() % 4] << 16 | kRoutes[Bits() % 4] << 24);
+        for (uint32_t a : {NKW7_GradientCorrection0_Addr, NKW7_GradientCorrection1_Addr, NKW7_GradientCorrection2_Addr,
+                           NKW7_LightingCoefficient_Addr, NKW7_GradientMagnitudeModulation_Addr, NKW7_SampleAlphaRange_Addr,
+                           NKW7_AccumAlphaRange_Addr, NKW7_DepthInitValue0_Addr, NKW7_DepthInitValue1_Addr,
+                           NKW7_ErtThreshold_Addr, NKW7_EmptyThreshold_Addr, NKW7_GradientControl_Addr,
+                           NKW7_DepthControl_Addr})
+            Set(a, Bits() & 0xFFFFFFFF);
+        Set(NKW7_GradientMagnitudeRange_Addr, (uint64_t(Pick(0, 1 << 19)) << 44) | uint64_t(Pick(0, 1 << 12)) << 12);
+        for (uint32_t a : {NKW7_EyeVector_Addr, NKW7_SpecularColor_Addr, NKW7_ImageAccumValue_Addr, NKW7_ImageLastValue_Addr})
+            Set(a, Bits());
+        Set(NKW7_InterpolateControl_Addr, Bits() & (routed ? 0x33F11111 : 0x33F13333));
+        if (Pick(0, 2) != 0) Set(NKW7_DepthControl_Addr, Get(NKW7_DepthControl_Addr) & ~uint64_t{0x03000000});  // no test
+        if (Coin()) Set(NKW7_SampleAlphaRange_Addr, 0xFFF00000);
+        Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |
+                                        uint64_t(Pick(0, 17)) << 18);
+        Set(NKW7_RenderOperation_Addr, 0x10000000 | (Bits() & (Pick(0, 2) == 0 ? 0x00FFC000 : 0x00FF8000)));
+        if (routed && Coin()) {
+            // Plain: trilinear fields routed to channels, no optional stage.
+            Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
+            for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr,
+                               NKW7_GradientMagnitudeModulation_Addr, NKW7_GradientControl_Addr})
+                Set(a, 0);
+            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFF000000);
+            Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC011F}) | 1u << 28 |
+                                            uint64_t(Pick(1, 5)) << 18);
+            Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+            Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
+        }
+    }
+
+    // The bytes of every array and the counts, after a render.
+    std::pair<std::vector<std::vector<uint8_t>>, ChipDiagnostics> Outcome(int threads, bool reference) {
+        std::vector<std::vector<uint8_t>> before;
+        for (const auto& array : m_arrays) before.push_back(array->data);
+        SetChipThreads(threads);
+        UseChipReferencePath(reference);
+        ClearChipDiagnostics();
+        EXPECT_EQ(Render(), TULX7_DR_STATUS_SUCCESS) << m_diagnostic;
+        std::vector<std::vector<uint8_t>> after;
+        for (size_t i = 0; i < m_arrays.size(); ++i) {
+            after.push_back(m_arrays[i]->data);
+            m_arrays[i]->data = before[i];
+        }
+        return {after, Diagnostics()};
+    }
+
+    std::mt19937_64 m_random;
+    std::vector<std::unique_ptr<HostArray>> m_arrays;
+    std::vector<std::vector<uint64_t>> m_tables;
+};
+
+TEST_F(ChipEquivalenceTest, TilesOnAnyNumberOfThreadsGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 60; ++seed) {
+        SCOPED_TRACE(seed);
+        m_random.seed(seed);
+        m_writes.clear();
+        PassProgramme();
+        RandomProgramme();
+        const auto [bytes, counts] = Outcome(1, true);
+        for (const int threads : {1, 3, 8}) {
+            const auto [tiled, tiledCounts] = Outcome(threads, false);
+            for (size_t i = 0; i < bytes.size(); ++i) ASSERT_TRUE(tiled[i] == bytes[i]) << "array " << i << ", " << threads << " threads";
+            EXPECT_EQ(tiledCounts.samples, counts.samples);
+            EXPECT_EQ(tiledCounts.Describe(), counts.Describe());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace tulx7sim::test

@@ -165,28 +165,32 @@ inline uint32_t Quantise12(float v) {
 
 // The compositing operators. The reserved modes leave `acc` alone; the
 // caller reports them.
-inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
+[[gnu::always_inline]] inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
     const float alpha = in.c[3];
     switch (mode) {
         case 1:
             acc = in;
             return;
         case 2:
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = alpha * in.c[k] + (1.0f - alpha) * acc.c[k];
             acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
             return;
         case 3:
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = in.c[k] + (1.0f - alpha) * acc.c[k];
             acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
             return;
         case 4: {
             const float remaining = 1.0f - acc.c[3];
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k] * alpha;
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;
         }
         case 5: {
             const float remaining = 1.0f - acc.c[3];
+#pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k];
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;

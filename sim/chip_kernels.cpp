@@ -40,7 +40,38 @@ Rgba Initial(const ChipArray& image, const Fields& fields, bool enabled, const R
     return colour;
 }
 
+// The byte offsets of a voxel's seven neighbours up along u, v and w.
+void CornerOffsets(const DirectBox& box, int64_t (&corner)[8]) {
+    for (int c = 0; c < 8; ++c)
+        corner[c] = (c & 1) * box.stride[0] + ((c >> 1) & 1) * box.stride[1] + (c >> 2) * box.stride[2];
+}
+
+bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
+
+// The blend mode of an interior row read from the setup, not fixed.
+constexpr uint32_t kAnyBlend = 16;
+
 }  // namespace
+
+Kernel::Kernel(const Setup& setup, ChipDiagnostics& counts)
+    : m_setup(setup), m_counts(counts), m_shader(setup, counts) {
+    if (!setup.plain) return;
+    for (int i = 0; i < 4; ++i) {
+        if (!setup.fieldNeeded[i]) continue;
+        m_field[m_fieldCount++] = i;
+        if (setup.voxels.bytes == 1)
+            for (uint32_t b = 0; b < 256; ++b) m_byteValue[i][b] = setup.voxelFields.code[i].Read(b);
+    }
+    // One unsigned field looked up in a 256-entry table: the sample's
+    // colour is a function of the entry.
+    const int i = m_field[0];
+    m_tabled = m_fieldCount == 1 && i != 3 && !setup.bypass[i] && !setup.voxelFields.code[i].isSigned;
+    for (size_t e = 0; e < 256 && m_tabled; ++e) {
+        Rgba looked[4];
+        looked[i] = setup.table[i].entries[e];
+        m_emittedTable[e] = Emitted(looked);
+    }
+}
 
 void Kernel::RunElements() {
     const Setup& s = m_setup;
@@ -150,6 +181,15 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
             Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
             Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
             Ray* ray = &m_rays[j * width];
+            if constexpr (Bytes != 0) {
+                const Wide span = width - 1;
+                const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
+                if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
+                    const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
+                    anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
+                    continue;
+                }
+            }
             for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
                 if (ray[i].done) continue;
                 if constexpr (Bytes == 0)
@@ -160,6 +200,45 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
             }
         }
         if (!anyLeft) break;
+    }
+}
+
+Rgba Kernel::Emitted(const Rgba (&looked)[4]) const {
+    const Setup& s = m_setup;
+    Rgba colour;
+#pragma GCC unroll 4
+    for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+#pragma GCC unroll 3
+    for (int k = 0; k < 3; ++k) {
+        colour.c[k] = colour.c[k] * s.emissive;
+        if (s.opacityWeight) colour.c[k] = colour.c[k] * colour.c[3];
+    }
+    return colour;
+}
+
+template <int Bytes, bool Tabled>
+Rgba Kernel::PlainColour(const uint8_t* at, const int64_t (&corner)[8], const int64_t (&f)[3]) {
+    uint64_t words[8];
+#pragma GCC unroll 8
+    for (int c = 0; c < 8; ++c) words[c] = ChipArray::ReadAt(at + corner[c], Bytes);
+    auto value = [&](int i) __attribute__((always_inline)) {
+        int32_t v[8];
+#pragma GCC unroll 8
+        for (int c = 0; c < 8; ++c) v[c] = FieldValue<Bytes>(i, words[c]);
+        // A weight of 0 leaves its first operand, as the element walk's
+        // skipped neighbours do.
+        const int32_t u0 = Shader::Lerp(v[0], v[1], f[0]), u1 = Shader::Lerp(v[2], v[3], f[0]);
+        const int32_t u2 = Shader::Lerp(v[4], v[5], f[0]), u3 = Shader::Lerp(v[6], v[7], f[0]);
+        return Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]);
+    };
+    if constexpr (Tabled) {
+        const uint32_t index = static_cast<uint32_t>(value(m_field[0])) >> 8;
+        if (index >= m_setup.table[m_field[0]].valid) ++m_counts.unboundTableReads;
+        return m_emittedTable[index];
+    } else {
+        Rgba looked[4];
+        for (int n = 0; n < m_fieldCount; ++n) looked[m_field[n]] = m_shader.Look(m_field[n], value(m_field[n]));
+        return Emitted(looked);
     }
 }
 
@@ -182,36 +261,93 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
         return;
     }
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
-    const uint8_t* at = box.At(base[0], base[1], base[2]);
-    uint64_t words[8];
-    for (int corner = 0; corner < 8; ++corner)
-        words[corner] = ChipArray::ReadAt(at + (corner & 1) * box.stride[0] + ((corner >> 1) & 1) * box.stride[1] +
-                                              (corner >> 2) * box.stride[2],
-                                          Bytes);
-    Rgba looked[4];
-    for (int i = 0; i < 4; ++i) {
-        if (!s.fieldNeeded[i]) continue;
-        const FieldCode& code = s.voxelFields.code[i];
-        int32_t value = 0;
-        if (code.present) {
-            int32_t v[8];
-            for (int corner = 0; corner < 8; ++corner) v[corner] = code.Read(words[corner]);
-            // A weight of 0 leaves its first operand, as the element walk's
-            // skipped neighbours do.
-            const int32_t u0 = Shader::Lerp(v[0], v[1], f[0]), u1 = Shader::Lerp(v[2], v[3], f[0]);
-            const int32_t u2 = Shader::Lerp(v[4], v[5], f[0]), u3 = Shader::Lerp(v[6], v[7], f[0]);
-            value = Shader::Lerp(Shader::Lerp(u0, u1, f[1]), Shader::Lerp(u2, u3, f[1]), f[2]);
-        }
-        looked[i] = m_shader.Look(i, value);
-    }
-    Rgba colour;
-    for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
-    for (int k = 0; k < 3; ++k) {
-        colour.c[k] = colour.c[k] * s.emissive;
-        if (s.opacityWeight) colour.c[k] = colour.c[k] * colour.c[3];
-    }
-    Blend(s.blendAccum, ray.accum, colour);
+    int64_t corner[8];
+    CornerOffsets(box, corner);
+    Blend(s.blendAccum, ray.accum, PlainColour<Bytes, false>(box.At(base[0], base[1], base[2]), corner, f));
     ++m_counts.samples;
+}
+
+bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
+    const Setup& s = m_setup;
+    const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return false;
+    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    int64_t base[3];
+    for (int a = 0; a < 3; ++a) base[s.select[a]] = (s.negate[a] ? -permuted[a] - 256 : permuted[a]) >> 8;
+    return s.voxels.Contains(base[0], base[1], base[2]) && s.voxels.Contains(base[0] + 1, base[1] + 1, base[2] + 1);
+}
+
+template <int Bytes>
+bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
+                      bool checked) {
+#define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
+    return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
+                             : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, x0, ys, width)
+#define CHIP_PLAIN_ROW(mode)                        \
+    if (checked) CHIP_PLAIN_ROW_FIELDS(mode, true); \
+    CHIP_PLAIN_ROW_FIELDS(mode, false)
+    switch (m_setup.blendAccum) {
+        case 2: CHIP_PLAIN_ROW(2);
+        case 3: CHIP_PLAIN_ROW(3);
+        case 4: CHIP_PLAIN_ROW(4);
+        case 5: CHIP_PLAIN_ROW(5);
+        default: CHIP_PLAIN_ROW(kAnyBlend);
+    }
+#undef CHIP_PLAIN_ROW
+#undef CHIP_PLAIN_ROW_FIELDS
+}
+
+template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
+bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t x0, uint32_t ys,
+                      uint32_t width) {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    // Wide to 64 bits keeps the low bits, the only ones the sums need.
+    auto xRaw = static_cast<uint64_t>(xStart), yRaw = static_cast<uint64_t>(yStart);
+    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    // A mirrored axis takes P to -P - 256, which is ~P - 255.
+    const int64_t flipX = s.negate[0] ? -1 : 0, flipY = s.negate[1] ? -1 : 0;
+    const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
+    // The voxel and its neighbours up along each axis lie in the box.
+    const bool zInside = (qz >> 8) >= box.low[az] && (qz >> 8) < box.high[az];
+    int64_t f[3];
+    f[az] = qz & 255;
+    const int64_t sliceOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] - box.origin[ax] * box.stride[ax] -
+                                box.origin[ay] * box.stride[ay];
+    const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
+    int64_t corner[8];
+    CornerOffsets(box, corner);
+    const uint8_t* data = box.data;
+    uint64_t samples = 0;
+    bool anyLeft = false;
+    for (uint32_t i = 0; i < width; ++i, xRaw += dx, yRaw += dy) {
+        Ray& r = ray[i];
+        if (r.done) continue;
+        if (s.earlyTermination && r.accum.c[3] >= s.terminationThreshold) {
+            r.done = true;
+            continue;
+        }
+        anyLeft = true;
+        const int64_t px = static_cast<int64_t>(xRaw) >> 32, py = static_cast<int64_t>(yRaw) >> 32;
+        const int64_t qx = (px ^ flipX) + (flipX & -255), qy = (py ^ flipY) + (flipY & -255);
+        if constexpr (Checked) {
+            if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) continue;
+            if (!zInside || (qx >> 8) < box.low[ax] || (qx >> 8) >= box.high[ax] || (qy >> 8) < box.low[ay] ||
+                (qy >> 8) >= box.high[ay]) {
+                // The border, edges or storage limits.
+                Step(slice, xStart + Wide{i} * slice.xx, yStart + Wide{i} * slice.yx, x0 + i, ys, r);
+                continue;
+            }
+        }
+        f[ax] = qx & 255;
+        f[ay] = qy & 255;
+        const uint8_t* at = data + (sliceOffset + (qx >> 8) * strideX + (qy >> 8) * strideY);
+        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, PlainColour<Bytes, Tabled>(at, corner, f));
+        ++samples;
+    }
+    m_counts.samples += samples;
+    return anyLeft;
 }
 
 void Kernel::Element(uint32_t xs, uint32_t ys, uint32_t zs) {

@@ -44,8 +44,7 @@ bool TilesAreIndependent(const Setup& setup);
 
 class Kernel {
 public:
-    Kernel(const Setup& setup, ChipDiagnostics& counts)
-        : m_setup(setup), m_counts(counts), m_shader(setup, counts) {}
+    Kernel(const Setup& setup, ChipDiagnostics& counts);
 
     // Every element of the frustum, one after another, each with its
     // positions in closed form.
@@ -70,6 +69,36 @@ private:
     void Element(uint32_t xs, uint32_t ys, uint32_t zs);
     template <int Bytes>
     void Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
+    // Whether a plain sample at raw positions (xRaw, yRaw) of `slice` passes
+    // its trims and reads all eight neighbours straight from storage.
+    bool Interior(const Slice& slice, Wide xRaw, Wide yRaw) const;
+    // A row of `width` plain samples whose positions fit in 64 bits at
+    // both ends, and so everywhere between: they step in 64 bits, wrapping
+    // sums being exact there. Unless `checked`, both ends are interior, and
+    // so is every sample between them, and none is tested. Returns whether
+    // a ray of the row is left to go on.
+    template <int Bytes>
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
+                  bool checked);
+    template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
+    // The routed, emissive colour of a plain sample whose eight neighbours
+    // lie at `at` plus `corner`, with weights f along u, v, w; `Tabled`
+    // takes it from the emitted colours of the one field's table.
+    template <int Bytes, bool Tabled>
+    [[gnu::always_inline]] inline Rgba PlainColour(const uint8_t* at, const int64_t (&corner)[8],
+                                                   const int64_t (&f)[3]);
+    // The routed, emissive colour of the looked-up fields.
+    Rgba Emitted(const Rgba (&looked)[4]) const;
+    // The value of voxel field i in the word `word`, from a table for
+    // one-byte voxels.
+    template <int Bytes>
+    int32_t FieldValue(int i, uint64_t word) const {
+        if constexpr (Bytes == 1)
+            return m_byteValue[i][word];
+        else
+            return m_setup.voxelFields.code[i].Read(word);
+    }
     bool Passes(const SampleTests& tests, const Sample& sample, const Rgba& accum) const;
     bool DepthPasses(uint32_t d, const Ray& ray) const;
     bool Cropped(const int64_t (&permuted)[3]) const;
@@ -83,6 +112,13 @@ private:
     ChipDiagnostics& m_counts;
     Shader m_shader;
     std::vector<Ray> m_rays;  // a tile's
+    // The needed fields of a plain setup, and their values from one-byte
+    // voxels.
+    int m_fieldCount = 0;
+    int m_field[4] = {};
+    int32_t m_byteValue[4][256] = {};
+    bool m_tabled = false;
+    Rgba m_emittedTable[256];
 };
 
 }  // namespace tulx7sim::chip

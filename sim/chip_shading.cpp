@@ -20,12 +20,30 @@ Rgba LerpRgba(const Rgba& a, const Rgba& b, int64_t f) {
     return out;
 }
 
+// g * 511 rounded half away from zero, clamped to 9 bits. Inline rather
+// than a library rounding call: the difference from the truncation is
+// exact, so the tie test is too.
 int32_t Quantise9(float g) {
-    const long rounded = std::lround(static_cast<double>(g) * 511.0);
-    return static_cast<int32_t>(std::clamp<long>(rounded, -511, 511));
+    const double scaled = static_cast<double>(g) * 511.0;
+    // NaN and values beyond 64 bits, as the library rounding gave them.
+    if (!(std::fabs(scaled) < 0x1p63)) return -511;
+    const double x = std::clamp(scaled, -512.0, 512.0);
+    const double truncated = std::trunc(x);
+    const double rounded = std::fabs(x - truncated) >= 0.5 ? truncated + (x < 0.0 ? -1.0 : 1.0) : truncated;
+    return std::clamp(static_cast<int32_t>(rounded), -511, 511);
 }
 
 }  // namespace
+
+Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
+    m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
+    for (int a = 0; a < 3 && m_byteVoxels; ++a) {
+        if (setup.gradientField[a] < 0) continue;
+        const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
+        for (uint32_t b = 0; b < 256; ++b)
+            m_byteFraction[a][b] = static_cast<float>(code.Read(b)) / static_cast<float>(kFull);
+    }
+}
 
 uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
     const ChipArray& volume = m_setup.volume;
@@ -142,6 +160,19 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
         }
+        if (m_byteVoxels) {
+            // Straight from storage: the same fractions, from a table.
+            const uint8_t* at = box.At(u, v, w);
+            for (int a = 0; a < 3; ++a) {
+                g[a] = 0.0f;
+                if (s.zeroGradient || s.gradientField[a] < 0) continue;
+                const float f1 = m_byteFraction[a][at[box.stride[a]]];
+                const float f0 = m_byteFraction[a][s.forward ? at[0] : at[-box.stride[a]]];
+                g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
+            }
+            *entry = GradientEntry{true, u, v, w, {g[0], g[1], g[2]}};
+            return;
+        }
     }
     for (int a = 0; a < 3; ++a) {
         g[a] = 0.0f;
@@ -201,7 +232,7 @@ Rgba Shader::Map(const Table& map, const float (&d)[3]) {
     for (int k = 0, a = 0; a < 3; ++a) {
         if (a == axis) continue;
         cell[k] = std::clamp((d[a] / dominant + 1.0f) * 4.0f - 0.5f, 0.0f, 7.0f);
-        low[k] = static_cast<int>(std::floor(cell[k]));
+        low[k] = static_cast<int>(cell[k]);  // truncation is the floor of a cell in [0, 7]
         high[k] = std::min(low[k] + 1, 7);
         weight[k] = cell[k] - static_cast<float>(low[k]);
         ++k;
@@ -248,11 +279,15 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
 
         // Magnitude modulation of alpha and the coefficients.
         const uint32_t m2 = sample.magnitude2;
-        const uint32_t m12 = std::min<uint32_t>(
-            4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
-                                 : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
-        const int64_t index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
-        if (s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3]) {
+        const bool modulating = s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3];
+        int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
+        if (modulating || s.hiPassDiffuse || s.hiPassSpecular) {
+            const uint32_t m12 = std::min<uint32_t>(
+                4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
+                                     : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
+            index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
+        }
+        if (modulating) {
             const float factor = m2 < s.magnitudeMin   ? (s.lowerDefault ? 1.0f : 0.0f)
                                  : m2 > s.magnitudeMax ? (s.upperDefault ? 1.0f : 0.0f)
                                                        : Fraction(s.magnitudeTable, static_cast<size_t>(index));

@@ -24,7 +24,7 @@ struct Sample {
 
 class Shader {
 public:
-    Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {}
+    Shader(const Setup& setup, ChipDiagnostics& counts);
 
     // The sample at a position in volume space (1/256 voxel); `soft` are
     // the weights of the soft cut planes, in plane order.
@@ -75,6 +75,10 @@ private:
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
     std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
+    // The gradient fields' fractions of each one-byte voxel, when the
+    // voxels are one byte.
+    bool m_byteVoxels = false;
+    float m_byteFraction[3][256] = {};
 };
 
 }  // namespace tulx7sim::chip

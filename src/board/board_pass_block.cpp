@@ -22,7 +22,7 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
     return {
         ULM_PASS_REGISTER(ViewFrustumRangeMin, v.frustumMin),
         ULM_PASS_REGISTER(ViewFrustumRangeMax, v.frustumMax),
-        ULM_PASS_REGISTER(Transform, 0x240),
+        ULM_PASS_REGISTER(Transform, v.transform),
         ULM_PASS_REGISTER(Image0FieldSel, v.image0Fields),
         ULM_PASS_REGISTER(Image1FieldSel, v.image1Fields),
         ULM_PASS_REGISTER(CutPlaneControl, 0),
@@ -55,10 +55,10 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(ddYv8_dYs_dZv, 0),
         ULM_PASS_REGISTER(VoxelFormat, v.voxelFormat),
         ULM_PASS_REGISTER(VoxelBorder, v.voxelBorder),
-        ULM_PASS_REGISTER(LookupTableFormat0, v.lookupTableFormat),
-        ULM_PASS_REGISTER(LookupTableFormat1, v.lookupTableFormat),
-        ULM_PASS_REGISTER(LookupTableFormat2, v.lookupTableFormat),
-        ULM_PASS_REGISTER(LookupTableFormat3, v.lookupTableFormat),
+        ULM_PASS_REGISTER(LookupTableFormat0, v.lookupTableFormat[0]),
+        ULM_PASS_REGISTER(LookupTableFormat1, v.lookupTableFormat[1]),
+        ULM_PASS_REGISTER(LookupTableFormat2, v.lookupTableFormat[2]),
+        ULM_PASS_REGISTER(LookupTableFormat3, v.lookupTableFormat[3]),
         ULM_PASS_REGISTER(Alu0, v.alu[0]),
         ULM_PASS_REGISTER(Alu1, v.alu[1]),
         ULM_PASS_REGISTER(Alu2, v.alu[2]),
@@ -74,12 +74,11 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(ImageLastValue, 0),
         ULM_PASS_REGISTER(Section, v.section),
         ULM_PASS_REGISTER(SequencerDebug, 0),
-        ULM_PASS_REGISTER(InterpolateControl, 0x00001111),
+        ULM_PASS_REGISTER(InterpolateControl, v.interpolateControl),
         ULM_PASS_REGISTER(GradientControl, 0x00000200),
         ULM_PASS_REGISTER(DepthControl, 0xFC030300),
         ULM_PASS_REGISTER(ImageControl, v.imageControl),
-        // Run, then add 1 to Scratch7; every field bypasses its table.
-        ULM_PASS_REGISTER(RenderOperation, 0x1F550000),
+        ULM_PASS_REGISTER(RenderOperation, v.renderOperation),
     };
 }
 
@@ -101,31 +100,47 @@ ULMStatus ULMBoardPassBlock::Open() {
     return status;
 }
 
-void ULMBoardPassBlock::Write(std::span<const ULMPassRegister> inProgramme) {
+void ULMBoardPassBlock::Write(std::span<const ULMPassRegister> inProgramme, FailureArguments inArguments) {
     for (const ULMPassRegister& reg : inProgramme) {
         const ULMStatus status =
             NKW7_RegisterWidth(reg.address) == 64
                 ? m_commands->WriteRegister64(reg.address, reg.value)
                 : m_commands->WriteRegister32(reg.address, static_cast<uint32_t>(reg.value));
-        if (status != kULMOK)
+        if (status == kULMOK) continue;
+        if (inArguments == FailureArguments::kNumber)
+            ULMOutputMessage(m_failureFormat, reg.name, static_cast<int>(status));
+        else
             ULMOutputMessage(m_failureFormat, reg.name, UlmGetStatusString(status),
                              static_cast<int>(status));
     }
 }
 
-void ULMBoardPassBlock::Close() {
+ULMStatus ULMBoardPassBlock::Close() {
     m_commands->Sync(NKW7_Scratch7_Addr, kSyncGreater, 0, false);
-    m_commands->FinishBlock(m_blockSize);
+    return m_commands->FinishBlock(m_blockSize);
 }
 
 ULMSyncEvent ULMBoardPassBlock::Submit(KWBBoard* inBoard, KWBBuffer* inVolume,
                                        KWBBuffer* inImage0, KWBBuffer* inImage1,
-                                       uint32_t inWriteMask) {
-    KWBBuffer* dummyLutArray[4] = {nullptr, nullptr, nullptr, nullptr};
-    return inBoard->StartRender(ULMSyncEvent(kULMErrArgument), m_commands.get(), m_blockID,
-                                m_blockSize, nullptr, 0, 0, inVolume, inImage0, inImage1,
-                                nullptr, nullptr, inWriteMask, dummyLutArray, nullptr, nullptr,
-                                nullptr, nullptr);
+                                       uint32_t inWriteMask, KWBBuffer* const* inLuts,
+                                       ULMSyncEvent inLastRender) {
+    ULMBoardRenderBuffers buffers;
+    buffers.volume = inVolume;
+    buffers.image0 = inImage0;
+    buffers.image1 = inImage1;
+    buffers.writeMask = inWriteMask;
+    if (inLuts != nullptr)
+        for (int i = 0; i < 4; ++i) buffers.luts[i] = inLuts[i];
+    return SubmitRender(inBoard, inLastRender, buffers);
+}
+
+ULMSyncEvent ULMBoardPassBlock::SubmitRender(KWBBoard* inBoard, const ULMSyncEvent& inLastRender,
+                                             const ULMBoardRenderBuffers& inBuffers) {
+    KWBBuffer* luts[4] = {inBuffers.luts[0], inBuffers.luts[1], inBuffers.luts[2], inBuffers.luts[3]};
+    return inBoard->StartRender(inLastRender, m_commands.get(), m_blockID, m_blockSize, nullptr, 0, 0,
+                                inBuffers.volume, inBuffers.image0, inBuffers.image1, inBuffers.depth0,
+                                inBuffers.depth1, inBuffers.writeMask, luts, nullptr, nullptr, nullptr,
+                                nullptr);
 }
 
 }  // namespace ulm3

@@ -35,27 +35,43 @@ uint64_t ULMPassCoordinate(int64_t inValue);
 // x in bits 15..0, y in 31..16, z in 47..32.
 uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ);
 
-// What the two image passes set; everything else of their programme is
-// fixed: no shear or perspective, no cut planes or crop, lighting that keeps
-// the colour, trilinear fields, depth tests that always pass, and a render
-// that bumps Scratch7 when done.
+// What the board passes set; everything else of their programme is fixed:
+// no shear or perspective, no cut planes or crop, lighting that keeps the
+// colour, and depth tests that always pass. The defaults are the image
+// passes': no axis exchange, trilinear fields, every table bypassed, and a
+// render that bumps Scratch7 when done.
 struct ULMImagePassValues {
     uint64_t frustumMin = 0, frustumMax = 0;  // packed coordinates
+    uint32_t transform = 0x240;
     uint32_t image0Fields = 0, image1Fields = 0;
     uint32_t trims[6] = {};  // X min, X max, Y min, Y max, Z min, Z max
     int64_t origin[3] = {};  // S23.40
     int64_t step[3] = {};    // dXv8_dXs, dYv8_dYs, dZv8_dZs
-    uint32_t voxelFormat = 0;
+    uint64_t voxelFormat = 0;
     uint64_t voxelBorder = 0;
-    uint32_t lookupTableFormat = 0;  // all four tables
+    uint32_t lookupTableFormat[4] = {};
     uint32_t alu[3] = {};
     uint32_t section = 0;
+    uint32_t interpolateControl = 0x00001111;
     uint32_t imageControl = 0;
+    uint32_t renderOperation = 0x1F550000;
 };
 
 // The registers from ViewFrustumRangeMin to RenderOperation in the order
 // the passes write them.
 std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& inValues);
+
+// The buffers a render binds: null where absent. The write mask names the
+// buffers the render writes (1 image 0, 2 image 1, 4 depth 0, 8 depth 1).
+struct ULMBoardRenderBuffers {
+    KWBBuffer* volume = nullptr;
+    KWBBuffer* image0 = nullptr;
+    KWBBuffer* image1 = nullptr;
+    KWBBuffer* depth0 = nullptr;
+    KWBBuffer* depth1 = nullptr;
+    uint32_t writeMask = 0;
+    KWBBuffer* luts[4] = {};
+};
 
 class ULMBoardPassBlock {
 public:
@@ -74,16 +90,28 @@ public:
     // when it is done. kULMErrAlloc without a command buffer; a failed
     // reset closes and gives back the block and returns its status.
     ULMStatus Open();
+    // What a failed write's message is given after the register's name:
+    // the status name and number, or the number alone.
+    enum class FailureArguments { kStatusNameAndNumber, kNumber };
     // A failed write is reported and the programme goes on: the chip runs
     // what did reach the block.
-    void Write(std::span<const ULMPassRegister> inProgramme);
-    // The closing check that the render ran, and the end of the block.
-    void Close();
-    // Submits the closed block with no state block and no tables. An event
-    // that already failed stands in for the last render, so the pass waits
-    // only for what its buffers are waiting for.
+    void Write(std::span<const ULMPassRegister> inProgramme,
+               FailureArguments inArguments = FailureArguments::kStatusNameAndNumber);
+    // The closing check that the render ran, and the end of the block; the
+    // status of ending it.
+    ULMStatus Close();
+    // Submits the closed block with no state block, with the four lookup
+    // tables (null: none), after inLastRender. The default, an event that
+    // already failed, has the pass wait only for what its buffers are
+    // waiting for.
     ULMSyncEvent Submit(KWBBoard* inBoard, KWBBuffer* inVolume, KWBBuffer* inImage0,
-                        KWBBuffer* inImage1, uint32_t inWriteMask);
+                        KWBBuffer* inImage1, uint32_t inWriteMask, KWBBuffer* const* inLuts = nullptr,
+                        ULMSyncEvent inLastRender = ULMSyncEvent(kULMErrArgument));
+
+    // Submits the closed block as a render after inLastRender, with its
+    // buffers and tables.
+    ULMSyncEvent SubmitRender(KWBBoard* inBoard, const ULMSyncEvent& inLastRender,
+                              const ULMBoardRenderBuffers& inBuffers);
 
     KWBCommandBuffer* Commands() const { return m_commands.get(); }
     uint32_t BlockID() const { return m_blockID; }

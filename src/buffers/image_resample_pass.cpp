@@ -117,7 +117,7 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
     values.voxelFormat = inVoxelFormat;
     values.voxelBorder = inBorder;
     // One 12-bit channel per table entry; the tables are bypassed anyway.
-    values.lookupTableFormat = 0x20202020;
+    for (uint32_t& format : values.lookupTableFormat) format = 0x20202020;
     // Fields 0..3 straight through to red, green, blue and alpha.
     values.alu[0] = 0x00000503;
     values.alu[1] = 0x05030000;

@@ -1,8 +1,22 @@
-// The process-wide table of shared lookup-table caches, emptied by the
-// library's close.
+// Lookup tables converted for the chip and loaded once per table state and
+// board, shared by every volume through a process-wide table that the
+// library's close empties.
 #include "render/render_cache.h"
 
+#include <algorithm>
+#include <cmath>
+#include <memory>
+#include <new>
+#include <utility>
+#include <vector>
+
+#include "board/kwb_board.h"
+#include "board/kwb_buffer.h"
+#include "board/kwb_range.h"
 #include "foundation/upper_layers.h"
+#include "ulm3/context.h"
+#include "ulm3/lookup_table.h"
+#include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
@@ -13,7 +27,30 @@ namespace {
 struct LookupTables {
     std::mutex lock;
     ULMLookupTablesMap map;
+    // Caches of states a table has left, each with the render after which
+    // no queued render reads it any more; one reference each.
+    std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
 };
+
+// Moves the other states of the key's table, board and slot out of the map
+// and lets go of retired caches whose last reader has finished.
+void Retire(LookupTables& t, const ULMLookupTableKey& inKey, const ULMSyncEvent& inLastRender) {
+    for (auto it = t.map.lower_bound(ULMLookupTableKey{inKey.table}); it != t.map.end() && it->first.table == inKey.table;) {
+        const ULMLookupTableKey& k = it->first;
+        if (k.board == inKey.board && k.slot == inKey.slot && k.serial != inKey.serial) {
+            it->second->AddRef();
+            t.retired.emplace_back(inLastRender, it->second.GetPointer());
+            it = t.map.erase(it);
+        } else {
+            ++it;
+        }
+    }
+    std::erase_if(t.retired, [](const std::pair<ULMSyncEvent, ULMShareable*>& r) {
+        if (!r.first.IsDone()) return false;
+        r.second->Release();
+        return true;
+    });
+}
 
 LookupTables& Tables() {
     static LookupTables* const sTables = new LookupTables;
@@ -22,20 +59,148 @@ LookupTables& Tables() {
 
 [[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup), true);
 
+// One converted table in a one-axis board buffer of exactly entries x 64 bits.
+class ULMLookupTableCache : public ULMShareable {
+public:
+    ULMLookupTableCache(KWBBoard* inBoard, KWBBuffer* inBuffer) : m_board(inBoard), m_buffer(inBuffer) {
+        SetObjectType(this, kObjectTypeULMLookupTableCache);
+    }
+    ~ULMLookupTableCache() override {
+        if (m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
+    }
+    KWBBuffer* Buffer() const { return m_buffer; }
+
+private:
+    KWBBoard* m_board;
+    KWBBuffer* m_buffer;
+};
+
+// The table whose alpha alone becomes the classified alpha, or -1: each
+// Alu passes its A (code 3) or B (code 5) input through unchanged.
+int AlphaTable(const ULMClassifier& inClassifier) {
+    constexpr int kPassA = 3, kPassB = 5;
+    const int top = static_cast<int>(inClassifier.GetOperation(2).GetAlpha());
+    if (top != kPassA && top != kPassB) return -1;
+    const int alu = top == kPassA ? 0 : 1;
+    const int op = static_cast<int>(inClassifier.GetOperation(alu).GetAlpha());
+    if (op != kPassA && op != kPassB) return -1;
+    return 2 * alu + (op == kPassA ? 0 : 1);
+}
+
+double DecodeField(uint64_t inWord, const ULMFieldDescriptor& inFD) {
+    const uint64_t mask = inFD.m_size >= 64 ? ~0ull : (uint64_t{1} << inFD.m_size) - 1;
+    return static_cast<double>((inWord >> inFD.m_position) & mask) / static_cast<double>(mask);
+}
+
+uint64_t EncodeField(uint64_t inWord, double inValue, const ULMFieldDescriptor& inFD) {
+    const uint64_t mask = inFD.m_size >= 64 ? ~0ull : (uint64_t{1} << inFD.m_size) - 1;
+    const double v = std::clamp(inValue, 0.0, 1.0);
+    const uint64_t code = static_cast<uint64_t>(std::floor(v * static_cast<double>(mask) + 0.5));
+    return (inWord & ~(mask << inFD.m_position)) | (code << inFD.m_position);
+}
+
+// The words the board reads for a table: alpha corrected for the sample
+// distance, limited and scaled as the key asks; a 256-entry table in slot 3
+// is repeated sixteen times per entry, since that slot is indexed by 12 bits.
+std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLookupTableKey& inKey,
+                                   const ULMLookupTable* inScale) {
+    const unsigned n = inTable.GetSize();
+    std::vector<uint64_t> words(n);
+    inTable.Unload(0, n, words.data());
+    const ULMFieldDescriptor alpha = inTable.GetFieldDescriptor(kULMChannelAlpha);
+    const bool unsignedAlpha = alpha.m_format == kULMUnsignedFraction && alpha.m_size > 0 &&
+                               alpha.m_size <= 32 && alpha.m_position + alpha.m_size <= 64;
+    const bool changeAlpha = inKey.sampleDistance != 1.0 || inKey.alphaLimit > 0.0 ||
+                             inScale != nullptr || inKey.mprRGB;
+    if (changeAlpha && unsignedAlpha) {
+        for (unsigned e = 0; e < n; ++e) {
+            double a = DecodeField(words[e], alpha);
+            if (inKey.sampleDistance != 1.0) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
+            if (inKey.alphaLimit > 0.0) a = std::min(a, inKey.alphaLimit);
+            if (inScale != nullptr && inScale->GetSize() > 0) {
+                ULMRGBAFloat s;
+                inScale->GetEntry(std::min(e, inScale->GetSize() - 1), s);
+                a *= s.m_alpha;
+            }
+            if (inKey.mprRGB) a *= inKey.sampleDistance;
+            words[e] = EncodeField(words[e], a, alpha);
+        }
+    }
+    if (inKey.slot == 3 && n == 256) {
+        std::vector<uint64_t> wide(4096);
+        for (unsigned e = 0; e < 4096; ++e) wide[e] = words[e >> 4];
+        words.swap(wide);
+    }
+    return words;
+}
+
 }  // namespace
 
 ULMRenderCache::ULMRenderCache() = default;
 
-ULMRenderCache::~ULMRenderCache() = default;
+ULMRenderCache::~ULMRenderCache() { ReleaseLUT(); }
 
 void ULMRenderCache::Clear(KWBBoard* inBoard) {
     if (inBoard != m_board) ReleaseLUT();
     m_board = inBoard;
 }
 
-ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext*, ULMLookupTable* const[4],
-                                            const ULMLookupTable*, double, double, bool) {
-    return m_board != nullptr ? kULMOK : kULMErrArgument;
+ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLookupTable* const inLuts[4],
+                                            const ULMLookupTable* inScaleTable, double inUpAlphaLimit,
+                                            double inMaxSampleDistance, bool inIsMPRRGBOn) {
+    ReleaseLUT();
+    if (m_board == nullptr) return kULMErrArgument;
+    const double d = inMaxSampleDistance > 0.0 ? inMaxSampleDistance : 1.0;
+    const int alphaTable = inContext != nullptr ? AlphaTable(inContext->GetClassifier()) : -1;
+    if (d != 1.0 && inContext != nullptr &&
+        (alphaTable < 0 || inLuts[alphaTable] == nullptr || inLuts[alphaTable]->GetSize() == 0))
+        // The chip's own correction table is not programmed yet.
+        return kULMErrUnimplemented;
+
+    for (int slot = 0; slot < 4; ++slot) {
+        ULMLookupTable* table = inLuts[slot];
+        if (table == nullptr || table->GetSize() == 0) continue;
+        ULMLookupTableKey key;
+        key.table = table->GetObjectID();
+        key.serial = table->GetSerial();
+        key.board = m_board->GetID();
+        key.slot = slot;
+        key.sampleDistance = slot == alphaTable ? d : 1.0;
+        key.alphaLimit = inUpAlphaLimit;
+        if (inScaleTable != nullptr) {
+            key.scaleTable = inScaleTable->GetObjectID();
+            key.scaleSerial = inScaleTable->GetSerial();
+        }
+        key.mprRGB = inIsMPRRGBOn;
+
+        std::lock_guard<std::mutex> lock(Tables().lock);
+        auto found = Tables().map.find(key);
+        if (found == Tables().map.end()) {
+            const std::vector<uint64_t> words = ConvertTable(*table, key, inScaleTable);
+            const int16_t last = static_cast<int16_t>(words.size() - 1);
+            ULMStatus status = kULMOK;
+            KWBBuffer* buffer = m_board->CreateBuffer(static_cast<uint32_t>(words.size()), 0, 0, 64, status);
+            if (buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
+            status = m_board->LoadBuffer(buffer, words.data(), KWBRange(0, last), 0, 0,
+                                         KWBBoard::kPlainHostMemory);
+            auto* cache = new (std::nothrow) ULMLookupTableCache(m_board, buffer);
+            if (cache == nullptr) {
+                m_board->ReleaseBuffer(buffer, false);
+                return kULMErrAlloc;
+            }
+            cache->AddRef();
+            if (ULMFailed(status)) {
+                cache->Release();
+                return status;
+            }
+            Retire(Tables(), key, m_board->GetLastRenderEvent());
+            found = Tables().map.try_emplace(key, cache).first;
+        }
+        m_held[slot] = found->second.GetPointer();
+        m_held[slot]->AddRef();
+        m_lutBuffers[slot] = static_cast<ULMLookupTableCache*>(m_held[slot])->Buffer();
+    }
+    return kULMOK;
 }
 
 void ULMRenderCache::GetLutBuffers(KWBBuffer* outBuffers[4]) const {
@@ -43,7 +208,11 @@ void ULMRenderCache::GetLutBuffers(KWBBuffer* outBuffers[4]) const {
 }
 
 void ULMRenderCache::ReleaseLUT() {
-    for (KWBBuffer*& buffer : m_lutBuffers) buffer = nullptr;
+    for (int i = 0; i < 4; ++i) {
+        m_lutBuffers[i] = nullptr;
+        if (m_held[i] != nullptr) m_held[i]->Release();
+        m_held[i] = nullptr;
+    }
 }
 
 std::mutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
@@ -52,10 +221,13 @@ ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }
 
 void ULMRenderCache::Cleanup() {
     ULMLookupTablesMap released;
+    std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
     {
         std::lock_guard<std::mutex> lock(Tables().lock);
         released.swap(Tables().map);
+        retired.swap(Tables().retired);
     }
+    for (auto& r : retired) r.second->Release();
     // The references go back outside the lock: a cache's destructor may
     // itself reach for the table.
 }

@@ -2,6 +2,7 @@
 // process-wide table of converted tables that every volume shares.
 #pragma once
 
+#include <compare>
 #include <cstdint>
 #include <map>
 #include <mutex>
@@ -16,9 +17,21 @@ class KWBBuffer;
 class ULMContext;
 class ULMLookupTable;
 
-// Lookup-table caches shared by every volume, keyed by the render engine;
-// each entry holds one reference on its cache.
-using ULMLookupTablesMap = std::map<uint64_t, ReleasablePointer<ULMShareable>>;
+// What a converted table depends on: the table and its state, the board,
+// the slot (table 3 is expanded to 4096 entries) and the alpha conversion.
+struct ULMLookupTableKey {
+    uint64_t table = 0, serial = 0;
+    int board = 0, slot = 0;
+    double sampleDistance = 1.0;  // 1.0: alpha not corrected
+    double alphaLimit = 0.0;
+    uint64_t scaleTable = 0, scaleSerial = 0;
+    bool mprRGB = false;
+    auto operator<=>(const ULMLookupTableKey&) const = default;
+};
+
+// Lookup-table caches shared by every volume; each entry holds one
+// reference on its cache.
+using ULMLookupTablesMap = std::map<ULMLookupTableKey, ReleasablePointer<ULMShareable>>;
 
 // One per volume: the board buffers holding the tables of the render being
 // built. Converted tables live in the shared map, so two volumes on one
@@ -57,6 +70,8 @@ public:
 
 private:
     KWBBoard* m_board = nullptr;
+    // The shared caches of the last SetupLookupTables, one reference each.
+    ULMShareable* m_held[4] = {};
     KWBBuffer* m_lutBuffers[4] = {};
 };
 

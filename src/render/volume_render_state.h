@@ -1,7 +1,13 @@
 // What the render engine keeps per volume between renders.
 #pragma once
 
+#include <memory>
+#include <mutex>
+
+#include "board/board_pass_block.h"
+#include "board/ulm_all_render_registers.h"
 #include "render/render_cache.h"
+#include "render/sample_space.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
@@ -16,8 +22,15 @@ struct ULMVolumeRenderState {
     bool m_MPRSumAndCountOn = false;
     double m_MPRScale = -1.0;
     double m_MPRPreScale = -1.0;
+    // Held while a render builds and submits its programme: renders of one
+    // volume from two threads share everything below.
+    std::mutex m_lock;
+    ULMSampleSpace m_sampleSpace;
     // The tables of the volume's renders and passes on its board.
     ULMRenderCache m_renderCache;
+    // The registers of the last render, and the block that carried them.
+    ULMAllRenderRegisters m_regs;
+    std::unique_ptr<ULMBoardPassBlock> m_renderBlock;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
 };
 

@@ -14,6 +14,7 @@
 #include "render/volume_render_state.h"
 #include "resample/mipmap_volume_factory.h"
 #include "volume/volume_source_memory.h"
+#include "volume/volume_yz_cache.h"
 #include "volume/vox_file_reader.h"
 
 namespace ulm3 {
@@ -247,6 +248,9 @@ ULMStatus ULMVolumeInternal::SetSource(ULMVolumeSource* pSource, bool setAll) {
 ULMVolumeInternal::~ULMVolumeInternal() {
     // A lazy load may still read the source's memory, or its staging memory.
     WaitForVolumeLoaded();
+    // Nothing is written back into a buffer that goes with the volume.
+    m_cacheHasLatestData = false;
+    m_cacheForYZSlices.reset();
     ReleaseBuffer();
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     m_hostBufferEvent.Wait(-1);

@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <vector>
 
 #include "foundation/access.h"
 #include "ulm3/volume.h"
@@ -139,8 +140,35 @@ public:
                                   ULMSource inSource) const override;
     // Writes the YZ-slice cache back into the board buffer when it holds
     // newer voxels; every write into the buffer and every change of its
-    // addressing runs it first (volume_yz_cache.cpp).
-    ULMStatus UpdateVolumeFromCache();
+    // addressing runs it first (volume_yz_cache.cpp). kULMInProgress while
+    // the write-back runs.
+    ULMStatus UpdateVolumeFromCache() const;
+    // Fills the slab of the cache around the YZ slice inVolumeRange from the
+    // board buffer, unless it already holds it.
+    ULMSyncEvent UnloadVolumeToCache(ULMVolumeRange inVolumeRange) const;
+    // A YZ slice of at least 32 x 32 voxels through the slab; the caller
+    // holds a write access, which is shared while the slab is filled.
+    ULMSyncEvent UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
+                                        ULMTarget inSource);
+    ULMSyncEvent UnloadOptimizedYZSlice(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                                        ULMSource inSource) const;
+    // Whether a box goes through the slab: one voxel thick in X, at least
+    // 32 x 32 in Y and Z, in a volume at least as wide as the slab.
+    bool IsCachedYZSlice(const ULMVolumeRange& inRange) const;
+
+    // ---- Board resample pass (src/resample/volume_resample_pass.cpp) ----
+    // Axis order of a pass: the source range is given in the pass's sample
+    // frame, whose X', Y', Z' are the source volume's X Y Z, Z Y X, Y Z X or
+    // Z X Y.
+    enum sideways : int32_t { kOneToOne = 0, kSideways = 1, kUnload = 2, kUpdate = 3 };
+    // Samples inSourceRange of this volume's board buffer into
+    // inDestinationRange of pDestination's through the classifier, in one
+    // board pass that is not waited for. originX and spacingX (S23.40) set
+    // the X' sampling when either is non-zero.
+    ULMSyncEvent DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                       const ULMVolumeRange& inDestinationRange,
+                                       ULMClassifier inClassifier, sideways inSideways,
+                                       long long originX, long long spacingX);
 
     // ---- Board buffer (volume_board_buffer.cpp) ----
     ULMStatus LockVolume(ULMLocation inLocation) override;
@@ -196,6 +224,8 @@ public:
     uint64_t GetBufferSerial() const { return m_bufferSerial; }
     KWBBuffer* GetKWBBuffer() const { return m_buffer; }
     KWBBoard* GetKWBBoard() const { return m_board; }
+    // The part of the volume the current render samples, set by PrepareVolume.
+    const ULMVolumeRange& GetCurrentSubVolume() const { return m_currentSubVolume; }
 
     // ---- Render engine (src/render) ----
     ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
@@ -203,8 +233,26 @@ public:
                              ULMDepthBuffer* ioDepth1) override;
     ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
                                 int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
+    // The render itself, on a volume whose buffer is prepared: the output
+    // buffers move to the volume's board, and the event of the render is
+    // returned once it is queued.
+    ULMSyncEvent DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                               ULMDepthBuffer* ioDepth1);
     ULMVolumeRenderState& RenderState() { return *m_renderState; }
     PerspInterf*& PerspectiveInterface() { return m_perspInterface; }
+
+    // ---- Writes behind the update forms (volume_update.cpp) ----
+    // From caller memory of inAllocatedSizeX voxels per row and
+    // inAllocatedSizeY rows per slice (0: the range's own) into the target.
+    ULMSyncEvent StartUpdateInternal(const void* inVoxels, const ULMVolumeRange& inDestinationRange,
+                                     int inAllocatedSizeX, int inAllocatedSizeY);
+    // Copies from another volume through host memory, in chunks of whole
+    // slices, into the board buffer or into the source.
+    ULMSyncEvent StartUpdateVolumeBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
+                                         int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource);
+    ULMSyncEvent StartUpdateVolumeSource(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
+                                         int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource);
 
     // ---- Loads into the board buffer (volume_load.cpp) ----
     // Both need a board buffer. The range is in the buffer's coordinates;
@@ -266,6 +314,30 @@ private:
     // (volume_load.cpp).
     class ChunkedLoad;
 
+    // The pass behind DoStartResampleBuffer, which turns what it throws into
+    // an event.
+    ULMSyncEvent ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                              const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
+                              sideways inSideways, long long originX, long long spacingX);
+    // The slab volume of the YZ-slice cache (volume_yz_cache.h).
+    class VolumeCacheForYZSlices;
+
+    // The bookkeeping of a write into the board buffer.
+    void NoteBufferWrite(const ULMVolumeRange& inRange);
+    // The three ways of the volume form of StartUpdate once it holds its
+    // access.
+    ULMSyncEvent CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange, int inSourceX,
+                                int inSourceY, int inSourceZ, ULMSource inSource);
+    ULMSyncEvent CopyBoardBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
+                                 const ULMVolumeRange& inSourceBox, bool& outTried);
+    ULMSyncEvent ChunkedVolumeCopy(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
+                                   int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource,
+                                   bool inIntoBuffer);
+    ULMStatus MapBufferBox(ULMAccessType inAccess, const ULMVolumeRange& inRange, void*& outBaseAddress,
+                           unsigned& outSx, unsigned& outSy);
+    // The slab's box of a YZ slice, in the slab's own axes.
+    ULMVolumeRange SlabBoxOf(const ULMVolumeRange& inSlice) const;
+
     // Stores an address parameter change after writing the YZ cache back.
     ULMStatus ApplyAddressing(ULMAddressMode inMode, int inX, int inY, int inZ);
     // Allocation on one board; status and buffer as the board layer gave.
@@ -310,6 +382,12 @@ private:
     ULMVolumeRange m_loadedVolume;
     bool m_FinishWithVolumeShouldReleaseVolume = false;
     void* m_mapAddress = nullptr;
+    // Application maps of the source, newest last: each unmap gives back
+    // the newest. The kept mapping of a load stays in m_mapAddress.
+    std::vector<void*> m_sourceMaps;
+    // The one live map of the board buffer: its address and voxels (0: none).
+    void* m_mappedVoxelMemory = nullptr;
+    uint64_t m_mappedSize = 0;
     // Staging memory: as allocated, its first page-aligned byte, the usable
     // bytes from there, and the last load that reads it.
     std::unique_ptr<char[]> m_hostBufferBase;
@@ -329,6 +407,14 @@ private:
     std::unique_ptr<ULMVolumeRenderState> m_renderState;
     PerspInterf* m_perspInterface = nullptr;
     ULMVolumeRange m_spaceLeapingRange;
+    // The YZ-slice cache. Unloads go through it without holding an access,
+    // so it and its bookkeeping change under const calls: the slab in the
+    // volume's axes, the buffer serial the slab matches, and whether the
+    // slab holds voxels the buffer lacks.
+    mutable std::unique_ptr<VolumeCacheForYZSlices> m_cacheForYZSlices;
+    mutable ULMVolumeRange m_cacheRange;
+    mutable uint64_t m_cacheSerialNumber = 0;
+    mutable bool m_cacheHasLatestData = false;
 };
 
 }  // namespace ulm3

@@ -1,50 +1,172 @@
-// Host access to a volume's voxels through maps. Not offered yet: every
-// form answers kULMErrUnimplemented.
+// Host access to a box of a volume's voxels in place: the source's memory,
+// or the board buffer mapped by the board layer. A map holds an access on
+// the volume until its unmap, which keeps renders and other writers out.
+#include <new>
+
+#include "board/board_range.h"
+#include "board/kwb_board.h"
+#include "foundation/diagnostics.h"
+#include "foundation/shareable.h"
+#include "volume/sub_volume.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
 
-ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType, unsigned char*&, unsigned&, unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+namespace {
+
+bool IsWriteAccess(ULMAccessType inAccess) { return inAccess >= kULMAccessWrite; }
+
+}  // namespace
+
+ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                                          void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                                          ULMSource inSource) {
+    outBaseAddress = nullptr;
+    if (HoldsNoVoxel(inVolumeRange) || !IsInsideVolume(m_wholeVolume, inVolumeRange)) return kULMErrArgument;
+    if (inAccess < kULMAccessReadExclusive || inAccess > kULMAccessWriteOnlyExclusive) return kULMErrArgument;
+    if (inSource != kULMUseTarget && inSource != kULMUseSource && inSource != kULMUseBuffer)
+        return kULMErrArgument;
+    if (IsWriteAccess(inAccess) && m_readOnly) return kULMErrReadOnly;
+    const ULMStatus granted = AddAccess(inAccess);
+    if (granted != kULMOK) return granted;
+    if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
+
+    ULMStatus status = kULMErrVolume;
+    try {
+        if (inSource == kULMUseSource) {
+            if (m_hasData) {
+                void* address = nullptr;
+                status = m_volumeSource->MapVoxels(inVolumeRange, IsWriteAccess(inAccess), &address, &outSx, &outSy);
+                if (status == kULMOK) {
+                    m_sourceMaps.push_back(address);
+                    ++m_mapCount;
+                    outBaseAddress = address;
+                }
+            }
+        } else {
+            status = MapBufferBox(inAccess, inVolumeRange, outBaseAddress, outSx, outSy);
+        }
+    } catch (ULMStatus thrown) {
+        status = thrown;
+    } catch (const std::bad_alloc&) {
+        status = kULMErrAlloc;
+    }
+    if (status != kULMOK) {
+        outBaseAddress = nullptr;
+        ReleaseAccess();
+    }
+    return status;
 }
 
-ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType, unsigned short*&, unsigned&, unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+ULMStatus ULMVolumeInternal::MapBufferBox(ULMAccessType inAccess, const ULMVolumeRange& inRange,
+                                          void*& outBaseAddress, unsigned& outSx, unsigned& outSy) {
+    if (m_buffer == nullptr) return kULMErrVolume;
+    const ULMStatus written = UpdateVolumeFromCache();
+    if (ULMFailed(written)) return written;
+    if (m_mappedSize != 0) return kULMErrTooMany;
+    // The board knows a plain write only as the exclusive write it is held
+    // as here.
+    const ULMAccessType boardAccess = inAccess == kULMAccessWrite ? kULMAccessWriteExclusive : inAccess;
+    void* address = nullptr;
+    const ULMStatus status = m_board->MapBuffer(m_buffer, address, ULMRange(inRange), boardAccess, outSx, outSy);
+    if (status != kULMOK) {
+        m_mappedVoxelMemory = nullptr;
+        m_mappedSize = 0;
+        return status;
+    }
+    m_mappedSize = uint64_t{outSx} * outSy * static_cast<uint64_t>(inRange.ZSize());
+    ULM_ASSERT(m_mappedSize > 0);
+    m_mappedVoxelMemory = address;
+    outBaseAddress = address;
+    ++m_mapCount;
+    // The application may write any voxel of the box from now on.
+    if (IsWriteAccess(inAccess)) NoteBufferWrite(inRange);
+    return kULMOK;
 }
 
-ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType, unsigned int*&, unsigned&, unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+ULMStatus ULMVolumeInternal::UnmapVolume() {
+    if (m_mapCount == 0) return kULMErrVolume;
+    ULMStatus status = kULMOK;
+    if (m_mappedSize != 0) {
+        ULM_ASSERT(m_board != nullptr);
+        status = m_board->UnmapBuffer(m_buffer, m_mappedVoxelMemory);
+        m_mappedSize = 0;
+        m_mappedVoxelMemory = nullptr;
+    } else {
+        status = m_volumeSource->ReleaseVoxels(m_sourceMaps.back());
+        m_sourceMaps.pop_back();
+    }
+    --m_mapCount;
+    const ULMStatus released = ReleaseAccess();
+    return ULMFailed(status) ? status : released;
 }
 
-ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType, void*&, unsigned&, unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+namespace {
+
+// The typed maps need a board buffer of their element size, whatever the
+// map reads.
+template <typename T>
+ULMStatus MapTyped(ULMVolumeInternal& inVolume, ULMAccessType inAccess, const ULMVolumeRange& inRange,
+                   T*& outBaseAddress, unsigned& outSx, unsigned& outSy, ULMSource inSource) {
+    outBaseAddress = nullptr;
+    if (inVolume.GetKWBBuffer() == nullptr) return kULMErrVolume;
+    if (inVolume.GetVoxelSize() != int(8 * sizeof(T))) return kULMErrArgument;
+    void* address = nullptr;
+    const ULMStatus status = inVolume.MapSubVolume(inAccess, inRange, address, outSx, outSy, inSource);
+    outBaseAddress = static_cast<T*>(address);
+    return status;
 }
 
-ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType, const ULMVolumeRange&, unsigned char*&, unsigned&,
-                                          unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+}  // namespace
+
+ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                                          unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                                          ULMSource inSource) {
+    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
-ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType, const ULMVolumeRange&, unsigned short*&, unsigned&,
-                                          unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                                          unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                                          ULMSource inSource) {
+    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
-ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType, const ULMVolumeRange&, unsigned int*&, unsigned&,
-                                          unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                                          unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                                          ULMSource inSource) {
+    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
-ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType, const ULMVolumeRange&, void*&, unsigned&, unsigned&,
-                                          ULMSource) {
-    return kULMErrUnimplemented;
+ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress, unsigned& outSx,
+                                       unsigned& outSy, ULMSource inSource) {
+    return MapSubVolume(inAccess, m_wholeVolume, outBaseAddress, outSx, outSy, inSource);
 }
 
-ULMStatus ULMVolumeInternal::UnmapVolume() { return kULMErrUnimplemented; }
+ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress, unsigned& outSx,
+                                       unsigned& outSy, ULMSource inSource) {
+    return MapSubVolume(inAccess, m_wholeVolume, outBaseAddress, outSx, outSy, inSource);
+}
 
-ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType, unsigned, unsigned, unsigned, unsigned, unsigned,
-                                          unsigned, void*&, unsigned&, unsigned&, ULMSource) {
-    return kULMErrUnimplemented;
+ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType inAccess, unsigned int*& outBaseAddress, unsigned& outSx,
+                                       unsigned& outSy, ULMSource inSource) {
+    return MapSubVolume(inAccess, m_wholeVolume, outBaseAddress, outSx, outSy, inSource);
+}
+
+ULMStatus ULMVolumeInternal::MapVolume(ULMAccessType inAccess, void*& outBaseAddress, unsigned& outSx,
+                                       unsigned& outSy, ULMSource inSource) {
+    return MapSubVolume(inAccess, m_wholeVolume, outBaseAddress, outSx, outSy, inSource);
+}
+
+ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, unsigned inAtX, unsigned inAtY, unsigned inAtZ,
+                                          unsigned inNx, unsigned inNy, unsigned inNz, void*& outBaseAddress,
+                                          unsigned& outSx, unsigned& outSy, ULMSource inSource) {
+    outBaseAddress = nullptr;
+    const unsigned values[6] = {inAtX, inAtY, inAtZ, inNx, inNy, inNz};
+    for (unsigned v : values)
+        if (v > INT32_MAX) return kULMErrArgument;
+    const ULMVolumeRange range(static_cast<int>(inNx), static_cast<int>(inNy), static_cast<int>(inNz),
+                               static_cast<int>(inAtX), static_cast<int>(inAtY), static_cast<int>(inAtZ));
+    return MapSubVolume(inAccess, range, outBaseAddress, outSx, outSy, inSource);
 }
 
 }  // namespace ulm3

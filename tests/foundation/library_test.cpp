@@ -94,7 +94,7 @@ TEST_F(LibraryOpen, CloseForgetsCombinationsEmptiesTheRenderCacheAndWaitsForTheB
         std::lock_guard<std::mutex> lock(ULMRenderCache::LookupTablesLock());
         auto* cache = new CountedCache(destroyed);
         cache->AddRef();
-        ULMRenderCache::LookupTablesMap().try_emplace(1u, cache);
+        ULMRenderCache::LookupTablesMap().try_emplace(ULMLookupTableKey{}, cache);
     }
     std::thread resumer([] {
         std::this_thread::sleep_for(std::chrono::milliseconds(50));

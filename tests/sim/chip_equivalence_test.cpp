@@ -32,9 +32,10 @@ protected:
         return std::uniform_real_distribution<double>(low, high)(m_random) * kOne;
     }
 
-    std::unique_ptr<HostArray> Array(int axes, int su, int sv, int sw, uint32_t id) {
+    // An array of random bytes, with elements of `bytes` bytes or any size.
+    std::unique_ptr<HostArray> Array(int axes, int su, int sv, int sw, uint32_t id, int bytes = 0) {
         static constexpr int kBytes[] = {1, 2, 4, 8, 8};
-        auto array = std::make_unique<HostArray>(axes, su, sv, sw, kBytes[Pick(0, 4)], id);
+        auto array = std::make_unique<HostArray>(axes, su, sv, sw, bytes != 0 ? bytes : kBytes[Pick(0, 4)], id);
         for (uint8_t& byte : array->data) byte = static_cast<uint8_t>(Bits());
         if (Pick(0, 7) == 0) {  // wrapped, and then rendered element by element
             array->bound.wrap = true;
@@ -45,13 +46,16 @@ protected:
         return array;
     }
 
-    // A programme with every stage switched on or off at random.
-    void RandomProgramme() {
+    // A programme with every stage switched on or off at random, or, with
+    // a `plainBlend` mode, a plain one of that mode, often over one-byte
+    // voxels.
+    void RandomProgramme(int plainBlend) {
+        const bool plain = plainBlend != 0;
         const int n[3] = {Pick(2, 32), Pick(2, 32), Pick(1, 32)};
         const bool volumeOutput = Pick(0, 3) == 0;
         const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
         m_arrays.clear();
-        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1));
+        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, plain && Coin() ? 1 : 0));
         for (uint32_t id = 2; id <= 3; ++id)
             m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
                                      volumeOutput ? frustum[2] : 1, id));
@@ -76,9 +80,13 @@ protected:
         const uint32_t steps[3] = {NKW7_dXv8_dXs_Addr, NKW7_dYv8_dYs_Addr, NKW7_dZv8_dZs_Addr};
         for (int a = 0; a < 3; ++a) {
             const double size = n[select[a]], low = (negate >> a) & 1 ? -size : 0.0;
-            const double step = (Coin() ? 1 : -1) * Voxels(0.3, 1.5) * size / frustum[a];  // raw
+            // Plain rows start a quarter in and span at most half the
+            // volume, so that many lie wholly inside it.
+            const bool inside = plain && a == 0;
+            const double step = (Coin() ? 1 : -1) * Voxels(0.3, inside ? 0.5 : 1.5) * size / frustum[a];  // raw
+            const double start = step > 0 ? low + (inside ? size / 4 : 0) : low + size - (inside ? size / 4 : 0);
             Set(steps[a], static_cast<uint64_t>(static_cast<int64_t>(step)));
-            Set(origins[a], static_cast<uint64_t>(static_cast<int64_t>(Voxels(-1.5, 1.5) + (step > 0 ? low : low + size) * kOne)));
+            Set(origins[a], static_cast<uint64_t>(static_cast<int64_t>(Voxels(-1.5, 1.5) + start * kOne)));
             const auto trimMin = static_cast<int32_t>(256 * (low + Pick(-1, n[select[a]] / 3)));
             const auto trimMax = static_cast<int32_t>(256 * (low + size)) - Pick(-256, 512);
             Set(NKW7_TrimRangeXmin_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trimMin));
@@ -106,7 +114,7 @@ protected:
             Set(a, Fields());
         // Half the programmes only route fields to channels, as the passes do.
         static constexpr uint64_t kRoutes[] = {0, 3, 5, 15};
-        const bool routed = Coin();
+        const bool routed = plain || Coin();
         for (uint32_t a : {NKW7_Alu0_Addr, NKW7_Alu1_Addr, NKW7_Alu2_Addr})
             Set(a, !routed ? Bits() & 0x3F3F3F3F
                            : kRoutes[Bits() % 4] | kRoutes[Bits() % 4] << 8 | kRoutes[Bits() % 4] << 16 | kRoutes[Bits() % 4] << 24);
@@ -125,7 +133,7 @@ protected:
         Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |
                                         uint64_t(Pick(0, 17)) << 18);
         Set(NKW7_RenderOperation_Addr, 0x10000000 | (Bits() & (Pick(0, 2) == 0 ? 0x00FFC000 : 0x00FF8000)));
-        if (routed && Coin()) {
+        if (plain || (routed && Coin())) {
             // Plain: trilinear fields routed to channels, no optional stage.
             Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
             for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr,
@@ -133,9 +141,19 @@ protected:
                 Set(a, 0);
             Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFF000000);
             Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC011F}) | 1u << 28 |
-                                            uint64_t(Pick(1, 5)) << 18);
+                                            uint64_t(plain ? plainBlend : Pick(1, 5)) << 18);
             Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
             Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
+            if (plain && Coin()) {
+                // One unsigned field looked up in table 0, the others
+                // bypassed; channels from it or constant.
+                static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
+                Set(NKW7_VoxelFormat_Addr, Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xC0});
+                Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
+                Set(NKW7_Alu0_Addr, 0x03030303);
+                Set(NKW7_Alu2_Addr, kChannel[Bits() % 4] | kChannel[Bits() % 4] << 8 | kChannel[Bits() % 4] << 16 |
+                                        kChannel[Bits() % 4] << 24);
+            }
         }
     }
 
@@ -166,7 +184,7 @@ TEST_F(ChipEquivalenceTest, TilesOnAnyNumberOfThreadsGiveTheReferenceBytes) {
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
-        RandomProgramme();
+        RandomProgramme(seed % 2 == 0 ? static_cast<int>(seed / 2 % 5) + 1 : 0);
         const auto [bytes, counts] = Outcome(1, true);
         for (const int threads : {1, 3, 8}) {
             const auto [tiled, tiledCounts] = Outcome(threads, false);

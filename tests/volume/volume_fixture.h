@@ -14,6 +14,8 @@
 #include "foundation/control.h"
 #include "foundation/shareable.h"
 #include "support/sim_library_fixture.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/rendering_chip.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3/library.h"
 #include "volume/volume_internal.h"
@@ -120,6 +122,58 @@ protected:
     }
 
     static size_t LiveBuffers() { return size_t(tulx7sim::GetStats().liveBuffers); }
+};
+
+// An application's source that may be read-only, or refuse its maps.
+class RefusingSource : public PitchedSource {
+public:
+    RefusingSource(bool readOnly, bool maps, int bits, const ULMVolumeRange& range, const std::vector<uint8_t>& bytes)
+        : PitchedSource(bits, range, bytes), m_readOnly(readOnly), m_maps(maps) {}
+    bool IsReadOnly() const override { return m_readOnly; }
+    ULMStatus MapVoxels(const ULMVolumeRange& box, int w, void** out, unsigned* ys, unsigned* zs) override {
+        return m_maps ? PitchedSource::MapVoxels(box, w, out, ys, zs) : kULMErrInternal;
+    }
+
+private:
+    bool m_readOnly, m_maps;
+};
+
+// Volumes whose buffers board passes read and write: a pass that touches
+// anything it does not name is a fault even when the voxels come out right.
+class VolumePassTest : public VolumeTest {
+protected:
+    void SetUp() override {
+        VolumeTest::SetUp();
+        tulx7sim::ClearChipDiagnostics();
+    }
+    void TearDown() override {
+        for (int board = 0; board < 2; ++board)
+            EXPECT_EQ(tulx7sim::GetChipDiagnostics(board).Total(), 0u) << "board " << board;
+        VolumeTest::TearDown();
+    }
+
+    static size_t Renders() {
+        size_t n = 0;
+        for (const auto& entry : tulx7sim::RequestLog()) n += entry.code == TULX7_DR_RENDER;
+        return n;
+    }
+
+public:
+    // A volume of random voxels locked on a board. Its source memory is
+    // kept with it; `host` is the test's copy of what the volume holds.
+    struct LockedVolume {
+        std::vector<uint8_t> memory;
+        std::vector<uint8_t> host;
+        Held<ULMVolumeInternal> volume;
+    };
+    static void Lock(LockedVolume& out, int bits, const ULMVolumeRange& range, ULMLocation board, uint32_t seed) {
+        out.memory = RandomBytes(size_t(range.XSize()) * range.YSize() * range.ZSize() * bits / 8, seed);
+        out.host = out.memory;
+        const ULMFieldDescriptor whole{0, bits < 16 ? bits : 16, kULMUnsignedFraction};
+        out.volume.Assign(ULMVolumeInternal::CreateSimpleVolume(bits, range, 1, &whole, out.memory.data()));
+        ASSERT_NE(out.volume.GetPointer(), nullptr);
+        ASSERT_EQ(out.volume->LockVolume(board), kULMOK);
+    }
 };
 
 }  // namespace ulm3::testing

@@ -1,0 +1,42 @@
+// The register programme of one render: every render register from the
+// sample space, the classifier and the output buffers, written as one block.
+#pragma once
+
+#include <cstdint>
+
+#include "board/board_pass_block.h"
+#include "board/ulm_all_render_registers.h"
+#include "context/classifier_internal.h"
+#include "ulm3/status.h"
+
+namespace ulm3 {
+
+class ULMContext;
+class ULMImageBuffer;
+class ULMSampleSpace;
+
+// A 64-bit chip colour: four 16-bit lanes from bit 0 (red, green, blue,
+// alpha), each the channel's 12-bit value shifted left by 4.
+uint64_t ConvertImageColor(double inRed, double inGreen, double inBlue, double inAlpha);
+
+struct ULMRenderInputs {
+    const ULMContext* context = nullptr;
+    const ULMSampleSpace* sampleSpace = nullptr;
+    ULMClassifierRegisters classifier;
+    uint64_t voxelBorder = 0;
+    const ULMImageBuffer* image0 = nullptr;  // as given, null when absent
+    const ULMImageBuffer* image1 = nullptr;
+    uint32_t writeMask = 0;  // 1 image 0, 2 image 1
+    bool tableLoaded[4] = {};
+};
+
+// Fills every register a render writes; the driver-set array registers
+// are left as they are.
+void ULMFillRenderRegisters(const ULMRenderInputs& inInputs, ULMAllRenderRegisters& outRegisters);
+
+// Opens the block (Scratch7 reset), writes the render register group in
+// address order, RenderOperation last, and closes it with the check that
+// the render ran.
+ULMStatus ULMWriteRenderProgramme(ULMBoardPassBlock& ioBlock, const ULMAllRenderRegisters& inRegisters);
+
+}  // namespace ulm3

@@ -1,0 +1,254 @@
+// The camera of a parallel-projection render turned into the chip's sample
+// grid: slices of constant permuted Z, stepped away from the eye.
+#include "render/sample_space.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include "board/board_pass_block.h"
+#include "board/float_converters.h"
+#include "board/ulm_all_render_registers.h"
+#include "foundation/control.h"
+#include "perspective/ormik_permute.h"
+#include "ulm3/context.h"
+#include "ulm3/image_buffer.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+namespace {
+
+constexpr double kTwo40 = 1099511627776.0;  // 2^40
+constexpr double kTwo32 = 4294967296.0;
+constexpr int32_t kTrimLimit = 16383 * 256 - 1;  // +-16382.99609375 in S23.8
+constexpr double kMaxSubsample = 2.0;
+
+ULMMatrix ViewportMatrix(int x, int y, int w, int h, double n, double f) {
+    return ULMMatrix((w - 1) / 2.0, 0, 0, (w - 1) / 2.0 + x, 0, (h - 1) / 2.0, 0, (h - 1) / 2.0 + y,
+                     0, 0, (f - n) / 2.0, (f + n) / 2.0, 0, 0, 0, 1);
+}
+
+int32_t ToTrim(double inVoxels) {
+    const double v = std::clamp(std::round(inVoxels * 256.0), double{-kTrimLimit}, double{kTrimLimit});
+    return static_cast<int32_t>(v);
+}
+
+int64_t Raw(double inValue, double inScale) {
+    const double v = inValue * inScale;
+    if (!(std::fabs(v) < 9.2e18)) return v < 0 ? INT64_MIN : INT64_MAX;
+    return static_cast<int64_t>(std::llround(v));
+}
+
+// Sign and nine-bit magnitude.
+uint64_t SignMagnitude9(double inValue) {
+    const uint64_t magnitude =
+        static_cast<uint64_t>(std::min(511.0, std::round(std::fabs(inValue) * 511.0)));
+    return (inValue < 0.0 ? 0x200u : 0u) | magnitude;
+}
+
+}  // namespace
+
+int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
+                                             const ULMVolume* inVolume, ULMVector4D& outDirection) {
+    const ULMCamera& camera = inContext->GetCamera();
+    const ULMMatrix m = camera.GetProjectionMatrix() * camera.GetViewMatrix() *
+                        camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
+    outDirection = ULMVector4D(0, 0, 0, 0);
+    if (m.IsSingular()) return 0;
+    outDirection = m.Inverse() * ULMVector4D(0, 0, 1, 0);
+    return 0;
+}
+
+ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                 const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
+                                 bool inFailOnSubsample) {
+    m_valid = false;
+    m_frustum = ULMSampleFrustum();
+    const ULMCamera& camera = inContext->GetCamera();
+    int vx = 0, vy = 0, vw = 0, vh = 0;
+    camera.GetViewport(vx, vy, vw, vh);
+    const int ix = inImage->GetAddressMode() == kULMOffsetAddress ? inImage->GetAddressParameterX() : 0;
+    const int iy = inImage->GetAddressMode() == kULMOffsetAddress ? inImage->GetAddressParameterY() : 0;
+    const int iw = static_cast<int>(inImage->GetWidth()), ih = static_cast<int>(inImage->GetHeight());
+    if (vw <= 0 || vh <= 0) {
+        vx = ix;
+        vy = iy;
+        vw = iw;
+        vh = ih;
+    }
+    double nearZ = 0.0, farZ = 1.0;
+    camera.GetDepthRange(nearZ, farZ);
+    const ULMMatrix a = ViewportMatrix(vx, vy, vw, vh, nearZ, farZ) * camera.GetProjectionMatrix() *
+                        camera.GetViewMatrix() * camera.GetModelMatrix() *
+                        inVolume->GetCorrectionMatrix();
+    if (a.IsSingular()) return kULMErrTransform;
+    const ULMVector4D view = a.Inverse() * ULMVector4D(0, 0, 1, 0);
+    const double d[3] = {view[0], view[1], view[2]};
+    // Permuted Z is the principal axis and every permuted axis increases
+    // away from the eye: the rule the perspective road permutes by.
+    const OrmikPermute perm(Point3D{}, Point3D{d[0], d[1], d[2]});
+    m_transform = static_cast<uint32_t>(perm.GetTransformReg());
+    const double length = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+    for (int i = 0; i < 3; ++i) m_eye[i] = length > 0.0 ? -d[i] / length : 0.0;
+
+    // Window position as a function of the permuted position: p = Q (P', 1).
+    ULMMatrix q(0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1);
+    for (int i = 0; i < 3; ++i) {
+        q[perm.GetSelect(i)][i] = perm.GetNeg(i) ? -1.0 : 1.0;
+        q[perm.GetSelect(i)][3] = perm.GetNeg(i) ? -1.0 : 0.0;
+    }
+    const ULMMatrix w = a * q;
+    const double det = w[0][0] * w[1][1] - w[0][1] * w[1][0];
+    if (det == 0.0 || !std::isfinite(det)) return kULMErrTransform;
+    const double f00 = w[1][1] / det, f01 = -w[0][1] / det;
+    const double f10 = -w[1][0] / det, f11 = w[0][0] / det;
+    m_testX = std::fabs(f00) + std::fabs(f01);
+    m_testY = std::fabs(f10) + std::fabs(f11);
+
+    // Slices per voxel along the principal axis.
+    const int board = inVolume->GetKWBBoard() != nullptr ? inVolume->GetKWBBoard()->GetID() : 0;
+    const ULMBoardRecord& record = gULMControl.m_board[std::clamp(board, 0, 7)];
+    int k = gULMControl.m_fixedZSupersampleFactor;
+    if (k <= 0) {
+        double minXY = 1, maxXY = 3, minZ = 1, maxZ = 3;
+        inContext->GetSamplingLimits(minXY, maxXY, minZ, maxZ);
+        const double pixelsPerVoxel = 1.0 / std::max({m_testX, m_testY, 1e-9});
+        const double wanted = std::round(inContext->GetSamplingFactor() * pixelsPerVoxel);
+        k = static_cast<int>(std::clamp(wanted, std::max(1.0, std::ceil(minZ)), std::max(1.0, std::floor(maxZ))));
+    }
+    if (record.m_minZSupersample > 0) k = std::max(k, record.m_minZSupersample);
+    if (record.m_maxZSupersample > 0) k = std::min(k, record.m_maxZSupersample);
+    m_k = std::clamp(k, 1, 256);
+
+    // Trims: each voxel owns the cell around its centre, so bricks of one
+    // volume partition its samples; the context trims cut further.
+    const ULMVolumeRange& sub = inVolume->GetCurrentSubVolume();
+    double ctx[6];
+    inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
+    for (int i = 0; i < 3; ++i) {
+        const int a = perm.GetSelect(i);
+        const int origin = a == 0 ? sub.XOrigin() : a == 1 ? sub.YOrigin() : sub.ZOrigin();
+        const int size = a == 0 ? sub.XSize() : a == 1 ? sub.YSize() : sub.ZSize();
+        int32_t lo = std::max(ToTrim(ctx[2 * a]), ToTrim(origin - 0.5));
+        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + size - 0.5) - 1);
+        if (perm.GetNeg(i)) {
+            const int32_t newLo = -hi - 256, newHi = -lo - 256;
+            lo = newLo;
+            hi = newHi;
+        }
+        m_trims[2 * i] = lo;
+        m_trims[2 * i + 1] = hi;
+    }
+
+    // Slices on the grid Z' = j / k.
+    const double jmin = std::ceil(m_trims[4] / 256.0 * m_k);
+    const double jmax = std::floor(m_trims[5] / 256.0 * m_k);
+    const double z0 = jmin / m_k;
+
+    // Pixels: the viewport and the image, and the box as it projects.
+    double lox = 1e300, hix = -1e300, loy = 1e300, hiy = -1e300;
+    for (int c = 0; c < 8; ++c) {
+        const double p[3] = {m_trims[(c & 1) ? 1 : 0] / 256.0, m_trims[(c & 2) ? 3 : 2] / 256.0,
+                             m_trims[(c & 4) ? 5 : 4] / 256.0};
+        const double x = w[0][0] * p[0] + w[0][1] * p[1] + w[0][2] * p[2] + w[0][3];
+        const double y = w[1][0] * p[0] + w[1][1] * p[1] + w[1][2] * p[2] + w[1][3];
+        lox = std::min(lox, x);
+        hix = std::max(hix, x);
+        loy = std::min(loy, y);
+        hiy = std::max(hiy, y);
+    }
+    const double screenMin[2] = {double(std::max(vx, ix)), double(std::max(vy, iy))};
+    const double screenMax[2] = {double(std::min(vx + vw, ix + iw) - 1), double(std::min(vy + vh, iy + ih) - 1)};
+    const double boxMin[2] = {std::ceil(lox - 1e-6), std::ceil(loy - 1e-6)};
+    const double boxMax[2] = {std::floor(hix + 1e-6), std::floor(hiy + 1e-6)};
+    const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||
+                            inContext->GetRenderArea() == ULMContext::kVolume;
+    bool empty = jmax < jmin;
+    for (int i = 0; i < 2; ++i) {
+        const double lo = std::max(screenMin[i], boxMin[i]), hi = std::min(screenMax[i], boxMax[i]);
+        if (hi < lo) empty = true;
+        const double fl = volumeArea ? lo : screenMin[i], fh = volumeArea ? hi : screenMax[i];
+        if (fl < 0 || fh > 65535) empty = empty || fh < 0 || fl > 65535;
+        m_frustum.min[i] = static_cast<int32_t>(std::clamp(fl, 0.0, 65535.0));
+        m_frustum.max[i] = static_cast<int32_t>(std::clamp(fh, -1.0, 65535.0));
+    }
+    if (jmax - jmin > 65535) empty = true;
+    m_frustum.min[2] = 0;
+    m_frustum.max[2] = empty ? -1 : static_cast<int32_t>(jmax - jmin);
+    if (empty) {
+        m_frustum = ULMSampleFrustum();
+        return kULMErrEmptyRender;
+    }
+
+    // X', Y' of pixel (xs, ys) on slice Z': F ((xs, ys) - W[0..1][2] Z' - W[0..1][3]).
+    m_dXs[0] = f00, m_dXs[1] = f10, m_dXs[2] = 0.0;
+    m_dYs[0] = f01, m_dYs[1] = f11, m_dYs[2] = 0.0;
+    const double dz = 1.0 / m_k;
+    m_dZs[0] = -(f00 * w[0][2] + f01 * w[1][2]) * dz;
+    m_dZs[1] = -(f10 * w[0][2] + f11 * w[1][2]) * dz;
+    m_dZs[2] = dz;
+    m_origin[0] = -(f00 * (w[0][2] * z0 + w[0][3]) + f01 * (w[1][2] * z0 + w[1][3]));
+    m_origin[1] = -(f10 * (w[0][2] * z0 + w[0][3]) + f11 * (w[1][2] * z0 + w[1][3]));
+    m_origin[2] = z0;
+    // Window depth along the same steps.
+    auto depthAt = [&](const double p[3]) {
+        return w[2][0] * p[0] + w[2][1] * p[1] + w[2][2] * p[2] + w[2][3];
+    };
+    m_depthOrigin = depthAt(m_origin);
+    m_depthRate[0] = w[2][0] * m_dXs[0] + w[2][1] * m_dXs[1];
+    m_depthRate[1] = w[2][0] * m_dYs[0] + w[2][1] * m_dYs[1];
+    m_depthRate[2] = w[2][0] * m_dZs[0] + w[2][1] * m_dZs[1] + w[2][2] * m_dZs[2];
+
+    if (inFailOnSubsample && (m_testX > kMaxSubsample || m_testY > kMaxSubsample))
+        return kULMErrCantSubsample;
+    m_valid = true;
+    ioNewSampleSpace = false;
+    return kULMOK;
+}
+
+ULMImageRange ULMSampleSpace::GetOutputRange() const {
+    if (m_frustum.IsEmpty()) return ULMImageRange();
+    return ULMImageRange(m_frustum.max[0] - m_frustum.min[0] + 1, m_frustum.max[1] - m_frustum.min[1] + 1,
+                         m_frustum.min[0], m_frustum.min[1]);
+}
+
+void ULMSampleSpace::SamplePosition(double inXs, double inYs, double inZs, double outPosition[3]) const {
+    for (int i = 0; i < 3; ++i)
+        outPosition[i] = m_origin[i] + inXs * m_dXs[i] + inYs * m_dYs[i] + inZs * m_dZs[i];
+}
+
+void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
+    r.m_ViewFrustumRangeMin = ULMPassCoordinates(m_frustum.min[0], m_frustum.min[1], m_frustum.min[2]);
+    r.m_ViewFrustumRangeMax = ULMPassCoordinates(m_frustum.max[0], m_frustum.max[1], m_frustum.max[2]);
+    r.m_Transform = m_transform;
+    uint32_t* trims[6] = {&r.m_TrimRangeXmin, &r.m_TrimRangeXmax, &r.m_TrimRangeYmin,
+                          &r.m_TrimRangeYmax, &r.m_TrimRangeZmin, &r.m_TrimRangeZmax};
+    for (int i = 0; i < 6; ++i) *trims[i] = static_cast<uint32_t>(m_trims[i]);
+    r.m_OriginXv8 = ConvertFloatToS23R40(m_origin[0]);
+    r.m_OriginYv8 = ConvertFloatToS23R40(m_origin[1]);
+    r.m_OriginZv8 = ConvertFloatToS23R40(m_origin[2]);
+    r.m_dXv8_dXs = static_cast<uint64_t>(Raw(m_dXs[0], kTwo40));
+    r.m_dYv8_dXs = static_cast<uint64_t>(Raw(m_dXs[1], kTwo40));
+    r.m_dXv8_dYs = static_cast<uint64_t>(Raw(m_dYs[0], kTwo40));
+    r.m_dYv8_dYs = static_cast<uint64_t>(Raw(m_dYs[1], kTwo40));
+    r.m_dXv8_dZs = static_cast<uint64_t>(Raw(m_dZs[0], kTwo40));
+    r.m_dYv8_dZs = static_cast<uint64_t>(Raw(m_dZs[1], kTwo40));
+    r.m_dZv8_dZs = static_cast<uint64_t>(Raw(m_dZs[2], kTwo40));
+    r.m_dXv8_dZv = r.m_dYv8_dZv = 0;
+    r.m_ddXv8_dXs_dZs = r.m_ddXv8_dYs_dZs = r.m_ddYv8_dXs_dZs = r.m_ddYv8_dYs_dZs = 0;
+    r.m_ddXv8_dXs_dZv = r.m_ddXv8_dYs_dZv = r.m_ddYv8_dXs_dZv = r.m_ddYv8_dYs_dZv = 0;
+    constexpr double kDepthUnits = 16777215.0 * kTwo32;
+    r.m_OriginDepth = static_cast<uint64_t>(Raw(m_depthOrigin, kDepthUnits));
+    r.m_dD_dXs = static_cast<uint64_t>(Raw(m_depthRate[0], kDepthUnits));
+    r.m_dD_dYs = static_cast<uint64_t>(Raw(m_depthRate[1], kDepthUnits));
+    r.m_dD_dZs = static_cast<uint64_t>(Raw(m_depthRate[2], kDepthUnits));
+    r.m_dD_dZv = 0;
+    auto section = [&](int axis) {
+        const int size = std::min(24, m_frustum.max[axis] - m_frustum.min[axis] + 1);
+        return static_cast<uint32_t>(std::max(0, size / 4 - 1));
+    };
+    r.m_Section = section(0) | section(1) << 8;
+    r.m_EyeVector = SignMagnitude9(m_eye[2]) << 54 | SignMagnitude9(m_eye[1]) << 38 |
+                    SignMagnitude9(m_eye[0]) << 22;
+}
+
+}  // namespace ulm3

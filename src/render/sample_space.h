@@ -1,0 +1,77 @@
+// Where a parallel-projection render samples a volume: the chip's frustum,
+// permutation, trims and the affine map from sample grid to voxels.
+#pragma once
+
+#include <cstdint>
+
+#include "ulm3/ranges.h"
+#include "ulm3/status.h"
+#include "ulm3/vectors.h"
+
+namespace ulm3 {
+
+class ULMAllRenderRegisters;
+class ULMContext;
+class ULMImageBuffer;
+class ULMVolume;
+class ULMVolumeInternal;
+
+// The sample grid the chip runs over, inclusive per axis.
+struct ULMSampleFrustum {
+    int32_t min[3] = {0, 0, 0};
+    int32_t max[3] = {-1, -1, -1};
+    bool IsEmpty() const { return max[0] < min[0] || max[1] < min[1] || max[2] < min[2]; }
+};
+
+class ULMSampleSpace {
+public:
+    // Computes the sample space of a render of inVolume's current sub-volume
+    // into inImage through the context's camera. kULMErrTransform for a
+    // singular camera, kULMErrEmptyRender when nothing of the volume lies in
+    // the viewport and the image, kULMErrCantSubsample when one pixel step
+    // covers more than two voxels and inFailOnSubsample is set. The frustum
+    // and the subsample tests are kept on that last refusal, so that a
+    // caller can choose a coarser road from them.
+    ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                     const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
+
+    // The viewing direction in the volume's voxel axes, away from the eye;
+    // returns 0 (a view direction: parallel projections only).
+    static int GetEyeOrViewInVoxelSpace(const ULMContext* inContext, const ULMVolume* inVolume,
+                                        ULMVector4D& outDirection);
+
+    bool IsValid() const { return m_valid; }
+    const ULMSampleFrustum& GetVolumeFrustum() const { return m_frustum; }
+    // Voxels of permuted X and Y that one pixel step covers.
+    void GetSubSampleTests(double& outX, double& outY) const {
+        outX = m_testX;
+        outY = m_testY;
+    }
+    // The rectangle of the image the render writes.
+    ULMImageRange GetOutputRange() const;
+    int GetZSupersample() const { return m_k; }
+    // Distance between two slices in voxels along the principal axis.
+    double GetSampleDistance() const { return 1.0 / m_k; }
+    uint32_t GetTransform() const { return m_transform; }
+    // The voxel position, in permuted axes, that sample (xs, ys, zs) reads.
+    void SamplePosition(double inXs, double inYs, double inZs, double outPosition[3]) const;
+
+    // The frustum, permutation, trims, origins, deltas, depth terms, section
+    // and eye vector.
+    void FillRegisters(ULMAllRenderRegisters& ioRegisters) const;
+
+private:
+    bool m_valid = false;
+    ULMSampleFrustum m_frustum;
+    double m_testX = 0.0, m_testY = 0.0;
+    int m_k = 1;
+    uint32_t m_transform = 0x240;
+    int32_t m_trims[6] = {};  // S23.8 per permuted axis: X min, X max, ...
+    // Permuted position and window depth at sample (0, 0, 0), and their
+    // rates per step of xs, ys and zs.
+    double m_origin[3] = {}, m_dXs[3] = {}, m_dYs[3] = {}, m_dZs[3] = {};
+    double m_depthOrigin = 0.0, m_depthRate[3] = {};
+    double m_eye[3] = {0.0, 0.0, 1.0};  // towards the eye, volume axes
+};
+
+}  // namespace ulm3

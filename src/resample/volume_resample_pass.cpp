@@ -1,0 +1,377 @@
+// One board pass that samples a box of a volume's board buffer into a box of
+// another volume's buffer: X and Y at up to two source voxels per output
+// voxel, Z one to one or halved, the axes optionally exchanged on the way.
+#include "resample/volume_resample_pass.h"
+
+#include <algorithm>
+#include <cmath>
+#include <new>
+
+#include "board/board_range.h"
+#include "board/kwb_board.h"
+#include "context/classifier_internal.h"
+#include "foundation/diagnostics.h"
+#include "foundation/field_conversions.h"
+#include "foundation/fixed_point.h"
+#include "foundation/shareable.h"
+#include "render/volume_render_state.h"
+#include "ulm3/classifier.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+
+namespace {
+
+constexpr double kFixedScale = 1099511627776.0;  // 2^40
+constexpr int64_t kFixedOne = int64_t{1} << 40;
+// X' and Y' keep 17 fraction bits, the Z' origin 8.
+constexpr uint64_t kPlaneMask = 0xFFFFFFFFFF800000;
+constexpr uint64_t kSliceMask = 0xFFFFFFFF00000000;
+constexpr int kMinSection = 12;
+constexpr int kMaxSection = 24;
+// Bytes 16, 14, 12 and 10 hex: four 8-bit unsigned fields at bits 0, 8, 16
+// and 24, which copies every bit of an 8-, 16- or 32-bit voxel.
+constexpr uint64_t kByteFields = 0x16141210;
+constexpr uint32_t kTwelveBitTables = 0x20202020;
+// Write image 0, one element per sample, each sample replacing the last.
+constexpr uint32_t kImageControl = 1u << 28 | 1u << 27 | 1u << 18;
+// Run, then add 1 to Scratch7.
+constexpr uint32_t kRenderOperation = 1u << 28 | 15u << 24;
+constexpr uint32_t kWritesImage0 = 1;
+constexpr const char* kWriteFailure = "WriteRegister %s failed: %d\n";
+
+// The Transform word of each mode: selectX, selectY, selectZ name the
+// volume axes that feed X', Y', Z'.
+constexpr uint32_t kTransform[4] = {0x240, 0x060, 0x090, 0x120};
+
+int64_t Pack(double inValue, uint64_t inMask) {
+    const uint64_t packed = static_cast<uint64_t>(ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMTrunc));
+    return static_cast<int64_t>(packed & inMask);
+}
+
+struct Axis {
+    int64_t spacing = 0;
+    int64_t origin = 0;
+};
+
+// Output voxel i samples origin + i x spacing; with the computed values the
+// first and last output voxels lie symmetrically about the source's centre.
+ULMStatus PlaneAxis(int64_t inSourceOrigin, int64_t inSourceSize, int64_t inOutputOrigin, int64_t inNewSize,
+                    Axis& outAxis) {
+    double s = static_cast<double>(inSourceSize) / static_cast<double>(inNewSize);
+    if (s > 2.0) s = static_cast<double>(inSourceSize - 1) / static_cast<double>(inNewSize);
+    if (s > 2.0) return kULMErrCantSubsample;
+    outAxis.spacing = Pack(s, kPlaneMask);
+    s = static_cast<double>(outAxis.spacing) / kFixedScale;
+    ULM_ASSERT(s <= 2.0);
+    outAxis.origin = Pack(((static_cast<double>(inSourceSize) - 1.0) - (static_cast<double>(inNewSize) - 1.0) * s) * 0.5 +
+                              static_cast<double>(inSourceOrigin) - static_cast<double>(inOutputOrigin) * s,
+                          kPlaneMask);
+    return kULMOK;
+}
+
+// 33 / spacing + 1 samples, limited to 12..24 and the output size, as the
+// Section register's size / 4 - 1.
+uint32_t SectionCode(int64_t inSpacing, int64_t inNewSize) {
+    const int64_t wanted = std::clamp<int64_t>(
+        static_cast<int64_t>(33.0 * kFixedScale / static_cast<double>(inSpacing) + 1.0), kMinSection, kMaxSection);
+    const int64_t size = std::min(inNewSize, wanted);
+    return static_cast<uint32_t>(std::max<int64_t>(size / 4 - 1, 0));
+}
+
+// A trim in 1/256 voxel, a signed S23.8 word.
+uint32_t Trim(int64_t inVoxels256) { return static_cast<uint32_t>(static_cast<int32_t>(inVoxels256)); }
+
+// The source box of the sample frame in the source volume's axes: the
+// order the board range of the pass takes.
+ULMVolumeRange ToVolumeAxes(const ULMVolumeRange& inFrame, int inSideways) {
+    static constexpr int kFrameAxisOf[4][3] = {{0, 1, 2}, {2, 1, 0}, {2, 0, 1}, {1, 2, 0}};
+    ULMVolumeRange box;
+    for (int axis = 0; axis < 3; ++axis) {
+        box.m_origin[axis] = inFrame.m_origin[kFrameAxisOf[inSideways][axis]];
+        box.m_size[axis] = inFrame.m_size[kFrameAxisOf[inSideways][axis]];
+    }
+    return box;
+}
+
+// A box the chip can address: sizes not negative, every bound 16-bit, and
+// inside the buffer's range when the buffer wraps.
+bool Addressable(const ULMVolume& inVolume, const ULMVolumeRange& inBox) {
+    if (inVolume.GetBufferAddressMode() != kULMOffsetAddress && !inVolume.GetBufferRange().Contains(inBox))
+        return false;
+    for (int axis = 0; axis < 3; ++axis) {
+        const int64_t origin = inBox.m_origin[axis];
+        const int64_t end = origin + inBox.m_size[axis] - 1;
+        if (inBox.m_size[axis] < 0 || origin < -32768 || origin > 32767 || end < -32768 || end > 32767) return false;
+    }
+    return true;
+}
+
+// Locks a volume without a buffer for the length of the pass.
+class LockAndUnlockVolume {
+public:
+    LockAndUnlockVolume(ULMVolume* inVolume, ULMLocation inLocation, ULMStatus& outStatus) {
+        outStatus = kULMOK;
+        if (inVolume->GetBufferID() != kULMNoBuffer) return;
+        outStatus = inVolume->LockVolume(inLocation);
+        if (outStatus == kULMOK) m_volume = inVolume;
+    }
+    ~LockAndUnlockVolume() {
+        if (m_volume != nullptr) m_volume->UnlockVolume(0);
+    }
+    LockAndUnlockVolume(const LockAndUnlockVolume&) = delete;
+    LockAndUnlockVolume& operator=(const LockAndUnlockVolume&) = delete;
+
+private:
+    ULMVolume* m_volume = nullptr;
+};
+
+// An access on the source, and its preparation, for the length of the pass.
+class AddAccessAndRelease {
+public:
+    AddAccessAndRelease(ULMVolumeInternal* inVolume, ULMAccessType inType, ULMStatus& outStatus)
+        : m_volume(inVolume) {
+        outStatus = inVolume->AddAccess(inType);
+        m_held = outStatus == kULMOK;
+    }
+    ~AddAccessAndRelease() {
+        if (m_prepared) m_volume->FinishWithVolume();
+        if (m_held) m_volume->ReleaseAccess();
+    }
+    AddAccessAndRelease(const AddAccessAndRelease&) = delete;
+    AddAccessAndRelease& operator=(const AddAccessAndRelease&) = delete;
+
+    ULMStatus DoPrepareVolume() {
+        if (!m_held) return kULMErrArgument;
+        const ULMStatus status = m_volume->PrepareVolume();
+        m_prepared = status == kULMOK;
+        return status;
+    }
+
+private:
+    ULMVolumeInternal* m_volume;
+    bool m_held = false;
+    bool m_prepared = false;
+};
+
+}  // namespace
+
+int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize) {
+    const int64_t last = inOrigin + inSize - 1;
+    return inOrigin % 2 == 0 ? (last | 1) : ((last + 1) & ~int64_t{1});
+}
+
+ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues& out) {
+    const ULMVolumeRange& src = in.source;
+    const ULMVolumeRange& box = in.output;
+    for (int axis = 0; axis < 3; ++axis)
+        if (src.m_size[axis] <= 0) return kULMErrArgument;
+    int64_t zSpacing = kFixedOne;
+    if (box.ZSize() != src.ZSize()) {
+        if (box.ZSize() != src.ZSize() / 2) return kULMErrArgument;
+        zSpacing = 2 * kFixedOne;
+    }
+    Axis x, y;
+    if (in.originX == 0 && in.spacingX == 0) {
+        if (const ULMStatus s = PlaneAxis(src.XOrigin(), src.XSize(), box.XOrigin(), box.XSize(), x); s != kULMOK)
+            return s;
+    } else {
+        x.origin = in.originX;
+        x.spacing = in.spacingX;
+    }
+    if (const ULMStatus s = PlaneAxis(src.YOrigin(), src.YSize(), box.YOrigin(), box.YSize(), y); s != kULMOK)
+        return s;
+    const double sz = static_cast<double>(zSpacing) / kFixedScale;
+    const int64_t originZ = Pack(((src.ZSize() - 1.0) - (box.ZSize() - 1.0) * sz) * 0.5 + src.ZOrigin() - box.ZOrigin() * sz,
+                                 kSliceMask);
+
+    out = ULMImagePassValues{};
+    out.frustumMin = ULMPassCoordinates(box.XOrigin(), box.YOrigin(), box.ZOrigin());
+    out.frustumMax = ULMPassCoordinates(box.XOrigin() + box.XSize() - 1, box.YOrigin() + box.YSize() - 1,
+                                        EvenCountEnd(box.ZOrigin(), box.ZSize()));
+    out.transform = kTransform[in.sideways];
+    const bool copiesBytes = in.sideways == ULMVolumeInternal::kUnload || in.sideways == ULMVolumeInternal::kUpdate;
+    out.image0Fields = copiesBytes ? static_cast<uint32_t>(kByteFields) : in.image0Fields;
+    // Half a voxel beyond the box in X' and Y', so that an enlargement's
+    // edge voxels, which sample just outside it, are still written.
+    const int64_t xEnd = src.XOrigin() + src.XSize() - 1, yEnd = src.YOrigin() + src.YSize() - 1;
+    out.trims[0] = Trim(int64_t{src.XOrigin()} * 256 - 128);
+    out.trims[1] = Trim(xEnd * 256 + 128);
+    out.trims[2] = Trim(int64_t{src.YOrigin()} * 256 - 128);
+    out.trims[3] = Trim(yEnd * 256 + 128);
+    out.trims[4] = Trim(int64_t{src.ZOrigin()} * 256);
+    out.trims[5] = Trim(EvenCountEnd(src.ZOrigin(), src.ZSize()) * 256);
+    out.origin[0] = x.origin;
+    out.origin[1] = y.origin;
+    out.origin[2] = originZ;
+    out.step[0] = x.spacing;
+    out.step[1] = y.spacing;
+    out.step[2] = zSpacing;
+    out.voxelFormat = copiesBytes ? kByteFields : in.voxelFormat;
+    out.voxelBorder = in.border & 0xFFFFFFFF;
+    for (int i = 0; i < 4; ++i) out.lookupTableFormat[i] = copiesBytes ? kTwelveBitTables : in.lutFormat[i];
+    for (int i = 0; i < 3; ++i) out.alu[i] = in.alu[i];
+    const uint32_t sectionX = SectionCode(x.spacing, box.XSize());
+    const uint32_t sectionY = SectionCode(y.spacing, box.YSize());
+    out.section = sectionY << 8 | sectionX;
+    out.interpolateControl = in.interpolateControl;
+    out.imageControl = kImageControl;
+    uint32_t operation = kRenderOperation;
+    for (int i = 0; i < 4; ++i)
+        if (in.bypass & (1u << i)) operation |= 1u << (16 + 2 * i);
+    out.renderOperation = operation;
+    return kULMOK;
+}
+
+ULMSyncEvent ULMVolumeInternal::DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                                      const ULMVolumeRange& inDestinationRange,
+                                                      ULMClassifier inClassifier, sideways inSideways,
+                                                      long long originX, long long spacingX) {
+    try {
+        return ResamplePass(pDestination, inSourceRange, inDestinationRange, inClassifier, inSideways, originX,
+                            spacingX);
+    } catch (ULMStatus status) {
+        return ULMSyncEvent(status);
+    } catch (const std::bad_alloc&) {
+        return ULMSyncEvent(kULMErrAlloc);
+    }
+}
+
+ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                             const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
+                                             sideways inSideways, long long originX, long long spacingX) {
+    if (pDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
+    if (!ioClassifier.IsValid()) return ULMSyncEvent(kULMErrClassifier);
+    if (inSideways < kOneToOne || inSideways > kUpdate) return ULMSyncEvent(kULMErrArgument);
+    if (ioClassifier.GetInterpolationOrder() == ULMClassifier::kClassifyFirst) {
+        ioClassifier.SetInterpolationOrder(ULMClassifier::kInterpolateFirst);
+        for (int f = 0; f < 4; ++f) ioClassifier.SetInterpolationMode(static_cast<ULMFieldNumber>(f), kULMNearestNeighbor);
+    }
+    // Sizes the pass cannot run on are refused before anything is locked,
+    // made or queued: an output under 12 x 12 x 1, an empty source box, a
+    // Z' relation other than 1:1 or 2:1, a ratio above 2 in X' or Y'.
+    const ULMVolumeRange sourceBox = ToVolumeAxes(inSourceRange, inSideways);
+    if (inDestinationRange.XSize() < 12 || inDestinationRange.YSize() < 12 || inDestinationRange.ZSize() < 1)
+        return ULMSyncEvent(kULMErrArgument);
+    ULMVolumePassSetup setup;
+    setup.source = inSourceRange;
+    setup.output = inDestinationRange;
+    setup.sideways = inSideways;
+    setup.originX = originX;
+    setup.spacingX = spacingX;
+    ULMImagePassValues values;
+    if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
+
+    // The source's slab may hold newer voxels than its buffer.
+    if (const ULMStatus s = UpdateVolumeFromCache(); ULMFailed(s)) return ULMSyncEvent(s);
+    const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
+    ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
+    if (plainDestination != nullptr && plainDestination != this) {
+        if (const ULMStatus s = plainDestination->UpdateVolumeFromCache(); ULMFailed(s)) return ULMSyncEvent(s);
+    }
+    ULMLocation destinationLocation = destinationPlain ? pDestination->GetBufferLocation() : kULMAnyBoard;
+    ULMStatus status = kULMOK;
+    LockAndUnlockVolume lock(this, destinationLocation == kULMNoBufferAttached ? kULMAnyBoard : destinationLocation,
+                             status);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    const ULMLocation sourceLocation = GetBufferLocation();
+    if (destinationLocation == kULMNoBufferAttached) {
+        status = pDestination->CreateBuffer(sourceLocation);
+        if (status != kULMOK) return ULMSyncEvent(status);
+        destinationLocation = pDestination->GetBufferLocation();
+    }
+    if (!Addressable(*this, sourceBox) || !Addressable(*pDestination, inDestinationRange))
+        return ULMSyncEvent(kULMErrArgument);
+    // The chip writes an even number of output slices; an odd count would
+    // overwrite the slice after the box, so it goes through a temporary
+    // whose Z holds the extra slice. Negative coordinates cannot be
+    // written at all (the chip's grid is unsigned), so they do too.
+    const bool oddSlices = inDestinationRange.ZSize() % 2 != 0;
+    const bool negative =
+        inDestinationRange.XOrigin() < 0 || inDestinationRange.YOrigin() < 0 || inDestinationRange.ZOrigin() < 0;
+    ULMVolumeRange outputBox = inDestinationRange;
+    ULMVolumeInternal* output = plainDestination;
+    ReleasablePointer<ULMVolumeInternal> temporary;
+    if (plainDestination == nullptr || destinationLocation != sourceLocation || oddSlices || negative) {
+        const ULMVolumeRange temporaryRange(inDestinationRange.XSize(), inDestinationRange.YSize(),
+                                            inDestinationRange.ZSize() + (oddSlices ? 1 : 0), 0, 0, 0);
+        temporary.Assign(CreateSimpleVolume(GetVoxelSize(), temporaryRange, 4, m_fields, nullptr));
+        if (temporary.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
+        status = temporary->CreateBuffer(sourceLocation);
+        if (status != kULMOK) return ULMSyncEvent(status);
+        outputBox.XOrigin() = outputBox.YOrigin() = outputBox.ZOrigin() = 0;
+        output = temporary.GetPointer();
+    }
+    setup.output = outputBox;
+    AddAccessAndRelease access(this, kULMAccessReadShared, status);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    status = access.DoPrepareVolume();
+    if (status != kULMOK) return ULMSyncEvent(status);
+
+    ULMLookupTable* luts[4] = {};
+    ULMFieldNumber gradientFields[3] = {kULMField0, kULMField0, kULMField0};
+    status = ULMClassifierInternal(ioClassifier).ComputeHardwareRegisters(
+        this, setup.voxelFormat, setup.interpolateControl, luts, setup.lutFormat, setup.alu, gradientFields);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    uint32_t codes = 0;
+    for (int i = 0; i < 4; ++i)
+        codes |= (HWFieldFormat(pDestination->GetFieldDescriptor(static_cast<ULMFieldNumber>(i))) & 0xFFu) << (8 * i);
+    setup.image0Fields = codes;
+    setup.border = GetBorderValue();
+
+    KWBBoard* board = KWBBoard::GetBoard(output->GetBufferLocation());
+    ULM_ASSERT(board != nullptr);
+    ULMRenderCache& cache = RenderState().m_renderCache;
+    cache.Clear(board);
+    status = cache.SetupLookupTables(nullptr, luts, nullptr, 0, 0.0, false);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    KWBBuffer* tables[4] = {};
+    cache.GetLutBuffers(tables);
+    setup.bypass = 0;
+    for (int i = 0; i < 4; ++i)
+        if (tables[i] == nullptr) setup.bypass |= 1u << i;
+    status = VolumeResampleValues(setup, values);
+    if (status != kULMOK) {
+        cache.ReleaseLUT();
+        return ULMSyncEvent(status);
+    }
+
+    ULMBoardPassBlock block(board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kWriteFailure);
+    status = block.Open();
+    if (status != kULMOK) {
+        cache.ReleaseLUT();
+        return ULMSyncEvent(status);
+    }
+    block.Write(ULMImagePassProgramme(values), ULMBoardPassBlock::FailureArguments::kNumber);
+    status = block.Close();
+    if (status != kULMOK) {
+        cache.ReleaseLUT();
+        return ULMSyncEvent(status);
+    }
+
+    m_buffer->SetRange(ULMRange(sourceBox));
+    KWBBuffer* outputBuffer = output->GetKWBBuffer();
+    ULM_ASSERT(outputBuffer != nullptr);
+    output->m_bufferSerial = NextSerial(output->m_bufferSerial);
+    if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
+    const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kWritesImage0, tables,
+                                               RenderState().m_lastRenderEvent);
+    cache.ReleaseLUT();
+    if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;
+
+    // The exact box out of the temporary, from its origin.
+    const ULMVolumeRange written(inDestinationRange.XSize(), inDestinationRange.YSize(), inDestinationRange.ZSize(),
+                                 0, 0, 0);
+    if (plainDestination != nullptr) {
+        bool tried = false;
+        const ULMSyncEvent copied = plainDestination->CopyBoardBuffer(output, inDestinationRange, written, tried);
+        if (tried) return copied;
+    }
+    const ULMTarget target = pDestination->GetTarget();
+    pDestination->SetTarget(kULMBuffer);
+    const ULMSyncEvent copied = pDestination->StartUpdate(output, inDestinationRange, 0, 0, 0, kULMUseBuffer);
+    pDestination->SetTarget(target);
+    return copied;
+}
+
+}  // namespace ulm3

@@ -1,0 +1,40 @@
+// The register values of the board pass that samples a box of one volume's
+// board buffer into a box of another's (ULMVolumeInternal::DoStartResampleBuffer).
+#pragma once
+
+#include <cstdint>
+
+#include "board/board_pass_block.h"
+#include "ulm3/ranges.h"
+#include "ulm3/status.h"
+
+namespace ulm3 {
+
+// What one pass samples and how it classifies. The source box is in the
+// pass's sample frame (X', Y', Z'); the output box is in the output
+// volume's own axes.
+struct ULMVolumePassSetup {
+    ULMVolumeRange source;
+    ULMVolumeRange output;
+    int sideways = 0;          // ULMVolumeInternal::sideways
+    int64_t originX = 0;       // S23.40; both 0: computed from the boxes
+    int64_t spacingX = 0;
+    uint64_t voxelFormat = 0;  // the classifier's registers
+    uint32_t interpolateControl = 0;
+    uint32_t lutFormat[4] = {};
+    uint32_t alu[3] = {};
+    uint32_t image0Fields = 0;  // the destination's field codes
+    uint64_t border = 0;        // the source's border voxel
+    uint32_t bypass = 0xF;      // bit i: table i has no board buffer
+};
+
+// The programme's values. kULMErrCantSubsample when X' or Y' would take
+// more than two source voxels per output voxel; kULMErrArgument for an
+// empty source box or a Z' relation other than 1:1 or 2:1.
+ULMStatus VolumeResampleValues(const ULMVolumePassSetup& inSetup, ULMImagePassValues& outValues);
+
+// The last slice a Z range of the chip covers: its ranges span an even
+// number of slices.
+int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize);
+
+}  // namespace ulm3

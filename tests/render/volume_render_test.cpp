@@ -1,0 +1,143 @@
+// Renders of a plain volume on the simulated boards against the reference
+// model, the shared table cache, and the refused renders.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "render/render_cache.h"
+#include "render/volume_render_state.h"
+#include "support/context_fixture.h"
+#include "support/render_reference.h"
+#include "tulx7sim/rendering_chip.h"
+#include "tulx7sim/test_api.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/lookup_table.h"
+#include "ulm3/volume.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+namespace {
+
+constexpr int kSide = 64;
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+
+class VolumeRenderTest : public testing::ContextTest {
+protected:
+    tulx7sim::SimConfig Config() const override { return test_support::SimBoards(2); }
+    void SetUp() override {
+        ContextTest::SetUp();
+        // An off-centre blob on a ramp along X.
+        s.size[0] = 48, s.size[1] = 40, s.size[2] = 36;
+        for (int i = 0, x = 0; i < 48 * 40 * 36; ++i, x = i % 48) {
+            const double r = std::hypot(x - 30.0, i / 48 % 40 - 14.0, i / 1920 - 22.0);
+            s.voxels.push_back(static_cast<uint8_t>(std::min(255.0, 2 * x + std::max(0.0, 200 - 20 * r))));
+        }
+        table = ULMLookupTable::Create(256);
+        for (int i = 0; i < 256; ++i) {  // colours weighted by opacity: every mode stays in range
+            const float a = i < 60 ? 0.0f : (i - 60) / 400.0f;
+            ULMRGBAFloat e(a * i / 255.0f, a * (1 - i / 255.0f), a * 0.5f, a);
+            table->SetEntry(i, e);
+            table->GetEntry(i, e);  // as the table holds it
+            s.table[i] = {e.m_red, e.m_green, e.m_blue, e.m_alpha};
+        }
+        context = ULMContext::Create(table);
+    }
+    void TearDown() override {
+        context->Release(), table->Release();
+        ContextTest::TearDown();
+    }
+    // Frames the volume turned by (tx, ty) degrees, zoomed by inZoom.
+    void Aim(double tx, double ty, int k, double inZoom = 1.0) {
+        const double r = 36.0 * inZoom;
+        s.projection = ULMMatrix::Ortho(-r, r, -r, r, -100, 100);
+        s.model = ULMMatrix::Rotate(tx, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(ty, ULMVector3D(0, 1, 0)) * ULMMatrix::Translate(-23.5, -19.5, -17.5);
+        s.k = k;
+        ULMCamera& camera = context->GetCamera();
+        camera.SetProjectionMatrix(s.projection), camera.SetModelMatrix(s.model);
+        camera.SetViewport(0, 0, s.viewport[2] = kSide, s.viewport[3] = kSide);
+        ASSERT_EQ(context->SetSamplingLimits(1, 3, k, k), kULMOK);
+        ASSERT_EQ(context->SetBlendMode(static_cast<ULMBlendMode>(s.blendMode)), kULMOK);
+    }
+    // A new volume on the board, rendered into a new image there.
+    ULMStatus Render(ULMLocation board, std::vector<uint32_t>& pixels) {
+        ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+        ULMImageBuffer* image = ULMImageBuffer::Create(board, kSide, kSide, 32, 4, kRGBA8);
+        const ULMImageRange whole(kSide, kSide, 0, 0);
+        ULMStatus status = v->LockVolume(board) == kULMOK ? image->Clear(whole, 0) : kULMErrVolume;
+        if (status == kULMOK) status = v->Render(context, image, nullptr, nullptr, nullptr);
+        pixels.assign(kSide * kSide, 0);
+        if (status == kULMOK) status = image->StartUnload(pixels.data(), whole, 0).Wait(-1);
+        image->Release(), v->Release();
+        return status;
+    }
+    test_support::ReferenceScene s;
+    ULMLookupTable* table = nullptr;
+    ULMContext* context = nullptr;
+};
+
+TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
+    struct View { double tx, ty; int k; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 2}};
+    for (const View& view : views) {
+        for (int mode : {4, 5, 2, 3, 12}) {
+            s.blendMode = mode;
+            Aim(view.tx, view.ty, view.k);
+            const auto expected = test_support::ReferenceRender(s, kSide, kSide);
+            std::vector<uint32_t> byBoard[2];
+            for (int b = 0; b < 2; ++b) {
+                tulx7sim::ClearChipDiagnostics();
+                ASSERT_EQ(Render(static_cast<ULMLocation>(kULMBoard0 + b), byBoard[b]), kULMOK);
+                EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
+            }
+            EXPECT_EQ(byBoard[0], byBoard[1]) << "mode " << mode;
+            double sum = 0, caseWorst = 0;
+            for (int i = 0; i < 4 * kSide * kSide; ++i) {
+                const double e = std::fabs(((byBoard[0][i / 4] >> (8 * (i % 4))) & 255) - expected[i / 4][i % 4] * 255);
+                caseWorst = std::max(caseWorst, e), sum += e;
+            }
+            EXPECT_TRUE(caseWorst <= 3.0 && sum / (4 * kSide * kSide) <= 0.5) << mode << " " << view.tx;
+        }
+    }
+}
+
+TEST_F(VolumeRenderTest, TwoVolumesShareOneTableLoadAndAChangeReloads) {
+    Aim(30, 40, 1);
+    std::vector<uint32_t> pixels;
+    const int start = tulx7sim::GetStats().liveBuffers;
+    ASSERT_TRUE(Render(kULMBoard0, pixels) == kULMOK && Render(kULMBoard0, pixels) == kULMOK);
+    EXPECT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
+    table->SetEntry(0, ULMRGBAFloat(1, 1, 1, 1));
+    ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);  // the old state goes once no render reads it
+    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().size() == 1 && ULMRenderCache::LookupTablesMap().begin()->first.serial == table->GetSerial());
+    ULMRenderCache::Cleanup();
+    tulx7sim::WaitForIdle(5000);
+    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty() && tulx7sim::GetStats().liveBuffers == start);
+}
+
+TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
+    const struct { const char* what; ULMStatus expected; ULMMatrix model; double zoom; } cases[] = {
+        {"no data", kULMErrVolume, {}, 1}, {"no output", kULMErrBuffer, {}, 1},
+        {"singular camera", kULMErrTransform, ULMMatrix::Scale(1, 0, 1), 1},
+        {"two voxels per pixel", kULMErrCantSubsample, {}, 3}, {"outside", kULMErrEmptyRender, ULMMatrix::Translate(500, 0, 0), 1}};
+    for (const auto& c : cases) {
+        Aim(30, 40, 1, c.zoom);
+        ULMVolume* v = c.expected == kULMErrVolume ? ULMVolume::Create(8, ULMVolumeRange(8, 8, 8, 0, 0, 0), 1, kRGBA8, nullptr)
+                                                   : ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+        if (c.model != ULMMatrix()) context->GetCamera().SetModelMatrix(c.model);
+        context->SetImageOutputBuffer(c.expected == kULMErrBuffer ? ULMContext::kImageBufferNone : ULMContext::kImageBuffer0);
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        ULMImageBuffer* image = ULMImageBuffer::Create(kULMSystem, kSide, kSide, 32, 4, kRGBA8);
+        image->SetMigrationMode(kULMMigrationNoCopy);  // onto whichever board the volume takes
+        const ULMSyncEvent event = v->StartRender(context, image, nullptr, nullptr, nullptr);
+        EXPECT_EQ(event.Wait(0), c.expected) << c.what;
+        const ULMSampleSpace& space = static_cast<ULMVolumeInternal*>(v)->RenderState().m_sampleSpace;
+        double fx = 0, fy = 0;  // a refused subsample keeps what a coarser road needs
+        space.GetSubSampleTests(fx, fy);
+        EXPECT_TRUE(c.expected != kULMErrCantSubsample || (std::max(fx, fy) > 2 && !space.GetVolumeFrustum().IsEmpty()));
+        image->Release();
+        EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == buffers && v->GetAccessControl() == kULMAccessNoControl) << c.what;
+        v->Release();
+    }
+}
+
+}  // namespace
+}  // namespace ulm3

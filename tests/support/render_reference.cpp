@@ -1,0 +1,79 @@
+// The reference render: plain geometry and compositing in doubles, with
+// nothing taken from the library's render engine.
+#include "support/render_reference.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace ulm3::test_support {
+namespace {
+
+using RGBA = std::array<double, 4>;
+
+// Trilinear over the voxels, 0 beyond them; nothing outside the cells of
+// half a voxel around the voxel centres (at the 1/256 resolution of the grid).
+bool Sample(const ReferenceScene& s, const double p[3], double& out) {
+    out = 0.0;
+    for (int a = 0; a < 3; ++a)
+        if (std::floor(p[a] * 256) / 256 < -0.5 || std::floor(p[a] * 256) / 256 > s.size[a] - 0.5 - 1.0 / 256) return false;
+    for (int c = 0; c < 8; ++c) {
+        int v[3];
+        double w = 1.0;
+        for (int a = 0; a < 3; ++a) {
+            v[a] = static_cast<int>(std::floor(p[a])) + ((c >> a) & 1);
+            w *= std::fabs(1 - ((c >> a) & 1) - (p[a] - std::floor(p[a])));
+            if (v[a] < 0 || v[a] >= s.size[a]) w = 0;
+        }
+        if (w > 0) out += w * s.voxels[(size_t(v[2]) * s.size[1] + v[1]) * s.size[0] + v[0]] / 255.0;
+    }
+    return true;
+}
+
+RGBA Blend(int mode, RGBA acc, const RGBA& in) {
+    const double a = in[3], keep = 1 - acc[3];
+    for (int c = 0; c < 3 && mode >= 2 && mode <= 5; ++c)
+        acc[c] = mode == 2 ? a * in[c] + (1 - a) * acc[c] : mode == 3 ? in[c] + (1 - a) * acc[c] : mode == 4 ? acc[c] + keep * in[c] * a : acc[c] + keep * in[c];
+    if (mode == 2 || mode == 3) acc[3] = a + (1 - a) * acc[3];
+    if (mode == 4 || mode == 5) acc[3] += keep * a;
+    if (mode == 12 && in[0] > acc[0]) acc = in;
+    return acc;
+}
+
+}  // namespace
+
+std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHeight) {
+    const int vx = s.viewport[0], vy = s.viewport[1], vw = s.viewport[2], vh = s.viewport[3];
+    const ULMMatrix toPixels((vw - 1) / 2.0, 0, 0, (vw - 1) / 2.0 + vx, 0, (vh - 1) / 2.0, 0, (vh - 1) / 2.0 + vy, 0, 0, 0.5, 0.5, 0, 0, 0, 1);
+    const ULMMatrix inverse = (toPixels * s.projection * s.model).Inverse();
+    // Window z grows away from the eye: so does the ray parameter.
+    const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
+    int axis = 0;
+    for (int a = 1; a < 3; ++a)
+        if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
+    std::vector<RGBA> image(static_cast<size_t>(inWidth) * inHeight, RGBA{0, 0, 0, 0});
+    for (int y = std::max(vy, 0); y < std::min(vy + vh, inHeight); ++y) {
+        for (int x = std::max(vx, 0); x < std::min(vx + vw, inWidth); ++x) {
+            double origin[3];
+            for (int a = 0; a < 3; ++a) origin[a] = inverse[a][0] * x + inverse[a][1] * y + inverse[a][3];
+            // The planes in the order the ray meets them; back to front in modes 2 and 3.
+            std::vector<int> planes;
+            for (int m = int(std::ceil(-0.5 * s.k)); m <= (s.size[axis] - 0.5 - 1.0 / 256) * s.k; ++m) planes.push_back(m);
+            if ((d[axis] < 0) != (s.blendMode == 2 || s.blendMode == 3)) std::reverse(planes.begin(), planes.end());
+            RGBA acc{0, 0, 0, 0};
+            for (const int m : planes) {
+                const double t = (double(m) / s.k - origin[axis]) / d[axis];
+                double p[3], v = 0;
+                for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
+                if (!Sample(s, p, v)) continue;
+                RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
+                in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
+                acc = Blend(s.blendMode, acc, in);
+            }
+            for (double& c : acc) c = std::clamp(c, 0.0, 1.0);  // as the image stores it
+            image[static_cast<size_t>(y) * inWidth + x] = acc;
+        }
+    }
+    return image;
+}
+
+}  // namespace ulm3::test_support

@@ -1,0 +1,27 @@
+// A double-precision model of a parallel-projection volume render, written
+// from the camera conventions alone: each pixel's ray, sampled where it
+// crosses planes of constant principal-axis coordinate, k per voxel.
+#pragma once
+
+#include <array>
+#include <cstdint>
+#include <vector>
+
+#include "ulm3/matrix.h"
+
+namespace ulm3::test_support {
+
+struct ReferenceScene {
+    std::vector<uint8_t> voxels;  // X fastest, one 8-bit field
+    int size[3] = {0, 0, 0};
+    ULMMatrix projection, model;  // the view matrix is the identity
+    int viewport[4] = {0, 0, 0, 0};  // x, y, width, height
+    int k = 1;                       // slices per voxel along the principal axis
+    std::array<std::array<double, 4>, 256> table{};  // RGBA per entry
+    int blendMode = 4;
+};
+
+// RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.
+std::vector<std::array<double, 4>> ReferenceRender(const ReferenceScene& inScene, int inWidth, int inHeight);
+
+}  // namespace ulm3::test_support

@@ -4,7 +4,7 @@
 #include <cstring>
 #include <new>
 
-#include "sim_driver.h"
+#include "sim_buffer_requests.h"
 
 namespace tulx7sim {
 
@@ -13,8 +13,6 @@ namespace {
 constexpr size_t kMaxBuffersPerBoard = 16384;
 constexpr uint32_t kMaxBufferNumber = 0x0FFFFFFF;
 constexpr int32_t kMaxAxisSize = 32768;
-constexpr uint64_t kHostBufferQuota = uint64_t{1} << 30;
-constexpr uint64_t kPageBytes = 4096;
 constexpr int32_t kShareBits =
     TULX7_DR_PERMISSION_READ | TULX7_DR_PERMISSION_WRITE | TULX7_DR_PERMISSION_RESIZE;
 
@@ -91,24 +89,24 @@ std::shared_ptr<Storage> MakeStorage(const StorageShape& shape, int fillByte) {
 // ---------------------------------------------------------------------------
 // Board.
 
-int32_t SimDriver::GetConfiguration(SimClient& client, Tulx7_dr_configuration& r) {
-    const SimBoard& board = *m_boards[client.board];
-    r.pci_rev = m_config.pciRev;
-    r.memory_size = m_config.memoryMB;
-    r.memory_size_pci = m_config.memoryMB;
-    r.major_number = m_config.major;
-    r.minor_number = m_config.minor;
-    r.micro_number = m_config.micro;
-    r.os_version = m_config.osVersion;
+int32_t SimBufferRequests::GetConfiguration(SimClient& client, Tulx7_dr_configuration& r) {
+    const SimBoard& board = *m_state.boards[client.board];
+    r.pci_rev = m_state.config.pciRev;
+    r.memory_size = m_state.config.memoryMB;
+    r.memory_size_pci = m_state.config.memoryMB;
+    r.major_number = m_state.config.major;
+    r.minor_number = m_state.config.minor;
+    r.micro_number = m_state.config.micro;
+    r.os_version = m_state.config.osVersion;
     r.free_memory = static_cast<int32_t>(std::min<uint64_t>(board.FreeBytes(), INT32_MAX));
     r.locked_memory = 0;
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::GetBoardPeers(Tulx7_dr_board_peers& r) {
-    if (!SupportsPeer()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
+int32_t SimBufferRequests::GetBoardPeers(Tulx7_dr_board_peers& r) {
+    if (!m_state.SupportsPeer()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
     for (int b = 0; b < kMaxBoards; ++b) {
-        r.peer[b] = PeerOf(b);
+        r.peer[b] = m_state.PeerOf(b);
         r.enabled[b] = r.peer[b] >= 0 ? 1 : 0;
     }
     return TULX7_DR_STATUS_SUCCESS;
@@ -117,57 +115,26 @@ int32_t SimDriver::GetBoardPeers(Tulx7_dr_board_peers& r) {
 // ---------------------------------------------------------------------------
 // Board buffers.
 
-std::shared_ptr<SimBuffer> SimDriver::FindBuffer(int board, uint32_t id) const {
-    if (board < 0 || board >= static_cast<int>(m_boards.size()) ||
-        static_cast<int>(id >> 28) != board)
-        return nullptr;
-    const auto& buffers = m_boards[board]->buffers;
-    const auto found = buffers.find(id);
-    return found == buffers.end() ? nullptr : found->second;
-}
-
-void SimDriver::DropAttachment(SimClient& client, uint32_t bufferId) {
-    const auto held = client.attachments.find(bufferId);
-    if (held == client.attachments.end()) return;
-    if (--held->second == 0) client.attachments.erase(held);
-    const int boardIndex = static_cast<int>(bufferId >> 28);
-    const std::shared_ptr<SimBuffer> buffer = FindBuffer(boardIndex, bufferId);
-    if (!buffer || --buffer->attachments > 0) return;
-    // The id is gone now; queued jobs keep the storage until they end.
-    SimBoard& board = *m_boards[boardIndex];
-    board.allocatedBytes -= buffer->chargedBytes;
-    board.buffers.erase(bufferId);
-}
-
-void SimDriver::WaitUntilIdle(Lock& lock, const SimBuffer& buffer) {
-    m_changed.wait(lock, [&] { return buffer.pendingJobs == 0; });
-}
-
-bool SimDriver::WaitUntilIdleFor(Lock& lock, const SimBuffer& buffer, int timeoutMs) {
-    return m_changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
-                              [&] { return buffer.pendingJobs == 0; });
-}
-
-int32_t SimDriver::AllocateBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
+int32_t SimBufferRequests::AllocateBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
                                   RequestLogEntry& entry) {
     StorageShape requested;
     const int32_t status = ReadDescriptor(r.buffer_descriptor, requested);
     if (status != TULX7_DR_STATUS_SUCCESS) return status;
-    SimBoard& board = *m_boards[client.board];
-    uint32_t& number = m_nextBufferNumber[client.board];
+    SimBoard& board = *m_state.boards[client.board];
+    uint32_t& number = m_state.nextBufferNumber[client.board];
     if (board.buffers.size() >= kMaxBuffersPerBoard || number > kMaxBufferNumber)
         return TULX7_DR_STATUS_OUT_OF_BUFFER_RECORDS;
 
     const StorageShape shape = AllocatedShape(requested);
     const uint64_t bytes = ShapeBytes(shape);
     if (bytes > board.FreeBytes()) return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
-    const std::shared_ptr<Storage> storage = MakeStorage(shape, m_config.fillByte);
+    const std::shared_ptr<Storage> storage = MakeStorage(shape, m_state.config.fillByte);
     if (!storage) return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
 
     auto buffer = std::make_shared<SimBuffer>();
     buffer->id = (static_cast<uint32_t>(client.board) << 28) | number++;
     buffer->board = client.board;
-    const StorageShape& reported = m_config.reportRoundedSizes ? shape : requested;
+    const StorageShape& reported = m_state.config.reportRoundedSizes ? shape : requested;
     for (int axis = 0; axis < 3; ++axis)
         buffer->reportedSize[axis] = shape.HasAxis(axis) ? reported.size[axis] : 0;
     buffer->storage = storage;
@@ -188,10 +155,10 @@ int32_t SimDriver::AllocateBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::AttachBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
+int32_t SimBufferRequests::AttachBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
                                 RequestLogEntry& entry) {
     entry.bufferId = r.buffer_id;
-    const std::shared_ptr<SimBuffer> buffer = FindBuffer(client.board, r.buffer_id);
+    const std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, r.buffer_id);
     if (!buffer) return TULX7_DR_STATUS_INVALID_ID;
     int32_t granted = 0;
     if (buffer->ownerClient == client.id) {
@@ -212,10 +179,10 @@ int32_t SimDriver::AttachBuffer(SimClient& client, Tulx7_dr_buffer_attach& r,
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::SetBufferPermission(Lock& lock, SimClient& client, Tulx7_dr_buffer_attach& r,
+int32_t SimBufferRequests::SetBufferPermission(SimLock& lock, SimClient& client, Tulx7_dr_buffer_attach& r,
                                        RequestLogEntry& entry) {
     entry.bufferId = r.buffer_id;
-    std::shared_ptr<SimBuffer> buffer = FindBuffer(client.board, r.buffer_id);
+    std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, r.buffer_id);
     if (!buffer || client.attachments.count(r.buffer_id) == 0) return TULX7_DR_STATUS_INVALID_ID;
     StorageShape requested;
     const int32_t status = ReadDescriptor(r.buffer_descriptor, requested);
@@ -228,17 +195,17 @@ int32_t SimDriver::SetBufferPermission(Lock& lock, SimClient& client, Tulx7_dr_b
         return TULX7_DR_STATUS_PERMISSION_BAD;
 
     const StorageShape shape = AllocatedShape(requested);
-    const StorageShape& reported = m_config.reportRoundedSizes ? shape : requested;
+    const StorageShape& reported = m_state.config.reportRoundedSizes ? shape : requested;
     if (!std::equal(shape.size, shape.size + 3, buffer->storage->shape.size)) {
         // Work already queued on the buffer lands in the old storage first.
-        WaitUntilIdle(lock, *buffer);
-        buffer = FindBuffer(client.board, r.buffer_id);
+        m_state.WaitUntilIdle(lock, *buffer);
+        buffer = m_state.FindBuffer(client.board, r.buffer_id);
         if (!buffer) return TULX7_DR_STATUS_INVALID_ID;
-        SimBoard& board = *m_boards[client.board];
+        SimBoard& board = *m_state.boards[client.board];
         const uint64_t bytes = ShapeBytes(shape);
         if (bytes > buffer->chargedBytes && bytes - buffer->chargedBytes > board.FreeBytes())
             return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
-        const std::shared_ptr<Storage> storage = MakeStorage(shape, m_config.fillByte);
+        const std::shared_ptr<Storage> storage = MakeStorage(shape, m_state.config.fillByte);
         if (!storage) return TULX7_DR_STATUS_OUT_OF_HW_MEMORY;
         const Storage& old = *buffer->storage;
         const int32_t keepU = std::min(shape.size[0], old.shape.size[0]);
@@ -265,68 +232,52 @@ int32_t SimDriver::SetBufferPermission(Lock& lock, SimClient& client, Tulx7_dr_b
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::DetachBuffer(SimClient& client, Tulx7_dr_buffer_detach& r,
+int32_t SimBufferRequests::DetachBuffer(SimClient& client, Tulx7_dr_buffer_detach& r,
                                 RequestLogEntry& entry) {
     entry.bufferId = r.buffer_id;
     if (client.attachments.count(r.buffer_id) == 0) return TULX7_DR_STATUS_INVALID_ID;
-    DropAttachment(client, r.buffer_id);
+    m_state.DropAttachment(client, r.buffer_id);
     return TULX7_DR_STATUS_SUCCESS;
 }
 
 // ---------------------------------------------------------------------------
 // Driver host buffers.
 
-int32_t SimDriver::AllocateHostBuffer(SimClient& client, Tulx7_dr_host_buffer_alloc& r,
-                                      RequestLogEntry& entry) {
+int32_t SimBufferRequests::AllocateHostBuffer(SimClient& client, Tulx7_dr_host_buffer_alloc& r,
+                                              RequestLogEntry& entry) {
     entry.hostBytes = r.user_size;
-    if (r.user_size == 0) return TULX7_DR_STATUS_ARG_BAD;
-    if (r.user_size > kHostBufferQuota) return TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES;
-    const uint64_t rounded = (r.user_size + kPageBytes - 1) / kPageBytes * kPageBytes;
-    const uint64_t granted = std::min(rounded, m_hostGrantLimit);
-    if (granted == 0 || m_hostBytesLive + granted > kHostBufferQuota ||
-        m_nextHostBufferId == INT32_MAX)
-        return TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES;
-    const std::shared_ptr<HostBlock> block = MakeWithMemory<HostBlock>(granted);
-    if (!block) return TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES;
-    block->id = m_nextHostBufferId++;
-    block->client = client.id;
-    block->asked = r.user_size;
-    m_hostBuffers[block->id] = block;
-    m_hostBytesLive += granted;
-    client.hostBuffers.insert(block->id);
-
+    std::shared_ptr<HostBlock> block;
+    const int32_t status = m_state.clients.GrantHostBuffer(client, r.user_size, block);
+    if (status != TULX7_DR_STATUS_SUCCESS) return status;
     r.host_buffer_id = block->id;
     r.user_address = block->memory.Address();
-    r.user_size = granted;
+    r.user_size = block->memory.Bytes();
     entry.hostAddress = r.user_address;
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::FreeHostBuffer(SimClient& client, Tulx7_dr_host_buffer_free& r,
-                                  RequestLogEntry& entry) {
+int32_t SimBufferRequests::FreeHostBuffer(SimClient& client, Tulx7_dr_host_buffer_free& r,
+                                          RequestLogEntry& entry) {
     entry.hostAddress = r.user_address;
     entry.hostBytes = r.user_size;
-    const auto found = m_hostBuffers.find(r.host_buffer_id);
-    if (found == m_hostBuffers.end()) {
-        return m_freedHostBuffers.count(r.host_buffer_id) != 0
+    const std::shared_ptr<HostBlock> found = m_state.clients.HostBuffer(r.host_buffer_id);
+    if (!found) {
+        return m_state.clients.HostBufferFreed(r.host_buffer_id)
                    ? TULX7_DR_STATUS_KERNEL_BUFFER_ALREADY_FREED
                    : TULX7_DR_STATUS_INVALID_ID;
     }
-    HostBlock& block = *found->second;
+    const HostBlock& block = *found;
     if (block.client != client.id || r.user_address != block.memory.Address())
         return TULX7_DR_STATUS_INVALID_ID;
     if (r.user_size != block.asked && r.user_size != block.memory.Bytes())
         return TULX7_DR_STATUS_ARG_BAD;
     if (block.pendingJobs > 0) {
         // The transfers keep the memory; the program freed it too early.
-        ++m_stats.hostBuffersFreedInUse;
-        Log("client %u freed host buffer %d while %d transfer(s) still used it", client.id,
-            block.id, block.pendingJobs);
+        ++m_state.stats.hostBuffersFreedInUse;
+        m_state.log.Log("client %u freed host buffer %d while %d transfer(s) still used it",
+                        client.id, block.id, block.pendingJobs);
     }
-    m_hostBytesLive -= block.memory.Bytes();
-    client.hostBuffers.erase(block.id);
-    m_freedHostBuffers.insert(block.id);
-    m_hostBuffers.erase(found);
+    m_state.clients.FreeHostBuffer(client, block.id);
     return TULX7_DR_STATUS_SUCCESS;
 }
 

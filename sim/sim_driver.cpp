@@ -1,16 +1,25 @@
 #include "sim_driver.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 
+#include "tulx7/register_map.h"
 #include "tulx7sim/command_executor.h"
 
 namespace tulx7sim {
 
 namespace {
 
-constexpr size_t kDriverLogLimit = 10000;
+constexpr int kBackDoorWaitMs = 5000;
+constexpr int kRegisterWaitMs = 5000;
+
+devreg::Result Fail(devreg::Result result, int error) {
+    errno = error;
+    return result;
+}
 
 }  // namespace
 
@@ -27,305 +36,420 @@ SimDriver& SimDriver::Instance() {
     return *driver;
 }
 
-SimDriver::SimDriver() : m_engine(DefaultEngine()) {
+SimDriver::SimDriver() {
+    m_state.engine = DefaultEngine();
     ConfigParseResult parsed = ConfigFromEnvironment();
     for (const std::string& warning : parsed.warnings) std::fprintf(stderr, "tulx7sim: %s\n", warning.c_str());
-    m_config = parsed.config;
+    m_state.config = parsed.config;
     BuildBoards();
 }
 
 void SimDriver::BuildBoards() {
-    m_boards.clear();
-    for (int i = 0; i < m_config.boards; ++i) {
+    m_state.boards.clear();
+    for (int i = 0; i < m_state.config.boards; ++i) {
         auto board = std::make_unique<SimBoard>();
         board->index = i;
-        board->totalBytes = static_cast<uint64_t>(m_config.memoryMB) << 20;
-        m_boards.push_back(std::move(board));
+        board->totalBytes = static_cast<uint64_t>(m_state.config.memoryMB) << 20;
+        m_state.boards.push_back(std::move(board));
     }
-    if (m_logFile != nullptr && m_logFile != stderr) std::fclose(m_logFile);
-    m_logFile = nullptr;
-    if (m_config.logPath == "stderr")
-        m_logFile = stderr;
-    else if (!m_config.logPath.empty())
-        m_logFile = std::fopen(m_config.logPath.c_str(), "a");
+    m_state.log.CopyTo(m_state.config.logPath);
 }
 
 void SimDriver::Reset(const SimConfig& config) {
-    Lock lock(m_mutex);
-    for (auto& board : m_boards) board->paused = false;
-    m_changed.notify_all();
-    while (!m_clients.empty()) {
-        const uint32_t id = m_clients.begin()->first;
+    SimLock lock(m_state.mutex);
+    for (auto& board : m_state.boards) board->paused = false;
+    m_state.changed.notify_all();
+    while (!m_state.clients.Empty()) {
+        const uint32_t id = m_state.clients.FirstId();
         CloseClient(lock, id);
         // A client another thread is already closing goes away by itself.
-        m_changed.wait(lock, [&] { return m_clients.find(id) == m_clients.end(); });
+        m_state.changed.wait(lock, [&] { return m_state.clients.Find(id) == nullptr; });
     }
-    StopWorkers(lock);
+    m_scheduler.Stop(lock);
 
-    m_objects.clear();
-    m_connections.clear();
-    m_hostBuffers.clear();
-    m_hostBytesLive = 0;
-    m_mappings.clear();
-    m_portUnavailable = false;
-    m_driverAbsent = false;
-    std::fill(std::begin(m_serviceOpenFails), std::end(m_serviceOpenFails), false);
-    std::fill(std::begin(m_clientRefused), std::end(m_clientRefused), false);
-    m_hostGrantLimit = UINT64_MAX;
-    m_submitFailures.clear();
-    m_completionFailures.clear();
-    m_transportFailures.clear();
-    m_requestLog.clear();
-    m_driverLog.clear();
-    m_stats = Stats{};
-    m_engine = DefaultEngine();
+    m_state.registry.Clear();
+    m_state.clients.ClearHoldings();
+    m_state.faults.Clear();
+    m_state.log.Clear();
+    m_state.stats = Stats{};
+    m_state.engine = DefaultEngine();
     ClearChipDiagnostics();
-    m_config = config;
+    m_state.config = config;
     BuildBoards();
 }
 
 bool SimDriver::Configure(const SimConfig& config) {
-    Lock lock(m_mutex);
-    if (!m_clients.empty()) return false;
-    m_config = config;
+    SimLock lock(m_state.mutex);
+    if (!m_state.clients.Empty()) return false;
+    m_state.config = config;
     BuildBoards();
     return true;
 }
 
 SimConfig SimDriver::Config() {
-    Lock lock(m_mutex);
-    return m_config;
+    SimLock lock(m_state.mutex);
+    return m_state.config;
 }
 
 // ---------------------------------------------------------------------------
-// Clients and workers.
+// The registry.
 
-devreg::Result SimDriver::OpenClient(Lock&, devreg::Connection connection, uint64_t* clientId) {
-    const auto found = m_connections.find(connection);
-    if (found == m_connections.end()) return devreg::kErrorNotFound;
-    const int boardIndex = found->second;
-    if (boardIndex >= static_cast<int>(m_boards.size())) return devreg::kErrorNotFound;
-    if (m_clientRefused[boardIndex]) return devreg::kErrorNotPermitted;
+devreg::Result SimDriver::GetRegistryPort(devreg::Object* port) {
+    SimLock lock(m_state.mutex);
+    return m_state.registry.GetPort(port);
+}
 
-    auto state = std::make_unique<ClientState>();
-    state->client.id = m_nextClientId++;
-    if (m_nextClientId == 0) m_nextClientId = 1;
-    state->client.connection = connection;
-    state->client.board = boardIndex;
-    SimBoard& board = *m_boards[boardIndex];
-    if (board.clients++ == 0) m_engine->ResetRegisters(boardIndex, board.registers);
-    *clientId = state->client.id;
-    m_clients[state->client.id] = std::move(state);
-    StartWorkers();
+devreg::Result SimDriver::GetMatchingServices(devreg::Object port, const char* className,
+                                              devreg::Object* iterator) {
+    SimLock lock(m_state.mutex);
+    return m_state.registry.MatchServices(port, className, m_state.BoardCount(), iterator);
+}
+
+devreg::Object SimDriver::IteratorNext(devreg::Object iterator) {
+    SimLock lock(m_state.mutex);
+    return m_state.registry.Next(iterator);
+}
+
+devreg::Result SimDriver::ReleaseObject(devreg::Object object) {
+    SimLock lock(m_state.mutex);
+    return m_state.registry.Release(object);
+}
+
+devreg::Result SimDriver::OpenService(devreg::Object service, devreg::Connection* connection) {
+    SimLock lock(m_state.mutex);
+    return m_state.registry.OpenService(service, m_state.BoardCount(), connection);
+}
+
+devreg::Result SimDriver::CloseService(devreg::Connection connection) {
+    SimLock lock(m_state.mutex);
+    if (m_state.registry.BoardOf(connection) < 0) return Fail(devreg::kErrorNotFound, ENOENT);
+    // Clients the program left open go with their connection.
+    for (uint32_t id : m_state.clients.IdsOf(connection)) CloseClient(lock, id);
+    m_state.registry.Forget(connection);
     return devreg::kSuccess;
 }
 
-void SimDriver::CloseClient(Lock& lock, uint32_t clientId) {
-    const auto found = m_clients.find(clientId);
-    if (found == m_clients.end() || found->second->closing) return;
-    ClientState& state = *found->second;
-    state.closing = true;
-    m_changed.wait(lock, [&] { return state.client.pendingJobs == 0 && state.activeRequests == 0; });
-
-    SimClient& client = state.client;
-    int buffers = 0;
-    while (!client.attachments.empty()) {
-        DropAttachment(client, client.attachments.begin()->first);
-        ++buffers;
-    }
-    const int hostBuffers = static_cast<int>(client.hostBuffers.size());
-    for (int32_t id : client.hostBuffers) {
-        const auto block = m_hostBuffers.find(id);
-        if (block == m_hostBuffers.end()) continue;
-        m_hostBytesLive -= block->second->memory.Bytes();
-        m_hostBuffers.erase(block);
-        m_freedHostBuffers.insert(id);
-    }
-    client.hostBuffers.clear();
-    const int mappings = static_cast<int>(client.mappings.size());
-    for (uint32_t id : std::vector<uint32_t>(client.mappings.begin(), client.mappings.end()))
-        ReleaseMapping(id);
-
-    if (buffers + hostBuffers + mappings > 0) {
-        Log("client %u of board %d closed with %d buffer(s), %d host buffer(s) and %d mapping(s) "
-            "still open; freed",
-            clientId, client.board, buffers, hostBuffers, mappings);
-    }
-    m_stats.leakedBuffers += buffers;
-    m_stats.leakedHostBuffers += hostBuffers;
-    m_stats.leakedMappings += mappings;
-    if (client.board < static_cast<int>(m_boards.size())) --m_boards[client.board]->clients;
-    m_clients.erase(found);
-    m_changed.notify_all();
-    if (m_clients.empty()) StopWorkers(lock);
-}
-
-void SimDriver::StartWorkers() {
-    if (m_workersRunning) return;
-    m_workersRunning = true;
-    const uint64_t generation = ++m_generation;
-    const int queues = m_config.mode == QueueMode::kThreeQueues ? SimBoard::kQueues : 1;
-    for (size_t b = 0; b < m_boards.size(); ++b)
-        for (int q = 0; q < queues; ++q)
-            m_workers.emplace_back(&SimDriver::WorkerLoop, this, static_cast<int>(b), q, generation);
-}
-
-void SimDriver::StopWorkers(Lock& lock) {
-    if (!m_workersRunning) return;
-    m_workersRunning = false;
-    ++m_generation;
-    std::vector<std::thread> workers = std::move(m_workers);
-    m_workers.clear();
-    m_changed.notify_all();
-    lock.unlock();
-    for (std::thread& worker : workers) worker.join();
-    lock.lock();
-}
-
-void SimDriver::WorkerLoop(int boardIndex, int queue, uint64_t generation) {
-    Lock lock(m_mutex);
-    for (;;) {
-        m_changed.wait(lock, [&] {
-            return m_generation != generation || FrontReady(*m_boards[boardIndex], queue);
-        });
-        if (m_generation != generation) return;
-        SimBoard& board = *m_boards[boardIndex];
-        std::shared_ptr<Job> job = board.queues[queue].front();
-        board.queues[queue].pop_front();
-        job->state = Job::State::kRunning;
-        const int latency = m_config.latencyMicroseconds;
-        lock.unlock();
-
-        if (latency > 0) std::this_thread::sleep_for(std::chrono::microseconds(latency));
-        uint64_t moved = 0;
-        const int32_t status = job->injectedFailure != 0 ? job->injectedFailure : job->run(moved);
-
-        lock.lock();
-        m_stats.bytesMoved += moved;
-        FinishJob(*job, status);
+devreg::Result SimDriver::CallMethod(devreg::Connection connection, uint32_t selector,
+                                     const uint64_t* input, uint32_t inputCount,
+                                     uint64_t* output, uint32_t outputCount) {
+    SimLock lock(m_state.mutex);
+    if (m_state.registry.BoardOf(connection) < 0) return Fail(devreg::kErrorNotFound, ENXIO);
+    switch (selector) {
+        case TULX7_DR_SELECTOR_OPEN_CLIENT: {
+            if (inputCount != 0 || outputCount != 1 || output == nullptr)
+                return Fail(devreg::kErrorBadArgument, EINVAL);
+            const devreg::Result result = OpenClient(connection, output);
+            return result == devreg::kSuccess ? result : Fail(result, EACCES);
+        }
+        case TULX7_DR_SELECTOR_CLOSE_CLIENT: {
+            if (inputCount != 1 || input == nullptr) return Fail(devreg::kErrorBadArgument, EINVAL);
+            const SimClientState* state = input[0] > UINT32_MAX
+                                              ? nullptr
+                                              : m_state.clients.Find(static_cast<uint32_t>(input[0]));
+            if (state == nullptr || state->client.connection != connection)
+                return Fail(devreg::kErrorNotFound, ENOENT);
+            CloseClient(lock, static_cast<uint32_t>(input[0]));
+            return devreg::kSuccess;
+        }
+        case TULX7_DR_SELECTOR_REQUEST:
+            if (inputCount != 3 || input == nullptr || input[0] > UINT32_MAX || input[1] > UINT32_MAX)
+                return Fail(devreg::kErrorBadArgument, EINVAL);
+            return Request(lock, connection, static_cast<uint32_t>(input[0]),
+                           static_cast<uint32_t>(input[1]), input[2]);
+        default:
+            return Fail(devreg::kErrorUnsupported, ENOTSUP);
     }
 }
 
 // ---------------------------------------------------------------------------
-// Events and queues.
+// Clients.
 
-bool SimDriver::KnownEvent(uint32_t id) const {
-    return id == 0 || id == TULX7_DR_NO_EVENT || id <= m_lastIssued;
+devreg::Result SimDriver::OpenClient(devreg::Connection connection, uint64_t* clientId) {
+    const int boardIndex = m_state.registry.BoardOf(connection);
+    if (boardIndex < 0 || boardIndex >= m_state.BoardCount()) return devreg::kErrorNotFound;
+    if (m_state.clients.OpenRefused(boardIndex)) return devreg::kErrorNotPermitted;
+
+    const SimClientState& state = m_state.clients.Add(connection, boardIndex);
+    SimBoard& board = *m_state.boards[boardIndex];
+    if (board.clients++ == 0) m_state.engine->ResetRegisters(boardIndex, board.registers);
+    *clientId = state.client.id;
+    m_scheduler.Start();
+    return devreg::kSuccess;
 }
 
-bool SimDriver::EventComplete(uint32_t id) const {
-    if (id == 0 || id == TULX7_DR_NO_EVENT) return true;
-    return id <= m_lastIssued && m_incomplete.count(id) == 0;
-}
+void SimDriver::CloseClient(SimLock& lock, uint32_t clientId) {
+    SimClientState* state = m_state.clients.Find(clientId);
+    if (state == nullptr || state->closing) return;
+    state->closing = true;
+    m_state.changed.wait(lock, [&] {
+        return state->client.pendingJobs == 0 && state->activeRequests == 0;
+    });
 
-bool SimDriver::DependencyMet(uint32_t id) const {
-    // Everything issued up to the id must have finished, on every board.
-    if (id == 0 || id == TULX7_DR_NO_EVENT) return true;
-    return m_incomplete.empty() || *m_incomplete.begin() > id;
-}
-
-bool SimDriver::FrontReady(const SimBoard& board, int queue) const {
-    if (board.paused || board.queues[queue].empty()) return false;
-    const Job& job = *board.queues[queue].front();
-    return std::all_of(job.dependencies.begin(), job.dependencies.end(),
-                       [this](uint32_t id) { return DependencyMet(id); });
-}
-
-int32_t SimDriver::Enqueue(const std::shared_ptr<Job>& job, int idCount) {
-    if (m_lastIssued >= TULX7_DR_NO_EVENT - 1 - static_cast<uint32_t>(idCount))
-        return TULX7_DR_STATUS_MISC_ERROR;
-    for (int i = 0; i < idCount; ++i) {
-        const uint32_t id = ++m_lastIssued;
-        job->ids.push_back(id);
-        m_incomplete.insert(id);
-        m_jobsByEvent[id] = job;
+    SimClient& client = state->client;
+    int buffers = 0;
+    while (!client.attachments.empty()) {
+        m_state.DropAttachment(client, client.attachments.begin()->first);
+        ++buffers;
     }
-    for (const auto& buffer : job->buffers) ++buffer->pendingJobs;
-    for (const auto& block : job->hostBlocks) ++block->pendingJobs;
-    const auto client = m_clients.find(job->client);
-    if (client != m_clients.end()) ++client->second->client.pendingJobs;
-    int32_t failure = 0;
-    if (FireInjection(m_completionFailures, job->code, &failure)) job->injectedFailure = failure;
-    const int queue = m_config.mode == QueueMode::kThreeQueues ? job->queueTag : 0;
-    m_boards[job->board]->queues[queue].push_back(job);
-    m_changed.notify_all();
-    return TULX7_DR_STATUS_SUCCESS;
+    const int hostBuffers = static_cast<int>(client.hostBuffers.size());
+    for (int32_t id : std::vector<int32_t>(client.hostBuffers.begin(), client.hostBuffers.end()))
+        m_state.clients.FreeHostBuffer(client, id);
+    const int mappings = static_cast<int>(client.mappings.size());
+    for (uint32_t id : std::vector<uint32_t>(client.mappings.begin(), client.mappings.end()))
+        m_state.clients.ReleaseMapping(id);
+
+    if (buffers + hostBuffers + mappings > 0) {
+        m_state.log.Log(
+            "client %u of board %d closed with %d buffer(s), %d host buffer(s) and %d mapping(s) "
+            "still open; freed",
+            clientId, client.board, buffers, hostBuffers, mappings);
+    }
+    m_state.stats.leakedBuffers += buffers;
+    m_state.stats.leakedHostBuffers += hostBuffers;
+    m_state.stats.leakedMappings += mappings;
+    if (client.board < m_state.BoardCount()) --m_state.boards[client.board]->clients;
+    m_state.clients.Erase(clientId);
+    m_state.changed.notify_all();
+    if (m_state.clients.Empty()) m_scheduler.Stop(lock);
 }
 
-void SimDriver::FinishJob(Job& job, int32_t status, bool aborted) {
-    for (uint32_t id : job.ids) {
-        m_incomplete.erase(id);
-        m_jobsByEvent.erase(id);
-        if (status != TULX7_DR_STATUS_SUCCESS) m_failed[id] = status;
+// ---------------------------------------------------------------------------
+// Requests.
+
+devreg::Result SimDriver::Request(SimLock& lock, devreg::Connection connection, uint32_t clientId,
+                                  uint32_t code, uint64_t address) {
+    SimClientState* state = m_state.clients.Find(clientId);
+    if (state == nullptr || state->client.connection != connection || state->closing)
+        return Fail(devreg::kErrorNotFound, ENOENT);
+    if (address == 0) return Fail(devreg::kErrorBadArgument, EFAULT);
+
+    RequestLogEntry entry;
+    entry.code = code;
+    entry.board = state->client.board;
+    entry.client = clientId;
+    if (m_state.faults.FireTransport(code)) {
+        entry.reachedDriver = false;
+        m_state.log.Record(std::move(entry));
+        return Fail(devreg::kErrorUnavailable, EIO);
     }
-    for (const auto& buffer : job.buffers) --buffer->pendingJobs;
-    for (const auto& block : job.hostBlocks) --block->pendingJobs;
-    const auto client = m_clients.find(job.client);
-    if (client != m_clients.end()) --client->second->client.pendingJobs;
-    if (status != TULX7_DR_STATUS_SUCCESS) {
-        ++m_stats.jobsFailed;
-        Log("board %d: request 0x%08X (event %u) failed: %s%s%s", job.board, job.code,
-            job.ids.empty() ? 0u : job.ids.front(),
-            status >= 0 && status < TULX7_DR_STATUS_COUNT ? tulx7_dr_status_strings[status] : "?",
-            job.diagnostic.empty() ? "" : ": ", job.diagnostic.c_str());
-    } else if (aborted) {
-        ++m_stats.jobsAborted;
-    } else {
-        ++m_stats.jobsCompleted;
-        if (!job.diagnostic.empty())
-            Log("board %d: request 0x%08X (event %u): %s", job.board, job.code,
-                job.ids.empty() ? 0u : job.ids.front(), job.diagnostic.c_str());
+
+    void* data = reinterpret_cast<void*>(static_cast<uintptr_t>(address));
+    int32_t status = TULX7_DR_STATUS_SUCCESS;
+    if (!m_state.faults.FireSubmit(code, status)) {
+        ++state->activeRequests;
+        status = Dispatch(lock, state->client, code, data, entry);
+        --state->activeRequests;
+        m_state.changed.notify_all();
     }
-    job.state = Job::State::kDone;
-    job.run = nullptr;
-    job.buffers.clear();
-    job.hostBlocks.clear();
-    m_changed.notify_all();
+    *static_cast<int32_t*>(data) = status;
+    entry.status = status;
+    m_state.log.Record(std::move(entry));
+    return devreg::kSuccess;
 }
 
-bool SimDriver::RemoveQueued(const std::shared_ptr<Job>& job) {
-    for (auto& queue : m_boards[job->board]->queues) {
-        const auto found = std::find(queue.begin(), queue.end(), job);
-        if (found != queue.end()) {
-            queue.erase(found);
-            return true;
-        }
+int32_t SimDriver::Dispatch(SimLock& lock, SimClient& client, uint32_t code, void* record,
+                            RequestLogEntry& entry) {
+    SimBufferRequests& buffers = m_bufferRequests;
+    SimTransferRequests& transfers = m_transferRequests;
+    SimEventRequests& events = m_eventRequests;
+    switch (code) {
+        case TULX7_DR_GET_CONFIGURATION:
+            return buffers.GetConfiguration(client, *static_cast<Tulx7_dr_configuration*>(record));
+        case TULX7_DR_GET_BOARD_PEERS:
+            return buffers.GetBoardPeers(*static_cast<Tulx7_dr_board_peers*>(record));
+        case TULX7_DR_BUFFER_ALLOCATE:
+            return buffers.AllocateBuffer(client, *static_cast<Tulx7_dr_buffer_attach*>(record),
+                                          entry);
+        case TULX7_DR_BUFFER_ATTACH:
+            return buffers.AttachBuffer(client, *static_cast<Tulx7_dr_buffer_attach*>(record), entry);
+        case TULX7_DR_BUFFER_SET_PERMISSION:
+            return buffers.SetBufferPermission(
+                lock, client, *static_cast<Tulx7_dr_buffer_attach*>(record), entry);
+        case TULX7_DR_BUFFER_DETACH:
+            return buffers.DetachBuffer(client, *static_cast<Tulx7_dr_buffer_detach*>(record), entry);
+        case TULX7_DR_HOST_BUFFER_ALLOC:
+            return buffers.AllocateHostBuffer(
+                client, *static_cast<Tulx7_dr_host_buffer_alloc*>(record), entry);
+        case TULX7_DR_HOST_BUFFER_FREE:
+            return buffers.FreeHostBuffer(client, *static_cast<Tulx7_dr_host_buffer_free*>(record),
+                                          entry);
+        case TULX7_DR_BUFFER_LOAD:
+            return transfers.Transfer(client, *static_cast<Tulx7_dr_buffer_load*>(record), true,
+                                      entry);
+        case TULX7_DR_BUFFER_UNLOAD:
+            return transfers.Transfer(client, *static_cast<Tulx7_dr_buffer_load*>(record), false,
+                                      entry);
+        case TULX7_DR_BUFFER_BOARD2BOARD:
+            return transfers.BoardToBoard(
+                client, *static_cast<Tulx7_dr_buffer_board2board*>(record), entry);
+        case TULX7_DR_BUFFER_MAP:
+            return transfers.MapBuffer(lock, client, *static_cast<Tulx7_dr_buffer_map*>(record),
+                                       entry);
+        case TULX7_DR_BUFFER_UNMAP:
+            return transfers.UnmapBuffer(lock, client, *static_cast<Tulx7_dr_buffer_unmap*>(record),
+                                         entry);
+        case TULX7_DR_RENDER:
+            return events.Render(client, *static_cast<Tulx7_dr_render*>(record), entry);
+        case TULX7_DR_SYNC:
+            return events.Sync(lock, *static_cast<Tulx7_dr_sync*>(record), entry);
+        case TULX7_DR_ABORT:
+            return events.Abort(*static_cast<Tulx7_dr_abort*>(record), entry);
+        case TULX7_DR_DEBUG_CQUEUE_DUMP:
+            return events.DumpQueue(client, *static_cast<Tulx7_dr_debug_data*>(record));
+        default:
+            return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
     }
-    return false;
 }
 
-int SimDriver::PeerOf(int board) const {
-    if (board < 0 || board >= m_config.boards) return -1;
-    const int peer = m_config.peers[board];
-    if (peer < 0 || peer >= m_config.boards || peer == board) return -1;
-    return peer;
+// ---------------------------------------------------------------------------
+// The test API.
+
+void SimDriver::SetPaused(int board, bool paused) {
+    SimLock lock(m_state.mutex);
+    if (board < 0 || board >= m_state.BoardCount()) return;
+    m_state.boards[board]->paused = paused;
+    m_state.changed.notify_all();
 }
 
-bool SimDriver::FireInjection(std::vector<Injection>& injections, uint32_t code, int32_t* status) {
-    bool fired = false;
-    for (auto it = injections.begin(); it != injections.end();) {
-        if (it->code == code && --it->remaining <= 0) {
-            if (!fired && status != nullptr) *status = it->status;
-            fired = true;
-            it = injections.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    return fired;
+void SimDriver::InjectSubmitFailure(uint32_t code, int nth, int32_t status) {
+    SimLock lock(m_state.mutex);
+    m_state.faults.AddSubmitFailure(code, nth, status);
 }
 
-void SimDriver::Log(const char* format, ...) {
-    char line[512];
-    va_list args;
-    va_start(args, format);
-    std::vsnprintf(line, sizeof line, format, args);
-    va_end(args);
-    if (m_driverLog.size() < kDriverLogLimit) m_driverLog.emplace_back(line);
-    if (m_logFile != nullptr) {
-        std::fprintf(m_logFile, "tulx7sim: %s\n", line);
-        std::fflush(m_logFile);
+void SimDriver::InjectCompletionFailure(uint32_t code, int nth, int32_t status) {
+    SimLock lock(m_state.mutex);
+    m_state.faults.AddCompletionFailure(code, nth, status);
+}
+
+void SimDriver::InjectTransportFailure(uint32_t code, int nth) {
+    SimLock lock(m_state.mutex);
+    m_state.faults.AddTransportFailure(code, nth);
+}
+
+void SimDriver::SetRegistryPortUnavailable(bool unavailable) {
+    SimLock lock(m_state.mutex);
+    m_state.registry.SetPortUnavailable(unavailable);
+}
+
+void SimDriver::SetDriverPresent(bool present) {
+    SimLock lock(m_state.mutex);
+    m_state.registry.SetDriverPresent(present);
+}
+
+void SimDriver::SetServiceOpenFailure(int board, bool fails) {
+    SimLock lock(m_state.mutex);
+    m_state.registry.SetServiceOpenFailure(board, fails);
+}
+
+void SimDriver::SetClientOpenRefused(int board, bool refused) {
+    SimLock lock(m_state.mutex);
+    m_state.clients.SetOpenRefused(board, refused);
+}
+
+void SimDriver::SetHostBufferGrantLimit(uint64_t bytes) {
+    SimLock lock(m_state.mutex);
+    m_state.clients.SetHostGrantLimit(bytes);
+}
+
+std::vector<RequestLogEntry> SimDriver::RequestLog() {
+    SimLock lock(m_state.mutex);
+    return m_state.log.Requests();
+}
+
+void SimDriver::ClearRequestLog() {
+    SimLock lock(m_state.mutex);
+    m_state.log.ClearRequests();
+}
+
+std::vector<std::string> SimDriver::DriverLog() {
+    SimLock lock(m_state.mutex);
+    return m_state.log.Messages();
+}
+
+Stats SimDriver::GetStats() {
+    SimLock lock(m_state.mutex);
+    Stats stats = m_state.stats;
+    stats.openConnections = m_state.registry.Connections();
+    stats.openClients = m_state.clients.Count();
+    stats.liveRegistryObjects = m_state.registry.Objects();
+    stats.liveHostBuffers = m_state.clients.HostBufferCount();
+    stats.liveMappings = m_state.clients.MappingCount();
+    stats.workerThreads = m_scheduler.WorkerCount();
+    for (const auto& board : m_state.boards) {
+        stats.liveBuffers += static_cast<int>(board->buffers.size());
+        stats.boardBytesAllocated[board->index] = board->allocatedBytes;
     }
+    stats.pendingJobs = m_state.events.OpenJobs();
+    return stats;
+}
+
+bool SimDriver::WaitForIdle(int timeoutMs) {
+    SimLock lock(m_state.mutex);
+    return m_state.changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                                    [&] { return m_state.events.AllComplete(); });
+}
+
+bool SimDriver::GetBufferInfo(uint32_t bufferId, BufferInfo& info) {
+    SimLock lock(m_state.mutex);
+    const std::shared_ptr<SimBuffer> buffer =
+        m_state.FindBuffer(static_cast<int>(bufferId >> 28), bufferId);
+    if (!buffer) return false;
+    const StorageShape& shape = buffer->storage->shape;
+    info.board = buffer->board;
+    info.dimension = shape.dimension;
+    info.elementBytes = shape.elementBytes;
+    std::copy(buffer->reportedSize, buffer->reportedSize + 3, info.reportedSize);
+    std::copy(shape.size, shape.size + 3, info.storageSize);
+    info.attachments = buffer->attachments;
+    info.ownerClient = buffer->ownerClient;
+    info.share = buffer->share;
+    return true;
+}
+
+bool SimDriver::AccessBufferMemory(uint32_t bufferId, uint64_t byteOffset, void* bytes,
+                                   size_t count, bool write) {
+    SimLock lock(m_state.mutex);
+    std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(static_cast<int>(bufferId >> 28), bufferId);
+    if (!buffer || bytes == nullptr) return false;
+    if (!m_state.WaitUntilIdleFor(lock, *buffer, kBackDoorWaitMs)) return false;
+    std::vector<uint8_t>& storage = buffer->storage->bytes;
+    if (byteOffset > storage.size() || count > storage.size() - byteOffset) return false;
+    if (write)
+        std::memcpy(storage.data() + byteOffset, bytes, count);
+    else
+        std::memcpy(bytes, storage.data() + byteOffset, count);
+    return true;
+}
+
+void SimDriver::SetRenderEngine(std::shared_ptr<RenderEngine> engine) {
+    SimLock lock(m_state.mutex);
+    if (engine)
+        m_state.engine = std::move(engine);
+    else
+        m_state.engine = DefaultEngine();
+}
+
+// The register file is touched by the board's render jobs without the
+// driver lock; reading it once none is queued or running, under the lock
+// that saw them finish, orders the read after their writes.
+bool SimDriver::ReadRegister(int boardIndex, uint32_t address, uint64_t& value) {
+    value = 0;
+    const int width = NKW7_RegisterWidth(address);
+    SimLock lock(m_state.mutex);
+    if (width == 0 || boardIndex < 0 || boardIndex >= m_state.BoardCount()) return false;
+    const bool idle = m_state.changed.wait_for(lock, std::chrono::milliseconds(kRegisterWaitMs), [&] {
+        const auto& open = m_state.events.OpenIds();
+        return std::none_of(open.begin(), open.end(), [&](const auto& entry) {
+            return entry.second->board == boardIndex && entry.second->code == TULX7_DR_RENDER;
+        });
+    });
+    if (!idle) return false;
+    const RegisterFile& registers = m_state.boards[boardIndex]->registers;
+    if (width == 64) return registers.Read64(address, value);
+    uint32_t low = 0;
+    const bool read = registers.Read32(address, low);
+    value = low;
+    return read;
 }
 
 }  // namespace tulx7sim

@@ -4,7 +4,7 @@
 #include <chrono>
 #include <cstring>
 
-#include "sim_driver.h"
+#include "sim_event_requests.h"
 
 namespace tulx7sim {
 
@@ -23,7 +23,7 @@ const char* QueueName(int tag) {
 
 }  // namespace
 
-int32_t SimDriver::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry& entry) {
+int32_t SimEventRequests::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry& entry) {
     entry.dependencies = {r.lut_load_event_id, r.load_event_id, r.unload_event_id,
                           r.prev_render_event_id};
     if (r.pBufferData == 0 || r.p_render_load_cmds == 0 || r.render_count < 1 ||
@@ -48,7 +48,7 @@ int32_t SimDriver::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry
         {&buffers.depth1, &render->depth1}};
     for (const auto& [slot, bound] : arrays) {
         if (slot->buffer_id == TULX7_DR_NO_BUFFER) continue;
-        const std::shared_ptr<SimBuffer> buffer = FindBuffer(client.board, slot->buffer_id);
+        const std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, slot->buffer_id);
         if (!buffer) {
             entry.bufferId = slot->buffer_id;
             return TULX7_DR_STATUS_INVALID_ID;
@@ -80,7 +80,7 @@ int32_t SimDriver::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry
         &buffers.diffuse_reflectance,  &buffers.gradient_magnitude, &buffers.alpha_correction};
     for (int t = 0; t < 8; ++t) {
         if (tables[t]->buffer_id == TULX7_DR_NO_BUFFER) continue;
-        const std::shared_ptr<SimBuffer> buffer = FindBuffer(client.board, tables[t]->buffer_id);
+        const std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, tables[t]->buffer_id);
         if (!buffer) {
             entry.bufferId = tables[t]->buffer_id;
             return TULX7_DR_STATUS_INVALID_ID;
@@ -99,7 +99,7 @@ int32_t SimDriver::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry
         storages.push_back(storage);
     }
     for (uint32_t id : entry.dependencies)
-        if (!KnownEvent(id)) return TULX7_DR_STATUS_INVALID_ID;
+        if (!m_state.events.Known(id)) return TULX7_DR_STATUS_INVALID_ID;
 
     const auto* renderWords =
         reinterpret_cast<const uint64_t*>(static_cast<uintptr_t>(r.p_render_load_cmds));
@@ -117,12 +117,12 @@ int32_t SimDriver::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry
     job->queueTag = static_cast<int>(TULX7_DR_QUEUE_RENDER);
     job->client = client.id;
     job->dependencies = entry.dependencies;
-    RegisterFile* registers = &m_boards[client.board]->registers;
+    RegisterFile* registers = &m_state.boards[client.board]->registers;
     Job* self = job.get();
-    job->run = [render, storages, engine = m_engine, registers, self](uint64_t&) {
+    job->run = [render, storages, engine = m_state.engine, registers, self](uint64_t&) {
         return engine->Execute(*render, *registers, self->diagnostic);
     };
-    const int32_t status = Enqueue(job, 1);
+    const int32_t status = m_scheduler.Enqueue(job, 1);
     if (status != TULX7_DR_STATUS_SUCCESS) return status;
     render->eventId = job->ids[0];
     r.ret_render_event_id = job->ids[0];
@@ -130,7 +130,7 @@ int32_t SimDriver::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::Sync(Lock& lock, Tulx7_dr_sync& r, RequestLogEntry& entry) {
+int32_t SimEventRequests::Sync(SimLock& lock, Tulx7_dr_sync& r, RequestLogEntry& entry) {
     if (r.selection != TULX7_DR_WAIT_ALL && r.selection != TULX7_DR_WAIT_ANY)
         return TULX7_DR_STATUS_ARG_BAD;
     if (r.event_count < 1 || r.event_count > TULX7_DR_MAX_SYNC_EVENTS)
@@ -142,65 +142,64 @@ int32_t SimDriver::Sync(Lock& lock, Tulx7_dr_sync& r, RequestLogEntry& entry) {
         entry.dependencies.push_back(ids[i]);
     }
     for (int i = 0; i < count; ++i)
-        if (!KnownEvent(ids[i])) return TULX7_DR_STATUS_INVALID_ID;
+        if (!m_state.events.Known(ids[i])) return TULX7_DR_STATUS_INVALID_ID;
 
     const bool all = r.selection == TULX7_DR_WAIT_ALL;
     auto satisfied = [&] {
         const int done = static_cast<int>(
-            std::count_if(ids, ids + count, [this](uint32_t id) { return EventComplete(id); }));
+            std::count_if(ids, ids + count, [this](uint32_t id) { return m_state.events.Complete(id); }));
         return all ? done == count : done > 0;
     };
     bool met = false;
     if (r.timeout < 0)
-        m_changed.wait(lock, satisfied), met = true;
+        m_state.changed.wait(lock, satisfied), met = true;
     else
-        met = m_changed.wait_for(lock, std::chrono::milliseconds(r.timeout), satisfied);
+        met = m_state.changed.wait_for(lock, std::chrono::milliseconds(r.timeout), satisfied);
 
     int32_t status = TULX7_DR_STATUS_SUCCESS;
     int occurred = 0;
     for (int i = 0; i < count; ++i) {
-        const bool done = EventComplete(ids[i]);
+        const bool done = m_state.events.Complete(ids[i]);
         r.event_list[i].event_occurred = done ? 1 : 0;
         if (!done) continue;
         ++occurred;
-        const auto failed = m_failed.find(ids[i]);
-        if (failed != m_failed.end() && status == TULX7_DR_STATUS_SUCCESS) status = failed->second;
+        const int32_t failure = m_state.events.FailureOf(ids[i]);
+        if (failure != TULX7_DR_STATUS_SUCCESS && status == TULX7_DR_STATUS_SUCCESS) status = failure;
     }
     r.event_occurred_count = occurred;
     r.wait_status = met ? 1 : 0;
     return status;
 }
 
-int32_t SimDriver::Abort(Tulx7_dr_abort& r, RequestLogEntry& entry) {
+int32_t SimEventRequests::Abort(Tulx7_dr_abort& r, RequestLogEntry& entry) {
     entry.dependencies = {r.event_id};
-    if (!SupportsAbort()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
-    if (r.event_id == 0 || r.event_id == TULX7_DR_NO_EVENT || r.event_id > m_lastIssued)
+    if (!m_state.SupportsAbort()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
+    if (r.event_id == 0 || r.event_id == TULX7_DR_NO_EVENT || r.event_id > m_state.events.LastIssued())
         return TULX7_DR_STATUS_INVALID_ID;
-    const auto found = m_jobsByEvent.find(r.event_id);
-    if (found == m_jobsByEvent.end()) return TULX7_DR_STATUS_ALREADY_COMPLETE;
-    const std::shared_ptr<Job> job = found->second;
+    const std::shared_ptr<Job> job = m_state.events.JobOf(r.event_id);
+    if (!job) return TULX7_DR_STATUS_ALREADY_COMPLETE;
     if (job->state != Job::State::kQueued) return TULX7_DR_STATUS_SUB_FUNCT_NOT_IMPLEMENTED;
     // Taken off its queue before it touched anything; whoever waits on it
     // sees it complete.
-    RemoveQueued(job);
-    FinishJob(*job, TULX7_DR_STATUS_SUCCESS, true);
+    m_scheduler.RemoveQueued(job);
+    m_scheduler.Finish(*job, TULX7_DR_STATUS_SUCCESS, true);
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::DumpQueue(SimClient& client, Tulx7_dr_debug_data& r) {
-    if (!SupportsDump()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
+int32_t SimEventRequests::DumpQueue(SimClient& client, Tulx7_dr_debug_data& r) {
+    if (!m_state.SupportsDump()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
     if (r.count != 12 || r.data_array[0] > TULX7_DR_QUEUE_RENDER) return TULX7_DR_STATUS_ARG_BAD;
     const int tag = static_cast<int>(r.data_array[0]);
     std::vector<std::shared_ptr<Job>> jobs;
-    for (const auto& [id, job] : m_jobsByEvent)
+    for (const auto& [id, job] : m_state.events.OpenIds())
         if (job->board == client.board && job->queueTag == tag && job->state == Job::State::kRunning &&
             job->ids.front() == id)
             jobs.push_back(job);
-    for (const auto& queue : m_boards[client.board]->queues)
+    for (const auto& queue : m_state.boards[client.board]->queues)
         for (const auto& job : queue)
             if (job->queueTag == tag) jobs.push_back(job);
-    Log("board %d, %s queue: %zu job(s)%s", client.board, QueueName(tag), jobs.size(),
-        m_boards[client.board]->paused ? ", board paused" : "");
+    m_state.log.Log("board %d, %s queue: %zu job(s)%s", client.board, QueueName(tag), jobs.size(),
+        m_state.boards[client.board]->paused ? ", board paused" : "");
     for (const auto& job : jobs) {
         std::string waits;
         for (uint32_t id : job->dependencies) {
@@ -208,7 +207,7 @@ int32_t SimDriver::DumpQueue(SimClient& client, Tulx7_dr_debug_data& r) {
             waits += ' ';
             waits += std::to_string(id);
         }
-        Log("  event %u, request 0x%08X, %s, waits for:%s", job->ids.front(), job->code,
+        m_state.log.Log("  event %u, request 0x%08X, %s, waits for:%s", job->ids.front(), job->code,
             job->state == Job::State::kRunning ? "running" : "queued",
             waits.empty() ? " nothing" : waits.c_str());
     }

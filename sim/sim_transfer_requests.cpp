@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <array>
 
-#include "sim_driver.h"
+#include "sim_transfer_requests.h"
 
 namespace tulx7sim {
 
@@ -26,12 +26,12 @@ bool FieldFits(int32_t hostElementSize, int32_t alignment, const StorageShape& s
 
 }  // namespace
 
-int32_t SimDriver::Transfer(SimClient& client, Tulx7_dr_buffer_load& r, bool load,
+int32_t SimTransferRequests::Transfer(SimClient& client, Tulx7_dr_buffer_load& r, bool load,
                             RequestLogEntry& entry) {
     entry.bufferId = r.buffer_id;
     entry.dependencies = {r.render_event_id, r.previous_load_event_id};
     entry.hostAddress = r.host_buffer_address;
-    const std::shared_ptr<SimBuffer> buffer = FindBuffer(client.board, r.buffer_id);
+    const std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, r.buffer_id);
     if (!buffer) return TULX7_DR_STATUS_INVALID_ID;
     const std::shared_ptr<Storage> storage = buffer->storage;
     const StorageShape& shape = storage->shape;
@@ -68,16 +68,14 @@ int32_t SimDriver::Transfer(SimClient& client, Tulx7_dr_buffer_load& r, bool loa
 
     std::shared_ptr<HostBlock> block;
     if (r.host_buffer_id != TULX7_DR_PLAIN_HOST_MEMORY) {
-        const auto found = m_hostBuffers.find(r.host_buffer_id);
-        if (found == m_hostBuffers.end() || found->second->client != client.id)
-            return TULX7_DR_STATUS_INVALID_ID;
-        block = found->second;
+        block = m_state.clients.HostBuffer(r.host_buffer_id);
+        if (!block || block->client != client.id) return TULX7_DR_STATUS_INVALID_ID;
         const uint64_t blockStart = block->memory.Address();
         if (r.host_buffer_address < blockStart ||
             r.host_buffer_address + end > blockStart + block->memory.Bytes())
             return TULX7_DR_STATUS_HOST_RANGE_BAD;
     }
-    if (!KnownEvent(r.render_event_id) || !KnownEvent(r.previous_load_event_id))
+    if (!m_state.events.Known(r.render_event_id) || !m_state.events.Known(r.previous_load_event_id))
         return TULX7_DR_STATUS_INVALID_ID;
 
     auto job = std::make_shared<Job>();
@@ -97,26 +95,26 @@ int32_t SimDriver::Transfer(SimClient& client, Tulx7_dr_buffer_load& r, bool loa
                              direction, false);
         return int32_t{TULX7_DR_STATUS_SUCCESS};
     };
-    status = Enqueue(job, 1);
+    status = m_scheduler.Enqueue(job, 1);
     if (status != TULX7_DR_STATUS_SUCCESS) return status;
     r.ret_load_event_id = job->ids[0];
     entry.events = job->ids;
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::BoardToBoard(SimClient& client, Tulx7_dr_buffer_board2board& r,
+int32_t SimTransferRequests::BoardToBoard(SimClient& client, Tulx7_dr_buffer_board2board& r,
                                 RequestLogEntry& entry) {
     entry.bufferId = r.src_buffer_id;
     entry.otherBufferId = r.dest_buffer_id;
     entry.dependencies = {r.src_render_event_id, r.src_load_event_id, r.dest_render_event_id,
                           r.dest_unload_event_id};
-    if (!SupportsPeer()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
-    const int peer = PeerOf(client.board);
+    if (!m_state.SupportsPeer()) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
+    const int peer = m_state.PeerOf(client.board);
     if (static_cast<int>(r.src_buffer_id >> 28) != client.board || peer < 0 ||
         static_cast<int>(r.dest_buffer_id >> 28) != peer)
         return TULX7_DR_STATUS_ARG_BAD;
-    const std::shared_ptr<SimBuffer> source = FindBuffer(client.board, r.src_buffer_id);
-    const std::shared_ptr<SimBuffer> destination = FindBuffer(peer, r.dest_buffer_id);
+    const std::shared_ptr<SimBuffer> source = m_state.FindBuffer(client.board, r.src_buffer_id);
+    const std::shared_ptr<SimBuffer> destination = m_state.FindBuffer(peer, r.dest_buffer_id);
     if (!source || !destination) return TULX7_DR_STATUS_INVALID_ID;
     const std::shared_ptr<Storage> sourceStorage = source->storage;
     const std::shared_ptr<Storage> destinationStorage = destination->storage;
@@ -136,7 +134,7 @@ int32_t SimDriver::BoardToBoard(SimClient& client, Tulx7_dr_buffer_board2board& 
         !BoxInsideStorage(destinationBox, destinationShape))
         return TULX7_DR_STATUS_HW_RANGE_BAD;
     for (uint32_t id : entry.dependencies)
-        if (!KnownEvent(id)) return TULX7_DR_STATUS_INVALID_ID;
+        if (!m_state.events.Known(id)) return TULX7_DR_STATUS_INVALID_ID;
 
     // More elements on an axis than either storage holds would only copy
     // aliases of the same elements again.
@@ -160,7 +158,7 @@ int32_t SimDriver::BoardToBoard(SimClient& client, Tulx7_dr_buffer_board2board& 
                                  destinationStorage->bytes.data(), e.data());
         return int32_t{TULX7_DR_STATUS_SUCCESS};
     };
-    status = Enqueue(job, 2);
+    status = m_scheduler.Enqueue(job, 2);
     if (status != TULX7_DR_STATUS_SUCCESS) return status;
     r.src_ret_unload_event_id = job->ids[0];
     r.dest_ret_load_event_id = job->ids[1];
@@ -170,11 +168,11 @@ int32_t SimDriver::BoardToBoard(SimClient& client, Tulx7_dr_buffer_board2board& 
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::MapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_map& r,
+int32_t SimTransferRequests::MapBuffer(SimLock& lock, SimClient& client, Tulx7_dr_buffer_map& r,
                              RequestLogEntry& entry) {
     entry.bufferId = r.buffer_id;
-    if (!m_config.mapImplemented) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
-    std::shared_ptr<SimBuffer> buffer = FindBuffer(client.board, r.buffer_id);
+    if (!m_state.config.mapImplemented) return TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED;
+    std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, r.buffer_id);
     if (!buffer) return TULX7_DR_STATUS_INVALID_ID;
     const int32_t access = r.access_share;
     if (access < 1 || access > 7 || (access & (TULX7_DR_MAP_READ | TULX7_DR_MAP_WRITE)) == 0)
@@ -194,13 +192,11 @@ int32_t SimDriver::MapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_map&
         return TULX7_DR_STATUS_OUT_OF_MAP_DATA_STRUCTURES;
 
     // The copy shows what the queued work has left on the board.
-    WaitUntilIdle(lock, *buffer);
-    buffer = FindBuffer(client.board, r.buffer_id);
+    m_state.WaitUntilIdle(lock, *buffer);
+    buffer = m_state.FindBuffer(client.board, r.buffer_id);
     if (!buffer) return TULX7_DR_STATUS_INVALID_ID;
     const std::shared_ptr<Mapping> mapping = MakeWithMemory<Mapping>(bytes);
     if (!mapping) return TULX7_DR_STATUS_MALLOC_FAILED;
-    mapping->id = m_nextMapId++;
-    mapping->client = client.id;
     mapping->buffer = buffer;
     mapping->access = access;
     mapping->box = box;
@@ -212,26 +208,24 @@ int32_t SimDriver::MapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_map&
     host.row = box.Extent(0);
     host.slice = box.Extent(1);
     Storage& storage = *buffer->storage;
-    m_stats.bytesMoved += MoveElements(box, storage.shape, storage.bytes.data(), mapping->alignment,
+    m_state.stats.bytesMoved += MoveElements(box, storage.shape, storage.bytes.data(), mapping->alignment,
                                        host, MoveDirection::kBoardToHost, true);
 
+    m_state.clients.AddMapping(client, mapping);
     r.map_id = mapping->id;
     r.user_address = mapping->memory.Address();
     r.user_size = bytes;
     entry.hostAddress = r.user_address;
-    client.mappings.insert(mapping->id);
-    m_mappings[mapping->id] = mapping;
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-int32_t SimDriver::UnmapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_unmap& r,
+int32_t SimTransferRequests::UnmapBuffer(SimLock& lock, SimClient& client, Tulx7_dr_buffer_unmap& r,
                                RequestLogEntry& entry) {
     entry.hostAddress = r.user_address;
     entry.hostBytes = r.user_size;
     auto matches = [&] {
-        const auto found = m_mappings.find(r.map_id);
-        if (found == m_mappings.end()) return static_cast<Mapping*>(nullptr);
-        Mapping* mapping = found->second.get();
+        Mapping* mapping = m_state.clients.FindMapping(r.map_id);
+        if (mapping == nullptr) return mapping;
         const bool same = mapping->client == client.id &&
                           mapping->memory.Address() == r.user_address &&
                           mapping->memory.Bytes() == r.user_size;
@@ -243,7 +237,7 @@ int32_t SimDriver::UnmapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_un
     RecordBox(entry, mapping->box);
     if ((mapping->access & TULX7_DR_MAP_WRITE) != 0) {
         const std::shared_ptr<SimBuffer> buffer = mapping->buffer;
-        WaitUntilIdle(lock, *buffer);
+        m_state.WaitUntilIdle(lock, *buffer);
         mapping = matches();
         if (mapping == nullptr) return TULX7_DR_STATUS_NOT_MAPPED;
         HostLayout host;
@@ -252,20 +246,12 @@ int32_t SimDriver::UnmapBuffer(Lock& lock, SimClient& client, Tulx7_dr_buffer_un
         host.row = mapping->box.Extent(0);
         host.slice = mapping->box.Extent(1);
         Storage& storage = *buffer->storage;
-        m_stats.bytesMoved += MoveElements(mapping->box, storage.shape, storage.bytes.data(),
+        m_state.stats.bytesMoved += MoveElements(mapping->box, storage.shape, storage.bytes.data(),
                                            mapping->alignment, host, MoveDirection::kHostToBoard,
                                            true);
     }
-    ReleaseMapping(r.map_id);
+    m_state.clients.ReleaseMapping(r.map_id);
     return TULX7_DR_STATUS_SUCCESS;
-}
-
-void SimDriver::ReleaseMapping(uint32_t mapId) {
-    const auto found = m_mappings.find(mapId);
-    if (found == m_mappings.end()) return;
-    const auto client = m_clients.find(found->second->client);
-    if (client != m_clients.end()) client->second->client.mappings.erase(mapId);
-    m_mappings.erase(found);
 }
 
 }  // namespace tulx7sim

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "board/driver_access.h"
 #include "board/kwb_range.h"
@@ -18,7 +19,11 @@
 namespace ulm3 {
 
 class KWBBuffer;
+class KWBBufferRequests;
 class KWBCommandBuffer;
+class KWBMapper;
+class KWBRenderSubmitter;
+class KWBTransfers;
 
 // What a board reported when it was opened (copied out by GetConfiguration).
 struct KWBConfiguration {
@@ -46,10 +51,12 @@ struct KWBMemoryStats {
     uint64_t dwFree = 0;
 };
 
-// Boards live in a process-wide table of eight slots, opened by index when the
-// library opens and closed when it closes; open and close run under the
-// library's own open and close. Waits and aborts may come from any thread:
-// they block in the driver and take no library lock.
+// Boards live in the control record's table of eight slots, opened by index
+// when the library opens and closed when it closes; open and close run under
+// the library's own open and close. Waits and aborts may come from any
+// thread: they block in the driver and take no library lock. Buffer
+// requests, transfers, mappings and render submission go to helpers the
+// board owns.
 class KWBBoard {
 public:
     enum MapType : int { eSimpleMap = 0, eSimulatedMap = 1, eNotImplementedMap = 2 };
@@ -74,6 +81,8 @@ public:
     // The board reachable by direct board-to-board copy, -1 when none.
     int GetPeer() const { return m_peer; }
     bool IsExclusive() const { return m_exclusive; }
+    // Whether the driver copies straight to the peer board.
+    bool SupportsPeer() const { return m_configuration.dwSupportsPeer; }
     const Tulx7_dr_handle& GetHandle() const { return m_handle; }
 
     void GetConfiguration(KWBConfiguration& outConfiguration) const;
@@ -131,7 +140,7 @@ public:
 
     // -----------------------------------------------------------------------
     // On-board buffers, transfers between host and board, and mappings
-    // (kwb_board_buffers.cpp, kwb_transfers.cpp, kwb_mapping.cpp).
+    // (KWBBufferRequests, KWBTransfers, KWBMapper).
 
     // Buffers of 1 to 3 axes (V 0: one axis, W 0: two) of 8, 16, 32 or 64-bit
     // elements, at most 32768 per axis. Bad sizes give kULMErrArgument and
@@ -214,7 +223,7 @@ public:
     ULMStatus UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr);
 
     // -----------------------------------------------------------------------
-    // Command buffers and render submission (kwb_render_submission.cpp).
+    // Command buffers and render submission (KWBRenderSubmitter).
 
     // A host command buffer for this board of inSizeWanted words, clamped to
     // 1000..40000; null when the memory cannot be had. The caller owns it.
@@ -238,34 +247,12 @@ public:
                              uint32_t inWriteTo, KWBBuffer** inLut, KWBBuffer* diffuseMap,
                              KWBBuffer* specularMap, KWBBuffer* GMLut, KWBBuffer* ACLut);
 
-private:
-    struct TransferOutcome {
-        ULMStatus status = kULMOK;
-        uint32_t queuedID = 0;  // the last request the driver accepted, 0 for none
-    };
-    TransferOutcome SendTransfer(bool inLoad, const KWBBuffer& inBuffer, const void* inHost,
-                                 uint32_t inSizeBits, uint32_t inPositionBits,
-                                 const KWBRange& inRange, uint32_t inHostRow,
-                                 uint32_t inHostSlice, int inHostBufferId);
-    ULMSyncEvent FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KWBBuffer* inLoaded,
-                                const TransferOutcome& inOutcome);
-    // Both run loads (inLoaded is the buffer written) and unloads
-    // (inLoaded null; the host memory is written then).
-    ULMSyncEvent DoStartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
-                                 const void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
-                                 const KWBRange& inRange, uint32_t inHostRow, uint32_t inHostSlice,
-                                 int inHostBufferId);
-    ULMSyncEvent StartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
-                               const void* inHost, uint32_t inSizeBits, uint32_t inPositionBits,
-                               const KWBRange& inRange, uint32_t inHostRow, uint32_t inHostSlice,
-                               int inHostBufferId);
-    // -----------------------------------------------------------------------
-
 public:
     KWBBoard(const KWBBoard&) = delete;
     KWBBoard& operator=(const KWBBoard&) = delete;
 
 private:
+    friend struct std::default_delete<KWBBoard>;
     KWBBoard(int inID, bool inIsExclusive, ULMStatus& outStatus);
     ~KWBBoard();
 
@@ -291,6 +278,11 @@ private:
     std::atomic<uint64_t> m_lastUnloadEvent;
     std::atomic<int32_t> m_driverStatus{0};
     MapType m_mapType = eSimpleMap;
+
+    std::unique_ptr<KWBBufferRequests> m_bufferRequests;
+    std::unique_ptr<KWBTransfers> m_transfers;
+    std::unique_ptr<KWBMapper> m_mapper;
+    std::unique_ptr<KWBRenderSubmitter> m_renderSubmitter;
 };
 
 }  // namespace ulm3

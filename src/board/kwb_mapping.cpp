@@ -1,15 +1,14 @@
-// Board buffers seen as host memory: mapped by the driver, or emulated with a
-// host copy that is unloaded on map and loaded back on unmap.
+// Board buffers seen as host memory, through the driver or a host copy.
 #include "board/kwb_mapping.h"
 
 #include <cstdlib>
 #include <map>
-#include <mutex>
 
 #include "board/buffer_addressing.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/control.h"
+#include "foundation/locks.h"
 #include "tulx7/driver_requests.h"
 
 namespace ulm3 {
@@ -19,7 +18,7 @@ namespace {
 // mapping of one buffer; the lock only keeps the shared table whole when
 // different buffers are mapped from different threads.
 struct MapTable {
-    std::mutex lock;
+    ULMMutex lock;
     std::map<void*, KWBMapList> entries;
 };
 
@@ -52,16 +51,15 @@ uint32_t RoundUpToPowerOf2(uint32_t n) {
 
 size_t KWBLiveMappingCount() {
     MapTable& table = sMapMap();
-    std::lock_guard<std::mutex> hold(table.lock);
+    ULMScopedLock hold(table.lock);
     return table.entries.size();
 }
 
 void SimulateMappingForMultiboard() {}
 
-ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSizeBits,
-                                   uint32_t inPositionBits, const KWBRange& inRange,
-                                   ULMAccessType inAccess, uint32_t& outSizeU,
-                                   uint32_t& outSizeV) {
+ULMStatus KWBMapper::Map(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSizeBits,
+                         uint32_t inPositionBits, const KWBRange& inRange, ULMAccessType inAccess,
+                         uint32_t& outSizeU, uint32_t& outSizeV) {
     if (inBuffer == nullptr || inSizeBits == 0 || inSizeBits % 8 != 0 || inPositionBits % 8 != 0 ||
         uint64_t{inSizeBits} + inPositionBits > inBuffer->GetElementBits() ||
         !inRange.IsValid() || !KWBStorageHolds(*inBuffer, inRange))
@@ -88,7 +86,7 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
     void* host = nullptr;
     ULMStatus status = kULMErrUnimplemented;
     if (!gULMControl.m_simulateMap) {
-        SetMapType(eSimpleMap);
+        m_board.SetMapType(KWBBoard::eSimpleMap);
         Tulx7_dr_buffer_map r;
         r.buffer_id = inBuffer->GetDriverID();
         r.access_share = accessCode;
@@ -100,7 +98,7 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
         if (dimension >= 3) r.addr.subbuffer_max.z = inRange.minW + static_cast<int32_t>(w) - 1;
         r.host_element_size = static_cast<int32_t>(inSizeBits / 8) - 1;
         r.element_alignment = static_cast<int32_t>(inPositionBits / 8);
-        status = Request(TULX7_DR_BUFFER_MAP, r);
+        status = m_board.Request(TULX7_DR_BUFFER_MAP, r);
         if (status == kULMOK) {
             host = reinterpret_cast<void*>(static_cast<uintptr_t>(r.user_address));
             entry.m_id = r.map_id;
@@ -112,17 +110,17 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
     if (status == kULMErrUnimplemented) {
         // Emulated: a host copy of the box, filled from the board now and
         // written back on unmap when the access allows writing.
-        SetMapType(eSimulatedMap);
+        m_board.SetMapType(KWBBoard::eSimulatedMap);
         {
             MapTable& table = sMapMap();
-            std::lock_guard<std::mutex> hold(table.lock);
+            ULMScopedLock hold(table.lock);
             if (table.entries.size() >= kKWBMaxEmulatedMappings) return kULMErrAlloc;
         }
         const uint64_t bytes = uint64_t{inSizeBits / 8} * u * v * w;
         host = std::calloc(bytes, 1);
         if (host == nullptr) return kULMErrAlloc;
-        status = UnloadBufferField(inBuffer, host, inSizeBits, inPositionBits, inRange, u, v,
-                                   TULX7_DR_PLAIN_HOST_MEMORY);
+        status = m_board.UnloadBufferField(inBuffer, host, inSizeBits, inPositionBits, inRange, u,
+                                           v, KWBBoard::kPlainHostMemory);
         if (status != kULMOK) {
             std::free(host);
             return status;
@@ -133,7 +131,7 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
 
     {
         MapTable& table = sMapMap();
-        std::lock_guard<std::mutex> hold(table.lock);
+        ULMScopedLock hold(table.lock);
         table.entries[host] = entry;
     }
     outHostAddr = host;
@@ -142,19 +140,12 @@ ULMStatus KWBBoard::MapBufferField(KWBBuffer* inBuffer, void*& outHostAddr, uint
     return kULMOK;
 }
 
-ULMStatus KWBBoard::MapBuffer(KWBBuffer* inBuffer, void*& outHostAddr, const KWBRange& inRange,
-                              ULMAccessType inAccess, uint32_t& outSizeU, uint32_t& outSizeV) {
-    if (inBuffer == nullptr) return kULMErrArgument;
-    return MapBufferField(inBuffer, outHostAddr, inBuffer->GetElementBits(), 0, inRange, inAccess,
-                          outSizeU, outSizeV);
-}
-
-ULMStatus KWBBoard::UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr) {
+ULMStatus KWBMapper::Unmap(KWBBuffer* inBuffer, void* inHostAddr) {
     if (inBuffer == nullptr || inHostAddr == nullptr) return kULMErrArgument;
     KWBMapList entry;
     {
         MapTable& table = sMapMap();
-        std::lock_guard<std::mutex> hold(table.lock);
+        ULMScopedLock hold(table.lock);
         const auto found = table.entries.find(inHostAddr);
         if (found == table.entries.end() || found->second.m_buffer != inBuffer)
             return kULMErrArgument;
@@ -168,13 +159,13 @@ ULMStatus KWBBoard::UnmapBuffer(KWBBuffer* inBuffer, void* inHostAddr) {
         r.map_id = static_cast<uint32_t>(entry.m_id);
         r.user_address = reinterpret_cast<uintptr_t>(inHostAddr);
         r.user_size = entry.m_size;
-        return Request(TULX7_DR_BUFFER_UNMAP, r);
+        return m_board.Request(TULX7_DR_BUFFER_UNMAP, r);
     }
     ULMStatus status = kULMOK;
     if (IsWriteAccess(entry.m_access))
-        status = LoadBufferField(inBuffer, inHostAddr, entry.m_sizeBits, entry.m_positionBits,
-                                 entry.m_range, entry.m_sizeU, entry.m_sizeV,
-                                 TULX7_DR_PLAIN_HOST_MEMORY);
+        status = m_board.LoadBufferField(inBuffer, inHostAddr, entry.m_sizeBits,
+                                         entry.m_positionBits, entry.m_range, entry.m_sizeU,
+                                         entry.m_sizeV, KWBBoard::kPlainHostMemory);
     std::free(inHostAddr);
     return status;
 }

@@ -1,13 +1,17 @@
-// The live mappings of board buffers into host memory.
+// Board buffers seen as host memory: the helper KWBBoard hands its mappings
+// to, and the process-wide table of live mappings.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "board/kwb_range.h"
 #include "ulm3/shareable.h"
+#include "ulm3/status.h"
 
 namespace ulm3 {
 
+class KWBBoard;
 class KWBBuffer;
 
 // One live mapping, keyed by the host address handed out.
@@ -26,6 +30,24 @@ struct KWBMapList {
     ULMAccessType m_access = kULMAccessNoControl;
 
     bool IsEmulated() const { return m_id == kEmulatedMapID; }
+};
+
+// Maps and unmaps boxes of one board's buffers: mapped by the driver, or
+// emulated with a host copy that is unloaded on map and loaded back on unmap.
+// Every board's mappings share one table, keyed by host address.
+class KWBMapper {
+public:
+    explicit KWBMapper(KWBBoard& board) : m_board(board) {}
+    KWBMapper(const KWBMapper&) = delete;
+    KWBMapper& operator=(const KWBMapper&) = delete;
+
+    ULMStatus Map(KWBBuffer* buffer, void*& outHostAddr, uint32_t sizeBits, uint32_t positionBits,
+                  const KWBRange& range, ULMAccessType access, uint32_t& outSizeU,
+                  uint32_t& outSizeV);
+    ULMStatus Unmap(KWBBuffer* buffer, void* hostAddr);
+
+private:
+    KWBBoard& m_board;
 };
 
 // Emulated mappings are refused while this many mappings are live.

@@ -1,12 +1,13 @@
 // Render submission: a command block handed to the board's render queue with
 // the description of every buffer the render reads or writes.
+#include "board/kwb_render_submission.h"
+
 #include <new>
 
 #include "board/buffer_addressing.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_command_buffer.h"
-#include "board/kwb_render_submission.h"
 #include "board/tulx_command_buffer.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
@@ -66,31 +67,25 @@ void SetupDriverLutData(Tulx7_dr_lut_cache& entry, KWBBuffer* buffer, int inLUTS
     ioEvent = ioEvent.Latest(buffer->GetLoadEvent());
 }
 
-KWBCommandBuffer* KWBBoard::CreateCommandBuffer(int inSizeWanted) {
+std::unique_ptr<KWBCommandBuffer> KWBRenderSubmitter::CreateCommandBuffer(int inSizeWanted) {
     try {
-        return new TulxCommandBuffer(this, inSizeWanted);
+        return std::make_unique<TulxCommandBuffer>(&m_board, inSizeWanted);
     } catch (const std::bad_alloc&) {
         return nullptr;
     }
 }
 
-ULMSyncEvent KWBBoard::StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffer* renderBuffer,
-                                   uint32_t renderBlock, uint32_t renderBlockSize,
-                                   KWBCommandBuffer* stateBuffer, uint32_t stateBlock,
-                                   uint32_t stateBlockSize, KWBBuffer* inVolume,
-                                   KWBBuffer* inImage0, KWBBuffer* inImage1, KWBBuffer* inDepth0,
-                                   KWBBuffer* inDepth1, uint32_t inWriteTo, KWBBuffer** inLut,
-                                   KWBBuffer* diffuseMap, KWBBuffer* specularMap,
-                                   KWBBuffer* GMLut, KWBBuffer* ACLut) {
+ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     // The blocks are the render's from here on: the driver copies their words
     // at submission, and a refused render must not keep their words from
     // being reused either.
     auto releaseBlocks = [&] {
-        if (renderBuffer != nullptr) renderBuffer->ReleaseBlock(renderBlock, renderBlockSize);
-        if (stateBuffer != nullptr) stateBuffer->ReleaseBlock(stateBlock, stateBlockSize);
+        if (r.renderBuffer != nullptr)
+            r.renderBuffer->ReleaseBlock(r.renderBlock, r.renderBlockSize);
+        if (r.stateBuffer != nullptr) r.stateBuffer->ReleaseBlock(r.stateBlock, r.stateBlockSize);
     };
-    if (renderBuffer == nullptr || (inImage0 == nullptr && inImage1 == nullptr) ||
-        (stateBlockSize != 0 && stateBuffer == nullptr)) {
+    if (r.renderBuffer == nullptr || (r.image0 == nullptr && r.image1 == nullptr) ||
+        (r.stateBlockSize != 0 && r.stateBuffer == nullptr)) {
         releaseBlocks();
         return ULMSyncEvent(kULMErrArgument);
     }
@@ -100,44 +95,49 @@ ULMSyncEvent KWBBoard::StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffe
     KWBSyncEvent lutEvent(kULMOK);
 
     Tulx7_dr_all_buffers_data buffers;
-    SetupDriverBufferData(buffers.volume, inVolume, loadEvent, unloadEvent, 0);
-    SetupDriverBufferData(buffers.image0, inImage0, loadEvent, unloadEvent, inWriteTo & kWritesImage0);
-    SetupDriverBufferData(buffers.image1, inImage1, loadEvent, unloadEvent, inWriteTo & kWritesImage1);
-    SetupDriverBufferData(buffers.depth0, inDepth0, loadEvent, unloadEvent, inWriteTo & kWritesDepth0);
-    SetupDriverBufferData(buffers.depth1, inDepth1, loadEvent, unloadEvent, inWriteTo & kWritesDepth1);
+    SetupDriverBufferData(buffers.volume, r.volume, loadEvent, unloadEvent, 0);
+    const uint32_t writes = r.writeTo;
+    SetupDriverBufferData(buffers.image0, r.image0, loadEvent, unloadEvent, writes & kWritesImage0);
+    SetupDriverBufferData(buffers.image1, r.image1, loadEvent, unloadEvent, writes & kWritesImage1);
+    SetupDriverBufferData(buffers.depth0, r.depth0, loadEvent, unloadEvent, writes & kWritesDepth0);
+    SetupDriverBufferData(buffers.depth1, r.depth1, loadEvent, unloadEvent, writes & kWritesDepth1);
 
     KWBBuffer* const noTables[4] = {};
-    KWBBuffer* const* luts = inLut != nullptr ? inLut : noTables;
+    KWBBuffer* const* luts = r.luts != nullptr ? r.luts : noTables;
     SetupDriverLutData(buffers.classification_0, luts[0], kClassificationEntries, lutEvent);
     SetupDriverLutData(buffers.classification_1, luts[1], kClassificationEntries, lutEvent);
     SetupDriverLutData(buffers.classification_2, luts[2], kClassificationEntries, lutEvent);
     SetupDriverLutData(buffers.classification_3, luts[3], kClassification3Entries, lutEvent);
-    SetupDriverLutData(buffers.diffuse_reflectance, diffuseMap, kReflectanceEntries, lutEvent);
-    SetupDriverLutData(buffers.specular_reflectance, specularMap, kReflectanceEntries, lutEvent);
-    SetupDriverLutData(buffers.gradient_magnitude, GMLut, kGradientMagnitudeEntries, lutEvent);
-    SetupDriverLutData(buffers.alpha_correction, ACLut, kAlphaCorrectionEntries, lutEvent);
+    SetupDriverLutData(buffers.diffuse_reflectance, r.diffuseMap, kReflectanceEntries, lutEvent);
+    SetupDriverLutData(buffers.specular_reflectance, r.specularMap, kReflectanceEntries, lutEvent);
+    SetupDriverLutData(buffers.gradient_magnitude, r.gmLut, kGradientMagnitudeEntries, lutEvent);
+    SetupDriverLutData(buffers.alpha_correction, r.acLut, kAlphaCorrectionEntries, lutEvent);
 
     Tulx7_dr_render record;
     record.lut_load_event_id = lutEvent.GetDriverEventID();
     record.load_event_id = loadEvent.GetDriverEventID();
     record.unload_event_id = unloadEvent.GetDriverEventID();
     record.pBufferData = reinterpret_cast<uintptr_t>(&buffers);
-    record.p_render_load_cmds = reinterpret_cast<uintptr_t>(renderBuffer->GetBlockAddress(renderBlock));
-    record.render_count = static_cast<int32_t>(renderBlockSize);
-    record.prev_render_event_id = KWBSyncEvent(lastRenderEvent).GetDriverEventID();
-    if (stateBlockSize != 0) {
-        record.p_state_load_cmds = reinterpret_cast<uintptr_t>(stateBuffer->GetBlockAddress(stateBlock));
-        record.state_count = static_cast<int32_t>(stateBlockSize);
+    record.p_render_load_cmds =
+        reinterpret_cast<uintptr_t>(r.renderBuffer->GetBlockAddress(r.renderBlock));
+    record.render_count = static_cast<int32_t>(r.renderBlockSize);
+    record.prev_render_event_id = KWBSyncEvent(r.lastRenderEvent).GetDriverEventID();
+    if (r.stateBlockSize != 0) {
+        record.p_state_load_cmds =
+            reinterpret_cast<uintptr_t>(r.stateBuffer->GetBlockAddress(r.stateBlock));
+        record.state_count = static_cast<int32_t>(r.stateBlockSize);
     }
     // The chip is told which buffers the render may write.
-    record.image_depth_dest = inWriteTo & (kWritesImage0 | kWritesImage1 | kWritesDepth0 | kWritesDepth1);
+    record.image_depth_dest =
+        r.writeTo & (kWritesImage0 | kWritesImage1 | kWritesDepth0 | kWritesDepth1);
 
-    const ULMStatus status = Request(TULX7_DR_RENDER, record);
+    const ULMStatus status = m_board.Request(TULX7_DR_RENDER, record);
     releaseBlocks();
     if (status != kULMOK) return ULMSyncEvent(status);
 
-    const KWBSyncEvent renderEvent(m_id, KWBSyncEvent::kRenderQueue, record.ret_render_event_id);
-    SetLastRenderEvent(renderEvent);
+    const KWBSyncEvent renderEvent(m_board.GetID(), KWBSyncEvent::kRenderQueue,
+                                   record.ret_render_event_id);
+    m_board.SetLastRenderEvent(renderEvent);
 
     // Every buffer remembers the render. One that the render writes in any of
     // its slots is an output, so that its next unload waits for the render
@@ -149,13 +149,13 @@ ULMSyncEvent KWBBoard::StartRender(ULMSyncEvent lastRenderEvent, KWBCommandBuffe
         bool output;
     };
     const Use uses[] = {
-        {inVolume, false},
-        {inImage0, (inWriteTo & kWritesImage0) != 0},
-        {inImage1, (inWriteTo & kWritesImage1) != 0},
-        {inDepth0, (inWriteTo & kWritesDepth0) != 0},
-        {inDepth1, (inWriteTo & kWritesDepth1) != 0},
+        {r.volume, false},
+        {r.image0, (r.writeTo & kWritesImage0) != 0},
+        {r.image1, (r.writeTo & kWritesImage1) != 0},
+        {r.depth0, (r.writeTo & kWritesDepth0) != 0},
+        {r.depth1, (r.writeTo & kWritesDepth1) != 0},
         {luts[0], false}, {luts[1], false}, {luts[2], false}, {luts[3], false},
-        {diffuseMap, false}, {specularMap, false}, {GMLut, false}, {ACLut, false},
+        {r.diffuseMap, false}, {r.specularMap, false}, {r.gmLut, false}, {r.acLut, false},
     };
     for (const Use& use : uses) {
         if (use.buffer == nullptr) continue;

@@ -1,13 +1,58 @@
-// The records a render submission hands the driver for each buffer and
-// lookup table it names.
+// Render submission: the helper KWBBoard hands its renders and command
+// buffers to, and the records it gives the driver for each buffer and lookup
+// table a render names.
 #pragma once
+
+#include <cstdint>
+#include <memory>
 
 #include "board/kwb_sync_event.h"
 #include "tulx7/driver_requests.h"
+#include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
+class KWBBoard;
 class KWBBuffer;
+class KWBCommandBuffer;
+
+// One render as KWBBoard::StartRender takes it: the blocks to run, the
+// buffers the render reads and writes (inWriteTo: 1 image 0, 2 image 1,
+// 4 depth 0, 8 depth 1) and its tables.
+struct KWBRenderRequest {
+    ULMSyncEvent lastRenderEvent;
+    KWBCommandBuffer* renderBuffer = nullptr;
+    uint32_t renderBlock = 0;
+    uint32_t renderBlockSize = 0;
+    KWBCommandBuffer* stateBuffer = nullptr;
+    uint32_t stateBlock = 0;
+    uint32_t stateBlockSize = 0;
+    KWBBuffer* volume = nullptr;
+    KWBBuffer* image0 = nullptr;
+    KWBBuffer* image1 = nullptr;
+    KWBBuffer* depth0 = nullptr;
+    KWBBuffer* depth1 = nullptr;
+    uint32_t writeTo = 0;
+    KWBBuffer** luts = nullptr;  // four, or null
+    KWBBuffer* diffuseMap = nullptr;
+    KWBBuffer* specularMap = nullptr;
+    KWBBuffer* gmLut = nullptr;
+    KWBBuffer* acLut = nullptr;
+};
+
+class KWBRenderSubmitter {
+public:
+    explicit KWBRenderSubmitter(KWBBoard& board) : m_board(board) {}
+    KWBRenderSubmitter(const KWBRenderSubmitter&) = delete;
+    KWBRenderSubmitter& operator=(const KWBRenderSubmitter&) = delete;
+
+    // Null when the memory cannot be had.
+    std::unique_ptr<KWBCommandBuffer> CreateCommandBuffer(int sizeWanted);
+    ULMSyncEvent Start(const KWBRenderRequest& request);
+
+private:
+    KWBBoard& m_board;
+};
 
 // Fills a volume, image or depth slot: the buffer's id, its valid range,
 // offsets (or moduli - 1) and wrap; no buffer is the id of none. Folds the

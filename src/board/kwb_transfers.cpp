@@ -1,5 +1,7 @@
 // Loads and unloads between host memory and board buffers, clears, and
 // copies between buffers.
+#include "board/kwb_transfers.h"
+
 #include <cstring>
 #include <memory>
 #include <new>
@@ -39,26 +41,26 @@ bool HostSpan(const KWBRange& range, uint64_t elementBytes, uint64_t row, uint64
 
 // Everything the requests of one transfer need, checked before the first is
 // sent so that a refused transfer leaves board and host untouched. Gives the
-// host pitches with 0 taken as the box's own extents.
-ULMStatus CheckTransfer(const KWBBuffer* buffer, const void* host, uint32_t sizeBits,
-                        uint32_t positionBits, const KWBRange& range, uint32_t hostRow,
-                        uint32_t hostSlice, uint32_t& outRow, uint32_t& outSlice) {
-    if (buffer == nullptr || host == nullptr) return kULMErrArgument;
-    if (sizeBits == 0 || sizeBits % 8 != 0 || positionBits % 8 != 0 ||
-        uint64_t{sizeBits} + positionBits > buffer->GetElementBits())
+// window with 0 pitches taken as the box's own extents.
+ULMStatus CheckTransfer(const KWBBuffer* buffer, const KWBField& field, const KWBRange& range,
+                        const KWBHostWindow& host, KWBHostWindow& outResolved) {
+    if (buffer == nullptr || host.memory == nullptr) return kULMErrArgument;
+    if (field.sizeBits == 0 || field.sizeBits % 8 != 0 || field.positionBits % 8 != 0 ||
+        uint64_t{field.sizeBits} + field.positionBits > buffer->GetElementBits())
         return kULMErrArgument;
     if (!range.IsValid() || !KWBStorageHolds(*buffer, range)) return kULMErrArgument;
-    const uint32_t row = hostRow != 0 ? hostRow : static_cast<uint32_t>(range.ExtentU());
-    const uint32_t slice = hostSlice != 0 ? hostSlice : static_cast<uint32_t>(range.ExtentV());
+    const uint32_t row = host.row != 0 ? host.row : static_cast<uint32_t>(range.ExtentU());
+    const uint32_t slice = host.slice != 0 ? host.slice : static_cast<uint32_t>(range.ExtentV());
     if (row > INT32_MAX || slice > INT32_MAX || row < static_cast<uint32_t>(range.ExtentU()) ||
         slice < static_cast<uint32_t>(range.ExtentV()))
         return kULMErrArgument;
     uint64_t span = 0;
-    if (!HostSpan(range, sizeBits / 8, row, slice, span) ||
-        reinterpret_cast<uintptr_t>(host) > UINTPTR_MAX - span)
+    if (!HostSpan(range, field.sizeBits / 8, row, slice, span) ||
+        reinterpret_cast<uintptr_t>(host.memory) > UINTPTR_MAX - span)
         return kULMErrArgument;
-    outRow = row;
-    outSlice = slice;
+    outResolved = host;
+    outResolved.row = row;
+    outResolved.slice = slice;
     return kULMOK;
 }
 
@@ -97,11 +99,9 @@ void FillChunk(uint8_t* chunk, uint64_t bytes, uint64_t value, uint32_t elementB
 // ---------------------------------------------------------------------------
 // One driver request (two for a wrapped run the driver cannot take whole).
 
-KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& inBuffer,
-                                                 const void* inHost, uint32_t inSizeBits,
-                                                 uint32_t inPositionBits, const KWBRange& inRange,
-                                                 uint32_t inHostRow, uint32_t inHostSlice,
-                                                 int inHostBufferId) {
+KWBTransfers::Outcome KWBTransfers::Send(bool inLoad, const KWBBuffer& inBuffer,
+                                         const KWBField& inField, const KWBRange& inRange,
+                                         const KWBHostWindow& inHost) {
     Tulx7_dr_buffer_load r;
     // A load waits for any render that uses the buffer and for the last
     // unload; an unload only for a render that writes it and the last load.
@@ -110,13 +110,13 @@ KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& i
         EventID(inLoad ? inBuffer.GetUnloadEvent() : inBuffer.GetLoadEvent());
     r.buffer_id = inBuffer.GetDriverID();
     r.addr = KWBAddressing(inBuffer, inRange);
-    r.host_buffer_id = inHostBufferId;
-    r.host_buffer_address = reinterpret_cast<uintptr_t>(inHost);
+    r.host_buffer_id = inHost.hostBufferId;
+    r.host_buffer_address = reinterpret_cast<uintptr_t>(inHost.memory);
     r.host_descriptor.dimension = inBuffer.GetDimension() - 1;
-    r.host_descriptor.element_size = static_cast<int32_t>(inSizeBits / 8) - 1;
-    r.host_descriptor.buffer_size = {static_cast<int32_t>(inHostRow),
-                                     static_cast<int32_t>(inHostSlice), inRange.ExtentW()};
-    r.element_alignment = static_cast<int32_t>(inPositionBits / 8);
+    r.host_descriptor.element_size = static_cast<int32_t>(inField.sizeBits / 8) - 1;
+    r.host_descriptor.buffer_size = {static_cast<int32_t>(inHost.row),
+                                     static_cast<int32_t>(inHost.slice), inRange.ExtentW()};
+    r.element_alignment = static_cast<int32_t>(inField.positionBits / 8);
 
     // Under wrap an axis longer than its modulus holds only the last modulus
     // elements; the earlier ones would only alias them. A modulus of 0
@@ -139,49 +139,51 @@ KWBBoard::TransferOutcome KWBBoard::SendTransfer(bool inLoad, const KWBBuffer& i
     }
 
     const uint32_t code = inLoad ? TULX7_DR_BUFFER_LOAD : TULX7_DR_BUFFER_UNLOAD;
-    TransferOutcome outcome;
+    Outcome outcome;
     const int32_t maskU = masks[0];
     const bool crossesU = inBuffer.IsWrapped() && maskU >= 0 &&
                           ((r.addr.subbuffer_max.x ^ r.addr.subbuffer_min.x) & ~maskU) != 0;
-    const bool misaligned = inHostRow % 8 != 0 || (inHostBufferId == TULX7_DR_PLAIN_HOST_MEMORY &&
-                                                   r.host_buffer_address % 8 != 0);
+    const bool misaligned =
+        inHost.row % 8 != 0 ||
+        (inHost.hostBufferId == KWBBoard::kPlainHostMemory && r.host_buffer_address % 8 != 0);
     if (crossesU && misaligned) {
         // The driver moves a run that wraps only from aligned host rows:
         // send the part up to the modulus edge, then the rest after it.
         Tulx7_dr_buffer_load second = r;
         r.addr.subbuffer_max.x = r.addr.subbuffer_min.x | maskU;
-        outcome.status = Request(code, r);
+        outcome.status = m_board.Request(code, r);
         if (outcome.status != kULMOK) return outcome;
         outcome.queuedID = r.ret_load_event_id;
         second.addr.subbuffer_min.x = inRange.maxU & ~maskU;
         second.host_subbuffer_min.x = second.addr.subbuffer_min.x - inRange.minU;
         second.render_event_id = TULX7_DR_NO_EVENT;
         second.previous_load_event_id = r.ret_load_event_id;
-        outcome.status = Request(code, second);
+        outcome.status = m_board.Request(code, second);
         if (outcome.status == kULMOK) outcome.queuedID = second.ret_load_event_id;
         return outcome;
     }
-    outcome.status = Request(code, r);
+    outcome.status = m_board.Request(code, r);
     if (outcome.status == kULMOK) outcome.queuedID = r.ret_load_event_id;
     return outcome;
 }
 
 // Stamps queued work into the board and the buffer, waits when the
 // configuration asks for synchronous transfers, and gives the caller's view.
-ULMSyncEvent KWBBoard::FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KWBBuffer* inLoaded,
-                                      const TransferOutcome& inOutcome) {
+ULMSyncEvent KWBTransfers::Finish(bool inLoad, const KWBBuffer& inBuffer, KWBBuffer* inLoaded,
+                                  const Outcome& inOutcome) {
     if (inOutcome.queuedID != 0) {
         // Work the driver accepted is recorded even when a second half was
         // refused, so that later work still waits for it.
-        const KWBSyncEvent event(m_id, inLoad ? KWBSyncEvent::kDmaInQueue : KWBSyncEvent::kDmaOutQueue,
+        const KWBSyncEvent event(m_board.GetID(),
+                                 inLoad ? KWBSyncEvent::kDmaInQueue : KWBSyncEvent::kDmaOutQueue,
                                  inOutcome.queuedID);
         if (inLoad) {
             inLoaded->IncrementSequenceNumber();
             inLoaded->SetLoadEvent(event);
-            SetLastLoadEvent(event);
+            m_board.SetLastLoadEvent(event);
         } else {
             inBuffer.SetUnloadEvent(event);
-            SetLastUnloadEvent(event);
+            m_board.SetLastUnloadEvent(event);
         }
         if (inOutcome.status == kULMOK) {
             const bool synchronous =
@@ -193,128 +195,46 @@ ULMSyncEvent KWBBoard::FinishTransfer(bool inLoad, const KWBBuffer& inBuffer, KW
     return ULMSyncEvent(inOutcome.status);
 }
 
-ULMSyncEvent KWBBoard::DoStartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
-                                       const void* inHost, uint32_t inSizeBits,
-                                       uint32_t inPositionBits, const KWBRange& inRange,
-                                       uint32_t inHostRow, uint32_t inHostSlice,
-                                       int inHostBufferId) {
-    uint32_t row = 0, slice = 0;
-    const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
-                                          inHostRow, inHostSlice, row, slice);
+ULMSyncEvent KWBTransfers::StartOne(KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                    const KWBField& inField, const KWBRange& inRange,
+                                    const KWBHostWindow& inHost) {
+    KWBHostWindow host;
+    const ULMStatus check = CheckTransfer(inBuffer, inField, inRange, inHost, host);
     if (check != kULMOK) return ULMSyncEvent(check);
-    return FinishTransfer(inLoad, *inBuffer, inLoaded,
-                          SendTransfer(inLoad, *inBuffer, inHost, inSizeBits, inPositionBits,
-                                       inRange, row, slice, inHostBufferId));
-}
-
-ULMSyncEvent KWBBoard::DoStartLoadBufferField(KWBBuffer* inBuffer, const void* inHost,
-                                              uint32_t inSizeBits, uint32_t inPositionBits,
-                                              const KWBRange& inRange, uint32_t inHostRow,
-                                              uint32_t inHostSlice, int inHostBufferId) {
-    return DoStartTransfer(true, inBuffer, inBuffer, inHost, inSizeBits, inPositionBits, inRange,
-                           inHostRow, inHostSlice, inHostBufferId);
-}
-
-ULMSyncEvent KWBBoard::DoStartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
-                                                uint32_t inSizeBits, uint32_t inPositionBits,
-                                                const KWBRange& inRange, uint32_t inHostRow,
-                                                uint32_t inHostSlice, int inHostBufferId) {
-    return DoStartTransfer(false, nullptr, inBuffer, outHost, inSizeBits, inPositionBits, inRange,
-                           inHostRow, inHostSlice, inHostBufferId);
+    const bool load = inLoaded != nullptr;
+    return Finish(load, *inBuffer, inLoaded, Send(load, *inBuffer, inField, inRange, host));
 }
 
 // ---------------------------------------------------------------------------
 // Whole transfers, cut into pieces the driver accepts.
 
-ULMSyncEvent KWBBoard::StartTransfer(bool inLoad, KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
-                                     const void* inHost, uint32_t inSizeBits,
-                                     uint32_t inPositionBits, const KWBRange& inRange,
-                                     uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
-    uint32_t row = 0, slice = 0;
-    const ULMStatus check = CheckTransfer(inBuffer, inHost, inSizeBits, inPositionBits, inRange,
-                                          inHostRow, inHostSlice, row, slice);
+ULMSyncEvent KWBTransfers::Start(KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
+                                 const KWBField& inField, const KWBRange& inRange,
+                                 const KWBHostWindow& inHost) {
+    KWBHostWindow host;
+    const ULMStatus check = CheckTransfer(inBuffer, inField, inRange, inHost, host);
     if (check != kULMOK) return ULMSyncEvent(check);
     std::vector<KWBTransferPiece> pieces;
-    const ULMStatus planned = PlanTransferPieces(inRange, inSizeBits / 8, row, slice, pieces);
+    const ULMStatus planned =
+        PlanTransferPieces(inRange, inField.sizeBits / 8, host.row, host.slice, pieces);
     if (planned != kULMOK) return ULMSyncEvent(planned);
 
     ULMSyncEvent result(kULMErrTooLarge);
-    const uint8_t* const host = static_cast<const uint8_t*>(inHost);
+    const uint8_t* const first = static_cast<const uint8_t*>(host.memory);
     for (const KWBTransferPiece& piece : pieces) {
-        result = DoStartTransfer(inLoad, inLoaded, inBuffer, host + piece.hostOffset, inSizeBits,
-                                 inPositionBits, piece.range, row, slice, inHostBufferId);
+        KWBHostWindow pieceHost = host;
+        pieceHost.memory = first + piece.hostOffset;
+        result = StartOne(inLoaded, inBuffer, inField, piece.range, pieceHost);
         if (ULMFailed(result.Status())) break;
     }
     return result;
-}
-
-ULMSyncEvent KWBBoard::StartLoadBufferField(KWBBuffer* inBuffer, const void* inHost,
-                                            uint32_t inSizeBits, uint32_t inPositionBits,
-                                            const KWBRange& inRange, uint32_t inHostRow,
-                                            uint32_t inHostSlice, int inHostBufferId) {
-    return StartTransfer(true, inBuffer, inBuffer, inHost, inSizeBits,
-                         inPositionBits, inRange, inHostRow, inHostSlice, inHostBufferId);
-}
-
-ULMSyncEvent KWBBoard::StartUnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
-                                              uint32_t inSizeBits, uint32_t inPositionBits,
-                                              const KWBRange& inRange, uint32_t inHostRow,
-                                              uint32_t inHostSlice, int inHostBufferId) {
-    return StartTransfer(false, nullptr, inBuffer, outHost, inSizeBits, inPositionBits, inRange,
-                         inHostRow, inHostSlice, inHostBufferId);
-}
-
-ULMSyncEvent KWBBoard::StartLoadBuffer(KWBBuffer* inBuffer, const void* inHost,
-                                       const KWBRange& inRange, uint32_t inHostRow,
-                                       uint32_t inHostSlice, int inHostBufferId) {
-    if (inBuffer == nullptr) return ULMSyncEvent(kULMErrArgument);
-    return StartLoadBufferField(inBuffer, inHost, inBuffer->GetElementBits(), 0, inRange,
-                                inHostRow, inHostSlice, inHostBufferId);
-}
-
-ULMSyncEvent KWBBoard::StartUnloadBuffer(const KWBBuffer* inBuffer, void* outHost,
-                                         const KWBRange& inRange, uint32_t inHostRow,
-                                         uint32_t inHostSlice, int inHostBufferId) {
-    if (inBuffer == nullptr) return ULMSyncEvent(kULMErrArgument);
-    return StartUnloadBufferField(inBuffer, outHost, inBuffer->GetElementBits(), 0, inRange,
-                                  inHostRow, inHostSlice, inHostBufferId);
-}
-
-ULMStatus KWBBoard::LoadBuffer(KWBBuffer* inBuffer, const void* inHost, const KWBRange& inRange,
-                               uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
-    return StartLoadBuffer(inBuffer, inHost, inRange, inHostRow, inHostSlice, inHostBufferId)
-        .Wait(-1);
-}
-
-ULMStatus KWBBoard::UnloadBuffer(const KWBBuffer* inBuffer, void* outHost, const KWBRange& inRange,
-                                 uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
-    return StartUnloadBuffer(inBuffer, outHost, inRange, inHostRow, inHostSlice, inHostBufferId)
-        .Wait(-1);
-}
-
-ULMStatus KWBBoard::LoadBufferField(KWBBuffer* inBuffer, const void* inHost, uint32_t inSizeBits,
-                                    uint32_t inPositionBits, const KWBRange& inRange,
-                                    uint32_t inHostRow, uint32_t inHostSlice, int inHostBufferId) {
-    return StartLoadBufferField(inBuffer, inHost, inSizeBits, inPositionBits, inRange, inHostRow,
-                                inHostSlice, inHostBufferId)
-        .Wait(-1);
-}
-
-ULMStatus KWBBoard::UnloadBufferField(const KWBBuffer* inBuffer, void* outHost,
-                                      uint32_t inSizeBits, uint32_t inPositionBits,
-                                      const KWBRange& inRange, uint32_t inHostRow,
-                                      uint32_t inHostSlice, int inHostBufferId) {
-    return StartUnloadBufferField(inBuffer, outHost, inSizeBits, inPositionBits, inRange,
-                                  inHostRow, inHostSlice, inHostBufferId)
-        .Wait(-1);
 }
 
 // ---------------------------------------------------------------------------
 // Clear: one chunk filled with the value, loaded over the range piece by
 // piece.
 
-ULMSyncEvent KWBBoard::StartClearBuffer(KWBBuffer* inBuffer, uint64_t inValue,
-                                        const KWBRange& inRange) {
+ULMSyncEvent KWBTransfers::Clear(KWBBuffer* inBuffer, uint64_t inValue, const KWBRange& inRange) {
     if (inBuffer == nullptr || !inRange.IsValid()) return ULMSyncEvent(kULMErrArgument);
     const KWBRange range = ClampToBufferAxes(*inBuffer, inRange);
     if (!KWBStorageHolds(*inBuffer, range)) return ULMSyncEvent(kULMErrArgument);
@@ -328,19 +248,19 @@ ULMSyncEvent KWBBoard::StartClearBuffer(KWBBuffer* inBuffer, uint64_t inValue,
     // otherwise.
     uint32_t granted = 0;
     void* kernelAddress = nullptr;
-    int kernelID = TULX7_DR_PLAIN_HOST_MEMORY;
+    int kernelID = KWBBoard::kPlainHostMemory;
     std::unique_ptr<uint8_t[]> array;
     uint8_t* chunk = nullptr;
-    if (CreateKernelBuffer(static_cast<uint32_t>(chunkBytes), granted, kernelAddress, kernelID) ==
-        kULMOK) {
+    if (m_board.CreateKernelBuffer(static_cast<uint32_t>(chunkBytes), granted, kernelAddress,
+                                   kernelID) == kULMOK) {
         if (granted >= chunkBytes) {
             chunk = static_cast<uint8_t*>(kernelAddress);
         } else {
-            DestroyKernelBuffer(kernelID, granted, kernelAddress);
-            kernelID = TULX7_DR_PLAIN_HOST_MEMORY;
+            m_board.DestroyKernelBuffer(kernelID, granted, kernelAddress);
+            kernelID = KWBBoard::kPlainHostMemory;
         }
     } else {
-        kernelID = TULX7_DR_PLAIN_HOST_MEMORY;
+        kernelID = KWBBoard::kPlainHostMemory;
     }
     if (chunk == nullptr) {
         array.reset(new (std::nothrow) uint8_t[chunkBytes]);
@@ -351,16 +271,17 @@ ULMSyncEvent KWBBoard::StartClearBuffer(KWBBuffer* inBuffer, uint64_t inValue,
 
     ULMSyncEvent result(kULMErrTooLarge);
     ULMSyncEvent lastQueued(kULMOK);
+    const KWBField whole{inBuffer->GetElementBits(), 0};
     for (const KWBTransferPiece& piece : pieces) {
-        result = StartLoadBuffer(inBuffer, chunk, piece.range, 0, 0, kernelID);
+        result = Start(inBuffer, inBuffer, whole, piece.range, {chunk, 0, 0, kernelID});
         if (ULMFailed(result.Status())) break;
         lastQueued = result;
     }
     // The chunk is read when the loads run; it is given back only after the
     // last of them (the queue runs them in order) has finished with it.
     const ULMStatus finished = lastQueued.Wait(-1);
-    if (kernelID != TULX7_DR_PLAIN_HOST_MEMORY) {
-        DestroyKernelBuffer(kernelID, granted, kernelAddress);
+    if (kernelID != KWBBoard::kPlainHostMemory) {
+        m_board.DestroyKernelBuffer(kernelID, granted, kernelAddress);
         return result;
     }
     if (ULMFailed(result.Status())) return result;
@@ -371,9 +292,8 @@ ULMSyncEvent KWBBoard::StartClearBuffer(KWBBuffer* inBuffer, uint64_t inValue,
 // Copy between buffers: straight between peer boards, else through host
 // memory.
 
-ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* outDestination,
-                                       const KWBRange& inSourceRange,
-                                       const KWBRange& inDestinationRange) {
+ULMSyncEvent KWBTransfers::Copy(const KWBBuffer* inSource, KWBBuffer* outDestination,
+                                const KWBRange& inSourceRange, const KWBRange& inDestinationRange) {
     if (inSource == nullptr || outDestination == nullptr || !inSourceRange.IsValid() ||
         !inDestinationRange.IsValid())
         return ULMSyncEvent(kULMErrArgument);
@@ -386,9 +306,11 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
     if ((!sameDimension && !planeAndImage) ||
         inSource->GetElementBytes() != outDestination->GetElementBytes())
         return ULMSyncEvent(kULMErrArgument);
-    if (GetBoardNumberFromObjectID(inSource->GetID()) != m_id) return ULMSyncEvent(kULMErrArgument);
-    const int destinationID = GetBoardNumberFromObjectID(outDestination->GetID());
-    KWBBoard* destinationBoard = destinationID >= 0 ? GetBoard(destinationID) : nullptr;
+    const int id = m_board.GetID();
+    if (KWBBoard::GetBoardNumberFromObjectID(inSource->GetID()) != id)
+        return ULMSyncEvent(kULMErrArgument);
+    const int destinationID = KWBBoard::GetBoardNumberFromObjectID(outDestination->GetID());
+    KWBBoard* destinationBoard = destinationID >= 0 ? KWBBoard::GetBoard(destinationID) : nullptr;
     if (destinationBoard == nullptr) return ULMSyncEvent(kULMErrArgument);
 
     // Only the common extent moves, from each range's first corner.
@@ -408,7 +330,7 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
     if (planeAndImage && eW != 1) return ULMSyncEvent(kULMErrArgument);
 
     // The driver copies board to board only between buffers of one shape.
-    if (sameDimension && m_configuration.dwSupportsPeer && destinationID == m_peer) {
+    if (sameDimension && m_board.SupportsPeer() && destinationID == m_board.GetPeer()) {
         Tulx7_dr_buffer_board2board r;
         r.src_render_event_id = EventID(inSource->GetRenderEvent(true));
         r.src_load_event_id = EventID(inSource->GetLoadEvent());
@@ -421,17 +343,16 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
                                              .Latest(outDestination->GetLoadEvent()));
         r.dest_buffer_id = outDestination->GetDriverID();
         r.dest_addr = KWBAddressing(*outDestination, destinationBox);
-        if (Request(TULX7_DR_BUFFER_BOARD2BOARD, r) == kULMOK) {
-            const KWBSyncEvent unloadEvent(m_id, KWBSyncEvent::kDmaOutQueue,
-                                           r.src_ret_unload_event_id);
-            const KWBSyncEvent loadEvent(m_id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
+        if (m_board.Request(TULX7_DR_BUFFER_BOARD2BOARD, r) == kULMOK) {
+            const KWBSyncEvent unloadEvent(id, KWBSyncEvent::kDmaOutQueue, r.src_ret_unload_event_id);
+            const KWBSyncEvent loadEvent(id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
             inSource->SetUnloadEvent(unloadEvent);
             outDestination->SetLoadEvent(loadEvent);
             // Later loads into the destination are queued on its own board
             // and order themselves after its unload event.
             outDestination->SetUnloadEvent(loadEvent);
-            SetLastUnloadEvent(unloadEvent);
-            SetLastLoadEvent(loadEvent);
+            m_board.SetLastUnloadEvent(unloadEvent);
+            m_board.SetLastLoadEvent(loadEvent);
             return loadEvent;
         }
     }
@@ -448,12 +369,12 @@ ULMSyncEvent KWBBoard::StartCopyBuffer(const KWBBuffer* inSource, KWBBuffer* out
     for (const KWBTransferPiece& piece : pieces) {
         const uint32_t row = static_cast<uint32_t>(piece.range.ExtentU());
         const uint32_t slice = static_cast<uint32_t>(piece.range.ExtentV());
-        status = UnloadBuffer(inSource, chunk.get(), piece.range, row, slice,
-                              TULX7_DR_PLAIN_HOST_MEMORY);
+        status = m_board.UnloadBuffer(inSource, chunk.get(), piece.range, row, slice,
+                                      KWBBoard::kPlainHostMemory);
         if (ULMFailed(status)) break;
         status = destinationBoard->LoadBuffer(outDestination, chunk.get(),
                                               Shifted(piece.range, sourceBox, destinationBox), row,
-                                              slice, TULX7_DR_PLAIN_HOST_MEMORY);
+                                              slice, KWBBoard::kPlainHostMemory);
         if (ULMFailed(status)) break;
     }
     return ULMSyncEvent(status);

@@ -3,6 +3,7 @@
 #include <new>
 
 #include "buffers/omni_image_buffer.h"
+#include "buffers/typed_map.h"
 #include "foundation/control.h"
 #include "foundation/enumeration_checks.h"
 #include "foundation/field_conversions.h"
@@ -142,30 +143,19 @@ ULMSyncEvent ULMImageBufferInternal::StartUnloadField(void* outData,
                          static_cast<uint32_t>(inDescriptor.m_position), inRange, inWidth);
 }
 
-template <typename T>
-ULMStatus ULMImageBufferInternal::MapTyped(T*& outData, const ULMImageRange& inRange,
-                                           unsigned& outWidth) {
-    AssertBoard();
-    if (m_buffer->GetElementBits() != sizeof(T) * 8) return kULMErrArgument;
-    void* data = nullptr;
-    const ULMStatus status = Map(data, inRange, outWidth);
-    if (status == kULMOK) outData = static_cast<T*>(data);
-    return status;
-}
-
 ULMStatus ULMImageBufferInternal::Map(unsigned short*& outData, const ULMImageRange& inRange,
                                       unsigned& outWidth) {
-    return MapTyped(outData, inRange, outWidth);
+    return MapPixelsAs(*this, outData, inRange, outWidth);
 }
 
 ULMStatus ULMImageBufferInternal::Map(unsigned int*& outData, const ULMImageRange& inRange,
                                       unsigned& outWidth) {
-    return MapTyped(outData, inRange, outWidth);
+    return MapPixelsAs(*this, outData, inRange, outWidth);
 }
 
 ULMStatus ULMImageBufferInternal::Map(unsigned long long*& outData, const ULMImageRange& inRange,
                                       unsigned& outWidth) {
-    return MapTyped(outData, inRange, outWidth);
+    return MapPixelsAs(*this, outData, inRange, outWidth);
 }
 
 ULMStatus ULMImageBufferInternal::Map(void*& outData, const ULMImageRange& inRange,

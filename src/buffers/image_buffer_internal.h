@@ -110,8 +110,6 @@ private:
     ULMSyncEvent DoStartResample(ULMImageBuffer* outDestination,
                                  const ULMImageRange& inDestinationRange,
                                  const ULMImageRange& inSourceRange);
-    template <typename T>
-    ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
 
     uint32_t m_pixelSize;
     ULMBorderColour m_border;

@@ -5,6 +5,7 @@
 
 #include "buffers/buffer_range_rule.h"
 #include "buffers/host_pixels.h"
+#include "buffers/typed_map.h"
 #include "foundation/enumeration_checks.h"
 #include "foundation/field_conversions.h"
 #include "foundation/numeric.h"
@@ -226,29 +227,19 @@ ULMStatus ULMOmniImageBuffer::Clear(const ULMImageRange& inRange, unsigned long 
         .Status();
 }
 
-template <typename T>
-ULMStatus ULMOmniImageBuffer::MapTyped(T*& outData, const ULMImageRange& inRange,
-                                       unsigned& outWidth) {
-    if (m_pixelSize != sizeof(T) * 8) return kULMErrArgument;
-    void* data = nullptr;
-    const ULMStatus status = Map(data, inRange, outWidth);
-    if (status == kULMOK) outData = static_cast<T*>(data);
-    return status;
-}
-
 ULMStatus ULMOmniImageBuffer::Map(unsigned short*& outData, const ULMImageRange& inRange,
                                   unsigned& outWidth) {
-    return MapTyped(outData, inRange, outWidth);
+    return MapPixelsAs(*this, outData, inRange, outWidth);
 }
 
 ULMStatus ULMOmniImageBuffer::Map(unsigned int*& outData, const ULMImageRange& inRange,
                                   unsigned& outWidth) {
-    return MapTyped(outData, inRange, outWidth);
+    return MapPixelsAs(*this, outData, inRange, outWidth);
 }
 
 ULMStatus ULMOmniImageBuffer::Map(unsigned long long*& outData, const ULMImageRange& inRange,
                                   unsigned& outWidth) {
-    return MapTyped(outData, inRange, outWidth);
+    return MapPixelsAs(*this, outData, inRange, outWidth);
 }
 
 ULMStatus ULMOmniImageBuffer::Map(void*& outData, const ULMImageRange& inRange,

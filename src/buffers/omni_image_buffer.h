@@ -97,8 +97,6 @@ private:
     ULMSyncEvent StartResampleFromCopy(ULMLocation inBoard, ULMImageBuffer* outDestination,
                                        const ULMImageRange& inDestinationRange,
                                        const ULMImageRange& inSourceRange);
-    template <typename T>
-    ULMStatus MapTyped(T*& outData, const ULMImageRange& inRange, unsigned& outWidth);
 
     ULMBorderColour m_border;
     ULMFieldDescriptor m_fieldList[kULMMaxPixelFields];

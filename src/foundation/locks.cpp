@@ -1,22 +1,23 @@
-// Mutexes, counting semaphores and sleep over POSIX threads.
+// Mutexes, counting semaphores and sleep, built on the standard primitives.
 #include "foundation/locks.h"
 
-#include <pthread.h>
-
 #include <cerrno>
+#include <chrono>
 #include <climits>
 #include <new>
+#include <thread>
 
 namespace ulm3 {
 
 struct CriticalSection {
-    pthread_mutex_t m_mutex;
+    ULMMutex m_mutex;
 };
 
+// m_counter is owned by m_mutex.
 struct Semaphore {
-    pthread_cond_t m_cond;
-    pthread_mutex_t m_mutex;
-    int m_counter;
+    ULMMutex m_mutex;
+    ULMCondition m_cond;
+    int m_counter = 0;
 };
 
 namespace {
@@ -24,41 +25,32 @@ namespace {
 constexpr long kNanosecondsPerSecond = 1000000000L;
 constexpr long kNanosecondsPerMillisecond = 1000000L;
 
-// Deadlines run on the monotonic clock so that a change of the wall clock
-// neither stretches nor cuts a wait.
-bool InitializeMonotonicCondition(pthread_cond_t* cond) {
-    pthread_condattr_t attributes;
-    if (pthread_condattr_init(&attributes) != 0) return false;
-    const bool ok = pthread_condattr_setclock(&attributes, CLOCK_MONOTONIC) == 0 &&
-                    pthread_cond_init(cond, &attributes) == 0;
-    pthread_condattr_destroy(&attributes);
-    return ok;
+using Clock = std::chrono::steady_clock;
+
+// The monotonic clock is the steady clock's, so a deadline taken from one
+// serves the other; a change of the wall clock neither stretches nor cuts a
+// wait.
+Clock::time_point SteadyTime(const timespec& t) {
+    return Clock::time_point(std::chrono::duration_cast<Clock::duration>(
+        std::chrono::seconds(t.tv_sec) + std::chrono::nanoseconds(t.tv_nsec)));
 }
 
 }  // namespace
 
-CriticalSection* THRCreateCriticalSection() {
-    CriticalSection* cs = new (std::nothrow) CriticalSection;
-    if (cs == nullptr) return nullptr;
-    if (pthread_mutex_init(&cs->m_mutex, nullptr) != 0) {
-        delete cs;
-        return nullptr;
-    }
-    return cs;
-}
+CriticalSection* THRCreateCriticalSection() { return new (std::nothrow) CriticalSection; }
 
-void THRDestroyCriticalSection(CriticalSection* cs) {
-    if (cs == nullptr) return;
-    pthread_mutex_destroy(&cs->m_mutex);
-    delete cs;
-}
+void THRDestroyCriticalSection(CriticalSection* cs) { delete cs; }
 
 int THREnterCriticalSection(CriticalSection* cs) {
-    return cs != nullptr ? pthread_mutex_lock(&cs->m_mutex) : EINVAL;
+    if (cs == nullptr) return EINVAL;
+    cs->m_mutex.lock();
+    return 0;
 }
 
 int THRLeaveCriticalSection(CriticalSection* cs) {
-    return cs != nullptr ? pthread_mutex_unlock(&cs->m_mutex) : EINVAL;
+    if (cs == nullptr) return EINVAL;
+    cs->m_mutex.unlock();
+    return 0;
 }
 
 CriticalSectionHandler::CriticalSectionHandler(CriticalSection* cs) : m_criticalSection(cs) {
@@ -73,31 +65,16 @@ Semaphore* THRInitializeSemaphore(unsigned int initial) {
     Semaphore* s = new (std::nothrow) Semaphore;
     if (s == nullptr) return nullptr;
     s->m_counter = initial > static_cast<unsigned int>(INT_MAX) ? INT_MAX : static_cast<int>(initial);
-    if (pthread_mutex_init(&s->m_mutex, nullptr) != 0) {
-        delete s;
-        return nullptr;
-    }
-    if (!InitializeMonotonicCondition(&s->m_cond)) {
-        pthread_mutex_destroy(&s->m_mutex);
-        delete s;
-        return nullptr;
-    }
     return s;
 }
 
-void THRDestroySemaphore(Semaphore* s) {
-    if (s == nullptr) return;
-    pthread_mutex_destroy(&s->m_mutex);
-    pthread_cond_destroy(&s->m_cond);
-    delete s;
-}
+void THRDestroySemaphore(Semaphore* s) { delete s; }
 
 void THRPostSemaphore(Semaphore* s) {
     if (s == nullptr) return;
-    pthread_mutex_lock(&s->m_mutex);
+    ULMScopedLock lock(s->m_mutex);
     ++s->m_counter;
-    pthread_cond_signal(&s->m_cond);
-    pthread_mutex_unlock(&s->m_mutex);
+    s->m_cond.notify_one();
 }
 
 timespec THRDeadlineAfter(const timespec& now, long milliseconds) {
@@ -114,42 +91,26 @@ timespec THRDeadlineAfter(const timespec& now, long milliseconds) {
 
 int THRWaitSemaphore(Semaphore* s, long milliseconds) {
     if (s == nullptr) return -1;
-    timespec deadline{};
-    if (milliseconds >= 0) {
+    ULMLock lock(s->m_mutex);
+    const auto posted = [s] { return s->m_counter != 0; };
+    if (milliseconds < 0) {
+        s->m_cond.wait(lock, posted);
+    } else {
         timespec now;
         if (clock_gettime(CLOCK_MONOTONIC, &now) != 0) return -1;
-        deadline = THRDeadlineAfter(now, milliseconds);
-    }
-
-    pthread_mutex_lock(&s->m_mutex);
-    while (s->m_counter == 0) {
-        const int rc = milliseconds < 0 ? pthread_cond_wait(&s->m_cond, &s->m_mutex)
-                                        : pthread_cond_timedwait(&s->m_cond, &s->m_mutex, &deadline);
-        if (rc == ETIMEDOUT) {
-            // A post that landed together with the time-out is still taken.
-            if (s->m_counter != 0) break;
-            pthread_mutex_unlock(&s->m_mutex);
+        // A post that lands together with the time-out is still taken.
+        if (!s->m_cond.wait_until(lock, SteadyTime(THRDeadlineAfter(now, milliseconds)), posted))
             return 0;
-        }
-        if (rc != 0 && rc != EINTR) {
-            pthread_mutex_unlock(&s->m_mutex);
-            return -1;
-        }
     }
     --s->m_counter;
-    pthread_mutex_unlock(&s->m_mutex);
     return 1;
 }
 
 int THRTestSemaphore(Semaphore* s) { return THRWaitSemaphore(s, 0); }
 
 int THRSleep(unsigned int milliseconds) {
-    timespec remaining;
-    remaining.tv_sec = milliseconds / 1000;
-    remaining.tv_nsec = static_cast<long>(milliseconds % 1000) * kNanosecondsPerMillisecond;
-    // A signal cuts nanosleep short; go on sleeping for what is left.
-    while (nanosleep(&remaining, &remaining) != 0 && errno == EINTR) {
-    }
+    // The standard sleep goes on after a signal for what is left.
+    std::this_thread::sleep_for(std::chrono::milliseconds(milliseconds));
     return 0;
 }
 

@@ -1,9 +1,22 @@
-// Mutexes, counting semaphores and sleep over POSIX threads.
+// The library's one locking vocabulary: thin names over the standard
+// primitives, and the THR functions (mutexes, counting semaphores, sleep)
+// built on them. Every lock in the library is one of these; data shared
+// between threads is owned by one of them or is atomic.
 #pragma once
 
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
 
 namespace ulm3 {
+
+using ULMMutex = std::mutex;
+// A hold for one scope.
+using ULMScopedLock = std::lock_guard<ULMMutex>;
+// A hold that can be let go and taken again, as a condition's wait does.
+using ULMLock = std::unique_lock<ULMMutex>;
+// Waits with a deadline run on the monotonic clock.
+using ULMCondition = std::condition_variable;
 
 struct CriticalSection;
 struct Semaphore;
@@ -11,7 +24,7 @@ struct Semaphore;
 // Null when the mutex cannot be made.
 CriticalSection* THRCreateCriticalSection();
 void THRDestroyCriticalSection(CriticalSection* cs);
-// Return the POSIX result. The mutex is not recursive.
+// 0, or EINVAL for a null critical section. The mutex is not recursive.
 int THREnterCriticalSection(CriticalSection* cs);
 int THRLeaveCriticalSection(CriticalSection* cs);
 
@@ -31,8 +44,8 @@ private:
 Semaphore* THRInitializeSemaphore(unsigned int initial);
 void THRDestroySemaphore(Semaphore* s);
 void THRPostSemaphore(Semaphore* s);
-// 1 when a post was consumed, 0 when the time ran out, -1 on a wait error.
-// A negative time-out waits without limit; 0 polls.
+// 1 when a post was consumed, 0 when the time ran out, -1 for a null
+// semaphore. A negative time-out waits without limit; 0 polls.
 int THRWaitSemaphore(Semaphore* s, long milliseconds);
 int THRTestSemaphore(Semaphore* s);
 int THRSleep(unsigned int milliseconds);

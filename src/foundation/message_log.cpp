@@ -5,7 +5,8 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
-#include <mutex>
+
+#include "foundation/locks.h"
 
 namespace ulm3 {
 
@@ -37,7 +38,7 @@ void LocalTimeNow(std::tm& now) {
 
 // Every piece of sink state is touched only under this lock, so two threads
 // sending the first message cannot both open (and truncate) the file.
-constinit std::mutex sMessageLock;
+constinit ULMMutex sMessageLock;
 MessageOutput sMessageOutput = notInitialized;
 FILE* sMessageFile = nullptr;
 ULMLocalTimeSource sLocalTimeSource = LocalTimeNow;
@@ -59,7 +60,7 @@ void CloseMessageFileLocked() {
 }
 
 void CloseMessageFileAtExit() {
-    std::lock_guard<std::mutex> lock(sMessageLock);
+    ULMScopedLock lock(sMessageLock);
     CloseMessageFileLocked();
     sAppendOnReopen = true;
 }
@@ -129,7 +130,7 @@ void WriteDueStampsLocked() {
 }  // namespace
 
 void ULMOutputMessage(const char* format, ...) {
-    std::lock_guard<std::mutex> lock(sMessageLock);
+    ULMScopedLock lock(sMessageLock);
     if (sMessageOutput == notInitialized) ChooseSinkLocked();
     if (sMessageOutput == toBitBucket) return;
     WriteDueStampsLocked();
@@ -147,17 +148,17 @@ void ULMOutputMessage(const char* format, ...) {
 
 void ulmOutputMessage(const char* text) {
     if (text == nullptr) return;
-    std::lock_guard<std::mutex> lock(sMessageLock);
+    ULMScopedLock lock(sMessageLock);
     WriteLocked(text);
 }
 
 void ULMCloseMessageFile() {
-    std::lock_guard<std::mutex> lock(sMessageLock);
+    ULMScopedLock lock(sMessageLock);
     CloseMessageFileLocked();
 }
 
 ULMLocalTimeSource ULMSetLocalTimeSource(ULMLocalTimeSource source) {
-    std::lock_guard<std::mutex> lock(sMessageLock);
+    ULMScopedLock lock(sMessageLock);
     const ULMLocalTimeSource previous = sLocalTimeSource;
     sLocalTimeSource = source != nullptr ? source : LocalTimeNow;
     return previous;

@@ -2,10 +2,10 @@
 #include "foundation/sync_event.h"
 
 #include <algorithm>
-#include <mutex>
 #include <vector>
 
 #include "foundation/deadline.h"
+#include "foundation/locks.h"
 #include "foundation/upper_layers.h"
 
 namespace ulm3 {
@@ -23,7 +23,7 @@ struct MultiEvent {
 // the combinations cannot pull the lock from under a late waiter.
 struct MultiDatabase {
     bool initialized = false;
-    std::mutex criticalSection;
+    ULMMutex criticalSection;
     uint32_t lastIndex = 0;
     MultiEvent array[kMultiEventSlots];
 };
@@ -61,7 +61,7 @@ ULMStatus WaitForAllBoardEvents(const EventList& events, long milliseconds) {
 ULMStatus WaitCombined(uint64_t word, long milliseconds) {
     EventList pending;
     {
-        std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+        ULMScopedLock lock(g_multiData.criticalSection);
         AppendPendingEvents(word, pending);
     }
     if (pending.empty()) return kULMOK;
@@ -69,7 +69,7 @@ ULMStatus WaitCombined(uint64_t word, long milliseconds) {
     // no other combination or combined wait.
     const ULMStatus status = WaitForAllBoardEvents(pending, milliseconds);
     if (status == kULMOK) {
-        std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+        ULMScopedLock lock(g_multiData.criticalSection);
         MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(word)];
         if (SyncEventWord(slot.multipleEvent) == word) slot.active = 0;
     }
@@ -79,7 +79,7 @@ ULMStatus WaitCombined(uint64_t word, long milliseconds) {
 ULMStatus AbortCombined(uint64_t word) {
     EventList pending;
     {
-        std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+        ULMScopedLock lock(g_multiData.criticalSection);
         AppendPendingEvents(word, pending);
     }
     if (pending.empty()) return kULMAlreadyComplete;
@@ -93,7 +93,7 @@ ULMStatus AbortCombined(uint64_t word) {
 // Lock held on entry and on return. Takes the next number and its slot; a
 // slot whose events may still be running is waited for first, so the old
 // handle never reports success while its boards still work.
-MultiEvent& ClaimSlot(std::unique_lock<std::mutex>& lock, ULMSyncEvent& outHandle) {
+MultiEvent& ClaimSlot(ULMLock& lock, ULMSyncEvent& outHandle) {
     const uint32_t n = ++g_multiData.lastIndex;
     outHandle = ULMMultiSyncEvent(n);
     MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(n)];
@@ -164,7 +164,7 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     if (count == 0) return ULMSyncEvent(kULMOK);
     if (count == 1) return events[0];
 
-    std::unique_lock<std::mutex> lock(g_multiData.criticalSection);
+    ULMLock lock(g_multiData.criticalSection);
     if (!g_multiData.initialized) PrepareTable();
 
     EventList pending;
@@ -208,13 +208,13 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
 }
 
 ULMStatus InitializeMultipleEventDatabase() {
-    std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+    ULMScopedLock lock(g_multiData.criticalSection);
     PrepareTable();
     return kULMOK;
 }
 
 ULMStatus CleanupMultipleEventDatabase() {
-    std::lock_guard<std::mutex> lock(g_multiData.criticalSection);
+    ULMScopedLock lock(g_multiData.criticalSection);
     for (MultiEvent& slot : g_multiData.array) slot.active = 0;
     g_multiData.initialized = false;
     return kULMOK;

@@ -13,6 +13,7 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
+#include "foundation/locks.h"
 #include "foundation/upper_layers.h"
 #include "ulm3/context.h"
 #include "ulm3/lookup_table.h"
@@ -25,7 +26,7 @@ namespace {
 // Built on first use so that a close run late in the process (from another
 // static destructor) still finds the table.
 struct LookupTables {
-    std::mutex lock;
+    ULMMutex lock;
     ULMLookupTablesMap map;
     // Caches of states a table has left, each with the render after which
     // no queued render reads it any more; one reference each.
@@ -173,7 +174,7 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
         }
         key.mprRGB = inIsMPRRGBOn;
 
-        std::lock_guard<std::mutex> lock(Tables().lock);
+        ULMScopedLock lock(Tables().lock);
         auto found = Tables().map.find(key);
         if (found == Tables().map.end()) {
             const std::vector<uint64_t> words = ConvertTable(*table, key, inScaleTable);
@@ -215,7 +216,7 @@ void ULMRenderCache::ReleaseLUT() {
     }
 }
 
-std::mutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
+ULMMutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }
 
 ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }
 
@@ -223,7 +224,7 @@ void ULMRenderCache::Cleanup() {
     ULMLookupTablesMap released;
     std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
     {
-        std::lock_guard<std::mutex> lock(Tables().lock);
+        ULMScopedLock lock(Tables().lock);
         released.swap(Tables().map);
         retired.swap(Tables().retired);
     }

@@ -5,8 +5,8 @@
 #include <compare>
 #include <cstdint>
 #include <map>
-#include <mutex>
 
+#include "foundation/locks.h"
 #include "foundation/shareable.h"
 #include "ulm3/status.h"
 
@@ -65,7 +65,7 @@ public:
     static void Cleanup();
 
     // The shared table and the one lock that guards it.
-    static std::mutex& LookupTablesLock();
+    static ULMMutex& LookupTablesLock();
     static ULMLookupTablesMap& LookupTablesMap();
 
 private:

@@ -10,6 +10,7 @@
 #include "render/sample_space.h"
 #include "tulx7/register_groups.h"
 #include "ulm3/context.h"
+#include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 
 namespace ulm3 {
@@ -69,9 +70,12 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_Image0FieldSel = FieldCodes(in.image0);
     r.m_Image1FieldSel = FieldCodes(in.image1);
 
-    // No cut planes, crop, gradients, lights or depth in this programme.
-    r.m_CutPlaneControl = 0;
-    r.m_CropControl = 0;
+    // No gradients, lights or depth in this programme yet.
+    const ULMCutPlane* planes[4] = {};
+    const int planeCount = std::min(ctx->GetCutPlaneCount(), 4);
+    for (int i = 0; i < planeCount; ++i) planes[i] = ctx->GetCutPlane(i);
+    in.sampleSpace->FillCutPlaneRegisters(planes, planeCount, r);
+    in.sampleSpace->FillCropRegisters(ctx->GetCrop(), r);
     r.m_GradientControl = 0;
     r.m_GradientCorrection0 = r.m_GradientCorrection1 = r.m_GradientCorrection2 = 0;
     r.m_GradientMagnitudeRange = 0xFFFFFull << 44;
@@ -86,7 +90,9 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_DepthInitValue0 = r.m_DepthInitValue1 = 0xFFFFFF;
     // Tests that pass, combined as "all", depth never updated or written.
     r.m_DepthControl = At<29>(7) | At<26>(7) | At<16>(3) | At<8>(3);
-    r.m_ErtThreshold = 0;
+    const bool terminate = ctx->GetRayTerminationEnabled();
+    r.m_ErtThreshold =
+        terminate ? static_cast<uint32_t>(ULMConvertFloatTo12(ctx->GetRayTerminationThreshold())) << 20 : 0;
     r.m_EmptyThreshold = 0;
     r.m_SequencerDebug = 0;
 
@@ -96,7 +102,8 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     const bool initLast = InitialisesFrom(in.image1);
     r.m_ImageControl = At<31>(initLast ? 1 : 0) | At<30>(initAccum ? 1 : 0) |
                        At<28>(in.writeMask & 3) | At<18>(static_cast<uint32_t>(ctx->GetBlendMode()) & 63) |
-                       At<12>(initLast ? static_cast<uint32_t>(ctx->GetLastBlendMode()) & 63 : 0);
+                       At<12>(initLast ? static_cast<uint32_t>(ctx->GetLastBlendMode()) & 63 : 0) |
+                       At<9>(terminate ? 1 : 0);
 
     uint32_t bypass = 0;
     for (int i = 0; i < 4; ++i)

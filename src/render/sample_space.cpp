@@ -11,6 +11,7 @@
 #include "foundation/control.h"
 #include "perspective/ormik_permute.h"
 #include "ulm3/context.h"
+#include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 #include "volume/volume_internal.h"
 
@@ -81,6 +82,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
                         camera.GetViewMatrix() * camera.GetModelMatrix() *
                         inVolume->GetCorrectionMatrix();
     if (a.IsSingular()) return kULMErrTransform;
+    m_volumeToWorld = camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
     const ULMVector4D view = a.Inverse() * ULMVector4D(0, 0, 1, 0);
     const double d[3] = {view[0], view[1], view[2]};
     // Permuted Z is the principal axis and every permuted axis increases
@@ -214,6 +216,80 @@ ULMImageRange ULMSampleSpace::GetOutputRange() const {
 void ULMSampleSpace::SamplePosition(double inXs, double inYs, double inZs, double outPosition[3]) const {
     for (int i = 0; i < 3; ++i)
         outPosition[i] = m_origin[i] + inXs * m_dXs[i] + inYs * m_dYs[i] + inZs * m_dZs[i];
+}
+
+void ULMSampleSpace::FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegisters& r) const {
+    OrmikPermute perm;
+    perm.SetTransformReg(static_cast<int>(m_transform));
+    double slabs[6];
+    inCrop.GetSlabs(slabs[0], slabs[1], slabs[2], slabs[3], slabs[4], slabs[5]);
+    const uint32_t flags = inCrop.GetFlags();
+    // Invert and combine bits stay; each group's enables follow their axes.
+    uint32_t control = flags & (ULMCrop::kInvert0 | ULMCrop::kInvert1 | ULMCrop::kInvert2 |
+                                ULMCrop::kOrSelect | ULMCrop::kInvertOutput);
+    uint32_t* ranges[6] = {&r.m_CropRangeXmin, &r.m_CropRangeXmax, &r.m_CropRangeYmin,
+                           &r.m_CropRangeYmax, &r.m_CropRangeZmin, &r.m_CropRangeZmax};
+    for (int i = 0; i < 3; ++i) {
+        const int a = perm.GetSelect(i);
+        for (int group = 0; group < 3; ++group)
+            if (flags & (1u << (4 * group + a))) control |= 1u << (4 * group + i);
+        int32_t lo = ToTrim(slabs[2 * a]), hi = ToTrim(slabs[2 * a + 1]);
+        if (perm.GetNeg(i)) {
+            const int32_t newLo = -hi - 256, newHi = -lo - 256;
+            lo = newLo;
+            hi = newHi;
+        }
+        *ranges[2 * i] = static_cast<uint32_t>(lo);
+        *ranges[2 * i + 1] = static_cast<uint32_t>(hi);
+    }
+    r.m_CropControl = control;
+}
+
+void ULMSampleSpace::FillCutPlaneRegisters(const ULMCutPlane* const* inPlanes, int inCount,
+                                           ULMAllRenderRegisters& r) const {
+    OrmikPermute perm;
+    perm.SetTransformReg(static_cast<int>(m_transform));
+    uint32_t* regs[4][6] = {
+        {&r.m_CutPlane0_dCut_dXs, &r.m_CutPlane0_dCut_dYs, &r.m_CutPlane0_dCut_dZs, &r.m_CutPlane0_dCut_dZv,
+         &r.m_CutPlane0_min, &r.m_CutPlane0_max},
+        {&r.m_CutPlane1_dCut_dXs, &r.m_CutPlane1_dCut_dYs, &r.m_CutPlane1_dCut_dZs, &r.m_CutPlane1_dCut_dZv,
+         &r.m_CutPlane1_min, &r.m_CutPlane1_max},
+        {&r.m_CutPlane2_dCut_dXs, &r.m_CutPlane2_dCut_dYs, &r.m_CutPlane2_dCut_dZs, &r.m_CutPlane2_dCut_dZv,
+         &r.m_CutPlane2_min, &r.m_CutPlane2_max},
+        {&r.m_CutPlane3_dCut_dXs, &r.m_CutPlane3_dCut_dYs, &r.m_CutPlane3_dCut_dZs, &r.m_CutPlane3_dCut_dZv,
+         &r.m_CutPlane3_min, &r.m_CutPlane3_max}};
+    // S15.16, clamped: no reachable value lies beyond the range.
+    const auto fixed = [](double inValue) {
+        const double v = std::clamp(std::round(inValue * 65536.0), -2147483648.0, 2147483647.0);
+        return static_cast<uint32_t>(static_cast<int32_t>(v));
+    };
+    uint32_t control = 0;
+    for (int k = 0; k < std::min(inCount, 4); ++k) {
+        const ULMVector4D plane = inPlanes[k]->GetPlane();
+        // The plane over voxel coordinates, then over permuted ones.
+        double v[4] = {};
+        for (int j = 0; j < 4; ++j)
+            for (int i = 0; i < 4; ++i) v[j] += plane[i] * m_volumeToWorld[i][j];
+        double g[3], c0 = v[3], rate[3] = {};
+        for (int i = 0; i < 3; ++i) {
+            const int a = perm.GetSelect(i);
+            g[i] = perm.GetNeg(i) ? -v[a] : v[a];
+            if (perm.GetNeg(i)) c0 -= v[a];  // a negated axis maps u to -u - 1
+            c0 += g[i] * m_origin[i];
+            rate[0] += g[i] * m_dXs[i], rate[1] += g[i] * m_dYs[i], rate[2] += g[i] * m_dZs[i];
+        }
+        // The chip only compares: one scale keeps the rates' precision, and
+        // the constant it lacks moves into the slab.
+        const double scale = std::max({std::fabs(rate[0]), std::fabs(rate[1]), std::fabs(rate[2]), 1e-300});
+        double lo = 0.0, hi = 0.0;
+        inPlanes[k]->GetRange(lo, hi);
+        for (int i = 0; i < 3; ++i) *regs[k][i] = fixed(rate[i] / scale);
+        *regs[k][3] = 0;
+        *regs[k][4] = fixed((lo - c0) / scale);
+        *regs[k][5] = fixed((hi - c0) / scale);
+        control |= (1u << (18 + 4 * k)) | ((inPlanes[k]->GetVisibility() ? 1u : 0u) << (16 + 4 * k));
+    }
+    r.m_CutPlaneControl = control;
 }
 
 void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "ulm3/matrix.h"
 #include "ulm3/ranges.h"
 #include "ulm3/status.h"
 #include "ulm3/vectors.h"
@@ -12,6 +13,8 @@ namespace ulm3 {
 
 class ULMAllRenderRegisters;
 class ULMContext;
+class ULMCrop;
+class ULMCutPlane;
 class ULMImageBuffer;
 class ULMVolume;
 class ULMVolumeInternal;
@@ -59,6 +62,12 @@ public:
     // The frustum, permutation, trims, origins, deltas, depth terms, section
     // and eye vector.
     void FillRegisters(ULMAllRenderRegisters& ioRegisters) const;
+    // The crop's flags and slabs moved onto the permuted axes.
+    void FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegisters& ioRegisters) const;
+    // Hard cut planes, world-space slabs, as rates over the sample grid;
+    // at most four.
+    void FillCutPlaneRegisters(const ULMCutPlane* const* inPlanes, int inCount,
+                               ULMAllRenderRegisters& ioRegisters) const;
 
 private:
     bool m_valid = false;
@@ -72,6 +81,7 @@ private:
     double m_origin[3] = {}, m_dXs[3] = {}, m_dYs[3] = {}, m_dZs[3] = {};
     double m_depthOrigin = 0.0, m_depthRate[3] = {};
     double m_eye[3] = {0.0, 0.0, 1.0};  // towards the eye, volume axes
+    ULMMatrix m_volumeToWorld;           // model x correction
 };
 
 }  // namespace ulm3

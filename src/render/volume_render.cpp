@@ -2,7 +2,6 @@
 // tables and the register programme, submitted as one render on the
 // volume's board. Parallel projections only; MPR is not built yet.
 #include <memory>
-#include <mutex>
 
 #include "board/kwb_board.h"
 #include "buffers/depth_buffer_internal.h"
@@ -28,9 +27,8 @@ bool NeedsUnbuiltStages(const ULMContext* inContext, const ULMDepthBuffer* inDep
         const auto n = static_cast<ULMContext::DepthBufferNumber>(i);
         if (depth[i] != nullptr && inContext->GetDepthUpdateFilter(n) != ULMContext::kAlwaysFail) return true;
     }
-    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 0 ||
-           inContext->GetCrop().GetFlags() != 0 || !IsDepthTestPass(inContext) ||
-           inContext->GetRayTerminationEnabled() || inContext->GetGradientModulation() != 0;
+    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 4 || !IsDepthTestPass(inContext) ||
+           inContext->GetGradientModulation() != 0;
 }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {
@@ -102,7 +100,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
                                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                               ULMDepthBuffer* ioDepth1) {
     ULMVolumeRenderState& state = *m_renderState;
-    std::lock_guard<std::mutex> lock(state.m_lock);
+    ULMScopedLock lock(state.m_lock);
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     if (output == nullptr) return ULMSyncEvent(kULMErrBuffer);
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);

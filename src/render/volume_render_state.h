@@ -2,10 +2,10 @@
 #pragma once
 
 #include <memory>
-#include <mutex>
 
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
+#include "foundation/locks.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
 #include "ulm3/sync_event.h"
@@ -24,7 +24,7 @@ struct ULMVolumeRenderState {
     double m_MPRPreScale = -1.0;
     // Held while a render builds and submits its programme: renders of one
     // volume from two threads share everything below.
-    std::mutex m_lock;
+    ULMMutex m_lock;
     ULMSampleSpace m_sampleSpace;
     // The tables of the volume's renders and passes on its board.
     ULMRenderCache m_renderCache;

@@ -140,10 +140,18 @@ ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation, unsigned inSiz
                                                    m_wholeVolume.YOrigin(), m_wholeVolume.ZOrigin()));
 }
 
-// The range counts as loaded without a load: the caller fills the buffer.
+// The range counts as loaded afterwards. A volume with voxels of its own
+// has them loaded now, so that the buffer holds what it claims to; without
+// them the caller fills the buffer.
 ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) {
-    const ULMStatus status = AllocateBuffer(inLocation, inRange);
+    ULMStatus status = AllocateBuffer(inLocation, inRange);
     if (status != kULMOK) return status;
+    const ULMVolumeRange load = ULMVolumeRange::Intersect(inRange, m_wholeVolume);
+    if (m_hasData && !load.IsEmpty()) status = LoadFromSourceNow(load);
+    if (status != kULMOK) {
+        ReleaseBuffer();
+        return status;
+    }
     m_loadedVolume = inRange;
     m_partlyLoaded = true;
     m_fullyLoaded = inRange.Contains(m_wholeVolume);
@@ -184,6 +192,15 @@ ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     if (m_bufferPermission != KWBBoard::GetBufferPermission(attached)) SetBufferPermission(m_bufferPermission);
     m_bufferValid = true;
     return status;
+}
+
+ULMStatus ULMVolumeInternal::AdoptBuffer(unsigned long long inBufferID) {
+    const ULMStatus status = AttachBuffer(inBufferID);
+    if (status != kULMOK || m_buffer == nullptr) return status == kULMOK ? kULMErrArgument : status;
+    m_loadedVolume = m_wholeVolume;
+    m_partlyLoaded = m_fullyLoaded = true;
+    m_target = kULMBuffer;
+    return kULMOK;
 }
 
 // The buffer goes even when the cache cannot be written back, so that no
@@ -345,6 +362,16 @@ ULMStatus ULMVolumeInternal::WaitForVolumeLoaded() {
     return status;
 }
 
+ULMStatus ULMVolumeInternal::LoadFromSourceNow(const ULMVolumeRange& inRange) {
+    // A lazy load still in flight keeps a source mapping; it goes first.
+    WaitForVolumeLoaded();
+    const ULMStatus status = StartUpdateBufferFromSource(inRange, m_volumeSource, inRange.XOrigin(),
+                                                         inRange.YOrigin(), inRange.ZOrigin())
+                                 .Wait(-1);
+    ReleaseKeptMapping();
+    return status;
+}
+
 ULMStatus ULMVolumeInternal::LockVolume(ULMLocation inLocation) {
     if (m_mapCount > 0 || m_locked) return kULMErrVolume;
     ULMStatus status = AllocateBuffer(inLocation, m_wholeVolume);
@@ -353,12 +380,7 @@ ULMStatus ULMVolumeInternal::LockVolume(ULMLocation inLocation) {
         const bool allThere = m_partlyLoaded && m_loadedVolume.Contains(m_wholeVolume);
         const ULMVolumeRange load = allThere ? m_volumeSource->ChangedRange(m_wholeVolume) : m_wholeVolume;
         m_volumeSource->ResetChangedRange();
-        // A lazy load still in flight keeps a source mapping; it goes first.
-        WaitForVolumeLoaded();
-        status = StartUpdateBufferFromSource(load, m_volumeSource, load.XOrigin(), load.YOrigin(),
-                                             load.ZOrigin())
-                     .Wait(-1);
-        ReleaseKeptMapping();
+        status = LoadFromSourceNow(load);
         if (status != kULMOK) {
             m_fullyLoaded = m_partlyLoaded = false;
             ReleaseBuffer();

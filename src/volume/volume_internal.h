@@ -186,6 +186,10 @@ public:
     unsigned GetBufferSizeZ() const override;
     ULMVolumeRange GetBufferRange() const override;
     ULMStatus AttachBuffer(unsigned long long inBufferID) override;
+    // Attaches a buffer that other code fills on the board (a blend stack):
+    // its content counts as the whole volume, loaded, and
+    // updates go to it.
+    ULMStatus AdoptBuffer(unsigned long long inBufferID);
     ULMStatus ReleaseBuffer() override;
     ULMStatus SetBufferPermission(ULMPermission inPermission) override;
     ULMPermission GetBufferPermission() const override { return m_bufferPermission; }
@@ -345,6 +349,8 @@ private:
                                  ULMStatus& outStatus);
     // Releases the mapping the last load of the own source kept.
     void ReleaseKeptMapping();
+    // Loads a range of the own source into the buffer and waits for it.
+    ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
     // Fills inSlices slices from inFirstSlice of a load's box at outStaging.
     using SlabFiller = std::function<ULMStatus(int inFirstSlice, int inSlices, char* outStaging)>;
     // Stages the whole box at once and loads it in slabs of whole slices of

@@ -10,6 +10,7 @@
 #include "support/render_reference.h"
 #include "tulx7sim/rendering_chip.h"
 #include "tulx7sim/test_api.h"
+#include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
@@ -76,11 +77,29 @@ protected:
 };
 
 TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
-    struct View { double tx, ty; int k; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 2}};
+    using C = ULMCrop;
+    const double stop = 2048.0 / 4095;  // a ray termination threshold on the chip's 12-bit grid
+    const struct { int mode; double termination; unsigned crop; int cuts; } cases[] = {{4, 2, 0, 0}, {5, 2, 0, 0}, {2, 2, 0, 0}, {3, 2, 0, 0}, {12, 2, 0, 0}, {4, stop, 0, 0},
+        {5, stop, 0, 0}, {4, 2, C::kEnableX0 | C::kInvert0, 0}, {3, 2, C::kEnableX0 | C::kEnableY1, 0}, {2, 2, C::kEnableX0 | C::kEnableY1 | C::kOrSelect, 0},
+        {4, 2, C::kEnableX0 | C::kEnableY1 | C::kEnableZ2 | C::kOrSelect | C::kInvertOutput, 2}, {5, 2, C::kEnableX0 | C::kEnableY0 | C::kEnableZ0 | C::kInvert1 | C::kEnableZ2 | C::kInvert2, 0},
+        {4, 2, 0, 1}, {2, 2, 0, 3}};
+    const test_support::ReferenceScene::Cut cuts[] = {{{0.6, 0.8, 0, 0}, -5, 9, true}, {{0, 0.28, -0.96, -2}, -4, 4, false}, {{1, 0, 0, 0}, 0, 1000, true}};
+    s.cropSlabs = {10.5, 30.5, 8.5, 25.5, 5.5, 20.5};
+    struct View { double tx, ty; int k; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 2}, {95, 10, 1}};
     for (const View& view : views) {
-        for (int mode : {4, 5, 2, 3, 12}) {
-            s.blendMode = mode;
+        for (const auto& c : cases) {
+            s.blendMode = c.mode, s.termination = c.termination, s.cropFlags = c.crop;
+            s.cuts.assign(cuts, cuts + c.cuts);
             Aim(view.tx, view.ty, view.k);
+            ULMCrop crop;
+            ASSERT_TRUE(crop.SetFlags(c.crop) == kULMOK && crop.SetSlabs(10.5, 30.5, 8.5, 25.5, 5.5, 20.5) == kULMOK && context->SetCrop(crop) == kULMOK);
+            ASSERT_EQ(context->SetRayTermination(std::min(c.termination, 1.0), c.termination < 1), kULMOK);
+            while (context->GetCutPlaneCount() > 0) context->RemoveCutPlane(context->GetCutPlane(0));
+            for (const auto& cut : s.cuts) {
+                ULMCutPlane* plane = ULMCutPlane::Create(cut.plane, cut.min, cut.max);
+                EXPECT_TRUE(plane->SetVisibility(cut.keepInside) == kULMOK && context->AddCutPlane(plane) == kULMOK);
+                plane->Release();
+            }
             const auto expected = test_support::ReferenceRender(s, kSide, kSide);
             std::vector<uint32_t> byBoard[2];
             for (int b = 0; b < 2; ++b) {
@@ -88,13 +107,14 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
                 ASSERT_EQ(Render(static_cast<ULMLocation>(kULMBoard0 + b), byBoard[b]), kULMOK);
                 EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
             }
-            EXPECT_EQ(byBoard[0], byBoard[1]) << "mode " << mode;
-            double sum = 0, caseWorst = 0;
+            EXPECT_EQ(byBoard[0], byBoard[1]) << "mode " << c.mode;
+            double sum = 0, over = 0;
             for (int i = 0; i < 4 * kSide * kSide; ++i) {
                 const double e = std::fabs(((byBoard[0][i / 4] >> (8 * (i % 4))) & 255) - expected[i / 4][i % 4] * 255);
-                caseWorst = std::max(caseWorst, e), sum += e;
+                over += e > 3.0, sum += e;
             }
-            EXPECT_TRUE(caseWorst <= 3.0 && sum / (4 * kSide * kSide) <= 0.5) << mode << " " << view.tx;
+            // A ray near the threshold, or a sample within 1/256 of a slab's edge, may round either way.
+            EXPECT_TRUE(over <= (c.termination > 1 && c.crop + c.cuts == 0 ? 0 : kSide * kSide / 25) && sum / (4 * kSide * kSide) <= 0.2) << c.mode << " " << c.crop << " " << view.tx;
         }
     }
 }

@@ -29,6 +29,25 @@ bool Sample(const ReferenceScene& s, const double p[3], double& out) {
     return true;
 }
 
+// Crop groups AND their axes' slabs, invert, combine by AND or OR, invert; then the cut planes.
+bool Clipped(const ReferenceScene& s, const double p[3]) {
+    bool any = false, all = true, active = false;
+    for (int g = 0; g < 3; ++g) {
+        const unsigned bits = s.cropFlags >> (4 * g);
+        bool in = (bits & 7) != 0;
+        for (int a = 0; a < 3; ++a)
+            if ((bits >> a) & 1) in = in && s.cropSlabs[2 * a] <= std::floor(p[a] * 256) / 256 && std::floor(p[a] * 256) / 256 <= s.cropSlabs[2 * a + 1];
+        if ((bits & 7) != 0) active = true, in = in != ((bits & 8) != 0), any = any || in, all = all && in;
+    }
+    if (active && ((s.cropFlags >> 12 & 1) ? any : all) == ((s.cropFlags >> 13 & 1) != 0)) return true;
+    for (const ReferenceScene::Cut& c : s.cuts) {
+        double w = 0;
+        for (int r = 0; r < 4; ++r) w += c.plane[r] * (s.model[r][0] * p[0] + s.model[r][1] * p[1] + s.model[r][2] * p[2] + s.model[r][3]);
+        if ((c.min <= w && w <= c.max) != c.keepInside) return true;
+    }
+    return false;
+}
+
 RGBA Blend(int mode, RGBA acc, const RGBA& in) {
     const double a = in[3], keep = 1 - acc[3];
     for (int c = 0; c < 3 && mode >= 2 && mode <= 5; ++c)
@@ -61,10 +80,11 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
             if ((d[axis] < 0) != (s.blendMode == 2 || s.blendMode == 3)) std::reverse(planes.begin(), planes.end());
             RGBA acc{0, 0, 0, 0};
             for (const int m : planes) {
+                if ((s.blendMode == 4 || s.blendMode == 5) && acc[3] >= s.termination) break;
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
                 double p[3], v = 0;
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
-                if (!Sample(s, p, v)) continue;
+                if (!Sample(s, p, v) || Clipped(s, p)) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
                 acc = Blend(s.blendMode, acc, in);

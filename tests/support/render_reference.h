@@ -19,6 +19,11 @@ struct ReferenceScene {
     int k = 1;                       // slices per voxel along the principal axis
     std::array<std::array<double, 4>, 256> table{};  // RGBA per entry
     int blendMode = 4;
+    unsigned cropFlags = 0;  // as the crop's flags, its slabs X min, X max, Y min, ...
+    std::array<double, 6> cropSlabs{};
+    struct Cut { ULMVector4D plane; double min, max; bool keepInside; };  // over world points
+    std::vector<Cut> cuts;
+    double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
 };
 
 // RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.

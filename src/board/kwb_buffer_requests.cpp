@@ -1,5 +1,8 @@
 // The board's buffer requests: create, attach, release, resize, permission
 // and the driver's host buffers.
+#include "board/kwb_buffer_requests.h"
+
+#include <memory>
 #include <new>
 
 #include "board/kwb_board.h"
@@ -62,25 +65,22 @@ ULMStatus Detach(KWBBoard& board, uint32_t id) {
 
 // Keeps the descriptor of a buffer the driver made or attached when its
 // answer can be described; a buffer we cannot describe is given back rather
-// than kept. On failure the descriptor is deleted.
-KWBBuffer* KeepOrGiveBack(KWBBoard& board, KWBBuffer* buffer, ULMStatus& ioStatus, uint32_t id,
-                          bool describable) {
+// than kept. On failure the descriptor goes.
+std::unique_ptr<KWBBuffer> KeepOrGiveBack(KWBBoard& board, std::unique_ptr<KWBBuffer> buffer,
+                                          ULMStatus& ioStatus, uint32_t id, bool describable) {
     if (ioStatus == kULMOK && !describable) {
         Detach(board, id);
         ioStatus = kULMErrInternal;
     }
-    if (ioStatus != kULMOK) {
-        delete buffer;
-        return nullptr;
-    }
+    if (ioStatus != kULMOK) return nullptr;
     buffer->SetID(id);
     return buffer;
 }
 
 }  // namespace
 
-KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
-                                  uint32_t inElementBits, ULMStatus& outStatus) {
+std::unique_ptr<KWBBuffer> KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
+                                                     uint32_t inElementBits, ULMStatus& outStatus) {
     const int dimension = DimensionOf(inV, inW);
     // Axes the buffer lacks go to the driver as 0, whatever was passed.
     inV = dimension >= 2 ? inV : 0;
@@ -91,7 +91,7 @@ KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
         outStatus = kULMErrArgument;
         return nullptr;
     }
-    KWBBuffer* buffer = new (std::nothrow) KWBBuffer();
+    std::unique_ptr<KWBBuffer> buffer(new (std::nothrow) KWBBuffer());
     if (buffer == nullptr) {
         outStatus = kULMErrAlloc;
         return nullptr;
@@ -99,8 +99,8 @@ KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
     Tulx7_dr_buffer_attach record;
     record.permission_share = 0;
     record.buffer_descriptor = Descriptor(dimension, inElementBits / 8, inU, inV, inW);
-    outStatus = Request(TULX7_DR_BUFFER_ALLOCATE, record);
-    buffer = KeepOrGiveBack(*this, buffer, outStatus, record.buffer_id,
+    outStatus = m_board.Request(TULX7_DR_BUFFER_ALLOCATE, record);
+    buffer = KeepOrGiveBack(m_board, std::move(buffer), outStatus, record.buffer_id,
                             ReportedSizesFit(dimension, record.buffer_descriptor.buffer_size));
     if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, record.buffer_descriptor.buffer_size, inElementBits);
@@ -108,8 +108,8 @@ KWBBuffer* KWBBoard::CreateBuffer(uint32_t inU, uint32_t inV, uint32_t inW,
     return buffer;
 }
 
-KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
-    KWBBuffer* buffer = new (std::nothrow) KWBBuffer();
+std::unique_ptr<KWBBuffer> KWBBufferRequests::Attach(uint64_t inID, ULMStatus& outStatus) {
+    std::unique_ptr<KWBBuffer> buffer(new (std::nothrow) KWBBuffer());
     if (buffer == nullptr) {
         outStatus = kULMErrAlloc;
         return nullptr;
@@ -117,13 +117,13 @@ KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
     Tulx7_dr_buffer_attach record;
     record.buffer_id = static_cast<uint32_t>(inID);
     record.permission_share = 15;
-    outStatus = Request(TULX7_DR_BUFFER_ATTACH, record);
+    outStatus = m_board.Request(TULX7_DR_BUFFER_ATTACH, record);
     const Tulx7_dr_buffer_descriptor& d = record.buffer_descriptor;
     const int dimension = d.dimension + 1;
     const uint32_t elementBytes = static_cast<uint32_t>(d.element_size) + 1;
     const bool describable = dimension >= 1 && dimension <= 3 && elementBytes <= 8 &&
                              KWBIsPowerOf2(elementBytes) && ReportedSizesFit(dimension, d.buffer_size);
-    buffer = KeepOrGiveBack(*this, buffer, outStatus, record.buffer_id, describable);
+    buffer = KeepOrGiveBack(m_board, std::move(buffer), outStatus, record.buffer_id, describable);
     if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, d.buffer_size, elementBytes * 8);
     uint32_t u = 0, v = 0, w = 0, bits = 0;
@@ -133,14 +133,15 @@ KWBBuffer* KWBBoard::AttachBuffer(uint64_t inID, ULMStatus& outStatus) {
     return buffer;
 }
 
-ULMStatus KWBBoard::ReleaseBuffer(KWBBuffer* inBuffer, bool inKeepObject) {
+ULMStatus KWBBufferRequests::Release(KWBBuffer* inBuffer, bool inKeepObject) {
     if (inBuffer == nullptr) return kULMErrArgument;
-    const ULMStatus status = Detach(*this, inBuffer->GetDriverID());
+    const ULMStatus status = Detach(m_board, inBuffer->GetDriverID());
     if (!inKeepObject) delete inBuffer;
     return status;
 }
 
-ULMStatus KWBBoard::ResizeBuffer(KWBBuffer* inBuffer, uint32_t inU, uint32_t inV, uint32_t inW) {
+ULMStatus KWBBufferRequests::Resize(KWBBuffer* inBuffer, uint32_t inU, uint32_t inV,
+                                    uint32_t inW) {
     if (inBuffer == nullptr || inU == 0) return kULMErrArgument;
     const int dimension = inBuffer->GetDimension();
     if (DimensionOf(inV, inW) != dimension || !SizesFit(inU, inV, inW)) return kULMErrArgument;
@@ -149,7 +150,7 @@ ULMStatus KWBBoard::ResizeBuffer(KWBBuffer* inBuffer, uint32_t inU, uint32_t inV
     record.permission_share = KWBPermission(inBuffer->GetPermission());
     record.buffer_descriptor = Descriptor(dimension, inBuffer->GetElementBytes(), inU, inV, inW);
     const ULMStatus status =
-        Request(TULX7_DR_BUFFER_SET_PERMISSION, record);
+        m_board.Request(TULX7_DR_BUFFER_SET_PERMISSION, record);
     if (status != kULMOK) return status;
     inBuffer->SetSizes(inU, inV, inW, inBuffer->GetElementBits());
     SetWholeRange(*inBuffer, dimension, inU, inV, inW);
@@ -157,13 +158,13 @@ ULMStatus KWBBoard::ResizeBuffer(KWBBuffer* inBuffer, uint32_t inU, uint32_t inV
     return kULMOK;
 }
 
-ULMStatus KWBBoard::UpdateBufferSize(KWBBuffer* inBuffer) {
+ULMStatus KWBBufferRequests::UpdateSize(KWBBuffer* inBuffer) {
     if (inBuffer == nullptr) return kULMErrArgument;
     Tulx7_dr_buffer_attach record;
     record.buffer_id = inBuffer->GetDriverID();
     record.permission_share = 15;
     const ULMStatus status =
-        Request(TULX7_DR_BUFFER_ATTACH, record);
+        m_board.Request(TULX7_DR_BUFFER_ATTACH, record);
     if (status != kULMOK) return status;
     const Tulx7_dr_buffer_descriptor& d = record.buffer_descriptor;
     const bool sameShape = d.dimension + 1 == inBuffer->GetDimension() &&
@@ -172,11 +173,11 @@ ULMStatus KWBBoard::UpdateBufferSize(KWBBuffer* inBuffer) {
     if (sameShape)
         StoreReportedSizes(*inBuffer, d.dimension + 1, d.buffer_size, inBuffer->GetElementBits());
     // The look took an attachment of its own; give it back.
-    const ULMStatus detached = Detach(*this, inBuffer->GetDriverID());
+    const ULMStatus detached = Detach(m_board, inBuffer->GetDriverID());
     return sameShape ? detached : kULMErrInternal;
 }
 
-ULMStatus KWBBoard::SetBufferPermission(KWBBuffer* inBuffer, ULMPermission inPermission) {
+ULMStatus KWBBufferRequests::SetPermission(KWBBuffer* inBuffer, ULMPermission inPermission) {
     if (inBuffer == nullptr) return kULMErrArgument;
     uint32_t u = 0, v = 0, w = 0, bits = 0;
     const int dimension = inBuffer->GetSizes(u, v, w, bits);
@@ -185,22 +186,18 @@ ULMStatus KWBBoard::SetBufferPermission(KWBBuffer* inBuffer, ULMPermission inPer
     record.permission_share = KWBPermission(inPermission);
     record.buffer_descriptor = Descriptor(dimension, bits / 8, u, v, w);
     const ULMStatus status =
-        Request(TULX7_DR_BUFFER_SET_PERMISSION, record);
+        m_board.Request(TULX7_DR_BUFFER_SET_PERMISSION, record);
     if (status == kULMOK) inBuffer->SetPermission(ConvertPermission(record.permission_share));
     return status;
 }
 
-ULMPermission KWBBoard::GetBufferPermission(const KWBBuffer* inBuffer) {
-    return inBuffer == nullptr ? kULMPermissionNotShared : inBuffer->GetPermission();
-}
-
-ULMStatus KWBBoard::CreateKernelBuffer(uint32_t inSize, uint32_t& outGrantedSize,
-                                       void*& outAddress, int& outID) {
+ULMStatus KWBBufferRequests::CreateKernelBuffer(uint32_t inSize, uint32_t& outGrantedSize,
+                                                void*& outAddress, int& outID) {
     if (inSize == 0) return kULMErrArgument;
     Tulx7_dr_host_buffer_alloc record;
     record.user_size = inSize;
     const ULMStatus status =
-        Request(TULX7_DR_HOST_BUFFER_ALLOC, record);
+        m_board.Request(TULX7_DR_HOST_BUFFER_ALLOC, record);
     if (status != kULMOK) return status;
     // A grant beyond what a uint can say is still at least what was asked.
     outGrantedSize = record.user_size > UINT32_MAX ? UINT32_MAX
@@ -210,12 +207,12 @@ ULMStatus KWBBoard::CreateKernelBuffer(uint32_t inSize, uint32_t& outGrantedSize
     return kULMOK;
 }
 
-void KWBBoard::DestroyKernelBuffer(int inID, uint32_t inSize, void* inAddress) {
+void KWBBufferRequests::DestroyKernelBuffer(int inID, uint32_t inSize, void* inAddress) {
     Tulx7_dr_host_buffer_free record;
     record.host_buffer_id = inID;
     record.user_address = reinterpret_cast<uintptr_t>(inAddress);
     record.user_size = inSize;
-    Request(TULX7_DR_HOST_BUFFER_FREE, record);
+    m_board.Request(TULX7_DR_HOST_BUFFER_FREE, record);
 }
 
 }  // namespace ulm3

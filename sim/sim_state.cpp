@@ -1,0 +1,44 @@
+// The driver state's queries over boards and buffers.
+#include "sim_state.h"
+
+#include <chrono>
+
+namespace tulx7sim {
+
+int SimState::PeerOf(int board) const {
+    if (board < 0 || board >= config.boards) return -1;
+    const int peer = config.peers[board];
+    if (peer < 0 || peer >= config.boards || peer == board) return -1;
+    return peer;
+}
+
+std::shared_ptr<SimBuffer> SimState::FindBuffer(int board, uint32_t id) const {
+    if (board < 0 || board >= BoardCount() || static_cast<int>(id >> 28) != board) return nullptr;
+    const auto& buffers = boards[board]->buffers;
+    const auto found = buffers.find(id);
+    return found == buffers.end() ? nullptr : found->second;
+}
+
+void SimState::DropAttachment(SimClient& client, uint32_t bufferId) {
+    const auto held = client.attachments.find(bufferId);
+    if (held == client.attachments.end()) return;
+    if (--held->second == 0) client.attachments.erase(held);
+    const int boardIndex = static_cast<int>(bufferId >> 28);
+    const std::shared_ptr<SimBuffer> buffer = FindBuffer(boardIndex, bufferId);
+    if (!buffer || --buffer->attachments > 0) return;
+    // The id is gone now; queued jobs keep the storage until they end.
+    SimBoard& board = *boards[boardIndex];
+    board.allocatedBytes -= buffer->chargedBytes;
+    board.buffers.erase(bufferId);
+}
+
+void SimState::WaitUntilIdle(SimLock& lock, const SimBuffer& buffer) {
+    changed.wait(lock, [&] { return buffer.pendingJobs == 0; });
+}
+
+bool SimState::WaitUntilIdleFor(SimLock& lock, const SimBuffer& buffer, int timeoutMs) {
+    return changed.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                            [&] { return buffer.pendingJobs == 0; });
+}
+
+}  // namespace tulx7sim

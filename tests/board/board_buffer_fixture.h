@@ -21,6 +21,7 @@ inline constexpr uint8_t kHostPoison = 0x5C;   // what host memory is filled wit
 
 class BoardBufferTest : public SimLibraryTest {
 protected:
+    using SimLibraryTest::SimLibraryTest;
     void SetUp() override {
         SimLibraryTest::SetUp();
         for (int b = 0; b < tulx7sim::CurrentConfig().boards; ++b) {

@@ -154,22 +154,6 @@ TEST_F(CommandEncoderSpace, ExactCapacityThenRefusalWithNothingWritten) {
     EXPECT_EQ(Finish().size(), 100u);
 }
 
-TEST_F(CommandEncoderSpace, NewHeaderNeedsTwoWordsJoiningNeedsOne) {
-    Open();
-    FillLeaving(1);
-    const Words before = m_buffer.Written();
-    EXPECT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMErrAlloc);
-    EXPECT_EQ(m_buffer.Written(), before) << "no header without its data word";
-
-    Restart();
-    FillLeaving(3);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK) << "joins with the last free word";
-    EXPECT_EQ(m_buffer.FreeWords(), 0u);
-    EXPECT_EQ(m_buffer.WriteRegister64(0x570, 3), kULMErrAlloc);
-    EXPECT_THAT(Tail(Finish(), 3), ElementsAre(0x4000000000003560, 1, 2));
-}
-
 TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeldAndSurvivesARefusedCommand) {
     Open();
     FillLeaving(1);
@@ -195,89 +179,7 @@ TEST_F(CommandEncoderSpace, HeldHalfClaimsItsRoomWhenHeldAndSurvivesARefusedComm
     EXPECT_THAT(Tail(pair, 2), ElementsAre(0x4000000000001710, 0x0000000B0000000A));
 }
 
-TEST_F(CommandEncoderSpace, DmaKeepsRoomForItsTerminator) {
-    Open();
-    FillLeaving(4);
-    EXPECT_EQ(m_buffer.StartDMA(true, 1), kULMErrAlloc) << "header, a pair and the terminator need 5";
-    ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);  // no DMA was opened
-
-    Restart();
-    FillLeaving(5);
-    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
-    ASSERT_EQ(m_buffer.DMASegment(0x1000, 16, 0), kULMOK);
-    EXPECT_EQ(m_buffer.DMASegment(0x2000, 16, 0), kULMErrAlloc);
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    EXPECT_THAT(Tail(Finish(), 5), ElementsAre(0x2000000000000001, 0x1000, 16, 0, 0));
-}
-
 using CommandEncoderDeathTest = CommandEncoder;
-
-TEST_F(CommandEncoderDeathTest, SequenceErrorsStopTheProgram) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    uint32_t size = 0;
-    EXPECT_DEATH(m_buffer.FinishBlock(size), "m_blockBase != NOT_SET");
-    EXPECT_DEATH(m_buffer.WriteRegister64(0x560, 1), "m_blockBase != NOT_SET");
-    EXPECT_DEATH(m_buffer.DMASegment(0x1000, 1, 0), "m_currentCommand == DOING_DMA");
-    Open();
-    EXPECT_DEATH(m_buffer.StartBlock(m_id), "m_blockBase == NOT_SET");
-    EXPECT_DEATH(
-        {
-            m_buffer.WriteRegister32(0x710, 1);
-            m_buffer.Sync(0x248, 7, 0, false);
-        },
-        "!sRegisterInfo.IsWriteable \\(m_pendingAddr \\+ 4\\)");
-    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
-    EXPECT_DEATH(m_buffer.WriteRegister64(0x560, 1), "m_currentCommand != DOING_DMA");
-    EXPECT_DEATH(m_buffer.Sync(0x248, 7, 0, false), "m_currentCommand != DOING_DMA");
-    EXPECT_DEATH(m_buffer.FinishBlock(size), "m_currentCommand != DOING_DMA");
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    EXPECT_DEATH(m_buffer.EndDMA(), "m_currentCommand == DOING_DMA");
-}
-
-// A request the chip cannot carry out is a programming error, never a
-// command in the block.
-TEST_F(CommandEncoderDeathTest, RequestsTheChipCannotTakeStopTheProgram) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    Open();
-    // 64-bit writes: unaligned, no register, not writeable.
-    for (uint32_t addr : {0x562u, 0x004u, 0x6C4u}) {
-        EXPECT_DEATH(m_buffer.WriteRegister64(addr, 1), "\\(inRegisterAddr & 7\\) == 0") << std::hex << addr;
-    }
-    for (uint32_t addr : {0x000u, 0x118u, 0x270u, 0x020u, 0x290u, 0x9B8u, 0x10000u}) {
-        EXPECT_DEATH(m_buffer.WriteRegister64(addr, 1), "sRegisterInfo.IsWriteable \\(inRegisterAddr\\)")
-            << std::hex << addr;
-    }
-    // 32-bit writes: a 64-bit register, no register, outside the map, not writeable.
-    for (uint32_t addr : {0x560u, 0x014u, 0x9B4u}) {
-        EXPECT_DEATH(m_buffer.WriteRegister32(addr, 1), "GetSize\\(inRegisterAddr\\) == 32") << std::hex << addr;
-    }
-    EXPECT_DEATH(m_buffer.WriteRegister32(0x9B8, 1), "addr <= NKW7_Max_Addr");
-    EXPECT_DEATH(m_buffer.WriteRegister32(0x213, 1), "\\(addr & 0x3\\) == 0");
-    EXPECT_DEATH(m_buffer.WriteRegister32(0x000, 1), "sRegisterInfo.IsWriteable \\(inRegisterAddr\\)");
-    // An upper half without its lower half cannot go out on its own.
-    EXPECT_DEATH(
-        {
-            m_buffer.WriteRegister32(0x704, 1);
-            m_buffer.FlushPendingData();
-        },
-        "\\(inRegisterAddr & 7\\) == 0");
-    // Syncs on registers that cannot be tested, or with no such test.
-    for (uint32_t addr : {0x1F0u, 0x9B0u, 0x249u, 0x014u}) {
-        EXPECT_DEATH(m_buffer.Sync(addr, 5, 0, false), "IsSyncable") << std::hex << addr;
-    }
-    EXPECT_DEATH(m_buffer.Sync(0x248, 8, 0, false), "inTest < 8");
-    // No register may be incremented or stored by a command.
-    uint64_t target = 0;
-    EXPECT_DEATH(m_buffer.IncrRegister(0x248, 1), "IsIncrementable");
-    EXPECT_DEATH(m_buffer.StoreRegister(0x248, &target), "IsStoreable");
-    EXPECT_DEATH(m_buffer.StartDMA(true, 0x10000), "inCount < ");
-    ASSERT_EQ(m_buffer.StartDMA(true, 1), kULMOK);
-    // A zero address or length would read as the terminator.
-    EXPECT_DEATH(m_buffer.DMASegment(0, 16, 0), "inHostAddress != 0");
-    EXPECT_DEATH(m_buffer.DMASegment(0x1000, 0, 0), "inLength != 0");
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    EXPECT_THAT(Finish(), ElementsAre(0x2000000000000001, 0, 0)) << "nothing of the refused requests";
-}
 
 // ---------------------------------------------------------------------------
 // The chip reads back what was written.
@@ -394,77 +296,6 @@ TEST_F(CommandEncoderDump, FinishedBlockOfEveryKind) {
                                        "   10 3080000000000248 sync           r fail\n"
                                        "   11 3000000000007248 sync             succeed\n"
                                        "---- end KWBCommandBuffer::DumpBlock (0, 12)\n"));
-}
-
-TEST_F(CommandEncoderDump, OpenBlockWithHeldWrite) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister32(0x6C0, 0x240), kULMOK);
-    EXPECT_THAT(Dump(m_id, 0), HasSubstr("---- KWBCommandBuffer::DumpBlock (0, 0)\n"
-                                         "---- Block is currently open; substituting open block size 2\n"
-                                         "*   0 4000000000001560 loadReg       \n"
-                                         "    1 0000000000000001  560 \n"
-                                         "!!!! Pending data: Addr 6c0 ()      240\n"
-                                         "---- end KWBCommandBuffer::DumpBlock (0, 2)\n"));
-    Finish();
-}
-
-TEST_F(CommandEncoderDump, BlockCutShortInsideALoadOrADma) {
-    Open();
-    ASSERT_EQ(m_buffer.WriteRegister64(0x560, 1), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x568, 2), kULMOK);
-    ASSERT_EQ(m_buffer.WriteRegister64(0x578, 3), kULMOK);
-    Finish();
-    EXPECT_THAT(Dump(m_id, 2), HasSubstr("    1 0000000000000001  560 \n"
-                                         "!!!! block done but remainingWords not zero: 2\n"
-                                         "     regMask is           5 nextAddr is 568\n"
-                                         "---- end KWBCommandBuffer::DumpBlock (0, 2)\n"));
-
-    Open();
-    ASSERT_EQ(m_buffer.StartDMA(false, 1), kULMOK);
-    ASSERT_EQ(m_buffer.DMASegment(0x1000, 4, 0), kULMOK);
-    EXPECT_THAT(Dump(m_id, 0), HasSubstr("---- KWBCommandBuffer::DumpBlock (4, 0)\n"
-                                         "---- Block is currently open; substituting open block size 3\n"
-                                         "    4 1000000000000001 dmaOut         1\n"
-                                         "    5 0000000000001000 (host address)\n"
-                                         "    6 0000000000000004 (incr/length)\n"
-                                         "!!!! block done but still in DMA mode: hostAddressNext (1)\n"
-                                         "---- end KWBCommandBuffer::DumpBlock (4, 3)\n"));
-    ASSERT_EQ(m_buffer.EndDMA(), kULMOK);
-    Finish();
-}
-
-// Words the encoder never makes still print legibly.
-TEST_F(CommandEncoderDump, ForeignWords) {
-    Open();
-    for (int i = 0; i < 11; ++i) ASSERT_EQ(m_buffer.Noop(false, false, false), kULMOK);
-    Finish();
-    uint64_t* words = m_buffer.GetBlockAddress(m_id);
-    words[0] = 0x9000000000000000;  // no command
-    words[1] = 0x3000000000009248;  // sync with no such test
-    words[2] = 0x6000000000005248;  // incrReg
-    words[3] = 0x5000000000000248;  // storeReg and its host address
-    words[4] = 0x0000000012345678;
-    words[5] = 0x7000000000000000;  // call and its data word
-    words[6] = 0x0000000000000001;
-    words[7] = 0x8000000000000000;  // return
-    words[8] = 0x2000000000000000;  // dmaIn whose terminator is not all zero
-    words[9] = 0;
-    words[10] = 5;
-    EXPECT_THAT(Dump(m_id, 11), HasSubstr("    0 9000000000000000 UNUSED        \n"
-                                          "    1 3000000000009248 sync             UNKNOWN TEST\n"
-                                          "    2 6000000000005248 incrReg         by 005\n"
-                                          "    3 5000000000000248 storeReg       \n"
-                                          "    4 0000000012345678  248 \n"
-                                          "    5 7000000000000000 call          \n"
-                                          "    6 0000000000000001    0 \n"
-                                          "    7 8000000000000000 return        \n"
-                                          "    8 2000000000000000 dmaIn          0\n"
-                                          "    9 0000000000000000 (host address)\n"
-                                          "   10 0000000000000005!!!! Saw host address 0, now need length/incr 0 !!!!\n"
-                                          " (termination)\n"
-                                          "\n"
-                                          "---- end KWBCommandBuffer::DumpBlock (0, 11)\n"));
 }
 
 }  // namespace

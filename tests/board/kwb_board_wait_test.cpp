@@ -24,11 +24,11 @@ using KWBBoardWait = ulm3::test_support::BoardBufferTest;
 // Every job takes long enough to be caught running.
 class SlowBoardWait : public KWBBoardWait {
 protected:
-    tulx7sim::SimConfig Config() const override {
-        tulx7sim::SimConfig config = SimBoards(1);
-        config.latencyMicroseconds = 300000;
-        return config;
-    }
+    SlowBoardWait()
+        : KWBBoardWait(ulm3::testing::Settings([](auto& c) {
+              c.boards = 1;
+              c.latencyMicroseconds = 300000;
+          })) {}
 };
 
 // Asks the driver for its queue dump until it shows a running job.
@@ -47,25 +47,6 @@ bool WaitUntilRunning(KWBBoard* board) {
 }
 
 }  // namespace
-
-TEST_F(KWBBoardWait, ATimedOutWaitLeavesTheLastEventAndACompletedOneResetsIt) {
-    BoardWork work(Board(0));
-    const KWBSyncEvent older = work.QueueLoad();
-    ASSERT_EQ(older.Wait(-1), kULMOK);
-    tulx7sim::PauseBoard(0);
-    const KWBSyncEvent load = work.QueueRecordedLoad();
-
-    const Clock::time_point start = Clock::now();
-    EXPECT_EQ(KWBBoard::WaitForSync(load, 50), kULMTimeout);
-    EXPECT_GE(Clock::now() - start, milliseconds(50));
-    // Neither a time-out nor an older event clears the newer last event.
-    EXPECT_EQ(older.Wait(0), kULMOK);
-    EXPECT_EQ(Board(0)->GetLastLoadEvent(), load);
-
-    tulx7sim::ResumeBoard(0);
-    EXPECT_EQ(load.Wait(-1), kULMOK);
-    EXPECT_EQ(Board(0)->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
-}
 
 TEST_F(KWBBoardWait, AnyAndAllOverEventsOfTwoBoards) {
     BoardWork work0(Board(0));
@@ -88,27 +69,6 @@ TEST_F(KWBBoardWait, AnyAndAllOverEventsOfTwoBoards) {
     tulx7sim::ResumeBoard(0);
     EXPECT_EQ(Board(1)->WaitForAll(2, events, -1), kULMOK);
     EXPECT_EQ(Board(0)->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
-}
-
-TEST_F(KWBBoardWait, EventsNamingNoOpenBoardAreRefusedWithoutARequest) {
-    BoardWork work(Board(1));
-    const KWBSyncEvent onBoard1 = work.QueueLoad();
-    ASSERT_EQ(onBoard1.Wait(-1), kULMOK);
-    const KWBSyncEvent unopened(5, KWBSyncEvent::kRenderQueue, 1);
-    // Board nibble 12 lies outside the table altogether.
-    const ULMSyncEvent garbage = SyncEventFromWord(0x8FC2000000000001ull);
-    tulx7sim::ClearRequestLog();
-    EXPECT_EQ(KWBBoard::WaitForSync(unopened, -1), kULMErrArgument);
-    EXPECT_EQ(KWBBoard::WaitForSync(garbage, -1), kULMErrArgument);
-    EXPECT_EQ(KWBBoard::commonAbort(garbage), kULMErrArgument);
-    ULMSyncEvent mixed[] = {onBoard1, SyncEventFromWord(0x1200000000000001ull)};
-    EXPECT_EQ(Board(0)->WaitForAny(2, mixed, -1), kULMErrArgument);
-    EXPECT_TRUE(tulx7sim::RequestLog().empty());
-
-    // Once its board has closed, an event has nobody left to answer for it.
-    work.Release();
-    ASSERT_EQ(KWBBoard::Close(1), kULMOK);
-    EXPECT_EQ(onBoard1.Wait(-1), kULMErrArgument);
 }
 
 TEST_F(KWBBoardWait, AFailedTransferFailsTheWaitAndStaysTheLastEvent) {
@@ -139,28 +99,4 @@ TEST_F(SlowBoardWait, RunningWorkCannotBeStoppedAndGoesOn) {
     EXPECT_EQ(KWBBoard::commonAbort(running), kULMInProgress);
     EXPECT_EQ(running.Wait(-1), kULMOK);
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 0u);
-}
-
-TEST_F(KWBBoardWait, CloseWaitsForTheLastTransferOnly) {
-    tulx7sim::ClearRequestLog();
-    EXPECT_EQ(KWBBoard::Close(1), kULMOK);  // nothing started: no wait
-    const auto log = tulx7sim::RequestLog();
-    EXPECT_TRUE(std::none_of(log.begin(), log.end(),
-                             [](const auto& entry) { return entry.code == TULX7_DR_SYNC; }));
-
-    BoardWork work(Board(0));
-    tulx7sim::PauseBoard(0);
-    work.QueueRecordedLoad();
-    work.Release();
-    // The clock starts before the resumer does, so the close cannot be seen
-    // to return sooner than the resumer's sleep.
-    const Clock::time_point start = Clock::now();
-    std::thread resumer([] {
-        std::this_thread::sleep_for(milliseconds(100));
-        tulx7sim::ResumeBoard(0);
-    });
-    EXPECT_EQ(KWBBoard::Close(0), kULMOK);
-    EXPECT_GE(Clock::now() - start, milliseconds(100));
-    resumer.join();
-    EXPECT_EQ(tulx7sim::GetStats().jobsCompleted, 1u);
 }

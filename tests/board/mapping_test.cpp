@@ -16,6 +16,7 @@ namespace {
 
 class Mappings : public BoardBufferTest {
 protected:
+    using BoardBufferTest::BoardBufferTest;
     void TearDown() override {
         EXPECT_EQ(KWBLiveMappingCount(), 0u);
         BoardBufferTest::TearDown();
@@ -72,34 +73,6 @@ TEST_F(Mappings, AnEmulatedMappingIsAPowerOfTwoPitchedCopy) {
     EXPECT_EQ(Contents(b), data);
 }
 
-TEST_F(Mappings, AWritableEmulatedMappingIsLoadedBackOnUnmap) {
-    std::vector<uint8_t> data;
-    KWBBuffer* b = Filled(data);
-    void* host = nullptr;
-    uint32_t u = 0, v = 0;
-    const KWBRange box(10, 5, 29, 8);  // 20 x 4 -> 32 x 4
-    ASSERT_EQ(Board(0)->MapBuffer(b, host, box, kULMAccessWriteShared, u, v), kULMOK);
-    EXPECT_EQ(u, 32u);
-    EXPECT_EQ(v, 4u);
-    ExpectShows(host, u, data, 10, 5, 20, 4);
-    auto* m = static_cast<uint16_t*>(host);
-    for (int row = 0; row < 4; ++row)
-        for (int col = 0; col < 20; ++col) m[row * 32 + col] = static_cast<uint16_t>(row * 100 + col);
-    // What lies in the padding must not reach the board.
-    for (int col = 20; col < 32; ++col) m[col] = 0xDEAD;
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(Board(0)->UnmapBuffer(b, host), kULMOK);
-    ASSERT_EQ(Requests(TULX7_DR_BUFFER_LOAD).size(), 1u);
-
-    std::vector<uint8_t> expected = data;
-    for (int row = 0; row < 4; ++row)
-        for (int col = 0; col < 20; ++col) {
-            const uint16_t value = static_cast<uint16_t>(row * 100 + col);
-            std::memcpy(&expected[((5 + row) * 100 + 10 + col) * 2], &value, 2);
-        }
-    EXPECT_EQ(Contents(b), expected);
-}
-
 TEST_F(Mappings, FieldsMapOnTheirOwn) {
     KWBBuffer* b = Make(0, 16, 0, 0, 32);
     std::vector<uint8_t> data = Random(16 * 4, 101);
@@ -120,22 +93,6 @@ TEST_F(Mappings, FieldsMapOnTheirOwn) {
     ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 15), 0, 0, -1), kULMOK);
     for (int i = 0; i < 16; ++i) data[i * 4 + 2] = static_cast<uint8_t>(i);
     EXPECT_EQ(back, data);
-}
-
-TEST_F(Mappings, AFifthEmulatedMappingWaitsForAnUnmap) {
-    KWBBuffer* b = Make(0, 64, 0, 0, 8);
-    void* hosts[5] = {};
-    uint32_t u = 0, v = 0;
-    for (int i = 0; i < 4; ++i)
-        ASSERT_EQ(Board(0)->MapBuffer(b, hosts[i], KWBRange(i * 8, i * 8 + 7), kULMAccessReadShared, u, v),
-                  kULMOK);
-    EXPECT_EQ(Board(0)->MapBuffer(b, hosts[4], KWBRange(40, 47), kULMAccessReadShared, u, v),
-              kULMErrAlloc);
-    EXPECT_EQ(hosts[4], nullptr);
-    EXPECT_EQ(KWBLiveMappingCount(), 4u);
-    ASSERT_EQ(Board(0)->UnmapBuffer(b, hosts[1]), kULMOK);
-    ASSERT_EQ(Board(0)->MapBuffer(b, hosts[4], KWBRange(40, 47), kULMAccessReadShared, u, v), kULMOK);
-    for (int i : {0, 2, 3, 4}) EXPECT_EQ(Board(0)->UnmapBuffer(b, hosts[i]), kULMOK);
 }
 
 TEST_F(Mappings, BadRequestsAreRefused) {
@@ -165,53 +122,6 @@ TEST_F(Mappings, BadRequestsAreRefused) {
     EXPECT_EQ(KWBLiveMappingCount(), 1u);
     EXPECT_EQ(Board(0)->UnmapBuffer(b, host), kULMOK);
     EXPECT_EQ(Board(0)->UnmapBuffer(b, host), kULMErrArgument);  // already gone
-}
-
-TEST_F(Mappings, TheDriverMapsWhenMappingIsNotEmulated) {
-    gULMControl.m_simulateMap = false;
-    std::vector<uint8_t> data;
-    KWBBuffer* b = Filled(data);
-    void* host = nullptr;
-    uint32_t u = 0, v = 0;
-    tulx7sim::ClearRequestLog();
-    const KWBRange box(3, 2, 50, 20);  // 48 x 19 -> 64 x 32, past the buffer's 30 rows
-    ASSERT_EQ(Board(0)->MapBuffer(b, host, box, kULMAccessWriteShared, u, v), kULMOK);
-    EXPECT_EQ(Board(0)->GetMapType(), KWBBoard::eSimpleMap);
-    ASSERT_EQ(Requests(TULX7_DR_BUFFER_MAP).size(), 1u);
-    EXPECT_TRUE(Requests(TULX7_DR_BUFFER_UNLOAD).empty());
-    EXPECT_EQ(u, 64u);
-    EXPECT_EQ(v, 32u);
-    ExpectShows(host, u, data, 3, 2, 48, 19);
-    static_cast<uint16_t*>(host)[0] = 0x4242;
-    ASSERT_EQ(Board(0)->UnmapBuffer(b, host), kULMOK);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNMAP).size(), 1u);
-    EXPECT_EQ(Contents(b)[(2 * 100 + 3) * 2], 0x42);
-    EXPECT_EQ(Contents(b)[(2 * 100 + 3) * 2 + 1], 0x42);
-}
-
-class UnmappableBoard : public Mappings {
-protected:
-    tulx7sim::SimConfig Config() const override {
-        tulx7sim::SimConfig config;
-        config.mapImplemented = false;
-        return config;
-    }
-};
-
-TEST_F(UnmappableBoard, ADriverThatCannotMapFallsBackToTheCopy) {
-    gULMControl.m_simulateMap = false;
-    std::vector<uint8_t> data;
-    KWBBuffer* b = Filled(data);
-    void* host = nullptr;
-    uint32_t u = 0, v = 0;
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(Board(0)->MapBuffer(b, host, KWBRange(0, 0, 99, 29), kULMAccessReadExclusive, u, v), kULMOK);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_MAP).size(), 1u);  // asked, and refused
-    EXPECT_EQ(Board(0)->GetMapType(), KWBBoard::eSimulatedMap);
-    ExpectShows(host, u, data, 0, 0, 100, 30);
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(Board(0)->UnmapBuffer(b, host), kULMOK);
-    EXPECT_TRUE(tulx7sim::RequestLog().empty());
 }
 
 TEST_F(Mappings, EachUnmapGoesTheWayItsMappingWasMade) {

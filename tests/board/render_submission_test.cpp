@@ -68,6 +68,7 @@ public:
 
 class RenderSubmissionTest : public test_support::BoardBufferTest {
 protected:
+    using BoardBufferTest::BoardBufferTest;
     void SetUp() override {
         BoardBufferTest::SetUp();
         tulx7sim::SetRenderEngine(std::make_shared<tulx7sim::CommandBlockEngine>(m_chip));
@@ -154,77 +155,6 @@ TEST_F(RenderSubmissionTest, RandomRegisterWritesReachTheBoardsRegisterFile) {
     }
 }
 
-TEST_F(RenderSubmissionTest, ArrayRegistersComeFromTheBuffersOfTheRecord) {
-    KWBBuffer* volume = Make(0, 32, 16, 8, 8);
-    volume->SetRange(KWBRange(1, 2, 0, 30, 13, 7));
-    KWBBuffer* image = Make(0, 64, 32, 0, 32);
-    ASSERT_EQ(image->SetOffsetOrWrap(true, 64, 32, 0), kULMOK);
-    KWBBuffer* depth = Make(0, 64, 32, 0, 32);
-    ASSERT_EQ(depth->SetOffsetOrWrap(false, 2, 4, 0), kULMOK);
-    depth->SetRange(KWBRange(2, 4, 65, 35));
-
-    std::unique_ptr<KWBCommandBuffer> commands(Board(0)->CreateCommandBuffer(1000));
-    uint32_t id = 0, size = 0;
-    PassBlock(*commands, id, size);
-    ASSERT_EQ(Board(0)->StartRender(ULMSyncEvent(), commands.get(), id, size, nullptr, 0, 0, volume,
-                                    depth, image, depth, nullptr, 0xF, nullptr, nullptr, nullptr,
-                                    nullptr, nullptr).Wait(-1), kULMOK);
-
-    const tulx7sim::BufferInfo v = Info(volume);
-    EXPECT_EQ(Register(NKW7_VolumeArraySize_Addr), uint64_t(v.storageSize[2] - 1) << 32 |
-                                                       uint64_t(v.storageSize[1] - 1) << 16 |
-                                                       uint64_t(v.storageSize[0] - 1));
-    EXPECT_EQ(Register(NKW7_VolumeArrayDimensions_Addr), 0x20u);
-    EXPECT_EQ(Register(NKW7_VolumeRangeMin_Addr), 0x0000'0000'0002'0001u);
-    EXPECT_EQ(Register(NKW7_VolumeRangeMax_Addr), 0x0000'0007'000D'001Eu);
-    EXPECT_EQ(Register(NKW7_Image1ArrayDimensions_Addr), 0x53u);  // wrap, two axes, 4 bytes
-    EXPECT_EQ(Register(NKW7_Image1ArrayOffsetModulus_Addr), 0x0000'FFFF'001F'003Fu);
-    EXPECT_EQ(Register(NKW7_Image1InitRangeMax_Addr), 0x0000'0000'001F'003Fu);
-    EXPECT_EQ(Register(NKW7_Depth0ArrayOffsetModulus_Addr), 0x0000'0000'0004'0002u);
-    EXPECT_EQ(Register(NKW7_Depth0InitRangeMin_Addr), 0x0000'0000'0004'0002u);
-    EXPECT_EQ(Register(NKW7_Depth0InitRangeMax_Addr), 0x0000'0000'0023'0041u);
-    EXPECT_EQ(Register(NKW7_Image0ArrayDimensions_Addr), 0x13u);
-
-    // A later render without image 1 leaves its slot unbound and cleared.
-    EXPECT_EQ(Pass(volume, depth).Wait(-1), kULMOK);
-    EXPECT_EQ(Register(NKW7_Image1ArrayDimensions_Addr), 0u);
-    EXPECT_EQ(Register(NKW7_Image1ArrayOffsetModulus_Addr), 0u);
-    EXPECT_EQ(Register(NKW7_Image1InitRangeMax_Addr), 0u);
-}
-
-TEST_F(RenderSubmissionTest, MalformedBlocksFailTheRenderWithAHardwareError) {
-    KWBBuffer* image = Make(0, 16, 16, 0, 32);
-    uint32_t id = 0, size = 0;
-
-    TulxCommandBuffer uncounted(Board(0), 1000);  // a render that counts nothing
-    ASSERT_EQ(uncounted.StartBlock(id), kULMOK);
-    ASSERT_EQ(uncounted.WriteRegister32(NKW7_Scratch7_Addr, 0), kULMOK);
-    ASSERT_EQ(uncounted.WriteRegister32(NKW7_RenderOperation_Addr, 1u << 28), kULMOK);
-    ASSERT_EQ(uncounted.Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
-    ASSERT_EQ(uncounted.FinishBlock(size), kULMOK);
-    EXPECT_EQ(Submit(uncounted, id, size, image).Wait(-1), kULMErrHardware);
-
-    TulxCommandBuffer opcode(Board(0), 1000);
-    ASSERT_EQ(opcode.StartBlock(id), kULMOK);
-    ASSERT_EQ(opcode.WriteRegister32(NKW7_RenderOperation_Addr, 2u << 28), kULMOK);
-    ASSERT_EQ(opcode.FinishBlock(size), kULMOK);
-    EXPECT_EQ(Submit(opcode, id, size, image).Wait(-1), kULMErrHardware);
-
-    RawCommandBuffer raw;  // a load of the read-only PCI identity
-    ASSERT_EQ(raw.StartBlock(id), kULMOK);
-    ASSERT_EQ(raw.WriteNextWord(0x4000000000001000ull | NKW7_PciConfig0_Addr), kULMOK);
-    ASSERT_EQ(raw.WriteNextWord(0x1234), kULMOK);
-    ASSERT_EQ(raw.FinishBlock(size), kULMOK);
-    EXPECT_EQ(Submit(raw, id, 2, image).Wait(-1), kULMErrHardware);
-
-    const std::vector<std::string> log = tulx7sim::DriverLog();
-    EXPECT_THAT(log, Contains(HasSubstr("render block word 4: sync failed")));
-    EXPECT_THAT(log, Contains(HasSubstr("render block word 1: render operation opcode 2")));
-    EXPECT_THAT(log, Contains(HasSubstr("render block word 1: load of 0x000")));
-    // The board goes on with the next render.
-    EXPECT_EQ(Pass(nullptr, image).Wait(-1), kULMOK);
-}
-
 // ---------------------------------------------------------------------------
 // What the driver receives.
 
@@ -292,54 +222,8 @@ TEST_F(RenderSubmissionTest, RecordCarriesTheEventsBuffersTablesAndWriteMask) {
     EXPECT_EQ(specular->GetRenderEvent(false), ULMSyncEvent(kULMOK));
 }
 
-TEST(RenderSubmissionRecords, ATableOfTheWrongShapeIsAProgrammingError) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
-    KWBBuffer narrow;  // 256 entries of 32 bits for a slot of 256 of 64
-    narrow.SetSizes(256, 0, 0, 32);
-    KWBBuffer flat;
-    flat.SetSizes(128, 2, 0, 64);
-    KWBSyncEvent event(kULMOK);
-    Tulx7_dr_lut_cache entry;
-    EXPECT_DEATH(SetupDriverLutData(entry, &narrow, 256, event), "inLUTSize \\* 64");
-    EXPECT_DEATH(SetupDriverLutData(entry, &flat, 256, event), "dimension == 1");
-}
-
 // ---------------------------------------------------------------------------
 // The command blocks.
-
-TEST_F(RenderSubmissionTest, BlocksComeBackWhateverTheOutcome) {
-    KWBBuffer* image = Make(0, 16, 16, 0, 32);
-    TulxCommandBuffer render(Board(0), 1000), state(Board(0), 1000);
-    auto submit = [&](KWBBuffer* image0, ULMStatus expected) {
-        uint32_t renderId = 0, renderSize = 0, stateId = 0, stateSize = 0;
-        PassBlock(render, renderId, renderSize);
-        ASSERT_EQ(state.StartBlock(stateId), kULMOK);
-        ASSERT_EQ(state.WriteRegister32(NKW7_Scratch6_Addr, 1), kULMOK);
-        ASSERT_EQ(state.FinishBlock(stateSize), kULMOK);
-        const ULMSyncEvent event =
-            Board(0)->StartRender(ULMSyncEvent(), &render, renderId, renderSize, &state, stateId,
-                                  stateSize, nullptr, image0, nullptr, nullptr, nullptr, 1, nullptr,
-                                  nullptr, nullptr, nullptr, nullptr);
-        EXPECT_EQ(event.Wait(-1), expected);
-        // With every block back, the next block starts at the first word.
-        uint32_t next = 99;
-        ASSERT_EQ(render.StartBlock(next), kULMOK);
-        EXPECT_EQ(next, 0u);
-        ASSERT_EQ(render.FinishBlock(renderSize), kULMOK);
-        ASSERT_EQ(state.StartBlock(next), kULMOK);
-        EXPECT_EQ(next, 0u);
-        ASSERT_EQ(state.FinishBlock(stateSize), kULMOK);
-    };
-    const ULMSyncEvent before = image->GetRenderEvent(true);
-    tulx7sim::InjectSubmitFailure(TULX7_DR_RENDER, 1, TULX7_DR_STATUS_COMMAND_QUEUE_FULL);
-    submit(image, kULMErrAlloc);
-    EXPECT_EQ(image->GetRenderEvent(true), before) << "a refused render stamps nothing";
-    submit(nullptr, kULMErrArgument);  // no image
-    tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 1);
-    submit(image, kULMErrHardware);
-    submit(image, kULMOK);
-    EXPECT_EQ(Register(NKW7_Scratch6_Addr), 1u) << "the state block ran";
-}
 
 TEST_F(RenderSubmissionTest, CommandBuffersAreMadeForTheBoardWithinTheirLimits) {
     std::unique_ptr<KWBCommandBuffer> large(Board(0)->CreateCommandBuffer(100000));
@@ -349,30 +233,17 @@ TEST_F(RenderSubmissionTest, CommandBuffersAreMadeForTheBoardWithinTheirLimits) 
     EXPECT_EQ(tulx->GetBoard(), Board(0));
 }
 
-TEST_F(RenderSubmissionTest, ForcedSynchronousRendersReturnFinishedEvents) {
-    KWBBuffer* image = Make(0, 16, 16, 0, 32);
-    gULMControl.m_forceSynchRender = true;
-    EXPECT_TRUE(Pass(nullptr, image).IsDone());
-
-    testing_support::LogToFile log;
-    tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 1);
-    const ULMSyncEvent failed = Pass(nullptr, image);
-    EXPECT_EQ(failed.Status(), kULMErrHardware);
-    EXPECT_THAT(log.Contents(), HasSubstr("Render failed, status " +
-                                          std::string(UlmGetStatusString(kULMErrHardware)) + " (1015)\n"));
-}
-
 // ---------------------------------------------------------------------------
 // Order on the board, with the three queues running side by side so that
 // only the events in the records order them.
 
 class RenderOrderTest : public RenderSubmissionTest {
 protected:
-    tulx7sim::SimConfig Config() const override {
-        tulx7sim::SimConfig config = test_support::SimBoards(2);
-        config.mode = tulx7sim::QueueMode::kThreeQueues;
-        return config;
-    }
+    RenderOrderTest()
+        : RenderSubmissionTest(ulm3::testing::Settings([](auto& c) {
+              c.boards = 2;
+              c.mode = tulx7sim::QueueMode::kThreeQueues;
+          })) {}
 };
 
 TEST_F(RenderOrderTest, RendersAndTransfersRunInSubmissionOrderAndAfterTheirEvents) {
@@ -390,30 +261,6 @@ TEST_F(RenderOrderTest, RendersAndTransfersRunInSubmissionOrderAndAfterTheirEven
     ASSERT_EQ(unloaded.Wait(-1), kULMOK);
     EXPECT_THAT(m_chip->VolumeFirstBytes(), ElementsAre(0x0A, 0x0B));
     EXPECT_EQ(out[0], 2) << "the unload saw the second render's mark";
-}
-
-TEST_F(RenderOrderTest, AnUnloadWaitsForTheLastRenderOfAnImageThatWasWritten) {
-    KWBBuffer* image = Make(0, 16, 0, 0, 8);
-    KWBBuffer* other = Make(0, 16, 0, 0, 8);
-    std::vector<uint8_t> out(16, 0);
-
-    // One buffer as both images, only image 0 written: still an output.
-    const ULMSyncEvent both = Pass(nullptr, image, 1, image);
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(Board(0)->StartUnloadBuffer(image, out.data(), KWBRange(0, 15), 0, 0, -1).Wait(-1), kULMOK);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNLOAD).at(0).dependencies.at(0), DriverId(both));
-
-    // Written by one render, then read by another: the unload still waits,
-    // for the later render, which runs after the one that wrote it.
-    PauseBoard();
-    Pass(nullptr, image);
-    const ULMSyncEvent reader = Pass(image, other);
-    tulx7sim::ClearRequestLog();
-    const ULMSyncEvent unloaded = Board(0)->StartUnloadBuffer(image, out.data(), KWBRange(0, 15), 0, 0, -1);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNLOAD).at(0).dependencies.at(0), DriverId(reader));
-    ResumeBoard();
-    ASSERT_EQ(unloaded.Wait(-1), kULMOK);
-    EXPECT_EQ(out[0], 2) << "the mark of the render that wrote it";
 }
 
 }  // namespace

@@ -144,40 +144,6 @@ TEST_F(Transfers, WholeElementsRoundTripThroughEveryAddressingForm) {
     }
 }
 
-TEST_F(Transfers, AWrappedRunCrossingTheModulusFromAnOddAddressGoesInTwoRequests) {
-    KWBBuffer* b = Make(0, 256, 0, 0, 8);
-    ASSERT_NE(b, nullptr);
-    ASSERT_EQ(b->SetOffsetOrWrap(true, 256, 0, 0), kULMOK);
-    std::vector<uint8_t> host = Random(16, 11);
-    const uint8_t* odd = host.data() + 1;  // vectors are at least 8-aligned
-    const std::vector<uint8_t> before = Storage(b);
-    ASSERT_EQ(Board(0)->LoadBuffer(b, odd, KWBRange(250, 260), 0, 0, -1), kULMOK);
-
-    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
-    ASSERT_EQ(loads.size(), 2u);
-    EXPECT_EQ(loads[0].boxMin[0], 250);
-    EXPECT_EQ(loads[0].boxMax[0], 255);
-    EXPECT_EQ(loads[1].boxMin[0], 256);
-    EXPECT_EQ(loads[1].boxMax[0], 260);
-    ASSERT_EQ(loads[0].events.size(), 1u);
-    EXPECT_EQ(loads[1].dependencies,
-              (std::vector<uint32_t>{TULX7_DR_NO_EVENT, loads[0].events[0]}));
-    EXPECT_EQ(Storage(b), AfterLoad(b, before, KWBRange(250, 260), odd, {11, 1, 1, 0}));
-
-    std::vector<uint8_t> back = Poisoned(16);
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data() + 3, KWBRange(250, 260), 0, 0, -1), kULMOK);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNLOAD).size(), 2u);
-    EXPECT_EQ(std::memcmp(back.data() + 3, odd, 11), 0);
-    EXPECT_EQ(back[2], kHostPoison);
-    EXPECT_EQ(back[14], kHostPoison);
-
-    // Aligned host memory with a row length divisible by 8 goes whole.
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(Board(0)->LoadBuffer(b, host.data(), KWBRange(250, 260), 16, 0, -1), kULMOK);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_LOAD).size(), 1u);
-}
-
 TEST_F(Transfers, AWrappedRangeLongerThanItsModulusMovesItsLastElements) {
     KWBBuffer* b = Make(0, 256, 0, 0, 8);
     ASSERT_NE(b, nullptr);
@@ -226,38 +192,15 @@ TEST_F(Transfers, FieldsAtEveryLegalPositionTouchOnlyTheirBytes) {
     }
 }
 
-TEST_F(Transfers, LargeTransfersGoInWholeSlicesWithinTheLimit) {
-    // 300 slices of 64 KB: 21 pieces of 14 slices and one of 6.
-    KWBBuffer* b = Make(0, 256, 64, 300, 32);
-    ASSERT_NE(b, nullptr);
-    const KWBRange all(0, 0, 0, 255, 63, 299);
-    const std::vector<uint8_t> data = Random(256 * 64 * 300 * 4, 31);
-    ASSERT_EQ(Board(0)->LoadBuffer(b, data.data(), all, 0, 0, -1), kULMOK);
-    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
-    ASSERT_EQ(loads.size(), 22u);
-    EXPECT_EQ(loads[0].hostBytes, 14u * 65536u);
-    EXPECT_EQ(loads.back().hostBytes, 6u * 65536u);
-    EXPECT_EQ(loads[1].boxMin[2], 14);
-    EXPECT_EQ(b->GetSequenceNumber(), 22u);
-
-    std::vector<uint8_t> back(data.size());
-    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), all, 0, 0, -1), kULMOK);
-    EXPECT_EQ(Requests(TULX7_DR_BUFFER_UNLOAD).size(), 22u);
-    EXPECT_LE(LargestRequest(TULX7_DR_BUFFER_UNLOAD), kKWBMaxTransferBytes);
-    EXPECT_EQ(back, data);
-    EXPECT_EQ(b->GetSequenceNumber(), 22u);  // unloads do not count
-}
-
 // Three queues running side by side, each job delayed: only the event ids
 // in the requests keep dependent transfers in order.
 class TransfersOnThreeQueues : public BoardBufferTest {
 protected:
-    tulx7sim::SimConfig Config() const override {
-        tulx7sim::SimConfig config;
-        config.mode = tulx7sim::QueueMode::kThreeQueues;
-        config.latencyMicroseconds = 2000;
-        return config;
-    }
+    TransfersOnThreeQueues()
+        : BoardBufferTest(ulm3::testing::Settings([](auto& c) {
+              c.mode = tulx7sim::QueueMode::kThreeQueues;
+              c.latencyMicroseconds = 2000;
+          })) {}
 };
 
 TEST_F(TransfersOnThreeQueues, DependentTransfersStartedBackToBackKeepTheirOrder) {
@@ -287,22 +230,6 @@ TEST_F(TransfersOnThreeQueues, DependentTransfersStartedBackToBackKeepTheirOrder
     EXPECT_EQ(unloads[0].dependencies[1], loads[2].events[0]);
     EXPECT_EQ(loads[3].dependencies[1], unloads[2].events[0]);
     EXPECT_EQ(Board(0)->GetLastLoadEvent(), l2);
-}
-
-TEST_F(Transfers, ForcedSynchronousTransfersReturnFinishedEvents) {
-    KWBBuffer* b = Make(0, 64, 0, 0, 8);
-    ASSERT_NE(b, nullptr);
-    const std::vector<uint8_t> data = Random(64, 47);
-    std::vector<uint8_t> back(64);
-    gULMControl.m_forceSynchUpdate = true;
-    gULMControl.m_forceSynchUnload = true;
-    const ULMSyncEvent load = Board(0)->StartLoadBuffer(b, data.data(), KWBRange(0, 63), 0, 0, -1);
-    EXPECT_EQ(load.Status(), kULMOK);
-    const ULMSyncEvent unload = Board(0)->StartUnloadBuffer(b, back.data(), KWBRange(0, 63), 0, 0, -1);
-    EXPECT_EQ(unload.Status(), kULMOK);
-    EXPECT_EQ(back, data);  // already there, without a wait
-    // The buffer still remembers the board events.
-    EXPECT_EQ(b->GetLoadEvent().Status(), kULMInProgress);
 }
 
 TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
@@ -355,31 +282,6 @@ TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
     EXPECT_EQ(Storage(b1), storage1);
     EXPECT_EQ(Storage(b2), storage2);
     EXPECT_EQ(Storage(b3), storage3);
-}
-
-TEST_F(Transfers, ARefusedPieceEndsTheTransferAndWhatWasQueuedStillOrdersLaterWork) {
-    KWBBuffer* b = Make(0, 256, 256, 40, 8);  // three pieces
-    ASSERT_NE(b, nullptr);
-    const KWBRange all(0, 0, 0, 255, 255, 39);
-    const std::vector<uint8_t> data = Random(256 * 256 * 40, 53);
-    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_LOAD, 2, TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
-    const ULMSyncEvent e = Board(0)->StartLoadBuffer(b, data.data(), all, 0, 0, -1);
-    EXPECT_EQ(e.Status(), kULMErrAlloc);
-    EXPECT_EQ(Board(0)->GetDriverStatus(), TULX7_DR_STATUS_OUT_OF_HOST_RESOURCES);
-    const auto loads = Requests(TULX7_DR_BUFFER_LOAD);
-    ASSERT_EQ(loads.size(), 2u);  // the third piece was never sent
-    EXPECT_EQ(b->GetSequenceNumber(), 1u);
-    // The first piece is the buffer's load event: an unload waits for it.
-    EXPECT_EQ(KWBSyncEvent(b->GetLoadEvent()).GetDriverEventID(), loads[0].events[0]);
-    std::vector<uint8_t> back(256 * 256 * 20);
-    ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 0, 0, 255, 255, 19), 0, 0, -1),
-              kULMOK);
-    EXPECT_TRUE(std::equal(back.begin(), back.begin() + 256 * 256 * 14, data.begin()));
-
-    // A piece that fails on the board reports the board's error on the wait.
-    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
-    EXPECT_EQ(Board(0)->LoadBuffer(b, data.data(), KWBRange(0, 0, 0, 255, 255, 0), 0, 0, -1),
-              kULMErrHardware);
 }
 
 }  // namespace

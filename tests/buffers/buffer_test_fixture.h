@@ -22,6 +22,7 @@ using Held = ReleasablePointer<T>;
 
 class BufferTest : public SimLibraryTest {
 protected:
+    using SimLibraryTest::SimLibraryTest;
     void SetUp() override {
         SimLibraryTest::SetUp();
         ASSERT_EQ(ULMOpen(), kULMOK);

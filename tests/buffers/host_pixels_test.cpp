@@ -10,23 +10,6 @@
 namespace ulm3 {
 namespace {
 
-TEST(HostPixels, AddressesAndCopiesFollowTheSpacings) {
-    unsigned char base[2048];
-    EXPECT_EQ(ComputeAddress(static_cast<void*>(base), 64, 100, 3, 2), base + 1624);
-    unsigned words[64];
-    EXPECT_EQ(ComputeAddress(words, 8, 3, 2), words + 19);
-
-    // 4 x 3 at (2, 1) of a 12-wide array into a packed one, then packed to
-    // packed in one block.
-    std::vector<uint16_t> source(12 * 5), packed(4 * 3, 0), again(4 * 3, 0);
-    for (size_t i = 0; i < source.size(); ++i) source[i] = static_cast<uint16_t>(i + 1);
-    EXPECT_EQ(CopyPixels(16, 4, 3, 12, &source[12 + 2], 4, packed.data()).Status(), kULMOK);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 4; ++x) EXPECT_EQ(packed[y * 4 + x], source[(y + 1) * 12 + x + 2]);
-    EXPECT_EQ(CopyPixels(4, 3, 4, packed.data(), 4, again.data()).Status(), kULMOK);
-    EXPECT_EQ(again, packed);
-}
-
 TEST(HostPixels, EmptyRectanglesAndOddSizes) {
     uint64_t a[4] = {1, 2, 3, 4}, b[4] = {};
     EXPECT_EQ(CopyPixels(64, 0, 4, 4, a, 4, b).Status(), kULMOK);
@@ -56,29 +39,6 @@ TEST(HostPixels, FillsUseTheLowBitsAndKeepTheGaps) {
     EXPECT_EQ(ClearPixels(3, 3, 0xFFFFFFu, 4, depth.data()), kULMOK);
     EXPECT_EQ(depth[2], 0xFFFFFFu);
     EXPECT_EQ(depth[3], 1u);
-}
-
-TEST(HostPixels, FieldsMoveBitForBitBetweenElementSizes) {
-    const unsigned char byte = 0xAB;
-    unsigned short word = 0x1234;
-    EXPECT_EQ(CopyField(8, 1, 1, 0, 1, &byte, 8, 1, &word).Status(), kULMOK);
-    EXPECT_EQ(word, 0xAB34);
-
-    // A narrower destination keeps the field's low bits.
-    const unsigned short beef = 0xBEEF;
-    unsigned char low = 0x11;
-    EXPECT_EQ(CopyField(16, 1, 1, 0, 1, &beef, 0, 1, &low).Status(), kULMOK);
-    EXPECT_EQ(low, 0xEF);
-
-    // Through the dispatcher: byte 3 of each word into the top byte of a
-    // 64-bit pixel, over rows of different spacings; a whole 64-bit field.
-    const unsigned words[2 * 3] = {0xAA000000, 0xBB000000, 0, 0xCC000000, 0xDD000000, 0};
-    unsigned long long pixels[2 * 2] = {1, 2, 3, 4};
-    EXPECT_EQ(CopyField(8, 2, 2, 32, 24, 3, words, 64, 56, 2, pixels).Status(), kULMOK);
-    EXPECT_EQ(pixels[1], 0xBB00000000000002ull);
-    EXPECT_EQ(pixels[2], 0xCC00000000000003ull);
-    EXPECT_EQ(CopyField(64, 1, 1, 64, 0, 1, pixels, 64, 0, 1, &pixels[3]).Status(), kULMOK);
-    EXPECT_EQ(pixels[3], 0xAA00000000000001ull);
 }
 
 }  // namespace

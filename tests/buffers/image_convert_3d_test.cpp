@@ -104,24 +104,5 @@ TEST_F(ConvertTo3DTest, RefusesWhatItCannotCopyAndLeavesTheImageAsItWas) {
     EXPECT_FALSE(ULMFailed(mapped->ConvertTo3D())) << "converts once the mapping is gone";
 }
 
-TEST_F(ConvertTo3DTest, ARefusedSubmissionKeepsTheOldBufferAndItsWindow) {
-    Held<ULMImageBufferInternal> image(MakeImage(kULMBoard1, 12, 6));
-    ASSERT_EQ(image->SetOffset(4, 2), kULMOK);
-    const ULMImageRange limits(3, 3, 5, 3);
-    ASSERT_EQ(image->SetInputLimits(limits), kULMOK);
-    const std::vector<uint32_t> pixels = Random<uint32_t>(72, 5);
-    Load(image, ULMImageRange(12, 6, 4, 2), pixels);
-    KWBBuffer* before = image->GetBuffer();
-    const int buffers = tulx7sim::GetStats().liveBuffers;
-
-    tulx7sim::InjectSubmitFailure(TULX7_DR_RENDER, 1, TULX7_DR_STATUS_OUT_OF_HW_MEMORY);
-    EXPECT_TRUE(ULMFailed(image->ConvertTo3D()));
-    EXPECT_FALSE(image->Is3D());
-    EXPECT_EQ(image->GetBuffer(), before);
-    EXPECT_EQ(before->GetRange(), ValidRangeOf(limits));
-    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers) << "the new buffer was kept";
-    EXPECT_EQ(Read(image, ULMImageRange(12, 6, 4, 2)), pixels);
-}
-
 }  // namespace
 }  // namespace ulm3

@@ -1,6 +1,6 @@
 // The image resampling pass run on the simulated chip: the pixels that come
-// back against a host bilinear reference, the halving chains, fields,
-// addressing, destinations elsewhere, and the refusals.
+// back against a host bilinear reference, addressing, destinations
+// elsewhere, and the refusals.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -114,88 +114,6 @@ TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
         const size_t again = Renders();
         ASSERT_EQ(source->Resample(target, c.destination, c.source), kULMOK);
         EXPECT_EQ(Renders() - again, 1u);
-    }
-}
-
-TEST_F(ResamplePassTest, ReductionsBeyondTwoRunAsHalvingChains) {
-    struct Case {
-        int sourceWidth, sourceHeight, destinationWidth, destinationHeight;
-        size_t passes;
-    } cases[] = {
-        {100, 4, 20, 4, 3},   // 100 -> 50 -> 25 -> 20
-        {7, 3, 3, 3, 2},      // 7 -> 4 -> 3
-        {40, 20, 20, 10, 1},  // exactly 2.0
-        {10, 5, 30, 5, 1},    // enlargement
-        {12, 12, 5, 6, 2},    // halved on X only: 12 x 12 -> 6 x 6 -> 5 x 6
-        {50, 9, 10, 2, 3},    // both axes: 25 x 5 -> 13 x 3 -> 10 x 2
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(::testing::Message() << c.sourceWidth << "x" << c.sourceHeight << " -> "
-                                          << c.destinationWidth << "x" << c.destinationHeight);
-        Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, c.sourceWidth, c.sourceHeight));
-        Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, c.destinationWidth, c.destinationHeight));
-        const int buffers = tulx7sim::GetStats().liveBuffers;
-        const size_t renders = Renders();
-        ASSERT_EQ(source->Resample(target, ULMImageRange(c.destinationWidth, c.destinationHeight, 0, 0),
-                                   ULMImageRange(c.sourceWidth, c.sourceHeight, 0, 0)),
-                  kULMOK);
-        EXPECT_EQ(Renders() - renders, c.passes + 1) << "passes after the source's conversion";
-        ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
-        EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers) << "a temporary image was kept";
-    }
-}
-
-TEST_F(ResamplePassTest, AChainIsQueuedWithoutWaitingAndAnswersWithItsLastPass) {
-    // A ramp survives every pass of 100 -> 50 -> 25 -> 20 exactly: each
-    // destination pixel lands on the source position 5j + 2.
-    Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 100, 3));
-    Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 20, 3));
-    std::vector<uint32_t> ramp(300);
-    for (int y = 0; y < 3; ++y)
-        for (int x = 0; x < 100; ++x) ramp[static_cast<size_t>(y) * 100 + x] = Rgba(10 + 2 * x, 7 * y, 200, 255);
-    Load(source, ULMImageRange(100, 3, 0, 0), ramp);
-    const size_t renders = Renders();
-
-    tulx7sim::PauseBoard(0);
-    const ULMSyncEvent done = source->StartResample(target, ULMImageRange(20, 3, 0, 0), ULMImageRange(100, 3, 0, 0));
-    EXPECT_EQ(done.Status(), kULMInProgress);
-    EXPECT_EQ(Renders() - renders, 4u) << "the conversion and three passes, all queued";
-    EXPECT_EQ(KWBSyncEvent(done).GetDriverEventID(), LastRenderEventId());
-    EXPECT_EQ(done.Wait(50), kULMTimeout) << "the board is paused";
-    tulx7sim::ResumeBoard(0);
-    ASSERT_EQ(done.Wait(-1), kULMOK);
-
-    const std::vector<uint32_t> result = Read(target, ULMImageRange(20, 3, 0, 0));
-    for (int y = 0; y < 3; ++y)
-        for (int j = 0; j < 20; ++j)
-            EXPECT_EQ(result[static_cast<size_t>(y) * 20 + j], Rgba(14 + 10 * j, 7 * y, 200, 255)) << j << "," << y;
-}
-
-TEST_F(ResamplePassTest, FieldsAreReadAndWrittenByTheirDescriptors) {
-    // 8-bit channels into a 16-bit image of four 4-bit channels, and into a
-    // 32-bit image that leaves alpha undescribed (written as 0).
-    const ULMFieldDescriptor rgba4[4] = {{0, 4, kULMUnsignedFraction},
-                                         {4, 4, kULMUnsignedFraction},
-                                         {8, 4, kULMUnsignedFraction},
-                                         {12, 4, kULMUnsignedFraction}};
-    Held<ULMImageBufferInternal> source(MakeImage(kULMBoard0, 9, 5));
-    Held<ULMImageBufferInternal> narrow(MakeImage(kULMBoard0, 9, 5, 16, rgba4, 4));
-    Held<ULMImageBufferInternal> noAlpha(MakeImage(kULMBoard0, 9, 5, 32, kRGBA8Fields, 3));
-    const ULMImageRange range(9, 5, 0, 0);
-    const std::vector<uint32_t> pixels = Random<uint32_t>(45, 11);
-    Load(source, range, pixels);
-    Load(noAlpha, range, std::vector<uint32_t>(45, 0xFFFFFFFFu));
-    ASSERT_EQ(source->Resample(narrow, range, range), kULMOK);
-    ASSERT_EQ(source->Resample(noAlpha, range, range), kULMOK);
-
-    const std::vector<uint16_t> four = Read<uint16_t>(narrow, range);
-    const std::vector<uint32_t> three = Read(noAlpha, range);
-    for (size_t i = 0; i < pixels.size(); ++i) {
-        for (int ch = 0; ch < 4; ++ch) {
-            const uint32_t nibble = static_cast<uint32_t>(std::floor(Channel(pixels[i], ch) * 15.0 / 255.0 + 0.5));
-            EXPECT_EQ(four[i] >> (4 * ch) & 0xF, nibble) << i << " channel " << ch;
-        }
-        EXPECT_EQ(three[i], pixels[i] & 0x00FFFFFFu) << i;
     }
 }
 

@@ -1,6 +1,6 @@
-// The location-independent image buffer: creation in every location, band
-// layouts, the same pixel script giving the same pixels wherever the image
-// lives, maps, addressing and settings.
+// The location-independent image buffer: creation in every location, the
+// same pixel script giving the same pixels wherever the image lives, band
+// transfers joined into one event, and resampling off the boards.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -86,45 +86,6 @@ TEST_F(OmniTest, WithoutBoardsTheMultiboardLocationsAreRefused) {
     }
 }
 
-TEST_F(OmniTest, BandsAreEvenAndTheLastTakesTheRest) {
-    struct Case {
-        int boards, bands;
-        unsigned height;
-        std::vector<int> heights;  // empty: refused
-    } cases[] = {
-        {3, 0, 100, {34, 34, 32}},
-        {2, 0, 99, {50, 49}},
-        {2, 8, 16, {2, 2, 2, 2, 2, 2, 2, 2}},
-        {8, 0, 100, {14, 14, 14, 14, 14, 14, 14, 2}},
-        {2, 8, 10, {}},
-        {2, 8, 12, {}},
-        {2, 8, 14, {}},
-    };
-    for (const Case& c : cases) {
-        UseBoards(c.boards, c.bands);
-        const int buffersBefore = tulx7sim::GetStats().liveBuffers;
-        Held<ULMOmniImageBuffer> image(Image(kULMMultiBoardMode1, 12, c.height));
-        Held<ULMOmniDepthBuffer> depth(Depth(kULMMultiBoardMode1, 12, c.height));
-        if (c.heights.empty()) {
-            EXPECT_EQ(image.GetPointer(), nullptr) << c.height;
-            EXPECT_EQ(depth.GetPointer(), nullptr) << c.height;
-            EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffersBefore) << "no band was made";
-            continue;
-        }
-        ASSERT_NE(image.GetPointer(), nullptr);
-        ASSERT_NE(depth.GetPointer(), nullptr);
-        ASSERT_EQ(image->GetNumberBuffers(), static_cast<int>(c.heights.size()));
-        int y = 0;
-        for (int i = 0; i < image->GetNumberBuffers(); ++i) {
-            EXPECT_EQ(image->GetSubImageRange(i), ULMImageRange(12, c.heights[i], 0, y)) << i;
-            EXPECT_EQ(depth->GetSubImageRange(i), ULMImageRange(12, c.heights[i], 0, y)) << i;
-            EXPECT_EQ(image->GetSubImageBuffer(i)->GetLocation(), i % c.boards);
-            EXPECT_EQ(depth->GetSubDepthBuffer(i)->GetAddressParameterY(), y);
-            y += c.heights[i];
-        }
-    }
-}
-
 // The same updates, field updates, clears and unloads at every location
 // leave the same pixels as a plain host model.
 TEST_P(OmniBoardsTest, OnePixelScriptGivesOneResultEverywhere) {
@@ -191,146 +152,6 @@ TEST_F(OmniTest, EveryBandTransferIsJoinedIntoTheReturnedEvent) {
     tulx7sim::ResumeBoard(1);
     EXPECT_EQ(update.Wait(-1), kULMOK);
     EXPECT_EQ(Pixels<uint32_t>(image), in);
-}
-
-TEST_F(OmniTest, MapsOneAtATimeAndBandsThroughAHostCopy) {
-    for (ULMLocation location : {kULMSystem, kULMBoard1, kULMMultiBoardMode1}) {
-        Held<ULMOmniImageBuffer> image(Image(location, 20, 40));
-        ASSERT_NE(image.GetPointer(), nullptr);
-        std::vector<uint32_t> pixels = Random<uint32_t>(20 * 40, 6);
-        ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(20, 40, 0, 0), 0), kULMOK);
-
-        const ULMImageRange range(5, 30, 3, 6);  // across both bands
-        uint16_t* wrongType = nullptr;
-        unsigned width = 0;
-        EXPECT_EQ(image->Map(wrongType, range, width), kULMErrArgument) << location;
-        EXPECT_EQ(image->Map(wrongType, ULMImageRange(0, 3, 0, 0), width), kULMErrArgument);
-        unsigned* mapped = nullptr;
-        ASSERT_EQ(image->Map(mapped, range, width), kULMOK) << location;
-        ASSERT_NE(mapped, nullptr);
-        void* again = nullptr;
-        EXPECT_EQ(image->Map(again, range, width), kULMErrTooMany) << location;
-        for (int y = 0; y < 30; ++y)
-            for (int x = 0; x < 5; ++x) {
-                ASSERT_EQ(mapped[y * width + x], pixels[(y + 6) * 20 + x + 3]) << location;
-                mapped[y * width + x] = 0x1000u * y + x;
-                pixels[(y + 6) * 20 + x + 3] = 0x1000u * y + x;
-            }
-        int other = 0;
-        EXPECT_EQ(image->Unmap(&other), kULMErrArgument) << location;
-        ASSERT_EQ(image->Unmap(mapped), kULMOK) << location;
-        EXPECT_EQ(Pixels<uint32_t>(image), pixels) << location;
-        EXPECT_EQ(image->Unmap(mapped), kULMErrArgument) << "already closed";
-    }
-    gULMControl.m_simulateMap = false;
-    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 20, 40));
-    void* data = nullptr;
-    unsigned width = 0;
-    EXPECT_EQ(bands->Map(data, ULMImageRange(4, 4, 0, 0), width), kULMErrUnimplemented);
-}
-
-TEST_F(OmniTest, AddressingFollowsWhereTheImageLives) {
-    Held<ULMOmniImageBuffer> host(Image(kULMSystem, 16, 16));
-    Held<ULMOmniImageBuffer> board(Image(kULMBoard0, 16, 16));
-    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 16, 16));
-    const std::vector<uint32_t> row = Random<uint32_t>(16, 7);
-    struct Case {
-        ULMOmniImageBuffer* image;
-        int x, y;
-        bool wrap;
-        ULMStatus status;
-    } cases[] = {
-        {host, 1, 0, false, kULMErrArgument},     {host, 16, 16, true, kULMErrUnimplemented},
-        {board, 0, 3, false, kULMErrArgument},    {board, 48, 16, true, kULMErrArgument},
-        {board, 0, 16, true, kULMErrArgument},    {bands, 2, 0, false, kULMErrUnimplemented},
-        {bands, 16, 16, true, kULMErrUnimplemented}, {bands, 0, 0, false, kULMOK},
-        {host, -4, 6, false, kULMOK},             {board, 32, 16, true, kULMOK},
-    };
-    for (const Case& c : cases) {
-        EXPECT_EQ(c.wrap ? c.image->SetWrap(c.x, c.y) : c.image->SetOffset(c.x, c.y), c.status)
-            << c.image->GetLocation() << " " << c.x << "," << c.y;
-    }
-    ULMAddressMode mode;
-    int x = 0, y = 0;
-    board->GetAddressParameters(mode, x, y);
-    EXPECT_EQ(mode, kULMWrapAddress);
-    EXPECT_EQ(board->GetImageBuffer()->GetAddressMode(), kULMWrapAddress);
-    EXPECT_EQ(board->GetImageBuffer()->GetAddressParameterX(), 32);
-    EXPECT_EQ(board->SetAddressParameters(static_cast<ULMAddressMode>(2), 0, 0), kULMErrArgument);
-    // The host window moved to (-4, 6): a row at y = 5 lies outside it.
-    EXPECT_EQ(host->Update(row.data(), ULMImageRange(16, 1, -4, 5), 0), kULMErrArgument);
-    ASSERT_EQ(host->Update(row.data(), ULMImageRange(16, 1, -4, 21), 0), kULMOK);
-    std::vector<uint32_t> back(16);
-    ASSERT_EQ(host->Unload(back.data(), ULMImageRange(16, 1, -4, 21), 0), kULMOK);
-    EXPECT_EQ(back, row);
-    // The last pixel must stay within 16-bit board coordinates.
-    EXPECT_EQ(board->SetOutputLimits(ULMImageRange(10, 1, 32760, 0)), kULMErrArgument);
-    EXPECT_EQ(board->SetOutputLimits(ULMImageRange(8, 1, 32760, 0)), kULMOK);
-}
-
-TEST_F(OmniTest, SettingsReachEveryPart) {
-    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 16, 20, 64));
-    ASSERT_NE(bands.GetPointer(), nullptr);
-    ASSERT_EQ(bands->SetBorderValue(2, -1, 0.5, 1), kULMOK);
-    double r, g, b, a;
-    bands->GetBorderValue(r, g, b, a);
-    EXPECT_EQ(r, 1.0);
-    EXPECT_EQ(g, 0.0);
-    EXPECT_DOUBLE_EQ(b, 2048.0 / 4095.0);
-    EXPECT_EQ(a, 1.0);
-    EXPECT_DOUBLE_EQ(bands->GetSubImageBuffer(1)->GetBorderBlue(), 2048.0 / 4095.0);
-
-    EXPECT_EQ(bands->SetFieldDescriptor(static_cast<ULMChannel>(4), ULMFieldDescriptor()),
-              kULMErrArgument);
-    EXPECT_EQ(bands->SetFieldDescriptor(kULMChannelRed, ULMFieldDescriptor(60, 12, kULMUnsignedInteger)),
-              kULMErrFormat);
-    const ULMFieldDescriptor alpha(48, 16, kULMUnsignedInteger);
-    ASSERT_EQ(bands->SetFieldDescriptor(kULMChannelAlpha, alpha), kULMOK);
-    EXPECT_EQ(bands->GetSubImageBuffer(1)->GetFieldDescriptor(kULMChannelAlpha), alpha);
-
-    // Limits reach each band as its share.
-    ASSERT_EQ(bands->SetInputLimits(ULMImageRange(4, 10, 2, 5)), kULMOK);
-    EXPECT_EQ(bands->GetInputLimits(), ULMImageRange(4, 10, 2, 5));
-    EXPECT_EQ(bands->GetSubImageBuffer(0)->GetInputLimits(), ULMImageRange(4, 5, 2, 5));
-    EXPECT_EQ(bands->GetSubImageBuffer(1)->GetInputLimits(), ULMImageRange(4, 5, 2, 10));
-    EXPECT_EQ(bands->SetInputLimits(ULMImageRange(4, 10, 2, 15)), kULMErrArgument);
-
-    // Under the second scheme the one image may follow the render.
-    Held<ULMOmniImageBuffer> shared(Image(kULMMultiBoardMode2, 16, 20));
-    EXPECT_EQ(shared->GetImageBuffer()->GetMigrationMode(), kULMMigrationCopyInput);
-    ASSERT_EQ(shared->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
-    EXPECT_EQ(shared->GetImageBuffer()->GetMigrationMode(), kULMMigrationFullCopy);
-    EXPECT_EQ(shared->SetMigrationMode(static_cast<ULMMigrationMode>(7)), kULMErrArgument);
-}
-
-TEST_F(OmniTest, TheBoardImageBehindAPublicImage) {
-    Held<ULMOmniImageBuffer> host(Image(kULMSystem, 8, 8));
-    Held<ULMOmniImageBuffer> board(Image(kULMBoard1, 8, 8));
-    Held<ULMOmniImageBuffer> shared(Image(kULMMultiBoardMode2, 8, 8));
-    Held<ULMOmniImageBuffer> bands(Image(kULMMultiBoardMode1, 8, 8));
-    Held<ULMImageBufferInternal> plain(
-        ULMImageBufferInternal::CreateSimple(kULMBoard0, 8, 8, 32, 0, nullptr));
-    EXPECT_EQ(GetImageBufferInternal(nullptr), nullptr);
-    EXPECT_EQ(GetImageBufferInternal(host), nullptr);
-    EXPECT_EQ(GetImageBufferInternal(bands), nullptr);
-    EXPECT_EQ(GetImageBufferInternal(plain), plain.GetPointer());
-    ASSERT_NE(GetImageBufferInternal(board), nullptr);
-    EXPECT_EQ(GetImageBufferInternal(board)->GetLocation(), kULMBoard1);
-    ASSERT_NE(GetImageBufferInternal(shared), nullptr);
-    EXPECT_EQ(GetImageBufferInternal(shared)->GetLocation(), kULMBoard0);
-}
-
-TEST_F(OmniTest, ResampleChecksItsArgumentsFirst) {
-    Held<ULMOmniImageBuffer> source(Image(kULMBoard0, 16, 16));
-    Held<ULMOmniImageBuffer> destination(Image(kULMBoard0, 8, 8));
-    const ULMImageRange all(16, 16, 0, 0);
-    EXPECT_EQ(source->Resample(nullptr, ULMImageRange(8, 8, 0, 0), all), kULMErrBuffer);
-    EXPECT_EQ(source->Resample(destination, ULMImageRange(8, 9, 0, 0), all), kULMErrArgument);
-    EXPECT_EQ(source->Resample(destination, ULMImageRange(8, 8, 0, 0), ULMImageRange(16, 16, 2, 0)),
-              kULMErrArgument);
-    ASSERT_EQ(destination->SetWrap(8, 8), kULMOK);
-    EXPECT_NE(source->Resample(destination, ULMImageRange(8, 9, 0, 0), all), kULMErrArgument)
-        << "a wrapped destination takes any range";
 }
 
 // Off the boards the image first moves to the destination's board with what

@@ -47,33 +47,6 @@ struct Pair {
     Held<ULMOmniDepthBuffer> depth;
 };
 
-// A full copy carries every pixel along a path through every location and
-// back, for images and for depth.
-TEST_P(OmniBoardsTest, FullCopiesCarryEveryPixelEverywhere) {
-    const ULMLocation path[] = {kULMBoard1,          kULMMultiBoardMode1, kULMBoard0,
-                                kULMMultiBoardMode2, kULMSystem,          kULMMultiBoardMode1,
-                                LastBoard(),         kULMMultiBoardMode2, kULMMultiBoardMode1,
-                                kULMSystem};
-    Held<ULMOmniImageBuffer> image(Image(kULMSystem, 36, 100, 64));
-    Held<ULMOmniDepthBuffer> depth(Depth(kULMSystem, 36, 100));
-    ASSERT_NE(image.GetPointer(), nullptr);
-    ASSERT_NE(depth.GetPointer(), nullptr);
-    const std::vector<uint64_t> pixels = Random<uint64_t>(36 * 100, 21);
-    const std::vector<uint32_t> words = Random<uint32_t>(36 * 100, 22);
-    ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(36, 100, 0, 0), 0), kULMOK);
-    ASSERT_EQ(depth->Update(words.data(), ULMImageRange(36, 100, 0, 0), 0, kLow), kULMOK);
-    ASSERT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
-    ASSERT_EQ(depth->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
-    for (ULMLocation to : path) {
-        ASSERT_EQ(image->Migrate(to), kULMOK) << to;
-        ASSERT_EQ(depth->Migrate(to), kULMOK) << to;
-        EXPECT_EQ(image->GetLocation(), to);
-        EXPECT_EQ(depth->GetLocation(), to);
-        EXPECT_EQ(Pixels<uint64_t>(image), pixels) << to;
-        EXPECT_EQ(Words(depth), words) << to;
-    }
-}
-
 // Whatever offset came before, a wrapped image moved under FullCopy keeps
 // every pixel it reaches: 37 x 19 pixels sit in 48 x 32 stored ones, all of
 // which a modulus of 64 reaches.
@@ -170,104 +143,6 @@ TEST_F(OmniTest, ImagesMoveBetweenBoardAndBandsByBoardCopies) {
     EXPECT_EQ(image->GetImageBuffer()->GetLocation(), kULMBoard0);
     EXPECT_EQ(tulx7sim::RequestLog().size(), 0u);
     EXPECT_EQ(Pixels<uint32_t>(image), pixels);
-}
-
-TEST_F(OmniTest, CopyInputCarriesOnlyTheInputLimits) {
-    struct Case {
-        ULMImageRange limits;
-        size_t copies;
-    } cases[] = {{ULMImageRange(8, 6, 2, 4), 1u}, {ULMImageRange(), 0u}};
-    for (const Case& c : cases) {
-        Held<ULMOmniImageBuffer> image(Image(kULMBoard1, 20, 30));
-        const std::vector<uint32_t> pixels = Random<uint32_t>(20 * 30, 24);
-        ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(20, 30, 0, 0), 0), kULMOK);
-        ASSERT_EQ(image->SetInputLimits(c.limits), kULMOK);
-        ASSERT_EQ(image->SetMigrationMode(kULMMigrationCopyInput), kULMOK);
-        tulx7sim::ClearRequestLog();
-        ASSERT_EQ(image->Migrate(kULMMultiBoardMode1), kULMOK);
-        EXPECT_EQ(Copies(), c.copies) << "the lower band gets none";
-        const std::vector<uint32_t> out = Pixels<uint32_t>(image);
-        for (int y = 0; y < 30; ++y)
-            for (int x = 0; x < 20; ++x) {
-                const bool carried = Contains(c.limits, ULMImageRange(1, 1, x, y)) &&
-                                     !c.limits.IsEmpty();
-                ASSERT_EQ(out[y * 20 + x], carried ? pixels[y * 20 + x] : Fill<uint32_t>())
-                    << x << "," << y;
-            }
-    }
-}
-
-TEST_F(OmniTest, NoCopyMovesRemakeStorageAndKeepItWhenTheyFail) {
-    const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 25);
-    Pair pair(kULMBoard0, kULMMigrationNoCopy, pixels);
-    ULMOmniImageBuffer* image = pair.image;
-    ULMOmniDepthBuffer* depth = pair.depth;
-
-    const int buffers = tulx7sim::GetStats().liveBuffers;
-    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_ALLOCATE, 1, 6);
-    EXPECT_TRUE(ULMFailed(image->Migrate(kULMBoard1)));
-    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_ALLOCATE, 2, 6);
-    EXPECT_TRUE(ULMFailed(depth->Migrate(kULMMultiBoardMode1))) << "the second band fails";
-    EXPECT_EQ(image->GetLocation(), kULMBoard0);
-    EXPECT_EQ(depth->GetLocation(), kULMBoard0);
-    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
-    EXPECT_EQ(Pixels<uint32_t>(image), pixels);
-    EXPECT_EQ(Words(depth), pixels);
-
-    ASSERT_EQ(image->Migrate(kULMMultiBoardMode1), kULMOK);
-    EXPECT_EQ(Pixels<uint32_t>(image), std::vector<uint32_t>(16 * 16, Fill<uint32_t>()));
-    ASSERT_EQ(image->Migrate(kULMSystem), kULMOK);
-    EXPECT_EQ(image->GetNumberBuffers(), 0);
-}
-
-TEST_F(OmniTest, AFailedBoardCopyOrUpdateKeepsThePixels) {
-    Held<ULMOmniImageBuffer> image(Image(kULMBoard0, 16, 16));
-    const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 26);
-    ASSERT_EQ(image->Update(pixels.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
-    ASSERT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
-    // The direct copy fails, and so does its fallback through host memory.
-    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_BOARD2BOARD, 1, 6);
-    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_UNLOAD, 1, 6);
-    EXPECT_TRUE(ULMFailed(image->Migrate(kULMBoard1)));
-    EXPECT_EQ(image->GetLocation(), kULMBoard0);
-    EXPECT_EQ(Pixels<uint32_t>(image), pixels);
-
-    // An update from host memory that fails leaves the pixels there.
-    ASSERT_EQ(image->Migrate(kULMSystem), kULMOK);
-    tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_LOAD, 1, 6);
-    EXPECT_TRUE(ULMFailed(image->Migrate(kULMBoard1)));
-    EXPECT_EQ(image->GetLocation(), kULMSystem);
-    EXPECT_EQ(image->GetNumberBuffers(), 0);
-    EXPECT_EQ(Pixels<uint32_t>(image), pixels);
-}
-
-// The unload into host memory may still run when the buffer already counts
-// as being there: host-memory access waits for it.
-TEST_F(OmniTest, HostAccessWaitsForTheUnloadStillRunning) {
-    const std::vector<uint32_t> pixels = Random<uint32_t>(16 * 16, 27);
-    Pair pair(kULMBoard1, kULMMigrationFullCopy, pixels);
-    ULMOmniImageBuffer* image = pair.image;
-    ULMOmniDepthBuffer* depth = pair.depth;
-
-    tulx7sim::PauseBoard(1);
-    const ULMSyncEvent imageMoved = image->StartMigrate(kULMSystem);
-    const ULMSyncEvent depthMoved = depth->StartMigrate(kULMSystem);
-    EXPECT_EQ(image->GetLocation(), kULMSystem);
-    EXPECT_EQ(imageMoved.Wait(0), kULMTimeout);
-    std::atomic<bool> done{false};
-    std::vector<uint32_t> imageOut(16 * 16, 0), depthOut(16 * 16, 0);
-    std::thread reader([&] {
-        EXPECT_EQ(image->Unload(imageOut.data(), ULMImageRange(16, 16, 0, 0), 0), kULMOK);
-        EXPECT_EQ(depth->Unload(depthOut.data(), ULMImageRange(16, 16, 0, 0), 0, kLow), kULMOK);
-        done = true;
-    });
-    std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    EXPECT_FALSE(done) << "the read went ahead of the unload";
-    tulx7sim::ResumeBoard(1);
-    reader.join();
-    EXPECT_EQ(imageOut, pixels);
-    EXPECT_EQ(depthOut, pixels);
-    EXPECT_EQ(depthMoved.Wait(-1), kULMOK);
 }
 
 TEST_F(OmniTest, DepthCopiesUnderTheSecondSchemeAreKeptOrRemade) {

@@ -17,6 +17,7 @@ namespace ulm3::test_support {
 
 class OmniTest : public BufferTest {
 protected:
+    using BufferTest::BufferTest;
     // Reopens the library over `boards` boards, split into `bands` bands (0:
     // one per board).
     void UseBoards(int boards, int bands = 0) {
@@ -64,7 +65,7 @@ protected:
 // Boards 2 and 8: bands over few and over the most boards.
 class OmniBoardsTest : public OmniTest, public ::testing::WithParamInterface<int> {
 protected:
-    tulx7sim::SimConfig Config() const override { return SimBoards(GetParam()); }
+    OmniBoardsTest() : OmniTest(SimBoards(GetParam())) {}
     static ULMLocation LastBoard() { return static_cast<ULMLocation>(GetParam() - 1); }
 };
 

@@ -12,7 +12,7 @@ namespace ulm3 {
 namespace {
 
 struct BoardBlendTest : testing::ContextTest {
-    tulx7sim::SimConfig Config() const override { return test_support::SimBoards(2); }
+    BoardBlendTest() : ContextTest(test_support::SimBoards(2)) {}
     const ULMFieldDescriptor* rgba8 = ULMSoftwareBlendVolume::kTransferFields8;
 };
 

@@ -24,49 +24,6 @@ private:
 
 void* Tag(intptr_t n) { return reinterpret_cast<void*>(n); }
 
-TEST(Events, KindsAndFields) {
-    int maps[2];
-    std::unique_ptr<ULMEventBase> events[] = {
-        std::make_unique<ULMEventRenderDone>(3),
-        std::make_unique<ULMEventTransferDone>(3),
-        std::make_unique<ULMEventLightMap>(3, kULMLightMapType2, 4, 256, &maps[0], &maps[1]),
-        std::make_unique<ULMEventLightMapChange>(3, kULMLightMapType1, 2, 64, &maps[1], nullptr),
-        std::make_unique<ULMEventMultiPassBasePlane>(3, 9),
-    };
-    for (int kind = 0; kind < 5; ++kind) {
-        EXPECT_TRUE(events[kind]->EventType() == kind && events[kind]->buffer == 3) << kind;
-    }
-    const auto& map = static_cast<const ULMEventLightMap&>(*events[2]);
-    EXPECT_EQ(map.lightFormat, kULMLightMapType2);
-    EXPECT_TRUE(map.bytesPerElement == 4 && map.numberOfElements == 256);
-    EXPECT_TRUE(map.pointerToMap1 == &maps[0] && map.pointerToMap2 == &maps[1]);
-    EXPECT_EQ(static_cast<const ULMEventMultiPassBasePlane&>(*events[4]).multiPassBuffer, 9);
-}
-
-TEST(EventQueue, FifoAcrossTheWrapAroundAndTheDestructorDeletesWhatNobodyTook) {
-    std::atomic<int> deleted{0};
-    {
-        ULMEventQueue queue(8);
-        int next = 0, expected = 0;
-        for (int round = 0; round < 6; ++round) {
-            for (int i = 0; i < 5; ++i, ++next) {
-                ASSERT_EQ(queue.AddEvent(new CountedEvent(next, deleted), Tag(next)), kULMOK);
-            }
-            for (int i = 0; i < 5; ++i, ++expected) {
-                ULMEventBase* event = nullptr;
-                void* data = nullptr;
-                ASSERT_EQ(queue.RemoveFirstEvent(0, event, data), kULMOK);
-                EXPECT_EQ(event->buffer, expected);
-                EXPECT_EQ(data, Tag(expected));
-                delete event;
-            }
-        }
-        for (int i = 0; i < 3; ++i) ASSERT_EQ(queue.AddEvent(new CountedEvent(i, deleted), nullptr), kULMOK);
-        EXPECT_EQ(deleted, 30);
-    }
-    EXPECT_EQ(deleted, 33);
-}
-
 TEST(EventQueue, FullRingTimeOutsAndRecovery) {
     ULMEventQueue queue(256);
     ULMEventRenderDone event(0);

@@ -53,26 +53,6 @@ struct Memory {
 
 }  // namespace
 
-TEST_F(LibraryOpen, OpensEveryBoardOfTheMachineAndClosesThemAll) {
-    for (int boards : {1, 2, 8}) {
-        SCOPED_TRACE(boards);
-        UsePlatform(SimBoards(boards));
-        ASSERT_EQ(ULMOpen(), kULMOK);
-        EXPECT_EQ(gULMControl.m_objectCount, 1);
-        EXPECT_EQ(gULMControl.m_KWBBoardCount, static_cast<unsigned>(boards));
-        EXPECT_EQ(OpenBoardSlots(), boards);
-        const int last = boards - 1;
-        EXPECT_EQ(gULMControl.m_KWBBoard[last], KWBBoard::GetBoard(last));
-        EXPECT_EQ(gULMControl.m_board[last].m_memorySize, 256ull << 20);
-        EXPECT_EQ(gULMControl.m_board[last].m_renderHangMaxZSlices, 512);
-        ULMClose();
-        EXPECT_FALSE(gULMControl.m_initialized);
-        EXPECT_EQ(gULMControl.m_KWBBoardCount, 0u);
-        EXPECT_EQ(OpenBoardSlots(), 0);
-        EXPECT_EQ(tulx7sim::GetStats().openClients, 0);
-    }
-}
-
 TEST_F(LibraryOpen, AFailedOpenLeavesTheLibraryClosedWithItsOldHandler) {
     ULMErrorHandler* const before = gULMControl.m_errorHandler;
     // Only interface 3 up to minor 3 is accepted.
@@ -98,50 +78,6 @@ TEST_F(LibraryOpen, AFailedOpenLeavesTheLibraryClosedWithItsOldHandler) {
     ULMClose();
     EXPECT_EQ(ULMOpenInternal(3, 0), kULMOK);
     EXPECT_EQ(gULMControl.m_compiletimeULMMinor, 0);
-}
-
-TEST_F(LibraryOpen, TheFirstFailingBoardEndsTheSearch) {
-    tulx7sim::SimConfig config = SimBoards(4);
-    config.pciRev = 0;
-    UsePlatform(config);
-    tulx7sim::SetClientOpenRefused(2, true);
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    EXPECT_EQ(gULMControl.m_KWBBoardCount, 2u);
-    EXPECT_EQ(OpenBoardSlots(), 2);
-    EXPECT_EQ(gULMControl.m_KWBBoard[2], nullptr);
-    // The board's own revision is its minor version, 1 when it reports 0.
-    EXPECT_EQ(gULMControl.m_board[1].m_minor, 1);
-    ULMClose();
-
-    config.pciRev = 2;
-    config.minor = 5;
-    UsePlatform(config);
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    EXPECT_EQ(gULMControl.m_board[0].m_minor, 2);
-}
-
-TEST_F(LibraryOpen, HoldersKeepTheBoardsOpenAndASecondOpenTakesNoHold) {
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    EXPECT_EQ(gULMControl.m_objectCount, 1);
-    gULMControl.IncrementObjectCount();  // a volume, say
-    ULMClose();
-    EXPECT_FALSE(gULMControl.m_initialized);
-    EXPECT_EQ(OpenBoardSlots(), 2);
-
-    // Opening again finds the boards open and only takes a new hold.
-    tulx7sim::ClearRequestLog();
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    EXPECT_TRUE(tulx7sim::RequestLog().empty());
-    EXPECT_EQ(gULMControl.m_objectCount, 2);
-    ULMClose();
-    ULMClose();  // closed already: nothing happens
-    EXPECT_EQ(gULMControl.m_objectCount, 1);
-
-    gULMControl.DecrementObjectCount();  // the volume goes
-    EXPECT_EQ(gULMControl.m_KWBBoardCount, 0u);
-    EXPECT_EQ(OpenBoardSlots(), 0);
-    EXPECT_EQ(tulx7sim::GetStats().openClients, 0);
 }
 
 TEST_F(LibraryOpen, CloseForgetsCombinationsEmptiesTheRenderCacheAndWaitsForTheBoards) {
@@ -174,24 +110,6 @@ TEST_F(LibraryOpen, CloseForgetsCombinationsEmptiesTheRenderCacheAndWaitsForTheB
     EXPECT_EQ(combined.Wait(-1), kULMOK);
 }
 
-TEST_F(LibraryOpen, TheEnvironmentIsAppliedAtEveryOpenOverTheValuesLeft) {
-    setenv("ULMMipmapNumberLevels", "20", 1);
-    setenv("ULMRenderHangMaxZSlices1", "100", 1);
-    const ULMStatus first = ULMOpen();
-    unsetenv("ULMMipmapNumberLevels");
-    unsetenv("ULMRenderHangMaxZSlices1");
-    ASSERT_EQ(first, kULMOK);
-    EXPECT_EQ(gULMControl.m_mipmapNumberLevels, 20);
-    EXPECT_EQ(gULMControl.m_board[0].m_renderHangMaxZSlices, 512);
-    EXPECT_EQ(gULMControl.m_board[1].m_renderHangMaxZSlices, 100);
-    ULMClose();
-
-    gULMControl.m_ForceEpsilon = true;
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    EXPECT_EQ(gULMControl.m_mipmapNumberLevels, 20);
-    EXPECT_FALSE(gULMControl.m_ForceEpsilon);
-}
-
 TEST(LibraryOpenDeathTest, GivingBackAHoldNobodyHasIsAnAssertionFailure) {
     EXPECT_DEATH({ gULMControl.m_objectCount = 0; gULMControl.DecrementObjectCount(); },
                  "ULM_ASSERT \\( m_objectCount > 0 \\) failed");
@@ -219,56 +137,4 @@ TEST_F(ConfigurationQuery, BeforeAndAfterTheOpen) {
     EXPECT_STREQ(ULMConfiguration::GetVersionString(ULMConfiguration::kDriverFound),
                  "/dev/tulx00 0.3 (0), OS 0, PCI 3");
     EXPECT_EQ(ULMConfiguration::GetVersionString(static_cast<ULMConfiguration::VersionType>(3)), nullptr);
-}
-
-TEST_F(ConfigurationQuery, MemoryOfAllBoardsIsTheSumOfEach) {
-    ASSERT_EQ(ULMOpen(), kULMOK);
-    BoardWork work(gULMControl.m_KWBBoard[1]);  // board 1 has less free memory
-    Memory b0, b1, any;
-    ASSERT_EQ(b0.Query(kULMBoard0), kULMOK);
-    ASSERT_EQ(b1.Query(kULMBoard1), kULMOK);
-    ASSERT_EQ(any.Query(kULMAnyBoard), kULMOK);
-    EXPECT_LT(b1.free, b0.free);
-    EXPECT_TRUE(any.total == b0.total + b1.total && any.locked == b0.locked + b1.locked &&
-                any.unlocked == b0.unlocked + b1.unlocked && any.free == b0.free + b1.free);
-
-    for (ULMLocation other : {kULMBoard2, kULMSystem, kULMMultiBoardMode1, kULMNoBufferAttached}) {
-        Memory untouched;
-        EXPECT_EQ(untouched.Query(other), kULMErrArgument) << other;
-        EXPECT_EQ(untouched.total + untouched.free, 111u + 444u);
-    }
-}
-
-TEST_F(ConfigurationQuery, LimitsFollowTheRecordAndTheParameters) {
-    // No simulated board is that large; the record is what the query reads.
-    gULMControl.m_KWBBoardCount = 1;
-    gULMControl.m_board[0].m_memorySize = 6ull << 30;
-    EXPECT_EQ(ULMConfiguration::GetAvailableMemory(0), 0xFFFFFFFFu);
-
-    unsigned x = 1, y = 1, z = 1;
-    ULMConfiguration::GetMaxLockedSize(16, x, y, z);
-    EXPECT_EQ(x + y + z, 3 * 4096u);
-    for (unsigned unsupported : {0u, 4u, 12u, 24u}) {
-        ULMConfiguration::GetMaxMappedSize(unsupported, x, y, z);
-        EXPECT_EQ(x + y + z, 0u) << unsupported;
-    }
-    ULMSetParameter("MaxLockSize", 1024);
-    for (unsigned size : {1u, 2u, 3u, 8u, 16u, 32u}) {
-        ULMConfiguration::GetMaxLockedSize(size, x, y, z);
-        EXPECT_EQ(x + y + z, 3 * 1024u) << size;
-    }
-}
-
-TEST(ConfigurationVersion, TheLibraryTextIsFormattedOnceWhoeverAsksFirst) {
-    std::vector<const char*> seen(8, nullptr);
-    std::vector<std::thread> threads;
-    for (size_t i = 0; i < seen.size(); ++i) {
-        threads.emplace_back(
-            [&seen, i] { seen[i] = ULMConfiguration::GetVersionString(ULMConfiguration::kULMVersion); });
-    }
-    for (std::thread& t : threads) t.join();
-    EXPECT_EQ(std::set<const char*>(seen.begin(), seen.end()).size(), 1u);
-    const std::string text = seen[0];
-    EXPECT_NE(text.find("3.3.1.2"), std::string::npos) << text;
-    EXPECT_NE(text.find("(32-bit)"), std::string::npos) << text;
 }

@@ -15,26 +15,6 @@ namespace {
 // Sizes first, then origins, as the constructors take them.
 ULMVolumeRange Box(int sx, int sy, int sz, int ox, int oy, int oz) { return ULMVolumeRange(sx, sy, sz, ox, oy, oz); }
 
-TEST(VolumeRange, ResetEmptyAndEquality) {
-    const ULMVolumeRange fresh;
-    EXPECT_TRUE(fresh.IsReset() && fresh.IsEmpty());
-    EXPECT_EQ(fresh, Box(0, 0, 0, 0, 0, 0));
-    // Reset looks only at the sizes; any size 0 or less is empty.
-    EXPECT_TRUE(Box(4, 0, 4, 0, 0, 0).IsEmpty() && !Box(4, 0, 4, 0, 0, 0).IsReset());
-    EXPECT_TRUE(Box(0, 0, 0, 5, 5, 5).IsReset());
-    EXPECT_TRUE(Box(4, 4, -1, 0, 0, 0).IsEmpty());
-    EXPECT_FALSE(Box(1, 1, 1, -3, -3, -3).IsEmpty());
-    ULMVolumeRange r = Box(1, 2, 3, 4, 5, 6);
-    EXPECT_TRUE(r.XSize() == 1 && r.ZSize() == 3 && r.XOrigin() == 4 && r.ZOrigin() == 6);
-    r.YOrigin() = -7;
-    r.ZSize() = 9;
-    EXPECT_EQ(r, Box(1, 2, 9, 4, -7, 6));
-    EXPECT_NE(r, Box(1, 2, 9, 4, -7, 7));
-    EXPECT_NE(r, Box(2, 2, 9, 4, -7, 6));
-    r.Reset();
-    EXPECT_EQ(r, fresh);
-}
-
 TEST(VolumeRange, UnionIntersectAndContains) {
     EXPECT_EQ(ULMVolumeRange::Union(Box(10, 10, 10, 0, 0, 0), Box(5, 5, 5, 20, -5, 2)), Box(25, 15, 10, 0, -5, 0));
     EXPECT_EQ(ULMVolumeRange::Union(Box(0, 0, 0, 3, 3, 3), Box(2, 2, 2, 7, 7, 7)), Box(2, 2, 2, 7, 7, 7));
@@ -66,46 +46,6 @@ TEST(VolumeRange, UnionIntersectAndContains) {
     EXPECT_TRUE(both.XOrigin() == INT_MIN && both.XSize() == INT_MAX);
     EXPECT_EQ(ULMVolumeRange::Intersect(high, Box(100, 1, 1, INT_MAX - 1, 0, 0)).XSize(), 100);
     EXPECT_TRUE(high.Contains(Box(3, 1, 1, INT_MAX, 0, 0)));
-}
-
-TEST(ImageRange, BasicsAndSetOperations) {
-    EXPECT_TRUE(ULMImageRange().IsReset() && ULMImageRange().IsEmpty());
-    EXPECT_TRUE(ULMImageRange(0, 3, 1, 1).IsEmpty() && !ULMImageRange(0, 3, 1, 1).IsReset());
-    EXPECT_TRUE(ULMImageRange(-2, 3, 1, 1).IsEmpty());
-    ULMImageRange r(16, 8, 4, 2);
-    EXPECT_TRUE(r.XSize() == 16 && r.YOrigin() == 2);
-    r.XOrigin() = 5;
-    EXPECT_EQ(r, ULMImageRange(16, 8, 5, 2));
-
-    EXPECT_EQ(Union(ULMImageRange(4, 4, 0, 0), ULMImageRange(2, 2, 10, -3)), ULMImageRange(12, 7, 0, -3));
-    // Empty on x on both sides: size 0 at inB's origin (the volume member
-    // would keep its own).
-    EXPECT_EQ(Union(ULMImageRange(0, 4, 3, 0), ULMImageRange(0, 4, 8, 2)), ULMImageRange(0, 6, 8, 0));
-    EXPECT_EQ(Union(ULMImageRange(0, 4, 100, 0), ULMImageRange(5, 4, 8, 0)), ULMImageRange(5, 4, 8, 0));
-    EXPECT_EQ(Union(ULMImageRange(5, 4, 8, 0), ULMImageRange(0, 4, -100, 0)), ULMImageRange(5, 4, 8, 0));
-    EXPECT_EQ(Intersect(ULMImageRange(10, 10, 0, 0), ULMImageRange(10, 4, 5, 8)), ULMImageRange(5, 2, 5, 8));
-    EXPECT_EQ(Intersect(ULMImageRange(10, 10, 0, 0), ULMImageRange(3, 3, 20, 2)), ULMImageRange(0, 3, 20, 2));
-    EXPECT_TRUE(Contains(ULMImageRange(10, 10, 0, 0), ULMImageRange(0, 0, -50, 50)));
-    EXPECT_FALSE(Contains(ULMImageRange(10, 10, 0, 0), ULMImageRange(2, 2, 9, 0)));
-    EXPECT_TRUE(Contains(ULMImageRange(10, 10, 0, 0), ULMImageRange(0, 2, 99, 8)));
-}
-
-// Random boxes: the overlap lies inside both, the union holds both.
-TEST(RangeProperties, UnionHoldsAndIntersectionLiesInsideBothInputs) {
-    std::mt19937 rng(42);
-    std::uniform_int_distribution<int> origin(-50, 50), size(0, 40);
-    const auto random = [&] { return Box(size(rng), size(rng), size(rng), origin(rng), origin(rng), origin(rng)); };
-    for (int trial = 0; trial < 500; ++trial) {
-        const ULMVolumeRange a = random(), b = random();
-        const ULMVolumeRange u = ULMVolumeRange::Union(a, b), i = ULMVolumeRange::Intersect(a, b);
-        EXPECT_TRUE(u.Contains(a) && u.Contains(b)) << trial;
-        EXPECT_TRUE(a.Contains(i) && b.Contains(i)) << trial;
-        EXPECT_EQ(i, ULMVolumeRange::Intersect(b, a)) << trial;
-        const ULMImageRange ia(a.XSize(), a.YSize(), a.XOrigin(), a.YOrigin());
-        const ULMImageRange ib(b.XSize(), b.YSize(), b.XOrigin(), b.YOrigin());
-        EXPECT_TRUE(Contains(Union(ia, ib), ia) && Contains(Union(ia, ib), ib)) << trial;
-        EXPECT_TRUE(Contains(ia, Intersect(ia, ib)) && Contains(ib, Intersect(ia, ib))) << trial;
-    }
 }
 
 std::vector<int> Corners(const KWBRange& r) { return {r.minU, r.minV, r.minW, r.maxU, r.maxV, r.maxW}; }

@@ -24,7 +24,7 @@ const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMU
 
 class VolumeRenderTest : public testing::ContextTest {
 protected:
-    tulx7sim::SimConfig Config() const override { return test_support::SimBoards(2); }
+    VolumeRenderTest() : ContextTest(test_support::SimBoards(2)) {}
     void SetUp() override {
         ContextTest::SetUp();
         // An off-centre blob on a ramp along X.

@@ -141,17 +141,6 @@ TEST_F(CommandExecutorTest, ChipSeesTheRegistersWrittenBeforeTheRenderWord) {
     EXPECT_EQ(Get32(NKW7_ImageControl_Addr), 0xBEEFu);
 }
 
-TEST_F(CommandExecutorTest, ARefusedRenderFailsTheBlockWithTheChipsReason) {
-    m_chip.refuse = true;
-    const Words words = {LoadHeader(NKW7_RenderOperation_Addr), RenderOp(1, 15),
-                         LoadHeader(NKW7_Scratch0_Addr), 5};
-    EXPECT_EQ(Run(words), TULX7_DR_STATUS_HW_ERROR);
-    EXPECT_THAT(m_diagnostic, HasSubstr("word 1"));
-    EXPECT_THAT(m_diagnostic, HasSubstr("transform is not a permutation"));
-    EXPECT_EQ(Get32(NKW7_Scratch7_Addr), 0u) << "a failed render counts nothing";
-    EXPECT_EQ(Get32(NKW7_Scratch0_Addr), 0u) << "nothing after the failure runs";
-}
-
 // ---------------------------------------------------------------------------
 // Words the chip refuses. Each case is preceded by a good write of Scratch0
 // and followed by one of Scratch1: the first stays, the second never runs.
@@ -162,47 +151,6 @@ struct BadBlock {
     size_t badWord;  // index within `words`
     const char* reason;
 };
-
-TEST_F(CommandExecutorTest, MalformedWordsFailTheJobAndStopIt) {
-    const BadBlock cases[] = {
-        {"load of a read-only register", {LoadHeader(NKW7_PciConfig0_Addr), 1}, 1, "not a writeable"},
-        {"load of an address without register", {LoadHeader(NKW7_PciConfig5_Addr), 1}, 1, "not a writeable"},
-        {"second register of a load is read-only",
-         {LoadHeader(NKW7_DmaInBase_Addr, 0b11), 5, 6}, 2, "0x118"},
-        {"upper half without a neighbour", {LoadHeader(NKW7_Transform_Addr), uint64_t{1} << 32}, 1, "63..32"},
-        {"load without data", {LoadHeader(NKW7_Scratch2_Addr, 0)}, 0, "without data"},
-        {"load with the interrupt flag", {LoadHeader(NKW7_Scratch2_Addr) | uint64_t{1} << 59, 1}, 0, "flags"},
-        {"sync on a register that cannot be tested", {SyncWord(NKW7_ScratchDouble0_Addr, 7, 0)}, 0, "not a syncable"},
-        {"sync test 8", {SyncWord(NKW7_Scratch7_Addr, 8, 0)}, 0, "test 8"},
-        {"sync that does not hold", {SyncWord(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_equal, 3)}, 0, "sync failed"},
-        {"sync test fail", {SyncWord(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_fail, 0)}, 0, "sync failed"},
-        {"sync with halt", {SyncWord(NKW7_Scratch7_Addr, 7, 0) | uint64_t{1} << 57}, 0, "flags"},
-        {"no-op with the halt flag", {uint64_t{1} << 57}, 0, "no-op"},
-        {"register store", {uint64_t{5} << 60 | NKW7_Scratch7_Addr, 0x1000}, 0, "register store"},
-        {"register increment", {uint64_t{6} << 60 | 1 << 12 | NKW7_Scratch7_Addr}, 0, "increment"},
-        {"DMA in", {uint64_t{2} << 60 | 1, 0x1000, 8, 0, 0}, 0, "DMA in"},
-        {"DMA out", {uint64_t{1} << 60 | 1, 0x1000, 8, 0, 0}, 0, "DMA out"},
-        {"call", {uint64_t{7} << 60}, 0, "call"},
-        {"return", {uint64_t{8} << 60}, 0, "return"},
-        {"command 9", {uint64_t{9} << 60}, 0, "code 9"},
-        {"command 15", {uint64_t{15} << 60}, 0, "code 15"},
-        {"render opcode 0", {LoadHeader(NKW7_RenderOperation_Addr), RenderOp(0, 0)}, 1, "opcode 0"},
-        {"render opcode 2", {LoadHeader(NKW7_RenderOperation_Addr), RenderOp(2, 15)}, 1, "opcode 2"},
-    };
-    for (const BadBlock& bad : cases) {
-        SCOPED_TRACE(bad.name);
-        ResetChipRegisters(m_registers);
-        Words words = {LoadHeader(NKW7_Scratch0_Addr), 1};
-        words.insert(words.end(), bad.words.begin(), bad.words.end());
-        words.insert(words.end(), {LoadHeader(NKW7_Scratch1_Addr), 1});
-        EXPECT_EQ(Run(words), TULX7_DR_STATUS_HW_ERROR);
-        EXPECT_THAT(m_diagnostic, HasSubstr("render block word " + std::to_string(bad.badWord + 2) + ":"));
-        EXPECT_THAT(m_diagnostic, HasSubstr(bad.reason));
-        EXPECT_EQ(Get32(NKW7_Scratch0_Addr), 1u);
-        EXPECT_EQ(Get32(NKW7_Scratch1_Addr), 0u);
-        EXPECT_EQ(m_renders, 0);
-    }
-}
 
 TEST_F(CommandExecutorTest, ABlockEndingInsideARegisterLoadFails) {
     EXPECT_EQ(Run({LoadHeader(NKW7_Scratch0_Addr, 0b111), 1, 2}), TULX7_DR_STATUS_HW_ERROR);

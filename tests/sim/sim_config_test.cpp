@@ -17,23 +17,6 @@ ConfigParseResult Parse(const std::map<std::string, std::string>& environment) {
     });
 }
 
-TEST(SimConfigParse, AnEmptyEnvironmentGivesTwoBoardsOf256Megabytes) {
-    const ConfigParseResult result = Parse({});
-    EXPECT_TRUE(result.warnings.empty());
-    EXPECT_EQ(result.config.boards, 2);
-    EXPECT_EQ(result.config.memoryMB, 256);
-    EXPECT_EQ(result.config.major, 0);
-    EXPECT_EQ(result.config.minor, 3);
-    EXPECT_EQ(result.config.fillByte, 0xA5);
-    EXPECT_EQ(result.config.mode, QueueMode::kSerial);
-    EXPECT_EQ(result.config.peers[0], 1);
-    EXPECT_EQ(result.config.peers[1], 0);
-    EXPECT_TRUE(result.config.mapImplemented);
-    EXPECT_TRUE(result.config.logPath.empty());
-    // Unrelated variables are not read.
-    EXPECT_TRUE(ParseConfig(nullptr).warnings.empty());
-}
-
 TEST(SimConfigParse, WellFormedValuesAreTaken) {
     const ConfigParseResult result = Parse({{"TULX7SIM_BOARDS", "8"},
                                             {"TULX7SIM_MEMORY_MB", " 64 "},

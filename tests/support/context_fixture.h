@@ -11,6 +11,7 @@ namespace ulm3::testing {
 
 class ContextTest : public ulm3::test_support::SimLibraryTest {
 protected:
+    using SimLibraryTest::SimLibraryTest;
     void SetUp() override {
         SimLibraryTest::SetUp();
         ASSERT_EQ(ULMOpen(), kULMOK);

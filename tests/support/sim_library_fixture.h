@@ -19,6 +19,7 @@ tulx7sim::SimConfig SimBoards(int boards);
 
 class SimLibraryTest : public ulm3::testing::SimPlatformTest {
 protected:
+    using SimPlatformTest::SimPlatformTest;
     void SetUp() override;
     void TearDown() override;
 

@@ -14,13 +14,25 @@
 
 namespace ulm3::testing {
 
-// Builds the platform from `Config()` before each test and tears it down
-// after, so that knobs, logs and counters never leak between tests.
+// The platform's defaults as `change` leaves them.
+template <typename Change>
+tulx7sim::SimConfig Settings(Change change) {
+    tulx7sim::SimConfig config;
+    change(config);
+    return config;
+}
+
+// Builds the platform from the fixture's settings before each test and
+// tears it down after, so that knobs, logs and counters never leak between
+// tests. A fixture that needs another platform passes its settings up, e.g.
+// `SlowWait() : Wait(Settings([](auto& c) { c.latencyMicroseconds = 3000; })) {}`.
 class SimPlatformTest : public ::testing::Test {
 protected:
-    void SetUp() override { tulx7sim::ResetPlatform(Config()); }
+    explicit SimPlatformTest(const tulx7sim::SimConfig& settings = {}) : m_settings(settings) {}
+    void SetUp() override { tulx7sim::ResetPlatform(m_settings); }
     void TearDown() override { tulx7sim::ResetPlatform(tulx7sim::SimConfig{}); }
-    virtual tulx7sim::SimConfig Config() const { return tulx7sim::SimConfig{}; }
+
+    const tulx7sim::SimConfig m_settings;
 };
 
 // A board box: inclusive bounds per axis, offset 0 and no wrap.

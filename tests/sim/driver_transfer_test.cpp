@@ -1,0 +1,167 @@
+// Loads, unloads, board-to-board copies and mappings: data moves byte-exact
+// through every addressing form, and bad requests are refused with their
+// status.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <numeric>
+#include <vector>
+
+#include "driver_records.h"
+#include "support/sim_session.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/test_api.h"
+
+namespace ulm3 {
+namespace {
+
+using namespace testing;
+
+std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
+    std::vector<uint8_t> data(bytes);
+    for (size_t i = 0; i < bytes; ++i) data[i] = static_cast<uint8_t>(seed + i * 13 + (i >> 8));
+    return data;
+}
+
+class DriverTransferTest : public testing::SimPlatformTest {
+protected:
+    void SetUp() override {
+        SimPlatformTest::SetUp();
+        m_session = std::make_unique<DriverSession>(0);
+    }
+    void TearDown() override {
+        m_session.reset();
+        SimPlatformTest::TearDown();
+    }
+    std::unique_ptr<DriverSession> m_session;
+};
+
+TEST_F(DriverTransferTest, BuffersAndHostBuffersOutliveTheirReleaseWhileQueuedWorkUsesThem) {
+    const uint32_t id = m_session->Allocate(1, 4096);
+    const Tulx7_dr_host_buffer_alloc alloc = HostBuffer(*m_session, 4096);
+    std::memset(reinterpret_cast<void*>(alloc.user_address), 0x3C, 4096);
+
+    tulx7sim::PauseBoard(0);
+    auto record = TransferRecord(id, Box(0, 4095), reinterpret_cast<void*>(alloc.user_address), 1, 4096);
+    record.host_buffer_id = alloc.host_buffer_id;
+    uint32_t event = 0;
+    ASSERT_EQ(m_session->Start(true, record, &event), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(m_session->Detach(id), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(FreeHostBuffer(*m_session, alloc.host_buffer_id, alloc.user_address, alloc.user_size),
+              TULX7_DR_STATUS_SUCCESS);
+
+    tulx7sim::Stats stats = tulx7sim::GetStats();
+    EXPECT_EQ(stats.liveBuffers, 0) << "the id is gone at once";
+    EXPECT_EQ(stats.hostBuffersFreedInUse, 1);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(m_session->Wait({event}), TULX7_DR_STATUS_SUCCESS);
+    stats = tulx7sim::GetStats();
+    EXPECT_EQ(stats.bytesMoved, 4096u);
+    EXPECT_EQ(stats.pendingJobs, 0);
+}
+
+TEST_F(DriverTransferTest, PeersCopyBoardToBoard) {
+    DriverSession peer(1);
+    const uint32_t source = m_session->Allocate(2, 32, 16);
+    const uint32_t destination = peer.Allocate(2, 20, 20);
+    const std::vector<uint8_t> data = Pattern(32 * 16 * 2, 5);
+    uint32_t loaded = 0;
+    ASSERT_EQ(m_session->Start(true, TransferRecord(source, Box(0, 31, 0, 15), data.data(), 2, 32, 16), &loaded),
+              TULX7_DR_STATUS_SUCCESS);
+
+    Tulx7_dr_buffer_board2board copy;
+    copy.src_render_event_id = TULX7_DR_NO_EVENT;
+    copy.src_load_event_id = loaded;
+    copy.src_buffer_id = source;
+    copy.src_addr = Box(4, 31, 2, 15);  // 28 x 14
+    copy.dest_render_event_id = TULX7_DR_NO_EVENT;
+    copy.dest_unload_event_id = TULX7_DR_NO_EVENT;
+    copy.dest_buffer_id = destination;
+    copy.dest_addr = Box(1, 10, 3, 19);  // 10 x 17: the copy is 10 x 14
+    ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_BOARD2BOARD, copy), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(copy.dest_ret_load_event_id, copy.src_ret_unload_event_id + 1);
+    EXPECT_EQ(peer.Wait({copy.dest_ret_load_event_id}), TULX7_DR_STATUS_SUCCESS);
+    ExpectStorage(destination, 32, 32, 1, 10, 3, 16, 2,
+                  [&](int u, int v) { return &data[((v - 3 + 2) * 32 + (u - 1 + 4)) * 2]; });
+
+    auto refused = [&](Tulx7_dr_buffer_board2board record, DriverSession& on) {
+        return on.Send(TULX7_DR_BUFFER_BOARD2BOARD, record);
+    };
+    Tulx7_dr_buffer_board2board wrongWay = copy;
+    std::swap(wrongWay.src_buffer_id, wrongWay.dest_buffer_id);
+    EXPECT_EQ(refused(wrongWay, *m_session), TULX7_DR_STATUS_ARG_BAD);
+    Tulx7_dr_buffer_board2board sameBoard = copy;
+    sameBoard.dest_buffer_id = source;
+    EXPECT_EQ(refused(sameBoard, *m_session), TULX7_DR_STATUS_ARG_BAD);
+    Tulx7_dr_buffer_board2board narrower = copy;
+    narrower.dest_buffer_id = peer.Allocate(4, 20, 20);
+    EXPECT_EQ(refused(narrower, *m_session), TULX7_DR_STATUS_ARG_BAD);
+    Tulx7_dr_buffer_board2board gone = copy;
+    gone.dest_buffer_id = destination + 1000;
+    EXPECT_EQ(refused(gone, *m_session), TULX7_DR_STATUS_INVALID_ID);
+    Tulx7_dr_buffer_board2board outside = copy;
+    outside.src_addr.subbuffer_max.y = 16 * 2;
+    EXPECT_EQ(refused(outside, *m_session), TULX7_DR_STATUS_HW_RANGE_BAD);
+
+    tulx7sim::SimConfig config;
+    config.minor = 2;
+    tulx7sim::ResetPlatform(config);
+    DriverSession noPeers(0);
+    EXPECT_EQ(refused(copy, noPeers), TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED);
+}
+
+TEST_F(DriverTransferTest, MappingsAreShadowCopiesWrittenBackOnUnmap) {
+    const uint32_t id = m_session->Allocate(4, 100, 30);  // storage 112 x 32
+    std::vector<uint32_t> pattern(112 * 32);
+    std::iota(pattern.begin(), pattern.end(), 1u);
+    ASSERT_TRUE(tulx7sim::WriteBufferMemory(id, 0, pattern.data(), pattern.size() * 4));
+
+    // The byte at position 1 of a box running past the storage: what lies
+    // outside reads 0.
+    Tulx7_dr_buffer_map map;
+    map.buffer_id = id;
+    map.access_share = TULX7_DR_MAP_READ | TULX7_DR_MAP_WRITE;
+    map.addr = Box(96, 127, 16, 47);
+    map.element_alignment = 1;
+    ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_MAP, map), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(map.user_size, 32u * 32);
+    EXPECT_EQ(map.user_address % 4096, 0u);
+    uint8_t* shadow = reinterpret_cast<uint8_t*>(map.user_address);
+    EXPECT_EQ(shadow[0], static_cast<uint8_t>((16 * 112 + 96 + 1) >> 8));
+    EXPECT_EQ(shadow[16], 0) << "u 112 is past the storage";
+    EXPECT_EQ(shadow[16 * 32], 0) << "v 32 is past the storage";
+
+    std::memset(shadow, 0xEE, map.user_size);
+    ASSERT_TRUE(tulx7sim::ReadBufferMemory(id, 0, pattern.data(), pattern.size() * 4));
+    EXPECT_EQ(pattern[16 * 112 + 96] >> 8 & 0xFF, (16u * 112 + 96 + 1) >> 8 & 0xFF)
+        << "not coherent until unmapped";
+
+    EXPECT_EQ(Unmap(*m_session, map, map.user_size + 1), TULX7_DR_STATUS_NOT_MAPPED);
+    DriverSession other(0);
+    EXPECT_EQ(Unmap(other, map, map.user_size), TULX7_DR_STATUS_NOT_MAPPED);
+    ASSERT_EQ(Unmap(*m_session, map, map.user_size), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(Unmap(*m_session, map, map.user_size), TULX7_DR_STATUS_NOT_MAPPED);
+
+    ASSERT_TRUE(tulx7sim::ReadBufferMemory(id, 0, pattern.data(), pattern.size() * 4));
+    for (int v = 0; v < 32; ++v)
+        for (int u = 0; u < 112; ++u) {
+            const uint32_t original = static_cast<uint32_t>(v * 112 + u + 1);
+            const uint32_t expected =
+                u >= 96 && v >= 16 ? (original & 0xFFFF00FFu) | 0x0000EE00u : original;
+            ASSERT_EQ(pattern[v * 112 + u], expected) << u << "," << v;
+        }
+
+    // A read-only mapping never writes back.
+    Tulx7_dr_buffer_map readOnly = map;
+    readOnly.access_share = TULX7_DR_MAP_READ | TULX7_DR_MAP_SHARED;
+    ASSERT_EQ(m_session->Send(TULX7_DR_BUFFER_MAP, readOnly), TULX7_DR_STATUS_SUCCESS);
+    std::memset(reinterpret_cast<void*>(readOnly.user_address), 0x11, readOnly.user_size);
+    ASSERT_EQ(Unmap(*m_session, readOnly, readOnly.user_size), TULX7_DR_STATUS_SUCCESS);
+    std::vector<uint32_t> after(pattern.size());
+    ASSERT_TRUE(tulx7sim::ReadBufferMemory(id, 0, after.data(), after.size() * 4));
+    EXPECT_EQ(after, pattern);
+}
+
+}  // namespace
+}  // namespace ulm3

@@ -8,7 +8,9 @@ The faults are listed in mutants.txt beside this script, one block each:
     - the line as it stands (leading and trailing blanks ignored)
     + the line with the fault
 
-Usage: tools/mutation/run.py [--build DIR] [--jobs N] [--only ID,ID] [--record FILE] [--copy DIR]
+Usage: tools/mutation/run.py [--build DIR] [--jobs N] [--only ID,ID] [--record FILE] [--copy DIR] [--check]
+With --check every fault's file and line are only looked up, without
+changing or building anything; all faults not found are listed.
 The build directory (default build/mutation) is configured once with the
 library and the tests only, then rebuilt incrementally for each fault. The
 source is restored after every fault, also when the run is interrupted.
@@ -47,15 +49,25 @@ def load_mutants(path):
     return mutants
 
 
-def apply(mutant):
-    """Returns the original text of the file, or raises if the line is not there."""
+def locate(mutant):
+    """Returns the file's text and the index of the line to change, or raises if it is not there."""
     path = os.path.join(ROOT, mutant["file"])
+    if not os.path.isfile(path):
+        raise LookupError(f"{mutant['id']}: no file {mutant['file']}")
+    if mutant["old"] is None or mutant["new"] is None:
+        raise LookupError(f"{mutant['id']}: needs a '-' line and a '+' line")
     text = open(path).read()
-    lines = text.split("\n")
-    hits = [i for i, l in enumerate(lines) if l.strip() == mutant["old"]]
+    hits = [i for i, l in enumerate(text.split("\n")) if l.strip() == mutant["old"]]
     if len(hits) < mutant["nth"]:
         raise LookupError(f"{mutant['id']}: '{mutant['old']}' not found {mutant['nth']} time(s) in {mutant['file']}")
-    i = hits[mutant["nth"] - 1]
+    return text, hits[mutant["nth"] - 1]
+
+
+def apply(mutant):
+    """Returns the original text of the file, or raises if the line is not there."""
+    text, i = locate(mutant)
+    path = os.path.join(ROOT, mutant["file"])
+    lines = text.split("\n")
     indent = lines[i][: len(lines[i]) - len(lines[i].lstrip())]
     lines[i] = indent + mutant["new"]
     open(path, "w").write("\n".join(lines))
@@ -88,6 +100,7 @@ def main():
     ap.add_argument("--record", default=os.path.join(HERE, "record.json"))
     ap.add_argument("--list", default=os.path.join(HERE, "mutants.txt"))
     ap.add_argument("--copy", default="")
+    ap.add_argument("--check", action="store_true", help="only look up every fault's line, then exit")
     args = ap.parse_args()
     if args.copy:
         copy = os.path.abspath(args.copy)
@@ -102,6 +115,15 @@ def main():
     if args.only:
         wanted = set(args.only.split(","))
         mutants = [m for m in mutants if m["id"] in wanted]
+    if args.check:
+        missing = []
+        for m in mutants:
+            try:
+                locate(m)
+            except LookupError as e:
+                missing.append(str(e))
+        print("\n".join(missing + [f"{len(mutants) - len(missing)} of {len(mutants)} faults found"]))
+        sys.exit(1 if missing else 0)
     # Every line must be found before anything is changed.
     for m in mutants:
         original = apply(m)

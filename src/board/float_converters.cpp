@@ -24,7 +24,7 @@ uint32_t ConvertUnitFraction(double x, uint32_t maxCode) {
 uint64_t ConvertFloatToS23R40(double x) {
     // Through a signed integer: a negative value becomes its two's-complement
     // pattern, which is what the register holds.
-    const int64_t fixed = ULMSaturatingTruncate<int64_t>(x * 1099511627776.0);  // 2^40
+    const int64_t fixed = ULMSaturatingTruncate<int64_t>(x * kULMFixedScale2340);
     return static_cast<uint64_t>(fixed) + 0x80000800u;
 }
 

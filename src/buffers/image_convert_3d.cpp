@@ -4,11 +4,11 @@
 
 #include "buffers/image_buffer_internal.h"
 #include "foundation/field_conversions.h"
+#include "foundation/fixed_point.h"
 
 namespace ulm3 {
 namespace {
 
-constexpr int64_t kFixedOne = int64_t{1} << 40;  // 1.0 in S23.40
 // Maximum coordinates 7, 7, 7: a small volume that no sample ever reaches,
 // since no volume buffer is bound.
 constexpr uint64_t kDummyVolumeMax = 0x0000000700070007;
@@ -22,7 +22,7 @@ std::vector<ULMPassRegister> ConvertTo3DProgramme(uint32_t inImageFormat,
     values.frustumMin = ULMPassCoordinates(inWindow.minU, inWindow.minV, 0);
     values.frustumMax = ULMPassCoordinates(inWindow.maxU, inWindow.maxV, 0);
     values.image0Fields = values.image1Fields = inImageFormat;
-    values.step[0] = values.step[1] = values.step[2] = kFixedOne;
+    values.step[0] = values.step[1] = values.step[2] = kULMFixedOne2340;
     values.section = 0x00000303;
     // initAccum and write to image 1: each pixel starts as the old one, raw
     // bits included, and is written out unchanged.

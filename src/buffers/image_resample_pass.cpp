@@ -16,8 +16,6 @@
 namespace ulm3 {
 namespace {
 
-constexpr double kFixedScale = 1099511627776.0;  // 2^40
-constexpr int64_t kFixedOne = int64_t{1} << 40;
 // Positions keep 17 fraction bits: the chip resolves less than that anyway,
 // and truncating here makes every pass of one geometry agree to the bit.
 constexpr uint64_t kPositionMask = 0xFFFFFFFFFF800000;
@@ -43,12 +41,12 @@ AxisStep StepOf(int32_t inSourceOrigin, int32_t inSourceSize, int32_t inDestinat
     AxisStep step{};
     double spacing = static_cast<double>(inSourceSize) / inDestinationSize;
     step.spacing = PackPosition(spacing);
-    spacing = static_cast<double>(step.spacing) / kFixedScale;
+    spacing = static_cast<double>(step.spacing) / kULMFixedScale2340;
     ULM_ASSERT(spacing <= 2.0);
     // Destination pixel centres map onto source pixel centres.
     step.origin =
         PackPosition((spacing - 1.0) * 0.5 + inSourceOrigin - inDestinationOrigin * spacing);
-    const int64_t tiles = static_cast<int64_t>(33.0 * kFixedScale / static_cast<double>(step.spacing));
+    const int64_t tiles = static_cast<int64_t>(33.0 * kULMFixedScale2340 / static_cast<double>(step.spacing));
     step.section = (tiles + 1) / 4 - 1;
     return step;
 }
@@ -113,7 +111,7 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
     values.origin[1] = y.origin;
     values.step[0] = x.spacing;
     values.step[1] = y.spacing;
-    values.step[2] = kFixedOne;
+    values.step[2] = kULMFixedOne2340;
     values.voxelFormat = inVoxelFormat;
     values.voxelBorder = inBorder;
     // One 12-bit channel per table entry; the tables are bypassed anyway.

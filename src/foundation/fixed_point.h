@@ -13,6 +13,11 @@
 
 namespace ulm3 {
 
+// One in the chip's signed 23.40 fixed point (origins, deltas, pass steps),
+// as an integer and as the scale a double is multiplied by.
+inline constexpr int64_t kULMFixedOne2340 = int64_t{1} << 40;
+inline constexpr double kULMFixedScale2340 = 1099511627776.0;
+
 // The packers add inRoundOn * 0.5 before converting toward zero: kULMRound
 // rounds half away from zero, kULMTrunc truncates.
 enum ULMRoundOrTruncType : int32_t {

@@ -9,6 +9,7 @@
 #include "board/float_converters.h"
 #include "board/ulm_all_render_registers.h"
 #include "foundation/control.h"
+#include "foundation/fixed_point.h"
 #include "perspective/ormik_permute.h"
 #include "ulm3/context.h"
 #include "ulm3/cut_plane.h"
@@ -18,7 +19,6 @@
 namespace ulm3 {
 namespace {
 
-constexpr double kTwo40 = 1099511627776.0;  // 2^40
 constexpr double kTwo32 = 4294967296.0;
 constexpr int32_t kTrimLimit = 16383 * 256 - 1;  // +-16382.99609375 in S23.8
 constexpr double kMaxSubsample = 2.0;
@@ -302,13 +302,13 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
     r.m_OriginXv8 = ConvertFloatToS23R40(m_origin[0]);
     r.m_OriginYv8 = ConvertFloatToS23R40(m_origin[1]);
     r.m_OriginZv8 = ConvertFloatToS23R40(m_origin[2]);
-    r.m_dXv8_dXs = static_cast<uint64_t>(Raw(m_dXs[0], kTwo40));
-    r.m_dYv8_dXs = static_cast<uint64_t>(Raw(m_dXs[1], kTwo40));
-    r.m_dXv8_dYs = static_cast<uint64_t>(Raw(m_dYs[0], kTwo40));
-    r.m_dYv8_dYs = static_cast<uint64_t>(Raw(m_dYs[1], kTwo40));
-    r.m_dXv8_dZs = static_cast<uint64_t>(Raw(m_dZs[0], kTwo40));
-    r.m_dYv8_dZs = static_cast<uint64_t>(Raw(m_dZs[1], kTwo40));
-    r.m_dZv8_dZs = static_cast<uint64_t>(Raw(m_dZs[2], kTwo40));
+    r.m_dXv8_dXs = static_cast<uint64_t>(Raw(m_dXs[0], kULMFixedScale2340));
+    r.m_dYv8_dXs = static_cast<uint64_t>(Raw(m_dXs[1], kULMFixedScale2340));
+    r.m_dXv8_dYs = static_cast<uint64_t>(Raw(m_dYs[0], kULMFixedScale2340));
+    r.m_dYv8_dYs = static_cast<uint64_t>(Raw(m_dYs[1], kULMFixedScale2340));
+    r.m_dXv8_dZs = static_cast<uint64_t>(Raw(m_dZs[0], kULMFixedScale2340));
+    r.m_dYv8_dZs = static_cast<uint64_t>(Raw(m_dZs[1], kULMFixedScale2340));
+    r.m_dZv8_dZs = static_cast<uint64_t>(Raw(m_dZs[2], kULMFixedScale2340));
     r.m_dXv8_dZv = r.m_dYv8_dZv = 0;
     r.m_ddXv8_dXs_dZs = r.m_ddXv8_dYs_dZs = r.m_ddYv8_dXs_dZs = r.m_ddYv8_dYs_dZs = 0;
     r.m_ddXv8_dXs_dZv = r.m_ddXv8_dYs_dZv = r.m_ddYv8_dXs_dZv = r.m_ddYv8_dYs_dZv = 0;

@@ -22,8 +22,6 @@ namespace ulm3 {
 
 namespace {
 
-constexpr double kFixedScale = 1099511627776.0;  // 2^40
-constexpr int64_t kFixedOne = int64_t{1} << 40;
 // X' and Y' keep 17 fraction bits, the Z' origin 8.
 constexpr uint64_t kPlaneMask = 0xFFFFFFFFFF800000;
 constexpr uint64_t kSliceMask = 0xFFFFFFFF00000000;
@@ -62,7 +60,7 @@ ULMStatus PlaneAxis(int64_t inSourceOrigin, int64_t inSourceSize, int64_t inOutp
     if (s > 2.0) s = static_cast<double>(inSourceSize - 1) / static_cast<double>(inNewSize);
     if (s > 2.0) return kULMErrCantSubsample;
     outAxis.spacing = Pack(s, kPlaneMask);
-    s = static_cast<double>(outAxis.spacing) / kFixedScale;
+    s = static_cast<double>(outAxis.spacing) / kULMFixedScale2340;
     ULM_ASSERT(s <= 2.0);
     outAxis.origin = Pack(((static_cast<double>(inSourceSize) - 1.0) - (static_cast<double>(inNewSize) - 1.0) * s) * 0.5 +
                               static_cast<double>(inSourceOrigin) - static_cast<double>(inOutputOrigin) * s,
@@ -74,7 +72,7 @@ ULMStatus PlaneAxis(int64_t inSourceOrigin, int64_t inSourceSize, int64_t inOutp
 // Section register's size / 4 - 1.
 uint32_t SectionCode(int64_t inSpacing, int64_t inNewSize) {
     const int64_t wanted = std::clamp<int64_t>(
-        static_cast<int64_t>(33.0 * kFixedScale / static_cast<double>(inSpacing) + 1.0), kMinSection, kMaxSection);
+        static_cast<int64_t>(33.0 * kULMFixedScale2340 / static_cast<double>(inSpacing) + 1.0), kMinSection, kMaxSection);
     const int64_t size = std::min(inNewSize, wanted);
     return static_cast<uint32_t>(std::max<int64_t>(size / 4 - 1, 0));
 }
@@ -166,10 +164,10 @@ ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues&
     const ULMVolumeRange& box = in.output;
     for (int axis = 0; axis < 3; ++axis)
         if (src.m_size[axis] <= 0) return kULMErrArgument;
-    int64_t zSpacing = kFixedOne;
+    int64_t zSpacing = kULMFixedOne2340;
     if (box.ZSize() != src.ZSize()) {
         if (box.ZSize() != src.ZSize() / 2) return kULMErrArgument;
-        zSpacing = 2 * kFixedOne;
+        zSpacing = 2 * kULMFixedOne2340;
     }
     Axis x, y;
     if (in.originX == 0 && in.spacingX == 0) {
@@ -181,7 +179,7 @@ ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues&
     }
     if (const ULMStatus s = PlaneAxis(src.YOrigin(), src.YSize(), box.YOrigin(), box.YSize(), y); s != kULMOK)
         return s;
-    const double sz = static_cast<double>(zSpacing) / kFixedScale;
+    const double sz = static_cast<double>(zSpacing) / kULMFixedScale2340;
     const int64_t originZ = Pack(((src.ZSize() - 1.0) - (box.ZSize() - 1.0) * sz) * 0.5 + src.ZOrigin() - box.ZOrigin() * sz,
                                  kSliceMask);
 

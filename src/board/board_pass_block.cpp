@@ -139,8 +139,8 @@ ULMSyncEvent ULMBoardPassBlock::SubmitRender(KWBBoard* inBoard, const ULMSyncEve
     KWBBuffer* luts[4] = {inBuffers.luts[0], inBuffers.luts[1], inBuffers.luts[2], inBuffers.luts[3]};
     return inBoard->StartRender(inLastRender, m_commands.get(), m_blockID, m_blockSize, nullptr, 0, 0,
                                 inBuffers.volume, inBuffers.image0, inBuffers.image1, inBuffers.depth0,
-                                inBuffers.depth1, inBuffers.writeMask, luts, nullptr, nullptr, nullptr,
-                                nullptr);
+                                inBuffers.depth1, inBuffers.writeMask, luts, inBuffers.diffuseMap,
+                                inBuffers.specularMap, nullptr, nullptr);
 }
 
 }  // namespace ulm3

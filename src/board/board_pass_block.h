@@ -71,6 +71,8 @@ struct ULMBoardRenderBuffers {
     KWBBuffer* depth1 = nullptr;
     uint32_t writeMask = 0;
     KWBBuffer* luts[4] = {};
+    KWBBuffer* diffuseMap = nullptr;
+    KWBBuffer* specularMap = nullptr;
 };
 
 class ULMBoardPassBlock {

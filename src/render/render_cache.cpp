@@ -13,9 +13,11 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
+#include "foundation/control.h"
 #include "foundation/locks.h"
 #include "foundation/upper_layers.h"
 #include "ulm3/context.h"
+#include "ulm3/light.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/sync_event.h"
 
@@ -139,7 +141,11 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
 
 ULMRenderCache::ULMRenderCache() = default;
 
-ULMRenderCache::~ULMRenderCache() { ReleaseLUT(); }
+ULMRenderCache::~ULMRenderCache() {
+    ReleaseLUT();
+    if (m_lightMap != nullptr) m_lightMap->Release();
+    for (auto& retired : m_retiredMaps) retired.second->Release();
+}
 
 void ULMRenderCache::Clear(KWBBoard* inBoard) {
     if (inBoard != m_board) ReleaseLUT();
@@ -214,6 +220,88 @@ void ULMRenderCache::ReleaseLUT() {
         if (m_held[i] != nullptr) m_held[i]->Release();
         m_held[i] = nullptr;
     }
+}
+
+namespace {
+
+// The context's lights as directions in the axes the maps are read in.
+ULMLightSet LightsInVolumeAxes(const ULMContext* inContext, const ULMMatrix& inVolumeToLight) {
+    ULMLightSet set;
+    double diffuse = 0, specular = 0, emissive = 0;
+    inContext->GetReflectionProperties(diffuse, specular, emissive, set.exponent);
+    set.mode = gULMControl.m_lightMode;
+    ULMMatrix linear = inVolumeToLight;
+    for (int i = 0; i < 3; ++i) linear.m_matrix[i][3] = linear.m_matrix[3][i] = 0.0;
+    linear.m_matrix[3][3] = 1.0;
+    const ULMMatrix toVolume = linear.Inverse();
+    for (int i = 0; i < inContext->GetLightCount(); ++i) {
+        const ULMLight* light = inContext->GetLight(i);
+        const ULMVector3D w = light->GetDirection();
+        const ULMVector4D v = toVolume * ULMVector4D(w[0], w[1], w[2], 0.0);
+        const double length = std::sqrt(v[0] * v[0] + v[1] * v[1] + v[2] * v[2]);
+        if (!(length > 0.0)) continue;
+        set.direction.insert(set.direction.end(), {v[0] / length, v[1] / length, v[2] / length});
+        set.intensity.push_back(light->GetIntensity());
+    }
+    return set;
+}
+
+KWBBuffer* LoadMap(KWBBoard* inBoard, const uint64_t* inWords, ULMStatus& outStatus) {
+    KWBBuffer* buffer = inBoard->CreateBuffer(kLightMapEntries, 0, 0, 64, outStatus);
+    if (buffer == nullptr) {
+        if (!ULMFailed(outStatus)) outStatus = kULMErrAlloc;
+        return nullptr;
+    }
+    outStatus = inBoard->LoadBuffer(buffer, inWords, KWBRange(0, kLightMapEntries - 1), 0, 0,
+                                    KWBBoard::kPlainHostMemory);
+    if (!ULMFailed(outStatus)) return buffer;
+    inBoard->ReleaseBuffer(buffer, false);
+    return nullptr;
+}
+
+}  // namespace
+
+ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMMatrix& inVolumeToLight,
+                                         int& outBuilt) {
+    outBuilt = 0;
+    if (m_board == nullptr || inContext == nullptr) return kULMErrArgument;
+    std::erase_if(m_retiredMaps, [](const std::pair<ULMSyncEvent, ULMLightMap*>& r) {
+        if (!r.first.IsDone()) return false;
+        r.second->Release();
+        return true;
+    });
+    double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
+    inContext->GetReflectionProperties(diffuse, specular, emissive, exponent);
+    const int count = inContext->GetLightCount();
+    bool same = m_lightMap != nullptr && m_lightMapBoard == m_board->GetID() && exponent == m_exponent &&
+                gULMControl.m_lightMode == m_lightMode && inVolumeToLight == m_lightSpace &&
+                static_cast<int>(m_lights.size()) == count;
+    for (int i = 0; same && i < count; ++i) same = !m_lights[i].IsDifferent(inContext->GetLight(i));
+    if (same) return kULMOK;
+
+    const ULMLightSet lights = LightsInVolumeAxes(inContext, inVolumeToLight);
+    auto* map = new (std::nothrow) ULMLightMap(m_board, nullptr, nullptr);
+    if (map == nullptr) return kULMErrAlloc;
+    map->AddRef();
+    BuildLightMaps(lights, map->m_diffuseWords, map->m_specularWords);
+    ULMStatus status = kULMOK;
+    KWBBuffer* diffuseBuffer = LoadMap(m_board, map->m_diffuseWords, status);
+    KWBBuffer* specularBuffer = diffuseBuffer != nullptr ? LoadMap(m_board, map->m_specularWords, status) : nullptr;
+    map->SetBuffers(diffuseBuffer, specularBuffer);
+    if (specularBuffer == nullptr) {
+        map->Release();
+        return status;
+    }
+    outBuilt = m_lightMapBoard >= 0 ? 2 : 1;
+    if (m_lightMap != nullptr) m_retiredMaps.emplace_back(m_board->GetLastRenderEvent(), m_lightMap);
+    m_lightMap = map;
+    m_lightMapBoard = m_board->GetID();
+    m_lights.assign(static_cast<size_t>(count), ULMCachedObject<ULMLight>());
+    for (int i = 0; i < count; ++i) m_lights[i].SetToObject(inContext->GetLight(i));
+    m_exponent = exponent;
+    m_lightMode = gULMControl.m_lightMode;
+    m_lightSpace = inVolumeToLight;
+    return kULMOK;
 }
 
 ULMMutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }

@@ -5,9 +5,13 @@
 #include <compare>
 #include <cstdint>
 #include <map>
+#include <utility>
+#include <vector>
 
 #include "foundation/locks.h"
 #include "foundation/shareable.h"
+#include "render/light_map.h"
+#include "ulm3/sync_event.h"
 #include "ulm3/status.h"
 
 namespace ulm3 {
@@ -60,6 +64,15 @@ public:
     // submission has taken its own references.
     void ReleaseLUT();
 
+    // Holds the light maps of inContext's lights seen from volume axes
+    // (inVolumeToLight: the matrix whose inverse takes world directions into
+    // them) on the bound board. They are rebuilt only when the lights, the
+    // exponent, the light mode, that matrix or the board differ from the
+    // held maps'; outBuilt: 0 kept, 1 first build, 2 rebuild.
+    ULMStatus SetupLightMaps(const ULMContext* inContext, const ULMMatrix& inVolumeToLight, int& outBuilt);
+    // The held maps, null before the first build.
+    const ULMLightMap* GetLightMap() const { return m_lightMap; }
+
     // Empties the shared table; a close step of the library, run once the
     // combined events are forgotten and before the boards close.
     static void Cleanup();
@@ -73,6 +86,16 @@ private:
     // The shared caches of the last SetupLookupTables, one reference each.
     ULMShareable* m_held[4] = {};
     KWBBuffer* m_lutBuffers[4] = {};
+
+    // What the held light maps were built from, and maps that queued
+    // renders may still read, each with the render after which none does.
+    ULMLightMap* m_lightMap = nullptr;
+    int m_lightMapBoard = -1;
+    std::vector<ULMCachedObject<ULMLight>> m_lights;
+    double m_exponent = 0.0;
+    ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
+    ULMMatrix m_lightSpace;
+    std::vector<std::pair<ULMSyncEvent, ULMLightMap*>> m_retiredMaps;
 };
 
 }  // namespace ulm3

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "render/sample_space.h"
 #include "tulx7/register_groups.h"
@@ -60,7 +61,52 @@ uint32_t DepthControl(const ULMContext* inContext, const ULMDepthBuffer* const i
     return control;
 }
 
+uint32_t SignMagnitude(double inValue, int inBits) {
+    const double top = static_cast<double>((1u << inBits) - 1);
+    const auto magnitude = static_cast<uint32_t>(std::min(top, std::round(std::fabs(inValue) * top)));
+    return (inValue < 0.0 ? 1u << inBits : 0u) | magnitude;
+}
+
+// Gradients from field 0 by central differences, corrected when asked;
+// the eye follows the gradient into the corrected axes. Back faces are lit
+// specularly only in the bidirectional-specular mode.
+void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
+    double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
+    in.context->GetReflectionProperties(diffuse, specular, emissive, exponent);
+    auto coefficient = [](double inK) { return static_cast<uint32_t>(std::lround(std::clamp(inK, 0.0, 1.0) * 255)); };
+    r.m_LightingCoefficient = At<24>(coefficient(emissive)) | At<16>(coefficient(diffuse)) |
+                              At<8>(coefficient(specular));
+    const bool corrected = in.correction[0] != 0.0;
+    r.m_GradientControl = At<9>(1) | At<22>(corrected ? 1 : 0);
+    if (corrected) {
+        const double* g = in.correction;
+        r.m_GradientCorrection0 = At<3>(SignMagnitude(g[0], 12));
+        r.m_GradientCorrection1 = At<19>(SignMagnitude(g[1], 12));
+        r.m_GradientCorrection2 = At<19>(SignMagnitude(g[2], 12));
+        const double* eye = in.sampleSpace->GetEyeVector();
+        double e[3] = {eye[0] / g[0], eye[1] / g[1], eye[2] / g[2]};
+        const double length = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]);
+        r.m_EyeVector = static_cast<uint64_t>(SignMagnitude(e[2] / length, 9)) << 54 |
+                        static_cast<uint64_t>(SignMagnitude(e[1] / length, 9)) << 38 |
+                        static_cast<uint64_t>(SignMagnitude(e[0] / length, 9)) << 22;
+    }
+    if (gULMControl.m_lightMode != ULMContext::kBidirectionalSpecular) r.m_EyeVector |= 2;
+}
+
 }  // namespace
+
+bool ULMGradientCorrection(const ULMMatrix& inCorrection, double outFactors[3]) {
+    for (int i = 0; i < 3; ++i)
+        for (int j = 0; j < 3; ++j)
+            if (i != j && inCorrection.m_matrix[i][j] != 0.0) return false;
+    double scale[3];
+    for (int i = 0; i < 3; ++i) scale[i] = std::fabs(inCorrection.m_matrix[i][i]);
+    if (scale[0] == scale[1] && scale[1] == scale[2]) return false;
+    const double smallest = std::min({scale[0], scale[1], scale[2]});
+    if (!(smallest > 0.0)) return false;
+    for (int i = 0; i < 3; ++i) outFactors[i] = std::copysign(smallest / scale[i], inCorrection.m_matrix[i][i]);
+    return true;
+}
 
 bool IsDepthBufferNeeded(const ULMContext* inContext, int inNumber) {
     const auto n = static_cast<ULMContext::DepthBufferNumber>(inNumber);
@@ -83,7 +129,6 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
 
     r.m_VoxelFormat = in.classifier.voxelFormat;
     r.m_VoxelBorder = in.voxelBorder;
-    // Gradients are never read by this programme, so they are not interpolated.
     r.m_InterpolateControl = in.classifier.interpolateControl;
     uint32_t* formats[4] = {&r.m_LookupTableFormat0, &r.m_LookupTableFormat1,
                             &r.m_LookupTableFormat2, &r.m_LookupTableFormat3};
@@ -95,7 +140,6 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_Image0FieldSel = FieldCodes(in.image0);
     r.m_Image1FieldSel = FieldCodes(in.image1);
 
-    // No gradients or lights in this programme yet.
     const ULMCutPlane* planes[4] = {};
     const int planeCount = std::min(ctx->GetCutPlaneCount(), 4);
     for (int i = 0; i < planeCount; ++i) planes[i] = ctx->GetCutPlane(i);
@@ -107,6 +151,7 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_GradientMagnitudeModulation = At<15>(1);  // upperRangeDefault
     r.m_LightingCoefficient = At<24>(255);        // emissive only: colours kept
     r.m_SpecularColor = ConvertImageColor(1, 1, 1, 0);
+    if (in.lit) FillLighting(in, r);
     double lo = 0, hi = 1;
     ctx->GetSampleAlphaRange(lo, hi);
     r.m_SampleAlphaRange = AlphaRange(lo, hi);

@@ -7,6 +7,7 @@
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
 #include "context/classifier_internal.h"
+#include "ulm3/matrix.h"
 #include "ulm3/status.h"
 
 namespace ulm3 {
@@ -30,7 +31,15 @@ struct ULMRenderInputs {
     uint32_t writeMask = 0;  // 1 image 0, 2 image 1, 4 depth 0, 8 depth 1
     bool tableLoaded[4] = {};
     const ULMDepthBuffer* depth[2] = {};  // the needed ones only
+    bool lit = false;          // light maps bound: gradients, eye vector and coefficients set
+    double correction[3] = {};  // non-zero: the gradient is scaled per volume axis by these
 };
+
+// For a correction matrix that scales the volume's axes unequally and does
+// nothing else, the factors that turn voxel gradients into gradients of the
+// unscaled object (largest 1); false, and no factors, otherwise. Lights are
+// then taken into the volume through the model matrix alone.
+bool ULMGradientCorrection(const ULMMatrix& inCorrection, double outFactors[3]);
 
 // Whether a render reads or writes depth buffer inNumber: its test is
 // evaluated, or its update filter can pass.

@@ -56,6 +56,8 @@ public:
     // Distance between two slices in voxels along the principal axis.
     double GetSampleDistance() const { return 1.0 / m_k; }
     uint32_t GetTransform() const { return m_transform; }
+    // Unit vector towards the eye in volume axes.
+    const double* GetEyeVector() const { return m_eye; }
     // The voxel position, in permuted axes, that sample (xs, ys, zs) reads.
     void SamplePosition(double inXs, double inYs, double inZs, double outPosition[3]) const;
 

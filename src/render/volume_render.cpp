@@ -8,6 +8,7 @@
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
 #include "buffers/omni_image_buffer.h"
+#include "context/context_internal.h"
 #include "foundation/context_readers.h"
 #include "render/render_programme.h"
 #include "render/volume_render_state.h"
@@ -19,8 +20,8 @@ namespace {
 constexpr char kRenderWriteFailure[] = "Render: writing register %s failed: %s (%d)\n";
 
 // What this engine cannot program yet; such a render is refused rather
-// than drawn without it. Gradients are not estimated yet, so neither is a
-// depth filter that reads them.
+// than drawn without it: depth filters that read gradients and gradient
+// modulation.
 bool NeedsUnbuiltStages(const ULMContext* inContext) {
     for (int i = 0; i < 2; ++i) {
         const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
@@ -29,8 +30,7 @@ bool NeedsUnbuiltStages(const ULMContext* inContext) {
             (direction != ULMContext::kAlwaysFail && (filter & ULMContext::kTestGradientMagnitude) != 0))
             return true;
     }
-    return inContext->GetLightCount() > 0 || inContext->GetCutPlaneCount() > 4 ||
-           inContext->GetGradientModulation() != 0;
+    return inContext->GetCutPlaneCount() > 4 || inContext->GetGradientModulation() != 0;
 }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {
@@ -69,6 +69,29 @@ ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation) {
     if (inBuffer == nullptr || inBuffer->GetLocation() == inLocation) return kULMOK;
     const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
     return ULMFailed(status) ? kULMErrBuffer : kULMOK;
+}
+
+// Binds the light maps of a lit render, telling the context's light-map
+// listeners when they are built.
+ULMStatus SetupLighting(const ULMContext* inContext, const ULMVolume* inVolume, ULMRenderCache& ioCache,
+                        ULMRenderInputs& ioInputs) {
+    if (inContext->GetLightCount() == 0) return kULMOK;
+    const ULMMatrix correction = inVolume->GetCorrectionMatrix();
+    const bool corrected = ULMGradientCorrection(correction, ioInputs.correction);
+    const ULMMatrix model = inContext->GetCamera().GetModelMatrix();
+    int built = 0;
+    const ULMStatus status = ioCache.SetupLightMaps(inContext, corrected ? model : model * correction, built);
+    if (status != kULMOK) return status;
+    ioInputs.lit = true;
+    if (built != 0 && IsObjectType(inContext, kObjectTypeULMContextInternal)) {
+        // The events go to the context's queue, which has its own lock.
+        auto* context = const_cast<ULMContextInternal*>(static_cast<const ULMContextInternal*>(inContext));
+        const ULMLightMap* map = ioCache.GetLightMap();
+        context->GenerateEventLightMap(built == 2, 0, kULMLightMapType1, 8, kLightMapEntries,
+                                       const_cast<uint64_t*>(map->m_diffuseWords),
+                                       const_cast<uint64_t*>(map->m_specularWords));
+    }
+    return kULMOK;
 }
 
 }  // namespace
@@ -162,6 +185,11 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     KWBBuffer* luts[4];
     cache.GetLutBuffers(luts);
     for (int i = 0; i < 4; ++i) inputs.tableLoaded[i] = luts[i] != nullptr;
+    const ULMStatus lit = SetupLighting(inContext, this, cache, inputs);
+    if (lit != kULMOK) {
+        cache.ReleaseLUT();
+        return ULMSyncEvent(lit);
+    }
     inputs.voxelBorder = m_borderValue;
     inputs.image0 = ioColor0;
     inputs.image1 = ioColor1;
@@ -188,6 +216,10 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
     buffers.depth1 = boardDepth[1] != nullptr ? boardDepth[1]->GetBuffer() : nullptr;
     for (int i = 0; i < 4; ++i) buffers.luts[i] = luts[i];
+    if (inputs.lit) {
+        buffers.diffuseMap = cache.GetLightMap()->Diffuse();
+        buffers.specularMap = cache.GetLightMap()->Specular();
+    }
     const ULMSyncEvent event = state.m_renderBlock->SubmitRender(m_board, state.m_lastRenderEvent, buffers);
     cache.ReleaseLUT();
     if (ULMFailed(event.Status())) return event;

@@ -12,6 +12,7 @@
 #include "tulx7sim/test_api.h"
 #include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
+#include "ulm3/light.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
 #include "volume/volume_internal.h"
@@ -60,14 +61,14 @@ protected:
         ASSERT_EQ(context->SetBlendMode(static_cast<ULMBlendMode>(s.blendMode)), kULMOK);
     }
     // A new volume on the board, rendered into a new image there.
-    ULMStatus Render(ULMLocation board, std::vector<uint32_t>& pixels, std::vector<uint32_t>* outDepth = nullptr) {
-        ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    ULMStatus Render(ULMLocation board, std::vector<uint32_t>& pixels, std::vector<uint32_t>* outDepth = nullptr, ULMVolume* inVolume = nullptr) {
+        ULMVolume* v = inVolume != nullptr ? (inVolume->AddRef(), inVolume) : ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
         ULMImageBuffer* image = ULMImageBuffer::Create(board, kSide, kSide, 32, 4, kRGBA8);
         const ULMImageRange whole(kSide, kSide, 0, 0);
         ULMDepthBuffer* depth[2] = {};
         for (int i = 0; i < 2 && outDepth != nullptr; ++i) depth[i] = ULMDepthBuffer::Create(board, kSide, kSide), depth[i]->Clear(whole, 0xFFFFFF);
         if (!s.depthIn.empty()) depth[0]->Update(s.depthIn.data(), whole, 0, ULMDepthBuffer::kDepth24Low), depth[0]->SetInputLimits(whole);
-        ULMStatus status = v->LockVolume(board) == kULMOK ? image->Clear(whole, 0) : kULMErrVolume;
+        ULMStatus status = inVolume != nullptr || v->LockVolume(board) == kULMOK ? image->Clear(whole, 0) : kULMErrVolume;
         if (status == kULMOK) status = v->Render(context, image, depth[0], nullptr, depth[1]);
         for (int i = 0; i < 2 && depth[i] != nullptr; ++i) outDepth[i].assign(kSide * kSide, 0), depth[i]->Unload(outDepth[i].data(), whole, 0, ULMDepthBuffer::kDepth24Low), depth[i]->Release();
         pixels.assign(kSide * kSide, 0);
@@ -130,6 +131,41 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
             }
         }
     }
+}
+
+TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirInputs) {
+    s.voxels.clear();  // a ball whose value falls linearly from its centre
+    for (int i = 0; i < 48 * 40 * 36; ++i)
+        s.voxels.push_back(static_cast<uint8_t>(std::lround(255 * std::max(0.0, 1 - std::hypot(i % 48 - 23.5, i / 48 % 40 - 19.5, i / 1920 - 17.5) / 16))));
+    for (int i = 0; i < 256; ++i)  // a white surface half way out
+        table->SetEntry(i, ULMRGBAFloat(1, 1, 1, i >= 128 ? 0.9f : 0.0f)), s.table[i] = {1, 1, 1, i >= 128 ? 0.9 : 0.0};
+    s.lights = {{0.3, 0.5, 0.8, 1.0}}, s.emissive = 0.2, s.diffuse = 0.8;
+    ULMLight* light = ULMLight::Create(ULMVector3D(0.3, 0.5, 0.8));
+    ASSERT_TRUE(context->SetReflectionProperties(0.8, 0, 0.2, 10) == kULMOK && context->AddLight(light) == kULMOK);
+    int events[2] = {};  // first builds, rebuilds
+    for (int kind = 0; kind < 2; ++kind) context->SetNotifyCallback(kind ? kULMEventLightMapChange : kULMEventLightMap, [](ULMEventBase* e, void* d) { ++static_cast<int*>(d)[e->EventType() == kULMEventLightMapChange]; }, events);
+    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    const struct View { double tx, ty; int k; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 1}};
+    for (const View& view : views) {
+        Aim(view.tx, view.ty, view.k);
+        const auto expected = test_support::ReferenceRender(s, kSide, kSide);
+        std::vector<uint32_t> pixels;
+        tulx7sim::ClearChipDiagnostics();
+        ASSERT_EQ(Render(kULMBoard0, pixels, nullptr, v), kULMOK);
+        EXPECT_EQ(tulx7sim::GetChipDiagnostics(0).Total(), 0u);
+        double worst = 0, sum = 0, e = 0;  // a map cell spans 0.125 either way of its centre: N.L read there is off by at most about 0.18
+        for (int i = 0; i < 4 * kSide * kSide; ++i)
+            e = std::fabs(((pixels[i / 4] >> (8 * (i % 4))) & 255) / 255.0 - expected[i / 4][i % 4]), worst = std::max(worst, e), sum += e;
+        EXPECT_TRUE(worst <= 0.18 * s.diffuse && sum / (4 * kSide * kSide) < 0.002) << view.tx << " " << worst << " " << sum / (4 * kSide * kSide);
+    }
+    EXPECT_TRUE(events[0] == 1 && events[1] == 2);  // each model matrix turns the lights in the volume
+    std::vector<uint32_t> pixels;
+    context->GetCamera().SetViewMatrix(ULMMatrix::Rotate(10, ULMVector3D(0, 0, 1)));
+    ASSERT_TRUE(Render(kULMBoard0, pixels, nullptr, v) == kULMOK && events[1] == 2);  // a new view alone builds nothing
+    ASSERT_TRUE(light->SetIntensity(0.5) == kULMOK && Render(kULMBoard0, pixels, nullptr, v) == kULMOK);
+    EXPECT_TRUE(events[0] == 1 && events[1] == 3) << events[0] << " " << events[1];
+    v->Release(), light->Release();
 }
 
 TEST_F(VolumeRenderTest, TwoVolumesShareOneTableLoadAndAChangeReloads) {

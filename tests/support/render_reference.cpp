@@ -10,10 +10,15 @@ namespace {
 
 using RGBA = std::array<double, 4>;
 
+double Voxel(const ReferenceScene& s, int x, int y, int z) {
+    return x >= 0 && y >= 0 && z >= 0 && x < s.size[0] && y < s.size[1] && z < s.size[2] ? s.voxels[(size_t(z) * s.size[1] + y) * s.size[0] + x] / 255.0 : 0.0;
+}
+
 // Trilinear over the voxels, 0 beyond them; nothing outside the cells of
 // half a voxel around the voxel centres (at the 1/256 resolution of the grid).
-bool Sample(const ReferenceScene& s, const double p[3], double& out) {
-    out = 0.0;
+// The gradient interpolates the voxels' central differences alike.
+bool Sample(const ReferenceScene& s, const double p[3], double& out, double g[3]) {
+    out = g[0] = g[1] = g[2] = 0.0;
     for (int a = 0; a < 3; ++a)
         if (std::floor(p[a] * 256) / 256 < -0.5 || std::floor(p[a] * 256) / 256 > s.size[a] - 0.5 - 1.0 / 256) return false;
     for (int c = 0; c < 8; ++c) {
@@ -24,7 +29,10 @@ bool Sample(const ReferenceScene& s, const double p[3], double& out) {
             w *= std::fabs(1 - ((c >> a) & 1) - (p[a] - std::floor(p[a])));
             if (v[a] < 0 || v[a] >= s.size[a]) w = 0;
         }
-        if (w > 0) out += w * s.voxels[(size_t(v[2]) * s.size[1] + v[1]) * s.size[0] + v[0]] / 255.0;
+        if (w <= 0) continue;
+        out += w * Voxel(s, v[0], v[1], v[2]);
+        for (int a = 0; a < 3; ++a)
+            g[a] += w * (Voxel(s, v[0] + (a == 0), v[1] + (a == 1), v[2] + (a == 2)) - Voxel(s, v[0] - (a == 0), v[1] - (a == 1), v[2] - (a == 2))) / 2;
     }
     return true;
 }
@@ -63,7 +71,7 @@ RGBA Blend(int mode, RGBA acc, const RGBA& in) {
 std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHeight) {
     const int vx = s.viewport[0], vy = s.viewport[1], vw = s.viewport[2], vh = s.viewport[3];
     const ULMMatrix toPixels((vw - 1) / 2.0, 0, 0, (vw - 1) / 2.0 + vx, 0, (vh - 1) / 2.0, 0, (vh - 1) / 2.0 + vy, 0, 0, 0.5, 0.5, 0, 0, 0, 1);
-    const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse();
+    const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse(), normals = s.model.Inverse();
     // Window z grows away from the eye: so does the ray parameter.
     const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
     int axis = 0;
@@ -82,13 +90,19 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
             for (const int m : planes) {
                 if ((s.blendMode == 4 || s.blendMode == 5) && acc[3] >= s.termination) break;
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
-                double p[3], v = 0;
+                double p[3], v = 0, g[3];
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
-                if (!Sample(s, p, v) || Clipped(s, p)) continue;
+                if (!Sample(s, p, v, g) || Clipped(s, p)) continue;
                 const double z = std::clamp(std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) * 16777215), 0.0, 16777215.0), ref = s.depthIn.empty() ? 16777215 : s.depthIn[size_t(y) * inWidth + x];
                 if (!std::array<bool, 8>{false, z < ref, z <= ref, z == ref, z >= ref, z > ref, z != ref, true}[s.depthTest]) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
+                double n[3], length = 0, lit = 0;  // the normal maps like a plane's coefficients
+                for (int a = 0; a < 3; ++a) n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];
+                for (const auto& l : s.lights)
+                    if (std::round(std::fabs(g[0]) * 511) + std::round(std::fabs(g[1]) * 511) + std::round(std::fabs(g[2]) * 511) > 0)
+                        lit += l[3] * std::fabs(n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length * (l[0] * l[0] + l[1] * l[1] + l[2] * l[2]));
+                for (int c = 0; c < 3 && !s.lights.empty(); ++c) in[c] *= s.emissive + s.diffuse * std::min(lit, 1.0);
                 acc = Blend(s.blendMode, acc, in);
             }
             for (double& c : acc) c = std::clamp(c, 0.0, 1.0);  // as the image stores it

@@ -25,6 +25,8 @@ struct ReferenceScene {
     std::vector<Cut> cuts;
     double termination = 2;  // rays of modes 4 and 5 stop once their alpha reaches it
     int depthTest = 7; std::vector<uint32_t> depthIn;  // depth 0's test of each sample's window depth against it (0xFFFFFF if empty)
+    // Lights (world direction towards it, intensity): colour x (emissive + diffuse x sum of I |N.L|), N from the central differences.
+    std::vector<std::array<double, 4>> lights; double emissive = 1, diffuse = 0;
 };
 
 // RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.

@@ -73,6 +73,7 @@ struct ULMBoardRenderBuffers {
     KWBBuffer* luts[4] = {};
     KWBBuffer* diffuseMap = nullptr;
     KWBBuffer* specularMap = nullptr;
+    KWBBuffer* gradientTable = nullptr;
 };
 
 class ULMBoardPassBlock {

@@ -14,8 +14,10 @@
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
 #include "foundation/control.h"
+#include "foundation/field_conversions.h"
 #include "foundation/locks.h"
 #include "foundation/upper_layers.h"
+#include "ulm3/configuration.h"
 #include "ulm3/context.h"
 #include "ulm3/light.h"
 #include "ulm3/lookup_table.h"
@@ -145,6 +147,8 @@ ULMRenderCache::~ULMRenderCache() {
     ReleaseLUT();
     if (m_lightMap != nullptr) m_lightMap->Release();
     for (auto& retired : m_retiredMaps) retired.second->Release();
+    for (auto& retired : m_retiredTables) retired.board->ReleaseBuffer(retired.buffer, false);
+    if (m_gradientTable != nullptr) m_gradientTableBoard->ReleaseBuffer(m_gradientTable, false);
 }
 
 void ULMRenderCache::Clear(KWBBoard* inBoard) {
@@ -301,6 +305,41 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
     m_exponent = exponent;
     m_lightMode = gULMControl.m_lightMode;
     m_lightSpace = inVolumeToLight;
+    return kULMOK;
+}
+
+ULMStatus ULMRenderCache::SetupGradientTable(const ULMContext* inContext) {
+    if (m_board == nullptr || inContext == nullptr) return kULMErrArgument;
+    std::erase_if(m_retiredTables, [](const RetiredTable& r) {
+        if (!r.lastReader.IsDone()) return false;
+        r.board->ReleaseBuffer(r.buffer, false);
+        return true;
+    });
+    const int knots = ULMConfiguration::GetGradientTableLength();
+    std::vector<double> table(static_cast<size_t>(std::max(knots, 2)), 1.0);
+    if (knots >= 2) inContext->GetGradientTable(table.data());
+    std::vector<uint64_t> words(64);
+    for (int i = 0; i < 64; ++i) {
+        const double x = i / 63.0 * static_cast<double>(table.size() - 1);
+        const size_t k = std::min(static_cast<size_t>(x), table.size() - 2);
+        const double value = table[k] + (x - static_cast<double>(k)) * (table[k + 1] - table[k]);
+        words[static_cast<size_t>(i)] = static_cast<uint64_t>(ULMConvertFloatTo12(value)) << 4;
+    }
+    if (m_gradientTable != nullptr && m_gradientTableBoard == m_board && words == m_gradientWords)
+        return kULMOK;
+    ULMStatus status = kULMOK;
+    KWBBuffer* buffer = m_board->CreateBuffer(64, 0, 0, 64, status);
+    if (buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
+    status = m_board->LoadBuffer(buffer, words.data(), KWBRange(0, 63), 0, 0, KWBBoard::kPlainHostMemory);
+    if (ULMFailed(status)) {
+        m_board->ReleaseBuffer(buffer, false);
+        return status;
+    }
+    if (m_gradientTable != nullptr)
+        m_retiredTables.push_back({m_gradientTableBoard->GetLastRenderEvent(), m_gradientTableBoard, m_gradientTable});
+    m_gradientTable = buffer;
+    m_gradientTableBoard = m_board;
+    m_gradientWords.swap(words);
     return kULMOK;
 }
 

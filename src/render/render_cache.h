@@ -70,6 +70,10 @@ public:
     // exponent, the light mode, that matrix or the board differ from the
     // held maps'; outBuilt: 0 kept, 1 first build, 2 rebuild.
     ULMStatus SetupLightMaps(const ULMContext* inContext, const ULMMatrix& inVolumeToLight, int& outBuilt);
+    // Loads the 64-entry gradient-magnitude table, the context's gradient
+    // table read linearly at i/63, unless the held one has those values.
+    ULMStatus SetupGradientTable(const ULMContext* inContext);
+    KWBBuffer* GetGradientTable() const { return m_gradientTable; }
     // The held maps, null before the first build.
     const ULMLightMap* GetLightMap() const { return m_lightMap; }
 
@@ -96,6 +100,13 @@ private:
     ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
     ULMMatrix m_lightSpace;
     std::vector<std::pair<ULMSyncEvent, ULMLightMap*>> m_retiredMaps;
+    // The gradient-magnitude table and its words; tables queued renders
+    // may still read, as the maps.
+    KWBBuffer* m_gradientTable = nullptr;
+    KWBBoard* m_gradientTableBoard = nullptr;
+    std::vector<uint64_t> m_gradientWords;
+    struct RetiredTable { ULMSyncEvent lastReader; KWBBoard* board; KWBBuffer* buffer; };
+    std::vector<RetiredTable> m_retiredTables;
 };
 
 }  // namespace ulm3

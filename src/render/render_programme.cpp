@@ -148,7 +148,9 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_GradientControl = 0;
     r.m_GradientCorrection0 = r.m_GradientCorrection1 = r.m_GradientCorrection2 = 0;
     r.m_GradientMagnitudeRange = 0xFFFFFull << 44;
-    r.m_GradientMagnitudeModulation = At<15>(1);  // upperRangeDefault
+    // 12-bit magnitudes in steps of 64 index the table; the range is whole.
+    r.m_GradientMagnitudeModulation = At<15>(1) | (in.modulated ? At<29>(6) | (ctx->GetGradientModulation() & 15) : 0);
+    if (in.modulated) r.m_GradientControl = At<9>(1);
     r.m_LightingCoefficient = At<24>(255);        // emissive only: colours kept
     r.m_SpecularColor = ConvertImageColor(1, 1, 1, 0);
     if (in.lit) FillLighting(in, r);

@@ -32,6 +32,7 @@ struct ULMRenderInputs {
     bool tableLoaded[4] = {};
     const ULMDepthBuffer* depth[2] = {};  // the needed ones only
     bool lit = false;          // light maps bound: gradients, eye vector and coefficients set
+    bool modulated = false;    // the gradient-magnitude table bound
     double correction[3] = {};  // non-zero: the gradient is scaled per volume axis by these
 };
 

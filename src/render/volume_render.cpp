@@ -20,8 +20,7 @@ namespace {
 constexpr char kRenderWriteFailure[] = "Render: writing register %s failed: %s (%d)\n";
 
 // What this engine cannot program yet; such a render is refused rather
-// than drawn without it: depth filters that read gradients and gradient
-// modulation.
+// than drawn without it: depth filters that read gradients.
 bool NeedsUnbuiltStages(const ULMContext* inContext) {
     for (int i = 0; i < 2; ++i) {
         const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
@@ -30,7 +29,7 @@ bool NeedsUnbuiltStages(const ULMContext* inContext) {
             (direction != ULMContext::kAlwaysFail && (filter & ULMContext::kTestGradientMagnitude) != 0))
             return true;
     }
-    return inContext->GetCutPlaneCount() > 4 || inContext->GetGradientModulation() != 0;
+    return inContext->GetCutPlaneCount() > 4;
 }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {
@@ -185,7 +184,9 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     KWBBuffer* luts[4];
     cache.GetLutBuffers(luts);
     for (int i = 0; i < 4; ++i) inputs.tableLoaded[i] = luts[i] != nullptr;
-    const ULMStatus lit = SetupLighting(inContext, this, cache, inputs);
+    ULMStatus lit = SetupLighting(inContext, this, cache, inputs);
+    inputs.modulated = (inContext->GetGradientModulation() & 15) != 0;
+    if (lit == kULMOK && inputs.modulated) lit = cache.SetupGradientTable(inContext);
     if (lit != kULMOK) {
         cache.ReleaseLUT();
         return ULMSyncEvent(lit);
@@ -216,6 +217,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
     buffers.depth1 = boardDepth[1] != nullptr ? boardDepth[1]->GetBuffer() : nullptr;
     for (int i = 0; i < 4; ++i) buffers.luts[i] = luts[i];
+    buffers.gradientTable = inputs.modulated ? cache.GetGradientTable() : nullptr;
     if (inputs.lit) {
         buffers.diffuseMap = cache.GetLightMap()->Diffuse();
         buffers.specularMap = cache.GetLightMap()->Specular();

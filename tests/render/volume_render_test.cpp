@@ -146,8 +146,9 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
     for (int kind = 0; kind < 2; ++kind) context->SetNotifyCallback(kind ? kULMEventLightMapChange : kULMEventLightMap, [](ULMEventBase* e, void* d) { ++static_cast<int*>(d)[e->EventType() == kULMEventLightMapChange]; }, events);
     ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
     ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    const struct View { double tx, ty; int k; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 1}};
+    const struct View { double tx, ty; int k; bool modulate = false; } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 1}, {-150, 70, 1, true}};
     for (const View& view : views) {
+        ASSERT_EQ(context->SetGradientModulation((s.modulateOpacity = view.modulate) ? 1u : 0u), kULMOK);
         Aim(view.tx, view.ty, view.k);
         const auto expected = test_support::ReferenceRender(s, kSide, kSide);
         std::vector<uint32_t> pixels;

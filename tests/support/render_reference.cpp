@@ -102,6 +102,8 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 for (const auto& l : s.lights)
                     if (std::round(std::fabs(g[0]) * 511) + std::round(std::fabs(g[1]) * 511) + std::round(std::fabs(g[2]) * 511) > 0)
                         lit += l[3] * std::fabs(n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length * (l[0] * l[0] + l[1] * l[1] + l[2] * l[2]));
+                const double q = std::hypot(std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511));
+                if (s.modulateOpacity) in[3] *= std::floor(std::min(4095.0, std::floor(q * 4095 / 511)) / 64) / 63;
                 for (int c = 0; c < 3 && !s.lights.empty(); ++c) in[c] *= s.emissive + s.diffuse * std::min(lit, 1.0);
                 acc = Blend(s.blendMode, acc, in);
             }

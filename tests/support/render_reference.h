@@ -27,6 +27,7 @@ struct ReferenceScene {
     int depthTest = 7; std::vector<uint32_t> depthIn;  // depth 0's test of each sample's window depth against it (0xFFFFFF if empty)
     // Lights (world direction towards it, intensity): colour x (emissive + diffuse x sum of I |N.L|), N from the central differences.
     std::vector<std::array<double, 4>> lights; double emissive = 1, diffuse = 0;
+    bool modulateOpacity = false;  // alpha x the 0..1 ramp read at the gradient magnitude, 64 steps from 0 to 1 voxel^-1
 };
 
 // RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.

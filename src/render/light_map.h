@@ -49,6 +49,7 @@ public:
     ULMLightMap(const ULMLightMap&) = delete;
     ULMLightMap& operator=(const ULMLightMap&) = delete;
 
+    KWBBoard* Board() const { return m_board; }
     KWBBuffer* Diffuse() const { return m_diffuse; }
     KWBBuffer* Specular() const { return m_specular; }
     uint64_t m_diffuseWords[kLightMapEntries] = {};

@@ -297,7 +297,8 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
         return status;
     }
     outBuilt = m_lightMapBoard >= 0 ? 2 : 1;
-    if (m_lightMap != nullptr) m_retiredMaps.emplace_back(m_board->GetLastRenderEvent(), m_lightMap);
+    // The old maps may sit on a board the volume has left.
+    if (m_lightMap != nullptr) m_retiredMaps.emplace_back(m_lightMap->Board()->GetLastRenderEvent(), m_lightMap);
     m_lightMap = map;
     m_lightMapBoard = m_board->GetID();
     m_lights.assign(static_cast<size_t>(count), ULMCachedObject<ULMLight>());

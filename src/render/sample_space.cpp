@@ -59,6 +59,27 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
     return 0;
 }
 
+ULMStatus ULMSampleSpace::ProjectVolumeCorners(const ULMContext* inContext, const ULMVolume* inVolume,
+                                               ULMVector2D outCorners[8]) {
+    const ULMCamera& camera = inContext->GetCamera();
+    int vx = 0, vy = 0, vw = 0, vh = 0;
+    camera.GetViewport(vx, vy, vw, vh);
+    // Without a viewport the window is the output image, and there is none yet.
+    if (vw <= 0 || vh <= 0) return kULMErrArgument;
+    double nearZ = 0.0, farZ = 1.0;
+    camera.GetDepthRange(nearZ, farZ);
+    const ULMMatrix a = ViewportMatrix(vx, vy, vw, vh, nearZ, farZ) * camera.GetProjectionMatrix() *
+                        camera.GetViewMatrix() * camera.GetModelMatrix() *
+                        inVolume->GetCorrectionMatrix();
+    if (a.IsSingular()) return kULMErrTransform;
+    const double last[3] = {inVolume->GetSizeX() - 1.0, inVolume->GetSizeY() - 1.0, inVolume->GetSizeZ() - 1.0};
+    for (int i = 0; i < 8; ++i) {
+        const ULMVector4D p = a * ULMVector4D(i & 1 ? last[0] : 0.0, i & 2 ? last[1] : 0.0, i & 4 ? last[2] : 0.0, 1.0);
+        outCorners[i] = ULMVector2D(p[0] / p[3], p[1] / p[3]);
+    }
+    return kULMOK;
+}
+
 ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                  const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                  bool inFailOnSubsample) {

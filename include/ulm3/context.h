@@ -18,6 +18,10 @@
 
 namespace ulm3 {
 
+class ULMGraphicsContext;
+class ULMVolume;
+struct ULMBasePlaneInfo;
+
 // Receives one event with the data given when the callback was installed.
 // The event is deleted when the callback returns.
 typedef void (*ULMNotifyCallback)(ULMEventBase* inEvent, void* inData);
@@ -174,6 +178,18 @@ public:
     // The oldest queued event and its data; it then belongs to the caller.
     // kULMTimeout when none came within the time (negative: no limit).
     virtual ULMStatus WaitForEvent(long inMilliseconds, ULMEventBase*& outEvent, void*& outData) = 0;
+
+    // Base planes, in slots 0..15. A render locks a volume without a board
+    // buffer onto any board and leaves it there. A slot takes a new render
+    // until it is fetched; fetching waits for the transfer (kULMTimeout keeps
+    // the slot) and lends the pixels until the slot is released. Another
+    // slot number, or a slot in the wrong state: kULMErrArgument.
+    virtual ULMStatus RenderBasePlane(ULMVolume* inVolume, int inSlot) = 0;
+    virtual ULMStatus FetchBasePlane(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds) = 0;
+    virtual ULMStatus ReleaseBasePlane(int inSlot) = 0;
+    // Render, fetch, draw and release; the drawing's status comes back.
+    virtual ULMStatus RenderToGraphicsContext(ULMVolume* inVolume, ULMGraphicsContext* inGraphics,
+                                              int inSlot) = 0;
 
     virtual ULMStatus Reserved00();
     virtual ULMStatus Reserved01();

@@ -59,7 +59,8 @@ ULMContextInternal::ULMContextInternal()
     : m_lights(0, 0),
       m_cutPlanes(static_cast<unsigned>(ULMConfiguration::GetMaxCutPlanes()), 0),
       m_notifyLock(THRCreateCriticalSection()),
-      m_queue(std::make_unique<ULMEventQueue>(kEventQueueSize)) {
+      m_queue(std::make_unique<ULMEventQueue>(kEventQueueSize)),
+      m_slots(std::make_unique<ULMBasePlaneSlots>(*this)) {
     SetObjectType(this, kObjectTypeULMContextInternal);
     gULMControl.IncrementObjectCount();
 }
@@ -67,6 +68,7 @@ ULMContextInternal::ULMContextInternal()
 // The lists and the classifier release their objects before the hold on
 // the library goes, since the last hold closes the boards.
 ULMContextInternal::~ULMContextInternal() {
+    m_slots.reset();
     m_lights.ReleaseAllObjects();
     m_cutPlanes.ReleaseAllObjects();
     m_classifier = ULMClassifier();

@@ -5,6 +5,7 @@
 #include <array>
 #include <memory>
 
+#include "context/base_plane_slots.h"
 #include "foundation/event_queue.h"
 #include "foundation/object_list.h"
 #include "ulm3/context.h"
@@ -100,6 +101,15 @@ public:
     ULMStatus SetNotifyCallback(ULMEventType inKind, ULMNotifyCallback inCallback, void* inData) override;
     ULMStatus WaitForEvent(long inMilliseconds, ULMEventBase*& outEvent, void*& outData) override;
 
+    ULMStatus RenderBasePlane(ULMVolume* inVolume, int inSlot) override { return m_slots->Render(inVolume, inSlot); }
+    ULMStatus FetchBasePlane(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds) override {
+        return m_slots->Fetch(inSlot, outInfo, inMilliseconds);
+    }
+    ULMStatus ReleaseBasePlane(int inSlot) override { return m_slots->Release(inSlot); }
+    ULMStatus RenderToGraphicsContext(ULMVolume* inVolume, ULMGraphicsContext* inGraphics, int inSlot) override {
+        return m_slots->RenderTo(inVolume, inGraphics, inSlot);
+    }
+
     // Events of the base-plane road and of the engine's light maps. Each is
     // made only when its kind has a callback; a queue that refuses it
     // deletes it and gives kULMErrAlloc.
@@ -171,6 +181,7 @@ private:
     CriticalSection* m_notifyLock;
     Notify m_notify[kEventKinds];
     std::unique_ptr<ULMEventQueue> m_queue;
+    std::unique_ptr<ULMBasePlaneSlots> m_slots;
 };
 
 }  // namespace ulm3

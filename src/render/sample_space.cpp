@@ -28,6 +28,14 @@ ULMMatrix ViewportMatrix(int x, int y, int w, int h, double n, double f) {
                      0, 0, (f - n) / 2.0, (f + n) / 2.0, 0, 0, 0, 1);
 }
 
+// Voxel position to window position through the camera and the viewport.
+ULMMatrix VoxelToWindow(const ULMCamera& inCamera, const ULMVolume& inVolume, int vx, int vy, int vw, int vh) {
+    double nearZ = 0.0, farZ = 1.0;
+    inCamera.GetDepthRange(nearZ, farZ);
+    return ViewportMatrix(vx, vy, vw, vh, nearZ, farZ) * inCamera.GetProjectionMatrix() * inCamera.GetViewMatrix() *
+           inCamera.GetModelMatrix() * inVolume.GetCorrectionMatrix();
+}
+
 int32_t ToTrim(double inVoxels) {
     const double v = std::clamp(std::round(inVoxels * 256.0), double{-kTrimLimit}, double{kTrimLimit});
     return static_cast<int32_t>(v);
@@ -59,6 +67,23 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
     return 0;
 }
 
+ULMStatus ULMSampleSpace::ProjectVolumeCorners(const ULMContext* inContext, const ULMVolume* inVolume,
+                                               ULMVector2D outCorners[8]) {
+    const ULMCamera& camera = inContext->GetCamera();
+    int vx = 0, vy = 0, vw = 0, vh = 0;
+    camera.GetViewport(vx, vy, vw, vh);
+    // Without a viewport the window is the output image, and there is none yet.
+    if (vw <= 0 || vh <= 0) return kULMErrArgument;
+    const ULMMatrix a = VoxelToWindow(camera, *inVolume, vx, vy, vw, vh);
+    if (a.IsSingular()) return kULMErrTransform;
+    const double last[3] = {inVolume->GetSizeX() - 1.0, inVolume->GetSizeY() - 1.0, inVolume->GetSizeZ() - 1.0};
+    for (int i = 0; i < 8; ++i) {
+        const ULMVector4D p = a * ULMVector4D(i & 1 ? last[0] : 0.0, i & 2 ? last[1] : 0.0, i & 4 ? last[2] : 0.0, 1.0);
+        outCorners[i] = ULMVector2D(p[0] / p[3], p[1] / p[3]);
+    }
+    return kULMOK;
+}
+
 ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                  const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                  bool inFailOnSubsample) {
@@ -76,11 +101,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
         vw = iw;
         vh = ih;
     }
-    double nearZ = 0.0, farZ = 1.0;
-    camera.GetDepthRange(nearZ, farZ);
-    const ULMMatrix a = ViewportMatrix(vx, vy, vw, vh, nearZ, farZ) * camera.GetProjectionMatrix() *
-                        camera.GetViewMatrix() * camera.GetModelMatrix() *
-                        inVolume->GetCorrectionMatrix();
+    const ULMMatrix a = VoxelToWindow(camera, *inVolume, vx, vy, vw, vh);
     if (a.IsSingular()) return kULMErrTransform;
     m_volumeToWorld = camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
     const ULMVector4D view = a.Inverse() * ULMVector4D(0, 0, 1, 0);

@@ -43,6 +43,12 @@ public:
     static int GetEyeOrViewInVoxelSpace(const ULMContext* inContext, const ULMVolume* inVolume,
                                         ULMVector4D& outDirection);
 
+    // Where the camera's parallel projection puts the volume's eight corner
+    // voxels in window coordinates; kULMErrTransform for a singular view,
+    // kULMErrArgument for a camera without a viewport.
+    static ULMStatus ProjectVolumeCorners(const ULMContext* inContext, const ULMVolume* inVolume,
+                                          ULMVector2D outCorners[8]);
+
     bool IsValid() const { return m_valid; }
     const ULMSampleFrustum& GetVolumeFrustum() const { return m_frustum; }
     // Voxels of permuted X and Y that one pixel step covers.

@@ -65,7 +65,7 @@ ULMBasePlaneSlots::~ULMBasePlaneSlots() {
 
 ULMStatus ULMBasePlaneSlots::Claim(int inSlot, State inFirst, State inSecond, State& outWas) {
     if (inSlot < 0 || inSlot >= kSlotCount) return kULMErrArgument;
-    std::lock_guard<std::mutex> hold(m_lock);
+    ULMScopedLock hold(m_lock);
     State& state = m_slots[inSlot].state;
     if (state != inFirst && state != inSecond) return kULMErrArgument;
     outWas = state;
@@ -74,7 +74,7 @@ ULMStatus ULMBasePlaneSlots::Claim(int inSlot, State inFirst, State inSecond, St
 }
 
 void ULMBasePlaneSlots::SetState(int inSlot, State inState) {
-    std::lock_guard<std::mutex> hold(m_lock);
+    ULMScopedLock hold(m_lock);
     m_slots[inSlot].state = inState;
 }
 

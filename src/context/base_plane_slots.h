@@ -2,7 +2,7 @@
 // image on the volume's board and brings it back to host memory.
 #pragma once
 
-#include <mutex>
+#include "foundation/locks.h"
 #include <vector>
 
 #include "ulm3/graphics_context.h"
@@ -51,7 +51,7 @@ private:
     ULMContextInternal& m_context;
     // Owns the slot states; a claimed slot's other members belong to the
     // thread that claimed it.
-    std::mutex m_lock;
+    ULMMutex m_lock;
     Slot m_slots[kSlotCount];
 };
 

@@ -117,6 +117,10 @@ ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImag
 
     ULMStatus status = AddAccess(kULMAccessReadShared);
     if (status != kULMOK) return ULMSyncEvent(status);
+    // Prepare and finish share the volume's buffer bookkeeping: two threads
+    // rendering one volume take turns from the prepare to the finish, or one
+    // could release the buffer the other is about to render from.
+    ULMScopedLock lock(m_renderState->m_lock);
     status = PrepareVolume();
     if (status != kULMOK) {
         ReleaseAccess();
@@ -135,7 +139,6 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
                                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                               ULMDepthBuffer* ioDepth1) {
     ULMVolumeRenderState& state = *m_renderState;
-    ULMScopedLock lock(state.m_lock);
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     if (output == nullptr) return ULMSyncEvent(kULMErrBuffer);
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);

@@ -239,7 +239,7 @@ public:
                                 int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
     // The render itself, on a volume whose buffer is prepared: the output
     // buffers move to the volume's board, and the event of the render is
-    // returned once it is queued.
+    // returned once it is queued. The caller holds the render state's lock.
     ULMSyncEvent DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                ULMDepthBuffer* ioDepth1);

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <thread>
 
 #include "render/render_cache.h"
 #include "render/volume_render_state.h"
@@ -181,6 +182,34 @@ TEST_F(VolumeRenderTest, TwoVolumesShareOneTableLoadAndAChangeReloads) {
     ULMRenderCache::Cleanup();
     tulx7sim::WaitForIdle(5000);
     EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty() && tulx7sim::GetStats().liveBuffers == start);
+}
+
+// Each render of a volume that holds no buffer prepares one and lets it go
+// again; two threads doing so at once must not lose it to each other.
+TEST_F(VolumeRenderTest, TwoThreadsRenderOneVolumeThatHoldsNoBuffer) {
+    Aim(30, 40, 1);
+    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    const auto render = [&](std::vector<uint32_t>& out) {
+        ULMImageBuffer* image = ULMImageBuffer::Create(kULMSystem, kSide, kSide, 32, 4, kRGBA8);
+        const ULMImageRange whole(kSide, kSide, 0, 0);
+        out.assign(kSide * kSide, 0);
+        ULMStatus status = image->SetMigrationMode(kULMMigrationFullCopy);
+        if (status == kULMOK) status = image->Clear(whole, 0);
+        if (status == kULMOK) status = v->Render(context, image, nullptr, nullptr, nullptr);
+        if (status == kULMOK) status = image->StartUnload(out.data(), whole, 0).Wait(-1);
+        image->Release();
+        return status;
+    };
+    std::vector<uint32_t> alone, first, second;
+    ASSERT_EQ(render(alone), kULMOK);
+    for (int round = 0; round < 20; ++round) {
+        ULMStatus a = kULMOK;
+        std::thread other([&] { a = render(first); });
+        const ULMStatus b = render(second);
+        other.join();
+        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone && second == alone) << round << ": " << a << " " << b;
+    }
+    v->Release();
 }
 
 TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {

@@ -11,6 +11,7 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_command_buffer.h"
+#include "board/kwb_render_submission.h"
 #include "tulx7/register_map.h"
 #include "ulm3/status.h"
 #include "ulm3/sync_event.h"

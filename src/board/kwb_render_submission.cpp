@@ -24,11 +24,6 @@ constexpr int kReflectanceEntries = 384;
 constexpr int kGradientMagnitudeEntries = 64;
 constexpr int kAlphaCorrectionEntries = 56;
 
-constexpr uint32_t kWritesImage0 = 1;
-constexpr uint32_t kWritesImage1 = 2;
-constexpr uint32_t kWritesDepth0 = 4;
-constexpr uint32_t kWritesDepth1 = 8;
-
 }  // namespace
 
 void SetupDriverBufferData(Tulx7_dr_volimgdepth_entry& entry, KWBBuffer* buffer,
@@ -97,10 +92,10 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     Tulx7_dr_all_buffers_data buffers;
     SetupDriverBufferData(buffers.volume, r.volume, loadEvent, unloadEvent, 0);
     const uint32_t writes = r.writeTo;
-    SetupDriverBufferData(buffers.image0, r.image0, loadEvent, unloadEvent, writes & kWritesImage0);
-    SetupDriverBufferData(buffers.image1, r.image1, loadEvent, unloadEvent, writes & kWritesImage1);
-    SetupDriverBufferData(buffers.depth0, r.depth0, loadEvent, unloadEvent, writes & kWritesDepth0);
-    SetupDriverBufferData(buffers.depth1, r.depth1, loadEvent, unloadEvent, writes & kWritesDepth1);
+    SetupDriverBufferData(buffers.image0, r.image0, loadEvent, unloadEvent, writes & kKWBWritesImage0);
+    SetupDriverBufferData(buffers.image1, r.image1, loadEvent, unloadEvent, writes & kKWBWritesImage1);
+    SetupDriverBufferData(buffers.depth0, r.depth0, loadEvent, unloadEvent, writes & kKWBWritesDepth0);
+    SetupDriverBufferData(buffers.depth1, r.depth1, loadEvent, unloadEvent, writes & kKWBWritesDepth1);
 
     KWBBuffer* const noTables[4] = {};
     KWBBuffer* const* luts = r.luts != nullptr ? r.luts : noTables;
@@ -129,7 +124,7 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     }
     // The chip is told which buffers the render may write.
     record.image_depth_dest =
-        r.writeTo & (kWritesImage0 | kWritesImage1 | kWritesDepth0 | kWritesDepth1);
+        r.writeTo & (kKWBWritesImage0 | kKWBWritesImage1 | kKWBWritesDepth0 | kKWBWritesDepth1);
 
     const ULMStatus status = m_board.Request(TULX7_DR_RENDER, record);
     releaseBlocks();
@@ -150,10 +145,10 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     };
     const Use uses[] = {
         {r.volume, false},
-        {r.image0, (r.writeTo & kWritesImage0) != 0},
-        {r.image1, (r.writeTo & kWritesImage1) != 0},
-        {r.depth0, (r.writeTo & kWritesDepth0) != 0},
-        {r.depth1, (r.writeTo & kWritesDepth1) != 0},
+        {r.image0, (r.writeTo & kKWBWritesImage0) != 0},
+        {r.image1, (r.writeTo & kKWBWritesImage1) != 0},
+        {r.depth0, (r.writeTo & kKWBWritesDepth0) != 0},
+        {r.depth1, (r.writeTo & kKWBWritesDepth1) != 0},
         {luts[0], false}, {luts[1], false}, {luts[2], false}, {luts[3], false},
         {r.diffuseMap, false}, {r.specularMap, false}, {r.gmLut, false}, {r.acLut, false},
     };

@@ -16,9 +16,15 @@ class KWBBoard;
 class KWBBuffer;
 class KWBCommandBuffer;
 
+// The bits of a render's write mask: the bound buffers the chip may write.
+inline constexpr uint32_t kKWBWritesImage0 = 1;
+inline constexpr uint32_t kKWBWritesImage1 = 2;
+inline constexpr uint32_t kKWBWritesDepth0 = 4;
+inline constexpr uint32_t kKWBWritesDepth1 = 8;
+
 // One render as KWBBoard::StartRender takes it: the blocks to run, the
-// buffers the render reads and writes (inWriteTo: 1 image 0, 2 image 1,
-// 4 depth 0, 8 depth 1) and its tables.
+// buffers the render reads and writes (writeTo, of the bits above) and its
+// tables.
 struct KWBRenderRequest {
     ULMSyncEvent lastRenderEvent;
     KWBCommandBuffer* renderBuffer = nullptr;

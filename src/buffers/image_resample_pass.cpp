@@ -19,7 +19,6 @@ namespace {
 // Positions keep 17 fraction bits: the chip resolves less than that anyway,
 // and truncating here makes every pass of one geometry agree to the bit.
 constexpr uint64_t kPositionMask = 0xFFFFFFFFFF800000;
-constexpr uint32_t kWritesImage0 = 1;
 constexpr int kMaxSection = 5;
 
 int64_t PackPosition(double inValue) {
@@ -267,7 +266,7 @@ ULMSyncEvent ULMImageBufferInternal::DoStartResample(ULMImageBuffer* outDestinat
 
     ULMSyncEvent result(kULMErrArgument);
     if (ULMImageBufferInternal* target = GetImageBufferInternal(dest); target != nullptr)
-        result = block.Submit(m_board, source, target->GetBuffer(), nullptr, kWritesImage0);
+        result = block.Submit(m_board, source, target->GetBuffer(), nullptr, kKWBWritesImage0);
 
     source->m_min_U = saveMinU;
     source->m_min_V = saveMinV;

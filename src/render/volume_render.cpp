@@ -4,6 +4,7 @@
 #include <memory>
 
 #include "board/kwb_board.h"
+#include "board/kwb_render_submission.h"
 #include "buffers/depth_buffer_internal.h"
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
@@ -197,11 +198,11 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     inputs.voxelBorder = m_borderValue;
     inputs.image0 = ioColor0;
     inputs.image1 = ioColor1;
-    inputs.writeMask = output == ioColor0 ? 1u : 2u;
+    inputs.writeMask = output == ioColor0 ? kKWBWritesImage0 : kKWBWritesImage1;
     for (int i = 0; i < 2; ++i) {
         inputs.depth[i] = depth[i];
         const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
-        if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= 4u << i;
+        if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= kKWBWritesDepth0 << i;
     }
     ULMFillRenderRegisters(inputs, state.m_regs);
 

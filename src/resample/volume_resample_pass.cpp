@@ -35,7 +35,6 @@ constexpr uint32_t kTwelveBitTables = 0x20202020;
 constexpr uint32_t kImageControl = 1u << 28 | 1u << 27 | 1u << 18;
 // Run, then add 1 to Scratch7.
 constexpr uint32_t kRenderOperation = 1u << 28 | 15u << 24;
-constexpr uint32_t kWritesImage0 = 1;
 constexpr const char* kWriteFailure = "WriteRegister %s failed: %d\n";
 
 // The Transform word of each mode: selectX, selectY, selectZ name the
@@ -352,7 +351,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     ULM_ASSERT(outputBuffer != nullptr);
     output->m_bufferSerial = NextSerial(output->m_bufferSerial);
     if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
-    const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kWritesImage0, tables,
+    const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kKWBWritesImage0, tables,
                                                RenderState().m_lastRenderEvent);
     cache.ReleaseLUT();
     if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;

@@ -105,8 +105,9 @@ uint64_t EncodeField(uint64_t inWord, double inValue, const ULMFieldDescriptor& 
 }
 
 // The words the board reads for a table: alpha corrected for the sample
-// distance, limited and scaled as the key asks; a 256-entry table in slot 3
-// is repeated sixteen times per entry, since that slot is indexed by 12 bits.
+// distance (an MPR's scaled by it instead), limited and scaled as the key
+// asks; a 256-entry table in slot 3 is repeated sixteen times per entry,
+// since that slot is indexed by 12 bits.
 std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLookupTableKey& inKey,
                                    const ULMLookupTable* inScale) {
     const unsigned n = inTable.GetSize();
@@ -120,7 +121,7 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
     if (changeAlpha && unsignedAlpha) {
         for (unsigned e = 0; e < n; ++e) {
             double a = DecodeField(words[e], alpha);
-            if (inKey.sampleDistance != 1.0) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
+            if (inKey.sampleDistance != 1.0 && !inKey.mprRGB) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
             if (inKey.alphaLimit > 0.0) a = std::min(a, inKey.alphaLimit);
             if (inScale != nullptr && inScale->GetSize() > 0) {
                 ULMRGBAFloat s;

@@ -127,6 +127,11 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
     // rendering one volume take turns from the prepare to the finish, or one
     // could release the buffer the other is about to render from.
     ULMScopedLock lock(m_renderState->m_lock);
+    // The slab belongs to this render alone, however it ends.
+    struct MPRScope {
+        ULMVolumeRenderState& state;
+        ~MPRScope() { state.m_MPR = nullptr; }
+    } mprScope{*m_renderState};
     m_renderState->m_MPR = ioMPR;
     m_renderState->m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
     m_renderState->m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
@@ -141,7 +146,6 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
                                     : ULMSyncEvent(status);
     FinishWithVolume();
     ReleaseAccess();
-    m_renderState->m_MPR = nullptr;
     return result;
 }
 

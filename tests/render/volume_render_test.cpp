@@ -280,8 +280,10 @@ TEST_F(VolumeRenderTest, MPRGivesTheRampWhereThePlaneCutsItAtAnyAngleQualityAndM
 TEST_F(VolumeRenderTest, RefusedMPRsLeaveNothingLockedOrAllocated) {
     Aim(30, 40, 1);
     ULMContext* full = CloneContext(context);
-    for (ULMCutPlane* plane : {ULMCutPlane::Create(ULMVector4D(1, 0, 0, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(0, 1, 0, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(0, 0, 1, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(1, 1, 0, 0), -1e6, 1e6)})
-        EXPECT_EQ(full->AddCutPlane(plane), kULMOK), plane->Release();
+    for (ULMCutPlane* plane : {ULMCutPlane::Create(ULMVector4D(1, 0, 0, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(0, 1, 0, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(0, 0, 1, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(1, 1, 0, 0), -1e6, 1e6)}) {
+        EXPECT_EQ(full->AddCutPlane(plane), kULMOK);
+        plane->Release();
+    }
     ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
     ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kRGBA8);
     const struct { const ULMContext* ctx; int quality, mode; bool image; ULMStatus expected; } cases[] = {

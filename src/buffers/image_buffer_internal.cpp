@@ -13,8 +13,8 @@
 namespace ulm3 {
 namespace {
 
-// 8-bit pixels only in stacks: the board compositor gathers 8-bit partial
-// images as planes, and nothing else reads or maps such images.
+// 8-bit pixels only in 3-D images, where the board compositor stacks 8-bit
+// partial images; 2-D images keep the sizes the public images have.
 bool IsPixelSize(unsigned bits, bool in3D) {
     return bits == 16 || bits == 32 || bits == 64 || (in3D && bits == 8);
 }

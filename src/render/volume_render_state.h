@@ -6,6 +6,7 @@
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
 #include "foundation/locks.h"
+#include "render/light_map_events.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
 #include "ulm3/sync_event.h"
@@ -32,6 +33,9 @@ struct ULMVolumeRenderState {
     ULMAllRenderRegisters m_regs;
     std::unique_ptr<ULMBoardPassBlock> m_renderBlock;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
+    // Light maps built under the lock, told to their listeners once the
+    // render entry has let go of it.
+    ULMLightMapNotices m_lightMapNotices;
 };
 
 }  // namespace ulm3

@@ -68,9 +68,7 @@ ULMStatus ULMClassifierInternal::ComputeRegisters(const ULMFieldDescriptor inFie
     }
 
     ULMClassifierRegisters r;
-    // Gradients are interpolated between the voxels like the fields, or a
-    // lit surface shows the voxel grid.
-    uint32_t interpolate = 1u << 16;
+    uint32_t interpolate = 0;
     for (int i = 0; i < ULMClassifier::kTables; ++i) {
         const ULMFieldNumber source = c.m_source[i];
         const ULMFieldDescriptor field = c.m_table[i] ? inFields[source] : ULMFieldDescriptor();

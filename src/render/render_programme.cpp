@@ -151,7 +151,9 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
 
     r.m_VoxelFormat = in.classifier.voxelFormat;
     r.m_VoxelBorder = in.voxelBorder;
-    r.m_InterpolateControl = in.classifier.interpolateControl;
+    // Gradients interpolate between the voxels like the fields, or lit
+    // surfaces and filtered depths show the voxel grid.
+    r.m_InterpolateControl = in.classifier.interpolateControl | At<16>(1);
     uint32_t* formats[4] = {&r.m_LookupTableFormat0, &r.m_LookupTableFormat1,
                             &r.m_LookupTableFormat2, &r.m_LookupTableFormat3};
     for (int i = 0; i < 4; ++i) *formats[i] = in.classifier.lutFormat[i];

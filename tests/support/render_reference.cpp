@@ -66,12 +66,10 @@ RGBA Blend(int mode, RGBA acc, const RGBA& in) {
     return acc;
 }
 
-// Whether a sample passes an update filter: its facing, alpha, accumulated alpha and squared magnitude (in 1/511 steps).
-bool Qualifies(const ReferenceScene& s, int i, bool front, double alpha, double accum, double q2) {
-    const auto q12 = [](double v) { return std::clamp(std::floor(v * 4095 + 0.5), 0.0, 4095.0); };
-    const auto in = [&](double v, const std::array<double, 2>& r) { return q12(r[0]) <= q12(v) && q12(v) <= q12(r[1]); };
-    const int f = s.filter[i];
-    return !((f & 1) && front) && !((f & 2) && !front) && (!(f & 8) || in(alpha, s.sampleAlpha)) && (!(f & 16) || in(accum, s.accumAlpha)) &&
+// Whether a sample passes update filter f (3 none): its facing, alpha, accumulated alpha and squared magnitude (in 1/511 steps).
+bool Qualifies(const ReferenceScene& s, int f, bool front, double alpha, double accum, double q2) {
+    const auto in = [](double v, const std::array<double, 2>& r) { return std::round(r[0] * 4095) <= std::round(v * 4095) && std::round(v * 4095) <= std::round(r[1] * 4095); };
+    return f != 3 && !((f & 1) && front) && !((f & 2) && !front) && (!(f & 8) || in(alpha, s.sampleAlpha)) && (!(f & 16) || in(accum, s.accumAlpha)) &&
            (!(f & 4) || (std::round(s.magnitude[0] * s.magnitude[0] * 511 * 511) <= q2 && (s.magnitude[1] >= 1 || q2 <= std::round(s.magnitude[1] * s.magnitude[1] * 511 * 511))));
 }
 
@@ -83,18 +81,14 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
     const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse(), normals = s.model.Inverse();
     // Window z grows away from the eye: so does the ray parameter.
     const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
-    double eye[3], eyeLength = 0;  // towards the eye, in world axes
-    for (int a = 0; a < 3; ++a) eye[a] = -(s.model[a][0] * d[0] + s.model[a][1] * d[1] + s.model[a][2] * d[2]), eyeLength += eye[a] * eye[a];
-    for (double& e : eye) e /= std::sqrt(eyeLength);
-    // Facing compares the gradient with the eye, both in the chip's steps of 1/511 in volume axes.
-    const double dl = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]), eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
+    const ULMVector4D e = s.model * ULMVector4D(-d[0], -d[1], -d[2], 0);  // towards the eye
+    const double el = std::hypot(e[0], e[1], e[2]), eye[3] = {e[0] / el, e[1] / el, e[2] / el}, dl = std::hypot(d[0], d[1], d[2]);
+    const double eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};  // as the chip compares facing: in volume axes, in 1/511
     int axis = 0;
     for (int a = 1; a < 3; ++a)
         if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
     std::vector<RGBA> image(static_cast<size_t>(inWidth) * inHeight, RGBA{0, 0, 0, 0});
-    if (outDepth != nullptr) outDepth->clear();
-    for (size_t i = 0; outDepth != nullptr && i < image.size(); ++i)  // outside the viewport the inputs stay
-        outDepth->push_back({s.depthIn[0].empty() ? 0xFFFFFFu : s.depthIn[0][i], s.depthIn[1].empty() ? 0xFFFFFFu : s.depthIn[1][i]});
+    if (outDepth != nullptr) outDepth->assign(image.size(), {0xFFFFFF, 0xFFFFFF});
     for (int y = std::max(vy, 0); y < std::min(vy + vh, inHeight); ++y) {
         for (int x = std::max(vx, 0); x < std::min(vx + vw, inWidth); ++x) {
             const size_t pixel = static_cast<size_t>(y) * inWidth + x;
@@ -121,21 +115,16 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 double n[3], length = 0, lit = 0, shine = 0;  // the normal maps like a plane's coefficients
                 for (int a = 0; a < 3; ++a) n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];
                 const double g9[3] = {std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511)}, q2 = g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2];
-                const bool front = -(g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2]) > 0;
-                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0;
-                for (const auto& l : s.lights) {
-                    if (q2 == 0) continue;
-                    const double ll = std::sqrt(l[0] * l[0] + l[1] * l[1] + l[2] * l[2]), cosine = (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll;
-                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine));
-                    double rl = 0;  // R = 2 (N.E) N - E
-                    for (int a = 0; a < 3; ++a) rl += (2 * facing * n[a] / std::sqrt(length) - eye[a]) * l[a] / ll;
-                    if (s.lightMode == 0 || facing > 0) shine += l[3] * std::pow(std::max(0.0, rl), s.exponent);
+                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0, front = g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2] < 0;
+                for (const auto& l : s.lights) {  // specular at R = 2 (N.E) N - E
+                    const double ll = std::hypot(l[0], l[1], l[2]), cosine = q2 > 0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll : 0, rl = 2 * facing * cosine - (eye[0] * l[0] + eye[1] * l[1] + eye[2] * l[2]) / ll;
+                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine)), shine += q2 > 0 && (s.lightMode == 0 || front) ? l[3] * std::pow(std::max(0.0, rl), s.exponent) : 0;
                 }
                 const double q = std::sqrt(q2);
                 if (s.modulateOpacity) in[3] *= std::floor(std::min(4095.0, std::floor(q * 4095 / 511)) / 64) / 63;
                 for (int c = 0; c < 3 && !s.lights.empty(); ++c) in[c] = in[c] * (s.emissive + s.diffuse * std::min(lit, 1.0)) + s.specular * std::min(shine, 1.0);
-                if (Qualifies(s, 0, front, in[3], acc[3], q2) && s.filter[0] != 3 && t < nearest) nearest = t, out[0] = z;
-                if (Qualifies(s, 1, front, in[3], acc[3], q2) && s.filter[1] != 3 && t > farthest) farthest = t, out[1] = z;
+                if (Qualifies(s, s.filter[0], front, in[3], acc[3], q2) && t < nearest) nearest = t, out[0] = z;
+                if (Qualifies(s, s.filter[1], front, in[3], acc[3], q2) && t > farthest) farthest = t, out[1] = z;
                 acc = Blend(s.blendMode, acc, in);
             }
             for (double& c : acc) c = std::clamp(c, 0.0, 1.0);  // as the image stores it

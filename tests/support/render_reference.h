@@ -34,7 +34,7 @@ struct ReferenceScene {
     bool modulateOpacity = false;  // alpha x the 0..1 ramp read at the gradient magnitude, 64 steps from 0 to 1 voxel^-1
 };
 
-// RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport. outDepth, when given, gets depths 0 and 1 per pixel.
+// RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport. outDepth, when given, gets depths 0 and 1 per pixel (0xFFFFFF outside).
 std::vector<std::array<double, 4>> ReferenceRender(const ReferenceScene& inScene, int inWidth, int inHeight, std::vector<std::array<uint32_t, 2>>* outDepth = nullptr);
 
 }  // namespace ulm3::test_support

@@ -32,9 +32,10 @@ struct ReferenceScene {
     // N from the central differences; unidirectional (light mode 2) takes max(0, N.L), and only light mode 0 lights back faces specularly.
     std::vector<std::array<double, 4>> lights; double emissive = 1, diffuse = 0, specular = 0, exponent = 1; int lightMode = 0;
     bool modulateOpacity = false;  // alpha x the 0..1 ramp read at the gradient magnitude, 64 steps from 0 to 1 voxel^-1
+    mutable std::vector<std::array<uint32_t, 2>> depthOut;  // what a render leaves in depths 0 and 1 per pixel (0xFFFFFF outside the viewport)
 };
 
-// RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport. outDepth, when given, gets depths 0 and 1 per pixel (0xFFFFFF outside).
-std::vector<std::array<double, 4>> ReferenceRender(const ReferenceScene& inScene, int inWidth, int inHeight, std::vector<std::array<uint32_t, 2>>* outDepth = nullptr);
+// RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.
+std::vector<std::array<double, 4>> ReferenceRender(const ReferenceScene& inScene, int inWidth, int inHeight);
 
 }  // namespace ulm3::test_support

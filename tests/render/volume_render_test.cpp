@@ -86,7 +86,7 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
     using C = ULMCrop;
     const double stop = 2048.0 / 4095;  // a ray termination threshold on the chip's 12-bit grid
     // Depth: buffer 0 and 1's tests against two steps, their combination, both buffers' update filter, where the buffers start (-1: on the board).
-    using X = ULMContext;  // depth: buffer 0 and 1's tests against two steps, their combination, both buffers' update filter, where they start (-1: on the board)
+    using X = ULMContext;
     const struct { int mode; double termination; unsigned crop; int cuts; int test0 = 7, test1 = 7, combine = 0, filter = 3, at = -1; bool combinedAlpha = false; } cases[] = {
         {4, 2, 0, 0, 7, 7, 0, 0}, {4, 2, 0, 0, 1, 7, 1}, {4, 2, 0, 0, 2, 7, 1}, {4, 2, 0, 0, 3, 7, 1}, {2, 2, 0, 0, 4, 7, 1}, {3, 2, 0, 0, 5, 7, 1}, {5, 2, 0, 0, 6, 7, 1}, {4, 2, 0, 0, 1, 5, 2}, {5, 2, 0, 0, 2, 4, 3}, {4, 2, 0, 0, 7, 7, 3},
         {4, 2, 0, 0, 1, 7, 1, 0, kULMSystem}, {2, 2, 0, 0, 7, 7, 0, 0, kULMMultiBoardMode1}, {4, 2, 0, 0, 7, 7, 0, X::kTestSampleAlpha}, {5, stop, 0, 0, 7, 7, 0, X::kTestAccumulatedAlpha}, {4, 2, 0, 0, 7, 7, 0, X::kRejectBackFacing},
@@ -238,8 +238,7 @@ TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
     const struct { const char* what; ULMStatus expected; ULMMatrix model; double zoom; int depth = 0; } cases[] = {
         {"no data", kULMErrVolume, {}, 1}, {"no output", kULMErrBuffer, {}, 1},
         {"singular camera", kULMErrTransform, ULMMatrix::Scale(1, 0, 1), 1},
-        {"two voxels per pixel", kULMErrCantSubsample, {}, 3}, {"outside", kULMErrEmptyRender, ULMMatrix::Translate(500, 0, 0), 1},
-        {"no depth buffer", kULMErrBuffer, {}, 1, 1}, {"depth buffer elsewhere", kULMErrBuffer, {}, 1, 2}};
+        {"two voxels per pixel", kULMErrCantSubsample, {}, 3}, {"outside", kULMErrEmptyRender, ULMMatrix::Translate(500, 0, 0), 1}, {"no depth buffer", kULMErrBuffer, {}, 1, 1}, {"depth buffer elsewhere", kULMErrBuffer, {}, 1, 2}};
     for (const auto& c : cases) {
         Aim(30, 40, 1, c.zoom);
         ASSERT_EQ(context->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, c.depth != 0 ? ULMContext::kFilterNone : ULMContext::kAlwaysFail), kULMOK);

@@ -159,8 +159,8 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
     // First builds and rebuilds; a listener of first builds renders the same volume again, and reads the maps.
     struct Listener { decltype(this) test; ULMVolume* v; int events[2] = {}; ULMStatus again = kULMErrInternal; uint64_t word = 0; std::vector<uint32_t> pixels = {}; } listener{this, v};
     for (int kind = 0; kind < 2; ++kind) context->SetNotifyCallback(kind ? kULMEventLightMapChange : kULMEventLightMap, [](ULMEventBase* e, void* d) {
-        auto* l = static_cast<Listener*>(d);  // both kinds share the light-map event's layout
-        ++l->events[e->EventType() == kULMEventLightMapChange], l->word = static_cast<const uint64_t*>(static_cast<ULMEventLightMap*>(e)->pointerToMap1)[static_cast<ULMEventLightMap*>(e)->numberOfElements - 1], l->again = e->EventType() == kULMEventLightMap ? l->test->Render(kULMBoard0, l->pixels, nullptr, l->v) : l->again;
+        auto* l = static_cast<Listener*>(d);
+        ++l->events[e->EventType() == kULMEventLightMapChange], l->word = *static_cast<const uint64_t*>(e->EventType() == kULMEventLightMap ? static_cast<ULMEventLightMap*>(e)->pointerToMap1 : static_cast<ULMEventLightMapChange*>(e)->pointerToMap1), l->again = e->EventType() == kULMEventLightMap ? l->test->Render(kULMBoard0, l->pixels, nullptr, l->v) : l->again;
     }, &listener);
     // Views, then the specular map, the light modes and an anisotropic correction, each against the reference.
     const struct View { double tx, ty; int k; bool modulate = false; double specular = 0; int mode = 0; bool corrected = false; } views[] = {

@@ -205,6 +205,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
         if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= kKWBWritesDepth0 << i;
     }
     ULMFillRenderRegisters(inputs, state.m_regs);
+    ULMApplySpaceLeaping(*this, state.m_spaceLeaping, inputs, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
         m_board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kRenderWriteFailure);

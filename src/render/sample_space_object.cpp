@@ -36,6 +36,7 @@ long long Fixed2340(double inValue) { return ULMRationalPackFixedPoint<int64_t>(
 ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                        const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                        const ULMVector3D& inSampling) {
+    if (inContext == nullptr || inVolume == nullptr) return kULMErrArgument;
     const double step[2] = {inSampling.X(), inSampling.Y()};
     const double slices = 1.0 / inSampling.Z();
     if (!(step[0] > 0.0 && step[1] > 0.0 && std::isfinite(step[0]) && std::isfinite(step[1]) && slices >= 1.0 &&
@@ -145,6 +146,7 @@ ULMStatus ULMSampleSpace::AssignRenderToVolume(const ULMContext* inContext, cons
                                                bool& ioNewSampleSpace) {
     m_valid = false;
     m_frustum = ULMSampleFrustum();
+    if (inContext == nullptr || inSource == nullptr) return kULMErrArgument;
     if (m_renderToVolumeMode < ULMVolume::kRenderToVolumeNone ||
         m_renderToVolumeMode > ULMVolume::kOutputGradientAndMagnitude)
         return kULMErrArgument;

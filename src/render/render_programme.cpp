@@ -107,6 +107,7 @@ void FillVolumeOutput(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     r.m_Image1FieldSel = 0x0F0F0F0F;
     r.m_ImageAccumValue = r.m_ImageLastValue = 0;
     r.m_ImageControl = At<28>(1) | At<27>(1) | At<18>(kULMBlendReplace);
+    r.m_RenderOperation &= ~At<14>(1);  // every voxel takes its sample, however faint
     const auto bits = static_cast<uint32_t>(mode);
     if (bits != 0) r.m_GradientControl |= At<9>(1) | At<31>(bits & 1) | At<30>((bits >> 1) & 1);
 }

@@ -36,7 +36,10 @@ long long Fixed2340(double inValue) { return ULMRationalPackFixedPoint<int64_t>(
 ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                        const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                        const ULMVector3D& inSampling) {
-    if (inContext == nullptr || inVolume == nullptr) return kULMErrArgument;
+    // A refused grid leaves an empty frustum: nothing to render or warp.
+    m_valid = false;
+    m_frustum = ULMSampleFrustum();
+    if (inContext == nullptr || inVolume == nullptr || inImage == nullptr) return kULMErrArgument;
     const double step[2] = {inSampling.X(), inSampling.Y()};
     const double slices = 1.0 / inSampling.Z();
     if (!(step[0] > 0.0 && step[1] > 0.0 && std::isfinite(step[0]) && std::isfinite(step[1]) && slices >= 1.0 &&
@@ -51,6 +54,7 @@ ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVol
     const double z0 = m_origin[2];
     const double r[2] = {m_dZs[0] * m_k, m_dZs[1] * m_k};
     const int view[2] = {m_frustum.max[0] - m_frustum.min[0] + 1, m_frustum.max[1] - m_frustum.min[1] + 1};
+    m_frustum = ULMSampleFrustum();
 
     // Slices on Z' = j / k, as in a view's render; the first holds the base
     // plane, which starts at the grid step below the box's shadow.
@@ -102,7 +106,6 @@ ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVol
     m_dZs[1] = r[1] / k;
     m_dZs[2] = 1.0 / k;
     m_k = k;
-    m_frustum = ULMSampleFrustum();
     m_frustum.min[0] = m_frustum.min[1] = m_frustum.min[2] = 0;
     m_frustum.max[0] = static_cast<int32_t>(count[0]) - 1;
     m_frustum.max[1] = static_cast<int32_t>(count[1]) - 1;

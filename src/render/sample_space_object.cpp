@@ -26,6 +26,7 @@ constexpr double kNoise = 1e-9;
 // The Section code of a run of inSize samples, as a view's render writes it.
 unsigned char SectionCode(int inSize) { return static_cast<unsigned char>(std::max(0, std::min(24, inSize) / 4 - 1)); }
 
+// The deltas: signed 23.40, rounded, without the origins' bias.
 long long Fixed2340(double inValue) { return ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMRound); }
 
 }  // namespace

@@ -331,8 +331,9 @@ void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& io
     const ULMContext* context = inInputs.context;
     const auto mode = ioState.m_modeSet ? ioState.m_mode : gULMControl.m_spaceLeapingMode;
     const ULMBlendMode blend = context->GetBlendMode();
+    // A render into a volume owes every target voxel its sample, so it never leaps.
     if (mode != ULMVolume::kSpaceLeapingOn || (blend != kULMBlendBTF && blend != kULMBlendFTB) ||
-        (inInputs.writeMask & (kKWBWritesDepth0 | kKWBWritesDepth1)) != 0 || !inVolume.HostDataMatchesBuffer())
+        inInputs.outputVolume != nullptr || (inInputs.writeMask & (kKWBWritesDepth0 | kKWBWritesDepth1)) != 0 || !inVolume.HostDataMatchesBuffer())
         return;
 
     ULMVolumeRange bricked = inVolume.GetSpaceLeapingRange();

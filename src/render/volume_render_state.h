@@ -9,6 +9,7 @@
 #include "render/light_map_events.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
+#include "render/space_leaping.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
@@ -33,6 +34,7 @@ struct ULMVolumeRenderState {
     ULMAllRenderRegisters m_regs;
     std::unique_ptr<ULMBoardPassBlock> m_renderBlock;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
+    ULMSpaceLeaping m_spaceLeaping;
     // Light maps built under the lock, told to their listeners once the
     // render entry has let go of it.
     ULMLightMapNotices m_lightMapNotices;

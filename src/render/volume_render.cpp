@@ -12,6 +12,7 @@
 #include "buffers/omni_image_buffer.h"
 #include "context/context_internal.h"
 #include "foundation/context_readers.h"
+#include "foundation/shareable.h"
 #include "render/render_programme.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
@@ -21,18 +22,8 @@ namespace {
 
 constexpr char kRenderWriteFailure[] = "Render: writing register %s failed: %s (%d)\n";
 
-// What this engine cannot program yet; such a render is refused rather
-// than drawn without it: depth filters that read gradients.
-bool NeedsUnbuiltStages(const ULMContext* inContext) {
-    for (int i = 0; i < 2; ++i) {
-        const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
-        const int direction = filter & ULMContext::kAlwaysFail;
-        if (direction == ULMContext::kRejectFrontFacing || direction == ULMContext::kRejectBackFacing ||
-            (direction != ULMContext::kAlwaysFail && (filter & ULMContext::kTestGradientMagnitude) != 0))
-            return true;
-    }
-    return inContext->GetCutPlaneCount() > 4;
-}
+// What the chip cannot take: more cut planes than it has.
+bool ExceedsTheChip(const ULMContext* inContext) { return inContext->GetCutPlaneCount() > 4; }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {
     return inImage != nullptr ? GetImageBufferInternal(inImage) : nullptr;
@@ -72,26 +63,19 @@ ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation) {
     return ULMFailed(status) ? kULMErrBuffer : kULMOK;
 }
 
-// Binds the light maps of a lit render, telling the context's light-map
-// listeners when they are built.
-ULMStatus SetupLighting(const ULMContext* inContext, const ULMVolume* inVolume, ULMRenderCache& ioCache,
+// Binds the light maps of a lit render; a build is told to the context's
+// light-map listeners once the render lets go of its lock.
+ULMStatus SetupLighting(const ULMContext* inContext, const ULMMatrix& inCorrection, ULMVolumeRenderState& ioState,
                         ULMRenderInputs& ioInputs) {
     if (inContext->GetLightCount() == 0) return kULMOK;
-    const ULMMatrix correction = inVolume->GetCorrectionMatrix();
-    const bool corrected = ULMGradientCorrection(correction, ioInputs.correction);
+    const bool corrected = ioInputs.correction[0] != 0.0;
     const ULMMatrix model = inContext->GetCamera().GetModelMatrix();
     int built = 0;
-    const ULMStatus status = ioCache.SetupLightMaps(inContext, corrected ? model : model * correction, built);
+    ULMRenderCache& cache = ioState.m_renderCache;
+    const ULMStatus status = cache.SetupLightMaps(inContext, corrected ? model : model * inCorrection, built);
     if (status != kULMOK) return status;
     ioInputs.lit = true;
-    if (built != 0 && IsObjectType(inContext, kObjectTypeULMContextInternal)) {
-        // The events go to the context's queue, which has its own lock.
-        auto* context = const_cast<ULMContextInternal*>(static_cast<const ULMContextInternal*>(inContext));
-        const ULMLightMap* map = ioCache.GetLightMap();
-        context->GenerateEventLightMap(built == 2, 0, kULMLightMapType1, 8, kLightMapEntries,
-                                       const_cast<uint64_t*>(map->m_diffuseWords),
-                                       const_cast<uint64_t*>(map->m_specularWords));
-    }
+    if (built != 0) ioState.m_lightMapNotices.Add(inContext, const_cast<ULMLightMap*>(cache.GetLightMap()), built == 2);
     return kULMOK;
 }
 
@@ -117,35 +101,42 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
                                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
-        NeedsUnbuiltStages(inContext))
+        ExceedsTheChip(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
     if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr) return ULMSyncEvent(kULMErrBuffer);
 
     ULMStatus status = AddAccess(kULMAccessReadShared);
     if (status != kULMOK) return ULMSyncEvent(status);
-    // Prepare and finish share the volume's buffer bookkeeping: two threads
-    // rendering one volume take turns from the prepare to the finish, or one
-    // could release the buffer the other is about to render from.
-    ULMScopedLock lock(m_renderState->m_lock);
-    // The slab belongs to this render alone, however it ends.
-    struct MPRScope {
-        ULMVolumeRenderState& state;
-        ~MPRScope() { state.m_MPR = nullptr; }
-    } mprScope{*m_renderState};
-    m_renderState->m_MPR = ioMPR;
-    m_renderState->m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
-    m_renderState->m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
-    status = PrepareVolume();
-    if (status != kULMOK) {
-        ReleaseAccess();
-        return ULMSyncEvent(status);
+    ULMSyncEvent result(kULMOK);
+    ULMLightMapNotices notices;
+    {
+        // Prepare and finish share the volume's buffer bookkeeping: two
+        // threads rendering one volume take turns from the prepare to the
+        // finish, or one could release the buffer the other is about to
+        // render from.
+        ULMScopedLock lock(m_renderState->m_lock);
+        // The slab belongs to this render alone, however it ends.
+        struct MPRScope {
+            ULMVolumeRenderState& state;
+            ~MPRScope() { state.m_MPR = nullptr; }
+        } mprScope{*m_renderState};
+        m_renderState->m_MPR = ioMPR;
+        m_renderState->m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
+        m_renderState->m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
+        status = PrepareVolume();
+        if (status == kULMOK) {
+            if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
+            result = status == kULMOK ? DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1)
+                                      : ULMSyncEvent(status);
+            FinishWithVolume();
+        } else {
+            result = ULMSyncEvent(status);
+        }
+        notices.TakeFrom(m_renderState->m_lightMapNotices);
     }
-    if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
-    const ULMSyncEvent result = status == kULMOK
-                                    ? DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1)
-                                    : ULMSyncEvent(status);
-    FinishWithVolume();
     ReleaseAccess();
+    // A listener may render this volume again.
+    notices.Deliver();
     return result;
 }
 
@@ -153,8 +144,12 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
                                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                               ULMDepthBuffer* ioDepth1) {
     ULMVolumeRenderState& state = *m_renderState;
+    // A render into a volume writes no image: the board takes the volume's
+    // buffer as image 0 instead.
+    const bool toVolume = state.m_sampleSpace.GetRenderToVolume() != nullptr;
+    if (toVolume) ioColor0 = ioColor1 = nullptr, ioDepth0 = ioDepth1 = nullptr;
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
-    if (output == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    if (output == nullptr && !toVolume) return ULMSyncEvent(kULMErrBuffer);
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
     const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
     if (Migrate(ioColor0, location) != kULMOK || Migrate(ioColor1, location) != kULMOK)
@@ -166,7 +161,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMDepthBuffer* depth[2] = {ioDepth0, ioDepth1};
     ULMDepthBufferInternal* boardDepth[2] = {};
     for (int i = 0; i < 2; ++i) {
-        if (!IsDepthBufferNeeded(inContext, i)) {
+        if (toVolume || !IsDepthBufferNeeded(inContext, i)) {
             depth[i] = nullptr;
             continue;
         }
@@ -176,9 +171,12 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     }
 
     const ULMStatus assigned =
-        state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
-    if (assigned == kULMErrEmptyRender) output->SetOutputLimits(ULMImageRange());
+        toVolume ? state.m_sampleSpace.AssignRenderToVolume(inContext, this, state.m_newSampleSpace)
+                 : state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
+    if (assigned == kULMErrEmptyRender && output != nullptr) output->SetOutputLimits(ULMImageRange());
     if (assigned != kULMOK) return ULMSyncEvent(assigned);
+    // The assignment took it only as a plain volume beside this one.
+    auto* target = static_cast<ULMVolumeInternal*>(state.m_sampleSpace.GetRenderToVolume());
 
     ULMRenderInputs inputs;
     inputs.context = inContext;
@@ -204,7 +202,10 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     KWBBuffer* luts[4];
     cache.GetLutBuffers(luts);
     for (int i = 0; i < 4; ++i) inputs.tableLoaded[i] = luts[i] != nullptr;
-    ULMStatus lit = SetupLighting(inContext, this, cache, inputs);
+    const ULMMatrix correction = GetCorrectionMatrix();
+    ULMGradientCorrection(correction, inputs.correction);
+    inputs.alphaCorrected = cache.GetAlphaCorrectionTable() != nullptr;
+    ULMStatus lit = SetupLighting(inContext, correction, state, inputs);
     inputs.modulated = (inContext->GetGradientModulation() & 15) != 0;
     if (lit == kULMOK && inputs.modulated) lit = cache.SetupGradientTable(inContext);
     if (lit != kULMOK) {
@@ -214,13 +215,16 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     inputs.voxelBorder = m_borderValue;
     inputs.image0 = ioColor0;
     inputs.image1 = ioColor1;
-    inputs.writeMask = output == ioColor0 ? kKWBWritesImage0 : kKWBWritesImage1;
+    inputs.writeMask = toVolume || output == ioColor0 ? kKWBWritesImage0 : kKWBWritesImage1;
+    inputs.outputVolume = target;
+    inputs.outputVolumeMode = state.m_sampleSpace.GetRenderToVolumeMode();
     for (int i = 0; i < 2; ++i) {
         inputs.depth[i] = depth[i];
         const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
         if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= kKWBWritesDepth0 << i;
     }
     ULMFillRenderRegisters(inputs, state.m_regs);
+    ULMApplySpaceLeaping(*this, state.m_spaceLeaping, inputs, state.m_regs);
     if (mpr != nullptr) ULMFitMPRSlab(*mpr, state.m_sampleSpace, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
@@ -232,13 +236,14 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     }
     ULMBoardRenderBuffers buffers;
     buffers.volume = m_buffer;
-    buffers.image0 = image0 != nullptr ? image0->GetBuffer() : nullptr;
+    buffers.image0 = toVolume ? target->m_buffer : image0 != nullptr ? image0->GetBuffer() : nullptr;
     buffers.image1 = image1 != nullptr ? image1->GetBuffer() : nullptr;
     buffers.writeMask = inputs.writeMask;
     buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
     buffers.depth1 = boardDepth[1] != nullptr ? boardDepth[1]->GetBuffer() : nullptr;
     for (int i = 0; i < 4; ++i) buffers.luts[i] = luts[i];
     buffers.gradientTable = inputs.modulated ? cache.GetGradientTable() : nullptr;
+    buffers.alphaCorrectionTable = cache.GetAlphaCorrectionTable();
     if (inputs.lit) {
         buffers.diffuseMap = cache.GetLightMap()->Diffuse();
         buffers.specularMap = cache.GetLightMap()->Specular();
@@ -247,6 +252,10 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     cache.ReleaseLUT();
     if (ULMFailed(event.Status())) return event;
     state.m_lastRenderEvent = event;
+    if (toVolume) {
+        target->m_bufferSerial = NextSerial(target->m_bufferSerial);
+        return event;
+    }
 
     output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);

@@ -9,9 +9,11 @@
 #include "board/ulm_all_render_registers.h"
 #include "foundation/locks.h"
 #include "foundation/shareable.h"
+#include "render/light_map_events.h"
 #include "render/mpr.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
+#include "render/space_leaping.h"
 #include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/sync_event.h"
@@ -55,6 +57,10 @@ struct ULMVolumeRenderState {
     ULMAllRenderRegisters m_regs;
     std::unique_ptr<ULMBoardPassBlock> m_renderBlock;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
+    ULMSpaceLeaping m_spaceLeaping;
+    // Light maps built under the lock, told to their listeners once the
+    // render entry has let go of it.
+    ULMLightMapNotices m_lightMapNotices;
 };
 
 // Stamps the output image the context selects, and each depth buffer whose

@@ -1,5 +1,5 @@
 // Renders of a plain volume on the simulated boards against the reference
-// model, the shared table cache, and the refused renders.
+// model, the shared table cache, the refused renders, and MPR renders.
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -76,6 +76,16 @@ protected:
         if (status == kULMOK) status = image->StartUnload(pixels.data(), whole, 0).Wait(-1);
         image->Release(), v->Release();
         return status;
+    }
+    // An MPR of v into a cleared image whose border kMPRAlpha writes where it averages nothing and behind which kMPRRGBA composites (0 there).
+    ULMStatus MPR(ULMVolume* v, double distance, int quality, int mode, std::vector<uint32_t>& out, ULMLocation where = kULMBoard0) {
+        ULMImageBuffer* image = ULMImageBuffer::Create(where, kSide, kSide, 32, 4, kRGBA8);
+        const ULMImageRange whole(kSide, kSide, 0, 0);
+        const bool ready = image->SetMigrationMode(kULMMigrationFullCopy) == kULMOK && image->Clear(whole, 0) == kULMOK && image->SetBorderValue(0.2 * (1 - mode), 0.4 * (1 - mode), 0.6 * (1 - mode), 0.8 * (1 - mode)) == kULMOK;
+        ULMStatus status = ready ? v->StartRenderMPR(context, distance, quality, ULMVolume::MPRMode(mode), image).Wait(-1) : kULMErrInternal;
+        out.assign(kSide * kSide, 0);
+        if (status == kULMOK) status = image->Unload(out.data(), whole, 0);
+        return image->Release(), status;
     }
     test_support::ReferenceScene s;
     ULMLookupTable* table = nullptr;
@@ -261,6 +271,69 @@ TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
         EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == buffers && v->GetAccessControl() == kULMAccessNoControl) << c.what;
         v->Release();
     }
+}
+
+// MPR: a ramp v = x + 2y + 3z through a ramp table into every channel, read where the plane at eye depth -distance cuts it.
+TEST_F(VolumeRenderTest, MPRGivesTheRampWhereThePlaneCutsItAtAnyAngleQualityAndMode) {
+    for (int i = 0; i < 48 * 40 * 36; ++i) s.voxels[i] = static_cast<uint8_t>(i % 48 + 2 * (i / 48 % 40) + 3 * (i / 1920));
+    for (int i = 0; i < 256; ++i) table->SetEntry(i, ULMRGBAFloat(i / 255.0f, i / 255.0f, i / 255.0f, i / 255.0f));
+    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    const struct { double tx, ty, distance; int quality; } views[] = {{0, 0, 0, 1}, {30, 40, 5, 4}, {-150, 70, -3, 3}};
+    for (const auto& view : views) {
+        Aim(view.tx, view.ty, 1);
+        // The samples kept lie within half a slice (1 / quality voxels along the principal axis) of the plane.
+        const ULMVector4D ray = s.model.Inverse() * ULMVector4D(0, 0, 1, 0);
+        const double tolerance = 1.6 + std::fabs(ray[0] + 2 * ray[1] + 3 * ray[2]) / (2 * view.quality * std::max({std::fabs(ray[0]), std::fabs(ray[1]), std::fabs(ray[2])}));
+        for (int mode = 0, inside = 0, outside = 0; mode < 2; ++mode, inside = outside = 0) {
+            std::vector<uint32_t> pixels;
+            ASSERT_EQ(MPR(v, view.distance, view.quality, mode, pixels), kULMOK);
+            for (int i = 0; i < kSide * kSide; ++i) {
+                const ULMVector4D p = s.model.Inverse() * s.projection.Inverse() * ULMVector4D((i % kSide - 31.5) / 31.5, (i / kSide - 31.5) / 31.5, s.projection[2][2] * -view.distance + s.projection[2][3], 1);
+                bool in = true, out = false;
+                for (int a = 0; a < 3; ++a) in = in && p[a] >= 1.5 && p[a] <= s.size[a] - 2.5, out = out || p[a] < -2 || p[a] > s.size[a] + 1;
+                const uint32_t r = pixels[i] & 255, same = r * 0x010101u | (mode == 0 ? 255u : r) << 24;  // opaque grey, or v in every channel
+                EXPECT_TRUE(!in || (pixels[i] == same && std::fabs(r - (p[0] + 2 * p[1] + 3 * p[2])) <= tolerance)) << view.tx << " mode " << mode << " pixel " << i << ": " << std::hex << pixels[i];
+                EXPECT_TRUE(!out || pixels[i] == (mode == 0 ? 51 | 102 << 8 | 153 << 16 | 204u << 24 : 0)) << view.tx << " mode " << mode << " pixel " << i << ": " << std::hex << pixels[i];
+                inside += in, outside += out;
+            }
+            EXPECT_TRUE(inside > 300 && outside > 300) << inside << " " << outside;
+        }
+    }
+    v->Release();
+}
+
+// Refused MPRs leave nothing locked or allocated; two threads rendering one volume's MPRs take turns with its MPR buffers, which go with the volume.
+TEST_F(VolumeRenderTest, RefusedMPRsLeaveNothingAndTwoThreadsShareTheMPRBuffersThatGoWithTheVolume) {
+    Aim(30, 40, 1);
+    const int buffers = tulx7sim::GetStats().liveBuffers, objects = LiveObjects();
+    ULMContext* full = CloneContext(context);
+    for (ULMCutPlane* plane : {ULMCutPlane::Create(ULMVector4D(1, 0, 0, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(0, 1, 0, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(0, 0, 1, 0), -1e6, 1e6), ULMCutPlane::Create(ULMVector4D(1, 1, 0, 0), -1e6, 1e6)}) {
+        EXPECT_EQ(full->AddCutPlane(plane), kULMOK);
+        plane->Release();
+    }
+    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kRGBA8);
+    const struct { const ULMContext* ctx; int quality, mode; bool image; ULMStatus expected; } cases[] = {
+        {context, 0, 0, true, kULMErrArgument}, {context, 1, 2, true, kULMErrArgument}, {nullptr, 1, 1, true, kULMErrArgument}, {context, 1, 0, false, kULMErrBuffer}, {full, 2, 1, true, kULMErrCutplaneOverflow}};
+    const int held = tulx7sim::GetStats().liveBuffers, live = LiveObjects();
+    for (const auto& c : cases) {
+        EXPECT_EQ(v->StartRenderMPR(c.ctx, 0, c.quality, ULMVolume::MPRMode(c.mode), c.image ? image : nullptr).Wait(0), c.expected);
+        EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == held && LiveObjects() == live && v->GetAccessControl() == kULMAccessNoControl && full->GetCutPlaneCount() == 4) << c.expected;
+    }
+    image->Release(), full->Release();
+    std::vector<uint32_t> alone[2], first, second;
+    for (int mode = 0; mode < 2; ++mode) ASSERT_EQ(MPR(v, 2, 2, mode, alone[mode], kULMSystem), kULMOK);
+    for (int round = 0; round < 8; ++round) {
+        ULMStatus a = kULMOK;
+        std::thread other([&] { a = MPR(v, 2, 2, round & 1, first, kULMSystem); });
+        const ULMStatus b = MPR(v, 2, 2, 0, second, kULMSystem);
+        other.join();
+        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round & 1] && second == alone[0]) << round;
+    }
+    v->Release();
+    ULMRenderCache::Cleanup();  // the converted tables outlive the volume in the shared map
+    tulx7sim::WaitForIdle(5000);
+    EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == buffers && LiveObjects() == objects);
 }
 
 }  // namespace

@@ -33,11 +33,10 @@ struct SlabRegisters {
     uint32_t ULMAllRenderRegisters::*max;
 };
 using R = ULMAllRenderRegisters;
-constexpr SlabRegisters kSlabRegisters[4] = {
-    {&R::m_CutPlane0_dCut_dZs, &R::m_CutPlane0_min, &R::m_CutPlane0_max},
-    {&R::m_CutPlane1_dCut_dZs, &R::m_CutPlane1_min, &R::m_CutPlane1_max},
-    {&R::m_CutPlane2_dCut_dZs, &R::m_CutPlane2_min, &R::m_CutPlane2_max},
-    {&R::m_CutPlane3_dCut_dZs, &R::m_CutPlane3_min, &R::m_CutPlane3_max}};
+constexpr SlabRegisters kSlabRegisters[4] = {{&R::m_CutPlane0_dCut_dZs, &R::m_CutPlane0_min, &R::m_CutPlane0_max},
+                                             {&R::m_CutPlane1_dCut_dZs, &R::m_CutPlane1_min, &R::m_CutPlane1_max},
+                                             {&R::m_CutPlane2_dCut_dZs, &R::m_CutPlane2_min, &R::m_CutPlane2_max},
+                                             {&R::m_CutPlane3_dCut_dZs, &R::m_CutPlane3_min, &R::m_CutPlane3_max}};
 
 uint32_t ToRegister(int64_t inValue) {
     return static_cast<uint32_t>(static_cast<int32_t>(std::clamp<int64_t>(inValue, INT32_MIN, INT32_MAX)));
@@ -65,14 +64,13 @@ double SlabHalfThickness(const ULMContext* inContext, const ULMVolume* inVolume,
 ULMStatus SetUpClone(ULMContext* ioClone, ULMCutPlane* inSlab, int inQuality, bool inSums) {
     double minXY = 1, maxXY = 1, minZ = 1, maxZ = 1;
     ioClone->GetSamplingLimits(minXY, maxXY, minZ, maxZ);
-    const ULMStatus steps[] = {
-        ioClone->SetImageOutputBuffer(ULMContext::kImageBuffer0),
-        ioClone->SetBlendMode(inSums ? kULMBlendSumAndCount : kULMBlendFTBPreWeighted),
-        ioClone->SetLastBlendMode(kULMBlendNone),
-        ioClone->SetDepthCombineFunction(ULMContext::kDepthCombineAll),
-        ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kAlwaysFail),
-        ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kAlwaysFail),
-        ioClone->SetSamplingLimits(minXY, maxXY, inQuality, inQuality)};
+    const ULMStatus steps[] = {ioClone->SetImageOutputBuffer(ULMContext::kImageBuffer0),
+                               ioClone->SetBlendMode(inSums ? kULMBlendSumAndCount : kULMBlendFTBPreWeighted),
+                               ioClone->SetLastBlendMode(kULMBlendNone),
+                               ioClone->SetDepthCombineFunction(ULMContext::kDepthCombineAll),
+                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kAlwaysFail),
+                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kAlwaysFail),
+                               ioClone->SetSamplingLimits(minXY, maxXY, inQuality, inQuality)};
     for (const ULMStatus status : steps)
         if (status != kULMOK) return status;
     return ioClone->AddCutPlane(inSlab) == kULMOK ? kULMOK : kULMErrCutplaneOverflow;
@@ -168,15 +166,16 @@ void ULMFitMPRSlab(ULMMPRSlab& ioSlab, const ULMSampleSpace& inSpace, ULMAllRend
     // A plane the rounded rates put along the slices keeps its bounds.
     if (step == 0) return;
     const int64_t centre = (static_cast<int64_t>(static_cast<int32_t>(ioRegisters.*slot.min)) +
-                            static_cast<int32_t>(ioRegisters.*slot.max)) >> 1;
+                            static_cast<int32_t>(ioRegisters.*slot.max)) >>
+                           1;
     const int64_t samples = ioSlab.sumAndCount ? ioSlab.zSupersample : 1;
     const int64_t width = samples * step - 1;
     ioRegisters.*slot.min = ToRegister(centre - width / 2);
     ioRegisters.*slot.max = ToRegister(centre - width / 2 + width);
 }
 
-ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
-                                               int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) {
+ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                                               MPRMode inMode, ULMImageBuffer* ioImage) {
     if (inContext == nullptr || inQuality < 1 || (inMode != kMPRAlpha && inMode != kMPRRGBA) ||
         !std::isfinite(inNegativeDistance))
         return ULMSyncEvent(kULMErrArgument);
@@ -190,8 +189,8 @@ ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, doub
         const bool sums = inMode == kMPRAlpha;
         ReleasablePointer<ULMContext> clone(CloneContext(inContext));
         if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
-        ULMStatus status = PlaceSlab(state.m_mprCutPlane, clone, this, inNegativeDistance, inQuality,
-                                     sums ? inQuality : 1);
+        ULMStatus status =
+            PlaceSlab(state.m_mprCutPlane, clone, this, inNegativeDistance, inQuality, sums ? inQuality : 1);
         if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
         // Made in host memory, it moves to the volume's board with the first render.
         if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);

@@ -1,9 +1,11 @@
 // Renders of a plain volume on the simulated boards against the reference
-// model, the shared table cache, the refused renders, and MPR renders.
+// model, the shared table cache, the refused renders, MPR renders, and
+// space leaping against the same render without it.
 #include <gtest/gtest.h>
 
 #include <cmath>
 #include <functional>
+#include <limits>
 #include <thread>
 
 #include "render/render_cache.h"
@@ -24,7 +26,6 @@ namespace {
 
 using Pixels = std::vector<uint32_t>;
 constexpr int kSide = 64;
-constexpr int kX = 48, kY = 40, kZ = 36;
 const ULMImageRange kWhole(kSide, kSide, 0, 0);
 constexpr ULMFieldFormat kU = kULMUnsignedFraction;
 const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kU}, {8, 8, kU}, {16, 8, kU}, {24, 8, kU}};
@@ -73,10 +74,10 @@ ULMDepthBuffer* NewDepthBuffer(ULMLocation at, const Pixels& input) {
 
 class VolumeRenderTest : public testing::ContextTest {
 protected:
-    VolumeRenderTest() : ContextTest(test_support::SimBoards(2)) {}
+    explicit VolumeRenderTest(int boards = 2) : ContextTest(test_support::SimBoards(boards)) {}
     void SetUp() override {
         ContextTest::SetUp();
-        std::ranges::copy(std::array{kX, kY, kZ}, s.size);
+        std::ranges::copy(std::array{48, 40, 36}, s.size);
         FillVoxels([](int x, int y, int z) {  // an off-centre blob on a ramp along X
             return std::min(255.0, 2 * x + std::max(0.0, 200 - 20 * std::hypot(x - 30.0, y - 14.0, z - 22.0)));
         });
@@ -93,8 +94,9 @@ protected:
         ContextTest::TearDown();
     }
     void FillVoxels(const std::function<double(int, int, int)>& voxel) {
-        s.voxels.resize(kX * kY * kZ);
-        for (int i = 0; i < kX * kY * kZ; ++i) s.voxels[i] = uint8_t(voxel(i % kX, i / kX % kY, i / (kX * kY)));
+        const int nx = s.size[0], ny = s.size[1];
+        s.voxels.resize(size_t(nx) * ny * s.size[2]);
+        for (size_t i = 0; i < s.voxels.size(); ++i) s.voxels[i] = uint8_t(voxel(i % nx, i / nx % ny, i / nx / ny));
     }
     // The table, and the reference's copy of it as the table holds it.
     void SetTable(const std::function<ULMRGBAFloat(int)>& entry) {
@@ -105,13 +107,15 @@ protected:
             s.table[i] = {e.m_red, e.m_green, e.m_blue, e.m_alpha};
         }
     }
-    ULMVolume* NewVolume() { return ULMVolume::Create(1u, s.voxels.data(), kX, kY, kZ, ULMVolume::kSliced); }
+    ULMVolume* NewVolume() {
+        return ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced);
+    }
     // Frames the volume turned by (tx, ty) degrees, zoomed by inZoom, and sets the context as the scene says.
     void Aim(double tx, double ty, int k, double inZoom = 1.0) {
         const double r = 36.0 * inZoom;
         s.projection = ULMMatrix::Ortho(-r, r, -r, r, -100, 100);
         s.model = ULMMatrix::Rotate(tx, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(ty, ULMVector3D(0, 1, 0)) *
-                  ULMMatrix::Translate(-23.5, -19.5, -17.5);
+                  ULMMatrix::Translate((1 - s.size[0]) / 2.0, (1 - s.size[1]) / 2.0, (1 - s.size[2]) / 2.0);
         s.k = k;
         s.viewport[2] = s.viewport[3] = kSide;
         Apply();
@@ -559,6 +563,112 @@ TEST_F(VolumeRenderTest, RefusedMPRsLeaveNothingAndTheMPRBuffersGoWithTheVolume)
     tulx7sim::WaitForIdle(5000);
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     EXPECT_EQ(LiveObjects(), objects);
+}
+
+// Space leaping against the same render without it: the bytes must not change, only the samples the chip composites.
+class SpaceLeapingTest : public VolumeRenderTest {
+protected:
+    SpaceLeapingTest() : VolumeRenderTest(1) {}  // where an unlocked volume renders
+    struct Result {
+        Pixels pixels;
+        uint64_t samples = 0;
+        int trims = 0;  // widths of the three trim ranges added, 1/256 voxel
+    };
+    void SetUp() override {
+        VolumeRenderTest::SetUp();
+        std::ranges::copy(std::array{70, 50, 40}, s.size);
+        FillBalls({{48, 40, 30}});  // a transparent background with a ball in one corner
+    }
+    void FillBalls(const std::vector<std::array<double, 3>>& centres) {
+        FillVoxels([&](int x, int y, int z) {
+            double v = 30;
+            for (const auto& c : centres) v = std::max(v, 250 - 16 * std::hypot(x - c[0], y - c[1], z - c[2]));
+            return v;
+        });
+    }
+    Result Leaping(ULMVolume* v, bool leap) {
+        Result r;
+        EXPECT_EQ(v->SetSpaceLeapingParameters(ULMVolume::SpaceLeapingMode(leap), -1, -1, -1, -1), kULMOK);
+        tulx7sim::ClearChipDiagnostics();
+        EXPECT_EQ(Render(kULMBoard0, r.pixels, nullptr, v), kULMOK);
+        r.samples = tulx7sim::GetChipDiagnostics(0).samples;
+        const ULMAllRenderRegisters& regs = static_cast<ULMVolumeInternal*>(v)->RenderState().m_regs;
+        r.trims = int32_t(regs.m_TrimRangeXmax - regs.m_TrimRangeXmin + regs.m_TrimRangeYmax - regs.m_TrimRangeYmin +
+                          regs.m_TrimRangeZmax - regs.m_TrimRangeZmin);
+        return r;
+    }
+    // The same render without space leaping, then with it.
+    std::array<Result, 2> PlainAndLeapt(ULMVolume* v) { return {Leaping(v, false), Leaping(v, true)}; }
+};
+
+TEST_F(SpaceLeapingTest, OnlyPlainModesLeapAndTheBytesStay) {
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    const struct { double tx, ty; } views[] = {{0, 0}, {160, -35}, {-40, 110}};
+    for (const auto& view : views) {
+        for (const ULMBlendMode mode : {kULMBlendBTF, kULMBlendFTB, kULMBlendBTFPreWeighted, kULMBlendFTBPreWeighted}) {
+            SCOPED_TRACE(::testing::Message() << "mode " << mode << " view " << view.tx);
+            s.blendMode = mode;
+            Aim(view.tx, view.ty, 1);
+            const auto [plain, leapt] = PlainAndLeapt(v);
+            const bool leaps = mode == kULMBlendBTF || mode == kULMBlendFTB;
+            EXPECT_EQ(plain.pixels, leapt.pixels);
+            EXPECT_TRUE(leaps ? leapt.samples < plain.samples && leapt.trims < plain.trims
+                              : leapt.samples == plain.samples && leapt.trims == plain.trims);
+        }
+    }
+}
+
+// An unlocked volume renders from its host data, so each change below must
+// reach the bricks: a stale brick would cut the new content away.
+TEST_F(SpaceLeapingTest, AChangedVolumeTableOrRangeRebuildsTheBricks) {
+    s.blendMode = kULMBlendFTB;
+    Aim(25, 30, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    auto* internal = static_cast<ULMVolumeInternal*>(v.GetPointer());
+    ASSERT_EQ(internal->SetSpaceLeapingRange(ULMVolumeRange(36, 50, 40, 0, 0, 0)),
+              kULMOK);  // the half without the ball
+    const int wideTrims = Leaping(v, true).trims;
+    ASSERT_EQ(internal->SetSpaceLeapingRange(ULMVolumeRange()), kULMOK);
+    EXPECT_LT(Leaping(v, true).trims, wideTrims);
+
+    FillBalls({{48, 40, 30}, {9, 9, 9}});  // the new one into a brick that was empty
+    std::vector<uint8_t> box;
+    for (int i = 0; i < 24 * 24 * 24; ++i) box.push_back(s.voxels[(i / 576 * 50 + i / 24 % 24) * 70 + i % 24]);
+    ASSERT_EQ(v->Update(box.data(), ULMVolumeRange(24, 24, 24, 0, 0, 0)), kULMOK);
+    const auto [plain, leapt] = PlainAndLeapt(v);
+    EXPECT_EQ(plain.pixels, leapt.pixels);
+
+    table->SetEntry(30, ULMRGBAFloat(1, 1, 1, 0.02f));  // the background shows
+    const auto [plainShown, leaptShown] = PlainAndLeapt(v);
+    EXPECT_TRUE(leaptShown.pixels == plainShown.pixels && leaptShown.trims == plainShown.trims);
+}
+
+// Bad parameters are refused and change nothing; a volume whose voxels live
+// only in its board buffer renders without leaping.
+TEST_F(SpaceLeapingTest, BadParametersAndVolumesWithoutHostData) {
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        int mode;
+        double red, alpha;
+        ULMStatus status;
+    } cases[] = {{1, 0.25, 0.5, kULMOK},       {2, -1, -1, kULMErrArgument},    {-1, -1, -1, kULMErrArgument},
+                 {1, 1.5, 0, kULMErrArgument}, {1, 0, 1.0001, kULMErrArgument}, {1, 0, nan, kULMErrArgument}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(v->SetSpaceLeapingParameters(ULMVolume::SpaceLeapingMode(c.mode), c.red, 0, 0, c.alpha), c.status);
+        ULMVolume::SpaceLeapingMode mode;
+        double t[4];
+        v->GetSpaceLeapingParameters(mode, t[0], t[1], t[2], t[3]);
+        EXPECT_TRUE(mode == ULMVolume::kSpaceLeapingOn && t[0] == 0.25 && t[3] == 0.5) << c.mode;
+    }
+
+    Aim(0, 0, 1);
+    ReleasablePointer<ULMVolume> bare(ULMVolume::Create(8, 70, 50, 40, 1, kRGBA8, nullptr));
+    ASSERT_EQ(bare->LockVolume(kULMBoard0), kULMOK);
+    ASSERT_EQ(bare->Update(s.voxels.data(), ULMVolumeRange(70, 50, 40, 0, 0, 0)), kULMOK);
+    const auto [plain, leapt] = PlainAndLeapt(bare);
+    EXPECT_TRUE(plain.pixels == leapt.pixels && plain.samples == leapt.samples && plain.trims == leapt.trims);
 }
 
 }  // namespace

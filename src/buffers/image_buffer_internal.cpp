@@ -13,7 +13,11 @@
 namespace ulm3 {
 namespace {
 
-bool IsPixelSize(unsigned bits) { return bits == 16 || bits == 32 || bits == 64; }
+// 8-bit pixels only in 3-D images, where the board compositor stacks 8-bit
+// partial images; 2-D images keep the sizes the public images have.
+bool IsPixelSize(unsigned bits, bool in3D) {
+    return bits == 16 || bits == 32 || bits == 64 || (in3D && bits == 8);
+}
 
 }  // namespace
 
@@ -49,7 +53,7 @@ ULMImageBufferInternal* ULMImageBufferInternal::Make(ULMLocation inLocation, uns
                                                      int inNumberOfFields,
                                                      const ULMFieldDescriptor* inFieldArray,
                                                      bool in3D, int inNumberOfPlanes) {
-    if (inWidth == 0 || inHeight == 0 || !IsPixelSize(inPixelSize) || inNumberOfFields < 0 ||
+    if (inWidth == 0 || inHeight == 0 || !IsPixelSize(inPixelSize, in3D) || inNumberOfFields < 0 ||
         inNumberOfFields > kULMMaxPixelFields || (inNumberOfFields > 0 && inFieldArray == nullptr))
         return nullptr;
     if (!IsOpenBoardLocation(inLocation)) return nullptr;

@@ -21,8 +21,8 @@ public:
                                                 unsigned inHeight, unsigned inPixelSize,
                                                 int inNumberOfFields,
                                                 const ULMFieldDescriptor* inFieldArray);
-    // The same as a stack of max(inNumberOfPlanes, 1) planes; a negative
-    // number of planes is refused.
+    // The same as a stack of max(inNumberOfPlanes, 1) planes, which may also
+    // have 8-bit pixels; a negative number of planes is refused.
     static ULMImageBufferInternal* Create3D(ULMLocation inLocation, unsigned inWidth,
                                             unsigned inHeight, unsigned inPixelSize,
                                             int inNumberOfFields,

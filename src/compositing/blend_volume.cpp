@@ -103,6 +103,9 @@ ULMVolumeInternal* ULMBlendVolume::GetVolume(int inSlot) {
 ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image0, ULMImageBuffer* image1) {
     ULMImageBufferInternal* stack = GetBuffer(m_bufferNumber);
     if (inContext == nullptr || stack == nullptr) return ULMSyncEvent(kULMErrArgument);
+    // The chip sums its samples' alpha and counts them; partial sum-and-count
+    // images need their sums and counts added, which only the host does.
+    if (inContext->GetBlendMode() == kULMBlendSumAndCount) return ULMSyncEvent(kULMErrUnimplemented);
     const int n = m_numSubvolumes;
     if (m_layers == nullptr) m_layers.Assign(VolumeOver(stack, m_voxelSize, n, m_fields));
     if (m_layers == nullptr) return ULMSyncEvent(kULMErrVolume);
@@ -113,7 +116,8 @@ ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image
     // with plane 0 nearest: the z axis is turned towards the viewer. The
     // viewport reaches one pixel past the clip on every side so that the
     // footprint's rounding at the viewport edge cannot drop the clip's edge
-    // pixels; the volume's own box keeps the render inside the clip.
+    // pixels; rendering only the volume's area keeps the margin unwritten,
+    // since the chip writes every pixel of its frustum.
     const double w = m_clip.XSize(), h = m_clip.YSize();
     ULMCamera& camera = context->GetCamera();
     camera.SetProjectionMatrix(ULMMatrix::Ortho(-1.5, w + 0.5, -1.5, h + 0.5, -1.0, n));
@@ -125,6 +129,7 @@ ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image
         classifier.SetInterpolationMode(f, kULMNearestNeighbor);
     ULMStatus status = context->SetClassifier(classifier);
     if (status == kULMOK) status = context->SetSamplingLimits(1, 1, 1, 1);
+    if (status == kULMOK) status = context->SetRenderArea(ULMContext::kVolume);
     if (status != kULMOK) return ULMSyncEvent(status);
     return m_layers->StartRender(context, image0, nullptr, image1, nullptr);
 }

@@ -50,8 +50,9 @@ public:
     // Composites the stack's planes 0 to n - 1 front to back into the image
     // the context selects, at the clip range's place, with the context's
     // blend mode: each plane's pixels are taken as they stand (red, green,
-    // blue, alpha), one sample per plane. A blend volume not yet sized gives
-    // a 1004 event.
+    // blue, alpha), one sample per plane; nothing outside the clip range is
+    // written. A blend volume not yet sized gives a 1004 event; the
+    // sum-and-count mode, which partial images need added on the host, 1005.
     ULMSyncEvent Render(ULMContext* inContext, ULMImageBuffer* image0, ULMImageBuffer* image1);
 
 private:

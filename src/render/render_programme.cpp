@@ -93,6 +93,25 @@ void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     if (gULMControl.m_lightMode != ULMContext::kBidirectionalSpecular) r.m_EyeVector |= 2;
 }
 
+// One replacing sample per voxel of the output volume. Gradient components
+// take red, green and blue, the magnitude alpha: fields 0-2 and 3, or field
+// 0 when the magnitude is all the voxels take.
+void FillVolumeOutput(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
+    uint32_t codes[4];
+    for (int i = 0; i < 4; ++i)
+        codes[i] = HWFieldFormat(in.outputVolume->GetFieldDescriptor(static_cast<ULMFieldNumber>(i))) & 0xFF;
+    const ULMVolume::RenderToVolumeMode mode = in.outputVolumeMode;
+    r.m_Image0FieldSel = mode == ULMVolume::kOutputGradientMagnitude
+                             ? 0x000F0F0Fu | codes[0] << 24
+                             : codes[0] | codes[1] << 8 | codes[2] << 16 | codes[3] << 24;
+    r.m_Image1FieldSel = 0x0F0F0F0F;
+    r.m_ImageAccumValue = r.m_ImageLastValue = 0;
+    r.m_ImageControl = At<28>(1) | At<27>(1) | At<18>(kULMBlendReplace);
+    r.m_RenderOperation &= ~At<14>(1);  // every voxel takes its sample, however faint
+    const auto bits = static_cast<uint32_t>(mode);
+    if (bits != 0) r.m_GradientControl |= At<9>(1) | At<31>(bits & 1) | At<30>((bits >> 1) & 1);
+}
+
 }  // namespace
 
 bool ULMGradientCorrection(const ULMMatrix& inCorrection, double outFactors[3]) {
@@ -180,6 +199,7 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     for (int i = 0; i < 4; ++i)
         if (!in.tableLoaded[i]) bypass |= 1u << (16 + 2 * i);
     r.m_RenderOperation = At<28>(1) | At<24>(15) | bypass;
+    if (in.outputVolume != nullptr) FillVolumeOutput(in, r);
 }
 
 ULMStatus ULMWriteRenderProgramme(ULMBoardPassBlock& ioBlock, const ULMAllRenderRegisters& inRegisters) {

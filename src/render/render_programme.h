@@ -9,6 +9,7 @@
 #include "context/classifier_internal.h"
 #include "ulm3/matrix.h"
 #include "ulm3/status.h"
+#include "ulm3/volume.h"
 
 namespace ulm3 {
 
@@ -34,6 +35,10 @@ struct ULMRenderInputs {
     bool lit = false;          // light maps bound: gradients, eye vector and coefficients set
     bool modulated = false;    // the gradient-magnitude table bound
     double correction[3] = {};  // non-zero: the gradient is scaled per volume axis by these
+    // A render into a volume (null: into the images): its buffer is image
+    // 0, one sample per voxel, and the mode says what the voxels take.
+    const ULMVolume* outputVolume = nullptr;
+    ULMVolume::RenderToVolumeMode outputVolumeMode = ULMVolume::kRenderToVolumeNone;
 };
 
 // For a correction matrix that scales the volume's axes unequally and does

@@ -63,8 +63,13 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
                         camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
     outDirection = ULMVector4D(0, 0, 0, 0);
     if (m.IsSingular()) return 0;
+    // Window z grows away from the eye; a perspective projection takes the
+    // eye to that direction's point at infinity, so the same preimage is it.
     outDirection = m.Inverse() * ULMVector4D(0, 0, 1, 0);
-    return 0;
+    if (!IsPerspectiveMatrix(camera.GetProjectionMatrix()) || outDirection[3] == 0.0) return 0;
+    outDirection = ULMVector4D(outDirection[0] / outDirection[3], outDirection[1] / outDirection[3],
+                               outDirection[2] / outDirection[3], 1.0);
+    return 1;
 }
 
 ULMStatus ULMSampleSpace::FactorBasePlane(const ULMContext* inContext, const ULMVolume* inVolume,

@@ -9,6 +9,7 @@
 #include "ulm3/ranges.h"
 #include "ulm3/status.h"
 #include "ulm3/vectors.h"
+#include "ulm3/volume.h"
 
 namespace ulm3 {
 
@@ -51,8 +52,43 @@ public:
     ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                      const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
 
-    // The viewing direction in the volume's voxel axes, away from the eye;
-    // returns 0 (a view direction: parallel projections only).
+    // An unrotated grid over the volume's permuted axes, inSampling voxels
+    // apart (X', Y', and a Z' step of 1/k for whole k up to 256), whose rows
+    // follow the camera's rays: the base plane a warp takes to the view.
+    // Refuses as Assign does, and a perspective camera with
+    // kULMErrTransform, bad steps with kULMErrArgument, a grid beyond the
+    // chip's coordinates with kULMErrBasePlaneTooLarge, and steps over two
+    // voxels with kULMErrCantSubsample (the grid is kept).
+    ULMStatus ObjectAssign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                           const ULMImageBuffer* inImage, bool& ioNewSampleSpace, const ULMVector3D& inSampling);
+    // The warp from the last ObjectAssign's view to its grid: output pixel
+    // (x, y) reads the grid at origin + x d/dXs + y d/dYs (S23.40, origins
+    // biased as the chip takes them), on slice 0 in the grid's own axes.
+    void ComputePostWarpRegisters(unsigned int& outTransform, long long& outOriginX, long long& outOriginY,
+                                  long long& outOriginZ, long long& outdXdXs, long long& outdXdYs,
+                                  long long& outdXdZs, long long& outdYdXs, long long& outdYdYs,
+                                  long long& outdYdZs, long long& outdZdZs, long long& outdXdZv,
+                                  long long& outdYdZv, unsigned char* outSectionSize) const;
+
+    // Render to volume: while a target is set, the volume's renders write
+    // each voxel of the target's active sub-volume (its whole range when
+    // that is empty) instead of an image. The camera's matrices (projection
+    // x view x model, no correction) take source voxels to target voxels,
+    // and must keep the target's Z a function of one source axis. Set and
+    // cleared under the render state's lock, like the rest of the space.
+    void SetRenderToVolume(ULMVolume* inTarget) { m_renderToVolume = inTarget; }
+    void SetRenderToVolumeMode(ULMVolume::RenderToVolumeMode inMode) { m_renderToVolumeMode = inMode; }
+    ULMVolume* GetRenderToVolume() const { return m_renderToVolume; }
+    ULMVolume::RenderToVolumeMode GetRenderToVolumeMode() const { return m_renderToVolumeMode; }
+    // The sample space of a render into the target: kULMErrVolume for a
+    // target that is not a plain volume with a buffer on inSource's board
+    // holding the range, kULMErrTransform for a camera the chip cannot
+    // follow, kULMErrArgument for an unknown mode.
+    ULMStatus AssignRenderToVolume(const ULMContext* inContext, const ULMVolumeInternal* inSource,
+                                   bool& ioNewSampleSpace);
+
+    // The viewing direction in the volume's voxel axes, away from the eye,
+    // and 0; for a perspective camera the eye point there, and 1.
     static int GetEyeOrViewInVoxelSpace(const ULMContext* inContext, const ULMVolume* inVolume,
                                         ULMVector4D& outDirection);
 
@@ -107,6 +143,11 @@ private:
     double m_depthOrigin = 0.0, m_depthRate[3] = {};
     double m_eye[3] = {0.0, 0.0, 1.0};  // towards the eye, volume axes
     ULMMatrix m_volumeToWorld;           // model x correction
+    // The last ObjectAssign's warp: X origin, d/dx, d/dy, then Y's; sections.
+    double m_postWarp[6] = {};
+    unsigned char m_warpSection[2] = {};
+    ULMVolume* m_renderToVolume = nullptr;  // borrowed for the render
+    ULMVolume::RenderToVolumeMode m_renderToVolumeMode = ULMVolume::kRenderToVolumeNone;
 };
 
 }  // namespace ulm3

@@ -11,6 +11,7 @@
 #include "buffers/omni_image_buffer.h"
 #include "context/context_internal.h"
 #include "foundation/context_readers.h"
+#include "foundation/shareable.h"
 #include "render/render_programme.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
@@ -140,8 +141,12 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
                                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                               ULMDepthBuffer* ioDepth1) {
     ULMVolumeRenderState& state = *m_renderState;
+    // A render into a volume writes no image: the board takes the volume's
+    // buffer as image 0 instead.
+    const bool toVolume = state.m_sampleSpace.GetRenderToVolume() != nullptr;
+    if (toVolume) ioColor0 = ioColor1 = nullptr, ioDepth0 = ioDepth1 = nullptr;
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
-    if (output == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    if (output == nullptr && !toVolume) return ULMSyncEvent(kULMErrBuffer);
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
     const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
     if (Migrate(ioColor0, location) != kULMOK || Migrate(ioColor1, location) != kULMOK)
@@ -153,7 +158,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMDepthBuffer* depth[2] = {ioDepth0, ioDepth1};
     ULMDepthBufferInternal* boardDepth[2] = {};
     for (int i = 0; i < 2; ++i) {
-        if (!IsDepthBufferNeeded(inContext, i)) {
+        if (toVolume || !IsDepthBufferNeeded(inContext, i)) {
             depth[i] = nullptr;
             continue;
         }
@@ -163,9 +168,12 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     }
 
     const ULMStatus assigned =
-        state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
-    if (assigned == kULMErrEmptyRender) output->SetOutputLimits(ULMImageRange());
+        toVolume ? state.m_sampleSpace.AssignRenderToVolume(inContext, this, state.m_newSampleSpace)
+                 : state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
+    if (assigned == kULMErrEmptyRender && output != nullptr) output->SetOutputLimits(ULMImageRange());
     if (assigned != kULMOK) return ULMSyncEvent(assigned);
+    // The assignment took it only as a plain volume beside this one.
+    auto* target = static_cast<ULMVolumeInternal*>(state.m_sampleSpace.GetRenderToVolume());
 
     ULMRenderInputs inputs;
     inputs.context = inContext;
@@ -198,13 +206,16 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     inputs.voxelBorder = m_borderValue;
     inputs.image0 = ioColor0;
     inputs.image1 = ioColor1;
-    inputs.writeMask = output == ioColor0 ? kKWBWritesImage0 : kKWBWritesImage1;
+    inputs.writeMask = toVolume || output == ioColor0 ? kKWBWritesImage0 : kKWBWritesImage1;
+    inputs.outputVolume = target;
+    inputs.outputVolumeMode = state.m_sampleSpace.GetRenderToVolumeMode();
     for (int i = 0; i < 2; ++i) {
         inputs.depth[i] = depth[i];
         const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
         if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= kKWBWritesDepth0 << i;
     }
     ULMFillRenderRegisters(inputs, state.m_regs);
+    ULMApplySpaceLeaping(*this, state.m_spaceLeaping, inputs, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
         m_board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kRenderWriteFailure);
@@ -215,7 +226,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     }
     ULMBoardRenderBuffers buffers;
     buffers.volume = m_buffer;
-    buffers.image0 = image0 != nullptr ? image0->GetBuffer() : nullptr;
+    buffers.image0 = toVolume ? target->m_buffer : image0 != nullptr ? image0->GetBuffer() : nullptr;
     buffers.image1 = image1 != nullptr ? image1->GetBuffer() : nullptr;
     buffers.writeMask = inputs.writeMask;
     buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
@@ -230,6 +241,10 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     cache.ReleaseLUT();
     if (ULMFailed(event.Status())) return event;
     state.m_lastRenderEvent = event;
+    if (toVolume) {
+        target->m_bufferSerial = NextSerial(target->m_bufferSerial);
+        return event;
+    }
 
     output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);

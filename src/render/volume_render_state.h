@@ -8,6 +8,7 @@
 #include "foundation/locks.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
+#include "render/space_leaping.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
@@ -32,6 +33,7 @@ struct ULMVolumeRenderState {
     ULMAllRenderRegisters m_regs;
     std::unique_ptr<ULMBoardPassBlock> m_renderBlock;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
+    ULMSpaceLeaping m_spaceLeaping;
 };
 
 }  // namespace ulm3

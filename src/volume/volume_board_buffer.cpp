@@ -121,6 +121,7 @@ ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation, const ULMVol
         return status;
     }
     m_fullyLoaded = m_partlyLoaded = false;
+    m_sourceBufferSerial = m_bufferSerial;
     m_bufferID = buffer->GetID();
     for (int axis = 0; axis < 3; ++axis) m_bufferRange.m_origin[axis] = inSubVolume.m_origin[axis];
     m_bufferAddressMode = kULMOffsetAddress;
@@ -181,6 +182,7 @@ ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     for (int axis = 0; axis < 3; ++axis)
         if (static_cast<int32_t>(sizes[axis]) != m_bufferRange.m_size[axis]) m_fullyLoaded = false;
     ReleaseBuffer();
+    m_sourceBufferSerial = 0;
     m_board = board;
     m_buffer = attached;
     m_bufferID = inBufferID;

@@ -202,6 +202,7 @@ ULMVolumeInternal::ULMVolumeInternal(ULMVolumeSource* pSource)
     gULMControl.IncrementObjectCount();
     ULM_ASSERT(pSource != nullptr);
     SetObjectType(this, kObjectTypeULMVolumeInternal);
+    InitializeSpaceLeaping();
     if (SetSource(pSource, true) != kULMOK) m_voxelSizeBytes = 0;
 }
 
@@ -255,6 +256,7 @@ ULMVolumeInternal::~ULMVolumeInternal() {
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     m_hostBufferEvent.Wait(-1);
     m_hostBufferBase.reset();
+    ClearSpaceLeaping();
     m_renderState.reset();
     DeletePerspectiveInterface(m_perspInterface);
     m_perspInterface = nullptr;

@@ -88,6 +88,23 @@ public:
     // The box space leaping works on; it must lie inside the volume.
     ULMStatus SetSpaceLeapingRange(const ULMVolumeRange& inRange);
     ULMVolumeRange GetSpaceLeapingRange() const { return m_spaceLeapingRange; }
+    // Space leaping (src/render/space_leaping.cpp): the mode and the red,
+    // green, blue and alpha thresholds; a mode outside 0..1 or a threshold
+    // above 1.0 is kULMErrArgument.
+    ULMStatus SetSpaceLeapingParameters(SpaceLeapingMode inMode, double inRed, double inGreen, double inBlue,
+                                        double inAlpha) override;
+    void GetSpaceLeapingParameters(SpaceLeapingMode& outMode, double& outRed, double& outGreen, double& outBlue,
+                                   double& outAlpha) const override;
+    // No bricks, no parameters of its own; and the bricks let go.
+    void InitializeSpaceLeaping();
+    void ClearSpaceLeaping();
+    // The board buffer holds the host data's voxels as they stand: the
+    // volume has host data, and its buffer was made and loaded by the volume
+    // and not written since.
+    bool HostDataMatchesBuffer() const {
+        return m_hasData && m_sourceBufferSerial != 0 && m_sourceBufferSerial == m_bufferSerial &&
+               m_bufferAddressMode == kULMOffsetAddress;
+    }
 
     // ---- Updates, unloads and maps (volume_update.cpp, volume_mapping.cpp) ----
     ULMStatus Update(const void* inVoxels, const ULMVolumeRange& inDestinationRange) override;
@@ -409,6 +426,9 @@ private:
     uint64_t m_bufferID = 0;
     ULMPermission m_bufferPermission = kULMPermissionNotShared;
     uint64_t m_bufferSerial = 0;
+    // m_bufferSerial when the volume made its buffer (0: the buffer came
+    // from elsewhere).
+    uint64_t m_sourceBufferSerial = 0;
     ULMTarget m_target = kULMSource;
     std::unique_ptr<ULMVolumeRenderState> m_renderState;
     PerspInterf* m_perspInterface = nullptr;

@@ -295,8 +295,12 @@ std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDi
     s.writeDepth[1] = CHIP_FIELD(depth, DepthControl, writeDepthLast) != 0;
     s.initDepth[0] = CHIP_FIELD(depth, DepthControl, initDepthFirst) != 0;
     s.initDepth[1] = CHIP_FIELD(depth, DepthControl, initDepthLast) != 0;
+    // Tests that compare no depth make the combination a constant: only a
+    // constant pass may skip the tests; a constant fail must remove every sample.
     const auto realTest = [](uint32_t test) { return test >= 1 && test <= 6; };
-    if (s.volumeOutput || s.depthAction == 0 || !(realTest(s.testFirst) || realTest(s.testLast)))
+    const bool first = s.testFirst != 0, last = s.testLast != 0;
+    const bool alwaysPasses = s.depthAction == 1 ? first && last : s.depthAction == 2 ? first || last : first != last;
+    if (s.volumeOutput || s.depthAction == 0 || (!realTest(s.testFirst) && !realTest(s.testLast) && alwaysPasses))
         s.depthAction = 0;
     if (s.volumeOutput) s.writeDepth[0] = s.writeDepth[1] = false;
     s.depthUsed = s.depthAction != 0 || s.writeDepth[0] || s.writeDepth[1];

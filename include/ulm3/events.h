@@ -41,7 +41,13 @@ public:
 };
 
 // The two light-map events carry the same description of the maps; they
-// differ only in their kind.
+// differ only in their kind. A render raises one when it builds a volume's
+// maps (kULMEventLightMap the first time, kULMEventLightMapChange after),
+// once it holds no lock of the library, so a callback may render again.
+// pointerToMap1 and pointerToMap2 are the diffuse and specular maps'
+// numberOfElements 64-bit words. They are the volume's own and are valid
+// only until its next rebuild of the maps or its release, whichever comes
+// first; copy them to keep them longer (a queued event may outlive them).
 template <ULMEventType Kind>
 class ULMLightMapEventOf : public ULMEventBase {
 public:

@@ -140,7 +140,7 @@ ULMSyncEvent ULMBoardPassBlock::SubmitRender(KWBBoard* inBoard, const ULMSyncEve
     return inBoard->StartRender(inLastRender, m_commands.get(), m_blockID, m_blockSize, nullptr, 0, 0,
                                 inBuffers.volume, inBuffers.image0, inBuffers.image1, inBuffers.depth0,
                                 inBuffers.depth1, inBuffers.writeMask, luts, inBuffers.diffuseMap,
-                                inBuffers.specularMap, inBuffers.gradientTable, nullptr);
+                                inBuffers.specularMap, inBuffers.gradientTable, inBuffers.alphaCorrectionTable);
 }
 
 }  // namespace ulm3

@@ -75,6 +75,7 @@ struct ULMBoardRenderBuffers {
     KWBBuffer* diffuseMap = nullptr;
     KWBBuffer* specularMap = nullptr;
     KWBBuffer* gradientTable = nullptr;
+    KWBBuffer* alphaCorrectionTable = nullptr;
 };
 
 class ULMBoardPassBlock {

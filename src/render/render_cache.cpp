@@ -92,6 +92,24 @@ int AlphaTable(const ULMClassifier& inClassifier) {
     return 2 * alu + (op == kPassA ? 0 : 1);
 }
 
+// Whether a table's alpha channel can take a conversion: an unsigned
+// fraction inside the entry.
+bool AlphaConvertible(const ULMLookupTable& inTable) {
+    const ULMFieldDescriptor alpha = inTable.GetFieldDescriptor(kULMChannelAlpha);
+    return alpha.m_format == kULMUnsignedFraction && alpha.m_size > 0 && alpha.m_size <= 32 &&
+           alpha.m_position + alpha.m_size <= 64;
+}
+
+// The chip's correction of alpha for sample distance d: 1 - (1 - a)^d at
+// its 56 knots a = e/55, a 12-bit fraction in lane 0.
+std::vector<uint64_t> AlphaCorrectionWords(double inDistance) {
+    std::vector<uint64_t> words(56);
+    for (size_t e = 0; e < words.size(); ++e)
+        words[e] = static_cast<uint64_t>(ULMConvertFloatTo12(1.0 - std::pow(1.0 - static_cast<double>(e) / 55.0, inDistance)))
+                   << 4;
+    return words;
+}
+
 double DecodeField(uint64_t inWord, const ULMFieldDescriptor& inFD) {
     const uint64_t mask = inFD.m_size >= 64 ? ~0ull : (uint64_t{1} << inFD.m_size) - 1;
     return static_cast<double>((inWord >> inFD.m_position) & mask) / static_cast<double>(mask);
@@ -113,11 +131,9 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
     std::vector<uint64_t> words(n);
     inTable.Unload(0, n, words.data());
     const ULMFieldDescriptor alpha = inTable.GetFieldDescriptor(kULMChannelAlpha);
-    const bool unsignedAlpha = alpha.m_format == kULMUnsignedFraction && alpha.m_size > 0 &&
-                               alpha.m_size <= 32 && alpha.m_position + alpha.m_size <= 64;
     const bool changeAlpha = inKey.sampleDistance != 1.0 || inKey.alphaLimit > 0.0 ||
                              inScale != nullptr || inKey.mprRGB;
-    if (changeAlpha && unsignedAlpha) {
+    if (changeAlpha && AlphaConvertible(inTable)) {
         for (unsigned e = 0; e < n; ++e) {
             double a = DecodeField(words[e], alpha);
             if (inKey.sampleDistance != 1.0) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
@@ -147,8 +163,6 @@ ULMRenderCache::~ULMRenderCache() {
     ReleaseLUT();
     if (m_lightMap != nullptr) m_lightMap->Release();
     for (auto& retired : m_retiredMaps) retired.second->Release();
-    for (auto& retired : m_retiredTables) retired.board->ReleaseBuffer(retired.buffer, false);
-    if (m_gradientTable != nullptr) m_gradientTableBoard->ReleaseBuffer(m_gradientTable, false);
 }
 
 void ULMRenderCache::Clear(KWBBoard* inBoard) {
@@ -160,13 +174,20 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
                                             const ULMLookupTable* inScaleTable, double inUpAlphaLimit,
                                             double inMaxSampleDistance, bool inIsMPRRGBOn) {
     ReleaseLUT();
+    m_alphaCorrectionUsed = nullptr;
     if (m_board == nullptr) return kULMErrArgument;
     const double d = inMaxSampleDistance > 0.0 ? inMaxSampleDistance : 1.0;
-    const int alphaTable = inContext != nullptr ? AlphaTable(inContext->GetClassifier()) : -1;
-    if (d != 1.0 && inContext != nullptr &&
-        (alphaTable < 0 || inLuts[alphaTable] == nullptr || inLuts[alphaTable]->GetSize() == 0))
-        // The chip's own correction table is not programmed yet.
-        return kULMErrUnimplemented;
+    int alphaTable = inContext != nullptr ? AlphaTable(inContext->GetClassifier()) : -1;
+    if (alphaTable >= 0 && (inLuts[alphaTable] == nullptr || inLuts[alphaTable]->GetSize() == 0 ||
+                            !AlphaConvertible(*inLuts[alphaTable])))
+        alphaTable = -1;
+    if (d != 1.0 && inContext != nullptr && alphaTable < 0) {
+        // Alpha combined from several tables, or not taken from one: the
+        // chip corrects the combined value.
+        const ULMStatus loaded = m_alphaCorrection.Load(m_board, AlphaCorrectionWords(d));
+        if (loaded != kULMOK) return loaded;
+        m_alphaCorrectionUsed = m_alphaCorrection.Buffer();
+    }
 
     for (int slot = 0; slot < 4; ++slot) {
         ULMLookupTable* table = inLuts[slot];
@@ -311,11 +332,6 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
 
 ULMStatus ULMRenderCache::SetupGradientTable(const ULMContext* inContext) {
     if (m_board == nullptr || inContext == nullptr) return kULMErrArgument;
-    std::erase_if(m_retiredTables, [](const RetiredTable& r) {
-        if (!r.lastReader.IsDone()) return false;
-        r.board->ReleaseBuffer(r.buffer, false);
-        return true;
-    });
     const int knots = ULMConfiguration::GetGradientTableLength();
     std::vector<double> table(static_cast<size_t>(std::max(knots, 2)), 1.0);
     if (knots >= 2) inContext->GetGradientTable(table.data());
@@ -326,22 +342,7 @@ ULMStatus ULMRenderCache::SetupGradientTable(const ULMContext* inContext) {
         const double value = table[k] + (x - static_cast<double>(k)) * (table[k + 1] - table[k]);
         words[static_cast<size_t>(i)] = static_cast<uint64_t>(ULMConvertFloatTo12(value)) << 4;
     }
-    if (m_gradientTable != nullptr && m_gradientTableBoard == m_board && words == m_gradientWords)
-        return kULMOK;
-    ULMStatus status = kULMOK;
-    KWBBuffer* buffer = m_board->CreateBuffer(64, 0, 0, 64, status);
-    if (buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
-    status = m_board->LoadBuffer(buffer, words.data(), KWBRange(0, 63), 0, 0, KWBBoard::kPlainHostMemory);
-    if (ULMFailed(status)) {
-        m_board->ReleaseBuffer(buffer, false);
-        return status;
-    }
-    if (m_gradientTable != nullptr)
-        m_retiredTables.push_back({m_gradientTableBoard->GetLastRenderEvent(), m_gradientTableBoard, m_gradientTable});
-    m_gradientTable = buffer;
-    m_gradientTableBoard = m_board;
-    m_gradientWords.swap(words);
-    return kULMOK;
+    return m_gradientTable.Load(m_board, std::move(words));
 }
 
 ULMMutex& ULMRenderCache::LookupTablesLock() { return Tables().lock; }

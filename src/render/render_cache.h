@@ -10,6 +10,7 @@
 
 #include "foundation/locks.h"
 #include "foundation/shareable.h"
+#include "render/board_word_table.h"
 #include "render/light_map.h"
 #include "ulm3/sync_event.h"
 #include "ulm3/status.h"
@@ -52,7 +53,9 @@ public:
     void Clear(KWBBoard* inBoard);
     // Loads the four tables (null: none) onto the bound board. inContext
     // gives the sample distance's alpha correction and may be null (no
-    // correction); inScaleTable, when given, multiplies alpha;
+    // correction): folded into the one table whose alpha becomes the
+    // sample's, or else left to the chip's correction table, which this
+    // loads too; inScaleTable, when given, multiplies alpha;
     // inUpAlphaLimit > 0 clamps alpha; inMaxSampleDistance > 0 is the
     // sample distance d (1.0 otherwise); inIsMPRRGBOn scales alpha by d.
     ULMStatus SetupLookupTables(const ULMContext* inContext, ULMLookupTable* const inLuts[4],
@@ -60,6 +63,9 @@ public:
                                 double inMaxSampleDistance, bool inIsMPRRGBOn);
     // The board buffers of the loaded tables, null where none.
     void GetLutBuffers(KWBBuffer* outBuffers[4]) const;
+    // The chip's alpha-correction table when the last SetupLookupTables
+    // left the correction to it, else null.
+    KWBBuffer* GetAlphaCorrectionTable() const { return m_alphaCorrectionUsed; }
     // Gives back the tables of the last SetupLookupTables once the
     // submission has taken its own references.
     void ReleaseLUT();
@@ -73,7 +79,7 @@ public:
     // Loads the 64-entry gradient-magnitude table, the context's gradient
     // table read linearly at i/63, unless the held one has those values.
     ULMStatus SetupGradientTable(const ULMContext* inContext);
-    KWBBuffer* GetGradientTable() const { return m_gradientTable; }
+    KWBBuffer* GetGradientTable() const { return m_gradientTable.Buffer(); }
     // The held maps, null before the first build.
     const ULMLightMap* GetLightMap() const { return m_lightMap; }
 
@@ -100,13 +106,10 @@ private:
     ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
     ULMMatrix m_lightSpace;
     std::vector<std::pair<ULMSyncEvent, ULMLightMap*>> m_retiredMaps;
-    // The gradient-magnitude table and its words; tables queued renders
-    // may still read, as the maps.
-    KWBBuffer* m_gradientTable = nullptr;
-    KWBBoard* m_gradientTableBoard = nullptr;
-    std::vector<uint64_t> m_gradientWords;
-    struct RetiredTable { ULMSyncEvent lastReader; KWBBoard* board; KWBBuffer* buffer; };
-    std::vector<RetiredTable> m_retiredTables;
+    // The gradient-magnitude and alpha-correction tables.
+    ULMBoardWordTable m_gradientTable;
+    ULMBoardWordTable m_alphaCorrection;
+    KWBBuffer* m_alphaCorrectionUsed = nullptr;
 };
 
 }  // namespace ulm3

@@ -6,8 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
+#include "foundation/fixed_point.h"
 #include "render/sample_space.h"
 #include "tulx7/register_groups.h"
 #include "ulm3/context.h"
@@ -67,15 +69,10 @@ uint32_t SignMagnitude(double inValue, int inBits) {
     return (inValue < 0.0 ? 1u << inBits : 0u) | magnitude;
 }
 
-// Gradients from field 0 by central differences, corrected when asked;
-// the eye follows the gradient into the corrected axes. Back faces are lit
-// specularly only in the bidirectional-specular mode.
-void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
-    double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
-    in.context->GetReflectionProperties(diffuse, specular, emissive, exponent);
-    auto coefficient = [](double inK) { return static_cast<uint32_t>(std::lround(std::clamp(inK, 0.0, 1.0) * 255)); };
-    r.m_LightingCoefficient = At<24>(coefficient(emissive)) | At<16>(coefficient(diffuse)) |
-                              At<8>(coefficient(specular));
+// Gradients from field 0 by central differences, corrected when asked; the
+// eye follows the gradient into the corrected axes, so that facing and
+// reflection are those of the unscaled object.
+void FillGradients(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     const bool corrected = in.correction[0] != 0.0;
     r.m_GradientControl = At<9>(1) | At<22>(corrected ? 1 : 0);
     if (corrected) {
@@ -90,6 +87,24 @@ void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
                         static_cast<uint64_t>(SignMagnitude(e[1] / length, 9)) << 38 |
                         static_cast<uint64_t>(SignMagnitude(e[0] / length, 9)) << 22;
     }
+    // Magnitudes are compared squared, in steps of 1/511 per axis; the top
+    // of the context's range leaves the range open, as a magnitude above 1
+    // reads the gradient table's last value.
+    double lo = 0, hi = 1;
+    in.context->GetGradientMagnitudeRange(lo, hi);
+    const auto squared = [](double inM) {
+        return std::min<uint64_t>(0xFFFFF, ULMRationalPackClampedProduct(inM * inM, 9, kULMRound, uint32_t{}));
+    };
+    r.m_GradientMagnitudeRange = squared(lo) << 12 | (hi >= 1.0 ? 0xFFFFFull : squared(hi)) << 44;
+}
+
+// Back faces are lit specularly only in the bidirectional-specular mode.
+void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
+    double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
+    in.context->GetReflectionProperties(diffuse, specular, emissive, exponent);
+    auto coefficient = [](double inK) { return static_cast<uint32_t>(std::lround(std::clamp(inK, 0.0, 1.0) * 255)); };
+    r.m_LightingCoefficient = At<24>(coefficient(emissive)) | At<16>(coefficient(diffuse)) |
+                              At<8>(coefficient(specular));
     if (gULMControl.m_lightMode != ULMContext::kBidirectionalSpecular) r.m_EyeVector |= 2;
 }
 
@@ -130,9 +145,16 @@ bool ULMGradientCorrection(const ULMMatrix& inCorrection, double outFactors[3]) 
 bool IsDepthBufferNeeded(const ULMContext* inContext, int inNumber) {
     const auto n = static_cast<ULMContext::DepthBufferNumber>(inNumber);
     const ULMContext::DepthTest test = inContext->GetDepthTest(n);
-    const bool tested = inContext->GetDepthCombineFunction() != ULMContext::kDepthCombineAll &&
+    const bool tested = !IsDepthTestPass(inContext) && !IsDepthTestFail(inContext) &&
                         test != ULMContext::kDepthTestFail && test != ULMContext::kDepthTestPass;
     return tested || inContext->GetDepthUpdateFilter(n) != ULMContext::kAlwaysFail;
+}
+
+bool FilterReadsGradient(ULMContext::FilterTest inFilter) {
+    if (inFilter == ULMContext::kAlwaysFail) return false;
+    const int direction = inFilter & ULMContext::kAlwaysFail;
+    return direction == ULMContext::kRejectFrontFacing || direction == ULMContext::kRejectBackFacing ||
+           (inFilter & ULMContext::kTestGradientMagnitude) != 0;
 }
 
 uint64_t ConvertImageColor(double inRed, double inGreen, double inBlue, double inAlpha) {
@@ -148,7 +170,9 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
 
     r.m_VoxelFormat = in.classifier.voxelFormat;
     r.m_VoxelBorder = in.voxelBorder;
-    r.m_InterpolateControl = in.classifier.interpolateControl;
+    // Gradients interpolate between the voxels like the fields, or lit
+    // surfaces and filtered depths show the voxel grid.
+    r.m_InterpolateControl = in.classifier.interpolateControl | At<16>(1);
     uint32_t* formats[4] = {&r.m_LookupTableFormat0, &r.m_LookupTableFormat1,
                             &r.m_LookupTableFormat2, &r.m_LookupTableFormat3};
     for (int i = 0; i < 4; ++i) *formats[i] = in.classifier.lutFormat[i];
@@ -167,9 +191,12 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_GradientControl = 0;
     r.m_GradientCorrection0 = r.m_GradientCorrection1 = r.m_GradientCorrection2 = 0;
     r.m_GradientMagnitudeRange = 0xFFFFFull << 44;
-    // 12-bit magnitudes in steps of 64 index the table; the range is whole.
+    // 12-bit magnitudes in steps of 64 index the table.
     r.m_GradientMagnitudeModulation = At<15>(1) | (in.modulated ? At<29>(6) | (ctx->GetGradientModulation() & 15) : 0);
-    if (in.modulated) r.m_GradientControl = At<9>(1);
+    const bool filtersReadGradients =
+        (in.depth[0] != nullptr && FilterReadsGradient(ctx->GetDepthUpdateFilter(ULMContext::kDepthBuffer0))) ||
+        (in.depth[1] != nullptr && FilterReadsGradient(ctx->GetDepthUpdateFilter(ULMContext::kDepthBuffer1)));
+    if (in.lit || in.modulated || filtersReadGradients) FillGradients(in, r);
     r.m_LightingCoefficient = At<24>(255);        // emissive only: colours kept
     r.m_SpecularColor = ConvertImageColor(1, 1, 1, 0);
     if (in.lit) FillLighting(in, r);
@@ -193,7 +220,7 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_ImageControl = At<31>(initLast ? 1 : 0) | At<30>(initAccum ? 1 : 0) |
                        At<28>(in.writeMask & 3) | At<18>(static_cast<uint32_t>(ctx->GetBlendMode()) & 63) |
                        At<12>(initLast ? static_cast<uint32_t>(ctx->GetLastBlendMode()) & 63 : 0) |
-                       At<9>(terminate ? 1 : 0);
+                       At<9>(terminate ? 1 : 0) | At<8>(in.alphaCorrected ? 1 : 0);
 
     uint32_t bypass = 0;
     for (int i = 0; i < 4; ++i)

@@ -7,6 +7,7 @@
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
 #include "context/classifier_internal.h"
+#include "ulm3/context.h"
 #include "ulm3/matrix.h"
 #include "ulm3/status.h"
 #include "ulm3/volume.h"
@@ -34,6 +35,7 @@ struct ULMRenderInputs {
     const ULMDepthBuffer* depth[2] = {};  // the needed ones only
     bool lit = false;          // light maps bound: gradients, eye vector and coefficients set
     bool modulated = false;    // the gradient-magnitude table bound
+    bool alphaCorrected = false;  // the alpha-correction table bound
     double correction[3] = {};  // non-zero: the gradient is scaled per volume axis by these
     // A render into a volume (null: into the images): its buffer is image
     // 0, one sample per voxel, and the mode says what the voxels take.
@@ -48,8 +50,12 @@ struct ULMRenderInputs {
 bool ULMGradientCorrection(const ULMMatrix& inCorrection, double outFactors[3]);
 
 // Whether a render reads or writes depth buffer inNumber: its test is
-// evaluated, or its update filter can pass.
+// evaluated while the tests combined depend on depth, or its update filter
+// can pass.
 bool IsDepthBufferNeeded(const ULMContext* inContext, int inNumber);
+// Whether an update filter that can pass reads the sample's gradient: its
+// direction or its magnitude.
+bool FilterReadsGradient(ULMContext::FilterTest inFilter);
 
 // Fills every register a render writes; the driver-set array registers
 // are left as they are.

@@ -21,18 +21,8 @@ namespace {
 
 constexpr char kRenderWriteFailure[] = "Render: writing register %s failed: %s (%d)\n";
 
-// What this engine cannot program yet; such a render is refused rather
-// than drawn without it: depth filters that read gradients.
-bool NeedsUnbuiltStages(const ULMContext* inContext) {
-    for (int i = 0; i < 2; ++i) {
-        const auto filter = inContext->GetDepthUpdateFilter(static_cast<ULMContext::DepthBufferNumber>(i));
-        const int direction = filter & ULMContext::kAlwaysFail;
-        if (direction == ULMContext::kRejectFrontFacing || direction == ULMContext::kRejectBackFacing ||
-            (direction != ULMContext::kAlwaysFail && (filter & ULMContext::kTestGradientMagnitude) != 0))
-            return true;
-    }
-    return inContext->GetCutPlaneCount() > 4;
-}
+// What the chip cannot take: more cut planes than it has.
+bool ExceedsTheChip(const ULMContext* inContext) { return inContext->GetCutPlaneCount() > 4; }
 
 ULMImageBufferInternal* BoardImage(ULMImageBuffer* inImage) {
     return inImage != nullptr ? GetImageBufferInternal(inImage) : nullptr;
@@ -72,26 +62,19 @@ ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation) {
     return ULMFailed(status) ? kULMErrBuffer : kULMOK;
 }
 
-// Binds the light maps of a lit render, telling the context's light-map
-// listeners when they are built.
-ULMStatus SetupLighting(const ULMContext* inContext, const ULMVolume* inVolume, ULMRenderCache& ioCache,
+// Binds the light maps of a lit render; a build is told to the context's
+// light-map listeners once the render lets go of its lock.
+ULMStatus SetupLighting(const ULMContext* inContext, const ULMMatrix& inCorrection, ULMVolumeRenderState& ioState,
                         ULMRenderInputs& ioInputs) {
     if (inContext->GetLightCount() == 0) return kULMOK;
-    const ULMMatrix correction = inVolume->GetCorrectionMatrix();
-    const bool corrected = ULMGradientCorrection(correction, ioInputs.correction);
+    const bool corrected = ioInputs.correction[0] != 0.0;
     const ULMMatrix model = inContext->GetCamera().GetModelMatrix();
     int built = 0;
-    const ULMStatus status = ioCache.SetupLightMaps(inContext, corrected ? model : model * correction, built);
+    ULMRenderCache& cache = ioState.m_renderCache;
+    const ULMStatus status = cache.SetupLightMaps(inContext, corrected ? model : model * inCorrection, built);
     if (status != kULMOK) return status;
     ioInputs.lit = true;
-    if (built != 0 && IsObjectType(inContext, kObjectTypeULMContextInternal)) {
-        // The events go to the context's queue, which has its own lock.
-        auto* context = const_cast<ULMContextInternal*>(static_cast<const ULMContextInternal*>(inContext));
-        const ULMLightMap* map = ioCache.GetLightMap();
-        context->GenerateEventLightMap(built == 2, 0, kULMLightMapType1, 8, kLightMapEntries,
-                                       const_cast<uint64_t*>(map->m_diffuseWords),
-                                       const_cast<uint64_t*>(map->m_specularWords));
-    }
+    if (built != 0) ioState.m_lightMapNotices.Add(inContext, const_cast<ULMLightMap*>(cache.GetLightMap()), built == 2);
     return kULMOK;
 }
 
@@ -113,27 +96,34 @@ ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImag
                                             ULMDepthBuffer* ioDepth1) {
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
-        NeedsUnbuiltStages(inContext))
+        ExceedsTheChip(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
     if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr) return ULMSyncEvent(kULMErrBuffer);
 
     ULMStatus status = AddAccess(kULMAccessReadShared);
     if (status != kULMOK) return ULMSyncEvent(status);
-    // Prepare and finish share the volume's buffer bookkeeping: two threads
-    // rendering one volume take turns from the prepare to the finish, or one
-    // could release the buffer the other is about to render from.
-    ULMScopedLock lock(m_renderState->m_lock);
-    status = PrepareVolume();
-    if (status != kULMOK) {
-        ReleaseAccess();
-        return ULMSyncEvent(status);
+    ULMSyncEvent result(kULMOK);
+    ULMLightMapNotices notices;
+    {
+        // Prepare and finish share the volume's buffer bookkeeping: two
+        // threads rendering one volume take turns from the prepare to the
+        // finish, or one could release the buffer the other is about to
+        // render from.
+        ULMScopedLock lock(m_renderState->m_lock);
+        status = PrepareVolume();
+        if (status == kULMOK) {
+            if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
+            result = status == kULMOK ? DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1)
+                                      : ULMSyncEvent(status);
+            FinishWithVolume();
+        } else {
+            result = ULMSyncEvent(status);
+        }
+        notices.TakeFrom(m_renderState->m_lightMapNotices);
     }
-    if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
-    const ULMSyncEvent result = status == kULMOK
-                                    ? DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1)
-                                    : ULMSyncEvent(status);
-    FinishWithVolume();
     ReleaseAccess();
+    // A listener may render this volume again.
+    notices.Deliver();
     return result;
 }
 
@@ -196,7 +186,10 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     KWBBuffer* luts[4];
     cache.GetLutBuffers(luts);
     for (int i = 0; i < 4; ++i) inputs.tableLoaded[i] = luts[i] != nullptr;
-    ULMStatus lit = SetupLighting(inContext, this, cache, inputs);
+    const ULMMatrix correction = GetCorrectionMatrix();
+    ULMGradientCorrection(correction, inputs.correction);
+    inputs.alphaCorrected = cache.GetAlphaCorrectionTable() != nullptr;
+    ULMStatus lit = SetupLighting(inContext, correction, state, inputs);
     inputs.modulated = (inContext->GetGradientModulation() & 15) != 0;
     if (lit == kULMOK && inputs.modulated) lit = cache.SetupGradientTable(inContext);
     if (lit != kULMOK) {
@@ -233,6 +226,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     buffers.depth1 = boardDepth[1] != nullptr ? boardDepth[1]->GetBuffer() : nullptr;
     for (int i = 0; i < 4; ++i) buffers.luts[i] = luts[i];
     buffers.gradientTable = inputs.modulated ? cache.GetGradientTable() : nullptr;
+    buffers.alphaCorrectionTable = cache.GetAlphaCorrectionTable();
     if (inputs.lit) {
         buffers.diffuseMap = cache.GetLightMap()->Diffuse();
         buffers.specularMap = cache.GetLightMap()->Specular();

@@ -6,6 +6,7 @@
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
 #include "foundation/locks.h"
+#include "render/light_map_events.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
 #include "render/space_leaping.h"
@@ -34,6 +35,9 @@ struct ULMVolumeRenderState {
     std::unique_ptr<ULMBoardPassBlock> m_renderBlock;
     ULMSyncEvent m_lastRenderEvent{kULMOK};
     ULMSpaceLeaping m_spaceLeaping;
+    // Light maps built under the lock, told to their listeners once the
+    // render entry has let go of it.
+    ULMLightMapNotices m_lightMapNotices;
 };
 
 }  // namespace ulm3

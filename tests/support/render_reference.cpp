@@ -16,7 +16,8 @@ double Voxel(const ReferenceScene& s, int x, int y, int z) {
 
 // Trilinear over the voxels, 0 beyond them; nothing outside the cells of
 // half a voxel around the voxel centres (at the 1/256 resolution of the grid).
-// The gradient interpolates the voxels' central differences alike.
+// The gradient interpolates the voxels' central differences alike, those of
+// the voxels just beyond the volume included.
 bool Sample(const ReferenceScene& s, const double p[3], double& out, double g[3]) {
     out = g[0] = g[1] = g[2] = 0.0;
     for (int a = 0; a < 3; ++a)
@@ -27,7 +28,6 @@ bool Sample(const ReferenceScene& s, const double p[3], double& out, double g[3]
         for (int a = 0; a < 3; ++a) {
             v[a] = static_cast<int>(std::floor(p[a])) + ((c >> a) & 1);
             w *= std::fabs(1 - ((c >> a) & 1) - (p[a] - std::floor(p[a])));
-            if (v[a] < 0 || v[a] >= s.size[a]) w = 0;
         }
         if (w <= 0) continue;
         out += w * Voxel(s, v[0], v[1], v[2]);
@@ -66,6 +66,12 @@ RGBA Blend(int mode, RGBA acc, const RGBA& in) {
     return acc;
 }
 
+// Whether a sample passes update filter f (3 none): its facing, alpha, accumulated alpha and squared magnitude (in 1/511 steps).
+bool Qualifies(const ReferenceScene& s, int f, bool front, double alpha, double accum, double q2) {
+    const auto in = [](double v, const std::array<double, 2>& r) { return std::round(r[0] * 4095) <= std::round(v * 4095) && std::round(v * 4095) <= std::round(r[1] * 4095); };
+    return f != 3 && !((f & 1) && front) && !((f & 2) && !front) && (!(f & 8) || in(alpha, s.sampleAlpha)) && (!(f & 16) || in(accum, s.accumAlpha)) && (!(f & 4) || (std::round(s.magnitude[0] * s.magnitude[0] * 511 * 511) <= q2 && (s.magnitude[1] >= 1 || q2 <= std::round(s.magnitude[1] * s.magnitude[1] * 511 * 511))));
+}
+
 }  // namespace
 
 std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHeight) {
@@ -74,13 +80,18 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
     const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse(), normals = s.model.Inverse();
     // Window z grows away from the eye: so does the ray parameter.
     const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
+    const ULMVector4D e = s.model * ULMVector4D(-d[0], -d[1], -d[2], 0);  // towards the eye
+    // eye9 as the chip compares facing with it: in volume axes, in 1/511
+    const double el = std::hypot(e[0], e[1], e[2]), eye[3] = {e[0] / el, e[1] / el, e[2] / el}, dl = std::hypot(d[0], d[1], d[2]), eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
     int axis = 0;
     for (int a = 1; a < 3; ++a)
         if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
     std::vector<RGBA> image(static_cast<size_t>(inWidth) * inHeight, RGBA{0, 0, 0, 0});
+    s.depthOut.assign(image.size(), {0xFFFFFF, 0xFFFFFF});
     for (int y = std::max(vy, 0); y < std::min(vy + vh, inHeight); ++y) {
         for (int x = std::max(vx, 0); x < std::min(vx + vw, inWidth); ++x) {
-            double origin[3];
+            // The depth tests' references, and the depths as the filters update them.
+            double origin[3], ref[2] = {s.depthIn[0].empty() ? 16777215.0 : s.depthIn[0][size_t(y) * inWidth + x], s.depthIn[1].empty() ? 16777215.0 : s.depthIn[1][size_t(y) * inWidth + x]}, out[2] = {ref[0], ref[1]}, nearest = 1e300, farthest = -1e300;
             for (int a = 0; a < 3; ++a) origin[a] = inverse[a][0] * x + inverse[a][1] * y + inverse[a][3];
             // The planes in the order the ray meets them; back to front in modes 2 and 3.
             std::vector<int> planes;
@@ -93,22 +104,29 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 double p[3], v = 0, g[3];
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
                 if (!Sample(s, p, v, g) || Clipped(s, p)) continue;
-                const double z = std::clamp(std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) * 16777215), 0.0, 16777215.0), ref = s.depthIn.empty() ? 16777215 : s.depthIn[size_t(y) * inWidth + x];
-                if (!std::array<bool, 8>{false, z < ref, z <= ref, z == ref, z >= ref, z > ref, z != ref, true}[s.depthTest]) continue;
+                const double z = std::clamp(std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) * 16777215), 0.0, 16777215.0);
+                const auto pass = [&](int i) { return std::array<bool, 8>{false, z < ref[i], z <= ref[i], z == ref[i], z >= ref[i], z > ref[i], z != ref[i], true}[s.depthTest[i]]; };
+                if (s.combine != 0 && !(s.combine == 1 ? pass(0) && pass(1) : s.combine == 2 ? pass(0) || pass(1) : pass(0) != pass(1))) continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
-                double n[3], length = 0, lit = 0;  // the normal maps like a plane's coefficients
+                double n[3], length = 0, lit = 0, shine = 0;  // the normal maps like a plane's coefficients
                 for (int a = 0; a < 3; ++a) n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];
-                for (const auto& l : s.lights)
-                    if (std::round(std::fabs(g[0]) * 511) + std::round(std::fabs(g[1]) * 511) + std::round(std::fabs(g[2]) * 511) > 0)
-                        lit += l[3] * std::fabs(n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length * (l[0] * l[0] + l[1] * l[1] + l[2] * l[2]));
+                const double g9[3] = {std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511)}, q2 = g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2];
+                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0, front = g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2] < 0;
+                for (const auto& l : s.lights) {  // specular at R = 2 (N.E) N - E
+                    const double ll = std::hypot(l[0], l[1], l[2]), cosine = q2 > 0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll : 0, rl = 2 * facing * cosine - (eye[0] * l[0] + eye[1] * l[1] + eye[2] * l[2]) / ll;
+                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine)), shine += q2 > 0 && (s.lightMode == 0 || front) ? l[3] * std::pow(std::max(0.0, rl), s.exponent) : 0;
+                }
                 const double q = std::hypot(std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511));
                 if (s.modulateOpacity) in[3] *= std::floor(std::min(4095.0, std::floor(q * 4095 / 511)) / 64) / 63;
-                for (int c = 0; c < 3 && !s.lights.empty(); ++c) in[c] *= s.emissive + s.diffuse * std::min(lit, 1.0);
+                for (int c = 0; c < 3 && !s.lights.empty(); ++c) in[c] = in[c] * (s.emissive + s.diffuse * std::min(lit, 1.0)) + s.specular * std::min(shine, 1.0);
+                for (int i = 0; i < 2; ++i)
+                    if (Qualifies(s, s.filter[i], front, in[3], acc[3], q2) && (i == 0 ? t < nearest : t > farthest)) (i == 0 ? nearest : farthest) = t, out[i] = z;
                 acc = Blend(s.blendMode, acc, in);
             }
             for (double& c : acc) c = std::clamp(c, 0.0, 1.0);  // as the image stores it
             image[static_cast<size_t>(y) * inWidth + x] = acc;
+            s.depthOut[size_t(y) * inWidth + x] = {uint32_t(out[0]), uint32_t(out[1])};
         }
     }
     return image;

@@ -102,9 +102,10 @@ TEST_F(BasePlaneTest, SlotStatesAndRefusals) {
     ULMLight* light = ULMLight::Create(ULMVector3D(0, 0, 1));  // its map's first build pauses the board
     // Callbacks that call back into the context, which holds none of its locks then: fetch a rendered plane, release a transferred one.
     auto take = [](ULMEventBase* e, void* d) { ULMBasePlaneInfo taken; auto* c = static_cast<ULMContext*>(d); EXPECT_EQ(e->EventType() == kULMEventRenderDone ? c->FetchBasePlane(e->buffer, taken, 0) : c->ReleaseBasePlane(e->buffer), kULMOK); };
-    // op: 0 render, 1 fetch, 2 release, 3 render to the failing graphics, 4 fetch without waiting, then resume the board. before: 1 fail the board
-    // allocation after the volume's, 2 pause the board from the light-map callback, which the render raises before the transfer is queued (the image's clear would wait for a paused board), 3 render the wide
-    // volume, 4 install the callbacks, 5 refuse the next render request.
+    // op: 0 render, 1 fetch, 2 release, 3 render to the failing graphics, 4 fetch without waiting, then resume the board.
+    // before: 1 fail the board allocation after the volume's; 2 pause the board from the light-map callback, which the
+    // render raises before the transfer is queued (the image's clear would wait for a paused board); 3 render the wide
+    // volume; 4 install the callbacks; 5 refuse the next render request.
     const struct { const char* step; int op, slot, before; ULMStatus expected; bool locked; } steps[] = {{"fetch free", 1, 3, 0, kULMErrArgument, false}, {"release free", 2, 3, 0, kULMErrArgument, false}, {"render 16", 0, 16, 0, kULMErrArgument, false}, {"render -1", 0, -1, 0, kULMErrArgument, false},
         {"too large", 0, 0, 3, kULMErrBasePlaneTooLarge, false}, {"no image", 0, 1, 1, kULMErrBasePlaneAllocation, false}, {"render", 0, 3, 0, kULMOK, true}, {"render again", 0, 3, 0, kULMOK, true}, {"fetch", 1, 3, 0, kULMOK, true}, {"render fetched", 0, 3, 0, kULMErrArgument, true},
         {"fetch fetched", 1, 3, 0, kULMErrArgument, true}, {"release", 2, 3, 0, kULMOK, true}, {"release again", 2, 3, 0, kULMErrArgument, true}, {"failing graphics", 3, 15, 0, kULMErrTransform, true}, {"released after it", 2, 15, 0, kULMErrArgument, true}, {"render refused", 0, 5, 5, kULMErrAlloc, true}, {"render paused", 0, 4, 2, kULMOK, true},

@@ -100,13 +100,16 @@ bool AlphaConvertible(const ULMLookupTable& inTable) {
            alpha.m_position + alpha.m_size <= 64;
 }
 
-// The chip's correction of alpha for sample distance d: 1 - (1 - a)^d at
-// its 56 knots a = e/55, a 12-bit fraction in lane 0.
-std::vector<uint64_t> AlphaCorrectionWords(double inDistance) {
+// The chip's correction of alpha for sample distance d: 1 - (1 - a)^d, or
+// a d for an MPR that sums its samples, at its 56 knots a = e/55, a 12-bit
+// fraction in lane 0.
+std::vector<uint64_t> AlphaCorrectionWords(double inDistance, bool inScale) {
     std::vector<uint64_t> words(56);
-    for (size_t e = 0; e < words.size(); ++e)
-        words[e] = static_cast<uint64_t>(ULMConvertFloatTo12(1.0 - std::pow(1.0 - static_cast<double>(e) / 55.0, inDistance)))
+    for (size_t e = 0; e < words.size(); ++e) {
+        const double a = static_cast<double>(e) / 55.0;
+        words[e] = static_cast<uint64_t>(ULMConvertFloatTo12(inScale ? a * inDistance : 1.0 - std::pow(1.0 - a, inDistance)))
                    << 4;
+    }
     return words;
 }
 
@@ -123,8 +126,9 @@ uint64_t EncodeField(uint64_t inWord, double inValue, const ULMFieldDescriptor& 
 }
 
 // The words the board reads for a table: alpha corrected for the sample
-// distance, limited and scaled as the key asks; a 256-entry table in slot 3
-// is repeated sixteen times per entry, since that slot is indexed by 12 bits.
+// distance (an MPR's scaled by it instead), limited and scaled as the key
+// asks; a 256-entry table in slot 3 is repeated sixteen times per entry,
+// since that slot is indexed by 12 bits.
 std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLookupTableKey& inKey,
                                    const ULMLookupTable* inScale) {
     const unsigned n = inTable.GetSize();
@@ -136,7 +140,7 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
     if (changeAlpha && AlphaConvertible(inTable)) {
         for (unsigned e = 0; e < n; ++e) {
             double a = DecodeField(words[e], alpha);
-            if (inKey.sampleDistance != 1.0) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
+            if (inKey.sampleDistance != 1.0 && !inKey.mprRGB) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
             if (inKey.alphaLimit > 0.0) a = std::min(a, inKey.alphaLimit);
             if (inScale != nullptr && inScale->GetSize() > 0) {
                 ULMRGBAFloat s;
@@ -184,7 +188,7 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
     if (d != 1.0 && inContext != nullptr && alphaTable < 0) {
         // Alpha combined from several tables, or not taken from one: the
         // chip corrects the combined value.
-        const ULMStatus loaded = m_alphaCorrection.Load(m_board, AlphaCorrectionWords(d));
+        const ULMStatus loaded = m_alphaCorrection.Load(m_board, AlphaCorrectionWords(d, inIsMPRRGBOn));
         if (loaded != kULMOK) return loaded;
         m_alphaCorrectionUsed = m_alphaCorrection.Buffer();
     }

@@ -57,7 +57,8 @@ public:
     // sample's, or else left to the chip's correction table, which this
     // loads too; inScaleTable, when given, multiplies alpha;
     // inUpAlphaLimit > 0 clamps alpha; inMaxSampleDistance > 0 is the
-    // sample distance d (1.0 otherwise); inIsMPRRGBOn scales alpha by d.
+    // sample distance d (1.0 otherwise); inIsMPRRGBOn scales alpha by d
+    // instead of correcting it, for an MPR render that sums its samples.
     ULMStatus SetupLookupTables(const ULMContext* inContext, ULMLookupTable* const inLuts[4],
                                 const ULMLookupTable* inScaleTable, double inUpAlphaLimit,
                                 double inMaxSampleDistance, bool inIsMPRRGBOn);

@@ -121,12 +121,11 @@ ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVol
 
 // The base plane is read on its one slice in its own axes: a transposition
 // or a flip of the view lives in the cross terms and the signs.
-void ULMSampleSpace::ComputePostWarpRegisters(unsigned int& outTransform, long long& outOriginX,
-                                              long long& outOriginY, long long& outOriginZ, long long& outdXdXs,
-                                              long long& outdXdYs, long long& outdXdZs, long long& outdYdXs,
-                                              long long& outdYdYs, long long& outdYdZs, long long& outdZdZs,
-                                              long long& outdXdZv, long long& outdYdZv,
-                                              unsigned char* outSectionSize) const {
+void ULMSampleSpace::ComputePostWarpRegisters(unsigned int& outTransform, long long& outOriginX, long long& outOriginY,
+                                              long long& outOriginZ, long long& outdXdXs, long long& outdXdYs,
+                                              long long& outdXdZs, long long& outdYdXs, long long& outdYdYs,
+                                              long long& outdYdZs, long long& outdZdZs, long long& outdXdZv,
+                                              long long& outdYdZv, unsigned char* outSectionSize) const {
     outTransform = OrmikPermute::kDefaultTransformReg;
     outOriginX = static_cast<long long>(ConvertFloatToS23R40(m_postWarp[0]));
     outOriginY = static_cast<long long>(ConvertFloatToS23R40(m_postWarp[3]));
@@ -159,8 +158,7 @@ ULMStatus ULMSampleSpace::AssignRenderToVolume(const ULMContext* inContext, cons
     ULMVolumeRange range = target->GetRange();
     if (!target->GetActiveSubVolume().IsEmpty()) range.Intersect(target->GetActiveSubVolume());
     KWBBuffer* buffer = target->GetKWBBuffer();
-    if (buffer == nullptr || target->GetKWBBoard() != inSource->GetKWBBoard() || range.IsEmpty())
-        return kULMErrVolume;
+    if (buffer == nullptr || target->GetKWBBoard() != inSource->GetKWBBoard() || range.IsEmpty()) return kULMErrVolume;
     // The chip's grid is unsigned 16-bit, and every element it writes must
     // lie in the target's storage.
     for (int a = 0; a < 3; ++a)

@@ -35,10 +35,14 @@ int32_t ChannelValue(uint32_t inCode, uint64_t inWord) {
     const uint64_t raw = (inWord >> (4 * (inCode & 0xF))) & ((uint64_t{1} << bits) - 1);
     if ((inCode >> 6) != 1) {
         switch (bits) {
-            case 4: return static_cast<int32_t>(raw * 4369);
-            case 8: return static_cast<int32_t>(raw * 257);
-            case 12: return static_cast<int32_t>((2 * raw * kFull + 4095) / 8190);
-            default: return static_cast<int32_t>(raw);
+            case 4:
+                return static_cast<int32_t>(raw * 4369);
+            case 8:
+                return static_cast<int32_t>(raw * 257);
+            case 12:
+                return static_cast<int32_t>((2 * raw * kFull + 4095) / 8190);
+            default:
+                return static_cast<int32_t>(raw);
         }
     }
     int64_t s = static_cast<int64_t>(raw);
@@ -77,23 +81,40 @@ Span AluSpan(uint32_t inOp, Span a, Span b) {
     if (inOp < 16) return {0, 1};
     const Span na = Not(a), nb = Not(b);
     switch (inOp) {
-        case 16: return Clamp01(Add(a, b));
-        case 17: return Clamp01(Add(a, nb));
-        case 18: return Clamp01(Add(na, b));
-        case 19: return Clamp01(Add(na, nb));
-        case 20: return Clamp01(Sub(na, b));
-        case 21: return Clamp01(Sub(b, a));
-        case 22: return Clamp01(Sub(a, b));
-        case 23: return Clamp01(Sub(Add(a, b), {1, 1}));
-        case 24: return Clamp01(Min(a, b));
-        case 25: return Clamp01(Min(a, nb));
-        case 26: return Clamp01(Min(na, b));
-        case 27: return Clamp01(Min(na, nb));
-        case 28: return Clamp01(Max(na, nb));
-        case 29: return Clamp01(Max(na, b));
-        case 30: return Clamp01(Max(a, nb));
-        case 31: return Clamp01(Max(a, b));
-        default: break;
+        case 16:
+            return Clamp01(Add(a, b));
+        case 17:
+            return Clamp01(Add(a, nb));
+        case 18:
+            return Clamp01(Add(na, b));
+        case 19:
+            return Clamp01(Add(na, nb));
+        case 20:
+            return Clamp01(Sub(na, b));
+        case 21:
+            return Clamp01(Sub(b, a));
+        case 22:
+            return Clamp01(Sub(a, b));
+        case 23:
+            return Clamp01(Sub(Add(a, b), {1, 1}));
+        case 24:
+            return Clamp01(Min(a, b));
+        case 25:
+            return Clamp01(Min(a, nb));
+        case 26:
+            return Clamp01(Min(na, b));
+        case 27:
+            return Clamp01(Min(na, nb));
+        case 28:
+            return Clamp01(Max(na, nb));
+        case 29:
+            return Clamp01(Max(na, b));
+        case 30:
+            return Clamp01(Max(a, nb));
+        case 31:
+            return Clamp01(Max(a, b));
+        default:
+            break;
     }
     const Span x = (inOp & 2) ? na : a, y = (inOp & 1) ? nb : b;
     const double scale = static_cast<double>(1u << (((inOp - 32) >> 2) & 3));
@@ -178,16 +199,20 @@ bool BuildBricks(const ULMVolumeInternal& inVolume, uint64_t inVoxelFormat, ULMS
     int32_t value[4] = {};
     for (int z = 0; z < map.ZSize(); ++z) {
         for (int y = 0; y < map.YSize(); ++y) {
-            const unsigned char* row = voxels + (static_cast<size_t>(z) * zStride + static_cast<size_t>(y)) * yStride * bytes;
+            const unsigned char* row =
+                voxels + (static_cast<size_t>(z) * zStride + static_cast<size_t>(y)) * yStride * bytes;
             for (int x = 0; x < map.XSize(); ++x) {
                 uint64_t word = 0;
                 std::memcpy(&word, row + size_t(x) * bytes, bytes);
-                for (int i = 0; i < 4; ++i) value[i] = ChannelValue(static_cast<uint32_t>(inVoxelFormat >> (8 * i)), word);
+                for (int i = 0; i < 4; ++i)
+                    value[i] = ChannelValue(static_cast<uint32_t>(inVoxelFormat >> (8 * i)), word);
                 for (int bz = axes[2].first[z]; bz <= axes[2].last[z]; ++bz)
                     for (int by = axes[1].first[y]; by <= axes[1].last[y]; ++by)
                         for (int bx = axes[0].first[x]; bx <= axes[0].last[x]; ++bx) {
-                            ULMBrickValues& b = ioState.m_bricks[(size_t(bz) * ioState.m_brickCounts[1] + by) *
-                                                                     ioState.m_brickCounts[0] + bx];
+                            ULMBrickValues& b =
+                                ioState
+                                    .m_bricks[(size_t(bz) * ioState.m_brickCounts[1] + by) * ioState.m_brickCounts[0] +
+                                              bx];
                             for (int i = 0; i < 4; ++i)
                                 b.lo[i] = std::min(b.lo[i], value[i]), b.hi[i] = std::max(b.hi[i], value[i]);
                         }
@@ -233,15 +258,18 @@ void ComputeBox(const ULMVolumeInternal& inVolume, const ULMRenderInputs& inInpu
     const ULMClassifierRegisters& c = inInputs.classifier;
     std::vector<double> alphas[4];
     for (int i = 0; i < 4; ++i)
-        if (inInputs.tableLoaded[i] && c.lut[i] != nullptr) alphas[i] = SlotAlphas(*c.lut[i], i, c.lutFormat[i], inSampleDistance);
+        if (inInputs.tableLoaded[i] && c.lut[i] != nullptr)
+            alphas[i] = SlotAlphas(*c.lut[i], i, c.lutFormat[i], inSampleDistance);
     int32_t border[4];
-    for (int i = 0; i < 4; ++i) border[i] = ChannelValue(static_cast<uint32_t>(c.voxelFormat >> (8 * i)), inVolume.GetBorderValue());
+    for (int i = 0; i < 4; ++i)
+        border[i] = ChannelValue(static_cast<uint32_t>(c.voxelFormat >> (8 * i)), inVolume.GetBorderValue());
     const double threshold = ioState.m_thresholds12[3] / 4095.0;
 
     int32_t box[6] = {INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
     auto include = [&](const int32_t lo[3], const int32_t hi[3]) {
         for (int a = 0; a < 3; ++a) {
-            const int32_t l = std::max(lo[a], sub.m_origin[a]), h = std::min(hi[a], sub.m_origin[a] + sub.m_size[a] - 1);
+            const int32_t l = std::max(lo[a], sub.m_origin[a]),
+                          h = std::min(hi[a], sub.m_origin[a] + sub.m_size[a] - 1);
             if (h < l) return;
         }
         for (int a = 0; a < 3; ++a) {
@@ -272,7 +300,8 @@ void ComputeBox(const ULMVolumeInternal& inVolume, const ULMRenderInputs& inInpu
                     lo[a] = r[a] + b[a] * side;
                     hi[a] = std::min(lo[a] + side, r[a] + r[3 + a]) - 1;
                     // The chip reads the border word outside the sampled range.
-                    crossesEdge = crossesEdge || lo[a] - 1 < sub.m_origin[a] || hi[a] + 1 >= sub.m_origin[a] + sub.m_size[a];
+                    crossesEdge =
+                        crossesEdge || lo[a] - 1 < sub.m_origin[a] || hi[a] + 1 >= sub.m_origin[a] + sub.m_size[a];
                 }
                 ULMBrickValues values = ioState.m_bricks[static_cast<size_t>(index)];
                 for (int i = 0; i < 4 && crossesEdge; ++i)
@@ -288,9 +317,8 @@ void ComputeBox(const ULMVolumeInternal& inVolume, const ULMRenderInputs& inInpu
 // Shrinks the trims, which lie on the chip's permuted axes at 1/256 voxel,
 // to the box; each voxel owns the cell around its centre.
 void TrimToBox(const ULMSpaceLeaping& inState, ULMAllRenderRegisters& ioRegisters) {
-    uint32_t* trims[6] = {&ioRegisters.m_TrimRangeXmin, &ioRegisters.m_TrimRangeXmax,
-                          &ioRegisters.m_TrimRangeYmin, &ioRegisters.m_TrimRangeYmax,
-                          &ioRegisters.m_TrimRangeZmin, &ioRegisters.m_TrimRangeZmax};
+    uint32_t* trims[6] = {&ioRegisters.m_TrimRangeXmin, &ioRegisters.m_TrimRangeXmax, &ioRegisters.m_TrimRangeYmin,
+                          &ioRegisters.m_TrimRangeYmax, &ioRegisters.m_TrimRangeZmin, &ioRegisters.m_TrimRangeZmax};
     if (inState.m_boxEmpty) {
         *trims[0] = 256, *trims[1] = 0;
         return;
@@ -325,15 +353,16 @@ ULMStatus ULMSetSpaceLeapingParameters(ULMSpaceLeaping& ioState, ULMVolume::Spac
     return kULMOK;
 }
 
-void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& ioState,
-                          const ULMRenderInputs& inInputs, ULMAllRenderRegisters& ioRegisters) {
+void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& ioState, const ULMRenderInputs& inInputs,
+                          ULMAllRenderRegisters& ioRegisters) {
     ioRegisters.m_EmptyThreshold = 0;
     const ULMContext* context = inInputs.context;
     const auto mode = ioState.m_modeSet ? ioState.m_mode : gULMControl.m_spaceLeapingMode;
     const ULMBlendMode blend = context->GetBlendMode();
     // A render into a volume owes every target voxel its sample, so it never leaps.
     if (mode != ULMVolume::kSpaceLeapingOn || (blend != kULMBlendBTF && blend != kULMBlendFTB) ||
-        inInputs.outputVolume != nullptr || (inInputs.writeMask & (kKWBWritesDepth0 | kKWBWritesDepth1)) != 0 || !inVolume.HostDataMatchesBuffer())
+        inInputs.outputVolume != nullptr || (inInputs.writeMask & (kKWBWritesDepth0 | kKWBWritesDepth1)) != 0 ||
+        !inVolume.HostDataMatchesBuffer())
         return;
 
     ULMVolumeRange bricked = inVolume.GetSpaceLeapingRange();

@@ -1,6 +1,7 @@
 // The render entry points of a plain volume: checks, the sample space, the
 // tables and the register programme, submitted as one render on the
-// volume's board. Parallel projections only; MPR is not built yet.
+// volume's board. Parallel projections only; MPR renders (mpr.cpp) take
+// this road with a slab of their own.
 #include <memory>
 
 #include "board/kwb_board.h"
@@ -80,8 +81,6 @@ ULMStatus SetupLighting(const ULMContext* inContext, const ULMMatrix& inCorrecti
 
 }  // namespace
 
-// Stamps the output image the context selects, and each depth buffer whose
-// update filter can pass, with the volume that rendered them.
 void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext, ULMImageBuffer* ioColor0,
                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) {
     StampImage(GetOutputImageBuffer(inContext, ioColor0, ioColor1), inId);
@@ -94,6 +93,12 @@ void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext,
 ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                             ULMDepthBuffer* ioDepth1) {
+    return StartRenderWith(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1, nullptr);
+}
+
+ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                                ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                                ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
         ExceedsTheChip(inContext))
@@ -110,6 +115,14 @@ ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImag
         // finish, or one could release the buffer the other is about to
         // render from.
         ULMScopedLock lock(m_renderState->m_lock);
+        // The slab belongs to this render alone, however it ends.
+        struct MPRScope {
+            ULMVolumeRenderState& state;
+            ~MPRScope() { state.m_MPR = nullptr; }
+        } mprScope{*m_renderState};
+        m_renderState->m_MPR = ioMPR;
+        m_renderState->m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
+        m_renderState->m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
         status = PrepareVolume();
         if (status == kULMOK) {
             if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
@@ -177,8 +190,11 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
 
     ULMRenderCache& cache = state.m_renderCache;
     cache.Clear(m_board);
-    const ULMStatus tables =
-        cache.SetupLookupTables(inContext, c.lut, nullptr, 0.0, state.m_sampleSpace.GetSampleDistance(), false);
+    // An MPR's samples are averaged or taken alone, never integrated.
+    ULMMPRSlab* mpr = state.m_MPR;
+    const bool mprSums = mpr != nullptr && mpr->sumAndCount;
+    const double distance = mpr == nullptr || mprSums ? state.m_sampleSpace.GetSampleDistance() : 1.0;
+    const ULMStatus tables = cache.SetupLookupTables(inContext, c.lut, nullptr, 0.0, distance, mprSums);
     if (tables != kULMOK) {
         cache.ReleaseLUT();
         return ULMSyncEvent(tables);
@@ -209,6 +225,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     }
     ULMFillRenderRegisters(inputs, state.m_regs);
     ULMApplySpaceLeaping(*this, state.m_spaceLeaping, inputs, state.m_regs);
+    if (mpr != nullptr) ULMFitMPRSlab(*mpr, state.m_sampleSpace, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
         m_board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kRenderWriteFailure);
@@ -243,10 +260,6 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     return event;
-}
-
-ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext*, double, int, MPRMode, ULMImageBuffer*) {
-    return ULMSyncEvent(kULMErrUnimplemented);
 }
 
 }  // namespace ulm3

@@ -1,18 +1,27 @@
 // What the render engine keeps per volume between renders.
 #pragma once
 
+#include <cstdint>
 #include <memory>
+#include <vector>
 
 #include "board/board_pass_block.h"
 #include "board/ulm_all_render_registers.h"
 #include "foundation/locks.h"
+#include "foundation/shareable.h"
 #include "render/light_map_events.h"
+#include "render/mpr.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
 #include "render/space_leaping.h"
+#include "ulm3/cut_plane.h"
+#include "ulm3/image_buffer.h"
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
+
+class ULMContext;
+class ULMDepthBuffer;
 
 // The volume holds one of these by pointer and never looks inside; the
 // render engine reads and writes it. Created with the volume, so a new
@@ -20,13 +29,27 @@ namespace ulm3 {
 struct ULMVolumeRenderState {
     // The next render must compute the sample space again.
     bool m_newSampleSpace = true;
-    // MPR: sum-and-count output in alpha mode, and its scales (-1: unset).
-    bool m_MPRSumAndCountOn = false;
-    double m_MPRScale = -1.0;
-    double m_MPRPreScale = -1.0;
+    // Held by an MPR render from its first check to its last write: MPR
+    // renders of one volume from two threads share the MPR members below.
+    // Taken before m_lock.
+    ULMMutex m_mprLock;
+    // The MPR render's slab and its tables' treatment; its cut plane, the
+    // board image of sums and counts, and the host copies of that image and
+    // of the grey pixels made from it.
+    ReleasablePointer<ULMCutPlane> m_mprCutPlane;
+    ReleasablePointer<ULMImageBuffer> m_sumAndCountBuffer;
+    std::vector<uint32_t> m_mprBuffer;
+    std::vector<unsigned char> m_mprPixels;
+    ULMSyncEvent m_mprUnloadEvent{kULMErrArgument};
     // Held while a render builds and submits its programme: renders of one
     // volume from two threads share everything below.
     ULMMutex m_lock;
+    // The MPR render being built, null for any other render; whether the
+    // last render summed and counted its samples, and the scale of the
+    // alpha it summed (-1: a render that is no MPR).
+    ULMMPRSlab* m_MPR = nullptr;
+    bool m_MPRSumAndCountOn = false;
+    double m_MPRScale = -1.0;
     ULMSampleSpace m_sampleSpace;
     // The tables of the volume's renders and passes on its board.
     ULMRenderCache m_renderCache;
@@ -39,5 +62,10 @@ struct ULMVolumeRenderState {
     // render entry has let go of it.
     ULMLightMapNotices m_lightMapNotices;
 };
+
+// Stamps the output image the context selects, and each depth buffer whose
+// update filter can pass, with the volume that rendered them.
+void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                           ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1);
 
 }  // namespace ulm3

@@ -16,6 +16,7 @@ namespace ulm3 {
 class KWBBoard;
 class KWBBuffer;
 class PerspInterf;
+struct ULMMPRSlab;
 struct ULMVolumeRenderState;
 
 // Calls on one volume come from one thread at a time: the application's and
@@ -254,6 +255,11 @@ public:
                              ULMDepthBuffer* ioDepth1) override;
     ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
                                 int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
+    // StartRender, for an MPR render (mpr.cpp) when ioMPR is given: the
+    // render road reads its slab while the render state's lock is held.
+    ULMSyncEvent StartRenderWith(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                 ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR);
     // The render itself, on a volume whose buffer is prepared: the output
     // buffers move to the volume's board, and the event of the render is
     // returned once it is queued. The caller holds the render state's lock.

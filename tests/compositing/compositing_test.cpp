@@ -17,13 +17,17 @@ namespace {
 using Bytes = std::vector<char>;
 using Rgba = std::array<double, 4>;
 std::mt19937 rng(19);
-struct Layout { int bits; ULMFieldDescriptor f[4]; };
+struct Layout {
+    int bits;
+    ULMFieldDescriptor f[4];
+};
 unsigned Max(const ULMFieldDescriptor& f) { return (1u << f.m_size) - 1; }
 
 // Four channels of size bits from bit 0; in 8 bits, two: red and alpha.
 Layout Packed(int bits, int size) {
     Layout l{bits, {}};
-    for (int k = 0; k < 4; ++k) if (bits > 8 || k % 3 == 0) l.f[k] = {(bits > 8 ? k : k / 3) * size, size, kULMUnsignedFraction};
+    for (int k = 0; k < 4; ++k)
+        if (bits > 8 || k % 3 == 0) l.f[k] = {(bits > 8 ? k : k / 3) * size, size, kULMUnsignedFraction};
     return l;
 }
 
@@ -56,7 +60,9 @@ Rgba Reference(int mode, Rgba a, const Rgba& s) {
     return a;
 }
 
-struct CompositingTest : testing::ContextTest { CompositingTest() : ContextTest(test_support::SimBoards(2)) {} };
+struct CompositingTest : testing::ContextTest {
+    CompositingTest() : ContextTest(test_support::SimBoards(2)) {}
+};
 
 // Rows {transfer (stack) layout, image 0 layout}: the widths 8 to 64, the
 // 12-bit frame of an 8-bit image and of a 12-bit one. The 7 x 5 frame sits at
@@ -65,8 +71,11 @@ struct CompositingTest : testing::ContextTest { CompositingTest() : ContextTest(
 // third case without image 0. Board: slot turn holds the stack, the layers
 // over the whole frame; outside the frame the image keeps its content.
 TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
-    const Layout rows[][2] = {{Packed(8, 4), Packed(16, 4)}, {Packed(16, 4), Packed(16, 4)}, {Packed(32, 8), Packed(32, 8)},
-                              {Packed(64, 12), Packed(32, 8)}, {Packed(64, 12), Packed(64, 12)}};
+    const Layout rows[][2] = {{Packed(8, 4), Packed(16, 4)},
+                              {Packed(16, 4), Packed(16, 4)},
+                              {Packed(32, 8), Packed(32, 8)},
+                              {Packed(64, 12), Packed(32, 8)},
+                              {Packed(64, 12), Packed(64, 12)}};
     // Sub-volume ranges for the host, and the whole frame for the board.
     ULMImageRange frame(7, 5, 3, 2), whole(12, 9, 0, 0), ranges[8], full[8];
     for (int s = 0; s < 8; ++s) ranges[s] = ULMImageRange(7 - s % 4, 5 - s % 3, 3 + s % 4, 2 + s % 3), full[s] = frame;
@@ -74,13 +83,14 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
     for (int c = 0; c < 16 * 5 * 3; ++c) {
         const int mode = c % 16, n = std::array{1, 3, 8}[size_t(c / 80)], turn = c % 3 % n;
         const Layout &tl = rows[c / 16 % 5][0], &il = rows[c / 16 % 5][1];
-        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(ULMLocation(turn % 2), 12, 9, unsigned(il.bits), 4, il.f));
+        ReleasablePointer<ULMImageBuffer> image(
+            ULMImageBuffer::Create(ULMLocation(turn % 2), 12, 9, unsigned(il.bits), 4, il.f));
         const Bytes content = Noise(108 * 8);
         ASSERT_TRUE(image && image->Update(content.data(), whole, 12) == kULMOK);
         image->SetBorderValue(0.25, 0.5, 0.75, 0.5), image->SetInputLimits(ULMImageRange(5, 4, 5, 1));
         ULMImageBuffer* c0 = c % 3 == 2 ? nullptr : image.GetPointer();
         const Layout& rl = c0 ? il : tl;
-        int index[8];  // sub-volume -> position
+        int index[8];              // sub-volume -> position
         std::vector<Bytes> in(9);  // the layers, and image 0's content over the frame
         for (int s = 0; s < 8; ++s) index[s] = (s + turn) % n, in[size_t(s)] = Noise();
         image->Unload((in[8] = Bytes(35 * 8)).data(), frame, 7);
@@ -101,12 +111,14 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
             const int x = 3 + int(i % 7), y = 2 + int(i / 7);
             Rgba acc = !c0 ? Rgba{} : x >= 5 && y < 5 ? Colour(il, in[8], i) : Rgba{0.25, 0.5, 0.75, 0.5};
             for (int k = 0; k < n; ++k) {  // back to front (modes 2, 3): farthest first
-                const int p = mode == 2 || mode == 3 ? n - 1 - k : k, lx = x - ranges[sub(p)].XOrigin(), ly = y - ranges[sub(p)].YOrigin();
+                const int p = mode == 2 || mode == 3 ? n - 1 - k : k, lx = x - ranges[sub(p)].XOrigin(),
+                          ly = y - ranges[sub(p)].YOrigin();
                 const size_t at = p ? size_t(ly * ranges[sub(p)].XSize() + lx) : i;
                 if (lx >= 0 && ly >= 0) acc = Reference(mode, acc, Colour(tl, in[sub(p)], at));
             }
             for (size_t k = 0; k < 4; ++k)  // a channel without a field: any value
-                EXPECT_NEAR(Colour(rl, out, i)[k], std::clamp(acc[k], 0.0, 1.0), 0.5 / Max(rl.f[k]) + 1.0 / 255) << c << ": " << i;
+                EXPECT_NEAR(Colour(rl, out, i)[k], std::clamp(acc[k], 0.0, 1.0), 0.5 / Max(rl.f[k]) + 1.0 / 255)
+                    << c << ": " << i;
         }
         if (tl.bits == 64) continue;
 
@@ -115,7 +127,8 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
         ASSERT_TRUE(board.SetFieldDescriptors(tl.f) == kULMOK && board.Resize(frame) == kULMOK);
         for (int i = 0; i < n; ++i) ASSERT_EQ(board.GetVolume(i)->GetBufferLocation(), ULMLocation(i % 2));
         Bytes stack;
-        for (int p = 0; p < n; ++p) stack.insert(stack.end(), in[sub(p)].begin(), in[sub(p)].begin() + 35 * tl.bits / 8);
+        for (int p = 0; p < n; ++p)
+            stack.insert(stack.end(), in[sub(p)].begin(), in[sub(p)].begin() + 35 * tl.bits / 8);
         ASSERT_EQ(board.GetVolume(turn)->StartUpdate(stack.data(), ULMVolumeRange(7, 5, n, 0, 0, 0)).Wait(-1), kULMOK);
         ASSERT_EQ(context->SetBlendMode(ULMBlendMode(mode)), kULMOK);
         ASSERT_EQ(board.Render(context, image, nullptr).Wait(-1), mode == 6 ? kULMErrUnimplemented : kULMOK) << c;
@@ -127,7 +140,8 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
             const size_t x = i % 12 - 3, y = i / 12 - 2, at = x < 7 && y < 5 ? y * 7 + x : 99;
             for (size_t k = 0; k < 4; ++k)
                 EXPECT_NEAR(Colour(il, got, i)[k], (at < 35 ? Colour(il, want, at) : Colour(il, content, i))[k],
-                            at < 35 ? 1.0 / Max(il.f[k]) : 0) << c << ": " << i << "/" << k;
+                            at < 35 ? 1.0 / Max(il.f[k]) : 0)
+                    << c << ": " << i << "/" << k;
         }
     }
 }
@@ -149,11 +163,44 @@ TEST_F(CompositingTest, BadBlendsAndStacksAreRefused) {
         for (int s = 0; s < 9; ++s) transfers[s] = buffers[size_t(s)].data(), ranges[s] = ULMImageRange(2, 2, s % 3, 0);
         switch (row) {  // null lists, a null buffer, sub-volume counts, a range beyond the frame, no
                         // permutation, no blend mode, not image 0's size, fields beyond the pixel, no pixel size
-            case 0: t = nullptr; break;  case 1: transfers[1] = nullptr; break;  case 2: i = nullptr; break;
-            case 3: r = nullptr; break;  case 4: accum = nullptr; break;  case 5: v.SetNumOfSubvolumes(9); break;
-            case 6: v.SetNumOfSubvolumes(0); break;  case 7: ranges[1] = ULMImageRange(2, 2, 3, 0); break;
-            case 8: index[1] = 1; break;  case 9: v.m_blendMode = ULMBlendMode(16); break;  case 10: v.SetVoxelSizeImage0(64); break;
-            case 11: v.SetVoxelSizeTransferBuffer(16); break;  default: v.SetVoxelSizeTransferBuffer(24);
+            case 0:
+                t = nullptr;
+                break;
+            case 1:
+                transfers[1] = nullptr;
+                break;
+            case 2:
+                i = nullptr;
+                break;
+            case 3:
+                r = nullptr;
+                break;
+            case 4:
+                accum = nullptr;
+                break;
+            case 5:
+                v.SetNumOfSubvolumes(9);
+                break;
+            case 6:
+                v.SetNumOfSubvolumes(0);
+                break;
+            case 7:
+                ranges[1] = ULMImageRange(2, 2, 3, 0);
+                break;
+            case 8:
+                index[1] = 1;
+                break;
+            case 9:
+                v.m_blendMode = ULMBlendMode(16);
+                break;
+            case 10:
+                v.SetVoxelSizeImage0(64);
+                break;
+            case 11:
+                v.SetVoxelSizeTransferBuffer(16);
+                break;
+            default:
+                v.SetVoxelSizeTransferBuffer(24);
         }
         EXPECT_EQ(v.StartBlend(image, nullptr, i, r, accum, t), kULMErrArgument) << row;
         EXPECT_EQ(buffers, before) << row;

@@ -16,7 +16,10 @@ namespace ulm3 {
 namespace {
 
 constexpr int kX = 70, kY = 50, kZ = 40, kSide = 80;
-const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction},
+                                      {8, 8, kULMUnsignedFraction},
+                                      {16, 8, kULMUnsignedFraction},
+                                      {24, 8, kULMUnsignedFraction}};
 const ULMFieldDescriptor kGrey8 = {0, 8, kULMUnsignedFraction};
 
 struct Result {
@@ -33,7 +36,8 @@ protected:
         voxels.assign(kX * kY * kZ, 30);  // a transparent background with a ball in one corner
         AddBall(48, 40, 30);
         table = ULMLookupTable::Create(256);
-        for (int i = 0; i < 256; ++i) table->SetEntry(i, ULMRGBAFloat(i / 255.0f, 0.5f, 1 - i / 255.0f, i < 60 ? 0.0f : (i - 60) / 300.0f));
+        for (int i = 0; i < 256; ++i)
+            table->SetEntry(i, ULMRGBAFloat(i / 255.0f, 0.5f, 1 - i / 255.0f, i < 60 ? 0.0f : (i - 60) / 300.0f));
         context = ULMContext::Create(table);
         ULMCamera& camera = context->GetCamera();
         camera.SetProjectionMatrix(ULMMatrix::Ortho(-45, 45, -45, 45, -100, 100));
@@ -45,10 +49,13 @@ protected:
     }
     void AddBall(double cx, double cy, double cz) {
         for (int i = 0; i < kX * kY * kZ; ++i)
-            voxels[i] = static_cast<uint8_t>(std::max<double>(voxels[i], 250 - 16 * std::hypot(i % kX - cx, i / kX % kY - cy, i / (kX * kY) - cz)));
+            voxels[i] = static_cast<uint8_t>(
+                std::max<double>(voxels[i], 250 - 16 * std::hypot(i % kX - cx, i / kX % kY - cy, i / (kX * kY) - cz)));
     }
     void Aim(double tx, double ty) {
-        context->GetCamera().SetModelMatrix(ULMMatrix::Rotate(tx, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(ty, ULMVector3D(0, 1, 0)) * ULMMatrix::Translate(-kX / 2.0, -kY / 2.0, -kZ / 2.0));
+        context->GetCamera().SetModelMatrix(ULMMatrix::Rotate(tx, ULMVector3D(1, 0, 0)) *
+                                            ULMMatrix::Rotate(ty, ULMVector3D(0, 1, 0)) *
+                                            ULMMatrix::Translate(-kX / 2.0, -kY / 2.0, -kZ / 2.0));
     }
     Result Render(ULMVolume* v, bool leap) {
         Result r;
@@ -57,10 +64,13 @@ protected:
         const ULMImageRange whole(kSide, kSide, 0, 0);
         tulx7sim::ClearChipDiagnostics();
         r.pixels.assign(kSide * kSide, 0);
-        EXPECT_TRUE(image->Clear(whole, 0) == kULMOK && v->Render(context, image, nullptr, nullptr, nullptr) == kULMOK && image->StartUnload(r.pixels.data(), whole, 0).Wait(-1) == kULMOK);
+        EXPECT_TRUE(image->Clear(whole, 0) == kULMOK &&
+                    v->Render(context, image, nullptr, nullptr, nullptr) == kULMOK &&
+                    image->StartUnload(r.pixels.data(), whole, 0).Wait(-1) == kULMOK);
         r.samples = tulx7sim::GetChipDiagnostics(0).samples;
         const ULMAllRenderRegisters& regs = static_cast<ULMVolumeInternal*>(v)->RenderState().m_regs;
-        r.trims = int32_t(regs.m_TrimRangeXmax - regs.m_TrimRangeXmin + regs.m_TrimRangeYmax - regs.m_TrimRangeYmin + regs.m_TrimRangeZmax - regs.m_TrimRangeZmin);
+        r.trims = int32_t(regs.m_TrimRangeXmax - regs.m_TrimRangeXmin + regs.m_TrimRangeYmax - regs.m_TrimRangeYmin +
+                          regs.m_TrimRangeZmax - regs.m_TrimRangeZmin);
         image->Release();
         return r;
     }
@@ -82,7 +92,9 @@ TEST_F(SpaceLeapingTest, OnlyPlainModesLeapAndTheBytesStay) {
             const Result plain = Render(v, false), leapt = Render(v, true);
             const bool leaps = mode == kULMBlendBTF || mode == kULMBlendFTB;
             EXPECT_EQ(plain.pixels, leapt.pixels) << mode << " " << view.tx;
-            EXPECT_TRUE(leaps ? leapt.samples < plain.samples && leapt.trims < plain.trims : leapt.samples == plain.samples && leapt.trims == plain.trims) << mode << " " << view.tx;
+            EXPECT_TRUE(leaps ? leapt.samples < plain.samples && leapt.trims < plain.trims
+                              : leapt.samples == plain.samples && leapt.trims == plain.trims)
+                << mode << " " << view.tx;
         }
     }
     v->Release();
@@ -116,11 +128,15 @@ TEST_F(SpaceLeapingTest, AChangedVolumeTableOrRangeRebuildsTheBricks) {
 TEST_F(SpaceLeapingTest, BadParametersAndVolumesWithoutHostData) {
     ULMVolume* v = Volume();
     const double nan = std::numeric_limits<double>::quiet_NaN();
-    const struct { int mode; double red, alpha; ULMStatus status; } cases[] = {
-        {1, 0.25, 0.5, kULMOK}, {2, -1, -1, kULMErrArgument}, {-1, -1, -1, kULMErrArgument},
-        {1, 1.5, 0, kULMErrArgument}, {1, 0, 1.0001, kULMErrArgument}, {1, 0, nan, kULMErrArgument}};
+    const struct {
+        int mode;
+        double red, alpha;
+        ULMStatus status;
+    } cases[] = {{1, 0.25, 0.5, kULMOK},       {2, -1, -1, kULMErrArgument},    {-1, -1, -1, kULMErrArgument},
+                 {1, 1.5, 0, kULMErrArgument}, {1, 0, 1.0001, kULMErrArgument}, {1, 0, nan, kULMErrArgument}};
     for (const auto& c : cases) {
-        EXPECT_EQ(v->SetSpaceLeapingParameters(static_cast<ULMVolume::SpaceLeapingMode>(c.mode), c.red, 0, 0, c.alpha), c.status);
+        EXPECT_EQ(v->SetSpaceLeapingParameters(static_cast<ULMVolume::SpaceLeapingMode>(c.mode), c.red, 0, 0, c.alpha),
+                  c.status);
         ULMVolume::SpaceLeapingMode mode;
         double t[4];
         v->GetSpaceLeapingParameters(mode, t[0], t[1], t[2], t[3]);
@@ -130,7 +146,8 @@ TEST_F(SpaceLeapingTest, BadParametersAndVolumesWithoutHostData) {
 
     Aim(0, 0);
     ULMVolume* bare = ULMVolume::Create(8, kX, kY, kZ, 1, &kGrey8, nullptr);
-    ASSERT_TRUE(bare->LockVolume(kULMBoard0) == kULMOK && bare->Update(voxels.data(), ULMVolumeRange(kX, kY, kZ, 0, 0, 0)) == kULMOK);
+    ASSERT_TRUE(bare->LockVolume(kULMBoard0) == kULMOK &&
+                bare->Update(voxels.data(), ULMVolumeRange(kX, kY, kZ, 0, 0, 0)) == kULMOK);
     const Result plain = Render(bare, false), leapt = Render(bare, true);
     EXPECT_TRUE(plain.pixels == leapt.pixels && plain.samples == leapt.samples && plain.trims == leapt.trims);
     bare->Release();

@@ -11,7 +11,9 @@ namespace {
 using RGBA = std::array<double, 4>;
 
 double Voxel(const ReferenceScene& s, int x, int y, int z) {
-    return x >= 0 && y >= 0 && z >= 0 && x < s.size[0] && y < s.size[1] && z < s.size[2] ? s.voxels[(size_t(z) * s.size[1] + y) * s.size[0] + x] / 255.0 : 0.0;
+    return x >= 0 && y >= 0 && z >= 0 && x < s.size[0] && y < s.size[1] && z < s.size[2]
+               ? s.voxels[(size_t(z) * s.size[1] + y) * s.size[0] + x] / 255.0
+               : 0.0;
 }
 
 // Trilinear over the voxels, 0 beyond them; nothing outside the cells of
@@ -21,7 +23,8 @@ double Voxel(const ReferenceScene& s, int x, int y, int z) {
 bool Sample(const ReferenceScene& s, const double p[3], double& out, double g[3]) {
     out = g[0] = g[1] = g[2] = 0.0;
     for (int a = 0; a < 3; ++a)
-        if (std::floor(p[a] * 256) / 256 < -0.5 || std::floor(p[a] * 256) / 256 > s.size[a] - 0.5 - 1.0 / 256) return false;
+        if (std::floor(p[a] * 256) / 256 < -0.5 || std::floor(p[a] * 256) / 256 > s.size[a] - 0.5 - 1.0 / 256)
+            return false;
     for (int c = 0; c < 8; ++c) {
         int v[3];
         double w = 1.0;
@@ -32,7 +35,10 @@ bool Sample(const ReferenceScene& s, const double p[3], double& out, double g[3]
         if (w <= 0) continue;
         out += w * Voxel(s, v[0], v[1], v[2]);
         for (int a = 0; a < 3; ++a)
-            g[a] += w * (Voxel(s, v[0] + (a == 0), v[1] + (a == 1), v[2] + (a == 2)) - Voxel(s, v[0] - (a == 0), v[1] - (a == 1), v[2] - (a == 2))) / 2;
+            g[a] += w *
+                    (Voxel(s, v[0] + (a == 0), v[1] + (a == 1), v[2] + (a == 2)) -
+                     Voxel(s, v[0] - (a == 0), v[1] - (a == 1), v[2] - (a == 2))) /
+                    2;
     }
     return true;
 }
@@ -44,13 +50,16 @@ bool Clipped(const ReferenceScene& s, const double p[3]) {
         const unsigned bits = s.cropFlags >> (4 * g);
         bool in = (bits & 7) != 0;
         for (int a = 0; a < 3; ++a)
-            if ((bits >> a) & 1) in = in && s.cropSlabs[2 * a] <= std::floor(p[a] * 256) / 256 && std::floor(p[a] * 256) / 256 <= s.cropSlabs[2 * a + 1];
+            if ((bits >> a) & 1)
+                in = in && s.cropSlabs[2 * a] <= std::floor(p[a] * 256) / 256 &&
+                     std::floor(p[a] * 256) / 256 <= s.cropSlabs[2 * a + 1];
         if ((bits & 7) != 0) active = true, in = in != ((bits & 8) != 0), any = any || in, all = all && in;
     }
     if (active && ((s.cropFlags >> 12 & 1) ? any : all) == ((s.cropFlags >> 13 & 1) != 0)) return true;
     for (const ReferenceScene::Cut& c : s.cuts) {
         double w = 0;
-        for (int r = 0; r < 4; ++r) w += c.plane[r] * (s.model[r][0] * p[0] + s.model[r][1] * p[1] + s.model[r][2] * p[2] + s.model[r][3]);
+        for (int r = 0; r < 4; ++r)
+            w += c.plane[r] * (s.model[r][0] * p[0] + s.model[r][1] * p[1] + s.model[r][2] * p[2] + s.model[r][3]);
         if ((c.min <= w && w <= c.max) != c.keepInside) return true;
     }
     return false;
@@ -59,30 +68,43 @@ bool Clipped(const ReferenceScene& s, const double p[3]) {
 RGBA Blend(int mode, RGBA acc, const RGBA& in) {
     const double a = in[3], keep = 1 - acc[3];
     for (int c = 0; c < 3 && mode >= 2 && mode <= 5; ++c)
-        acc[c] = mode == 2 ? a * in[c] + (1 - a) * acc[c] : mode == 3 ? in[c] + (1 - a) * acc[c] : mode == 4 ? acc[c] + keep * in[c] * a : acc[c] + keep * in[c];
+        acc[c] = mode == 2   ? a * in[c] + (1 - a) * acc[c]
+                 : mode == 3 ? in[c] + (1 - a) * acc[c]
+                 : mode == 4 ? acc[c] + keep * in[c] * a
+                             : acc[c] + keep * in[c];
     if (mode == 2 || mode == 3) acc[3] = a + (1 - a) * acc[3];
     if (mode == 4 || mode == 5) acc[3] += keep * a;
     if (mode == 12 && in[0] > acc[0]) acc = in;
     return acc;
 }
 
-// Whether a sample passes update filter f (3 none): its facing, alpha, accumulated alpha and squared magnitude (in 1/511 steps).
+// Whether a sample passes update filter f (3 none): its facing, alpha, accumulated alpha and squared magnitude (in
+// 1/511 steps).
 bool Qualifies(const ReferenceScene& s, int f, bool front, double alpha, double accum, double q2) {
-    const auto in = [](double v, const std::array<double, 2>& r) { return std::round(r[0] * 4095) <= std::round(v * 4095) && std::round(v * 4095) <= std::round(r[1] * 4095); };
-    return f != 3 && !((f & 1) && front) && !((f & 2) && !front) && (!(f & 8) || in(alpha, s.sampleAlpha)) && (!(f & 16) || in(accum, s.accumAlpha)) && (!(f & 4) || (std::round(s.magnitude[0] * s.magnitude[0] * 511 * 511) <= q2 && (s.magnitude[1] >= 1 || q2 <= std::round(s.magnitude[1] * s.magnitude[1] * 511 * 511))));
+    const auto in = [](double v, const std::array<double, 2>& r) {
+        return std::round(r[0] * 4095) <= std::round(v * 4095) && std::round(v * 4095) <= std::round(r[1] * 4095);
+    };
+    return f != 3 && !((f & 1) && front) && !((f & 2) && !front) && (!(f & 8) || in(alpha, s.sampleAlpha)) &&
+           (!(f & 16) || in(accum, s.accumAlpha)) &&
+           (!(f & 4) || (std::round(s.magnitude[0] * s.magnitude[0] * 511 * 511) <= q2 &&
+                         (s.magnitude[1] >= 1 || q2 <= std::round(s.magnitude[1] * s.magnitude[1] * 511 * 511))));
 }
 
 }  // namespace
 
 std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHeight) {
     const int vx = s.viewport[0], vy = s.viewport[1], vw = s.viewport[2], vh = s.viewport[3];
-    const ULMMatrix toPixels((vw - 1) / 2.0, 0, 0, (vw - 1) / 2.0 + vx, 0, (vh - 1) / 2.0, 0, (vh - 1) / 2.0 + vy, 0, 0, 0.5, 0.5, 0, 0, 0, 1);
-    const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse(), normals = s.model.Inverse();
+    const ULMMatrix toPixels((vw - 1) / 2.0, 0, 0, (vw - 1) / 2.0 + vx, 0, (vh - 1) / 2.0, 0, (vh - 1) / 2.0 + vy, 0, 0,
+                             0.5, 0.5, 0, 0, 0, 1);
+    const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse(),
+                    normals = s.model.Inverse();
     // Window z grows away from the eye: so does the ray parameter.
     const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
     const ULMVector4D e = s.model * ULMVector4D(-d[0], -d[1], -d[2], 0);  // towards the eye
     // eye9 as the chip compares facing with it: in volume axes, in 1/511
-    const double el = std::hypot(e[0], e[1], e[2]), eye[3] = {e[0] / el, e[1] / el, e[2] / el}, dl = std::hypot(d[0], d[1], d[2]), eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
+    const double el = std::hypot(e[0], e[1], e[2]), eye[3] = {e[0] / el, e[1] / el, e[2] / el},
+                 dl = std::hypot(d[0], d[1], d[2]),
+                 eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
     int axis = 0;
     for (int a = 1; a < 3; ++a)
         if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
@@ -91,11 +113,15 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
     for (int y = std::max(vy, 0); y < std::min(vy + vh, inHeight); ++y) {
         for (int x = std::max(vx, 0); x < std::min(vx + vw, inWidth); ++x) {
             // The depth tests' references, and the depths as the filters update them.
-            double origin[3], ref[2] = {s.depthIn[0].empty() ? 16777215.0 : s.depthIn[0][size_t(y) * inWidth + x], s.depthIn[1].empty() ? 16777215.0 : s.depthIn[1][size_t(y) * inWidth + x]}, out[2] = {ref[0], ref[1]}, nearest = 1e300, farthest = -1e300;
+            double origin[3],
+                ref[2] = {s.depthIn[0].empty() ? 16777215.0 : s.depthIn[0][size_t(y) * inWidth + x],
+                          s.depthIn[1].empty() ? 16777215.0 : s.depthIn[1][size_t(y) * inWidth + x]},
+                out[2] = {ref[0], ref[1]}, nearest = 1e300, farthest = -1e300;
             for (int a = 0; a < 3; ++a) origin[a] = inverse[a][0] * x + inverse[a][1] * y + inverse[a][3];
             // The planes in the order the ray meets them; back to front in modes 2 and 3.
             std::vector<int> planes;
-            for (int m = int(std::ceil(-0.5 * s.k)); m <= (s.size[axis] - 0.5 - 1.0 / 256) * s.k; ++m) planes.push_back(m);
+            for (int m = int(std::ceil(-0.5 * s.k)); m <= (s.size[axis] - 0.5 - 1.0 / 256) * s.k; ++m)
+                planes.push_back(m);
             if ((d[axis] < 0) != (s.blendMode == 2 || s.blendMode == 3)) std::reverse(planes.begin(), planes.end());
             RGBA acc{0, 0, 0, 0};
             for (const int m : planes) {
@@ -104,24 +130,43 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 double p[3], v = 0, g[3];
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
                 if (!Sample(s, p, v, g) || Clipped(s, p)) continue;
-                const double z = std::clamp(std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) * 16777215), 0.0, 16777215.0);
-                const auto pass = [&](int i) { return std::array<bool, 8>{false, z < ref[i], z <= ref[i], z == ref[i], z >= ref[i], z > ref[i], z != ref[i], true}[s.depthTest[i]]; };
-                if (s.combine != 0 && !(s.combine == 1 ? pass(0) && pass(1) : s.combine == 2 ? pass(0) || pass(1) : pass(0) != pass(1))) continue;
+                const double z = std::clamp(
+                    std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) *
+                               16777215),
+                    0.0, 16777215.0);
+                const auto pass = [&](int i) {
+                    return std::array<bool, 8>{false, z<ref[i], z <= ref[i], z == ref[i], z >= ref[i], z> ref[i],
+                                               z != ref[i], true}[s.depthTest[i]];
+                };
+                if (s.combine != 0 && !(s.combine == 1   ? pass(0) && pass(1)
+                                        : s.combine == 2 ? pass(0) || pass(1)
+                                                         : pass(0) != pass(1)))
+                    continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
                 in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
                 double n[3], length = 0, lit = 0, shine = 0;  // the normal maps like a plane's coefficients
-                for (int a = 0; a < 3; ++a) n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];
-                const double g9[3] = {std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511)}, q2 = g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2];
-                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0, front = g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2] < 0;
+                for (int a = 0; a < 3; ++a)
+                    n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];
+                const double g9[3] = {std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511)},
+                             q2 = g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2];
+                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0,
+                             front = g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2] < 0;
                 for (const auto& l : s.lights) {  // specular at R = 2 (N.E) N - E
-                    const double ll = std::hypot(l[0], l[1], l[2]), cosine = q2 > 0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll : 0, rl = 2 * facing * cosine - (eye[0] * l[0] + eye[1] * l[1] + eye[2] * l[2]) / ll;
-                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine)), shine += q2 > 0 && (s.lightMode == 0 || front) ? l[3] * std::pow(std::max(0.0, rl), s.exponent) : 0;
+                    const double ll = std::hypot(l[0], l[1], l[2]),
+                                 cosine =
+                                     q2 > 0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll : 0,
+                                 rl = 2 * facing * cosine - (eye[0] * l[0] + eye[1] * l[1] + eye[2] * l[2]) / ll;
+                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine)),
+                        shine +=
+                        q2 > 0 && (s.lightMode == 0 || front) ? l[3] * std::pow(std::max(0.0, rl), s.exponent) : 0;
                 }
                 const double q = std::hypot(std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511));
                 if (s.modulateOpacity) in[3] *= std::floor(std::min(4095.0, std::floor(q * 4095 / 511)) / 64) / 63;
-                for (int c = 0; c < 3 && !s.lights.empty(); ++c) in[c] = in[c] * (s.emissive + s.diffuse * std::min(lit, 1.0)) + s.specular * std::min(shine, 1.0);
+                for (int c = 0; c < 3 && !s.lights.empty(); ++c)
+                    in[c] = in[c] * (s.emissive + s.diffuse * std::min(lit, 1.0)) + s.specular * std::min(shine, 1.0);
                 for (int i = 0; i < 2; ++i)
-                    if (Qualifies(s, s.filter[i], front, in[3], acc[3], q2) && (i == 0 ? t < nearest : t > farthest)) (i == 0 ? nearest : farthest) = t, out[i] = z;
+                    if (Qualifies(s, s.filter[i], front, in[3], acc[3], q2) && (i == 0 ? t < nearest : t > farthest))
+                        (i == 0 ? nearest : farthest) = t, out[i] = z;
                 acc = Blend(s.blendMode, acc, in);
             }
             for (double& c : acc) c = std::clamp(c, 0.0, 1.0);  // as the image stores it

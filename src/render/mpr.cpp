@@ -1,0 +1,219 @@
+// Multi-planar reconstruction of a plain volume: the plane at an eye-space
+// depth becomes a thin slab cut from a clone of the context, and the samples
+// in it are either averaged on the host from the chip's sums and counts
+// (kMPRAlpha, a grey image) or taken as classified (kMPRRGBA).
+#include "render/mpr.h"
+
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+#include <cstring>
+#include <new>
+
+#include "board/ulm_all_render_registers.h"
+#include "foundation/field_conversions.h"
+#include "foundation/shareable.h"
+#include "render/sample_space.h"
+#include "render/volume_render_state.h"
+#include "ulm3/configuration.h"
+#include "ulm3/context.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+namespace {
+
+// Sums in red, counts in green, each in the chip's 12 bits.
+const ULMFieldDescriptor kSumAndCountFields[2] = {{0, 12, kULMUnsignedFraction}, {12, 12, kULMUnsignedFraction}};
+constexpr uint32_t kMax12 = 4095;
+
+// The registers of one cut-plane slot that the slab's bounds come from.
+struct SlabRegisters {
+    uint32_t ULMAllRenderRegisters::*step;
+    uint32_t ULMAllRenderRegisters::*min;
+    uint32_t ULMAllRenderRegisters::*max;
+};
+using R = ULMAllRenderRegisters;
+constexpr SlabRegisters kSlabRegisters[4] = {{&R::m_CutPlane0_dCut_dZs, &R::m_CutPlane0_min, &R::m_CutPlane0_max},
+                                             {&R::m_CutPlane1_dCut_dZs, &R::m_CutPlane1_min, &R::m_CutPlane1_max},
+                                             {&R::m_CutPlane2_dCut_dZs, &R::m_CutPlane2_min, &R::m_CutPlane2_max},
+                                             {&R::m_CutPlane3_dCut_dZs, &R::m_CutPlane3_min, &R::m_CutPlane3_max}};
+
+uint32_t ToRegister(int64_t inValue) {
+    return static_cast<uint32_t>(static_cast<int32_t>(std::clamp<int64_t>(inValue, INT32_MIN, INT32_MAX)));
+}
+
+// Half the slab's thickness in eye units: inSamples slices of the sample
+// grid along the ray, whose slices are 1 / inQuality voxels apart along the
+// principal axis. Only its centre reaches the chip exactly; the rest is
+// ULMFitMPRSlab's.
+double SlabHalfThickness(const ULMContext* inContext, const ULMVolume* inVolume, int inQuality, int inSamples) {
+    ULMVector4D ray;
+    ULMSampleSpace::GetEyeOrViewInVoxelSpace(inContext, inVolume, ray);
+    const ULMCamera& camera = inContext->GetCamera();
+    const ULMMatrix toEye = camera.GetViewMatrix() * camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
+    const double eyeZ = toEye[2][0] * ray[0] + toEye[2][1] * ray[1] + toEye[2][2] * ray[2];
+    const double principal = std::max({std::fabs(ray[0]), std::fabs(ray[1]), std::fabs(ray[2])});
+    // A singular camera: the render refuses it.
+    if (!(principal > 0.0) || !std::isfinite(eyeZ)) return 0.5;
+    return 0.5 * inSamples / inQuality * std::fabs(eyeZ) / principal;
+}
+
+// The clone an MPR renders with: the caller's state, its output in image 0,
+// no depth buffer read or written, the slab as the last cut plane, inQuality
+// slices per voxel and the mode's blending.
+ULMStatus SetUpClone(ULMContext* ioClone, ULMCutPlane* inSlab, int inQuality, bool inSums) {
+    double minXY = 1, maxXY = 1, minZ = 1, maxZ = 1;
+    ioClone->GetSamplingLimits(minXY, maxXY, minZ, maxZ);
+    const ULMStatus steps[] = {ioClone->SetImageOutputBuffer(ULMContext::kImageBuffer0),
+                               ioClone->SetBlendMode(inSums ? kULMBlendSumAndCount : kULMBlendFTBPreWeighted),
+                               ioClone->SetLastBlendMode(kULMBlendNone),
+                               ioClone->SetDepthCombineFunction(ULMContext::kDepthCombineAll),
+                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kAlwaysFail),
+                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kAlwaysFail),
+                               ioClone->SetSamplingLimits(minXY, maxXY, inQuality, inQuality)};
+    for (const ULMStatus status : steps)
+        if (status != kULMOK) return status;
+    return ioClone->AddCutPlane(inSlab) == kULMOK ? kULMOK : kULMErrCutplaneOverflow;
+}
+
+// Places the slab: value 0 at eye z = -inNegativeDistance, in eye units.
+ULMStatus PlaceSlab(ReleasablePointer<ULMCutPlane>& ioSlab, const ULMContext* inContext, const ULMVolume* inVolume,
+                    double inNegativeDistance, int inQuality, int inSamples) {
+    const ULMMatrix view = inContext->GetCamera().GetViewMatrix();
+    const ULMVector4D plane(view[2][0], view[2][1], view[2][2], view[2][3] + inNegativeDistance);
+    const double half = SlabHalfThickness(inContext, inVolume, inQuality, inSamples);
+    if (ioSlab == nullptr) {
+        ioSlab.Assign(ULMCutPlane::Create(plane, -half, half));
+        return ioSlab != nullptr ? kULMOK : kULMErrTransform;
+    }
+    if (ioSlab->SetPlane(plane) != kULMOK) return kULMErrTransform;
+    return ioSlab->SetRange(-half, half) == kULMOK ? kULMOK : kULMErrTransform;
+}
+
+// The image the chip sums and counts into: the output's size and
+// addressing, so that it gets the output's sample grid, starting from 0.
+ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const ULMImageBuffer* inOutput,
+                             ULMLocation inLocation) {
+    const unsigned width = inOutput->GetWidth(), height = inOutput->GetHeight();
+    if (ioBuffer == nullptr || ioBuffer->GetWidth() != width || ioBuffer->GetHeight() != height) {
+        ioBuffer.Assign(ULMImageBuffer::Create(inLocation, width, height, 32, 2, kSumAndCountFields));
+        // The render overwrites it whole: a move need not carry its pixels.
+        if (ioBuffer == nullptr || ioBuffer->SetMigrationMode(kULMMigrationNoCopy) != kULMOK) {
+            ioBuffer.Assign(nullptr);
+            return kULMErrAlloc;
+        }
+    }
+    ULMAddressMode mode = kULMOffsetAddress;
+    int x = 0, y = 0;
+    inOutput->GetAddressParameters(mode, x, y);
+    const ULMStatus addressed = ioBuffer->SetAddressParameters(mode, x, y);
+    if (addressed != kULMOK) return addressed;
+    const ULMStatus cleared = ioBuffer->SetBorderValue(0, 0, 0, 0);
+    return cleared != kULMOK ? cleared : ioBuffer->SetInputLimits(ULMImageRange());
+}
+
+// The output's pixel of one colour, rounded as the chip writes an element.
+uint64_t EncodePixel(const double inColour[4], const ULMImageBuffer* inOutput) {
+    const int bits = static_cast<int>(inOutput->GetPixelSize());
+    uint64_t word = 0;
+    for (int c = 0; c < 4; ++c) {
+        const ULMFieldDescriptor field = inOutput->GetFieldDescriptor(static_cast<ULMChannel>(c));
+        if (field.m_format == kULMUnknownFormat || field.m_size <= 0 || field.m_size > 16) continue;
+        const double half = 0.5 / static_cast<double>((1u << field.m_size) - 1);
+        word |= ConvertDoubleToField(inColour[c] + half, field, bits);
+    }
+    return word;
+}
+
+// kMPRAlpha's host step once the sums are rendered: each pixel's mean alpha
+// (sums of alphas scaled by 1 / inSupersample) as opaque grey, the output's
+// border where no sample was taken, written over the render's rectangle.
+ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int inSupersample) {
+    ULMImageBuffer* sums = ioState.m_sumAndCountBuffer;
+    const ULMImageRange range = sums->GetOutputLimits();
+    const size_t width = static_cast<size_t>(range.XSize()), count = width * static_cast<size_t>(range.YSize());
+    const size_t bytes = ioOutput->GetPixelSize() / 8;
+    ioState.m_mprBuffer.resize(count);
+    ioState.m_mprPixels.resize(count * bytes);
+    ioState.m_mprUnloadEvent = sums->StartUnload(ioState.m_mprBuffer.data(), range, static_cast<unsigned>(width));
+    const ULMStatus unloaded = ioState.m_mprUnloadEvent.Wait(-1);
+    if (ULMFailed(unloaded)) return unloaded;
+    double border[4];
+    ioOutput->GetBorderValue(border[0], border[1], border[2], border[3]);
+    const uint64_t none = EncodePixel(border, ioOutput);
+    for (size_t i = 0; i < count; ++i) {
+        const uint32_t word = ioState.m_mprBuffer[i];
+        const uint32_t sum = word & kMax12, samples = (word >> 12) & kMax12;
+        uint64_t pixel = none;
+        if (samples != 0) {
+            const double grey = std::min(1.0, double(sum) * inSupersample / (double(kMax12) * samples));
+            const double colour[4] = {grey, grey, grey, 1.0};
+            pixel = EncodePixel(colour, ioOutput);
+        }
+        std::memcpy(&ioState.m_mprPixels[i * bytes], &pixel, bytes);
+    }
+    const ULMStatus written = ioOutput->Update(ioState.m_mprPixels.data(), range, static_cast<unsigned>(width));
+    return written != kULMOK ? written : ioOutput->SetOutputLimits(range);
+}
+
+}  // namespace
+
+void ULMFitMPRSlab(ULMMPRSlab& ioSlab, const ULMSampleSpace& inSpace, ULMAllRenderRegisters& ioRegisters) {
+    ioSlab.zSupersample = inSpace.GetZSupersample();
+    if (ioSlab.slot < 0 || ioSlab.slot > 3) return;
+    const SlabRegisters& slot = kSlabRegisters[ioSlab.slot];
+    const int64_t step = std::llabs(static_cast<int32_t>(ioRegisters.*slot.step));
+    // A plane the rounded rates put along the slices keeps its bounds.
+    if (step == 0) return;
+    const int64_t centre = (static_cast<int64_t>(static_cast<int32_t>(ioRegisters.*slot.min)) +
+                            static_cast<int32_t>(ioRegisters.*slot.max)) >>
+                           1;
+    const int64_t samples = ioSlab.sumAndCount ? ioSlab.zSupersample : 1;
+    const int64_t width = samples * step - 1;
+    ioRegisters.*slot.min = ToRegister(centre - width / 2);
+    ioRegisters.*slot.max = ToRegister(centre - width / 2 + width);
+}
+
+ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                                               MPRMode inMode, ULMImageBuffer* ioImage) {
+    if (inContext == nullptr || inQuality < 1 || (inMode != kMPRAlpha && inMode != kMPRRGBA) ||
+        !std::isfinite(inNegativeDistance))
+        return ULMSyncEvent(kULMErrArgument);
+    if (ioImage == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    // The chip has four cut planes, and the slab takes one.
+    if (inContext->GetCutPlaneCount() >= std::min(ULMConfiguration::GetMaxCutPlanes(), 4))
+        return ULMSyncEvent(kULMErrCutplaneOverflow);
+    ULMVolumeRenderState& state = *m_renderState;
+    try {
+        ULMScopedLock mprLock(state.m_mprLock);
+        const bool sums = inMode == kMPRAlpha;
+        ReleasablePointer<ULMContext> clone(CloneContext(inContext));
+        if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
+        ULMStatus status =
+            PlaceSlab(state.m_mprCutPlane, clone, this, inNegativeDistance, inQuality, sums ? inQuality : 1);
+        if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
+        // Made in host memory, it moves to the volume's board with the first render.
+        if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
+        if (status != kULMOK) return ULMSyncEvent(status);
+
+        ULMMPRSlab slab;
+        slab.slot = clone->GetCutPlaneCount() - 1;
+        slab.sumAndCount = sums;
+        slab.quality = inQuality;
+        ULMImageBuffer* target = sums ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
+        const ULMSyncEvent event = StartRenderWith(clone, target, nullptr, nullptr, nullptr, &slab);
+        if (!sums) return event;
+        status = event.Wait(-1);
+        if (status == kULMErrEmptyRender) ioImage->SetOutputLimits(ULMImageRange());
+        if (ULMFailed(status)) return event;
+        status = WriteGrey(state, ioImage, slab.zSupersample);
+        if (status == kULMOK) SetLastVolumeRendered(GetObjectID(), clone, ioImage, nullptr, nullptr, nullptr);
+        return ULMSyncEvent(status);
+    } catch (const std::bad_alloc&) {
+        return ULMSyncEvent(kULMErrAlloc);
+    } catch (ULMStatus status) {
+        return ULMSyncEvent(status);
+    }
+}
+
+}  // namespace ulm3

@@ -26,3 +26,4 @@
 #include "ulm3/cut_plane.h"
 #include "ulm3/classifier.h"
 #include "ulm3/context.h"
+#include "ulm3/graphics_context.h"

@@ -179,11 +179,21 @@ public:
     // kULMTimeout when none came within the time (negative: no limit).
     virtual ULMStatus WaitForEvent(long inMilliseconds, ULMEventBase*& outEvent, void*& outData) = 0;
 
-    // Base planes, in slots 0..15. A render locks a volume without a board
-    // buffer onto any board and leaves it there. A slot takes a new render
-    // until it is fetched; fetching waits for the transfer (kULMTimeout keeps
-    // the slot) and lends the pixels until the slot is released. Another
-    // slot number, or a slot in the wrong state: kULMErrArgument.
+    // Base planes, in slots 0..15: the volume seen along the rays at one
+    // pixel per voxel step, whatever the zoom, with the affine warp to the
+    // window (ULMBasePlaneInfo); parallel projections only. A render locks a
+    // volume without a board buffer onto any board and leaves it there (a
+    // refused render unlocks it again). While it is issued the context's
+    // camera is the base plane's, and it is given back however the render
+    // ends: a context renders base planes from one thread at a time. A slot
+    // takes a new render until it is fetched; fetching waits for the
+    // transfer (kULMTimeout keeps the slot) and lends the pixels until the
+    // slot is released. Another slot number, or a slot in the wrong state:
+    // kULMErrArgument; a plane wider than 32768 pixels:
+    // kULMErrBasePlaneTooLarge; no image for it: kULMErrBasePlaneAllocation.
+    // With render-done or transfer-done callbacks, the render waits for the
+    // transfer and raises both with the slot, already rendered and with no
+    // lock held, so that the callbacks may fetch or release it.
     virtual ULMStatus RenderBasePlane(ULMVolume* inVolume, int inSlot) = 0;
     virtual ULMStatus FetchBasePlane(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds) = 0;
     virtual ULMStatus ReleaseBasePlane(int inSlot) = 0;

@@ -7,12 +7,16 @@
 
 namespace ulm3 {
 
-// A base plane in host memory. The image rows are imageWidth pixels long;
-// the rendered part is the basePlaneWidth x basePlaneHeight corner at the
-// origin. The volume covers the convex polygon `hexagon` (window
-// coordinates of the camera the render was asked for, numberOfVertices of
-// them in order, the rest repeat the last); texCoords are the same points in
-// the image, as fractions of the image size.
+// A base plane in host memory: the volume seen along the rays, sheared so
+// that one pixel is one voxel step at any zoom. The image rows are
+// imageWidth pixels long; the rendered part is the basePlaneWidth x
+// basePlaneHeight corner at the origin. The volume covers the convex polygon
+// `hexagon` (window coordinates of the camera the render was asked for,
+// numberOfVertices of them counter-clockwise, the rest repeat the last);
+// texCoords are the same points on the plane, as fractions of the image
+// size, pixel (i, j) centred at (i / imageWidth, j / imageHeight). The map
+// from window to plane is affine: any three vertices that are not in line
+// give it.
 struct ULMBasePlaneInfo {
     int basePlaneWidth = 0;
     int basePlaneHeight = 0;

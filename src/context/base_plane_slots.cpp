@@ -1,5 +1,5 @@
-// The base-plane slots: render into a board image laid out as a window-
-// aligned base plane, unload it chained on the render, hand it over.
+// The base-plane slots: render a sheared base plane into a board image,
+// unload it chained on the render, hand it over with its warp.
 #include "context/base_plane_slots.h"
 
 #include <algorithm>
@@ -14,7 +14,6 @@
 namespace ulm3 {
 namespace {
 
-constexpr double kMaxImageSide = 32768.0;
 constexpr unsigned kMinImageSide = 32;
 
 unsigned ImageSide(int inBasePlaneSide) {
@@ -27,26 +26,34 @@ double Cross(const ULMVector2D& o, const ULMVector2D& a, const ULMVector2D& b) {
     return (a[0] - o[0]) * (b[1] - o[1]) - (a[1] - o[1]) * (b[0] - o[0]);
 }
 
-// The convex hull of the projected corners, counter-clockwise, padded to
-// six points with the last one; a box's silhouette has at most six.
-int Hexagon(ULMVector2D ioPoints[8], ULMVector2D outHull[6]) {
-    std::sort(ioPoints, ioPoints + 8, [](const ULMVector2D& a, const ULMVector2D& b) {
-        return a[0] < b[0] || (a[0] == b[0] && a[1] < b[1]);
+// The convex hull of the box's corners in the window, counter-clockwise,
+// each vertex with its place on the plane as a fraction of the image; padded
+// to six with the last vertex, since a box's silhouette has at most six.
+void Hexagon(const ULMBasePlaneGeometry& inGeometry, ULMBasePlaneInfo& ioInfo) {
+    const ULMVector2D* points = inGeometry.window;
+    int order[8] = {0, 1, 2, 3, 4, 5, 6, 7};
+    std::sort(order, order + 8, [&](int a, int b) {
+        return points[a][0] < points[b][0] || (points[a][0] == points[b][0] && points[a][1] < points[b][1]);
     });
-    ULMVector2D hull[16];
+    int hull[16];
     int n = 0;
     for (int pass = 0; pass < 2; ++pass) {
         const int start = n;
         for (int k = 0; k < 8; ++k) {
-            const ULMVector2D& p = ioPoints[pass == 0 ? k : 7 - k];
-            while (n >= start + 2 && Cross(hull[n - 2], hull[n - 1], p) <= 0.0) --n;
-            hull[n++] = p;
+            const int i = order[pass == 0 ? k : 7 - k];
+            while (n >= start + 2 && Cross(points[hull[n - 2]], points[hull[n - 1]], points[i]) <= 0.0) --n;
+            hull[n++] = i;
         }
         --n;  // each chain's last point starts the other
     }
     n = std::clamp(n, 1, 6);
-    for (int i = 0; i < 6; ++i) outHull[i] = hull[std::min(i, n - 1)];
-    return n;
+    ioInfo.numberOfVertices = n;
+    for (int k = 0; k < 6; ++k) {
+        const int i = hull[std::min(k, n - 1)];
+        ioInfo.hexagon[k] = points[i];
+        ioInfo.texCoords[k] = ULMVector2D(inGeometry.plane[i][0] / ioInfo.imageWidth,
+                                          inGeometry.plane[i][1] / ioInfo.imageHeight);
+    }
 }
 
 bool Failed(const ULMSyncEvent& inEvent) {
@@ -85,47 +92,54 @@ ULMStatus ULMBasePlaneSlots::Render(ULMVolume* inVolume, int inSlot) {
     if (status != kULMOK) return status;
     Slot& slot = m_slots[inSlot];
     slot.unload.Wait(-1);  // an earlier transfer may still write the host buffer
-    status = RenderClaimed(inVolume, slot);
-    if (status == kULMOK) status = ReportEvents(inSlot, slot);
-    SetState(inSlot, status == kULMOK ? State::kRendered : State::kFree);
-    return status;
+    bool locked = false;
+    status = RenderClaimed(inVolume, slot, locked);
+    const bool report = HasReportCallbacks();
+    if (status == kULMOK && report) {
+        status = slot.render.Wait(-1);
+        const ULMStatus unloaded = slot.unload.Wait(-1);
+        if (status == kULMOK) status = unloaded;
+    }
+    if (status != kULMOK) {
+        if (locked) {
+            slot.render.Wait(-1);
+            inVolume->UnlockVolume(0);
+        }
+        SetState(inSlot, State::kFree);
+        return status;
+    }
+    // Rendered before the callbacks run, so that they may fetch it.
+    SetState(inSlot, State::kRendered);
+    if (!report) return kULMOK;
+    status = m_context.GenerateEventRenderDone(inSlot);
+    const ULMStatus transferred = m_context.GenerateEventTransferDone(inSlot);
+    return status != kULMOK ? status : transferred;
 }
 
-ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot) {
-    ULMVector2D corners[8];
-    ULMStatus status = ULMSampleSpace::ProjectVolumeCorners(&m_context, inVolume, corners);
+ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bool& outLocked) {
+    ioSlot.render = ioSlot.unload = ULMSyncEvent();
+    ULMBasePlaneGeometry geometry;
+    ULMStatus status = ULMSampleSpace::FactorBasePlane(&m_context, inVolume, geometry);
     if (status != kULMOK) return status;
-    double low[2] = {corners[0][0], corners[0][1]}, high[2] = {low[0], low[1]};
-    for (const ULMVector2D& c : corners) {
-        for (int i = 0; i < 2; ++i) low[i] = std::min(low[i], c[i]), high[i] = std::max(high[i], c[i]);
-    }
-    // One pixel of margin keeps every pixel a sample can reach on the plane.
-    const double origin[2] = {std::floor(low[0]) - 1.0, std::floor(low[1]) - 1.0};
-    const double size[2] = {std::ceil(high[0]) + 2.0 - origin[0], std::ceil(high[1]) + 2.0 - origin[1]};
-    if (!(size[0] <= kMaxImageSide && size[1] <= kMaxImageSide)) return kULMErrBasePlaneTooLarge;
-
     ULMBasePlaneInfo& info = ioSlot.info;
-    info.basePlaneWidth = static_cast<int>(size[0]);
-    info.basePlaneHeight = static_cast<int>(size[1]);
+    info.basePlaneWidth = geometry.width;
+    info.basePlaneHeight = geometry.height;
     info.imageWidth = static_cast<int>(ImageSide(info.basePlaneWidth));
     info.imageHeight = static_cast<int>(ImageSide(info.basePlaneHeight));
     info.pixelFormat = m_context.GetBasePlanePixelFormat();
     info.pixels = nullptr;
-    info.numberOfVertices = Hexagon(corners, info.hexagon);
-    for (int i = 0; i < 6; ++i) {
-        info.texCoords[i] = ULMVector2D((info.hexagon[i][0] - origin[0]) / info.imageWidth,
-                                        (info.hexagon[i][1] - origin[1]) / info.imageHeight);
-    }
+    Hexagon(geometry, info);
 
-    bool locked = false;
     if (inVolume->GetBufferLocation() == kULMNoBufferAttached) {
         status = inVolume->LockVolume(kULMAnyBoard);
         if (status != kULMOK) return status;
-        locked = true;
+        outLocked = true;
     }
     status = PrepareImage(inVolume, ioSlot);
-    if (status == kULMOK) {
-        // The window moves so that the plane's corner lands on pixel (0, 0).
+    if (status != kULMOK) return status;
+    {
+        // The render sees the base plane's camera and nothing else does
+        // once this scope ends, however it ends.
         ULMCamera& camera = m_context.GetCamera();
         const ULMCamera saved = camera;
         struct Restore {
@@ -133,22 +147,13 @@ ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot) {
             const ULMCamera& saved;
             ~Restore() { camera = saved; }
         } restore{camera, saved};
-        camera.SetViewport(saved.GetViewportOriginX() - static_cast<int>(origin[0]),
-                           saved.GetViewportOriginY() - static_cast<int>(origin[1]),
-                           saved.GetViewportWidth(), saved.GetViewportHeight());
+        camera = geometry.camera;
         ioSlot.render = inVolume->StartRender(&m_context, ioSlot.image, nullptr, nullptr, nullptr);
-        if (Failed(ioSlot.render)) status = ioSlot.render.Status();
     }
-    if (status == kULMOK) {
-        const ULMImageRange whole(info.imageWidth, info.imageHeight, 0, 0);
-        ioSlot.unload = ioSlot.image->StartUnload(ioSlot.host.data(), whole, static_cast<unsigned>(info.imageWidth));
-        if (Failed(ioSlot.unload)) status = ioSlot.unload.Status();
-    }
-    if (status != kULMOK && locked) {
-        ioSlot.render.Wait(-1);
-        inVolume->UnlockVolume(0);
-    }
-    return status;
+    if (Failed(ioSlot.render)) return ioSlot.render.Status();
+    const ULMImageRange whole(info.imageWidth, info.imageHeight, 0, 0);
+    ioSlot.unload = ioSlot.image->StartUnload(ioSlot.host.data(), whole, static_cast<unsigned>(info.imageWidth));
+    return Failed(ioSlot.unload) ? ioSlot.unload.Status() : kULMOK;
 }
 
 // Reuses the slot's image while it fits the plane, the format and the board.
@@ -179,18 +184,10 @@ ULMStatus ULMBasePlaneSlots::PrepareImage(ULMVolume* inVolume, Slot& ioSlot) {
     return image->Clear(ULMImageRange(info.imageWidth, info.imageHeight, 0, 0), 0);
 }
 
-// Made only for installed callbacks, since waiting for them costs the
-// overlap of render and application.
-ULMStatus ULMBasePlaneSlots::ReportEvents(int inSlot, const Slot& inSlotData) {
-    if (!m_context.HasNotifyCallback(kULMEventRenderDone) && !m_context.HasNotifyCallback(kULMEventTransferDone)) {
-        return kULMOK;
-    }
-    ULMStatus status = inSlotData.render.Wait(-1);
-    if (status == kULMOK) status = m_context.GenerateEventRenderDone(inSlot);
-    const ULMStatus unloaded = inSlotData.unload.Wait(-1);
-    if (status == kULMOK) status = unloaded;
-    if (status == kULMOK) status = m_context.GenerateEventTransferDone(inSlot);
-    return status;
+// Waiting for the transfer costs the overlap of render and application,
+// so it is done only when someone listens.
+bool ULMBasePlaneSlots::HasReportCallbacks() const {
+    return m_context.HasNotifyCallback(kULMEventRenderDone) || m_context.HasNotifyCallback(kULMEventTransferDone);
 }
 
 ULMStatus ULMBasePlaneSlots::Fetch(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds) {

@@ -44,9 +44,10 @@ private:
     // Claims a slot in one of the given states for this thread.
     ULMStatus Claim(int inSlot, State inFirst, State inSecond, State& outWas);
     void SetState(int inSlot, State inState);
-    ULMStatus RenderClaimed(ULMVolume* inVolume, Slot& ioSlot);
+    // outLocked: the volume had no board buffer and this render locked it.
+    ULMStatus RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bool& outLocked);
     ULMStatus PrepareImage(ULMVolume* inVolume, Slot& ioSlot);
-    ULMStatus ReportEvents(int inSlot, const Slot& inSlotData);
+    bool HasReportCallbacks() const;
 
     ULMContextInternal& m_context;
     // Owns the slot states; a claimed slot's other members belong to the

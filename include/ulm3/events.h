@@ -44,6 +44,7 @@ public:
 // differ only in their kind. A render raises one when it builds a volume's
 // maps (kULMEventLightMap the first time, kULMEventLightMapChange after),
 // once it holds no lock of the library, so a callback may render again.
+// buffer is the base-plane slot being rendered, else -1.
 // pointerToMap1 and pointerToMap2 are the diffuse and specular maps'
 // numberOfElements 64-bit words. They are the volume's own and are valid
 // only until its next rebuild of the maps or its release, whichever comes

@@ -145,9 +145,14 @@ ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bo
         struct Restore {
             ULMCamera& camera;
             const ULMCamera& saved;
-            ~Restore() { camera = saved; }
-        } restore{camera, saved};
+            std::atomic<int>& rendering;
+            ~Restore() {
+                camera = saved;
+                rendering.store(-1, std::memory_order_relaxed);
+            }
+        } restore{camera, saved, m_rendering};
         camera = geometry.camera;
+        m_rendering.store(static_cast<int>(&ioSlot - m_slots), std::memory_order_relaxed);
         ioSlot.render = inVolume->StartRender(&m_context, ioSlot.image, nullptr, nullptr, nullptr);
     }
     if (Failed(ioSlot.render)) return ioSlot.render.Status();

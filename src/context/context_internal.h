@@ -114,6 +114,7 @@ public:
     // made only when its kind has a callback; a queue that refuses it
     // deletes it and gives kULMErrAlloc.
     bool HasNotifyCallback(ULMEventType inKind) const;
+    int BasePlaneSlotInRender() const { return m_slots->RenderingSlot(); }
     ULMStatus GenerateEventRenderDone(int inBuffer);
     ULMStatus GenerateEventTransferDone(int inBuffer);
     // inChanged: a rebuild of maps that were reported before.

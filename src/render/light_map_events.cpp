@@ -28,10 +28,9 @@ void ULMLightMapNotices::TakeFrom(ULMLightMapNotices& ioOther) {
 
 void ULMLightMapNotices::Deliver() {
     for (const Notice& n : m_notices) {
-        // The engine does not know which base-plane slot it renders for.
-        static_cast<ULMContextInternal*>(n.context)
-            ->GenerateEventLightMap(n.changed, -1, kULMLightMapType1, 8, kLightMapEntries, n.map->m_diffuseWords,
-                                    n.map->m_specularWords);
+        auto* context = static_cast<ULMContextInternal*>(n.context);
+        context->GenerateEventLightMap(n.changed, context->BasePlaneSlotInRender(), kULMLightMapType1, 8,
+                                       kLightMapEntries, n.map->m_diffuseWords, n.map->m_specularWords);
     }
     Drop();
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <functional>
 #include <random>
 #include <vector>
 
@@ -39,8 +40,9 @@ Bytes Noise(size_t bytes = 35 * 8) {  // a 7 x 5 frame of 64-bit pixels
 
 // Pixel i as four fractions; a channel without a field reads 0.
 Rgba Colour(const Layout& l, const Bytes& b, size_t i) {
+    const size_t bytes = size_t(l.bits / 8);
     uint64_t w = 0;
-    for (size_t j = size_t(l.bits / 8); j-- > 0;) w = w << 8 | uint8_t(b[i * size_t(l.bits / 8) + j]);
+    for (size_t j = bytes; j-- > 0;) w = w << 8 | uint8_t(b[i * bytes + j]);
     const auto f = [&](int k) { return double(w >> l.f[k].m_position & Max(l.f[k])) / std::max(1u, Max(l.f[k])); };
     return {f(0), f(1), f(2), f(3)};
 }
@@ -60,6 +62,18 @@ Rgba Reference(int mode, Rgba a, const Rgba& s) {
     return a;
 }
 
+// A host blend of n layers of the transfer layout into the image layout over the frame.
+void Configure(ULMSoftwareBlendVolume& b, int mode, int n, const Layout& transfer, const Layout& image,
+               ULMImageRange frame) {
+    b.m_maxImageRange = frame;
+    b.m_blendMode = ULMBlendMode(mode);
+    b.SetNumOfSubvolumes(n);
+    b.SetVoxelSizeImage0(image.bits);
+    b.SetFieldDescriptorsImage0(image.f);
+    b.SetVoxelSizeTransferBuffer(transfer.bits);
+    b.SetFieldDescriptorsTransferBuffers(transfer.f);
+}
+
 struct CompositingTest : testing::ContextTest {
     CompositingTest() : ContextTest(test_support::SimBoards(2)) {}
 };
@@ -76,45 +90,48 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
                               {Packed(32, 8), Packed(32, 8)},
                               {Packed(64, 12), Packed(32, 8)},
                               {Packed(64, 12), Packed(64, 12)}};
-    // Sub-volume ranges for the host, and the whole frame for the board.
-    ULMImageRange frame(7, 5, 3, 2), whole(12, 9, 0, 0), ranges[8], full[8];
-    for (int s = 0; s < 8; ++s) ranges[s] = ULMImageRange(7 - s % 4, 5 - s % 3, 3 + s % 4, 2 + s % 3), full[s] = frame;
+    const ULMImageRange frame(7, 5, 3, 2);
+    const ULMImageRange whole(12, 9, 0, 0);
+    ULMImageRange ranges[8];  // the host's sub-volumes each over their own
+    for (int s = 0; s < 8; ++s) ranges[s] = ULMImageRange(7 - s % 4, 5 - s % 3, 3 + s % 4, 2 + s % 3);
+    ULMImageRange frames[8];  // the board's over the whole frame
+    std::fill_n(frames, 8, frame);
     ReleasablePointer<ULMContext> context(ULMContext::Create());
     for (int c = 0; c < 16 * 5 * 3; ++c) {
         const int mode = c % 16, n = std::array{1, 3, 8}[size_t(c / 80)], turn = c % 3 % n;
-        const Layout &tl = rows[c / 16 % 5][0], &il = rows[c / 16 % 5][1];
-        ReleasablePointer<ULMImageBuffer> image(
-            ULMImageBuffer::Create(ULMLocation(turn % 2), 12, 9, unsigned(il.bits), 4, il.f));
+        const auto& [tl, il] = rows[c / 16 % 5];
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(ULMLocation(turn % 2), 12, 9, il.bits, 4, il.f));
         const Bytes content = Noise(108 * 8);
         ASSERT_TRUE(image && image->Update(content.data(), whole, 12) == kULMOK);
-        image->SetBorderValue(0.25, 0.5, 0.75, 0.5), image->SetInputLimits(ULMImageRange(5, 4, 5, 1));
-        ULMImageBuffer* c0 = c % 3 == 2 ? nullptr : image.GetPointer();
-        const Layout& rl = c0 ? il : tl;
+        image->SetBorderValue(0.25, 0.5, 0.75, 0.5);
+        image->SetInputLimits(ULMImageRange(5, 4, 5, 1));
+        ULMImageBuffer* image0 = c % 3 == 2 ? nullptr : image.GetPointer();
         int index[8];              // sub-volume -> position
         std::vector<Bytes> in(9);  // the layers, and image 0's content over the frame
-        for (int s = 0; s < 8; ++s) index[s] = (s + turn) % n, in[size_t(s)] = Noise();
-        image->Unload((in[8] = Bytes(35 * 8)).data(), frame, 7);
+        for (int s = 0; s < 8; ++s) index[s] = (s + turn) % n;
+        std::generate_n(in.begin(), 8, [] { return Noise(); });
+        in[8] = Bytes(35 * 8);
+        image->Unload(in[8].data(), frame, 7);
         const auto sub = [&](int p) { return size_t((p - turn + n) % n); };  // position -> sub-volume
-        const auto host = [&](ULMImageBuffer* color0, ULMImageRange* r) {
-            std::vector<Bytes> t = in;
-            char* b[9];
-            for (size_t s = 0; s < 9; ++s) b[s] = t[s].data();
+        const auto host = [&](ULMImageBuffer* inImage0, ULMImageRange* inRanges) {
+            std::vector<Bytes> layers = in;
+            char* buffers[9];
+            for (size_t s = 0; s < 9; ++s) buffers[s] = layers[s].data();
             ULMSoftwareBlendVolume blend;
-            blend.m_maxImageRange = frame, blend.m_blendMode = ULMBlendMode(mode), blend.SetNumOfSubvolumes(n);
-            blend.SetVoxelSizeImage0(il.bits), blend.SetFieldDescriptorsImage0(il.f);
-            blend.SetVoxelSizeTransferBuffer(tl.bits), blend.SetFieldDescriptorsTransferBuffers(tl.f);
-            EXPECT_EQ(blend.StartBlend(color0, nullptr, index, r, b[8], b), kULMOK);
-            return t[blend.ResultInFirstTransferBuffer(color0) ? sub(0) : 8];
+            Configure(blend, mode, n, tl, il, frame);
+            EXPECT_EQ(blend.StartBlend(inImage0, nullptr, index, inRanges, buffers[8], buffers), kULMOK);
+            return layers[blend.ResultInFirstTransferBuffer(inImage0) ? sub(0) : 8];
         };
-        const Bytes out = host(c0, ranges);
+        const Bytes out = host(image0, ranges);
+        const Layout& rl = image0 ? il : tl;
         for (size_t i = 0; i < 35; ++i) {
             const int x = 3 + int(i % 7), y = 2 + int(i / 7);
-            Rgba acc = !c0 ? Rgba{} : x >= 5 && y < 5 ? Colour(il, in[8], i) : Rgba{0.25, 0.5, 0.75, 0.5};
+            Rgba acc = !image0 ? Rgba{} : x >= 5 && y < 5 ? Colour(il, in[8], i) : Rgba{0.25, 0.5, 0.75, 0.5};
             for (int k = 0; k < n; ++k) {  // back to front (modes 2, 3): farthest first
-                const int p = mode == 2 || mode == 3 ? n - 1 - k : k, lx = x - ranges[sub(p)].XOrigin(),
-                          ly = y - ranges[sub(p)].YOrigin();
-                const size_t at = p ? size_t(ly * ranges[sub(p)].XSize() + lx) : i;
-                if (lx >= 0 && ly >= 0) acc = Reference(mode, acc, Colour(tl, in[sub(p)], at));
+                const int p = mode == 2 || mode == 3 ? n - 1 - k : k;
+                const ULMImageRange& r = ranges[sub(p)];
+                const size_t at = p ? size_t((y - r.YOrigin()) * r.XSize() + x - r.XOrigin()) : i;
+                if (x >= r.XOrigin() && y >= r.YOrigin()) acc = Reference(mode, acc, Colour(tl, in[sub(p)], at));
             }
             for (size_t k = 0; k < 4; ++k)  // a channel without a field: any value
                 EXPECT_NEAR(Colour(rl, out, i)[k], std::clamp(acc[k], 0.0, 1.0), 0.5 / Max(rl.f[k]) + 1.0 / 255)
@@ -123,7 +140,9 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
         if (tl.bits == 64) continue;
 
         ULMBlendVolume board;
-        board.SetBufferNumber(turn), board.SetVoxelSize(tl.bits), board.SetNumOfSubvolumes(n);
+        board.SetBufferNumber(turn);
+        board.SetVoxelSize(tl.bits);
+        board.SetNumOfSubvolumes(n);
         ASSERT_TRUE(board.SetFieldDescriptors(tl.f) == kULMOK && board.Resize(frame) == kULMOK);
         for (int i = 0; i < n; ++i) ASSERT_EQ(board.GetVolume(i)->GetBufferLocation(), ULMLocation(i % 2));
         Bytes stack;
@@ -133,82 +152,69 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
         ASSERT_EQ(context->SetBlendMode(ULMBlendMode(mode)), kULMOK);
         ASSERT_EQ(board.Render(context, image, nullptr).Wait(-1), mode == 6 ? kULMErrUnimplemented : kULMOK) << c;
         if (mode == kULMBlendSumAndCount) continue;
-        const Bytes want = host(image, full);
+        const Bytes want = host(image, frames);
         Bytes got(108 * 8);
         image->Unload(got.data(), whole, 12);
         for (size_t i = 0; i < 108; ++i) {  // at: the frame's pixel, or 35 and above outside it
-            const size_t x = i % 12 - 3, y = i / 12 - 2, at = x < 7 && y < 5 ? y * 7 + x : 99;
+            const size_t x = i % 12 - 3, y = i / 12 - 2;
+            const size_t at = x < 7 && y < 5 ? y * 7 + x : 99;
+            const Rgba expected = at < 35 ? Colour(il, want, at) : Colour(il, content, i);
             for (size_t k = 0; k < 4; ++k)
-                EXPECT_NEAR(Colour(il, got, i)[k], (at < 35 ? Colour(il, want, at) : Colour(il, content, i))[k],
-                            at < 35 ? 1.0 / Max(il.f[k]) : 0)
-                    << c << ": " << i << "/" << k;
+                EXPECT_NEAR(Colour(il, got, i)[k], expected[k], at < 35 ? 1.0 / Max(il.f[k]) : 0) << c << ": " << i;
         }
     }
 }
 
-// A valid blend of two 8-bit layers onto image 0's content, broken one way
-// per row: 1004, and no buffer written.
-TEST_F(CompositingTest, BadBlendsAndStacksAreRefused) {
-    for (int row = 0; row < 13; ++row) {
-        ULMSoftwareBlendVolume v;
-        v.m_maxImageRange = ULMImageRange(4, 4, 0, 0), v.SetNumOfSubvolumes(2);
-        v.SetVoxelSizeImage0(32), v.SetVoxelSizeTransferBuffer(32);
-        v.SetFieldDescriptorsImage0(Packed(32, 8).f), v.SetFieldDescriptorsTransferBuffers(Packed(32, 8).f);
-        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMSystem, 4, 4, 32, 4, Packed(32, 8).f));
-        image->SetInputLimits(ULMImageRange(2, 2, 1, 1));
-        std::vector<Bytes> buffers(10, Noise()), before = buffers;
-        char *transfers[9], **t = transfers, *accum = buffers[9].data();
-        int index[9] = {1, 0, 2, 3, 4, 5, 6, 7, 8}, *i = index;
-        ULMImageRange ranges[9], *r = ranges;
-        for (int s = 0; s < 9; ++s) transfers[s] = buffers[size_t(s)].data(), ranges[s] = ULMImageRange(2, 2, s % 3, 0);
-        switch (row) {  // null lists, a null buffer, sub-volume counts, a range beyond the frame, no
-                        // permutation, no blend mode, not image 0's size, fields beyond the pixel, no pixel size
-            case 0:
-                t = nullptr;
-                break;
-            case 1:
-                transfers[1] = nullptr;
-                break;
-            case 2:
-                i = nullptr;
-                break;
-            case 3:
-                r = nullptr;
-                break;
-            case 4:
-                accum = nullptr;
-                break;
-            case 5:
-                v.SetNumOfSubvolumes(9);
-                break;
-            case 6:
-                v.SetNumOfSubvolumes(0);
-                break;
-            case 7:
-                ranges[1] = ULMImageRange(2, 2, 3, 0);
-                break;
-            case 8:
-                index[1] = 1;
-                break;
-            case 9:
-                v.m_blendMode = ULMBlendMode(16);
-                break;
-            case 10:
-                v.SetVoxelSizeImage0(64);
-                break;
-            case 11:
-                v.SetVoxelSizeTransferBuffer(16);
-                break;
-            default:
-                v.SetVoxelSizeTransferBuffer(24);
-        }
-        EXPECT_EQ(v.StartBlend(image, nullptr, i, r, accum, t), kULMErrArgument) << row;
-        EXPECT_EQ(buffers, before) << row;
+// The arguments of a valid blend of two 32-bit layers onto image 0's content.
+struct BlendCall {
+    BlendCall() {
+        Configure(blend, kULMBlendFTB, 2, Packed(32, 8), Packed(32, 8), ULMImageRange(4, 4, 0, 0));
+        for (int s = 0; s < 9; ++s) ranges[s] = ULMImageRange(2, 2, s % 3, 0);
+        for (size_t s = 0; s < 9; ++s) transfers[s] = buffers[s].data();
     }
-    // Rows {voxel size, sub-volumes} of a stack: refused, and no slot is made.
+    ULMSoftwareBlendVolume blend;
+    std::vector<Bytes> buffers = std::vector<Bytes>(10, Noise());
+    char* transfers[9];
+    char** transferList = transfers;
+    char* accumulator = buffers[9].data();
+    int index[9] = {1, 0, 2, 3, 4, 5, 6, 7, 8};
+    int* indexList = index;
+    ULMImageRange ranges[9];
+    ULMImageRange* rangeList = ranges;
+};
+
+// The valid blend broken one way per row: 1004, and no buffer written. Then
+// stacks of bad sizes: refused, and no slot is made.
+TEST_F(CompositingTest, BadBlendsAndStacksAreRefused) {
+    const std::function<void(BlendCall&)> breakages[] = {
+        [](BlendCall& c) { c.transferList = nullptr; },
+        [](BlendCall& c) { c.transfers[1] = nullptr; },
+        [](BlendCall& c) { c.indexList = nullptr; },
+        [](BlendCall& c) { c.rangeList = nullptr; },
+        [](BlendCall& c) { c.accumulator = nullptr; },
+        [](BlendCall& c) { c.blend.SetNumOfSubvolumes(9); },
+        [](BlendCall& c) { c.blend.SetNumOfSubvolumes(0); },
+        [](BlendCall& c) { c.ranges[1] = ULMImageRange(2, 2, 3, 0); },  // beyond the frame
+        [](BlendCall& c) { c.index[1] = 1; },                           // not a permutation
+        [](BlendCall& c) { c.blend.m_blendMode = ULMBlendMode(16); },
+        [](BlendCall& c) { c.blend.SetVoxelSizeImage0(64); },          // not image 0's pixel
+        [](BlendCall& c) { c.blend.SetVoxelSizeTransferBuffer(16); },  // fields beyond the pixel
+        [](BlendCall& c) { c.blend.SetVoxelSizeTransferBuffer(24); }};
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMSystem, 4, 4, 32, 4, Packed(32, 8).f));
+    image->SetInputLimits(ULMImageRange(2, 2, 1, 1));
+    for (const auto& breakage : breakages) {
+        BlendCall c;
+        const std::vector<Bytes> before = c.buffers;
+        breakage(c);
+        EXPECT_EQ(c.blend.StartBlend(image, nullptr, c.indexList, c.rangeList, c.accumulator, c.transferList),
+                  kULMErrArgument)
+            << &breakage - breakages;
+        EXPECT_EQ(c.buffers, before) << &breakage - breakages;
+    }
     for (const auto& [bits, count] : {std::pair{24, 2}, {64, 2}, {4, 2}, {32, 0}, {32, 9}}) {
         ULMBlendVolume blend;
-        blend.SetVoxelSize(bits), blend.SetNumOfSubvolumes(count);
+        blend.SetVoxelSize(bits);
+        blend.SetNumOfSubvolumes(count);
         EXPECT_TRUE(blend.Resize(ULMImageRange(4, 4, 0, 0)) == kULMErrArgument && !blend.GetBuffer(0)) << bits;
     }
 }

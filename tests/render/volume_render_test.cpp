@@ -1,8 +1,11 @@
 // Renders of a plain volume on the simulated boards against the reference
-// model, the shared table cache, the refused renders, and MPR renders.
+// model, the shared table cache, the refused renders, MPR renders, and
+// space leaping against the same render without it.
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <functional>
+#include <limits>
 #include <thread>
 
 #include "render/render_cache.h"
@@ -21,266 +24,323 @@
 namespace ulm3 {
 namespace {
 
+using Pixels = std::vector<uint32_t>;
 constexpr int kSide = 64;
-const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction},
-                                      {8, 8, kULMUnsignedFraction},
-                                      {16, 8, kULMUnsignedFraction},
-                                      {24, 8, kULMUnsignedFraction}};
+const ULMImageRange kWhole(kSide, kSide, 0, 0);
+constexpr ULMFieldFormat kU = kULMUnsignedFraction;
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kU}, {8, 8, kU}, {16, 8, kU}, {24, 8, kU}};
+
+// Byte b of an image: channel b % 4 of pixel b / 4.
+int Byte(const Pixels& pixels, int b) { return (pixels[b / 4] >> (8 * (b % 4))) & 255; }
+
+// How far an image lies from the reference, in steps of 1/255.
+struct Difference {
+    double worst = 0, mean = 0;
+    int over3 = 0;  // bytes more than 3 steps off
+};
+
+Difference Compare(const Pixels& got, const std::vector<std::array<double, 4>>& expected) {
+    Difference d;
+    for (int b = 0; b < 4 * kSide * kSide; ++b) {
+        const double e = std::fabs(Byte(got, b) - expected[b / 4][b % 4] * 255);
+        d.worst = std::max(d.worst, e);
+        d.mean += e / (4 * kSide * kSide);
+        d.over3 += e > 3.0;
+    }
+    return d;
+}
+
+// Input depths that step half way across the image: along X for buffer 0, along Y for buffer 1.
+Pixels SteppedDepths(int b) {
+    Pixels depths;
+    for (int i = 0; i < kSide * kSide; ++i) {
+        const bool firstHalf = (b == 0 ? i % kSide : i / kSide) < kSide / 2;
+        depths.push_back(firstHalf ? 0x7F0000 + 0x70000 * b : 0x880000 - 0x20000 * b);
+    }
+    return depths;
+}
+
+// A depth buffer cleared to the far plane, or holding the input depths.
+ULMDepthBuffer* NewDepthBuffer(ULMLocation at, const Pixels& input) {
+    ULMDepthBuffer* depth = ULMDepthBuffer::Create(at, kSide, kSide);
+    depth->SetMigrationMode(kULMMigrationFullCopy);
+    depth->Clear(kWhole, 0xFFFFFF);
+    if (!input.empty()) {
+        depth->Update(input.data(), kWhole, 0, ULMDepthBuffer::kDepth24Low);
+        depth->SetInputLimits(kWhole);
+    }
+    return depth;
+}
 
 class VolumeRenderTest : public testing::ContextTest {
 protected:
-    VolumeRenderTest() : ContextTest(test_support::SimBoards(2)) {}
+    explicit VolumeRenderTest(int boards = 2) : ContextTest(test_support::SimBoards(boards)) {}
     void SetUp() override {
         ContextTest::SetUp();
-        // An off-centre blob on a ramp along X.
-        s.size[0] = 48, s.size[1] = 40, s.size[2] = 36;
-        for (int i = 0, x = 0; i < 48 * 40 * 36; ++i, x = i % 48) {
-            const double r = std::hypot(x - 30.0, i / 48 % 40 - 14.0, i / 1920 - 22.0);
-            s.voxels.push_back(static_cast<uint8_t>(std::min(255.0, 2 * x + std::max(0.0, 200 - 20 * r))));
-        }
+        std::ranges::copy(std::array{48, 40, 36}, s.size);
+        FillVoxels([](int x, int y, int z) {  // an off-centre blob on a ramp along X
+            return std::min(255.0, 2 * x + std::max(0.0, 200 - 20 * std::hypot(x - 30.0, y - 14.0, z - 22.0)));
+        });
         table = ULMLookupTable::Create(256);
-        for (int i = 0; i < 256; ++i) {  // colours weighted by opacity: every mode stays in range
+        SetTable([](int i) {  // colours weighted by opacity: every mode stays in range
             const float a = i < 60 ? 0.0f : (i - 60) / 400.0f;
-            ULMRGBAFloat e(a * i / 255.0f, a * (1 - i / 255.0f), a * 0.5f, a);
-            table->SetEntry(i, e);
-            table->GetEntry(i, e);  // as the table holds it
-            s.table[i] = {e.m_red, e.m_green, e.m_blue, e.m_alpha};
-        }
+            return ULMRGBAFloat(a * i / 255.0f, a * (1 - i / 255.0f), a * 0.5f, a);
+        });
         context = ULMContext::Create(table);
     }
     void TearDown() override {
-        context->Release(), table->Release();
+        context->Release();
+        table->Release();
         ContextTest::TearDown();
     }
-    // Frames the volume turned by (tx, ty) degrees, zoomed by inZoom.
+    void FillVoxels(const std::function<double(int, int, int)>& voxel) {
+        const int nx = s.size[0], ny = s.size[1];
+        s.voxels.resize(size_t(nx) * ny * s.size[2]);
+        for (size_t i = 0; i < s.voxels.size(); ++i) s.voxels[i] = uint8_t(voxel(i % nx, i / nx % ny, i / nx / ny));
+    }
+    // The table, and the reference's copy of it as the table holds it.
+    void SetTable(const std::function<ULMRGBAFloat(int)>& entry) {
+        for (int i = 0; i < 256; ++i) {
+            ULMRGBAFloat e = entry(i);
+            table->SetEntry(i, e);
+            table->GetEntry(i, e);
+            s.table[i] = {e.m_red, e.m_green, e.m_blue, e.m_alpha};
+        }
+    }
+    ULMVolume* NewVolume() {
+        return ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced);
+    }
+    // Frames the volume turned by (tx, ty) degrees, zoomed by inZoom, and sets the context as the scene says.
     void Aim(double tx, double ty, int k, double inZoom = 1.0) {
         const double r = 36.0 * inZoom;
         s.projection = ULMMatrix::Ortho(-r, r, -r, r, -100, 100);
         s.model = ULMMatrix::Rotate(tx, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(ty, ULMVector3D(0, 1, 0)) *
-                  ULMMatrix::Translate(-23.5, -19.5, -17.5);
+                  ULMMatrix::Translate((1 - s.size[0]) / 2.0, (1 - s.size[1]) / 2.0, (1 - s.size[2]) / 2.0);
         s.k = k;
-        ULMCamera& camera = context->GetCamera();
-        camera.SetProjectionMatrix(s.projection), camera.SetModelMatrix(s.model);
-        camera.SetViewport(0, 0, s.viewport[2] = kSide, s.viewport[3] = kSide);
-        ASSERT_EQ(context->SetSamplingLimits(1, 3, k, k), kULMOK);
-        ASSERT_EQ(context->SetBlendMode(static_cast<ULMBlendMode>(s.blendMode)), kULMOK);
+        s.viewport[2] = s.viewport[3] = kSide;
+        Apply();
     }
-    // A new volume on the board, rendered into a new image there; the depth buffers (when asked for) start at inDepthAt
-    // or on the board.
-    ULMStatus Render(ULMLocation board, std::vector<uint32_t>& pixels, std::vector<uint32_t>* outDepth = nullptr,
-                     ULMVolume* inVolume = nullptr, int inDepthAt = -1) {
-        ULMVolume* v = inVolume != nullptr ? (inVolume->AddRef(), inVolume)
-                                           : ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
-        ULMImageBuffer* image = ULMImageBuffer::Create(board, kSide, kSide, 32, 4, kRGBA8);
-        const ULMImageRange whole(kSide, kSide, 0, 0);
-        ULMDepthBuffer* depth[2] = {};
-        for (int i = 0; i < 2 && outDepth != nullptr; ++i)
-            depth[i] = ULMDepthBuffer::Create(inDepthAt < 0 ? board : ULMLocation(inDepthAt), kSide, kSide),
-            depth[i]->SetMigrationMode(kULMMigrationFullCopy), depth[i]->Clear(whole, 0xFFFFFF);
-        for (int i = 0; i < 2; ++i)
-            if (!s.depthIn[i].empty())
-                depth[i]->Update(s.depthIn[i].data(), whole, 0, ULMDepthBuffer::kDepth24Low),
-                    depth[i]->SetInputLimits(whole);
-        ULMStatus status =
-            inVolume != nullptr || v->LockVolume(board) == kULMOK ? image->Clear(whole, 0) : kULMErrVolume;
+    void Apply() {
+        using X = ULMContext;
+        ULMCamera& camera = context->GetCamera();
+        camera.SetProjectionMatrix(s.projection);
+        camera.SetModelMatrix(s.model);
+        camera.SetViewport(0, 0, kSide, kSide);
+        ASSERT_EQ(context->SetSamplingLimits(1, 3, s.k, s.k), kULMOK);
+        ASSERT_EQ(context->SetBlendMode(ULMBlendMode(s.blendMode)), kULMOK);
+        ASSERT_EQ(context->SetRayTermination(std::min(s.termination, 1.0), s.termination < 1), kULMOK);
+        for (const auto b : {X::kDepthBuffer0, X::kDepthBuffer1}) {
+            ASSERT_EQ(context->SetDepthTest(b, X::DepthTest(s.depthTest[b])), kULMOK);
+            ASSERT_EQ(context->SetDepthUpdateFilter(b, X::FilterTest(s.filter[b])), kULMOK);
+        }
+        ASSERT_EQ(context->SetDepthCombineFunction(X::DepthCombineFunction(s.combine)), kULMOK);
+        ASSERT_EQ(context->SetSampleAlphaRange(s.sampleAlpha[0], s.sampleAlpha[1]), kULMOK);
+        ASSERT_EQ(context->SetAccumulatedAlphaRange(s.accumAlpha[0], s.accumAlpha[1]), kULMOK);
+        ASSERT_EQ(context->SetGradientMagnitudeRange(s.magnitude[0], s.magnitude[1]), kULMOK);
+        const auto& slab = s.cropSlabs;
+        ULMCrop crop;
+        ASSERT_EQ(crop.SetSlabs(slab[0], slab[1], slab[2], slab[3], slab[4], slab[5]), kULMOK);
+        ASSERT_EQ(crop.SetFlags(s.cropFlags), kULMOK);
+        ASSERT_EQ(context->SetCrop(crop), kULMOK);
+        while (context->GetCutPlaneCount() > 0) context->RemoveCutPlane(context->GetCutPlane(0));
+        for (const auto& cut : s.cuts) {
+            ReleasablePointer<ULMCutPlane> plane(ULMCutPlane::Create(cut.plane, cut.min, cut.max));
+            ASSERT_EQ(plane->SetVisibility(cut.keepInside), kULMOK);
+            ASSERT_EQ(context->AddCutPlane(plane), kULMOK);
+        }
+        if (s.lights.empty()) return;
+        ULMSetParameter("LightMode", static_cast<uint64_t>(s.lightMode));
+        ASSERT_EQ(context->SetGradientModulation(s.modulateOpacity ? 1u : 0u), kULMOK);
+        ASSERT_EQ(context->SetReflectionProperties(s.diffuse, s.specular, s.emissive, s.exponent), kULMOK);
+    }
+    // The volume given, or a new one locked on the board, rendered into a new image there; with depth buffers when
+    // outDepth is given, starting from the scene's input depths, on board inDepthAt (-1: the image's).
+    ULMStatus Render(ULMLocation board, Pixels& pixels, Pixels* outDepth = nullptr, ULMVolume* inVolume = nullptr,
+                     int inDepthAt = -1) {
+        ReleasablePointer<ULMVolume> made(inVolume != nullptr ? nullptr : NewVolume());
+        ULMVolume* v = inVolume != nullptr ? inVolume : made.GetPointer();
+        ULMStatus status = inVolume != nullptr ? kULMOK : v->LockVolume(board);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(board, kSide, kSide, 32, 4, kRGBA8));
+        ReleasablePointer<ULMDepthBuffer> depth[2];
+        const ULMLocation depthAt = inDepthAt < 0 ? board : ULMLocation(inDepthAt);
+        for (int i = 0; i < 2 && outDepth != nullptr; ++i) depth[i].Assign(NewDepthBuffer(depthAt, s.depthIn[i]));
+        if (status == kULMOK) status = image->Clear(kWhole, 0);
         if (status == kULMOK) status = v->Render(context, image, depth[0], nullptr, depth[1]);
-        for (int i = 0; i < 2 && depth[i] != nullptr; ++i)
-            outDepth[i].assign(kSide * kSide, 0),
-                depth[i]->Unload(outDepth[i].data(), whole, 0, ULMDepthBuffer::kDepth24Low), depth[i]->Release();
+        for (int i = 0; i < 2 && outDepth != nullptr; ++i) {
+            outDepth[i].assign(kSide * kSide, 0);
+            depth[i]->Unload(outDepth[i].data(), kWhole, 0, ULMDepthBuffer::kDepth24Low);
+        }
         pixels.assign(kSide * kSide, 0);
-        if (status == kULMOK) status = image->StartUnload(pixels.data(), whole, 0).Wait(-1);
-        image->Release(), v->Release();
+        if (status == kULMOK) status = image->StartUnload(pixels.data(), kWhole, 0).Wait(-1);
         return status;
+    }
+    // Depths as the reference updates them, within a tenth of a sample step; a sample whose facing, alpha or
+    // magnitude lies on a filter's edge may go either way. Head on, the volume spans pixels 10.5-52.5 x 14-49 at
+    // depths 0.41-0.59, and the far plane stays off it.
+    void ExpectDepths(const Pixels depth[2], bool headOn) const {
+        int wrong = 0, off = 0;
+        for (int i = 0; i < kSide * kSide; ++i) {
+            const double x = std::fabs(i % kSide - 31.5), y = std::fabs(i / kSide - 31.5);
+            for (int b = 0; b < 2; ++b) {
+                const double got = depth[b][i] & 0xFFFFFF;
+                wrong += std::fabs(got - s.depthOut[i][b]) > 4000;
+                if (headOn && (x > 21.5 || y > 18)) off += got != 0xFFFFFF;
+                if (headOn && x < 20.5 && y < 17) off += std::fabs(got / 16777215.0 - (b ? 0.59 : 0.41)) > 0.005;
+            }
+        }
+        EXPECT_LE(wrong, kSide * kSide / 50);
+        EXPECT_EQ(off, 0);
     }
     // An MPR of v into a cleared image whose border kMPRAlpha writes where it averages nothing and behind which
     // kMPRRGBA composites (0 there).
-    ULMStatus MPR(ULMVolume* v, double distance, int quality, int mode, std::vector<uint32_t>& out,
-                  ULMLocation where = kULMBoard0) {
-        ULMImageBuffer* image = ULMImageBuffer::Create(where, kSide, kSide, 32, 4, kRGBA8);
-        const ULMImageRange whole(kSide, kSide, 0, 0);
-        const bool ready =
-            image->SetMigrationMode(kULMMigrationFullCopy) == kULMOK && image->Clear(whole, 0) == kULMOK &&
-            image->SetBorderValue(0.2 * (1 - mode), 0.4 * (1 - mode), 0.6 * (1 - mode), 0.8 * (1 - mode)) == kULMOK;
-        ULMStatus status = ready
-                               ? v->StartRenderMPR(context, distance, quality, ULMVolume::MPRMode(mode), image).Wait(-1)
-                               : kULMErrInternal;
+    ULMStatus MPR(ULMVolume* v, double distance, int quality, int mode, Pixels& out, ULMLocation where = kULMBoard0) {
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(where, kSide, kSide, 32, 4, kRGBA8));
+        const double border = mode == 0 ? 0.2 : 0.0;
+        ULMStatus status = image->SetMigrationMode(kULMMigrationFullCopy);
+        if (status == kULMOK) status = image->Clear(kWhole, 0);
+        if (status == kULMOK) status = image->SetBorderValue(border, 2 * border, 3 * border, 4 * border);
+        if (status == kULMOK)
+            status = v->StartRenderMPR(context, distance, quality, ULMVolume::MPRMode(mode), image).Wait(-1);
         out.assign(kSide * kSide, 0);
-        if (status == kULMOK) status = image->Unload(out.data(), whole, 0);
-        return image->Release(), status;
+        if (status == kULMOK) status = image->Unload(out.data(), kWhole, 0);
+        return status;
     }
     test_support::ReferenceScene s;
     ULMLookupTable* table = nullptr;
     ULMContext* context = nullptr;
 };
 
+// Depth: buffer 0 and 1's tests against two steps, their combination, both buffers' update filter, where the buffers
+// start (-1: on the board).
+struct Case {
+    int mode = 4;
+    double termination = 2;
+    unsigned crop = 0;
+    int cuts = 0;
+    int test0 = 7, test1 = 7, combine = 0, filter = 3, depthAt = -1;
+    bool combinedAlpha = false;
+};
+
 TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
     using C = ULMCrop;
-    const double stop = 2048.0 / 4095;  // a ray termination threshold on the chip's 12-bit grid
-    // Depth: buffer 0 and 1's tests against two steps, their combination, both buffers' update filter, where the
-    // buffers start (-1: on the board).
     using X = ULMContext;
-    const struct {
-        int mode;
-        double termination;
-        unsigned crop;
-        int cuts;
-        int test0 = 7, test1 = 7, combine = 0, filter = 3, at = -1;
-        bool combinedAlpha = false;
-    } cases[] = {{4, 2, 0, 0, 7, 7, 0, 0},
-                 {4, 2, 0, 0, 1, 7, 1},
-                 {4, 2, 0, 0, 2, 7, 1},
-                 {4, 2, 0, 0, 3, 7, 1},
-                 {2, 2, 0, 0, 4, 7, 1},
-                 {3, 2, 0, 0, 5, 7, 1},
-                 {5, 2, 0, 0, 6, 7, 1},
-                 {4, 2, 0, 0, 1, 5, 2},
-                 {5, 2, 0, 0, 2, 4, 3},
-                 {4, 2, 0, 0, 7, 7, 3},
-                 {4, 2, 0, 0, 1, 7, 1, 0, kULMSystem},
-                 {2, 2, 0, 0, 7, 7, 0, 0, kULMMultiBoardMode1},
-                 {4, 2, 0, 0, 7, 7, 0, X::kTestSampleAlpha},
-                 {5, stop, 0, 0, 7, 7, 0, X::kTestAccumulatedAlpha},
-                 {4, 2, 0, 0, 7, 7, 0, X::kRejectBackFacing},
-                 {2, 2, 0, 0, 7, 7, 0, X::kRejectFrontFacing | X::kTestGradientMagnitude},
-                 {4, 2, 0, 0, 7, 7, 0, X::kTestGradientMagnitude},
-                 {4, 2, 0, 0, 7, 7, 0, 3, -1, true},
-                 {3, 2, 0, 0, 7, 7, 0, 3, -1, true},
-                 {4, 2, 0, 0},
-                 {5, 2, 0, 0},
-                 {2, 2, 0, 0},
-                 {3, 2, 0, 0},
-                 {12, 2, 0, 0},
-                 {4, stop, 0, 0},
-                 {5, stop, 0, 0},
-                 {4, 2, C::kEnableX0 | C::kInvert0, 0},
-                 {3, 2, C::kEnableX0 | C::kEnableY1, 0},
-                 {2, 2, C::kEnableX0 | C::kEnableY1 | C::kOrSelect, 0},
-                 {4, 2, C::kEnableX0 | C::kEnableY1 | C::kEnableZ2 | C::kOrSelect | C::kInvertOutput, 2},
-                 {5, 2, C::kEnableX0 | C::kEnableY0 | C::kEnableZ0 | C::kInvert1 | C::kEnableZ2 | C::kInvert2, 0},
-                 {4, 2, 0, 1},
-                 {2, 2, 0, 3}};
+    const double stop = 2048.0 / 4095;  // a ray termination threshold on the chip's 12-bit grid
+    const Case cases[] = {
+        {.filter = 0},
+        {.test0 = 1, .combine = 1},
+        {.mode = 3, .test0 = 5, .combine = 1},
+        {.mode = 5, .test0 = 6, .combine = 1},
+        {.test0 = 1, .test1 = 5, .combine = 2},
+        {.mode = 5, .test0 = 2, .test1 = 4, .combine = 3},
+        {.test0 = 1, .combine = 1, .filter = 0, .depthAt = kULMSystem},
+        {.mode = 2, .filter = 0, .depthAt = kULMMultiBoardMode1},
+        {.filter = X::kTestSampleAlpha},
+        {.mode = 5, .termination = stop, .filter = X::kTestAccumulatedAlpha},
+        {.filter = X::kRejectBackFacing},
+        {.mode = 2, .filter = X::kRejectFrontFacing | X::kTestGradientMagnitude},
+        {.combinedAlpha = true},
+        {.mode = 5},
+        {.mode = 2},
+        {.mode = 3},
+        {.mode = 12},
+        {.termination = stop},
+        {.crop = C::kEnableX0 | C::kInvert0},
+        {.mode = 3, .crop = C::kEnableX0 | C::kEnableY1},
+        {.mode = 2, .crop = C::kEnableX0 | C::kEnableY1 | C::kOrSelect},
+        {.crop = C::kEnableX0 | C::kEnableY1 | C::kEnableZ2 | C::kOrSelect | C::kInvertOutput, .cuts = 2},
+        {.mode = 5, .crop = C::kEnableX0 | C::kEnableY0 | C::kEnableZ0 | C::kInvert1 | C::kEnableZ2 | C::kInvert2},
+        {.mode = 2, .cuts = 3}};
     const test_support::ReferenceScene::Cut cuts[] = {
         {{0.6, 0.8, 0, 0}, -5, 9, true}, {{0, 0.28, -0.96, -2}, -4, 4, false}, {{1, 0, 0, 0}, 0, 1000, true}};
     s.cropSlabs = {10.5, 30.5, 8.5, 25.5, 5.5, 20.5};
-    s.sampleAlpha = {0.02, 0.2}, s.accumAlpha = {0.3, 1}, s.magnitude = {0.05, 1};
-    ASSERT_TRUE(context->SetSampleAlphaRange(0.02, 0.2) == kULMOK &&
-                context->SetAccumulatedAlphaRange(0.3, 1) == kULMOK &&
-                context->SetGradientMagnitudeRange(0.05, 1) == kULMOK);
-    ULMClassifier plain = context->GetClassifier(),
-                  combined =
-                      plain;  // alpha the smaller of two tables' (the same table's): the chip, not a table, corrects it
-    ASSERT_TRUE(combined.SetLookupTable(1, table, kULMField0) == kULMOK &&
-                combined.SetOperation(0, ULMOperation(kULM_A, kULM_A, kULM_A, kULM_A_Min_B)) == kULMOK);
-    struct View {
+    s.sampleAlpha = {0.02, 0.2};
+    s.accumAlpha = {0.3, 1};
+    s.magnitude = {0.05, 1};
+    // Alpha the smaller of two tables' (the same table's): the chip, not a table, corrects it.
+    const ULMClassifier plain = context->GetClassifier();
+    ULMClassifier combined = plain;
+    ASSERT_EQ(combined.SetLookupTable(1, table, kULMField0), kULMOK);
+    ASSERT_EQ(combined.SetOperation(0, ULMOperation(kULM_A, kULM_A, kULM_A, kULM_A_Min_B)), kULMOK);
+    const struct {
         double tx, ty;
         int k;
     } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 2}, {95, 10, 1}};
-    for (const View& view : views) {
-        for (const auto& c : cases) {
-            s.blendMode = c.mode, s.termination = c.termination, s.cropFlags = c.crop;
+    for (const auto& view : views) {
+        for (const Case& c : cases) {
+            SCOPED_TRACE(::testing::Message() << "case " << &c - cases << " view " << view.tx);
+            s.blendMode = c.mode;
+            s.termination = c.termination;
+            s.cropFlags = c.crop;
             s.cuts.assign(cuts, cuts + c.cuts);
-            s.depthTest[0] = c.test0, s.depthTest[1] = c.test1, s.combine = c.combine,
+            s.depthTest[0] = c.test0;
+            s.depthTest[1] = c.test1;
+            s.combine = c.combine;
             s.filter[0] = s.filter[1] = c.filter;
-            for (int b = 0; b < 2; ++b)
-                for (int i = (s.depthIn[b].clear(), 0); i < kSide * kSide && s.depthTest[b] % 7 != 0; ++i)
-                    s.depthIn[b].push_back((b == 0 ? i % kSide : i / kSide) < kSide / 2 ? 0x7F0000 + 0x70000 * b
-                                                                                        : 0x880000 - 0x20000 * b);
-            ASSERT_TRUE(context->SetDepthTest(X::kDepthBuffer0, X::DepthTest(c.test0)) == kULMOK &&
-                        context->SetDepthTest(X::kDepthBuffer1, X::DepthTest(c.test1)) == kULMOK &&
-                        context->SetDepthCombineFunction(X::DepthCombineFunction(c.combine)) == kULMOK &&
-                        context->SetDepthUpdateFilter(X::kDepthBuffer0, X::FilterTest(c.filter)) == kULMOK &&
-                        context->SetDepthUpdateFilter(X::kDepthBuffer1, X::FilterTest(c.filter)) == kULMOK &&
-                        context->SetClassifier(c.combinedAlpha ? combined : plain) == kULMOK);
+            for (int b = 0; b < 2; ++b) s.depthIn[b] = s.depthTest[b] % 7 == 0 ? Pixels() : SteppedDepths(b);
+            ASSERT_EQ(context->SetClassifier(c.combinedAlpha ? combined : plain), kULMOK);
             Aim(view.tx, view.ty, view.k);
-            ULMCrop crop;
-            ASSERT_TRUE(crop.SetFlags(c.crop) == kULMOK && crop.SetSlabs(10.5, 30.5, 8.5, 25.5, 5.5, 20.5) == kULMOK &&
-                        context->SetCrop(crop) == kULMOK);
-            ASSERT_EQ(context->SetRayTermination(std::min(c.termination, 1.0), c.termination < 1), kULMOK);
-            while (context->GetCutPlaneCount() > 0) context->RemoveCutPlane(context->GetCutPlane(0));
-            for (const auto& cut : s.cuts) {
-                ULMCutPlane* plane = ULMCutPlane::Create(cut.plane, cut.min, cut.max);
-                EXPECT_TRUE(plane->SetVisibility(cut.keepInside) == kULMOK && context->AddCutPlane(plane) == kULMOK);
-                plane->Release();
-            }
             const auto expected = test_support::ReferenceRender(s, kSide, kSide);
-            std::vector<uint32_t> byBoard[2], depth[2];
+            const bool depthed = c.test0 % 7 + c.test1 % 7 != 0 || c.filter != 3;
+            Pixels byBoard[2], depth[2];
             for (int b = 0; b < 2; ++b) {
                 tulx7sim::ClearChipDiagnostics();
-                ASSERT_EQ(Render(static_cast<ULMLocation>(kULMBoard0 + b), byBoard[b],
-                                 c.test0 % 7 + c.test1 % 7 != 0 || c.filter != 3 ? depth : nullptr, nullptr, c.at),
-                          kULMOK);
+                ASSERT_EQ(
+                    Render(ULMLocation(kULMBoard0 + b), byBoard[b], depthed ? depth : nullptr, nullptr, c.depthAt),
+                    kULMOK);
                 EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
             }
-            EXPECT_EQ(byBoard[0], byBoard[1]) << "mode " << c.mode;
-            double sum = 0, over = 0;
-            for (int i = 0; i < 4 * kSide * kSide; ++i) {
-                const double e = std::fabs(((byBoard[0][i / 4] >> (8 * (i % 4))) & 255) - expected[i / 4][i % 4] * 255);
-                over += e > 3.0, sum += e;
-            }
+            EXPECT_EQ(byBoard[0], byBoard[1]);
             // A ray near the threshold, or a sample within 1/256 of a slab's edge, may round either way.
-            EXPECT_TRUE(over <= (c.termination > 1 && c.crop + c.cuts == 0 ? 0 : kSide * kSide / 25) &&
-                        sum / (4 * kSide * kSide) <= 0.2)
-                << c.mode << " " << c.crop << " " << view.tx;
-            // Depths as the reference updates them, within a tenth of a sample step; a sample whose facing, alpha or
-            // magnitude lies on a filter's edge may go either way. Head on, the volume spans pixels 10.5-52.5 x 14-49
-            // at depths 0.41-0.59; 0xFFFFFF stays off it.
-            for (int i = 0, wrong = 0, off = 0; i < 2 * int(depth[1].size()); ++i) {
-                const double got = depth[i & 1][i / 2] & 0xFFFFFF, x = std::fabs(i / 2 % kSide - 31.5),
-                             y = std::fabs(i / 2 / kSide - 31.5);
-                wrong += std::fabs(got - s.depthOut[i / 2][i & 1]) > 4000,
-                    off += c.filter == 0 && c.combine == 0 && view.tx == 0 &&
-                           (x > 21.5 || y > 18
-                                ? got != 0xFFFFFF
-                                : x < 20.5 && y < 17 && std::fabs(got / 16777215.0 - (i % 2 ? 0.59 : 0.41)) > 0.005);
-                EXPECT_TRUE(i + 1 < 2 * int(depth[1].size()) || (wrong <= kSide * kSide / 50 && off == 0))
-                    << "depth case " << int(&c - cases) << " view " << view.tx << " " << wrong << " " << off;
-            }
+            const Difference d = Compare(byBoard[0], expected);
+            EXPECT_LE(d.over3, c.termination > 1 && c.crop == 0 && c.cuts == 0 ? 0 : kSide * kSide / 25);
+            EXPECT_LE(d.mean, 0.2);
+            if (depthed) ExpectDepths(depth, c.filter == 0 && c.combine == 0 && view.tx == 0);
         }
     }
 }
 
 TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirInputs) {
-    s.voxels.clear();  // a ball whose value falls linearly from its centre
-    for (int i = 0; i < 48 * 40 * 36; ++i)
-        s.voxels.push_back(static_cast<uint8_t>(
-            std::lround(255 * std::max(0.0, 1 - std::hypot(i % 48 - 23.5, i / 48 % 40 - 19.5, i / 1920 - 17.5) / 16))));
-    for (int i = 0; i < 256; ++i)  // a white surface half way out
-        table->SetEntry(i, ULMRGBAFloat(1, 1, 1, i >= 128 ? 0.9f : 0.0f)), s.table[i] = {1, 1, 1, i >= 128 ? 0.9 : 0.0};
-    s.lights = {{0.3, 0.5, 0.8, 1.0}}, s.emissive = 0.2, s.diffuse = 0.8, s.exponent = 2;
-    ULMLight* light = ULMLight::Create(ULMVector3D(0.3, 0.5, 0.8));
-    ASSERT_TRUE(context->SetReflectionProperties(0.8, 0, 0.2, 10) == kULMOK && context->AddLight(light) == kULMOK);
-    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    FillVoxels([](int x, int y, int z) {  // a ball whose value falls linearly from its centre
+        return std::lround(255 * std::max(0.0, 1 - std::hypot(x - 23.5, y - 19.5, z - 17.5) / 16));
+    });
+    SetTable([](int i) { return ULMRGBAFloat(1, 1, 1, i >= 128 ? 0.9f : 0.0f); });  // a white surface half way out
+    s.lights = {{0.3, 0.5, 0.8, 1.0}};
+    s.emissive = 0.2;
+    s.diffuse = 0.8;
+    s.exponent = 2;
+    ReleasablePointer<ULMLight> light(ULMLight::Create(ULMVector3D(0.3, 0.5, 0.8)));
+    ASSERT_EQ(context->AddLight(light), kULMOK);
+    ReleasablePointer<ULMVolume> v(NewVolume());
     ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
     // First builds and rebuilds; a listener of first builds renders the same volume again, and reads the maps.
     struct Listener {
         decltype(this) test;
         ULMVolume* v;
-        int events[2] = {};
+        int builds = 0, rebuilds = 0;
         ULMStatus again = kULMErrInternal;
         uint64_t word = 0;
-        std::vector<uint32_t> pixels = {};
+        Pixels pixels = {};
     } listener{this, v};
-    for (int kind = 0; kind < 2; ++kind)
-        context->SetNotifyCallback(
-            kind ? kULMEventLightMapChange : kULMEventLightMap,
-            [](ULMEventBase* e, void* d) {
-                auto* l = static_cast<Listener*>(d);
-                ++l->events[e->EventType() == kULMEventLightMapChange],
-                    l->word = *static_cast<const uint64_t*>(
-                        e->EventType() == kULMEventLightMap ? static_cast<ULMEventLightMap*>(e)->pointerToMap1
-                                                            : static_cast<ULMEventLightMapChange*>(e)->pointerToMap1),
-                    l->again = e->EventType() == kULMEventLightMap
-                                   ? l->test->Render(kULMBoard0, l->pixels, nullptr, l->v)
-                                   : l->again;
-            },
-            &listener);
+    const auto onBuild = [](ULMEventBase* e, void* data) {
+        auto* l = static_cast<Listener*>(data);
+        ++l->builds;
+        l->word = *static_cast<const uint64_t*>(static_cast<ULMEventLightMap*>(e)->pointerToMap1);
+        l->again = l->test->Render(kULMBoard0, l->pixels, nullptr, l->v);
+    };
+    const auto onRebuild = [](ULMEventBase* e, void* data) {
+        auto* l = static_cast<Listener*>(data);
+        ++l->rebuilds;
+        l->word = *static_cast<const uint64_t*>(static_cast<ULMEventLightMapChange*>(e)->pointerToMap1);
+    };
+    context->SetNotifyCallback(kULMEventLightMap, onBuild, &listener);
+    context->SetNotifyCallback(kULMEventLightMapChange, onRebuild, &listener);
     // Views, then the specular map, the light modes and an anisotropic correction, each against the reference.
     const struct View {
         double tx, ty;
         int k;
         bool modulate = false;
         double specular = 0;
-        int mode = 0;
+        int lightMode = 0;
         bool corrected = false;
     } views[] = {{0, 0, 1},
                  {30, 40, 2},
@@ -290,84 +350,86 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
                  {30, 40, 1, false, 0.3, 2},
                  {30, 40, 1, false, 0.3, 1},
                  {30, 40, 1, false, 0.3, 1, true}};
-    int rebuilds = -1;  // maps follow the model matrix and the light mode, not the coefficients; a scaling correction
-                        // corrects gradients instead
+    // Maps follow the model matrix and the light mode, not the coefficients; a scaling correction corrects
+    // gradients instead.
+    int rebuilds = -1;
     for (const View* last = nullptr; const View& view : views) {
-        ULMSetParameter("LightMode", static_cast<uint64_t>(s.lightMode = view.mode)),
-            rebuilds += last == nullptr || last->tx != view.tx || last->ty != view.ty || last->mode != view.mode,
-            last = &view;
-        ASSERT_TRUE(context->SetGradientModulation((s.modulateOpacity = view.modulate) ? 1u : 0u) == kULMOK &&
-                    context->SetReflectionProperties(0.8, s.specular = view.specular, 0.2, 2) == kULMOK &&
-                    v->SetCorrectionMatrix(view.corrected ? ULMMatrix::Scale(1, 1.25, 0.8) : ULMMatrix()) == kULMOK);
+        SCOPED_TRACE(::testing::Message() << "view " << &view - views);
+        rebuilds += last == nullptr || last->tx != view.tx || last->ty != view.ty || last->lightMode != view.lightMode;
+        last = &view;
+        s.lightMode = view.lightMode;
+        s.modulateOpacity = view.modulate;
+        s.specular = view.specular;
+        const ULMMatrix correction = view.corrected ? ULMMatrix::Scale(1, 1.25, 0.8) : ULMMatrix();
+        ASSERT_EQ(v->SetCorrectionMatrix(correction), kULMOK);
         Aim(view.tx, view.ty, view.k);
-        if (view.corrected) s.model = s.model * ULMMatrix::Scale(1, 1.25, 0.8);
+        s.model = s.model * correction;
         const auto expected = test_support::ReferenceRender(s, kSide, kSide);
-        std::vector<uint32_t> pixels;
+        Pixels pixels;
         tulx7sim::ClearChipDiagnostics();
         ASSERT_EQ(Render(kULMBoard0, pixels, nullptr, v), kULMOK);
         EXPECT_EQ(tulx7sim::GetChipDiagnostics(0).Total(), 0u);
-        double worst = 0, sum = 0,
-               e = 0;  // a map cell spans 0.125 either way of its centre: N.L read there is off by at most about 0.18
-        for (int i = 0; i < 4 * kSide * kSide; ++i)
-            e = std::fabs(((pixels[i / 4] >> (8 * (i % 4))) & 255) / 255.0 - expected[i / 4][i % 4]),
-            worst = std::max(worst, e), sum += e;
-        EXPECT_TRUE(worst <= 0.18 * (s.diffuse + s.specular) && sum / (4 * kSide * kSide) < 0.002)
-            << view.tx << " " << worst << " " << sum / (4 * kSide * kSide);
+        // A map cell spans 0.125 either way of its centre: N.L read there is off by at most about 0.18.
+        const Difference d = Compare(pixels, expected);
+        EXPECT_LE(d.worst, 0.18 * 255 * (s.diffuse + s.specular));
+        EXPECT_LT(d.mean, 0.002 * 255);
     }
-    EXPECT_TRUE(listener.events[0] == 1 && listener.events[1] == rebuilds && listener.again == kULMOK &&
-                listener.word != 0)
-        << listener.events[1] << " " << listener.again;
-    std::vector<uint32_t> pixels;
+    EXPECT_EQ(listener.builds, 1);
+    EXPECT_EQ(listener.rebuilds, rebuilds);
+    EXPECT_EQ(listener.again, kULMOK);
+    EXPECT_NE(listener.word, 0u);
+    Pixels pixels;
     context->GetCamera().SetViewMatrix(ULMMatrix::Rotate(10, ULMVector3D(0, 0, 1)));
-    EXPECT_TRUE(Render(kULMBoard0, pixels, nullptr, v) == kULMOK &&
-                listener.events[1] == rebuilds);  // a new view alone builds nothing
-    EXPECT_TRUE(light->SetIntensity(0.5) == kULMOK && Render(kULMBoard0, pixels, nullptr, v) == kULMOK);
-    EXPECT_TRUE(listener.events[0] == 1 && listener.events[1] == rebuilds + 1) << listener.events[1];
+    EXPECT_EQ(Render(kULMBoard0, pixels, nullptr, v), kULMOK);
+    EXPECT_EQ(listener.rebuilds, rebuilds);  // a new view alone builds nothing
+    EXPECT_EQ(light->SetIntensity(0.5), kULMOK);
+    EXPECT_EQ(Render(kULMBoard0, pixels, nullptr, v), kULMOK);
+    EXPECT_EQ(listener.builds, 1);
+    EXPECT_EQ(listener.rebuilds, rebuilds + 1);  // a changed light does
     ULMSetParameter("LightMode", 0);
-    v->Release(), light->Release();
 }
 
 TEST_F(VolumeRenderTest, TwoVolumesShareOneTableLoadAndAChangeReloads) {
     Aim(30, 40, 1);
-    std::vector<uint32_t> pixels;
+    Pixels pixels;
     const int start = tulx7sim::GetStats().liveBuffers;
-    ASSERT_TRUE(Render(kULMBoard0, pixels) == kULMOK && Render(kULMBoard0, pixels) == kULMOK);
+    ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
+    ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     table->SetEntry(0, ULMRGBAFloat(1, 1, 1, 1));
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);  // the old state goes once no render reads it
-    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().size() == 1 &&
-                ULMRenderCache::LookupTablesMap().begin()->first.serial == table->GetSerial());
+    ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
+    EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());
     ULMRenderCache::Cleanup();
     tulx7sim::WaitForIdle(5000);
-    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty() && tulx7sim::GetStats().liveBuffers == start);
+    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty());
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, start);
 }
 
-// Each render of a volume that holds no buffer prepares one and lets it go
-// again; two threads doing so at once must not lose it to each other.
-TEST_F(VolumeRenderTest, TwoThreadsRenderOneVolumeThatHoldsNoBuffer) {
+// Each render of a volume that holds no buffer prepares one and lets it go again, and its MPRs take turns with its MPR
+// buffers; two threads doing either at once must not lose them to each other.
+TEST_F(VolumeRenderTest, TwoThreadsRenderAndMPROneVolumeThatHoldsNoBuffer) {
     Aim(30, 40, 1);
-    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
-    const auto render = [&](std::vector<uint32_t>& out) {
-        ULMImageBuffer* image = ULMImageBuffer::Create(kULMSystem, kSide, kSide, 32, 4, kRGBA8);
-        const ULMImageRange whole(kSide, kSide, 0, 0);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    const auto render = [&](int what, Pixels& out) {  // an MPR in mode 0 or 1, or (2) a render
+        if (what < 2) return MPR(v, 2, 2, what, out, kULMSystem);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMSystem, kSide, kSide, 32, 4, kRGBA8));
         out.assign(kSide * kSide, 0);
         ULMStatus status = image->SetMigrationMode(kULMMigrationFullCopy);
-        if (status == kULMOK) status = image->Clear(whole, 0);
+        if (status == kULMOK) status = image->Clear(kWhole, 0);
         if (status == kULMOK) status = v->Render(context, image, nullptr, nullptr, nullptr);
-        if (status == kULMOK) status = image->StartUnload(out.data(), whole, 0).Wait(-1);
-        image->Release();
+        if (status == kULMOK) status = image->StartUnload(out.data(), kWhole, 0).Wait(-1);
         return status;
     };
-    std::vector<uint32_t> alone, first, second;
-    ASSERT_EQ(render(alone), kULMOK);
-    for (int round = 0; round < 20; ++round) {
+    Pixels alone[3], first, second;
+    for (int what = 0; what < 3; ++what) ASSERT_EQ(render(what, alone[what]), kULMOK);
+    for (int round = 0; round < 45; ++round) {  // every pair five times
         ULMStatus a = kULMOK;
-        std::thread other([&] { a = render(first); });
-        const ULMStatus b = render(second);
+        std::thread other([&] { a = render(round % 3, first); });
+        const ULMStatus b = render(round / 3 % 3, second);
         other.join();
-        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone && second == alone) << round << ": " << a << " " << b;
+        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 3] && second == alone[round / 3 % 3]) << round;
     }
-    v->Release();
 }
 
 TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
@@ -386,44 +448,42 @@ TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
                  {"no depth buffer", kULMErrBuffer, {}, 1, 1},
                  {"depth buffer elsewhere", kULMErrBuffer, {}, 1, 2}};
     for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
         Aim(30, 40, 1, c.zoom);
-        ASSERT_EQ(context->SetDepthUpdateFilter(ULMContext::kDepthBuffer0,
-                                                c.depth != 0 ? ULMContext::kFilterNone : ULMContext::kAlwaysFail),
-                  kULMOK);
-        ULMVolume* v = c.expected == kULMErrVolume
-                           ? ULMVolume::Create(8, ULMVolumeRange(8, 8, 8, 0, 0, 0), 1, kRGBA8, nullptr)
-                           : ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+        const auto filter = c.depth != 0 ? ULMContext::kFilterNone : ULMContext::kAlwaysFail;
+        ASSERT_EQ(context->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, filter), kULMOK);
+        ReleasablePointer<ULMVolume> v(c.expected == kULMErrVolume
+                                           ? ULMVolume::Create(8, ULMVolumeRange(8, 8, 8, 0, 0, 0), 1, kRGBA8, nullptr)
+                                           : NewVolume());
         if (c.model != ULMMatrix()) context->GetCamera().SetModelMatrix(c.model);
         context->SetImageOutputBuffer(c.expected == kULMErrBuffer ? ULMContext::kImageBufferNone
                                                                   : ULMContext::kImageBuffer0);
         const int buffers = tulx7sim::GetStats().liveBuffers;
-        ULMImageBuffer* image = ULMImageBuffer::Create(kULMSystem, kSide, kSide, 32, 4, kRGBA8);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMSystem, kSide, kSide, 32, 4, kRGBA8));
         image->SetMigrationMode(kULMMigrationNoCopy);  // onto whichever board the volume takes
-        ULMDepthBuffer* depth = c.depth == 2 && v->LockVolume(kULMBoard0) == kULMOK
-                                    ? ULMDepthBuffer::Create(kULMBoard1, kSide, kSide)
-                                    : nullptr;  // migration none: it stays
-        const ULMSyncEvent event = v->StartRender(context, image, depth, nullptr, nullptr);
-        EXPECT_EQ(event.Wait(0), c.expected) << c.what;
-        if (depth != nullptr) depth->Release(), v->UnlockVolume(0);
-        const ULMSampleSpace& space = static_cast<ULMVolumeInternal*>(v)->RenderState().m_sampleSpace;
+        ReleasablePointer<ULMDepthBuffer> depth;       // migration none: it stays
+        if (c.depth == 2 && v->LockVolume(kULMBoard0) == kULMOK)
+            depth.Assign(ULMDepthBuffer::Create(kULMBoard1, kSide, kSide));
+        EXPECT_EQ(v->StartRender(context, image, depth, nullptr, nullptr).Wait(0), c.expected);
+        if (depth != nullptr) v->UnlockVolume(0);
+        depth.Assign(nullptr);
+        const ULMSampleSpace& space = static_cast<ULMVolumeInternal*>(v.GetPointer())->RenderState().m_sampleSpace;
         double fx = 0, fy = 0;  // a refused subsample keeps what a coarser road needs
         space.GetSubSampleTests(fx, fy);
         EXPECT_TRUE(c.expected != kULMErrCantSubsample ||
                     (std::max(fx, fy) > 2 && !space.GetVolumeFrustum().IsEmpty()));
-        image->Release();
-        EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == buffers && v->GetAccessControl() == kULMAccessNoControl)
-            << c.what;
-        v->Release();
+        image.Assign(nullptr);
+        EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
+        EXPECT_EQ(v->GetAccessControl(), kULMAccessNoControl);
     }
 }
 
-// MPR: a ramp v = x + 2y + 3z through a ramp table into every channel, read where the plane at eye depth -distance cuts
-// it.
+// MPR: a ramp v = x + 2y + 3z through a ramp table into every channel, read where the plane at eye depth -distance
+// cuts it.
 TEST_F(VolumeRenderTest, MPRGivesTheRampWhereThePlaneCutsItAtAnyAngleQualityAndMode) {
-    for (int i = 0; i < 48 * 40 * 36; ++i)
-        s.voxels[i] = static_cast<uint8_t>(i % 48 + 2 * (i / 48 % 40) + 3 * (i / 1920));
-    for (int i = 0; i < 256; ++i) table->SetEntry(i, ULMRGBAFloat(i / 255.0f, i / 255.0f, i / 255.0f, i / 255.0f));
-    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
+    FillVoxels([](int x, int y, int z) { return x + 2 * y + 3 * z; });
+    SetTable([](int i) { return ULMRGBAFloat(i / 255.0f, i / 255.0f, i / 255.0f, i / 255.0f); });
+    ReleasablePointer<ULMVolume> v(NewVolume());
     const struct {
         double tx, ty, distance;
         int quality;
@@ -432,49 +492,49 @@ TEST_F(VolumeRenderTest, MPRGivesTheRampWhereThePlaneCutsItAtAnyAngleQualityAndM
         Aim(view.tx, view.ty, 1);
         // The samples kept lie within half a slice (1 / quality voxels along the principal axis) of the plane.
         const ULMVector4D ray = s.model.Inverse() * ULMVector4D(0, 0, 1, 0);
-        const double tolerance =
-            1.6 + std::fabs(ray[0] + 2 * ray[1] + 3 * ray[2]) /
-                      (2 * view.quality * std::max({std::fabs(ray[0]), std::fabs(ray[1]), std::fabs(ray[2])}));
-        for (int mode = 0, inside = 0, outside = 0; mode < 2; ++mode, inside = outside = 0) {
-            std::vector<uint32_t> pixels;
+        const double principal = std::max({std::fabs(ray[0]), std::fabs(ray[1]), std::fabs(ray[2])});
+        const double tolerance = 1.6 + std::fabs(ray[0] + 2 * ray[1] + 3 * ray[2]) / (2 * view.quality * principal);
+        const ULMMatrix toVoxels = s.model.Inverse() * s.projection.Inverse();
+        const double windowZ = s.projection[2][2] * -view.distance + s.projection[2][3];
+        for (int mode = 0; mode < 2; ++mode) {
+            SCOPED_TRACE(::testing::Message() << "view " << view.tx << " mode " << mode);
+            Pixels pixels;
             ASSERT_EQ(MPR(v, view.distance, view.quality, mode, pixels), kULMOK);
+            int inside = 0, outside = 0;
             for (int i = 0; i < kSide * kSide; ++i) {
-                const ULMVector4D p = s.model.Inverse() * s.projection.Inverse() *
-                                      ULMVector4D((i % kSide - 31.5) / 31.5, (i / kSide - 31.5) / 31.5,
-                                                  s.projection[2][2] * -view.distance + s.projection[2][3], 1);
+                const ULMVector4D p =
+                    toVoxels * ULMVector4D((i % kSide - 31.5) / 31.5, (i / kSide - 31.5) / 31.5, windowZ, 1);
                 bool in = true, out = false;
-                for (int a = 0; a < 3; ++a)
-                    in = in && p[a] >= 1.5 && p[a] <= s.size[a] - 2.5, out = out || p[a] < -2 || p[a] > s.size[a] + 1;
-                const uint32_t r = pixels[i] & 255,
-                               same = r * 0x010101u | (mode == 0 ? 255u : r)
-                                                          << 24;  // opaque grey, or v in every channel
-                EXPECT_TRUE(!in || (pixels[i] == same && std::fabs(r - (p[0] + 2 * p[1] + 3 * p[2])) <= tolerance))
-                    << view.tx << " mode " << mode << " pixel " << i << ": " << std::hex << pixels[i];
-                EXPECT_TRUE(!out || pixels[i] == (mode == 0 ? 51 | 102 << 8 | 153 << 16 | 204u << 24 : 0))
-                    << view.tx << " mode " << mode << " pixel " << i << ": " << std::hex << pixels[i];
-                inside += in, outside += out;
+                for (int a = 0; a < 3; ++a) {
+                    in = in && p[a] >= 1.5 && p[a] <= s.size[a] - 2.5;
+                    out = out || p[a] < -2 || p[a] > s.size[a] + 1;
+                }
+                const uint32_t r = pixels[i] & 255;
+                const uint32_t same = r * 0x010101u | (mode == 0 ? 255u : r) << 24;  // opaque grey, or v everywhere
+                const double value = p[0] + 2 * p[1] + 3 * p[2];
+                EXPECT_TRUE(!in || (pixels[i] == same && std::fabs(r - value) <= tolerance)) << i << ": " << pixels[i];
+                EXPECT_TRUE(!out || pixels[i] == (mode == 0 ? 51 | 102 << 8 | 153 << 16 | 204u << 24 : 0)) << i;
+                inside += in;
+                outside += out;
             }
-            EXPECT_TRUE(inside > 300 && outside > 300) << inside << " " << outside;
+            EXPECT_GT(inside, 300);
+            EXPECT_GT(outside, 300);
         }
     }
-    v->Release();
 }
 
-// Refused MPRs leave nothing locked or allocated; two threads rendering one volume's MPRs take turns with its MPR
-// buffers, which go with the volume.
-TEST_F(VolumeRenderTest, RefusedMPRsLeaveNothingAndTwoThreadsShareTheMPRBuffersThatGoWithTheVolume) {
+// Refused MPRs leave nothing locked or allocated; the MPR buffers go with the volume.
+TEST_F(VolumeRenderTest, RefusedMPRsLeaveNothingAndTheMPRBuffersGoWithTheVolume) {
     Aim(30, 40, 1);
     const int buffers = tulx7sim::GetStats().liveBuffers, objects = LiveObjects();
-    ULMContext* full = CloneContext(context);
-    for (ULMCutPlane* plane : {ULMCutPlane::Create(ULMVector4D(1, 0, 0, 0), -1e6, 1e6),
-                               ULMCutPlane::Create(ULMVector4D(0, 1, 0, 0), -1e6, 1e6),
-                               ULMCutPlane::Create(ULMVector4D(0, 0, 1, 0), -1e6, 1e6),
-                               ULMCutPlane::Create(ULMVector4D(1, 1, 0, 0), -1e6, 1e6)}) {
+    ReleasablePointer<ULMContext> full(CloneContext(context));
+    for (const ULMVector4D& normal :
+         {ULMVector4D(1, 0, 0, 0), ULMVector4D(0, 1, 0, 0), ULMVector4D(0, 0, 1, 0), ULMVector4D(1, 1, 0, 0)}) {
+        ReleasablePointer<ULMCutPlane> plane(ULMCutPlane::Create(normal, -1e6, 1e6));
         EXPECT_EQ(full->AddCutPlane(plane), kULMOK);
-        plane->Release();
     }
-    ULMVolume* v = ULMVolume::Create(1u, s.voxels.data(), 48, 40, 36, ULMVolume::kSliced);
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kRGBA8);
+    ULMVolume* v = NewVolume();
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kRGBA8));
     const struct {
         const ULMContext* ctx;
         int quality, mode;
@@ -487,26 +547,128 @@ TEST_F(VolumeRenderTest, RefusedMPRsLeaveNothingAndTwoThreadsShareTheMPRBuffersT
                  {full, 2, 1, true, kULMErrCutplaneOverflow}};
     const int held = tulx7sim::GetStats().liveBuffers, live = LiveObjects();
     for (const auto& c : cases) {
-        EXPECT_EQ(v->StartRenderMPR(c.ctx, 0, c.quality, ULMVolume::MPRMode(c.mode), c.image ? image : nullptr).Wait(0),
+        const ULMVolume::MPRMode mode = ULMVolume::MPRMode(c.mode);
+        EXPECT_EQ(v->StartRenderMPR(c.ctx, 0, c.quality, mode, c.image ? image.GetPointer() : nullptr).Wait(0),
                   c.expected);
         EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == held && LiveObjects() == live &&
                     v->GetAccessControl() == kULMAccessNoControl && full->GetCutPlaneCount() == 4)
             << c.expected;
     }
-    image->Release(), full->Release();
-    std::vector<uint32_t> alone[2], first, second;
-    for (int mode = 0; mode < 2; ++mode) ASSERT_EQ(MPR(v, 2, 2, mode, alone[mode], kULMSystem), kULMOK);
-    for (int round = 0; round < 8; ++round) {
-        ULMStatus a = kULMOK;
-        std::thread other([&] { a = MPR(v, 2, 2, round & 1, first, kULMSystem); });
-        const ULMStatus b = MPR(v, 2, 2, 0, second, kULMSystem);
-        other.join();
-        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round & 1] && second == alone[0]) << round;
-    }
+    image.Assign(nullptr);
+    full.Assign(nullptr);
+    Pixels pixels;
+    for (int mode = 0; mode < 2; ++mode) ASSERT_EQ(MPR(v, 2, 2, mode, pixels, kULMSystem), kULMOK);
     v->Release();
     ULMRenderCache::Cleanup();  // the converted tables outlive the volume in the shared map
     tulx7sim::WaitForIdle(5000);
-    EXPECT_TRUE(tulx7sim::GetStats().liveBuffers == buffers && LiveObjects() == objects);
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
+    EXPECT_EQ(LiveObjects(), objects);
+}
+
+// Space leaping against the same render without it: the bytes must not change, only the samples the chip composites.
+class SpaceLeapingTest : public VolumeRenderTest {
+protected:
+    SpaceLeapingTest() : VolumeRenderTest(1) {}  // where an unlocked volume renders
+    struct Result {
+        Pixels pixels;
+        uint64_t samples = 0;
+        int trims = 0;  // widths of the three trim ranges added, 1/256 voxel
+    };
+    void SetUp() override {
+        VolumeRenderTest::SetUp();
+        std::ranges::copy(std::array{70, 50, 40}, s.size);
+        FillBalls({{48, 40, 30}});  // a transparent background with a ball in one corner
+    }
+    void FillBalls(const std::vector<std::array<double, 3>>& centres) {
+        FillVoxels([&](int x, int y, int z) {
+            double v = 30;
+            for (const auto& c : centres) v = std::max(v, 250 - 16 * std::hypot(x - c[0], y - c[1], z - c[2]));
+            return v;
+        });
+    }
+    Result Leaping(ULMVolume* v, bool leap) {
+        Result r;
+        EXPECT_EQ(v->SetSpaceLeapingParameters(ULMVolume::SpaceLeapingMode(leap), -1, -1, -1, -1), kULMOK);
+        tulx7sim::ClearChipDiagnostics();
+        EXPECT_EQ(Render(kULMBoard0, r.pixels, nullptr, v), kULMOK);
+        r.samples = tulx7sim::GetChipDiagnostics(0).samples;
+        const ULMAllRenderRegisters& regs = static_cast<ULMVolumeInternal*>(v)->RenderState().m_regs;
+        r.trims = int32_t(regs.m_TrimRangeXmax - regs.m_TrimRangeXmin + regs.m_TrimRangeYmax - regs.m_TrimRangeYmin +
+                          regs.m_TrimRangeZmax - regs.m_TrimRangeZmin);
+        return r;
+    }
+    // The same render without space leaping, then with it.
+    std::array<Result, 2> PlainAndLeapt(ULMVolume* v) { return {Leaping(v, false), Leaping(v, true)}; }
+};
+
+TEST_F(SpaceLeapingTest, OnlyPlainModesLeapAndTheBytesStay) {
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    const struct { double tx, ty; } views[] = {{0, 0}, {160, -35}, {-40, 110}};
+    for (const auto& view : views) {
+        for (const ULMBlendMode mode : {kULMBlendBTF, kULMBlendFTB, kULMBlendBTFPreWeighted, kULMBlendFTBPreWeighted}) {
+            SCOPED_TRACE(::testing::Message() << "mode " << mode << " view " << view.tx);
+            s.blendMode = mode;
+            Aim(view.tx, view.ty, 1);
+            const auto [plain, leapt] = PlainAndLeapt(v);
+            const bool leaps = mode == kULMBlendBTF || mode == kULMBlendFTB;
+            EXPECT_EQ(plain.pixels, leapt.pixels);
+            EXPECT_TRUE(leaps ? leapt.samples < plain.samples && leapt.trims < plain.trims
+                              : leapt.samples == plain.samples && leapt.trims == plain.trims);
+        }
+    }
+}
+
+// An unlocked volume renders from its host data, so each change below must
+// reach the bricks: a stale brick would cut the new content away.
+TEST_F(SpaceLeapingTest, AChangedVolumeTableOrRangeRebuildsTheBricks) {
+    s.blendMode = kULMBlendFTB;
+    Aim(25, 30, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    auto* internal = static_cast<ULMVolumeInternal*>(v.GetPointer());
+    ASSERT_EQ(internal->SetSpaceLeapingRange(ULMVolumeRange(36, 50, 40, 0, 0, 0)),
+              kULMOK);  // the half without the ball
+    const int wideTrims = Leaping(v, true).trims;
+    ASSERT_EQ(internal->SetSpaceLeapingRange(ULMVolumeRange()), kULMOK);
+    EXPECT_LT(Leaping(v, true).trims, wideTrims);
+
+    FillBalls({{48, 40, 30}, {9, 9, 9}});  // the new one into a brick that was empty
+    std::vector<uint8_t> box;
+    for (int i = 0; i < 24 * 24 * 24; ++i) box.push_back(s.voxels[(i / 576 * 50 + i / 24 % 24) * 70 + i % 24]);
+    ASSERT_EQ(v->Update(box.data(), ULMVolumeRange(24, 24, 24, 0, 0, 0)), kULMOK);
+    const auto [plain, leapt] = PlainAndLeapt(v);
+    EXPECT_EQ(plain.pixels, leapt.pixels);
+
+    table->SetEntry(30, ULMRGBAFloat(1, 1, 1, 0.02f));  // the background shows
+    const auto [plainShown, leaptShown] = PlainAndLeapt(v);
+    EXPECT_TRUE(leaptShown.pixels == plainShown.pixels && leaptShown.trims == plainShown.trims);
+}
+
+// Bad parameters are refused and change nothing; a volume whose voxels live
+// only in its board buffer renders without leaping.
+TEST_F(SpaceLeapingTest, BadParametersAndVolumesWithoutHostData) {
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    const double nan = std::numeric_limits<double>::quiet_NaN();
+    const struct {
+        int mode;
+        double red, alpha;
+        ULMStatus status;
+    } cases[] = {{1, 0.25, 0.5, kULMOK},       {2, -1, -1, kULMErrArgument},    {-1, -1, -1, kULMErrArgument},
+                 {1, 1.5, 0, kULMErrArgument}, {1, 0, 1.0001, kULMErrArgument}, {1, 0, nan, kULMErrArgument}};
+    for (const auto& c : cases) {
+        EXPECT_EQ(v->SetSpaceLeapingParameters(ULMVolume::SpaceLeapingMode(c.mode), c.red, 0, 0, c.alpha), c.status);
+        ULMVolume::SpaceLeapingMode mode;
+        double t[4];
+        v->GetSpaceLeapingParameters(mode, t[0], t[1], t[2], t[3]);
+        EXPECT_TRUE(mode == ULMVolume::kSpaceLeapingOn && t[0] == 0.25 && t[3] == 0.5) << c.mode;
+    }
+
+    Aim(0, 0, 1);
+    ReleasablePointer<ULMVolume> bare(ULMVolume::Create(8, 70, 50, 40, 1, kRGBA8, nullptr));
+    ASSERT_EQ(bare->LockVolume(kULMBoard0), kULMOK);
+    ASSERT_EQ(bare->Update(s.voxels.data(), ULMVolumeRange(70, 50, 40, 0, 0, 0)), kULMOK);
+    const auto [plain, leapt] = PlainAndLeapt(bare);
+    EXPECT_TRUE(plain.pixels == leapt.pixels && plain.samples == leapt.samples && plain.trims == leapt.trims);
 }
 
 }  // namespace

@@ -48,12 +48,16 @@ bool Clipped(const ReferenceScene& s, const double p[3]) {
     bool any = false, all = true, active = false;
     for (int g = 0; g < 3; ++g) {
         const unsigned bits = s.cropFlags >> (4 * g);
-        bool in = (bits & 7) != 0;
+        if ((bits & 7) == 0) continue;
+        active = true;
+        bool in = true;
         for (int a = 0; a < 3; ++a)
             if ((bits >> a) & 1)
                 in = in && s.cropSlabs[2 * a] <= std::floor(p[a] * 256) / 256 &&
                      std::floor(p[a] * 256) / 256 <= s.cropSlabs[2 * a + 1];
-        if ((bits & 7) != 0) active = true, in = in != ((bits & 8) != 0), any = any || in, all = all && in;
+        in = in != ((bits & 8) != 0);
+        any = any || in;
+        all = all && in;
     }
     if (active && ((s.cropFlags >> 12 & 1) ? any : all) == ((s.cropFlags >> 13 & 1) != 0)) return true;
     for (const ReferenceScene::Cut& c : s.cuts) {
@@ -102,9 +106,10 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
     const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
     const ULMVector4D e = s.model * ULMVector4D(-d[0], -d[1], -d[2], 0);  // towards the eye
     // eye9 as the chip compares facing with it: in volume axes, in 1/511
-    const double el = std::hypot(e[0], e[1], e[2]), eye[3] = {e[0] / el, e[1] / el, e[2] / el},
-                 dl = std::hypot(d[0], d[1], d[2]),
-                 eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
+    const double el = std::hypot(e[0], e[1], e[2]);
+    const double eye[3] = {e[0] / el, e[1] / el, e[2] / el};
+    const double dl = std::hypot(d[0], d[1], d[2]);
+    const double eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
     int axis = 0;
     for (int a = 1; a < 3; ++a)
         if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
@@ -113,10 +118,11 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
     for (int y = std::max(vy, 0); y < std::min(vy + vh, inHeight); ++y) {
         for (int x = std::max(vx, 0); x < std::min(vx + vw, inWidth); ++x) {
             // The depth tests' references, and the depths as the filters update them.
-            double origin[3],
-                ref[2] = {s.depthIn[0].empty() ? 16777215.0 : s.depthIn[0][size_t(y) * inWidth + x],
-                          s.depthIn[1].empty() ? 16777215.0 : s.depthIn[1][size_t(y) * inWidth + x]},
-                out[2] = {ref[0], ref[1]}, nearest = 1e300, farthest = -1e300;
+            const double ref[2] = {s.depthIn[0].empty() ? 16777215.0 : s.depthIn[0][size_t(y) * inWidth + x],
+                                   s.depthIn[1].empty() ? 16777215.0 : s.depthIn[1][size_t(y) * inWidth + x]};
+            double out[2] = {ref[0], ref[1]};
+            double nearest = 1e300, farthest = -1e300;
+            double origin[3];
             for (int a = 0; a < 3; ++a) origin[a] = inverse[a][0] * x + inverse[a][1] * y + inverse[a][3];
             // The planes in the order the ray meets them; back to front in modes 2 and 3.
             std::vector<int> planes;
@@ -147,26 +153,30 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                 double n[3], length = 0, lit = 0, shine = 0;  // the normal maps like a plane's coefficients
                 for (int a = 0; a < 3; ++a)
                     n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];
-                const double g9[3] = {std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511)},
-                             q2 = g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2];
-                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0,
-                             front = g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2] < 0;
+                const double g9[3] = {std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511)};
+                const double q2 = g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2];
+                const double facing = q2 > 0 ? (n[0] * eye[0] + n[1] * eye[1] + n[2] * eye[2]) / std::sqrt(length) : 0;
+                const bool front = g9[0] * eye9[0] + g9[1] * eye9[1] + g9[2] * eye9[2] < 0;
                 for (const auto& l : s.lights) {  // specular at R = 2 (N.E) N - E
-                    const double ll = std::hypot(l[0], l[1], l[2]),
-                                 cosine =
-                                     q2 > 0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll : 0,
-                                 rl = 2 * facing * cosine - (eye[0] * l[0] + eye[1] * l[1] + eye[2] * l[2]) / ll;
-                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine)),
-                        shine +=
-                        q2 > 0 && (s.lightMode == 0 || front) ? l[3] * std::pow(std::max(0.0, rl), s.exponent) : 0;
+                    const double ll = std::hypot(l[0], l[1], l[2]);
+                    const double cosine =
+                        q2 > 0 ? (n[0] * l[0] + n[1] * l[1] + n[2] * l[2]) / std::sqrt(length) / ll : 0;
+                    const double rl = 2 * facing * cosine - (eye[0] * l[0] + eye[1] * l[1] + eye[2] * l[2]) / ll;
+                    lit += l[3] * (s.lightMode == 2 ? std::max(0.0, cosine) : std::fabs(cosine));
+                    if (q2 > 0 && (s.lightMode == 0 || front)) shine += l[3] * std::pow(std::max(0.0, rl), s.exponent);
                 }
-                const double q = std::hypot(std::round(g[0] * 511), std::round(g[1] * 511), std::round(g[2] * 511));
+                const double q = std::sqrt(q2);
                 if (s.modulateOpacity) in[3] *= std::floor(std::min(4095.0, std::floor(q * 4095 / 511)) / 64) / 63;
                 for (int c = 0; c < 3 && !s.lights.empty(); ++c)
                     in[c] = in[c] * (s.emissive + s.diffuse * std::min(lit, 1.0)) + s.specular * std::min(shine, 1.0);
-                for (int i = 0; i < 2; ++i)
-                    if (Qualifies(s, s.filter[i], front, in[3], acc[3], q2) && (i == 0 ? t < nearest : t > farthest))
-                        (i == 0 ? nearest : farthest) = t, out[i] = z;
+                if (Qualifies(s, s.filter[0], front, in[3], acc[3], q2) && t < nearest) {
+                    nearest = t;
+                    out[0] = z;
+                }
+                if (Qualifies(s, s.filter[1], front, in[3], acc[3], q2) && t > farthest) {
+                    farthest = t;
+                    out[1] = z;
+                }
                 acc = Blend(s.blendMode, acc, in);
             }
             for (double& c : acc) c = std::clamp(c, 0.0, 1.0);  // as the image stores it

@@ -41,10 +41,10 @@ struct ReferenceScene {
     std::vector<std::array<double, 4>> lights;
     double emissive = 1, diffuse = 0, specular = 0, exponent = 1;
     int lightMode = 0;
-    bool modulateOpacity =
-        false;  // alpha x the 0..1 ramp read at the gradient magnitude, 64 steps from 0 to 1 voxel^-1
-    mutable std::vector<std::array<uint32_t, 2>>
-        depthOut;  // what a render leaves in depths 0 and 1 per pixel (0xFFFFFF outside the viewport)
+    // Alpha x the 0..1 ramp read at the gradient magnitude, 64 steps from 0 to 1 voxel^-1.
+    bool modulateOpacity = false;
+    // What a render leaves in depths 0 and 1 per pixel (0xFFFFFF outside the viewport).
+    mutable std::vector<std::array<uint32_t, 2>> depthOut;
 };
 
 // RGBA in 0..1 per pixel, rows from y = 0; 0 outside the viewport.

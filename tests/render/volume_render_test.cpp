@@ -367,10 +367,14 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
     ULMSetParameter("LightMode", 0);
 }
 
-TEST_F(VolumeRenderTest, TwoVolumesShareOneTableLoadAndAChangeReloads) {
+// Two volumes share one table load, and a changed table replaces it. Each render of a volume that holds no buffer
+// prepares one and lets it go again, and its MPRs take turns with its MPR buffers; two threads doing either at once
+// must not lose them to each other. The tables and the MPR buffers go with the last volume and the cache's cleanup.
+TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeThatHoldsNoBuffer) {
     Aim(30, 40, 1);
+    const int buffers = tulx7sim::GetStats().liveBuffers;
+    const int objects = LiveObjects();
     Pixels pixels;
-    const int start = tulx7sim::GetStats().liveBuffers;
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
@@ -378,18 +382,6 @@ TEST_F(VolumeRenderTest, TwoVolumesShareOneTableLoadAndAChangeReloads) {
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);  // the old state goes once no render reads it
     ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());
-    ULMRenderCache::Cleanup();
-    tulx7sim::WaitForIdle(5000);
-    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty());
-    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, start);
-}
-
-// Each render of a volume that holds no buffer prepares one and lets it go again, and its MPRs take turns with its MPR
-// buffers; two threads doing either at once must not lose them to each other. The MPR buffers go with the volume.
-TEST_F(VolumeRenderTest, TwoThreadsRenderAndMPROneVolumeThatHoldsNoBuffer) {
-    Aim(30, 40, 1);
-    const int buffers = tulx7sim::GetStats().liveBuffers;
-    const int objects = LiveObjects();
     ReleasablePointer<ULMVolume> v(NewVolume());
     const auto render = [&](int what, Pixels& out) {  // an MPR in mode 0 or 1, or (2) a render
         return what < 2 ? MPR(v, 2, 2, what, out, kULMSystem) : Render(kULMSystem, out, nullptr, v);
@@ -406,6 +398,7 @@ TEST_F(VolumeRenderTest, TwoThreadsRenderAndMPROneVolumeThatHoldsNoBuffer) {
     v.Assign(nullptr);
     ULMRenderCache::Cleanup();  // the converted tables outlive the volume in the shared map
     tulx7sim::WaitForIdle(5000);
+    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty());
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     EXPECT_EQ(LiveObjects(), objects);
 }
@@ -566,7 +559,7 @@ TEST_F(VolumeRenderTest, SpaceLeapingKeepsTheBytesAndLeapsOnlyInPlainModesOverVo
     leapt(v);
     EXPECT_GT(trims, wholeTrims);
     ASSERT_EQ(internal->SetSpaceLeapingRange(ULMVolumeRange()), kULMOK);
-    leapt(v);  // the bricks as they were, before the voxels change
+    leapt(v);                                            // the bricks as they were, before the voxels change
     const std::vector<uint8_t> cube(12 * 12 * 12, 200);  // into bricks that were empty
     ASSERT_EQ(v->Update(cube.data(), ULMVolumeRange(12, 12, 12, 2, 2, 2)), kULMOK);
     EXPECT_GT(leapt(v), 0);

@@ -4,6 +4,7 @@
 
 #include <cmath>
 #include <cstdlib>
+#include <tuple>
 #include <vector>
 
 #include "support/context_fixture.h"
@@ -177,30 +178,27 @@ protected:
     WarpingGraphics failing{kULMErrTransform};
 };
 
-struct WarpView {
-    double zoom;
-    double turn;
-    int step;  // voxels a window pixel: the direct render is this much finer and keeps every step-th pixel
-};
+// Zoom, turn and the voxels a window pixel: the direct render is that much finer and keeps every step-th pixel.
+using WarpView = std::tuple<double, double, int>;
 
 class BasePlaneWarpTest : public BasePlaneTest, public ::testing::WithParamInterface<WarpView> {};
 INSTANTIATE_TEST_SUITE_P(ZoomedInOutAndTurned, BasePlaneWarpTest,
-                         ::testing::Values(WarpView{0.5, -40, 1}, WarpView{3, 70, 3}, WarpView{1.3, 155, 1}));
+                         ::testing::Values(WarpView(0.5, -40, 1), WarpView(3, 70, 3), WarpView(1.3, 155, 1)));
 
 TEST_P(BasePlaneWarpTest, WarpedBasePlaneMatchesADirectRender) {
-    const WarpView view = GetParam();
-    context->GetCamera().SetModelMatrix(View(view.zoom, view.turn));
+    const auto [zoom, turn, step] = GetParam();
+    context->GetCamera().SetModelMatrix(View(zoom, turn));
     WarpingGraphics graphics;
     const ULMCamera before = context->GetCamera();
     ASSERT_EQ(context->RenderToGraphicsContext(volume, &graphics, 2), kULMOK);
     EXPECT_EQ(context->GetCamera(), before);
     EXPECT_NE(volume->GetBufferLocation(), kULMNoBufferAttached);  // locked by the base plane, and left so
 
-    const int side = view.step * (kSide - 1) + 1;
+    const int side = step * (kSide - 1) + 1;
     const std::vector<uint32_t> direct = RenderDirect(side);
     EXPECT_NE(graphics.window, std::vector<uint32_t>(kSide * kSide));
     for (int i = 0; i < kSide * kSide; ++i) {
-        const uint32_t expected = direct[(i / kSide * side + i % kSide) * view.step];
+        const uint32_t expected = direct[(i / kSide * side + i % kSide) * step];
         for (int shift = 0; shift < 32; shift += 8) {
             const int difference = int(expected >> shift & 255) - int(graphics.window[i] >> shift & 255);
             EXPECT_LE(std::abs(difference), 1) << "pixel " << i % kSide << ", " << i / kSide;
@@ -243,7 +241,7 @@ TEST_F(BasePlaneTest, SlotStatesAndRefusals) {
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.name);
-        EXPECT_EQ(Perform(step.op, step.slot), step.expected);
+        ASSERT_EQ(Perform(step.op, step.slot), step.expected);  // a wrong state would hang a later step
         EXPECT_EQ(context->GetCamera(), asked);
         EXPECT_EQ(volume->GetBufferLocation() != kULMNoBufferAttached, step.locked);
     }

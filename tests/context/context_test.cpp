@@ -1,0 +1,177 @@
+// A context's own state: setters that advance the serial once and refuse bad
+// values, clones that share objects by reference, and the event queue.
+#include <limits>
+
+#include "context/context_internal.h"
+#include "support/context_fixture.h"
+#include "ulm3/configuration.h"
+
+namespace ulm3::testing {
+namespace {
+
+constexpr double kNaN = std::numeric_limits<double>::quiet_NaN();
+constexpr double kInf = std::numeric_limits<double>::infinity();
+const double kBadTable[8] = {0, 0, 0, kNaN, 0, 0, 0, 0};
+
+struct Call {
+    const char* text;
+    ULMStatus (*apply)(ULMContext&);
+};
+
+// clang-format off
+#define CALL(call) {#call, [](ULMContext& c) { return c.call; }}
+// clang-format on
+
+const Call kRefusals[] = {
+    CALL(SetImageOutputBuffer(ULMContext::ImageBufferNumber(3))),
+    CALL(SetRenderArea(ULMContext::RenderArea(2))),
+    CALL(SetBlendMode(ULMBlendMode(16))),
+    CALL(SetBasePlanePixelFormat(ULMPixelFormat(14))),
+    CALL(SetDepthTest(ULMContext::DepthBufferNumber(2), ULMContext::kDepthTestLess)),
+    CALL(SetDepthTest(ULMContext::kDepthBuffer0, ULMContext::DepthTest(8))),
+    CALL(SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::FilterTest(32))),
+    CALL(SetDepthCombineFunction(ULMContext::DepthCombineFunction(4))),
+    CALL(SetSamplingLimits(0.5, 2, 1, 4)),
+    CALL(SetSamplingLimits(2, 1.5, 1, 4)),
+    CALL(SetSamplingLimits(1, 2, 3, 2)),
+    CALL(SetSamplingFactor(0)),
+    CALL(SetSamplingFactor(kInf)),
+    CALL(SetMinViewingDistance(kNaN)),
+    CALL(SetTrimPlanes(1, 2, 3, -kInf, 5, 6)),
+    CALL(SetReflectionProperties(1.5, 0, 0, 1)),
+    CALL(SetReflectionProperties(0, 0, 0, -1)),
+    CALL(SetRayTermination(kNaN, true)),
+    CALL(SetSampleAlphaRange(0.5, 0.25)),
+    CALL(SetGradientTable(nullptr)),
+    CALL(SetGradientTable(kBadTable)),
+    CALL(SetGradientModulation(16)),
+};
+
+class ContextState : public ContextTest {
+protected:
+    void SetUp() override {
+        ContextTest::SetUp();
+        context = static_cast<ULMContextInternal*>(ULMContext::Create());
+        ASSERT_NE(context, nullptr);
+    }
+    void TearDown() override {
+        EXPECT_TRUE(context == nullptr || context->Release() == 0);
+        ContextTest::TearDown();
+    }
+    ULMContextInternal* context = nullptr;
+};
+
+// Ray termination compares on its own; the other setters share one store.
+TEST_F(ContextState, SettersAdvanceTheSerialOnlyOnAChange) {
+    const uint64_t serial = context->GetSerial();
+    for (int pass = 0; pass < 2; ++pass) {
+        EXPECT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
+        EXPECT_EQ(context->SetRayTermination(0.75, true), kULMOK);
+        EXPECT_EQ(context->GetSerial(), serial + 2);
+    }
+}
+
+TEST_F(ContextState, BadValuesAreRefusedAndChangeNothing) {
+    const uint64_t serial = context->GetSerial();
+    for (const Call& refusal : kRefusals) EXPECT_EQ(refusal.apply(*context), kULMErrArgument) << refusal.text;
+    const ULMFieldNumber fifth = static_cast<ULMFieldNumber>(4);
+    EXPECT_EQ(context->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, fifth)),
+              kULMErrClassifier);
+    EXPECT_EQ(context->SetNotifyCallback(static_cast<ULMEventType>(5), ULMQueueEventCallback, nullptr),
+              kULMErrArgument);
+    EXPECT_EQ(context->GetSerial(), serial);
+    ULMCamera camera;
+    EXPECT_EQ(camera.SetViewport(0, 0, -1, 10), kULMErrArgument);
+    EXPECT_EQ(camera, ULMCamera());
+    EXPECT_EQ(ULMLight::Create(ULMVector3D(0, 0, 0)), nullptr);
+    EXPECT_EQ(ULMCutPlane::Create(ULMVector4D(0, 0, 0, 1), 0, 1), nullptr);
+    EXPECT_EQ(ULMCutPlane::Create(ULMVector4D(0, 0, 1, 0), 1, 0), nullptr);
+    const int max = ULMConfiguration::GetMaxCutPlanes();
+    for (int i = 0; i <= max; ++i) {
+        ULMCutPlane* plane = ULMCutPlane::Create(ULMVector4D(0, 1, 0, i), 0, 1);
+        EXPECT_EQ(context->AddCutPlane(plane), i < max ? kULMOK : kULMErrTooMany);
+        EXPECT_EQ(plane->Release(), i < max ? 1 : 0);  // a refused plane is not kept
+    }
+}
+
+void Count(ULMEventBase*, void* received) { ++*static_cast<int*>(received); }
+
+TEST_F(ContextState, ClonesShareByReferenceAndChangesStayApart) {
+    const int live = LiveObjects();
+    const int holds = gULMControl.m_objectCount;
+    ULMLookupTable* table = context->GetClassifier().GetLookupTable(0);
+    ULMLight* light = ULMLight::Create(ULMVector3D(0, 0, 1));
+    ULMCutPlane* plane = ULMCutPlane::Create(ULMVector4D(1, 0, 0, 0), -1, 1);
+    ASSERT_EQ(context->AddLight(light), kULMOK);
+    ASSERT_EQ(context->AddCutPlane(plane), kULMOK);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
+    int received = 0;
+    ASSERT_EQ(context->SetNotifyCallback(kULMEventRenderDone, Count, &received), kULMOK);
+    ASSERT_EQ(context->SetNotifyCallback(kULMEventTransferDone, ULMQueueEventCallback, nullptr), kULMOK);
+    ASSERT_EQ(context->GenerateEventTransferDone(0), kULMOK);
+
+    auto* clone = static_cast<ULMContextInternal*>(CloneContext(context));
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->GetBlendMode(), kULMBlendMaxRed);
+    EXPECT_EQ(clone->GetLight(0), light);
+    EXPECT_EQ(clone->GetCutPlane(0), plane);
+    EXPECT_EQ(table->RefCount(), 2);  // the original's and the clone's
+    EXPECT_EQ(light->RefCount(), 3);  // and the creator's
+    EXPECT_EQ(plane->RefCount(), 3);
+    // Callbacks are copied; the original's queued event is not.
+    EXPECT_EQ(clone->GenerateEventRenderDone(0), kULMOK);
+    EXPECT_EQ(received, 1);
+    ULMEventBase* event = nullptr;
+    void* data = nullptr;
+    EXPECT_EQ(clone->WaitForEvent(0, event, data), kULMTimeout);
+
+    const uint64_t serial = context->GetSerial();
+    EXPECT_EQ(clone->SetBlendMode(kULMBlendFTB), kULMOK);
+    EXPECT_EQ(clone->RemoveLight(light), kULMOK);
+    EXPECT_EQ(context->GetBlendMode(), kULMBlendMaxRed);
+    EXPECT_EQ(context->GetLightCount(), 1);
+    EXPECT_EQ(context->GetSerial(), serial);
+
+    // The original may go first; the clone still holds the library and its shared objects.
+    EXPECT_EQ(context->Release(), 0);
+    context = nullptr;
+    EXPECT_EQ(gULMControl.m_objectCount, holds);
+    EXPECT_EQ(clone->Release(), 0);
+    EXPECT_EQ(gULMControl.m_objectCount, holds - 1);
+    EXPECT_EQ(light->Release(), 0);
+    EXPECT_EQ(plane->Release(), 0);
+    EXPECT_EQ(LiveObjects(), live - 2);  // the context and its table
+}
+
+TEST_F(ContextState, ClonedWithoutTheLibraryButNotWithoutASource) {
+    EXPECT_EQ(CloneContext(nullptr), nullptr);
+    ULMClose();
+    // A live context keeps the library held: it still clones, but no new context is made.
+    EXPECT_EQ(ULMContext::Create(), nullptr);
+    ULMContext* clone = CloneContext(context);
+    ASSERT_NE(clone, nullptr);
+    EXPECT_EQ(clone->Release(), 0);
+    EXPECT_EQ(context->Release(), 0);
+    context = nullptr;
+}
+
+TEST_F(ContextState, QueueDeliversInOrderAFullQueueDeletesTheEventAndAnEmptyOneTimesOut) {
+    int tag = 0;
+    ASSERT_EQ(context->SetNotifyCallback(kULMEventRenderDone, ULMQueueEventCallback, &tag), kULMOK);
+    const int capacity = ULMContextInternal::kEventQueueSize - 1;
+    for (int i = 0; i < capacity; ++i) ASSERT_EQ(context->GenerateEventRenderDone(i), kULMOK);
+    // Refused: the event must not stay behind (the sanitizer build sees a leak).
+    EXPECT_EQ(context->GenerateEventRenderDone(capacity), kULMErrAlloc);
+    ULMEventBase* event = nullptr;
+    void* data = nullptr;
+    for (int i = 0; i < capacity; ++i) {
+        ASSERT_EQ(context->WaitForEvent(0, event, data), kULMOK);
+        EXPECT_EQ(event->buffer, i);
+        EXPECT_EQ(data, &tag);
+        delete event;
+    }
+    EXPECT_EQ(context->WaitForEvent(20, event, data), kULMTimeout);
+}
+
+}  // namespace
+}  // namespace ulm3::testing

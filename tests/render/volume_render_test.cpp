@@ -5,6 +5,7 @@
 
 #include <cmath>
 #include <functional>
+#include <string>
 #include <thread>
 
 #include "render/render_cache.h"
@@ -186,7 +187,15 @@ struct Case {
     bool combinedAlpha = false;
 };
 
-TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
+// The views run as separate tests, so the suite spreads them over its jobs.
+struct View {
+    double tx, ty;
+    int k;
+};
+void PrintTo(const View& v, std::ostream* out) { *out << "turned " << v.tx << "," << v.ty << " k " << v.k; }
+class VolumeRenderViewTest : public VolumeRenderTest, public ::testing::WithParamInterface<View> {};
+
+TEST_P(VolumeRenderViewTest, ImagesMatchTheReferenceInEveryModeAndBoard) {
     using C = ULMCrop;
     using X = ULMContext;
     const double stop = 2048.0 / 4095;  // a ray termination threshold on the chip's 12-bit grid
@@ -223,66 +232,64 @@ TEST_F(VolumeRenderTest, ImagesMatchTheReferenceInEveryModeViewAndBoard) {
     ULMClassifier combined = plain;
     ASSERT_EQ(combined.SetLookupTable(1, table, kULMField0), kULMOK);
     ASSERT_EQ(combined.SetOperation(0, ULMOperation(kULM_A, kULM_A, kULM_A, kULM_A_Min_B)), kULMOK);
-    const struct {
-        double tx, ty;
-        int k;
-    } views[] = {{0, 0, 1}, {30, 40, 2}, {-150, 70, 2}, {95, 10, 1}};
-    for (const auto& view : views) {
-        for (const Case& c : cases) {
-            SCOPED_TRACE(::testing::Message() << "case " << &c - cases << " view " << view.tx);
-            s.blendMode = c.mode;
-            s.termination = c.termination;
-            s.cropFlags = c.crop;
-            s.cuts.assign(cuts, cuts + c.cuts);
-            s.depthTest[0] = c.test0;
-            s.depthTest[1] = c.test1;
-            s.combine = c.combine;
-            s.filter[0] = s.filter[1] = c.filter;
-            for (int b = 0; b < 2; ++b) {  // input depths that step half way across, along X for 0, along Y for 1
-                s.depthIn[b].clear();
-                for (int i = 0; i < kSide * kSide && s.depthTest[b] % 7 != 0; ++i) {
-                    const bool firstHalf = (b == 0 ? i % kSide : i / kSide) < kSide / 2;
-                    s.depthIn[b].push_back(firstHalf ? 0x7F0000 + 0x70000 * b : 0x880000 - 0x20000 * b);
-                }
+    const View view = GetParam();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "case " << &c - cases << " view " << view.tx);
+        s.blendMode = c.mode;
+        s.termination = c.termination;
+        s.cropFlags = c.crop;
+        s.cuts.assign(cuts, cuts + c.cuts);
+        s.depthTest[0] = c.test0;
+        s.depthTest[1] = c.test1;
+        s.combine = c.combine;
+        s.filter[0] = s.filter[1] = c.filter;
+        for (int b = 0; b < 2; ++b) {  // input depths that step half way across, along X for 0, along Y for 1
+            s.depthIn[b].clear();
+            for (int i = 0; i < kSide * kSide && s.depthTest[b] % 7 != 0; ++i) {
+                const bool firstHalf = (b == 0 ? i % kSide : i / kSide) < kSide / 2;
+                s.depthIn[b].push_back(firstHalf ? 0x7F0000 + 0x70000 * b : 0x880000 - 0x20000 * b);
             }
-            ASSERT_EQ(context->SetClassifier(c.combinedAlpha ? combined : plain), kULMOK);
-            Aim(view.tx, view.ty, view.k);
-            const auto expected = test_support::ReferenceRender(s, kSide, kSide);
-            const bool depthed = c.test0 % 7 + c.test1 % 7 != 0 || c.filter != 3;
-            Pixels byBoard[2], depth[2];
-            for (int b = 0; b < 2; ++b) {
-                tulx7sim::ClearChipDiagnostics();
-                ASSERT_EQ(
-                    Render(ULMLocation(kULMBoard0 + b), byBoard[b], depthed ? depth : nullptr, nullptr, c.depthAt),
-                    kULMOK);
-                EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
-            }
-            EXPECT_EQ(byBoard[0], byBoard[1]);
-            // A ray near the threshold, or a sample within 1/256 of a slab's edge, may round either way.
-            const Difference d = Compare(byBoard[0], expected);
-            EXPECT_LE(d.over3, c.termination > 1 && c.crop == 0 && c.cuts == 0 ? 0 : kSide * kSide / 25);
-            EXPECT_LE(d.mean, 0.2);
-            // Depths as the reference updates them, within a tenth of a sample step; a sample whose facing, alpha or
-            // magnitude lies on a filter's edge may go either way. Head on, the volume spans pixels 10.5-52.5 x
-            // 14-49 at depths 0.41-0.59, and the far plane stays off it.
-            const bool headOn = c.filter == 0 && c.combine == 0 && view.tx == 0;
-            int wrong = 0;
-            int off = 0;
-            for (int i = 0; i < kSide * kSide && depthed; ++i) {
-                const double x = std::fabs(i % kSide - 31.5);
-                const double y = std::fabs(i / kSide - 31.5);
-                for (int b = 0; b < 2; ++b) {
-                    const double got = depth[b][i] & 0xFFFFFF;
-                    wrong += std::fabs(got - s.depthOut[i][b]) > 4000;
-                    if (headOn && (x > 21.5 || y > 18)) off += got != 0xFFFFFF;
-                    if (headOn && x < 20.5 && y < 17) off += std::fabs(got / 16777215.0 - (b ? 0.59 : 0.41)) > 0.005;
-                }
-            }
-            EXPECT_LE(wrong, kSide * kSide / 50);
-            EXPECT_EQ(off, 0);
         }
+        ASSERT_EQ(context->SetClassifier(c.combinedAlpha ? combined : plain), kULMOK);
+        Aim(view.tx, view.ty, view.k);
+        const auto expected = test_support::ReferenceRender(s, kSide, kSide);
+        const bool depthed = c.test0 % 7 + c.test1 % 7 != 0 || c.filter != 3;
+        Pixels byBoard[2], depth[2];
+        for (int b = 0; b < 2; ++b) {
+            tulx7sim::ClearChipDiagnostics();
+            ASSERT_EQ(Render(ULMLocation(kULMBoard0 + b), byBoard[b], depthed ? depth : nullptr, nullptr, c.depthAt),
+                      kULMOK);
+            EXPECT_EQ(tulx7sim::GetChipDiagnostics(b).Total(), 0u);
+        }
+        EXPECT_EQ(byBoard[0], byBoard[1]);
+        // A ray near the threshold, or a sample within 1/256 of a slab's edge, may round either way.
+        const Difference d = Compare(byBoard[0], expected);
+        EXPECT_LE(d.over3, c.termination > 1 && c.crop == 0 && c.cuts == 0 ? 0 : kSide * kSide / 25);
+        EXPECT_LE(d.mean, 0.2);
+        // Depths as the reference updates them, within a tenth of a sample step; a sample whose facing, alpha or
+        // magnitude lies on a filter's edge may go either way. Head on, the volume spans pixels 10.5-52.5 x
+        // 14-49 at depths 0.41-0.59, and the far plane stays off it.
+        const bool headOn = c.filter == 0 && c.combine == 0 && view.tx == 0;
+        int wrong = 0;
+        int off = 0;
+        for (int i = 0; i < kSide * kSide && depthed; ++i) {
+            const double x = std::fabs(i % kSide - 31.5);
+            const double y = std::fabs(i / kSide - 31.5);
+            for (int b = 0; b < 2; ++b) {
+                const double got = depth[b][i] & 0xFFFFFF;
+                wrong += std::fabs(got - s.depthOut[i][b]) > 4000;
+                if (headOn && (x > 21.5 || y > 18)) off += got != 0xFFFFFF;
+                if (headOn && x < 20.5 && y < 17) off += std::fabs(got / 16777215.0 - (b ? 0.59 : 0.41)) > 0.005;
+            }
+        }
+        EXPECT_LE(wrong, kSide * kSide / 50);
+        EXPECT_EQ(off, 0);
     }
 }
+
+INSTANTIATE_TEST_SUITE_P(Views, VolumeRenderViewTest,
+                         ::testing::Values(View{0, 0, 1}, View{30, 40, 2}, View{-150, 70, 2}, View{95, 10, 1}),
+                         [](const ::testing::TestParamInfo<View>& info) { return std::to_string(info.index); });
 
 TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirInputs) {
     FillVoxels([](int x, int y, int z) {  // a ball whose value falls linearly from its centre

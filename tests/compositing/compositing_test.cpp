@@ -90,8 +90,7 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
         {Packed(8, 4), Packed(16, 4)}, {Packed(32, 8), Packed(32, 8)}, {Packed(64, 12), Packed(64, 12)}};
     const ULMImageRange frame(7, 5, 3, 2);
     const ULMImageRange whole(12, 9, 0, 0);
-    ULMImageRange own[8];  // by position
-    for (int p = 0; p < 8; ++p) own[p] = ULMImageRange(7 - p % 4, 5 - p % 3, 3 + p % 4, 2 + p % 3);
+    const auto own = [](int p) { return ULMImageRange(7 - p % 4, 5 - p % 3, 3 + p % 4, 2 + p % 3); };  // by position
     ReleasablePointer<ULMContext> context(ULMContext::Create());
     for (int c = 0; c < 16 * 3 * 3 * 2; ++c) {
         const int mode = c % 16;
@@ -115,7 +114,7 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
         for (int s = 0; s < 8; ++s) {
             index[s] = (s + turn) % n;
             buffers[s] = blended.data() + index[s] * 35 * tl.bits / 8;
-            ranges[s] = onBoard ? frame : own[index[s]];
+            ranges[s] = onBoard ? frame : own(index[s]);
         }
         ULMSoftwareBlendVolume blend;
         Configure(blend, mode, n, tl, il, frame);
@@ -129,7 +128,7 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
             if (image0 && x >= 5 && y < 5) acc = Colour(il, content, size_t(y * 12 + x));
             for (int k = 0; k < n; ++k) {  // back to front (modes 2, 3): farthest first
                 const int p = mode == 2 || mode == 3 ? n - 1 - k : k;
-                const ULMImageRange& r = onBoard ? frame : own[p];
+                const ULMImageRange& r = onBoard ? frame : own(p);
                 const size_t at = p ? size_t((y - r.YOrigin()) * r.XSize() + x - r.XOrigin()) : i;
                 if (x >= r.XOrigin() && y >= r.YOrigin())
                     acc = Reference(mode, acc, Colour(tl, layers, size_t(p * 35) + at));
@@ -166,7 +165,7 @@ TEST_F(CompositingTest, HostMatchesReferenceAndBoardMatchesHost) {
 // the other not; a refused stack makes no slot.
 TEST_F(CompositingTest, BadBlendsAndStacksAreRefused) {
     ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMSystem, 4, 4, 32, 4, Packed(32, 8).f));
-    image->SetInputLimits(ULMImageRange(2, 2, 1, 1));
+    image->SetInputLimits(ULMImageRange(2, 2, 1, 1));  // image 0's content is read
     const ULMImageRange frame(4, 4, 0, 0);
     for (size_t row = 0; row < 15; ++row) {
         ULMSoftwareBlendVolume blend;

@@ -1,7 +1,8 @@
 // Creation of volumes: what each creator refuses, what a volume reports, its
-// setters' change serial, and the wrapping by configuration.
+// setters' refusals and change serial, and the wrapping by configuration.
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -78,6 +79,9 @@ TEST_F(VolumeCreationTest, SettersAdvanceTheSerialOnlyOnAChange) {
                                                                     nullptr, nullptr));
     ASSERT_NE(v, nullptr);
     const ULMFieldDescriptor f8(0, 8, kULMUnsignedFraction);
+    const auto leap = [&](int mode, double red, double alpha) {
+        return v->SetSpaceLeapingParameters(ULMVolume::SpaceLeapingMode(mode), red, 0, 0, alpha);
+    };
     const struct {
         std::function<ULMStatus()> set;
         ULMStatus status;
@@ -106,6 +110,12 @@ TEST_F(VolumeCreationTest, SettersAdvanceTheSerialOnlyOnAChange) {
         {[&] { return v->SetTarget(ULMTarget(3)); }, kULMErrArgument, false},
         {[&] { return v->SetTarget(kULMBuffer); }, kULMOK, false},
         {[&] { return v->SetBufferPermission(ULMPermission(16)); }, kULMErrArgument, false},
+        {[&] { return leap(1, 0.25, 0.5); }, kULMOK, false},
+        {[&] { return leap(2, -1, -1); }, kULMErrArgument, false},
+        {[&] { return leap(-1, -1, -1); }, kULMErrArgument, false},
+        {[&] { return leap(1, 1.5, 0); }, kULMErrArgument, false},
+        {[&] { return leap(1, 0, 1.0001); }, kULMErrArgument, false},
+        {[&] { return leap(1, 0, std::nan("")); }, kULMErrArgument, false},
     };
     for (size_t i = 0; i < std::size(steps); ++i) {
         const uint64_t serial = v->GetSerial();
@@ -114,6 +124,10 @@ TEST_F(VolumeCreationTest, SettersAdvanceTheSerialOnlyOnAChange) {
     }
     EXPECT_EQ(v->GetActiveSubVolume(), ULMVolumeRange()) << "a reset sub-volume keeps no origin";
     EXPECT_EQ(v->GetCorrectionMatrix(), ULMMatrix::Scale(2, 2, 2));
+    ULMVolume::SpaceLeapingMode mode;
+    double t[4];
+    v->GetSpaceLeapingParameters(mode, t[0], t[1], t[2], t[3]);
+    EXPECT_TRUE(mode == ULMVolume::kSpaceLeapingOn && t[0] == 0.25 && t[3] == 0.5) << "a refusal changes nothing";
 }
 
 // A stand-in wrapper: a plain volume over the wrapped volume's source that

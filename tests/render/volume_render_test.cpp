@@ -306,13 +306,13 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
     ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
     // First builds and rebuilds; a listener of first builds renders the same volume again, and reads the maps.
     struct Listener {
-        decltype(this) test;
-        ULMVolume* v;
+        std::function<ULMStatus(Pixels&)> render;
         int builds = 0, rebuilds = 0;
         ULMStatus again = kULMErrInternal;
         uint64_t word = 0;
         Pixels pixels = {};
-    } listener{this, v};
+    } listener{
+        [this, volume = static_cast<ULMVolume*>(v)](Pixels& out) { return Render(kULMBoard0, out, nullptr, volume); }};
     const auto onMap = [](ULMEventBase* e, void* data) {
         auto* l = static_cast<Listener*>(data);
         if (e->EventType() == kULMEventLightMapChange) {
@@ -321,7 +321,7 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
         }
         ++l->builds;
         l->word = *static_cast<const uint64_t*>(static_cast<ULMEventLightMap*>(e)->pointerToMap1);
-        l->again = l->test->Render(kULMBoard0, l->pixels, nullptr, l->v);
+        l->again = l->render(l->pixels);
     };
     context->SetNotifyCallback(kULMEventLightMap, onMap, &listener);
     context->SetNotifyCallback(kULMEventLightMapChange, onMap, &listener);

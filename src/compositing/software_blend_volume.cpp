@@ -36,32 +36,9 @@ void WritePixel(char* base, size_t index, int bits, uint64_t word) {
     std::memcpy(base + index * static_cast<size_t>(bits / 8), &word, static_cast<size_t>(bits / 8));
 }
 
-double DecodeField(uint64_t word, const ULMFieldDescriptor& fd) {
-    if (!HasField(fd)) return 0.0;
-    const uint64_t raw = word >> fd.m_position & LowMask(fd.m_size);
-    if (fd.m_format != kULMSignedFraction) return static_cast<double>(raw) / LowMask(fd.m_size);
-    const int64_t half = int64_t{1} << (fd.m_size - 1);
-    const int64_t value =
-        static_cast<int64_t>(raw) - (static_cast<int64_t>(raw) >= half ? 2 * half : 0);
-    return std::max(-1.0, static_cast<double>(value) / static_cast<double>(half - 1));
-}
-
-// Rounded half up and clamped to the field, NaN giving 0, as the chip
-// writes an element.
-uint64_t EncodeField(double v, const ULMFieldDescriptor& fd) {
-    if (v != v) v = 0.0;
-    if (fd.m_format == kULMSignedFraction) {
-        const double m = static_cast<double>(LowMask(fd.m_size - 1));
-        const double k = std::clamp(std::floor(v * m + 0.5), -m, m);
-        return static_cast<uint64_t>(static_cast<int64_t>(k)) & LowMask(fd.m_size);
-    }
-    const double max = static_cast<double>(LowMask(fd.m_size));
-    return static_cast<uint64_t>(std::clamp(std::floor(v * max + 0.5), 0.0, max));
-}
-
 Colour Decode(uint64_t word, const ULMFieldDescriptor* fields) {
     Colour out;
-    for (int k = 0; k < 4; ++k) out.c[k] = DecodeField(word, fields[k]);
+    for (int k = 0; k < 4; ++k) out.c[k] = ULMDecodeElementField(word, fields[k]);
     return out;
 }
 
@@ -69,8 +46,7 @@ uint64_t Encode(const Colour& colour, const ULMFieldDescriptor* fields, uint64_t
     for (int k = 0; k < 4; ++k) {
         if (!HasField(fields[k])) continue;
         const uint64_t mask = LowMask(fields[k].m_size) << fields[k].m_position;
-        background = (background & ~mask) | EncodeField(colour.c[k], fields[k])
-                                                << fields[k].m_position;
+        background = (background & ~mask) | ULMEncodeElementField(colour.c[k], fields[k]);
     }
     return background;
 }

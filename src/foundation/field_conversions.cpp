@@ -1,5 +1,8 @@
 #include "foundation/field_conversions.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include "foundation/fixed_point.h"
 #include "foundation/numeric.h"
 
@@ -9,6 +12,8 @@ namespace {
 
 constexpr double kInverse4095 = 0.0002442002442002442;
 constexpr double kInverse255 = 0.00392156862745098;
+
+uint64_t LowMask(int bits) { return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1; }
 
 bool IsNoField(const ULMFieldDescriptor& fd) {
     return fd.m_position == 0 && fd.m_size == 0 && fd.m_format == kULMUnknownFormat;
@@ -76,6 +81,30 @@ uint64_t ConvertDoubleToField(double inValue, const ULMFieldDescriptor& inFD, in
     const uint32_t max = ULMLowBitMask32(static_cast<unsigned>(inFD.m_size));
     const uint32_t value = ULMClampTo(ULMSaturatingTruncate<uint32_t>(inValue * max), max);
     return uint64_t{value} << inFD.m_position;
+}
+
+uint64_t ULMEncodeElementField(double inValue, const ULMFieldDescriptor& inFD) {
+    if (inFD.m_format == kULMUnknownFormat) return 0;
+    if (inValue != inValue) inValue = 0.0;
+    uint64_t code = 0;
+    if (inFD.m_format == kULMSignedFraction) {
+        const double m = static_cast<double>(LowMask(inFD.m_size - 1));
+        const double k = std::clamp(std::floor(inValue * m + 0.5), -m, m);
+        code = static_cast<uint64_t>(static_cast<int64_t>(k)) & LowMask(inFD.m_size);
+    } else {
+        const double max = static_cast<double>(LowMask(inFD.m_size));
+        code = static_cast<uint64_t>(std::clamp(std::floor(inValue * max + 0.5), 0.0, max));
+    }
+    return code << inFD.m_position;
+}
+
+double ULMDecodeElementField(uint64_t inWord, const ULMFieldDescriptor& inFD) {
+    if (inFD.m_format == kULMUnknownFormat) return 0.0;
+    const uint64_t raw = inWord >> inFD.m_position & LowMask(inFD.m_size);
+    if (inFD.m_format != kULMSignedFraction) return static_cast<double>(raw) / LowMask(inFD.m_size);
+    const int64_t half = int64_t{1} << (inFD.m_size - 1);
+    const int64_t value = static_cast<int64_t>(raw) - (static_cast<int64_t>(raw) >= half ? 2 * half : 0);
+    return std::max(-1.0, static_cast<double>(value) / static_cast<double>(half - 1));
 }
 
 }  // namespace ulm3

@@ -114,14 +114,9 @@ ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const 
 
 // The output's pixel of one colour, rounded as the chip writes an element.
 uint64_t EncodePixel(const double inColour[4], const ULMImageBuffer* inOutput) {
-    const int bits = static_cast<int>(inOutput->GetPixelSize());
     uint64_t word = 0;
-    for (int c = 0; c < 4; ++c) {
-        const ULMFieldDescriptor field = inOutput->GetFieldDescriptor(static_cast<ULMChannel>(c));
-        if (field.m_format == kULMUnknownFormat || field.m_size <= 0 || field.m_size > 16) continue;
-        const double half = 0.5 / static_cast<double>((1u << field.m_size) - 1);
-        word |= ConvertDoubleToField(inColour[c] + half, field, bits);
-    }
+    for (int c = 0; c < 4; ++c)
+        word |= ULMEncodeElementField(inColour[c], inOutput->GetFieldDescriptor(static_cast<ULMChannel>(c)));
     return word;
 }
 

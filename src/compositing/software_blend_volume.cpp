@@ -18,10 +18,6 @@ struct Colour {
     double c[4] = {0, 0, 0, 0};
 };
 
-bool HasField(const ULMFieldDescriptor& fd) {
-    return fd.m_format != kULMUnknownFormat;
-}
-
 uint64_t LowMask(int bits) {
     return bits >= 64 ? ~uint64_t{0} : (uint64_t{1} << bits) - 1;
 }
@@ -43,11 +39,7 @@ Colour Decode(uint64_t word, const ULMFieldDescriptor* fields) {
 }
 
 uint64_t Encode(const Colour& colour, const ULMFieldDescriptor* fields, uint64_t background) {
-    for (int k = 0; k < 4; ++k) {
-        if (!HasField(fields[k])) continue;
-        const uint64_t mask = LowMask(fields[k].m_size) << fields[k].m_position;
-        background = (background & ~mask) | ULMEncodeElementField(colour.c[k], fields[k]);
-    }
+    for (int k = 0; k < 4; ++k) background = ULMStoreElementField(background, colour.c[k], fields[k]);
     return background;
 }
 

@@ -83,8 +83,8 @@ uint64_t ConvertDoubleToField(double inValue, const ULMFieldDescriptor& inFD, in
     return uint64_t{value} << inFD.m_position;
 }
 
-uint64_t ULMEncodeElementField(double inValue, const ULMFieldDescriptor& inFD) {
-    if (inFD.m_format == kULMUnknownFormat) return 0;
+uint64_t ULMStoreElementField(uint64_t inWord, double inValue, const ULMFieldDescriptor& inFD) {
+    if (inFD.m_format == kULMUnknownFormat) return inWord;
     if (inValue != inValue) inValue = 0.0;
     uint64_t code = 0;
     if (inFD.m_format == kULMSignedFraction) {
@@ -95,7 +95,7 @@ uint64_t ULMEncodeElementField(double inValue, const ULMFieldDescriptor& inFD) {
         const double max = static_cast<double>(LowMask(inFD.m_size));
         code = static_cast<uint64_t>(std::clamp(std::floor(inValue * max + 0.5), 0.0, max));
     }
-    return code << inFD.m_position;
+    return (inWord & ~(LowMask(inFD.m_size) << inFD.m_position)) | code << inFD.m_position;
 }
 
 double ULMDecodeElementField(uint64_t inWord, const ULMFieldDescriptor& inFD) {

@@ -41,10 +41,10 @@ double ULMConvert8ToFloat(unsigned char x);
 // starts beyond bit 63, gives 0.
 uint64_t ConvertDoubleToField(double inValue, const ULMFieldDescriptor& inFD, int inMaxSize);
 
-// A channel as the chip writes an element's field: rounded half up and
-// clamped (signed fields to -1..1), NaN giving 0, placed at the field's
-// position. A missing field gives 0.
-uint64_t ULMEncodeElementField(double inValue, const ULMFieldDescriptor& inFD);
+// inWord with one field replaced by a channel as the chip writes an
+// element's field: rounded half up and clamped (signed fields to -1..1),
+// NaN giving 0. A missing field leaves the word as it is.
+uint64_t ULMStoreElementField(uint64_t inWord, double inValue, const ULMFieldDescriptor& inFD);
 // The field's fraction read back from an element word; a missing field gives 0.
 double ULMDecodeElementField(uint64_t inWord, const ULMFieldDescriptor& inFD);
 

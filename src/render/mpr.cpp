@@ -116,7 +116,7 @@ ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const 
 uint64_t EncodePixel(const double inColour[4], const ULMImageBuffer* inOutput) {
     uint64_t word = 0;
     for (int c = 0; c < 4; ++c)
-        word |= ULMEncodeElementField(inColour[c], inOutput->GetFieldDescriptor(static_cast<ULMChannel>(c)));
+        word = ULMStoreElementField(word, inColour[c], inOutput->GetFieldDescriptor(static_cast<ULMChannel>(c)));
     return word;
 }
 

@@ -113,18 +113,6 @@ std::vector<uint64_t> AlphaCorrectionWords(double inDistance, bool inScale) {
     return words;
 }
 
-double DecodeField(uint64_t inWord, const ULMFieldDescriptor& inFD) {
-    const uint64_t mask = inFD.m_size >= 64 ? ~0ull : (uint64_t{1} << inFD.m_size) - 1;
-    return static_cast<double>((inWord >> inFD.m_position) & mask) / static_cast<double>(mask);
-}
-
-uint64_t EncodeField(uint64_t inWord, double inValue, const ULMFieldDescriptor& inFD) {
-    const uint64_t mask = inFD.m_size >= 64 ? ~0ull : (uint64_t{1} << inFD.m_size) - 1;
-    const double v = std::clamp(inValue, 0.0, 1.0);
-    const uint64_t code = static_cast<uint64_t>(std::floor(v * static_cast<double>(mask) + 0.5));
-    return (inWord & ~(mask << inFD.m_position)) | (code << inFD.m_position);
-}
-
 // The words the board reads for a table: alpha corrected for the sample
 // distance (an MPR's scaled by it instead), limited and scaled as the key
 // asks; a 256-entry table in slot 3 is repeated sixteen times per entry,
@@ -139,7 +127,7 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
                              inScale != nullptr || inKey.mprRGB;
     if (changeAlpha && AlphaConvertible(inTable)) {
         for (unsigned e = 0; e < n; ++e) {
-            double a = DecodeField(words[e], alpha);
+            double a = ULMDecodeElementField(words[e], alpha);
             if (inKey.sampleDistance != 1.0 && !inKey.mprRGB) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
             if (inKey.alphaLimit > 0.0) a = std::min(a, inKey.alphaLimit);
             if (inScale != nullptr && inScale->GetSize() > 0) {
@@ -148,7 +136,7 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
                 a *= s.m_alpha;
             }
             if (inKey.mprRGB) a *= inKey.sampleDistance;
-            words[e] = EncodeField(words[e], a, alpha);
+            words[e] = ULMStoreElementField(words[e], a, alpha);
         }
     }
     if (inKey.slot == 3 && n == 256) {

@@ -41,12 +41,6 @@ int32_t ToTrim(double inVoxels) {
     return static_cast<int32_t>(v);
 }
 
-int64_t Raw(double inValue, double inScale) {
-    const double v = inValue * inScale;
-    if (!(std::fabs(v) < 9.2e18)) return v < 0 ? INT64_MIN : INT64_MAX;
-    return static_cast<int64_t>(std::llround(v));
-}
-
 // Sign and nine-bit magnitude.
 uint64_t SignMagnitude9(double inValue) {
     const uint64_t magnitude =
@@ -55,6 +49,16 @@ uint64_t SignMagnitude9(double inValue) {
 }
 
 }  // namespace
+
+int64_t ULMSampleSpace::Raw(double inValue, double inScale) {
+    const double v = inValue * inScale;
+    if (!(std::fabs(v) < 9.2e18)) return v < 0 ? INT64_MIN : INT64_MAX;
+    return static_cast<int64_t>(std::llround(v));
+}
+
+unsigned ULMSampleSpace::SectionCode(int inSize) {
+    return static_cast<unsigned>(std::max(0, std::min(24, inSize) / 4 - 1));
+}
 
 int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
                                              const ULMVolume* inVolume, ULMVector4D& outDirection) {
@@ -399,11 +403,8 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
     r.m_dD_dYs = static_cast<uint64_t>(Raw(m_depthRate[1], kDepthUnits));
     r.m_dD_dZs = static_cast<uint64_t>(Raw(m_depthRate[2], kDepthUnits));
     r.m_dD_dZv = 0;
-    auto section = [&](int axis) {
-        const int size = std::min(24, m_frustum.max[axis] - m_frustum.min[axis] + 1);
-        return static_cast<uint32_t>(std::max(0, size / 4 - 1));
-    };
-    r.m_Section = section(0) | section(1) << 8;
+    r.m_Section = SectionCode(m_frustum.max[0] - m_frustum.min[0] + 1) |
+                  SectionCode(m_frustum.max[1] - m_frustum.min[1] + 1) << 8;
     r.m_EyeVector = SignMagnitude9(m_eye[2]) << 54 | SignMagnitude9(m_eye[1]) << 38 |
                     SignMagnitude9(m_eye[0]) << 22;
 }

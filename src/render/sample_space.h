@@ -131,6 +131,12 @@ public:
                                ULMAllRenderRegisters& ioRegisters) const;
 
 private:
+    // A value as a signed fixed-point register of inScale steps to one,
+    // rounded and saturated.
+    static int64_t Raw(double inValue, double inScale);
+    // The Section code of a run of inSize samples.
+    static unsigned SectionCode(int inSize);
+
     bool m_valid = false;
     ULMSampleFrustum m_frustum;
     double m_testX = 0.0, m_testY = 0.0;

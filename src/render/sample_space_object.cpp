@@ -23,12 +23,6 @@ constexpr double kMaxCoordinate = 65535.0;
 // that inversion left behind.
 constexpr double kNoise = 1e-9;
 
-// The Section code of a run of inSize samples, as a view's render writes it.
-unsigned char SectionCode(int inSize) { return static_cast<unsigned char>(std::max(0, std::min(24, inSize) / 4 - 1)); }
-
-// The deltas: signed 23.40, rounded, without the origins' bias.
-long long Fixed2340(double inValue) { return ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMRound); }
-
 }  // namespace
 
 // The view's own assignment gives its rays over the permuted axes: pixel
@@ -84,7 +78,7 @@ ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVol
         m_postWarp[3 * i] = (m_origin[i] + (base - z0) * r[i] - origin[i]) / step[i];
         m_postWarp[3 * i + 1] = m_dXs[i] / step[i];
         m_postWarp[3 * i + 2] = m_dYs[i] / step[i];
-        m_warpSection[i] = SectionCode(view[i]);
+        m_warpSection[i] = static_cast<unsigned char>(SectionCode(view[i]));
     }
     // Depth follows the pixel each grid point lies on: (x, y) = J^-1 ((u, v) - o)
     // for the warp's J, which the view's assignment found invertible.
@@ -130,10 +124,10 @@ void ULMSampleSpace::ComputePostWarpRegisters(unsigned int& outTransform, long l
     outOriginX = static_cast<long long>(ConvertFloatToS23R40(m_postWarp[0]));
     outOriginY = static_cast<long long>(ConvertFloatToS23R40(m_postWarp[3]));
     outOriginZ = 0;
-    outdXdXs = Fixed2340(m_postWarp[1]);
-    outdXdYs = Fixed2340(m_postWarp[2]);
-    outdYdXs = Fixed2340(m_postWarp[4]);
-    outdYdYs = Fixed2340(m_postWarp[5]);
+    outdXdXs = Raw(m_postWarp[1], kULMFixedScale2340);
+    outdXdYs = Raw(m_postWarp[2], kULMFixedScale2340);
+    outdYdXs = Raw(m_postWarp[4], kULMFixedScale2340);
+    outdYdYs = Raw(m_postWarp[5], kULMFixedScale2340);
     outdXdZs = outdYdZs = outdXdZv = outdYdZv = 0;
     outdZdZs = kULMFixedOne2340;
     if (outSectionSize != nullptr) {

@@ -10,7 +10,7 @@
 #include "board/ulm_all_render_registers.h"
 #include "foundation/control.h"
 #include "foundation/fixed_point.h"
-#include "perspective/ormik_permute.h"
+#include "geometry/ormik_permute.h"
 #include "ulm3/context.h"
 #include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"

@@ -1,5 +1,5 @@
 // Axis permutation of the perspective planner.
-#include "perspective/ormik_permute.h"
+#include "geometry/ormik_permute.h"
 
 #include <cmath>
 

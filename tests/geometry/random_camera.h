@@ -4,8 +4,8 @@
 
 #include <random>
 
-#include "perspective/transform_3d.h"
-#include "perspective/points.h"
+#include "geometry/transform_3d.h"
+#include "geometry/points.h"
 
 namespace ulm3::test_support {
 

@@ -1,5 +1,5 @@
 // Mini-frustum polygons of the perspective planner.
-#include "perspective/obl_persp_frustum.h"
+#include "geometry/obl_persp_frustum.h"
 
 #include <climits>
 #include <cmath>

@@ -1,5 +1,5 @@
 // Faces, near/far order and clip slabs of the volume's box.
-#include "perspective/cube_st3h.h"
+#include "geometry/cube_st3h.h"
 
 #include <cmath>
 #include <initializer_list>

@@ -9,7 +9,7 @@
 
 #include "foundation/control.h"
 #include "foundation/log_capture.h"
-#include "perspective/ormik_persp.h"
+#include "geometry/ormik_persp.h"
 #include "random_camera.h"
 #include "support/control_snapshot.h"
 

@@ -1,5 +1,5 @@
 // The matrix and vector routines of the perspective geometry.
-#include "perspective/transform_3d.h"
+#include "geometry/transform_3d.h"
 
 #include <cmath>
 #include <utility>

@@ -1,5 +1,5 @@
 // Rectangles of the perspective planner.
-#include "perspective/tile_2d.h"
+#include "geometry/tile_2d.h"
 
 #include <climits>
 #include <cmath>

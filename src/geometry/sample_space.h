@@ -3,9 +3,9 @@
 // the clip distances and the base-plane box of everything visible.
 #pragma once
 
-#include "perspective/clipper_3h.h"
-#include "perspective/cube_st3h.h"
-#include "perspective/dual_hyper.h"
+#include "geometry/clipper_3h.h"
+#include "geometry/cube_st3h.h"
+#include "geometry/dual_hyper.h"
 
 namespace ulm3 {
 

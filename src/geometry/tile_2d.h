@@ -2,7 +2,7 @@
 // as inclusive integer pixel indices.
 #pragma once
 
-#include "perspective/boxes.h"
+#include "geometry/boxes.h"
 
 namespace ulm3 {
 

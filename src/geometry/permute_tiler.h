@@ -2,8 +2,8 @@
 // lines where the viewing rays lean -45, 0 and +45 degrees in s and in t.
 #pragma once
 
-#include "perspective/polygons.h"
-#include "perspective/tile_2d.h"
+#include "geometry/polygons.h"
+#include "geometry/tile_2d.h"
 
 namespace ulm3 {
 

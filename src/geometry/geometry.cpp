@@ -1,6 +1,6 @@
 // Operations of the points, boxes and polygons of the perspective geometry.
-#include "perspective/boxes.h"
-#include "perspective/polygons.h"
+#include "geometry/boxes.h"
+#include "geometry/polygons.h"
 
 #include <utility>
 

@@ -2,8 +2,8 @@
 // of where it lies on the face being rendered, and the plain (s, t) pair.
 #pragma once
 
-#include "perspective/points.h"
-#include "perspective/transform_3d.h"
+#include "geometry/points.h"
+#include "geometry/transform_3d.h"
 
 namespace ulm3 {
 

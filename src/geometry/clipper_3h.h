@@ -2,7 +2,7 @@
 // planes, carrying the face coordinates along.
 #pragma once
 
-#include "perspective/polygons.h"
+#include "geometry/polygons.h"
 
 namespace ulm3 {
 

@@ -1,5 +1,5 @@
 // Screen-to-face maps of the perspective geometry.
-#include "perspective/dual_hyper.h"
+#include "geometry/dual_hyper.h"
 
 #include <cmath>
 

@@ -8,7 +8,7 @@
 #include <random>
 #include <vector>
 
-#include "perspective/post_warp.h"
+#include "geometry/post_warp.h"
 
 using namespace ulm3;
 

@@ -1,5 +1,5 @@
 // The host warp of mini-frustum base planes into the perspective frame.
-#include "perspective/post_warp.h"
+#include "geometry/post_warp.h"
 
 #include <cmath>
 

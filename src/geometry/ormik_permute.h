@@ -4,7 +4,7 @@
 // and permuted sample-space (XYZ) coordinates.
 #pragma once
 
-#include "perspective/polygons.h"
+#include "geometry/polygons.h"
 
 namespace ulm3 {
 

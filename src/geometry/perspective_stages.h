@@ -3,8 +3,8 @@
 // in its place.
 #pragma once
 
-#include "perspective/dual_hyper.h"
-#include "perspective/polygons.h"
+#include "geometry/dual_hyper.h"
+#include "geometry/polygons.h"
 #include "ulm3/status.h"
 
 namespace ulm3 {

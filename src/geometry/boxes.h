@@ -2,8 +2,8 @@
 // boxes and boxes over face coordinates and homogeneous points.
 #pragma once
 
-#include "perspective/point_st3h.h"
-#include "perspective/points.h"
+#include "geometry/point_st3h.h"
+#include "geometry/points.h"
 
 namespace ulm3 {
 

@@ -1,5 +1,5 @@
 // Tiling of a near side's base-plane area by the lean of its viewing rays.
-#include "perspective/permute_tiler.h"
+#include "geometry/permute_tiler.h"
 
 #include <cmath>
 

@@ -5,8 +5,8 @@
 #include <cmath>
 #include <random>
 
-#include "perspective/ormik_permute.h"
-#include "perspective/permute_tiler.h"
+#include "geometry/ormik_permute.h"
+#include "geometry/permute_tiler.h"
 
 using namespace ulm3;
 

@@ -5,10 +5,10 @@
 #include <cmath>
 #include <random>
 
-#include "perspective/clipper_3h.h"
-#include "perspective/dual_hyper.h"
-#include "perspective/obl_persp_frustum.h"
-#include "perspective/tile_2d.h"
+#include "geometry/clipper_3h.h"
+#include "geometry/dual_hyper.h"
+#include "geometry/obl_persp_frustum.h"
+#include "geometry/tile_2d.h"
 #include "random_camera.h"
 
 using namespace ulm3;

@@ -2,8 +2,8 @@
 // the far face along the viewing rays, and the depth steps between the faces.
 #pragma once
 
-#include "perspective/dual_hyper.h"
-#include "perspective/tile_2d.h"
+#include "geometry/dual_hyper.h"
+#include "geometry/tile_2d.h"
 
 namespace ulm3 {
 

@@ -1,5 +1,5 @@
 // The frustum planner of perspective frames.
-#include "perspective/ormik_persp.h"
+#include "geometry/ormik_persp.h"
 
 #include <climits>
 #include <cmath>

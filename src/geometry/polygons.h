@@ -2,7 +2,7 @@
 // homogeneous corners with face coordinates (PolygonST3H).
 #pragma once
 
-#include "perspective/boxes.h"
+#include "geometry/boxes.h"
 
 namespace ulm3 {
 

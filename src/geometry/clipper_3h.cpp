@@ -1,5 +1,5 @@
 // Polygon clipping against homogeneous planes.
-#include "perspective/clipper_3h.h"
+#include "geometry/clipper_3h.h"
 
 namespace ulm3 {
 

@@ -2,7 +2,7 @@
 // view direction, and the same box with a clip range along one near side.
 #pragma once
 
-#include "perspective/polygons.h"
+#include "geometry/polygons.h"
 #include "ulm3/vectors.h"
 
 namespace ulm3 {

@@ -2,7 +2,7 @@
 // to the reciprocal of the homogeneous w: s = S / D, t = T / D.
 #pragma once
 
-#include "perspective/polygons.h"
+#include "geometry/polygons.h"
 #include "ulm3/matrix.h"
 
 namespace ulm3 {

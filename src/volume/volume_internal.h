@@ -254,8 +254,8 @@ public:
     // The part of the volume the current render samples, set by PrepareVolume.
     const ULMVolumeRange& GetCurrentSubVolume() const { return m_currentSubVolume; }
 
-    // ---- Render engine: the two entries hand over to the registered engine
-    // (volume_engine_calls.cpp), whose own bodies, the rest, sit in src/render/ ----
+    // ---- Render engine (src/render/): StartRender and StartRenderMPR reach it
+    // through the registered engine (volume_engine_calls.cpp); the rest are its own ----
     ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                              ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                              ULMDepthBuffer* ioDepth1) override;

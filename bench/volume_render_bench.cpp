@@ -78,7 +78,7 @@ void BM_VolumeRenderAgainstChip(benchmark::State& state) {
     tulx7sim::CommandExecutor(registers, *chip, job).LoadArrayRegisters();
     for (const uint16_t addr : kULMRenderRegisterGroup) {
         uint64_t value = 0;
-        inner->RenderState().m_regs.Get(addr, value);
+        ULMRenderStateOf(*inner).m_regs.Get(addr, value);
         if (NKW7_RegisterWidth(addr) == 64) registers.Write64(addr, value);
         else registers.Write32(addr, static_cast<uint32_t>(value));
     }

@@ -7,7 +7,7 @@
 #include <new>
 
 #include "context/context_internal.h"
-#include "render/sample_space.h"
+#include "geometry/base_plane_geometry.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/volume.h"
 
@@ -119,7 +119,7 @@ ULMStatus ULMBasePlaneSlots::Render(ULMVolume* inVolume, int inSlot) {
 ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bool& outLocked) {
     ioSlot.render = ioSlot.unload = ULMSyncEvent();
     ULMBasePlaneGeometry geometry;
-    ULMStatus status = ULMSampleSpace::FactorBasePlane(&m_context, inVolume, geometry);
+    ULMStatus status = ULMFactorBasePlane(&m_context, inVolume, geometry);
     if (status != kULMOK) return status;
     ULMBasePlaneInfo& info = ioSlot.info;
     info.basePlaneWidth = geometry.width;

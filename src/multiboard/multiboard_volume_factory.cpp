@@ -1,7 +1,5 @@
-// The multiboard-volume seam of volume creation.
+// The multiboard-volume stand-in of volume creation.
 #include "multiboard/multiboard_volume_factory.h"
-
-#include <atomic>
 
 namespace ulm3 {
 
@@ -12,17 +10,12 @@ ULMVolume* MakeNoMultiboardVolume(int, ULMVolume*, ULMVolumeSource*, int, const 
     return nullptr;
 }
 
-std::atomic<MultiboardVolumeFactory> sFactory{MakeNoMultiboardVolume};
+[[maybe_unused]] const bool gRegistered = (ULMRegisterMultiboardVolumeFactory(MakeNoMultiboardVolume), true);
 
 }  // namespace
 
-ULMVolume* CreateMultiboardVolume(int inMode, ULMVolume* inVolume, ULMVolumeSource* inSource,
-                                  int inNumberOfSubVolumes, const ULMVolumeRange& inFullRange) {
-    return sFactory.load()(inMode, inVolume, inSource, inNumberOfSubVolumes, inFullRange);
-}
-
 void SetMultiboardVolumeFactory(MultiboardVolumeFactory inFactory) {
-    sFactory.store(inFactory != nullptr ? inFactory : MakeNoMultiboardVolume);
+    ULMRegisterMultiboardVolumeFactory(inFactory != nullptr ? inFactory : MakeNoMultiboardVolume);
 }
 
 }  // namespace ulm3

@@ -169,8 +169,8 @@ void ULMFitMPRSlab(ULMMPRSlab& ioSlab, const ULMSampleSpace& inSpace, ULMAllRend
     ioRegisters.*slot.max = ToRegister(centre - width / 2 + width);
 }
 
-ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
-                                               MPRMode inMode, ULMImageBuffer* ioImage) {
+ULMSyncEvent ULMVolumeInternal::DoStartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                                                 MPRMode inMode, ULMImageBuffer* ioImage) {
     if (inContext == nullptr || inQuality < 1 || (inMode != kMPRAlpha && inMode != kMPRRGBA) ||
         !std::isfinite(inNegativeDistance))
         return ULMSyncEvent(kULMErrArgument);
@@ -178,7 +178,7 @@ ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, doub
     // The chip has four cut planes, and the slab takes one.
     if (inContext->GetCutPlaneCount() >= std::min(ULMConfiguration::GetMaxCutPlanes(), 4))
         return ULMSyncEvent(kULMErrCutplaneOverflow);
-    ULMVolumeRenderState& state = *m_renderState;
+    ULMVolumeRenderState& state = ULMRenderStateOf(*this);
     try {
         ULMScopedLock mprLock(state.m_mprLock);
         const bool sums = inMode == kMPRAlpha;

@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "geometry/base_plane_geometry.h"
 #include "ulm3/camera.h"
 #include "ulm3/matrix.h"
 #include "ulm3/ranges.h"
@@ -26,18 +27,6 @@ struct ULMSampleFrustum {
     int32_t min[3] = {0, 0, 0};
     int32_t max[3] = {-1, -1, -1};
     bool IsEmpty() const { return max[0] < min[0] || max[1] < min[1] || max[2] < min[2]; }
-};
-
-// A view factored into a base plane: pixel (i, j) of the plane is the ray
-// through plane point (i, j), pixel centres at whole numbers.
-struct ULMBasePlaneGeometry {
-    static constexpr int kMaxSide = 32768;
-    int width = 0, height = 0;
-    // The context's camera with projection, viewport and depth range
-    // replaced: through it a render's window is the base plane.
-    ULMCamera camera;
-    // The corners of the sampled box in the asked-for window and on the plane.
-    ULMVector2D window[8], plane[8];
 };
 
 class ULMSampleSpace {
@@ -91,16 +80,6 @@ public:
     // and 0; for a perspective camera the eye point there, and 1.
     static int GetEyeOrViewInVoxelSpace(const ULMContext* inContext, const ULMVolume* inVolume,
                                         ULMVector4D& outDirection);
-
-    // Factors the context's parallel view of inVolume into a base plane
-    // sheared along the rays with one pixel per voxel, so that a render of
-    // any zoom samples it at unit spacing and an affine warp takes it to the
-    // window. kULMErrArgument for a camera without a viewport (there is no
-    // window yet), kULMErrUnimplemented for a perspective projection,
-    // kULMErrTransform for a singular view, kULMErrEmptyRender when the
-    // trims leave nothing, kULMErrBasePlaneTooLarge beyond 32768 pixels.
-    static ULMStatus FactorBasePlane(const ULMContext* inContext, const ULMVolume* inVolume,
-                                     ULMBasePlaneGeometry& outGeometry);
 
     bool IsValid() const { return m_valid; }
     const ULMSampleFrustum& GetVolumeFrustum() const { return m_frustum; }

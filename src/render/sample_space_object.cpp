@@ -9,7 +9,7 @@
 #include "board/float_converters.h"
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
-#include "perspective/ormik_permute.h"
+#include "geometry/ormik_permute.h"
 #include "render/sample_space.h"
 #include "ulm3/context.h"
 #include "volume/volume_internal.h"

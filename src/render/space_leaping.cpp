@@ -407,36 +407,4 @@ void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& io
     ioRegisters.m_RenderOperation |= 1u << 14;
 }
 
-// ---- The plain volume's side ----
-
-void ULMVolumeInternal::InitializeSpaceLeaping() {
-    ULMScopedLock lock(m_renderState->m_lock);
-    m_renderState->m_spaceLeaping = ULMSpaceLeaping();
-}
-
-void ULMVolumeInternal::ClearSpaceLeaping() {
-    ULMScopedLock lock(m_renderState->m_lock);
-    ULMSpaceLeaping& state = m_renderState->m_spaceLeaping;
-    std::vector<ULMBrickValues>().swap(state.m_bricks);
-    state.m_cache = ULMSpaceLeapingCache();
-}
-
-ULMStatus ULMVolumeInternal::SetSpaceLeapingParameters(SpaceLeapingMode inMode, double inRed, double inGreen,
-                                                       double inBlue, double inAlpha) {
-    const double thresholds[4] = {inRed, inGreen, inBlue, inAlpha};
-    ULMScopedLock lock(m_renderState->m_lock);
-    return ULMSetSpaceLeapingParameters(m_renderState->m_spaceLeaping, inMode, thresholds);
-}
-
-void ULMVolumeInternal::GetSpaceLeapingParameters(SpaceLeapingMode& outMode, double& outRed, double& outGreen,
-                                                  double& outBlue, double& outAlpha) const {
-    ULMScopedLock lock(m_renderState->m_lock);
-    const ULMSpaceLeaping& state = m_renderState->m_spaceLeaping;
-    outMode = state.m_modeSet ? state.m_mode : gULMControl.m_spaceLeapingMode;
-    outRed = state.m_thresholds[0];
-    outGreen = state.m_thresholds[1];
-    outBlue = state.m_thresholds[2];
-    outAlpha = state.m_thresholds[3];
-}
-
 }  // namespace ulm3

@@ -90,12 +90,6 @@ void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext,
         StampDepth(ioDepth1, inId);
 }
 
-ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                                            ULMDepthBuffer* ioDepth1) {
-    return StartRenderWith(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1, nullptr);
-}
-
 ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                                 ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
@@ -114,15 +108,15 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
         // threads rendering one volume take turns from the prepare to the
         // finish, or one could release the buffer the other is about to
         // render from.
-        ULMScopedLock lock(m_renderState->m_lock);
+        ULMScopedLock lock(ULMRenderStateOf(*this).m_lock);
         // The slab belongs to this render alone, however it ends.
         struct MPRScope {
             ULMVolumeRenderState& state;
             ~MPRScope() { state.m_MPR = nullptr; }
-        } mprScope{*m_renderState};
-        m_renderState->m_MPR = ioMPR;
-        m_renderState->m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
-        m_renderState->m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
+        } mprScope{ULMRenderStateOf(*this)};
+        ULMRenderStateOf(*this).m_MPR = ioMPR;
+        ULMRenderStateOf(*this).m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
+        ULMRenderStateOf(*this).m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
         status = PrepareVolume();
         if (status == kULMOK) {
             if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
@@ -132,7 +126,7 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
         } else {
             result = ULMSyncEvent(status);
         }
-        notices.TakeFrom(m_renderState->m_lightMapNotices);
+        notices.TakeFrom(ULMRenderStateOf(*this).m_lightMapNotices);
     }
     ReleaseAccess();
     // A listener may render this volume again.
@@ -143,7 +137,7 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
 ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                               ULMDepthBuffer* ioDepth1) {
-    ULMVolumeRenderState& state = *m_renderState;
+    ULMVolumeRenderState& state = ULMRenderStateOf(*this);
     // A render into a volume writes no image: the board takes the volume's
     // buffer as image 0 instead.
     const bool toVolume = state.m_sampleSpace.GetRenderToVolume() != nullptr;

@@ -17,16 +17,18 @@
 #include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/sync_event.h"
+#include "volume/volume_internal.h"
+#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 
 class ULMContext;
 class ULMDepthBuffer;
 
-// The volume holds one of these by pointer and never looks inside; the
-// render engine reads and writes it. Created with the volume, so a new
+// The volume owns one of these as its engine state and never looks inside;
+// the render engine reads and writes it. Created with the volume, so a new
 // volume's first render programs every register.
-struct ULMVolumeRenderState {
+struct ULMVolumeRenderState final : ULMVolumeEngineState {
     // The next render must compute the sample space again.
     bool m_newSampleSpace = true;
     // Held by an MPR render from its first check to its last write: MPR
@@ -62,6 +64,11 @@ struct ULMVolumeRenderState {
     // render entry has let go of it.
     ULMLightMapNotices m_lightMapNotices;
 };
+
+// The state the render engine made for inVolume.
+inline ULMVolumeRenderState& ULMRenderStateOf(const ULMVolumeInternal& inVolume) {
+    return static_cast<ULMVolumeRenderState&>(inVolume.EngineState());
+}
 
 // Stamps the output image the context selects, and each depth buffer whose
 // update filter can pass, with the volume that rendered them.

@@ -1,7 +1,5 @@
-// The mipmap-volume seam of volume creation.
+// The mipmap-volume stand-in of volume creation.
 #include "resample/mipmap_volume_factory.h"
-
-#include <atomic>
 
 namespace ulm3 {
 
@@ -10,16 +8,12 @@ namespace {
 // Mipmap volumes are not part of the library yet: volumes stay unwrapped.
 ULMVolume* MakeNoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
 
-std::atomic<MipmapVolumeFactory> sFactory{MakeNoMipmapVolume};
+[[maybe_unused]] const bool gRegistered = (ULMRegisterMipmapVolumeFactory(MakeNoMipmapVolume), true);
 
 }  // namespace
 
-ULMVolume* CreateMipmapVolume(ULMVolume* inVolume, ULMVolumeSource* inSource) {
-    return sFactory.load()(inVolume, inSource);
-}
-
 void SetMipmapVolumeFactory(MipmapVolumeFactory inFactory) {
-    sFactory.store(inFactory != nullptr ? inFactory : MakeNoMipmapVolume);
+    ULMRegisterMipmapVolumeFactory(inFactory != nullptr ? inFactory : MakeNoMipmapVolume);
 }
 
 }  // namespace ulm3

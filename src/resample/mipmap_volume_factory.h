@@ -1,18 +1,13 @@
-// The seam through which volume creation wraps a new volume in a mipmap
-// volume.
+// The mipmap-volume stand-in that volume creation wraps a new volume with,
+// registered with the volume while the library loads.
 #pragma once
 
-#include "ulm3/volume.h"
-#include "ulm3/volume_source.h"
+#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 
-// Makes a mipmap volume whose level 0 is inVolume, taking its own reference
-// on inVolume; the result holds one reference for the caller. Null when no
-// mipmap volume is made.
-using MipmapVolumeFactory = ULMVolume* (*)(ULMVolume* inVolume, ULMVolumeSource* inSource);
-
-ULMVolume* CreateMipmapVolume(ULMVolume* inVolume, ULMVolumeSource* inSource);
+// Makes a mipmap volume whose level 0 is inVolume (ULMMipmapVolumeFactory).
+using MipmapVolumeFactory = ULMMipmapVolumeFactory;
 
 // Puts another factory in place (tests use fakes); null restores the
 // library's own, which makes none.

@@ -14,9 +14,10 @@
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
-#include "render/volume_render_state.h"
+#include "render/volume_render_access.h"
 #include "ulm3/classifier.h"
 #include "volume/volume_internal.h"
+#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 
@@ -220,19 +221,27 @@ ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues&
     return kULMOK;
 }
 
-ULMSyncEvent ULMVolumeInternal::DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                                                      const ULMVolumeRange& inDestinationRange,
-                                                      ULMClassifier inClassifier, sideways inSideways,
-                                                      long long originX, long long spacingX) {
+namespace {
+
+// The volume's DoStartResampleBuffer: the pass, with what it throws turned
+// into an event.
+ULMSyncEvent StartResampleBuffer(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                 const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                 ULMClassifier& ioClassifier, int inSideways, long long originX,
+                                 long long spacingX) {
     try {
-        return ResamplePass(pDestination, inSourceRange, inDestinationRange, inClassifier, inSideways, originX,
-                            spacingX);
+        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, ioClassifier,
+                                     static_cast<ULMVolumeInternal::sideways>(inSideways), originX, spacingX);
     } catch (ULMStatus status) {
         return ULMSyncEvent(status);
     } catch (const std::bad_alloc&) {
         return ULMSyncEvent(kULMErrAlloc);
     }
 }
+
+[[maybe_unused]] const bool gRegistered = (ULMRegisterResamplePass(StartResampleBuffer), true);
+
+}  // namespace
 
 ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                              const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
@@ -318,7 +327,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
 
     KWBBoard* board = KWBBoard::GetBoard(output->GetBufferLocation());
     ULM_ASSERT(board != nullptr);
-    ULMRenderCache& cache = RenderState().m_renderCache;
+    ULMRenderCache& cache = ULMVolumeRenderCache(*this);
     cache.Clear(board);
     status = cache.SetupLookupTables(nullptr, luts, nullptr, 0, 0.0, false);
     if (status != kULMOK) return ULMSyncEvent(status);
@@ -352,7 +361,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     output->m_bufferSerial = NextSerial(output->m_bufferSerial);
     if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
     const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kKWBWritesImage0, tables,
-                                               RenderState().m_lastRenderEvent);
+                                               ULMVolumeLastRenderEvent(*this));
     cache.ReleaseLUT();
     if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;
 

@@ -9,11 +9,8 @@
 #include "foundation/diagnostics.h"
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
-#include "multiboard/multiboard_volume_factory.h"
-#include "perspective/perspective_interface.h"
-#include "render/volume_render_state.h"
-#include "resample/mipmap_volume_factory.h"
 #include "volume/volume_source_memory.h"
+#include "volume/volume_upper_layers.h"
 #include "volume/volume_yz_cache.h"
 #include "volume/vox_file_reader.h"
 
@@ -46,7 +43,7 @@ ULMVolume* ConvertToMultiboardVolume(ULMVolume* volume, ULMVolumeSource* source)
     const int mode = control.m_multiboardRenderMode;
     if (mode != 1 && mode != 2) return volume;
     ULMVolume* wrapped =
-        CreateMultiboardVolume(mode, volume, source, control.m_multiboardSubvolumes, volume->GetRange());
+        ULMGetMultiboardVolumeFactory()(mode, volume, source, control.m_multiboardSubvolumes, volume->GetRange());
     if (wrapped == nullptr) return volume;
     volume->Release();
     return wrapped;
@@ -58,7 +55,7 @@ ULMVolume* ConvertToMipmapVolume(ULMVolume* volume, ULMVolumeSource* source) {
     const bool multiboardInside = gULMControl.m_MipmapMultiboard;
     if (multiboardInside) volume = ConvertToMultiboardVolume(volume, source);
     if (!AllBelow(volume, gULMControl.m_mipmapMinVolumeSize)) {
-        if (ULMVolume* mipmap = CreateMipmapVolume(volume, source)) {
+        if (ULMVolume* mipmap = ULMGetMipmapVolumeFactory()(volume, source)) {
             volume->Release();
             return multiboardInside ? mipmap : ConvertToMultiboardVolume(mipmap, source);
         }
@@ -198,7 +195,7 @@ ULMVolumeInternal* ULMVolumeInternal::CreateSimpleVolume(ULMVolumeSource* inVolu
 // ---- Construction and the source ----
 
 ULMVolumeInternal::ULMVolumeInternal(ULMVolumeSource* pSource)
-    : m_renderState(std::make_unique<ULMVolumeRenderState>()) {
+    : m_engineState(ULMGetVolumeRenderEngine().MakeState()) {
     gULMControl.IncrementObjectCount();
     ULM_ASSERT(pSource != nullptr);
     SetObjectType(this, kObjectTypeULMVolumeInternal);
@@ -257,8 +254,8 @@ ULMVolumeInternal::~ULMVolumeInternal() {
     m_hostBufferEvent.Wait(-1);
     m_hostBufferBase.reset();
     ClearSpaceLeaping();
-    m_renderState.reset();
-    DeletePerspectiveInterface(m_perspInterface);
+    m_engineState.reset();
+    ULMGetPerspectiveDriverDeleter()(m_perspInterface);
     m_perspInterface = nullptr;
     gULMControl.DecrementObjectCount();
 }

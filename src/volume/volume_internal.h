@@ -17,7 +17,7 @@ class KWBBoard;
 class KWBBuffer;
 class PerspInterf;
 struct ULMMPRSlab;
-struct ULMVolumeRenderState;
+class ULMVolumeEngineState;
 
 // Calls on one volume come from one thread at a time: the application's and
 // the render engine's calls are serialised by the volume's access control,
@@ -89,7 +89,7 @@ public:
     // The box space leaping works on; it must lie inside the volume.
     ULMStatus SetSpaceLeapingRange(const ULMVolumeRange& inRange);
     ULMVolumeRange GetSpaceLeapingRange() const { return m_spaceLeapingRange; }
-    // Space leaping (src/render/space_leaping.cpp): the mode and the red,
+    // Space leaping (the render engine's): the mode and the red,
     // green, blue and alpha thresholds; a mode outside 0..1 or a threshold
     // above 1.0 is kULMErrArgument.
     ULMStatus SetSpaceLeapingParameters(SpaceLeapingMode inMode, double inRed, double inGreen, double inBlue,
@@ -174,7 +174,7 @@ public:
     // 32 x 32 in Y and Z, in a volume at least as wide as the slab.
     bool IsCachedYZSlice(const ULMVolumeRange& inRange) const;
 
-    // ---- Board resample pass (src/resample/volume_resample_pass.cpp) ----
+    // ---- Board resample pass (registered by src/resample/) ----
     // Axis order of a pass: the source range is given in the pass's sample
     // frame, whose X', Y', Z' are the source volume's X Y Z, Z Y X, Y Z X or
     // Z X Y.
@@ -187,6 +187,11 @@ public:
                                        const ULMVolumeRange& inDestinationRange,
                                        ULMClassifier inClassifier, sideways inSideways,
                                        long long originX, long long spacingX);
+    // The pass behind DoStartResampleBuffer (volume_resample_pass.cpp),
+    // which throws its failures.
+    ULMSyncEvent ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                              const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
+                              sideways inSideways, long long originX, long long spacingX);
 
     // ---- Board buffer (volume_board_buffer.cpp) ----
     ULMStatus LockVolume(ULMLocation inLocation) override;
@@ -249,7 +254,8 @@ public:
     // The part of the volume the current render samples, set by PrepareVolume.
     const ULMVolumeRange& GetCurrentSubVolume() const { return m_currentSubVolume; }
 
-    // ---- Render engine (src/render) ----
+    // ---- Render engine (src/render/): StartRender and StartRenderMPR reach it
+    // through the registered engine (volume_engine_calls.cpp); the rest are its own ----
     ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                              ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                              ULMDepthBuffer* ioDepth1) override;
@@ -266,7 +272,11 @@ public:
     ULMSyncEvent DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                ULMDepthBuffer* ioDepth1);
-    ULMVolumeRenderState& RenderState() { return *m_renderState; }
+    // StartRenderMPR (mpr.cpp).
+    ULMSyncEvent DoStartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                                  MPRMode inMode, ULMImageBuffer* ioImage);
+    // The render engine's state of this volume (volume_upper_layers.h).
+    ULMVolumeEngineState& EngineState() const { return *m_engineState; }
     PerspInterf*& PerspectiveInterface() { return m_perspInterface; }
 
     // ---- Writes behind the update forms (volume_update.cpp) ----
@@ -341,11 +351,6 @@ private:
     // (volume_load.cpp).
     class ChunkedLoad;
 
-    // The pass behind DoStartResampleBuffer, which turns what it throws into
-    // an event.
-    ULMSyncEvent ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                              const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
-                              sideways inSideways, long long originX, long long spacingX);
     // The slab volume of the YZ-slice cache (volume_yz_cache.h).
     class VolumeCacheForYZSlices;
 
@@ -436,7 +441,7 @@ private:
     // from elsewhere).
     uint64_t m_sourceBufferSerial = 0;
     ULMTarget m_target = kULMSource;
-    std::unique_ptr<ULMVolumeRenderState> m_renderState;
+    std::unique_ptr<ULMVolumeEngineState> m_engineState;
     PerspInterf* m_perspInterface = nullptr;
     ULMVolumeRange m_spaceLeapingRange;
     // The YZ-slice cache. Unloads go through it without holding an access,

@@ -3,7 +3,6 @@
 // it by board passes.
 #include "volume/volume_yz_cache.h"
 
-#include "context/classifier_internal.h"
 #include "foundation/diagnostics.h"
 #include "ulm3/classifier.h"
 
@@ -13,6 +12,13 @@ namespace {
 
 // Slab thickness in X: neighbouring slices hit the same slab.
 constexpr int kSlabSize = 32;
+
+// The passes copy the four fields as they stand. Made on first use so that
+// no static initialiser depends on another.
+const ULMClassifier& DirectRGBA() {
+    static const ULMClassifier sDirectRGBA = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
+    return sDirectRGBA;
+}
 
 }  // namespace
 
@@ -133,7 +139,7 @@ ULMSyncEvent ULMVolumeInternal::UnloadVolumeToCache(ULMVolumeRange inVolumeRange
     const ULMVolumeRange slab(inVolumeRange.YSize(), inVolumeRange.ZSize(), kSlabSize, 0, 0, 0);
     // The fill reads the buffer; its contents stay what they were.
     return const_cast<ULMVolumeInternal*>(this)->DoStartResampleBuffer(
-        cache.GetVolume(), source, slab, ULMClassifierInternal::DirectRGBAClassifier(), kUnload, 0, 0);
+        cache.GetVolume(), source, slab, DirectRGBA(), kUnload, 0, 0);
 }
 
 ULMSyncEvent ULMVolumeInternal::UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
@@ -170,7 +176,7 @@ ULMStatus ULMVolumeInternal::UpdateVolumeFromCache() const {
     ULMVolumeInternal* self = const_cast<ULMVolumeInternal*>(this);
     const ULMSyncEvent event = m_cacheForYZSlices->GetVolume()->DoStartResampleBuffer(
         self, ULMVolumeRange(m_cacheRange.XSize(), m_cacheRange.YSize(), m_cacheRange.ZSize(), 0, 0, 0),
-        m_cacheRange, ULMClassifierInternal::DirectRGBAClassifier(), kUpdate, 0, 0);
+        m_cacheRange, DirectRGBA(), kUpdate, 0, 0);
     const ULMStatus status = event.Status();
     if (ULMFailed(status)) {
         m_cacheHasLatestData = true;

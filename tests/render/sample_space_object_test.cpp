@@ -59,7 +59,7 @@ TEST_F(SampleSpaceObjectTest, ARampRendersIntoConstantGradientsAndMovedVoxelsOfT
                     source->PrepareVolume() == kULMOK);
         context->GetCamera().SetModelMatrix(c.m);
         tulx7sim::ClearChipDiagnostics();
-        ULMVolumeRenderState& state = source->RenderState();
+        ULMVolumeRenderState& state = ULMRenderStateOf(*source);
         state.m_lock.lock();
         state.m_sampleSpace.SetRenderToVolume(target);
         state.m_sampleSpace.SetRenderToVolumeMode(c.mode);
@@ -119,11 +119,11 @@ TEST_F(SampleSpaceObjectTest, PostWarpTermsTakeEveryPixelToItsGridPointAndTheEye
                               ULMMatrix::Translate(-7, -7.8, -4));
         camera.SetProjectionMatrix(ULMMatrix::Ortho(-r, r, -r * 0.8, r, -50, 50));
         const int vp[4] = {int(6 * unit()), int(6 * unit()), 30 + int(18 * unit()), 25 + int(15 * unit())};
-        ULMSampleSpace& space = source->RenderState().m_sampleSpace;
+        ULMSampleSpace& space = ULMRenderStateOf(*source).m_sampleSpace;
         unsigned t = 0;  // and the warp's terms in their order
         long long w[12] = {};
         camera.SetViewport(vp[0], vp[1], vp[2], vp[3]);
-        ASSERT_EQ(space.ObjectAssign(context, source, image, source->RenderState().m_newSampleSpace,
+        ASSERT_EQ(space.ObjectAssign(context, source, image, ULMRenderStateOf(*source).m_newSampleSpace,
                                      ULMVector3D(steps[0], steps[1], steps[2])),
                   steps[0] > 2 ? kULMErrCantSubsample : kULMOK);
         space.ComputePostWarpRegisters(t, w[0], w[1], w[2], w[3], w[4], w[5], w[6], w[7], w[8], w[9], w[10], w[11],

@@ -463,7 +463,7 @@ TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
                   c.expected);
         if (depth != nullptr) v->UnlockVolume(0);
         depth.Assign(nullptr);
-        const ULMSampleSpace& space = static_cast<ULMVolumeInternal*>(v.GetPointer())->RenderState().m_sampleSpace;
+        const ULMSampleSpace& space = ULMRenderStateOf(*static_cast<ULMVolumeInternal*>(v.GetPointer())).m_sampleSpace;
         double fx = 0, fy = 0;  // a refused subsample keeps what a coarser road needs
         space.GetSubSampleTests(fx, fy);
         EXPECT_TRUE(c.expected != kULMErrCantSubsample ||
@@ -541,7 +541,7 @@ TEST_F(VolumeRenderTest, SpaceLeapingKeepsTheBytesAndLeapsOnlyInPlainModesOverVo
             EXPECT_EQ(Render(kULMBoard0, pixels[leap], nullptr, volume), kULMOK);
             samples[leap] = tulx7sim::GetChipDiagnostics(0).samples + tulx7sim::GetChipDiagnostics(1).samples;
         }
-        const ULMAllRenderRegisters& r = static_cast<ULMVolumeInternal*>(volume)->RenderState().m_regs;
+        const ULMAllRenderRegisters& r = ULMRenderStateOf(*static_cast<ULMVolumeInternal*>(volume)).m_regs;
         trims = int32_t(r.m_TrimRangeXmax - r.m_TrimRangeXmin + r.m_TrimRangeYmax - r.m_TrimRangeYmin +
                         r.m_TrimRangeZmax - r.m_TrimRangeZmin);
         EXPECT_EQ(pixels[0], pixels[1]);

@@ -1,0 +1,49 @@
+// The slots of a volume whose work lies above the volume folder: renders,
+// space leaping and the resample pass, each handed to what registered for
+// it (volume_upper_layers.h).
+#include "volume/volume_internal.h"
+#include "volume/volume_upper_layers.h"
+
+namespace ulm3 {
+
+ULMSyncEvent ULMVolumeInternal::StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                            ULMDepthBuffer* ioDepth1) {
+    return ULMGetVolumeRenderEngine().StartRender(*this, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+}
+
+ULMSyncEvent ULMVolumeInternal::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
+                                               int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) {
+    return ULMGetVolumeRenderEngine().StartRenderMPR(*this, inContext, inNegativeDistance, inQuality, inMode,
+                                                     ioImage);
+}
+
+void ULMVolumeInternal::InitializeSpaceLeaping() { ULMGetVolumeRenderEngine().InitializeSpaceLeaping(*this); }
+
+void ULMVolumeInternal::ClearSpaceLeaping() { ULMGetVolumeRenderEngine().ClearSpaceLeaping(*this); }
+
+ULMStatus ULMVolumeInternal::SetSpaceLeapingParameters(SpaceLeapingMode inMode, double inRed, double inGreen,
+                                                       double inBlue, double inAlpha) {
+    const double thresholds[4] = {inRed, inGreen, inBlue, inAlpha};
+    return ULMGetVolumeRenderEngine().SetSpaceLeapingParameters(*this, inMode, thresholds);
+}
+
+void ULMVolumeInternal::GetSpaceLeapingParameters(SpaceLeapingMode& outMode, double& outRed, double& outGreen,
+                                                  double& outBlue, double& outAlpha) const {
+    double thresholds[4] = {};
+    ULMGetVolumeRenderEngine().GetSpaceLeapingParameters(*this, outMode, thresholds);
+    outRed = thresholds[0];
+    outGreen = thresholds[1];
+    outBlue = thresholds[2];
+    outAlpha = thresholds[3];
+}
+
+ULMSyncEvent ULMVolumeInternal::DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                                      const ULMVolumeRange& inDestinationRange,
+                                                      ULMClassifier inClassifier, sideways inSideways,
+                                                      long long originX, long long spacingX) {
+    return ULMGetResamplePass()(*this, pDestination, inSourceRange, inDestinationRange, inClassifier, inSideways,
+                                originX, spacingX);
+}
+
+}  // namespace ulm3

@@ -1,0 +1,88 @@
+// The registrations of the layers above the volume.
+#include "volume/volume_upper_layers.h"
+
+#include <atomic>
+
+#include "foundation/diagnostics.h"
+
+namespace ulm3 {
+
+namespace {
+
+// Answers as a library without a render engine would.
+class NoRenderEngine final : public ULMVolumeRenderEngine {
+public:
+    std::unique_ptr<ULMVolumeEngineState> MakeState() override { return std::make_unique<ULMVolumeEngineState>(); }
+    ULMSyncEvent StartRender(ULMVolumeInternal&, const ULMContext*, ULMImageBuffer*, ULMDepthBuffer*,
+                             ULMImageBuffer*, ULMDepthBuffer*) override {
+        return ULMSyncEvent(kULMErrUnimplemented);
+    }
+    ULMSyncEvent StartRenderMPR(ULMVolumeInternal&, const ULMContext*, double, int, ULMVolume::MPRMode,
+                                ULMImageBuffer*) override {
+        return ULMSyncEvent(kULMErrUnimplemented);
+    }
+    void InitializeSpaceLeaping(ULMVolumeInternal&) override {}
+    void ClearSpaceLeaping(ULMVolumeInternal&) override {}
+    ULMStatus SetSpaceLeapingParameters(ULMVolumeInternal&, ULMVolume::SpaceLeapingMode,
+                                        const double (&)[4]) override {
+        return kULMErrUnimplemented;
+    }
+    void GetSpaceLeapingParameters(const ULMVolumeInternal&, ULMVolume::SpaceLeapingMode& outMode,
+                                   double (&outThresholds)[4]) override {
+        outMode = ULMVolume::kSpaceLeapingNone;
+        for (double& t : outThresholds) t = 0.0;
+    }
+};
+
+ULMSyncEvent NoResamplePass(ULMVolumeInternal&, ULMVolume*, const ULMVolumeRange&, const ULMVolumeRange&,
+                            ULMClassifier&, int, long long, long long) {
+    return ULMSyncEvent(kULMErrUnimplemented);
+}
+
+ULMVolume* NoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
+
+ULMVolume* NoMultiboardVolume(int, ULMVolume*, ULMVolumeSource*, int, const ULMVolumeRange&) { return nullptr; }
+
+void NoPerspectiveDriver(PerspInterf* inInterface) { ULM_ASSERT(inInterface == nullptr); }
+
+constinit NoRenderEngine gNoRenderEngine;
+// Written only while the library loads, before any thread of the
+// application exists; read freely afterwards.
+constinit ULMVolumeRenderEngine* gRenderEngine = nullptr;
+constinit ULMResamplePass gResamplePass = nullptr;
+constinit ULMPerspectiveDriverDeleter gPerspectiveDriverDeleter = nullptr;
+// Replaced by tests while other threads may make volumes.
+constinit std::atomic<ULMMipmapVolumeFactory> gMipmapFactory{NoMipmapVolume};
+constinit std::atomic<ULMMultiboardVolumeFactory> gMultiboardFactory{NoMultiboardVolume};
+
+}  // namespace
+
+ULMVolumeRenderEngine& ULMGetVolumeRenderEngine() {
+    return gRenderEngine != nullptr ? *gRenderEngine : gNoRenderEngine;
+}
+
+void ULMRegisterVolumeRenderEngine(ULMVolumeRenderEngine& engine) { gRenderEngine = &engine; }
+
+ULMResamplePass ULMGetResamplePass() { return gResamplePass != nullptr ? gResamplePass : NoResamplePass; }
+
+void ULMRegisterResamplePass(ULMResamplePass pass) { gResamplePass = pass; }
+
+ULMMipmapVolumeFactory ULMGetMipmapVolumeFactory() { return gMipmapFactory.load(); }
+
+ULMMultiboardVolumeFactory ULMGetMultiboardVolumeFactory() { return gMultiboardFactory.load(); }
+
+void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory) {
+    gMipmapFactory.store(factory != nullptr ? factory : NoMipmapVolume);
+}
+
+void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory) {
+    gMultiboardFactory.store(factory != nullptr ? factory : NoMultiboardVolume);
+}
+
+ULMPerspectiveDriverDeleter ULMGetPerspectiveDriverDeleter() {
+    return gPerspectiveDriverDeleter != nullptr ? gPerspectiveDriverDeleter : NoPerspectiveDriver;
+}
+
+void ULMRegisterPerspectiveDriverDeleter(ULMPerspectiveDriverDeleter deleter) { gPerspectiveDriverDeleter = deleter; }
+
+}  // namespace ulm3

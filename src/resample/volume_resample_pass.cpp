@@ -15,6 +15,7 @@
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
 #include "render/volume_render_state.h"
+#include "tulx7/chip_codes.h"
 #include "ulm3/classifier.h"
 #include "volume/volume_internal.h"
 
@@ -27,19 +28,34 @@ constexpr uint64_t kPlaneMask = 0xFFFFFFFFFF800000;
 constexpr uint64_t kSliceMask = 0xFFFFFFFF00000000;
 constexpr int kMinSection = 12;
 constexpr int kMaxSection = 24;
-// Bytes 16, 14, 12 and 10 hex: four 8-bit unsigned fields at bits 0, 8, 16
-// and 24, which copies every bit of an 8-, 16- or 32-bit voxel.
-constexpr uint64_t kByteFields = 0x16141210;
-constexpr uint32_t kTwelveBitTables = 0x20202020;
+// Four fields of `inSizeBits` unsigned bits, field i at bit inStride x i.
+constexpr uint32_t FourFields(uint32_t inSizeBits, int32_t inStride) {
+    uint32_t codes = 0;
+    for (int i = 0; i < 4; ++i)
+        codes |= NKW7_FieldCodeAt(
+            NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), inSizeBits, inStride * i), i);
+    return codes;
+}
+// Four 8-bit unsigned fields at bits 0, 8, 16 and 24, which copies every bit
+// of an 8-, 16- or 32-bit voxel.
+constexpr uint64_t kByteFields = FourFields(8, 8);
+constexpr uint32_t kTwelveBitTables = FourFields(12, 0);
 // Write image 0, one element per sample, each sample replacing the last.
-constexpr uint32_t kImageControl = 1u << 28 | 1u << 27 | 1u << 18;
+constexpr uint32_t kImageControl = NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |
+                                   NKW7_FIELD(ImageControl, dimensions, 1) |
+                                   NKW7_FIELD(ImageControl, blendAccum, NKW7_BlendMode::Replace);
 // Run, then add 1 to Scratch7.
-constexpr uint32_t kRenderOperation = 1u << 28 | 15u << 24;
+constexpr uint32_t kRenderOperation = NKW7_FIELD(RenderOperation, opcode, NKW7_RenderOpcode::Render) |
+                                      NKW7_FIELD(RenderOperation, incrOnDone, NKW7_IncrOnDoneScratch(7));
 constexpr const char* kWriteFailure = "WriteRegister %s failed: %d\n";
 
 // The Transform word of each mode: selectX, selectY, selectZ name the
 // volume axes that feed X', Y', Z'.
-constexpr uint32_t kTransform[4] = {0x240, 0x060, 0x090, 0x120};
+constexpr uint32_t Transform(uint32_t inX, uint32_t inY, uint32_t inZ) {
+    return NKW7_FIELD(Transform, selectX, inX) | NKW7_FIELD(Transform, selectY, inY) |
+           NKW7_FIELD(Transform, selectZ, inZ);
+}
+constexpr uint32_t kTransform[4] = {Transform(0, 1, 2), Transform(2, 1, 0), Transform(1, 2, 0), Transform(2, 0, 1)};
 
 int64_t Pack(double inValue, uint64_t inMask) {
     const uint64_t packed = static_cast<uint64_t>(ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMTrunc));
@@ -210,12 +226,13 @@ ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues&
     for (int i = 0; i < 3; ++i) out.alu[i] = in.alu[i];
     const uint32_t sectionX = SectionCode(x.spacing, box.XSize());
     const uint32_t sectionY = SectionCode(y.spacing, box.YSize());
-    out.section = sectionY << 8 | sectionX;
+    out.section = NKW7_FIELD(Section, sizeY, sectionY) | NKW7_FIELD(Section, sizeX, sectionX);
     out.interpolateControl = in.interpolateControl;
     out.imageControl = kImageControl;
     uint32_t operation = kRenderOperation;
     for (int i = 0; i < 4; ++i)
-        if (in.bypass & (1u << i)) operation |= 1u << (16 + 2 * i);
+        if (in.bypass & (1u << i))
+            operation |= NKW7_FIELD_AT(RenderOperation, bypass0, bypass1, i, NKW7_TableBypass::Bypass);
     out.renderOperation = operation;
     return kULMOK;
 }
@@ -312,7 +329,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     if (status != kULMOK) return ULMSyncEvent(status);
     uint32_t codes = 0;
     for (int i = 0; i < 4; ++i)
-        codes |= (HWFieldFormat(pDestination->GetFieldDescriptor(static_cast<ULMFieldNumber>(i))) & 0xFFu) << (8 * i);
+        codes |= NKW7_FieldCodeAt(HWFieldFormat(pDestination->GetFieldDescriptor(static_cast<ULMFieldNumber>(i))), i);
     setup.image0Fields = codes;
     setup.border = GetBorderValue();
 

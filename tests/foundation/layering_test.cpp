@@ -51,7 +51,7 @@ TEST(Layering, EachLayerIncludesOnlyWhatLiesBelowIt) {
         const char* folder;
         const char* allowed;  // includes other than the folder's own files
     } rules[] = {
-        {"src/foundation", R"((foundation|ulm3)/.*)"},
+        {"src/foundation", R"((foundation|ulm3)/.*|tulx7/(chip_codes|register_map)\.h)"},
         {"src/board", R"((foundation|board|ulm3|tulx7)/.*)"},
         {"src", R"((?!tulx7sim/).*/.*)"},
         {"sim", R"((tulx7|tulx7sim)/.*|[^/]+)"},

@@ -11,6 +11,7 @@
 #include "board/ulm_all_render_registers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
+#include "foundation/transform_register.h"
 #include "render/render_programme.h"
 #include "render/sample_space.h"
 #include "render/volume_render_state.h"
@@ -328,11 +329,11 @@ void TrimToBox(const ULMSpaceLeaping& inState, ULMAllRenderRegisters& ioRegister
         *trims[0] = 256, *trims[1] = 0;
         return;
     }
-    const uint32_t transform = ioRegisters.m_Transform;
+    const ULMTransformFields transform = ULMReadTransformWord(ioRegisters.m_Transform);
     for (int i = 0; i < 3; ++i) {
-        const int axis = static_cast<int>((transform >> (4 + 2 * i)) & 3);
+        const int axis = transform.select[i];
         int32_t lo = inState.m_box[2 * axis] * 256 - 128, hi = inState.m_box[2 * axis + 1] * 256 + 127;
-        if ((transform >> i) & 1) {
+        if (transform.negate[i] != 0) {
             const int32_t mirroredLo = -hi - 256;
             hi = -lo - 256;
             lo = mirroredLo;

@@ -14,6 +14,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
 #include "foundation/scope_guard.h"
+#include "foundation/transform_register.h"
 #include "foundation/shareable.h"
 #include "render/volume_render_state.h"
 #include "tulx7/chip_codes.h"
@@ -52,11 +53,9 @@ constexpr const char* kWriteFailure = "WriteRegister %s failed: %d\n";
 
 // The Transform word of each mode: selectX, selectY, selectZ name the
 // volume axes that feed X', Y', Z'.
-constexpr uint32_t Transform(uint32_t inX, uint32_t inY, uint32_t inZ) {
-    return NKW7_FIELD(Transform, selectX, inX) | NKW7_FIELD(Transform, selectY, inY) |
-           NKW7_FIELD(Transform, selectZ, inZ);
-}
-constexpr uint32_t kTransform[4] = {Transform(0, 1, 2), Transform(2, 1, 0), Transform(1, 2, 0), Transform(2, 0, 1)};
+constexpr uint32_t kTransform[4] = {
+    ULMTransformWord({{0, 1, 2}, {0, 0, 0}}), ULMTransformWord({{2, 1, 0}, {0, 0, 0}}),
+    ULMTransformWord({{1, 2, 0}, {0, 0, 0}}), ULMTransformWord({{2, 0, 1}, {0, 0, 0}})};
 
 int64_t Pack(double inValue, uint64_t inMask) {
     const uint64_t packed = static_cast<uint64_t>(ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMTrunc));

@@ -319,14 +319,18 @@ void DecodeFiltersAndLeaping(const RenderJob& job, const RegisterFile& r, const 
                      CHIP_FIELD(imageControl, ImageControl, filter_accumulatedAlpha),
                      CHIP_FIELD(imageControl, ImageControl, filter_gradientMagnitude));
     s.spaceLeaping = CHIP_FIELD(words.operation, RenderOperation, spaceLeaping) != 0;
-    if (s.spaceLeaping)
-        s.emptyThreshold = static_cast<float>(CHIP_FIELD(Reg32(r, NKW7_EmptyThreshold_Addr), EmptyThreshold, alpha)) / 4095.0f;
+    if (s.spaceLeaping) {
+        const uint32_t threshold = CHIP_FIELD(Reg32(r, NKW7_EmptyThreshold_Addr), EmptyThreshold, alpha);
+        s.emptyThreshold = static_cast<float>(threshold) / 4095.0f;
+    }
     const bool frontToBack = s.blendAccum == NKW7_Code(NKW7_BlendMode::FrontToBack) ||
                              s.blendAccum == NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted);
     s.earlyTermination =
         CHIP_FIELD(imageControl, ImageControl, earlyRayTermination) != 0 && frontToBack && !s.volumeOutput;
-    if (s.earlyTermination)
-        s.terminationThreshold = static_cast<float>(CHIP_FIELD(Reg32(r, NKW7_ErtThreshold_Addr), ErtThreshold, alpha)) / 4095.0f;
+    if (s.earlyTermination) {
+        const uint32_t threshold = CHIP_FIELD(Reg32(r, NKW7_ErtThreshold_Addr), ErtThreshold, alpha);
+        s.terminationThreshold = static_cast<float>(threshold) / 4095.0f;
+    }
 }
 
 // Whether the combination of the two tests passes every sample whatever the

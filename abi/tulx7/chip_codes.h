@@ -34,18 +34,16 @@ constexpr std::underlying_type_t<Code> NKW7_Code(Code code) {
     NKW7_PlaceField<NKW7_##reg##_Size>(static_cast<uint64_t>(value), NKW7_##reg##_##field##_LoBit, \
                                        NKW7_##reg##_##field##_Size)
 
-// The index-th of a run of equally spaced fields named first, second, ...
-// (the four fields of a format word, the cut planes' bits): the spacing is
-// read from the first two.
-#define NKW7_FIELD_AT(reg, first, second, index, value)                                              \
-    NKW7_PlaceField<NKW7_##reg##_Size>(                                                              \
-        static_cast<uint64_t>(value),                                                                \
-        NKW7_##reg##_##first##_LoBit + (index) * (NKW7_##reg##_##second##_LoBit - NKW7_##reg##_##first##_LoBit), \
-        NKW7_##reg##_##first##_Size)
-
-// Where the index-th field of such a run starts; for reading one back.
+// Where the index-th of a run of equally spaced fields named first, second,
+// ... starts (the four fields of a format word, the cut planes' bits): the
+// spacing is read from the first two.
 #define NKW7_FIELD_LOBIT_AT(reg, first, second, index) \
     (NKW7_##reg##_##first##_LoBit + (index) * (NKW7_##reg##_##second##_LoBit - NKW7_##reg##_##first##_LoBit))
+
+// The word with the index-th field of such a run set.
+#define NKW7_FIELD_AT(reg, first, second, index, value)                                                 \
+    NKW7_PlaceField<NKW7_##reg##_Size>(static_cast<uint64_t>(value), NKW7_FIELD_LOBIT_AT(reg, first, second, index), \
+                                       NKW7_##reg##_##first##_Size)
 
 // ---------------------------------------------------------------------------
 // ImageControl.blendAccum and .blendLast. 16 .. 63 are reserved: they leave

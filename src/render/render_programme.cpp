@@ -6,10 +6,10 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/chip_code_tables.h"
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
-#include "foundation/chip_code_tables.h"
 #include "foundation/fixed_point.h"
 #include "render/sample_space.h"
 #include "tulx7/chip_codes.h"
@@ -164,10 +164,10 @@ void FillVolumeOutput(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     const ULMVolume::RenderToVolumeMode mode = in.outputVolumeMode;
     const bool magnitudeOnly = mode == ULMVolume::kOutputGradientMagnitude;
     r.m_Image0FieldSel = 0;
-    for (int i = 0; i < 4; ++i)
-        r.m_Image0FieldSel |= i == 3 && magnitudeOnly ? NKW7_FieldCodeAt(codes[0], 3)
-                              : magnitudeOnly         ? NKW7_FieldCodeAt(NKW7_NoFieldCode, i)
-                                                      : NKW7_FieldCodeAt(codes[i], i);
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t code = !magnitudeOnly ? codes[i] : i == 3 ? codes[0] : NKW7_NoFieldCode;
+        r.m_Image0FieldSel |= NKW7_FieldCodeAt(code, i);
+    }
     r.m_Image1FieldSel = NKW7_NoFields;
     r.m_ImageAccumValue = r.m_ImageLastValue = 0;
     r.m_ImageControl = NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |

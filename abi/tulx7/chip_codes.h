@@ -193,6 +193,20 @@ enum class NKW7_AluOp : uint32_t {
     ReservedFirst = 64,
 };
 
+// A bitwise operator by its truth table: bit 3 set where neither a nor b is
+// set, bit 2 where b only, bit 1 where a only, bit 0 where both.
+constexpr NKW7_AluOp NKW7_AluLogic(uint32_t truthTable) { return static_cast<NKW7_AluOp>(truthTable & 15u); }
+
+// A product scaled by 1, 2, 4 or 8 of a (or 1 - a) and b (or 1 - b), or one
+// minus it.
+constexpr NKW7_AluOp NKW7_AluProduct(uint32_t scale, bool complementA, bool complementB, bool oneMinus) {
+    const uint32_t scaleCode = scale >= 8 ? 3u : scale >= 4 ? 2u : scale >= 2 ? 1u : 0u;
+    const uint32_t first = NKW7_Code(oneMinus ? NKW7_AluOp::OneMinusProductFirst : NKW7_AluOp::ProductFirst);
+    return static_cast<NKW7_AluOp>(first + 4 * scaleCode + (complementA ? 2u : 0u) + (complementB ? 1u : 0u));
+}
+static_assert(NKW7_AluLogic(0b0011) == NKW7_AluOp::A && NKW7_AluLogic(0b0101) == NKW7_AluOp::B);
+static_assert(NKW7_AluProduct(8, true, true, true) == static_cast<NKW7_AluOp>(NKW7_Code(NKW7_AluOp::ReservedFirst) - 1));
+
 // An ALU word: the four channels' operators.
 constexpr uint32_t NKW7_AluWord(NKW7_AluOp red, NKW7_AluOp green, NKW7_AluOp blue, NKW7_AluOp alpha) {
     return NKW7_FIELD(Alu0, redOp, red) | NKW7_FIELD(Alu0, greenOp, green) | NKW7_FIELD(Alu0, blueOp, blue) |

@@ -84,7 +84,7 @@ ULMStatus ULMClassifierInternal::ComputeRegisters(const ULMFieldDescriptor inFie
         interpolate |=
             NKW7_FIELD_AT(InterpolateControl, voxelExtendX, voxelExtendY, axis, ULMChipExtend(inExtend[axis]));
     r.interpolateControl = interpolate;
-    for (int j = 0; j < ULMClassifier::kOperations; ++j) r.alu[j] = c.m_operation[j].m_opcodes;
+    for (int j = 0; j < ULMClassifier::kOperations; ++j) r.alu[j] = ULMChipAluWord(c.m_operation[j]);
     outRegisters = r;
     return kULMOK;
 }

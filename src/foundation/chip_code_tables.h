@@ -124,6 +124,78 @@ static_assert(std::size(kULMFieldControlCodes) == kULMUnsignedInteger + 1 &&
               ULMIndexedByPublicValue(kULMFieldControlCodes));
 static_assert(std::size(kULMFieldControlCodes) == NKW7_FieldControlCount);
 
+// The classifier's operators; those that pass an operand or a constant
+// through also steer the chip's routing.
+inline constexpr ULMChipCode<ULMOpcode, NKW7_AluOp> kULMAluCodes[] = {
+    {kULM_Zero, NKW7_AluOp::Zero},
+    {kULM_A_And_B, NKW7_AluLogic(0b0001)},
+    {kULM_A_And_NotB, NKW7_AluLogic(0b0010)},
+    {kULM_A, NKW7_AluOp::A},
+    {kULM_NotA_And_B, NKW7_AluLogic(0b0100)},
+    {kULM_B, NKW7_AluOp::B},
+    {kULM_A_Xor_B, NKW7_AluLogic(0b0110)},
+    {kULM_A_Or_B, NKW7_AluLogic(0b0111)},
+    {kULM_A_Nor_B, NKW7_AluLogic(0b1000)},
+    {kULM_A_Equiv_B, NKW7_AluLogic(0b1001)},
+    {kULM_NotB, NKW7_AluLogic(0b1010)},
+    {kULM_A_Or_NotB, NKW7_AluLogic(0b1011)},
+    {kULM_NotA, NKW7_AluLogic(0b1100)},
+    {kULM_NotA_Or_B, NKW7_AluLogic(0b1101)},
+    {kULM_A_Nand_B, NKW7_AluLogic(0b1110)},
+    {kULM_One, NKW7_AluOp::One},
+    {kULM_A_Plus_B, NKW7_AluOp::APlusB},
+    {kULM_A_Plus_OneMinusB, NKW7_AluOp::APlusNotB},
+    {kULM_OneMinusA_Plus_B, NKW7_AluOp::NotAPlusB},
+    {kULM_OneMinusA_Plus_OneMinusB, NKW7_AluOp::NotAPlusNotB},
+    {kULM_OneMinusA_Minus_B, NKW7_AluOp::NotAMinusB},
+    {kULM_B_Minus_A, NKW7_AluOp::BMinusA},
+    {kULM_A_Minus_B, NKW7_AluOp::AMinusB},
+    {kULM_A_Plus_B_Minus_One, NKW7_AluOp::APlusBMinusOne},
+    {kULM_A_Min_B, NKW7_AluOp::AMinB},
+    {kULM_A_Min_OneMinusB, NKW7_AluOp::AMinNotB},
+    {kULM_OneMinusA_Min_B, NKW7_AluOp::NotAMinB},
+    {kULM_OneMinusA_Min_OneMinusB, NKW7_AluOp::NotAMinNotB},
+    {kULM_OneMinusA_Max_OneMinusB, NKW7_AluOp::NotAMaxNotB},
+    {kULM_OneMinusA_Max_B, NKW7_AluOp::NotAMaxB},
+    {kULM_A_Max_OneMinusB, NKW7_AluOp::AMaxNotB},
+    {kULM_A_Max_B, NKW7_AluOp::AMaxB},
+    {kULM_A_Times_B, NKW7_AluProduct(1, false, false, false)},
+    {kULM_A_Times_OneMinusB, NKW7_AluProduct(1, false, true, false)},
+    {kULM_OneMinusA_Times_B, NKW7_AluProduct(1, true, false, false)},
+    {kULM_OneMinusA_Times_OneMinusB, NKW7_AluProduct(1, true, true, false)},
+    {kULM_2X_A_Times_B, NKW7_AluProduct(2, false, false, false)},
+    {kULM_2X_A_Times_OneMinusB, NKW7_AluProduct(2, false, true, false)},
+    {kULM_2X_OneMinusA_Times_B, NKW7_AluProduct(2, true, false, false)},
+    {kULM_2X_OneMinusA_Times_OneMinusB, NKW7_AluProduct(2, true, true, false)},
+    {kULM_4X_A_Times_B, NKW7_AluProduct(4, false, false, false)},
+    {kULM_4X_A_Times_OneMinusB, NKW7_AluProduct(4, false, true, false)},
+    {kULM_4X_OneMinusA_Times_B, NKW7_AluProduct(4, true, false, false)},
+    {kULM_4X_OneMinusA_Times_OneMinusB, NKW7_AluProduct(4, true, true, false)},
+    {kULM_8X_A_Times_B, NKW7_AluProduct(8, false, false, false)},
+    {kULM_8X_A_Times_OneMinusB, NKW7_AluProduct(8, false, true, false)},
+    {kULM_8X_OneMinusA_Times_B, NKW7_AluProduct(8, true, false, false)},
+    {kULM_8X_OneMinusA_Times_OneMinusB, NKW7_AluProduct(8, true, true, false)},
+    {kULM_One_Minus_A_Times_B, NKW7_AluProduct(1, false, false, true)},
+    {kULM_One_Minus_A_Times_OneMinusB, NKW7_AluProduct(1, false, true, true)},
+    {kULM_One_Minus_OneMinusA_Times_B, NKW7_AluProduct(1, true, false, true)},
+    {kULM_One_Minus_OneMinusA_Times_OneMinusB, NKW7_AluProduct(1, true, true, true)},
+    {kULM_One_Minus_2X_A_Times_B, NKW7_AluProduct(2, false, false, true)},
+    {kULM_One_Minus_2X_A_Times_OneMinusB, NKW7_AluProduct(2, false, true, true)},
+    {kULM_One_Minus_2X_OneMinusA_Times_B, NKW7_AluProduct(2, true, false, true)},
+    {kULM_One_Minus_2X_OneMinusA_Times_OneMinusB, NKW7_AluProduct(2, true, true, true)},
+    {kULM_One_Minus_4X_A_Times_B, NKW7_AluProduct(4, false, false, true)},
+    {kULM_One_Minus_4X_A_Times_OneMinusB, NKW7_AluProduct(4, false, true, true)},
+    {kULM_One_Minus_4X_OneMinusA_Times_B, NKW7_AluProduct(4, true, false, true)},
+    {kULM_One_Minus_4X_OneMinusA_Times_OneMinusB, NKW7_AluProduct(4, true, true, true)},
+    {kULM_One_Minus_8X_A_Times_B, NKW7_AluProduct(8, false, false, true)},
+    {kULM_One_Minus_8X_A_Times_OneMinusB, NKW7_AluProduct(8, false, true, true)},
+    {kULM_One_Minus_8X_OneMinusA_Times_B, NKW7_AluProduct(8, true, false, true)},
+    {kULM_One_Minus_8X_OneMinusA_Times_OneMinusB, NKW7_AluProduct(8, true, true, true)},
+};
+static_assert(std::size(kULMAluCodes) == kULM_One_Minus_8X_OneMinusA_Times_OneMinusB + 1 &&
+              ULMIndexedByPublicValue(kULMAluCodes));
+static_assert(std::size(kULMAluCodes) == NKW7_Code(NKW7_AluOp::ReservedFirst));
+
 constexpr NKW7_BlendMode ULMChipBlendMode(ULMBlendMode inMode) {
     return ULMChipCodeOf(kULMBlendCodes, inMode, NKW7_BlendMode::None);
 }
@@ -144,6 +216,14 @@ constexpr NKW7_Interpolation ULMChipInterpolation(ULMInterpolationMode inMode, b
 }
 constexpr NKW7_VoxelExtend ULMChipExtend(ULMVolume::ExtendMode inMode) {
     return ULMChipCodeOf(kULMExtendCodes, inMode, NKW7_VoxelExtend::Border);
+}
+// The classifier validates its operators, so none is outside the table.
+constexpr NKW7_AluOp ULMChipAluOp(ULMOpcode inOpcode) {
+    return ULMChipCodeOf(kULMAluCodes, inOpcode, NKW7_AluOp::Zero);
+}
+inline uint32_t ULMChipAluWord(const ULMOperation& inOperation) {
+    return NKW7_AluWord(ULMChipAluOp(inOperation.GetRed()), ULMChipAluOp(inOperation.GetGreen()),
+                        ULMChipAluOp(inOperation.GetBlue()), ULMChipAluOp(inOperation.GetAlpha()));
 }
 // Formats outside the table keep their two low bits, as the chip reads them.
 constexpr NKW7_FieldControl ULMChipFieldControl(ULMFieldFormat inFormat) {

@@ -205,7 +205,7 @@ constexpr NKW7_AluOp NKW7_AluProduct(uint32_t scale, bool complementA, bool comp
     return static_cast<NKW7_AluOp>(first + 4 * scaleCode + (complementA ? 2u : 0u) + (complementB ? 1u : 0u));
 }
 static_assert(NKW7_AluLogic(0b0011) == NKW7_AluOp::A && NKW7_AluLogic(0b0101) == NKW7_AluOp::B);
-static_assert(NKW7_AluProduct(8, true, true, true) == static_cast<NKW7_AluOp>(NKW7_Code(NKW7_AluOp::ReservedFirst) - 1));
+static_assert(NKW7_Code(NKW7_AluProduct(8, true, true, true)) + 1 == NKW7_Code(NKW7_AluOp::ReservedFirst));
 
 // An ALU word: the four channels' operators.
 constexpr uint32_t NKW7_AluWord(NKW7_AluOp red, NKW7_AluOp green, NKW7_AluOp blue, NKW7_AluOp alpha) {

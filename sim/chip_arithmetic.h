@@ -9,6 +9,8 @@
 #include <cmath>
 #include <cstdint>
 
+#include "tulx7/chip_codes.h"
+
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
 
@@ -18,8 +20,8 @@ namespace tulx7sim::chip {
 // -65535..65535.
 inline constexpr int32_t kFull = 65535;
 
-// One byte field code: control 7..6, size 5..4, position 3..0. 0x0F is "no
-// field" (value 0, never written).
+// One byte field code, as the register map's field codes spell it; the
+// no-field code reads 0 and is never written.
 struct FieldCode {
     bool present = false;
     bool isSigned = false;
@@ -28,12 +30,13 @@ struct FieldCode {
 
     static FieldCode Decode(uint32_t code) {
         FieldCode field;
-        code &= 0xFF;
-        if (code == 0x0F) return field;
+        code &= NKW7_FieldCodeMask;
+        if (code == NKW7_NoFieldCode) return field;
         field.present = true;
-        field.isSigned = (code >> 6) == 1;  // 0, 2 and 3 all read as unsigned fractions
-        field.bits = static_cast<uint8_t>(4 * (((code >> 4) & 3) + 1));
-        field.shift = static_cast<uint8_t>(4 * (code & 0xF));
+        // The bitfield and the integer read as unsigned fractions too.
+        field.isSigned = NKW7_FieldCodeControl(code) == NKW7_Code(NKW7_FieldControl::SignedFraction);
+        field.bits = static_cast<uint8_t>(NKW7_FieldCodeSizeBits(code));
+        field.shift = static_cast<uint8_t>(NKW7_FieldCodeShift(code));
         return field;
     }
 
@@ -104,11 +107,11 @@ inline uint32_t Quantise16(float v) {
 // One ALU operator on one channel. Codes of 64 and above are reserved and
 // give 0 (`reserved` set).
 inline float AluOperate(uint32_t op, float a, float b, bool& reserved) {
-    if (op == 0) return 0.0f;
-    if (op == 15) return 1.0f;
-    if (op == 3) return a;
-    if (op == 5) return b;
-    if (op < 16) {
+    if (op == NKW7_Code(NKW7_AluOp::Zero)) return 0.0f;
+    if (op == NKW7_Code(NKW7_AluOp::One)) return 1.0f;
+    if (op == NKW7_Code(NKW7_AluOp::A)) return a;
+    if (op == NKW7_Code(NKW7_AluOp::B)) return b;
+    if (op < NKW7_Code(NKW7_AluOp::APlusB)) {
         const uint32_t qa = Quantise16(a), qb = Quantise16(b);
         uint32_t r = 0;
         if (op & 8) r |= ~qa & ~qb;
@@ -118,41 +121,38 @@ inline float AluOperate(uint32_t op, float a, float b, bool& reserved) {
         return static_cast<float>(r & 0xFFFF) / static_cast<float>(kFull);
     }
     const float na = 1.0f - a, nb = 1.0f - b;
-    if (op < 24) {
+    if (op < NKW7_Code(NKW7_AluOp::AMinB)) {
         switch (op) {
-            case 16: return Clamp01(a + b);
-            case 17: return Clamp01(a + nb);
-            case 18: return Clamp01(na + b);
-            case 19: return Clamp01(na + nb);
-            case 20: return Clamp01(na - b);
-            case 21: return Clamp01(b - a);
-            case 22: return Clamp01(a - b);
+            case NKW7_Code(NKW7_AluOp::APlusB): return Clamp01(a + b);
+            case NKW7_Code(NKW7_AluOp::APlusNotB): return Clamp01(a + nb);
+            case NKW7_Code(NKW7_AluOp::NotAPlusB): return Clamp01(na + b);
+            case NKW7_Code(NKW7_AluOp::NotAPlusNotB): return Clamp01(na + nb);
+            case NKW7_Code(NKW7_AluOp::NotAMinusB): return Clamp01(na - b);
+            case NKW7_Code(NKW7_AluOp::BMinusA): return Clamp01(b - a);
+            case NKW7_Code(NKW7_AluOp::AMinusB): return Clamp01(a - b);
             default: return Clamp01(a + b - 1.0f);
         }
     }
-    if (op < 32) {
+    if (op < NKW7_Code(NKW7_AluOp::ProductFirst)) {
         switch (op) {
-            case 24: return Clamp01(std::min(a, b));
-            case 25: return Clamp01(std::min(a, nb));
-            case 26: return Clamp01(std::min(na, b));
-            case 27: return Clamp01(std::min(na, nb));
-            case 28: return Clamp01(std::max(na, nb));
-            case 29: return Clamp01(std::max(na, b));
-            case 30: return Clamp01(std::max(a, nb));
+            case NKW7_Code(NKW7_AluOp::AMinB): return Clamp01(std::min(a, b));
+            case NKW7_Code(NKW7_AluOp::AMinNotB): return Clamp01(std::min(a, nb));
+            case NKW7_Code(NKW7_AluOp::NotAMinB): return Clamp01(std::min(na, b));
+            case NKW7_Code(NKW7_AluOp::NotAMinNotB): return Clamp01(std::min(na, nb));
+            case NKW7_Code(NKW7_AluOp::NotAMaxNotB): return Clamp01(std::max(na, nb));
+            case NKW7_Code(NKW7_AluOp::NotAMaxB): return Clamp01(std::max(na, b));
+            case NKW7_Code(NKW7_AluOp::AMaxNotB): return Clamp01(std::max(a, nb));
             default: return Clamp01(std::max(a, b));
         }
     }
-    if (op < 64) {
-        const uint32_t k = ((op - 32) >> 2) & 3;
-        float product = 0.0f;
-        switch (op & 3) {
-            case 0: product = a * b; break;
-            case 1: product = a * nb; break;
-            case 2: product = na * b; break;
-            default: product = na * nb; break;
-        }
+    if (op < NKW7_Code(NKW7_AluOp::ReservedFirst)) {
+        const uint32_t k = ((op - NKW7_Code(NKW7_AluOp::ProductFirst)) >> 2) & 3;
+        // The low two bits complement the operands as the sums' codes do.
+        const float x = (op & 2) != 0 ? na : a;
+        const float y = (op & 1) != 0 ? nb : b;
+        const float product = x * y;
         const float scaled = product * static_cast<float>(1u << k);
-        return Clamp01(op < 48 ? scaled : 1.0f - scaled);
+        return Clamp01(op < NKW7_Code(NKW7_AluOp::OneMinusProductFirst) ? scaled : 1.0f - scaled);
     }
     reserved = true;
     return 0.0f;
@@ -163,55 +163,68 @@ inline uint32_t Quantise12(float v) {
     return !(k >= 0.0) ? 0u : static_cast<uint32_t>(std::min(k, 4095.0));
 }
 
+// Whether a blend mode composites the samples back to front.
+constexpr bool BlendsBackToFront(uint32_t mode) {
+    return mode == NKW7_Code(NKW7_BlendMode::BackToFront) || mode == NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted);
+}
+
+// Whether a last mode combines Last into the result: all but None, the
+// sum-and-count and the reserved codes.
+constexpr bool LastModeCombines(uint32_t mode) {
+    return mode != NKW7_Code(NKW7_BlendMode::None) && mode != NKW7_Code(NKW7_BlendMode::SumAndCount) &&
+           mode < NKW7_BlendModeCount;
+}
+
 // The compositing operators. The reserved modes leave `acc` alone; the
 // caller reports them.
 [[gnu::always_inline]] inline void Blend(uint32_t mode, Rgba& acc, const Rgba& in) {
     const float alpha = in.c[3];
     switch (mode) {
-        case 1:
+        case NKW7_Code(NKW7_BlendMode::Replace):
             acc = in;
             return;
-        case 2:
+        case NKW7_Code(NKW7_BlendMode::BackToFront):
 #pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = alpha * in.c[k] + (1.0f - alpha) * acc.c[k];
             acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
             return;
-        case 3:
+        case NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted):
 #pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = in.c[k] + (1.0f - alpha) * acc.c[k];
             acc.c[3] = alpha + (1.0f - alpha) * acc.c[3];
             return;
-        case 4: {
+        case NKW7_Code(NKW7_BlendMode::FrontToBack): {
             const float remaining = 1.0f - acc.c[3];
 #pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k] * alpha;
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;
         }
-        case 5: {
+        case NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted): {
             const float remaining = 1.0f - acc.c[3];
 #pragma GCC unroll 3
             for (int k = 0; k < 3; ++k) acc.c[k] = acc.c[k] + remaining * in.c[k];
             acc.c[3] = acc.c[3] + remaining * alpha;
             return;
         }
-        case 6:
+        case NKW7_Code(NKW7_BlendMode::SumAndCount):
             // Sum and count: exact 12-bit sums of alpha in red and of the
             // samples in green.
             acc.c[0] = static_cast<float>(std::min(4095u, Quantise12(acc.c[0]) + Quantise12(alpha))) / 4095.0f;
             acc.c[1] = static_cast<float>(std::min(4095u, Quantise12(acc.c[1]) + 1)) / 4095.0f;
             return;
-        case 7:
+        case NKW7_Code(NKW7_BlendMode::EmptyBits):
             for (int k = 0; k < 4; ++k)
                 if (in.c[k] > 0.0f) acc.c[k] = 1.0f;
             return;
         default:
             break;
     }
-    if (mode >= 8 && mode <= 11) {
-        if (in.c[mode - 8] < acc.c[mode - 8]) acc = in;
-    } else if (mode >= 12 && mode <= 15) {
-        if (in.c[mode - 12] > acc.c[mode - 12]) acc = in;
+    constexpr uint32_t kMin = NKW7_Code(NKW7_BlendMode::MinRed), kMax = NKW7_Code(NKW7_BlendMode::MaxRed);
+    if (mode >= kMin && mode <= NKW7_Code(NKW7_BlendMode::MinAlpha)) {
+        if (in.c[mode - kMin] < acc.c[mode - kMin]) acc = in;
+    } else if (mode >= kMax && mode <= NKW7_Code(NKW7_BlendMode::MaxAlpha)) {
+        if (in.c[mode - kMax] > acc.c[mode - kMax]) acc = in;
     }
 }
 

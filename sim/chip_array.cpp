@@ -1,5 +1,12 @@
 #include "chip_array.h"
 
+#include "tulx7/chip_codes.h"
+
+// Every slot's dimensions word has the volume's layout.
+static_assert(NKW7_Image0ArrayDimensions_dimension_LoBit == NKW7_VolumeArrayDimensions_dimension_LoBit &&
+              NKW7_Depth0ArrayDimensions_elementSize_LoBit == NKW7_VolumeArrayDimensions_elementSize_LoBit &&
+              NKW7_Image1ArrayDimensions_wrap_LoBit == NKW7_VolumeArrayDimensions_wrap_LoBit);
+
 namespace tulx7sim::chip {
 
 namespace {
@@ -19,12 +26,14 @@ bool ChipArray::Load(const RegisterFile& registers, const ArrayRegisterAddresses
     if (!array.bound || array.data == nullptr) return true;
     uint32_t dimensions = 0;
     registers.Read32(addresses.dimensions, dimensions);
-    const uint32_t elementSize = dimensions & 0xF;
+    const auto elementSize = static_cast<uint32_t>(NKW7_ExtractField(
+        dimensions, NKW7_VolumeArrayDimensions_elementSize_LoBit, NKW7_VolumeArrayDimensions_elementSize_Size));
     if (elementSize != 0 && elementSize != 1 && elementSize != 3 && elementSize != 7) return false;
-    const uint32_t dimension = (dimensions >> 4) & 3;
-    m_reservedDimension = dimension == 3;
-    m_axes = dimension == 3 ? 3 : static_cast<int>(dimension) + 1;
-    m_wrap = ((dimensions >> 6) & 1) != 0;
+    const auto dimension = static_cast<uint32_t>(NKW7_ExtractField(
+        dimensions, NKW7_VolumeArrayDimensions_dimension_LoBit, NKW7_VolumeArrayDimensions_dimension_Size));
+    m_reservedDimension = dimension == NKW7_Code(NKW7_ArrayDimension::Reserved);
+    m_axes = m_reservedDimension ? 3 : static_cast<int>(dimension) + 1;
+    m_wrap = NKW7_ExtractField(dimensions, NKW7_VolumeArrayDimensions_wrap_LoBit, 1) != 0;
     m_elementBytes = static_cast<int>(elementSize) + 1;
     const uint64_t size = Reg64(registers, addresses.size);
     const uint64_t offsetModulus = Reg64(registers, addresses.offsetModulus);

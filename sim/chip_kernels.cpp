@@ -11,13 +11,13 @@ namespace {
 
 bool DepthTest(uint32_t test, uint32_t d, uint32_t reference) {
     switch (test) {
-        case 0: return false;
-        case 1: return d < reference;
-        case 2: return d <= reference;
-        case 3: return d == reference;
-        case 4: return d >= reference;
-        case 5: return d > reference;
-        case 6: return d != reference;
+        case NKW7_Code(NKW7_DepthTest::Fail): return false;
+        case NKW7_Code(NKW7_DepthTest::Less): return d < reference;
+        case NKW7_Code(NKW7_DepthTest::LessEqual): return d <= reference;
+        case NKW7_Code(NKW7_DepthTest::Equal): return d == reference;
+        case NKW7_Code(NKW7_DepthTest::GreaterEqual): return d >= reference;
+        case NKW7_Code(NKW7_DepthTest::Greater): return d > reference;
+        case NKW7_Code(NKW7_DepthTest::NotEqual): return d != reference;
         default: return true;
     }
 }
@@ -49,7 +49,7 @@ void CornerOffsets(const DirectBox& box, int64_t (&corner)[8]) {
 bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
 
 // The blend mode of an interior row read from the setup, not fixed.
-constexpr uint32_t kAnyBlend = 16;
+constexpr uint32_t kAnyBlend = NKW7_BlendModeCount;
 
 }  // namespace
 
@@ -104,7 +104,8 @@ bool TilesAreIndependent(const Setup& s) {
         bool written;
     };
     const bool depthRead[2] = {s.depthUsed && s.initDepth[0], s.depthUsed && s.initDepth[1]};
-    const Use uses[] = {{&s.image[0], (s.write & 1) != 0}, {&s.image[1], (s.write & 2) != 0},
+    const Use uses[] = {{&s.image[0], (s.write & NKW7_Code(NKW7_ImageWrite::Image0)) != 0},
+                        {&s.image[1], (s.write & NKW7_Code(NKW7_ImageWrite::Image1)) != 0},
                         {&s.depth[0], s.writeDepth[0]}, {&s.depth[1], s.writeDepth[1]}};
     const bool read[] = {s.initAccum, s.initLast, depthRead[0], depthRead[1]};
     for (size_t i = 0; i < 4; ++i) {
@@ -169,7 +170,7 @@ template <int Bytes>
 void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     const Setup& s = m_setup;
     const size_t count = s.slices.size();
-    const bool backwards = s.blendAccum == 2 || s.blendAccum == 3;
+    const bool backwards = BlendsBackToFront(s.blendAccum);
     for (size_t n = 0; n < count; ++n) {
         // A slice without samples changes no ray: even early termination
         // waits for the next live one.
@@ -287,10 +288,14 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
     if (checked) CHIP_PLAIN_ROW_FIELDS(mode, true); \
     CHIP_PLAIN_ROW_FIELDS(mode, false)
     switch (m_setup.blendAccum) {
-        case 2: CHIP_PLAIN_ROW(2);
-        case 3: CHIP_PLAIN_ROW(3);
-        case 4: CHIP_PLAIN_ROW(4);
-        case 5: CHIP_PLAIN_ROW(5);
+        case NKW7_Code(NKW7_BlendMode::BackToFront):
+            CHIP_PLAIN_ROW(NKW7_Code(NKW7_BlendMode::BackToFront));
+        case NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted):
+            CHIP_PLAIN_ROW(NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted));
+        case NKW7_Code(NKW7_BlendMode::FrontToBack):
+            CHIP_PLAIN_ROW(NKW7_Code(NKW7_BlendMode::FrontToBack));
+        case NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted):
+            CHIP_PLAIN_ROW(NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted));
         default: CHIP_PLAIN_ROW(kAnyBlend);
     }
 #undef CHIP_PLAIN_ROW
@@ -362,7 +367,7 @@ void Kernel::Element(uint32_t xs, uint32_t ys, uint32_t zs) {
         const size_t count = s.slices.size();
         if (s.volumeOutput) {
             step(s.slices[zs - s.frustumMin[2]]);
-        } else if (s.blendAccum == 2 || s.blendAccum == 3) {
+        } else if (BlendsBackToFront(s.blendAccum)) {
             for (size_t i = count; i-- > 0;) step(s.slices[i]);
         } else {
             for (size_t i = 0; i < count; ++i) step(s.slices[i]);
@@ -396,11 +401,12 @@ void Kernel::Finish(uint32_t xs, uint32_t ys, uint32_t zs, const Ray& ray) {
     const Setup& s = m_setup;
     const int64_t element[3] = {xs, ys, zs};
     Rgba result = ray.accum;
-    if ((s.blendLast >= 1 && s.blendLast <= 5) || (s.blendLast >= 7 && s.blendLast <= 15))
+    if (LastModeCombines(s.blendLast))
         Blend(s.blendLast, result, ray.last);
     for (int slot = 0; slot < 2; ++slot) {
         if ((s.write & (1u << slot)) == 0) continue;
-        const uint64_t background = slot == 1 && s.blendLast != 0 ? ray.lastRaw : ray.accumRaw;
+        const bool lastMode = s.blendLast != NKW7_Code(NKW7_BlendMode::None);
+        const uint64_t background = slot == 1 && lastMode ? ray.lastRaw : ray.accumRaw;
         Store(slot, element, background, result);
     }
     for (int slot = 0; slot < 2; ++slot)
@@ -430,8 +436,8 @@ bool Kernel::DepthPasses(uint32_t d, const Ray& ray) const {
     const bool first = DepthTest(s.testFirst, d, ray.depthReference[0]);
     const bool last = DepthTest(s.testLast, d, ray.depthReference[1]);
     switch (s.depthAction) {
-        case 1: return first && last;
-        case 2: return first || last;
+        case NKW7_Code(NKW7_DepthCombine::And): return first && last;
+        case NKW7_Code(NKW7_DepthCombine::Or): return first || last;
         default: return first != last;
     }
 }
@@ -439,8 +445,8 @@ bool Kernel::DepthPasses(uint32_t d, const Ray& ray) const {
 bool Kernel::Passes(const SampleTests& tests, const Sample& sample, const Rgba& accum) const {
     const Setup& s = m_setup;
     const bool front = sample.hasNormal && sample.facing > 0.0f;
-    if ((tests.direction & 1) && front) return false;
-    if ((tests.direction & 2) && !front) return false;
+    if ((tests.direction & NKW7_Code(NKW7_DirectionFilter::RejectFrontFacing)) && front) return false;
+    if ((tests.direction & NKW7_Code(NKW7_DirectionFilter::RejectBackFacing)) && !front) return false;
     if (tests.sampleAlpha) {
         const uint32_t q = Quantise12(sample.colour.c[3]);
         if (q < s.sampleAlphaMin || q > s.sampleAlphaMax) return false;
@@ -486,7 +492,7 @@ void Kernel::Step(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_
     if (s.depthUsed) {
         const Wide depth = (slice.depth + s.dDepthX * xs + s.dDepthY * ys) >> 32;
         d = static_cast<uint32_t>(std::clamp<Wide>(depth, 0, 0xFFFFFF));
-        if (s.depthAction != 0 && !DepthPasses(d, ray)) return;
+        if (s.depthAction != NKW7_Code(NKW7_DepthCombine::Off) && !DepthPasses(d, ray)) return;
     }
     int64_t position[3];
     for (int a = 0; a < 3; ++a) position[s.select[a]] = s.negate[a] ? -permuted[a] - 256 : permuted[a];

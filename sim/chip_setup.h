@@ -19,8 +19,8 @@ using Wide = __int128;
 
 struct Fields {
     FieldCode code[4];
-    explicit Fields(uint32_t word = 0x0F0F0F0F) {
-        for (int k = 0; k < 4; ++k) code[k] = FieldCode::Decode(word >> (8 * k));
+    explicit Fields(uint32_t word = NKW7_NoFields) {
+        for (int k = 0; k < 4; ++k) code[k] = FieldCode::Decode(NKW7_FieldCodeOf(word, k));
     }
 };
 
@@ -129,7 +129,8 @@ struct Setup {
 
     // Depth: tests against the initial values, updates, writes.
     bool depthUsed = false;
-    uint32_t testFirst = 7, testLast = 7, depthAction = 0;
+    uint32_t testFirst = NKW7_Code(NKW7_DepthTest::Pass), testLast = NKW7_Code(NKW7_DepthTest::Pass);
+    uint32_t depthAction = NKW7_Code(NKW7_DepthCombine::Off);
     bool initDepth[2] = {}, writeDepth[2] = {};
     uint32_t depthInitValue[2] = {};
     Wide dDepthX = 0, dDepthY = 0;

@@ -142,7 +142,12 @@ Rgba Shader::Alu(uint32_t word, const Rgba& a, const Rgba& b) {
     for (int k = 0; k < 4; ++k) {
         // Routing, as every pass uses, without the operator call.
         const uint32_t op = (word >> (8 * k)) & 0xFF;
-        out.c[k] = op == 3 ? a.c[k] : op == 5 ? b.c[k] : op == 0 ? 0.0f : AluOperate(op, a.c[k], b.c[k], reserved);
+        constexpr uint32_t kA = NKW7_Code(NKW7_AluOp::A), kB = NKW7_Code(NKW7_AluOp::B);
+        constexpr uint32_t kZero = NKW7_Code(NKW7_AluOp::Zero);
+        out.c[k] = op == kA      ? a.c[k]
+                   : op == kB    ? b.c[k]
+                   : op == kZero ? 0.0f
+                                 : AluOperate(op, a.c[k], b.c[k], reserved);
     }
     return out;
 }

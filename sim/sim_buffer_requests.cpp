@@ -5,6 +5,7 @@
 #include <new>
 
 #include "sim_buffer_requests.h"
+#include "tulx7/chip_codes.h"
 
 namespace tulx7sim {
 
@@ -50,10 +51,10 @@ StorageShape AllocatedShape(const StorageShape& requested) {
     const int eb = requested.elementBytes;
     int32_t masks[3] = {0, 0, 0};
     switch (requested.dimension) {
-        case 0:
+        case NKW7_Code(NKW7_ArrayDimension::OneAxis):
             masks[0] = 3;
             break;
-        case 1:
+        case NKW7_Code(NKW7_ArrayDimension::TwoAxes):
             masks[0] = eb > 2 ? 15 : 31;
             masks[1] = eb > 4 ? 7 : 15;
             break;

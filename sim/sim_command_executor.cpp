@@ -7,6 +7,7 @@
 #include <cstdio>
 
 #include "tulx7/driver_requests.h"
+#include "tulx7/chip_codes.h"
 #include "tulx7/register_map.h"
 
 namespace tulx7sim {
@@ -240,7 +241,8 @@ std::string CommandExecutor::StartRenderOperation(uint32_t value) {
         value, NKW7_RenderOperation_opcode_LoBit, NKW7_RenderOperation_opcode_Size));
     const uint32_t completion = static_cast<uint32_t>(NKW7_ExtractField(
         value, NKW7_RenderOperation_incrOnDone_LoBit, NKW7_RenderOperation_incrOnDone_Size));
-    if (opcode != 1) return Format("render operation opcode %u is not executed", opcode);
+    if (opcode != NKW7_Code(NKW7_RenderOpcode::Render))
+        return Format("render operation opcode %u is not executed", opcode);
 
     ++m_renders;
     std::string chipDiagnostic;
@@ -252,12 +254,12 @@ std::string CommandExecutor::StartRenderOperation(uint32_t value) {
     // Completion codes 8..15 count the finished render in Scratch0..7, which
     // is what lets a block close with a sync on the scratch register it
     // cleared before the render.
-    if (completion >= 8) {
-        const uint32_t scratch = NKW7_Scratch0_Addr + 8 * (completion - 8);
+    if (completion >= NKW7_IncrOnDoneScratch(0)) {
+        const uint32_t scratch = NKW7_Scratch0_Addr + 8 * (completion - NKW7_IncrOnDoneScratch(0));
         uint32_t count = 0;
         m_registers.Read32(scratch, count);
         m_registers.Write32(scratch, count + 1);
-    } else if (completion != 0) {
+    } else if (completion != NKW7_IncrOnDone_None) {
         ++m_counts.reservedCodes;
     }
     return {};

@@ -1,12 +1,25 @@
 #include "board/board_pass_block.h"
 
 #include "foundation/message_log.h"
+#include "tulx7/chip_codes.h"
 
 namespace ulm3 {
 namespace {
 
-// Sync test "greater": Scratch7 > 0 once the render has bumped it.
-constexpr uint32_t kSyncGreater = 5;
+// Scratch7 > 0 once the render has bumped it.
+constexpr uint32_t kSyncGreater = NKW7_CommandHeader_test_greater;
+
+// Towards the eye along +w: a full positive magnitude, sign clear.
+constexpr uint64_t kEyeAlongW = NKW7_FIELD(EyeVector, w, (1u << (NKW7_EyeVector_w_Size - 1)) - 1);
+// Emissive 1.0, no diffuse or specular light: the colour is kept.
+constexpr uint32_t kEmissiveOnly = NKW7_FIELD(LightingCoefficient, kEmissive, 255);
+// Neither test compares a depth and no sample updates one.
+constexpr uint32_t kNoDepth =
+    NKW7_FIELD(DepthControl, testFirst, NKW7_DepthTest::Pass) |
+    NKW7_FIELD(DepthControl, testLast, NKW7_DepthTest::Pass) |
+    NKW7_FIELD(DepthControl, action, NKW7_DepthCombine::Off) |
+    NKW7_FIELD(DepthControl, updateFirst_direction, NKW7_DirectionFilter::RejectAll) |
+    NKW7_FIELD(DepthControl, updateLast_direction, NKW7_DirectionFilter::RejectAll);
 
 }  // namespace
 
@@ -15,7 +28,9 @@ uint64_t ULMPassCoordinate(int64_t inValue) {
 }
 
 uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ) {
-    return ULMPassCoordinate(inX) | ULMPassCoordinate(inY) << 16 | ULMPassCoordinate(inZ) << 32;
+    return NKW7_FIELD(ViewFrustumRangeMin, x, ULMPassCoordinate(inX)) |
+           NKW7_FIELD(ViewFrustumRangeMin, y, ULMPassCoordinate(inY)) |
+           NKW7_FIELD(ViewFrustumRangeMin, z, ULMPassCoordinate(inZ));
 }
 
 std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) {
@@ -65,18 +80,18 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(GradientCorrection0, 0),
         ULM_PASS_REGISTER(GradientCorrection1, 0),
         ULM_PASS_REGISTER(GradientCorrection2, 0),
-        // Towards the eye along +w: only the specular term reads it.
-        ULM_PASS_REGISTER(EyeVector, 0x7FC0000000000000),
-        // Emissive 1.0, no diffuse or specular light: the colour is kept.
-        ULM_PASS_REGISTER(LightingCoefficient, 0xFF000000),
-        ULM_PASS_REGISTER(GradientMagnitudeModulation, 0x00008000),
+        // Only the specular term reads the eye.
+        ULM_PASS_REGISTER(EyeVector, kEyeAlongW),
+        ULM_PASS_REGISTER(LightingCoefficient, kEmissiveOnly),
+        ULM_PASS_REGISTER(GradientMagnitudeModulation, NKW7_FIELD(GradientMagnitudeModulation, upperRangeDefault, 1)),
         ULM_PASS_REGISTER(ImageAccumValue, 0),
         ULM_PASS_REGISTER(ImageLastValue, 0),
         ULM_PASS_REGISTER(Section, v.section),
         ULM_PASS_REGISTER(SequencerDebug, 0),
         ULM_PASS_REGISTER(InterpolateControl, v.interpolateControl),
-        ULM_PASS_REGISTER(GradientControl, 0x00000200),
-        ULM_PASS_REGISTER(DepthControl, 0xFC030300),
+        ULM_PASS_REGISTER(GradientControl,
+                          NKW7_FIELD(GradientControl, estimationFunction, NKW7_GradientEstimation::Central)),
+        ULM_PASS_REGISTER(DepthControl, kNoDepth),
         ULM_PASS_REGISTER(ImageControl, v.imageControl),
         ULM_PASS_REGISTER(RenderOperation, v.renderOperation),
     };

@@ -12,6 +12,7 @@
 #include "board/kwb_buffer.h"
 #include "board/kwb_command_buffer.h"
 #include "board/kwb_render_submission.h"
+#include "foundation/transform_register.h"
 #include "tulx7/register_map.h"
 #include "ulm3/status.h"
 #include "ulm3/sync_event.h"
@@ -43,7 +44,7 @@ uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ);
 // render that bumps Scratch7 when done.
 struct ULMImagePassValues {
     uint64_t frustumMin = 0, frustumMax = 0;  // packed coordinates
-    uint32_t transform = 0x240;
+    uint32_t transform = kULMIdentityTransform;
     uint32_t image0Fields = 0, image1Fields = 0;
     uint32_t trims[6] = {};  // X min, X max, Y min, Y max, Z min, Z max
     int64_t origin[3] = {};  // S23.40

@@ -33,7 +33,127 @@ void AssertWrite64(uint32_t inRegisterAddr) {
     ULM_ASSERT(sRegisterInfo.IsWriteable (inRegisterAddr));
 }
 
+// Where a dump stands between words: inside a transfer's descriptors, or
+// owing data words to the last register header.
+struct DumpState {
+    // DMA states: 0 outside, 1 host address next, 2 length and increment
+    // next, 3 the terminator's second word next.
+    int dmaState = 0;
+    int remainingWords = 0;  // data words still owed to the last header
+    uint64_t regMask = 0;    // their mask, bit 0 standing for nextAddr
+    uint32_t nextAddr = 0;
+};
+
+uint64_t HeaderField(uint64_t inWord, int inLowBit, int inSize) { return NKW7_ExtractField(inWord, inLowBit, inSize); }
+
+// A header followed by one data word for `inRegister`.
+void ExpectOneDataWord(uint32_t inRegister, DumpState& ioState) {
+    ioState.remainingWords = 1;
+    ioState.regMask = 1;
+    ioState.nextAddr = inRegister;
+}
+
+void DumpDescriptorWord(uint64_t inWord, DumpState& ioState) {
+    if (ioState.dmaState == 1) {
+        ULMOutputMessage(" (host address)");
+        ioState.dmaState = inWord == 0 ? 3 : 2;
+    } else if (ioState.dmaState == 2) {
+        ULMOutputMessage(" (incr/length)");
+        ioState.dmaState = 1;
+    } else {
+        if (inWord != 0) ULMOutputMessage("!!!! Saw host address 0, now need length/incr 0 !!!!\n");
+        ULMOutputMessage(" (termination)\n");
+        ioState.dmaState = 0;
+    }
+}
+
+void DumpDataWord(DumpState& ioState) {
+    while (ioState.regMask != 0 && (ioState.regMask & 1) == 0) {
+        ioState.regMask >>= 1;
+        ioState.nextAddr += 8;
+    }
+    ULMOutputMessage(" %4x %s", ioState.nextAddr, sRegisterInfo.GetName(ioState.nextAddr));
+    ioState.regMask >>= 1;
+    ioState.nextAddr += 8;
+    --ioState.remainingWords;
+}
+
+void DumpSync(uint64_t inWord, uint32_t inRegister) {
+    ULMOutputMessage("%s", HeaderField(inWord, NKW7_CommandHeader_refetch_LoBit, 1) ? " r" : "  ");
+    const auto test = static_cast<uint32_t>(
+        HeaderField(inWord, NKW7_CommandHeader_test_LoBit, NKW7_CommandHeader_test_Size));
+    const auto value = static_cast<uint32_t>(
+        HeaderField(inWord, NKW7_CommandHeader_testValue_LoBit, NKW7_CommandHeader_testValue_Size));
+    if (test == NKW7_CommandHeader_test_fail)
+        ULMOutputMessage(" fail");
+    else if (test == NKW7_CommandHeader_test_succeed)
+        ULMOutputMessage(" succeed");
+    else if (test < NKW7_CommandHeader_test_succeed)
+        ULMOutputMessage(" %s%s%08x", sRegisterInfo.GetName(inRegister), sComparison[test - 1], value);
+    else
+        ULMOutputMessage(" UNKNOWN TEST");
+}
+
+// A command header: its name and flags, then what its code carries; notes
+// in `ioState` the descriptor or data words that follow it.
+void DumpHeader(uint64_t inWord, DumpState& ioState) {
+    const auto cmd =
+        static_cast<uint32_t>(HeaderField(inWord, NKW7_CommandHeader_cmd_LoBit, NKW7_CommandHeader_cmd_Size));
+    const auto reg =
+        static_cast<uint32_t>(HeaderField(inWord, NKW7_CommandHeader_reg_LoBit, NKW7_CommandHeader_reg_Size));
+    ULMOutputMessage("%s%s%s%s", sCommandNames[cmd],
+                     HeaderField(inWord, NKW7_CommandHeader_interrupt_LoBit, 1) ? " i" : "  ",
+                     HeaderField(inWord, NKW7_CommandHeader_haltAll_LoBit, 1) ? " a" : "  ",
+                     HeaderField(inWord, NKW7_CommandHeader_halt_LoBit, 1) ? " h" : "  ");
+    switch (cmd) {
+        case NKW7_CommandHeader_cmd_dmaOut:
+        case NKW7_CommandHeader_cmd_dmaIn:
+            ULMOutputMessage(" %d", static_cast<int>(HeaderField(inWord, NKW7_CommandHeader_count_LoBit,
+                                                                 NKW7_CommandHeader_count_Size)));
+            ioState.dmaState = 1;
+            break;
+        case NKW7_CommandHeader_cmd_sync:
+            DumpSync(inWord, reg);
+            break;
+        case NKW7_CommandHeader_cmd_loadReg:
+            ioState.regMask = HeaderField(inWord, NKW7_CommandHeader_mask_LoBit, NKW7_CommandHeader_mask_Size);
+            ioState.nextAddr = reg;
+            ioState.remainingWords = std::popcount(ioState.regMask);
+            break;
+        case NKW7_CommandHeader_cmd_storeReg:
+            ULMOutputMessage(" %s", sRegisterInfo.GetName(reg));
+            ExpectOneDataWord(reg, ioState);
+            break;
+        case NKW7_CommandHeader_cmd_incrReg:
+            ULMOutputMessage(" %s by %03x", sRegisterInfo.GetName(reg),
+                             static_cast<unsigned>(HeaderField(inWord, NKW7_CommandHeader_incrAmount_LoBit,
+                                                               NKW7_CommandHeader_incrAmount_Size)));
+            break;
+        case NKW7_CommandHeader_cmd_call:
+            ExpectOneDataWord(reg, ioState);
+            break;
+        default:
+            break;
+    }
+}
+
+// A block that ends inside a transfer or short of its data words.
+void DumpUnfinished(const DumpState& inState) {
+    if (inState.dmaState != 0) {
+        static const char* const kDmaStateNames[4] = {"", "hostAddressNext", "lengthAndIncrNext",
+                                                      "waitForLengthZero"};
+        ULMOutputMessage("!!!! block done but still in DMA mode: %s (%d)\n", kDmaStateNames[inState.dmaState],
+                         inState.dmaState);
+    }
+    if (inState.remainingWords != 0) {
+        ULMOutputMessage("!!!! block done but remainingWords not zero: %d\n", inState.remainingWords);
+        ULMOutputMessage("     regMask is %11llx nextAddr is %3x\n",
+                         static_cast<unsigned long long>(inState.regMask), inState.nextAddr);
+    }
+}
+
 }  // namespace
+
 
 KWBCommandBuffer::~KWBCommandBuffer() = default;
 
@@ -268,113 +388,21 @@ ULMStatus KWBCommandBuffer::DumpBlock(uint32_t inID, uint32_t inSize) {
                          static_cast<int>(m_blockSize));
         size = m_blockSize;
     }
-
-    // DMA states: 0 outside, 1 host address next, 2 length and increment next,
-    // 3 the terminator's second word next.
-    int dmaState = 0;
-    int remainingWords = 0;  // data words still owed to the last header
-    uint64_t regMask = 0;    // their mask, bit 0 standing for nextAddr
-    uint32_t nextAddr = 0;
+    DumpState state;
     for (uint32_t i = 0; i < size; ++i) {
         const uint32_t index = inID + i;
         const uint64_t word = ReadWordAt(index);
         ULMOutputMessage("%s%4d %016llx", index == m_currentCommand ? "*" : " ",
                          static_cast<int>(index), static_cast<unsigned long long>(word));
-        if (dmaState == 1) {
-            ULMOutputMessage(" (host address)");
-            dmaState = word == 0 ? 3 : 2;
-        } else if (dmaState == 2) {
-            ULMOutputMessage(" (incr/length)");
-            dmaState = 1;
-        } else if (dmaState == 3) {
-            if (word != 0) ULMOutputMessage("!!!! Saw host address 0, now need length/incr 0 !!!!\n");
-            ULMOutputMessage(" (termination)\n");
-            dmaState = 0;
-        } else if (remainingWords > 0) {
-            while (regMask != 0 && (regMask & 1) == 0) {
-                regMask >>= 1;
-                nextAddr += 8;
-            }
-            ULMOutputMessage(" %4x %s", nextAddr, sRegisterInfo.GetName(nextAddr));
-            regMask >>= 1;
-            nextAddr += 8;
-            --remainingWords;
-        } else {
-            const uint32_t cmd = static_cast<uint32_t>(
-                ExtractField(word, NKW7_CommandHeader_cmd_LoBit, NKW7_CommandHeader_cmd_Size));
-            const uint32_t reg = static_cast<uint32_t>(
-                ExtractField(word, NKW7_CommandHeader_reg_LoBit, NKW7_CommandHeader_reg_Size));
-            ULMOutputMessage("%s%s%s%s", sCommandNames[cmd],
-                             ExtractField(word, NKW7_CommandHeader_interrupt_LoBit, 1) ? " i" : "  ",
-                             ExtractField(word, NKW7_CommandHeader_haltAll_LoBit, 1) ? " a" : "  ",
-                             ExtractField(word, NKW7_CommandHeader_halt_LoBit, 1) ? " h" : "  ");
-            switch (cmd) {
-                case NKW7_CommandHeader_cmd_dmaOut:
-                case NKW7_CommandHeader_cmd_dmaIn:
-                    ULMOutputMessage(" %d", static_cast<int>(ExtractField(
-                                                word, NKW7_CommandHeader_count_LoBit,
-                                                NKW7_CommandHeader_count_Size)));
-                    dmaState = 1;
-                    break;
-                case NKW7_CommandHeader_cmd_sync: {
-                    ULMOutputMessage(
-                        "%s", ExtractField(word, NKW7_CommandHeader_refetch_LoBit, 1) ? " r" : "  ");
-                    const uint32_t test = static_cast<uint32_t>(
-                        ExtractField(word, NKW7_CommandHeader_test_LoBit, NKW7_CommandHeader_test_Size));
-                    const uint32_t value = static_cast<uint32_t>(ExtractField(
-                        word, NKW7_CommandHeader_testValue_LoBit, NKW7_CommandHeader_testValue_Size));
-                    if (test == NKW7_CommandHeader_test_fail)
-                        ULMOutputMessage(" fail");
-                    else if (test == NKW7_CommandHeader_test_succeed)
-                        ULMOutputMessage(" succeed");
-                    else if (test < NKW7_CommandHeader_test_succeed)
-                        ULMOutputMessage(" %s%s%08x", sRegisterInfo.GetName(reg), sComparison[test - 1],
-                                         value);
-                    else
-                        ULMOutputMessage(" UNKNOWN TEST");
-                    break;
-                }
-                case NKW7_CommandHeader_cmd_loadReg:
-                    regMask = ExtractField(word, NKW7_CommandHeader_mask_LoBit,
-                                           NKW7_CommandHeader_mask_Size);
-                    nextAddr = reg;
-                    remainingWords = std::popcount(regMask);
-                    break;
-                case NKW7_CommandHeader_cmd_storeReg:
-                    ULMOutputMessage(" %s", sRegisterInfo.GetName(reg));
-                    regMask = 1;
-                    nextAddr = reg;
-                    remainingWords = 1;
-                    break;
-                case NKW7_CommandHeader_cmd_incrReg:
-                    ULMOutputMessage(" %s by %03x", sRegisterInfo.GetName(reg),
-                                     static_cast<unsigned>(ExtractField(
-                                         word, NKW7_CommandHeader_incrAmount_LoBit,
-                                         NKW7_CommandHeader_incrAmount_Size)));
-                    break;
-                case NKW7_CommandHeader_cmd_call:
-                    regMask = 1;
-                    nextAddr = reg;
-                    remainingWords = 1;
-                    break;
-                default:
-                    break;
-            }
-        }
+        if (state.dmaState != 0)
+            DumpDescriptorWord(word, state);
+        else if (state.remainingWords > 0)
+            DumpDataWord(state);
+        else
+            DumpHeader(word, state);
         ULMOutputMessage("\n");
     }
-
-    if (dmaState != 0) {
-        static const char* const kDmaStateNames[4] = {"", "hostAddressNext", "lengthAndIncrNext",
-                                                      "waitForLengthZero"};
-        ULMOutputMessage("!!!! block done but still in DMA mode: %s (%d)\n", kDmaStateNames[dmaState],
-                         dmaState);
-    }
-    if (remainingWords != 0) {
-        ULMOutputMessage("!!!! block done but remainingWords not zero: %d\n", remainingWords);
-        ULMOutputMessage("     regMask is %11llx nextAddr is %3x\n",
-                         static_cast<unsigned long long>(regMask), nextAddr);
-    }
+    DumpUnfinished(state);
     if (m_pendingAddr != NOT_SET) {
         ULMOutputMessage("!!!! Pending data: Addr %3x (%s) %8x\n", m_pendingAddr,
                          sRegisterInfo.GetName(m_pendingAddr),

@@ -5,14 +5,18 @@
 #include "buffers/image_buffer_internal.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
+#include "tulx7/chip_codes.h"
 
 namespace ulm3 {
 namespace {
 
 // Maximum coordinates 7, 7, 7: a small volume that no sample ever reaches,
 // since no volume buffer is bound.
-constexpr uint64_t kDummyVolumeMax = 0x0000000700070007;
-constexpr uint32_t kWritesImage1 = 2;
+constexpr uint64_t kDummyVolumeMax = NKW7_FIELD(VolumeArraySize, maxU, 7) | NKW7_FIELD(VolumeArraySize, maxV, 7) |
+                                     NKW7_FIELD(VolumeArraySize, maxW, 7);
+static_assert(NKW7_VolumeArraySize_maxV_LoBit == NKW7_VolumeRangeMax_v_LoBit &&
+              NKW7_VolumeArraySize_maxW_LoBit == NKW7_VolumeRangeMax_w_LoBit);
+constexpr uint32_t kWritesImage1 = NKW7_Code(NKW7_ImageWrite::Image1);
 
 }  // namespace
 
@@ -23,15 +27,17 @@ std::vector<ULMPassRegister> ConvertTo3DProgramme(uint32_t inImageFormat,
     values.frustumMax = ULMPassCoordinates(inWindow.maxU, inWindow.maxV, 0);
     values.image0Fields = values.image1Fields = inImageFormat;
     values.step[0] = values.step[1] = values.step[2] = kULMFixedOne2340;
-    values.section = 0x00000303;
+    values.section = NKW7_FIELD(Section, sizeY, 3) | NKW7_FIELD(Section, sizeX, 3);
     // initAccum and write to image 1: each pixel starts as the old one, raw
     // bits included, and is written out unchanged.
-    values.imageControl = 0x60000000;
+    values.imageControl =
+        NKW7_FIELD(ImageControl, initAccum, 1) | NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image1);
     std::vector<ULMPassRegister> programme = {
         ULM_PASS_REGISTER(VolumeArrayBase, 0),
         ULM_PASS_REGISTER(VolumeArraySize, kDummyVolumeMax),
         ULM_PASS_REGISTER(VolumeArrayOffsetModulus, 0),
-        ULM_PASS_REGISTER(VolumeArrayDimensions, 0x00000020),
+        ULM_PASS_REGISTER(VolumeArrayDimensions,
+                          NKW7_FIELD(VolumeArrayDimensions, dimension, NKW7_ArrayDimension::ThreeAxes)),
         ULM_PASS_REGISTER(VolumeRangeMin, 0),
         ULM_PASS_REGISTER(VolumeRangeMax, kDummyVolumeMax),
     };
@@ -89,7 +95,7 @@ ULMStatus ULMImageBufferInternal::ConvertTo3D() {
     m_buffer->m_min_W = m_buffer->m_max_W = 0;
 
     uint32_t imageFormat = 0;
-    for (int i = 0; i < 4; ++i) imageFormat |= HWFieldFormat(m_fieldList[i]) << (8 * i);
+    for (int i = 0; i < 4; ++i) imageFormat |= NKW7_FieldCodeAt(HWFieldFormat(m_fieldList[i]), i);
     const KWBRange window(m_buffer->m_min_U, m_buffer->m_min_V, 0, m_buffer->m_max_U,
                           m_buffer->m_max_V, 0);
     block.Write(ConvertTo3DProgramme(imageFormat, window));

@@ -12,6 +12,7 @@
 #include "buffers/image_buffer_internal.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
+#include "tulx7/chip_codes.h"
 
 namespace ulm3 {
 namespace {
@@ -53,7 +54,7 @@ AxisStep StepOf(int32_t inSourceOrigin, int32_t inSourceSize, int32_t inDestinat
 uint32_t FieldCodes(const ULMImageBuffer& inImage) {
     uint32_t codes = 0;
     for (int i = 0; i < 4; ++i)
-        codes |= HWFieldFormat(inImage.GetFieldDescriptor(static_cast<ULMChannel>(i))) << (8 * i);
+        codes |= NKW7_FieldCodeAt(HWFieldFormat(inImage.GetFieldDescriptor(static_cast<ULMChannel>(i))), i);
     return codes;
 }
 
@@ -93,8 +94,8 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
                               inDestination.XSize());
     const AxisStep y = StepOf(inSource.YOrigin(), inSource.YSize(), inDestination.YOrigin(),
                               inDestination.YSize());
-    const uint64_t section = static_cast<uint64_t>(std::min<int64_t>(y.section, kMaxSection)) << 8 |
-                             static_cast<uint64_t>(std::min<int64_t>(x.section, kMaxSection));
+    const uint32_t section = NKW7_FIELD(Section, sizeY, std::min<int64_t>(y.section, kMaxSection)) |
+                             NKW7_FIELD(Section, sizeX, std::min<int64_t>(x.section, kMaxSection));
     ULMImagePassValues values;
     const int64_t dx = inDestination.XOrigin(), dy = inDestination.YOrigin();
     values.frustumMin = ULMPassCoordinates(dx, dy, 0);
@@ -114,14 +115,17 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
     values.voxelFormat = inVoxelFormat;
     values.voxelBorder = inBorder;
     // One 12-bit channel per table entry; the tables are bypassed anyway.
-    for (uint32_t& format : values.lookupTableFormat) format = 0x20202020;
+    constexpr uint32_t kTwelveBits = NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), 12, 0);
+    for (uint32_t& format : values.lookupTableFormat) format = NKW7_SameFieldCodes(kTwelveBits);
     // Fields 0..3 straight through to red, green, blue and alpha.
-    values.alu[0] = 0x00000503;
-    values.alu[1] = 0x05030000;
-    values.alu[2] = 0x05050303;
-    values.section = static_cast<uint32_t>(section);
+    using Op = NKW7_AluOp;
+    values.alu[0] = NKW7_AluWord(Op::A, Op::B, Op::Zero, Op::Zero);
+    values.alu[1] = NKW7_AluWord(Op::Zero, Op::Zero, Op::A, Op::B);
+    values.alu[2] = NKW7_AluWord(Op::A, Op::A, Op::B, Op::B);
+    values.section = section;
     // Write image 0, each sample replacing what the ray holds.
-    values.imageControl = 0x10040000;
+    values.imageControl = NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |
+                          NKW7_FIELD(ImageControl, blendAccum, NKW7_BlendMode::Replace);
     return ULMImagePassProgramme(values);
 }
 

@@ -3,6 +3,7 @@
 #include "context/classifier_internal.h"
 
 #include "context/lookup_table_internal.h"
+#include "foundation/chip_code_tables.h"
 #include "foundation/enumeration_checks.h"
 #include "foundation/field_conversions.h"
 
@@ -16,7 +17,7 @@ uint32_t TableFormat(const ULMLookupTable* inTable) {
     for (int c = 0; c < 4; ++c) {
         const ULMFieldDescriptor fd = inTable ? inTable->GetFieldDescriptor(static_cast<ULMChannel>(c))
                                               : ULMLookupTableInternal::BypassDescriptor();
-        word |= (HWFieldFormat(fd) & 0xFFu) << (8 * c);
+        word |= NKW7_FieldCodeAt(HWFieldFormat(fd), c);
     }
     return word;
 }
@@ -72,17 +73,18 @@ ULMStatus ULMClassifierInternal::ComputeRegisters(const ULMFieldDescriptor inFie
     for (int i = 0; i < ULMClassifier::kTables; ++i) {
         const ULMFieldNumber source = c.m_source[i];
         const ULMFieldDescriptor field = c.m_table[i] ? inFields[source] : ULMFieldDescriptor();
-        r.voxelFormat |= static_cast<uint64_t>(HWFieldFormat(field) & 0xFFu) << (8 * i);
-        const uint32_t mode = static_cast<uint32_t>(c.m_mode[source]) |
-                              static_cast<uint32_t>(c.m_order == ULMClassifier::kClassifyFirst) << 1;
-        interpolate |= mode << (4 * i);
+        r.voxelFormat |= NKW7_FieldCodeAt(HWFieldFormat(field), i);
+        const bool classifyFirst = c.m_order == ULMClassifier::kClassifyFirst;
+        const NKW7_Interpolation mode = ULMChipInterpolation(c.m_mode[source], classifyFirst);
+        interpolate |= NKW7_FIELD_AT(InterpolateControl, interpolate0, interpolate1, i, mode);
         r.lut[i] = c.m_table[i];
         r.lutFormat[i] = TableFormat(c.m_table[i]);
     }
     for (int axis = 0; axis < 3; ++axis)
-        interpolate |= static_cast<uint32_t>(inExtend[axis] == ULMVolume::kExtendWithEdge) << (20 + 4 * axis);
+        interpolate |=
+            NKW7_FIELD_AT(InterpolateControl, voxelExtendX, voxelExtendY, axis, ULMChipExtend(inExtend[axis]));
     r.interpolateControl = interpolate;
-    for (int j = 0; j < ULMClassifier::kOperations; ++j) r.alu[j] = c.m_operation[j].m_opcodes;
+    for (int j = 0; j < ULMClassifier::kOperations; ++j) r.alu[j] = ULMChipAluWord(c.m_operation[j]);
     outRegisters = r;
     return kULMOK;
 }

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/chip_code_tables.h"
 #include "foundation/fixed_point.h"
 #include "foundation/numeric.h"
 
@@ -50,12 +51,8 @@ bool IsValidFieldDescriptorDMA(const ULMFieldDescriptor& inFD, int inElementSize
 
 unsigned HWFieldFormat(const ULMFieldDescriptor& inFD) {
     if (inFD.m_format == kULMUnknownFormat) return sIgnoredField;
-    // Unsigned arithmetic gives the same bits as the signed formula without
-    // overflowing on nonsense sizes; the position shift stays arithmetic.
-    const uint32_t format = static_cast<uint32_t>(inFD.m_format) & 3u;
-    const uint32_t size = static_cast<uint32_t>(inFD.m_size) - 4u;
-    const uint32_t position = static_cast<uint32_t>(inFD.m_position >> 2);
-    return format << 6 | size << 2 | position;
+    return NKW7_FieldCode(NKW7_Code(ULMChipFieldControl(inFD.m_format)), static_cast<uint32_t>(inFD.m_size),
+                          inFD.m_position);
 }
 
 // The same rounding as the unsigned-fraction packer, except that NaN, which

@@ -4,12 +4,13 @@
 
 #include <cstdint>
 
+#include "tulx7/chip_codes.h"
 #include "ulm3/fields.h"
 
 namespace ulm3 {
 
 // The chip's field code for "no field".
-inline constexpr unsigned sIgnoredField = 0x0F;
+inline constexpr unsigned sIgnoredField = NKW7_NoFieldCode;
 
 // Only the two fractions and the unsigned integer can be handed to a board.
 bool IsValidFieldFormat(ULMFieldFormat inFormat);

@@ -154,6 +154,187 @@ bool ParseDouble(const char* text, double& value) {
     return std::isfinite(value);
 }
 
+// A parameter's value read both ways.
+struct ParameterValue {
+    int32_t number;
+    bool flag;
+};
+
+// Each group below sets the parameters it knows and tells whether `type`
+// was one of them.
+bool SetMipmapParameter(ULMControlInternal& c, ParameterType type, ParameterValue value) {
+    const int32_t v = value.number;
+    switch (type) {
+        case eMipmapMaxLevel:
+            c.m_mipmapMaxLevel = Clamp(v, 0, 32);
+            if (c.m_mipmapMinLevel > c.m_mipmapMaxLevel) c.m_mipmapMinLevel = c.m_mipmapMaxLevel;
+            return true;
+        case eMipmapMinLevel:
+            c.m_mipmapMinLevel = Clamp(v, 0, c.m_mipmapMaxLevel);
+            return true;
+        case eMipmapMinVolumeSize:
+            c.m_mipmapMinVolumeSize = v < 1 ? 1 : v;
+            return true;
+        case eMipmapMinDimension:
+            c.m_mipmapMinDimension = v < 12 ? 12 : v;
+            return true;
+        case eMipmapShrinkFactor:
+            c.m_mipmapShrink = Clamp(v, 50, 99);
+            return true;
+        case eMipmapNumberLevels:
+            c.m_mipmapNumberLevels = Clamp(v, 2, 65);
+            return true;
+        case eMipmapMultiboard:
+            c.m_MipmapMultiboard = value.flag;
+            return true;
+        default:
+            return false;
+    }
+}
+
+bool SetMultiboardParameter(ULMControlInternal& c, ParameterType type, ParameterValue value) {
+    const int32_t v = value.number;
+    switch (type) {
+        case eMultiboardForceNumberOfVolumes:
+            if (Store(c.m_multiboardSubvolumes, Clamp(v, 0, 8))) c.SetMultiboardRenderState();
+            return true;
+        case eMultiboardRenderEnable:
+            if (Store(c.m_multiboardRenderEnableSwitch, value.flag)) c.SetMultiboardRenderState();
+            return true;
+        case eMultiboardRenderMode:
+            if (Store(c.m_multiboardRenderMode, Clamp(v, 1, 2))) c.SetMultiboardRenderState();
+            return true;
+        case eMultiboardOverlap:
+            // Bricks overlap by whole voxel pairs.
+            c.m_multiboardOverlap = Clamp(v, 2, 16384) & ~1;
+            return true;
+        case eMultiboardMinVolumeSize:
+            c.m_multiboardMinVolumeSize = Clamp(v, 2, 16384);
+            return true;
+        case eMultiboard2ForceRender:
+            c.m_multiboard2ForceRender = v;
+            c.SetMultiboardRenderState();
+            return true;
+        default:
+            return false;
+    }
+}
+
+// A per-board parameter is written to one board, or to every opened board
+// for a negative board number.
+bool SetPerBoardParameter(ULMControlInternal& c, ParameterType type, int32_t v, int board, unsigned boards) {
+    int ULMBoardRecord::* field = nullptr;
+    int newValue = 0;
+    switch (type) {
+        case eRenderHangMaxZSlices:
+            field = &ULMBoardRecord::m_renderHangMaxZSlices;
+            newValue = Clamp(v, 0, 100000000);
+            break;
+        case eMaxZSupersample:
+            field = &ULMBoardRecord::m_maxZSupersample;
+            newValue = Clamp(v, 1, 16);
+            break;
+        case eMinZSupersample:
+            field = &ULMBoardRecord::m_minZSupersample;
+            newValue = Clamp(v, 1, 16);
+            break;
+        default:
+            return false;
+    }
+    if (board >= 0) {
+        c.m_board[board].*field = newValue;
+    } else {
+        for (unsigned b = 0; b < boards; ++b) c.m_board[b].*field = newValue;
+    }
+    return true;
+}
+
+bool SetRenderParameter(ULMControlInternal& c, ParameterType type, ParameterValue value) {
+    const int32_t v = value.number;
+    switch (type) {
+        case eMaxLockSize:
+            for (unsigned& extent : c.m_KWBMaxLock) extent = static_cast<uint32_t>(v);
+            return true;
+        case eFixedXYSupersampleFactor:
+            c.m_fixedXYSupersampleFactor = v == 0 ? 0 : Clamp(v, 1, 16);
+            return true;
+        case eFixedZSupersampleFactor:
+            c.m_fixedZSupersampleFactor = v == 0 ? 0 : Clamp(v, 1, 16);
+            return true;
+        case eRenderArea:
+            if (v == ULMControlInternal::kViewport || v == ULMControlInternal::kVolume) c.m_renderArea = v;
+            return true;
+        case eLightMode:
+            c.m_lightMode = static_cast<ULMContext::LightMode>(
+                Clamp(v, ULMContext::kBidirectionalSpecular, ULMContext::kUnidirectional));
+            return true;
+        case eSpecularColorOpacityWeighting:
+            if (v >= ULMContext::kDisabled && v <= ULMContext::kBasedOnBlendMode)
+                c.m_specularColorOpacityWeighting = static_cast<ULMContext::SpecularColorOpacityWeighting>(v);
+            return true;
+        case eRenderToVolumeZSlices:
+            c.m_renderToVolumeZSlices = Clamp(v, 0, 100000000);
+            return true;
+        case eSpaceLeapingMode:
+            c.m_spaceLeapingMode = static_cast<ULMVolume::SpaceLeapingMode>(
+                Clamp(v, ULMVolume::kSpaceLeapingNone, ULMVolume::kSpaceLeapingOn));
+            return true;
+        default:
+            return false;
+    }
+}
+
+// Update sizes are given in MiB and kept in bytes.
+bool SetUpdateParameter(ULMControlInternal& c, ParameterType type, ParameterValue value) {
+    const int32_t v = value.number;
+    switch (type) {
+        case eUpdateMethodMemory:
+            c.m_UpdateMethodMemory = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));
+            return true;
+        case eMaxUpdateSizeMemory:
+            c.m_MaxUpdateSizeMemory = UpdateSizeInBytes(v);
+            return true;
+        case eUpdateMethodSource:
+            c.m_UpdateMethodSource = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));
+            return true;
+        case eMaxUpdateSizeSource:
+            c.m_MaxUpdateSizeSource = UpdateSizeInBytes(v);
+            return true;
+        case eUpdateMethodFile:
+            c.m_UpdateMethodFile = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));
+            return true;
+        case eMaxUpdateSizeFile:
+            c.m_MaxUpdateSizeFile = UpdateSizeInBytes(v);
+            return true;
+        default:
+            return false;
+    }
+}
+
+// The on/off switches, which look at the whole value.
+struct SwitchRow {
+    ParameterType type;
+    bool ULMControlInternal::* field;
+};
+constexpr SwitchRow kSwitches[] = {
+    {eResizeImage, &ULMControlInternal::m_resizeImage},
+    {ePerspectiveDoubleBuffer, &ULMControlInternal::m_perspectiveDoubleBuffer},
+    {ePerspectiveSynchronousBlend, &ULMControlInternal::m_perspectiveSynchronousBlend},
+    {eRenderToVolumeEnable, &ULMControlInternal::m_renderToVolumeEnable},
+    {eSimulateMap, &ULMControlInternal::m_simulateMap},
+    {eForceSynchronousRender, &ULMControlInternal::m_forceSynchRender},
+    {eForceSynchronousUpdate, &ULMControlInternal::m_forceSynchUpdate},
+    {eForceSynchronousUnload, &ULMControlInternal::m_forceSynchUnload},
+    {eReleaseTemporaryImageBuffers, &ULMControlInternal::m_ReleaseTemporaryImageBuffers},
+    {eTraceErrors, &ULMControlInternal::m_traceErrors},
+};
+
+void SetSwitchParameter(ULMControlInternal& c, ParameterType type, bool flag) {
+    for (const SwitchRow& row : kSwitches) {
+        if (row.type == type) c.*row.field = flag;
+    }
+}
+
 }  // namespace
 
 void ULMControlInternal::SetMultiboardRenderState() {
@@ -166,151 +347,14 @@ void ULMControlInternal::SetParameter(ParameterType type, uint64_t value, int bo
     if (board >= static_cast<int>(boards)) return;
     // Integer parameters take the low 32 bits as a signed number; flags look
     // at all 64.
-    const int32_t v = static_cast<int32_t>(static_cast<uint32_t>(value));
-    const bool flag = value != 0;
-
-    // A per-board parameter is written to one board, or to every opened
-    // board for a negative board number.
-    auto setPerBoard = [&](int ULMBoardRecord::* field, int newValue) {
-        if (board >= 0) {
-            m_board[board].*field = newValue;
-        } else {
-            for (unsigned b = 0; b < boards; ++b) m_board[b].*field = newValue;
-        }
-    };
-
-    switch (type) {
-    case eMaxLockSize:
-        for (unsigned& extent : m_KWBMaxLock) extent = static_cast<uint32_t>(v);
-        break;
-    case eMipmapMaxLevel:
-        m_mipmapMaxLevel = Clamp(v, 0, 32);
-        if (m_mipmapMinLevel > m_mipmapMaxLevel) m_mipmapMinLevel = m_mipmapMaxLevel;
-        break;
-    case eMipmapMinLevel:
-        m_mipmapMinLevel = Clamp(v, 0, m_mipmapMaxLevel);
-        break;
-    case eMipmapMinVolumeSize:
-        m_mipmapMinVolumeSize = v < 1 ? 1 : v;
-        break;
-    case eMipmapMinDimension:
-        m_mipmapMinDimension = v < 12 ? 12 : v;
-        break;
-    case eMipmapShrinkFactor:
-        m_mipmapShrink = Clamp(v, 50, 99);
-        break;
-    case eMipmapNumberLevels:
-        m_mipmapNumberLevels = Clamp(v, 2, 65);
-        break;
-    case eMultiboardForceNumberOfVolumes:
-        if (Store(m_multiboardSubvolumes, Clamp(v, 0, 8))) SetMultiboardRenderState();
-        break;
-    case eMultiboardRenderEnable:
-        if (Store(m_multiboardRenderEnableSwitch, flag)) SetMultiboardRenderState();
-        break;
-    case eMultiboardRenderMode:
-        if (Store(m_multiboardRenderMode, Clamp(v, 1, 2))) SetMultiboardRenderState();
-        break;
-    case eMultiboardOverlap:
-        // Bricks overlap by whole voxel pairs.
-        m_multiboardOverlap = Clamp(v, 2, 16384) & ~1;
-        break;
-    case eMultiboardMinVolumeSize:
-        m_multiboardMinVolumeSize = Clamp(v, 2, 16384);
-        break;
-    case eMultiboard2ForceRender:
-        m_multiboard2ForceRender = v;
-        SetMultiboardRenderState();
-        break;
-    case eMipmapMultiboard:
-        m_MipmapMultiboard = flag;
-        break;
-    case eRenderHangMaxZSlices:
-        setPerBoard(&ULMBoardRecord::m_renderHangMaxZSlices, Clamp(v, 0, 100000000));
-        break;
-    case eMaxZSupersample:
-        setPerBoard(&ULMBoardRecord::m_maxZSupersample, Clamp(v, 1, 16));
-        break;
-    case eMinZSupersample:
-        setPerBoard(&ULMBoardRecord::m_minZSupersample, Clamp(v, 1, 16));
-        break;
-    case eFixedXYSupersampleFactor:
-        m_fixedXYSupersampleFactor = v == 0 ? 0 : Clamp(v, 1, 16);
-        break;
-    case eFixedZSupersampleFactor:
-        m_fixedZSupersampleFactor = v == 0 ? 0 : Clamp(v, 1, 16);
-        break;
-    case eResizeImage:
-        m_resizeImage = flag;
-        break;
-    case eRenderArea:
-        if (v == kViewport || v == kVolume) m_renderArea = v;
-        break;
-    case eLightMode:
-        m_lightMode = static_cast<ULMContext::LightMode>(
-            Clamp(v, ULMContext::kBidirectionalSpecular, ULMContext::kUnidirectional));
-        break;
-    case eSpecularColorOpacityWeighting:
-        if (v >= ULMContext::kDisabled && v <= ULMContext::kBasedOnBlendMode)
-            m_specularColorOpacityWeighting = static_cast<ULMContext::SpecularColorOpacityWeighting>(v);
-        break;
-    case ePerspectiveDoubleBuffer:
-        m_perspectiveDoubleBuffer = flag;
-        break;
-    case ePerspectiveSynchronousBlend:
-        m_perspectiveSynchronousBlend = flag;
-        break;
-    case eRenderToVolumeEnable:
-        m_renderToVolumeEnable = flag;
-        break;
-    case eRenderToVolumeZSlices:
-        m_renderToVolumeZSlices = Clamp(v, 0, 100000000);
-        break;
-    case eSimulateMap:
-        m_simulateMap = flag;
-        break;
-    case eSpaceLeapingMode:
-        m_spaceLeapingMode = static_cast<ULMVolume::SpaceLeapingMode>(
-            Clamp(v, ULMVolume::kSpaceLeapingNone, ULMVolume::kSpaceLeapingOn));
-        break;
-    case eUpdateMethodMemory:
-        m_UpdateMethodMemory = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));
-        break;
-    case eMaxUpdateSizeMemory:
-        m_MaxUpdateSizeMemory = UpdateSizeInBytes(v);
-        break;
-    case eUpdateMethodSource:
-        m_UpdateMethodSource = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));
-        break;
-    case eMaxUpdateSizeSource:
-        m_MaxUpdateSizeSource = UpdateSizeInBytes(v);
-        break;
-    case eUpdateMethodFile:
-        m_UpdateMethodFile = static_cast<UpdateMethod>(Clamp(v, eMethodMin, eMethodMax));
-        break;
-    case eMaxUpdateSizeFile:
-        m_MaxUpdateSizeFile = UpdateSizeInBytes(v);
-        break;
-    case eForceSynchronousRender:
-        m_forceSynchRender = flag;
-        break;
-    case eForceSynchronousUpdate:
-        m_forceSynchUpdate = flag;
-        break;
-    case eForceSynchronousUnload:
-        m_forceSynchUnload = flag;
-        break;
-    case eReleaseTemporaryImageBuffers:
-        m_ReleaseTemporaryImageBuffers = flag;
-        break;
-    case eTraceErrors:
-        m_traceErrors = flag;
-        break;
-    default:
-        // Read-only rows, the epsilon pair (set as doubles) and the debug
-        // file name have no integer rule.
-        break;
-    }
+    const ParameterValue v = {static_cast<int32_t>(static_cast<uint32_t>(value)), value != 0};
+    // Read-only rows, the epsilon pair (set as doubles) and the debug file
+    // name have no integer rule and fall through every group.
+    if (SetMipmapParameter(*this, type, v) || SetMultiboardParameter(*this, type, v) ||
+        SetPerBoardParameter(*this, type, v.number, board, boards) || SetRenderParameter(*this, type, v) ||
+        SetUpdateParameter(*this, type, v))
+        return;
+    SetSwitchParameter(*this, type, v.flag);
 }
 
 void ULMControlInternal::SetParameter(ParameterType, const char*, int) {}

@@ -4,6 +4,7 @@
 #include <cmath>
 
 #include "foundation/message_log.h"
+#include "foundation/transform_register.h"
 #include "ulm3/vectors.h"
 
 namespace ulm3 {
@@ -66,19 +67,21 @@ void OrmikPermute::ApplyCase(const int signs[3]) {
 }
 
 void OrmikPermute::Pack() {
-    mTransformReg = mSelect[2] << 8 | mSelect[1] << 6 | mSelect[0] << 4 | mNeg[2] << 2 |
-                    mNeg[1] << 1 | mNeg[0];
+    const ULMTransformFields fields = {{mSelect[0], mSelect[1], mSelect[2]}, {mNeg[0], mNeg[1], mNeg[2]}};
+    mTransformReg = static_cast<int>(ULMTransformWord(fields));
 }
 
 bool OrmikPermute::SetTransformReg(int reg) {
-    const int sel[3] = {(reg >> 4) & 3, (reg >> 6) & 3, (reg >> 8) & 3};
-    const int neg[3] = {reg & 1, (reg >> 1) & 1, (reg >> 2) & 1};
+    const ULMTransformFields fields = ULMReadTransformWord(static_cast<uint32_t>(reg));
+    const int* sel = fields.select;
+    const int* neg = fields.negate;
     const int parity = (neg[0] + neg[1] + neg[2]) & 1;
     const int combined = 2 * sel[2] + (mTopLeftOrigin ? parity : 1 - parity);
     // Only the six rows of the case table describe a permutation the
     // conversions can invert; anything else would index past the axes.
     const bool known = sel[2] < 3 && kCaseSelect[combined][0] == sel[0] &&
-                       kCaseSelect[combined][1] == sel[1] && (reg & ~0x3F7) == 0;
+                       kCaseSelect[combined][1] == sel[1] &&
+                       (static_cast<uint32_t>(reg) & ~kULMTransformFieldBits) == 0;
     if (!known) {
         ULMOutputMessage("OrmikPermute: Bad Transform value ignored: 0x%x\n", reg);
         return false;

@@ -4,6 +4,7 @@
 // and permuted sample-space (XYZ) coordinates.
 #pragma once
 
+#include "foundation/transform_register.h"
 #include "geometry/polygons.h"
 
 namespace ulm3 {
@@ -11,7 +12,7 @@ namespace ulm3 {
 class OrmikPermute {
 public:
     enum Sign { positive = 0, negative = 1 };
-    static constexpr int kDefaultTransformReg = 0x240;
+    static constexpr int kDefaultTransformReg = static_cast<int>(kULMIdentityTransform);
 
     explicit OrmikPermute(bool topLeftOrigin = true) : mTopLeftOrigin(topLeftOrigin) {
         SetDefaultPermute();

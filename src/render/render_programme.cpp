@@ -6,11 +6,13 @@
 #include <algorithm>
 #include <cmath>
 
+#include "foundation/chip_code_tables.h"
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
 #include "render/sample_space.h"
+#include "tulx7/chip_codes.h"
 #include "tulx7/register_groups.h"
 #include "ulm3/context.h"
 #include "ulm3/cut_plane.h"
@@ -20,16 +22,11 @@
 namespace ulm3 {
 namespace {
 
-template <int Lo>
-constexpr uint32_t At(uint32_t inValue) {
-    return inValue << Lo;
-}
-
 uint32_t FieldCodes(const ULMImageBuffer* inImage) {
-    if (inImage == nullptr) return 0x0F0F0F0F;
+    if (inImage == nullptr) return NKW7_NoFields;
     uint32_t codes = 0;
     for (int i = 0; i < 4; ++i)
-        codes |= HWFieldFormat(inImage->GetFieldDescriptor(static_cast<ULMChannel>(i))) << (8 * i);
+        codes |= NKW7_FieldCodeAt(HWFieldFormat(inImage->GetFieldDescriptor(static_cast<ULMChannel>(i))), i);
     return codes;
 }
 
@@ -44,23 +41,68 @@ bool InitialisesFrom(const ULMImageBuffer* inImage) {
 }
 
 uint32_t AlphaRange(double inMin, double inMax) {
-    return ULMConvertFloatTo12(inMin) << 4 | static_cast<uint32_t>(ULMConvertFloatTo12(inMax)) << 20;
+    static_assert(NKW7_SampleAlphaRange_min_LoBit == NKW7_AccumAlphaRange_min_LoBit &&
+                  NKW7_SampleAlphaRange_max_LoBit == NKW7_AccumAlphaRange_max_LoBit);
+    return NKW7_FIELD(SampleAlphaRange, min, ULMConvertFloatTo12(inMin)) |
+           NKW7_FIELD(SampleAlphaRange, max, ULMConvertFloatTo12(inMax));
 }
 
-// Tests, their combination, the update filters' bits as the chip lays them
-// out, and which of the given buffers start from their elements and are stored.
+constexpr ULMContext::FilterTest kMagnitude = ULMContext::kTestGradientMagnitude;
+
+// Whether a filter holds a test.
+bool Holds(ULMContext::FilterTest inFilter, ULMContext::FilterTest inTest) {
+    return (static_cast<int32_t>(inFilter) & inTest) != 0;
+}
+
+// Depth buffer 0's test, update filter and switches, in the chip's "first" fields.
+uint32_t DepthFirstFields(ULMContext::DepthTest inTest, ULMContext::FilterTest inFilter, bool inWrite, bool inInit) {
+    return NKW7_FIELD(DepthControl, testFirst, ULMChipDepthTest(inTest)) |
+           NKW7_FIELD(DepthControl, updateFirst_direction, ULMChipDirectionFilter(inFilter)) |
+           NKW7_FIELD(DepthControl, updateFirst_gradientMagnitude, Holds(inFilter, kMagnitude)) |
+           NKW7_FIELD(DepthControl, updateFirst_sampleAlpha, Holds(inFilter, ULMContext::kTestSampleAlpha)) |
+           NKW7_FIELD(DepthControl, updateFirst_accumulatedAlpha, Holds(inFilter, ULMContext::kTestAccumulatedAlpha)) |
+           NKW7_FIELD(DepthControl, writeDepthFirst, inWrite) | NKW7_FIELD(DepthControl, initDepthFirst, inInit);
+}
+
+// Depth buffer 1's, in the "last" fields.
+uint32_t DepthLastFields(ULMContext::DepthTest inTest, ULMContext::FilterTest inFilter, bool inWrite, bool inInit) {
+    return NKW7_FIELD(DepthControl, testLast, ULMChipDepthTest(inTest)) |
+           NKW7_FIELD(DepthControl, updateLast_direction, ULMChipDirectionFilter(inFilter)) |
+           NKW7_FIELD(DepthControl, updateLast_gradientMagnitude, Holds(inFilter, kMagnitude)) |
+           NKW7_FIELD(DepthControl, updateLast_sampleAlpha, Holds(inFilter, ULMContext::kTestSampleAlpha)) |
+           NKW7_FIELD(DepthControl, updateLast_accumulatedAlpha, Holds(inFilter, ULMContext::kTestAccumulatedAlpha)) |
+           NKW7_FIELD(DepthControl, writeDepthLast, inWrite) | NKW7_FIELD(DepthControl, initDepthLast, inInit);
+}
+
+// Tests, their combination, the update filters, and which of the given
+// buffers start from their elements and are stored.
 uint32_t DepthControl(const ULMContext* inContext, const ULMDepthBuffer* const inDepth[2]) {
-    uint32_t control = At<24>(static_cast<uint32_t>(inContext->GetDepthCombineFunction()) & 3);
+    uint32_t control = NKW7_FIELD(DepthControl, action, ULMChipDepthCombine(inContext->GetDepthCombineFunction()));
     for (int i = 0; i < 2; ++i) {
         const auto n = static_cast<ULMContext::DepthBufferNumber>(i);
-        const uint32_t test = static_cast<uint32_t>(inContext->GetDepthTest(n)) & 7;
-        const uint32_t filter = static_cast<uint32_t>(inContext->GetDepthUpdateFilter(n)) & 31;
+        const ULMContext::DepthTest test = inContext->GetDepthTest(n);
+        const ULMContext::FilterTest filter = inContext->GetDepthUpdateFilter(n);
         const bool write = inDepth[i] != nullptr && filter != ULMContext::kAlwaysFail;
         const bool init = inDepth[i] != nullptr && !inDepth[i]->GetInputLimits().IsEmpty();
-        control |= (test << (29 - 3 * i)) | (filter << (16 - 8 * i)) | (write ? 1u << (4 + i) : 0u) |
-                   (init ? 1u << (6 + i) : 0u);
+        control |= i == 0 ? DepthFirstFields(test, filter, write, init) : DepthLastFields(test, filter, write, init);
     }
     return control;
+}
+
+// The magnitude range's top when the range is open above.
+constexpr uint64_t kOpenMagnitude = (uint64_t{1} << NKW7_GradientMagnitudeRange_max_Size) - 1;
+// The initial depth that every test compares against when no buffer holds one.
+constexpr uint32_t kFarthestDepth = (1u << NKW7_DepthInitValue0_d_Size) - 1;
+
+// Which of colour and coefficients the magnitude scales, and the table's
+// step: 12-bit magnitudes in steps of 64.
+uint32_t GradientModulation(uint32_t inModulation) {
+    const auto on = [inModulation](ULMContext::GradientModulation inWhat) { return (inModulation & inWhat) != 0; };
+    return NKW7_FIELD(GradientMagnitudeModulation, grain, 6) |
+           NKW7_FIELD(GradientMagnitudeModulation, modulateOpacity, on(ULMContext::kModulateOpacity)) |
+           NKW7_FIELD(GradientMagnitudeModulation, modulateEmissive, on(ULMContext::kModulateEmissive)) |
+           NKW7_FIELD(GradientMagnitudeModulation, modulateDiffuse, on(ULMContext::kModulateDiffuse)) |
+           NKW7_FIELD(GradientMagnitudeModulation, modulateSpecular, on(ULMContext::kModulateSpecular));
 }
 
 uint32_t SignMagnitude(double inValue, int inBits) {
@@ -74,18 +116,19 @@ uint32_t SignMagnitude(double inValue, int inBits) {
 // reflection are those of the unscaled object.
 void FillGradients(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     const bool corrected = in.correction[0] != 0.0;
-    r.m_GradientControl = At<9>(1) | At<22>(corrected ? 1 : 0);
+    r.m_GradientControl = NKW7_FIELD(GradientControl, estimationFunction, NKW7_GradientEstimation::Central) |
+                          NKW7_FIELD(GradientControl, gradientCorrection, corrected);
     if (corrected) {
         const double* g = in.correction;
-        r.m_GradientCorrection0 = At<3>(SignMagnitude(g[0], 12));
-        r.m_GradientCorrection1 = At<19>(SignMagnitude(g[1], 12));
-        r.m_GradientCorrection2 = At<19>(SignMagnitude(g[2], 12));
+        r.m_GradientCorrection0 = NKW7_FIELD(GradientCorrection0, g11, SignMagnitude(g[0], 12));
+        r.m_GradientCorrection1 = NKW7_FIELD(GradientCorrection1, g22, SignMagnitude(g[1], 12));
+        r.m_GradientCorrection2 = NKW7_FIELD(GradientCorrection2, g33, SignMagnitude(g[2], 12));
         const double* eye = in.sampleSpace->GetEyeVector();
         double e[3] = {eye[0] / g[0], eye[1] / g[1], eye[2] / g[2]};
         const double length = std::sqrt(e[0] * e[0] + e[1] * e[1] + e[2] * e[2]);
-        r.m_EyeVector = static_cast<uint64_t>(SignMagnitude(e[2] / length, 9)) << 54 |
-                        static_cast<uint64_t>(SignMagnitude(e[1] / length, 9)) << 38 |
-                        static_cast<uint64_t>(SignMagnitude(e[0] / length, 9)) << 22;
+        r.m_EyeVector = NKW7_FIELD(EyeVector, w, SignMagnitude(e[2] / length, 9)) |
+                        NKW7_FIELD(EyeVector, v, SignMagnitude(e[1] / length, 9)) |
+                        NKW7_FIELD(EyeVector, u, SignMagnitude(e[0] / length, 9));
     }
     // Magnitudes are compared squared, in steps of 1/511 per axis; the top
     // of the context's range leaves the range open, as a magnitude above 1
@@ -93,9 +136,10 @@ void FillGradients(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     double lo = 0, hi = 1;
     in.context->GetGradientMagnitudeRange(lo, hi);
     const auto squared = [](double inM) {
-        return std::min<uint64_t>(0xFFFFF, ULMRationalPackClampedProduct(inM * inM, 9, kULMRound, uint32_t{}));
+        return std::min<uint64_t>(kOpenMagnitude, ULMRationalPackClampedProduct(inM * inM, 9, kULMRound, uint32_t{}));
     };
-    r.m_GradientMagnitudeRange = squared(lo) << 12 | (hi >= 1.0 ? 0xFFFFFull : squared(hi)) << 44;
+    r.m_GradientMagnitudeRange = NKW7_FIELD(GradientMagnitudeRange, min, squared(lo)) |
+                                 NKW7_FIELD(GradientMagnitudeRange, max, hi >= 1.0 ? kOpenMagnitude : squared(hi));
 }
 
 // Back faces are lit specularly only in the bidirectional-specular mode.
@@ -103,9 +147,11 @@ void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
     in.context->GetReflectionProperties(diffuse, specular, emissive, exponent);
     auto coefficient = [](double inK) { return static_cast<uint32_t>(std::lround(std::clamp(inK, 0.0, 1.0) * 255)); };
-    r.m_LightingCoefficient = At<24>(coefficient(emissive)) | At<16>(coefficient(diffuse)) |
-                              At<8>(coefficient(specular));
-    if (gULMControl.m_lightMode != ULMContext::kBidirectionalSpecular) r.m_EyeVector |= 2;
+    r.m_LightingCoefficient = NKW7_FIELD(LightingCoefficient, kEmissive, coefficient(emissive)) |
+                              NKW7_FIELD(LightingCoefficient, kDiffuse, coefficient(diffuse)) |
+                              NKW7_FIELD(LightingCoefficient, kSpecular, coefficient(specular));
+    if (gULMControl.m_lightMode != ULMContext::kBidirectionalSpecular)
+        r.m_EyeVector |= NKW7_FIELD(EyeVector, specFrontFacingOnly, 1);
 }
 
 // One replacing sample per voxel of the output volume. Gradient components
@@ -114,17 +160,26 @@ void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
 void FillVolumeOutput(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     uint32_t codes[4];
     for (int i = 0; i < 4; ++i)
-        codes[i] = HWFieldFormat(in.outputVolume->GetFieldDescriptor(static_cast<ULMFieldNumber>(i))) & 0xFF;
+        codes[i] = HWFieldFormat(in.outputVolume->GetFieldDescriptor(static_cast<ULMFieldNumber>(i)));
     const ULMVolume::RenderToVolumeMode mode = in.outputVolumeMode;
-    r.m_Image0FieldSel = mode == ULMVolume::kOutputGradientMagnitude
-                             ? 0x000F0F0Fu | codes[0] << 24
-                             : codes[0] | codes[1] << 8 | codes[2] << 16 | codes[3] << 24;
-    r.m_Image1FieldSel = 0x0F0F0F0F;
+    const bool magnitudeOnly = mode == ULMVolume::kOutputGradientMagnitude;
+    r.m_Image0FieldSel = 0;
+    for (int i = 0; i < 4; ++i) {
+        const uint32_t code = !magnitudeOnly ? codes[i] : i == 3 ? codes[0] : NKW7_NoFieldCode;
+        r.m_Image0FieldSel |= NKW7_FieldCodeAt(code, i);
+    }
+    r.m_Image1FieldSel = NKW7_NoFields;
     r.m_ImageAccumValue = r.m_ImageLastValue = 0;
-    r.m_ImageControl = At<28>(1) | At<27>(1) | At<18>(kULMBlendReplace);
-    r.m_RenderOperation &= ~At<14>(1);  // every voxel takes its sample, however faint
+    r.m_ImageControl = NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |
+                       NKW7_FIELD(ImageControl, dimensions, 1) |
+                       NKW7_FIELD(ImageControl, blendAccum, ULMChipBlendMode(kULMBlendReplace));
+    // Every voxel takes its sample, however faint.
+    r.m_RenderOperation &= ~NKW7_FIELD(RenderOperation, spaceLeaping, 1);
     const auto bits = static_cast<uint32_t>(mode);
-    if (bits != 0) r.m_GradientControl |= At<9>(1) | At<31>(bits & 1) | At<30>((bits >> 1) & 1);
+    if (bits != 0)
+        r.m_GradientControl |= NKW7_FIELD(GradientControl, estimationFunction, NKW7_GradientEstimation::Central) |
+                               NKW7_FIELD(GradientControl, outputGrad, bits & 1) |
+                               NKW7_FIELD(GradientControl, outputMag, (bits >> 1) & 1);
 }
 
 }  // namespace
@@ -160,7 +215,7 @@ bool FilterReadsGradient(ULMContext::FilterTest inFilter) {
 uint64_t ConvertImageColor(double inRed, double inGreen, double inBlue, double inAlpha) {
     const double c[4] = {inRed, inGreen, inBlue, inAlpha};
     uint64_t word = 0;
-    for (int i = 0; i < 4; ++i) word |= static_cast<uint64_t>(ULMConvertFloatTo12(c[i])) << (16 * i + 4);
+    for (int i = 0; i < 4; ++i) word |= NKW7_FIELD_AT(ImageAccumValue, red, green, i, ULMConvertFloatTo12(c[i]));
     return word;
 }
 
@@ -172,7 +227,8 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_VoxelBorder = in.voxelBorder;
     // Gradients interpolate between the voxels like the fields, or lit
     // surfaces and filtered depths show the voxel grid.
-    r.m_InterpolateControl = in.classifier.interpolateControl | At<16>(1);
+    r.m_InterpolateControl = in.classifier.interpolateControl |
+                             NKW7_FIELD(InterpolateControl, interpolateGradient, NKW7_Interpolation::Trilinear);
     uint32_t* formats[4] = {&r.m_LookupTableFormat0, &r.m_LookupTableFormat1,
                             &r.m_LookupTableFormat2, &r.m_LookupTableFormat3};
     for (int i = 0; i < 4; ++i) *formats[i] = in.classifier.lutFormat[i];
@@ -190,14 +246,15 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     in.sampleSpace->FillCropRegisters(ctx->GetCrop(), r);
     r.m_GradientControl = 0;
     r.m_GradientCorrection0 = r.m_GradientCorrection1 = r.m_GradientCorrection2 = 0;
-    r.m_GradientMagnitudeRange = 0xFFFFFull << 44;
+    r.m_GradientMagnitudeRange = NKW7_FIELD(GradientMagnitudeRange, max, kOpenMagnitude);
     // 12-bit magnitudes in steps of 64 index the table.
-    r.m_GradientMagnitudeModulation = At<15>(1) | (in.modulated ? At<29>(6) | (ctx->GetGradientModulation() & 15) : 0);
+    r.m_GradientMagnitudeModulation = NKW7_FIELD(GradientMagnitudeModulation, upperRangeDefault, 1);
+    if (in.modulated) r.m_GradientMagnitudeModulation |= GradientModulation(ctx->GetGradientModulation());
     const bool filtersReadGradients =
         (in.depth[0] != nullptr && FilterReadsGradient(ctx->GetDepthUpdateFilter(ULMContext::kDepthBuffer0))) ||
         (in.depth[1] != nullptr && FilterReadsGradient(ctx->GetDepthUpdateFilter(ULMContext::kDepthBuffer1)));
     if (in.lit || in.modulated || filtersReadGradients) FillGradients(in, r);
-    r.m_LightingCoefficient = At<24>(255);        // emissive only: colours kept
+    r.m_LightingCoefficient = NKW7_FIELD(LightingCoefficient, kEmissive, 255);  // emissive only: colours kept
     r.m_SpecularColor = ConvertImageColor(1, 1, 1, 0);
     if (in.lit) FillLighting(in, r);
     double lo = 0, hi = 1;
@@ -205,11 +262,12 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_SampleAlphaRange = AlphaRange(lo, hi);
     ctx->GetAccumulatedAlphaRange(lo, hi);
     r.m_AccumAlphaRange = AlphaRange(lo, hi);
-    r.m_DepthInitValue0 = r.m_DepthInitValue1 = 0xFFFFFF;
+    r.m_DepthInitValue0 = NKW7_FIELD(DepthInitValue0, d, kFarthestDepth);
+    r.m_DepthInitValue1 = NKW7_FIELD(DepthInitValue1, d, kFarthestDepth);
     r.m_DepthControl = DepthControl(ctx, in.depth);
     const bool terminate = ctx->GetRayTerminationEnabled();
     r.m_ErtThreshold =
-        terminate ? static_cast<uint32_t>(ULMConvertFloatTo12(ctx->GetRayTerminationThreshold())) << 20 : 0;
+        terminate ? NKW7_FIELD(ErtThreshold, alpha, ULMConvertFloatTo12(ctx->GetRayTerminationThreshold())) : 0;
     r.m_EmptyThreshold = 0;
     r.m_SequencerDebug = 0;
 
@@ -217,15 +275,19 @@ void ULMFillRenderRegisters(const ULMRenderInputs& in, ULMAllRenderRegisters& r)
     r.m_ImageLastValue = BorderColor(in.image1);
     const bool initAccum = InitialisesFrom(in.image0);
     const bool initLast = InitialisesFrom(in.image1);
-    r.m_ImageControl = At<31>(initLast ? 1 : 0) | At<30>(initAccum ? 1 : 0) |
-                       At<28>(in.writeMask & 3) | At<18>(static_cast<uint32_t>(ctx->GetBlendMode()) & 63) |
-                       At<12>(initLast ? static_cast<uint32_t>(ctx->GetLastBlendMode()) & 63 : 0) |
-                       At<9>(terminate ? 1 : 0) | At<8>(in.alphaCorrected ? 1 : 0);
+    const NKW7_BlendMode last = initLast ? ULMChipBlendMode(ctx->GetLastBlendMode()) : NKW7_BlendMode::None;
+    r.m_ImageControl = NKW7_FIELD(ImageControl, initLast, initLast) | NKW7_FIELD(ImageControl, initAccum, initAccum) |
+                       NKW7_FIELD(ImageControl, write, in.writeMask) |
+                       NKW7_FIELD(ImageControl, blendAccum, ULMChipBlendMode(ctx->GetBlendMode())) |
+                       NKW7_FIELD(ImageControl, blendLast, last) |
+                       NKW7_FIELD(ImageControl, earlyRayTermination, terminate) |
+                       NKW7_FIELD(ImageControl, alphaCorrection, in.alphaCorrected);
 
     uint32_t bypass = 0;
     for (int i = 0; i < 4; ++i)
-        if (!in.tableLoaded[i]) bypass |= 1u << (16 + 2 * i);
-    r.m_RenderOperation = At<28>(1) | At<24>(15) | bypass;
+        if (!in.tableLoaded[i]) bypass |= NKW7_FIELD_AT(RenderOperation, bypass0, bypass1, i, NKW7_TableBypass::Bypass);
+    r.m_RenderOperation = NKW7_FIELD(RenderOperation, opcode, NKW7_RenderOpcode::Render) |
+                          NKW7_FIELD(RenderOperation, incrOnDone, NKW7_IncrOnDoneScratch(7)) | bypass;
     if (in.outputVolume != nullptr) FillVolumeOutput(in, r);
 }
 

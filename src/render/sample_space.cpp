@@ -12,6 +12,7 @@
 #include "foundation/fixed_point.h"
 #include "geometry/base_plane_geometry.h"
 #include "geometry/ormik_permute.h"
+#include "tulx7/chip_codes.h"
 #include "ulm3/context.h"
 #include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
@@ -34,6 +35,13 @@ uint64_t SignMagnitude9(double inValue) {
     const uint64_t magnitude =
         static_cast<uint64_t>(std::min(511.0, std::round(std::fabs(inValue) * 511.0)));
     return (inValue < 0.0 ? 0x200u : 0u) | magnitude;
+}
+
+// The crop enable of permuted axis `inAxis` in slab group `inGroup`.
+constexpr uint32_t CropEnable(int inGroup, int inAxis) {
+    constexpr int kAxisStep = NKW7_CropControl_enableY0_LoBit - NKW7_CropControl_enableX0_LoBit;
+    return NKW7_PlaceField<32>(1, NKW7_FIELD_LOBIT_AT(CropControl, enableX0, enableX1, inGroup) + kAxisStep * inAxis,
+                               NKW7_CropControl_enableX0_Size);
 }
 
 }  // namespace
@@ -233,7 +241,7 @@ void ULMSampleSpace::FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegist
     for (int i = 0; i < 3; ++i) {
         const int a = perm.GetSelect(i);
         for (int group = 0; group < 3; ++group)
-            if (flags & (1u << (4 * group + a))) control |= 1u << (4 * group + i);
+            if (flags & (1u << (4 * group + a))) control |= CropEnable(group, i);
         int32_t lo = ToTrim(slabs[2 * a]), hi = ToTrim(slabs[2 * a + 1]);
         if (perm.GetNeg(i)) {
             const int32_t newLo = -hi - 256, newHi = -lo - 256;
@@ -288,7 +296,8 @@ void ULMSampleSpace::FillCutPlaneRegisters(const ULMCutPlane* const* inPlanes, i
         *regs[k][3] = 0;
         *regs[k][4] = fixed((lo - c0) / scale);
         *regs[k][5] = fixed((hi - c0) / scale);
-        control |= (1u << (18 + 4 * k)) | ((inPlanes[k]->GetVisibility() ? 1u : 0u) << (16 + 4 * k));
+        control |= NKW7_FIELD_AT(CutPlaneControl, enable0, enable1, k, 1) |
+                   NKW7_FIELD_AT(CutPlaneControl, visibility0, visibility1, k, inPlanes[k]->GetVisibility());
     }
     r.m_CutPlaneControl = control;
 }
@@ -319,10 +328,11 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
     r.m_dD_dYs = static_cast<uint64_t>(Raw(m_depthRate[1], kDepthUnits));
     r.m_dD_dZs = static_cast<uint64_t>(Raw(m_depthRate[2], kDepthUnits));
     r.m_dD_dZv = 0;
-    r.m_Section = SectionCode(m_frustum.max[0] - m_frustum.min[0] + 1) |
-                  SectionCode(m_frustum.max[1] - m_frustum.min[1] + 1) << 8;
-    r.m_EyeVector = SignMagnitude9(m_eye[2]) << 54 | SignMagnitude9(m_eye[1]) << 38 |
-                    SignMagnitude9(m_eye[0]) << 22;
+    r.m_Section = NKW7_FIELD(Section, sizeX, SectionCode(m_frustum.max[0] - m_frustum.min[0] + 1)) |
+                  NKW7_FIELD(Section, sizeY, SectionCode(m_frustum.max[1] - m_frustum.min[1] + 1));
+    r.m_EyeVector = NKW7_FIELD(EyeVector, w, SignMagnitude9(m_eye[2])) |
+                    NKW7_FIELD(EyeVector, v, SignMagnitude9(m_eye[1])) |
+                    NKW7_FIELD(EyeVector, u, SignMagnitude9(m_eye[0]));
 }
 
 }  // namespace ulm3

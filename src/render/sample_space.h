@@ -4,6 +4,7 @@
 
 #include <cstdint>
 
+#include "foundation/transform_register.h"
 #include "geometry/base_plane_geometry.h"
 #include "ulm3/camera.h"
 #include "ulm3/matrix.h"
@@ -120,7 +121,7 @@ private:
     ULMSampleFrustum m_frustum;
     double m_testX = 0.0, m_testY = 0.0;
     int m_k = 1;
-    uint32_t m_transform = 0x240;
+    uint32_t m_transform = kULMIdentityTransform;
     int32_t m_trims[6] = {};  // S23.8 per permuted axis: X min, X max, ...
     // Permuted position and window depth at sample (0, 0, 0), and their
     // rates per step of xs, ys and zs.

@@ -11,9 +11,11 @@
 #include "board/ulm_all_render_registers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
+#include "foundation/transform_register.h"
 #include "render/render_programme.h"
 #include "render/sample_space.h"
 #include "render/volume_render_state.h"
+#include "tulx7/chip_codes.h"
 #include "ulm3/context.h"
 #include "ulm3/lookup_table.h"
 #include "volume/volume_internal.h"
@@ -26,14 +28,20 @@ constexpr int32_t kFull = 65535;
 // a bound is widened by this much so that rounding never crosses it.
 constexpr double kSlack = 1e-6;
 
-// The chip's channel value of a field (byte code: control 7..6, size/4 - 1
-// 5..4, position/4 3..0; 0x0F none) of a voxel or table word.
+bool IsSignedCode(uint32_t inCode) {
+    inCode &= NKW7_FieldCodeMask;
+    return inCode != NKW7_NoFieldCode &&
+           NKW7_FieldCodeControl(inCode) == NKW7_Code(NKW7_FieldControl::SignedFraction);
+}
+
+// The chip's channel value of a field (by its field code) of a voxel or
+// table word.
 int32_t ChannelValue(uint32_t inCode, uint64_t inWord) {
-    inCode &= 0xFF;
-    if (inCode == 0x0F) return 0;
-    const int bits = 4 * (static_cast<int>((inCode >> 4) & 3) + 1);
-    const uint64_t raw = (inWord >> (4 * (inCode & 0xF))) & ((uint64_t{1} << bits) - 1);
-    if ((inCode >> 6) != 1) {
+    inCode &= NKW7_FieldCodeMask;
+    if (inCode == NKW7_NoFieldCode) return 0;
+    const int bits = static_cast<int>(NKW7_FieldCodeSizeBits(inCode));
+    const uint64_t raw = (inWord >> NKW7_FieldCodeShift(inCode)) & ((uint64_t{1} << bits) - 1);
+    if (!IsSignedCode(inCode)) {
         switch (bits) {
             case 4:
                 return static_cast<int32_t>(raw * 4369);
@@ -51,8 +59,6 @@ int32_t ChannelValue(uint32_t inCode, uint64_t inWord) {
     const int64_t magnitude = std::min<int64_t>((2 * std::llabs(s) * kFull + top) / (2 * top), kFull);
     return static_cast<int32_t>(s < 0 ? -magnitude : magnitude);
 }
-
-bool IsSignedCode(uint32_t inCode) { return (inCode & 0xFF) != 0x0F && ((inCode >> 6) & 3) == 1; }
 
 // Bounds of one alpha on its way through the classifier.
 struct Span {
@@ -135,10 +141,10 @@ std::vector<double> SlotAlphas(const ULMLookupTable& inTable, int inSlot, uint32
     std::vector<double> alphas(capacity, 0.0);
     for (unsigned e = 0; e < capacity; ++e) {
         const unsigned source = inSlot == 3 && n == 256 ? e >> 4 : e;
-        if (source < n) alphas[e] = ChannelValue(inFormat >> 24, words[source]) / double{kFull};
+        if (source < n) alphas[e] = ChannelValue(NKW7_FieldCodeOf(inFormat, 3), words[source]) / double{kFull};
     }
     if (inSampleDistance != 1.0) {
-        const double step = 1.0 / double((1u << (4 * (((inFormat >> 28) & 3) + 1))) - 1);
+        const double step = 1.0 / double((1u << NKW7_FieldCodeSizeBits(NKW7_FieldCodeOf(inFormat, 3))) - 1);
         for (double& a : alphas)
             if (a > 0.0) a = std::min(1.0, 1.0 - std::pow(1.0 - std::min(a, 1.0), inSampleDistance) + step);
     }
@@ -205,7 +211,7 @@ bool BuildBricks(const ULMVolumeInternal& inVolume, uint64_t inVoxelFormat, ULMS
                 uint64_t word = 0;
                 std::memcpy(&word, row + size_t(x) * bytes, bytes);
                 for (int i = 0; i < 4; ++i)
-                    value[i] = ChannelValue(static_cast<uint32_t>(inVoxelFormat >> (8 * i)), word);
+                    value[i] = ChannelValue(NKW7_FieldCodeOf(inVoxelFormat, i), word);
                 for (int bz = axes[2].first[z]; bz <= axes[2].last[z]; ++bz)
                     for (int by = axes[1].first[y]; by <= axes[1].last[y]; ++by)
                         for (int bx = axes[0].first[x]; bx <= axes[0].last[x]; ++bx) {
@@ -237,7 +243,7 @@ double BrickAlpha(const ULMBrickValues& inBrick, const ULMRenderInputs& inInputs
             looked[i] = {lo / double{kFull}, hi / double{kFull}};
             continue;
         }
-        const bool isSigned = IsSignedCode(static_cast<uint32_t>(c.voxelFormat >> (8 * i)));
+        const bool isSigned = IsSignedCode(NKW7_FieldCodeOf(c.voxelFormat, i));
         const std::vector<double>& alphas = inAlphas[i];
         const unsigned first = TableIndex(i, isSigned, lo), last = TableIndex(i, isSigned, hi);
         looked[i] = alphas.empty() ? Span{0.0, 1.0} : Span{1.0, 0.0};
@@ -262,7 +268,7 @@ void ComputeBox(const ULMVolumeInternal& inVolume, const ULMRenderInputs& inInpu
             alphas[i] = SlotAlphas(*c.lut[i], i, c.lutFormat[i], inSampleDistance);
     int32_t border[4];
     for (int i = 0; i < 4; ++i)
-        border[i] = ChannelValue(static_cast<uint32_t>(c.voxelFormat >> (8 * i)), inVolume.GetBorderValue());
+        border[i] = ChannelValue(NKW7_FieldCodeOf(c.voxelFormat, i), inVolume.GetBorderValue());
     const double threshold = ioState.m_thresholds12[3] / 4095.0;
 
     int32_t box[6] = {INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN, INT32_MAX, INT32_MIN};
@@ -323,11 +329,11 @@ void TrimToBox(const ULMSpaceLeaping& inState, ULMAllRenderRegisters& ioRegister
         *trims[0] = 256, *trims[1] = 0;
         return;
     }
-    const uint32_t transform = ioRegisters.m_Transform;
+    const ULMTransformFields transform = ULMReadTransformWord(ioRegisters.m_Transform);
     for (int i = 0; i < 3; ++i) {
-        const int axis = static_cast<int>((transform >> (4 + 2 * i)) & 3);
+        const int axis = transform.select[i];
         int32_t lo = inState.m_box[2 * axis] * 256 - 128, hi = inState.m_box[2 * axis + 1] * 256 + 127;
-        if ((transform >> i) & 1) {
+        if (transform.negate[i] != 0) {
             const int32_t mirroredLo = -hi - 256;
             hi = -lo - 256;
             lo = mirroredLo;
@@ -403,8 +409,8 @@ void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& io
     }
 
     TrimToBox(ioState, ioRegisters);
-    ioRegisters.m_EmptyThreshold = ioState.m_thresholds12[3] << 20;
-    ioRegisters.m_RenderOperation |= 1u << 14;
+    ioRegisters.m_EmptyThreshold = NKW7_FIELD(EmptyThreshold, alpha, ioState.m_thresholds12[3]);
+    ioRegisters.m_RenderOperation |= NKW7_FIELD(RenderOperation, spaceLeaping, 1);
 }
 
 }  // namespace ulm3

@@ -13,8 +13,11 @@
 #include "foundation/diagnostics.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
+#include "foundation/scope_guard.h"
+#include "foundation/transform_register.h"
 #include "foundation/shareable.h"
 #include "render/volume_render_access.h"
+#include "tulx7/chip_codes.h"
 #include "ulm3/classifier.h"
 #include "volume/volume_internal.h"
 #include "volume/volume_upper_layers.h"
@@ -28,19 +31,32 @@ constexpr uint64_t kPlaneMask = 0xFFFFFFFFFF800000;
 constexpr uint64_t kSliceMask = 0xFFFFFFFF00000000;
 constexpr int kMinSection = 12;
 constexpr int kMaxSection = 24;
-// Bytes 16, 14, 12 and 10 hex: four 8-bit unsigned fields at bits 0, 8, 16
-// and 24, which copies every bit of an 8-, 16- or 32-bit voxel.
-constexpr uint64_t kByteFields = 0x16141210;
-constexpr uint32_t kTwelveBitTables = 0x20202020;
+// Four fields of `inSizeBits` unsigned bits, field i at bit inStride x i.
+constexpr uint32_t FourFields(uint32_t inSizeBits, int32_t inStride) {
+    uint32_t codes = 0;
+    for (int i = 0; i < 4; ++i)
+        codes |= NKW7_FieldCodeAt(
+            NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), inSizeBits, inStride * i), i);
+    return codes;
+}
+// Four 8-bit unsigned fields at bits 0, 8, 16 and 24, which copies every bit
+// of an 8-, 16- or 32-bit voxel.
+constexpr uint64_t kByteFields = FourFields(8, 8);
+constexpr uint32_t kTwelveBitTables = FourFields(12, 0);
 // Write image 0, one element per sample, each sample replacing the last.
-constexpr uint32_t kImageControl = 1u << 28 | 1u << 27 | 1u << 18;
+constexpr uint32_t kImageControl = NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |
+                                   NKW7_FIELD(ImageControl, dimensions, 1) |
+                                   NKW7_FIELD(ImageControl, blendAccum, NKW7_BlendMode::Replace);
 // Run, then add 1 to Scratch7.
-constexpr uint32_t kRenderOperation = 1u << 28 | 15u << 24;
+constexpr uint32_t kRenderOperation = NKW7_FIELD(RenderOperation, opcode, NKW7_RenderOpcode::Render) |
+                                      NKW7_FIELD(RenderOperation, incrOnDone, NKW7_IncrOnDoneScratch(7));
 constexpr const char* kWriteFailure = "WriteRegister %s failed: %d\n";
 
 // The Transform word of each mode: selectX, selectY, selectZ name the
 // volume axes that feed X', Y', Z'.
-constexpr uint32_t kTransform[4] = {0x240, 0x060, 0x090, 0x120};
+constexpr uint32_t kTransform[4] = {
+    ULMTransformWord({{0, 1, 2}, {0, 0, 0}}), ULMTransformWord({{2, 1, 0}, {0, 0, 0}}),
+    ULMTransformWord({{1, 2, 0}, {0, 0, 0}}), ULMTransformWord({{2, 0, 1}, {0, 0, 0}})};
 
 int64_t Pack(double inValue, uint64_t inMask) {
     const uint64_t packed = static_cast<uint64_t>(ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMTrunc));
@@ -211,17 +227,114 @@ ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues&
     for (int i = 0; i < 3; ++i) out.alu[i] = in.alu[i];
     const uint32_t sectionX = SectionCode(x.spacing, box.XSize());
     const uint32_t sectionY = SectionCode(y.spacing, box.YSize());
-    out.section = sectionY << 8 | sectionX;
+    out.section = NKW7_FIELD(Section, sizeY, sectionY) | NKW7_FIELD(Section, sizeX, sectionX);
     out.interpolateControl = in.interpolateControl;
     out.imageControl = kImageControl;
     uint32_t operation = kRenderOperation;
     for (int i = 0; i < 4; ++i)
-        if (in.bypass & (1u << i)) operation |= 1u << (16 + 2 * i);
+        if (in.bypass & (1u << i))
+            operation |= NKW7_FIELD_AT(RenderOperation, bypass0, bypass1, i, NKW7_TableBypass::Bypass);
     out.renderOperation = operation;
     return kULMOK;
 }
 
 namespace {
+
+// Refused before anything is locked, made or queued: no destination, an
+// invalid classifier, an unknown orientation, an output under 12 x 12 x 1.
+ULMStatus CheckPassArguments(const ULMVolume* inDestination, const ULMClassifier& inClassifier, int inSideways,
+                             const ULMVolumeRange& inDestinationRange) {
+    if (inDestination == nullptr) return kULMErrVolume;
+    if (!inClassifier.IsValid()) return kULMErrClassifier;
+    if (inSideways < ULMVolumeInternal::kOneToOne || inSideways > ULMVolumeInternal::kUpdate) return kULMErrArgument;
+    if (inDestinationRange.XSize() < 12 || inDestinationRange.YSize() < 12 || inDestinationRange.ZSize() < 1)
+        return kULMErrArgument;
+    return kULMOK;
+}
+
+// The pass classifies after sampling; a classifier that asks for the other
+// order samples its fields nearest instead.
+void SampleNearestWhenClassifyingFirst(ULMClassifier& ioClassifier) {
+    if (ioClassifier.GetInterpolationOrder() != ULMClassifier::kClassifyFirst) return;
+    ioClassifier.SetInterpolationOrder(ULMClassifier::kInterpolateFirst);
+    for (int f = 0; f < 4; ++f) ioClassifier.SetInterpolationMode(static_cast<ULMFieldNumber>(f), kULMNearestNeighbor);
+}
+
+ULMVolumePassSetup PassSetup(const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                             int inSideways, long long inOriginX, long long inSpacingX) {
+    ULMVolumePassSetup setup;
+    setup.source = inSourceRange;
+    setup.output = inDestinationRange;
+    setup.sideways = inSideways;
+    setup.originX = inOriginX;
+    setup.spacingX = inSpacingX;
+    return setup;
+}
+
+// The chip writes an even number of output slices; an odd count would
+// overwrite the slice after the box, so it goes through a temporary whose Z
+// holds the extra slice. Negative coordinates cannot be written at all (the
+// chip's grid is unsigned), so they do too, as does a destination the pass
+// cannot write in place.
+bool NeedsTemporary(bool inNotInPlace, const ULMVolumeRange& inDestinationRange) {
+    const bool oddSlices = inDestinationRange.ZSize() % 2 != 0;
+    const bool negative =
+        inDestinationRange.XOrigin() < 0 || inDestinationRange.YOrigin() < 0 || inDestinationRange.ZOrigin() < 0;
+    return inNotInPlace || oddSlices || negative;
+}
+
+// A temporary of the destination's size, rounded up to whole slice pairs,
+// with a buffer beside the source.
+ULMStatus MakeTemporaryOutput(const ULMVolumeRange& inDestinationRange, int inVoxelSize,
+                              const ULMFieldDescriptor inFields[4], ULMLocation inLocation,
+                              ReleasablePointer<ULMVolumeInternal>& outTemporary) {
+    const bool oddSlices = inDestinationRange.ZSize() % 2 != 0;
+    const ULMVolumeRange temporaryRange(inDestinationRange.XSize(), inDestinationRange.YSize(),
+                                        inDestinationRange.ZSize() + (oddSlices ? 1 : 0), 0, 0, 0);
+    outTemporary.Assign(ULMVolumeInternal::CreateSimpleVolume(inVoxelSize, temporaryRange, 4, inFields, nullptr));
+    if (outTemporary.GetPointer() == nullptr) return kULMErrAlloc;
+    return outTemporary->CreateBuffer(inLocation);
+}
+
+// The source's classifier registers, border and the destination's field codes.
+ULMStatus ClassifierRegisters(ULMVolumeInternal* inSource, const ULMClassifier& inClassifier,
+                              const ULMVolume& inDestination, ULMLookupTable* outLuts[4], ULMVolumePassSetup& ioSetup) {
+    ULMFieldNumber gradientFields[3] = {kULMField0, kULMField0, kULMField0};
+    const ULMStatus status = ULMClassifierInternal(inClassifier).ComputeHardwareRegisters(
+        inSource, ioSetup.voxelFormat, ioSetup.interpolateControl, outLuts, ioSetup.lutFormat, ioSetup.alu,
+        gradientFields);
+    if (status != kULMOK) return status;
+    uint32_t codes = 0;
+    for (int i = 0; i < 4; ++i)
+        codes |= NKW7_FieldCodeAt(HWFieldFormat(inDestination.GetFieldDescriptor(static_cast<ULMFieldNumber>(i))), i);
+    ioSetup.image0Fields = codes;
+    ioSetup.border = inSource->GetBorderValue();
+    return kULMOK;
+}
+
+// Slabs may hold newer voxels than the buffers the pass reads and writes.
+ULMStatus UpdateFromCaches(ULMVolumeInternal& ioSource, ULMVolumeInternal* ioPlainDestination) {
+    const ULMStatus status = ioSource.UpdateVolumeFromCache();
+    if (ULMFailed(status) || ioPlainDestination == nullptr || ioPlainDestination == &ioSource) return status;
+    return ioPlainDestination->UpdateVolumeFromCache();
+}
+
+// The destination's box loaded from the temporary's buffer, whatever the
+// destination's own target.
+ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTemporary, const ULMVolumeRange& inBox) {
+    const ULMTarget target = ioDestination.GetTarget();
+    ioDestination.SetTarget(kULMBuffer);
+    const ULMSyncEvent copied = ioDestination.StartUpdate(inTemporary, inBox, 0, 0, 0, kULMUseBuffer);
+    ioDestination.SetTarget(target);
+    return copied;
+}
+
+ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& ioBlock) {
+    const ULMStatus status = ioBlock.Open();
+    if (status != kULMOK) return status;
+    ioBlock.Write(ULMImagePassProgramme(inValues), ULMBoardPassBlock::FailureArguments::kNumber);
+    return ioBlock.Close();
+}
 
 // The volume's DoStartResampleBuffer: the pass, with what it throws turned
 // into an event.
@@ -246,35 +359,17 @@ ULMSyncEvent StartResampleBuffer(ULMVolumeInternal& ioSource, ULMVolume* pDestin
 ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                              const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
                                              sideways inSideways, long long originX, long long spacingX) {
-    if (pDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
-    if (!ioClassifier.IsValid()) return ULMSyncEvent(kULMErrClassifier);
-    if (inSideways < kOneToOne || inSideways > kUpdate) return ULMSyncEvent(kULMErrArgument);
-    if (ioClassifier.GetInterpolationOrder() == ULMClassifier::kClassifyFirst) {
-        ioClassifier.SetInterpolationOrder(ULMClassifier::kInterpolateFirst);
-        for (int f = 0; f < 4; ++f) ioClassifier.SetInterpolationMode(static_cast<ULMFieldNumber>(f), kULMNearestNeighbor);
-    }
-    // Sizes the pass cannot run on are refused before anything is locked,
-    // made or queued: an output under 12 x 12 x 1, an empty source box, a
-    // Z' relation other than 1:1 or 2:1, a ratio above 2 in X' or Y'.
+    const ULMStatus refused = CheckPassArguments(pDestination, ioClassifier, inSideways, inDestinationRange);
+    if (refused != kULMOK) return ULMSyncEvent(refused);
+    SampleNearestWhenClassifyingFirst(ioClassifier);
     const ULMVolumeRange sourceBox = ToVolumeAxes(inSourceRange, inSideways);
-    if (inDestinationRange.XSize() < 12 || inDestinationRange.YSize() < 12 || inDestinationRange.ZSize() < 1)
-        return ULMSyncEvent(kULMErrArgument);
-    ULMVolumePassSetup setup;
-    setup.source = inSourceRange;
-    setup.output = inDestinationRange;
-    setup.sideways = inSideways;
-    setup.originX = originX;
-    setup.spacingX = spacingX;
+    ULMVolumePassSetup setup = PassSetup(inSourceRange, inDestinationRange, inSideways, originX, spacingX);
     ULMImagePassValues values;
     if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
 
-    // The source's slab may hold newer voxels than its buffer.
-    if (const ULMStatus s = UpdateVolumeFromCache(); ULMFailed(s)) return ULMSyncEvent(s);
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
-    if (plainDestination != nullptr && plainDestination != this) {
-        if (const ULMStatus s = plainDestination->UpdateVolumeFromCache(); ULMFailed(s)) return ULMSyncEvent(s);
-    }
+    if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);
     ULMLocation destinationLocation = destinationPlain ? pDestination->GetBufferLocation() : kULMAnyBoard;
     ULMStatus status = kULMOK;
     LockAndUnlockVolume lock(this, destinationLocation == kULMNoBufferAttached ? kULMAnyBoard : destinationLocation,
@@ -288,72 +383,40 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     }
     if (!Addressable(*this, sourceBox) || !Addressable(*pDestination, inDestinationRange))
         return ULMSyncEvent(kULMErrArgument);
-    // The chip writes an even number of output slices; an odd count would
-    // overwrite the slice after the box, so it goes through a temporary
-    // whose Z holds the extra slice. Negative coordinates cannot be
-    // written at all (the chip's grid is unsigned), so they do too.
-    const bool oddSlices = inDestinationRange.ZSize() % 2 != 0;
-    const bool negative =
-        inDestinationRange.XOrigin() < 0 || inDestinationRange.YOrigin() < 0 || inDestinationRange.ZOrigin() < 0;
-    ULMVolumeRange outputBox = inDestinationRange;
     ULMVolumeInternal* output = plainDestination;
     ReleasablePointer<ULMVolumeInternal> temporary;
-    if (plainDestination == nullptr || destinationLocation != sourceLocation || oddSlices || negative) {
-        const ULMVolumeRange temporaryRange(inDestinationRange.XSize(), inDestinationRange.YSize(),
-                                            inDestinationRange.ZSize() + (oddSlices ? 1 : 0), 0, 0, 0);
-        temporary.Assign(CreateSimpleVolume(GetVoxelSize(), temporaryRange, 4, m_fields, nullptr));
-        if (temporary.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
-        status = temporary->CreateBuffer(sourceLocation);
+    if (NeedsTemporary(plainDestination == nullptr || destinationLocation != sourceLocation, inDestinationRange)) {
+        status = MakeTemporaryOutput(inDestinationRange, GetVoxelSize(), m_fields, sourceLocation, temporary);
         if (status != kULMOK) return ULMSyncEvent(status);
-        outputBox.XOrigin() = outputBox.YOrigin() = outputBox.ZOrigin() = 0;
+        setup.output = ULMVolumeRange(inDestinationRange.XSize(), inDestinationRange.YSize(),
+                                      inDestinationRange.ZSize(), 0, 0, 0);
         output = temporary.GetPointer();
     }
-    setup.output = outputBox;
     AddAccessAndRelease access(this, kULMAccessReadShared, status);
     if (status != kULMOK) return ULMSyncEvent(status);
     status = access.DoPrepareVolume();
     if (status != kULMOK) return ULMSyncEvent(status);
 
     ULMLookupTable* luts[4] = {};
-    ULMFieldNumber gradientFields[3] = {kULMField0, kULMField0, kULMField0};
-    status = ULMClassifierInternal(ioClassifier).ComputeHardwareRegisters(
-        this, setup.voxelFormat, setup.interpolateControl, luts, setup.lutFormat, setup.alu, gradientFields);
+    status = ClassifierRegisters(this, ioClassifier, *pDestination, luts, setup);
     if (status != kULMOK) return ULMSyncEvent(status);
-    uint32_t codes = 0;
-    for (int i = 0; i < 4; ++i)
-        codes |= (HWFieldFormat(pDestination->GetFieldDescriptor(static_cast<ULMFieldNumber>(i))) & 0xFFu) << (8 * i);
-    setup.image0Fields = codes;
-    setup.border = GetBorderValue();
-
     KWBBoard* board = KWBBoard::GetBoard(output->GetBufferLocation());
     ULM_ASSERT(board != nullptr);
     ULMRenderCache& cache = ULMVolumeRenderCache(*this);
     cache.Clear(board);
     status = cache.SetupLookupTables(nullptr, luts, nullptr, 0, 0.0, false);
     if (status != kULMOK) return ULMSyncEvent(status);
+    ULMScopeGuard releaseTables([&cache] { cache.ReleaseLUT(); });
     KWBBuffer* tables[4] = {};
     cache.GetLutBuffers(tables);
     setup.bypass = 0;
     for (int i = 0; i < 4; ++i)
         if (tables[i] == nullptr) setup.bypass |= 1u << i;
     status = VolumeResampleValues(setup, values);
-    if (status != kULMOK) {
-        cache.ReleaseLUT();
-        return ULMSyncEvent(status);
-    }
-
+    if (status != kULMOK) return ULMSyncEvent(status);
     ULMBoardPassBlock block(board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kWriteFailure);
-    status = block.Open();
-    if (status != kULMOK) {
-        cache.ReleaseLUT();
-        return ULMSyncEvent(status);
-    }
-    block.Write(ULMImagePassProgramme(values), ULMBoardPassBlock::FailureArguments::kNumber);
-    status = block.Close();
-    if (status != kULMOK) {
-        cache.ReleaseLUT();
-        return ULMSyncEvent(status);
-    }
+    status = WritePassBlock(values, block);
+    if (status != kULMOK) return ULMSyncEvent(status);
 
     m_buffer->SetRange(ULMRange(sourceBox));
     KWBBuffer* outputBuffer = output->GetKWBBuffer();
@@ -362,7 +425,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
     const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kKWBWritesImage0, tables,
                                                ULMVolumeLastRenderEvent(*this));
-    cache.ReleaseLUT();
+    releaseTables.RunNow();
     if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;
 
     // The exact box out of the temporary, from its origin.
@@ -373,11 +436,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
         const ULMSyncEvent copied = plainDestination->CopyBoardBuffer(output, inDestinationRange, written, tried);
         if (tried) return copied;
     }
-    const ULMTarget target = pDestination->GetTarget();
-    pDestination->SetTarget(kULMBuffer);
-    const ULMSyncEvent copied = pDestination->StartUpdate(output, inDestinationRange, 0, 0, 0, kULMUseBuffer);
-    pDestination->SetTarget(target);
-    return copied;
+    return UpdateFromBuffer(*pDestination, output, inDestinationRange);
 }
 
 }  // namespace ulm3

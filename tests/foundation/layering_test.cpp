@@ -54,13 +54,13 @@ std::vector<std::string> Breaking(const fs::path& folder, const std::regex& allo
 
 // What a folder of the library may include: itself, the folders below it,
 // the public headers, and of the driver contract all (the board layer) or
-// the chip's register map (the folders above the board layer).
+// the chip's register map and codes (every other folder).
 std::string AllowedFor(size_t inLevel) {
     std::string folders = "ulm3";
     for (size_t i = 0; i <= inLevel; ++i) folders += "|" + kOrder[i];
     std::string allowed = "(" + folders + ")/.*";
     if (kOrder[inLevel] == "board") allowed += "|tulx7/.*";
-    if (inLevel > 1) allowed += "|tulx7/register_(map|groups)\\.h";
+    else allowed += "|tulx7/(register_map|register_groups|chip_codes)\\.h";
     return allowed;
 }
 

@@ -32,22 +32,35 @@ Colour Unpack(uint64_t word) {
 Colour ReferenceBlend(uint32_t mode, Colour acc, const Colour& in) {
     const double alpha = in[3], remaining = 1 - acc[3];
     switch (mode) {
-        case 1: return in;
-        case 2: for (int k = 0; k < 3; ++k) acc[k] = alpha * in[k] + (1 - alpha) * acc[k]; acc[3] = alpha + (1 - alpha) * acc[3]; return acc;
-        case 3: for (int k = 0; k < 3; ++k) acc[k] = in[k] + (1 - alpha) * acc[k]; acc[3] = alpha + (1 - alpha) * acc[3]; return acc;
-        case 4: for (int k = 0; k < 3; ++k) acc[k] += remaining * in[k] * alpha; acc[3] += remaining * alpha; return acc;
-        case 5: for (int k = 0; k < 3; ++k) acc[k] += remaining * in[k]; acc[3] += remaining * alpha; return acc;
-        case 6: {
+        case NKW7_Code(NKW7_BlendMode::Replace): return in;
+        case NKW7_Code(NKW7_BlendMode::BackToFront):
+            for (int k = 0; k < 3; ++k) acc[k] = alpha * in[k] + (1 - alpha) * acc[k];
+            acc[3] = alpha + (1 - alpha) * acc[3];
+            return acc;
+        case NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted):
+            for (int k = 0; k < 3; ++k) acc[k] = in[k] + (1 - alpha) * acc[k];
+            acc[3] = alpha + (1 - alpha) * acc[3];
+            return acc;
+        case NKW7_Code(NKW7_BlendMode::FrontToBack):
+            for (int k = 0; k < 3; ++k) acc[k] += remaining * in[k] * alpha;
+            acc[3] += remaining * alpha;
+            return acc;
+        case NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted):
+            for (int k = 0; k < 3; ++k) acc[k] += remaining * in[k];
+            acc[3] += remaining * alpha;
+            return acc;
+        case NKW7_Code(NKW7_BlendMode::SumAndCount): {
             auto q12 = [](double v) { return std::floor(std::clamp(v, 0.0, 1.0) * 4095 + 0.5); };
             acc[0] = std::min(4095.0, q12(acc[0]) + q12(alpha)) / 4095;
             acc[1] = std::min(4095.0, q12(acc[1]) + 1) / 4095;
             return acc;
         }
-        case 7: for (int k = 0; k < 4; ++k) if (in[k] > 0) acc[k] = 1; return acc;
+        case NKW7_Code(NKW7_BlendMode::EmptyBits): for (int k = 0; k < 4; ++k) if (in[k] > 0) acc[k] = 1; return acc;
         default: break;
     }
-    if (mode >= 8 && mode <= 11 && in[mode - 8] < acc[mode - 8]) return in;
-    if (mode >= 12 && mode <= 15 && in[mode - 12] > acc[mode - 12]) return in;
+    const uint32_t minimum = NKW7_Code(NKW7_BlendMode::MinRed), maximum = NKW7_Code(NKW7_BlendMode::MaxRed);
+    if (mode >= minimum && mode < maximum && in[mode - minimum] < acc[mode - minimum]) return in;
+    if (mode >= maximum && mode < NKW7_BlendModeCount && in[mode - maximum] > acc[mode - maximum]) return in;
     return acc;
 }
 
@@ -89,12 +102,12 @@ TEST_F(CompositingTest, EveryBlendModeCompositesTheSample) {
         SCOPED_TRACE(mode);
         ClearChipDiagnostics();
         m_image0.Set(0, 0, 0, Pack(m_acc, 0xAAAAAAAA));
-        ImageControl(1, mode, 0, true);
+        ImageControl(NKW7_ImageWrite::Image0, static_cast<NKW7_BlendMode>(mode), NKW7_BlendMode::None, true);
         RenderOk();
         ExpectColour(m_image0.Get(0), ReferenceBlend(mode, Unpack(Pack(m_acc)), Unpack(Pack(m_in))));
         // Bits outside the fields keep the initial element's.
         EXPECT_EQ(m_image0.Get(0) >> 32, 0xAAAAAAAAu);
-        EXPECT_EQ(Diagnostics().reservedCodes, mode >= 16 ? 1u : 0u);
+        EXPECT_EQ(Diagnostics().reservedCodes, mode >= NKW7_BlendModeCount ? 1u : 0u);
     }
 }
 
@@ -103,12 +116,14 @@ TEST_F(CompositingTest, LastModeCombinesAccumWithLastIntoImage1) {
     for (uint32_t mode = 0; mode < 20; ++mode) {
         SCOPED_TRACE(mode);
         m_image1.Set(0, 0, 0, Pack(m_last, 0xBBBBBBBB));
-        ImageControl(2, 1, mode, true, true);
+        ImageControl(NKW7_ImageWrite::Image1, NKW7_BlendMode::Replace, static_cast<NKW7_BlendMode>(mode), true, true);
         RenderOk();
-        const bool combines = (mode >= 1 && mode <= 5) || (mode >= 7 && mode <= 15);
+        using Mode = NKW7_BlendMode;
+        const bool combines = (mode >= NKW7_Code(Mode::Replace) && mode <= NKW7_Code(Mode::FrontToBackPreWeighted)) ||
+                              (mode >= NKW7_Code(Mode::EmptyBits) && mode <= NKW7_Code(Mode::MaxAlpha));
         ExpectColour(m_image1.Get(0), combines ? ReferenceBlend(mode, Unpack(Pack(m_acc)), Unpack(Pack(m_last))) : m_acc);
         // Image 1 starts from Last's word once a last mode is set.
-        EXPECT_EQ(m_image1.Get(0) >> 32, mode == 0 ? 0xAAAAAAAAu : 0xBBBBBBBBu);
+        EXPECT_EQ(m_image1.Get(0) >> 32, mode == NKW7_Code(NKW7_BlendMode::None) ? 0xAAAAAAAAu : 0xBBBBBBBBu);
     }
 }
 
@@ -116,7 +131,7 @@ TEST_F(CompositingTest, PixelsWithoutAnInitialElementStartFromTheRegisterColour)
     m_job.volume = BoundArray{};
     Set(NKW7_ImageAccumValue_Addr, uint64_t{4095} << 4 | uint64_t{0} << 20 | uint64_t{2048} << 36 |
                                        uint64_t{4095} << 52);
-    ImageControl(1, 1, 0);  // no initAccum
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);  // no initAccum
     RenderOk();
     EXPECT_EQ(m_image0.Get(0), 0xFF80'00FFu);  // bits outside the fields become 0
 }
@@ -133,7 +148,7 @@ TEST_F(CompositingTest, BackToFrontModesVisitTheRayFromItsFarEnd) {
         {1, {0, 1, 0, 1}}, {2, {1, 0, 0, 1}}, {3, {1, 0, 0, 1}}, {4, {1, 0, 0, 1}}, {5, {1, 0, 0, 1}}};
     for (const auto& [mode, expected] : cases) {
         SCOPED_TRACE(mode);
-        ImageControl(1, mode, 0);
+        ImageControl(NKW7_ImageWrite::Image0, static_cast<NKW7_BlendMode>(mode));
         RenderOk();
         ExpectColour(m_image0.Get(0), expected);
     }
@@ -158,7 +173,7 @@ protected:
 };
 
 TEST_F(OutputTest, WritesStayInsideTheMaskTheSelectedImagesAndTheirStorage) {
-    ImageControl(3, 1, 0);
+    ImageControl(NKW7_ImageWrite::Both, NKW7_BlendMode::Replace);
     m_job.writeMask = 1;
     RenderOk();
     EXPECT_EQ(m_image0.data, std::vector<uint8_t>(4, 0xFF));
@@ -171,17 +186,17 @@ TEST_F(OutputTest, WritesStayInsideTheMaskTheSelectedImagesAndTheirStorage) {
     ClearChipDiagnostics();
     m_job.writeMask = 3;
     m_job.image1 = BoundArray{};  // an unbound slot takes no write
-    ImageControl(2, 1, 0);
+    ImageControl(NKW7_ImageWrite::Image1, NKW7_BlendMode::Replace);
     RenderOk();
     EXPECT_EQ(Diagnostics().droppedWrites, 8u);
 
     ClearChipDiagnostics();
     std::fill(m_image0.data.begin(), m_image0.data.end(), 0x5C);
-    ImageControl(0, 1, 0);
+    ImageControl(NKW7_ImageWrite::None, NKW7_BlendMode::Replace);
     RenderOk();
     EXPECT_EQ(m_image0.data, std::vector<uint8_t>(4, 0x5C));
     // Nor does a frustum that is empty on one axis.
-    ImageControl(1, 1, 0);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);
     Frustum(1, 0, 0, 0, 1, 0);
     RenderOk();
     EXPECT_EQ(m_image0.data, std::vector<uint8_t>(4, 0x5C));
@@ -189,7 +204,7 @@ TEST_F(OutputTest, WritesStayInsideTheMaskTheSelectedImagesAndTheirStorage) {
 }
 
 TEST_F(OutputTest, ElementSizesTheChipCannotAddressFailTheRender) {
-    ImageControl(1, 1, 0);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);
     Set(NKW7_Image0ArrayDimensions_Addr, 0x12);  // three bytes
     EXPECT_EQ(Render(), TULX7_DR_STATUS_HW_ERROR);
     EXPECT_NE(m_diagnostic.find("image 0"), std::string::npos) << m_diagnostic;

@@ -172,7 +172,7 @@ TEST_F(FeatureTest, DepthsOfACubesFacesAndTheSixTestsAgainstAStep) {
 TEST_F(FeatureTest, EarlyTerminationStopsWithinItsThresholdAndSumAndCountIsExact) {
     Volume(4, [](int, int, int) { return 64; }, 3);
     Set(NKW7_dZv8_dZs_Addr, kOne);
-    ImageControl(1, 5, 0);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::FrontToBackPreWeighted);
     const uint64_t full = Samples();
     const double fullAlpha = Channel(1, 1, 3);
     Set(NKW7_ErtThreshold_Addr, 2048u << 20);
@@ -183,7 +183,7 @@ TEST_F(FeatureTest, EarlyTerminationStopsWithinItsThresholdAndSumAndCountIsExact
     EXPECT_LE(Channel(1, 1, 3), fullAlpha);
 
     // Sum and count: alpha summed in red, samples counted in green, exactly.
-    ImageControl(1, 6, 0);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::SumAndCount);
     Frustum(0, 0, 0, 3, 3, 2);
     Samples();
     const double q = std::floor(Unit(64) * 4095 + 0.5);
@@ -202,14 +202,14 @@ TEST_F(FeatureTest, FiltersKeepTheSamplesTheirDirectionAndAlphaTestsPass) {
     Frustum(1, 0, 0, 6, 7, 0);             // the border turns the gradient at the edges
     const std::pair<uint32_t, uint64_t> directions[] = {{0, 48}, {1, 0}, {2, 48}, {3, 0}};
     for (const auto& [bits, expected] : directions) {
-        ImageControl(1, 1, 0);
+        ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);
         Set(NKW7_ImageControl_Addr, Get(NKW7_ImageControl_Addr) | bits);
         EXPECT_EQ(Samples(), expected) << bits;
     }
     // Sample alpha inside the 12-bit values of columns 2..4.
     auto q12 = [](int value) { return static_cast<uint32_t>(std::floor(Unit(value) * 4095 + 0.5)); };
     Set(NKW7_SampleAlphaRange_Addr, q12(Ramp(4, 0, 0)) << 20 | q12(Ramp(2, 0, 0)) << 4);
-    ImageControl(1, 1, 0);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);
     Set(NKW7_ImageControl_Addr, Get(NKW7_ImageControl_Addr) | 1u << 3);
     EXPECT_EQ(Samples(), 24u);
 }
@@ -232,7 +232,7 @@ TEST_F(FeatureTest, ClassifyFirstAndAlphaCorrectionMatchTheirTables) {
     Frustum(0, 0, 0, 255, 0, 0);
     auto look = [&](int value) { return static_cast<double>(squares[static_cast<size_t>(value * 257 >> 8)] & 0xFFF) / 4095; };
     for (const bool corrected : {false, true}) {
-        ImageControl(1, 1, 0);
+        ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);
         Set(NKW7_ImageControl_Addr, Get(NKW7_ImageControl_Addr) | uint64_t{corrected} << 8);
         RenderOk();
         EXPECT_EQ(Diagnostics().Total(), 0u);

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "tulx7/chip_codes.h"
 #include "tulx7/driver_requests.h"
 #include "tulx7/register_map.h"
 #include "tulx7sim/command_executor.h"
@@ -83,23 +84,40 @@ protected:
     // one slice at Zv 0, bypassed tables routed field i -> channel i,
     // emissive 1, trilinear with border, replace into image 0.
     void PassProgramme() {
-        Set(NKW7_Transform_Addr, 0x240);
-        Set(NKW7_Image1FieldSel_Addr, 0x0F0F0F0F);
+        Set(NKW7_Transform_Addr, NKW7_FIELD(Transform, selectX, 0) | NKW7_FIELD(Transform, selectY, 1) |
+                                     NKW7_FIELD(Transform, selectZ, 2));
+        Set(NKW7_Image1FieldSel_Addr, NKW7_NoFields);
         Set(NKW7_dXv8_dXs_Addr, kOne);
         Set(NKW7_dYv8_dYs_Addr, kOne);
         Set(NKW7_dZv8_dZs_Addr, kOne);
-        for (uint32_t a = NKW7_LookupTableFormat0_Addr; a <= NKW7_LookupTableFormat3_Addr; a += 4) Set(a, 0x20202020);
-        Set(NKW7_Alu0_Addr, 0x00000503);
-        Set(NKW7_Alu1_Addr, 0x05030000);
-        Set(NKW7_Alu2_Addr, 0x05050303);
-        Set(NKW7_EyeVector_Addr, 0x7FC0000000000000);
-        Set(NKW7_LightingCoefficient_Addr, 0xFF000000);
-        Set(NKW7_GradientMagnitudeModulation_Addr, 0x8000);
-        Set(NKW7_InterpolateControl_Addr, 0x1111);
-        Set(NKW7_GradientControl_Addr, 0x200);
-        Set(NKW7_DepthControl_Addr, 0xFC030300);
-        Set(NKW7_ImageControl_Addr, 0x10040000);
-        Set(NKW7_RenderOperation_Addr, 0x1F550000);
+        const uint32_t twelveBits = NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), 12, 0);
+        for (uint32_t a = NKW7_LookupTableFormat0_Addr; a <= NKW7_LookupTableFormat3_Addr; a += 4)
+            Set(a, NKW7_SameFieldCodes(twelveBits));
+        using Op = NKW7_AluOp;
+        Set(NKW7_Alu0_Addr, NKW7_AluWord(Op::A, Op::B, Op::Zero, Op::Zero));
+        Set(NKW7_Alu1_Addr, NKW7_AluWord(Op::Zero, Op::Zero, Op::A, Op::B));
+        Set(NKW7_Alu2_Addr, NKW7_AluWord(Op::A, Op::A, Op::B, Op::B));
+        Set(NKW7_EyeVector_Addr, NKW7_FIELD(EyeVector, w, 511));
+        Set(NKW7_LightingCoefficient_Addr, NKW7_FIELD(LightingCoefficient, kEmissive, 255));
+        Set(NKW7_GradientMagnitudeModulation_Addr, NKW7_FIELD(GradientMagnitudeModulation, upperRangeDefault, 1));
+        uint32_t interpolate = 0;
+        for (int i = 0; i < 4; ++i)
+            interpolate |=
+                NKW7_FIELD_AT(InterpolateControl, interpolate0, interpolate1, i, NKW7_Interpolation::Trilinear);
+        Set(NKW7_InterpolateControl_Addr, interpolate);
+        Set(NKW7_GradientControl_Addr,
+            NKW7_FIELD(GradientControl, estimationFunction, NKW7_GradientEstimation::Central));
+        Set(NKW7_DepthControl_Addr,
+            NKW7_FIELD(DepthControl, testFirst, NKW7_DepthTest::Pass) |
+                NKW7_FIELD(DepthControl, testLast, NKW7_DepthTest::Pass) |
+                NKW7_FIELD(DepthControl, updateFirst_direction, NKW7_DirectionFilter::RejectAll) |
+                NKW7_FIELD(DepthControl, updateLast_direction, NKW7_DirectionFilter::RejectAll));
+        ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace);
+        uint32_t operation = NKW7_FIELD(RenderOperation, opcode, NKW7_RenderOpcode::Render) |
+                             NKW7_FIELD(RenderOperation, incrOnDone, NKW7_IncrOnDoneScratch(7));
+        for (int i = 0; i < 4; ++i)
+            operation |= NKW7_FIELD_AT(RenderOperation, bypass0, bypass1, i, NKW7_TableBypass::Bypass);
+        Set(NKW7_RenderOperation_Addr, operation);
     }
 
     void Set(uint32_t address, uint64_t value) { m_writes[address] = value; }
@@ -118,10 +136,16 @@ protected:
         for (int i = 0; i < 6; ++i)
             Set(NKW7_TrimRangeXmin_Addr + 4 * static_cast<uint32_t>(i), static_cast<uint32_t>(values[i]));
     }
-    void ImageControl(uint32_t write, uint32_t blendAccum, uint32_t blendLast, bool initAccum = false,
-                      bool initLast = false, bool volumeOutput = false) {
-        Set(NKW7_ImageControl_Addr, uint64_t{initLast} << 31 | uint64_t{initAccum} << 30 | write << 28 |
-                                        uint64_t{volumeOutput} << 27 | blendAccum << 18 | blendLast << 12);
+    // Codes beyond the named ones (the reserved blend modes) pass as
+    // static_cast<NKW7_BlendMode>(code).
+    void ImageControl(NKW7_ImageWrite write, NKW7_BlendMode blendAccum, NKW7_BlendMode blendLast = NKW7_BlendMode::None,
+                      bool initAccum = false, bool initLast = false, bool volumeOutput = false) {
+        Set(NKW7_ImageControl_Addr, NKW7_FIELD(ImageControl, initLast, initLast) |
+                                        NKW7_FIELD(ImageControl, initAccum, initAccum) |
+                                        NKW7_FIELD(ImageControl, write, write) |
+                                        NKW7_FIELD(ImageControl, dimensions, volumeOutput) |
+                                        NKW7_FIELD(ImageControl, blendAccum, blendAccum) |
+                                        NKW7_FIELD(ImageControl, blendLast, blendLast));
     }
 
     // Sets the slots' array registers from the job, as the board's driver

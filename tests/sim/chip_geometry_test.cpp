@@ -29,7 +29,7 @@ protected:
         Set(NKW7_VoxelFormat_Addr, 0x0F020100);
         Set(NKW7_Image0FieldSel_Addr, 0x0F020100);
         Set(NKW7_InterpolateControl_Addr, 0);
-        ImageControl(1, 1, 0, false, false, true);
+        ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace, NKW7_BlendMode::None, false, false, true);
         Trims(-(1 << 30), 1 << 30, -(1 << 30), 1 << 30, -(1 << 30), 1 << 30);
     }
 
@@ -154,7 +154,7 @@ TEST_F(TrimTest, ComplementaryTrimsSampleEveryPositionExactlyOnce) {
     // pixel's existing content.
     Set(NKW7_OriginXv8_Addr, static_cast<int64_t>(std::llround(0.1 * kOne)));
     Set(NKW7_dXv8_dXs_Addr, static_cast<int64_t>(std::llround(3.0 / 7 * kOne)));
-    ImageControl(1, 3, 0, true);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::BackToFrontPreWeighted, NKW7_BlendMode::None, true);
     const int split = static_cast<int>(5.3 * 256);
     Trims(-100000, split - 1, 0, 0, 0, 0);
     RenderOk();

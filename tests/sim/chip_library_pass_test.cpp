@@ -12,6 +12,7 @@
 
 #include "board/board_buffer_fixture.h"
 #include "board/kwb_command_buffer.h"
+#include "tulx7/chip_codes.h"
 #include "tulx7/register_map.h"
 #include "tulx7sim/rendering_chip.h"
 
@@ -19,6 +20,27 @@ namespace ulm3 {
 namespace {
 
 constexpr int64_t kOne = int64_t{1} << 40;
+
+using Op = NKW7_AluOp;
+constexpr uint32_t kUnsigned = NKW7_Code(NKW7_FieldControl::UnsignedFraction);
+// Four 8-bit fields at bits 0, 8, 16 and 24.
+constexpr uint32_t kByteFields = NKW7_FieldCodeAt(NKW7_FieldCode(kUnsigned, 8, 0), 0) |
+                                 NKW7_FieldCodeAt(NKW7_FieldCode(kUnsigned, 8, 8), 1) |
+                                 NKW7_FieldCodeAt(NKW7_FieldCode(kUnsigned, 8, 16), 2) |
+                                 NKW7_FieldCodeAt(NKW7_FieldCode(kUnsigned, 8, 24), 3);
+constexpr uint32_t kTwelveBitTables = NKW7_SameFieldCodes(NKW7_FieldCode(kUnsigned, 12, 0));
+constexpr uint32_t kTrilinear = NKW7_FIELD(InterpolateControl, interpolate0, NKW7_Interpolation::Trilinear) |
+                                NKW7_FIELD(InterpolateControl, interpolate1, NKW7_Interpolation::Trilinear) |
+                                NKW7_FIELD(InterpolateControl, interpolate2, NKW7_Interpolation::Trilinear) |
+                                NKW7_FIELD(InterpolateControl, interpolate3, NKW7_Interpolation::Trilinear);
+constexpr uint32_t kNoDepth = NKW7_FIELD(DepthControl, testFirst, NKW7_DepthTest::Pass) |
+                              NKW7_FIELD(DepthControl, testLast, NKW7_DepthTest::Pass) |
+                              NKW7_FIELD(DepthControl, updateFirst_direction, NKW7_DirectionFilter::RejectAll) |
+                              NKW7_FIELD(DepthControl, updateLast_direction, NKW7_DirectionFilter::RejectAll);
+constexpr uint32_t kBypassAll = NKW7_FIELD(RenderOperation, bypass0, NKW7_TableBypass::Bypass) |
+                                NKW7_FIELD(RenderOperation, bypass1, NKW7_TableBypass::Bypass) |
+                                NKW7_FIELD(RenderOperation, bypass2, NKW7_TableBypass::Bypass) |
+                                NKW7_FIELD(RenderOperation, bypass3, NKW7_TableBypass::Bypass);
 
 class ChipLibraryPassTest : public test_support::BoardBufferTest {
 protected:
@@ -56,8 +78,9 @@ TEST_F(ChipLibraryPassTest, AHalvingResamplePassWritesTheBoxMeans) {
         {NKW7_Scratch7_Addr, 0},
         {NKW7_ViewFrustumRangeMin_Addr, 0},
         {NKW7_ViewFrustumRangeMax_Addr, 1},
-        {NKW7_Transform_Addr, 0x240},
-        {NKW7_Image0FieldSel_Addr, 0x16141210},
+        {NKW7_Transform_Addr,
+         NKW7_FIELD(Transform, selectX, 0) | NKW7_FIELD(Transform, selectY, 1) | NKW7_FIELD(Transform, selectZ, 2)},
+        {NKW7_Image0FieldSel_Addr, kByteFields},
         {NKW7_Image1FieldSel_Addr, 0},
         {NKW7_CutPlaneControl_Addr, 0},
         {NKW7_CropControl_Addr, 0},
@@ -73,25 +96,27 @@ TEST_F(ChipLibraryPassTest, AHalvingResamplePassWritesTheBoxMeans) {
         {NKW7_dXv8_dXs_Addr, 2 * kOne},
         {NKW7_dYv8_dYs_Addr, 2 * kOne},
         {NKW7_dZv8_dZs_Addr, kOne},
-        {NKW7_VoxelFormat_Addr, 0x16141210},
+        {NKW7_VoxelFormat_Addr, kByteFields},
         {NKW7_VoxelBorder_Addr, 0},
-        {NKW7_LookupTableFormat0_Addr, 0x20202020},
-        {NKW7_LookupTableFormat1_Addr, 0x20202020},
-        {NKW7_LookupTableFormat2_Addr, 0x20202020},
-        {NKW7_LookupTableFormat3_Addr, 0x20202020},
-        {NKW7_Alu0_Addr, 0x00000503},
-        {NKW7_Alu1_Addr, 0x05030000},
-        {NKW7_Alu2_Addr, 0x05050303},
-        {NKW7_EyeVector_Addr, 0x7FC0000000000000},
-        {NKW7_LightingCoefficient_Addr, 0xFF000000},
-        {NKW7_GradientMagnitudeModulation_Addr, 0x8000},
+        {NKW7_LookupTableFormat0_Addr, kTwelveBitTables},
+        {NKW7_LookupTableFormat1_Addr, kTwelveBitTables},
+        {NKW7_LookupTableFormat2_Addr, kTwelveBitTables},
+        {NKW7_LookupTableFormat3_Addr, kTwelveBitTables},
+        {NKW7_Alu0_Addr, NKW7_AluWord(Op::A, Op::B, Op::Zero, Op::Zero)},
+        {NKW7_Alu1_Addr, NKW7_AluWord(Op::Zero, Op::Zero, Op::A, Op::B)},
+        {NKW7_Alu2_Addr, NKW7_AluWord(Op::A, Op::A, Op::B, Op::B)},
+        {NKW7_EyeVector_Addr, NKW7_FIELD(EyeVector, w, 511)},
+        {NKW7_LightingCoefficient_Addr, NKW7_FIELD(LightingCoefficient, kEmissive, 255)},
+        {NKW7_GradientMagnitudeModulation_Addr, NKW7_FIELD(GradientMagnitudeModulation, upperRangeDefault, 1)},
         {NKW7_ImageAccumValue_Addr, 0},
         {NKW7_ImageLastValue_Addr, 0},
-        {NKW7_InterpolateControl_Addr, 0x1111},
-        {NKW7_GradientControl_Addr, 0x200},
-        {NKW7_DepthControl_Addr, 0xFC030300},
-        {NKW7_ImageControl_Addr, 0x10040000},
-        {NKW7_RenderOperation_Addr, 0x1F550000},
+        {NKW7_InterpolateControl_Addr, kTrilinear},
+        {NKW7_GradientControl_Addr, NKW7_FIELD(GradientControl, estimationFunction, NKW7_GradientEstimation::Central)},
+        {NKW7_DepthControl_Addr, kNoDepth},
+        {NKW7_ImageControl_Addr, NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |
+                                     NKW7_FIELD(ImageControl, blendAccum, NKW7_BlendMode::Replace)},
+        {NKW7_RenderOperation_Addr, kBypassAll | NKW7_FIELD(RenderOperation, opcode, NKW7_RenderOpcode::Render) |
+                                        NKW7_FIELD(RenderOperation, incrOnDone, NKW7_IncrOnDoneScratch(7))},
     };
     tulx7sim::ClearChipDiagnostics();
     ULMSyncEvent done[2];
@@ -105,7 +130,7 @@ TEST_F(ChipLibraryPassTest, AHalvingResamplePassWritesTheBoxMeans) {
                                          : commands->WriteRegister32(address, static_cast<uint32_t>(value));
             ASSERT_EQ(status, kULMOK) << std::hex << address;
         }
-        ASSERT_EQ(commands->Sync(NKW7_Scratch7_Addr, 5, 0, false), kULMOK);
+        ASSERT_EQ(commands->Sync(NKW7_Scratch7_Addr, NKW7_CommandHeader_test_greater, 0, false), kULMOK);
         ASSERT_EQ(commands->FinishBlock(size), kULMOK);
         done[b] = Board(b)->StartRender(ULMSyncEvent(), commands.get(), id, size, nullptr, 0, 0, sources[b],
                                         targets[b], nullptr, nullptr, nullptr, 1, nullptr, nullptr, nullptr,

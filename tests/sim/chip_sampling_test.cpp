@@ -72,7 +72,7 @@ TEST_F(RowPassTest, NoFieldReadsZeroAndIsNeverWrittenWhileCodeZeroIsAField) {
     Set(NKW7_VoxelFormat_Addr, 0x0F0F0F00);
     Set(NKW7_Image0FieldSel_Addr, 0x0F0F0F01);
     Set(NKW7_InterpolateControl_Addr, 0);
-    ImageControl(1, 1, 0, true);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::Replace, NKW7_BlendMode::None, true);
     RenderOk();
     EXPECT_EQ(image.Get(0), 0x75u);
     EXPECT_EQ(image.Get(1), 0xC5u);

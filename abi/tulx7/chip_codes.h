@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <type_traits>
 
-#include "register_map.h"
+#include "tulx7/register_map.h"
 
 // A register's word type: 64-bit registers take uint64_t, the rest uint32_t.
 template <int Width>

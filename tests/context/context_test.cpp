@@ -1,10 +1,13 @@
 // A context's own state: setters that advance the serial once and refuse bad
 // values, clones that share objects by reference, and the event queue.
+#include <cmath>
 #include <limits>
 
 #include "context/context_internal.h"
+#include "foundation/shareable.h"
 #include "support/context_fixture.h"
 #include "ulm3/configuration.h"
+#include "ulm3/lookup_table.h"
 
 namespace ulm3::testing {
 namespace {
@@ -61,13 +64,57 @@ protected:
     ULMContextInternal* context = nullptr;
 };
 
-// Ray termination compares on its own; the other setters share one store.
-TEST_F(ContextState, SettersAdvanceTheSerialOnlyOnAChange) {
-    const uint64_t serial = context->GetSerial();
-    for (int pass = 0; pass < 2; ++pass) {
-        EXPECT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
-        EXPECT_EQ(context->SetRayTermination(0.75, true), kULMOK);
-        EXPECT_EQ(context->GetSerial(), serial + 2);
+// The fields the test below changes, read back through the getters.
+struct Compared {
+    ULMClassifier c;
+    ULMCursor cursor;
+    double threshold;
+    bool enabled;
+    std::vector<double> Fields() const {
+        const ULMVector3D& p = cursor.GetPosition();
+        return {double(reinterpret_cast<uintptr_t>(c.GetLookupTable(3))), double(c.GetLookupTableSource(1)),
+                double(c.GetInterpolationMode(kULMField2)), double(c.GetOperation(1).m_opcodes),
+                double(c.GetInterpolationOrder()), double(cursor.GetType()), p[0], p[1], p[2], cursor.GetLength(),
+                cursor.GetColor().m_alpha, threshold, double(enabled)};
+    }
+};
+
+// Each field the classifier, the cursor and ray termination compare before they store, changed alone: a comparison
+// that skipped it would make the setter a silent no-op. A change advances the serial once, the same value again not.
+TEST_F(ContextState, SettersStoreAChangeOfAnyOneFieldAndAdvanceTheSerialOnce) {
+    enum Kind { kTable, kSource, kMode, kOperation, kOrder, kType, kPosition, kLength, kColour, kThreshold, kEnabled };
+    ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
+    for (int kind = kTable; kind <= kEnabled; ++kind) {
+        SCOPED_TRACE(::testing::Message() << "field kind " << kind);
+        const auto read = [&] {
+            return Compared{context->GetClassifier(), context->GetCursor(), context->GetRayTerminationThreshold(),
+                            context->GetRayTerminationEnabled()};
+        };
+        Compared set = read();
+        ULMClassifier& c = set.c;
+        const ULMStatus changed =
+            kind == kTable       ? c.SetLookupTable(3, table, c.GetLookupTableSource(3))
+            : kind == kSource    ? c.SetLookupTable(1, c.GetLookupTable(1), kULMField3)
+            : kind == kMode      ? c.SetInterpolationMode(kULMField2, kULMNearestNeighbor)
+            : kind == kOperation ? c.SetOperation(1, ULMOperation(kULM_A_Min_B))
+            : kind == kOrder     ? c.SetInterpolationOrder(ULMClassifier::kClassifyFirst)
+            : kind == kType      ? set.cursor.SetType(ULMCursor::kCrossHair)
+            : kind == kPosition  ? set.cursor.SetPosition(set.cursor.GetPosition() + ULMVector3D(0, 0, 1))
+            : kind == kLength    ? set.cursor.SetLength(set.cursor.GetLength() + 1)
+            : kind == kColour    ? set.cursor.SetColor(ULMRGBAFloat(1, 1, 1, set.cursor.GetColor().m_alpha / 2))
+                                 : kULMOK;
+        set.threshold -= kind == kThreshold ? 0.25 : 0;
+        set.enabled = set.enabled != (kind == kEnabled);
+        ASSERT_EQ(changed, kULMOK);
+        ASSERT_NE(set.Fields(), read().Fields());
+        const uint64_t serial = context->GetSerial();
+        for (int pass = 0; pass < 2; ++pass) {
+            EXPECT_EQ(context->SetClassifier(set.c), kULMOK);
+            EXPECT_EQ(context->SetCursor(set.cursor), kULMOK);
+            EXPECT_EQ(context->SetRayTermination(set.threshold, set.enabled), kULMOK);
+            EXPECT_EQ(context->GetSerial(), serial + 1);
+        }
+        EXPECT_EQ(read().Fields(), set.Fields());
     }
 }
 

@@ -65,19 +65,13 @@ protected:
 };
 
 // The fields the test below changes, read back through the getters.
-struct Compared {
-    ULMClassifier c;
-    ULMCursor cursor;
-    double threshold;
-    bool enabled;
-    std::vector<double> Fields() const {
-        const ULMVector3D& p = cursor.GetPosition();
-        return {double(reinterpret_cast<uintptr_t>(c.GetLookupTable(3))), double(c.GetLookupTableSource(1)),
-                double(c.GetInterpolationMode(kULMField2)), double(c.GetOperation(1).m_opcodes),
-                double(c.GetInterpolationOrder()), double(cursor.GetType()), p[0], p[1], p[2], cursor.GetLength(),
-                cursor.GetColor().m_alpha, threshold, double(enabled)};
-    }
-};
+std::vector<double> Fields(const ULMClassifier& c, const ULMCursor& u, double threshold, bool enabled) {
+    const ULMVector3D& p = u.GetPosition();
+    return {double(reinterpret_cast<uintptr_t>(c.GetLookupTable(3))), double(c.GetLookupTableSource(1)),
+            double(c.GetInterpolationMode(kULMField2)), double(c.GetOperation(1).m_opcodes),
+            double(c.GetInterpolationOrder()), double(u.GetType()), p[0], p[1], p[2], u.GetLength(),
+            u.GetColor().m_alpha, threshold, double(enabled)};
+}
 
 // Each field the classifier, the cursor and ray termination compare before they store, changed alone: a comparison
 // that skipped it would make the setter a silent no-op. A change advances the serial once, the same value again not.
@@ -86,35 +80,31 @@ TEST_F(ContextState, SettersStoreAChangeOfAnyOneFieldAndAdvanceTheSerialOnce) {
     ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
     for (int kind = kTable; kind <= kEnabled; ++kind) {
         SCOPED_TRACE(::testing::Message() << "field kind " << kind);
-        const auto read = [&] {
-            return Compared{context->GetClassifier(), context->GetCursor(), context->GetRayTerminationThreshold(),
-                            context->GetRayTerminationEnabled()};
-        };
-        Compared set = read();
-        ULMClassifier& c = set.c;
-        const ULMStatus changed =
-            kind == kTable       ? c.SetLookupTable(3, table, c.GetLookupTableSource(3))
-            : kind == kSource    ? c.SetLookupTable(1, c.GetLookupTable(1), kULMField3)
-            : kind == kMode      ? c.SetInterpolationMode(kULMField2, kULMNearestNeighbor)
-            : kind == kOperation ? c.SetOperation(1, ULMOperation(kULM_A_Min_B))
-            : kind == kOrder     ? c.SetInterpolationOrder(ULMClassifier::kClassifyFirst)
-            : kind == kType      ? set.cursor.SetType(ULMCursor::kCrossHair)
-            : kind == kPosition  ? set.cursor.SetPosition(set.cursor.GetPosition() + ULMVector3D(0, 0, 1))
-            : kind == kLength    ? set.cursor.SetLength(set.cursor.GetLength() + 1)
-            : kind == kColour    ? set.cursor.SetColor(ULMRGBAFloat(1, 1, 1, set.cursor.GetColor().m_alpha / 2))
-                                 : kULMOK;
-        set.threshold -= kind == kThreshold ? 0.25 : 0;
-        set.enabled = set.enabled != (kind == kEnabled);
-        ASSERT_EQ(changed, kULMOK);
-        ASSERT_NE(set.Fields(), read().Fields());
+        ULMClassifier c = context->GetClassifier();
+        ULMCursor u = context->GetCursor();
+        const double threshold = context->GetRayTerminationThreshold() - (kind == kThreshold ? 0.25 : 0);
+        const bool enabled = context->GetRayTerminationEnabled() != (kind == kEnabled);
+        ASSERT_EQ(kind == kTable       ? c.SetLookupTable(3, table, c.GetLookupTableSource(3))
+                  : kind == kSource    ? c.SetLookupTable(1, c.GetLookupTable(1), kULMField3)
+                  : kind == kMode      ? c.SetInterpolationMode(kULMField2, kULMNearestNeighbor)
+                  : kind == kOperation ? c.SetOperation(1, ULMOperation(kULM_A_Min_B))
+                  : kind == kOrder     ? c.SetInterpolationOrder(ULMClassifier::kClassifyFirst)
+                  : kind == kType      ? u.SetType(ULMCursor::kCrossHair)
+                  : kind == kPosition  ? u.SetPosition(u.GetPosition() + ULMVector3D(0, 0, 1))
+                  : kind == kLength    ? u.SetLength(u.GetLength() + 1)
+                  : kind == kColour    ? u.SetColor(ULMRGBAFloat(1, 1, 1, u.GetColor().m_alpha / 2))
+                                       : kULMOK,
+                  kULMOK);
         const uint64_t serial = context->GetSerial();
         for (int pass = 0; pass < 2; ++pass) {
-            EXPECT_EQ(context->SetClassifier(set.c), kULMOK);
-            EXPECT_EQ(context->SetCursor(set.cursor), kULMOK);
-            EXPECT_EQ(context->SetRayTermination(set.threshold, set.enabled), kULMOK);
+            EXPECT_EQ(context->SetClassifier(c), kULMOK);
+            EXPECT_EQ(context->SetCursor(u), kULMOK);
+            EXPECT_EQ(context->SetRayTermination(threshold, enabled), kULMOK);
             EXPECT_EQ(context->GetSerial(), serial + 1);
         }
-        EXPECT_EQ(read().Fields(), set.Fields());
+        EXPECT_EQ(Fields(context->GetClassifier(), context->GetCursor(), context->GetRayTerminationThreshold(),
+                         context->GetRayTerminationEnabled()),
+                  Fields(c, u, threshold, enabled));
     }
 }
 

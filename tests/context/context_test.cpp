@@ -1,7 +1,8 @@
 // A context's own state: setters that advance the serial once and refuse bad
 // values, clones that share objects by reference, and the event queue.
-#include <cmath>
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "context/context_internal.h"
 #include "foundation/shareable.h"

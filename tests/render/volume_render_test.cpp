@@ -322,8 +322,7 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
     context->SetNotifyCallback(kULMEventLightMapChange, onMap, &listener);
     // Each step changes one input from the step before, each render against the reference: the view, opacity
     // modulation, a coefficient, the exponent, the light, the light mode, a shell translucent enough that its back
-    // faces show through its front, an anisotropic correction.
-    // The inputs up to the light mode are the maps' own.
+    // faces show through its front, an anisotropic correction. The inputs up to the light mode are the maps' own.
     enum Input { kTurnX, kTurnY, kExponent, kIntensity, kLightX, kLightMode, kSlices, kModulate, kSpecular, kDiffuse,
                  kEmissive, kAlpha, kCorrected, kInputs };
     std::array<double, kInputs> in = {0, 0, 2, 1, 0.3, 0, 1, 0, 0, 0.8, 0.2, 0.9, 0};
@@ -453,7 +452,7 @@ TEST_F(VolumeRenderTest, RefusedRendersFinishAndLeaveNothingBehind) {
         ReleasablePointer<ULMVolume> v(c.expected == kULMErrVolume
                                            ? ULMVolume::Create(8, ULMVolumeRange(8, 8, 8, 0, 0, 0), 1, kRGBA8, nullptr)
                                            : NewVolume());
-        Pixels earlier;  // the slab and buffers a volume keeps for its MPRs
+        Pixels earlier;  // an earlier MPR leaves the volume the slab and buffers it keeps for the next
         EXPECT_EQ(c.expected == kULMErrEmptyRender && c.mpr >= 0 ? MPR(v, 0, 1, c.mpr, earlier) : kULMOK, kULMOK);
         if (c.model != ULMMatrix()) context->GetCamera().SetModelMatrix(c.model);
         context->SetImageOutputBuffer(c.expected == kULMErrBuffer ? ULMContext::kImageBufferNone

@@ -320,19 +320,19 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
     };
     context->SetNotifyCallback(kULMEventLightMap, onMap, &listener);
     context->SetNotifyCallback(kULMEventLightMapChange, onMap, &listener);
-    // Each step changes one input from the step before, each render against the reference: the view, opacity
-    // modulation, a coefficient, the exponent, the light, the light mode, a shell translucent enough that its back
-    // faces show through its front, an anisotropic correction. The inputs up to the light mode are the maps' own.
+    // Each step changes one input from the step before, each render against the reference: the view, a coefficient,
+    // the exponent, the light, the light mode, a shell translucent enough that its back faces show through its front,
+    // an anisotropic correction, opacity modulation. The inputs up to the light mode are the maps' own.
     enum Input { kTurnX, kTurnY, kExponent, kIntensity, kLightX, kLightMode, kSlices, kModulate, kSpecular, kDiffuse,
                  kEmissive, kAlpha, kCorrected, kInputs };
     std::array<double, kInputs> in = {0, 0, 2, 1, 0.3, 0, 1, 0, 0, 0.8, 0.2, 0.9, 0};
     const struct {
         Input input;
         double value;
-    } steps[] = {{kSlices, 1},   {kTurnX, 30},      {kTurnY, 40},     {kSlices, 2},   {kTurnX, -150},
-                 {kModulate, 1}, {kModulate, 0},    {kSpecular, 0.3}, {kExponent, 8}, {kDiffuse, 0.5},
-                 {kEmissive, 0.4}, {kSpecular, 0.5}, {kIntensity, 0.6}, {kLightX, -0.6}, {kLightMode, 2},
-                 {kLightMode, 1}, {kAlpha, 0.25},   {kLightMode, 0},  {kLightMode, 2}, {kCorrected, 1}};
+    } steps[] = {{kSlices, 2},    {kTurnX, 30},    {kTurnY, 40},     {kSlices, 1},     {kSpecular, 0.3},
+                 {kExponent, 8},  {kDiffuse, 0.5}, {kEmissive, 0.4}, {kSpecular, 0.5}, {kIntensity, 0.6},
+                 {kLightX, -0.6}, {kTurnX, -150},  {kLightMode, 2},  {kLightMode, 1},  {kAlpha, 0.25},
+                 {kLightMode, 0}, {kLightMode, 2}, {kCorrected, 1},  {kModulate, 1}};
     // Maps follow the model matrix, the exponent, the light and the light mode, not the coefficients; a scaling
     // correction corrects gradients instead.
     int rebuilds = -1;
@@ -364,6 +364,7 @@ TEST_F(VolumeRenderTest, LitSphereMatchesTheReferenceAndItsMapsFollowOnlyTheirIn
         for (int b = 0; swap && b < 4 * kSide * kSide; ++b)
             expected[b / 4][b % 4] += Byte(last, b) / 255.0 - before[b / 4][b % 4];
         ASSERT_EQ(Render(kULMBoard0, pixels, nullptr, v), kULMOK);
+        EXPECT_EQ(listener.rebuilds, rebuilds);
         // A map cell spans 0.125 either way of its centre: N.L read there is off by at most about 0.18.
         const Difference d = Compare(pixels, expected);
         EXPECT_LE(d.worst, swap ? 3.0 : 0.18 * 255 * (s.diffuse + s.specular));

@@ -1,10 +1,14 @@
 // A context's own state: setters that advance the serial once and refuse bad
 // values, clones that share objects by reference, and the event queue.
+#include <cstdint>
 #include <limits>
+#include <vector>
 
 #include "context/context_internal.h"
+#include "foundation/shareable.h"
 #include "support/context_fixture.h"
 #include "ulm3/configuration.h"
+#include "ulm3/lookup_table.h"
 
 namespace ulm3::testing {
 namespace {
@@ -61,13 +65,47 @@ protected:
     ULMContextInternal* context = nullptr;
 };
 
-// Ray termination compares on its own; the other setters share one store.
-TEST_F(ContextState, SettersAdvanceTheSerialOnlyOnAChange) {
-    const uint64_t serial = context->GetSerial();
-    for (int pass = 0; pass < 2; ++pass) {
-        EXPECT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
-        EXPECT_EQ(context->SetRayTermination(0.75, true), kULMOK);
-        EXPECT_EQ(context->GetSerial(), serial + 2);
+// The fields the test below changes, read back through the getters.
+std::vector<double> Fields(const ULMClassifier& c, const ULMCursor& u, double threshold, bool enabled) {
+    const ULMVector3D& p = u.GetPosition();
+    return {double(reinterpret_cast<uintptr_t>(c.GetLookupTable(3))), double(c.GetLookupTableSource(1)),
+            double(c.GetInterpolationMode(kULMField2)), double(c.GetOperation(1).m_opcodes),
+            double(c.GetInterpolationOrder()), double(u.GetType()), p[0], p[1], p[2], u.GetLength(),
+            u.GetColor().m_alpha, threshold, double(enabled)};
+}
+
+// Each field the classifier, the cursor and ray termination compare before they store, changed alone: a comparison
+// that skipped it would make the setter a silent no-op. A change advances the serial once, the same value again not.
+TEST_F(ContextState, SettersStoreAChangeOfAnyOneFieldAndAdvanceTheSerialOnce) {
+    enum Kind { kTable, kSource, kMode, kOperation, kOrder, kType, kPosition, kLength, kColour, kThreshold, kEnabled };
+    ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
+    for (int kind = kTable; kind <= kEnabled; ++kind) {
+        SCOPED_TRACE(::testing::Message() << "field kind " << kind);
+        ULMClassifier c = context->GetClassifier();
+        ULMCursor u = context->GetCursor();
+        const double threshold = context->GetRayTerminationThreshold() - (kind == kThreshold ? 0.25 : 0);
+        const bool enabled = context->GetRayTerminationEnabled() != (kind == kEnabled);
+        ASSERT_EQ(kind == kTable       ? c.SetLookupTable(3, table, c.GetLookupTableSource(3))
+                  : kind == kSource    ? c.SetLookupTable(1, c.GetLookupTable(1), kULMField3)
+                  : kind == kMode      ? c.SetInterpolationMode(kULMField2, kULMNearestNeighbor)
+                  : kind == kOperation ? c.SetOperation(1, ULMOperation(kULM_A_Min_B))
+                  : kind == kOrder     ? c.SetInterpolationOrder(ULMClassifier::kClassifyFirst)
+                  : kind == kType      ? u.SetType(ULMCursor::kCrossHair)
+                  : kind == kPosition  ? u.SetPosition(u.GetPosition() + ULMVector3D(0, 0, 1))
+                  : kind == kLength    ? u.SetLength(u.GetLength() + 1)
+                  : kind == kColour    ? u.SetColor(ULMRGBAFloat(1, 1, 1, u.GetColor().m_alpha / 2))
+                                       : kULMOK,
+                  kULMOK);
+        const uint64_t serial = context->GetSerial();
+        for (int pass = 0; pass < 2; ++pass) {
+            EXPECT_EQ(context->SetClassifier(c), kULMOK);
+            EXPECT_EQ(context->SetCursor(u), kULMOK);
+            EXPECT_EQ(context->SetRayTermination(threshold, enabled), kULMOK);
+            EXPECT_EQ(context->GetSerial(), serial + 1);
+        }
+        EXPECT_EQ(Fields(context->GetClassifier(), context->GetCursor(), context->GetRayTerminationThreshold(),
+                         context->GetRayTerminationEnabled()),
+                  Fields(c, u, threshold, enabled));
     }
 }
 

@@ -162,19 +162,9 @@ ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& ou
     return ioScene.context->RenderToGraphicsContext(ioScene.volume, &picture, 0);
 }
 
-// The largest memory of one board: a render loads the whole volume onto one.
-uint64_t LargestBoardMemory() {
-    uint64_t largest = 0;
-    for (int n = 0; n < ULMConfiguration::GetNumberOfBoards(); ++n)
-        largest = std::max<uint64_t>(largest, ULMConfiguration::GetAvailableMemory(n));
-    return largest;
-}
-
 // One line on stderr naming the cause; the exit status of a failed run.
-int Fail(const char* inFormat, const char* inSubject, const std::string& inCause) {
-    std::fprintf(stderr, "ulm3_render: ");
-    std::fprintf(stderr, inFormat, inSubject, inCause.c_str());
-    std::fprintf(stderr, "\n");
+int Fail(const std::string& inCause) {
+    std::fprintf(stderr, "ulm3_render: %s\n", inCause.c_str());
     return 1;
 }
 
@@ -187,10 +177,11 @@ std::string Describe(ULMStatus inStatus) {
 // after its message.
 int OpenVolume(const Options& inOptions, Scene& outScene) {
     FILE* probe = std::fopen(inOptions.input, "rb");
-    if (probe == nullptr) return Fail("cannot read %s: %s", inOptions.input, std::strerror(errno));
+    const std::string input = inOptions.input;
+    if (probe == nullptr) return Fail("cannot read " + input + ": " + std::strerror(errno));
     std::fclose(probe);
     outScene.volume = ULMVolume::CreateFromFile(inOptions.input, 0, ULMVolume::kReadOnly, 0);
-    if (outScene.volume == nullptr) return Fail("%s is not a volume file %s", inOptions.input, "this library reads");
+    if (outScene.volume == nullptr) return Fail(input + " is not a volume file, or holds no volume");
     const ULMVolumeRange range = outScene.volume->GetRange();
     const uint64_t bytes = static_cast<uint64_t>(range.XSize()) * range.YSize() * range.ZSize() *
                            static_cast<uint64_t>(outScene.volume->GetVoxelSize() / 8);
@@ -198,22 +189,22 @@ int OpenVolume(const Options& inOptions, Scene& outScene) {
     unsigned ny = 0;
     unsigned nz = 0;
     ULMConfiguration::GetMaxLockedSize(static_cast<unsigned>(outScene.volume->GetVoxelSize()), nx, ny, nz);
-    const uint64_t memory = LargestBoardMemory();
+    // The volume goes onto board 0, where the picture is made.
+    const uint64_t memory = ULMConfiguration::GetAvailableMemory(0);
     const auto sx = static_cast<unsigned>(range.XSize());
     const auto sy = static_cast<unsigned>(range.YSize());
     const auto sz = static_cast<unsigned>(range.ZSize());
     if (bytes > memory || sx > nx || sy > ny || sz > nz) {
-        const std::string cause = std::to_string(sx) + " x " + std::to_string(sy) + " x " + std::to_string(sz) +
-                                  " voxels of " + std::to_string(outScene.volume->GetVoxelSize()) + " bits (" +
-                                  std::to_string(bytes >> 20) + " MiB) do not fit a board (" +
-                                  std::to_string(memory >> 20) + " MiB, at most " + std::to_string(nx) + " x " +
-                                  std::to_string(ny) + " x " + std::to_string(nz) + ")";
-        return Fail("%s: %s", inOptions.input, cause);
+        const std::string size = std::to_string(sx) + " x " + std::to_string(sy) + " x " + std::to_string(sz);
+        const std::string limit = std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz);
+        return Fail(input + ": " + size + " voxels of " + std::to_string(outScene.volume->GetVoxelSize()) +
+                    " bits (" + std::to_string(bytes >> 20) + " MiB) do not fit board 0 (" +
+                    std::to_string(memory >> 20) + " MiB, at most " + limit + ")");
     }
-    // On the board the picture goes to: a volume loaded for each render
-    // could move to another board between frames, away from the picture.
+    // Locked where the picture is: a volume loaded for each render could
+    // move to another board between frames, away from the picture.
     const ULMStatus status = outScene.volume->LockVolume(kULMBoard0);
-    if (status != kULMOK) return Fail("%s: the boards cannot hold the volume: %s", inOptions.input, Describe(status));
+    if (status != kULMOK) return Fail(input + ": the boards cannot hold the volume: " + Describe(status));
     return 0;
 }
 
@@ -221,8 +212,9 @@ int OpenVolume(const Options& inOptions, Scene& outScene) {
 // read the bits the values use, and fills the table. 0, or the exit status.
 int Classify(Options& ioOptions, Scene& ioScene) {
     FieldHistogram histogram;
+    const std::string input = ioOptions.input;
     ULMStatus status = CountField0(*ioScene.volume, histogram);
-    if (status != kULMOK) return Fail("%s: cannot read the voxels' values: %s", ioOptions.input, Describe(status));
+    if (status != kULMOK) return Fail(input + ": cannot read the voxels' values: " + Describe(status));
     // A 16-bit voxel that holds 12-bit values would reach only the table's
     // first sixteenth: the classifier reads the significant bits instead.
     ULMFieldDescriptor field = ioScene.volume->GetFieldDescriptor(kULMField0);
@@ -230,17 +222,17 @@ int Classify(Options& ioOptions, Scene& ioScene) {
     if (bits < field.m_size) {
         field.m_size = bits;
         status = ioScene.volume->SetFieldDescriptor(kULMField0, field);
-        if (status != kULMOK) return Fail("%s: cannot narrow field 0: %s", ioOptions.input, Describe(status));
+        if (status != kULMOK) return Fail(input + ": cannot narrow field 0: " + Describe(status));
     }
     if (!ioOptions.window) ioOptions.windowValues = ChooseWindow(histogram);
     std::printf("window %u %u opacity %g\n", ioOptions.windowValues.lo, ioOptions.windowValues.hi, ioOptions.opacity);
     std::fflush(stdout);
     ioScene.table = ULMLookupTable::Create(256);
     ioScene.context = ioScene.table != nullptr ? ULMContext::Create(ioScene.table) : nullptr;
-    if (ioScene.context == nullptr) return Fail("%s: %s", ioOptions.input, Describe(kULMErrAlloc));
+    if (ioScene.context == nullptr) return Fail(input + ": " + Describe(kULMErrAlloc));
     status = FillTable(ioOptions.windowValues, field.m_size, ioOptions.opacity, *ioScene.table);
     if (status == kULMOK) status = SetUpContext(ioOptions, *ioScene.volume, *ioScene.context);
-    if (status != kULMOK) return Fail("%s: cannot set up the render: %s", ioOptions.input, Describe(status));
+    if (status != kULMOK) return Fail(input + ": cannot set up the render: " + Describe(status));
     return 0;
 }
 
@@ -273,11 +265,13 @@ int Run(Options& ioOptions, PngOutput& ioOutput) {
     scene.basePlane = ioOptions.basePlane;
     ULMStatus status = RenderFrame(ioOptions.size, scene, pixels);
     if (status == kULMOK && ioOptions.repeat > 0) status = TimeFrames(ioOptions, scene, pixels);
+    const std::string input = ioOptions.input;
     if (status == kULMErrAlloc || status == kULMErrTooLarge || status == kULMErrBuffer)
-        return Fail("%s: the boards cannot hold the volume and the picture: %s", ioOptions.input, Describe(status));
-    if (status != kULMOK) return Fail("%s: the render failed: %s", ioOptions.input, Describe(status));
+        return Fail(input + ": the boards cannot hold the volume and the picture: " + Describe(status));
+    if (status != kULMOK) return Fail(input + ": the render failed: " + Describe(status));
     std::string reason;
-    if (!ioOutput.Commit(pixels, ioOptions.size, reason)) return Fail("cannot write %s: %s", ioOptions.output, reason);
+    if (!ioOutput.Commit(pixels, ioOptions.size, reason))
+        return Fail("cannot write " + std::string(ioOptions.output) + ": " + reason);
     return 0;
 }
 
@@ -293,9 +287,10 @@ int main(int argc, char** argv) {
     // known before the render than after it.
     PngOutput output;
     std::string reason;
-    if (!output.Open(options.output, reason)) return Fail("cannot write %s: %s", options.output, reason);
+    if (!output.Open(options.output, reason))
+        return Fail("cannot write " + std::string(options.output) + ": " + reason);
     const ULMStatus status = ULMOpen();
-    if (status != kULMOK) return Fail("cannot open the library%s: %s", "", Describe(status));
+    if (status != kULMOK) return Fail("cannot open the library: " + Describe(status));
     const int result = Run(options, output);
     ULMClose();
     return result;

@@ -82,7 +82,7 @@ TEST_F(RenderPng, BadInputsSayWhyAndLeaveNoPicture) {
     ASSERT_EQ(Run(ULM3_VOXMAKE " --size 128 128 128 big.vox && echo no voxels > notes.txt"), 0);
     const char* const cases[][3] = {{"", "notes.txt out.png", "is not a volume file"},
                                     {"", "missing.vox out.png", "cannot read"},
-                                    {"TULX7SIM_MEMORY_MB=1 ", "big.vox out.png", "do not fit a board"},
+                                    {"TULX7SIM_MEMORY_MB=1 ", "big.vox out.png", "do not fit board 0"},
                                     {"", "big.vox no/such/folder/out.png", "cannot write"}};
     for (const auto& c : cases) {
         EXPECT_NE(Run(c[0] + std::string(ULM3_RENDER " ") + c[1]), 0) << c[2];

@@ -204,7 +204,8 @@ int OpenVolume(const Options& inOptions, Scene& outScene) {
     // Locked where the picture is: a volume loaded for each render could
     // move to another board between frames, away from the picture.
     const ULMStatus status = outScene.volume->LockVolume(kULMBoard0);
-    if (status != kULMOK) return Fail(input + ": the boards cannot hold the volume: " + Describe(status));
+    if (status == kULMErrRead) return Fail(input + ": the file ends before its voxels do: " + Describe(status));
+    if (status != kULMOK) return Fail(input + ": the volume cannot be loaded onto board 0: " + Describe(status));
     return 0;
 }
 
@@ -214,6 +215,8 @@ int Classify(Options& ioOptions, Scene& ioScene) {
     FieldHistogram histogram;
     const std::string input = ioOptions.input;
     ULMStatus status = CountField0(*ioScene.volume, histogram);
+    if (status == kULMErrFormat)
+        return Fail(input + ": field 0 is signed, a float or wider than 16 bits; only unsigned values are windowed");
     if (status != kULMOK) return Fail(input + ": cannot read the voxels' values: " + Describe(status));
     // A 16-bit voxel that holds 12-bit values would reach only the table's
     // first sixteenth: the classifier reads the significant bits instead.

@@ -1,11 +1,14 @@
-// Renders the first volume of a volume file to a PNG: an orthographic
-// camera framing the volume, a grey ramp with an opacity window, one render
-// into an on-board image, unloaded and written with libpng. --shade lights
-// it from the viewer; --base-plane renders a base plane instead and warps it
-// into the picture through a graphics context, as a drawing program would.
-//   ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]
-#include <png.h>
-
+// Renders the first volume of a volume file to a PNG that shows it on the
+// first try: an orthographic camera fitted to the volume's box, grey and
+// opacity ramps over a window read from the voxels' histogram, one render
+// into an on-board image, unloaded and written with libpng. --shade lights it
+// from the viewer; --base-plane renders a base plane and warps it into the
+// picture through a graphics context, as a drawing program would, and views
+// the chip cannot subsample take that road by themselves.
+#include <algorithm>
+#include <bit>
+#include <cerrno>
+#include <chrono>
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -13,11 +16,25 @@
 #include <string>
 #include <vector>
 
+#include "render/picture_graphics.h"
+#include "render/png_output.h"
+#include "render/view_framing.h"
+#include "render/voxel_window.h"
 #include "ulm3.h"
 
 using namespace ulm3;
+using namespace ulm3_render;
 
 namespace {
+
+const char* const kUsage =
+    "usage: ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]\n"
+    "                   [--window LO HI] [--opacity A] [--repeat N]\n"
+    "  --size: picture width and height, 16..4096 pixels (256)\n"
+    "  --turn: degrees about x, after those about y (30 40)\n"
+    "  --window: voxel values where the grey and opacity ramps start and end (default: from the data)\n"
+    "  --opacity: the opacity the ramp reaches, above 0 and at most 1 (0.25)\n"
+    "  --repeat: render N more frames and print their median time\n";
 
 struct Options {
     const char* input = nullptr;
@@ -26,19 +43,46 @@ struct Options {
     double turnX = 30.0, turnY = 40.0;
     bool shade = false;
     bool basePlane = false;
+    bool window = false;
+    VoxelWindow windowValues;
+    double opacity = 0.25;
+    int repeat = 0;
 };
+
+bool ParseLong(const char* inText, long inMin, long inMax, long& out) {
+    char* end = nullptr;
+    out = std::strtol(inText, &end, 10);
+    return end != inText && *end == '\0' && out >= inMin && out <= inMax;
+}
+
+bool ParseDouble(const char* inText, double& out) {
+    char* end = nullptr;
+    out = std::strtod(inText, &end);
+    return end != inText && *end == '\0' && std::isfinite(out);
+}
 
 bool ParseOptions(int argc, char** argv, Options& out) {
     std::vector<const char*> files;
     for (int i = 1; i < argc; ++i) {
         const std::string a = argv[i];
+        long n = 0;
+        long m = 0;
         if (a == "--size" && i + 1 < argc) {
-            const long n = std::strtol(argv[++i], nullptr, 10);
-            if (n < 16 || n > 4096) return false;
+            if (!ParseLong(argv[++i], 16, 4096, n)) return false;
             out.size = static_cast<unsigned>(n);
         } else if (a == "--turn" && i + 2 < argc) {
-            out.turnX = std::strtod(argv[++i], nullptr);
-            out.turnY = std::strtod(argv[++i], nullptr);
+            if (!ParseDouble(argv[i + 1], out.turnX) || !ParseDouble(argv[i + 2], out.turnY)) return false;
+            i += 2;
+        } else if (a == "--window" && i + 2 < argc) {
+            if (!ParseLong(argv[i + 1], 0, 65534, n) || !ParseLong(argv[i + 2], n + 1, 65535, m)) return false;
+            out.window = true;
+            out.windowValues = VoxelWindow{static_cast<unsigned>(n), static_cast<unsigned>(m)};
+            i += 2;
+        } else if (a == "--opacity" && i + 1 < argc) {
+            if (!ParseDouble(argv[++i], out.opacity) || out.opacity <= 0.0 || out.opacity > 1.0) return false;
+        } else if (a == "--repeat" && i + 1 < argc) {
+            if (!ParseLong(argv[++i], 1, 100000, n)) return false;
+            out.repeat = static_cast<int>(n);
         } else if (a == "--shade") {
             out.shade = true;
         } else if (a == "--base-plane") {
@@ -52,117 +96,17 @@ bool ParseOptions(int argc, char** argv, Options& out) {
     if (files.size() != 2) return false;
     out.input = files[0];
     out.output = files[1];
-    return std::isfinite(out.turnX) && std::isfinite(out.turnY);
+    return true;
 }
 
-// Rows bottom-up as the camera's window counts them; PNG rows go top-down.
-bool WritePng(const char* inPath, const std::vector<uint32_t>& inPixels, unsigned inSize) {
-    FILE* file = std::fopen(inPath, "wb");
-    if (file == nullptr) return false;
-    png_structp png = png_create_write_struct(PNG_LIBPNG_VER_STRING, nullptr, nullptr, nullptr);
-    png_infop info = png != nullptr ? png_create_info_struct(png) : nullptr;
-    bool ok = info != nullptr;
-    if (ok && setjmp(png_jmpbuf(png)) == 0) {
-        png_init_io(png, file);
-        png_set_IHDR(png, info, inSize, inSize, 8, PNG_COLOR_TYPE_RGB, PNG_INTERLACE_NONE,
-                     PNG_COMPRESSION_TYPE_DEFAULT, PNG_FILTER_TYPE_DEFAULT);
-        png_write_info(png, info);
-        std::vector<png_byte> row(3 * inSize);
-        for (unsigned y = 0; y < inSize; ++y) {
-            const uint32_t* src = &inPixels[static_cast<size_t>(inSize - 1 - y) * inSize];
-            for (unsigned x = 0; x < inSize; ++x)
-                for (int c = 0; c < 3; ++c) row[3 * x + c] = static_cast<png_byte>(src[x] >> (8 * c));
-            png_write_row(png, row.data());
-        }
-        png_write_end(png, nullptr);
-    } else {
-        ok = false;
-    }
-    png_destroy_write_struct(&png, info != nullptr ? &info : nullptr);
-    return std::fclose(file) == 0 && ok;
-}
-
-// Draws base planes into a square RGBA8 picture the way a texture-mapping
-// program would: every picture pixel inside the hexagon reads the plane,
-// bilinear, at the point the hexagon's affine map gives it.
-class PictureGraphics : public ULMGraphicsContext {
-public:
-    explicit PictureGraphics(std::vector<uint32_t>& ioPixels, unsigned inSize) : m_pixels(ioPixels), m_size(inSize) {}
-
-    ULMStatus DrawBasePlane(const ULMBasePlaneInfo& in) override {
-        if (in.pixelFormat != kULMPixelFormatRGBA8 || in.numberOfVertices < 3) return kULMErrArgument;
-        // The widest triangle of the hexagon gives the map most precisely.
-        int best[3] = {0, 1, 2};
-        double area = 0.0;
-        for (int i = 0; i < in.numberOfVertices; ++i)
-            for (int j = i + 1; j < in.numberOfVertices; ++j)
-                for (int k = j + 1; k < in.numberOfVertices; ++k) {
-                    const double a = std::fabs(Cross(in.hexagon[i], in.hexagon[j], in.hexagon[k]));
-                    if (a > area) area = a, best[0] = i, best[1] = j, best[2] = k;
-                }
-        if (area <= 0.0) return kULMErrArgument;
-        const ULMVector2D &p0 = in.hexagon[best[0]], &p1 = in.hexagon[best[1]], &p2 = in.hexagon[best[2]];
-        const ULMVector2D &t0 = in.texCoords[best[0]], &t1 = in.texCoords[best[1]], &t2 = in.texCoords[best[2]];
-        const double det = Cross(p0, p1, p2);
-        for (unsigned y = 0; y < m_size; ++y) {
-            for (unsigned x = 0; x < m_size; ++x) {
-                const ULMVector2D q(x, y);
-                if (!Inside(in, q)) continue;
-                const double b1 = Cross(p0, q, p2) / det, b2 = Cross(p0, p1, q) / det;
-                const double u = (t0[0] + b1 * (t1[0] - t0[0]) + b2 * (t2[0] - t0[0])) * in.imageWidth;
-                const double v = (t0[1] + b1 * (t1[1] - t0[1]) + b2 * (t2[1] - t0[1])) * in.imageHeight;
-                m_pixels[static_cast<size_t>(y) * m_size + x] = Bilinear(in, u, v);
-            }
-        }
-        return kULMOK;
-    }
-
-private:
-    // Twice the signed area of (a, b, c).
-    static double Cross(const ULMVector2D& a, const ULMVector2D& b, const ULMVector2D& c) {
-        return (b[0] - a[0]) * (c[1] - a[1]) - (c[0] - a[0]) * (b[1] - a[1]);
-    }
-    // The hexagon runs counter-clockwise; a point on its edge is inside.
-    static bool Inside(const ULMBasePlaneInfo& in, const ULMVector2D& q) {
-        for (int i = 0; i < in.numberOfVertices; ++i)
-            if (Cross(in.hexagon[i], in.hexagon[(i + 1) % in.numberOfVertices], q) < -1e-9) return false;
-        return true;
-    }
-    static uint32_t Bilinear(const ULMBasePlaneInfo& in, double u, double v) {
-        const auto* texels = static_cast<const uint32_t*>(in.pixels);
-        const double fu = u - std::floor(u), fv = v - std::floor(v);
-        const long u0 = std::lround(u - fu), v0 = std::lround(v - fv);
-        auto at = [&](long i, long j, int c) -> double {
-            const bool inPlane = i >= 0 && j >= 0 && i < in.basePlaneWidth && j < in.basePlaneHeight;
-            return inPlane ? (texels[j * in.imageWidth + i] >> (8 * c)) & 255 : 0.0;
-        };
-        uint32_t out = 0;
-        for (int c = 0; c < 4; ++c) {
-            const double value = (1 - fv) * ((1 - fu) * at(u0, v0, c) + fu * at(u0 + 1, v0, c)) +
-                                 fv * ((1 - fu) * at(u0, v0 + 1, c) + fu * at(u0 + 1, v0 + 1, c));
-            out |= static_cast<uint32_t>(std::lround(value)) << (8 * c);
-        }
-        return out;
-    }
-
-    std::vector<uint32_t>& m_pixels;
-    unsigned m_size;
-};
-
-// The camera framing the volume, turned as asked, and with --shade one
-// light at the viewer.
+// The camera fitted to the volume, and with --shade one light at the viewer.
 ULMStatus SetUpContext(const Options& inOptions, const ULMVolume& inVolume, ULMContext& ioContext) {
-    unsigned sx = 0, sy = 0, sz = 0;
-    inVolume.GetSize(sx, sy, sz);
-    const ULMVolumeRange range = inVolume.GetRange();
-    const double radius = 0.5 * std::sqrt(double(sx) * sx + double(sy) * sy + double(sz) * sz);
     ULMCamera camera;
-    camera.SetProjectionMatrix(ULMMatrix::Ortho(-radius, radius, -radius, radius, -2 * radius, 2 * radius));
-    camera.SetModelMatrix(ULMMatrix::Rotate(inOptions.turnX, ULMVector3D(1, 0, 0)) *
-                          ULMMatrix::Rotate(inOptions.turnY, ULMVector3D(0, 1, 0)) *
-                          ULMMatrix::Translate(-(range.XOrigin() + (sx - 1) / 2.0),
-                                               -(range.YOrigin() + (sy - 1) / 2.0),
-                                               -(range.ZOrigin() + (sz - 1) / 2.0)));
+    ULMMatrix model;
+    ULMMatrix projection;
+    FrameVolume(inVolume, inOptions.turnX, inOptions.turnY, model, projection);
+    camera.SetProjectionMatrix(projection);
+    camera.SetModelMatrix(model);
     camera.SetViewport(0, 0, static_cast<int>(inOptions.size), static_cast<int>(inOptions.size));
     ULMStatus status = ioContext.SetCamera(camera);
     if (status != kULMOK || !inOptions.shade) return status;
@@ -171,49 +115,167 @@ ULMStatus SetUpContext(const Options& inOptions, const ULMVolume& inVolume, ULMC
     if (light == nullptr) return kULMErrAlloc;
     status = ioContext.AddLight(light);
     light->Release();
-    if (status == kULMOK) status = ioContext.SetReflectionProperties(0.75, 0.2, 0.25, 12.0);
+    if (status == kULMOK) status = ioContext.SetReflectionProperties(0.6, 0.1, 0.4, 12.0);
     return status;
 }
 
-// One render straight into an image on the board, unloaded.
-ULMStatus RenderDirect(unsigned inSize, ULMVolume& inVolume, const ULMContext& inContext,
-                       std::vector<uint32_t>& outPixels) {
-    const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                         {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, inSize, inSize, 32, 4, rgba8);
-    if (image == nullptr) return kULMErrAlloc;
+// What a run holds from the library; released in reverse order of creation.
+struct Scene {
+    ULMVolume* volume = nullptr;
+    ULMLookupTable* table = nullptr;
+    ULMContext* context = nullptr;
+    ULMImageBuffer* image = nullptr;  // the direct road's on-board picture
+    bool basePlane = false;
+
+    Scene() = default;
+    Scene(const Scene&) = delete;
+    Scene& operator=(const Scene&) = delete;
+    ~Scene() {
+        if (image != nullptr) image->Release();
+        if (context != nullptr) context->Release();
+        if (table != nullptr) table->Release();
+        if (volume != nullptr) volume->Release();
+    }
+};
+
+// One frame into the picture: straight into an image on the board and
+// unloaded, or through a base plane. The first view the chip cannot
+// subsample turns the scene to the base plane for good.
+ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& outPixels) {
     const ULMImageRange whole(static_cast<int>(inSize), static_cast<int>(inSize), 0, 0);
-    ULMStatus status = image->Clear(whole, 0);
-    if (status == kULMOK) status = inVolume.Render(&inContext, image, nullptr, nullptr, nullptr);
-    if (status == kULMOK) status = image->StartUnload(outPixels.data(), whole, 0).Wait(-1);
-    image->Release();
-    return status;
+    if (!ioScene.basePlane) {
+        if (ioScene.image == nullptr) {
+            const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                                 {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+            ioScene.image = ULMImageBuffer::Create(kULMBoard0, inSize, inSize, 32, 4, rgba8);
+            if (ioScene.image == nullptr) return kULMErrAlloc;
+        }
+        ULMStatus status = ioScene.image->Clear(whole, 0);
+        if (status == kULMOK)
+            status = ioScene.volume->Render(ioScene.context, ioScene.image, nullptr, nullptr, nullptr);
+        if (status == kULMOK) status = ioScene.image->StartUnload(outPixels.data(), whole, 0).Wait(-1);
+        if (status != kULMErrCantSubsample) return status;
+        ioScene.basePlane = true;
+    }
+    std::fill(outPixels.begin(), outPixels.end(), 0u);
+    PictureGraphics picture(outPixels, inSize);
+    return ioScene.context->RenderToGraphicsContext(ioScene.volume, &picture, 0);
 }
 
-ULMStatus Render(const Options& inOptions, std::vector<uint32_t>& outPixels) {
-    ULMVolume* volume = ULMVolume::CreateFromFile(inOptions.input, 0, ULMVolume::kReadOnly, 0);
-    if (volume == nullptr) return kULMErrVoxFile;
-    // Grey rising with the value; opacity only from a quarter of the range up.
-    ULMLookupTable* table = ULMLookupTable::Create(256);
-    ULMContext* context = table != nullptr ? ULMContext::Create(table) : nullptr;
-    ULMStatus status = context != nullptr ? kULMOK : kULMErrAlloc;
-    outPixels.assign(static_cast<size_t>(inOptions.size) * inOptions.size, 0);
-    if (status == kULMOK) {
-        for (int c = 0; c < 3; ++c) table->SetRamp(static_cast<ULMChannel>(c), 0, 255, 0.0, 1.0);
-        table->SetRamp(kULMChannelAlpha, 0, 63, 0.0, 0.0);
-        table->SetRamp(kULMChannelAlpha, 64, 255, 0.0, 0.12);
-        status = SetUpContext(inOptions, *volume, *context);
+// One line on stderr naming the cause; the exit status of a failed run.
+int Fail(const std::string& inCause) {
+    std::fprintf(stderr, "ulm3_render: %s\n", inCause.c_str());
+    return 1;
+}
+
+// A status in words, with its number for a search of the documentation.
+std::string Describe(ULMStatus inStatus) {
+    return std::string(UlmGetStatusString(inStatus)) + " (" + std::to_string(static_cast<int>(inStatus)) + ")";
+}
+
+// Opens the input as a volume that a board can hold; 0, or the exit status
+// after its message.
+int OpenVolume(const Options& inOptions, Scene& outScene) {
+    FILE* probe = std::fopen(inOptions.input, "rb");
+    const std::string input = inOptions.input;
+    if (probe == nullptr) return Fail("cannot read " + input + ": " + std::strerror(errno));
+    std::fclose(probe);
+    outScene.volume = ULMVolume::CreateFromFile(inOptions.input, 0, ULMVolume::kReadOnly, 0);
+    if (outScene.volume == nullptr) return Fail(input + " is not a volume file, or holds no volume");
+    const ULMVolumeRange range = outScene.volume->GetRange();
+    const uint64_t bytes = static_cast<uint64_t>(range.XSize()) * range.YSize() * range.ZSize() *
+                           static_cast<uint64_t>(outScene.volume->GetVoxelSize() / 8);
+    unsigned nx = 0;
+    unsigned ny = 0;
+    unsigned nz = 0;
+    ULMConfiguration::GetMaxLockedSize(static_cast<unsigned>(outScene.volume->GetVoxelSize()), nx, ny, nz);
+    // The volume goes onto board 0, where the picture is made.
+    const uint64_t memory = ULMConfiguration::GetAvailableMemory(0);
+    const auto sx = static_cast<unsigned>(range.XSize());
+    const auto sy = static_cast<unsigned>(range.YSize());
+    const auto sz = static_cast<unsigned>(range.ZSize());
+    if (bytes > memory || sx > nx || sy > ny || sz > nz) {
+        const std::string size = std::to_string(sx) + " x " + std::to_string(sy) + " x " + std::to_string(sz);
+        const std::string limit = std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz);
+        return Fail(input + ": " + size + " voxels of " + std::to_string(outScene.volume->GetVoxelSize()) +
+                    " bits (" + std::to_string(bytes >> 20) + " MiB) do not fit board 0 (" +
+                    std::to_string(memory >> 20) + " MiB, at most " + limit + ")");
     }
-    if (status == kULMOK && inOptions.basePlane) {
-        PictureGraphics picture(outPixels, inOptions.size);
-        status = context->RenderToGraphicsContext(volume, &picture, 0);
-    } else if (status == kULMOK) {
-        status = RenderDirect(inOptions.size, *volume, *context, outPixels);
+    // Locked where the picture is: a volume loaded for each render could
+    // move to another board between frames, away from the picture.
+    const ULMStatus status = outScene.volume->LockVolume(kULMBoard0);
+    if (status == kULMErrRead) return Fail(input + ": the file ends before its voxels do: " + Describe(status));
+    if (status != kULMOK) return Fail(input + ": the volume cannot be loaded onto board 0: " + Describe(status));
+    return 0;
+}
+
+// Reads the window from the data unless it was given, makes the classifier
+// read the bits the values use, and fills the table. 0, or the exit status.
+int Classify(Options& ioOptions, Scene& ioScene) {
+    FieldHistogram histogram;
+    const std::string input = ioOptions.input;
+    ULMStatus status = CountField0(*ioScene.volume, histogram);
+    if (status == kULMErrFormat)
+        return Fail(input + ": field 0 is signed, a float or wider than 16 bits; only unsigned values are windowed");
+    if (status != kULMOK) return Fail(input + ": cannot read the voxels' values: " + Describe(status));
+    // A 16-bit voxel that holds 12-bit values would reach only the table's
+    // first sixteenth: the classifier reads the significant bits instead.
+    ULMFieldDescriptor field = ioScene.volume->GetFieldDescriptor(kULMField0);
+    const int bits = std::min(field.m_size, SignificantBits(histogram));
+    if (bits < field.m_size) {
+        field.m_size = bits;
+        status = ioScene.volume->SetFieldDescriptor(kULMField0, field);
+        if (status != kULMOK) return Fail(input + ": cannot narrow field 0: " + Describe(status));
     }
-    if (context != nullptr) context->Release();
-    if (table != nullptr) table->Release();
-    volume->Release();
-    return status;
+    if (!ioOptions.window) ioOptions.windowValues = ChooseWindow(histogram);
+    std::printf("window %u %u opacity %g\n", ioOptions.windowValues.lo, ioOptions.windowValues.hi, ioOptions.opacity);
+    std::fflush(stdout);
+    ioScene.table = ULMLookupTable::Create(256);
+    ioScene.context = ioScene.table != nullptr ? ULMContext::Create(ioScene.table) : nullptr;
+    if (ioScene.context == nullptr) return Fail(input + ": " + Describe(kULMErrAlloc));
+    status = FillTable(ioOptions.windowValues, field.m_size, ioOptions.opacity, *ioScene.table);
+    if (status == kULMOK) status = SetUpContext(ioOptions, *ioScene.volume, *ioScene.context);
+    if (status != kULMOK) return Fail(input + ": cannot set up the render: " + Describe(status));
+    return 0;
+}
+
+// The median time of inRepeat more frames, and the voxels they show each second.
+ULMStatus TimeFrames(const Options& inOptions, Scene& ioScene, std::vector<uint32_t>& ioPixels) {
+    std::vector<double> seconds;
+    for (int i = 0; i < inOptions.repeat; ++i) {
+        const auto start = std::chrono::steady_clock::now();
+        const ULMStatus status = RenderFrame(inOptions.size, ioScene, ioPixels);
+        if (status != kULMOK) return status;
+        seconds.push_back(std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count());
+    }
+    std::sort(seconds.begin(), seconds.end());
+    const size_t n = seconds.size();
+    const double median = n % 2 == 1 ? seconds[n / 2] : (seconds[n / 2 - 1] + seconds[n / 2]) / 2;
+    ULMVolumeRange range = ioScene.volume->GetActiveSubVolume();
+    if (range.XSize() <= 0 || range.YSize() <= 0 || range.ZSize() <= 0) range = ioScene.volume->GetRange();
+    const double voxels = static_cast<double>(range.XSize()) * range.YSize() * range.ZSize();
+    std::printf("%d frames%s: median %.3f ms, %.3g voxels per second\n", inOptions.repeat,
+                ioScene.basePlane ? " through a base plane" : "", median * 1e3, median > 0.0 ? voxels / median : 0.0);
+    return kULMOK;
+}
+
+int Run(Options& ioOptions, PngOutput& ioOutput) {
+    Scene scene;
+    int failed = OpenVolume(ioOptions, scene);
+    if (failed == 0) failed = Classify(ioOptions, scene);
+    if (failed != 0) return failed;
+    std::vector<uint32_t> pixels(static_cast<size_t>(ioOptions.size) * ioOptions.size, 0);
+    scene.basePlane = ioOptions.basePlane;
+    ULMStatus status = RenderFrame(ioOptions.size, scene, pixels);
+    if (status == kULMOK && ioOptions.repeat > 0) status = TimeFrames(ioOptions, scene, pixels);
+    const std::string input = ioOptions.input;
+    if (status == kULMErrAlloc || status == kULMErrTooLarge || status == kULMErrBuffer)
+        return Fail(input + ": the boards cannot hold the volume and the picture: " + Describe(status));
+    if (status != kULMOK) return Fail(input + ": the render failed: " + Describe(status));
+    std::string reason;
+    if (!ioOutput.Commit(pixels, ioOptions.size, reason))
+        return Fail("cannot write " + std::string(ioOptions.output) + ": " + reason);
+    return 0;
 }
 
 }  // namespace
@@ -221,25 +283,18 @@ ULMStatus Render(const Options& inOptions, std::vector<uint32_t>& outPixels) {
 int main(int argc, char** argv) {
     Options options;
     if (!ParseOptions(argc, argv, options)) {
-        std::fprintf(stderr, "usage: ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]\n");
+        std::fputs(kUsage, stderr);
         return 2;
     }
-    ULMStatus status = ULMOpen();
-    if (status != kULMOK) {
-        std::fprintf(stderr, "ulm3_render: cannot open the library: %s\n", UlmGetStatusString(status));
-        return 1;
-    }
-    std::vector<uint32_t> pixels;
-    status = Render(options, pixels);
+    // The output first: a folder that cannot take the picture is better
+    // known before the render than after it.
+    PngOutput output;
+    std::string reason;
+    if (!output.Open(options.output, reason))
+        return Fail("cannot write " + std::string(options.output) + ": " + reason);
+    const ULMStatus status = ULMOpen();
+    if (status != kULMOK) return Fail("cannot open the library: " + Describe(status));
+    const int result = Run(options, output);
     ULMClose();
-    if (status != kULMOK) {
-        std::fprintf(stderr, "ulm3_render: %s: %s (%d)\n", options.input, UlmGetStatusString(status),
-                     static_cast<int>(status));
-        return 1;
-    }
-    if (!WritePng(options.output, pixels, options.size)) {
-        std::fprintf(stderr, "ulm3_render: cannot write %s\n", options.output);
-        return 1;
-    }
-    return 0;
+    return result;
 }

@@ -21,10 +21,12 @@ constexpr NKW7_Word<Width> NKW7_PlaceField(uint64_t value, int lowBit, int sizeB
     return static_cast<NKW7_Word<Width>>(lowBit >= 64 ? 0 : kept << lowBit);
 }
 
-// The code of a named enumerator, for registers and for case labels.
+// The code of a named enumerator, for registers and for case labels. The
+// chip's inner loops compare codes through it, so even unoptimised builds
+// inline it.
 template <typename Code>
     requires std::is_enum_v<Code>
-constexpr std::underlying_type_t<Code> NKW7_Code(Code code) {
+[[gnu::always_inline]] constexpr std::underlying_type_t<Code> NKW7_Code(Code code) {
     return static_cast<std::underlying_type_t<Code>>(code);
 }
 

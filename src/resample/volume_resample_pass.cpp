@@ -123,11 +123,13 @@ private:
     ULMVolume* m_volume = nullptr;
 };
 
-// An access on the source, and its preparation, for the length of the pass.
+// An access on the source, and its preparation, for the length of the pass;
+// the source's buffer lock too, so that no application call takes its
+// buffer before the pass is queued.
 class AddAccessAndRelease {
 public:
     AddAccessAndRelease(ULMVolumeInternal* inVolume, ULMAccessType inType, ULMStatus& outStatus)
-        : m_volume(inVolume) {
+        : m_bufferHold(inVolume->BufferLock()), m_volume(inVolume) {
         outStatus = inVolume->AddAccess(inType);
         m_held = outStatus == kULMOK;
     }
@@ -146,6 +148,7 @@ public:
     }
 
 private:
+    ULMRecursiveLock m_bufferHold;
     ULMVolumeInternal* m_volume;
     bool m_held = false;
     bool m_prepared = false;

@@ -7,6 +7,8 @@
 #include <tuple>
 #include <vector>
 
+#include "context/context_internal.h"
+#include "foundation/log_capture.h"
 #include "support/context_fixture.h"
 #include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
@@ -92,8 +94,9 @@ void PauseOnLightMap(ULMEventBase* event, void*) {
 // A step of the slot table: render (kWide: of a volume wider than the board's coordinates; kNoImage: with the board
 // allocation after the volume's failing; kRefused: with the render request refused; kPaused: by the light map, built
 // before the transfer is queued; kTaken: by callbacks that fetch the rendered plane and release the transferred one),
-// fetch, kPeek: fetch without waiting and then resume the board, release, or render to graphics that fail.
-enum class Op { kRender, kWide, kNoImage, kRefused, kPaused, kTaken, kFetch, kPeek, kRelease, kDrawFailing };
+// fetch, kPeek: fetch without waiting and then resume the board, release, render to graphics that fail, or
+// kQueueFull: render with both events queued on a full queue.
+enum class Op { kRender, kWide, kNoImage, kRefused, kPaused, kTaken, kFetch, kPeek, kRelease, kDrawFailing, kQueueFull };
 
 class BasePlaneTest : public ContextTest {
 protected:
@@ -156,6 +159,7 @@ protected:
             tulx7sim::ResumeBoard(0);
             return status;
         }
+        if (op == Op::kQueueFull) return RenderOnAFullQueue(slot);
         if (op == Op::kNoImage)
             tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_ALLOCATE, 2, TULX7_DR_STATUS_OUT_OF_HW_MEMORY);
         if (op == Op::kRefused) tulx7sim::InjectSubmitFailure(TULX7_DR_RENDER, 1, TULX7_DR_STATUS_OUT_OF_HW_MEMORY);
@@ -168,6 +172,23 @@ protected:
             EXPECT_EQ(context->SetNotifyCallback(kULMEventTransferDone, TakeBasePlane, context), kULMOK);
         }
         return context->RenderBasePlane(volume, slot);
+    }
+
+    // The plane is rendered, so the status says so; the log says which events were dropped.
+    ULMStatus RenderOnAFullQueue(int slot) {
+        testing_support::LogToFile log;
+        auto* queued = static_cast<ULMContextInternal*>(context);
+        EXPECT_EQ(context->SetNotifyCallback(kULMEventRenderDone, ULMQueueEventCallback, nullptr), kULMOK);
+        EXPECT_EQ(context->SetNotifyCallback(kULMEventTransferDone, ULMQueueEventCallback, nullptr), kULMOK);
+        for (int i = 0; i < ULMContextInternal::kEventQueueSize - 1; ++i)
+            EXPECT_EQ(queued->GenerateEventTransferDone(i), kULMOK);
+        const ULMStatus status = context->RenderBasePlane(volume, slot);
+        EXPECT_NE(log.Contents().find("render-done event was dropped"), std::string::npos) << log.Contents();
+        EXPECT_NE(log.Contents().find("transfer-done event was dropped"), std::string::npos) << log.Contents();
+        ULMEventBase* event = nullptr;
+        void* data = nullptr;
+        while (context->WaitForEvent(0, event, data) == kULMOK) delete event;
+        return status;
     }
 
     std::vector<uint8_t> voxels;
@@ -236,6 +257,7 @@ TEST_F(BasePlaneTest, SlotStatesAndRefusals) {
         {"render paused", Op::kPaused, 4, kULMOK, true},
         {"time-out", Op::kPeek, 4, kULMTimeout, true},
         {"kept", Op::kFetch, 4, kULMOK, true},
+        {"queue full", Op::kQueueFull, 8, kULMOK, true},
         {"taken by its callbacks", Op::kTaken, 7, kULMOK, true},
         {"released by them", Op::kRelease, 7, kULMErrArgument, true},
     };

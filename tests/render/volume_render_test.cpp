@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "foundation/log_capture.h"
 #include "render/render_cache.h"
 #include "render/volume_render_state.h"
 #include "support/context_fixture.h"
@@ -408,6 +409,74 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty());
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     EXPECT_EQ(LiveObjects(), objects);
+}
+
+// Another thread locks and unlocks the volume, or makes and releases its buffer, while this one renders it: each
+// waits for the other's work to be queued, so every call succeeds and every image is the one rendered alone.
+TEST_F(VolumeRenderTest, BufferCallsOfAnotherThreadWaitForTheRenderToBeQueued) {
+    Aim(30, 40, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    Pixels alone, pixels;
+    ASSERT_EQ(Render(kULMBoard0, alone, nullptr, v), kULMOK);
+    for (int churn = 0; churn < 2; ++churn) {
+        std::thread other([&] {
+            for (int i = 0; i < 16; ++i) {
+                const auto board = ULMLocation(i % 2);
+                EXPECT_EQ(churn == 0 ? v->LockVolume(board) : v->CreateBuffer(board), kULMOK);
+                EXPECT_EQ(churn == 0 ? v->UnlockVolume(0) : v->ReleaseBuffer(), kULMOK);
+            }
+        });
+        for (int i = 0; i < 16; ++i) {
+            EXPECT_EQ(Render(kULMBoard0, pixels, nullptr, v), kULMOK);
+            EXPECT_EQ(pixels, alone) << churn << " " << i;
+        }
+        other.join();
+    }
+}
+
+// A volume without a buffer goes where its output cannot move from, with the same answer every time; a render whose
+// output may not come to the volume's board says which buffer could not and what lets it move.
+TEST_F(VolumeRenderTest, PlacementFollowsOutputsThatCannotMoveAndARefusalSaysWhy) {
+    Aim(30, 40, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    for (const ULMLocation board : {kULMBoard0, kULMBoard1}) {
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(board, kSide, kSide, 32, 4, kRGBA8));
+        for (int i = 0; i < 3; ++i) {
+            EXPECT_EQ(v->Render(context, image, nullptr, nullptr, nullptr), kULMOK) << board << " " << i;
+            EXPECT_EQ(v->RenderMPR(context, 2, 1, ULMVolume::kMPRRGBA, image), kULMOK) << board << " " << i;
+        }
+    }
+    testing_support::LogToFile log;
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kRGBA8));
+    ASSERT_EQ(v->LockVolume(kULMBoard1), kULMOK);
+    EXPECT_EQ(v->Render(context, image, nullptr, nullptr, nullptr), kULMErrBuffer);
+    EXPECT_EQ(v->UnlockVolume(0), kULMOK);
+    const std::string text = log.Contents();
+    EXPECT_NE(text.find("image buffer 0"), std::string::npos) << text;
+    EXPECT_NE(text.find("SetMigrationMode(kULMMigrationFullCopy)"), std::string::npos) << text;
+}
+
+// Tables and contexts made, rendered with once and released leave no board copies behind once the renders are done.
+TEST_F(VolumeRenderTest, ReleasedTablesLeaveNoBoardCopies) {
+    Aim(30, 40, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kRGBA8));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    int buffers = 0;
+    for (int round = 0; round < 6; ++round) {
+        ReleasablePointer<ULMLookupTable> made(ULMLookupTable::Create(256));
+        for (int i = 0; i < 256; ++i) made->SetEntry(i, ULMRGBAFloat(0.5f, 0.5f, 0.5f, i / 512.0f));
+        ReleasablePointer<ULMContext> c(ULMContext::Create(round % 2 == 0 ? made.GetPointer() : nullptr));
+        c->GetCamera() = context->GetCamera();
+        ASSERT_EQ(v->StartRender(c, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK) << round;
+        made.Assign(nullptr);
+        c.Assign(nullptr);
+        tulx7sim::WaitForIdle(5000);
+        const int live = tulx7sim::GetStats().liveBuffers;
+        if (round == 1) buffers = live;
+        EXPECT_TRUE(round < 2 || live == buffers) << "round " << round << ": " << live << " buffers, not " << buffers;
+    }
+    EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty());
 }
 
 // Refused renders and MPRs finish at once and leave nothing locked or allocated.

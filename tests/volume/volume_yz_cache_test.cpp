@@ -3,6 +3,8 @@
 // volumes the slab cannot serve take the general road.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "volume_fixture.h"
@@ -84,6 +86,35 @@ TEST_F(VolumeYZCacheTest, ASliceCopiedFromAVolumeWhoseSourceRefusesMapsTakesTheS
         for (int y = 0; y < 64; ++y) s.At(33, y, z) = theirs[(size_t(z) * 64 + y) * 64 + 5];
     EXPECT_EQ(All(s), s.host);
     EXPECT_EQ(s.volume->GetAccessControl(), kULMAccessNoControl);
+}
+
+// One thread writes YZ slices while another maps a box of the buffer to read it: each call is granted or refused
+// with kULMErrAccess, and every slice granted reads back.
+TEST_F(VolumeYZCacheTest, SlicesWrittenWhileAnotherThreadMapsAreGrantedOrRefused) {
+    Slab8 s(ULMVolumeRange(64, 32, 32, 0, 0, 0), 3);
+    std::atomic<bool> writing{true};
+    std::thread reader([&] {
+        for (int i = 0; i < 100000 && writing.load(); ++i) {
+            void* address = nullptr;
+            unsigned row = 0, rows = 0;
+            const ULMVolumeRange corner(4, 4, 4, 0, 0, 0);
+            const ULMStatus mapped =
+                s.volume->MapSubVolume(kULMAccessReadShared, corner, address, row, rows, kULMUseBuffer);
+            EXPECT_TRUE(mapped == kULMOK || mapped == kULMErrAccess) << mapped;
+            EXPECT_EQ(mapped == kULMOK ? s.volume->UnmapVolume() : kULMOK, kULMOK);
+        }
+    });
+    for (int i = 0; i < 120; ++i) {
+        const std::vector<uint8_t> before = s.host;
+        const int x = 32 + i % 32;
+        const std::vector<uint8_t> slice = s.Slice(x, 32, 32, i);
+        const ULMStatus status = s.volume->Update(slice.data(), ULMVolumeRange(1, 32, 32, x, 0, 0));
+        EXPECT_TRUE(status == kULMOK || status == kULMErrAccess) << status;
+        if (status != kULMOK) s.host = before;
+    }
+    writing = false;
+    reader.join();
+    EXPECT_EQ(All(s), s.host);
 }
 
 }  // namespace

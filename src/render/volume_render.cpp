@@ -57,18 +57,18 @@ ULMDepthBufferInternal* BoardDepth(ULMDepthBuffer* inDepth) {
                                                                       : nullptr;
 }
 
-// Moves a buffer the render reads or writes onto the volume's board. A
-// refusal says which buffer could not come and why, since the status alone
-// leaves the application guessing what to change.
+constexpr const char* kImageNames[2] = {"image buffer 0", "image buffer 1"};
+constexpr const char* kDepthNames[2] = {"depth buffer 0", "depth buffer 1"};
+
+// Moves a buffer the render reads or writes onto the volume's board.
 template <typename Buffer>
-ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation, const char* inRole) {
+ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation, const char* inName) {
     if (inBuffer == nullptr || inBuffer->GetLocation() == inLocation) return kULMOK;
     const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
     if (!ULMFailed(status)) return kULMOK;
-    ULMOutputMessage("Render: the %s is at location %d and the volume on board %d; it may not move there "
-                     "(migration mode %d, status %d). SetMigrationMode(kULMMigrationFullCopy) lets it move, "
-                     "or put it on the volume's board.\n",
-                     inRole, static_cast<int>(inBuffer->GetLocation()), static_cast<int>(inLocation),
+    ULMOutputMessage("Render: %s is at location %d, the volume on board %d, and it may not move there (migration "
+                     "mode %d, status %d): SetMigrationMode(kULMMigrationFullCopy) lets it, or make it there\n",
+                     inName, static_cast<int>(inBuffer->GetLocation()), static_cast<int>(inLocation),
                      static_cast<int>(inBuffer->GetMigrationMode()), static_cast<int>(status));
     return kULMErrBuffer;
 }
@@ -114,6 +114,11 @@ ULMStatus SetupLighting(const ULMContext* inContext, const ULMMatrix& inCorrecti
 
 }  // namespace
 
+ULMStatus ULMRefuseForBuffer(const char* inBuffer, const char* inWhy) {
+    ULMOutputMessage("Render: %s %s; the render is refused (kULMErrBuffer)\n", inBuffer, inWhy);
+    return kULMErrBuffer;
+}
+
 void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext, ULMImageBuffer* ioColor0,
                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) {
     StampImage(GetOutputImageBuffer(inContext, ioColor0, ioColor1), inId);
@@ -136,7 +141,8 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
     if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
         ExceedsTheChip(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
-    if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr)
+        return ULMSyncEvent(ULMRefuseForBuffer("the output image buffer", "the context names is not given"));
 
     ULMSyncEvent result(kULMOK);
     ULMLightMapNotices notices;
@@ -184,16 +190,17 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     const bool toVolume = state.m_sampleSpace.GetRenderToVolume() != nullptr;
     if (toVolume) ioColor0 = ioColor1 = nullptr, ioDepth0 = ioDepth1 = nullptr;
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
-    if (output == nullptr && !toVolume) return ULMSyncEvent(kULMErrBuffer);
+    if (output == nullptr && !toVolume)
+        return ULMSyncEvent(ULMRefuseForBuffer("the output image buffer", "the context names is not given"));
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
     const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
-    if (Migrate(ioColor0, location, "image buffer 0") != kULMOK ||
-        Migrate(ioColor1, location, "image buffer 1") != kULMOK)
+    if (Migrate(ioColor0, location, kImageNames[0]) != kULMOK || Migrate(ioColor1, location, kImageNames[1]) != kULMOK)
         return ULMSyncEvent(kULMErrBuffer);
     ULMImageBufferInternal* image0 = BoardImage(ioColor0);
     ULMImageBufferInternal* image1 = BoardImage(ioColor1);
     if ((ioColor0 != nullptr && image0 == nullptr) || (ioColor1 != nullptr && image1 == nullptr))
-        return ULMSyncEvent(kULMErrBuffer);
+        return ULMSyncEvent(ULMRefuseForBuffer(kImageNames[image0 == nullptr && ioColor0 != nullptr ? 0 : 1],
+                                               "lies over several boards, and a render writes one board's image"));
     ULMDepthBuffer* depth[2] = {ioDepth0, ioDepth1};
     ULMDepthBufferInternal* boardDepth[2] = {};
     for (int i = 0; i < 2; ++i) {
@@ -201,10 +208,14 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
             depth[i] = nullptr;
             continue;
         }
-        if (depth[i] == nullptr || Migrate(depth[i], location, i == 0 ? "depth buffer 0" : "depth buffer 1") != kULMOK)
-            return ULMSyncEvent(kULMErrBuffer);
+        if (depth[i] == nullptr)
+            return ULMSyncEvent(
+                ULMRefuseForBuffer(kDepthNames[i], "is read or written by the context's depth settings, not given"));
+        if (Migrate(depth[i], location, kDepthNames[i]) != kULMOK) return ULMSyncEvent(kULMErrBuffer);
         boardDepth[i] = BoardDepth(depth[i]);
-        if (boardDepth[i] == nullptr) return ULMSyncEvent(kULMErrBuffer);
+        if (boardDepth[i] == nullptr)
+            return ULMSyncEvent(
+                ULMRefuseForBuffer(kDepthNames[i], "lies in bands over boards; a render reads one board's"));
     }
 
     const ULMStatus assigned =

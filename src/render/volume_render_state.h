@@ -63,6 +63,11 @@ struct ULMVolumeRenderState {
     ULMLightMapNotices m_lightMapNotices;
 };
 
+// A render refused for a buffer's sake: says which buffer and why in the
+// message log (the status alone leaves the application guessing what to
+// change) and answers kULMErrBuffer.
+ULMStatus ULMRefuseForBuffer(const char* inBuffer, const char* inWhy);
+
 // Stamps the output image the context selects, and each depth buffer whose
 // update filter can pass, with the volume that rendered them.
 void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext, ULMImageBuffer* ioColor0,

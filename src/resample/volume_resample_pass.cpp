@@ -262,6 +262,9 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     ULMImagePassValues values;
     if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
 
+    // Held from here: the source's slab goes back into its buffer first, and
+    // that write-back takes the slab's lock after this one, as updates do.
+    ULMRecursiveLock sourceHold(m_bufferLock);
     // The source's slab may hold newer voxels than its buffer.
     if (const ULMStatus s = UpdateVolumeFromCache(); ULMFailed(s)) return ULMSyncEvent(s);
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);

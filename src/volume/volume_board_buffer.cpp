@@ -272,6 +272,43 @@ ULMVolumeRange ULMVolumeInternal::GetBufferRange() const {
     return m_buffer != nullptr ? m_bufferRange : ULMVolumeRange();
 }
 
+// The getters read under the buffer lock, so that another thread's lock,
+// unlock, resize or addressing change is seen whole or not at all.
+bool ULMVolumeInternal::IsLocked() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_locked;
+}
+
+bool ULMVolumeInternal::IsLoaded() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferValid && m_fullyLoaded;
+}
+
+ULMPermission ULMVolumeInternal::GetBufferPermission() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferPermission;
+}
+
+ULMAddressMode ULMVolumeInternal::GetBufferAddressMode() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferAddressMode;
+}
+
+int ULMVolumeInternal::GetBufferAddressParameterX() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferRange.XOrigin();
+}
+
+int ULMVolumeInternal::GetBufferAddressParameterY() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferRange.YOrigin();
+}
+
+int ULMVolumeInternal::GetBufferAddressParameterZ() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferRange.ZOrigin();
+}
+
 ULMLocation ULMVolumeInternal::GetBufferLocation() const {
     ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? m_bufferLocation : kULMNoBufferAttached;
@@ -327,6 +364,7 @@ ULMStatus ULMVolumeInternal::SetBufferAddressParameters(ULMAddressMode inMode, i
 
 void ULMVolumeInternal::GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY,
                                                    int& outZ) const {
+    ULMRecursiveLock hold(m_bufferLock);
     outMode = m_bufferAddressMode;
     outX = m_bufferRange.XOrigin();
     outY = m_bufferRange.YOrigin();

@@ -60,7 +60,7 @@ public:
     ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const override;
     ULMStatus SetFieldDescriptor(ULMFieldNumber inField,
                                  const ULMFieldDescriptor& inDescriptor) override;
-    bool IsLocked() const override { return m_locked; }
+    bool IsLocked() const override;
     ULMStatus SetCorrectionMatrix(const ULMMatrix& inMatrix) override;
     ULMMatrix GetCorrectionMatrix() const override { return m_correctionMatrix; }
     ULMStatus SetModelMatrix(const ULMMatrix& inMatrix) override;
@@ -85,7 +85,7 @@ public:
     ExtendMode GetExtendModeX() const override { return m_extendModes[0]; }
     ExtendMode GetExtendModeY() const override { return m_extendModes[1]; }
     ExtendMode GetExtendModeZ() const override { return m_extendModes[2]; }
-    bool IsLoaded() const override { return m_bufferValid && m_fullyLoaded; }
+    bool IsLoaded() const override;
     ULMAccessType GetAccessControl() const override { return GetAccessMode(); }
     ULMStatus SetTarget(ULMTarget inTarget) override;
     ULMTarget GetTarget() const override { return m_target; }
@@ -213,7 +213,7 @@ public:
     ULMStatus AdoptBuffer(unsigned long long inBufferID);
     ULMStatus ReleaseBuffer() override;
     ULMStatus SetBufferPermission(ULMPermission inPermission) override;
-    ULMPermission GetBufferPermission() const override { return m_bufferPermission; }
+    ULMPermission GetBufferPermission() const override;
     ULMLocation GetBufferLocation() const override;
     ULMStatus ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) override;
     ULMStatus ResizeBuffer(const ULMVolumeRange& inRange) override;
@@ -223,10 +223,10 @@ public:
                                     int& outZ) const override;
     ULMStatus SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY,
                                          int inZ) override;
-    ULMAddressMode GetBufferAddressMode() const override { return m_bufferAddressMode; }
-    int GetBufferAddressParameterX() const override { return m_bufferRange.XOrigin(); }
-    int GetBufferAddressParameterY() const override { return m_bufferRange.YOrigin(); }
-    int GetBufferAddressParameterZ() const override { return m_bufferRange.ZOrigin(); }
+    ULMAddressMode GetBufferAddressMode() const override;
+    int GetBufferAddressParameterX() const override;
+    int GetBufferAddressParameterY() const override;
+    int GetBufferAddressParameterZ() const override;
     // Return the render's status without waiting: kULMOK while it runs.
     ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                      ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,

@@ -158,8 +158,13 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
                                inSourceX == inDestinationRange.XOrigin() &&
                                inSourceY == inDestinationRange.YOrigin() &&
                                inSourceZ == inDestinationRange.ZOrigin();
+    // Both volumes' buffers are read or written: their locks are taken
+    // together, so that two threads copying each into the other cannot wait
+    // on each other.
+    const bool plain = IsObjectType(inVolume, kObjectTypeULMVolumeInternal);
+    ULMRecursiveMutex& other = plain ? static_cast<const ULMVolumeInternal*>(inVolume)->BufferLock() : m_bufferLock;
     return Guarded([&] {
-        ULMRecursiveLock bufferHold(m_bufferLock);
+        std::scoped_lock bufferHold(m_bufferLock, other);
         if (!reloadsItself) {
             if (m_readOnly) return Finished(kULMErrReadOnly);
             const ULMStatus granted = AddAccess(kULMAccessWrite);

@@ -225,9 +225,10 @@ public:
     // The volume's board buffer. Creating one marks its range as loaded
     // without loading it. A released buffer's id is remembered for a later
     // re-attachment. These calls, the lock and unlock, the resizes and the
-    // addressing wait until a render or pass of this volume that another
-    // thread is setting up has been queued, and answer kULMErrAccess while
-    // a map, update or pass holds an access on the volume.
+    // addressing wait until a render, pass, update or unload of this volume
+    // that another thread is starting has been queued, and answer
+    // kULMErrAccess while an access is held on the volume (the lock and
+    // unlock answer kULMErrVolume while it is mapped).
     virtual ULMStatus CreateBuffer(ULMLocation inLocation) = 0;
     virtual ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
                                    unsigned inSizeZ) = 0;

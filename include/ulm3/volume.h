@@ -173,7 +173,9 @@ public:
 
     // Host access to a box: outSx voxels per row and outSy rows per slice.
     // The typed forms need a board buffer of their voxel width. Each
-    // successful map is ended by one UnmapVolume.
+    // successful map is ended by one UnmapVolume; a volume released while
+    // still mapped ends its maps as UnmapVolume would, so a write map's
+    // voxels are kept, and the mapped address is no longer valid.
     virtual ULMStatus MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress,
                                 unsigned& outSx, unsigned& outSy, ULMSource inSource) = 0;
     virtual ULMStatus MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress,
@@ -222,7 +224,11 @@ public:
 
     // The volume's board buffer. Creating one marks its range as loaded
     // without loading it. A released buffer's id is remembered for a later
-    // re-attachment.
+    // re-attachment. These calls, the lock and unlock, the resizes and the
+    // addressing wait until a render, pass, update or unload of this volume
+    // that another thread is starting has been queued, and answer
+    // kULMErrAccess while an access is held on the volume (the lock and
+    // unlock answer kULMErrVolume while it is mapped).
     virtual ULMStatus CreateBuffer(ULMLocation inLocation) = 0;
     virtual ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
                                    unsigned inSizeZ) = 0;

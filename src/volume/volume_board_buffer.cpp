@@ -57,13 +57,13 @@ ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation, const ULMVol
     // bounds the chip's 16-bit coordinates cannot hold.
     if (!BoardAddressable(inSubVolume)) return kULMErrArgument;
     if (m_buffer == nullptr && m_bufferID != 0) {
-        if (AttachBuffer(m_bufferID) != kULMOK) m_fullyLoaded = m_partlyLoaded = false;
+        if (AttachBoardBuffer(m_bufferID) != kULMOK) m_fullyLoaded = m_partlyLoaded = false;
     }
     if (m_buffer != nullptr) {
         const bool fits = inSubVolume.XSize() <= m_bufferRange.XSize() &&
                           inSubVolume.YSize() <= m_bufferRange.YSize() &&
                           inSubVolume.ZSize() <= m_bufferRange.ZSize();
-        if (!fits || (inLocation != kULMAnyBoard && inLocation != m_bufferLocation)) ReleaseBuffer();
+        if (!fits || (inLocation != kULMAnyBoard && inLocation != m_bufferLocation)) ReleaseBoardBuffer();
     }
     if (m_buffer != nullptr) {
         if (m_buffer->SetOffsetOrWrap(false, inSubVolume.XOrigin(), inSubVolume.YOrigin(),
@@ -72,7 +72,7 @@ ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation, const ULMVol
             for (int axis = 0; axis < 3; ++axis) m_bufferRange.m_origin[axis] = inSubVolume.m_origin[axis];
             return kULMOK;
         }
-        ReleaseBuffer();
+        ReleaseBoardBuffer();
     }
     m_bufferSerial = NextSerial(m_bufferSerial);
     ULMStatus status = kULMErrArgument;
@@ -117,7 +117,7 @@ ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation, const ULMVol
     status = buffer->SetOffsetOrWrap(false, inSubVolume.XOrigin(), inSubVolume.YOrigin(),
                                      inSubVolume.ZOrigin());
     if (status != kULMOK) {
-        ReleaseBuffer();
+        ReleaseBoardBuffer();
         return status;
     }
     m_fullyLoaded = m_partlyLoaded = false;
@@ -125,8 +125,17 @@ ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation, const ULMVol
     m_bufferID = buffer->GetID();
     for (int axis = 0; axis < 3; ++axis) m_bufferRange.m_origin[axis] = inSubVolume.m_origin[axis];
     m_bufferAddressMode = kULMOffsetAddress;
-    if (m_bufferPermission != KWBBoard::GetBufferPermission(buffer)) SetBufferPermission(m_bufferPermission);
+    if (m_bufferPermission != KWBBoard::GetBufferPermission(buffer)) ApplyBufferPermission(m_bufferPermission);
     return kULMOK;
+}
+
+ULMStatus ULMVolumeInternal::ChangeBuffer(const std::function<ULMStatus()>& inChange) {
+    ULMRecursiveLock hold(m_bufferLock);
+    const ULMStatus granted = AddAccess(kULMAccessWriteExclusive);
+    if (granted != kULMOK) return granted;
+    const ULMStatus status = inChange();
+    ReleaseAccess();
+    return status;
 }
 
 ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation) {
@@ -145,12 +154,16 @@ ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation, unsigned inSiz
 // has them loaded now, so that the buffer holds what it claims to; without
 // them the caller fills the buffer.
 ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) {
+    return ChangeBuffer([&] { return CreateLoadedBuffer(inLocation, inRange); });
+}
+
+ULMStatus ULMVolumeInternal::CreateLoadedBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) {
     ULMStatus status = AllocateBuffer(inLocation, inRange);
     if (status != kULMOK) return status;
     const ULMVolumeRange load = ULMVolumeRange::Intersect(inRange, m_wholeVolume);
     if (m_hasData && !load.IsEmpty()) status = LoadFromSourceNow(load);
     if (status != kULMOK) {
-        ReleaseBuffer();
+        ReleaseBoardBuffer();
         return status;
     }
     m_loadedVolume = inRange;
@@ -161,7 +174,11 @@ ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation, const ULMVolum
 }
 
 ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
-    if (inBufferID == kULMNoBuffer) return ReleaseBuffer();
+    return ChangeBuffer([&] { return AttachBoardBuffer(inBufferID); });
+}
+
+ULMStatus ULMVolumeInternal::AttachBoardBuffer(unsigned long long inBufferID) {
+    if (inBufferID == kULMNoBuffer) return ReleaseBoardBuffer();
     if (inBufferID == kMultiboardBufferID) return kULMErrUnimplemented;
     const int boardNumber = KWBBoard::GetBoardNumberFromObjectID(inBufferID);
     if (boardNumber < 0 || boardNumber >= static_cast<int>(gULMControl.m_KWBBoardCount))
@@ -181,7 +198,7 @@ ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     }
     for (int axis = 0; axis < 3; ++axis)
         if (static_cast<int32_t>(sizes[axis]) != m_bufferRange.m_size[axis]) m_fullyLoaded = false;
-    ReleaseBuffer();
+    ReleaseBoardBuffer();
     m_sourceBufferSerial = 0;
     m_board = board;
     m_buffer = attached;
@@ -191,24 +208,30 @@ ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     // The addressing the volume had is kept for the buffer it now uses.
     status = attached->SetOffsetOrWrap(m_bufferAddressMode == kULMWrapAddress, m_bufferRange.XOrigin(),
                                        m_bufferRange.YOrigin(), m_bufferRange.ZOrigin());
-    if (m_bufferPermission != KWBBoard::GetBufferPermission(attached)) SetBufferPermission(m_bufferPermission);
+    if (m_bufferPermission != KWBBoard::GetBufferPermission(attached)) ApplyBufferPermission(m_bufferPermission);
     m_bufferValid = true;
     return status;
 }
 
 ULMStatus ULMVolumeInternal::AdoptBuffer(unsigned long long inBufferID) {
-    const ULMStatus status = AttachBuffer(inBufferID);
-    if (status != kULMOK || m_buffer == nullptr) return status == kULMOK ? kULMErrArgument : status;
-    m_loadedVolume = m_wholeVolume;
-    m_partlyLoaded = m_fullyLoaded = true;
-    m_target = kULMBuffer;
-    return kULMOK;
+    return ChangeBuffer([&] {
+        const ULMStatus status = AttachBoardBuffer(inBufferID);
+        if (status != kULMOK || m_buffer == nullptr) return status == kULMOK ? kULMErrArgument : status;
+        m_loadedVolume = m_wholeVolume;
+        m_partlyLoaded = m_fullyLoaded = true;
+        m_target = kULMBuffer;
+        return kULMOK;
+    });
 }
 
 // The buffer goes even when the cache cannot be written back, so that no
 // board memory is lost; the write-back's failure is still reported. The id
 // and location stay for a later re-attachment.
 ULMStatus ULMVolumeInternal::ReleaseBuffer() {
+    return ChangeBuffer([&] { return ReleaseBoardBuffer(); });
+}
+
+ULMStatus ULMVolumeInternal::ReleaseBoardBuffer() {
     const ULMStatus written = UpdateVolumeFromCache();
     if (m_buffer != nullptr) {
         ULM_ASSERT(m_board != nullptr);
@@ -221,6 +244,7 @@ ULMStatus ULMVolumeInternal::ReleaseBuffer() {
 }
 
 unsigned long long ULMVolumeInternal::GetBufferID() const {
+    ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? m_bufferID : kULMNoBuffer;
 }
 
@@ -231,24 +255,70 @@ void ULMVolumeInternal::GetBufferSize(unsigned& outX, unsigned& outY, unsigned& 
 }
 
 unsigned ULMVolumeInternal::GetBufferSizeX() const {
+    ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? static_cast<unsigned>(m_bufferRange.XSize()) : 0;
 }
 unsigned ULMVolumeInternal::GetBufferSizeY() const {
+    ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? static_cast<unsigned>(m_bufferRange.YSize()) : 0;
 }
 unsigned ULMVolumeInternal::GetBufferSizeZ() const {
+    ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? static_cast<unsigned>(m_bufferRange.ZSize()) : 0;
 }
 
 ULMVolumeRange ULMVolumeInternal::GetBufferRange() const {
+    ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? m_bufferRange : ULMVolumeRange();
 }
 
+// The getters read under the buffer lock, so that another thread's lock,
+// unlock, resize or addressing change is seen whole or not at all.
+bool ULMVolumeInternal::IsLocked() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_locked;
+}
+
+bool ULMVolumeInternal::IsLoaded() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferValid && m_fullyLoaded;
+}
+
+ULMPermission ULMVolumeInternal::GetBufferPermission() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferPermission;
+}
+
+ULMAddressMode ULMVolumeInternal::GetBufferAddressMode() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferAddressMode;
+}
+
+int ULMVolumeInternal::GetBufferAddressParameterX() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferRange.XOrigin();
+}
+
+int ULMVolumeInternal::GetBufferAddressParameterY() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferRange.YOrigin();
+}
+
+int ULMVolumeInternal::GetBufferAddressParameterZ() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_bufferRange.ZOrigin();
+}
+
 ULMLocation ULMVolumeInternal::GetBufferLocation() const {
+    ULMRecursiveLock hold(m_bufferLock);
     return m_buffer != nullptr ? m_bufferLocation : kULMNoBufferAttached;
 }
 
 ULMStatus ULMVolumeInternal::SetBufferPermission(ULMPermission inPermission) {
+    return ChangeBuffer([&] { return ApplyBufferPermission(inPermission); });
+}
+
+ULMStatus ULMVolumeInternal::ApplyBufferPermission(ULMPermission inPermission) {
     if (inPermission < 0 || inPermission > kAllPermissionBits) return kULMErrArgument;
     if (m_buffer == nullptr) {
         m_bufferPermission = inPermission;
@@ -278,12 +348,12 @@ ULMStatus ULMVolumeInternal::ApplyAddressing(ULMAddressMode inMode, int inX, int
 ULMStatus ULMVolumeInternal::SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) {
     if (!IsPowerOfTwo(inModulusX) || !IsPowerOfTwo(inModulusY) || !IsPowerOfTwo(inModulusZ))
         return kULMErrArgument;
-    return ApplyAddressing(kULMWrapAddress, inModulusX, inModulusY, inModulusZ);
+    return ChangeBuffer([&] { return ApplyAddressing(kULMWrapAddress, inModulusX, inModulusY, inModulusZ); });
 }
 
 ULMStatus ULMVolumeInternal::SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) {
     if (inOffsetX % 2 != 0 || inOffsetY % 2 != 0 || inOffsetZ % 2 != 0) return kULMErrArgument;
-    return ApplyAddressing(kULMOffsetAddress, inOffsetX, inOffsetY, inOffsetZ);
+    return ChangeBuffer([&] { return ApplyAddressing(kULMOffsetAddress, inOffsetX, inOffsetY, inOffsetZ); });
 }
 
 ULMStatus ULMVolumeInternal::SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY, int inZ) {
@@ -294,6 +364,7 @@ ULMStatus ULMVolumeInternal::SetBufferAddressParameters(ULMAddressMode inMode, i
 
 void ULMVolumeInternal::GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY,
                                                    int& outZ) const {
+    ULMRecursiveLock hold(m_bufferLock);
     outMode = m_bufferAddressMode;
     outX = m_bufferRange.XOrigin();
     outY = m_bufferRange.YOrigin();
@@ -301,6 +372,10 @@ void ULMVolumeInternal::GetBufferAddressParameters(ULMAddressMode& outMode, int&
 }
 
 ULMStatus ULMVolumeInternal::ResizeBuffer(const ULMVolumeRange& inRange) {
+    return ChangeBuffer([&] { return ResizeBoardBuffer(inRange); });
+}
+
+ULMStatus ULMVolumeInternal::ResizeBoardBuffer(const ULMVolumeRange& inRange) {
     const ULMStatus written = UpdateVolumeFromCache();
     if (ULMFailed(written)) return written;
     if (m_buffer != nullptr) {
@@ -311,10 +386,16 @@ ULMStatus ULMVolumeInternal::ResizeBuffer(const ULMVolumeRange& inRange) {
         if (status != kULMOK) return status;
         for (int axis = 0; axis < 3; ++axis) m_bufferRange.m_size[axis] = inRange.m_size[axis];
     }
-    return SetBufferOffset(inRange.XOrigin(), inRange.YOrigin(), inRange.ZOrigin());
+    if (inRange.XOrigin() % 2 != 0 || inRange.YOrigin() % 2 != 0 || inRange.ZOrigin() % 2 != 0)
+        return kULMErrArgument;
+    return ApplyAddressing(kULMOffsetAddress, inRange.XOrigin(), inRange.YOrigin(), inRange.ZOrigin());
 }
 
 ULMStatus ULMVolumeInternal::ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) {
+    return ChangeBuffer([&] { return ResizeBoardBuffer(inX, inY, inZ); });
+}
+
+ULMStatus ULMVolumeInternal::ResizeBoardBuffer(unsigned inX, unsigned inY, unsigned inZ) {
     const ULMStatus written = UpdateVolumeFromCache();
     if (ULMFailed(written)) return written;
     if (m_buffer == nullptr) return kULMErrVolume;
@@ -336,16 +417,20 @@ ULMStatus ULMVolumeInternal::ResizeSource(const ULMVolumeRange& inNewRange) {
 }
 
 ULMStatus ULMVolumeInternal::Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) {
-    const ULMStatus status = ResizeSource(inNewRange);
-    return status == kULMOK && inResizeBuffer ? ResizeBuffer(inNewRange) : status;
+    return ChangeBuffer([&] {
+        const ULMStatus status = ResizeSource(inNewRange);
+        return status == kULMOK && inResizeBuffer ? ResizeBoardBuffer(inNewRange) : status;
+    });
 }
 
 ULMStatus ULMVolumeInternal::Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) {
     if (inX > INT32_MAX || inY > INT32_MAX || inZ > INT32_MAX) return kULMErrCantResize;
-    const ULMStatus status = ResizeSource(ULMVolumeRange(static_cast<int>(inX), static_cast<int>(inY),
-                                                         static_cast<int>(inZ), m_wholeVolume.XOrigin(),
-                                                         m_wholeVolume.YOrigin(), m_wholeVolume.ZOrigin()));
-    return status == kULMOK && inResizeBuffer ? ResizeBuffer(inX, inY, inZ) : status;
+    return ChangeBuffer([&] {
+        const ULMStatus status = ResizeSource(ULMVolumeRange(static_cast<int>(inX), static_cast<int>(inY),
+                                                             static_cast<int>(inZ), m_wholeVolume.XOrigin(),
+                                                             m_wholeVolume.YOrigin(), m_wholeVolume.ZOrigin()));
+        return status == kULMOK && inResizeBuffer ? ResizeBoardBuffer(inX, inY, inZ) : status;
+    });
 }
 
 // ---- Lock, prepare, finish ----
@@ -375,7 +460,12 @@ ULMStatus ULMVolumeInternal::LoadFromSourceNow(const ULMVolumeRange& inRange) {
 }
 
 ULMStatus ULMVolumeInternal::LockVolume(ULMLocation inLocation) {
+    ULMRecursiveLock hold(m_bufferLock);
     if (m_mapCount > 0 || m_locked) return kULMErrVolume;
+    return ChangeBuffer([&] { return LockOnBoard(inLocation); });
+}
+
+ULMStatus ULMVolumeInternal::LockOnBoard(ULMLocation inLocation) {
     ULMStatus status = AllocateBuffer(inLocation, m_wholeVolume);
     if (status != kULMOK) return status;
     if (m_hasData) {
@@ -385,7 +475,7 @@ ULMStatus ULMVolumeInternal::LockVolume(ULMLocation inLocation) {
         status = LoadFromSourceNow(load);
         if (status != kULMOK) {
             m_fullyLoaded = m_partlyLoaded = false;
-            ReleaseBuffer();
+            ReleaseBoardBuffer();
             return status;
         }
     }
@@ -397,21 +487,24 @@ ULMStatus ULMVolumeInternal::LockVolume(ULMLocation inLocation) {
 }
 
 ULMStatus ULMVolumeInternal::UnlockVolume(int) {
+    ULMRecursiveLock hold(m_bufferLock);
     if (m_mapCount > 0 || !m_locked) return kULMErrVolume;
-    ReleaseBuffer();
-    m_locked = false;
-    m_target = kULMSource;
-    IncSerial();
-    return kULMOK;
+    return ChangeBuffer([&] {
+        ReleaseBoardBuffer();
+        m_locked = false;
+        m_target = kULMSource;
+        IncSerial();
+        return kULMOK;
+    });
 }
 
-ULMStatus ULMVolumeInternal::PrepareVolume() {
+ULMStatus ULMVolumeInternal::PrepareVolume(ULMLocation inWhere) {
     if (!m_hasData && m_buffer == nullptr) return kULMErrVolume;
     m_FinishWithVolumeShouldReleaseVolume = m_buffer == nullptr;
     m_currentSubVolume = m_wholeVolume;
     if (!m_renderFullVolume) m_currentSubVolume.Intersect(m_userSubVolume);
     if (m_buffer == nullptr) {
-        const ULMStatus status = AllocateBuffer(kULMAnyBoard, m_wholeVolume);
+        const ULMStatus status = AllocateBuffer(inWhere, m_wholeVolume);
         if (status != kULMOK) return status;
     } else if (m_bufferAddressMode == kULMOffsetAddress) {
         m_currentSubVolume.Intersect(m_bufferRange);
@@ -449,7 +542,7 @@ ULMStatus ULMVolumeInternal::PrepareVolume() {
 ULMStatus ULMVolumeInternal::FinishWithVolume() {
     if (!m_FinishWithVolumeShouldReleaseVolume) return kULMOK;
     m_FinishWithVolumeShouldReleaseVolume = false;
-    return ReleaseBuffer();
+    return ReleaseBoardBuffer();
 }
 
 // ---- Render entry points ----

@@ -244,12 +244,15 @@ ULMStatus ULMVolumeInternal::SetSource(ULMVolumeSource* pSource, bool setAll) {
 // Everything that may still wait on the boards goes before the library's
 // hold is given back, since the last hold closes the boards.
 ULMVolumeInternal::~ULMVolumeInternal() {
+    // A map the application did not end is ended as its unmap would, so
+    // that a write map's voxels reach the source or the buffer.
+    EndMaps();
     // A lazy load may still read the source's memory, or its staging memory.
     WaitForVolumeLoaded();
     // Nothing is written back into a buffer that goes with the volume.
     m_cacheHasLatestData = false;
     m_cacheForYZSlices.reset();
-    ReleaseBuffer();
+    ReleaseBoardBuffer();
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     m_hostBufferEvent.Wait(-1);
     m_hostBufferBase.reset();

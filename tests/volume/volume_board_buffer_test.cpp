@@ -114,6 +114,17 @@ TEST_F(VolumeBoardBufferTest, AVolumeAttachesAnotherVolumesBufferOfItsVoxelSize)
     EXPECT_EQ(info.attachments, 1);
 }
 
+// A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.
+TEST_F(VolumeBoardBufferTest, ReleasingAMappedVolumeEndsItsMap) {
+    Held<ULMVolumeInternal> mapped = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));
+    ASSERT_EQ(mapped->CreateBuffer(kULMBoard1), kULMOK);
+    unsigned short* voxels = nullptr;
+    unsigned row = 0, rows = 0;
+    ASSERT_EQ(mapped->MapVolume(kULMAccessWrite, voxels, row, rows, kULMUseBuffer), kULMOK);
+    mapped.Assign(nullptr);
+    EXPECT_EQ(tulx7sim::GetStats().liveMappings, 0);
+}
+
 TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {
     const ULMVolumeRange whole(16, 16, 16, 0, 0, 0);
     std::vector<uint8_t> voxels = RandomBytes(16 * 16 * 16 * 2, 9);

@@ -396,22 +396,27 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());
     ReleasablePointer<ULMVolume> v(NewVolume());
+    unsigned sx = 0, sy = 0;
     // An MPR in mode 0 or 1, a render (2), or, in the other thread only, a lock and unlock (3) or a buffer made
-    // and released (4), which wait for a render to be queued.
+    // and released (4), which wait for a render to be queued, or a typed map (5), which needs the buffer a render
+    // may be making.
     const auto render = [&](int what, Pixels& out) {
         out.clear();
+        unsigned char* mapped = nullptr;
+        const ULMStatus map = what == 5 ? v->MapVolume(kULMAccessReadShared, mapped, sx, sy, kULMUseSource) : kULMOK;
+        if (what == 5) return map == kULMOK ? v->UnmapVolume() : map == kULMErrVolume ? kULMOK : map;
         const ULMStatus made = what == 3 ? v->LockVolume(kULMBoard1) : what == 4 ? v->CreateBuffer(kULMBoard1) : kULMOK;
         if (what > 2) return made != kULMOK ? made : what == 3 ? v->UnlockVolume(0) : v->ReleaseBuffer();
         return what < 2 ? MPR(v, 2, 2, what, out, kULMSystem) : Render(kULMSystem, out, nullptr, v);
     };
-    Pixels alone[5], first, second;
-    for (int what = 0; what < 5; ++what) ASSERT_EQ(render(what, alone[what]), kULMOK);
-    for (int round = 0; round < 45; ++round) {  // every pair three times
+    Pixels alone[6], first, second;
+    for (int what = 0; what < 6; ++what) ASSERT_EQ(render(what, alone[what]), kULMOK);
+    for (int round = 0; round < 54; ++round) {  // every pair three times
         ULMStatus a = kULMOK;
-        std::thread other([&] { a = render(round % 5, first); });
-        const ULMStatus b = render(round / 5 % 3, second);
+        std::thread other([&] { a = render(round % 6, first); });
+        const ULMStatus b = render(round / 6 % 3, second);
         other.join();
-        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 5] && second == alone[round / 5 % 3]) << round;
+        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 6] && second == alone[round / 6 % 3]) << round;
     }
     v.Assign(nullptr);
     ULMRenderCache::Cleanup();  // the converted tables outlive the volume in the shared map

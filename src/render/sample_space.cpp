@@ -76,12 +76,23 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
     return 1;
 }
 
+// A viewport of zero size is the whole output image, as for a render; a
+// base plane's output is the plane itself, whose extent does not depend on
+// the viewport, so it is found through any viewport first.
 ULMStatus ULMSampleSpace::FactorBasePlane(const ULMContext* inContext, const ULMVolume* inVolume,
                                           ULMBasePlaneGeometry& outGeometry) {
     const ULMCamera& camera = inContext->GetCamera();
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);
-    if (vw <= 0 || vh <= 0) return kULMErrArgument;
+    if (vw > 0 && vh > 0) return FactorBasePlaneIn(inContext, inVolume, vx, vy, vw, vh, outGeometry);
+    const ULMStatus status = FactorBasePlaneIn(inContext, inVolume, 0, 0, 2, 2, outGeometry);
+    if (status != kULMOK) return status;
+    return FactorBasePlaneIn(inContext, inVolume, 0, 0, outGeometry.width, outGeometry.height, outGeometry);
+}
+
+ULMStatus ULMSampleSpace::FactorBasePlaneIn(const ULMContext* inContext, const ULMVolume* inVolume, int vx, int vy,
+                                            int vw, int vh, ULMBasePlaneGeometry& outGeometry) {
+    const ULMCamera& camera = inContext->GetCamera();
     const ULMMatrix a = VoxelToWindow(camera, *inVolume, vx, vy, vw, vh);
     if (IsPerspectiveMatrix(a)) return kULMErrUnimplemented;
     if (a.IsSingular()) return kULMErrTransform;
@@ -94,7 +105,7 @@ ULMStatus ULMSampleSpace::FactorBasePlane(const ULMContext* inContext, const ULM
     inContext->GetTrimPlanes(trims[0], trims[1], trims[2], trims[3], trims[4], trims[5]);
     for (int i = 0; i < 3; ++i) {
         lo[i] = std::max(origin[i] - 0.5, trims[2 * i]);
-        hi[i] = std::min(origin[i] + size[i] - 0.5, trims[2 * i + 1]);
+        hi[i] = std::min(origin[i] + (size[i] - 0.5), trims[2 * i + 1]);
         if (!(lo[i] <= hi[i])) return kULMErrEmptyRender;
     }
 
@@ -121,6 +132,10 @@ ULMStatus ULMSampleSpace::FactorBasePlane(const ULMContext* inContext, const ULM
         outGeometry.plane[c] = ULMVector2D(plane[0], plane[1]);
         for (int i = 0; i < 2; ++i) low[i] = std::min(low[i], plane[i]), high[i] = std::max(high[i], plane[i]);
     }
+    // A view the numbers cannot hold (overflowing to infinity or NaN) has
+    // no plane to size.
+    for (int i = 0; i < 2; ++i)
+        if (!std::isfinite(low[i]) || !std::isfinite(high[i]) || low[i] > high[i]) return kULMErrTransform;
     // One pixel of margin each way: a warp interpolating at the box's edge
     // reads rays beside it.
     const double shift[2] = {std::floor(low[0]) - 1.0, std::floor(low[1]) - 1.0};
@@ -216,7 +231,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
         const int origin = a == 0 ? sub.XOrigin() : a == 1 ? sub.YOrigin() : sub.ZOrigin();
         const int size = a == 0 ? sub.XSize() : a == 1 ? sub.YSize() : sub.ZSize();
         int32_t lo = std::max(ToTrim(ctx[2 * a]), ToTrim(origin - 0.5));
-        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + size - 0.5) - 1);
+        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + (size - 0.5)) - 1);
         if (perm.GetNeg(i)) {
             const int32_t newLo = -hi - 256, newHi = -lo - 256;
             lo = newLo;
@@ -244,7 +259,9 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
         hiy = std::max(hiy, y);
     }
     const double screenMin[2] = {double(std::max(vx, ix)), double(std::max(vy, iy))};
-    const double screenMax[2] = {double(std::min(vx + vw, ix + iw) - 1), double(std::min(vy + vh, iy + ih) - 1)};
+    // Origins near the int limits: the ends are summed in 64 bits.
+    const double screenMax[2] = {double(std::min(int64_t{vx} + vw, int64_t{ix} + iw) - 1),
+                                 double(std::min(int64_t{vy} + vh, int64_t{iy} + ih) - 1)};
     const double boxMin[2] = {std::ceil(lox - 1e-6), std::ceil(loy - 1e-6)};
     const double boxMax[2] = {std::floor(hix + 1e-6), std::floor(hiy + 1e-6)};
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||

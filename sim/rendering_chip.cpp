@@ -57,6 +57,16 @@ void SetChipThreads(int threads) { chip::ChipThreadPool::Instance().Override(thr
 
 void UseChipReferencePath(bool reference) { gReferencePath.store(reference); }
 
+void SetChipInstructionSet(ChipInstructionSet set) {
+    switch (set) {
+        case ChipInstructionSet::kScalar: chip::ForceIsa(chip::ChipIsa::kScalar); break;
+        case ChipInstructionSet::kAvx2: chip::ForceIsa(chip::ChipIsa::kAvx2); break;
+        default: chip::RestoreIsa(); break;
+    }
+}
+
+const char* ChipInstructionSetName() { return chip::ActiveIsa() == chip::ChipIsa::kAvx2 ? "avx2" : "scalar"; }
+
 std::vector<uint64_t> MakeReflectanceMap(const std::function<double(const double (&)[3])>& value) {
     std::vector<uint64_t> map(384);
     for (int face = 0; face < 6; ++face)

@@ -67,8 +67,7 @@ private:
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 
     struct GradientEntry {
-        bool valid = false;
-        int64_t u = 0, v = 0, w = 0;
+        uint64_t key = 0;  // 0: empty
         float g[3] = {};
     };
 

@@ -29,7 +29,7 @@ struct Ray {
     bool done = false;                   // terminated early
 };
 
-// The frustum cut into tiles: 32 x 32 pixels, or 16^3 elements of a volume
+// The frustum cut into tiles: 32 x 16 pixels, or 16^3 elements of a volume
 // output.
 struct TileGrid {
     uint32_t size[3] = {1, 1, 1};

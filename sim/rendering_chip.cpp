@@ -44,7 +44,11 @@ public:
         std::vector<ChipDiagnostics> tileCounts(grid.Count());
         chip::ChipThreadPool& pool = chip::ChipThreadPool::Instance();
         pool.Run(grid.Count(), pool.RenderThreads(), [&](size_t tile) {
-            chip::Kernel(setup, tileCounts[tile]).RunTile(grid, tile);
+            // Counted on the thread's own stack: neighbouring tiles' counts
+            // share cache lines, and a shaded tile counts every sample.
+            ChipDiagnostics local;
+            chip::Kernel(setup, local).RunTile(grid, tile);
+            tileCounts[tile] = local;
         });
         for (const ChipDiagnostics& tile : tileCounts) counts += tile;
         return TULX7_DR_STATUS_SUCCESS;

@@ -49,6 +49,7 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 
 Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
+    if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
     for (int a = 0; a < 3 && m_byteVoxels; ++a) {
         if (setup.gradientField[a] < 0) continue;
         const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
@@ -183,16 +184,8 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
             return;
         }
         if (m_byteVoxels) {
-            // Straight from storage: the same fractions, from a table.
-            const uint8_t* at = box.At(u, v, w);
-            for (int a = 0; a < 3; ++a) {
-                g[a] = 0.0f;
-                if (s.zeroGradient || s.gradientField[a] < 0) continue;
-                const float f1 = m_byteFraction[a][at[box.stride[a]]];
-                const float f0 = m_byteFraction[a][s.forward ? at[0] : at[-box.stride[a]]];
-                g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
-            }
-            *entry = GradientEntry{key, {g[0], g[1], g[2]}};
+            ByteGradientInto(*entry, key, u, v, w);
+            for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
         }
     }
@@ -210,6 +203,28 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     if (entry != nullptr) *entry = GradientEntry{GradientKey(u, v, w), {g[0], g[1], g[2]}};
 }
 
+void Shader::ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w) {
+    // Straight from storage: the same fractions, from a table.
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    const uint8_t* at = box.At(u, v, w);
+    entry.key = key;
+    for (int a = 0; a < 3; ++a) {
+        entry.g[a] = 0.0f;
+        if (s.zeroGradient || s.gradientField[a] < 0) continue;
+        const float f1 = m_byteFraction[a][at[box.stride[a]]];
+        const float f0 = m_byteFraction[a][s.forward ? at[0] : at[-box.stride[a]]];
+        entry.g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
+    }
+}
+
+void Shader::ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
+    GradientEntry& entry = m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
+    const uint64_t key = GradientKey(u, v, w);
+    if (entry.key != key) ByteGradientInto(entry, key, u, v, w);
+    for (int a = 0; a < 3; ++a) g[a] = entry.g[a];
+}
+
 void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
     if (!m_setup.interpolateGradient) {
         VoxelGradient((position[0] + 128) >> 8, (position[1] + 128) >> 8, (position[2] + 128) >> 8, g);
@@ -221,10 +236,18 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
         f[a] = position[a] & 255;
     }
     float corner[8][3] = {};
+    const DirectBox& box = m_setup.voxels;
+    // With every corner's neighbours in storage, each corner takes the
+    // cached one-byte path without testing its own neighbours again.
+    const bool direct = m_byteVoxels && box.Contains(base[0] - 1, base[1] - 1, base[2] - 1) &&
+                        box.Contains(base[0] + 2, base[1] + 2, base[2] + 2);
     for (int c = 0; c < 8; ++c) {
         const int du = c & 1, dv = (c >> 1) & 1, dw = (c >> 2) & 1;
         if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
-        VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+        if (direct)
+            ByteGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+        else
+            VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
     }
     for (int a = 0; a < 3; ++a) {
         const float v0 = LerpFloat(LerpFloat(corner[0][a], corner[1][a], f[0]), LerpFloat(corner[2][a], corner[3][a], f[0]), f[1]);

@@ -50,14 +50,15 @@ protected:
     // A programme with every stage switched on or off at random, or, with
     // a `plainBlend` mode, a plain one of that mode, often over one-byte
     // voxels; `tabled` makes it one field looked up into image 0 over 1-,
-    // 2- or 4-byte voxels, as the vector rows take them.
-    void RandomProgramme(int plainBlend, bool tabled = false) {
+    // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
+    // lit from gradients of one-byte voxels.
+    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false) {
         const bool plain = plainBlend != 0;
-        const int n[3] = {Pick(2, 32), Pick(2, 32), Pick(1, 32)};
+        const int n[3] = {Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 1, 32)};
         const bool volumeOutput = Pick(0, 3) == 0;
         const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
         m_arrays.clear();
-        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, tabled ? 1 << Pick(0, 2) : plain && Coin() ? 1 : 0));
+        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, tabled ? 1 << Pick(0, 2) : (plain && Coin()) || shaded ? 1 : 0));
         for (uint32_t id = 2; id <= 3; ++id)
             m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
                                      volumeOutput ? frustum[2] : 1, id));
@@ -135,6 +136,13 @@ protected:
         Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |
                                         uint64_t(Pick(0, 17)) << 18);
         Set(NKW7_RenderOperation_Addr, 0x10000000 | (Bits() & (Pick(0, 2) == 0 ? 0x00FFC000 : 0x00FF8000)));
+        if (shaded) {
+            // Central or forward differences, corrected or not, interpolated
+            // or nearest, feeding diffuse and specular light.
+            Set(NKW7_GradientControl_Addr, uint64_t(Pick(1, 2)) << 9 | (Coin() ? 1u << 22 : 0) | (Bits() & 0x1FF));
+            Set(NKW7_InterpolateControl_Addr, Get(NKW7_InterpolateControl_Addr) | (Coin() ? 0x10000 : 0));
+            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFFFFFF00);
+        }
         if (plain || (routed && Coin())) {
             // Plain: trilinear fields routed to channels, no optional stage.
             Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
@@ -177,12 +185,12 @@ protected:
 
     // The programme of `seed` on the reference path, then tiled on 1, 3 and
     // 8 threads with each instruction set: the same bytes and counts.
-    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled) {
+    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false) {
         SCOPED_TRACE(seed);
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
-        RandomProgramme(plainBlend, tabled);
+        RandomProgramme(plainBlend, tabled, shaded);
         const auto [bytes, counts] = Outcome(1, true);
         for (const ChipInstructionSet set : {ChipInstructionSet::kScalar, ChipInstructionSet::kAvx2}) {
             SetChipInstructionSet(set);
@@ -211,6 +219,10 @@ TEST_F(ChipEquivalenceTest, TilesOnAnyNumberOfThreadsGiveTheReferenceBytes) {
 // over volumes from 2 voxels wide.
 TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet) {
     for (uint64_t seed = 1; seed <= 40; ++seed) ExpectTheReferenceBytes(seed, static_cast<int>(seed % 4) + 2, true);
+}
+
+TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 30; ++seed) ExpectTheReferenceBytes(seed, 0, false, true);
 }
 
 }  // namespace

@@ -196,7 +196,27 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
                 const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
                 if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
                     const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-                    anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
+                    if (interior || !m_vector) {
+                        anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
+                        continue;
+                    }
+                    // The interior samples of a row are consecutive: groups
+                    // of eight with both ends inside run as vectors, the
+                    // rest checked.
+                    for (uint32_t i = 0; i < width;) {
+                        auto inside = [&](uint32_t k) {
+                            const uint32_t last = std::min(width, k + 8) - 1;
+                            return Interior(slice, xRaw + Wide{k} * slice.xx, yRaw + Wide{k} * slice.yx) &&
+                                   Interior(slice, xRaw + Wide{last} * slice.xx, yRaw + Wide{last} * slice.yx);
+                        };
+                        const bool run = inside(i);
+                        uint32_t end = std::min(width, i + 8);
+                        while (end < width && inside(end) == run) end = std::min(width, end + 8);
+                        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx,
+                                                  ray + i, x0 + i, ys, end - i, !run) ||
+                                  anyLeft;
+                        i = end;
+                    }
                     continue;
                 }
             }

@@ -69,19 +69,18 @@ __attribute__((target("avx2"))) inline __m256i Lerp(__m256i a, __m256i b, __m256
 }
 
 // The field's values in the voxels at each lane's byte offset plus `corner`
-// and in their neighbours along u, the next elements in storage. Loads lane
-// by lane: on the CPUs at hand eight loads beat a gather.
+// and in their neighbours along u, the next elements in storage: one
+// gather of both for one-byte voxels, lane by lane loads for wider ones.
 template <int Bytes>
 __attribute__((target("avx2"))) inline void Pair(const TabledRow& row, const int32_t (&offset)[8], int32_t corner,
                                                  __m256i& v0, __m256i& v1) {
     const uint8_t* at = row.first + corner;
     __m256i e0, e1;
     if constexpr (Bytes == 1) {
-        uint16_t pair[8];
-        for (int l = 0; l < 8; ++l) std::memcpy(&pair[l], at + offset[l], 2);
-        const __m256i word = _mm256_cvtepu16_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(pair)));
-        e0 = _mm256_and_si256(word, _mm256_set1_epi32(255));
-        e1 = _mm256_srli_epi32(word, 8);
+        const __m256i word = _mm256_i32gather_epi32(reinterpret_cast<const int*>(at - 2),
+                                                    _mm256_load_si256(reinterpret_cast<const __m256i*>(offset)), 1);
+        e0 = _mm256_and_si256(_mm256_srli_epi32(word, 16), _mm256_set1_epi32(255));
+        e1 = _mm256_srli_epi32(word, 24);
     } else if constexpr (Bytes == 2) {
         uint32_t pair[8];
         for (int l = 0; l < 8; ++l) std::memcpy(&pair[l], at + offset[l], 4);

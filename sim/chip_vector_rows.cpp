@@ -204,12 +204,11 @@ __attribute__((target("avx2"))) RowOutcome Row(const TabledRow& row, Ray* ray, u
         const __m256i qx = _mm256_add_epi32(_mm256_xor_si256(px, flipX), flipXAdd);
         const __m256i qy = _mm256_add_epi32(_mm256_xor_si256(py, flipY), flipYAdd);
         // Lanes that do not sample read sample 0's voxels, which exist.
+        const __m256i alongX = _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_srai_epi32(qx, 8), firstX), strideX);
+        const __m256i alongY = _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_srai_epi32(qy, 8), firstY), strideY);
         alignas(32) int32_t offset[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(offset),
-                           _mm256_and_si256(_mm256_add_epi32(
-                                                _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_srai_epi32(qx, 8), firstX), strideX),
-                                                _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_srai_epi32(qy, 8), firstY), strideY)),
-                                            liveInt));
+        const __m256i offsets = _mm256_and_si256(_mm256_add_epi32(alongX, alongY), liveInt);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
         if (row.ahead != 0) {
             // Fetched while this slice computes, so the next finds them in
             // cache; the addresses are only hints.
@@ -229,8 +228,9 @@ __attribute__((target("avx2"))) RowOutcome Row(const TabledRow& row, Ray* ray, u
         const __m256i u2 = Lerp(v[4], v[5], f[0]), u3 = Lerp(v[6], v[7], f[0]);
         const __m256i value = Lerp(Lerp(u0, u1, f[1]), Lerp(u2, u3, f[1]), f[2]);
         const __m256i index = _mm256_and_si256(_mm256_srli_epi32(value, 8), liveInt);
-        const __m256i unbound = _mm256_and_si256(_mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid), liveInt);
-        outcome.unboundReads += static_cast<uint64_t>(__builtin_popcount(_mm256_movemask_ps(_mm256_castsi256_ps(unbound))));
+        const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
+        const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));
+        outcome.unboundReads += static_cast<uint64_t>(__builtin_popcount(unbound));
         outcome.samples += static_cast<uint64_t>(__builtin_popcount(liveMask));
         alignas(32) int32_t entry[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);

@@ -58,13 +58,15 @@ protected:
         const bool volumeOutput = Pick(0, 3) == 0;
         const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
         m_arrays.clear();
-        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, tabled ? 1 << Pick(0, 2) : (plain && Coin()) || shaded ? 1 : 0));
+        const int voxelBytes = tabled ? 1 << Pick(0, 2) : (plain && Coin()) || shaded ? 1 : 0;
+        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, voxelBytes));
         for (uint32_t id = 2; id <= 3; ++id)
             m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
                                      volumeOutput ? frustum[2] : 1, id));
         for (uint32_t id = 4; id <= 5; ++id) m_arrays.push_back(Array(2, frustum[0], frustum[1], 1, id));
         BoundArray* slots[] = {&m_job.volume, &m_job.image0, &m_job.image1, &m_job.depth0, &m_job.depth1};
-        for (size_t i = 0; i < 5; ++i) *slots[i] = Pick(0, 5) == 0 && i > (tabled ? 1 : 0) ? BoundArray{} : m_arrays[i]->Bind();
+        for (size_t i = 0; i < 5; ++i)
+            *slots[i] = Pick(0, 5) == 0 && i > (tabled ? 1 : 0) ? BoundArray{} : m_arrays[i]->Bind();
         m_tables.assign(8, std::vector<uint64_t>(4096));
         for (size_t t = 0; t < 8; ++t) {
             for (uint64_t& entry : m_tables[t]) entry = Bits();

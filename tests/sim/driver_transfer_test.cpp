@@ -179,9 +179,9 @@ TEST_F(DriverTransferTest, FieldsMoveAloneOnEveryInstructionSet) {
             for (int32_t bytes = 1; bytes < element; bytes *= 2)
                 for (int32_t position = 0; position + bytes <= element; ++position)
                     for (const Layout layout : {Layout{0, 0}, Layout{1, 0}, Layout{0, 5}}) {
-                        SCOPED_TRACE(::testing::Message() << tulx7sim::ChipInstructionSetName() << " " << bytes << " of "
-                                                          << element << " at " << position << " from " << layout.first
-                                                          << " pitch " << layout.pitch);
+                        SCOPED_TRACE(::testing::Message()
+                                     << tulx7sim::ChipInstructionSetName() << " " << bytes << " of " << element
+                                     << " at " << position << " from " << layout.first << " pitch " << layout.pitch);
                         const uint32_t id = m_session->Allocate(element, 37, 3);
                         std::vector<uint8_t> storage = Pattern(StorageBytes(id).size(), 7);
                         ASSERT_TRUE(tulx7sim::WriteBufferMemory(id, 0, storage.data(), storage.size()));
@@ -197,8 +197,8 @@ TEST_F(DriverTransferTest, FieldsMoveAloneOnEveryInstructionSet) {
                                             &field[at], size_t(bytes));
                                 std::memcpy(&moved[at], &field[at], size_t(bytes));
                             }
-                        auto record = TransferRecord(id, Box(layout.first, layout.first + width - 1, 0, 2), field.data(),
-                                                     bytes, row, 3);
+                        const auto box = Box(layout.first, layout.first + width - 1, 0, 2);
+                        auto record = TransferRecord(id, box, field.data(), bytes, row, 3);
                         record.element_alignment = position;
                         ASSERT_EQ(Transfer(*m_session, true, record), TULX7_DR_STATUS_SUCCESS);
                         ASSERT_EQ(StorageBytes(id), storage);

@@ -273,6 +273,25 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
     const bool toBoard = direction == MoveDirection::kHostToBoard;
     RunMover mover(eb, h, alignment, toBoard);
     uint64_t moved = 0;
+    if (!box.wrap && !clip) {
+        // Inside storage and unwrapped: rows step by fixed strides on both
+        // sides.
+        const int64_t n = box.Extent(0);
+        const auto boardRow = static_cast<int64_t>(StorageByteIndex(shape, 0, 1, 0));
+        const auto boardSlice = static_cast<int64_t>(StorageByteIndex(shape, 0, 0, 1));
+        uint8_t* boardFirst = storage + alignment +
+                              StorageByteIndex(shape, StorageCoordinate(box, shape, 0, box.min[0]),
+                                               StorageCoordinate(box, shape, 1, box.min[1]),
+                                               StorageCoordinate(box, shape, 2, box.min[2]));
+        uint8_t* hostFirst =
+            host.base + ((host.first[2] * host.slice + host.first[1]) * host.row + host.first[0]) * h;
+        for (int64_t k = 0; k < box.Extent(2); ++k)
+            for (int64_t j = 0; j < box.Extent(1); ++j)
+                mover.Move(boardFirst + k * boardSlice + j * boardRow,
+                           hostFirst + (k * host.slice + j) * host.row * h, n);
+        mover.Flush();
+        return static_cast<uint64_t>(box.Extent(2) * box.Extent(1) * n * h);
+    }
     for (int64_t z = box.min[2]; z <= box.max[2]; ++z) {
         const int64_t qz = StorageCoordinate(box, shape, 2, z);
         const int64_t hz = host.first[2] + (z - box.min[2]);

@@ -139,10 +139,10 @@ __attribute__((target("avx2"))) inline void BlendLanes(__m256 (&acc)[4], const _
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 alpha = in[3];
     __m256 out[4];
-    if constexpr (Mode == 2 || Mode == 3) {
+    if constexpr (Mode == NKW7_Code(NKW7_BlendMode::BackToFront) || Mode == NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted)) {
         const __m256 keep = _mm256_sub_ps(one, alpha);
         for (int k = 0; k < 3; ++k) {
-            const __m256 front = Mode == 2 ? _mm256_mul_ps(alpha, in[k]) : in[k];
+            const __m256 front = Mode == NKW7_Code(NKW7_BlendMode::BackToFront) ? _mm256_mul_ps(alpha, in[k]) : in[k];
             out[k] = _mm256_add_ps(front, _mm256_mul_ps(keep, acc[k]));
         }
         out[3] = _mm256_add_ps(alpha, _mm256_mul_ps(keep, acc[3]));
@@ -150,7 +150,7 @@ __attribute__((target("avx2"))) inline void BlendLanes(__m256 (&acc)[4], const _
         const __m256 remaining = _mm256_sub_ps(one, acc[3]);
         for (int k = 0; k < 3; ++k) {
             const __m256 added = _mm256_mul_ps(remaining, in[k]);
-            out[k] = _mm256_add_ps(acc[k], Mode == 4 ? _mm256_mul_ps(added, alpha) : added);
+            out[k] = _mm256_add_ps(acc[k], Mode == NKW7_Code(NKW7_BlendMode::FrontToBack) ? _mm256_mul_ps(added, alpha) : added);
         }
         out[3] = _mm256_add_ps(acc[3], _mm256_mul_ps(remaining, alpha));
     }
@@ -258,11 +258,15 @@ __attribute__((target("avx2"))) RowOutcome Row(const TabledRow& row, Ray* ray, u
 
 template <int Bytes>
 RowOutcome RowOfMode(const TabledRow& row, Ray* ray, uint32_t width) {
+    constexpr uint32_t kBackToFront = NKW7_Code(NKW7_BlendMode::BackToFront);
+    constexpr uint32_t kBackToFrontPreWeighted = NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted);
+    constexpr uint32_t kFrontToBack = NKW7_Code(NKW7_BlendMode::FrontToBack);
+    constexpr uint32_t kFrontToBackPreWeighted = NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted);
     switch (row.mode) {
-        case 2: return Row<Bytes, 2>(row, ray, width);
-        case 3: return Row<Bytes, 3>(row, ray, width);
-        case 4: return Row<Bytes, 4>(row, ray, width);
-        default: return Row<Bytes, 5>(row, ray, width);
+        case kBackToFront: return Row<Bytes, kBackToFront>(row, ray, width);
+        case kBackToFrontPreWeighted: return Row<Bytes, kBackToFrontPreWeighted>(row, ray, width);
+        case kFrontToBack: return Row<Bytes, kFrontToBack>(row, ray, width);
+        default: return Row<Bytes, kFrontToBackPreWeighted>(row, ray, width);
     }
 }
 

@@ -47,7 +47,7 @@ struct TabledRow {
     int32_t factor = 1;
     const Rgba* emitted = nullptr;          // the routed colour of each table entry
     uint32_t valid = 0;
-    uint32_t mode = 4;                      // blend 2 to 5
+    uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);  // the plain modes only
     bool earlyTermination = false;
     float threshold = 0.0f;
 };

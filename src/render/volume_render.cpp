@@ -219,6 +219,9 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     if (assigned != kULMOK) return ULMSyncEvent(assigned);
     // The assignment took it only as a plain volume beside this one.
     auto* target = static_cast<ULMVolumeInternal*>(state.m_sampleSpace.GetRenderToVolume());
+    // The target's YZ slab goes back first, or it would later overwrite what this render writes.
+    if (const ULMStatus written = target != nullptr ? target->UpdateVolumeFromCache() : kULMOK; ULMFailed(written))
+        return ULMSyncEvent(written);
 
     ULMRenderInputs inputs;
     inputs.context = inContext;

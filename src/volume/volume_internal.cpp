@@ -2,6 +2,7 @@
 // a volume to its source, and the volume's description.
 #include "volume/volume_internal.h"
 
+#include <cmath>
 #include <new>
 
 #include "board/kwb_board.h"
@@ -286,7 +287,11 @@ ULMStatus ULMVolumeInternal::SetFieldDescriptor(ULMFieldNumber inField,
     return kULMOK;
 }
 
+// A non-finite entry would only fail later, in every render of the volume.
 ULMStatus ULMVolumeInternal::SetCorrectionMatrix(const ULMMatrix& inMatrix) {
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 4; ++column)
+            if (!std::isfinite(inMatrix[row][column])) return kULMErrArgument;
     if (inMatrix.IsSingular()) return kULMErrArgument;
     if (inMatrix == m_correctionMatrix) return kULMOK;
     m_correctionMatrix = inMatrix;

@@ -379,8 +379,11 @@ private:
     // The slab's box of a YZ slice, in the slab's own axes.
     ULMVolumeRange SlabBoxOf(const ULMVolumeRange& inSlice) const;
 
-    // Stores an address parameter change after writing the YZ cache back.
-    ULMStatus ApplyAddressing(ULMAddressMode inMode, int inX, int inY, int inZ);
+    // A change of the buffer's addressing, and of its sizes when inSizes is
+    // given, that keeps the voxels it holds at their own coordinates.
+    ULMStatus Relocate(ULMAddressMode inMode, int inX, int inY, int inZ, const int32_t* inSizes);
+    // The box of voxels the buffer holds under its current addressing.
+    ULMVolumeRange HeldVoxels() const;
     // Allocation on one board; status and buffer as the board layer gave.
     KWBBuffer* CreateBoardBuffer(int inBoard, const ULMVolumeRange& inSubVolume,
                                  ULMStatus& outStatus);

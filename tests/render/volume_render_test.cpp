@@ -565,6 +565,21 @@ TEST_F(VolumeRenderTest, MPRGivesTheRampWhereThePlaneCutsItAtAnyAngleQualityAndM
     }
 }
 
+// A YZ slice written through the slab reaches the renders and MPRs of the buffer: each shows what it shows again once
+// an unload has written the slab back.
+TEST_F(VolumeRenderTest, RendersAndMPRsSeeYZSlicesWrittenThroughTheSlab) {
+    Aim(20, 30, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    Pixels pixels[4];
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(v->Update(std::vector<uint8_t>(40 * 36, 250).data(), {1, 40, 36, 22 + i / 2, 0, 0}), kULMOK);
+        ASSERT_TRUE(i % 2 == 0 || v->Unload(Pixels(1).data(), {1, 1, 1, 0, 0, 0}, kULMUseBuffer) == kULMOK);
+        ASSERT_EQ(i < 2 ? Render(kULMBoard0, pixels[i], nullptr, v) : MPR(v, 0, 1, 0, pixels[i]), kULMOK);
+        EXPECT_TRUE(i % 2 == 0 || pixels[i] == pixels[i - 1]) << i;
+    }
+}
+
 // Space leaping against the same render without it: the bytes must not change, only the samples the chip composites,
 // fewer in the modes that leap. An unlocked volume renders from its host data, so a changed range, voxels or table
 // must reach its bricks, which would otherwise cut the new content away; a volume without host data does not leap.

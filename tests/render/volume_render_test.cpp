@@ -396,27 +396,31 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());
     ReleasablePointer<ULMVolume> v(NewVolume());
-    unsigned sx = 0, sy = 0;
-    // An MPR in mode 0 or 1, a render (2), or, in the other thread only, a lock and unlock (3) or a buffer made
-    // and released (4), which wait for a render to be queued, or a typed map (5), which needs the buffer a render
-    // may be making.
+    // An MPR in mode 0 or 1, a render (2), a typed map with an unload of the target (5), which need the buffer and
+    // the target that the others may be changing, or, in the other thread only, a lock and unlock (3) or a buffer
+    // made and released (4), which wait for a render to be queued.
     const auto render = [&](int what, Pixels& out) {
         out.clear();
         unsigned char* mapped = nullptr;
+        unsigned sx = 0, sy = 0;
+        std::vector<uint8_t> got(what == 5 ? s.voxels.size() : 0);
         const ULMStatus map = what == 5 ? v->MapVolume(kULMAccessReadShared, mapped, sx, sy, kULMUseSource) : kULMOK;
-        if (what == 5) return map == kULMOK ? v->UnmapVolume() : map == kULMErrVolume ? kULMOK : map;
+        const ULMStatus unmap = what == 5 && map == kULMOK ? v->UnmapVolume() : map == kULMErrVolume ? kULMOK : map;
+        const ULMStatus read = what == 5 && !unmap ? v->Unload(got.data(), v->GetRange(), kULMUseTarget) : unmap;
+        if (what == 5) return read != kULMOK || got == s.voxels ? read : kULMErrRead;
         const ULMStatus made = what == 3 ? v->LockVolume(kULMBoard1) : what == 4 ? v->CreateBuffer(kULMBoard1) : kULMOK;
         if (what > 2) return made != kULMOK ? made : what == 3 ? v->UnlockVolume(0) : v->ReleaseBuffer();
         return what < 2 ? MPR(v, 2, 2, what, out, kULMSystem) : Render(kULMSystem, out, nullptr, v);
     };
     Pixels alone[6], first, second;
     for (int what = 0; what < 6; ++what) ASSERT_EQ(render(what, alone[what]), kULMOK);
-    for (int round = 0; round < 54; ++round) {  // every pair three times
+    for (int round = 0; round < 72; ++round) {  // every pair three times
+        const int mine = round / 6 % 4 == 3 ? 5 : round / 6 % 4;
         ULMStatus a = kULMOK;
         std::thread other([&] { a = render(round % 6, first); });
-        const ULMStatus b = render(round / 6 % 3, second);
+        const ULMStatus b = render(mine, second);
         other.join();
-        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 6] && second == alone[round / 6 % 3]) << round;
+        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 6] && second == alone[mine]) << round;
     }
     v.Assign(nullptr);
     ULMRenderCache::Cleanup();  // the converted tables outlive the volume in the shared map

@@ -2,9 +2,7 @@
 // board memory is taken, and the lock's states.
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <functional>
-#include <thread>
 #include <vector>
 
 #include "board/kwb_buffer.h"
@@ -120,21 +118,6 @@ TEST_F(VolumeBoardBufferTest, LockHoldsTheWholeVolumeUntilUnlocked) {
     // Memory the application owns cannot be resized: nothing changes.
     EXPECT_EQ(v->Resize(ULMVolumeRange(8, 8, 4, 0, 0, 0), 1), kULMErrCantResize);
     EXPECT_EQ(v->GetRange(), whole);
-}
-
-// Another thread's lock and unlock move the target that an unload reads: it reads the voxels, wherever they are.
-TEST_F(VolumeBoardBufferTest, UnloadsOfTheTargetMeetLocksInAnotherThread) {
-    const ULMVolumeRange whole(16, 8, 4, 0, 0, 0);
-    std::vector<uint8_t> voxels = RandomBytes(16 * 8 * 4 * 2, 6), out(voxels.size());
-    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, voxels.data()));
-    std::atomic<bool> done{false};
-    std::thread locker([&] {
-        for (int i = 0; i < 40; ++i) EXPECT_EQ(v->LockVolume(kULMBoard0) + v->UnlockVolume(0), kULMOK);
-        done = true;
-    });
-    for (bool same = true; same && !done; v->GetTarget())
-        EXPECT_TRUE(same = v->Unload(out.data(), whole, kULMUseTarget) == kULMOK && out == voxels);
-    locker.join();
 }
 
 TEST_F(VolumeBoardBufferTest, AVolumeAttachesAnotherVolumesBufferOfItsVoxelSize) {

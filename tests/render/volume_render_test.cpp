@@ -391,7 +391,11 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
-    table->SetEntry(0, ULMRGBAFloat(1, 1, 1, 1));
+    table->SetRamp(kULMChannelRed, 0, 255, 1, 0);
+    uint64_t w[256];  // renders in other threads read the table whole, one ramp or the other
+    std::thread writer([&] { for (int i = 0; i < 400; ++i) table->SetRamp(kULMChannelRed, 0, 255, i % 2, 1 - i % 2); });
+    for (int i = 0; i < 20000; ++i) EXPECT_EQ(table->Unload(0, 256, w) + ((w[0] ^ w[255]) >> 4 & 0xFFF), 0xFFFu);
+    writer.join();
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);  // the old state goes once no render reads it
     ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());

@@ -1,0 +1,36 @@
+// The host reference of the board's resampling, shared by the resample
+// passes' tests: steps and first positions kept to 17 fraction bits, centre
+// on centre, positions resolved to 1/256, then linear or nearest.
+#pragma once
+
+#include <cmath>
+
+namespace ulm3::testing {
+
+struct RefAxis {
+    double step;
+    double origin;
+    // Source position of destination coordinate i, at the chip's 1/256.
+    double At(int i) const { return std::floor((origin + i * step) * 256.0) / 256.0; }
+};
+
+inline double Keep17(double v) { return std::floor(v * 131072.0) / 131072.0; }
+
+// inStep 0: the ratio of the sizes.
+inline RefAxis RefAxisOf(int sourceOrigin, int sourceSize, int destinationOrigin, int destinationSize,
+                         double inStep = 0) {
+    const double s = Keep17(inStep != 0 ? inStep : double(sourceSize) / destinationSize);
+    return {s, Keep17(((sourceSize - 1) - (destinationSize - 1) * s) * 0.5 + sourceOrigin - destinationOrigin * s)};
+}
+
+// at(i) reads the source along one axis; linear between neighbours, or the
+// nearest sample.
+template <class At>
+double RefSample(At at, double position, bool nearest) {
+    if (nearest) return at(static_cast<int>(std::floor(position + 0.5)));
+    const int i = static_cast<int>(std::floor(position));
+    const double f = position - i;
+    return f == 0 ? at(i) : at(i) * (1 - f) + at(i + 1) * f;
+}
+
+}  // namespace ulm3::testing

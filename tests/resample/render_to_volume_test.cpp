@@ -27,7 +27,8 @@ struct Scene {
         source->SetCorrectionMatrix(ULMMatrix::Identity());
         EXPECT_EQ(source->LockVolume(kULMBoard0), kULMOK);
         context->SetClassifier(ULMClassifierInternal::DirectRGBAClassifier());
-        context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-1, -1, -1) * ULMMatrix::Scale(2 / 15.0, 2 / 15.0, 2 / 15.0));
+        const double s = 2 / 15.0;
+        context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-1, -1, -1) * ULMMatrix::Scale(s, s, s));
     }
 };
 
@@ -47,7 +48,6 @@ TEST_F(RenderToVolumeTest, BothPlansFollowTheRampAndTheTargetDropsItsHostCopy) {
         const std::vector<uint8_t> got = BoardVoxels(*out, out->GetRange());
         for (size_t i = 0; i < got.size(); ++i)
             ASSERT_NEAR(got[i], 8 * (i / 256) * 15.0 / (depth - 1), 1.0) << depth << " deep, voxel " << i;
-        EXPECT_FALSE(scene.source->IsLocked() && scene.source->GetAccessControl() != kULMAccessNoControl);
     }
 }
 

@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "context/classifier_internal.h"
-#include "resample_reference.h"
+#include "support/resample_reference.h"
 #include "volume/volume_fixture.h"
 
 namespace ulm3::testing {
@@ -20,15 +20,18 @@ TEST_F(VolumeResampleRoadsTest, EveryRoadGivesTheHostReferenceWithoutSeams) {
     struct Case {
         ULMVolumeRange source, destination;
         int minor;  // 1: the board halves Z in one pass
+        ULMLocation board;
     } cases[] = {
-        {{16, 12, 150, 0, 0, 0}, {12, 12, 100, 0, 0, 0}, 1},  // sections of 64 and 36
-        {{16, 12, 90, 0, 0, 0}, {12, 12, 70, 0, 0, 0}, 1},    // 0..63 and 58..69
-        {{16, 12, 100, 0, 0, 0}, {12, 14, 71, 0, 0, 0}, 1},   // 0..63 and 58..70
-        {{16, 12, 129, 0, 0, 0}, {14, 12, 64, 0, 0, 0}, 2},   // the reduced ratio, 128 / 64
-        {{16, 12, 128, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, 1},   // one halving pass
-        {{16, 12, 128, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, 2},
-        {{16, 12, 40, 0, 0, 10}, {12, 12, 30, 0, 0, 0}, 1},   // a source from Z 10
+        {{16, 12, 150, 0, 0, 0}, {12, 12, 100, 0, 0, 0}, 1, kULMBoard0},  // sections of 64 and 36
+        {{16, 12, 90, 0, 0, 0}, {12, 12, 70, 0, 0, 0}, 1, kULMBoard0},    // 0..63 and 58..69
+        {{16, 12, 100, 0, 0, 0}, {12, 14, 71, 0, 0, 0}, 1, kULMBoard0},   // 0..63 and 58..70
+        {{16, 12, 129, 0, 0, 0}, {14, 12, 64, 0, 0, 0}, 2, kULMBoard0},   // the reduced ratio, 128 / 64
+        {{16, 12, 128, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, 1, kULMBoard0},   // one halving pass
+        {{16, 12, 128, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, 2, kULMBoard0},
+        {{16, 12, 40, 0, 0, 10}, {12, 12, 30, 0, 0, 0}, 1, kULMBoard0},   // a source from Z 10
+        {{64, 16, 32, 0, 0, 0}, {32, 16, 16, 0, 0, 0}, 1, kULMBoard1},    // pair means, on another board
     };
+    const size_t buffersBefore = LiveBuffers();
     for (const Case& c : cases) {
         const ULMVolumeRange &s = c.source, &d = c.destination;
         SCOPED_TRACE(::testing::Message() << s.ZSize() << " into " << d.ZSize() << " " << c.minor);
@@ -36,10 +39,10 @@ TEST_F(VolumeResampleRoadsTest, EveryRoadGivesTheHostReferenceWithoutSeams) {
         LockedVolume a;
         Lock(a, 8, ULMVolumeRange(s.XSize(), s.YSize(), s.ZOrigin() + s.ZSize() + 2, 0, 0, 0), kULMBoard0, 9);
         Held<ULMVolumeInternal> out(ULMVolumeInternal::CreateSimpleVolume(8, d, 1, &kByte, nullptr));
-        ASSERT_EQ(out->CreateBuffer(kULMBoard0), kULMOK);
+        ASSERT_EQ(out->CreateBuffer(c.board), kULMOK);
         const size_t renders = Renders();
         ASSERT_EQ(a.volume->ResampleBuffer(out, s, d, ULMClassifierInternal::DirectRGBAClassifier()), kULMOK);
-        EXPECT_EQ(Renders() - renders == 1, c.minor == 1 && s.ZSize() == 128);
+        EXPECT_EQ(Renders() - renders == 1, c.minor == 1 && s.ZSize() == 128 && c.board == kULMBoard0);
         const double step = s.ZSize() > 2 * d.ZSize() ? (s.ZSize() - 1.0) / d.ZSize() : 0;
         const RefAxis ax = RefAxisOf(0, s.XSize(), 0, d.XSize()), ay = RefAxisOf(0, s.YSize(), 0, d.YSize());
         const RefAxis az = RefAxisOf(s.ZOrigin(), s.ZSize(), 0, d.ZSize(), step);
@@ -55,6 +58,7 @@ TEST_F(VolumeResampleRoadsTest, EveryRoadGivesTheHostReferenceWithoutSeams) {
             worst = std::max(worst, std::abs(got[i] - RefSample(at, ax, ay, az, i % w, i / w % h, i / w / h)));
         EXPECT_LE(worst, 1.5);
     }
+    EXPECT_EQ(LiveBuffers(), buffersBefore) << "no temporary is left";
 }
 
 TEST_F(VolumeResampleRoadsTest, RefusalsQueueNothing) {
@@ -63,12 +67,11 @@ TEST_F(VolumeResampleRoadsTest, RefusalsQueueNothing) {
     Held<ULMVolumeInternal> out(ULMVolumeInternal::CreateSimpleVolume(8, {16, 12, 64, 0, 0, 0}, 1, &kByte, nullptr));
     const size_t buffers = LiveBuffers();
     tulx7sim::ClearRequestLog();
-    const std::pair<ULMVolumeRange, ULMVolumeRange> cases[] = {
-        {{16, 12, 141, 0, 0, 0}, {16, 12, 64, 0, 0, 0}},  // outside the volume
-        {{16, 12, 140, 0, 0, 0}, {16, 12, 63, 0, 0, 0}},  // odd, short of the end
-        {{16, 12, 16, 0, 0, 0}, {16, 12, 10, 0, 0, 0}},   // a section under 12
-    };
-    for (const auto& [source, destination] : cases)
+    // Outside the volume; odd, short of the end; a section under 12.
+    using Ranges = std::pair<ULMVolumeRange, ULMVolumeRange>;
+    for (const auto& [source, destination] : {Ranges{{16, 12, 141, 0, 0, 0}, {16, 12, 64, 0, 0, 0}},
+                                              Ranges{{16, 12, 140, 0, 0, 0}, {16, 12, 63, 0, 0, 0}},
+                                              Ranges{{16, 12, 16, 0, 0, 0}, {16, 12, 10, 0, 0, 0}}})
         EXPECT_EQ(a.volume->ResampleBuffer(out, source, destination, ULMClassifier()), kULMErrArgument);
     EXPECT_EQ(a.volume->ResampleBuffer(out, {16, 12, 130, 0, 0, 0}, out->GetRange(), ULMClassifier()),
               kULMErrCantSubsample);

@@ -259,6 +259,12 @@ ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext,
                                                     RenderToVolumeMode inMode) {
     if (const ULMStatus refused = CheckContext(inContext, ioOutVolume, inMode); refused != kULMOK)
         return ULMSyncEvent(refused);
+    // A mipmap output is written through its level 0, which it is told of
+    // first; the engine writes only plain volumes.
+    if (IsObjectType(ioOutVolume, kObjectTypeULMMipmapVolume) && ioOutVolume->GetMipmapLevel(0) != nullptr) {
+        ioOutVolume->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
+        ioOutVolume = ioOutVolume->GetMipmapLevel(0);
+    }
     ULMLocation outLocation = ioOutVolume->GetBufferLocation();
     if (GetBufferLocation() != kULMNoBufferAttached && outLocation != kULMNoBufferAttached &&
         GetBufferLocation() != outLocation)

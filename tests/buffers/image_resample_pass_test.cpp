@@ -3,7 +3,6 @@
 // elsewhere, and the refusals.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <vector>
 

@@ -8,18 +8,16 @@
 namespace ulm3::testing {
 
 struct RefAxis {
-    double step;
-    double origin;
+    double step, origin;  // source pixels, 17 fraction bits as the passes keep them
     double At(int i) const { return std::floor((origin + i * step) * 256.0) / 256.0; }
 };
-
-inline double Keep17(double v) { return std::floor(v * 131072.0) / 131072.0; }
 
 // inStep 0: the ratio of the sizes.
 inline RefAxis RefAxisOf(int sourceOrigin, int sourceSize, int destinationOrigin, int destinationSize,
                          double inStep = 0) {
-    const double s = Keep17(inStep != 0 ? inStep : double(sourceSize) / destinationSize);
-    return {s, Keep17(((sourceSize - 1) - (destinationSize - 1) * s) * 0.5 + sourceOrigin - destinationOrigin * s)};
+    auto keep17 = [](double v) { return std::floor(v * 131072.0) / 131072.0; };
+    const double s = keep17(inStep != 0 ? inStep : double(sourceSize) / destinationSize);
+    return {s, keep17(((sourceSize - 1) - (destinationSize - 1) * s) * 0.5 + sourceOrigin - destinationOrigin * s)};
 }
 
 template <class At>

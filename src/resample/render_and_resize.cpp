@@ -240,8 +240,11 @@ ULMSyncEvent DoStartRenderAndResize(const ULMEnlargedRender& inRender, ULMLocati
     if (unscaled.XSize() <= 0 || unscaled.YSize() <= 0) return ULMSyncEvent(kULMErrArgument);
     int origin[2] = {static_cast<int>(unscaled.XOrigin() * scale + 0.5),
                      static_cast<int>(unscaled.YOrigin() * scale + 0.5)};
-    int size[2] = {static_cast<int>(std::ceil(unscaled.XSize() * scale)),
-                   static_cast<int>(std::ceil(unscaled.YSize() * scale))};
+    // A whole number of pixels gets one more: the enlarged view's step then
+    // stays within the chip's limit after rounding, not on it.
+    constexpr double kMargin = 1 + 1e-9;
+    int size[2] = {static_cast<int>(std::ceil(unscaled.XSize() * scale * kMargin)),
+                   static_cast<int>(std::ceil(unscaled.YSize() * scale * kMargin))};
     for (int i = 0; i < 2; ++i) {
         if (origin[i] % 2 != 0) --origin[i], ++size[i];
         if (size[i] < kMinScaledSide) return ULMSyncEvent(kULMErrCantSubsample);

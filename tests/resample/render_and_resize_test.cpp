@@ -110,8 +110,9 @@ TEST_F(RenderAndResizeTest, SumsScaleAloneAndRefusalsSubmitNothing) {
     EXPECT_EQ(summed.Render(image), kULMErrCantSubsample);
     const ULMResizeView view{{kSmall, kSmall, 0, 0}, 12.0, 12.0}, off{{4, 4, 30, 30}, 12.0, 12.0};
     for (const ULMContext* refused : {depthTested.GetPointer(), tiny.context.GetPointer()}) {
-        const ULMSyncEvent event = DoStartRenderAndResize(noRender, kULMBoard0, refused,
-                                                          refused == tiny.context ? off : view, false, mprScale, image, nullptr);
+        const ULMResizeView& seen = refused == tiny.context ? off : view;
+        const ULMSyncEvent event =
+            DoStartRenderAndResize(noRender, kULMBoard0, refused, seen, false, mprScale, image, nullptr);
         EXPECT_EQ(event.Status(), refused == tiny.context ? kULMErrArgument : kULMErrCantSubsample);
     }
     gULMControl.m_resizeImage = false;

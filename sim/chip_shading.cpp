@@ -5,6 +5,10 @@
 #include <cmath>
 #include <type_traits>
 
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
+
 namespace tulx7sim::chip {
 
 namespace {
@@ -37,6 +41,23 @@ int32_t Quantise9(float g) {
     return truncated + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
 }
 
+// a, b and c over d, each correctly rounded: the same bits as scalar
+// divisions, from one lane-wise division where the CPU has one.
+[[gnu::always_inline]] inline void Quotients(float a, float b, float c, float d, float (&q)[3]) {
+#if defined(__SSE2__)
+    alignas(16) float lanes[4];
+    _mm_store_ps(lanes, _mm_div_ps(_mm_set_ps(1.0f, c, b, a), _mm_set1_ps(d)));
+    for (int k = 0; k < 3; ++k) q[k] = lanes[k];
+#else
+    q[0] = a / d;
+    q[1] = b / d;
+    q[2] = c / d;
+#endif
+}
+
+// The entries of a reflectance map: six faces of 8 x 8 cells.
+constexpr size_t kMapEntries = 6 * 64;
+
 // The key of a voxel in the gradient cache: its coordinates, which a
 // direct box keeps within 2^20 of 0, and a bit no empty slot has.
 uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
@@ -50,6 +71,27 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
     if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
+    // One unsigned field of one-byte voxels, interpolated and looked up
+    // in a 256-entry table, routed to the channels: the classified colour
+    // is a function of the table index.
+    int needed = -1, neededCount = 0;
+    for (int i = 0; i < 4; ++i)
+        if (setup.fieldNeeded[i]) {
+            needed = i;
+            ++neededCount;
+        }
+    m_tabledField = setup.routed && neededCount == 1 && needed != 3 && setup.trilinear[needed] &&
+                    !setup.classifyFirst[needed] && !setup.bypass[needed] &&
+                    !setup.voxelFields.code[needed].isSigned && setup.voxels.valid && setup.voxels.bytes == 1
+                        ? needed
+                        : -1;
+    for (uint32_t e = 0; e < 256 && m_tabledField >= 0; ++e) {
+        m_tabledValue[e] = setup.voxelFields.code[needed].Read(e);
+        Rgba looked[4];
+        looked[needed] = setup.table[needed].entries[e];
+        for (int c = 0; c < 4; ++c)
+            m_routedColour[e].c[c] = setup.route[c] < 0 ? setup.constant[c] : looked[setup.route[c]].c[c];
+    }
     for (int a = 0; a < 3 && m_byteVoxels; ++a) {
         if (setup.gradientField[a] < 0) continue;
         const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
@@ -77,6 +119,26 @@ uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
 
 Rgba Shader::Classify(const int64_t (&position)[3]) {
     const Setup& s = m_setup;
+    if (m_tabledField >= 0) {
+        const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+        const DirectBox& box = s.voxels;
+        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+            // Straight from storage nothing is counted, the nearest reads
+            // of unneeded fields included.
+            const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
+            const uint8_t* at = box.At(base[0], base[1], base[2]);
+            const int64_t* stride = box.stride;
+            int32_t alongU[4];
+            for (int vw = 0; vw < 4; ++vw) {
+                const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
+                alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+            }
+            const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
+            const auto index = static_cast<size_t>(value >> 8);
+            if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
+            return m_routedColour[index];
+        }
+    }
     int32_t value[4] = {};
     Rgba looked[4];
     if (s.anyNearest) {
@@ -269,38 +331,43 @@ float Shader::Fraction(const Table& table, size_t entry) {
 // A reflectance map at a direction: the face of the dominant component,
 // the other two components over its magnitude, bilinear over the face's 8 x
 // 8 cells.
-Rgba Shader::Map(const Table& map, const float (&d)[3]) {
+void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     int axis = 0;
     for (int a = 1; a < 3; ++a)
         if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
     const float dominant = std::fabs(d[axis]);
-    if (!(dominant > 0.0f)) return Rgba{};
+    if (!(dominant > 0.0f)) {
+        out[0] = out[1] = out[2] = 0.0f;
+        return;
+    }
     const size_t face = static_cast<size_t>(2 * axis + (d[axis] < 0.0f ? 1 : 0));
-    float cell[2];
+    const int other[2] = {axis == 0 ? 1 : 0, axis == 2 ? 1 : 2};
+    float quotient[3];
+    Quotients(d[other[0]], d[other[1]], 0.0f, dominant, quotient);
     int low[2], high[2];
     float weight[2];
-    for (int k = 0, a = 0; a < 3; ++a) {
-        if (a == axis) continue;
-        cell[k] = std::clamp((d[a] / dominant + 1.0f) * 4.0f - 0.5f, 0.0f, 7.0f);
-        low[k] = static_cast<int>(cell[k]);  // truncation is the floor of a cell in [0, 7]
+    for (int k = 0; k < 2; ++k) {
+        const float cell = std::clamp((quotient[k] + 1.0f) * 4.0f - 0.5f, 0.0f, 7.0f);
+        low[k] = static_cast<int>(cell);  // truncation is the floor of a cell in [0, 7]
         high[k] = std::min(low[k] + 1, 7);
-        weight[k] = cell[k] - static_cast<float>(low[k]);
-        ++k;
+        weight[k] = cell - static_cast<float>(low[k]);
     }
-    auto entry = [&](int s, int t) {
-        const size_t e = face * 64 + static_cast<size_t>(t) * 8 + static_cast<size_t>(s);
-        if (e >= map.valid) ++m_counts.unboundTableReads;
-        return map.entries[e];
-    };
-    Rgba out;
-    const Rgba s0t0 = entry(low[0], low[1]), s1t0 = entry(high[0], low[1]);
-    const Rgba s0t1 = entry(low[0], high[1]), s1t1 = entry(high[0], high[1]);
+    const Rgba* entries = map.entries.data() + face * 64;
+    const size_t at[4] = {static_cast<size_t>(low[1] * 8 + low[0]), static_cast<size_t>(low[1] * 8 + high[0]),
+                          static_cast<size_t>(high[1] * 8 + low[0]), static_cast<size_t>(high[1] * 8 + high[0])};
+    // A whole map (the usual case) has nothing to count.
+    if (map.valid < kMapEntries)
+        for (const size_t e : at)
+            if (face * 64 + e >= map.valid) ++m_counts.unboundTableReads;
+    const Rgba& s0t0 = entries[at[0]];
+    const Rgba& s1t0 = entries[at[1]];
+    const Rgba& s0t1 = entries[at[2]];
+    const Rgba& s1t1 = entries[at[3]];
     for (int c = 0; c < 3; ++c) {
         const float top = s0t0.c[c] + (s1t0.c[c] - s0t0.c[c]) * weight[0];
         const float bottom = s0t1.c[c] + (s1t1.c[c] - s0t1.c[c]) * weight[0];
-        out.c[c] = top + (bottom - top) * weight[1];
+        out[c] = top + (bottom - top) * weight[1];
     }
-    return out;
 }
 
 void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
@@ -323,7 +390,8 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
         sample.hasNormal = sample.magnitude2 != 0;
         if (sample.hasNormal) {
             const float length = std::sqrt(static_cast<float>(sample.magnitude2));
-            for (int a = 0; a < 3; ++a) normal[a] = -static_cast<float>(g9[a]) / length;
+            Quotients(-static_cast<float>(g9[0]), -static_cast<float>(g9[1]), -static_cast<float>(g9[2]), length,
+                      normal);
             sample.facing = normal[0] * s.eye[0] + normal[1] * s.eye[1] + normal[2] * s.eye[2];
         }
 
@@ -355,15 +423,17 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
     const bool specular = kS != 0.0f;
     for (int k = 0; k < 3; ++k) diff[k] = c.c[k] * kE;
     if (kD != 0.0f && sample.hasNormal) {
-        const Rgba d = Map(s.diffuseMap, normal);
-        for (int k = 0; k < 3; ++k) diff[k] = diff[k] + c.c[k] * kD * d.c[k];
+        float d[3];
+        Map(s.diffuseMap, normal, d);
+        for (int k = 0; k < 3; ++k) diff[k] = diff[k] + c.c[k] * kD * d[k];
     }
     if (specular && sample.hasNormal && !(s.specularFrontOnly && sample.facing <= 0.0f)) {
         float direction[3];
         for (int a = 0; a < 3; ++a)
             direction[a] = s.bypassReflection ? normal[a] : 2.0f * sample.facing * normal[a] - s.eye[a];
-        const Rgba m = Map(s.specularMap, direction);
-        for (int k = 0; k < 3; ++k) spec[k] = kS * m.c[k] * s.specularColour.c[k];
+        float m[3];
+        Map(s.specularMap, direction, m);
+        for (int k = 0; k < 3; ++k) spec[k] = kS * m[k] * s.specularColour.c[k];
     }
 
     // Alpha correction, soft cut planes, opacity weighting.

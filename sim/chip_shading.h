@@ -67,7 +67,8 @@ private:
     // storage, and its computation into a cache entry.
     void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
-    Rgba Map(const Table& map, const float (&direction)[3]);
+    // The map's colour at a direction (black at zero length).
+    void Map(const Table& map, const float (&direction)[3], float (&out)[3]);
     float Fraction(const Table& table, size_t entry);
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 
@@ -83,6 +84,11 @@ private:
     // voxels are one byte.
     bool m_byteVoxels = false;
     float m_byteFraction[3][256] = {};
+    // The one tabled field of a routed setup over one-byte voxels (-1:
+    // none), its value of each byte and the routed colour of each entry.
+    int m_tabledField = -1;
+    int32_t m_tabledValue[256] = {};
+    Rgba m_routedColour[256];
 };
 
 }  // namespace tulx7sim::chip

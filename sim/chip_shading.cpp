@@ -332,10 +332,13 @@ float Shader::Fraction(const Table& table, size_t entry) {
 // the other two components over its magnitude, bilinear over the face's 8 x
 // 8 cells.
 void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
-    int axis = 0;
-    for (int a = 1; a < 3; ++a)
-        if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
-    const float dominant = std::fabs(d[axis]);
+    // The first of the largest magnitudes, chosen without branches: the
+    // dominant axis of a noisy normal is not predictable.
+    const float magnitude[3] = {std::fabs(d[0]), std::fabs(d[1]), std::fabs(d[2])};
+    int axis = magnitude[1] > magnitude[0] ? 1 : 0;
+    float dominant = magnitude[1] > magnitude[0] ? magnitude[1] : magnitude[0];
+    axis = magnitude[2] > dominant ? 2 : axis;
+    dominant = magnitude[2] > dominant ? magnitude[2] : dominant;
     if (!(dominant > 0.0f)) {
         out[0] = out[1] = out[2] = 0.0f;
         return;
@@ -347,7 +350,8 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     int low[2], high[2];
     float weight[2];
     for (int k = 0; k < 2; ++k) {
-        const float cell = std::clamp((quotient[k] + 1.0f) * 4.0f - 0.5f, 0.0f, 7.0f);
+        // std::clamp's order of tests, as minimum and maximum instructions.
+        const float cell = std::min(std::max((quotient[k] + 1.0f) * 4.0f - 0.5f, 0.0f), 7.0f);
         low[k] = static_cast<int>(cell);  // truncation is the floor of a cell in [0, 7]
         high[k] = std::min(low[k] + 1, 7);
         weight[k] = cell - static_cast<float>(low[k]);

@@ -65,7 +65,7 @@ private:
     struct GradientEntry;
     // The cached gradient of a one-byte voxel whose neighbours all lie in
     // storage, and its computation into a cache entry.
-    void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    [[gnu::always_inline]] inline void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
     // The map's colour at a direction (black at zero length).
     void Map(const Table& map, const float (&direction)[3], float (&out)[3]);

@@ -19,6 +19,18 @@ float LerpFloat(float a, float b, int64_t f) {
     return f == 0 ? a : a + (b - a) * (static_cast<float>(f) / 256.0f);
 }
 
+// Four float32 lanes, each computed as the scalar code computes it (the
+// sim is built without contraction, so nothing fuses).
+using Float4 = float __attribute__((vector_size(16)));
+
+Float4 Broadcast(float v) { return Float4{v, v, v, v}; }
+
+Float4 LerpFloat4(Float4 a, Float4 b, int64_t f) {
+    return f == 0 ? a : a + (b - a) * Broadcast(static_cast<float>(f) / 256.0f);
+}
+
+Float4 Channels(const Rgba& c) { return Float4{c.c[0], c.c[1], c.c[2], c.c[3]}; }
+
 Rgba LerpRgba(const Rgba& a, const Rgba& b, int64_t f) {
     Rgba out;
     for (int k = 0; k < 4; ++k) out.c[k] = LerpFloat(a.c[k], b.c[k], f);
@@ -302,7 +314,8 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
         base[a] = position[a] >> 8;
         f[a] = position[a] & 255;
     }
-    float corner[8][3] = {};
+    // The three components in lanes, the fourth idle.
+    Float4 corner[8] = {};
     const DirectBox& box = m_setup.voxels;
     // With every corner's neighbours in storage, each corner takes the
     // cached one-byte path without testing its own neighbours again.
@@ -311,16 +324,17 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
     for (int c = 0; c < 8; ++c) {
         const int du = c & 1, dv = (c >> 1) & 1, dw = (c >> 2) & 1;
         if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
+        float one[3];
         if (direct)
-            ByteGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+            ByteGradient(base[0] + du, base[1] + dv, base[2] + dw, one);
         else
-            VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+            VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, one);
+        corner[c] = Float4{one[0], one[1], one[2], 0.0f};
     }
-    for (int a = 0; a < 3; ++a) {
-        const float v0 = LerpFloat(LerpFloat(corner[0][a], corner[1][a], f[0]), LerpFloat(corner[2][a], corner[3][a], f[0]), f[1]);
-        const float v1 = LerpFloat(LerpFloat(corner[4][a], corner[5][a], f[0]), LerpFloat(corner[6][a], corner[7][a], f[0]), f[1]);
-        g[a] = LerpFloat(v0, v1, f[2]);
-    }
+    const Float4 v0 = LerpFloat4(LerpFloat4(corner[0], corner[1], f[0]), LerpFloat4(corner[2], corner[3], f[0]), f[1]);
+    const Float4 v1 = LerpFloat4(LerpFloat4(corner[4], corner[5], f[0]), LerpFloat4(corner[6], corner[7], f[0]), f[1]);
+    const Float4 lerped = LerpFloat4(v0, v1, f[2]);
+    for (int a = 0; a < 3; ++a) g[a] = lerped[a];
 }
 
 float Shader::Fraction(const Table& table, size_t entry) {
@@ -363,15 +377,14 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     if (map.valid < kMapEntries)
         for (const size_t e : at)
             if (face * 64 + e >= map.valid) ++m_counts.unboundTableReads;
-    const Rgba& s0t0 = entries[at[0]];
-    const Rgba& s1t0 = entries[at[1]];
-    const Rgba& s0t1 = entries[at[2]];
-    const Rgba& s1t1 = entries[at[3]];
-    for (int c = 0; c < 3; ++c) {
-        const float top = s0t0.c[c] + (s1t0.c[c] - s0t0.c[c]) * weight[0];
-        const float bottom = s0t1.c[c] + (s1t1.c[c] - s0t1.c[c]) * weight[0];
-        out[c] = top + (bottom - top) * weight[1];
-    }
+    // The four channels of a row of cells in lanes, alpha unused.
+    const Float4 w0 = Broadcast(weight[0]);
+    const Float4 s0t0 = Channels(entries[at[0]]), s1t0 = Channels(entries[at[1]]);
+    const Float4 s0t1 = Channels(entries[at[2]]), s1t1 = Channels(entries[at[3]]);
+    const Float4 top = s0t0 + (s1t0 - s0t0) * w0;
+    const Float4 bottom = s0t1 + (s1t1 - s0t1) * w0;
+    const Float4 blended = top + (bottom - top) * Broadcast(weight[1]);
+    for (int c = 0; c < 3; ++c) out[c] = blended[c];
 }
 
 void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {

@@ -2,8 +2,10 @@
 #include "chip_shading.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <type_traits>
+#include <utility>
 
 #if defined(__SSE2__)
 #include <immintrin.h>
@@ -80,7 +82,8 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 
 }  // namespace
 
-Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
+Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
+    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
     if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
     // One unsigned field of one-byte voxels, interpolated and looked up
@@ -387,14 +390,40 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     for (int c = 0; c < 3; ++c) out[c] = blended[c];
 }
 
-void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
+Shader::ShadeFunction Shader::ShadeFor(const Setup& s) {
+    // The reference reads every switch per sample, as the specialised
+    // kernels are checked against it.
+    if (!s.gradientCache) return &Shader::ShadeAs<kLitGeneral>;
+    const bool magnitude =
+        s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3] || s.hiPassDiffuse || s.hiPassSpecular;
+    const uint32_t lit = (s.gradient ? kLitGradient : 0u) | (magnitude ? kLitMagnitude : 0u) |
+                         (s.diffuse != 0.0f ? kLitDiffuse : 0u) | (s.specular != 0.0f ? kLitSpecular : 0u) |
+                         (s.opacityWeight ? kLitWeighted : 0u);
+    static constexpr auto kTable = []<uint32_t... L>(std::integer_sequence<uint32_t, L...>) {
+        return std::array<ShadeFunction, sizeof...(L)>{&Shader::ShadeAs<L>...};
+    }(std::make_integer_sequence<uint32_t, kLitGeneral>{});
+    return kTable[lit];
+}
+
+template <uint32_t Lit>
+void Shader::ShadeAs(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
     const Setup& s = m_setup;
+    // A stage the configuration leaves out is compiled out; the general
+    // kernel asks the setup.
+    constexpr bool kGeneral = Lit == kLitGeneral;
+    const bool gradient = kGeneral ? s.gradient : (Lit & kLitGradient) != 0;
+    constexpr bool kMagnitude = kGeneral || (Lit & kLitMagnitude) != 0;
+    // Without their register coefficient the diffuse and specular terms
+    // stay zero whatever modulation does.
+    constexpr bool kDiffuse = kGeneral || (Lit & kLitDiffuse) != 0;
+    constexpr bool kSpecular = kGeneral || (Lit & kLitSpecular) != 0;
+    const bool weighted = kGeneral ? s.opacityWeight : (Lit & kLitWeighted) != 0;
     const Rgba c = Classify(position);
     float alpha = c.c[3];
     float kE = s.emissive, kD = s.diffuse, kS = s.specular;
     float normal[3] = {};
     int32_t g9[3] = {};
-    if (s.gradient) {
+    if (gradient) {
         float g[3];
         Gradient(position, g);
         if (s.correct) {
@@ -414,9 +443,9 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
 
         // Magnitude modulation of alpha and the coefficients.
         const uint32_t m2 = sample.magnitude2;
-        const bool modulating = s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3];
+        const bool modulating = kMagnitude && (s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3]);
         int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
-        if (modulating || s.hiPassDiffuse || s.hiPassSpecular) {
+        if (kMagnitude && (modulating || s.hiPassDiffuse || s.hiPassSpecular)) {
             const uint32_t m12 = std::min<uint32_t>(
                 4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
                                      : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
@@ -431,15 +460,15 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
             if (s.modulate[2]) kD = kD * factor;
             if (s.modulate[3]) kS = kS * factor;
         }
-        if (s.hiPassDiffuse && index < s.hiPassStart) kD = 0.0f;
-        if (s.hiPassSpecular && index < s.hiPassStart) kS = 0.0f;
+        if (kMagnitude && s.hiPassDiffuse && index < s.hiPassStart) kD = 0.0f;
+        if (kMagnitude && s.hiPassSpecular && index < s.hiPassStart) kS = 0.0f;
     }
 
     // Lighting; a map is read only when its coefficient is non-zero.
     float diff[3], spec[3] = {};
-    const bool specular = kS != 0.0f;
+    const bool specular = kSpecular && kS != 0.0f;
     for (int k = 0; k < 3; ++k) diff[k] = c.c[k] * kE;
-    if (kD != 0.0f && sample.hasNormal) {
+    if (kDiffuse && kD != 0.0f && sample.hasNormal) {
         float d[3];
         Map(s.diffuseMap, normal, d);
         for (int k = 0; k < 3; ++k) diff[k] = diff[k] + c.c[k] * kD * d[k];
@@ -462,7 +491,7 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
     }
     for (int k = 0; k < softCount; ++k) alpha = alpha * soft[k];
     for (int k = 0; k < 3; ++k) {
-        if (s.opacityWeight)
+        if (weighted)
             sample.colour.c[k] = specular ? diff[k] * alpha + (s.opacityWeightSpecular ? spec[k] * alpha : spec[k])
                                           : diff[k] * alpha;
         else

@@ -28,7 +28,9 @@ public:
 
     // The sample at a position in volume space (1/256 voxel); `soft` are
     // the weights of the soft cut planes, in plane order.
-    void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
+    void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
+        (this->*m_shade)(position, soft, softCount, sample);
+    }
 
     // The lookup stage of a field: bypassed, all four channels are the
     // value at full precision; otherwise its table's entry.
@@ -50,6 +52,16 @@ public:
     }
 
 private:
+    // The lighting configurations a programme can select, each a kernel of
+    // its own: gradients, magnitude modulation or hi-pass, a diffuse and a
+    // specular coefficient, opacity weighting; and the general kernel.
+    static constexpr uint32_t kLitGradient = 1, kLitMagnitude = 2, kLitDiffuse = 4, kLitSpecular = 8,
+                              kLitWeighted = 16, kLitGeneral = 32;
+    using ShadeFunction = void (Shader::*)(const int64_t (&)[3], const float*, int, Sample&);
+    static ShadeFunction ShadeFor(const Setup& setup);
+    template <uint32_t Lit>
+    void ShadeAs(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
+
     // The voxel word at integer coordinates: edge-clamped or border outside
     // VolumeRange, border outside storage.
     uint64_t Voxel(int64_t u, int64_t v, int64_t w) {
@@ -79,6 +91,7 @@ private:
 
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
+    ShadeFunction m_shade = nullptr;
     std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
     // The gradient fields' fractions of each one-byte voxel, when the
     // voxels are one byte.

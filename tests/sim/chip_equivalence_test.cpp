@@ -144,7 +144,12 @@ protected:
             // or nearest, feeding diffuse and specular light.
             Set(NKW7_GradientControl_Addr, uint64_t(Pick(1, 2)) << 9 | (Coin() ? 1u << 22 : 0) | (Bits() & 0x1FF));
             Set(NKW7_InterpolateControl_Addr, Get(NKW7_InterpolateControl_Addr) | (Coin() ? 0x10000 : 0));
-            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFFFFFF00);
+            // Each coefficient zero now and then, so that every lighting
+            // configuration comes up.
+            uint64_t coefficients = Bits() & 0xFFFFFF00;
+            for (int k = 1; k < 4; ++k)
+                if (Pick(0, 2) == 0) coefficients &= ~(uint64_t{0xFF} << (8 * k));
+            Set(NKW7_LightingCoefficient_Addr, coefficients);
         }
         if (plain || (routed && Coin())) {
             // Plain: trilinear fields routed to channels, no optional stage.

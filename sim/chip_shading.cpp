@@ -55,18 +55,20 @@ int32_t Quantise9(float g) {
     return truncated + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
 }
 
-// a, b and c over d, each correctly rounded: the same bits as scalar
-// divisions, from one lane-wise division where the CPU has one.
-[[gnu::always_inline]] inline void Quotients(float a, float b, float c, float d, float (&q)[3]) {
+// a, b and c over d, each correctly rounded: with `lanes`, one lane-wise
+// division where the CPU has one, the same bits as scalar divisions.
+[[gnu::always_inline]] inline void Quotients(float a, float b, float c, float d, bool lanes, float (&q)[3]) {
 #if defined(__SSE2__)
-    alignas(16) float lanes[4];
-    _mm_store_ps(lanes, _mm_div_ps(_mm_set_ps(1.0f, c, b, a), _mm_set1_ps(d)));
-    for (int k = 0; k < 3; ++k) q[k] = lanes[k];
-#else
+    if (lanes) {
+        alignas(16) float quotient[4];
+        _mm_store_ps(quotient, _mm_div_ps(_mm_set_ps(1.0f, c, b, a), _mm_set1_ps(d)));
+        for (int k = 0; k < 3; ++k) q[k] = quotient[k];
+        return;
+    }
+#endif
     q[0] = a / d;
     q[1] = b / d;
     q[2] = c / d;
-#endif
 }
 
 // The entries of a reflectance map: six faces of 8 x 8 cells.
@@ -83,7 +85,7 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 }  // namespace
 
 Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
-    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)) {
+    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)), m_lanes(setup.gradientCache) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
     if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
     // One unsigned field of one-byte voxels, interpolated and looked up
@@ -334,6 +336,15 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
             VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, one);
         corner[c] = Float4{one[0], one[1], one[2], 0.0f};
     }
+    if (!m_lanes) {
+        for (int a = 0; a < 3; ++a) {
+            auto at = [&](int c) { return corner[c][a]; };
+            const float v0 = LerpFloat(LerpFloat(at(0), at(1), f[0]), LerpFloat(at(2), at(3), f[0]), f[1]);
+            const float v1 = LerpFloat(LerpFloat(at(4), at(5), f[0]), LerpFloat(at(6), at(7), f[0]), f[1]);
+            g[a] = LerpFloat(v0, v1, f[2]);
+        }
+        return;
+    }
     const Float4 v0 = LerpFloat4(LerpFloat4(corner[0], corner[1], f[0]), LerpFloat4(corner[2], corner[3], f[0]), f[1]);
     const Float4 v1 = LerpFloat4(LerpFloat4(corner[4], corner[5], f[0]), LerpFloat4(corner[6], corner[7], f[0]), f[1]);
     const Float4 lerped = LerpFloat4(v0, v1, f[2]);
@@ -363,7 +374,7 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     const size_t face = static_cast<size_t>(2 * axis + (d[axis] < 0.0f ? 1 : 0));
     const int other[2] = {axis == 0 ? 1 : 0, axis == 2 ? 1 : 2};
     float quotient[3];
-    Quotients(d[other[0]], d[other[1]], 0.0f, dominant, quotient);
+    Quotients(d[other[0]], d[other[1]], 0.0f, dominant, m_lanes, quotient);
     int low[2], high[2];
     float weight[2];
     for (int k = 0; k < 2; ++k) {
@@ -380,6 +391,15 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     if (map.valid < kMapEntries)
         for (const size_t e : at)
             if (face * 64 + e >= map.valid) ++m_counts.unboundTableReads;
+    if (!m_lanes) {
+        for (int c = 0; c < 3; ++c) {
+            auto channel = [&](int k) { return entries[at[k]].c[c]; };
+            const float top = channel(0) + (channel(1) - channel(0)) * weight[0];
+            const float bottom = channel(2) + (channel(3) - channel(2)) * weight[0];
+            out[c] = top + (bottom - top) * weight[1];
+        }
+        return;
+    }
     // The four channels of a row of cells in lanes, alpha unused.
     const Float4 w0 = Broadcast(weight[0]);
     const Float4 s0t0 = Channels(entries[at[0]]), s1t0 = Channels(entries[at[1]]);
@@ -437,7 +457,7 @@ void Shader::ShadeAs(const int64_t (&position)[3], const float* soft, int softCo
         if (sample.hasNormal) {
             const float length = std::sqrt(static_cast<float>(sample.magnitude2));
             Quotients(-static_cast<float>(g9[0]), -static_cast<float>(g9[1]), -static_cast<float>(g9[2]), length,
-                      normal);
+                      m_lanes, normal);
             sample.facing = normal[0] * s.eye[0] + normal[1] * s.eye[1] + normal[2] * s.eye[2];
         }
 

@@ -92,6 +92,9 @@ private:
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
     ShadeFunction m_shade = nullptr;
+    // Blends and quotients in float lanes; the reference computes them one
+    // by one, as the lanes must match.
+    bool m_lanes = true;
     std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
     // The gradient fields' fractions of each one-byte voxel, when the
     // voxels are one byte.

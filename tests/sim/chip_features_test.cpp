@@ -76,41 +76,6 @@ TEST_F(FeatureTest, ARampHasAnExactCorrectableGradientWrittenAsSignedComponents)
     }
 }
 
-// A field with cross terms, so that every corner's gradient differs from
-// its neighbours', sampled a quarter, a half and three quarters between
-// voxels.
-TEST_F(FeatureTest, AnInterpolatedGradientIsTheTrilinearBlendOfTheVoxelGradients) {
-    auto value = [](int u, int v, int w) { return 8 + 4 * u * w + v * w; };
-    Volume(8, value);
-    Set(NKW7_Image0FieldSel_Addr, kSignedRgba16);
-    const double fraction[3] = {0.25, 0.5, 0.75};
-    Set(NKW7_OriginXv8_Addr, static_cast<uint64_t>(fraction[0] * kOne));
-    Set(NKW7_OriginYv8_Addr, static_cast<uint64_t>(fraction[1] * kOne));
-    Set(NKW7_OriginZv8_Addr, static_cast<uint64_t>((3 + fraction[2]) * kOne));
-    Set(NKW7_GradientControl_Addr, 0xC0000200);
-    Set(NKW7_InterpolateControl_Addr, 0x10000);
-    RenderOk();
-    auto voxelGradient = [&](int u, int v, int w, int a) {
-        int ahead[3] = {u, v, w}, behind[3] = {u, v, w};
-        ++ahead[a];
-        --behind[a];
-        return (Unit(value(ahead[0], ahead[1], ahead[2])) - Unit(value(behind[0], behind[1], behind[2]))) / 2;
-    };
-    for (int y = 1; y <= 5; ++y)
-        for (int x = 1; x <= 5; ++x)
-            for (int a = 0; a < 3; ++a) {
-                double g = 0;
-                for (int c = 0; c < 8; ++c) {
-                    const int d[3] = {c & 1, (c >> 1) & 1, c >> 2};
-                    double weight = 1;
-                    for (int k = 0; k < 3; ++k) weight *= d[k] ? fraction[k] : 1 - fraction[k];
-                    g += weight * voxelGradient(x + d[0], y + d[1], 3 + d[2], a);
-                }
-                EXPECT_NEAR(Channel(x, y, a, true), std::round(g * 511) / 511, 0.5 / 32767)
-                    << x << "," << y << "," << a;
-            }
-}
-
 TEST_F(FeatureTest, ASphereLitThroughADiffuseMapFollowsNDotL) {
     const double centre = 7.5, light[3] = {0.48, 0.6, 0.64};
     auto density = [&](int u, int v, int w) {

@@ -51,6 +51,17 @@ ULMStatus CheckPromises(const ULMContext* inContext, ULMImageBuffer* inColor0, U
 
 }  // namespace
 
+ULMStatus ULMPassBuffers(const ULMImageBuffer* inSource, ULMImageBuffer* ioColor0, ULMImageBuffer* ioColor1,
+                         KWBBuffer*& outSource, KWBBuffer*& outImage0, KWBBuffer*& outImage1) {
+    outSource = GetKWBBuffer(const_cast<ULMImageBuffer*>(inSource));
+    outImage0 = GetKWBBuffer(ioColor0);
+    outImage1 = GetKWBBuffer(ioColor1);
+    const bool missing = (inSource != nullptr && outSource == nullptr) ||
+                         (ioColor0 != nullptr && outImage0 == nullptr) ||
+                         (ioColor1 != nullptr && outImage1 == nullptr);
+    return missing ? kULMErrBuffer : kULMOK;
+}
+
 ULMImageRange ULMImageBufferRange(const ULMImageBuffer& inImage) {
     const bool offset = inImage.GetAddressMode() == kULMOffsetAddress;
     return ULMImageRange(static_cast<int>(inImage.GetWidth()), static_cast<int>(inImage.GetHeight()),
@@ -134,12 +145,12 @@ ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioC
     if ((ioColor0 != nullptr && ioColor0->GetLocation() != location) ||
         (ioColor1 != nullptr && ioColor1->GetLocation() != location))
         return ULMSyncEvent(kULMErrBuffer);
-    KWBBuffer* source = GetKWBBuffer(const_cast<ULMImageBuffer*>(inSource));
-    KWBBuffer* image0 = GetKWBBuffer(ioColor0);
-    KWBBuffer* image1 = GetKWBBuffer(ioColor1);
-    if ((inSource != nullptr && source == nullptr) || (ioColor0 != nullptr && image0 == nullptr) ||
-        (ioColor1 != nullptr && image1 == nullptr))
-        return ULMSyncEvent(kULMErrBuffer);
+    KWBBuffer* source = nullptr;
+    KWBBuffer* image0 = nullptr;
+    KWBBuffer* image1 = nullptr;
+    if (const ULMStatus missing = ULMPassBuffers(inSource, ioColor0, ioColor1, source, image0, image1);
+        missing != kULMOK)
+        return ULMSyncEvent(missing);
 
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     const ULMCamera& camera = inContext->GetCamera();

@@ -45,4 +45,16 @@ ULMImagePassValues ULMResamplePassValues(const ULMContext* inContext, ULMImageBu
 // A source buffer read as a volume: all of it.
 void ULMActivateWholeBuffer(KWBBuffer& ioBuffer);
 
+// The board buffers of a pass's images; kULMErrBuffer when an image given
+// has none (an image on the host, or one of several bands).
+ULMStatus ULMPassBuffers(const ULMImageBuffer* inSource, ULMImageBuffer* ioColor0, ULMImageBuffer* ioColor1,
+                         KWBBuffer*& outSource, KWBBuffer*& outImage0, KWBBuffer*& outImage1);
+
+// Four 8-bit unsigned fields: the red, green, blue and alpha of the
+// temporary images the passes render into.
+inline const ULMFieldDescriptor kULMColourFields8[4] = {{0, 8, kULMUnsignedFraction},
+                                                        {8, 8, kULMUnsignedFraction},
+                                                        {16, 8, kULMUnsignedFraction},
+                                                        {24, 8, kULMUnsignedFraction}};
+
 }  // namespace ulm3

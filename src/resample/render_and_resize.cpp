@@ -22,10 +22,6 @@ namespace {
 constexpr unsigned kMax12 = 4095;
 constexpr int kMinScaledSide = 10;
 
-const ULMFieldDescriptor kColourFields[4] = {{0, 8, kULMUnsignedFraction},
-                                             {8, 8, kULMUnsignedFraction},
-                                             {16, 8, kULMUnsignedFraction},
-                                             {24, 8, kULMUnsignedFraction}};
 // Sum in red, count in green, in every image of the chain: the grey is their
 // ratio, which a shrink of both keeps.
 const ULMFieldDescriptor kSumAndCountFields[2] = {{0, 12, kULMUnsignedFraction}, {12, 12, kULMUnsignedFraction}};
@@ -61,7 +57,7 @@ ULMImageBufferInternal* MakeTemporary(ULMLocation inBoard, int inWidth, int inHe
     const auto side = [](int n) { return static_cast<unsigned>(std::max((n + 15) & ~15, 32)); };
     const unsigned width = side(inWidth), height = side(inHeight);
     ULMImageBufferInternal* image = ULMImageBufferInternal::Create3D(
-        inBoard, width, height, 32, inSums ? 2 : 4, inSums ? kSumAndCountFields : kColourFields, 0);
+        inBoard, width, height, 32, inSums ? 2 : 4, inSums ? kSumAndCountFields : kULMColourFields8, 0);
     if (image == nullptr) return nullptr;
     const double* c = inBackground.colour;
     const ULMImageRange whole(static_cast<int>(width), static_cast<int>(height), inX, inY);

@@ -21,10 +21,6 @@ constexpr int kMinGridSide = 10;
 constexpr uint32_t kBlendMask = 0x3F;
 constexpr uint32_t kSectionMask = 0xF;
 
-const ULMFieldDescriptor kColourFields[4] = {{0, 8, kULMUnsignedFraction},
-                                             {8, 8, kULMUnsignedFraction},
-                                             {16, 8, kULMUnsignedFraction},
-                                             {24, 8, kULMUnsignedFraction}};
 
 // The terms of the last object grid's warp, taken under the render lock.
 struct PostWarp {
@@ -83,12 +79,12 @@ ULMSyncEvent WarpPass(const PostWarp& inWarp, const ULMContext* inContext, ULMIm
     if (refused != kULMOK) return ULMSyncEvent(refused);
     if (inSource != nullptr && (inSourceRange.XSize() <= 0 || inSourceRange.YSize() <= 0))
         return ULMSyncEvent(kULMErrArgument);
-    KWBBuffer* source = GetKWBBuffer(const_cast<ULMImageBuffer*>(inSource));
-    KWBBuffer* image0 = GetKWBBuffer(ioColor0);
-    KWBBuffer* image1 = GetKWBBuffer(ioColor1);
-    if ((inSource != nullptr && source == nullptr) || (ioColor0 != nullptr && image0 == nullptr) ||
-        (ioColor1 != nullptr && image1 == nullptr))
-        return ULMSyncEvent(kULMErrBuffer);
+    KWBBuffer* source = nullptr;
+    KWBBuffer* image0 = nullptr;
+    KWBBuffer* image1 = nullptr;
+    if (const ULMStatus missing = ULMPassBuffers(inSource, ioColor0, ioColor1, source, image0, image1);
+        missing != kULMOK)
+        return ULMSyncEvent(missing);
 
     // The viewport alone bounds the warp; the render area and inRange do not.
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
@@ -150,7 +146,7 @@ bool CannotWarp(const ULMContext* inContext, ULMImageBuffer* inColor0, ULMImageB
 // blend leaves where the render writes nothing.
 ULMImageBufferInternal* MakeTemporary(ULMLocation inBoard, int inWidth, int inHeight, ULMBlendMode inMode) {
     ULMImageBufferInternal* image = ULMImageBufferInternal::Create3D(
-        inBoard, static_cast<unsigned>(inWidth), static_cast<unsigned>(inHeight), 32, 4, kColourFields, 0);
+        inBoard, static_cast<unsigned>(inWidth), static_cast<unsigned>(inHeight), 32, 4, kULMColourFields8, 0);
     if (image == nullptr) return nullptr;
     const double border = inMode >= kULMBlendMinRed && inMode <= kULMBlendMinAlpha ? 1.0 : 0.0;
     if (image->SetInputLimits(ULMImageRange()) != kULMOK ||

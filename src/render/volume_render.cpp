@@ -13,6 +13,7 @@
 #include "context/context_internal.h"
 #include "foundation/context_readers.h"
 #include "foundation/shareable.h"
+#include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
@@ -94,7 +95,9 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
                                                 ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
-    if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
+    // Perspective frames are the registered driver's, and MPR slabs are parallel only.
+    const bool perspective = IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix());
+    if ((perspective && (ioMPR != nullptr || ULMGetPerspectiveFrameDriver() == nullptr)) ||
         ExceedsTheChip(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
     if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr) return ULMSyncEvent(kULMErrBuffer);
@@ -120,8 +123,12 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
         status = PrepareVolume();
         if (status == kULMOK) {
             if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
-            result = status == kULMOK ? DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1)
-                                      : ULMSyncEvent(status);
+            if (status != kULMOK)
+                result = ULMSyncEvent(status);
+            else if (perspective)
+                result = ULMStartPerspectiveFrame(*this, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+            else
+                result = DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
             FinishWithVolume();
         } else {
             result = ULMSyncEvent(status);

@@ -1,0 +1,156 @@
+// Perspective frames of an asymmetric volume against the reference model's
+// perspective rays, from eyes that see one, two or three faces of it and
+// from inside its box, into square and oblong images.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "foundation/control.h"
+#include "foundation/shareable.h"
+#include "support/context_fixture.h"
+#include "support/render_reference.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/lookup_table.h"
+#include "ulm3/volume.h"
+
+namespace ulm3 {
+namespace {
+
+using RGBA = std::array<double, 4>;
+constexpr ULMFieldFormat kU = kULMUnsignedFraction;
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kU}, {8, 8, kU}, {16, 8, kU}, {24, 8, kU}};
+
+struct Eye {
+    const char* what;
+    double turnX, turnY;  // degrees, about the volume's centre
+    ULMVector3D shift;    // of the volume, in eye coordinates, after the turn
+    int width, height;
+    int blendMode;
+};
+void PrintTo(const Eye& e, std::ostream* out) { *out << e.what << " mode " << e.blendMode; }
+
+class PerspectiveRenderTest : public testing::ContextTest, public ::testing::WithParamInterface<Eye> {
+protected:
+    PerspectiveRenderTest() : ContextTest(test_support::SimBoards(1)) {}
+    void SetUp() override {
+        ContextTest::SetUp();
+        // A box of value 200 with a block of 100 in one corner, off-centre in a 32 x 24 x 20 volume.
+        const int n[3] = {32, 24, 20};
+        std::copy(n, n + 3, s.size);
+        s.voxels.resize(size_t(n[0]) * n[1] * n[2]);
+        for (size_t i = 0; i < s.voxels.size(); ++i) {
+            const int x = int(i % n[0]), y = int(i / n[0] % n[1]), z = int(i / n[0] / n[1]);
+            const bool box = x >= 6 && x <= 25 && y >= 5 && y <= 18 && z >= 4 && z <= 15;
+            const bool block = x >= 18 && y >= 12 && z >= 10;
+            s.voxels[i] = box ? (block ? 100 : 200) : 0;
+        }
+        table.Assign(ULMLookupTable::Create(256));
+        for (int i = 0; i < 256; ++i) {
+            const float a = i < 50 ? 0.0f : 0.6f;
+            ULMRGBAFloat e(a * i / 255.0f, a * (1 - i / 255.0f), a * 0.5f, a);
+            table->SetEntry(i, e);
+            table->GetEntry(i, e);
+            s.table[i] = {e.m_red, e.m_green, e.m_blue, e.m_alpha};
+        }
+        context.Assign(ULMContext::Create(table));
+        s.k = 2;
+        ASSERT_EQ(context->SetSamplingLimits(1, 3, s.k, s.k), kULMOK);
+        ASSERT_EQ(context->SetMinViewingDistance(1.0), kULMOK);
+    }
+    void TearDown() override {
+        context.Assign(nullptr);
+        table.Assign(nullptr);
+        gULMControl.m_perspectiveDoubleBuffer = true;
+        gULMControl.m_perspectiveSynchronousBlend = false;
+        ContextTest::TearDown();
+    }
+    // The frame's RGBA in 0..1, rows from y = 0.
+    std::vector<RGBA> Render(ULMVolume* v, int w, int h) {
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, w, h, 32, 4, kRGBA8));
+        const ULMImageRange whole(w, h, 0, 0);
+        std::vector<uint32_t> pixels(size_t(w) * h, 0);
+        EXPECT_EQ(image->Clear(whole, 0xFFFFFFFF), kULMOK);
+        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        EXPECT_EQ(image->GetOutputLimits(), whole);
+        EXPECT_EQ(image->Unload(pixels.data(), whole, 0), kULMOK);
+        std::vector<RGBA> out(pixels.size());
+        for (size_t i = 0; i < pixels.size(); ++i)
+            for (int c = 0; c < 4; ++c) out[i][c] = (pixels[i] >> (8 * c) & 255) / 255.0;
+        return out;
+    }
+    test_support::ReferenceScene s;
+    ReleasablePointer<ULMLookupTable> table;
+    ReleasablePointer<ULMContext> context;
+};
+
+TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhateverThePipeline) {
+    const Eye& e = GetParam();
+    const int w = e.width, h = e.height;
+    s.blendMode = e.blendMode;
+    s.projection = ULMMatrix::Perspective(50, double(w) / h, 0.5, 200);
+    s.model = ULMMatrix::Translate(e.shift[0], e.shift[1], e.shift[2]) *
+              ULMMatrix::Rotate(e.turnX, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(e.turnY, ULMVector3D(0, 1, 0)) *
+              ULMMatrix::Translate(-15.5, -11.5, -9.5);
+    s.viewport[2] = w, s.viewport[3] = h;
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(s.projection);
+    camera.SetModelMatrix(s.model);
+    camera.SetViewport(0, 0, w, h);
+    ASSERT_EQ(context->SetBlendMode(ULMBlendMode(s.blendMode)), kULMOK);
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+
+    const std::vector<RGBA> got = Render(v, w, h);
+    const std::vector<RGBA> expected = test_support::ReferenceRender(s, w, h);
+    // Silhouettes agree but for pixels on the reference's rim; inside, colours stay close.
+    const auto inside = [&](int x, int y) {
+        return expected[size_t(std::clamp(y, 0, h - 1)) * w + std::clamp(x, 0, w - 1)][3] > 0.3;
+    };
+    int rimOnly = 0, interior = 0;
+    double worst = 0, mean = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            int around = 0;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) around += inside(x + dx, y + dy);
+            const RGBA& g = got[size_t(y) * w + x];
+            if (around != 0 && around != 9) {
+                ++rimOnly;
+                continue;
+            }
+            EXPECT_EQ(g[3] > 0.3, around == 9) << x << "," << y;
+            for (int c = 0; c < 4 && around == 9; ++c) {
+                const double d = std::fabs(g[c] - expected[size_t(y) * w + x][c]);
+                worst = std::max(worst, d);
+                mean += d;
+            }
+            interior += around == 9;
+        }
+    ASSERT_GT(interior, w * h / 20) << "the volume fills too little of the frame to compare";
+    mean /= 4.0 * interior;
+    EXPECT_LT(mean, 0.02) << "worst " << worst;
+    EXPECT_LT(worst, 0.2) << "mean " << mean;
+    RecordProperty("mean_error", std::to_string(mean));
+
+    // Without depth input, the pipeline's depth and when the frame is waited for change no byte.
+    const struct {
+        bool doubleBuffer, synchronous;
+    } pipelines[] = {{false, false}, {true, true}};
+    for (const auto& p : pipelines) {
+        gULMControl.m_perspectiveDoubleBuffer = p.doubleBuffer;
+        gULMControl.m_perspectiveSynchronousBlend = p.synchronous;
+        EXPECT_EQ(Render(v, w, h), got) << p.doubleBuffer << p.synchronous;
+    }
+    v->UnlockVolume(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Eyes, PerspectiveRenderTest,
+    ::testing::Values(Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4}, Eye{"two faces", 0, 40, {1, -2, -45}, 56, 40, 12},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 40, 56, 4},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 48, 48, 12},
+                      Eye{"inside the box", 0, 180, {2, 0, -2}, 48, 40, 4}));
+
+}  // namespace
+}  // namespace ulm3

@@ -9,7 +9,9 @@
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/message_log.h"
+#include "buffers/depth_buffer_internal.h"
 #include "buffers/image_buffer_internal.h"
+#include "geometry/transform_3d.h"
 #include "perspective/frame_pixels.h"
 #include "volume/volume_internal.h"
 
@@ -29,8 +31,14 @@ PerspInterf::PerspInterf() = default;
 
 PerspInterf::~PerspInterf() {
     WaitForFrame();
-    // Unloads still writing into a slot's host arrays finish before they go.
-    for (MultiBuf& slot : mBuf) slot.mMiniImageEvent.Wait(-1);
+    for (const ULMSyncEvent& event : mDepthBufEvent) event.Wait(-1);
+    // Transfers still reading or writing a slot's host arrays finish before they go.
+    for (const MultiBuf& slot : mBuf) WaitForSlot(slot);
+}
+
+void PerspInterf::WaitForSlot(const MultiBuf& inSlot) {
+    inSlot.mMiniImageEvent.Wait(-1);
+    for (const ULMSyncEvent& event : inSlot.mMiniDepthEvent) event.Wait(-1);
 }
 
 void PerspInterf::WaitForFrame() {
@@ -80,8 +88,8 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     mVolume = inVolume;
     mImageBuf0 = inImageBuf0;
     mImageBuf1 = inImageBuf1;
-    mDepthBuf0 = inDepthBuf0;
-    mDepthBuf1 = inDepthBuf1;
+    mDepthBuf[0] = inDepthBuf0;
+    mDepthBuf[1] = inDepthBuf1;
     mContext.reset();
     if (inVolume == nullptr || inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     mContext.reset(CloneContext(inContext));
@@ -134,18 +142,20 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         const ULMContext::DepthTest test = context->GetDepthTest(n);
         return depthInput && test != ULMContext::kDepthTestFail && test != ULMContext::kDepthTestPass;
     };
-    mReadDepth0 = reads(ULMContext::kDepthBuffer0);
-    mReadDepth1 = reads(ULMContext::kDepthBuffer1);
-    mWriteDepth0 = context->GetDepthUpdateFilter(ULMContext::kDepthBuffer0) != ULMContext::kAlwaysFail;
-    mWriteDepth1 = context->GetDepthUpdateFilter(ULMContext::kDepthBuffer1) != ULMContext::kAlwaysFail;
-    const bool needDepth0 = mReadDepth0 || mWriteDepth0, needDepth1 = mReadDepth1 || mWriteDepth1;
-    if ((needDepth0 && inDepthBuf0 == nullptr) || (needDepth1 && inDepthBuf1 == nullptr)) return Fail(kULMErrBuffer);
-    // Frames blended with what the images hold, in layouts the warp does
-    // not write, or with depth are not drawn yet.
-    if (mNeedBlend || needDepth0 || needDepth1) return Fail(kULMErrUnimplemented);
+    for (int n = 0; n < 2; ++n) {
+        const auto number = static_cast<ULMContext::DepthBufferNumber>(n);
+        mReadDepth[n] = reads(number);
+        mWriteDepth[n] = context->GetDepthUpdateFilter(number) != ULMContext::kAlwaysFail;
+        mNeedDepth[n] = mReadDepth[n] || mWriteDepth[n];
+        if (mNeedDepth[n] && mDepthBuf[n] == nullptr) return Fail(kULMErrBuffer);
+    }
+    // Frames blended with what the images hold, or in layouts the warp does
+    // not write, are not drawn yet.
+    if (mNeedBlend) return Fail(kULMErrUnimplemented);
 
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);
+    camera.GetDepthRange(mViewMinZ, mViewMaxZ);
     ULMImageRange writeArea(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()), 0, 0);
     if (output->GetAddressMode() == kULMOffsetAddress) {
         writeArea.XOrigin() = output->GetAddressParameterX();
@@ -183,15 +193,27 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         (int64_t{mWriteport.XSize()} + 1) * (int64_t{mWriteport.YSize()} + 1) * (mElementSize / 8);
     if (frameBytes > mFrameSize) {
         WaitForFrame();
+        const int64_t pixels = (int64_t{mWriteport.XSize()} + 1) * (int64_t{mWriteport.YSize()} + 1);
         mFrameBuf.reset();
+        mFrameDepth[0].reset();
+        mFrameDepth[1].reset();
         mFrameBuf = TryAllocate<uint64_t>((frameBytes + 7) / 8);
-        if (mFrameBuf == nullptr) {
+        mFrameDepth[0] = TryAllocate<uint32_t>(pixels);
+        mFrameDepth[1] = TryAllocate<uint32_t>(pixels);
+        if (mFrameBuf == nullptr || mFrameDepth[0] == nullptr || mFrameDepth[1] == nullptr) {
             ULMOutputMessage("RenderOrmikPersp: Can't allocate %lld byte frame buffers\n",
                              static_cast<long long>(frameBytes));
             mFrameSize = 0;
             return Fail(kULMErrAlloc);
         }
         mFrameSize = frameBytes;
+    }
+    // The frame depth starts as the buffers hold it; pixels no mini-frustum
+    // reaches keep it.
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        mDepthBufEvent[n] = mDepthBuf[n]->StartUnload(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
+        if (ULMFailed(mDepthBufEvent[n].Status())) return Fail(mDepthBufEvent[n].Status());
     }
 
     mClearValue = GenerateBackgroundColor(context, mBlend0 ? nullptr : inImageBuf0,
@@ -205,7 +227,11 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     mOrmikPersp.RendPerspFrustum(this);
     if (mDoubleBuffer && mFrustNum > 0) {
         DoUnloadBuffers(Slot(mFrustNum - 1));
-        if (mFrustNum > 1) DoPostResample(Slot(mFrustNum - 2));
+        if (mFrustNum > 1) {
+            DoDistortDepthOut(Slot(mFrustNum - 2));
+            DoPostResample(Slot(mFrustNum - 2));
+        }
+        DoDistortDepthOut(Slot(mFrustNum - 1));
         DoPostResample(Slot(mFrustNum - 1));
     }
     context->SetImageOutputBuffer(outputSetting);
@@ -221,13 +247,30 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         if (ULMFailed(waited)) mStatus = waited;
     }
     output->SetOutputLimits(mWriteport);
+    ULMSyncEvent last = upload;
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        // The unload into the array may still be running when no
+        // mini-frustum read it.
+        const ULMStatus unloaded = mDepthBufEvent[n].Wait(-1);
+        mDepthBufEvent[n] = ULMSyncEvent(kULMOK);
+        if (ULMFailed(unloaded)) {
+            mStatus = unloaded;
+            continue;
+        }
+        last = mDepthBuf[n]->StartUpdate(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
+        mFrameEvents.push_back(last);
+        if (ULMFailed(last.Status())) mStatus = last.Status();
+    }
     mContext.reset();
     if (gULMControl.m_ReleaseTemporaryImageBuffers)
         for (MultiBuf& slot : mBuf) {
-            slot.mMiniImageEvent.Wait(-1);
+            WaitForSlot(slot);
             slot.mMiniImageBuf.reset();
+            slot.mMiniDepthBuf[0].reset();
+            slot.mMiniDepthBuf[1].reset();
         }
-    return ULMFailed(mStatus) ? ULMSyncEvent(mStatus) : upload;
+    return ULMFailed(mStatus) ? ULMSyncEvent(mStatus) : last;
 }
 
 void PerspInterf::ClearFrame() {
@@ -255,7 +298,7 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
         const unsigned width = std::max({image != nullptr ? image->GetWidth() : 0u, w, 32u});
         const unsigned height = std::max({image != nullptr ? image->GetHeight() : 0u, h, 32u});
         // Its last unload writes into the array about to go.
-        slot.mMiniImageEvent.Wait(-1);
+        WaitForSlot(slot);
         slot.mMiniImageBuf.reset();
         slot.mMiniImageData.reset();
         slot.mMiniImageBuf.reset(ULMImageBufferInternal::CreateSimple(mVolume->GetBufferLocation(), width, height,
@@ -269,6 +312,28 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
             return 1;
         }
         image = slot.mMiniImageBuf.get();
+    }
+    const ULMImageRange mini(static_cast<int>(w), static_cast<int>(h), 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        ULMDepthBuffer* depth = slot.mMiniDepthBuf[n].get();
+        if (depth == nullptr || depth->GetWidth() < w || depth->GetHeight() < h) {
+            const unsigned width = std::max({depth != nullptr ? depth->GetWidth() : 0u, w, 32u});
+            const unsigned height = std::max({depth != nullptr ? depth->GetHeight() : 0u, h, 32u});
+            WaitForSlot(slot);
+            slot.mMiniDepthBuf[n].reset();
+            slot.mMiniDepthData[n].reset();
+            const ULMLocation location = mVolume->GetBufferLocation();
+            slot.mMiniDepthBuf[n].reset(ULMDepthBufferInternal::CreateSimple(location, width, height));
+            if (slot.mMiniDepthBuf[n] != nullptr)
+                slot.mMiniDepthData[n] = TryAllocate<uint32_t>(int64_t{width + 1} * (height + 1) + 3);
+            if (slot.mMiniDepthData[n] == nullptr) {
+                slot.mMiniDepthBuf[n].reset();
+                mStatus = kULMErrAlloc;
+                return 1;
+            }
+        }
+        slot.mMiniDepthBuf[n]->SetInputLimits(mini);
     }
     for (int i = 0; i < 4; ++i) image->SetFieldDescriptor(static_cast<ULMChannel>(i), mFields[i]);
     image->SetBorderValue(mImageRed, mImageGreen, mImageBlue, mImageAlpha);
@@ -285,7 +350,7 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
     mMiniFrust.mSectionSizeX = sectionX;
     mMiniFrust.mSectionSizeY = sectionY;
     mMiniFrust.mTransform = static_cast<unsigned>(transformReg);
-    const bool readsDepth = mReadDepth0 || mReadDepth1;
+    const bool readsDepth = mReadDepth[0] || mReadDepth[1];
     mMiniFrust.mMinD = readsDepth ? 0.25 : 1e-7;
     mMiniFrust.mMaxD = readsDepth ? 0.75 : 1.0;
     mFlipMask = ULMMiniFrustumOriginCorner(mMiniFrust);
@@ -305,18 +370,81 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
     return 0;
 }
 
-int PerspInterf::PreResample(const PolygonST3H&) { return 0; }
+int PerspInterf::PreResample(const PolygonST3H&) {
+    if (!mReadDepth[0] && !mReadDepth[1]) return 0;
+    MultiBuf& slot = Slot(mFrustNum);
+    ULMMatrix back;
+    if (!InvertHomogeneous(slot.mMatrixOut, back)) {
+        mStatus = kULMErrArgument;
+        return 1;
+    }
+    for (int n = 0; n < 2; ++n) {
+        if (!mReadDepth[n]) continue;
+        const ULMStatus unloaded = mDepthBufEvent[n].Wait(-1);
+        if (ULMFailed(unloaded)) {
+            mStatus = unloaded;
+            return 1;
+        }
+        mDepthBufEvent[n] = ULMSyncEvent(kULMOK);
+    }
+    // Every mini pixel takes the frame depth nearest to where it looks,
+    // those just past the write port its edge's: the chip tests every pixel
+    // of the mini image, and the warp back reads the tile's edge pixels
+    // too. (A polygon fill would leave the pixels on the tile's edges and
+    // drop rows that reach past the write port.)
+    const int w = slot.mMiniWidth + 2, h = slot.mMiniHeight + 2;
+    const int frameW = mWriteport.XSize(), frameH = mWriteport.YSize();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const ULMVector4D p = back * ULMVector4D(x, y, 0, 1);
+            const double fx = p[3] != 0.0 ? p[0] / p[3] : 0.0, fy = p[3] != 0.0 ? p[1] / p[3] : 0.0;
+            const int ix = static_cast<int>(std::clamp(std::floor(fx + 0.5), 0.0, double(frameW - 1)));
+            const int iy = static_cast<int>(std::clamp(std::floor(fy + 0.5), 0.0, double(frameH - 1)));
+            for (int n = 0; n < 2; ++n)
+                if (mReadDepth[n]) slot.mMiniDepthData[n][size_t(y) * w + x] = mFrameDepth[n][size_t(iy) * frameW + ix];
+        }
+    return 0;
+}
 
-void PerspInterf::DistortDepthIn(const PolygonST3H&, const PolygonST3H&) {}
+void PerspInterf::DistortDepthIn(const PolygonST3H& nearHom, const PolygonST3H& farHom) {
+    if (!mReadDepth[0] && !mReadDepth[1]) return;
+    MultiBuf& slot = Slot(mFrustNum);
+    slot.mDistortion.Set(nearHom, farHom, mFlipMask, slot.mMiniWidth, slot.mMiniHeight, mMiniFrust.mMinD,
+                         mMiniFrust.mMaxD, mViewMinZ, mViewMaxZ);
+    const int w = slot.mMiniWidth + 2, h = slot.mMiniHeight + 2;
+    for (int n = 0; n < 2; ++n) {
+        if (!mReadDepth[n]) continue;
+        uint32_t* word = slot.mMiniDepthData[n].get();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x, ++word) *word = slot.mDistortion.In(x, y, *word);
+    }
+}
 
-int PerspInterf::LoadBuffers() { return 0; }
+int PerspInterf::LoadBuffers() {
+    MultiBuf& slot = Slot(mFrustNum);
+    const ULMImageRange mini(slot.mMiniWidth + 2, slot.mMiniHeight + 2, 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        ULMDepthBuffer* depth = slot.mMiniDepthBuf[n].get();
+        const ULMStatus status =
+            mReadDepth[n]
+                ? depth->StartUpdate(slot.mMiniDepthData[n].get(), mini, 0, ULMDepthBuffer::kDepth24Low).Status()
+                : depth->Clear(mini, 0);
+        if (ULMFailed(status)) {
+            mStatus = status;
+            return 1;
+        }
+    }
+    return 0;
+}
 
 int PerspInterf::RenderMiniFrustum() {
     MultiBuf& slot = Slot(mFrustNum);
     // Image 1 takes part only when the frame blends with it; the caller's
     // may be of any size and on any board.
     const ULMSyncEvent event =
-        mVolume->DoStartRender(mContext.get(), slot.mMiniImageBuf.get(), nullptr, nullptr, nullptr);
+        mVolume->DoStartRender(mContext.get(), slot.mMiniImageBuf.get(), slot.mMiniDepthBuf[0].get(), nullptr,
+                               slot.mMiniDepthBuf[1].get());
     if (ULMFailed(event.Status())) {
         mStatus = event.Status();
         return 1;
@@ -331,6 +459,15 @@ int PerspInterf::UnloadBuffers() {
 
 int PerspInterf::DoUnloadBuffers(MultiBuf& ioSlot) {
     const ULMImageRange mini(ioSlot.mMiniWidth + 2, ioSlot.mMiniHeight + 2, 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        ioSlot.mMiniDepthEvent[n] = ioSlot.mMiniDepthBuf[n]->StartUnload(ioSlot.mMiniDepthData[n].get(), mini, 0,
+                                                                         ULMDepthBuffer::kDepth24Low);
+        if (ULMFailed(ioSlot.mMiniDepthEvent[n].Status())) {
+            mStatus = ioSlot.mMiniDepthEvent[n].Status();
+            return 1;
+        }
+    }
     ioSlot.mMiniImageEvent = ioSlot.mMiniImageBuf->StartUnload(ioSlot.mMiniImageData.get(), mini, 0);
     if (ULMFailed(ioSlot.mMiniImageEvent.Status())) {
         mStatus = ioSlot.mMiniImageEvent.Status();
@@ -339,7 +476,33 @@ int PerspInterf::DoUnloadBuffers(MultiBuf& ioSlot) {
     return 0;
 }
 
-int PerspInterf::DistortDepthOut(const PolygonST3H&, const PolygonST3H&) { return 0; }
+int PerspInterf::DistortDepthOut(const PolygonST3H& nearHom, const PolygonST3H& farHom) {
+    if (!mWriteDepth[0] && !mWriteDepth[1]) return 0;
+    MultiBuf& slot = Slot(mFrustNum);
+    slot.mDistortion.Set(nearHom, farHom, mFlipMask, slot.mMiniWidth, slot.mMiniHeight, mMiniFrust.mMinD,
+                         mMiniFrust.mMaxD, mViewMinZ, mViewMaxZ);
+    if (!mDoubleBuffer) return DoDistortDepthOut(slot);
+    return mFrustNum > 1 ? DoDistortDepthOut(Slot(mFrustNum - 2)) : 0;
+}
+
+int PerspInterf::DoDistortDepthOut(MultiBuf& ioSlot) {
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        const ULMStatus unloaded = ioSlot.mMiniDepthEvent[n].Wait(-1);
+        if (ULMFailed(unloaded)) {
+            mStatus = unloaded;
+            return 1;
+        }
+    }
+    const int w = ioSlot.mMiniWidth + 2, h = ioSlot.mMiniHeight + 2;
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        uint32_t* word = ioSlot.mMiniDepthData[n].get();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x, ++word) *word = ioSlot.mDistortion.Out(x, y, *word);
+    }
+    return 0;
+}
 
 int PerspInterf::PostResample(const PolygonST3H& clipPoly) {
     MultiBuf& slot = Slot(mFrustNum);
@@ -361,8 +524,13 @@ int PerspInterf::DoPostResample(MultiBuf& ioSlot) {
         return 1;
     }
     if (!mFrameClear) ClearFrame();
-    mWarp.WarpBasePlane(ioSlot.mMiniImageData.get(), nullptr, nullptr, ioSlot.mMiniWidth + 2,
-                        ioSlot.mMiniHeight + 2, mFrameBuf.get(), nullptr, nullptr, mWriteport.XSize(),
+    // Depth the frame does not write stays out of the warp.
+    const auto written = [&](const std::unique_ptr<uint32_t[]>& inArray, int n) {
+        return mWriteDepth[n] ? inArray.get() : nullptr;
+    };
+    mWarp.WarpBasePlane(ioSlot.mMiniImageData.get(), written(ioSlot.mMiniDepthData[0], 0),
+                        written(ioSlot.mMiniDepthData[1], 1), ioSlot.mMiniWidth + 2, ioSlot.mMiniHeight + 2,
+                        mFrameBuf.get(), written(mFrameDepth[0], 0), written(mFrameDepth[1], 1), mWriteport.XSize(),
                         mWriteport.YSize(), mElementSize, mFields, ioSlot.mGeomOut, ioSlot.mNumPoints,
                         ioSlot.mMatrixOut);
     return 0;

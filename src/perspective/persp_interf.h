@@ -12,6 +12,7 @@
 #include "geometry/ormik_persp.h"
 #include "geometry/perspective_stages.h"
 #include "geometry/post_warp.h"
+#include "perspective/depth_distortion.h"
 #include "ulm3/context.h"
 #include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"
@@ -66,6 +67,12 @@ public:
         std::unique_ptr<ULMImageBuffer, ULMReleaser> mMiniImageBuf;
         std::unique_ptr<uint64_t[]> mMiniImageData;
         ULMSyncEvent mMiniImageEvent{kULMErrArgument};
+        std::unique_ptr<ULMDepthBuffer, ULMReleaser> mMiniDepthBuf[2];
+        std::unique_ptr<uint32_t[]> mMiniDepthData[2];
+        ULMSyncEvent mMiniDepthEvent[2] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};
+        // The mini-frustum's corners, kept for its conversion out two
+        // mini-frustums later.
+        ULMDepthDistortion mDistortion;
         int mMiniWidth = 0;
         int mMiniHeight = 0;
         ULMVector2D mGeomOut[kMaxStageCorners];
@@ -87,6 +94,9 @@ private:
     // when a corner of the volume lies behind the eye.
     bool GetVolumeArea();
     int DoUnloadBuffers(MultiBuf& ioSlot);
+    int DoDistortDepthOut(MultiBuf& ioSlot);
+    // Waits for every board transfer that reads or writes a slot's arrays.
+    static void WaitForSlot(const MultiBuf& inSlot);
     int DoPostResample(MultiBuf& ioSlot);
     // Waits for every transfer that still reads the frame's host arrays.
     void WaitForFrame();
@@ -97,16 +107,18 @@ private:
     std::unique_ptr<ULMContext, ULMReleaser> mContext;
     ULMImageBuffer* mImageBuf0 = nullptr;
     ULMImageBuffer* mImageBuf1 = nullptr;
-    ULMDepthBuffer* mDepthBuf0 = nullptr;
-    ULMDepthBuffer* mDepthBuf1 = nullptr;
+    ULMDepthBuffer* mDepthBuf[2] = {nullptr, nullptr};
+    ULMSyncEvent mDepthBufEvent[2] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};
     bool mBlend0 = false;
     bool mBlend1 = false;
     bool mNeedBlend = false;
     int mElementSize = 32;
     ULMFieldDescriptor mFields[4];
     double mImageRed = 0, mImageGreen = 0, mImageBlue = 0, mImageAlpha = 0;
-    bool mReadDepth0 = false, mReadDepth1 = false;
-    bool mWriteDepth0 = false, mWriteDepth1 = false;
+    bool mReadDepth[2] = {false, false};
+    bool mWriteDepth[2] = {false, false};
+    bool mNeedDepth[2] = {false, false};
+    double mViewMinZ = 0.0, mViewMaxZ = 1.0;
     ULMStatus mStatus = kULMOK;
     ULMMatrix mCorrMatrix;
     // Signed: the buffer's offsets may be negative.
@@ -116,6 +128,7 @@ private:
     ULMImageRange mWriteport;
     ULMPostWarp mWarp;
     std::unique_ptr<uint64_t[]> mFrameBuf;
+    std::unique_ptr<uint32_t[]> mFrameDepth[2];
     int64_t mFrameSize = 0;
     // Every transfer of the last frame that reads or writes its host arrays.
     std::vector<ULMSyncEvent> mFrameEvents;

@@ -26,8 +26,18 @@ struct Eye {
     ULMVector3D shift;    // of the volume, in eye coordinates, after the turn
     int width, height;
     int blendMode;
+    bool depth;  // samples behind a plane through the volume's centre on the left half are hidden; depth 0 written
 };
-void PrintTo(const Eye& e, std::ostream* out) { *out << e.what << " mode " << e.blendMode; }
+void PrintTo(const Eye& e, std::ostream* out) { *out << e.what << " mode " << e.blendMode << " depth " << e.depth; }
+
+constexpr double kNear = 0.5, kFar = 200, kMaxDepth = 16777215;
+// Window depth (depth range 0..1) of a point inDistance in front of the eye, and back.
+double WindowDepth(double inDistance) {
+    return ((kFar + kNear) / (kFar - kNear) - 2 * kFar * kNear / ((kFar - kNear) * inDistance) + 1) / 2 * kMaxDepth;
+}
+double Distance(double inDepth) {
+    return 2 * kFar * kNear / ((kFar + kNear) - (2 * inDepth / kMaxDepth - 1) * (kFar - kNear));
+}
 
 class PerspectiveRenderTest : public testing::ContextTest, public ::testing::WithParamInterface<Eye> {
 protected:
@@ -64,13 +74,22 @@ protected:
         gULMControl.m_perspectiveSynchronousBlend = false;
         ContextTest::TearDown();
     }
-    // The frame's RGBA in 0..1, rows from y = 0.
-    std::vector<RGBA> Render(ULMVolume* v, int w, int h) {
+    // The frame's RGBA in 0..1, rows from y = 0; with the scene's depth 0 in and out when it has one.
+    std::vector<RGBA> Render(ULMVolume* v, int w, int h, std::vector<uint32_t>* outDepth = nullptr) {
         ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, w, h, 32, 4, kRGBA8));
         const ULMImageRange whole(w, h, 0, 0);
         std::vector<uint32_t> pixels(size_t(w) * h, 0);
+        ReleasablePointer<ULMDepthBuffer> depth;
+        if (!s.depthIn[0].empty()) {
+            depth.Assign(ULMDepthBuffer::Create(kULMBoard0, w, h));
+            EXPECT_EQ(depth->Update(s.depthIn[0].data(), whole, 0, ULMDepthBuffer::kDepth24Low), kULMOK);
+        }
         EXPECT_EQ(image->Clear(whole, 0xFFFFFFFF), kULMOK);
-        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        EXPECT_EQ(v->StartRender(context, image, depth, nullptr, nullptr).Wait(-1), kULMOK);
+        if (outDepth != nullptr && depth != nullptr) {
+            outDepth->assign(pixels.size(), 0);
+            EXPECT_EQ(depth->Unload(outDepth->data(), whole, 0, ULMDepthBuffer::kDepth24Low), kULMOK);
+        }
         EXPECT_EQ(image->GetOutputLimits(), whole);
         EXPECT_EQ(image->Unload(pixels.data(), whole, 0), kULMOK);
         std::vector<RGBA> out(pixels.size());
@@ -87,7 +106,7 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
     const Eye& e = GetParam();
     const int w = e.width, h = e.height;
     s.blendMode = e.blendMode;
-    s.projection = ULMMatrix::Perspective(50, double(w) / h, 0.5, 200);
+    s.projection = ULMMatrix::Perspective(50, double(w) / h, kNear, kFar);
     s.model = ULMMatrix::Translate(e.shift[0], e.shift[1], e.shift[2]) *
               ULMMatrix::Rotate(e.turnX, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(e.turnY, ULMVector3D(0, 1, 0)) *
               ULMMatrix::Translate(-15.5, -11.5, -9.5);
@@ -97,11 +116,22 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
     camera.SetModelMatrix(s.model);
     camera.SetViewport(0, 0, w, h);
     ASSERT_EQ(context->SetBlendMode(ULMBlendMode(s.blendMode)), kULMOK);
+    if (e.depth) {
+        using X = ULMContext;
+        s.depthIn[0].assign(size_t(w) * h, uint32_t(kMaxDepth));
+        for (int i = 0; i < w * h; ++i)
+            if (i % w < w / 2) s.depthIn[0][i] = uint32_t(WindowDepth(-e.shift[2]));
+        s.depthTest[0] = X::kDepthTestLess, s.combine = X::kDepthCombineAnd, s.filter[0] = X::kFilterNone;
+        ASSERT_EQ(context->SetDepthTest(X::kDepthBuffer0, X::kDepthTestLess), kULMOK);
+        ASSERT_EQ(context->SetDepthCombineFunction(X::kDepthCombineAnd), kULMOK);
+        ASSERT_EQ(context->SetDepthUpdateFilter(X::kDepthBuffer0, X::kFilterNone), kULMOK);
+    }
     ReleasablePointer<ULMVolume> v(
         ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
     ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
 
-    const std::vector<RGBA> got = Render(v, w, h);
+    std::vector<uint32_t> depth;
+    const std::vector<RGBA> got = Render(v, w, h, &depth);
     const std::vector<RGBA> expected = test_support::ReferenceRender(s, w, h);
     // Silhouettes agree but for pixels on the reference's rim; inside, colours stay close.
     const auto inside = [&](int x, int y) {
@@ -115,6 +145,22 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) around += inside(x + dx, y + dy);
             const RGBA& g = got[size_t(y) * w + x];
+            // Away from the edges of the reference's depth: within a voxel of it, and where nothing updated it,
+            // back from the round trip within two units.
+            const size_t i = size_t(y) * w + x;
+            bool smooth = e.depth, untouched = e.depth;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    const size_t n = size_t(std::clamp(y + dy, 0, h - 1)) * w + std::clamp(x + dx, 0, w - 1);
+                    smooth = smooth && std::fabs(Distance(s.depthOut[n][0]) - Distance(s.depthOut[i][0])) < 2;
+                    untouched = untouched && s.depthOut[n][0] == s.depthIn[0][n];
+                }
+            if (smooth) {
+                EXPECT_NEAR(Distance(depth[i]), Distance(s.depthOut[i][0]), 1.5) << x << "," << y;
+            }
+            if (untouched) {
+                EXPECT_NEAR(depth[i], s.depthIn[0][i], 2.0) << x << "," << y;
+            }
             if (around != 0 && around != 9) {
                 ++rimOnly;
                 continue;
@@ -134,6 +180,10 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
     RecordProperty("mean_error", std::to_string(mean));
 
     // Without depth input, the pipeline's depth and when the frame is waited for change no byte.
+    if (e.depth) {
+        v->UnlockVolume(0);
+        return;
+    }
     const struct {
         bool doubleBuffer, synchronous;
     } pipelines[] = {{false, false}, {true, true}};
@@ -147,10 +197,13 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
 
 INSTANTIATE_TEST_SUITE_P(
     Eyes, PerspectiveRenderTest,
-    ::testing::Values(Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4}, Eye{"two faces", 0, 40, {1, -2, -45}, 56, 40, 12},
-                      Eye{"three faces", 30, -35, {0, 0, -40}, 40, 56, 4},
-                      Eye{"three faces", 30, -35, {0, 0, -40}, 48, 48, 12},
-                      Eye{"inside the box", 0, 180, {2, 0, -2}, 48, 40, 4}));
+    ::testing::Values(Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, false},
+                      Eye{"two faces", 0, 40, {1, -2, -45}, 56, 40, 12, false},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 40, 56, 4, false},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 48, 48, 12, false},
+                      Eye{"inside the box", 0, 180, {2, 0, -2}, 48, 40, 4, false},
+                      Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, true},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 56, 40, 4, true}));
 
 }  // namespace
 }  // namespace ulm3

@@ -3,6 +3,7 @@
 #include "perspective/persp_interf.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <new>
 
@@ -528,11 +529,14 @@ int PerspInterf::DoPostResample(MultiBuf& ioSlot) {
     const auto written = [&](const std::unique_ptr<uint32_t[]>& inArray, int n) {
         return mWriteDepth[n] ? inArray.get() : nullptr;
     };
+    const auto start = std::chrono::steady_clock::now();
     mWarp.WarpBasePlane(ioSlot.mMiniImageData.get(), written(ioSlot.mMiniDepthData[0], 0),
                         written(ioSlot.mMiniDepthData[1], 1), ioSlot.mMiniWidth + 2, ioSlot.mMiniHeight + 2,
                         mFrameBuf.get(), written(mFrameDepth[0], 0), written(mFrameDepth[1], 1), mWriteport.XSize(),
                         mWriteport.YSize(), mElementSize, mFields, ioSlot.mGeomOut, ioSlot.mNumPoints,
                         ioSlot.mMatrixOut);
+    mWarpSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ++mWarped;
     return 0;
 }
 

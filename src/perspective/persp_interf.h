@@ -80,6 +80,11 @@ public:
         ULMMatrix mMatrixOut;
     };
 
+    // Seconds the host warps of this driver's frames took, and mini-frustums
+    // warped, since it was made.
+    double WarpSeconds() const { return mWarpSeconds; }
+    int64_t MiniFrustumsWarped() const { return mWarped; }
+
     // Which slot mini-frustum inFrustum uses.
     static int SlotOf(int inFrustum, bool inDoubleBuffer) { return inDoubleBuffer ? inFrustum % 3 : 0; }
 
@@ -141,6 +146,8 @@ private:
     // from (the sample space finds the same one in the record).
     int mFlipMask = 0;
     bool mDoubleBuffer = true;
+    double mWarpSeconds = 0.0;
+    int64_t mWarped = 0;
 };
 
 }  // namespace ulm3

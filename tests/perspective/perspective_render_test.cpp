@@ -9,6 +9,7 @@
 #include "foundation/shareable.h"
 #include "support/context_fixture.h"
 #include "support/render_reference.h"
+#include "tulx7sim/test_api.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
@@ -39,9 +40,9 @@ double Distance(double inDepth) {
     return 2 * kFar * kNear / ((kFar + kNear) - (2 * inDepth / kMaxDepth - 1) * (kFar - kNear));
 }
 
-class PerspectiveRenderTest : public testing::ContextTest, public ::testing::WithParamInterface<Eye> {
+class PerspectiveTest : public testing::ContextTest {
 protected:
-    PerspectiveRenderTest() : ContextTest(test_support::SimBoards(1)) {}
+    PerspectiveTest() : ContextTest(test_support::SimBoards(1)) {}
     void SetUp() override {
         ContextTest::SetUp();
         // A box of value 200 with a block of 100 in one corner, off-centre in a 32 x 24 x 20 volume.
@@ -101,6 +102,7 @@ protected:
     ReleasablePointer<ULMLookupTable> table;
     ReleasablePointer<ULMContext> context;
 };
+class PerspectiveRenderTest : public PerspectiveTest, public ::testing::WithParamInterface<Eye> {};
 
 TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhateverThePipeline) {
     const Eye& e = GetParam();
@@ -191,6 +193,38 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
         gULMControl.m_perspectiveDoubleBuffer = p.doubleBuffer;
         gULMControl.m_perspectiveSynchronousBlend = p.synchronous;
         EXPECT_EQ(Render(v, w, h), got) << p.doubleBuffer << p.synchronous;
+    }
+    v->UnlockVolume(0);
+}
+
+TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    using X = ULMContext;
+    const struct {
+        const char* what;
+        ULMStatus expected;
+        X::ImageBufferNumber output = X::kImageBuffer0;
+        X::FilterTest filter = X::kAlwaysFail;
+        int viewportX = 0;
+    } cases[] = {{.what = "no output image", .expected = kULMErrBuffer, .output = X::kImageBufferNone},
+                 {.what = "depth written, no buffer", .expected = kULMErrBuffer, .filter = X::kFilterNone},
+                 {.what = "viewport beside the image", .expected = kULMErrArgument, .viewportX = 64}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ULMCamera& camera = context->GetCamera();
+        camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+        camera.SetModelMatrix(ULMMatrix::Translate(-15.5, -11.5, -55.5));
+        camera.SetViewport(c.viewportX, 0, 32, 32);
+        ASSERT_EQ(context->SetImageOutputBuffer(c.output), kULMOK);
+        ASSERT_EQ(context->SetDepthUpdateFilter(X::kDepthBuffer0, c.filter), kULMOK);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 32, 32, 32, 4, kRGBA8));
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(0), c.expected);
+        EXPECT_EQ(v->GetAccessControl(), kULMAccessNoControl);
+        // What a refused frame made goes with the volume, not with the frame; the first case made none yet.
+        EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     }
     v->UnlockVolume(0);
 }

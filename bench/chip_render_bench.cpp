@@ -3,8 +3,9 @@
 // looked up and composited front to back, every sample computed (nothing
 // is transparent and no ray terminates). Unshaded (emissive) and shaded
 // (one white light at the viewer) on 1, 2, 4 and 8 threads. Counters:
-// samples/s from the chip's own sample count, and the ratio to one thread
-// measured in the same run.
+// samples/s from the chip's own sample count, the ratio to one thread and
+// the ratio to the scalar kernels on one thread, both measured in the same
+// run; the label names the instruction set.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -177,11 +178,16 @@ private:
     double m_eye[3] = {}, m_ex[3] = {}, m_ey[3] = {};
 };
 
+// Samples/s of one thread on the scalar kernels, measured first in the same
+// run: the baseline of the vector kernels.
+std::map<bool, double> gScalar;
+
 void BM_ChipBlobRender(benchmark::State& state) {
     static std::map<bool, double> oneThread;  // samples/s, measured first in the same run
     const bool shaded = state.range(0) != 0;
     const int threads = static_cast<int>(state.range(1));
     SetChipThreads(threads);
+    SetChipInstructionSet(ChipInstructionSet::kDefault);
     BlobRender& render = BlobRender::Instance();
     uint64_t samples = 0;
     const auto start = std::chrono::steady_clock::now();
@@ -192,8 +198,32 @@ void BM_ChipBlobRender(benchmark::State& state) {
     if (threads == 1) oneThread[shaded] = rate;
     state.counters["samples/s"] = rate;
     state.counters["x one thread"] = oneThread[shaded] > 0 ? rate / oneThread[shaded] : 0;
-    state.SetLabel(shaded ? "shaded" : "unshaded");
+    state.counters["x scalar"] = gScalar[shaded] > 0 ? rate / gScalar[shaded] : 0;
+    state.SetLabel(std::string(shaded ? "shaded " : "unshaded ") + ChipInstructionSetName());
 }
+
+void BM_ChipBlobRenderScalar(benchmark::State& state) {
+    const bool shaded = state.range(0) != 0;
+    SetChipThreads(1);
+    SetChipInstructionSet(ChipInstructionSet::kScalar);
+    BlobRender& render = BlobRender::Instance();
+    uint64_t samples = 0;
+    const auto start = std::chrono::steady_clock::now();
+    for (auto _ : state) samples += render.Run(shaded);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    SetChipThreads(0);
+    SetChipInstructionSet(ChipInstructionSet::kDefault);
+    gScalar[shaded] = seconds > 0 ? static_cast<double>(samples) / seconds : 0;
+    state.counters["samples/s"] = gScalar[shaded];
+    state.SetLabel(shaded ? "shaded scalar" : "unshaded scalar");
+}
+
+BENCHMARK(BM_ChipBlobRenderScalar)
+    ->ArgsProduct({{0, 1}})
+    ->ArgNames({"shaded"})
+    ->Unit(benchmark::kMillisecond)
+    ->UseRealTime()
+    ->MinTime(1.0);
 
 BENCHMARK(BM_ChipBlobRender)
     ->ArgsProduct({{0, 1}, {1, 2, 4, 8}})

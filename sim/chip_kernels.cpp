@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdlib>
 #include <vector>
 
 namespace tulx7sim::chip {
@@ -71,6 +72,12 @@ Kernel::Kernel(const Setup& setup, ChipDiagnostics& counts)
         looked[i] = setup.table[i].entries[e];
         m_emittedTable[e] = Emitted(looked);
     }
+    // The vector rows decode one-byte voxels through the table and wider
+    // ones by the replications that need no division.
+    const FieldCode& code = setup.voxelFields.code[i];
+    const int bytes = setup.voxels.bytes;
+    m_vector = m_tabled && ActiveIsa() == ChipIsa::kAvx2 && setup.blendAccum >= 2 && setup.blendAccum <= 5 &&
+               (bytes == 1 || ((bytes == 2 || bytes == 4) && code.bits != 12));
 }
 
 void Kernel::RunElements() {
@@ -90,7 +97,9 @@ TileGrid Tiles(const Setup& s) {
         if (s.frustumMin[a] > s.frustumMax[a]) return grid;
     const int axes = s.volumeOutput ? 3 : 2;
     for (int a = 0; a < 3; ++a) {
-        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : 32;
+        // Rows of 32 keep the vector rows full; 16 of them make tiles small
+        // enough that eight threads finish together on a 256 x 256 frame.
+        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : 16;
         const uint32_t extent = a >= axes ? 1 : s.frustumMax[a] - s.frustumMin[a] + 1;
         grid.count[a] = (extent + grid.size[a] - 1) / grid.size[a];
     }
@@ -176,6 +185,7 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
         // waits for the next live one.
         const Slice& slice = s.slices[backwards ? count - 1 - n : n];
         if (!slice.live) continue;
+        m_next = n + 1 < count ? &s.slices[backwards ? count - 2 - n : n + 1] : nullptr;
         bool anyLeft = false;
         for (uint32_t j = 0; j < height; ++j) {
             const uint32_t ys = y0 + j;
@@ -187,7 +197,27 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
                 const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
                 if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
                     const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-                    anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
+                    if (interior || !m_vector) {
+                        anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
+                        continue;
+                    }
+                    // The interior samples of a row are consecutive: groups
+                    // of eight with both ends inside run as vectors, the
+                    // rest checked.
+                    for (uint32_t i = 0; i < width;) {
+                        auto inside = [&](uint32_t k) {
+                            const uint32_t last = std::min(width, k + 8) - 1;
+                            return Interior(slice, xRaw + Wide{k} * slice.xx, yRaw + Wide{k} * slice.yx) &&
+                                   Interior(slice, xRaw + Wide{last} * slice.xx, yRaw + Wide{last} * slice.yx);
+                        };
+                        const bool run = inside(i);
+                        uint32_t end = std::min(width, i + 8);
+                        while (end < width && inside(end) == run) end = std::min(width, end + 8);
+                        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx,
+                                                  ray + i, x0 + i, ys, end - i, !run) ||
+                                  anyLeft;
+                        i = end;
+                    }
                     continue;
                 }
             }
@@ -278,9 +308,82 @@ bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
     return s.voxels.Contains(base[0], base[1], base[2]) && s.voxels.Contains(base[0] + 1, base[1] + 1, base[2] + 1);
 }
 
+bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width, bool& anyLeft) {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    TabledRow row;
+    row.x = static_cast<uint64_t>(xStart);
+    row.y = static_cast<uint64_t>(yStart);
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    row.flipX = s.negate[0] ? -1 : 0;
+    row.flipY = s.negate[1] ? -1 : 0;
+    const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
+    // The voxel coordinates at both ends; those between lie within them.
+    const uint64_t span = width - 1;
+    auto voxel = [](uint64_t raw, int64_t flip) {
+        const int64_t p = static_cast<int64_t>(raw) >> 32;
+        return ((p ^ flip) + (flip & -255)) >> 8;
+    };
+    const int64_t x0 = voxel(row.x, row.flipX), y0 = voxel(row.y, row.flipY);
+    const int64_t x1 = voxel(row.x + span * row.dx, row.flipX), y1 = voxel(row.y + span * row.dy, row.flipY);
+    const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
+    int64_t corner[8];
+    CornerOffsets(box, corner);
+    // Lane offsets from sample 0 and the corners must fit in 32 bits, and
+    // the word read before a narrow voxel must start inside storage.
+    constexpr int64_t kLimit = int64_t{1} << 30;
+    const int64_t reachX = (x1 - x0) * strideX, reachY = (y1 - y0) * strideY;
+    if (strideX >= kLimit || strideY >= kLimit || corner[7] >= kLimit ||
+        std::abs(reachX) + std::abs(reachY) + corner[7] >= kLimit)
+        return false;
+    const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
+                                (y0 - box.origin[ay]) * strideY;
+    if (firstOffset + std::min<int64_t>(reachX, 0) + std::min<int64_t>(reachY, 0) < (box.bytes == 1 ? 2 : 0))
+        return false;
+    row.firstX = static_cast<int32_t>(x0);
+    row.firstY = static_cast<int32_t>(y0);
+    row.laneOfX = ax;
+    row.laneOfY = ay;
+    row.laneOfZ = az;
+    row.fz = static_cast<int32_t>(qz & 255);
+    // The plane of voxels the next slice reads that this one does not.
+    if (m_next != nullptr) {
+        const int64_t w = qz >> 8, next = (s.negate[2] ? -m_next->z256 - 256 : m_next->z256) >> 8;
+        const int64_t plane = next < w ? next : next + 1;
+        if (plane < w || plane > w + 1) row.ahead = (plane - w) * box.stride[az];
+        for (int c = 0, k = 0; c < 8; ++c)
+            if (((c >> az) & 1) == 0) row.planeCorner[k++] = static_cast<int32_t>(corner[c]);
+    }
+    row.first = box.data + firstOffset;
+    row.strideX = static_cast<int32_t>(strideX);
+    row.strideY = static_cast<int32_t>(strideY);
+    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
+    row.bytes = box.bytes;
+    const int field = m_field[0];
+    const FieldCode& code = s.voxelFields.code[field];
+    row.byteValue = code.bits == 12 ? m_byteValue[field] : nullptr;
+    row.shift = code.shift;
+    row.bits = code.bits;
+    row.factor = !code.present ? 0 : code.bits == 4 ? 4369 : code.bits == 8 ? 257 : 1;  // bit replication
+    row.emitted = m_emittedTable;
+    row.valid = static_cast<uint32_t>(std::min<size_t>(s.table[field].valid, 256));
+    row.mode = s.blendAccum;
+    row.earlyTermination = s.earlyTermination;
+    row.threshold = s.terminationThreshold;
+    const RowOutcome outcome = TabledRowAvx2(row, ray, width);
+    m_counts.samples += outcome.samples;
+    m_counts.unboundTableReads += outcome.unboundReads;
+    anyLeft = outcome.anyLeft;
+    return true;
+}
+
 template <int Bytes>
 bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                       bool checked) {
+    bool anyLeft = false;
+    if (m_vector && !checked && VectorRow(slice, xRaw, yRaw, ray, width, anyLeft)) return anyLeft;
 #define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
     return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
                              : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, x0, ys, width)

@@ -10,6 +10,7 @@
 
 #include "chip_setup.h"
 #include "chip_shading.h"
+#include "chip_vector_rows.h"
 
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
@@ -28,7 +29,7 @@ struct Ray {
     bool done = false;                   // terminated early
 };
 
-// The frustum cut into tiles: 32 x 32 pixels, or 16^3 elements of a volume
+// The frustum cut into tiles: 32 x 16 pixels, or 16^3 elements of a volume
 // output.
 struct TileGrid {
     uint32_t size[3] = {1, 1, 1};
@@ -80,6 +81,9 @@ private:
     template <int Bytes>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
                   bool checked);
+    // An interior tabled row eight rays at a time, when the instruction set
+    // and the row allow; false leaves the row to the scalar kernel.
+    bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool& anyLeft);
     template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
@@ -119,6 +123,8 @@ private:
     int32_t m_byteValue[4][256] = {};
     bool m_tabled = false;
     Rgba m_emittedTable[256];
+    bool m_vector = false;  // the tabled rows run on AVX2
+    const Slice* m_next = nullptr;  // the slice after the one running, in ray order
 };
 
 }  // namespace tulx7sim::chip

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <type_traits>
 
 namespace tulx7sim::chip {
 
@@ -24,19 +25,31 @@ Rgba LerpRgba(const Rgba& a, const Rgba& b, int64_t f) {
 // than a library rounding call: the difference from the truncation is
 // exact, so the tie test is too.
 int32_t Quantise9(float g) {
+    // Exact: a float times 511 fits a double's mantissa, as does the
+    // difference from its truncation.
     const double scaled = static_cast<double>(g) * 511.0;
     // NaN and values beyond 64 bits, as the library rounding gave them.
     if (!(std::fabs(scaled) < 0x1p63)) return -511;
-    const double x = std::clamp(scaled, -512.0, 512.0);
-    const double truncated = std::trunc(x);
-    const double rounded = std::fabs(x - truncated) >= 0.5 ? truncated + (x < 0.0 ? -1.0 : 1.0) : truncated;
-    return std::clamp(static_cast<int32_t>(rounded), -511, 511);
+    if (scaled >= 511.0) return 511;
+    if (scaled <= -511.0) return -511;
+    const auto truncated = static_cast<int32_t>(scaled);
+    const double rest = scaled - truncated;
+    return truncated + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
+}
+
+// The key of a voxel in the gradient cache: its coordinates, which a
+// direct box keeps within 2^20 of 0, and a bit no empty slot has.
+uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
+    constexpr int64_t kBias = int64_t{1} << 20;
+    return uint64_t{1} << 63 | static_cast<uint64_t>(u + kBias) | static_cast<uint64_t>(v + kBias) << 21 |
+           static_cast<uint64_t>(w + kBias) << 42;
 }
 
 }  // namespace
 
 Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
+    if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
     for (int a = 0; a < 3 && m_byteVoxels; ++a) {
         if (setup.gradientField[a] < 0) continue;
         const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
@@ -85,10 +98,19 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
         if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
             const uint8_t* at = box.At(base[0], base[1], base[2]);
             const int64_t* stride = box.stride;
-            for (int corner = 0; corner < 8; ++corner)
-                words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
-                                                      (corner >> 2) * stride[2],
-                                                  box.bytes);
+            auto read = [&](auto bytes) __attribute__((always_inline)) {
+#pragma GCC unroll 8
+                for (int corner = 0; corner < 8; ++corner)
+                    words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
+                                                          (corner >> 2) * stride[2],
+                                                      decltype(bytes)::value);
+            };
+            switch (box.bytes) {
+                case 1: read(std::integral_constant<int, 1>{}); break;
+                case 2: read(std::integral_constant<int, 2>{}); break;
+                case 4: read(std::integral_constant<int, 4>{}); break;
+                default: read(std::integral_constant<int, 8>{}); break;
+            }
         } else {
             for (int corner = 0; corner < 8; ++corner) {
                 const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
@@ -161,21 +183,14 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     if (s.gradientCache && box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1)) {
         if (m_gradients.empty()) m_gradients.resize(size_t{1} << 13);
         entry = &m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
-        if (entry->valid && entry->u == u && entry->v == v && entry->w == w) {
+        const uint64_t key = GradientKey(u, v, w);
+        if (entry->key == key) {
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
         }
         if (m_byteVoxels) {
-            // Straight from storage: the same fractions, from a table.
-            const uint8_t* at = box.At(u, v, w);
-            for (int a = 0; a < 3; ++a) {
-                g[a] = 0.0f;
-                if (s.zeroGradient || s.gradientField[a] < 0) continue;
-                const float f1 = m_byteFraction[a][at[box.stride[a]]];
-                const float f0 = m_byteFraction[a][s.forward ? at[0] : at[-box.stride[a]]];
-                g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
-            }
-            *entry = GradientEntry{true, u, v, w, {g[0], g[1], g[2]}};
+            ByteGradientInto(*entry, key, u, v, w);
+            for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
         }
     }
@@ -190,7 +205,29 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
         const float f0 = static_cast<float>(code.Read(Voxel(behind[0], behind[1], behind[2]))) / static_cast<float>(kFull);
         g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
     }
-    if (entry != nullptr) *entry = GradientEntry{true, u, v, w, {g[0], g[1], g[2]}};
+    if (entry != nullptr) *entry = GradientEntry{GradientKey(u, v, w), {g[0], g[1], g[2]}};
+}
+
+void Shader::ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w) {
+    // Straight from storage: the same fractions, from a table.
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    const uint8_t* at = box.At(u, v, w);
+    entry.key = key;
+    for (int a = 0; a < 3; ++a) {
+        entry.g[a] = 0.0f;
+        if (s.zeroGradient || s.gradientField[a] < 0) continue;
+        const float f1 = m_byteFraction[a][at[box.stride[a]]];
+        const float f0 = m_byteFraction[a][s.forward ? at[0] : at[-box.stride[a]]];
+        entry.g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
+    }
+}
+
+void Shader::ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
+    GradientEntry& entry = m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
+    const uint64_t key = GradientKey(u, v, w);
+    if (entry.key != key) ByteGradientInto(entry, key, u, v, w);
+    for (int a = 0; a < 3; ++a) g[a] = entry.g[a];
 }
 
 void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
@@ -204,10 +241,18 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
         f[a] = position[a] & 255;
     }
     float corner[8][3] = {};
+    const DirectBox& box = m_setup.voxels;
+    // With every corner's neighbours in storage, each corner takes the
+    // cached one-byte path without testing its own neighbours again.
+    const bool direct = m_byteVoxels && box.Contains(base[0] - 1, base[1] - 1, base[2] - 1) &&
+                        box.Contains(base[0] + 2, base[1] + 2, base[2] + 2);
     for (int c = 0; c < 8; ++c) {
         const int du = c & 1, dv = (c >> 1) & 1, dw = (c >> 2) & 1;
         if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
-        VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+        if (direct)
+            ByteGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+        else
+            VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
     }
     for (int a = 0; a < 3; ++a) {
         const float v0 = LerpFloat(LerpFloat(corner[0][a], corner[1][a], f[0]), LerpFloat(corner[2][a], corner[3][a], f[0]), f[1]);

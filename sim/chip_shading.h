@@ -62,13 +62,17 @@ private:
     // The float gradient at a voxel, and at a sample position.
     void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void Gradient(const int64_t (&position)[3], float (&g)[3]);
+    struct GradientEntry;
+    // The cached gradient of a one-byte voxel whose neighbours all lie in
+    // storage, and its computation into a cache entry.
+    void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
     Rgba Map(const Table& map, const float (&direction)[3]);
     float Fraction(const Table& table, size_t entry);
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 
     struct GradientEntry {
-        bool valid = false;
-        int64_t u = 0, v = 0, w = 0;
+        uint64_t key = 0;  // 0: empty
         float g[3] = {};
     };
 

@@ -44,7 +44,11 @@ public:
         std::vector<ChipDiagnostics> tileCounts(grid.Count());
         chip::ChipThreadPool& pool = chip::ChipThreadPool::Instance();
         pool.Run(grid.Count(), pool.RenderThreads(), [&](size_t tile) {
-            chip::Kernel(setup, tileCounts[tile]).RunTile(grid, tile);
+            // Counted on the thread's own stack: neighbouring tiles' counts
+            // share cache lines, and a shaded tile counts every sample.
+            ChipDiagnostics local;
+            chip::Kernel(setup, local).RunTile(grid, tile);
+            tileCounts[tile] = local;
         });
         for (const ChipDiagnostics& tile : tileCounts) counts += tile;
         return TULX7_DR_STATUS_SUCCESS;
@@ -56,6 +60,16 @@ public:
 void SetChipThreads(int threads) { chip::ChipThreadPool::Instance().Override(threads); }
 
 void UseChipReferencePath(bool reference) { gReferencePath.store(reference); }
+
+void SetChipInstructionSet(ChipInstructionSet set) {
+    switch (set) {
+        case ChipInstructionSet::kScalar: chip::ForceIsa(chip::ChipIsa::kScalar); break;
+        case ChipInstructionSet::kAvx2: chip::ForceIsa(chip::ChipIsa::kAvx2); break;
+        default: chip::RestoreIsa(); break;
+    }
+}
+
+const char* ChipInstructionSetName() { return chip::ActiveIsa() == chip::ChipIsa::kAvx2 ? "avx2" : "scalar"; }
 
 std::vector<uint64_t> MakeReflectanceMap(const std::function<double(const double (&)[3])>& value) {
     std::vector<uint64_t> map(384);

@@ -1,7 +1,11 @@
 #include "sim_addressing.h"
 
+#include <immintrin.h>
+
 #include <algorithm>
 #include <cstring>
+
+#include "chip_vector_rows.h"
 
 namespace tulx7sim {
 
@@ -120,6 +124,145 @@ void CopyStrided(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fro
     }
 }
 
+// A field of `bytes` bytes at byte `alignment` of `element`-byte elements,
+// moved 32 bytes of elements at a time: a byte shuffle inside each 16-byte
+// half, then the halves' dwords side by side. Fields of 4 or 8 bytes per
+// half only; `Fits` says which.
+class FieldShuffle {
+public:
+    static bool Fits(int64_t element, int64_t bytes) {
+        const int64_t perHalf = 16 / element * bytes;
+        return element <= 8 && bytes < element && (perHalf == 4 || perHalf == 8);
+    }
+
+    FieldShuffle(int64_t element, int64_t bytes, int64_t alignment)
+        : m_elements(32 / element), m_fieldBytes(32 / element * bytes) {
+        const int64_t perHalf = 16 / element;
+        for (int half = 0; half < 2; ++half)
+            for (int64_t b = 0; b < 16; ++b) {
+                // Extraction: byte b of a half's packed fields comes from...
+                const int64_t j = b / bytes, k = b % bytes;
+                m_pack[half * 16 + b] = static_cast<int8_t>(j < perHalf ? j * element + alignment + k : -1);
+                // Insertion: byte b of a half's elements takes...
+                const int64_t e = b / element, offset = b % element;
+                const bool field = offset >= alignment && offset < alignment + bytes;
+                m_unpack[half * 16 + b] = static_cast<int8_t>(field ? e * bytes + offset - alignment : -1);
+                m_field[half * 16 + b] = static_cast<int8_t>(field ? -1 : 0);
+            }
+        const int dwords = static_cast<int>(perHalf * bytes / 4);
+        for (int i = 0; i < 8; ++i) {
+            const int half = i / 4, within = i % 4;
+            m_join[i] = i < dwords ? i : i < 2 * dwords ? 4 + i - dwords : 0;  // halves' fields together
+            m_split[i] = within < dwords ? half * dwords + within : 0;  // and apart again
+        }
+    }
+
+    int64_t Elements() const { return m_elements; }
+
+    // `count` elements: the fields to `to`, packed; returns how many it
+    // moved (a whole number of 32-byte groups), the rest being the caller's.
+    __attribute__((target("avx2"))) int64_t Extract(uint8_t* to, const uint8_t* from, int64_t count,
+                                                    int64_t element) const {
+        const __m256i pack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_pack));
+        const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
+        int64_t i = 0;
+        for (; i + m_elements <= count; i += m_elements) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * element));
+            const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack), join);
+            uint8_t* out = to + i * (m_fieldBytes / m_elements);
+            if (m_fieldBytes == 8)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+        }
+        return i;
+    }
+
+    // The reverse: packed fields from `from` into the elements at `to`,
+    // whose other bytes stay.
+    __attribute__((target("avx2"))) int64_t Insert(uint8_t* to, const uint8_t* from, int64_t count,
+                                                   int64_t element) const {
+        const __m256i unpack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack));
+        const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
+        const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
+        int64_t i = 0;
+        for (; i + m_elements <= count; i += m_elements) {
+            const uint8_t* in = from + i * (m_fieldBytes / m_elements);
+            const __m128i packed = m_fieldBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))
+                                                     : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+            const __m256i spread =
+                _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(_mm256_castsi128_si256(packed), split), unpack);
+            auto* at = reinterpret_cast<__m256i*>(to + i * element);
+            _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), spread, field));
+        }
+        return i;
+    }
+
+private:
+    int64_t m_elements, m_fieldBytes;
+    int8_t m_pack[32] = {}, m_unpack[32] = {}, m_field[32] = {};
+    int32_t m_join[8] = {}, m_split[8] = {};
+};
+
+// A run of whole elements, or of one field of each, between board and
+// host: pieces of contiguous bytes on both sides are gathered into one copy.
+class RunMover {
+public:
+    RunMover(int64_t element, int64_t bytes, int64_t alignment, bool toBoard)
+        : m_element(element), m_bytes(bytes), m_alignment(alignment), m_toBoard(toBoard),
+          m_vector(chip::ActiveIsa() == chip::ChipIsa::kAvx2 && FieldShuffle::Fits(element, bytes)),
+          m_shuffle(element, m_vector ? bytes : 1, m_vector ? alignment : 0) {}
+    ~RunMover() { Flush(); }
+
+    // `board` is the field of the run's first element.
+    void Move(uint8_t* board, uint8_t* host, int64_t count) {
+        if (m_count > 0 && board == m_board + m_count * m_element && host == m_host + m_count * m_bytes) {
+            m_count += count;
+            return;
+        }
+        Flush();
+        m_board = board;
+        m_host = host;
+        m_count = count;
+    }
+
+    void Flush() {
+        if (m_count == 0) return;
+        uint8_t* board = m_board;
+        uint8_t* host = m_host;
+        int64_t count = m_count;
+        m_count = 0;
+        if (m_bytes == m_element) {
+            if (m_toBoard)
+                std::memcpy(board, host, static_cast<size_t>(count * m_bytes));
+            else
+                std::memcpy(host, board, static_cast<size_t>(count * m_bytes));
+            return;
+        }
+        int64_t done = 0;
+        uint8_t* elements = board - m_alignment;
+        if (m_vector)
+            done = m_toBoard ? m_shuffle.Insert(elements, host, count, m_element)
+                             : m_shuffle.Extract(host, elements, count, m_element);
+        board += done * m_element;
+        host += done * m_bytes;
+        count -= done;
+        if (m_toBoard)
+            CopyStrided(board, m_element, host, m_bytes, m_bytes, count);
+        else
+            CopyStrided(host, m_bytes, board, m_element, m_bytes, count);
+    }
+
+private:
+    int64_t m_element, m_bytes, m_alignment;
+    bool m_toBoard, m_vector;
+    FieldShuffle m_shuffle;
+    // The pending run.
+    uint8_t* m_board = nullptr;
+    uint8_t* m_host = nullptr;
+    int64_t m_count = 0;
+};
+
 }  // namespace
 
 uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* storage,
@@ -128,7 +271,27 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
     const int64_t h = host.elementBytes;
     const int64_t eb = shape.elementBytes;
     const bool toBoard = direction == MoveDirection::kHostToBoard;
+    RunMover mover(eb, h, alignment, toBoard);
     uint64_t moved = 0;
+    if (!box.wrap && !clip) {
+        // Inside storage and unwrapped: rows step by fixed strides on both
+        // sides.
+        const int64_t n = box.Extent(0);
+        const auto boardRow = static_cast<int64_t>(StorageByteIndex(shape, 0, 1, 0));
+        const auto boardSlice = static_cast<int64_t>(StorageByteIndex(shape, 0, 0, 1));
+        uint8_t* boardFirst = storage + alignment +
+                              StorageByteIndex(shape, StorageCoordinate(box, shape, 0, box.min[0]),
+                                               StorageCoordinate(box, shape, 1, box.min[1]),
+                                               StorageCoordinate(box, shape, 2, box.min[2]));
+        uint8_t* hostFirst =
+            host.base + ((host.first[2] * host.slice + host.first[1]) * host.row + host.first[0]) * h;
+        for (int64_t k = 0; k < box.Extent(2); ++k)
+            for (int64_t j = 0; j < box.Extent(1); ++j)
+                mover.Move(boardFirst + k * boardSlice + j * boardRow,
+                           hostFirst + (k * host.slice + j) * host.row * h, n);
+        mover.Flush();
+        return static_cast<uint64_t>(box.Extent(2) * box.Extent(1) * n * h);
+    }
     for (int64_t z = box.min[2]; z <= box.max[2]; ++z) {
         const int64_t qz = StorageCoordinate(box, shape, 2, z);
         const int64_t hz = host.first[2] + (z - box.min[2]);
@@ -139,6 +302,7 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
             const bool rowInStorage = InStorage(shape, 1, qy) && InStorage(shape, 2, qz);
             if (!rowInStorage) {
                 // Only a clipped move gets here.
+                mover.Flush();
                 if (!toBoard) std::memset(hostRow, 0, static_cast<size_t>(box.Extent(0) * h));
                 continue;
             }
@@ -148,6 +312,7 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
                 const int64_t qx = StorageCoordinate(box, shape, 0, x);
                 uint8_t* hostRun = hostRow + (x - box.min[0]) * h;
                 if (clip && (!InStorage(shape, 0, qx) || !InStorage(shape, 0, qx + n - 1))) {
+                    mover.Flush();  // in order, should the box alias itself
                     for (int64_t i = 0; i < n; ++i) {
                         uint8_t* hostElement = hostRun + i * h;
                         if (!InStorage(shape, 0, qx + i)) {
@@ -162,23 +327,14 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
                             std::memcpy(hostElement, boardElement, static_cast<size_t>(h));
                     }
                 } else {
-                    uint8_t* boardRun = storage + StorageByteIndex(shape, qx, qy, qz) + alignment;
-                    if (h == eb) {
-                        if (toBoard)
-                            std::memcpy(boardRun, hostRun, static_cast<size_t>(n * h));
-                        else
-                            std::memcpy(hostRun, boardRun, static_cast<size_t>(n * h));
-                    } else if (toBoard) {
-                        CopyStrided(boardRun, eb, hostRun, h, h, n);
-                    } else {
-                        CopyStrided(hostRun, h, boardRun, eb, h, n);
-                    }
+                    mover.Move(storage + StorageByteIndex(shape, qx, qy, qz) + alignment, hostRun, n);
                 }
                 moved += static_cast<uint64_t>(n * h);
                 x += n;
             }
         }
     }
+    mover.Flush();
     return moved;
 }
 

@@ -119,9 +119,14 @@ public:
     // library choose) and keeps it there; updates then go to the board.
     virtual ULMStatus LockVolume(ULMLocation inLocation) = 0;
     virtual bool IsLocked() const = 0;
+    // Gives the board buffer up. A non-zero inUnload first writes the
+    // buffer's voxels back into the volume's own, where it has writable
+    // ones; when that fails its status is returned and the volume stays
+    // locked, buffer and all. With 0 the board's voxels are dropped.
     virtual ULMStatus UnlockVolume(int inUnload) = 0;
 
-    // The model and the correction matrix are one matrix.
+    // The model and the correction matrix are one matrix; a singular one, or
+    // one with an entry that is not finite, is refused with kULMErrArgument.
     virtual ULMStatus SetCorrectionMatrix(const ULMMatrix& inMatrix) = 0;
     virtual ULMMatrix GetCorrectionMatrix() const = 0;
     virtual ULMStatus SetModelMatrix(const ULMMatrix& inMatrix) = 0;
@@ -173,7 +178,9 @@ public:
 
     // Host access to a box: outSx voxels per row and outSy rows per slice.
     // The typed forms need a board buffer of their voxel width. Each
-    // successful map is ended by one UnmapVolume.
+    // successful map is ended by one UnmapVolume; a volume released while
+    // still mapped ends its maps as UnmapVolume would, so a write map's
+    // voxels are kept, and the mapped address is no longer valid.
     virtual ULMStatus MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress,
                                 unsigned& outSx, unsigned& outSy, ULMSource inSource) = 0;
     virtual ULMStatus MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress,
@@ -216,13 +223,20 @@ public:
     // The access currently granted on the volume.
     virtual ULMAccessType GetAccessControl() const = 0;
     // New sizes (at the current origin) or a new range; a non-zero
-    // inResizeBuffer resizes the board buffer too.
+    // inResizeBuffer resizes the board buffer too. A range of a size 0 or
+    // less, or reaching past the 32-bit coordinates, is refused with
+    // kULMErrArgument. Voxels inside both the old and the new range keep
+    // their coordinates.
     virtual ULMStatus Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) = 0;
     virtual ULMStatus Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) = 0;
 
     // The volume's board buffer. Creating one marks its range as loaded
     // without loading it. A released buffer's id is remembered for a later
-    // re-attachment.
+    // re-attachment. These calls, the lock and unlock, the resizes and the
+    // addressing wait until a render, pass, update or unload of this volume
+    // that another thread is starting has been queued, and answer
+    // kULMErrAccess while an access is held on the volume (the lock and
+    // unlock answer kULMErrVolume while it is mapped).
     virtual ULMStatus CreateBuffer(ULMLocation inLocation) = 0;
     virtual ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
                                    unsigned inSizeZ) = 0;
@@ -241,7 +255,11 @@ public:
     virtual ULMLocation GetBufferLocation() const = 0;
     virtual ULMStatus ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) = 0;
     virtual ULMStatus ResizeBuffer(const ULMVolumeRange& inRange) = 0;
-    // Power-of-two moduli per axis, or even offsets per axis.
+    // Power-of-two moduli per axis, or even offsets per axis. A change of the
+    // buffer's size or addressing keeps the voxels it holds at their own
+    // coordinates, as far as the new buffer holds them (an offset window
+    // drops the rest); a wrap too narrow for them is refused with
+    // kULMErrArgument and changes nothing.
     virtual ULMStatus SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) = 0;
     virtual ULMStatus SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) = 0;
     virtual void GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY,

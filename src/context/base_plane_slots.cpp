@@ -7,6 +7,7 @@
 #include <new>
 
 #include "context/context_internal.h"
+#include "foundation/message_log.h"
 #include "geometry/base_plane_geometry.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/volume.h"
@@ -111,9 +112,17 @@ ULMStatus ULMBasePlaneSlots::Render(ULMVolume* inVolume, int inSlot) {
     // Rendered before the callbacks run, so that they may fetch it.
     SetState(inSlot, State::kRendered);
     if (!report) return kULMOK;
-    status = m_context.GenerateEventRenderDone(inSlot);
+    // The status is the plane's: it is rendered and may be fetched. A
+    // notice the event queue cannot take is dropped, and the log says so.
+    const ULMStatus done = m_context.GenerateEventRenderDone(inSlot);
     const ULMStatus transferred = m_context.GenerateEventTransferDone(inSlot);
-    return status != kULMOK ? status : transferred;
+    if (done != kULMOK)
+        ULMOutputMessage("RenderBasePlane: slot %d is rendered; its render-done event was dropped (%d)\n", inSlot,
+                         static_cast<int>(done));
+    if (transferred != kULMOK)
+        ULMOutputMessage("RenderBasePlane: slot %d is rendered; its transfer-done event was dropped (%d)\n", inSlot,
+                         static_cast<int>(transferred));
+    return kULMOK;
 }
 
 ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bool& outLocked) {

@@ -7,6 +7,7 @@
 #include "context/state_checks.h"
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
+#include "foundation/upper_layers.h"
 
 namespace ulm3 {
 
@@ -31,7 +32,7 @@ uint64_t FieldMask(const ULMFieldDescriptor& fd) {
 
 }  // namespace
 
-ULMLookupTable::~ULMLookupTable() = default;
+ULMLookupTable::~ULMLookupTable() { ULMTellTableGone(GetObjectID()); }
 ULMStatus ULMLookupTable::Reserved00() { return kULMErrUnimplemented; }
 ULMStatus ULMLookupTable::Reserved01() { return kULMErrUnimplemented; }
 ULMStatus ULMLookupTable::Reserved02() { return kULMErrUnimplemented; }

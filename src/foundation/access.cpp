@@ -40,6 +40,13 @@ ULMStatus ULMAccessInternal::ReleaseAccess() {
     return kULMOK;
 }
 
+ULMStatus ULMAccessInternal::ShareExclusiveWrite() {
+    CriticalSectionHandler lock(gULMControl.m_globalCriticalSection);
+    if (m_control != kULMAccessWriteExclusive || m_refCount != 1) return kULMErrAccess;
+    m_control = kULMAccessWriteShared;
+    return kULMOK;
+}
+
 ULMAccessType ULMAccessInternal::GetAccessMode() const {
     CriticalSectionHandler lock(gULMControl.m_globalCriticalSection);
     return m_control;

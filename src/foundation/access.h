@@ -20,6 +20,10 @@ public:
     // kULMErrArgument for a mode outside 1..6, kULMErrAccess when refused.
     ULMStatus AddAccess(ULMAccessType mode);
     ULMStatus ReleaseAccess();
+    // Turns the one exclusive write held into a shared write in one step,
+    // so that no other holder can come in between; kULMErrAccess when
+    // anything else is held.
+    ULMStatus ShareExclusiveWrite();
 
     // The mode held now (kULMAccessNoControl when free).
     ULMAccessType GetAccessMode() const;

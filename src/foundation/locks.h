@@ -17,6 +17,10 @@ using ULMScopedLock = std::lock_guard<ULMMutex>;
 using ULMLock = std::unique_lock<ULMMutex>;
 // Waits with a deadline run on the monotonic clock.
 using ULMCondition = std::condition_variable;
+// For state whose owner's entry points also call one another while holding
+// it (a volume's buffer bookkeeping); prefer ULMMutex everywhere else.
+using ULMRecursiveMutex = std::recursive_mutex;
+using ULMRecursiveLock = std::lock_guard<ULMRecursiveMutex>;
 
 struct CriticalSection;
 struct Semaphore;

@@ -71,4 +71,11 @@ using ULMCloseStep = void (*)();
 void ULMRegisterCloseStep(ULMCloseStep step);
 void ULMRunCloseSteps();
 
+// The render cache keeps board copies of lookup tables keyed by the table;
+// a table going tells it (by its object id), so that those copies go too
+// once no queued render reads them. Registered while the library loads.
+using ULMTableGoneHandler = void (*)(uint64_t inTableID);
+void ULMRegisterTableGoneHandler(ULMTableGoneHandler handler);
+void ULMTellTableGone(uint64_t inTableID);
+
 }  // namespace ulm3

@@ -23,12 +23,11 @@ ULMMatrix VoxelToWindow(const ULMCamera& inCamera, const ULMVolume& inVolume, in
            inCamera.GetModelMatrix() * inVolume.GetCorrectionMatrix();
 }
 
-ULMStatus ULMFactorBasePlane(const ULMContext* inContext, const ULMVolume* inVolume,
-                             ULMBasePlaneGeometry& outGeometry) {
+namespace {
+
+ULMStatus FactorBasePlaneIn(const ULMContext* inContext, const ULMVolume* inVolume, int vx, int vy, int vw, int vh,
+                            ULMBasePlaneGeometry& outGeometry) {
     const ULMCamera& camera = inContext->GetCamera();
-    int vx = 0, vy = 0, vw = 0, vh = 0;
-    camera.GetViewport(vx, vy, vw, vh);
-    if (vw <= 0 || vh <= 0) return kULMErrArgument;
     const ULMMatrix a = VoxelToWindow(camera, *inVolume, vx, vy, vw, vh);
     if (IsPerspectiveMatrix(a)) return kULMErrUnimplemented;
     if (a.IsSingular()) return kULMErrTransform;
@@ -41,7 +40,7 @@ ULMStatus ULMFactorBasePlane(const ULMContext* inContext, const ULMVolume* inVol
     inContext->GetTrimPlanes(trims[0], trims[1], trims[2], trims[3], trims[4], trims[5]);
     for (int i = 0; i < 3; ++i) {
         lo[i] = std::max(origin[i] - 0.5, trims[2 * i]);
-        hi[i] = std::min(origin[i] + size[i] - 0.5, trims[2 * i + 1]);
+        hi[i] = std::min(origin[i] + (size[i] - 0.5), trims[2 * i + 1]);
         if (!(lo[i] <= hi[i])) return kULMErrEmptyRender;
     }
 
@@ -68,6 +67,10 @@ ULMStatus ULMFactorBasePlane(const ULMContext* inContext, const ULMVolume* inVol
         outGeometry.plane[c] = ULMVector2D(plane[0], plane[1]);
         for (int i = 0; i < 2; ++i) low[i] = std::min(low[i], plane[i]), high[i] = std::max(high[i], plane[i]);
     }
+    // A view the numbers cannot hold (overflowing to infinity or NaN) has
+    // no plane to size.
+    for (int i = 0; i < 2; ++i)
+        if (!std::isfinite(low[i]) || !std::isfinite(high[i]) || low[i] > high[i]) return kULMErrTransform;
     // One pixel of margin each way: a warp interpolating at the box's edge
     // reads rays beside it.
     const double shift[2] = {std::floor(low[0]) - 1.0, std::floor(low[1]) - 1.0};
@@ -93,6 +96,22 @@ ULMStatus ULMFactorBasePlane(const ULMContext* inContext, const ULMVolume* inVol
     outGeometry.camera.SetDepthRange(0.0, 1.0);
     outGeometry.camera.SetProjectionMatrix(projection);
     return kULMOK;
+}
+
+}  // namespace
+
+// A viewport of zero size is the whole output, as for a render; a base
+// plane's output is the plane itself, whose extent does not depend on the
+// viewport, so it is found through any viewport first.
+ULMStatus ULMFactorBasePlane(const ULMContext* inContext, const ULMVolume* inVolume,
+                             ULMBasePlaneGeometry& outGeometry) {
+    const ULMCamera& camera = inContext->GetCamera();
+    int vx = 0, vy = 0, vw = 0, vh = 0;
+    camera.GetViewport(vx, vy, vw, vh);
+    if (vw > 0 && vh > 0) return FactorBasePlaneIn(inContext, inVolume, vx, vy, vw, vh, outGeometry);
+    const ULMStatus status = FactorBasePlaneIn(inContext, inVolume, 0, 0, 2, 2, outGeometry);
+    if (status != kULMOK) return status;
+    return FactorBasePlaneIn(inContext, inVolume, 0, 0, outGeometry.width, outGeometry.height, outGeometry);
 }
 
 }  // namespace ulm3

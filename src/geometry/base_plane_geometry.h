@@ -33,10 +33,11 @@ ULMMatrix VoxelToWindow(const ULMCamera& inCamera, const ULMVolume& inVolume, in
 // Factors the context's parallel view of inVolume into a base plane
 // sheared along the rays with one pixel per voxel, so that a render of
 // any zoom samples it at unit spacing and an affine warp takes it to the
-// window. kULMErrArgument for a camera without a viewport (there is no
-// window yet), kULMErrUnimplemented for a perspective projection,
-// kULMErrTransform for a singular view, kULMErrEmptyRender when the
-// trims leave nothing, kULMErrBasePlaneTooLarge beyond 32768 pixels.
+// window. A viewport of zero size is the plane's own extent.
+// kULMErrUnimplemented for a perspective projection, kULMErrTransform for a
+// singular view or one whose plane the numbers cannot hold,
+// kULMErrEmptyRender when the trims leave nothing,
+// kULMErrBasePlaneTooLarge beyond 32768 pixels.
 ULMStatus ULMFactorBasePlane(const ULMContext* inContext, const ULMVolume* inVolume,
                              ULMBasePlaneGeometry& outGeometry);
 

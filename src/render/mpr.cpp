@@ -174,7 +174,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderMPR(const ULMContext* inContext, do
     if (inContext == nullptr || inQuality < 1 || (inMode != kMPRAlpha && inMode != kMPRRGBA) ||
         !std::isfinite(inNegativeDistance))
         return ULMSyncEvent(kULMErrArgument);
-    if (ioImage == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    if (ioImage == nullptr) return ULMSyncEvent(ULMRefuseForBuffer("the MPR's image buffer", "is not given"));
     // The chip has four cut planes, and the slab takes one.
     if (inContext->GetCutPlaneCount() >= std::min(ULMConfiguration::GetMaxCutPlanes(), 4))
         return ULMSyncEvent(kULMErrCutplaneOverflow);

@@ -62,7 +62,37 @@ LookupTables& Tables() {
     return *sTables;
 }
 
-[[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup), true);
+// A table gone: every state of it, and every state it scaled, on every
+// board retires behind that board's last render, and the retired caches
+// that no queued render reads any more go (outside the lock, since a
+// cache's destructor gives its buffer back to the board).
+void DropTable(uint64_t inTableID) {
+    std::vector<ULMShareable*> done;
+    {
+        LookupTables& t = Tables();
+        ULMScopedLock lock(t.lock);
+        for (auto it = t.map.begin(); it != t.map.end();) {
+            if (it->first.table != inTableID && it->first.scaleTable != inTableID) {
+                ++it;
+                continue;
+            }
+            KWBBoard* board = KWBBoard::GetBoard(it->first.board);
+            it->second->AddRef();
+            t.retired.emplace_back(board != nullptr ? board->GetLastRenderEvent() : ULMSyncEvent(kULMOK),
+                                   it->second.GetPointer());
+            it = t.map.erase(it);
+        }
+        std::erase_if(t.retired, [&](const std::pair<ULMSyncEvent, ULMShareable*>& r) {
+            if (!r.first.IsDone()) return false;
+            done.push_back(r.second);
+            return true;
+        });
+    }
+    for (ULMShareable* cache : done) cache->Release();
+}
+
+[[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup),
+                                           ULMRegisterTableGoneHandler(&DropTable), true);
 
 // One converted table in a one-axis board buffer of exactly entries x 64 bits.
 class ULMLookupTableCache : public ULMShareable {

@@ -86,7 +86,7 @@ void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeIn
         const int origin = a == 0 ? sub.XOrigin() : a == 1 ? sub.YOrigin() : sub.ZOrigin();
         const int size = a == 0 ? sub.XSize() : a == 1 ? sub.YSize() : sub.ZSize();
         int32_t lo = std::max(ToTrim(ctx[2 * a]), ToTrim(origin - 0.5));
-        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + size - 0.5) - 1);
+        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + (size - 0.5)) - 1);
         if (perm.GetNeg(i)) {
             const int32_t newLo = -hi - 256, newHi = -lo - 256;
             lo = newLo;
@@ -183,7 +183,9 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
         hiy = std::max(hiy, y);
     }
     const double screenMin[2] = {double(std::max(vx, ix)), double(std::max(vy, iy))};
-    const double screenMax[2] = {double(std::min(vx + vw, ix + iw) - 1), double(std::min(vy + vh, iy + ih) - 1)};
+    // Origins near the int limits: the ends are summed in 64 bits.
+    const double screenMax[2] = {double(std::min(int64_t{vx} + vw, int64_t{ix} + iw) - 1),
+                                 double(std::min(int64_t{vy} + vh, int64_t{iy} + ih) - 1)};
     const double boxMin[2] = {std::ceil(lox - 1e-6), std::ceil(loy - 1e-6)};
     const double boxMax[2] = {std::floor(hix + 1e-6), std::floor(hiy + 1e-6)};
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||

@@ -12,6 +12,8 @@
 #include "buffers/omni_image_buffer.h"
 #include "context/context_internal.h"
 #include "foundation/context_readers.h"
+#include "foundation/locks.h"
+#include "foundation/message_log.h"
 #include "foundation/shareable.h"
 #include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
@@ -56,12 +58,43 @@ ULMDepthBufferInternal* BoardDepth(ULMDepthBuffer* inDepth) {
                                                                       : nullptr;
 }
 
+constexpr const char* kImageNames[2] = {"image buffer 0", "image buffer 1"};
+constexpr const char* kDepthNames[2] = {"depth buffer 0", "depth buffer 1"};
+
 // Moves a buffer the render reads or writes onto the volume's board.
 template <typename Buffer>
-ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation) {
+ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation, const char* inName) {
     if (inBuffer == nullptr || inBuffer->GetLocation() == inLocation) return kULMOK;
     const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
-    return ULMFailed(status) ? kULMErrBuffer : kULMOK;
+    if (!ULMFailed(status)) return kULMOK;
+    ULMOutputMessage("Render: %s is at location %d, the volume on board %d, and it may not move there (migration "
+                     "mode %d, status %d): SetMigrationMode(kULMMigrationFullCopy) lets it, or make it there\n",
+                     inName, static_cast<int>(inBuffer->GetLocation()), static_cast<int>(inLocation),
+                     static_cast<int>(inBuffer->GetMigrationMode()), static_cast<int>(status));
+    return kULMErrBuffer;
+}
+
+// The board of a buffer that stays where it is (no migration), else
+// ioWhere unchanged.
+template <typename Buffer>
+void PinnedBoard(const Buffer* inBuffer, ULMLocation& ioWhere) {
+    if (inBuffer == nullptr || ioWhere != kULMAnyBoard) return;
+    const ULMLocation at = inBuffer->GetLocation();
+    if (at >= kULMBoard0 && at <= kULMBoard7 && inBuffer->GetMigrationMode() == kULMMigrationNone) ioWhere = at;
+}
+
+// Where a volume without a buffer is placed for a render: beside the
+// output buffers that cannot move, so that the same render gets the same
+// answer whichever board the previous volume took.
+ULMLocation RenderPlacement(const ULMContext* inContext, const ULMImageBuffer* inColor0,
+                            const ULMDepthBuffer* inDepth0, const ULMImageBuffer* inColor1,
+                            const ULMDepthBuffer* inDepth1) {
+    ULMLocation where = kULMAnyBoard;
+    PinnedBoard(inColor0, where);
+    PinnedBoard(inColor1, where);
+    if (IsDepthBufferNeeded(inContext, 0)) PinnedBoard(inDepth0, where);
+    if (IsDepthBufferNeeded(inContext, 1)) PinnedBoard(inDepth1, where);
+    return where;
 }
 
 // Binds the light maps of a lit render; a build is told to the context's
@@ -82,6 +115,11 @@ ULMStatus SetupLighting(const ULMContext* inContext, const ULMMatrix& inCorrecti
 
 }  // namespace
 
+ULMStatus ULMRefuseForBuffer(const char* inBuffer, const char* inWhy) {
+    ULMOutputMessage("Render: %s %s; the render is refused (kULMErrBuffer)\n", inBuffer, inWhy);
+    return kULMErrBuffer;
+}
+
 void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext, ULMImageBuffer* ioColor0,
                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) {
     StampImage(GetOutputImageBuffer(inContext, ioColor0, ioColor1), inId);
@@ -100,13 +138,16 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
     if ((perspective && (ioMPR != nullptr || ULMGetPerspectiveFrameDriver() == nullptr)) ||
         ExceedsTheChip(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
-    if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr)
+        return ULMSyncEvent(ULMRefuseForBuffer("the output image buffer", "the context names is not given"));
 
-    ULMStatus status = AddAccess(kULMAccessReadShared);
-    if (status != kULMOK) return ULMSyncEvent(status);
     ULMSyncEvent result(kULMOK);
     ULMLightMapNotices notices;
     {
+        // The application's buffer calls wait until this render is queued.
+        ULMRecursiveLock bufferHold(m_bufferLock);
+        ULMStatus status = AddAccess(kULMAccessReadShared);
+        if (status != kULMOK) return ULMSyncEvent(status);
         // Prepare and finish share the volume's buffer bookkeeping: two
         // threads rendering one volume take turns from the prepare to the
         // finish, or one could release the buffer the other is about to
@@ -120,7 +161,7 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
         ULMRenderStateOf(*this).m_MPR = ioMPR;
         ULMRenderStateOf(*this).m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
         ULMRenderStateOf(*this).m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
-        status = PrepareVolume();
+        status = PrepareVolume(RenderPlacement(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
         if (status == kULMOK) {
             if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
             if (status != kULMOK)
@@ -134,8 +175,8 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
             result = ULMSyncEvent(status);
         }
         notices.TakeFrom(ULMRenderStateOf(*this).m_lightMapNotices);
+        ReleaseAccess();
     }
-    ReleaseAccess();
     // A listener may render this volume again.
     notices.Deliver();
     return result;
@@ -150,15 +191,17 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     const bool toVolume = state.m_sampleSpace.GetRenderToVolume() != nullptr;
     if (toVolume) ioColor0 = ioColor1 = nullptr, ioDepth0 = ioDepth1 = nullptr;
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
-    if (output == nullptr && !toVolume) return ULMSyncEvent(kULMErrBuffer);
+    if (output == nullptr && !toVolume)
+        return ULMSyncEvent(ULMRefuseForBuffer("the output image buffer", "the context names is not given"));
     if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
     const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
-    if (Migrate(ioColor0, location) != kULMOK || Migrate(ioColor1, location) != kULMOK)
+    if (Migrate(ioColor0, location, kImageNames[0]) != kULMOK || Migrate(ioColor1, location, kImageNames[1]) != kULMOK)
         return ULMSyncEvent(kULMErrBuffer);
     ULMImageBufferInternal* image0 = BoardImage(ioColor0);
     ULMImageBufferInternal* image1 = BoardImage(ioColor1);
     if ((ioColor0 != nullptr && image0 == nullptr) || (ioColor1 != nullptr && image1 == nullptr))
-        return ULMSyncEvent(kULMErrBuffer);
+        return ULMSyncEvent(ULMRefuseForBuffer(kImageNames[image0 == nullptr && ioColor0 != nullptr ? 0 : 1],
+                                               "lies over several boards, and a render writes one board's image"));
     ULMDepthBuffer* depth[2] = {ioDepth0, ioDepth1};
     ULMDepthBufferInternal* boardDepth[2] = {};
     for (int i = 0; i < 2; ++i) {
@@ -166,9 +209,14 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
             depth[i] = nullptr;
             continue;
         }
-        if (depth[i] == nullptr || Migrate(depth[i], location) != kULMOK) return ULMSyncEvent(kULMErrBuffer);
+        if (depth[i] == nullptr)
+            return ULMSyncEvent(
+                ULMRefuseForBuffer(kDepthNames[i], "is read or written by the context's depth settings, not given"));
+        if (Migrate(depth[i], location, kDepthNames[i]) != kULMOK) return ULMSyncEvent(kULMErrBuffer);
         boardDepth[i] = BoardDepth(depth[i]);
-        if (boardDepth[i] == nullptr) return ULMSyncEvent(kULMErrBuffer);
+        if (boardDepth[i] == nullptr)
+            return ULMSyncEvent(
+                ULMRefuseForBuffer(kDepthNames[i], "lies in bands over boards; a render reads one board's"));
     }
 
     const ULMStatus assigned =
@@ -178,6 +226,9 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     if (assigned != kULMOK) return ULMSyncEvent(assigned);
     // The assignment took it only as a plain volume beside this one.
     auto* target = static_cast<ULMVolumeInternal*>(state.m_sampleSpace.GetRenderToVolume());
+    // The target's YZ slab goes back first, or it would later overwrite what this render writes.
+    if (const ULMStatus written = target != nullptr ? target->UpdateVolumeFromCache() : kULMOK; ULMFailed(written))
+        return ULMSyncEvent(written);
 
     ULMRenderInputs inputs;
     inputs.context = inContext;

@@ -70,6 +70,11 @@ inline ULMVolumeRenderState& ULMRenderStateOf(const ULMVolumeInternal& inVolume)
     return static_cast<ULMVolumeRenderState&>(inVolume.EngineState());
 }
 
+// A render refused for a buffer's sake: says which buffer and why in the
+// message log (the status alone leaves the application guessing what to
+// change) and answers kULMErrBuffer.
+ULMStatus ULMRefuseForBuffer(const char* inBuffer, const char* inWhy);
+
 // Stamps the output image the context selects, and each depth buffer whose
 // update filter can pass, with the volume that rendered them.
 void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext, ULMImageBuffer* ioColor0,

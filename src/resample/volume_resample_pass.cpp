@@ -140,11 +140,13 @@ private:
     ULMVolume* m_volume = nullptr;
 };
 
-// An access on the source, and its preparation, for the length of the pass.
+// An access on the source, and its preparation, for the length of the pass;
+// the source's buffer lock too, so that no application call takes its
+// buffer before the pass is queued.
 class AddAccessAndRelease {
 public:
     AddAccessAndRelease(ULMVolumeInternal* inVolume, ULMAccessType inType, ULMStatus& outStatus)
-        : m_volume(inVolume) {
+        : m_bufferHold(inVolume->BufferLock()), m_volume(inVolume) {
         outStatus = inVolume->AddAccess(inType);
         m_held = outStatus == kULMOK;
     }
@@ -163,6 +165,7 @@ public:
     }
 
 private:
+    ULMRecursiveLock m_bufferHold;
     ULMVolumeInternal* m_volume;
     bool m_held = false;
     bool m_prepared = false;
@@ -367,6 +370,9 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     ULMImagePassValues values;
     if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
 
+    // Held from here: the slabs go back into their buffers first, and that
+    // write-back takes the slab's lock after this one, as updates do.
+    ULMRecursiveLock sourceHold(m_bufferLock);
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
     if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);

@@ -2,6 +2,7 @@
 // a volume to its source, and the volume's description.
 #include "volume/volume_internal.h"
 
+#include <cmath>
 #include <new>
 
 #include "board/kwb_board.h"
@@ -244,12 +245,15 @@ ULMStatus ULMVolumeInternal::SetSource(ULMVolumeSource* pSource, bool setAll) {
 // Everything that may still wait on the boards goes before the library's
 // hold is given back, since the last hold closes the boards.
 ULMVolumeInternal::~ULMVolumeInternal() {
+    // A map the application did not end is ended as its unmap would, so
+    // that a write map's voxels reach the source or the buffer.
+    EndMaps();
     // A lazy load may still read the source's memory, or its staging memory.
     WaitForVolumeLoaded();
     // Nothing is written back into a buffer that goes with the volume.
     m_cacheHasLatestData = false;
     m_cacheForYZSlices.reset();
-    ReleaseBuffer();
+    ReleaseBoardBuffer();
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     m_hostBufferEvent.Wait(-1);
     m_hostBufferBase.reset();
@@ -283,7 +287,11 @@ ULMStatus ULMVolumeInternal::SetFieldDescriptor(ULMFieldNumber inField,
     return kULMOK;
 }
 
+// A non-finite entry would only fail later, in every render of the volume.
 ULMStatus ULMVolumeInternal::SetCorrectionMatrix(const ULMMatrix& inMatrix) {
+    for (int row = 0; row < 4; ++row)
+        for (int column = 0; column < 4; ++column)
+            if (!std::isfinite(inMatrix[row][column])) return kULMErrArgument;
     if (inMatrix.IsSingular()) return kULMErrArgument;
     if (inMatrix == m_correctionMatrix) return kULMOK;
     m_correctionMatrix = inMatrix;

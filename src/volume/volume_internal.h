@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "foundation/access.h"
+#include "foundation/locks.h"
 #include "ulm3/volume.h"
 #include "ulm3/volume_source.h"
 
@@ -19,10 +20,12 @@ class PerspInterf;
 struct ULMMPRSlab;
 class ULMVolumeEngineState;
 
-// Calls on one volume come from one thread at a time: the application's and
-// the render engine's calls are serialised by the volume's access control,
-// so the members need no lock of their own. Board work runs asynchronously;
-// the events kept here say when host memory it reads may be touched again.
+// Calls on one volume are serialised by the volume's access control, and
+// the buffer bookkeeping (the buffer, its board, what is loaded, the lock)
+// by the buffer lock besides: renders, passes and unloads hold no exclusive
+// access, yet the buffer must not go while they set up their board work.
+// Board work runs asynchronously; the events kept here say when host memory
+// it reads may be touched again.
 class ULMVolumeInternal : public ULMVolume, public ULMAccessInternal {
 public:
     // Plain volumes for the other subsystems, never wrapped; one reference
@@ -57,7 +60,7 @@ public:
     ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const override;
     ULMStatus SetFieldDescriptor(ULMFieldNumber inField,
                                  const ULMFieldDescriptor& inDescriptor) override;
-    bool IsLocked() const override { return m_locked; }
+    bool IsLocked() const override;
     ULMStatus SetCorrectionMatrix(const ULMMatrix& inMatrix) override;
     ULMMatrix GetCorrectionMatrix() const override { return m_correctionMatrix; }
     ULMStatus SetModelMatrix(const ULMMatrix& inMatrix) override;
@@ -82,7 +85,7 @@ public:
     ExtendMode GetExtendModeX() const override { return m_extendModes[0]; }
     ExtendMode GetExtendModeY() const override { return m_extendModes[1]; }
     ExtendMode GetExtendModeZ() const override { return m_extendModes[2]; }
-    bool IsLoaded() const override { return m_bufferValid && m_fullyLoaded; }
+    bool IsLoaded() const override;
     ULMAccessType GetAccessControl() const override { return GetAccessMode(); }
     ULMStatus SetTarget(ULMTarget inTarget) override;
     ULMTarget GetTarget() const override { return m_target; }
@@ -215,7 +218,7 @@ public:
     ULMStatus AdoptBuffer(unsigned long long inBufferID);
     ULMStatus ReleaseBuffer() override;
     ULMStatus SetBufferPermission(ULMPermission inPermission) override;
-    ULMPermission GetBufferPermission() const override { return m_bufferPermission; }
+    ULMPermission GetBufferPermission() const override;
     ULMLocation GetBufferLocation() const override;
     ULMStatus ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) override;
     ULMStatus ResizeBuffer(const ULMVolumeRange& inRange) override;
@@ -225,10 +228,10 @@ public:
                                     int& outZ) const override;
     ULMStatus SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY,
                                          int inZ) override;
-    ULMAddressMode GetBufferAddressMode() const override { return m_bufferAddressMode; }
-    int GetBufferAddressParameterX() const override { return m_bufferRange.XOrigin(); }
-    int GetBufferAddressParameterY() const override { return m_bufferRange.YOrigin(); }
-    int GetBufferAddressParameterZ() const override { return m_bufferRange.ZOrigin(); }
+    ULMAddressMode GetBufferAddressMode() const override;
+    int GetBufferAddressParameterX() const override;
+    int GetBufferAddressParameterY() const override;
+    int GetBufferAddressParameterZ() const override;
     // Return the render's status without waiting: kULMOK while it runs.
     ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                      ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
@@ -239,16 +242,22 @@ public:
     // Gives the volume a board buffer at least as large as inSubVolume,
     // keeping the one it has when it fits and sits on the asked board.
     ULMStatus AllocateBuffer(ULMLocation inLocation, const ULMVolumeRange& inSubVolume);
-    // Before a render: a buffer (allocated on any board if there is none)
-    // whose valid range is the part to render, and a load started of what
-    // is missing there or has changed in the source.
-    ULMStatus PrepareVolume();
+    // Before a render: a buffer (allocated on inWhere, or any board, if
+    // there is none) whose valid range is the part to render, and a load
+    // started of what is missing there or has changed in the source. The
+    // caller holds the buffer lock.
+    ULMStatus PrepareVolume(ULMLocation inWhere = kULMAnyBoard);
     // After the render: gives up a buffer that PrepareVolume allocated.
     ULMStatus FinishWithVolume();
     // Waits for the load PrepareVolume started and lets go of the source
     // mapping it kept.
     ULMStatus WaitForVolumeLoaded();
     uint64_t GetBufferSerial() const { return m_bufferSerial; }
+    // Held by a render or pass from its prepare until its board work is
+    // queued, and by every application call that changes the buffer, which
+    // so waits for that work to be submitted (the board keeps a released
+    // buffer alive for work already queued). Taken after an MPR's lock.
+    ULMRecursiveMutex& BufferLock() const { return m_bufferLock; }
     KWBBuffer* GetKWBBuffer() const { return m_buffer; }
     KWBBoard* GetKWBBoard() const { return m_board; }
     // The part of the volume the current render samples, set by PrepareVolume.
@@ -370,11 +379,28 @@ private:
     // The slab's box of a YZ slice, in the slab's own axes.
     ULMVolumeRange SlabBoxOf(const ULMVolumeRange& inSlice) const;
 
-    // Stores an address parameter change after writing the YZ cache back.
-    ULMStatus ApplyAddressing(ULMAddressMode inMode, int inX, int inY, int inZ);
+    // A change of the buffer's addressing, and of its sizes when inSizes is
+    // given, that keeps the voxels it holds at their own coordinates.
+    ULMStatus Relocate(ULMAddressMode inMode, int inX, int inY, int inZ, const int32_t* inSizes);
+    // The box of voxels the buffer holds under its current addressing.
+    ULMVolumeRange HeldVoxels() const;
     // Allocation on one board; status and buffer as the board layer gave.
     KWBBuffer* CreateBoardBuffer(int inBoard, const ULMVolumeRange& inSubVolume,
                                  ULMStatus& outStatus);
+    // An application's change of the buffer: under the buffer lock, and
+    // refused (kULMErrAccess) while a map, update or pass holds an access.
+    ULMStatus ChangeBuffer(const std::function<ULMStatus()>& inChange);
+    // The bodies of the public calls of the same names, for the volume's
+    // own roads, which hold the buffer lock or an access already.
+    ULMStatus ReleaseBoardBuffer();
+    ULMStatus AttachBoardBuffer(unsigned long long inBufferID);
+    ULMStatus ApplyBufferPermission(ULMPermission inPermission);
+    ULMStatus ResizeBoardBuffer(const ULMVolumeRange& inRange);
+    ULMStatus ResizeBoardBuffer(unsigned inX, unsigned inY, unsigned inZ);
+    ULMStatus CreateLoadedBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange);
+    ULMStatus LockOnBoard(ULMLocation inLocation);
+    // Ends every map still held, as UnmapVolume would (the volume goes).
+    void EndMaps();
     // Releases the mapping the last load of the own source kept.
     void ReleaseKeptMapping();
     // Loads a range of the own source into the buffer and waits for it.
@@ -452,6 +478,7 @@ private:
     mutable ULMVolumeRange m_cacheRange;
     mutable uint64_t m_cacheSerialNumber = 0;
     mutable bool m_cacheHasLatestData = false;
+    mutable ULMRecursiveMutex m_bufferLock;
 };
 
 }  // namespace ulm3

@@ -27,6 +27,8 @@ ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolum
     if (inSource != kULMUseTarget && inSource != kULMUseSource && inSource != kULMUseBuffer)
         return kULMErrArgument;
     if (IsWriteAccess(inAccess) && m_readOnly) return kULMErrReadOnly;
+    // A render of a volume without a buffer may be making or dropping one.
+    ULMRecursiveLock hold(m_bufferLock);
     const ULMStatus granted = AddAccess(inAccess);
     if (granted != kULMOK) return granted;
     if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
@@ -85,6 +87,7 @@ ULMStatus ULMVolumeInternal::MapBufferBox(ULMAccessType inAccess, const ULMVolum
 }
 
 ULMStatus ULMVolumeInternal::UnmapVolume() {
+    ULMRecursiveLock hold(m_bufferLock);
     if (m_mapCount == 0) return kULMErrVolume;
     ULMStatus status = kULMOK;
     if (m_mappedSize != 0) {
@@ -99,6 +102,10 @@ ULMStatus ULMVolumeInternal::UnmapVolume() {
     --m_mapCount;
     const ULMStatus released = ReleaseAccess();
     return ULMFailed(status) ? status : released;
+}
+
+void ULMVolumeInternal::EndMaps() {
+    while (m_mapCount > 0) UnmapVolume();
 }
 
 namespace {

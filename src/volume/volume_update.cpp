@@ -87,6 +87,9 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const void* inVoxels, const ULMVolum
         return Finished(kULMErrArgument);
     if (m_readOnly) return Finished(kULMErrReadOnly);
     return Guarded([&] {
+        // Unloads, maps and renders touch the buffer and the YZ cache under
+        // the buffer lock too.
+        ULMRecursiveLock bufferHold(m_bufferLock);
         AccessHold hold(*this, kULMAccessWrite);
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         return StartUpdateInternal(inVoxels, inDestinationRange, 0, 0);
@@ -155,7 +158,13 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
                                inSourceX == inDestinationRange.XOrigin() &&
                                inSourceY == inDestinationRange.YOrigin() &&
                                inSourceZ == inDestinationRange.ZOrigin();
+    // Both volumes' buffers are read or written: their locks are taken
+    // together, so that two threads copying each into the other cannot wait
+    // on each other.
+    const bool plain = IsObjectType(inVolume, kObjectTypeULMVolumeInternal);
+    ULMRecursiveMutex& other = plain ? static_cast<const ULMVolumeInternal*>(inVolume)->BufferLock() : m_bufferLock;
     return Guarded([&] {
+        std::scoped_lock bufferHold(m_bufferLock, other);
         if (!reloadsItself) {
             if (m_readOnly) return Finished(kULMErrReadOnly);
             const ULMStatus granted = AddAccess(kULMAccessWrite);
@@ -325,6 +334,7 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateField(const void* inVoxels, const ULM
     if (!IsValidFieldDescriptorDMA(inDestinationField, GetVoxelSize())) return Finished(kULMErrFormat);
     if (m_readOnly) return Finished(kULMErrReadOnly);
     return Guarded([&] {
+        ULMRecursiveLock bufferHold(m_bufferLock);
         AccessHold hold(*this, kULMAccessWrite);
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         if (m_target == kULMSource && m_hasData) {
@@ -383,6 +393,8 @@ ULMSyncEvent ULMVolumeInternal::StartUnload(void* outVoxels, const ULMVolumeRang
         if (inSource == kULMUseSource)
             return Finished(m_hasData ? m_volumeSource->UnloadVoxels(outVoxels, inVolumeRange) : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
+        // Unloads hold no access; the buffer stays until the unload is queued.
+        ULMRecursiveLock hold(m_bufferLock);
         if (m_buffer == nullptr) return Finished(kULMErrVolume);
         // A slice the slab cannot serve (its pass refused) is read straight.
         if (IsCachedYZSlice(inVolumeRange)) {
@@ -407,6 +419,7 @@ ULMSyncEvent ULMVolumeInternal::StartUnloadField(void* outVoxels, const ULMVolum
             return Finished(m_hasData ? m_volumeSource->UnloadVoxelField(outVoxels, inVolumeRange, inField)
                                       : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
+        ULMRecursiveLock hold(m_bufferLock);
         if (m_buffer == nullptr) return Finished(kULMErrVolume);
         const ULMStatus written = UpdateVolumeFromCache();
         if (ULMFailed(written)) return Finished(written);

@@ -145,11 +145,10 @@ ULMSyncEvent ULMVolumeInternal::UnloadVolumeToCache(ULMVolumeRange inVolumeRange
 ULMSyncEvent ULMVolumeInternal::UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
                                                        ULMTarget) {
     // The caller's plain write would keep the fill's read out; it is shared
-    // for the rest of the update. Only a hold the caller has is exchanged.
+    // for the rest of the update, in place, so that no reader comes between.
     if (GetAccessMode() == kULMAccessWriteExclusive) {
-        ReleaseAccess();
-        const ULMStatus shared = AddAccess(kULMAccessWriteShared);
-        ULM_ASSERT(shared == kULMOK);
+        const ULMStatus shared = ShareExclusiveWrite();
+        if (shared != kULMOK) return ULMSyncEvent(shared);
     }
     const ULMSyncEvent filled = UnloadVolumeToCache(inVolumeRange);
     if (ULMFailed(filled.Status())) return filled;

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "context/context_internal.h"
 #include "support/context_fixture.h"
 #include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
@@ -92,8 +93,10 @@ void PauseOnLightMap(ULMEventBase* event, void*) {
 // A step of the slot table: render (kWide: of a volume wider than the board's coordinates; kNoImage: with the board
 // allocation after the volume's failing; kRefused: with the render request refused; kPaused: by the light map, built
 // before the transfer is queued; kTaken: by callbacks that fetch the rendered plane and release the transferred one),
-// fetch, kPeek: fetch without waiting and then resume the board, release, or render to graphics that fail.
-enum class Op { kRender, kWide, kNoImage, kRefused, kPaused, kTaken, kFetch, kPeek, kRelease, kDrawFailing };
+// fetch, kPeek: fetch without waiting and then resume the board, release, render to graphics that fail, or
+// kQueueFull: render with the transfer event queued on a full queue.
+enum class Op { kRender, kWide, kNoImage, kRefused, kPaused, kTaken, kFetch, kPeek, kRelease, kDrawFailing,
+                kQueueFull };
 
 class BasePlaneTest : public ContextTest {
 protected:
@@ -155,6 +158,11 @@ protected:
             const ULMStatus status = context->FetchBasePlane(slot, info, 0);
             tulx7sim::ResumeBoard(0);
             return status;
+        }
+        if (op == Op::kQueueFull) {  // no room for its transfer event: the plane is rendered all the same
+            EXPECT_EQ(context->SetNotifyCallback(kULMEventTransferDone, ULMQueueEventCallback, nullptr), kULMOK);
+            for (int i = 0; i < ULMContextInternal::kEventQueueSize - 1; ++i)
+                static_cast<ULMContextInternal*>(context)->GenerateEventTransferDone(i);
         }
         if (op == Op::kNoImage)
             tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_ALLOCATE, 2, TULX7_DR_STATUS_OUT_OF_HW_MEMORY);
@@ -236,6 +244,7 @@ TEST_F(BasePlaneTest, SlotStatesAndRefusals) {
         {"render paused", Op::kPaused, 4, kULMOK, true},
         {"time-out", Op::kPeek, 4, kULMTimeout, true},
         {"kept", Op::kFetch, 4, kULMOK, true},
+        {"queue full", Op::kQueueFull, 8, kULMOK, true},
         {"taken by its callbacks", Op::kTaken, 7, kULMOK, true},
         {"released by them", Op::kRelease, 7, kULMErrArgument, true},
     };

@@ -8,6 +8,7 @@
 #include <string>
 #include <thread>
 
+#include "foundation/log_capture.h"
 #include "render/render_cache.h"
 #include "render/volume_render_state.h"
 #include "support/context_fixture.h"
@@ -395,17 +396,22 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());
     ReleasablePointer<ULMVolume> v(NewVolume());
-    const auto render = [&](int what, Pixels& out) {  // an MPR in mode 0 or 1, or (2) a render
+    // An MPR in mode 0 or 1, a render (2), or, in the other thread only, a lock and unlock (3) or a buffer made
+    // and released (4), which wait for a render to be queued.
+    const auto render = [&](int what, Pixels& out) {
+        out.clear();
+        const ULMStatus made = what == 3 ? v->LockVolume(kULMBoard1) : what == 4 ? v->CreateBuffer(kULMBoard1) : kULMOK;
+        if (what > 2) return made != kULMOK ? made : what == 3 ? v->UnlockVolume(0) : v->ReleaseBuffer();
         return what < 2 ? MPR(v, 2, 2, what, out, kULMSystem) : Render(kULMSystem, out, nullptr, v);
     };
-    Pixels alone[3], first, second;
-    for (int what = 0; what < 3; ++what) ASSERT_EQ(render(what, alone[what]), kULMOK);
-    for (int round = 0; round < 45; ++round) {  // every pair five times
+    Pixels alone[5], first, second;
+    for (int what = 0; what < 5; ++what) ASSERT_EQ(render(what, alone[what]), kULMOK);
+    for (int round = 0; round < 45; ++round) {  // every pair three times
         ULMStatus a = kULMOK;
-        std::thread other([&] { a = render(round % 3, first); });
-        const ULMStatus b = render(round / 3 % 3, second);
+        std::thread other([&] { a = render(round % 5, first); });
+        const ULMStatus b = render(round / 5 % 3, second);
         other.join();
-        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 3] && second == alone[round / 3 % 3]) << round;
+        ASSERT_TRUE(a == kULMOK && b == kULMOK && first == alone[round % 5] && second == alone[round / 5 % 3]) << round;
     }
     v.Assign(nullptr);
     ULMRenderCache::Cleanup();  // the converted tables outlive the volume in the shared map
@@ -413,6 +419,28 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     EXPECT_TRUE(ULMRenderCache::LookupTablesMap().empty());
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     EXPECT_EQ(LiveObjects(), objects);
+}
+
+// A volume without a buffer goes where its output cannot move from, the same every time; a render whose output may
+// not come to the volume's board says which buffer and what lets it move; released tables leave no board copies.
+TEST_F(VolumeRenderTest, PlacementFollowsOutputsThatStayRefusalsSayWhyAndReleasedTablesLeaveNoCopies) {
+    Aim(30, 40, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard1, kSide, kSide, 32, 4, kRGBA8));
+    for (int i = 0; i < 3; ++i) {
+        EXPECT_EQ(v->Render(context, image, nullptr, nullptr, nullptr), kULMOK) << i;
+        EXPECT_EQ(v->RenderMPR(context, 2, 1, ULMVolume::kMPRRGBA, image), kULMOK) << i;
+        ReleasablePointer<ULMLookupTable> made(ULMLookupTable::Create(256));
+        ReleasablePointer<ULMContext> other(ULMContext::Create(i == 0 ? made.GetPointer() : nullptr));
+        other->GetCamera() = context->GetCamera();
+        EXPECT_EQ(v->StartRender(other, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    }
+    for (const auto& entry : ULMRenderCache::LookupTablesMap()) EXPECT_EQ(entry.first.table, table->GetObjectID());
+    testing_support::LogToFile log;
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    EXPECT_EQ(v->Render(context, image, nullptr, nullptr, nullptr), kULMErrBuffer);
+    EXPECT_NE(log.Contents().find("image buffer 0 is at location 1"), std::string::npos) << log.Contents();
+    EXPECT_NE(log.Contents().find("SetMigrationMode(kULMMigrationFullCopy)"), std::string::npos);
 }
 
 // Refused renders and MPRs finish at once and leave nothing locked or allocated; an empty one leaves its image no
@@ -529,6 +557,21 @@ TEST_F(VolumeRenderTest, MPRGivesTheRampWhereThePlaneCutsItAtAnyAngleQualityAndM
             EXPECT_GT(inside, 300);
             EXPECT_GT(outside, 300);
         }
+    }
+}
+
+// A YZ slice written through the slab reaches the renders and MPRs of the buffer: each shows what it shows again once
+// an unload has written the slab back.
+TEST_F(VolumeRenderTest, RendersAndMPRsSeeYZSlicesWrittenThroughTheSlab) {
+    Aim(20, 30, 1);
+    ReleasablePointer<ULMVolume> v(NewVolume());
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    Pixels pixels[4];
+    for (int i = 0; i < 4; ++i) {
+        ASSERT_EQ(v->Update(std::vector<uint8_t>(40 * 36, 250).data(), {1, 40, 36, 22 + i / 2, 0, 0}), kULMOK);
+        ASSERT_TRUE(i % 2 == 0 || v->Unload(Pixels(1).data(), {1, 1, 1, 0, 0, 0}, kULMUseBuffer) == kULMOK);
+        ASSERT_EQ(i < 2 ? Render(kULMBoard0, pixels[i], nullptr, v) : MPR(v, 0, 1, 0, pixels[i]), kULMOK);
+        EXPECT_TRUE(i % 2 == 0 || pixels[i] == pixels[i - 1]) << i;
     }
 }
 

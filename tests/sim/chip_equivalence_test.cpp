@@ -16,6 +16,7 @@ protected:
     void TearDown() override {
         SetChipThreads(0);
         UseChipReferencePath(false);
+        SetChipInstructionSet(ChipInstructionSet::kDefault);
     }
 
     int Pick(int low, int high) { return std::uniform_int_distribution<int>(low, high)(m_random); }
@@ -48,20 +49,24 @@ protected:
 
     // A programme with every stage switched on or off at random, or, with
     // a `plainBlend` mode, a plain one of that mode, often over one-byte
-    // voxels.
-    void RandomProgramme(int plainBlend) {
+    // voxels; `tabled` makes it one field looked up into image 0 over 1-,
+    // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
+    // lit from gradients of one-byte voxels.
+    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false) {
         const bool plain = plainBlend != 0;
-        const int n[3] = {Pick(2, 32), Pick(2, 32), Pick(1, 32)};
+        const int n[3] = {Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 1, 32)};
         const bool volumeOutput = Pick(0, 3) == 0;
         const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
         m_arrays.clear();
-        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, plain && Coin() ? 1 : 0));
+        const int voxelBytes = tabled ? 1 << Pick(0, 2) : (plain && Coin()) || shaded ? 1 : 0;
+        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, voxelBytes));
         for (uint32_t id = 2; id <= 3; ++id)
             m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
                                      volumeOutput ? frustum[2] : 1, id));
         for (uint32_t id = 4; id <= 5; ++id) m_arrays.push_back(Array(2, frustum[0], frustum[1], 1, id));
         BoundArray* slots[] = {&m_job.volume, &m_job.image0, &m_job.image1, &m_job.depth0, &m_job.depth1};
-        for (size_t i = 0; i < 5; ++i) *slots[i] = Pick(0, 5) == 0 && i > 0 ? BoundArray{} : m_arrays[i]->Bind();
+        for (size_t i = 0; i < 5; ++i)
+            *slots[i] = Pick(0, 5) == 0 && i > (tabled ? 1 : 0) ? BoundArray{} : m_arrays[i]->Bind();
         m_tables.assign(8, std::vector<uint64_t>(4096));
         for (size_t t = 0; t < 8; ++t) {
             for (uint64_t& entry : m_tables[t]) entry = Bits();
@@ -133,6 +138,13 @@ protected:
         Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |
                                         uint64_t(Pick(0, 17)) << 18);
         Set(NKW7_RenderOperation_Addr, 0x10000000 | (Bits() & (Pick(0, 2) == 0 ? 0x00FFC000 : 0x00FF8000)));
+        if (shaded) {
+            // Central or forward differences, corrected or not, interpolated
+            // or nearest, feeding diffuse and specular light.
+            Set(NKW7_GradientControl_Addr, uint64_t(Pick(1, 2)) << 9 | (Coin() ? 1u << 22 : 0) | (Bits() & 0x1FF));
+            Set(NKW7_InterpolateControl_Addr, Get(NKW7_InterpolateControl_Addr) | (Coin() ? 0x10000 : 0));
+            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFFFFFF00);
+        }
         if (plain || (routed && Coin())) {
             // Plain: trilinear fields routed to channels, no optional stage.
             Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
@@ -144,7 +156,7 @@ protected:
                                             uint64_t(plain ? plainBlend : Pick(1, 5)) << 18);
             Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
             Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
-            if (plain && Coin()) {
+            if (plain && (Coin() || tabled)) {
                 // One unsigned field looked up in table 0, the others
                 // bypassed; channels from it or constant.
                 static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
@@ -152,7 +164,7 @@ protected:
                 Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
                 Set(NKW7_Alu0_Addr, 0x03030303);
                 Set(NKW7_Alu2_Addr, kChannel[Bits() % 4] | kChannel[Bits() % 4] << 8 | kChannel[Bits() % 4] << 16 |
-                                        kChannel[Bits() % 4] << 24);
+                                        (tabled ? 3 : kChannel[Bits() % 4]) << 24);
             }
         }
     }
@@ -173,26 +185,46 @@ protected:
         return {after, Diagnostics()};
     }
 
+    // The programme of `seed` on the reference path, then tiled on 1, 3 and
+    // 8 threads with each instruction set: the same bytes and counts.
+    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false) {
+        SCOPED_TRACE(seed);
+        m_random.seed(seed);
+        m_writes.clear();
+        PassProgramme();
+        RandomProgramme(plainBlend, tabled, shaded);
+        const auto [bytes, counts] = Outcome(1, true);
+        for (const ChipInstructionSet set : {ChipInstructionSet::kScalar, ChipInstructionSet::kAvx2}) {
+            SetChipInstructionSet(set);
+            for (const int threads : {1, 3, 8}) {
+                const auto [tiled, tiledCounts] = Outcome(threads, false);
+                for (size_t i = 0; i < bytes.size(); ++i)
+                    ASSERT_TRUE(tiled[i] == bytes[i])
+                        << "array " << i << ", " << threads << " threads, " << ChipInstructionSetName();
+                EXPECT_EQ(tiledCounts.samples, counts.samples);
+                EXPECT_EQ(tiledCounts.Describe(), counts.Describe());
+            }
+        }
+    }
+
     std::mt19937_64 m_random;
     std::vector<std::unique_ptr<HostArray>> m_arrays;
     std::vector<std::vector<uint64_t>> m_tables;
 };
 
 TEST_F(ChipEquivalenceTest, TilesOnAnyNumberOfThreadsGiveTheReferenceBytes) {
-    for (uint64_t seed = 1; seed <= 60; ++seed) {
-        SCOPED_TRACE(seed);
-        m_random.seed(seed);
-        m_writes.clear();
-        PassProgramme();
-        RandomProgramme(seed % 2 == 0 ? static_cast<int>(seed / 2 % 5) + 1 : 0);
-        const auto [bytes, counts] = Outcome(1, true);
-        for (const int threads : {1, 3, 8}) {
-            const auto [tiled, tiledCounts] = Outcome(threads, false);
-            for (size_t i = 0; i < bytes.size(); ++i) ASSERT_TRUE(tiled[i] == bytes[i]) << "array " << i << ", " << threads << " threads";
-            EXPECT_EQ(tiledCounts.samples, counts.samples);
-            EXPECT_EQ(tiledCounts.Describe(), counts.Describe());
-        }
-    }
+    for (uint64_t seed = 1; seed <= 60; ++seed)
+        ExpectTheReferenceBytes(seed, seed % 2 == 0 ? static_cast<int>(seed / 2 % 5) + 1 : 0, false);
+}
+
+// Rows of any length from 1 to 40 rays, so that they start and end mid-vector,
+// over volumes from 2 voxels wide.
+TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) ExpectTheReferenceBytes(seed, static_cast<int>(seed % 4) + 2, true);
+}
+
+TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 30; ++seed) ExpectTheReferenceBytes(seed, 0, false, true);
 }
 
 }  // namespace

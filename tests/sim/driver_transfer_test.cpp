@@ -3,6 +3,7 @@
 // status.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <numeric>
@@ -11,6 +12,7 @@
 #include "driver_records.h"
 #include "support/sim_session.h"
 #include "tulx7/driver_requests.h"
+#include "tulx7sim/rendering_chip.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3 {
@@ -161,6 +163,53 @@ TEST_F(DriverTransferTest, MappingsAreShadowCopiesWrittenBackOnUnmap) {
     std::vector<uint32_t> after(pattern.size());
     ASSERT_TRUE(tulx7sim::ReadBufferMemory(id, 0, after.data(), after.size() * 4));
     EXPECT_EQ(after, pattern);
+}
+
+// A field at each byte position of 2-, 4- and 8-byte elements, in boxes of
+// whole rows and of rows cut short, from packed and from pitched host rows,
+// loaded and unloaded with each instruction set: only the field's bytes
+// change, and only they come back.
+TEST_F(DriverTransferTest, FieldsMoveAloneOnEveryInstructionSet) {
+    struct Layout {
+        int32_t first, pitch;
+    };
+    for (const auto set : {tulx7sim::ChipInstructionSet::kScalar, tulx7sim::ChipInstructionSet::kAvx2}) {
+        tulx7sim::SetChipInstructionSet(set);
+        for (int32_t element : {2, 4, 8})
+            for (int32_t bytes = 1; bytes < element; bytes *= 2)
+                for (int32_t position = 0; position + bytes <= element; ++position)
+                    for (const Layout layout : {Layout{0, 0}, Layout{1, 0}, Layout{0, 5}}) {
+                        SCOPED_TRACE(::testing::Message()
+                                     << tulx7sim::ChipInstructionSetName() << " " << bytes << " of " << element
+                                     << " at " << position << " from " << layout.first << " pitch " << layout.pitch);
+                        const uint32_t id = m_session->Allocate(element, 37, 3);
+                        std::vector<uint8_t> storage = Pattern(StorageBytes(id).size(), 7);
+                        ASSERT_TRUE(tulx7sim::WriteBufferMemory(id, 0, storage.data(), storage.size()));
+                        // From the first storage column to the last, or one in from each.
+                        const auto columns = static_cast<int32_t>(StorageOffset(id, 0, 1) / size_t(element));
+                        const int32_t width = columns - 2 * layout.first, row = width + layout.pitch;
+                        const std::vector<uint8_t> field = Pattern(size_t(row) * 3 * size_t(bytes), 91);
+                        std::vector<uint8_t> moved(field.size(), 0xEE);
+                        for (int32_t v = 0; v < 3; ++v)
+                            for (int32_t u = 0; u < width; ++u) {
+                                const size_t at = (size_t(v) * size_t(row) + size_t(u)) * size_t(bytes);
+                                std::memcpy(&storage[StorageOffset(id, layout.first + u, v) + size_t(position)],
+                                            &field[at], size_t(bytes));
+                                std::memcpy(&moved[at], &field[at], size_t(bytes));
+                            }
+                        const auto box = Box(layout.first, layout.first + width - 1, 0, 2);
+                        auto record = TransferRecord(id, box, field.data(), bytes, row, 3);
+                        record.element_alignment = position;
+                        ASSERT_EQ(Transfer(*m_session, true, record), TULX7_DR_STATUS_SUCCESS);
+                        ASSERT_EQ(StorageBytes(id), storage);
+                        std::vector<uint8_t> back(field.size(), 0xEE);
+                        record.host_buffer_address = reinterpret_cast<uintptr_t>(back.data());
+                        ASSERT_EQ(Transfer(*m_session, false, record), TULX7_DR_STATUS_SUCCESS);
+                        EXPECT_EQ(back, moved);
+                        EXPECT_EQ(m_session->Detach(id), TULX7_DR_STATUS_SUCCESS);
+                    }
+    }
+    tulx7sim::SetChipInstructionSet(tulx7sim::ChipInstructionSet::kDefault);
 }
 
 }  // namespace

@@ -33,7 +33,7 @@ TEST_F(VolumeBoardBufferTest, AnyBoardVolumesTakeTheBoardsInTurn) {
     EXPECT_EQ(v[1]->GetBufferLocation(), kULMBoard1);
 }
 
-TEST_F(VolumeBoardBufferTest, RefusedBuffersTakeNoBoardMemory) {
+TEST_F(VolumeBoardBufferTest, RefusedCallsChangeNothingAndTakeNoBoardMemory) {
     Held<ULMVolumeInternal> v = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));
     Held<ULMVolumeInternal> odd = NoDataVolume(ULMVolumeRange(8, 8, 8, 1, 0, 0));
     Held<ULMVolumeInternal> far = NoDataVolume(ULMVolumeRange(8, 8, 8, 32762, 0, 0));
@@ -54,6 +54,7 @@ TEST_F(VolumeBoardBufferTest, RefusedBuffersTakeNoBoardMemory) {
         {[&] { return v->SetBufferOffset(2, 4, 1); }, kULMErrArgument},
         {[&] { return v->ResizeBuffer(4, 4, 4); }, kULMErrVolume},
         {[&] { return v->PrepareVolume(); }, kULMErrVolume},
+        {[&] { return v->Resize(ULMVolumeRange(8, -8, 8, 0, 0, 0), 0); }, kULMErrArgument},
         {[&] {
              gULMControl.m_KWBBoard[1] = nullptr;
              return v->CreateBuffer(kULMBoard1);
@@ -64,6 +65,32 @@ TEST_F(VolumeBoardBufferTest, RefusedBuffersTakeNoBoardMemory) {
     gULMControl.m_KWBBoard[1] = board1;
     EXPECT_EQ(LiveBuffers(), before);
     EXPECT_EQ(v->GetBufferID(), kULMNoBuffer);
+}
+
+// The voxels a buffer holds keep their coordinates when it moves (step 0, 1) or the change is refused (2); a buffer
+// made for part of the volume holds that part (3), grown it gets the rest before a render (4); and an unlock that is
+// asked to brings the board's updates back into the volume's own voxels.
+TEST_F(VolumeBoardBufferTest, BufferVoxelsKeepTheirCoordinatesAndTheBookkeepingFollows) {
+    const ULMVolumeRange whole(32, 16, 8, 0, 0, 0), half(16, 16, 8, 0, 0, 0), moved(30, 14, 8, 2, 2, 0);
+    std::vector<uint8_t> voxels = RandomBytes(32 * 16 * 8 * 2, 3), none(voxels.size());
+    for (int step = 0; step < 5; ++step) {
+        std::vector<uint8_t> own = voxels, got(own.size()), want(got);
+        Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, own.data()));
+        ASSERT_EQ(step < 3 ? v->LockVolume(kULMBoard0) : v->CreateBuffer(kULMBoard0, half), kULMOK);
+        EXPECT_EQ(step == 0   ? v->ResizeBuffer(moved)
+                  : step == 1 ? v->SetBufferOffset(2, 2, 0)
+                  : step == 2 ? v->SetBufferWrap(16, 16, 8) - kULMErrArgument
+                  : step == 3 ? kULMOK
+                              : (v->ResizeBuffer(whole) == kULMOK ? v->PrepareVolume() : kULMErrAccess),
+                  kULMOK);
+        const ULMVolumeRange kept = step < 2 ? moved : step == 3 ? half : whole;
+        ASSERT_TRUE(v->WaitForVolumeLoaded() == kULMOK && v->Unload(want.data(), kept, kULMUseSource) == kULMOK &&
+                    v->Unload(got.data(), kept, kULMUseBuffer) == kULMOK);
+        EXPECT_TRUE(got == want) << step;
+    }
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, voxels.data()));
+    EXPECT_TRUE(v->LockVolume(kULMBoard1) == kULMOK && v->Update(none.data(), whole) == kULMOK &&
+                v->UnlockVolume(1) == kULMOK && voxels == none);
 }
 
 TEST_F(VolumeBoardBufferTest, LockHoldsTheWholeVolumeUntilUnlocked) {
@@ -112,6 +139,17 @@ TEST_F(VolumeBoardBufferTest, AVolumeAttachesAnotherVolumesBufferOfItsVoxelSize)
     EXPECT_EQ(sharer->ReleaseBuffer(), kULMOK);
     ASSERT_TRUE(tulx7sim::GetBufferInfo(uint32_t(id), info));
     EXPECT_EQ(info.attachments, 1);
+}
+
+// A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.
+TEST_F(VolumeBoardBufferTest, ReleasingAMappedVolumeEndsItsMap) {
+    Held<ULMVolumeInternal> mapped = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));
+    ASSERT_EQ(mapped->CreateBuffer(kULMBoard1), kULMOK);
+    unsigned short* voxels = nullptr;
+    unsigned row = 0, rows = 0;
+    ASSERT_EQ(mapped->MapVolume(kULMAccessWrite, voxels, row, rows, kULMUseBuffer), kULMOK);
+    mapped.Assign(nullptr);
+    EXPECT_EQ(tulx7sim::GetStats().liveMappings, 0);
 }
 
 TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {

@@ -100,6 +100,7 @@ TEST_F(VolumeCreationTest, SettersAdvanceTheSerialOnlyOnAChange) {
         {[&] { return v->SetCorrectionMatrix(ULMMatrix::Scale(2, 2, 2)); }, kULMOK, true},
         {[&] { return v->SetModelMatrix(ULMMatrix::Scale(2, 2, 2)); }, kULMOK, false},
         {[&] { return v->SetModelMatrix(ULMMatrix::Scale(1e-4, 1e-4, 1e-3)); }, kULMErrArgument, false},
+        {[&] { return v->SetModelMatrix(ULMMatrix::Translate(HUGE_VAL, 0, std::nan(""))); }, kULMErrArgument, false},
         {[&] { return v->SetActiveSubVolume(ULMVolumeRange(8, 8, 8, 60, 0, 0)); }, kULMErrArgument, false},
         {[&] { return v->SetActiveSubVolumeSize(0, 5, 5); }, kULMErrArgument, false},
         {[&] { return v->SetActiveSubVolumeSize(16, 16, 65); }, kULMErrArgument, false},

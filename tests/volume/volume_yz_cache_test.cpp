@@ -3,6 +3,8 @@
 // volumes the slab cannot serve take the general road.
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <thread>
 #include <vector>
 
 #include "volume_fixture.h"
@@ -72,6 +74,30 @@ TEST_F(VolumeYZCacheTest, ASliceCopiedFromAVolumeWhoseSourceRefusesMapsTakesTheS
         for (int y = 0; y < 64; ++y) s.At(33, y, z) = theirs[(size_t(z) * 64 + y) * 64 + 5];
     EXPECT_EQ(All(s), s.host);
     EXPECT_EQ(s.volume->GetAccessControl(), kULMAccessNoControl);
+}
+
+// One thread writes YZ slices while another maps the volume to read it: each call is granted or refused with
+// kULMErrAccess, and every slice granted reads back.
+TEST_F(VolumeYZCacheTest, SlicesWrittenWhileAnotherThreadMapsAreGrantedOrRefused) {
+    Slab8 s(ULMVolumeRange(64, 32, 32, 0, 0, 0), 3);
+    std::atomic<bool> writing{true};
+    std::thread reader([&] {  // a map of the source holds its access briefly, so it meets each update's steps
+        void* address = nullptr;
+        unsigned row = 0, rows = 0;
+        for (int i = 0; i < 10000000 && writing.load(); ++i) {
+            const ULMStatus mapped = s.volume->MapVolume(kULMAccessReadShared, address, row, rows, kULMUseSource);
+            EXPECT_EQ(mapped == kULMOK ? s.volume->UnmapVolume() : mapped, mapped == kULMOK ? kULMOK : kULMErrAccess);
+        }
+    });
+    for (int i = 0; i < 5000; ++i) {
+        const std::vector<uint8_t> slice(32 * 32, uint8_t(i));
+        const ULMStatus status = s.volume->Update(slice.data(), ULMVolumeRange(1, 32, 32, 32 + i % 32, 0, 0));
+        EXPECT_TRUE(status == kULMOK || status == kULMErrAccess) << status;
+        for (int yz = 0; yz < 32 * 32 && status == kULMOK; ++yz) s.At(32 + i % 32, yz % 32, yz / 32) = uint8_t(i);
+    }
+    writing = false;
+    reader.join();
+    EXPECT_EQ(All(s), s.host);
 }
 
 }  // namespace

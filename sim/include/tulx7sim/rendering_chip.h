@@ -24,6 +24,15 @@ std::shared_ptr<ChipModel> MakeRenderingChip();
 void SetChipThreads(int threads);
 void UseChipReferencePath(bool reference);
 
+// Test control: the instruction set of the tiled kernels. kDefault is
+// TULX7SIM_ISA ("scalar" forces the scalar kernels), else the best the CPU
+// has; kAvx2 falls back to scalar on a CPU without AVX2. The bytes are the
+// same whichever runs.
+enum class ChipInstructionSet { kDefault, kScalar, kAvx2 };
+void SetChipInstructionSet(ChipInstructionSet set);
+// The instruction set renders now use: "avx2" or "scalar".
+const char* ChipInstructionSetName();
+
 // A reflectance map laid out as the chip reads it: 6 faces (the dominant
 // axis and its sign) of 8 x 8 cells over the other two axes, each cell grey
 // at `value` of the unit direction through its centre, clamped to [0, 1],

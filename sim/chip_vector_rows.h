@@ -1,0 +1,65 @@
+// Eight samples of a plain row at once, in 32-bit integer lanes with the
+// scalar row's arithmetic step for step, so the bytes do not depend on the
+// instruction set; and the choice of instruction set from the CPU.
+#pragma once
+
+#include <cstdint>
+
+#include "chip_arithmetic.h"
+
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
+namespace tulx7sim::chip {
+
+struct Ray;
+
+enum class ChipIsa { kScalar, kAvx2 };
+
+// The instruction set the kernels use: the best the CPU has, unless
+// TULX7SIM_ISA=scalar asks for the scalar kernels or a test forced one.
+ChipIsa ActiveIsa();
+// Forces `isa` (kAvx2 only where the CPU has it); Restore undoes it.
+void ForceIsa(ChipIsa isa);
+void RestoreIsa();
+
+// An interior row of a plain render whose one unsigned field is looked up in
+// a 256-entry table: every sample reads its eight neighbours from storage,
+// and every voxel offset fits in 32 bits (the kernel checks both).
+struct TabledRow {
+    uint64_t x = 0, y = 0, dx = 0, dy = 0;  // raw positions, low 64 bits
+    int64_t flipX = 0, flipY = 0;           // -1 mirrors the axis
+    int32_t firstX = 0, firstY = 0;         // voxel coordinates of sample 0
+    int laneOfX = 0, laneOfY = 0, laneOfZ = 0;  // 0, 1, 2: the u, v, w weight each gives
+    int32_t fz = 0;
+    const uint8_t* first = nullptr;         // the voxel of sample 0
+    int32_t strideX = 0, strideY = 0;
+    int32_t corner[8] = {};
+    // Bytes from a voxel to the same voxel of the plane the next slice
+    // reads first (0: none), and the corners within one plane.
+    int64_t ahead = 0;
+    int32_t planeCorner[4] = {};
+    int bytes = 1;                          // 1, 2 or 4
+    // The field's value of each byte, for a 12-bit field in one-byte voxels;
+    // otherwise the field's raw bits times `factor`.
+    const int32_t* byteValue = nullptr;
+    uint32_t shift = 0, bits = 8;           // 4, 8 or 16 bits
+    int32_t factor = 1;
+    const Rgba* emitted = nullptr;          // the routed colour of each table entry
+    uint32_t valid = 0;
+    uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);  // the plain modes only
+    bool earlyTermination = false;
+    float threshold = 0.0f;
+};
+
+struct RowOutcome {
+    uint64_t samples = 0, unboundReads = 0;
+    bool anyLeft = false;
+};
+
+// The row of `width` rays, eight at a time. Needs AVX2.
+RowOutcome TabledRowAvx2(const TabledRow& row, Ray* ray, uint32_t width);
+
+}  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

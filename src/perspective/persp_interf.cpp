@@ -38,6 +38,7 @@ PerspInterf::~PerspInterf() {
 }
 
 void PerspInterf::WaitForSlot(const MultiBuf& inSlot) {
+    inSlot.mMiniRenderEvent.Wait(-1);
     inSlot.mMiniImageEvent.Wait(-1);
     for (const ULMSyncEvent& event : inSlot.mMiniDepthEvent) event.Wait(-1);
 }
@@ -450,6 +451,7 @@ int PerspInterf::RenderMiniFrustum() {
         mStatus = event.Status();
         return 1;
     }
+    slot.mMiniRenderEvent = event;
     return 0;
 }
 
@@ -519,9 +521,10 @@ int PerspInterf::PostResample(const PolygonST3H& clipPoly) {
 }
 
 int PerspInterf::DoPostResample(MultiBuf& ioSlot) {
+    const ULMStatus rendered = ioSlot.mMiniRenderEvent.Wait(-1);
     const ULMStatus unloaded = ioSlot.mMiniImageEvent.Wait(-1);
-    if (ULMFailed(unloaded)) {
-        mStatus = unloaded;
+    if (ULMFailed(rendered) || ULMFailed(unloaded)) {
+        mStatus = ULMFailed(rendered) ? rendered : unloaded;
         return 1;
     }
     if (!mFrameClear) ClearFrame();

@@ -67,6 +67,9 @@ public:
         std::unique_ptr<ULMImageBuffer, ULMReleaser> mMiniImageBuf;
         std::unique_ptr<uint64_t[]> mMiniImageData;
         ULMSyncEvent mMiniImageEvent{kULMErrArgument};
+        // The render itself: a render that fails on the board leaves the
+        // image as it was, and its unload still succeeds.
+        ULMSyncEvent mMiniRenderEvent{kULMOK};
         std::unique_ptr<ULMDepthBuffer, ULMReleaser> mMiniDepthBuf[2];
         std::unique_ptr<uint32_t[]> mMiniDepthData[2];
         ULMSyncEvent mMiniDepthEvent[2] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};

@@ -9,6 +9,7 @@
 #include "foundation/shareable.h"
 #include "support/context_fixture.h"
 #include "support/render_reference.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
@@ -73,6 +74,7 @@ protected:
         table.Assign(nullptr);
         gULMControl.m_perspectiveDoubleBuffer = true;
         gULMControl.m_perspectiveSynchronousBlend = false;
+        gULMControl.m_ReleaseTemporaryImageBuffers = false;
         ContextTest::TearDown();
     }
     // The frame's RGBA in 0..1, rows from y = 0; with the scene's depth 0 in and out when it has one.
@@ -227,6 +229,41 @@ TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
         EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
     }
     v->UnlockVolume(0);
+}
+
+// A mini-frustum whose render is refused at submission, or fails on the board: the frame still completes and reports
+// it, and the next frame, from the same slots, is whole again.
+TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    camera.SetViewport(0, 0, 48, 48);
+    const std::vector<RGBA> whole = Render(v, 48, 48);
+    for (const bool onBoard : {false, true}) {
+        if (onBoard)
+            tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 2);
+        else
+            tulx7sim::InjectSubmitFailure(TULX7_DR_RENDER, 2, TULX7_DR_STATUS_HW_ERROR);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 48, 48, 32, 4, kRGBA8));
+        const ULMSyncEvent frame = v->StartRender(context, image, nullptr, nullptr, nullptr);
+        EXPECT_NE(frame.Status(), kULMInProgress) << onBoard;  // finished, with the failure
+        EXPECT_TRUE(ULMFailed(frame.Wait(0))) << onBoard;
+        EXPECT_EQ(image->GetOutputLimits(), ULMImageRange(48, 48, 0, 0)) << onBoard;
+        EXPECT_EQ(Render(v, 48, 48), whole) << onBoard;
+    }
+    // The mini buffers go at the frame's end when asked, else with the volume.
+    gULMControl.m_ReleaseTemporaryImageBuffers = true;
+    EXPECT_EQ(Render(v, 48, 48), whole);
+    const int withoutMinis = tulx7sim::GetStats().liveBuffers;
+    gULMControl.m_ReleaseTemporaryImageBuffers = false;
+    EXPECT_EQ(Render(v, 48, 48), whole);
+    EXPECT_GT(tulx7sim::GetStats().liveBuffers, withoutMinis);
+    v->UnlockVolume(0);
+    v.Assign(nullptr);
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -141,39 +141,29 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
     const auto inside = [&](int x, int y) {
         return expected[size_t(std::clamp(y, 0, h - 1)) * w + std::clamp(x, 0, w - 1)][3] > 0.3;
     };
-    int rimOnly = 0, interior = 0;
+    int interior = 0;
     double worst = 0, mean = 0;
     for (int y = 0; y < h; ++y)
         for (int x = 0; x < w; ++x) {
-            int around = 0;
-            for (int dy = -1; dy <= 1; ++dy)
-                for (int dx = -1; dx <= 1; ++dx) around += inside(x + dx, y + dy);
-            const RGBA& g = got[size_t(y) * w + x];
-            // Away from the edges of the reference's depth: within a voxel of it, and where nothing updated it,
+            // Depth away from the edges of the reference's: within 1.5 voxels of it, and where nothing updated it,
             // back from the round trip within two units.
             const size_t i = size_t(y) * w + x;
+            int around = 0;
             bool smooth = e.depth, untouched = e.depth;
             for (int dy = -1; dy <= 1; ++dy)
                 for (int dx = -1; dx <= 1; ++dx) {
+                    around += inside(x + dx, y + dy);
                     const size_t n = size_t(std::clamp(y + dy, 0, h - 1)) * w + std::clamp(x + dx, 0, w - 1);
                     smooth = smooth && std::fabs(Distance(s.depthOut[n][0]) - Distance(s.depthOut[i][0])) < 2;
                     untouched = untouched && s.depthOut[n][0] == s.depthIn[0][n];
                 }
-            if (smooth) {
-                EXPECT_NEAR(Distance(depth[i]), Distance(s.depthOut[i][0]), 1.5) << x << "," << y;
-            }
-            if (untouched) {
-                EXPECT_NEAR(depth[i], s.depthIn[0][i], 2.0) << x << "," << y;
-            }
-            if (around != 0 && around != 9) {
-                ++rimOnly;
-                continue;
-            }
-            EXPECT_EQ(g[3] > 0.3, around == 9) << x << "," << y;
+            EXPECT_LE(smooth ? std::fabs(Distance(depth[i]) - Distance(s.depthOut[i][0])) : 0, 1.5) << x << "," << y;
+            EXPECT_LE(untouched ? std::fabs(double(depth[i]) - s.depthIn[0][i]) : 0, 2.0) << x << "," << y;
+            if (around != 0 && around != 9) continue;
+            EXPECT_EQ(got[i][3] > 0.3, around == 9) << x << "," << y;
             for (int c = 0; c < 4 && around == 9; ++c) {
-                const double d = std::fabs(g[c] - expected[size_t(y) * w + x][c]);
-                worst = std::max(worst, d);
-                mean += d;
+                worst = std::max(worst, std::fabs(got[i][c] - expected[i][c]));
+                mean += std::fabs(got[i][c] - expected[i][c]);
             }
             interior += around == 9;
         }
@@ -181,7 +171,6 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
     mean /= 4.0 * interior;
     EXPECT_LT(mean, 0.02) << "worst " << worst;
     EXPECT_LT(worst, 0.2) << "mean " << mean;
-    RecordProperty("mean_error", std::to_string(mean));
 
     // Without depth input, the pipeline's depth and when the frame is waited for change no byte.
     if (e.depth) {

@@ -130,6 +130,15 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     mBlend1 = inImageBuf1 != nullptr && !inImageBuf1->GetInputLimits().IsEmpty() &&
               context->GetLastBlendMode() != 0;
     mNeedBlend = mBlend0 || mBlend1 || !FieldsFitTheWarp(mFields, mElementSize);
+    if (mNeedBlend) {
+        // The frame's own layout: 12-bit channels when any field is wider than 8 bits.
+        bool wide = false;
+        for (const ULMFieldDescriptor& f : mFields) wide = wide || (f.m_format != kULMUnknownFormat && f.m_size > 8);
+        mElementSize = wide ? 64 : 32;
+        const ULMFieldDescriptor* frame = wide ? ULMSoftwareBlendVolume::kTransferFields12
+                                               : ULMSoftwareBlendVolume::kTransferFields8;
+        std::copy(frame, frame + 4, mFields);
+    }
 
     const ULMBlendMode mode = context->GetBlendMode();
     if (inImageBuf0 != nullptr && !mBlend0) {
@@ -151,9 +160,9 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         mNeedDepth[n] = mReadDepth[n] || mWriteDepth[n];
         if (mNeedDepth[n] && mDepthBuf[n] == nullptr) return Fail(kULMErrBuffer);
     }
-    // Frames blended with what the images hold, or in layouts the warp does
-    // not write, are not drawn yet.
-    if (mNeedBlend) return Fail(kULMErrUnimplemented);
+    // The board's image passes that blend the other cases are not there.
+    if (mNeedBlend && !ULMPostBlend::HostPathTakes(context, inImageBuf0, inImageBuf1, mElementSize))
+        return Fail(kULMErrUnimplemented);
 
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);
@@ -241,7 +250,9 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     // A frame in which nothing was warped shows the background, not the
     // arrays as an earlier frame left them.
     if (!mFrameClear) ClearFrame();
-    const ULMSyncEvent upload = output->StartUpdate(mFrameBuf.get(), mWriteport, 0);
+    const ULMSyncEvent upload = mNeedBlend ? mBlend.Blend(mFrameBuf.get(), mWriteport, mElementSize, context,
+                                                          inImageBuf0, inImageBuf1)
+                                           : output->StartUpdate(mFrameBuf.get(), mWriteport, 0);
     mFrameEvents.push_back(upload);
     if (ULMFailed(upload.Status())) mStatus = upload.Status();
     if (gULMControl.m_perspectiveSynchronousBlend) {

@@ -13,6 +13,7 @@
 #include "geometry/perspective_stages.h"
 #include "geometry/post_warp.h"
 #include "perspective/depth_distortion.h"
+#include "perspective/post_blend.h"
 #include "ulm3/context.h"
 #include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"
@@ -135,6 +136,7 @@ private:
     ULMImageRange mViewport;
     ULMImageRange mWriteport;
     ULMPostWarp mWarp;
+    ULMPostBlend mBlend;
     std::unique_ptr<uint64_t[]> mFrameBuf;
     std::unique_ptr<uint32_t[]> mFrameDepth[2];
     int64_t mFrameSize = 0;

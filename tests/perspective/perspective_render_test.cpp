@@ -11,6 +11,7 @@
 #include "support/render_reference.h"
 #include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
+#include "compositing/software_blend_volume.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
@@ -253,6 +254,46 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
     v->UnlockVolume(0);
     v.Assign(nullptr);
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
+}
+
+// A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the
+// composite keeps, per pixel, whichever of frame and content has more red.
+TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    camera.SetViewport(0, 0, 48, 48);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
+    const ULMImageRange whole(48, 48, 0, 0);
+    const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
+    std::vector<uint64_t> frame(48 * 48), content(48 * 48), got(48 * 48);
+    for (size_t i = 0; i < content.size(); ++i) content[i] = (i * 2654435761u) & 0x7FFF7FFF7FFF3FFFull;
+    ReleasablePointer<ULMImageBuffer> plain(ULMImageBuffer::Create(kULMBoard0, 48, 48, 64, 4,
+                                                                   ULMSoftwareBlendVolume::kTransferFields12));
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 48, 48, 64, 4, wide));
+    ASSERT_EQ(v->StartRender(context, plain, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_EQ(plain->Unload(frame.data(), whole, 0), kULMOK);
+    ASSERT_EQ(image->Update(content.data(), whole, 0), kULMOK);
+    ASSERT_EQ(image->SetInputLimits(whole), kULMOK);
+    ASSERT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_EQ(image->Unload(got.data(), whole, 0), kULMOK);
+    int fromFrame = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        const bool front = (frame[i] & 0xFFF) / 4095.0 > (content[i] & 0xFFFF) / 65535.0;
+        fromFrame += front;
+        for (int c = 0; c < 4; ++c) {
+            const double want =
+                front ? (frame[i] >> (12 * c) & 0xFFF) / 4095.0 : (content[i] >> (16 * c) & 0xFFFF) / 65535.0;
+            EXPECT_NEAR((got[i] >> (16 * c) & 0xFFFF) / 65535.0, want, 1.0 / 4095) << i << " " << c;
+        }
+    }
+    EXPECT_GT(fromFrame, 48 * 48 / 20);
+    EXPECT_LT(fromFrame, 48 * 48);
+    v->UnlockVolume(0);
 }
 
 INSTANTIATE_TEST_SUITE_P(

@@ -34,7 +34,23 @@ uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ) {
 }
 
 std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) {
-    return {
+    std::vector<ULMPassRegister> programme;
+    if (v.dummyVolume) {
+        constexpr uint64_t kSeven = 7;
+        programme = {
+            ULM_PASS_REGISTER(VolumeArrayBase, 0),
+            ULM_PASS_REGISTER(VolumeArraySize, NKW7_FIELD(VolumeArraySize, maxU, kSeven) |
+                                                   NKW7_FIELD(VolumeArraySize, maxV, kSeven) |
+                                                   NKW7_FIELD(VolumeArraySize, maxW, kSeven)),
+            ULM_PASS_REGISTER(VolumeArrayOffsetModulus, 0),
+            ULM_PASS_REGISTER(VolumeArrayDimensions, NKW7_FIELD(VolumeArrayDimensions, dimension, 2)),
+            ULM_PASS_REGISTER(VolumeRangeMin, 0),
+            ULM_PASS_REGISTER(VolumeRangeMax, NKW7_FIELD(VolumeRangeMax, u, kSeven) |
+                                                  NKW7_FIELD(VolumeRangeMax, v, kSeven) |
+                                                  NKW7_FIELD(VolumeRangeMax, w, kSeven)),
+        };
+    }
+    const std::vector<ULMPassRegister> rest = {
         ULM_PASS_REGISTER(ViewFrustumRangeMin, v.frustumMin),
         ULM_PASS_REGISTER(ViewFrustumRangeMax, v.frustumMax),
         ULM_PASS_REGISTER(Transform, v.transform),
@@ -54,12 +70,12 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(dXv8_dXs, v.step[0]),
         ULM_PASS_REGISTER(dYv8_dYs, v.step[1]),
         ULM_PASS_REGISTER(dZv8_dZs, v.step[2]),
-        ULM_PASS_REGISTER(dXv8_dZs, 0),
-        ULM_PASS_REGISTER(dYv8_dZs, 0),
-        ULM_PASS_REGISTER(dYv8_dZv, 0),
-        ULM_PASS_REGISTER(dXv8_dZv, 0),
-        ULM_PASS_REGISTER(dYv8_dXs, 0),
-        ULM_PASS_REGISTER(dXv8_dYs, 0),
+        ULM_PASS_REGISTER(dXv8_dZs, v.cross[0]),
+        ULM_PASS_REGISTER(dYv8_dZs, v.cross[1]),
+        ULM_PASS_REGISTER(dYv8_dZv, v.cross[2]),
+        ULM_PASS_REGISTER(dXv8_dZv, v.cross[3]),
+        ULM_PASS_REGISTER(dYv8_dXs, v.cross[4]),
+        ULM_PASS_REGISTER(dXv8_dYs, v.cross[5]),
         ULM_PASS_REGISTER(ddXv8_dXs_dZs, 0),
         ULM_PASS_REGISTER(ddXv8_dYs_dZs, 0),
         ULM_PASS_REGISTER(ddYv8_dXs_dZs, 0),
@@ -84,8 +100,8 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(EyeVector, kEyeAlongW),
         ULM_PASS_REGISTER(LightingCoefficient, kEmissiveOnly),
         ULM_PASS_REGISTER(GradientMagnitudeModulation, NKW7_FIELD(GradientMagnitudeModulation, upperRangeDefault, 1)),
-        ULM_PASS_REGISTER(ImageAccumValue, 0),
-        ULM_PASS_REGISTER(ImageLastValue, 0),
+        ULM_PASS_REGISTER(ImageAccumValue, v.accumValue),
+        ULM_PASS_REGISTER(ImageLastValue, v.lastValue),
         ULM_PASS_REGISTER(Section, v.section),
         ULM_PASS_REGISTER(SequencerDebug, 0),
         ULM_PASS_REGISTER(InterpolateControl, v.interpolateControl),
@@ -95,6 +111,8 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(ImageControl, v.imageControl),
         ULM_PASS_REGISTER(RenderOperation, v.renderOperation),
     };
+    programme.insert(programme.end(), rest.begin(), rest.end());
+    return programme;
 }
 
 ULMBoardPassBlock::ULMBoardPassBlock(KWBCommandBuffer* inCommands, const char* inFailureFormat)

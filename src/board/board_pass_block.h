@@ -49,14 +49,21 @@ struct ULMImagePassValues {
     uint32_t trims[6] = {};  // X min, X max, Y min, Y max, Z min, Z max
     int64_t origin[3] = {};  // S23.40
     int64_t step[3] = {};    // dXv8_dXs, dYv8_dYs, dZv8_dZs
+    // dXv8_dZs, dYv8_dZs, dYv8_dZv, dXv8_dZv, dYv8_dXs, dXv8_dYs: a warp's
+    // shear and exchange of axes.
+    int64_t cross[6] = {};
     uint64_t voxelFormat = 0;
     uint64_t voxelBorder = 0;
     uint32_t lookupTableFormat[4] = {};
     uint32_t alu[3] = {};
+    uint64_t accumValue = 0, lastValue = 0;  // ImageAccumValue, ImageLastValue
     uint32_t section = 0;
     uint32_t interpolateControl = 0x00001111;
     uint32_t imageControl = 0;
     uint32_t renderOperation = 0x1F550000;
+    // An 8 x 8 x 8 volume array at address 0 ahead of the programme, for a
+    // pass that binds no volume and so samples nothing.
+    bool dummyVolume = false;
 };
 
 // The registers from ViewFrustumRangeMin to RenderOperation in the order

@@ -9,6 +9,7 @@
 #include "board/buffer_addressing.h"
 #include "buffers/buffer_range_rule.h"
 #include "buffers/host_pixels.h"
+#include "buffers/image_pass_steps.h"
 #include "buffers/image_buffer_internal.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
@@ -17,46 +18,7 @@
 namespace ulm3 {
 namespace {
 
-// Positions keep 17 fraction bits: the chip resolves less than that anyway,
-// and truncating here makes every pass of one geometry agree to the bit.
-constexpr uint64_t kPositionMask = 0xFFFFFFFFFF800000;
 constexpr int kMaxSection = 5;
-
-int64_t PackPosition(double inValue) {
-    const uint64_t packed =
-        static_cast<uint64_t>(ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMTrunc));
-    return static_cast<int64_t>(packed & kPositionMask);
-}
-
-// Step and first sample position of one axis, and the sequencer's tile size
-// for that step.
-struct AxisStep {
-    int64_t spacing;
-    int64_t origin;
-    int64_t section;
-};
-
-AxisStep StepOf(int32_t inSourceOrigin, int32_t inSourceSize, int32_t inDestinationOrigin,
-                int32_t inDestinationSize) {
-    AxisStep step{};
-    double spacing = static_cast<double>(inSourceSize) / inDestinationSize;
-    step.spacing = PackPosition(spacing);
-    spacing = static_cast<double>(step.spacing) / kULMFixedScale2340;
-    ULM_ASSERT(spacing <= 2.0);
-    // Destination pixel centres map onto source pixel centres.
-    step.origin =
-        PackPosition((spacing - 1.0) * 0.5 + inSourceOrigin - inDestinationOrigin * spacing);
-    const int64_t tiles = static_cast<int64_t>(33.0 * kULMFixedScale2340 / static_cast<double>(step.spacing));
-    step.section = (tiles + 1) / 4 - 1;
-    return step;
-}
-
-uint32_t FieldCodes(const ULMImageBuffer& inImage) {
-    uint32_t codes = 0;
-    for (int i = 0; i < 4; ++i)
-        codes |= NKW7_FieldCodeAt(HWFieldFormat(inImage.GetFieldDescriptor(static_cast<ULMChannel>(i))), i);
-    return codes;
-}
 
 ULMImageRange WindowOf(const ULMImageBuffer& inImage) {
     return ULMImageRange(static_cast<int>(inImage.GetWidth()), static_cast<int>(inImage.GetHeight()),
@@ -90,9 +52,9 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
     const int64_t sourceLeft = inSource.XOrigin(), sourceTop = inSource.YOrigin();
     const int64_t sourceRight = sourceLeft + inSource.XSize() - 1;
     const int64_t sourceBottom = sourceTop + inSource.YSize() - 1;
-    const AxisStep x = StepOf(inSource.XOrigin(), inSource.XSize(), inDestination.XOrigin(),
+    const ULMImagePassStep x = ULMImagePassStepOf(inSource.XOrigin(), inSource.XSize(), inDestination.XOrigin(),
                               inDestination.XSize());
-    const AxisStep y = StepOf(inSource.YOrigin(), inSource.YSize(), inDestination.YOrigin(),
+    const ULMImagePassStep y = ULMImagePassStepOf(inSource.YOrigin(), inSource.YSize(), inDestination.YOrigin(),
                               inDestination.YSize());
     const uint32_t section = NKW7_FIELD(Section, sizeY, std::min<int64_t>(y.section, kMaxSection)) |
                              NKW7_FIELD(Section, sizeX, std::min<int64_t>(x.section, kMaxSection));
@@ -253,8 +215,8 @@ ULMSyncEvent ULMImageBufferInternal::DoStartResample(ULMImageBuffer* outDestinat
     for (int i = 0; i < 4; ++i)
         border |= ConvertDoubleToField(channels[i], GetFieldDescriptor(static_cast<ULMChannel>(i)),
                                        static_cast<int>(m_pixelSize));
-    block.Write(ResampleProgramme(inSourceRange, inDestinationRange, FieldCodes(*this),
-                                  FieldCodes(*dest), border));
+    block.Write(ResampleProgramme(inSourceRange, inDestinationRange, ULMImageFieldCodes(*this),
+                                  ULMImageFieldCodes(*dest), border));
     block.Close();
 
     // The source window is the volume region of the pass; the conversion

@@ -50,9 +50,11 @@ bool IsValidFieldDescriptorDMA(const ULMFieldDescriptor& inFD, int inElementSize
 }
 
 unsigned HWFieldFormat(const ULMFieldDescriptor& inFD) {
-    if (inFD.m_format == kULMUnknownFormat) return sIgnoredField;
+    // A field of no bits is no field; without the check its size code would
+    // run into the neighbouring field codes of the register.
+    if (inFD.m_format == kULMUnknownFormat || inFD.m_size <= 0) return sIgnoredField;
     return NKW7_FieldCode(NKW7_Code(ULMChipFieldControl(inFD.m_format)), static_cast<uint32_t>(inFD.m_size),
-                          inFD.m_position);
+                          inFD.m_position) & 0xFFu;
 }
 
 // The same rounding as the unsigned-fraction packer, except that NaN, which

@@ -24,8 +24,8 @@ bool IsValidFieldDescriptor(const ULMFieldDescriptor& inFD, int inMaxSizeBits, i
 bool IsValidFieldDescriptorDMA(const ULMFieldDescriptor& inFD, int inElementSizeBits);
 
 // The chip's 8-bit field code: format in bits 7..6, size/4 - 1 in bits 5..4,
-// position/4 in bits 3..0; sIgnoredField for a descriptor of unknown format.
-// Not masked: callers validate the descriptor first.
+// position/4 in bits 3..0; sIgnoredField for a descriptor of unknown format
+// or of no bits. Always 8 bits; other descriptors are validated first.
 unsigned HWFieldFormat(const ULMFieldDescriptor& inFD);
 
 // Fractions 0..1 to 12 or 8 bits, rounding half up; values at or below 0

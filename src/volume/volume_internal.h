@@ -190,6 +190,19 @@ public:
                                        const ULMVolumeRange& inDestinationRange,
                                        ULMClassifier inClassifier, sideways inSideways,
                                        long long originX, long long spacingX);
+    // The public resample (volume_resample_roads.cpp): one pass when the
+    // board can, else Z through X in sections, none waited for.
+    ULMStatus ResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                             const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier) override;
+    ULMSyncEvent StartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                     const ULMVolumeRange& inDestinationRange,
+                                     const ULMClassifier& inClassifier) override;
+    // The camera's view of this volume written into ioOutVolume on the same
+    // board (render_to_volume.cpp), in one render or two, not waited for.
+    ULMStatus RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
+                             RenderToVolumeMode inMode) override;
+    ULMSyncEvent StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
+                                     RenderToVolumeMode inMode) override;
     // The pass behind DoStartResampleBuffer (volume_resample_pass.cpp),
     // which throws its failures.
     ULMSyncEvent ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,

@@ -3,57 +3,26 @@
 // elsewhere, and the refusals.
 #include <gtest/gtest.h>
 
-#include <cmath>
 #include <cstdint>
 #include <vector>
 
 #include "buffers/buffer_range_rule.h"
 #include "pass_test_support.h"
+#include "support/resample_reference.h"
 #include "tulx7sim/test_api.h"
 
 namespace ulm3 {
 namespace {
+
+using testing::RefAxis;
+using testing::RefAxisOf;
+using testing::RefSample;
 
 using test_support::Channel;
 using test_support::Held;
 using test_support::kRGBA8Fields;
 using test_support::Rgba;
 using ResamplePassTest = test_support::PassTest;
-
-// One axis of a pass: source pixels per destination pixel and the source
-// position of destination coordinate 0, both kept to 17 fraction bits as
-// the pass programmes them.
-struct Axis {
-    double step;
-    double origin;
-};
-
-Axis AxisOf(int sourceOrigin, int sourceSize, int destinationOrigin, int destinationSize) {
-    const double step = std::floor(static_cast<double>(sourceSize) / destinationSize * 131072.0) / 131072.0;
-    const double origin =
-        std::floor(((step - 1.0) * 0.5 + sourceOrigin - destinationOrigin * step) * 131072.0) / 131072.0;
-    return {step, origin};
-}
-
-// Bilinear sample of `source` (pixels of range `sr`, rows packed) for
-// destination pixel (x, y), at positions resolved to 1/256 pixel; pixels
-// outside the source rectangle read as the border.
-double Bilinear(const std::vector<uint32_t>& source, const ULMImageRange& sr, uint32_t border, Axis ax,
-                Axis ay, int x, int y, int channel) {
-    const double px = std::floor((ax.origin + x * ax.step) * 256.0) / 256.0;
-    const double py = std::floor((ay.origin + y * ay.step) * 256.0) / 256.0;
-    const int x0 = static_cast<int>(std::floor(px)), y0 = static_cast<int>(std::floor(py));
-    const double fx = px - x0, fy = py - y0;
-    auto at = [&](int u, int v) -> double {
-        if (u < sr.XOrigin() || u >= sr.XOrigin() + sr.XSize() || v < sr.YOrigin() ||
-            v >= sr.YOrigin() + sr.YSize())
-            return Channel(border, channel);
-        return Channel(source[static_cast<size_t>(v - sr.YOrigin()) * sr.XSize() + (u - sr.XOrigin())], channel);
-    };
-    const double top = at(x0, y0) * (1 - fx) + at(x0 + 1, y0) * fx;
-    const double bottom = at(x0, y0 + 1) * (1 - fx) + at(x0 + 1, y0 + 1) * fx;
-    return top * (1 - fy) + bottom * fy;
-}
 
 TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
     struct Case {
@@ -90,8 +59,9 @@ TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
         EXPECT_TRUE(source->Is3D());
         EXPECT_EQ(source->GetBuffer()->GetRange(), ValidRangeOf(limits)) << "the source window leaked";
 
-        const Axis ax = AxisOf(c.source.XOrigin(), c.source.XSize(), c.destination.XOrigin(), c.destination.XSize());
-        const Axis ay = AxisOf(c.source.YOrigin(), c.source.YSize(), c.destination.YOrigin(), c.destination.YSize());
+        const ULMImageRange& sr = c.source;
+        const RefAxis ax = RefAxisOf(sr.XOrigin(), sr.XSize(), c.destination.XOrigin(), c.destination.XSize()),
+                      ay = RefAxisOf(sr.YOrigin(), sr.YSize(), c.destination.YOrigin(), c.destination.YSize());
         const std::vector<uint32_t> after = Read(target, all);
         for (int y = 0; y < 24; ++y) {
             for (int x = 0; x < 40; ++x) {
@@ -104,7 +74,12 @@ TEST_F(ResamplePassTest, OnePassMatchesAHostBilinearReference) {
                     continue;
                 }
                 for (int ch = 0; ch < 4; ++ch) {
-                    const double want = Bilinear(pixels, c.source, border, ax, ay, x, y, ch);
+                    // Outside the source rectangle, the border.
+                    auto at = [&](int u, int v, int) -> double {
+                        if (!Contains(sr, ULMImageRange(1, 1, u, v))) return Channel(border, ch);
+                        return Channel(pixels[size_t(v - sr.YOrigin()) * sr.XSize() + (u - sr.XOrigin())], ch);
+                    };
+                    const double want = RefSample(at, ax, ay, {1, 0}, x, y, 0);
                     ASSERT_NEAR(Channel(got, ch), want, c.tolerance + 0.5)
                         << "pixel " << x << "," << y << " channel " << ch;
                 }

@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cstdlib>
 #include <vector>
 
 #include "context/classifier_internal.h"
@@ -71,31 +70,6 @@ TEST_F(VolumeResamplePassTest, AnOddSliceCountWritesTheBoxAndNothingAfterIt) {
     ASSERT_EQ(Pass(a.volume, b.volume, box, box), kULMOK);
     std::copy_n(a.host.begin() + 3 * 256, 5 * 256, b.host.begin() + 3 * 256);  // slices 3-7 of 256 voxels
     EXPECT_EQ(BoardVoxels(*b.volume, whole), b.host);
-}
-
-// 64 x 16 x 32 voxels into 32 x 16 x 16: each output voxel is the mean of
-// a pair in X and a pair in Z, whichever board the destination is on.
-TEST_F(VolumeResamplePassTest, HalvingGivesPairMeansOnEitherBoard) {
-    LockedVolume a;
-    Lock(a, 8, ULMVolumeRange(64, 16, 32, 0, 0, 0), kULMBoard0, 4);
-    auto in = [&](int x, int y, int z) { return double(a.host[(size_t(z) * 16 + y) * 64 + x]); };
-    const size_t buffersBefore = LiveBuffers();
-    for (ULMLocation board : {kULMBoard0, kULMBoard1}) {
-        Held<ULMVolumeInternal> d(Blank(8, ULMVolumeRange(32, 16, 16, 0, 0, 0), board));
-        ASSERT_EQ(Pass(a.volume, d, a.volume->GetRange(), d->GetRange()), kULMOK);
-        const std::vector<uint8_t> got = BoardVoxels(*d, d->GetRange());
-        double worst = 0;
-        for (int z = 0; z < 16; ++z)
-            for (int y = 0; y < 16; ++y)
-                for (int x = 0; x < 32; ++x) {
-                    const double mean = (in(2 * x, y, 2 * z) + in(2 * x + 1, y, 2 * z) + in(2 * x, y, 2 * z + 1) +
-                                         in(2 * x + 1, y, 2 * z + 1)) / 4;
-                    worst = std::max(worst, std::abs(got[(size_t(z) * 16 + y) * 32 + x] - mean));
-                }
-        EXPECT_LE(worst, 1.0) << "board " << board;
-    }
-    EXPECT_EQ(LiveBuffers(), buffersBefore) << "no temporary is left";
-    EXPECT_EQ(a.volume->GetAccessControl(), kULMAccessNoControl);
 }
 
 }  // namespace

@@ -1,0 +1,34 @@
+// The board pass that reads a rectangle of a 3-D board image as a volume and
+// writes it, stretched or shrunk and blended as a rendering context says,
+// into a rectangle of that context's output image.
+#pragma once
+
+#include "board/kwb_buffer.h"
+#include "ulm3/context.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/ranges.h"
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+// The board buffer behind an image, through a location-independent image's
+// board image; null for null, for bands and for images off the boards.
+KWBBuffer* GetKWBBuffer(ULMImageBuffer* inImage);
+
+// inSourceRange of inSource onto inDestRange of the context's output image
+// (image 0 or image 1, whichever it names), composited over what is there
+// when that image's input limits are set. Of the context only the viewport,
+// render area, output image and the two blend modes are read. Without a
+// source the pass samples nothing, and each pixel of the frustum gets the
+// blend of the two images' initial values. Not waited for.
+//
+// kULMErrArgument, before anything is made, when the call cannot be a pass:
+// no context, no image at all, the output image not given, an empty range,
+// a step above two source pixels per destination pixel, a source that is
+// not a 3-D board image, or a board that is not open. kULMErrBuffer for an
+// image on another board than the pass or without a board buffer.
+ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMImageBuffer* ioColor1,
+                                const ULMImageRange& inDestRange, const ULMImageBuffer* inSource,
+                                const ULMImageRange& inSourceRange);
+
+}  // namespace ulm3

@@ -1,0 +1,150 @@
+// The public resample of a volume's board buffer into another volume's: the
+// direct pass, the halving pass on boards that halve Z, or Z resampled as X
+// through a sideways temporary, in sections of up to 64 output slices.
+#include <algorithm>
+
+#include "foundation/control.h"
+#include "foundation/diagnostics.h"
+#include "foundation/fixed_point.h"
+#include "foundation/shareable.h"
+#include "ulm3/classifier.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+namespace {
+
+constexpr int kSectionSlices = 64;
+constexpr int kMinSectionSlices = 12;
+constexpr uint64_t kPlaneMask = 0xFFFFFFFFFF800000;
+
+int64_t Pack(double inValue) {
+    return static_cast<int64_t>(
+        static_cast<uint64_t>(ULMRationalPackFixedPoint<int64_t>(inValue, 40, 0, kULMTrunc)) & kPlaneMask);
+}
+
+// The sections of a destination Z: n of 64 slices, the last of `last`
+// slices starting `overlap` slices early so that it has at least 12 (the
+// pass's least) and an even overlap.
+struct Sections {
+    int count;
+    int last;
+    int overlap;
+};
+
+Sections SectionsOf(int inSlices) {
+    Sections s{inSlices / kSectionSlices, kSectionSlices, 0};
+    if (s.count * kSectionSlices != inSlices) {
+        s.last = inSlices - s.count * kSectionSlices;
+        ++s.count;
+    }
+    if (s.last < kMinSectionSlices) {
+        s.overlap = kMinSectionSlices - s.last;
+        s.last = kMinSectionSlices;
+        if (s.overlap % 2 != 0) {
+            ++s.overlap;
+            ++s.last;
+        }
+    }
+    return s;
+}
+
+// Whether board b halves Z in one pass.
+bool BoardHalves(ULMLocation inBoard) {
+    return inBoard >= 0 && static_cast<unsigned>(inBoard) < gULMControl.m_KWBBoardCount &&
+           gULMControl.m_board[inBoard].m_minor == 1;
+}
+
+}  // namespace
+
+ULMStatus ULMVolumeInternal::ResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                            const ULMVolumeRange& inDestinationRange,
+                                            const ULMClassifier& inClassifier) {
+    return StartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier).Wait(-1);
+}
+
+ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                                    const ULMVolumeRange& inDestinationRange,
+                                                    const ULMClassifier& inClassifier) {
+    if (inSourceRange.IsEmpty() || inDestinationRange.IsEmpty()) return ULMSyncEvent(kULMOK);
+    if (!GetRange().Contains(inSourceRange)) return ULMSyncEvent(kULMErrArgument);
+    if (pDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const ULMLocation sourceLocation = GetBufferLocation();
+    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
+    if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
+    // A pass writes slices in pairs: an odd count must end at the volume's
+    // end, where the extra slice falls outside it.
+    const ULMVolumeRange whole = pDestination->GetRange();
+    if (inDestinationRange.ZSize() % 2 != 0 &&
+        inDestinationRange.ZOrigin() + inDestinationRange.ZSize() < whole.ZOrigin() + whole.ZSize())
+        return ULMSyncEvent(kULMErrArgument);
+    pDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
+    if (IsObjectType(pDestination, kObjectTypeULMMipmapVolume) && pDestination->GetMipmapLevel(0) != nullptr)
+        pDestination = pDestination->GetMipmapLevel(0);
+
+    const bool inPlace = (sourceLocation == destinationLocation || destinationLocation == kULMNoBufferAttached) &&
+                         IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
+    const int sourceZ = inSourceRange.ZSize(), destinationZ = inDestinationRange.ZSize();
+    const ULMLocation board = sourceLocation != kULMNoBufferAttached ? sourceLocation : destinationLocation;
+    if (inPlace && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board))))
+        return DoStartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier, kOneToOne, 0, 0);
+
+    // The sectioned road. Below 12 slices the one section would start
+    // before the destination range and write there.
+    if (destinationZ < kMinSectionSlices) return ULMSyncEvent(kULMErrArgument);
+    double s = static_cast<double>(sourceZ) / destinationZ;
+    if (s > 2.0) s = static_cast<double>(sourceZ - 1) / destinationZ;
+    if (s > 2.0) return ULMSyncEvent(kULMErrCantSubsample);
+    const int64_t spacing = Pack(s);
+    s = static_cast<double>(spacing) / kULMFixedScale2340;
+    ULM_ASSERT(s <= 2.0);
+    const int64_t origin = Pack(((sourceZ - 1.0) - (destinationZ - 1.0) * s) * 0.5 + inSourceRange.ZOrigin());
+
+    // T's X holds up to 64 destination slices, its Y the destination's rows,
+    // its Z the source's columns.
+    ULMFieldDescriptor fields[4];
+    for (int f = 0; f < 4; ++f) fields[f] = GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
+    ULMVolumeRange sideways(kSectionSlices, inDestinationRange.YSize(), inSourceRange.XSize(), 0, 0, 0);
+    ReleasablePointer<ULMVolumeInternal> temporary(
+        CreateSimpleVolume(GetVoxelSize(), sideways, 4, fields, nullptr));
+    if (temporary.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    // Without a buffer here, the first pass gives T one.
+    temporary->LockVolume(board != kULMNoBufferAttached ? board : kULMAnyBoard);
+
+    ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
+    for (int f = 0; f < 4; ++f) {
+        const auto field = static_cast<ULMFieldNumber>(f);
+        direct.SetInterpolationMode(field, inClassifier.GetInterpolationMode(field));
+    }
+    ULMVolumeRange slab = inSourceRange;
+    std::swap(slab.m_origin[0], slab.m_origin[2]);
+    std::swap(slab.m_size[0], slab.m_size[2]);
+    const int64_t sourceEnd = int64_t{inSourceRange.ZOrigin()} + sourceZ;
+    const Sections sections = SectionsOf(destinationZ);
+    ULMSyncEvent event(kULMErrArgument);
+    for (int k = 0; k < sections.count; ++k) {
+        const bool last = k == sections.count - 1;
+        const int zSize = last ? sections.last : kSectionSlices;
+        const int zStart = kSectionSlices * k - (last ? sections.overlap : 0);
+        const int64_t sectionOrigin = origin + zStart * spacing;
+        // The source slices the section reads, with a slice of slack each
+        // side, cut at the source range's end.
+        const int64_t first = sectionOrigin / kULMFixedOne2340;
+        int64_t count = (sectionOrigin + zSize * spacing) / kULMFixedOne2340 - first + 2;
+        count = std::min(count, sourceEnd - first);
+        slab.m_origin[0] = static_cast<int32_t>(first);
+        slab.m_size[0] = static_cast<int32_t>(count);
+        sideways.m_size[0] = zSize;
+        event = DoStartResampleBuffer(temporary.GetPointer(), slab, sideways, direct, kSideways, sectionOrigin,
+                                      spacing);
+        if (ULMFailed(event.Status())) return event;
+        const ULMVolumeRange from(inSourceRange.XSize(), inDestinationRange.YSize(), zSize, 0, 0, 0);
+        const ULMVolumeRange to(inDestinationRange.XSize(), inDestinationRange.YSize(), zSize,
+                                inDestinationRange.XOrigin(), inDestinationRange.YOrigin(),
+                                inDestinationRange.ZOrigin() + zStart);
+        event = temporary->DoStartResampleBuffer(pDestination, from, to, inClassifier, kSideways, 0, 0);
+        if (ULMFailed(event.Status())) return event;
+    }
+    return event;
+}
+
+}  // namespace ulm3

@@ -97,16 +97,21 @@ void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeIn
     }
 }
 
+void ULMSampleSpace::ClearMiniFrustumTerms() {
+    m_fromMiniFrustum = false;
+    m_ddXsZs[0] = m_ddXsZs[1] = m_ddYsZs[0] = m_ddYsZs[1] = 0.0;
+}
+
 ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                  const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                  bool inFailOnSubsample) {
     m_valid = false;
     m_frustum = ULMSampleFrustum();
-    m_ddXsZs[0] = m_ddXsZs[1] = m_ddYsZs[0] = m_ddYsZs[1] = 0.0;
+    ClearMiniFrustumTerms();
     const ULMCamera& camera = inContext->GetCamera();
     // The record stays set between frames; only a perspective camera reads it.
-    m_fromMiniFrustum = m_miniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix());
-    if (m_fromMiniFrustum) {
+    if (m_miniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix())) {
+        m_fromMiniFrustum = true;
         const ULMStatus status = AssignMiniFrustum(inContext, inVolume, inImage);
         if (status == kULMOK) ioNewSampleSpace = false;
         return status;

@@ -123,6 +123,9 @@ public:
 private:
     ULMStatus AssignMiniFrustum(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                 const ULMImageBuffer* inImage);
+    // Forgets the last mini-frustum's terms: every assignment starts from a
+    // grid without them.
+    void ClearMiniFrustumTerms();
     // The volume's sub-volume and the context's trims on the permuted axes.
     void ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume, uint32_t inTransform);
     // A value as a signed fixed-point register of inScale steps to one,

@@ -3,8 +3,9 @@
 // opacity ramps over a window read from the voxels' histogram, one render
 // into an on-board image, unloaded and written with libpng. --shade lights it
 // from the viewer; --base-plane renders a base plane and warps it into the
-// picture through a graphics context, as a drawing program would, and views
-// the chip cannot subsample take that road by themselves.
+// picture through a graphics context, as a drawing program would. A view the
+// chip cannot subsample is rendered larger and shrunk on the board
+// (ResizeImage).
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -148,7 +149,7 @@ struct Scene {
 
 // One frame into the picture: straight into an image on the board and
 // unloaded, or through a base plane. The first view the chip cannot
-// subsample turns the scene to the base plane for good.
+// subsample turns ResizeImage on for the rest of the run.
 ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& outPixels) {
     const ULMImageRange whole(static_cast<int>(inSize), static_cast<int>(inSize), 0, 0);
     if (!ioScene.basePlane) {
@@ -158,12 +159,15 @@ ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& ou
             ioScene.image = ULMImageBuffer::Create(kULMBoard0, inSize, inSize, 32, 4, rgba8);
             if (ioScene.image == nullptr) return kULMErrAlloc;
         }
-        ULMStatus status = ioScene.image->Clear(whole, 0);
-        if (status == kULMOK)
-            status = ioScene.volume->Render(ioScene.context, ioScene.image, nullptr, nullptr, nullptr);
+        ULMStatus status = kULMErrCantSubsample;
+        for (int attempt = 0; attempt < 2 && status == kULMErrCantSubsample; ++attempt) {
+            if (attempt == 1) ULMSetParameter("ResizeImage", 1);
+            status = ioScene.image->Clear(whole, 0);
+            if (status == kULMOK)
+                status = ioScene.volume->Render(ioScene.context, ioScene.image, nullptr, nullptr, nullptr);
+        }
         if (status == kULMOK) status = ioScene.image->StartUnload(outPixels.data(), whole, 0).Wait(-1);
-        if (status != kULMErrCantSubsample) return status;
-        ioScene.basePlane = true;
+        return status;
     }
     std::fill(outPixels.begin(), outPixels.end(), 0u);
     PictureGraphics picture(outPixels, inSize);

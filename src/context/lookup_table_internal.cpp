@@ -99,6 +99,7 @@ ULMStatus ULMLookupTableInternal::SetEntry(unsigned inIndex, const ULMRGBAFloat&
 
 ULMStatus ULMLookupTableInternal::GetEntry(unsigned inIndex, ULMRGBAFloat& outColor) const {
     if (!InTable(inIndex, 1)) return kULMErrArgument;
+    ULMScopedLock hold(m_entriesLock);
     const uint64_t e = m_entries[inIndex];
     outColor = ULMRGBAFloat(static_cast<float>(GetChannel(e, 0)), static_cast<float>(GetChannel(e, 1)),
                             static_cast<float>(GetChannel(e, 2)), static_cast<float>(GetChannel(e, 3)));
@@ -108,6 +109,7 @@ ULMStatus ULMLookupTableInternal::GetEntry(unsigned inIndex, ULMRGBAFloat& outCo
 ULMStatus ULMLookupTableInternal::SetEntries(unsigned inFirst, unsigned inCount,
                                              const ULMRGBAFloat* inColors) {
     if (!inColors || !InTable(inFirst, inCount)) return kULMErrArgument;
+    ULMScopedLock hold(m_entriesLock);
     for (unsigned i = 0; i < inCount; ++i) {
         const ULMRGBAFloat& c = inColors[i];
         uint64_t& e = m_entries[inFirst + i];
@@ -126,6 +128,7 @@ ULMStatus ULMLookupTableInternal::SetRamp(ULMChannel inChannel, unsigned inFirst
         !InTable(inFirst, inLast - inFirst + 1) || !AllFinite({inFrom, inTo}))
         return kULMErrArgument;
     const unsigned steps = inLast - inFirst;
+    ULMScopedLock hold(m_entriesLock);
     for (unsigned i = 0; i <= steps; ++i) {
         const double t = steps == 0 ? 0.0 : static_cast<double>(i) / steps;
         SetChannel(m_entries[inFirst + i], inChannel, inFrom + (inTo - inFrom) * t);
@@ -136,6 +139,7 @@ ULMStatus ULMLookupTableInternal::SetRamp(ULMChannel inChannel, unsigned inFirst
 
 ULMStatus ULMLookupTableInternal::Update(unsigned inFirst, unsigned inCount, const uint64_t* inEntries) {
     if (!inEntries || !InTable(inFirst, inCount)) return kULMErrArgument;
+    ULMScopedLock hold(m_entriesLock);
     for (unsigned i = 0; i < inCount; ++i) m_entries[inFirst + i] = inEntries[i];
     IncSerial();
     return kULMOK;
@@ -143,6 +147,7 @@ ULMStatus ULMLookupTableInternal::Update(unsigned inFirst, unsigned inCount, con
 
 ULMStatus ULMLookupTableInternal::Unload(unsigned inFirst, unsigned inCount, uint64_t* outEntries) const {
     if (!outEntries || !InTable(inFirst, inCount)) return kULMErrArgument;
+    ULMScopedLock hold(m_entriesLock);
     for (unsigned i = 0; i < inCount; ++i) outEntries[i] = m_entries[inFirst + i];
     return kULMOK;
 }

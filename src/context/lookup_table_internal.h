@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/locks.h"
 #include "ulm3/lookup_table.h"
 
 namespace ulm3 {
@@ -40,6 +41,9 @@ private:
     double GetChannel(uint64_t inEntry, int inChannel) const;
 
     ULMFieldDescriptor m_channels[4];
+    // Contexts share a table, and their renders read it while another thread may change it: the entries are read
+    // and written whole under the lock.
+    mutable ULMMutex m_entriesLock;
     std::vector<uint64_t> m_entries;
 };
 

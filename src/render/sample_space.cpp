@@ -108,6 +108,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     m_valid = false;
     m_frustum = ULMSampleFrustum();
     ClearMiniFrustumTerms();
+    m_footprint = ULMImageRange();
     const ULMCamera& camera = inContext->GetCamera();
     // The record stays set between frames; only a perspective camera reads it.
     if (m_miniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix())) {
@@ -196,9 +197,12 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||
                             inContext->GetRenderArea() == ULMContext::kVolume;
     bool empty = jmax < jmin;
+    double box[4] = {};
     for (int i = 0; i < 2; ++i) {
         const double lo = std::max(screenMin[i], boxMin[i]), hi = std::min(screenMax[i], boxMax[i]);
         if (hi < lo) empty = true;
+        box[i] = std::clamp(lo, 0.0, 65535.0);
+        box[2 + i] = std::clamp(hi, -1.0, 65535.0) - box[i] + 1;
         const double fl = volumeArea ? lo : screenMin[i], fh = volumeArea ? hi : screenMax[i];
         if (fl < 0 || fh > 65535) empty = empty || fh < 0 || fl > 65535;
         m_frustum.min[i] = static_cast<int32_t>(std::clamp(fl, 0.0, 65535.0));
@@ -211,6 +215,8 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
         m_frustum = ULMSampleFrustum();
         return kULMErrEmptyRender;
     }
+    m_footprint = ULMImageRange(static_cast<int>(box[2]), static_cast<int>(box[3]), static_cast<int>(box[0]),
+                                static_cast<int>(box[1]));
 
     // X', Y' of pixel (xs, ys) on slice Z': F ((xs, ys) - W[0..1][2] Z' - W[0..1][3]).
     m_dXs[0] = f00, m_dXs[1] = f10, m_dXs[2] = 0.0;

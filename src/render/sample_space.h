@@ -101,6 +101,9 @@ public:
     }
     // The rectangle of the image the render writes.
     ULMImageRange GetOutputRange() const;
+    // The box's footprint in the viewport and the image, whatever the render
+    // area; kept on the kULMErrCantSubsample refusal like the frustum.
+    ULMImageRange GetBoxFootprint() const { return m_footprint; }
     int GetZSupersample() const { return m_k; }
     // Distance between two slices in voxels along the principal axis.
     double GetSampleDistance() const { return 1.0 / m_k; }
@@ -136,6 +139,7 @@ private:
 
     bool m_valid = false;
     ULMSampleFrustum m_frustum;
+    ULMImageRange m_footprint;
     double m_testX = 0.0, m_testY = 0.0;
     int m_k = 1;
     uint32_t m_transform = kULMIdentityTransform;

@@ -12,6 +12,7 @@
 #include "buffers/omni_image_buffer.h"
 #include "context/context_internal.h"
 #include "foundation/context_readers.h"
+#include "foundation/control.h"
 #include "foundation/locks.h"
 #include "foundation/message_log.h"
 #include "foundation/shareable.h"
@@ -19,6 +20,7 @@
 #include "render/render_programme.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
+#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 namespace {
@@ -143,6 +145,14 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
 
     ULMSyncEvent result(kULMOK);
     ULMLightMapNotices notices;
+    // What a refused render hands to the resize once the lock is let go.
+    struct {
+        bool wanted = false;
+        ULMLocation board = kULMAnyBoard;
+        ULMResizeView view;
+        bool sums = false;
+        double scale = -1.0;
+    } resize;
     {
         // The application's buffer calls wait until this render is queued.
         ULMRecursiveLock bufferHold(m_bufferLock);
@@ -160,7 +170,9 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
         } mprScope{ULMRenderStateOf(*this)};
         ULMRenderStateOf(*this).m_MPR = ioMPR;
         ULMRenderStateOf(*this).m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
-        ULMRenderStateOf(*this).m_MPRScale = ioMPR != nullptr ? 1.0 / ioMPR->quality : -1.0;
+        // The factor a resize still owes the sums: none, the tables weigh
+        // each sample by 1/k already and the grey is a sum over its count.
+        ULMRenderStateOf(*this).m_MPRScale = ioMPR != nullptr ? 1.0 : -1.0;
         status = PrepareVolume(RenderPlacement(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
         if (status == kULMOK) {
             if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
@@ -170,6 +182,16 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
                 result = ULMStartPerspectiveFrame(*this, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
             else
                 result = DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+            if (!perspective && result.Status() == kULMErrCantSubsample && gULMControl.m_resizeImage &&
+                m_board != nullptr && !ULMResizeSuppression::Active()) {
+                const ULMVolumeRenderState& state = ULMRenderStateOf(*this);
+                resize.wanted = true;
+                resize.board = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
+                resize.view.footprint = state.m_sampleSpace.GetBoxFootprint();
+                state.m_sampleSpace.GetSubSampleTests(resize.view.testX, resize.view.testY);
+                resize.sums = state.m_MPRSumAndCountOn;
+                resize.scale = state.m_MPRScale;
+            }
             FinishWithVolume();
         } else {
             result = ULMSyncEvent(status);
@@ -179,7 +201,14 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
     }
     // A listener may render this volume again.
     notices.Deliver();
-    return result;
+    if (!resize.wanted) return result;
+    // The enlarged render re-enters here and must not resize again.
+    ULMResizeSuppression once;
+    const ULMEnlargedRender render = [this, ioMPR](const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary) {
+        return StartRenderWith(inEnlarged, ioTemporary, nullptr, nullptr, nullptr, ioMPR);
+    };
+    return ULMGetRenderAndResize()(render, resize.board, inContext, resize.view, resize.sums, resize.scale, ioColor0,
+                                   ioColor1);
 }
 
 ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,

@@ -403,10 +403,17 @@ void ULMVolumeInternal::GetExtendModes(ExtendMode& outX, ExtendMode& outY, Exten
     outZ = m_extendModes[2];
 }
 
+// The lock and unlock move the target under the buffer lock.
 ULMStatus ULMVolumeInternal::SetTarget(ULMTarget inTarget) {
     if (inTarget != kULMSource && inTarget != kULMBuffer) return kULMErrArgument;
+    ULMRecursiveLock hold(m_bufferLock);
     m_target = inTarget;
     return kULMOK;
+}
+
+ULMTarget ULMVolumeInternal::GetTarget() const {
+    ULMRecursiveLock hold(m_bufferLock);
+    return m_target;
 }
 
 ULMStatus ULMVolumeInternal::SetSpaceLeapingRange(const ULMVolumeRange& inRange) {

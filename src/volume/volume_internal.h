@@ -88,7 +88,7 @@ public:
     bool IsLoaded() const override;
     ULMAccessType GetAccessControl() const override { return GetAccessMode(); }
     ULMStatus SetTarget(ULMTarget inTarget) override;
-    ULMTarget GetTarget() const override { return m_target; }
+    ULMTarget GetTarget() const override;
     // The box space leaping works on; it must lie inside the volume.
     ULMStatus SetSpaceLeapingRange(const ULMVolumeRange& inRange);
     ULMVolumeRange GetSpaceLeapingRange() const { return m_spaceLeapingRange; }

@@ -111,11 +111,13 @@ void ULMVolumeInternal::EndMaps() {
 namespace {
 
 // The typed maps need a board buffer of their element size, whatever the
-// map reads.
+// map reads. A render in another thread may be making or dropping the
+// buffer of a volume that holds none, so it is looked at under the lock.
 template <typename T>
 ULMStatus MapTyped(ULMVolumeInternal& inVolume, ULMAccessType inAccess, const ULMVolumeRange& inRange,
                    T*& outBaseAddress, unsigned& outSx, unsigned& outSy, ULMSource inSource) {
     outBaseAddress = nullptr;
+    ULMRecursiveLock hold(inVolume.BufferLock());
     if (inVolume.GetKWBBuffer() == nullptr) return kULMErrVolume;
     if (inVolume.GetVoxelSize() != int(8 * sizeof(T))) return kULMErrArgument;
     void* address = nullptr;

@@ -154,10 +154,6 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVolume == nullptr || !ValidSource(inSource))
         return Finished(kULMErrArgument);
     if (inVolume->GetVoxelSize() != GetVoxelSize()) return Finished(kULMErrArgument);
-    const bool reloadsItself = inVolume == this && inSource == kULMUseSource && m_target == kULMBuffer &&
-                               inSourceX == inDestinationRange.XOrigin() &&
-                               inSourceY == inDestinationRange.YOrigin() &&
-                               inSourceZ == inDestinationRange.ZOrigin();
     // Both volumes' buffers are read or written: their locks are taken
     // together, so that two threads copying each into the other cannot wait
     // on each other.
@@ -165,6 +161,10 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
     ULMRecursiveMutex& other = plain ? static_cast<const ULMVolumeInternal*>(inVolume)->BufferLock() : m_bufferLock;
     return Guarded([&] {
         std::scoped_lock bufferHold(m_bufferLock, other);
+        const bool reloadsItself = inVolume == this && inSource == kULMUseSource && m_target == kULMBuffer &&
+                                   inSourceX == inDestinationRange.XOrigin() &&
+                                   inSourceY == inDestinationRange.YOrigin() &&
+                                   inSourceZ == inDestinationRange.ZOrigin();
         if (!reloadsItself) {
             if (m_readOnly) return Finished(kULMErrReadOnly);
             const ULMStatus granted = AddAccess(kULMAccessWrite);
@@ -388,13 +388,15 @@ ULMStatus ULMVolumeInternal::UnloadField(void* outVoxels, const ULMVolumeRange& 
 ULMSyncEvent ULMVolumeInternal::StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
                                             ULMSource inSource) const {
     if (outVoxels == nullptr || !IsInsideVolume(m_wholeVolume, inVolumeRange)) return Finished(kULMErrArgument);
-    if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
     return Guarded([&] {
+        // Unloads hold no access; the buffer stays until the unload is queued.
+        // A lock or unlock in another thread moves the target, so it is read
+        // under the same lock.
+        ULMRecursiveLock hold(m_bufferLock);
+        if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
         if (inSource == kULMUseSource)
             return Finished(m_hasData ? m_volumeSource->UnloadVoxels(outVoxels, inVolumeRange) : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
-        // Unloads hold no access; the buffer stays until the unload is queued.
-        ULMRecursiveLock hold(m_bufferLock);
         if (m_buffer == nullptr) return Finished(kULMErrVolume);
         // A slice the slab cannot serve (its pass refused) is read straight.
         if (IsCachedYZSlice(inVolumeRange)) {
@@ -413,13 +415,13 @@ ULMSyncEvent ULMVolumeInternal::StartUnloadField(void* outVoxels, const ULMVolum
                                                  const ULMFieldDescriptor& inField, ULMSource inSource) const {
     if (outVoxels == nullptr || !IsInsideVolume(m_wholeVolume, inVolumeRange)) return Finished(kULMErrArgument);
     if (!IsValidFieldDescriptorDMA(inField, GetVoxelSize())) return Finished(kULMErrFormat);
-    if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
     return Guarded([&] {
+        ULMRecursiveLock hold(m_bufferLock);
+        if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
         if (inSource == kULMUseSource)
             return Finished(m_hasData ? m_volumeSource->UnloadVoxelField(outVoxels, inVolumeRange, inField)
                                       : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
-        ULMRecursiveLock hold(m_bufferLock);
         if (m_buffer == nullptr) return Finished(kULMErrVolume);
         const ULMStatus written = UpdateVolumeFromCache();
         if (ULMFailed(written)) return Finished(written);

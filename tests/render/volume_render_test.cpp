@@ -392,6 +392,10 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     table->SetEntry(0, ULMRGBAFloat(1, 1, 1, 1));
+    std::thread flip([&] { for (int i = 0; i < 400; ++i) table->SetRamp(kULMChannelGreen, 0, 255, i % 2, 1 - i % 2); });
+    for (uint64_t i = 0, w[256]; i < 20000; ++i)  // renders in other threads read it whole: one ramp or the other
+        EXPECT_EQ(table->Unload(0, 256, w) + ((w[0] ^ w[255]) >> 20 & 0xFFF), 0xFFFu);
+    flip.join();
     ASSERT_EQ(Render(kULMBoard0, pixels), kULMOK);  // the old state goes once no render reads it
     ASSERT_EQ(ULMRenderCache::LookupTablesMap().size(), 1u);
     EXPECT_EQ(ULMRenderCache::LookupTablesMap().begin()->first.serial, table->GetSerial());
@@ -400,6 +404,12 @@ TEST_F(VolumeRenderTest, RendersShareTablesAndTwoThreadsRenderAndMPROneVolumeTha
     // and released (4), which wait for a render to be queued.
     const auto render = [&](int what, Pixels& out) {
         out.clear();
+        unsigned char* map = nullptr;  // a typed map and an unload meet the other thread's renders and locks
+        unsigned x = 0, y = 0;
+        const ULMStatus m = what > 2 ? v->MapVolume(kULMAccessReadShared, map, x, y, kULMUseSource) : kULMOK;
+        if (map != nullptr ? v->UnmapVolume() != kULMOK : m != kULMOK && m != kULMErrVolume) return kULMErrInternal;
+        std::vector<uint8_t> got(s.voxels.size());
+        if (v->Unload(got.data(), v->GetRange(), kULMUseTarget) || got != s.voxels) return kULMErrRead;
         const ULMStatus made = what == 3 ? v->LockVolume(kULMBoard1) : what == 4 ? v->CreateBuffer(kULMBoard1) : kULMOK;
         if (what > 2) return made != kULMOK ? made : what == 3 ? v->UnlockVolume(0) : v->ReleaseBuffer();
         return what < 2 ? MPR(v, 2, 2, what, out, kULMSystem) : Render(kULMSystem, out, nullptr, v);

@@ -1,0 +1,123 @@
+// Render-and-resize: views the chip cannot subsample against a host shrink
+// of the large render, MPR grey, the sums' host step and the refusals.
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "context/classifier_internal.h"
+#include "resample/render_and_resize.h"
+#include "support/resample_reference.h"
+#include "volume/volume_fixture.h"
+
+namespace ulm3::testing {
+namespace {
+
+using RenderAndResizeTest = VolumePassTest;
+const ULMFieldDescriptor kRGBA[4] = {
+    {0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction},
+    {24, 8, kULMUnsignedFraction}};
+constexpr int kSmall = 21, kLarge = 71;  // the large view: 3.5 of its pixels per small one
+
+ULMImageBuffer* Image(int inSide) { return ULMImageBuffer::Create(kULMBoard0, inSide, inSide, 32, 4, kRGBA); }
+
+std::vector<uint32_t> Read(ULMImageBuffer* inImage, int inSide) {
+    std::vector<uint32_t> pixels(size_t(inSide) * inSide);
+    EXPECT_EQ(inImage->Unload(pixels.data(), {inSide, inSide, 0, 0}, 0), kULMOK);
+    return pixels;
+}
+
+// A 128 x 128 x 2 volume whose red and green ramp along X and Y, seen through
+// a viewport of inSide pixels that spans (kSmall - 1) x inVoxels voxels.
+struct Scene {
+    std::vector<uint32_t> voxels = std::vector<uint32_t>(128 * 128 * 2);
+    Held<ULMVolumeInternal> volume;
+    Held<ULMContext> context{ULMContext::Create()};
+    Scene(double inVoxels, int inSide, uint32_t inAlpha, ULMBlendMode inMode) {
+        for (size_t i = 0; i < voxels.size(); ++i)
+            voxels[i] = uint32_t(2 * (i % 128) | (2 * (i / 128 % 128)) << 8) | inAlpha << 24;
+        volume.Assign(ULMVolumeInternal::CreateSimpleVolume(32, {128, 128, 2, 0, 0, 0}, 4, kRGBA, voxels.data()));
+        volume->SetCorrectionMatrix(ULMMatrix::Identity());
+        context->SetClassifier(ULMClassifierInternal::DirectRGBAClassifier());
+        context->SetBlendMode(inMode);
+        const double s = 2 / ((kSmall - 1) * inVoxels);
+        context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-63.5 * s, -63.5 * s, -0.25) *
+                                                 ULMMatrix::Scale(s, s, 0.5));
+        context->GetCamera().SetViewport(0, 0, inSide, inSide);
+    }
+    ULMStatus Render(ULMImageBuffer* ioImage) {
+        return volume->StartRender(context, ioImage, nullptr, nullptr, nullptr).Wait(-1);
+    }
+};
+
+TEST_F(RenderAndResizeTest, ResizedViewsMatchAHostShrinkOfTheLargeRender) {
+    struct Case {
+        double voxelsPerPixel;
+        uint32_t alpha;
+        ULMBlendMode mode;
+    } cases[] = {{4.4, 255, kULMBlendFTBPreWeighted}, {6.0, 255, kULMBlendFTBPreWeighted}, {6.0, 128, kULMBlendFTB}};
+    for (const Case& c : cases) {
+        Scene small(c.voxelsPerPixel, kSmall, c.alpha, c.mode), large(c.voxelsPerPixel, kLarge, c.alpha, c.mode);
+        Held<ULMImageBuffer> image(Image(kSmall)), big(Image(kLarge));
+        ASSERT_EQ(small.Render(image), kULMErrCantSubsample);
+        ASSERT_EQ(large.Render(big), kULMOK);
+        const size_t buffers = LiveBuffers();
+        gULMControl.m_resizeImage = true;
+        const ULMStatus resized = small.Render(image);
+        gULMControl.m_resizeImage = false;
+        ASSERT_EQ(resized, kULMOK) << c.voxelsPerPixel;
+        const std::vector<uint32_t> got = Read(image, kSmall), want = Read(big, kLarge);
+        EXPECT_EQ(LiveBuffers(), buffers) << "a temporary outlived its passes";
+        const double step = (kLarge - 1.0) / (kSmall - 1);
+        for (int i = 0; i < kSmall * kSmall; ++i)
+            for (int ch = 0; ch < 4; ++ch) {
+                auto at = [&](int u, int v, int) { return double(want[size_t(v) * kLarge + u] >> 8 * ch & 255); };
+                const double ref = RefSample(at, {step, 0}, {step, 0}, {1, 0}, i % kSmall, i / kSmall, 0);
+                ASSERT_NEAR(got[i] >> 8 * ch & 255, ref, 1.0) << c.voxelsPerPixel << " at " << i << " channel " << ch;
+            }
+    }
+}
+
+TEST_F(RenderAndResizeTest, AResizedMPRKeepsTheUnzoomedGrey) {
+    Scene far(6.0, kSmall, 200, kULMBlendFTB), near(1.0, kSmall, 200, kULMBlendFTB);
+    Held<ULMImageBuffer> zoomed(Image(kSmall)), plain(Image(kSmall));
+    ASSERT_EQ(near.volume->StartRenderMPR(near.context, 0, 2, ULMVolume::kMPRAlpha, plain).Wait(-1), kULMOK);
+    gULMControl.m_resizeImage = true;
+    const ULMStatus resized = far.volume->StartRenderMPR(far.context, 0, 2, ULMVolume::kMPRAlpha, zoomed).Wait(-1);
+    gULMControl.m_resizeImage = false;
+    ASSERT_EQ(resized, kULMOK);
+    const std::vector<uint32_t> got = Read(zoomed, kSmall), want = Read(plain, kSmall);
+    for (int i = 0; i < kSmall * kSmall; ++i) ASSERT_NEAR(got[i] & 255, want[kSmall * kSmall / 2] & 255, 2.0) << i;
+}
+
+TEST_F(RenderAndResizeTest, SumsScaleAloneAndRefusalsSubmitNothing) {
+    unsigned words[3] = {3000 | 7u << 12, 1000 | 4095u << 12, 0};
+    ScaleMPRAlpha(2.0, {1, 1, 0, 0}, words);
+    ScaleMPRAlpha(0.5, {2, 1, 0, 0}, words + 1);
+    EXPECT_EQ(words[0], 4095 | 7u << 12);
+    EXPECT_EQ(words[1], 500 | 4095u << 12);
+
+    Scene tiny(0.5, 3, 255, kULMBlendFTBPreWeighted), summed(6.0, kSmall, 255, kULMBlendSumAndCount);
+    Held<ULMImageBuffer> image(Image(kSmall));
+    Held<ULMContext> depthTested(CloneContext(summed.context));
+    depthTested->SetBlendMode(kULMBlendFTBPreWeighted);
+    depthTested->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kFilterNone);
+    double mprScale = 1.0;
+    const auto noRender = [](const ULMContext*, ULMImageBuffer*) { return ULMSyncEvent(kULMErrInternal); };
+    gULMControl.m_resizeImage = true;
+    tulx7sim::ClearRequestLog();
+    // Enlarged to under ten pixels; sums the volume did not ask for.
+    EXPECT_EQ(tiny.Render(image), kULMErrCantSubsample);
+    EXPECT_EQ(summed.Render(image), kULMErrCantSubsample);
+    const ULMResizeView view{{kSmall, kSmall, 0, 0}, 12.0, 12.0}, off{{4, 4, 30, 30}, 12.0, 12.0};
+    for (const ULMContext* refused : {depthTested.GetPointer(), tiny.context.GetPointer()}) {
+        const ULMResizeView& seen = refused == tiny.context ? off : view;
+        const ULMSyncEvent event =
+            DoStartRenderAndResize(noRender, kULMBoard0, refused, seen, false, mprScale, image, nullptr);
+        EXPECT_EQ(event.Status(), refused == tiny.context ? kULMErrArgument : kULMErrCantSubsample);
+    }
+    gULMControl.m_resizeImage = false;
+    EXPECT_EQ(Renders(), 0u);
+}
+
+}  // namespace
+}  // namespace ulm3::testing

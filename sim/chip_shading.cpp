@@ -2,8 +2,14 @@
 #include "chip_shading.h"
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 #include <type_traits>
+#include <utility>
+
+#if defined(__SSE2__)
+#include <immintrin.h>
+#endif
 
 namespace tulx7sim::chip {
 
@@ -14,6 +20,18 @@ namespace {
 float LerpFloat(float a, float b, int64_t f) {
     return f == 0 ? a : a + (b - a) * (static_cast<float>(f) / 256.0f);
 }
+
+// Four float32 lanes, each computed as the scalar code computes it (the
+// sim is built without contraction, so nothing fuses).
+using Float4 = float __attribute__((vector_size(16)));
+
+Float4 Broadcast(float v) { return Float4{v, v, v, v}; }
+
+Float4 LerpFloat4(Float4 a, Float4 b, int64_t f) {
+    return f == 0 ? a : a + (b - a) * Broadcast(static_cast<float>(f) / 256.0f);
+}
+
+Float4 Channels(const Rgba& c) { return Float4{c.c[0], c.c[1], c.c[2], c.c[3]}; }
 
 Rgba LerpRgba(const Rgba& a, const Rgba& b, int64_t f) {
     Rgba out;
@@ -37,6 +55,25 @@ int32_t Quantise9(float g) {
     return truncated + (rest >= 0.5 ? 1 : 0) - (rest <= -0.5 ? 1 : 0);
 }
 
+// a, b and c over d, each correctly rounded: with `lanes`, one lane-wise
+// division where the CPU has one, the same bits as scalar divisions.
+[[gnu::always_inline]] inline void Quotients(float a, float b, float c, float d, bool lanes, float (&q)[3]) {
+#if defined(__SSE2__)
+    if (lanes) {
+        alignas(16) float quotient[4];
+        _mm_store_ps(quotient, _mm_div_ps(_mm_set_ps(1.0f, c, b, a), _mm_set1_ps(d)));
+        for (int k = 0; k < 3; ++k) q[k] = quotient[k];
+        return;
+    }
+#endif
+    q[0] = a / d;
+    q[1] = b / d;
+    q[2] = c / d;
+}
+
+// The entries of a reflectance map: six faces of 8 x 8 cells.
+constexpr size_t kMapEntries = 6 * 64;
+
 // The key of a voxel in the gradient cache: its coordinates, which a
 // direct box keeps within 2^20 of 0, and a bit no empty slot has.
 uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
@@ -47,9 +84,31 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 
 }  // namespace
 
-Shader::Shader(const Setup& setup, ChipDiagnostics& counts) : m_setup(setup), m_counts(counts) {
+Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
+    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)), m_lanes(setup.gradientCache) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
     if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
+    // One unsigned field of one-byte voxels, interpolated and looked up
+    // in a 256-entry table, routed to the channels: the classified colour
+    // is a function of the table index.
+    int needed = -1, neededCount = 0;
+    for (int i = 0; i < 4; ++i)
+        if (setup.fieldNeeded[i]) {
+            needed = i;
+            ++neededCount;
+        }
+    m_tabledField = setup.routed && neededCount == 1 && needed != 3 && setup.trilinear[needed] &&
+                    !setup.classifyFirst[needed] && !setup.bypass[needed] &&
+                    !setup.voxelFields.code[needed].isSigned && setup.voxels.valid && setup.voxels.bytes == 1
+                        ? needed
+                        : -1;
+    for (uint32_t e = 0; e < 256 && m_tabledField >= 0; ++e) {
+        m_tabledValue[e] = setup.voxelFields.code[needed].Read(e);
+        Rgba looked[4];
+        looked[needed] = setup.table[needed].entries[e];
+        for (int c = 0; c < 4; ++c)
+            m_routedColour[e].c[c] = setup.route[c] < 0 ? setup.constant[c] : looked[setup.route[c]].c[c];
+    }
     for (int a = 0; a < 3 && m_byteVoxels; ++a) {
         if (setup.gradientField[a] < 0) continue;
         const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
@@ -77,6 +136,26 @@ uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
 
 Rgba Shader::Classify(const int64_t (&position)[3]) {
     const Setup& s = m_setup;
+    if (m_tabledField >= 0) {
+        const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+        const DirectBox& box = s.voxels;
+        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+            // Straight from storage nothing is counted, the nearest reads
+            // of unneeded fields included.
+            const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
+            const uint8_t* at = box.At(base[0], base[1], base[2]);
+            const int64_t* stride = box.stride;
+            int32_t alongU[4];
+            for (int vw = 0; vw < 4; ++vw) {
+                const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
+                alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+            }
+            const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
+            const auto index = static_cast<size_t>(value >> 8);
+            if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
+            return m_routedColour[index];
+        }
+    }
     int32_t value[4] = {};
     Rgba looked[4];
     if (s.anyNearest) {
@@ -240,7 +319,8 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
         base[a] = position[a] >> 8;
         f[a] = position[a] & 255;
     }
-    float corner[8][3] = {};
+    // The three components in lanes, the fourth idle.
+    Float4 corner[8] = {};
     const DirectBox& box = m_setup.voxels;
     // With every corner's neighbours in storage, each corner takes the
     // cached one-byte path without testing its own neighbours again.
@@ -249,16 +329,26 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
     for (int c = 0; c < 8; ++c) {
         const int du = c & 1, dv = (c >> 1) & 1, dw = (c >> 2) & 1;
         if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
+        float one[3];
         if (direct)
-            ByteGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+            ByteGradient(base[0] + du, base[1] + dv, base[2] + dw, one);
         else
-            VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, corner[c]);
+            VoxelGradient(base[0] + du, base[1] + dv, base[2] + dw, one);
+        corner[c] = Float4{one[0], one[1], one[2], 0.0f};
     }
-    for (int a = 0; a < 3; ++a) {
-        const float v0 = LerpFloat(LerpFloat(corner[0][a], corner[1][a], f[0]), LerpFloat(corner[2][a], corner[3][a], f[0]), f[1]);
-        const float v1 = LerpFloat(LerpFloat(corner[4][a], corner[5][a], f[0]), LerpFloat(corner[6][a], corner[7][a], f[0]), f[1]);
-        g[a] = LerpFloat(v0, v1, f[2]);
+    if (!m_lanes) {
+        for (int a = 0; a < 3; ++a) {
+            auto at = [&](int c) { return corner[c][a]; };
+            const float v0 = LerpFloat(LerpFloat(at(0), at(1), f[0]), LerpFloat(at(2), at(3), f[0]), f[1]);
+            const float v1 = LerpFloat(LerpFloat(at(4), at(5), f[0]), LerpFloat(at(6), at(7), f[0]), f[1]);
+            g[a] = LerpFloat(v0, v1, f[2]);
+        }
+        return;
     }
+    const Float4 v0 = LerpFloat4(LerpFloat4(corner[0], corner[1], f[0]), LerpFloat4(corner[2], corner[3], f[0]), f[1]);
+    const Float4 v1 = LerpFloat4(LerpFloat4(corner[4], corner[5], f[0]), LerpFloat4(corner[6], corner[7], f[0]), f[1]);
+    const Float4 lerped = LerpFloat4(v0, v1, f[2]);
+    for (int a = 0; a < 3; ++a) g[a] = lerped[a];
 }
 
 float Shader::Fraction(const Table& table, size_t entry) {
@@ -269,48 +359,91 @@ float Shader::Fraction(const Table& table, size_t entry) {
 // A reflectance map at a direction: the face of the dominant component,
 // the other two components over its magnitude, bilinear over the face's 8 x
 // 8 cells.
-Rgba Shader::Map(const Table& map, const float (&d)[3]) {
-    int axis = 0;
-    for (int a = 1; a < 3; ++a)
-        if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
-    const float dominant = std::fabs(d[axis]);
-    if (!(dominant > 0.0f)) return Rgba{};
+void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
+    // The first of the largest magnitudes, chosen without branches: the
+    // dominant axis of a noisy normal is not predictable.
+    const float magnitude[3] = {std::fabs(d[0]), std::fabs(d[1]), std::fabs(d[2])};
+    int axis = magnitude[1] > magnitude[0] ? 1 : 0;
+    float dominant = magnitude[1] > magnitude[0] ? magnitude[1] : magnitude[0];
+    axis = magnitude[2] > dominant ? 2 : axis;
+    dominant = magnitude[2] > dominant ? magnitude[2] : dominant;
+    if (!(dominant > 0.0f)) {
+        out[0] = out[1] = out[2] = 0.0f;
+        return;
+    }
     const size_t face = static_cast<size_t>(2 * axis + (d[axis] < 0.0f ? 1 : 0));
-    float cell[2];
+    const int other[2] = {axis == 0 ? 1 : 0, axis == 2 ? 1 : 2};
+    float quotient[3];
+    Quotients(d[other[0]], d[other[1]], 0.0f, dominant, m_lanes, quotient);
     int low[2], high[2];
     float weight[2];
-    for (int k = 0, a = 0; a < 3; ++a) {
-        if (a == axis) continue;
-        cell[k] = std::clamp((d[a] / dominant + 1.0f) * 4.0f - 0.5f, 0.0f, 7.0f);
-        low[k] = static_cast<int>(cell[k]);  // truncation is the floor of a cell in [0, 7]
+    for (int k = 0; k < 2; ++k) {
+        // std::clamp's order of tests, as minimum and maximum instructions.
+        const float cell = std::min(std::max((quotient[k] + 1.0f) * 4.0f - 0.5f, 0.0f), 7.0f);
+        low[k] = static_cast<int>(cell);  // truncation is the floor of a cell in [0, 7]
         high[k] = std::min(low[k] + 1, 7);
-        weight[k] = cell[k] - static_cast<float>(low[k]);
-        ++k;
+        weight[k] = cell - static_cast<float>(low[k]);
     }
-    auto entry = [&](int s, int t) {
-        const size_t e = face * 64 + static_cast<size_t>(t) * 8 + static_cast<size_t>(s);
-        if (e >= map.valid) ++m_counts.unboundTableReads;
-        return map.entries[e];
-    };
-    Rgba out;
-    const Rgba s0t0 = entry(low[0], low[1]), s1t0 = entry(high[0], low[1]);
-    const Rgba s0t1 = entry(low[0], high[1]), s1t1 = entry(high[0], high[1]);
-    for (int c = 0; c < 3; ++c) {
-        const float top = s0t0.c[c] + (s1t0.c[c] - s0t0.c[c]) * weight[0];
-        const float bottom = s0t1.c[c] + (s1t1.c[c] - s0t1.c[c]) * weight[0];
-        out.c[c] = top + (bottom - top) * weight[1];
+    const Rgba* entries = map.entries.data() + face * 64;
+    const size_t at[4] = {static_cast<size_t>(low[1] * 8 + low[0]), static_cast<size_t>(low[1] * 8 + high[0]),
+                          static_cast<size_t>(high[1] * 8 + low[0]), static_cast<size_t>(high[1] * 8 + high[0])};
+    // A whole map (the usual case) has nothing to count.
+    if (map.valid < kMapEntries)
+        for (const size_t e : at)
+            if (face * 64 + e >= map.valid) ++m_counts.unboundTableReads;
+    if (!m_lanes) {
+        for (int c = 0; c < 3; ++c) {
+            auto channel = [&](int k) { return entries[at[k]].c[c]; };
+            const float top = channel(0) + (channel(1) - channel(0)) * weight[0];
+            const float bottom = channel(2) + (channel(3) - channel(2)) * weight[0];
+            out[c] = top + (bottom - top) * weight[1];
+        }
+        return;
     }
-    return out;
+    // The four channels of a row of cells in lanes, alpha unused.
+    const Float4 w0 = Broadcast(weight[0]);
+    const Float4 s0t0 = Channels(entries[at[0]]), s1t0 = Channels(entries[at[1]]);
+    const Float4 s0t1 = Channels(entries[at[2]]), s1t1 = Channels(entries[at[3]]);
+    const Float4 top = s0t0 + (s1t0 - s0t0) * w0;
+    const Float4 bottom = s0t1 + (s1t1 - s0t1) * w0;
+    const Float4 blended = top + (bottom - top) * Broadcast(weight[1]);
+    for (int c = 0; c < 3; ++c) out[c] = blended[c];
 }
 
-void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
+Shader::ShadeFunction Shader::ShadeFor(const Setup& s) {
+    // The reference reads every switch per sample, as the specialised
+    // kernels are checked against it.
+    if (!s.gradientCache) return &Shader::ShadeAs<kLitGeneral>;
+    const bool magnitude =
+        s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3] || s.hiPassDiffuse || s.hiPassSpecular;
+    const uint32_t lit = (s.gradient ? kLitGradient : 0u) | (magnitude ? kLitMagnitude : 0u) |
+                         (s.diffuse != 0.0f ? kLitDiffuse : 0u) | (s.specular != 0.0f ? kLitSpecular : 0u) |
+                         (s.opacityWeight ? kLitWeighted : 0u);
+    static constexpr auto kTable = []<uint32_t... L>(std::integer_sequence<uint32_t, L...>) {
+        return std::array<ShadeFunction, sizeof...(L)>{&Shader::ShadeAs<L>...};
+    }(std::make_integer_sequence<uint32_t, kLitGeneral>{});
+    return kTable[lit];
+}
+
+template <uint32_t Lit>
+void Shader::ShadeAs(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
     const Setup& s = m_setup;
+    // A stage the configuration leaves out is compiled out; the general
+    // kernel asks the setup.
+    constexpr bool kGeneral = Lit == kLitGeneral;
+    const bool gradient = kGeneral ? s.gradient : (Lit & kLitGradient) != 0;
+    constexpr bool kMagnitude = kGeneral || (Lit & kLitMagnitude) != 0;
+    // Without their register coefficient the diffuse and specular terms
+    // stay zero whatever modulation does.
+    constexpr bool kDiffuse = kGeneral || (Lit & kLitDiffuse) != 0;
+    constexpr bool kSpecular = kGeneral || (Lit & kLitSpecular) != 0;
+    const bool weighted = kGeneral ? s.opacityWeight : (Lit & kLitWeighted) != 0;
     const Rgba c = Classify(position);
     float alpha = c.c[3];
     float kE = s.emissive, kD = s.diffuse, kS = s.specular;
     float normal[3] = {};
     int32_t g9[3] = {};
-    if (s.gradient) {
+    if (gradient) {
         float g[3];
         Gradient(position, g);
         if (s.correct) {
@@ -323,15 +456,16 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
         sample.hasNormal = sample.magnitude2 != 0;
         if (sample.hasNormal) {
             const float length = std::sqrt(static_cast<float>(sample.magnitude2));
-            for (int a = 0; a < 3; ++a) normal[a] = -static_cast<float>(g9[a]) / length;
+            Quotients(-static_cast<float>(g9[0]), -static_cast<float>(g9[1]), -static_cast<float>(g9[2]), length,
+                      m_lanes, normal);
             sample.facing = normal[0] * s.eye[0] + normal[1] * s.eye[1] + normal[2] * s.eye[2];
         }
 
         // Magnitude modulation of alpha and the coefficients.
         const uint32_t m2 = sample.magnitude2;
-        const bool modulating = s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3];
+        const bool modulating = kMagnitude && (s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3]);
         int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
-        if (modulating || s.hiPassDiffuse || s.hiPassSpecular) {
+        if (kMagnitude && (modulating || s.hiPassDiffuse || s.hiPassSpecular)) {
             const uint32_t m12 = std::min<uint32_t>(
                 4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
                                      : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
@@ -346,24 +480,26 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
             if (s.modulate[2]) kD = kD * factor;
             if (s.modulate[3]) kS = kS * factor;
         }
-        if (s.hiPassDiffuse && index < s.hiPassStart) kD = 0.0f;
-        if (s.hiPassSpecular && index < s.hiPassStart) kS = 0.0f;
+        if (kMagnitude && s.hiPassDiffuse && index < s.hiPassStart) kD = 0.0f;
+        if (kMagnitude && s.hiPassSpecular && index < s.hiPassStart) kS = 0.0f;
     }
 
     // Lighting; a map is read only when its coefficient is non-zero.
     float diff[3], spec[3] = {};
-    const bool specular = kS != 0.0f;
+    const bool specular = kSpecular && kS != 0.0f;
     for (int k = 0; k < 3; ++k) diff[k] = c.c[k] * kE;
-    if (kD != 0.0f && sample.hasNormal) {
-        const Rgba d = Map(s.diffuseMap, normal);
-        for (int k = 0; k < 3; ++k) diff[k] = diff[k] + c.c[k] * kD * d.c[k];
+    if (kDiffuse && kD != 0.0f && sample.hasNormal) {
+        float d[3];
+        Map(s.diffuseMap, normal, d);
+        for (int k = 0; k < 3; ++k) diff[k] = diff[k] + c.c[k] * kD * d[k];
     }
     if (specular && sample.hasNormal && !(s.specularFrontOnly && sample.facing <= 0.0f)) {
         float direction[3];
         for (int a = 0; a < 3; ++a)
             direction[a] = s.bypassReflection ? normal[a] : 2.0f * sample.facing * normal[a] - s.eye[a];
-        const Rgba m = Map(s.specularMap, direction);
-        for (int k = 0; k < 3; ++k) spec[k] = kS * m.c[k] * s.specularColour.c[k];
+        float m[3];
+        Map(s.specularMap, direction, m);
+        for (int k = 0; k < 3; ++k) spec[k] = kS * m[k] * s.specularColour.c[k];
     }
 
     // Alpha correction, soft cut planes, opacity weighting.
@@ -375,7 +511,7 @@ void Shader::Shade(const int64_t (&position)[3], const float* soft, int softCoun
     }
     for (int k = 0; k < softCount; ++k) alpha = alpha * soft[k];
     for (int k = 0; k < 3; ++k) {
-        if (s.opacityWeight)
+        if (weighted)
             sample.colour.c[k] = specular ? diff[k] * alpha + (s.opacityWeightSpecular ? spec[k] * alpha : spec[k])
                                           : diff[k] * alpha;
         else

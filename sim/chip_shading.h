@@ -28,7 +28,9 @@ public:
 
     // The sample at a position in volume space (1/256 voxel); `soft` are
     // the weights of the soft cut planes, in plane order.
-    void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
+    void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
+        (this->*m_shade)(position, soft, softCount, sample);
+    }
 
     // The lookup stage of a field: bypassed, all four channels are the
     // value at full precision; otherwise its table's entry.
@@ -50,6 +52,16 @@ public:
     }
 
 private:
+    // The lighting configurations a programme can select, each a kernel of
+    // its own: gradients, magnitude modulation or hi-pass, a diffuse and a
+    // specular coefficient, opacity weighting; and the general kernel.
+    static constexpr uint32_t kLitGradient = 1, kLitMagnitude = 2, kLitDiffuse = 4, kLitSpecular = 8,
+                              kLitWeighted = 16, kLitGeneral = 32;
+    using ShadeFunction = void (Shader::*)(const int64_t (&)[3], const float*, int, Sample&);
+    static ShadeFunction ShadeFor(const Setup& setup);
+    template <uint32_t Lit>
+    void ShadeAs(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
+
     // The voxel word at integer coordinates: edge-clamped or border outside
     // VolumeRange, border outside storage.
     uint64_t Voxel(int64_t u, int64_t v, int64_t w) {
@@ -65,9 +77,10 @@ private:
     struct GradientEntry;
     // The cached gradient of a one-byte voxel whose neighbours all lie in
     // storage, and its computation into a cache entry.
-    void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    [[gnu::always_inline]] inline void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
-    Rgba Map(const Table& map, const float (&direction)[3]);
+    // The map's colour at a direction (black at zero length).
+    void Map(const Table& map, const float (&direction)[3], float (&out)[3]);
     float Fraction(const Table& table, size_t entry);
     static Rgba Alu(uint32_t word, const Rgba& a, const Rgba& b);
 
@@ -78,11 +91,20 @@ private:
 
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
+    ShadeFunction m_shade = nullptr;
+    // Blends and quotients in float lanes; the reference computes them one
+    // by one, as the lanes must match.
+    bool m_lanes = true;
     std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
     // The gradient fields' fractions of each one-byte voxel, when the
     // voxels are one byte.
     bool m_byteVoxels = false;
     float m_byteFraction[3][256] = {};
+    // The one tabled field of a routed setup over one-byte voxels (-1:
+    // none), its value of each byte and the routed colour of each entry.
+    int m_tabledField = -1;
+    int32_t m_tabledValue[256] = {};
+    Rgba m_routedColour[256];
 };
 
 }  // namespace tulx7sim::chip

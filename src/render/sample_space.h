@@ -80,6 +80,11 @@ public:
     void SetRenderToVolumeMode(ULMVolume::RenderToVolumeMode inMode) { m_renderToVolumeMode = inMode; }
     ULMVolume* GetRenderToVolume() const { return m_renderToVolume; }
     ULMVolume::RenderToVolumeMode GetRenderToVolumeMode() const { return m_renderToVolumeMode; }
+    // While set, the volume's renders keep the grid the last ObjectAssign
+    // made instead of assigning the view again. Set and cleared under the
+    // render state's lock, like the target.
+    void SetGridAssigned(bool inAssigned) { m_gridAssigned = inAssigned; }
+    bool IsGridAssigned() const { return m_gridAssigned; }
     // The sample space of a render into the target: kULMErrVolume for a
     // target that is not a plain volume with a buffer on inSource's board
     // holding the range, kULMErrTransform for a camera the chip cannot
@@ -161,6 +166,7 @@ private:
     unsigned char m_warpSection[2] = {};
     ULMVolume* m_renderToVolume = nullptr;  // borrowed for the render
     ULMVolume::RenderToVolumeMode m_renderToVolumeMode = ULMVolume::kRenderToVolumeNone;
+    bool m_gridAssigned = false;
 };
 
 }  // namespace ulm3

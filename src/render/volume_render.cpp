@@ -248,9 +248,11 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
                 ULMRefuseForBuffer(kDepthNames[i], "lies in bands over boards; a render reads one board's"));
     }
 
+    const bool gridKept = !toVolume && state.m_sampleSpace.IsGridAssigned();
     const ULMStatus assigned =
-        toVolume ? state.m_sampleSpace.AssignRenderToVolume(inContext, this, state.m_newSampleSpace)
-                 : state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
+        toVolume   ? state.m_sampleSpace.AssignRenderToVolume(inContext, this, state.m_newSampleSpace)
+        : gridKept ? (state.m_sampleSpace.IsValid() ? kULMOK : kULMErrArgument)
+                   : state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
     if (assigned == kULMErrEmptyRender && output != nullptr) output->SetOutputLimits(ULMImageRange());
     if (assigned != kULMOK) return ULMSyncEvent(assigned);
     // The assignment took it only as a plain volume beside this one.

@@ -16,13 +16,6 @@ constexpr const char* kWriteFailure = "R&R: WriteRegister %s failed: %s (%d)\n";
 constexpr int kSectionCode = 3;
 constexpr int kBlendMask = 0x3F;
 
-// The whole of the image as the board addresses it.
-ULMImageRange BufferRangeOf(const ULMImageBuffer& inImage) {
-    const bool offset = inImage.GetAddressMode() == kULMOffsetAddress;
-    return ULMImageRange(static_cast<int>(inImage.GetWidth()), static_cast<int>(inImage.GetHeight()),
-                         offset ? inImage.GetAddressParameterX() : 0, offset ? inImage.GetAddressParameterY() : 0);
-}
-
 uint64_t BorderOf(const ULMImageBuffer* inImage) {
     if (inImage == nullptr) return 0;
     return ConvertImageColor(inImage->GetBorderRed(), inImage->GetBorderGreen(), inImage->GetBorderBlue(),
@@ -56,9 +49,18 @@ ULMStatus CheckPromises(const ULMContext* inContext, ULMImageBuffer* inColor0, U
     return kULMOK;
 }
 
-ULMImagePassValues PassValues(const ULMContext* inContext, ULMImageBuffer* inColor0, ULMImageBuffer* inColor1,
-                              const ULMImageRange& inDestRange, const ULMImageBuffer* inSource,
-                              const ULMImageRange& inSourceRange, const ULMImageRange& inFrustum) {
+}  // namespace
+
+ULMImageRange ULMImageBufferRange(const ULMImageBuffer& inImage) {
+    const bool offset = inImage.GetAddressMode() == kULMOffsetAddress;
+    return ULMImageRange(static_cast<int>(inImage.GetWidth()), static_cast<int>(inImage.GetHeight()),
+                         offset ? inImage.GetAddressParameterX() : 0, offset ? inImage.GetAddressParameterY() : 0);
+}
+
+ULMImagePassValues ULMResamplePassValues(const ULMContext* inContext, ULMImageBuffer* inColor0,
+                                         ULMImageBuffer* inColor1, const ULMImageRange& inDestRange,
+                                         const ULMImageBuffer* inSource, const ULMImageRange& inSourceRange,
+                                         const ULMImageRange& inFrustum) {
     ULMImagePassValues v;
     v.dummyVolume = inSource == nullptr;
     v.frustumMin = ULMPassCoordinates(inFrustum.XOrigin(), inFrustum.YOrigin(), 0);
@@ -108,8 +110,7 @@ ULMImagePassValues PassValues(const ULMContext* inContext, ULMImageBuffer* inCol
     return v;
 }
 
-// The source buffer read as a volume: all of it.
-void ActivateWholeBuffer(KWBBuffer& ioBuffer) {
+void ULMActivateWholeBuffer(KWBBuffer& ioBuffer) {
     ioBuffer.m_min_U = ioBuffer.m_wrap ? 0 : ioBuffer.m_offset_U;
     ioBuffer.m_min_V = ioBuffer.m_wrap ? 0 : ioBuffer.m_offset_V;
     ioBuffer.m_min_W = ioBuffer.m_wrap ? 0 : ioBuffer.m_offset_W;
@@ -117,8 +118,6 @@ void ActivateWholeBuffer(KWBBuffer& ioBuffer) {
     ioBuffer.m_max_V = static_cast<int16_t>(ioBuffer.m_min_V + ioBuffer.m_size_V);
     ioBuffer.m_max_W = static_cast<int16_t>(ioBuffer.m_min_W + ioBuffer.m_size_W);
 }
-
-}  // namespace
 
 KWBBuffer* GetKWBBuffer(ULMImageBuffer* inImage) {
     ULMImageBufferInternal* onBoard = GetImageBufferInternal(inImage);
@@ -146,7 +145,7 @@ ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioC
     const ULMCamera& camera = inContext->GetCamera();
     const ULMImageRange viewport(camera.GetViewportWidth(), camera.GetViewportHeight(),
                                  camera.GetViewportOriginX(), camera.GetViewportOriginY());
-    ULMImageRange frustum = Intersect(viewport, BufferRangeOf(*output));
+    ULMImageRange frustum = Intersect(viewport, ULMImageBufferRange(*output));
     if (inContext->GetRenderArea() == ULMContext::kVolume) frustum = Intersect(frustum, inDestRange);
     // An empty frustum would wrap to the whole grid in the chip's unsigned
     // coordinates; there is nothing to write.
@@ -157,9 +156,9 @@ ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioC
     const ULMStatus opened = block.Open();
     if (opened != kULMOK) return ULMSyncEvent(opened);
     block.Write(ULMImagePassProgramme(
-        PassValues(inContext, ioColor0, ioColor1, inDestRange, inSource, inSourceRange, frustum)));
+        ULMResamplePassValues(inContext, ioColor0, ioColor1, inDestRange, inSource, inSourceRange, frustum)));
     block.Close();
-    if (source != nullptr) ActivateWholeBuffer(*source);
+    if (source != nullptr) ULMActivateWholeBuffer(*source);
     const bool toImage0 = inContext->GetImageOutputBuffer() == ULMContext::kImageBuffer0;
     const ULMSyncEvent event =
         block.Submit(board, source, image0, image1, toImage0 ? kKWBWritesImage0 : kKWBWritesImage1);

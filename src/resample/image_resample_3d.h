@@ -3,6 +3,7 @@
 // into a rectangle of that context's output image.
 #pragma once
 
+#include "board/board_pass_block.h"
 #include "board/kwb_buffer.h"
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
@@ -30,5 +31,18 @@ KWBBuffer* GetKWBBuffer(ULMImageBuffer* inImage);
 ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMImageBuffer* ioColor1,
                                 const ULMImageRange& inDestRange, const ULMImageBuffer* inSource,
                                 const ULMImageRange& inSourceRange);
+
+// The whole of the image as the board addresses it.
+ULMImageRange ULMImageBufferRange(const ULMImageBuffer& inImage);
+
+// The registers of the pass above over inFrustum, for passes that differ
+// from it in a few of them.
+ULMImagePassValues ULMResamplePassValues(const ULMContext* inContext, ULMImageBuffer* inColor0,
+                                         ULMImageBuffer* inColor1, const ULMImageRange& inDestRange,
+                                         const ULMImageBuffer* inSource, const ULMImageRange& inSourceRange,
+                                         const ULMImageRange& inFrustum);
+
+// A source buffer read as a volume: all of it.
+void ULMActivateWholeBuffer(KWBBuffer& ioBuffer);
 
 }  // namespace ulm3

@@ -203,6 +203,19 @@ public:
                              RenderToVolumeMode inMode) override;
     ULMSyncEvent StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                      RenderToVolumeMode inMode) override;
+    // Render-and-warp (render_and_warp.cpp): the view rendered on the
+    // volume's own unit grid into a temporary image on its board, which a
+    // board pass then warps into the context's output image. The depth
+    // buffers are not used; neither pass is waited for.
+    ULMSyncEvent DoStartRenderAndWarp(const ULMContext* inContext, ULMImageBuffer* inOutColor0,
+                                      ULMDepthBuffer* inOutDepth0, ULMImageBuffer* inOutColor1,
+                                      ULMDepthBuffer* inOutDepth1);
+    // The warp pass alone: inSourceRange of the board image inSource, read
+    // through the warp of this volume's last object grid, into the context's
+    // output image. Not waited for.
+    ULMSyncEvent Warp3DImage(const ULMContext* inContext, ULMImageBuffer* inOutColor0, ULMImageBuffer* inOutColor1,
+                             const ULMImageRange& inRange, const ULMImageBuffer* inSource,
+                             const ULMImageRange& inSourceRange);
     // The pass behind DoStartResampleBuffer (volume_resample_pass.cpp),
     // which throws its failures.
     ULMSyncEvent ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,

@@ -51,14 +51,15 @@ protected:
     // a `plainBlend` mode, a plain one of that mode, often over one-byte
     // voxels; `tabled` makes it one field looked up into image 0 over 1-,
     // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
-    // lit from gradients of one-byte voxels.
+    // lit from gradients of one-byte voxels (and with `tabled`, coloured
+    // from one field's table).
     void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false) {
         const bool plain = plainBlend != 0;
         const int n[3] = {Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 1, 32)};
         const bool volumeOutput = Pick(0, 3) == 0;
         const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
         m_arrays.clear();
-        const int voxelBytes = tabled ? 1 << Pick(0, 2) : (plain && Coin()) || shaded ? 1 : 0;
+        const int voxelBytes = shaded ? 1 : tabled ? 1 << Pick(0, 2) : plain && Coin() ? 1 : 0;
         m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, voxelBytes));
         for (uint32_t id = 2; id <= 3; ++id)
             m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
@@ -143,7 +144,12 @@ protected:
             // or nearest, feeding diffuse and specular light.
             Set(NKW7_GradientControl_Addr, uint64_t(Pick(1, 2)) << 9 | (Coin() ? 1u << 22 : 0) | (Bits() & 0x1FF));
             Set(NKW7_InterpolateControl_Addr, Get(NKW7_InterpolateControl_Addr) | (Coin() ? 0x10000 : 0));
-            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFFFFFF00);
+            // Each coefficient zero now and then, so that every lighting
+            // configuration comes up.
+            uint64_t coefficients = Bits() & 0xFFFFFF00;
+            for (int k = 1; k < 4; ++k)
+                if (Pick(0, 2) == 0) coefficients &= ~(uint64_t{0xFF} << (8 * k));
+            Set(NKW7_LightingCoefficient_Addr, coefficients);
         }
         if (plain || (routed && Coin())) {
             // Plain: trilinear fields routed to channels, no optional stage.
@@ -166,6 +172,21 @@ protected:
                 Set(NKW7_Alu2_Addr, kChannel[Bits() % 4] | kChannel[Bits() % 4] << 8 | kChannel[Bits() % 4] << 16 |
                                         (tabled ? 3 : kChannel[Bits() % 4]) << 24);
             }
+        }
+        if (shaded && tabled) {
+            // One unsigned field of 4 to 16 bits, trilinear, looked up in
+            // table 0 and routed to the channels or constant.
+            static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
+            const uint64_t field = uint64_t(Pick(0, 3)) << 4 | uint64_t(Pick(0, 3));
+            Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF}) | field);
+            const uint64_t interpolation = Get(NKW7_InterpolateControl_Addr) & ~uint64_t{0xFFFF};
+            Set(NKW7_InterpolateControl_Addr, interpolation | (Bits() & 0x1110) | 1);
+            Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
+            Set(NKW7_Alu0_Addr, 0x03030303);
+            Set(NKW7_Alu1_Addr, 0x05050505);
+            uint64_t routes = 0;
+            for (int c = 0; c < 4; ++c) routes |= kChannel[Bits() % 4] << (8 * c);
+            Set(NKW7_Alu2_Addr, routes);
         }
     }
 
@@ -225,6 +246,7 @@ TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet
 
 TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceBytes) {
     for (uint64_t seed = 1; seed <= 30; ++seed) ExpectTheReferenceBytes(seed, 0, false, true);
+    for (uint64_t seed = 31; seed <= 50; ++seed) ExpectTheReferenceBytes(seed, 0, true, true);
 }
 
 }  // namespace

@@ -1,0 +1,91 @@
+// Render-and-warp: a view on the volume's own grid against the plain render,
+// and the refusals.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <vector>
+
+#include "context/classifier_internal.h"
+#include "volume/volume_fixture.h"
+
+namespace ulm3::testing {
+namespace {
+
+using RenderAndWarpTest = VolumePassTest;
+const ULMFieldDescriptor kRGBA[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                     {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+constexpr int kSide = 48;
+
+ULMImageBuffer* Image(ULMLocation inWhere) { return ULMImageBuffer::Create(inWhere, kSide, kSide, 32, 4, kRGBA); }
+
+// An n x n x 2 volume, red and green ramping along X and Y, one voxel per
+// pixel, centred in the viewport.
+struct Scene {
+    std::vector<uint32_t> voxels;
+    Held<ULMVolumeInternal> volume;
+    Held<ULMContext> context{ULMContext::Create()};
+    Scene(int n, uint32_t a, ULMBlendMode inMode) : voxels(size_t(n) * n * 2) {
+        for (size_t i = 0; i < voxels.size(); ++i) voxels[i] = uint32_t(6 * (i % n) | 6 * (i / n % n) << 8) | a << 24;
+        volume.Assign(ULMVolumeInternal::CreateSimpleVolume(32, {n, n, 2, 0, 0, 0}, 4, kRGBA, voxels.data()));
+        context->SetClassifier(ULMClassifierInternal::DirectRGBAClassifier());
+        context->SetBlendMode(inMode);
+        const double s = 2.0 / (kSide - 1), c = (n - 1) / 2.0;
+        const ULMMatrix m = ULMMatrix::Translate(-c * s, -c * s, -0.25) * ULMMatrix::Scale(s, s, 0.5);
+        context->GetCamera().SetProjectionMatrix(m);
+    }
+};
+
+// Translucent voxels in a plain mode keep their colour through the warp.
+TEST_F(RenderAndWarpTest, AnUnrotatedViewWarpsToThePlainRender) {
+    for (const auto& [alpha, mode] : {std::pair{255u, kULMBlendFTBPreWeighted}, std::pair{128u, kULMBlendFTB}}) {
+        Scene scene(40, alpha, mode);
+        Held<ULMImageBuffer> plain(Image(kULMBoard0)), warped(Image(kULMBoard0));
+        ASSERT_EQ(scene.volume->StartRender(scene.context, plain, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        const size_t buffers = LiveBuffers();
+        const ULMSyncEvent event = scene.volume->DoStartRenderAndWarp(scene.context, warped, nullptr, nullptr, nullptr);
+        ASSERT_EQ(event.Wait(-1), kULMOK);
+        EXPECT_EQ(LiveBuffers(), buffers) << "the temporary outlived its passes";
+        std::vector<uint8_t> want(kSide * kSide * 4), got(want.size());
+        ASSERT_TRUE(plain->Unload(want.data(), {kSide, kSide, 0, 0}, 0) == kULMOK &&
+                    warped->Unload(got.data(), {kSide, kSide, 0, 0}, 0) == kULMOK);
+        for (size_t i = 0; i < want.size(); ++i) ASSERT_NEAR(got[i], want[i], 1) << mode << " at " << i / 4;
+    }
+}
+
+TEST_F(RenderAndWarpTest, RefusalsSubmitNothingAndLeaveNoBuffer) {
+    Scene scene(40, 255, kULMBlendFTBPreWeighted), tiny(8, 255, kULMBlendFTBPreWeighted);
+    ASSERT_TRUE(scene.volume->LockVolume(kULMBoard0) == kULMOK && tiny.volume->LockVolume(kULMBoard0) == kULMOK);
+    Held<ULMImageBuffer> image(Image(kULMBoard0)), other(Image(kULMBoard1)), bands(Image(kULMMultiBoardMode1));
+    using C = ULMContext;
+    constexpr ULMStatus kCant = kULMErrCantSubsample;
+    struct Row {
+        std::function<void(C&)> change;
+        ULMVolumeInternal* volume;
+        ULMImageBuffer* output;
+        ULMStatus expected;
+    };
+    const Row cases[] = {
+        {[](C& c) { c.SetDepthCombineFunction(C::kDepthCombineXor); }, scene.volume, image, kCant},
+        {[](C& c) { c.SetBlendMode(kULMBlendSumAndCount); }, scene.volume, image, kCant},
+        {[](C&) {}, tiny.volume, image, kCant},
+        {[](C& c) { c.GetCamera().SetProjectionMatrix(ULMMatrix::Frustum(-1, 1, -1, 1, 1, 9)); }, scene.volume, image,
+         kULMErrTransform},
+        {[](C&) {}, scene.volume, other, kULMErrBuffer},
+        {[](C&) {}, scene.volume, bands, kULMErrArgument},
+    };
+    const size_t buffers = LiveBuffers();
+    tulx7sim::ClearRequestLog();
+    for (const auto& c : cases) {
+        Held<C> context(CloneContext(scene.context));
+        c.change(*context);
+        EXPECT_EQ(c.volume->DoStartRenderAndWarp(context, c.output, nullptr, nullptr, nullptr).Status(), c.expected);
+    }
+    EXPECT_EQ(LiveBuffers(), buffers);
+    // The pass alone, into an image on another board than its source.
+    EXPECT_EQ(scene.volume->Warp3DImage(scene.context, other, nullptr, {4, 4, 0, 0}, image, {4, 4, 0, 0}).Status(),
+              kULMErrBuffer);
+    EXPECT_TRUE(tulx7sim::RequestLog().empty());
+}
+
+}  // namespace
+}  // namespace ulm3::testing

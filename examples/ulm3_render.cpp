@@ -30,12 +30,13 @@ namespace {
 
 const char* const kUsage =
     "usage: ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]\n"
-    "                   [--window LO HI] [--opacity A] [--repeat N]\n"
+    "                   [--window LO HI] [--opacity A] [--repeat N] [--perspective DEGREES]\n"
     "  --size: picture width and height, 16..4096 pixels (256)\n"
     "  --turn: degrees about x, after those about y (30 40)\n"
     "  --window: voxel values where the grey and opacity ramps start and end (default: from the data)\n"
     "  --opacity: the opacity the ramp reaches, above 0 and at most 1 (0.25)\n"
-    "  --repeat: render N more frames and print their median time\n";
+    "  --repeat: render N more frames and print their median time\n"
+    "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n";
 
 struct Options {
     const char* input = nullptr;
@@ -48,6 +49,7 @@ struct Options {
     VoxelWindow windowValues;
     double opacity = 0.25;
     int repeat = 0;
+    double perspective = 0.0;  // field of view; 0 for the orthographic camera
 };
 
 bool ParseLong(const char* inText, long inMin, long inMax, long& out) {
@@ -84,6 +86,9 @@ bool ParseOptions(int argc, char** argv, Options& out) {
         } else if (a == "--repeat" && i + 1 < argc) {
             if (!ParseLong(argv[++i], 1, 100000, n)) return false;
             out.repeat = static_cast<int>(n);
+        } else if (a == "--perspective" && i + 1 < argc) {
+            if (!ParseDouble(argv[++i], out.perspective) || out.perspective < 1.0 || out.perspective > 120.0)
+                return false;
         } else if (a == "--shade") {
             out.shade = true;
         } else if (a == "--base-plane") {
@@ -105,7 +110,10 @@ ULMStatus SetUpContext(const Options& inOptions, const ULMVolume& inVolume, ULMC
     ULMCamera camera;
     ULMMatrix model;
     ULMMatrix projection;
-    FrameVolume(inVolume, inOptions.turnX, inOptions.turnY, model, projection);
+    if (inOptions.perspective > 0.0)
+        FrameVolumePerspective(inVolume, inOptions.turnX, inOptions.turnY, inOptions.perspective, model, projection);
+    else
+        FrameVolume(inVolume, inOptions.turnX, inOptions.turnY, model, projection);
     camera.SetProjectionMatrix(projection);
     camera.SetModelMatrix(model);
     camera.SetViewport(0, 0, static_cast<int>(inOptions.size), static_cast<int>(inOptions.size));

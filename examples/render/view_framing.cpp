@@ -36,4 +36,17 @@ void FrameVolume(const ULMVolume& inVolume, double inTurnX, double inTurnY, ULMM
     outProjection = ULMMatrix::Ortho(-half, half, -half, half, -depth, depth);
 }
 
+void FrameVolumePerspective(const ULMVolume& inVolume, double inTurnX, double inTurnY, double inFieldOfView,
+                            ULMMatrix& outModel, ULMMatrix& outProjection) {
+    ULMMatrix orthographic;
+    FrameVolume(inVolume, inTurnX, inTurnY, outModel, orthographic);
+    // The orthographic window's half width holds the box with the margin:
+    // the eye sees that half width at its distance.
+    const double half = 1.0 / orthographic[0][0];
+    const double depth = 1.0 / std::fabs(orthographic[2][2]);
+    const double distance = half / std::tan(inFieldOfView * 3.14159265358979323846 / 360.0) + depth;
+    outModel = ULMMatrix::Translate(0, 0, -distance) * outModel;
+    outProjection = ULMMatrix::Perspective(inFieldOfView, 1.0, std::max(distance - depth, 1e-3), distance + depth);
+}
+
 }  // namespace ulm3_render

@@ -1,4 +1,4 @@
-// The orthographic camera of ulm3_render: the volume turned as asked and the
+// The cameras of ulm3_render: the volume turned as asked and the
 // window fitted to its box.
 #pragma once
 
@@ -15,5 +15,11 @@ inline constexpr double kFrameMargin = 0.05;
 // (through the volume's correction matrix) with kFrameMargin to spare.
 void FrameVolume(const ulm3::ULMVolume& inVolume, double inTurnX, double inTurnY, ulm3::ULMMatrix& outModel,
                  ulm3::ULMMatrix& outProjection);
+
+// The same turn seen through a perspective camera of inFieldOfView degrees
+// (vertically), the eye on the view axis just far enough for the volume box
+// to fill the frame.
+void FrameVolumePerspective(const ulm3::ULMVolume& inVolume, double inTurnX, double inTurnY, double inFieldOfView,
+                            ulm3::ULMMatrix& outModel, ulm3::ULMMatrix& outProjection);
 
 }  // namespace ulm3_render

@@ -72,13 +72,51 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
     return 1;
 }
 
+void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                  uint32_t inTransform) {
+    OrmikPermute perm;
+    perm.SetTransformReg(static_cast<int>(inTransform));
+    // Trims: each voxel owns the cell around its centre, so bricks of one
+    // volume partition its samples; the context trims cut further.
+    const ULMVolumeRange& sub = inVolume->GetCurrentSubVolume();
+    double ctx[6];
+    inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
+    for (int i = 0; i < 3; ++i) {
+        const int a = perm.GetSelect(i);
+        const int origin = a == 0 ? sub.XOrigin() : a == 1 ? sub.YOrigin() : sub.ZOrigin();
+        const int size = a == 0 ? sub.XSize() : a == 1 ? sub.YSize() : sub.ZSize();
+        int32_t lo = std::max(ToTrim(ctx[2 * a]), ToTrim(origin - 0.5));
+        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + (size - 0.5)) - 1);
+        if (perm.GetNeg(i)) {
+            const int32_t newLo = -hi - 256, newHi = -lo - 256;
+            lo = newLo;
+            hi = newHi;
+        }
+        m_trims[2 * i] = lo;
+        m_trims[2 * i + 1] = hi;
+    }
+}
+
+void ULMSampleSpace::ClearMiniFrustumTerms() {
+    m_fromMiniFrustum = false;
+    m_ddXsZs[0] = m_ddXsZs[1] = m_ddYsZs[0] = m_ddYsZs[1] = 0.0;
+}
+
 ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                  const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                  bool inFailOnSubsample) {
     m_valid = false;
     m_frustum = ULMSampleFrustum();
+    ClearMiniFrustumTerms();
     m_footprint = ULMImageRange();
     const ULMCamera& camera = inContext->GetCamera();
+    // The record stays set between frames; only a perspective camera reads it.
+    if (m_miniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix())) {
+        m_fromMiniFrustum = true;
+        const ULMStatus status = AssignMiniFrustum(inContext, inVolume, inImage);
+        if (status == kULMOK) ioNewSampleSpace = false;
+        return status;
+    }
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);
     const int ix = inImage->GetAddressMode() == kULMOffsetAddress ? inImage->GetAddressParameterX() : 0;
@@ -131,25 +169,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     if (record.m_maxZSupersample > 0) k = std::min(k, record.m_maxZSupersample);
     m_k = std::clamp(k, 1, 256);
 
-    // Trims: each voxel owns the cell around its centre, so bricks of one
-    // volume partition its samples; the context trims cut further.
-    const ULMVolumeRange& sub = inVolume->GetCurrentSubVolume();
-    double ctx[6];
-    inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
-    for (int i = 0; i < 3; ++i) {
-        const int a = perm.GetSelect(i);
-        const int origin = a == 0 ? sub.XOrigin() : a == 1 ? sub.YOrigin() : sub.ZOrigin();
-        const int size = a == 0 ? sub.XSize() : a == 1 ? sub.YSize() : sub.ZSize();
-        int32_t lo = std::max(ToTrim(ctx[2 * a]), ToTrim(origin - 0.5));
-        int32_t hi = std::min(ToTrim(ctx[2 * a + 1]), ToTrim(origin + (size - 0.5)) - 1);
-        if (perm.GetNeg(i)) {
-            const int32_t newLo = -hi - 256, newHi = -lo - 256;
-            lo = newLo;
-            hi = newHi;
-        }
-        m_trims[2 * i] = lo;
-        m_trims[2 * i + 1] = hi;
-    }
+    ComputeTrims(inContext, inVolume, m_transform);
 
     // Slices on the grid Z' = j / k.
     const double jmin = std::ceil(m_trims[4] / 256.0 * m_k);
@@ -233,6 +253,7 @@ ULMImageRange ULMSampleSpace::GetOutputRange() const {
 void ULMSampleSpace::SamplePosition(double inXs, double inYs, double inZs, double outPosition[3]) const {
     for (int i = 0; i < 3; ++i)
         outPosition[i] = m_origin[i] + inXs * m_dXs[i] + inYs * m_dYs[i] + inZs * m_dZs[i];
+    for (int i = 0; i < 2; ++i) outPosition[i] += (inXs * m_ddXsZs[i] + inYs * m_ddYsZs[i]) * inZs;
 }
 
 void ULMSampleSpace::FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegisters& r) const {
@@ -328,7 +349,10 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
     r.m_dYv8_dZs = static_cast<uint64_t>(Raw(m_dZs[1], kULMFixedScale2340));
     r.m_dZv8_dZs = static_cast<uint64_t>(Raw(m_dZs[2], kULMFixedScale2340));
     r.m_dXv8_dZv = r.m_dYv8_dZv = 0;
-    r.m_ddXv8_dXs_dZs = r.m_ddXv8_dYs_dZs = r.m_ddYv8_dXs_dZs = r.m_ddYv8_dYs_dZs = 0;
+    r.m_ddXv8_dXs_dZs = static_cast<uint64_t>(Raw(m_ddXsZs[0], kULMFixedScale2340));
+    r.m_ddXv8_dYs_dZs = static_cast<uint64_t>(Raw(m_ddYsZs[0], kULMFixedScale2340));
+    r.m_ddYv8_dXs_dZs = static_cast<uint64_t>(Raw(m_ddXsZs[1], kULMFixedScale2340));
+    r.m_ddYv8_dYs_dZs = static_cast<uint64_t>(Raw(m_ddYsZs[1], kULMFixedScale2340));
     r.m_ddXv8_dXs_dZv = r.m_ddXv8_dYs_dZv = r.m_ddYv8_dXs_dZv = r.m_ddYv8_dYs_dZv = 0;
     constexpr double kDepthUnits = 16777215.0 * kTwo32;
     r.m_OriginDepth = static_cast<uint64_t>(Raw(m_depthOrigin, kDepthUnits));
@@ -336,8 +360,9 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
     r.m_dD_dYs = static_cast<uint64_t>(Raw(m_depthRate[1], kDepthUnits));
     r.m_dD_dZs = static_cast<uint64_t>(Raw(m_depthRate[2], kDepthUnits));
     r.m_dD_dZv = 0;
-    r.m_Section = NKW7_FIELD(Section, sizeX, SectionCode(m_frustum.max[0] - m_frustum.min[0] + 1)) |
-                  NKW7_FIELD(Section, sizeY, SectionCode(m_frustum.max[1] - m_frustum.min[1] + 1));
+    const int sectionX = m_fromMiniFrustum ? m_sectionSize[0] : m_frustum.max[0] - m_frustum.min[0] + 1;
+    const int sectionY = m_fromMiniFrustum ? m_sectionSize[1] : m_frustum.max[1] - m_frustum.min[1] + 1;
+    r.m_Section = NKW7_FIELD(Section, sizeX, SectionCode(sectionX)) | NKW7_FIELD(Section, sizeY, SectionCode(sectionY));
     r.m_EyeVector = NKW7_FIELD(EyeVector, w, SignMagnitude9(m_eye[2])) |
                     NKW7_FIELD(EyeVector, v, SignMagnitude9(m_eye[1])) |
                     NKW7_FIELD(EyeVector, u, SignMagnitude9(m_eye[0]));

@@ -22,6 +22,7 @@ class ULMCutPlane;
 class ULMImageBuffer;
 class ULMVolume;
 class ULMVolumeInternal;
+struct ULMMiniFrustum;
 
 // The sample grid the chip runs over, inclusive per axis.
 struct ULMSampleFrustum {
@@ -39,8 +40,17 @@ public:
     // covers more than two voxels and inFailOnSubsample is set. The frustum
     // and the subsample tests are kept on that last refusal, so that a
     // caller can choose a coarser road from them.
+    // With a perspective camera and a mini-frustum record set, the space is
+    // that mini-frustum's instead: kULMErrBuffer when inImage is smaller than
+    // its base plane, kULMErrEmptyRender when it has no pixels or slices.
     ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                      const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
+
+    // The perspective frame driver's record, borrowed for the driver's life
+    // (the volume owns both); parallel cameras ignore it.
+    void SetMiniFrustum(const ULMMiniFrustum& inFrustum) { m_miniFrustum = &inFrustum; }
+    // The last assignment came from the mini-frustum record.
+    bool IsMiniFrustum() const { return m_fromMiniFrustum; }
 
     // An unrotated grid over the volume's permuted axes, inSampling voxels
     // apart (X', Y', and a Z' step of 1/k for whole k up to 256), whose rows
@@ -119,6 +129,13 @@ public:
                                ULMAllRenderRegisters& ioRegisters) const;
 
 private:
+    ULMStatus AssignMiniFrustum(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                const ULMImageBuffer* inImage);
+    // Forgets the last mini-frustum's terms: every assignment starts from a
+    // grid without them.
+    void ClearMiniFrustumTerms();
+    // The volume's sub-volume and the context's trims on the permuted axes.
+    void ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume, uint32_t inTransform);
     // A value as a signed fixed-point register of inScale steps to one,
     // rounded and saturated.
     static int64_t Raw(double inValue, double inScale);
@@ -135,6 +152,12 @@ private:
     // Permuted position and window depth at sample (0, 0, 0), and their
     // rates per step of xs, ys and zs.
     double m_origin[3] = {}, m_dXs[3] = {}, m_dYs[3] = {}, m_dZs[3] = {};
+    // How the X and Y rates of permuted X and Y grow per slice: a
+    // mini-frustum's rays spread apart, a parallel render's do not.
+    double m_ddXsZs[2] = {}, m_ddYsZs[2] = {};
+    const ULMMiniFrustum* m_miniFrustum = nullptr;
+    bool m_fromMiniFrustum = false;
+    int m_sectionSize[2] = {32, 32};  // the mini-frustum's
     double m_depthOrigin = 0.0, m_depthRate[3] = {};
     double m_eye[3] = {0.0, 0.0, 1.0};  // towards the eye, volume axes
     ULMMatrix m_volumeToWorld;           // model x correction

@@ -33,6 +33,7 @@ ULMStatus ULMSampleSpace::ObjectAssign(const ULMContext* inContext, const ULMVol
                                        const ULMVector3D& inSampling) {
     // A refused grid leaves an empty frustum: nothing to render or warp.
     m_valid = false;
+    ClearMiniFrustumTerms();
     m_frustum = ULMSampleFrustum();
     if (inContext == nullptr || inVolume == nullptr || inImage == nullptr) return kULMErrArgument;
     const double step[2] = {inSampling.X(), inSampling.Y()};
@@ -143,6 +144,7 @@ ULMStatus ULMSampleSpace::AssignRenderToVolume(const ULMContext* inContext, cons
                                                bool& ioNewSampleSpace) {
     m_valid = false;
     m_frustum = ULMSampleFrustum();
+    ClearMiniFrustumTerms();
     if (inContext == nullptr || inSource == nullptr) return kULMErrArgument;
     if (m_renderToVolumeMode < ULMVolume::kRenderToVolumeNone ||
         m_renderToVolumeMode > ULMVolume::kOutputGradientAndMagnitude)

@@ -365,9 +365,11 @@ void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& io
     const ULMContext* context = inInputs.context;
     const auto mode = ioState.m_modeSet ? ioState.m_mode : gULMControl.m_spaceLeapingMode;
     const ULMBlendMode blend = context->GetBlendMode();
-    // A render into a volume owes every target voxel its sample, so it never leaps.
+    // A render into a volume owes every target voxel its sample, so it never leaps; nor does a
+    // mini-frustum, whose rays the brick box was not worked out for.
     if (mode != ULMVolume::kSpaceLeapingOn || (blend != kULMBlendBTF && blend != kULMBlendFTB) ||
-        inInputs.outputVolume != nullptr || (inInputs.writeMask & (kKWBWritesDepth0 | kKWBWritesDepth1)) != 0 ||
+        inInputs.outputVolume != nullptr || inInputs.sampleSpace->IsMiniFrustum() ||
+        (inInputs.writeMask & (kKWBWritesDepth0 | kKWBWritesDepth1)) != 0 ||
         !inVolume.HostDataMatchesBuffer())
         return;
 

@@ -16,6 +16,7 @@
 #include "foundation/locks.h"
 #include "foundation/message_log.h"
 #include "foundation/shareable.h"
+#include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
@@ -134,7 +135,9 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
                                                 ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
-    if (IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix()) ||
+    // Perspective frames are the registered driver's, and MPR slabs are parallel only.
+    const bool perspective = IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix());
+    if ((perspective && (ioMPR != nullptr || ULMGetPerspectiveFrameDriver() == nullptr)) ||
         ExceedsTheChip(inContext))
         return ULMSyncEvent(kULMErrUnimplemented);
     if (GetOutputImageBuffer(inContext, ioColor0, ioColor1) == nullptr)
@@ -173,10 +176,14 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
         status = PrepareVolume(RenderPlacement(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
         if (status == kULMOK) {
             if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
-            result = status == kULMOK ? DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1)
-                                      : ULMSyncEvent(status);
-            if (result.Status() == kULMErrCantSubsample && gULMControl.m_resizeImage && m_board != nullptr &&
-                !ULMResizeSuppression::Active()) {
+            if (status != kULMOK)
+                result = ULMSyncEvent(status);
+            else if (perspective)
+                result = ULMStartPerspectiveFrame(*this, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+            else
+                result = DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+            if (!perspective && result.Status() == kULMErrCantSubsample && gULMControl.m_resizeImage &&
+                m_board != nullptr && !ULMResizeSuppression::Active()) {
                 const ULMVolumeRenderState& state = ULMRenderStateOf(*this);
                 resize.wanted = true;
                 resize.board = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());

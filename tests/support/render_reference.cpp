@@ -102,17 +102,26 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                              0.5, 0.5, 0, 0, 0, 1);
     const ULMMatrix forward = toPixels * s.projection * s.model, inverse = forward.Inverse(),
                     normals = s.model.Inverse();
-    // Window z grows away from the eye: so does the ray parameter.
-    const double d[3] = {inverse[0][2], inverse[1][2], inverse[2][2]};
-    const ULMVector4D e = s.model * ULMVector4D(-d[0], -d[1], -d[2], 0);  // towards the eye
-    // eye9 as the chip compares facing with it: in volume axes, in 1/511
-    const double el = std::hypot(e[0], e[1], e[2]);
-    const double eye[3] = {e[0] / el, e[1] / el, e[2] / el};
-    const double dl = std::hypot(d[0], d[1], d[2]);
-    const double eye9[3] = {std::round(-d[0] / dl * 511), std::round(-d[1] / dl * 511), std::round(-d[2] / dl * 511)};
+    // Window z grows away from the eye: so does the ray parameter. A perspective camera's rays run from the near
+    // plane (t = 0) to the far one (t = 1), each stepping along its own principal axis.
+    const bool perspective = IsPerspectiveMatrix(s.projection);
+    double d[3], eye[3], eye9[3];
     int axis = 0;
-    for (int a = 1; a < 3; ++a)
-        if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
+    const auto aim = [&](const double (&inDirection)[3]) {
+        std::copy(inDirection, inDirection + 3, d);
+        const ULMVector4D e = s.model * ULMVector4D(-d[0], -d[1], -d[2], 0);  // towards the eye
+        // eye9 as the chip compares facing with it: in volume axes, in 1/511
+        const double el = std::hypot(e[0], e[1], e[2]), dl = std::hypot(d[0], d[1], d[2]);
+        for (int a = 0; a < 3; ++a) eye[a] = e[a] / el, eye9[a] = std::round(-d[a] / dl * 511);
+        axis = 0;
+        for (int a = 1; a < 3; ++a)
+            if (std::fabs(d[a]) > std::fabs(d[axis])) axis = a;
+    };
+    const auto unproject = [&](double x, double y, double z, double (&out)[3]) {
+        const ULMVector4D p = inverse * ULMVector4D(x, y, z, 1);
+        for (int a = 0; a < 3; ++a) out[a] = p[a] / p[3];
+    };
+    if (!perspective) aim({inverse[0][2], inverse[1][2], inverse[2][2]});
     std::vector<RGBA> image(static_cast<size_t>(inWidth) * inHeight, RGBA{0, 0, 0, 0});
     s.depthOut.assign(image.size(), {0xFFFFFF, 0xFFFFFF});
     for (int y = std::max(vy, 0); y < std::min(vy + vh, inHeight); ++y) {
@@ -124,6 +133,13 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
             double nearest = 1e300, farthest = -1e300;
             double origin[3];
             for (int a = 0; a < 3; ++a) origin[a] = inverse[a][0] * x + inverse[a][1] * y + inverse[a][3];
+            if (perspective) {
+                double far[3], ray[3];
+                unproject(x, y, 0, origin);
+                unproject(x, y, 1, far);
+                for (int a = 0; a < 3; ++a) ray[a] = far[a] - origin[a];
+                aim(ray);
+            }
             // The planes in the order the ray meets them; back to front in modes 2 and 3.
             std::vector<int> planes;
             for (int m = int(std::ceil(-0.5 * s.k)); m <= (s.size[axis] - 0.5 - 1.0 / 256) * s.k; ++m)
@@ -133,12 +149,14 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
             for (const int m : planes) {
                 if ((s.blendMode == 4 || s.blendMode == 5) && acc[3] >= s.termination) break;
                 const double t = (double(m) / s.k - origin[axis]) / d[axis];
+                if (perspective && (t < 0 || t > 1)) continue;
                 double p[3], v = 0, g[3];
                 for (int a = 0; a < 3; ++a) p[a] = a == axis ? double(m) / s.k : origin[a] + t * d[a];
                 if (!Sample(s, p, v, g) || Clipped(s, p)) continue;
+                const double w = forward[3][0] * p[0] + forward[3][1] * p[1] + forward[3][2] * p[2] + forward[3][3];
                 const double z = std::clamp(
-                    std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) *
-                               16777215),
+                    std::floor((forward[2][0] * p[0] + forward[2][1] * p[1] + forward[2][2] * p[2] + forward[2][3]) /
+                               w * 16777215),
                     0.0, 16777215.0);
                 const auto pass = [&](int i) {
                     return std::array<bool, 8>{false, z<ref[i], z <= ref[i], z == ref[i], z >= ref[i], z> ref[i],

@@ -1,6 +1,7 @@
-// A double-precision model of a parallel-projection volume render, written
-// from the camera conventions alone: each pixel's ray, sampled where it
-// crosses planes of constant principal-axis coordinate, k per voxel.
+// A double-precision model of a volume render, written from the camera
+// conventions alone: each pixel's ray, sampled where it crosses planes of
+// constant principal-axis coordinate, k per voxel (a perspective ray along
+// its own principal axis, between the near and far planes).
 #pragma once
 
 #include <array>

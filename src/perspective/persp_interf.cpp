@@ -1,0 +1,557 @@
+// The perspective frame: the frame driver's own steps around the planner,
+// and the stages it runs for each mini-frustum.
+#include "perspective/persp_interf.h"
+
+#include <algorithm>
+#include <chrono>
+#include <cmath>
+#include <new>
+
+#include "foundation/context_readers.h"
+#include "foundation/control.h"
+#include "foundation/message_log.h"
+#include "buffers/depth_buffer_internal.h"
+#include "buffers/image_buffer_internal.h"
+#include "geometry/transform_3d.h"
+#include "perspective/frame_pixels.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+namespace {
+
+bool IsMinimumMode(ULMBlendMode inMode) { return inMode >= 8 && inMode <= 11; }
+
+template <class T>
+std::unique_ptr<T[]> TryAllocate(int64_t inCount) {
+    return std::unique_ptr<T[]>(new (std::nothrow) T[static_cast<size_t>(std::max<int64_t>(inCount, 1))]);
+}
+
+}  // namespace
+
+PerspInterf::PerspInterf() = default;
+
+PerspInterf::~PerspInterf() {
+    WaitForFrame();
+    for (const ULMSyncEvent& event : mDepthBufEvent) event.Wait(-1);
+    // Transfers still reading or writing a slot's host arrays finish before they go.
+    for (const MultiBuf& slot : mBuf) WaitForSlot(slot);
+}
+
+void PerspInterf::WaitForSlot(const MultiBuf& inSlot) {
+    inSlot.mMiniRenderEvent.Wait(-1);
+    inSlot.mMiniImageEvent.Wait(-1);
+    for (const ULMSyncEvent& event : inSlot.mMiniDepthEvent) event.Wait(-1);
+}
+
+void PerspInterf::WaitForFrame() {
+    for (const ULMSyncEvent& event : mFrameEvents) event.Wait(-1);
+    mFrameEvents.clear();
+}
+
+ULMSyncEvent PerspInterf::Fail(ULMStatus inStatus) {
+    mContext.reset();
+    return ULMSyncEvent(inStatus);
+}
+
+ULMVector2D PerspInterf::FramePixel(double inX, double inY) const {
+    const double sx = (mViewport.XSize() - 1) * 0.5, sy = (mViewport.YSize() - 1) * 0.5;
+    const double ox = sx - (mWriteport.XOrigin() - mViewport.XOrigin());
+    const double oy = sy - (mWriteport.YOrigin() - mViewport.YOrigin());
+    return ULMVector2D(inX * sx + ox, inY * sy + oy);
+}
+
+bool PerspInterf::GetVolumeArea() {
+    const ULMMatrix m = mProjMatrix * mViewMatrix * mModelMatrix * mCorrMatrix;
+    const double sx = (mViewport.XSize() - 1) * 0.5, sy = (mViewport.YSize() - 1) * 0.5;
+    const double ox = mViewport.XOrigin() + sx, oy = mViewport.YOrigin() + sy;
+    double lo[2] = {1e300, 1e300}, hi[2] = {-1e300, -1e300};
+    for (int c = 0; c < 8; ++c) {
+        const ULMVector4D p = m * ULMVector4D((c & 1) ? mVolMaxX : mVolMinX, (c & 2) ? mVolMaxY : mVolMinY,
+                                              (c & 4) ? mVolMaxZ : mVolMinZ, 1.0);
+        if (!(p[3] > 0.0)) return false;
+        const double xy[2] = {p[0] / p[3] * sx + ox, p[1] / p[3] * sy + oy};
+        for (int i = 0; i < 2; ++i) lo[i] = std::min(lo[i], xy[i]), hi[i] = std::max(hi[i], xy[i]);
+    }
+    // Clamped to the viewport before it becomes an integer: a corner close
+    // to the eye's plane projects far beyond any int.
+    const double minX = mViewport.XOrigin() - 1.0, maxX = mViewport.XOrigin() + mViewport.XSize();
+    const double minY = mViewport.YOrigin() - 1.0, maxY = mViewport.YOrigin() + mViewport.YSize();
+    const int x0 = static_cast<int>(std::floor(std::clamp(lo[0], minX, maxX)));
+    const int x1 = static_cast<int>(std::ceil(std::clamp(hi[0], minX, maxX)));
+    const int y0 = static_cast<int>(std::floor(std::clamp(lo[1], minY, maxY)));
+    const int y1 = static_cast<int>(std::ceil(std::clamp(hi[1], minY, maxY)));
+    mWriteport = Intersect(mWriteport, ULMImageRange(x1 - x0 + 1, y1 - y0 + 1, x0, y0));
+    return true;
+}
+
+ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const ULMContext* inContext,
+                                           ULMImageBuffer* inImageBuf0, ULMDepthBuffer* inDepthBuf0,
+                                           ULMImageBuffer* inImageBuf1, ULMDepthBuffer* inDepthBuf1) {
+    mVolume = inVolume;
+    mImageBuf0 = inImageBuf0;
+    mImageBuf1 = inImageBuf1;
+    mDepthBuf[0] = inDepthBuf0;
+    mDepthBuf[1] = inDepthBuf1;
+    mContext.reset();
+    if (inVolume == nullptr || inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    mContext.reset(CloneContext(inContext));
+    if (mContext == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    ULMContext* context = mContext.get();
+    mStatus = kULMOK;
+    mFrameClear = false;
+    mDoubleBuffer = gULMControl.m_perspectiveDoubleBuffer;
+
+    mCorrMatrix = inVolume->GetCorrectionMatrix();
+    unsigned size[3] = {0, 0, 0};
+    inVolume->GetSize(size[0], size[1], size[2]);
+    int offset[3] = {0, 0, 0};
+    if (inVolume->GetBufferAddressMode() == kULMOffsetAddress) {
+        offset[0] = inVolume->GetBufferAddressParameterX();
+        offset[1] = inVolume->GetBufferAddressParameterY();
+        offset[2] = inVolume->GetBufferAddressParameterZ();
+    }
+    // An empty box has no near distance to plan from.
+    if (size[0] == 0 || size[1] == 0 || size[2] == 0) return Fail(kULMErrArgument);
+    mVolMinX = offset[0], mVolMinY = offset[1], mVolMinZ = offset[2];
+    mVolMaxX = offset[0] + static_cast<int>(size[0]);
+    mVolMaxY = offset[1] + static_cast<int>(size[1]);
+    mVolMaxZ = offset[2] + static_cast<int>(size[2]);
+
+    ULMCamera& camera = context->GetCamera();
+    mModelMatrix = camera.GetModelMatrix();
+    mViewMatrix = camera.GetViewMatrix();
+    mProjMatrix = camera.GetProjectionMatrix();
+
+    ULMImageBuffer* output = GetOutputImageBuffer(context, inImageBuf0, inImageBuf1);
+    if (output == nullptr) return Fail(kULMErrBuffer);
+    mElementSize = static_cast<int>(output->GetPixelSize());
+    for (int i = 0; i < 4; ++i) mFields[i] = output->GetFieldDescriptor(static_cast<ULMChannel>(i));
+    mBlend0 = inImageBuf0 != nullptr && !inImageBuf0->GetInputLimits().IsEmpty();
+    mBlend1 = inImageBuf1 != nullptr && !inImageBuf1->GetInputLimits().IsEmpty() &&
+              context->GetLastBlendMode() != 0;
+    mNeedBlend = mBlend0 || mBlend1 || !FieldsFitTheWarp(mFields, mElementSize);
+    if (mNeedBlend) {
+        // The frame's own layout: 12-bit channels when any field is wider than 8 bits.
+        bool wide = false;
+        for (const ULMFieldDescriptor& f : mFields) wide = wide || (f.m_format != kULMUnknownFormat && f.m_size > 8);
+        mElementSize = wide ? 64 : 32;
+        const ULMFieldDescriptor* frame = wide ? ULMSoftwareBlendVolume::kTransferFields12
+                                               : ULMSoftwareBlendVolume::kTransferFields8;
+        std::copy(frame, frame + 4, mFields);
+    }
+
+    const ULMBlendMode mode = context->GetBlendMode();
+    if (inImageBuf0 != nullptr && !mBlend0) {
+        inImageBuf0->GetBorderValue(mImageRed, mImageGreen, mImageBlue, mImageAlpha);
+    } else {
+        const double border = IsMinimumMode(mode) ? 1.0 : 0.0;
+        mImageRed = mImageGreen = mImageBlue = mImageAlpha = border;
+    }
+
+    const bool depthInput = !IsDepthTestPass(context) && !IsDepthTestFail(context);
+    const auto reads = [&](ULMContext::DepthBufferNumber n) {
+        const ULMContext::DepthTest test = context->GetDepthTest(n);
+        return depthInput && test != ULMContext::kDepthTestFail && test != ULMContext::kDepthTestPass;
+    };
+    for (int n = 0; n < 2; ++n) {
+        const auto number = static_cast<ULMContext::DepthBufferNumber>(n);
+        mReadDepth[n] = reads(number);
+        mWriteDepth[n] = context->GetDepthUpdateFilter(number) != ULMContext::kAlwaysFail;
+        mNeedDepth[n] = mReadDepth[n] || mWriteDepth[n];
+        if (mNeedDepth[n] && mDepthBuf[n] == nullptr) return Fail(kULMErrBuffer);
+    }
+    // The board's image passes that blend the other cases are not there.
+    if (mNeedBlend && !ULMPostBlend::HostPathTakes(context, inImageBuf0, inImageBuf1, mElementSize))
+        return Fail(kULMErrUnimplemented);
+
+    int vx = 0, vy = 0, vw = 0, vh = 0;
+    camera.GetViewport(vx, vy, vw, vh);
+    camera.GetDepthRange(mViewMinZ, mViewMaxZ);
+    ULMImageRange writeArea(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()), 0, 0);
+    if (output->GetAddressMode() == kULMOffsetAddress) {
+        writeArea.XOrigin() = output->GetAddressParameterX();
+        writeArea.YOrigin() = output->GetAddressParameterY();
+    }
+    if (vw <= 0 || vh <= 0) {
+        vx = writeArea.XOrigin(), vy = writeArea.YOrigin(), vw = writeArea.XSize(), vh = writeArea.YSize();
+        camera.SetViewport(vx, vy, vw, vh);
+    }
+    mViewport = ULMImageRange(vw, vh, vx, vy);
+    mWriteport = Intersect(writeArea, mViewport);
+    if (inContext->GetRenderArea() == ULMContext::kVolume) GetVolumeArea();
+    if (mWriteport.XSize() <= 0 || mWriteport.YSize() <= 0) return Fail(kULMErrArgument);
+
+    // The planner's normalised device coordinates span its viewport's size:
+    // one pixel less than the viewport puts pixel centres on integers, as
+    // the engine's parallel renders have them.
+    mOrmikPersp.SetViewport(vx, vy, vx + vw - 2, vy + vh - 2);
+    mOrmikPersp.SetWriteport(mWriteport.XOrigin(), mWriteport.YOrigin(),
+                             mWriteport.XOrigin() + mWriteport.XSize() - 1,
+                             mWriteport.YOrigin() + mWriteport.YSize() - 1);
+    mOrmikPersp.SetSize(mVolMinX, mVolMinY, mVolMinZ, mVolMaxX, mVolMaxY, mVolMaxZ);
+    mOrmikPersp.SetCorrMatrix(mCorrMatrix);
+    mOrmikPersp.SetModelMatrix(mModelMatrix);
+    mOrmikPersp.SetViewMatrix(mViewMatrix);
+    mOrmikPersp.SetProjMatrix(mProjMatrix);
+    double limits[4] = {1, 3, 1, 3};
+    context->GetSamplingLimits(limits[0], limits[1], limits[2], limits[3]);
+    mOrmikPersp.SetSampMultLimits(limits[0], limits[1], limits[2], limits[3]);
+    mOrmikPersp.SetSamplingFactor(context->GetSamplingFactor());
+    mOrmikPersp.SetMinVoxDist(context->GetMinViewingDistance());
+
+    // One spare row and column; the arrays only grow.
+    const int64_t frameBytes =
+        (int64_t{mWriteport.XSize()} + 1) * (int64_t{mWriteport.YSize()} + 1) * (mElementSize / 8);
+    if (frameBytes > mFrameSize) {
+        WaitForFrame();
+        const int64_t pixels = (int64_t{mWriteport.XSize()} + 1) * (int64_t{mWriteport.YSize()} + 1);
+        mFrameBuf.reset();
+        mFrameDepth[0].reset();
+        mFrameDepth[1].reset();
+        mFrameBuf = TryAllocate<uint64_t>((frameBytes + 7) / 8);
+        mFrameDepth[0] = TryAllocate<uint32_t>(pixels);
+        mFrameDepth[1] = TryAllocate<uint32_t>(pixels);
+        if (mFrameBuf == nullptr || mFrameDepth[0] == nullptr || mFrameDepth[1] == nullptr) {
+            ULMOutputMessage("RenderOrmikPersp: Can't allocate %lld byte frame buffers\n",
+                             static_cast<long long>(frameBytes));
+            mFrameSize = 0;
+            return Fail(kULMErrAlloc);
+        }
+        mFrameSize = frameBytes;
+    }
+    // The frame depth starts as the buffers hold it; pixels no mini-frustum
+    // reaches keep it.
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        mDepthBufEvent[n] = mDepthBuf[n]->StartUnload(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
+        if (ULMFailed(mDepthBufEvent[n].Status())) return Fail(mDepthBufEvent[n].Status());
+    }
+
+    mClearValue = GenerateBackgroundColor(context, mBlend0 ? nullptr : inImageBuf0,
+                                          mBlend1 ? nullptr : inImageBuf1, mFields, mElementSize);
+    if (mElementSize <= 32) mClearValue = (mClearValue & 0xFFFFFFFFull) | (mClearValue << 32);
+
+    // Every mini-frustum renders into its own mini image as image 0.
+    const ULMContext::ImageBufferNumber outputSetting = context->GetImageOutputBuffer();
+    context->SetImageOutputBuffer(ULMContext::kImageBuffer0);
+    mFrustNum = 0;
+    mOrmikPersp.RendPerspFrustum(this);
+    if (mDoubleBuffer && mFrustNum > 0) {
+        DoUnloadBuffers(Slot(mFrustNum - 1));
+        if (mFrustNum > 1) {
+            DoDistortDepthOut(Slot(mFrustNum - 2));
+            DoPostResample(Slot(mFrustNum - 2));
+        }
+        DoDistortDepthOut(Slot(mFrustNum - 1));
+        DoPostResample(Slot(mFrustNum - 1));
+    }
+    context->SetImageOutputBuffer(outputSetting);
+
+    // A frame in which nothing was warped shows the background, not the
+    // arrays as an earlier frame left them.
+    if (!mFrameClear) ClearFrame();
+    const ULMSyncEvent upload = mNeedBlend ? mBlend.Blend(mFrameBuf.get(), mWriteport, mElementSize, context,
+                                                          inImageBuf0, inImageBuf1)
+                                           : output->StartUpdate(mFrameBuf.get(), mWriteport, 0);
+    mFrameEvents.push_back(upload);
+    if (ULMFailed(upload.Status())) mStatus = upload.Status();
+    if (gULMControl.m_perspectiveSynchronousBlend) {
+        const ULMStatus waited = upload.Wait(-1);
+        if (ULMFailed(waited)) mStatus = waited;
+    }
+    output->SetOutputLimits(mWriteport);
+    ULMSyncEvent last = upload;
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        // The unload into the array may still be running when no
+        // mini-frustum read it.
+        const ULMStatus unloaded = mDepthBufEvent[n].Wait(-1);
+        mDepthBufEvent[n] = ULMSyncEvent(kULMOK);
+        if (ULMFailed(unloaded)) {
+            mStatus = unloaded;
+            continue;
+        }
+        last = mDepthBuf[n]->StartUpdate(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
+        mFrameEvents.push_back(last);
+        if (ULMFailed(last.Status())) mStatus = last.Status();
+    }
+    mContext.reset();
+    if (gULMControl.m_ReleaseTemporaryImageBuffers)
+        for (MultiBuf& slot : mBuf) {
+            WaitForSlot(slot);
+            slot.mMiniImageBuf.reset();
+            slot.mMiniDepthBuf[0].reset();
+            slot.mMiniDepthBuf[1].reset();
+        }
+    return ULMFailed(mStatus) ? ULMSyncEvent(mStatus) : last;
+}
+
+void PerspInterf::ClearFrame() {
+    WaitForFrame();
+    const int64_t bytes =
+        (int64_t{mWriteport.XSize()} + 1) * (int64_t{mWriteport.YSize()} + 1) * (mElementSize / 8);
+    std::fill_n(mFrameBuf.get(), (bytes + 7) / 8, mClearValue);
+    mFrameClear = true;
+}
+
+int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPoly, const Point3D& eye,
+                               const Point3D& sight, int dimXs, int dimYs, int dimZs, int sectionX, int sectionY,
+                               int transformReg, const DualHyper& nearHyper, const Point2D (&stCorners)[4]) {
+    if (mVolume == nullptr || mContext == nullptr) {
+        mStatus = kULMErrInternal;
+        return 1;
+    }
+    MultiBuf& slot = Slot(mFrustNum);
+    slot.mMiniWidth = dimXs;
+    slot.mMiniHeight = dimYs;
+    const unsigned w = static_cast<unsigned>(dimXs) + 2, h = static_cast<unsigned>(dimYs) + 2;
+    ULMImageBuffer* image = slot.mMiniImageBuf.get();
+    if (image == nullptr || image->GetWidth() < w || image->GetHeight() < h ||
+        static_cast<int>(image->GetPixelSize()) != mElementSize) {
+        const unsigned width = std::max({image != nullptr ? image->GetWidth() : 0u, w, 32u});
+        const unsigned height = std::max({image != nullptr ? image->GetHeight() : 0u, h, 32u});
+        // Its last unload writes into the array about to go.
+        WaitForSlot(slot);
+        slot.mMiniImageBuf.reset();
+        slot.mMiniImageData.reset();
+        slot.mMiniImageBuf.reset(ULMImageBufferInternal::CreateSimple(mVolume->GetBufferLocation(), width, height,
+                                                                      static_cast<unsigned>(mElementSize), 0,
+                                                                      nullptr));
+        if (slot.mMiniImageBuf != nullptr)
+            slot.mMiniImageData = TryAllocate<uint64_t>((int64_t{width + 1} * (height + 1) + 3) * mElementSize / 64);
+        if (slot.mMiniImageData == nullptr) {
+            slot.mMiniImageBuf.reset();
+            mStatus = kULMErrAlloc;
+            return 1;
+        }
+        image = slot.mMiniImageBuf.get();
+    }
+    const ULMImageRange mini(static_cast<int>(w), static_cast<int>(h), 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        ULMDepthBuffer* depth = slot.mMiniDepthBuf[n].get();
+        if (depth == nullptr || depth->GetWidth() < w || depth->GetHeight() < h) {
+            const unsigned width = std::max({depth != nullptr ? depth->GetWidth() : 0u, w, 32u});
+            const unsigned height = std::max({depth != nullptr ? depth->GetHeight() : 0u, h, 32u});
+            WaitForSlot(slot);
+            slot.mMiniDepthBuf[n].reset();
+            slot.mMiniDepthData[n].reset();
+            const ULMLocation location = mVolume->GetBufferLocation();
+            slot.mMiniDepthBuf[n].reset(ULMDepthBufferInternal::CreateSimple(location, width, height));
+            if (slot.mMiniDepthBuf[n] != nullptr)
+                slot.mMiniDepthData[n] = TryAllocate<uint32_t>(int64_t{width + 1} * (height + 1) + 3);
+            if (slot.mMiniDepthData[n] == nullptr) {
+                slot.mMiniDepthBuf[n].reset();
+                mStatus = kULMErrAlloc;
+                return 1;
+            }
+        }
+        slot.mMiniDepthBuf[n]->SetInputLimits(mini);
+    }
+    for (int i = 0; i < 4; ++i) image->SetFieldDescriptor(static_cast<ULMChannel>(i), mFields[i]);
+    image->SetBorderValue(mImageRed, mImageGreen, mImageBlue, mImageAlpha);
+
+    for (int i = 0; i < 4; ++i) {
+        mMiniFrust.mNearPoly[i] = ULMVector3D(nearPoly[i].x, nearPoly[i].y, nearPoly[i].z);
+        mMiniFrust.mFarPoly[i] = ULMVector3D(farPoly[i].x, farPoly[i].y, farPoly[i].z);
+    }
+    mMiniFrust.mEyePoint = ULMVector3D(eye.x, eye.y, eye.z);
+    mMiniFrust.mSightPoint = ULMVector3D(sight.x, sight.y, sight.z);
+    mMiniFrust.mDimXs = static_cast<int>(w);
+    mMiniFrust.mDimYs = static_cast<int>(h);
+    mMiniFrust.mDimZs = dimZs;
+    mMiniFrust.mSectionSizeX = sectionX;
+    mMiniFrust.mSectionSizeY = sectionY;
+    mMiniFrust.mTransform = static_cast<unsigned>(transformReg);
+    const bool readsDepth = mReadDepth[0] || mReadDepth[1];
+    mMiniFrust.mMinD = readsDepth ? 0.25 : 1e-7;
+    mMiniFrust.mMaxD = readsDepth ? 0.75 : 1.0;
+    mFlipMask = ULMMiniFrustumOriginCorner(mMiniFrust);
+
+    // Frame pixel -> normalised device -> near face (s, t) -> mini pixel.
+    const double x0 = stCorners[mFlipMask].x, y0 = stCorners[mFlipMask].y;
+    double dx = stCorners[mFlipMask ^ 2].x - x0, dy = stCorners[mFlipMask ^ 2].y - y0;
+    if (dx == 0.0) dx = 1.0;
+    if (dy == 0.0) dy = 1.0;
+    dx = dimXs / dx;
+    dy = dimYs / dy;
+    const ULMMatrix p(dx, 0, 0, 0.001 - dx * x0, 0, dy, 0, 0.001 - dy * y0, 0, 0, 1, 0, 0, 0, 0, 1);
+    const ULMVector2D origin = FramePixel(0.0, 0.0);
+    const double sx = (mViewport.XSize() - 1) * 0.5, sy = (mViewport.YSize() - 1) * 0.5;
+    const ULMMatrix r(1 / sx, 0, 0, -origin[0] / sx, 0, 1 / sy, 0, -origin[1] / sy, 0, 0, 1, 0, 0, 0, 0, 1);
+    slot.mMatrixOut = p * static_cast<ULMMatrix>(nearHyper) * r;
+    return 0;
+}
+
+int PerspInterf::PreResample(const PolygonST3H&) {
+    if (!mReadDepth[0] && !mReadDepth[1]) return 0;
+    MultiBuf& slot = Slot(mFrustNum);
+    ULMMatrix back;
+    if (!InvertHomogeneous(slot.mMatrixOut, back)) {
+        mStatus = kULMErrArgument;
+        return 1;
+    }
+    for (int n = 0; n < 2; ++n) {
+        if (!mReadDepth[n]) continue;
+        const ULMStatus unloaded = mDepthBufEvent[n].Wait(-1);
+        if (ULMFailed(unloaded)) {
+            mStatus = unloaded;
+            return 1;
+        }
+        mDepthBufEvent[n] = ULMSyncEvent(kULMOK);
+    }
+    // Every mini pixel takes the frame depth nearest to where it looks,
+    // those just past the write port its edge's: the chip tests every pixel
+    // of the mini image, and the warp back reads the tile's edge pixels
+    // too. (A polygon fill would leave the pixels on the tile's edges and
+    // drop rows that reach past the write port.)
+    const int w = slot.mMiniWidth + 2, h = slot.mMiniHeight + 2;
+    const int frameW = mWriteport.XSize(), frameH = mWriteport.YSize();
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            const ULMVector4D p = back * ULMVector4D(x, y, 0, 1);
+            const double fx = p[3] != 0.0 ? p[0] / p[3] : 0.0, fy = p[3] != 0.0 ? p[1] / p[3] : 0.0;
+            const int ix = static_cast<int>(std::clamp(std::floor(fx + 0.5), 0.0, double(frameW - 1)));
+            const int iy = static_cast<int>(std::clamp(std::floor(fy + 0.5), 0.0, double(frameH - 1)));
+            for (int n = 0; n < 2; ++n)
+                if (mReadDepth[n]) slot.mMiniDepthData[n][size_t(y) * w + x] = mFrameDepth[n][size_t(iy) * frameW + ix];
+        }
+    return 0;
+}
+
+void PerspInterf::DistortDepthIn(const PolygonST3H& nearHom, const PolygonST3H& farHom) {
+    if (!mReadDepth[0] && !mReadDepth[1]) return;
+    MultiBuf& slot = Slot(mFrustNum);
+    slot.mDistortion.Set(nearHom, farHom, mFlipMask, slot.mMiniWidth, slot.mMiniHeight, mMiniFrust.mMinD,
+                         mMiniFrust.mMaxD, mViewMinZ, mViewMaxZ);
+    const int w = slot.mMiniWidth + 2, h = slot.mMiniHeight + 2;
+    for (int n = 0; n < 2; ++n) {
+        if (!mReadDepth[n]) continue;
+        uint32_t* word = slot.mMiniDepthData[n].get();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x, ++word) *word = slot.mDistortion.In(x, y, *word);
+    }
+}
+
+int PerspInterf::LoadBuffers() {
+    MultiBuf& slot = Slot(mFrustNum);
+    const ULMImageRange mini(slot.mMiniWidth + 2, slot.mMiniHeight + 2, 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        ULMDepthBuffer* depth = slot.mMiniDepthBuf[n].get();
+        const ULMStatus status =
+            mReadDepth[n]
+                ? depth->StartUpdate(slot.mMiniDepthData[n].get(), mini, 0, ULMDepthBuffer::kDepth24Low).Status()
+                : depth->Clear(mini, 0);
+        if (ULMFailed(status)) {
+            mStatus = status;
+            return 1;
+        }
+    }
+    return 0;
+}
+
+int PerspInterf::RenderMiniFrustum() {
+    MultiBuf& slot = Slot(mFrustNum);
+    // Image 1 takes part only when the frame blends with it; the caller's
+    // may be of any size and on any board.
+    const ULMSyncEvent event =
+        mVolume->DoStartRender(mContext.get(), slot.mMiniImageBuf.get(), slot.mMiniDepthBuf[0].get(), nullptr,
+                               slot.mMiniDepthBuf[1].get());
+    if (ULMFailed(event.Status())) {
+        mStatus = event.Status();
+        return 1;
+    }
+    slot.mMiniRenderEvent = event;
+    return 0;
+}
+
+int PerspInterf::UnloadBuffers() {
+    if (!mDoubleBuffer) return DoUnloadBuffers(mBuf[0]);
+    return mFrustNum > 0 ? DoUnloadBuffers(Slot(mFrustNum - 1)) : 0;
+}
+
+int PerspInterf::DoUnloadBuffers(MultiBuf& ioSlot) {
+    const ULMImageRange mini(ioSlot.mMiniWidth + 2, ioSlot.mMiniHeight + 2, 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        ioSlot.mMiniDepthEvent[n] = ioSlot.mMiniDepthBuf[n]->StartUnload(ioSlot.mMiniDepthData[n].get(), mini, 0,
+                                                                         ULMDepthBuffer::kDepth24Low);
+        if (ULMFailed(ioSlot.mMiniDepthEvent[n].Status())) {
+            mStatus = ioSlot.mMiniDepthEvent[n].Status();
+            return 1;
+        }
+    }
+    ioSlot.mMiniImageEvent = ioSlot.mMiniImageBuf->StartUnload(ioSlot.mMiniImageData.get(), mini, 0);
+    if (ULMFailed(ioSlot.mMiniImageEvent.Status())) {
+        mStatus = ioSlot.mMiniImageEvent.Status();
+        return 1;
+    }
+    return 0;
+}
+
+int PerspInterf::DistortDepthOut(const PolygonST3H& nearHom, const PolygonST3H& farHom) {
+    if (!mWriteDepth[0] && !mWriteDepth[1]) return 0;
+    MultiBuf& slot = Slot(mFrustNum);
+    slot.mDistortion.Set(nearHom, farHom, mFlipMask, slot.mMiniWidth, slot.mMiniHeight, mMiniFrust.mMinD,
+                         mMiniFrust.mMaxD, mViewMinZ, mViewMaxZ);
+    if (!mDoubleBuffer) return DoDistortDepthOut(slot);
+    return mFrustNum > 1 ? DoDistortDepthOut(Slot(mFrustNum - 2)) : 0;
+}
+
+int PerspInterf::DoDistortDepthOut(MultiBuf& ioSlot) {
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        const ULMStatus unloaded = ioSlot.mMiniDepthEvent[n].Wait(-1);
+        if (ULMFailed(unloaded)) {
+            mStatus = unloaded;
+            return 1;
+        }
+    }
+    const int w = ioSlot.mMiniWidth + 2, h = ioSlot.mMiniHeight + 2;
+    for (int n = 0; n < 2; ++n) {
+        if (!mWriteDepth[n]) continue;
+        uint32_t* word = ioSlot.mMiniDepthData[n].get();
+        for (int y = 0; y < h; ++y)
+            for (int x = 0; x < w; ++x, ++word) *word = ioSlot.mDistortion.Out(x, y, *word);
+    }
+    return 0;
+}
+
+int PerspInterf::PostResample(const PolygonST3H& clipPoly) {
+    MultiBuf& slot = Slot(mFrustNum);
+    slot.mNumPoints = std::min(clipPoly.GetNumbVerts(), static_cast<int>(kMaxStageCorners));
+    for (int i = 0; i < slot.mNumPoints; ++i) slot.mGeomOut[i] = FramePixel(clipPoly[i].x, clipPoly[i].y);
+    int result = 0;
+    if (!mDoubleBuffer)
+        result = DoPostResample(slot);
+    else if (mFrustNum > 1)
+        result = DoPostResample(Slot(mFrustNum - 2));
+    ++mFrustNum;
+    return result;
+}
+
+int PerspInterf::DoPostResample(MultiBuf& ioSlot) {
+    const ULMStatus rendered = ioSlot.mMiniRenderEvent.Wait(-1);
+    const ULMStatus unloaded = ioSlot.mMiniImageEvent.Wait(-1);
+    if (ULMFailed(rendered) || ULMFailed(unloaded)) {
+        mStatus = ULMFailed(rendered) ? rendered : unloaded;
+        return 1;
+    }
+    if (!mFrameClear) ClearFrame();
+    // Depth the frame does not write stays out of the warp.
+    const auto written = [&](const std::unique_ptr<uint32_t[]>& inArray, int n) {
+        return mWriteDepth[n] ? inArray.get() : nullptr;
+    };
+    const auto start = std::chrono::steady_clock::now();
+    mWarp.WarpBasePlane(ioSlot.mMiniImageData.get(), written(ioSlot.mMiniDepthData[0], 0),
+                        written(ioSlot.mMiniDepthData[1], 1), ioSlot.mMiniWidth + 2, ioSlot.mMiniHeight + 2,
+                        mFrameBuf.get(), written(mFrameDepth[0], 0), written(mFrameDepth[1], 1), mWriteport.XSize(),
+                        mWriteport.YSize(), mElementSize, mFields, ioSlot.mGeomOut, ioSlot.mNumPoints,
+                        ioSlot.mMatrixOut);
+    mWarpSeconds += std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+    ++mWarped;
+    return 0;
+}
+
+}  // namespace ulm3

@@ -1,0 +1,158 @@
+// The perspective frame driver of one volume: plans the frame as
+// mini-frustums, renders each on the volume's board, warps the mini images
+// into a host frame through three pipeline slots and writes the frame into
+// the output image.
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "geometry/mini_frustum.h"
+#include "geometry/ormik_persp.h"
+#include "geometry/perspective_stages.h"
+#include "geometry/post_warp.h"
+#include "perspective/depth_distortion.h"
+#include "perspective/post_blend.h"
+#include "ulm3/context.h"
+#include "ulm3/depth_buffer.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/ranges.h"
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+class ULMVolumeInternal;
+
+// Drops one reference of a library object.
+struct ULMReleaser {
+    template <class T>
+    void operator()(T* inObject) const {
+        inObject->Release();
+    }
+};
+
+class PerspInterf final : public PerspectiveStages {
+public:
+    PerspInterf();
+    // Waits for the last frame's transfers before anything they read goes.
+    ~PerspInterf() override;
+    PerspInterf(const PerspInterf&) = delete;
+    PerspInterf& operator=(const PerspInterf&) = delete;
+
+    // The record the sample space reads while a mini-frustum renders.
+    ULMMiniFrustum& GetMiniFrustum() { return mMiniFrust; }
+
+    // One frame; a finished event with the failure, or the event of the
+    // frame's last transfer. Called under the volume's render lock.
+    ULMSyncEvent RenderOrmikPersp(ULMVolumeInternal* inVolume, const ULMContext* inContext,
+                                  ULMImageBuffer* inImageBuf0, ULMDepthBuffer* inDepthBuf0,
+                                  ULMImageBuffer* inImageBuf1, ULMDepthBuffer* inDepthBuf1);
+
+    // The stages, as the planner calls them for each mini-frustum.
+    int PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPoly, const Point3D& eye, const Point3D& sight,
+                      int dimXs, int dimYs, int dimZs, int sectionX, int sectionY, int transformReg,
+                      const DualHyper& nearHyper, const Point2D (&stCorners)[4]) override;
+    int PreResample(const PolygonST3H& ndcPoly) override;
+    void DistortDepthIn(const PolygonST3H& nearHom, const PolygonST3H& farHom) override;
+    int LoadBuffers() override;
+    int RenderMiniFrustum() override;
+    int UnloadBuffers() override;
+    int DistortDepthOut(const PolygonST3H& nearHom, const PolygonST3H& farHom) override;
+    int PostResample(const PolygonST3H& clipPoly) override;
+    void SetStatus(ULMStatus status) override { mStatus = status; }
+
+    // One pipeline slot: a mini-frustum's board buffers, their host copies
+    // and the map from frame pixels to its mini image.
+    struct MultiBuf {
+        std::unique_ptr<ULMImageBuffer, ULMReleaser> mMiniImageBuf;
+        std::unique_ptr<uint64_t[]> mMiniImageData;
+        ULMSyncEvent mMiniImageEvent{kULMErrArgument};
+        // The render itself: a render that fails on the board leaves the
+        // image as it was, and its unload still succeeds.
+        ULMSyncEvent mMiniRenderEvent{kULMOK};
+        std::unique_ptr<ULMDepthBuffer, ULMReleaser> mMiniDepthBuf[2];
+        std::unique_ptr<uint32_t[]> mMiniDepthData[2];
+        ULMSyncEvent mMiniDepthEvent[2] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};
+        // The mini-frustum's corners, kept for its conversion out two
+        // mini-frustums later.
+        ULMDepthDistortion mDistortion;
+        int mMiniWidth = 0;
+        int mMiniHeight = 0;
+        ULMVector2D mGeomOut[kMaxStageCorners];
+        int mNumPoints = 0;
+        ULMMatrix mMatrixOut;
+    };
+
+    // Seconds the host warps of this driver's frames took, and mini-frustums
+    // warped, since it was made.
+    double WarpSeconds() const { return mWarpSeconds; }
+    int64_t MiniFrustumsWarped() const { return mWarped; }
+
+    // Which slot mini-frustum inFrustum uses.
+    static int SlotOf(int inFrustum, bool inDoubleBuffer) { return inDoubleBuffer ? inFrustum % 3 : 0; }
+
+private:
+    ULMSyncEvent Fail(ULMStatus inStatus);
+    // The frame's colour array filled with the clear value, once a frame.
+    void ClearFrame();
+    // Frame pixel (relative to the write port) of normalised device (x, y),
+    // pixel centres on integers as in the engine's parallel renders.
+    ULMVector2D FramePixel(double inX, double inY) const;
+    // Narrows the write port to the volume's projection; false, leaving it,
+    // when a corner of the volume lies behind the eye.
+    bool GetVolumeArea();
+    int DoUnloadBuffers(MultiBuf& ioSlot);
+    int DoDistortDepthOut(MultiBuf& ioSlot);
+    // Waits for every board transfer that reads or writes a slot's arrays.
+    static void WaitForSlot(const MultiBuf& inSlot);
+    int DoPostResample(MultiBuf& ioSlot);
+    // Waits for every transfer that still reads the frame's host arrays.
+    void WaitForFrame();
+    MultiBuf& Slot(int inFrustum) { return mBuf[SlotOf(inFrustum, mDoubleBuffer)]; }
+
+    OrmikPersp mOrmikPersp;
+    ULMVolumeInternal* mVolume = nullptr;
+    std::unique_ptr<ULMContext, ULMReleaser> mContext;
+    ULMImageBuffer* mImageBuf0 = nullptr;
+    ULMImageBuffer* mImageBuf1 = nullptr;
+    ULMDepthBuffer* mDepthBuf[2] = {nullptr, nullptr};
+    ULMSyncEvent mDepthBufEvent[2] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};
+    bool mBlend0 = false;
+    bool mBlend1 = false;
+    bool mNeedBlend = false;
+    int mElementSize = 32;
+    ULMFieldDescriptor mFields[4];
+    double mImageRed = 0, mImageGreen = 0, mImageBlue = 0, mImageAlpha = 0;
+    bool mReadDepth[2] = {false, false};
+    bool mWriteDepth[2] = {false, false};
+    bool mNeedDepth[2] = {false, false};
+    double mViewMinZ = 0.0, mViewMaxZ = 1.0;
+    ULMStatus mStatus = kULMOK;
+    ULMMatrix mCorrMatrix;
+    // Signed: the buffer's offsets may be negative.
+    int mVolMinX = 0, mVolMinY = 0, mVolMinZ = 0, mVolMaxX = 0, mVolMaxY = 0, mVolMaxZ = 0;
+    ULMMatrix mModelMatrix, mViewMatrix, mProjMatrix;
+    ULMImageRange mViewport;
+    ULMImageRange mWriteport;
+    ULMPostWarp mWarp;
+    ULMPostBlend mBlend;
+    std::unique_ptr<uint64_t[]> mFrameBuf;
+    std::unique_ptr<uint32_t[]> mFrameDepth[2];
+    int64_t mFrameSize = 0;
+    // Every transfer of the last frame that reads or writes its host arrays.
+    std::vector<ULMSyncEvent> mFrameEvents;
+    bool mFrameClear = false;
+    uint64_t mClearValue = 0;
+    MultiBuf mBuf[3];
+    ULMMiniFrustum mMiniFrust;
+    int mFrustNum = 0;
+    // The near and far corner the current mini-frustum's base plane starts
+    // from (the sample space finds the same one in the record).
+    int mFlipMask = 0;
+    bool mDoubleBuffer = true;
+    double mWarpSeconds = 0.0;
+    int64_t mWarped = 0;
+};
+
+}  // namespace ulm3

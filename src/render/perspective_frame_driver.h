@@ -1,0 +1,48 @@
+// The perspective frame driver as the render engine reaches it. The driver
+// lives in a folder above the engine, so it registers itself here while the
+// library loads; the engine renders a perspective camera only through it.
+#pragma once
+
+#include "ulm3/context.h"
+#include "ulm3/depth_buffer.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/sync_event.h"
+
+namespace ulm3 {
+
+class PerspInterf;
+class ULMVolumeInternal;
+struct ULMMiniFrustum;
+
+class ULMPerspectiveFrameDriver {
+public:
+    // A new driver, or null when there is no memory for one. The volume
+    // frees it through its registered deleter.
+    virtual PerspInterf* Create() = 0;
+    // The record the driver rewrites before each mini render; it lives as
+    // long as the driver.
+    virtual const ULMMiniFrustum& MiniFrustum(PerspInterf& inDriver) = 0;
+    // One frame, run under the volume's render lock with the volume on its
+    // board; the mini renders go through ULMVolumeInternal::DoStartRender.
+    virtual ULMSyncEvent RenderFrame(PerspInterf& ioDriver, ULMVolumeInternal& ioVolume, const ULMContext* inContext,
+                                     ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                     ULMDepthBuffer* ioDepth1) = 0;
+
+protected:
+    ~ULMPerspectiveFrameDriver() = default;
+};
+
+// Null until a driver registers. The last registration holds; run while the
+// library loads, before any thread can ask (tests may swap a fake in and
+// restore the previous one).
+ULMPerspectiveFrameDriver* ULMGetPerspectiveFrameDriver();
+void ULMRegisterPerspectiveFrameDriver(ULMPerspectiveFrameDriver* inDriver);
+
+// The perspective road of a volume's render: the volume's driver, made on
+// its first perspective render, renders the frame. Called under the
+// volume's render lock after the volume was prepared.
+ULMSyncEvent ULMStartPerspectiveFrame(ULMVolumeInternal& ioVolume, const ULMContext* inContext,
+                                      ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                      ULMDepthBuffer* ioDepth1);
+
+}  // namespace ulm3

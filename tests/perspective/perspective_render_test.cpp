@@ -1,0 +1,310 @@
+// Perspective frames of an asymmetric volume against the reference model's
+// perspective rays, from eyes that see one, two or three faces of it and
+// from inside its box, into square and oblong images.
+#include <gtest/gtest.h>
+
+#include <cmath>
+
+#include "foundation/control.h"
+#include "foundation/shareable.h"
+#include "support/context_fixture.h"
+#include "support/render_reference.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/test_api.h"
+#include "compositing/software_blend_volume.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/lookup_table.h"
+#include "ulm3/volume.h"
+
+namespace ulm3 {
+namespace {
+
+using RGBA = std::array<double, 4>;
+constexpr ULMFieldFormat kU = kULMUnsignedFraction;
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kU}, {8, 8, kU}, {16, 8, kU}, {24, 8, kU}};
+
+struct Eye {
+    const char* what;
+    double turnX, turnY;  // degrees, about the volume's centre
+    ULMVector3D shift;    // of the volume, in eye coordinates, after the turn
+    int width, height;
+    int blendMode;
+    bool depth;  // samples behind a plane through the volume's centre on the left half are hidden; depth 0 written
+};
+void PrintTo(const Eye& e, std::ostream* out) { *out << e.what << " mode " << e.blendMode << " depth " << e.depth; }
+
+constexpr double kNear = 0.5, kFar = 200, kMaxDepth = 16777215;
+// Window depth (depth range 0..1) of a point inDistance in front of the eye, and back.
+double WindowDepth(double inDistance) {
+    return ((kFar + kNear) / (kFar - kNear) - 2 * kFar * kNear / ((kFar - kNear) * inDistance) + 1) / 2 * kMaxDepth;
+}
+double Distance(double inDepth) {
+    return 2 * kFar * kNear / ((kFar + kNear) - (2 * inDepth / kMaxDepth - 1) * (kFar - kNear));
+}
+
+class PerspectiveTest : public testing::ContextTest {
+protected:
+    PerspectiveTest() : ContextTest(test_support::SimBoards(1)) {}
+    void SetUp() override {
+        ContextTest::SetUp();
+        // A box of value 200 with a block of 100 in one corner, off-centre in a 32 x 24 x 20 volume.
+        const int n[3] = {32, 24, 20};
+        std::copy(n, n + 3, s.size);
+        s.voxels.resize(size_t(n[0]) * n[1] * n[2]);
+        for (size_t i = 0; i < s.voxels.size(); ++i) {
+            const int x = int(i % n[0]), y = int(i / n[0] % n[1]), z = int(i / n[0] / n[1]);
+            const bool box = x >= 6 && x <= 25 && y >= 5 && y <= 18 && z >= 4 && z <= 15;
+            const bool block = x >= 18 && y >= 12 && z >= 10;
+            s.voxels[i] = box ? (block ? 100 : 200) : 0;
+        }
+        table.Assign(ULMLookupTable::Create(256));
+        for (int i = 0; i < 256; ++i) {
+            const float a = i < 50 ? 0.0f : 0.6f;
+            ULMRGBAFloat e(a * i / 255.0f, a * (1 - i / 255.0f), a * 0.5f, a);
+            table->SetEntry(i, e);
+            table->GetEntry(i, e);
+            s.table[i] = {e.m_red, e.m_green, e.m_blue, e.m_alpha};
+        }
+        context.Assign(ULMContext::Create(table));
+        s.k = 2;
+        ASSERT_EQ(context->SetSamplingLimits(1, 3, s.k, s.k), kULMOK);
+        ASSERT_EQ(context->SetMinViewingDistance(1.0), kULMOK);
+    }
+    void TearDown() override {
+        context.Assign(nullptr);
+        table.Assign(nullptr);
+        gULMControl.m_perspectiveDoubleBuffer = true;
+        gULMControl.m_perspectiveSynchronousBlend = false;
+        gULMControl.m_ReleaseTemporaryImageBuffers = false;
+        ContextTest::TearDown();
+    }
+    // The frame's RGBA in 0..1, rows from y = 0; with the scene's depth 0 in and out when it has one.
+    std::vector<RGBA> Render(ULMVolume* v, int w, int h, std::vector<uint32_t>* outDepth = nullptr) {
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, w, h, 32, 4, kRGBA8));
+        const ULMImageRange whole(w, h, 0, 0);
+        std::vector<uint32_t> pixels(size_t(w) * h, 0);
+        ReleasablePointer<ULMDepthBuffer> depth;
+        if (!s.depthIn[0].empty()) {
+            depth.Assign(ULMDepthBuffer::Create(kULMBoard0, w, h));
+            EXPECT_EQ(depth->Update(s.depthIn[0].data(), whole, 0, ULMDepthBuffer::kDepth24Low), kULMOK);
+        }
+        EXPECT_EQ(image->Clear(whole, 0xFFFFFFFF), kULMOK);
+        EXPECT_EQ(v->StartRender(context, image, depth, nullptr, nullptr).Wait(-1), kULMOK);
+        if (outDepth != nullptr && depth != nullptr) {
+            outDepth->assign(pixels.size(), 0);
+            EXPECT_EQ(depth->Unload(outDepth->data(), whole, 0, ULMDepthBuffer::kDepth24Low), kULMOK);
+        }
+        EXPECT_EQ(image->GetOutputLimits(), whole);
+        EXPECT_EQ(image->Unload(pixels.data(), whole, 0), kULMOK);
+        std::vector<RGBA> out(pixels.size());
+        for (size_t i = 0; i < pixels.size(); ++i)
+            for (int c = 0; c < 4; ++c) out[i][c] = (pixels[i] >> (8 * c) & 255) / 255.0;
+        return out;
+    }
+    test_support::ReferenceScene s;
+    ReleasablePointer<ULMLookupTable> table;
+    ReleasablePointer<ULMContext> context;
+};
+class PerspectiveRenderTest : public PerspectiveTest, public ::testing::WithParamInterface<Eye> {};
+
+TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhateverThePipeline) {
+    const Eye& e = GetParam();
+    const int w = e.width, h = e.height;
+    s.blendMode = e.blendMode;
+    s.projection = ULMMatrix::Perspective(50, double(w) / h, kNear, kFar);
+    s.model = ULMMatrix::Translate(e.shift[0], e.shift[1], e.shift[2]) *
+              ULMMatrix::Rotate(e.turnX, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(e.turnY, ULMVector3D(0, 1, 0)) *
+              ULMMatrix::Translate(-15.5, -11.5, -9.5);
+    s.viewport[2] = w, s.viewport[3] = h;
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(s.projection);
+    camera.SetModelMatrix(s.model);
+    camera.SetViewport(0, 0, w, h);
+    ASSERT_EQ(context->SetBlendMode(ULMBlendMode(s.blendMode)), kULMOK);
+    if (e.depth) {
+        using X = ULMContext;
+        s.depthIn[0].assign(size_t(w) * h, uint32_t(kMaxDepth));
+        for (int i = 0; i < w * h; ++i)
+            if (i % w < w / 2) s.depthIn[0][i] = uint32_t(WindowDepth(-e.shift[2]));
+        s.depthTest[0] = X::kDepthTestLess, s.combine = X::kDepthCombineAnd, s.filter[0] = X::kFilterNone;
+        ASSERT_EQ(context->SetDepthTest(X::kDepthBuffer0, X::kDepthTestLess), kULMOK);
+        ASSERT_EQ(context->SetDepthCombineFunction(X::kDepthCombineAnd), kULMOK);
+        ASSERT_EQ(context->SetDepthUpdateFilter(X::kDepthBuffer0, X::kFilterNone), kULMOK);
+    }
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+
+    std::vector<uint32_t> depth;
+    const std::vector<RGBA> got = Render(v, w, h, &depth);
+    const std::vector<RGBA> expected = test_support::ReferenceRender(s, w, h);
+    // Silhouettes agree but for pixels on the reference's rim; inside, colours stay close.
+    const auto inside = [&](int x, int y) {
+        return expected[size_t(std::clamp(y, 0, h - 1)) * w + std::clamp(x, 0, w - 1)][3] > 0.3;
+    };
+    int interior = 0;
+    double worst = 0, mean = 0;
+    for (int y = 0; y < h; ++y)
+        for (int x = 0; x < w; ++x) {
+            // Depth away from the edges of the reference's: within 1.5 voxels of it, and where nothing updated it,
+            // back from the round trip within two units.
+            const size_t i = size_t(y) * w + x;
+            int around = 0;
+            bool smooth = e.depth, untouched = e.depth;
+            for (int dy = -1; dy <= 1; ++dy)
+                for (int dx = -1; dx <= 1; ++dx) {
+                    around += inside(x + dx, y + dy);
+                    const size_t n = size_t(std::clamp(y + dy, 0, h - 1)) * w + std::clamp(x + dx, 0, w - 1);
+                    smooth = smooth && std::fabs(Distance(s.depthOut[n][0]) - Distance(s.depthOut[i][0])) < 2;
+                    untouched = untouched && s.depthOut[n][0] == s.depthIn[0][n];
+                }
+            EXPECT_LE(smooth ? std::fabs(Distance(depth[i]) - Distance(s.depthOut[i][0])) : 0, 1.5) << x << "," << y;
+            EXPECT_LE(untouched ? std::fabs(double(depth[i]) - s.depthIn[0][i]) : 0, 2.0) << x << "," << y;
+            if (around != 0 && around != 9) continue;
+            EXPECT_EQ(got[i][3] > 0.3, around == 9) << x << "," << y;
+            for (int c = 0; c < 4 && around == 9; ++c) {
+                worst = std::max(worst, std::fabs(got[i][c] - expected[i][c]));
+                mean += std::fabs(got[i][c] - expected[i][c]);
+            }
+            interior += around == 9;
+        }
+    ASSERT_GT(interior, w * h / 20) << "the volume fills too little of the frame to compare";
+    mean /= 4.0 * interior;
+    EXPECT_LT(mean, 0.02) << "worst " << worst;
+    EXPECT_LT(worst, 0.2) << "mean " << mean;
+
+    // Without depth input, the pipeline's depth and when the frame is waited for change no byte.
+    if (e.depth) {
+        v->UnlockVolume(0);
+        return;
+    }
+    const struct {
+        bool doubleBuffer, synchronous;
+    } pipelines[] = {{false, false}, {true, true}};
+    for (const auto& p : pipelines) {
+        gULMControl.m_perspectiveDoubleBuffer = p.doubleBuffer;
+        gULMControl.m_perspectiveSynchronousBlend = p.synchronous;
+        EXPECT_EQ(Render(v, w, h), got) << p.doubleBuffer << p.synchronous;
+    }
+    v->UnlockVolume(0);
+}
+
+TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    using X = ULMContext;
+    const struct {
+        const char* what;
+        ULMStatus expected;
+        X::ImageBufferNumber output = X::kImageBuffer0;
+        X::FilterTest filter = X::kAlwaysFail;
+        int viewportX = 0;
+    } cases[] = {{.what = "no output image", .expected = kULMErrBuffer, .output = X::kImageBufferNone},
+                 {.what = "depth written, no buffer", .expected = kULMErrBuffer, .filter = X::kFilterNone},
+                 {.what = "viewport beside the image", .expected = kULMErrArgument, .viewportX = 64}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        ULMCamera& camera = context->GetCamera();
+        camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+        camera.SetModelMatrix(ULMMatrix::Translate(-15.5, -11.5, -55.5));
+        camera.SetViewport(c.viewportX, 0, 32, 32);
+        ASSERT_EQ(context->SetImageOutputBuffer(c.output), kULMOK);
+        ASSERT_EQ(context->SetDepthUpdateFilter(X::kDepthBuffer0, c.filter), kULMOK);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 32, 32, 32, 4, kRGBA8));
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(0), c.expected);
+        EXPECT_EQ(v->GetAccessControl(), kULMAccessNoControl);
+        // What a refused frame made goes with the volume, not with the frame; the first case made none yet.
+        EXPECT_EQ(tulx7sim::GetStats().liveBuffers, buffers);
+    }
+    v->UnlockVolume(0);
+}
+
+// A mini-frustum whose render is refused at submission, or fails on the board: the frame still completes and reports
+// it, and the next frame, from the same slots, is whole again.
+TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    camera.SetViewport(0, 0, 48, 48);
+    const std::vector<RGBA> whole = Render(v, 48, 48);
+    for (const bool onBoard : {false, true}) {
+        if (onBoard)
+            tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 2);
+        else
+            tulx7sim::InjectSubmitFailure(TULX7_DR_RENDER, 2, TULX7_DR_STATUS_HW_ERROR);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 48, 48, 32, 4, kRGBA8));
+        const ULMSyncEvent frame = v->StartRender(context, image, nullptr, nullptr, nullptr);
+        EXPECT_NE(frame.Status(), kULMInProgress) << onBoard;  // finished, with the failure
+        EXPECT_TRUE(ULMFailed(frame.Wait(0))) << onBoard;
+        EXPECT_EQ(image->GetOutputLimits(), ULMImageRange(48, 48, 0, 0)) << onBoard;
+        EXPECT_EQ(Render(v, 48, 48), whole) << onBoard;
+    }
+    // The mini buffers go at the frame's end when asked, else with the volume.
+    gULMControl.m_ReleaseTemporaryImageBuffers = true;
+    EXPECT_EQ(Render(v, 48, 48), whole);
+    const int withoutMinis = tulx7sim::GetStats().liveBuffers;
+    gULMControl.m_ReleaseTemporaryImageBuffers = false;
+    EXPECT_EQ(Render(v, 48, 48), whole);
+    EXPECT_GT(tulx7sim::GetStats().liveBuffers, withoutMinis);
+    v->UnlockVolume(0);
+    v.Assign(nullptr);
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
+}
+
+// A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the
+// composite keeps, per pixel, whichever of frame and content has more red.
+TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    camera.SetViewport(0, 0, 48, 48);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
+    const ULMImageRange whole(48, 48, 0, 0);
+    const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
+    std::vector<uint64_t> frame(48 * 48), content(48 * 48), got(48 * 48);
+    for (size_t i = 0; i < content.size(); ++i) content[i] = (i * 2654435761u) & 0x7FFF7FFF7FFF3FFFull;
+    ReleasablePointer<ULMImageBuffer> plain(ULMImageBuffer::Create(kULMBoard0, 48, 48, 64, 4,
+                                                                   ULMSoftwareBlendVolume::kTransferFields12));
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 48, 48, 64, 4, wide));
+    ASSERT_EQ(v->StartRender(context, plain, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_EQ(plain->Unload(frame.data(), whole, 0), kULMOK);
+    ASSERT_EQ(image->Update(content.data(), whole, 0), kULMOK);
+    ASSERT_EQ(image->SetInputLimits(whole), kULMOK);
+    ASSERT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_EQ(image->Unload(got.data(), whole, 0), kULMOK);
+    int fromFrame = 0;
+    for (size_t i = 0; i < got.size(); ++i) {
+        const bool front = (frame[i] & 0xFFF) / 4095.0 > (content[i] & 0xFFFF) / 65535.0;
+        fromFrame += front;
+        for (int c = 0; c < 4; ++c) {
+            const double want =
+                front ? (frame[i] >> (12 * c) & 0xFFF) / 4095.0 : (content[i] >> (16 * c) & 0xFFFF) / 65535.0;
+            EXPECT_NEAR((got[i] >> (16 * c) & 0xFFFF) / 65535.0, want, 1.0 / 4095) << i << " " << c;
+        }
+    }
+    EXPECT_GT(fromFrame, 48 * 48 / 20);
+    EXPECT_LT(fromFrame, 48 * 48);
+    v->UnlockVolume(0);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Eyes, PerspectiveRenderTest,
+    ::testing::Values(Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, false},
+                      Eye{"two faces", 0, 40, {1, -2, -45}, 56, 40, 12, false},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 40, 56, 4, false},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 48, 48, 12, false},
+                      Eye{"inside the box", 0, 180, {2, 0, -2}, 48, 40, 4, false},
+                      Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, true},
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 56, 40, 4, true}));
+
+}  // namespace
+}  // namespace ulm3

@@ -160,9 +160,7 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         mNeedDepth[n] = mReadDepth[n] || mWriteDepth[n];
         if (mNeedDepth[n] && mDepthBuf[n] == nullptr) return Fail(kULMErrBuffer);
     }
-    // The board's image passes that blend the other cases are not there.
-    if (mNeedBlend && !ULMPostBlend::HostPathTakes(context, inImageBuf0, inImageBuf1, mElementSize))
-        return Fail(kULMErrUnimplemented);
+    if (mNeedBlend && ULMPostBlend::Refuses(context, inImageBuf0)) return Fail(kULMErrUnimplemented);
 
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);

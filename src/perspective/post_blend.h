@@ -1,6 +1,7 @@
 // Writes a finished perspective frame into an output image whose content it
 // must be blended with, where a plain upload cannot: minimum and maximum
-// blends of wide pixels are done on the host.
+// blends of wide pixels are done on the host, the rest by the board's image
+// passes from an on-board copy of the frame.
 #pragma once
 
 #include <cstdint>
@@ -22,16 +23,34 @@ public:
     static bool HostPathTakes(const ULMContext* inContext, const ULMImageBuffer* inImage0,
                               const ULMImageBuffer* inImage1, int inElementSize);
 
-    // The frame (rows of inWriteport's width, four 12-bit fields from bit 0
-    // of 64-bit pixels) blended with image 0's content over inWriteport and
-    // uploaded into image 0; the upload's event, which reads this object's
-    // accumulation buffer until it finishes. kULMErrUnimplemented for what
-    // HostPathTakes refuses, kULMErrAlloc without memory, or the failure of
-    // a transfer or of the blend.
-    ULMSyncEvent Blend(uint64_t* inFrame, const ULMImageRange& inWriteport, int inElementSize,
-                       const ULMContext* inContext, ULMImageBuffer* inImage0, ULMImageBuffer* inImage1);
+    // Whether no road can blend such a frame: sum and count over content.
+    static bool Refuses(const ULMContext* inContext, const ULMImageBuffer* inImage0);
+
+    // The frame (rows of inWriteport's width; four 8-bit fields of 32-bit
+    // pixels or four 12-bit fields of 64-bit ones, from bit 0) blended with
+    // the images' content over inWriteport into the context's output image.
+    // The event covers every read of the frame and of this object's buffers.
+    // The context's blend modes are changed during the call and restored.
+    // kULMErrUnimplemented for what Refuses names, kULMErrAlloc without
+    // memory, or the failure of a transfer, a pass or the host blend.
+    ULMSyncEvent Blend(uint64_t* inFrame, const ULMImageRange& inWriteport, int inElementSize, ULMContext* inContext,
+                       ULMImageBuffer* inImage0, ULMImageBuffer* inImage1);
+
+    ULMPostBlend() = default;
+    ULMPostBlend(const ULMPostBlend&) = delete;
+    ULMPostBlend& operator=(const ULMPostBlend&) = delete;
+    ~ULMPostBlend();
 
 private:
+    ULMSyncEvent HostBlend(uint64_t* inFrame, const ULMImageRange& inWriteport, int inElementSize,
+                           const ULMContext* inContext, ULMImageBuffer* inImage0, ULMImageBuffer* inImage1);
+    ULMSyncEvent BoardBlend(uint64_t* inFrame, const ULMImageRange& inWriteport, int inElementSize,
+                            ULMContext* inContext, ULMImageBuffer* inImage0, ULMImageBuffer* inImage1);
+    // m_image fit for a frame over inArea at inLocation; false without memory.
+    bool MakeImage(const ULMImageRange& inArea, int inElementSize, ULMLocation inLocation);
+
+    // The frame on the board, kept between frames; grows only.
+    ULMImageBuffer* m_image = nullptr;
     ULMSoftwareBlendVolume m_softwBlendVolume;
     std::unique_ptr<uint64_t[]> m_accumBuffer;
     int64_t m_accumBufferSize = 0;

@@ -296,6 +296,67 @@ TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {
     v->UnlockVolume(0);
 }
 
+// A front-to-back frame over image 0's content and image 1's behind it, each holding content or not, into either,
+// narrow and wide: the host composite around the frame as a plain upload shows it; elsewhere the content stays.
+TEST_F(PerspectiveTest, ABlendedFrameIsTheHostCompositeOfBothImagesAroundIt) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    context->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    context->GetCamera().SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    context->GetCamera().SetViewport(0, 0, 48, 48);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
+    ASSERT_EQ(context->SetLastBlendMode(kULMBlendFTBPreWeighted), kULMOK);
+    const ULMImageRange whole(48, 48, 0, 0);
+    for (const int bits : {32, 64}) {
+        const int field = bits == 32 ? 8 : 12;
+        const uint64_t one = (1ull << field) - 1;
+        const ULMFieldDescriptor* fields = bits == 32 ? kRGBA8 : ULMSoftwareBlendVolume::kTransferFields12;
+        const auto make = [&] { return ULMImageBuffer::Create(kULMBoard0, 48, 48, bits, 4, fields); };
+        const auto value = [&](uint64_t px, int c) { return double(px >> (field * c) & one) / double(one); };
+        std::vector<uint64_t> frame(48 * 48), content[2], got(48 * 48);
+        ASSERT_EQ(context->SetImageOutputBuffer(ULMContext::kImageBuffer0), kULMOK);
+        ReleasablePointer<ULMImageBuffer> plain(make());
+        ASSERT_EQ(v->StartRender(context, plain, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        ASSERT_EQ(plain->Unload(frame.data(), whole, 0), kULMOK);
+        const ULMImageRange port = plain->GetOutputLimits();
+        // Packed pixels of colours below a quarter over opacities from a half, so that no sum leaves the field.
+        const uint64_t low = bits == 32 ? 0x3F3F3F3F3F3F3F3Full : 0x3FF3FF3FF3FFull,
+                       half = bits == 32 ? 0x8000000080000000ull : 0x800000000000ull;
+        for (uint64_t i = 0; i < 2 * frame.size(); ++i)
+            content[i % 2].push_back(((i * 0x9E3779B97F4A7C15ull >> 7) & low) | half);
+        for (int combination = 0; combination < 8; ++combination) {
+            const bool blend[2] = {(combination & 1) != 0, (combination & 2) != 0}, into1 = combination & 4;
+            SCOPED_TRACE(::testing::Message() << bits << " bits, B " << blend[0] << blend[1] << ", into " << into1);
+            ReleasablePointer<ULMImageBuffer> images[2];
+            for (int n = 0; n < 2; ++n) {
+                images[n].Assign(make());
+                ASSERT_EQ(images[n]->Update(content[n].data(), whole, 0), kULMOK);
+                ASSERT_EQ(images[n]->SetInputLimits(blend[n] ? whole : ULMImageRange()), kULMOK);
+            }
+            ASSERT_EQ(context->SetImageOutputBuffer(ULMContext::ImageBufferNumber(into1)), kULMOK);
+            ASSERT_EQ(v->StartRender(context, images[0], nullptr, images[1], nullptr).Wait(-1), kULMOK);
+            ASSERT_EQ(images[into1]->Unload(got.data(), whole, 0), kULMOK);
+            for (int i = 0; i < 48 * 48; ++i) {
+                const auto pixel = [&](const std::vector<uint64_t>& px) {
+                    const uint64_t word = bits == 32 ? px[i / 2] >> (32 * (i % 2)) : px[i];
+                    return RGBA{value(word, 0), value(word, 1), value(word, 2), value(word, 3)};
+                };
+                const auto over = [](RGBA a, const RGBA& b) {
+                    for (int c = 0; c < 4; ++c) a[c] += (1 - a[3]) * b[c];
+                    return a;
+                };
+                const bool inside = Contains(port, ULMImageRange(1, 1, i % 48, i / 48));
+                RGBA want = pixel(inside ? frame : content[into1]);
+                if (inside && blend[0]) want = over(pixel(content[0]), want);
+                if (inside && blend[1]) want = over(want, pixel(content[1]));
+                for (int c = 0; c < 4; ++c) ASSERT_NEAR(pixel(got)[c], want[c], 2.5 / double(one)) << i << " " << c;
+            }
+        }
+    }
+    v->UnlockVolume(0);
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Eyes, PerspectiveRenderTest,
     ::testing::Values(Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, false},

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "blob_volume.h"
 #include "perspective/persp_interf.h"
 #include "tulx7sim/chip_model.h"
 #include "ulm3.h"
@@ -42,12 +43,7 @@ double Median(std::vector<double> v) {
 
 void BM_PerspectiveAgainstParallel(benchmark::State& state) {
     if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
-    std::vector<uint8_t> voxels(size_t{kSide} * kSide * kSide);
-    for (int z = 0; z < kSide; ++z)
-        for (int y = 0; y < kSide; ++y)
-            for (int x = 0; x < kSide; ++x)
-                voxels[(size_t(z) * kSide + y) * kSide + x] =
-                    static_cast<uint8_t>(std::max(0.0, 255 - 2 * std::hypot(x - 128.0, y - 120.0, z - 130.0)));
+    std::vector<uint8_t> voxels = BlobVoxels(kSide);
     ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
     ULMLookupTable* table = ULMLookupTable::Create(256);
     table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);

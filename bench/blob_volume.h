@@ -1,0 +1,20 @@
+// The render benchmarks' dense volume: a soft ball of 8-bit voxels in a
+// side^3 box, slightly off centre so that no view is symmetric.
+#pragma once
+
+#include <algorithm>
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+inline std::vector<uint8_t> BlobVoxels(int inSide) {
+    const double centre[3] = {inSide * 0.5, inSide * 0.46875, inSide * 0.5078125};
+    std::vector<uint8_t> voxels(size_t(inSide) * inSide * inSide);
+    for (int z = 0; z < inSide; ++z)
+        for (int y = 0; y < inSide; ++y)
+            for (int x = 0; x < inSide; ++x)
+                voxels[(size_t(z) * inSide + y) * inSide + x] = static_cast<uint8_t>(
+                    std::max(0.0, 255 - 2 * std::hypot(x - centre[0], y - centre[1], z - centre[2])));
+    return voxels;
+}

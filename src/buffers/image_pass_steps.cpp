@@ -42,4 +42,13 @@ uint32_t ULMImageFieldCodes(const ULMImageBuffer& inImage) {
     return codes;
 }
 
+void ULMRouteFieldsStraight(ULMImagePassValues& ioValues) {
+    constexpr uint32_t kTwelveBits = NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), 12, 0);
+    for (uint32_t& format : ioValues.lookupTableFormat) format = NKW7_SameFieldCodes(kTwelveBits);
+    using Op = NKW7_AluOp;
+    ioValues.alu[0] = NKW7_AluWord(Op::A, Op::B, Op::Zero, Op::Zero);
+    ioValues.alu[1] = NKW7_AluWord(Op::Zero, Op::Zero, Op::A, Op::B);
+    ioValues.alu[2] = NKW7_AluWord(Op::A, Op::A, Op::B, Op::B);
+}
+
 }  // namespace ulm3

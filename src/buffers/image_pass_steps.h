@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "board/board_pass_block.h"
 #include "ulm3/image_buffer.h"
 
 namespace ulm3 {
@@ -26,5 +27,9 @@ ULMImagePassStep ULMImagePassStepOf(int32_t inSourceOrigin, int32_t inSourceSize
 
 // Channel i's field code in bits 8i+7..8i.
 uint32_t ULMImageFieldCodes(const ULMImageBuffer& inImage);
+
+// Fields 0..3 straight through to red, green, blue and alpha, the tables
+// read as one 12-bit channel per entry (they are bypassed anyway).
+void ULMRouteFieldsStraight(ULMImagePassValues& ioValues);
 
 }  // namespace ulm3

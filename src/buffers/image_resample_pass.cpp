@@ -76,14 +76,7 @@ std::vector<ULMPassRegister> ResampleProgramme(const ULMImageRange& inSource,
     values.step[2] = kULMFixedOne2340;
     values.voxelFormat = inVoxelFormat;
     values.voxelBorder = inBorder;
-    // One 12-bit channel per table entry; the tables are bypassed anyway.
-    constexpr uint32_t kTwelveBits = NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), 12, 0);
-    for (uint32_t& format : values.lookupTableFormat) format = NKW7_SameFieldCodes(kTwelveBits);
-    // Fields 0..3 straight through to red, green, blue and alpha.
-    using Op = NKW7_AluOp;
-    values.alu[0] = NKW7_AluWord(Op::A, Op::B, Op::Zero, Op::Zero);
-    values.alu[1] = NKW7_AluWord(Op::Zero, Op::Zero, Op::A, Op::B);
-    values.alu[2] = NKW7_AluWord(Op::A, Op::A, Op::B, Op::B);
+    ULMRouteFieldsStraight(values);
     values.section = section;
     // Write image 0, each sample replacing what the ray holds.
     values.imageControl = NKW7_FIELD(ImageControl, write, NKW7_ImageWrite::Image0) |

@@ -98,13 +98,7 @@ ULMImagePassValues ULMResamplePassValues(const ULMContext* inContext, ULMImageBu
     v.step[1] = y.spacing;
     v.step[2] = kULMFixedOne2340;
     v.voxelFormat = inSource != nullptr ? ULMImageFieldCodes(*inSource) : 0;
-    constexpr uint32_t kTwelveBits = NKW7_FieldCode(NKW7_Code(NKW7_FieldControl::UnsignedFraction), 12, 0);
-    for (uint32_t& format : v.lookupTableFormat) format = NKW7_SameFieldCodes(kTwelveBits);
-    // Fields 0..3 straight through to red, green, blue and alpha.
-    using Op = NKW7_AluOp;
-    v.alu[0] = NKW7_AluWord(Op::A, Op::B, Op::Zero, Op::Zero);
-    v.alu[1] = NKW7_AluWord(Op::Zero, Op::Zero, Op::A, Op::B);
-    v.alu[2] = NKW7_AluWord(Op::A, Op::A, Op::B, Op::B);
+    ULMRouteFieldsStraight(v);
     v.accumValue = BorderOf(inColor0);
     v.lastValue = BorderOf(inColor1);
     v.section = NKW7_FIELD(Section, sizeX, kSectionCode) | NKW7_FIELD(Section, sizeY, kSectionCode);

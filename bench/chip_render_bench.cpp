@@ -182,19 +182,26 @@ private:
 // run: the baseline of the vector kernels.
 std::map<bool, double> gScalar;
 
-void BM_ChipBlobRender(benchmark::State& state) {
-    static std::map<bool, double> oneThread;  // samples/s, measured first in the same run
-    const bool shaded = state.range(0) != 0;
-    const int threads = static_cast<int>(state.range(1));
+// Samples/s of the blob render on `threads` threads and the instruction set
+// given, over the benchmark's iterations.
+double BlobSamplesPerSecond(benchmark::State& state, bool shaded, int threads, ChipInstructionSet isa) {
     SetChipThreads(threads);
-    SetChipInstructionSet(ChipInstructionSet::kDefault);
+    SetChipInstructionSet(isa);
     BlobRender& render = BlobRender::Instance();
     uint64_t samples = 0;
     const auto start = std::chrono::steady_clock::now();
     for (auto _ : state) samples += render.Run(shaded);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
     SetChipThreads(0);
-    const double rate = seconds > 0 ? static_cast<double>(samples) / seconds : 0;
+    SetChipInstructionSet(ChipInstructionSet::kDefault);
+    return seconds > 0 ? static_cast<double>(samples) / seconds : 0;
+}
+
+void BM_ChipBlobRender(benchmark::State& state) {
+    static std::map<bool, double> oneThread;  // samples/s, measured first in the same run
+    const bool shaded = state.range(0) != 0;
+    const int threads = static_cast<int>(state.range(1));
+    const double rate = BlobSamplesPerSecond(state, shaded, threads, ChipInstructionSet::kDefault);
     if (threads == 1) oneThread[shaded] = rate;
     state.counters["samples/s"] = rate;
     state.counters["x one thread"] = oneThread[shaded] > 0 ? rate / oneThread[shaded] : 0;
@@ -204,16 +211,7 @@ void BM_ChipBlobRender(benchmark::State& state) {
 
 void BM_ChipBlobRenderScalar(benchmark::State& state) {
     const bool shaded = state.range(0) != 0;
-    SetChipThreads(1);
-    SetChipInstructionSet(ChipInstructionSet::kScalar);
-    BlobRender& render = BlobRender::Instance();
-    uint64_t samples = 0;
-    const auto start = std::chrono::steady_clock::now();
-    for (auto _ : state) samples += render.Run(shaded);
-    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-    SetChipThreads(0);
-    SetChipInstructionSet(ChipInstructionSet::kDefault);
-    gScalar[shaded] = seconds > 0 ? static_cast<double>(samples) / seconds : 0;
+    gScalar[shaded] = BlobSamplesPerSecond(state, shaded, 1, ChipInstructionSet::kScalar);
     state.counters["samples/s"] = gScalar[shaded];
     state.SetLabel(shaded ? "shaded scalar" : "unshaded scalar");
 }

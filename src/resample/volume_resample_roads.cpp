@@ -8,6 +8,7 @@
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
 #include "ulm3/classifier.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -68,9 +69,6 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     if (inSourceRange.IsEmpty() || inDestinationRange.IsEmpty()) return ULMSyncEvent(kULMOK);
     if (!GetRange().Contains(inSourceRange)) return ULMSyncEvent(kULMErrArgument);
     if (pDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
-    const ULMLocation sourceLocation = GetBufferLocation();
-    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
-    if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
     // A pass writes slices in pairs: an odd count must end at the volume's
     // end, where the extra slice falls outside it.
     const ULMVolumeRange whole = pDestination->GetRange();
@@ -80,6 +78,14 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     pDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
     if (IsObjectType(pDestination, kObjectTypeULMMipmapVolume) && pDestination->GetMipmapLevel(0) != nullptr)
         pDestination = pDestination->GetMipmapLevel(0);
+    // The source's and the destination's buffers are held through every
+    // pass of the road, before the temporary's: each pass takes them again
+    // beside the temporary, in the same order, and another thread's road
+    // the other way round waits for this one.
+    const ULMBufferLockPair bufferHold(*this, pDestination);
+    const ULMLocation sourceLocation = GetBufferLocation();
+    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
+    if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
 
     const bool inPlace = (sourceLocation == destinationLocation || destinationLocation == kULMNoBufferAttached) &&
                          IsObjectType(pDestination, kObjectTypeULMVolumeInternal);

@@ -154,7 +154,7 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     };
     for (const Use& use : uses) {
         if (use.buffer == nullptr) continue;
-        bool output = use.buffer->m_isRenderOutput;
+        bool output = false;
         for (const Use& other : uses) output = output || (other.buffer == use.buffer && other.output);
         use.buffer->SetRenderEvent(renderEvent, output);
     }

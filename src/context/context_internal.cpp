@@ -174,25 +174,6 @@ ULMContextInternal* ULMContextInternal::MakeRenderCopy(const ULMContextInternal&
     return copy;
 }
 
-ULMLight* ULMContextInternal::GetLight(int inIndex) const {
-    ULMScopedLock hold(m_stateLock);
-    return m_lights[inIndex];
-}
-
-int ULMContextInternal::GetLightCount() const {
-    ULMScopedLock hold(m_stateLock);
-    return static_cast<int>(m_lights.Number());
-}
-
-ULMCutPlane* ULMContextInternal::GetCutPlane(int inIndex) const {
-    ULMScopedLock hold(m_stateLock);
-    return m_cutPlanes[inIndex];
-}
-
-int ULMContextInternal::GetCutPlaneCount() const {
-    ULMScopedLock hold(m_stateLock);
-    return static_cast<int>(m_cutPlanes.Number());
-}
 
 ULMStatus ULMContextInternal::SetImageOutputBuffer(ImageBufferNumber inBuffer) {
     if (inBuffer < kImageBuffer0 || inBuffer > kImageBufferNone) return kULMErrArgument;

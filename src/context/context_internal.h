@@ -107,16 +107,16 @@ public:
     ULMStatus RemoveLight(ULMLight* inLight) override {
         return ChangeList(m_lights, &ULMListInternal<ULMLight>::Remove, inLight);
     }
-    ULMLight* GetLight(int inIndex) const override;
-    int GetLightCount() const override;
+    ULMLight* GetLight(int inIndex) const override { return Member(m_lights, inIndex); }
+    int GetLightCount() const override { return Count(m_lights); }
     ULMStatus AddCutPlane(ULMCutPlane* inPlane) override {
         return ChangeList(m_cutPlanes, &ULMListInternal<ULMCutPlane>::Add, inPlane);
     }
     ULMStatus RemoveCutPlane(ULMCutPlane* inPlane) override {
         return ChangeList(m_cutPlanes, &ULMListInternal<ULMCutPlane>::Remove, inPlane);
     }
-    ULMCutPlane* GetCutPlane(int inIndex) const override;
-    int GetCutPlaneCount() const override;
+    ULMCutPlane* GetCutPlane(int inIndex) const override { return Member(m_cutPlanes, inIndex); }
+    int GetCutPlaneCount() const override { return Count(m_cutPlanes); }
 
     ULMStatus SetNotifyCallback(ULMEventType inKind, ULMNotifyCallback inCallback, void* inData) override;
     ULMStatus WaitForEvent(long inMilliseconds, ULMEventBase*& outEvent, void*& outData) override;
@@ -197,6 +197,16 @@ private:
         ioField = inValue;
         IncSerial();
         return kULMOK;
+    }
+    template <class T>
+    T* Member(const ULMListInternal<T>& inList, int inIndex) const {
+        ULMScopedLock hold(m_stateLock);
+        return inList[inIndex];
+    }
+    template <class T>
+    int Count(const ULMListInternal<T>& inList) const {
+        ULMScopedLock hold(m_stateLock);
+        return static_cast<int>(inList.Number());
     }
     template <class T>
     ULMStatus ChangeList(ULMListInternal<T>& ioList, ULMStatus (ULMListInternal<T>::*inChange)(T*), T* inObject) {

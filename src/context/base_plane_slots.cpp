@@ -147,8 +147,10 @@ ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bo
 
     if (inVolume->GetBufferLocation() == kULMNoBufferAttached) {
         status = inVolume->LockVolume(kULMAnyBoard);
-        if (status != kULMOK) return status;
-        outLocked = true;
+        // Another thread's base plane may have locked it in between: then it
+        // has its buffer, and that thread unlocks it if its render fails.
+        if (status != kULMOK && inVolume->GetBufferLocation() == kULMNoBufferAttached) return status;
+        outLocked = status == kULMOK;
     }
     status = PrepareImage(inVolume, ioSlot);
     if (status != kULMOK) return status;

@@ -97,15 +97,14 @@ TEST_F(ContextThreadsTest, EveryFrameShowsOneStateOfAContextAnotherThreadChanges
         Road road;
         Change change;
     } cases[] = {
-        {Road::kPlain, Change::kLightList},       {Road::kPlain, Change::kCutPlaneList},
-        {Road::kPlain, Change::kCamera},          {Road::kPlain, Change::kLight},
-        {Road::kPlain, Change::kCutPlane},        {Road::kPlain, Change::kBasePlanes},
-        {Road::kMPR, Change::kLightList},
-        {Road::kMPR, Change::kCutPlaneList},      {Road::kMPR, Change::kCamera},
-        {Road::kMPR, Change::kLight},             {Road::kMPR, Change::kCutPlane},
-        {Road::kPerspective, Change::kLightList},
+        {Road::kPlain, Change::kLightList},         {Road::kPlain, Change::kCutPlaneList},
+        {Road::kPlain, Change::kCamera},            {Road::kPlain, Change::kLight},
+        {Road::kPlain, Change::kCutPlane},          {Road::kPlain, Change::kBasePlanes},
+        {Road::kMPR, Change::kLightList},           {Road::kMPR, Change::kCutPlaneList},
+        {Road::kMPR, Change::kCamera},              {Road::kMPR, Change::kLight},
+        {Road::kMPR, Change::kCutPlane},            {Road::kPerspective, Change::kLightList},
         {Road::kPerspective, Change::kCutPlaneList}, {Road::kPerspective, Change::kCamera},
-        {Road::kPerspective, Change::kLight},     {Road::kPerspective, Change::kCutPlane},
+        {Road::kPerspective, Change::kLight},       {Road::kPerspective, Change::kCutPlane},
     };
     constexpr int kFrames = 12;
     for (const auto& c : cases) {

@@ -12,6 +12,7 @@
 #include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 #include "compositing/software_blend_volume.h"
+#include "ulm3/cut_plane.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
@@ -30,7 +31,11 @@ struct Eye {
     int width, height;
     int blendMode;
     bool depth;  // samples behind a plane through the volume's centre on the left half are hidden; depth 0 written
+    int cut = -1;  // a plane of kCuts
 };
+// Over world points, where the volume's centre lies at the eye's shift.
+const test_support::ReferenceScene::Cut kCuts[] = {{ULMVector4D(1, 1, 0, 0), -4, 1e6, true},
+                                                   {ULMVector4D(0.2, -1, 0.6, 27), -3, 3, false}};
 void PrintTo(const Eye& e, std::ostream* out) { *out << e.what << " mode " << e.blendMode << " depth " << e.depth; }
 
 constexpr double kNear = 0.5, kFar = 200, kMaxDepth = 16777215;
@@ -130,6 +135,14 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
         ASSERT_EQ(context->SetDepthTest(X::kDepthBuffer0, X::kDepthTestLess), kULMOK);
         ASSERT_EQ(context->SetDepthCombineFunction(X::kDepthCombineAnd), kULMOK);
         ASSERT_EQ(context->SetDepthUpdateFilter(X::kDepthBuffer0, X::kFilterNone), kULMOK);
+    }
+    ReleasablePointer<ULMCutPlane> cut;
+    if (e.cut >= 0) {
+        const test_support::ReferenceScene::Cut& c = kCuts[e.cut];
+        s.cuts.push_back(c);
+        cut.Assign(ULMCutPlane::Create(c.plane, c.min, c.max));
+        ASSERT_EQ(cut->SetVisibility(c.keepInside), kULMOK);
+        ASSERT_EQ(context->AddCutPlane(cut), kULMOK);
     }
     ReleasablePointer<ULMVolume> v(
         ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
@@ -357,6 +370,70 @@ TEST_F(PerspectiveTest, ABlendedFrameIsTheHostCompositeOfBothImagesAroundIt) {
     v->UnlockVolume(0);
 }
 
+// Planes of every orientation, the eye on either side of each: a perspective frame with the cut matches the frame
+// of the volume with the cut-away voxels zeroed, as closely as the parallel render of the same view matches its own.
+TEST_F(PerspectiveTest, CutPlanesClipAFrameWhereTheyClipTheVolume) {
+    const struct {
+        const char* what;
+        ULMVector4D plane;  // over world points; the volume's centre lies at (0, 0, -45)
+        double min, max;
+        bool keepInside;
+    } planes[] = {{"X half", {1, 0, 0, 0}, -1e6, 2, true},
+                  {"Y slab", {0, 1, 0, 0}, -3, 4, true},
+                  {"Z half, outside kept", {0, 0, 1, 45}, -1e6, -1, false},
+                  {"oblique half", {1, 1, 1, 45}, -2, 1e6, true},
+                  {"oblique slab", {1, -2, 0.5, 22.5}, -6, 6, true},
+                  {"oblique slab, outside kept", {-0.3, 0.5, 1, 45}, -2, 2, false}};
+    const struct {
+        double turnX, turnY;
+    } views[] = {{20, 30}, {-20, 210}, {75, 10}};
+    constexpr int kSide = 64;
+    const ULMMatrix projections[2] = {ULMMatrix::Ortho(-24, 24, -24, 24, kNear, kFar),
+                                      ULMMatrix::Perspective(50, 1, kNear, kFar)};
+    for (const auto& view : views)
+        for (const auto& p : planes) {
+            SCOPED_TRACE(::testing::Message() << p.what << ", turned " << view.turnX << " " << view.turnY);
+            const ULMMatrix model = ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(view.turnX, ULMVector3D(1, 0, 0)) *
+                                    ULMMatrix::Rotate(view.turnY, ULMVector3D(0, 1, 0)) *
+                                    ULMMatrix::Translate(-15.5, -11.5, -9.5);
+            std::vector<uint8_t> zeroed = s.voxels;
+            for (size_t i = 0; i < zeroed.size(); ++i) {
+                const ULMVector4D w = model * ULMVector4D(double(i % s.size[0]), double(i / s.size[0] % s.size[1]),
+                                                          double(i / s.size[0] / s.size[1]), 1);
+                const double value = p.plane[0] * w[0] + p.plane[1] * w[1] + p.plane[2] * w[2] + p.plane[3];
+                if ((value >= p.min && value <= p.max) != p.keepInside) zeroed[i] = 0;
+            }
+            ReleasablePointer<ULMVolume> whole(
+                ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+            ReleasablePointer<ULMVolume> cutAway(
+                ULMVolume::Create(1u, zeroed.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+            ReleasablePointer<ULMCutPlane> plane(ULMCutPlane::Create(p.plane, p.min, p.max));
+            ASSERT_EQ(plane->SetVisibility(p.keepInside), kULMOK);
+            ULMCamera& camera = context->GetCamera();
+            camera.SetModelMatrix(model);
+            camera.SetViewport(0, 0, kSide, kSide);
+            int differ[2] = {}, drawn[2] = {};
+            for (int road = 0; road < 2; ++road) {
+                camera.SetProjectionMatrix(projections[road]);
+                const std::vector<RGBA> expected = Render(cutAway, kSide, kSide);
+                ASSERT_EQ(context->AddCutPlane(plane), kULMOK);
+                const std::vector<RGBA> got = Render(whole, kSide, kSide);
+                ASSERT_EQ(context->RemoveCutPlane(plane), kULMOK);
+                for (size_t i = 0; i < got.size(); ++i) {
+                    double worst = 0;
+                    for (int c = 0; c < 4; ++c) worst = std::max(worst, std::fabs(got[i][c] - expected[i][c]));
+                    differ[road] += worst > 0.1;
+                    drawn[road] += expected[i][3] > 0;
+                }
+            }
+            // Cut faces seen at a slant differ most; their share of the drawn pixels is what the roads compare.
+            ASSERT_GT(drawn[0] * drawn[1], 0);
+            EXPECT_LE(double(differ[1]) / drawn[1], 1.5 * differ[0] / drawn[0] + 0.01)
+                << differ[1] << " of " << drawn[1] << " perspective pixels, " << differ[0] << " of " << drawn[0]
+                << " parallel ones";
+        }
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Eyes, PerspectiveRenderTest,
     ::testing::Values(Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, false},
@@ -365,7 +442,10 @@ INSTANTIATE_TEST_SUITE_P(
                       Eye{"three faces", 30, -35, {0, 0, -40}, 48, 48, 12, false},
                       Eye{"inside the box", 0, 180, {2, 0, -2}, 48, 40, 4, false},
                       Eye{"one face", 0, 0, {0, 0, -45}, 48, 48, 4, true},
-                      Eye{"three faces", 30, -35, {0, 0, -40}, 56, 40, 4, true}));
+                      Eye{"three faces", 30, -35, {0, 0, -40}, 56, 40, 4, true},
+                      Eye{"two faces, cut", 0, 40, {1, -2, -45}, 56, 40, 4, false, 0},
+                      Eye{"three faces, cut", 30, -35, {0, 0, -40}, 48, 48, 12, false, 1},
+                      Eye{"from behind, cut", 20, 200, {0, 0, -40}, 48, 48, 4, false, 1}));
 
 }  // namespace
 }  // namespace ulm3

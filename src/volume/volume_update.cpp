@@ -167,9 +167,7 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
                                    inSourceZ == inDestinationRange.ZOrigin();
         if (!reloadsItself) {
             if (m_readOnly) return Finished(kULMErrReadOnly);
-            const ULMStatus granted = AddAccess(kULMAccessWrite);
-            if (granted != kULMOK) return Finished(granted);
-            ReleaseAccess();
+            if (const ULMStatus granted = ProbeWriteAccess(); granted != kULMOK) return Finished(granted);
         }
         // Held through the whole copy, shared so that a map of this very
         // volume and the passes of the YZ-slice cache can join it.
@@ -177,6 +175,12 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         return CopyFromVolume(inVolume, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
     });
+}
+
+ULMStatus ULMVolumeInternal::ProbeWriteAccess() {
+    const ULMStatus granted = AddAccess(kULMAccessWrite);
+    if (granted == kULMOK) ReleaseAccess();
+    return granted;
 }
 
 ULMSyncEvent ULMVolumeInternal::CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange,

@@ -10,6 +10,7 @@
 #include "foundation/shareable.h"
 #include "resample/volume_resample_pass.h"
 #include "ulm3/classifier.h"
+#include "volume/sub_volume.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -61,7 +62,7 @@ ULMStatus CheckRanges(const ULMVolume& inSource, const ULMVolumeRange& inSourceR
     const ULMVolumeRange wholes[2] = {inSource.GetRange(), inDestination.GetRange()};
     for (int i = 0; i < 2; ++i) {
         const ULMVolumeRange& box = *boxes[i];
-        if (box.m_size[0] < 0 || box.m_size[1] < 0 || box.m_size[2] < 0) return kULMErrArgument;
+        if (HasNegativeSize(box)) return kULMErrArgument;
         if (box.IsEmpty()) continue;
         if (!wholes[i].Contains(box)) return kULMErrArgument;
         for (int axis = 0; axis < 3; ++axis) {

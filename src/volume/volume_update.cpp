@@ -81,7 +81,9 @@ ULMStatus ULMVolumeInternal::Update(const void* inVoxels, const ULMVolumeRange& 
 
 ULMSyncEvent ULMVolumeInternal::StartUpdate(const void* inVoxels, const ULMVolumeRange& inDestinationRange) {
     // An empty range is done before anything else is looked at: callers
-    // pass one with no voxels at all.
+    // pass one with no voxels at all. A negative size is refused, as an
+    // unload refuses it.
+    if (HasNegativeSize(inDestinationRange)) return Finished(kULMErrArgument);
     if (inDestinationRange.IsEmpty()) return Finished(kULMOK);
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVoxels == nullptr)
         return Finished(kULMErrArgument);
@@ -150,6 +152,7 @@ ULMStatus ULMVolumeInternal::Update(const ULMVolume* inVolume, const ULMVolumeRa
 
 ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                             int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) {
+    if (HasNegativeSize(inDestinationRange)) return Finished(kULMErrArgument);
     if (inDestinationRange.IsEmpty()) return Finished(kULMOK);
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVolume == nullptr || !ValidSource(inSource))
         return Finished(kULMErrArgument);

@@ -46,13 +46,13 @@ ULMStatus ULMSampleSpace::AssignMiniFrustum(const ULMContext* inContext, const U
     m_depthOrigin = f.mMinD;
     m_depthRate[0] = m_depthRate[1] = 0.0;
     m_depthRate[2] = (f.mMaxD - f.mMinD) / nz;
-    // Slices lie on the voxel grid of their spacing along the principal
-    // axis, as the parallel road's do: the first one up to a step behind the
-    // near face, so that a volume one voxel thick, whose faces lie half a
-    // voxel from its centre, is sampled at its centre and not on a face.
+    // Voxels own the cells from half a voxel below their centres to just
+    // short of half a voxel above (the trims), so a near face on a cell's
+    // upper edge belongs to no voxel: the first slice lies 1/256 voxel, the
+    // chip's resolution, behind the near face, so that a volume one voxel
+    // thick seen from that side still has a sample inside it.
     if (m_dZs[2] > 0.0) {
-        const double steps = m_origin[2] / m_dZs[2];
-        const double behind = std::clamp(std::ceil(steps - 1e-9) - steps, 0.0, 1.0 - 1e-9);
+        const double behind = 1.0 / 256.0 / m_dZs[2];
         for (int i = 0; i < 3; ++i) m_origin[i] += behind * m_dZs[i];
         for (int i = 0; i < 2; ++i) m_dXs[i] += behind * m_ddXsZs[i], m_dYs[i] += behind * m_ddYsZs[i];
         m_depthOrigin += behind * m_depthRate[2];

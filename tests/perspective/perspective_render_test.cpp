@@ -284,7 +284,7 @@ TEST_F(PerspectiveTest, FramesDrawTheParallelFootprintAtAnyDistanceViewportAndTh
 TEST_F(PerspectiveTest, FramesFromCloseAboveAThinVolumeDrawEveryPixel) {
     ASSERT_EQ(context->SetMinViewingDistance(1.0), kULMOK);
     for (const int slices : {1, 2})
-        for (const double above : {0.5, 0.7, 0.95, 3.0}) {
+        for (const double above : {0.2, 0.5, 0.7, 0.95, 3.0}) {
             SCOPED_TRACE(::testing::Message() << slices << " slices, the eye " << above << " above");
             std::vector<uint8_t> voxels(size_t(32) * 32 * slices, 200);
             ReleasablePointer<ULMVolume> v(ULMVolume::Create(1u, voxels.data(), 32, 32, slices, ULMVolume::kSliced));

@@ -15,6 +15,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -59,9 +60,9 @@ struct Options {
     double perspective = 0.0;  // field of view; 0 for the orthographic camera
 };
 
-// 0 when the options can be run; else the exit status, after the usage or
-// one line that names the argument at fault.
-int ParseOptions(int argc, char** argv, Options& out) {
+// Nothing when the options can be run; else the exit status, after the
+// usage or one line that names the argument at fault.
+std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
     using namespace ulm3cli;
     const std::vector<Option> options = {
         {"--size", 1, "the picture's width and height, a whole number of pixels from 16 to 4096",
@@ -99,25 +100,12 @@ int ParseOptions(int argc, char** argv, Options& out) {
         {"--shade", 0, "", [&](char* const*) { return out.shade = true; }},
         {"--base-plane", 0, "", [&](char* const*) { return out.basePlane = true; }},
     };
-    if (argc < 2) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
     std::vector<const char*> files;
-    const ReadResult read = ReadOptions(kProgram, argc, argv, options, files);
-    if (read == ReadResult::kHelp) {
-        std::fputs(kUsage, stdout);
-        return -1;
-    }
-    if (read == ReadResult::kRefused) return 2;
-    if (files.size() != 2) {
-        std::string given;
-        for (const char* f : files) given += std::string(given.empty() ? "" : " ") + f;
-        return Refuse(kProgram, files.empty() ? "IN.vox OUT.png" : given, "expected a volume file and a picture");
-    }
+    const std::optional<int> stop = ReadCommandLine(kProgram, kUsage, argc, argv, options, 2, "IN.vox OUT.png", files);
+    if (stop) return stop;
     out.input = files[0];
     out.output = files[1];
-    return 0;
+    return std::nullopt;
 }
 
 // Samples along each ray per voxel it crosses, about. The render slices the
@@ -380,8 +368,7 @@ int Run(Options& ioOptions, PngOutput& ioOutput) {
 
 int main(int argc, char** argv) {
     Options options;
-    const int refused = ParseOptions(argc, argv, options);
-    if (refused != 0) return refused < 0 ? 0 : refused;
+    if (const std::optional<int> stop = ParseOptions(argc, argv, options)) return *stop;
     // A file-size limit then fails the picture's write, which says so,
     // instead of ending the program before its temporary file is removed.
     std::signal(SIGXFSZ, SIG_IGN);

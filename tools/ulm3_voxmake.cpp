@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fstream>
 #include <new>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,20 +27,17 @@ namespace {
 
 const char* const kProgram = "ulm3_voxmake";
 
-void Usage(FILE* out) {
-    std::fprintf(out,
-                 "usage: ulm3_voxmake [--size X Y Z] [--bits 8|16] [--field-bits B] [--spacing SX SY SZ]\n"
-                 "                    [--shape sphere|ramp|phantom|raw] [--raw FILE] [--little] [--title TEXT] "
-                 "OUT.vox\n"
-                 "  --size: voxels along X, Y and Z, each 1..4096 (64 64 64)\n"
-                 "  sphere: a soft ball with a denser shell (default); ramp: values rising along X;\n"
-                 "  phantom: the 3-D Shepp-Logan head phantom (modified intensities);\n"
-                 "  raw: voxels read from FILE (packed, X fastest, this machine's byte order).\n"
-                 "  Shapes fill 0..255 in 8-bit voxels and 0..4095 in 16-bit ones. --field-bits declares\n"
-                 "  how many low bits hold the value, 1 up to the voxel's bits (default 8 in 8-bit voxels;\n"
-                 "  in 16-bit ones 12 for the shapes and 16 for raw voxels); --spacing gives the voxel's\n"
-                 "  extent along each axis, for voxels that are not cubes.\n");
-}
+const char* const kUsage =
+    "usage: ulm3_voxmake [--size X Y Z] [--bits 8|16] [--field-bits B] [--spacing SX SY SZ]\n"
+    "                    [--shape sphere|ramp|phantom|raw] [--raw FILE] [--little] [--title TEXT] OUT.vox\n"
+    "  --size: voxels along X, Y and Z, each 1..4096 (64 64 64)\n"
+    "  sphere: a soft ball with a denser shell (default); ramp: values rising along X;\n"
+    "  phantom: the 3-D Shepp-Logan head phantom (modified intensities);\n"
+    "  raw: voxels read from FILE (packed, X fastest, this machine's byte order).\n"
+    "  Shapes fill 0..255 in 8-bit voxels and 0..4095 in 16-bit ones. --field-bits declares\n"
+    "  how many low bits hold the value, 1 up to the voxel's bits (default 8 in 8-bit voxels;\n"
+    "  in 16-bit ones 12 for the shapes and 16 for raw voxels); --spacing gives the voxel's\n"
+    "  extent along each axis, for voxels that are not cubes.\n";
 
 struct Request {
     int32_t size[3] = {64, 64, 64};
@@ -54,8 +52,9 @@ struct Request {
     std::string out;
 };
 
-// 0 when the request can be made; the exit status otherwise (after its line).
-int ReadRequest(int argc, char** argv, Request& out) {
+// Nothing when the request can be made; else the exit status, after the
+// usage or one line that names the argument at fault.
+std::optional<int> ReadRequest(int argc, char** argv, Request& out) {
     const std::vector<Option> options = {
         {"--size", 3, "three whole numbers of voxels, each from 1 to 4096",
          [&](char* const* v) {
@@ -102,21 +101,8 @@ int ReadRequest(int argc, char** argv, Request& out) {
         {"--title", 1, "a line of text", [&](char* const* v) { return out.title = v[0], true; }},
     };
     std::vector<const char*> files;
-    if (argc < 2) {
-        Usage(stderr);
-        return 2;
-    }
-    const ReadResult read = ReadOptions(kProgram, argc, argv, options, files);
-    if (read == ReadResult::kHelp) {
-        Usage(stdout);
-        return -1;
-    }
-    if (read == ReadResult::kRefused) return 2;
-    if (files.size() != 1) {
-        std::string given;
-        for (const char* f : files) given += std::string(given.empty() ? "" : " ") + f;
-        return Refuse(kProgram, files.empty() ? "OUT.vox" : given, "expected one output file");
-    }
+    const std::optional<int> stop = ReadCommandLine(kProgram, kUsage, argc, argv, options, 1, "OUT.vox", files);
+    if (stop) return stop;
     out.out = files[0];
     if (!out.rawFile.empty() && !out.shapeTyped.empty() && out.shape != "raw")
         return Refuse(kProgram, out.shapeTyped, "--raw gives the voxels; leave --shape out");
@@ -126,7 +112,7 @@ int ReadRequest(int argc, char** argv, Request& out) {
     if (out.fieldBits > out.bits)
         return Refuse(kProgram, "--field-bits " + std::to_string(out.fieldBits),
                       "at most " + std::to_string(out.bits) + " in " + std::to_string(out.bits) + "-bit voxels");
-    return 0;
+    return std::nullopt;
 }
 
 // The raw file's voxels, which must be exactly the volume's, with values the
@@ -180,8 +166,7 @@ void FillShape(const Request& in, std::vector<uint8_t>& ioVoxels) {
 
 int main(int argc, char** argv) {
     Request in;
-    const int refused = ReadRequest(argc, argv, in);
-    if (refused != 0) return refused < 0 ? 0 : refused;
+    if (const std::optional<int> stop = ReadRequest(argc, argv, in)) return *stop;
     // A file-size limit then fails the write, which says so, instead of
     // ending the program halfway through.
     std::signal(SIGXFSZ, SIG_IGN);

@@ -61,4 +61,23 @@ ReadResult ReadOptions(const char* inProgram, int argc, char** argv, const std::
     return ReadResult::kRead;
 }
 
+std::optional<int> ReadCommandLine(const char* inProgram, const char* inUsage, int argc, char** argv,
+                                   const std::vector<Option>& inOptions, size_t inOperands,
+                                   const char* inOperandWords, std::vector<const char*>& outOperands) {
+    if (argc < 2) {
+        std::fputs(inUsage, stderr);
+        return 2;
+    }
+    const ReadResult read = ReadOptions(inProgram, argc, argv, inOptions, outOperands);
+    if (read == ReadResult::kHelp) {
+        std::fputs(inUsage, stdout);
+        return 0;
+    }
+    if (read == ReadResult::kRefused) return 2;
+    if (outOperands.size() == inOperands) return std::nullopt;
+    std::string given;
+    for (const char* operand : outOperands) given += std::string(given.empty() ? "" : " ") + operand;
+    return Refuse(inProgram, given.empty() ? inOperandWords : given, std::string("expected ") + inOperandWords);
+}
+
 }  // namespace ulm3cli

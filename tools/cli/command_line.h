@@ -4,6 +4,7 @@
 #pragma once
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -34,5 +35,13 @@ ReadResult ReadOptions(const char* inProgram, int argc, char** argv, const std::
 // "PROGRAM: WHAT: WHY (PROGRAM --help lists the options)" on stderr; 2, the
 // exit status of a command line that cannot be run.
 int Refuse(const char* inProgram, const std::string& inWhat, const std::string& inWhy);
+
+// A whole command line that takes inOperands operands (inOperandWords names
+// them, "IN.vox OUT.png"). The exit status when the program should stop: 2
+// after the usage on stderr for no arguments or one line for a bad one, 0
+// after the usage on stdout for --help; nothing when it can run.
+std::optional<int> ReadCommandLine(const char* inProgram, const char* inUsage, int argc, char** argv,
+                                   const std::vector<Option>& inOptions, size_t inOperands,
+                                   const char* inOperandWords, std::vector<const char*>& outOperands);
 
 }  // namespace ulm3cli

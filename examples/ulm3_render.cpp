@@ -1,6 +1,7 @@
 // Renders the first volume of a volume file to a PNG that shows it on the
-// first try: an orthographic camera fitted to the volume's box, grey and
-// opacity ramps over a window read from the voxels' histogram, one render
+// first try: an orthographic camera fitted to the box of the voxels the
+// window shows, grey and opacity ramps over a window read from the voxels'
+// histogram, about two samples a voxel along every ray, one render
 // into an on-board image, unloaded and written with libpng. --shade lights it
 // from the viewer; --base-plane renders a base plane and warps it into the
 // picture through a graphics context, as a drawing program would. A view the
@@ -22,8 +23,8 @@
 #include "render/picture_graphics.h"
 #include "render/png_output.h"
 #include "render/view_framing.h"
-#include "render/voxel_window.h"
 #include "cli/command_line.h"
+#include "render/voxel_window.h"
 #include "ulm3.h"
 
 using namespace ulm3;

@@ -360,7 +360,9 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
 }
 
 // A write that fails half way (here a file-size limit) says so in one line
-// and leaves the file that was there as it was, with nothing beside it.
+// and leaves the file that was there as it was, with nothing beside it. The
+// picture is larger than the C library's buffer, so that the write fails
+// inside the PNG encoder, not only when the file is closed.
 TEST_F(RenderPng, AWriteThatFailsKeepsTheFileThatWasThere) {
     ASSERT_EQ(Run(ULM3_VOXMAKE " --size 16 16 16 v.vox && " ULM3_RENDER " v.vox p.png --size 16"), 0) << m_errors;
     const std::string volume = Contents(m_dir / "v.vox"), picture = Contents(m_dir / "p.png");
@@ -369,7 +371,7 @@ TEST_F(RenderPng, AWriteThatFailsKeepsTheFileThatWasThere) {
         const char* named;
     } cases[] = {
         {"ulimit -f 1 && " ULM3_VOXMAKE " --size 32 32 32 v.vox", "cannot write v.vox"},
-        {"ulimit -f 1 && " ULM3_RENDER " v.vox p.png --size 128", "cannot write p.png"},
+        {"ulimit -f 1 && " ULM3_RENDER " v.vox p.png --size 512", "cannot write p.png"},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.command);

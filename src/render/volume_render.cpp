@@ -18,9 +18,9 @@
 #include "foundation/shareable.h"
 #include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
+#include "render/render_upper_layers.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
-#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 namespace {

@@ -339,14 +339,17 @@ ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& 
     return ioBlock.Close();
 }
 
-// The volume's DoStartResampleBuffer: the pass, with what it throws turned
-// into an event.
+// The volume's DoStartResampleBuffer: the pass, on its own copy of the
+// classifier (the direct one when none is given), with what it throws
+// turned into an event.
 ULMSyncEvent StartResampleBuffer(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                  const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                 ULMClassifier& ioClassifier, int inSideways, long long originX,
+                                 const ULMClassifier* inClassifier, int inSideways, long long originX,
                                  long long spacingX) {
     try {
-        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, ioClassifier,
+        ULMClassifier classifier =
+            inClassifier != nullptr ? *inClassifier : ULMClassifierInternal::DirectRGBAClassifier();
+        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, classifier,
                                      static_cast<ULMVolumeInternal::sideways>(inSideways), originX, spacingX);
     } catch (ULMStatus status) {
         return ULMSyncEvent(status);

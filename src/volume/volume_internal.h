@@ -188,8 +188,11 @@ public:
     // the X' sampling when either is non-zero.
     ULMSyncEvent DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                        const ULMVolumeRange& inDestinationRange,
-                                       ULMClassifier inClassifier, sideways inSideways,
+                                       const ULMClassifier& inClassifier, sideways inSideways,
                                        long long originX, long long spacingX);
+    // The same pass copying the fields as they stand, without a classifier.
+    ULMSyncEvent DoStartFieldCopy(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                  const ULMVolumeRange& inDestinationRange, sideways inSideways);
     // The public resample (volume_resample_roads.cpp): one pass when the
     // board can, else Z through X in sections, none waited for.
     ULMStatus ResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,

@@ -35,18 +35,13 @@ public:
 };
 
 ULMSyncEvent NoResamplePass(ULMVolumeInternal&, ULMVolume*, const ULMVolumeRange&, const ULMVolumeRange&,
-                            ULMClassifier&, int, long long, long long) {
+                            const ULMClassifier*, int, long long, long long) {
     return ULMSyncEvent(kULMErrUnimplemented);
 }
 
 ULMVolume* NoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
 
 ULMVolume* NoMultiboardVolume(int, ULMVolume*, ULMVolumeSource*, int, const ULMVolumeRange&) { return nullptr; }
-
-ULMSyncEvent NoResize(const ULMEnlargedRender&, ULMLocation, const ULMContext*, const ULMResizeView&, bool, double&,
-                      ULMImageBuffer*, ULMImageBuffer*) {
-    return ULMSyncEvent(kULMErrCantSubsample);
-}
 
 void NoPerspectiveDriver(PerspInterf* inInterface) { ULM_ASSERT(inInterface == nullptr); }
 
@@ -56,8 +51,6 @@ constinit NoRenderEngine gNoRenderEngine;
 constinit ULMVolumeRenderEngine* gRenderEngine = nullptr;
 constinit ULMResamplePass gResamplePass = nullptr;
 constinit ULMPerspectiveDriverDeleter gPerspectiveDriverDeleter = nullptr;
-constinit ULMRenderAndResize gRenderAndResize = nullptr;
-thread_local bool tResizeSuppressed = false;
 // Replaced by tests while other threads may make volumes.
 constinit std::atomic<ULMMipmapVolumeFactory> gMipmapFactory{NoMipmapVolume};
 constinit std::atomic<ULMMultiboardVolumeFactory> gMultiboardFactory{NoMultiboardVolume};
@@ -85,16 +78,6 @@ void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory) {
 void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory) {
     gMultiboardFactory.store(factory != nullptr ? factory : NoMultiboardVolume);
 }
-
-ULMRenderAndResize ULMGetRenderAndResize() { return gRenderAndResize != nullptr ? gRenderAndResize : NoResize; }
-
-void ULMRegisterRenderAndResize(ULMRenderAndResize resize) { gRenderAndResize = resize; }
-
-ULMResizeSuppression::ULMResizeSuppression() : m_was(tResizeSuppressed) { tResizeSuppressed = true; }
-
-ULMResizeSuppression::~ULMResizeSuppression() { tResizeSuppressed = m_was; }
-
-bool ULMResizeSuppression::Active() { return tResizeSuppressed; }
 
 ULMPerspectiveDriverDeleter ULMGetPerspectiveDriverDeleter() {
     return gPerspectiveDriverDeleter != nullptr ? gPerspectiveDriverDeleter : NoPerspectiveDriver;

@@ -4,7 +4,6 @@
 #include "volume/volume_yz_cache.h"
 
 #include "foundation/diagnostics.h"
-#include "ulm3/classifier.h"
 
 namespace ulm3 {
 
@@ -12,13 +11,6 @@ namespace {
 
 // Slab thickness in X: neighbouring slices hit the same slab.
 constexpr int kSlabSize = 32;
-
-// The passes copy the four fields as they stand. Made on first use so that
-// no static initialiser depends on another.
-const ULMClassifier& DirectRGBA() {
-    static const ULMClassifier sDirectRGBA = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
-    return sDirectRGBA;
-}
 
 }  // namespace
 
@@ -138,8 +130,7 @@ ULMSyncEvent ULMVolumeInternal::UnloadVolumeToCache(ULMVolumeRange inVolumeRange
                                 inVolumeRange.ZOrigin(), xStart);
     const ULMVolumeRange slab(inVolumeRange.YSize(), inVolumeRange.ZSize(), kSlabSize, 0, 0, 0);
     // The fill reads the buffer; its contents stay what they were.
-    return const_cast<ULMVolumeInternal*>(this)->DoStartResampleBuffer(
-        cache.GetVolume(), source, slab, DirectRGBA(), kUnload, 0, 0);
+    return const_cast<ULMVolumeInternal*>(this)->DoStartFieldCopy(cache.GetVolume(), source, slab, kUnload);
 }
 
 ULMSyncEvent ULMVolumeInternal::UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
@@ -173,9 +164,9 @@ ULMStatus ULMVolumeInternal::UpdateVolumeFromCache() const {
     // so that the slab's voxels are not lost.
     m_cacheHasLatestData = false;
     ULMVolumeInternal* self = const_cast<ULMVolumeInternal*>(this);
-    const ULMSyncEvent event = m_cacheForYZSlices->GetVolume()->DoStartResampleBuffer(
+    const ULMSyncEvent event = m_cacheForYZSlices->GetVolume()->DoStartFieldCopy(
         self, ULMVolumeRange(m_cacheRange.XSize(), m_cacheRange.YSize(), m_cacheRange.ZSize(), 0, 0, 0),
-        m_cacheRange, DirectRGBA(), kUpdate, 0, 0);
+        m_cacheRange, kUpdate);
     const ULMStatus status = event.Status();
     if (ULMFailed(status)) {
         m_cacheHasLatestData = true;

@@ -375,7 +375,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
 
     // Held from here: the slabs go back into their buffers first, and that
     // write-back takes the slab's lock after this one, as updates do.
-    ULMRecursiveLock sourceHold(m_bufferLock);
+    ULMRecursiveLock sourceHold(BufferLock());
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
     if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);
@@ -427,12 +427,12 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     status = WritePassBlock(values, block);
     if (status != kULMOK) return ULMSyncEvent(status);
 
-    m_buffer->SetRange(ULMRange(sourceBox));
+    BoardCopy().NarrowTo(sourceBox);
     KWBBuffer* outputBuffer = output->GetKWBBuffer();
     ULM_ASSERT(outputBuffer != nullptr);
-    output->m_bufferSerial = NextSerial(output->m_bufferSerial);
-    if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
-    const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kKWBWritesImage0, tables,
+    output->BoardCopy().NoteBoardWrite();
+    if (outputBuffer != GetKWBBuffer()) output->BoardCopy().OpenWhole();
+    const ULMSyncEvent rendered = block.Submit(board, GetKWBBuffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
                                                ULMVolumeLastRenderEvent(*this));
     releaseTables.RunNow();
     if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;

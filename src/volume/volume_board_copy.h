@@ -125,7 +125,8 @@ public:
     ULMSyncEvent StartWriteField(const void* inVoxels, const ULMVolumeRange& inRange,
                                  const ULMFieldDescriptor& inField);
     ULMSyncEvent StartRead(void* outVoxels, const ULMVolumeRange& inRange) const;
-    ULMSyncEvent StartReadField(void* outVoxels, const ULMVolumeRange& inRange, const ULMFieldDescriptor& inField) const;
+    ULMSyncEvent StartReadField(void* outVoxels, const ULMVolumeRange& inRange,
+                                const ULMFieldDescriptor& inField) const;
     // Board to board from another volume's buffer. outTried is false when
     // that buffer is on no open board, so that the copy goes through host
     // memory instead.

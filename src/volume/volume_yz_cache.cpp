@@ -71,7 +71,8 @@ ULMStatus ULMYZSlab::DoResize() {
         if (m_volume->Resize(m_volumeRange, 0) != kULMOK) m_volume.Assign(nullptr);
     }
     if (m_volume.GetPointer() == nullptr) {
-        m_volume.Assign(ULMVolumeInternal::CreateSimpleVolume(m_voxelSize, m_volumeRange, 4, m_fieldDescriptor, nullptr));
+        m_volume.Assign(
+            ULMVolumeInternal::CreateSimpleVolume(m_voxelSize, m_volumeRange, 4, m_fieldDescriptor, nullptr));
         if (m_volume.GetPointer() == nullptr) return kULMErrAlloc;
         m_volume->SetTarget(kULMBuffer);
     }

@@ -44,7 +44,8 @@ private:
 // the volume; the board copy's lock guards it.
 class ULMYZSliceCache {
 public:
-    ULMYZSliceCache(ULMVolumeInternal& inVolume, const ULMVolumeBoardCopy& inCopy) : m_volume(inVolume), m_copy(inCopy) {}
+    ULMYZSliceCache(ULMVolumeInternal& inVolume, const ULMVolumeBoardCopy& inCopy)
+        : m_volume(inVolume), m_copy(inCopy) {}
     ULMYZSliceCache(const ULMYZSliceCache&) = delete;
     ULMYZSliceCache& operator=(const ULMYZSliceCache&) = delete;
 

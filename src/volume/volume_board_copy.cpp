@@ -3,6 +3,7 @@
 // into and out of it.
 #include "volume/volume_board_copy.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <new>
 #include <vector>
@@ -45,6 +46,32 @@ ULMVolumeRange Holdable(ULMAddressMode inMode, const int32_t inParameters[3], co
 
 bool Overlaps(const ULMVolumeRange& inA, const ULMVolumeRange& inB) {
     return !inA.IsEmpty() && !inB.IsEmpty() && !ULMVolumeRange::Intersect(inA, inB).IsEmpty();
+}
+
+// The voxels of inBox outside inHeld, as at most six boxes: the slabs
+// before and after inHeld along X, then along Y and Z of what is left.
+std::vector<ULMVolumeRange> Outside(const ULMVolumeRange& inBox, const ULMVolumeRange& inHeld) {
+    if (!Overlaps(inBox, inHeld)) return {inBox};
+    std::vector<ULMVolumeRange> parts;
+    ULMVolumeRange rest = inBox;
+    for (int axis = 0; axis < 3; ++axis) {
+        const int64_t start = rest.m_origin[axis], end = start + rest.m_size[axis];
+        const int64_t heldStart = std::max<int64_t>(start, inHeld.m_origin[axis]);
+        const int64_t heldEnd = std::min<int64_t>(end, int64_t{inHeld.m_origin[axis]} + inHeld.m_size[axis]);
+        ULMVolumeRange part = rest;
+        if (heldStart > start) {
+            part.m_size[axis] = static_cast<int32_t>(heldStart - start);
+            parts.push_back(part);
+        }
+        if (end > heldEnd) {
+            part.m_origin[axis] = static_cast<int32_t>(heldEnd);
+            part.m_size[axis] = static_cast<int32_t>(end - heldEnd);
+            parts.push_back(part);
+        }
+        rest.m_origin[axis] = static_cast<int32_t>(heldStart);
+        rest.m_size[axis] = static_cast<int32_t>(heldEnd - heldStart);
+    }
+    return parts;
 }
 
 }  // namespace
@@ -409,23 +436,30 @@ ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere, const ULMVolumeRange&
         return kULMOK;
     }
     m_buffer->SetRange(ULMRange(m_currentSubVolume));
+    // What the buffer lacks of the box, and what changed in the source. The
+    // voxels it holds stay: some may have been written there, and are newer
+    // than the volume's own.
     ULMVolumeSource* source = m_volume.GetSource();
-    ULMVolumeRange load;
-    if (!(m_partlyLoaded && m_loaded.Contains(m_currentSubVolume))) load = m_currentSubVolume;
+    std::vector<ULMVolumeRange> loads =
+        m_partlyLoaded ? Outside(m_currentSubVolume, m_loaded) : std::vector<ULMVolumeRange>{m_currentSubVolume};
     const ULMVolumeRange changed = source->ChangedRange(m_currentSubVolume);
-    if (!changed.IsEmpty()) load.Union(changed);
+    const auto holdsChanged = [&](const ULMVolumeRange& inLoad) { return inLoad.Contains(changed); };
+    if (!changed.IsEmpty() && std::none_of(loads.begin(), loads.end(), holdsChanged)) loads.push_back(changed);
     source->ResetChangedRange();
-    if (load.IsEmpty()) return kULMOK;
+    if (loads.empty()) return kULMOK;
 
     m_partlyLoaded = m_fullyLoaded = false;
     // The previous load's source mapping is let go before a new one is kept.
     WaitForLoad();
-    if (m_volume.HasData()) {
+    for (const ULMVolumeRange& load : loads) {
+        if (!m_volume.HasData()) break;
         const ULMSyncEvent event = StartLoadFromSource(load, source, load.XOrigin(), load.YOrigin(), load.ZOrigin());
         if (ULMFailed(event.Status())) {
             m_pendingLoad.ReleaseMapping();
             return event.Status();
         }
+        // Kept before the next load starts, which waits for it before it
+        // gives its source mapping back.
         m_pendingLoad.Keep(event);
     }
     m_loaded = m_currentSubVolume;

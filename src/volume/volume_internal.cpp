@@ -252,8 +252,6 @@ ULMVolumeInternal::~ULMVolumeInternal() {
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     ClearSpaceLeaping();
     m_engineState.reset();
-    ULMGetPerspectiveDriverDeleter()(m_perspInterface);
-    m_perspInterface = nullptr;
     gULMControl.DecrementObjectCount();
 }
 

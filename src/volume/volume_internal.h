@@ -17,7 +17,6 @@ namespace ulm3 {
 
 class KWBBoard;
 class KWBBuffer;
-class PerspInterf;
 struct ULMMPRSlab;
 class ULMVolumeEngineState;
 
@@ -290,7 +289,6 @@ public:
                                   MPRMode inMode, ULMImageBuffer* ioImage);
     // The render engine's state of this volume (volume_upper_layers.h).
     ULMVolumeEngineState& EngineState() const { return *m_engineState; }
-    PerspInterf*& PerspectiveInterface() { return m_perspInterface; }
 
 protected:
     ~ULMVolumeInternal() override;
@@ -352,7 +350,6 @@ private:
     ULMMatrix m_correctionMatrix;
     ULMTarget m_target = kULMSource;
     std::unique_ptr<ULMVolumeEngineState> m_engineState;
-    PerspInterf* m_perspInterface = nullptr;
     ULMVolumeRange m_spaceLeapingRange;
     ULMVolumeBoardCopy m_boardCopy{*this};
 };

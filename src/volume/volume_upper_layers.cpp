@@ -43,14 +43,11 @@ ULMVolume* NoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
 
 ULMVolume* NoMultiboardVolume(int, ULMVolume*, ULMVolumeSource*, int, const ULMVolumeRange&) { return nullptr; }
 
-void NoPerspectiveDriver(PerspInterf* inInterface) { ULM_ASSERT(inInterface == nullptr); }
-
 constinit NoRenderEngine gNoRenderEngine;
 // Written only while the library loads, before any thread of the
 // application exists; read freely afterwards.
 constinit ULMVolumeRenderEngine* gRenderEngine = nullptr;
 constinit ULMResamplePass gResamplePass = nullptr;
-constinit ULMPerspectiveDriverDeleter gPerspectiveDriverDeleter = nullptr;
 // Replaced by tests while other threads may make volumes.
 constinit std::atomic<ULMMipmapVolumeFactory> gMipmapFactory{NoMipmapVolume};
 constinit std::atomic<ULMMultiboardVolumeFactory> gMultiboardFactory{NoMultiboardVolume};
@@ -78,11 +75,5 @@ void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory) {
 void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory) {
     gMultiboardFactory.store(factory != nullptr ? factory : NoMultiboardVolume);
 }
-
-ULMPerspectiveDriverDeleter ULMGetPerspectiveDriverDeleter() {
-    return gPerspectiveDriverDeleter != nullptr ? gPerspectiveDriverDeleter : NoPerspectiveDriver;
-}
-
-void ULMRegisterPerspectiveDriverDeleter(ULMPerspectiveDriverDeleter deleter) { gPerspectiveDriverDeleter = deleter; }
 
 }  // namespace ulm3

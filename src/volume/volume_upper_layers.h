@@ -1,8 +1,7 @@
 // What a volume asks of the layers above it. The volume folder includes
-// nothing above itself, so the render engine, the resample pass, the
-// perspective driver and the subsystems that wrap new volumes register
-// themselves here while the library loads; a volume reaches them only
-// through this.
+// nothing above itself, so the render engine, the resample pass and the
+// subsystems that wrap new volumes register themselves here while the
+// library loads; a volume reaches them only through this.
 #pragma once
 
 #include <memory>
@@ -16,7 +15,6 @@
 namespace ulm3 {
 
 class ULMVolumeInternal;
-class PerspInterf;
 
 // What the render engine keeps per volume between renders. The volume owns
 // it from its creation to its end and never looks inside.
@@ -83,11 +81,5 @@ ULMMipmapVolumeFactory ULMGetMipmapVolumeFactory();
 ULMMultiboardVolumeFactory ULMGetMultiboardVolumeFactory();
 void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory);
 void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory);
-
-// Waits for a volume's perspective frame driver and frees it; null is
-// allowed. Until one registers, only null may arrive.
-using ULMPerspectiveDriverDeleter = void (*)(PerspInterf* inInterface);
-ULMPerspectiveDriverDeleter ULMGetPerspectiveDriverDeleter();
-void ULMRegisterPerspectiveDriverDeleter(ULMPerspectiveDriverDeleter deleter);
 
 }  // namespace ulm3

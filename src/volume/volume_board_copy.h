@@ -67,9 +67,6 @@ public:
     static bool Addressable(const ULMVolumeRange& inRange);
 
     // ---- The buffer's life ----
-    // A buffer at least as large as inBox, keeping the one it has when it
-    // fits and sits on the asked board (any board: kULMAnyBoard).
-    ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
     // A buffer of inRange, which counts as loaded: the volume's host voxels
     // in it are loaded now.
     ULMStatus CreateLoaded(ULMLocation inLocation, const ULMVolumeRange& inRange);
@@ -138,8 +135,6 @@ public:
     ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
                                      int inZ);
     ULMBoardLoader Loader();
-    // Loads a range of the volume's source and waits for it.
-    ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
     // A write into the buffer by other means (a map, a copy).
     void NoteWrite(const ULMVolumeRange& inRange);
 
@@ -157,6 +152,11 @@ public:
     ULMStatus WriteBackSlab() const { return m_yzCache.WriteBack(); }
 
 private:
+    // A buffer at least as large as inBox, keeping the one it has when it
+    // fits and sits on the asked board (any board: kULMAnyBoard).
+    ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
+    // Loads a range of the volume's source and waits for it.
+    ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
     // Allocation on one board; status and buffer as the board layer gave.
     KWBBuffer* CreateOn(int inBoard, const ULMVolumeRange& inBox, ULMStatus& outStatus);
     ULMLoadTarget Target() const;

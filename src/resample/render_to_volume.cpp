@@ -283,6 +283,10 @@ ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext,
         // between the same two volumes, either way round, waits.
         const ULMBufferLockPair bufferHold(*this, out);
         event = [&] {
+            // An output the application holds mapped, or otherwise keeps
+            // writers out of, is refused as an update of it would be.
+            if (const ULMStatus writable = out->ProbeWriteAccess(); writable != kULMOK)
+                return ULMSyncEvent(writable);
             ULMLocation outLocation = out->GetBufferLocation();
             if (GetBufferLocation() != kULMNoBufferAttached && outLocation != kULMNoBufferAttached &&
                 GetBufferLocation() != outLocation)

@@ -16,6 +16,7 @@
 #include "context/render_context.h"
 #include "geometry/transform_3d.h"
 #include "perspective/frame_pixels.h"
+#include "render/volume_render.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -479,8 +480,8 @@ int PerspInterf::RenderMiniFrustum() {
     // Image 1 takes part only when the frame blends with it; the caller's
     // may be of any size and on any board.
     const ULMSyncEvent event =
-        mVolume->DoStartRender(mContext.get(), slot.mMiniImageBuf.get(), slot.mMiniDepthBuf[0].get(), nullptr,
-                               slot.mMiniDepthBuf[1].get());
+        ULMRenderPreparedVolume(*mVolume, mContext.get(), slot.mMiniImageBuf.get(), slot.mMiniDepthBuf[0].get(),
+                                nullptr, slot.mMiniDepthBuf[1].get());
     if (ULMFailed(event.Status())) {
         mStatus = event.Status();
         return 1;

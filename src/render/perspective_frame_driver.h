@@ -25,7 +25,7 @@ public:
     // long as the driver.
     virtual const ULMMiniFrustum& MiniFrustum(PerspInterf& inDriver) = 0;
     // One frame, run under the volume's render lock with the volume on its
-    // board; the mini renders go through ULMVolumeInternal::DoStartRender.
+    // board; the mini renders go through ULMRenderPreparedVolume.
     virtual ULMSyncEvent RenderFrame(PerspInterf& ioDriver, ULMVolumeInternal& ioVolume, const ULMContext* inContext,
                                      ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                      ULMDepthBuffer* ioDepth1) = 0;

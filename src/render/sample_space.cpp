@@ -78,7 +78,7 @@ void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeIn
     perm.SetTransformReg(static_cast<int>(inTransform));
     // Trims: each voxel owns the cell around its centre, so bricks of one
     // volume partition its samples; the context trims cut further.
-    const ULMVolumeRange& sub = inVolume->GetCurrentSubVolume();
+    const ULMVolumeRange& sub = inVolume->BoardCopy().CurrentSubVolume();
     double ctx[6];
     inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
     for (int i = 0; i < 3; ++i) {
@@ -155,7 +155,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     m_testY = std::fabs(f10) + std::fabs(f11);
 
     // Slices per voxel along the principal axis.
-    const int board = inVolume->GetKWBBoard() != nullptr ? inVolume->GetKWBBoard()->GetID() : 0;
+    const int board = inVolume->BoardCopy().Board() != nullptr ? inVolume->BoardCopy().Board()->GetID() : 0;
     const ULMBoardRecord& record = gULMControl.m_board[std::clamp(board, 0, 7)];
     int k = gULMControl.m_fixedZSupersampleFactor;
     if (k <= 0) {

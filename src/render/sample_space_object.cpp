@@ -153,8 +153,8 @@ ULMStatus ULMSampleSpace::AssignRenderToVolume(const ULMContext* inContext, cons
     const auto* target = static_cast<const ULMVolumeInternal*>(m_renderToVolume);
     ULMVolumeRange range = target->GetRange();
     if (!target->GetActiveSubVolume().IsEmpty()) range.Intersect(target->GetActiveSubVolume());
-    KWBBuffer* buffer = target->GetKWBBuffer();
-    if (buffer == nullptr || target->GetKWBBoard() != inSource->GetKWBBoard() || range.IsEmpty()) return kULMErrVolume;
+    KWBBuffer* buffer = target->BoardCopy().Buffer();
+    if (buffer == nullptr || target->BoardCopy().Board() != inSource->BoardCopy().Board() || range.IsEmpty()) return kULMErrVolume;
     // The chip's grid is unsigned 16-bit, and every element it writes must
     // lie in the target's storage.
     for (int a = 0; a < 3; ++a)
@@ -174,7 +174,7 @@ ULMStatus ULMSampleSpace::AssignRenderToVolume(const ULMContext* inContext, cons
     // Along a positive axis the permutation negates nothing.
     const OrmikPermute perm(Point3D{}, Point3D{axis == 0 ? 1.0 : 0.0, axis == 1 ? 1.0 : 0.0, axis == 2 ? 1.0 : 0.0});
     m_transform = static_cast<uint32_t>(perm.GetTransformReg());
-    const ULMVolumeRange& source = inSource->GetCurrentSubVolume();
+    const ULMVolumeRange& source = inSource->BoardCopy().CurrentSubVolume();
     for (int i = 0; i < 3; ++i) {
         const int a = perm.GetSelect(i);
         m_origin[i] = n[a][3];

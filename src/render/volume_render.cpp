@@ -20,6 +20,7 @@
 #include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
 #include "render/render_upper_layers.h"
+#include "render/volume_render.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
 
@@ -132,9 +133,9 @@ void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext,
         StampDepth(ioDepth1, inId);
 }
 
-ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                                                ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                                                ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
+ULMSyncEvent ULMStartVolumeRender(ULMVolumeInternal& ioVolume, const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                  ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1,
+                                  ULMMPRSlab* ioMPR) {
     // Everything below reads one state of the context, whatever other
     // threads do to the application's.
     const ULMRenderContext renderContext(inContext);
@@ -160,66 +161,66 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
     } resize;
     {
         // The application's buffer calls wait until this render is queued.
-        ULMRecursiveLock bufferHold(BufferLock());
-        ULMStatus status = AddAccess(kULMAccessReadShared);
+        ULMRecursiveLock bufferHold(ioVolume.BoardCopy().Lock());
+        ULMStatus status = ioVolume.AddAccess(kULMAccessReadShared);
         if (status != kULMOK) return ULMSyncEvent(status);
         // Prepare and finish share the volume's buffer bookkeeping: two
         // threads rendering one volume take turns from the prepare to the
         // finish, or one could release the buffer the other is about to
         // render from.
-        ULMScopedLock lock(ULMRenderStateOf(*this).m_lock);
+        ULMScopedLock lock(ULMRenderStateOf(ioVolume).m_lock);
         // The slab belongs to this render alone, however it ends.
         struct MPRScope {
             ULMVolumeRenderState& state;
             ~MPRScope() { state.m_MPR = nullptr; }
-        } mprScope{ULMRenderStateOf(*this)};
-        ULMRenderStateOf(*this).m_MPR = ioMPR;
-        ULMRenderStateOf(*this).m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
+        } mprScope{ULMRenderStateOf(ioVolume)};
+        ULMRenderStateOf(ioVolume).m_MPR = ioMPR;
+        ULMRenderStateOf(ioVolume).m_MPRSumAndCountOn = ioMPR != nullptr && ioMPR->sumAndCount;
         // The factor a resize still owes the sums: none, the tables weigh
         // each sample by 1/k already and the grey is a sum over its count.
-        ULMRenderStateOf(*this).m_MPRScale = ioMPR != nullptr ? 1.0 : -1.0;
-        status = PrepareVolume(RenderPlacement(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
+        ULMRenderStateOf(ioVolume).m_MPRScale = ioMPR != nullptr ? 1.0 : -1.0;
+        status = ioVolume.BoardCopy().Prepare(RenderPlacement(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
         if (status == kULMOK) {
-            if (m_volumeSource != nullptr) status = WaitForVolumeLoaded();
+            if (ioVolume.GetSource() != nullptr) status = ioVolume.BoardCopy().WaitForLoad();
             if (status != kULMOK)
                 result = ULMSyncEvent(status);
             else if (perspective)
-                result = ULMStartPerspectiveFrame(*this, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+                result = ULMStartPerspectiveFrame(ioVolume, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
             else
-                result = DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+                result = ULMRenderPreparedVolume(ioVolume, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
             if (!perspective && result.Status() == kULMErrCantSubsample && gULMControl.m_resizeImage &&
-                GetKWBBoard() != nullptr && !ULMResizeSuppression::Active()) {
-                const ULMVolumeRenderState& state = ULMRenderStateOf(*this);
+                ioVolume.BoardCopy().Board() != nullptr && !ULMResizeSuppression::Active()) {
+                const ULMVolumeRenderState& state = ULMRenderStateOf(ioVolume);
                 resize.wanted = true;
-                resize.board = static_cast<ULMLocation>(kULMBoard0 + GetKWBBoard()->GetID());
+                resize.board = static_cast<ULMLocation>(kULMBoard0 + ioVolume.BoardCopy().Board()->GetID());
                 resize.view.footprint = state.m_sampleSpace.GetBoxFootprint();
                 state.m_sampleSpace.GetSubSampleTests(resize.view.testX, resize.view.testY);
                 resize.sums = state.m_MPRSumAndCountOn;
                 resize.scale = state.m_MPRScale;
             }
-            FinishWithVolume();
+            ioVolume.BoardCopy().Finish();
         } else {
             result = ULMSyncEvent(status);
         }
-        notices.TakeFrom(ULMRenderStateOf(*this).m_lightMapNotices);
-        ReleaseAccess();
+        notices.TakeFrom(ULMRenderStateOf(ioVolume).m_lightMapNotices);
+        ioVolume.ReleaseAccess();
     }
     // A listener may render this volume again.
     notices.Deliver();
     if (!resize.wanted) return result;
     // The enlarged render re-enters here and must not resize again.
     ULMResizeSuppression once;
-    const ULMEnlargedRender render = [this, ioMPR](const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary) {
-        return StartRenderWith(inEnlarged, ioTemporary, nullptr, nullptr, nullptr, ioMPR);
+    const ULMEnlargedRender render = [&ioVolume, ioMPR](const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary) {
+        return ULMStartVolumeRender(ioVolume, inEnlarged, ioTemporary, nullptr, nullptr, nullptr, ioMPR);
     };
     return ULMGetRenderAndResize()(render, resize.board, inContext, resize.view, resize.sums, resize.scale, ioColor0,
                                    ioColor1);
 }
 
-ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                                              ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                                              ULMDepthBuffer* ioDepth1) {
-    ULMVolumeRenderState& state = ULMRenderStateOf(*this);
+ULMSyncEvent ULMRenderPreparedVolume(ULMVolumeInternal& ioVolume, const ULMContext* inContext,
+                                     ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                     ULMDepthBuffer* ioDepth1) {
+    ULMVolumeRenderState& state = ULMRenderStateOf(ioVolume);
     // A render into a volume writes no image: the board takes the volume's
     // buffer as image 0 instead.
     const bool toVolume = state.m_sampleSpace.GetRenderToVolume() != nullptr;
@@ -227,8 +228,8 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     if (output == nullptr && !toVolume)
         return ULMSyncEvent(ULMRefuseForBuffer("the output image buffer", "the context names is not given"));
-    KWBBoard* const board = GetKWBBoard();
-    if (GetKWBBuffer() == nullptr || board == nullptr) return ULMSyncEvent(kULMErrVolume);
+    KWBBoard* const board = ioVolume.BoardCopy().Board();
+    if (ioVolume.BoardCopy().Buffer() == nullptr || board == nullptr) return ULMSyncEvent(kULMErrVolume);
     const auto location = static_cast<ULMLocation>(kULMBoard0 + board->GetID());
     if (Migrate(ioColor0, location, kImageNames[0]) != kULMOK || Migrate(ioColor1, location, kImageNames[1]) != kULMOK)
         return ULMSyncEvent(kULMErrBuffer);
@@ -256,15 +257,15 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
 
     const bool gridKept = !toVolume && state.m_sampleSpace.IsGridAssigned();
     const ULMStatus assigned =
-        toVolume   ? state.m_sampleSpace.AssignRenderToVolume(inContext, this, state.m_newSampleSpace)
+        toVolume   ? state.m_sampleSpace.AssignRenderToVolume(inContext, &ioVolume, state.m_newSampleSpace)
         : gridKept ? (state.m_sampleSpace.IsValid() ? kULMOK : kULMErrArgument)
-                   : state.m_sampleSpace.Assign(inContext, this, output, state.m_newSampleSpace, true);
+                   : state.m_sampleSpace.Assign(inContext, &ioVolume, output, state.m_newSampleSpace, true);
     if (assigned == kULMErrEmptyRender && output != nullptr) output->SetOutputLimits(ULMImageRange());
     if (assigned != kULMOK) return ULMSyncEvent(assigned);
     // The assignment took it only as a plain volume beside this one.
     auto* target = static_cast<ULMVolumeInternal*>(state.m_sampleSpace.GetRenderToVolume());
     // The target's YZ slab goes back first, or it would later overwrite what this render writes.
-    if (const ULMStatus written = target != nullptr ? target->UpdateVolumeFromCache() : kULMOK; ULMFailed(written))
+    if (const ULMStatus written = target != nullptr ? target->BoardCopy().WriteBackSlab() : kULMOK; ULMFailed(written))
         return ULMSyncEvent(written);
 
     ULMRenderInputs inputs;
@@ -273,7 +274,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMFieldNumber gradientFields[3] = {kULMField0, kULMField0, kULMField0};
     ULMClassifierRegisters& c = inputs.classifier;
     const ULMStatus classified = ULMClassifierInternal(inContext->GetClassifier())
-                                     .ComputeHardwareRegisters(this, c.voxelFormat, c.interpolateControl, c.lut,
+                                     .ComputeHardwareRegisters(&ioVolume, c.voxelFormat, c.interpolateControl, c.lut,
                                                                c.lutFormat, c.alu, gradientFields);
     if (classified != kULMOK) return ULMSyncEvent(classified);
 
@@ -291,7 +292,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     KWBBuffer* luts[4];
     cache.GetLutBuffers(luts);
     for (int i = 0; i < 4; ++i) inputs.tableLoaded[i] = luts[i] != nullptr;
-    const ULMMatrix correction = GetCorrectionMatrix();
+    const ULMMatrix correction = ioVolume.GetCorrectionMatrix();
     ULMGradientCorrection(correction, inputs.correction);
     inputs.alphaCorrected = cache.GetAlphaCorrectionTable() != nullptr;
     ULMStatus lit = SetupLighting(inContext, correction, state, inputs);
@@ -301,7 +302,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
         cache.ReleaseLUT();
         return ULMSyncEvent(lit);
     }
-    inputs.voxelBorder = m_borderValue;
+    inputs.voxelBorder = ioVolume.GetBorderValue();
     inputs.image0 = ioColor0;
     inputs.image1 = ioColor1;
     inputs.writeMask = toVolume || output == ioColor0 ? kKWBWritesImage0 : kKWBWritesImage1;
@@ -313,7 +314,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
         if (depth[i] != nullptr && filter != ULMContext::kAlwaysFail) inputs.writeMask |= kKWBWritesDepth0 << i;
     }
     ULMFillRenderRegisters(inputs, state.m_regs);
-    ULMApplySpaceLeaping(*this, state.m_spaceLeaping, inputs, state.m_regs);
+    ULMApplySpaceLeaping(ioVolume, state.m_spaceLeaping, inputs, state.m_regs);
     if (mpr != nullptr) ULMFitMPRSlab(*mpr, state.m_sampleSpace, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
@@ -324,8 +325,8 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
         return ULMSyncEvent(written);
     }
     ULMBoardRenderBuffers buffers;
-    buffers.volume = GetKWBBuffer();
-    buffers.image0 = toVolume ? target->GetKWBBuffer() : image0 != nullptr ? image0->GetBuffer() : nullptr;
+    buffers.volume = ioVolume.BoardCopy().Buffer();
+    buffers.image0 = toVolume ? target->BoardCopy().Buffer() : image0 != nullptr ? image0->GetBuffer() : nullptr;
     buffers.image1 = image1 != nullptr ? image1->GetBuffer() : nullptr;
     buffers.writeMask = inputs.writeMask;
     buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
@@ -347,7 +348,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     }
 
     output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());
-    SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+    SetLastVolumeRendered(ioVolume.GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     return event;
 }
 

@@ -96,9 +96,10 @@ public:
 
     // ---- Renders and passes ----
     // Before a render: a buffer (made on inWhere, or any board, if there is
-    // none) whose valid range is the part of inRendered it holds, and a load
-    // started of what is missing there or changed in the source.
-    ULMStatus Prepare(ULMLocation inWhere, const ULMVolumeRange& inRendered);
+    // none) whose valid range is the part of the volume's active sub-volume
+    // (all of it when none is set) it holds, and a load started of what is
+    // missing there or changed in the source.
+    ULMStatus Prepare(ULMLocation inWhere = kULMAnyBoard);
     // After the render: gives up a buffer that Prepare made.
     ULMStatus Finish();
     // Waits for the load Prepare started and lets go of the source mapping

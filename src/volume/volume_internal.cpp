@@ -298,7 +298,6 @@ ULMStatus ULMVolumeInternal::SetActiveSubVolume(const ULMVolumeRange& inRange) {
     if (!m_wholeVolume.Contains(inRange)) return kULMErrArgument;
     if (inRange == m_userSubVolume) return kULMOK;
     m_userSubVolume = inRange;
-    m_renderFullVolume = inRange.IsReset();
     IncSerial();
     return kULMOK;
 }
@@ -328,7 +327,6 @@ ULMStatus ULMVolumeInternal::SetActiveSubVolumeSize(unsigned inX, unsigned inY, 
         return kULMOK;
     if (inX == 0 && inY == 0 && inZ == 0) {
         m_userSubVolume.Reset();
-        m_renderFullVolume = true;
         IncSerial();
         return kULMOK;
     }
@@ -337,7 +335,6 @@ ULMStatus ULMVolumeInternal::SetActiveSubVolumeSize(unsigned inX, unsigned inY, 
     m_userSubVolume.XSize() = static_cast<int32_t>(inX);
     m_userSubVolume.YSize() = static_cast<int32_t>(inY);
     m_userSubVolume.ZSize() = static_cast<int32_t>(inZ);
-    m_renderFullVolume = false;
     IncSerial();
     return kULMOK;
 }

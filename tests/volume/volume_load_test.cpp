@@ -122,10 +122,10 @@ TEST_F(VolumeLoadTest, PrepareLoadsOnlyWhatIsMissingOrChanged) {
     const ULMVolumeRange whole(32, 32, 16, 0, 0, 0);
     std::vector<uint8_t> voxels = RandomBytes(32 * 32 * 16, 7);
     Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(8, whole, 0, nullptr, voxels.data()));
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().WaitForLoad(), kULMOK);
     EXPECT_TRUE(BoardVoxels(*v, whole) == voxels);
-    ASSERT_EQ(v->FinishWithVolume(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Finish(), kULMOK);
     EXPECT_EQ(v->GetBufferID(), kULMNoBuffer) << "a buffer the render took stays";
 
     ASSERT_EQ(v->LockVolume(kULMBoard1), kULMOK);
@@ -133,8 +133,8 @@ TEST_F(VolumeLoadTest, PrepareLoadsOnlyWhatIsMissingOrChanged) {
     const std::vector<uint8_t> changed = RandomBytes(4 * 5 * 3, 8);
     ASSERT_EQ(v->GetSource()->UpdateVoxels(box, changed.data()), kULMOK);
     tulx7sim::ClearRequestLog();
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().WaitForLoad(), kULMOK);
     std::vector<tulx7sim::RequestLogEntry> loads;
     for (const auto& e : tulx7sim::RequestLog())
         if (e.code == TULX7_DR_BUFFER_LOAD) loads.push_back(e);
@@ -143,8 +143,8 @@ TEST_F(VolumeLoadTest, PrepareLoadsOnlyWhatIsMissingOrChanged) {
     EXPECT_EQ(std::vector<int>(loads[0].boxMax, loads[0].boxMax + 3), (std::vector<int>{9, 11, 10}));
     EXPECT_TRUE(BoardVoxels(*v, whole) == voxels);
     tulx7sim::ClearRequestLog();
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->FinishWithVolume(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Finish(), kULMOK);
     EXPECT_TRUE(LoadedSlices().empty());
     EXPECT_NE(v->GetBufferID(), kULMNoBuffer) << "a locked volume keeps its buffer";
 }

@@ -13,8 +13,8 @@
 namespace ulm3 {
 
 ULMStatus ULMSampleSpace::AssignMiniFrustum(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                            const ULMImageBuffer* inImage) {
-    const ULMMiniFrustum& f = *m_miniFrustum;
+                                            const ULMImageBuffer* inImage, const ULMMiniFrustum& inFrustum) {
+    const ULMMiniFrustum& f = inFrustum;
     // The base plane's last row and column are border pixels past the far
     // corners, so the corners lie nx and ny pixels apart.
     const int nx = f.mDimXs - 2, ny = f.mDimYs - 2, nz = f.mDimZs;

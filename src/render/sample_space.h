@@ -158,6 +158,14 @@ private:
     void SetSteps(const PermutedWindow& inWindow, double inFirstSlice);
     ULMStatus AssignMiniFrustum(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                 const ULMImageBuffer* inImage, const ULMMiniFrustum& inFrustum);
+    // The steps of an object grid's assignment, after the view's: its
+    // slices and the box's shadow on its base plane (kULMErrEmptyRender,
+    // kULMErrBasePlaneTooLarge), the warp from the view to it, and its
+    // grid taking the view's place.
+    struct ObjectGrid;
+    ULMStatus PlaceObjectGrid(ObjectGrid& ioGrid) const;
+    void SetPostWarp(const ObjectGrid& inGrid);
+    void SetGridSteps(const ObjectGrid& inGrid);
     // Forgets the last mini-frustum's terms: every assignment starts from a
     // grid without them.
     void ClearMiniFrustumTerms();

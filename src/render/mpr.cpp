@@ -11,10 +11,10 @@
 #include <new>
 
 #include "board/ulm_all_render_registers.h"
-#include "foundation/field_conversions.h"
 #include "context/render_context.h"
+#include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "render/volume_render.h"
 #include "render/volume_render_state.h"
 #include "ulm3/configuration.h"

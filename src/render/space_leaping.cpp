@@ -13,7 +13,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/transform_register.h"
 #include "render/render_programme.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "render/volume_render_state.h"
 #include "tulx7/chip_codes.h"
 #include "ulm3/context.h"

@@ -1,6 +1,6 @@
 // The camera of a parallel-projection render turned into the chip's sample
 // grid: slices of constant permuted Z, stepped away from the eye.
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 
 #include <algorithm>
 #include <cmath>

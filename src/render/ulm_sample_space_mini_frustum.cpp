@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "geometry/mini_frustum.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
 #include "volume/volume_internal.h"

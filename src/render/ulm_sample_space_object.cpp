@@ -10,7 +10,7 @@
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
 #include "geometry/ormik_permute.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "ulm3/context.h"
 #include "volume/volume_internal.h"
 

@@ -9,7 +9,7 @@
 #include "board/ulm_all_render_registers.h"
 #include "foundation/fixed_point.h"
 #include "geometry/mini_frustum.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "support/context_fixture.h"
 #include "ulm3/image_buffer.h"
 #include "volume/volume_internal.h"

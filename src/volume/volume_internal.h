@@ -101,9 +101,6 @@ public:
                                         double inAlpha) override;
     void GetSpaceLeapingParameters(SpaceLeapingMode& outMode, double& outRed, double& outGreen, double& outBlue,
                                    double& outAlpha) const override;
-    // No bricks, no parameters of its own; and the bricks let go.
-    void InitializeSpaceLeaping();
-    void ClearSpaceLeaping();
     // The board buffer holds the host data's voxels as they stand.
     bool HostDataMatchesBuffer() const { return m_boardCopy.HoldsTheHostData(); }
 
@@ -255,6 +252,11 @@ protected:
     ~ULMVolumeInternal() override;
 
 private:
+    // No bricks, no parameters of its own; and the bricks let go (the render
+    // engine's, volume_engine_calls.cpp).
+    void InitializeSpaceLeaping();
+    void ClearSpaceLeaping();
+
     // ---- Writes behind the update forms (volume_update.cpp) ----
     // From caller memory of inAllocatedSizeX voxels per row and
     // inAllocatedSizeY rows per slice (0: the range's own) into the target.

@@ -8,6 +8,9 @@
 #include <cstdint>
 #include <vector>
 
+#include "foundation/shareable.h"
+#include "volume/volume_internal.h"
+
 inline std::vector<uint8_t> BlobVoxels(int inSide) {
     const double centre[3] = {inSide * 0.5, inSide * 0.46875, inSide * 0.5078125};
     std::vector<uint8_t> voxels(size_t(inSide) * inSide * inSide);
@@ -17,4 +20,13 @@ inline std::vector<uint8_t> BlobVoxels(int inSide) {
                 voxels[(size_t(z) * inSide + y) * inSide + x] = static_cast<uint8_t>(
                     std::max(0.0, 255 - 2 * std::hypot(x - centre[0], y - centre[1], z - centre[2])));
     return voxels;
+}
+
+// The plain volume that draws a volume from the public creators: a volume
+// with a side of 256 or more comes wrapped in a mipmap volume, whose level 0
+// it is; a smaller one is plain itself. Null for any other kind.
+inline ulm3::ULMVolumeInternal* PlainVolumeOf(ulm3::ULMVolume* inVolume) {
+    using namespace ulm3;
+    if (IsObjectType(inVolume, kObjectTypeULMMipmapVolume)) inVolume = inVolume->GetMipmapLevel(0);
+    return IsObjectType(inVolume, kObjectTypeULMVolumeInternal) ? static_cast<ULMVolumeInternal*>(inVolume) : nullptr;
 }

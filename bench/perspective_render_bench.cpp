@@ -73,7 +73,8 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
 
     std::vector<double> parallelSeconds, perspectiveSeconds;
     uint64_t parallelSamples = 0, perspectiveSamples = 0;
-    auto* driver = static_cast<ULMVolumeInternal*>(volume);
+    ULMVolumeInternal* driver = PlainVolumeOf(volume);
+    if (driver == nullptr) return state.SkipWithError("no plain volume draws the volume");
     double warp = 0.0;
     for (auto _ : state) {
         Time(volume, parallel, image, state, parallelSeconds, parallelSamples);

@@ -60,7 +60,8 @@ void BM_VolumeRenderAgainstChip(benchmark::State& state) {
         return state.SkipWithError(("refused: lock " + std::to_string(locked) + ", render " + std::to_string(rendered)).c_str());
 
     // The same programme on the chip alone, over host copies of the buffers.
-    auto* inner = static_cast<ULMVolumeInternal*>(volume);
+    ULMVolumeInternal* inner = PlainVolumeOf(volume);
+    if (inner == nullptr) return state.SkipWithError("no plain volume draws the volume");
     std::vector<uint8_t> pixels(size_t{kSide} * kSide * 4), words(256 * 8);
     table->Unload(0, 256, reinterpret_cast<uint64_t*>(words.data()));
     tulx7sim::RenderJob job;

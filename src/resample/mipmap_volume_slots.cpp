@@ -585,19 +585,23 @@ int ULMMipmapVolume::GetBufferAddressParameterZ() const {
 
 // ---- Every level ----
 
-// Level 0 is always unlocked and its status counts; a level above 0 is
-// unlocked only when something locked it, since generation gives levels a
-// buffer without locking them and an unlocked volume refuses the unlock.
-// Nothing is written back to a source, whatever inUnload says, as for the
-// plain volume.
-ULMStatus ULMMipmapVolume::UnlockVolume(int) {
+// Level 0 is always unlocked, with the caller's inUnload, and its status
+// counts; a level above 0 is unlocked only when something locked it, since
+// generation gives levels a buffer without locking them and an unlocked
+// volume refuses the unlock. Such a level gives its buffer, all it holds, up
+// with the lock: it goes, to be made again when next wanted.
+ULMStatus ULMMipmapVolume::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_lock);
     ULMStatus last = kULMOK, first = kULMOK;
     for (int l = 0; l < m_levelSize; ++l) {
-        ULMVolume* volume = m_level[l].volume;
-        if (volume == nullptr || (l > 0 && !volume->IsLocked())) continue;
-        last = volume->UnlockVolume(0);
+        LevelInfo& level = m_level[l];
+        if (level.volume == nullptr || (l > 0 && !level.volume->IsLocked())) continue;
+        last = level.volume->UnlockVolume(l == 0 ? inUnload : 0);
         if (ULMFailed(last) && !ULMFailed(first)) first = last;
+        if (l > 0 && level.volume->GetBufferID() == kULMNoBuffer) {
+            level.volume->Release();
+            level = LevelInfo{0, 0, nullptr, level.range};
+        }
     }
     m_target = kULMSource;
     return ULMFailed(first) ? first : last;

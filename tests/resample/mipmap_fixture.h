@@ -31,17 +31,17 @@ protected:
     // Board passes and renders queued since the log was last cleared.
     static size_t Passes() { return Renders(); }
 
-    // An orthographic camera looking down -Z that maps inWidth x inHeight
-    // voxels (from voxel centre 0) onto the whole viewport of inPixelsX x
-    // inPixelsY pixels, edge to edge, with the depth of inDepth voxels.
-    static ULMCamera FittingCamera(double inWidth, double inHeight, double inDepth, int inPixelsX, int inPixelsY) {
-        ULMCamera camera;
-        camera.SetProjectionMatrix(
-            ULMMatrix::Ortho(-0.5, inWidth - 0.5, -0.5, inHeight - 0.5, -inDepth - 1, 1));
-        camera.SetViewport(0, 0, inPixelsX, inPixelsY);
-        return camera;
-    }
 };
+
+// An orthographic camera looking down -Z that maps inWidth x inHeight
+// voxels (from voxel centre 0) onto the whole viewport of inPixelsX x
+// inPixelsY pixels, edge to edge, with the depth of inDepth voxels.
+inline ULMCamera FittingCamera(double inWidth, double inHeight, double inDepth, int inPixelsX, int inPixelsY) {
+    ULMCamera camera;
+    camera.SetProjectionMatrix(ULMMatrix::Ortho(-0.5, inWidth - 0.5, -0.5, inHeight - 0.5, -inDepth - 1, 1));
+    camera.SetViewport(0, 0, inPixelsX, inPixelsY);
+    return camera;
+}
 
 inline const ULMFieldDescriptor kMipmapRGBA[4] = {
     {0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction},

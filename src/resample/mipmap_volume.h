@@ -98,7 +98,8 @@ public:
     // Makes the level again from the level below with the wrapper's
     // factors; a level that would not shrink gives kULMErrCantSubsample,
     // and a failed level is released. The caller records the serial.
-    ULMSyncEvent AutoGenerateMipmapLevel(int inLevel);
+    // Level 0, when it is on no board, is locked on inBoard first.
+    ULMSyncEvent AutoGenerateMipmapLevel(int inLevel, ULMLocation inBoard = kULMAnyBoard);
     ULMStatus CreateMipmapLevel(int inLevel, ULMLocation inLocation, ULMVolumeRange inRange) override;
     ULMVolume* GetMipmapLevel(int inLevel) override;
 
@@ -269,12 +270,12 @@ private:
     int HighestFreshLevel(int inLevel) const;
     // Generates the levels above inFrom up to inTo in turn, each recorded
     // fresh once its pass is queued: the first level that failed, or -1.
-    int GenerateLevels(int inFrom, int inTo, ULMSyncEvent& outFailure);
+    int GenerateLevels(int inFrom, int inTo, ULMLocation inBoard, ULMSyncEvent& outFailure);
     // How many voxels of level 0 one voxel of a level of inRange spans.
     void VoxelSpan(const ULMVolumeRange& inRange, double (&outSpan)[3]) const;
     // The body of StartGenerateMipmapLevel once the arguments are checked
     // and the range computed: steps shared with automatic generation.
-    ULMSyncEvent ResampleLevel(int inLevel, int inSourceLevel);
+    ULMSyncEvent ResampleLevel(int inLevel, int inSourceLevel, ULMLocation inBoard);
     // A source kULMUseTarget as the wrapper's target says.
     ULMSource ResolveSource(ULMSource inSource) const;
     // A map's bookkeeping: a writing map makes the levels stale when it is

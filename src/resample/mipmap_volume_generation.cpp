@@ -42,12 +42,12 @@ ULMSyncEvent ULMMipmapVolume::StartGenerateMipmapLevel(int inLevelToGenerate, in
     if (m_level[source].volume == nullptr) return ULMSyncEvent(kULMErrVolume);
     ComputeLevelRange(level, source, sx, sy, sz);
     if (SameSize(m_level[level].range, m_level[source].range)) return ULMSyncEvent(kULMErrTooSmall);
-    const ULMSyncEvent event = ResampleLevel(level, source);
+    const ULMSyncEvent event = ResampleLevel(level, source, kULMAnyBoard);
     if (!ULMFailed(event.Status())) m_level[level].volumeSerial = m_level[source].volumeSerial;
     return event;
 }
 
-ULMSyncEvent ULMMipmapVolume::AutoGenerateMipmapLevel(int inLevel) {
+ULMSyncEvent ULMMipmapVolume::AutoGenerateMipmapLevel(int inLevel, ULMLocation inBoard) {
     ULMRecursiveLock hold(m_lock);
     if (inLevel < 1 || inLevel >= m_levelSize || m_level[inLevel - 1].volume == nullptr)
         return ULMSyncEvent(kULMErrArgument);
@@ -56,7 +56,7 @@ ULMSyncEvent ULMMipmapVolume::AutoGenerateMipmapLevel(int inLevel) {
     ComputeLevelRange(inLevel, inLevel - 1, m_shrinkX, m_shrinkY, m_shrinkZ);
     // A level that does not shrink tells the render to give up on coarser ones.
     if (SameSize(m_level[inLevel].range, m_level[inLevel - 1].range)) return ULMSyncEvent(kULMErrCantSubsample);
-    const ULMSyncEvent event = ResampleLevel(inLevel, inLevel - 1);
+    const ULMSyncEvent event = ResampleLevel(inLevel, inLevel - 1, inBoard);
     ULMStatus status = event.Status();
     if (!ULMFailed(status)) return event;
     if (status == kULMErrArgument) status = kULMErrCantSubsample;
@@ -67,7 +67,7 @@ ULMSyncEvent ULMMipmapVolume::AutoGenerateMipmapLevel(int inLevel) {
 
 // The level's range is computed; the pass reads the source level's range
 // and writes the whole level, each field interpolated as the wrapper says.
-ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel) {
+ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULMLocation inBoard) {
     LevelInfo& level = m_level[inLevel];
     LevelInfo& source = m_level[inSourceLevel];
     ULMClassifier classifier = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
@@ -83,7 +83,7 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel) {
         }
     }
     if (GetBufferLocation() == kULMNoBufferAttached) {
-        const ULMStatus locked = LockVolume(kULMAnyBoard);
+        const ULMStatus locked = LockVolume(inBoard);
         if (ULMFailed(locked)) return ULMSyncEvent(locked);
     }
     if (location == kULMNoBufferAttached) location = source.volume->GetBufferLocation();
@@ -135,9 +135,9 @@ ULMStatus ULMMipmapVolume::CreateMipmapLevel(int inLevel, ULMLocation inLocation
     return kULMOK;
 }
 
-int ULMMipmapVolume::GenerateLevels(int inFrom, int inTo, ULMSyncEvent& outFailure) {
+int ULMMipmapVolume::GenerateLevels(int inFrom, int inTo, ULMLocation inBoard, ULMSyncEvent& outFailure) {
     for (int l = inFrom + 1; l <= inTo; ++l) {
-        const ULMSyncEvent event = AutoGenerateMipmapLevel(l);
+        const ULMSyncEvent event = AutoGenerateMipmapLevel(l, inBoard);
         if (ULMFailed(event.Status())) {
             outFailure = event;
             return l;
@@ -152,7 +152,7 @@ ULMVolume* ULMMipmapVolume::GetMipmapLevel(int inLevel) {
     if (inLevel < 0 || inLevel >= m_levelSize) return nullptr;
     if (m_autoGenerate) {
         ULMSyncEvent failure;
-        if (GenerateLevels(HighestFreshLevel(inLevel), inLevel, failure) >= 0) return nullptr;
+        if (GenerateLevels(HighestFreshLevel(inLevel), inLevel, kULMAnyBoard, failure) >= 0) return nullptr;
         ULM_ASSERT(m_maxLevel < m_levelSize);
     }
     LevelInfo& level = m_level[inLevel];

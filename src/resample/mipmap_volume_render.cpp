@@ -213,9 +213,15 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
                   trims[2 * a + 1] < m_range.m_origin[a] + m_range.m_size[a] - 0.5;
     }
 
+    // Level 0 goes onto a board to be resampled: the output image's, where
+    // the levels it makes are then drawn, rather than any.
+    ULMLocation board = kULMAnyBoard;
+    ULMImageBuffer* output = inIsMPRRender ? ioColor0 : GetOutputImageBuffer(context, ioColor0, ioColor1);
+    if (output != nullptr && output->GetLocation() >= kULMBoard0 && output->GetLocation() <= kULMBoard7)
+        board = output->GetLocation();
     if (m_autoGenerate) {
         ULMSyncEvent failure;
-        const int failed = GenerateLevels(HighestFreshLevel(chosen), chosen, failure);
+        const int failed = GenerateLevels(HighestFreshLevel(chosen), chosen, board, failure);
         if (failed >= 0) chosen = std::max(m_minLevel, failed - 1);
         ULM_ASSERT(m_maxLevel < m_levelSize);
     }
@@ -223,7 +229,7 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
         LevelInfo& level = m_level[l];
         if (!m_autoGenerate && level.volume == nullptr) continue;
         if (m_autoGenerate && l > 0 && !IsFresh(l)) {
-            const ULMSyncEvent generated = AutoGenerateMipmapLevel(l);
+            const ULMSyncEvent generated = AutoGenerateMipmapLevel(l, board);
             if (ULMFailed(generated.Status())) return generated;
             level.volumeSerial = m_level[0].volumeSerial;
         }

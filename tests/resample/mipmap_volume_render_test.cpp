@@ -206,6 +206,23 @@ TEST_F(MipmapRenderTest, ALevelIsDrawnWithTheCropAndTrimsScaledOnAClone) {
     EXPECT_EQ(scene.kinds.made[0]->seen.size(), 1u);
 }
 
+// A volume on no board is put on the output image's board to make its
+// levels, where they are then drawn: on any other board the render would be
+// refused, the image not being free to move.
+TEST_F(MipmapRenderTest, LevelsAreMadeOnTheOutputImagesBoard) {
+    std::vector<uint8_t> voxels(size_t(256) * 64 * 16, 90);
+    for (const ULMLocation board : {kULMBoard1, kULMBoard0, kULMBoard1}) {
+        Held<ULMVolume> v(ULMVolume::Create(8, ULMVolumeRange(256, 64, 16, 0, 0, 0), 1, &kByte, voxels.data()));
+        Held<ULMContext> context(ULMContext::Create());
+        context->SetCamera(FittingCamera(256, 256, 16, 64, 64));
+        Held<ULMImageBuffer> image(ULMImageBuffer::Create(board, 64, 64, 32, 4, kMipmapRGBA));
+        ASSERT_EQ(v->SetMipmapRange(0, 4), kULMOK);
+        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK) << board;
+        EXPECT_EQ(v->GetBufferLocation(), board);
+        EXPECT_EQ(v->GetMipmapLevel(2)->GetBufferLocation(), board);
+    }
+}
+
 // A smooth ball whose opacity builds up along each ray.
 std::vector<uint8_t> Ball(int inSide) {
     std::vector<uint8_t> voxels(size_t(inSide) * inSide * inSide);

@@ -42,12 +42,9 @@ void BM_VolumeRenderAgainstChip(benchmark::State& state) {
     if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
     std::vector<uint8_t> voxels = BlobVoxels(kSide);
     ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-    ULMLookupTable* table = ULMLookupTable::Create(256);
-    table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);
+    ULMLookupTable* table = BlobTable();
     ULMContext* context = ULMContext::Create(table);
-    const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                         {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, rgba8);
+    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kBlobImageFields);
     ULMCamera camera;
     camera.SetProjectionMatrix(ULMMatrix::Ortho(-170, 170, -170, 170, -500, 500));
     camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *

@@ -12,6 +12,7 @@
 
 #include "blob_volume.h"
 #include "perspective/persp_interf.h"
+#include "render/volume_render_state.h"
 #include "tulx7sim/chip_model.h"
 #include "ulm3.h"
 #include "volume/volume_internal.h"
@@ -70,14 +71,15 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
 
     std::vector<double> parallelSeconds, perspectiveSeconds;
     uint64_t parallelSamples = 0, perspectiveSamples = 0;
-    ULMVolumeInternal* driver = PlainVolumeOf(volume);
-    if (driver == nullptr) return state.SkipWithError("no plain volume draws the volume");
+    ULMVolumeInternal* plain = PlainVolumeOf(volume);
+    if (plain == nullptr) return state.SkipWithError("no plain volume draws the volume");
+    const ULMOwnedFrameDriver& driver = ULMRenderStateOf(*plain).m_perspective;
     double warp = 0.0;
     for (auto _ : state) {
         Time(volume, parallel, image, state, parallelSeconds, parallelSamples);
-        const double warpBefore = driver->PerspectiveInterface() ? driver->PerspectiveInterface()->WarpSeconds() : 0;
+        const double warpBefore = driver.Made() ? driver.Made()->WarpSeconds() : 0;
         Time(volume, perspective, image, state, perspectiveSeconds, perspectiveSamples);
-        warp += driver->PerspectiveInterface()->WarpSeconds() - warpBefore;
+        warp += driver.Made()->WarpSeconds() - warpBefore;
     }
     double perspectiveTotal = 0;
     for (const double s : perspectiveSeconds) perspectiveTotal += s;

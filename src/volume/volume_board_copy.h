@@ -130,11 +130,7 @@ public:
     // memory instead.
     ULMSyncEvent StartCopyFrom(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
                                const ULMVolumeRange& inSourceBox, bool& outTried);
-    // Loads in the buffer's coordinates, as ULMBoardLoader's FromMemory and
-    // FromSource, and the loader itself.
-    ULMSyncEvent StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength, int inRowsPerSlice);
-    ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
-                                     int inZ);
+    // The loads into the buffer, by every method (ULMBoardLoader).
     ULMBoardLoader Loader();
     // A write into the buffer by other means (a map, a copy).
     void NoteWrite(const ULMVolumeRange& inRange);
@@ -158,6 +154,11 @@ private:
     ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
     // Loads a range of the volume's source and waits for it.
     ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
+    // Loads in the buffer's coordinates, as ULMBoardLoader's FromMemory and
+    // FromSource, into a buffer that is there.
+    ULMSyncEvent StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
+                                     int inZ);
     // Allocation on one board; status and buffer as the board layer gave.
     KWBBuffer* CreateOn(int inBoard, const ULMVolumeRange& inBox, ULMStatus& outStatus);
     ULMLoadTarget Target() const;

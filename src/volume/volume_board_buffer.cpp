@@ -197,6 +197,11 @@ ULMStatus ULMVolumeInternal::AttachBoardBuffer(unsigned long long inBufferID) {
     }
     for (int axis = 0; axis < 3; ++axis)
         if (static_cast<int32_t>(sizes[axis]) != m_bufferRange.m_size[axis]) m_fullyLoaded = false;
+    // The volume's own buffer again: its voxels lie as they were laid when it
+    // let the buffer go, and an addressing set since then moves them.
+    const bool again = m_buffer == nullptr && inBufferID == m_bufferID;
+    const ULMAddressMode wanted = m_bufferAddressMode;
+    const int32_t wantedAddress[3] = {m_bufferRange.m_origin[0], m_bufferRange.m_origin[1], m_bufferRange.m_origin[2]};
     ReleaseBoardBuffer();
     m_sourceBufferSerial = 0;
     m_board = board;
@@ -204,11 +209,17 @@ ULMStatus ULMVolumeInternal::AttachBoardBuffer(unsigned long long inBufferID) {
     m_bufferID = inBufferID;
     m_bufferLocation = static_cast<ULMLocation>(boardNumber);
     for (int axis = 0; axis < 3; ++axis) m_bufferRange.m_size[axis] = static_cast<int32_t>(sizes[axis]);
+    if (again) {
+        m_bufferAddressMode = m_releasedAddressMode;
+        for (int axis = 0; axis < 3; ++axis) m_bufferRange.m_origin[axis] = m_releasedAddress[axis];
+    }
     // The addressing the volume had is kept for the buffer it now uses.
     status = attached->SetOffsetOrWrap(m_bufferAddressMode == kULMWrapAddress, m_bufferRange.XOrigin(),
                                        m_bufferRange.YOrigin(), m_bufferRange.ZOrigin());
     if (m_bufferPermission != KWBBoard::GetBufferPermission(attached)) ApplyBufferPermission(m_bufferPermission);
     m_bufferValid = true;
+    if (status == kULMOK && again)
+        status = Relocate(wanted, wantedAddress[0], wantedAddress[1], wantedAddress[2], nullptr);
     return status;
 }
 
@@ -234,6 +245,8 @@ ULMStatus ULMVolumeInternal::ReleaseBoardBuffer() {
     const ULMStatus written = UpdateVolumeFromCache();
     if (m_buffer != nullptr) {
         ULM_ASSERT(m_board != nullptr);
+        m_releasedAddressMode = m_bufferAddressMode;
+        for (int axis = 0; axis < 3; ++axis) m_releasedAddress[axis] = m_bufferRange.m_origin[axis];
         m_board->ReleaseBuffer(m_buffer, false);
         m_buffer = nullptr;
         m_bufferValid = false;

@@ -487,6 +487,10 @@ private:
     ULMAddressMode m_bufferAddressMode = kULMOffsetAddress;
     ULMLocation m_bufferLocation = kULMNoBufferAttached;
     uint64_t m_bufferID = 0;
+    // The addressing the voxels of buffer m_bufferID lie under while the
+    // volume has let it go: another volume may keep it alive.
+    ULMAddressMode m_releasedAddressMode = kULMOffsetAddress;
+    int32_t m_releasedAddress[3] = {0, 0, 0};
     ULMPermission m_bufferPermission = kULMPermissionNotShared;
     uint64_t m_bufferSerial = 0;
     // m_bufferSerial when the volume made its buffer (0: the buffer came

@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
+#include <cstdint>
+#include <new>
 
 #include "foundation/control.h"
 #include "foundation/shareable.h"
@@ -17,6 +19,21 @@
 #include "ulm3/volume.h"
 #include "perspective/persp_interf.h"
 #include "volume/volume_internal.h"
+
+// Arrays of at least this many bytes that this thread asks for without
+// exceptions are refused, as a machine out of memory would refuse them.
+namespace {
+thread_local size_t tRefuseArraysFrom = SIZE_MAX;
+}  // namespace
+
+void* operator new[](std::size_t inBytes, const std::nothrow_t&) noexcept {
+    if (inBytes >= tRefuseArraysFrom) return nullptr;
+    try {
+        return ::operator new[](inBytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 namespace ulm3 {
 namespace {
@@ -256,6 +273,44 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
     v->UnlockVolume(0);
     v.Assign(nullptr);
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
+}
+
+// Frame arrays, or a mini image's array, that cannot be made: the frame
+// fails with kULMErrAlloc, takes no board memory with it, and the next frame
+// of the same view is whole.
+TEST_F(PerspectiveTest, AFrameWhoseArraysCannotBeMadeFailsAndTheNextIsWhole) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    camera.SetViewport(0, 0, 0, 0);
+    const std::vector<RGBA> whole = Render(v, 64, 64);
+    // After a frame of the same view, the frame's own arrays for more pixels;
+    // then, after a frame of wider pixels, every mini image's.
+    for (const int side : {80, 48}) {
+        SCOPED_TRACE(side);
+        ReleasablePointer<ULMVolume> fresh(
+            ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+        ASSERT_EQ(fresh->LockVolume(kULMBoard0), kULMOK);
+        ReleasablePointer<ULMImageBuffer> wide(ULMImageBuffer::Create(kULMBoard0, 64, 64, 64, 4,
+                                                                      ULMSoftwareBlendVolume::kTransferFields12));
+        ASSERT_EQ(side < 64 ? fresh->StartRender(context, wide, nullptr, nullptr, nullptr).Wait(-1) : kULMOK, kULMOK);
+        EXPECT_TRUE(side < 64 || Render(fresh, 64, 64) == whole);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, side, side, 32, 4, kRGBA8));
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        tRefuseArraysFrom = side < 64 ? 512 : size_t(65 * 65 * 4);
+        const ULMSyncEvent frame = fresh->StartRender(context, image, nullptr, nullptr, nullptr);
+        tRefuseArraysFrom = SIZE_MAX;
+        EXPECT_EQ(frame.Wait(-1), kULMErrAlloc);
+        EXPECT_LE(tulx7sim::GetStats().liveBuffers, buffers + 3) << "more than the slots' mini images";
+        EXPECT_EQ(fresh->GetAccessControl(), kULMAccessNoControl);
+        const std::vector<RGBA> again = Render(fresh, 64, 64);
+        EXPECT_TRUE(again == whole);
+        fresh->UnlockVolume(0);
+    }
+    v->UnlockVolume(0);
 }
 
 // A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the

@@ -313,6 +313,79 @@ TEST_F(PerspectiveTest, AFrameWhoseArraysCannotBeMadeFailsAndTheNextIsWhole) {
     v->UnlockVolume(0);
 }
 
+// The same frame, as packed pixels, whether its write port is the whole
+// viewport or narrowed to the volume, whether the viewport lies at the
+// image's corner or at odd X and Y, and whether it goes through the
+// post-blend over image 0's content or is uploaded as it is: only the port
+// is written, and inside it every pixel is the corner frame's.
+TEST_F(PerspectiveTest, TheFrameIsTheSameWhereverItsViewportAndPortLie) {
+    // Every voxel shows, so that the volume's box is its silhouette.
+    std::vector<uint8_t> voxels = s.voxels;
+    for (uint8_t& voxel : voxels) voxel = std::max<uint8_t>(voxel, 60);
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 48.0 / 40, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(2, -1, -50) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
+    constexpr int kW = 48, kH = 40, kImage = 56;
+    constexpr uint32_t kUntouched = 0xFFFFFFFF, kContent = 0x80201008;
+    struct Frame {
+        std::vector<uint32_t> pixels;
+        ULMImageRange port;
+    };
+    const auto frame = [&](int x, int y, ULMContext::RenderArea area, bool blend) {
+        Frame out;
+        EXPECT_EQ(context->SetRenderArea(area), kULMOK);
+        camera.SetViewport(x, y, kW, kH);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kRGBA8));
+        const ULMImageRange whole(kImage, kImage, 0, 0);
+        EXPECT_EQ(image->Clear(whole, blend ? kContent : kUntouched), kULMOK);
+        EXPECT_EQ(image->SetInputLimits(blend ? whole : ULMImageRange()), kULMOK);
+        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        out.port = image->GetOutputLimits();
+        out.pixels.resize(size_t(kImage) * kImage);
+        EXPECT_EQ(image->Unload(out.pixels.data(), whole, 0), kULMOK);
+        return out;
+    };
+    for (const bool blend : {false, true}) {
+        const Frame corner = frame(0, 0, ULMContext::kViewport, blend);
+        ASSERT_EQ(corner.port, ULMImageRange(kW, kH, 0, 0));
+        for (const auto area : {ULMContext::kViewport, ULMContext::kVolume})
+            for (const auto& [x, y] : {std::pair{0, 0}, std::pair{3, 5}, std::pair{7, 1}}) {
+                SCOPED_TRACE(::testing::Message() << "blend " << blend << " area " << area << " at " << x << "," << y);
+                const Frame got = frame(x, y, area, blend);
+                ASSERT_TRUE(Contains(ULMImageRange(kW, kH, x, y), got.port));
+                // Narrowed to the volume, the port leaves some of the viewport out.
+                if (area == ULMContext::kVolume)
+                    EXPECT_LT(int64_t{got.port.XSize()} * got.port.YSize(), int64_t{kW} * kH);
+                else
+                    EXPECT_EQ(got.port, ULMImageRange(kW, kH, x, y));
+                int checked = 0;
+                for (int py = 0; py < kImage; ++py)
+                    for (int px = 0; px < kImage; ++px) {
+                        const uint32_t pixel = got.pixels[size_t(py) * kImage + px];
+                        const bool inPort = Contains(got.port, ULMImageRange(1, 1, px, py));
+                        ASSERT_EQ(pixel, inPort ? corner.pixels[size_t(py - y) * kImage + (px - x)]
+                                                : blend ? kContent : kUntouched)
+                            << px << "," << py;
+                        checked += inPort;
+                    }
+                EXPECT_GT(checked, kW * kH / 4);
+                // The volume shows only inside the port: the corner frame has its background elsewhere.
+                for (int py = 0; py < kH; ++py)
+                    for (int px = 0; px < kW; ++px) {
+                        const bool inPort = Contains(got.port, ULMImageRange(1, 1, px + x, py + y));
+                        const uint32_t background = blend ? kContent : 0u;
+                        ASSERT_TRUE(inPort || corner.pixels[size_t(py) * kImage + px] == background) << px << "," << py;
+                    }
+            }
+    }
+    v->UnlockVolume(0);
+}
+
 // A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the
 // composite keeps, per pixel, whichever of frame and content has more red.
 TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {

@@ -445,6 +445,79 @@ RGBA Blend(ULMBlendMode inMode, RGBA acc, const RGBA& in) {
     return acc;
 }
 
+// Where the volume shows nothing, inside a mini-frustum's tile or not, the
+// frame shows image 0's border, borders with channels at 1.0 and at 0, as a
+// parallel render does: image 1's border takes no part, whatever the last
+// mode. Over image 0's content the content stays, in a minimum mode too. In
+// every pixel of a row (two narrow pixels share a word of the frame), and
+// whether the frame is uploaded or goes through the post-blend.
+TEST_F(PerspectiveTest, TheBackgroundIsImage0sBorderOrContentWhateverTheLastMode) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    context->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    context->GetCamera().SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    context->GetCamera().SetViewport(0, 0, 48, 48);
+    const ULMImageRange whole(48, 48, 0, 0);
+    const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
+    const RGBA borders[] = {{0, 0, 0, 0}, {1, 0, 1, 0}, {0, 1, 0, 1}, {1, 1, 1, 1}};
+    for (const int field : {8, 16})
+        for (const ULMBlendMode mode : {kULMBlendFTB, kULMBlendMinRed}) {
+            const int bits = field == 8 ? 32 : 64;
+            const uint64_t top = (1ull << field) - 1;
+            // Image 0's content: a quarter, a half, three quarters, opaque.
+            uint64_t held = 0;
+            for (int c = 0; c < 4; ++c) held |= (top * (c + 1) / 4) << (field * c);
+            const std::vector<uint64_t> fill(48 * 48, bits == 32 ? held | held << 32 : held);
+            ASSERT_EQ(context->SetBlendMode(mode), kULMOK);
+            // The frame's pixels into image 0, with these borders and last mode.
+            const auto frame = [&](const RGBA& b0, const RGBA& b1, ULMBlendMode last, bool content) {
+                std::vector<uint64_t> pixels(48 * 48);
+                EXPECT_EQ(context->SetLastBlendMode(last), kULMOK);
+                ReleasablePointer<ULMImageBuffer> images[2];
+                for (int n = 0; n < 2; ++n) {
+                    images[n].Assign(ULMImageBuffer::Create(kULMBoard0, 48, 48, bits, 4, field == 8 ? kRGBA8 : wide));
+                    const RGBA& b = n == 0 ? b0 : b1;
+                    EXPECT_EQ(images[n]->SetBorderValue(b[0], b[1], b[2], b[3]), kULMOK);
+                }
+                if (content) {
+                    EXPECT_EQ(images[0]->Update(fill.data(), whole, 0), kULMOK);
+                    EXPECT_EQ(images[0]->SetInputLimits(whole), kULMOK);
+                }
+                EXPECT_EQ(v->StartRender(context, images[0], nullptr, images[1], nullptr).Wait(-1), kULMOK);
+                std::vector<uint64_t> got(48 * 48);
+                EXPECT_EQ(images[0]->Unload(got.data(), whole, 0), kULMOK);
+                for (int i = 0; i < 48 * 48; ++i) pixels[i] = bits == 32 ? got[i / 2] >> (32 * (i % 2)) & 0xFFFFFFFF : got[i];
+                return pixels;
+            };
+            // Where the volume leaves the frame's start: the pixels that keep a border the mode cannot move from.
+            const RGBA still = mode == kULMBlendMinRed ? RGBA{1, 1, 1, 1} : RGBA{0, 0, 0, 0};
+            const uint64_t stillPixel = mode == kULMBlendMinRed ? (bits == 32 ? 0xFFFFFFFFull : ~0ull) : 0;
+            const std::vector<uint64_t> detect = frame(still, still, kULMBlendNone, false);
+            int empty = 0;
+            for (const uint64_t px : detect) empty += px == stillPixel;
+            ASSERT_GT(empty, 48 * 4);
+            for (const ULMBlendMode last : {kULMBlendNone, kULMBlendReplace, kULMBlendBTF, kULMBlendFTBPreWeighted})
+                for (const RGBA& b0 : borders)
+                    for (const bool content : {false, true}) {
+                        const RGBA b1 = {b0[1], 1 - b0[2], 1, b0[0]};
+                        SCOPED_TRACE(::testing::Message() << field << "-bit, mode " << mode << ", last " << last
+                                                          << ", border " << b0[0] << b0[1] << b0[2] << b0[3]
+                                                          << ", content " << content);
+                        const std::vector<uint64_t> got = frame(b0, b1, last, content);
+                        for (int i = 0; i < 48 * 48; ++i) {
+                            if (detect[i] != stillPixel) continue;
+                            for (int c = 0; c < 4; ++c) {
+                                const uint64_t want =
+                                    content ? held >> (field * c) & top : uint64_t(std::llround(b0[c] * top));
+                                ASSERT_EQ(got[i] >> (field * c) & top, want) << i << " " << c;
+                            }
+                        }
+                    }
+        }
+    v->UnlockVolume(0);
+}
+
 // A front-to-back frame over image 0's content and image 1's behind it, each holding content or not, into either,
 // in 8-, 12- and 16-bit fields, with image 1 taken by every last blend mode: the host composite around the frame as a
 // plain upload of the warp's own pixels shows it; elsewhere the content stays.

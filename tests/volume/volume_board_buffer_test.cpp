@@ -169,11 +169,13 @@ TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHold
     const struct {
         bool ownVoxels, keeperMoves;
         Again again;
-    } cases[] = {{true, false, kAttach}, {false, false, kAttach}, {false, false, kCreate}, {true, false, kLock},
-                 {false, false, kLock},  {false, true, kAttach},  {true, true, kCreate}};
+        bool movedFirst = false;  // the volume moved to (2, 2, 0) while attached, and back to 0 while not
+    } cases[] = {{true, false, kAttach},       {false, false, kAttach},     {false, false, kCreate},
+                 {true, false, kLock},         {false, false, kLock},       {false, true, kAttach},
+                 {true, true, kCreate},        {false, false, kAttach, true}, {true, false, kAttach, true}};
     for (const auto& c : cases) {
         SCOPED_TRACE(::testing::Message() << "own " << c.ownVoxels << " keeper moves " << c.keeperMoves << " again "
-                                          << c.again);
+                                          << c.again << " moved first " << c.movedFirst);
         std::vector<uint8_t> own = voxels;
         Held<ULMVolumeInternal> v(
             ULMVolumeInternal::CreateSimpleVolume(8, whole, 1, &byte, c.ownVoxels ? own.data() : nullptr));
@@ -182,9 +184,11 @@ TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHold
         ASSERT_EQ(c.ownVoxels ? kULMOK : v->SetTarget(kULMBuffer), kULMOK);
         ASSERT_EQ(c.ownVoxels ? kULMOK : v->Update(voxels.data(), whole), kULMOK);
         const unsigned long long id = v->GetBufferID();
+        ASSERT_EQ(c.movedFirst ? v->SetBufferOffset(2, 2, 0) : kULMOK, kULMOK);
         ASSERT_EQ(keeper->AttachBuffer(id), kULMOK);
         ASSERT_EQ(v->ReleaseBuffer(), kULMOK);
-        ASSERT_EQ(c.keeperMoves ? keeper->SetBufferOffset(2, 2, 0) : v->SetBufferOffset(2, 2, 0), kULMOK);
+        const int to = c.movedFirst ? 0 : 2;
+        ASSERT_EQ(c.keeperMoves ? keeper->SetBufferOffset(2, 2, 0) : v->SetBufferOffset(to, to, 0), kULMOK);
         ASSERT_EQ(c.again == kAttach ? v->AttachBuffer(id)
                   : c.again == kCreate ? v->CreateBuffer(kULMBoard0, c.keeperMoves ? whole : moved)
                                        : v->LockVolume(kULMBoard0),
@@ -192,8 +196,9 @@ TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHold
         EXPECT_EQ(v->GetBufferID(), id);
         // What the buffer holds of the volume now, and the voxels there; the
         // volume's own move dropped what its window left out, unless the
-        // volume has voxels of its own to load again.
-        const ULMVolumeRange kept = c.ownVoxels || c.keeperMoves ? whole : ULMVolumeRange::Intersect(moved, whole);
+        // volume has voxels of its own that a new buffer or a lock loads.
+        const bool reloaded = c.ownVoxels && c.again != kAttach;
+        const ULMVolumeRange kept = reloaded || c.keeperMoves ? whole : ULMVolumeRange::Intersect(moved, whole);
         const ULMVolumeRange held = ULMVolumeRange::Intersect(v->GetBufferRange(), kept);
         std::vector<uint8_t> got(size_t(held.XSize()) * held.YSize() * held.ZSize()), expected;
         ASSERT_EQ(v->Unload(got.data(), held, kULMUseBuffer), kULMOK);

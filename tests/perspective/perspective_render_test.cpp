@@ -487,7 +487,8 @@ TEST_F(PerspectiveTest, TheBackgroundIsImage0sBorderOrContentWhateverTheLastMode
                 EXPECT_EQ(v->StartRender(context, images[0], nullptr, images[1], nullptr).Wait(-1), kULMOK);
                 std::vector<uint64_t> got(48 * 48);
                 EXPECT_EQ(images[0]->Unload(got.data(), whole, 0), kULMOK);
-                for (int i = 0; i < 48 * 48; ++i) pixels[i] = bits == 32 ? got[i / 2] >> (32 * (i % 2)) & 0xFFFFFFFF : got[i];
+                for (int i = 0; i < 48 * 48; ++i)
+                    pixels[i] = bits == 32 ? got[i / 2] >> (32 * (i % 2)) & 0xFFFFFFFF : got[i];
                 return pixels;
             };
             // Where the volume leaves the frame's start: the pixels that keep a border the mode cannot move from.

@@ -97,6 +97,20 @@ protected:
         gULMControl.m_ReleaseTemporaryImageBuffers = false;
         ContextTest::TearDown();
     }
+    // A volume of the scene's size over inVoxels (the scene's own when null), locked on board 0.
+    ULMVolume* LockedVolume(std::vector<uint8_t>* inVoxels = nullptr) {
+        ULMVolume* v = ULMVolume::Create(1u, (inVoxels != nullptr ? *inVoxels : s.voxels).data(), s.size[0],
+                                         s.size[1], s.size[2], ULMVolume::kSliced);
+        EXPECT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+        return v;
+    }
+    // The camera 50 degrees wide at inModel, onto a square viewport at the image's corner (0: the image).
+    void Aim(const ULMMatrix& inModel, int inSide = 48) {
+        ULMCamera& camera = context->GetCamera();
+        camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+        camera.SetModelMatrix(inModel);
+        camera.SetViewport(0, 0, inSide, inSide);
+    }
     // The frame's RGBA in 0..1, rows from y = 0; with the scene's depth 0 in and out when it has one.
     std::vector<RGBA> Render(ULMVolume* v, int w, int h, std::vector<uint32_t>* outDepth = nullptr) {
         ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, w, h, 32, 4, kRGBA8));
@@ -150,9 +164,7 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
         ASSERT_EQ(context->SetDepthCombineFunction(X::kDepthCombineAnd), kULMOK);
         ASSERT_EQ(context->SetDepthUpdateFilter(X::kDepthBuffer0, X::kFilterNone), kULMOK);
     }
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
 
     std::vector<uint32_t> depth;
     const std::vector<RGBA> got = Render(v, w, h, &depth);
@@ -209,9 +221,7 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
 }
 
 TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
     using X = ULMContext;
     const struct {
         const char* what;
@@ -243,13 +253,8 @@ TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
 // A mini-frustum whose render is refused at submission, or fails on the board: the frame still completes and reports
 // it, and the next frame, from the same slots, is whole again.
 TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    ULMCamera& camera = context->GetCamera();
-    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    camera.SetViewport(0, 0, 48, 48);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
     const std::vector<RGBA> whole = Render(v, 48, 48);
     for (const bool onBoard : {false, true}) {
         if (onBoard)
@@ -279,21 +284,14 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
 // fails with kULMErrAlloc, takes no board memory with it, and the next frame
 // of the same view is whole.
 TEST_F(PerspectiveTest, AFrameWhoseArraysCannotBeMadeFailsAndTheNextIsWhole) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    ULMCamera& camera = context->GetCamera();
-    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    camera.SetViewport(0, 0, 0, 0);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5), 0);
     const std::vector<RGBA> whole = Render(v, 64, 64);
     // After a frame of the same view, the frame's own arrays for more pixels;
     // then, after a frame of wider pixels, every mini image's.
     for (const int side : {80, 48}) {
         SCOPED_TRACE(side);
-        ReleasablePointer<ULMVolume> fresh(
-            ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-        ASSERT_EQ(fresh->LockVolume(kULMBoard0), kULMOK);
+        ReleasablePointer<ULMVolume> fresh(LockedVolume());
         ReleasablePointer<ULMImageBuffer> wide(ULMImageBuffer::Create(kULMBoard0, 64, 64, 64, 4,
                                                                       ULMSoftwareBlendVolume::kTransferFields12));
         ASSERT_EQ(side < 64 ? fresh->StartRender(context, wide, nullptr, nullptr, nullptr).Wait(-1) : kULMOK, kULMOK);
@@ -322,9 +320,7 @@ TEST_F(PerspectiveTest, TheFrameIsTheSameWhereverItsViewportAndPortLie) {
     // Every voxel shows, so that the volume's box is its silhouette.
     std::vector<uint8_t> voxels = s.voxels;
     for (uint8_t& voxel : voxels) voxel = std::max<uint8_t>(voxel, 60);
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMVolume> v(LockedVolume(&voxels));
     ULMCamera& camera = context->GetCamera();
     camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 48.0 / 40, kNear, kFar));
     camera.SetModelMatrix(ULMMatrix::Translate(2, -1, -50) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
@@ -389,14 +385,9 @@ TEST_F(PerspectiveTest, TheFrameIsTheSameWhereverItsViewportAndPortLie) {
 // A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the
 // composite keeps, per pixel, whichever of frame and content has more red.
 TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    ULMCamera& camera = context->GetCamera();
-    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
-                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    camera.SetViewport(0, 0, 48, 48);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5), 48);
     ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
     const ULMImageRange whole(48, 48, 0, 0);
     const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
@@ -452,12 +443,8 @@ RGBA Blend(ULMBlendMode inMode, RGBA acc, const RGBA& in) {
 // every pixel of a row (two narrow pixels share a word of the frame), and
 // whether the frame is uploaded or goes through the post-blend.
 TEST_F(PerspectiveTest, TheBackgroundIsImage0sBorderOrContentWhateverTheLastMode) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    context->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    context->GetCamera().SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    context->GetCamera().SetViewport(0, 0, 48, 48);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
     const ULMImageRange whole(48, 48, 0, 0);
     const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
     const RGBA borders[] = {{0, 0, 0, 0}, {1, 0, 1, 0}, {0, 1, 0, 1}, {1, 1, 1, 1}};
@@ -523,12 +510,8 @@ TEST_F(PerspectiveTest, TheBackgroundIsImage0sBorderOrContentWhateverTheLastMode
 // in 8-, 12- and 16-bit fields, with image 1 taken by every last blend mode: the host composite around the frame as a
 // plain upload of the warp's own pixels shows it; elsewhere the content stays.
 TEST_F(PerspectiveTest, ABlendedFrameIsTheHostCompositeOfBothImagesAroundIt) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    context->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    context->GetCamera().SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    context->GetCamera().SetViewport(0, 0, 48, 48);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
     ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
     const ULMImageRange whole(48, 48, 0, 0);
     const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};

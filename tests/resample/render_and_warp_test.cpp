@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "context/classifier_internal.h"
+#include "support/rendered_pixels.h"
 #include "volume/volume_fixture.h"
 
 namespace ulm3::testing {
@@ -58,13 +59,7 @@ TEST_F(RenderAndWarpTest, AnUnrotatedViewWarpsToThePlainRender) {
 TEST_F(RenderAndWarpTest, EveryPassLeavesTheNextPlainRenderAsItWas) {
     Scene scene(40, 160, kULMBlendFTB);
     ASSERT_EQ(scene.volume->LockVolume(kULMBoard0), kULMOK);
-    const auto plain = [&] {
-        Held<ULMImageBuffer> image(Image(kULMBoard0));
-        std::vector<uint32_t> pixels(kSide * kSide);
-        EXPECT_EQ(scene.volume->StartRender(scene.context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
-        EXPECT_EQ(image->Unload(pixels.data(), {kSide, kSide, 0, 0}, 0), kULMOK);
-        return pixels;
-    };
+    const auto plain = [&] { return test_support::RenderedPixels(scene.volume, scene.context, kSide); };
     const std::vector<uint32_t> before = plain();
     // Seen from six times as far: more voxels per pixel than the chip subsamples.
     Held<ULMContext> far(CloneContext(scene.context)), perspective(CloneContext(scene.context)),

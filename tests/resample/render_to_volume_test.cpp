@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context/classifier_internal.h"
+#include "support/rendered_pixels.h"
 #include "volume/volume_fixture.h"
 
 namespace ulm3::testing {
@@ -38,18 +39,6 @@ struct Scene {
     double Ramp(double inZ) const { return step * inZ; }
 };
 
-// The plain image of the scene's volume through a parallel camera that sees
-// every voxel, as a board image reads back.
-std::vector<uint32_t> PlainImage(ULMVolume* ioVolume, const ULMContext* inContext) {
-    const ULMFieldDescriptor rgba[4] = {kByte, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction},
-                                        {24, 8, kULMUnsignedFraction}};
-    Held<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 24, 24, 32, 4, rgba));
-    std::vector<uint32_t> pixels(24 * 24);
-    EXPECT_EQ(ioVolume->StartRender(inContext, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
-    EXPECT_EQ(image->Unload(pixels.data(), {24, 24, 0, 0}, 0), kULMOK);
-    return pixels;
-}
-
 // Both plans at the depths their rules turn on: odd counts that end at the
 // end, the smallest each plan takes, and an odd active sub-volume at the
 // end. A source the call had to lock is unlocked again, and the source's
@@ -70,7 +59,7 @@ TEST_F(RenderToVolumeTest, BothPlansFollowTheRampAtEveryDepthAndLeaveTheSourceAs
             Scene scene(c.sourceDepth, locked);
             const ULMVolumeRange rows(16, 16 - c.sourceFromY, c.sourceDepth, 0, c.sourceFromY, 0);
             ASSERT_EQ(c.sourceFromY != 0 ? scene.source->SetActiveSubVolume(rows) : kULMOK, kULMOK);
-            const std::vector<uint32_t> before = PlainImage(scene.source, scene.context);
+            const std::vector<uint32_t> before = test_support::RenderedPixels(scene.source, scene.context, 24);
             std::vector<uint8_t> zeros(size_t(16) * 16 * c.depth);
             Held<ULMVolumeInternal> out(
                 ULMVolumeInternal::CreateSimpleVolume(8, {16, 16, c.depth, 0, 0, 0}, 1, &kByte, zeros.data()));
@@ -93,7 +82,7 @@ TEST_F(RenderToVolumeTest, BothPlansFollowTheRampAtEveryDepthAndLeaveTheSourceAs
                 const double want = sampled ? scene.Ramp((z - c.activeFrom) * step) : 0.0;
                 ASSERT_NEAR(got[i], want, 1.0) << "voxel " << i;
             }
-            EXPECT_EQ(PlainImage(scene.source, scene.context), before);
+            EXPECT_EQ(test_support::RenderedPixels(scene.source, scene.context, 24), before);
         }
 }
 

@@ -7,6 +7,7 @@
 
 #include "board/kwb_buffer.h"
 #include "tulx7/driver_requests.h"
+#include "support/rendered_pixels.h"
 #include "volume_fixture.h"
 
 namespace ulm3::testing {
@@ -149,19 +150,11 @@ TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHold
     const ULMVolumeRange whole(16, 16, 8, 0, 0, 0), moved(16, 16, 8, 2, 2, 0);
     const ULMFieldDescriptor byte{0, 8, kULMUnsignedFraction};
     const std::vector<uint8_t> voxels = RandomBytes(16 * 16 * 8, 11);
-    const auto render = [&](ULMVolume* v) {
-        Held<ULMContext> context(ULMContext::Create());
-        context->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField0, kULMField0, kULMField0));
-        const double s = 2 / 17.0;
-        context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-1, -1, -0.5) * ULMMatrix::Scale(s, s, 0.1));
-        const ULMFieldDescriptor rgba[4] = {byte, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction},
-                                            {24, 8, kULMUnsignedFraction}};
-        Held<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 20, 20, 32, 4, rgba));
-        std::vector<uint32_t> pixels(20 * 20);
-        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
-        EXPECT_EQ(image->Unload(pixels.data(), {20, 20, 0, 0}, 0), kULMOK);
-        return pixels;
-    };
+    Held<ULMContext> context(ULMContext::Create());
+    context->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField0, kULMField0, kULMField0));
+    const double s = 2 / 17.0;
+    context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-1, -1, -0.5) * ULMMatrix::Scale(s, s, 0.1));
+    const auto render = [&](ULMVolume* v) { return test_support::RenderedPixels(v, context, 20); };
     std::vector<uint8_t> copy = voxels;
     Held<ULMVolumeInternal> plain(ULMVolumeInternal::CreateSimpleVolume(8, whole, 1, &byte, copy.data()));
     const std::vector<uint32_t> want = render(plain);

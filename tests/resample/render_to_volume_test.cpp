@@ -130,20 +130,26 @@ TEST_F(RenderToVolumeTest, GradientModesGiveTheRampsGradientThroughBothPlans) {
         }
 }
 
+// Refused before or after the source was locked for the call: a source that
+// was not locked is not locked afterwards.
 TEST_F(RenderToVolumeTest, RefusalsLeaveEverythingAsItWas) {
-    Scene scene;
-    Held<ULMVolumeInternal> out(ULMVolumeInternal::CreateSimpleVolume(8, {16, 16, 16, 0, 0, 0}, 1, &kByte, nullptr));
-    Held<ULMContext> perspective(CloneContext(scene.context)), turned(CloneContext(scene.context));
-    perspective->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(40, 1, -1, -10));
-    turned->GetCamera().SetModelMatrix(ULMMatrix::Rotate(30, ULMVector3D(0, 1, 0)));
-    tulx7sim::ClearRequestLog();
-    EXPECT_EQ(scene.source->RenderToVolume(perspective, out, ULMVolume::kRenderToVolumeNone), kULMErrArgument);
-    EXPECT_EQ(scene.source->RenderToVolume(turned, out, ULMVolume::kRenderToVolumeNone), kULMErrUnimplemented);
-    ASSERT_EQ(out->SetActiveSubVolume({16, 16, 5, 0, 0, 4}), kULMOK);
-    EXPECT_EQ(scene.source->RenderToVolume(scene.context, out, ULMVolume::kRenderToVolumeNone), kULMErrArgument);
-    EXPECT_EQ(Renders(), 0u);
-    EXPECT_EQ(scene.context->GetImageOutputBuffer(), ULMContext::kImageBuffer0) << "the clone took the changes";
-    EXPECT_EQ(scene.source->GetAccessControl(), kULMAccessNoControl);
+    for (const bool locked : {true, false}) {
+        Scene scene(16, locked);
+        Held<ULMVolumeInternal> out(
+            ULMVolumeInternal::CreateSimpleVolume(8, {16, 16, 16, 0, 0, 0}, 1, &kByte, nullptr));
+        Held<ULMContext> perspective(CloneContext(scene.context)), turned(CloneContext(scene.context));
+        perspective->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(40, 1, -1, -10));
+        turned->GetCamera().SetModelMatrix(ULMMatrix::Rotate(30, ULMVector3D(0, 1, 0)));
+        tulx7sim::ClearRequestLog();
+        EXPECT_EQ(scene.source->RenderToVolume(perspective, out, ULMVolume::kRenderToVolumeNone), kULMErrArgument);
+        EXPECT_EQ(scene.source->RenderToVolume(turned, out, ULMVolume::kRenderToVolumeNone), kULMErrUnimplemented);
+        ASSERT_EQ(out->SetActiveSubVolume({16, 16, 5, 0, 0, 4}), kULMOK);
+        EXPECT_EQ(scene.source->RenderToVolume(scene.context, out, ULMVolume::kRenderToVolumeNone), kULMErrArgument);
+        EXPECT_EQ(Renders(), 0u);
+        EXPECT_EQ(scene.context->GetImageOutputBuffer(), ULMContext::kImageBuffer0) << "the clone took the changes";
+        EXPECT_EQ(scene.source->GetAccessControl(), kULMAccessNoControl);
+        EXPECT_EQ(scene.source->IsLocked(), locked);
+    }
 }
 
 }  // namespace

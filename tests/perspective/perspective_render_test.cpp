@@ -280,6 +280,73 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
 }
 
+// Frames of 1, 2, 3 and 5 mini-frustums, with and without double buffering:
+// each mini-frustum is rendered once and warped once, the drain included;
+// the slots it went through hold its map from frame pixels to its mini
+// image, which takes the corners of its tile onto the mini image's corners
+// (a transposed, mirrored or translated-only map does not); and the pipeline
+// changes no byte of the frame.
+TEST_F(PerspectiveTest, EveryMiniFrustumIsWarpedOnceThroughItsSlotWhateverThePipeline) {
+    const struct {
+        double turnX, turnY;
+        ULMVector3D shift;
+        int frustums;
+    } eyes[] = {{0, 0, {20, 15, -45}, 1}, {0, 0, {16, 0, -45}, 2}, {30, -35, {0, 0, -40}, 3}, {30, 30, {0, 0, -25}, 5}};
+    for (const auto& e : eyes) {
+        Aim(ULMMatrix::Translate(e.shift[0], e.shift[1], e.shift[2]) * ULMMatrix::Rotate(e.turnX, ULMVector3D(1, 0, 0)) *
+            ULMMatrix::Rotate(e.turnY, ULMVector3D(0, 1, 0)) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+        std::vector<RGBA> frames[2];
+        for (const bool doubleBuffer : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << e.frustums << " mini-frustums, double buffer " << doubleBuffer);
+            gULMControl.m_perspectiveDoubleBuffer = doubleBuffer;
+            ReleasablePointer<ULMVolume> v(LockedVolume());
+            tulx7sim::ClearRequestLog();
+            frames[doubleBuffer] = Render(v, 48, 48);
+            int renders = 0;
+            for (const auto& entry : tulx7sim::RequestLog()) renders += entry.code == TULX7_DR_RENDER;
+            EXPECT_EQ(renders, e.frustums);
+            const PerspInterf* driver = static_cast<ULMVolumeInternal*>(v.GetPointer())->PerspectiveInterface();
+            ASSERT_NE(driver, nullptr);
+            EXPECT_EQ(driver->MiniFrustumsWarped(), e.frustums);
+            // The last mini-frustums' slots; the others were never used.
+            bool used[3] = {};
+            for (int k = std::max(0, e.frustums - 3); k < e.frustums; ++k) used[PerspInterf::SlotOf(k, doubleBuffer)] = true;
+            for (int k = 0; k < 3; ++k) {
+                const PerspInterf::MultiBuf& slot = driver->GetSlot(k);
+                if (!used[k]) {
+                    EXPECT_EQ(slot.mNumPoints, 0) << "slot " << k;
+                    continue;
+                }
+                // The tile's outline: its corners, or where the frame's edges cut it.
+                const double w = slot.mMiniWidth, h = slot.mMiniHeight, tolerance = 0.01;
+                double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+                bool cut = false;
+                ASSERT_GE(slot.mNumPoints, 3) << "slot " << k;
+                for (int i = 0; i < slot.mNumPoints; ++i) {
+                    const double x = slot.mGeomOut[i][0], y = slot.mGeomOut[i][1];
+                    const bool onFrameEdge = std::min({x, y, 48 - x, 48 - y}) < tolerance;
+                    cut = cut || onFrameEdge;
+                    const ULMVector4D p = slot.mMatrixOut * ULMVector4D(x, y, 0, 1);
+                    const double mini[2] = {p[0] / p[3], p[1] / p[3]};
+                    for (int a = 0; a < 2; ++a) lo[a] = std::min(lo[a], mini[a]), hi[a] = std::max(hi[a], mini[a]);
+                    const double edge = std::min({std::fabs(mini[0]), std::fabs(mini[0] - w), std::fabs(mini[1]),
+                                                  std::fabs(mini[1] - h)});
+                    EXPECT_LT(onFrameEdge ? 0 : edge, tolerance) << "slot " << k << " point " << i << " at " << mini[0]
+                                                                 << "," << mini[1];
+                }
+                EXPECT_TRUE(lo[0] > -tolerance && hi[0] < w + tolerance && lo[1] > -tolerance && hi[1] < h + tolerance)
+                    << "slot " << k << ": " << lo[0] << ".." << hi[0] << " x " << lo[1] << ".." << hi[1];
+                // A whole tile spans its mini image.
+                EXPECT_TRUE(cut || (std::fabs(lo[0]) < tolerance && std::fabs(hi[0] - w) < tolerance &&
+                                    std::fabs(lo[1]) < tolerance && std::fabs(hi[1] - h) < tolerance))
+                    << "slot " << k << ": " << lo[0] << ".." << hi[0] << " x " << lo[1] << ".." << hi[1];
+            }
+            v->UnlockVolume(0);
+        }
+        EXPECT_EQ(frames[0], frames[1]) << e.frustums << " mini-frustums";
+    }
+}
+
 // Frame arrays, or a mini image's array, that cannot be made: the frame
 // fails with kULMErrAlloc, takes no board memory with it, and the next frame
 // of the same view is whole.

@@ -173,6 +173,14 @@ private:
 
 }  // namespace
 
+ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTemporary, const ULMVolumeRange& inBox) {
+    const ULMTarget target = ioDestination.GetTarget();
+    ioDestination.SetTarget(kULMBuffer);
+    const ULMSyncEvent copied = ioDestination.StartUpdate(inTemporary, inBox, 0, 0, 0, kULMUseBuffer);
+    ioDestination.SetTarget(target);
+    return copied;
+}
+
 int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize) {
     const int64_t last = inOrigin + inSize - 1;
     return inOrigin % 2 == 0 ? (last | 1) : ((last + 1) & ~int64_t{1});
@@ -320,16 +328,6 @@ ULMStatus UpdateFromCaches(ULMVolumeInternal& ioSource, ULMVolumeInternal* ioPla
     const ULMStatus status = ioSource.UpdateVolumeFromCache();
     if (ULMFailed(status) || ioPlainDestination == nullptr || ioPlainDestination == &ioSource) return status;
     return ioPlainDestination->UpdateVolumeFromCache();
-}
-
-// The destination's box loaded from the temporary's buffer, whatever the
-// destination's own target.
-ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTemporary, const ULMVolumeRange& inBox) {
-    const ULMTarget target = ioDestination.GetTarget();
-    ioDestination.SetTarget(kULMBuffer);
-    const ULMSyncEvent copied = ioDestination.StartUpdate(inTemporary, inBox, 0, 0, 0, kULMUseBuffer);
-    ioDestination.SetTarget(target);
-    return copied;
 }
 
 ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& ioBlock) {

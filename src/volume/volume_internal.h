@@ -87,6 +87,9 @@ public:
     ExtendMode GetExtendModeZ() const override { return m_extendModes[2]; }
     bool IsLoaded() const override;
     ULMAccessType GetAccessControl() const override { return GetAccessMode(); }
+    // kULMOK when a writer may come in now; kULMErrAccess while an access
+    // that keeps writers out is held (a map, a render reading the voxels).
+    ULMStatus ProbeWriteAccess();
     ULMStatus SetTarget(ULMTarget inTarget) override;
     ULMTarget GetTarget() const override;
     // The box space leaping works on; it must lie inside the volume.

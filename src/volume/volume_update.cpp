@@ -81,7 +81,9 @@ ULMStatus ULMVolumeInternal::Update(const void* inVoxels, const ULMVolumeRange& 
 
 ULMSyncEvent ULMVolumeInternal::StartUpdate(const void* inVoxels, const ULMVolumeRange& inDestinationRange) {
     // An empty range is done before anything else is looked at: callers
-    // pass one with no voxels at all.
+    // pass one with no voxels at all. A negative size is refused, as an
+    // unload refuses it.
+    if (HasNegativeSize(inDestinationRange)) return Finished(kULMErrArgument);
     if (inDestinationRange.IsEmpty()) return Finished(kULMOK);
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVoxels == nullptr)
         return Finished(kULMErrArgument);
@@ -150,6 +152,7 @@ ULMStatus ULMVolumeInternal::Update(const ULMVolume* inVolume, const ULMVolumeRa
 
 ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                             int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) {
+    if (HasNegativeSize(inDestinationRange)) return Finished(kULMErrArgument);
     if (inDestinationRange.IsEmpty()) return Finished(kULMOK);
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVolume == nullptr || !ValidSource(inSource))
         return Finished(kULMErrArgument);
@@ -167,9 +170,7 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
                                    inSourceZ == inDestinationRange.ZOrigin();
         if (!reloadsItself) {
             if (m_readOnly) return Finished(kULMErrReadOnly);
-            const ULMStatus granted = AddAccess(kULMAccessWrite);
-            if (granted != kULMOK) return Finished(granted);
-            ReleaseAccess();
+            if (const ULMStatus granted = ProbeWriteAccess(); granted != kULMOK) return Finished(granted);
         }
         // Held through the whole copy, shared so that a map of this very
         // volume and the passes of the YZ-slice cache can join it.
@@ -177,6 +178,12 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         return CopyFromVolume(inVolume, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
     });
+}
+
+ULMStatus ULMVolumeInternal::ProbeWriteAccess() {
+    const ULMStatus granted = AddAccess(kULMAccessWrite);
+    if (granted == kULMOK) ReleaseAccess();
+    return granted;
 }
 
 ULMSyncEvent ULMVolumeInternal::CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange,

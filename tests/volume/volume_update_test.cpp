@@ -114,6 +114,9 @@ TEST_F(VolumeUpdateTest, RefusalsMoveNothing) {
     tulx7sim::ClearRequestLog();
 
     EXPECT_EQ(v.Update(voxels.data(), ULMVolumeRange(8, 8, 8, 60, 0, 0)), kULMErrArgument);
+    EXPECT_EQ(v.Update(voxels.data(), ULMVolumeRange(8, -5, 8, 0, 0, 0)), kULMErrArgument);
+    EXPECT_EQ(v.Update(a.volume.GetPointer(), ULMVolumeRange(8, 8, -5, 0, 0, 8), 0, 0, 0, kULMUseBuffer),
+              kULMErrArgument);
     EXPECT_EQ(v.Update(nullptr, box), kULMErrArgument);
     EXPECT_EQ(v.Update(eight.volume.GetPointer(), box, 0, 0, 0, kULMUseBuffer), kULMErrArgument);
     EXPECT_EQ(v.UpdateField(voxels.data(), box, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)), kULMErrFormat);

@@ -19,6 +19,7 @@
 #include "render/volume_render_access.h"
 #include "tulx7/chip_codes.h"
 #include "ulm3/classifier.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/volume_internal.h"
 #include "volume/volume_upper_layers.h"
 
@@ -337,14 +338,17 @@ ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& 
     return ioBlock.Close();
 }
 
-// The volume's DoStartResampleBuffer: the pass, with what it throws turned
-// into an event.
+// The volume's DoStartResampleBuffer: the pass, on its own copy of the
+// classifier (the direct one when none is given), with what it throws
+// turned into an event.
 ULMSyncEvent StartResampleBuffer(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                  const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                 ULMClassifier& ioClassifier, int inSideways, long long originX,
+                                 const ULMClassifier* inClassifier, int inSideways, long long originX,
                                  long long spacingX) {
     try {
-        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, ioClassifier,
+        ULMClassifier classifier =
+            inClassifier != nullptr ? *inClassifier : ULMClassifierInternal::DirectRGBAClassifier();
+        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, classifier,
                                      static_cast<ULMVolumeInternal::sideways>(inSideways), originX, spacingX);
     } catch (ULMStatus status) {
         return ULMSyncEvent(status);
@@ -368,9 +372,12 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     ULMImagePassValues values;
     if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
 
-    // Held from here: the slabs go back into their buffers first, and that
-    // write-back takes the slab's lock after this one, as updates do.
-    ULMRecursiveLock sourceHold(m_bufferLock);
+    // Both buffers are held from here until the pass is queued: no other
+    // thread frees or re-addresses either, and a pass the other way round
+    // waits instead of holding the other lock. The slabs go back into their
+    // buffers first, and that write-back takes the slab's lock after these,
+    // as updates do.
+    const ULMBufferLockPair bufferHold(*this, pDestination);
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
     if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);
@@ -422,12 +429,12 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     status = WritePassBlock(values, block);
     if (status != kULMOK) return ULMSyncEvent(status);
 
-    m_buffer->SetRange(ULMRange(sourceBox));
+    BoardCopy().NarrowTo(sourceBox);
     KWBBuffer* outputBuffer = output->GetKWBBuffer();
     ULM_ASSERT(outputBuffer != nullptr);
-    output->m_bufferSerial = NextSerial(output->m_bufferSerial);
-    if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
-    const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kKWBWritesImage0, tables,
+    output->BoardCopy().NoteBoardWrite();
+    if (outputBuffer != GetKWBBuffer()) output->BoardCopy().OpenWhole();
+    const ULMSyncEvent rendered = block.Submit(board, GetKWBBuffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
                                                ULMVolumeLastRenderEvent(*this));
     releaseTables.RunNow();
     if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;

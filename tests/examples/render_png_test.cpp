@@ -381,6 +381,9 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
 // inside the PNG encoder, not only when the file is closed.
 TEST_F(RenderPng, AWriteThatFailsKeepsTheFileThatWasThere) {
     ASSERT_EQ(Run(ULM3_VOXMAKE " --size 16 16 16 v.vox && " ULM3_RENDER " v.vox p.png --size 16"), 0) << m_errors;
+    const std::vector<png_byte> grey = Grey("p.png");
+    ASSERT_EQ(grey.size(), 16u * 16u) << "the picture kept is a whole one";
+    EXPECT_GT(*std::max_element(grey.begin(), grey.end()), 32);
     const std::string volume = Contents(m_dir / "v.vox"), picture = Contents(m_dir / "p.png");
     const struct {
         const char* command;

@@ -286,8 +286,12 @@ ULMStatus PerspInterf::PrepareFrameArrays() {
         mDepthBufEvent[n] = mDepthBuf[n]->StartUnload(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
         if (ULMFailed(mDepthBufEvent[n].Status())) return mDepthBufEvent[n].Status();
     }
-    mClearValue = GenerateBackgroundColor(mContext.get(), mBlend0 ? nullptr : mImageBuf0,
-                                          mBlend1 ? nullptr : mImageBuf1, mFields, mElementSize);
+    // Where no mini-frustum reaches, the frame shows what a mini render leaves
+    // where it samples nothing: the mini images' border, taken by no last
+    // mode. Image 1 joins only with its content, through the post-blend, as
+    // in a parallel render.
+    const double background[4] = {mImageRed, mImageGreen, mImageBlue, mImageAlpha};
+    mClearValue = ColourPixel(background, mFields, mElementSize);
     if (mElementSize <= 32) mClearValue = (mClearValue & 0xFFFFFFFFull) | (mClearValue << 32);
     return kULMOK;
 }

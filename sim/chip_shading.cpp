@@ -136,92 +136,111 @@ uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
 
 Rgba Shader::Classify(const int64_t (&position)[3]) {
     const Setup& s = m_setup;
-    if (m_tabledField >= 0) {
-        const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
-        const DirectBox& box = s.voxels;
-        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
-            // Straight from storage nothing is counted, the nearest reads
-            // of unneeded fields included.
-            const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
-            const uint8_t* at = box.At(base[0], base[1], base[2]);
-            const int64_t* stride = box.stride;
-            int32_t alongU[4];
-            for (int vw = 0; vw < 4; ++vw) {
-                const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
-                alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
-            }
-            const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
-            const auto index = static_cast<size_t>(value >> 8);
-            if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
-            return m_routedColour[index];
-        }
-    }
+    Rgba tabled;
+    if (m_tabledField >= 0 && ClassifyTabled(position, tabled)) return tabled;
     int32_t value[4] = {};
     Rgba looked[4];
-    if (s.anyNearest) {
-        const uint64_t word = Voxel((position[0] + 128) >> 8, (position[1] + 128) >> 8,
-                                    (position[2] + 128) >> 8);
-        for (int i = 0; i < 4; ++i)
-            if (!s.trilinear[i] && (!s.routed || s.fieldNeeded[i])) value[i] = s.voxelFields.code[i].Read(word);
+    if (s.anyNearest) NearestValues(position, value);
+    if (s.anyTrilinear) TrilinearValues(position, value, looked);
+    return LookAndCombine(value, looked);
+}
+
+bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& out) {
+    const Setup& s = m_setup;
+    const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+    const DirectBox& box = s.voxels;
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1))
+        return false;
+    // Straight from storage nothing is counted, the nearest reads of
+    // unneeded fields included.
+    const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
+    const uint8_t* at = box.At(base[0], base[1], base[2]);
+    const int64_t* stride = box.stride;
+    int32_t alongU[4];
+    for (int vw = 0; vw < 4; ++vw) {
+        const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
+        alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
     }
-    if (s.anyTrilinear) {
-        int64_t base[3], f[3];
-        for (int a = 0; a < 3; ++a) {
-            base[a] = position[a] >> 8;
-            f[a] = position[a] & 255;
-        }
-        // Neighbours of weight 0 are never read, except straight from
-        // storage, where reading one changes nothing.
-        uint64_t words[8] = {};
-        const DirectBox& box = s.voxels;
-        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
-            const uint8_t* at = box.At(base[0], base[1], base[2]);
-            const int64_t* stride = box.stride;
-            auto read = [&](auto bytes) __attribute__((always_inline)) {
+    const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
+    const auto index = static_cast<size_t>(value >> 8);
+    if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
+    out = m_routedColour[index];
+    return true;
+}
+
+void Shader::NearestValues(const int64_t (&position)[3], int32_t (&value)[4]) {
+    const Setup& s = m_setup;
+    const uint64_t word = Voxel((position[0] + 128) >> 8, (position[1] + 128) >> 8, (position[2] + 128) >> 8);
+    for (int i = 0; i < 4; ++i)
+        if (!s.trilinear[i] && (!s.routed || s.fieldNeeded[i])) value[i] = s.voxelFields.code[i].Read(word);
+}
+
+void Shader::CornerWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {
+    // Neighbours of weight 0 are never read, except straight from storage,
+    // where reading one changes nothing.
+    const DirectBox& box = m_setup.voxels;
+    if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+        const uint8_t* at = box.At(base[0], base[1], base[2]);
+        const int64_t* stride = box.stride;
+        auto read = [&](auto bytes) __attribute__((always_inline)) {
 #pragma GCC unroll 8
-                for (int corner = 0; corner < 8; ++corner)
-                    words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
-                                                          (corner >> 2) * stride[2],
-                                                      decltype(bytes)::value);
-            };
-            switch (box.bytes) {
-                case 1: read(std::integral_constant<int, 1>{}); break;
-                case 2: read(std::integral_constant<int, 2>{}); break;
-                case 4: read(std::integral_constant<int, 4>{}); break;
-                default: read(std::integral_constant<int, 8>{}); break;
-            }
-        } else {
-            for (int corner = 0; corner < 8; ++corner) {
-                const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
-                if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
-                words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
-            }
+            for (int corner = 0; corner < 8; ++corner)
+                words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
+                                                      (corner >> 2) * stride[2],
+                                                  decltype(bytes)::value);
+        };
+        switch (box.bytes) {
+            case 1: read(std::integral_constant<int, 1>{}); break;
+            case 2: read(std::integral_constant<int, 2>{}); break;
+            case 4: read(std::integral_constant<int, 4>{}); break;
+            default: read(std::integral_constant<int, 8>{}); break;
         }
-        for (int i = 0; i < 4; ++i) {
-            if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;
-            const FieldCode& code = s.voxelFields.code[i];
-            if (s.classifyFirst[i]) {
-                // Each neighbour looked up, then the channels interpolated.
-                Rgba alongU[4];
-                for (int vw = 0; vw < 4; ++vw) {
-                    if ((vw & 1 && f[1] == 0) || (vw & 2 && f[2] == 0)) continue;
-                    const Rgba a = Look(i, code.Read(words[2 * vw]));
-                    alongU[vw] = f[0] == 0 ? a : LerpRgba(a, Look(i, code.Read(words[2 * vw + 1])), f[0]);
-                }
-                looked[i] = LerpRgba(LerpRgba(alongU[0], alongU[1], f[1]), LerpRgba(alongU[2], alongU[3], f[1]),
-                                     f[2]);
-                continue;
-            }
-            int32_t alongU[4];
-            for (int vw = 0; vw < 4; ++vw) {
-                const int32_t a = code.Read(words[2 * vw]);
-                alongU[vw] = f[0] == 0 ? a : Lerp(a, code.Read(words[2 * vw + 1]), f[0]);
-            }
-            const int32_t w0 = Lerp(alongU[0], alongU[1], f[1]);
-            const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
-            value[i] = Lerp(w0, w1, f[2]);
-        }
+        return;
     }
+    for (int corner = 0; corner < 8; ++corner) {
+        const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
+        if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
+        words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
+    }
+}
+
+void Shader::TrilinearValues(const int64_t (&position)[3], int32_t (&value)[4], Rgba (&looked)[4]) {
+    const Setup& s = m_setup;
+    int64_t base[3], f[3];
+    for (int a = 0; a < 3; ++a) {
+        base[a] = position[a] >> 8;
+        f[a] = position[a] & 255;
+    }
+    uint64_t words[8] = {};
+    CornerWords(base, f, words);
+    for (int i = 0; i < 4; ++i) {
+        if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;
+        const FieldCode& code = s.voxelFields.code[i];
+        if (s.classifyFirst[i]) {
+            // Each neighbour looked up, then the channels interpolated.
+            Rgba alongU[4];
+            for (int vw = 0; vw < 4; ++vw) {
+                if ((vw & 1 && f[1] == 0) || (vw & 2 && f[2] == 0)) continue;
+                const Rgba a = Look(i, code.Read(words[2 * vw]));
+                alongU[vw] = f[0] == 0 ? a : LerpRgba(a, Look(i, code.Read(words[2 * vw + 1])), f[0]);
+            }
+            looked[i] = LerpRgba(LerpRgba(alongU[0], alongU[1], f[1]), LerpRgba(alongU[2], alongU[3], f[1]),
+                                 f[2]);
+            continue;
+        }
+        int32_t alongU[4];
+        for (int vw = 0; vw < 4; ++vw) {
+            const int32_t a = code.Read(words[2 * vw]);
+            alongU[vw] = f[0] == 0 ? a : Lerp(a, code.Read(words[2 * vw + 1]), f[0]);
+        }
+        const int32_t w0 = Lerp(alongU[0], alongU[1], f[1]);
+        const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
+        value[i] = Lerp(w0, w1, f[2]);
+    }
+}
+
+Rgba Shader::LookAndCombine(const int32_t (&value)[4], Rgba (&looked)[4]) {
+    const Setup& s = m_setup;
     if (s.routed) {
         // Fields the ALUs drop are not looked up when that cannot count.
         Rgba out;
@@ -439,59 +458,83 @@ void Shader::ShadeAs(const int64_t (&position)[3], const float* soft, int softCo
     constexpr bool kSpecular = kGeneral || (Lit & kLitSpecular) != 0;
     const bool weighted = kGeneral ? s.opacityWeight : (Lit & kLitWeighted) != 0;
     const Rgba c = Classify(position);
-    float alpha = c.c[3];
-    float kE = s.emissive, kD = s.diffuse, kS = s.specular;
+    Coefficients k{c.c[3], s.emissive, s.diffuse, s.specular};
     float normal[3] = {};
     int32_t g9[3] = {};
     if (gradient) {
-        float g[3];
-        Gradient(position, g);
-        if (s.correct) {
-            const float raw[3] = {g[0], g[1], g[2]};
-            for (int a = 0; a < 3; ++a)
-                g[a] = s.correction[a][0] * raw[0] + s.correction[a][1] * raw[1] + s.correction[a][2] * raw[2];
-        }
-        for (int a = 0; a < 3; ++a) g9[a] = Quantise9(g[a]);
-        sample.magnitude2 = static_cast<uint32_t>(g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2]);
-        sample.hasNormal = sample.magnitude2 != 0;
-        if (sample.hasNormal) {
-            const float length = std::sqrt(static_cast<float>(sample.magnitude2));
-            Quotients(-static_cast<float>(g9[0]), -static_cast<float>(g9[1]), -static_cast<float>(g9[2]), length,
-                      m_lanes, normal);
-            sample.facing = normal[0] * s.eye[0] + normal[1] * s.eye[1] + normal[2] * s.eye[2];
-        }
-
-        // Magnitude modulation of alpha and the coefficients.
-        const uint32_t m2 = sample.magnitude2;
-        const bool modulating = kMagnitude && (s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3]);
-        int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
-        if (kMagnitude && (modulating || s.hiPassDiffuse || s.hiPassSpecular)) {
-            const uint32_t m12 = std::min<uint32_t>(
-                4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
-                                     : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
-            index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
-        }
-        if (modulating) {
-            const float factor = m2 < s.magnitudeMin   ? (s.lowerDefault ? 1.0f : 0.0f)
-                                 : m2 > s.magnitudeMax ? (s.upperDefault ? 1.0f : 0.0f)
-                                                       : Fraction(s.magnitudeTable, static_cast<size_t>(index));
-            if (s.modulate[0]) alpha = alpha * factor;
-            if (s.modulate[1]) kE = kE * factor;
-            if (s.modulate[2]) kD = kD * factor;
-            if (s.modulate[3]) kS = kS * factor;
-        }
-        if (kMagnitude && s.hiPassDiffuse && index < s.hiPassStart) kD = 0.0f;
-        if (kMagnitude && s.hiPassSpecular && index < s.hiPassStart) kS = 0.0f;
+        Normal(position, sample, normal, g9);
+        if constexpr (kMagnitude) Modulate(sample.magnitude2, k);
     }
-
-    // Lighting; a map is read only when its coefficient is non-zero.
     float diff[3], spec[3] = {};
-    const bool specular = kSpecular && kS != 0.0f;
-    for (int k = 0; k < 3; ++k) diff[k] = c.c[k] * kE;
-    if (kDiffuse && kD != 0.0f && sample.hasNormal) {
+    const bool specular = Light<kDiffuse, kSpecular>(c, normal, sample, k, diff, spec);
+    const float alpha = CorrectedAlpha(k.alpha, soft, softCount);
+    for (int n = 0; n < 3; ++n) {
+        if (weighted)
+            sample.colour.c[n] = specular ? diff[n] * alpha + (s.opacityWeightSpecular ? spec[n] * alpha : spec[n])
+                                          : diff[n] * alpha;
+        else
+            sample.colour.c[n] = specular ? diff[n] + spec[n] : diff[n];
+    }
+    sample.colour.c[3] = alpha;
+    if (s.outputGradient)
+        for (int a = 0; a < 3; ++a) sample.colour.c[a] = static_cast<float>(g9[a]) / 511.0f;
+    if (s.outputMagnitude)
+        sample.colour.c[3] = std::min(1.0f, std::sqrt(static_cast<float>(sample.magnitude2)) / 511.0f);
+}
+
+void Shader::Normal(const int64_t (&position)[3], Sample& sample, float (&normal)[3], int32_t (&g9)[3]) {
+    const Setup& s = m_setup;
+    float g[3];
+    Gradient(position, g);
+    if (s.correct) {
+        const float raw[3] = {g[0], g[1], g[2]};
+        for (int a = 0; a < 3; ++a)
+            g[a] = s.correction[a][0] * raw[0] + s.correction[a][1] * raw[1] + s.correction[a][2] * raw[2];
+    }
+    for (int a = 0; a < 3; ++a) g9[a] = Quantise9(g[a]);
+    sample.magnitude2 = static_cast<uint32_t>(g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2]);
+    sample.hasNormal = sample.magnitude2 != 0;
+    if (!sample.hasNormal) return;
+    const float length = std::sqrt(static_cast<float>(sample.magnitude2));
+    Quotients(-static_cast<float>(g9[0]), -static_cast<float>(g9[1]), -static_cast<float>(g9[2]), length, m_lanes,
+              normal);
+    sample.facing = normal[0] * s.eye[0] + normal[1] * s.eye[1] + normal[2] * s.eye[2];
+}
+
+void Shader::Modulate(uint32_t m2, Coefficients& k) {
+    const Setup& s = m_setup;
+    const bool modulating = s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3];
+    int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
+    if (modulating || s.hiPassDiffuse || s.hiPassSpecular) {
+        const uint32_t m12 = std::min<uint32_t>(
+            4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
+                                 : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
+        index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
+    }
+    if (modulating) {
+        const float factor = m2 < s.magnitudeMin   ? (s.lowerDefault ? 1.0f : 0.0f)
+                             : m2 > s.magnitudeMax ? (s.upperDefault ? 1.0f : 0.0f)
+                                                   : Fraction(s.magnitudeTable, static_cast<size_t>(index));
+        if (s.modulate[0]) k.alpha = k.alpha * factor;
+        if (s.modulate[1]) k.emissive = k.emissive * factor;
+        if (s.modulate[2]) k.diffuse = k.diffuse * factor;
+        if (s.modulate[3]) k.specular = k.specular * factor;
+    }
+    if (s.hiPassDiffuse && index < s.hiPassStart) k.diffuse = 0.0f;
+    if (s.hiPassSpecular && index < s.hiPassStart) k.specular = 0.0f;
+}
+
+template <bool Diffuse, bool Specular>
+bool Shader::Light(const Rgba& c, const float (&normal)[3], const Sample& sample, const Coefficients& k,
+                   float (&diff)[3], float (&spec)[3]) {
+    // A map is read only when its coefficient is non-zero.
+    const Setup& s = m_setup;
+    const bool specular = Specular && k.specular != 0.0f;
+    for (int n = 0; n < 3; ++n) diff[n] = c.c[n] * k.emissive;
+    if (Diffuse && k.diffuse != 0.0f && sample.hasNormal) {
         float d[3];
         Map(s.diffuseMap, normal, d);
-        for (int k = 0; k < 3; ++k) diff[k] = diff[k] + c.c[k] * kD * d[k];
+        for (int n = 0; n < 3; ++n) diff[n] = diff[n] + c.c[n] * k.diffuse * d[n];
     }
     if (specular && sample.hasNormal && !(s.specularFrontOnly && sample.facing <= 0.0f)) {
         float direction[3];
@@ -499,29 +542,21 @@ void Shader::ShadeAs(const int64_t (&position)[3], const float* soft, int softCo
             direction[a] = s.bypassReflection ? normal[a] : 2.0f * sample.facing * normal[a] - s.eye[a];
         float m[3];
         Map(s.specularMap, direction, m);
-        for (int k = 0; k < 3; ++k) spec[k] = kS * m[k] * s.specularColour.c[k];
+        for (int n = 0; n < 3; ++n) spec[n] = k.specular * m[n] * s.specularColour.c[n];
     }
+    return specular;
+}
 
-    // Alpha correction, soft cut planes, opacity weighting.
-    if (s.alphaCorrection) {
+float Shader::CorrectedAlpha(float alpha, const float* soft, int softCount) {
+    // Alpha correction, then the soft cut planes.
+    if (m_setup.alphaCorrection) {
         const float x = std::clamp(alpha, 0.0f, 1.0f) * 55.0f;
         const size_t e = std::min<size_t>(static_cast<size_t>(x), 54);
-        const float a0 = Fraction(s.alphaTable, e), a1 = Fraction(s.alphaTable, e + 1);
+        const float a0 = Fraction(m_setup.alphaTable, e), a1 = Fraction(m_setup.alphaTable, e + 1);
         alpha = a0 + (a1 - a0) * (x - static_cast<float>(e));
     }
-    for (int k = 0; k < softCount; ++k) alpha = alpha * soft[k];
-    for (int k = 0; k < 3; ++k) {
-        if (weighted)
-            sample.colour.c[k] = specular ? diff[k] * alpha + (s.opacityWeightSpecular ? spec[k] * alpha : spec[k])
-                                          : diff[k] * alpha;
-        else
-            sample.colour.c[k] = specular ? diff[k] + spec[k] : diff[k];
-    }
-    sample.colour.c[3] = alpha;
-    if (s.outputGradient)
-        for (int a = 0; a < 3; ++a) sample.colour.c[a] = static_cast<float>(g9[a]) / 511.0f;
-    if (s.outputMagnitude)
-        sample.colour.c[3] = std::min(1.0f, std::sqrt(static_cast<float>(sample.magnitude2)) / 511.0f);
+    for (int n = 0; n < softCount; ++n) alpha = alpha * soft[n];
+    return alpha;
 }
 
 }  // namespace tulx7sim::chip

@@ -70,7 +70,32 @@ private:
         return VoxelOutside(u, v, w);
     }
     uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
+    // A sample's classified colour: the tabled field straight from storage
+    // when it can be, else each field's value, nearest or trilinear (looked
+    // up before interpolating when it classifies first), then the lookup
+    // stage and its routing or ALUs.
     Rgba Classify(const int64_t (&position)[3]);
+    [[gnu::always_inline]] inline bool ClassifyTabled(const int64_t (&position)[3], Rgba& out);
+    [[gnu::always_inline]] inline void NearestValues(const int64_t (&position)[3], int32_t (&value)[4]);
+    [[gnu::always_inline]] inline void CornerWords(const int64_t (&base)[3], const int64_t (&f)[3],
+                                                   uint64_t (&words)[8]);
+    [[gnu::always_inline]] inline void TrilinearValues(const int64_t (&position)[3], int32_t (&value)[4],
+                                                       Rgba (&looked)[4]);
+    [[gnu::always_inline]] inline Rgba LookAndCombine(const int32_t (&value)[4], Rgba (&looked)[4]);
+    // The stages of a shaded sample after its classification: the normal
+    // from the gradient, magnitude modulation and hi-pass of the alpha and
+    // coefficients, the lit colour (whether it has a specular term), and
+    // the corrected, softened alpha.
+    struct Coefficients {
+        float alpha, emissive, diffuse, specular;
+    };
+    [[gnu::always_inline]] inline void Normal(const int64_t (&position)[3], Sample& sample, float (&normal)[3],
+                                              int32_t (&g9)[3]);
+    [[gnu::always_inline]] inline void Modulate(uint32_t m2, Coefficients& k);
+    template <bool Diffuse, bool Specular>
+    [[gnu::always_inline]] inline bool Light(const Rgba& c, const float (&normal)[3], const Sample& sample,
+                                             const Coefficients& k, float (&diff)[3], float (&spec)[3]);
+    [[gnu::always_inline]] inline float CorrectedAlpha(float alpha, const float* soft, int softCount);
     // The float gradient at a voxel, and at a sample position.
     void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void Gradient(const int64_t (&position)[3], float (&g)[3]);

@@ -100,6 +100,15 @@ protected:
         camera.SetViewport(0, 0, inWidth, inHeight);
     }
 
+    // The middle of the same view, at the same scale, into the rows
+    // inOriginY .. inOriginY + inRows - 1 of the image alone.
+    void Rows(int inOriginY, int inRows) {
+        const double r = 36.0, high = r * inRows / m_height;
+        ULMCamera& camera = m_context->GetCamera();
+        camera.SetProjectionMatrix(ULMMatrix::Ortho(-r, r, -high, high, -100, 100));
+        camera.SetViewport(0, inOriginY, m_width, inRows);
+    }
+
     ULMImageRange Whole() const { return ULMImageRange(m_width, m_height, 0, 0); }
 
     // An image (and with ioDepth two depth buffers) at inWhere, cleared (the

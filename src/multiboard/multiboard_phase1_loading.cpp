@@ -204,6 +204,7 @@ ULMStatus ULMMultiboardVolumePhase1::UnloadField(void* outVoxels, const ULMVolum
 ULMSyncEvent ULMMultiboardVolumePhase1::StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
                                                     ULMSource inSource) const {
     if (m_baseVolume == nullptr) NoBaseVolume();
+    ULMRecursiveLock hold(m_lock);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
     if (inSource == kULMUseSource) return m_baseVolume->StartUnload(outVoxels, inVolumeRange, kULMUseSource);
@@ -215,6 +216,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
                                                          const ULMFieldDescriptor& inField,
                                                          ULMSource inSource) const {
     if (m_baseVolume == nullptr) NoBaseVolume();
+    ULMRecursiveLock hold(m_lock);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
     if (inSource == kULMUseSource)
         return m_baseVolume->StartUnloadField(outVoxels, inVolumeRange, inField, kULMUseSource);

@@ -136,5 +136,27 @@ TEST_F(Phase1ObjectTest, TheEndClosesAnOpenMap) {
     base->Release();
 }
 
+// Nothing of a locked and rendered volume stays on a board once it, its
+// picture and its context's table are let go.
+TEST_F(Phase1ObjectTest, NoBufferOutlivesTheVolume) {
+    ASSERT_TRUE(tulx7sim::WaitForIdle(10000));
+    const int before = tulx7sim::GetStats().liveBuffers;
+    {
+        ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
+        ASSERT_EQ(table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.2), kULMOK);
+        ReleasablePointer<ULMContext> context(ULMContext::Create(table));
+        context->SetCamera(m_context->GetCamera());
+        ASSERT_EQ(context->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kFilterNone), kULMOK);
+        ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded(4));
+        ReleasablePointer<ULMImageBuffer> image(NewImage(kULMBoard0));
+        ReleasablePointer<ULMDepthBuffer> depth(NewDepth(kULMBoard0));
+        ASSERT_EQ(banded->StartRender(context, image, depth, nullptr, nullptr).Wait(-1), kULMOK);
+        ASSERT_EQ(banded->StartRenderMPR(context, 1.0, 1, ULMVolume::kMPRAlpha, image).Wait(-1), kULMOK);
+        EXPECT_GT(tulx7sim::GetStats().liveBuffers, before);
+    }
+    ASSERT_TRUE(tulx7sim::WaitForIdle(10000));
+    EXPECT_EQ(tulx7sim::GetStats().liveBuffers, before);
+}
+
 }  // namespace
 }  // namespace ulm3::testing

@@ -62,8 +62,9 @@ protected:
     }
 
     // The next volumes made are banded over the boards (inSubVolumes: 0 one
-    // band per board) or plain.
+    // band per board) or plain, and never wrapped in a mipmap volume.
     static void Banded(bool inOn, int inSubVolumes = 0) {
+        ULMSetParameter("MipmapMinVolumeSize", 16384);
         ULMSetParameter("MultiboardMinVolumeSize", 2);
         ULMSetParameter("MultiboardRenderMode", 1);
         ULMSetParameter("MultiboardForceNumberOfVolumes", static_cast<uint64_t>(inSubVolumes));

@@ -4,12 +4,13 @@
 // volume renders on board 0; the phase-1 volume keeps a copy on boards 0
 // and 1 and renders half the image on each. Both run in steady state
 // (locked, the image in place, a frame drawn first) and are timed from the
-// start of the render to the image fetched into host memory. Samples a
-// second are the one-board frame's chip samples over each run's time (the
-// same work, so their ratio is the speed-up); each run's own sample count is
-// printed beside them, and so is the process's processor time a frame, whose
-// ratio to the frame's wall time is how many threads were busy on average:
-// what a machine shared with other work lets two boards have. Every board
+// start of the render to the image fetched into host memory, their frames
+// alternating so that both meet the same load of a shared machine; the
+// times are medians and the speed-up is the median of each pair's ratio.
+// Samples a second are the one-board frame's chip samples over each run's
+// time (the same work); each run's own sample count is printed beside them,
+// and so is the process's processor time a frame over its wall time: how
+// many threads were busy on average, what the machine let the boards have. Every board
 // renders on as many chip threads as the other: one, or two where the
 // machine has four cores or more. The second benchmark changes the
 // classifier's table before every frame, as an application editing its
@@ -39,7 +40,8 @@ using namespace ulm3;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kImage = 512;
-constexpr int kFrames = 5;
+// Timed frames of each run, after one frame of each that is not timed.
+constexpr int kFrames = 9;
 
 // The process's processor time so far, every thread's.
 double ProcessorSeconds() {
@@ -49,37 +51,51 @@ double ProcessorSeconds() {
            1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
-struct Run {
-    double seconds = 0.0;     // median frame, render start to image fetched
-    double processor = 0.0;   // the processor time of that frame
-    uint64_t samples = 0;     // chip samples of one frame, all boards
+double Median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+// One frame: the render started, waited for and the image fetched.
+struct Frame {
+    double seconds = 0.0;    // render start to image fetched
+    double processor = 0.0;  // the process's processor time meanwhile
+    uint64_t samples = 0;    // chip samples, all boards
     ULMStatus status = kULMOK;
 };
 
-// A warm-up frame, then kFrames timed ones; with inNewTable the table
-// changes before every frame.
-Run Frames(ULMVolume* inVolume, ULMContext* inContext, ULMLookupTable* inTable, bool inNewTable,
-           ULMImageBuffer* inImage, int inBoards) {
+Frame Draw(ULMVolume* inVolume, ULMContext* inContext, ULMImageBuffer* inImage, std::vector<uint32_t>& ioPixels) {
+    Frame frame;
+    tulx7sim::ClearChipDiagnostics();
+    const double p0 = ProcessorSeconds();
+    const auto t0 = Clock::now();
+    frame.status = inVolume->StartRender(inContext, inImage, nullptr, nullptr, nullptr).Wait(-1);
+    if (frame.status == kULMOK) frame.status = inImage->Unload(ioPixels.data(), ULMImageRange(kImage, kImage, 0, 0), 0);
+    frame.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    frame.processor = ProcessorSeconds() - p0;
+    for (int b = 0; b < 2; ++b) frame.samples += tulx7sim::GetChipDiagnostics(b).samples;
+    return frame;
+}
+
+// The medians of a run's frames.
+struct Run {
+    double seconds = 0.0;
+    double busy = 0.0;  // processor time over wall time: threads busy on average
+    uint64_t samples = 0;
+    ULMStatus status = kULMOK;
+};
+
+Run Summary(const std::vector<Frame>& inFrames) {
     Run run;
-    std::vector<uint32_t> pixels(size_t{kImage} * kImage);
-    const ULMImageRange whole(kImage, kImage, 0, 0);
-    std::vector<std::pair<double, double>> frames;
-    for (int frame = 0; frame <= kFrames && run.status == kULMOK; ++frame) {
-        if (inNewTable) inTable->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
-        tulx7sim::ClearChipDiagnostics();
-        const double p0 = ProcessorSeconds();
-        const auto t0 = Clock::now();
-        run.status = inVolume->StartRender(inContext, inImage, nullptr, nullptr, nullptr).Wait(-1);
-        if (run.status == kULMOK) run.status = inImage->Unload(pixels.data(), whole, 0);
-        if (frame > 0)
-            frames.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(), ProcessorSeconds() - p0);
-        run.samples = 0;
-        for (int b = 0; b < inBoards; ++b) run.samples += tulx7sim::GetChipDiagnostics(b).samples;
+    std::vector<double> seconds, busy;
+    for (const Frame& f : inFrames) {
+        if (f.status != kULMOK) run.status = f.status;
+        seconds.push_back(f.seconds);
+        busy.push_back(f.processor / f.seconds);
+        run.samples = f.samples;
     }
-    if (frames.empty()) return run;
-    std::nth_element(frames.begin(), frames.begin() + frames.size() / 2, frames.end());
-    run.seconds = frames[frames.size() / 2].first;
-    run.processor = frames[frames.size() / 2].second;
+    run.seconds = Median(seconds);
+    run.busy = Median(busy);
     return run;
 }
 
@@ -132,7 +148,11 @@ void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
     context->SetCamera(camera);
     context->SetBlendMode(kULMBlendFTB);
 
-    Run one, two;
+    // The two runs' frames alternate, so that both see the same load of a
+    // machine shared with other work; the speed-up is the median of each
+    // pair's ratio.
+    std::vector<Frame> ones, twos;
+    std::vector<double> ratios;
     {
         ULMSetParameter("MultiboardRenderEnable", 0);
         Scene plain;
@@ -141,14 +161,24 @@ void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
         Scene banded;
         if (status == kULMOK) status = MakeScene(voxels, side, kULMMultiBoardMode1, banded);
         if (status != kULMOK) return state.SkipWithError(("set-up refused: " + std::to_string(status)).c_str());
+        std::vector<uint32_t> pixels(size_t{kImage} * kImage);
         for (auto _ : state) {
-            one = Frames(plain.volume, context, table, inNewTable, plain.image, 1);
-            two = Frames(banded.volume, context, table, inNewTable, banded.image, 2);
+            for (int frame = 0; frame <= kFrames; ++frame) {
+                if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
+                const Frame one = Draw(plain.volume, context, plain.image, pixels);
+                if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
+                const Frame two = Draw(banded.volume, context, banded.image, pixels);
+                if (frame == 0) continue;
+                ones.push_back(one);
+                twos.push_back(two);
+                ratios.push_back(one.seconds / two.seconds);
+            }
         }
     }
     context->Release();
     table->Release();
     ULMClose();
+    const Run one = Summary(ones), two = Summary(twos);
     if (one.status != kULMOK || two.status != kULMOK)
         return state.SkipWithError(("render refused: " + std::to_string(one.status) + ", " +
                                     std::to_string(two.status)).c_str());
@@ -160,11 +190,11 @@ void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
     state.counters["2 boards ms"] = 1e3 * two.seconds;
     state.counters["1 board samples/s"] = sampled / one.seconds;
     state.counters["2 boards samples/s"] = sampled / two.seconds;
-    state.counters["speed-up"] = one.seconds / two.seconds;
+    state.counters["speed-up"] = Median(ratios);
     state.counters["1 board samples"] = sampled;
     state.counters["2 boards samples"] = static_cast<double>(two.samples);
-    state.counters["1 board busy threads"] = one.processor / one.seconds;
-    state.counters["2 boards busy threads"] = two.processor / two.seconds;
+    state.counters["1 board busy threads"] = one.busy;
+    state.counters["2 boards busy threads"] = two.busy;
 }
 
 void BM_BandsOnTwoBoardsAgainstOne(benchmark::State& state) { BandsAgainstOne(state, false); }

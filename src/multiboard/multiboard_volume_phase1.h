@@ -244,14 +244,15 @@ private:
     // The copies, for the forwarding helpers: copy i serves sub-volume i;
     // none without a base volume.
     std::span<ULMVolume* const> Copies() const;
-    // Makes the copy for sub-volume inIndex over the shared source, with the
-    // base's fields (wrapped in a mipmap volume when the base is one); null
-    // when none can be made.
+    // A new copy over the shared source, with the base's fields (wrapped in a
+    // mipmap volume when the base is one), holding one reference for the
+    // caller; null when none can be made.
     ULMVolume* MakeCopy() const;
     // The serials of a change, advanced before it is passed on.
     enum class Serials { kNone, kVolume, kState, kBoth };
     void Advance(Serials inSerials);
-    // A change forwarded to every copy in turn until the first failure.
+    // A change forwarded to every copy in turn until the first failure, and
+    // a start forwarded into one joined event.
     template <typename Set>
     ULMStatus ForwardSetter(Serials inSerials, Set&& inSet);
     template <typename Start>

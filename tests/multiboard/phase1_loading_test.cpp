@@ -9,6 +9,7 @@
 
 #include "multiboard/phase1_fixture.h"
 #include "tulx7/driver_requests.h"
+#include "volume/volume_source_memory.h"
 
 namespace ulm3::testing {
 namespace {
@@ -356,6 +357,34 @@ TEST_F(Phase1LoadTest, MapsThatCannotBeMadeAreRefused) {
     EXPECT_EQ(map(kULMAccessReadShared, box, kULMUseBuffer), kULMErrUnimplemented);
     ULMSetParameter("SimulateMap", 1);
     EXPECT_EQ(banded->UnmapVolume(), kULMErrVolume);
+}
+
+// A source the application keeps read-only.
+class ReadOnlyMemory final : public ULMVolumeSourceMemory {
+public:
+    using ULMVolumeSourceMemory::ULMVolumeSourceMemory;
+    bool IsReadOnly() const override { return true; }
+};
+
+TEST_F(Phase1LoadTest, AReadOnlyVolumeRefusesWritingMaps) {
+    std::vector<uint8_t> bytes(size_t(16) * 16 * 8, 7);
+    auto* source = new ReadOnlyMemory(8, bytes.data(), ULMVolumeRange(16, 16, 8, 0, 0, 0));
+    source->AddRef();
+    Banded(true);
+    ReleasablePointer<ULMVolume> v(ULMVolume::CreateFromSource(source));
+    ULMSetParameter("MultiboardRenderEnable", 0);
+    ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMultiboardVolumePhase1));
+    ASSERT_EQ(v->LockVolume(kULMAnyBoard), kULMOK);
+    void* p = nullptr;
+    unsigned sx = 0, sy = 0;
+    const ULMVolumeRange box(4, 4, 4, 0, 0, 0);
+    for (const ULMSource where : {kULMUseSource, kULMUseBuffer})
+        EXPECT_EQ(v->MapSubVolume(kULMAccessWrite, box, p, sx, sy, where), kULMErrReadOnly) << where;
+    ASSERT_EQ(v->MapSubVolume(kULMAccessReadShared, box, p, sx, sy, kULMUseBuffer), kULMOK);
+    EXPECT_EQ(static_cast<uint8_t*>(p)[0], 7);
+    EXPECT_EQ(v->UnmapVolume(), kULMOK);
+    v.Assign(nullptr);
+    source->Release();
 }
 
 // The application writes the source through a simple map of the locked

@@ -81,6 +81,13 @@ public:
     void SetRenderToVolumeMode(ULMVolume::RenderToVolumeMode inMode) { m_renderToVolumeMode = inMode; }
     ULMVolume* GetRenderToVolume() const { return m_renderToVolume; }
     ULMVolume::RenderToVolumeMode GetRenderToVolumeMode() const { return m_renderToVolumeMode; }
+    // The target's fields the gradient's three components go into, in the
+    // sampled volume's axis order: a render from a volume whose axes are
+    // permuted source axes writes them back in the source's order.
+    void SetRenderToVolumeAxes(int inX, int inY, int inZ) {
+        m_renderToVolumeAxes[0] = inX, m_renderToVolumeAxes[1] = inY, m_renderToVolumeAxes[2] = inZ;
+    }
+    int GetRenderToVolumeAxis(int inComponent) const { return m_renderToVolumeAxes[inComponent]; }
     // While set, the volume's renders keep the grid the last ObjectAssign
     // made instead of assigning the view again. Set and cleared under the
     // render state's lock, like the target.
@@ -179,6 +186,7 @@ private:
     unsigned char m_warpSection[2] = {};
     ULMVolume* m_renderToVolume = nullptr;  // borrowed for the render
     ULMVolume::RenderToVolumeMode m_renderToVolumeMode = ULMVolume::kRenderToVolumeNone;
+    int m_renderToVolumeAxes[3] = {0, 1, 2};
     bool m_gridAssigned = false;
 };
 

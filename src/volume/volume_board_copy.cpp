@@ -250,6 +250,11 @@ ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
     }
     for (int axis = 0; axis < 3; ++axis)
         if (static_cast<int32_t>(sizes[axis]) != m_window.m_size[axis]) m_fullyLoaded = false;
+    // The volume's own buffer again: its voxels lie as they were laid when it
+    // let the buffer go, and an addressing set since then moves them.
+    const bool again = m_buffer == nullptr && inBufferID == m_id;
+    const ULMAddressMode wanted = m_addressMode;
+    const int32_t wantedAddress[3] = {m_window.m_origin[0], m_window.m_origin[1], m_window.m_origin[2]};
     Release();
     m_sourceSerial = 0;
     m_board = board;
@@ -257,11 +262,17 @@ ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
     m_id = inBufferID;
     m_location = static_cast<ULMLocation>(boardNumber);
     for (int axis = 0; axis < 3; ++axis) m_window.m_size[axis] = static_cast<int32_t>(sizes[axis]);
+    if (again) {
+        m_addressMode = m_releasedMode;
+        for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = m_releasedAddress[axis];
+    }
     // The addressing the volume had is kept for the buffer it now uses.
     status = attached->SetOffsetOrWrap(m_addressMode == kULMWrapAddress, m_window.XOrigin(), m_window.YOrigin(),
                                        m_window.ZOrigin());
     if (m_permission != KWBBoard::GetBufferPermission(attached)) SetPermission(m_permission);
     m_valid = true;
+    if (status == kULMOK && again)
+        status = Relocate(wanted, wantedAddress[0], wantedAddress[1], wantedAddress[2], nullptr);
     return status;
 }
 
@@ -277,6 +288,8 @@ ULMStatus ULMVolumeBoardCopy::Release() {
     const ULMStatus written = WriteBackSlab();
     if (m_buffer != nullptr) {
         ULM_ASSERT(m_board != nullptr);
+        m_releasedMode = m_addressMode;
+        for (int axis = 0; axis < 3; ++axis) m_releasedAddress[axis] = m_window.m_origin[axis];
         m_board->ReleaseBuffer(m_buffer, false);
         m_buffer = nullptr;
         m_valid = false;

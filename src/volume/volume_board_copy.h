@@ -191,6 +191,10 @@ private:
     ULMPermission m_permission = kULMPermissionNotShared;
     ULMAddressMode m_addressMode = kULMOffsetAddress;
     ULMVolumeRange m_window;
+    // The addressing the voxels of buffer m_id lie under while the volume
+    // has let it go: another volume may keep it alive.
+    ULMAddressMode m_releasedMode = kULMOffsetAddress;
+    int32_t m_releasedAddress[3] = {0, 0, 0};
     uint64_t m_serial = 0;
     // m_serial when the volume made its buffer (0: the buffer came from
     // elsewhere).

@@ -256,7 +256,10 @@ TEST_F(RenderPng, TheFirstPictureShowsThePhantomsInnerEllipses) {
 
 // A block of voxels in noisy air fills the frame, with the margin, whatever
 // the air around it; --frame box frames the whole volume as before, where
-// the block sits off the centre. The printed line says which.
+// the block sits off the centre. The printed line says which. Through a
+// perspective camera of any field of view, the block's nearest face, its
+// largest in the picture, fills the frame up to the margin in its taller
+// direction, centred.
 TEST_F(RenderPng, TheFrameHoldsTheVoxelsAboveTheBackground) {
     constexpr int kN = 40, kSize = 100;
     const int lo[3] = {4, 14, 20}, size[3] = {12, 20, 12};
@@ -306,6 +309,19 @@ TEST_F(RenderPng, TheFrameHoldsTheVoxelsAboveTheBackground) {
     EXPECT_NEAR(box[1], size[1] * boxScale, 2.0);
     EXPECT_NEAR(box[2], kSize / 2.0 + offset[0], 1.0);
     EXPECT_NEAR(box[3], kSize / 2.0 - offset[1], 1.0);
+
+    for (const int degrees : {10, 40, 90}) {
+        ASSERT_EQ(Run(ULM3_RENDER " noisy.vox p.png --turn 0 0 --size 100 --perspective " + std::to_string(degrees)), 0)
+            << m_errors;
+        litBox(box);
+        // Inside the margin; short of it by the depth of the first sample behind the face, which counts the more
+        // the nearer the eye.
+        EXPECT_LE(box[1], face + 1.0) << degrees;
+        EXPECT_GT(box[1], face * 0.93) << degrees;
+        EXPECT_LT(box[0], box[1]) << degrees;
+        EXPECT_NEAR(box[2], kSize / 2.0, 1.0) << degrees;
+        EXPECT_NEAR(box[3], kSize / 2.0, 1.0) << degrees;
+    }
 }
 
 // Each bad argument of either program: exit status 2, one line that names
@@ -388,6 +404,9 @@ TEST_F(RenderPng, BandsOnEveryBoardGiveTheOneBoardPicture) {
 // inside the PNG encoder, not only when the file is closed.
 TEST_F(RenderPng, AWriteThatFailsKeepsTheFileThatWasThere) {
     ASSERT_EQ(Run(ULM3_VOXMAKE " --size 16 16 16 v.vox && " ULM3_RENDER " v.vox p.png --size 16"), 0) << m_errors;
+    const std::vector<png_byte> grey = Grey("p.png");
+    ASSERT_EQ(grey.size(), 16u * 16u) << "the picture kept is a whole one";
+    EXPECT_GT(*std::max_element(grey.begin(), grey.end()), 32);
     const std::string volume = Contents(m_dir / "v.vox"), picture = Contents(m_dir / "p.png");
     const struct {
         const char* command;

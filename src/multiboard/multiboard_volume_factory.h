@@ -1,5 +1,5 @@
-// The multiboard-volume stand-in that volume creation wraps a new volume
-// with, registered with the volume while the library loads.
+// The multiboard volumes that volume creation wraps a new volume in,
+// registered with the volume while the library loads.
 #pragma once
 
 #include "volume/volume_upper_layers.h"
@@ -10,7 +10,7 @@ namespace ulm3 {
 using MultiboardVolumeFactory = ULMMultiboardVolumeFactory;
 
 // Puts another factory in place (tests use fakes); null restores the
-// library's own, which makes none.
+// library's own.
 void SetMultiboardVolumeFactory(MultiboardVolumeFactory inFactory);
 
 }  // namespace ulm3

@@ -140,12 +140,12 @@ void ULMSubVolumeDivision::FillSubVolRange(const int (&inSize)[3][kMultiboardMax
     }
 }
 
+// Where the brick's render box begins. Taken from the loaded range less the
+// overlap, the corner would be wrong wherever that range was clipped at the
+// volume's low face or moved to an even voxel, and an eye there would be
+// placed in the wrong brick.
 void ULMSubVolumeDivision::CalculateSubVolumeTrim(int i, double (&outTrimMin)[3]) const {
-    const ULMVolumeRange& r = m_brick[i].m_loadRange;
-    for (int a = 0; a < 3; ++a) {
-        outTrimMin[a] = Origin(r, a);
-        if (Origin(r, a) != 0) outTrimMin[a] += m_overlapVoxels[a] + kSeam;
-    }
+    for (int a = 0; a < 3; ++a) outTrimMin[a] = m_brick[i].m_trimRange.Min(a);
 }
 
 bool ULMSubVolumeDivision::TrimMeets(const TrimRange& inTrimRange, int i) const {

@@ -57,8 +57,8 @@ public:
     static int CutAxis(int inSize, int inCount, int (&outOrigin)[kMultiboardMaxBricks],
                        int (&outSize)[kMultiboardMaxBricks]);
 
-    // Lower corner of brick i's render share per axis: where the blend
-    // order looks for the eye.
+    // Lower corner of brick i's render box per axis: where the blend order
+    // looks for the eye.
     void CalculateSubVolumeTrim(int i, double (&outTrimMin)[3]) const;
     // The part of inTrimRange (the context's trim box) that brick i renders;
     // all zero when they do not meet.

@@ -196,10 +196,17 @@ TEST(SubVolumeDivisionTest, TrimIntersectionAndRenderCorner) {
     EXPECT_EQ(two.IntersectTrim(low, 1), TrimRange());
     double corner[3];
     two.CalculateSubVolumeTrim(0, corner);
-    EXPECT_EQ(corner[1], 0.0);
+    EXPECT_EQ(corner[1], -0.5);
     two.CalculateSubVolumeTrim(1, corner);
-    EXPECT_EQ(corner[1], 64 + 64 + 1.0 / 256);
-    EXPECT_EQ(corner[0], 0.0);
+    EXPECT_EQ(corner[1], 128.0);
+    EXPECT_EQ(corner[0], -0.5);
+    // A brick whose loaded range reaches the volume's face still starts
+    // where it owns: 180 in five has owned origins 36 apart and overlap 45.
+    const ULMVolumeRange tall(200, 180, 40, 0, 0, 0);
+    const ULMSubVolumeDivision five(tall, tall, 64, 5, 2);
+    ASSERT_EQ(five.Brick(1).m_loadRange.YOrigin(), 0);
+    five.CalculateSubVolumeTrim(1, corner);
+    EXPECT_EQ(corner[1], 36.0);
 }
 
 }  // namespace

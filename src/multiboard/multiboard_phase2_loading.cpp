@@ -59,10 +59,12 @@ ULMStatus ForEachPiece(const ULMVolumeRange& inBlock, const ULMVolumeRange& inPa
 // into the caller's memory.
 class StartedWork {
 public:
+    // kULMOK, or the failure the event already carries.
     ULMStatus Add(const ULMSyncEvent& inEvent) {
         const ULMStatus status = inEvent.Status();
-        if (!ULMFailed(status)) m_join.Add(inEvent);
-        return status;
+        if (ULMFailed(status)) return status;
+        m_join.Add(inEvent);
+        return kULMOK;
     }
     ULMSyncEvent Finish(ULMStatus inStatus) const {
         if (!ULMFailed(inStatus)) return m_join.Result();

@@ -139,14 +139,16 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
 // image on one board, which the render moves where it composites).
 ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber) {
     if (inBuffer == nullptr) return nullptr;
+    // Told for what it is before any move is tried: no other kind of image
+    // can move to the second scheme.
+    if (!IsObjectType(inBuffer, kObjectTypeULMOmniImageBuffer)) {
+        ULMOutputMessage("MB2::StartRender buffer %d is not a ULMOmniImageBuffer\n", inNumber);
+        return nullptr;
+    }
     const ULMStatus migrated = inBuffer->StartMigrate(kULMMultiBoardMode2).Status();
     if (ULMFailed(migrated)) {
         ULMOutputMessage("MB2::StartRender buffer %d failed (%s) to migrate from board %d to MB2\n", inNumber,
                          UlmGetStatusString(migrated), static_cast<int>(inBuffer->GetLocation()));
-        return nullptr;
-    }
-    if (!IsObjectType(inBuffer, kObjectTypeULMOmniImageBuffer)) {
-        ULMOutputMessage("MB2::StartRender buffer %d is not a ULMOmniImageBuffer\n", inNumber);
         return nullptr;
     }
     auto* omni = static_cast<ULMOmniImageBuffer*>(inBuffer);
@@ -160,14 +162,14 @@ ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMI
 
 ULMOmniDepthBuffer* ULMMultiboardVolumePhase2::CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber) {
     if (inBuffer == nullptr) return nullptr;
+    if (!IsObjectType(inBuffer, kObjectTypeULMOmniDepthBuffer)) {
+        ULMOutputMessage("MB2::StartRender buffer %d is not a ULMOmniDepthBuffer\n", inNumber);
+        return nullptr;
+    }
     const ULMStatus migrated = inBuffer->StartMigrate(kULMMultiBoardMode2).Status();
     if (ULMFailed(migrated)) {
         ULMOutputMessage("MB2::StartRender buffer %d failed (%s) to migrate from board %d to MB2\n", inNumber,
                          UlmGetStatusString(migrated), static_cast<int>(inBuffer->GetLocation()));
-        return nullptr;
-    }
-    if (!IsObjectType(inBuffer, kObjectTypeULMOmniDepthBuffer)) {
-        ULMOutputMessage("MB2::StartRender buffer %d is not a ULMOmniDepthBuffer\n", inNumber);
         return nullptr;
     }
     auto* omni = static_cast<ULMOmniDepthBuffer*>(inBuffer);
@@ -228,7 +230,13 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
     ULMResizeView view;
     view.footprint = space->GetBoxFootprint();
     space->GetSubSampleTests(view.testX, view.testY);
+    // The enlargement lives on the nearest brick's board, and the shrink
+    // writes the output images there.
     const ULMLocation board = m_subvolume[m_blendIndex[0]].m_location;
+    for (ULMImageBufferInternal* image : inRequest.buffers.board) {
+        const ULMStatus moved = image != nullptr ? image->StartMigrate(board).Status() : kULMOK;
+        if (ULMFailed(moved)) return ULMSyncEvent(moved);
+    }
     const ULMEnlargedRender render = [this, &inRequest](const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary) {
         RenderRequest enlarged = inRequest;
         enlarged.context = inEnlarged;
@@ -238,9 +246,15 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
         if (enlarged.buffers.board[0] == nullptr) return ULMSyncEvent(kULMErrBuffer);
         return RenderBricks(enlarged);
     };
+    // The shrink writes the board images; the caller's images learn what
+    // their board images got.
     double scale = m_MPRScale;
-    return ULMGetRenderAndResize()(render, board, inRequest.context, view, m_MPRSumAndCountOn, scale,
-                                   inRequest.buffers.color[0], inRequest.buffers.color[1]);
+    const ULMSyncEvent shrunk = ULMGetRenderAndResize()(render, board, inRequest.context, view, m_MPRSumAndCountOn,
+                                                        scale, inRequest.buffers.board[0], inRequest.buffers.board[1]);
+    for (int b = 0; b < 2; ++b)
+        if (inRequest.buffers.board[b] != nullptr && inRequest.buffers.color[b] != inRequest.buffers.board[b])
+            inRequest.buffers.color[b]->SetOutputLimits(inRequest.buffers.board[b]->GetOutputLimits());
+    return shrunk;
 }
 
 ULMStatus ULMMultiboardVolumePhase2::ResizeBuffers(size_t inSize) {

@@ -37,14 +37,15 @@ const char* const kProgram = "ulm3_render";
 const char* const kUsage =
     "usage: ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]\n"
     "                   [--window LO HI] [--opacity A] [--frame data|box] [--repeat N]\n"
-    "                   [--perspective DEGREES]\n"
+    "                   [--perspective DEGREES] [--multiboard bricks]\n"
     "  --size: picture width and height, 16..4096 pixels (256)\n"
     "  --turn: degrees about x, after those about y (30 40)\n"
     "  --window: voxel values where the grey and opacity ramps start and end (default: from the data)\n"
     "  --opacity: the opacity the ramp reaches, above 0 and at most 1 (0.25)\n"
     "  --frame: fit the frame to the voxels above the window (data, the default) or to the volume's box\n"
     "  --repeat: render N more frames and print their median time, N 1..100000\n"
-    "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n";
+    "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n"
+    "  --multiboard: bricks: the volume cut into one brick per board, each rendered on its board\n";
 
 struct Options {
     const char* input = nullptr;
@@ -59,6 +60,7 @@ struct Options {
     bool frameBox = false;
     int repeat = 0;
     double perspective = 0.0;  // field of view; 0 for the orthographic camera
+    bool bricks = false;       // one brick of the volume on every board
 };
 
 // Nothing when the options can be run; else the exit status, after the
@@ -98,6 +100,8 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
          [&](char* const* v) {
              return ParseReal(v[0], out.perspective) && out.perspective >= 1.0 && out.perspective <= 120.0;
          }},
+        {"--multiboard", 1, "bricks",
+         [&](char* const* v) { return std::string(v[0]) == "bricks" && (out.bricks = true); }},
         {"--shade", 0, "", [&](char* const*) { return out.shade = true; }},
         {"--base-plane", 0, "", [&](char* const*) { return out.basePlane = true; }},
     };
@@ -163,6 +167,9 @@ struct Scene {
     ULMLookupTable* table = nullptr;
     ULMContext* context = nullptr;
     ULMImageBuffer* image = nullptr;  // the direct road's on-board picture
+    // Board 0, or for bricks the one image that each render composites on
+    // the board of the brick nearest the viewer.
+    ULMLocation imageLocation = kULMBoard0;
     bool basePlane = false;
 
     Scene() = default;
@@ -185,7 +192,7 @@ ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& ou
         if (ioScene.image == nullptr) {
             const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
                                                  {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-            ioScene.image = ULMImageBuffer::Create(kULMBoard0, inSize, inSize, 32, 4, rgba8);
+            ioScene.image = ULMImageBuffer::Create(ioScene.imageLocation, inSize, inSize, 32, 4, rgba8);
             if (ioScene.image == nullptr) return kULMErrAlloc;
         }
         ULMStatus status = kULMErrCantSubsample;
@@ -221,8 +228,25 @@ int OpenVolume(const Options& inOptions, Scene& outScene) {
     const std::string input = inOptions.input;
     if (probe == nullptr) return Fail("cannot read " + input + ": " + std::strerror(errno));
     std::fclose(probe);
+    if (inOptions.bricks) {
+        // Every volume is cut into one brick per board the platform has.
+        ULMSetParameter("MultiboardRenderMode", 2);
+        ULMSetParameter("MultiboardMinVolumeSize", 1);
+        ULMSetParameter("MultiboardRenderEnable", 1);
+    }
     outScene.volume = ULMVolume::CreateFromFile(inOptions.input, 0, ULMVolume::kReadOnly, 0);
     if (outScene.volume == nullptr) return Fail(input + " is not a volume file, or holds no volume");
+    if (inOptions.bricks) {
+        // Each board holds its own brick, which its lock checks. With one
+        // board the volume stays whole and goes the one-board way below.
+        const ULMStatus locked = outScene.volume->LockVolume(kULMAnyBoard);
+        if (locked == kULMOK && outScene.volume->GetBufferLocation() == kULMMultiBoardMode2) {
+            outScene.imageLocation = kULMMultiBoardMode2;
+            return 0;
+        }
+        if (locked != kULMOK) return Fail(input + ": the bricks cannot be loaded onto the boards: " + Describe(locked));
+        outScene.volume->UnlockVolume(0);
+    }
     const ULMVolumeRange range = outScene.volume->GetRange();
     const uint64_t bytes = static_cast<uint64_t>(range.XSize()) * range.YSize() * range.ZSize() *
                            static_cast<uint64_t>(outScene.volume->GetVoxelSize() / 8);

@@ -185,8 +185,11 @@ TEST_F(Phase2InterfaceTest, RefusedRenders) {
 // A frame in which brick 1 draws nothing follows one in which it drew: the
 // second frame equals the one-board render of its own view, on the board
 // road where the stack of partial images is kept between frames.
+// Then trims that miss brick 0 altogether: it draws nothing at all, not
+// even its corner voxel, bright here.
 TEST_F(Phase2InterfaceTest, SecondFrameShowsNothingOfTheFirst) {
     gULMControl.m_multiboard2ForceRender = 1;
+    voxels[0] = 255;
     ReleasablePointer<ULMMultiboardVolumePhase2> bricked(Bricked(2));
     ASSERT_NE(bricked, nullptr);
     Aim(10, 20, 96);
@@ -197,6 +200,34 @@ TEST_F(Phase2InterfaceTest, SecondFrameShowsNothingOfTheFirst) {
     ASSERT_EQ(bricked->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
     EXPECT_EQ(Pixels(image), OneBoard(96));
     EXPECT_EQ(image->GetLastVolumeRendered(), bricked->GetObjectID());
+    ASSERT_EQ(context->SetTrimPlanes(-1, 100, seam + 3, 100, -1, 100), kULMOK);
+    for (const int road : {1, 2}) {
+        gULMControl.m_multiboard2ForceRender = road;
+        ASSERT_EQ(bricked->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        EXPECT_EQ(Pixels(image), OneBoard(96)) << road;
+    }
+}
+
+// Trims that miss a brick leave it nothing to draw, not even the sample
+// exactly on its first voxel's centre: seen straight along Z with voxel
+// centres on pixel centres, that sample exists.
+TEST_F(Phase2InterfaceTest, ATrimBoxMissingABrickDrawsNothingOfIt) {
+    voxels[0] = 255;
+    ReleasablePointer<ULMMultiboardVolumePhase2> bricked(Bricked(2));
+    ASSERT_NE(bricked, nullptr);
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Ortho(0, 63, 0, 63, -100, 100));
+    camera.SetModelMatrix(ULMMatrix());
+    camera.SetViewport(0, 0, 64, 64);
+    ASSERT_EQ(context->SetSamplingLimits(1, 3, 2, 2), kULMOK);
+    const double seam = bricked->Brick(1).m_unloadRange.YOrigin();
+    ASSERT_EQ(context->SetTrimPlanes(-1, 100, seam + 3, 100, -1, 100), kULMOK);
+    for (const int road : {1, 2}) {
+        gULMControl.m_multiboard2ForceRender = road;
+        const std::vector<uint32_t> got = Bricks(bricked, 64);
+        EXPECT_EQ(got[0], 0u) << road;
+        EXPECT_EQ(got, OneBoard(64)) << road;
+    }
 }
 
 // The active sub-volume inside one brick: the other draws nothing, on

@@ -16,6 +16,7 @@
 
 #include "blob_volume.h"
 #include "foundation/control.h"
+#include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "tulx7sim/chip_model.h"
 #include "tulx7sim/rendering_chip.h"
@@ -89,9 +90,34 @@ Frame Draw(ULMVolume* inVolume, ULMContext* inContext, ULMImageBuffer* ioImage, 
     return {status == kULMOK ? seconds : -1.0, Samples(2) - before};
 }
 
+// The bricks' own renders alone, both started and then waited for: what a
+// frame costs before anything is copied, composited or fetched.
+double DrawPartials(ULMMultiboardVolumePhase2& inBricks, ULMContext* inContext, ULMImageBuffer* const* ioImages) {
+    ULMContext* clone = CloneContext(inContext);
+    clone->SetRenderArea(ULMContext::kVolume);
+    double box[6];
+    inContext->GetTrimPlanes(box[0], box[1], box[2], box[3], box[4], box[5]);
+    const TrimRange trims(box[0], box[1], box[2], box[3], box[4], box[5]);
+    ULMContext* clones[2] = {clone, CloneContext(clone)};
+    for (int i = 0; i < 2; ++i) {
+        const TrimRange t = inBricks.Division().IntersectTrim(trims, i);
+        clones[i]->SetTrimPlanes(t.minX, t.maxX, t.minY, t.maxY, t.minZ, t.maxZ);
+    }
+    const auto start = Clock::now();
+    ULMSyncEvent events[2];
+    for (int i = 0; i < 2; ++i)
+        events[i] = inBricks.Brick(i)->StartRender(clones[i], ioImages[i], nullptr, nullptr, nullptr);
+    const ULMStatus status = CombineMultipleEvents(2, events).Wait(-1);
+    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
+    for (ULMContext* c : clones) c->Release();
+    return status == kULMOK ? seconds : -1.0;
+}
+
 // The volume in two bricks over boards 0 and 1 against the plain volume on
 // board 0, on one compositing road (Multiboard2ForceRender: 1 board, 2
-// host), frames of the two alternating.
+// host), frames of the two alternating. Where a frame's time goes: the
+// bricks' renders alone, and the rest (copies or unloads, the composite,
+// the waits between them and the fetch).
 void BM_BricksAgainstOneBoard(benchmark::State& state) {
     if (ULMOpen() != kULMOK || gULMControl.m_KWBBoardCount < 2) return state.SkipWithError("two boards needed");
     const int road = static_cast<int>(state.range(0));
@@ -104,6 +130,8 @@ void BM_BricksAgainstOneBoard(benchmark::State& state) {
         ULMImageBuffer* onBoard = ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kRGBA8);
         ULMImageBuffer* composited = ULMImageBuffer::Create(kULMMultiBoardMode2, kImage, kImage, 32, 4, kRGBA8);
         std::vector<uint32_t> pixels(size_t{kImage} * kImage);
+        ULMImageBuffer* partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kRGBA8),
+                                       ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, kRGBA8)};
         const bool ready = bricks != nullptr && plain->LockVolume(kULMBoard0) == kULMOK &&
                            bricks->LockVolume(kULMAnyBoard) == kULMOK &&
                            Draw(plain, scene.context, onBoard, pixels).seconds > 0 &&
@@ -111,16 +139,18 @@ void BM_BricksAgainstOneBoard(benchmark::State& state) {
         if (!ready) {
             state.SkipWithError("refused");
         } else {
-            double one = 0, two = 0;
+            double one = 0, two = 0, parts = 0;
             uint64_t oneSamples = 0, twoSamples = 0;
+            auto* bricked = static_cast<ULMMultiboardVolumePhase2*>(bricks);
             for (auto _ : state) {
                 const Frame a = Draw(plain, scene.context, onBoard, pixels);
                 const Frame b = Draw(bricks, scene.context, composited, pixels);
-                if (a.seconds < 0 || b.seconds < 0) {
+                const double p = DrawPartials(*bricked, scene.context, partials);
+                if (a.seconds < 0 || b.seconds < 0 || p < 0) {
                     state.SkipWithError("a frame failed");
                     break;
                 }
-                one += a.seconds, two += b.seconds;
+                one += a.seconds, two += b.seconds, parts += p;
                 oneSamples = a.samples, twoSamples = b.samples;
                 state.SetIterationTime(b.seconds);
             }
@@ -130,10 +160,13 @@ void BM_BricksAgainstOneBoard(benchmark::State& state) {
             state.counters["one-board samples/s"] = static_cast<double>(oneSamples) * n / one;
             state.counters["bricks samples/s"] = static_cast<double>(oneSamples) * n / two;
             state.counters["ratio"] = one / two;
+            state.counters["partials ms"] = 1e3 * parts / n;
+            state.counters["rest ms"] = 1e3 * (two - parts) / n;
             state.counters["one-board samples"] = static_cast<double>(oneSamples);
             state.counters["bricks samples"] = static_cast<double>(twoSamples);
             state.counters["threads per board"] = scene.threadsPerBoard;
         }
+        for (ULMImageBuffer* partial : partials) partial->Release();
         composited->Release();
         onBoard->Release();
         if (bricks != nullptr) bricks->Release();

@@ -113,6 +113,15 @@ uint64_t PackBorder(const double (&inBorder)[4], const ULMFieldDescriptor (&inFi
     return value;
 }
 
+// The context each brick renders with: the caller's, drawing only the
+// brick's footprint into its image 0.
+ULMContext* PartialContext(const ULMContext* inContext, ULMStatus& outStatus) {
+    ULMContext* clone = CloneContext(inContext);
+    outStatus = clone == nullptr ? kULMErrAlloc : clone->SetRenderArea(ULMContext::kVolume);
+    if (outStatus == kULMOK) outStatus = clone->SetImageOutputBuffer(ULMContext::kImageBuffer0);
+    return clone;
+}
+
 }  // namespace
 
 ULMSyncEvent ULMMultiboardVolumePhase2::RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone,
@@ -185,12 +194,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
         status = inRequest.buffers.board[b]->StartMigrate(board).Status();
         if (ULMFailed(status)) return ULMSyncEvent(status);
     }
-    ReleasablePointer<ULMContext> clone(CloneContext(context));
-    if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
     // Each brick draws its footprint only; what lies around it in the stack
     // is the cleared border, which composites to nothing.
-    status = clone->SetRenderArea(ULMContext::kVolume);
-    if (status == kULMOK) status = clone->SetImageOutputBuffer(ULMContext::kImageBuffer0);
+    ReleasablePointer<ULMContext> clone(PartialContext(context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
 
     double border[4];
@@ -326,10 +332,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     ULMStatus status = ResizeBuffers(pixels * static_cast<size_t>(std::max(transferBits, outputBits) / 8));
     if (status != kULMOK) return ULMSyncEvent(status);
 
-    ReleasablePointer<ULMContext> clone(CloneContext(context));
-    if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
-    status = clone->SetRenderArea(ULMContext::kVolume);
-    if (status == kULMOK) status = clone->SetImageOutputBuffer(ULMContext::kImageBuffer0);
+    ReleasablePointer<ULMContext> clone(PartialContext(context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
     double border[4];
     PartialBorder(context, output, border);

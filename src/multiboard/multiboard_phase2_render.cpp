@@ -135,14 +135,15 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     return result;
 }
 
-// The application's image moves to the second multiboard scheme (its one
-// image on one board, which the render moves where it composites).
-ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber) {
-    if (inBuffer == nullptr) return nullptr;
-    // Told for what it is before any move is tried: no other kind of image
-    // can move to the second scheme.
-    if (!IsObjectType(inBuffer, kObjectTypeULMOmniImageBuffer)) {
-        ULMOutputMessage("MB2::StartRender buffer %d is not a ULMOmniImageBuffer\n", inNumber);
+namespace {
+
+// The application's buffer, told for what it is before any move is tried
+// (no other kind can move to the second scheme), then moved there; null
+// after the message when it cannot be.
+template <class Omni, class Buffer>
+Omni* MovedToBricks(Buffer* inBuffer, int inNumber, ULMObjectType inType, const char* inKind) {
+    if (!IsObjectType(inBuffer, inType)) {
+        ULMOutputMessage("MB2::StartRender buffer %d is not a %s\n", inNumber, inKind);
         return nullptr;
     }
     const ULMStatus migrated = inBuffer->StartMigrate(kULMMultiBoardMode2).Status();
@@ -151,7 +152,18 @@ ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMI
                          UlmGetStatusString(migrated), static_cast<int>(inBuffer->GetLocation()));
         return nullptr;
     }
-    auto* omni = static_cast<ULMOmniImageBuffer*>(inBuffer);
+    return static_cast<Omni*>(inBuffer);
+}
+
+}  // namespace
+
+// Under the second scheme the image is one image on one board, which the
+// render moves where it composites.
+ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber) {
+    if (inBuffer == nullptr) return nullptr;
+    auto* omni = MovedToBricks<ULMOmniImageBuffer>(inBuffer, inNumber, kObjectTypeULMOmniImageBuffer,
+                                                   "ULMOmniImageBuffer");
+    if (omni == nullptr) return nullptr;
     if (omni->GetNumberBuffers() != 1) {
         ULMOutputMessage("MB2::StartRender buffer %d has %d subbuffers but it must only have 1\n", inNumber,
                          omni->GetNumberBuffers());
@@ -160,19 +172,12 @@ ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMI
     return omni->GetImageBuffer();
 }
 
+// The depth buffer is a copy on the board of each brick.
 ULMOmniDepthBuffer* ULMMultiboardVolumePhase2::CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber) {
     if (inBuffer == nullptr) return nullptr;
-    if (!IsObjectType(inBuffer, kObjectTypeULMOmniDepthBuffer)) {
-        ULMOutputMessage("MB2::StartRender buffer %d is not a ULMOmniDepthBuffer\n", inNumber);
-        return nullptr;
-    }
-    const ULMStatus migrated = inBuffer->StartMigrate(kULMMultiBoardMode2).Status();
-    if (ULMFailed(migrated)) {
-        ULMOutputMessage("MB2::StartRender buffer %d failed (%s) to migrate from board %d to MB2\n", inNumber,
-                         UlmGetStatusString(migrated), static_cast<int>(inBuffer->GetLocation()));
-        return nullptr;
-    }
-    auto* omni = static_cast<ULMOmniDepthBuffer*>(inBuffer);
+    auto* omni = MovedToBricks<ULMOmniDepthBuffer>(inBuffer, inNumber, kObjectTypeULMOmniDepthBuffer,
+                                                   "ULMOmniDepthBuffer");
+    if (omni == nullptr) return nullptr;
     if (omni->GetNumberBuffers() != m_numSubVolumes) {
         ULMOutputMessage("MB2::StartRender buffer %d has %d subbuffers but volume has %d\n", inNumber,
                          omni->GetNumberBuffers(), m_numSubVolumes);

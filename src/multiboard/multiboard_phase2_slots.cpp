@@ -433,14 +433,18 @@ ULMStatus BaseDecides(ULMVolume* inBase, std::span<ULMVolume* const> inBricks, S
 
 }  // namespace
 
-ULMStatus ULMMultiboardVolumePhase2::SetMipmapAutoGenerate(int inOn) {
+// Both serials move once the base accepted.
+template <typename Set>
+ULMStatus ULMMultiboardVolumePhase2::SetMipmapProperty(Set&& inSet) {
     ULM_ASSERT(m_baseVolume != nullptr);
     ULMRecursiveLock hold(m_lock);
-    const ULMStatus status = BaseDecides(m_baseVolume, Bricks(), [&](ULMVolume& v) {
-        return v.SetMipmapAutoGenerate(inOn);
-    });
+    const ULMStatus status = BaseDecides(m_baseVolume, Bricks(), inSet);
     if (status == kULMOK) AdvanceState(), AdvanceVolume();
     return status;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::SetMipmapAutoGenerate(int inOn) {
+    return SetMipmapProperty([&](ULMVolume& v) { return v.SetMipmapAutoGenerate(inOn); });
 }
 
 int ULMMultiboardVolumePhase2::GetMipmapAutoGenerate() const {
@@ -449,13 +453,7 @@ int ULMMultiboardVolumePhase2::GetMipmapAutoGenerate() const {
 }
 
 ULMStatus ULMMultiboardVolumePhase2::SetMipmapMinDimension(int inDimension) {
-    ULM_ASSERT(m_baseVolume != nullptr);
-    ULMRecursiveLock hold(m_lock);
-    const ULMStatus status = BaseDecides(m_baseVolume, Bricks(), [&](ULMVolume& v) {
-        return v.SetMipmapMinDimension(inDimension);
-    });
-    if (status == kULMOK) AdvanceState(), AdvanceVolume();
-    return status;
+    return SetMipmapProperty([&](ULMVolume& v) { return v.SetMipmapMinDimension(inDimension); });
 }
 
 int ULMMultiboardVolumePhase2::GetMipmapMinDimension() const {
@@ -464,13 +462,7 @@ int ULMMultiboardVolumePhase2::GetMipmapMinDimension() const {
 }
 
 ULMStatus ULMMultiboardVolumePhase2::SetMipmapShrinkFactors(double inX, double inY, double inZ) {
-    ULM_ASSERT(m_baseVolume != nullptr);
-    ULMRecursiveLock hold(m_lock);
-    const ULMStatus status = BaseDecides(m_baseVolume, Bricks(), [&](ULMVolume& v) {
-        return v.SetMipmapShrinkFactors(inX, inY, inZ);
-    });
-    if (status == kULMOK) AdvanceState(), AdvanceVolume();
-    return status;
+    return SetMipmapProperty([&](ULMVolume& v) { return v.SetMipmapShrinkFactors(inX, inY, inZ); });
 }
 
 void ULMMultiboardVolumePhase2::GetMipmapShrinkFactors(double& outX, double& outY, double& outZ) const {
@@ -479,13 +471,7 @@ void ULMMultiboardVolumePhase2::GetMipmapShrinkFactors(double& outX, double& out
 }
 
 ULMStatus ULMMultiboardVolumePhase2::SetMipmapInterpolationMode(ULMFieldNumber inField, ULMInterpolationMode inMode) {
-    ULM_ASSERT(m_baseVolume != nullptr);
-    ULMRecursiveLock hold(m_lock);
-    const ULMStatus status = BaseDecides(m_baseVolume, Bricks(), [&](ULMVolume& v) {
-        return v.SetMipmapInterpolationMode(inField, inMode);
-    });
-    if (status == kULMOK) AdvanceState(), AdvanceVolume();
-    return status;
+    return SetMipmapProperty([&](ULMVolume& v) { return v.SetMipmapInterpolationMode(inField, inMode); });
 }
 
 ULMInterpolationMode ULMMultiboardVolumePhase2::GetMipmapInterpolationMode(ULMFieldNumber inField) const {

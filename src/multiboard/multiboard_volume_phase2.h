@@ -266,6 +266,9 @@ private:
     // once the base accepted.
     template <typename Set>
     ULMStatus ForwardSetter(Set&& inSet, bool inAdvanceState, bool inAdvanceVolume);
+    // A mipmap setter: the base decides, the bricks are told.
+    template <typename Set>
+    ULMStatus SetMipmapProperty(Set&& inSet);
     void AdvanceState() { m_stateSerial = NextSerialOf(m_stateSerial); }
     void AdvanceVolume() { m_volumeSerial = NextSerialOf(m_volumeSerial); }
     static uint64_t NextSerialOf(uint64_t inSerial) { return inSerial + 1; }

@@ -1,182 +1,232 @@
-// Multiboard renders against one board, in the same run: a 256^3 8-bit
-// volume seen obliquely into a 512x512 image, front to back, every board
-// capped alike (one chip thread per board, two where the machine has four
-// cores or more). Steady state: volumes locked, images in place, a warm-up
-// frame; each frame is timed from its start to the image fetched to the
-// host. Samples per second are the one-board frame's chip samples over each
-// run's wall time, so that the ratio is the speed-up for the same picture;
-// each run's own sample count is shown beside it.
+// One volume rendered on one board against the same volume rendered in
+// bands on two: a 256^3 8-bit volume (512^3 where the boards hold it), an
+// oblique parallel view into a 512x512 image, front to back. The plain
+// volume renders on board 0; the phase-1 volume keeps a copy on boards 0
+// and 1 and renders half the image on each. Both run in steady state
+// (locked, the image in place, a frame drawn first) and are timed from the
+// start of the render to the image fetched into host memory. Samples a
+// second are the one-board frame's chip samples over each run's time (the
+// same work, so their ratio is the speed-up); each run's own sample count is
+// printed beside them, and so is the process's processor time a frame, whose
+// ratio to the frame's wall time is how many threads were busy on average:
+// what a machine shared with other work lets two boards have. Every board
+// renders on as many chip threads as the other: one, or two where the
+// machine has four cores or more. The second benchmark changes the
+// classifier's table before every frame, as an application editing its
+// transfer function does: each board then loads the new table before it
+// renders its band. The third cuts the volume into two bricks on boards 0
+// and 1 instead and composites their partial images, once per compositing
+// road (Multiboard2ForceRender 1: on a board, 2: on the host); beside its
+// frames it times the bricks' own renders alone (both started, then both
+// waited for), to show what the copies or unloads, the composite and the
+// waits between them add.
 #include <benchmark/benchmark.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cmath>
 #include <cstdlib>
 #include <string>
 #include <thread>
+#include <utility>
 #include <vector>
 
+#include <sys/resource.h>
+
 #include "blob_volume.h"
-#include "foundation/control.h"
-#include "foundation/sync_event.h"
+#include "foundation/shareable.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "tulx7sim/chip_model.h"
 #include "tulx7sim/rendering_chip.h"
 #include "ulm3.h"
-#include "volume/volume_internal.h"
 
 namespace {
 
 using namespace ulm3;
 using Clock = std::chrono::steady_clock;
 
-constexpr int kSide = 256;
 constexpr int kImage = 512;
-const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                      {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+constexpr int kFrames = 5;
 
-// The view, table and caps every multiboard row shares.
+// The process's processor time so far, every thread's.
+double ProcessorSeconds() {
+    rusage usage{};
+    getrusage(RUSAGE_SELF, &usage);
+    return double(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
+           1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
+}
+
+struct Run {
+    double seconds = 0.0;     // median frame, render start to image fetched
+    double processor = 0.0;   // the processor time of that frame
+    uint64_t samples = 0;     // chip samples of one frame, all boards
+    ULMStatus status = kULMOK;
+};
+
+// A warm-up frame, then kFrames timed ones; with inNewTable the table
+// changes before every frame.
+Run Frames(ULMVolume* inVolume, ULMContext* inContext, ULMLookupTable* inTable, bool inNewTable,
+           ULMImageBuffer* inImage, int inBoards) {
+    Run run;
+    std::vector<uint32_t> pixels(size_t{kImage} * kImage);
+    const ULMImageRange whole(kImage, kImage, 0, 0);
+    std::vector<std::pair<double, double>> frames;
+    for (int frame = 0; frame <= kFrames && run.status == kULMOK; ++frame) {
+        if (inNewTable) inTable->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
+        tulx7sim::ClearChipDiagnostics();
+        const double p0 = ProcessorSeconds();
+        const auto t0 = Clock::now();
+        run.status = inVolume->StartRender(inContext, inImage, nullptr, nullptr, nullptr).Wait(-1);
+        if (run.status == kULMOK) run.status = inImage->Unload(pixels.data(), whole, 0);
+        if (frame > 0)
+            frames.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(), ProcessorSeconds() - p0);
+        run.samples = 0;
+        for (int b = 0; b < inBoards; ++b) run.samples += tulx7sim::GetChipDiagnostics(b).samples;
+    }
+    if (frames.empty()) return run;
+    std::nth_element(frames.begin(), frames.begin() + frames.size() / 2, frames.end());
+    run.seconds = frames[frames.size() / 2].first;
+    run.processor = frames[frames.size() / 2].second;
+    return run;
+}
+
+// A volume of side inSide made under the configuration as it stands,
+// locked, with an image where it renders.
 struct Scene {
-    std::vector<uint8_t> voxels = BlobVoxels(kSide);
-    ULMLookupTable* table = nullptr;
-    ULMContext* context = nullptr;
-    int threadsPerBoard = 1;
-
-    Scene() {
-        threadsPerBoard = std::thread::hardware_concurrency() >= 4 ? 2 : 1;
-        setenv("TULX7SIM_BOARD_THREADS", std::to_string(threadsPerBoard).c_str(), 1);
-        tulx7sim::SetChipThreads(2 * threadsPerBoard);
-        table = ULMLookupTable::Create(256);
-        table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);
-        table->SetRamp(kULMChannelRed, 0, 255, 0.0, 0.3);
-        context = ULMContext::Create(table);
-        ULMCamera camera;
-        camera.SetProjectionMatrix(ULMMatrix::Ortho(-170, 170, -170, 170, -500, 500));
-        camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) *
-                              ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *
-                              ULMMatrix::Translate(-127.5, -127.5, -127.5));
-        camera.SetViewport(0, 0, kImage, kImage);
-        context->SetCamera(camera);
-        context->SetBlendMode(kULMBlendFTB);
-    }
+    ULMVolume* volume = nullptr;
+    ULMImageBuffer* image = nullptr;
     ~Scene() {
-        context->Release();
-        table->Release();
-        tulx7sim::SetChipThreads(0);
-        unsetenv("TULX7SIM_BOARD_THREADS");
-    }
-    ULMVolumeInternal* Plain() {
-        return ULMVolumeInternal::CreateSimpleVolume(8, ULMVolumeRange(kSide, kSide, kSide, 0, 0, 0), 1, kRGBA8,
-                                                     voxels.data());
+        if (image != nullptr) image->Release();
+        if (volume != nullptr) volume->Release();
     }
 };
 
-uint64_t Samples(int inBoards) {
-    uint64_t n = 0;
-    for (int b = 0; b < inBoards; ++b) n += tulx7sim::GetChipDiagnostics(b).samples;
-    return n;
+ULMStatus MakeScene(std::vector<uint8_t>& inVoxels, int inSide, ULMLocation inImageAt, Scene& outScene) {
+    const auto side = static_cast<unsigned>(inSide);
+    outScene.volume = ULMVolume::Create(1u, inVoxels.data(), side, side, side, ULMVolume::kSliced);
+    if (outScene.volume == nullptr) return kULMErrAlloc;
+    const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                         {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+    outScene.image = ULMImageBuffer::Create(inImageAt, kImage, kImage, 32, 4, rgba8);
+    if (outScene.image == nullptr) return kULMErrAlloc;
+    return outScene.volume->LockVolume(kULMBoard0);
 }
 
-// One frame: started, waited for and fetched; its seconds and samples.
-struct Frame {
-    double seconds = 0;
-    uint64_t samples = 0;
-};
-
-Frame Draw(ULMVolume* inVolume, ULMContext* inContext, ULMImageBuffer* ioImage, std::vector<uint32_t>& ioPixels) {
-    const uint64_t before = Samples(2);
-    const auto start = Clock::now();
-    ULMStatus status = inVolume->StartRender(inContext, ioImage, nullptr, nullptr, nullptr).Wait(-1);
-    if (status == kULMOK) status = ioImage->StartUnload(ioPixels.data(), ULMImageRange(kImage, kImage, 0, 0), 0).Wait(-1);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return {status == kULMOK ? seconds : -1.0, Samples(2) - before};
-}
-
-// The bricks' own renders alone, both started and then waited for: what a
-// frame costs before anything is copied, composited or fetched.
-double DrawPartials(ULMMultiboardVolumePhase2& inBricks, ULMContext* inContext, ULMImageBuffer* const* ioImages) {
-    ULMContext* clone = CloneContext(inContext);
-    clone->SetRenderArea(ULMContext::kVolume);
+// The bricks' own renders alone, each with its share of the context's trim
+// box as the bricked render gives it, both started and then waited for: the
+// median of kFrames, in seconds.
+double BrickRenders(ULMMultiboardVolumePhase2& inBricks, const ULMContext* inContext, ULMImageBuffer* const* ioImages) {
     double box[6];
     inContext->GetTrimPlanes(box[0], box[1], box[2], box[3], box[4], box[5]);
     const TrimRange trims(box[0], box[1], box[2], box[3], box[4], box[5]);
-    ULMContext* clones[2] = {clone, CloneContext(clone)};
+    ULMContext* clones[2] = {CloneContext(inContext), CloneContext(inContext)};
     for (int i = 0; i < 2; ++i) {
         const TrimRange t = inBricks.Division().IntersectTrim(trims, i);
+        clones[i]->SetRenderArea(ULMContext::kVolume);
         clones[i]->SetTrimPlanes(t.minX, t.maxX, t.minY, t.maxY, t.minZ, t.maxZ);
     }
-    const auto start = Clock::now();
-    ULMSyncEvent events[2];
-    for (int i = 0; i < 2; ++i)
-        events[i] = inBricks.Brick(i)->StartRender(clones[i], ioImages[i], nullptr, nullptr, nullptr);
-    const ULMStatus status = CombineMultipleEvents(2, events).Wait(-1);
-    const double seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    for (ULMContext* c : clones) c->Release();
-    return status == kULMOK ? seconds : -1.0;
-}
-
-// The volume in two bricks over boards 0 and 1 against the plain volume on
-// board 0, on one compositing road (Multiboard2ForceRender: 1 board, 2
-// host), frames of the two alternating. Where a frame's time goes: the
-// bricks' renders alone, and the rest (copies or unloads, the composite,
-// the waits between them and the fetch).
-void BM_BricksAgainstOneBoard(benchmark::State& state) {
-    if (ULMOpen() != kULMOK || gULMControl.m_KWBBoardCount < 2) return state.SkipWithError("two boards needed");
-    const int road = static_cast<int>(state.range(0));
-    gULMControl.m_multiboard2ForceRender = road;
-    {
-        Scene scene;
-        ULMVolumeInternal* plain = scene.Plain();
-        ULMVolumeInternal* base = scene.Plain();
-        ULMVolume* bricks = ULMMultiboardVolumePhase2::Create(base, base->GetSource(), 2, base->GetRange());
-        ULMImageBuffer* onBoard = ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kRGBA8);
-        ULMImageBuffer* composited = ULMImageBuffer::Create(kULMMultiBoardMode2, kImage, kImage, 32, 4, kRGBA8);
-        std::vector<uint32_t> pixels(size_t{kImage} * kImage);
-        ULMImageBuffer* partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kRGBA8),
-                                       ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, kRGBA8)};
-        const bool ready = bricks != nullptr && plain->LockVolume(kULMBoard0) == kULMOK &&
-                           bricks->LockVolume(kULMAnyBoard) == kULMOK &&
-                           Draw(plain, scene.context, onBoard, pixels).seconds > 0 &&
-                           Draw(bricks, scene.context, composited, pixels).seconds > 0;
-        if (!ready) {
-            state.SkipWithError("refused");
-        } else {
-            double one = 0, two = 0, parts = 0;
-            uint64_t oneSamples = 0, twoSamples = 0;
-            auto* bricked = static_cast<ULMMultiboardVolumePhase2*>(bricks);
-            for (auto _ : state) {
-                const Frame a = Draw(plain, scene.context, onBoard, pixels);
-                const Frame b = Draw(bricks, scene.context, composited, pixels);
-                const double p = DrawPartials(*bricked, scene.context, partials);
-                if (a.seconds < 0 || b.seconds < 0 || p < 0) {
-                    state.SkipWithError("a frame failed");
-                    break;
-                }
-                one += a.seconds, two += b.seconds, parts += p;
-                oneSamples = a.samples, twoSamples = b.samples;
-                state.SetIterationTime(b.seconds);
-            }
-            const double n = static_cast<double>(state.iterations());
-            state.counters["one-board ms"] = 1e3 * one / n;
-            state.counters["bricks ms"] = 1e3 * two / n;
-            state.counters["one-board samples/s"] = static_cast<double>(oneSamples) * n / one;
-            state.counters["bricks samples/s"] = static_cast<double>(oneSamples) * n / two;
-            state.counters["ratio"] = one / two;
-            state.counters["partials ms"] = 1e3 * parts / n;
-            state.counters["rest ms"] = 1e3 * (two - parts) / n;
-            state.counters["one-board samples"] = static_cast<double>(oneSamples);
-            state.counters["bricks samples"] = static_cast<double>(twoSamples);
-            state.counters["threads per board"] = scene.threadsPerBoard;
-        }
-        for (ULMImageBuffer* partial : partials) partial->Release();
-        composited->Release();
-        onBoard->Release();
-        if (bricks != nullptr) bricks->Release();
-        base->Release();
-        plain->Release();
+    std::vector<double> times;
+    for (int frame = 0; frame <= kFrames; ++frame) {
+        const auto t0 = Clock::now();
+        ULMSyncEvent events[2];
+        for (int i = 0; i < 2; ++i)
+            events[i] = inBricks.Brick(i)->StartRender(clones[i], ioImages[i], nullptr, nullptr, nullptr);
+        const bool done = events[0].Wait(-1) == kULMOK && events[1].Wait(-1) == kULMOK;
+        if (frame > 0) times.push_back(done ? std::chrono::duration<double>(Clock::now() - t0).count() : -1.0);
     }
-    gULMControl.m_multiboard2ForceRender = 0;
-    ULMClose();
+    for (ULMContext* clone : clones) clone->Release();
+    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
+    return times[times.size() / 2];
 }
 
-BENCHMARK(BM_BricksAgainstOneBoard)->ArgName("road")->Arg(1)->Arg(2)->UseManualTime()->Unit(benchmark::kMillisecond)->Iterations(8);
+// Render mode 1 (bands, inRoad unused) or 2 (two bricks composited on the
+// road inRoad) against the plain volume on board 0.
+void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool inNewTable) {
+    const int perBoard = std::thread::hardware_concurrency() >= 4 ? 2 : 1;
+    setenv("TULX7SIM_BOARD_THREADS", std::to_string(perBoard).c_str(), 1);
+    tulx7sim::SetChipThreads(2 * perBoard);
+    if (ULMOpen() != kULMOK || ULMConfiguration::GetNumberOfBoards() < 2)
+        return state.SkipWithError("two boards are needed");
+    // The volumes themselves, not a mipmap wrapper around them.
+    ULMSetParameter("MipmapMinVolumeSize", 16384);
+    ULMSetParameter("MultiboardMinVolumeSize", 2);
+    ULMSetParameter("MultiboardRenderMode", static_cast<uint64_t>(inMode));
+    ULMSetParameter("MultiboardForceNumberOfVolumes", 2);
+    ULMSetParameter("Multiboard2ForceRender", static_cast<uint64_t>(inRoad));
+    const int side = ULMConfiguration::GetAvailableMemory(0) > (512ull << 20) ? 512 : 256;
+    std::vector<uint8_t> voxels = BlobVoxels(side);
+
+    ULMLookupTable* table = ULMLookupTable::Create(256);
+    table->SetRamp(kULMChannelRed, 0, 255, 0.0, 1.0);
+    table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);
+    ULMContext* context = ULMContext::Create(table);
+    ULMCamera camera;
+    const double half = side * 0.9;
+    camera.SetProjectionMatrix(ULMMatrix::Ortho(-half, half, -half, half, -2.0 * side, 2.0 * side));
+    camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *
+                          ULMMatrix::Translate(-(side - 1) / 2.0, -(side - 1) / 2.0, -(side - 1) / 2.0));
+    camera.SetViewport(0, 0, kImage, kImage);
+    context->SetCamera(camera);
+    context->SetBlendMode(kULMBlendFTB);
+
+    Run one, two;
+    double bricks = 0.0;
+    {
+        ULMSetParameter("MultiboardRenderEnable", 0);
+        Scene plain;
+        ULMStatus status = MakeScene(voxels, side, kULMBoard0, plain);
+        ULMSetParameter("MultiboardRenderEnable", 1);
+        Scene spread;
+        if (status == kULMOK)
+            status = MakeScene(voxels, side, inMode == 1 ? kULMMultiBoardMode1 : kULMMultiBoardMode2, spread);
+        if (status != kULMOK) return state.SkipWithError(("set-up refused: " + std::to_string(status)).c_str());
+        for (auto _ : state) {
+            one = Frames(plain.volume, context, table, inNewTable, plain.image, 1);
+            two = Frames(spread.volume, context, table, inNewTable, spread.image, 2);
+        }
+        if (inMode == 2 && IsObjectType(spread.volume, kObjectTypeULMMultiboardVolumePhase2)) {
+            const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                                 {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+            ULMImageBuffer* partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, rgba8),
+                                           ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, rgba8)};
+            bricks = BrickRenders(*static_cast<ULMMultiboardVolumePhase2*>(spread.volume), context, partials);
+            for (ULMImageBuffer* partial : partials) partial->Release();
+        }
+    }
+    ULMSetParameter("Multiboard2ForceRender", 0);
+    context->Release();
+    table->Release();
+    ULMClose();
+    if (one.status != kULMOK || two.status != kULMOK)
+        return state.SkipWithError(("render refused: " + std::to_string(one.status) + ", " +
+                                    std::to_string(two.status)).c_str());
+    const double sampled = static_cast<double>(one.samples);
+    state.counters["side"] = side;
+    state.counters["threads per board"] = perBoard;
+    state.counters["cores"] = std::thread::hardware_concurrency();
+    state.counters["1 board ms"] = 1e3 * one.seconds;
+    state.counters["2 boards ms"] = 1e3 * two.seconds;
+    state.counters["1 board samples/s"] = sampled / one.seconds;
+    state.counters["2 boards samples/s"] = sampled / two.seconds;
+    state.counters["speed-up"] = one.seconds / two.seconds;
+    state.counters["1 board samples"] = sampled;
+    state.counters["2 boards samples"] = static_cast<double>(two.samples);
+    state.counters["1 board busy threads"] = one.processor / one.seconds;
+    state.counters["2 boards busy threads"] = two.processor / two.seconds;
+    if (bricks > 0.0) {
+        state.counters["brick renders ms"] = 1e3 * bricks;
+        state.counters["rest ms"] = 1e3 * (two.seconds - bricks);
+    }
+}
+
+void BM_BandsOnTwoBoardsAgainstOne(benchmark::State& state) { MultiboardAgainstOne(state, 1, 0, false); }
+void BM_BandsWithANewTableEachFrame(benchmark::State& state) { MultiboardAgainstOne(state, 1, 0, true); }
+void BM_BricksOnTwoBoardsAgainstOne(benchmark::State& state) {
+    MultiboardAgainstOne(state, 2, static_cast<int>(state.range(0)), false);
+}
+
+BENCHMARK(BM_BandsOnTwoBoardsAgainstOne)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BandsWithANewTableEachFrame)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BricksOnTwoBoardsAgainstOne)->ArgName("road")->Arg(1)->Arg(2)->Unit(benchmark::kMillisecond)->Iterations(1);
 
 }  // namespace

@@ -14,7 +14,6 @@
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
-#include "buffers/omni_buffer.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "ulm3/camera.h"

@@ -8,9 +8,9 @@
 
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
-#include "buffers/omni_buffer.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase2.h"
+#include "multiboard/slice_chunks.h"
 #include "volume/sub_volume.h"
 
 namespace ulm3 {
@@ -114,11 +114,8 @@ ULMStatus ULMMultiboardVolumePhase2::LockVolume(ULMLocation) {
 ULMStatus ULMMultiboardVolumePhase2::LoadFromSource() {
     const ULMVolumeRange whole = m_baseVolume->GetRange();
     const int64_t voxelBytes = m_voxelSize / 8;
-    const int64_t sliceBytes = voxelBytes * whole.XSize() * whole.YSize();
-    int slices = whole.ZSize();
-    if (sliceBytes * whole.ZSize() > kLoadChunkBytes)
-        slices = static_cast<int>(std::max<int64_t>(1, kLoadChunkBytes / sliceBytes));
-    const int64_t chunkBytes = sliceBytes * slices;
+    const int slices = ULMSlicesPerChunk(whole, voxelBytes, kLoadChunkBytes);
+    const int64_t chunkBytes = ULMSliceBytes(whole, voxelBytes) * slices;
     ULM_ASSERT_TEXT(chunkBytes == static_cast<int64_t>(static_cast<uint32_t>(chunkBytes)),
                     "chunkSize == bigChunkSize");
     bool mapped = false;

@@ -11,6 +11,7 @@
 #include "foundation/control.h"
 #include "foundation/message_log.h"
 #include "multiboard/brick_blend_order.h"
+#include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "render/render_upper_layers.h"
 #include "render/sample_space.h"
@@ -135,34 +136,10 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     return result;
 }
 
-namespace {
-
-// The application's buffer, told for what it is before any move is tried
-// (no other kind can move to the second scheme), then moved there; null
-// after the message when it cannot be.
-template <class Omni, class Buffer>
-Omni* MovedToBricks(Buffer* inBuffer, int inNumber, ULMObjectType inType, const char* inKind) {
-    if (!IsObjectType(inBuffer, inType)) {
-        ULMOutputMessage("MB2::StartRender buffer %d is not a %s\n", inNumber, inKind);
-        return nullptr;
-    }
-    const ULMStatus migrated = inBuffer->StartMigrate(kULMMultiBoardMode2).Status();
-    if (ULMFailed(migrated)) {
-        ULMOutputMessage("MB2::StartRender buffer %d failed (%s) to migrate from board %d to MB2\n", inNumber,
-                         UlmGetStatusString(migrated), static_cast<int>(inBuffer->GetLocation()));
-        return nullptr;
-    }
-    return static_cast<Omni*>(inBuffer);
-}
-
-}  // namespace
-
 // Under the second scheme the image is one image on one board, which the
 // render moves where it composites.
 ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber) {
-    if (inBuffer == nullptr) return nullptr;
-    auto* omni = MovedToBricks<ULMOmniImageBuffer>(inBuffer, inNumber, kObjectTypeULMOmniImageBuffer,
-                                                   "ULMOmniImageBuffer");
+    ULMOmniImageBuffer* omni = ULMTakeMultiboardImage(inBuffer, inNumber, kULMMultiBoardMode2, "MB2");
     if (omni == nullptr) return nullptr;
     if (omni->GetNumberBuffers() != 1) {
         ULMOutputMessage("MB2::StartRender buffer %d has %d subbuffers but it must only have 1\n", inNumber,
@@ -174,15 +151,9 @@ ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMI
 
 // The depth buffer is a copy on the board of each brick.
 ULMOmniDepthBuffer* ULMMultiboardVolumePhase2::CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber) {
-    if (inBuffer == nullptr) return nullptr;
-    auto* omni = MovedToBricks<ULMOmniDepthBuffer>(inBuffer, inNumber, kObjectTypeULMOmniDepthBuffer,
-                                                   "ULMOmniDepthBuffer");
-    if (omni == nullptr) return nullptr;
-    if (omni->GetNumberBuffers() != m_numSubVolumes) {
-        ULMOutputMessage("MB2::StartRender buffer %d has %d subbuffers but volume has %d\n", inNumber,
-                         omni->GetNumberBuffers(), m_numSubVolumes);
+    ULMOmniDepthBuffer* omni = ULMTakeMultiboardDepth(inBuffer, inNumber, kULMMultiBoardMode2, "MB2");
+    if (omni == nullptr || !ULMHasOnePartPerSubVolume(omni->GetNumberBuffers(), inNumber, m_numSubVolumes, "MB2"))
         return nullptr;
-    }
     return omni;
 }
 

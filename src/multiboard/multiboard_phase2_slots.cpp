@@ -4,7 +4,6 @@
 // on its own board.
 #include <algorithm>
 
-#include "buffers/omni_buffer.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase2.h"
 

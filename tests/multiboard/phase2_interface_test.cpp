@@ -152,7 +152,7 @@ TEST_F(Phase2InterfaceTest, RefusedRenders) {
     };
     const Row rows[] = {
         {"an image that is not location-independent", [&] { return render(internal); }, kULMErrBuffer,
-         "is not a ULMOmniImageBuffer"},
+         "to migrate from board 0 to MB2"},
         {"an image that may not move", [&] { return render(banded); }, kULMErrBuffer, "to migrate from board 3000"},
         {"a depth buffer with a copy too many", [&] { return render(good, threeCopies); }, kULMErrBuffer,
          "has 3 subbuffers but volume has 2"},

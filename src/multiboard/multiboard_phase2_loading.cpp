@@ -106,9 +106,21 @@ ULMStatus ULMMultiboardVolumePhase2::LockVolume(ULMLocation) {
         UndoLock(target);
         return status;
     }
+    // Every brick holds the source as it stands.
+    if (m_volumeSource->HasData()) m_volumeSource->ResetChangedRange();
     m_locked = 1;
     m_bufferValid = 1;
     return kULMOK;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::CatchUpWithSource() {
+    if (!m_locked || !m_volumeSource->HasData()) return kULMOK;
+    const ULMVolumeRange changed = m_volumeSource->ChangedRange(m_baseVolume->GetRange());
+    if (changed.IsEmpty()) return kULMOK;
+    m_volumeSource->ResetChangedRange();
+    const ULMSyncEvent reloaded = StartCopyFromVolume(this, changed, changed.XOrigin(), changed.YOrigin(),
+                                                      changed.ZOrigin(), kULMUseSource);
+    return ULMFailed(reloaded.Status()) ? reloaded.Status() : kULMOK;
 }
 
 ULMStatus ULMMultiboardVolumePhase2::LoadFromSource() {

@@ -105,6 +105,13 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
         ULMOutputMessage("MB2::StartRender the output image buffer the context names is not given\n");
         return ULMSyncEvent(kULMErrBuffer);
     }
+    // Bricks not yet on their boards are put there, and voxels written to
+    // the source since (through a map of it) follow them.
+    if (!m_locked) {
+        const ULMStatus locked = LockVolume(kULMAnyBoard);
+        if (ULMFailed(locked)) return ULMSyncEvent(locked);
+    }
+    if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
 
     // No brick falls back to a resize on its own, on this thread only: one
     // resize of the whole view replaces the composite instead.

@@ -276,6 +276,9 @@ private:
 
     // Loading.
     ULMStatus LoadFromSource();
+    // Reloads into the bricks what was written to the base's source since
+    // they were filled.
+    ULMStatus CatchUpWithSource();
     // StartUpdateAlways into the base (kULMSource) or the bricks (kULMBuffer).
     ULMSyncEvent StartUpdateTo(ULMTarget inTarget, const void* inData, const ULMVolumeRange* inDestinationRange,
                                const ULMFieldDescriptor* inField, int inStrideX, int inStrideY);

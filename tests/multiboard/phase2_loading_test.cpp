@@ -4,6 +4,7 @@
 // write back, and the refusals leave everything as it was.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <numeric>
 #include <vector>
 
@@ -170,6 +171,29 @@ TEST_F(Phase2LoadingTest, MapsWriteBackAndRefuseMixing) {
     unsigned short* wide = nullptr;
     EXPECT_EQ(bricked->MapVolume(kULMAccessReadShared, wide, rows, slices, kULMUseSource), kULMErrArgument);
     EXPECT_EQ(bricked->UnmapVolume(), kULMOK);
+}
+
+// Voxels written into the source through a map of it reach the bricks at
+// the next render; an unlocked volume is put on its boards by a render.
+TEST_F(Phase2LoadingTest, SourceWritesReachTheBricksAtTheNextRender) {
+    ReleasablePointer<ULMMultiboardVolumePhase2> bricked(Bricked(2, false));
+    ASSERT_NE(bricked, nullptr);
+    Aim(10, 20, 96);
+    ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, 96));
+    ASSERT_EQ(bricked->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    EXPECT_TRUE(bricked->IsLocked());
+    const ULMVolumeRange box = AcrossSeam(*bricked);
+    void* mapped = nullptr;
+    unsigned rows = 0, slices = 0;
+    ASSERT_EQ(bricked->MapSubVolume(kULMAccessWrite, box, mapped, rows, slices, kULMUseSource), kULMOK);
+    for (int z = 0; z < box.ZSize(); ++z)
+        for (int y = 0; y < box.YSize(); ++y)
+            std::memset(static_cast<uint8_t*>(mapped) + (size_t(z) * slices + y) * rows, 0x77, size_t(box.XSize()));
+    ASSERT_EQ(bricked->UnmapVolume(), kULMOK);
+    ASSERT_EQ(bricked->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    for (int i = 0; i < 2; ++i)
+        EXPECT_EQ(Read(bricked->Brick(i).GetVolume(), box), Bytes(size_t(box.XSize()) * box.YSize() * box.ZSize(), 0x77))
+            << i;
 }
 
 // A brick that refuses to unlock does not keep the others locked: all are

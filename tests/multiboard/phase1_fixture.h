@@ -64,6 +64,8 @@ protected:
     // The next volumes made are banded over the boards (inSubVolumes: 0 one
     // band per board) or plain.
     static void Banded(bool inOn, int inSubVolumes = 0) {
+        // The banded volume itself, not a mipmap wrapper around a large one.
+        ULMSetParameter("MipmapMinVolumeSize", 16384);
         ULMSetParameter("MultiboardMinVolumeSize", 2);
         ULMSetParameter("MultiboardRenderMode", 1);
         ULMSetParameter("MultiboardForceNumberOfVolumes", static_cast<uint64_t>(inSubVolumes));

@@ -14,6 +14,8 @@
 #include "foundation/control.h"
 #include "foundation/log_capture.h"
 #include "multiboard/phase2_fixture.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/test_api.h"
 #include "ulm3/depth_buffer.h"
 
 namespace ulm3 {
@@ -315,6 +317,60 @@ TEST_F(Phase2InterfaceTest, CoarseViewsResizeOnThisThreadOnly) {
     gULMControl.m_resizeImage = false;
     ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, 24));
     EXPECT_EQ(bricked->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMErrCantSubsample);
+}
+
+}  // namespace
+}  // namespace ulm3
+
+namespace ulm3 {
+namespace {
+
+// A volume large enough for both wrappers comes as a mipmap volume over the
+// bricked one; its coarser level is bricked too, made by one board pass on
+// each brick's board, and draws front to back, its opacity corrected for
+// the longer step as a level's is, as the same mipmap volume over one board
+// does, within one 8-bit step per brick.
+TEST_F(Phase2InterfaceTest, MipmapLevelsOfBricksAreBricks) {
+    FillVoxels(96, 80, 40);
+    Grey(0.3);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
+    ULMSetParameter("MipmapMinVolumeSize", 64);
+    ULMSetParameter("MultiboardMinVolumeSize", 64);
+    ULMSetParameter("MultiboardRenderMode", 2);
+    std::vector<uint32_t> views[2];
+    for (const bool bricks : {false, true}) {
+        ULMSetParameter("MultiboardRenderEnable", bricks ? 1 : 0);
+        ReleasablePointer<ULMVolume> v(
+            ULMVolume::Create(8, ULMVolumeRange(size[0], size[1], size[2], 0, 0, 0), 1, &kRGBA8[0], voxels.data()));
+        ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMipmapVolume));
+        ULMVolume* level0 = v->GetMipmapLevel(0);
+        EXPECT_EQ(IsObjectType(level0, kObjectTypeULMMultiboardVolumePhase2), bricks);
+        ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+        tulx7sim::ClearRequestLog();
+        ASSERT_EQ(v->GenerateMipmapLevel(1, 0, 0.5, 0.5, 0.5), kULMOK);
+        int passes[2] = {0, 0};
+        for (const auto& entry : tulx7sim::RequestLog())
+            if (entry.code == TULX7_DR_RENDER && entry.board >= 0 && entry.board < 2) ++passes[entry.board];
+        ULMVolume* level1 = v->GetMipmapLevel(1);
+        ASSERT_NE(level1, nullptr);
+        EXPECT_EQ(IsObjectType(level1, kObjectTypeULMMultiboardVolumePhase2), bricks);
+        if (bricks) {
+            EXPECT_EQ(passes[0], 1);
+            EXPECT_EQ(passes[1], 1);
+            EXPECT_EQ(static_cast<ULMMultiboardVolumePhase2*>(level1)->GetNumberOfVolumes(), 2);
+        }
+        ASSERT_EQ(v->SetMipmapRange(1, 1), kULMOK);
+        Aim(20, 30, 48);
+        ReleasablePointer<ULMImageBuffer> image(Image(bricks ? kULMMultiBoardMode2 : kULMBoard0, 48));
+        ASSERT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        views[bricks] = Pixels(image);
+    }
+    int worst = 0;
+    for (size_t i = 0; i < views[0].size(); ++i)
+        for (int c = 0; c < 32; c += 8)
+            worst = std::max(worst, std::abs(int(views[1][i] >> c & 255) - int(views[0][i] >> c & 255)));
+    EXPECT_LE(worst, 2);
+    EXPECT_NE(views[0], std::vector<uint32_t>(views[0].size(), 0u));
 }
 
 }  // namespace

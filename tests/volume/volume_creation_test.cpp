@@ -260,6 +260,26 @@ TEST_F(VolumeCreationTest, ModeTwoCutsLargeVolumesIntoBricks) {
         Held<ULMVolume> small(ULMVolume::Create(8, ULMVolumeRange(39, 39, 39, 0, 0, 0), 1, &f8, nullptr));
         EXPECT_TRUE(IsObjectType(small, kObjectTypeULMVolumeInternal));
     }
+    // Both wrappers: the mipmap volume outside with the bricks as its level 0,
+    // or the bricks outside, each brick a mipmap volume as the base is.
+    ULMSetParameter("MultiboardForceNumberOfVolumes", 0);
+    ULMSetParameter("MipmapMinVolumeSize", 40);
+    for (const bool multiboardInside : {true, false}) {
+        ULMSetParameter("MipmapMultiboard", multiboardInside ? 1 : 0);
+        Held<ULMVolume> v(ULMVolume::Create(8, ULMVolumeRange(40, 30, 20, 0, 0, 0), 1, &f8, nullptr));
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->RefCount(), 1);
+        if (multiboardInside) {
+            ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMipmapVolume));
+            EXPECT_TRUE(IsObjectType(v->GetMipmapLevel(0), kObjectTypeULMMultiboardVolumePhase2));
+            EXPECT_EQ(static_cast<ULMMipmapVolume*>(v.GetPointer())->GetMultiboardMode(), 2);
+            continue;
+        }
+        ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMultiboardVolumePhase2));
+        const auto* bricked = static_cast<ULMMultiboardVolumePhase2*>(v.GetPointer());
+        for (int i = 0; i < bricked->GetNumberOfVolumes(); ++i)
+            EXPECT_TRUE(IsObjectType(bricked->Brick(i).GetVolume(), kObjectTypeULMMipmapVolume)) << i;
+    }
     EXPECT_EQ(LiveObjects(), before);
 }
 

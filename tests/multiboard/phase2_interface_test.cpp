@@ -371,6 +371,15 @@ TEST_F(Phase2InterfaceTest, MipmapLevelsOfBricksAreBricks) {
             worst = std::max(worst, std::abs(int(views[1][i] >> c & 255) - int(views[0][i] >> c & 255)));
     EXPECT_LE(worst, 2);
     EXPECT_NE(views[0], std::vector<uint32_t>(views[0].size(), 0u));
+    // Asked for by location, a level of either multiboard kind is made over
+    // a plain level 0 too.
+    ULMSetParameter("MultiboardRenderEnable", 0);
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(8, ULMVolumeRange(size[0], size[1], size[2], 0, 0, 0), 1, &kRGBA8[0], voxels.data()));
+    ASSERT_EQ(v->CreateMipmapLevel(1, kULMMultiBoardMode1, ULMVolumeRange(48, 40, 20, 0, 0, 0)), kULMOK);
+    ASSERT_EQ(v->CreateMipmapLevel(2, kULMMultiBoardMode2, ULMVolumeRange(24, 20, 10, 0, 0, 0)), kULMOK);
+    EXPECT_TRUE(IsObjectType(v->GetMipmapLevel(1), kObjectTypeULMMultiboardVolumePhase1));
+    EXPECT_TRUE(IsObjectType(v->GetMipmapLevel(2), kObjectTypeULMMultiboardVolumePhase2));
 }
 
 }  // namespace

@@ -106,3 +106,22 @@ TEST_F(Phase2RenderTest, SumsAndCountsAreExact) {
 
 }  // namespace
 }  // namespace ulm3
+
+namespace ulm3 {
+namespace {
+
+// A picture some hundreds of pixels wide, composited on a board: every
+// pixel is written, up to the last row and column, as one board writes it.
+TEST_F(Phase2RenderTest, LargePicturesAreCompositedToTheirLastPixel) {
+    gULMControl.m_multiboard2ForceRender = 1;
+    constexpr int kSide = 300;
+    Aim(25, 35, kSide);
+    PureGrey(30);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
+    ReleasablePointer<ULMMultiboardVolumePhase2> bricked(Bricked(2));
+    ASSERT_NE(bricked, nullptr);
+    EXPECT_EQ(Bricks(bricked, kSide), OneBoard(kSide));
+}
+
+}  // namespace
+}  // namespace ulm3

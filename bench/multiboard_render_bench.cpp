@@ -4,22 +4,24 @@
 // volume renders on board 0; the phase-1 volume keeps a copy on boards 0
 // and 1 and renders half the image on each. Both run in steady state
 // (locked, the image in place, a frame drawn first) and are timed from the
-// start of the render to the image fetched into host memory. Samples a
-// second are the one-board frame's chip samples over each run's time (the
-// same work, so their ratio is the speed-up); each run's own sample count is
-// printed beside them, and so is the process's processor time a frame, whose
-// ratio to the frame's wall time is how many threads were busy on average:
-// what a machine shared with other work lets two boards have. Every board
+// start of the render to the image fetched into host memory, their frames
+// alternating so that both meet the same load of a shared machine; the
+// times are medians and the speed-up is the median of each pair's ratio.
+// Samples a second are the one-board frame's chip samples over each run's
+// time (the same work); each run's own sample count is printed beside them,
+// and so is the process's processor time a frame over its wall time: how
+// many threads were busy on average, what the machine let the boards have. Every board
 // renders on as many chip threads as the other: one, or two where the
 // machine has four cores or more. The second benchmark changes the
 // classifier's table before every frame, as an application editing its
 // transfer function does: each board then loads the new table before it
-// renders its band. The third cuts the volume into two bricks on boards 0
-// and 1 instead and composites their partial images, once per compositing
-// road (Multiboard2ForceRender 1: on a board, 2: on the host); beside its
-// frames it times the bricks' own renders alone (both started, then both
-// waited for), to show what the copies or unloads, the composite and the
-// waits between them add.
+// renders its band.
+// The third cuts the volume into two bricks on boards 0 and 1 instead and
+// composites their partial images, once per compositing road
+// (Multiboard2ForceRender 1: on a board, 2: on the host); between its frames
+// it times the bricks' own renders alone (both started, then both waited
+// for), to show what the copies or unloads, the composite and the waits
+// between them add.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -46,7 +48,8 @@ using namespace ulm3;
 using Clock = std::chrono::steady_clock;
 
 constexpr int kImage = 512;
-constexpr int kFrames = 5;
+// Timed frames of each run, after one frame of each that is not timed.
+constexpr int kFrames = 9;
 
 // The process's processor time so far, every thread's.
 double ProcessorSeconds() {
@@ -56,37 +59,51 @@ double ProcessorSeconds() {
            1e-6 * double(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec);
 }
 
-struct Run {
-    double seconds = 0.0;     // median frame, render start to image fetched
-    double processor = 0.0;   // the processor time of that frame
-    uint64_t samples = 0;     // chip samples of one frame, all boards
+double Median(std::vector<double> v) {
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+// One frame: the render started, waited for and the image fetched.
+struct Frame {
+    double seconds = 0.0;    // render start to image fetched
+    double processor = 0.0;  // the process's processor time meanwhile
+    uint64_t samples = 0;    // chip samples, all boards
     ULMStatus status = kULMOK;
 };
 
-// A warm-up frame, then kFrames timed ones; with inNewTable the table
-// changes before every frame.
-Run Frames(ULMVolume* inVolume, ULMContext* inContext, ULMLookupTable* inTable, bool inNewTable,
-           ULMImageBuffer* inImage, int inBoards) {
+Frame Draw(ULMVolume* inVolume, ULMContext* inContext, ULMImageBuffer* inImage, std::vector<uint32_t>& ioPixels) {
+    Frame frame;
+    tulx7sim::ClearChipDiagnostics();
+    const double p0 = ProcessorSeconds();
+    const auto t0 = Clock::now();
+    frame.status = inVolume->StartRender(inContext, inImage, nullptr, nullptr, nullptr).Wait(-1);
+    if (frame.status == kULMOK) frame.status = inImage->Unload(ioPixels.data(), ULMImageRange(kImage, kImage, 0, 0), 0);
+    frame.seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    frame.processor = ProcessorSeconds() - p0;
+    for (int b = 0; b < 2; ++b) frame.samples += tulx7sim::GetChipDiagnostics(b).samples;
+    return frame;
+}
+
+// The medians of a run's frames.
+struct Run {
+    double seconds = 0.0;
+    double busy = 0.0;  // processor time over wall time: threads busy on average
+    uint64_t samples = 0;
+    ULMStatus status = kULMOK;
+};
+
+Run Summary(const std::vector<Frame>& inFrames) {
     Run run;
-    std::vector<uint32_t> pixels(size_t{kImage} * kImage);
-    const ULMImageRange whole(kImage, kImage, 0, 0);
-    std::vector<std::pair<double, double>> frames;
-    for (int frame = 0; frame <= kFrames && run.status == kULMOK; ++frame) {
-        if (inNewTable) inTable->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
-        tulx7sim::ClearChipDiagnostics();
-        const double p0 = ProcessorSeconds();
-        const auto t0 = Clock::now();
-        run.status = inVolume->StartRender(inContext, inImage, nullptr, nullptr, nullptr).Wait(-1);
-        if (run.status == kULMOK) run.status = inImage->Unload(pixels.data(), whole, 0);
-        if (frame > 0)
-            frames.emplace_back(std::chrono::duration<double>(Clock::now() - t0).count(), ProcessorSeconds() - p0);
-        run.samples = 0;
-        for (int b = 0; b < inBoards; ++b) run.samples += tulx7sim::GetChipDiagnostics(b).samples;
+    std::vector<double> seconds, busy;
+    for (const Frame& f : inFrames) {
+        if (f.status != kULMOK) run.status = f.status;
+        seconds.push_back(f.seconds);
+        busy.push_back(f.processor / f.seconds);
+        run.samples = f.samples;
     }
-    if (frames.empty()) return run;
-    std::nth_element(frames.begin(), frames.begin() + frames.size() / 2, frames.end());
-    run.seconds = frames[frames.size() / 2].first;
-    run.processor = frames[frames.size() / 2].second;
+    run.seconds = Median(seconds);
+    run.busy = Median(busy);
     return run;
 }
 
@@ -113,9 +130,10 @@ ULMStatus MakeScene(std::vector<uint8_t>& inVoxels, int inSide, ULMLocation inIm
 }
 
 // The bricks' own renders alone, each with its share of the context's trim
-// box as the bricked render gives it, both started and then waited for: the
-// median of kFrames, in seconds.
-double BrickRenders(ULMMultiboardVolumePhase2& inBricks, const ULMContext* inContext, ULMImageBuffer* const* ioImages) {
+// box and drawing its footprint only, as the bricked render has them draw:
+// both started and then waited for; seconds, or -1 when one failed.
+double BrickRenders(ULMMultiboardVolumePhase2& inBricks, const ULMContext* inContext,
+                    ULMImageBuffer* const (&ioImages)[2]) {
     double box[6];
     inContext->GetTrimPlanes(box[0], box[1], box[2], box[3], box[4], box[5]);
     const TrimRange trims(box[0], box[1], box[2], box[3], box[4], box[5]);
@@ -125,21 +143,16 @@ double BrickRenders(ULMMultiboardVolumePhase2& inBricks, const ULMContext* inCon
         clones[i]->SetRenderArea(ULMContext::kVolume);
         clones[i]->SetTrimPlanes(t.minX, t.maxX, t.minY, t.maxY, t.minZ, t.maxZ);
     }
-    std::vector<double> times;
-    for (int frame = 0; frame <= kFrames; ++frame) {
-        const auto t0 = Clock::now();
-        ULMSyncEvent events[2];
-        for (int i = 0; i < 2; ++i)
-            events[i] = inBricks.Brick(i)->StartRender(clones[i], ioImages[i], nullptr, nullptr, nullptr);
-        const bool done = events[0].Wait(-1) == kULMOK && events[1].Wait(-1) == kULMOK;
-        if (frame > 0) times.push_back(done ? std::chrono::duration<double>(Clock::now() - t0).count() : -1.0);
-    }
+    const auto t0 = Clock::now();
+    ULMSyncEvent events[2];
+    for (int i = 0; i < 2; ++i) events[i] = inBricks.Brick(i)->StartRender(clones[i], ioImages[i], nullptr, nullptr, nullptr);
+    const bool done = events[0].Wait(-1) == kULMOK && events[1].Wait(-1) == kULMOK;
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
     for (ULMContext* clone : clones) clone->Release();
-    std::nth_element(times.begin(), times.begin() + times.size() / 2, times.end());
-    return times[times.size() / 2];
+    return done ? seconds : -1.0;
 }
 
-// Render mode 1 (bands, inRoad unused) or 2 (two bricks composited on the
+// Render mode 1 (bands; inRoad unused) or 2 (two bricks composited on the
 // road inRoad) against the plain volume on board 0.
 void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool inNewTable) {
     const int perBoard = std::thread::hardware_concurrency() >= 4 ? 2 : 1;
@@ -169,8 +182,11 @@ void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool 
     context->SetCamera(camera);
     context->SetBlendMode(kULMBlendFTB);
 
-    Run one, two;
-    double bricks = 0.0;
+    // The two runs' frames alternate, so that both see the same load of a
+    // machine shared with other work; the speed-up is the median of each
+    // pair's ratio.
+    std::vector<Frame> ones, twos;
+    std::vector<double> ratios, bricks;
     {
         ULMSetParameter("MultiboardRenderEnable", 0);
         Scene plain;
@@ -180,23 +196,35 @@ void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool 
         if (status == kULMOK)
             status = MakeScene(voxels, side, inMode == 1 ? kULMMultiBoardMode1 : kULMMultiBoardMode2, spread);
         if (status != kULMOK) return state.SkipWithError(("set-up refused: " + std::to_string(status)).c_str());
+        std::vector<uint32_t> pixels(size_t{kImage} * kImage);
+        auto* bricked = inMode == 2 && IsObjectType(spread.volume, kObjectTypeULMMultiboardVolumePhase2)
+                            ? static_cast<ULMMultiboardVolumePhase2*>(spread.volume)
+                            : nullptr;
+        const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                             {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+        ULMImageBuffer* const partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, rgba8),
+                                             ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, rgba8)};
         for (auto _ : state) {
-            one = Frames(plain.volume, context, table, inNewTable, plain.image, 1);
-            two = Frames(spread.volume, context, table, inNewTable, spread.image, 2);
+            for (int frame = 0; frame <= kFrames; ++frame) {
+                if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
+                const Frame one = Draw(plain.volume, context, plain.image, pixels);
+                if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
+                const Frame two = Draw(spread.volume, context, spread.image, pixels);
+                const double alone = bricked != nullptr ? BrickRenders(*bricked, context, partials) : 0.0;
+                if (frame == 0) continue;
+                if (bricked != nullptr) bricks.push_back(alone);
+                ones.push_back(one);
+                twos.push_back(two);
+                ratios.push_back(one.seconds / two.seconds);
+            }
         }
-        if (inMode == 2 && IsObjectType(spread.volume, kObjectTypeULMMultiboardVolumePhase2)) {
-            const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                                 {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-            ULMImageBuffer* partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, rgba8),
-                                           ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, rgba8)};
-            bricks = BrickRenders(*static_cast<ULMMultiboardVolumePhase2*>(spread.volume), context, partials);
-            for (ULMImageBuffer* partial : partials) partial->Release();
-        }
+        for (ULMImageBuffer* partial : partials) partial->Release();
     }
     ULMSetParameter("Multiboard2ForceRender", 0);
     context->Release();
     table->Release();
     ULMClose();
+    const Run one = Summary(ones), two = Summary(twos);
     if (one.status != kULMOK || two.status != kULMOK)
         return state.SkipWithError(("render refused: " + std::to_string(one.status) + ", " +
                                     std::to_string(two.status)).c_str());
@@ -208,14 +236,14 @@ void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool 
     state.counters["2 boards ms"] = 1e3 * two.seconds;
     state.counters["1 board samples/s"] = sampled / one.seconds;
     state.counters["2 boards samples/s"] = sampled / two.seconds;
-    state.counters["speed-up"] = one.seconds / two.seconds;
+    state.counters["speed-up"] = Median(ratios);
     state.counters["1 board samples"] = sampled;
     state.counters["2 boards samples"] = static_cast<double>(two.samples);
-    state.counters["1 board busy threads"] = one.processor / one.seconds;
-    state.counters["2 boards busy threads"] = two.processor / two.seconds;
-    if (bricks > 0.0) {
-        state.counters["brick renders ms"] = 1e3 * bricks;
-        state.counters["rest ms"] = 1e3 * (two.seconds - bricks);
+    state.counters["1 board busy threads"] = one.busy;
+    state.counters["2 boards busy threads"] = two.busy;
+    if (!bricks.empty()) {
+        state.counters["brick renders ms"] = 1e3 * Median(bricks);
+        state.counters["rest ms"] = 1e3 * (two.seconds - Median(bricks));
     }
 }
 

@@ -13,6 +13,7 @@
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase1.h"
 #include "multiboard/slice_chunks.h"
+#include "volume/typed_volume_map.h"
 #include "volume/volume_forwarding.h"
 #include "volume/volume_internal.h"
 
@@ -203,6 +204,7 @@ ULMStatus ULMMultiboardVolumePhase1::UnloadField(void* outVoxels, const ULMVolum
 ULMSyncEvent ULMMultiboardVolumePhase1::StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
                                                     ULMSource inSource) const {
     if (m_baseVolume == nullptr) NoBaseVolume();
+    ULMRecursiveLock hold(m_lock);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
     if (inSource == kULMUseSource) return m_baseVolume->StartUnload(outVoxels, inVolumeRange, kULMUseSource);
@@ -214,6 +216,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
                                                          const ULMFieldDescriptor& inField,
                                                          ULMSource inSource) const {
     if (m_baseVolume == nullptr) NoBaseVolume();
+    ULMRecursiveLock hold(m_lock);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
     if (inSource == kULMUseSource)
         return m_baseVolume->StartUnloadField(outVoxels, inVolumeRange, inField, kULMUseSource);
@@ -315,53 +318,37 @@ ULMStatus ULMMultiboardVolumePhase1::UnmapVolume() {
     return status;
 }
 
-namespace {
-
-// The typed maps need voxels of the pointer's width.
-template <typename T>
-ULMStatus MapTyped(ULMMultiboardVolumePhase1& ioVolume, ULMAccessType inAccess, const ULMVolumeRange& inRange,
-                   T*& outBaseAddress, unsigned& outSx, unsigned& outSy, ULMSource inSource) {
-    outBaseAddress = nullptr;
-    if (ioVolume.GetVoxelSize() != static_cast<int>(8 * sizeof(T))) return kULMErrArgument;
-    void* address = nullptr;
-    const ULMStatus status = ioVolume.MapSubVolume(inAccess, inRange, address, outSx, outSy, inSource);
-    outBaseAddress = static_cast<T*>(address);
-    return status;
-}
-
-}  // namespace
-
 ULMStatus ULMMultiboardVolumePhase1::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
                                                   unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
                                                   ULMSource inSource) {
-    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
+    return MapVoxelsAs(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMMultiboardVolumePhase1::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
                                                   unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
                                                   ULMSource inSource) {
-    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
+    return MapVoxelsAs(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMMultiboardVolumePhase1::MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
                                                   unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
                                                   ULMSource inSource) {
-    return MapTyped(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
+    return MapVoxelsAs(*this, inAccess, inVolumeRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMMultiboardVolumePhase1::MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress,
                                                unsigned& outSx, unsigned& outSy, ULMSource inSource) {
-    return MapTyped(*this, inAccess, GetRange(), outBaseAddress, outSx, outSy, inSource);
+    return MapVoxelsAs(*this, inAccess, GetRange(), outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMMultiboardVolumePhase1::MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress,
                                                unsigned& outSx, unsigned& outSy, ULMSource inSource) {
-    return MapTyped(*this, inAccess, GetRange(), outBaseAddress, outSx, outSy, inSource);
+    return MapVoxelsAs(*this, inAccess, GetRange(), outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMMultiboardVolumePhase1::MapVolume(ULMAccessType inAccess, unsigned int*& outBaseAddress,
                                                unsigned& outSx, unsigned& outSy, ULMSource inSource) {
-    return MapTyped(*this, inAccess, GetRange(), outBaseAddress, outSx, outSy, inSource);
+    return MapVoxelsAs(*this, inAccess, GetRange(), outBaseAddress, outSx, outSy, inSource);
 }
 
 ULMStatus ULMMultiboardVolumePhase1::MapVolume(ULMAccessType inAccess, void*& outBaseAddress, unsigned& outSx,

@@ -413,9 +413,11 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartResampleBuffer(ULMVolume* ioDestina
                                                             const ULMClassifier& inClassifier) {
     if (inSourceRange.IsEmpty() || inDestinationRange.IsEmpty()) return ULMSyncEvent(kULMOK);
     if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
+    // A mipmap destination may wrap another phase-1 volume: it is told
+    // before this one's lock is taken.
+    ULMVolume* destination = WrittenVolume(ioDestination);
     ULMRecursiveLock hold(m_lock);
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
-    ULMVolume* destination = WrittenVolume(ioDestination);
     if (IsObjectType(destination, kObjectTypeULMMultiboardVolumePhase1)) {
         auto* paired = static_cast<ULMMultiboardVolumePhase1*>(destination);
         if (paired->m_numberRealVolumes == m_numberRealVolumes) {
@@ -446,9 +448,9 @@ ULMStatus ULMMultiboardVolumePhase1::RenderToVolume(const ULMContext* inContext,
 ULMSyncEvent ULMMultiboardVolumePhase1::StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                                             RenderToVolumeMode inMode) {
     if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
+    ULMVolume* destination = WrittenVolume(ioOutVolume);
     ULMRecursiveLock hold(m_lock);
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
-    ULMVolume* destination = WrittenVolume(ioOutVolume);
     if (IsObjectType(destination, kObjectTypeULMVolumeInternal)) {
         const ULMLocation at = destination->GetBufferLocation();
         const int which = at == kULMNoBufferAttached ? 0 : static_cast<int>(at);

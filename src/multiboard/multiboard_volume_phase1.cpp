@@ -8,8 +8,8 @@
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
+#include "resample/mipmap_volume.h"
 #include "volume/volume_internal.h"
-#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 
@@ -80,9 +80,8 @@ ULMVolume* ULMMultiboardVolumePhase1::MakeCopy() const {
         copy->AddRef();
         return copy;
     }
-    // The wrapper volume creation uses, which takes its own reference on the
-    // plain copy.
-    return ULMGetMipmapVolumeFactory()(copy, m_volumeSource);
+    // The wrapper takes its own reference on the plain copy.
+    return ULMMipmapVolume::Create(copy, m_volumeSource);
 }
 
 // An open map is ended first, as UnmapVolume would: a simulated write map

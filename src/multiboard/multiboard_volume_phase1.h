@@ -26,13 +26,16 @@
 namespace ulm3 {
 
 // Threads: the copies and the sub-volume table are fixed from construction
-// to destruction, so calls are forwarded to them without a lock. m_lock
+// to destruction, so queries reach the base without a lock. Everything that
+// drives the copies holds m_lock: the copies share one volume source, whose
+// record of changed voxels each copy reads and clears under its own lock
+// alone, so the copies are driven by one thread at a time; m_lock also
 // holds the object's own bookkeeping (the maps, the unload turn) and keeps
 // whole the sequences that must not interleave with another thread's (a
-// lock, the lock a render makes on demand, a map); it is never held while
-// waiting for another volume's lock that could be waiting for it. The
-// serials are atomic, so that a paired pass may advance another phase-1
-// volume's without its lock.
+// lock, the lock a render makes on demand). The board work that a call
+// queues runs on after it lets go. The serials are atomic, so that a paired
+// pass may advance another phase-1 volume's without its lock, which is never
+// taken while this one's is held.
 class ULMMultiboardVolumePhase1 final : public ULMVolume {
 public:
     // Kind of the open map.
@@ -241,14 +244,15 @@ private:
     // The copies, for the forwarding helpers: copy i serves sub-volume i;
     // none without a base volume.
     std::span<ULMVolume* const> Copies() const;
-    // Makes the copy for sub-volume inIndex over the shared source, with the
-    // base's fields (wrapped in a mipmap volume when the base is one); null
-    // when none can be made.
+    // A new copy over the shared source, with the base's fields (wrapped in a
+    // mipmap volume when the base is one), holding one reference for the
+    // caller; null when none can be made.
     ULMVolume* MakeCopy() const;
     // The serials of a change, advanced before it is passed on.
     enum class Serials { kNone, kVolume, kState, kBoth };
     void Advance(Serials inSerials);
-    // A change forwarded to every copy in turn until the first failure.
+    // A change forwarded to every copy in turn until the first failure, and
+    // a start forwarded into one joined event.
     template <typename Set>
     ULMStatus ForwardSetter(Serials inSerials, Set&& inSet);
     template <typename Start>
@@ -297,6 +301,7 @@ private:
 template <typename Set>
 ULMStatus ULMMultiboardVolumePhase1::ForwardSetter(Serials inSerials, Set&& inSet) {
     if (m_baseVolume == nullptr) return kULMErrVolume;
+    ULMRecursiveLock hold(m_lock);
     Advance(inSerials);
     const ULMStatus status = ULMForwardSetter(Copies(), kULMErrVolume, inSet);
     return ULMFailed(status) ? status : kULMOK;
@@ -305,6 +310,7 @@ ULMStatus ULMMultiboardVolumePhase1::ForwardSetter(Serials inSerials, Set&& inSe
 template <typename Start>
 ULMSyncEvent ULMMultiboardVolumePhase1::ForwardStart(Serials inSerials, Start&& inStart) {
     if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
+    ULMRecursiveLock hold(m_lock);
     Advance(inSerials);
     return ULMForwardStart(Copies(), kULMErrVolume, inStart);
 }

@@ -333,6 +333,7 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
         {ULM3_RENDER, "in.vox out.png --frame boxes", "--frame boxes"},
         {ULM3_RENDER, "in.vox out.png --window 1", "--window 1"},
         {ULM3_RENDER, "in.vox out.png --colour", "--colour"},
+        {ULM3_RENDER, "in.vox out.png --multiboard stripes", "--multiboard stripes"},
         {ULM3_RENDER, "in.vox", "in.vox"},
         {ULM3_VOXMAKE, "--bits 12 out.vox", "--bits 12"},
         {ULM3_VOXMAKE, "--field-bits 17 out.vox", "--field-bits 17"},
@@ -356,6 +357,28 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
         EXPECT_EQ(Run(std::string(program) + " --help"), 0);
         EXPECT_NE(m_output.find("usage:"), std::string::npos);
         EXPECT_TRUE(m_errors.empty());
+    }
+}
+
+// With --multiboard bands the volume lies on every board the platform has
+// (TULX7SIM_BOARDS) and each board renders its band of the picture: the
+// picture is the one-board picture, byte for byte, and the run says how
+// many bands it drew.
+TEST_F(RenderPng, BandsOnEveryBoardGiveTheOneBoardPicture) {
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --shape phantom --size 72 64 56 phantom.vox"), 0) << m_errors;
+    for (const int boards : {1, 2, 3, 8}) {
+        SCOPED_TRACE(boards);
+        const std::string platform = "TULX7SIM_BOARDS=" + std::to_string(boards) + " ";
+        ASSERT_EQ(Run(platform + ULM3_RENDER " phantom.vox one.png --size 203 --shade"), 0) << m_errors;
+        ASSERT_EQ(Run(platform + ULM3_RENDER " phantom.vox bands.png --size 203 --shade --multiboard bands"), 0)
+            << m_errors;
+        const std::string said = boards == 1 ? "one board: the picture in one piece"
+                                             : "the picture in " + std::to_string(boards) + " bands, one per board";
+        EXPECT_NE(m_output.find(said), std::string::npos) << m_output;
+        const std::vector<png_byte> one = Grey("one.png"), bands = Grey("bands.png");
+        ASSERT_EQ(one.size(), 203u * 203u);
+        EXPECT_GT(std::count_if(one.begin(), one.end(), [](png_byte g) { return g > 0; }), 10000);
+        EXPECT_EQ(bands, one);
     }
 }
 
@@ -439,6 +462,6 @@ TEST_F(RenderPng, BricksOnEveryBoardDrawTheOneBoardPicture) {
             EXPECT_EQ(bricks, one);
         }
     }
-    EXPECT_NE(Run(ULM3_RENDER " p.vox b.png --multiboard bands"), 0);
-    EXPECT_TRUE(OneLineNaming("--multiboard bands")) << m_errors;
+    EXPECT_NE(Run(ULM3_RENDER " p.vox b.png --multiboard cubes"), 0);
+    EXPECT_TRUE(OneLineNaming("--multiboard cubes")) << m_errors;
 }

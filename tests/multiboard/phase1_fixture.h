@@ -62,9 +62,8 @@ protected:
     }
 
     // The next volumes made are banded over the boards (inSubVolumes: 0 one
-    // band per board) or plain.
+    // band per board) or plain, and never wrapped in a mipmap volume.
     static void Banded(bool inOn, int inSubVolumes = 0) {
-        // The banded volume itself, not a mipmap wrapper around a large one.
         ULMSetParameter("MipmapMinVolumeSize", 16384);
         ULMSetParameter("MultiboardMinVolumeSize", 2);
         ULMSetParameter("MultiboardRenderMode", 1);

@@ -12,6 +12,7 @@
 #include "foundation/message_log.h"
 #include "multiboard/brick_blend_order.h"
 #include "multiboard/multiboard_buffer_checks.h"
+#include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "render/render_upper_layers.h"
 #include "render/sample_space.h"
@@ -32,13 +33,6 @@ ULMStatus StatusNow(const ULMSyncEvent& inEvent) {
 bool MayWriteDepth(const ULMContext* inContext) {
     return inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer0) != ULMContext::kAlwaysFail ||
            inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer1) != ULMContext::kAlwaysFail;
-}
-
-// A plain volume of a brick: the brick itself, or level 0 of a mipmap brick.
-ULMVolumeInternal* PlainOf(ULMVolume* inBrick) {
-    if (IsObjectType(inBrick, kObjectTypeULMVolumeInternal)) return static_cast<ULMVolumeInternal*>(inBrick);
-    ULMVolume* level0 = inBrick != nullptr ? inBrick->GetMipmapLevel(0) : nullptr;
-    return IsObjectType(level0, kObjectTypeULMVolumeInternal) ? static_cast<ULMVolumeInternal*>(level0) : nullptr;
 }
 
 }  // namespace
@@ -198,7 +192,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderBricks(const RenderRequest& inRequ
 // over the base volume's whole range (or its active part), which no brick
 // holds alone.
 ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRequest) {
-    ULMVolumeInternal* plain = PlainOf(m_subvolume[m_blendIndex[0]].GetVolume());
+    ULMVolumeInternal* plain = ULMPlainVolumeOf(m_subvolume[m_blendIndex[0]].GetVolume(), true);
     ULMImageBuffer* output = inRequest.isMPR ? inRequest.buffers.color[0]
                                              : GetOutputImageBuffer(inRequest.context, inRequest.buffers.color[0],
                                                                     inRequest.buffers.color[1]);

@@ -203,8 +203,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(first);
     KWBBoard* stackBoard = KWBBoard::GetBoard(static_cast<int>(stack->GetLocation()));
     if (stackBoard == nullptr) return ULMSyncEvent(kULMErrBuffer);
-    // Old pixels of an earlier frame, and planes past the bricks, must not
-    // show: the whole stack is cleared before any brick draws.
+    // Old pixels of an earlier frame must not show: every plane the
+    // composite reads (one a brick; those past them it never reads) is
+    // cleared before any brick draws.
     for (int i = 0; i < n; ++i) {
         status = m_blendVolume->GetBuffer(i)->SetOffset(stackRange.XOrigin(), stackRange.YOrigin());
         if (status != kULMOK) return ULMSyncEvent(status);
@@ -214,7 +215,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
                                     : PackBorder(border, layout, bits);
     ULMImageRange stackPlane = stackRange;
     KWBRange cleared = BoardBox(stackPlane, 0);
-    cleared.maxW = static_cast<int16_t>((n - 1) | 3);
+    cleared.maxW = static_cast<int16_t>(n - 1);
     ULMEventJoin work;
     const ULMSyncEvent clearing = stackBoard->StartClearBuffer(stack->GetBuffer(), clearValue, cleared);
     if (ULMFailed(clearing.Status())) return clearing;

@@ -16,6 +16,12 @@
 // classifier's table before every frame, as an application editing its
 // transfer function does: each board then loads the new table before it
 // renders its band.
+// The third cuts the volume into two bricks on boards 0 and 1 instead and
+// composites their partial images, once per compositing road
+// (Multiboard2ForceRender 1: on a board, 2: on the host); between its frames
+// it times the bricks' own renders alone (both started, then both waited
+// for), to show what the copies or unloads, the composite and the waits
+// between them add.
 #include <benchmark/benchmark.h>
 
 #include <algorithm>
@@ -30,6 +36,8 @@
 #include <sys/resource.h>
 
 #include "blob_volume.h"
+#include "foundation/shareable.h"
+#include "multiboard/multiboard_volume_phase2.h"
 #include "tulx7sim/chip_model.h"
 #include "tulx7sim/rendering_chip.h"
 #include "ulm3.h"
@@ -121,8 +129,33 @@ ULMStatus MakeScene(std::vector<uint8_t>& inVoxels, int inSide, ULMLocation inIm
     return outScene.volume->LockVolume(kULMBoard0);
 }
 
-// The benchmark's argument is the chip threads each board may use.
-void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
+// The bricks' own renders alone, each with its share of the context's trim
+// box and drawing its footprint only, as the bricked render has them draw:
+// both started and then waited for; seconds, or -1 when one failed.
+double BrickRenders(ULMMultiboardVolumePhase2& inBricks, const ULMContext* inContext,
+                    ULMImageBuffer* const (&ioImages)[2]) {
+    double box[6];
+    inContext->GetTrimPlanes(box[0], box[1], box[2], box[3], box[4], box[5]);
+    const TrimRange trims(box[0], box[1], box[2], box[3], box[4], box[5]);
+    ULMContext* clones[2] = {CloneContext(inContext), CloneContext(inContext)};
+    for (int i = 0; i < 2; ++i) {
+        const TrimRange t = inBricks.Division().IntersectTrim(trims, i);
+        clones[i]->SetRenderArea(ULMContext::kVolume);
+        clones[i]->SetTrimPlanes(t.minX, t.maxX, t.minY, t.maxY, t.minZ, t.maxZ);
+    }
+    const auto t0 = Clock::now();
+    ULMSyncEvent events[2];
+    for (int i = 0; i < 2; ++i) events[i] = inBricks.Brick(i)->StartRender(clones[i], ioImages[i], nullptr, nullptr, nullptr);
+    const bool done = events[0].Wait(-1) == kULMOK && events[1].Wait(-1) == kULMOK;
+    const double seconds = std::chrono::duration<double>(Clock::now() - t0).count();
+    for (ULMContext* clone : clones) clone->Release();
+    return done ? seconds : -1.0;
+}
+
+// Render mode 1 (bands; inRoad unused) or 2 (two bricks composited on the
+// road inRoad) against the plain volume on board 0. The benchmark's first
+// argument is the chip threads each board may use.
+void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool inNewTable) {
     const int perBoard = static_cast<int>(state.range(0));
     setenv("TULX7SIM_BOARD_THREADS", std::to_string(perBoard).c_str(), 1);
     tulx7sim::SetChipThreads(2 * perBoard);
@@ -131,8 +164,9 @@ void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
     // The volumes themselves, not a mipmap wrapper around them.
     ULMSetParameter("MipmapMinVolumeSize", 16384);
     ULMSetParameter("MultiboardMinVolumeSize", 2);
-    ULMSetParameter("MultiboardRenderMode", 1);
+    ULMSetParameter("MultiboardRenderMode", static_cast<uint64_t>(inMode));
     ULMSetParameter("MultiboardForceNumberOfVolumes", 2);
+    ULMSetParameter("Multiboard2ForceRender", static_cast<uint64_t>(inRoad));
     const int side = ULMConfiguration::GetAvailableMemory(0) > (512ull << 20) ? 512 : 256;
     std::vector<uint8_t> voxels = BlobVoxels(side);
 
@@ -153,29 +187,41 @@ void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
     // machine shared with other work; the speed-up is the median of each
     // pair's ratio.
     std::vector<Frame> ones, twos;
-    std::vector<double> ratios;
+    std::vector<double> ratios, bricks;
     {
         ULMSetParameter("MultiboardRenderEnable", 0);
         Scene plain;
         ULMStatus status = MakeScene(voxels, side, kULMBoard0, plain);
         ULMSetParameter("MultiboardRenderEnable", 1);
-        Scene banded;
-        if (status == kULMOK) status = MakeScene(voxels, side, kULMMultiBoardMode1, banded);
+        Scene spread;
+        if (status == kULMOK)
+            status = MakeScene(voxels, side, inMode == 1 ? kULMMultiBoardMode1 : kULMMultiBoardMode2, spread);
         if (status != kULMOK) return state.SkipWithError(("set-up refused: " + std::to_string(status)).c_str());
         std::vector<uint32_t> pixels(size_t{kImage} * kImage);
+        auto* bricked = inMode == 2 && IsObjectType(spread.volume, kObjectTypeULMMultiboardVolumePhase2)
+                            ? static_cast<ULMMultiboardVolumePhase2*>(spread.volume)
+                            : nullptr;
+        const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                             {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+        ULMImageBuffer* const partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, rgba8),
+                                             ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, rgba8)};
         for (auto _ : state) {
             for (int frame = 0; frame <= kFrames; ++frame) {
                 if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
                 const Frame one = Draw(plain.volume, context, plain.image, pixels);
                 if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
-                const Frame two = Draw(banded.volume, context, banded.image, pixels);
+                const Frame two = Draw(spread.volume, context, spread.image, pixels);
+                const double alone = bricked != nullptr ? BrickRenders(*bricked, context, partials) : 0.0;
                 if (frame == 0) continue;
+                if (bricked != nullptr) bricks.push_back(alone);
                 ones.push_back(one);
                 twos.push_back(two);
                 ratios.push_back(one.seconds / two.seconds);
             }
         }
+        for (ULMImageBuffer* partial : partials) partial->Release();
     }
+    ULMSetParameter("Multiboard2ForceRender", 0);
     context->Release();
     table->Release();
     ULMClose();
@@ -196,10 +242,17 @@ void BandsAgainstOne(benchmark::State& state, bool inNewTable) {
     state.counters["2 boards samples"] = static_cast<double>(two.samples);
     state.counters["1 board busy threads"] = one.busy;
     state.counters["2 boards busy threads"] = two.busy;
+    if (!bricks.empty()) {
+        state.counters["brick renders ms"] = 1e3 * Median(bricks);
+        state.counters["rest ms"] = 1e3 * (two.seconds - Median(bricks));
+    }
 }
 
-void BM_BandsOnTwoBoardsAgainstOne(benchmark::State& state) { BandsAgainstOne(state, false); }
-void BM_BandsWithANewTableEachFrame(benchmark::State& state) { BandsAgainstOne(state, true); }
+void BM_BandsOnTwoBoardsAgainstOne(benchmark::State& state) { MultiboardAgainstOne(state, 1, 0, false); }
+void BM_BandsWithANewTableEachFrame(benchmark::State& state) { MultiboardAgainstOne(state, 1, 0, true); }
+void BM_BricksOnTwoBoardsAgainstOne(benchmark::State& state) {
+    MultiboardAgainstOne(state, 2, static_cast<int>(state.range(1)), false);
+}
 
 // Two threads a board where the machine has four cores or more, and one.
 void ThreadsPerBoard(benchmark::internal::Benchmark* ioBenchmark) {
@@ -209,5 +262,15 @@ void ThreadsPerBoard(benchmark::internal::Benchmark* ioBenchmark) {
 
 BENCHMARK(BM_BandsOnTwoBoardsAgainstOne)->Apply(ThreadsPerBoard)->Unit(benchmark::kMillisecond)->Iterations(1);
 BENCHMARK(BM_BandsWithANewTableEachFrame)->Apply(ThreadsPerBoard)->Unit(benchmark::kMillisecond)->Iterations(1);
+BENCHMARK(BM_BricksOnTwoBoardsAgainstOne)
+    ->ArgNames({"threads", "road"})
+    ->Apply([](benchmark::internal::Benchmark* ioBenchmark) {
+        for (const int road : {1, 2}) {
+            if (std::thread::hardware_concurrency() >= 4) ioBenchmark->Args({2, road});
+            ioBenchmark->Args({1, road});
+        }
+    })
+    ->Unit(benchmark::kMillisecond)
+    ->Iterations(1);
 
 }  // namespace

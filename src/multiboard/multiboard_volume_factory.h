@@ -9,8 +9,8 @@ namespace ulm3 {
 // Makes a multiboard volume over inVolume (ULMMultiboardVolumeFactory).
 using MultiboardVolumeFactory = ULMMultiboardVolumeFactory;
 
-// The library's own: the phase-1 volume for render mode 1; none for any
-// other mode, whose volumes stay plain.
+// The library's own: the phase-1 volume (a copy on every board) for render
+// mode 1, the bricked volume for mode 2; none for any other mode.
 ULMVolume* ULMMakeMultiboardVolume(int inMode, ULMVolume* inVolume, ULMVolumeSource* inSource,
                                    int inNumberOfSubVolumes, const ULMVolumeRange& inFullRange);
 

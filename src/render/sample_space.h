@@ -46,6 +46,12 @@ public:
     // its base plane, kULMErrEmptyRender when it has no pixels or slices.
     ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                      const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
+    // Assign over inRange of the volume's voxels instead of its current
+    // sub-volume (and never a mini-frustum's): the view of a whole volume
+    // that no one plain volume holds, such as a bricked volume's, with the
+    // camera, correction and board of inVolume, one of its parts.
+    ULMStatus AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume, const ULMVolumeRange& inRange,
+                         const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
 
     // The perspective frame driver's record, borrowed for the driver's life
     // (the volume owns both); parallel cameras ignore it.
@@ -154,7 +160,7 @@ private:
     // grid without them.
     void ClearMiniFrustumTerms();
     // The volume's sub-volume and the context's trims on the permuted axes.
-    void ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume, uint32_t inTransform);
+    void ComputeTrims(const ULMContext* inContext, const ULMVolumeRange& inRange, uint32_t inTransform);
     // A value as a signed fixed-point register of inScale steps to one,
     // rounded and saturated.
     static int64_t Raw(double inValue, double inScale);

@@ -456,3 +456,31 @@ TEST_F(RenderPng, ThinShellsShowNoLatticeOfDarkPixels) {
 }
 
 }  // namespace
+
+// --multiboard bricks cuts the volume into one brick per board: on three
+// boards and on eight, odd sizes, the picture is the one-board picture
+// within one 8-bit step per brick; on one board it is that picture itself.
+TEST_F(RenderPng, BricksOnEveryBoardDrawTheOneBoardPicture) {
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --shape phantom --size 61 47 37 p.vox && " ULM3_RENDER
+                               " p.vox one.png --size 96 --window 0 80 --opacity 0.05"),
+              0)
+        << m_errors;
+    const std::vector<png_byte> one = Grey("one.png");
+    ASSERT_FALSE(one.empty());
+    for (const int boards : {1, 3, 8}) {
+        const std::string env = "TULX7SIM_BOARDS=" + std::to_string(boards) + " ";
+        ASSERT_EQ(Run(env + ULM3_RENDER " p.vox bricks.png --size 96 --window 0 80 --opacity 0.05 --multiboard bricks"),
+                  0)
+            << m_errors;
+        const std::vector<png_byte> bricks = Grey("bricks.png");
+        ASSERT_EQ(bricks.size(), one.size());
+        int worst = 0;
+        for (size_t i = 0; i < one.size(); ++i) worst = std::max(worst, std::abs(int(bricks[i]) - int(one[i])));
+        EXPECT_LE(worst, boards) << boards;
+        if (boards == 1) {
+            EXPECT_EQ(bricks, one);
+        }
+    }
+    EXPECT_NE(Run(ULM3_RENDER " p.vox b.png --multiboard cubes"), 0);
+    EXPECT_TRUE(OneLineNaming("--multiboard cubes")) << m_errors;
+}

@@ -72,13 +72,12 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
     return 1;
 }
 
-void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                  uint32_t inTransform) {
+void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeRange& inRange, uint32_t inTransform) {
     OrmikPermute perm;
     perm.SetTransformReg(static_cast<int>(inTransform));
     // Trims: each voxel owns the cell around its centre, so bricks of one
     // volume partition its samples; the context trims cut further.
-    const ULMVolumeRange& sub = inVolume->BoardCopy().CurrentSubVolume();
+    const ULMVolumeRange& sub = inRange;
     double ctx[6];
     inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
     for (int i = 0; i < 3; ++i) {
@@ -240,18 +239,24 @@ void ULMSampleSpace::SetSteps(const PermutedWindow& inWindow, double inFirstSlic
 ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                  const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample,
                                  const ULMMiniFrustum* inMiniFrustum) {
-    m_valid = false;
-    m_frustum = ULMSampleFrustum();
-    ClearMiniFrustumTerms();
-    m_footprint = ULMImageRange();
     const ULMCamera& camera = inContext->GetCamera();
     // Only a perspective camera reads the mini-frustum.
     if (inMiniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix())) {
+        Forget();
         m_fromMiniFrustum = true;
         const ULMStatus status = AssignMiniFrustum(inContext, inVolume, inImage, *inMiniFrustum);
         if (status == kULMOK) ioNewSampleSpace = false;
         return status;
     }
+    return AssignOver(inContext, inVolume, inVolume->BoardCopy().CurrentSubVolume(), inImage, ioNewSampleSpace,
+                      inFailOnSubsample);
+}
+
+ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                     const ULMVolumeRange& inRange, const ULMImageBuffer* inImage,
+                                     bool& ioNewSampleSpace, bool inFailOnSubsample) {
+    Forget();
+    const ULMCamera& camera = inContext->GetCamera();
     const ViewRect view = ViewRectOf(camera, *inImage);
     const ULMMatrix a = VoxelToWindow(camera, *inVolume, view.vx, view.vy, view.vw, view.vh);
     if (a.IsSingular()) return kULMErrTransform;
@@ -259,7 +264,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     PermutedWindow window;
     if (PermuteView(a, window) != kULMOK) return kULMErrTransform;
     m_k = SlicesPerVoxel(inContext, inVolume);
-    ComputeTrims(inContext, inVolume, m_transform);
+    ComputeTrims(inContext, inRange, m_transform);
     double firstSlice = 0.0;
     if (const ULMStatus placed = PlaceFrustum(inContext, window, view, firstSlice); placed != kULMOK) return placed;
     SetSteps(window, firstSlice);
@@ -268,6 +273,13 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     m_valid = true;
     ioNewSampleSpace = false;
     return kULMOK;
+}
+
+void ULMSampleSpace::Forget() {
+    m_valid = false;
+    m_frustum = ULMSampleFrustum();
+    ClearMiniFrustumTerms();
+    m_footprint = ULMImageRange();
 }
 
 ULMImageRange ULMSampleSpace::GetOutputRange() const {

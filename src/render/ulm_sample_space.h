@@ -47,6 +47,12 @@ public:
     // kULMErrEmptyRender when it has no pixels or slices.
     ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume, const ULMImageBuffer* inImage,
                      bool& ioNewSampleSpace, bool inFailOnSubsample, const ULMMiniFrustum* inMiniFrustum = nullptr);
+    // Assign over inRange of the volume's voxels instead of its current
+    // sub-volume (and never a mini-frustum's): the view of a whole volume
+    // that no one plain volume holds, such as a bricked volume's, with the
+    // camera, correction and board of inVolume, one of its parts.
+    ULMStatus AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume, const ULMVolumeRange& inRange,
+                         const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
 
     // The last assignment came from a mini-frustum.
     bool IsMiniFrustum() const { return m_fromMiniFrustum; }
@@ -188,8 +194,11 @@ private:
     // Forgets the last mini-frustum's terms: every assignment starts from a
     // grid without them.
     void ClearMiniFrustumTerms();
-    // The volume's sub-volume and the context's trims on the permuted axes.
-    void ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume, uint32_t inTransform);
+    // Forgets the last assignment: no frustum, no footprint, not valid.
+    void Forget();
+    // inRange of the volume's voxels and the context's trims on the permuted
+    // axes.
+    void ComputeTrims(const ULMContext* inContext, const ULMVolumeRange& inRange, uint32_t inTransform);
     // A value as a signed fixed-point register of inScale steps to one,
     // rounded and saturated.
     static int64_t Raw(double inValue, double inScale);

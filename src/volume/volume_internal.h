@@ -157,6 +157,13 @@ public:
     // which advances the volume's serial when it is queued.
     ULMSyncEvent CopyBoardBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
                                  const ULMVolumeRange& inSourceBox, bool& outTried);
+    // Loads inRange of the volume's own source into its board buffer again
+    // and returns without waiting, whatever the target: what StartUpdate
+    // from this very volume with kULMUseSource does while the volume is
+    // locked. For volumes over one shared source that each take note of a
+    // change the source reports once. kULMErrVolume without host data or a
+    // buffer, kULMErrArgument for a range outside the volume.
+    ULMSyncEvent StartReloadFromSource(const ULMVolumeRange& inRange);
 
     // ---- Board passes: the resample folder's, reached through the passes it
     // registers (volume_upper_layers.h, volume_engine_calls.cpp) ----
@@ -198,6 +205,13 @@ public:
     ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
                            unsigned inSizeZ) override;
     ULMStatus CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) override;
+    // A buffer of the whole volume on inLocation, recorded as holding it and
+    // with the source's changed range cleared, but nothing loaded yet: a
+    // lock then loads nothing, and the caller loads the voxels itself with
+    // StartUpdate from this volume and kULMUseSource, which does not wait,
+    // and waits before anything reads them. The same refusals as
+    // CreateBuffer.
+    ULMStatus AllocateBuffer(ULMLocation inLocation);
     unsigned long long GetBufferID() const override;
     void GetBufferSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
     unsigned GetBufferSizeX() const override;
@@ -262,6 +276,9 @@ private:
     // inAllocatedSizeY rows per slice (0: the range's own) into the target.
     ULMSyncEvent StartUpdateInternal(const void* inVoxels, const ULMVolumeRange& inDestinationRange,
                                      int inAllocatedSizeX, int inAllocatedSizeY);
+    // The volume's own source loaded again into its board buffer over
+    // inRange, not waited for (ULMVolumeBoardCopy::StartReload).
+    ULMSyncEvent StartReload(const ULMVolumeRange& inRange);
     // Copies from another volume through host memory, in chunks of whole
     // slices, into the board buffer or into the source.
     ULMSyncEvent StartUpdateVolumeBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,

@@ -349,6 +349,7 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
         {ULM3_RENDER, "in.vox out.png --frame boxes", "--frame boxes"},
         {ULM3_RENDER, "in.vox out.png --window 1", "--window 1"},
         {ULM3_RENDER, "in.vox out.png --colour", "--colour"},
+        {ULM3_RENDER, "in.vox out.png --multiboard stripes", "--multiboard stripes"},
         {ULM3_RENDER, "in.vox", "in.vox"},
         {ULM3_VOXMAKE, "--bits 12 out.vox", "--bits 12"},
         {ULM3_VOXMAKE, "--field-bits 17 out.vox", "--field-bits 17"},
@@ -372,6 +373,28 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
         EXPECT_EQ(Run(std::string(program) + " --help"), 0);
         EXPECT_NE(m_output.find("usage:"), std::string::npos);
         EXPECT_TRUE(m_errors.empty());
+    }
+}
+
+// With --multiboard bands the volume lies on every board the platform has
+// (TULX7SIM_BOARDS) and each board renders its band of the picture: the
+// picture is the one-board picture, byte for byte, and the run says how
+// many bands it drew.
+TEST_F(RenderPng, BandsOnEveryBoardGiveTheOneBoardPicture) {
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --shape phantom --size 72 64 56 phantom.vox"), 0) << m_errors;
+    for (const int boards : {1, 2, 3, 8}) {
+        SCOPED_TRACE(boards);
+        const std::string platform = "TULX7SIM_BOARDS=" + std::to_string(boards) + " ";
+        ASSERT_EQ(Run(platform + ULM3_RENDER " phantom.vox one.png --size 203 --shade"), 0) << m_errors;
+        ASSERT_EQ(Run(platform + ULM3_RENDER " phantom.vox bands.png --size 203 --shade --multiboard bands"), 0)
+            << m_errors;
+        const std::string said = boards == 1 ? "one board: the picture in one piece"
+                                             : "the picture in " + std::to_string(boards) + " bands, one per board";
+        EXPECT_NE(m_output.find(said), std::string::npos) << m_output;
+        const std::vector<png_byte> one = Grey("one.png"), bands = Grey("bands.png");
+        ASSERT_EQ(one.size(), 203u * 203u);
+        EXPECT_GT(std::count_if(one.begin(), one.end(), [](png_byte g) { return g > 0; }), 10000);
+        EXPECT_EQ(bands, one);
     }
 }
 
@@ -433,3 +456,31 @@ TEST_F(RenderPng, ThinShellsShowNoLatticeOfDarkPixels) {
 }
 
 }  // namespace
+
+// --multiboard bricks cuts the volume into one brick per board: on three
+// boards and on eight, odd sizes, the picture is the one-board picture
+// within one 8-bit step per brick; on one board it is that picture itself.
+TEST_F(RenderPng, BricksOnEveryBoardDrawTheOneBoardPicture) {
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --shape phantom --size 61 47 37 p.vox && " ULM3_RENDER
+                               " p.vox one.png --size 96 --window 0 80 --opacity 0.05"),
+              0)
+        << m_errors;
+    const std::vector<png_byte> one = Grey("one.png");
+    ASSERT_FALSE(one.empty());
+    for (const int boards : {1, 3, 8}) {
+        const std::string env = "TULX7SIM_BOARDS=" + std::to_string(boards) + " ";
+        ASSERT_EQ(Run(env + ULM3_RENDER " p.vox bricks.png --size 96 --window 0 80 --opacity 0.05 --multiboard bricks"),
+                  0)
+            << m_errors;
+        const std::vector<png_byte> bricks = Grey("bricks.png");
+        ASSERT_EQ(bricks.size(), one.size());
+        int worst = 0;
+        for (size_t i = 0; i < one.size(); ++i) worst = std::max(worst, std::abs(int(bricks[i]) - int(one[i])));
+        EXPECT_LE(worst, boards) << boards;
+        if (boards == 1) {
+            EXPECT_EQ(bricks, one);
+        }
+    }
+    EXPECT_NE(Run(ULM3_RENDER " p.vox b.png --multiboard cubes"), 0);
+    EXPECT_TRUE(OneLineNaming("--multiboard cubes")) << m_errors;
+}

@@ -187,21 +187,27 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
     try {
         ULMScopedLock mprLock(state.m_mprLock);
         const bool sums = inMode == ULMVolume::kMPRAlpha;
-        ULMStatus status =
-            PlaceSlab(state.m_mprCutPlane, clone, &ioVolume, inNegativeDistance, inQuality, sums ? inQuality : 1);
-        if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
-        // Made in host memory, it moves to the volume's board with the first render.
-        if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
-        if (status != kULMOK) return ULMSyncEvent(status);
-
         ULMMPRSlab slab;
-        slab.slot = clone->GetCutPlaneCount() - 1;
-        slab.sumAndCount = sums;
-        slab.quality = inQuality;
-        ULMImageBuffer* target = sums ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
-        const ULMSyncEvent event = ULMStartVolumeRender(ioVolume, clone, target, nullptr, nullptr, nullptr, &slab);
+        ULMSyncEvent event(kULMOK);
+        {
+            // The slab is placed from the volume's description as the render
+            // reads it: its setters wait until the render is queued.
+            ULMRecursiveLock bufferHold(ioVolume.BoardCopy().Lock());
+            ULMStatus status =
+                PlaceSlab(state.m_mprCutPlane, clone, &ioVolume, inNegativeDistance, inQuality, sums ? inQuality : 1);
+            if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
+            // Made in host memory, it moves to the volume's board with the first render.
+            if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
+            if (status != kULMOK) return ULMSyncEvent(status);
+
+            slab.slot = clone->GetCutPlaneCount() - 1;
+            slab.sumAndCount = sums;
+            slab.quality = inQuality;
+            ULMImageBuffer* target = sums ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
+            event = ULMStartVolumeRender(ioVolume, clone, target, nullptr, nullptr, nullptr, &slab);
+        }
         if (!sums) return event;
-        status = event.Wait(-1);
+        ULMStatus status = event.Wait(-1);
         if (status == kULMErrEmptyRender) ioImage->SetOutputLimits(ULMImageRange());
         if (ULMFailed(status)) return event;
         status = WriteGrey(state, ioImage, slab.zSupersample);

@@ -21,7 +21,10 @@ class ULMVolumeEngineState;
 // the board copy (the buffer, its board, what is loaded) and the target by
 // the board copy's lock besides: renders, passes and unloads hold no
 // exclusive access, yet the buffer must not go while they set up their
-// board work.
+// board work. The setters of what a render reads of the description (the
+// fields, the correction matrix, the active sub-volume, the border value
+// and the extend modes) take that lock too, so that a render set up in
+// another thread reads one state of them.
 class ULMVolumeInternal : public ULMVolume, public ULMAccessInternal {
 public:
     // Plain volumes for the other subsystems, never wrapped; one reference

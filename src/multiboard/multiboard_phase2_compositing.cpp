@@ -393,9 +393,12 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     if (frame.IsEmpty()) return NothingInView(target.output, ULMImageRange());
     m_softwBlendVolume.m_maxImageRange = frame;
     for (int i = 0; i < m_numSubVolumes; ++i) ranges[i] = Intersect(ranges[i], frame);
-    status = GatherPartials(target.output, plan, frame, ranges, rendered);
+    // The brick nearest the viewer holds the frame; the others their own
+    // rectangles, packed.
+    const int nearest = m_blendIndex[0];
+    status = GatherPartials(target.output, plan, frame, nearest, ranges, rendered);
     if (ULMFailed(status)) return ULMSyncEvent(status);
-    return BlendOnHost(inRequest, target.output, frame, ranges);
+    return BlendOnHost(inRequest, target.output, frame, nearest, ranges);
 }
 
 ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip) {
@@ -450,22 +453,19 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderReques
 }
 
 ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan,
-                                                    const ULMImageRange& inFrame,
+                                                    const ULMImageRange& inFrame, int inNearest,
                                                     const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
                                                     const ULMEventJoin& inRendered) {
-    // The brick nearest the viewer holds the frame; the others their own
-    // rectangles, packed.
-    const int nearest = m_blendIndex[0];
     const size_t transferBytes = static_cast<size_t>(inPlan.transferBits / 8);
     const size_t frameRow = static_cast<size_t>(inFrame.XSize());
-    std::memset(m_transferBuffer[nearest].get(), 0, frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
+    std::memset(m_transferBuffer[inNearest].get(), 0, frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
     ULMStatus status = kULMOK;
     ULMEventJoin unloaded;
     for (int i = 0; i < m_numSubVolumes && status == kULMOK; ++i) {
         if (inRanges[i].IsEmpty()) continue;
         char* at = m_transferBuffer[i].get();
         unsigned row = static_cast<unsigned>(inRanges[i].XSize());
-        if (i == nearest) {
+        if (i == inNearest) {
             at += ((static_cast<size_t>(inRanges[i].YOrigin() - inFrame.YOrigin())) * frameRow +
                    static_cast<size_t>(inRanges[i].XOrigin() - inFrame.XOrigin())) *
                   transferBytes;
@@ -495,10 +495,9 @@ ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, co
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput,
-                                                    const ULMImageRange& inFrame,
+                                                    const ULMImageRange& inFrame, int inNearest,
                                                     ULMImageRange (&ioRanges)[kMultiboardMaxBricks]) {
     ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
-    const int nearest = m_blendIndex[0];
     blend.m_blendMode = CompositeMode(inRequest.context->GetBlendMode(), inRequest.isMPR);
     blend.m_LastBlendMode = inRequest.context->GetLastBlendMode();
     char* transfers[kMultiboardMaxBricks];
@@ -507,7 +506,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(const RenderRequest& inReque
         blend.StartBlend(ioOutput, nullptr, m_softwBlendIndex, ioRanges, m_accumBuffer.get(), transfers);
     if (status != kULMOK) return ULMSyncEvent(status);
     const char* result =
-        blend.ResultInFirstTransferBuffer(ioOutput) ? m_transferBuffer[nearest].get() : m_accumBuffer.get();
+        blend.ResultInFirstTransferBuffer(ioOutput) ? m_transferBuffer[inNearest].get() : m_accumBuffer.get();
     const ULMSyncEvent written = ioOutput->StartUpdate(result, inFrame, static_cast<unsigned>(inFrame.XSize()));
     if (!ULMFailed(written.Status())) ioOutput->SetOutputLimits(inFrame);
     return written;

@@ -349,12 +349,14 @@ private:
                                        const HostPlan& inPlan, ULMContext* ioClone, ULMEventJoin& ioRendered,
                                        ULMImageRange (&outRanges)[kMultiboardMaxBricks], ULMImageRange& outDrawn);
     // The partial images and what the output held within inFrame, unloaded
-    // into the host buffers; waits for them and for the renders.
+    // into the host buffers (brick inNearest's holds the whole frame); waits
+    // for them and for the renders.
     ULMStatus GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan, const ULMImageRange& inFrame,
-                             const ULMImageRange (&inRanges)[kMultiboardMaxBricks], const ULMEventJoin& inRendered);
+                             int inNearest, const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
+                             const ULMEventJoin& inRendered);
     // The blend of the host buffers, written into the output over inFrame.
     ULMSyncEvent BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput, const ULMImageRange& inFrame,
-                             ULMImageRange (&ioRanges)[kMultiboardMaxBricks]);
+                             int inNearest, ULMImageRange (&ioRanges)[kMultiboardMaxBricks]);
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);

@@ -86,6 +86,29 @@ protected:
         return status != kULMOK ? status : image->Unload(out.data(), kWhole, 0);
     }
 
+    // Frames rendered while another thread flips inSet between states 1
+    // and 0: how many failed, and how many match neither of inAlone.
+    struct Frames {
+        int failed = 0;
+        int torn = 0;
+    };
+    Frames RenderWhileFlipping(Road inRoad, const Pixels (&inAlone)[2], const std::function<void(int)>& inSet,
+                               int inFrames) {
+        std::atomic<bool> done{false};
+        std::thread changer([&] {
+            for (int state = 1; !done.load(); state ^= 1) inSet(state);
+        });
+        Frames frames;
+        for (int frame = 0; frame < inFrames; ++frame) {
+            Pixels got;
+            frames.failed += Render(inRoad, got) != kULMOK;
+            frames.torn += got != inAlone[0] && got != inAlone[1];
+        }
+        done = true;
+        changer.join();
+        return frames;
+    }
+
     std::vector<uint8_t> voxels;
     ReleasablePointer<ULMLookupTable> table;
     ReleasablePointer<ULMContext> context;
@@ -165,20 +188,9 @@ TEST_F(ContextThreadsTest, EveryFrameShowsOneStateOfAContextAnotherThreadChanges
         // The two states look different, but for base planes, which leave the context as it was.
         ASSERT_EQ(alone[0] == alone[1], c.change == Change::kBasePlanes);
 
-        std::atomic<bool> done{false};
-        std::thread changer([&] {
-            for (int state = 1; !done.load(); state ^= 1) set(state);
-        });
-        int torn = 0, failed = 0;
-        for (int frame = 0; frame < kFrames; ++frame) {
-            Pixels got;
-            failed += Render(c.road, got) != kULMOK;
-            torn += got != alone[0] && got != alone[1];
-        }
-        done = true;
-        changer.join();
-        EXPECT_EQ(failed, 0);
-        EXPECT_EQ(torn, 0) << "frames that match neither state";
+        const Frames frames = RenderWhileFlipping(c.road, alone, set, kFrames);
+        EXPECT_EQ(frames.failed, 0);
+        EXPECT_EQ(frames.torn, 0) << "frames that match neither state";
         context->RemoveLight(light);
         context->RemoveCutPlane(cut);
         context->ReleaseBasePlane(0);
@@ -228,22 +240,12 @@ TEST_F(ContextThreadsTest, EveryFrameShowsOneStateOfAVolumeAnotherThreadChanges)
         }
         ASSERT_NE(alone[0], alone[1]) << "the two states look alike";
 
-        std::atomic<bool> done{false};
         std::atomic<int> refused{0};
-        std::thread changer([&] {
-            for (int state = 1; !done.load(); state ^= 1) refused += set(state) != kULMOK;
-        });
-        int torn = 0, failed = 0;
-        for (int frame = 0; frame < kFrames; ++frame) {
-            Pixels got;
-            failed += Render(c.road, got) != kULMOK;
-            torn += got != alone[0] && got != alone[1];
-        }
-        done = true;
-        changer.join();
-        EXPECT_EQ(failed, 0);
+        const Frames frames =
+            RenderWhileFlipping(c.road, alone, [&](int inState) { refused += set(inState) != kULMOK; }, kFrames);
+        EXPECT_EQ(frames.failed, 0);
         EXPECT_EQ(refused.load(), 0);
-        EXPECT_EQ(torn, 0) << "frames that match neither state";
+        EXPECT_EQ(frames.torn, 0) << "frames that match neither state";
         ASSERT_EQ(set(0), kULMOK);
     }
 }

@@ -56,6 +56,7 @@ constexpr uint32_t kAnyBlend = NKW7_BlendModeCount;
 
 Kernel::Kernel(const Setup& setup, ChipDiagnostics& counts)
     : m_setup(setup), m_counts(counts), m_shader(setup, counts) {
+    if (LitRows::Suits(setup)) m_lit = std::make_unique<LitRows>(setup, m_shader, counts);
     if (!setup.plain) return;
     for (int i = 0; i < 4; ++i) {
         if (!setup.fieldNeeded[i]) continue;
@@ -160,6 +161,7 @@ void Kernel::RunTile(const TileGrid& grid, size_t tile) {
     m_rays.resize(size_t{width} * height);
     for (uint32_t j = 0; j < height; ++j)
         for (uint32_t i = 0; i < width; ++i) Begin(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
+    if (m_lit) m_lit->BeginTile(first[0], first[1], width, height);
     if (s.volume.Bound()) {
         switch (s.plain ? s.voxels.bytes : 0) {
             case 1: Slices<1>(first[0], first[1], width, height); break;
@@ -186,6 +188,12 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
         const Slice& slice = s.slices[backwards ? count - 1 - n : n];
         if (!slice.live) continue;
         m_next = n + 1 < count ? &s.slices[backwards ? count - 2 - n : n + 1] : nullptr;
+        if constexpr (Bytes == 0) {
+            if (m_lit) {
+                if (!m_lit->Run(*this, slice, m_rays.data())) break;
+                continue;
+            }
+        }
         bool anyLeft = false;
         for (uint32_t j = 0; j < height; ++j) {
             const uint32_t ys = y0 + j;

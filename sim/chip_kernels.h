@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "chip_lit_rows.h"
 #include "chip_setup.h"
 #include "chip_shading.h"
 #include "chip_vector_rows.h"
@@ -115,6 +117,7 @@ private:
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
     Shader m_shader;
+    std::unique_ptr<LitRows> m_lit;  // the shaded rows, when the setup suits them
     std::vector<Ray> m_rays;  // a tile's
     // The needed fields of a plain setup, and their values from one-byte
     // voxels.

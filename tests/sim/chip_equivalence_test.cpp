@@ -53,10 +53,11 @@ protected:
     // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
     // lit from gradients of one-byte voxels (and with `tabled`, coloured
     // from one field's table).
-    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false) {
+    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false, bool rows = false) {
         const bool plain = plainBlend != 0;
-        const int n[3] = {Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 1, 32)};
-        const bool volumeOutput = Pick(0, 3) == 0;
+        const int least = rows ? 3 : shaded ? 8 : 2;
+        const int n[3] = {Pick(least, 32), Pick(least, 32), Pick(rows ? 3 : shaded ? 8 : 1, 32)};
+        const bool volumeOutput = !rows && Pick(0, 3) == 0;
         const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
         m_arrays.clear();
         const int voxelBytes = shaded ? 1 : tabled ? 1 << Pick(0, 2) : plain && Coin() ? 1 : 0;
@@ -173,6 +174,24 @@ protected:
                                         (tabled ? 3 : kChannel[Bits() % 4]) << 24);
             }
         }
+        if (shaded && rows) {
+            // Nothing that tests a sample on its own besides the trims.
+            for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr})
+                Set(a, 0);
+            // Mostly a plain blend into image 0's 8-bit channels, where a
+            // small change of a sample shows.
+            const uint64_t blend = uint64_t(Pick(0, 5) == 0 ? Pick(0, 17) : Pick(2, 5));
+            Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC001F}) | 1u << 28 | blend << 18);
+            if (Coin()) Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+            // Gradients mostly of a field that fills the byte or half of
+            // it, so that they are steep; now and then the gradient or its
+            // magnitude as the colour, where every bit of it shows.
+            static constexpr uint64_t kSteep[] = {0x10, 0x50, 0x00, 0x01};
+            Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF00}) | kSteep[Bits() % 4] << 8);
+            uint64_t gradient = Get(NKW7_GradientControl_Addr) & ~uint64_t{0x1FF};
+            for (int a = 0; a < 3; ++a) gradient |= uint64_t(Pick(0, 5) == 0 ? Pick(0, 7) : 1) << (3 * a);
+            Set(NKW7_GradientControl_Addr, gradient | uint64_t(Pick(0, 5) == 0 ? 2 : Pick(0, 1)) << 30);
+        }
         if (shaded && tabled) {
             // One unsigned field of 4 to 16 bits, trilinear, looked up in
             // table 0 and routed to the channels or constant.
@@ -208,12 +227,12 @@ protected:
 
     // The programme of `seed` on the reference path, then tiled on 1, 3 and
     // 8 threads with each instruction set: the same bytes and counts.
-    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false) {
+    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
         SCOPED_TRACE(seed);
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
-        RandomProgramme(plainBlend, tabled, shaded);
+        RandomProgramme(plainBlend, tabled, shaded, rows);
         const auto [bytes, counts] = Outcome(1, true);
         for (const ChipInstructionSet set : {ChipInstructionSet::kScalar, ChipInstructionSet::kAvx2}) {
             SetChipInstructionSet(set);
@@ -247,6 +266,12 @@ TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet
 TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceBytes) {
     for (uint64_t seed = 1; seed <= 30; ++seed) ExpectTheReferenceBytes(seed, 0, false, true);
     for (uint64_t seed = 31; seed <= 50; ++seed) ExpectTheReferenceBytes(seed, 0, true, true);
+}
+
+// Shaded rows of 1 to 40 rays over volumes from 3 voxels wide, their
+// gradients from a slab: classified through any ALUs or one field's table.
+TEST_F(ChipEquivalenceTest, ShadedRowsGiveTheReferenceBytesOnEveryInstructionSet) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 2 == 0, true, true);
 }
 
 }  // namespace

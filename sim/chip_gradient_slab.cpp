@@ -1,0 +1,114 @@
+// Planes of voxel gradients, computed as the element walk computes each
+// voxel's: the same fractions of the same bytes, the same differences.
+#include "chip_gradient_slab.h"
+
+#include <algorithm>
+
+namespace tulx7sim::chip {
+
+void ByteFractions(const Setup& s, float (&fraction)[3][256]) {
+    for (int a = 0; a < 3; ++a) {
+        const bool read = s.gradientField[a] >= 0;
+        const FieldCode& code = s.voxelFields.code[read ? s.gradientField[a] : 0];
+        for (uint32_t b = 0; b < 256; ++b)
+            fraction[a][b] = read ? static_cast<float>(code.Read(b)) / static_cast<float>(kFull) : 0.0f;
+    }
+}
+
+void PlaneRect::Add(const PlaneRect& other) {
+    if (other.Empty()) return;
+    if (Empty()) {
+        *this = other;
+        return;
+    }
+    for (int k = 0; k < 2; ++k) {
+        low[k] = std::min(low[k], other.low[k]);
+        high[k] = std::max(high[k], other.high[k]);
+    }
+}
+
+GradientSlab::GradientSlab(const Setup& s) : m_setup(s) {
+    ByteFractions(s, m_fraction);
+    for (int a = 0; a < 3; ++a) {
+        m_axis[a] = s.select[a];
+        m_component[a] = !s.zeroGradient && s.gradientField[a] >= 0;
+    }
+    // A component reads the voxel ahead along its axis and, for central
+    // differences, the one behind.
+    for (int a = 0; a < 3; ++a) {
+        m_low[a] = s.voxels.low[a] + (m_component[a] && !s.forward ? 1 : 0);
+        m_high[a] = s.voxels.high[a] - (m_component[a] ? 1 : 0);
+    }
+}
+
+bool GradientSlab::Plan(int64_t first, const std::vector<PlaneRect>& rects, int64_t limit) {
+    int64_t width = 0, height = 0;
+    for (const PlaneRect& rect : rects) {
+        if (rect.Width() * rect.Height() > limit) return false;
+        width = std::max(width, rect.Width());
+        height = std::max(height, rect.Height());
+    }
+    m_first = first;
+    m_rects = rects;
+    // One row stride for both slots keeps the step between a plane and
+    // the next the same for every voxel of a slice.
+    m_stride = width;
+    m_capacity = width * height;
+    if (m_entries.size() < static_cast<size_t>(2 * m_capacity)) m_entries.resize(static_cast<size_t>(2 * m_capacity));
+    m_held[0] = m_held[1] = false;
+    return true;
+}
+
+void GradientSlab::Ready(int64_t w) {
+    const int lowerSlot = static_cast<int>(w & 1), upperSlot = lowerSlot ^ 1;
+    for (const int64_t plane : {w, w + 1}) {
+        const int slot = static_cast<int>(plane & 1);
+        if (m_held[slot] && m_plane[slot] == plane) continue;
+        Compute(slot, plane, m_rects[static_cast<size_t>(plane - m_first)]);
+        m_plane[slot] = plane;
+        m_held[slot] = true;
+    }
+    const PlaneRect& lower = m_rects[static_cast<size_t>(w - m_first)];
+    const PlaneRect& upper = m_rects[static_cast<size_t>(w + 1 - m_first)];
+    m_lower = m_entries.data() + lowerSlot * m_capacity;
+    m_lowerRect = lower;
+    // Entries from a voxel of the lower plane to the same voxel of the
+    // upper one, which has its own corner.
+    const int64_t across = (upperSlot - lowerSlot) * m_capacity - (upper.low[1] - lower.low[1]) * m_stride -
+                           (upper.low[0] - lower.low[0]);
+    int64_t step[3];
+    step[m_axis[0]] = 1;
+    step[m_axis[1]] = m_stride;
+    step[m_axis[2]] = across;
+    for (int c = 0; c < 8; ++c)
+        m_corner[c] = (c & 1 ? step[0] : 0) + (c & 2 ? step[1] : 0) + (c & 4 ? step[2] : 0);
+}
+
+void GradientSlab::Compute(int slot, int64_t w, const PlaneRect& rect) {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    Float4* out = m_entries.data() + slot * m_capacity;
+    const int64_t stepAlong = box.stride[m_axis[0]];
+    const bool central = !s.forward;
+    for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
+        int64_t p[3];
+        p[m_axis[0]] = rect.low[0];
+        p[m_axis[1]] = b;
+        p[m_axis[2]] = w;
+        const uint8_t* at = box.At(p[0], p[1], p[2]);
+        Float4* row = out + (b - rect.low[1]) * m_stride;
+        for (int64_t a = 0; a < rect.Width(); ++a, at += stepAlong) {
+            float g[3];
+            for (int k = 0; k < 3; ++k) {
+                g[k] = 0.0f;
+                if (!m_component[k]) continue;
+                const float f1 = m_fraction[k][at[box.stride[k]]];
+                const float f0 = m_fraction[k][central ? at[-box.stride[k]] : at[0]];
+                g[k] = central ? (f1 - f0) / 2.0f : f1 - f0;
+            }
+            row[a] = Float4{g[0], g[1], g[2], 0.0f};
+        }
+    }
+}
+
+}  // namespace tulx7sim::chip

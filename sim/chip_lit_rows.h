@@ -1,0 +1,67 @@
+// Shaded rows: the samples of a tile's slice that read their voxels and
+// voxel gradients straight from storage, a row at a time, positions stepped
+// in 64 bits and gradients taken from a slab computed once per tile; a
+// sample at the volume's edge or outside its trims goes through the
+// kernel's Step, as every sample of the element walk does.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "chip_gradient_slab.h"
+#include "chip_setup.h"
+#include "chip_shading.h"
+
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
+namespace tulx7sim::chip {
+
+class Kernel;
+struct Ray;
+
+class LitRows {
+public:
+    LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts);
+
+    // Whether a setup's samples may go a row at a time: lit from the
+    // gradients of one-byte voxels, with no test of a sample on its own
+    // besides the trims (no crop, cut planes, depth or filters), and not
+    // the reference.
+    static bool Suits(const Setup& setup);
+
+    // A tile of width x height rays from (x0, y0): what the slab must hold
+    // of each plane its slices read.
+    void BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
+
+    // The tile's samples of a live slice, its rays (row by row) from
+    // `rays`. Whether a ray is left to go on.
+    bool Run(Kernel& kernel, const Slice& slice, Ray* rays);
+
+private:
+    // The slice's plane along the volume axis it steps (the lower of the
+    // two its samples read), with a mirrored axis taken into account.
+    int64_t Depth(const Slice& slice) const {
+        return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256;
+    }
+    // The voxels the tile's samples of a slice read on its lower plane.
+    PlaneRect Footprint(const Slice& slice) const;
+    // The samples [begin, end) of a row whose trims pass and whose voxels
+    // and gradients all come from the slab; begin == end when none do.
+    void Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const;
+    bool Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab);
+    // `count` interior samples from raw positions (x, y).
+    void Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    void SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&g)[3]) const;
+
+    const Setup& m_setup;
+    Shader& m_shader;
+    ChipDiagnostics& m_counts;
+    GradientSlab m_slab;
+    uint32_t m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
+    bool m_planned = false;  // the slab holds the tile's planes
+};
+
+}  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

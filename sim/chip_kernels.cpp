@@ -371,10 +371,7 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
     row.bytes = box.bytes;
     const int field = m_field[0];
     const FieldCode& code = s.voxelFields.code[field];
-    row.byteValue = code.bits == 12 ? m_byteValue[field] : nullptr;
-    row.shift = code.shift;
-    row.bits = code.bits;
-    row.factor = !code.present ? 0 : code.bits == 4 ? 4369 : code.bits == 8 ? 257 : 1;  // bit replication
+    row.decode = lanes::FieldDecodeOf(code, m_byteValue[field]);
     row.emitted = m_emittedTable;
     row.valid = static_cast<uint32_t>(std::min<size_t>(s.table[field].valid, 256));
     row.mode = s.blendAccum;

@@ -14,6 +14,29 @@ namespace tulx7sim::chip {
 
 struct Ray;
 
+namespace lanes {
+
+// How a field's value comes from an element: through a table of each byte
+// (a 12-bit field in one-byte voxels), else its raw bits (4, 8 or 16)
+// times `factor`.
+struct FieldDecode {
+    const int32_t* byteValue = nullptr;
+    uint32_t shift = 0, bits = 8;
+    int32_t factor = 1;
+};
+
+// The decoding of a field whose value of each byte is `byteValue`.
+inline FieldDecode FieldDecodeOf(const FieldCode& code, const int32_t* byteValue) {
+    FieldDecode decode;
+    decode.byteValue = code.bits == 12 ? byteValue : nullptr;
+    decode.shift = code.shift;
+    decode.bits = code.bits;
+    decode.factor = !code.present ? 0 : code.bits == 4 ? 4369 : code.bits == 8 ? 257 : 1;  // bit replication
+    return decode;
+}
+
+}  // namespace lanes
+
 enum class ChipIsa { kScalar, kAvx2 };
 
 // The instruction set the kernels use: the best the CPU has, unless
@@ -40,11 +63,7 @@ struct TabledRow {
     int64_t ahead = 0;
     int32_t planeCorner[4] = {};
     int bytes = 1;                          // 1, 2 or 4
-    // The field's value of each byte, for a 12-bit field in one-byte voxels;
-    // otherwise the field's raw bits times `factor`.
-    const int32_t* byteValue = nullptr;
-    uint32_t shift = 0, bits = 8;           // 4, 8 or 16 bits
-    int32_t factor = 1;
+    lanes::FieldDecode decode;              // the field's value from a voxel
     const Rgba* emitted = nullptr;          // the routed colour of each table entry
     uint32_t valid = 0;
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);  // the plain modes only

@@ -55,6 +55,8 @@ public:
     // Entries from a voxel to its neighbours up along u, v and w: corner c
     // is one up along volume axis k when bit k of c is set.
     const int64_t (&Corners() const)[8] { return m_corner; }
+    // Entries per step along the volume axis of Yv.
+    int64_t Stride() const { return m_stride; }
 
 private:
     void Compute(int slot, int64_t w, const PlaneRect& rect);

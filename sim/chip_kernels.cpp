@@ -41,12 +41,6 @@ Rgba Initial(const ChipArray& image, const Fields& fields, bool enabled, const R
     return colour;
 }
 
-// The byte offsets of a voxel's seven neighbours up along u, v and w.
-void CornerOffsets(const DirectBox& box, int64_t (&corner)[8]) {
-    for (int c = 0; c < 8; ++c)
-        corner[c] = (c & 1) * box.stride[0] + ((c >> 1) & 1) * box.stride[1] + (c >> 2) * box.stride[2];
-}
-
 bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
 
 // The blend mode of an interior row read from the setup, not fixed.
@@ -301,7 +295,7 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
     }
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
     int64_t corner[8];
-    CornerOffsets(box, corner);
+    box.Corners(corner);
     Blend(s.blendAccum, ray.accum, PlainColour<Bytes, false>(box.At(base[0], base[1], base[2]), corner, f));
     ++m_counts.samples;
 }
@@ -320,54 +314,19 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
     TabledRow row;
-    row.x = static_cast<uint64_t>(xStart);
-    row.y = static_cast<uint64_t>(yStart);
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
-    row.flipX = s.negate[0] ? -1 : 0;
-    row.flipY = s.negate[1] ? -1 : 0;
     const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
-    // The voxel coordinates at both ends; those between lie within them.
-    const uint64_t span = width - 1;
-    auto voxel = [](uint64_t raw, int64_t flip) {
-        const int64_t p = static_cast<int64_t>(raw) >> 32;
-        return ((p ^ flip) + (flip & -255)) >> 8;
-    };
-    const int64_t x0 = voxel(row.x, row.flipX), y0 = voxel(row.y, row.flipY);
-    const int64_t x1 = voxel(row.x + span * row.dx, row.flipX), y1 = voxel(row.y + span * row.dy, row.flipY);
-    const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
-    int64_t corner[8];
-    CornerOffsets(box, corner);
-    // Lane offsets from sample 0 and the corners must fit in 32 bits, and
-    // the word read before a narrow voxel must start inside storage.
-    constexpr int64_t kLimit = int64_t{1} << 30;
-    const int64_t reachX = (x1 - x0) * strideX, reachY = (y1 - y0) * strideY;
-    if (strideX >= kLimit || strideY >= kLimit || corner[7] >= kLimit ||
-        std::abs(reachX) + std::abs(reachY) + corner[7] >= kLimit)
+    if (!PlaceRow(s, qz, static_cast<uint64_t>(xStart), static_cast<uint64_t>(yStart), static_cast<uint64_t>(slice.xx),
+                  static_cast<uint64_t>(slice.yx), width, row))
         return false;
-    const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
-                                (y0 - box.origin[ay]) * strideY;
-    if (firstOffset + std::min<int64_t>(reachX, 0) + std::min<int64_t>(reachY, 0) < (box.bytes == 1 ? 2 : 0))
-        return false;
-    row.firstX = static_cast<int32_t>(x0);
-    row.firstY = static_cast<int32_t>(y0);
-    row.laneOfX = ax;
-    row.laneOfY = ay;
-    row.laneOfZ = az;
-    row.fz = static_cast<int32_t>(qz & 255);
+    const int az = s.select[2];
     // The plane of voxels the next slice reads that this one does not.
     if (m_next != nullptr) {
         const int64_t w = qz >> 8, next = (s.negate[2] ? -m_next->z256 - 256 : m_next->z256) >> 8;
         const int64_t plane = next < w ? next : next + 1;
         if (plane < w || plane > w + 1) row.ahead = (plane - w) * box.stride[az];
         for (int c = 0, k = 0; c < 8; ++c)
-            if (((c >> az) & 1) == 0) row.planeCorner[k++] = static_cast<int32_t>(corner[c]);
+            if (((c >> az) & 1) == 0) row.planeCorner[k++] = row.corner[c];
     }
-    row.first = box.data + firstOffset;
-    row.strideX = static_cast<int32_t>(strideX);
-    row.strideY = static_cast<int32_t>(strideY);
-    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
     row.bytes = box.bytes;
     const int field = m_field[0];
     const FieldCode& code = s.voxelFields.code[field];
@@ -430,7 +389,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
                                 box.origin[ay] * box.stride[ay];
     const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
     int64_t corner[8];
-    CornerOffsets(box, corner);
+    box.Corners(corner);
     const uint8_t* data = box.data;
     uint64_t samples = 0;
     bool anyLeft = false;

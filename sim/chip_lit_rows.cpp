@@ -26,7 +26,48 @@ constexpr int64_t kMarginVoxels = 1024;
 }  // namespace
 
 LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
-    : m_setup(setup), m_shader(shader), m_counts(counts), m_slab(setup) {}
+    : m_setup(setup), m_shader(shader), m_counts(counts), m_slab(setup) {
+    m_lanes = LanesSuit();
+    if (m_lanes) FillLanes();
+}
+
+bool LitRows::LanesSuit() const {
+    const Setup& s = m_setup;
+    return ActiveIsa() == ChipIsa::kAvx2 && m_shader.TabledField() >= 0 && !Shader::ReadsMagnitude(s) &&
+           !s.alphaCorrection && !s.outputGradient && !s.outputMagnitude &&
+           s.blendAccum >= NKW7_Code(NKW7_BlendMode::BackToFront) &&
+           s.blendAccum <= NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted);
+}
+
+void LitRows::FillLanes() {
+    const Setup& s = m_setup;
+    LitRow& row = m_row;
+    const int field = m_shader.TabledField();
+    row.decode = lanes::FieldDecodeOf(s.voxelFields.code[field], m_shader.TabledValues());
+    row.colours = m_shader.RoutedColours();
+    row.valid = static_cast<uint32_t>(std::min<size_t>(s.table[field].valid, 256));
+    row.interpolate = s.interpolateGradient;
+    row.correct = s.correct;
+    std::copy(&s.correction[0][0], &s.correction[0][0] + 9, &row.correction[0][0]);
+    row.emissive = s.emissive;
+    row.diffuse = s.diffuse;
+    row.specular = s.specular;
+    std::copy(s.eye, s.eye + 3, row.eye);
+    std::copy(s.specularColour.c, s.specularColour.c + 3, row.specularColour);
+    row.diffuseMap = s.diffuseMap.entries.data();
+    row.specularMap = s.specularMap.entries.data();
+    row.diffuseValid = static_cast<uint32_t>(s.diffuseMap.valid);
+    row.specularValid = static_cast<uint32_t>(s.specularMap.valid);
+    row.bypassReflection = s.bypassReflection;
+    row.specularFrontOnly = s.specularFrontOnly;
+    row.weighted = s.opacityWeight;
+    row.weightedSpecular = s.opacityWeightSpecular;
+    row.mode = s.blendAccum;
+    row.earlyTermination = s.earlyTermination;
+    row.threshold = s.terminationThreshold;
+    row.leaping = s.spaceLeaping;
+    row.emptyThreshold = s.emptyThreshold;
+}
 
 bool LitRows::Suits(const Setup& s) {
     return s.gradient && s.gradientCache && s.voxels.valid && s.voxels.bytes == 1 && !s.volumeOutput &&
@@ -161,6 +202,24 @@ void LitRows::SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&
 }
 
 void LitRows::Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
+    if (!m_lanes || !ShadeLanes(slice, x, y, ray, count)) ShadeEach(slice, x, y, ray, count);
+}
+
+bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
+    LitRow& row = m_row;
+    if (!PlaceRow(m_setup, Depth(slice), x, y, static_cast<uint64_t>(slice.xx), static_cast<uint64_t>(slice.yx), count,
+                  row))
+        return false;
+    row.slab = m_slab.Entry(row.firstX, row.firstY);
+    row.slabStrideY = static_cast<int32_t>(m_slab.Stride());
+    for (int c = 0; c < 8; ++c) row.slabCorner[c] = static_cast<int32_t>(m_slab.Corners()[c]);
+    const RowOutcome outcome = LitRowAvx2(row, ray, count);
+    m_counts.samples += outcome.samples;
+    m_counts.unboundTableReads += outcome.unboundReads;
+    return true;
+}
+
+void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
     const Setup& s = m_setup;
     const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
     const int ax = s.select[0], ay = s.select[1], az = s.select[2];

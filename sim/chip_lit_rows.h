@@ -11,6 +11,7 @@
 #include "chip_gradient_slab.h"
 #include "chip_setup.h"
 #include "chip_shading.h"
+#include "chip_vector_lit_rows.h"
 
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
@@ -50,8 +51,15 @@ private:
     // and gradients all come from the slab; begin == end when none do.
     void Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const;
     bool Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab);
-    // `count` interior samples from raw positions (x, y).
+    // `count` interior samples from raw positions (x, y): eight at a time
+    // where the instruction set and the setup allow, else one by one.
     void Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    bool ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    void ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    // Whether the setup's shaded rows may run eight rays at a time, and
+    // what their rows share.
+    bool LanesSuit() const;
+    void FillLanes();
     void SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&g)[3]) const;
 
     const Setup& m_setup;
@@ -60,6 +68,8 @@ private:
     GradientSlab m_slab;
     uint32_t m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
     bool m_planned = false;  // the slab holds the tile's planes
+    bool m_lanes = false;    // the rows run on AVX2
+    LitRow m_row;            // what the vector rows share
 };
 
 }  // namespace tulx7sim::chip

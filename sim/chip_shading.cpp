@@ -409,13 +409,15 @@ Shader::LightFunction Shader::LightFor(const Setup& s) {
     return kTable[LitOf(s)];
 }
 
+bool Shader::ReadsMagnitude(const Setup& s) {
+    return s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3] || s.hiPassDiffuse || s.hiPassSpecular;
+}
+
 uint32_t Shader::LitOf(const Setup& s) {
     // The reference reads every switch per sample, as the specialised
     // kernels are checked against it.
     if (!s.gradientCache) return kLitGeneral;
-    const bool magnitude =
-        s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3] || s.hiPassDiffuse || s.hiPassSpecular;
-    return (s.gradient ? kLitGradient : 0u) | (magnitude ? kLitMagnitude : 0u) |
+    return (s.gradient ? kLitGradient : 0u) | (ReadsMagnitude(s) ? kLitMagnitude : 0u) |
            (s.diffuse != 0.0f ? kLitDiffuse : 0u) | (s.specular != 0.0f ? kLitSpecular : 0u) |
            (s.opacityWeight ? kLitWeighted : 0u);
 }

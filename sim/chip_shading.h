@@ -38,6 +38,14 @@ public:
     }
     // The classified colour at a position in volume space (1/256 voxel).
     Rgba Classify(const int64_t (&position)[3]);
+    // The one field of a routed setup over one-byte voxels whose table gives
+    // the colour (-1: none), its value of each byte and the routed colour of
+    // each table entry.
+    int TabledField() const { return m_tabledField; }
+    const int32_t* TabledValues() const { return m_tabledValue; }
+    const Rgba* RoutedColours() const { return m_routedColour; }
+    // Whether a sample's lighting reads its gradient's magnitude.
+    static bool ReadsMagnitude(const Setup& setup);
 
     // The lookup stage of a field: bypassed, all four channels are the
     // value at full precision; otherwise its table's entry.

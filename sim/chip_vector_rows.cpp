@@ -4,6 +4,7 @@
 // multiply-adds: the target is AVX2 alone).
 #include "chip_vector_rows.h"
 
+#include <algorithm>
 #include <atomic>
 #include <cstdlib>
 #include <cstring>
@@ -110,6 +111,51 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
 }
 
 }  // namespace
+
+bool PlaceRow(const Setup& s, int64_t qz, uint64_t x, uint64_t y, uint64_t dx, uint64_t dy, uint32_t width,
+              RowVoxels& row) {
+    const DirectBox& box = s.voxels;
+    row.x = x;
+    row.y = y;
+    row.dx = dx;
+    row.dy = dy;
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    row.flipX = s.negate[0] ? -1 : 0;
+    row.flipY = s.negate[1] ? -1 : 0;
+    // The voxel coordinates at both ends; those between lie within them.
+    const uint64_t span = width - 1;
+    auto voxel = [](uint64_t raw, int64_t flip) {
+        const int64_t p = static_cast<int64_t>(raw) >> 32;
+        return ((p ^ flip) + (flip & -255)) >> 8;
+    };
+    const int64_t x0 = voxel(x, row.flipX), y0 = voxel(y, row.flipY);
+    const int64_t x1 = voxel(x + span * dx, row.flipX), y1 = voxel(y + span * dy, row.flipY);
+    const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
+    int64_t corner[8];
+    box.Corners(corner);
+    // Lane offsets from sample 0 and the corners must fit in 32 bits, and
+    // the word read before a narrow voxel must start inside storage.
+    constexpr int64_t kLimit = int64_t{1} << 30;
+    const int64_t reachX = (x1 - x0) * strideX, reachY = (y1 - y0) * strideY;
+    if (strideX >= kLimit || strideY >= kLimit || corner[7] >= kLimit ||
+        std::abs(reachX) + std::abs(reachY) + corner[7] >= kLimit)
+        return false;
+    const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
+                                (y0 - box.origin[ay]) * strideY;
+    if (firstOffset + std::min<int64_t>(reachX, 0) + std::min<int64_t>(reachY, 0) < (box.bytes == 1 ? 2 : 0))
+        return false;
+    row.firstX = static_cast<int32_t>(x0);
+    row.firstY = static_cast<int32_t>(y0);
+    row.laneOfX = ax;
+    row.laneOfY = ay;
+    row.laneOfZ = az;
+    row.fz = static_cast<int32_t>(qz & 255);
+    row.first = box.data + firstOffset;
+    row.strideX = static_cast<int32_t>(strideX);
+    row.strideY = static_cast<int32_t>(strideY);
+    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
+    return true;
+}
 
 RowOutcome TabledRowAvx2(const TabledRow& row, Ray* ray, uint32_t width) {
     switch (row.bytes) {

@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "chip_arithmetic.h"
+#include "chip_setup.h"
 
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
@@ -46,10 +47,9 @@ ChipIsa ActiveIsa();
 void ForceIsa(ChipIsa isa);
 void RestoreIsa();
 
-// An interior row of a plain render whose one unsigned field is looked up in
-// a 256-entry table: every sample reads its eight neighbours from storage,
-// and every voxel offset fits in 32 bits (the kernel checks both).
-struct TabledRow {
+// Where the voxels of a row of samples lie, for lanes that address them by
+// 32-bit offsets from sample 0's voxel: raw positions, mirrors, weights.
+struct RowVoxels {
     uint64_t x = 0, y = 0, dx = 0, dy = 0;  // raw positions, low 64 bits
     int64_t flipX = 0, flipY = 0;           // -1 mirrors the axis
     int32_t firstX = 0, firstY = 0;         // voxel coordinates of sample 0
@@ -58,6 +58,19 @@ struct TabledRow {
     const uint8_t* first = nullptr;         // the voxel of sample 0
     int32_t strideX = 0, strideY = 0;
     int32_t corner[8] = {};
+};
+
+// Places a row of `width` samples of a slice whose plane is qz (1/256
+// voxel, mirrored) from raw positions (x, y) stepping by (dx, dy). False
+// when an offset would not fit 32 bits or the word read before a one-byte
+// voxel would start before storage.
+bool PlaceRow(const Setup& setup, int64_t qz, uint64_t x, uint64_t y, uint64_t dx, uint64_t dy, uint32_t width,
+              RowVoxels& row);
+
+// An interior row of a plain render whose one unsigned field is looked up in
+// a 256-entry table: every sample reads its eight neighbours from storage,
+// and every voxel offset fits in 32 bits (the kernel checks both).
+struct TabledRow : RowVoxels {
     // Bytes from a voxel to the same voxel of the plane the next slice
     // reads first (0: none), and the corners within one plane.
     int64_t ahead = 0;

@@ -91,12 +91,14 @@ CHIP_AVX2 void VoxelPair(const uint8_t* at, const int32_t (&offset)[8], const Fi
         e1 = _mm256_srli_epi32(word, 24);
     } else if constexpr (Bytes == 2) {
         uint32_t pair[8];
+#pragma GCC unroll 8
         for (int l = 0; l < 8; ++l) std::memcpy(&pair[l], at + offset[l], 4);
         const __m256i word = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pair));
         e0 = _mm256_and_si256(word, _mm256_set1_epi32(0xFFFF));
         e1 = _mm256_srli_epi32(word, 16);
     } else {
         uint64_t pair[8];
+#pragma GCC unroll 8
         for (int l = 0; l < 8; ++l) std::memcpy(&pair[l], at + offset[l], 8);
         const __m256i low = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pair));
         const __m256i high = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(pair + 4));
@@ -142,6 +144,7 @@ CHIP_AVX2 void Rows(const __m256 (&c)[4], __m256 (&r)[4]) { Columns(c, r); }
 // vector per channel.
 CHIP_AVX2 void Gather(const float* const (&at)[8], __m256 (&c)[4]) {
     __m256 r[4];
+#pragma GCC unroll 4
     for (int l = 0; l < 4; ++l)
         r[l] = _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(at[l])), _mm_loadu_ps(at[l + 4]), 1);
     Columns(r, c);
@@ -198,6 +201,7 @@ template <uint32_t Mode>
 CHIP_AVX2 void BlendIntoRays(Ray* ray, uint32_t n, int blend, __m256i blendLanes, const __m256 (&in)[4]) {
     static const float kNone[4] = {};
     const float* accAt[8];
+#pragma GCC unroll 8
     for (uint32_t l = 0; l < 8; ++l) accAt[l] = l < n ? ray[l].accum.c : kNone;
     __m256 acc[4];
     Gather(accAt, acc);

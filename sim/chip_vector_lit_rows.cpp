@@ -42,6 +42,7 @@ CHIP_AVX2 void Locate(const LitRow& row, __m256i px, __m256i py, Group& g) {
 // The classified colours of the live lanes; counts entries past the table.
 CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)[4], uint64_t& unbound) {
     __m256i v[8];
+#pragma GCC unroll 4
     for (int c = 0; c < 8; c += 2) VoxelPair<1>(row.first + row.corner[c], g.voxel, row.decode, v[c], v[c + 1]);
     const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, g.f), 8), g.live);
     const __m256i past =
@@ -51,6 +52,7 @@ CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)
     alignas(32) int32_t entry[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
     const float* at[8];
+#pragma GCC unroll 8
     for (int l = 0; l < 8; ++l) at[l] = row.colours[entry[l]].c;
     Gather(at, colour);
 }
@@ -77,10 +79,12 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
         const __m256 w[3] = {_mm256_mul_ps(_mm256_cvtepi32_ps(g.f[0]), scale),
                              _mm256_mul_ps(_mm256_cvtepi32_ps(g.f[1]), scale),
                              _mm256_mul_ps(_mm256_cvtepi32_ps(g.f[2]), scale)};
+#pragma GCC unroll 4
         for (int l = 0; l < 4; ++l) {
             const Float4* low = row.slab + g.entry[l];
             const Float4* high = row.slab + g.entry[l + 4];
             __m256 c[8];
+#pragma GCC unroll 8
             for (int k = 0; k < 8; ++k)
                 c[k] = Entries(reinterpret_cast<const float*>(low + row.slabCorner[k]),
                                reinterpret_cast<const float*>(high + row.slabCorner[k]));
@@ -98,6 +102,7 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
         }
         alignas(32) int32_t nearest[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(nearest), offset);
+#pragma GCC unroll 4
         for (int l = 0; l < 4; ++l)
             pair[l] = Entries(reinterpret_cast<const float*>(row.slab + g.entry[l] + nearest[l]),
                               reinterpret_cast<const float*>(row.slab + g.entry[l + 4] + nearest[l + 4]));
@@ -180,6 +185,7 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
     const __m256 divisor = _mm256_blendv_ps(_mm256_set1_ps(1.0f), dominant, read);
     __m256i low[2], high[2];
     __m256 weight[2];
+#pragma GCC unroll 2
     for (int k = 0; k < 2; ++k) {
         const __m256 q = _mm256_div_ps(other[k], divisor);
         const __m256 scaled = _mm256_sub_ps(_mm256_mul_ps(_mm256_add_ps(q, _mm256_set1_ps(1.0f)), _mm256_set1_ps(4.0f)),
@@ -195,6 +201,7 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
                              _mm256_add_epi32(base, _mm256_slli_epi32(high[1], 3))};
     alignas(32) int32_t at[4][8];
     const __m256i last = _mm256_set1_epi32(static_cast<int>(valid) - 1);
+#pragma GCC unroll 4
     for (int e = 0; e < 4; ++e) {
         const __m256i index = _mm256_and_si256(_mm256_add_epi32(rows[e >> 1], e & 1 ? high[0] : low[0]), readInt);
         if (valid < 6 * 64)
@@ -203,8 +210,10 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
         _mm256_store_si256(reinterpret_cast<__m256i*>(at[e]), index);
     }
     __m256 pair[4];
+#pragma GCC unroll 4
     for (int l = 0; l < 4; ++l) {
         __m256 e[4];
+#pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) e[k] = Entries(map[at[k][l]].c, map[at[k][l + 4]].c);
         const __m256 w0 = PairOf(weight[0], l);
         pair[l] = Blend(Blend(e[0], e[1], w0), Blend(e[2], e[3], w0), PairOf(weight[1], l));

@@ -170,70 +170,121 @@ void Kernel::RunTile(const TileGrid& grid, size_t tile) {
 }
 
 // The slices of a tile in ray order; `Bytes` 0 takes every sample through
-// Step.
+// Step or the shaded rows.
 template <int Bytes>
 void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     const Setup& s = m_setup;
     const size_t count = s.slices.size();
     const bool backwards = BlendsBackToFront(s.blendAccum);
+    const TileRect tile{x0, y0, width, height};
     for (size_t n = 0; n < count; ++n) {
         // A slice without samples changes no ray: even early termination
         // waits for the next live one.
         const Slice& slice = s.slices[backwards ? count - 1 - n : n];
         if (!slice.live) continue;
         m_next = n + 1 < count ? &s.slices[backwards ? count - 2 - n : n + 1] : nullptr;
-        if constexpr (Bytes == 0) {
-            if (m_lit) {
-                if (!m_lit->Run(*this, slice, m_rays.data())) break;
-                continue;
-            }
-        }
         bool anyLeft = false;
-        for (uint32_t j = 0; j < height; ++j) {
-            const uint32_t ys = y0 + j;
-            Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
-            Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
-            Ray* ray = &m_rays[j * width];
-            if constexpr (Bytes != 0) {
-                const Wide span = width - 1;
-                const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
-                if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
-                    const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-                    if (interior || !m_vector) {
-                        anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
-                        continue;
-                    }
-                    // The interior samples of a row are consecutive: groups
-                    // of eight with both ends inside run as vectors, the
-                    // rest checked.
-                    for (uint32_t i = 0; i < width;) {
-                        auto inside = [&](uint32_t k) {
-                            const uint32_t last = std::min(width, k + 8) - 1;
-                            return Interior(slice, xRaw + Wide{k} * slice.xx, yRaw + Wide{k} * slice.yx) &&
-                                   Interior(slice, xRaw + Wide{last} * slice.xx, yRaw + Wide{last} * slice.yx);
-                        };
-                        const bool run = inside(i);
-                        uint32_t end = std::min(width, i + 8);
-                        while (end < width && inside(end) == run) end = std::min(width, end + 8);
-                        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx,
-                                                  ray + i, x0 + i, ys, end - i, !run) ||
-                                  anyLeft;
-                        i = end;
-                    }
-                    continue;
-                }
-            }
-            for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
-                if (ray[i].done) continue;
-                if constexpr (Bytes == 0)
-                    Step(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
-                else
-                    PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
-                anyLeft = anyLeft || !ray[i].done;
-            }
-        }
+        if constexpr (Bytes == 0)
+            anyLeft = m_lit ? m_lit->Run(*this, slice, m_rays.data()) : StepRows(slice, tile);
+        else
+            anyLeft = PlainRows<Bytes>(slice, tile);
         if (!anyLeft) break;
     }
+}
+
+bool Kernel::StepRows(const Slice& slice, const TileRect& tile) {
+    bool anyLeft = false;
+    for (uint32_t j = 0; j < tile.height; ++j) {
+        const uint32_t ys = tile.y0 + j;
+        Wide xRaw = slice.x0 + Wide{tile.x0} * slice.xx + Wide{ys} * slice.xy;
+        Wide yRaw = slice.y0 + Wide{tile.x0} * slice.yx + Wide{ys} * slice.yy;
+        Ray* ray = &m_rays[j * tile.width];
+        for (uint32_t i = 0; i < tile.width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+            if (ray[i].done) continue;
+            Step(slice, xRaw, yRaw, tile.x0 + i, ys, ray[i]);
+            anyLeft = anyLeft || !ray[i].done;
+        }
+    }
+    return anyLeft;
+}
+
+Kernel::TileCorners Kernel::Corners(const Slice& slice, const TileRect& tile) const {
+    TileCorners corners;
+    const uint32_t xs[2] = {tile.x0, tile.x0 + tile.width - 1}, ys[2] = {tile.y0, tile.y0 + tile.height - 1};
+    for (int c = 0; c < 4; ++c) {
+        corners.x[c] = slice.x0 + Wide{xs[c & 1]} * slice.xx + Wide{ys[c >> 1]} * slice.xy;
+        corners.y[c] = slice.y0 + Wide{xs[c & 1]} * slice.yx + Wide{ys[c >> 1]} * slice.yy;
+        corners.fit = corners.fit && Fits64(corners.x[c]) && Fits64(corners.y[c]);
+    }
+    return corners;
+}
+
+bool Kernel::Trimmed(const TileCorners& corners) const {
+    // Positions are affine over the tile: when its four corners fail one
+    // trim on the same side, so does every sample between them.
+    const Setup& s = m_setup;
+    bool below[2] = {true, true}, above[2] = {true, true};
+    for (int c = 0; c < 4; ++c) {
+        const Wide p[2] = {corners.x[c] >> 32, corners.y[c] >> 32};
+        for (int a = 0; a < 2; ++a) {
+            below[a] = below[a] && p[a] < s.trimMin[a];
+            above[a] = above[a] && p[a] > s.trimMax[a];
+        }
+    }
+    return below[0] || below[1] || above[0] || above[1];
+}
+
+template <int Bytes>
+bool Kernel::PlainRows(const Slice& slice, const TileRect& tile) {
+    const TileCorners corners = Corners(slice, tile);
+    // A slice the tile's rays miss leaves them to go on.
+    if (Trimmed(corners)) return true;
+    // So is a tile whose four corners are interior interior throughout.
+    bool interior = corners.fit;
+    for (int c = 0; c < 4 && interior; ++c) interior = Interior(slice, corners.x[c], corners.y[c]);
+    bool anyLeft = false;
+    if (interior && m_vector && VectorRows(slice, tile, corners, anyLeft)) return anyLeft;
+    for (uint32_t j = 0; j < tile.height; ++j) anyLeft = PlainRowOf<Bytes>(slice, tile, j, interior) || anyLeft;
+    return anyLeft;
+}
+
+template <int Bytes>
+bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bool interiorTile) {
+    const uint32_t ys = tile.y0 + j, width = tile.width, x0 = tile.x0;
+    Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
+    Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
+    Ray* ray = &m_rays[j * width];
+    if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, false);
+    const Wide span = width - 1;
+    const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
+    bool anyLeft = false;
+    if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
+        const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
+        if (interior || !m_vector) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
+        // The interior samples of a row are consecutive: groups of eight
+        // with both ends inside run as vectors, the rest checked.
+        for (uint32_t i = 0; i < width;) {
+            auto inside = [&](uint32_t k) {
+                const uint32_t last = std::min(width, k + 8) - 1;
+                return Interior(slice, xRaw + Wide{k} * slice.xx, yRaw + Wide{k} * slice.yx) &&
+                       Interior(slice, xRaw + Wide{last} * slice.xx, yRaw + Wide{last} * slice.yx);
+            };
+            const bool run = inside(i);
+            uint32_t end = std::min(width, i + 8);
+            while (end < width && inside(end) == run) end = std::min(width, end + 8);
+            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, x0 + i, ys,
+                                      end - i, !run) ||
+                      anyLeft;
+            i = end;
+        }
+        return anyLeft;
+    }
+    for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+        if (ray[i].done) continue;
+        PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
+        anyLeft = anyLeft || !ray[i].done;
+    }
+    return anyLeft;
 }
 
 Rgba Kernel::Emitted(const Rgba (&looked)[4]) const {
@@ -311,17 +362,38 @@ bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
 }
 
 bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width, bool& anyLeft) {
+    TabledRow row;
+    if (!PlaceRow(m_setup, Depth(slice), static_cast<uint64_t>(xStart), static_cast<uint64_t>(yStart),
+                  static_cast<uint64_t>(slice.xx), static_cast<uint64_t>(slice.yx), width, row))
+        return false;
+    anyLeft = RunTabled(slice, row, ray, width);
+    return true;
+}
+
+bool Kernel::VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft) {
+    TabledRow row;
+    uint64_t x[4], y[4];
+    for (int c = 0; c < 4; ++c) {
+        x[c] = static_cast<uint64_t>(corners.x[c]);
+        y[c] = static_cast<uint64_t>(corners.y[c]);
+    }
+    if (!PlaceSamples(m_setup, Depth(slice), x, y, row)) return false;
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    row.rows = tile.height;
+    row.rowDx = static_cast<uint64_t>(slice.xy);
+    row.rowDy = static_cast<uint64_t>(slice.yy);
+    anyLeft = RunTabled(slice, row, m_rays.data(), tile.width);
+    return true;
+}
+
+bool Kernel::RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t width) {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
-    TabledRow row;
-    const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
-    if (!PlaceRow(s, qz, static_cast<uint64_t>(xStart), static_cast<uint64_t>(yStart), static_cast<uint64_t>(slice.xx),
-                  static_cast<uint64_t>(slice.yx), width, row))
-        return false;
     const int az = s.select[2];
     // The plane of voxels the next slice reads that this one does not.
     if (m_next != nullptr) {
-        const int64_t w = qz >> 8, next = (s.negate[2] ? -m_next->z256 - 256 : m_next->z256) >> 8;
+        const int64_t w = Depth(slice) >> 8, next = Depth(*m_next) >> 8;
         const int64_t plane = next < w ? next : next + 1;
         if (plane < w || plane > w + 1) row.ahead = (plane - w) * box.stride[az];
         for (int c = 0, k = 0; c < 8; ++c)
@@ -329,8 +401,7 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
     }
     row.bytes = box.bytes;
     const int field = m_field[0];
-    const FieldCode& code = s.voxelFields.code[field];
-    row.decode = lanes::FieldDecodeOf(code, m_byteValue[field]);
+    row.decode = lanes::FieldDecodeOf(s.voxelFields.code[field], m_byteValue[field]);
     row.emitted = m_emittedTable;
     row.valid = static_cast<uint32_t>(std::min<size_t>(s.table[field].valid, 256));
     row.mode = s.blendAccum;
@@ -339,8 +410,7 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
     const RowOutcome outcome = TabledRowAvx2(row, ray, width);
     m_counts.samples += outcome.samples;
     m_counts.unboundTableReads += outcome.unboundReads;
-    anyLeft = outcome.anyLeft;
-    return true;
+    return outcome.anyLeft;
 }
 
 template <int Bytes>

@@ -69,9 +69,34 @@ public:
     void PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray);
 
 private:
+    // A tile's rays: width x height from (x0, y0).
+    struct TileRect {
+        uint32_t x0, y0, width, height;
+    };
+    // The raw positions of a tile's four corner samples on a slice (bit 0
+    // of the index the last column, bit 1 the last row), and whether all
+    // fit in 64 bits.
+    struct TileCorners {
+        Wide x[4], y[4];
+        bool fit = true;
+    };
+
     void Element(uint32_t xs, uint32_t ys, uint32_t zs);
     template <int Bytes>
     void Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
+    // The tile's samples of one slice, through Step, or plain rows; whether
+    // a ray is left to go on.
+    bool StepRows(const Slice& slice, const TileRect& tile);
+    template <int Bytes>
+    bool PlainRows(const Slice& slice, const TileRect& tile);
+    template <int Bytes>
+    bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
+    TileCorners Corners(const Slice& slice, const TileRect& tile) const;
+    // Whether no sample of the tile's slice passes the trims of Xv or Yv.
+    bool Trimmed(const TileCorners& corners) const;
+    // An interior tile's rows eight rays at a time, placed once; false
+    // leaves them to the rows one by one.
+    bool VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);
     // Whether a plain sample at raw positions (xRaw, yRaw) of `slice` passes
     // its trims and reads all eight neighbours straight from storage.
     bool Interior(const Slice& slice, Wide xRaw, Wide yRaw) const;
@@ -86,6 +111,11 @@ private:
     // An interior tabled row eight rays at a time, when the instruction set
     // and the row allow; false leaves the row to the scalar kernel.
     bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool& anyLeft);
+    // The tabled rows of a placed row or tile; whether a ray is left.
+    bool RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t width);
+    // A slice's plane along the volume axis it steps, in 1/256 voxel, its
+    // mirror taken into account.
+    int64_t Depth(const Slice& slice) const { return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256; }
     template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours

@@ -60,11 +60,12 @@ template <int Bytes>
 template <uint32_t Mode>
 CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row, Ray* ray, uint32_t width) {
     RowOutcome outcome;
-    PositionLanes positions(row.x, row.y, row.dx, row.dy);
     const __m256i firstX = _mm256_set1_epi32(row.firstX), firstY = _mm256_set1_epi32(row.firstY);
     const __m256i strideX = _mm256_set1_epi32(row.strideX), strideY = _mm256_set1_epi32(row.strideY);
     const __m256i byteMask = _mm256_set1_epi32(255);
     const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
+    for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
+    PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
     for (uint32_t i = 0; i < width; i += 8) {
         const uint32_t n = width - i < 8 ? width - i : 8;
         const int liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
@@ -107,6 +108,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         Gather(inAt, in);
         BlendIntoRays<Mode>(ray + i, n, liveMask, liveInt, in);
     }
+    }
     return outcome;
 }
 
@@ -114,36 +116,46 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
 
 bool PlaceRow(const Setup& s, int64_t qz, uint64_t x, uint64_t y, uint64_t dx, uint64_t dy, uint32_t width,
               RowVoxels& row) {
-    const DirectBox& box = s.voxels;
-    row.x = x;
-    row.y = y;
+    const uint64_t span = width - 1;
+    const uint64_t xs[4] = {x, x + span * dx, x, x}, ys[4] = {y, y + span * dy, y, y};
     row.dx = dx;
     row.dy = dy;
+    return PlaceSamples(s, qz, xs, ys, row);
+}
+
+bool PlaceSamples(const Setup& s, int64_t qz, const uint64_t (&x)[4], const uint64_t (&y)[4], RowVoxels& row) {
+    const DirectBox& box = s.voxels;
+    row.x = x[0];
+    row.y = y[0];
     const int ax = s.select[0], ay = s.select[1], az = s.select[2];
     row.flipX = s.negate[0] ? -1 : 0;
     row.flipY = s.negate[1] ? -1 : 0;
-    // The voxel coordinates at both ends; those between lie within them.
-    const uint64_t span = width - 1;
     auto voxel = [](uint64_t raw, int64_t flip) {
         const int64_t p = static_cast<int64_t>(raw) >> 32;
         return ((p ^ flip) + (flip & -255)) >> 8;
     };
-    const int64_t x0 = voxel(x, row.flipX), y0 = voxel(y, row.flipY);
-    const int64_t x1 = voxel(x + span * dx, row.flipX), y1 = voxel(y + span * dy, row.flipY);
+    // The voxel coordinates of sample 0 and how far the others reach from
+    // it; those between lie within them.
+    const int64_t x0 = voxel(x[0], row.flipX), y0 = voxel(y[0], row.flipY);
     const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
     int64_t corner[8];
     box.Corners(corner);
+    int64_t reach[2] = {}, lowest[2] = {};
+    for (int c = 1; c < 4; ++c) {
+        const int64_t along[2] = {(voxel(x[c], row.flipX) - x0) * strideX, (voxel(y[c], row.flipY) - y0) * strideY};
+        for (int k = 0; k < 2; ++k) {
+            reach[k] = std::max(reach[k], std::abs(along[k]));
+            lowest[k] = std::min(lowest[k], along[k]);
+        }
+    }
     // Lane offsets from sample 0 and the corners must fit in 32 bits, and
     // the word read before a narrow voxel must start inside storage.
     constexpr int64_t kLimit = int64_t{1} << 30;
-    const int64_t reachX = (x1 - x0) * strideX, reachY = (y1 - y0) * strideY;
-    if (strideX >= kLimit || strideY >= kLimit || corner[7] >= kLimit ||
-        std::abs(reachX) + std::abs(reachY) + corner[7] >= kLimit)
+    if (strideX >= kLimit || strideY >= kLimit || corner[7] >= kLimit || reach[0] + reach[1] + corner[7] >= kLimit)
         return false;
     const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
                                 (y0 - box.origin[ay]) * strideY;
-    if (firstOffset + std::min<int64_t>(reachX, 0) + std::min<int64_t>(reachY, 0) < (box.bytes == 1 ? 2 : 0))
-        return false;
+    if (firstOffset + lowest[0] + lowest[1] < (box.bytes == 1 ? 2 : 0)) return false;
     row.firstX = static_cast<int32_t>(x0);
     row.firstY = static_cast<int32_t>(y0);
     row.laneOfX = ax;

@@ -66,6 +66,10 @@ struct RowVoxels {
 // voxel would start before storage.
 bool PlaceRow(const Setup& setup, int64_t qz, uint64_t x, uint64_t y, uint64_t dx, uint64_t dy, uint32_t width,
               RowVoxels& row);
+// Places samples from raw positions (x[0], y[0]) whose voxels lie within
+// those of the four samples given (a row's ends, a tile's corners); the
+// steps are the caller's.
+bool PlaceSamples(const Setup& setup, int64_t qz, const uint64_t (&x)[4], const uint64_t (&y)[4], RowVoxels& row);
 
 // An interior row of a plain render whose one unsigned field is looked up in
 // a 256-entry table: every sample reads its eight neighbours from storage,
@@ -82,6 +86,10 @@ struct TabledRow : RowVoxels {
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);  // the plain modes only
     bool earlyTermination = false;
     float threshold = 0.0f;
+    // Rows of a tile: each starts a row step on from the last, its rays
+    // the row's width on from the last's.
+    uint32_t rows = 1;
+    uint64_t rowDx = 0, rowDy = 0;
 };
 
 struct RowOutcome {

@@ -178,6 +178,7 @@ CHIP_AVX2 void BlendLanes(__m256 (&acc)[4], const __m256 (&in)[4], __m256 live) 
     if constexpr (Mode == NKW7_Code(NKW7_BlendMode::BackToFront) ||
                   Mode == NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted)) {
         const __m256 keep = _mm256_sub_ps(one, alpha);
+#pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
             const __m256 front = Mode == NKW7_Code(NKW7_BlendMode::BackToFront) ? _mm256_mul_ps(alpha, in[k]) : in[k];
             out[k] = _mm256_add_ps(front, _mm256_mul_ps(keep, acc[k]));
@@ -185,6 +186,7 @@ CHIP_AVX2 void BlendLanes(__m256 (&acc)[4], const __m256 (&in)[4], __m256 live) 
         out[3] = _mm256_add_ps(alpha, _mm256_mul_ps(keep, acc[3]));
     } else {
         const __m256 remaining = _mm256_sub_ps(one, acc[3]);
+#pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
             const __m256 added = _mm256_mul_ps(remaining, in[k]);
             out[k] = _mm256_add_ps(acc[k], Mode == NKW7_Code(NKW7_BlendMode::FrontToBack) ? _mm256_mul_ps(added, alpha)
@@ -192,6 +194,7 @@ CHIP_AVX2 void BlendLanes(__m256 (&acc)[4], const __m256 (&in)[4], __m256 live) 
         }
         out[3] = _mm256_add_ps(acc[3], _mm256_mul_ps(remaining, alpha));
     }
+#pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) acc[k] = _mm256_blendv_ps(acc[k], out[k], live);
 }
 
@@ -208,6 +211,7 @@ CHIP_AVX2 void BlendIntoRays(Ray* ray, uint32_t n, int blend, __m256i blendLanes
     BlendLanes<Mode>(acc, in, _mm256_castsi256_ps(blendLanes));
     __m256 out[4];
     Rows(acc, out);
+#pragma GCC unroll 8
     for (uint32_t l = 0; l < 8; ++l) {
         if ((blend & (1 << l)) == 0) continue;
         const __m256 pair = out[l & 3];

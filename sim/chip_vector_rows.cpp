@@ -84,6 +84,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
             // Fetched while this slice computes, so the next finds them in
             // cache; the addresses are only hints.
             const uint8_t* ahead = row.first + row.ahead;
+#pragma GCC unroll 4
             for (const int32_t corner : row.planeCorner) {
                 __builtin_prefetch(ahead + corner + offset[0]);
                 __builtin_prefetch(ahead + corner + offset[n - 1]);
@@ -94,6 +95,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         f[row.laneOfY] = _mm256_and_si256(qy, byteMask);
         f[row.laneOfZ] = _mm256_set1_epi32(row.fz);
         __m256i v[8];
+#pragma GCC unroll 4
         for (int c = 0; c < 8; c += 2) VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
         const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, f), 8), liveInt);
         const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
@@ -103,6 +105,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         alignas(32) int32_t entry[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
         const float* inAt[8];
+#pragma GCC unroll 8
         for (int l = 0; l < 8; ++l) inAt[l] = row.emitted[entry[l]].c;
         __m256 in[4];
         Gather(inAt, in);

@@ -12,6 +12,7 @@
 
 #include "blob_volume.h"
 #include "perspective/persp_interf.h"
+#include "render/volume_render_state.h"
 #include "tulx7sim/chip_model.h"
 #include "ulm3.h"
 #include "volume/volume_internal.h"
@@ -73,13 +74,13 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
 
     std::vector<double> parallelSeconds, perspectiveSeconds;
     uint64_t parallelSamples = 0, perspectiveSamples = 0;
-    auto* driver = static_cast<ULMVolumeInternal*>(volume);
+    const ULMOwnedFrameDriver& driver = ULMRenderStateOf(*static_cast<ULMVolumeInternal*>(volume)).m_perspective;
     double warp = 0.0;
     for (auto _ : state) {
         Time(volume, parallel, image, state, parallelSeconds, parallelSamples);
-        const double warpBefore = driver->PerspectiveInterface() ? driver->PerspectiveInterface()->WarpSeconds() : 0;
+        const double warpBefore = driver.Made() ? driver.Made()->WarpSeconds() : 0;
         Time(volume, perspective, image, state, perspectiveSeconds, perspectiveSamples);
-        warp += driver->PerspectiveInterface()->WarpSeconds() - warpBefore;
+        warp += driver.Made()->WarpSeconds() - warpBefore;
     }
     double perspectiveTotal = 0;
     for (const double s : perspectiveSeconds) perspectiveTotal += s;

@@ -47,16 +47,16 @@ void BM_VolumeLoad(benchmark::State& state) {
             ULMClose();
             return;
         }
-        KWBBoard* board = volume->GetKWBBoard();
+        KWBBoard* board = volume->BoardCopy().Board();
         double methodSeconds = 0, plainSeconds = 0, memcpySeconds = 0;
         for (auto _ : state) {
             const auto t0 = Clock::now();
             ULMStatus status =
-                volume->StartUpdateBufferFromSource(kWhole, nullptr, 0, 0, 0).Wait(-1);
-            volume->WaitForVolumeLoaded();
+                volume->BoardCopy().StartLoadFromSource(kWhole, nullptr, 0, 0, 0).Wait(-1);
+            volume->BoardCopy().WaitForLoad();
             const auto t1 = Clock::now();
             if (status == kULMOK)
-                status = board->LoadBuffer(volume->GetKWBBuffer(), voxels.data(), ULMRange(kWhole), 0, 0, -1);
+                status = board->LoadBuffer(volume->BoardCopy().Buffer(), voxels.data(), ULMRange(kWhole), 0, 0, -1);
             const auto t2 = Clock::now();
             std::memcpy(copyTo.data(), voxels.data(), bytes);
             benchmark::DoNotOptimize(copyTo.data());

@@ -1,6 +1,7 @@
 // Renders the first volume of a volume file to a PNG that shows it on the
-// first try: an orthographic camera fitted to the volume's box, grey and
-// opacity ramps over a window read from the voxels' histogram, one render
+// first try: an orthographic camera fitted to the box of the voxels the
+// window shows, grey and opacity ramps over a window read from the voxels'
+// histogram, about two samples a voxel along every ray, one render
 // into an on-board image, unloaded and written with libpng. --shade lights it
 // from the viewer; --base-plane renders a base plane and warps it into the
 // picture through a graphics context, as a drawing program would. A view the
@@ -11,15 +12,18 @@
 #include <cerrno>
 #include <chrono>
 #include <cmath>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <string>
 #include <vector>
 
 #include "render/picture_graphics.h"
 #include "render/png_output.h"
 #include "render/view_framing.h"
+#include "cli/command_line.h"
 #include "render/voxel_window.h"
 #include "ulm3.h"
 
@@ -28,14 +32,18 @@ using namespace ulm3_render;
 
 namespace {
 
+const char* const kProgram = "ulm3_render";
+
 const char* const kUsage =
     "usage: ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]\n"
-    "                   [--window LO HI] [--opacity A] [--repeat N] [--perspective DEGREES]\n"
+    "                   [--window LO HI] [--opacity A] [--frame data|box] [--repeat N]\n"
+    "                   [--perspective DEGREES]\n"
     "  --size: picture width and height, 16..4096 pixels (256)\n"
     "  --turn: degrees about x, after those about y (30 40)\n"
     "  --window: voxel values where the grey and opacity ramps start and end (default: from the data)\n"
     "  --opacity: the opacity the ramp reaches, above 0 and at most 1 (0.25)\n"
-    "  --repeat: render N more frames and print their median time\n"
+    "  --frame: fit the frame to the voxels above the window (data, the default) or to the volume's box\n"
+    "  --repeat: render N more frames and print their median time, N 1..100000\n"
     "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n";
 
 struct Options {
@@ -48,76 +56,97 @@ struct Options {
     bool window = false;
     VoxelWindow windowValues;
     double opacity = 0.25;
+    bool frameBox = false;
     int repeat = 0;
     double perspective = 0.0;  // field of view; 0 for the orthographic camera
 };
 
-bool ParseLong(const char* inText, long inMin, long inMax, long& out) {
-    char* end = nullptr;
-    out = std::strtol(inText, &end, 10);
-    return end != inText && *end == '\0' && out >= inMin && out <= inMax;
-}
-
-bool ParseDouble(const char* inText, double& out) {
-    char* end = nullptr;
-    out = std::strtod(inText, &end);
-    return end != inText && *end == '\0' && std::isfinite(out);
-}
-
-bool ParseOptions(int argc, char** argv, Options& out) {
+// Nothing when the options can be run; else the exit status, after the
+// usage or one line that names the argument at fault.
+std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
+    using namespace ulm3cli;
+    const std::vector<Option> options = {
+        {"--size", 1, "the picture's width and height, a whole number of pixels from 16 to 4096",
+         [&](char* const* v) {
+             long n = 0;
+             return ParseWhole(v[0], 16, 4096, n) && (out.size = static_cast<unsigned>(n), true);
+         }},
+        {"--turn", 2, "two numbers of degrees, about x and about y",
+         [&](char* const* v) { return ParseReal(v[0], out.turnX) && ParseReal(v[1], out.turnY); }},
+        {"--window", 2, "two whole voxel values LO and HI, 0 <= LO < HI <= 65535",
+         [&](char* const* v) {
+             long lo = 0, hi = 0;
+             if (!ParseWhole(v[0], 0, 65534, lo) || !ParseWhole(v[1], lo + 1, 65535, hi)) return false;
+             out.window = true;
+             out.windowValues = VoxelWindow{static_cast<unsigned>(lo), static_cast<unsigned>(hi)};
+             return true;
+         }},
+        {"--opacity", 1, "a number above 0 and at most 1",
+         [&](char* const* v) { return ParseReal(v[0], out.opacity) && out.opacity > 0.0 && out.opacity <= 1.0; }},
+        {"--frame", 1, "data or box",
+         [&](char* const* v) {
+             const std::string frame = v[0];
+             out.frameBox = frame == "box";
+             return frame == "box" || frame == "data";
+         }},
+        {"--repeat", 1, "a whole number of frames from 1 to 100000",
+         [&](char* const* v) {
+             long n = 0;
+             return ParseWhole(v[0], 1, 100000, n) && (out.repeat = static_cast<int>(n), true);
+         }},
+        {"--perspective", 1, "a field of view from 1 to 120 degrees",
+         [&](char* const* v) {
+             return ParseReal(v[0], out.perspective) && out.perspective >= 1.0 && out.perspective <= 120.0;
+         }},
+        {"--shade", 0, "", [&](char* const*) { return out.shade = true; }},
+        {"--base-plane", 0, "", [&](char* const*) { return out.basePlane = true; }},
+    };
     std::vector<const char*> files;
-    for (int i = 1; i < argc; ++i) {
-        const std::string a = argv[i];
-        long n = 0;
-        long m = 0;
-        if (a == "--size" && i + 1 < argc) {
-            if (!ParseLong(argv[++i], 16, 4096, n)) return false;
-            out.size = static_cast<unsigned>(n);
-        } else if (a == "--turn" && i + 2 < argc) {
-            if (!ParseDouble(argv[i + 1], out.turnX) || !ParseDouble(argv[i + 2], out.turnY)) return false;
-            i += 2;
-        } else if (a == "--window" && i + 2 < argc) {
-            if (!ParseLong(argv[i + 1], 0, 65534, n) || !ParseLong(argv[i + 2], n + 1, 65535, m)) return false;
-            out.window = true;
-            out.windowValues = VoxelWindow{static_cast<unsigned>(n), static_cast<unsigned>(m)};
-            i += 2;
-        } else if (a == "--opacity" && i + 1 < argc) {
-            if (!ParseDouble(argv[++i], out.opacity) || out.opacity <= 0.0 || out.opacity > 1.0) return false;
-        } else if (a == "--repeat" && i + 1 < argc) {
-            if (!ParseLong(argv[++i], 1, 100000, n)) return false;
-            out.repeat = static_cast<int>(n);
-        } else if (a == "--perspective" && i + 1 < argc) {
-            if (!ParseDouble(argv[++i], out.perspective) || out.perspective < 1.0 || out.perspective > 120.0)
-                return false;
-        } else if (a == "--shade") {
-            out.shade = true;
-        } else if (a == "--base-plane") {
-            out.basePlane = true;
-        } else if (a.rfind("--", 0) == 0) {
-            return false;
-        } else {
-            files.push_back(argv[i]);
-        }
-    }
-    if (files.size() != 2) return false;
+    const std::optional<int> stop = ReadCommandLine(kProgram, kUsage, argc, argv, options, 2, "IN.vox OUT.png", files);
+    if (stop) return stop;
     out.input = files[0];
     out.output = files[1];
-    return true;
+    return std::nullopt;
 }
 
-// The camera fitted to the volume, and with --shade one light at the viewer.
-ULMStatus SetUpContext(const Options& inOptions, const ULMVolume& inVolume, ULMContext& ioContext) {
+// Samples along each ray per voxel it crosses, about. The render slices the
+// volume along the axis nearest the view; at one slice a voxel an oblique
+// ray takes a sample every 1 to 1.7 voxels, too few for a shell one or two
+// voxels thick (a skull, a scalp): its opacity and shading then change from
+// pixel to pixel with where the samples fall, a regular lattice of dark
+// pixels and a cross-hatch that a finer step removes. Two or three slices a
+// voxel cost two or three times the samples.
+constexpr double kSamplesPerVoxel = 2.0;
+
+// The slices per voxel, 2 to 4, that give each ray about kSamplesPerVoxel.
+ULMStatus SetSampling(const ULMMatrix& inModel, const ULMVolume& inVolume, ULMContext& ioContext) {
+    const ULMMatrix toEye = inModel * inVolume.GetCorrectionMatrix();
+    if (toEye.IsSingular()) return kULMErrTransform;
+    const ULMVector4D view = toEye.Inverse() * ULMVector4D(0, 0, 1, 0);
+    const double along = std::max({std::fabs(view[0]), std::fabs(view[1]), std::fabs(view[2])});
+    const double length = std::sqrt(view[0] * view[0] + view[1] * view[1] + view[2] * view[2]);
+    const double slices = std::clamp(std::round(kSamplesPerVoxel * length / along), 2.0, 4.0);
+    double minXY = 1, maxXY = 3, minZ = 1, maxZ = 3;
+    ioContext.GetSamplingLimits(minXY, maxXY, minZ, maxZ);
+    return ioContext.SetSamplingLimits(minXY, maxXY, slices, std::max(slices, maxZ));
+}
+
+// The camera fitted to inBox, and with --shade one light at the viewer.
+ULMStatus SetUpContext(const Options& inOptions, const ULMVolume& inVolume, const ULMVolumeRange& inBox,
+                       ULMContext& ioContext) {
     ULMCamera camera;
     ULMMatrix model;
     ULMMatrix projection;
     if (inOptions.perspective > 0.0)
-        FrameVolumePerspective(inVolume, inOptions.turnX, inOptions.turnY, inOptions.perspective, model, projection);
+        FrameVolumePerspective(inVolume, inBox, inOptions.turnX, inOptions.turnY, inOptions.perspective, model,
+                               projection);
     else
-        FrameVolume(inVolume, inOptions.turnX, inOptions.turnY, model, projection);
+        FrameVolume(inVolume, inBox, inOptions.turnX, inOptions.turnY, model, projection);
     camera.SetProjectionMatrix(projection);
     camera.SetModelMatrix(model);
     camera.SetViewport(0, 0, static_cast<int>(inOptions.size), static_cast<int>(inOptions.size));
     ULMStatus status = ioContext.SetCamera(camera);
+    if (status == kULMOK) status = SetSampling(model, inVolume, ioContext);
     if (status != kULMOK || !inOptions.shade) return status;
     // The eye looks down -z: the viewer lies towards +z.
     ULMLight* light = ULMLight::Create(ULMVector3D(0, 0, 1));
@@ -176,7 +205,7 @@ ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& ou
 
 // One line on stderr naming the cause; the exit status of a failed run.
 int Fail(const std::string& inCause) {
-    std::fprintf(stderr, "ulm3_render: %s\n", inCause.c_str());
+    std::fprintf(stderr, "%s: %s\n", kProgram, inCause.c_str());
     return 1;
 }
 
@@ -221,8 +250,54 @@ int OpenVolume(const Options& inOptions, Scene& outScene) {
     return 0;
 }
 
+// The classifier's table and context for the reading: a 256-entry table in
+// the context's own place, or a 4096-entry one as table 3, routed through
+// the classifier's operations to the colour.
+ULMStatus MakeContext(const FieldReading& inReading, Scene& ioScene) {
+    ioScene.table = ULMLookupTable::Create(inReading.entries);
+    if (ioScene.table == nullptr) return kULMErrAlloc;
+    if (inReading.entries == 256) {
+        ioScene.context = ULMContext::Create(ioScene.table);
+        return ioScene.context != nullptr ? kULMOK : kULMErrAlloc;
+    }
+    ioScene.context = ULMContext::Create();
+    if (ioScene.context == nullptr) return kULMErrAlloc;
+    ULMClassifier classifier;
+    ULMStatus status = classifier.SetLookupTable(3, ioScene.table, kULMField0);
+    // Table 3 enters the second operation as B, and that one the last as B.
+    if (status == kULMOK) status = classifier.SetOperation(0, ULMOperation(kULM_Zero));
+    if (status == kULMOK) status = classifier.SetOperation(1, ULMOperation(kULM_B));
+    if (status == kULMOK) status = classifier.SetOperation(2, ULMOperation(kULM_B));
+    if (status == kULMOK) status = ioScene.context->SetClassifier(classifier);
+    return status;
+}
+
+// The box the frame holds, and the words that say so.
+ULMVolumeRange ChooseFrame(const Options& inOptions, const FieldHistogram& inHistogram, std::string& outWords) {
+    const ULMVolumeRange& whole = inHistogram.box;
+    const auto describe = [](const ULMVolumeRange& r) {
+        return std::to_string(r.XSize()) + " x " + std::to_string(r.YSize()) + " x " + std::to_string(r.ZSize()) +
+               " from (" + std::to_string(r.XOrigin()) + ", " + std::to_string(r.YOrigin()) + ", " +
+               std::to_string(r.ZOrigin()) + ")";
+    };
+    if (inOptions.frameBox) {
+        outWords = "framed on the volume's box, " + describe(whole);
+        return whole;
+    }
+    const unsigned level = inOptions.windowValues.lo;
+    const ULMVolumeRange data = VoxelsAbove(inHistogram, level);
+    if (data.XSize() <= 0) {
+        outWords = "framed on the volume's box: no voxel lies above " + std::to_string(level);
+        return whole;
+    }
+    outWords = "framed on the voxels above " + std::to_string(level) + ", " + describe(data);
+    return data;
+}
+
 // Reads the window from the data unless it was given, makes the classifier
-// read the bits the values use, and fills the table. 0, or the exit status.
+// read field 0 through a width the boards take and a table that spans the
+// values present, and frames the voxels the window shows. 0, or the exit
+// status.
 int Classify(Options& ioOptions, Scene& ioScene) {
     FieldHistogram histogram;
     const std::string input = ioOptions.input;
@@ -230,23 +305,23 @@ int Classify(Options& ioOptions, Scene& ioScene) {
     if (status == kULMErrFormat)
         return Fail(input + ": field 0 is signed, a float or wider than 16 bits; only unsigned values are windowed");
     if (status != kULMOK) return Fail(input + ": cannot read the voxels' values: " + Describe(status));
-    // A 16-bit voxel that holds 12-bit values would reach only the table's
-    // first sixteenth: the classifier reads the significant bits instead.
     ULMFieldDescriptor field = ioScene.volume->GetFieldDescriptor(kULMField0);
-    const int bits = std::min(field.m_size, SignificantBits(histogram));
-    if (bits < field.m_size) {
-        field.m_size = bits;
+    const FieldReading reading = ChooseReading(histogram, field.m_size);
+    if (reading.bits < field.m_size) {
+        // Every value present fits the narrower field, which reads it the same.
+        field.m_size = reading.bits;
         status = ioScene.volume->SetFieldDescriptor(kULMField0, field);
         if (status != kULMOK) return Fail(input + ": cannot narrow field 0: " + Describe(status));
     }
     if (!ioOptions.window) ioOptions.windowValues = ChooseWindow(histogram);
-    std::printf("window %u %u opacity %g\n", ioOptions.windowValues.lo, ioOptions.windowValues.hi, ioOptions.opacity);
+    std::string framing;
+    const ULMVolumeRange box = ChooseFrame(ioOptions, histogram, framing);
+    std::printf("window %u %u opacity %g, %s\n", ioOptions.windowValues.lo, ioOptions.windowValues.hi,
+                ioOptions.opacity, framing.c_str());
     std::fflush(stdout);
-    ioScene.table = ULMLookupTable::Create(256);
-    ioScene.context = ioScene.table != nullptr ? ULMContext::Create(ioScene.table) : nullptr;
-    if (ioScene.context == nullptr) return Fail(input + ": " + Describe(kULMErrAlloc));
-    status = FillTable(ioOptions.windowValues, field.m_size, ioOptions.opacity, *ioScene.table);
-    if (status == kULMOK) status = SetUpContext(ioOptions, *ioScene.volume, *ioScene.context);
+    status = MakeContext(reading, ioScene);
+    if (status == kULMOK) status = FillTable(ioOptions.windowValues, field.m_size, ioOptions.opacity, *ioScene.table);
+    if (status == kULMOK) status = SetUpContext(ioOptions, *ioScene.volume, box, *ioScene.context);
     if (status != kULMOK) return Fail(input + ": cannot set up the render: " + Describe(status));
     return 0;
 }
@@ -294,10 +369,10 @@ int Run(Options& ioOptions, PngOutput& ioOutput) {
 
 int main(int argc, char** argv) {
     Options options;
-    if (!ParseOptions(argc, argv, options)) {
-        std::fputs(kUsage, stderr);
-        return 2;
-    }
+    if (const std::optional<int> stop = ParseOptions(argc, argv, options)) return *stop;
+    // A file-size limit then fails the picture's write, which says so,
+    // instead of ending the program before its temporary file is removed.
+    std::signal(SIGXFSZ, SIG_IGN);
     // The output first: a folder that cannot take the picture is better
     // known before the render than after it.
     PngOutput output;

@@ -615,13 +615,19 @@ void Kernel::Step(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_
         for (int k = 0; k < 4; ++k) {
             const CutPlane& plane = s.cut[k];
             if (!plane.enabled) continue;
-            const Wide c = Wide{xs} * plane.dXs + Wide{ys} * plane.dYs + slice.cut[k];
+            // Over the position, c counts 1/256 of the grid's unit.
+            const Wide unit = plane.positional ? 256 : 1;
+            const Wide c = plane.positional
+                               ? x256 * plane.dXs + y256 * plane.dYs + Wide{slice.z256} * plane.dZs
+                               : Wide{xs} * plane.dXs + Wide{ys} * plane.dYs + slice.cut[k];
+            const Wide min = unit * plane.min, max = unit * plane.max;
             if (!plane.soft) {
-                if ((c >= plane.min && c <= plane.max) != plane.visibility) return;
+                if ((c >= min && c <= max) != plane.visibility) return;
                 continue;
             }
-            const Wide d = std::min(c - plane.min, plane.max - c);
-            const float inside = static_cast<float>(std::clamp<Wide>(d, 0, 65536)) / 65536.0f;
+            const Wide d = std::min(c - min, max - c);
+            const float inside = static_cast<float>(std::clamp<Wide>(d, 0, 65536 * unit)) /
+                                 (plane.positional ? 16777216.0f : 65536.0f);
             soft[softCount++] = plane.visibility ? inside : 1.0f - inside;
         }
     }

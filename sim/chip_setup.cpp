@@ -457,11 +457,13 @@ void DecodeCropAndCuts(const RegisterFile& r, Setup& s) {
         plane.enabled = bit(NKW7_FIELD_LOBIT_AT(CutPlaneControl, enable0, enable1, k));
         plane.soft = bit(NKW7_FIELD_LOBIT_AT(CutPlaneControl, falloff0, falloff1, k));
         plane.visibility = bit(NKW7_FIELD_LOBIT_AT(CutPlaneControl, visibility0, visibility1, k));
+        plane.positional = bit(NKW7_FIELD_LOBIT_AT(CutPlaneControl, positional0, positional1, k));
         if (!plane.enabled) continue;
         s.anyCut = true;
         const uint32_t base = NKW7_CutPlane0_dCut_dXs_Addr + 24 * static_cast<uint32_t>(k);
         plane.dXs = Signed32(r, base);
         plane.dYs = Signed32(r, base + 4);
+        plane.dZs = Signed32(r, base + 8);
         plane.min = Signed32(r, base + 16);
         plane.max = Signed32(r, base + 20);
     }
@@ -517,7 +519,7 @@ void DecodeSlices(const RegisterFile& r, Setup& s) {
         if (s.depthUsed)
             slice.depth = Wide{Signed64(r, NKW7_OriginDepth_Addr)} + term(NKW7_dD_dZs_Addr, NKW7_dD_dZv_Addr);
         for (int k = 0; k < 4; ++k) {
-            if (!s.cut[k].enabled) continue;
+            if (!s.cut[k].enabled || s.cut[k].positional) continue;
             const uint32_t base = NKW7_CutPlane0_dCut_dXs_Addr + 24 * static_cast<uint32_t>(k);
             slice.cut[k] = Wide{zs} * Signed32(r, base + 8) + MulShift40(deltaZ, Signed32(r, base + 12));
         }

@@ -51,9 +51,12 @@ struct SampleTests {
     bool Any() const { return direction != 0 || sampleAlpha || accumulatedAlpha || gradientMagnitude; }
 };
 
+// A plane's value is its rates over the grid (xs, ys and the slice's terms),
+// or with `positional` over the sample's permuted position in 1/256 voxel,
+// where it is compared at 256 times the slab's bounds.
 struct CutPlane {
-    bool enabled = false, soft = false, visibility = false;
-    int64_t dXs = 0, dYs = 0;
+    bool enabled = false, soft = false, visibility = false, positional = false;
+    int64_t dXs = 0, dYs = 0, dZs = 0;
     int32_t min = 0, max = 0;
 };
 

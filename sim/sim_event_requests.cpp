@@ -21,34 +21,43 @@ const char* QueueName(int tag) {
     }
 }
 
-}  // namespace
-
-int32_t SimEventRequests::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry& entry) {
-    entry.dependencies = {r.lut_load_event_id, r.load_event_id, r.unload_event_id,
-                          r.prev_render_event_id};
+// The record's own limits: the buffer record and the render words given,
+// and no more command words than the chip takes.
+int32_t CheckRenderRecord(const Tulx7_dr_render& r) {
     if (r.pBufferData == 0 || r.p_render_load_cmds == 0 || r.render_count < 1 ||
         r.render_count > TULX7_DR_MAX_COMMAND_WORDS)
         return TULX7_DR_STATUS_ARG_BAD;
     if (r.state_count < 0 || r.state_count > TULX7_DR_MAX_COMMAND_WORDS ||
         (r.state_count > 0 && r.p_state_load_cmds == 0))
         return TULX7_DR_STATUS_ARG_BAD;
+    return TULX7_DR_STATUS_SUCCESS;
+}
 
-    // The record and the command words are the caller's to reuse as soon as
-    // the request returns.
-    Tulx7_dr_all_buffers_data buffers;
-    std::memcpy(&buffers, reinterpret_cast<const void*>(static_cast<uintptr_t>(r.pBufferData)),
-                sizeof buffers);
-    auto job = std::make_shared<Job>();
-    auto render = std::make_shared<RenderJob>();
+// What a render's job holds on to: the buffers it names, so that a release
+// while it is queued leaves them alive, and their storage.
+struct RenderHolds {
+    std::shared_ptr<Job> job = std::make_shared<Job>();
+    std::shared_ptr<RenderJob> render = std::make_shared<RenderJob>();
     std::vector<std::shared_ptr<Storage>> storages;
 
+    void Hold(const std::shared_ptr<SimBuffer>& inBuffer) {
+        job->buffers.push_back(inBuffer);
+        storages.push_back(inBuffer->storage);
+    }
+};
+
+// The volume, image and depth arrays the record names, bound as the chip
+// reads them.
+int32_t BindArrays(SimState& state, int board, const Tulx7_dr_all_buffers_data& buffers, RenderHolds& holds,
+                   RequestLogEntry& entry) {
+    RenderJob& render = *holds.render;
     const std::pair<const Tulx7_dr_volimgdepth_entry*, BoundArray*> arrays[] = {
-        {&buffers.volume, &render->volume}, {&buffers.image0, &render->image0},
-        {&buffers.image1, &render->image1}, {&buffers.depth0, &render->depth0},
-        {&buffers.depth1, &render->depth1}};
+        {&buffers.volume, &render.volume}, {&buffers.image0, &render.image0},
+        {&buffers.image1, &render.image1}, {&buffers.depth0, &render.depth0},
+        {&buffers.depth1, &render.depth1}};
     for (const auto& [slot, bound] : arrays) {
         if (slot->buffer_id == TULX7_DR_NO_BUFFER) continue;
-        const std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, slot->buffer_id);
+        const std::shared_ptr<SimBuffer> buffer = state.FindBuffer(board, slot->buffer_id);
         if (!buffer) {
             entry.bufferId = slot->buffer_id;
             return TULX7_DR_STATUS_INVALID_ID;
@@ -71,16 +80,22 @@ int32_t SimEventRequests::Render(SimClient& client, Tulx7_dr_render& r, RequestL
         bound->wrap = slot->addr.wrap == 1;
         bound->data = storage->bytes.data();
         bound->byteCount = storage->bytes.size();
-        job->buffers.push_back(buffer);
-        storages.push_back(storage);
+        holds.Hold(buffer);
     }
+    return TULX7_DR_STATUS_SUCCESS;
+}
+
+// The eight tables the record names: classification, light maps, the
+// gradient-magnitude and alpha-correction tables.
+int32_t BindTables(SimState& state, int board, const Tulx7_dr_all_buffers_data& buffers, RenderHolds& holds,
+                   RequestLogEntry& entry) {
     const Tulx7_dr_lut_cache* tables[8] = {
         &buffers.classification_0,     &buffers.classification_1, &buffers.classification_2,
         &buffers.classification_3,     &buffers.specular_reflectance,
         &buffers.diffuse_reflectance,  &buffers.gradient_magnitude, &buffers.alpha_correction};
     for (int t = 0; t < 8; ++t) {
         if (tables[t]->buffer_id == TULX7_DR_NO_BUFFER) continue;
-        const std::shared_ptr<SimBuffer> buffer = m_state.FindBuffer(client.board, tables[t]->buffer_id);
+        const std::shared_ptr<SimBuffer> buffer = state.FindBuffer(board, tables[t]->buffer_id);
         if (!buffer) {
             entry.bufferId = tables[t]->buffer_id;
             return TULX7_DR_STATUS_INVALID_ID;
@@ -88,30 +103,55 @@ int32_t SimEventRequests::Render(SimClient& client, Tulx7_dr_render& r, RequestL
         const std::shared_ptr<Storage>& storage = buffer->storage;
         if (uint64_t{tables[t]->valid_entries} * 8 > storage->bytes.size())
             return TULX7_DR_STATUS_ARG_BAD;
-        BoundTable& bound = render->tables[t];
+        BoundTable& bound = holds.render->tables[t];
         bound.bound = true;
         bound.bufferId = buffer->id;
         bound.sequenceNo = tables[t]->sequence_no;
         bound.validEntries = tables[t]->valid_entries;
         bound.data = storage->bytes.data();
         bound.byteCount = storage->bytes.size();
-        job->buffers.push_back(buffer);
-        storages.push_back(storage);
+        holds.Hold(buffer);
     }
-    for (uint32_t id : entry.dependencies)
-        if (!m_state.events.Known(id)) return TULX7_DR_STATUS_INVALID_ID;
+    return TULX7_DR_STATUS_SUCCESS;
+}
 
+// The command words, copied: they are the caller's to reuse as soon as the
+// request returns.
+void CopyCommandWords(const Tulx7_dr_render& r, RenderJob& render) {
     const auto* renderWords =
         reinterpret_cast<const uint64_t*>(static_cast<uintptr_t>(r.p_render_load_cmds));
-    render->renderWords.assign(renderWords, renderWords + r.render_count);
+    render.renderWords.assign(renderWords, renderWords + r.render_count);
     if (r.state_count > 0) {
         const auto* stateWords =
             reinterpret_cast<const uint64_t*>(static_cast<uintptr_t>(r.p_state_load_cmds));
-        render->stateWords.assign(stateWords, stateWords + r.state_count);
+        render.stateWords.assign(stateWords, stateWords + r.state_count);
     }
+}
+
+}  // namespace
+
+int32_t SimEventRequests::Render(SimClient& client, Tulx7_dr_render& r, RequestLogEntry& entry) {
+    entry.dependencies = {r.lut_load_event_id, r.load_event_id, r.unload_event_id,
+                          r.prev_render_event_id};
+    if (const int32_t refused = CheckRenderRecord(r); refused != TULX7_DR_STATUS_SUCCESS) return refused;
+
+    // The record is the caller's to reuse as soon as the request returns.
+    Tulx7_dr_all_buffers_data buffers;
+    std::memcpy(&buffers, reinterpret_cast<const void*>(static_cast<uintptr_t>(r.pBufferData)),
+                sizeof buffers);
+    RenderHolds holds;
+    int32_t status = BindArrays(m_state, client.board, buffers, holds, entry);
+    if (status == TULX7_DR_STATUS_SUCCESS) status = BindTables(m_state, client.board, buffers, holds, entry);
+    if (status != TULX7_DR_STATUS_SUCCESS) return status;
+    for (uint32_t id : entry.dependencies)
+        if (!m_state.events.Known(id)) return TULX7_DR_STATUS_INVALID_ID;
+
+    const std::shared_ptr<RenderJob>& render = holds.render;
+    CopyCommandWords(r, *render);
     render->board = client.board;
     render->writeMask = r.image_depth_dest;
 
+    const std::shared_ptr<Job>& job = holds.job;
     job->code = TULX7_DR_RENDER;
     job->board = client.board;
     job->queueTag = static_cast<int>(TULX7_DR_QUEUE_RENDER);
@@ -119,10 +159,10 @@ int32_t SimEventRequests::Render(SimClient& client, Tulx7_dr_render& r, RequestL
     job->dependencies = entry.dependencies;
     RegisterFile* registers = &m_state.boards[client.board]->registers;
     Job* self = job.get();
-    job->run = [render, storages, engine = m_state.engine, registers, self](uint64_t&) {
+    job->run = [render, storages = holds.storages, engine = m_state.engine, registers, self](uint64_t&) {
         return engine->Execute(*render, *registers, self->diagnostic);
     };
-    const int32_t status = m_scheduler.Enqueue(job, 1);
+    status = m_scheduler.Enqueue(job, 1);
     if (status != TULX7_DR_STATUS_SUCCESS) return status;
     render->eventId = job->ids[0];
     r.ret_render_event_id = job->ids[0];

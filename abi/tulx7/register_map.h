@@ -885,15 +885,20 @@ inline constexpr uint8_t None = 0;
     X(Image1FieldSel,              red_size,                       5,  4, None,            0) \
     X(Image1FieldSel,              red_position,                   3,  0, None,            0) \
     X(Image1FieldSel,              red,                            7,  0, Field_Descriptor, 0) \
+    /* positionalK: plane K's rates apply to the sample's permuted position, not its grid index */ \
+    X(CutPlaneControl,             positional3,                   31, 31, Unsigned,        0) \
     X(CutPlaneControl,             enable3,                       30, 30, Unsigned,        0) \
     X(CutPlaneControl,             falloff3,                      29, 29, Unsigned,        0) \
     X(CutPlaneControl,             visibility3,                   28, 28, Unsigned,        0) \
+    X(CutPlaneControl,             positional2,                   27, 27, Unsigned,        0) \
     X(CutPlaneControl,             enable2,                       26, 26, Unsigned,        0) \
     X(CutPlaneControl,             falloff2,                      25, 25, Unsigned,        0) \
     X(CutPlaneControl,             visibility2,                   24, 24, Unsigned,        0) \
+    X(CutPlaneControl,             positional1,                   23, 23, Unsigned,        0) \
     X(CutPlaneControl,             enable1,                       22, 22, Unsigned,        0) \
     X(CutPlaneControl,             falloff1,                      21, 21, Unsigned,        0) \
     X(CutPlaneControl,             visibility1,                   20, 20, Unsigned,        0) \
+    X(CutPlaneControl,             positional0,                   19, 19, Unsigned,        0) \
     X(CutPlaneControl,             enable0,                       18, 18, Unsigned,        0) \
     X(CutPlaneControl,             falloff0,                      17, 17, Unsigned,        0) \
     X(CutPlaneControl,             visibility0,                   16, 16, Unsigned,        0) \

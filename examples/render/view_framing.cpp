@@ -8,10 +8,9 @@ using namespace ulm3;
 
 namespace ulm3_render {
 
-void FrameVolume(const ULMVolume& inVolume, double inTurnX, double inTurnY, ULMMatrix& outModel,
-                 ULMMatrix& outProjection) {
-    ULMVolumeRange range = inVolume.GetActiveSubVolume();
-    if (range.XSize() <= 0 || range.YSize() <= 0 || range.ZSize() <= 0) range = inVolume.GetRange();
+void FrameVolume(const ULMVolume& inVolume, const ULMVolumeRange& inBox, double inTurnX, double inTurnY,
+                 ULMMatrix& outModel, ULMMatrix& outProjection) {
+    const ULMVolumeRange& range = inBox;
     // The box reaches half a voxel past the outer voxel centres.
     const double lo[3] = {range.XOrigin() - 0.5, range.YOrigin() - 0.5, range.ZOrigin() - 0.5};
     const double hi[3] = {lo[0] + range.XSize(), lo[1] + range.YSize(), lo[2] + range.ZSize()};
@@ -36,10 +35,10 @@ void FrameVolume(const ULMVolume& inVolume, double inTurnX, double inTurnY, ULMM
     outProjection = ULMMatrix::Ortho(-half, half, -half, half, -depth, depth);
 }
 
-void FrameVolumePerspective(const ULMVolume& inVolume, double inTurnX, double inTurnY, double inFieldOfView,
-                            ULMMatrix& outModel, ULMMatrix& outProjection) {
+void FrameVolumePerspective(const ULMVolume& inVolume, const ULMVolumeRange& inBox, double inTurnX, double inTurnY,
+                            double inFieldOfView, ULMMatrix& outModel, ULMMatrix& outProjection) {
     ULMMatrix orthographic;
-    FrameVolume(inVolume, inTurnX, inTurnY, outModel, orthographic);
+    FrameVolume(inVolume, inBox, inTurnX, inTurnY, outModel, orthographic);
     // The orthographic window's half width holds the box with the margin:
     // the eye sees that half width at its distance.
     const double half = 1.0 / orthographic[0][0];

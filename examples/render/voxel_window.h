@@ -1,5 +1,6 @@
 // The grey and opacity window of ulm3_render: chosen from the histogram of a
-// volume's field 0, and written into a 256-entry classifier table.
+// volume's field 0, read through a field width the boards take, and written
+// into a classifier table.
 #pragma once
 
 #include <cstdint>
@@ -13,6 +14,10 @@ namespace ulm3_render {
 struct FieldHistogram {
     std::vector<uint64_t> counts;  // one per value the field can hold
     unsigned highest = 0;          // the highest value present
+    // The box counted, and the highest value in each of its planes across
+    // X, Y and Z (index 0 the box's first plane).
+    ulm3::ULMVolumeRange box;
+    std::vector<unsigned> planeHighest[3];
 };
 
 // Voxel values: the ramps run from 0 at lo to their top at hi.
@@ -21,18 +26,33 @@ struct VoxelWindow {
     unsigned hi = 1;
 };
 
+// How the classifier reads field 0. The boards read fields of 4, 8, 12 or 16
+// bits and look values up in a 256-entry table by their top 8 bits, or in a
+// 4096-entry one (table 3) by their top 12: the field is narrowed to the
+// fewest of those bits that hold every value present, and a field wider than
+// 8 bits takes the 4096-entry table, so that every value up to 4095 has an
+// entry of its own and wider ones one per 16 values.
+struct FieldReading {
+    int bits = 8;
+    unsigned entries = 256;
+};
+
 // Counts field 0 of every voxel of the volume's active sub-volume, read from
 // its source. kULMErrFormat for a field the histogram cannot read (signed,
 // float, or wider than 16 bits).
 ulm3::ULMStatus CountField0(const ulm3::ULMVolume& inVolume, FieldHistogram& outHistogram);
 
-// The fewest bits, at least 8, that hold every value present: the width the
-// classifier should read, so that a window spans the whole table.
-int SignificantBits(const FieldHistogram& inHistogram);
+// The reading for the values present in a field of inFieldBits.
+FieldReading ChooseReading(const FieldHistogram& inHistogram, int inFieldBits);
 
 // From just above the background (the commonest value, and the noise around
-// it) to a high percentile of the voxels above it.
+// it) to a high percentile of the voxels above it. The histogram is taken in
+// at most 256 steps from 0 to the highest value, so that the same data
+// scaled to other units gets the same window in those units.
 VoxelWindow ChooseWindow(const FieldHistogram& inHistogram);
+
+// The box of the voxels whose value lies above inLevel; empty when none does.
+ulm3::ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inLevel);
 
 // Entry e of the table stands for the values the classifier reads as e when
 // the field is inBits wide: grey rises from 0 to 1 over the window, opacity

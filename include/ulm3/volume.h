@@ -300,6 +300,28 @@ public:
     virtual int ChooseMipmapLevel(const ULMContext* inContext) const;
     virtual int ChooseMipmapLevel(const ULMContext* inContext, int inMinLevel,
                                   int inMaxLevel) const;
+    // Samples inSourceRange of this volume's voxels, through the classifier,
+    // into inDestinationRange of ioDestination's board buffer (this volume
+    // itself included), stretching or shrinking each axis to fit. Limits:
+    // - ranges: kULMErrArgument for a negative size, for a box that holds a
+    //   voxel but lies outside its volume or the board's signed 16-bit
+    //   coordinates, and for an empty source with a destination that is
+    //   not; a destination holding no voxel is done at once;
+    // - X and Y: destinations under 12 voxels wide or high are refused with
+    //   kULMErrArgument, and a shrink beyond 2:1 (more than two source
+    //   voxels per destination voxel, or (size - 1) : new size when the
+    //   sizes themselves are beyond it) with kULMErrCantSubsample;
+    // - Z: the same number of slices, or half of them on a board that
+    //   halves in one pass, take one pass; any other Z needs a destination
+    //   of at least 12 slices (kULMErrArgument) shrunk at most 2:1 as above
+    //   (kULMErrCantSubsample); an odd number of destination slices must
+    //   end at the destination volume's end (kULMErrArgument);
+    // - kULMErrVolume for no destination, and for a volume without a board
+    //   buffer resampled into itself; kULMErrClassifier for an invalid
+    //   classifier;
+    // - kULMErrAccess while the application holds either volume mapped for
+    //   exclusive use, or the destination mapped at all but for shared
+    //   writing, as updates are refused.
     virtual ULMStatus ResampleBuffer(ULMVolume* ioDestination, const ULMVolumeRange& inSourceRange,
                                      const ULMVolumeRange& inDestinationRange,
                                      const ULMClassifier& inClassifier);
@@ -316,6 +338,21 @@ public:
                                 int inQuality, MPRMode inMode, ULMImageBuffer* ioImage);
     virtual ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
                                         int inQuality, MPRMode inMode, ULMImageBuffer* ioImage);
+    // Renders this volume's active sub-volume, as the context's camera sees
+    // it, into ioOutVolume's active sub-volume (all of it when none is set),
+    // one voxel per output voxel. Limits:
+    // - kULMErrArgument for no context or output, an unknown mode, a
+    //   perspective camera, a depth test that can reject, a cut plane, a
+    //   crop, trim planes that cut into the sub-volume, or an odd number of
+    //   output slices short of the output's end;
+    // - kULMErrUnimplemented for a view that does not keep the axes apart
+    //   (each output axis fed by one source axis), unless the
+    //   RenderToVolumeEnable parameter is set;
+    // - kULMErrVolume for an output that is not a plain volume or lies on
+    //   another board than this volume's buffer, and for a sub-volume of
+    //   either that holds no voxel;
+    // - kULMErrAccess while the application holds the output mapped but
+    //   for shared writing, as updates are refused.
     virtual ULMStatus RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                      RenderToVolumeMode inMode);
     virtual ULMSyncEvent StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,

@@ -86,47 +86,12 @@ ULMStatus KWBMapper::Map(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSiz
     void* host = nullptr;
     ULMStatus status = kULMErrUnimplemented;
     if (!gULMControl.m_simulateMap) {
-        m_board.SetMapType(KWBBoard::eSimpleMap);
-        Tulx7_dr_buffer_map r;
-        r.buffer_id = inBuffer->GetDriverID();
-        r.access_share = accessCode;
-        // The rounded box may run past the buffer (and past 16 bits); the
-        // driver takes its pitches from it and clips what it copies.
-        r.addr = KWBAddressing(*inBuffer, inRange);
-        r.addr.subbuffer_max.x = inRange.minU + static_cast<int32_t>(u) - 1;
-        if (dimension >= 2) r.addr.subbuffer_max.y = inRange.minV + static_cast<int32_t>(v) - 1;
-        if (dimension >= 3) r.addr.subbuffer_max.z = inRange.minW + static_cast<int32_t>(w) - 1;
-        r.host_element_size = static_cast<int32_t>(inSizeBits / 8) - 1;
-        r.element_alignment = static_cast<int32_t>(inPositionBits / 8);
-        status = m_board.Request(TULX7_DR_BUFFER_MAP, r);
-        if (status == kULMOK) {
-            host = reinterpret_cast<void*>(static_cast<uintptr_t>(r.user_address));
-            entry.m_id = r.map_id;
-            entry.m_size = r.user_size;
-        } else if (status != kULMErrUnimplemented) {
-            return status;
-        }
+        status = MapThroughDriver(entry, accessCode, w, host);
+        if (status != kULMOK && status != kULMErrUnimplemented) return status;
     }
     if (status == kULMErrUnimplemented) {
-        // Emulated: a host copy of the box, filled from the board now and
-        // written back on unmap when the access allows writing.
-        m_board.SetMapType(KWBBoard::eSimulatedMap);
-        {
-            MapTable& table = sMapMap();
-            ULMScopedLock hold(table.lock);
-            if (table.entries.size() >= kKWBMaxEmulatedMappings) return kULMErrAlloc;
-        }
-        const uint64_t bytes = uint64_t{inSizeBits / 8} * u * v * w;
-        host = std::calloc(bytes, 1);
-        if (host == nullptr) return kULMErrAlloc;
-        status = m_board.UnloadBufferField(inBuffer, host, inSizeBits, inPositionBits, inRange, u,
-                                           v, KWBBoard::kPlainHostMemory);
-        if (status != kULMOK) {
-            std::free(host);
-            return status;
-        }
-        entry.m_id = KWBMapList::kEmulatedMapID;
-        entry.m_size = bytes;
+        status = MapEmulated(entry, w, host);
+        if (status != kULMOK) return status;
     }
 
     {
@@ -137,6 +102,56 @@ ULMStatus KWBMapper::Map(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSiz
     outHostAddr = host;
     outSizeU = u;
     outSizeV = v;
+    return kULMOK;
+}
+
+ULMStatus KWBMapper::MapThroughDriver(KWBMapList& ioEntry, int32_t inAccessCode, uint32_t inW, void*& outHost) {
+    m_board.SetMapType(KWBBoard::eSimpleMap);
+    KWBBuffer* buffer = ioEntry.m_buffer;
+    const KWBRange& range = ioEntry.m_range;
+    const int dimension = buffer->GetDimension();
+    Tulx7_dr_buffer_map r;
+    r.buffer_id = buffer->GetDriverID();
+    r.access_share = inAccessCode;
+    // The rounded box may run past the buffer (and past 16 bits); the
+    // driver takes its pitches from it and clips what it copies.
+    r.addr = KWBAddressing(*buffer, range);
+    r.addr.subbuffer_max.x = range.minU + static_cast<int32_t>(ioEntry.m_sizeU) - 1;
+    if (dimension >= 2) r.addr.subbuffer_max.y = range.minV + static_cast<int32_t>(ioEntry.m_sizeV) - 1;
+    if (dimension >= 3) r.addr.subbuffer_max.z = range.minW + static_cast<int32_t>(inW) - 1;
+    r.host_element_size = static_cast<int32_t>(ioEntry.m_sizeBits / 8) - 1;
+    r.element_alignment = static_cast<int32_t>(ioEntry.m_positionBits / 8);
+    const ULMStatus status = m_board.Request(TULX7_DR_BUFFER_MAP, r);
+    if (status != kULMOK) return status;
+    outHost = reinterpret_cast<void*>(static_cast<uintptr_t>(r.user_address));
+    ioEntry.m_id = r.map_id;
+    ioEntry.m_size = r.user_size;
+    return kULMOK;
+}
+
+// Emulated: a host copy of the box, filled from the board now and written
+// back on unmap when the access allows writing.
+ULMStatus KWBMapper::MapEmulated(KWBMapList& ioEntry, uint32_t inW, void*& outHost) {
+    m_board.SetMapType(KWBBoard::eSimulatedMap);
+    {
+        MapTable& table = sMapMap();
+        ULMScopedLock hold(table.lock);
+        if (table.entries.size() >= kKWBMaxEmulatedMappings) return kULMErrAlloc;
+    }
+    const uint32_t u = ioEntry.m_sizeU, v = ioEntry.m_sizeV;
+    const uint64_t bytes = uint64_t{ioEntry.m_sizeBits / 8} * u * v * inW;
+    outHost = std::calloc(bytes, 1);
+    if (outHost == nullptr) return kULMErrAlloc;
+    const ULMStatus status = m_board.UnloadBufferField(ioEntry.m_buffer, outHost, ioEntry.m_sizeBits,
+                                                       ioEntry.m_positionBits, ioEntry.m_range, u, v,
+                                                       KWBBoard::kPlainHostMemory);
+    if (status != kULMOK) {
+        std::free(outHost);
+        outHost = nullptr;
+        return status;
+    }
+    ioEntry.m_id = KWBMapList::kEmulatedMapID;
+    ioEntry.m_size = bytes;
     return kULMOK;
 }
 

@@ -47,6 +47,12 @@ public:
     ULMStatus Unmap(KWBBuffer* buffer, void* hostAddr);
 
 private:
+    // The two ways of a map of ioEntry's box, whose extents (inW the third)
+    // are rounded up to powers of two: the driver's (kULMErrUnimplemented
+    // when it has none), and a host copy of the box.
+    ULMStatus MapThroughDriver(KWBMapList& ioEntry, int32_t inAccessCode, uint32_t inW, void*& outHost);
+    ULMStatus MapEmulated(KWBMapList& ioEntry, uint32_t inW, void*& outHost);
+
     KWBBoard& m_board;
 };
 

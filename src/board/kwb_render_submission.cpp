@@ -70,6 +70,87 @@ std::unique_ptr<KWBCommandBuffer> KWBRenderSubmitter::CreateCommandBuffer(int in
     }
 }
 
+namespace {
+
+// The events a render waits for: the loads of its buffers and tables, and
+// the unloads of its outputs.
+struct RenderWaits {
+    KWBSyncEvent load{kULMOK};
+    KWBSyncEvent unload{kULMOK};
+    KWBSyncEvent lut{kULMOK};
+};
+
+// The driver's description of every buffer and table the render names.
+void DescribeBuffers(const KWBRenderRequest& r, KWBBuffer* const* inLuts, Tulx7_dr_all_buffers_data& outBuffers,
+                     RenderWaits& ioWaits) {
+    SetupDriverBufferData(outBuffers.volume, r.volume, ioWaits.load, ioWaits.unload, 0);
+    const uint32_t writes = r.writeTo;
+    SetupDriverBufferData(outBuffers.image0, r.image0, ioWaits.load, ioWaits.unload, writes & kKWBWritesImage0);
+    SetupDriverBufferData(outBuffers.image1, r.image1, ioWaits.load, ioWaits.unload, writes & kKWBWritesImage1);
+    SetupDriverBufferData(outBuffers.depth0, r.depth0, ioWaits.load, ioWaits.unload, writes & kKWBWritesDepth0);
+    SetupDriverBufferData(outBuffers.depth1, r.depth1, ioWaits.load, ioWaits.unload, writes & kKWBWritesDepth1);
+
+    SetupDriverLutData(outBuffers.classification_0, inLuts[0], kClassificationEntries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.classification_1, inLuts[1], kClassificationEntries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.classification_2, inLuts[2], kClassificationEntries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.classification_3, inLuts[3], kClassification3Entries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.diffuse_reflectance, r.diffuseMap, kReflectanceEntries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.specular_reflectance, r.specularMap, kReflectanceEntries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.gradient_magnitude, r.gmLut, kGradientMagnitudeEntries, ioWaits.lut);
+    SetupDriverLutData(outBuffers.alpha_correction, r.acLut, kAlphaCorrectionEntries, ioWaits.lut);
+}
+
+// The render request for the driver: the waits, the buffer records, the
+// command blocks and the write mask.
+Tulx7_dr_render RenderRecord(const KWBRenderRequest& r, const Tulx7_dr_all_buffers_data& inBuffers,
+                             const RenderWaits& inWaits) {
+    Tulx7_dr_render record;
+    record.lut_load_event_id = inWaits.lut.GetDriverEventID();
+    record.load_event_id = inWaits.load.GetDriverEventID();
+    record.unload_event_id = inWaits.unload.GetDriverEventID();
+    record.pBufferData = reinterpret_cast<uintptr_t>(&inBuffers);
+    record.p_render_load_cmds = reinterpret_cast<uintptr_t>(r.renderBuffer->GetBlockAddress(r.renderBlock));
+    record.render_count = static_cast<int32_t>(r.renderBlockSize);
+    record.prev_render_event_id = KWBSyncEvent(r.lastRenderEvent).GetDriverEventID();
+    if (r.stateBlockSize != 0) {
+        record.p_state_load_cmds = reinterpret_cast<uintptr_t>(r.stateBuffer->GetBlockAddress(r.stateBlock));
+        record.state_count = static_cast<int32_t>(r.stateBlockSize);
+    }
+    // The chip is told which buffers the render may write.
+    record.image_depth_dest =
+        r.writeTo & (kKWBWritesImage0 | kKWBWritesImage1 | kKWBWritesDepth0 | kKWBWritesDepth1);
+    return record;
+}
+
+// Every buffer remembers the render. One that the render writes in any of
+// its slots is an output, so that its next unload waits for the render
+// whichever slot named it. A buffer a still earlier render wrote stays an
+// output: the new render runs after that one, so an unload that waits for
+// the new render also sees the earlier render's pixels.
+void RememberRender(const KWBRenderRequest& r, KWBBuffer* const* inLuts, const KWBSyncEvent& inRender) {
+    struct Use {
+        KWBBuffer* buffer;
+        bool output;
+    };
+    const Use uses[] = {
+        {r.volume, false},
+        {r.image0, (r.writeTo & kKWBWritesImage0) != 0},
+        {r.image1, (r.writeTo & kKWBWritesImage1) != 0},
+        {r.depth0, (r.writeTo & kKWBWritesDepth0) != 0},
+        {r.depth1, (r.writeTo & kKWBWritesDepth1) != 0},
+        {inLuts[0], false}, {inLuts[1], false}, {inLuts[2], false}, {inLuts[3], false},
+        {r.diffuseMap, false}, {r.specularMap, false}, {r.gmLut, false}, {r.acLut, false},
+    };
+    for (const Use& use : uses) {
+        if (use.buffer == nullptr) continue;
+        bool output = use.buffer->m_isRenderOutput;
+        for (const Use& other : uses) output = output || (other.buffer == use.buffer && other.output);
+        use.buffer->SetRenderEvent(inRender, output);
+    }
+}
+
+}  // namespace
+
 ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     // The blocks are the render's from here on: the driver copies their words
     // at submission, and a refused render must not keep their words from
@@ -85,47 +166,12 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
         return ULMSyncEvent(kULMErrArgument);
     }
 
-    KWBSyncEvent loadEvent(kULMOK);
-    KWBSyncEvent unloadEvent(kULMOK);
-    KWBSyncEvent lutEvent(kULMOK);
-
-    Tulx7_dr_all_buffers_data buffers;
-    SetupDriverBufferData(buffers.volume, r.volume, loadEvent, unloadEvent, 0);
-    const uint32_t writes = r.writeTo;
-    SetupDriverBufferData(buffers.image0, r.image0, loadEvent, unloadEvent, writes & kKWBWritesImage0);
-    SetupDriverBufferData(buffers.image1, r.image1, loadEvent, unloadEvent, writes & kKWBWritesImage1);
-    SetupDriverBufferData(buffers.depth0, r.depth0, loadEvent, unloadEvent, writes & kKWBWritesDepth0);
-    SetupDriverBufferData(buffers.depth1, r.depth1, loadEvent, unloadEvent, writes & kKWBWritesDepth1);
-
     KWBBuffer* const noTables[4] = {};
     KWBBuffer* const* luts = r.luts != nullptr ? r.luts : noTables;
-    SetupDriverLutData(buffers.classification_0, luts[0], kClassificationEntries, lutEvent);
-    SetupDriverLutData(buffers.classification_1, luts[1], kClassificationEntries, lutEvent);
-    SetupDriverLutData(buffers.classification_2, luts[2], kClassificationEntries, lutEvent);
-    SetupDriverLutData(buffers.classification_3, luts[3], kClassification3Entries, lutEvent);
-    SetupDriverLutData(buffers.diffuse_reflectance, r.diffuseMap, kReflectanceEntries, lutEvent);
-    SetupDriverLutData(buffers.specular_reflectance, r.specularMap, kReflectanceEntries, lutEvent);
-    SetupDriverLutData(buffers.gradient_magnitude, r.gmLut, kGradientMagnitudeEntries, lutEvent);
-    SetupDriverLutData(buffers.alpha_correction, r.acLut, kAlphaCorrectionEntries, lutEvent);
-
-    Tulx7_dr_render record;
-    record.lut_load_event_id = lutEvent.GetDriverEventID();
-    record.load_event_id = loadEvent.GetDriverEventID();
-    record.unload_event_id = unloadEvent.GetDriverEventID();
-    record.pBufferData = reinterpret_cast<uintptr_t>(&buffers);
-    record.p_render_load_cmds =
-        reinterpret_cast<uintptr_t>(r.renderBuffer->GetBlockAddress(r.renderBlock));
-    record.render_count = static_cast<int32_t>(r.renderBlockSize);
-    record.prev_render_event_id = KWBSyncEvent(r.lastRenderEvent).GetDriverEventID();
-    if (r.stateBlockSize != 0) {
-        record.p_state_load_cmds =
-            reinterpret_cast<uintptr_t>(r.stateBuffer->GetBlockAddress(r.stateBlock));
-        record.state_count = static_cast<int32_t>(r.stateBlockSize);
-    }
-    // The chip is told which buffers the render may write.
-    record.image_depth_dest =
-        r.writeTo & (kKWBWritesImage0 | kKWBWritesImage1 | kKWBWritesDepth0 | kKWBWritesDepth1);
-
+    Tulx7_dr_all_buffers_data buffers;
+    RenderWaits waits;
+    DescribeBuffers(r, luts, buffers, waits);
+    Tulx7_dr_render record = RenderRecord(r, buffers, waits);
     const ULMStatus status = m_board.Request(TULX7_DR_RENDER, record);
     releaseBlocks();
     if (status != kULMOK) return ULMSyncEvent(status);
@@ -133,31 +179,7 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     const KWBSyncEvent renderEvent(m_board.GetID(), KWBSyncEvent::kRenderQueue,
                                    record.ret_render_event_id);
     m_board.SetLastRenderEvent(renderEvent);
-
-    // Every buffer remembers the render. One that the render writes in any of
-    // its slots is an output, so that its next unload waits for the render
-    // whichever slot named it. A buffer a still earlier render wrote stays an
-    // output: the new render runs after that one, so an unload that waits for
-    // the new render also sees the earlier render's pixels.
-    struct Use {
-        KWBBuffer* buffer;
-        bool output;
-    };
-    const Use uses[] = {
-        {r.volume, false},
-        {r.image0, (r.writeTo & kKWBWritesImage0) != 0},
-        {r.image1, (r.writeTo & kKWBWritesImage1) != 0},
-        {r.depth0, (r.writeTo & kKWBWritesDepth0) != 0},
-        {r.depth1, (r.writeTo & kKWBWritesDepth1) != 0},
-        {luts[0], false}, {luts[1], false}, {luts[2], false}, {luts[3], false},
-        {r.diffuseMap, false}, {r.specularMap, false}, {r.gmLut, false}, {r.acLut, false},
-    };
-    for (const Use& use : uses) {
-        if (use.buffer == nullptr) continue;
-        bool output = use.buffer->m_isRenderOutput;
-        for (const Use& other : uses) output = output || (other.buffer == use.buffer && other.output);
-        use.buffer->SetRenderEvent(renderEvent, output);
-    }
+    RememberRender(r, luts, renderEvent);
 
     if (gULMControl.m_forceSynchRender) {
         const ULMStatus waited = renderEvent.Wait(-1);

@@ -330,34 +330,46 @@ ULMSyncEvent KWBTransfers::Copy(const KWBBuffer* inSource, KWBBuffer* outDestina
     if (planeAndImage && eW != 1) return ULMSyncEvent(kULMErrArgument);
 
     // The driver copies board to board only between buffers of one shape.
-    if (sameDimension && m_board.SupportsPeer() && destinationID == m_board.GetPeer()) {
-        Tulx7_dr_buffer_board2board r;
-        r.src_render_event_id = EventID(inSource->GetRenderEvent(true));
-        r.src_load_event_id = EventID(inSource->GetLoadEvent());
-        r.src_buffer_id = inSource->GetDriverID();
-        r.src_addr = KWBAddressing(*inSource, sourceBox);
-        r.dest_render_event_id = EventID(outDestination->GetRenderEvent(true));
-        // The copy runs on this board's queue, beside the destination
-        // board's own: it must also wait for loads still queued there.
-        r.dest_unload_event_id = EventID(KWBSyncEvent(outDestination->GetUnloadEvent())
-                                             .Latest(outDestination->GetLoadEvent()));
-        r.dest_buffer_id = outDestination->GetDriverID();
-        r.dest_addr = KWBAddressing(*outDestination, destinationBox);
-        if (m_board.Request(TULX7_DR_BUFFER_BOARD2BOARD, r) == kULMOK) {
-            const KWBSyncEvent unloadEvent(id, KWBSyncEvent::kDmaOutQueue, r.src_ret_unload_event_id);
-            const KWBSyncEvent loadEvent(id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
-            inSource->SetUnloadEvent(unloadEvent);
-            outDestination->SetLoadEvent(loadEvent);
-            // Later loads into the destination are queued on its own board
-            // and order themselves after its unload event.
-            outDestination->SetUnloadEvent(loadEvent);
-            m_board.SetLastUnloadEvent(unloadEvent);
-            m_board.SetLastLoadEvent(loadEvent);
-            return loadEvent;
-        }
-    }
+    ULMSyncEvent copied(kULMOK);
+    if (sameDimension && m_board.SupportsPeer() && destinationID == m_board.GetPeer() &&
+        CopyBetweenPeers(inSource, outDestination, sourceBox, destinationBox, copied))
+        return copied;
+    return CopyThroughHost(inSource, outDestination, *destinationBoard, sourceBox, destinationBox);
+}
 
-    // Through host memory: unload a piece here, load it there.
+bool KWBTransfers::CopyBetweenPeers(const KWBBuffer* inSource, KWBBuffer* outDestination, const KWBRange& sourceBox,
+                                    const KWBRange& destinationBox, ULMSyncEvent& outEvent) {
+    Tulx7_dr_buffer_board2board r;
+    r.src_render_event_id = EventID(inSource->GetRenderEvent(true));
+    r.src_load_event_id = EventID(inSource->GetLoadEvent());
+    r.src_buffer_id = inSource->GetDriverID();
+    r.src_addr = KWBAddressing(*inSource, sourceBox);
+    r.dest_render_event_id = EventID(outDestination->GetRenderEvent(true));
+    // The copy runs on this board's queue, beside the destination board's
+    // own: it must also wait for loads still queued there.
+    r.dest_unload_event_id =
+        EventID(KWBSyncEvent(outDestination->GetUnloadEvent()).Latest(outDestination->GetLoadEvent()));
+    r.dest_buffer_id = outDestination->GetDriverID();
+    r.dest_addr = KWBAddressing(*outDestination, destinationBox);
+    if (m_board.Request(TULX7_DR_BUFFER_BOARD2BOARD, r) != kULMOK) return false;
+    const int id = m_board.GetID();
+    const KWBSyncEvent unloadEvent(id, KWBSyncEvent::kDmaOutQueue, r.src_ret_unload_event_id);
+    const KWBSyncEvent loadEvent(id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
+    inSource->SetUnloadEvent(unloadEvent);
+    outDestination->SetLoadEvent(loadEvent);
+    // Later loads into the destination are queued on its own board and order
+    // themselves after its unload event.
+    outDestination->SetUnloadEvent(loadEvent);
+    m_board.SetLastUnloadEvent(unloadEvent);
+    m_board.SetLastLoadEvent(loadEvent);
+    outEvent = loadEvent;
+    return true;
+}
+
+// Unload a piece here, load it there.
+ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer* outDestination,
+                                           KWBBoard& destinationBoard, const KWBRange& sourceBox,
+                                           const KWBRange& destinationBox) {
     const uint32_t b = inSource->GetElementBytes();
     std::vector<KWBTransferPiece> pieces;
     const ULMStatus planned = PlanTransferPieces(sourceBox, b, 0, 0, pieces);
@@ -369,12 +381,11 @@ ULMSyncEvent KWBTransfers::Copy(const KWBBuffer* inSource, KWBBuffer* outDestina
     for (const KWBTransferPiece& piece : pieces) {
         const uint32_t row = static_cast<uint32_t>(piece.range.ExtentU());
         const uint32_t slice = static_cast<uint32_t>(piece.range.ExtentV());
-        status = m_board.UnloadBuffer(inSource, chunk.get(), piece.range, row, slice,
-                                      KWBBoard::kPlainHostMemory);
+        status = m_board.UnloadBuffer(inSource, chunk.get(), piece.range, row, slice, KWBBoard::kPlainHostMemory);
         if (ULMFailed(status)) break;
-        status = destinationBoard->LoadBuffer(outDestination, chunk.get(),
-                                              Shifted(piece.range, sourceBox, destinationBox), row,
-                                              slice, KWBBoard::kPlainHostMemory);
+        status = destinationBoard.LoadBuffer(outDestination, chunk.get(),
+                                             Shifted(piece.range, sourceBox, destinationBox), row, slice,
+                                             KWBBoard::kPlainHostMemory);
         if (ULMFailed(status)) break;
     }
     return ULMSyncEvent(status);

@@ -61,6 +61,12 @@ private:
                  const KWBHostWindow& host);
     ULMSyncEvent Finish(bool load, const KWBBuffer& buffer, KWBBuffer* loaded,
                         const Outcome& outcome);
+    // The two roads of a copy of checked boxes: the driver's board-to-board
+    // request (false when it is refused), and pieces through host memory.
+    bool CopyBetweenPeers(const KWBBuffer* source, KWBBuffer* destination, const KWBRange& sourceBox,
+                          const KWBRange& destinationBox, ULMSyncEvent& outEvent);
+    ULMSyncEvent CopyThroughHost(const KWBBuffer* source, KWBBuffer* destination, KWBBoard& destinationBoard,
+                                 const KWBRange& sourceBox, const KWBRange& destinationBox);
 
     KWBBoard& m_board;
 };

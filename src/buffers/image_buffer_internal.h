@@ -110,6 +110,13 @@ private:
     ULMSyncEvent DoStartResample(ULMImageBuffer* outDestination,
                                  const ULMImageRange& inDestinationRange,
                                  const ULMImageRange& inSourceRange);
+    // The destination on another board or off the boards: the pass into a
+    // temporary image here, whose pixels then move.
+    ULMSyncEvent ResampleElsewhere(ULMImageBuffer* outDestination, const ULMImageRange& inDestinationRange,
+                                   const ULMImageRange& inSourceRange);
+    // The pass itself, into an image on this board.
+    ULMSyncEvent ResampleHere(ULMImageBuffer* outDestination, const ULMImageRange& inDestinationRange,
+                              const ULMImageRange& inSourceRange);
 
     uint32_t m_pixelSize;
     ULMBorderColour m_border;

@@ -151,48 +151,50 @@ ULMSyncEvent ULMImageBufferInternal::DoStartResample(ULMImageBuffer* outDestinat
         }
         dest = inner;
     }
+    if (dest->GetLocation() != m_location) return ResampleElsewhere(dest, inDestinationRange, inSourceRange);
+    return ResampleHere(dest, inDestinationRange, inSourceRange);
+}
 
-    if (dest->GetLocation() != m_location) {
-        // Resample into a temporary image here, then move the pixels.
-        ULMFieldDescriptor pixelFields[4];
-        for (int i = 0; i < 4; ++i) pixelFields[i] = dest->GetFieldDescriptor(static_cast<ULMChannel>(i));
-        const ULMImageRange tempRange(inDestinationRange.XSize(), inDestinationRange.YSize(), 0, 0);
-        ULMImageBufferInternal* pTemp =
-            CreateSimple(m_location, static_cast<unsigned>(tempRange.XSize()),
-                         static_cast<unsigned>(tempRange.YSize()), dest->GetPixelSize(), 4,
-                         pixelFields);
-        if (pTemp == nullptr) return ULMSyncEvent(kULMErrAlloc);
-        const ULMSyncEvent pass = DoStartResample(pTemp, tempRange, inSourceRange);
-        if (ULMFailed(pass.Status())) {
-            pTemp->Release();
-            return pass;
-        }
-        // A banded image has no single board image; its Update splits the
-        // pixels over its bands.
-        ULMImageBufferInternal* onBoard =
-            dest->GetLocation() == kULMMultiBoardMode1 ? nullptr : GetImageBufferInternal(dest);
-        if (onBoard != nullptr) {
-            const ULMSyncEvent copy = m_board->StartCopyBuffer(
-                pTemp->GetBuffer(), onBoard->GetBuffer(), ULMRange(tempRange),
-                ULMRange(inDestinationRange));
-            pTemp->Release();
-            return copy;
-        }
-        size_t bytes = 0;
-        std::unique_ptr<uint8_t[]> hostBuffer;
-        if (PixelArrayBytes(tempRange.XSize(), tempRange.YSize(),
-                            static_cast<int>(pTemp->GetPixelSize()), bytes))
-            hostBuffer.reset(new (std::nothrow) uint8_t[bytes]);
-        if (hostBuffer == nullptr) {
-            pTemp->Release();
-            return ULMSyncEvent(kULMErrAlloc);
-        }
-        ULMStatus status = pTemp->Unload(hostBuffer.get(), tempRange, 0);
+ULMSyncEvent ULMImageBufferInternal::ResampleElsewhere(ULMImageBuffer* dest, const ULMImageRange& inDestinationRange,
+                                                       const ULMImageRange& inSourceRange) {
+    ULMFieldDescriptor pixelFields[4];
+    for (int i = 0; i < 4; ++i) pixelFields[i] = dest->GetFieldDescriptor(static_cast<ULMChannel>(i));
+    const ULMImageRange tempRange(inDestinationRange.XSize(), inDestinationRange.YSize(), 0, 0);
+    ULMImageBufferInternal* pTemp =
+        CreateSimple(m_location, static_cast<unsigned>(tempRange.XSize()), static_cast<unsigned>(tempRange.YSize()),
+                     dest->GetPixelSize(), 4, pixelFields);
+    if (pTemp == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    const ULMSyncEvent pass = DoStartResample(pTemp, tempRange, inSourceRange);
+    if (ULMFailed(pass.Status())) {
         pTemp->Release();
-        if (status == kULMOK) status = dest->Update(hostBuffer.get(), inDestinationRange, 0);
-        return ULMSyncEvent(status);
+        return pass;
     }
+    // A banded image has no single board image; its Update splits the
+    // pixels over its bands.
+    ULMImageBufferInternal* onBoard =
+        dest->GetLocation() == kULMMultiBoardMode1 ? nullptr : GetImageBufferInternal(dest);
+    if (onBoard != nullptr) {
+        const ULMSyncEvent copy = m_board->StartCopyBuffer(pTemp->GetBuffer(), onBoard->GetBuffer(),
+                                                           ULMRange(tempRange), ULMRange(inDestinationRange));
+        pTemp->Release();
+        return copy;
+    }
+    size_t bytes = 0;
+    std::unique_ptr<uint8_t[]> hostBuffer;
+    if (PixelArrayBytes(tempRange.XSize(), tempRange.YSize(), static_cast<int>(pTemp->GetPixelSize()), bytes))
+        hostBuffer.reset(new (std::nothrow) uint8_t[bytes]);
+    if (hostBuffer == nullptr) {
+        pTemp->Release();
+        return ULMSyncEvent(kULMErrAlloc);
+    }
+    ULMStatus status = pTemp->Unload(hostBuffer.get(), tempRange, 0);
+    pTemp->Release();
+    if (status == kULMOK) status = dest->Update(hostBuffer.get(), inDestinationRange, 0);
+    return ULMSyncEvent(status);
+}
 
+ULMSyncEvent ULMImageBufferInternal::ResampleHere(ULMImageBuffer* dest, const ULMImageRange& inDestinationRange,
+                                                  const ULMImageRange& inSourceRange) {
     const ULMStatus converted = ConvertTo3D();
     if (ULMFailed(converted)) return ULMSyncEvent(converted);
     ULM_ASSERT_TEXT(m_board != nullptr, "m_board != NULL");

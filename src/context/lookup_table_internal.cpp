@@ -4,10 +4,10 @@
 #include <cmath>
 #include <new>
 
+#include "context/context_upper_layers.h"
 #include "context/state_checks.h"
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
-#include "foundation/upper_layers.h"
 
 namespace ulm3 {
 

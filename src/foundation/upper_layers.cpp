@@ -29,7 +29,6 @@ constinit ULMBoardServices* gBoardServices = nullptr;
 constexpr int kMaxCloseSteps = 8;
 constinit ULMCloseStep gCloseSteps[kMaxCloseSteps] = {};
 constinit int gCloseStepCount = 0;
-constinit ULMTableGoneHandler gTableGone = nullptr;
 
 }  // namespace
 
@@ -46,12 +45,6 @@ void ULMRegisterCloseStep(ULMCloseStep step) {
 
 void ULMRunCloseSteps() {
     for (int i = 0; i < gCloseStepCount; ++i) gCloseSteps[i]();
-}
-
-void ULMRegisterTableGoneHandler(ULMTableGoneHandler handler) { gTableGone = handler; }
-
-void ULMTellTableGone(uint64_t inTableID) {
-    if (gTableGone != nullptr) gTableGone(inTableID);
 }
 
 }  // namespace ulm3

@@ -1,8 +1,8 @@
 // What the foundation asks of the layers above it. The foundation includes
-// nothing above itself, so the board layer and the render cache register
-// themselves here when the library is loaded; the library's open and close,
-// the configuration query and the waits on board events reach them only
-// through this.
+// nothing above itself, so the board layer and the layers that keep board
+// memory register themselves here when the library is loaded; the library's
+// open and close, the configuration query and the waits on board events
+// reach them only through this.
 #pragma once
 
 #include <cstdint>
@@ -70,12 +70,5 @@ void ULMRegisterBoardServices(ULMBoardServices& services);
 using ULMCloseStep = void (*)();
 void ULMRegisterCloseStep(ULMCloseStep step);
 void ULMRunCloseSteps();
-
-// The render cache keeps board copies of lookup tables keyed by the table;
-// a table going tells it (by its object id), so that those copies go too
-// once no queued render reads them. Registered while the library loads.
-using ULMTableGoneHandler = void (*)(uint64_t inTableID);
-void ULMRegisterTableGoneHandler(ULMTableGoneHandler handler);
-void ULMTellTableGone(uint64_t inTableID);
 
 }  // namespace ulm3

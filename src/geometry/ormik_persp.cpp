@@ -1,6 +1,7 @@
 // The frustum planner of perspective frames.
 #include "geometry/ormik_persp.h"
 
+#include <algorithm>
 #include <climits>
 #include <cmath>
 
@@ -36,8 +37,15 @@ int OrmikPersp::SetViewport(int inMinX, int inMinY, int inMaxX, int inMaxY) {
 }
 
 int OrmikPersp::SetWriteport(int inMinX, int inMinY, int inMaxX, int inMaxY) {
-    mWritePort = Tile2D(inMinX, inMinY, inMaxX, inMaxY);
+    SetWriteportEdges(inMinX, inMinY, inMaxX + 1.0, inMaxY + 1.0);
     return 0;
+}
+
+void OrmikPersp::SetWriteportEdges(double inMinX, double inMinY, double inMaxX, double inMaxY) {
+    mWriteEdges[0] = inMinX;
+    mWriteEdges[1] = inMinY;
+    mWriteEdges[2] = inMaxX;
+    mWriteEdges[3] = inMaxY;
 }
 
 int OrmikPersp::SetCorrMatrix(const ULMMatrix& m) {
@@ -127,14 +135,14 @@ int OrmikPersp::RendPerspFrustum(PerspectiveStages* inPerspInterf) {
     if (!(mViewPort.mDdimX > 0.0 && mViewPort.mDdimY > 0.0)) return 0;
 
     const Tile2D& V = mViewPort;
-    const Tile2D& W = mWritePort;
+    const double* W = mWriteEdges;
     const double sx = 2.0 / V.mDdimX;
     const double sy = 2.0 / V.mDdimY;
     mClipper.Reset();
-    mClipper.AddClipPlane({1, 0, 0, 1 - (W.mDminX - V.mDminX) * sx});
-    mClipper.AddClipPlane({-1, 0, 0, 1 + (W.mDmaxX - V.mDmaxX) * sx});
-    mClipper.AddClipPlane({0, 1, 0, 1 - (W.mDminY - V.mDminY) * sy});
-    mClipper.AddClipPlane({0, -1, 0, 1 + (W.mDmaxY - V.mDmaxY) * sy});
+    mClipper.AddClipPlane({1, 0, 0, 1 - (W[0] - V.mDminX) * sx});
+    mClipper.AddClipPlane({-1, 0, 0, 1 + (W[2] - 1 - V.mDmaxX) * sx});
+    mClipper.AddClipPlane({0, 1, 0, 1 - (W[1] - V.mDminY) * sy});
+    mClipper.AddClipPlane({0, -1, 0, 1 + (W[3] - 1 - V.mDmaxY) * sy});
 
     ClipSampleSpace space(mVolMin, mVolMax, mPmvMat, mInvPmvMat, mClipper);
     PointST3H eye(0.0, 0.0, 0.0);
@@ -198,6 +206,8 @@ int OrmikPersp::GetBaseplaneArea() {
     mNearFarRatio = (mDeltaZ + mClipNear) / mClipNear;
     CalcAnisoScale();
     mDimZs = ToInt(mDeltaZ * mScalSamp.z + 0.5);
+    // A clip cube under a voxel deep still has a slice to show.
+    if (mDimZs == 0 && mFarZv != mNearZv) mDimZs = 1;
     // Kept as computed, 0 included: the engine limits what it writes to the
     // chip's section fields.
     mSectionX = SectionSize(mScalSamp.x, mNearFarRatio);
@@ -284,9 +294,12 @@ int OrmikPersp::RendBaseplaneArea() {
         frustum.DivideW();
         frustum.CalcFarXYZ();
 
+        // A tile that an enlargement leaves under two samples across still
+        // takes two: dropped, its pixels would not be drawn at all.
+        const bool wide = permTile.mDdimX > 0.0, high = permTile.mDdimY > 0.0;
         permTile.ScaleUp(mScalSamp);
-        mDimXs = permTile.dimX;
-        mDimYs = permTile.dimY;
+        mDimXs = wide ? std::max(permTile.dimX, 2) : permTile.dimX;
+        mDimYs = high ? std::max(permTile.dimY, 2) : permTile.dimY;
         if (!(mDimXs > 1 && mDimYs > 1 && mDimZs > 0)) continue;
 
         const PolygonST3H nearST = frustum.GetNearPoly();

@@ -21,6 +21,9 @@ public:
     // Both maxima inclusive.
     int SetViewport(int inMinX, int inMinY, int inMaxX, int inMaxY);
     int SetWriteport(int inMinX, int inMinY, int inMaxX, int inMaxY);
+    // The write port as edges in the viewport's units, where its pixel i
+    // spans i to i + 1; the whole pixels above are the edges (min, max + 1).
+    void SetWriteportEdges(double inMinX, double inMinY, double inMaxX, double inMaxY);
     int SetCorrMatrix(const ULMMatrix& m);
     int SetModelMatrix(const ULMMatrix& m);
     int SetViewMatrix(const ULMMatrix& m);
@@ -63,7 +66,7 @@ private:
 
     PerspectiveStages* mPerspInterf = nullptr;
     Tile2D mViewPort;
-    Tile2D mWritePort;
+    double mWriteEdges[4] = {};  // min x, min y, max x, max y
     Mat44 mCorrMat;
     Mat44 mModelMat;
     Mat44 mViewMat;

@@ -2,6 +2,7 @@
 #include "geometry/post_warp.h"
 
 #include <cmath>
+#include <vector>
 
 namespace ulm3 {
 
@@ -60,6 +61,8 @@ bool SpanInside(float u, float v, float w, float uLast, float vLast, float wLast
 
 int Clamp(int i, int hi) { return i < 0 ? 0 : (i > hi ? hi : i); }
 
+constexpr double kCornerGrid = 1024.0;
+
 }  // namespace
 
 void ULMPostWarp::WarpBasePlane(const void* inBasePlane, const uint32_t* inBasePlaneDepth0,
@@ -89,10 +92,19 @@ void ULMPostWarp::WarpBasePlane(const void* inBasePlane, const uint32_t* inBaseP
     if (!inGeometry || inNumPoints < 3 || inCanvasWidth <= 0 || inCanvasHeight <= 0 ||
         inBasePlaneWidth <= 0 || inBasePlaneHeight <= 0)
         return;
+    // Corners on a grid of 1/1024 pixel: neighbouring mini-frustums compute
+    // the edge they share each on its own, a rounding error apart, and the
+    // fill rule gives a pixel centre on that edge to exactly one of them
+    // only when both see the same edge.
+    std::vector<ULMVector2D> corners(inGeometry, inGeometry + inNumPoints);
+    for (ULMVector2D& c : corners) {
+        if (!std::isfinite(c.X()) || !std::isfinite(c.Y())) return;
+        c = ULMVector2D(std::round(c.X() * kCornerGrid) / kCornerGrid, std::round(c.Y() * kCornerGrid) / kCornerGrid);
+    }
+    inGeometry = corners.data();
     int top = 0;
     int bottom = 0;
     for (int i = 0; i < inNumPoints; ++i) {
-        if (!std::isfinite(inGeometry[i].X()) || !std::isfinite(inGeometry[i].Y())) return;
         if (inGeometry[i].Y() < inGeometry[top].Y()) top = i;
         if (inGeometry[i].Y() > inGeometry[bottom].Y()) bottom = i;
     }
@@ -106,11 +118,17 @@ void ULMPostWarp::WarpBasePlane(const void* inBasePlane, const uint32_t* inBaseP
     const float maxU = static_cast<float>(inBasePlaneWidth);
     const float maxV = static_cast<float>(inBasePlaneHeight);
 
-    const ULMVector2D& T = inGeometry[top];
-    const ULMVector2D& P = inGeometry[(top + inNumPoints - 1) % inNumPoints];
-    const ULMVector2D& N = inGeometry[(top + 1) % inNumPoints];
-    const int leftStep =
-        (P.X() - T.X()) * (N.Y() - T.Y()) < (N.X() - T.X()) * (P.Y() - T.Y()) ? -1 : 1;
+    // The way the left chain runs follows the polygon's winding. A clipped
+    // tile may repeat a corner, or put one on the line between two others,
+    // right beside the top corner, where the corners around it would tell
+    // nothing; the signed area over all of them always tells.
+    double area = 0.0;
+    for (int i = 0; i < inNumPoints; ++i) {
+        const ULMVector2D& a = inGeometry[i];
+        const ULMVector2D& b = inGeometry[(i + 1) % inNumPoints];
+        area += a.X() * b.Y() - b.X() * a.Y();
+    }
+    const int leftStep = area > 0.0 ? -1 : 1;
     EdgeChain left{inGeometry, inNumPoints, leftStep, top};
     EdgeChain right{inGeometry, inNumPoints, -leftStep, top};
 

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <limits>
 #include <new>
 
 #include "foundation/context_readers.h"
@@ -112,10 +113,12 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     }
     // An empty box has no near distance to plan from.
     if (size[0] == 0 || size[1] == 0 || size[2] == 0) return Fail(kULMErrArgument);
-    mVolMinX = offset[0], mVolMinY = offset[1], mVolMinZ = offset[2];
-    mVolMaxX = offset[0] + static_cast<int>(size[0]);
-    mVolMaxY = offset[1] + static_cast<int>(size[1]);
-    mVolMaxZ = offset[2] + static_cast<int>(size[2]);
+    // The voxels' cells, half a voxel around their centres, as the parallel
+    // road's trims have them: a volume one voxel thick still has depth.
+    mVolMinX = offset[0] - 0.5, mVolMinY = offset[1] - 0.5, mVolMinZ = offset[2] - 0.5;
+    mVolMaxX = offset[0] + (size[0] - 0.5);
+    mVolMaxY = offset[1] + (size[1] - 0.5);
+    mVolMaxZ = offset[2] + (size[2] - 0.5);
 
     ULMCamera& camera = context->GetCamera();
     mModelMatrix = camera.GetModelMatrix();
@@ -174,6 +177,9 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         vx = writeArea.XOrigin(), vy = writeArea.YOrigin(), vw = writeArea.XSize(), vh = writeArea.YSize();
         camera.SetViewport(vx, vy, vw, vh);
     }
+    // A viewport one pixel wide or high has no span for the camera's
+    // normalised coordinates to map onto, as on the parallel road.
+    if (vw < 2 || vh < 2) return Fail(kULMErrTransform);
     mViewport = ULMImageRange(vw, vh, vx, vy);
     mWriteport = Intersect(writeArea, mViewport);
     if (inContext->GetRenderArea() == ULMContext::kVolume) GetVolumeArea();
@@ -183,10 +189,13 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     // one pixel less than the viewport puts pixel centres on integers, as
     // the engine's parallel renders have them.
     mOrmikPersp.SetViewport(vx, vy, vx + vw - 2, vy + vh - 2);
-    mOrmikPersp.SetWriteport(mWriteport.XOrigin(), mWriteport.YOrigin(),
-                             mWriteport.XOrigin() + mWriteport.XSize() - 1,
-                             mWriteport.YOrigin() + mWriteport.YSize() - 1);
-    mOrmikPersp.SetSize(mVolMinX, mVolMinY, mVolMinZ, mVolMaxX, mVolMaxY, mVolMaxZ);
+    // Frame pixel centres lie on the planner's integers: the port's edges
+    // go half a pixel outside its outer centres, where rounding cannot take
+    // an outer row or column out of the warp's fill.
+    mOrmikPersp.SetWriteportEdges(mWriteport.XOrigin() - 0.5, mWriteport.YOrigin() - 0.5,
+                                  mWriteport.XOrigin() + mWriteport.XSize() - 0.5,
+                                  mWriteport.YOrigin() + mWriteport.YSize() - 0.5);
+    mOrmikPersp.SetVolDim(Point3D{mVolMinX, mVolMinY, mVolMinZ}, Point3D{mVolMaxX, mVolMaxY, mVolMaxZ});
     mOrmikPersp.SetCorrMatrix(mCorrMatrix);
     mOrmikPersp.SetModelMatrix(mModelMatrix);
     mOrmikPersp.SetViewMatrix(mViewMatrix);
@@ -196,6 +205,9 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     mOrmikPersp.SetSampMultLimits(limits[0], limits[1], limits[2], limits[3]);
     mOrmikPersp.SetSamplingFactor(context->GetSamplingFactor());
     mOrmikPersp.SetMinVoxDist(context->GetMinViewingDistance());
+    // However far the eye, the frame shows the whole volume, as a parallel
+    // view of it would.
+    mOrmikPersp.SetMaxVoxDist(std::numeric_limits<double>::max());
 
     // One spare row and column; the arrays only grow.
     const int64_t frameBytes =

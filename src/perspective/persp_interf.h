@@ -130,8 +130,8 @@ private:
     double mViewMinZ = 0.0, mViewMaxZ = 1.0;
     ULMStatus mStatus = kULMOK;
     ULMMatrix mCorrMatrix;
-    // Signed: the buffer's offsets may be negative.
-    int mVolMinX = 0, mVolMinY = 0, mVolMinZ = 0, mVolMaxX = 0, mVolMaxY = 0, mVolMaxZ = 0;
+    // The volume's box in voxels; the buffer's offsets may be negative.
+    double mVolMinX = 0, mVolMinY = 0, mVolMinZ = 0, mVolMaxX = 0, mVolMaxY = 0, mVolMaxZ = 0;
     ULMMatrix mModelMatrix, mViewMatrix, mProjMatrix;
     ULMImageRange mViewport;
     ULMImageRange mWriteport;

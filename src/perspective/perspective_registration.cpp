@@ -1,11 +1,10 @@
-// The perspective frame driver registered with the render engine and the
-// volume while the library loads: the engine makes one per volume, the
-// volume frees it.
+// The perspective frame driver registered with the render engine while the
+// library loads: the engine makes one per volume and frees it with the
+// volume's render state.
 #include <new>
 
 #include "perspective/persp_interf.h"
 #include "render/perspective_frame_driver.h"
-#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 namespace {
@@ -13,6 +12,7 @@ namespace {
 class FrameDriver final : public ULMPerspectiveFrameDriver {
 public:
     PerspInterf* Create() override { return new (std::nothrow) PerspInterf(); }
+    void Destroy(PerspInterf* inDriver) override { delete inDriver; }
     const ULMMiniFrustum& MiniFrustum(PerspInterf& inDriver) override { return inDriver.GetMiniFrustum(); }
     ULMSyncEvent RenderFrame(PerspInterf& ioDriver, ULMVolumeInternal& ioVolume, const ULMContext* inContext,
                              ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
@@ -21,11 +21,8 @@ public:
     }
 };
 
-void DeleteFrameDriver(PerspInterf* inDriver) { delete inDriver; }
-
 FrameDriver gDriver;
-[[maybe_unused]] const bool gRegistered = (ULMRegisterPerspectiveFrameDriver(&gDriver),
-                                           ULMRegisterPerspectiveDriverDeleter(DeleteFrameDriver), true);
+[[maybe_unused]] const bool gRegistered = (ULMRegisterPerspectiveFrameDriver(&gDriver), true);
 
 }  // namespace
 }  // namespace ulm3

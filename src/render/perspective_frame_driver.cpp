@@ -16,13 +16,23 @@ ULMPerspectiveFrameDriver* ULMGetPerspectiveFrameDriver() { return gDriver; }
 
 void ULMRegisterPerspectiveFrameDriver(ULMPerspectiveFrameDriver* inDriver) { gDriver = inDriver; }
 
+ULMOwnedFrameDriver::~ULMOwnedFrameDriver() {
+    if (m_driver != nullptr) m_registry->Destroy(m_driver);
+}
+
+PerspInterf* ULMOwnedFrameDriver::Get(ULMPerspectiveFrameDriver& inRegistry) {
+    if (m_driver != nullptr) return m_driver;
+    m_driver = inRegistry.Create();
+    m_registry = &inRegistry;
+    return m_driver;
+}
+
 ULMSyncEvent ULMStartPerspectiveFrame(ULMVolumeInternal& ioVolume, const ULMContext* inContext,
                                       ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                       ULMDepthBuffer* ioDepth1) {
     ULMPerspectiveFrameDriver* driver = gDriver;
     if (driver == nullptr) return ULMSyncEvent(kULMErrUnimplemented);
-    PerspInterf*& frame = ioVolume.PerspectiveInterface();
-    if (frame == nullptr) frame = driver->Create();
+    PerspInterf* frame = ULMRenderStateOf(ioVolume).m_perspective.Get(*driver);
     if (frame == nullptr) return ULMSyncEvent(kULMErrAlloc);
     ULMRenderStateOf(ioVolume).m_sampleSpace.SetMiniFrustum(driver->MiniFrustum(*frame));
     return driver->RenderFrame(*frame, ioVolume, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);

@@ -16,9 +16,11 @@ struct ULMMiniFrustum;
 
 class ULMPerspectiveFrameDriver {
 public:
-    // A new driver, or null when there is no memory for one. The volume
-    // frees it through its registered deleter.
+    // A new driver, or null when there is no memory for one; the volume's
+    // render state holds it (ULMOwnedFrameDriver).
     virtual PerspInterf* Create() = 0;
+    // Waits for the driver's last frame and frees it.
+    virtual void Destroy(PerspInterf* inDriver) = 0;
     // The record the driver rewrites before each mini render; it lives as
     // long as the driver.
     virtual const ULMMiniFrustum& MiniFrustum(PerspInterf& inDriver) = 0;
@@ -37,6 +39,24 @@ protected:
 // restore the previous one).
 ULMPerspectiveFrameDriver* ULMGetPerspectiveFrameDriver();
 void ULMRegisterPerspectiveFrameDriver(ULMPerspectiveFrameDriver* inDriver);
+
+// A volume's driver, made on its first perspective render and freed by the
+// registered driver when the volume's render state goes.
+class ULMOwnedFrameDriver {
+public:
+    ULMOwnedFrameDriver() = default;
+    ~ULMOwnedFrameDriver();
+    ULMOwnedFrameDriver(const ULMOwnedFrameDriver&) = delete;
+    ULMOwnedFrameDriver& operator=(const ULMOwnedFrameDriver&) = delete;
+    // The driver, made now when there is none; null without memory.
+    PerspInterf* Get(ULMPerspectiveFrameDriver& inRegistry);
+    // The driver if one was made.
+    PerspInterf* Made() const { return m_driver; }
+
+private:
+    ULMPerspectiveFrameDriver* m_registry = nullptr;  // the one that made it
+    PerspInterf* m_driver = nullptr;
+};
 
 // The perspective road of a volume's render: the volume's driver, made on
 // its first perspective render, renders the frame. Called under the

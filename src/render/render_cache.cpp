@@ -13,6 +13,7 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
+#include "context/context_upper_layers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "foundation/locks.h"

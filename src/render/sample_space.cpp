@@ -308,25 +308,41 @@ void ULMSampleSpace::FillCutPlaneRegisters(const ULMCutPlane* const* inPlanes, i
         double v[4] = {};
         for (int j = 0; j < 4; ++j)
             for (int i = 0; i < 4; ++i) v[j] += plane[i] * m_volumeToWorld[i][j];
-        double g[3], c0 = v[3], rate[3] = {};
+        // The plane over permuted positions P: c0 + g . P.
+        double g[3], c0 = v[3];
         for (int i = 0; i < 3; ++i) {
             const int a = perm.GetSelect(i);
             g[i] = perm.GetNeg(i) ? -v[a] : v[a];
             if (perm.GetNeg(i)) c0 -= v[a];  // a negated axis maps u to -u - 1
-            c0 += g[i] * m_origin[i];
+        }
+        // A mini-frustum's rays spread from slice to slice, so the plane is
+        // no affine function of its grid: the chip takes it over the
+        // sample's position instead. A parallel grid gives it as rates per
+        // step, the constant at the grid's origin.
+        double rate[3] = {}, constant = c0, reach = 0.0;
+        for (int i = 0; i < 3; ++i) {
+            if (m_fromMiniFrustum) {
+                rate[i] = g[i];
+                reach += std::fabs(g[i]) * (std::max(std::abs(m_trims[2 * i]), std::abs(m_trims[2 * i + 1])) / 256.0 + 1);
+                continue;
+            }
+            constant += g[i] * m_origin[i];
             rate[0] += g[i] * m_dXs[i], rate[1] += g[i] * m_dYs[i], rate[2] += g[i] * m_dZs[i];
         }
         // The chip only compares: one scale keeps the rates' precision, and
-        // the constant it lacks moves into the slab.
-        const double scale = std::max({std::fabs(rate[0]), std::fabs(rate[1]), std::fabs(rate[2]), 1e-300});
+        // the constant it lacks moves into the slab. Over positions the
+        // scale also keeps every value inside the trims within S15.16.
+        const double scale =
+            std::max({std::fabs(rate[0]), std::fabs(rate[1]), std::fabs(rate[2]), reach / 32000.0, 1e-300});
         double lo = 0.0, hi = 0.0;
         inPlanes[k]->GetRange(lo, hi);
         for (int i = 0; i < 3; ++i) *regs[k][i] = fixed(rate[i] / scale);
         *regs[k][3] = 0;
-        *regs[k][4] = fixed((lo - c0) / scale);
-        *regs[k][5] = fixed((hi - c0) / scale);
+        *regs[k][4] = fixed((lo - constant) / scale);
+        *regs[k][5] = fixed((hi - constant) / scale);
         control |= NKW7_FIELD_AT(CutPlaneControl, enable0, enable1, k, 1) |
-                   NKW7_FIELD_AT(CutPlaneControl, visibility0, visibility1, k, inPlanes[k]->GetVisibility());
+                   NKW7_FIELD_AT(CutPlaneControl, visibility0, visibility1, k, inPlanes[k]->GetVisibility()) |
+                   NKW7_FIELD_AT(CutPlaneControl, positional0, positional1, k, m_fromMiniFrustum);
     }
     r.m_CutPlaneControl = control;
 }

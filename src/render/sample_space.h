@@ -123,8 +123,8 @@ public:
     void FillRegisters(ULMAllRenderRegisters& ioRegisters) const;
     // The crop's flags and slabs moved onto the permuted axes.
     void FillCropRegisters(const ULMCrop& inCrop, ULMAllRenderRegisters& ioRegisters) const;
-    // Hard cut planes, world-space slabs, as rates over the sample grid;
-    // at most four.
+    // Hard cut planes, world-space slabs, as rates over the sample grid, or
+    // over the sample's permuted position for a mini-frustum; at most four.
     void FillCutPlaneRegisters(const ULMCutPlane* const* inPlanes, int inCount,
                                ULMAllRenderRegisters& ioRegisters) const;
 

@@ -46,6 +46,17 @@ ULMStatus ULMSampleSpace::AssignMiniFrustum(const ULMContext* inContext, const U
     m_depthOrigin = f.mMinD;
     m_depthRate[0] = m_depthRate[1] = 0.0;
     m_depthRate[2] = (f.mMaxD - f.mMinD) / nz;
+    // Voxels own the cells from half a voxel below their centres to just
+    // short of half a voxel above (the trims), so a near face on a cell's
+    // upper edge belongs to no voxel: the first slice lies 1/256 voxel, the
+    // chip's resolution, behind the near face, so that a volume one voxel
+    // thick seen from that side still has a sample inside it.
+    if (m_dZs[2] > 0.0) {
+        const double behind = 1.0 / 256.0 / m_dZs[2];
+        for (int i = 0; i < 3; ++i) m_origin[i] += behind * m_dZs[i];
+        for (int i = 0; i < 2; ++i) m_dXs[i] += behind * m_ddXsZs[i], m_dYs[i] += behind * m_ddYsZs[i];
+        m_depthOrigin += behind * m_depthRate[2];
+    }
     m_sectionSize[0] = std::clamp(f.mSectionSizeX, 4, 32);
     m_sectionSize[1] = std::clamp(f.mSectionSizeY, 4, 32);
 

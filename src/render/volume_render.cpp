@@ -18,9 +18,9 @@
 #include "foundation/shareable.h"
 #include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
+#include "render/render_upper_layers.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
-#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 namespace {
@@ -155,7 +155,7 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
     } resize;
     {
         // The application's buffer calls wait until this render is queued.
-        ULMRecursiveLock bufferHold(m_bufferLock);
+        ULMRecursiveLock bufferHold(BufferLock());
         ULMStatus status = AddAccess(kULMAccessReadShared);
         if (status != kULMOK) return ULMSyncEvent(status);
         // Prepare and finish share the volume's buffer bookkeeping: two
@@ -183,10 +183,10 @@ ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULM
             else
                 result = DoStartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
             if (!perspective && result.Status() == kULMErrCantSubsample && gULMControl.m_resizeImage &&
-                m_board != nullptr && !ULMResizeSuppression::Active()) {
+                GetKWBBoard() != nullptr && !ULMResizeSuppression::Active()) {
                 const ULMVolumeRenderState& state = ULMRenderStateOf(*this);
                 resize.wanted = true;
-                resize.board = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
+                resize.board = static_cast<ULMLocation>(kULMBoard0 + GetKWBBoard()->GetID());
                 resize.view.footprint = state.m_sampleSpace.GetBoxFootprint();
                 state.m_sampleSpace.GetSubSampleTests(resize.view.testX, resize.view.testY);
                 resize.sums = state.m_MPRSumAndCountOn;
@@ -222,8 +222,9 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     if (output == nullptr && !toVolume)
         return ULMSyncEvent(ULMRefuseForBuffer("the output image buffer", "the context names is not given"));
-    if (m_buffer == nullptr || m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
-    const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
+    KWBBoard* const board = GetKWBBoard();
+    if (GetKWBBuffer() == nullptr || board == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const auto location = static_cast<ULMLocation>(kULMBoard0 + board->GetID());
     if (Migrate(ioColor0, location, kImageNames[0]) != kULMOK || Migrate(ioColor1, location, kImageNames[1]) != kULMOK)
         return ULMSyncEvent(kULMErrBuffer);
     ULMImageBufferInternal* image0 = BoardImage(ioColor0);
@@ -272,7 +273,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     if (classified != kULMOK) return ULMSyncEvent(classified);
 
     ULMRenderCache& cache = state.m_renderCache;
-    cache.Clear(m_board);
+    cache.Clear(board);
     // An MPR's samples are averaged or taken alone, never integrated.
     ULMMPRSlab* mpr = state.m_MPR;
     const bool mprSums = mpr != nullptr && mpr->sumAndCount;
@@ -311,15 +312,15 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
     if (mpr != nullptr) ULMFitMPRSlab(*mpr, state.m_sampleSpace, state.m_regs);
 
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
-        m_board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kRenderWriteFailure);
+        board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kRenderWriteFailure);
     const ULMStatus written = ULMWriteRenderProgramme(*state.m_renderBlock, state.m_regs);
     if (written != kULMOK) {
         cache.ReleaseLUT();
         return ULMSyncEvent(written);
     }
     ULMBoardRenderBuffers buffers;
-    buffers.volume = m_buffer;
-    buffers.image0 = toVolume ? target->m_buffer : image0 != nullptr ? image0->GetBuffer() : nullptr;
+    buffers.volume = GetKWBBuffer();
+    buffers.image0 = toVolume ? target->GetKWBBuffer() : image0 != nullptr ? image0->GetBuffer() : nullptr;
     buffers.image1 = image1 != nullptr ? image1->GetBuffer() : nullptr;
     buffers.writeMask = inputs.writeMask;
     buffers.depth0 = boardDepth[0] != nullptr ? boardDepth[0]->GetBuffer() : nullptr;
@@ -331,12 +332,12 @@ ULMSyncEvent ULMVolumeInternal::DoStartRender(const ULMContext* inContext, ULMIm
         buffers.diffuseMap = cache.GetLightMap()->Diffuse();
         buffers.specularMap = cache.GetLightMap()->Specular();
     }
-    const ULMSyncEvent event = state.m_renderBlock->SubmitRender(m_board, state.m_lastRenderEvent, buffers);
+    const ULMSyncEvent event = state.m_renderBlock->SubmitRender(board, state.m_lastRenderEvent, buffers);
     cache.ReleaseLUT();
     if (ULMFailed(event.Status())) return event;
     state.m_lastRenderEvent = event;
     if (toVolume) {
-        target->m_bufferSerial = NextSerial(target->m_bufferSerial);
+        target->BoardCopy().NoteBoardWrite();
         return event;
     }
 

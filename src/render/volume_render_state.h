@@ -11,6 +11,7 @@
 #include "foundation/shareable.h"
 #include "render/light_map_events.h"
 #include "render/mpr.h"
+#include "render/perspective_frame_driver.h"
 #include "render/render_cache.h"
 #include "render/sample_space.h"
 #include "render/space_leaping.h"
@@ -63,6 +64,9 @@ struct ULMVolumeRenderState final : ULMVolumeEngineState {
     // Light maps built under the lock, told to their listeners once the
     // render entry has let go of it.
     ULMLightMapNotices m_lightMapNotices;
+    // The perspective frame driver, last so that it goes first: it waits
+    // for its frame's transfers.
+    ULMOwnedFrameDriver m_perspective;
 };
 
 // The state the render engine made for inVolume.

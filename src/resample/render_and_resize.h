@@ -3,11 +3,11 @@
 // image resample passes.
 #pragma once
 
+#include "render/render_upper_layers.h"
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/ranges.h"
 #include "ulm3/sync_event.h"
-#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 

@@ -186,7 +186,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext
     ReleasablePointer<ULMImageBuffer> temporary;
     {
         // The application's buffer calls wait until the render is queued.
-        ULMRecursiveLock bufferHold(m_bufferLock);
+        ULMRecursiveLock bufferHold(BufferLock());
         const ULMStatus access = AddAccess(kULMAccessReadShared);
         if (access != kULMOK) return ULMSyncEvent(access);
         ULMVolumeRenderState& state = ULMRenderStateOf(*this);
@@ -204,8 +204,8 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext
         held.prepared = status == kULMOK;
         if (status == kULMOK && m_volumeSource != nullptr) status = WaitForVolumeLoaded();
         if (status != kULMOK) return ULMSyncEvent(status);
-        if (m_board == nullptr) return ULMSyncEvent(kULMErrVolume);
-        const auto board = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
+        if (GetKWBBoard() == nullptr) return ULMSyncEvent(kULMErrVolume);
+        const auto board = static_cast<ULMLocation>(kULMBoard0 + GetKWBBoard()->GetID());
         for (const ULMImageBuffer* image : {inOutColor0, inOutColor1})
             if (image != nullptr && BoardImageOf(image)->GetLocation() != board) return ULMSyncEvent(kULMErrBuffer);
 

@@ -271,6 +271,9 @@ ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext,
         return ULMSyncEvent(kULMErrVolume);
     if (!IsObjectType(ioOutVolume, kObjectTypeULMVolumeInternal)) return ULMSyncEvent(kULMErrVolume);
     auto* out = static_cast<ULMVolumeInternal*>(ioOutVolume);
+    // An output the application holds mapped, or otherwise keeps writers
+    // out of, is refused as an update of it would be.
+    if (const ULMStatus writable = out->ProbeWriteAccess(); writable != kULMOK) return ULMSyncEvent(writable);
     LockAndUnlockVolume sourceLock;
     ULMStatus status = sourceLock.Assign(this, outLocation == kULMNoBufferAttached ? kULMAnyBoard : outLocation);
     if (status != kULMOK) return ULMSyncEvent(status);

@@ -173,6 +173,14 @@ private:
 
 }  // namespace
 
+ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTemporary, const ULMVolumeRange& inBox) {
+    const ULMTarget target = ioDestination.GetTarget();
+    ioDestination.SetTarget(kULMBuffer);
+    const ULMSyncEvent copied = ioDestination.StartUpdate(inTemporary, inBox, 0, 0, 0, kULMUseBuffer);
+    ioDestination.SetTarget(target);
+    return copied;
+}
+
 int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize) {
     const int64_t last = inOrigin + inSize - 1;
     return inOrigin % 2 == 0 ? (last | 1) : ((last + 1) & ~int64_t{1});
@@ -322,16 +330,6 @@ ULMStatus UpdateFromCaches(ULMVolumeInternal& ioSource, ULMVolumeInternal* ioPla
     return ioPlainDestination->UpdateVolumeFromCache();
 }
 
-// The destination's box loaded from the temporary's buffer, whatever the
-// destination's own target.
-ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTemporary, const ULMVolumeRange& inBox) {
-    const ULMTarget target = ioDestination.GetTarget();
-    ioDestination.SetTarget(kULMBuffer);
-    const ULMSyncEvent copied = ioDestination.StartUpdate(inTemporary, inBox, 0, 0, 0, kULMUseBuffer);
-    ioDestination.SetTarget(target);
-    return copied;
-}
-
 ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& ioBlock) {
     const ULMStatus status = ioBlock.Open();
     if (status != kULMOK) return status;
@@ -339,14 +337,17 @@ ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& 
     return ioBlock.Close();
 }
 
-// The volume's DoStartResampleBuffer: the pass, with what it throws turned
-// into an event.
+// The volume's DoStartResampleBuffer: the pass, on its own copy of the
+// classifier (the direct one when none is given), with what it throws
+// turned into an event.
 ULMSyncEvent StartResampleBuffer(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                  const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                 ULMClassifier& ioClassifier, int inSideways, long long originX,
+                                 const ULMClassifier* inClassifier, int inSideways, long long originX,
                                  long long spacingX) {
     try {
-        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, ioClassifier,
+        ULMClassifier classifier =
+            inClassifier != nullptr ? *inClassifier : ULMClassifierInternal::DirectRGBAClassifier();
+        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, classifier,
                                      static_cast<ULMVolumeInternal::sideways>(inSideways), originX, spacingX);
     } catch (ULMStatus status) {
         return ULMSyncEvent(status);
@@ -372,7 +373,7 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
 
     // Held from here: the slabs go back into their buffers first, and that
     // write-back takes the slab's lock after this one, as updates do.
-    ULMRecursiveLock sourceHold(m_bufferLock);
+    ULMRecursiveLock sourceHold(BufferLock());
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
     if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);
@@ -424,12 +425,12 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     status = WritePassBlock(values, block);
     if (status != kULMOK) return ULMSyncEvent(status);
 
-    m_buffer->SetRange(ULMRange(sourceBox));
+    BoardCopy().NarrowTo(sourceBox);
     KWBBuffer* outputBuffer = output->GetKWBBuffer();
     ULM_ASSERT(outputBuffer != nullptr);
-    output->m_bufferSerial = NextSerial(output->m_bufferSerial);
-    if (outputBuffer != m_buffer) outputBuffer->SetRange(KWBRange());
-    const ULMSyncEvent rendered = block.Submit(board, m_buffer, outputBuffer, nullptr, kKWBWritesImage0, tables,
+    output->BoardCopy().NoteBoardWrite();
+    if (outputBuffer != GetKWBBuffer()) output->BoardCopy().OpenWhole();
+    const ULMSyncEvent rendered = block.Submit(board, GetKWBBuffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
                                                ULMVolumeLastRenderEvent(*this));
     releaseTables.RunNow();
     if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;

@@ -7,6 +7,8 @@
 #include "board/board_pass_block.h"
 #include "ulm3/ranges.h"
 #include "ulm3/status.h"
+#include "ulm3/sync_event.h"
+#include "ulm3/volume.h"
 
 namespace ulm3 {
 
@@ -32,6 +34,10 @@ struct ULMVolumePassSetup {
 // more than two source voxels per output voxel; kULMErrArgument for an
 // empty source box or a Z' relation other than 1:1 or 2:1.
 ULMStatus VolumeResampleValues(const ULMVolumePassSetup& inSetup, ULMImagePassValues& outValues);
+
+// The destination's box loaded from a temporary's buffer (its box from the
+// origin), whatever the destination's own target.
+ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTemporary, const ULMVolumeRange& inBox);
 
 // The last slice a Z range of the chip covers: its ranges span an even
 // number of slices.

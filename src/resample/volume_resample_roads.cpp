@@ -2,12 +2,15 @@
 // direct pass, the halving pass on boards that halve Z, or Z resampled as X
 // through a sideways temporary, in sections of up to 64 output slices.
 #include <algorithm>
+#include <cstdint>
 
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
+#include "resample/volume_resample_pass.h"
 #include "ulm3/classifier.h"
+#include "volume/sub_volume.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -48,10 +51,52 @@ Sections SectionsOf(int inSlices) {
     return s;
 }
 
+// The ranges of a resample, checked as the image pass checks its
+// rectangles, before anything is made: no negative size, each box that
+// holds a voxel inside its volume and the board's signed 16-bit
+// coordinates, and something to read wherever there is something to write.
+// outNothing when the destination holds no voxel, which is done at once.
+ULMStatus CheckRanges(const ULMVolume& inSource, const ULMVolumeRange& inSourceRange, const ULMVolume& inDestination,
+                      const ULMVolumeRange& inDestinationRange, bool& outNothing) {
+    const ULMVolumeRange* boxes[2] = {&inSourceRange, &inDestinationRange};
+    const ULMVolumeRange wholes[2] = {inSource.GetRange(), inDestination.GetRange()};
+    for (int i = 0; i < 2; ++i) {
+        const ULMVolumeRange& box = *boxes[i];
+        if (HasNegativeSize(box)) return kULMErrArgument;
+        if (box.IsEmpty()) continue;
+        if (!wholes[i].Contains(box)) return kULMErrArgument;
+        for (int axis = 0; axis < 3; ++axis) {
+            const int64_t first = box.m_origin[axis], last = first + box.m_size[axis] - 1;
+            if (first < INT16_MIN || last > INT16_MAX) return kULMErrArgument;
+        }
+    }
+    outNothing = inDestinationRange.IsEmpty();
+    return !outNothing && inSourceRange.IsEmpty() ? kULMErrArgument : kULMOK;
+}
+
 // Whether board b halves Z in one pass.
 bool BoardHalves(ULMLocation inBoard) {
     return inBoard >= 0 && static_cast<unsigned>(inBoard) < gULMControl.m_KWBBoardCount &&
            gULMControl.m_board[inBoard].m_minor == 1;
+}
+
+// A volume resampled into its own buffer on the sectioned road: into a
+// temporary of the destination's size beside it, then copied in.
+ULMSyncEvent ResampleThroughCopy(ULMVolumeInternal& ioVolume, const ULMVolumeRange& inSourceRange,
+                                 const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier) {
+    ULMFieldDescriptor fields[4];
+    for (int f = 0; f < 4; ++f) fields[f] = ioVolume.GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
+    const ULMVolumeRange box(inDestinationRange.XSize(), inDestinationRange.YSize(), inDestinationRange.ZSize(), 0,
+                             0, 0);
+    ReleasablePointer<ULMVolumeInternal> copy(
+        ULMVolumeInternal::CreateSimpleVolume(ioVolume.GetVoxelSize(), box, 4, fields, nullptr));
+    if (copy.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    const ULMLocation board = ioVolume.GetBufferLocation();
+    const ULMStatus locked = copy->LockVolume(board != kULMNoBufferAttached ? board : kULMAnyBoard);
+    if (locked != kULMOK) return ULMSyncEvent(locked);
+    const ULMSyncEvent resampled = ioVolume.StartResampleBuffer(copy.GetPointer(), inSourceRange, box, inClassifier);
+    if (ULMFailed(resampled.Status())) return resampled;
+    return UpdateFromBuffer(ioVolume, copy.GetPointer(), inDestinationRange);
 }
 
 }  // namespace
@@ -65,9 +110,11 @@ ULMStatus ULMVolumeInternal::ResampleBuffer(ULMVolume* pDestination, const ULMVo
 ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                                     const ULMVolumeRange& inDestinationRange,
                                                     const ULMClassifier& inClassifier) {
-    if (inSourceRange.IsEmpty() || inDestinationRange.IsEmpty()) return ULMSyncEvent(kULMOK);
-    if (!GetRange().Contains(inSourceRange)) return ULMSyncEvent(kULMErrArgument);
     if (pDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
+    bool nothing = false;
+    if (const ULMStatus s = CheckRanges(*this, inSourceRange, *pDestination, inDestinationRange, nothing); s != kULMOK)
+        return ULMSyncEvent(s);
+    if (nothing) return ULMSyncEvent(kULMOK);
     const ULMLocation sourceLocation = GetBufferLocation();
     const ULMLocation destinationLocation = pDestination->GetBufferLocation();
     if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
@@ -80,6 +127,16 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     pDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
     if (IsObjectType(pDestination, kObjectTypeULMMipmapVolume) && pDestination->GetMipmapLevel(0) != nullptr)
         pDestination = pDestination->GetMipmapLevel(0);
+    // A destination the application holds mapped, or otherwise keeps
+    // writers out of, is refused as an update of it would be.
+    if (IsObjectType(pDestination, kObjectTypeULMVolumeInternal))
+        if (const ULMStatus s = static_cast<ULMVolumeInternal*>(pDestination)->ProbeWriteAccess(); s != kULMOK)
+            return ULMSyncEvent(s);
+    // Into its own buffer: a volume without one would be read from a buffer
+    // the pass lends it and takes back with what was written into it.
+    const bool ownBuffer =
+        pDestination == this || (GetBufferID() != kULMNoBuffer && pDestination->GetBufferID() == GetBufferID());
+    if (ownBuffer && GetBufferID() == kULMNoBuffer) return ULMSyncEvent(kULMErrVolume);
 
     const bool inPlace = (sourceLocation == destinationLocation || destinationLocation == kULMNoBufferAttached) &&
                          IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
@@ -91,6 +148,9 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     // The sectioned road. Below 12 slices the one section would start
     // before the destination range and write there.
     if (destinationZ < kMinSectionSlices) return ULMSyncEvent(kULMErrArgument);
+    // Into its own buffer, a section would overwrite slices that later
+    // sections read: the resample goes into a temporary, copied in whole.
+    if (ownBuffer) return ResampleThroughCopy(*this, inSourceRange, inDestinationRange, inClassifier);
     double s = static_cast<double>(sourceZ) / destinationZ;
     if (s > 2.0) s = static_cast<double>(sourceZ - 1) / destinationZ;
     if (s > 2.0) return ULMSyncEvent(kULMErrCantSubsample);

@@ -37,6 +37,12 @@ inline bool EndsFitInt32(const ULMVolumeRange& inRange) {
     return true;
 }
 
+// A size below 0 on some axis: no box, and unlike an empty one no request
+// that can be done by doing nothing.
+inline bool HasNegativeSize(const ULMVolumeRange& inBox) {
+    return inBox.m_size[0] < 0 || inBox.m_size[1] < 0 || inBox.m_size[2] < 0;
+}
+
 inline bool HoldsNoVoxel(const ULMVolumeRange& inBox) {
     return inBox.m_size[0] <= 0 || inBox.m_size[1] <= 0 || inBox.m_size[2] <= 0;
 }

@@ -40,10 +40,15 @@ void ULMVolumeInternal::GetSpaceLeapingParameters(SpaceLeapingMode& outMode, dou
 
 ULMSyncEvent ULMVolumeInternal::DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                                       const ULMVolumeRange& inDestinationRange,
-                                                      ULMClassifier inClassifier, sideways inSideways,
+                                                      const ULMClassifier& inClassifier, sideways inSideways,
                                                       long long originX, long long spacingX) {
-    return ULMGetResamplePass()(*this, pDestination, inSourceRange, inDestinationRange, inClassifier, inSideways,
+    return ULMGetResamplePass()(*this, pDestination, inSourceRange, inDestinationRange, &inClassifier, inSideways,
                                 originX, spacingX);
+}
+
+ULMSyncEvent ULMVolumeInternal::DoStartFieldCopy(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                                 const ULMVolumeRange& inDestinationRange, sideways inSideways) {
+    return ULMGetResamplePass()(*this, pDestination, inSourceRange, inDestinationRange, nullptr, inSideways, 0, 0);
 }
 
 }  // namespace ulm3

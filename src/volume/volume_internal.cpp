@@ -12,7 +12,6 @@
 #include "foundation/shareable.h"
 #include "volume/volume_source_memory.h"
 #include "volume/volume_upper_layers.h"
-#include "volume/volume_yz_cache.h"
 #include "volume/vox_file_reader.h"
 
 namespace ulm3 {
@@ -248,19 +247,11 @@ ULMVolumeInternal::~ULMVolumeInternal() {
     // A map the application did not end is ended as its unmap would, so
     // that a write map's voxels reach the source or the buffer.
     EndMaps();
-    // A lazy load may still read the source's memory, or its staging memory.
-    WaitForVolumeLoaded();
-    // Nothing is written back into a buffer that goes with the volume.
-    m_cacheHasLatestData = false;
-    m_cacheForYZSlices.reset();
-    ReleaseBoardBuffer();
+    // The board copy's lazy load may still read the source's memory.
+    m_boardCopy.Close();
     if (m_volumeSource != nullptr) m_volumeSource->Release();
-    m_hostBufferEvent.Wait(-1);
-    m_hostBufferBase.reset();
     ClearSpaceLeaping();
     m_engineState.reset();
-    ULMGetPerspectiveDriverDeleter()(m_perspInterface);
-    m_perspInterface = nullptr;
     gULMControl.DecrementObjectCount();
 }
 
@@ -406,13 +397,13 @@ void ULMVolumeInternal::GetExtendModes(ExtendMode& outX, ExtendMode& outY, Exten
 // The lock and unlock move the target under the buffer lock.
 ULMStatus ULMVolumeInternal::SetTarget(ULMTarget inTarget) {
     if (inTarget != kULMSource && inTarget != kULMBuffer) return kULMErrArgument;
-    ULMRecursiveLock hold(m_bufferLock);
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     m_target = inTarget;
     return kULMOK;
 }
 
 ULMTarget ULMVolumeInternal::GetTarget() const {
-    ULMRecursiveLock hold(m_bufferLock);
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     return m_target;
 }
 

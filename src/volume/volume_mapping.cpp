@@ -28,7 +28,7 @@ ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolum
         return kULMErrArgument;
     if (IsWriteAccess(inAccess) && m_readOnly) return kULMErrReadOnly;
     // A render of a volume without a buffer may be making or dropping one.
-    ULMRecursiveLock hold(m_bufferLock);
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     const ULMStatus granted = AddAccess(inAccess);
     if (granted != kULMOK) return granted;
     if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
@@ -46,7 +46,12 @@ ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolum
                 }
             }
         } else {
-            status = MapBufferBox(inAccess, inVolumeRange, outBaseAddress, outSx, outSy);
+            status = m_boardCopy.Map(inAccess, inVolumeRange, outBaseAddress, outSx, outSy);
+            if (status == kULMOK) {
+                ++m_mapCount;
+                // The application may write any voxel of the box from now on.
+                if (IsWriteAccess(inAccess)) NoteBufferWrite(inVolumeRange);
+            }
         }
     } catch (ULMStatus thrown) {
         status = thrown;
@@ -60,41 +65,12 @@ ULMStatus ULMVolumeInternal::MapSubVolume(ULMAccessType inAccess, const ULMVolum
     return status;
 }
 
-ULMStatus ULMVolumeInternal::MapBufferBox(ULMAccessType inAccess, const ULMVolumeRange& inRange,
-                                          void*& outBaseAddress, unsigned& outSx, unsigned& outSy) {
-    if (m_buffer == nullptr) return kULMErrVolume;
-    const ULMStatus written = UpdateVolumeFromCache();
-    if (ULMFailed(written)) return written;
-    if (m_mappedSize != 0) return kULMErrTooMany;
-    // The board knows a plain write only as the exclusive write it is held
-    // as here.
-    const ULMAccessType boardAccess = inAccess == kULMAccessWrite ? kULMAccessWriteExclusive : inAccess;
-    void* address = nullptr;
-    const ULMStatus status = m_board->MapBuffer(m_buffer, address, ULMRange(inRange), boardAccess, outSx, outSy);
-    if (status != kULMOK) {
-        m_mappedVoxelMemory = nullptr;
-        m_mappedSize = 0;
-        return status;
-    }
-    m_mappedSize = uint64_t{outSx} * outSy * static_cast<uint64_t>(inRange.ZSize());
-    ULM_ASSERT(m_mappedSize > 0);
-    m_mappedVoxelMemory = address;
-    outBaseAddress = address;
-    ++m_mapCount;
-    // The application may write any voxel of the box from now on.
-    if (IsWriteAccess(inAccess)) NoteBufferWrite(inRange);
-    return kULMOK;
-}
-
 ULMStatus ULMVolumeInternal::UnmapVolume() {
-    ULMRecursiveLock hold(m_bufferLock);
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (m_mapCount == 0) return kULMErrVolume;
     ULMStatus status = kULMOK;
-    if (m_mappedSize != 0) {
-        ULM_ASSERT(m_board != nullptr);
-        status = m_board->UnmapBuffer(m_buffer, m_mappedVoxelMemory);
-        m_mappedSize = 0;
-        m_mappedVoxelMemory = nullptr;
+    if (m_boardCopy.IsMapped()) {
+        status = m_boardCopy.Unmap();
     } else {
         status = m_volumeSource->ReleaseVoxels(m_sourceMaps.back());
         m_sourceMaps.pop_back();
@@ -117,8 +93,8 @@ template <typename T>
 ULMStatus MapTyped(ULMVolumeInternal& inVolume, ULMAccessType inAccess, const ULMVolumeRange& inRange,
                    T*& outBaseAddress, unsigned& outSx, unsigned& outSy, ULMSource inSource) {
     outBaseAddress = nullptr;
-    ULMRecursiveLock hold(inVolume.BufferLock());
-    if (inVolume.GetKWBBuffer() == nullptr) return kULMErrVolume;
+    ULMRecursiveLock hold(inVolume.BoardCopy().Lock());
+    if (inVolume.BoardCopy().Buffer() == nullptr) return kULMErrVolume;
     if (inVolume.GetVoxelSize() != int(8 * sizeof(T))) return kULMErrArgument;
     void* address = nullptr;
     const ULMStatus status = inVolume.MapSubVolume(inAccess, inRange, address, outSx, outSy, inSource);

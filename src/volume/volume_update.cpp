@@ -65,12 +65,8 @@ ULMVolumeRange Slices(const ULMVolumeRange& inRange, int inFirst, int inCount) {
 }  // namespace
 
 void ULMVolumeInternal::NoteBufferWrite(const ULMVolumeRange& inRange) {
-    m_partlyLoaded = true;
-    // A partial write leaves a fully loaded volume fully loaded.
-    m_fullyLoaded = m_fullyLoaded || inRange.Contains(m_wholeVolume);
-    m_changedBuffer.Union(inRange);
+    m_boardCopy.NoteWrite(inRange);
     IncSerial();
-    m_bufferSerial = NextSerial(m_bufferSerial);
 }
 
 // ---- From host memory ----
@@ -81,7 +77,9 @@ ULMStatus ULMVolumeInternal::Update(const void* inVoxels, const ULMVolumeRange& 
 
 ULMSyncEvent ULMVolumeInternal::StartUpdate(const void* inVoxels, const ULMVolumeRange& inDestinationRange) {
     // An empty range is done before anything else is looked at: callers
-    // pass one with no voxels at all.
+    // pass one with no voxels at all. A negative size is refused, as an
+    // unload refuses it.
+    if (HasNegativeSize(inDestinationRange)) return Finished(kULMErrArgument);
     if (inDestinationRange.IsEmpty()) return Finished(kULMOK);
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVoxels == nullptr)
         return Finished(kULMErrArgument);
@@ -89,7 +87,7 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const void* inVoxels, const ULMVolum
     return Guarded([&] {
         // Unloads, maps and renders touch the buffer and the YZ cache under
         // the buffer lock too.
-        ULMRecursiveLock bufferHold(m_bufferLock);
+        ULMRecursiveLock bufferHold(m_boardCopy.Lock());
         AccessHold hold(*this, kULMAccessWrite);
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         return StartUpdateInternal(inVoxels, inDestinationRange, 0, 0);
@@ -123,22 +121,27 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateInternal(const void* inVoxels, const 
         return Finished(status);
     }
 
-    if (m_buffer == nullptr) return Finished(kULMErrVolume);
-    if (rowLength == 1 && rowsPerSlice == inRange.YSize() && IsCachedYZSlice(inRange)) {
-        const ULMSyncEvent slice = UpdateOptimizedYZSlice(inVoxels, inRange, m_target);
+    if (m_boardCopy.Buffer() == nullptr) return Finished(kULMErrVolume);
+    if (rowLength == 1 && rowsPerSlice == inRange.YSize() && m_boardCopy.ServesYZSlice(inRange)) {
+        const ULMSyncEvent slice = UpdateOptimizedYZSlice(inVoxels, inRange);
         if (!ULMFailed(slice.Status())) {
-            NoteBufferWrite(inRange);
-            // The slab holds this write already.
-            m_cacheSerialNumber = m_bufferSerial;
+            IncSerial();
             return slice;
         }
     }
-    const ULMStatus written = UpdateVolumeFromCache();
-    if (ULMFailed(written)) return Finished(written);
-    const ULMSyncEvent event = StartUpdateBuffer(inRange, inVoxels, rowLength, rowsPerSlice);
-    if (ULMFailed(event.Status())) return event;
-    NoteBufferWrite(inRange);
+    const ULMSyncEvent event = m_boardCopy.StartWrite(inVoxels, inRange, rowLength, rowsPerSlice);
+    if (!ULMFailed(event.Status())) IncSerial();
     return event;
+}
+
+ULMSyncEvent ULMVolumeInternal::UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange) {
+    // The caller's plain write would keep the fill's read out; it is shared
+    // for the rest of the update, in place, so that no reader comes between.
+    if (GetAccessMode() == kULMAccessWriteExclusive) {
+        const ULMStatus shared = ShareExclusiveWrite();
+        if (shared != kULMOK) return ULMSyncEvent(shared);
+    }
+    return m_boardCopy.StartWriteYZSlice(inVoxels, inVolumeRange);
 }
 
 // ---- From another volume ----
@@ -150,6 +153,7 @@ ULMStatus ULMVolumeInternal::Update(const ULMVolume* inVolume, const ULMVolumeRa
 
 ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                             int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) {
+    if (HasNegativeSize(inDestinationRange)) return Finished(kULMErrArgument);
     if (inDestinationRange.IsEmpty()) return Finished(kULMOK);
     if (!IsInsideVolume(m_wholeVolume, inDestinationRange) || inVolume == nullptr || !ValidSource(inSource))
         return Finished(kULMErrArgument);
@@ -158,18 +162,17 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
     // together, so that two threads copying each into the other cannot wait
     // on each other.
     const bool plain = IsObjectType(inVolume, kObjectTypeULMVolumeInternal);
-    ULMRecursiveMutex& other = plain ? static_cast<const ULMVolumeInternal*>(inVolume)->BufferLock() : m_bufferLock;
+    ULMRecursiveMutex& own = m_boardCopy.Lock();
+    ULMRecursiveMutex& other = plain ? static_cast<const ULMVolumeInternal*>(inVolume)->BoardCopy().Lock() : own;
     return Guarded([&] {
-        std::scoped_lock bufferHold(m_bufferLock, other);
+        std::scoped_lock bufferHold(own, other);
         const bool reloadsItself = inVolume == this && inSource == kULMUseSource && m_target == kULMBuffer &&
                                    inSourceX == inDestinationRange.XOrigin() &&
                                    inSourceY == inDestinationRange.YOrigin() &&
                                    inSourceZ == inDestinationRange.ZOrigin();
         if (!reloadsItself) {
             if (m_readOnly) return Finished(kULMErrReadOnly);
-            const ULMStatus granted = AddAccess(kULMAccessWrite);
-            if (granted != kULMOK) return Finished(granted);
-            ReleaseAccess();
+            if (const ULMStatus granted = ProbeWriteAccess(); granted != kULMOK) return Finished(granted);
         }
         // Held through the whole copy, shared so that a map of this very
         // volume and the passes of the YZ-slice cache can join it.
@@ -177,6 +180,12 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         return CopyFromVolume(inVolume, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
     });
+}
+
+ULMStatus ULMVolumeInternal::ProbeWriteAccess() {
+    const ULMStatus granted = AddAccess(kULMAccessWrite);
+    if (granted == kULMOK) ReleaseAccess();
+    return granted;
 }
 
 ULMSyncEvent ULMVolumeInternal::CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
@@ -222,53 +231,13 @@ ULMSyncEvent ULMVolumeInternal::CopyFromVolume(const ULMVolume* inVolume, const 
     return StartUpdateVolumeSource(inVolume, inRange, inSourceX, inSourceY, inSourceZ, inSource);
 }
 
-// Board to board. outTried is false when the other volume's buffer is on no
-// open board, so that the copy goes through host memory instead.
+// Board to board (ULMVolumeBoardCopy::StartCopyFrom).
 ULMSyncEvent ULMVolumeInternal::CopyBoardBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
                                                 const ULMVolumeRange& inSourceBox, bool& outTried) {
-    outTried = true;
-    if (m_buffer == nullptr) return Finished(kULMErrVolume);
-    const ULMStatus written = UpdateVolumeFromCache();
-    if (ULMFailed(written)) return Finished(written);
-    const ULMLocation location = inVolume->GetBufferLocation();
-    KWBBoard* board = location >= 0 && location < KWBBoard::kMaxBoards ? KWBBoard::GetBoard(location) : nullptr;
-    if (board == nullptr) {
-        outTried = false;
-        return Finished(kULMOK);
-    }
-    const ULMVolumeInternal* plain =
-        IsObjectType(inVolume, kObjectTypeULMVolumeInternal) ? static_cast<const ULMVolumeInternal*>(inVolume) : nullptr;
-    KWBBuffer* source = nullptr;
-    bool attached = false;
-    if (plain != nullptr) {
-        // Its slab may hold newer voxels than its buffer.
-        const ULMStatus otherWritten = plain->UpdateVolumeFromCache();
-        if (ULMFailed(otherWritten)) return Finished(otherWritten);
-        source = plain->GetKWBBuffer();
-    } else {
-        const unsigned long long id = inVolume->GetBufferID();
-        if (id == kULMNoBuffer) return Finished(kULMErrVolume);
-        ULMStatus status = kULMOK;
-        source = board->AttachBuffer(id, status);
-        if (source == nullptr) return Finished(status != kULMOK ? status : kULMErrVolume);
-        if (status != kULMOK) {
-            board->ReleaseBuffer(source, false);
-            return Finished(status);
-        }
-        attached = true;
-        source->SetOffsetOrWrap(inVolume->GetBufferAddressMode() == kULMWrapAddress,
-                                inVolume->GetBufferAddressParameterX(), inVolume->GetBufferAddressParameterY(),
-                                inVolume->GetBufferAddressParameterZ());
-    }
-    if (source == nullptr) return Finished(kULMErrVolume);
-    ULMSyncEvent event(kULMErrVolume);
-    if (static_cast<int>(source->GetElementBits()) == GetVoxelSize())
-        event = board->StartCopyBuffer(source, m_buffer, ULMRange(inSourceBox), ULMRange(inRange));
-    if (attached) board->ReleaseBuffer(source, false);
-    if (!ULMFailed(event.Status())) NoteBufferWrite(inRange);
+    const ULMSyncEvent event = m_boardCopy.StartCopyFrom(inVolume, inRange, inSourceBox, outTried);
+    if (outTried && !ULMFailed(event.Status())) IncSerial();
     return event;
 }
-
 ULMSyncEvent ULMVolumeInternal::StartUpdateVolumeBuffer(const ULMVolume* inVolume,
                                                         const ULMVolumeRange& inDestinationRange, int inSourceX,
                                                         int inSourceY, int inSourceZ, ULMSource inSource) {
@@ -334,7 +303,7 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateField(const void* inVoxels, const ULM
     if (!IsValidFieldDescriptorDMA(inDestinationField, GetVoxelSize())) return Finished(kULMErrFormat);
     if (m_readOnly) return Finished(kULMErrReadOnly);
     return Guarded([&] {
-        ULMRecursiveLock bufferHold(m_bufferLock);
+        ULMRecursiveLock bufferHold(m_boardCopy.Lock());
         AccessHold hold(*this, kULMAccessWrite);
         if (hold.Status() != kULMOK) return Finished(hold.Status());
         if (m_target == kULMSource && m_hasData) {
@@ -342,15 +311,9 @@ ULMSyncEvent ULMVolumeInternal::StartUpdateField(const void* inVoxels, const ULM
             if (status == kULMOK) IncSerial();
             return Finished(status);
         }
-        if (m_target != kULMBuffer || m_buffer == nullptr) return Finished(kULMErrVolume);
-        const ULMStatus written = UpdateVolumeFromCache();
-        if (ULMFailed(written)) return Finished(written);
-        const ULMSyncEvent event = m_board->StartLoadBufferField(
-            m_buffer, inVoxels, static_cast<uint32_t>(inDestinationField.m_size),
-            static_cast<uint32_t>(inDestinationField.m_position), ULMRange(inVolumeRange),
-            static_cast<uint32_t>(inVolumeRange.XSize()), static_cast<uint32_t>(inVolumeRange.YSize()),
-            KWBBoard::kPlainHostMemory);
-        if (!ULMFailed(event.Status())) NoteBufferWrite(inVolumeRange);
+        if (m_target != kULMBuffer) return Finished(kULMErrVolume);
+        const ULMSyncEvent event = m_boardCopy.StartWriteField(inVoxels, inVolumeRange, inDestinationField);
+        if (!ULMFailed(event.Status())) IncSerial();
         return event;
     });
 }
@@ -392,22 +355,12 @@ ULMSyncEvent ULMVolumeInternal::StartUnload(void* outVoxels, const ULMVolumeRang
         // Unloads hold no access; the buffer stays until the unload is queued.
         // A lock or unlock in another thread moves the target, so it is read
         // under the same lock.
-        ULMRecursiveLock hold(m_bufferLock);
+        ULMRecursiveLock hold(m_boardCopy.Lock());
         if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
         if (inSource == kULMUseSource)
             return Finished(m_hasData ? m_volumeSource->UnloadVoxels(outVoxels, inVolumeRange) : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
-        if (m_buffer == nullptr) return Finished(kULMErrVolume);
-        // A slice the slab cannot serve (its pass refused) is read straight.
-        if (IsCachedYZSlice(inVolumeRange)) {
-            const ULMSyncEvent slice = UnloadOptimizedYZSlice(outVoxels, inVolumeRange, inSource);
-            if (!ULMFailed(slice.Status())) return slice;
-        }
-        const ULMStatus written = UpdateVolumeFromCache();
-        if (ULMFailed(written)) return Finished(written);
-        return m_board->StartUnloadBuffer(m_buffer, outVoxels, ULMRange(inVolumeRange),
-                                          static_cast<uint32_t>(inVolumeRange.XSize()),
-                                          static_cast<uint32_t>(inVolumeRange.YSize()), KWBBoard::kPlainHostMemory);
+        return m_boardCopy.StartRead(outVoxels, inVolumeRange);
     });
 }
 
@@ -416,19 +369,13 @@ ULMSyncEvent ULMVolumeInternal::StartUnloadField(void* outVoxels, const ULMVolum
     if (outVoxels == nullptr || !IsInsideVolume(m_wholeVolume, inVolumeRange)) return Finished(kULMErrArgument);
     if (!IsValidFieldDescriptorDMA(inField, GetVoxelSize())) return Finished(kULMErrFormat);
     return Guarded([&] {
-        ULMRecursiveLock hold(m_bufferLock);
+        ULMRecursiveLock hold(m_boardCopy.Lock());
         if (inSource == kULMUseTarget) inSource = m_target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
         if (inSource == kULMUseSource)
             return Finished(m_hasData ? m_volumeSource->UnloadVoxelField(outVoxels, inVolumeRange, inField)
                                       : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
-        if (m_buffer == nullptr) return Finished(kULMErrVolume);
-        const ULMStatus written = UpdateVolumeFromCache();
-        if (ULMFailed(written)) return Finished(written);
-        return m_board->StartUnloadBufferField(
-            m_buffer, outVoxels, static_cast<uint32_t>(inField.m_size), static_cast<uint32_t>(inField.m_position),
-            ULMRange(inVolumeRange), static_cast<uint32_t>(inVolumeRange.XSize()),
-            static_cast<uint32_t>(inVolumeRange.YSize()), KWBBoard::kPlainHostMemory);
+        return m_boardCopy.StartReadField(outVoxels, inVolumeRange, inField);
     });
 }
 

@@ -35,7 +35,7 @@ public:
 };
 
 ULMSyncEvent NoResamplePass(ULMVolumeInternal&, ULMVolume*, const ULMVolumeRange&, const ULMVolumeRange&,
-                            ULMClassifier&, int, long long, long long) {
+                            const ULMClassifier*, int, long long, long long) {
     return ULMSyncEvent(kULMErrUnimplemented);
 }
 
@@ -43,21 +43,11 @@ ULMVolume* NoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
 
 ULMVolume* NoMultiboardVolume(int, ULMVolume*, ULMVolumeSource*, int, const ULMVolumeRange&) { return nullptr; }
 
-ULMSyncEvent NoResize(const ULMEnlargedRender&, ULMLocation, const ULMContext*, const ULMResizeView&, bool, double&,
-                      ULMImageBuffer*, ULMImageBuffer*) {
-    return ULMSyncEvent(kULMErrCantSubsample);
-}
-
-void NoPerspectiveDriver(PerspInterf* inInterface) { ULM_ASSERT(inInterface == nullptr); }
-
 constinit NoRenderEngine gNoRenderEngine;
 // Written only while the library loads, before any thread of the
 // application exists; read freely afterwards.
 constinit ULMVolumeRenderEngine* gRenderEngine = nullptr;
 constinit ULMResamplePass gResamplePass = nullptr;
-constinit ULMPerspectiveDriverDeleter gPerspectiveDriverDeleter = nullptr;
-constinit ULMRenderAndResize gRenderAndResize = nullptr;
-thread_local bool tResizeSuppressed = false;
 // Replaced by tests while other threads may make volumes.
 constinit std::atomic<ULMMipmapVolumeFactory> gMipmapFactory{NoMipmapVolume};
 constinit std::atomic<ULMMultiboardVolumeFactory> gMultiboardFactory{NoMultiboardVolume};
@@ -85,21 +75,5 @@ void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory) {
 void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory) {
     gMultiboardFactory.store(factory != nullptr ? factory : NoMultiboardVolume);
 }
-
-ULMRenderAndResize ULMGetRenderAndResize() { return gRenderAndResize != nullptr ? gRenderAndResize : NoResize; }
-
-void ULMRegisterRenderAndResize(ULMRenderAndResize resize) { gRenderAndResize = resize; }
-
-ULMResizeSuppression::ULMResizeSuppression() : m_was(tResizeSuppressed) { tResizeSuppressed = true; }
-
-ULMResizeSuppression::~ULMResizeSuppression() { tResizeSuppressed = m_was; }
-
-bool ULMResizeSuppression::Active() { return tResizeSuppressed; }
-
-ULMPerspectiveDriverDeleter ULMGetPerspectiveDriverDeleter() {
-    return gPerspectiveDriverDeleter != nullptr ? gPerspectiveDriverDeleter : NoPerspectiveDriver;
-}
-
-void ULMRegisterPerspectiveDriverDeleter(ULMPerspectiveDriverDeleter deleter) { gPerspectiveDriverDeleter = deleter; }
 
 }  // namespace ulm3

@@ -4,7 +4,6 @@
 // library loads; a volume reaches them only through this.
 #pragma once
 
-#include <functional>
 #include <memory>
 
 #include "ulm3/classifier.h"
@@ -16,7 +15,6 @@
 namespace ulm3 {
 
 class ULMVolumeInternal;
-class PerspInterf;
 
 // What the render engine keeps per volume between renders. The volume owns
 // it from its creation to its end and never looks inside.
@@ -57,13 +55,15 @@ ULMVolumeRenderEngine& ULMGetVolumeRenderEngine();
 void ULMRegisterVolumeRenderEngine(ULMVolumeRenderEngine& engine);
 
 // The board pass behind ULMVolumeInternal::DoStartResampleBuffer, with the
-// same arguments after the source volume (the classifier is that call's own
-// copy); inSideways is one of ULMVolumeInternal::sideways. Until one
-// registers, kULMErrUnimplemented.
+// same arguments after the source volume; a null classifier copies the
+// fields as they stand (the YZ slab's fills and write-backs, which so need
+// no classifier of the contexts' folder). inSideways is one of
+// ULMVolumeInternal::sideways. Until one registers, kULMErrUnimplemented.
 using ULMResamplePass = ULMSyncEvent (*)(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                          const ULMVolumeRange& inSourceRange,
-                                         const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
-                                         int inSideways, long long originX, long long spacingX);
+                                         const ULMVolumeRange& inDestinationRange,
+                                         const ULMClassifier* inClassifier, int inSideways, long long originX,
+                                         long long spacingX);
 ULMResamplePass ULMGetResamplePass();
 void ULMRegisterResamplePass(ULMResamplePass pass);
 
@@ -81,43 +81,5 @@ ULMMipmapVolumeFactory ULMGetMipmapVolumeFactory();
 ULMMultiboardVolumeFactory ULMGetMultiboardVolumeFactory();
 void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory);
 void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory);
-
-// Render-and-resize: what a render the chip could not subsample kept of
-// its sample space (the box's footprint in the viewport, whatever the
-// render area, and the voxels one pixel step covers), and the render of the
-// enlarged view into a temporary image as its image 0.
-struct ULMResizeView {
-    ULMImageRange footprint;
-    double testX = 0.0, testY = 0.0;
-};
-using ULMEnlargedRender = std::function<ULMSyncEvent(const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary)>;
-// Renders the view enlarged on inBoard and shrinks it into the context's
-// output image; inOutMPRScale is the factor still owed to MPR sums.
-// Until one registers, kULMErrCantSubsample.
-using ULMRenderAndResize = ULMSyncEvent (*)(const ULMEnlargedRender& inRender, ULMLocation inBoard,
-                                            const ULMContext* inContext, const ULMResizeView& inView,
-                                            bool inEnableSumAndCount, double& inOutMPRScale,
-                                            ULMImageBuffer* ioColor0, ULMImageBuffer* ioColor1);
-ULMRenderAndResize ULMGetRenderAndResize();
-void ULMRegisterRenderAndResize(ULMRenderAndResize resize);
-// While one lives, renders on this thread do not fall back to a resize:
-// the enlarged render itself, and renders made while a caller resizes.
-class ULMResizeSuppression {
-public:
-    ULMResizeSuppression();
-    ~ULMResizeSuppression();
-    ULMResizeSuppression(const ULMResizeSuppression&) = delete;
-    ULMResizeSuppression& operator=(const ULMResizeSuppression&) = delete;
-    static bool Active();
-
-private:
-    bool m_was;
-};
-
-// Waits for a volume's perspective frame driver and frees it; null is
-// allowed. Until one registers, only null may arrive.
-using ULMPerspectiveDriverDeleter = void (*)(PerspInterf* inInterface);
-ULMPerspectiveDriverDeleter ULMGetPerspectiveDriverDeleter();
-void ULMRegisterPerspectiveDriverDeleter(ULMPerspectiveDriverDeleter deleter);
 
 }  // namespace ulm3

@@ -1,10 +1,11 @@
 // The cache of YZ slices: a slab 32 voxels thick in X, kept on the volume's
 // board with its axes exchanged, filled from the buffer and written back to
-// it by board passes.
+// it by board passes that copy the fields as they stand.
 #include "volume/volume_yz_cache.h"
 
 #include "foundation/diagnostics.h"
-#include "ulm3/classifier.h"
+#include "volume/volume_board_copy.h"
+#include "volume/volume_internal.h"
 
 namespace ulm3 {
 
@@ -13,29 +14,20 @@ namespace {
 // Slab thickness in X: neighbouring slices hit the same slab.
 constexpr int kSlabSize = 32;
 
-// The passes copy the four fields as they stand. Made on first use so that
-// no static initialiser depends on another.
-const ULMClassifier& DirectRGBA() {
-    static const ULMClassifier sDirectRGBA = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
-    return sDirectRGBA;
-}
-
 }  // namespace
 
-// ---- The slab volume ----
-
-void ULMVolumeInternal::VolumeCacheForYZSlices::SetVoxelSize(int inVoxelSize) {
+void ULMYZSlab::SetVoxelSize(int inVoxelSize) {
     ULM_ASSERT(inVoxelSize == 8 || inVoxelSize == 16 || inVoxelSize == 32);
     if (inVoxelSize != m_voxelSize) m_mustResize = true;
     m_voxelSize = inVoxelSize;
 }
 
-void ULMVolumeInternal::VolumeCacheForYZSlices::SetLocation(ULMLocation inLocation) {
+void ULMYZSlab::SetLocation(ULMLocation inLocation) {
     if (inLocation != m_location) m_mustResize = true;
     m_location = inLocation;
 }
 
-ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::SetFieldDescriptors(const ULMFieldDescriptor* inFields) {
+ULMStatus ULMYZSlab::SetFieldDescriptors(const ULMFieldDescriptor* inFields) {
     for (int i = 0; i < 4; ++i) m_fieldDescriptor[i] = inFields[i];
     if (m_volume.GetPointer() == nullptr) return kULMOK;
     if (m_volume->GetVoxelSize() != m_voxelSize) {
@@ -49,7 +41,7 @@ ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::SetFieldDescriptors(const U
     return kULMOK;
 }
 
-ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::Resize(ULMVolumeRange inVolumeRange, bool& outResize) {
+ULMStatus ULMYZSlab::Resize(ULMVolumeRange inVolumeRange, bool& outResize) {
     outResize = m_mustResize;
     if (!m_volumeRange.Contains(inVolumeRange)) {
         m_volumeRange = inVolumeRange;
@@ -58,7 +50,7 @@ ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::Resize(ULMVolumeRange inVol
     return m_mustResize ? DoResize() : kULMOK;
 }
 
-ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::DoResize() {
+ULMStatus ULMYZSlab::DoResize() {
     ULM_ASSERT(m_location != kULMNoBufferAttached);
     // The board addresses a buffer at even offsets only.
     for (int axis = 0; axis < 2; ++axis) {
@@ -79,7 +71,8 @@ ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::DoResize() {
         if (m_volume->Resize(m_volumeRange, 0) != kULMOK) m_volume.Assign(nullptr);
     }
     if (m_volume.GetPointer() == nullptr) {
-        m_volume.Assign(CreateSimpleVolume(m_voxelSize, m_volumeRange, 4, m_fieldDescriptor, nullptr));
+        m_volume.Assign(
+            ULMVolumeInternal::CreateSimpleVolume(m_voxelSize, m_volumeRange, 4, m_fieldDescriptor, nullptr));
         if (m_volume.GetPointer() == nullptr) return kULMErrAlloc;
         m_volume->SetTarget(kULMBuffer);
     }
@@ -91,98 +84,94 @@ ULMStatus ULMVolumeInternal::VolumeCacheForYZSlices::DoResize() {
     return kULMOK;
 }
 
-// ---- The volume's side ----
-
-bool ULMVolumeInternal::IsCachedYZSlice(const ULMVolumeRange& inRange) const {
+bool ULMYZSliceCache::Serves(const ULMVolumeRange& inSlice, const ULMVolumeRange& inWhole) {
     // A volume narrower than the slab would make a slab reaching outside it.
-    return inRange.XSize() == 1 && inRange.YSize() >= kSlabSize && inRange.ZSize() >= kSlabSize &&
-           m_wholeVolume.XSize() >= kSlabSize;
+    return inSlice.XSize() == 1 && inSlice.YSize() >= kSlabSize && inSlice.ZSize() >= kSlabSize &&
+           inWhole.XSize() >= kSlabSize;
 }
 
-ULMVolumeRange ULMVolumeInternal::SlabBoxOf(const ULMVolumeRange& inSlice) const {
-    return ULMVolumeRange(inSlice.YSize(), inSlice.ZSize(), inSlice.XSize(),
-                          inSlice.YOrigin() - m_cacheRange.YOrigin(), inSlice.ZOrigin() - m_cacheRange.ZOrigin(),
-                          inSlice.XOrigin() - m_cacheRange.XOrigin());
+ULMVolumeRange ULMYZSliceCache::SlabBoxOf(const ULMVolumeRange& inSlice) const {
+    return ULMVolumeRange(inSlice.YSize(), inSlice.ZSize(), inSlice.XSize(), inSlice.YOrigin() - m_range.YOrigin(),
+                          inSlice.ZOrigin() - m_range.ZOrigin(), inSlice.XOrigin() - m_range.XOrigin());
 }
 
-ULMSyncEvent ULMVolumeInternal::UnloadVolumeToCache(ULMVolumeRange inVolumeRange) const {
-    if (!m_cacheForYZSlices) m_cacheForYZSlices = std::make_unique<VolumeCacheForYZSlices>();
-    VolumeCacheForYZSlices& cache = *m_cacheForYZSlices;
-    if (cache.GetVolume() != nullptr && m_cacheHasLatestData) {
-        const bool same = cache.GetVolume()->GetBufferLocation() == GetBufferLocation() &&
-                          cache.GetVolume()->GetVoxelSize() == GetVoxelSize() && m_cacheRange.Contains(inVolumeRange);
+ULMSyncEvent ULMYZSliceCache::Fill(const ULMVolumeRange& inSlice) {
+    if (!m_slab) m_slab = std::make_unique<ULMYZSlab>();
+    ULMYZSlab& slab = *m_slab;
+    const ULMLocation location = m_copy.Location();
+    const int voxelSize = m_volume.GetVoxelSize();
+    if (slab.GetVolume() != nullptr && m_holdsLatest) {
+        const bool same = slab.GetVolume()->GetBufferLocation() == location &&
+                          slab.GetVolume()->GetVoxelSize() == voxelSize && m_range.Contains(inSlice);
         if (!same) {
-            const ULMStatus written = UpdateVolumeFromCache();
+            const ULMStatus written = WriteBack();
             if (ULMFailed(written)) return ULMSyncEvent(written);
         }
     }
-    cache.SetLocation(GetBufferLocation());
-    cache.SetVoxelSize(GetVoxelSize());
-    ULMStatus status = cache.SetFieldDescriptors(m_fields);
+    slab.SetLocation(location);
+    slab.SetVoxelSize(voxelSize);
+    ULMFieldDescriptor fields[4];
+    for (int i = 0; i < 4; ++i) fields[i] = m_volume.GetFieldDescriptor(static_cast<ULMFieldNumber>(i));
+    ULMStatus status = slab.SetFieldDescriptors(fields);
     bool resized = false;
     if (status == kULMOK)
-        status = cache.Resize(ULMVolumeRange(inVolumeRange.YSize(), inVolumeRange.ZSize(), kSlabSize, 0, 0, 0), resized);
+        status = slab.Resize(ULMVolumeRange(inSlice.YSize(), inSlice.ZSize(), kSlabSize, 0, 0, 0), resized);
     if (status != kULMOK) return ULMSyncEvent(status);
-    if (m_cacheSerialNumber == m_bufferSerial && m_cacheRange.Contains(inVolumeRange) && !resized)
-        return ULMSyncEvent(kULMOK);
+    if (m_serial == m_copy.Serial() && m_range.Contains(inSlice) && !resized) return ULMSyncEvent(kULMOK);
 
     // The slab starts at a multiple of its size from the volume's own X
     // origin, and stays inside the volume.
-    const int xOrigin = m_wholeVolume.XOrigin();
-    int xStart = xOrigin + (inVolumeRange.XOrigin() - xOrigin) / kSlabSize * kSlabSize;
-    if (xStart + kSlabSize > xOrigin + m_wholeVolume.XSize()) xStart = xOrigin + m_wholeVolume.XSize() - kSlabSize;
-    m_cacheRange = ULMVolumeRange(kSlabSize, inVolumeRange.YSize(), inVolumeRange.ZSize(), xStart,
-                                  inVolumeRange.YOrigin(), inVolumeRange.ZOrigin());
-    m_cacheSerialNumber = m_bufferSerial;
-    const ULMVolumeRange source(inVolumeRange.YSize(), inVolumeRange.ZSize(), kSlabSize, inVolumeRange.YOrigin(),
-                                inVolumeRange.ZOrigin(), xStart);
-    const ULMVolumeRange slab(inVolumeRange.YSize(), inVolumeRange.ZSize(), kSlabSize, 0, 0, 0);
+    const ULMVolumeRange whole = m_volume.GetRange();
+    const int xOrigin = whole.XOrigin();
+    int xStart = xOrigin + (inSlice.XOrigin() - xOrigin) / kSlabSize * kSlabSize;
+    if (xStart + kSlabSize > xOrigin + whole.XSize()) xStart = xOrigin + whole.XSize() - kSlabSize;
+    m_range = ULMVolumeRange(kSlabSize, inSlice.YSize(), inSlice.ZSize(), xStart, inSlice.YOrigin(), inSlice.ZOrigin());
+    m_serial = m_copy.Serial();
+    const ULMVolumeRange source(inSlice.YSize(), inSlice.ZSize(), kSlabSize, inSlice.YOrigin(), inSlice.ZOrigin(),
+                                xStart);
+    const ULMVolumeRange slabBox(inSlice.YSize(), inSlice.ZSize(), kSlabSize, 0, 0, 0);
     // The fill reads the buffer; its contents stay what they were.
-    return const_cast<ULMVolumeInternal*>(this)->DoStartResampleBuffer(
-        cache.GetVolume(), source, slab, DirectRGBA(), kUnload, 0, 0);
+    return m_volume.DoStartFieldCopy(slab.GetVolume(), source, slabBox, ULMVolumeInternal::kUnload);
 }
 
-ULMSyncEvent ULMVolumeInternal::UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
-                                                       ULMTarget) {
-    // The caller's plain write would keep the fill's read out; it is shared
-    // for the rest of the update, in place, so that no reader comes between.
-    if (GetAccessMode() == kULMAccessWriteExclusive) {
-        const ULMStatus shared = ShareExclusiveWrite();
-        if (shared != kULMOK) return ULMSyncEvent(shared);
-    }
-    const ULMSyncEvent filled = UnloadVolumeToCache(inVolumeRange);
+ULMSyncEvent ULMYZSliceCache::WriteSlice(const void* inVoxels, const ULMVolumeRange& inSlice) {
+    const ULMSyncEvent filled = Fill(inSlice);
     if (ULMFailed(filled.Status())) return filled;
-    const ULMSyncEvent event = m_cacheForYZSlices->GetVolume()->StartUpdate(inVoxels, SlabBoxOf(inVolumeRange));
+    const ULMSyncEvent event = m_slab->GetVolume()->StartUpdate(inVoxels, SlabBoxOf(inSlice));
     if (ULMFailed(event.Status())) return event;
-    m_cacheHasLatestData = true;
+    m_holdsLatest = true;
     return event;
 }
 
-ULMSyncEvent ULMVolumeInternal::UnloadOptimizedYZSlice(void* outVoxels, const ULMVolumeRange& inVolumeRange,
-                                                       ULMSource inSource) const {
-    const ULMSyncEvent filled = UnloadVolumeToCache(inVolumeRange);
+ULMSyncEvent ULMYZSliceCache::ReadSlice(void* outVoxels, const ULMVolumeRange& inSlice, ULMSource inSource) {
+    const ULMSyncEvent filled = Fill(inSlice);
     if (ULMFailed(filled.Status())) return filled;
-    return m_cacheForYZSlices->GetVolume()->StartUnload(outVoxels, SlabBoxOf(inVolumeRange), inSource);
+    return m_slab->GetVolume()->StartUnload(outVoxels, SlabBoxOf(inSlice), inSource);
 }
 
-ULMStatus ULMVolumeInternal::UpdateVolumeFromCache() const {
-    if (!m_cacheHasLatestData || !m_cacheForYZSlices || m_cacheForYZSlices->GetVolume() == nullptr)
-        return kULMOK;
+void ULMYZSliceCache::MatchBuffer() { m_serial = m_copy.Serial(); }
+
+ULMStatus ULMYZSliceCache::WriteBack() {
+    if (!m_holdsLatest || !m_slab || m_slab->GetVolume() == nullptr) return kULMOK;
     // Cleared while the pass is set up, so that the pass's own write-backs
     // of this volume find nothing to do; back again if it did not start,
     // so that the slab's voxels are not lost.
-    m_cacheHasLatestData = false;
-    ULMVolumeInternal* self = const_cast<ULMVolumeInternal*>(this);
-    const ULMSyncEvent event = m_cacheForYZSlices->GetVolume()->DoStartResampleBuffer(
-        self, ULMVolumeRange(m_cacheRange.XSize(), m_cacheRange.YSize(), m_cacheRange.ZSize(), 0, 0, 0),
-        m_cacheRange, DirectRGBA(), kUpdate, 0, 0);
+    m_holdsLatest = false;
+    const ULMSyncEvent event = m_slab->GetVolume()->DoStartFieldCopy(
+        &m_volume, ULMVolumeRange(m_range.XSize(), m_range.YSize(), m_range.ZSize(), 0, 0, 0), m_range,
+        ULMVolumeInternal::kUpdate);
     const ULMStatus status = event.Status();
     if (ULMFailed(status)) {
-        m_cacheHasLatestData = true;
+        m_holdsLatest = true;
         return status;
     }
-    m_cacheSerialNumber = m_bufferSerial;
+    m_serial = m_copy.Serial();
     return status;
+}
+
+void ULMYZSliceCache::Drop() {
+    m_holdsLatest = false;
+    m_slab.reset();
 }
 
 }  // namespace ulm3

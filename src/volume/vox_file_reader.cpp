@@ -11,6 +11,38 @@
 
 namespace ulm3 {
 
+namespace {
+
+// inCount bits from bit inFirst up, within a 64-bit voxel.
+uint64_t BitRange(int64_t inFirst, int64_t inCount) {
+    if (inFirst < 0 || inCount <= 0 || inFirst >= 64) return 0;
+    const uint64_t upward = ~uint64_t{0} << inFirst;
+    return inFirst + inCount >= 64 ? upward : upward & ~(~uint64_t{0} << (inFirst + inCount));
+}
+
+template <typename Word>
+void ClearBits(uint8_t* ioVoxels, int64_t inCount, uint64_t inKept) {
+    for (int64_t i = 0; i < inCount; ++i, ioVoxels += sizeof(Word)) {
+        Word v;
+        memcpy(&v, ioVoxels, sizeof v);
+        v = static_cast<Word>(v & inKept);
+        memcpy(ioVoxels, &v, sizeof v);
+    }
+}
+
+template <typename Word>
+void MergeBits(const uint8_t* inSaved, uint8_t* ioFile, int64_t inCount, uint64_t inSavedBits) {
+    for (int64_t i = 0; i < inCount; ++i, inSaved += sizeof(Word), ioFile += sizeof(Word)) {
+        Word saved, file;
+        memcpy(&saved, inSaved, sizeof saved);
+        memcpy(&file, ioFile, sizeof file);
+        file = static_cast<Word>((saved & inSavedBits) | (file & ~inSavedBits));
+        memcpy(ioFile, &file, sizeof file);
+    }
+}
+
+}  // namespace
+
 ULMVoxFileReader::ULMVoxFileReader(const char* fname, ULMVolume::ReadMode inReadMode, int inVolumeNumber) : m_readMode(inReadMode) {
     if (!Construct(fname, inVolumeNumber)) m_voxelSizeBits = 0;
 }
@@ -29,6 +61,7 @@ bool ULMVoxFileReader::Construct(const char* fname, int inVolumeNumber) {
     m_convertEndian = m_description.m_convertEndian;
     m_startOfVolume = m_description.m_startOfVolume;
     m_modelMatrix = ULMMatrix(m_description.m_modelMatrix);
+    WidenFields();
 
     if (m_readMode == kReadWrite || m_readMode == kCopyOnWrite) {
         // A short file could declare any size: its voxels must be there
@@ -66,10 +99,53 @@ ULMVoxFileReader::~ULMVoxFileReader() {
     }
 }
 
+void ULMVoxFileReader::WidenFields() {
+    const int voxelBits = m_voxelSizeBytes * 8;
+    // The bits each field number claims; of two with one number, the one
+    // the file defined last (the first FindField finds).
+    const auto claimed = [this](int32_t inExcept) {
+        uint64_t bits = 0;
+        for (const VoxfFieldSpecifier& f : m_description.m_fieldSpecifiers)
+            if (f.m_fieldId != inExcept && m_description.FindField(f.m_fieldId) == &f)
+                bits |= BitRange(f.m_position, f.m_size);
+        return bits;
+    };
+    for (int i = 0; i < kServedFields; ++i) {
+        const VoxfFieldSpecifier* f = m_description.FindField(i);
+        if (f == nullptr) {
+            m_fields[i] = ULMFieldDescriptor();
+            continue;
+        }
+        m_fields[i] = ULMFieldDescriptor(f->m_position, f->m_size, static_cast<ULMFieldFormat>(f->m_format));
+        // A signed field cannot gain bits above its sign.
+        const bool unsignedField = f->m_format == kULMUnsignedFraction || f->m_format == kULMUnsignedInteger;
+        if (!unsignedField || f->m_size < 1 || f->m_size > 15 || f->m_size % 4 == 0) continue;
+        const int32_t wide = (f->m_size + 3) / 4 * 4;
+        if (f->m_position < 0 || f->m_position % 4 != 0 || int64_t{f->m_position} + wide > voxelBits) continue;
+        const uint64_t gained = BitRange(int64_t{f->m_position} + f->m_size, wide - f->m_size);
+        if ((gained & claimed(i)) != 0) continue;
+        m_fields[i].m_size = wide;
+        m_declaredBits &= ~gained;
+    }
+}
+
+void ULMVoxFileReader::ClearUndeclaredBits(uint8_t* ioVoxels, int64_t inCount) const {
+    if (m_voxelSizeBytes == 1) ClearBits<uint8_t>(ioVoxels, inCount, m_declaredBits);
+    if (m_voxelSizeBytes == 2) ClearBits<uint16_t>(ioVoxels, inCount, m_declaredBits);
+    if (m_voxelSizeBytes == 4) ClearBits<uint32_t>(ioVoxels, inCount, m_declaredBits);
+    if (m_voxelSizeBytes == 8) ClearBits<uint64_t>(ioVoxels, inCount, m_declaredBits);
+}
+
+void ULMVoxFileReader::KeepUndeclaredBits(const uint8_t* inSaved, uint8_t* ioFile, int64_t inCount) const {
+    if (m_voxelSizeBytes == 1) MergeBits<uint8_t>(inSaved, ioFile, inCount, m_declaredBits);
+    if (m_voxelSizeBytes == 2) MergeBits<uint16_t>(inSaved, ioFile, inCount, m_declaredBits);
+    if (m_voxelSizeBytes == 4) MergeBits<uint32_t>(inSaved, ioFile, inCount, m_declaredBits);
+    if (m_voxelSizeBytes == 8) MergeBits<uint64_t>(inSaved, ioFile, inCount, m_declaredBits);
+}
+
 ULMFieldDescriptor ULMVoxFileReader::GetFieldDescriptor(ULMFieldNumber inField) const {
-    const VoxfFieldSpecifier* f = m_description.FindField(inField);
-    if (f == nullptr) return ULMFieldDescriptor();
-    return ULMFieldDescriptor(f->m_position, f->m_size, static_cast<ULMFieldFormat>(f->m_format));
+    if (inField < 0 || inField >= kServedFields) return ULMFieldDescriptor();
+    return m_fields[inField];
 }
 
 int64_t ULMVoxFileReader::GetVoxelOffset(const ULMVolumeRange& inRange, int inX, int inY, int inZ) const {
@@ -150,7 +226,9 @@ ULMStatus ULMVoxFileReader::ReadVoxels(const ULMVolumeRange& inRange, uint8_t* o
         }
     }
     if (!ok) return kULMErrRead;
-    if (m_convertEndian) ConvertEndian(start, (outBuffer - start) / m_voxelSizeBytes);
+    const int64_t count = (outBuffer - start) / m_voxelSizeBytes;
+    if (m_convertEndian) ConvertEndian(start, count);
+    if (m_declaredBits != ~uint64_t{0}) ClearUndeclaredBits(start, count);
     return kULMOK;
 }
 
@@ -158,21 +236,30 @@ ULMStatus ULMVoxFileReader::WriteVoxels() {
     if (HoldsNoVoxel(m_writeRange)) return kULMOK;
     const int64_t count = m_writeRange.XSize();
     const int64_t rowBytes = count * m_voxelSizeBytes;
+    // Bits that no field declares were cleared on reading: the file's own
+    // go back in their place.
+    const bool merge = m_declaredBits != ~uint64_t{0};
     std::unique_ptr<uint8_t[]> row;
-    if (m_convertEndian) {
+    if (m_convertEndian || merge) {
         row.reset(new (std::nothrow) uint8_t[static_cast<size_t>(rowBytes)]);
         if (!row) return kULMErrAlloc;
     }
     const int x0 = m_writeRange.XOrigin();
     for (int z = m_writeRange.ZOrigin(); z < m_writeRange.ZOrigin() + m_writeRange.ZSize(); ++z) {
         for (int y = m_writeRange.YOrigin(); y < m_writeRange.YOrigin() + m_writeRange.YSize(); ++y) {
-            const int64_t offset = GetVoxelOffset(m_wholeRange, x0, y, z);
+            const int64_t at = m_startOfVolume + GetVoxelOffset(m_wholeRange, x0, y, z);
             const uint8_t* data = m_loadedBase.get() + GetVoxelOffset(m_loadedRange, x0, y, z);
-            if (m_convertEndian) {
+            if (merge) {
+                if (m_file.ReadFully(at, row.get(), rowBytes) != rowBytes) return kULMErrRead;
+                if (m_convertEndian) ConvertEndian(row.get(), count);
+                KeepUndeclaredBits(data, row.get(), count);
+                if (m_convertEndian) ConvertEndian(row.get(), count);
+                data = row.get();
+            } else if (m_convertEndian) {
                 ConvertEndian(data, row.get(), count);
                 data = row.get();
             }
-            if (m_file.WriteFully(m_startOfVolume + offset, data, rowBytes) != rowBytes) return kULMErrWrite;
+            if (m_file.WriteFully(at, data, rowBytes) != rowBytes) return kULMErrWrite;
         }
     }
     return kULMOK;

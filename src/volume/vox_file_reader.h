@@ -19,6 +19,13 @@ namespace ulm3 {
 // A construction that fails (bad mode, no file, a file that is not a valid
 // volume file, no such volume, too little memory, unreadable voxels) leaves
 // a reader whose GetVoxelSize is 0.
+//
+// The boards read fields 4, 8, 12 or 16 bits wide at positions that are
+// multiples of 4. An unsigned field of another width at such a position is
+// served as the next wider field they read (11 bits as 12), provided the
+// widened field stays inside the voxel and clear of the other fields: the
+// bits it gains read 0, and a write-back leaves them in the file as they
+// were.
 class ULMVoxFileReader : public ULMVolumeSource {
 public:
     // kReadOnly .. kReadWriteBuffer name the read modes here too.
@@ -52,6 +59,13 @@ protected:
 
 private:
     bool Construct(const char* fname, int inVolumeNumber);
+    // The fields as the boards read them, and the bits the file declares.
+    void WidenFields();
+    // Clears the bits of inCount host-order voxels that no field declares
+    // but a widened field covers.
+    void ClearUndeclaredBits(uint8_t* ioVoxels, int64_t inCount) const;
+    // Host-order voxels: inSaved's declared bits with ioFile's other bits.
+    void KeepUndeclaredBits(const uint8_t* inSaved, uint8_t* ioFile, int64_t inCount) const;
     ULMStatus ReadVoxels(const ULMVolumeRange& inRange, uint8_t* outBuffer);
     ULMStatus WriteVoxels();
     // Whether the box's voxels lie inside the file as it is now.
@@ -77,6 +91,10 @@ private:
     ULMVolumeRange m_writeRange;
     int m_voxelSizeBits = 0;
     int m_voxelSizeBytes = 0;
+    static constexpr int kServedFields = 4;
+    ULMFieldDescriptor m_fields[kServedFields];
+    // The voxel bits a read keeps: all but those a widening added.
+    uint64_t m_declaredBits = ~uint64_t{0};
     bool m_fullyLoaded = false;
     std::unique_ptr<uint8_t[]> m_loadedBase;
     int64_t m_loadedSize = 0;

@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cmath>
 #include <cstdarg>
@@ -202,25 +203,53 @@ ULMStatus VoxFileWriter::WriteToString(std::string& outBytes) const {
     });
 }
 
-ULMStatus VoxFileWriter::WriteToFile(const char* inFileName) const {
+ULMStatus VoxFileWriter::WriteToFile(const char* inFileName, std::string* outReason) const {
     if (inFileName == nullptr || *inFileName == '\0') return kULMErrArgument;
     const ULMStatus check = Check();
     if (ULMFailed(check)) return check;
-    const int fd = ::open(inFileName, O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return kULMErrWrite;
-    const ULMStatus status = Write([fd](const void* bytes, size_t size) {
+    int error = 0;
+    const auto failed = [&](int inError) {
+        if (outReason != nullptr) *outReason = std::strerror(inError);
+        return kULMErrWrite;
+    };
+    // A name of our own, made with O_EXCL rather than mkstemp: the file then
+    // takes the usual mode through the process's umask, which a library
+    // must not change even for a moment.
+    static std::atomic<unsigned> s_serial{0};
+    std::string temporary;
+    int fd = -1;
+    for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
+        temporary = std::string(inFileName) + "." + std::to_string(::getpid()) + "." +
+                    std::to_string(s_serial.fetch_add(1)) + ".part";
+        fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+        if (fd < 0 && errno != EEXIST) return failed(errno);
+    }
+    if (fd < 0) return failed(EEXIST);
+    ULMStatus status = Write([fd, &error](const void* bytes, size_t size) {
         const auto* p = static_cast<const uint8_t*>(bytes);
         while (size > 0) {
             const ssize_t n = ::write(fd, p, size);
             if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
+            if (n <= 0) {
+                error = n < 0 ? errno : ENOSPC;
+                return false;
+            }
             p += n;
             size -= static_cast<size_t>(n);
         }
         return true;
     });
-    const bool closed = ::close(fd) == 0;
-    return ULMFailed(status) ? status : (closed ? kULMOK : kULMErrWrite);
+    if (::close(fd) != 0 && status == kULMOK) {
+        error = errno;
+        status = kULMErrWrite;
+    }
+    if (status == kULMOK && std::rename(temporary.c_str(), inFileName) != 0) {
+        error = errno;
+        status = kULMErrWrite;
+    }
+    if (status == kULMOK) return kULMOK;
+    ::unlink(temporary.c_str());
+    return status == kULMErrWrite ? failed(error != 0 ? error : EIO) : status;
 }
 
 }  // namespace ulm3

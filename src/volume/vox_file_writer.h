@@ -56,7 +56,11 @@ public:
     // newline, no voxels for a non-empty volume), kULMErrWrite when the sink
     // or the file refuses the bytes.
     ULMStatus Write(const Sink& inSink) const;
-    ULMStatus WriteToFile(const char* inFileName) const;
+    // Writes under a new name beside the file and renames it over the file
+    // once whole, so that a write that fails (a full disk, a size limit)
+    // leaves no partial file and an existing one as it was. On kULMErrWrite
+    // outReason, when given, says why in words.
+    ULMStatus WriteToFile(const char* inFileName, std::string* outReason = nullptr) const;
     ULMStatus WriteToString(std::string& outBytes) const;
 
 private:

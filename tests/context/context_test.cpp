@@ -118,9 +118,6 @@ TEST_F(ContextState, BadValuesAreRefusedAndChangeNothing) {
     EXPECT_EQ(context->SetNotifyCallback(static_cast<ULMEventType>(5), ULMQueueEventCallback, nullptr),
               kULMErrArgument);
     EXPECT_EQ(context->GetSerial(), serial);
-    ULMCamera camera;
-    EXPECT_EQ(camera.SetViewport(0, 0, -1, 10), kULMErrArgument);
-    EXPECT_EQ(camera, ULMCamera());
     EXPECT_EQ(ULMLight::Create(ULMVector3D(0, 0, 0)), nullptr);
     EXPECT_EQ(ULMCutPlane::Create(ULMVector4D(0, 0, 0, 1), 0, 1), nullptr);
     EXPECT_EQ(ULMCutPlane::Create(ULMVector4D(0, 0, 1, 0), 1, 0), nullptr);

@@ -3,6 +3,7 @@
 // stay inside exactly sized planes.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <cstdint>
 #include <random>
@@ -65,6 +66,57 @@ TEST(ULMPostWarp, PolygonsSharingEdgesWriteEachCoveredPixelOnceAndKeepAConstantP
                                      y < std::ceil(y1);
                 ASSERT_EQ(writes[y * kW + x], covered ? 1 : 0) << round << ": " << x << ", " << y;
             }
+    }
+}
+
+// A clipped tile may repeat a corner, or add one on an edge, beside its top corner: it fills what the plain
+// rectangle fills, in either winding.
+TEST(ULMPostWarp, RepeatedAndInlineCornersFillWhatThePlainPolygonFills) {
+    constexpr int kW = 40, kH = 30, kBase = 64;
+    const std::vector<uint32_t> base(kBase * kBase, 0x11223344u);
+    const ULMMatrix m = Projective(1.0, 0.5, 1.0, 0.5, 0.0, 0.0);
+    const auto fill = [&](std::vector<ULMVector2D> corners, bool reversed) {
+        if (reversed) std::reverse(corners.begin(), corners.end());
+        std::vector<uint32_t> canvas(kW * kH, 0);
+        ULMPostWarp warp;
+        warp.WarpBasePlane(base.data(), nullptr, nullptr, kBase, kBase, canvas.data(), nullptr, nullptr, kW, kH, 32,
+                           nullptr, corners.data(), int(corners.size()), m);
+        return canvas;
+    };
+    const ULMVector2D a(35.5, -0.5), b(35.5, 25.5), c(-0.5, 25.5), d(-0.5, -0.5), top(17.5, -0.5);
+    const std::vector<ULMVector2D> variants[] = {
+        {a, a, b, c, d, d}, {a, b, c, d, d}, {a, a, b, c, d}, {d, a, a, b, c}, {a, b, c, d, top}, {top, a, b, c, d}};
+    for (const bool reversed : {false, true}) {
+        const std::vector<uint32_t> plain = fill({a, b, c, d}, reversed);
+        ASSERT_EQ(std::count(plain.begin(), plain.end(), 0x11223344u), 36 * 26);
+        for (const auto& v : variants) EXPECT_EQ(fill(v, reversed), plain) << &v - variants << " " << reversed;
+    }
+}
+
+// Neighbouring mini-frustums compute the edge they share each on its own: an edge through pixel centres, seen a
+// rounding error apart from either side, still gives each of those pixels to exactly one of them.
+TEST(ULMPostWarp, AnEdgeSharedARoundingErrorApartWritesItsPixelsOnce) {
+    constexpr int kW = 24, kH = 20, kBase = 32;
+    const std::vector<uint32_t> base(kBase * kBase, 0x01010101u);
+    const ULMMatrix m = Projective(1.0, 0.5, 1.0, 0.5, 0.0, 0.0);
+    for (const double apart : {-3e-13, 2.5e-13}) {
+        // A left and a right half meeting on x = 10, and a top and bottom half meeting on y = 8.
+        const double e = 10 + apart, f = 10 - apart, g = 8 + apart, h = 8 - apart;
+        const ULMVector2D halves[4][4] = {{{-0.5, -0.5}, {e, -0.5}, {e, 19.5}, {-0.5, 19.5}},
+                                          {{f, -0.5}, {23.5, -0.5}, {23.5, 19.5}, {f, 19.5}},
+                                          {{-0.5, -0.5}, {23.5, -0.5}, {23.5, g}, {-0.5, g}},
+                                          {{-0.5, h}, {23.5, h}, {23.5, 19.5}, {-0.5, 19.5}}};
+        for (int pair = 0; pair < 2; ++pair) {
+            std::vector<int> writes(kW * kH, 0);
+            for (int k = 2 * pair; k < 2 * pair + 2; ++k) {
+                std::vector<uint32_t> canvas(kW * kH, 0);
+                ULMPostWarp warp;
+                warp.WarpBasePlane(base.data(), nullptr, nullptr, kBase, kBase, canvas.data(), nullptr, nullptr, kW, kH,
+                                   32, nullptr, halves[k], 4, m);
+                for (int p = 0; p < kW * kH; ++p) writes[p] += canvas[p] != 0;
+            }
+            EXPECT_EQ(std::count(writes.begin(), writes.end(), 1), kW * kH) << apart << " " << pair;
+        }
     }
 }
 

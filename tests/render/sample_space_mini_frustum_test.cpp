@@ -1,6 +1,6 @@
 // A mini-frustum's sample grid against the record it came from: whichever
-// way the record lists its corners, the grid starts at the lowest corner and
-// its edges reach the record's near and far corners.
+// way the record lists its corners, the grid starts at the lowest corner, a
+// hair behind the near face, and its edges follow the record's corner rays.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -54,22 +54,29 @@ TEST_F(SampleSpaceMiniFrustumTest, GridCornersAreTheRecordsInEveryCornerOrderAnd
         const int c = static_cast<int>(std::find_if(order, order + 4, [](const int* v) { return !v[0] && !v[1]; }) -
                                        order);
         const int nx = f.mDimXs - 2, ny = f.mDimYs - 2, nz = f.mDimZs;
+        // Slices start 1/256 voxel behind the near face: the corners' rays at that share of the way to the far face.
+        const double behind = 1.0 / 256 / (f.mFarPoly[0][2] - f.mNearPoly[0][2]);
+        const auto onRay = [&](int corner, double share) {
+            const ULMVector3D& n = f.mNearPoly[corner];
+            const ULMVector3D& d = f.mFarPoly[corner];
+            return ULMVector3D(n[0] + share * (d[0] - n[0]), n[1] + share * (d[1] - n[1]), n[2] + share * (d[2] - n[2]));
+        };
         const struct {
-            int xs, ys, zs;
-            ULMVector3D expected;
-        } points[] = {{0, 0, 0, f.mNearPoly[c]},       {nx, 0, 0, f.mNearPoly[c ^ 3]}, {0, ny, 0, f.mNearPoly[c ^ 1]},
-                      {nx, ny, 0, f.mNearPoly[c ^ 2]}, {0, 0, nz, f.mFarPoly[c]},      {nx, 0, nz, f.mFarPoly[c ^ 3]},
-                      {0, ny, nz, f.mFarPoly[c ^ 1]},  {nx, ny, nz, f.mFarPoly[c ^ 2]}};
+            int xs, ys, zs, corner;
+        } points[] = {{0, 0, 0, c},       {nx, 0, 0, c ^ 3},  {0, ny, 0, c ^ 1},  {nx, ny, 0, c ^ 2},
+                      {0, 0, nz, c},      {nx, 0, nz, c ^ 3}, {0, ny, nz, c ^ 1}, {nx, ny, nz, c ^ 2}};
         for (const auto& p : points) {
             double at[3];
             space.SamplePosition(p.xs, p.ys, p.zs, at);
-            for (int i = 0; i < 3; ++i) EXPECT_NEAR(at[i], p.expected[i], 1e-9) << c << " " << p.xs << p.ys << p.zs;
+            const ULMVector3D expected = onRay(p.corner, double(p.zs) / nz + behind);
+            for (int i = 0; i < 3; ++i) EXPECT_NEAR(at[i], expected[i], 1e-9) << c << " " << p.xs << p.ys << p.zs;
         }
         // What the chip is given reaches the far corner past the origin.
         const double reach[2] = {
             nx * Signed2340(r.m_dXv8_dXs) + nz * Signed2340(r.m_dXv8_dZs) + nx * nz * Signed2340(r.m_ddXv8_dXs_dZs),
             nx * Signed2340(r.m_dYv8_dXs) + nz * Signed2340(r.m_dYv8_dZs) + nx * nz * Signed2340(r.m_ddYv8_dXs_dZs)};
-        for (int i = 0; i < 2; ++i) EXPECT_NEAR(reach[i], f.mFarPoly[c ^ 3][i] - f.mNearPoly[c][i], 1e-6);
+        for (int i = 0; i < 2; ++i)
+            EXPECT_NEAR(reach[i], onRay(c ^ 3, 1 + behind)[i] - onRay(c, behind)[i], 1e-6);
         EXPECT_EQ(space.GetVolumeFrustum().max[0], f.mDimXs - 1);
         EXPECT_EQ(space.GetVolumeFrustum().max[2], f.mDimZs - 1);
         // A base plane wider than the image, and a parallel camera, leave the record alone.

@@ -58,6 +58,16 @@ TEST_F(RenderToVolumeTest, RefusalsLeaveEverythingAsItWas) {
     tulx7sim::ClearRequestLog();
     EXPECT_EQ(scene.source->RenderToVolume(perspective, out, ULMVolume::kRenderToVolumeNone), kULMErrArgument);
     EXPECT_EQ(scene.source->RenderToVolume(turned, out, ULMVolume::kRenderToVolumeNone), kULMErrUnimplemented);
+    // An output the application holds mapped, but for shared writing, as an update of it would be.
+    ASSERT_EQ(out->CreateBuffer(kULMBoard0), kULMOK);
+    for (const ULMAccessType access : {kULMAccessReadShared, kULMAccessWrite, kULMAccessWriteExclusive}) {
+        void* mapped = nullptr;
+        unsigned rows = 0, slices = 0;
+        ASSERT_EQ(out->MapVolume(access, mapped, rows, slices, kULMUseBuffer), kULMOK);
+        EXPECT_EQ(scene.source->RenderToVolume(scene.context, out, ULMVolume::kRenderToVolumeNone), kULMErrAccess)
+            << access;
+        ASSERT_EQ(out->UnmapVolume(), kULMOK);
+    }
     ASSERT_EQ(out->SetActiveSubVolume({16, 16, 5, 0, 0, 4}), kULMOK);
     EXPECT_EQ(scene.source->RenderToVolume(scene.context, out, ULMVolume::kRenderToVolumeNone), kULMErrArgument);
     EXPECT_EQ(Renders(), 0u);

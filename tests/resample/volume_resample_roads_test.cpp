@@ -62,19 +62,118 @@ TEST_F(VolumeResampleRoadsTest, EveryRoadGivesTheHostReferenceWithoutSeams) {
 
 TEST_F(VolumeResampleRoadsTest, RefusalsQueueNothing) {
     LockedVolume a;
-    Lock(a, 8, ULMVolumeRange(16, 12, 140, 0, 0, 0), kULMBoard0, 2);
+    Lock(a, 8, ULMVolumeRange(32, 12, 140, 0, 0, 0), kULMBoard0, 2);
     Held<ULMVolumeInternal> out(ULMVolumeInternal::CreateSimpleVolume(8, {16, 12, 64, 0, 0, 0}, 1, &kByte, nullptr));
     const size_t buffers = LiveBuffers();
-    // Outside the volume; odd, short of the end; a section under 12; beyond twice.
-    const ULMVolumeRange cases[][2] = {{{16, 12, 141, 0, 0, 0}, {16, 12, 64, 0, 0, 0}},
-                                       {{16, 12, 140, 0, 0, 0}, {16, 12, 63, 0, 0, 0}},
-                                       {{16, 12, 16, 0, 0, 0}, {16, 12, 10, 0, 0, 0}},
-                                       {{16, 12, 130, 0, 0, 0}, {16, 12, 64, 0, 0, 0}}};
+    const struct {
+        const char* what;
+        ULMVolumeRange source, destination;
+        ULMStatus expected;
+    } cases[] = {
+        {"source outside the volume", {16, 12, 141, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, kULMErrArgument},
+        {"source outside the volume in X", {16, 12, 128, 17, 0, 0}, {16, 12, 64, 0, 0, 0}, kULMErrArgument},
+        {"odd, short of the end", {16, 12, 140, 0, 0, 0}, {16, 12, 63, 0, 0, 0}, kULMErrArgument},
+        {"a section under 12", {16, 12, 16, 0, 0, 0}, {16, 12, 10, 0, 0, 0}, kULMErrArgument},
+        {"beyond twice", {16, 12, 130, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, kULMErrCantSubsample},
+        {"no source", {0, 12, 140, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, kULMErrArgument},
+        {"a negative source", {16, 12, -5, 0, 0, 0}, {16, 12, 64, 0, 0, 0}, kULMErrArgument},
+        {"a negative source, no destination", {-5, 12, 140, 0, 0, 0}, {16, 0, 64, 0, 0, 0}, kULMErrArgument},
+        {"a negative destination", {16, 12, 140, 0, 0, 0}, {-5, 12, 64, 0, 0, 0}, kULMErrArgument},
+        {"destination past its volume in X", {16, 12, 140, 0, 0, 0}, {16, 12, 64, 1, 0, 0}, kULMErrArgument},
+        {"destination past its volume in Z", {16, 12, 64, 0, 0, 0}, {16, 12, 32, 0, 0, 40}, kULMErrArgument},
+        {"destination before its volume", {16, 12, 64, 0, 0, 0}, {16, 12, 32, 0, -1, 0}, kULMErrArgument},
+        {"destination under 12 in X", {16, 12, 128, 0, 0, 0}, {11, 12, 64, 0, 0, 0}, kULMErrArgument},
+        {"destination under 12 in Y", {16, 12, 128, 0, 0, 0}, {16, 11, 64, 0, 0, 0}, kULMErrArgument},
+        {"X shrunk beyond twice", {32, 12, 128, 0, 0, 0}, {12, 12, 64, 0, 0, 0}, kULMErrCantSubsample},
+        {"no destination", {16, 12, 140, 0, 0, 0}, {16, 12, 0, 0, 0, 0}, kULMOK},
+        {"no destination, nothing to read", {0, 12, 140, 0, 0, 0}, {16, 0, 64, 0, 0, 0}, kULMOK}};
     for (const auto& c : cases)
-        EXPECT_EQ(a.volume->ResampleBuffer(out, c[0], c[1], ULMClassifier()),
-                  &c == &cases[3] ? kULMErrCantSubsample : kULMErrArgument);
+        EXPECT_EQ(a.volume->ResampleBuffer(out, c.source, c.destination, ULMClassifier()), c.expected) << c.what;
     EXPECT_EQ(Renders(), 0u);
     EXPECT_EQ(LiveBuffers(), buffers);
+    // Beyond the board's 16-bit coordinates, in a volume that reaches there.
+    Held<ULMVolumeInternal> far(
+        ULMVolumeInternal::CreateSimpleVolume(8, {16, 12, 64, 32760, 0, 0}, 1, &kByte, nullptr));
+    EXPECT_EQ(a.volume->ResampleBuffer(far, {16, 12, 128, 0, 0, 0}, {16, 12, 64, 32760, 0, 0}, ULMClassifier()),
+              kULMErrArgument);
+    EXPECT_EQ(Renders(), 0u);
+    EXPECT_EQ(LiveBuffers(), buffers);
+}
+
+// A volume resampled into its own buffer, on every road, against the same resample into a separate volume that
+// held the same voxels: the sections of one must not read what earlier sections wrote.
+TEST_F(VolumeResampleRoadsTest, InPlaceOnEveryRoadGivesWhatASeparateDestinationGets) {
+    const struct {
+        const char* what;
+        ULMVolumeRange whole, source, destination;
+        int minor;
+    } cases[] = {{"direct", {16, 12, 60, 0, 0, 0}, {16, 12, 40, 0, 0, 20}, {14, 12, 40, 1, 0, 0}, 2},
+                 {"halving", {16, 12, 128, 0, 0, 0}, {16, 12, 128, 0, 0, 0}, {16, 12, 64, 0, 0, 64}, 1},
+                 {"odd, to the end", {16, 12, 71, 0, 0, 0}, {16, 12, 41, 0, 0, 0}, {16, 12, 41, 0, 0, 30}, 2},
+                 {"sections, enlarged", {16, 12, 120, 0, 0, 0}, {16, 12, 40, 0, 0, 0}, {16, 12, 80, 0, 0, 0}, 2},
+                 {"sections, shrunk", {16, 12, 100, 0, 0, 0}, {16, 12, 100, 0, 0, 0}, {16, 12, 70, 0, 0, 30}, 2},
+                 {"sections, moved", {20, 14, 90, 0, 0, 0}, {20, 14, 40, 0, 0, 50}, {14, 12, 50, 3, 1, 0}, 2}};
+    const size_t buffersBefore = LiveBuffers();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        gULMControl.m_board[0].m_minor = c.minor;
+        LockedVolume self, source, separate;
+        Lock(self, 8, c.whole, kULMBoard0, 5);
+        Lock(source, 8, c.whole, kULMBoard0, 5);
+        Lock(separate, 8, c.whole, kULMBoard0, 5);
+        const ULMClassifier direct = ULMClassifierInternal::DirectRGBAClassifier();
+        ASSERT_EQ(source.volume->ResampleBuffer(separate.volume, c.source, c.destination, direct), kULMOK);
+        ASSERT_EQ(self.volume->ResampleBuffer(self.volume, c.source, c.destination, direct), kULMOK);
+        const std::vector<uint8_t> expected = BoardVoxels(*separate.volume, c.whole);
+        const std::vector<uint8_t> got = BoardVoxels(*self.volume, c.whole);
+        ASSERT_NE(expected, source.host) << "the resample changed nothing";
+        int wrong = 0;
+        for (size_t i = 0; i < got.size(); ++i) wrong += got[i] != expected[i];
+        EXPECT_EQ(wrong, 0);
+    }
+    EXPECT_EQ(LiveBuffers(), buffersBefore) << "no temporary is left";
+    // A volume without a buffer of its own would be read from one the pass lends it: refused, its voxels kept.
+    std::vector<uint8_t> voxels = RandomBytes(16 * 12 * 120, 6);
+    const std::vector<uint8_t> kept = voxels;
+    Held<ULMVolumeInternal> unlocked(
+        ULMVolumeInternal::CreateSimpleVolume(8, {16, 12, 120, 0, 0, 0}, 1, &kByte, voxels.data()));
+    for (const int z : {40, 80})
+        EXPECT_EQ(unlocked->ResampleBuffer(unlocked, {16, 12, 40, 0, 0, 0}, {16, 12, z, 0, 0, 0},
+                                           ULMClassifierInternal::DirectRGBAClassifier()),
+                  kULMErrVolume);
+    EXPECT_EQ(voxels, kept);
+    EXPECT_EQ(unlocked->GetBufferID(), kULMNoBuffer);
+}
+
+// A destination the application holds mapped is refused as a mapped source is, whichever way it is mapped but
+// shared writing. Nothing is queued, and what the map writes stays.
+TEST_F(VolumeResampleRoadsTest, AMappedDestinationIsRefusedAsAMappedSourceIs) {
+    LockedVolume a, out;
+    Lock(a, 8, ULMVolumeRange(16, 12, 40, 0, 0, 0), kULMBoard0, 7);
+    Lock(out, 8, ULMVolumeRange(16, 12, 40, 0, 0, 0), kULMBoard0, 8);
+    const ULMVolumeRange whole(16, 12, 40, 0, 0, 0);
+    const size_t renders = Renders();
+    for (const ULMAccessType access :
+         {kULMAccessReadExclusive, kULMAccessReadShared, kULMAccessWrite, kULMAccessWriteExclusive,
+          kULMAccessWriteOnlyExclusive}) {
+        SCOPED_TRACE(access);
+        void* mapped = nullptr;
+        unsigned rows = 0, slices = 0;
+        ASSERT_EQ(out.volume->MapVolume(access, mapped, rows, slices, kULMUseBuffer), kULMOK);
+        EXPECT_EQ(a.volume->ResampleBuffer(out.volume, whole, whole, ULMClassifier()), kULMErrAccess);
+        EXPECT_EQ(a.volume->ResampleBuffer(out.volume, whole, {16, 12, 20, 0, 0, 0}, ULMClassifier()), kULMErrAccess);
+        if (access >= kULMAccessWrite) std::fill_n(static_cast<uint8_t*>(mapped), 16, uint8_t(access));
+        ASSERT_EQ(out.volume->UnmapVolume(), kULMOK);
+        if (access >= kULMAccessWrite) {
+            EXPECT_EQ(BoardVoxels(*out.volume, {16, 1, 1, 0, 0, 0})[15], access);
+        }
+    }
+    EXPECT_EQ(Renders(), renders);
+    void* mapped = nullptr;
+    unsigned rows = 0, slices = 0;
+    ASSERT_EQ(out.volume->MapVolume(kULMAccessWriteShared, mapped, rows, slices, kULMUseBuffer), kULMOK);
+    EXPECT_EQ(a.volume->ResampleBuffer(out.volume, whole, whole, ULMClassifier()), kULMOK);
+    ASSERT_EQ(out.volume->UnmapVolume(), kULMOK);
 }
 
 }  // namespace

@@ -111,7 +111,7 @@ protected:
             Set(a + 16, uint32_t(Pick(-1 << 22, 0)));
             Set(a + 20, uint32_t(Pick(0, 1 << 22)));
         }
-        Set(NKW7_CutPlaneControl_Addr, Pick(0, 2) == 0 ? Bits() & 0x77770000 : 0);
+        Set(NKW7_CutPlaneControl_Addr, Pick(0, 2) == 0 ? Bits() & 0xFFFF0000 : 0);
         Set(NKW7_OriginDepth_Addr, uint64_t(Pick(0, 64)) << 32);
         for (uint32_t a : {NKW7_dD_dXs_Addr, NKW7_dD_dYs_Addr, NKW7_dD_dZs_Addr, NKW7_dD_dZv_Addr})
             Set(a, uint64_t(int64_t{Pick(-1024, 1024)} << 24));  // up to 4 depth units a step

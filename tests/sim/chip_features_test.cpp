@@ -134,6 +134,50 @@ TEST_F(FeatureTest, CropGroupsAndCutPlanesKeepTheAnalyticSamples) {
         EXPECT_NEAR(Channel(x, 0, 3), Unit(Ramp(x, 0, 0)) * std::min(1.0, x / 4.0), 1e-4) << x;
 }
 
+// Rays that spread from slice to slice, X = xs (1 + zs / 4), Y likewise: a plane over the grid cuts where the
+// grid index says, one over the position where the sample lies, hard and soft.
+TEST_F(FeatureTest, PositionalCutPlanesFollowSpreadingRays) {
+    Volume(16, Ramp, 7);
+    Set(NKW7_ddXv8_dXs_dZs_Addr, kOne / 4);
+    Set(NKW7_ddYv8_dYs_dZs_Addr, kOne / 4);
+    // Plane 1: X + Y kept up to 8, with the plane's rates in dXs and dYs.
+    Set(NKW7_CutPlane1_dCut_dXs_Addr, 65536);
+    Set(NKW7_CutPlane1_dCut_dYs_Addr, 65536);
+    Set(NKW7_CutPlane1_min_Addr, static_cast<uint32_t>(-(1 << 30)));
+    Set(NKW7_CutPlane1_max_Addr, 8 << 16);
+    uint64_t overGrid = 0, overPosition = 0;
+    for (int zs = 0; zs < 8; ++zs)
+        for (int ys = 0; ys < 16; ++ys)
+            for (int xs = 0; xs < 16; ++xs) {
+                overGrid += xs + ys <= 8;
+                overPosition += (xs + ys) * (1 + zs / 4.0) <= 8;
+            }
+    const uint32_t enable = NKW7_FIELD(CutPlaneControl, enable1, 1) | NKW7_FIELD(CutPlaneControl, visibility1, 1);
+    Set(NKW7_CutPlaneControl_Addr, enable);
+    EXPECT_EQ(Samples(), overGrid);
+    Set(NKW7_CutPlaneControl_Addr, enable | NKW7_FIELD(CutPlaneControl, positional1, 1));
+    EXPECT_EQ(Samples(), overPosition);
+    // Z's rate is dZs: Z kept from 3 on, whatever the grid's X and Y.
+    Set(NKW7_CutPlane1_dCut_dXs_Addr, 0);
+    Set(NKW7_CutPlane1_dCut_dYs_Addr, 0);
+    Set(NKW7_CutPlane1_dCut_dZs_Addr, 65536);
+    Set(NKW7_CutPlane1_min_Addr, 3 << 16);
+    Set(NKW7_CutPlane1_max_Addr, 1 << 30);
+    EXPECT_EQ(Samples(), 5u * 16 * 16);
+    // Soft over the position: alpha rises over one voxel from X = 2 on, on slice 4, where X = 2 xs.
+    Frustum(0, 0, 4, 15, 15, 4);
+    Set(NKW7_CutPlane1_dCut_dXs_Addr, 65536);
+    Set(NKW7_CutPlane1_dCut_dZs_Addr, 0);
+    Set(NKW7_CutPlane1_min_Addr, 2 << 16);
+    Set(NKW7_CutPlaneControl_Addr, enable | NKW7_FIELD(CutPlaneControl, positional1, 1) |
+                                       NKW7_FIELD(CutPlaneControl, falloff1, 1));
+    RenderOk();
+    for (int x = 0; x < 8; ++x) {
+        const double position = 2.0 * x, weight = std::clamp(position - 2.0, 0.0, 1.0);
+        EXPECT_NEAR(Channel(x, 0, 3), Unit(Ramp(int(position), 0, 4)) * weight, 1e-4) << x;
+    }
+}
+
 TEST_F(FeatureTest, DepthsOfACubesFacesAndTheSixTestsAgainstAStep) {
     auto cube = [](int u, int v, int w) { return u >= 2 && u <= 5 && v >= 2 && v <= 5 && w >= 2 && w <= 5 ? 255 : 0; };
     Volume(8, cube, 7);

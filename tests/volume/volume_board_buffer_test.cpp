@@ -2,6 +2,7 @@
 // board memory is taken, and the lock's states.
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <functional>
 #include <vector>
 
@@ -171,6 +172,43 @@ TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {
     EXPECT_EQ(loaded, 1);
     EXPECT_FALSE(v->IsLoaded());
     EXPECT_EQ(v->FinishWithVolume(), kULMOK);
+}
+
+// Voxels written into the buffer are newer than the volume's own; a render that finds part of its box missing from
+// the buffer loads that part alone, not the whole box over them: after a move that dropped and took back an edge of
+// a locked volume (0), and after a write map of part of a buffer made for half the volume that then grows (1).
+TEST_F(VolumeBoardBufferTest, APrepareLoadsOnlyWhatTheBufferLacksAndKeepsWhatWasWrittenThere) {
+    const ULMVolumeRange whole(32, 16, 8, 0, 0, 0), half(16, 16, 8, 0, 0, 0), written(6, 5, 4, 8, 6, 2);
+    for (int step = 0; step < 2; ++step) {
+        std::vector<uint8_t> own = RandomBytes(32 * 16 * 8 * 2, 11), fresh = RandomBytes(6 * 5 * 4 * 2, 12);
+        Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, own.data()));
+        if (step == 0) {
+            ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+            ASSERT_EQ(v->SetBufferOffset(2, 2, 0), kULMOK);
+            ASSERT_EQ(v->Update(fresh.data(), written), kULMOK);
+            ASSERT_EQ(v->SetBufferOffset(0, 0, 0), kULMOK);
+        } else {
+            ASSERT_EQ(v->CreateBuffer(kULMBoard0, half), kULMOK);
+            unsigned short* mapped = nullptr;
+            unsigned row = 0, rows = 0;
+            ASSERT_EQ(v->MapSubVolume(kULMAccessWrite, written, mapped, row, rows, kULMUseBuffer), kULMOK);
+            for (int z = 0; z < written.ZSize(); ++z)
+                for (int y = 0; y < written.YSize(); ++y)
+                    std::memcpy(&mapped[(size_t(z) * rows + y) * row], &fresh[(size_t(z) * 5 + y) * 6 * 2], 6 * 2);
+            ASSERT_EQ(v->UnmapVolume(), kULMOK);
+            ASSERT_EQ(v->ResizeBuffer(whole), kULMOK);
+        }
+        ASSERT_EQ(v->PrepareVolume(), kULMOK);
+        ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+        // The volume's own voxels, the written box replaced.
+        std::vector<uint8_t> want = own;
+        for (int z = 0; z < written.ZSize(); ++z)
+            for (int y = 0; y < written.YSize(); ++y)
+                std::memcpy(&want[((size_t(z + 2) * 16 + y + 6) * 32 + 8) * 2], &fresh[(size_t(z) * 5 + y) * 6 * 2],
+                            6 * 2);
+        EXPECT_TRUE(BoardVoxels(*v, whole) == want) << step;
+        EXPECT_EQ(v->FinishWithVolume(), kULMOK);
+    }
 }
 
 }  // namespace

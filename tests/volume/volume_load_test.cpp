@@ -81,7 +81,7 @@ TEST_F(VolumeLoadTest, EveryMethodLoadsExactlyTheSourceVoxels) {
                 ASSERT_NE(volume, nullptr);
                 if (kind == kCallerMemory) {
                     ASSERT_EQ(v->CreateBuffer(kULMAnyBoard), kULMOK);
-                    ASSERT_EQ(v->StartUpdateBuffer(kWhole, &pitched[bytes], row, rows).Wait(-1), kULMOK);
+                    ASSERT_EQ(v->BoardCopy().StartLoad(kWhole, &pitched[bytes], row, rows).Wait(-1), kULMOK);
                 } else if (kind == kApplication) {
                     // A new buffer of a volume with voxels holds them at once.
                     ASSERT_EQ(v->CreateBuffer(kULMAnyBoard), kULMOK);
@@ -180,9 +180,9 @@ TEST_F(VolumeLoadTest, DirectLoadFailsWithoutFallbackAndKernelSlicesAreBounded) 
     SetMethod(eMethodOneMap);
     tulx7sim::ClearRequestLog();
     tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_LOAD, 1, TULX7_DR_STATUS_HW_ERROR);
-    EXPECT_TRUE(ULMFailed(v->StartUpdateBuffer(whole, voxels.data(), 0, 0).Wait(-1)));
+    EXPECT_TRUE(ULMFailed(v->BoardCopy().StartLoad(whole, voxels.data(), 0, 0).Wait(-1)));
     EXPECT_EQ(LoadedSlices().size(), 1u) << "the direct method fell back";
-    EXPECT_EQ(v->StartUpdateBufferKernel(whole, voxels.data(), 512, 512).Status(), kULMErrTooLarge);
+    EXPECT_EQ(v->BoardCopy().Loader().Kernel(whole, voxels.data(), 512, 512).Status(), kULMErrTooLarge);
 }
 
 }  // namespace

@@ -44,7 +44,7 @@ TEST_F(VolumeUpdateTest, EveryRoadIntoALockedVolumeMovesExactlyItsBox) {
     const ULMVolumeRange box(10, 7, 5, 3, 4, 6);
     std::vector<uint16_t> pitched(size_t(15) * 10 * 5);
     for (size_t i = 0; i < pitched.size(); ++i) pitched[i] = uint16_t(i * 7919);
-    ASSERT_EQ(v.StartUpdateInternal(pitched.data(), box, 15, 10).Wait(-1), kULMOK);
+    ASSERT_EQ(v.BoardCopy().StartWrite(pitched.data(), box, 15, 10).Wait(-1), kULMOK);
     host.Box(box, [&](int x, int y, int z, uint16_t) { return pitched[(size_t(z - 6) * 10 + (y - 4)) * 15 + (x - 3)]; });
     expectMatches("pitched box");
 
@@ -57,11 +57,11 @@ TEST_F(VolumeUpdateTest, EveryRoadIntoALockedVolumeMovesExactlyItsBox) {
     expectMatches("field");
 
     // A write map: the serial moves at map time.
-    const uint64_t serial = v.GetBufferSerial();
+    const uint64_t serial = v.BoardCopy().Serial();
     unsigned short* mapped = nullptr;
     unsigned row = 0, rows = 0;
     ASSERT_EQ(v.MapSubVolume(kULMAccessWrite, box, mapped, row, rows, kULMUseBuffer), kULMOK);
-    EXPECT_NE(v.GetBufferSerial(), serial);
+    EXPECT_NE(v.BoardCopy().Serial(), serial);
     for (int z = 0; z < box.ZSize(); ++z)
         for (int y = 0; y < box.YSize(); ++y)
             for (int x = 0; x < box.XSize(); ++x) mapped[(size_t(z) * rows + y) * row + x] = uint16_t(x + 100 * y + 7 * z);
@@ -114,6 +114,9 @@ TEST_F(VolumeUpdateTest, RefusalsMoveNothing) {
     tulx7sim::ClearRequestLog();
 
     EXPECT_EQ(v.Update(voxels.data(), ULMVolumeRange(8, 8, 8, 60, 0, 0)), kULMErrArgument);
+    EXPECT_EQ(v.Update(voxels.data(), ULMVolumeRange(8, -5, 8, 0, 0, 0)), kULMErrArgument);
+    EXPECT_EQ(v.Update(a.volume.GetPointer(), ULMVolumeRange(8, 8, -5, 0, 0, 8), 0, 0, 0, kULMUseBuffer),
+              kULMErrArgument);
     EXPECT_EQ(v.Update(nullptr, box), kULMErrArgument);
     EXPECT_EQ(v.Update(eight.volume.GetPointer(), box, 0, 0, 0, kULMUseBuffer), kULMErrArgument);
     EXPECT_EQ(v.UpdateField(voxels.data(), box, ULMFieldDescriptor(4, 8, kULMUnsignedFraction)), kULMErrFormat);

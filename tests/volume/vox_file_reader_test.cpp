@@ -212,3 +212,80 @@ TEST(VoxFileReaderDeathTest, AFailedWriteBackIsLogged) {
                 "not written back: Write \\(1028\\)");
     EXPECT_EQ(file.Read(), text + Be16({1, 2}));
 }
+
+namespace {
+
+// A 16-bit volume of one row, with the field declarations given.
+std::string OneRowFile(const std::string& inFields, int inVoxelBits, const std::string& inVoxels, int inCount) {
+    return "Vox1999a\n##\nVolumeSize " + std::to_string(inCount) + " 1 1\nVoxelSize " + std::to_string(inVoxelBits) +
+           "\nEndian B\n" + inFields + "##\f\n" + inVoxels;
+}
+
+}  // namespace
+
+// Declared widths the boards cannot read become the next width they can when
+// nothing else claims the bits gained; everything else stays as declared
+// (and a volume then refuses it).
+TEST(VoxFileReader, FieldsOfOtherWidthsAreServedAsTheNextWiderOne) {
+    struct Case {
+        const char* fields;
+        int voxelBits;
+        ULMFieldDescriptor expected;
+    };
+    const Case cases[] = {
+        {"Field0 ( Position 0 Size 11 Name v )\n", 16, {0, 12, kULMUnsignedFraction}},
+        {"Field0 ( Position 0 Size 9 Name v Format ui )\n", 16, {0, 12, kULMUnsignedInteger}},
+        {"Field0 ( Position 0 Size 13 Name v )\n", 16, {0, 16, kULMUnsignedFraction}},
+        {"Field0 ( Position 4 Size 10 Name v )\n", 16, {4, 12, kULMUnsignedFraction}},
+        {"Field0 ( Position 0 Size 1 Name v )\n", 8, {0, 4, kULMUnsignedFraction}},
+        {"Field0 ( Position 0 Size 5 Name v )\n", 8, {0, 8, kULMUnsignedFraction}},
+        {"Field0 ( Position 0 Size 12 Name v )\n", 16, {0, 12, kULMUnsignedFraction}},
+        // Not widened: a sign bit would move, the position is not a multiple
+        // of four, the widened field leaves the voxel or meets another field.
+        {"Field0 ( Position 0 Size 11 Name v Format sf )\n", 16, {0, 11, kULMSignedFraction}},
+        {"Field0 ( Position 2 Size 10 Name v )\n", 16, {2, 10, kULMUnsignedFraction}},
+        {"Field0 ( Position 4 Size 13 Name v )\n", 16, {4, 13, kULMUnsignedFraction}},
+        {"Field0 ( Position 0 Size 11 Name v )\nField5 ( Position 11 Size 1 Name flag )\n", 16,
+         {0, 11, kULMUnsignedFraction}},
+        {"Field0 ( Position 0 Size 6 Name v )\nField1 ( Position 7 Size 1 Name flag )\n", 8,
+         {0, 6, kULMUnsignedFraction}},
+    };
+    TempFile file;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.fields);
+        file.Write(OneRowFile(c.fields, c.voxelBits, std::string(c.voxelBits / 8, '\0'), 1));
+        Reader r(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadOnly, 0));
+        ASSERT_EQ(r->GetVoxelSize(), c.voxelBits);
+        EXPECT_EQ(r->GetFieldDescriptor(kULMField0), c.expected);
+    }
+}
+
+// The bits an 11-bit field gains read 0 in every mode, whatever the file
+// holds there; bits outside every field are served as they are. A write-back
+// stores what the application wrote in the declared bits and leaves the
+// file's own in the others, also in the voxels of the row it did not change.
+TEST(VoxFileReader, BitsAWideningGainsRead0AndSurviveAWriteBack) {
+    const std::vector<uint16_t> stored = {0x0923, 0xA923, 0x07FF, 0x0800};
+    const std::string fields = "Field0 ( Position 0 Size 11 Name v )\n";
+    TempFile file;
+    file.Write(OneRowFile(fields, 16, Be16({0x0923, 0xA923, 0x07FF, 0x0800}), 4));
+    const ULMVolumeRange row(4, 1, 1, 0, 0, 0);
+    for (int mode : {0, 1, 2, 3}) {
+        SCOPED_TRACE(mode);
+        Reader r(new ULMVoxFileReader(file.Path(), static_cast<ULMVolume::ReadMode>(mode), 0));
+        std::vector<uint16_t> out(4);
+        ASSERT_EQ(r->UnloadVoxels(out.data(), row), kULMOK);
+        for (size_t i = 0; i < out.size(); ++i) EXPECT_EQ(out[i], stored[i] & ~0x0800) << i;
+        Mapping m;
+        ASSERT_EQ(m.Map(*r, ULMVolumeRange(1, 1, 1, 1, 0, 0), 0), kULMOK);
+        EXPECT_EQ(*static_cast<uint16_t*>(m.p), 0xA123);
+        EXPECT_EQ(r->ReleaseVoxels(m.p), kULMOK);
+    }
+    {
+        Reader r(new ULMVoxFileReader(file.Path(), ULMVoxFileReader::kReadWrite, 0));
+        // Voxel 1 goes back as it was read, voxel 2 with every bit set.
+        const uint16_t written[2] = {0xA123, 0xFFFF};
+        ASSERT_EQ(r->UpdateVoxels(ULMVolumeRange(2, 1, 1, 1, 0, 0), written), kULMOK);
+    }
+    EXPECT_EQ(file.Read(), OneRowFile(fields, 16, Be16({0x0923, 0xA923, 0xF7FF, 0x0800}), 4));
+}

@@ -1,7 +1,10 @@
 // Files made by the writer read back as they were written.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
 
 #include <cstring>
+#include <filesystem>
 #include <limits>
 #include <vector>
 
@@ -138,4 +141,39 @@ TEST(VoxFileWriter, RefusesWhatAFileCannotSay) {
     w.AddVolume(good);
     EXPECT_EQ(w.WriteToFile("/nonexistent/dir/file.vox"), kULMErrWrite);
     EXPECT_EQ(w.WriteToFile(""), kULMErrArgument);
+}
+
+namespace {
+
+// Runs in a child: the file-size limit stops the second file half way; the
+// write must say why and leave the first file whole and nothing beside it.
+void RewriteWithASizeLimit(const char* inPath, const VoxFileWriter& inLarger, size_t inLimit) {
+    signal(SIGXFSZ, SIG_IGN);
+    rlimit limit;
+    limit.rlim_cur = limit.rlim_max = static_cast<rlim_t>(inLimit);
+    setrlimit(RLIMIT_FSIZE, &limit);
+    std::string reason;
+    if (inLarger.WriteToFile(inPath, &reason) != kULMErrWrite) exit(3);
+    exit(reason == std::strerror(EFBIG) ? 0 : 4);
+}
+
+}  // namespace
+
+TEST(VoxFileWriterDeathTest, AFailedWriteKeepsTheFileThatWasThere) {
+    const std::vector<uint8_t> small(8, 1), large(1 << 16, 2);
+    VoxFileWriter first, second;
+    first.AddVolume(Volume(2, 2, 2, 8, 'B', {VoxfFieldSpecifier(0, 0, 8, 0, "v")}, small.data()));
+    second.AddVolume(Volume(64, 32, 32, 8, 'B', {VoxfFieldSpecifier(0, 0, 8, 0, "v")}, large.data()));
+    TempFile file;
+    ASSERT_EQ(first.WriteToFile(file.Path()), kULMOK);
+    const std::string before = file.Read();
+    EXPECT_EXIT(RewriteWithASizeLimit(file.Path(), second, large.size() / 2), ::testing::ExitedWithCode(0), "");
+    EXPECT_EQ(file.Read(), before);
+    const std::filesystem::path folder = std::filesystem::path(file.Path()).parent_path();
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(folder), {}), 1);
+    // Without a limit the same write replaces the file.
+    ASSERT_EQ(second.WriteToFile(file.Path()), kULMOK);
+    std::string bytes;
+    ASSERT_EQ(second.WriteToString(bytes), kULMOK);
+    EXPECT_EQ(file.Read(), bytes);
 }

@@ -8,12 +8,6 @@ namespace ulm3tools {
 
 namespace {
 
-// One ellipsoid of the head phantom: intensity, semi-axes, centre, and the
-// turn about z (phi + psi; theta is 0 for all ten) in degrees.
-struct PhantomEllipsoid {
-    double a, sa, sb, sc, x0, y0, z0, turn;
-};
-
 // The ten ellipsoids with the modified intensities: the original ones leave
 // too little contrast between brain and ventricles to see.
 constexpr PhantomEllipsoid kPhantom[] = {
@@ -29,19 +23,23 @@ constexpr PhantomEllipsoid kPhantom[] = {
     {0.1, 0.0230, 0.046, 0.020, 0.06, -0.605, 0, 0},
 };
 
+// EllipsoidRadius with the cosine and sine of the ellipsoid's turn.
+double TurnedRadius(const PhantomEllipsoid& e, double c, double s, double x, double y, double z) {
+    const double dx = x - e.x0, dy = y - e.y0, dz = z - e.z0;
+    // The point in the ellipsoid's own axes: turned back by its turn.
+    const double u = (c * dx + s * dy) / e.sa, v = (-s * dx + c * dy) / e.sb, w = dz / e.sc;
+    return std::sqrt(u * u + v * v + w * w);
+}
+
+constexpr double kDegree = 3.14159265358979323846 / 180.0;
+
 // The share of the voxel centred at (px, py, pz), half a voxel wide by
 // (hx, hy, hz), that lies inside the ellipsoid. A voxel the surface misses
 // is wholly in or out; one it crosses is sampled at 4 x 4 x 4 points, so
 // that the thin shells of the phantom show no steps.
 double ShareInside(const PhantomEllipsoid& e, double px, double py, double pz, double hx, double hy, double hz) {
-    constexpr double kDegree = 3.14159265358979323846 / 180.0;
     const double c = std::cos(e.turn * kDegree), s = std::sin(e.turn * kDegree);
-    const auto radius = [&](double x, double y, double z) {
-        const double dx = x - e.x0, dy = y - e.y0, dz = z - e.z0;
-        // The point in the ellipsoid's own axes: turned back by its turn.
-        const double u = (c * dx + s * dy) / e.sa, v = (-s * dx + c * dy) / e.sb, w = dz / e.sc;
-        return std::sqrt(u * u + v * v + w * w);
-    };
+    const auto radius = [&](double x, double y, double z) { return TurnedRadius(e, c, s, x, y, z); };
     const double reach = std::sqrt(hx * hx + hy * hy + hz * hz) / std::min({e.sa, e.sb, e.sc});
     const double r = radius(px, py, pz);
     if (r - reach > 1.0) return 0.0;
@@ -58,6 +56,12 @@ double ShareInside(const PhantomEllipsoid& e, double px, double py, double pz, d
 }
 
 }  // namespace
+
+std::span<const PhantomEllipsoid> PhantomEllipsoids() { return kPhantom; }
+
+double EllipsoidRadius(const PhantomEllipsoid& e, double x, double y, double z) {
+    return TurnedRadius(e, std::cos(e.turn * kDegree), std::sin(e.turn * kDegree), x, y, z);
+}
 
 bool IsKnownShape(const std::string& inShape) {
     return inShape == "sphere" || inShape == "ramp" || inShape == "phantom";

@@ -1,0 +1,652 @@
+// A volume's board copy: how the buffer is made, kept, re-attached,
+// readdressed and given up, made ready for a render, and how voxels move
+// into and out of it.
+#include "volume/volume_board_copy.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <new>
+#include <vector>
+
+#include "board/board_range.h"
+#include "board/kwb_board.h"
+#include "board/kwb_buffer.h"
+#include "foundation/control.h"
+#include "foundation/diagnostics.h"
+#include "foundation/shareable.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+
+namespace {
+
+// The id no application may attach: it stands for a multiboard buffer.
+constexpr unsigned long long kMultiboardBufferID = 0xFFFFFFFFFFFFFFFEull;
+constexpr int kAllPermissionBits = 15;
+
+const KWBRange kNothingValid(0, 0, 0, -1, -1, -1);
+
+// The voxels a buffer of inSizes can hold without two of them sharing an
+// element: in offset mode the box of its sizes from the offsets, in wrap
+// mode inWanted itself when it lies within one period per axis and the
+// elements it takes exist. Empty when it cannot hold inWanted whole.
+ULMVolumeRange Holdable(ULMAddressMode inMode, const int32_t inParameters[3], const int32_t inSizes[3],
+                        const ULMVolumeRange& inWanted) {
+    if (inMode == kULMOffsetAddress)
+        return ULMVolumeRange(inSizes[0], inSizes[1], inSizes[2], inParameters[0], inParameters[1], inParameters[2]);
+    for (int axis = 0; axis < 3; ++axis) {
+        const int64_t modulus = inParameters[axis];
+        const int64_t start = inWanted.m_origin[axis] & (modulus - 1);
+        const int64_t extent = inWanted.m_size[axis];
+        const bool inPeriod = start + extent <= modulus;
+        if (extent > modulus || (inPeriod ? start + extent : modulus) > inSizes[axis]) return ULMVolumeRange();
+    }
+    return inWanted;
+}
+
+bool Overlaps(const ULMVolumeRange& inA, const ULMVolumeRange& inB) {
+    return !inA.IsEmpty() && !inB.IsEmpty() && !ULMVolumeRange::Intersect(inA, inB).IsEmpty();
+}
+
+// The voxels of inBox outside inHeld, as at most six boxes: the slabs
+// before and after inHeld along X, then along Y and Z of what is left.
+std::vector<ULMVolumeRange> Outside(const ULMVolumeRange& inBox, const ULMVolumeRange& inHeld) {
+    if (!Overlaps(inBox, inHeld)) return {inBox};
+    std::vector<ULMVolumeRange> parts;
+    ULMVolumeRange rest = inBox;
+    for (int axis = 0; axis < 3; ++axis) {
+        const int64_t start = rest.m_origin[axis], end = start + rest.m_size[axis];
+        const int64_t heldStart = std::max<int64_t>(start, inHeld.m_origin[axis]);
+        const int64_t heldEnd = std::min<int64_t>(end, int64_t{inHeld.m_origin[axis]} + inHeld.m_size[axis]);
+        ULMVolumeRange part = rest;
+        if (heldStart > start) {
+            part.m_size[axis] = static_cast<int32_t>(heldStart - start);
+            parts.push_back(part);
+        }
+        if (end > heldEnd) {
+            part.m_origin[axis] = static_cast<int32_t>(heldEnd);
+            part.m_size[axis] = static_cast<int32_t>(end - heldEnd);
+            parts.push_back(part);
+        }
+        rest.m_origin[axis] = static_cast<int32_t>(heldStart);
+        rest.m_size[axis] = static_cast<int32_t>(heldEnd - heldStart);
+    }
+    return parts;
+}
+
+}  // namespace
+
+ULMVolumeBoardCopy::ULMVolumeBoardCopy(ULMVolumeInternal& inVolume) : m_volume(inVolume), m_yzCache(inVolume, *this) {}
+
+ULMVolumeBoardCopy::~ULMVolumeBoardCopy() = default;
+
+bool ULMVolumeBoardCopy::Addressable(const ULMVolumeRange& inRange) {
+    for (int axis = 0; axis < 3; ++axis)
+        if (inRange.m_origin[axis] % 2 != 0) return false;
+    return ULMRange(inRange).IsValid();
+}
+
+int ULMVolumeBoardCopy::VoxelBytes() const { return m_volume.GetVoxelSize() / 8; }
+
+unsigned long long ULMVolumeBoardCopy::ID() const { return m_buffer != nullptr ? m_id : kULMNoBuffer; }
+
+ULMVolumeRange ULMVolumeBoardCopy::Range() const { return m_buffer != nullptr ? m_window : ULMVolumeRange(); }
+
+bool ULMVolumeBoardCopy::HoldsTheHostData() const {
+    return m_volume.HasData() && m_sourceSerial != 0 && m_sourceSerial == m_serial &&
+           m_addressMode == kULMOffsetAddress;
+}
+
+// ---- Allocation ----
+
+KWBBuffer* ULMVolumeBoardCopy::CreateOn(int inBoard, const ULMVolumeRange& inBox, ULMStatus& outStatus) {
+    KWBBoard* board = KWBBoard::GetBoard(inBoard);
+    if (board == nullptr) {
+        outStatus = kULMErrHardware;
+        return nullptr;
+    }
+    KWBBuffer* buffer = board->CreateBuffer(
+        static_cast<uint32_t>(inBox.XSize()), static_cast<uint32_t>(inBox.YSize()),
+        static_cast<uint32_t>(inBox.ZSize()), static_cast<uint32_t>(m_volume.GetVoxelSize()), outStatus);
+    if (buffer != nullptr) {
+        m_board = board;
+        m_location = static_cast<ULMLocation>(inBoard);
+    }
+    return buffer;
+}
+
+ULMStatus ULMVolumeBoardCopy::Allocate(ULMLocation inLocation, const ULMVolumeRange& inSubVolume) {
+    // Refused before anything is made: a box at an odd origin, or one whose
+    // bounds the chip's 16-bit coordinates cannot hold.
+    if (!Addressable(inSubVolume)) return kULMErrArgument;
+    if (m_buffer == nullptr && m_id != 0) {
+        if (Attach(m_id) != kULMOK) m_fullyLoaded = m_partlyLoaded = false;
+    }
+    if (m_buffer != nullptr) {
+        const bool fits = inSubVolume.XSize() <= m_window.XSize() && inSubVolume.YSize() <= m_window.YSize() &&
+                          inSubVolume.ZSize() <= m_window.ZSize();
+        if (!fits || (inLocation != kULMAnyBoard && inLocation != m_location)) Release();
+    }
+    if (m_buffer != nullptr) {
+        if (Relocate(kULMOffsetAddress, inSubVolume.XOrigin(), inSubVolume.YOrigin(), inSubVolume.ZOrigin(),
+                     nullptr) == kULMOK)
+            return kULMOK;
+        Release();
+    }
+    m_serial = NextSerial(m_serial);
+    ULMStatus status = kULMErrArgument;
+    KWBBuffer* buffer = nullptr;
+    const int boardCount = static_cast<int>(gULMControl.m_KWBBoardCount);
+    if (inLocation != kULMAnyBoard) {
+        if (inLocation < 0 || inLocation >= boardCount) return kULMErrArgument;
+        buffer = CreateOn(inLocation, inSubVolume, status);
+    } else {
+        // Consecutive volumes spread over the boards; the turn is shared by
+        // every thread, so it is read and moved under the global lock.
+        int start = 0;
+        {
+            CriticalSectionHandler lock(gULMControl.m_globalCriticalSection);
+            start = static_cast<int>(gULMControl.m_nextBoard);
+        }
+        int board = start;
+        for (int tried = 0; tried < boardCount && buffer == nullptr; ++tried) {
+            board = (start + tried) % boardCount;
+            if (KWBBoard::GetBoard(board) == nullptr) continue;
+            ULMStatus attempt = kULMErrArgument;
+            buffer = CreateOn(board, inSubVolume, attempt);
+            status = attempt;
+        }
+        if (boardCount > 0) {
+            CriticalSectionHandler lock(gULMControl.m_globalCriticalSection);
+            gULMControl.m_nextBoard = static_cast<unsigned>((board + 1) % boardCount);
+        }
+    }
+    if (buffer == nullptr) return status;
+
+    uint32_t sizes[3] = {};
+    uint32_t elementBits = 0;
+    buffer->GetSizes(sizes[0], sizes[1], sizes[2], elementBits);
+    for (int axis = 0; axis < 3; ++axis) m_window.m_size[axis] = static_cast<int32_t>(sizes[axis]);
+    ULM_ASSERT(m_window.XSize() >= inSubVolume.XSize());
+    ULM_ASSERT(m_window.YSize() >= inSubVolume.YSize());
+    ULM_ASSERT(m_window.ZSize() >= inSubVolume.ZSize());
+    ULM_ASSERT(static_cast<int>(elementBits) == m_volume.GetVoxelSize());
+    m_buffer = buffer;
+    m_valid = true;
+    status = buffer->SetOffsetOrWrap(false, inSubVolume.XOrigin(), inSubVolume.YOrigin(), inSubVolume.ZOrigin());
+    if (status != kULMOK) {
+        Release();
+        return status;
+    }
+    m_fullyLoaded = m_partlyLoaded = false;
+    m_sourceSerial = m_serial;
+    m_id = buffer->GetID();
+    for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = inSubVolume.m_origin[axis];
+    m_addressMode = kULMOffsetAddress;
+    if (m_permission != KWBBoard::GetBufferPermission(buffer)) SetPermission(m_permission);
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::CreateLoaded(ULMLocation inLocation, const ULMVolumeRange& inRange) {
+    ULMStatus status = Allocate(inLocation, inRange);
+    if (status != kULMOK) return status;
+    const ULMVolumeRange load = ULMVolumeRange::Intersect(inRange, m_volume.GetRange());
+    if (m_volume.HasData() && !load.IsEmpty()) status = LoadFromSourceNow(load);
+    if (status != kULMOK) {
+        Release();
+        return status;
+    }
+    m_loaded = inRange;
+    m_partlyLoaded = true;
+    m_fullyLoaded = inRange.Contains(m_volume.GetRange());
+    m_volume.GetSource()->ResetChangedRange();
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::LoadWhole(ULMLocation inLocation) {
+    const ULMVolumeRange whole = m_volume.GetRange();
+    ULMStatus status = Allocate(inLocation, whole);
+    if (status != kULMOK) return status;
+    if (m_volume.HasData()) {
+        ULMVolumeSource* source = m_volume.GetSource();
+        const bool allThere = m_partlyLoaded && m_loaded.Contains(whole);
+        const ULMVolumeRange load = allThere ? source->ChangedRange(whole) : whole;
+        source->ResetChangedRange();
+        status = LoadFromSourceNow(load);
+        if (status != kULMOK) {
+            m_fullyLoaded = m_partlyLoaded = false;
+            Release();
+            return status;
+        }
+    }
+    m_fullyLoaded = m_partlyLoaded = true;
+    m_loaded = whole;
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
+    if (inBufferID == kULMNoBuffer) return Release();
+    if (inBufferID == kMultiboardBufferID) return kULMErrUnimplemented;
+    const int boardNumber = KWBBoard::GetBoardNumberFromObjectID(inBufferID);
+    if (boardNumber < 0 || boardNumber >= static_cast<int>(gULMControl.m_KWBBoardCount)) return kULMErrArgument;
+    KWBBoard* board = KWBBoard::GetBoard(boardNumber);
+    if (board == nullptr) return kULMErrArgument;
+    ULMStatus status = kULMOK;
+    KWBBuffer* attached = board->AttachBuffer(inBufferID, status);
+    if (attached == nullptr || status != kULMOK) return kULMErrArgument;
+    ULM_ASSERT(attached->GetID() == inBufferID);
+    uint32_t sizes[3] = {};
+    uint32_t elementBits = 0;
+    attached->GetSizes(sizes[0], sizes[1], sizes[2], elementBits);
+    if (static_cast<int>(elementBits) != m_volume.GetVoxelSize()) {
+        board->ReleaseBuffer(attached, false);
+        return kULMErrArgument;
+    }
+    for (int axis = 0; axis < 3; ++axis)
+        if (static_cast<int32_t>(sizes[axis]) != m_window.m_size[axis]) m_fullyLoaded = false;
+    Release();
+    m_sourceSerial = 0;
+    m_board = board;
+    m_buffer = attached;
+    m_id = inBufferID;
+    m_location = static_cast<ULMLocation>(boardNumber);
+    for (int axis = 0; axis < 3; ++axis) m_window.m_size[axis] = static_cast<int32_t>(sizes[axis]);
+    // The addressing the volume had is kept for the buffer it now uses.
+    status = attached->SetOffsetOrWrap(m_addressMode == kULMWrapAddress, m_window.XOrigin(), m_window.YOrigin(),
+                                       m_window.ZOrigin());
+    if (m_permission != KWBBoard::GetBufferPermission(attached)) SetPermission(m_permission);
+    m_valid = true;
+    return status;
+}
+
+ULMStatus ULMVolumeBoardCopy::Adopt(unsigned long long inBufferID) {
+    const ULMStatus status = Attach(inBufferID);
+    if (status != kULMOK || m_buffer == nullptr) return status == kULMOK ? kULMErrArgument : status;
+    m_loaded = m_volume.GetRange();
+    m_partlyLoaded = m_fullyLoaded = true;
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::Release() {
+    const ULMStatus written = WriteBackSlab();
+    if (m_buffer != nullptr) {
+        ULM_ASSERT(m_board != nullptr);
+        m_board->ReleaseBuffer(m_buffer, false);
+        m_buffer = nullptr;
+        m_valid = false;
+        m_board = nullptr;
+    }
+    return ULMFailed(written) ? written : kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::SetPermission(ULMPermission inPermission) {
+    if (inPermission < 0 || inPermission > kAllPermissionBits) return kULMErrArgument;
+    if (m_buffer == nullptr) {
+        m_permission = inPermission;
+        return kULMOK;
+    }
+    const ULMStatus status = m_board->SetBufferPermission(m_buffer, inPermission);
+    if (status != kULMOK) return status;
+    m_permission = KWBBoard::GetBufferPermission(m_buffer);
+    return kULMOK;
+}
+
+void ULMVolumeBoardCopy::Close() {
+    // A lazy load may still read the source's memory, or the staging memory.
+    WaitForLoad();
+    // Nothing is written back into a buffer that goes with the volume.
+    m_yzCache.Drop();
+    Release();
+    m_staging.Free();
+}
+
+// ---- Addressing and size ----
+
+// The voxels of the volume the buffer holds now: what was loaded or
+// written there, as far as the current addressing holds it.
+ULMVolumeRange ULMVolumeBoardCopy::HeldVoxels() const {
+    if (m_buffer == nullptr) return ULMVolumeRange();
+    ULMVolumeRange held = m_partlyLoaded ? m_loaded : ULMVolumeRange();
+    if (!m_changed.IsEmpty()) held = held.IsEmpty() ? m_changed : held.Union(m_changed);
+    held.Intersect(m_volume.GetRange());
+    if (held.IsEmpty()) return ULMVolumeRange();
+    return ULMVolumeRange::Intersect(held, Holdable(m_addressMode, m_window.m_origin, m_window.m_size, held));
+}
+
+// A new addressing (and size) moves the board's elements under the voxel
+// coordinates, so the voxels the buffer holds go through host memory and
+// come back at their own coordinates, as far as the new addressing holds
+// them. A wrap that cannot hold them all is refused with nothing changed;
+// an offset window keeps the part inside it. The YZ slab is written back
+// under the old addressing first.
+ULMStatus ULMVolumeBoardCopy::Relocate(ULMAddressMode inMode, int inX, int inY, int inZ, const int32_t* inSizes) {
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return written;
+    const int32_t parameters[3] = {inX, inY, inZ};
+    if (m_buffer == nullptr) {
+        m_addressMode = inMode;
+        for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = parameters[axis];
+        return kULMOK;
+    }
+    const int32_t* sizes = inSizes != nullptr ? inSizes : m_window.m_size;
+    bool same = inMode == m_addressMode;
+    for (int axis = 0; axis < 3; ++axis)
+        same = same && parameters[axis] == m_window.m_origin[axis] && sizes[axis] == m_window.m_size[axis];
+    if (same) return m_buffer->SetOffsetOrWrap(inMode == kULMWrapAddress, inX, inY, inZ);
+    const ULMVolumeRange held = HeldVoxels();
+    const ULMVolumeRange kept =
+        held.IsEmpty() ? ULMVolumeRange() : ULMVolumeRange::Intersect(held, Holdable(inMode, parameters, sizes, held));
+    if (inMode == kULMWrapAddress && !held.IsEmpty() && kept.IsEmpty()) return kULMErrArgument;
+
+    std::vector<char> saved;
+    const uint32_t bytes = static_cast<uint32_t>(VoxelBytes());
+    if (!kept.IsEmpty()) {
+        try {
+            saved.resize(size_t(held.XSize()) * size_t(held.YSize()) * size_t(held.ZSize()) * bytes);
+        } catch (const std::bad_alloc&) {
+            return kULMErrAlloc;
+        }
+        const ULMStatus unloaded = m_board->UnloadBuffer(m_buffer, saved.data(), ULMRange(held), 0, 0,
+                                                         KWBBoard::kPlainHostMemory);
+        if (unloaded != kULMOK) return unloaded;
+    }
+    if (inSizes != nullptr) {
+        const ULMStatus resized = m_board->ResizeBuffer(m_buffer, static_cast<uint32_t>(inSizes[0]),
+                                                        static_cast<uint32_t>(inSizes[1]),
+                                                        static_cast<uint32_t>(inSizes[2]));
+        if (resized != kULMOK) return resized;
+        for (int axis = 0; axis < 3; ++axis) m_window.m_size[axis] = inSizes[axis];
+    }
+    const ULMStatus addressed = m_buffer->SetOffsetOrWrap(inMode == kULMWrapAddress, inX, inY, inZ);
+    if (addressed != kULMOK) return addressed;
+    const bool hostMatched = HoldsTheHostData();
+    m_addressMode = inMode;
+    for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = parameters[axis];
+    m_serial = NextSerial(m_serial);
+    if (hostMatched) m_sourceSerial = m_serial;
+    m_loaded = kept;
+    m_changed = Overlaps(m_changed, kept) ? ULMVolumeRange::Intersect(m_changed, kept) : ULMVolumeRange();
+    m_partlyLoaded = !kept.IsEmpty();
+    m_fullyLoaded = m_partlyLoaded && kept.Contains(m_volume.GetRange());
+    if (kept.IsEmpty()) return kULMOK;
+    const size_t skip = ((size_t(kept.ZOrigin() - held.ZOrigin()) * size_t(held.YSize()) +
+                          size_t(kept.YOrigin() - held.YOrigin())) * size_t(held.XSize()) +
+                         size_t(kept.XOrigin() - held.XOrigin())) * bytes;
+    const ULMStatus loaded = m_board->LoadBuffer(m_buffer, saved.data() + skip, ULMRange(kept),
+                                                 static_cast<uint32_t>(held.XSize()),
+                                                 static_cast<uint32_t>(held.YSize()), KWBBoard::kPlainHostMemory);
+    if (loaded != kULMOK) {
+        m_loaded = ULMVolumeRange();
+        m_partlyLoaded = m_fullyLoaded = false;
+    }
+    return loaded;
+}
+
+ULMStatus ULMVolumeBoardCopy::ResizeTo(const ULMVolumeRange& inRange) {
+    if (inRange.IsEmpty() || !Addressable(inRange)) return kULMErrArgument;
+    return Relocate(kULMOffsetAddress, inRange.XOrigin(), inRange.YOrigin(), inRange.ZOrigin(),
+                    m_buffer != nullptr ? inRange.m_size : nullptr);
+}
+
+ULMStatus ULMVolumeBoardCopy::ResizeTo(unsigned inX, unsigned inY, unsigned inZ) {
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return written;
+    if (m_buffer == nullptr) return kULMErrVolume;
+    if (inX == 0 || inY == 0 || inZ == 0 || inX > INT16_MAX + 1u || inY > INT16_MAX + 1u || inZ > INT16_MAX + 1u)
+        return kULMErrArgument;
+    const int32_t sizes[3] = {static_cast<int32_t>(inX), static_cast<int32_t>(inY), static_cast<int32_t>(inZ)};
+    return Relocate(m_addressMode, m_window.XOrigin(), m_window.YOrigin(), m_window.ZOrigin(), sizes);
+}
+
+void ULMVolumeBoardCopy::SourceResized(const ULMVolumeRange& inOld, const ULMVolumeRange& inNew) {
+    if (!inOld.Contains(inNew)) m_fullyLoaded = false;
+    m_loaded.Intersect(inNew);
+}
+
+// ---- Prepare and finish ----
+
+ULMStatus ULMVolumeBoardCopy::WaitForLoad() { return m_pendingLoad.Wait(); }
+
+ULMStatus ULMVolumeBoardCopy::LoadFromSourceNow(const ULMVolumeRange& inRange) {
+    // A lazy load still in flight keeps a source mapping; it goes first.
+    WaitForLoad();
+    const ULMStatus status =
+        StartLoadFromSource(inRange, m_volume.GetSource(), inRange.XOrigin(), inRange.YOrigin(), inRange.ZOrigin())
+            .Wait(-1);
+    m_pendingLoad.ReleaseMapping();
+    return status;
+}
+
+ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere, const ULMVolumeRange& inRendered) {
+    if (!m_volume.HasData() && m_buffer == nullptr) return kULMErrVolume;
+    // Whatever reads the buffer next must see the YZ slices written to the
+    // slab: renders of every kind and board passes come through here.
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return written;
+    m_releaseAfterRender = m_buffer == nullptr;
+    m_currentSubVolume = inRendered;
+    if (m_buffer == nullptr) {
+        const ULMStatus status = Allocate(inWhere, m_volume.GetRange());
+        if (status != kULMOK) return status;
+    } else if (m_addressMode == kULMOffsetAddress) {
+        m_currentSubVolume.Intersect(m_window);
+    }
+    if (m_currentSubVolume.IsEmpty()) {
+        m_buffer->SetRange(kNothingValid);
+        return kULMOK;
+    }
+    m_buffer->SetRange(ULMRange(m_currentSubVolume));
+    // What the buffer lacks of the box, and what changed in the source. The
+    // voxels it holds stay: some may have been written there, and are newer
+    // than the volume's own.
+    ULMVolumeSource* source = m_volume.GetSource();
+    std::vector<ULMVolumeRange> loads =
+        m_partlyLoaded ? Outside(m_currentSubVolume, m_loaded) : std::vector<ULMVolumeRange>{m_currentSubVolume};
+    const ULMVolumeRange changed = source->ChangedRange(m_currentSubVolume);
+    const auto holdsChanged = [&](const ULMVolumeRange& inLoad) { return inLoad.Contains(changed); };
+    if (!changed.IsEmpty() && std::none_of(loads.begin(), loads.end(), holdsChanged)) loads.push_back(changed);
+    source->ResetChangedRange();
+    if (loads.empty()) return kULMOK;
+
+    m_partlyLoaded = m_fullyLoaded = false;
+    // The previous load's source mapping is let go before a new one is kept.
+    WaitForLoad();
+    for (const ULMVolumeRange& load : loads) {
+        if (!m_volume.HasData()) break;
+        const ULMSyncEvent event = StartLoadFromSource(load, source, load.XOrigin(), load.YOrigin(), load.ZOrigin());
+        if (ULMFailed(event.Status())) {
+            m_pendingLoad.ReleaseMapping();
+            return event.Status();
+        }
+        // Kept before the next load starts, which waits for it before it
+        // gives its source mapping back.
+        m_pendingLoad.Keep(event);
+    }
+    m_loaded = m_currentSubVolume;
+    m_partlyLoaded = true;
+    m_fullyLoaded = m_currentSubVolume.Contains(m_volume.GetRange());
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::Finish() {
+    if (!m_releaseAfterRender) return kULMOK;
+    m_releaseAfterRender = false;
+    return Release();
+}
+
+void ULMVolumeBoardCopy::NarrowTo(const ULMVolumeRange& inBox) { m_buffer->SetRange(ULMRange(inBox)); }
+
+void ULMVolumeBoardCopy::OpenWhole() { m_buffer->SetRange(KWBRange()); }
+
+// ---- Voxels in and out ----
+
+ULMLoadTarget ULMVolumeBoardCopy::Target() const { return ULMLoadTarget{m_board, m_buffer, VoxelBytes()}; }
+
+ULMBoardLoader ULMVolumeBoardCopy::Loader() {
+    return ULMBoardLoader(Target(), m_staging, m_pendingLoad, m_volume.GetSource());
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength,
+                                           int inRowsPerSlice) {
+    ULM_ASSERT(m_board != nullptr);
+    ULM_ASSERT(m_valid);
+    return Loader().FromMemory(inRange, inVoxels, inRowLength, inRowsPerSlice);
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX,
+                                                     int inY, int inZ) {
+    ULM_ASSERT(m_board != nullptr);
+    ULM_ASSERT(m_valid);
+    return Loader().FromSource(inRange, inSource, inX, inY, inZ);
+}
+
+void ULMVolumeBoardCopy::NoteWrite(const ULMVolumeRange& inRange) {
+    m_partlyLoaded = true;
+    // A partial write leaves a fully loaded volume fully loaded.
+    m_fullyLoaded = m_fullyLoaded || inRange.Contains(m_volume.GetRange());
+    m_changed.Union(inRange);
+    m_serial = NextSerial(m_serial);
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartWrite(const void* inVoxels, const ULMVolumeRange& inRange, int inRowLength,
+                                            int inRowsPerSlice) {
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return ULMSyncEvent(written);
+    const ULMSyncEvent event = StartLoad(inRange, inVoxels, inRowLength, inRowsPerSlice);
+    if (ULMFailed(event.Status())) return event;
+    NoteWrite(inRange);
+    return event;
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartWriteYZSlice(const void* inVoxels, const ULMVolumeRange& inSlice) {
+    const ULMSyncEvent event = m_yzCache.WriteSlice(inVoxels, inSlice);
+    if (ULMFailed(event.Status())) return event;
+    NoteWrite(inSlice);
+    // The slab holds this write already.
+    m_yzCache.MatchBuffer();
+    return event;
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartWriteField(const void* inVoxels, const ULMVolumeRange& inRange,
+                                                 const ULMFieldDescriptor& inField) {
+    if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return ULMSyncEvent(written);
+    const ULMSyncEvent event = m_board->StartLoadBufferField(
+        m_buffer, inVoxels, static_cast<uint32_t>(inField.m_size), static_cast<uint32_t>(inField.m_position),
+        ULMRange(inRange), static_cast<uint32_t>(inRange.XSize()), static_cast<uint32_t>(inRange.YSize()),
+        KWBBoard::kPlainHostMemory);
+    if (!ULMFailed(event.Status())) NoteWrite(inRange);
+    return event;
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartRead(void* outVoxels, const ULMVolumeRange& inRange) const {
+    if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    // A slice the slab cannot serve (its pass refused) is read straight.
+    if (ServesYZSlice(inRange)) {
+        const ULMSyncEvent slice = m_yzCache.ReadSlice(outVoxels, inRange, kULMUseBuffer);
+        if (!ULMFailed(slice.Status())) return slice;
+    }
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return ULMSyncEvent(written);
+    return m_board->StartUnloadBuffer(m_buffer, outVoxels, ULMRange(inRange), static_cast<uint32_t>(inRange.XSize()),
+                                      static_cast<uint32_t>(inRange.YSize()), KWBBoard::kPlainHostMemory);
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartReadField(void* outVoxels, const ULMVolumeRange& inRange,
+                                                const ULMFieldDescriptor& inField) const {
+    if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return ULMSyncEvent(written);
+    return m_board->StartUnloadBufferField(
+        m_buffer, outVoxels, static_cast<uint32_t>(inField.m_size), static_cast<uint32_t>(inField.m_position),
+        ULMRange(inRange), static_cast<uint32_t>(inRange.XSize()), static_cast<uint32_t>(inRange.YSize()),
+        KWBBoard::kPlainHostMemory);
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartCopyFrom(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
+                                               const ULMVolumeRange& inSourceBox, bool& outTried) {
+    outTried = true;
+    if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return ULMSyncEvent(written);
+    const ULMLocation location = inVolume->GetBufferLocation();
+    KWBBoard* board = location >= 0 && location < KWBBoard::kMaxBoards ? KWBBoard::GetBoard(location) : nullptr;
+    if (board == nullptr) {
+        outTried = false;
+        return ULMSyncEvent(kULMOK);
+    }
+    const ULMVolumeInternal* plain = IsObjectType(inVolume, kObjectTypeULMVolumeInternal)
+                                         ? static_cast<const ULMVolumeInternal*>(inVolume)
+                                         : nullptr;
+    KWBBuffer* source = nullptr;
+    bool attached = false;
+    if (plain != nullptr) {
+        // Its slab may hold newer voxels than its buffer.
+        const ULMStatus otherWritten = plain->BoardCopy().WriteBackSlab();
+        if (ULMFailed(otherWritten)) return ULMSyncEvent(otherWritten);
+        source = plain->BoardCopy().Buffer();
+    } else {
+        const unsigned long long id = inVolume->GetBufferID();
+        if (id == kULMNoBuffer) return ULMSyncEvent(kULMErrVolume);
+        ULMStatus status = kULMOK;
+        source = board->AttachBuffer(id, status);
+        if (source == nullptr) return ULMSyncEvent(status != kULMOK ? status : kULMErrVolume);
+        if (status != kULMOK) {
+            board->ReleaseBuffer(source, false);
+            return ULMSyncEvent(status);
+        }
+        attached = true;
+        source->SetOffsetOrWrap(inVolume->GetBufferAddressMode() == kULMWrapAddress,
+                                inVolume->GetBufferAddressParameterX(), inVolume->GetBufferAddressParameterY(),
+                                inVolume->GetBufferAddressParameterZ());
+    }
+    if (source == nullptr) return ULMSyncEvent(kULMErrVolume);
+    ULMSyncEvent event(kULMErrVolume);
+    if (static_cast<int>(source->GetElementBits()) == m_volume.GetVoxelSize())
+        event = board->StartCopyBuffer(source, m_buffer, ULMRange(inSourceBox), ULMRange(inRange));
+    if (attached) board->ReleaseBuffer(source, false);
+    if (!ULMFailed(event.Status())) NoteWrite(inRange);
+    return event;
+}
+
+// ---- The map of the buffer ----
+
+ULMStatus ULMVolumeBoardCopy::Map(ULMAccessType inAccess, const ULMVolumeRange& inRange, void*& outBaseAddress,
+                                  unsigned& outSx, unsigned& outSy) {
+    if (m_buffer == nullptr) return kULMErrVolume;
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return written;
+    if (m_mappedSize != 0) return kULMErrTooMany;
+    // The board knows a plain write only as the exclusive write it is held
+    // as here.
+    const ULMAccessType boardAccess = inAccess == kULMAccessWrite ? kULMAccessWriteExclusive : inAccess;
+    void* address = nullptr;
+    const ULMStatus status = m_board->MapBuffer(m_buffer, address, ULMRange(inRange), boardAccess, outSx, outSy);
+    if (status != kULMOK) {
+        m_mappedVoxelMemory = nullptr;
+        m_mappedSize = 0;
+        return status;
+    }
+    m_mappedSize = uint64_t{outSx} * outSy * static_cast<uint64_t>(inRange.ZSize());
+    ULM_ASSERT(m_mappedSize > 0);
+    m_mappedVoxelMemory = address;
+    outBaseAddress = address;
+    return kULMOK;
+}
+
+ULMStatus ULMVolumeBoardCopy::Unmap() {
+    ULM_ASSERT(m_board != nullptr);
+    const ULMStatus status = m_board->UnmapBuffer(m_buffer, m_mappedVoxelMemory);
+    m_mappedSize = 0;
+    m_mappedVoxelMemory = nullptr;
+    return status;
+}
+
+// ---- The YZ slab ----
+
+bool ULMVolumeBoardCopy::ServesYZSlice(const ULMVolumeRange& inRange) const {
+    return ULMYZSliceCache::Serves(inRange, m_volume.GetRange());
+}
+
+}  // namespace ulm3

@@ -1,0 +1,194 @@
+// A volume's copy on a board: the buffer, its board and addressing, what of
+// the volume it holds, the loads into it, the map of it and the YZ slab.
+#pragma once
+
+#include <cstdint>
+
+#include "foundation/locks.h"
+#include "foundation/shareable.h"
+#include "ulm3/permission.h"
+#include "ulm3/ranges.h"
+#include "ulm3/sync_event.h"
+#include "ulm3/volume.h"
+#include "volume/volume_board_loader.h"
+#include "volume/volume_pending_load.h"
+#include "volume/volume_staging_memory.h"
+#include "volume/volume_yz_cache.h"
+
+namespace ulm3 {
+
+class KWBBoard;
+class KWBBuffer;
+class ULMVolumeInternal;
+
+// The copy reads what describes its volume (size, voxel size, fields, the
+// source) through the volume's own interface and changes nothing of it; the
+// volume's serial is the volume's to advance. Renders and passes prepare it,
+// read its buffer and note what they wrote into it, all through this
+// interface and under its lock.
+class ULMVolumeBoardCopy {
+public:
+    explicit ULMVolumeBoardCopy(ULMVolumeInternal& inVolume);
+    ~ULMVolumeBoardCopy();
+    ULMVolumeBoardCopy(const ULMVolumeBoardCopy&) = delete;
+    ULMVolumeBoardCopy& operator=(const ULMVolumeBoardCopy&) = delete;
+
+    // Held by a render or pass from its prepare until its board work is
+    // queued, and by every application call that changes the buffer, which
+    // so waits for that work to be submitted (the board keeps a released
+    // buffer alive for work already queued). Taken after an MPR's lock.
+    // Everything below is read and changed under it.
+    ULMRecursiveMutex& Lock() const { return m_lock; }
+
+    // ---- What it is ----
+    KWBBuffer* Buffer() const { return m_buffer; }
+    KWBBoard* Board() const { return m_board; }
+    ULMLocation Location() const { return m_buffer != nullptr ? m_location : kULMNoBufferAttached; }
+    unsigned long long ID() const;
+    // The buffer's sizes and address parameters, empty without a buffer.
+    ULMVolumeRange Range() const;
+    // The addressing, kept while no buffer is attached: the mode, and the
+    // offsets or moduli as the window's origin.
+    ULMAddressMode AddressMode() const { return m_addressMode; }
+    const ULMVolumeRange& Window() const { return m_window; }
+    ULMPermission Permission() const { return m_permission; }
+    bool IsLoaded() const { return m_valid && m_fullyLoaded; }
+    // Advances with every write into the buffer and every change of its
+    // addressing.
+    uint64_t Serial() const { return m_serial; }
+    // The buffer holds the host data's voxels as they stand: the volume has
+    // host data, and the buffer was made and loaded by the volume and not
+    // written since.
+    bool HoldsTheHostData() const;
+    // The voxels of the volume the buffer holds under its addressing.
+    ULMVolumeRange HeldVoxels() const;
+    // A box the board can hold at an offset: even origins, and bounds that
+    // fit the chip's non-negative 16-bit coordinates.
+    static bool Addressable(const ULMVolumeRange& inRange);
+
+    // ---- The buffer's life ----
+    // A buffer of inRange, which counts as loaded: the volume's host voxels
+    // in it are loaded now.
+    ULMStatus CreateLoaded(ULMLocation inLocation, const ULMVolumeRange& inRange);
+    // The whole volume on a board and loaded, for a lock.
+    ULMStatus LoadWhole(ULMLocation inLocation);
+    ULMStatus Attach(unsigned long long inBufferID);
+    // Attaches a buffer that other code fills on the board (a blend stack):
+    // its content counts as the whole volume, loaded.
+    ULMStatus Adopt(unsigned long long inBufferID);
+    // The buffer goes even when the slab cannot be written back, so that no
+    // board memory is lost; the write-back's failure is still reported. The
+    // id and location stay for a later re-attachment.
+    ULMStatus Release();
+    ULMStatus SetPermission(ULMPermission inPermission);
+    // A change of the addressing, and of the sizes when inSizes is given,
+    // that keeps the voxels the buffer holds at their own coordinates.
+    ULMStatus Relocate(ULMAddressMode inMode, int inX, int inY, int inZ, const int32_t* inSizes);
+    // Offset addressing at inRange's origin and its sizes.
+    ULMStatus ResizeTo(const ULMVolumeRange& inRange);
+    // New sizes under the present addressing.
+    ULMStatus ResizeTo(unsigned inX, unsigned inY, unsigned inZ);
+    // The source was resized from inOld to inNew: what was loaded of it.
+    void SourceResized(const ULMVolumeRange& inOld, const ULMVolumeRange& inNew);
+    // Waits for the lazy load, ends the slab and lets the buffer go, before
+    // the volume lets its source go.
+    void Close();
+
+    // ---- Renders and passes ----
+    // Before a render: a buffer (made on inWhere, or any board, if there is
+    // none) whose valid range is the part of inRendered it holds, and a load
+    // started of what is missing there or changed in the source.
+    ULMStatus Prepare(ULMLocation inWhere, const ULMVolumeRange& inRendered);
+    // After the render: gives up a buffer that Prepare made.
+    ULMStatus Finish();
+    // Waits for the load Prepare started and lets go of the source mapping
+    // it kept.
+    ULMStatus WaitForLoad();
+    // The part of the volume the current render samples, set by Prepare.
+    const ULMVolumeRange& CurrentSubVolume() const { return m_currentSubVolume; }
+    // The valid range a pass reads: inBox alone, or the whole buffer.
+    void NarrowTo(const ULMVolumeRange& inBox);
+    void OpenWhole();
+    // A render or pass queued a write of the buffer on the board.
+    void NoteBoardWrite() { m_serial = NextSerial(m_serial); }
+
+    // ---- Voxels in and out ----
+    // The buffer part of an update: the slab written back, the load, and
+    // the bookkeeping of the write.
+    ULMSyncEvent StartWrite(const void* inVoxels, const ULMVolumeRange& inRange, int inRowLength,
+                            int inRowsPerSlice);
+    // A YZ slice through the slab; the caller holds a shared write access.
+    ULMSyncEvent StartWriteYZSlice(const void* inVoxels, const ULMVolumeRange& inSlice);
+    ULMSyncEvent StartWriteField(const void* inVoxels, const ULMVolumeRange& inRange,
+                                 const ULMFieldDescriptor& inField);
+    ULMSyncEvent StartRead(void* outVoxels, const ULMVolumeRange& inRange) const;
+    ULMSyncEvent StartReadField(void* outVoxels, const ULMVolumeRange& inRange,
+                                const ULMFieldDescriptor& inField) const;
+    // Board to board from another volume's buffer. outTried is false when
+    // that buffer is on no open board, so that the copy goes through host
+    // memory instead.
+    ULMSyncEvent StartCopyFrom(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
+                               const ULMVolumeRange& inSourceBox, bool& outTried);
+    // Loads in the buffer's coordinates, as ULMBoardLoader's FromMemory and
+    // FromSource, and the loader itself.
+    ULMSyncEvent StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
+                                     int inZ);
+    ULMBoardLoader Loader();
+    // A write into the buffer by other means (a map, a copy).
+    void NoteWrite(const ULMVolumeRange& inRange);
+
+    // ---- The map of the buffer (one at a time) ----
+    ULMStatus Map(ULMAccessType inAccess, const ULMVolumeRange& inRange, void*& outBaseAddress, unsigned& outSx,
+                  unsigned& outSy);
+    bool IsMapped() const { return m_mappedSize != 0; }
+    ULMStatus Unmap();
+
+    // ---- The YZ slab ----
+    bool ServesYZSlice(const ULMVolumeRange& inRange) const;
+    // Writes the slab back into the buffer when it holds newer voxels; every
+    // write into the buffer and every change of its addressing runs it
+    // first. kULMInProgress while the write-back runs.
+    ULMStatus WriteBackSlab() const { return m_yzCache.WriteBack(); }
+
+private:
+    // A buffer at least as large as inBox, keeping the one it has when it
+    // fits and sits on the asked board (any board: kULMAnyBoard).
+    ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
+    // Loads a range of the volume's source and waits for it.
+    ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
+    // Allocation on one board; status and buffer as the board layer gave.
+    KWBBuffer* CreateOn(int inBoard, const ULMVolumeRange& inBox, ULMStatus& outStatus);
+    ULMLoadTarget Target() const;
+    // The voxel bytes of the volume.
+    int VoxelBytes() const;
+
+    ULMVolumeInternal& m_volume;
+    KWBBuffer* m_buffer = nullptr;
+    KWBBoard* m_board = nullptr;
+    bool m_valid = false;
+    ULMLocation m_location = kULMNoBufferAttached;
+    uint64_t m_id = 0;
+    ULMPermission m_permission = kULMPermissionNotShared;
+    ULMAddressMode m_addressMode = kULMOffsetAddress;
+    ULMVolumeRange m_window;
+    uint64_t m_serial = 0;
+    // m_serial when the volume made its buffer (0: the buffer came from
+    // elsewhere).
+    uint64_t m_sourceSerial = 0;
+    ULMVolumeRange m_loaded;
+    bool m_fullyLoaded = false;
+    bool m_partlyLoaded = false;
+    ULMVolumeRange m_changed;
+    ULMVolumeRange m_currentSubVolume;
+    bool m_releaseAfterRender = false;
+    ULMPendingLoad m_pendingLoad;
+    ULMStagingMemory m_staging;
+    // The one live map of the buffer: its address and voxels (0: none).
+    void* m_mappedVoxelMemory = nullptr;
+    uint64_t m_mappedSize = 0;
+    mutable ULMYZSliceCache m_yzCache;
+    mutable ULMRecursiveMutex m_lock;
+};
+
+}  // namespace ulm3

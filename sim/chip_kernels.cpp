@@ -208,37 +208,11 @@ bool Kernel::StepRows(const Slice& slice, const TileRect& tile) {
     return anyLeft;
 }
 
-Kernel::TileCorners Kernel::Corners(const Slice& slice, const TileRect& tile) const {
-    TileCorners corners;
-    const uint32_t xs[2] = {tile.x0, tile.x0 + tile.width - 1}, ys[2] = {tile.y0, tile.y0 + tile.height - 1};
-    for (int c = 0; c < 4; ++c) {
-        corners.x[c] = slice.x0 + Wide{xs[c & 1]} * slice.xx + Wide{ys[c >> 1]} * slice.xy;
-        corners.y[c] = slice.y0 + Wide{xs[c & 1]} * slice.yx + Wide{ys[c >> 1]} * slice.yy;
-        corners.fit = corners.fit && Fits64(corners.x[c]) && Fits64(corners.y[c]);
-    }
-    return corners;
-}
-
-bool Kernel::Trimmed(const TileCorners& corners) const {
-    // Positions are affine over the tile: when its four corners fail one
-    // trim on the same side, so does every sample between them.
-    const Setup& s = m_setup;
-    bool below[2] = {true, true}, above[2] = {true, true};
-    for (int c = 0; c < 4; ++c) {
-        const Wide p[2] = {corners.x[c] >> 32, corners.y[c] >> 32};
-        for (int a = 0; a < 2; ++a) {
-            below[a] = below[a] && p[a] < s.trimMin[a];
-            above[a] = above[a] && p[a] > s.trimMax[a];
-        }
-    }
-    return below[0] || below[1] || above[0] || above[1];
-}
-
 template <int Bytes>
 bool Kernel::PlainRows(const Slice& slice, const TileRect& tile) {
-    const TileCorners corners = Corners(slice, tile);
+    const TileCorners corners(slice, tile);
     // A slice the tile's rays miss leaves them to go on.
-    if (Trimmed(corners)) return true;
+    if (corners.Trimmed(m_setup.trimMin, m_setup.trimMax)) return true;
     // So is a tile whose four corners are interior interior throughout.
     bool interior = corners.fit;
     for (int c = 0; c < 4 && interior; ++c) interior = Interior(slice, corners.x[c], corners.y[c]);

@@ -69,18 +69,6 @@ public:
     void PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, uint32_t ys, Ray& ray);
 
 private:
-    // A tile's rays: width x height from (x0, y0).
-    struct TileRect {
-        uint32_t x0, y0, width, height;
-    };
-    // The raw positions of a tile's four corner samples on a slice (bit 0
-    // of the index the last column, bit 1 the last row), and whether all
-    // fit in 64 bits.
-    struct TileCorners {
-        Wide x[4], y[4];
-        bool fit = true;
-    };
-
     void Element(uint32_t xs, uint32_t ys, uint32_t zs);
     template <int Bytes>
     void Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
@@ -91,9 +79,6 @@ private:
     bool PlainRows(const Slice& slice, const TileRect& tile);
     template <int Bytes>
     bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
-    TileCorners Corners(const Slice& slice, const TileRect& tile) const;
-    // Whether no sample of the tile's slice passes the trims of Xv or Yv.
-    bool Trimmed(const TileCorners& corners) const;
     // An interior tile's rows eight rays at a time, placed once; false
     // leaves them to the rows one by one.
     bool VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);

@@ -76,12 +76,10 @@ bool LitRows::Suits(const Setup& s) {
 
 PlaneRect LitRows::Footprint(const Slice& slice) const {
     const Setup& s = m_setup;
+    const TileCorners corners(slice, m_tile);
     PlaneRect rect;
-    const uint32_t xs[2] = {m_x0, m_x0 + m_width - 1}, ys[2] = {m_y0, m_y0 + m_height - 1};
     for (int corner = 0; corner < 4; ++corner) {
-        const Wide x = Wide{xs[corner & 1]}, y = Wide{ys[corner >> 1]};
-        const int64_t p[2] = {Floor256(slice.x0 + x * slice.xx + y * slice.xy),
-                              Floor256(slice.y0 + x * slice.yx + y * slice.yy)};
+        const int64_t p[2] = {Floor256(corners.x[corner]), Floor256(corners.y[corner])};
         PlaneRect one;
         for (int k = 0; k < 2; ++k) {
             // The voxel below the sample and the one above it.
@@ -99,10 +97,7 @@ PlaneRect LitRows::Footprint(const Slice& slice) const {
 
 void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     const Setup& s = m_setup;
-    m_x0 = x0;
-    m_y0 = y0;
-    m_width = width;
-    m_height = height;
+    m_tile = TileRect{x0, y0, width, height};
     m_planned = false;
     // Each plane holds what the slices reading it (as lower or upper
     // plane) reach of it.
@@ -127,60 +122,72 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
 }
 
 bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
-    const int az = m_setup.select[2];
+    const Setup& s = m_setup;
+    const TileCorners corners(slice, m_tile);
+    // A slice the tile's rays miss leaves them to go on.
+    if (corners.Trimmed(s.trimMin, s.trimMax)) return true;
+    const int az = s.select[2];
     const int64_t w = Depth(slice) >> 8;
     const bool slab = m_planned && w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) && !Footprint(slice).Empty();
     if (slab) m_slab.Ready(w);
+    // A tile whose four corners are interior is interior throughout.
+    bool interior = slab && m_lanes && corners.fit;
+    for (int c = 0; c < 4 && interior; ++c)
+        interior = Inside(static_cast<uint64_t>(corners.x[c]), static_cast<uint64_t>(corners.y[c]));
     bool anyLeft = false;
-    for (uint32_t j = 0; j < m_height; ++j) anyLeft = Row(kernel, slice, j, rays + j * m_width, slab) || anyLeft;
+    if (interior && ShadeTile(slice, corners, rays, anyLeft)) return anyLeft;
+    for (uint32_t j = 0; j < m_tile.height; ++j)
+        anyLeft = Row(kernel, slice, j, rays + j * m_tile.width, slab) || anyLeft;
     return anyLeft;
 }
 
-void LitRows::Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const {
+bool LitRows::Inside(uint64_t x, uint64_t y) const {
     const Setup& s = m_setup;
+    const int64_t px = static_cast<int64_t>(x) >> 32, py = static_cast<int64_t>(y) >> 32;
+    if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) return false;
+    const int64_t bx = (s.negate[0] ? -px - 256 : px) >> 8, by = (s.negate[1] ? -py - 256 : py) >> 8;
+    return bx >= m_slab.Low(s.select[0]) && bx < m_slab.High(s.select[0]) && by >= m_slab.Low(s.select[1]) &&
+           by < m_slab.High(s.select[1]);
+}
+
+void LitRows::Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const {
     begin = end = 0;
-    const Wide span = m_width - 1;
+    const uint32_t width = m_tile.width;
+    const Wide span = width - 1;
     if (!Fits64(xRaw) || !Fits64(yRaw) || !Fits64(xRaw + span * slice.xx) || !Fits64(yRaw + span * slice.yx))
         return;
     // Positions between two that fit in 64 bits step there exactly.
     const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
     const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-    const int64_t lowX = m_slab.Low(s.select[0]), highX = m_slab.High(s.select[0]) - 1;
-    const int64_t lowY = m_slab.Low(s.select[1]), highY = m_slab.High(s.select[1]) - 1;
-    auto inside = [&](uint32_t i) {
-        const int64_t px = static_cast<int64_t>(x + i * dx) >> 32, py = static_cast<int64_t>(y + i * dy) >> 32;
-        if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) return false;
-        const int64_t bx = (s.negate[0] ? -px - 256 : px) >> 8, by = (s.negate[1] ? -py - 256 : py) >> 8;
-        return bx >= lowX && bx <= highX && by >= lowY && by <= highY;
-    };
+    auto inside = [&](uint32_t i) { return Inside(x + i * dx, y + i * dy); };
     // Positions are affine along the row and the tests convex: the
     // interior samples are consecutive.
     uint32_t first = 0;
-    while (first < m_width && !inside(first)) ++first;
-    if (first == m_width) return;
-    uint32_t last = m_width - 1;
+    while (first < width && !inside(first)) ++first;
+    if (first == width) return;
+    uint32_t last = width - 1;
     while (!inside(last)) --last;
     begin = first;
     end = last + 1;
 }
 
 bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab) {
-    const uint32_t ys = m_y0 + row;
-    const Wide xRaw = slice.x0 + Wide{m_x0} * slice.xx + Wide{ys} * slice.xy;
-    const Wide yRaw = slice.y0 + Wide{m_x0} * slice.yx + Wide{ys} * slice.yy;
+    const uint32_t ys = m_tile.y0 + row, x0 = m_tile.x0, width = m_tile.width;
+    const Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
+    const Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
     uint32_t begin = 0, end = 0;
     if (slab) Interior(slice, xRaw, yRaw, begin, end);
-    for (uint32_t i = 0; i < m_width; ++i) {
+    for (uint32_t i = 0; i < width; ++i) {
         if (i == begin && begin < end) {
             Shade(slice, static_cast<uint64_t>(xRaw + Wide{i} * slice.xx),
                   static_cast<uint64_t>(yRaw + Wide{i} * slice.yx), ray + i, end - begin);
             i = end - 1;
             continue;
         }
-        if (!ray[i].done) kernel.Step(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, m_x0 + i, ys, ray[i]);
+        if (!ray[i].done) kernel.Step(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, x0 + i, ys, ray[i]);
     }
     bool anyLeft = false;
-    for (uint32_t i = 0; i < m_width; ++i) anyLeft = anyLeft || !ray[i].done;
+    for (uint32_t i = 0; i < width; ++i) anyLeft = anyLeft || !ray[i].done;
     return anyLeft;
 }
 
@@ -210,13 +217,36 @@ bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, u
     if (!PlaceRow(m_setup, Depth(slice), x, y, static_cast<uint64_t>(slice.xx), static_cast<uint64_t>(slice.yx), count,
                   row))
         return false;
+    row.rows = 1;
+    RunLanes(row, ray, count);
+    return true;
+}
+
+bool LitRows::ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft) {
+    LitRow& row = m_row;
+    uint64_t x[4], y[4];
+    for (int c = 0; c < 4; ++c) {
+        x[c] = static_cast<uint64_t>(corners.x[c]);
+        y[c] = static_cast<uint64_t>(corners.y[c]);
+    }
+    if (!PlaceSamples(m_setup, Depth(slice), x, y, row)) return false;
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    row.rows = m_tile.height;
+    row.rowDx = static_cast<uint64_t>(slice.xy);
+    row.rowDy = static_cast<uint64_t>(slice.yy);
+    anyLeft = RunLanes(row, rays, m_tile.width);
+    return true;
+}
+
+bool LitRows::RunLanes(LitRow& row, Ray* ray, uint32_t width) {
     row.slab = m_slab.Entry(row.firstX, row.firstY);
     row.slabStrideY = static_cast<int32_t>(m_slab.Stride());
     for (int c = 0; c < 8; ++c) row.slabCorner[c] = static_cast<int32_t>(m_slab.Corners()[c]);
-    const RowOutcome outcome = LitRowAvx2(row, ray, count);
+    const RowOutcome outcome = LitRowAvx2(row, ray, width);
     m_counts.samples += outcome.samples;
     m_counts.unboundTableReads += outcome.unboundReads;
-    return true;
+    return outcome.anyLeft;
 }
 
 void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {

@@ -47,14 +47,20 @@ private:
     }
     // The voxels the tile's samples of a slice read on its lower plane.
     PlaneRect Footprint(const Slice& slice) const;
-    // The samples [begin, end) of a row whose trims pass and whose voxels
-    // and gradients all come from the slab; begin == end when none do.
+    // Whether the sample at raw positions (x, y) passes its trims and its
+    // voxels and gradients all come from the slab.
+    bool Inside(uint64_t x, uint64_t y) const;
+    // The samples [begin, end) of a row that are inside; begin == end when
+    // none are.
     void Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const;
     bool Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab);
     // `count` interior samples from raw positions (x, y): eight at a time
     // where the instruction set and the setup allow, else one by one.
     void Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
     bool ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    // The rows of a tile whose four corners are inside, as one placement.
+    bool ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft);
+    bool RunLanes(LitRow& row, Ray* ray, uint32_t width);
     void ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
     // Whether the setup's shaded rows may run eight rays at a time, and
     // what their rows share.
@@ -66,7 +72,7 @@ private:
     Shader& m_shader;
     ChipDiagnostics& m_counts;
     GradientSlab m_slab;
-    uint32_t m_x0 = 0, m_y0 = 0, m_width = 0, m_height = 0;
+    TileRect m_tile;
     bool m_planned = false;  // the slab holds the tile's planes
     bool m_lanes = false;    // the rows run on AVX2
     LitRow m_row;            // what the vector rows share

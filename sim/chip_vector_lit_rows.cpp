@@ -268,7 +268,15 @@ template <uint32_t Mode>
 struct LitLanes {
     CHIP_AVX2 static RowOutcome Run(const LitRow& row, Ray* ray, uint32_t width) {
         RowOutcome outcome;
-        PositionLanes positions(row.x, row.y, row.dx, row.dy);
+        for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
+            PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
+            Run(row, positions, ray, width, outcome);
+        }
+        return outcome;
+    }
+
+    CHIP_AVX2 static void Run(const LitRow& row, PositionLanes& positions, Ray* ray, uint32_t width,
+                              RowOutcome& outcome) {
         for (uint32_t i = 0; i < width; i += 8) {
             const uint32_t n = width - i < 8 ? width - i : 8;
             Group g;
@@ -292,7 +300,6 @@ struct LitLanes {
             outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
             if (blendMask != 0) BlendIntoRays<Mode>(ray + i, n, blendMask, blend, colour);
         }
-        return outcome;
     }
 };
 

@@ -58,6 +58,10 @@ struct RowVoxels {
     const uint8_t* first = nullptr;         // the voxel of sample 0
     int32_t strideX = 0, strideY = 0;
     int32_t corner[8] = {};
+    // Rows of a tile: each starts a row step on from the last, its rays
+    // the row's width on from the last's.
+    uint32_t rows = 1;
+    uint64_t rowDx = 0, rowDy = 0;
 };
 
 // Places a row of `width` samples of a slice whose plane is qz (1/256
@@ -86,10 +90,6 @@ struct TabledRow : RowVoxels {
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);  // the plain modes only
     bool earlyTermination = false;
     float threshold = 0.0f;
-    // Rows of a tile: each starts a row step on from the last, its rays
-    // the row's width on from the last's.
-    uint32_t rows = 1;
-    uint64_t rowDx = 0, rowDy = 0;
 };
 
 struct RowOutcome {

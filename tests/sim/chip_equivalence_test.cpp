@@ -88,9 +88,9 @@ protected:
         for (int a = 0; a < 3; ++a) {
             const double size = n[select[a]], low = (negate >> a) & 1 ? -size : 0.0;
             // Plain rows start a quarter in and span at most half the
-            // volume, so that many lie wholly inside it; tabled ones along
-            // Yv too, so that whole tiles do.
-            const bool inside = plain && (a == 0 || (a == 1 && tabled));
+            // volume, so that many lie wholly inside it; tabled and shaded
+            // ones along Yv too, so that whole tiles do.
+            const bool inside = (plain || rows) && (a == 0 || (a == 1 && (tabled || rows)));
             const double step = (Coin() ? 1 : -1) * Voxels(0.3, inside ? 0.5 : 1.5) * size / frustum[a];  // raw
             const double start = step > 0 ? low + (inside ? size / 4 : 0) : low + size - (inside ? size / 4 : 0);
             Set(steps[a], static_cast<uint64_t>(static_cast<int64_t>(step)));

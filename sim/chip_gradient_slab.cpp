@@ -84,12 +84,39 @@ void GradientSlab::Ready(int64_t w) {
         m_corner[c] = (c & 1 ? step[0] : 0) + (c & 2 ? step[1] : 0) + (c & 4 ? step[2] : 0);
 }
 
+namespace {
+
+// A row of entries from the voxels at `at` on: each component the fractions
+// ahead and behind along its axis, halved for central differences (exactly,
+// as the division by 2 is). A component without a field reads a table of
+// zeros at a step of 0, and gives 0 as the element walk's does.
+template <bool Central>
+void EntryRow(const uint8_t* at, int64_t stepAlong, const int64_t (&step)[3], const float* const (&table)[3],
+              Float4* row, int64_t count) {
+    for (int64_t a = 0; a < count; ++a, at += stepAlong) {
+        float g[3];
+#pragma GCC unroll 3
+        for (int k = 0; k < 3; ++k) {
+            const float ahead = table[k][at[step[k]]];
+            const float behind = table[k][Central ? at[-step[k]] : at[0]];
+            g[k] = Central ? (ahead - behind) * 0.5f : ahead - behind;
+        }
+        row[a] = Float4{g[0], g[1], g[2], 0.0f};
+    }
+}
+
+}  // namespace
+
 void GradientSlab::Compute(int slot, int64_t w, const PlaneRect& rect) {
-    const Setup& s = m_setup;
-    const DirectBox& box = s.voxels;
+    static const float kZeros[256] = {};
+    const DirectBox& box = m_setup.voxels;
     Float4* out = m_entries.data() + slot * m_capacity;
-    const int64_t stepAlong = box.stride[m_axis[0]];
-    const bool central = !s.forward;
+    int64_t step[3];
+    const float* table[3];
+    for (int k = 0; k < 3; ++k) {
+        step[k] = m_component[k] ? box.stride[k] : 0;
+        table[k] = m_component[k] ? m_fraction[k] : kZeros;
+    }
     for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
         int64_t p[3];
         p[m_axis[0]] = rect.low[0];
@@ -97,17 +124,10 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneRect& rect) {
         p[m_axis[2]] = w;
         const uint8_t* at = box.At(p[0], p[1], p[2]);
         Float4* row = out + (b - rect.low[1]) * m_stride;
-        for (int64_t a = 0; a < rect.Width(); ++a, at += stepAlong) {
-            float g[3];
-            for (int k = 0; k < 3; ++k) {
-                g[k] = 0.0f;
-                if (!m_component[k]) continue;
-                const float f1 = m_fraction[k][at[box.stride[k]]];
-                const float f0 = m_fraction[k][central ? at[-box.stride[k]] : at[0]];
-                g[k] = central ? (f1 - f0) / 2.0f : f1 - f0;
-            }
-            row[a] = Float4{g[0], g[1], g[2], 0.0f};
-        }
+        if (m_setup.forward)
+            EntryRow<false>(at, box.stride[m_axis[0]], step, table, row, rect.Width());
+        else
+            EntryRow<true>(at, box.stride[m_axis[0]], step, table, row, rect.Width());
     }
 }
 

@@ -163,6 +163,9 @@ struct Setup {
     // storage where they can.
     bool plain = false;
     bool gradientCache = true;  // voxel gradients kept between samples
+    // The volume's range lies in its storage: no voxel read counts, at the
+    // edges neither.
+    bool quietReads = false;
 
     bool initAccum = false, initLast = false;
     Rgba accumValue, lastValue;

@@ -246,7 +246,11 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     // made only of them is kept for the samples around it.
     const DirectBox& box = s.voxels;
     GradientEntry* entry = nullptr;
-    if (s.gradientCache && box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1)) {
+    const bool direct = box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1);
+    // Where no read can count, one at the volume's edge (border or edge
+    // words) is kept too.
+    const bool edge = !direct && s.quietReads && box.Contains(u, v, w);
+    if (s.gradientCache && (direct || edge)) {
         if (m_gradients.empty()) m_gradients.resize(size_t{1} << 13);
         entry = &m_gradients[GradientSlot(u, v, w)];
         const uint64_t key = GradientKey(u, v, w);
@@ -254,7 +258,7 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
         }
-        if (m_byteVoxels) {
+        if (m_byteVoxels && direct) {
             ByteGradientInto(*entry, key, u, v, w);
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;

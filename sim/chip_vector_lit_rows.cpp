@@ -179,6 +179,11 @@ CHIP_AVX2 __m256i Face(const __m256 (&d)[3], __m256& read, __m256& dominant, __m
 // of `read`; black on the others. Counts the entries past the map.
 CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], __m256 read, __m256 (&out)[3],
                         uint64_t& unbound) {
+    // Flat voxels have no normal: often no lane of a group reads at all.
+    if (_mm256_movemask_ps(read) == 0) {
+        for (__m256& channel : out) channel = _mm256_setzero_ps();
+        return;
+    }
     __m256 dominant, other[2];
     const __m256i face = Face(d, read, dominant, other);
     // A lane that reads nothing divides by 1 and reads entry 0.

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 
+#include "chip_shading.h"
+
 namespace tulx7sim::chip {
 
 void ByteFractions(const Setup& s, float (&fraction)[3][256]) {
@@ -27,7 +29,7 @@ void PlaneRect::Add(const PlaneRect& other) {
     }
 }
 
-GradientSlab::GradientSlab(const Setup& s) : m_setup(s) {
+GradientSlab::GradientSlab(const Setup& s, Shader& shader) : m_setup(s), m_shader(shader) {
     ByteFractions(s, m_fraction);
     for (int a = 0; a < 3; ++a) {
         m_axis[a] = s.select[a];
@@ -36,8 +38,10 @@ GradientSlab::GradientSlab(const Setup& s) : m_setup(s) {
     // A component reads the voxel ahead along its axis and, for central
     // differences, the one behind.
     for (int a = 0; a < 3; ++a) {
-        m_low[a] = s.voxels.low[a] + (m_component[a] && !s.forward ? 1 : 0);
-        m_high[a] = s.voxels.high[a] - (m_component[a] ? 1 : 0);
+        m_directLow[a] = s.voxels.low[a] + (m_component[a] && !s.forward ? 1 : 0);
+        m_directHigh[a] = s.voxels.high[a] - (m_component[a] ? 1 : 0);
+        m_low[a] = s.quietReads ? s.voxels.low[a] : m_directLow[a];
+        m_high[a] = s.quietReads ? s.voxels.high[a] : m_directHigh[a];
     }
 }
 
@@ -117,17 +121,42 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneRect& rect) {
         step[k] = m_component[k] ? box.stride[k] : 0;
         table[k] = m_component[k] ? m_fraction[k] : kZeros;
     }
+    const int ax = m_axis[0], ay = m_axis[1], az = m_axis[2];
+    const bool planeDirect = w >= m_directLow[az] && w <= m_directHigh[az];
     for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
-        int64_t p[3];
-        p[m_axis[0]] = rect.low[0];
-        p[m_axis[1]] = b;
-        p[m_axis[2]] = w;
-        const uint8_t* at = box.At(p[0], p[1], p[2]);
         Float4* row = out + (b - rect.low[1]) * m_stride;
+        int64_t p[3];
+        p[ax] = rect.low[0];
+        p[ay] = b;
+        p[az] = w;
+        // Voxels whose neighbours lie in storage take the row loop; the
+        // edges of the volume, one by one.
+        int64_t first = rect.low[0], last = rect.high[0];
+        if (!planeDirect || b < m_directLow[ay] || b > m_directHigh[ay]) first = last + 1;
+        first = std::max(first, m_directLow[ax]);
+        last = std::min(last, m_directHigh[ax]);
+        if (first > last) {
+            ComputeEdge(row, p, rect.Width());
+            continue;
+        }
+        ComputeEdge(row, p, first - rect.low[0]);
+        p[ax] = first;
+        const uint8_t* at = box.At(p[0], p[1], p[2]);
         if (m_setup.forward)
-            EntryRow<false>(at, box.stride[m_axis[0]], step, table, row, rect.Width());
+            EntryRow<false>(at, box.stride[ax], step, table, row + (first - rect.low[0]), last - first + 1);
         else
-            EntryRow<true>(at, box.stride[m_axis[0]], step, table, row, rect.Width());
+            EntryRow<true>(at, box.stride[ax], step, table, row + (first - rect.low[0]), last - first + 1);
+        p[ax] = last + 1;
+        ComputeEdge(row + (last + 1 - rect.low[0]), p, rect.high[0] - last);
+    }
+}
+
+void GradientSlab::ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const {
+    int64_t p[3] = {first[0], first[1], first[2]};
+    for (int64_t a = 0; a < count; ++a, ++p[m_axis[0]]) {
+        float g[3];
+        m_shader.VoxelGradient(p[0], p[1], p[2], g);
+        row[a] = Float4{g[0], g[1], g[2], 0.0f};
     }
 }
 

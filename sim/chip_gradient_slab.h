@@ -30,12 +30,17 @@ struct PlaneRect {
     void Add(const PlaneRect& other);
 };
 
+class Shader;
+
 class GradientSlab {
 public:
-    // The setup's voxels must be one byte and straight from storage.
-    explicit GradientSlab(const Setup& setup);
+    // The setup's voxels must be one byte and straight from storage; the
+    // shader computes the gradients of edge voxels.
+    GradientSlab(const Setup& setup, Shader& shader);
 
-    // Per volume axis, the voxels whose gradient reads only storage.
+    // Per volume axis, the voxels the slab may hold: those whose gradient
+    // reads only storage, or, where no read can count, every voxel of the
+    // volume's range (those at its edge read border or edge words).
     int64_t Low(int axis) const { return m_low[axis]; }
     int64_t High(int axis) const { return m_high[axis]; }
 
@@ -60,10 +65,14 @@ public:
 
 private:
     void Compute(int slot, int64_t w, const PlaneRect& rect);
+    // The entries of voxels whose gradient reads outside storage, one by one.
+    void ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const;
 
     const Setup& m_setup;
+    Shader& m_shader;
     int m_axis[3] = {};  // the volume axes of Xv, Yv and Zv
     int64_t m_low[3] = {}, m_high[3] = {};
+    int64_t m_directLow[3] = {}, m_directHigh[3] = {};  // gradients from storage alone
     float m_fraction[3][256] = {};
     bool m_component[3] = {};  // which gradient components read voxels
 

@@ -26,7 +26,7 @@ constexpr int64_t kMarginVoxels = 1024;
 }  // namespace
 
 LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
-    : m_setup(setup), m_shader(shader), m_counts(counts), m_slab(setup) {
+    : m_setup(setup), m_shader(shader), m_counts(counts), m_slab(setup, shader) {
     m_lanes = LanesSuit();
     if (m_lanes) FillLanes();
 }
@@ -145,9 +145,13 @@ bool LitRows::Inside(uint64_t x, uint64_t y) const {
     const Setup& s = m_setup;
     const int64_t px = static_cast<int64_t>(x) >> 32, py = static_cast<int64_t>(y) >> 32;
     if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) return false;
+    // The eight voxels from storage and their gradients from the slab,
+    // which may hold more than storage does.
     const int64_t bx = (s.negate[0] ? -px - 256 : px) >> 8, by = (s.negate[1] ? -py - 256 : py) >> 8;
-    return bx >= m_slab.Low(s.select[0]) && bx < m_slab.High(s.select[0]) && by >= m_slab.Low(s.select[1]) &&
-           by < m_slab.High(s.select[1]);
+    const int ax = s.select[0], ay = s.select[1];
+    const DirectBox& box = s.voxels;
+    return bx >= std::max(m_slab.Low(ax), box.low[ax]) && bx < std::min(m_slab.High(ax), box.high[ax]) &&
+           by >= std::max(m_slab.Low(ay), box.low[ay]) && by < std::min(m_slab.High(ay), box.high[ay]);
 }
 
 void LitRows::Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const {

@@ -46,6 +46,9 @@ public:
     const Rgba* RoutedColours() const { return m_routedColour; }
     // Whether a sample's lighting reads its gradient's magnitude.
     static bool ReadsMagnitude(const Setup& setup);
+    // The float gradient at a voxel, its neighbours read as the fetch stage
+    // reads them (edge or border words outside the volume's range).
+    void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
 
     // The lookup stage of a field: bypassed, all four channels are the
     // value at full precision; otherwise its table's entry.
@@ -105,8 +108,6 @@ private:
         return VoxelOutside(u, v, w);
     }
     uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
-    // The float gradient at a voxel, and at a sample position.
-    void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void Gradient(const int64_t (&position)[3], float (&g)[3]);
     struct GradientEntry;
     // The cached gradient of a one-byte voxel whose neighbours all lie in

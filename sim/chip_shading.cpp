@@ -123,26 +123,8 @@ uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
 
 Rgba Shader::Classify(const int64_t (&position)[3]) {
     const Setup& s = m_setup;
-    if (m_tabledField >= 0) {
-        const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
-        const DirectBox& box = s.voxels;
-        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
-            // Straight from storage nothing is counted, the nearest reads
-            // of unneeded fields included.
-            const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
-            const uint8_t* at = box.At(base[0], base[1], base[2]);
-            const int64_t* stride = box.stride;
-            int32_t alongU[4];
-            for (int vw = 0; vw < 4; ++vw) {
-                const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
-                alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
-            }
-            const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
-            const auto index = static_cast<size_t>(value >> 8);
-            if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
-            return m_routedColour[index];
-        }
-    }
+    Rgba tabled;
+    if (m_tabledField >= 0 && ClassifyTabled(position, tabled)) return tabled;
     int32_t value[4] = {};
     Rgba looked[4];
     if (s.anyNearest) {
@@ -157,56 +139,14 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
             base[a] = position[a] >> 8;
             f[a] = position[a] & 255;
         }
-        // Neighbours of weight 0 are never read, except straight from
-        // storage, where reading one changes nothing.
         uint64_t words[8] = {};
-        const DirectBox& box = s.voxels;
-        if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
-            const uint8_t* at = box.At(base[0], base[1], base[2]);
-            const int64_t* stride = box.stride;
-            auto read = [&](auto bytes) __attribute__((always_inline)) {
-#pragma GCC unroll 8
-                for (int corner = 0; corner < 8; ++corner)
-                    words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
-                                                          (corner >> 2) * stride[2],
-                                                      decltype(bytes)::value);
-            };
-            switch (box.bytes) {
-                case 1: read(std::integral_constant<int, 1>{}); break;
-                case 2: read(std::integral_constant<int, 2>{}); break;
-                case 4: read(std::integral_constant<int, 4>{}); break;
-                default: read(std::integral_constant<int, 8>{}); break;
-            }
-        } else {
-            for (int corner = 0; corner < 8; ++corner) {
-                const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
-                if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
-                words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
-            }
-        }
+        TrilinearWords(base, f, words);
         for (int i = 0; i < 4; ++i) {
             if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;
-            const FieldCode& code = s.voxelFields.code[i];
-            if (s.classifyFirst[i]) {
-                // Each neighbour looked up, then the channels interpolated.
-                Rgba alongU[4];
-                for (int vw = 0; vw < 4; ++vw) {
-                    if ((vw & 1 && f[1] == 0) || (vw & 2 && f[2] == 0)) continue;
-                    const Rgba a = Look(i, code.Read(words[2 * vw]));
-                    alongU[vw] = f[0] == 0 ? a : LerpRgba(a, Look(i, code.Read(words[2 * vw + 1])), f[0]);
-                }
-                looked[i] = LerpRgba(LerpRgba(alongU[0], alongU[1], f[1]), LerpRgba(alongU[2], alongU[3], f[1]),
-                                     f[2]);
-                continue;
-            }
-            int32_t alongU[4];
-            for (int vw = 0; vw < 4; ++vw) {
-                const int32_t a = code.Read(words[2 * vw]);
-                alongU[vw] = f[0] == 0 ? a : Lerp(a, code.Read(words[2 * vw + 1]), f[0]);
-            }
-            const int32_t w0 = Lerp(alongU[0], alongU[1], f[1]);
-            const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
-            value[i] = Lerp(w0, w1, f[2]);
+            if (s.classifyFirst[i])
+                looked[i] = LookedFirst(i, words, f);
+            else
+                value[i] = TrilinearValue(s.voxelFields.code[i], words, f);
         }
     }
     if (s.routed) {
@@ -222,6 +162,78 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
     const Rgba alu0 = Alu(s.alu[0], looked[0], looked[1]);
     const Rgba alu1 = Alu(s.alu[1], looked[2], looked[3]);
     return Alu(s.alu[2], alu0, alu1);
+}
+
+bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
+    const Setup& s = m_setup;
+    const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+    const DirectBox& box = s.voxels;
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) return false;
+    // Straight from storage nothing is counted, the nearest reads of
+    // unneeded fields included.
+    const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
+    const uint8_t* at = box.At(base[0], base[1], base[2]);
+    const int64_t* stride = box.stride;
+    int32_t alongU[4];
+    for (int vw = 0; vw < 4; ++vw) {
+        const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
+        alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+    }
+    const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
+    const auto index = static_cast<size_t>(value >> 8);
+    if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
+    colour = m_routedColour[index];
+    return true;
+}
+
+void Shader::TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {
+    // Neighbours of weight 0 are never read, except straight from storage,
+    // where reading one changes nothing.
+    const DirectBox& box = m_setup.voxels;
+    if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+        const uint8_t* at = box.At(base[0], base[1], base[2]);
+        int64_t corner[8];
+        box.Corners(corner);
+        auto read = [&](auto bytes) __attribute__((always_inline)) {
+#pragma GCC unroll 8
+            for (int c = 0; c < 8; ++c) words[c] = ChipArray::ReadAt(at + corner[c], decltype(bytes)::value);
+        };
+        switch (box.bytes) {
+            case 1: read(std::integral_constant<int, 1>{}); break;
+            case 2: read(std::integral_constant<int, 2>{}); break;
+            case 4: read(std::integral_constant<int, 4>{}); break;
+            default: read(std::integral_constant<int, 8>{}); break;
+        }
+        return;
+    }
+    for (int c = 0; c < 8; ++c) {
+        const int du = c & 1, dv = (c >> 1) & 1, dw = (c >> 2) & 1;
+        if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
+        words[c] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
+    }
+}
+
+int32_t Shader::TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]) {
+    int32_t alongU[4];
+    for (int vw = 0; vw < 4; ++vw) {
+        const int32_t a = code.Read(words[2 * vw]);
+        alongU[vw] = f[0] == 0 ? a : Lerp(a, code.Read(words[2 * vw + 1]), f[0]);
+    }
+    const int32_t w0 = Lerp(alongU[0], alongU[1], f[1]);
+    const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
+    return Lerp(w0, w1, f[2]);
+}
+
+Rgba Shader::LookedFirst(int i, const uint64_t (&words)[8], const int64_t (&f)[3]) {
+    // Each neighbour looked up, then the channels interpolated.
+    const FieldCode& code = m_setup.voxelFields.code[i];
+    Rgba alongU[4];
+    for (int vw = 0; vw < 4; ++vw) {
+        if ((vw & 1 && f[1] == 0) || (vw & 2 && f[2] == 0)) continue;
+        const Rgba a = Look(i, code.Read(words[2 * vw]));
+        alongU[vw] = f[0] == 0 ? a : LerpRgba(a, Look(i, code.Read(words[2 * vw + 1])), f[0]);
+    }
+    return LerpRgba(LerpRgba(alongU[0], alongU[1], f[1]), LerpRgba(alongU[2], alongU[3], f[1]), f[2]);
 }
 
 Rgba Shader::Alu(uint32_t word, const Rgba& a, const Rgba& b) {

@@ -108,6 +108,14 @@ private:
         return VoxelOutside(u, v, w);
     }
     uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
+    // The colour of the one tabled field straight from storage; false when
+    // a neighbour is not in storage.
+    bool ClassifyTabled(const int64_t (&position)[3], Rgba& colour);
+    // The eight voxel words around a position (base and weights f).
+    void TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]);
+    static int32_t TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]);
+    // A field classified before interpolation: each neighbour looked up.
+    Rgba LookedFirst(int i, const uint64_t (&words)[8], const int64_t (&f)[3]);
     void Gradient(const int64_t (&position)[3], float (&g)[3]);
     struct GradientEntry;
     // The cached gradient of a one-byte voxel whose neighbours all lie in

@@ -46,13 +46,10 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
     if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
     std::vector<uint8_t> voxels = BlobVoxels(kSide);
     ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-    ULMLookupTable* table = ULMLookupTable::Create(256);
-    table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);
+    ULMLookupTable* table = BlobTable();
     ULMContext* parallel = ULMContext::Create(table);
     ULMContext* perspective = ULMContext::Create(table);
-    const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                         {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, rgba8);
+    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kBlobImageFields);
     // Both views hold the volume's bounding sphere at the same distance.
     const double radius = std::sqrt(3.0) * kSide / 2;
     const double halfAngle = std::asin(radius / kDistance);
@@ -74,7 +71,9 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
 
     std::vector<double> parallelSeconds, perspectiveSeconds;
     uint64_t parallelSamples = 0, perspectiveSamples = 0;
-    const ULMOwnedFrameDriver& driver = ULMRenderStateOf(*static_cast<ULMVolumeInternal*>(volume)).m_perspective;
+    ULMVolumeInternal* plain = PlainVolumeOf(volume);
+    if (plain == nullptr) return state.SkipWithError("no plain volume draws the volume");
+    const ULMOwnedFrameDriver& driver = ULMRenderStateOf(*plain).m_perspective;
     double warp = 0.0;
     for (auto _ : state) {
         Time(volume, parallel, image, state, parallelSeconds, parallelSamples);

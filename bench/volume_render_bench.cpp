@@ -42,12 +42,9 @@ void BM_VolumeRenderAgainstChip(benchmark::State& state) {
     if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
     std::vector<uint8_t> voxels = BlobVoxels(kSide);
     ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-    ULMLookupTable* table = ULMLookupTable::Create(256);
-    table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);
+    ULMLookupTable* table = BlobTable();
     ULMContext* context = ULMContext::Create(table);
-    const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                         {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, rgba8);
+    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kBlobImageFields);
     ULMCamera camera;
     camera.SetProjectionMatrix(ULMMatrix::Ortho(-170, 170, -170, 170, -500, 500));
     camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *
@@ -60,7 +57,8 @@ void BM_VolumeRenderAgainstChip(benchmark::State& state) {
         return state.SkipWithError(("refused: lock " + std::to_string(locked) + ", render " + std::to_string(rendered)).c_str());
 
     // The same programme on the chip alone, over host copies of the buffers.
-    auto* inner = static_cast<ULMVolumeInternal*>(volume);
+    ULMVolumeInternal* inner = PlainVolumeOf(volume);
+    if (inner == nullptr) return state.SkipWithError("no plain volume draws the volume");
     std::vector<uint8_t> pixels(size_t{kSide} * kSide * 4), words(256 * 8);
     table->Unload(0, 256, reinterpret_cast<uint64_t*>(words.data()));
     tulx7sim::RenderJob job;

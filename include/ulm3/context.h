@@ -34,6 +34,25 @@ void ULMQueueEventCallback(ULMEventBase* inEvent, void* inData);
 // an enumeration out of range or a non-finite number), compares, and stores
 // only a change, which advances the context's serial. A live context holds
 // the library open.
+//
+// Threads: a context may be rendered with from several threads at once
+// while other threads change it. Its setters, value getters and list calls
+// take the context's lock. Every render (of any kind, through a volume or a
+// base plane) takes a copy of the whole state under that lock as it starts,
+// with copies of its lights and cut planes as they stand, and works from
+// that copy alone: a change made while a render runs never shows in part
+// in its image, takes effect from the next render, and removing or
+// releasing a light or cut plane cannot free what the render reads. Lights,
+// cut planes, lookup tables and classifiers may be shared between contexts;
+// the lights, cut planes and tables lock themselves. The references that
+// GetCamera, GetCrop, GetCursor and GetClassifier hand out are the context's
+// own state, which no lock can cover: change the state through them only
+// while no other thread uses the context (renders included), and read
+// through them only while no other thread changes it. While other threads
+// render with the context, change it through SetCamera, SetCrop, SetCursor
+// and SetClassifier. GetLight and GetCutPlane lend their object only while
+// it stays in the list: hold a reference of your own when another thread
+// may remove it.
 class ULMContext : public ULMShareable {
 public:
     enum DepthTest : int32_t {
@@ -85,7 +104,8 @@ public:
     // classifier looks field 0 up in a 256-entry ramp of its own.
     static ULMContext* Create(ULMLookupTable* inTable = nullptr);
 
-    // A camera changed through the reference does not advance the serial.
+    // A camera changed through the reference does not advance the serial;
+    // the reference is unlocked (see Threads above).
     virtual ULMCamera& GetCamera() = 0;
     virtual const ULMCamera& GetCamera() const = 0;
     virtual ULMStatus SetCamera(const ULMCamera& inCamera) = 0;
@@ -183,10 +203,10 @@ public:
     // pixel per voxel step, whatever the zoom, with the affine warp to the
     // window (ULMBasePlaneInfo); parallel projections only. A render locks a
     // volume without a board buffer onto any board and leaves it there (a
-    // refused render unlocks it again). While it is issued the context's
-    // camera is the base plane's, and it is given back however the render
-    // ends: a context renders base planes from one thread at a time. A slot
-    // takes a new render until it is fetched; fetching waits for the
+    // refused render unlocks it again). It renders through its own copy of
+    // the context with the base plane's camera; the context's camera stays
+    // as it was for other threads' renders. A slot takes a new render until
+    // it is fetched; fetching waits for the
     // transfer (kULMTimeout keeps the slot) and lends the pixels until the
     // slot is released. Another slot number, or a slot in the wrong state:
     // kULMErrArgument; a plane wider than 32768 pixels:
@@ -215,9 +235,9 @@ protected:
 };
 
 // A new context with every property of the given one (its camera, classifier
-// and tables, lights and cut planes shared, crop, cursor, callbacks), one
-// reference for the caller; null for a null context. Queued events stay
-// with the original.
+// and tables, lights and cut planes shared, crop, cursor, callbacks), taken
+// under the given context's lock; one reference for the caller; null for a
+// null context. Queued events stay with the original.
 ULMContext* CloneContext(const ULMContext* inContext);
 
 }  // namespace ulm3

@@ -11,7 +11,9 @@ namespace ulm3 {
 // a*p.x + b*p.y + c*p.z + d; the slab holds the points whose value lies in
 // [min, max]. A visible-inside plane keeps the slab, otherwise it keeps
 // what lies outside it. Setters refuse a zero or non-finite normal (a, b, c),
-// a non-finite d and a range with min above max with kULMErrArgument.
+// a non-finite d and a range with min above max with kULMErrArgument. A cut
+// plane may be read and changed from several threads; a render reads the
+// values it had when the render started.
 class ULMCutPlane : public ULMShareable {
 public:
     // Null for a bad plane or range; otherwise one reference. Keeps the

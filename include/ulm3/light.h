@@ -10,7 +10,9 @@ namespace ulm3 {
 // Light arriving from infinitely far away: the direction points from the
 // scene towards the light, in world coordinates (after the model matrix).
 // Setters refuse a zero or non-finite direction and a negative or
-// non-finite intensity with kULMErrArgument.
+// non-finite intensity with kULMErrArgument. A light may be read and changed
+// from several threads; a render reads the values it had when the render
+// started.
 class ULMLight : public ULMShareable {
 public:
     // Null for a bad direction or intensity; otherwise one reference.

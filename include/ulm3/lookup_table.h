@@ -14,6 +14,8 @@ namespace ulm3 {
 // table of 0 entries stands for "pass the field through". A new table holds
 // a ramp, entry i = i / (n - 1) in every channel. Every change advances the
 // serial. Index ranges past the end give kULMErrArgument and change nothing.
+// A table may be read and changed from several threads, and shared between
+// contexts: a render reads all its entries as one state of the table.
 class ULMLookupTable : public ULMShareable {
 public:
     // The channels default to 12 bits at bits 4, 20, 36 and 52 (12 bits at

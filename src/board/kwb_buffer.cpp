@@ -45,7 +45,7 @@ ULMPermission ConvertPermission(int32_t driverBits) {
 KWBBuffer::KWBBuffer()
     : m_loadEvent(kULMErrArgument),
       m_unloadEvent(ULMSyncEvent(kULMErrArgument)),
-      m_renderEvent(kULMErrArgument) {}
+      m_renderEvent(ULMSyncEvent(kULMErrArgument)) {}
 
 KWBBuffer::KWBBuffer(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits,
                      ULMStatus& outStatus)
@@ -162,13 +162,13 @@ void KWBNewestEvent::Record(ULMSyncEvent inEvent) {
 }
 
 void KWBBuffer::SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput) {
-    m_renderEvent = inEvent;
-    m_isRenderOutput = inIsOutput;
+    m_renderEvent.Record(inEvent);
+    if (inIsOutput) m_isRenderOutput.Set();
 }
 
 ULMSyncEvent KWBBuffer::GetRenderEvent(bool inForWrite) const {
-    if (!inForWrite && !m_isRenderOutput) return ULMSyncEvent(kULMOK);
-    return m_renderEvent;
+    if (!inForWrite && !m_isRenderOutput.IsSet()) return ULMSyncEvent(kULMOK);
+    return m_renderEvent.Get();
 }
 
 void KWBBuffer::SetLoadOrRenderEvent(ULMSyncEvent inEvent) {

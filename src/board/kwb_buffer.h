@@ -42,6 +42,22 @@ private:
     std::atomic<uint64_t> m_word;
 };
 
+// A flag that stays set once set, by whichever thread; copies take its value.
+class KWBStickyFlag {
+public:
+    KWBStickyFlag() = default;
+    KWBStickyFlag(const KWBStickyFlag& other) : m_set(other.IsSet()) {}
+    KWBStickyFlag& operator=(const KWBStickyFlag& other) {
+        m_set.store(other.IsSet(), std::memory_order_release);
+        return *this;
+    }
+    void Set() { m_set.store(true, std::memory_order_release); }
+    bool IsSet() const { return m_set.load(std::memory_order_acquire); }
+
+private:
+    std::atomic<bool> m_set{false};
+};
+
 // A buffer is an array of one to three axes (U fastest, then V, then W) of
 // elements of 1, 2, 4 or 8 bytes, addressed either at an even offset or by
 // power-of-two wrap-around. Sizes and bytes are stored minus one, as the
@@ -126,8 +142,11 @@ public:
     // copy), which callers do through a const descriptor and may do from
     // several threads.
     mutable KWBNewestEvent m_unloadEvent;
-    ULMSyncEvent m_renderEvent;
-    bool m_isRenderOutput = false;
+    // Renders of different volumes share some buffers (a lookup table's,
+    // say) and record themselves on them from their own threads: the newest
+    // render is kept, and a buffer once written stays an output.
+    KWBNewestEvent m_renderEvent;
+    KWBStickyFlag m_isRenderOutput;
     ULMPermission m_permission_share = kULMPermissionNotShared;
 };
 

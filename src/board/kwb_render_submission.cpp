@@ -143,7 +143,7 @@ void RememberRender(const KWBRenderRequest& r, KWBBuffer* const* inLuts, const K
     };
     for (const Use& use : uses) {
         if (use.buffer == nullptr) continue;
-        bool output = use.buffer->m_isRenderOutput;
+        bool output = false;
         for (const Use& other : uses) output = output || (other.buffer == use.buffer && other.output);
         use.buffer->SetRenderEvent(inRender, output);
     }

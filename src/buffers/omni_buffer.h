@@ -221,25 +221,6 @@ private:
 
 namespace ulm3 {
 
-// Joins any number of events into one that completes when all have: eight
-// at a time, each full group folded into one combined event.
-class ULMEventJoin {
-public:
-    void Add(const ULMSyncEvent& inEvent) {
-        if (m_count == kMaxCombinedInputs) {
-            const ULMSyncEvent folded = CombineMultipleEvents(m_count, m_events);
-            m_events[0] = folded;
-            m_count = 1;
-        }
-        m_events[m_count++] = inEvent;
-    }
-    ULMSyncEvent Result() const { return CombineMultipleEvents(m_count, m_events); }
-
-private:
-    ULMSyncEvent m_events[kMaxCombinedInputs];
-    int m_count = 0;
-};
-
 template <class Interface, class Sub>
 template <typename Start>
 ULMSyncEvent ULMOmniBuffer<Interface, Sub>::StartOnParts(const ULMImageRange& inRange,

@@ -5,6 +5,7 @@
 
 #include "board/kwb_buffer.h"
 #include "buffers/image_buffer_internal.h"
+#include "context/render_context.h"
 #include "foundation/control.h"
 #include "ulm3/camera.h"
 #include "ulm3/classifier.h"
@@ -103,14 +104,14 @@ ULMVolumeInternal* ULMBlendVolume::GetVolume(int inSlot) {
 ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image0, ULMImageBuffer* image1) {
     ULMImageBufferInternal* stack = GetBuffer(m_bufferNumber);
     if (inContext == nullptr || stack == nullptr) return ULMSyncEvent(kULMErrArgument);
+    ReleasablePointer<ULMContext> context(ULMCopyContextForRender(inContext));
+    if (context == nullptr) return ULMSyncEvent(kULMErrAlloc);
     // The chip sums its samples' alpha and counts them; partial sum-and-count
     // images need their sums and counts added, which only the host does.
-    if (inContext->GetBlendMode() == kULMBlendSumAndCount) return ULMSyncEvent(kULMErrUnimplemented);
+    if (context->GetBlendMode() == kULMBlendSumAndCount) return ULMSyncEvent(kULMErrUnimplemented);
     const int n = m_numSubvolumes;
     if (m_layers == nullptr) m_layers.Assign(VolumeOver(stack, m_voxelSize, n, m_fields));
     if (m_layers == nullptr) return ULMSyncEvent(kULMErrVolume);
-    ReleasablePointer<ULMContext> context(CloneContext(inContext));
-    if (context == nullptr) return ULMSyncEvent(kULMErrAlloc);
 
     // Voxel (x, y, z) lands on pixel (x + clip x, y + clip y), seen along z
     // with plane 0 nearest: the z axis is turned towards the viewer. The

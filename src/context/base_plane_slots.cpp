@@ -8,6 +8,7 @@
 
 #include "context/context_internal.h"
 #include "foundation/message_log.h"
+#include "foundation/shareable.h"
 #include "geometry/base_plane_geometry.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/volume.h"
@@ -127,43 +128,35 @@ ULMStatus ULMBasePlaneSlots::Render(ULMVolume* inVolume, int inSlot) {
 
 ULMStatus ULMBasePlaneSlots::RenderClaimed(ULMVolume* inVolume, Slot& ioSlot, bool& outLocked) {
     ioSlot.render = ioSlot.unload = ULMSyncEvent();
+    // The plane is factored and rendered from one state of the context, and
+    // the render sees the plane's camera in a copy of its own: the
+    // application's context keeps its camera for other threads' renders.
+    ReleasablePointer<ULMContextInternal> copy(ULMContextInternal::MakeRenderCopy(m_context));
+    if (copy == nullptr) return kULMErrAlloc;
     ULMBasePlaneGeometry geometry;
-    ULMStatus status = ULMFactorBasePlane(&m_context, inVolume, geometry);
+    ULMStatus status = ULMFactorBasePlane(copy, inVolume, geometry);
     if (status != kULMOK) return status;
     ULMBasePlaneInfo& info = ioSlot.info;
     info.basePlaneWidth = geometry.width;
     info.basePlaneHeight = geometry.height;
     info.imageWidth = static_cast<int>(ImageSide(info.basePlaneWidth));
     info.imageHeight = static_cast<int>(ImageSide(info.basePlaneHeight));
-    info.pixelFormat = m_context.GetBasePlanePixelFormat();
+    info.pixelFormat = copy->GetBasePlanePixelFormat();
     info.pixels = nullptr;
     Hexagon(geometry, info);
 
     if (inVolume->GetBufferLocation() == kULMNoBufferAttached) {
         status = inVolume->LockVolume(kULMAnyBoard);
-        if (status != kULMOK) return status;
-        outLocked = true;
+        // Another thread's base plane may have locked it in between: then it
+        // has its buffer, and that thread unlocks it if its render fails.
+        if (status != kULMOK && inVolume->GetBufferLocation() == kULMNoBufferAttached) return status;
+        outLocked = status == kULMOK;
     }
     status = PrepareImage(inVolume, ioSlot);
     if (status != kULMOK) return status;
-    {
-        // The render sees the base plane's camera and nothing else does
-        // once this scope ends, however it ends.
-        ULMCamera& camera = m_context.GetCamera();
-        const ULMCamera saved = camera;
-        struct Restore {
-            ULMCamera& camera;
-            const ULMCamera& saved;
-            std::atomic<int>& rendering;
-            ~Restore() {
-                camera = saved;
-                rendering.store(-1, std::memory_order_relaxed);
-            }
-        } restore{camera, saved, m_rendering};
-        camera = geometry.camera;
-        m_rendering.store(static_cast<int>(&ioSlot - m_slots), std::memory_order_relaxed);
-        ioSlot.render = inVolume->StartRender(&m_context, ioSlot.image, nullptr, nullptr, nullptr);
-    }
+    copy->GetCamera() = geometry.camera;
+    copy->SetBasePlaneSlot(static_cast<int>(&ioSlot - m_slots));
+    ioSlot.render = inVolume->StartRender(copy, ioSlot.image, nullptr, nullptr, nullptr);
     if (Failed(ioSlot.render)) return ioSlot.render.Status();
     const ULMImageRange whole(info.imageWidth, info.imageHeight, 0, 0);
     ioSlot.unload = ioSlot.image->StartUnload(ioSlot.host.data(), whole, static_cast<unsigned>(info.imageWidth));

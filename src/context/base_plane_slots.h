@@ -2,7 +2,6 @@
 // image on the volume's board and brings it back to host memory.
 #pragma once
 
-#include <atomic>
 #include <vector>
 
 #include "foundation/locks.h"
@@ -29,9 +28,6 @@ public:
     ULMStatus Fetch(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds);
     ULMStatus Release(int inSlot);
     ULMStatus RenderTo(ULMVolume* inVolume, ULMGraphicsContext* inGraphics, int inSlot);
-    // The slot whose plane the context's render is drawing, else -1: the
-    // engine's light-map events name it.
-    int RenderingSlot() const { return m_rendering.load(std::memory_order_relaxed); }
 
 private:
     // Busy: a render or a fetch of this slot is under way in some thread.
@@ -58,7 +54,6 @@ private:
     // thread that claimed it.
     ULMMutex m_lock;
     Slot m_slots[kSlotCount];
-    std::atomic<int> m_rendering{-1};
 };
 
 }  // namespace ulm3

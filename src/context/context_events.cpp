@@ -10,17 +10,20 @@ namespace ulm3 {
 // Only its address matters: it marks a kind whose events are queued.
 void ULMQueueEventCallback(ULMEventBase*, void*) {}
 
+// A render copy's events are its owner's.
 ULMStatus ULMContextInternal::SetNotifyCallback(ULMEventType inKind, ULMNotifyCallback inCallback,
                                                 void* inData) {
     if (inKind < kULMEventRenderDone || inKind >= kEventKinds) return kULMErrArgument;
-    CriticalSectionHandler lock(m_notifyLock);
-    m_notify[inKind] = Notify{inCallback, inData};
+    ULMContextInternal& owner = Owner();
+    CriticalSectionHandler lock(owner.m_notifyLock);
+    owner.m_notify[inKind] = Notify{inCallback, inData};
     return kULMOK;
 }
 
 ULMContextInternal::Notify ULMContextInternal::GetNotify(ULMEventType inKind) const {
-    CriticalSectionHandler lock(m_notifyLock);
-    return m_notify[inKind];
+    const ULMContextInternal& owner = Owner();
+    CriticalSectionHandler lock(owner.m_notifyLock);
+    return owner.m_notify[inKind];
 }
 
 bool ULMContextInternal::HasNotifyCallback(ULMEventType inKind) const {
@@ -28,7 +31,7 @@ bool ULMContextInternal::HasNotifyCallback(ULMEventType inKind) const {
 }
 
 ULMStatus ULMContextInternal::WaitForEvent(long inMilliseconds, ULMEventBase*& outEvent, void*& outData) {
-    return m_queue->RemoveFirstEvent(inMilliseconds, outEvent, outData);
+    return Owner().m_queue->RemoveFirstEvent(inMilliseconds, outEvent, outData);
 }
 
 // The callback runs outside the lock, so that it may change the callbacks.
@@ -39,7 +42,7 @@ ULMStatus ULMContextInternal::Deliver(ULMEventType inKind, MakeEvent inMake) {
     std::unique_ptr<ULMEventBase> event(inMake());
     if (!event) return kULMErrAlloc;
     if (notify.callback == &ULMQueueEventCallback) {
-        const ULMStatus status = m_queue->AddEvent(event.get(), notify.data);
+        const ULMStatus status = Owner().m_queue->AddEvent(event.get(), notify.data);
         // A full queue leaves the event with us; it must not be lost.
         if (status == kULMOK) event.release();
         return status;

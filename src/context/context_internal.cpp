@@ -4,7 +4,10 @@
 #include <algorithm>
 #include <iterator>
 #include <new>
+#include <type_traits>
 
+#include "context/cut_plane_internal.h"
+#include "context/light_internal.h"
 #include "context/lookup_table_internal.h"
 #include "context/state_checks.h"
 #include "foundation/control.h"
@@ -55,12 +58,17 @@ ULMContextInternal::State::State() {
     renderArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ? kVolume : kViewport;
 }
 
-ULMContextInternal::ULMContextInternal()
-    : m_lights(0, 0),
-      m_cutPlanes(static_cast<unsigned>(ULMConfiguration::GetMaxCutPlanes()), 0),
-      m_notifyLock(THRCreateCriticalSection()),
-      m_queue(std::make_unique<ULMEventQueue>(kEventQueueSize)),
-      m_slots(std::make_unique<ULMBasePlaneSlots>(*this)) {
+// A render copy needs no queue or slots of its own, and makes none: it is
+// made for every render.
+ULMContextInternal::ULMContextInternal(ULMContextInternal* inOrigin)
+    : m_lights(0, 0), m_cutPlanes(static_cast<unsigned>(ULMConfiguration::GetMaxCutPlanes()), 0), m_origin(inOrigin) {
+    if (m_origin != nullptr) {
+        m_origin->AddRef();
+    } else {
+        m_notifyLock = THRCreateCriticalSection();
+        m_queue = std::make_unique<ULMEventQueue>(kEventQueueSize);
+        m_slots = std::make_unique<ULMBasePlaneSlots>(*this);
+    }
     SetObjectType(this, kObjectTypeULMContextInternal);
     gULMControl.IncrementObjectCount();
 }
@@ -73,7 +81,8 @@ ULMContextInternal::~ULMContextInternal() {
     m_cutPlanes.ReleaseAllObjects();
     m_classifier = ULMClassifier();
     m_queue.reset();
-    THRDestroyCriticalSection(m_notifyLock);
+    if (m_notifyLock != nullptr) THRDestroyCriticalSection(m_notifyLock);
+    if (m_origin != nullptr) m_origin->Release();
     gULMControl.DecrementObjectCount();
 }
 
@@ -92,19 +101,79 @@ ULMContextInternal* ULMContextInternal::Make(ULMLookupTable* inTable) {
     return context;
 }
 
+namespace {
+
+// Copies inSource's members into ioCopy: the same objects, or copies of them
+// as they stand when inMake is given. False when a copy cannot be made.
+template <class T, class Make>
+bool CopyList(const ULMListInternal<T>& inSource, ULMListInternal<T>& ioCopy, Make inMake) {
+    for (unsigned i = 0; i < inSource.Number(); ++i) {
+        T* object = inSource[static_cast<int>(i)];
+        if constexpr (std::is_null_pointer_v<Make>) {
+            if (ioCopy.Add(object) != kULMOK) return false;
+        } else {
+            T* copy = inMake(*object);
+            if (copy == nullptr) return false;
+            // The list's reference is the copy's only one.
+            if (ioCopy.Add(copy) != kULMOK) {
+                copy->AddRef();
+                copy->Release();
+                return false;
+            }
+        }
+    }
+    return true;
+}
+
+}  // namespace
+
 ULMContextInternal* ULMContextInternal::MakeClone(const ULMContextInternal& inSource) {
     ULMContextInternal* clone = new (std::nothrow) ULMContextInternal();
     if (!clone) return nullptr;
-    clone->m_state = inSource.m_state;
-    clone->m_classifier = inSource.m_classifier;
-    for (unsigned i = 0; i < inSource.m_lights.Number(); ++i)
-        clone->m_lights.Add(inSource.m_lights[static_cast<int>(i)]);
-    for (unsigned i = 0; i < inSource.m_cutPlanes.Number(); ++i)
-        clone->m_cutPlanes.Add(inSource.m_cutPlanes[static_cast<int>(i)]);
+    bool copied = false;
+    {
+        ULMScopedLock hold(inSource.m_stateLock);
+        clone->m_state = inSource.m_state;
+        clone->m_classifier = inSource.m_classifier;
+        copied = CopyList(inSource.m_lights, clone->m_lights, nullptr) &&
+                 CopyList(inSource.m_cutPlanes, clone->m_cutPlanes, nullptr);
+    }
+    if (!copied) {
+        clone->AddRef();
+        clone->Release();
+        return nullptr;
+    }
     for (int kind = 0; kind < kEventKinds; ++kind)
         clone->m_notify[kind] = inSource.GetNotify(static_cast<ULMEventType>(kind));
     return clone;
 }
+
+ULMContextInternal* ULMContextInternal::MakeRenderCopy(const ULMContextInternal& inSource) {
+    auto& origin = const_cast<ULMContextInternal&>(inSource.Owner());
+    ULMContextInternal* copy = new (std::nothrow) ULMContextInternal(&origin);
+    if (!copy) return nullptr;
+    copy->AddRef();
+    bool copied = false;
+    {
+        ULMScopedLock hold(inSource.m_stateLock);
+        copy->m_state = inSource.m_state;
+        copy->m_classifier = inSource.m_classifier;
+        copy->m_basePlaneSlot = inSource.m_basePlaneSlot;
+        // A render copy's own members are the render's alone already.
+        if (inSource.IsRenderCopy())
+            copied = CopyList(inSource.m_lights, copy->m_lights, nullptr) &&
+                     CopyList(inSource.m_cutPlanes, copy->m_cutPlanes, nullptr);
+        else
+            copied = CopyList(inSource.m_lights, copy->m_lights, ULMLightInternal::MakeCopy) &&
+                     CopyList(inSource.m_cutPlanes, copy->m_cutPlanes, ULMCutPlaneInternal::MakeCopy);
+    }
+    if (!copied) {
+        copy->Release();
+        return nullptr;
+    }
+    return copy;
+}
+
 
 ULMStatus ULMContextInternal::SetImageOutputBuffer(ImageBufferNumber inBuffer) {
     if (inBuffer < kImageBuffer0 || inBuffer > kImageBufferNone) return kULMErrArgument;
@@ -132,7 +201,7 @@ ULMStatus ULMContextInternal::SetBasePlanePixelFormat(ULMPixelFormat inFormat) {
 }
 
 ULMContext::DepthTest ULMContextInternal::GetDepthTest(DepthBufferNumber inBuffer) const {
-    return ValidBuffer(inBuffer) ? m_state.depthTest[inBuffer] : kDepthTestFail;
+    return ValidBuffer(inBuffer) ? Locked(m_state.depthTest[inBuffer]) : kDepthTestFail;
 }
 
 ULMStatus ULMContextInternal::SetDepthTest(DepthBufferNumber inBuffer, DepthTest inTest) {
@@ -141,7 +210,7 @@ ULMStatus ULMContextInternal::SetDepthTest(DepthBufferNumber inBuffer, DepthTest
 }
 
 ULMContext::FilterTest ULMContextInternal::GetDepthUpdateFilter(DepthBufferNumber inBuffer) const {
-    return ValidBuffer(inBuffer) ? m_state.depthUpdateFilter[inBuffer] : kAlwaysFail;
+    return ValidBuffer(inBuffer) ? Locked(m_state.depthUpdateFilter[inBuffer]) : kAlwaysFail;
 }
 
 ULMStatus ULMContextInternal::SetDepthUpdateFilter(DepthBufferNumber inBuffer, FilterTest inFilter) {
@@ -157,6 +226,7 @@ ULMStatus ULMContextInternal::SetDepthCombineFunction(DepthCombineFunction inFun
 
 void ULMContextInternal::GetSamplingLimits(double& outMinXY, double& outMaxXY, double& outMinZ,
                                            double& outMaxZ) const {
+    ULMScopedLock hold(m_stateLock);
     Unpack(m_state.samplingLimits, outMinXY, outMaxXY, outMinZ, outMaxZ);
 }
 
@@ -180,6 +250,7 @@ ULMStatus ULMContextInternal::SetMinViewingDistance(double inDistance) {
 
 void ULMContextInternal::GetTrimPlanes(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY,
                                        double& outMinZ, double& outMaxZ) const {
+    ULMScopedLock hold(m_stateLock);
     Unpack(m_state.trimPlanes, outMinX, outMaxX, outMinY, outMaxY, outMinZ, outMaxZ);
 }
 
@@ -191,11 +262,21 @@ ULMStatus ULMContextInternal::SetTrimPlanes(double inMinX, double inMaxX, double
 
 ULMStatus ULMContextInternal::SetClassifier(const ULMClassifier& inClassifier) {
     if (!inClassifier.IsValid()) return kULMErrClassifier;
-    return Store(m_classifier, inClassifier);
+    // The tables the old classifier held may go with it: not under the lock.
+    ULMClassifier old;
+    {
+        ULMScopedLock hold(m_stateLock);
+        if (m_classifier == inClassifier) return kULMOK;
+        old = m_classifier;
+        m_classifier = inClassifier;
+        IncSerial();
+    }
+    return kULMOK;
 }
 
 void ULMContextInternal::GetReflectionProperties(double& outDiffuse, double& outSpecular, double& outEmissive,
                                                  double& outExponent) const {
+    ULMScopedLock hold(m_stateLock);
     Unpack(m_state.reflection, outDiffuse, outSpecular, outEmissive, outExponent);
 }
 
@@ -209,6 +290,7 @@ ULMStatus ULMContextInternal::SetReflectionProperties(double inDiffuse, double i
 
 ULMStatus ULMContextInternal::SetRayTermination(double inThreshold, bool inEnabled) {
     if (!IsFraction(inThreshold)) return kULMErrArgument;
+    ULMScopedLock hold(m_stateLock);
     if (inThreshold == m_state.rayTerminationThreshold && inEnabled == m_state.rayTerminationEnabled)
         return kULMOK;
     m_state.rayTerminationThreshold = inThreshold;
@@ -223,6 +305,7 @@ ULMStatus ULMContextInternal::StoreRange(std::array<double, 2>& ioRange, double 
 }
 
 void ULMContextInternal::GetSampleAlphaRange(double& outMin, double& outMax) const {
+    ULMScopedLock hold(m_stateLock);
     Unpack(m_state.sampleAlphaRange, outMin, outMax);
 }
 
@@ -231,6 +314,7 @@ ULMStatus ULMContextInternal::SetSampleAlphaRange(double inMin, double inMax) {
 }
 
 void ULMContextInternal::GetAccumulatedAlphaRange(double& outMin, double& outMax) const {
+    ULMScopedLock hold(m_stateLock);
     Unpack(m_state.accumulatedAlphaRange, outMin, outMax);
 }
 
@@ -239,6 +323,7 @@ ULMStatus ULMContextInternal::SetAccumulatedAlphaRange(double inMin, double inMa
 }
 
 void ULMContextInternal::GetGradientMagnitudeRange(double& outMin, double& outMax) const {
+    ULMScopedLock hold(m_stateLock);
     Unpack(m_state.gradientMagnitudeRange, outMin, outMax);
 }
 
@@ -247,7 +332,9 @@ ULMStatus ULMContextInternal::SetGradientMagnitudeRange(double inMin, double inM
 }
 
 void ULMContextInternal::GetGradientTable(double* outTable) const {
-    if (outTable) std::copy(m_state.gradientTable.begin(), m_state.gradientTable.end(), outTable);
+    if (outTable == nullptr) return;
+    ULMScopedLock hold(m_stateLock);
+    std::copy(m_state.gradientTable.begin(), m_state.gradientTable.end(), outTable);
 }
 
 ULMStatus ULMContextInternal::SetGradientTable(const double* inTable) {

@@ -7,6 +7,7 @@
 
 #include "context/base_plane_slots.h"
 #include "foundation/event_queue.h"
+#include "foundation/locks.h"
 #include "foundation/object_list.h"
 #include "ulm3/context.h"
 
@@ -26,7 +27,20 @@ public:
     // Every property of the source; the source's hold keeps the library
     // open, so a clone needs no open library.
     static ULMContextInternal* MakeClone(const ULMContextInternal& inSource);
+    // The context one render works from, owned by that render alone: the
+    // source's state taken at once under its lock, with copies of its lights
+    // and cut planes as they stand, so that other threads may change or free
+    // what the source holds while the render reads the copy. Its events and
+    // base-plane calls go to the context the application made. One reference
+    // for the caller; null when it cannot be made.
+    static ULMContextInternal* MakeRenderCopy(const ULMContextInternal& inSource);
+    bool IsRenderCopy() const { return m_origin != nullptr; }
+    // The base-plane slot a render copy draws into, which its light-map
+    // events name (-1: none).
+    void SetBasePlaneSlot(int inSlot) { m_basePlaneSlot = inSlot; }
 
+    // The references are the context's own state, which the lock cannot
+    // cover (see ULMContext::GetCamera).
     ULMCamera& GetCamera() override { return m_state.camera; }
     const ULMCamera& GetCamera() const override { return m_state.camera; }
     ULMStatus SetCamera(const ULMCamera& inCamera) override { return Store(m_state.camera, inCamera); }
@@ -36,30 +50,30 @@ public:
     const ULMCursor& GetCursor() const override { return m_state.cursor; }
     ULMStatus SetCursor(const ULMCursor& inCursor) override { return Store(m_state.cursor, inCursor); }
 
-    ImageBufferNumber GetImageOutputBuffer() const override { return m_state.imageOutputBuffer; }
+    ImageBufferNumber GetImageOutputBuffer() const override { return Locked(m_state.imageOutputBuffer); }
     ULMStatus SetImageOutputBuffer(ImageBufferNumber inBuffer) override;
-    RenderArea GetRenderArea() const override { return m_state.renderArea; }
+    RenderArea GetRenderArea() const override { return Locked(m_state.renderArea); }
     ULMStatus SetRenderArea(RenderArea inArea) override;
-    ULMBlendMode GetBlendMode() const override { return m_state.blendMode; }
+    ULMBlendMode GetBlendMode() const override { return Locked(m_state.blendMode); }
     ULMStatus SetBlendMode(ULMBlendMode inMode) override;
-    ULMBlendMode GetLastBlendMode() const override { return m_state.lastBlendMode; }
+    ULMBlendMode GetLastBlendMode() const override { return Locked(m_state.lastBlendMode); }
     ULMStatus SetLastBlendMode(ULMBlendMode inMode) override;
-    ULMPixelFormat GetBasePlanePixelFormat() const override { return m_state.basePlaneFormat; }
+    ULMPixelFormat GetBasePlanePixelFormat() const override { return Locked(m_state.basePlaneFormat); }
     ULMStatus SetBasePlanePixelFormat(ULMPixelFormat inFormat) override;
 
     DepthTest GetDepthTest(DepthBufferNumber inBuffer) const override;
     ULMStatus SetDepthTest(DepthBufferNumber inBuffer, DepthTest inTest) override;
     FilterTest GetDepthUpdateFilter(DepthBufferNumber inBuffer) const override;
     ULMStatus SetDepthUpdateFilter(DepthBufferNumber inBuffer, FilterTest inFilter) override;
-    DepthCombineFunction GetDepthCombineFunction() const override { return m_state.depthCombine; }
+    DepthCombineFunction GetDepthCombineFunction() const override { return Locked(m_state.depthCombine); }
     ULMStatus SetDepthCombineFunction(DepthCombineFunction inFunction) override;
 
     void GetSamplingLimits(double& outMinXY, double& outMaxXY, double& outMinZ,
                            double& outMaxZ) const override;
     ULMStatus SetSamplingLimits(double inMinXY, double inMaxXY, double inMinZ, double inMaxZ) override;
-    double GetSamplingFactor() const override { return m_state.samplingFactor; }
+    double GetSamplingFactor() const override { return Locked(m_state.samplingFactor); }
     ULMStatus SetSamplingFactor(double inFactor) override;
-    double GetMinViewingDistance() const override { return m_state.minViewingDistance; }
+    double GetMinViewingDistance() const override { return Locked(m_state.minViewingDistance); }
     ULMStatus SetMinViewingDistance(double inDistance) override;
     void GetTrimPlanes(double& outMinX, double& outMaxX, double& outMinY, double& outMaxY, double& outMinZ,
                        double& outMaxZ) const override;
@@ -73,8 +87,8 @@ public:
                                  double& outExponent) const override;
     ULMStatus SetReflectionProperties(double inDiffuse, double inSpecular, double inEmissive,
                                       double inExponent) override;
-    bool GetRayTerminationEnabled() const override { return m_state.rayTerminationEnabled; }
-    double GetRayTerminationThreshold() const override { return m_state.rayTerminationThreshold; }
+    bool GetRayTerminationEnabled() const override { return Locked(m_state.rayTerminationEnabled); }
+    double GetRayTerminationThreshold() const override { return Locked(m_state.rayTerminationThreshold); }
     ULMStatus SetRayTermination(double inThreshold, bool inEnabled) override;
     void GetSampleAlphaRange(double& outMin, double& outMax) const override;
     ULMStatus SetSampleAlphaRange(double inMin, double inMax) override;
@@ -84,37 +98,45 @@ public:
     ULMStatus SetGradientMagnitudeRange(double inMin, double inMax) override;
     void GetGradientTable(double* outTable) const override;
     ULMStatus SetGradientTable(const double* inTable) override;
-    unsigned GetGradientModulation() const override { return m_state.gradientModulation; }
+    unsigned GetGradientModulation() const override { return Locked(m_state.gradientModulation); }
     ULMStatus SetGradientModulation(unsigned inModulation) override;
 
-    ULMStatus AddLight(ULMLight* inLight) override { return ChangeList(m_lights.Add(inLight)); }
-    ULMStatus RemoveLight(ULMLight* inLight) override { return ChangeList(m_lights.Remove(inLight)); }
-    ULMLight* GetLight(int inIndex) const override { return m_lights[inIndex]; }
-    int GetLightCount() const override { return static_cast<int>(m_lights.Number()); }
-    ULMStatus AddCutPlane(ULMCutPlane* inPlane) override { return ChangeList(m_cutPlanes.Add(inPlane)); }
-    ULMStatus RemoveCutPlane(ULMCutPlane* inPlane) override {
-        return ChangeList(m_cutPlanes.Remove(inPlane));
+    ULMStatus AddLight(ULMLight* inLight) override {
+        return ChangeList(m_lights, &ULMListInternal<ULMLight>::Add, inLight);
     }
-    ULMCutPlane* GetCutPlane(int inIndex) const override { return m_cutPlanes[inIndex]; }
-    int GetCutPlaneCount() const override { return static_cast<int>(m_cutPlanes.Number()); }
+    ULMStatus RemoveLight(ULMLight* inLight) override {
+        return ChangeList(m_lights, &ULMListInternal<ULMLight>::Remove, inLight);
+    }
+    ULMLight* GetLight(int inIndex) const override { return Member(m_lights, inIndex); }
+    int GetLightCount() const override { return Count(m_lights); }
+    ULMStatus AddCutPlane(ULMCutPlane* inPlane) override {
+        return ChangeList(m_cutPlanes, &ULMListInternal<ULMCutPlane>::Add, inPlane);
+    }
+    ULMStatus RemoveCutPlane(ULMCutPlane* inPlane) override {
+        return ChangeList(m_cutPlanes, &ULMListInternal<ULMCutPlane>::Remove, inPlane);
+    }
+    ULMCutPlane* GetCutPlane(int inIndex) const override { return Member(m_cutPlanes, inIndex); }
+    int GetCutPlaneCount() const override { return Count(m_cutPlanes); }
 
     ULMStatus SetNotifyCallback(ULMEventType inKind, ULMNotifyCallback inCallback, void* inData) override;
     ULMStatus WaitForEvent(long inMilliseconds, ULMEventBase*& outEvent, void*& outData) override;
 
-    ULMStatus RenderBasePlane(ULMVolume* inVolume, int inSlot) override { return m_slots->Render(inVolume, inSlot); }
-    ULMStatus FetchBasePlane(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds) override {
-        return m_slots->Fetch(inSlot, outInfo, inMilliseconds);
+    ULMStatus RenderBasePlane(ULMVolume* inVolume, int inSlot) override {
+        return Owner().m_slots->Render(inVolume, inSlot);
     }
-    ULMStatus ReleaseBasePlane(int inSlot) override { return m_slots->Release(inSlot); }
+    ULMStatus FetchBasePlane(int inSlot, ULMBasePlaneInfo& outInfo, long inMilliseconds) override {
+        return Owner().m_slots->Fetch(inSlot, outInfo, inMilliseconds);
+    }
+    ULMStatus ReleaseBasePlane(int inSlot) override { return Owner().m_slots->Release(inSlot); }
     ULMStatus RenderToGraphicsContext(ULMVolume* inVolume, ULMGraphicsContext* inGraphics, int inSlot) override {
-        return m_slots->RenderTo(inVolume, inGraphics, inSlot);
+        return Owner().m_slots->RenderTo(inVolume, inGraphics, inSlot);
     }
 
     // Events of the base-plane road and of the engine's light maps. Each is
     // made only when its kind has a callback; a queue that refuses it
     // deletes it and gives kULMErrAlloc.
     bool HasNotifyCallback(ULMEventType inKind) const;
-    int BasePlaneSlotInRender() const { return m_slots->RenderingSlot(); }
+    int BasePlaneSlotInRender() const { return m_basePlaneSlot; }
     ULMStatus GenerateEventRenderDone(int inBuffer);
     ULMStatus GenerateEventTransferDone(int inBuffer);
     // inChanged: a rebuild of maps that were reported before.
@@ -155,32 +177,63 @@ private:
         void* data = nullptr;
     };
 
-    ULMContextInternal();
+    // inOrigin null: a context of the application's, with its own queue and
+    // slots; else a render copy of inOrigin, which delivers to it.
+    explicit ULMContextInternal(ULMContextInternal* inOrigin = nullptr);
     ~ULMContextInternal() override;
 
+    ULMContextInternal& Owner() { return m_origin != nullptr ? *m_origin : *this; }
+    const ULMContextInternal& Owner() const { return m_origin != nullptr ? *m_origin : *this; }
+
+    template <class T>
+    T Locked(const T& inField) const {
+        ULMScopedLock hold(m_stateLock);
+        return inField;
+    }
     template <class T>
     ULMStatus Store(T& ioField, const T& inValue) {
+        ULMScopedLock hold(m_stateLock);
         if (ioField == inValue) return kULMOK;
         ioField = inValue;
         IncSerial();
         return kULMOK;
     }
-    ULMStatus ChangeList(ULMStatus inStatus) {
-        if (inStatus == kULMOK) IncSerial();
-        return inStatus;
+    template <class T>
+    T* Member(const ULMListInternal<T>& inList, int inIndex) const {
+        ULMScopedLock hold(m_stateLock);
+        return inList[inIndex];
+    }
+    template <class T>
+    int Count(const ULMListInternal<T>& inList) const {
+        ULMScopedLock hold(m_stateLock);
+        return static_cast<int>(inList.Number());
+    }
+    template <class T>
+    ULMStatus ChangeList(ULMListInternal<T>& ioList, ULMStatus (ULMListInternal<T>::*inChange)(T*), T* inObject) {
+        ULMScopedLock hold(m_stateLock);
+        const ULMStatus status = (ioList.*inChange)(inObject);
+        if (status == kULMOK) IncSerial();
+        return status;
     }
     ULMStatus StoreRange(std::array<double, 2>& ioRange, double inMin, double inMax);
     Notify GetNotify(ULMEventType inKind) const;
     template <class MakeEvent>
     ULMStatus Deliver(ULMEventType inKind, MakeEvent inMake);
 
+    // Owns m_state, m_classifier and the two lists: every setter and getter
+    // but the reference getters takes it, and copies are made under it.
+    mutable ULMMutex m_stateLock;
     State m_state;
     ULMClassifier m_classifier;
     ULMListInternal<ULMLight> m_lights;
     ULMListInternal<ULMCutPlane> m_cutPlanes;
+    // A render copy's: the context it was copied from, held.
+    ULMContextInternal* m_origin = nullptr;
+    int m_basePlaneSlot = -1;
     // The callbacks may be set in one thread while another renders.
-    CriticalSection* m_notifyLock;
+    CriticalSection* m_notifyLock = nullptr;
     Notify m_notify[kEventKinds];
+    // Null in a render copy, whose owner's serve it.
     std::unique_ptr<ULMEventQueue> m_queue;
     std::unique_ptr<ULMBasePlaneSlots> m_slots;
 };

@@ -34,13 +34,44 @@ ULMCutPlaneInternal* ULMCutPlaneInternal::Make(const ULMVector4D& inPlane, doubl
     return new (std::nothrow) ULMCutPlaneInternal(inPlane, inMin, inMax);
 }
 
-ULMCutPlaneInternal::ULMCutPlaneInternal(const ULMVector4D& inPlane, double inMin, double inMax)
-    : m_plane(inPlane), m_min(inMin), m_max(inMax) {
+ULMCutPlaneInternal* ULMCutPlaneInternal::MakeCopy(const ULMCutPlane& inPlane) {
+    ULMVector4D plane;
+    double range[2] = {0.0, 0.0};
+    bool keepInside = true;
+    if (IsObjectType(&inPlane, kObjectTypeULMCutPlaneInternal)) {
+        const auto& own = static_cast<const ULMCutPlaneInternal&>(inPlane);
+        ULMScopedLock hold(own.m_lock);
+        plane = own.m_plane;
+        range[0] = own.m_min;
+        range[1] = own.m_max;
+        keepInside = own.m_keepInside;
+    } else {
+        plane = inPlane.GetPlane();
+        inPlane.GetRange(range[0], range[1]);
+        keepInside = inPlane.GetVisibility();
+        if (!ValidPlane(plane) || !ValidRange(range[0], range[1])) return nullptr;
+    }
+    return new (std::nothrow) ULMCutPlaneInternal(plane, range[0], range[1], keepInside);
+}
+
+ULMCutPlaneInternal::ULMCutPlaneInternal(const ULMVector4D& inPlane, double inMin, double inMax, bool inKeepInside)
+    : m_plane(inPlane), m_min(inMin), m_max(inMax), m_keepInside(inKeepInside) {
     SetObjectType(this, kObjectTypeULMCutPlaneInternal);
+}
+
+ULMVector4D ULMCutPlaneInternal::GetPlane() const {
+    ULMScopedLock hold(m_lock);
+    return m_plane;
+}
+
+bool ULMCutPlaneInternal::GetVisibility() const {
+    ULMScopedLock hold(m_lock);
+    return m_keepInside;
 }
 
 ULMStatus ULMCutPlaneInternal::SetPlane(const ULMVector4D& inPlane) {
     if (!ValidPlane(inPlane)) return kULMErrArgument;
+    ULMScopedLock hold(m_lock);
     if (inPlane == m_plane) return kULMOK;
     m_plane = inPlane;
     IncSerial();
@@ -48,12 +79,14 @@ ULMStatus ULMCutPlaneInternal::SetPlane(const ULMVector4D& inPlane) {
 }
 
 void ULMCutPlaneInternal::GetRange(double& outMin, double& outMax) const {
+    ULMScopedLock hold(m_lock);
     outMin = m_min;
     outMax = m_max;
 }
 
 ULMStatus ULMCutPlaneInternal::SetRange(double inMin, double inMax) {
     if (!ValidRange(inMin, inMax)) return kULMErrArgument;
+    ULMScopedLock hold(m_lock);
     if (inMin == m_min && inMax == m_max) return kULMOK;
     m_min = inMin;
     m_max = inMax;
@@ -62,6 +95,7 @@ ULMStatus ULMCutPlaneInternal::SetRange(double inMin, double inMax) {
 }
 
 ULMStatus ULMCutPlaneInternal::SetVisibility(bool inKeepInside) {
+    ULMScopedLock hold(m_lock);
     if (inKeepInside == m_keepInside) return kULMOK;
     m_keepInside = inKeepInside;
     IncSerial();

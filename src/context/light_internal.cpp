@@ -35,13 +35,38 @@ ULMLightInternal* ULMLightInternal::Make(const ULMVector3D& inDirection, double 
     return new (std::nothrow) ULMLightInternal(inDirection, inIntensity);
 }
 
+ULMLightInternal* ULMLightInternal::MakeCopy(const ULMLight& inLight) {
+    if (!IsObjectType(&inLight, kObjectTypeULMLightInternal))
+        return Make(inLight.GetDirection(), inLight.GetIntensity());
+    const auto& light = static_cast<const ULMLightInternal&>(inLight);
+    ULMVector3D direction;
+    double intensity = 0.0;
+    {
+        ULMScopedLock hold(light.m_lock);
+        direction = light.m_direction;
+        intensity = light.m_intensity;
+    }
+    return new (std::nothrow) ULMLightInternal(direction, intensity);
+}
+
 ULMLightInternal::ULMLightInternal(const ULMVector3D& inDirection, double inIntensity)
     : m_direction(inDirection), m_intensity(inIntensity) {
     SetObjectType(this, kObjectTypeULMLightInternal);
 }
 
+ULMVector3D ULMLightInternal::GetDirection() const {
+    ULMScopedLock hold(m_lock);
+    return m_direction;
+}
+
+double ULMLightInternal::GetIntensity() const {
+    ULMScopedLock hold(m_lock);
+    return m_intensity;
+}
+
 ULMStatus ULMLightInternal::SetDirection(const ULMVector3D& inDirection) {
     if (!ValidDirection(inDirection)) return kULMErrArgument;
+    ULMScopedLock hold(m_lock);
     if (inDirection == m_direction) return kULMOK;
     m_direction = inDirection;
     IncSerial();
@@ -50,6 +75,7 @@ ULMStatus ULMLightInternal::SetDirection(const ULMVector3D& inDirection) {
 
 ULMStatus ULMLightInternal::SetIntensity(double inIntensity) {
     if (!ValidIntensity(inIntensity)) return kULMErrArgument;
+    ULMScopedLock hold(m_lock);
     if (inIntensity == m_intensity) return kULMOK;
     m_intensity = inIntensity;
     IncSerial();

@@ -47,6 +47,25 @@ public:
 // The caller's array may be reused at once.
 ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events);
 
+// Joins any number of events into one that completes when all have: eight
+// at a time, each full group folded into one combined event.
+class ULMEventJoin {
+public:
+    void Add(const ULMSyncEvent& inEvent) {
+        if (m_count == kMaxCombinedInputs) {
+            const ULMSyncEvent folded = CombineMultipleEvents(m_count, m_events);
+            m_events[0] = folded;
+            m_count = 1;
+        }
+        m_events[m_count++] = inEvent;
+    }
+    ULMSyncEvent Result() const { return CombineMultipleEvents(m_count, m_events); }
+
+private:
+    ULMSyncEvent m_events[kMaxCombinedInputs];
+    int m_count = 0;
+};
+
 // Prepares the table (the first combination does so when it is not
 // prepared); kULMOK.
 ULMStatus InitializeMultipleEventDatabase();

@@ -13,6 +13,7 @@
 #include "foundation/message_log.h"
 #include "buffers/depth_buffer_internal.h"
 #include "buffers/image_buffer_internal.h"
+#include "context/render_context.h"
 #include "geometry/transform_3d.h"
 #include "perspective/frame_pixels.h"
 #include "volume/volume_internal.h"
@@ -95,7 +96,7 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     mDepthBuf[1] = inDepthBuf1;
     mContext.reset();
     if (inVolume == nullptr || inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
-    mContext.reset(CloneContext(inContext));
+    mContext.reset(ULMCopyContextForRender(inContext));
     if (mContext == nullptr) return ULMSyncEvent(kULMErrAlloc);
     ULMContext* context = mContext.get();
     mStatus = kULMOK;
@@ -256,6 +257,17 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         DoPostResample(Slot(mFrustNum - 1));
     }
     context->SetImageOutputBuffer(outputSetting);
+    // A frame refused part way writes nothing: the output images and depth
+    // buffers keep what they held. What its mini-frustums still do on the
+    // boards goes only into the driver's own buffers and arrays.
+    if (ULMFailed(mStatus)) {
+        for (const MultiBuf& slot : mBuf) WaitForSlot(slot);
+        for (ULMSyncEvent& event : mDepthBufEvent) {
+            event.Wait(-1);
+            event = ULMSyncEvent(kULMOK);
+        }
+        return Fail(mStatus);
+    }
 
     // A frame in which nothing was warped shows the background, not the
     // arrays as an earlier frame left them.
@@ -315,18 +327,20 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
     slot.mMiniWidth = dimXs;
     slot.mMiniHeight = dimYs;
     const unsigned w = static_cast<unsigned>(dimXs) + 2, h = static_cast<unsigned>(dimYs) + 2;
+    // The mini images live where the volume is for this frame: a volume
+    // without a buffer of its own may sit on another board each frame.
+    const ULMLocation board = mVolume->GetBufferLocation();
     ULMImageBuffer* image = slot.mMiniImageBuf.get();
     if (image == nullptr || image->GetWidth() < w || image->GetHeight() < h ||
-        static_cast<int>(image->GetPixelSize()) != mElementSize) {
+        static_cast<int>(image->GetPixelSize()) != mElementSize || image->GetLocation() != board) {
         const unsigned width = std::max({image != nullptr ? image->GetWidth() : 0u, w, 32u});
         const unsigned height = std::max({image != nullptr ? image->GetHeight() : 0u, h, 32u});
         // Its last unload writes into the array about to go.
         WaitForSlot(slot);
         slot.mMiniImageBuf.reset();
         slot.mMiniImageData.reset();
-        slot.mMiniImageBuf.reset(ULMImageBufferInternal::CreateSimple(mVolume->GetBufferLocation(), width, height,
-                                                                      static_cast<unsigned>(mElementSize), 0,
-                                                                      nullptr));
+        slot.mMiniImageBuf.reset(ULMImageBufferInternal::CreateSimple(
+            board, width, height, static_cast<unsigned>(mElementSize), 0, nullptr));
         if (slot.mMiniImageBuf != nullptr)
             slot.mMiniImageData = TryAllocate<uint64_t>((int64_t{width + 1} * (height + 1) + 3) * mElementSize / 64);
         if (slot.mMiniImageData == nullptr) {
@@ -340,14 +354,13 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
     for (int n = 0; n < 2; ++n) {
         if (!mNeedDepth[n]) continue;
         ULMDepthBuffer* depth = slot.mMiniDepthBuf[n].get();
-        if (depth == nullptr || depth->GetWidth() < w || depth->GetHeight() < h) {
+        if (depth == nullptr || depth->GetWidth() < w || depth->GetHeight() < h || depth->GetLocation() != board) {
             const unsigned width = std::max({depth != nullptr ? depth->GetWidth() : 0u, w, 32u});
             const unsigned height = std::max({depth != nullptr ? depth->GetHeight() : 0u, h, 32u});
             WaitForSlot(slot);
             slot.mMiniDepthBuf[n].reset();
             slot.mMiniDepthData[n].reset();
-            const ULMLocation location = mVolume->GetBufferLocation();
-            slot.mMiniDepthBuf[n].reset(ULMDepthBufferInternal::CreateSimple(location, width, height));
+            slot.mMiniDepthBuf[n].reset(ULMDepthBufferInternal::CreateSimple(board, width, height));
             if (slot.mMiniDepthBuf[n] != nullptr)
                 slot.mMiniDepthData[n] = TryAllocate<uint32_t>(int64_t{width + 1} * (height + 1) + 3);
             if (slot.mMiniDepthData[n] == nullptr) {

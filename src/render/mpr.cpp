@@ -12,6 +12,7 @@
 
 #include "board/ulm_all_render_registers.h"
 #include "foundation/field_conversions.h"
+#include "context/render_context.h"
 #include "foundation/shareable.h"
 #include "render/sample_space.h"
 #include "render/volume_render_state.h"
@@ -175,15 +176,16 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderMPR(const ULMContext* inContext, do
         !std::isfinite(inNegativeDistance))
         return ULMSyncEvent(kULMErrArgument);
     if (ioImage == nullptr) return ULMSyncEvent(ULMRefuseForBuffer("the MPR's image buffer", "is not given"));
+    // The MPR's own copy, which takes the slab and the MPR's settings.
+    ReleasablePointer<ULMContext> clone(ULMCopyContextForRender(inContext));
+    if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
     // The chip has four cut planes, and the slab takes one.
-    if (inContext->GetCutPlaneCount() >= std::min(ULMConfiguration::GetMaxCutPlanes(), 4))
+    if (clone->GetCutPlaneCount() >= std::min(ULMConfiguration::GetMaxCutPlanes(), 4))
         return ULMSyncEvent(kULMErrCutplaneOverflow);
     ULMVolumeRenderState& state = ULMRenderStateOf(*this);
     try {
         ULMScopedLock mprLock(state.m_mprLock);
         const bool sums = inMode == kMPRAlpha;
-        ReleasablePointer<ULMContext> clone(CloneContext(inContext));
-        if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
         ULMStatus status =
             PlaceSlab(state.m_mprCutPlane, clone, this, inNegativeDistance, inQuality, sums ? inQuality : 1);
         if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);

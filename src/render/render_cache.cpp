@@ -320,11 +320,18 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
     });
     double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
     inContext->GetReflectionProperties(diffuse, specular, emissive, exponent);
+    // Renders read copies of the lights, made as they start: the maps follow
+    // the lights' values, whichever objects hold them.
     const int count = inContext->GetLightCount();
+    std::vector<double> values;
+    values.reserve(static_cast<size_t>(count) * 4);
+    for (int i = 0; i < count; ++i) {
+        const ULMLight* light = inContext->GetLight(i);
+        const ULMVector3D direction = light->GetDirection();
+        values.insert(values.end(), {direction[0], direction[1], direction[2], light->GetIntensity()});
+    }
     bool same = m_lightMap != nullptr && m_lightMapBoard == m_board->GetID() && exponent == m_exponent &&
-                gULMControl.m_lightMode == m_lightMode && inVolumeToLight == m_lightSpace &&
-                static_cast<int>(m_lights.size()) == count;
-    for (int i = 0; same && i < count; ++i) same = !m_lights[i].IsDifferent(inContext->GetLight(i));
+                gULMControl.m_lightMode == m_lightMode && inVolumeToLight == m_lightSpace && values == m_lights;
     if (same) return kULMOK;
 
     const ULMLightSet lights = LightsInVolumeAxes(inContext, inVolumeToLight);
@@ -345,8 +352,7 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
     if (m_lightMap != nullptr) m_retiredMaps.emplace_back(m_lightMap->Board()->GetLastRenderEvent(), m_lightMap);
     m_lightMap = map;
     m_lightMapBoard = m_board->GetID();
-    m_lights.assign(static_cast<size_t>(count), ULMCachedObject<ULMLight>());
-    for (int i = 0; i < count; ++i) m_lights[i].SetToObject(inContext->GetLight(i));
+    m_lights = std::move(values);
     m_exponent = exponent;
     m_lightMode = gULMControl.m_lightMode;
     m_lightSpace = inVolumeToLight;

@@ -102,7 +102,7 @@ private:
     // renders may still read, each with the render after which none does.
     ULMLightMap* m_lightMap = nullptr;
     int m_lightMapBoard = -1;
-    std::vector<ULMCachedObject<ULMLight>> m_lights;
+    std::vector<double> m_lights;  // world direction and intensity, four per light
     double m_exponent = 0.0;
     ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
     ULMMatrix m_lightSpace;

@@ -2,6 +2,7 @@
 // permutation, trims and the affine map from sample grid to voxels.
 #pragma once
 
+#include <algorithm>
 #include <cstdint>
 
 #include "foundation/transform_register.h"
@@ -110,8 +111,19 @@ public:
     // area; kept on the kULMErrCantSubsample refusal like the frustum.
     ULMImageRange GetBoxFootprint() const { return m_footprint; }
     int GetZSupersample() const { return m_k; }
-    // Distance between two slices in voxels along the principal axis.
-    double GetSampleDistance() const { return 1.0 / m_k; }
+    // Distance between two slices along the principal axis, in voxels of
+    // the volume's finest copy: what opacity is corrected for. A render into
+    // a volume takes each sample alone (1).
+    double GetSampleDistance() const {
+        if (m_renderToVolume != nullptr) return 1.0;
+        return m_voxelSpan[std::min(ULMReadTransformWord(m_transform).select[2], 2)] / m_k;
+    }
+    // How many voxels of the finest copy of the data one voxel of the volume
+    // spans on each of its axes: more than 1 for a coarser copy, whose
+    // samples lie further apart and so must each be more opaque.
+    void SetVoxelSpan(const double (&inSpan)[3]) {
+        for (int a = 0; a < 3; ++a) m_voxelSpan[a] = inSpan[a];
+    }
     uint32_t GetTransform() const { return m_transform; }
     // Unit vector towards the eye in volume axes.
     const double* GetEyeVector() const { return m_eye; }
@@ -147,6 +159,7 @@ private:
     ULMImageRange m_footprint;
     double m_testX = 0.0, m_testY = 0.0;
     int m_k = 1;
+    double m_voxelSpan[3] = {1.0, 1.0, 1.0};
     uint32_t m_transform = kULMIdentityTransform;
     int32_t m_trims[6] = {};  // S23.8 per permuted axis: X min, X max, ...
     // Permuted position and window depth at sample (0, 0, 0), and their

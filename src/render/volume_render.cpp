@@ -11,6 +11,7 @@
 #include "buffers/omni_depth_buffer.h"
 #include "buffers/omni_image_buffer.h"
 #include "context/context_internal.h"
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/locks.h"
@@ -134,7 +135,11 @@ void SetLastVolumeRendered(unsigned long long inId, const ULMContext* inContext,
 ULMSyncEvent ULMVolumeInternal::StartRenderWith(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                                 ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR) {
-    if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    // Everything below reads one state of the context, whatever other
+    // threads do to the application's.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     // Perspective frames are the registered driver's, and MPR slabs are parallel only.
     const bool perspective = IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix());
     if ((perspective && (ioMPR != nullptr || ULMGetPerspectiveFrameDriver() == nullptr)) ||

@@ -1,19 +1,18 @@
-// The mipmap-volume stand-in of volume creation.
+// The mipmap volume's factory of volume creation.
 #include "resample/mipmap_volume_factory.h"
+
+#include "resample/mipmap_volume.h"
 
 namespace ulm3 {
 
 namespace {
 
-// Mipmap volumes are not part of the library yet: volumes stay unwrapped.
-ULMVolume* MakeNoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
-
-[[maybe_unused]] const bool gRegistered = (ULMRegisterMipmapVolumeFactory(MakeNoMipmapVolume), true);
+[[maybe_unused]] const bool gRegistered = (ULMRegisterMipmapVolumeFactory(ULMMipmapVolume::Create), true);
 
 }  // namespace
 
 void SetMipmapVolumeFactory(MipmapVolumeFactory inFactory) {
-    ULMRegisterMipmapVolumeFactory(inFactory != nullptr ? inFactory : MakeNoMipmapVolume);
+    ULMRegisterMipmapVolumeFactory(inFactory != nullptr ? inFactory : ULMMipmapVolume::Create);
 }
 
 }  // namespace ulm3

@@ -1,4 +1,4 @@
-// The mipmap-volume stand-in that volume creation wraps a new volume with,
+// The mipmap volume that volume creation wraps a new volume with,
 // registered with the volume while the library loads.
 #pragma once
 
@@ -10,7 +10,7 @@ namespace ulm3 {
 using MipmapVolumeFactory = ULMMipmapVolumeFactory;
 
 // Puts another factory in place (tests use fakes); null restores the
-// library's own, which makes none.
+// library's own.
 void SetMipmapVolumeFactory(MipmapVolumeFactory inFactory);
 
 }  // namespace ulm3

@@ -10,6 +10,7 @@
 
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_image_buffer.h"
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/field_conversions.h"
 #include "foundation/message_log.h"
@@ -193,7 +194,7 @@ ULMSyncEvent Resample3DImage(const ULMContext* inRealContext, ULMImageBuffer* io
             return event;
         }
     }
-    ReleasablePointer<ULMContext> last(CloneContext(inRealContext));
+    ReleasablePointer<ULMContext> last(ULMCopyContextForRender(inRealContext));
     if (last == nullptr) return ULMSyncEvent(kULMErrAlloc);
     if (PreWeighted(last) != kULMOK) return ULMSyncEvent(kULMErrArgument);
     const ULMSyncEvent event = ULMResample3DImage(last, color[0], color[1], inDestRange, source, sourceRange);
@@ -247,7 +248,7 @@ ULMSyncEvent DoStartRenderAndResize(const ULMEnlargedRender& inRender, ULMLocati
     }
     const ULMImageRange large(size[0], size[1], origin[0], origin[1]);
 
-    ReleasablePointer<ULMContext> enlarged(CloneContext(inContext));
+    ReleasablePointer<ULMContext> enlarged(ULMCopyContextForRender(inContext));
     if (enlarged == nullptr) return ULMSyncEvent(kULMErrAlloc);
     int viewOrigin[2] = {vx, vy}, viewSize[2] = {vw, vh};
     ULMStatus status = MatchPassConvention(enlarged, viewOrigin, viewSize, unscaled, large);

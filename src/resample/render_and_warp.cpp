@@ -4,6 +4,7 @@
 // both are queued, and the board keeps its buffer for them.
 #include "board/kwb_board.h"
 #include "buffers/image_buffer_internal.h"
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
@@ -173,7 +174,9 @@ ULMSyncEvent ULMVolumeInternal::Warp3DImage(const ULMContext* inContext, ULMImag
 
 ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext, ULMImageBuffer* inOutColor0,
                                                      ULMDepthBuffer*, ULMImageBuffer* inOutColor1, ULMDepthBuffer*) {
-    if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     if (CannotWarp(inContext, inOutColor0, inOutColor1)) return ULMSyncEvent(kULMErrCantSubsample);
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, inOutColor0, inOutColor1);
     for (const ULMImageBuffer* image : {inOutColor0, inOutColor1})
@@ -221,7 +224,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext
 
         temporary.Assign(MakeTemporary(board, width, height, inContext->GetBlendMode()));
         if (temporary == nullptr) return ULMSyncEvent(kULMErrAlloc);
-        ReleasablePointer<ULMContext> clone(CloneContext(inContext));
+        ReleasablePointer<ULMContext> clone(ULMCopyContextForRender(inContext));
         if (clone == nullptr) return ULMSyncEvent(kULMErrAlloc);
         if (clone->SetImageOutputBuffer(ULMContext::kImageBuffer0) != kULMOK ||
             clone->SetLastBlendMode(kULMBlendNone) != kULMOK ||

@@ -4,11 +4,13 @@
 // Z, so that each render's slices move along one axis only.
 #include <cmath>
 
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/shareable.h"
 #include "render/light_map_events.h"
 #include "render/volume_render_state.h"
+#include "volume/buffer_lock_pair.h"
 #include "ulm3/classifier.h"
 #include "ulm3/context.h"
 #include "volume/volume_internal.h"
@@ -18,7 +20,10 @@ namespace {
 
 constexpr double kClean = 1e-6;
 
-// Locks a volume that is not locked yet, for the length of the call.
+// Locks a volume without a board buffer for the length of the call. One
+// that has a buffer keeps it as it is: locking it would reload the buffer
+// from host memory and unlocking would free it, and with it whatever a pass
+// or a render into the volume left there.
 class LockAndUnlockVolume {
 public:
     LockAndUnlockVolume() = default;
@@ -29,7 +34,7 @@ public:
         if (m_mustUnlock) m_volume->UnlockVolume(0);
         m_volume = inVolume;
         m_mustUnlock = false;
-        if (inVolume == nullptr || inVolume->IsLocked()) return kULMOK;
+        if (inVolume == nullptr || inVolume->GetBufferID() != kULMNoBuffer) return kULMOK;
         const ULMStatus status = inVolume->LockVolume(inLocation);
         m_mustUnlock = status == kULMOK;
         return status;
@@ -197,7 +202,7 @@ ULMSyncEvent RenderPlanned(ULMVolumeInternal& ioSource, const ULMContext* inCont
     const bool onePass = std::fabs(m[2][dominant]) == 1 &&
                          std::fabs(m[2][0]) + std::fabs(m[2][1]) + std::fabs(m[2][2]) == 1;
 
-    ReleasablePointer<ULMContext> clone(CloneContext(inContext));
+    ReleasablePointer<ULMContext> clone(ULMCopyContextForRender(inContext));
     if (clone.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
     ULMCamera& camera = clone->GetCamera();
     camera.SetViewMatrix(ULMMatrix::Identity());
@@ -257,6 +262,9 @@ ULMStatus ULMVolumeInternal::RenderToVolume(const ULMContext* inContext, ULMVolu
 
 ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                                     RenderToVolumeMode inMode) {
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     if (const ULMStatus refused = CheckContext(inContext, ioOutVolume, inMode); refused != kULMOK)
         return ULMSyncEvent(refused);
     // A mipmap output is written through its level 0, which it is told of
@@ -265,32 +273,40 @@ ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext,
         ioOutVolume->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
         ioOutVolume = ioOutVolume->GetMipmapLevel(0);
     }
-    ULMLocation outLocation = ioOutVolume->GetBufferLocation();
-    if (GetBufferLocation() != kULMNoBufferAttached && outLocation != kULMNoBufferAttached &&
-        GetBufferLocation() != outLocation)
-        return ULMSyncEvent(kULMErrVolume);
     if (!IsObjectType(ioOutVolume, kObjectTypeULMVolumeInternal)) return ULMSyncEvent(kULMErrVolume);
     auto* out = static_cast<ULMVolumeInternal*>(ioOutVolume);
-    // An output the application holds mapped, or otherwise keeps writers
-    // out of, is refused as an update of it would be.
-    if (const ULMStatus writable = out->ProbeWriteAccess(); writable != kULMOK) return ULMSyncEvent(writable);
-    LockAndUnlockVolume sourceLock;
-    ULMStatus status = sourceLock.Assign(this, outLocation == kULMNoBufferAttached ? kULMAnyBoard : outLocation);
-    if (status != kULMOK) return ULMSyncEvent(status);
-    const ULMLocation location = GetBufferLocation();
-    if (outLocation == kULMNoBufferAttached) {
-        if ((status = out->CreateBuffer(location)) != kULMOK) return ULMSyncEvent(status);
-        outLocation = out->GetBufferLocation();
-    }
-    if (location != outLocation) return ULMSyncEvent(kULMErrVolume);
-    SharedAccess access(this);
-    if (access.Status() != kULMOK) return ULMSyncEvent(access.Status());
     ULMLightMapNotices notices;
     ULMSyncEvent event(kULMOK);
     {
-        PreparedRender source(*this, notices);
-        event = source.Status() != kULMOK ? ULMSyncEvent(source.Status())
-                                          : RenderPlanned(*this, inContext, out, inMode, source, notices);
+        // Both buffers are found, made and kept from here until the renders
+        // are queued: another thread's lock, unlock or render to volume
+        // between the same two volumes, either way round, waits.
+        const ULMBufferLockPair bufferHold(*this, out);
+        event = [&] {
+            // An output the application holds mapped, or otherwise keeps
+            // writers out of, is refused as an update of it would be.
+            if (const ULMStatus writable = out->ProbeWriteAccess(); writable != kULMOK)
+                return ULMSyncEvent(writable);
+            ULMLocation outLocation = out->GetBufferLocation();
+            if (GetBufferLocation() != kULMNoBufferAttached && outLocation != kULMNoBufferAttached &&
+                GetBufferLocation() != outLocation)
+                return ULMSyncEvent(kULMErrVolume);
+            LockAndUnlockVolume sourceLock;
+            ULMStatus status =
+                sourceLock.Assign(this, outLocation == kULMNoBufferAttached ? kULMAnyBoard : outLocation);
+            if (status != kULMOK) return ULMSyncEvent(status);
+            const ULMLocation location = GetBufferLocation();
+            if (outLocation == kULMNoBufferAttached) {
+                if ((status = out->CreateBuffer(location)) != kULMOK) return ULMSyncEvent(status);
+                outLocation = out->GetBufferLocation();
+            }
+            if (location != outLocation) return ULMSyncEvent(kULMErrVolume);
+            SharedAccess access(this);
+            if (access.Status() != kULMOK) return ULMSyncEvent(access.Status());
+            PreparedRender source(*this, notices);
+            return source.Status() != kULMOK ? ULMSyncEvent(source.Status())
+                                             : RenderPlanned(*this, inContext, out, inMode, source, notices);
+        }();
     }
     notices.Deliver();
     return event;

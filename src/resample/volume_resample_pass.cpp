@@ -19,6 +19,7 @@
 #include "render/volume_render_access.h"
 #include "tulx7/chip_codes.h"
 #include "ulm3/classifier.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/volume_internal.h"
 #include "volume/volume_upper_layers.h"
 
@@ -371,9 +372,12 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     ULMImagePassValues values;
     if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
 
-    // Held from here: the slabs go back into their buffers first, and that
-    // write-back takes the slab's lock after this one, as updates do.
-    ULMRecursiveLock sourceHold(BufferLock());
+    // Both buffers are held from here until the pass is queued: no other
+    // thread frees or re-addresses either, and a pass the other way round
+    // waits instead of holding the other lock. The slabs go back into their
+    // buffers first, and that write-back takes the slab's lock after these,
+    // as updates do.
+    const ULMBufferLockPair bufferHold(*this, pDestination);
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
     if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);

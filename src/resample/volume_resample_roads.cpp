@@ -10,6 +10,7 @@
 #include "foundation/shareable.h"
 #include "resample/volume_resample_pass.h"
 #include "ulm3/classifier.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/sub_volume.h"
 #include "volume/volume_internal.h"
 
@@ -115,9 +116,6 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     if (const ULMStatus s = CheckRanges(*this, inSourceRange, *pDestination, inDestinationRange, nothing); s != kULMOK)
         return ULMSyncEvent(s);
     if (nothing) return ULMSyncEvent(kULMOK);
-    const ULMLocation sourceLocation = GetBufferLocation();
-    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
-    if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
     // A pass writes slices in pairs: an odd count must end at the volume's
     // end, where the extra slice falls outside it.
     const ULMVolumeRange whole = pDestination->GetRange();
@@ -127,6 +125,14 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     pDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
     if (IsObjectType(pDestination, kObjectTypeULMMipmapVolume) && pDestination->GetMipmapLevel(0) != nullptr)
         pDestination = pDestination->GetMipmapLevel(0);
+    // The source's and the destination's buffers are held through every
+    // pass of the road, before the temporary's: each pass takes them again
+    // beside the temporary, in the same order, and another thread's road
+    // the other way round waits for this one.
+    const ULMBufferLockPair bufferHold(*this, pDestination);
+    const ULMLocation sourceLocation = GetBufferLocation();
+    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
+    if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
     // A destination the application holds mapped, or otherwise keeps
     // writers out of, is refused as an update of it would be.
     if (IsObjectType(pDestination, kObjectTypeULMVolumeInternal))

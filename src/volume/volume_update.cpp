@@ -14,6 +14,7 @@
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/sub_volume.h"
 #include "volume/volume_internal.h"
 
@@ -161,11 +162,8 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
     // Both volumes' buffers are read or written: their locks are taken
     // together, so that two threads copying each into the other cannot wait
     // on each other.
-    const bool plain = IsObjectType(inVolume, kObjectTypeULMVolumeInternal);
-    ULMRecursiveMutex& own = m_boardCopy.Lock();
-    ULMRecursiveMutex& other = plain ? static_cast<const ULMVolumeInternal*>(inVolume)->BoardCopy().Lock() : own;
     return Guarded([&] {
-        std::scoped_lock bufferHold(own, other);
+        const ULMBufferLockPair bufferHold(*this, inVolume);
         const bool reloadsItself = inVolume == this && inSource == kULMUseSource && m_target == kULMBuffer &&
                                    inSourceX == inDestinationRange.XOrigin() &&
                                    inSourceY == inDestinationRange.YOrigin() &&

@@ -3,7 +3,9 @@
 // from inside its box, into square and oblong images.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
 
 #include "foundation/control.h"
 #include "foundation/shareable.h"
@@ -49,7 +51,7 @@ double Distance(double inDepth) {
 
 class PerspectiveTest : public testing::ContextTest {
 protected:
-    PerspectiveTest() : ContextTest(test_support::SimBoards(1)) {}
+    explicit PerspectiveTest(int inBoards = 1) : ContextTest(test_support::SimBoards(inBoards)) {}
     void SetUp() override {
         ContextTest::SetUp();
         // A box of value 200 with a block of 100 in one corner, off-centre in a 32 x 24 x 20 volume.
@@ -332,7 +334,7 @@ TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
 }
 
 // A mini-frustum whose render is refused at submission, or fails on the board: the frame still completes and reports
-// it, and the next frame, from the same slots, is whole again.
+// it, writes nothing into its image, and the next frame, from the same slots, is whole again.
 TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
     ReleasablePointer<ULMVolume> v(
         ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
@@ -348,10 +350,17 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
         else
             tulx7sim::InjectSubmitFailure(TULX7_DR_RENDER, 2, TULX7_DR_STATUS_HW_ERROR);
         ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 48, 48, 32, 4, kRGBA8));
+        const ULMImageRange all(48, 48, 0, 0);
+        ASSERT_EQ(image->Clear(all, 0x5A5A5A5A), kULMOK);
+        const ULMImageRange limits = image->GetOutputLimits();
         const ULMSyncEvent frame = v->StartRender(context, image, nullptr, nullptr, nullptr);
         EXPECT_NE(frame.Status(), kULMInProgress) << onBoard;  // finished, with the failure
         EXPECT_TRUE(ULMFailed(frame.Wait(0))) << onBoard;
-        EXPECT_EQ(image->GetOutputLimits(), ULMImageRange(48, 48, 0, 0)) << onBoard;
+        // A refused frame writes nothing: the image keeps its pixels and its limits.
+        std::vector<uint32_t> pixels(48 * 48);
+        ASSERT_EQ(image->Unload(pixels.data(), all, 0), kULMOK);
+        EXPECT_EQ(std::count(pixels.begin(), pixels.end(), 0x5A5A5A5Au), 48 * 48) << onBoard;
+        EXPECT_EQ(image->GetOutputLimits(), limits) << onBoard;
         EXPECT_EQ(Render(v, 48, 48), whole) << onBoard;
     }
     // The mini buffers go at the frame's end when asked, else with the volume.
@@ -364,6 +373,49 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
     v->UnlockVolume(0);
     v.Assign(nullptr);
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
+}
+
+class PerspectiveTwoBoardsTest : public PerspectiveTest {
+protected:
+    PerspectiveTwoBoardsTest() : PerspectiveTest(2) {}
+};
+
+// A volume without a buffer is placed beside its frame's image, which cannot move: on one board for one frame, on
+// the other for the next. The frame's own temporaries follow it there. Two threads render it, each into images on
+// its own board, and every frame is the one a single frame gives.
+TEST_F(PerspectiveTwoBoardsTest, AVolumeWithoutABufferRendersBesideEachFramesImage) {
+    ReleasablePointer<ULMVolume> v(
+        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(25, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    camera.SetViewport(0, 0, 40, 40);
+    const ULMImageRange all(40, 40, 0, 0);
+    const auto frame = [&](int inBoard, std::vector<uint32_t>& outPixels) {
+        ReleasablePointer<ULMImageBuffer> image(
+            ULMImageBuffer::Create(ULMLocation(kULMBoard0 + inBoard), 40, 40, 32, 4, kRGBA8));
+        outPixels.assign(40 * 40, 0);
+        ULMStatus status = image->Clear(all, 0x11223344);
+        if (status == kULMOK) status = v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1);
+        return status != kULMOK ? status : image->Unload(outPixels.data(), all, 0);
+    };
+    std::vector<uint32_t> single[2];
+    for (int board : {0, 1, 0}) ASSERT_EQ(frame(board, single[board]), kULMOK) << board;
+    EXPECT_EQ(single[0], single[1]);
+    EXPECT_GT(std::count_if(single[0].begin(), single[0].end(), [](uint32_t p) { return p != 0x11223344u; }), 100);
+    constexpr int kFrames = 12;
+    int wrong[2] = {0, 0};
+    const auto frames = [&](int inBoard) {
+        std::vector<uint32_t> got;
+        for (int i = 0; i < kFrames; ++i) wrong[inBoard] += frame(inBoard, got) != kULMOK || got != single[0];
+    };
+    std::thread other(frames, 1);
+    frames(0);
+    other.join();
+    EXPECT_EQ(wrong[0], 0);
+    EXPECT_EQ(wrong[1], 0);
+    EXPECT_EQ(v->GetBufferLocation(), kULMNoBufferAttached) << "each frame let the volume go again";
 }
 
 // A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "multiboard/multiboard_volume_factory.h"
+#include "resample/mipmap_volume.h"
 #include "resample/mipmap_volume_factory.h"
 #include "volume_fixture.h"
 
@@ -182,6 +183,47 @@ TEST_F(VolumeCreationTest, ConfigurationWrapsVolumesInMipmapAndMultiboardVolumes
     Held<ULMVolume> plain(ULMVolume::Create(8, ULMVolumeRange(256, 256, 1, 0, 0, 0), 0, nullptr, nullptr));
     EXPECT_EQ(Nesting(plain), "p");
     plain.Assign(nullptr);
+    EXPECT_EQ(LiveObjects(), before);
+}
+
+// With the library's own wrapper: a volume with a side of 256 or more comes
+// as a mipmap volume whose level 0 is the plain volume, held by the wrapper
+// alone, in either nesting order while no multiboard volume is made; every
+// object goes with the application's release.
+TEST_F(VolumeCreationTest, LargeVolumesComeAsMipmapVolumesOverThePlainVolume) {
+    std::vector<uint8_t> voxels(size_t(256) * 3 * 2);
+    const ULMFieldDescriptor f8(0, 8, kULMUnsignedFraction);
+    PitchedSource* source = new PitchedSource(8, ULMVolumeRange(3, 256, 2, 0, 0, 0), voxels);
+    source->AddRef();
+    Held<PitchedSource> holdSource(source);
+    const int before = LiveObjects();
+    const struct {
+        std::function<ULMVolume*()> create;
+        bool wrapped;
+    } cases[] = {
+        {[&] { return ULMVolume::Create(1u, voxels.data(), 256, 3, 2, ULMVolume::kSliced); }, true},
+        {[&] { return ULMVolume::Create(8, 255, 255, 255, 1, &f8, nullptr); }, false},
+        {[&] { return ULMVolume::Create(8, ULMVolumeRange(2, 3, 256, 0, 0, -100), 1, &f8, nullptr); }, true},
+        {[&] { return ULMVolume::CreateFromSource(source); }, true},
+    };
+    for (bool multiboardInside : {true, false}) {
+        gULMControl.m_MipmapMultiboard = multiboardInside;
+        for (const auto& c : cases) {
+            Held<ULMVolume> v(c.create());
+            ASSERT_NE(v, nullptr);
+            EXPECT_EQ(v->RefCount(), 1);
+            EXPECT_EQ(IsObjectType(v, kObjectTypeULMMipmapVolume), c.wrapped) << &c - cases;
+            ULMVolume* level0 = v->GetMipmapLevel(0);
+            EXPECT_EQ(level0 != nullptr, c.wrapped);
+            if (level0 == nullptr) continue;
+            EXPECT_TRUE(IsObjectType(level0, kObjectTypeULMVolumeInternal));
+            EXPECT_EQ(level0->RefCount(), 1) << "the wrapper holds level 0 alone";
+            EXPECT_EQ(v->GetRange(), level0->GetRange());
+            EXPECT_EQ(v->GetFormat(), level0->GetFormat());
+            EXPECT_EQ(v->GetFieldDescriptor(kULMField0), level0->GetFieldDescriptor(kULMField0));
+            EXPECT_EQ(static_cast<ULMMipmapVolume*>(v.GetPointer())->GetMultiboardMode(), 0);
+        }
+    }
     EXPECT_EQ(LiveObjects(), before);
 }
 

@@ -346,17 +346,7 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
 
 bool Kernel::VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft) {
     TabledRow row;
-    uint64_t x[4], y[4];
-    for (int c = 0; c < 4; ++c) {
-        x[c] = static_cast<uint64_t>(corners.x[c]);
-        y[c] = static_cast<uint64_t>(corners.y[c]);
-    }
-    if (!PlaceSamples(m_setup, Depth(slice), x, y, row)) return false;
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    row.rows = tile.height;
-    row.rowDx = static_cast<uint64_t>(slice.xy);
-    row.rowDy = static_cast<uint64_t>(slice.yy);
+    if (!PlaceTile(m_setup, slice, corners, tile.height, row)) return false;
     anyLeft = RunTabled(slice, row, m_rays.data(), tile.width);
     return true;
 }

@@ -228,17 +228,7 @@ bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, u
 
 bool LitRows::ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft) {
     LitRow& row = m_row;
-    uint64_t x[4], y[4];
-    for (int c = 0; c < 4; ++c) {
-        x[c] = static_cast<uint64_t>(corners.x[c]);
-        y[c] = static_cast<uint64_t>(corners.y[c]);
-    }
-    if (!PlaceSamples(m_setup, Depth(slice), x, y, row)) return false;
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    row.rows = m_tile.height;
-    row.rowDx = static_cast<uint64_t>(slice.xy);
-    row.rowDy = static_cast<uint64_t>(slice.yy);
+    if (!PlaceTile(m_setup, slice, corners, m_tile.height, row)) return false;
     anyLeft = RunLanes(row, rays, m_tile.width);
     return true;
 }

@@ -172,6 +172,21 @@ bool PlaceSamples(const Setup& s, int64_t qz, const uint64_t (&x)[4], const uint
     return true;
 }
 
+bool PlaceTile(const Setup& s, const Slice& slice, const TileCorners& corners, uint32_t height, RowVoxels& row) {
+    uint64_t x[4], y[4];
+    for (int c = 0; c < 4; ++c) {
+        x[c] = static_cast<uint64_t>(corners.x[c]);
+        y[c] = static_cast<uint64_t>(corners.y[c]);
+    }
+    if (!PlaceSamples(s, s.negate[2] ? -slice.z256 - 256 : slice.z256, x, y, row)) return false;
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    row.rows = height;
+    row.rowDx = static_cast<uint64_t>(slice.xy);
+    row.rowDy = static_cast<uint64_t>(slice.yy);
+    return true;
+}
+
 RowOutcome TabledRowAvx2(const TabledRow& row, Ray* ray, uint32_t width) {
     switch (row.bytes) {
         case 1: return OfMode<TabledLanes<1>::OfMode>(row.mode, row, ray, width);

@@ -74,6 +74,9 @@ bool PlaceRow(const Setup& setup, int64_t qz, uint64_t x, uint64_t y, uint64_t d
 // those of the four samples given (a row's ends, a tile's corners); the
 // steps are the caller's.
 bool PlaceSamples(const Setup& setup, int64_t qz, const uint64_t (&x)[4], const uint64_t (&y)[4], RowVoxels& row);
+// Places the rows of a tile (`height` of them) on a slice, from its four
+// corner samples.
+bool PlaceTile(const Setup& setup, const Slice& slice, const TileCorners& corners, uint32_t height, RowVoxels& row);
 
 // An interior row of a plain render whose one unsigned field is looked up in
 // a 256-entry table: every sample reads its eight neighbours from storage,

@@ -235,21 +235,24 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
     if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
         const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
         if (interior || !m_vector) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
-        // The interior samples of a row are consecutive: groups of eight
-        // with both ends inside run as vectors, the rest checked.
-        for (uint32_t i = 0; i < width;) {
-            auto inside = [&](uint32_t k) {
-                const uint32_t last = std::min(width, k + 8) - 1;
-                return Interior(slice, xRaw + Wide{k} * slice.xx, yRaw + Wide{k} * slice.yx) &&
-                       Interior(slice, xRaw + Wide{last} * slice.xx, yRaw + Wide{last} * slice.yx);
-            };
-            const bool run = inside(i);
-            uint32_t end = std::min(width, i + 8);
-            while (end < width && inside(end) == run) end = std::min(width, end + 8);
+        // The interior samples of a row are consecutive: they run as
+        // vectors, those before and after them checked.
+        // Between two positions that fit in 64 bits they step there exactly.
+        const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
+        const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+        auto inside = [&](uint32_t k) {
+            return Interior(slice, static_cast<int64_t>(x + k * dx) >> 32, static_cast<int64_t>(y + k * dy) >> 32);
+        };
+        uint32_t begin = 0, end = width;
+        while (begin < width && !inside(begin)) ++begin;
+        while (end > begin && !inside(end - 1)) --end;
+        const uint32_t bounds[4] = {0, begin, end, width};
+        for (int part = 0; part < 3; ++part) {
+            const uint32_t i = bounds[part], count = bounds[part + 1] - i;
+            if (count == 0) continue;
             anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, x0 + i, ys,
-                                      end - i, !run) ||
+                                      count, part != 1) ||
                       anyLeft;
-            i = end;
         }
         return anyLeft;
     }
@@ -329,7 +332,13 @@ bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
     const Setup& s = m_setup;
     const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
     if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return false;
-    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    return Interior(slice, static_cast<int64_t>(x256), static_cast<int64_t>(y256));
+}
+
+bool Kernel::Interior(const Slice& slice, int64_t x256, int64_t y256) const {
+    const Setup& s = m_setup;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return false;
+    const int64_t permuted[3] = {x256, y256, slice.z256};
     int64_t base[3];
     for (int a = 0; a < 3; ++a) base[s.select[a]] = (s.negate[a] ? -permuted[a] - 256 : permuted[a]) >> 8;
     return s.voxels.Contains(base[0], base[1], base[2]) && s.voxels.Contains(base[0] + 1, base[1] + 1, base[2] + 1);

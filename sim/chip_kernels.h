@@ -85,6 +85,8 @@ private:
     // Whether a plain sample at raw positions (xRaw, yRaw) of `slice` passes
     // its trims and reads all eight neighbours straight from storage.
     bool Interior(const Slice& slice, Wide xRaw, Wide yRaw) const;
+    // The same at a position's floors in 1/256 voxel.
+    bool Interior(const Slice& slice, int64_t x256, int64_t y256) const;
     // A row of `width` plain samples whose positions fit in 64 bits at
     // both ends, and so everywhere between: they step in 64 bits, wrapping
     // sums being exact there. Unless `checked`, both ends are interior, and

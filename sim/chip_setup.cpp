@@ -489,7 +489,8 @@ void ChoosePlainPath(Setup& s) {
     s.voxels = s.volume.Direct();
     s.quietReads = s.voxels.valid;
     for (int a = 0; a < 3; ++a)
-        s.quietReads = s.quietReads && s.voxels.low[a] == s.volume.RangeMin(a) && s.voxels.high[a] == s.volume.RangeMax(a);
+        s.quietReads =
+            s.quietReads && s.voxels.low[a] == s.volume.RangeMin(a) && s.voxels.high[a] == s.volume.RangeMax(a);
     s.plain = s.routed && s.voxels.valid && !s.anyNearest && !s.volumeOutput && !s.cropOn && !s.anyCut &&
               !s.depthUsed && !s.filter.Any() && !s.spaceLeaping && !s.gradient && !s.alphaCorrection &&
               s.diffuse == 0.0f && s.specular == 0.0f && !s.outputGradient && !s.outputMagnitude;

@@ -77,7 +77,8 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 }  // namespace
 
 Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
-    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)), m_light(LightFor(setup)), m_lanes(setup.gradientCache) {
+    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)), m_light(LightFor(setup)),
+      m_lanes(setup.gradientCache) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
     if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
     // One unsigned field of one-byte voxels, interpolated and looked up
@@ -168,7 +169,8 @@ bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
     const Setup& s = m_setup;
     const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
     const DirectBox& box = s.voxels;
-    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) return false;
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1))
+        return false;
     // Straight from storage nothing is counted, the nearest reads of
     // unneeded fields included.
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};

@@ -45,8 +45,8 @@ CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)
 #pragma GCC unroll 4
     for (int c = 0; c < 8; c += 2) VoxelPair<1>(row.first + row.corner[c], g.voxel, row.decode, v[c], v[c + 1]);
     const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, g.f), 8), g.live);
-    const __m256i past =
-        _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), _mm256_set1_epi32(static_cast<int>(row.valid)));
+    const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
+    const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
     unbound += static_cast<uint64_t>(
         __builtin_popcount(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, g.live)))));
     alignas(32) int32_t entry[8];
@@ -169,7 +169,8 @@ CHIP_AVX2 __m256i Face(const __m256 (&d)[3], __m256& read, __m256& dominant, __m
     const __m256 along = _mm256_blendv_ps(_mm256_blendv_ps(d[1], d[0], isX), d[2], over);
     const __m256i axis = _mm256_blendv_epi8(_mm256_and_si256(_mm256_castps_si256(over0), _mm256_set1_epi32(1)),
                                             _mm256_set1_epi32(2), _mm256_castps_si256(over));
-    const __m256i negative = _mm256_srli_epi32(_mm256_castps_si256(_mm256_cmp_ps(along, _mm256_setzero_ps(), _CMP_LT_OQ)), 31);
+    const __m256 below = _mm256_cmp_ps(along, _mm256_setzero_ps(), _CMP_LT_OQ);
+    const __m256i negative = _mm256_srli_epi32(_mm256_castps_si256(below), 31);
     other[0] = _mm256_blendv_ps(d[0], d[1], isX);
     other[1] = _mm256_blendv_ps(d[2], d[1], over);
     return _mm256_add_epi32(_mm256_slli_epi32(axis, 1), negative);
@@ -256,7 +257,8 @@ CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const __m256 (
         __m256 m[3];
         MapLanes(row.specularMap, row.specularValid, direction, read, m, unbound);
         for (int k = 0; k < 3; ++k)
-            spec[k] = _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(row.specular), m[k]), _mm256_set1_ps(row.specularColour[k]));
+            spec[k] = _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(row.specular), m[k]),
+                                    _mm256_set1_ps(row.specularColour[k]));
     }
     const __m256 alpha = colour[3];
     for (int k = 0; k < 3; ++k) {
@@ -298,9 +300,10 @@ struct LitLanes {
             const __m256 lit = _mm256_and_ps(NormalLanes(row, gradient, normal, facing), _mm256_castsi256_ps(g.live));
             LightLanes(row, colour, normal, lit, facing, outcome.unboundReads);
             __m256i blend = g.live;
-            if (row.leaping)
-                blend = _mm256_andnot_si256(
-                    _mm256_castps_si256(_mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ)), blend);
+            if (row.leaping) {
+                const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
+                blend = _mm256_andnot_si256(_mm256_castps_si256(empty), blend);
+            }
             const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
             outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
             if (blendMask != 0) BlendIntoRays<Mode>(ray + i, n, blendMask, blend, colour);
@@ -310,6 +313,8 @@ struct LitLanes {
 
 }  // namespace
 
-RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width) { return OfMode<LitLanes>(row.mode, row, ray, width); }
+RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width) {
+    return OfMode<LitLanes>(row.mode, row, ray, width);
+}
 
 }  // namespace tulx7sim::chip

@@ -79,7 +79,8 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         const __m256i alongX = _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_srai_epi32(qx, 8), firstX), strideX);
         const __m256i alongY = _mm256_mullo_epi32(_mm256_sub_epi32(_mm256_srai_epi32(qy, 8), firstY), strideY);
         alignas(32) int32_t offset[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(offset), _mm256_and_si256(_mm256_add_epi32(alongX, alongY), liveInt));
+        const __m256i offsets = _mm256_and_si256(_mm256_add_epi32(alongX, alongY), liveInt);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
         if (row.ahead != 0) {
             // Fetched while this slice computes, so the next finds them in
             // cache; the addresses are only hints.

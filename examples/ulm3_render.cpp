@@ -6,7 +6,10 @@
 // from the viewer; --base-plane renders a base plane and warps it into the
 // picture through a graphics context, as a drawing program would. A view the
 // chip cannot subsample is rendered larger and shrunk on the board
-// (ResizeImage).
+// (ResizeImage). --multiboard bands puts the volume on every board and
+// renders the picture in horizontal bands, one per board; --multiboard
+// bricks cuts the volume into one brick per board, renders each on its
+// board and composites the partial pictures.
 #include <algorithm>
 #include <bit>
 #include <cerrno>
@@ -37,14 +40,16 @@ const char* const kProgram = "ulm3_render";
 const char* const kUsage =
     "usage: ulm3_render IN.vox OUT.png [--size N] [--turn X Y] [--shade] [--base-plane]\n"
     "                   [--window LO HI] [--opacity A] [--frame data|box] [--repeat N]\n"
-    "                   [--perspective DEGREES]\n"
+    "                   [--perspective DEGREES] [--multiboard bands|bricks]\n"
     "  --size: picture width and height, 16..4096 pixels (256)\n"
     "  --turn: degrees about x, after those about y (30 40)\n"
     "  --window: voxel values where the grey and opacity ramps start and end (default: from the data)\n"
     "  --opacity: the opacity the ramp reaches, above 0 and at most 1 (0.25)\n"
     "  --frame: fit the frame to the voxels above the window (data, the default) or to the volume's box\n"
     "  --repeat: render N more frames and print their median time, N 1..100000\n"
-    "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n";
+    "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n"
+    "  --multiboard: bands: the volume on every board, the picture in one band per board;\n"
+    "                bricks: the volume cut into one brick per board, each rendered on its board\n";
 
 struct Options {
     const char* input = nullptr;
@@ -59,6 +64,8 @@ struct Options {
     bool frameBox = false;
     int repeat = 0;
     double perspective = 0.0;  // field of view; 0 for the orthographic camera
+    bool bands = false;        // the volume on every board, the picture in bands
+    bool bricks = false;       // one brick of the volume on every board
 };
 
 // Nothing when the options can be run; else the exit status, after the
@@ -97,6 +104,12 @@ std::optional<int> ParseOptions(int argc, char** argv, Options& out) {
         {"--perspective", 1, "a field of view from 1 to 120 degrees",
          [&](char* const* v) {
              return ParseReal(v[0], out.perspective) && out.perspective >= 1.0 && out.perspective <= 120.0;
+         }},
+        {"--multiboard", 1, "bands or bricks",
+         [&](char* const* v) {
+             out.bands = std::string(v[0]) == "bands";
+             out.bricks = std::string(v[0]) == "bricks";
+             return out.bands || out.bricks;
          }},
         {"--shade", 0, "", [&](char* const*) { return out.shade = true; }},
         {"--base-plane", 0, "", [&](char* const*) { return out.basePlane = true; }},
@@ -163,6 +176,9 @@ struct Scene {
     ULMLookupTable* table = nullptr;
     ULMContext* context = nullptr;
     ULMImageBuffer* image = nullptr;  // the direct road's on-board picture
+    // Board 0; in bands over the boards; or for bricks the one image that
+    // each render composites on the board of the brick nearest the viewer.
+    ULMLocation imageAt = kULMBoard0;
     bool basePlane = false;
 
     Scene() = default;
@@ -185,7 +201,7 @@ ULMStatus RenderFrame(unsigned inSize, Scene& ioScene, std::vector<uint32_t>& ou
         if (ioScene.image == nullptr) {
             const ULMFieldDescriptor rgba8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
                                                  {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
-            ioScene.image = ULMImageBuffer::Create(kULMBoard0, inSize, inSize, 32, 4, rgba8);
+            ioScene.image = ULMImageBuffer::Create(ioScene.imageAt, inSize, inSize, 32, 4, rgba8);
             if (ioScene.image == nullptr) return kULMErrAlloc;
         }
         ULMStatus status = kULMErrCantSubsample;
@@ -230,24 +246,46 @@ int OpenVolume(const Options& inOptions, Scene& outScene) {
     unsigned ny = 0;
     unsigned nz = 0;
     ULMConfiguration::GetMaxLockedSize(static_cast<unsigned>(outScene.volume->GetVoxelSize()), nx, ny, nz);
-    // The volume goes onto board 0, where the picture is made.
-    const uint64_t memory = ULMConfiguration::GetAvailableMemory(0);
+    // The volume goes onto board 0, where the picture is made, or in bands
+    // onto every board; bricks are only parts of it, which the lock checks.
+    const int boards = inOptions.bricks ? 0 : inOptions.bands ? ULMConfiguration::GetNumberOfBoards() : 1;
     const auto sx = static_cast<unsigned>(range.XSize());
     const auto sy = static_cast<unsigned>(range.YSize());
     const auto sz = static_cast<unsigned>(range.ZSize());
-    if (bytes > memory || sx > nx || sy > ny || sz > nz) {
+    for (int board = 0; board < boards; ++board) {
+        const uint64_t memory = ULMConfiguration::GetAvailableMemory(board);
+        if (bytes <= memory && sx <= nx && sy <= ny && sz <= nz) continue;
         const std::string size = std::to_string(sx) + " x " + std::to_string(sy) + " x " + std::to_string(sz);
         const std::string limit = std::to_string(nx) + " x " + std::to_string(ny) + " x " + std::to_string(nz);
         return Fail(input + ": " + size + " voxels of " + std::to_string(outScene.volume->GetVoxelSize()) +
-                    " bits (" + std::to_string(bytes >> 20) + " MiB) do not fit board 0 (" +
-                    std::to_string(memory >> 20) + " MiB, at most " + limit + ")");
+                    " bits (" + std::to_string(bytes >> 20) + " MiB) do not fit board " + std::to_string(board) +
+                    " (" + std::to_string(memory >> 20) + " MiB, at most " + limit + ")");
     }
     // Locked where the picture is: a volume loaded for each render could
     // move to another board between frames, away from the picture.
     const ULMStatus status = outScene.volume->LockVolume(kULMBoard0);
+    const std::string where = inOptions.bands || inOptions.bricks ? "the boards" : "board 0";
     if (status == kULMErrRead) return Fail(input + ": the file ends before its voxels do: " + Describe(status));
-    if (status != kULMOK) return Fail(input + ": the volume cannot be loaded onto board 0: " + Describe(status));
+    if (status != kULMOK) return Fail(input + ": the volume cannot be loaded onto " + where + ": " + Describe(status));
+    if (!inOptions.bands && !inOptions.bricks) return 0;
+    const ULMLocation at = outScene.volume->GetBufferLocation();
+    if (at == kULMMultiBoardMode1 || at == kULMMultiBoardMode2) {
+        outScene.imageAt = at;
+        std::printf("the picture in %d %s, one per board\n", ULMConfiguration::GetNumberOfBoards(),
+                    at == kULMMultiBoardMode1 ? "bands" : "bricks");
+    } else {
+        std::printf("one board: the picture in one piece\n");
+    }
     return 0;
+}
+
+// Every volume made from here on lies on every board, and its pictures in
+// one band per board (mode 1), or is cut into one brick per board (mode 2).
+void SpreadEveryVolume(int inMode) {
+    ULMSetParameter("MultiboardRenderMode", static_cast<uint64_t>(inMode));
+    ULMSetParameter("MultiboardMinVolumeSize", 2);
+    ULMSetParameter("MultiboardForceNumberOfVolumes", 0);
+    ULMSetParameter("MultiboardRenderEnable", 1);
 }
 
 // The classifier's table and context for the reading: a 256-entry table in
@@ -348,6 +386,7 @@ ULMStatus TimeFrames(const Options& inOptions, Scene& ioScene, std::vector<uint3
 
 int Run(Options& ioOptions, PngOutput& ioOutput) {
     Scene scene;
+    if (ioOptions.bands || ioOptions.bricks) SpreadEveryVolume(ioOptions.bands ? 1 : 2);
     int failed = OpenVolume(ioOptions, scene);
     if (failed == 0) failed = Classify(ioOptions, scene);
     if (failed != 0) return failed;

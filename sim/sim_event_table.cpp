@@ -18,10 +18,10 @@ bool SimEventTable::Complete(uint32_t id) const {
     return id <= m_lastIssued && m_incomplete.count(id) == 0;
 }
 
-bool SimEventTable::DependencyMet(uint32_t id) const {
-    if (NoEvent(id)) return true;
-    return m_incomplete.empty() || *m_incomplete.begin() > id;
-}
+// X alone: the jobs issued before X on other boards, or in other queues,
+// are not waited for. The earlier jobs of the waiting job's own queue have
+// finished anyway, since a queue starts only its front job.
+bool SimEventTable::DependencyMet(uint32_t id) const { return Complete(id); }
 
 bool SimEventTable::Issue(const std::shared_ptr<Job>& job, int count) {
     if (m_lastIssued >= TULX7_DR_NO_EVENT - 1 - static_cast<uint32_t>(count)) return false;

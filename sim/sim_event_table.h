@@ -18,8 +18,9 @@ public:
     // 0 and the "no event" id are known and complete.
     bool Known(uint32_t id) const;
     bool Complete(uint32_t id) const;
-    // The dependency rule: a job that names event X starts once every event
-    // issued up to X has finished, on every board.
+    // The dependency rule: a job that names event X starts once X has
+    // finished (and, as its queue runs in order, every job queued before it
+    // there).
     bool DependencyMet(uint32_t id) const;
 
     // Gives `job` `count` new ids, open until Finish; false when the counter

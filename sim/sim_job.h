@@ -20,7 +20,7 @@ struct Job {
     int queueTag = 0;  // the driver queue it stands for: DMA in, DMA out, render
     uint32_t client = 0;
     std::vector<uint32_t> ids;           // completed together
-    std::vector<uint32_t> dependencies;  // starts when every id up to each has finished
+    std::vector<uint32_t> dependencies;  // starts when each has finished
     // The work itself, run on the board's worker thread without the driver
     // lock; returns a driver status and adds the bytes it moved.
     std::function<int32_t(uint64_t& bytesMoved)> run;

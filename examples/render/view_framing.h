@@ -18,8 +18,8 @@ void FrameVolume(const ulm3::ULMVolume& inVolume, const ulm3::ULMVolumeRange& in
                  ulm3::ULMMatrix& outModel, ulm3::ULMMatrix& outProjection);
 
 // The same turn seen through a perspective camera of inFieldOfView degrees
-// (vertically), the eye on the view axis just far enough for the box to fill
-// the frame.
+// (vertically), the eye on the view axis just far enough for the box's
+// corners to lie inside the frame with kFrameMargin to spare.
 void FrameVolumePerspective(const ulm3::ULMVolume& inVolume, const ulm3::ULMVolumeRange& inBox, double inTurnX,
                             double inTurnY, double inFieldOfView, ulm3::ULMMatrix& outModel,
                             ulm3::ULMMatrix& outProjection);

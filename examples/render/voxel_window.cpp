@@ -144,13 +144,19 @@ ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inLevel) 
 
 ULMStatus FillTable(const VoxelWindow& inWindow, int inBits, double inOpacity, ULMLookupTable& ioTable) {
     const unsigned entries = ioTable.GetSize();
-    const double highest = static_cast<double>((1u << inBits) - 1);
-    const double width = static_cast<double>(inWindow.hi) - static_cast<double>(inWindow.lo);
+    const int indexBits = std::bit_width(entries - 1);
+    // The entry the classifier reads a value through: a field wider than the
+    // index by its top bits, a narrower one at its place on the widened scale.
+    const auto entryOf = [&](double inValue) {
+        if (inBits > indexBits) return std::floor(inValue / static_cast<double>(1u << (inBits - indexBits)));
+        return inValue * (entries - 1) / static_cast<double>((1u << inBits) - 1);
+    };
+    // Ramps between the entries that the window's ends read, so that a voxel
+    // at lo gets exactly 0 and one at hi exactly the top.
+    const double lo = entryOf(inWindow.lo), hi = entryOf(inWindow.hi);
     std::vector<ULMRGBAFloat> colors(entries);
     for (unsigned e = 0; e < entries; ++e) {
-        // The value the entry stands for, in the voxels' own units.
-        const double value = highest * e / (entries - 1);
-        const double t = width > 0.0 ? std::clamp((value - inWindow.lo) / width, 0.0, 1.0) : 0.0;
+        const double t = hi > lo ? std::clamp((e - lo) / (hi - lo), 0.0, 1.0) : e >= hi ? 1.0 : 0.0;
         const auto grey = static_cast<float>(t);
         colors[e] = ULMRGBAFloat(grey, grey, grey, static_cast<float>(t * inOpacity));
     }

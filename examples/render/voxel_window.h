@@ -56,7 +56,8 @@ ulm3::ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inL
 
 // Entry e of the table stands for the values the classifier reads as e when
 // the field is inBits wide: grey rises from 0 to 1 over the window, opacity
-// from 0 to inOpacity.
+// from 0 to inOpacity, exactly 0 in the entry a voxel at lo reads and
+// exactly 1 in the one a voxel at hi reads.
 ulm3::ULMStatus FillTable(const VoxelWindow& inWindow, int inBits, double inOpacity, ulm3::ULMLookupTable& ioTable);
 
 }  // namespace ulm3_render

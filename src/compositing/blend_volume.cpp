@@ -118,10 +118,13 @@ ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image
     // viewport reaches one pixel past the clip on every side so that the
     // footprint's rounding at the viewport edge cannot drop the clip's edge
     // pixels; rendering only the volume's area keeps the margin unwritten,
-    // since the chip writes every pixel of its frustum.
+    // since the chip writes every pixel of its frustum. The viewport's edges
+    // are the centres of its outer pixels, voxels -1 and w: an edge-to-edge
+    // fit would stretch the voxels by (w + 2) / (w + 1) and, from a few
+    // hundred pixels on, move the last column past the volume's box.
     const double w = m_clip.XSize(), h = m_clip.YSize();
     ULMCamera& camera = context->GetCamera();
-    camera.SetProjectionMatrix(ULMMatrix::Ortho(-1.5, w + 0.5, -1.5, h + 0.5, -1.0, n));
+    camera.SetProjectionMatrix(ULMMatrix::Ortho(-1.0, w, -1.0, h, -1.0, n));
     camera.SetViewMatrix(ULMMatrix());
     camera.SetModelMatrix(ULMMatrix::Scale(1, 1, -1));
     camera.SetViewport(m_clip.XOrigin() - 1, m_clip.YOrigin() - 1, m_clip.XSize() + 2, m_clip.YSize() + 2);

@@ -27,36 +27,9 @@ uint64_t ApplyFieldDescriptor(const ULMFieldDescriptor& inField, int inElementSi
     return static_cast<uint64_t>(top * value + 0.5) << position;
 }
 
-uint64_t GenerateBackgroundColor(const ULMContext* inContext, const ULMImageBuffer* inImage0,
-                                 const ULMImageBuffer* inImage1, const ULMFieldDescriptor* inFields,
-                                 int inElementSize) {
-    double c0[4] = {0, 0, 0, 0}, c1[4] = {0, 0, 0, 0};
-    if (inImage0 != nullptr) inImage0->GetBorderValue(c0[0], c0[1], c0[2], c0[3]);
-    if (inImage1 != nullptr) inImage1->GetBorderValue(c1[0], c1[1], c1[2], c1[3]);
-    // Modes 4 and 5 weigh by image 0's alpha from before the blend.
-    const double a0 = c0[3], a1 = c1[3];
-    switch (inContext->GetLastBlendMode()) {
-        case 1: std::copy(c1, c1 + 4, c0); break;
-        case 2:
-            for (int i = 0; i < 3; ++i) c0[i] = (1 - a1) * c0[i] + a1 * c1[i];
-            c0[3] = (1 - a1) * a0 + a1;
-            break;
-        case 3:
-            for (int i = 0; i < 3; ++i) c0[i] = (1 - a1) * c0[i] + c1[i];
-            c0[3] = (1 - a1) * a0 + a1;
-            break;
-        case 4:
-            for (int i = 0; i < 3; ++i) c0[i] = c0[i] + (1 - a0) * c1[i] * a1;
-            c0[3] = a0 + (1 - a0) * a1;
-            break;
-        case 5:
-            for (int i = 0; i < 3; ++i) c0[i] = c0[i] + (1 - a0) * c1[i];
-            c0[3] = a0 + (1 - a0) * a1;
-            break;
-        default: break;
-    }
+uint64_t ColourPixel(const double inColour[4], const ULMFieldDescriptor* inFields, int inElementSize) {
     uint64_t pixel = 0;
-    for (int i = 0; i < 4; ++i) pixel |= ApplyFieldDescriptor(inFields[i], inElementSize, c0[i]);
+    for (int i = 0; i < 4; ++i) pixel |= ApplyFieldDescriptor(inFields[i], inElementSize, inColour[i]);
     return pixel;
 }
 

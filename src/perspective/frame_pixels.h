@@ -16,11 +16,8 @@ namespace ulm3 {
 // integer field of 4 to 16 bits.
 uint64_t ApplyFieldDescriptor(const ULMFieldDescriptor& inField, int inElementSize, double inValue);
 
-// The colour the frame starts from: image 0's border blended with image 1's
-// by the context's last blend mode (either missing reads as 0), in inFields.
-uint64_t GenerateBackgroundColor(const ULMContext* inContext, const ULMImageBuffer* inImage0,
-                                 const ULMImageBuffer* inImage1, const ULMFieldDescriptor* inFields,
-                                 int inElementSize);
+// A colour (red, green, blue, alpha) as one pixel in inFields.
+uint64_t ColourPixel(const double inColour[4], const ULMFieldDescriptor* inFields, int inElementSize);
 
 // The host warp writes four 8-bit channels at bits 0, 8, 16, 24 of a 32-bit
 // pixel, or four 12-bit channels at 0, 12, 24, 36 of a 64-bit one: an output

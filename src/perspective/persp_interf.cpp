@@ -238,8 +238,12 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         if (ULMFailed(mDepthBufEvent[n].Status())) return Fail(mDepthBufEvent[n].Status());
     }
 
-    mClearValue = GenerateBackgroundColor(context, mBlend0 ? nullptr : inImageBuf0,
-                                          mBlend1 ? nullptr : inImageBuf1, mFields, mElementSize);
+    // Where no mini-frustum reaches, the frame shows what a mini render leaves
+    // where it samples nothing: the mini images' border, taken by no last
+    // mode. Image 1 joins only with its content, through the post-blend, as
+    // in a parallel render.
+    const double background[4] = {mImageRed, mImageGreen, mImageBlue, mImageAlpha};
+    mClearValue = ColourPixel(background, mFields, mElementSize);
     if (mElementSize <= 32) mClearValue = (mClearValue & 0xFFFFFFFFull) | (mClearValue << 32);
 
     // Every mini-frustum renders into its own mini image as image 0.

@@ -91,6 +91,8 @@ public:
 
     // Which slot mini-frustum inFrustum uses.
     static int SlotOf(int inFrustum, bool inDoubleBuffer) { return inDoubleBuffer ? inFrustum % 3 : 0; }
+    // Pipeline slot inSlot (0 to 2) as the last frame left it.
+    const MultiBuf& GetSlot(int inSlot) const { return mBuf[inSlot]; }
 
 private:
     ULMSyncEvent Fail(ULMStatus inStatus);

@@ -117,11 +117,21 @@ ULMSyncEvent ULMPostBlend::BoardBlend(uint64_t* inFrame, const ULMImageRange& in
         return WithUpload(upload, pass(inImage0, inImage1, m_image));
     }
     if (inContext->GetImageOutputBuffer() == ULMContext::kImageBuffer0) {
+        // As a render composites them: the frame over image 0's content
+        // first, the last mode with image 1 then; the copy holds each step.
+        if (blend0 && blend1) {
+            inContext->SetImageOutputBuffer(ULMContext::kImageBuffer1);
+            inContext->SetLastBlendMode(weighted);
+            const ULMSyncEvent over = pass(inImage0, m_image, nullptr);
+            inContext->SetImageOutputBuffer(ULMContext::kImageBuffer0);
+            inContext->SetLastBlendMode(lastMode);
+            if (ULMFailed(over.Status())) return WithUpload(upload, over);
+        }
         if (blend1) {
             const ULMSyncEvent behind = pass(m_image, inImage1, nullptr);
             if (ULMFailed(behind.Status())) return WithUpload(upload, behind);
         }
-        inContext->SetLastBlendMode(blend0 ? weighted : kULMBlendReplace);
+        inContext->SetLastBlendMode(blend0 && !blend1 ? weighted : kULMBlendReplace);
         return WithUpload(upload, pass(inImage0, m_image, nullptr));
     }
     if (blend0) {

@@ -155,8 +155,9 @@ void FillLighting(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
 }
 
 // One replacing sample per voxel of the output volume. Gradient components
-// take red, green and blue, the magnitude alpha: fields 0-2 and 3, or field
-// 0 when the magnitude is all the voxels take.
+// take red, green and blue, the magnitude alpha: fields 0-2 (in the order
+// the sample space names) and 3, or field 0 when the magnitude is all the
+// voxels take.
 void FillVolumeOutput(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     uint32_t codes[4];
     for (int i = 0; i < 4; ++i)
@@ -165,7 +166,9 @@ void FillVolumeOutput(const ULMRenderInputs& in, ULMAllRenderRegisters& r) {
     const bool magnitudeOnly = mode == ULMVolume::kOutputGradientMagnitude;
     r.m_Image0FieldSel = 0;
     for (int i = 0; i < 4; ++i) {
-        const uint32_t code = !magnitudeOnly ? codes[i] : i == 3 ? codes[0] : NKW7_NoFieldCode;
+        const bool component = i < 3 && (mode & ULMVolume::kOutputGradient) != 0;
+        const int field = component ? in.sampleSpace->GetRenderToVolumeAxis(i) : i;
+        const uint32_t code = !magnitudeOnly ? codes[field] : i == 3 ? codes[0] : NKW7_NoFieldCode;
         r.m_Image0FieldSel |= NKW7_FieldCodeAt(code, i);
     }
     r.m_Image1FieldSel = NKW7_NoFields;

@@ -72,13 +72,12 @@ int ULMSampleSpace::GetEyeOrViewInVoxelSpace(const ULMContext* inContext,
     return 1;
 }
 
-void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                  uint32_t inTransform) {
+void ULMSampleSpace::ComputeTrims(const ULMContext* inContext, const ULMVolumeRange& inRange, uint32_t inTransform) {
     OrmikPermute perm;
     perm.SetTransformReg(static_cast<int>(inTransform));
     // Trims: each voxel owns the cell around its centre, so bricks of one
     // volume partition its samples; the context trims cut further.
-    const ULMVolumeRange& sub = inVolume->GetCurrentSubVolume();
+    const ULMVolumeRange& sub = inRange;
     double ctx[6];
     inContext->GetTrimPlanes(ctx[0], ctx[1], ctx[2], ctx[3], ctx[4], ctx[5]);
     for (int i = 0; i < 3; ++i) {
@@ -105,6 +104,13 @@ void ULMSampleSpace::ClearMiniFrustumTerms() {
 ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                                  const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
                                  bool inFailOnSubsample) {
+    return AssignOver(inContext, inVolume, inVolume->GetCurrentSubVolume(), inImage, ioNewSampleSpace,
+                      inFailOnSubsample);
+}
+
+ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                     const ULMVolumeRange& inRange, const ULMImageBuffer* inImage,
+                                     bool& ioNewSampleSpace, bool inFailOnSubsample) {
     m_valid = false;
     m_frustum = ULMSampleFrustum();
     ClearMiniFrustumTerms();
@@ -169,7 +175,7 @@ ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInt
     if (record.m_maxZSupersample > 0) k = std::min(k, record.m_maxZSupersample);
     m_k = std::clamp(k, 1, 256);
 
-    ComputeTrims(inContext, inVolume, m_transform);
+    ComputeTrims(inContext, inRange, m_transform);
 
     // Slices on the grid Z' = j / k.
     const double jmin = std::ceil(m_trims[4] / 256.0 * m_k);

@@ -46,6 +46,12 @@ public:
     // its base plane, kULMErrEmptyRender when it has no pixels or slices.
     ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
                      const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
+    // Assign over inRange of the volume's voxels instead of its current
+    // sub-volume (and never a mini-frustum's): the view of a whole volume
+    // that no one plain volume holds, such as a bricked volume's, with the
+    // camera, correction and board of inVolume, one of its parts.
+    ULMStatus AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume, const ULMVolumeRange& inRange,
+                         const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
 
     // The perspective frame driver's record, borrowed for the driver's life
     // (the volume owns both); parallel cameras ignore it.
@@ -81,6 +87,13 @@ public:
     void SetRenderToVolumeMode(ULMVolume::RenderToVolumeMode inMode) { m_renderToVolumeMode = inMode; }
     ULMVolume* GetRenderToVolume() const { return m_renderToVolume; }
     ULMVolume::RenderToVolumeMode GetRenderToVolumeMode() const { return m_renderToVolumeMode; }
+    // The target's fields the gradient's three components go into, in the
+    // sampled volume's axis order: a render from a volume whose axes are
+    // permuted source axes writes them back in the source's order.
+    void SetRenderToVolumeAxes(int inX, int inY, int inZ) {
+        m_renderToVolumeAxes[0] = inX, m_renderToVolumeAxes[1] = inY, m_renderToVolumeAxes[2] = inZ;
+    }
+    int GetRenderToVolumeAxis(int inComponent) const { return m_renderToVolumeAxes[inComponent]; }
     // While set, the volume's renders keep the grid the last ObjectAssign
     // made instead of assigning the view again. Set and cleared under the
     // render state's lock, like the target.
@@ -147,7 +160,7 @@ private:
     // grid without them.
     void ClearMiniFrustumTerms();
     // The volume's sub-volume and the context's trims on the permuted axes.
-    void ComputeTrims(const ULMContext* inContext, const ULMVolumeInternal* inVolume, uint32_t inTransform);
+    void ComputeTrims(const ULMContext* inContext, const ULMVolumeRange& inRange, uint32_t inTransform);
     // A value as a signed fixed-point register of inScale steps to one,
     // rounded and saturated.
     static int64_t Raw(double inValue, double inScale);
@@ -179,6 +192,7 @@ private:
     unsigned char m_warpSection[2] = {};
     ULMVolume* m_renderToVolume = nullptr;  // borrowed for the render
     ULMVolume::RenderToVolumeMode m_renderToVolumeMode = ULMVolume::kRenderToVolumeNone;
+    int m_renderToVolumeAxes[3] = {0, 1, 2};
     bool m_gridAssigned = false;
 };
 

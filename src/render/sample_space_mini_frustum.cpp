@@ -25,7 +25,7 @@ ULMStatus ULMSampleSpace::AssignMiniFrustum(const ULMContext* inContext, const U
         return kULMErrBuffer;
 
     m_transform = f.mTransform;
-    ComputeTrims(inContext, inVolume, m_transform);
+    ComputeTrims(inContext, inVolume->GetCurrentSubVolume(), m_transform);
     const int c = ULMMiniFrustumOriginCorner(f);
     const ULMVector3D* near = f.mNearPoly;
     const ULMVector3D* far = f.mFarPoly;

@@ -19,6 +19,9 @@ namespace ulm3 {
 namespace {
 
 constexpr double kClean = 1e-6;
+constexpr int kSourceAxes[3] = {0, 1, 2};
+// The source axes a temporary keeps beside the destination's Z, by dominant axis.
+constexpr int kKept[3][2] = {{1, 2}, {0, 2}, {1, 0}};
 
 // Locks a volume without a board buffer for the length of the call. One
 // that has a buffer keeps it as it is: locking it would reload the buffer
@@ -85,12 +88,17 @@ public:
     PreparedRender& operator=(const PreparedRender&) = delete;
     ULMStatus Status() const { return m_status; }
 
-    ULMSyncEvent RenderInto(const ULMContext* inClone, ULMVolume* inTarget, ULMVolume::RenderToVolumeMode inMode) {
-        m_state.m_sampleSpace.SetRenderToVolume(inTarget);
-        m_state.m_sampleSpace.SetRenderToVolumeMode(inMode);
+    // inAxes: the source axis each of this volume's axes holds.
+    ULMSyncEvent RenderInto(const ULMContext* inClone, ULMVolume* inTarget, ULMVolume::RenderToVolumeMode inMode,
+                            const int (&inAxes)[3] = kSourceAxes) {
+        ULMSampleSpace& space = m_state.m_sampleSpace;
+        space.SetRenderToVolume(inTarget);
+        space.SetRenderToVolumeMode(inMode);
+        space.SetRenderToVolumeAxes(inAxes[0], inAxes[1], inAxes[2]);
         ULMSyncEvent event = m_volume.DoStartRender(inClone, nullptr, nullptr, nullptr, nullptr);
-        m_state.m_sampleSpace.SetRenderToVolume(nullptr);
-        m_state.m_sampleSpace.SetRenderToVolumeMode(ULMVolume::kRenderToVolumeNone);
+        space.SetRenderToVolume(nullptr);
+        space.SetRenderToVolumeMode(ULMVolume::kRenderToVolumeNone);
+        space.SetRenderToVolumeAxes(0, 1, 2);
         return event;
     }
 
@@ -162,7 +170,6 @@ int DominantAxis(const ULMMatrix& inM) {
 // The first of two renders: destination Z into T's X; the other two axes
 // keep source axes, one to one.
 ULMMatrix FirstPass(const ULMMatrix& inM, int inDominant) {
-    static constexpr int kKept[3][2] = {{1, 2}, {0, 2}, {1, 0}};
     ULMMatrix w;
     w.Assign(inM[2][0], inM[2][1], inM[2][2], inM[2][3], 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 1);
     w[1][kKept[inDominant][0]] = 1;
@@ -170,11 +177,19 @@ ULMMatrix FirstPass(const ULMMatrix& inM, int inDominant) {
     return w;
 }
 
+// T's grid is the destination's Z and the kept source axes, each grown by a
+// slice at an odd origin: a board buffer starts on even coordinates, and an
+// odd sub-volume ending at the last slice starts on an odd one.
 ULMVolumeRange TemporaryRange(const ULMVolumeRange& inDest, const ULMVolumeRange& inSource, int inDominant) {
-    static constexpr int kKept[3][2] = {{1, 2}, {0, 2}, {1, 0}};
     const int a = kKept[inDominant][0], b = kKept[inDominant][1];
-    return ULMVolumeRange(inDest.ZSize(), inSource.m_size[a], inSource.m_size[b], inDest.ZOrigin(),
-                          inSource.m_origin[a], inSource.m_origin[b]);
+    ULMVolumeRange range(inDest.ZSize(), inSource.m_size[a], inSource.m_size[b], inDest.ZOrigin(),
+                         inSource.m_origin[a], inSource.m_origin[b]);
+    for (int axis = 0; axis < 3; ++axis) {
+        const int odd = range.m_origin[axis] & 1;
+        range.m_origin[axis] -= odd;
+        range.m_size[axis] += odd;
+    }
+    return range;
 }
 
 void UseClassifier(ULMContext& ioClone, const ULMClassifier& inClassifier, const double inReflection[4]) {
@@ -250,7 +265,9 @@ ULMSyncEvent RenderPlanned(ULMVolumeInternal& ioSource, const ULMContext* inCont
     if (access.Status() != kULMOK) return ULMSyncEvent(access.Status());
     PreparedRender second(*temporary, outNotices);
     if (second.Status() != kULMOK) return ULMSyncEvent(second.Status());
-    return second.RenderInto(clone.GetPointer(), ioOut, inMode);
+    // T's gradient is in T's axes: the dominant one and the two kept.
+    const int axes[3] = {dominant, kKept[dominant][0], kKept[dominant][1]};
+    return second.RenderInto(clone.GetPointer(), ioOut, inMode, axes);
 }
 
 }  // namespace

@@ -20,8 +20,6 @@ namespace ulm3 {
 
 namespace {
 
-// The id no application may attach: it stands for a multiboard buffer.
-constexpr unsigned long long kMultiboardBufferID = 0xFFFFFFFFFFFFFFFEull;
 constexpr int kAllPermissionBits = 15;
 
 const KWBRange kNothingValid(0, 0, 0, -1, -1, -1);
@@ -188,10 +186,18 @@ ULMStatus ULMVolumeBoardCopy::Allocate(ULMLocation inLocation, const ULMVolumeRa
 }
 
 ULMStatus ULMVolumeBoardCopy::CreateLoaded(ULMLocation inLocation, const ULMVolumeRange& inRange) {
+    return Create(inLocation, inRange, true);
+}
+
+ULMStatus ULMVolumeBoardCopy::CreateRecorded(ULMLocation inLocation, const ULMVolumeRange& inRange) {
+    return Create(inLocation, inRange, false);
+}
+
+ULMStatus ULMVolumeBoardCopy::Create(ULMLocation inLocation, const ULMVolumeRange& inRange, bool inLoad) {
     ULMStatus status = Allocate(inLocation, inRange);
     if (status != kULMOK) return status;
     const ULMVolumeRange load = ULMVolumeRange::Intersect(inRange, m_volume.GetRange());
-    if (m_volume.HasData() && !load.IsEmpty()) status = LoadFromSourceNow(load);
+    if (inLoad && m_volume.HasData() && !load.IsEmpty()) status = LoadFromSourceNow(load);
     if (status != kULMOK) {
         Release();
         return status;
@@ -244,6 +250,11 @@ ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
     }
     for (int axis = 0; axis < 3; ++axis)
         if (static_cast<int32_t>(sizes[axis]) != m_window.m_size[axis]) m_fullyLoaded = false;
+    // The volume's own buffer again: its voxels lie as they were laid when it
+    // let the buffer go, and an addressing set since then moves them.
+    const bool again = m_buffer == nullptr && inBufferID == m_id;
+    const ULMAddressMode wanted = m_addressMode;
+    const int32_t wantedAddress[3] = {m_window.m_origin[0], m_window.m_origin[1], m_window.m_origin[2]};
     Release();
     m_sourceSerial = 0;
     m_board = board;
@@ -251,11 +262,17 @@ ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
     m_id = inBufferID;
     m_location = static_cast<ULMLocation>(boardNumber);
     for (int axis = 0; axis < 3; ++axis) m_window.m_size[axis] = static_cast<int32_t>(sizes[axis]);
+    if (again) {
+        m_addressMode = m_releasedMode;
+        for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = m_releasedAddress[axis];
+    }
     // The addressing the volume had is kept for the buffer it now uses.
     status = attached->SetOffsetOrWrap(m_addressMode == kULMWrapAddress, m_window.XOrigin(), m_window.YOrigin(),
                                        m_window.ZOrigin());
     if (m_permission != KWBBoard::GetBufferPermission(attached)) SetPermission(m_permission);
     m_valid = true;
+    if (status == kULMOK && again)
+        status = Relocate(wanted, wantedAddress[0], wantedAddress[1], wantedAddress[2], nullptr);
     return status;
 }
 
@@ -271,6 +288,8 @@ ULMStatus ULMVolumeBoardCopy::Release() {
     const ULMStatus written = WriteBackSlab();
     if (m_buffer != nullptr) {
         ULM_ASSERT(m_board != nullptr);
+        m_releasedMode = m_addressMode;
+        for (int axis = 0; axis < 3; ++axis) m_releasedAddress[axis] = m_window.m_origin[axis];
         m_board->ReleaseBuffer(m_buffer, false);
         m_buffer = nullptr;
         m_valid = false;
@@ -498,6 +517,43 @@ ULMSyncEvent ULMVolumeBoardCopy::StartLoadFromSource(const ULMVolumeRange& inRan
     ULM_ASSERT(m_board != nullptr);
     ULM_ASSERT(m_valid);
     return Loader().FromSource(inRange, inSource, inX, inY, inZ);
+}
+
+ULMSyncEvent ULMVolumeBoardCopy::StartReload(const ULMVolumeRange& inRange) {
+    if (m_buffer == nullptr || !m_volume.HasData()) return ULMSyncEvent(kULMErrVolume);
+    // Voxels the slab holds would be written over the reloaded ones later.
+    const ULMStatus written = WriteBackSlab();
+    if (ULMFailed(written)) return ULMSyncEvent(written);
+    ULMVolumeSource* source = m_volume.GetSource();
+    void* mapped = nullptr;
+    unsigned row = 0, slice = 0;
+    if (source->MapVoxels(inRange, 0, &mapped, &row, &slice) == kULMOK) {
+        if (mapped == nullptr) {
+            source->ReleaseVoxels(mapped);
+        } else {
+            const ULMSyncEvent event = m_board->StartLoadBuffer(m_buffer, mapped, ULMRange(inRange), row, slice, -1);
+            if (ULMFailed(event.Status())) {
+                source->ReleaseVoxels(mapped);
+                return event;
+            }
+            m_pendingLoad.KeepReading(event, source, mapped);
+            NoteReload(inRange);
+            return event;
+        }
+    }
+    // The loader may wait between its chunks; its last one is kept pending.
+    const ULMSyncEvent event = StartLoadFromSource(inRange, source, inRange.XOrigin(), inRange.YOrigin(),
+                                                   inRange.ZOrigin());
+    if (ULMFailed(event.Status())) return event;
+    m_pendingLoad.Keep(event);
+    NoteReload(inRange);
+    return event;
+}
+
+// Voxels the buffer was recorded to hold keep that record; elsewhere the
+// buffer now holds what it was not made with, as after any write.
+void ULMVolumeBoardCopy::NoteReload(const ULMVolumeRange& inRange) {
+    if (!(m_partlyLoaded && m_loaded.Contains(inRange))) NoteWrite(inRange);
 }
 
 void ULMVolumeBoardCopy::NoteWrite(const ULMVolumeRange& inRange) {

@@ -21,6 +21,11 @@ class KWBBoard;
 class KWBBuffer;
 class ULMVolumeInternal;
 
+// The buffer id a multiboard volume reports for its buffers on every board:
+// -2 as a 64-bit id, every bit set but the lowest. No application may
+// attach it.
+inline constexpr unsigned long long kMultiboardBufferID = 0xFFFFFFFFFFFFFFFEull;
+
 // The copy reads what describes its volume (size, voxel size, fields, the
 // source) through the volume's own interface and changes nothing of it; the
 // volume's serial is the volume's to advance. Renders and passes prepare it,
@@ -70,6 +75,10 @@ public:
     // A buffer of inRange, which counts as loaded: the volume's host voxels
     // in it are loaded now.
     ULMStatus CreateLoaded(ULMLocation inLocation, const ULMVolumeRange& inRange);
+    // A buffer of inRange recorded as loaded, with the source's changed
+    // range cleared, but nothing loaded: the caller loads it (StartReload)
+    // before anything reads it.
+    ULMStatus CreateRecorded(ULMLocation inLocation, const ULMVolumeRange& inRange);
     // The whole volume on a board and loaded, for a lock.
     ULMStatus LoadWhole(ULMLocation inLocation);
     ULMStatus Attach(unsigned long long inBufferID);
@@ -135,8 +144,16 @@ public:
     ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
                                      int inZ);
     ULMBoardLoader Loader();
+    // Loads inRange of the volume's own source again, and returns without
+    // waiting: the board reads the source's memory where it lies, and the
+    // mapping goes back once the load has completed (WaitForLoad). The
+    // buffer then holds the source's voxels there, which is no write of
+    // its own. A source that lends no memory goes through the loader.
+    ULMSyncEvent StartReload(const ULMVolumeRange& inRange);
     // A write into the buffer by other means (a map, a copy).
     void NoteWrite(const ULMVolumeRange& inRange);
+    // A reload of the source's voxels into the buffer (StartReload).
+    void NoteReload(const ULMVolumeRange& inRange);
 
     // ---- The map of the buffer (one at a time) ----
     ULMStatus Map(ULMAccessType inAccess, const ULMVolumeRange& inRange, void*& outBaseAddress, unsigned& outSx,
@@ -157,6 +174,8 @@ private:
     ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
     // Loads a range of the volume's source and waits for it.
     ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
+    // The buffer of CreateLoaded and CreateRecorded, and what it holds.
+    ULMStatus Create(ULMLocation inLocation, const ULMVolumeRange& inRange, bool inLoad);
     // Allocation on one board; status and buffer as the board layer gave.
     KWBBuffer* CreateOn(int inBoard, const ULMVolumeRange& inBox, ULMStatus& outStatus);
     ULMLoadTarget Target() const;
@@ -172,6 +191,10 @@ private:
     ULMPermission m_permission = kULMPermissionNotShared;
     ULMAddressMode m_addressMode = kULMOffsetAddress;
     ULMVolumeRange m_window;
+    // The addressing the voxels of buffer m_id lie under while the volume
+    // has let it go: another volume may keep it alive.
+    ULMAddressMode m_releasedMode = kULMOffsetAddress;
+    int32_t m_releasedAddress[3] = {0, 0, 0};
     uint64_t m_serial = 0;
     // m_serial when the volume made its buffer (0: the buffer came from
     // elsewhere).

@@ -51,6 +51,10 @@ ULMStatus ULMVolumeInternal::CreateBuffer(ULMLocation inLocation, const ULMVolum
     return ChangeBuffer([&] { return m_boardCopy.CreateLoaded(inLocation, inRange); });
 }
 
+ULMStatus ULMVolumeInternal::AllocateBuffer(ULMLocation inLocation) {
+    return ChangeBuffer([&] { return m_boardCopy.CreateRecorded(inLocation, m_wholeVolume); });
+}
+
 ULMStatus ULMVolumeInternal::AttachBuffer(unsigned long long inBufferID) {
     return ChangeBuffer([&] { return m_boardCopy.Attach(inBufferID); });
 }

@@ -159,6 +159,13 @@ public:
     ULMSyncEvent StartUnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
                                   const ULMFieldDescriptor& inField,
                                   ULMSource inSource) const override;
+    // Loads inRange of the volume's own source into its board buffer again
+    // and returns without waiting, whatever the target: what StartUpdate
+    // from this very volume with kULMUseSource does while the volume is
+    // locked. For volumes over one shared source that each take note of a
+    // change the source reports once. kULMErrVolume without host data or a
+    // buffer, kULMErrArgument for a range outside the volume.
+    ULMSyncEvent StartReloadFromSource(const ULMVolumeRange& inRange);
     // Writes the YZ slab back into the board buffer when it holds newer
     // voxels (ULMVolumeBoardCopy::WriteBackSlab).
     ULMStatus UpdateVolumeFromCache() const { return m_boardCopy.WriteBackSlab(); }
@@ -220,6 +227,13 @@ public:
     ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
                            unsigned inSizeZ) override;
     ULMStatus CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) override;
+    // A buffer of the whole volume on inLocation, recorded as holding it and
+    // with the source's changed range cleared, but nothing loaded yet: a
+    // lock then loads nothing, and the caller loads the voxels itself with
+    // StartUpdate from this volume and kULMUseSource, which does not wait,
+    // and waits before anything reads them. The same refusals as
+    // CreateBuffer.
+    ULMStatus AllocateBuffer(ULMLocation inLocation);
     unsigned long long GetBufferID() const override;
     void GetBufferSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
     unsigned GetBufferSizeX() const override;
@@ -302,6 +316,9 @@ private:
     // inAllocatedSizeY rows per slice (0: the range's own) into the target.
     ULMSyncEvent StartUpdateInternal(const void* inVoxels, const ULMVolumeRange& inDestinationRange,
                                      int inAllocatedSizeX, int inAllocatedSizeY);
+    // The volume's own source loaded again into its board buffer over
+    // inRange, not waited for (ULMVolumeBoardCopy::StartReload).
+    ULMSyncEvent StartReload(const ULMVolumeRange& inRange);
     // Copies from another volume through host memory, in chunks of whole
     // slices, into the board buffer or into the source.
     ULMSyncEvent StartUpdateVolumeBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,

@@ -8,6 +8,7 @@
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
 #include "volume/sub_volume.h"
+#include "volume/typed_volume_map.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -95,11 +96,7 @@ ULMStatus MapTyped(ULMVolumeInternal& inVolume, ULMAccessType inAccess, const UL
     outBaseAddress = nullptr;
     ULMRecursiveLock hold(inVolume.BoardCopy().Lock());
     if (inVolume.BoardCopy().Buffer() == nullptr) return kULMErrVolume;
-    if (inVolume.GetVoxelSize() != int(8 * sizeof(T))) return kULMErrArgument;
-    void* address = nullptr;
-    const ULMStatus status = inVolume.MapSubVolume(inAccess, inRange, address, outSx, outSy, inSource);
-    outBaseAddress = static_cast<T*>(address);
-    return status;
+    return MapVoxelsAs(inVolume, inAccess, inRange, outBaseAddress, outSx, outSy, inSource);
 }
 
 }  // namespace

@@ -176,8 +176,29 @@ ULMSyncEvent ULMVolumeInternal::StartUpdate(const ULMVolume* inVolume, const ULM
         // volume and the passes of the YZ-slice cache can join it.
         AccessHold hold(*this, kULMAccessWriteShared);
         if (hold.Status() != kULMOK) return Finished(hold.Status());
+        if (reloadsItself) return StartReload(inDestinationRange);
         return CopyFromVolume(inVolume, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
     });
+}
+
+ULMSyncEvent ULMVolumeInternal::StartReloadFromSource(const ULMVolumeRange& inRange) {
+    if (HasNegativeSize(inRange) || !IsInsideVolume(m_wholeVolume, inRange)) return Finished(kULMErrArgument);
+    if (inRange.IsEmpty()) return Finished(kULMOK);
+    return Guarded([&] {
+        ULMRecursiveLock bufferHold(m_boardCopy.Lock());
+        AccessHold hold(*this, kULMAccessWriteShared);
+        if (hold.Status() != kULMOK) return Finished(hold.Status());
+        return StartReload(inRange);
+    });
+}
+
+// The source's voxels are the volume's own: the buffer holding them again
+// is a load, not a write, and what the buffer held counts as loaded still.
+ULMSyncEvent ULMVolumeInternal::StartReload(const ULMVolumeRange& inRange) {
+    if (!m_hasData) return Finished(kULMErrVolume);
+    const ULMSyncEvent event = m_boardCopy.StartReload(inRange);
+    if (!ULMFailed(event.Status())) IncSerial();
+    return event;
 }
 
 ULMStatus ULMVolumeInternal::ProbeWriteAccess() {

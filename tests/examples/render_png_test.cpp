@@ -256,7 +256,10 @@ TEST_F(RenderPng, TheFirstPictureShowsThePhantomsInnerEllipses) {
 
 // A block of voxels in noisy air fills the frame, with the margin, whatever
 // the air around it; --frame box frames the whole volume as before, where
-// the block sits off the centre. The printed line says which.
+// the block sits off the centre. The printed line says which. Through a
+// perspective camera of any field of view, the block's nearest face, its
+// largest in the picture, fills the frame up to the margin in its taller
+// direction, centred.
 TEST_F(RenderPng, TheFrameHoldsTheVoxelsAboveTheBackground) {
     constexpr int kN = 40, kSize = 100;
     const int lo[3] = {4, 14, 20}, size[3] = {12, 20, 12};
@@ -306,6 +309,19 @@ TEST_F(RenderPng, TheFrameHoldsTheVoxelsAboveTheBackground) {
     EXPECT_NEAR(box[1], size[1] * boxScale, 2.0);
     EXPECT_NEAR(box[2], kSize / 2.0 + offset[0], 1.0);
     EXPECT_NEAR(box[3], kSize / 2.0 - offset[1], 1.0);
+
+    for (const int degrees : {10, 40, 90}) {
+        ASSERT_EQ(Run(ULM3_RENDER " noisy.vox p.png --turn 0 0 --size 100 --perspective " + std::to_string(degrees)), 0)
+            << m_errors;
+        litBox(box);
+        // Inside the margin; short of it by the depth of the first sample behind the face, which counts the more
+        // the nearer the eye.
+        EXPECT_LE(box[1], face + 1.0) << degrees;
+        EXPECT_GT(box[1], face * 0.93) << degrees;
+        EXPECT_LT(box[0], box[1]) << degrees;
+        EXPECT_NEAR(box[2], kSize / 2.0, 1.0) << degrees;
+        EXPECT_NEAR(box[3], kSize / 2.0, 1.0) << degrees;
+    }
 }
 
 // Each bad argument of either program: exit status 2, one line that names
@@ -333,6 +349,7 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
         {ULM3_RENDER, "in.vox out.png --frame boxes", "--frame boxes"},
         {ULM3_RENDER, "in.vox out.png --window 1", "--window 1"},
         {ULM3_RENDER, "in.vox out.png --colour", "--colour"},
+        {ULM3_RENDER, "in.vox out.png --multiboard stripes", "--multiboard stripes"},
         {ULM3_RENDER, "in.vox", "in.vox"},
         {ULM3_VOXMAKE, "--bits 12 out.vox", "--bits 12"},
         {ULM3_VOXMAKE, "--field-bits 17 out.vox", "--field-bits 17"},
@@ -359,12 +376,37 @@ TEST_F(RenderPng, EachBadArgumentIsNamedInOneLine) {
     }
 }
 
+// With --multiboard bands the volume lies on every board the platform has
+// (TULX7SIM_BOARDS) and each board renders its band of the picture: the
+// picture is the one-board picture, byte for byte, and the run says how
+// many bands it drew.
+TEST_F(RenderPng, BandsOnEveryBoardGiveTheOneBoardPicture) {
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --shape phantom --size 72 64 56 phantom.vox"), 0) << m_errors;
+    for (const int boards : {1, 2, 3, 8}) {
+        SCOPED_TRACE(boards);
+        const std::string platform = "TULX7SIM_BOARDS=" + std::to_string(boards) + " ";
+        ASSERT_EQ(Run(platform + ULM3_RENDER " phantom.vox one.png --size 203 --shade"), 0) << m_errors;
+        ASSERT_EQ(Run(platform + ULM3_RENDER " phantom.vox bands.png --size 203 --shade --multiboard bands"), 0)
+            << m_errors;
+        const std::string said = boards == 1 ? "one board: the picture in one piece"
+                                             : "the picture in " + std::to_string(boards) + " bands, one per board";
+        EXPECT_NE(m_output.find(said), std::string::npos) << m_output;
+        const std::vector<png_byte> one = Grey("one.png"), bands = Grey("bands.png");
+        ASSERT_EQ(one.size(), 203u * 203u);
+        EXPECT_GT(std::count_if(one.begin(), one.end(), [](png_byte g) { return g > 0; }), 10000);
+        EXPECT_EQ(bands, one);
+    }
+}
+
 // A write that fails half way (here a file-size limit) says so in one line
 // and leaves the file that was there as it was, with nothing beside it. The
 // picture is larger than the C library's buffer, so that the write fails
 // inside the PNG encoder, not only when the file is closed.
 TEST_F(RenderPng, AWriteThatFailsKeepsTheFileThatWasThere) {
     ASSERT_EQ(Run(ULM3_VOXMAKE " --size 16 16 16 v.vox && " ULM3_RENDER " v.vox p.png --size 16"), 0) << m_errors;
+    const std::vector<png_byte> grey = Grey("p.png");
+    ASSERT_EQ(grey.size(), 16u * 16u) << "the picture kept is a whole one";
+    EXPECT_GT(*std::max_element(grey.begin(), grey.end()), 32);
     const std::string volume = Contents(m_dir / "v.vox"), picture = Contents(m_dir / "p.png");
     const struct {
         const char* command;
@@ -414,3 +456,31 @@ TEST_F(RenderPng, ThinShellsShowNoLatticeOfDarkPixels) {
 }
 
 }  // namespace
+
+// --multiboard bricks cuts the volume into one brick per board: on three
+// boards and on eight, odd sizes, the picture is the one-board picture
+// within one 8-bit step per brick; on one board it is that picture itself.
+TEST_F(RenderPng, BricksOnEveryBoardDrawTheOneBoardPicture) {
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --shape phantom --size 61 47 37 p.vox && " ULM3_RENDER
+                               " p.vox one.png --size 96 --window 0 80 --opacity 0.05"),
+              0)
+        << m_errors;
+    const std::vector<png_byte> one = Grey("one.png");
+    ASSERT_FALSE(one.empty());
+    for (const int boards : {1, 3, 8}) {
+        const std::string env = "TULX7SIM_BOARDS=" + std::to_string(boards) + " ";
+        ASSERT_EQ(Run(env + ULM3_RENDER " p.vox bricks.png --size 96 --window 0 80 --opacity 0.05 --multiboard bricks"),
+                  0)
+            << m_errors;
+        const std::vector<png_byte> bricks = Grey("bricks.png");
+        ASSERT_EQ(bricks.size(), one.size());
+        int worst = 0;
+        for (size_t i = 0; i < one.size(); ++i) worst = std::max(worst, std::abs(int(bricks[i]) - int(one[i])));
+        EXPECT_LE(worst, boards) << boards;
+        if (boards == 1) {
+            EXPECT_EQ(bricks, one);
+        }
+    }
+    EXPECT_NE(Run(ULM3_RENDER " p.vox b.png --multiboard cubes"), 0);
+    EXPECT_TRUE(OneLineNaming("--multiboard cubes")) << m_errors;
+}

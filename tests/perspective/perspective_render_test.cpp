@@ -5,6 +5,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdint>
+#include <new>
 #include <thread>
 
 #include "foundation/control.h"
@@ -18,6 +20,24 @@
 #include "ulm3/image_buffer.h"
 #include "ulm3/lookup_table.h"
 #include "ulm3/volume.h"
+#include "perspective/persp_interf.h"
+#include "render/volume_render_state.h"
+#include "volume/volume_internal.h"
+
+// Arrays of at least this many bytes that this thread asks for without
+// exceptions are refused, as a machine out of memory would refuse them.
+namespace {
+thread_local size_t tRefuseArraysFrom = SIZE_MAX;
+}  // namespace
+
+void* operator new[](std::size_t inBytes, const std::nothrow_t&) noexcept {
+    if (inBytes >= tRefuseArraysFrom) return nullptr;
+    try {
+        return ::operator new[](inBytes);
+    } catch (const std::bad_alloc&) {
+        return nullptr;
+    }
+}
 
 namespace ulm3 {
 namespace {
@@ -85,6 +105,20 @@ protected:
         gULMControl.m_ReleaseTemporaryImageBuffers = false;
         ContextTest::TearDown();
     }
+    // A volume of the scene's size over inVoxels (the scene's own when null), locked on board 0.
+    ULMVolume* LockedVolume(std::vector<uint8_t>* inVoxels = nullptr) {
+        ULMVolume* v = ULMVolume::Create(1u, (inVoxels != nullptr ? *inVoxels : s.voxels).data(), s.size[0],
+                                         s.size[1], s.size[2], ULMVolume::kSliced);
+        EXPECT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+        return v;
+    }
+    // The camera 50 degrees wide at inModel, onto a square viewport at the image's corner (0: the image).
+    void Aim(const ULMMatrix& inModel, int inSide = 48) {
+        ULMCamera& camera = context->GetCamera();
+        camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
+        camera.SetModelMatrix(inModel);
+        camera.SetViewport(0, 0, inSide, inSide);
+    }
     // The frame's RGBA in 0..1, rows from y = 0; with the scene's depth 0 in and out when it has one.
     std::vector<RGBA> Render(ULMVolume* v, int w, int h, std::vector<uint32_t>* outDepth = nullptr) {
         ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, w, h, 32, 4, kRGBA8));
@@ -146,9 +180,7 @@ TEST_P(PerspectiveRenderTest, MatchesTheReferenceRaysInSilhouetteAndColourWhatev
         ASSERT_EQ(cut->SetVisibility(c.keepInside), kULMOK);
         ASSERT_EQ(context->AddCutPlane(cut), kULMOK);
     }
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
 
     std::vector<uint32_t> depth;
     const std::vector<RGBA> got = Render(v, w, h, &depth);
@@ -302,9 +334,7 @@ TEST_F(PerspectiveTest, FramesFromCloseAboveAThinVolumeDrawEveryPixel) {
 }
 
 TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
     using X = ULMContext;
     const struct {
         const char* what;
@@ -336,13 +366,8 @@ TEST_F(PerspectiveTest, RefusedFramesFinishAndLeaveNothingBehind) {
 // A mini-frustum whose render is refused at submission, or fails on the board: the frame still completes and reports
 // it, writes nothing into its image, and the next frame, from the same slots, is whole again.
 TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    ULMCamera& camera = context->GetCamera();
-    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    camera.SetViewport(0, 0, 48, 48);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
     const std::vector<RGBA> whole = Render(v, 48, 48);
     for (const bool onBoard : {false, true}) {
         if (onBoard)
@@ -373,6 +398,176 @@ TEST_F(PerspectiveTest, AFailedMiniFrustumIsReportedAfterTheFrameCompletes) {
     v->UnlockVolume(0);
     v.Assign(nullptr);
     EXPECT_EQ(tulx7sim::GetStats().liveBuffers, withoutMinis - 1);  // the volume's own went too
+}
+
+// Frames of 1, 2, 3 and 5 mini-frustums, with and without double buffering:
+// each mini-frustum is rendered once and warped once, the drain included;
+// the slots it went through hold its map from frame pixels to its mini
+// image, which takes the corners of its tile onto the mini image's corners
+// (a transposed, mirrored or translated-only map does not); and the pipeline
+// changes no byte of the frame.
+TEST_F(PerspectiveTest, EveryMiniFrustumIsWarpedOnceThroughItsSlotWhateverThePipeline) {
+    const struct {
+        double turnX, turnY;
+        ULMVector3D shift;
+        int frustums;
+    } eyes[] = {{0, 0, {20, 15, -45}, 1}, {0, 0, {16, 0, -45}, 2}, {30, -35, {0, 0, -40}, 3}, {30, 30, {0, 0, -25}, 5}};
+    for (const auto& e : eyes) {
+        Aim(ULMMatrix::Translate(e.shift[0], e.shift[1], e.shift[2]) * ULMMatrix::Rotate(e.turnX, ULMVector3D(1, 0, 0)) *
+            ULMMatrix::Rotate(e.turnY, ULMVector3D(0, 1, 0)) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+        std::vector<RGBA> frames[2];
+        for (const bool doubleBuffer : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << e.frustums << " mini-frustums, double buffer " << doubleBuffer);
+            gULMControl.m_perspectiveDoubleBuffer = doubleBuffer;
+            ReleasablePointer<ULMVolume> v(LockedVolume());
+            tulx7sim::ClearRequestLog();
+            frames[doubleBuffer] = Render(v, 48, 48);
+            int renders = 0;
+            for (const auto& entry : tulx7sim::RequestLog()) renders += entry.code == TULX7_DR_RENDER;
+            EXPECT_EQ(renders, e.frustums);
+            const PerspInterf* driver =
+                ULMRenderStateOf(*static_cast<ULMVolumeInternal*>(v.GetPointer())).m_perspective.Made();
+            ASSERT_NE(driver, nullptr);
+            EXPECT_EQ(driver->MiniFrustumsWarped(), e.frustums);
+            // The last mini-frustums' slots; the others were never used.
+            bool used[3] = {};
+            for (int k = std::max(0, e.frustums - 3); k < e.frustums; ++k) used[PerspInterf::SlotOf(k, doubleBuffer)] = true;
+            for (int k = 0; k < 3; ++k) {
+                const PerspInterf::MultiBuf& slot = driver->GetSlot(k);
+                if (!used[k]) {
+                    EXPECT_EQ(slot.mNumPoints, 0) << "slot " << k;
+                    continue;
+                }
+                // The tile's outline: its corners, or where the frame's edges cut it.
+                const double w = slot.mMiniWidth, h = slot.mMiniHeight, tolerance = 0.01;
+                double lo[2] = {1e9, 1e9}, hi[2] = {-1e9, -1e9};
+                bool cut = false;
+                ASSERT_GE(slot.mNumPoints, 3) << "slot " << k;
+                for (int i = 0; i < slot.mNumPoints; ++i) {
+                    const double x = slot.mGeomOut[i][0], y = slot.mGeomOut[i][1];
+                    const bool onFrameEdge = std::min({x, y, 48 - x, 48 - y}) < tolerance;
+                    cut = cut || onFrameEdge;
+                    const ULMVector4D p = slot.mMatrixOut * ULMVector4D(x, y, 0, 1);
+                    const double mini[2] = {p[0] / p[3], p[1] / p[3]};
+                    for (int a = 0; a < 2; ++a) lo[a] = std::min(lo[a], mini[a]), hi[a] = std::max(hi[a], mini[a]);
+                    const double edge = std::min({std::fabs(mini[0]), std::fabs(mini[0] - w), std::fabs(mini[1]),
+                                                  std::fabs(mini[1] - h)});
+                    EXPECT_LT(onFrameEdge ? 0 : edge, tolerance) << "slot " << k << " point " << i << " at " << mini[0]
+                                                                 << "," << mini[1];
+                }
+                EXPECT_TRUE(lo[0] > -tolerance && hi[0] < w + tolerance && lo[1] > -tolerance && hi[1] < h + tolerance)
+                    << "slot " << k << ": " << lo[0] << ".." << hi[0] << " x " << lo[1] << ".." << hi[1];
+                // A whole tile spans its mini image.
+                EXPECT_TRUE(cut || (std::fabs(lo[0]) < tolerance && std::fabs(hi[0] - w) < tolerance &&
+                                    std::fabs(lo[1]) < tolerance && std::fabs(hi[1] - h) < tolerance))
+                    << "slot " << k << ": " << lo[0] << ".." << hi[0] << " x " << lo[1] << ".." << hi[1];
+            }
+            v->UnlockVolume(0);
+        }
+        EXPECT_EQ(frames[0], frames[1]) << e.frustums << " mini-frustums";
+    }
+}
+
+// Frame arrays, or a mini image's array, that cannot be made: the frame
+// fails with kULMErrAlloc, takes no board memory with it, and the next frame
+// of the same view is whole.
+TEST_F(PerspectiveTest, AFrameWhoseArraysCannotBeMadeFailsAndTheNextIsWhole) {
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5), 0);
+    const std::vector<RGBA> whole = Render(v, 64, 64);
+    // After a frame of the same view, the frame's own arrays for more pixels;
+    // then, after a frame of wider pixels, every mini image's.
+    for (const int side : {80, 48}) {
+        SCOPED_TRACE(side);
+        ReleasablePointer<ULMVolume> fresh(LockedVolume());
+        ReleasablePointer<ULMImageBuffer> wide(ULMImageBuffer::Create(kULMBoard0, 64, 64, 64, 4,
+                                                                      ULMSoftwareBlendVolume::kTransferFields12));
+        ASSERT_EQ(side < 64 ? fresh->StartRender(context, wide, nullptr, nullptr, nullptr).Wait(-1) : kULMOK, kULMOK);
+        EXPECT_TRUE(side < 64 || Render(fresh, 64, 64) == whole);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, side, side, 32, 4, kRGBA8));
+        const int buffers = tulx7sim::GetStats().liveBuffers;
+        tRefuseArraysFrom = side < 64 ? 512 : size_t(65 * 65 * 4);
+        const ULMSyncEvent frame = fresh->StartRender(context, image, nullptr, nullptr, nullptr);
+        tRefuseArraysFrom = SIZE_MAX;
+        EXPECT_EQ(frame.Wait(-1), kULMErrAlloc);
+        EXPECT_LE(tulx7sim::GetStats().liveBuffers, buffers + 3) << "more than the slots' mini images";
+        EXPECT_EQ(fresh->GetAccessControl(), kULMAccessNoControl);
+        const std::vector<RGBA> again = Render(fresh, 64, 64);
+        EXPECT_TRUE(again == whole);
+        fresh->UnlockVolume(0);
+    }
+    v->UnlockVolume(0);
+}
+
+// The same frame, as packed pixels, whether its write port is the whole
+// viewport or narrowed to the volume, whether the viewport lies at the
+// image's corner or at odd X and Y, and whether it goes through the
+// post-blend over image 0's content or is uploaded as it is: only the port
+// is written, and inside it every pixel is the corner frame's.
+TEST_F(PerspectiveTest, TheFrameIsTheSameWhereverItsViewportAndPortLie) {
+    // Every voxel shows, so that the volume's box is its silhouette.
+    std::vector<uint8_t> voxels = s.voxels;
+    for (uint8_t& voxel : voxels) voxel = std::max<uint8_t>(voxel, 60);
+    ReleasablePointer<ULMVolume> v(LockedVolume(&voxels));
+    ULMCamera& camera = context->GetCamera();
+    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 48.0 / 40, kNear, kFar));
+    camera.SetModelMatrix(ULMMatrix::Translate(2, -1, -50) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
+    constexpr int kW = 48, kH = 40, kImage = 56;
+    constexpr uint32_t kUntouched = 0xFFFFFFFF, kContent = 0x80201008;
+    struct Frame {
+        std::vector<uint32_t> pixels;
+        ULMImageRange port;
+    };
+    const auto frame = [&](int x, int y, ULMContext::RenderArea area, bool blend) {
+        Frame out;
+        EXPECT_EQ(context->SetRenderArea(area), kULMOK);
+        camera.SetViewport(x, y, kW, kH);
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kRGBA8));
+        const ULMImageRange whole(kImage, kImage, 0, 0);
+        EXPECT_EQ(image->Clear(whole, blend ? kContent : kUntouched), kULMOK);
+        EXPECT_EQ(image->SetInputLimits(blend ? whole : ULMImageRange()), kULMOK);
+        EXPECT_EQ(v->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        out.port = image->GetOutputLimits();
+        out.pixels.resize(size_t(kImage) * kImage);
+        EXPECT_EQ(image->Unload(out.pixels.data(), whole, 0), kULMOK);
+        return out;
+    };
+    for (const bool blend : {false, true}) {
+        const Frame corner = frame(0, 0, ULMContext::kViewport, blend);
+        ASSERT_EQ(corner.port, ULMImageRange(kW, kH, 0, 0));
+        for (const auto area : {ULMContext::kViewport, ULMContext::kVolume})
+            for (const auto& [x, y] : {std::pair{0, 0}, std::pair{3, 5}, std::pair{7, 1}}) {
+                SCOPED_TRACE(::testing::Message() << "blend " << blend << " area " << area << " at " << x << "," << y);
+                const Frame got = frame(x, y, area, blend);
+                ASSERT_TRUE(Contains(ULMImageRange(kW, kH, x, y), got.port));
+                // Narrowed to the volume, the port leaves some of the viewport out.
+                if (area == ULMContext::kVolume)
+                    EXPECT_LT(int64_t{got.port.XSize()} * got.port.YSize(), int64_t{kW} * kH);
+                else
+                    EXPECT_EQ(got.port, ULMImageRange(kW, kH, x, y));
+                int checked = 0;
+                for (int py = 0; py < kImage; ++py)
+                    for (int px = 0; px < kImage; ++px) {
+                        const uint32_t pixel = got.pixels[size_t(py) * kImage + px];
+                        const bool inPort = Contains(got.port, ULMImageRange(1, 1, px, py));
+                        ASSERT_EQ(pixel, inPort ? corner.pixels[size_t(py - y) * kImage + (px - x)]
+                                                : blend ? kContent : kUntouched)
+                            << px << "," << py;
+                        checked += inPort;
+                    }
+                EXPECT_GT(checked, kW * kH / 4);
+                // The volume shows only inside the port: the corner frame has its background elsewhere.
+                for (int py = 0; py < kH; ++py)
+                    for (int px = 0; px < kW; ++px) {
+                        const bool inPort = Contains(got.port, ULMImageRange(1, 1, px + x, py + y));
+                        const uint32_t background = blend ? kContent : 0u;
+                        ASSERT_TRUE(inPort || corner.pixels[size_t(py) * kImage + px] == background) << px << "," << py;
+                    }
+            }
+    }
+    v->UnlockVolume(0);
 }
 
 class PerspectiveTwoBoardsTest : public PerspectiveTest {
@@ -421,14 +616,9 @@ TEST_F(PerspectiveTwoBoardsTest, AVolumeWithoutABufferRendersBesideEachFramesIma
 // A maximum-red frame over image 0's 16-bit content: the frame as a plain upload of 12-bit channels shows, and the
 // composite keeps, per pixel, whichever of frame and content has more red.
 TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    ULMCamera& camera = context->GetCamera();
-    camera.SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    camera.SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
-                          ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    camera.SetViewport(0, 0, 48, 48);
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Rotate(30, ULMVector3D(1, 1, 0)) *
+                          ULMMatrix::Translate(-15.5, -11.5, -9.5), 48);
     ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
     const ULMImageRange whole(48, 48, 0, 0);
     const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
@@ -458,63 +648,173 @@ TEST_F(PerspectiveTest, AMaximumOverWideContentIsTheHostCompositeOfTheFrame) {
     v->UnlockVolume(0);
 }
 
-// A front-to-back frame over image 0's content and image 1's behind it, each holding content or not, into either,
-// narrow and wide: the host composite around the frame as a plain upload shows it; elsewhere the content stays.
-TEST_F(PerspectiveTest, ABlendedFrameIsTheHostCompositeOfBothImagesAroundIt) {
-    ReleasablePointer<ULMVolume> v(
-        ULMVolume::Create(1u, s.voxels.data(), s.size[0], s.size[1], s.size[2], ULMVolume::kSliced));
-    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
-    context->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(50, 1, kNear, kFar));
-    context->GetCamera().SetModelMatrix(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
-    context->GetCamera().SetViewport(0, 0, 48, 48);
-    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
-    ASSERT_EQ(context->SetLastBlendMode(kULMBlendFTBPreWeighted), kULMOK);
+// The chip's blend of in into acc, as the host composites it.
+RGBA Blend(ULMBlendMode inMode, RGBA acc, const RGBA& in) {
+    const double a = acc[3], alpha = in[3];
+    for (int c = 0; c < 3; ++c) {
+        double& v = acc[c];
+        switch (inMode) {
+            case kULMBlendReplace: v = in[c]; break;
+            case kULMBlendBTF: v = alpha * in[c] + (1 - alpha) * v; break;
+            case kULMBlendBTFPreWeighted: v = in[c] + (1 - alpha) * v; break;
+            case kULMBlendFTB: v += (1 - a) * in[c] * alpha; break;
+            default: v += (1 - a) * in[c]; break;
+        }
+    }
+    acc[3] = inMode == kULMBlendReplace ? alpha
+             : inMode == kULMBlendBTF || inMode == kULMBlendBTFPreWeighted ? alpha + (1 - alpha) * a
+                                                                            : a + (1 - a) * alpha;
+    return acc;
+}
+
+// Where the volume shows nothing, inside a mini-frustum's tile or not, the
+// frame shows image 0's border, borders with channels at 1.0 and at 0, as a
+// parallel render does: image 1's border takes no part, whatever the last
+// mode. Over image 0's content the content stays, in a minimum mode too. In
+// every pixel of a row (two narrow pixels share a word of the frame), and
+// whether the frame is uploaded or goes through the post-blend.
+TEST_F(PerspectiveTest, TheBackgroundIsImage0sBorderOrContentWhateverTheLastMode) {
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
     const ULMImageRange whole(48, 48, 0, 0);
-    for (const int bits : {32, 64}) {
-        const int field = bits == 32 ? 8 : 12;
+    const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
+    const RGBA borders[] = {{0, 0, 0, 0}, {1, 0, 1, 0}, {0, 1, 0, 1}, {1, 1, 1, 1}};
+    for (const int field : {8, 16})
+        for (const ULMBlendMode mode : {kULMBlendFTB, kULMBlendMinRed}) {
+            const int bits = field == 8 ? 32 : 64;
+            const uint64_t top = (1ull << field) - 1;
+            // Image 0's content: a quarter, a half, three quarters, opaque.
+            uint64_t held = 0;
+            for (int c = 0; c < 4; ++c) held |= (top * (c + 1) / 4) << (field * c);
+            const std::vector<uint64_t> fill(48 * 48, bits == 32 ? held | held << 32 : held);
+            ASSERT_EQ(context->SetBlendMode(mode), kULMOK);
+            // The frame's pixels into image 0, with these borders and last mode.
+            const auto frame = [&](const RGBA& b0, const RGBA& b1, ULMBlendMode last, bool content) {
+                std::vector<uint64_t> pixels(48 * 48);
+                EXPECT_EQ(context->SetLastBlendMode(last), kULMOK);
+                ReleasablePointer<ULMImageBuffer> images[2];
+                for (int n = 0; n < 2; ++n) {
+                    images[n].Assign(ULMImageBuffer::Create(kULMBoard0, 48, 48, bits, 4, field == 8 ? kRGBA8 : wide));
+                    const RGBA& b = n == 0 ? b0 : b1;
+                    EXPECT_EQ(images[n]->SetBorderValue(b[0], b[1], b[2], b[3]), kULMOK);
+                }
+                if (content) {
+                    EXPECT_EQ(images[0]->Update(fill.data(), whole, 0), kULMOK);
+                    EXPECT_EQ(images[0]->SetInputLimits(whole), kULMOK);
+                }
+                EXPECT_EQ(v->StartRender(context, images[0], nullptr, images[1], nullptr).Wait(-1), kULMOK);
+                std::vector<uint64_t> got(48 * 48);
+                EXPECT_EQ(images[0]->Unload(got.data(), whole, 0), kULMOK);
+                for (int i = 0; i < 48 * 48; ++i)
+                    pixels[i] = bits == 32 ? got[i / 2] >> (32 * (i % 2)) & 0xFFFFFFFF : got[i];
+                return pixels;
+            };
+            // Where the volume leaves the frame's start: the pixels that keep a border the mode cannot move from.
+            const RGBA still = mode == kULMBlendMinRed ? RGBA{1, 1, 1, 1} : RGBA{0, 0, 0, 0};
+            const uint64_t stillPixel = mode == kULMBlendMinRed ? (bits == 32 ? 0xFFFFFFFFull : ~0ull) : 0;
+            const std::vector<uint64_t> detect = frame(still, still, kULMBlendNone, false);
+            int empty = 0;
+            for (const uint64_t px : detect) empty += px == stillPixel;
+            ASSERT_GT(empty, 48 * 4);
+            for (const ULMBlendMode last : {kULMBlendNone, kULMBlendReplace, kULMBlendBTF, kULMBlendFTBPreWeighted})
+                for (const RGBA& b0 : borders)
+                    for (const bool content : {false, true}) {
+                        const RGBA b1 = {b0[1], 1 - b0[2], 1, b0[0]};
+                        SCOPED_TRACE(::testing::Message() << field << "-bit, mode " << mode << ", last " << last
+                                                          << ", border " << b0[0] << b0[1] << b0[2] << b0[3]
+                                                          << ", content " << content);
+                        const std::vector<uint64_t> got = frame(b0, b1, last, content);
+                        for (int i = 0; i < 48 * 48; ++i) {
+                            if (detect[i] != stillPixel) continue;
+                            for (int c = 0; c < 4; ++c) {
+                                const uint64_t want =
+                                    content ? held >> (field * c) & top : uint64_t(std::llround(b0[c] * top));
+                                ASSERT_EQ(got[i] >> (field * c) & top, want) << i << " " << c;
+                            }
+                        }
+                    }
+        }
+    v->UnlockVolume(0);
+}
+
+// A front-to-back frame over image 0's content and image 1's behind it, each holding content or not, into either,
+// in 8-, 12- and 16-bit fields, with image 1 taken by every last blend mode: the host composite around the frame as a
+// plain upload of the warp's own pixels shows it; elsewhere the content stays.
+TEST_F(PerspectiveTest, ABlendedFrameIsTheHostCompositeOfBothImagesAroundIt) {
+    ReleasablePointer<ULMVolume> v(LockedVolume());
+    Aim(ULMMatrix::Translate(0, 0, -45) * ULMMatrix::Translate(-15.5, -11.5, -9.5));
+    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
+    const ULMImageRange whole(48, 48, 0, 0);
+    const ULMFieldDescriptor wide[4] = {{0, 16, kU}, {16, 16, kU}, {32, 16, kU}, {48, 16, kU}};
+    for (const int field : {8, 12, 16}) {
+        const int bits = field == 8 ? 32 : 64;
         const uint64_t one = (1ull << field) - 1;
-        const ULMFieldDescriptor* fields = bits == 32 ? kRGBA8 : ULMSoftwareBlendVolume::kTransferFields12;
-        const auto make = [&] { return ULMImageBuffer::Create(kULMBoard0, 48, 48, bits, 4, fields); };
-        const auto value = [&](uint64_t px, int c) { return double(px >> (field * c) & one) / double(one); };
-        std::vector<uint64_t> frame(48 * 48), content[2], got(48 * 48);
+        const ULMFieldDescriptor* fields =
+            field == 8 ? kRGBA8 : field == 12 ? ULMSoftwareBlendVolume::kTransferFields12 : wide;
+        const auto make = [&](const ULMFieldDescriptor* f) {
+            return ULMImageBuffer::Create(kULMBoard0, 48, 48, bits, 4, f);
+        };
+        // Pixels as the image stores them: two to a word when narrow.
+        const auto word = [&](const std::vector<uint64_t>& px, int i) {
+            return bits == 32 ? px[i / 2] >> (32 * (i % 2)) : px[i];
+        };
+        const auto rgba = [&](uint64_t px, int w) {
+            const uint64_t top = (1ull << w) - 1;
+            return RGBA{double(px & top) / top, double(px >> w & top) / top, double(px >> 2 * w & top) / top,
+                        double(px >> 3 * w & top) / top};
+        };
+        // The frame alone, in the warp's own pixels of this width.
         ASSERT_EQ(context->SetImageOutputBuffer(ULMContext::kImageBuffer0), kULMOK);
-        ReleasablePointer<ULMImageBuffer> plain(make());
+        ASSERT_EQ(context->SetLastBlendMode(kULMBlendNone), kULMOK);
+        ReleasablePointer<ULMImageBuffer> plain(make(field == 8 ? kRGBA8 : ULMSoftwareBlendVolume::kTransferFields12));
+        std::vector<uint64_t> frame(48 * 48), content[2], got(48 * 48);
         ASSERT_EQ(v->StartRender(context, plain, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
         ASSERT_EQ(plain->Unload(frame.data(), whole, 0), kULMOK);
         const ULMImageRange port = plain->GetOutputLimits();
-        // Packed pixels of colours below a quarter over opacities from a half, so that no sum leaves the field.
-        const uint64_t low = bits == 32 ? 0x3F3F3F3F3F3F3F3Full : 0x3FF3FF3FF3FFull,
-                       half = bits == 32 ? 0x8000000080000000ull : 0x800000000000ull;
-        for (uint64_t i = 0; i < 2 * frame.size(); ++i)
-            content[i % 2].push_back(((i * 0x9E3779B97F4A7C15ull >> 7) & low) | half);
-        for (int combination = 0; combination < 8; ++combination) {
-            const bool blend[2] = {(combination & 1) != 0, (combination & 2) != 0}, into1 = combination & 4;
-            SCOPED_TRACE(::testing::Message() << bits << " bits, B " << blend[0] << blend[1] << ", into " << into1);
-            ReleasablePointer<ULMImageBuffer> images[2];
-            for (int n = 0; n < 2; ++n) {
-                images[n].Assign(make());
-                ASSERT_EQ(images[n]->Update(content[n].data(), whole, 0), kULMOK);
-                ASSERT_EQ(images[n]->SetInputLimits(blend[n] ? whole : ULMImageRange()), kULMOK);
-            }
-            ASSERT_EQ(context->SetImageOutputBuffer(ULMContext::ImageBufferNumber(into1)), kULMOK);
-            ASSERT_EQ(v->StartRender(context, images[0], nullptr, images[1], nullptr).Wait(-1), kULMOK);
-            ASSERT_EQ(images[into1]->Unload(got.data(), whole, 0), kULMOK);
+        // Colours below a quarter over opacities from a half, so that no sum leaves the field.
+        for (int n = 0; n < 2; ++n) {
+            content[n].assign(frame.size(), 0);
             for (int i = 0; i < 48 * 48; ++i) {
-                const auto pixel = [&](const std::vector<uint64_t>& px) {
-                    const uint64_t word = bits == 32 ? px[i / 2] >> (32 * (i % 2)) : px[i];
-                    return RGBA{value(word, 0), value(word, 1), value(word, 2), value(word, 3)};
-                };
-                const auto over = [](RGBA a, const RGBA& b) {
-                    for (int c = 0; c < 4; ++c) a[c] += (1 - a[3]) * b[c];
-                    return a;
-                };
-                const bool inside = Contains(port, ULMImageRange(1, 1, i % 48, i / 48));
-                RGBA want = pixel(inside ? frame : content[into1]);
-                if (inside && blend[0]) want = over(pixel(content[0]), want);
-                if (inside && blend[1]) want = over(want, pixel(content[1]));
-                for (int c = 0; c < 4; ++c) ASSERT_NEAR(pixel(got)[c], want[c], 2.5 / double(one)) << i << " " << c;
+                uint64_t px = 0;
+                for (int c = 0; c < 4; ++c) {
+                    const uint64_t h = (uint64_t(i) * 4 + c + 4096 * n) * 0x9E3779B97F4A7C15ull >> 40;
+                    px |= (c < 3 ? h % (one / 4) : one / 2 + h % (one / 2)) << (field * c);
+                }
+                if (bits == 32) content[n][i / 2] |= px << (32 * (i % 2));
+                else content[n][i] = px;
             }
         }
+        for (const ULMBlendMode last : {kULMBlendNone, kULMBlendReplace, kULMBlendBTF, kULMBlendBTFPreWeighted,
+                                        kULMBlendFTB, kULMBlendFTBPreWeighted})
+            for (int combination = 0; combination < 8; ++combination) {
+                // Image 1 takes part when it holds content and a last mode says how.
+                const bool blend[2] = {(combination & 1) != 0, (combination & 2) != 0}, into1 = combination & 4;
+                const bool behind = blend[1] && last != kULMBlendNone;
+                SCOPED_TRACE(::testing::Message() << field << "-bit fields, last mode " << last << ", B " << blend[0]
+                                                  << blend[1] << ", into " << into1);
+                ASSERT_EQ(context->SetLastBlendMode(last), kULMOK);
+                ReleasablePointer<ULMImageBuffer> images[2];
+                for (int n = 0; n < 2; ++n) {
+                    images[n].Assign(make(fields));
+                    ASSERT_EQ(images[n]->Update(content[n].data(), whole, 0), kULMOK);
+                    ASSERT_EQ(images[n]->SetInputLimits(blend[n] ? whole : ULMImageRange()), kULMOK);
+                }
+                ASSERT_EQ(context->SetImageOutputBuffer(ULMContext::ImageBufferNumber(into1)), kULMOK);
+                ASSERT_EQ(v->StartRender(context, images[0], nullptr, images[1], nullptr).Wait(-1), kULMOK);
+                ASSERT_EQ(images[into1]->Unload(got.data(), whole, 0), kULMOK);
+                const int frameField = field == 8 ? 8 : 12;
+                for (int i = 0; i < 48 * 48; ++i) {
+                    const bool inside = Contains(port, ULMImageRange(1, 1, i % 48, i / 48));
+                    RGBA want = inside ? rgba(word(frame, i), frameField)
+                                       : rgba(word(content[into1], i), field);
+                    if (inside && blend[0])
+                        want = Blend(kULMBlendFTBPreWeighted, rgba(word(content[0], i), field), want);
+                    if (inside && behind) want = Blend(last, want, rgba(word(content[1], i), field));
+                    const RGBA pixel = rgba(word(got, i), field);
+                    const double tolerance = 2.5 / double((1u << frameField) - 1);
+                    for (int c = 0; c < 4; ++c) ASSERT_NEAR(pixel[c], want[c], tolerance) << i << " " << c;
+                }
+            }
     }
     v->UnlockVolume(0);
 }

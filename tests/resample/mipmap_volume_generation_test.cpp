@@ -103,12 +103,16 @@ TEST_F(MipmapGenerationTest, ExplicitGenerationTakesAnyFinerLevelAndRefusesBadRe
         {[&] { return small->StartGenerateMipmapLevel(1, 0, 1, 1, 1).Wait(-1); }, kULMErrTooSmall},
         {[&] { return v->CreateMipmapLevel(0, kULMBoard0, {10, 10, 10, 0, 0, 0}); }, kULMErrArgument},
         {[&] { return v->CreateMipmapLevel(1, kULMBoard0, ULMVolumeRange()); }, kULMErrArgument},
-        {[&] { return v->CreateMipmapLevel(1, kULMMultiBoardMode1, {10, 10, 10, 0, 0, 0}); }, kULMErrUnimplemented},
-        {[&] { return v->CreateMipmapLevel(1, kULMMultiBoardMode2, {10, 10, 10, 0, 0, 0}); }, kULMErrUnimplemented},
+        {[&] { return v->CreateMipmapLevel(1, ULMLocation(7), {10, 10, 10, 0, 0, 0}); }, kULMErrArgument},
+        // A level in bricks over the boards is made, and so is one in bands
+        // in its place; neither makes a pass.
+        {[&] { return v->CreateMipmapLevel(1, kULMMultiBoardMode2, {10, 10, 10, 0, 0, 0}); }, kULMOK},
+        {[&] { return v->CreateMipmapLevel(1, kULMMultiBoardMode1, {10, 10, 10, 0, 0, 0}); }, kULMOK},
     };
     for (size_t i = 0; i < std::size(steps); ++i) EXPECT_EQ(steps[i].call(), steps[i].status) << "step " << i;
     EXPECT_EQ(Passes(), 0u);
-    for (int l = 1; l < 33; ++l) EXPECT_EQ(Mipmap(v)->GetLevelInfo(l).volume, nullptr) << l;
+    EXPECT_EQ(Mipmap(v)->GetLevelInfo(1).volume->GetBufferLocation(), kULMMultiBoardMode1);
+    for (int l = 2; l < 33; ++l) EXPECT_EQ(Mipmap(v)->GetLevelInfo(l).volume, nullptr) << l;
     EXPECT_EQ(small->GetMipmapLevel(1), nullptr) << "a level that would not shrink is not made";
     EXPECT_EQ(v->GetMipmapLevel(-1), nullptr);
     EXPECT_EQ(v->GetMipmapLevel(33), nullptr);

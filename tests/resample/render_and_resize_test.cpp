@@ -16,7 +16,7 @@ using RenderAndResizeTest = VolumePassTest;
 const ULMFieldDescriptor kRGBA[4] = {
     {0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction},
     {24, 8, kULMUnsignedFraction}};
-constexpr int kSmall = 21, kLarge = 71;  // the large view: 3.5 of its pixels per small one
+constexpr int kSmall = 21, kLarge = 101;  // the large view: 5 of its pixels per small one
 
 ULMImageBuffer* Image(int inSide) { return ULMImageBuffer::Create(kULMBoard0, inSide, inSide, 32, 4, kRGBA); }
 
@@ -26,38 +26,51 @@ std::vector<uint32_t> Read(ULMImageBuffer* inImage, int inSide) {
     return pixels;
 }
 
-// A 128 x 128 x 2 volume whose red and green ramp along X and Y, seen through
-// a viewport of inSide pixels that spans (kSmall - 1) x inVoxels voxels.
+// A 256 x 256 x 2 volume whose red and green ramp along X and Y, seen through
+// a viewport of inSide pixels at (inAt, inAt) that spans (kSmall - 1) x
+// inVoxels voxels, one slice per voxel however near.
 struct Scene {
-    std::vector<uint32_t> voxels = std::vector<uint32_t>(128 * 128 * 2);
+    std::vector<uint32_t> voxels = std::vector<uint32_t>(256 * 256 * 2);
     Held<ULMVolumeInternal> volume;
     Held<ULMContext> context{ULMContext::Create()};
-    Scene(double inVoxels, int inSide, uint32_t inAlpha, ULMBlendMode inMode) {
+    Scene(double inVoxels, int inSide, uint32_t inAlpha, ULMBlendMode inMode, int inAt = 0) {
         for (size_t i = 0; i < voxels.size(); ++i)
-            voxels[i] = uint32_t(2 * (i % 128) | (2 * (i / 128 % 128)) << 8) | inAlpha << 24;
-        volume.Assign(ULMVolumeInternal::CreateSimpleVolume(32, {128, 128, 2, 0, 0, 0}, 4, kRGBA, voxels.data()));
+            voxels[i] = uint32_t((i % 256) | (i / 256 % 256) << 8) | inAlpha << 24;
+        volume.Assign(ULMVolumeInternal::CreateSimpleVolume(32, {256, 256, 2, 0, 0, 0}, 4, kRGBA, voxels.data()));
         volume->SetCorrectionMatrix(ULMMatrix::Identity());
         context->SetClassifier(ULMClassifierInternal::DirectRGBAClassifier());
         context->SetBlendMode(inMode);
+        context->SetSamplingLimits(1, 3, 1, 1);
         const double s = 2 / ((kSmall - 1) * inVoxels);
-        context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-63.5 * s, -63.5 * s, -0.25) *
+        context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-127.5 * s, -127.5 * s, -0.25) *
                                                  ULMMatrix::Scale(s, s, 0.5));
-        context->GetCamera().SetViewport(0, 0, inSide, inSide);
+        context->GetCamera().SetViewport(inAt, inAt, inSide, inSide);
     }
     ULMStatus Render(ULMImageBuffer* ioImage) {
         return volume->StartRender(context, ioImage, nullptr, nullptr, nullptr).Wait(-1);
     }
 };
 
+// Scales from just above the chip's limit, where the enlarged size comes out
+// odd or even and the shrink takes one, two or three passes, to eight voxels
+// a pixel; views at the image's corner, and at origins the enlargement makes
+// odd.
 TEST_F(RenderAndResizeTest, ResizedViewsMatchAHostShrinkOfTheLargeRender) {
     struct Case {
         double voxelsPerPixel;
         uint32_t alpha;
         ULMBlendMode mode;
-    } cases[] = {{4.4, 255, kULMBlendFTBPreWeighted}, {6.0, 255, kULMBlendFTBPreWeighted}, {6.0, 128, kULMBlendFTB}};
+        int at = 0;  // the small view's origin
+    } cases[] = {{2.05, 255, kULMBlendFTBPreWeighted},    {2.3, 255, kULMBlendFTBPreWeighted, 1},
+                 {2.6, 255, kULMBlendFTBPreWeighted},     {3.3, 255, kULMBlendFTBPreWeighted},
+                 {3.3, 255, kULMBlendFTBPreWeighted, 3},  {4.4, 255, kULMBlendFTBPreWeighted},
+                 {5.0, 255, kULMBlendFTBPreWeighted},     {5.2, 255, kULMBlendFTBPreWeighted, 5},
+                 {6.0, 255, kULMBlendFTBPreWeighted},     {6.0, 128, kULMBlendFTB},
+                 {7.1, 128, kULMBlendFTB},                {8.0, 255, kULMBlendFTBPreWeighted}};
     for (const Case& c : cases) {
-        Scene small(c.voxelsPerPixel, kSmall, c.alpha, c.mode), large(c.voxelsPerPixel, kLarge, c.alpha, c.mode);
-        Held<ULMImageBuffer> image(Image(kSmall)), big(Image(kLarge));
+        Scene small(c.voxelsPerPixel, kSmall, c.alpha, c.mode, c.at), large(c.voxelsPerPixel, kLarge, c.alpha, c.mode);
+        const int side = kSmall + c.at;
+        Held<ULMImageBuffer> image(Image(side)), big(Image(kLarge));
         ASSERT_EQ(small.Render(image), kULMErrCantSubsample);
         ASSERT_EQ(large.Render(big), kULMOK);
         const size_t buffers = LiveBuffers();
@@ -65,14 +78,15 @@ TEST_F(RenderAndResizeTest, ResizedViewsMatchAHostShrinkOfTheLargeRender) {
         const ULMStatus resized = small.Render(image);
         gULMControl.m_resizeImage = false;
         ASSERT_EQ(resized, kULMOK) << c.voxelsPerPixel;
-        const std::vector<uint32_t> got = Read(image, kSmall), want = Read(big, kLarge);
+        const std::vector<uint32_t> got = Read(image, side), want = Read(big, kLarge);
         EXPECT_EQ(LiveBuffers(), buffers) << "a temporary outlived its passes";
         const double step = (kLarge - 1.0) / (kSmall - 1);
         for (int i = 0; i < kSmall * kSmall; ++i)
             for (int ch = 0; ch < 4; ++ch) {
                 auto at = [&](int u, int v, int) { return double(want[size_t(v) * kLarge + u] >> 8 * ch & 255); };
                 const double ref = RefSample(at, {step, 0}, {step, 0}, {1, 0}, i % kSmall, i / kSmall, 0);
-                ASSERT_NEAR(got[i] >> 8 * ch & 255, ref, 1.0) << c.voxelsPerPixel << " at " << i << " channel " << ch;
+                const uint32_t pixel = got[size_t(i / kSmall + c.at) * side + i % kSmall + c.at];
+                ASSERT_NEAR(pixel >> 8 * ch & 255, ref, 1.0) << c.voxelsPerPixel << " at " << i << " channel " << ch;
             }
     }
 }

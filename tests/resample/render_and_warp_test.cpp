@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "context/classifier_internal.h"
+#include "support/rendered_pixels.h"
 #include "volume/volume_fixture.h"
 
 namespace ulm3::testing {
@@ -49,6 +50,51 @@ TEST_F(RenderAndWarpTest, AnUnrotatedViewWarpsToThePlainRender) {
         ASSERT_TRUE(plain->Unload(want.data(), {kSide, kSide, 0, 0}, 0) == kULMOK &&
                     warped->Unload(got.data(), {kSide, kSide, 0, 0}, 0) == kULMOK);
         for (size_t i = 0; i < want.size(); ++i) ASSERT_NEAR(got[i], want[i], 1) << mode << " at " << i / 4;
+    }
+}
+
+// What a pass leaves in the volume's render state: the next plain render of
+// the same volume with the same context gives the plain image, byte for
+// byte, after each of them.
+TEST_F(RenderAndWarpTest, EveryPassLeavesTheNextPlainRenderAsItWas) {
+    Scene scene(40, 160, kULMBlendFTB);
+    ASSERT_EQ(scene.volume->LockVolume(kULMBoard0), kULMOK);
+    const auto plain = [&] { return test_support::RenderedPixels(scene.volume, scene.context, kSide); };
+    const std::vector<uint32_t> before = plain();
+    // Seen from six times as far: more voxels per pixel than the chip subsamples.
+    Held<ULMContext> far(CloneContext(scene.context)), perspective(CloneContext(scene.context)),
+        cube(CloneContext(scene.context));
+    far->GetCamera().SetProjectionMatrix(ULMMatrix::Scale(1 / 6.0, 1 / 6.0, 1) *
+                                         scene.context->GetCamera().GetProjectionMatrix());
+    perspective->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(40, 1, 1, 200));
+    perspective->GetCamera().SetModelMatrix(ULMMatrix::Translate(-19.5, -19.5, -70));
+    cube->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-1, -1, -1) * ULMMatrix::Scale(2 / 39.0, 2 / 39.0, 2));
+    Held<ULMVolumeInternal> target(ULMVolumeInternal::CreateSimpleVolume(32, {40, 40, 2, 0, 0, 0}, 4, kRGBA, nullptr));
+    ASSERT_EQ(target->LockVolume(kULMBoard0), kULMOK);
+    Held<ULMImageBuffer> image(Image(kULMBoard0));
+    const struct {
+        const char* what;
+        std::function<ULMStatus()> pass;
+    } passes[] = {
+        {"render-and-warp",
+         [&] { return scene.volume->DoStartRenderAndWarp(scene.context, image, nullptr, nullptr, nullptr).Wait(-1); }},
+        {"render-and-resize",
+         [&] {
+             gULMControl.m_resizeImage = true;
+             const ULMStatus status = scene.volume->StartRender(far, image, nullptr, nullptr, nullptr).Wait(-1);
+             gULMControl.m_resizeImage = false;
+             return status;
+         }},
+        {"render to volume",
+         [&] { return scene.volume->RenderToVolume(cube, target, ULMVolume::kOutputGradientAndMagnitude); }},
+        {"perspective frame",
+         [&] { return scene.volume->StartRender(perspective, image, nullptr, nullptr, nullptr).Wait(-1); }},
+    };
+    for (const auto& p : passes) {
+        const size_t renders = Renders();
+        EXPECT_EQ(p.pass(), kULMOK) << p.what;
+        EXPECT_GT(Renders(), renders) << p.what;
+        EXPECT_EQ(plain(), before) << "after " << p.what;
     }
 }
 

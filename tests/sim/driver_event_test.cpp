@@ -2,6 +2,7 @@
 // within and across boards, aborts, render submission and queue dumps.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -161,13 +162,13 @@ TEST_F(DriverEventTest, BadWaitsAreRefused) {
     EXPECT_EQ(answer.event_occurred_count, 8);
 }
 
-TEST_F(DriverEventTest, ADependencyWaitsForEveryEarlierEventOnEveryBoard) {
+TEST_F(DriverEventTest, ADependencyWaitsForItsEventAndItsOwnQueueNotOtherBoards) {
     DriverSession board0(0);
     DriverSession board1(1);
     const uint32_t a = board0.Allocate(1, 16);
     const uint32_t b = board1.Allocate(1, 16);
     std::vector<uint8_t> host(16, 1);
-    std::vector<uint8_t> out(16, 0);
+    std::vector<uint8_t> out(16, 0), outOnPaused(16, 0);
 
     tulx7sim::PauseBoard(0);
     uint32_t blocked = 0;
@@ -178,19 +179,41 @@ TEST_F(DriverEventTest, ADependencyWaitsForEveryEarlierEventOnEveryBoard) {
               TULX7_DR_STATUS_SUCCESS);
     ASSERT_EQ(board1.Wait({load}), TULX7_DR_STATUS_SUCCESS) << "board 1 runs on its own";
 
-    // Naming board 1's finished load still waits for board 0's earlier one.
+    // Naming board 1's finished load does not wait for board 0's earlier,
+    // still queued load.
     auto unload = TransferRecord(b, Box(0, 15), out.data(), 1, 16);
     unload.previous_load_event_id = load;
     uint32_t dependent = 0;
     ASSERT_EQ(board1.Start(false, unload, &dependent), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(board1.Wait({dependent}, 2000), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(out, host);
+
+    // A job of the paused board that names the same finished event still
+    // runs after the job queued before it there: the order within a queue
+    // stays.
+    auto behind = TransferRecord(a, Box(0, 15), outOnPaused.data(), 1, 16);
+    behind.previous_load_event_id = load;
+    uint32_t queued = 0;
+    ASSERT_EQ(board0.Start(false, behind, &queued), TULX7_DR_STATUS_SUCCESS);
     Tulx7_dr_sync answer;
-    EXPECT_EQ(board1.Wait({dependent}, 30, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(board0.Wait({queued}, 30, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(answer.wait_status, 0);
+    EXPECT_EQ(outOnPaused[0], 0);
+
+    // A job that names an event still pending waits for it, on any board.
+    auto later = TransferRecord(b, Box(0, 15), out.data(), 1, 16);
+    later.previous_load_event_id = blocked;
+    uint32_t waiting = 0;
+    std::fill(out.begin(), out.end(), 0);
+    ASSERT_EQ(board1.Start(false, later, &waiting), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(board1.Wait({waiting}, 30, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(answer.wait_status, 0);
     EXPECT_EQ(out[0], 0);
 
     tulx7sim::ResumeBoard(0);
-    // Board 0's connection waits on board 1's event as well.
-    ASSERT_EQ(board0.Wait({dependent, blocked}), TULX7_DR_STATUS_SUCCESS);
+    // Board 0's connection waits on board 1's events as well.
+    ASSERT_EQ(board0.Wait({dependent, blocked, queued, waiting}), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(outOnPaused, host);
     EXPECT_EQ(out, host);
     const auto log = tulx7sim::RequestLog();
     ASSERT_GE(log.size(), 6u);

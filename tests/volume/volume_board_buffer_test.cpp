@@ -8,6 +8,7 @@
 
 #include "board/kwb_buffer.h"
 #include "tulx7/driver_requests.h"
+#include "support/rendered_pixels.h"
 #include "volume_fixture.h"
 
 namespace ulm3::testing {
@@ -140,6 +141,69 @@ TEST_F(VolumeBoardBufferTest, AVolumeAttachesAnotherVolumesBufferOfItsVoxelSize)
     EXPECT_EQ(sharer->ReleaseBuffer(), kULMOK);
     ASSERT_TRUE(tulx7sim::GetBufferInfo(uint32_t(id), info));
     EXPECT_EQ(info.attachments, 1);
+}
+
+// A buffer one volume lets go and another keeps alive: re-attached after the
+// first volume's addressing changed (or the keeper's), by an attachment, a
+// buffer or a lock, the voxels it held read back and render at their own
+// coordinates, whether the volume has voxels of its own or only the board's.
+TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHoldsTheVoxelsWhereTheyWere) {
+    const ULMVolumeRange whole(16, 16, 8, 0, 0, 0), moved(16, 16, 8, 2, 2, 0);
+    const ULMFieldDescriptor byte{0, 8, kULMUnsignedFraction};
+    const std::vector<uint8_t> voxels = RandomBytes(16 * 16 * 8, 11);
+    Held<ULMContext> context(ULMContext::Create());
+    context->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField0, kULMField0, kULMField0));
+    const double s = 2 / 17.0;
+    context->GetCamera().SetProjectionMatrix(ULMMatrix::Translate(-1, -1, -0.5) * ULMMatrix::Scale(s, s, 0.1));
+    const auto render = [&](ULMVolume* v) { return test_support::RenderedPixels(v, context, 20); };
+    std::vector<uint8_t> copy = voxels;
+    Held<ULMVolumeInternal> plain(ULMVolumeInternal::CreateSimpleVolume(8, whole, 1, &byte, copy.data()));
+    const std::vector<uint32_t> want = render(plain);
+    enum Again { kAttach, kCreate, kLock };
+    const struct {
+        bool ownVoxels, keeperMoves;
+        Again again;
+        bool movedFirst = false;  // the volume moved to (2, 2, 0) while attached, and back to 0 while not
+    } cases[] = {{true, false, kAttach},       {false, false, kAttach},     {false, false, kCreate},
+                 {true, false, kLock},         {false, false, kLock},       {false, true, kAttach},
+                 {true, true, kCreate},        {false, false, kAttach, true}, {true, false, kAttach, true}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "own " << c.ownVoxels << " keeper moves " << c.keeperMoves << " again "
+                                          << c.again << " moved first " << c.movedFirst);
+        std::vector<uint8_t> own = voxels;
+        Held<ULMVolumeInternal> v(
+            ULMVolumeInternal::CreateSimpleVolume(8, whole, 1, &byte, c.ownVoxels ? own.data() : nullptr));
+        Held<ULMVolumeInternal> keeper(ULMVolumeInternal::CreateSimpleVolume(8, whole, 1, &byte, nullptr));
+        ASSERT_EQ(v->CreateBuffer(kULMBoard0), kULMOK);
+        ASSERT_EQ(c.ownVoxels ? kULMOK : v->SetTarget(kULMBuffer), kULMOK);
+        ASSERT_EQ(c.ownVoxels ? kULMOK : v->Update(voxels.data(), whole), kULMOK);
+        const unsigned long long id = v->GetBufferID();
+        ASSERT_EQ(c.movedFirst ? v->SetBufferOffset(2, 2, 0) : kULMOK, kULMOK);
+        ASSERT_EQ(keeper->AttachBuffer(id), kULMOK);
+        ASSERT_EQ(v->ReleaseBuffer(), kULMOK);
+        const int to = c.movedFirst ? 0 : 2;
+        ASSERT_EQ(c.keeperMoves ? keeper->SetBufferOffset(2, 2, 0) : v->SetBufferOffset(to, to, 0), kULMOK);
+        ASSERT_EQ(c.again == kAttach ? v->AttachBuffer(id)
+                  : c.again == kCreate ? v->CreateBuffer(kULMBoard0, c.keeperMoves ? whole : moved)
+                                       : v->LockVolume(kULMBoard0),
+                  kULMOK);
+        EXPECT_EQ(v->GetBufferID(), id);
+        // What the buffer holds of the volume now, and the voxels there; the
+        // volume's own move dropped what its window left out, unless the
+        // volume has voxels of its own that a new buffer or a lock loads.
+        const bool reloaded = c.ownVoxels && c.again != kAttach;
+        const ULMVolumeRange kept = reloaded || c.keeperMoves ? whole : ULMVolumeRange::Intersect(moved, whole);
+        const ULMVolumeRange held = ULMVolumeRange::Intersect(v->GetBufferRange(), kept);
+        std::vector<uint8_t> got(size_t(held.XSize()) * held.YSize() * held.ZSize()), expected;
+        ASSERT_EQ(v->Unload(got.data(), held, kULMUseBuffer), kULMOK);
+        for (int z = held.ZOrigin(); z < held.ZOrigin() + held.ZSize(); ++z)
+            for (int y = held.YOrigin(); y < held.YOrigin() + held.YSize(); ++y)
+                for (int x = held.XOrigin(); x < held.XOrigin() + held.XSize(); ++x)
+                    expected.push_back(voxels[(size_t(z) * 16 + y) * 16 + x]);
+        EXPECT_TRUE(got == expected);
+        EXPECT_TRUE(held != whole || render(v) == want);
+        EXPECT_EQ(c.again == kLock ? v->UnlockVolume(0) : kULMOK, kULMOK);
+    }
 }
 
 // A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "multiboard/multiboard_volume_factory.h"
+#include "multiboard/multiboard_volume_phase2.h"
 #include "resample/mipmap_volume.h"
 #include "resample/mipmap_volume_factory.h"
 #include "volume_fixture.h"
@@ -223,6 +224,61 @@ TEST_F(VolumeCreationTest, LargeVolumesComeAsMipmapVolumesOverThePlainVolume) {
             EXPECT_EQ(v->GetFieldDescriptor(kULMField0), level0->GetFieldDescriptor(kULMField0));
             EXPECT_EQ(static_cast<ULMMipmapVolume*>(v.GetPointer())->GetMultiboardMode(), 0);
         }
+    }
+    EXPECT_EQ(LiveObjects(), before);
+}
+
+}  // namespace
+}  // namespace ulm3::testing
+
+namespace ulm3::testing {
+namespace {
+
+// With the library's own factory and multiboard rendering in mode 2, a
+// volume with a side at the threshold comes cut into one brick per board (or
+// as many as forced), each a plain volume over its part; a smaller one comes
+// plain; every object goes with the application's release.
+TEST_F(VolumeCreationTest, ModeTwoCutsLargeVolumesIntoBricks) {
+    ULMSetParameter("MultiboardRenderMode", 2);
+    ULMSetParameter("MultiboardMinVolumeSize", 40);
+    ULMSetParameter("MultiboardRenderEnable", 1);
+    const int before = LiveObjects();
+    const ULMFieldDescriptor f8(0, 8, kULMUnsignedFraction);
+    for (const int forced : {0, 3}) {
+        ULMSetParameter("MultiboardForceNumberOfVolumes", static_cast<uint64_t>(forced));
+        Held<ULMVolume> v(ULMVolume::Create(8, ULMVolumeRange(40, 30, 20, 0, 0, 0), 1, &f8, nullptr));
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->RefCount(), 1);
+        ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMultiboardVolumePhase2));
+        const auto* bricked = static_cast<ULMMultiboardVolumePhase2*>(v.GetPointer());
+        EXPECT_EQ(bricked->GetNumberOfVolumes(), forced == 0 ? 2 : forced);
+        EXPECT_EQ(v->GetRange(), ULMVolumeRange(40, 30, 20, 0, 0, 0));
+        for (int i = 0; i < bricked->GetNumberOfVolumes(); ++i) {
+            EXPECT_TRUE(IsObjectType(bricked->Brick(i).GetVolume(), kObjectTypeULMVolumeInternal));
+            EXPECT_EQ(bricked->Brick(i)->GetRange(), bricked->Brick(i).m_loadRange);
+        }
+        Held<ULMVolume> small(ULMVolume::Create(8, ULMVolumeRange(39, 39, 39, 0, 0, 0), 1, &f8, nullptr));
+        EXPECT_TRUE(IsObjectType(small, kObjectTypeULMVolumeInternal));
+    }
+    // Both wrappers: the mipmap volume outside with the bricks as its level 0,
+    // or the bricks outside, each brick a mipmap volume as the base is.
+    ULMSetParameter("MultiboardForceNumberOfVolumes", 0);
+    ULMSetParameter("MipmapMinVolumeSize", 40);
+    for (const bool multiboardInside : {true, false}) {
+        ULMSetParameter("MipmapMultiboard", multiboardInside ? 1 : 0);
+        Held<ULMVolume> v(ULMVolume::Create(8, ULMVolumeRange(40, 30, 20, 0, 0, 0), 1, &f8, nullptr));
+        ASSERT_NE(v, nullptr);
+        EXPECT_EQ(v->RefCount(), 1);
+        if (multiboardInside) {
+            ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMipmapVolume));
+            EXPECT_TRUE(IsObjectType(v->GetMipmapLevel(0), kObjectTypeULMMultiboardVolumePhase2));
+            EXPECT_EQ(static_cast<ULMMipmapVolume*>(v.GetPointer())->GetMultiboardMode(), 2);
+            continue;
+        }
+        ASSERT_TRUE(IsObjectType(v, kObjectTypeULMMultiboardVolumePhase2));
+        const auto* bricked = static_cast<ULMMultiboardVolumePhase2*>(v.GetPointer());
+        for (int i = 0; i < bricked->GetNumberOfVolumes(); ++i)
+            EXPECT_TRUE(IsObjectType(bricked->Brick(i).GetVolume(), kObjectTypeULMMipmapVolume)) << i;
     }
     EXPECT_EQ(LiveObjects(), before);
 }

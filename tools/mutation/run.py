@@ -12,7 +12,8 @@ Usage: tools/mutation/run.py [--build DIR] [--jobs N] [--only ID,ID] [--record F
 With --check every fault's file and line are only looked up, without
 changing or building anything; all faults not found are listed.
 The build directory (default build/mutation) is configured once with the
-library and the tests only, then rebuilt incrementally for each fault. The
+library and the tests only (and the examples when a fault lies in them),
+then rebuilt incrementally for each fault. The
 source is restored after every fault, also when the run is interrupted.
 With --copy the tree is first copied to DIR and the faults go into the copy,
 so that the working tree stays free for editing during the run.
@@ -130,8 +131,10 @@ def main():
         open(os.path.join(ROOT, m["file"]), "w").write(original)
 
     build = args.build
+    # The example programs and their tests are built when a fault lies in them.
+    examples = any(m["file"].startswith("examples/") for m in mutants)
     if run(["cmake", "-S", ".", "-B", build, "-DCMAKE_BUILD_TYPE=RelWithDebInfo", "-DULM3_WERROR=OFF",
-            "-DULM3_BUILD_BENCH=OFF", "-DULM3_BUILD_EXAMPLES=OFF"]).returncode:
+            "-DULM3_BUILD_BENCH=OFF", "-DULM3_BUILD_EXAMPLES=" + ("ON" if examples else "OFF")]).returncode:
         sys.exit("configure failed")
     step = ["cmake", "--build", build, "-j", str(args.jobs)]
     b = run(step)

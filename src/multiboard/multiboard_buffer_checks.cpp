@@ -1,0 +1,50 @@
+// Buffers moved to a multiboard location and checked for a render there.
+#include "multiboard/multiboard_buffer_checks.h"
+
+#include "foundation/message_log.h"
+#include "foundation/shareable.h"
+#include "ulm3/status.h"
+
+namespace ulm3 {
+
+namespace {
+
+template <class Omni, class Buffer>
+Omni* Take(Buffer* inBuffer, int inNumber, ULMLocation inLocation, const char* inWho, ULMObjectType inType,
+           const char* inKind) {
+    if (inBuffer == nullptr) return nullptr;
+    const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
+    if (ULMFailed(status)) {
+        ULMOutputMessage("%s::StartRender buffer %d failed (%s) to migrate from board %d to %s\n", inWho, inNumber,
+                         UlmGetStatusString(status), static_cast<int>(inBuffer->GetLocation()), inWho);
+        return nullptr;
+    }
+    if (!IsObjectType(inBuffer, inType)) {
+        ULMOutputMessage("%s::StartRender buffer %d is not a %s\n", inWho, inNumber, inKind);
+        return nullptr;
+    }
+    return static_cast<Omni*>(inBuffer);
+}
+
+}  // namespace
+
+ULMOmniImageBuffer* ULMTakeMultiboardImage(ULMImageBuffer* inImage, int inNumber, ULMLocation inLocation,
+                                           const char* inWho) {
+    return Take<ULMOmniImageBuffer>(inImage, inNumber, inLocation, inWho, kObjectTypeULMOmniImageBuffer,
+                                    "ULMOmniImageBuffer");
+}
+
+ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber, ULMLocation inLocation,
+                                           const char* inWho) {
+    return Take<ULMOmniDepthBuffer>(inDepth, inNumber, inLocation, inWho, kObjectTypeULMOmniDepthBuffer,
+                                    "ULMOmniDepthBuffer");
+}
+
+bool ULMHasOnePartPerSubVolume(int inParts, int inNumber, int inSubVolumes, const char* inWho) {
+    if (inParts == inSubVolumes) return true;
+    ULMOutputMessage("%s::StartRender buffer %d has %d subbuffers but volume has %d\n", inWho, inNumber, inParts,
+                     inSubVolumes);
+    return false;
+}
+
+}  // namespace ulm3

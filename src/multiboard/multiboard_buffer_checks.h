@@ -1,0 +1,26 @@
+// The application's image and depth buffers as a multiboard render needs
+// them: moved to the multiboard location (bands or copies over the boards)
+// and taken as the omni buffers that can live there. Each refusal is told in
+// one message that names the render (inWho, "MB1" or "MB2") and the buffer's
+// number.
+#pragma once
+
+#include "buffers/omni_depth_buffer.h"
+#include "buffers/omni_image_buffer.h"
+#include "ulm3/depth_buffer.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/location.h"
+
+namespace ulm3 {
+
+// Null without a message for no buffer; null after the message for a buffer
+// whose move fails at once or that is no omni buffer. A move still running
+// passes: the board orders it before the renders that use the buffer.
+ULMOmniImageBuffer* ULMTakeMultiboardImage(ULMImageBuffer* inImage, int inNumber, ULMLocation inLocation,
+                                           const char* inWho);
+ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber, ULMLocation inLocation,
+                                           const char* inWho);
+// Whether a buffer holds one part per sub-volume; the message when not.
+bool ULMHasOnePartPerSubVolume(int inParts, int inNumber, int inSubVolumes, const char* inWho);
+
+}  // namespace ulm3

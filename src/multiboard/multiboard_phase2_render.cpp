@@ -1,0 +1,254 @@
+// The bricked volume's render: the buffer checks, the choice of compositing
+// road, the coarser view through render-and-resize when the chip cannot
+// subsample, and the stamp on the buffers rendered.
+#include <algorithm>
+#include <new>
+
+#include "buffers/image_buffer_internal.h"
+#include "buffers/omni_depth_buffer.h"
+#include "buffers/omni_image_buffer.h"
+#include "foundation/context_readers.h"
+#include "foundation/control.h"
+#include "foundation/message_log.h"
+#include "multiboard/brick_blend_order.h"
+#include "multiboard/multiboard_buffer_checks.h"
+#include "multiboard/multiboard_copy_access.h"
+#include "multiboard/multiboard_volume_phase2.h"
+#include "render/render_upper_layers.h"
+#include "render/sample_space.h"
+#include "render/volume_render_state.h"
+#include "volume/volume_internal.h"
+
+namespace ulm3 {
+
+namespace {
+
+ULMStatus StatusNow(const ULMSyncEvent& inEvent) {
+    const ULMStatus status = inEvent.Status();
+    return status == kULMInProgress ? kULMOK : status;
+}
+
+// Each brick writes its own depth copy and only the first copy is read
+// back, so a render that may write depth would lose every other brick's.
+bool MayWriteDepth(const ULMContext* inContext) {
+    return inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer0) != ULMContext::kAlwaysFail ||
+           inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer1) != ULMContext::kAlwaysFail;
+}
+
+}  // namespace
+
+ULMStatus ULMMultiboardVolumePhase2::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                            ULMDepthBuffer* ioDepth1) {
+    return StatusNow(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                                    ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                                    ULMDepthBuffer* ioDepth1) {
+    return DoStartRenderAndMPR(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1, 0.0, 1, kMPRAlpha, false);
+}
+
+ULMStatus ULMMultiboardVolumePhase2::RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                                               MPRMode inMode, ULMImageBuffer* ioImage) {
+    return StatusNow(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
+                                                       int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) {
+    return DoStartRenderAndMPR(inContext, ioImage, nullptr, nullptr, nullptr, inNegativeDistance, inQuality, inMode,
+                               true);
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                                            ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                                            ULMDepthBuffer* ioDepth1, double inNegativeDistance,
+                                                            int inQuality, MPRMode inMode, bool inIsMPR) {
+    ULM_ASSERT(m_baseVolume != nullptr);
+    if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    // Refused before any work, buffers untouched; depth tests still read
+    // every brick's copy.
+    if (!inIsMPR && MayWriteDepth(inContext)) {
+        ULMOutputMessage("MB2::StartRender a render that writes depth is not supported: each brick writes its own "
+                         "copy (set the depth update filters to kAlwaysFail)\n");
+        return ULMSyncEvent(kULMErrUnimplemented);
+    }
+    ULMRecursiveLock hold(m_lock);
+    RenderRequest request;
+    request.context = inContext;
+    request.negativeDistance = inNegativeDistance;
+    request.quality = inQuality;
+    request.mode = inMode;
+    request.isMPR = inIsMPR;
+    ULMImageBuffer* const colors[2] = {ioColor0, ioColor1};
+    for (int b = 0; b < 2; ++b) {
+        if (colors[b] == nullptr) continue;
+        request.buffers.color[b] = colors[b];
+        request.buffers.board[b] = CheckAndSetupImageBuffer(colors[b], b);
+        if (request.buffers.board[b] == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    }
+    ULMDepthBuffer* const depths[2] = {ioDepth0, ioDepth1};
+    for (int b = 0; b < 2; ++b) {
+        if (depths[b] == nullptr) continue;
+        request.buffers.depth[b] = CheckAndSetupDepthBuffer(depths[b], b);
+        if (request.buffers.depth[b] == nullptr) return ULMSyncEvent(kULMErrBuffer);
+    }
+    const ULMImageBuffer* output =
+        inIsMPR ? ioColor0 : GetOutputImageBuffer(inContext, request.buffers.color[0], request.buffers.color[1]);
+    if (output == nullptr) {
+        ULMOutputMessage("MB2::StartRender the output image buffer the context names is not given\n");
+        return ULMSyncEvent(kULMErrBuffer);
+    }
+    // Bricks not yet on their boards are put there, and voxels written to
+    // the source since (through a map of it) follow them.
+    if (!m_locked) {
+        const ULMStatus locked = LockVolume(kULMAnyBoard);
+        if (ULMFailed(locked)) return ULMSyncEvent(locked);
+    }
+    if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
+
+    // No brick falls back to a resize on its own, on this thread only: one
+    // resize of the whole view replaces the composite instead.
+    const bool resizeWanted = gULMControl.m_resizeImage && !ULMResizeSuppression::Active();
+    const ULMResizeSuppression suppressed;
+
+    if (m_baseMipmapVolume != nullptr) {
+        int level = m_baseMipmapVolume->ChooseMipmapLevel(inContext);
+        if (level < 0) {
+            int lowest = 0;
+            m_baseMipmapVolume->GetMipmapRange(lowest, level);
+        }
+        for (ULMVolume* brick : Bricks()) {
+            const ULMStatus status = brick->SetMipmapRange(level, level);
+            if (ULMFailed(status)) return ULMSyncEvent(status);
+        }
+    }
+    m_MPRSumAndCountOn = inIsMPR && inMode == kMPRAlpha;
+    if (m_MPRSumAndCountOn) m_MPRScale = 1.0 / std::max(inQuality, 1);
+
+    ULMSyncEvent result = RenderBricks(request);
+    if (result.Status() == kULMErrCantSubsample && resizeWanted) result = ResizeFallback(request);
+    if (!ULMFailed(result.Status())) {
+        if (inIsMPR)
+            SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, nullptr, ioColor0, nullptr);
+        else
+            SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
+    }
+    return result;
+}
+
+// Under the second scheme the image is one image on one board, which the
+// render moves where it composites.
+ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber) {
+    ULMOmniImageBuffer* omni = ULMTakeMultiboardImage(inBuffer, inNumber, kULMMultiBoardMode2, "MB2");
+    if (omni == nullptr) return nullptr;
+    if (omni->GetNumberBuffers() != 1) {
+        ULMOutputMessage("MB2::StartRender buffer %d has %d subbuffers but it must only have 1\n", inNumber,
+                         omni->GetNumberBuffers());
+        return nullptr;
+    }
+    return omni->GetImageBuffer();
+}
+
+// The depth buffer is a copy on the board of each brick.
+ULMOmniDepthBuffer* ULMMultiboardVolumePhase2::CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber) {
+    ULMOmniDepthBuffer* omni = ULMTakeMultiboardDepth(inBuffer, inNumber, kULMMultiBoardMode2, "MB2");
+    if (omni == nullptr || !ULMHasOnePartPerSubVolume(omni->GetNumberBuffers(), inNumber, m_numSubVolumes, "MB2"))
+        return nullptr;
+    return omni;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::GenerateBlendIndex(const ULMContext* inContext) {
+    ULMVector4D vector;
+    const bool perspective = ULMSampleSpace::GetEyeOrViewInVoxelSpace(inContext, m_baseVolume, vector) == 1;
+    const double v[3] = {vector[0], vector[1], vector[2]};
+    GenerateBrickBlendOrder(*m_division, perspective, v, m_blendIndex, m_softwBlendIndex);
+    return kULMOK;
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::RenderBricks(const RenderRequest& inRequest) {
+    GenerateBlendIndex(inRequest.context);
+    const ULMContext* context = inRequest.context;
+    int road = gULMControl.m_multiboard2ForceRender;
+    if (road != 1 && road != 2) {
+        const ULMImageBuffer* output =
+            inRequest.isMPR ? inRequest.buffers.color[0]
+                            : GetOutputImageBuffer(context, inRequest.buffers.color[0], inRequest.buffers.color[1]);
+        const bool host = (output != nullptr && output->GetPixelSize() == 64) ||
+                          context->GetBlendMode() == kULMBlendSumAndCount ||
+                          context->GetLastBlendMode() == kULMBlendSumAndCount;
+        road = host ? 2 : 1;
+    }
+    if (road == 1) {
+        bool tryHost = false;
+        const ULMSyncEvent event = StartHardwareRender(inRequest, tryHost);
+        if (!tryHost) return event;
+    }
+    return StartSoftwareRender(inRequest);
+}
+
+// The whole view rendered larger and shrunk into the output image: the
+// view's footprint and the voxels one pixel covers come from a sample space
+// over the base volume's whole range (or its active part), which no brick
+// holds alone.
+ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRequest) {
+    ULMVolumeInternal* plain = ULMPlainVolumeOf(m_subvolume[m_blendIndex[0]].GetVolume(), true);
+    ULMImageBuffer* output = inRequest.isMPR ? inRequest.buffers.color[0]
+                                             : GetOutputImageBuffer(inRequest.context, inRequest.buffers.color[0],
+                                                                    inRequest.buffers.color[1]);
+    if (plain == nullptr || output == nullptr) return ULMSyncEvent(kULMErrCantSubsample);
+    ULMVolumeRange range = m_baseVolume->GetActiveSubVolume();
+    if (range.IsReset()) range = m_baseVolume->GetRange();
+    std::unique_ptr<ULMSampleSpace> space(new (std::nothrow) ULMSampleSpace());
+    if (space == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    bool fresh = true;
+    const ULMStatus assigned = space->AssignOver(inRequest.context, plain, range, output, fresh, true);
+    if (assigned != kULMErrCantSubsample) return ULMSyncEvent(assigned == kULMOK ? kULMErrCantSubsample : assigned);
+    ULMResizeView view;
+    view.footprint = space->GetBoxFootprint();
+    space->GetSubSampleTests(view.testX, view.testY);
+    // The enlargement lives on the nearest brick's board, and the shrink
+    // writes the output images there.
+    const ULMLocation board = m_subvolume[m_blendIndex[0]].m_location;
+    for (ULMImageBufferInternal* image : inRequest.buffers.board) {
+        const ULMStatus moved = image != nullptr ? image->StartMigrate(board).Status() : kULMOK;
+        if (ULMFailed(moved)) return ULMSyncEvent(moved);
+    }
+    const ULMEnlargedRender render = [this, &inRequest](const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary) {
+        RenderRequest enlarged = inRequest;
+        enlarged.context = inEnlarged;
+        enlarged.buffers = RenderBuffers();
+        enlarged.buffers.color[0] = ioTemporary;
+        enlarged.buffers.board[0] = GetImageBufferInternal(ioTemporary);
+        if (enlarged.buffers.board[0] == nullptr) return ULMSyncEvent(kULMErrBuffer);
+        return RenderBricks(enlarged);
+    };
+    // The shrink writes the board images; the caller's images learn what
+    // their board images got.
+    double scale = m_MPRScale;
+    const ULMSyncEvent shrunk = ULMGetRenderAndResize()(render, board, inRequest.context, view, m_MPRSumAndCountOn,
+                                                        scale, inRequest.buffers.board[0], inRequest.buffers.board[1]);
+    for (int b = 0; b < 2; ++b)
+        if (inRequest.buffers.board[b] != nullptr && inRequest.buffers.color[b] != inRequest.buffers.board[b])
+            inRequest.buffers.color[b]->SetOutputLimits(inRequest.buffers.board[b]->GetOutputLimits());
+    return shrunk;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::ResizeBuffers(size_t inSize) {
+    if (m_transferBufferSize != 0 && m_transferBufferSize < inSize) {
+        for (auto& buffer : m_transferBuffer) buffer.reset();
+        m_accumBuffer.reset();
+        m_transferBufferSize = 0;
+    }
+    if (m_transferBufferSize != 0) return kULMOK;
+    for (int i = 0; i < m_numSubVolumes; ++i) {
+        m_transferBuffer[i].reset(new (std::nothrow) char[inSize]);
+        if (m_transferBuffer[i] == nullptr) return kULMErrAlloc;
+    }
+    m_accumBuffer.reset(new (std::nothrow) char[inSize]);
+    if (m_accumBuffer == nullptr) return kULMErrAlloc;
+    m_transferBufferSize = inSize;
+    return kULMOK;
+}
+
+}  // namespace ulm3

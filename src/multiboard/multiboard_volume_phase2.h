@@ -1,0 +1,337 @@
+// The bricked multiboard volume: the application's volume cut into up to
+// eight overlapping bricks, each a volume of its own locked on its own
+// board; a render draws every brick on its board and composites the
+// partial images front to back, on a board or on the host.
+//
+// The members live by role: the object and its life
+// (multiboard_volume_phase2.cpp), loading, updates, unloads and maps
+// (multiboard_phase2_loading.cpp), the render's entry and buffer checks
+// (multiboard_phase2_render.cpp), the two compositing roads
+// (multiboard_phase2_compositing.cpp) and the rest of the interface
+// (multiboard_phase2_slots.cpp).
+#pragma once
+
+#include <cstdint>
+#include <memory>
+#include <span>
+
+#include "compositing/blend_volume.h"
+#include "compositing/software_blend_volume.h"
+#include "foundation/locks.h"
+#include "multiboard/subvolume_division.h"
+#include "ulm3/classifier.h"
+#include "ulm3/volume.h"
+#include "ulm3/volume_source.h"
+
+namespace ulm3 {
+
+class ULMOmniImageBuffer;
+class ULMOmniDepthBuffer;
+class ULMImageBufferInternal;
+class ULMDepthBufferInternal;
+
+// Threads: the object's own state (serials, lock and map state, target,
+// the compositors and host buffers, the blend order) is held by m_lock,
+// which every operation that reads or changes it takes for its whole call,
+// renders included, so that two renders or a render and an update take
+// turns while they queue their board work. The bricks are the object's own
+// volumes; the base volume is reached only through it. The lock is taken
+// before any lock of a brick or of the base.
+class ULMMultiboardVolumePhase2 final : public ULMVolume {
+public:
+    // One brick: its ranges, board, lock state and volume.
+    class SubvolumeInfo : public ULMBrickRanges {
+    public:
+        SubvolumeInfo() = default;
+        ~SubvolumeInfo();
+        SubvolumeInfo(const SubvolumeInfo&) = delete;
+        SubvolumeInfo& operator=(const SubvolumeInfo&) = delete;
+        // Holds a reference on inVolume, giving the previous one back.
+        void SetVolume(ULMVolume* inVolume);
+        ULMVolume* GetVolume() const { return m_vol; }
+        ULMVolume* operator->() const { return m_vol; }
+
+        int m_locked = 0;
+        unsigned long long m_bufferID = 0;
+
+    private:
+        ULMVolume* m_vol = nullptr;
+    };
+
+    enum MapType : int32_t { eSimpleMap = 0, eSimulatedMap = 1, eNotImplementedMap = 2 };
+
+    // A bricked volume over inVolume, taking its own references on it and
+    // on inSource: inNumberOfSubvolumes bricks (0: one per board) laid out
+    // over inTopVolumeRange, the outermost volume's range. One reference
+    // for the caller; null when any part cannot be made.
+    static ULMVolume* Create(ULMVolume* inVolume, ULMVolumeSource* inSource, int inNumberOfSubvolumes,
+                             const ULMVolumeRange& inTopVolumeRange);
+    ULMMultiboardVolumePhase2(ULMVolume* inVolume, ULMVolumeSource* inSource, int inNumberOfSubvolumes,
+                              const ULMVolumeRange& inTopVolumeRange);
+
+    int GetNumberOfVolumes() const { return m_numSubVolumes; }
+    char* GetTransferBuffer(int i) const { return m_transferBuffer[i].get(); }
+    const ULMSubVolumeDivision& Division() const { return *m_division; }
+    const SubvolumeInfo& Brick(int i) const { return m_subvolume[i]; }
+    // The order of the last render: position -> brick, and brick -> position.
+    void GetBlendOrder(int (&outBlendIndex)[kMultiboardMaxBricks],
+                       int (&outSoftwBlendIndex)[kMultiboardMaxBricks]) const;
+    uint64_t GetVolumeSerial() const;
+    uint64_t GetStateSerial() const;
+
+    // ---- Description and state (multiboard_phase2_slots.cpp) ----
+    bool IsReadOnly() const override;
+    unsigned int GetFormat() const override;
+    Layout GetLayout() const override;
+    ULMVolumeRange GetRange() const override;
+    void GetSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    unsigned GetSizeX() const override;
+    unsigned GetSizeY() const override;
+    unsigned GetSizeZ() const override;
+    int GetVoxelSize() const override;
+    ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const override;
+    ULMStatus SetFieldDescriptor(ULMFieldNumber inField, const ULMFieldDescriptor& inDescriptor) override;
+    ULMStatus SetCorrectionMatrix(const ULMMatrix& inMatrix) override;
+    ULMMatrix GetCorrectionMatrix() const override;
+    ULMStatus SetModelMatrix(const ULMMatrix& inMatrix) override;
+    ULMMatrix GetModelMatrix() const override;
+    ULMStatus SetActiveSubVolume(const ULMVolumeRange& inRange) override;
+    ULMVolumeRange GetActiveSubVolume() const override;
+    unsigned GetActiveSubVolumeSizeX() const override;
+    unsigned GetActiveSubVolumeSizeY() const override;
+    unsigned GetActiveSubVolumeSizeZ() const override;
+    unsigned GetActiveSubVolumeOriginX() const override;
+    unsigned GetActiveSubVolumeOriginY() const override;
+    unsigned GetActiveSubVolumeOriginZ() const override;
+    ULMStatus SetActiveSubVolumeSize(unsigned inX, unsigned inY, unsigned inZ) override;
+    void GetActiveSubVolumeSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    ULMStatus SetActiveSubVolumeOrigin(unsigned inX, unsigned inY, unsigned inZ) override;
+    void GetActiveSubVolumeOrigin(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    ULMStatus SetBorderValue(unsigned inValue) override;
+    unsigned GetBorderValue() const override;
+    ULMStatus SetExtendMode(ExtendMode inMode) override;
+    ULMStatus SetExtendModes(ExtendMode inX, ExtendMode inY, ExtendMode inZ) override;
+    void GetExtendModes(ExtendMode& outX, ExtendMode& outY, ExtendMode& outZ) const override;
+    ExtendMode GetExtendModeX() const override;
+    ExtendMode GetExtendModeY() const override;
+    ExtendMode GetExtendModeZ() const override;
+    ULMStatus UpdateVolume(unsigned int inFormat, const void* inVoxels, unsigned inTargetX, unsigned inTargetY,
+                           unsigned inTargetZ, unsigned inSizeX, unsigned inSizeY, unsigned inSizeZ,
+                           Layout inLayout) override;
+    bool IsLoaded() const override;
+    ULMAccessType GetAccessControl() const override;
+    ULMStatus Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) override;
+    ULMStatus Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY, unsigned inSizeZ) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) override;
+    unsigned long long GetBufferID() const override;
+    void GetBufferSize(unsigned& outX, unsigned& outY, unsigned& outZ) const override;
+    unsigned GetBufferSizeX() const override;
+    unsigned GetBufferSizeY() const override;
+    unsigned GetBufferSizeZ() const override;
+    ULMVolumeRange GetBufferRange() const override;
+    ULMStatus AttachBuffer(unsigned long long inBufferID) override;
+    ULMStatus ReleaseBuffer() override;
+    ULMStatus SetBufferPermission(ULMPermission inPermission) override;
+    ULMPermission GetBufferPermission() const override;
+    ULMLocation GetBufferLocation() const override;
+    ULMStatus ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) override;
+    ULMStatus ResizeBuffer(const ULMVolumeRange& inRange) override;
+    ULMStatus SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) override;
+    ULMStatus SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) override;
+    void GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY, int& outZ) const override;
+    ULMStatus SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY, int inZ) override;
+    ULMAddressMode GetBufferAddressMode() const override;
+    int GetBufferAddressParameterX() const override;
+    int GetBufferAddressParameterY() const override;
+    int GetBufferAddressParameterZ() const override;
+    ULMStatus SetTarget(ULMTarget inTarget) override;
+    ULMTarget GetTarget() const override;
+    ULMStatus SetMipmapAutoGenerate(int inOn) override;
+    int GetMipmapAutoGenerate() const override;
+    ULMStatus SetMipmapMinDimension(int inDimension) override;
+    int GetMipmapMinDimension() const override;
+    ULMStatus SetMipmapShrinkFactors(double inX, double inY, double inZ) override;
+    void GetMipmapShrinkFactors(double& outX, double& outY, double& outZ) const override;
+    ULMStatus SetMipmapInterpolationMode(ULMFieldNumber inField, ULMInterpolationMode inMode) override;
+    ULMInterpolationMode GetMipmapInterpolationMode(ULMFieldNumber inField) const override;
+    ULMStatus GenerateMipmapLevel(int inLevelToGenerate, int inSourceLevel, double inShrinkX, double inShrinkY,
+                                  double inShrinkZ) override;
+    ULMSyncEvent StartGenerateMipmapLevel(int inLevelToGenerate, int inSourceLevel, double inShrinkX,
+                                          double inShrinkY, double inShrinkZ) override;
+    ULMStatus SetMipmapRange(int inMinLevel, int inMaxLevel) override;
+    void GetMipmapRange(int& outMinLevel, int& outMaxLevel) const override;
+    int ChooseMipmapLevel(const ULMContext* inContext) const override;
+    int ChooseMipmapLevel(const ULMContext* inContext, int inMinLevel, int inMaxLevel) const override;
+    ULMStatus ResampleBuffer(ULMVolume* ioDestination, const ULMVolumeRange& inSourceRange,
+                             const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier) override;
+    ULMSyncEvent StartResampleBuffer(ULMVolume* ioDestination, const ULMVolumeRange& inSourceRange,
+                                     const ULMVolumeRange& inDestinationRange,
+                                     const ULMClassifier& inClassifier) override;
+    ULMStatus SetSpaceLeapingParameters(SpaceLeapingMode inMode, double inRed, double inGreen, double inBlue,
+                                        double inAlpha) override;
+    void GetSpaceLeapingParameters(SpaceLeapingMode& outMode, double& outRed, double& outGreen, double& outBlue,
+                                   double& outAlpha) const override;
+    ULMVolume* GetMipmapLevel(int inLevel) override;
+    ULMStatus CreateMipmapLevel(int inLevel, ULMLocation inLocation, ULMVolumeRange inRange) override;
+
+    // ---- Loading, updates, unloads and maps (multiboard_phase2_loading.cpp) ----
+    ULMStatus LockVolume(ULMLocation inLocation) override;
+    bool IsLocked() const override;
+    ULMStatus UnlockVolume(int inUnload) override;
+    ULMStatus Update(const void* inVoxels, const ULMVolumeRange& inDestinationRange) override;
+    ULMStatus Update(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange, int inSourceX,
+                     int inSourceY, int inSourceZ, ULMSource inSource) override;
+    ULMStatus UpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
+                          const ULMFieldDescriptor& inDestinationField) override;
+    ULMSyncEvent StartUpdate(const void* inVoxels, const ULMVolumeRange& inDestinationRange) override;
+    ULMSyncEvent StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange, int inSourceX,
+                             int inSourceY, int inSourceZ, ULMSource inSource) override;
+    ULMSyncEvent StartUpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
+                                  const ULMFieldDescriptor& inDestinationField) override;
+    // The worker of the two memory updates: a null field is the whole voxel.
+    ULMSyncEvent StartUpdateAlways(const void* inData, const ULMVolumeRange* inDestinationRange,
+                                   const ULMFieldDescriptor* inField, int inStrideX, int inStrideY);
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress, unsigned& outSx,
+                        unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
+                           unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange, void*& outBaseAddress,
+                           unsigned& outSx, unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, unsigned inAtX, unsigned inAtY, unsigned inAtZ, unsigned inNx,
+                           unsigned inNy, unsigned inNz, void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus UnmapVolume() override;
+    ULMStatus Unload(void* outVoxels, const ULMVolumeRange& inVolumeRange, ULMSource inSource) const override;
+    ULMStatus UnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange, const ULMFieldDescriptor& inField,
+                          ULMSource inSource) const override;
+    ULMSyncEvent StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                             ULMSource inSource) const override;
+    ULMSyncEvent StartUnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
+                                  const ULMFieldDescriptor& inField, ULMSource inSource) const override;
+
+    // ---- Render (multiboard_phase2_render.cpp, multiboard_phase2_compositing.cpp) ----
+    ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
+                     ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) override;
+    ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
+                             ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) override;
+    ULMStatus RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality, MPRMode inMode,
+                        ULMImageBuffer* ioImage) override;
+    ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
+                                MPRMode inMode, ULMImageBuffer* ioImage) override;
+    ULMSyncEvent DoStartRenderAndMPR(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
+                                     ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1, double inNegativeDistance,
+                                     int inQuality, MPRMode inMode, bool inIsMPR);
+    // Grows the host buffers to hold inSize bytes each.
+    ULMStatus ResizeBuffers(size_t inSize);
+
+protected:
+    ~ULMMultiboardVolumePhase2() override;
+
+private:
+    // What a render works on: the board image of each output image (the
+    // application's image's one part, or a board image handed in by the
+    // resize), and the depth copies.
+    struct RenderBuffers {
+        ULMImageBuffer* color[2] = {nullptr, nullptr};         // as the caller gave them
+        ULMImageBufferInternal* board[2] = {nullptr, nullptr};  // where the pixels are
+        ULMOmniDepthBuffer* depth[2] = {nullptr, nullptr};
+    };
+    struct RenderRequest {
+        const ULMContext* context = nullptr;
+        RenderBuffers buffers;
+        double negativeDistance = 0.0;
+        int quality = 1;
+        MPRMode mode = kMPRAlpha;
+        bool isMPR = false;
+    };
+
+    // The bricks' volumes, for the forwarding helpers.
+    std::span<ULMVolume* const> Bricks() const { return {m_brickVolumes, static_cast<size_t>(m_numSubVolumes)}; }
+    // Forwarded setter: the base first, then every brick; inAdvance runs
+    // once the base accepted.
+    template <typename Set>
+    ULMStatus ForwardSetter(Set&& inSet, bool inAdvanceState, bool inAdvanceVolume);
+    // A mipmap setter: the base decides, the bricks are told.
+    template <typename Set>
+    ULMStatus SetMipmapProperty(Set&& inSet);
+    void AdvanceState() { m_stateSerial = NextSerialOf(m_stateSerial); }
+    void AdvanceVolume() { m_volumeSerial = NextSerialOf(m_volumeSerial); }
+    static uint64_t NextSerialOf(uint64_t inSerial) { return inSerial + 1; }
+    ULMSource ResolveSource(ULMSource inSource) const;
+
+    // Loading.
+    ULMStatus LoadFromSource();
+    // Reloads into the bricks what was written to the base's source since
+    // they were filled.
+    ULMStatus CatchUpWithSource();
+    // StartUpdateAlways into the base (kULMSource) or the bricks (kULMBuffer).
+    ULMSyncEvent StartUpdateTo(ULMTarget inTarget, const void* inData, const ULMVolumeRange* inDestinationRange,
+                               const ULMFieldDescriptor* inField, int inStrideX, int inStrideY);
+    void UndoLock(ULMTarget inTarget);
+    ULMSyncEvent StartCopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange, int inSourceX,
+                                     int inSourceY, int inSourceZ, ULMSource inSource);
+    ULMSyncEvent StartUnloadBricks(void* outVoxels, const ULMVolumeRange& inRange,
+                                   const ULMFieldDescriptor* inField) const;
+
+    // Render.
+    ULMImageBufferInternal* CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber);
+    ULMOmniDepthBuffer* CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber);
+    ULMStatus GenerateBlendIndex(const ULMContext* inContext);
+    ULMSyncEvent RenderBricks(const RenderRequest& inRequest);
+    ULMSyncEvent StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost);
+    ULMSyncEvent StartSoftwareRender(const RenderRequest& inRequest);
+    // The brick's own render of the clone into its partial image.
+    ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
+    ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);
+
+    mutable ULMRecursiveMutex m_lock;
+    ULMVolume* m_baseVolume = nullptr;
+    ULMVolumeSource* m_volumeSource = nullptr;
+    ULMVolume* m_baseMipmapVolume = nullptr;
+    int m_voxelSize = 0;
+    uint64_t m_volumeSerial = 0;
+    uint64_t m_stateSerial = 0;
+    int m_overlapVoxels[3] = {0, 0, 0};
+    int m_numSubVolumes = 0;
+    int m_numBoards = 0;
+    std::unique_ptr<ULMBlendVolume> m_blendVolume;
+    ULMSoftwareBlendVolume m_softwBlendVolume;
+    int m_locked = 0;
+    int m_bufferValid = 0;
+    int m_mapped = 0;
+    ULMTarget m_target = kULMSource;
+    int m_blendIndex[kMultiboardMaxBricks] = {0, 1, 2, 3, 4, 5, 6, 7};
+    int m_softwBlendIndex[kMultiboardMaxBricks] = {0, 1, 2, 3, 4, 5, 6, 7};
+    int m_subVolumDiv[3] = {1, 1, 1};
+    std::unique_ptr<ULMSubVolumeDivision> m_division;
+    SubvolumeInfo m_subvolume[kMultiboardMaxBricks];
+    ULMVolume* m_brickVolumes[kMultiboardMaxBricks] = {};
+    std::unique_ptr<char[]> m_transferBuffer[kMultiboardMaxBricks];
+    std::unique_ptr<char[]> m_accumBuffer;
+    size_t m_transferBufferSize = 0;
+    ULMVolumeRange m_mappedVolumeRange;
+    ULMSource m_mappedSource = kULMUseTarget;
+    std::unique_ptr<char[]> m_tmpBuff;
+    ULMAccessType m_mappedAccess = kULMAccessNoControl;
+    MapType m_mapType = eSimpleMap;
+    int m_numberMappedVolumes = 0;
+    bool m_MPRSumAndCountOn = false;
+    double m_MPRScale = 1.0;
+};
+
+}  // namespace ulm3

@@ -1,0 +1,280 @@
+// The band render of a phase-1 volume against the same render of the plain
+// volume on one board: the picture, the depths and the output limits byte
+// for byte, over board counts, blend modes, depth buffers and MPR; which
+// boards render; the refusals; and the joined event.
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "foundation/log_capture.h"
+#include "multiboard/phase1_fixture.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/chip_model.h"
+#include "volume/volume_internal.h"
+#include "volume/volume_upper_layers.h"
+
+namespace ulm3::testing {
+namespace {
+
+struct Layout {
+    int boards;
+    int subVolumes;  // 0: one per board
+};
+void PrintTo(const Layout& l, std::ostream* out) { *out << l.boards << " boards, " << l.subVolumes << " sub-volumes"; }
+
+class Phase1ImageTest : public Phase1Test, public ::testing::WithParamInterface<Layout> {
+protected:
+    Phase1ImageTest() : Phase1Test(GetParam().boards) {}
+    void SetUp() override {
+        Phase1Test::SetUp();
+        plain.Assign(NewVolume());
+        ASSERT_EQ(plain->LockVolume(kULMBoard0), kULMOK);
+        banded.Assign(NewBanded(GetParam().subVolumes));
+        ASSERT_NE(banded.GetPointer(), nullptr);
+    }
+    void TearDown() override {
+        plain.Assign(nullptr);
+        banded.Assign(nullptr);
+        Phase1Test::TearDown();
+    }
+    ReleasablePointer<ULMVolume> plain;
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded;
+};
+
+TEST_P(Phase1ImageTest, BandsEqualTheOneBoardPictureInEveryBlendMode) {
+    for (const int mode : {1, 2, 3, 4, 5, 7, 12, 15}) {
+        SCOPED_TRACE(mode);
+        ASSERT_EQ(m_context->SetBlendMode(ULMBlendMode(mode)), kULMOK);
+        ReleasablePointer<ULMImageBuffer> one(NewImage(kULMBoard0));
+        ASSERT_EQ(plain->StartRender(m_context, one, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        ReleasablePointer<ULMImageBuffer> bands(NewImage(kULMBoard0));
+        ASSERT_EQ(banded->StartRender(m_context, bands, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+        EXPECT_EQ(bands->GetLocation(), kULMMultiBoardMode1);
+        const Pixels expected = Read(one);
+        EXPECT_GT(Lit(expected), 100);
+        EXPECT_EQ(Read(bands), expected);
+        EXPECT_TRUE(one->GetOutputLimits() == bands->GetOutputLimits());
+        EXPECT_EQ(bands->GetLastVolumeRendered(), banded->GetObjectID());
+    }
+}
+
+// Depth 0 tested against a slope of input depths, depth 1 written by the
+// farthest samples; image 1 the output.
+TEST_P(Phase1ImageTest, DepthBuffersAndImageOneEqualTheOneBoardRender) {
+    std::vector<uint32_t> slope(size_t(m_width) * m_height);
+    for (size_t i = 0; i < slope.size(); ++i) slope[i] = uint32_t((i % m_width) * 0x30000 + (i / m_width) * 0x1000);
+    ASSERT_EQ(m_context->SetDepthTest(ULMContext::kDepthBuffer0, ULMContext::kDepthTestLess), kULMOK);
+    ASSERT_EQ(m_context->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kFilterNone), kULMOK);
+    ASSERT_EQ(m_context->SetImageOutputBuffer(ULMContext::kImageBuffer1), kULMOK);
+    Pixels out[2][3];
+    ULMVolume* const volumes[2] = {plain, banded};
+    for (int v = 0; v < 2; ++v) {
+        ReleasablePointer<ULMImageBuffer> image0(NewImage(kULMBoard0)), image1(NewImage(kULMBoard0));
+        ReleasablePointer<ULMDepthBuffer> depth0(NewDepth(kULMBoard0, &slope)), depth1(NewDepth(kULMBoard0));
+        ASSERT_EQ(volumes[v]->StartRender(m_context, image0, depth0, image1, depth1).Wait(-1), kULMOK);
+        out[v][0] = Read(image1.GetPointer());
+        out[v][1] = Read(depth0.GetPointer());
+        out[v][2] = Read(depth1.GetPointer());
+        EXPECT_EQ(Lit(Read(image0.GetPointer())), 0) << "image 0 is not the output";
+    }
+    EXPECT_GT(Lit(out[0][0]), 100);
+    EXPECT_NE(out[0][2], Pixels(out[0][2].size(), 0xFFFFFF)) << "depth 1 was written";
+    for (int k = 0; k < 3; ++k) EXPECT_EQ(out[1][k], out[0][k]) << k;
+}
+
+TEST_P(Phase1ImageTest, MPRBandsEqualTheOneBoardMPR) {
+    for (const auto mode : {ULMVolume::kMPRAlpha, ULMVolume::kMPRRGBA}) {
+        Pixels out[2];
+        ULMVolume* const volumes[2] = {plain, banded};
+        for (int v = 0; v < 2; ++v) {
+            ReleasablePointer<ULMImageBuffer> image(NewImage(kULMBoard0));
+            ASSERT_EQ(image->SetBorderValue(0.2, 0.4, 0.6, 0.8), kULMOK);
+            ASSERT_EQ(volumes[v]->StartRenderMPR(m_context, 2.0, 2, mode, image).Wait(-1), kULMOK);
+            out[v] = Read(image.GetPointer());
+        }
+        EXPECT_GT(Lit(out[0]), 100) << mode;
+        EXPECT_EQ(out[1], out[0]) << mode;
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Layouts, Phase1ImageTest,
+                         ::testing::Values(Layout{2, 0}, Layout{3, 0}, Layout{8, 0}, Layout{2, 4}));
+
+// Which boards a render reaches, and how its event ends.
+class Phase1BandWorkTest : public Phase1Test {
+protected:
+    explicit Phase1BandWorkTest(int inBoards = 4) : Phase1Test(inBoards) {}
+
+    // Per board, the renders in the request log.
+    static std::vector<int> RendersPerBoard() {
+        std::vector<int> renders(4, 0);
+        for (const auto& entry : tulx7sim::RequestLog())
+            if (entry.code == TULX7_DR_RENDER && entry.board >= 0 && entry.board < 4) ++renders[entry.board];
+        return renders;
+    }
+};
+
+TEST_F(Phase1BandWorkTest, OnlyTheBandsTheRenderAreaMeetsCostBoardWork) {
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ReleasablePointer<ULMImageBuffer> image(NewImage(kULMMultiBoardMode1));
+    ASSERT_EQ(banded->LockVolume(kULMAnyBoard), kULMOK);
+    // Four bands of 16 rows: the viewport covers rows 0 to 31, bands 0 and 1.
+    Rows(0, 32);
+    tulx7sim::ClearRequestLog();
+    tulx7sim::ClearChipDiagnostics();
+    ASSERT_EQ(banded->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    EXPECT_EQ(RendersPerBoard(), (std::vector<int>{1, 1, 0, 0}));
+    EXPECT_GT(tulx7sim::GetChipDiagnostics(0).samples, 0u);
+    EXPECT_EQ(tulx7sim::GetChipDiagnostics(2).samples + tulx7sim::GetChipDiagnostics(3).samples, 0u);
+}
+
+class Phase1TwoBoardWorkTest : public Phase1BandWorkTest {
+protected:
+    Phase1TwoBoardWorkTest() : Phase1BandWorkTest(2) {}
+};
+
+// With four sub-volumes on two boards a board renders two bands; the render
+// area here meets only bands 2 and 3, so that the boards' first bands do
+// not render at all, and the event must not end with the boards' earlier
+// work.
+TEST_F(Phase1TwoBoardWorkTest, ThePausedBoardsBandsHoldTheEventUntilTheyHaveRun) {
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded(4));
+    ReleasablePointer<ULMImageBuffer> image(NewImage(kULMMultiBoardMode1));
+    ASSERT_EQ(banded->LockVolume(kULMAnyBoard), kULMOK);
+    Rows(32, 32);
+    // Each board has the tables of this render before it is paused: the
+    // render cache loads them, and waits for that, on a board's first render.
+    ASSERT_EQ(banded->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_EQ(image->Clear(Whole(), 0), kULMOK);
+    tulx7sim::PauseBoard(1);
+    const ULMSyncEvent event = banded->StartRender(m_context, image, nullptr, nullptr, nullptr);
+    EXPECT_EQ(banded->Render(m_context, image, nullptr, nullptr, nullptr), kULMOK) << "no wait";
+    EXPECT_EQ(event.Wait(100), kULMTimeout) << "band 3, on the paused board, has not run";
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(event.Wait(-1), kULMOK);
+    const Pixels pixels = Read(image.GetPointer());
+    EXPECT_GT(Lit(Pixels(pixels.begin() + 48 * m_width, pixels.end())), 0) << "band 3 is drawn";
+}
+
+// Board 1's band fails on the board; board 0's finishes, and so does the
+// call, with the failure, without a hang.
+TEST_F(Phase1TwoBoardWorkTest, AFailureOnOneBoardFailsTheCallWhileTheOthersFinish) {
+    ReleasablePointer<ULMVolume> plain(NewVolume());
+    ASSERT_EQ(plain->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMImageBuffer> one(NewImage(kULMBoard0));
+    ASSERT_EQ(plain->StartRender(m_context, one, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ReleasablePointer<ULMImageBuffer> image(NewImage(kULMMultiBoardMode1));
+    ASSERT_EQ(banded->LockVolume(kULMAnyBoard), kULMOK);
+    tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 2);
+    const ULMStatus status = banded->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1);
+    EXPECT_TRUE(ULMFailed(status)) << status;
+    const Pixels expected = Read(one.GetPointer()), got = Read(image.GetPointer());
+    const size_t half = size_t(m_width) * 32;
+    EXPECT_TRUE(std::equal(got.begin(), got.begin() + half, expected.begin())) << "board 0's band is drawn";
+    EXPECT_EQ(Lit(Pixels(got.begin() + half, got.end())), 0) << "board 1's band is not";
+}
+
+TEST_F(Phase1BandWorkTest, AnUnlockedVolumeIsLockedOnEveryBoardBeforeItsBandsRender) {
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ReleasablePointer<ULMImageBuffer> image(NewImage(kULMMultiBoardMode1));
+    EXPECT_FALSE(banded->IsLocked());
+    ASSERT_EQ(banded->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    EXPECT_TRUE(banded->IsLocked());
+    for (int i = 0; i < 4; ++i) EXPECT_EQ(banded->GetSubvolume(i)->GetBufferLocation(), ULMLocation(i)) << i;
+    EXPECT_GT(Lit(Read(image.GetPointer())), 100);
+}
+
+// The buffers that cannot be banded: each refusal is named in one message
+// and the render is kULMErrBuffer before any band renders.
+TEST_F(Phase1BandWorkTest, BuffersThatCannotBeBandedAreRefusedByNumber) {
+    ReleasablePointer<ULMImageBuffer> twoBands;
+    {
+        // An image banded while two bands were configured, for a volume of four.
+        ULMSetParameter("MultiboardForceNumberOfVolumes", 2);
+        twoBands.Assign(NewImage(kULMMultiBoardMode1));
+    }
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ReleasablePointer<ULMImageBuffer> image(NewImage(kULMMultiBoardMode1));
+    ReleasablePointer<ULMImageBuffer> pinned(ULMImageBuffer::Create(kULMBoard0, 64, 64, 32, 4, kRGBA8));
+    ReleasablePointer<ULMDepthBuffer> depth(NewDepth(kULMBoard0));
+    ASSERT_EQ(depth->SetMigrationMode(kULMMigrationNone), kULMOK);
+    ASSERT_EQ(banded->LockVolume(kULMAnyBoard), kULMOK);
+    const struct {
+        ULMImageBuffer* image0;
+        ULMImageBuffer* image1;
+        ULMDepthBuffer* depth0;
+        const char* message;
+    } cases[] = {
+        {twoBands, nullptr, nullptr, "MB1::StartRender buffer 0 has 2 subbuffers but volume has 4\n"},
+        {image, pinned, nullptr, "MB1::StartRender buffer 1 failed ("},
+        {image, nullptr, depth, "MB1::StartRender buffer 0 failed ("},
+    };
+    for (const auto& c : cases) {
+        testing_support::LogToFile log;
+        tulx7sim::ClearRequestLog();
+        const ULMStatus status = banded->StartRender(m_context, c.image0, c.depth0, c.image1, nullptr).Wait(-1);
+        EXPECT_EQ(status, kULMErrBuffer) << c.message;
+        EXPECT_NE(log.Contents().find(c.message), std::string::npos) << log.Contents();
+        EXPECT_EQ(RendersPerBoard(), (std::vector<int>{0, 0, 0, 0})) << c.message;
+    }
+    // The same buffers banded as they should be render.
+    ASSERT_EQ(m_context->SetDepthTest(ULMContext::kDepthBuffer0, ULMContext::kDepthTestLess), kULMOK);
+    ReleasablePointer<ULMDepthBuffer> bandedDepth(NewDepth(kULMBoard0));
+    EXPECT_EQ(banded->StartRender(m_context, image, bandedDepth, nullptr, nullptr).Wait(-1), kULMOK);
+    EXPECT_EQ(bandedDepth->GetLocation(), kULMMultiBoardMode1);
+}
+
+// An engine that answers every render with an empty one, leaving the given
+// limits on the output; the volume's own state stays the real engine's.
+class EmptyRenders final : public ULMVolumeRenderEngine {
+public:
+    explicit EmptyRenders(ULMVolumeRenderEngine& inReal, ULMImageRange inLimits) : m_real(inReal), m_limits(inLimits) {}
+    std::unique_ptr<ULMVolumeEngineState> MakeState() override { return m_real.MakeState(); }
+    ULMSyncEvent StartRender(ULMVolumeInternal&, const ULMContext*, ULMImageBuffer* ioColor0, ULMDepthBuffer*,
+                             ULMImageBuffer*, ULMDepthBuffer*) override {
+        ioColor0->SetOutputLimits(m_limits);
+        return ULMSyncEvent(kULMErrEmptyRender);
+    }
+    ULMSyncEvent StartRenderMPR(ULMVolumeInternal&, const ULMContext*, double, int, ULMVolume::MPRMode,
+                                ULMImageBuffer* ioImage) override {
+        ioImage->SetOutputLimits(m_limits);
+        return ULMSyncEvent(kULMErrEmptyRender);
+    }
+    void InitializeSpaceLeaping(ULMVolumeInternal& v) override { m_real.InitializeSpaceLeaping(v); }
+    void ClearSpaceLeaping(ULMVolumeInternal& v) override { m_real.ClearSpaceLeaping(v); }
+    ULMStatus SetSpaceLeapingParameters(ULMVolumeInternal& v, ULMVolume::SpaceLeapingMode m,
+                                        const double (&t)[4]) override {
+        return m_real.SetSpaceLeapingParameters(v, m, t);
+    }
+    void GetSpaceLeapingParameters(const ULMVolumeInternal& v, ULMVolume::SpaceLeapingMode& m,
+                                   double (&t)[4]) override {
+        m_real.GetSpaceLeapingParameters(v, m, t);
+    }
+
+private:
+    ULMVolumeRenderEngine& m_real;
+    ULMImageRange m_limits;
+};
+
+TEST_F(Phase1BandWorkTest, AnEmptyBandIsDrawnOnlyWhenItLeftNothingInItsLimits) {
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ReleasablePointer<ULMImageBuffer> image(NewImage(kULMMultiBoardMode1));
+    ASSERT_EQ(banded->LockVolume(kULMAnyBoard), kULMOK);
+    ULMVolumeRenderEngine& real = ULMGetVolumeRenderEngine();
+    for (const bool leftLimits : {false, true}) {
+        EmptyRenders empty(real, leftLimits ? ULMImageRange(4, 4, 2, 2) : ULMImageRange());
+        ULMRegisterVolumeRenderEngine(empty);
+        const ULMStatus render = banded->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1);
+        const ULMStatus mpr = banded->StartRenderMPR(m_context, 0, 1, ULMVolume::kMPRAlpha, image).Wait(-1);
+        ULMRegisterVolumeRenderEngine(real);
+        EXPECT_EQ(render, leftLimits ? kULMErrEmptyRender : kULMOK);
+        EXPECT_EQ(mpr, leftLimits ? kULMErrEmptyRender : kULMOK);
+        if (!leftLimits) {
+            EXPECT_TRUE(image->GetOutputLimits().IsEmpty());
+        }
+    }
+}
+
+}  // namespace
+}  // namespace ulm3::testing

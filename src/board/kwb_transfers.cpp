@@ -11,6 +11,7 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/transfer_planner.h"
+#include "foundation/sync_event.h"
 #include "foundation/control.h"
 #include "tulx7/driver_requests.h"
 
@@ -219,15 +220,20 @@ ULMSyncEvent KWBTransfers::Start(KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
         PlanTransferPieces(inRange, inField.sizeBits / 8, host.row, host.slice, pieces);
     if (planned != kULMOK) return ULMSyncEvent(planned);
 
-    ULMSyncEvent result(kULMErrTooLarge);
+    if (pieces.empty()) return ULMSyncEvent(kULMErrTooLarge);
+    // Every piece's event is kept: the queue runs them in order, but a piece
+    // that fails as it runs does not stop the ones after it, so the last
+    // piece's event alone would report a partial transfer as done.
+    ULMEventJoin all;
     const uint8_t* const first = static_cast<const uint8_t*>(host.memory);
     for (const KWBTransferPiece& piece : pieces) {
         KWBHostWindow pieceHost = host;
         pieceHost.memory = first + piece.hostOffset;
-        result = StartOne(inLoaded, inBuffer, inField, piece.range, pieceHost);
-        if (ULMFailed(result.Status())) break;
+        const ULMSyncEvent queued = StartOne(inLoaded, inBuffer, inField, piece.range, pieceHost);
+        if (ULMFailed(queued.Status())) return queued;
+        all.Add(queued);
     }
-    return result;
+    return all.Result();
 }
 
 // ---------------------------------------------------------------------------
@@ -270,20 +276,19 @@ ULMSyncEvent KWBTransfers::Clear(KWBBuffer* inBuffer, uint64_t inValue, const KW
     FillChunk(chunk, chunkBytes, inValue, b);
 
     ULMSyncEvent result(kULMErrTooLarge);
-    ULMSyncEvent lastQueued(kULMOK);
+    ULMEventJoin queued;
     const KWBField whole{inBuffer->GetElementBits(), 0};
     for (const KWBTransferPiece& piece : pieces) {
         result = Start(inBuffer, inBuffer, whole, piece.range, {chunk, 0, 0, kernelID});
         if (ULMFailed(result.Status())) break;
-        lastQueued = result;
+        queued.Add(result);
     }
-    // The chunk is read when the loads run; it is given back only after the
-    // last of them (the queue runs them in order) has finished with it.
-    const ULMStatus finished = lastQueued.Wait(-1);
-    if (kernelID != KWBBoard::kPlainHostMemory) {
+    // The chunk is read when the loads run; it is given back only after all
+    // of them have finished with it, and a piece that failed as it ran fails
+    // the clear.
+    const ULMStatus finished = queued.Result().Wait(-1);
+    if (kernelID != KWBBoard::kPlainHostMemory)
         m_board.DestroyKernelBuffer(kernelID, granted, kernelAddress);
-        return result;
-    }
     if (ULMFailed(result.Status())) return result;
     return ULMSyncEvent(finished);
 }

@@ -229,7 +229,9 @@ TEST_F(TransfersOnThreeQueues, DependentTransfersStartedBackToBackKeepTheirOrder
     ASSERT_EQ(unloads.size(), 6u);
     EXPECT_EQ(unloads[0].dependencies[1], loads[2].events[0]);
     EXPECT_EQ(loads[3].dependencies[1], unloads[2].events[0]);
-    EXPECT_EQ(Board(0)->GetLastLoadEvent(), l2);
+    // The board's newest load is the second load's last piece.
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(),
+              KWBSyncEvent(0, KWBSyncEvent::kDmaInQueue, loads[5].events[0]));
 }
 
 TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
@@ -282,6 +284,37 @@ TEST_F(Transfers, RefusedTransfersSendNothingAndTouchNothing) {
     EXPECT_EQ(Storage(b1), storage1);
     EXPECT_EQ(Storage(b2), storage2);
     EXPECT_EQ(Storage(b3), storage3);
+}
+
+// A piece that fails while it runs does not stop the pieces queued after it;
+// the transfer as a whole must still report the failure, whichever piece it
+// was, and a clear must not call a box cleared that was not.
+TEST_F(Transfers, APieceThatFailsAsItRunsFailsTheWholeTransfer) {
+    KWBBuffer* b = Make(0, 256, 256, 40, 8);  // 2.5 MB: three pieces
+    ASSERT_NE(b, nullptr);
+    const KWBRange all(0, 0, 0, 255, 255, 39);
+    std::vector<uint8_t> host = Random(256 * 256 * 40, 7);
+    KWBBoard* board = Board(0);
+    struct Case {
+        const char* what;
+        uint32_t code;
+        std::function<ULMSyncEvent()> start;
+    };
+    const std::vector<Case> cases = {
+        {"load", TULX7_DR_BUFFER_LOAD,
+         [&] { return board->StartLoadBuffer(b, host.data(), all, 0, 0, -1); }},
+        {"unload", TULX7_DR_BUFFER_UNLOAD,
+         [&] { return board->StartUnloadBuffer(b, host.data(), all, 0, 0, -1); }},
+        {"clear", TULX7_DR_BUFFER_LOAD, [&] { return board->StartClearBuffer(b, 0x33, all); }},
+    };
+    for (const Case& c : cases) {
+        for (int nth = 1; nth <= 3; ++nth) {
+            tulx7sim::InjectCompletionFailure(c.code, nth);
+            EXPECT_EQ(c.start().Wait(-1), kULMErrHardware) << c.what << ", piece " << nth;
+            // With nothing injected the same transfer succeeds.
+            EXPECT_EQ(c.start().Wait(-1), kULMOK) << c.what;
+        }
+    }
 }
 
 }  // namespace

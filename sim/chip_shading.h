@@ -148,7 +148,7 @@ private:
     // Blends and quotients in float lanes; the reference computes them one
     // by one, as the lanes must match.
     bool m_lanes = true;
-    std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
+    std::vector<GradientEntry> m_gradients;  // by GradientSlot
     // The gradient fields' fractions of each one-byte voxel, when the
     // voxels are one byte.
     bool m_byteVoxels = false;

@@ -90,6 +90,18 @@ protected:
         if (p.plain || (!rows && p.routed && Coin())) PlainStages(p);
         if (shaded && rows) RowStages();
         if (shaded && tabled) TabledStages();
+        if (shaded && Coin()) VolumeInItsStorage();
+    }
+
+    // The volume's range exactly its storage, as the library loads a
+    // volume: no voxel read counts, at the edges neither, so the gradients
+    // of the edge voxels (their neighbours border or edge words) are kept
+    // and go into the slab with the others.
+    void VolumeInItsStorage() {
+        HostArray& volume = *m_arrays[0];
+        if (volume.bound.wrap) return;
+        for (int32_t& offset : volume.bound.offsetModulus) offset = 0;
+        m_job.volume = volume.Bind();
     }
 
     void RandomArrays(Shape& p) {

@@ -209,8 +209,7 @@ int32_t SimEventRequests::Sync(SimLock& lock, Tulx7_dr_sync& r, RequestLogEntry&
     }
     m_state.eventWaiters.erase(std::find(m_state.eventWaiters.begin(), m_state.eventWaiters.end(), &waiter));
     // What the waiter left queued is the workers' again.
-    if (helped)
-        for (const auto& board : m_state.boards) board->WakeWorkers();
+    if (helped) m_state.WakeQueuedWorkers();
 
     int32_t status = TULX7_DR_STATUS_SUCCESS;
     int occurred = 0;

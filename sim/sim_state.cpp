@@ -40,11 +40,15 @@ void SimState::Completed(const Job& job, int quietQueue) {
                                          [&](uint32_t id) { return std::find(waiter->ids, end, id) != end; }))
             waiter->wake.notify_one();
     }
+    WakeQueuedWorkers(quietQueue);
+    changed.notify_all();
+}
+
+void SimState::WakeQueuedWorkers(int quietQueue) {
     for (const auto& board : boards)
         for (int queue = 0; queue < SimBoard::kQueues; ++queue)
             if (!board->queues[queue].empty() && board->index * SimBoard::kQueues + queue != quietQueue)
                 board->work[queue].notify_all();
-    changed.notify_all();
 }
 
 void SimState::WakeHelpers() {

@@ -42,6 +42,9 @@ struct SimState {
     // workers (that of `quietQueue`, board * queues + queue, aside) whose
     // front job may now be ready.
     void Completed(const Job& job, int quietQueue = -1);
+    // Wakes the workers of the queues that hold jobs (that of `quietQueue`
+    // aside); an idle worker has nothing to wake for.
+    void WakeQueuedWorkers(int quietQueue = -1);
     // Wakes every waiter that helps: a board resumed or a queued job left.
     void WakeHelpers();
 

@@ -125,11 +125,16 @@ TEST_F(DriverEventTest, WaitsTimeOutOnAPausedBoardAndCompleteAfterResume) {
     EXPECT_EQ(answer.event_occurred_count, 0);
     EXPECT_EQ(answer.event_list[0].event_occurred, 0);
 
-    std::thread resumer([] {
+    // A wait without a time-out may run the jobs it waits for itself, but
+    // not on a paused board: it returns only after the resume.
+    std::atomic<bool> resumed{false};
+    std::thread resumer([&resumed] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        resumed = true;
         tulx7sim::ResumeBoard(0);
     });
     EXPECT_EQ(session.Wait({first, second}, -1, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_TRUE(resumed.load());
     resumer.join();
     EXPECT_EQ(answer.wait_status, 1);
     EXPECT_EQ(answer.event_occurred_count, 2);

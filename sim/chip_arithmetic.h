@@ -100,6 +100,26 @@ struct Rgba {
 
 inline float Clamp01(float v) { return std::clamp(v, 0.0f, 1.0f); }
 
+// Four float32 lanes, each computed as the scalar code computes it (the
+// sim is built without contraction, so nothing fuses).
+using Float4 = float __attribute__((vector_size(16)));
+
+inline Float4 Broadcast(float v) { return Float4{v, v, v, v}; }
+
+// a + (b - a) * (f / 256) per lane; a weight of 0 leaves a (its neighbour
+// is never read).
+inline Float4 LerpFloat4(Float4 a, Float4 b, int64_t f) {
+    return f == 0 ? a : a + (b - a) * Broadcast(static_cast<float>(f) / 256.0f);
+}
+
+// The trilinear blend of eight corners (corner c one up along axis k when
+// bit k of c is set) with weights f along each axis, along u, then v, then w.
+inline Float4 LerpCorners(const Float4 (&corner)[8], const int64_t (&f)[3]) {
+    const Float4 v0 = LerpFloat4(LerpFloat4(corner[0], corner[1], f[0]), LerpFloat4(corner[2], corner[3], f[0]), f[1]);
+    const Float4 v1 = LerpFloat4(LerpFloat4(corner[4], corner[5], f[0]), LerpFloat4(corner[6], corner[7], f[0]), f[1]);
+    return LerpFloat4(v0, v1, f[2]);
+}
+
 inline uint32_t Quantise16(float v) {
     return static_cast<uint32_t>(std::floor(static_cast<double>(Clamp01(v)) * kFull + 0.5));
 }

@@ -46,6 +46,12 @@ struct DirectBox {
     const uint8_t* At(int64_t u, int64_t v, int64_t w) const {
         return data + (u - origin[0]) * stride[0] + (v - origin[1]) * stride[1] + (w - origin[2]) * stride[2];
     }
+    // The byte offsets of a voxel's neighbours up along u, v and w: corner
+    // c is one up along axis k when bit k of c is set.
+    void Corners(int64_t (&corner)[8]) const {
+        for (int c = 0; c < 8; ++c)
+            corner[c] = (c & 1) * stride[0] + ((c >> 1) & 1) * stride[1] + (c >> 2) * stride[2];
+    }
 };
 
 class ChipArray {

@@ -41,12 +41,6 @@ Rgba Initial(const ChipArray& image, const Fields& fields, bool enabled, const R
     return colour;
 }
 
-// The byte offsets of a voxel's seven neighbours up along u, v and w.
-void CornerOffsets(const DirectBox& box, int64_t (&corner)[8]) {
-    for (int c = 0; c < 8; ++c)
-        corner[c] = (c & 1) * box.stride[0] + ((c >> 1) & 1) * box.stride[1] + (c >> 2) * box.stride[2];
-}
-
 bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
 
 // The blend mode of an interior row read from the setup, not fixed.
@@ -56,6 +50,7 @@ constexpr uint32_t kAnyBlend = NKW7_BlendModeCount;
 
 Kernel::Kernel(const Setup& setup, ChipDiagnostics& counts)
     : m_setup(setup), m_counts(counts), m_shader(setup, counts) {
+    if (LitRows::Suits(setup)) m_lit = std::make_unique<LitRows>(setup, m_shader, counts);
     if (!setup.plain) return;
     for (int i = 0; i < 4; ++i) {
         if (!setup.fieldNeeded[i]) continue;
@@ -160,6 +155,7 @@ void Kernel::RunTile(const TileGrid& grid, size_t tile) {
     m_rays.resize(size_t{width} * height);
     for (uint32_t j = 0; j < height; ++j)
         for (uint32_t i = 0; i < width; ++i) Begin(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
+    if (m_lit) m_lit->BeginTile(first[0], first[1], width, height);
     if (s.volume.Bound()) {
         switch (s.plain ? s.voxels.bytes : 0) {
             case 1: Slices<1>(first[0], first[1], width, height); break;
@@ -174,12 +170,13 @@ void Kernel::RunTile(const TileGrid& grid, size_t tile) {
 }
 
 // The slices of a tile in ray order; `Bytes` 0 takes every sample through
-// Step.
+// Step or the shaded rows.
 template <int Bytes>
 void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     const Setup& s = m_setup;
     const size_t count = s.slices.size();
     const bool backwards = BlendsBackToFront(s.blendAccum);
+    const TileRect tile{x0, y0, width, height};
     for (size_t n = 0; n < count; ++n) {
         // A slice without samples changes no ray: even early termination
         // waits for the next live one.
@@ -187,51 +184,84 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
         if (!slice.live) continue;
         m_next = n + 1 < count ? &s.slices[backwards ? count - 2 - n : n + 1] : nullptr;
         bool anyLeft = false;
-        for (uint32_t j = 0; j < height; ++j) {
-            const uint32_t ys = y0 + j;
-            Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
-            Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
-            Ray* ray = &m_rays[j * width];
-            if constexpr (Bytes != 0) {
-                const Wide span = width - 1;
-                const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
-                if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
-                    const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-                    if (interior || !m_vector) {
-                        anyLeft = PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior) || anyLeft;
-                        continue;
-                    }
-                    // The interior samples of a row are consecutive: groups
-                    // of eight with both ends inside run as vectors, the
-                    // rest checked.
-                    for (uint32_t i = 0; i < width;) {
-                        auto inside = [&](uint32_t k) {
-                            const uint32_t last = std::min(width, k + 8) - 1;
-                            return Interior(slice, xRaw + Wide{k} * slice.xx, yRaw + Wide{k} * slice.yx) &&
-                                   Interior(slice, xRaw + Wide{last} * slice.xx, yRaw + Wide{last} * slice.yx);
-                        };
-                        const bool run = inside(i);
-                        uint32_t end = std::min(width, i + 8);
-                        while (end < width && inside(end) == run) end = std::min(width, end + 8);
-                        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx,
-                                                  ray + i, x0 + i, ys, end - i, !run) ||
-                                  anyLeft;
-                        i = end;
-                    }
-                    continue;
-                }
-            }
-            for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
-                if (ray[i].done) continue;
-                if constexpr (Bytes == 0)
-                    Step(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
-                else
-                    PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
-                anyLeft = anyLeft || !ray[i].done;
-            }
-        }
+        if constexpr (Bytes == 0)
+            anyLeft = m_lit ? m_lit->Run(*this, slice, m_rays.data()) : StepRows(slice, tile);
+        else
+            anyLeft = PlainRows<Bytes>(slice, tile);
         if (!anyLeft) break;
     }
+}
+
+bool Kernel::StepRows(const Slice& slice, const TileRect& tile) {
+    bool anyLeft = false;
+    for (uint32_t j = 0; j < tile.height; ++j) {
+        const uint32_t ys = tile.y0 + j;
+        Wide xRaw = slice.x0 + Wide{tile.x0} * slice.xx + Wide{ys} * slice.xy;
+        Wide yRaw = slice.y0 + Wide{tile.x0} * slice.yx + Wide{ys} * slice.yy;
+        Ray* ray = &m_rays[j * tile.width];
+        for (uint32_t i = 0; i < tile.width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+            if (ray[i].done) continue;
+            Step(slice, xRaw, yRaw, tile.x0 + i, ys, ray[i]);
+            anyLeft = anyLeft || !ray[i].done;
+        }
+    }
+    return anyLeft;
+}
+
+template <int Bytes>
+bool Kernel::PlainRows(const Slice& slice, const TileRect& tile) {
+    const TileCorners corners(slice, tile);
+    // A slice the tile's rays miss leaves them to go on.
+    if (corners.Trimmed(m_setup.trimMin, m_setup.trimMax)) return true;
+    // So is a tile whose four corners are interior interior throughout.
+    bool interior = corners.fit;
+    for (int c = 0; c < 4 && interior; ++c) interior = Interior(slice, corners.x[c], corners.y[c]);
+    bool anyLeft = false;
+    if (interior && m_vector && VectorRows(slice, tile, corners, anyLeft)) return anyLeft;
+    for (uint32_t j = 0; j < tile.height; ++j) anyLeft = PlainRowOf<Bytes>(slice, tile, j, interior) || anyLeft;
+    return anyLeft;
+}
+
+template <int Bytes>
+bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bool interiorTile) {
+    const uint32_t ys = tile.y0 + j, width = tile.width, x0 = tile.x0;
+    Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
+    Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
+    Ray* ray = &m_rays[j * width];
+    if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, false);
+    const Wide span = width - 1;
+    const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
+    bool anyLeft = false;
+    if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
+        const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
+        if (interior || !m_vector) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
+        // The interior samples of a row are consecutive: they run as
+        // vectors, those before and after them checked.
+        // Between two positions that fit in 64 bits they step there exactly.
+        const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
+        const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+        auto inside = [&](uint32_t k) {
+            return Interior(slice, static_cast<int64_t>(x + k * dx) >> 32, static_cast<int64_t>(y + k * dy) >> 32);
+        };
+        uint32_t begin = 0, end = width;
+        while (begin < width && !inside(begin)) ++begin;
+        while (end > begin && !inside(end - 1)) --end;
+        const uint32_t bounds[4] = {0, begin, end, width};
+        for (int part = 0; part < 3; ++part) {
+            const uint32_t i = bounds[part], count = bounds[part + 1] - i;
+            if (count == 0) continue;
+            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, x0 + i, ys,
+                                      count, part != 1) ||
+                      anyLeft;
+        }
+        return anyLeft;
+    }
+    for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
+        if (ray[i].done) continue;
+        PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
+        anyLeft = anyLeft || !ray[i].done;
+    }
+    return anyLeft;
 }
 
 Rgba Kernel::Emitted(const Rgba (&looked)[4]) const {
@@ -293,7 +323,7 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
     }
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
     int64_t corner[8];
-    CornerOffsets(box, corner);
+    box.Corners(corner);
     Blend(s.blendAccum, ray.accum, PlainColour<Bytes, false>(box.At(base[0], base[1], base[2]), corner, f));
     ++m_counts.samples;
 }
@@ -302,71 +332,49 @@ bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
     const Setup& s = m_setup;
     const Wide x256 = xRaw >> 32, y256 = yRaw >> 32;
     if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return false;
-    const int64_t permuted[3] = {static_cast<int64_t>(x256), static_cast<int64_t>(y256), slice.z256};
+    return Interior(slice, static_cast<int64_t>(x256), static_cast<int64_t>(y256));
+}
+
+bool Kernel::Interior(const Slice& slice, int64_t x256, int64_t y256) const {
+    const Setup& s = m_setup;
+    if (x256 < s.trimMin[0] || x256 > s.trimMax[0] || y256 < s.trimMin[1] || y256 > s.trimMax[1]) return false;
+    const int64_t permuted[3] = {x256, y256, slice.z256};
     int64_t base[3];
     for (int a = 0; a < 3; ++a) base[s.select[a]] = (s.negate[a] ? -permuted[a] - 256 : permuted[a]) >> 8;
     return s.voxels.Contains(base[0], base[1], base[2]) && s.voxels.Contains(base[0] + 1, base[1] + 1, base[2] + 1);
 }
 
 bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width, bool& anyLeft) {
+    TabledRow row;
+    if (!PlaceRow(m_setup, Depth(slice), static_cast<uint64_t>(xStart), static_cast<uint64_t>(yStart),
+                  static_cast<uint64_t>(slice.xx), static_cast<uint64_t>(slice.yx), width, row))
+        return false;
+    anyLeft = RunTabled(slice, row, ray, width);
+    return true;
+}
+
+bool Kernel::VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft) {
+    TabledRow row;
+    if (!PlaceTile(m_setup, slice, corners, tile.height, row)) return false;
+    anyLeft = RunTabled(slice, row, m_rays.data(), tile.width);
+    return true;
+}
+
+bool Kernel::RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t width) {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
-    TabledRow row;
-    row.x = static_cast<uint64_t>(xStart);
-    row.y = static_cast<uint64_t>(yStart);
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
-    row.flipX = s.negate[0] ? -1 : 0;
-    row.flipY = s.negate[1] ? -1 : 0;
-    const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
-    // The voxel coordinates at both ends; those between lie within them.
-    const uint64_t span = width - 1;
-    auto voxel = [](uint64_t raw, int64_t flip) {
-        const int64_t p = static_cast<int64_t>(raw) >> 32;
-        return ((p ^ flip) + (flip & -255)) >> 8;
-    };
-    const int64_t x0 = voxel(row.x, row.flipX), y0 = voxel(row.y, row.flipY);
-    const int64_t x1 = voxel(row.x + span * row.dx, row.flipX), y1 = voxel(row.y + span * row.dy, row.flipY);
-    const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
-    int64_t corner[8];
-    CornerOffsets(box, corner);
-    // Lane offsets from sample 0 and the corners must fit in 32 bits, and
-    // the word read before a narrow voxel must start inside storage.
-    constexpr int64_t kLimit = int64_t{1} << 30;
-    const int64_t reachX = (x1 - x0) * strideX, reachY = (y1 - y0) * strideY;
-    if (strideX >= kLimit || strideY >= kLimit || corner[7] >= kLimit ||
-        std::abs(reachX) + std::abs(reachY) + corner[7] >= kLimit)
-        return false;
-    const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
-                                (y0 - box.origin[ay]) * strideY;
-    if (firstOffset + std::min<int64_t>(reachX, 0) + std::min<int64_t>(reachY, 0) < (box.bytes == 1 ? 2 : 0))
-        return false;
-    row.firstX = static_cast<int32_t>(x0);
-    row.firstY = static_cast<int32_t>(y0);
-    row.laneOfX = ax;
-    row.laneOfY = ay;
-    row.laneOfZ = az;
-    row.fz = static_cast<int32_t>(qz & 255);
+    const int az = s.select[2];
     // The plane of voxels the next slice reads that this one does not.
     if (m_next != nullptr) {
-        const int64_t w = qz >> 8, next = (s.negate[2] ? -m_next->z256 - 256 : m_next->z256) >> 8;
+        const int64_t w = Depth(slice) >> 8, next = Depth(*m_next) >> 8;
         const int64_t plane = next < w ? next : next + 1;
         if (plane < w || plane > w + 1) row.ahead = (plane - w) * box.stride[az];
         for (int c = 0, k = 0; c < 8; ++c)
-            if (((c >> az) & 1) == 0) row.planeCorner[k++] = static_cast<int32_t>(corner[c]);
+            if (((c >> az) & 1) == 0) row.planeCorner[k++] = row.corner[c];
     }
-    row.first = box.data + firstOffset;
-    row.strideX = static_cast<int32_t>(strideX);
-    row.strideY = static_cast<int32_t>(strideY);
-    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
     row.bytes = box.bytes;
     const int field = m_field[0];
-    const FieldCode& code = s.voxelFields.code[field];
-    row.byteValue = code.bits == 12 ? m_byteValue[field] : nullptr;
-    row.shift = code.shift;
-    row.bits = code.bits;
-    row.factor = !code.present ? 0 : code.bits == 4 ? 4369 : code.bits == 8 ? 257 : 1;  // bit replication
+    row.decode = lanes::FieldDecodeOf(s.voxelFields.code[field], m_byteValue[field]);
     row.emitted = m_emittedTable;
     row.valid = static_cast<uint32_t>(std::min<size_t>(s.table[field].valid, 256));
     row.mode = s.blendAccum;
@@ -375,8 +383,7 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
     const RowOutcome outcome = TabledRowAvx2(row, ray, width);
     m_counts.samples += outcome.samples;
     m_counts.unboundTableReads += outcome.unboundReads;
-    anyLeft = outcome.anyLeft;
-    return true;
+    return outcome.anyLeft;
 }
 
 template <int Bytes>
@@ -425,7 +432,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
                                 box.origin[ay] * box.stride[ay];
     const int64_t strideX = box.stride[ax], strideY = box.stride[ay];
     int64_t corner[8];
-    CornerOffsets(box, corner);
+    box.Corners(corner);
     const uint8_t* data = box.data;
     uint64_t samples = 0;
     bool anyLeft = false;

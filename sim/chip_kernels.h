@@ -6,8 +6,10 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
+#include "chip_lit_rows.h"
 #include "chip_setup.h"
 #include "chip_shading.h"
 #include "chip_vector_rows.h"
@@ -70,9 +72,21 @@ private:
     void Element(uint32_t xs, uint32_t ys, uint32_t zs);
     template <int Bytes>
     void Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
+    // The tile's samples of one slice, through Step, or plain rows; whether
+    // a ray is left to go on.
+    bool StepRows(const Slice& slice, const TileRect& tile);
+    template <int Bytes>
+    bool PlainRows(const Slice& slice, const TileRect& tile);
+    template <int Bytes>
+    bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
+    // An interior tile's rows eight rays at a time, placed once; false
+    // leaves them to the rows one by one.
+    bool VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);
     // Whether a plain sample at raw positions (xRaw, yRaw) of `slice` passes
     // its trims and reads all eight neighbours straight from storage.
     bool Interior(const Slice& slice, Wide xRaw, Wide yRaw) const;
+    // The same at a position's floors in 1/256 voxel.
+    bool Interior(const Slice& slice, int64_t x256, int64_t y256) const;
     // A row of `width` plain samples whose positions fit in 64 bits at
     // both ends, and so everywhere between: they step in 64 bits, wrapping
     // sums being exact there. Unless `checked`, both ends are interior, and
@@ -84,6 +98,11 @@ private:
     // An interior tabled row eight rays at a time, when the instruction set
     // and the row allow; false leaves the row to the scalar kernel.
     bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool& anyLeft);
+    // The tabled rows of a placed row or tile; whether a ray is left.
+    bool RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t width);
+    // A slice's plane along the volume axis it steps, in 1/256 voxel, its
+    // mirror taken into account.
+    int64_t Depth(const Slice& slice) const { return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256; }
     template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
     bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
@@ -115,6 +134,7 @@ private:
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
     Shader m_shader;
+    std::unique_ptr<LitRows> m_lit;  // the shaded rows, when the setup suits them
     std::vector<Ray> m_rays;  // a tile's
     // The needed fields of a plain setup, and their values from one-byte
     // voxels.

@@ -487,6 +487,10 @@ void SnapshotWrittenVolume(const RenderJob& job, Setup& s) {
 // direct voxel path.
 void ChoosePlainPath(Setup& s) {
     s.voxels = s.volume.Direct();
+    s.quietReads = s.voxels.valid;
+    for (int a = 0; a < 3; ++a)
+        s.quietReads =
+            s.quietReads && s.voxels.low[a] == s.volume.RangeMin(a) && s.voxels.high[a] == s.volume.RangeMax(a);
     s.plain = s.routed && s.voxels.valid && !s.anyNearest && !s.volumeOutput && !s.cropOn && !s.anyCut &&
               !s.depthUsed && !s.filter.Any() && !s.spaceLeaping && !s.gradient && !s.alphaCorrection &&
               s.diffuse == 0.0f && s.specular == 0.0f && !s.outputGradient && !s.outputMagnitude;
@@ -527,6 +531,27 @@ void DecodeSlices(const RegisterFile& r, Setup& s) {
 }
 
 }  // namespace
+
+TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
+    const uint32_t xs[2] = {tile.x0, tile.x0 + tile.width - 1}, ys[2] = {tile.y0, tile.y0 + tile.height - 1};
+    for (int c = 0; c < 4; ++c) {
+        x[c] = slice.x0 + Wide{xs[c & 1]} * slice.xx + Wide{ys[c >> 1]} * slice.xy;
+        y[c] = slice.y0 + Wide{xs[c & 1]} * slice.yx + Wide{ys[c >> 1]} * slice.yy;
+        fit = fit && x[c] >= INT64_MIN && x[c] <= INT64_MAX && y[c] >= INT64_MIN && y[c] <= INT64_MAX;
+    }
+}
+
+bool TileCorners::Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const {
+    bool below[2] = {true, true}, above[2] = {true, true};
+    for (int c = 0; c < 4; ++c) {
+        const Wide p[2] = {x[c] >> 32, y[c] >> 32};
+        for (int a = 0; a < 2; ++a) {
+            below[a] = below[a] && p[a] < trimMin[a];
+            above[a] = above[a] && p[a] > trimMax[a];
+        }
+    }
+    return below[0] || below[1] || above[0] || above[1];
+}
 
 std::string Decode(const RenderJob& job, const RegisterFile& r, Setup& s, ChipDiagnostics& counts) {
     std::string failure = LoadSlots(job, r, s);

@@ -44,6 +44,24 @@ struct Slice {
     Wide cut[4] = {};   // S15.16: each plane's zs and Zv terms
 };
 
+// A tile's rays: width x height from (x0, y0).
+struct TileRect {
+    uint32_t x0 = 0, y0 = 0, width = 0, height = 0;
+};
+
+// The raw positions of a tile's four corner samples on a slice (bit 0 of the
+// index the last column, bit 1 the last row), and whether all fit in 64
+// bits; positions are affine over the tile, so every sample's lies between.
+struct TileCorners {
+    Wide x[4] = {}, y[4] = {};
+    bool fit = true;
+
+    TileCorners(const Slice& slice, const TileRect& tile);
+    // Whether the four fail one trim of Xv or Yv on the same side, and so
+    // does every sample of the tile.
+    bool Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const;
+};
+
 // The tests an image filter or a depth update criterion applies to a sample.
 struct SampleTests {
     uint32_t direction = 0;  // bit 0 rejects front-facing, bit 1 back-facing samples
@@ -145,6 +163,9 @@ struct Setup {
     // storage where they can.
     bool plain = false;
     bool gradientCache = true;  // voxel gradients kept between samples
+    // The volume's range lies in its storage: no voxel read counts, at the
+    // edges neither.
+    bool quietReads = false;
 
     bool initAccum = false, initLast = false;
     Rgba accumValue, lastValue;

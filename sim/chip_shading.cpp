@@ -7,6 +7,8 @@
 #include <type_traits>
 #include <utility>
 
+#include "chip_gradient_slab.h"
+
 #if defined(__SSE2__)
 #include <immintrin.h>
 #endif
@@ -19,16 +21,6 @@ namespace {
 // neighbour is never read).
 float LerpFloat(float a, float b, int64_t f) {
     return f == 0 ? a : a + (b - a) * (static_cast<float>(f) / 256.0f);
-}
-
-// Four float32 lanes, each computed as the scalar code computes it (the
-// sim is built without contraction, so nothing fuses).
-using Float4 = float __attribute__((vector_size(16)));
-
-Float4 Broadcast(float v) { return Float4{v, v, v, v}; }
-
-Float4 LerpFloat4(Float4 a, Float4 b, int64_t f) {
-    return f == 0 ? a : a + (b - a) * Broadcast(static_cast<float>(f) / 256.0f);
 }
 
 Float4 Channels(const Rgba& c) { return Float4{c.c[0], c.c[1], c.c[2], c.c[3]}; }
@@ -85,7 +77,8 @@ uint64_t GradientKey(int64_t u, int64_t v, int64_t w) {
 }  // namespace
 
 Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
-    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)), m_lanes(setup.gradientCache) {
+    : m_setup(setup), m_counts(counts), m_shade(ShadeFor(setup)), m_light(LightFor(setup)),
+      m_lanes(setup.gradientCache) {
     m_byteVoxels = setup.gradient && setup.gradientCache && setup.voxels.valid && setup.voxels.bytes == 1;
     if (m_byteVoxels) m_gradients.resize(size_t{1} << 13);
     // One unsigned field of one-byte voxels, interpolated and looked up
@@ -109,12 +102,7 @@ Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
         for (int c = 0; c < 4; ++c)
             m_routedColour[e].c[c] = setup.route[c] < 0 ? setup.constant[c] : looked[setup.route[c]].c[c];
     }
-    for (int a = 0; a < 3 && m_byteVoxels; ++a) {
-        if (setup.gradientField[a] < 0) continue;
-        const FieldCode& code = setup.voxelFields.code[setup.gradientField[a]];
-        for (uint32_t b = 0; b < 256; ++b)
-            m_byteFraction[a][b] = static_cast<float>(code.Read(b)) / static_cast<float>(kFull);
-    }
+    if (m_byteVoxels) ByteFractions(setup, m_byteFraction);
 }
 
 uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
@@ -140,12 +128,44 @@ Rgba Shader::Classify(const int64_t (&position)[3]) {
     if (m_tabledField >= 0 && ClassifyTabled(position, tabled)) return tabled;
     int32_t value[4] = {};
     Rgba looked[4];
-    if (s.anyNearest) NearestValues(position, value);
-    if (s.anyTrilinear) TrilinearValues(position, value, looked);
-    return LookAndCombine(value, looked);
+    if (s.anyNearest) {
+        const uint64_t word = Voxel((position[0] + 128) >> 8, (position[1] + 128) >> 8,
+                                    (position[2] + 128) >> 8);
+        for (int i = 0; i < 4; ++i)
+            if (!s.trilinear[i] && (!s.routed || s.fieldNeeded[i])) value[i] = s.voxelFields.code[i].Read(word);
+    }
+    if (s.anyTrilinear) {
+        int64_t base[3], f[3];
+        for (int a = 0; a < 3; ++a) {
+            base[a] = position[a] >> 8;
+            f[a] = position[a] & 255;
+        }
+        uint64_t words[8] = {};
+        TrilinearWords(base, f, words);
+        for (int i = 0; i < 4; ++i) {
+            if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;
+            if (s.classifyFirst[i])
+                looked[i] = LookedFirst(i, words, f);
+            else
+                value[i] = TrilinearValue(s.voxelFields.code[i], words, f);
+        }
+    }
+    if (s.routed) {
+        // Fields the ALUs drop are not looked up when that cannot count.
+        Rgba out;
+        for (int i = 0; i < 4; ++i)
+            if (s.fieldNeeded[i]) looked[i] = Look(i, value[i]);
+        for (int c = 0; c < 4; ++c) out.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+        return out;
+    }
+    for (int i = 0; i < 4; ++i)
+        if (!s.classifyFirst[i]) looked[i] = Look(i, value[i]);
+    const Rgba alu0 = Alu(s.alu[0], looked[0], looked[1]);
+    const Rgba alu1 = Alu(s.alu[1], looked[2], looked[3]);
+    return Alu(s.alu[2], alu0, alu1);
 }
 
-bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& out) {
+bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
     const Setup& s = m_setup;
     const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
     const DirectBox& box = s.voxels;
@@ -164,30 +184,21 @@ bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& out) {
     const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
     const auto index = static_cast<size_t>(value >> 8);
     if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
-    out = m_routedColour[index];
+    colour = m_routedColour[index];
     return true;
 }
 
-void Shader::NearestValues(const int64_t (&position)[3], int32_t (&value)[4]) {
-    const Setup& s = m_setup;
-    const uint64_t word = Voxel((position[0] + 128) >> 8, (position[1] + 128) >> 8, (position[2] + 128) >> 8);
-    for (int i = 0; i < 4; ++i)
-        if (!s.trilinear[i] && (!s.routed || s.fieldNeeded[i])) value[i] = s.voxelFields.code[i].Read(word);
-}
-
-void Shader::CornerWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {
+void Shader::TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {
     // Neighbours of weight 0 are never read, except straight from storage,
     // where reading one changes nothing.
     const DirectBox& box = m_setup.voxels;
     if (box.Contains(base[0], base[1], base[2]) && box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
         const uint8_t* at = box.At(base[0], base[1], base[2]);
-        const int64_t* stride = box.stride;
+        int64_t corner[8];
+        box.Corners(corner);
         auto read = [&](auto bytes) __attribute__((always_inline)) {
 #pragma GCC unroll 8
-            for (int corner = 0; corner < 8; ++corner)
-                words[corner] = ChipArray::ReadAt(at + (corner & 1) * stride[0] + ((corner >> 1) & 1) * stride[1] +
-                                                      (corner >> 2) * stride[2],
-                                                  decltype(bytes)::value);
+            for (int c = 0; c < 8; ++c) words[c] = ChipArray::ReadAt(at + corner[c], decltype(bytes)::value);
         };
         switch (box.bytes) {
             case 1: read(std::integral_constant<int, 1>{}); break;
@@ -197,63 +208,34 @@ void Shader::CornerWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64
         }
         return;
     }
-    for (int corner = 0; corner < 8; ++corner) {
-        const int du = corner & 1, dv = (corner >> 1) & 1, dw = (corner >> 2) & 1;
+    for (int c = 0; c < 8; ++c) {
+        const int du = c & 1, dv = (c >> 1) & 1, dw = (c >> 2) & 1;
         if ((du && f[0] == 0) || (dv && f[1] == 0) || (dw && f[2] == 0)) continue;
-        words[corner] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
+        words[c] = Voxel(base[0] + du, base[1] + dv, base[2] + dw);
     }
 }
 
-void Shader::TrilinearValues(const int64_t (&position)[3], int32_t (&value)[4], Rgba (&looked)[4]) {
-    const Setup& s = m_setup;
-    int64_t base[3], f[3];
-    for (int a = 0; a < 3; ++a) {
-        base[a] = position[a] >> 8;
-        f[a] = position[a] & 255;
+int32_t Shader::TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]) {
+    int32_t alongU[4];
+    for (int vw = 0; vw < 4; ++vw) {
+        const int32_t a = code.Read(words[2 * vw]);
+        alongU[vw] = f[0] == 0 ? a : Lerp(a, code.Read(words[2 * vw + 1]), f[0]);
     }
-    uint64_t words[8] = {};
-    CornerWords(base, f, words);
-    for (int i = 0; i < 4; ++i) {
-        if (!s.trilinear[i] || (s.routed && !s.fieldNeeded[i])) continue;
-        const FieldCode& code = s.voxelFields.code[i];
-        if (s.classifyFirst[i]) {
-            // Each neighbour looked up, then the channels interpolated.
-            Rgba alongU[4];
-            for (int vw = 0; vw < 4; ++vw) {
-                if ((vw & 1 && f[1] == 0) || (vw & 2 && f[2] == 0)) continue;
-                const Rgba a = Look(i, code.Read(words[2 * vw]));
-                alongU[vw] = f[0] == 0 ? a : LerpRgba(a, Look(i, code.Read(words[2 * vw + 1])), f[0]);
-            }
-            looked[i] = LerpRgba(LerpRgba(alongU[0], alongU[1], f[1]), LerpRgba(alongU[2], alongU[3], f[1]),
-                                 f[2]);
-            continue;
-        }
-        int32_t alongU[4];
-        for (int vw = 0; vw < 4; ++vw) {
-            const int32_t a = code.Read(words[2 * vw]);
-            alongU[vw] = f[0] == 0 ? a : Lerp(a, code.Read(words[2 * vw + 1]), f[0]);
-        }
-        const int32_t w0 = Lerp(alongU[0], alongU[1], f[1]);
-        const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
-        value[i] = Lerp(w0, w1, f[2]);
-    }
+    const int32_t w0 = Lerp(alongU[0], alongU[1], f[1]);
+    const int32_t w1 = Lerp(alongU[2], alongU[3], f[1]);
+    return Lerp(w0, w1, f[2]);
 }
 
-Rgba Shader::LookAndCombine(const int32_t (&value)[4], Rgba (&looked)[4]) {
-    const Setup& s = m_setup;
-    if (s.routed) {
-        // Fields the ALUs drop are not looked up when that cannot count.
-        Rgba out;
-        for (int i = 0; i < 4; ++i)
-            if (s.fieldNeeded[i]) looked[i] = Look(i, value[i]);
-        for (int c = 0; c < 4; ++c) out.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
-        return out;
+Rgba Shader::LookedFirst(int i, const uint64_t (&words)[8], const int64_t (&f)[3]) {
+    // Each neighbour looked up, then the channels interpolated.
+    const FieldCode& code = m_setup.voxelFields.code[i];
+    Rgba alongU[4];
+    for (int vw = 0; vw < 4; ++vw) {
+        if ((vw & 1 && f[1] == 0) || (vw & 2 && f[2] == 0)) continue;
+        const Rgba a = Look(i, code.Read(words[2 * vw]));
+        alongU[vw] = f[0] == 0 ? a : LerpRgba(a, Look(i, code.Read(words[2 * vw + 1])), f[0]);
     }
-    for (int i = 0; i < 4; ++i)
-        if (!s.classifyFirst[i]) looked[i] = Look(i, value[i]);
-    const Rgba alu0 = Alu(s.alu[0], looked[0], looked[1]);
-    const Rgba alu1 = Alu(s.alu[1], looked[2], looked[3]);
-    return Alu(s.alu[2], alu0, alu1);
+    return LerpRgba(LerpRgba(alongU[0], alongU[1], f[1]), LerpRgba(alongU[2], alongU[3], f[1]), f[2]);
 }
 
 Rgba Shader::Alu(uint32_t word, const Rgba& a, const Rgba& b) {
@@ -278,15 +260,19 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     // made only of them is kept for the samples around it.
     const DirectBox& box = s.voxels;
     GradientEntry* entry = nullptr;
-    if (s.gradientCache && box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1)) {
+    const bool direct = box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1);
+    // Where no read can count, one at the volume's edge (border or edge
+    // words) is kept too.
+    const bool edge = !direct && s.quietReads && box.Contains(u, v, w);
+    if (s.gradientCache && (direct || edge)) {
         if (m_gradients.empty()) m_gradients.resize(size_t{1} << 13);
-        entry = &m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
+        entry = &m_gradients[GradientSlot(u, v, w)];
         const uint64_t key = GradientKey(u, v, w);
         if (entry->key == key) {
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
         }
-        if (m_byteVoxels) {
+        if (m_byteVoxels && direct) {
             ByteGradientInto(*entry, key, u, v, w);
             for (int a = 0; a < 3; ++a) g[a] = entry->g[a];
             return;
@@ -322,7 +308,7 @@ void Shader::ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int
 }
 
 void Shader::ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
-    GradientEntry& entry = m_gradients[static_cast<size_t>((u & 63) | (v & 63) << 6 | (w & 1) << 12)];
+    GradientEntry& entry = m_gradients[GradientSlot(u, v, w)];
     const uint64_t key = GradientKey(u, v, w);
     if (entry.key != key) ByteGradientInto(entry, key, u, v, w);
     for (int a = 0; a < 3; ++a) g[a] = entry.g[a];
@@ -364,9 +350,7 @@ void Shader::Gradient(const int64_t (&position)[3], float (&g)[3]) {
         }
         return;
     }
-    const Float4 v0 = LerpFloat4(LerpFloat4(corner[0], corner[1], f[0]), LerpFloat4(corner[2], corner[3], f[0]), f[1]);
-    const Float4 v1 = LerpFloat4(LerpFloat4(corner[4], corner[5], f[0]), LerpFloat4(corner[6], corner[7], f[0]), f[1]);
-    const Float4 lerped = LerpFloat4(v0, v1, f[2]);
+    const Float4 lerped = LerpCorners(corner, f);
     for (int a = 0; a < 3; ++a) g[a] = lerped[a];
 }
 
@@ -430,67 +414,47 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
 }
 
 Shader::ShadeFunction Shader::ShadeFor(const Setup& s) {
-    // The reference reads every switch per sample, as the specialised
-    // kernels are checked against it.
-    if (!s.gradientCache) return &Shader::ShadeAs<kLitGeneral>;
-    const bool magnitude =
-        s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3] || s.hiPassDiffuse || s.hiPassSpecular;
-    const uint32_t lit = (s.gradient ? kLitGradient : 0u) | (magnitude ? kLitMagnitude : 0u) |
-                         (s.diffuse != 0.0f ? kLitDiffuse : 0u) | (s.specular != 0.0f ? kLitSpecular : 0u) |
-                         (s.opacityWeight ? kLitWeighted : 0u);
     static constexpr auto kTable = []<uint32_t... L>(std::integer_sequence<uint32_t, L...>) {
         return std::array<ShadeFunction, sizeof...(L)>{&Shader::ShadeAs<L>...};
-    }(std::make_integer_sequence<uint32_t, kLitGeneral>{});
-    return kTable[lit];
+    }(std::make_integer_sequence<uint32_t, kLitGeneral + 1>{});
+    return kTable[LitOf(s)];
+}
+
+Shader::LightFunction Shader::LightFor(const Setup& s) {
+    static constexpr auto kTable = []<uint32_t... L>(std::integer_sequence<uint32_t, L...>) {
+        return std::array<LightFunction, sizeof...(L)>{&Shader::LightAs<L>...};
+    }(std::make_integer_sequence<uint32_t, kLitGeneral + 1>{});
+    return kTable[LitOf(s)];
+}
+
+bool Shader::ReadsMagnitude(const Setup& s) {
+    return s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3] || s.hiPassDiffuse || s.hiPassSpecular;
+}
+
+uint32_t Shader::LitOf(const Setup& s) {
+    // The reference reads every switch per sample, as the specialised
+    // kernels are checked against it.
+    if (!s.gradientCache) return kLitGeneral;
+    return (s.gradient ? kLitGradient : 0u) | (ReadsMagnitude(s) ? kLitMagnitude : 0u) |
+           (s.diffuse != 0.0f ? kLitDiffuse : 0u) | (s.specular != 0.0f ? kLitSpecular : 0u) |
+           (s.opacityWeight ? kLitWeighted : 0u);
 }
 
 template <uint32_t Lit>
 void Shader::ShadeAs(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
-    const Setup& s = m_setup;
-    // A stage the configuration leaves out is compiled out; the general
-    // kernel asks the setup.
-    constexpr bool kGeneral = Lit == kLitGeneral;
-    const bool gradient = kGeneral ? s.gradient : (Lit & kLitGradient) != 0;
-    constexpr bool kMagnitude = kGeneral || (Lit & kLitMagnitude) != 0;
-    // Without their register coefficient the diffuse and specular terms
-    // stay zero whatever modulation does.
-    constexpr bool kDiffuse = kGeneral || (Lit & kLitDiffuse) != 0;
-    constexpr bool kSpecular = kGeneral || (Lit & kLitSpecular) != 0;
-    const bool weighted = kGeneral ? s.opacityWeight : (Lit & kLitWeighted) != 0;
     const Rgba c = Classify(position);
-    Coefficients k{c.c[3], s.emissive, s.diffuse, s.specular};
-    float normal[3] = {};
-    int32_t g9[3] = {};
-    if (gradient) {
-        Normal(position, sample, normal, g9);
-        if constexpr (kMagnitude) Modulate(sample.magnitude2, k);
-    }
-    float diff[3], spec[3] = {};
-    const bool specular = Light<kDiffuse, kSpecular>(c, normal, sample, k, diff, spec);
-    const float alpha = CorrectedAlpha(k.alpha, soft, softCount);
-    for (int n = 0; n < 3; ++n) {
-        if (weighted)
-            sample.colour.c[n] = specular ? diff[n] * alpha + (s.opacityWeightSpecular ? spec[n] * alpha : spec[n])
-                                          : diff[n] * alpha;
-        else
-            sample.colour.c[n] = specular ? diff[n] + spec[n] : diff[n];
-    }
-    sample.colour.c[3] = alpha;
-    if (s.outputGradient)
-        for (int a = 0; a < 3; ++a) sample.colour.c[a] = static_cast<float>(g9[a]) / 511.0f;
-    if (s.outputMagnitude)
-        sample.colour.c[3] = std::min(1.0f, std::sqrt(static_cast<float>(sample.magnitude2)) / 511.0f);
+    float g[3] = {};
+    if (Lit == kLitGeneral ? m_setup.gradient : (Lit & kLitGradient) != 0) Gradient(position, g);
+    LightAs<Lit>(c, g, soft, softCount, sample);
 }
 
-void Shader::Normal(const int64_t (&position)[3], Sample& sample, float (&normal)[3], int32_t (&g9)[3]) {
+void Shader::Normal(const float (&gradient)[3], int32_t (&g9)[3], float (&normal)[3], Sample& sample) const {
     const Setup& s = m_setup;
-    float g[3];
-    Gradient(position, g);
-    if (s.correct) {
-        const float raw[3] = {g[0], g[1], g[2]};
+    float g[3] = {gradient[0], gradient[1], gradient[2]};
+    if (s.correct)
         for (int a = 0; a < 3; ++a)
-            g[a] = s.correction[a][0] * raw[0] + s.correction[a][1] * raw[1] + s.correction[a][2] * raw[2];
-    }
+            g[a] = s.correction[a][0] * gradient[0] + s.correction[a][1] * gradient[1] +
+                   s.correction[a][2] * gradient[2];
     for (int a = 0; a < 3; ++a) g9[a] = Quantise9(g[a]);
     sample.magnitude2 = static_cast<uint32_t>(g9[0] * g9[0] + g9[1] * g9[1] + g9[2] * g9[2]);
     sample.hasNormal = sample.magnitude2 != 0;
@@ -504,13 +468,12 @@ void Shader::Normal(const int64_t (&position)[3], Sample& sample, float (&normal
 void Shader::Modulate(uint32_t m2, Coefficients& k) {
     const Setup& s = m_setup;
     const bool modulating = s.modulate[0] || s.modulate[1] || s.modulate[2] || s.modulate[3];
-    int64_t index = 0;  // the magnitude's table index, which only modulation and hi-pass read
-    if (modulating || s.hiPassDiffuse || s.hiPassSpecular) {
-        const uint32_t m12 = std::min<uint32_t>(
-            4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
-                                 : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
-        index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
-    }
+    if (!modulating && !s.hiPassDiffuse && !s.hiPassSpecular) return;
+    // The magnitude's table index, which only modulation and hi-pass read.
+    const uint32_t m12 = std::min<uint32_t>(
+        4095, s.squaredIndex ? static_cast<uint32_t>(uint64_t{m2} * 4095 / (511 * 511))
+                             : static_cast<uint32_t>(std::floor(std::sqrt(static_cast<double>(m2)) * 4095.0 / 511.0)));
+    const int64_t index = std::clamp<int64_t>((int64_t{m12} - s.base) >> s.grain, 0, 63);
     if (modulating) {
         const float factor = m2 < s.magnitudeMin   ? (s.lowerDefault ? 1.0f : 0.0f)
                              : m2 > s.magnitudeMax ? (s.upperDefault ? 1.0f : 0.0f)
@@ -525,38 +488,72 @@ void Shader::Modulate(uint32_t m2, Coefficients& k) {
 }
 
 template <bool Diffuse, bool Specular>
-bool Shader::Light(const Rgba& c, const float (&normal)[3], const Sample& sample, const Coefficients& k,
-                   float (&diff)[3], float (&spec)[3]) {
+bool Shader::Reflect(const Rgba& c, const Coefficients& k, const float (&normal)[3], const Sample& sample,
+                     float (&diff)[3], float (&spec)[3]) {
     // A map is read only when its coefficient is non-zero.
     const Setup& s = m_setup;
-    const bool specular = Specular && k.specular != 0.0f;
-    for (int n = 0; n < 3; ++n) diff[n] = c.c[n] * k.emissive;
+    for (int i = 0; i < 3; ++i) diff[i] = c.c[i] * k.emissive;
     if (Diffuse && k.diffuse != 0.0f && sample.hasNormal) {
         float d[3];
         Map(s.diffuseMap, normal, d);
-        for (int n = 0; n < 3; ++n) diff[n] = diff[n] + c.c[n] * k.diffuse * d[n];
+        for (int i = 0; i < 3; ++i) diff[i] = diff[i] + c.c[i] * k.diffuse * d[i];
     }
+    const bool specular = Specular && k.specular != 0.0f;
     if (specular && sample.hasNormal && !(s.specularFrontOnly && sample.facing <= 0.0f)) {
         float direction[3];
         for (int a = 0; a < 3; ++a)
             direction[a] = s.bypassReflection ? normal[a] : 2.0f * sample.facing * normal[a] - s.eye[a];
         float m[3];
         Map(s.specularMap, direction, m);
-        for (int n = 0; n < 3; ++n) spec[n] = k.specular * m[n] * s.specularColour.c[n];
+        for (int i = 0; i < 3; ++i) spec[i] = k.specular * m[i] * s.specularColour.c[i];
     }
     return specular;
 }
 
-float Shader::CorrectedAlpha(float alpha, const float* soft, int softCount) {
-    // Alpha correction, then the soft cut planes.
-    if (m_setup.alphaCorrection) {
+template <uint32_t Lit>
+void Shader::LightAs(const Rgba& c, const float (&g)[3], const float* soft, int softCount, Sample& sample) {
+    const Setup& s = m_setup;
+    // A stage the configuration leaves out is compiled out; the general
+    // kernel asks the setup.
+    constexpr bool kGeneral = Lit == kLitGeneral;
+    const bool gradient = kGeneral ? s.gradient : (Lit & kLitGradient) != 0;
+    constexpr bool kMagnitude = kGeneral || (Lit & kLitMagnitude) != 0;
+    // Without their register coefficient the diffuse and specular terms
+    // stay zero whatever modulation does.
+    constexpr bool kDiffuse = kGeneral || (Lit & kLitDiffuse) != 0;
+    constexpr bool kSpecular = kGeneral || (Lit & kLitSpecular) != 0;
+    const bool weighted = kGeneral ? s.opacityWeight : (Lit & kLitWeighted) != 0;
+    Coefficients k{c.c[3], s.emissive, s.diffuse, s.specular};
+    float normal[3] = {};
+    int32_t g9[3] = {};
+    if (gradient) {
+        Normal(g, g9, normal, sample);
+        if (kMagnitude) Modulate(sample.magnitude2, k);
+    }
+    float diff[3], spec[3] = {};
+    const bool specular = Reflect<kDiffuse, kSpecular>(c, k, normal, sample, diff, spec);
+
+    // Alpha correction, soft cut planes, opacity weighting.
+    float alpha = k.alpha;
+    if (s.alphaCorrection) {
         const float x = std::clamp(alpha, 0.0f, 1.0f) * 55.0f;
         const size_t e = std::min<size_t>(static_cast<size_t>(x), 54);
-        const float a0 = Fraction(m_setup.alphaTable, e), a1 = Fraction(m_setup.alphaTable, e + 1);
+        const float a0 = Fraction(s.alphaTable, e), a1 = Fraction(s.alphaTable, e + 1);
         alpha = a0 + (a1 - a0) * (x - static_cast<float>(e));
     }
-    for (int n = 0; n < softCount; ++n) alpha = alpha * soft[n];
-    return alpha;
+    for (int i = 0; i < softCount; ++i) alpha = alpha * soft[i];
+    for (int i = 0; i < 3; ++i) {
+        if (weighted)
+            sample.colour.c[i] = specular ? diff[i] * alpha + (s.opacityWeightSpecular ? spec[i] * alpha : spec[i])
+                                          : diff[i] * alpha;
+        else
+            sample.colour.c[i] = specular ? diff[i] + spec[i] : diff[i];
+    }
+    sample.colour.c[3] = alpha;
+    if (s.outputGradient)
+        for (int a = 0; a < 3; ++a) sample.colour.c[a] = static_cast<float>(g9[a]) / 511.0f;
+    if (s.outputMagnitude)
+        sample.colour.c[3] = std::min(1.0f, std::sqrt(static_cast<float>(sample.magnitude2)) / 511.0f);
 }
 
 }  // namespace tulx7sim::chip

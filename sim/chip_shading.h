@@ -31,6 +31,24 @@ public:
     void Shade(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample) {
         (this->*m_shade)(position, soft, softCount, sample);
     }
+    // The stages of Shade after classification and the gradient, for a
+    // sample whose classified colour and gradient (volume axes) are known.
+    void Light(const Rgba& colour, const float (&gradient)[3], Sample& sample) {
+        (this->*m_light)(colour, gradient, nullptr, 0, sample);
+    }
+    // The classified colour at a position in volume space (1/256 voxel).
+    Rgba Classify(const int64_t (&position)[3]);
+    // The one field of a routed setup over one-byte voxels whose table gives
+    // the colour (-1: none), its value of each byte and the routed colour of
+    // each table entry.
+    int TabledField() const { return m_tabledField; }
+    const int32_t* TabledValues() const { return m_tabledValue; }
+    const Rgba* RoutedColours() const { return m_routedColour; }
+    // Whether a sample's lighting reads its gradient's magnitude.
+    static bool ReadsMagnitude(const Setup& setup);
+    // The float gradient at a voxel, its neighbours read as the fetch stage
+    // reads them (edge or border words outside the volume's range).
+    void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
 
     // The lookup stage of a field: bypassed, all four channels are the
     // value at full precision; otherwise its table's entry.
@@ -58,9 +76,29 @@ private:
     static constexpr uint32_t kLitGradient = 1, kLitMagnitude = 2, kLitDiffuse = 4, kLitSpecular = 8,
                               kLitWeighted = 16, kLitGeneral = 32;
     using ShadeFunction = void (Shader::*)(const int64_t (&)[3], const float*, int, Sample&);
+    using LightFunction = void (Shader::*)(const Rgba&, const float (&)[3], const float*, int, Sample&);
+    static uint32_t LitOf(const Setup& setup);
     static ShadeFunction ShadeFor(const Setup& setup);
+    static LightFunction LightFor(const Setup& setup);
     template <uint32_t Lit>
     void ShadeAs(const int64_t (&position)[3], const float* soft, int softCount, Sample& sample);
+    template <uint32_t Lit>
+    void LightAs(const Rgba& colour, const float (&gradient)[3], const float* soft, int softCount, Sample& sample);
+
+    // Alpha and the lighting coefficients of one sample.
+    struct Coefficients {
+        float alpha, emissive, diffuse, specular;
+    };
+    // The corrected, quantised gradient, its squared magnitude and the
+    // outward normal.
+    void Normal(const float (&gradient)[3], int32_t (&g9)[3], float (&normal)[3], Sample& sample) const;
+    // Magnitude modulation and hi-pass of alpha and the coefficients.
+    void Modulate(uint32_t magnitude2, Coefficients& k);
+    // The emissive and diffuse colour and the specular light; whether the
+    // specular term is on.
+    template <bool Diffuse, bool Specular>
+    bool Reflect(const Rgba& c, const Coefficients& k, const float (&normal)[3], const Sample& sample,
+                 float (&diff)[3], float (&spec)[3]);
 
     // The voxel word at integer coordinates: edge-clamped or border outside
     // VolumeRange, border outside storage.
@@ -70,40 +108,29 @@ private:
         return VoxelOutside(u, v, w);
     }
     uint64_t VoxelOutside(int64_t u, int64_t v, int64_t w);
-    // A sample's classified colour: the tabled field straight from storage
-    // when it can be, else each field's value, nearest or trilinear (looked
-    // up before interpolating when it classifies first), then the lookup
-    // stage and its routing or ALUs.
-    Rgba Classify(const int64_t (&position)[3]);
-    [[gnu::always_inline]] inline bool ClassifyTabled(const int64_t (&position)[3], Rgba& out);
-    [[gnu::always_inline]] inline void NearestValues(const int64_t (&position)[3], int32_t (&value)[4]);
-    [[gnu::always_inline]] inline void CornerWords(const int64_t (&base)[3], const int64_t (&f)[3],
-                                                   uint64_t (&words)[8]);
-    [[gnu::always_inline]] inline void TrilinearValues(const int64_t (&position)[3], int32_t (&value)[4],
-                                                       Rgba (&looked)[4]);
-    [[gnu::always_inline]] inline Rgba LookAndCombine(const int32_t (&value)[4], Rgba (&looked)[4]);
-    // The stages of a shaded sample after its classification: the normal
-    // from the gradient, magnitude modulation and hi-pass of the alpha and
-    // coefficients, the lit colour (whether it has a specular term), and
-    // the corrected, softened alpha.
-    struct Coefficients {
-        float alpha, emissive, diffuse, specular;
-    };
-    [[gnu::always_inline]] inline void Normal(const int64_t (&position)[3], Sample& sample, float (&normal)[3],
-                                              int32_t (&g9)[3]);
-    [[gnu::always_inline]] inline void Modulate(uint32_t m2, Coefficients& k);
-    template <bool Diffuse, bool Specular>
-    [[gnu::always_inline]] inline bool Light(const Rgba& c, const float (&normal)[3], const Sample& sample,
-                                             const Coefficients& k, float (&diff)[3], float (&spec)[3]);
-    [[gnu::always_inline]] inline float CorrectedAlpha(float alpha, const float* soft, int softCount);
-    // The float gradient at a voxel, and at a sample position.
-    void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    // The colour of the one tabled field straight from storage; false when
+    // a neighbour is not in storage.
+    bool ClassifyTabled(const int64_t (&position)[3], Rgba& colour);
+    // The eight voxel words around a position (base and weights f).
+    void TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]);
+    static int32_t TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]);
+    // A field classified before interpolation: each neighbour looked up.
+    Rgba LookedFirst(int i, const uint64_t (&words)[8], const int64_t (&f)[3]);
     void Gradient(const int64_t (&position)[3], float (&g)[3]);
     struct GradientEntry;
     // The cached gradient of a one-byte voxel whose neighbours all lie in
     // storage, and its computation into a cache entry.
     [[gnu::always_inline]] inline void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
+    // The cache slot of a voxel: by the low bits of its coordinates along
+    // the two axes a slice spans and the parity of the one it steps along,
+    // so that the voxels of a tile's two planes do not evict each other
+    // whichever volume axis the view looks down.
+    size_t GradientSlot(int64_t u, int64_t v, int64_t w) const {
+        const int64_t p[3] = {u, v, w};
+        const int* axis = m_setup.select;
+        return static_cast<size_t>((p[axis[0]] & 63) | (p[axis[1]] & 63) << 6 | (p[axis[2]] & 1) << 12);
+    }
     // The map's colour at a direction (black at zero length).
     void Map(const Table& map, const float (&direction)[3], float (&out)[3]);
     float Fraction(const Table& table, size_t entry);
@@ -117,10 +144,11 @@ private:
     const Setup& m_setup;
     ChipDiagnostics& m_counts;
     ShadeFunction m_shade = nullptr;
+    LightFunction m_light = nullptr;
     // Blends and quotients in float lanes; the reference computes them one
     // by one, as the lanes must match.
     bool m_lanes = true;
-    std::vector<GradientEntry> m_gradients;  // by the low bits of u, v, w
+    std::vector<GradientEntry> m_gradients;  // by GradientSlot
     // The gradient fields' fractions of each one-byte voxel, when the
     // voxels are one byte.
     bool m_byteVoxels = false;

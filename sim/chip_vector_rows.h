@@ -6,6 +6,7 @@
 #include <cstdint>
 
 #include "chip_arithmetic.h"
+#include "chip_setup.h"
 
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
@@ -13,6 +14,29 @@
 namespace tulx7sim::chip {
 
 struct Ray;
+
+namespace lanes {
+
+// How a field's value comes from an element: through a table of each byte
+// (a 12-bit field in one-byte voxels), else its raw bits (4, 8 or 16)
+// times `factor`.
+struct FieldDecode {
+    const int32_t* byteValue = nullptr;
+    uint32_t shift = 0, bits = 8;
+    int32_t factor = 1;
+};
+
+// The decoding of a field whose value of each byte is `byteValue`.
+inline FieldDecode FieldDecodeOf(const FieldCode& code, const int32_t* byteValue) {
+    FieldDecode decode;
+    decode.byteValue = code.bits == 12 ? byteValue : nullptr;
+    decode.shift = code.shift;
+    decode.bits = code.bits;
+    decode.factor = !code.present ? 0 : code.bits == 4 ? 4369 : code.bits == 8 ? 257 : 1;  // bit replication
+    return decode;
+}
+
+}  // namespace lanes
 
 enum class ChipIsa { kScalar, kAvx2 };
 
@@ -23,10 +47,9 @@ ChipIsa ActiveIsa();
 void ForceIsa(ChipIsa isa);
 void RestoreIsa();
 
-// An interior row of a plain render whose one unsigned field is looked up in
-// a 256-entry table: every sample reads its eight neighbours from storage,
-// and every voxel offset fits in 32 bits (the kernel checks both).
-struct TabledRow {
+// Where the voxels of a row of samples lie, for lanes that address them by
+// 32-bit offsets from sample 0's voxel: raw positions, mirrors, weights.
+struct RowVoxels {
     uint64_t x = 0, y = 0, dx = 0, dy = 0;  // raw positions, low 64 bits
     int64_t flipX = 0, flipY = 0;           // -1 mirrors the axis
     int32_t firstX = 0, firstY = 0;         // voxel coordinates of sample 0
@@ -35,16 +58,36 @@ struct TabledRow {
     const uint8_t* first = nullptr;         // the voxel of sample 0
     int32_t strideX = 0, strideY = 0;
     int32_t corner[8] = {};
+    // Rows of a tile: each starts a row step on from the last, its rays
+    // the row's width on from the last's.
+    uint32_t rows = 1;
+    uint64_t rowDx = 0, rowDy = 0;
+};
+
+// Places a row of `width` samples of a slice whose plane is qz (1/256
+// voxel, mirrored) from raw positions (x, y) stepping by (dx, dy). False
+// when an offset would not fit 32 bits or the word read before a one-byte
+// voxel would start before storage.
+bool PlaceRow(const Setup& setup, int64_t qz, uint64_t x, uint64_t y, uint64_t dx, uint64_t dy, uint32_t width,
+              RowVoxels& row);
+// Places samples from raw positions (x[0], y[0]) whose voxels lie within
+// those of the four samples given (a row's ends, a tile's corners); the
+// steps are the caller's.
+bool PlaceSamples(const Setup& setup, int64_t qz, const uint64_t (&x)[4], const uint64_t (&y)[4], RowVoxels& row);
+// Places the rows of a tile (`height` of them) on a slice, from its four
+// corner samples.
+bool PlaceTile(const Setup& setup, const Slice& slice, const TileCorners& corners, uint32_t height, RowVoxels& row);
+
+// An interior row of a plain render whose one unsigned field is looked up in
+// a 256-entry table: every sample reads its eight neighbours from storage,
+// and every voxel offset fits in 32 bits (the kernel checks both).
+struct TabledRow : RowVoxels {
     // Bytes from a voxel to the same voxel of the plane the next slice
     // reads first (0: none), and the corners within one plane.
     int64_t ahead = 0;
     int32_t planeCorner[4] = {};
     int bytes = 1;                          // 1, 2 or 4
-    // The field's value of each byte, for a 12-bit field in one-byte voxels;
-    // otherwise the field's raw bits times `factor`.
-    const int32_t* byteValue = nullptr;
-    uint32_t shift = 0, bits = 8;           // 4, 8 or 16 bits
-    int32_t factor = 1;
+    lanes::FieldDecode decode;              // the field's value from a voxel
     const Rgba* emitted = nullptr;          // the routed colour of each table entry
     uint32_t valid = 0;
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);  // the plain modes only

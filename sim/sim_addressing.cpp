@@ -165,12 +165,15 @@ public:
                                                     int64_t element) const {
         const __m256i pack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_pack));
         const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
+        // Locals, so that the stores (which may alias the members) leave them
+        // in registers, and no division is left in the loop.
+        const int64_t elements = m_elements, fieldBytes = m_fieldBytes, bytes = fieldBytes / elements;
         int64_t i = 0;
-        for (; i + m_elements <= count; i += m_elements) {
+        for (; i + elements <= count; i += elements) {
             const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * element));
             const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack), join);
-            uint8_t* out = to + i * (m_fieldBytes / m_elements);
-            if (m_fieldBytes == 8)
+            uint8_t* out = to + i * bytes;
+            if (fieldBytes == 8)
                 _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
             else
                 _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
@@ -185,11 +188,12 @@ public:
         const __m256i unpack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack));
         const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
         const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
+        const int64_t elements = m_elements, fieldBytes = m_fieldBytes, bytes = fieldBytes / elements;
         int64_t i = 0;
-        for (; i + m_elements <= count; i += m_elements) {
-            const uint8_t* in = from + i * (m_fieldBytes / m_elements);
-            const __m128i packed = m_fieldBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))
-                                                     : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+        for (; i + elements <= count; i += elements) {
+            const uint8_t* in = from + i * bytes;
+            const __m128i packed = fieldBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))
+                                                   : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
             const __m256i spread =
                 _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(_mm256_castsi128_si256(packed), split), unpack);
             auto* at = reinterpret_cast<__m256i*>(to + i * element);

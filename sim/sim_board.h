@@ -2,6 +2,7 @@
 // register file.
 #pragma once
 
+#include <condition_variable>
 #include <cstdint>
 #include <deque>
 #include <map>
@@ -23,6 +24,16 @@ struct SimBoard {
     // In serial mode everything goes through queue 0.
     std::deque<std::shared_ptr<Job>> queues[kQueues];
     bool paused = false;
+    // Each queue's worker waits here for its front job to become ready:
+    // work queued, a dependency met, the board resumed or the workers
+    // stopped.
+    std::condition_variable work[kQueues];
+    void WakeWorkers() {
+        for (auto& queue : work) queue.notify_all();
+    }
+    // A job of the queue is running, on a worker or on a client that waits
+    // for it: each queue runs one job at a time, in order.
+    bool running[kQueues] = {};
     int clients = 0;
     RegisterFile registers;  // touched only by the board's render jobs
 

@@ -308,6 +308,8 @@ void SimDriver::SetPaused(int board, bool paused) {
     SimLock lock(m_state.mutex);
     if (board < 0 || board >= m_state.BoardCount()) return;
     m_state.boards[board]->paused = paused;
+    m_state.boards[board]->WakeWorkers();
+    m_state.WakeHelpers();
     m_state.changed.notify_all();
 }
 

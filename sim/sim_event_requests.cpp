@@ -190,11 +190,26 @@ int32_t SimEventRequests::Sync(SimLock& lock, Tulx7_dr_sync& r, RequestLogEntry&
             std::count_if(ids, ids + count, [this](uint32_t id) { return m_state.events.Complete(id); }));
         return all ? done == count : done > 0;
     };
-    bool met = false;
-    if (r.timeout < 0)
-        m_state.changed.wait(lock, satisfied), met = true;
-    else
-        met = m_state.changed.wait_for(lock, std::chrono::milliseconds(r.timeout), satisfied);
+    // A wait without a time-out runs the jobs it waits for where it can: the
+    // board's worker need not wake for them, and the data moves on the
+    // caller's thread.
+    SimState::EventWaiter waiter{ids, count, r.timeout < 0, {}};
+    m_state.eventWaiters.push_back(&waiter);
+    bool met = true;
+    bool helped = false;
+    if (r.timeout < 0) {
+        while (!satisfied()) {
+            if (m_scheduler.HelpWith(lock, ids, count))
+                helped = true;
+            else
+                waiter.wake.wait(lock);
+        }
+    } else {
+        met = waiter.wake.wait_for(lock, std::chrono::milliseconds(r.timeout), satisfied);
+    }
+    m_state.eventWaiters.erase(std::find(m_state.eventWaiters.begin(), m_state.eventWaiters.end(), &waiter));
+    // What the waiter left queued is the workers' again.
+    if (helped) m_state.WakeQueuedWorkers();
 
     int32_t status = TULX7_DR_STATUS_SUCCESS;
     int occurred = 0;

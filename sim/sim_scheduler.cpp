@@ -22,6 +22,7 @@ void SimScheduler::Stop(SimLock& lock) {
     ++m_generation;
     std::vector<std::thread> workers = std::move(m_workers);
     m_workers.clear();
+    for (const auto& board : m_state.boards) board->WakeWorkers();
     m_state.changed.notify_all();
     lock.unlock();
     for (std::thread& worker : workers) worker.join();
@@ -31,29 +32,53 @@ void SimScheduler::Stop(SimLock& lock) {
 void SimScheduler::WorkerLoop(int boardIndex, int queue, uint64_t generation) {
     SimLock lock(m_state.mutex);
     for (;;) {
-        m_state.changed.wait(lock, [&] {
+        m_state.boards[boardIndex]->work[queue].wait(lock, [&] {
             return m_generation != generation || FrontReady(*m_state.boards[boardIndex], queue);
         });
         if (m_generation != generation) return;
-        SimBoard& board = *m_state.boards[boardIndex];
-        std::shared_ptr<Job> job = board.queues[queue].front();
-        board.queues[queue].pop_front();
-        job->state = Job::State::kRunning;
-        const int latency = m_state.config.latencyMicroseconds;
-        lock.unlock();
-
-        if (latency > 0) std::this_thread::sleep_for(std::chrono::microseconds(latency));
-        uint64_t moved = 0;
-        const int32_t status = job->injectedFailure != 0 ? job->injectedFailure : job->run(moved);
-
-        lock.lock();
-        m_state.stats.bytesMoved += moved;
-        Finish(*job, status);
+        RunFront(lock, boardIndex, queue, true);
     }
 }
 
+void SimScheduler::RunFront(SimLock& lock, int boardIndex, int queue, bool wakeBoard) {
+    SimBoard& board = *m_state.boards[boardIndex];
+    std::shared_ptr<Job> job = board.queues[queue].front();
+    board.queues[queue].pop_front();
+    board.running[queue] = true;
+    job->state = Job::State::kRunning;
+    const int latency = m_state.config.latencyMicroseconds;
+    lock.unlock();
+
+    if (latency > 0) std::this_thread::sleep_for(std::chrono::microseconds(latency));
+    uint64_t moved = 0;
+    const int32_t status = job->injectedFailure != 0 ? job->injectedFailure : job->run(moved);
+
+    lock.lock();
+    m_state.stats.bytesMoved += moved;
+    board.running[queue] = false;
+    Finish(*job, status, false, wakeBoard ? -1 : boardIndex * SimBoard::kQueues + queue);
+}
+
+bool SimScheduler::HelpWith(SimLock& lock, const uint32_t* ids, int count) {
+    for (int i = 0; i < count; ++i) {
+        const std::shared_ptr<Job> job = m_state.events.JobOf(ids[i]);
+        if (!job) continue;
+        const int queue = QueueOf(*job);
+        const SimBoard& board = *m_state.boards[job->board];
+        // The jobs ahead of it in its queue run first whoever runs them.
+        if (!FrontReady(board, queue) || board.queues[queue].front()->ids.front() > job->ids.front()) continue;
+        RunFront(lock, job->board, queue, false);
+        return true;
+    }
+    return false;
+}
+
+int SimScheduler::QueueOf(const Job& job) const {
+    return m_state.config.mode == QueueMode::kThreeQueues ? job.queueTag : 0;
+}
+
 bool SimScheduler::FrontReady(const SimBoard& board, int queue) const {
-    if (board.paused || board.queues[queue].empty()) return false;
+    if (board.paused || board.running[queue] || board.queues[queue].empty()) return false;
     const Job& job = *board.queues[queue].front();
     return std::all_of(job.dependencies.begin(), job.dependencies.end(),
                        [this](uint32_t id) { return m_state.events.DependencyMet(id); });
@@ -66,13 +91,13 @@ int32_t SimScheduler::Enqueue(const std::shared_ptr<Job>& job, int idCount) {
     if (SimClientState* client = m_state.clients.Find(job->client)) ++client->client.pendingJobs;
     int32_t failure = 0;
     if (m_state.faults.FireCompletion(job->code, failure)) job->injectedFailure = failure;
-    const int queue = m_state.config.mode == QueueMode::kThreeQueues ? job->queueTag : 0;
+    const int queue = QueueOf(*job);
     m_state.boards[job->board]->queues[queue].push_back(job);
-    m_state.changed.notify_all();
+    m_state.boards[job->board]->work[queue].notify_all();
     return TULX7_DR_STATUS_SUCCESS;
 }
 
-void SimScheduler::Finish(Job& job, int32_t status, bool aborted) {
+void SimScheduler::Finish(Job& job, int32_t status, bool aborted, int quietQueue) {
     m_state.events.Finish(job, status);
     for (const auto& buffer : job.buffers) --buffer->pendingJobs;
     for (const auto& block : job.hostBlocks) --block->pendingJobs;
@@ -97,7 +122,7 @@ void SimScheduler::Finish(Job& job, int32_t status, bool aborted) {
     job.run = nullptr;
     job.buffers.clear();
     job.hostBlocks.clear();
-    m_state.changed.notify_all();
+    m_state.Completed(job, quietQueue);
 }
 
 bool SimScheduler::RemoveQueued(const std::shared_ptr<Job>& job) {
@@ -105,6 +130,8 @@ bool SimScheduler::RemoveQueued(const std::shared_ptr<Job>& job) {
         const auto found = std::find(queue.begin(), queue.end(), job);
         if (found != queue.end()) {
             queue.erase(found);
+            m_state.boards[job->board]->WakeWorkers();  // the next may be the front now
+            m_state.WakeHelpers();
             return true;
         }
     }

@@ -1,6 +1,7 @@
 // The driver state's queries over boards and buffers.
 #include "sim_state.h"
 
+#include <algorithm>
 #include <chrono>
 
 namespace tulx7sim {
@@ -30,6 +31,29 @@ void SimState::DropAttachment(SimClient& client, uint32_t bufferId) {
     SimBoard& board = *boards[boardIndex];
     board.allocatedBytes -= buffer->chargedBytes;
     board.buffers.erase(bufferId);
+}
+
+void SimState::Completed(const Job& job, int quietQueue) {
+    for (EventWaiter* waiter : eventWaiters) {
+        const uint32_t* end = waiter->ids + waiter->count;
+        if (waiter->helps || std::any_of(job.ids.begin(), job.ids.end(),
+                                         [&](uint32_t id) { return std::find(waiter->ids, end, id) != end; }))
+            waiter->wake.notify_one();
+    }
+    WakeQueuedWorkers(quietQueue);
+    changed.notify_all();
+}
+
+void SimState::WakeQueuedWorkers(int quietQueue) {
+    for (const auto& board : boards)
+        for (int queue = 0; queue < SimBoard::kQueues; ++queue)
+            if (!board->queues[queue].empty() && board->index * SimBoard::kQueues + queue != quietQueue)
+                board->work[queue].notify_all();
+}
+
+void SimState::WakeHelpers() {
+    for (EventWaiter* waiter : eventWaiters)
+        if (waiter->helps) waiter->wake.notify_one();
 }
 
 void SimState::WaitUntilIdle(SimLock& lock, const SimBuffer& buffer) {

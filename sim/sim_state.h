@@ -28,6 +28,25 @@ using SimLock = std::unique_lock<std::mutex>;
 struct SimState {
     std::mutex mutex;
     std::condition_variable changed;  // any job finished, any queue or knob changed
+    // A wait request's events and where it sleeps: woken only when one of
+    // its events completes, not by every job of every board.
+    // A waiter that runs jobs itself is woken by every job that ends.
+    struct EventWaiter {
+        const uint32_t* ids;
+        int count;
+        bool helps;
+        std::condition_variable wake;
+    };
+    std::vector<EventWaiter*> eventWaiters;
+    // Wakes the waiters of the job's events, the waiters that help and the
+    // workers (that of `quietQueue`, board * queues + queue, aside) whose
+    // front job may now be ready.
+    void Completed(const Job& job, int quietQueue = -1);
+    // Wakes the workers of the queues that hold jobs (that of `quietQueue`
+    // aside); an idle worker has nothing to wake for.
+    void WakeQueuedWorkers(int quietQueue = -1);
+    // Wakes every waiter that helps: a board resumed or a queued job left.
+    void WakeHelpers();
 
     SimConfig config;
     std::vector<std::unique_ptr<SimBoard>> boards;

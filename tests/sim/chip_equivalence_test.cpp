@@ -47,53 +47,110 @@ protected:
         return array;
     }
 
+    // The registers of a position along each permuted axis.
+    static constexpr uint32_t kOrigins[3] = {NKW7_OriginXv8_Addr, NKW7_OriginYv8_Addr, NKW7_OriginZv8_Addr};
+    static constexpr uint32_t kSteps[3] = {NKW7_dXv8_dXs_Addr, NKW7_dYv8_dYs_Addr, NKW7_dZv8_dZs_Addr};
+
+    // What the parts of a random programme share.
+    struct Shape {
+        int plainBlend = 0;
+        bool plain = false, tabled = false, shaded = false, rows = false, volumeOutput = false, routed = false;
+        int n[3] = {}, frustum[3] = {};
+    };
+
     // A programme with every stage switched on or off at random, or, with
     // a `plainBlend` mode, a plain one of that mode, often over one-byte
     // voxels; `tabled` makes it one field looked up into image 0 over 1-,
     // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
     // lit from gradients of one-byte voxels (and with `tabled`, coloured
-    // from one field's table).
-    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false) {
-        const bool plain = plainBlend != 0;
-        const int n[3] = {Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 2, 32), Pick(shaded ? 8 : 1, 32)};
-        const bool volumeOutput = Pick(0, 3) == 0;
-        const int frustum[3] = {Pick(1, 40), Pick(1, 40), Pick(1, volumeOutput ? 12 : 24)};
+    // from one field's table); `rows` makes a shaded one take the shaded
+    // rows: nothing tests a sample on its own besides the trims.
+    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false, bool rows = false) {
+        Shape p;
+        p.plainBlend = plainBlend;
+        p.plain = plainBlend != 0;
+        p.tabled = tabled;
+        p.shaded = shaded;
+        p.rows = rows;
+        RandomArrays(p);
+        RandomGeometry(p);
+        RandomStages(p);
+        if (shaded) {
+            // Central or forward differences, corrected or not, interpolated
+            // or nearest, feeding diffuse and specular light.
+            Set(NKW7_GradientControl_Addr, uint64_t(Pick(1, 2)) << 9 | (Coin() ? 1u << 22 : 0) | (Bits() & 0x1FF));
+            Set(NKW7_InterpolateControl_Addr, Get(NKW7_InterpolateControl_Addr) | (Coin() ? 0x10000 : 0));
+            // Each coefficient zero now and then, so that every lighting
+            // configuration comes up.
+            uint64_t coefficients = Bits() & 0xFFFFFF00;
+            for (int k = 1; k < 4; ++k)
+                if (Pick(0, 2) == 0) coefficients &= ~(uint64_t{0xFF} << (8 * k));
+            Set(NKW7_LightingCoefficient_Addr, coefficients);
+        }
+        if (p.plain || (!rows && p.routed && Coin())) PlainStages(p);
+        if (shaded && rows) RowStages();
+        if (shaded && tabled) TabledStages();
+        if (shaded && Coin()) VolumeInItsStorage();
+    }
+
+    // The volume's range exactly its storage, as the library loads a
+    // volume: no voxel read counts, at the edges neither, so the gradients
+    // of the edge voxels (their neighbours border or edge words) are kept
+    // and go into the slab with the others.
+    void VolumeInItsStorage() {
+        HostArray& volume = *m_arrays[0];
+        if (volume.bound.wrap) return;
+        for (int32_t& offset : volume.bound.offsetModulus) offset = 0;
+        m_job.volume = volume.Bind();
+    }
+
+    void RandomArrays(Shape& p) {
+        const int least = p.rows ? 3 : p.shaded ? 8 : 2;
+        p.n[0] = Pick(least, 32);
+        p.n[1] = Pick(least, 32);
+        p.n[2] = Pick(p.rows ? 3 : p.shaded ? 8 : 1, 32);
+        p.volumeOutput = !p.rows && Pick(0, 3) == 0;
+        p.frustum[0] = Pick(1, 40);
+        p.frustum[1] = Pick(1, 40);
+        p.frustum[2] = Pick(1, p.volumeOutput ? 12 : 24);
+        const int(&frustum)[3] = p.frustum;
         m_arrays.clear();
-        const int voxelBytes = shaded ? 1 : tabled ? 1 << Pick(0, 2) : plain && Coin() ? 1 : 0;
-        m_arrays.push_back(Array(3, n[0], n[1], n[2], 1, voxelBytes));
+        const int voxelBytes = p.shaded ? 1 : p.tabled ? 1 << Pick(0, 2) : p.plain && Coin() ? 1 : 0;
+        m_arrays.push_back(Array(3, p.n[0], p.n[1], p.n[2], 1, voxelBytes));
         for (uint32_t id = 2; id <= 3; ++id)
-            m_arrays.push_back(Array(volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)), std::max(1, frustum[1] + Pick(-4, 2)),
-                                     volumeOutput ? frustum[2] : 1, id));
+            m_arrays.push_back(Array(p.volumeOutput ? 3 : 2, std::max(1, frustum[0] + Pick(-4, 2)),
+                                     std::max(1, frustum[1] + Pick(-4, 2)), p.volumeOutput ? frustum[2] : 1, id));
         for (uint32_t id = 4; id <= 5; ++id) m_arrays.push_back(Array(2, frustum[0], frustum[1], 1, id));
         BoundArray* slots[] = {&m_job.volume, &m_job.image0, &m_job.image1, &m_job.depth0, &m_job.depth1};
         for (size_t i = 0; i < 5; ++i)
-            *slots[i] = Pick(0, 5) == 0 && i > (tabled ? 1 : 0) ? BoundArray{} : m_arrays[i]->Bind();
+            *slots[i] = Pick(0, 5) == 0 && i > (p.tabled ? 1 : 0) ? BoundArray{} : m_arrays[i]->Bind();
         m_tables.assign(8, std::vector<uint64_t>(4096));
         for (size_t t = 0; t < 8; ++t) {
             for (uint64_t& entry : m_tables[t]) entry = Bits();
             m_job.tables[t] = BoundTable{Pick(0, 4) != 0, uint32_t(10 + t), 0, uint16_t(Pick(0, 4096)),
                                          reinterpret_cast<const uint8_t*>(m_tables[t].data()), 4096 * 8};
         }
+    }
 
-        // Each permuted axis crosses its volume axis (mirrored when negated)
-        // in one or the other direction, with small cross terms on top.
+    // Each permuted axis crosses its volume axis (mirrored when negated) in
+    // one or the other direction, with small cross terms on top.
+    void RandomGeometry(const Shape& p) {
         int select[3] = {0, 1, 2};
         std::shuffle(select, select + 3, m_random);
         const uint64_t negate = Bits() % 8;
         Set(NKW7_Transform_Addr, uint64_t(select[0]) << 4 | uint64_t(select[1]) << 6 | uint64_t(select[2]) << 8 | negate);
-        Frustum(0, 0, 0, uint32_t(frustum[0] - 1), uint32_t(frustum[1] - 1), uint32_t(frustum[2] - 1));
-        const uint32_t origins[3] = {NKW7_OriginXv8_Addr, NKW7_OriginYv8_Addr, NKW7_OriginZv8_Addr};
-        const uint32_t steps[3] = {NKW7_dXv8_dXs_Addr, NKW7_dYv8_dYs_Addr, NKW7_dZv8_dZs_Addr};
+        Frustum(0, 0, 0, uint32_t(p.frustum[0] - 1), uint32_t(p.frustum[1] - 1), uint32_t(p.frustum[2] - 1));
         for (int a = 0; a < 3; ++a) {
-            const double size = n[select[a]], low = (negate >> a) & 1 ? -size : 0.0;
+            const double size = p.n[select[a]], low = (negate >> a) & 1 ? -size : 0.0;
             // Plain rows start a quarter in and span at most half the
-            // volume, so that many lie wholly inside it.
-            const bool inside = plain && a == 0;
-            const double step = (Coin() ? 1 : -1) * Voxels(0.3, inside ? 0.5 : 1.5) * size / frustum[a];  // raw
+            // volume, so that many lie wholly inside it; tabled and shaded
+            // ones along Yv too, so that whole tiles do.
+            const bool inside = (p.plain || p.rows) && (a == 0 || (a == 1 && (p.tabled || p.rows)));
+            const double step = (Coin() ? 1 : -1) * Voxels(0.3, inside ? 0.5 : 1.5) * size / p.frustum[a];  // raw
             const double start = step > 0 ? low + (inside ? size / 4 : 0) : low + size - (inside ? size / 4 : 0);
-            Set(steps[a], static_cast<uint64_t>(static_cast<int64_t>(step)));
-            Set(origins[a], static_cast<uint64_t>(static_cast<int64_t>(Voxels(-1.5, 1.5) + start * kOne)));
-            const auto trimMin = static_cast<int32_t>(256 * (low + Pick(-1, n[select[a]] / 3)));
+            Set(kSteps[a], static_cast<uint64_t>(static_cast<int64_t>(step)));
+            Set(kOrigins[a], static_cast<uint64_t>(static_cast<int64_t>(Voxels(-1.5, 1.5) + start * kOne)));
+            const auto trimMin = static_cast<int32_t>(256 * (low + Pick(-1, p.n[select[a]] / 3)));
             const auto trimMax = static_cast<int32_t>(256 * (low + size)) - Pick(-256, 512);
             Set(NKW7_TrimRangeXmin_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trimMin));
             Set(NKW7_TrimRangeXmax_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trimMax));
@@ -102,6 +159,11 @@ protected:
                            NKW7_dYv8_dXs_Addr, NKW7_dXv8_dYs_Addr})
             Set(a, static_cast<uint64_t>(static_cast<int64_t>(Voxels(-0.2, 0.2))));
         for (uint32_t a = NKW7_ddXv8_dXs_dZs_Addr; a <= NKW7_ddYv8_dYs_dZv_Addr; a += 8) Set(a, Coin() ? static_cast<uint64_t>(static_cast<int64_t>(Voxels(-0.01, 0.01))) : 0);
+    }
+
+    // Every other stage at random: crop, cut planes, depth, fields, tables,
+    // ALUs and the lighting and filter registers.
+    void RandomStages(Shape& p) {
         for (uint32_t a = NKW7_CropRangeXmin_Addr; a <= NKW7_CropRangeZmax_Addr; a += 4) Set(a, uint32_t(Pick(-512, 8192)));
         Set(NKW7_CropControl_Addr, Pick(0, 2) == 0 ? Bits() & 0x3FFF : 0);
         for (uint32_t a = NKW7_CutPlane0_dCut_dXs_Addr; a < NKW7_CutPlaneControl_Addr; a += 24) {
@@ -120,10 +182,10 @@ protected:
             Set(a, Fields());
         // Half the programmes only route fields to channels, as the passes do.
         static constexpr uint64_t kRoutes[] = {0, 3, 5, 15};
-        const bool routed = plain || Coin();
+        p.routed = p.plain || Coin();
         for (uint32_t a : {NKW7_Alu0_Addr, NKW7_Alu1_Addr, NKW7_Alu2_Addr})
-            Set(a, !routed ? Bits() & 0x3F3F3F3F
-                           : kRoutes[Bits() % 4] | kRoutes[Bits() % 4] << 8 | kRoutes[Bits() % 4] << 16 | kRoutes[Bits() % 4] << 24);
+            Set(a, !p.routed ? Bits() & 0x3F3F3F3F
+                             : kRoutes[Bits() % 4] | kRoutes[Bits() % 4] << 8 | kRoutes[Bits() % 4] << 16 | kRoutes[Bits() % 4] << 24);
         for (uint32_t a : {NKW7_GradientCorrection0_Addr, NKW7_GradientCorrection1_Addr, NKW7_GradientCorrection2_Addr,
                            NKW7_LightingCoefficient_Addr, NKW7_GradientMagnitudeModulation_Addr, NKW7_SampleAlphaRange_Addr,
                            NKW7_AccumAlphaRange_Addr, NKW7_DepthInitValue0_Addr, NKW7_DepthInitValue1_Addr,
@@ -133,61 +195,115 @@ protected:
         Set(NKW7_GradientMagnitudeRange_Addr, (uint64_t(Pick(0, 1 << 19)) << 44) | uint64_t(Pick(0, 1 << 12)) << 12);
         for (uint32_t a : {NKW7_EyeVector_Addr, NKW7_SpecularColor_Addr, NKW7_ImageAccumValue_Addr, NKW7_ImageLastValue_Addr})
             Set(a, Bits());
-        Set(NKW7_InterpolateControl_Addr, Bits() & (routed ? 0x33F11111 : 0x33F13333));
+        Set(NKW7_InterpolateControl_Addr, Bits() & (p.routed ? 0x33F11111 : 0x33F13333));
         if (Pick(0, 2) != 0) Set(NKW7_DepthControl_Addr, Get(NKW7_DepthControl_Addr) & ~uint64_t{0x03000000});  // no test
         if (Coin()) Set(NKW7_SampleAlphaRange_Addr, 0xFFF00000);
-        Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) | uint64_t(volumeOutput) << 27 |
-                                        uint64_t(Pick(0, 17)) << 18);
+        Set(NKW7_ImageControl_Addr, (Bits() & (Pick(0, 2) == 0 ? 0xF003F31F : 0xF003F300)) |
+                                        uint64_t(p.volumeOutput) << 27 | uint64_t(Pick(0, 17)) << 18);
         Set(NKW7_RenderOperation_Addr, 0x10000000 | (Bits() & (Pick(0, 2) == 0 ? 0x00FFC000 : 0x00FF8000)));
-        if (shaded) {
-            // Central or forward differences, corrected or not, interpolated
-            // or nearest, feeding diffuse and specular light.
-            Set(NKW7_GradientControl_Addr, uint64_t(Pick(1, 2)) << 9 | (Coin() ? 1u << 22 : 0) | (Bits() & 0x1FF));
-            Set(NKW7_InterpolateControl_Addr, Get(NKW7_InterpolateControl_Addr) | (Coin() ? 0x10000 : 0));
-            // Each coefficient zero now and then, so that every lighting
-            // configuration comes up.
-            uint64_t coefficients = Bits() & 0xFFFFFF00;
-            for (int k = 1; k < 4; ++k)
-                if (Pick(0, 2) == 0) coefficients &= ~(uint64_t{0xFF} << (8 * k));
-            Set(NKW7_LightingCoefficient_Addr, coefficients);
-        }
-        if (plain || (routed && Coin())) {
-            // Plain: trilinear fields routed to channels, no optional stage.
-            Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
-            for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr,
-                               NKW7_GradientMagnitudeModulation_Addr, NKW7_GradientControl_Addr})
-                Set(a, 0);
-            Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFF000000);
-            Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC011F}) | 1u << 28 |
-                                            uint64_t(plain ? plainBlend : Pick(1, 5)) << 18);
-            Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
-            Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
-            if (plain && (Coin() || tabled)) {
-                // One unsigned field looked up in table 0, the others
-                // bypassed; channels from it or constant.
-                static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
-                Set(NKW7_VoxelFormat_Addr, Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xC0});
-                Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
-                Set(NKW7_Alu0_Addr, 0x03030303);
-                Set(NKW7_Alu2_Addr, kChannel[Bits() % 4] | kChannel[Bits() % 4] << 8 | kChannel[Bits() % 4] << 16 |
-                                        (tabled ? 3 : kChannel[Bits() % 4]) << 24);
-            }
-        }
-        if (shaded && tabled) {
-            // One unsigned field of 4 to 16 bits, trilinear, looked up in
-            // table 0 and routed to the channels or constant.
+    }
+
+    // Plain: trilinear fields routed to channels, no optional stage.
+    void PlainStages(const Shape& p) {
+        Set(NKW7_InterpolateControl_Addr, (Bits() & 0x33F00000) | 0x1111);
+        for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr,
+                           NKW7_GradientMagnitudeModulation_Addr, NKW7_GradientControl_Addr})
+            Set(a, 0);
+        Set(NKW7_LightingCoefficient_Addr, Bits() & 0xFF000000);
+        Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC011F}) | 1u << 28 |
+                                        uint64_t(p.plain ? p.plainBlend : Pick(1, 5)) << 18);
+        Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+        Set(NKW7_RenderOperation_Addr, Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000});
+        if (p.plain && (Coin() || p.tabled)) {
+            // One unsigned field looked up in table 0, the others
+            // bypassed; channels from it or constant.
             static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
-            const uint64_t field = uint64_t(Pick(0, 3)) << 4 | uint64_t(Pick(0, 3));
-            Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF}) | field);
-            const uint64_t interpolation = Get(NKW7_InterpolateControl_Addr) & ~uint64_t{0xFFFF};
-            Set(NKW7_InterpolateControl_Addr, interpolation | (Bits() & 0x1110) | 1);
+            Set(NKW7_VoxelFormat_Addr, Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xC0});
             Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
             Set(NKW7_Alu0_Addr, 0x03030303);
-            Set(NKW7_Alu1_Addr, 0x05050505);
-            uint64_t routes = 0;
-            for (int c = 0; c < 4; ++c) routes |= kChannel[Bits() % 4] << (8 * c);
-            Set(NKW7_Alu2_Addr, routes);
+            Set(NKW7_Alu2_Addr, kChannel[Bits() % 4] | kChannel[Bits() % 4] << 8 | kChannel[Bits() % 4] << 16 |
+                                    (p.tabled ? 3 : kChannel[Bits() % 4]) << 24);
         }
+    }
+
+    // Shaded rows: nothing that tests a sample on its own besides the trims.
+    void RowStages() {
+        for (uint32_t a : {NKW7_CropControl_Addr, NKW7_CutPlaneControl_Addr, NKW7_DepthControl_Addr}) Set(a, 0);
+        // Mostly a plain blend into image 0's 8-bit channels, where a small
+        // change of a sample shows; three in four lit from the maps alone,
+        // as the vector rows take them.
+        const bool mapsAlone = Pick(0, 3) != 0;
+        const uint64_t blend = uint64_t(!mapsAlone && Pick(0, 5) == 0 ? Pick(0, 17) : Pick(2, 5));
+        Set(NKW7_ImageControl_Addr, (Get(NKW7_ImageControl_Addr) & ~uint64_t{0x00FC001F}) | 1u << 28 | blend << 18);
+        if (Coin()) Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+        // Lit from either map or both.
+        const uint64_t lit[3] = {0x00FF0000, 0x0000FF00, 0x00FFFF00};
+        Set(NKW7_LightingCoefficient_Addr, (Bits() & 0xFF000000) | ((Bits() | 0x00010100) & lit[Pick(0, 2)]));
+        if (mapsAlone) {
+            Set(NKW7_GradientMagnitudeModulation_Addr, 0);
+            Set(NKW7_ImageControl_Addr, Get(NKW7_ImageControl_Addr) & ~uint64_t{0x100});
+            if (Pick(0, 2) != 0) Set(NKW7_LookupTableFormat0_Addr, 0x29262320);  // 12-bit RGBA
+        }
+        // Space leaping now and then at a threshold of 0, which the
+        // transparent samples meet; tables and maps short by a little.
+        Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x4000}) | (Coin() ? 0x4000 : 0));
+        if (Pick(0, 3) == 0) {
+            Set(NKW7_EmptyThreshold_Addr, 0);
+            for (uint64_t& entry : m_tables[0]) entry = Pick(0, 3) == 0 ? 0 : entry;
+        }
+        if (Pick(0, 3) == 0) m_job.tables[0].validEntries = uint16_t(Pick(0, 255));
+        for (size_t map = 4; map <= 5; ++map)
+            if (Pick(0, 2) == 0) m_job.tables[map].validEntries = uint16_t(Coin() ? Pick(376, 383) : Pick(256, 383));
+        if (Coin()) TwoValuedHalfGrid();
+        // Gradients mostly of a field that fills the byte or half of it, so
+        // that they are steep; now and then the gradient or its magnitude as
+        // the colour, where every bit of it shows.
+        static constexpr uint64_t kSteep[] = {0x10, 0x50, 0x00, 0x01};
+        Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF00}) | kSteep[Bits() % 4] << 8);
+        uint64_t gradient = Get(NKW7_GradientControl_Addr) & ~uint64_t{0x1FF};
+        for (int a = 0; a < 3; ++a) gradient |= uint64_t(Pick(0, 5) == 0 ? Pick(0, 7) : 1) << (3 * a);
+        Set(NKW7_GradientControl_Addr, gradient | uint64_t(mapsAlone ? 0 : Pick(0, 5) == 0 ? 2 : Pick(0, 1)) << 30);
+    }
+
+    // A two-valued volume sampled on a grid of half voxels, whose blended
+    // gradients fall on ties of the rounding; maps of black and white
+    // cells, where a normal a step of the rounding off shows; now and then
+    // the eye down an axis, across which the normals of the faces look,
+    // and the specular light on the faces towards it only.
+    void TwoValuedHalfGrid() {
+        for (uint8_t& voxel : m_arrays[0]->data) voxel = voxel & 1 ? 255 : 0;
+        // From anywhere in the volume, half a voxel a step either way.
+        const uint64_t transform = Get(NKW7_Transform_Addr);
+        for (int a = 0; a < 3; ++a) {
+            const int size = m_arrays[0]->bound.size[(transform >> (4 + 2 * a)) & 3];
+            const int64_t low = (transform >> a) & 1 ? -size : 0;
+            Set(kSteps[a], static_cast<uint64_t>(Coin() ? kOne / 2 : -kOne / 2));
+            Set(kOrigins[a], static_cast<uint64_t>((2 * low + Pick(0, 2 * size - 1)) * (kOne / 2)));
+        }
+        for (uint32_t a : {NKW7_dXv8_dZs_Addr, NKW7_dYv8_dZs_Addr, NKW7_dYv8_dZv_Addr, NKW7_dXv8_dZv_Addr,
+                           NKW7_dYv8_dXs_Addr, NKW7_dXv8_dYs_Addr})
+            Set(a, 0);
+        for (uint32_t a = NKW7_ddXv8_dXs_dZs_Addr; a <= NKW7_ddYv8_dYs_dZv_Addr; a += 8) Set(a, 0);
+        for (size_t map = 4; map <= 5; ++map)
+            for (uint64_t& entry : m_tables[map]) entry = Coin() ? ~uint64_t{0} : 0;
+        if (Coin())
+            Set(NKW7_EyeVector_Addr, (Get(NKW7_EyeVector_Addr) & 1) | 2 | uint64_t{0x1FF} << (22 + 16 * Pick(0, 2)));
+    }
+
+    // One unsigned field of 4 to 16 bits, trilinear, looked up in table 0
+    // and routed to the channels or constant.
+    void TabledStages() {
+        static constexpr uint64_t kChannel[] = {0, 3, 3, 15};
+        const uint64_t field = uint64_t(Pick(0, 3)) << 4 | uint64_t(Pick(0, 3));
+        Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF}) | field);
+        const uint64_t interpolation = Get(NKW7_InterpolateControl_Addr) & ~uint64_t{0xFFFF};
+        Set(NKW7_InterpolateControl_Addr, interpolation | (Bits() & 0x1110) | 1);
+        Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
+        Set(NKW7_Alu0_Addr, 0x03030303);
+        Set(NKW7_Alu1_Addr, 0x05050505);
+        uint64_t routes = 0;
+        for (int c = 0; c < 4; ++c) routes |= kChannel[Bits() % 4] << (8 * c);
+        Set(NKW7_Alu2_Addr, routes);
     }
 
     // The bytes of every array and the counts, after a render.
@@ -208,12 +324,16 @@ protected:
 
     // The programme of `seed` on the reference path, then tiled on 1, 3 and
     // 8 threads with each instruction set: the same bytes and counts.
-    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false) {
+    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
         SCOPED_TRACE(seed);
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
-        RandomProgramme(plainBlend, tabled, shaded);
+        RandomProgramme(plainBlend, tabled, shaded, rows);
+        ExpectTheReferenceBytes();
+    }
+
+    void ExpectTheReferenceBytes() {
         const auto [bytes, counts] = Outcome(1, true);
         for (const ChipInstructionSet set : {ChipInstructionSet::kScalar, ChipInstructionSet::kAvx2}) {
             SetChipInstructionSet(set);
@@ -247,6 +367,58 @@ TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet
 TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceBytes) {
     for (uint64_t seed = 1; seed <= 30; ++seed) ExpectTheReferenceBytes(seed, 0, false, true);
     for (uint64_t seed = 31; seed <= 50; ++seed) ExpectTheReferenceBytes(seed, 0, true, true);
+}
+
+// Shaded rows of 1 to 40 rays over volumes from 3 voxels wide, their
+// gradients from a slab: classified through any ALUs or one field's table.
+TEST_F(ChipEquivalenceTest, ShadedRowsGiveTheReferenceBytesOnEveryInstructionSet) {
+    for (uint64_t seed = 1; seed <= 60; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
+}
+
+// Gradients with one component on a tie of the 9-bit rounding beside one
+// that is not: two-valued voxels sampled half-way between two, white and
+// opaque, lit by a diffuse map of black and white cells, where a step of
+// the rounding moves the colour by two 8-bit units; the eye down w, across
+// which the normals look, with the specular light (white) on the faces
+// towards the eye only. Row v = 2 rounds up, row v = 5 down.
+TEST_F(ChipEquivalenceTest, GradientsOnATieOfTheRoundingLightAsTheReferenceDoes) {
+    m_arrays.clear();
+    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+    HostArray& volume = *m_arrays[0];
+    for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
+    m_arrays.push_back(std::make_unique<HostArray>(2, 8, 2, 1, 4, 2));
+    m_job.volume = m_arrays[0]->Bind();
+    m_job.image0 = m_arrays[1]->Bind();
+    m_job.image1 = m_job.depth0 = m_job.depth1 = BoundArray{};
+    m_tables.assign(8, std::vector<uint64_t>(4096, 0));
+    for (size_t e = 100; e < 256; ++e) m_tables[0][e] = ~uint64_t{0};
+    for (size_t e = 0; e < 384; ++e) {
+        m_tables[4][e] = ~uint64_t{0};
+        m_tables[5][e] = e % 2 == 1 ? ~uint64_t{0} : 0;
+    }
+    for (size_t t = 0; t < 8; ++t)
+        m_job.tables[t] = BoundTable{t == 0 || t == 4 || t == 5, uint32_t(10 + t), 0, uint16_t(t == 0 ? 256 : 384),
+                                     reinterpret_cast<const uint8_t*>(m_tables[t].data()), 4096 * 8};
+    Frustum(0, 0, 0, 7, 1, 7);
+    Trims(-4096, 4096, -4096, 4096, -4096, 4096);
+    Set(NKW7_OriginXv8_Addr, 2 * kOne);
+    Set(NKW7_dXv8_dXs_Addr, kOne / 2);
+    Set(NKW7_OriginYv8_Addr, 2 * kOne);
+    Set(NKW7_dYv8_dYs_Addr, 3 * kOne);
+    Set(NKW7_VoxelFormat_Addr, 0x0F0F0F10);
+    Set(NKW7_LookupTableFormat0_Addr, 0x29262320);
+    Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+    Set(NKW7_Alu0_Addr, 0x03030303);
+    Set(NKW7_Alu2_Addr, 0x03030303);
+    Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
+    Set(NKW7_InterpolateControl_Addr, 0x10001);
+    Set(NKW7_LightingCoefficient_Addr, NKW7_FIELD(LightingCoefficient, kDiffuse, 255) |
+                                           NKW7_FIELD(LightingCoefficient, kSpecular, 255));
+    Set(NKW7_EyeVector_Addr, NKW7_FIELD(EyeVector, w, 511) | NKW7_FIELD(EyeVector, specFrontFacingOnly, 1));
+    Set(NKW7_SpecularColor_Addr, uint64_t{0xFFF} << 4 | uint64_t{0xFFF} << 20 | uint64_t{0xFFF} << 36);
+    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::FrontToBack);
+    ExpectTheReferenceBytes();
+    EXPECT_GT(Diagnostics().samples, 0u);
 }
 
 }  // namespace

@@ -125,11 +125,16 @@ TEST_F(DriverEventTest, WaitsTimeOutOnAPausedBoardAndCompleteAfterResume) {
     EXPECT_EQ(answer.event_occurred_count, 0);
     EXPECT_EQ(answer.event_list[0].event_occurred, 0);
 
-    std::thread resumer([] {
+    // A wait without a time-out may run the jobs it waits for itself, but
+    // not on a paused board: it returns only after the resume.
+    std::atomic<bool> resumed{false};
+    std::thread resumer([&resumed] {
         std::this_thread::sleep_for(std::chrono::milliseconds(20));
+        resumed = true;
         tulx7sim::ResumeBoard(0);
     });
     EXPECT_EQ(session.Wait({first, second}, -1, TULX7_DR_WAIT_ALL, &answer), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_TRUE(resumed.load());
     resumer.join();
     EXPECT_EQ(answer.wait_status, 1);
     EXPECT_EQ(answer.event_occurred_count, 2);
@@ -264,6 +269,57 @@ TEST_F(DriverEventTest, AbortsDependOnHowFarTheWorkGot) {
     record.event_id = 1;
     EXPECT_EQ(SendDriverRequest(old.Handle(), TULX7_DR_ABORT, record, last), kULMErrUnimplemented);
     EXPECT_EQ(last, TULX7_DR_STATUS_IOCTL_NOT_IMPLEMENTED);
+}
+
+// Clients that wait without a time-out run the jobs they wait for when the
+// board's worker has not taken them yet; beside the workers of the three
+// queues and each other, every queue still runs one job at a time, in order.
+class DriverEventsOnThreeQueues : public DriverEventTest {
+protected:
+    void SetUp() override {
+        tulx7sim::ResetPlatform(testing::Settings([](auto& c) { c.mode = tulx7sim::QueueMode::kThreeQueues; }));
+        tulx7sim::SetRenderEngine(m_engine);
+    }
+};
+
+TEST_F(DriverEventsOnThreeQueues, WaitingClientsKeepEveryQueueInOrder) {
+    constexpr int kClients = 4, kRounds = 40;
+    std::vector<std::thread> clients;
+    std::atomic<int> wrong{0};
+    std::mutex records;  // RenderRecord fills the fixture's buffer record
+    for (int c = 0; c < kClients; ++c)
+        clients.emplace_back([&, c] {
+            DriverSession session(0);
+            const uint32_t buffer = session.Allocate(1, 4096);
+            std::vector<uint8_t> in(4096), out(4096);
+            Tulx7_dr_all_buffers_data buffers;
+            for (int round = 0; round < kRounds; ++round) {
+                for (size_t i = 0; i < in.size(); ++i) in[i] = static_cast<uint8_t>(i * 7 + round * 13 + c);
+                // Load, then an unload after it, then a render after that.
+                uint32_t load = 0, unload = 0;
+                session.Start(true, TransferRecord(buffer, Box(0, 4095), in.data(), 1, 4096), &load);
+                auto record = TransferRecord(buffer, Box(0, 4095), out.data(), 1, 4096);
+                record.previous_load_event_id = load;
+                session.Start(false, record, &unload);
+                Tulx7_dr_render render;
+                {
+                    const std::lock_guard<std::mutex> hold(records);
+                    render = RenderRecord(buffer, unload);
+                    buffers = m_buffers;
+                }
+                render.pBufferData = reinterpret_cast<uintptr_t>(&buffers);
+                session.Send(TULX7_DR_RENDER, render);
+                // Alternately the render and the unload, which the render follows.
+                const uint32_t awaited = round % 2 == 0 ? render.ret_render_event_id : unload;
+                if (session.Wait({awaited}) != TULX7_DR_STATUS_SUCCESS || out != in) ++wrong;
+                session.Wait({render.ret_render_event_id});
+            }
+        });
+    for (std::thread& client : clients) client.join();
+    EXPECT_EQ(wrong.load(), 0);
+    const auto jobs = m_engine->Jobs();
+    ASSERT_EQ(jobs.size(), size_t{kClients * kRounds});
+    for (size_t i = 1; i < jobs.size(); ++i) EXPECT_LT(jobs[i - 1].eventId, jobs[i].eventId) << i;
 }
 
 }  // namespace

@@ -1,0 +1,278 @@
+// Shaded rows and the planning of their gradient slab.
+#include "chip_lit_rows.h"
+
+#include <algorithm>
+
+#include "chip_kernels.h"
+
+namespace tulx7sim::chip {
+
+namespace {
+
+bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
+
+// A raw position's floor in 1/256 voxel, kept within reach of int64 (a
+// position that far out is outside every volume anyway).
+int64_t Floor256(Wide raw) {
+    constexpr Wide kReach = Wide{1} << 40;
+    return static_cast<int64_t>(std::clamp<Wide>(raw >> 32, -kReach, kReach));
+}
+
+// A plane's gradients are worth a slab while it holds at most this many
+// voxels per sample of the tile (and a margin for its edges).
+constexpr int64_t kVoxelsPerSample = 4;
+constexpr int64_t kMarginVoxels = 1024;
+
+}  // namespace
+
+LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
+    : m_setup(setup), m_shader(shader), m_counts(counts), m_slab(setup, shader) {
+    m_lanes = LanesSuit();
+    if (m_lanes) FillLanes();
+}
+
+bool LitRows::LanesSuit() const {
+    const Setup& s = m_setup;
+    return ActiveIsa() == ChipIsa::kAvx2 && m_shader.TabledField() >= 0 && !Shader::ReadsMagnitude(s) &&
+           !s.alphaCorrection && !s.outputGradient && !s.outputMagnitude &&
+           s.blendAccum >= NKW7_Code(NKW7_BlendMode::BackToFront) &&
+           s.blendAccum <= NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted);
+}
+
+void LitRows::FillLanes() {
+    const Setup& s = m_setup;
+    LitRow& row = m_row;
+    const int field = m_shader.TabledField();
+    row.decode = lanes::FieldDecodeOf(s.voxelFields.code[field], m_shader.TabledValues());
+    row.colours = m_shader.RoutedColours();
+    row.valid = static_cast<uint32_t>(std::min<size_t>(s.table[field].valid, 256));
+    row.interpolate = s.interpolateGradient;
+    row.correct = s.correct;
+    std::copy(&s.correction[0][0], &s.correction[0][0] + 9, &row.correction[0][0]);
+    row.emissive = s.emissive;
+    row.diffuse = s.diffuse;
+    row.specular = s.specular;
+    std::copy(s.eye, s.eye + 3, row.eye);
+    std::copy(s.specularColour.c, s.specularColour.c + 3, row.specularColour);
+    row.diffuseMap = s.diffuseMap.entries.data();
+    row.specularMap = s.specularMap.entries.data();
+    row.diffuseValid = static_cast<uint32_t>(s.diffuseMap.valid);
+    row.specularValid = static_cast<uint32_t>(s.specularMap.valid);
+    row.bypassReflection = s.bypassReflection;
+    row.specularFrontOnly = s.specularFrontOnly;
+    row.weighted = s.opacityWeight;
+    row.weightedSpecular = s.opacityWeightSpecular;
+    row.mode = s.blendAccum;
+    row.earlyTermination = s.earlyTermination;
+    row.threshold = s.terminationThreshold;
+    row.leaping = s.spaceLeaping;
+    row.emptyThreshold = s.emptyThreshold;
+}
+
+bool LitRows::Suits(const Setup& s) {
+    return s.gradient && s.gradientCache && s.voxels.valid && s.voxels.bytes == 1 && !s.volumeOutput &&
+           !s.cropOn && !s.anyCut && !s.depthUsed && !s.filter.Any();
+}
+
+PlaneRect LitRows::Footprint(const Slice& slice) const {
+    const Setup& s = m_setup;
+    const TileCorners corners(slice, m_tile);
+    PlaneRect rect;
+    for (int corner = 0; corner < 4; ++corner) {
+        const int64_t p[2] = {Floor256(corners.x[corner]), Floor256(corners.y[corner])};
+        PlaneRect one;
+        for (int k = 0; k < 2; ++k) {
+            // The voxel below the sample and the one above it.
+            one.low[k] = (s.negate[k] ? -p[k] - 256 : p[k]) >> 8;
+            one.high[k] = one.low[k] + 1;
+        }
+        rect.Add(one);
+    }
+    for (int k = 0; k < 2; ++k) {
+        rect.low[k] = std::max(rect.low[k], m_slab.Low(s.select[k]));
+        rect.high[k] = std::min(rect.high[k], m_slab.High(s.select[k]));
+    }
+    return rect;
+}
+
+void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
+    const Setup& s = m_setup;
+    m_tile = TileRect{x0, y0, width, height};
+    m_planned = false;
+    // Each plane holds what the slices reading it (as lower or upper
+    // plane) reach of it.
+    const int az = s.select[2];
+    std::vector<std::pair<int64_t, PlaneRect>> reads;
+    for (const Slice& slice : s.slices) {
+        const int64_t w = Depth(slice) >> 8;
+        if (!slice.live || w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
+        const PlaneRect rect = Footprint(slice);
+        if (!rect.Empty()) reads.emplace_back(w, rect);
+    }
+    if (reads.empty()) return;
+    const auto [lowest, highest] = std::minmax_element(
+        reads.begin(), reads.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    const int64_t first = lowest->first;
+    std::vector<PlaneRect> rects(static_cast<size_t>(highest->first - first + 2));
+    for (const auto& [w, rect] : reads) {
+        rects[static_cast<size_t>(w - first)].Add(rect);
+        rects[static_cast<size_t>(w + 1 - first)].Add(rect);
+    }
+    m_planned = m_slab.Plan(first, rects, kVoxelsPerSample * width * height + kMarginVoxels);
+}
+
+bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
+    const Setup& s = m_setup;
+    const TileCorners corners(slice, m_tile);
+    // A slice the tile's rays miss leaves them to go on.
+    if (corners.Trimmed(s.trimMin, s.trimMax)) return true;
+    const int az = s.select[2];
+    const int64_t w = Depth(slice) >> 8;
+    const bool slab = m_planned && w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) && !Footprint(slice).Empty();
+    if (slab) m_slab.Ready(w);
+    // A tile whose four corners are interior is interior throughout.
+    bool interior = slab && m_lanes && corners.fit;
+    for (int c = 0; c < 4 && interior; ++c)
+        interior = Inside(static_cast<uint64_t>(corners.x[c]), static_cast<uint64_t>(corners.y[c]));
+    bool anyLeft = false;
+    if (interior && ShadeTile(slice, corners, rays, anyLeft)) return anyLeft;
+    for (uint32_t j = 0; j < m_tile.height; ++j)
+        anyLeft = Row(kernel, slice, j, rays + j * m_tile.width, slab) || anyLeft;
+    return anyLeft;
+}
+
+bool LitRows::Inside(uint64_t x, uint64_t y) const {
+    const Setup& s = m_setup;
+    const int64_t px = static_cast<int64_t>(x) >> 32, py = static_cast<int64_t>(y) >> 32;
+    if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) return false;
+    // The eight voxels from storage and their gradients from the slab,
+    // which may hold more than storage does.
+    const int64_t bx = (s.negate[0] ? -px - 256 : px) >> 8, by = (s.negate[1] ? -py - 256 : py) >> 8;
+    const int ax = s.select[0], ay = s.select[1];
+    const DirectBox& box = s.voxels;
+    return bx >= std::max(m_slab.Low(ax), box.low[ax]) && bx < std::min(m_slab.High(ax), box.high[ax]) &&
+           by >= std::max(m_slab.Low(ay), box.low[ay]) && by < std::min(m_slab.High(ay), box.high[ay]);
+}
+
+void LitRows::Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const {
+    begin = end = 0;
+    const uint32_t width = m_tile.width;
+    const Wide span = width - 1;
+    if (!Fits64(xRaw) || !Fits64(yRaw) || !Fits64(xRaw + span * slice.xx) || !Fits64(yRaw + span * slice.yx))
+        return;
+    // Positions between two that fit in 64 bits step there exactly.
+    const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
+    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+    auto inside = [&](uint32_t i) { return Inside(x + i * dx, y + i * dy); };
+    // Positions are affine along the row and the tests convex: the
+    // interior samples are consecutive.
+    uint32_t first = 0;
+    while (first < width && !inside(first)) ++first;
+    if (first == width) return;
+    uint32_t last = width - 1;
+    while (!inside(last)) --last;
+    begin = first;
+    end = last + 1;
+}
+
+bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab) {
+    const uint32_t ys = m_tile.y0 + row, x0 = m_tile.x0, width = m_tile.width;
+    const Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
+    const Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
+    uint32_t begin = 0, end = 0;
+    if (slab) Interior(slice, xRaw, yRaw, begin, end);
+    for (uint32_t i = 0; i < width; ++i) {
+        if (i == begin && begin < end) {
+            Shade(slice, static_cast<uint64_t>(xRaw + Wide{i} * slice.xx),
+                  static_cast<uint64_t>(yRaw + Wide{i} * slice.yx), ray + i, end - begin);
+            i = end - 1;
+            continue;
+        }
+        if (!ray[i].done) kernel.Step(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, x0 + i, ys, ray[i]);
+    }
+    bool anyLeft = false;
+    for (uint32_t i = 0; i < width; ++i) anyLeft = anyLeft || !ray[i].done;
+    return anyLeft;
+}
+
+void LitRows::SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&g)[3]) const {
+    const Float4* at = m_slab.Entry(a, b);
+    const int64_t(&corner)[8] = m_slab.Corners();
+    Float4 value;
+    if (m_setup.interpolateGradient) {
+        Float4 corners[8];
+        for (int c = 0; c < 8; ++c) corners[c] = at[corner[c]];
+        value = LerpCorners(corners, f);
+    } else {
+        // The nearest voxel: one up along each axis whose weight rounds up.
+        int64_t offset = 0;
+        for (int axis = 0; axis < 3; ++axis) offset += f[axis] >= 128 ? corner[1 << axis] : 0;
+        value = at[offset];
+    }
+    for (int k = 0; k < 3; ++k) g[k] = value[k];
+}
+
+void LitRows::Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
+    if (!m_lanes || !ShadeLanes(slice, x, y, ray, count)) ShadeEach(slice, x, y, ray, count);
+}
+
+bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
+    LitRow& row = m_row;
+    if (!PlaceRow(m_setup, Depth(slice), x, y, static_cast<uint64_t>(slice.xx), static_cast<uint64_t>(slice.yx), count,
+                  row))
+        return false;
+    row.rows = 1;
+    RunLanes(row, ray, count);
+    return true;
+}
+
+bool LitRows::ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft) {
+    LitRow& row = m_row;
+    if (!PlaceTile(m_setup, slice, corners, m_tile.height, row)) return false;
+    anyLeft = RunLanes(row, rays, m_tile.width);
+    return true;
+}
+
+bool LitRows::RunLanes(LitRow& row, Ray* ray, uint32_t width) {
+    row.slab = m_slab.Entry(row.firstX, row.firstY);
+    row.slabStrideY = static_cast<int32_t>(m_slab.Stride());
+    for (int c = 0; c < 8; ++c) row.slabCorner[c] = static_cast<int32_t>(m_slab.Corners()[c]);
+    const RowOutcome outcome = LitRowAvx2(row, ray, width);
+    m_counts.samples += outcome.samples;
+    m_counts.unboundTableReads += outcome.unboundReads;
+    return outcome.anyLeft;
+}
+
+void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
+    const Setup& s = m_setup;
+    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    int64_t position[3], f[3];
+    position[az] = Depth(slice);
+    f[az] = position[az] & 255;
+    uint64_t samples = 0;
+    for (uint32_t i = 0; i < count; ++i, x += dx, y += dy) {
+        Ray& r = ray[i];
+        if (r.done) continue;
+        if (s.earlyTermination && r.accum.c[3] >= s.terminationThreshold) {
+            r.done = true;
+            continue;
+        }
+        const int64_t px = static_cast<int64_t>(x) >> 32, py = static_cast<int64_t>(y) >> 32;
+        position[ax] = s.negate[0] ? -px - 256 : px;
+        position[ay] = s.negate[1] ? -py - 256 : py;
+        f[ax] = position[ax] & 255;
+        f[ay] = position[ay] & 255;
+        const Rgba c = m_shader.Classify(position);
+        float g[3];
+        SlabGradient(position[ax] >> 8, position[ay] >> 8, f, g);
+        Sample sample;
+        m_shader.Light(c, g, sample);
+        if (s.spaceLeaping && sample.colour.c[3] <= s.emptyThreshold) continue;
+        Blend(s.blendAccum, r.accum, sample.colour);
+        ++samples;
+    }
+    m_counts.samples += samples;
+}
+
+}  // namespace tulx7sim::chip

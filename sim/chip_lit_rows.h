@@ -1,0 +1,83 @@
+// Shaded rows: the samples of a tile's slice that read their voxels and
+// voxel gradients straight from storage, a row at a time, positions stepped
+// in 64 bits and gradients taken from a slab computed once per tile; a
+// sample at the volume's edge or outside its trims goes through the
+// kernel's Step, as every sample of the element walk does.
+#pragma once
+
+#include <cstdint>
+#include <vector>
+
+#include "chip_gradient_slab.h"
+#include "chip_setup.h"
+#include "chip_shading.h"
+#include "chip_vector_lit_rows.h"
+
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
+namespace tulx7sim::chip {
+
+class Kernel;
+struct Ray;
+
+class LitRows {
+public:
+    LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts);
+
+    // Whether a setup's samples may go a row at a time: lit from the
+    // gradients of one-byte voxels, with no test of a sample on its own
+    // besides the trims (no crop, cut planes, depth or filters), and not
+    // the reference.
+    static bool Suits(const Setup& setup);
+
+    // A tile of width x height rays from (x0, y0): what the slab must hold
+    // of each plane its slices read.
+    void BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height);
+
+    // The tile's samples of a live slice, its rays (row by row) from
+    // `rays`. Whether a ray is left to go on.
+    bool Run(Kernel& kernel, const Slice& slice, Ray* rays);
+
+private:
+    // The slice's plane along the volume axis it steps (the lower of the
+    // two its samples read), with a mirrored axis taken into account.
+    int64_t Depth(const Slice& slice) const {
+        return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256;
+    }
+    // The voxels the tile's samples of a slice read on its lower plane.
+    PlaneRect Footprint(const Slice& slice) const;
+    // Whether the sample at raw positions (x, y) passes its trims and its
+    // voxels and gradients all come from the slab.
+    bool Inside(uint64_t x, uint64_t y) const;
+    // The samples [begin, end) of a row that are inside; begin == end when
+    // none are.
+    void Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const;
+    bool Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab);
+    // `count` interior samples from raw positions (x, y): eight at a time
+    // where the instruction set and the setup allow, else one by one.
+    void Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    bool ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    // The rows of a tile whose four corners are inside, as one placement.
+    bool ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft);
+    bool RunLanes(LitRow& row, Ray* ray, uint32_t width);
+    void ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
+    // Whether the setup's shaded rows may run eight rays at a time, and
+    // what their rows share.
+    bool LanesSuit() const;
+    void FillLanes();
+    void SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&g)[3]) const;
+
+    const Setup& m_setup;
+    Shader& m_shader;
+    ChipDiagnostics& m_counts;
+    GradientSlab m_slab;
+    TileRect m_tile;
+    bool m_planned = false;  // the slab holds the tile's planes
+    bool m_lanes = false;    // the rows run on AVX2
+    LitRow m_row;            // what the vector rows share
+};
+
+}  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

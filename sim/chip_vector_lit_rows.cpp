@@ -1,0 +1,320 @@
+// The AVX2 shaded rows. Colours and gradients are four channels per lane
+// where they come from memory (a table entry, a slab entry, a map cell),
+// two lanes to a register, then transposed to one register per channel.
+// The one place the lanes differ from the scalar row: a weight of 0 still
+// blends its corner's gradient, which can change only the sign of a zero
+// component, and a zero of either sign quantises to 0.
+#include "chip_vector_lit_rows.h"
+
+#include "chip_lanes_avx2.h"
+
+namespace tulx7sim::chip {
+
+namespace {
+
+using namespace lanes;
+
+// What a group of eight samples carries from their positions on.
+struct Group {
+    int liveMask = 0;
+    __m256i live;
+    __m256i f[3];                     // weights along u, v, w
+    alignas(32) int32_t voxel[8];     // bytes from sample 0's voxel
+    alignas(32) int32_t entry[8];     // slab entries from sample 0's
+};
+
+CHIP_AVX2 void Locate(const LitRow& row, __m256i px, __m256i py, Group& g) {
+    const __m256i qx = Mirror(px, row.flipX), qy = Mirror(py, row.flipY);
+    const __m256i byteMask = _mm256_set1_epi32(255);
+    g.f[row.laneOfX] = _mm256_and_si256(qx, byteMask);
+    g.f[row.laneOfY] = _mm256_and_si256(qy, byteMask);
+    g.f[row.laneOfZ] = _mm256_set1_epi32(row.fz);
+    // Lanes that do not sample read sample 0's voxels, which exist.
+    const __m256i alongX = _mm256_sub_epi32(_mm256_srai_epi32(qx, 8), _mm256_set1_epi32(row.firstX));
+    const __m256i alongY = _mm256_sub_epi32(_mm256_srai_epi32(qy, 8), _mm256_set1_epi32(row.firstY));
+    const __m256i voxel = _mm256_add_epi32(_mm256_mullo_epi32(alongX, _mm256_set1_epi32(row.strideX)),
+                                           _mm256_mullo_epi32(alongY, _mm256_set1_epi32(row.strideY)));
+    const __m256i entry = _mm256_add_epi32(alongX, _mm256_mullo_epi32(alongY, _mm256_set1_epi32(row.slabStrideY)));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(g.voxel), _mm256_and_si256(voxel, g.live));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(g.entry), _mm256_and_si256(entry, g.live));
+}
+
+// The classified colours of the live lanes; counts entries past the table.
+CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)[4], uint64_t& unbound) {
+    __m256i v[8];
+#pragma GCC unroll 4
+    for (int c = 0; c < 8; c += 2) VoxelPair<1>(row.first + row.corner[c], g.voxel, row.decode, v[c], v[c + 1]);
+    const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, g.f), 8), g.live);
+    const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
+    const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
+    unbound += static_cast<uint64_t>(
+        __builtin_popcount(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, g.live)))));
+    alignas(32) int32_t entry[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
+    const float* at[8];
+#pragma GCC unroll 8
+    for (int l = 0; l < 8; ++l) at[l] = row.colours[entry[l]].c;
+    Gather(at, colour);
+}
+
+// Lanes l and l + 4 of a vector, each across its half.
+CHIP_AVX2 __m256 PairOf(__m256 v, int l) {
+    return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(l, l, l, l, l + 4, l + 4, l + 4, l + 4));
+}
+
+// Lanes l and l + 4 of four-float entries.
+CHIP_AVX2 __m256 Entries(const float* low, const float* high) {
+    return _mm256_insertf128_ps(_mm256_castps128_ps256(_mm_loadu_ps(low)), _mm_loadu_ps(high), 1);
+}
+
+// a + (b - a) w, as LerpFloat4.
+CHIP_AVX2 __m256 Blend(__m256 a, __m256 b, __m256 w) { return _mm256_add_ps(a, _mm256_mul_ps(_mm256_sub_ps(b, a), w)); }
+
+// The gradient at each lane's position: the slab's eight corners blended,
+// or its nearest voxel's.
+CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradient)[3]) {
+    __m256 pair[4];
+    if (row.interpolate) {
+        const __m256 scale = _mm256_set1_ps(1.0f / 256.0f);  // f / 256 exactly
+        const __m256 w[3] = {_mm256_mul_ps(_mm256_cvtepi32_ps(g.f[0]), scale),
+                             _mm256_mul_ps(_mm256_cvtepi32_ps(g.f[1]), scale),
+                             _mm256_mul_ps(_mm256_cvtepi32_ps(g.f[2]), scale)};
+#pragma GCC unroll 4
+        for (int l = 0; l < 4; ++l) {
+            const Float4* low = row.slab + g.entry[l];
+            const Float4* high = row.slab + g.entry[l + 4];
+            __m256 c[8];
+#pragma GCC unroll 8
+            for (int k = 0; k < 8; ++k)
+                c[k] = Entries(reinterpret_cast<const float*>(low + row.slabCorner[k]),
+                               reinterpret_cast<const float*>(high + row.slabCorner[k]));
+            const __m256 w0 = PairOf(w[0], l), w1 = PairOf(w[1], l);
+            const __m256 v0 = Blend(Blend(c[0], c[1], w0), Blend(c[2], c[3], w0), w1);
+            const __m256 v1 = Blend(Blend(c[4], c[5], w0), Blend(c[6], c[7], w0), w1);
+            pair[l] = Blend(v0, v1, PairOf(w[2], l));
+        }
+    } else {
+        // One up along each axis whose weight rounds up.
+        __m256i offset = _mm256_setzero_si256();
+        for (int a = 0; a < 3; ++a) {
+            const __m256i up = _mm256_cmpgt_epi32(g.f[a], _mm256_set1_epi32(127));
+            offset = _mm256_add_epi32(offset, _mm256_and_si256(up, _mm256_set1_epi32(row.slabCorner[1 << a])));
+        }
+        alignas(32) int32_t nearest[8];
+        _mm256_store_si256(reinterpret_cast<__m256i*>(nearest), offset);
+#pragma GCC unroll 4
+        for (int l = 0; l < 4; ++l)
+            pair[l] = Entries(reinterpret_cast<const float*>(row.slab + g.entry[l] + nearest[l]),
+                              reinterpret_cast<const float*>(row.slab + g.entry[l + 4] + nearest[l + 4]));
+    }
+    __m256 c[4];
+    Columns(pair, c);
+    for (int a = 0; a < 3; ++a) gradient[a] = c[a];
+}
+
+// g * 511 rounded half away from zero and clamped to 9 bits, as Quantise9,
+// in double lanes where the products are exact (the components are small).
+CHIP_AVX2 __m128i Quantise9Half(__m128 g) {
+    const __m256d scaled = _mm256_mul_pd(_mm256_cvtps_pd(g), _mm256_set1_pd(511.0));
+    const __m256d truncated = _mm256_round_pd(scaled, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
+    const __m256d rest = _mm256_sub_pd(scaled, truncated);
+    const __m256d one = _mm256_set1_pd(1.0);
+    const __m256d up = _mm256_and_pd(_mm256_cmp_pd(rest, _mm256_set1_pd(0.5), _CMP_GE_OQ), one);
+    const __m256d down = _mm256_and_pd(_mm256_cmp_pd(rest, _mm256_set1_pd(-0.5), _CMP_LE_OQ), one);
+    const __m256d rounded = _mm256_sub_pd(_mm256_add_pd(truncated, up), down);
+    return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(rounded, _mm256_set1_pd(-511.0)), _mm256_set1_pd(511.0)));
+}
+
+CHIP_AVX2 __m256i Quantise9Lanes(__m256 g) {
+    return _mm256_set_m128i(Quantise9Half(_mm256_extractf128_ps(g, 1)), Quantise9Half(_mm256_castps256_ps128(g)));
+}
+
+// The corrected, quantised gradient's outward normal and N.E; the lanes
+// whose gradient quantises to zero have none.
+CHIP_AVX2 __m256 NormalLanes(const LitRow& row, const __m256 (&gradient)[3], __m256 (&normal)[3], __m256& facing) {
+    __m256 g[3] = {gradient[0], gradient[1], gradient[2]};
+    if (row.correct)
+        for (int a = 0; a < 3; ++a) {
+            const __m256 sum = _mm256_add_ps(_mm256_mul_ps(_mm256_set1_ps(row.correction[a][0]), gradient[0]),
+                                             _mm256_mul_ps(_mm256_set1_ps(row.correction[a][1]), gradient[1]));
+            g[a] = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_set1_ps(row.correction[a][2]), gradient[2]));
+        }
+    __m256i g9[3];
+    __m256i m2 = _mm256_setzero_si256();
+    for (int a = 0; a < 3; ++a) {
+        g9[a] = Quantise9Lanes(g[a]);
+        m2 = _mm256_add_epi32(m2, _mm256_mullo_epi32(g9[a], g9[a]));
+    }
+    const __m256 length = _mm256_sqrt_ps(_mm256_cvtepi32_ps(m2));
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    for (int a = 0; a < 3; ++a) normal[a] = _mm256_div_ps(_mm256_xor_ps(_mm256_cvtepi32_ps(g9[a]), sign), length);
+    const __m256 sum = _mm256_add_ps(_mm256_mul_ps(normal[0], _mm256_set1_ps(row.eye[0])),
+                                     _mm256_mul_ps(normal[1], _mm256_set1_ps(row.eye[1])));
+    facing = _mm256_add_ps(sum, _mm256_mul_ps(normal[2], _mm256_set1_ps(row.eye[2])));
+    return _mm256_castsi256_ps(_mm256_xor_si256(_mm256_cmpeq_epi32(m2, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
+}
+
+// The face of a map a direction reads: its dominant component (the first
+// of the largest magnitudes), that component's magnitude, and the other two
+// components in face order. `read` loses the lanes of zero length.
+CHIP_AVX2 __m256i Face(const __m256 (&d)[3], __m256& read, __m256& dominant, __m256 (&other)[2]) {
+    const __m256 sign = _mm256_set1_ps(-0.0f);
+    const __m256 m[3] = {_mm256_andnot_ps(sign, d[0]), _mm256_andnot_ps(sign, d[1]), _mm256_andnot_ps(sign, d[2])};
+    const __m256 over0 = _mm256_cmp_ps(m[1], m[0], _CMP_GT_OQ);
+    dominant = _mm256_blendv_ps(m[0], m[1], over0);
+    const __m256 over = _mm256_cmp_ps(m[2], dominant, _CMP_GT_OQ);
+    dominant = _mm256_blendv_ps(dominant, m[2], over);
+    read = _mm256_and_ps(read, _mm256_cmp_ps(dominant, _mm256_setzero_ps(), _CMP_GT_OQ));
+    const __m256 isX = _mm256_andnot_ps(over, _mm256_andnot_ps(over0, _mm256_castsi256_ps(_mm256_set1_epi32(-1))));
+    const __m256 along = _mm256_blendv_ps(_mm256_blendv_ps(d[1], d[0], isX), d[2], over);
+    const __m256i axis = _mm256_blendv_epi8(_mm256_and_si256(_mm256_castps_si256(over0), _mm256_set1_epi32(1)),
+                                            _mm256_set1_epi32(2), _mm256_castps_si256(over));
+    const __m256 below = _mm256_cmp_ps(along, _mm256_setzero_ps(), _CMP_LT_OQ);
+    const __m256i negative = _mm256_srli_epi32(_mm256_castps_si256(below), 31);
+    other[0] = _mm256_blendv_ps(d[0], d[1], isX);
+    other[1] = _mm256_blendv_ps(d[2], d[1], over);
+    return _mm256_add_epi32(_mm256_slli_epi32(axis, 1), negative);
+}
+
+// A reflectance map at each lane's direction, as Shader::Map, on the lanes
+// of `read`; black on the others. Counts the entries past the map.
+CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], __m256 read, __m256 (&out)[3],
+                        uint64_t& unbound) {
+    // Flat voxels have no normal: often no lane of a group reads at all.
+    if (_mm256_movemask_ps(read) == 0) {
+        for (__m256& channel : out) channel = _mm256_setzero_ps();
+        return;
+    }
+    __m256 dominant, other[2];
+    const __m256i face = Face(d, read, dominant, other);
+    // A lane that reads nothing divides by 1 and reads entry 0.
+    const __m256 divisor = _mm256_blendv_ps(_mm256_set1_ps(1.0f), dominant, read);
+    __m256i low[2], high[2];
+    __m256 weight[2];
+#pragma GCC unroll 2
+    for (int k = 0; k < 2; ++k) {
+        const __m256 q = _mm256_div_ps(other[k], divisor);
+        const __m256 scaled = _mm256_sub_ps(_mm256_mul_ps(_mm256_add_ps(q, _mm256_set1_ps(1.0f)), _mm256_set1_ps(4.0f)),
+                                            _mm256_set1_ps(0.5f));
+        const __m256 cell = _mm256_min_ps(_mm256_max_ps(scaled, _mm256_setzero_ps()), _mm256_set1_ps(7.0f));
+        low[k] = _mm256_cvttps_epi32(cell);
+        high[k] = _mm256_min_epi32(_mm256_add_epi32(low[k], _mm256_set1_epi32(1)), _mm256_set1_epi32(7));
+        weight[k] = _mm256_sub_ps(cell, _mm256_cvtepi32_ps(low[k]));
+    }
+    const __m256i readInt = _mm256_castps_si256(read);
+    const __m256i base = _mm256_slli_epi32(face, 6);
+    const __m256i rows[2] = {_mm256_add_epi32(base, _mm256_slli_epi32(low[1], 3)),
+                             _mm256_add_epi32(base, _mm256_slli_epi32(high[1], 3))};
+    alignas(32) int32_t at[4][8];
+    const __m256i last = _mm256_set1_epi32(static_cast<int>(valid) - 1);
+#pragma GCC unroll 4
+    for (int e = 0; e < 4; ++e) {
+        const __m256i index = _mm256_and_si256(_mm256_add_epi32(rows[e >> 1], e & 1 ? high[0] : low[0]), readInt);
+        if (valid < 6 * 64)
+            unbound += static_cast<uint64_t>(__builtin_popcount(
+                _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(_mm256_cmpgt_epi32(index, last), readInt)))));
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at[e]), index);
+    }
+    __m256 pair[4];
+#pragma GCC unroll 4
+    for (int l = 0; l < 4; ++l) {
+        __m256 e[4];
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) e[k] = Entries(map[at[k][l]].c, map[at[k][l + 4]].c);
+        const __m256 w0 = PairOf(weight[0], l);
+        pair[l] = Blend(Blend(e[0], e[1], w0), Blend(e[2], e[3], w0), PairOf(weight[1], l));
+    }
+    __m256 c[4];
+    Columns(pair, c);
+    for (int k = 0; k < 3; ++k) out[k] = _mm256_and_ps(c[k], read);
+}
+
+// The lit colour of each lane from its classified colour: emissive, the
+// diffuse map at the normal, the specular map at the reflected eye, and
+// opacity weighting, as Shader::Reflect and LightAs.
+CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const __m256 (&normal)[3], __m256 lit, __m256 facing,
+                          uint64_t& unbound) {
+    __m256 diff[3], spec[3] = {};
+    for (int k = 0; k < 3; ++k) diff[k] = _mm256_mul_ps(colour[k], _mm256_set1_ps(row.emissive));
+    if (row.diffuse != 0.0f) {
+        __m256 d[3];
+        MapLanes(row.diffuseMap, row.diffuseValid, normal, lit, d, unbound);
+        for (int k = 0; k < 3; ++k) {
+            const __m256 added = _mm256_mul_ps(_mm256_mul_ps(colour[k], _mm256_set1_ps(row.diffuse)), d[k]);
+            diff[k] = _mm256_blendv_ps(diff[k], _mm256_add_ps(diff[k], added), lit);
+        }
+    }
+    const bool specular = row.specular != 0.0f;
+    if (specular) {
+        __m256 read = lit;
+        if (row.specularFrontOnly) read = _mm256_and_ps(read, _mm256_cmp_ps(facing, _mm256_setzero_ps(), _CMP_GT_OQ));
+        __m256 direction[3];
+        const __m256 twice = _mm256_mul_ps(_mm256_set1_ps(2.0f), facing);
+        for (int a = 0; a < 3; ++a)
+            direction[a] = row.bypassReflection
+                               ? normal[a]
+                               : _mm256_sub_ps(_mm256_mul_ps(twice, normal[a]), _mm256_set1_ps(row.eye[a]));
+        __m256 m[3];
+        MapLanes(row.specularMap, row.specularValid, direction, read, m, unbound);
+        for (int k = 0; k < 3; ++k)
+            spec[k] = _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(row.specular), m[k]),
+                                    _mm256_set1_ps(row.specularColour[k]));
+    }
+    const __m256 alpha = colour[3];
+    for (int k = 0; k < 3; ++k) {
+        if (row.weighted) {
+            const __m256 light = row.weightedSpecular ? _mm256_mul_ps(spec[k], alpha) : spec[k];
+            colour[k] = specular ? _mm256_add_ps(_mm256_mul_ps(diff[k], alpha), light) : _mm256_mul_ps(diff[k], alpha);
+        } else {
+            colour[k] = specular ? _mm256_add_ps(diff[k], spec[k]) : diff[k];
+        }
+    }
+}
+
+template <uint32_t Mode>
+struct LitLanes {
+    CHIP_AVX2 static RowOutcome Run(const LitRow& row, Ray* ray, uint32_t width) {
+        RowOutcome outcome;
+        for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
+            PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
+            Run(row, positions, ray, width, outcome);
+        }
+        return outcome;
+    }
+
+    CHIP_AVX2 static void Run(const LitRow& row, PositionLanes& positions, Ray* ray, uint32_t width,
+                              RowOutcome& outcome) {
+        for (uint32_t i = 0; i < width; i += 8) {
+            const uint32_t n = width - i < 8 ? width - i : 8;
+            Group g;
+            g.liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
+            __m256i px, py;
+            positions.Next(px, py);
+            if (g.liveMask == 0) continue;
+            outcome.anyLeft = true;
+            g.live = LaneMask(g.liveMask);
+            Locate(row, px, py, g);
+            __m256 colour[4], gradient[3], normal[3], facing;
+            ClassifyLanes(row, g, colour, outcome.unboundReads);
+            GradientLanes(row, g, gradient);
+            const __m256 lit = _mm256_and_ps(NormalLanes(row, gradient, normal, facing), _mm256_castsi256_ps(g.live));
+            LightLanes(row, colour, normal, lit, facing, outcome.unboundReads);
+            __m256i blend = g.live;
+            if (row.leaping) {
+                const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
+                blend = _mm256_andnot_si256(_mm256_castps_si256(empty), blend);
+            }
+            const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
+            outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
+            if (blendMask != 0) BlendIntoRays<Mode>(ray + i, n, blendMask, blend, colour);
+        }
+    }
+};
+
+}  // namespace
+
+RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width) {
+    return OfMode<LitLanes>(row.mode, row, ray, width);
+}
+
+}  // namespace tulx7sim::chip

@@ -1,0 +1,55 @@
+// Eight shaded samples of a row at once (AVX2), each lane computed as the
+// scalar row computes its sample: classified through one field's table,
+// the gradient blended from the slab, quantised to 9 bits and normalised,
+// lit from the two reflectance maps and blended, every float step in the
+// scalar order of operations, so the bytes do not depend on the
+// instruction set.
+#pragma once
+
+#include <cstdint>
+
+#include "chip_arithmetic.h"
+#include "chip_vector_rows.h"
+
+// The chip's internals bind inside the library, so its calls inline.
+#pragma GCC visibility push(hidden)
+
+namespace tulx7sim::chip {
+
+struct Ray;
+
+// A row of shaded samples that read their voxels and voxel gradients
+// straight from storage and the slab; the kernel checks nothing.
+struct LitRow : RowVoxels {
+    lanes::FieldDecode decode;       // the classified field's value from a voxel
+    const Rgba* colours = nullptr;   // the routed colour of each table entry
+    uint32_t valid = 0;              // entries of the table
+    // Gradients: sample 0's voxel's slab entry, the entries per step along
+    // the volume axis of Yv (one along that of Xv), and the corners.
+    const Float4* slab = nullptr;
+    int32_t slabStrideY = 0;
+    int32_t slabCorner[8] = {};
+    bool interpolate = true;
+    bool correct = false;
+    float correction[3][3] = {};
+    // Lighting.
+    float emissive = 1.0f, diffuse = 0.0f, specular = 0.0f;
+    float eye[3] = {};
+    float specularColour[3] = {};
+    const Rgba* diffuseMap = nullptr;
+    const Rgba* specularMap = nullptr;
+    uint32_t diffuseValid = 0, specularValid = 0;
+    bool bypassReflection = false, specularFrontOnly = false;
+    bool weighted = false, weightedSpecular = false;
+    // Compositing: the plain modes only.
+    uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);
+    bool earlyTermination = false, leaping = false;
+    float threshold = 0.0f, emptyThreshold = 0.0f;
+};
+
+// The row of `width` rays, eight at a time. Needs AVX2.
+RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width);
+
+}  // namespace tulx7sim::chip
+
+#pragma GCC visibility pop

@@ -43,7 +43,7 @@ ULMPermission ConvertPermission(int32_t driverBits) {
 }
 
 KWBBuffer::KWBBuffer()
-    : m_loadEvent(kULMErrArgument),
+    : m_loadEvent(ULMSyncEvent(kULMErrArgument)),
       m_unloadEvent(ULMSyncEvent(kULMErrArgument)),
       m_renderEvent(ULMSyncEvent(kULMErrArgument)) {}
 
@@ -179,7 +179,7 @@ void KWBBuffer::SetLoadOrRenderEvent(ULMSyncEvent inEvent) {
         return;
     }
     ULM_ASSERT(ev.GetQueueNumber() == KWBSyncEvent::kDmaInQueue);
-    m_loadEvent = inEvent;
+    m_loadEvent.Record(inEvent);
 }
 
 }  // namespace ulm3

@@ -58,6 +58,22 @@ private:
     std::atomic<bool> m_set{false};
 };
 
+// A count that several threads may advance at once; copies take its value.
+class KWBCounter {
+public:
+    KWBCounter() = default;
+    KWBCounter(const KWBCounter& other) : m_count(other.Get()) {}
+    KWBCounter& operator=(const KWBCounter& other) {
+        m_count.store(other.Get(), std::memory_order_relaxed);
+        return *this;
+    }
+    void Increment() { m_count.fetch_add(1, std::memory_order_relaxed); }
+    uint32_t Get() const { return m_count.load(std::memory_order_relaxed); }
+
+private:
+    std::atomic<uint32_t> m_count{0};
+};
+
 // A buffer is an array of one to three axes (U fastest, then V, then W) of
 // elements of 1, 2, 4 or 8 bytes, addressed either at an even offset or by
 // power-of-two wrap-around. Sizes and bytes are stored minus one, as the
@@ -106,15 +122,15 @@ public:
     void GetOffsetOrWrap(bool& outWrap, int& outU, int& outV, int& outW) const;
     bool IsWrapped() const { return m_wrap != 0; }
 
-    void IncrementSequenceNumber() { ++m_sequenceNumber; }
-    uint32_t GetSequenceNumber() const { return m_sequenceNumber; }
+    void IncrementSequenceNumber() { m_sequenceNumber.Increment(); }
+    uint32_t GetSequenceNumber() const { return m_sequenceNumber.Get(); }
 
-    void SetLoadEvent(ULMSyncEvent inEvent) { m_loadEvent = inEvent; }
+    void SetLoadEvent(ULMSyncEvent inEvent) { m_loadEvent.Record(inEvent); }
     // Several threads may read one buffer at once, each recording its
     // unload: the newest of them is kept, as later work must wait for all.
     void SetUnloadEvent(ULMSyncEvent inEvent) const { m_unloadEvent.Record(inEvent); }
     void SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput);
-    ULMSyncEvent GetLoadEvent() const { return m_loadEvent; }
+    ULMSyncEvent GetLoadEvent() const { return m_loadEvent.Get(); }
     ULMSyncEvent GetUnloadEvent() const { return m_unloadEvent.Get(); }
     // What new work must wait for: a reader waits only for a render that
     // writes the buffer, a writer for any render that uses it.
@@ -136,8 +152,10 @@ public:
     int8_t m_swizzles = 0, m_alignment = 0, m_hostSize = 0;
     int16_t m_min_U = 0, m_min_V = 0, m_min_W = 0;
     int16_t m_max_U = 0, m_max_V = 0, m_max_W = 0;
-    uint32_t m_sequenceNumber = 0;
-    ULMSyncEvent m_loadEvent;
+    // Loads of different fields of one buffer may be queued from several
+    // threads; each keeps the newest load, as later work must wait for all.
+    KWBCounter m_sequenceNumber;
+    KWBNewestEvent m_loadEvent;
     // Moves on when the buffer is read (an unload, or the source side of a
     // copy), which callers do through a const descriptor and may do from
     // several threads.

@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <functional>
+#include <thread>
 
 #include "board/board_buffer_fixture.h"
 #include "board/transfer_planner.h"
@@ -188,6 +189,32 @@ TEST_F(Transfers, FieldsAtEveryLegalPositionTouchOnlyTheirBytes) {
                       kULMOK);
             ASSERT_TRUE(std::equal(field.begin(), field.end(), back.begin()));
             ASSERT_EQ(std::count(back.begin() + field.size(), back.end(), kHostPoison), 8);
+        }
+    }
+}
+
+// Loads of different fields of one buffer, queued from two threads at once:
+// each field arrives whole, and the buffer's load event is the newer of the
+// two, so that work queued after both waits for both.
+TEST_F(Transfers, FieldsLoadedFromTwoThreadsAtOnceBothArrive) {
+    KWBBuffer* b = Make(0, 256, 64, 0, 16);
+    ASSERT_NE(b, nullptr);
+    const KWBRange range(0, 0, 255, 63);
+    const std::vector<uint8_t> low = Random(256 * 64, 23), high = Random(256 * 64, 29);
+    for (int round = 0; round < 20; ++round) {
+        ULMSyncEvent events[2];
+        std::thread other([&] {
+            events[1] = Board(0)->StartLoadBufferField(b, high.data(), 8, 8, range, 0, 0, -1);
+        });
+        events[0] = Board(0)->StartLoadBufferField(b, low.data(), 8, 0, range, 0, 0, -1);
+        other.join();
+        ASSERT_EQ(b->GetLoadEvent().Wait(-1), kULMOK);
+        for (const ULMSyncEvent& e : events) ASSERT_TRUE(e.IsDone());
+        std::vector<uint8_t> back(256 * 64 * 2);
+        ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), range, 0, 0, -1), kULMOK);
+        for (size_t i = 0; i < low.size(); ++i) {
+            ASSERT_EQ(back[2 * i], low[i]) << i;
+            ASSERT_EQ(back[2 * i + 1], high[i]) << i;
         }
     }
 }

@@ -52,7 +52,7 @@ void BM_VolumeLoad(benchmark::State& state) {
         for (auto _ : state) {
             const auto t0 = Clock::now();
             ULMStatus status =
-                volume->BoardCopy().StartLoadFromSource(kWhole, nullptr, 0, 0, 0).Wait(-1);
+                volume->BoardCopy().Loader().FromSource(kWhole, nullptr, 0, 0, 0).Wait(-1);
             volume->BoardCopy().WaitForLoad();
             const auto t1 = Clock::now();
             if (status == kULMOK)

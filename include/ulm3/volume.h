@@ -111,6 +111,11 @@ public:
     virtual unsigned GetSizeZ() const = 0;
     // Bits per voxel.
     virtual int GetVoxelSize() const = 0;
+    // Threads: the setters of the fields, the matrices, the active
+    // sub-volume, the border value and the extend modes wait until a render
+    // of this volume that another thread is starting has been queued, so
+    // that each render reads one state of them; a change takes effect from
+    // the next render.
     virtual ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const = 0;
     virtual ULMStatus SetFieldDescriptor(ULMFieldNumber inField,
                                          const ULMFieldDescriptor& inDescriptor) = 0;

@@ -3,11 +3,11 @@
 // permuted sample space, and drives the frame's stages for each of them.
 #pragma once
 
+#include "geometry/clip_sample_space.h"
 #include "geometry/obl_persp_frustum.h"
 #include "geometry/ormik_permute.h"
 #include "geometry/permute_tiler.h"
 #include "geometry/perspective_stages.h"
-#include "geometry/sample_space.h"
 #include "ulm3/matrix.h"
 
 namespace ulm3 {

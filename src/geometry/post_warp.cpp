@@ -101,22 +101,25 @@ void ULMPostWarp::WarpBasePlane(const void* inBasePlane, const uint32_t* inBaseP
         if (!std::isfinite(c.X()) || !std::isfinite(c.Y())) return;
         c = ULMVector2D(std::round(c.X() * kCornerGrid) / kCornerGrid, std::round(c.Y() * kCornerGrid) / kCornerGrid);
     }
-    inGeometry = corners.data();
+    FillPolygon(corners.data(), inNumPoints, inElementSize);
+}
+
+void ULMPostWarp::FillPolygon(const ULMVector2D* inCorners, int inNumPoints, int inElementSize) {
     int top = 0;
     int bottom = 0;
     for (int i = 0; i < inNumPoints; ++i) {
-        if (inGeometry[i].Y() < inGeometry[top].Y()) top = i;
-        if (inGeometry[i].Y() > inGeometry[bottom].Y()) bottom = i;
+        if (inCorners[i].Y() < inCorners[top].Y()) top = i;
+        if (inCorners[i].Y() > inCorners[bottom].Y()) bottom = i;
     }
 
-    double y = std::ceil(std::fmax(inGeometry[top].Y(), 0.0));
-    const double lastY = std::fmin(std::ceil(std::fmax(inGeometry[bottom].Y(), 0.0)), inCanvasHeight);
+    double y = std::ceil(std::fmax(inCorners[top].Y(), 0.0));
+    const double lastY = std::fmin(std::ceil(std::fmax(inCorners[bottom].Y(), 0.0)), m_iCanvasHeight);
     if (y >= lastY) return;
     int iY = static_cast<int>(y);
     const int iMaxY = static_cast<int>(lastY);
-    const float maxX = static_cast<float>(inCanvasWidth);
-    const float maxU = static_cast<float>(inBasePlaneWidth);
-    const float maxV = static_cast<float>(inBasePlaneHeight);
+    const float maxX = static_cast<float>(m_iCanvasWidth);
+    const float maxU = static_cast<float>(m_iBasePlaneWidth);
+    const float maxV = static_cast<float>(m_iBasePlaneHeight);
 
     // The way the left chain runs follows the polygon's winding. A clipped
     // tile may repeat a corner, or put one on the line between two others,
@@ -124,13 +127,13 @@ void ULMPostWarp::WarpBasePlane(const void* inBasePlane, const uint32_t* inBaseP
     // nothing; the signed area over all of them always tells.
     double area = 0.0;
     for (int i = 0; i < inNumPoints; ++i) {
-        const ULMVector2D& a = inGeometry[i];
-        const ULMVector2D& b = inGeometry[(i + 1) % inNumPoints];
+        const ULMVector2D& a = inCorners[i];
+        const ULMVector2D& b = inCorners[(i + 1) % inNumPoints];
         area += a.X() * b.Y() - b.X() * a.Y();
     }
     const int leftStep = area > 0.0 ? -1 : 1;
-    EdgeChain left{inGeometry, inNumPoints, leftStep, top};
-    EdgeChain right{inGeometry, inNumPoints, -leftStep, top};
+    EdgeChain left{inCorners, inNumPoints, leftStep, top};
+    EdgeChain right{inCorners, inNumPoints, -leftStep, top};
 
     const ULMMatrix& M = m_matrix;
     const float dux = float(M[0][0]), duy = float(M[0][1]), cu = float(M[0][3]);

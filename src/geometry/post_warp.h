@@ -47,6 +47,9 @@ public:
     static unsigned FastPFloor(float x) { return static_cast<unsigned>(FastFloor(x)); }
 
 private:
+    // The scanlines of the polygon of corners snapped to the grid, each
+    // filtered from the base plane where it lies wholly on it.
+    void FillPolygon(const ULMVector2D* inCorners, int inNumPoints, int inElementSize);
     template <class Pixel, int Bits>
     void FilterScanline(float u, float v, float w, float uInc, float vInc, float wInc, int ix,
                         unsigned startOfLine, int istopx);

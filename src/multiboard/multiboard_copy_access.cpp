@@ -17,8 +17,8 @@ ULMVolumeInternal* ULMPlainVolumeOf(ULMVolume* inVolume, bool inThroughMipmap) {
 void ULMSettleLoads(ULMVolume& ioVolume) {
     ULMVolumeInternal* plain = ULMPlainVolumeOf(&ioVolume, true);
     if (plain == nullptr) return;
-    ULMRecursiveLock hold(plain->BufferLock());
-    plain->WaitForVolumeLoaded();
+    ULMRecursiveLock hold(plain->BoardCopy().Lock());
+    plain->BoardCopy().WaitForLoad();
 }
 
 }  // namespace ulm3

@@ -121,6 +121,26 @@ ULMContext* PartialContext(const ULMContext* inContext, ULMStatus& outStatus) {
     return clone;
 }
 
+// The output keeps inLimits as the part written, and the render is empty.
+ULMSyncEvent NothingInView(ULMImageBuffer* ioOutput, const ULMImageRange& inLimits) {
+    ioOutput->SetOutputLimits(inLimits);
+    return ULMSyncEvent(kULMErrEmptyRender);
+}
+
+// A brick whose render drew no pixel: it failed as empty, or found its
+// arguments empty of pixels. Its limits are then cleared.
+bool DrewNothing(ULMStatus inRendered, ULMImageRange& ioLimits) {
+    if (inRendered != kULMErrEmptyRender && (inRendered != kULMErrArgument || !ioLimits.IsEmpty())) return false;
+    ioLimits = ULMImageRange();
+    return true;
+}
+
+// What the composite covers, as the context's render area asks: the clip,
+// or what the bricks drew within it.
+ULMImageRange CompositeArea(const ULMContext* inContext, const ULMImageRange& inClip, const ULMImageRange& inDrawn) {
+    return inContext->GetRenderArea() == ULMContext::kViewport ? inClip : Intersect(inDrawn, inClip);
+}
+
 }  // namespace
 
 ULMSyncEvent ULMMultiboardVolumePhase2::RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone,
@@ -150,44 +170,58 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderBrick(int i, const RenderRequest& 
     return brick->StartRender(ioClone, ioPartial, depth[0], nullptr, depth[1]);
 }
 
+ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(const RenderRequest& inRequest) {
+    const ULMContext* context = inRequest.context;
+    const int out = inRequest.isMPR ? 0 : context->GetImageOutputBuffer() == ULMContext::kImageBuffer1 ? 1 : 0;
+    OutputClip target;
+    target.output = inRequest.buffers.color[out];
+    target.board = inRequest.buffers.board[out];
+    const ULMImageRange viewport = ViewportRange(context, target.board);
+    target.clip = Intersect(AddressedRange(target.board), viewport);
+    return target;
+}
+
 // ---- On a board ----
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost) {
     outTryHost = false;
-    const ULMContext* context = inRequest.context;
-    const int out = inRequest.isMPR ? 0 : context->GetImageOutputBuffer() == ULMContext::kImageBuffer1 ? 1 : 0;
-    ULMImageBuffer* output = inRequest.buffers.color[out];
-    ULMImageBufferInternal* outputBoard = inRequest.buffers.board[out];
-    ULMFieldDescriptor layout[4];
-    int bits = 0;
-    if (!StackLayout(outputBoard, layout, bits)) {
+    const OutputClip target = ClipOutput(inRequest);
+    StackPlan plan;
+    if (!StackLayout(target.board, plan.layout, plan.bits)) {
         if (gULMControl.m_multiboard2ForceRender == 1) return ULMSyncEvent(kULMErrUnimplemented);
         outTryHost = true;
         return ULMSyncEvent(kULMErrUnimplemented);
     }
-    const ULMImageRange viewport = ViewportRange(context, outputBoard);
-    const ULMImageRange clip = Intersect(AddressedRange(outputBoard), viewport);
-    if (clip.IsEmpty()) {
-        output->SetOutputLimits(clip);
-        return ULMSyncEvent(kULMErrEmptyRender);
-    }
+    if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
     // The stack's planes start on an even pixel, as board offsets must; the
     // composite is held to the clip all the same.
-    ULMImageRange stackRange = clip;
+    plan.range = target.clip;
     for (int a = 0; a < 2; ++a)
-        if (stackRange.m_origin[a] % 2 != 0) --stackRange.m_origin[a], ++stackRange.m_size[a];
+        if (plan.range.m_origin[a] % 2 != 0) --plan.range.m_origin[a], ++plan.range.m_size[a];
+    if (const ULMStatus status = PrepareStack(plan); status != kULMOK) return ULMSyncEvent(status);
+    ULMImageRange drawn;
+    const ULMSyncEvent stacked = DrawIntoStack(inRequest, plan, drawn);
+    if (ULMFailed(stacked.Status())) return stacked;
+    return CompositeStack(inRequest, target, plan, drawn);
+}
 
+ULMStatus ULMMultiboardVolumePhase2::PrepareStack(StackPlan& ioPlan) {
     const int n = m_numSubVolumes;
     const int first = m_blendIndex[0];
     ULM_ASSERT_TEXT(first < n, "slice0 < m_numSubVolumes");
-    const ULMLocation board = m_subvolume[first].m_location;
+    ioPlan.first = first;
     m_blendVolume->SetBufferNumber(first);
-    m_blendVolume->SetVoxelSize(bits);
+    m_blendVolume->SetVoxelSize(ioPlan.bits);
     m_blendVolume->SetNumOfSubvolumes(n);
-    ULMStatus status = m_blendVolume->SetFieldDescriptors(layout);
-    if (status == kULMOK) status = m_blendVolume->Resize(stackRange);
-    if (status != kULMOK) return ULMSyncEvent(status);
+    ULMStatus status = m_blendVolume->SetFieldDescriptors(ioPlan.layout);
+    if (status == kULMOK) status = m_blendVolume->Resize(ioPlan.range);
+    return status;
+}
 
+ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan,
+                                                      ULMImageRange& outDrawn) {
+    const ULMLocation board = m_subvolume[ioPlan.first].m_location;
+    ULMStatus status = kULMOK;
     for (int b = 0; b < 2; ++b) {
         if (inRequest.buffers.board[b] == nullptr) continue;
         status = inRequest.buffers.board[b]->StartMigrate(board).Status();
@@ -195,94 +229,110 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     }
     // Each brick draws its footprint only; what lies around it in the stack
     // is the cleared border, which composites to nothing.
-    ReleasablePointer<ULMContext> clone(PartialContext(context, status));
+    ReleasablePointer<ULMContext> clone(PartialContext(inRequest.context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
+    PartialBorder(inRequest.context, inRequest.buffers.color[0], ioPlan.border);
+    ULMEventJoin work;
+    const ULMSyncEvent cleared = ClearStack(inRequest, ioPlan, work);
+    if (ULMFailed(cleared.Status())) return cleared;
+    ULMImageRange limits[kMultiboardMaxBricks];
+    const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, work, limits, outDrawn);
+    if (ULMFailed(rendered.Status())) return rendered;
+    const ULMSyncEvent copied = CopyPartialsIntoStack(ioPlan, limits, work);
+    if (ULMFailed(copied.Status())) return copied;
+    // The stack volume reads the board memory through a buffer of its own,
+    // which knows nothing of the renders and copies into the stack.
+    status = work.Result().Wait(-1);
+    return ULMSyncEvent(ULMFailed(status) ? status : kULMOK);
+}
 
-    double border[4];
-    PartialBorder(context, inRequest.buffers.color[0], border);
-    ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(first);
+ULMSyncEvent ULMMultiboardVolumePhase2::ClearStack(const RenderRequest& inRequest, const StackPlan& inPlan,
+                                                   ULMEventJoin& ioWork) {
+    const ULMContext* context = inRequest.context;
+    const int n = m_numSubVolumes;
+    ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(inPlan.first);
     KWBBoard* stackBoard = KWBBoard::GetBoard(static_cast<int>(stack->GetLocation()));
     if (stackBoard == nullptr) return ULMSyncEvent(kULMErrBuffer);
     // Old pixels of an earlier frame must not show: every plane the
     // composite reads (one a brick; those past them it never reads) is
     // cleared before any brick draws.
     for (int i = 0; i < n; ++i) {
-        status = m_blendVolume->GetBuffer(i)->SetOffset(stackRange.XOrigin(), stackRange.YOrigin());
+        const ULMStatus status = m_blendVolume->GetBuffer(i)->SetOffset(inPlan.range.XOrigin(), inPlan.range.YOrigin());
         if (status != kULMOK) return ULMSyncEvent(status);
     }
     const uint64_t clearValue = inRequest.buffers.color[0] == nullptr && IsMinMode(context->GetBlendMode())
-                                    ? ~uint64_t{0} >> (64 - bits)
-                                    : PackBorder(border, layout, bits);
-    ULMImageRange stackPlane = stackRange;
+                                    ? ~uint64_t{0} >> (64 - inPlan.bits)
+                                    : PackBorder(inPlan.border, inPlan.layout, inPlan.bits);
+    ULMImageRange stackPlane = inPlan.range;
     KWBRange cleared = BoardBox(stackPlane, 0);
     cleared.maxW = static_cast<int16_t>(n - 1);
-    ULMEventJoin work;
     const ULMSyncEvent clearing = stackBoard->StartClearBuffer(stack->GetBuffer(), clearValue, cleared);
     if (ULMFailed(clearing.Status())) return clearing;
-    work.Add(clearing);
+    ioWork.Add(clearing);
+    return ULMSyncEvent(kULMOK);
+}
 
-    ULMImageRange limits[kMultiboardMaxBricks];
-    ULMImageRange drawn;
-    for (int i = 0; i < n; ++i) {
+ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsOnBoards(const RenderRequest& inRequest,
+                                                               const StackPlan& inPlan, ULMContext* ioClone,
+                                                               ULMEventJoin& ioWork,
+                                                               ULMImageRange (&outLimits)[kMultiboardMaxBricks],
+                                                               ULMImageRange& outDrawn) {
+    const double* border = inPlan.border;
+    for (int i = 0; i < m_numSubVolumes; ++i) {
         ULMImageBufferInternal* partial = m_blendVolume->GetBuffer(i);
         ULM_ASSERT_TEXT(partial->GetLocation() == m_subvolume[i].m_location,
                         "location == pTmp3DSubVolumeBuffer->GetLocation()");
         partial->SetBorderValue(border[0], border[1], border[2], border[3]);
         partial->SetInputLimits(ULMImageRange());
-        const ULMSyncEvent event = RenderBrick(i, inRequest, clone, partial);
+        const ULMSyncEvent event = RenderBrick(i, inRequest, ioClone, partial);
         const ULMStatus rendered = event.Status();
-        limits[i] = partial->GetOutputLimits();
-        const bool nothing = rendered == kULMErrEmptyRender || (rendered == kULMErrArgument && limits[i].IsEmpty());
-        if (nothing) {
-            limits[i] = ULMImageRange();
-            continue;
-        }
+        outLimits[i] = partial->GetOutputLimits();
+        if (DrewNothing(rendered, outLimits[i])) continue;
         if (ULMFailed(rendered)) {
-            work.Result().Wait(-1);
+            ioWork.Result().Wait(-1);
             return event;
         }
-        work.Add(event);
-        Grow(drawn, limits[i]);
+        ioWork.Add(event);
+        Grow(outDrawn, outLimits[i]);
     }
-    for (int i = 0; i < n; ++i) {
-        if (i == first || limits[i].IsEmpty()) continue;
+    return ULMSyncEvent(kULMOK);
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::CopyPartialsIntoStack(const StackPlan& inPlan,
+                                                              const ULMImageRange (&inLimits)[kMultiboardMaxBricks],
+                                                              ULMEventJoin& ioWork) {
+    ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(inPlan.first);
+    for (int i = 0; i < m_numSubVolumes; ++i) {
+        if (i == inPlan.first || inLimits[i].IsEmpty()) continue;
         ULMImageBufferInternal* partial = m_blendVolume->GetBuffer(i);
-        const ULMSyncEvent copied =
-            KWBBoard::GetBoard(static_cast<int>(partial->GetLocation()))->StartCopyBuffer(partial->GetBuffer(), stack->GetBuffer(), BoardBox(limits[i], 0),
-                                                    BoardBox(limits[i], m_softwBlendIndex[i]));
+        const ULMSyncEvent copied = KWBBoard::GetBoard(static_cast<int>(partial->GetLocation()))
+                                        ->StartCopyBuffer(partial->GetBuffer(), stack->GetBuffer(),
+                                                          BoardBox(inLimits[i], 0),
+                                                          BoardBox(inLimits[i], m_softwBlendIndex[i]));
         if (ULMFailed(copied.Status())) {
-            work.Result().Wait(-1);
+            ioWork.Result().Wait(-1);
             return copied;
         }
-        work.Add(copied);
+        ioWork.Add(copied);
     }
-    // The stack volume reads the board memory through a buffer of its own,
-    // which knows nothing of the renders and copies into the stack.
-    status = work.Result().Wait(-1);
-    if (ULMFailed(status)) return ULMSyncEvent(status);
+    return ULMSyncEvent(kULMOK);
+}
 
-    ReleasablePointer<ULMContext> blend(ULMContext::Create());
+ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRequest,
+                                                       const OutputClip& inTarget, const StackPlan& inPlan,
+                                                       const ULMImageRange& inDrawn) {
+    const ULMContext* context = inRequest.context;
+    ULMStatus status = kULMOK;
+    ReleasablePointer<ULMContext> blend(CompositeContext(inRequest, status));
     if (blend == nullptr) return ULMSyncEvent(kULMErrAlloc);
-    status = blend->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3));
-    if (status == kULMOK) status = blend->SetBlendMode(CompositeMode(context->GetBlendMode(), inRequest.isMPR));
-    if (status == kULMOK) status = blend->SetLastBlendMode(context->GetLastBlendMode());
-    if (status == kULMOK)
-        status = blend->SetRayTermination(context->GetRayTerminationThreshold(), context->GetRayTerminationEnabled());
-    if (status == kULMOK)
-        status = blend->SetImageOutputBuffer(inRequest.isMPR ? ULMContext::kImageBuffer0
-                                                             : context->GetImageOutputBuffer());
     // The composite covers what the context's render area asks for: the
     // clip, or what the bricks drew.
-    const ULMImageRange area =
-        context->GetRenderArea() == ULMContext::kViewport ? clip : Intersect(drawn, clip);
-    if (area.IsEmpty()) {
-        output->SetOutputLimits(ULMImageRange());
-        return ULMSyncEvent(kULMErrEmptyRender);
-    }
-    if (status == kULMOK && area != stackRange) {
-        const double x0 = area.XOrigin() - stackRange.XOrigin(), y0 = area.YOrigin() - stackRange.YOrigin();
+    const ULMImageRange area = CompositeArea(context, inTarget.clip, inDrawn);
+    if (area.IsEmpty()) return NothingInView(inTarget.output, ULMImageRange());
+    if (status == kULMOK && area != inPlan.range) {
+        const double x0 = area.XOrigin() - inPlan.range.XOrigin(), y0 = area.YOrigin() - inPlan.range.YOrigin();
         status = blend->SetTrimPlanes(x0 - 0.5, x0 + area.XSize() - 0.5 - 1.0 / 256, y0 - 0.5,
-                                      y0 + area.YSize() - 0.5 - 1.0 / 256, -0.5, n - 0.5);
+                                      y0 + area.YSize() - 0.5 - 1.0 / 256, -0.5, m_numSubVolumes - 0.5);
     }
     if (status != kULMOK) return ULMSyncEvent(status);
 
@@ -294,135 +344,171 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     }
     const ULMSyncEvent blended = m_blendVolume->Render(blend, image0, inRequest.buffers.board[1]);
     if (inRequest.isMPR && image0 != nullptr) image0->SetBorderValue(kept[0], kept[1], kept[2], kept[3]);
-    if (!ULMFailed(blended.Status())) output->SetOutputLimits(area);
+    if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
     return blended;
+}
+
+ULMContext* ULMMultiboardVolumePhase2::CompositeContext(const RenderRequest& inRequest, ULMStatus& outStatus) {
+    const ULMContext* context = inRequest.context;
+    ULMContext* blend = ULMContext::Create();
+    if (blend == nullptr) return nullptr;
+    ULMStatus status = blend->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3));
+    if (status == kULMOK) status = blend->SetBlendMode(CompositeMode(context->GetBlendMode(), inRequest.isMPR));
+    if (status == kULMOK) status = blend->SetLastBlendMode(context->GetLastBlendMode());
+    if (status == kULMOK)
+        status = blend->SetRayTermination(context->GetRayTerminationThreshold(), context->GetRayTerminationEnabled());
+    if (status == kULMOK)
+        status = blend->SetImageOutputBuffer(inRequest.isMPR ? ULMContext::kImageBuffer0
+                                                             : context->GetImageOutputBuffer());
+    outStatus = status;
+    return blend;
 }
 
 // ---- On the host ----
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest& inRequest) {
     const ULMContext* context = inRequest.context;
-    const int out = inRequest.isMPR ? 0 : context->GetImageOutputBuffer() == ULMContext::kImageBuffer1 ? 1 : 0;
-    ULMImageBuffer* output = inRequest.buffers.color[out];
-    ULMImageBufferInternal* outputBoard = inRequest.buffers.board[out];
-    ULMFieldDescriptor outputFields[4];
-    for (int k = 0; k < 4; ++k) outputFields[k] = output->GetFieldDescriptor(static_cast<ULMChannel>(k));
-    const bool eightBit = ULMSoftwareBlendVolume::IsEightBitRGBA(outputFields);
-    const ULMFieldDescriptor* transferFields =
+    const OutputClip target = ClipOutput(inRequest);
+    HostPlan plan;
+    for (int k = 0; k < 4; ++k) plan.outputFields[k] = target.output->GetFieldDescriptor(static_cast<ULMChannel>(k));
+    const bool eightBit = ULMSoftwareBlendVolume::IsEightBitRGBA(plan.outputFields);
+    plan.transferFields =
         eightBit ? ULMSoftwareBlendVolume::kTransferFields8 : ULMSoftwareBlendVolume::kTransferFields12;
-    const int transferBits = eightBit ? 32 : 64;
-    const int outputBits = static_cast<int>(output->GetPixelSize());
-    const ULMImageRange viewport = ViewportRange(context, outputBoard);
-    const ULMImageRange clip = Intersect(AddressedRange(outputBoard), viewport);
-    if (clip.IsEmpty()) {
-        output->SetOutputLimits(clip);
-        return ULMSyncEvent(kULMErrEmptyRender);
-    }
-    const int n = m_numSubVolumes;
-    ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
-    blend.SetVoxelSizeImage0(outputBits);
-    blend.SetVoxelSizeImage1(0);
-    blend.SetVoxelSizeTransferBuffer(transferBits);
-    blend.SetVoxelSizeOutputBuffer(outputBits);
-    blend.SetNumOfSubvolumes(n);
-    blend.SetFieldDescriptorsImage0(outputFields);
-    blend.SetFieldDescriptorsImage1(nullptr);
-    blend.SetFieldDescriptorsTransferBuffers(transferFields);
-    const size_t pixels = static_cast<size_t>(clip.XSize()) * static_cast<size_t>(clip.YSize());
-    ULMStatus status = ResizeBuffers(pixels * static_cast<size_t>(std::max(transferBits, outputBits) / 8));
+    plan.transferBits = eightBit ? 32 : 64;
+    plan.outputBits = static_cast<int>(target.output->GetPixelSize());
+    if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
+    ULMStatus status = PrepareHostBlend(plan, target.clip);
     if (status != kULMOK) return ULMSyncEvent(status);
 
     ReleasablePointer<ULMContext> clone(PartialContext(context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
-    double border[4];
-    PartialBorder(context, output, border);
-
+    PartialBorder(context, target.output, plan.border);
     ULMImageRange ranges[kMultiboardMaxBricks];
     ULMImageRange drawn;
     ULMEventJoin rendered;
-    for (int i = 0; i < n; ++i) {
+    const ULMSyncEvent partials =
+        RenderPartialsForHost(inRequest, target, plan, clone, rendered, ranges, drawn);
+    if (ULMFailed(partials.Status())) return partials;
+    const ULMImageRange frame = CompositeArea(context, target.clip, drawn);
+    if (frame.IsEmpty()) return NothingInView(target.output, ULMImageRange());
+    m_softwBlendVolume.m_maxImageRange = frame;
+    for (int i = 0; i < m_numSubVolumes; ++i) ranges[i] = Intersect(ranges[i], frame);
+    // The brick nearest the viewer holds the frame; the others their own
+    // rectangles, packed.
+    const int nearest = m_blendIndex[0];
+    status = GatherPartials(target.output, plan, frame, nearest, ranges, rendered);
+    if (ULMFailed(status)) return ULMSyncEvent(status);
+    return BlendOnHost(inRequest, target.output, frame, nearest, ranges);
+}
+
+ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip) {
+    ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
+    blend.SetVoxelSizeImage0(inPlan.outputBits);
+    blend.SetVoxelSizeImage1(0);
+    blend.SetVoxelSizeTransferBuffer(inPlan.transferBits);
+    blend.SetVoxelSizeOutputBuffer(inPlan.outputBits);
+    blend.SetNumOfSubvolumes(m_numSubVolumes);
+    blend.SetFieldDescriptorsImage0(inPlan.outputFields);
+    blend.SetFieldDescriptorsImage1(nullptr);
+    blend.SetFieldDescriptorsTransferBuffers(inPlan.transferFields);
+    const size_t pixels = static_cast<size_t>(inClip.XSize()) * static_cast<size_t>(inClip.YSize());
+    return ResizeBuffers(pixels * static_cast<size_t>(std::max(inPlan.transferBits, inPlan.outputBits) / 8));
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderRequest& inRequest,
+                                                              const OutputClip& inTarget,
+                                                              const HostPlan& inPlan, ULMContext* ioClone,
+                                                              ULMEventJoin& ioRendered,
+                                                              ULMImageRange (&outRanges)[kMultiboardMaxBricks],
+                                                              ULMImageRange& outDrawn) {
+    ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
+    const ULMImageBuffer* output = inTarget.output;
+    const ULMImageRange& clip = inTarget.clip;
+    const double* border = inPlan.border;
+    for (int i = 0; i < m_numSubVolumes; ++i) {
         const SubvolumeInfo& brick = m_subvolume[i];
-        status = blend.UpdateSubBuffers(brick.m_location, static_cast<int>(output->GetWidth()),
-                                        static_cast<int>(output->GetHeight()), i);
+        ULMStatus status = blend.UpdateSubBuffers(brick.m_location, static_cast<int>(output->GetWidth()),
+                                                  static_cast<int>(output->GetHeight()), i);
         ULMImageBuffer* partial = blend.m_subbuffer[i];
         if (status == kULMOK) status = partial->SetAddressParameters(kULMOffsetAddress, clip.XOrigin() & ~1,
                                                                      clip.YOrigin() & ~1);
         if (status == kULMOK) status = partial->SetBorderValue(border[0], border[1], border[2], border[3]);
         if (status == kULMOK) status = partial->SetInputLimits(ULMImageRange());
         if (status != kULMOK) {
-            rendered.Result().Wait(-1);
+            ioRendered.Result().Wait(-1);
             return ULMSyncEvent(status);
         }
-        const ULMSyncEvent event = RenderBrick(i, inRequest, clone, partial);
-        ranges[i] = partial->GetOutputLimits();
+        const ULMSyncEvent event = RenderBrick(i, inRequest, ioClone, partial);
+        outRanges[i] = partial->GetOutputLimits();
         // A brick with nothing in view adds nothing.
-        if (event.Status() == kULMErrEmptyRender ||
-            (event.Status() == kULMErrArgument && ranges[i].IsEmpty())) {
-            ranges[i] = ULMImageRange();
-            continue;
-        }
+        if (DrewNothing(event.Status(), outRanges[i])) continue;
         if (ULMFailed(event.Status())) {
-            rendered.Result().Wait(-1);
+            ioRendered.Result().Wait(-1);
             return event;
         }
-        rendered.Add(event);
-        Grow(drawn, ranges[i]);
+        ioRendered.Add(event);
+        Grow(outDrawn, outRanges[i]);
     }
-    const ULMImageRange frame = context->GetRenderArea() == ULMContext::kViewport ? clip : Intersect(drawn, clip);
-    if (frame.IsEmpty()) {
-        output->SetOutputLimits(ULMImageRange());
-        return ULMSyncEvent(kULMErrEmptyRender);
-    }
-    blend.m_maxImageRange = frame;
-    for (int i = 0; i < n; ++i) ranges[i] = Intersect(ranges[i], frame);
+    return ULMSyncEvent(kULMOK);
+}
 
-    // The brick nearest the viewer holds the frame; the others their own
-    // rectangles, packed.
-    const int nearest = m_blendIndex[0];
-    const size_t transferBytes = static_cast<size_t>(transferBits / 8);
-    const size_t frameRow = static_cast<size_t>(frame.XSize());
-    std::memset(m_transferBuffer[nearest].get(), 0, frameRow * static_cast<size_t>(frame.YSize()) * transferBytes);
+ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan,
+                                                    const ULMImageRange& inFrame, int inNearest,
+                                                    const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
+                                                    const ULMEventJoin& inRendered) {
+    const size_t transferBytes = static_cast<size_t>(inPlan.transferBits / 8);
+    const size_t frameRow = static_cast<size_t>(inFrame.XSize());
+    std::memset(m_transferBuffer[inNearest].get(), 0, frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
+    ULMStatus status = kULMOK;
     ULMEventJoin unloaded;
-    for (int i = 0; i < n && status == kULMOK; ++i) {
-        if (ranges[i].IsEmpty()) continue;
+    for (int i = 0; i < m_numSubVolumes && status == kULMOK; ++i) {
+        if (inRanges[i].IsEmpty()) continue;
         char* at = m_transferBuffer[i].get();
-        unsigned row = static_cast<unsigned>(ranges[i].XSize());
-        if (i == nearest) {
-            at += ((static_cast<size_t>(ranges[i].YOrigin() - frame.YOrigin())) * frameRow +
-                   static_cast<size_t>(ranges[i].XOrigin() - frame.XOrigin())) *
+        unsigned row = static_cast<unsigned>(inRanges[i].XSize());
+        if (i == inNearest) {
+            at += ((static_cast<size_t>(inRanges[i].YOrigin() - inFrame.YOrigin())) * frameRow +
+                   static_cast<size_t>(inRanges[i].XOrigin() - inFrame.XOrigin())) *
                   transferBytes;
             row = static_cast<unsigned>(frameRow);
         }
-        const ULMSyncEvent event = blend.m_subbuffer[i]->StartUnload(at, ranges[i], row);
+        const ULMSyncEvent event = m_softwBlendVolume.m_subbuffer[i]->StartUnload(at, inRanges[i], row);
         status = event.Status();
         if (!ULMFailed(status)) unloaded.Add(event), status = kULMOK;
     }
     // What the output held is read where its input limits say so.
-    const ULMImageRange input = Intersect(output->GetInputLimits(), frame);
+    const ULMImageRange input = Intersect(ioOutput->GetInputLimits(), inFrame);
     if (status == kULMOK && !input.IsEmpty()) {
-        const size_t outputBytes = static_cast<size_t>(outputBits / 8);
-        char* at = m_accumBuffer.get() + ((static_cast<size_t>(input.YOrigin() - frame.YOrigin())) * frameRow +
-                                          static_cast<size_t>(input.XOrigin() - frame.XOrigin())) *
+        const size_t outputBytes = static_cast<size_t>(inPlan.outputBits / 8);
+        char* at = m_accumBuffer.get() + ((static_cast<size_t>(input.YOrigin() - inFrame.YOrigin())) * frameRow +
+                                          static_cast<size_t>(input.XOrigin() - inFrame.XOrigin())) *
                                              outputBytes;
-        const ULMSyncEvent event = output->StartUnload(at, input, static_cast<unsigned>(frameRow));
+        const ULMSyncEvent event = ioOutput->StartUnload(at, input, static_cast<unsigned>(frameRow));
         status = event.Status();
         if (!ULMFailed(status)) unloaded.Add(event), status = kULMOK;
     }
     const ULMStatus waited = unloaded.Result().Wait(-1);
-    const ULMStatus renders = rendered.Result().Wait(-1);
-    if (ULMFailed(status)) return ULMSyncEvent(status);
-    if (ULMFailed(waited)) return ULMSyncEvent(waited);
-    if (ULMFailed(renders)) return ULMSyncEvent(renders);
+    const ULMStatus renders = inRendered.Result().Wait(-1);
+    if (ULMFailed(status)) return status;
+    if (ULMFailed(waited)) return waited;
+    if (ULMFailed(renders)) return renders;
+    return kULMOK;
+}
 
-    blend.m_blendMode = CompositeMode(context->GetBlendMode(), inRequest.isMPR);
-    blend.m_LastBlendMode = context->GetLastBlendMode();
+ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput,
+                                                    const ULMImageRange& inFrame, int inNearest,
+                                                    ULMImageRange (&ioRanges)[kMultiboardMaxBricks]) {
+    ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
+    blend.m_blendMode = CompositeMode(inRequest.context->GetBlendMode(), inRequest.isMPR);
+    blend.m_LastBlendMode = inRequest.context->GetLastBlendMode();
     char* transfers[kMultiboardMaxBricks];
     for (int i = 0; i < kMultiboardMaxBricks; ++i) transfers[i] = m_transferBuffer[i].get();
-    status = blend.StartBlend(output, nullptr, m_softwBlendIndex, ranges, m_accumBuffer.get(), transfers);
+    const ULMStatus status =
+        blend.StartBlend(ioOutput, nullptr, m_softwBlendIndex, ioRanges, m_accumBuffer.get(), transfers);
     if (status != kULMOK) return ULMSyncEvent(status);
-    const char* result = blend.ResultInFirstTransferBuffer(output) ? m_transferBuffer[nearest].get() : m_accumBuffer.get();
-    const ULMSyncEvent written = output->StartUpdate(result, frame, static_cast<unsigned>(frameRow));
-    if (!ULMFailed(written.Status())) output->SetOutputLimits(frame);
+    const char* result =
+        blend.ResultInFirstTransferBuffer(ioOutput) ? m_transferBuffer[inNearest].get() : m_accumBuffer.get();
+    const ULMSyncEvent written = ioOutput->StartUpdate(result, inFrame, static_cast<unsigned>(inFrame.XSize()));
+    if (!ULMFailed(written.Status())) ioOutput->SetOutputLimits(inFrame);
     return written;
 }
 

@@ -15,7 +15,7 @@
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "render/render_upper_layers.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
 

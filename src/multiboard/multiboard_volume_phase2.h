@@ -29,6 +29,7 @@ class ULMOmniImageBuffer;
 class ULMOmniDepthBuffer;
 class ULMImageBufferInternal;
 class ULMDepthBufferInternal;
+class ULMEventJoin;
 
 // Threads: the object's own state (serials, lock and map state, target,
 // the compositors and host buffers, the blend order) is held by m_lock,
@@ -293,8 +294,69 @@ private:
     ULMOmniDepthBuffer* CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber);
     ULMStatus GenerateBlendIndex(const ULMContext* inContext);
     ULMSyncEvent RenderBricks(const RenderRequest& inRequest);
+    // The image a composite writes, its board image, and the part of it
+    // the viewport reaches.
+    struct OutputClip {
+        ULMImageBuffer* output = nullptr;
+        ULMImageBufferInternal* board = nullptr;
+        ULMImageRange clip;
+    };
+    static OutputClip ClipOutput(const RenderRequest& inRequest);
+
+    // On a board: the stack's layout and planes, whose first plane is the
+    // nearest brick's, the border its partial images are cleared to, and
+    // the steps from the stack's setup to its composite.
+    struct StackPlan {
+        ULMFieldDescriptor layout[4];
+        int bits = 0;
+        ULMImageRange range;
+        int first = 0;
+        double border[4] = {0, 0, 0, 0};
+    };
     ULMSyncEvent StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost);
+    ULMStatus PrepareStack(StackPlan& ioPlan);
+    // Outputs moved to the stack's board, every plane cleared, each brick
+    // drawn into its plane and the planes copied into the stack; the
+    // bricks' union of pixels drawn in outDrawn. Waits for the board work.
+    ULMSyncEvent DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan, ULMImageRange& outDrawn);
+    ULMSyncEvent ClearStack(const RenderRequest& inRequest, const StackPlan& inPlan, ULMEventJoin& ioWork);
+    ULMSyncEvent RenderPartialsOnBoards(const RenderRequest& inRequest, const StackPlan& inPlan,
+                                        ULMContext* ioClone, ULMEventJoin& ioWork,
+                                        ULMImageRange (&outLimits)[kMultiboardMaxBricks], ULMImageRange& outDrawn);
+    ULMSyncEvent CopyPartialsIntoStack(const StackPlan& inPlan, const ULMImageRange (&inLimits)[kMultiboardMaxBricks],
+                                       ULMEventJoin& ioWork);
+    // The stack rendered straight through into the output images.
+    ULMSyncEvent CompositeStack(const RenderRequest& inRequest, const OutputClip& inTarget, const StackPlan& inPlan,
+                                const ULMImageRange& inDrawn);
+    // The context of that render; null when none can be made, and
+    // outStatus the first of its settings that failed.
+    static ULMContext* CompositeContext(const RenderRequest& inRequest, ULMStatus& outStatus);
+
+    // On the host: the output's layout, the transfer layout and the border
+    // of the partial images, and the steps from the blender's setup to the
+    // frame written.
+    struct HostPlan {
+        ULMFieldDescriptor outputFields[4];
+        const ULMFieldDescriptor* transferFields = nullptr;
+        int transferBits = 0;
+        int outputBits = 0;
+        double border[4] = {0, 0, 0, 0};
+    };
     ULMSyncEvent StartSoftwareRender(const RenderRequest& inRequest);
+    ULMStatus PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip);
+    // Each brick drawn into its partial image on its board; not waited for.
+    ULMSyncEvent RenderPartialsForHost(const RenderRequest& inRequest, const OutputClip& inTarget,
+                                       const HostPlan& inPlan, ULMContext* ioClone, ULMEventJoin& ioRendered,
+                                       ULMImageRange (&outRanges)[kMultiboardMaxBricks], ULMImageRange& outDrawn);
+    // The partial images and what the output held within inFrame, unloaded
+    // into the host buffers (brick inNearest's holds the whole frame); waits
+    // for them and for the renders.
+    ULMStatus GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan, const ULMImageRange& inFrame,
+                             int inNearest, const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
+                             const ULMEventJoin& inRendered);
+    // The blend of the host buffers, written into the output over inFrame.
+    ULMSyncEvent BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput, const ULMImageRange& inFrame,
+                             int inNearest, ULMImageRange (&ioRanges)[kMultiboardMaxBricks]);
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);

@@ -16,6 +16,7 @@
 #include "context/render_context.h"
 #include "geometry/transform_3d.h"
 #include "perspective/frame_pixels.h"
+#include "render/volume_frame.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -98,22 +99,54 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     if (inVolume == nullptr || inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     mContext.reset(ULMCopyContextForRender(inContext));
     if (mContext == nullptr) return ULMSyncEvent(kULMErrAlloc);
-    ULMContext* context = mContext.get();
     mStatus = kULMOK;
     mFrameClear = false;
     mDoubleBuffer = gULMControl.m_perspectiveDoubleBuffer;
 
-    mCorrMatrix = inVolume->GetCorrectionMatrix();
+    ULMImageBuffer* output = GetOutputImageBuffer(mContext.get(), inImageBuf0, inImageBuf1);
+    ULMStatus status = TakeVolumeBox();
+    if (status == kULMOK) status = output != nullptr ? ChooseFrameLayout(*output) : kULMErrBuffer;
+    if (status == kULMOK) status = ChooseDepths();
+    if (status == kULMOK) status = PlaceWriteport(*output, inContext->GetRenderArea() == ULMContext::kVolume);
+    if (status == kULMOK) status = PrepareFrameArrays();
+    if (status != kULMOK) return Fail(status);
+    SetUpPlanner();
+    RenderMiniFrustums();
+    // A frame refused part way writes nothing: the output images and depth
+    // buffers keep what they held. What its mini-frustums still do on the
+    // boards goes only into the driver's own buffers and arrays.
+    if (ULMFailed(mStatus)) {
+        for (const MultiBuf& slot : mBuf) WaitForSlot(slot);
+        for (ULMSyncEvent& event : mDepthBufEvent) {
+            event.Wait(-1);
+            event = ULMSyncEvent(kULMOK);
+        }
+        return Fail(mStatus);
+    }
+    const ULMSyncEvent last = WriteFrame(*output);
+    mContext.reset();
+    if (gULMControl.m_ReleaseTemporaryImageBuffers)
+        for (MultiBuf& slot : mBuf) {
+            WaitForSlot(slot);
+            slot.mMiniImageBuf.reset();
+            slot.mMiniDepthBuf[0].reset();
+            slot.mMiniDepthBuf[1].reset();
+        }
+    return ULMFailed(mStatus) ? ULMSyncEvent(mStatus) : last;
+}
+
+ULMStatus PerspInterf::TakeVolumeBox() {
+    mCorrMatrix = mVolume->GetCorrectionMatrix();
     unsigned size[3] = {0, 0, 0};
-    inVolume->GetSize(size[0], size[1], size[2]);
+    mVolume->GetSize(size[0], size[1], size[2]);
     int offset[3] = {0, 0, 0};
-    if (inVolume->GetBufferAddressMode() == kULMOffsetAddress) {
-        offset[0] = inVolume->GetBufferAddressParameterX();
-        offset[1] = inVolume->GetBufferAddressParameterY();
-        offset[2] = inVolume->GetBufferAddressParameterZ();
+    if (mVolume->GetBufferAddressMode() == kULMOffsetAddress) {
+        offset[0] = mVolume->GetBufferAddressParameterX();
+        offset[1] = mVolume->GetBufferAddressParameterY();
+        offset[2] = mVolume->GetBufferAddressParameterZ();
     }
     // An empty box has no near distance to plan from.
-    if (size[0] == 0 || size[1] == 0 || size[2] == 0) return Fail(kULMErrArgument);
+    if (size[0] == 0 || size[1] == 0 || size[2] == 0) return kULMErrArgument;
     // The voxels' cells, half a voxel around their centres, as the parallel
     // road's trims have them: a volume one voxel thick still has depth.
     mVolMinX = offset[0] - 0.5, mVolMinY = offset[1] - 0.5, mVolMinZ = offset[2] - 0.5;
@@ -121,18 +154,19 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     mVolMaxY = offset[1] + (size[1] - 0.5);
     mVolMaxZ = offset[2] + (size[2] - 0.5);
 
-    ULMCamera& camera = context->GetCamera();
+    const ULMCamera& camera = mContext->GetCamera();
     mModelMatrix = camera.GetModelMatrix();
     mViewMatrix = camera.GetViewMatrix();
     mProjMatrix = camera.GetProjectionMatrix();
+    return kULMOK;
+}
 
-    ULMImageBuffer* output = GetOutputImageBuffer(context, inImageBuf0, inImageBuf1);
-    if (output == nullptr) return Fail(kULMErrBuffer);
-    mElementSize = static_cast<int>(output->GetPixelSize());
-    for (int i = 0; i < 4; ++i) mFields[i] = output->GetFieldDescriptor(static_cast<ULMChannel>(i));
-    mBlend0 = inImageBuf0 != nullptr && !inImageBuf0->GetInputLimits().IsEmpty();
-    mBlend1 = inImageBuf1 != nullptr && !inImageBuf1->GetInputLimits().IsEmpty() &&
-              context->GetLastBlendMode() != 0;
+ULMStatus PerspInterf::ChooseFrameLayout(const ULMImageBuffer& inOutput) {
+    const ULMContext* context = mContext.get();
+    mElementSize = static_cast<int>(inOutput.GetPixelSize());
+    for (int i = 0; i < 4; ++i) mFields[i] = inOutput.GetFieldDescriptor(static_cast<ULMChannel>(i));
+    mBlend0 = mImageBuf0 != nullptr && !mImageBuf0->GetInputLimits().IsEmpty();
+    mBlend1 = mImageBuf1 != nullptr && !mImageBuf1->GetInputLimits().IsEmpty() && context->GetLastBlendMode() != 0;
     mNeedBlend = mBlend0 || mBlend1 || !FieldsFitTheWarp(mFields, mElementSize);
     if (mNeedBlend) {
         // The frame's own layout: 12-bit channels when any field is wider than 8 bits.
@@ -145,13 +179,17 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     }
 
     const ULMBlendMode mode = context->GetBlendMode();
-    if (inImageBuf0 != nullptr && !mBlend0) {
-        inImageBuf0->GetBorderValue(mImageRed, mImageGreen, mImageBlue, mImageAlpha);
+    if (mImageBuf0 != nullptr && !mBlend0) {
+        mImageBuf0->GetBorderValue(mImageRed, mImageGreen, mImageBlue, mImageAlpha);
     } else {
         const double border = IsMinimumMode(mode) ? 1.0 : 0.0;
         mImageRed = mImageGreen = mImageBlue = mImageAlpha = border;
     }
+    return kULMOK;
+}
 
+ULMStatus PerspInterf::ChooseDepths() {
+    const ULMContext* context = mContext.get();
     const bool depthInput = !IsDepthTestPass(context) && !IsDepthTestFail(context);
     const auto reads = [&](ULMContext::DepthBufferNumber n) {
         const ULMContext::DepthTest test = context->GetDepthTest(n);
@@ -162,17 +200,21 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         mReadDepth[n] = reads(number);
         mWriteDepth[n] = context->GetDepthUpdateFilter(number) != ULMContext::kAlwaysFail;
         mNeedDepth[n] = mReadDepth[n] || mWriteDepth[n];
-        if (mNeedDepth[n] && mDepthBuf[n] == nullptr) return Fail(kULMErrBuffer);
+        if (mNeedDepth[n] && mDepthBuf[n] == nullptr) return kULMErrBuffer;
     }
-    if (mNeedBlend && ULMPostBlend::Refuses(context, inImageBuf0)) return Fail(kULMErrUnimplemented);
+    if (mNeedBlend && ULMPostBlend::Refuses(context, mImageBuf0)) return kULMErrUnimplemented;
+    return kULMOK;
+}
 
+ULMStatus PerspInterf::PlaceWriteport(const ULMImageBuffer& inOutput, bool inVolumeArea) {
+    ULMCamera& camera = mContext->GetCamera();
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);
     camera.GetDepthRange(mViewMinZ, mViewMaxZ);
-    ULMImageRange writeArea(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()), 0, 0);
-    if (output->GetAddressMode() == kULMOffsetAddress) {
-        writeArea.XOrigin() = output->GetAddressParameterX();
-        writeArea.YOrigin() = output->GetAddressParameterY();
+    ULMImageRange writeArea(static_cast<int>(inOutput.GetWidth()), static_cast<int>(inOutput.GetHeight()), 0, 0);
+    if (inOutput.GetAddressMode() == kULMOffsetAddress) {
+        writeArea.XOrigin() = inOutput.GetAddressParameterX();
+        writeArea.YOrigin() = inOutput.GetAddressParameterY();
     }
     if (vw <= 0 || vh <= 0) {
         vx = writeArea.XOrigin(), vy = writeArea.YOrigin(), vw = writeArea.XSize(), vh = writeArea.YSize();
@@ -180,12 +222,17 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     }
     // A viewport one pixel wide or high has no span for the camera's
     // normalised coordinates to map onto, as on the parallel road.
-    if (vw < 2 || vh < 2) return Fail(kULMErrTransform);
+    if (vw < 2 || vh < 2) return kULMErrTransform;
     mViewport = ULMImageRange(vw, vh, vx, vy);
     mWriteport = Intersect(writeArea, mViewport);
-    if (inContext->GetRenderArea() == ULMContext::kVolume) GetVolumeArea();
-    if (mWriteport.XSize() <= 0 || mWriteport.YSize() <= 0) return Fail(kULMErrArgument);
+    if (inVolumeArea) GetVolumeArea();
+    if (mWriteport.XSize() <= 0 || mWriteport.YSize() <= 0) return kULMErrArgument;
+    return kULMOK;
+}
 
+void PerspInterf::SetUpPlanner() {
+    const ULMContext* context = mContext.get();
+    const int vx = mViewport.XOrigin(), vy = mViewport.YOrigin(), vw = mViewport.XSize(), vh = mViewport.YSize();
     // The planner's normalised device coordinates span its viewport's size:
     // one pixel less than the viewport puts pixel centres on integers, as
     // the engine's parallel renders have them.
@@ -209,7 +256,9 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     // However far the eye, the frame shows the whole volume, as a parallel
     // view of it would.
     mOrmikPersp.SetMaxVoxDist(std::numeric_limits<double>::max());
+}
 
+ULMStatus PerspInterf::PrepareFrameArrays() {
     // One spare row and column; the arrays only grow.
     const int64_t frameBytes =
         (int64_t{mWriteport.XSize()} + 1) * (int64_t{mWriteport.YSize()} + 1) * (mElementSize / 8);
@@ -226,7 +275,7 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
             ULMOutputMessage("RenderOrmikPersp: Can't allocate %lld byte frame buffers\n",
                              static_cast<long long>(frameBytes));
             mFrameSize = 0;
-            return Fail(kULMErrAlloc);
+            return kULMErrAlloc;
         }
         mFrameSize = frameBytes;
     }
@@ -235,9 +284,8 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     for (int n = 0; n < 2; ++n) {
         if (!mNeedDepth[n]) continue;
         mDepthBufEvent[n] = mDepthBuf[n]->StartUnload(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
-        if (ULMFailed(mDepthBufEvent[n].Status())) return Fail(mDepthBufEvent[n].Status());
+        if (ULMFailed(mDepthBufEvent[n].Status())) return mDepthBufEvent[n].Status();
     }
-
     // Where no mini-frustum reaches, the frame shows what a mini render leaves
     // where it samples nothing: the mini images' border, taken by no last
     // mode. Image 1 joins only with its content, through the post-blend, as
@@ -245,10 +293,17 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     const double background[4] = {mImageRed, mImageGreen, mImageBlue, mImageAlpha};
     mClearValue = ColourPixel(background, mFields, mElementSize);
     if (mElementSize <= 32) mClearValue = (mClearValue & 0xFFFFFFFFull) | (mClearValue << 32);
+    return kULMOK;
+}
 
-    // Every mini-frustum renders into its own mini image as image 0.
+void PerspInterf::RenderMiniFrustums() {
+    // Every mini-frustum renders into its own mini image as image 0, as one
+    // sub-frame of one frame of the volume.
+    ULMContext* context = mContext.get();
     const ULMContext::ImageBufferNumber outputSetting = context->GetImageOutputBuffer();
     context->SetImageOutputBuffer(ULMContext::kImageBuffer0);
+    ULMVolumeFrame frame(*mVolume, context);
+    mFrame = &frame;
     mFrustNum = 0;
     mOrmikPersp.RendPerspFrustum(this);
     if (mDoubleBuffer && mFrustNum > 0) {
@@ -260,32 +315,25 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         DoDistortDepthOut(Slot(mFrustNum - 1));
         DoPostResample(Slot(mFrustNum - 1));
     }
+    mFrame = nullptr;
     context->SetImageOutputBuffer(outputSetting);
-    // A frame refused part way writes nothing: the output images and depth
-    // buffers keep what they held. What its mini-frustums still do on the
-    // boards goes only into the driver's own buffers and arrays.
-    if (ULMFailed(mStatus)) {
-        for (const MultiBuf& slot : mBuf) WaitForSlot(slot);
-        for (ULMSyncEvent& event : mDepthBufEvent) {
-            event.Wait(-1);
-            event = ULMSyncEvent(kULMOK);
-        }
-        return Fail(mStatus);
-    }
+}
 
+ULMSyncEvent PerspInterf::WriteFrame(ULMImageBuffer& ioOutput) {
+    ULMContext* context = mContext.get();
     // A frame in which nothing was warped shows the background, not the
     // arrays as an earlier frame left them.
     if (!mFrameClear) ClearFrame();
     const ULMSyncEvent upload = mNeedBlend ? mBlend.Blend(mFrameBuf.get(), mWriteport, mElementSize, context,
-                                                          inImageBuf0, inImageBuf1)
-                                           : output->StartUpdate(mFrameBuf.get(), mWriteport, 0);
+                                                          mImageBuf0, mImageBuf1)
+                                           : ioOutput.StartUpdate(mFrameBuf.get(), mWriteport, 0);
     mFrameEvents.push_back(upload);
     if (ULMFailed(upload.Status())) mStatus = upload.Status();
     if (gULMControl.m_perspectiveSynchronousBlend) {
         const ULMStatus waited = upload.Wait(-1);
         if (ULMFailed(waited)) mStatus = waited;
     }
-    output->SetOutputLimits(mWriteport);
+    ioOutput.SetOutputLimits(mWriteport);
     ULMSyncEvent last = upload;
     for (int n = 0; n < 2; ++n) {
         if (!mWriteDepth[n]) continue;
@@ -301,15 +349,7 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
         mFrameEvents.push_back(last);
         if (ULMFailed(last.Status())) mStatus = last.Status();
     }
-    mContext.reset();
-    if (gULMControl.m_ReleaseTemporaryImageBuffers)
-        for (MultiBuf& slot : mBuf) {
-            WaitForSlot(slot);
-            slot.mMiniImageBuf.reset();
-            slot.mMiniDepthBuf[0].reset();
-            slot.mMiniDepthBuf[1].reset();
-        }
-    return ULMFailed(mStatus) ? ULMSyncEvent(mStatus) : last;
+    return last;
 }
 
 void PerspInterf::ClearFrame() {
@@ -331,50 +371,13 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
     slot.mMiniWidth = dimXs;
     slot.mMiniHeight = dimYs;
     const unsigned w = static_cast<unsigned>(dimXs) + 2, h = static_cast<unsigned>(dimYs) + 2;
-    // The mini images live where the volume is for this frame: a volume
-    // without a buffer of its own may sit on another board each frame.
-    const ULMLocation board = mVolume->GetBufferLocation();
+    ULMStatus made = MakeMiniImage(slot, w, h);
+    if (made == kULMOK) made = MakeMiniDepths(slot, w, h);
+    if (made != kULMOK) {
+        mStatus = made;
+        return 1;
+    }
     ULMImageBuffer* image = slot.mMiniImageBuf.get();
-    if (image == nullptr || image->GetWidth() < w || image->GetHeight() < h ||
-        static_cast<int>(image->GetPixelSize()) != mElementSize || image->GetLocation() != board) {
-        const unsigned width = std::max({image != nullptr ? image->GetWidth() : 0u, w, 32u});
-        const unsigned height = std::max({image != nullptr ? image->GetHeight() : 0u, h, 32u});
-        // Its last unload writes into the array about to go.
-        WaitForSlot(slot);
-        slot.mMiniImageBuf.reset();
-        slot.mMiniImageData.reset();
-        slot.mMiniImageBuf.reset(ULMImageBufferInternal::CreateSimple(
-            board, width, height, static_cast<unsigned>(mElementSize), 0, nullptr));
-        if (slot.mMiniImageBuf != nullptr)
-            slot.mMiniImageData = TryAllocate<uint64_t>((int64_t{width + 1} * (height + 1) + 3) * mElementSize / 64);
-        if (slot.mMiniImageData == nullptr) {
-            slot.mMiniImageBuf.reset();
-            mStatus = kULMErrAlloc;
-            return 1;
-        }
-        image = slot.mMiniImageBuf.get();
-    }
-    const ULMImageRange mini(static_cast<int>(w), static_cast<int>(h), 0, 0);
-    for (int n = 0; n < 2; ++n) {
-        if (!mNeedDepth[n]) continue;
-        ULMDepthBuffer* depth = slot.mMiniDepthBuf[n].get();
-        if (depth == nullptr || depth->GetWidth() < w || depth->GetHeight() < h || depth->GetLocation() != board) {
-            const unsigned width = std::max({depth != nullptr ? depth->GetWidth() : 0u, w, 32u});
-            const unsigned height = std::max({depth != nullptr ? depth->GetHeight() : 0u, h, 32u});
-            WaitForSlot(slot);
-            slot.mMiniDepthBuf[n].reset();
-            slot.mMiniDepthData[n].reset();
-            slot.mMiniDepthBuf[n].reset(ULMDepthBufferInternal::CreateSimple(board, width, height));
-            if (slot.mMiniDepthBuf[n] != nullptr)
-                slot.mMiniDepthData[n] = TryAllocate<uint32_t>(int64_t{width + 1} * (height + 1) + 3);
-            if (slot.mMiniDepthData[n] == nullptr) {
-                slot.mMiniDepthBuf[n].reset();
-                mStatus = kULMErrAlloc;
-                return 1;
-            }
-        }
-        slot.mMiniDepthBuf[n]->SetInputLimits(mini);
-    }
     for (int i = 0; i < 4; ++i) image->SetFieldDescriptor(static_cast<ULMChannel>(i), mFields[i]);
     image->SetBorderValue(mImageRed, mImageGreen, mImageBlue, mImageAlpha);
 
@@ -394,20 +397,75 @@ int PerspInterf::PrepareRender(const Polygon3D& nearPoly, const Polygon3D& farPo
     mMiniFrust.mMinD = readsDepth ? 0.25 : 1e-7;
     mMiniFrust.mMaxD = readsDepth ? 0.75 : 1.0;
     mFlipMask = ULMMiniFrustumOriginCorner(mMiniFrust);
+    slot.mMatrixOut = FrameToMini(nearHyper, stCorners, dimXs, dimYs);
+    return 0;
+}
 
-    // Frame pixel -> normalised device -> near face (s, t) -> mini pixel.
-    const double x0 = stCorners[mFlipMask].x, y0 = stCorners[mFlipMask].y;
-    double dx = stCorners[mFlipMask ^ 2].x - x0, dy = stCorners[mFlipMask ^ 2].y - y0;
+// The mini images live where the volume is for this frame: a volume without
+// a buffer of its own may sit on another board each frame.
+ULMStatus PerspInterf::MakeMiniImage(MultiBuf& ioSlot, unsigned inWidth, unsigned inHeight) {
+    const ULMLocation board = mVolume->GetBufferLocation();
+    ULMImageBuffer* image = ioSlot.mMiniImageBuf.get();
+    if (image == nullptr || image->GetWidth() < inWidth || image->GetHeight() < inHeight ||
+        static_cast<int>(image->GetPixelSize()) != mElementSize || image->GetLocation() != board) {
+        const unsigned width = std::max({image != nullptr ? image->GetWidth() : 0u, inWidth, 32u});
+        const unsigned height = std::max({image != nullptr ? image->GetHeight() : 0u, inHeight, 32u});
+        // Its last unload writes into the array about to go.
+        WaitForSlot(ioSlot);
+        ioSlot.mMiniImageBuf.reset();
+        ioSlot.mMiniImageData.reset();
+        ioSlot.mMiniImageBuf.reset(ULMImageBufferInternal::CreateSimple(
+            board, width, height, static_cast<unsigned>(mElementSize), 0, nullptr));
+        if (ioSlot.mMiniImageBuf != nullptr)
+            ioSlot.mMiniImageData = TryAllocate<uint64_t>((int64_t{width + 1} * (height + 1) + 3) * mElementSize / 64);
+        if (ioSlot.mMiniImageData == nullptr) {
+            ioSlot.mMiniImageBuf.reset();
+            return kULMErrAlloc;
+        }
+    }
+    return kULMOK;
+}
+
+ULMStatus PerspInterf::MakeMiniDepths(MultiBuf& ioSlot, unsigned inWidth, unsigned inHeight) {
+    const ULMLocation board = mVolume->GetBufferLocation();
+    const ULMImageRange mini(static_cast<int>(inWidth), static_cast<int>(inHeight), 0, 0);
+    for (int n = 0; n < 2; ++n) {
+        if (!mNeedDepth[n]) continue;
+        ULMDepthBuffer* depth = ioSlot.mMiniDepthBuf[n].get();
+        if (depth == nullptr || depth->GetWidth() < inWidth || depth->GetHeight() < inHeight ||
+            depth->GetLocation() != board) {
+            const unsigned width = std::max({depth != nullptr ? depth->GetWidth() : 0u, inWidth, 32u});
+            const unsigned height = std::max({depth != nullptr ? depth->GetHeight() : 0u, inHeight, 32u});
+            WaitForSlot(ioSlot);
+            ioSlot.mMiniDepthBuf[n].reset();
+            ioSlot.mMiniDepthData[n].reset();
+            ioSlot.mMiniDepthBuf[n].reset(ULMDepthBufferInternal::CreateSimple(board, width, height));
+            if (ioSlot.mMiniDepthBuf[n] != nullptr)
+                ioSlot.mMiniDepthData[n] = TryAllocate<uint32_t>(int64_t{width + 1} * (height + 1) + 3);
+            if (ioSlot.mMiniDepthData[n] == nullptr) {
+                ioSlot.mMiniDepthBuf[n].reset();
+                return kULMErrAlloc;
+            }
+        }
+        ioSlot.mMiniDepthBuf[n]->SetInputLimits(mini);
+    }
+    return kULMOK;
+}
+
+// Frame pixel -> normalised device -> near face (s, t) -> mini pixel.
+ULMMatrix PerspInterf::FrameToMini(const DualHyper& inNearHyper, const Point2D (&inCorners)[4], int inDimXs,
+                                   int inDimYs) const {
+    const double x0 = inCorners[mFlipMask].x, y0 = inCorners[mFlipMask].y;
+    double dx = inCorners[mFlipMask ^ 2].x - x0, dy = inCorners[mFlipMask ^ 2].y - y0;
     if (dx == 0.0) dx = 1.0;
     if (dy == 0.0) dy = 1.0;
-    dx = dimXs / dx;
-    dy = dimYs / dy;
+    dx = inDimXs / dx;
+    dy = inDimYs / dy;
     const ULMMatrix p(dx, 0, 0, 0.001 - dx * x0, 0, dy, 0, 0.001 - dy * y0, 0, 0, 1, 0, 0, 0, 0, 1);
     const ULMVector2D origin = FramePixel(0.0, 0.0);
     const double sx = (mViewport.XSize() - 1) * 0.5, sy = (mViewport.YSize() - 1) * 0.5;
     const ULMMatrix r(1 / sx, 0, 0, -origin[0] / sx, 0, 1 / sy, 0, -origin[1] / sy, 0, 0, 1, 0, 0, 0, 0, 1);
-    slot.mMatrixOut = p * static_cast<ULMMatrix>(nearHyper) * r;
-    return 0;
+    return p * static_cast<ULMMatrix>(inNearHyper) * r;
 }
 
 int PerspInterf::PreResample(const PolygonST3H&) {
@@ -482,9 +540,9 @@ int PerspInterf::RenderMiniFrustum() {
     MultiBuf& slot = Slot(mFrustNum);
     // Image 1 takes part only when the frame blends with it; the caller's
     // may be of any size and on any board.
-    const ULMSyncEvent event =
-        mVolume->DoStartRender(mContext.get(), slot.mMiniImageBuf.get(), slot.mMiniDepthBuf[0].get(), nullptr,
-                               slot.mMiniDepthBuf[1].get());
+    const ULMStatus bound =
+        mFrame->BindImages(slot.mMiniImageBuf.get(), slot.mMiniDepthBuf[0].get(), nullptr, slot.mMiniDepthBuf[1].get());
+    const ULMSyncEvent event = bound != kULMOK ? ULMSyncEvent(bound) : mFrame->RenderSubFrame(&mMiniFrust);
     if (ULMFailed(event.Status())) {
         mStatus = event.Status();
         return 1;

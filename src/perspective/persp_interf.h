@@ -22,6 +22,7 @@
 
 namespace ulm3 {
 
+class ULMVolumeFrame;
 class ULMVolumeInternal;
 
 // Drops one reference of a library object.
@@ -39,9 +40,6 @@ public:
     ~PerspInterf() override;
     PerspInterf(const PerspInterf&) = delete;
     PerspInterf& operator=(const PerspInterf&) = delete;
-
-    // The record the sample space reads while a mini-frustum renders.
-    ULMMiniFrustum& GetMiniFrustum() { return mMiniFrust; }
 
     // One frame; a finished event with the failure, or the event of the
     // frame's last transfer. Called under the volume's render lock.
@@ -96,6 +94,36 @@ public:
 
 private:
     ULMSyncEvent Fail(ULMStatus inStatus);
+    // The steps of a frame. The volume's box and the camera's matrices;
+    // kULMErrArgument for an empty box.
+    ULMStatus TakeVolumeBox();
+    // The frame's element layout (the output's, or the blend's own when the
+    // frame is blended or the output's fields do not fit the warp) and the
+    // border the mini images start from.
+    ULMStatus ChooseFrameLayout(const ULMImageBuffer& inOutput);
+    // Which depth buffers the frame reads and writes; kULMErrBuffer when one
+    // is not given, kULMErrUnimplemented for a blend the post-blend refuses.
+    ULMStatus ChooseDepths();
+    // The viewport (the output's rectangle when it has no size) and the
+    // write port, narrowed to the volume's shadow when inVolumeArea.
+    ULMStatus PlaceWriteport(const ULMImageBuffer& inOutput, bool inVolumeArea);
+    void SetUpPlanner();
+    // The frame's host arrays, the depth they start from, and the clear
+    // value.
+    ULMStatus PrepareFrameArrays();
+    // The planner's mini-frustums, each rendered as a sub-frame of one frame
+    // of the volume, and the pipeline drained.
+    void RenderMiniFrustums();
+    // The frame into the output image and the depth buffers it writes; the
+    // event of the last transfer.
+    ULMSyncEvent WriteFrame(ULMImageBuffer& ioOutput);
+    // A slot's mini image and depth buffers, remade where they are too
+    // small or on another board than the volume.
+    ULMStatus MakeMiniImage(MultiBuf& ioSlot, unsigned inWidth, unsigned inHeight);
+    ULMStatus MakeMiniDepths(MultiBuf& ioSlot, unsigned inWidth, unsigned inHeight);
+    // The map from frame pixels to the current mini-frustum's mini pixels.
+    ULMMatrix FrameToMini(const DualHyper& inNearHyper, const Point2D (&inCorners)[4], int inDimXs,
+                          int inDimYs) const;
     // The frame's colour array filled with the clear value, once a frame.
     void ClearFrame();
     // Frame pixel (relative to the write port) of normalised device (x, y),
@@ -115,6 +143,8 @@ private:
 
     OrmikPersp mOrmikPersp;
     ULMVolumeInternal* mVolume = nullptr;
+    // The frame of the volume the mini-frustums render into, while they do.
+    ULMVolumeFrame* mFrame = nullptr;
     std::unique_ptr<ULMContext, ULMReleaser> mContext;
     ULMImageBuffer* mImageBuf0 = nullptr;
     ULMImageBuffer* mImageBuf1 = nullptr;
@@ -147,10 +177,11 @@ private:
     bool mFrameClear = false;
     uint64_t mClearValue = 0;
     MultiBuf mBuf[3];
+    // The current mini-frustum, handed to its sub-frame.
     ULMMiniFrustum mMiniFrust;
     int mFrustNum = 0;
     // The near and far corner the current mini-frustum's base plane starts
-    // from (the sample space finds the same one in the record).
+    // from (the sample space finds the same one in the mini-frustum).
     int mFlipMask = 0;
     bool mDoubleBuffer = true;
     double mWarpSeconds = 0.0;

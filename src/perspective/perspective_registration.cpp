@@ -13,7 +13,6 @@ class FrameDriver final : public ULMPerspectiveFrameDriver {
 public:
     PerspInterf* Create() override { return new (std::nothrow) PerspInterf(); }
     void Destroy(PerspInterf* inDriver) override { delete inDriver; }
-    const ULMMiniFrustum& MiniFrustum(PerspInterf& inDriver) override { return inDriver.GetMiniFrustum(); }
     ULMSyncEvent RenderFrame(PerspInterf& ioDriver, ULMVolumeInternal& ioVolume, const ULMContext* inContext,
                              ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                              ULMDepthBuffer* ioDepth1) override {

@@ -11,10 +11,11 @@
 #include <new>
 
 #include "board/ulm_all_render_registers.h"
-#include "foundation/field_conversions.h"
 #include "context/render_context.h"
+#include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
+#include "render/volume_render.h"
 #include "render/volume_render_state.h"
 #include "ulm3/configuration.h"
 #include "ulm3/context.h"
@@ -170,9 +171,9 @@ void ULMFitMPRSlab(ULMMPRSlab& ioSlab, const ULMSampleSpace& inSpace, ULMAllRend
     ioRegisters.*slot.max = ToRegister(centre - width / 2 + width);
 }
 
-ULMSyncEvent ULMVolumeInternal::DoStartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
-                                                 MPRMode inMode, ULMImageBuffer* ioImage) {
-    if (inContext == nullptr || inQuality < 1 || (inMode != kMPRAlpha && inMode != kMPRRGBA) ||
+ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* inContext, double inNegativeDistance,
+                               int inQuality, ULMVolume::MPRMode inMode, ULMImageBuffer* ioImage) {
+    if (inContext == nullptr || inQuality < 1 || (inMode != ULMVolume::kMPRAlpha && inMode != ULMVolume::kMPRRGBA) ||
         !std::isfinite(inNegativeDistance))
         return ULMSyncEvent(kULMErrArgument);
     if (ioImage == nullptr) return ULMSyncEvent(ULMRefuseForBuffer("the MPR's image buffer", "is not given"));
@@ -182,29 +183,35 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderMPR(const ULMContext* inContext, do
     // The chip has four cut planes, and the slab takes one.
     if (clone->GetCutPlaneCount() >= std::min(ULMConfiguration::GetMaxCutPlanes(), 4))
         return ULMSyncEvent(kULMErrCutplaneOverflow);
-    ULMVolumeRenderState& state = ULMRenderStateOf(*this);
+    ULMVolumeRenderState& state = ULMRenderStateOf(ioVolume);
     try {
         ULMScopedLock mprLock(state.m_mprLock);
-        const bool sums = inMode == kMPRAlpha;
-        ULMStatus status =
-            PlaceSlab(state.m_mprCutPlane, clone, this, inNegativeDistance, inQuality, sums ? inQuality : 1);
-        if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
-        // Made in host memory, it moves to the volume's board with the first render.
-        if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
-        if (status != kULMOK) return ULMSyncEvent(status);
-
+        const bool sums = inMode == ULMVolume::kMPRAlpha;
         ULMMPRSlab slab;
-        slab.slot = clone->GetCutPlaneCount() - 1;
-        slab.sumAndCount = sums;
-        slab.quality = inQuality;
-        ULMImageBuffer* target = sums ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
-        const ULMSyncEvent event = StartRenderWith(clone, target, nullptr, nullptr, nullptr, &slab);
+        ULMSyncEvent event(kULMOK);
+        {
+            // The slab is placed from the volume's description as the render
+            // reads it: its setters wait until the render is queued.
+            ULMRecursiveLock bufferHold(ioVolume.BoardCopy().Lock());
+            ULMStatus status =
+                PlaceSlab(state.m_mprCutPlane, clone, &ioVolume, inNegativeDistance, inQuality, sums ? inQuality : 1);
+            if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
+            // Made in host memory, it moves to the volume's board with the first render.
+            if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
+            if (status != kULMOK) return ULMSyncEvent(status);
+
+            slab.slot = clone->GetCutPlaneCount() - 1;
+            slab.sumAndCount = sums;
+            slab.quality = inQuality;
+            ULMImageBuffer* target = sums ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
+            event = ULMStartVolumeRender(ioVolume, clone, target, nullptr, nullptr, nullptr, &slab);
+        }
         if (!sums) return event;
-        status = event.Wait(-1);
+        ULMStatus status = event.Wait(-1);
         if (status == kULMErrEmptyRender) ioImage->SetOutputLimits(ULMImageRange());
         if (ULMFailed(status)) return event;
         status = WriteGrey(state, ioImage, slab.zSupersample);
-        if (status == kULMOK) SetLastVolumeRendered(GetObjectID(), clone, ioImage, nullptr, nullptr, nullptr);
+        if (status == kULMOK) SetLastVolumeRendered(ioVolume.GetObjectID(), clone, ioImage, nullptr, nullptr, nullptr);
         return ULMSyncEvent(status);
     } catch (const std::bad_alloc&) {
         return ULMSyncEvent(kULMErrAlloc);

@@ -3,10 +3,23 @@
 // alpha.
 #pragma once
 
+#include "ulm3/context.h"
+#include "ulm3/image_buffer.h"
+#include "ulm3/sync_event.h"
+#include "ulm3/volume.h"
+
 namespace ulm3 {
 
 class ULMAllRenderRegisters;
 class ULMSampleSpace;
+class ULMVolumeInternal;
+
+// A multi-planar reconstruction of the volume at an eye-space depth: the
+// plane becomes a thin slab cut from a copy of the context, rendered into
+// ioImage as classified (kMPRRGBA) or as the mean alpha of its samples,
+// grey (kMPRAlpha), each pixel's samples summed and counted on the board.
+ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* inContext, double inNegativeDistance,
+                               int inQuality, ULMVolume::MPRMode inMode, ULMImageBuffer* ioImage);
 
 struct ULMMPRSlab {
     // The cut-plane slot of the plane the MPR adds after the context's own.

@@ -34,7 +34,6 @@ ULMSyncEvent ULMStartPerspectiveFrame(ULMVolumeInternal& ioVolume, const ULMCont
     if (driver == nullptr) return ULMSyncEvent(kULMErrUnimplemented);
     PerspInterf* frame = ULMRenderStateOf(ioVolume).m_perspective.Get(*driver);
     if (frame == nullptr) return ULMSyncEvent(kULMErrAlloc);
-    ULMRenderStateOf(ioVolume).m_sampleSpace.SetMiniFrustum(driver->MiniFrustum(*frame));
     return driver->RenderFrame(*frame, ioVolume, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
 }
 

@@ -12,7 +12,6 @@ namespace ulm3 {
 
 class PerspInterf;
 class ULMVolumeInternal;
-struct ULMMiniFrustum;
 
 class ULMPerspectiveFrameDriver {
 public:
@@ -21,11 +20,9 @@ public:
     virtual PerspInterf* Create() = 0;
     // Waits for the driver's last frame and frees it.
     virtual void Destroy(PerspInterf* inDriver) = 0;
-    // The record the driver rewrites before each mini render; it lives as
-    // long as the driver.
-    virtual const ULMMiniFrustum& MiniFrustum(PerspInterf& inDriver) = 0;
     // One frame, run under the volume's render lock with the volume on its
-    // board; the mini renders go through ULMVolumeInternal::DoStartRender.
+    // board: the driver renders it as one ULMVolumeFrame whose sub-frames are
+    // its mini-frustums.
     virtual ULMSyncEvent RenderFrame(PerspInterf& ioDriver, ULMVolumeInternal& ioVolume, const ULMContext* inContext,
                                      ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                      ULMDepthBuffer* ioDepth1) = 0;

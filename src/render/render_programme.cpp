@@ -11,7 +11,7 @@
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "foundation/fixed_point.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "tulx7/chip_codes.h"
 #include "tulx7/register_groups.h"
 #include "ulm3/context.h"

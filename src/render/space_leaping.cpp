@@ -13,7 +13,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/transform_register.h"
 #include "render/render_programme.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "render/volume_render_state.h"
 #include "tulx7/chip_codes.h"
 #include "ulm3/context.h"
@@ -260,7 +260,7 @@ double BrickAlpha(const ULMBrickValues& inBrick, const ULMRenderInputs& inInputs
 // voxel of the sub-volume outside the bricked range, which no brick speaks for.
 void ComputeBox(const ULMVolumeInternal& inVolume, const ULMRenderInputs& inInputs, double inSampleDistance,
                 ULMSpaceLeaping& ioState) {
-    const ULMVolumeRange& sub = inVolume.GetCurrentSubVolume();
+    const ULMVolumeRange& sub = inVolume.BoardCopy().CurrentSubVolume();
     const ULMClassifierRegisters& c = inInputs.classifier;
     std::vector<double> alphas[4];
     for (int i = 0; i < 4; ++i)
@@ -403,7 +403,7 @@ void ULMApplySpaceLeaping(const ULMVolumeInternal& inVolume, ULMSpaceLeaping& io
     boxSource.threshold = ioState.m_thresholds12[3];
     boxSource.sampleDistance = inInputs.sampleSpace->GetSampleDistance();
     boxSource.border = inVolume.GetBorderValue();
-    ToArray(inVolume.GetCurrentSubVolume(), boxSource.subVolume);
+    ToArray(inVolume.BoardCopy().CurrentSubVolume(), boxSource.subVolume);
     if (!cache.boxValid || cache.box != boxSource) {
         ComputeBox(inVolume, inInputs, boxSource.sampleDistance, ioState);
         cache.box = boxSource;

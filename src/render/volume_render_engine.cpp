@@ -5,7 +5,9 @@
 
 #include "foundation/control.h"
 #include "foundation/locks.h"
+#include "render/mpr.h"
 #include "render/space_leaping.h"
+#include "render/volume_render.h"
 #include "render/volume_render_access.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
@@ -21,12 +23,12 @@ public:
 
     ULMSyncEvent StartRender(ULMVolumeInternal& ioVolume, const ULMContext* inContext, ULMImageBuffer* ioColor0,
                              ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) override {
-        return ioVolume.StartRenderWith(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1, nullptr);
+        return ULMStartVolumeRender(ioVolume, inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     }
 
     ULMSyncEvent StartRenderMPR(ULMVolumeInternal& ioVolume, const ULMContext* inContext, double inNegativeDistance,
                                 int inQuality, ULMVolume::MPRMode inMode, ULMImageBuffer* ioImage) override {
-        return ioVolume.DoStartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage);
+        return ULMStartMPRRender(ioVolume, inContext, inNegativeDistance, inQuality, inMode, ioImage);
     }
 
     void InitializeSpaceLeaping(ULMVolumeInternal& ioVolume) override {

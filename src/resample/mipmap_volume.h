@@ -12,6 +12,7 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <span>
 
@@ -21,6 +22,8 @@
 #include "ulm3/volume_source.h"
 
 namespace ulm3 {
+
+class TempClonedContext;
 
 // 2 * trunc(v * 0.5 + 0.5): even values stay, odd integers go up (3 to 4),
 // 2.4 to 2.
@@ -285,6 +288,17 @@ private:
     template <typename Change>
     ULMStatus ChangeLevel0(Change&& inChange);
     // The render of one level with a context.
+    using LevelRender = std::function<ULMSyncEvent(ULMVolume& ioLevel, const ULMContext* inContext)>;
+    // The context a level is chosen by: inContext, or a clone of it given the
+    // output image's rectangle when its viewport has no size (kULMErrBuffer
+    // without an output image, kULMErrAlloc without memory).
+    static ULMStatus ViewportForLevels(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMImageBuffer* ioColor1,
+                                       bool inIsMPRRender, TempClonedContext& ioClone, const ULMContext*& outContext);
+    // The levels from inChosen up, each made fresh where the volume makes
+    // them and drawn through ioClone with its crop and trims scaled to the
+    // level, until one can subsample the view: the last render's event.
+    ULMSyncEvent RenderCoarserLevels(int inChosen, ULMContext& ioClone, ULMLocation inBoard,
+                                     const LevelRender& inRender);
     static ULMSyncEvent RenderLevel(ULMVolume& ioLevel, const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                     ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1,
                                     double inNegativeDistance, int inQuality, MPRMode inMode, bool inIsMPRRender);

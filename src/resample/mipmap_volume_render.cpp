@@ -145,91 +145,43 @@ ULMSyncEvent ULMMipmapVolume::RenderLevel(ULMVolume& ioLevel, const ULMContext* 
     return ioLevel.StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
 }
 
-ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                                                  ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                                                  ULMDepthBuffer* ioDepth1, double inNegativeDistance,
-                                                  int inQuality, MPRMode inMode, bool inIsMPRRender) {
-    ULMRecursiveLock hold(m_lock);
-    ULMVolume* level0 = m_level[0].volume;
-    if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);
-    const auto render = [&](ULMVolume& level, const ULMContext* context) {
-        return RenderLevel(level, context, ioColor0, ioDepth0, ioColor1, ioDepth1, inNegativeDistance, inQuality,
-                           inMode, inIsMPRRender);
-    };
-    // Without a context level 0 answers as the plain volume would.
-    if (inContext == nullptr) return render(*level0, nullptr);
-
-    // An empty viewport stands for the output image, whose size decides the
-    // level: the clone is given it. An MPR draws into its one image.
-    const ULMContext* context = inContext;
-    TempClonedContext clone(nullptr);
+ULMStatus ULMMipmapVolume::ViewportForLevels(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                             ULMImageBuffer* ioColor1, bool inIsMPRRender,
+                                             TempClonedContext& ioClone, const ULMContext*& outContext) {
+    outContext = inContext;
     int x = 0, y = 0, w = 0, h = 0;
     inContext->GetCamera().GetViewport(x, y, w, h);
-    if (w == 0 || h == 0) {
-        ULMImageBuffer* image = inIsMPRRender ? ioColor0 : GetOutputImageBuffer(inContext, ioColor0, ioColor1);
-        if (image == nullptr) return ULMSyncEvent(kULMErrBuffer);
-        if (clone.CloneFromContext(inContext) == nullptr) return ULMSyncEvent(kULMErrAlloc);
-        const bool offset = image->GetAddressMode() == kULMOffsetAddress;
-        ULMCamera camera = clone->GetCamera();
-        camera.SetViewport(offset ? image->GetAddressParameterX() : 0, offset ? image->GetAddressParameterY() : 0,
-                           static_cast<int>(image->GetWidth()), static_cast<int>(image->GetHeight()));
-        clone->SetCamera(camera);
-        context = clone.Get();
-    }
+    if (w != 0 && h != 0) return kULMOK;
+    ULMImageBuffer* image = inIsMPRRender ? ioColor0 : GetOutputImageBuffer(inContext, ioColor0, ioColor1);
+    if (image == nullptr) return kULMErrBuffer;
+    if (ioClone.CloneFromContext(inContext) == nullptr) return kULMErrAlloc;
+    const bool offset = image->GetAddressMode() == kULMOffsetAddress;
+    ULMCamera camera = ioClone->GetCamera();
+    camera.SetViewport(offset ? image->GetAddressParameterX() : 0, offset ? image->GetAddressParameterY() : 0,
+                       static_cast<int>(image->GetWidth()), static_cast<int>(image->GetHeight()));
+    ioClone->SetCamera(camera);
+    outContext = ioClone.Get();
+    return kULMOK;
+}
 
-    int chosen = ChooseMipmapLevel(context);
-    if (chosen < 0) chosen = m_maxLevel;
-    ULM_ASSERT(chosen < m_levelSize);
-    if (m_level[chosen].volume == nullptr && !m_autoGenerate) return ULMSyncEvent(kULMErrCantSubsample);
-
-    ULMSyncEvent pending(kULMErrCantSubsample);
-    const auto finish = [&](const ULMSyncEvent& inEvent) {
-        if (!ULMFailed(inEvent.Status())) {
-            // The image shows the wrapper, whichever level drew it.
-            if (inIsMPRRender) SetLastVolumeRendered(GetObjectID(), context, ioColor0, nullptr, ioColor0, nullptr);
-            else SetLastVolumeRendered(GetObjectID(), context, ioColor0, ioDepth0, ioColor1, ioDepth1);
-        }
-        return inEvent;
-    };
-    if (chosen == 0) {
-        if (m_level[0].stateSerial != m_stateSerial) {
-            const ULMStatus status = SetLevelState(0);
-            if (ULMFailed(status)) return ULMSyncEvent(status);
-        }
-        pending = render(*level0, context);
-        if (pending.Status() != kULMErrCantSubsample) return finish(pending);
-    }
-
-    if (clone.Get() == nullptr && clone.CloneFromContext(inContext) == nullptr)
-        return ULMSyncEvent(kULMErrCantSubsample);
-    ULMCrop crop = clone->GetCrop();
+ULMSyncEvent ULMMipmapVolume::RenderCoarserLevels(int inChosen, ULMContext& ioClone, ULMLocation inBoard,
+                                                  const LevelRender& inRender) {
+    ULMCrop crop = ioClone.GetCrop();
     const bool cropped = crop.GetFlags() != 0;
     double slabs[6], trims[6];
     crop.GetSlabs(slabs[0], slabs[1], slabs[2], slabs[3], slabs[4], slabs[5]);
-    clone->GetTrimPlanes(trims[0], trims[1], trims[2], trims[3], trims[4], trims[5]);
+    ioClone.GetTrimPlanes(trims[0], trims[1], trims[2], trims[3], trims[4], trims[5]);
     bool trimmed = false;
     for (int a = 0; a < 3; ++a) {
         trimmed = trimmed || trims[2 * a] > m_range.m_origin[a] - 0.5 ||
                   trims[2 * a + 1] < m_range.m_origin[a] + m_range.m_size[a] - 0.5;
     }
-
-    // Level 0 goes onto a board to be resampled: the output image's, where
-    // the levels it makes are then drawn, rather than any.
-    ULMLocation board = kULMAnyBoard;
-    ULMImageBuffer* output = inIsMPRRender ? ioColor0 : GetOutputImageBuffer(context, ioColor0, ioColor1);
-    if (output != nullptr && output->GetLocation() >= kULMBoard0 && output->GetLocation() <= kULMBoard7)
-        board = output->GetLocation();
-    if (m_autoGenerate) {
-        ULMSyncEvent failure;
-        const int failed = GenerateLevels(HighestFreshLevel(chosen), chosen, board, failure);
-        if (failed >= 0) chosen = std::max(m_minLevel, failed - 1);
-        ULM_ASSERT(m_maxLevel < m_levelSize);
-    }
-    for (int l = chosen; l <= m_maxLevel; ++l) {
+    ULMSyncEvent pending(kULMErrCantSubsample);
+    for (int l = inChosen; l <= m_maxLevel; ++l) {
         LevelInfo& level = m_level[l];
         if (!m_autoGenerate && level.volume == nullptr) continue;
         if (m_autoGenerate && l > 0 && !IsFresh(l)) {
-            const ULMSyncEvent generated = AutoGenerateMipmapLevel(l, board);
+            const ULMSyncEvent generated = AutoGenerateMipmapLevel(l, inBoard);
             if (ULMFailed(generated.Status())) return generated;
             level.volumeSerial = m_level[0].volumeSerial;
         }
@@ -245,16 +197,77 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
         if (cropped) {
             crop.SetSlabs(slabs[0] * s[0], slabs[1] * s[0], slabs[2] * s[1], slabs[3] * s[1], slabs[4] * s[2],
                           slabs[5] * s[2]);
-            clone->SetCrop(crop);
+            ioClone.SetCrop(crop);
         }
         if (trimmed) {
-            clone->SetTrimPlanes(trims[0] * s[0], ScaleTrimMax(trims[1], s[0]), trims[2] * s[1],
-                                 ScaleTrimMax(trims[3], s[1]), trims[4] * s[2], ScaleTrimMax(trims[5], s[2]));
+            ioClone.SetTrimPlanes(trims[0] * s[0], ScaleTrimMax(trims[1], s[0]), trims[2] * s[1],
+                                  ScaleTrimMax(trims[3], s[1]), trims[4] * s[2], ScaleTrimMax(trims[5], s[2]));
         }
-        pending = render(*level.volume, clone.Get());
+        pending = inRender(*level.volume, &ioClone);
         if (pending.Status() != kULMErrCantSubsample) break;
     }
-    return finish(pending);
+    return pending;
+}
+
+ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, ULMImageBuffer* ioColor0,
+                                                  ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
+                                                  ULMDepthBuffer* ioDepth1, double inNegativeDistance,
+                                                  int inQuality, MPRMode inMode, bool inIsMPRRender) {
+    ULMRecursiveLock hold(m_lock);
+    ULMVolume* level0 = m_level[0].volume;
+    if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const LevelRender render = [&](ULMVolume& level, const ULMContext* context) {
+        return RenderLevel(level, context, ioColor0, ioDepth0, ioColor1, ioDepth1, inNegativeDistance, inQuality,
+                           inMode, inIsMPRRender);
+    };
+    // Without a context level 0 answers as the plain volume would.
+    if (inContext == nullptr) return render(*level0, nullptr);
+
+    // An empty viewport stands for the output image, whose size decides the
+    // level: the clone is given it. An MPR draws into its one image.
+    const ULMContext* context = inContext;
+    TempClonedContext clone(nullptr);
+    if (const ULMStatus s = ViewportForLevels(inContext, ioColor0, ioColor1, inIsMPRRender, clone, context);
+        s != kULMOK)
+        return ULMSyncEvent(s);
+
+    int chosen = ChooseMipmapLevel(context);
+    if (chosen < 0) chosen = m_maxLevel;
+    ULM_ASSERT(chosen < m_levelSize);
+    if (m_level[chosen].volume == nullptr && !m_autoGenerate) return ULMSyncEvent(kULMErrCantSubsample);
+
+    const auto finish = [&](const ULMSyncEvent& inEvent) {
+        if (!ULMFailed(inEvent.Status())) {
+            // The image shows the wrapper, whichever level drew it.
+            if (inIsMPRRender) SetLastVolumeRendered(GetObjectID(), context, ioColor0, nullptr, ioColor0, nullptr);
+            else SetLastVolumeRendered(GetObjectID(), context, ioColor0, ioDepth0, ioColor1, ioDepth1);
+        }
+        return inEvent;
+    };
+    if (chosen == 0) {
+        if (m_level[0].stateSerial != m_stateSerial) {
+            const ULMStatus status = SetLevelState(0);
+            if (ULMFailed(status)) return ULMSyncEvent(status);
+        }
+        const ULMSyncEvent pending = render(*level0, context);
+        if (pending.Status() != kULMErrCantSubsample) return finish(pending);
+    }
+
+    if (clone.Get() == nullptr && clone.CloneFromContext(inContext) == nullptr)
+        return ULMSyncEvent(kULMErrCantSubsample);
+    // Level 0 goes onto a board to be resampled: the output image's, where
+    // the levels it makes are then drawn, rather than any.
+    ULMLocation board = kULMAnyBoard;
+    ULMImageBuffer* output = inIsMPRRender ? ioColor0 : GetOutputImageBuffer(context, ioColor0, ioColor1);
+    if (output != nullptr && output->GetLocation() >= kULMBoard0 && output->GetLocation() <= kULMBoard7)
+        board = output->GetLocation();
+    if (m_autoGenerate) {
+        ULMSyncEvent failure;
+        const int failed = GenerateLevels(HighestFreshLevel(chosen), chosen, board, failure);
+        if (failed >= 0) chosen = std::max(m_minLevel, failed - 1);
+        ULM_ASSERT(m_maxLevel < m_levelSize);
+    }
+    return finish(RenderCoarserLevels(chosen, *clone.Get(), board, render));
 }
 
 }  // namespace ulm3

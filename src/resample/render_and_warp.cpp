@@ -9,7 +9,9 @@
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
 #include "render/light_map_events.h"
+#include "render/volume_render.h"
 #include "render/volume_render_state.h"
+#include "resample/render_and_warp.h"
 #include "resample/image_resample_3d.h"
 #include "tulx7/chip_codes.h"
 #include "volume/volume_internal.h"
@@ -160,20 +162,21 @@ ULMImageBufferInternal* MakeTemporary(ULMLocation inBoard, int inWidth, int inHe
 
 }  // namespace
 
-ULMSyncEvent ULMVolumeInternal::Warp3DImage(const ULMContext* inContext, ULMImageBuffer* inOutColor0,
-                                            ULMImageBuffer* inOutColor1, const ULMImageRange& inRange,
-                                            const ULMImageBuffer* inSource, const ULMImageRange& inSourceRange) {
+ULMSyncEvent ULMWarp3DImage(ULMVolumeInternal& ioVolume, const ULMContext* inContext, ULMImageBuffer* inOutColor0,
+                            ULMImageBuffer* inOutColor1, const ULMImageRange& inRange, const ULMImageBuffer* inSource,
+                            const ULMImageRange& inSourceRange) {
     PostWarp warp;
     {
-        ULMVolumeRenderState& state = ULMRenderStateOf(*this);
+        ULMVolumeRenderState& state = ULMRenderStateOf(ioVolume);
         ULMScopedLock lock(state.m_lock);
         warp = PostWarpOf(state.m_sampleSpace);
     }
     return WarpPass(warp, inContext, inOutColor0, inOutColor1, inRange, inSource, inSourceRange);
 }
 
-ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext, ULMImageBuffer* inOutColor0,
-                                                     ULMDepthBuffer*, ULMImageBuffer* inOutColor1, ULMDepthBuffer*) {
+ULMSyncEvent ULMStartRenderAndWarp(ULMVolumeInternal& ioVolume, const ULMContext* inContext,
+                                   ULMImageBuffer* inOutColor0, ULMDepthBuffer*, ULMImageBuffer* inOutColor1,
+                                   ULMDepthBuffer*) {
     const ULMRenderContext renderContext(inContext);
     if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
     inContext = renderContext.Get();
@@ -189,30 +192,31 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext
     ReleasablePointer<ULMImageBuffer> temporary;
     {
         // The application's buffer calls wait until the render is queued.
-        ULMRecursiveLock bufferHold(BufferLock());
-        const ULMStatus access = AddAccess(kULMAccessReadShared);
+        ULMVolumeBoardCopy& copy = ioVolume.BoardCopy();
+        ULMRecursiveLock bufferHold(copy.Lock());
+        const ULMStatus access = ioVolume.AddAccess(kULMAccessReadShared);
         if (access != kULMOK) return ULMSyncEvent(access);
-        ULMVolumeRenderState& state = ULMRenderStateOf(*this);
+        ULMVolumeRenderState& state = ULMRenderStateOf(ioVolume);
         ULMScopedLock lock(state.m_lock);
         // Let go in reverse, however the render below ends.
         struct Held {
             ULMVolumeInternal& volume;
             bool prepared = false;
             ~Held() {
-                if (prepared) volume.FinishWithVolume();
+                if (prepared) volume.BoardCopy().Finish();
                 volume.ReleaseAccess();
             }
-        } held{*this};
-        ULMStatus status = PrepareVolume(BoardImageOf(output)->GetLocation());
+        } held{ioVolume};
+        ULMStatus status = copy.Prepare(BoardImageOf(output)->GetLocation());
         held.prepared = status == kULMOK;
-        if (status == kULMOK && m_volumeSource != nullptr) status = WaitForVolumeLoaded();
+        if (status == kULMOK && ioVolume.GetSource() != nullptr) status = copy.WaitForLoad();
         if (status != kULMOK) return ULMSyncEvent(status);
-        if (GetKWBBoard() == nullptr) return ULMSyncEvent(kULMErrVolume);
-        const auto board = static_cast<ULMLocation>(kULMBoard0 + GetKWBBoard()->GetID());
+        if (copy.Board() == nullptr) return ULMSyncEvent(kULMErrVolume);
+        const auto board = static_cast<ULMLocation>(kULMBoard0 + copy.Board()->GetID());
         for (const ULMImageBuffer* image : {inOutColor0, inOutColor1})
             if (image != nullptr && BoardImageOf(image)->GetLocation() != board) return ULMSyncEvent(kULMErrBuffer);
 
-        status = state.m_sampleSpace.ObjectAssign(inContext, this, output, state.m_newSampleSpace,
+        status = state.m_sampleSpace.ObjectAssign(inContext, &ioVolume, output, state.m_newSampleSpace,
                                                   ULMVector3D(1.0, 1.0, 1.0));
         if (status != kULMOK) return ULMSyncEvent(status);
         const ULMSampleFrustum& f = state.m_sampleSpace.GetVolumeFrustum();
@@ -231,7 +235,7 @@ ULMSyncEvent ULMVolumeInternal::DoStartRenderAndWarp(const ULMContext* inContext
             clone->SetRenderArea(ULMContext::kVolume) != kULMOK)
             return ULMSyncEvent(kULMErrArgument);
         state.m_sampleSpace.SetGridAssigned(true);
-        rendered = DoStartRender(clone, temporary, nullptr, nullptr, nullptr);
+        rendered = ULMRenderPreparedVolume(ioVolume, clone, temporary, nullptr, nullptr, nullptr);
         state.m_sampleSpace.SetGridAssigned(false);
         notices.TakeFrom(state.m_lightMapNotices);
     }

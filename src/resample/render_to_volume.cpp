@@ -9,10 +9,12 @@
 #include "foundation/control.h"
 #include "foundation/shareable.h"
 #include "render/light_map_events.h"
+#include "render/volume_render.h"
 #include "render/volume_render_state.h"
-#include "volume/buffer_lock_pair.h"
+#include "resample/render_to_volume.h"
 #include "ulm3/classifier.h"
 #include "ulm3/context.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -76,12 +78,12 @@ public:
     // volume again, so they hear of them once the lock is let go.
     PreparedRender(ULMVolumeInternal& ioVolume, ULMLightMapNotices& outNotices)
         : m_volume(ioVolume), m_state(ULMRenderStateOf(ioVolume)), m_lock(m_state.m_lock), m_notices(outNotices) {
-        m_status = ioVolume.PrepareVolume();
+        m_status = ioVolume.BoardCopy().Prepare();
         m_prepared = m_status == kULMOK;
-        if (m_prepared && ioVolume.GetSource() != nullptr) m_status = ioVolume.WaitForVolumeLoaded();
+        if (m_prepared && ioVolume.GetSource() != nullptr) m_status = ioVolume.BoardCopy().WaitForLoad();
     }
     ~PreparedRender() {
-        if (m_prepared) m_volume.FinishWithVolume();
+        if (m_prepared) m_volume.BoardCopy().Finish();
         m_notices.TakeFrom(m_state.m_lightMapNotices);
     }
     PreparedRender(const PreparedRender&) = delete;
@@ -95,7 +97,7 @@ public:
         space.SetRenderToVolume(inTarget);
         space.SetRenderToVolumeMode(inMode);
         space.SetRenderToVolumeAxes(inAxes[0], inAxes[1], inAxes[2]);
-        ULMSyncEvent event = m_volume.DoStartRender(inClone, nullptr, nullptr, nullptr, nullptr);
+        ULMSyncEvent event = ULMRenderPreparedVolume(m_volume, inClone, nullptr, nullptr, nullptr, nullptr);
         space.SetRenderToVolume(nullptr);
         space.SetRenderToVolumeMode(ULMVolume::kRenderToVolumeNone);
         space.SetRenderToVolumeAxes(0, 1, 2);
@@ -201,7 +203,7 @@ void UseClassifier(ULMContext& ioClone, const ULMClassifier& inClassifier, const
 ULMSyncEvent RenderPlanned(ULMVolumeInternal& ioSource, const ULMContext* inContext, ULMVolumeInternal* ioOut,
                            ULMVolume::RenderToVolumeMode inMode, PreparedRender& ioPrepared,
                            ULMLightMapNotices& outNotices) {
-    const ULMVolumeRange source = ioSource.GetCurrentSubVolume();
+    const ULMVolumeRange source = ioSource.BoardCopy().CurrentSubVolume();
     const ULMVolumeRange whole = ioOut->GetRange();
     ULMVolumeRange dest = whole;
     if (!ioOut->GetActiveSubVolume().IsEmpty()) dest = ULMVolumeRange::Intersect(ioOut->GetActiveSubVolume(), whole);
@@ -272,13 +274,8 @@ ULMSyncEvent RenderPlanned(ULMVolumeInternal& ioSource, const ULMContext* inCont
 
 }  // namespace
 
-ULMStatus ULMVolumeInternal::RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
-                                            RenderToVolumeMode inMode) {
-    return StartRenderToVolume(inContext, ioOutVolume, inMode).Wait(-1);
-}
-
-ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
-                                                    RenderToVolumeMode inMode) {
+ULMSyncEvent ULMStartRenderIntoVolume(ULMVolumeInternal& ioSource, const ULMContext* inContext,
+                                      ULMVolume* ioOutVolume, ULMVolume::RenderToVolumeMode inMode) {
     const ULMRenderContext renderContext(inContext);
     if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
     inContext = renderContext.Get();
@@ -298,31 +295,31 @@ ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext,
         // Both buffers are found, made and kept from here until the renders
         // are queued: another thread's lock, unlock or render to volume
         // between the same two volumes, either way round, waits.
-        const ULMBufferLockPair bufferHold(*this, out);
+        const ULMBufferLockPair bufferHold(ioSource, out);
         event = [&] {
             // An output the application holds mapped, or otherwise keeps
             // writers out of, is refused as an update of it would be.
             if (const ULMStatus writable = out->ProbeWriteAccess(); writable != kULMOK)
                 return ULMSyncEvent(writable);
             ULMLocation outLocation = out->GetBufferLocation();
-            if (GetBufferLocation() != kULMNoBufferAttached && outLocation != kULMNoBufferAttached &&
-                GetBufferLocation() != outLocation)
+            if (ioSource.GetBufferLocation() != kULMNoBufferAttached && outLocation != kULMNoBufferAttached &&
+                ioSource.GetBufferLocation() != outLocation)
                 return ULMSyncEvent(kULMErrVolume);
             LockAndUnlockVolume sourceLock;
             ULMStatus status =
-                sourceLock.Assign(this, outLocation == kULMNoBufferAttached ? kULMAnyBoard : outLocation);
+                sourceLock.Assign(&ioSource, outLocation == kULMNoBufferAttached ? kULMAnyBoard : outLocation);
             if (status != kULMOK) return ULMSyncEvent(status);
-            const ULMLocation location = GetBufferLocation();
+            const ULMLocation location = ioSource.GetBufferLocation();
             if (outLocation == kULMNoBufferAttached) {
                 if ((status = out->CreateBuffer(location)) != kULMOK) return ULMSyncEvent(status);
                 outLocation = out->GetBufferLocation();
             }
             if (location != outLocation) return ULMSyncEvent(kULMErrVolume);
-            SharedAccess access(this);
+            SharedAccess access(&ioSource);
             if (access.Status() != kULMOK) return ULMSyncEvent(access.Status());
-            PreparedRender source(*this, notices);
+            PreparedRender source(ioSource, notices);
             return source.Status() != kULMOK ? ULMSyncEvent(source.Status())
-                                             : RenderPlanned(*this, inContext, out, inMode, source, notices);
+                                             : RenderPlanned(ioSource, inContext, out, inMode, source, notices);
         }();
     }
     notices.Deliver();

@@ -147,12 +147,12 @@ private:
 class AddAccessAndRelease {
 public:
     AddAccessAndRelease(ULMVolumeInternal* inVolume, ULMAccessType inType, ULMStatus& outStatus)
-        : m_bufferHold(inVolume->BufferLock()), m_volume(inVolume) {
+        : m_bufferHold(inVolume->BoardCopy().Lock()), m_volume(inVolume) {
         outStatus = inVolume->AddAccess(inType);
         m_held = outStatus == kULMOK;
     }
     ~AddAccessAndRelease() {
-        if (m_prepared) m_volume->FinishWithVolume();
+        if (m_prepared) m_volume->BoardCopy().Finish();
         if (m_held) m_volume->ReleaseAccess();
     }
     AddAccessAndRelease(const AddAccessAndRelease&) = delete;
@@ -160,7 +160,7 @@ public:
 
     ULMStatus DoPrepareVolume() {
         if (!m_held) return kULMErrArgument;
-        const ULMStatus status = m_volume->PrepareVolume();
+        const ULMStatus status = m_volume->BoardCopy().Prepare();
         m_prepared = status == kULMOK;
         return status;
     }
@@ -326,9 +326,9 @@ ULMStatus ClassifierRegisters(ULMVolumeInternal* inSource, const ULMClassifier& 
 
 // Slabs may hold newer voxels than the buffers the pass reads and writes.
 ULMStatus UpdateFromCaches(ULMVolumeInternal& ioSource, ULMVolumeInternal* ioPlainDestination) {
-    const ULMStatus status = ioSource.UpdateVolumeFromCache();
+    const ULMStatus status = ioSource.BoardCopy().WriteBackSlab();
     if (ULMFailed(status) || ioPlainDestination == nullptr || ioPlainDestination == &ioSource) return status;
-    return ioPlainDestination->UpdateVolumeFromCache();
+    return ioPlainDestination->BoardCopy().WriteBackSlab();
 }
 
 ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& ioBlock) {
@@ -338,32 +338,99 @@ ULMStatus WritePassBlock(const ULMImagePassValues& inValues, ULMBoardPassBlock& 
     return ioBlock.Close();
 }
 
-// The volume's DoStartResampleBuffer: the pass, on its own copy of the
-// classifier (the direct one when none is given), with what it throws
-// turned into an event.
-ULMSyncEvent StartResampleBuffer(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
-                                 const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                 const ULMClassifier* inClassifier, int inSideways, long long originX,
-                                 long long spacingX) {
-    try {
-        ULMClassifier classifier =
-            inClassifier != nullptr ? *inClassifier : ULMClassifierInternal::DirectRGBAClassifier();
-        return ioSource.ResamplePass(pDestination, inSourceRange, inDestinationRange, classifier,
-                                     static_cast<ULMVolumeInternal::sideways>(inSideways), originX, spacingX);
-    } catch (ULMStatus status) {
-        return ULMSyncEvent(status);
-    } catch (const std::bad_alloc&) {
-        return ULMSyncEvent(kULMErrAlloc);
+// Where a pass writes: the destination, or a temporary beside the source
+// whose box is copied into the destination once the pass is queued.
+struct PassOutput {
+    ULMVolumeInternal* plainDestination = nullptr;
+    ULMVolumeInternal* volume = nullptr;
+    ReleasablePointer<ULMVolumeInternal> temporary;
+};
+
+// The destination's buffer, made beside the source when it has none, both
+// boxes checked, and the temporary where the pass cannot write in place.
+ULMStatus PlaceOutput(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, ULMLocation inDestinationLocation,
+                      const ULMVolumeRange& inSourceBox, const ULMVolumeRange& inDestinationRange,
+                      ULMVolumePassSetup& ioSetup, PassOutput& ioOutput) {
+    const ULMLocation sourceLocation = ioSource.GetBufferLocation();
+    ULMLocation destinationLocation = inDestinationLocation;
+    if (destinationLocation == kULMNoBufferAttached) {
+        const ULMStatus status = ioDestination.CreateBuffer(sourceLocation);
+        if (status != kULMOK) return status;
+        destinationLocation = ioDestination.GetBufferLocation();
     }
+    if (!Addressable(ioSource, inSourceBox) || !Addressable(ioDestination, inDestinationRange)) return kULMErrArgument;
+    ioOutput.volume = ioOutput.plainDestination;
+    if (!NeedsTemporary(ioOutput.plainDestination == nullptr || destinationLocation != sourceLocation,
+                        inDestinationRange))
+        return kULMOK;
+    ULMFieldDescriptor fields[4];
+    for (int f = 0; f < 4; ++f) fields[f] = ioSource.GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
+    const ULMStatus status = MakeTemporaryOutput(inDestinationRange, ioSource.GetVoxelSize(), fields, sourceLocation,
+                                                 ioOutput.temporary);
+    if (status != kULMOK) return status;
+    ioSetup.output =
+        ULMVolumeRange(inDestinationRange.XSize(), inDestinationRange.YSize(), inDestinationRange.ZSize(), 0, 0, 0);
+    ioOutput.volume = ioOutput.temporary.GetPointer();
+    return kULMOK;
 }
 
-[[maybe_unused]] const bool gRegistered = (ULMRegisterResamplePass(StartResampleBuffer), true);
+// The tables and the programme of the pass, queued on the output's board,
+// and the temporary's box copied into the destination.
+ULMSyncEvent SubmitPass(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, const ULMVolumeRange& inSourceBox,
+                        const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier,
+                        ULMVolumePassSetup& ioSetup, PassOutput& ioOutput) {
+    ULMLookupTable* luts[4] = {};
+    ULMStatus status = ClassifierRegisters(&ioSource, inClassifier, ioDestination, luts, ioSetup);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    ULMVolumeInternal& output = *ioOutput.volume;
+    KWBBoard* board = KWBBoard::GetBoard(output.GetBufferLocation());
+    ULM_ASSERT(board != nullptr);
+    ULMRenderCache& cache = ULMVolumeRenderCache(ioSource);
+    cache.Clear(board);
+    status = cache.SetupLookupTables(nullptr, luts, nullptr, 0, 0.0, false);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    ULMScopeGuard releaseTables([&cache] { cache.ReleaseLUT(); });
+    KWBBuffer* tables[4] = {};
+    cache.GetLutBuffers(tables);
+    ioSetup.bypass = 0;
+    for (int i = 0; i < 4; ++i)
+        if (tables[i] == nullptr) ioSetup.bypass |= 1u << i;
+    ULMImagePassValues values;
+    status = VolumeResampleValues(ioSetup, values);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    ULMBoardPassBlock block(board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kWriteFailure);
+    status = WritePassBlock(values, block);
+    if (status != kULMOK) return ULMSyncEvent(status);
+
+    ULMVolumeBoardCopy& source = ioSource.BoardCopy();
+    source.NarrowTo(inSourceBox);
+    KWBBuffer* outputBuffer = output.BoardCopy().Buffer();
+    ULM_ASSERT(outputBuffer != nullptr);
+    output.BoardCopy().NoteBoardWrite();
+    if (outputBuffer != source.Buffer()) output.BoardCopy().OpenWhole();
+    const ULMSyncEvent rendered = block.Submit(board, source.Buffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
+                                               ULMVolumeLastRenderEvent(ioSource));
+    releaseTables.RunNow();
+    if (ULMFailed(rendered.Status()) || ioOutput.temporary.GetPointer() == nullptr) return rendered;
+
+    // The exact box out of the temporary, from its origin.
+    const ULMVolumeRange written(inDestinationRange.XSize(), inDestinationRange.YSize(), inDestinationRange.ZSize(),
+                                 0, 0, 0);
+    if (ioOutput.plainDestination != nullptr) {
+        bool tried = false;
+        const ULMSyncEvent copied =
+            ioOutput.plainDestination->CopyBoardBuffer(&output, inDestinationRange, written, tried);
+        if (tried) return copied;
+    }
+    return UpdateFromBuffer(ioDestination, &output, inDestinationRange);
+}
 
 }  // namespace
 
-ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                                             const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
-                                             sideways inSideways, long long originX, long long spacingX) {
+ULMSyncEvent ULMVolumeResamplePass(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                   const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                   ULMClassifier& ioClassifier, int inSideways, long long originX,
+                                   long long spacingX) {
     const ULMStatus refused = CheckPassArguments(pDestination, ioClassifier, inSideways, inDestinationRange);
     if (refused != kULMOK) return ULMSyncEvent(refused);
     SampleNearestWhenClassifyingFirst(ioClassifier);
@@ -377,77 +444,24 @@ ULMSyncEvent ULMVolumeInternal::ResamplePass(ULMVolume* pDestination, const ULMV
     // waits instead of holding the other lock. The slabs go back into their
     // buffers first, and that write-back takes the slab's lock after these,
     // as updates do.
-    const ULMBufferLockPair bufferHold(*this, pDestination);
+    const ULMBufferLockPair bufferHold(ioSource, pDestination);
     const bool destinationPlain = IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
-    ULMVolumeInternal* plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
-    if (const ULMStatus s = UpdateFromCaches(*this, plainDestination); ULMFailed(s)) return ULMSyncEvent(s);
-    ULMLocation destinationLocation = destinationPlain ? pDestination->GetBufferLocation() : kULMAnyBoard;
+    PassOutput output;
+    output.plainDestination = destinationPlain ? static_cast<ULMVolumeInternal*>(pDestination) : nullptr;
+    if (const ULMStatus s = UpdateFromCaches(ioSource, output.plainDestination); ULMFailed(s))
+        return ULMSyncEvent(s);
+    const ULMLocation destinationLocation = destinationPlain ? pDestination->GetBufferLocation() : kULMAnyBoard;
     ULMStatus status = kULMOK;
-    LockAndUnlockVolume lock(this, destinationLocation == kULMNoBufferAttached ? kULMAnyBoard : destinationLocation,
-                             status);
+    LockAndUnlockVolume lock(&ioSource,
+                             destinationLocation == kULMNoBufferAttached ? kULMAnyBoard : destinationLocation, status);
     if (status != kULMOK) return ULMSyncEvent(status);
-    const ULMLocation sourceLocation = GetBufferLocation();
-    if (destinationLocation == kULMNoBufferAttached) {
-        status = pDestination->CreateBuffer(sourceLocation);
-        if (status != kULMOK) return ULMSyncEvent(status);
-        destinationLocation = pDestination->GetBufferLocation();
-    }
-    if (!Addressable(*this, sourceBox) || !Addressable(*pDestination, inDestinationRange))
-        return ULMSyncEvent(kULMErrArgument);
-    ULMVolumeInternal* output = plainDestination;
-    ReleasablePointer<ULMVolumeInternal> temporary;
-    if (NeedsTemporary(plainDestination == nullptr || destinationLocation != sourceLocation, inDestinationRange)) {
-        status = MakeTemporaryOutput(inDestinationRange, GetVoxelSize(), m_fields, sourceLocation, temporary);
-        if (status != kULMOK) return ULMSyncEvent(status);
-        setup.output = ULMVolumeRange(inDestinationRange.XSize(), inDestinationRange.YSize(),
-                                      inDestinationRange.ZSize(), 0, 0, 0);
-        output = temporary.GetPointer();
-    }
-    AddAccessAndRelease access(this, kULMAccessReadShared, status);
+    status = PlaceOutput(ioSource, *pDestination, destinationLocation, sourceBox, inDestinationRange, setup, output);
+    if (status != kULMOK) return ULMSyncEvent(status);
+    AddAccessAndRelease access(&ioSource, kULMAccessReadShared, status);
     if (status != kULMOK) return ULMSyncEvent(status);
     status = access.DoPrepareVolume();
     if (status != kULMOK) return ULMSyncEvent(status);
-
-    ULMLookupTable* luts[4] = {};
-    status = ClassifierRegisters(this, ioClassifier, *pDestination, luts, setup);
-    if (status != kULMOK) return ULMSyncEvent(status);
-    KWBBoard* board = KWBBoard::GetBoard(output->GetBufferLocation());
-    ULM_ASSERT(board != nullptr);
-    ULMRenderCache& cache = ULMVolumeRenderCache(*this);
-    cache.Clear(board);
-    status = cache.SetupLookupTables(nullptr, luts, nullptr, 0, 0.0, false);
-    if (status != kULMOK) return ULMSyncEvent(status);
-    ULMScopeGuard releaseTables([&cache] { cache.ReleaseLUT(); });
-    KWBBuffer* tables[4] = {};
-    cache.GetLutBuffers(tables);
-    setup.bypass = 0;
-    for (int i = 0; i < 4; ++i)
-        if (tables[i] == nullptr) setup.bypass |= 1u << i;
-    status = VolumeResampleValues(setup, values);
-    if (status != kULMOK) return ULMSyncEvent(status);
-    ULMBoardPassBlock block(board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kWriteFailure);
-    status = WritePassBlock(values, block);
-    if (status != kULMOK) return ULMSyncEvent(status);
-
-    BoardCopy().NarrowTo(sourceBox);
-    KWBBuffer* outputBuffer = output->GetKWBBuffer();
-    ULM_ASSERT(outputBuffer != nullptr);
-    output->BoardCopy().NoteBoardWrite();
-    if (outputBuffer != GetKWBBuffer()) output->BoardCopy().OpenWhole();
-    const ULMSyncEvent rendered = block.Submit(board, GetKWBBuffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
-                                               ULMVolumeLastRenderEvent(*this));
-    releaseTables.RunNow();
-    if (ULMFailed(rendered.Status()) || temporary.GetPointer() == nullptr) return rendered;
-
-    // The exact box out of the temporary, from its origin.
-    const ULMVolumeRange written(inDestinationRange.XSize(), inDestinationRange.YSize(), inDestinationRange.ZSize(),
-                                 0, 0, 0);
-    if (plainDestination != nullptr) {
-        bool tried = false;
-        const ULMSyncEvent copied = plainDestination->CopyBoardBuffer(output, inDestinationRange, written, tried);
-        if (tried) return copied;
-    }
-    return UpdateFromBuffer(*pDestination, output, inDestinationRange);
+    return SubmitPass(ioSource, *pDestination, sourceBox, inDestinationRange, ioClassifier, setup, output);
 }
 
 }  // namespace ulm3

@@ -1,12 +1,16 @@
-// The register values of the board pass that samples a box of one volume's
-// board buffer into a box of another's (ULMVolumeInternal::DoStartResampleBuffer).
+// The board pass that samples a box of one volume's board buffer into a box
+// of another's (ULMVolumeInternal::DoStartResampleBuffer), and its register
+// values.
 #pragma once
 
 #include <cstdint>
 
 #include "board/board_pass_block.h"
+#include "ulm3/classifier.h"
 #include "ulm3/ranges.h"
 #include "ulm3/status.h"
+#include "ulm3/sync_event.h"
+#include "volume/volume_internal.h"
 #include "ulm3/sync_event.h"
 #include "ulm3/volume.h"
 
@@ -42,5 +46,15 @@ ULMSyncEvent UpdateFromBuffer(ULMVolume& ioDestination, const ULMVolume* inTempo
 // The last slice a Z range of the chip covers: its ranges span an even
 // number of slices.
 int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize);
+
+// Samples inSourceRange of ioSource's board buffer into inDestinationRange
+// of pDestination's through ioClassifier (the pass's own copy, which it may
+// change), in one board pass that is not waited for; inSideways is one of
+// ULMVolumeInternal::sideways, and originX and spacingX (S23.40) set the X'
+// sampling when either is non-zero. Throws the statuses of what it makes.
+ULMSyncEvent ULMVolumeResamplePass(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                   const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                   ULMClassifier& ioClassifier, int inSideways, long long originX,
+                                   long long spacingX);
 
 }  // namespace ulm3

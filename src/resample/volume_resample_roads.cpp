@@ -9,6 +9,7 @@
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
 #include "resample/volume_resample_pass.h"
+#include "resample/volume_resample_roads.h"
 #include "ulm3/classifier.h"
 #include "volume/buffer_lock_pair.h"
 #include "volume/sub_volume.h"
@@ -95,68 +96,18 @@ ULMSyncEvent ResampleThroughCopy(ULMVolumeInternal& ioVolume, const ULMVolumeRan
     const ULMLocation board = ioVolume.GetBufferLocation();
     const ULMStatus locked = copy->LockVolume(board != kULMNoBufferAttached ? board : kULMAnyBoard);
     if (locked != kULMOK) return ULMSyncEvent(locked);
-    const ULMSyncEvent resampled = ioVolume.StartResampleBuffer(copy.GetPointer(), inSourceRange, box, inClassifier);
+    const ULMSyncEvent resampled = ULMStartVolumeResample(ioVolume, copy.GetPointer(), inSourceRange, box, inClassifier);
     if (ULMFailed(resampled.Status())) return resampled;
     return UpdateFromBuffer(ioVolume, copy.GetPointer(), inDestinationRange);
 }
 
-}  // namespace
-
-ULMStatus ULMVolumeInternal::ResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                                            const ULMVolumeRange& inDestinationRange,
-                                            const ULMClassifier& inClassifier) {
-    return StartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier).Wait(-1);
-}
-
-ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                                                    const ULMVolumeRange& inDestinationRange,
-                                                    const ULMClassifier& inClassifier) {
-    if (pDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
-    bool nothing = false;
-    if (const ULMStatus s = CheckRanges(*this, inSourceRange, *pDestination, inDestinationRange, nothing); s != kULMOK)
-        return ULMSyncEvent(s);
-    if (nothing) return ULMSyncEvent(kULMOK);
-    // A pass writes slices in pairs: an odd count must end at the volume's
-    // end, where the extra slice falls outside it.
-    const ULMVolumeRange whole = pDestination->GetRange();
-    if (inDestinationRange.ZSize() % 2 != 0 &&
-        inDestinationRange.ZOrigin() + inDestinationRange.ZSize() < whole.ZOrigin() + whole.ZSize())
-        return ULMSyncEvent(kULMErrArgument);
-    pDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
-    if (IsObjectType(pDestination, kObjectTypeULMMipmapVolume) && pDestination->GetMipmapLevel(0) != nullptr)
-        pDestination = pDestination->GetMipmapLevel(0);
-    // The source's and the destination's buffers are held through every
-    // pass of the road, before the temporary's: each pass takes them again
-    // beside the temporary, in the same order, and another thread's road
-    // the other way round waits for this one.
-    const ULMBufferLockPair bufferHold(*this, pDestination);
-    const ULMLocation sourceLocation = GetBufferLocation();
-    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
-    if (const ULMStatus status = UpdateVolumeFromCache(); ULMFailed(status)) return ULMSyncEvent(status);
-    // A destination the application holds mapped, or otherwise keeps
-    // writers out of, is refused as an update of it would be.
-    if (IsObjectType(pDestination, kObjectTypeULMVolumeInternal))
-        if (const ULMStatus s = static_cast<ULMVolumeInternal*>(pDestination)->ProbeWriteAccess(); s != kULMOK)
-            return ULMSyncEvent(s);
-    // Into its own buffer: a volume without one would be read from a buffer
-    // the pass lends it and takes back with what was written into it.
-    const bool ownBuffer =
-        pDestination == this || (GetBufferID() != kULMNoBuffer && pDestination->GetBufferID() == GetBufferID());
-    if (ownBuffer && GetBufferID() == kULMNoBuffer) return ULMSyncEvent(kULMErrVolume);
-
-    const bool inPlace = (sourceLocation == destinationLocation || destinationLocation == kULMNoBufferAttached) &&
-                         IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
+// Z resampled as X through a sideways temporary T, in sections of up to 64
+// destination slices: each section's source slices sampled into T's X, then
+// T into the destination's slices.
+ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                const ULMClassifier& inClassifier, ULMLocation inBoard) {
     const int sourceZ = inSourceRange.ZSize(), destinationZ = inDestinationRange.ZSize();
-    const ULMLocation board = sourceLocation != kULMNoBufferAttached ? sourceLocation : destinationLocation;
-    if (inPlace && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board))))
-        return DoStartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier, kOneToOne, 0, 0);
-
-    // The sectioned road. Below 12 slices the one section would start
-    // before the destination range and write there.
-    if (destinationZ < kMinSectionSlices) return ULMSyncEvent(kULMErrArgument);
-    // Into its own buffer, a section would overwrite slices that later
-    // sections read: the resample goes into a temporary, copied in whole.
-    if (ownBuffer) return ResampleThroughCopy(*this, inSourceRange, inDestinationRange, inClassifier);
     double s = static_cast<double>(sourceZ) / destinationZ;
     if (s > 2.0) s = static_cast<double>(sourceZ - 1) / destinationZ;
     if (s > 2.0) return ULMSyncEvent(kULMErrCantSubsample);
@@ -168,13 +119,13 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
     // T's X holds up to 64 destination slices, its Y the destination's rows,
     // its Z the source's columns.
     ULMFieldDescriptor fields[4];
-    for (int f = 0; f < 4; ++f) fields[f] = GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
+    for (int f = 0; f < 4; ++f) fields[f] = ioSource.GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
     ULMVolumeRange sideways(kSectionSlices, inDestinationRange.YSize(), inSourceRange.XSize(), 0, 0, 0);
     ReleasablePointer<ULMVolumeInternal> temporary(
-        CreateSimpleVolume(GetVoxelSize(), sideways, 4, fields, nullptr));
+        ULMVolumeInternal::CreateSimpleVolume(ioSource.GetVoxelSize(), sideways, 4, fields, nullptr));
     if (temporary.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
     // Without a buffer here, the first pass gives T one.
-    temporary->LockVolume(board != kULMNoBufferAttached ? board : kULMAnyBoard);
+    temporary->LockVolume(inBoard != kULMNoBufferAttached ? inBoard : kULMAnyBoard);
 
     ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
     for (int f = 0; f < 4; ++f) {
@@ -200,17 +151,83 @@ ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, con
         slab.m_origin[0] = static_cast<int32_t>(first);
         slab.m_size[0] = static_cast<int32_t>(count);
         sideways.m_size[0] = zSize;
-        event = DoStartResampleBuffer(temporary.GetPointer(), slab, sideways, direct, kSideways, sectionOrigin,
-                                      spacing);
+        event = ioSource.DoStartResampleBuffer(temporary.GetPointer(), slab, sideways, direct,
+                                               ULMVolumeInternal::kSideways, sectionOrigin, spacing);
         if (ULMFailed(event.Status())) return event;
         const ULMVolumeRange from(inSourceRange.XSize(), inDestinationRange.YSize(), zSize, 0, 0, 0);
         const ULMVolumeRange to(inDestinationRange.XSize(), inDestinationRange.YSize(), zSize,
                                 inDestinationRange.XOrigin(), inDestinationRange.YOrigin(),
                                 inDestinationRange.ZOrigin() + zStart);
-        event = temporary->DoStartResampleBuffer(pDestination, from, to, inClassifier, kSideways, 0, 0);
+        event = temporary->DoStartResampleBuffer(pDestination, from, to, inClassifier, ULMVolumeInternal::kSideways,
+                                                 0, 0);
         if (ULMFailed(event.Status())) return event;
     }
     return event;
+}
+
+// Refused before anything is made: what CheckRanges refuses, and an odd
+// destination slice count that does not end at the volume's end (a pass
+// writes slices in pairs, and the extra one must fall outside it). Then the
+// destination as the passes write it: told of the change, a mipmap volume
+// through its level 0.
+ULMStatus ResolveDestination(ULMVolumeInternal& ioSource, const ULMVolumeRange& inSourceRange,
+                             ULMVolume*& ioDestination, const ULMVolumeRange& inDestinationRange, bool& outNothing) {
+    if (ioDestination == nullptr) return kULMErrVolume;
+    if (const ULMStatus s = CheckRanges(ioSource, inSourceRange, *ioDestination, inDestinationRange, outNothing);
+        s != kULMOK || outNothing)
+        return s;
+    const ULMVolumeRange whole = ioDestination->GetRange();
+    if (inDestinationRange.ZSize() % 2 != 0 &&
+        inDestinationRange.ZOrigin() + inDestinationRange.ZSize() < whole.ZOrigin() + whole.ZSize())
+        return kULMErrArgument;
+    ioDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
+    if (IsObjectType(ioDestination, kObjectTypeULMMipmapVolume) && ioDestination->GetMipmapLevel(0) != nullptr)
+        ioDestination = ioDestination->GetMipmapLevel(0);
+    return kULMOK;
+}
+
+}  // namespace
+
+ULMSyncEvent ULMStartVolumeResample(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                    const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                    const ULMClassifier& inClassifier) {
+    bool nothing = false;
+    if (const ULMStatus s = ResolveDestination(ioSource, inSourceRange, pDestination, inDestinationRange, nothing);
+        s != kULMOK || nothing)
+        return ULMSyncEvent(s);
+    // The source's and the destination's buffers are held through every
+    // pass of the road, before the temporary's: each pass takes them again
+    // beside the temporary, in the same order, and another thread's road
+    // the other way round waits for this one.
+    const ULMBufferLockPair bufferHold(ioSource, pDestination);
+    const ULMLocation sourceLocation = ioSource.GetBufferLocation();
+    const ULMLocation destinationLocation = pDestination->GetBufferLocation();
+    if (const ULMStatus status = ioSource.BoardCopy().WriteBackSlab(); ULMFailed(status)) return ULMSyncEvent(status);
+    // A destination the application holds mapped, or otherwise keeps
+    // writers out of, is refused as an update of it would be.
+    if (IsObjectType(pDestination, kObjectTypeULMVolumeInternal))
+        if (const ULMStatus s = static_cast<ULMVolumeInternal*>(pDestination)->ProbeWriteAccess(); s != kULMOK)
+            return ULMSyncEvent(s);
+    // Into its own buffer: a volume without one would be read from a buffer
+    // the pass lends it and takes back with what was written into it.
+    const unsigned long long id = ioSource.GetBufferID();
+    const bool ownBuffer = pDestination == &ioSource || (id != kULMNoBuffer && pDestination->GetBufferID() == id);
+    if (ownBuffer && id == kULMNoBuffer) return ULMSyncEvent(kULMErrVolume);
+
+    const bool inPlace = (sourceLocation == destinationLocation || destinationLocation == kULMNoBufferAttached) &&
+                         IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
+    const int sourceZ = inSourceRange.ZSize(), destinationZ = inDestinationRange.ZSize();
+    const ULMLocation board = sourceLocation != kULMNoBufferAttached ? sourceLocation : destinationLocation;
+    if (inPlace && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board))))
+        return ioSource.DoStartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier,
+                                              ULMVolumeInternal::kOneToOne, 0, 0);
+    // The sectioned road. Below 12 slices the one section would start
+    // before the destination range and write there.
+    if (destinationZ < kMinSectionSlices) return ULMSyncEvent(kULMErrArgument);
+    // Into its own buffer, a section would overwrite slices that later
+    // sections read: the resample goes into a temporary, copied in whole.
+    if (ownBuffer) return ResampleThroughCopy(ioSource, inSourceRange, inDestinationRange, inClassifier);
+    return ResampleInSections(ioSource, pDestination, inSourceRange, inDestinationRange, inClassifier, board);
 }
 
 }  // namespace ulm3

@@ -8,10 +8,10 @@
 namespace ulm3 {
 
 ULMBufferLockPair::ULMBufferLockPair(const ULMVolumeInternal& inFirst, const ULMVolume* inSecond) {
-    m_locks[0] = &inFirst.BufferLock();
+    m_locks[0] = &inFirst.BoardCopy().Lock();
     if (inSecond != nullptr && inSecond != &inFirst && IsObjectType(inSecond, kObjectTypeULMVolumeInternal)) {
         const auto& second = static_cast<const ULMVolumeInternal&>(*inSecond);
-        m_locks[1] = &second.BufferLock();
+        m_locks[1] = &second.BoardCopy().Lock();
         // Ids are never reused: the order holds for the volumes' lives.
         if ((second.GetObjectID() & kObjectNumberMask) < (inFirst.GetObjectID() & kObjectNumberMask))
             std::swap(m_locks[0], m_locks[1]);

@@ -436,14 +436,16 @@ ULMStatus ULMVolumeBoardCopy::LoadFromSourceNow(const ULMVolumeRange& inRange) {
     return status;
 }
 
-ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere, const ULMVolumeRange& inRendered) {
+ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere) {
     if (!m_volume.HasData() && m_buffer == nullptr) return kULMErrVolume;
     // Whatever reads the buffer next must see the YZ slices written to the
     // slab: renders of every kind and board passes come through here.
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return written;
     m_releaseAfterRender = m_buffer == nullptr;
-    m_currentSubVolume = inRendered;
+    m_currentSubVolume = m_volume.GetRange();
+    const ULMVolumeRange active = m_volume.GetActiveSubVolume();
+    if (!active.IsReset()) m_currentSubVolume.Intersect(active);
     if (m_buffer == nullptr) {
         const ULMStatus status = Allocate(inWhere, m_volume.GetRange());
         if (status != kULMOK) return status;

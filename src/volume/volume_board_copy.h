@@ -105,9 +105,10 @@ public:
 
     // ---- Renders and passes ----
     // Before a render: a buffer (made on inWhere, or any board, if there is
-    // none) whose valid range is the part of inRendered it holds, and a load
-    // started of what is missing there or changed in the source.
-    ULMStatus Prepare(ULMLocation inWhere, const ULMVolumeRange& inRendered);
+    // none) whose valid range is the part of the volume's active sub-volume
+    // (all of it when none is set) it holds, and a load started of what is
+    // missing there or changed in the source.
+    ULMStatus Prepare(ULMLocation inWhere = kULMAnyBoard);
     // After the render: gives up a buffer that Prepare made.
     ULMStatus Finish();
     // Waits for the load Prepare started and lets go of the source mapping
@@ -138,11 +139,7 @@ public:
     // memory instead.
     ULMSyncEvent StartCopyFrom(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
                                const ULMVolumeRange& inSourceBox, bool& outTried);
-    // Loads in the buffer's coordinates, as ULMBoardLoader's FromMemory and
-    // FromSource, and the loader itself.
-    ULMSyncEvent StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength, int inRowsPerSlice);
-    ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
-                                     int inZ);
+    // The loads into the buffer, by every method (ULMBoardLoader).
     ULMBoardLoader Loader();
     // Loads inRange of the volume's own source again, and returns without
     // waiting: the board reads the source's memory where it lies, and the
@@ -174,6 +171,11 @@ private:
     ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
     // Loads a range of the volume's source and waits for it.
     ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
+    // Loads in the buffer's coordinates, as ULMBoardLoader's FromMemory and
+    // FromSource, into a buffer that is there.
+    ULMSyncEvent StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength, int inRowsPerSlice);
+    ULMSyncEvent StartLoadFromSource(const ULMVolumeRange& inRange, ULMVolumeSource* inSource, int inX, int inY,
+                                     int inZ);
     // The buffer of CreateLoaded and CreateRecorded, and what it holds.
     ULMStatus Create(ULMLocation inLocation, const ULMVolumeRange& inRange, bool inLoad);
     // Allocation on one board; status and buffer as the board layer gave.

@@ -218,7 +218,7 @@ ULMStatus ULMVolumeInternal::Resize(unsigned inX, unsigned inY, unsigned inZ, in
     });
 }
 
-// ---- Lock, prepare ----
+// ---- Lock ----
 
 ULMStatus ULMVolumeInternal::LockVolume(ULMLocation inLocation) {
     ULMRecursiveLock hold(m_boardCopy.Lock());
@@ -257,12 +257,6 @@ ULMStatus ULMVolumeInternal::UnlockVolume(int inUnload) {
         IncSerial();
         return kULMOK;
     });
-}
-
-ULMStatus ULMVolumeInternal::PrepareVolume(ULMLocation inWhere) {
-    ULMVolumeRange rendered = m_wholeVolume;
-    if (!m_renderFullVolume) rendered.Intersect(m_userSubVolume);
-    return m_boardCopy.Prepare(inWhere, rendered);
 }
 
 // ---- Render entry points ----

@@ -1,6 +1,6 @@
 // The slots of a volume whose work lies above the volume folder: renders,
-// space leaping and the resample pass, each handed to what registered for
-// it (volume_upper_layers.h).
+// space leaping, the board passes and the roads built on them, each handed
+// to what registered for it (volume_upper_layers.h).
 #include "volume/volume_internal.h"
 #include "volume/volume_upper_layers.h"
 
@@ -42,13 +42,36 @@ ULMSyncEvent ULMVolumeInternal::DoStartResampleBuffer(ULMVolume* pDestination, c
                                                       const ULMVolumeRange& inDestinationRange,
                                                       const ULMClassifier& inClassifier, sideways inSideways,
                                                       long long originX, long long spacingX) {
-    return ULMGetResamplePass()(*this, pDestination, inSourceRange, inDestinationRange, &inClassifier, inSideways,
-                                originX, spacingX);
+    return ULMGetVolumePasses().Pass(*this, pDestination, inSourceRange, inDestinationRange, &inClassifier,
+                                     inSideways, originX, spacingX);
 }
 
 ULMSyncEvent ULMVolumeInternal::DoStartFieldCopy(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                                  const ULMVolumeRange& inDestinationRange, sideways inSideways) {
-    return ULMGetResamplePass()(*this, pDestination, inSourceRange, inDestinationRange, nullptr, inSideways, 0, 0);
+    return ULMGetVolumePasses().Pass(*this, pDestination, inSourceRange, inDestinationRange, nullptr, inSideways, 0,
+                                     0);
+}
+
+ULMStatus ULMVolumeInternal::ResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                            const ULMVolumeRange& inDestinationRange,
+                                            const ULMClassifier& inClassifier) {
+    return StartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier).Wait(-1);
+}
+
+ULMSyncEvent ULMVolumeInternal::StartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                                                    const ULMVolumeRange& inDestinationRange,
+                                                    const ULMClassifier& inClassifier) {
+    return ULMGetVolumePasses().StartResample(*this, pDestination, inSourceRange, inDestinationRange, inClassifier);
+}
+
+ULMStatus ULMVolumeInternal::RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
+                                            RenderToVolumeMode inMode) {
+    return StartRenderToVolume(inContext, ioOutVolume, inMode).Wait(-1);
+}
+
+ULMSyncEvent ULMVolumeInternal::StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
+                                                    RenderToVolumeMode inMode) {
+    return ULMGetVolumePasses().StartRenderToVolume(*this, inContext, ioOutVolume, inMode);
 }
 
 }  // namespace ulm3

@@ -270,6 +270,7 @@ ULMFieldDescriptor ULMVolumeInternal::GetFieldDescriptor(ULMFieldNumber inField)
 
 ULMStatus ULMVolumeInternal::SetFieldDescriptor(ULMFieldNumber inField,
                                                 const ULMFieldDescriptor& inDescriptor) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (inField < 0 || inField >= kMaxVolumeFields) return kULMErrArgument;
     if (!IsValidFieldDescriptor(inDescriptor, GetVoxelSize(), 16)) return kULMErrFormat;
     if (m_fields[inField] == inDescriptor) return kULMOK;
@@ -280,6 +281,7 @@ ULMStatus ULMVolumeInternal::SetFieldDescriptor(ULMFieldNumber inField,
 
 // A non-finite entry would only fail later, in every render of the volume.
 ULMStatus ULMVolumeInternal::SetCorrectionMatrix(const ULMMatrix& inMatrix) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     for (int row = 0; row < 4; ++row)
         for (int column = 0; column < 4; ++column)
             if (!std::isfinite(inMatrix[row][column])) return kULMErrArgument;
@@ -295,10 +297,10 @@ ULMStatus ULMVolumeInternal::SetModelMatrix(const ULMMatrix& inMatrix) {
 }
 
 ULMStatus ULMVolumeInternal::SetActiveSubVolume(const ULMVolumeRange& inRange) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (!m_wholeVolume.Contains(inRange)) return kULMErrArgument;
     if (inRange == m_userSubVolume) return kULMOK;
     m_userSubVolume = inRange;
-    m_renderFullVolume = inRange.IsReset();
     IncSerial();
     return kULMOK;
 }
@@ -323,12 +325,12 @@ void ULMVolumeInternal::GetActiveSubVolumeOrigin(unsigned& outX, unsigned& outY,
 }
 
 ULMStatus ULMVolumeInternal::SetActiveSubVolumeSize(unsigned inX, unsigned inY, unsigned inZ) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (inX == GetActiveSubVolumeSizeX() && inY == GetActiveSubVolumeSizeY() &&
         inZ == GetActiveSubVolumeSizeZ())
         return kULMOK;
     if (inX == 0 && inY == 0 && inZ == 0) {
         m_userSubVolume.Reset();
-        m_renderFullVolume = true;
         IncSerial();
         return kULMOK;
     }
@@ -337,7 +339,6 @@ ULMStatus ULMVolumeInternal::SetActiveSubVolumeSize(unsigned inX, unsigned inY, 
     m_userSubVolume.XSize() = static_cast<int32_t>(inX);
     m_userSubVolume.YSize() = static_cast<int32_t>(inY);
     m_userSubVolume.ZSize() = static_cast<int32_t>(inZ);
-    m_renderFullVolume = false;
     IncSerial();
     return kULMOK;
 }
@@ -345,6 +346,7 @@ ULMStatus ULMVolumeInternal::SetActiveSubVolumeSize(unsigned inX, unsigned inY, 
 // The origin is checked against the sub-volume's own sizes only; a render
 // clips the sub-volume to the volume.
 ULMStatus ULMVolumeInternal::SetActiveSubVolumeOrigin(unsigned inX, unsigned inY, unsigned inZ) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (inX == GetActiveSubVolumeOriginX() && inY == GetActiveSubVolumeOriginY() &&
         inZ == GetActiveSubVolumeOriginZ())
         return kULMOK;
@@ -359,6 +361,7 @@ ULMStatus ULMVolumeInternal::SetActiveSubVolumeOrigin(unsigned inX, unsigned inY
 }
 
 ULMStatus ULMVolumeInternal::SetBorderValue(unsigned inValue) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (inValue != m_borderValue) {
         m_borderValue = inValue;
         IncSerial();
@@ -379,6 +382,7 @@ ULMStatus ULMVolumeInternal::SetExtendMode(ExtendMode inMode) {
 }
 
 ULMStatus ULMVolumeInternal::SetExtendModes(ExtendMode inX, ExtendMode inY, ExtendMode inZ) {
+    ULMRecursiveLock hold(m_boardCopy.Lock());
     if (inX == m_extendModes[0] && inY == m_extendModes[1] && inZ == m_extendModes[2]) return kULMOK;
     if (!ValidExtendMode(inX) || !ValidExtendMode(inY) || !ValidExtendMode(inZ)) return kULMErrArgument;
     m_extendModes[0] = inX;

@@ -15,16 +15,16 @@
 
 namespace ulm3 {
 
-class KWBBoard;
-class KWBBuffer;
-struct ULMMPRSlab;
 class ULMVolumeEngineState;
 
 // Calls on one volume are serialised by the volume's access control, and
 // the board copy (the buffer, its board, what is loaded) and the target by
 // the board copy's lock besides: renders, passes and unloads hold no
 // exclusive access, yet the buffer must not go while they set up their
-// board work.
+// board work. The setters of what a render reads of the description (the
+// fields, the correction matrix, the active sub-volume, the border value
+// and the extend modes) take that lock too, so that a render set up in
+// another thread reads one state of them.
 class ULMVolumeInternal : public ULMVolume, public ULMAccessInternal {
 public:
     // Plain volumes for the other subsystems, never wrapped; one reference
@@ -104,9 +104,6 @@ public:
                                         double inAlpha) override;
     void GetSpaceLeapingParameters(SpaceLeapingMode& outMode, double& outRed, double& outGreen, double& outBlue,
                                    double& outAlpha) const override;
-    // No bricks, no parameters of its own; and the bricks let go.
-    void InitializeSpaceLeaping();
-    void ClearSpaceLeaping();
     // The board buffer holds the host data's voxels as they stand.
     bool HostDataMatchesBuffer() const { return m_boardCopy.HoldsTheHostData(); }
 
@@ -159,6 +156,10 @@ public:
     ULMSyncEvent StartUnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
                                   const ULMFieldDescriptor& inField,
                                   ULMSource inSource) const override;
+    // A board-to-board copy into the buffer (ULMVolumeBoardCopy::StartCopyFrom),
+    // which advances the volume's serial when it is queued.
+    ULMSyncEvent CopyBoardBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
+                                 const ULMVolumeRange& inSourceBox, bool& outTried);
     // Loads inRange of the volume's own source into its board buffer again
     // and returns without waiting, whatever the target: what StartUpdate
     // from this very volume with kULMUseSource does while the volume is
@@ -166,11 +167,9 @@ public:
     // change the source reports once. kULMErrVolume without host data or a
     // buffer, kULMErrArgument for a range outside the volume.
     ULMSyncEvent StartReloadFromSource(const ULMVolumeRange& inRange);
-    // Writes the YZ slab back into the board buffer when it holds newer
-    // voxels (ULMVolumeBoardCopy::WriteBackSlab).
-    ULMStatus UpdateVolumeFromCache() const { return m_boardCopy.WriteBackSlab(); }
 
-    // ---- Board resample pass (registered by src/resample/) ----
+    // ---- Board passes: the resample folder's, reached through the passes it
+    // registers (volume_upper_layers.h, volume_engine_calls.cpp) ----
     // Axis order of a pass: the source range is given in the pass's sample
     // frame, whose X', Y', Z' are the source volume's X Y Z, Z Y X, Y Z X or
     // Z X Y.
@@ -186,37 +185,19 @@ public:
     // The same pass copying the fields as they stand, without a classifier.
     ULMSyncEvent DoStartFieldCopy(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                   const ULMVolumeRange& inDestinationRange, sideways inSideways);
-    // The public resample (volume_resample_roads.cpp): one pass when the
-    // board can, else Z through X in sections, none waited for.
+    // The public resample: one pass when the board can, else Z through X in
+    // sections, none waited for.
     ULMStatus ResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                              const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier) override;
     ULMSyncEvent StartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                      const ULMVolumeRange& inDestinationRange,
                                      const ULMClassifier& inClassifier) override;
     // The camera's view of this volume written into ioOutVolume on the same
-    // board (render_to_volume.cpp), in one render or two, not waited for.
+    // board, in one render or two, not waited for.
     ULMStatus RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                              RenderToVolumeMode inMode) override;
     ULMSyncEvent StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                      RenderToVolumeMode inMode) override;
-    // Render-and-warp (render_and_warp.cpp): the view rendered on the
-    // volume's own unit grid into a temporary image on its board, which a
-    // board pass then warps into the context's output image. The depth
-    // buffers are not used; neither pass is waited for.
-    ULMSyncEvent DoStartRenderAndWarp(const ULMContext* inContext, ULMImageBuffer* inOutColor0,
-                                      ULMDepthBuffer* inOutDepth0, ULMImageBuffer* inOutColor1,
-                                      ULMDepthBuffer* inOutDepth1);
-    // The warp pass alone: inSourceRange of the board image inSource, read
-    // through the warp of this volume's last object grid, into the context's
-    // output image. Not waited for.
-    ULMSyncEvent Warp3DImage(const ULMContext* inContext, ULMImageBuffer* inOutColor0, ULMImageBuffer* inOutColor1,
-                             const ULMImageRange& inRange, const ULMImageBuffer* inSource,
-                             const ULMImageRange& inSourceRange);
-    // The pass behind DoStartResampleBuffer (volume_resample_pass.cpp),
-    // which throws its failures.
-    ULMSyncEvent ResamplePass(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                              const ULMVolumeRange& inDestinationRange, ULMClassifier& ioClassifier,
-                              sideways inSideways, long long originX, long long spacingX);
 
     // ---- Board buffer (volume_buffer_slots.cpp; the work is the board copy's) ----
     ULMStatus LockVolume(ULMLocation inLocation) override;
@@ -268,49 +249,31 @@ public:
     ULMStatus RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
                         MPRMode inMode, ULMImageBuffer* ioImage) override;
 
-    // The volume's copy on its board.
+    // The volume's copy on its board: renders and passes prepare it, read
+    // and write its buffer through it, under its lock.
     ULMVolumeBoardCopy& BoardCopy() { return m_boardCopy; }
     const ULMVolumeBoardCopy& BoardCopy() const { return m_boardCopy; }
-    // The board copy's prepare for a render of the active sub-volume, its
-    // finish and its wait for the load (ULMVolumeBoardCopy); the caller holds
-    // the buffer lock.
-    ULMStatus PrepareVolume(ULMLocation inWhere = kULMAnyBoard);
-    ULMStatus FinishWithVolume() { return m_boardCopy.Finish(); }
-    ULMStatus WaitForVolumeLoaded() { return m_boardCopy.WaitForLoad(); }
-    // The board copy's lock (ULMVolumeBoardCopy::Lock).
-    ULMRecursiveMutex& BufferLock() const { return m_boardCopy.Lock(); }
-    KWBBuffer* GetKWBBuffer() const { return m_boardCopy.Buffer(); }
-    KWBBoard* GetKWBBoard() const { return m_boardCopy.Board(); }
-    const ULMVolumeRange& GetCurrentSubVolume() const { return m_boardCopy.CurrentSubVolume(); }
 
-    // ---- Render engine (src/render/): StartRender and StartRenderMPR reach it
-    // through the registered engine (volume_engine_calls.cpp); the rest are its own ----
+    // ---- Renders: the render engine's, reached through the engine it
+    // registers (volume_upper_layers.h, volume_engine_calls.cpp) ----
     ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                              ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                              ULMDepthBuffer* ioDepth1) override;
     ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
                                 int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
-    // StartRender, for an MPR render (mpr.cpp) when ioMPR is given: the
-    // render road reads its slab while the render state's lock is held.
-    ULMSyncEvent StartRenderWith(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                                 ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                                 ULMDepthBuffer* ioDepth1, ULMMPRSlab* ioMPR);
-    // The render itself, on a volume whose buffer is prepared: the output
-    // buffers move to the volume's board, and the event of the render is
-    // returned once it is queued. The caller holds the render state's lock.
-    ULMSyncEvent DoStartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                               ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                               ULMDepthBuffer* ioDepth1);
-    // StartRenderMPR (mpr.cpp).
-    ULMSyncEvent DoStartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
-                                  MPRMode inMode, ULMImageBuffer* ioImage);
-    // The render engine's state of this volume (volume_upper_layers.h).
+    // The render engine's state of this volume, which the volume owns and
+    // never looks inside (volume_upper_layers.h).
     ULMVolumeEngineState& EngineState() const { return *m_engineState; }
 
 protected:
     ~ULMVolumeInternal() override;
 
 private:
+    // No bricks, no parameters of its own; and the bricks let go (the render
+    // engine's, volume_engine_calls.cpp).
+    void InitializeSpaceLeaping();
+    void ClearSpaceLeaping();
+
     // ---- Writes behind the update forms (volume_update.cpp) ----
     // From caller memory of inAllocatedSizeX voxels per row and
     // inAllocatedSizeY rows per slice (0: the range's own) into the target.
@@ -332,8 +295,6 @@ private:
     // access.
     ULMSyncEvent CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange, int inSourceX,
                                 int inSourceY, int inSourceZ, ULMSource inSource);
-    ULMSyncEvent CopyBoardBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
-                                 const ULMVolumeRange& inSourceBox, bool& outTried);
     ULMSyncEvent ChunkedVolumeCopy(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                    int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource,
                                    bool inIntoBuffer);
@@ -357,8 +318,8 @@ private:
     bool m_readOnly = false;
     bool m_hasData = false;
     ULMVolumeRange m_wholeVolume;
+    // Reset (all sizes 0): the whole volume is rendered.
     ULMVolumeRange m_userSubVolume;
-    bool m_renderFullVolume = true;
     bool m_locked = false;
     unsigned m_mapCount = 0;
     // Application maps of the source, newest last: each unmap gives back

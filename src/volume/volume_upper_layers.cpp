@@ -34,10 +34,22 @@ public:
     }
 };
 
-ULMSyncEvent NoResamplePass(ULMVolumeInternal&, ULMVolume*, const ULMVolumeRange&, const ULMVolumeRange&,
-                            const ULMClassifier*, int, long long, long long) {
-    return ULMSyncEvent(kULMErrUnimplemented);
-}
+// Answers as a library without board passes would.
+class NoVolumePasses final : public ULMVolumePasses {
+public:
+    ULMSyncEvent Pass(ULMVolumeInternal&, ULMVolume*, const ULMVolumeRange&, const ULMVolumeRange&,
+                      const ULMClassifier*, int, long long, long long) override {
+        return ULMSyncEvent(kULMErrUnimplemented);
+    }
+    ULMSyncEvent StartResample(ULMVolumeInternal&, ULMVolume*, const ULMVolumeRange&, const ULMVolumeRange&,
+                               const ULMClassifier&) override {
+        return ULMSyncEvent(kULMErrUnimplemented);
+    }
+    ULMSyncEvent StartRenderToVolume(ULMVolumeInternal&, const ULMContext*, ULMVolume*,
+                                     ULMVolume::RenderToVolumeMode) override {
+        return ULMSyncEvent(kULMErrUnimplemented);
+    }
+};
 
 ULMVolume* NoMipmapVolume(ULMVolume*, ULMVolumeSource*) { return nullptr; }
 
@@ -47,7 +59,8 @@ constinit NoRenderEngine gNoRenderEngine;
 // Written only while the library loads, before any thread of the
 // application exists; read freely afterwards.
 constinit ULMVolumeRenderEngine* gRenderEngine = nullptr;
-constinit ULMResamplePass gResamplePass = nullptr;
+constinit NoVolumePasses gNoVolumePasses;
+constinit ULMVolumePasses* gVolumePasses = nullptr;
 // Replaced by tests while other threads may make volumes.
 constinit std::atomic<ULMMipmapVolumeFactory> gMipmapFactory{NoMipmapVolume};
 constinit std::atomic<ULMMultiboardVolumeFactory> gMultiboardFactory{NoMultiboardVolume};
@@ -60,9 +73,9 @@ ULMVolumeRenderEngine& ULMGetVolumeRenderEngine() {
 
 void ULMRegisterVolumeRenderEngine(ULMVolumeRenderEngine& engine) { gRenderEngine = &engine; }
 
-ULMResamplePass ULMGetResamplePass() { return gResamplePass != nullptr ? gResamplePass : NoResamplePass; }
+ULMVolumePasses& ULMGetVolumePasses() { return gVolumePasses != nullptr ? *gVolumePasses : gNoVolumePasses; }
 
-void ULMRegisterResamplePass(ULMResamplePass pass) { gResamplePass = pass; }
+void ULMRegisterVolumePasses(ULMVolumePasses& passes) { gVolumePasses = &passes; }
 
 ULMMipmapVolumeFactory ULMGetMipmapVolumeFactory() { return gMipmapFactory.load(); }
 

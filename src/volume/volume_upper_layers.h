@@ -54,18 +54,32 @@ ULMVolumeRenderEngine& ULMGetVolumeRenderEngine();
 // thread can ask.
 void ULMRegisterVolumeRenderEngine(ULMVolumeRenderEngine& engine);
 
-// The board pass behind ULMVolumeInternal::DoStartResampleBuffer, with the
-// same arguments after the source volume; a null classifier copies the
-// fields as they stand (the YZ slab's fills and write-backs, which so need
-// no classifier of the contexts' folder). inSideways is one of
-// ULMVolumeInternal::sideways. Until one registers, kULMErrUnimplemented.
-using ULMResamplePass = ULMSyncEvent (*)(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
-                                         const ULMVolumeRange& inSourceRange,
-                                         const ULMVolumeRange& inDestinationRange,
-                                         const ULMClassifier* inClassifier, int inSideways, long long originX,
-                                         long long spacingX);
-ULMResamplePass ULMGetResamplePass();
-void ULMRegisterResamplePass(ULMResamplePass pass);
+// The board passes over volumes: the one pass behind
+// ULMVolumeInternal::DoStartResampleBuffer, with the same arguments after
+// the source volume (a null classifier copies the fields as they stand: the
+// YZ slab's fills and write-backs, which so need no classifier of the
+// contexts' folder; inSideways is one of ULMVolumeInternal::sideways), and
+// the roads behind the volume's public resample and render-to-volume slots.
+// Until the resample folder registers, each is kULMErrUnimplemented.
+class ULMVolumePasses {
+public:
+    virtual ULMSyncEvent Pass(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                              const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                              const ULMClassifier* inClassifier, int inSideways, long long originX,
+                              long long spacingX) = 0;
+    virtual ULMSyncEvent StartResample(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                       const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                       const ULMClassifier& inClassifier) = 0;
+    virtual ULMSyncEvent StartRenderToVolume(ULMVolumeInternal& ioSource, const ULMContext* inContext,
+                                             ULMVolume* ioOutVolume, ULMVolume::RenderToVolumeMode inMode) = 0;
+
+protected:
+    ~ULMVolumePasses() = default;
+};
+ULMVolumePasses& ULMGetVolumePasses();
+// The last registration holds. Run while the library loads, before any
+// thread can ask.
+void ULMRegisterVolumePasses(ULMVolumePasses& passes);
 
 // The wrappers of a new volume. Each makes its volume over inVolume, taking
 // its own reference on inVolume; the result holds one reference for the

@@ -320,9 +320,44 @@ bool VoxFileParser::ReadField(int32_t inFieldId, bool inSkip, VoxfFieldSpecifier
     return Keep(outField.m_name.size() + outField.m_description.size() + kRecordBytes);
 }
 
+// What a volume description has said so far.
+struct VoxFileParser::VolumeKeys {
+    bool haveSize = false, haveVoxelSize = false, haveEndian = false;
+    int64_t dataBytes = 0;
+    std::string title;
+    std::string copyright;
+    // Definition order; sorted by field number at the end.
+    std::vector<VoxfFieldSpecifier> fields;
+};
+
 bool VoxFileParser::ReadVox99VolumeDescription(int inWhichVolume, bool inSkip) {
     VoxFileDescription& out = *m_out;
-    // Nothing of an earlier description may stand in for this one.
+    ForgetVolumeDescription();
+    if (out.m_volumeCount != 0 && inWhichVolume >= out.m_volumeCount) return false;
+
+    if (ClearAndGetOneNewlineInStream() != LineResult::kLine) return false;
+    if (m_terminator == Terminator::kPlain) {
+        if (ClearAndGetOneNewlineInStream() != LineResult::kLine) return false;
+    } else if (!out.m_trailingData.empty()) {
+        return false;
+    }
+
+    VolumeKeys keys;
+    while (m_terminator != Terminator::kFormFeed) {
+        std::string keyword;
+        if (m_line.ReadWord(keyword, 79) != VoxTextStream::Word::kOK) {
+            if (!inSkip) return false;
+            keyword.clear();
+        }
+        if (!ReadVolumeKeyword(keyword, inSkip, keys)) return false;
+        if (ClearAndGetOneNewlineInStream() != LineResult::kLine) return false;
+    }
+    return inSkip ? SkipVolume(keys) : KeepVolumeDescription(keys);
+}
+
+// Nothing of an earlier description may stand in for this one.
+void VoxFileParser::ForgetVolumeDescription() {
+    VoxFileDescription& out = *m_out;
     out.m_sizeX = out.m_sizeY = out.m_sizeZ = 0;
     out.m_voxelSizeBytes = 0;
     out.m_endian = '?';
@@ -334,109 +369,98 @@ bool VoxFileParser::ReadVox99VolumeDescription(int inWhichVolume, bool inSkip) {
     out.m_fieldSpecifiers.clear();
     out.m_volumeTitle.clear();
     out.m_volumeCopyright.clear();
+}
 
-    if (out.m_volumeCount != 0 && inWhichVolume >= out.m_volumeCount) return false;
-
-    if (ClearAndGetOneNewlineInStream() != LineResult::kLine) return false;
-    if (m_terminator == Terminator::kPlain) {
-        if (ClearAndGetOneNewlineInStream() != LineResult::kLine) return false;
-    } else if (!out.m_trailingData.empty()) {
-        return false;
+bool VoxFileParser::ReadVolumeKeyword(const std::string& inKeyword, bool inSkip, VolumeKeys& ioKeys) {
+    VoxFileDescription& out = *m_out;
+    int32_t fieldId = -1;
+    bool isField = false;
+    if (inKeyword == "Field") {
+        int64_t n = 0;
+        if (!m_line.ReadInteger(INT32_MIN, INT32_MAX, n)) return false;
+        fieldId = static_cast<int32_t>(n);
+        isField = true;
+    } else if (inKeyword.size() == 6 && inKeyword.compare(0, 5, "Field") == 0 && inKeyword[5] >= '0' &&
+               inKeyword[5] <= '9') {
+        fieldId = inKeyword[5] - '0';
+        isField = true;
     }
 
-    bool haveSize = false, haveVoxelSize = false, haveEndian = false;
-    int64_t dataBytes = 0;
-    std::string title;
-    std::string copyright;
-    // Definition order; sorted by field number at the end.
-    std::vector<VoxfFieldSpecifier> fields;
-    while (m_terminator != Terminator::kFormFeed) {
-        std::string keyword;
-        if (m_line.ReadWord(keyword, 79) != VoxTextStream::Word::kOK) {
-            if (!inSkip) return false;
-            keyword.clear();
-        }
-        int32_t fieldId = -1;
-        bool isField = false;
-        if (keyword == "Field") {
-            int64_t n = 0;
-            if (!m_line.ReadInteger(INT32_MIN, INT32_MAX, n)) return false;
-            fieldId = static_cast<int32_t>(n);
-            isField = true;
-        } else if (keyword.size() == 6 && keyword.compare(0, 5, "Field") == 0 && keyword[5] >= '0' &&
-                   keyword[5] <= '9') {
-            fieldId = keyword[5] - '0';
-            isField = true;
-        }
-
-        if (keyword == "VolumeSize") {
-            if (!ReadVolumeSize(out.m_sizeX, out.m_sizeY, out.m_sizeZ)) return false;
-            haveSize = true;
-        } else if (keyword == "VoxelSize") {
-            int64_t bits = 0;
-            if (!m_line.ReadInteger(INT32_MIN, INT32_MAX, bits)) return false;
-            if (bits != 8 && bits != 16 && bits != 32 && bits != 64) return false;
-            out.m_voxelSizeBytes = static_cast<int>(bits / 8);
-            haveVoxelSize = true;
-        } else if (keyword == "ModelMatrix") {
-            double matrix[16];
-            if (!ReadModelMatrix(matrix)) return false;
-            if (!inSkip) std::copy(matrix, matrix + 16, out.m_modelMatrix);
-        } else if (isField) {
-            VoxfFieldSpecifier field;
-            if (!ReadField(fieldId, inSkip, field)) return false;
-            if (!inSkip) fields.push_back(std::move(field));
-        } else if (keyword == "Data") {
-            if (!ReadTrailingData(inSkip ? nullptr : &out.m_volumeTrailingData, &dataBytes)) return false;
-        } else if (inSkip) {
-            // Nothing else of a volume that is passed over matters.
-        } else if (keyword == "VolumeScale" || keyword == "VolumePosition") {
-            const bool scale = keyword == "VolumeScale";
-            if (!ReadFloat(scale ? out.m_scaleX : out.m_positionX, false) ||
-                !ReadFloat(scale ? out.m_scaleY : out.m_positionY, false) ||
-                !ReadFloat(scale ? out.m_scaleZ : out.m_positionZ, false)) {
-                return false;
-            }
-        } else if (keyword == "Endian") {
-            std::string word;
-            if (m_line.ReadWord(word, 31) != VoxTextStream::Word::kOK) return false;
-            if (word != "L" && word != "B") return false;
-            out.m_endian = word[0];
-            haveEndian = true;
-        } else if (keyword == "Title") {
-            if (!ReadKeptText(title)) return false;
-        } else if (keyword == "Copyright") {
-            if (!ReadKeptText(copyright)) return false;
-        } else if (keyword == "Attribute") {
-            if (!ReadAttribute(out.m_volumeAttribute)) return false;
-        } else {
-            return false;
-        }
-        if (ClearAndGetOneNewlineInStream() != LineResult::kLine) return false;
+    if (inKeyword == "VolumeSize") {
+        if (!ReadVolumeSize(out.m_sizeX, out.m_sizeY, out.m_sizeZ)) return false;
+        ioKeys.haveSize = true;
+    } else if (inKeyword == "VoxelSize") {
+        int64_t bits = 0;
+        if (!m_line.ReadInteger(INT32_MIN, INT32_MAX, bits)) return false;
+        if (bits != 8 && bits != 16 && bits != 32 && bits != 64) return false;
+        out.m_voxelSizeBytes = static_cast<int>(bits / 8);
+        ioKeys.haveVoxelSize = true;
+    } else if (inKeyword == "ModelMatrix") {
+        double matrix[16];
+        if (!ReadModelMatrix(matrix)) return false;
+        if (!inSkip) std::copy(matrix, matrix + 16, out.m_modelMatrix);
+    } else if (isField) {
+        VoxfFieldSpecifier field;
+        if (!ReadField(fieldId, inSkip, field)) return false;
+        if (!inSkip) ioKeys.fields.push_back(std::move(field));
+    } else if (inKeyword == "Data") {
+        if (!ReadTrailingData(inSkip ? nullptr : &out.m_volumeTrailingData, &ioKeys.dataBytes)) return false;
+    } else if (inSkip) {
+        // Nothing else of a volume that is passed over matters.
+    } else {
+        return ReadVolumeDetail(inKeyword, ioKeys);
     }
+    return true;
+}
 
-    if (inSkip) {
-        // A volume without its size would be passed over by a wrong amount.
-        if (!haveSize || !haveVoxelSize) return false;
-        const int64_t block = out.VoxelBlockBytes();
-        int64_t next = 0;
-        if (block < 0 || !CheckedAdd(m_reader.Offset(), block, next) || !CheckedAdd(next, dataBytes, next)) {
-            return false;
-        }
-        m_reader.SeekTo(next);
+// The keywords only a volume that is read keeps.
+bool VoxFileParser::ReadVolumeDetail(const std::string& inKeyword, VolumeKeys& ioKeys) {
+    VoxFileDescription& out = *m_out;
+    if (inKeyword == "VolumeScale" || inKeyword == "VolumePosition") {
+        const bool scale = inKeyword == "VolumeScale";
+        return ReadFloat(scale ? out.m_scaleX : out.m_positionX, false) &&
+               ReadFloat(scale ? out.m_scaleY : out.m_positionY, false) &&
+               ReadFloat(scale ? out.m_scaleZ : out.m_positionZ, false);
+    }
+    if (inKeyword == "Endian") {
+        std::string word;
+        if (m_line.ReadWord(word, 31) != VoxTextStream::Word::kOK) return false;
+        if (word != "L" && word != "B") return false;
+        out.m_endian = word[0];
+        ioKeys.haveEndian = true;
         return true;
     }
+    if (inKeyword == "Title") return ReadKeptText(ioKeys.title);
+    if (inKeyword == "Copyright") return ReadKeptText(ioKeys.copyright);
+    if (inKeyword == "Attribute") return ReadAttribute(out.m_volumeAttribute);
+    return false;
+}
 
+bool VoxFileParser::SkipVolume(const VolumeKeys& inKeys) {
+    // A volume without its size would be passed over by a wrong amount.
+    if (!inKeys.haveSize || !inKeys.haveVoxelSize) return false;
+    const int64_t block = m_out->VoxelBlockBytes();
+    int64_t next = 0;
+    if (block < 0 || !CheckedAdd(m_reader.Offset(), block, next) || !CheckedAdd(next, inKeys.dataBytes, next)) {
+        return false;
+    }
+    m_reader.SeekTo(next);
+    return true;
+}
+
+bool VoxFileParser::KeepVolumeDescription(VolumeKeys& ioKeys) {
+    VoxFileDescription& out = *m_out;
     // Later definitions of one number come first, so that a search finds
     // the last one.
+    std::vector<VoxfFieldSpecifier>& fields = ioKeys.fields;
     std::reverse(fields.begin(), fields.end());
     std::stable_sort(fields.begin(), fields.end(),
                      [](const VoxfFieldSpecifier& a, const VoxfFieldSpecifier& b) { return a.m_fieldId < b.m_fieldId; });
     out.m_fieldSpecifiers = std::move(fields);
-    out.m_volumeTitle = std::move(title);
-    out.m_volumeCopyright = std::move(copyright);
-    out.m_convertEndian = haveEndian && out.m_endian != m_hostByteOrder && out.m_voxelSizeBytes != 1;
-    return haveSize && haveVoxelSize && haveEndian && out.FindField(0) != nullptr;
+    out.m_volumeTitle = std::move(ioKeys.title);
+    out.m_volumeCopyright = std::move(ioKeys.copyright);
+    out.m_convertEndian = ioKeys.haveEndian && out.m_endian != m_hostByteOrder && out.m_voxelSizeBytes != 1;
+    return ioKeys.haveSize && ioKeys.haveVoxelSize && ioKeys.haveEndian && out.FindField(0) != nullptr;
 }
 
 bool VoxFileParser::ReadVox97Header(int inHowManyBytes) {

@@ -105,6 +105,15 @@ private:
     bool ReadVox99FileHeader();
     bool ReadVox99VolumeDescription(int inWhichVolume, bool inSkip);
     bool ReadVox97Header(int inHowManyBytes);
+    // The steps of a volume description: the last one's forgotten, each
+    // keyword line read (those of a volume passed over only as far as they
+    // say how far to skip), and the volume passed over or kept.
+    struct VolumeKeys;
+    void ForgetVolumeDescription();
+    bool ReadVolumeKeyword(const std::string& inKeyword, bool inSkip, VolumeKeys& ioKeys);
+    bool ReadVolumeDetail(const std::string& inKeyword, VolumeKeys& ioKeys);
+    bool SkipVolume(const VolumeKeys& inKeys);
+    bool KeepVolumeDescription(VolumeKeys& ioKeys);
 
     // One line of text for the keyword reader: leading spaces dropped,
     // comment and empty lines skipped.

@@ -86,6 +86,29 @@ protected:
         return status != kULMOK ? status : image->Unload(out.data(), kWhole, 0);
     }
 
+    // Frames rendered while another thread flips inSet between states 1
+    // and 0: how many failed, and how many match neither of inAlone.
+    struct Frames {
+        int failed = 0;
+        int torn = 0;
+    };
+    Frames RenderWhileFlipping(Road inRoad, const Pixels (&inAlone)[2], const std::function<void(int)>& inSet,
+                               int inFrames) {
+        std::atomic<bool> done{false};
+        std::thread changer([&] {
+            for (int state = 1; !done.load(); state ^= 1) inSet(state);
+        });
+        Frames frames;
+        for (int frame = 0; frame < inFrames; ++frame) {
+            Pixels got;
+            frames.failed += Render(inRoad, got) != kULMOK;
+            frames.torn += got != inAlone[0] && got != inAlone[1];
+        }
+        done = true;
+        changer.join();
+        return frames;
+    }
+
     std::vector<uint8_t> voxels;
     ReleasablePointer<ULMLookupTable> table;
     ReleasablePointer<ULMContext> context;
@@ -165,23 +188,65 @@ TEST_F(ContextThreadsTest, EveryFrameShowsOneStateOfAContextAnotherThreadChanges
         // The two states look different, but for base planes, which leave the context as it was.
         ASSERT_EQ(alone[0] == alone[1], c.change == Change::kBasePlanes);
 
-        std::atomic<bool> done{false};
-        std::thread changer([&] {
-            for (int state = 1; !done.load(); state ^= 1) set(state);
-        });
-        int torn = 0, failed = 0;
-        for (int frame = 0; frame < kFrames; ++frame) {
-            Pixels got;
-            failed += Render(c.road, got) != kULMOK;
-            torn += got != alone[0] && got != alone[1];
-        }
-        done = true;
-        changer.join();
-        EXPECT_EQ(failed, 0);
-        EXPECT_EQ(torn, 0) << "frames that match neither state";
+        const Frames frames = RenderWhileFlipping(c.road, alone, set, kFrames);
+        EXPECT_EQ(frames.failed, 0);
+        EXPECT_EQ(frames.torn, 0) << "frames that match neither state";
         context->RemoveLight(light);
         context->RemoveCutPlane(cut);
         context->ReleaseBasePlane(0);
+    }
+}
+
+// What the other thread flips of the volume between two states, each in one
+// call.
+enum class VolumeChange { kField, kCorrection, kSubVolume, kBorder, kExtendModes };
+
+TEST_F(ContextThreadsTest, EveryFrameShowsOneStateOfAVolumeAnotherThreadChanges) {
+    const struct {
+        Road road;
+        VolumeChange change;
+    } cases[] = {
+        {Road::kPlain, VolumeChange::kField},       {Road::kPlain, VolumeChange::kCorrection},
+        {Road::kPlain, VolumeChange::kSubVolume},   {Road::kPlain, VolumeChange::kBorder},
+        {Road::kPlain, VolumeChange::kExtendModes}, {Road::kMPR, VolumeChange::kCorrection},
+        {Road::kMPR, VolumeChange::kSubVolume},     {Road::kPerspective, VolumeChange::kCorrection},
+        {Road::kPerspective, VolumeChange::kSubVolume},
+    };
+    constexpr int kFrames = 12;
+    const ULMFieldDescriptor fields[2] = {{0, 8, kU}, {4, 4, kU}};
+    const ULMMatrix corrections[2] = {ULMMatrix::Identity(), ULMMatrix::Scale(1.0, 1.4, 0.8)};
+    const ULMVolumeRange subVolumes[2] = {ULMVolumeRange(), ULMVolumeRange(11, 9, 13, 2, 5, 1)};
+    const ULMVolume::ExtendMode modes[2] = {ULMVolume::kExtendWithBorder, ULMVolume::kExtendWithEdge};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "road " << int(c.road) << " change " << int(c.change));
+        ASSERT_EQ(context->SetCamera(Camera(20, c.road == Road::kPerspective)), kULMOK);
+        // A border the edge voxels differ from, for the border and the modes.
+        ASSERT_EQ(volume->SetBorderValue(c.change == VolumeChange::kExtendModes ? 200 : 0), kULMOK);
+        const std::function<ULMStatus(int)> set = [&](int inState) {
+            switch (c.change) {
+                case VolumeChange::kField: return volume->SetFieldDescriptor(kULMField0, fields[inState]);
+                case VolumeChange::kCorrection: return volume->SetCorrectionMatrix(corrections[inState]);
+                case VolumeChange::kSubVolume: return volume->SetActiveSubVolume(subVolumes[inState]);
+                case VolumeChange::kBorder: return volume->SetBorderValue(inState ? 255 : 0);
+                case VolumeChange::kExtendModes:
+                    return volume->SetExtendModes(modes[inState], modes[inState], modes[inState]);
+            }
+            return kULMErrArgument;
+        };
+        Pixels alone[2];
+        for (int state = 1; state >= 0; --state) {
+            ASSERT_EQ(set(state), kULMOK);
+            ASSERT_EQ(Render(c.road, alone[state]), kULMOK);
+        }
+        ASSERT_NE(alone[0], alone[1]) << "the two states look alike";
+
+        std::atomic<int> refused{0};
+        const Frames frames =
+            RenderWhileFlipping(c.road, alone, [&](int inState) { refused += set(inState) != kULMOK; }, kFrames);
+        EXPECT_EQ(frames.failed, 0);
+        EXPECT_EQ(refused.load(), 0);
+        EXPECT_EQ(frames.torn, 0) << "frames that match neither state";
+        ASSERT_EQ(set(0), kULMOK);
     }
 }
 

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "context/classifier_internal.h"
+#include "resample/render_and_warp.h"
 #include "support/rendered_pixels.h"
 #include "volume/volume_fixture.h"
 
@@ -43,7 +44,7 @@ TEST_F(RenderAndWarpTest, AnUnrotatedViewWarpsToThePlainRender) {
         Held<ULMImageBuffer> plain(Image(kULMBoard0)), warped(Image(kULMBoard0));
         ASSERT_EQ(scene.volume->StartRender(scene.context, plain, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
         const size_t buffers = LiveBuffers();
-        const ULMSyncEvent event = scene.volume->DoStartRenderAndWarp(scene.context, warped, nullptr, nullptr, nullptr);
+        const ULMSyncEvent event = ULMStartRenderAndWarp(*scene.volume, scene.context, warped, nullptr, nullptr, nullptr);
         ASSERT_EQ(event.Wait(-1), kULMOK);
         EXPECT_EQ(LiveBuffers(), buffers) << "the temporary outlived its passes";
         std::vector<uint8_t> want(kSide * kSide * 4), got(want.size());
@@ -77,7 +78,7 @@ TEST_F(RenderAndWarpTest, EveryPassLeavesTheNextPlainRenderAsItWas) {
         std::function<ULMStatus()> pass;
     } passes[] = {
         {"render-and-warp",
-         [&] { return scene.volume->DoStartRenderAndWarp(scene.context, image, nullptr, nullptr, nullptr).Wait(-1); }},
+         [&] { return ULMStartRenderAndWarp(*scene.volume, scene.context, image, nullptr, nullptr, nullptr).Wait(-1); }},
         {"render-and-resize",
          [&] {
              gULMControl.m_resizeImage = true;
@@ -124,11 +125,11 @@ TEST_F(RenderAndWarpTest, RefusalsSubmitNothingAndLeaveNoBuffer) {
     for (const auto& c : cases) {
         Held<C> context(CloneContext(scene.context));
         c.change(*context);
-        EXPECT_EQ(c.volume->DoStartRenderAndWarp(context, c.output, nullptr, nullptr, nullptr).Status(), c.expected);
+        EXPECT_EQ(ULMStartRenderAndWarp(*c.volume, context, c.output, nullptr, nullptr, nullptr).Status(), c.expected);
     }
     EXPECT_EQ(LiveBuffers(), buffers);
     // The pass alone, into an image on another board than its source.
-    EXPECT_EQ(scene.volume->Warp3DImage(scene.context, other, nullptr, {4, 4, 0, 0}, image, {4, 4, 0, 0}).Status(),
+    EXPECT_EQ(ULMWarp3DImage(*scene.volume, scene.context, other, nullptr, {4, 4, 0, 0}, image, {4, 4, 0, 0}).Status(),
               kULMErrBuffer);
     EXPECT_TRUE(tulx7sim::RequestLog().empty());
 }

@@ -55,7 +55,7 @@ TEST_F(VolumeBoardBufferTest, RefusedCallsChangeNothingAndTakeNoBoardMemory) {
         {[&] { return v->SetBufferWrap(3, 4, 4); }, kULMErrArgument},
         {[&] { return v->SetBufferOffset(2, 4, 1); }, kULMErrArgument},
         {[&] { return v->ResizeBuffer(4, 4, 4); }, kULMErrVolume},
-        {[&] { return v->PrepareVolume(); }, kULMErrVolume},
+        {[&] { return v->BoardCopy().Prepare(); }, kULMErrVolume},
         {[&] { return v->Resize(ULMVolumeRange(8, -8, 8, 0, 0, 0), 0); }, kULMErrArgument},
         {[&] {
              gULMControl.m_KWBBoard[1] = nullptr;
@@ -83,10 +83,10 @@ TEST_F(VolumeBoardBufferTest, BufferVoxelsKeepTheirCoordinatesAndTheBookkeepingF
                   : step == 1 ? v->SetBufferOffset(2, 2, 0)
                   : step == 2 ? v->SetBufferWrap(16, 16, 8) - kULMErrArgument
                   : step == 3 ? kULMOK
-                              : (v->ResizeBuffer(whole) == kULMOK ? v->PrepareVolume() : kULMErrAccess),
+                              : (v->ResizeBuffer(whole) == kULMOK ? v->BoardCopy().Prepare() : kULMErrAccess),
                   kULMOK);
         const ULMVolumeRange kept = step < 2 ? moved : step == 3 ? half : whole;
-        ASSERT_TRUE(v->WaitForVolumeLoaded() == kULMOK && v->Unload(want.data(), kept, kULMUseSource) == kULMOK &&
+        ASSERT_TRUE(v->BoardCopy().WaitForLoad() == kULMOK && v->Unload(want.data(), kept, kULMUseSource) == kULMOK &&
                     v->Unload(got.data(), kept, kULMUseBuffer) == kULMOK);
         EXPECT_TRUE(got == want) << step;
     }
@@ -223,9 +223,9 @@ TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {
     Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, voxels.data()));
     ASSERT_EQ(v->SetActiveSubVolumeSize(8, 6, 4), kULMOK);
     ASSERT_EQ(v->SetActiveSubVolumeOrigin(4, 2, 2), kULMOK);
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
-    const KWBRange valid = v->GetKWBBuffer()->GetRange();
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().WaitForLoad(), kULMOK);
+    const KWBRange valid = v->BoardCopy().Buffer()->GetRange();
     EXPECT_EQ(valid, KWBRange(4, 2, 2, 11, 7, 5));
     int loaded = 0;
     for (const auto& e : tulx7sim::RequestLog()) {
@@ -235,7 +235,7 @@ TEST_F(VolumeBoardBufferTest, ARenderLoadsOnlyTheActiveSubVolume) {
     }
     EXPECT_EQ(loaded, 1);
     EXPECT_FALSE(v->IsLoaded());
-    EXPECT_EQ(v->FinishWithVolume(), kULMOK);
+    EXPECT_EQ(v->BoardCopy().Finish(), kULMOK);
 }
 
 // Voxels written into the buffer are newer than the volume's own; a render that finds part of its box missing from
@@ -262,8 +262,8 @@ TEST_F(VolumeBoardBufferTest, APrepareLoadsOnlyWhatTheBufferLacksAndKeepsWhatWas
             ASSERT_EQ(v->UnmapVolume(), kULMOK);
             ASSERT_EQ(v->ResizeBuffer(whole), kULMOK);
         }
-        ASSERT_EQ(v->PrepareVolume(), kULMOK);
-        ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+        ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+        ASSERT_EQ(v->BoardCopy().WaitForLoad(), kULMOK);
         // The volume's own voxels, the written box replaced.
         std::vector<uint8_t> want = own;
         for (int z = 0; z < written.ZSize(); ++z)
@@ -271,7 +271,7 @@ TEST_F(VolumeBoardBufferTest, APrepareLoadsOnlyWhatTheBufferLacksAndKeepsWhatWas
                 std::memcpy(&want[((size_t(z + 2) * 16 + y + 6) * 32 + 8) * 2], &fresh[(size_t(z) * 5 + y) * 6 * 2],
                             6 * 2);
         EXPECT_TRUE(BoardVoxels(*v, whole) == want) << step;
-        EXPECT_EQ(v->FinishWithVolume(), kULMOK);
+        EXPECT_EQ(v->BoardCopy().Finish(), kULMOK);
     }
 }
 

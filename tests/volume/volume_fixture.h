@@ -107,9 +107,9 @@ protected:
     // The box of the volume's board buffer, unloaded through the board.
     static std::vector<uint8_t> BoardVoxels(ULMVolumeInternal& inVolume, const ULMVolumeRange& inBox) {
         std::vector<uint8_t> out(size_t(inBox.XSize()) * inBox.YSize() * inBox.ZSize() * inVolume.GetVoxelSize() / 8);
-        EXPECT_NE(inVolume.GetKWBBuffer(), nullptr);
-        if (inVolume.GetKWBBuffer() == nullptr) return out;
-        EXPECT_EQ(inVolume.GetKWBBoard()->UnloadBuffer(inVolume.GetKWBBuffer(), out.data(), ULMRange(inBox), 0, 0, -1),
+        EXPECT_NE(inVolume.BoardCopy().Buffer(), nullptr);
+        if (inVolume.BoardCopy().Buffer() == nullptr) return out;
+        EXPECT_EQ(inVolume.BoardCopy().Board()->UnloadBuffer(inVolume.BoardCopy().Buffer(), out.data(), ULMRange(inBox), 0, 0, -1),
                   kULMOK);
         return out;
     }

@@ -81,7 +81,7 @@ TEST_F(VolumeLoadTest, EveryMethodLoadsExactlyTheSourceVoxels) {
                 ASSERT_NE(volume, nullptr);
                 if (kind == kCallerMemory) {
                     ASSERT_EQ(v->CreateBuffer(kULMAnyBoard), kULMOK);
-                    ASSERT_EQ(v->BoardCopy().StartLoad(kWhole, &pitched[bytes], row, rows).Wait(-1), kULMOK);
+                    ASSERT_EQ(v->BoardCopy().Loader().FromMemory(kWhole, &pitched[bytes], row, rows).Wait(-1), kULMOK);
                 } else if (kind == kApplication) {
                     // A new buffer of a volume with voxels holds them at once.
                     ASSERT_EQ(v->CreateBuffer(kULMAnyBoard), kULMOK);
@@ -122,10 +122,10 @@ TEST_F(VolumeLoadTest, PrepareLoadsOnlyWhatIsMissingOrChanged) {
     const ULMVolumeRange whole(32, 32, 16, 0, 0, 0);
     std::vector<uint8_t> voxels = RandomBytes(32 * 32 * 16, 7);
     Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(8, whole, 0, nullptr, voxels.data()));
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().WaitForLoad(), kULMOK);
     EXPECT_TRUE(BoardVoxels(*v, whole) == voxels);
-    ASSERT_EQ(v->FinishWithVolume(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Finish(), kULMOK);
     EXPECT_EQ(v->GetBufferID(), kULMNoBuffer) << "a buffer the render took stays";
 
     ASSERT_EQ(v->LockVolume(kULMBoard1), kULMOK);
@@ -133,8 +133,8 @@ TEST_F(VolumeLoadTest, PrepareLoadsOnlyWhatIsMissingOrChanged) {
     const std::vector<uint8_t> changed = RandomBytes(4 * 5 * 3, 8);
     ASSERT_EQ(v->GetSource()->UpdateVoxels(box, changed.data()), kULMOK);
     tulx7sim::ClearRequestLog();
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->WaitForVolumeLoaded(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().WaitForLoad(), kULMOK);
     std::vector<tulx7sim::RequestLogEntry> loads;
     for (const auto& e : tulx7sim::RequestLog())
         if (e.code == TULX7_DR_BUFFER_LOAD) loads.push_back(e);
@@ -143,8 +143,8 @@ TEST_F(VolumeLoadTest, PrepareLoadsOnlyWhatIsMissingOrChanged) {
     EXPECT_EQ(std::vector<int>(loads[0].boxMax, loads[0].boxMax + 3), (std::vector<int>{9, 11, 10}));
     EXPECT_TRUE(BoardVoxels(*v, whole) == voxels);
     tulx7sim::ClearRequestLog();
-    ASSERT_EQ(v->PrepareVolume(), kULMOK);
-    ASSERT_EQ(v->FinishWithVolume(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Prepare(), kULMOK);
+    ASSERT_EQ(v->BoardCopy().Finish(), kULMOK);
     EXPECT_TRUE(LoadedSlices().empty());
     EXPECT_NE(v->GetBufferID(), kULMNoBuffer) << "a locked volume keeps its buffer";
 }
@@ -180,7 +180,7 @@ TEST_F(VolumeLoadTest, DirectLoadFailsWithoutFallbackAndKernelSlicesAreBounded) 
     SetMethod(eMethodOneMap);
     tulx7sim::ClearRequestLog();
     tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_LOAD, 1, TULX7_DR_STATUS_HW_ERROR);
-    EXPECT_TRUE(ULMFailed(v->BoardCopy().StartLoad(whole, voxels.data(), 0, 0).Wait(-1)));
+    EXPECT_TRUE(ULMFailed(v->BoardCopy().Loader().FromMemory(whole, voxels.data(), 0, 0).Wait(-1)));
     EXPECT_EQ(LoadedSlices().size(), 1u) << "the direct method fell back";
     EXPECT_EQ(v->BoardCopy().Loader().Kernel(whole, voxels.data(), 512, 512).Status(), kULMErrTooLarge);
 }

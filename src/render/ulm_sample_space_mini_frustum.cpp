@@ -5,7 +5,7 @@
 #include <cmath>
 
 #include "geometry/mini_frustum.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
 #include "volume/volume_internal.h"
@@ -13,8 +13,8 @@
 namespace ulm3 {
 
 ULMStatus ULMSampleSpace::AssignMiniFrustum(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                            const ULMImageBuffer* inImage) {
-    const ULMMiniFrustum& f = *m_miniFrustum;
+                                            const ULMImageBuffer* inImage, const ULMMiniFrustum& inFrustum) {
+    const ULMMiniFrustum& f = inFrustum;
     // The base plane's last row and column are border pixels past the far
     // corners, so the corners lie nx and ny pixels apart.
     const int nx = f.mDimXs - 2, ny = f.mDimYs - 2, nz = f.mDimZs;
@@ -25,7 +25,7 @@ ULMStatus ULMSampleSpace::AssignMiniFrustum(const ULMContext* inContext, const U
         return kULMErrBuffer;
 
     m_transform = f.mTransform;
-    ComputeTrims(inContext, inVolume->GetCurrentSubVolume(), m_transform);
+    ComputeTrims(inContext, inVolume->BoardCopy().CurrentSubVolume(), m_transform);
     const int c = ULMMiniFrustumOriginCorner(f);
     const ULMVector3D* near = f.mNearPoly;
     const ULMVector3D* far = f.mFarPoly;

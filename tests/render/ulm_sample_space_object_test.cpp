@@ -4,6 +4,7 @@
 
 #include <cmath>
 
+#include "render/volume_render.h"
 #include "render/volume_render_state.h"
 #include "support/context_fixture.h"
 #include "tulx7sim/rendering_chip.h"
@@ -56,17 +57,17 @@ TEST_F(SampleSpaceObjectTest, ARampRendersIntoConstantGradientsAndMovedVoxelsOfT
         ULMVolume* target = ULMVolume::Create(8 * c.fields, c.size[0], c.size[1], c.size[2], c.fields, fields, nullptr);
         ASSERT_TRUE((c.board == kULMNoBufferAttached || target->LockVolume(c.board) == kULMOK) &&
                     source->LockVolume(kULMBoard0) == kULMOK && source->AddAccess(kULMAccessReadShared) == kULMOK &&
-                    source->PrepareVolume() == kULMOK);
+                    source->BoardCopy().Prepare() == kULMOK);
         context->GetCamera().SetModelMatrix(c.m);
         tulx7sim::ClearChipDiagnostics();
         ULMVolumeRenderState& state = ULMRenderStateOf(*source);
         state.m_lock.lock();
         state.m_sampleSpace.SetRenderToVolume(target);
         state.m_sampleSpace.SetRenderToVolumeMode(c.mode);
-        const ULMStatus status = source->DoStartRender(context, nullptr, nullptr, nullptr, nullptr).Wait(-1);
+        const ULMStatus status = ULMRenderPreparedVolume(*source, context, nullptr, nullptr, nullptr, nullptr).Wait(-1);
         state.m_sampleSpace.SetRenderToVolume(nullptr);
         state.m_lock.unlock();
-        source->FinishWithVolume();
+        source->BoardCopy().Finish();
         source->ReleaseAccess();
         source->UnlockVolume(0);
         ASSERT_TRUE(status == c.expected && tulx7sim::GetChipDiagnostics(0).Total() == 0 &&
@@ -108,7 +109,7 @@ TEST_F(SampleSpaceObjectTest, PostWarpTermsTakeEveryPixelToItsGridPointAndTheEye
     ULMContext* context = ULMContext::Create();
     ASSERT_TRUE(source->LockVolume(kULMBoard0) == kULMOK &&
                 source->SetCorrectionMatrix(ULMMatrix::Scale(1, 1.3, 0.8)) == kULMOK &&
-                source->PrepareVolume() == kULMOK);
+                source->BoardCopy().Prepare() == kULMOK);
     ULMCamera& camera = context->GetCamera();
     constexpr double k2340 = 1099511627776.0;  // 2^40: the warp's fixed point
     auto unit = [state = 18u]() mutable { return (state = state * 1664525u + 1013904223u) / 4294967296.0; };

@@ -41,11 +41,12 @@ public:
     // covers more than two voxels and inFailOnSubsample is set. The frustum
     // and the subsample tests are kept on that last refusal, so that a
     // caller can choose a coarser road from them.
-    // With a perspective camera and a mini-frustum record set, the space is
-    // that mini-frustum's instead: kULMErrBuffer when inImage is smaller than
-    // its base plane, kULMErrEmptyRender when it has no pixels or slices.
-    ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                     const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
+    // With a perspective camera and a mini-frustum of a perspective frame,
+    // the space is that mini-frustum's instead (parallel cameras ignore
+    // it): kULMErrBuffer when inImage is smaller than its base plane,
+    // kULMErrEmptyRender when it has no pixels or slices.
+    ULMStatus Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume, const ULMImageBuffer* inImage,
+                     bool& ioNewSampleSpace, bool inFailOnSubsample, const ULMMiniFrustum* inMiniFrustum = nullptr);
     // Assign over inRange of the volume's voxels instead of its current
     // sub-volume (and never a mini-frustum's): the view of a whole volume
     // that no one plain volume holds, such as a bricked volume's, with the
@@ -53,10 +54,7 @@ public:
     ULMStatus AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume, const ULMVolumeRange& inRange,
                          const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample);
 
-    // The perspective frame driver's record, borrowed for the driver's life
-    // (the volume owns both); parallel cameras ignore it.
-    void SetMiniFrustum(const ULMMiniFrustum& inFrustum) { m_miniFrustum = &inFrustum; }
-    // The last assignment came from the mini-frustum record.
+    // The last assignment came from a mini-frustum.
     bool IsMiniFrustum() const { return m_fromMiniFrustum; }
 
     // An unrotated grid over the volume's permuted axes, inSampling voxels
@@ -154,12 +152,52 @@ public:
                                ULMAllRenderRegisters& ioRegisters) const;
 
 private:
+    // The viewport (the image's own rectangle when it has no size) and the
+    // image's window, in pixels.
+    struct ViewRect {
+        int vx = 0, vy = 0, vw = 0, vh = 0;
+        int ix = 0, iy = 0, iw = 0, ih = 0;
+    };
+    // Window position from the permuted position, w = A Q, and the inverse
+    // F of its upper-left 2 x 2 block.
+    struct PermutedWindow {
+        ULMMatrix w;
+        double f00 = 0.0, f01 = 0.0, f10 = 0.0, f11 = 0.0;
+    };
+    // The steps of a parallel view's assignment.
+    static ViewRect ViewRectOf(const ULMCamera& inCamera, const ULMImageBuffer& inImage);
+    // The permutation and eye vector of the view, its window over the
+    // permuted axes and the voxels one pixel step covers; kULMErrTransform
+    // for a view that flattens the window.
+    ULMStatus PermuteView(const ULMMatrix& inVoxelToWindow, PermutedWindow& outWindow);
+    // The Z supersampling: the context's sampling of the pixels per voxel,
+    // within its limits and the board's.
+    int SlicesPerVoxel(const ULMContext* inContext, const ULMVolumeInternal* inVolume) const;
+    // The slices within the trims, and the pixels of the viewport, the image
+    // and the box's shadow: the frustum and footprint, outFirstSlice the
+    // first slice's Z'; kULMErrEmptyRender when nothing is left.
+    ULMStatus PlaceFrustum(const ULMContext* inContext, const PermutedWindow& inWindow, const ViewRect& inView,
+                           double& outFirstSlice);
+    // The permuted position and window depth at sample (0, 0, 0) and their
+    // rates per step.
+    void SetSteps(const PermutedWindow& inWindow, double inFirstSlice);
     ULMStatus AssignMiniFrustum(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                const ULMImageBuffer* inImage);
+                                const ULMImageBuffer* inImage, const ULMMiniFrustum& inFrustum);
+    // The steps of an object grid's assignment, after the view's: its
+    // slices and the box's shadow on its base plane (kULMErrEmptyRender,
+    // kULMErrBasePlaneTooLarge), the warp from the view to it, and its
+    // grid taking the view's place.
+    struct ObjectGrid;
+    ULMStatus PlaceObjectGrid(ObjectGrid& ioGrid) const;
+    void SetPostWarp(const ObjectGrid& inGrid);
+    void SetGridSteps(const ObjectGrid& inGrid);
     // Forgets the last mini-frustum's terms: every assignment starts from a
     // grid without them.
     void ClearMiniFrustumTerms();
-    // The volume's sub-volume and the context's trims on the permuted axes.
+    // Forgets the last assignment: no frustum, no footprint, not valid.
+    void Forget();
+    // inRange of the volume's voxels and the context's trims on the permuted
+    // axes.
     void ComputeTrims(const ULMContext* inContext, const ULMVolumeRange& inRange, uint32_t inTransform);
     // A value as a signed fixed-point register of inScale steps to one,
     // rounded and saturated.
@@ -181,7 +219,6 @@ private:
     // How the X and Y rates of permuted X and Y grow per slice: a
     // mini-frustum's rays spread apart, a parallel render's do not.
     double m_ddXsZs[2] = {}, m_ddYsZs[2] = {};
-    const ULMMiniFrustum* m_miniFrustum = nullptr;
     bool m_fromMiniFrustum = false;
     int m_sectionSize[2] = {32, 32};  // the mini-frustum's
     double m_depthOrigin = 0.0, m_depthRate[3] = {};

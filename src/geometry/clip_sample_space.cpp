@@ -1,5 +1,5 @@
 // Screen-space geometry of the volume box for the perspective planner.
-#include "geometry/sample_space.h"
+#include "geometry/clip_sample_space.h"
 
 #include <cmath>
 

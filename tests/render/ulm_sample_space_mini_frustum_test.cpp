@@ -9,7 +9,7 @@
 #include "board/ulm_all_render_registers.h"
 #include "foundation/fixed_point.h"
 #include "geometry/mini_frustum.h"
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 #include "support/context_fixture.h"
 #include "ulm3/image_buffer.h"
 #include "volume/volume_internal.h"
@@ -45,9 +45,8 @@ TEST_F(SampleSpaceMiniFrustumTest, GridCornersAreTheRecordsInEveryCornerOrderAnd
         f.mEyePoint = ULMVector3D(4, 6, -20);
         f.mSightPoint = ULMVector3D(4, 6, 8);
         ULMSampleSpace space;
-        space.SetMiniFrustum(f);
         bool fresh = true;
-        ASSERT_EQ(space.Assign(context, static_cast<ULMVolumeInternal*>(volume), image, fresh, true), kULMOK);
+        ASSERT_EQ(space.Assign(context, static_cast<ULMVolumeInternal*>(volume), image, fresh, true, &f), kULMOK);
         ULMAllRenderRegisters r;
         space.FillRegisters(r);
         // The corner the grid starts from, and the ones its Xs and Ys edges reach.
@@ -79,11 +78,11 @@ TEST_F(SampleSpaceMiniFrustumTest, GridCornersAreTheRecordsInEveryCornerOrderAnd
             EXPECT_NEAR(reach[i], onRay(c ^ 3, 1 + behind)[i] - onRay(c, behind)[i], 1e-6);
         EXPECT_EQ(space.GetVolumeFrustum().max[0], f.mDimXs - 1);
         EXPECT_EQ(space.GetVolumeFrustum().max[2], f.mDimZs - 1);
-        // A base plane wider than the image, and a parallel camera, leave the record alone.
+        // A base plane wider than the image is refused; a parallel camera leaves the mini-frustum alone.
         f.mDimXs = 41;
-        EXPECT_EQ(space.Assign(context, static_cast<ULMVolumeInternal*>(volume), image, fresh, true), kULMErrBuffer);
+        EXPECT_EQ(space.Assign(context, static_cast<ULMVolumeInternal*>(volume), image, fresh, true, &f), kULMErrBuffer);
         context->GetCamera().SetProjectionMatrix(ULMMatrix::Ortho(-20, 20, -15, 15, -100, 100));
-        space.Assign(context, static_cast<ULMVolumeInternal*>(volume), image, fresh, false);
+        space.Assign(context, static_cast<ULMVolumeInternal*>(volume), image, fresh, false, &f);
         EXPECT_FALSE(space.IsMiniFrustum());
         context->GetCamera().SetProjectionMatrix(ULMMatrix::Perspective(40, 1, 1, 100));
     }

@@ -1,6 +1,6 @@
 // The camera of a parallel-projection render turned into the chip's sample
 // grid: slices of constant permuted Z, stepped away from the eye.
-#include "render/sample_space.h"
+#include "render/ulm_sample_space.h"
 
 #include <algorithm>
 #include <cmath>
@@ -101,42 +101,23 @@ void ULMSampleSpace::ClearMiniFrustumTerms() {
     m_ddXsZs[0] = m_ddXsZs[1] = m_ddYsZs[0] = m_ddYsZs[1] = 0.0;
 }
 
-ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                 const ULMImageBuffer* inImage, bool& ioNewSampleSpace,
-                                 bool inFailOnSubsample) {
-    return AssignOver(inContext, inVolume, inVolume->GetCurrentSubVolume(), inImage, ioNewSampleSpace,
-                      inFailOnSubsample);
+ULMSampleSpace::ViewRect ULMSampleSpace::ViewRectOf(const ULMCamera& inCamera, const ULMImageBuffer& inImage) {
+    ViewRect r;
+    inCamera.GetViewport(r.vx, r.vy, r.vw, r.vh);
+    r.ix = inImage.GetAddressMode() == kULMOffsetAddress ? inImage.GetAddressParameterX() : 0;
+    r.iy = inImage.GetAddressMode() == kULMOffsetAddress ? inImage.GetAddressParameterY() : 0;
+    r.iw = static_cast<int>(inImage.GetWidth()), r.ih = static_cast<int>(inImage.GetHeight());
+    if (r.vw <= 0 || r.vh <= 0) {
+        r.vx = r.ix;
+        r.vy = r.iy;
+        r.vw = r.iw;
+        r.vh = r.ih;
+    }
+    return r;
 }
 
-ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
-                                     const ULMVolumeRange& inRange, const ULMImageBuffer* inImage,
-                                     bool& ioNewSampleSpace, bool inFailOnSubsample) {
-    m_valid = false;
-    m_frustum = ULMSampleFrustum();
-    ClearMiniFrustumTerms();
-    m_footprint = ULMImageRange();
-    const ULMCamera& camera = inContext->GetCamera();
-    // The record stays set between frames; only a perspective camera reads it.
-    if (m_miniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix())) {
-        m_fromMiniFrustum = true;
-        const ULMStatus status = AssignMiniFrustum(inContext, inVolume, inImage);
-        if (status == kULMOK) ioNewSampleSpace = false;
-        return status;
-    }
-    int vx = 0, vy = 0, vw = 0, vh = 0;
-    camera.GetViewport(vx, vy, vw, vh);
-    const int ix = inImage->GetAddressMode() == kULMOffsetAddress ? inImage->GetAddressParameterX() : 0;
-    const int iy = inImage->GetAddressMode() == kULMOffsetAddress ? inImage->GetAddressParameterY() : 0;
-    const int iw = static_cast<int>(inImage->GetWidth()), ih = static_cast<int>(inImage->GetHeight());
-    if (vw <= 0 || vh <= 0) {
-        vx = ix;
-        vy = iy;
-        vw = iw;
-        vh = ih;
-    }
-    const ULMMatrix a = VoxelToWindow(camera, *inVolume, vx, vy, vw, vh);
-    if (a.IsSingular()) return kULMErrTransform;
-    m_volumeToWorld = camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
+ULMStatus ULMSampleSpace::PermuteView(const ULMMatrix& inVoxelToWindow, PermutedWindow& outWindow) {
+    const ULMMatrix& a = inVoxelToWindow;
     const ULMVector4D view = a.Inverse() * ULMVector4D(0, 0, 1, 0);
     const double d[3] = {view[0], view[1], view[2]};
     // Permuted Z is the principal axis and every permuted axis increases
@@ -155,13 +136,16 @@ ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolum
     const ULMMatrix w = a * q;
     const double det = w[0][0] * w[1][1] - w[0][1] * w[1][0];
     if (det == 0.0 || !std::isfinite(det)) return kULMErrTransform;
-    const double f00 = w[1][1] / det, f01 = -w[0][1] / det;
-    const double f10 = -w[1][0] / det, f11 = w[0][0] / det;
-    m_testX = std::fabs(f00) + std::fabs(f01);
-    m_testY = std::fabs(f10) + std::fabs(f11);
+    outWindow.w = w;
+    outWindow.f00 = w[1][1] / det, outWindow.f01 = -w[0][1] / det;
+    outWindow.f10 = -w[1][0] / det, outWindow.f11 = w[0][0] / det;
+    m_testX = std::fabs(outWindow.f00) + std::fabs(outWindow.f01);
+    m_testY = std::fabs(outWindow.f10) + std::fabs(outWindow.f11);
+    return kULMOK;
+}
 
-    // Slices per voxel along the principal axis.
-    const int board = inVolume->GetKWBBoard() != nullptr ? inVolume->GetKWBBoard()->GetID() : 0;
+int ULMSampleSpace::SlicesPerVoxel(const ULMContext* inContext, const ULMVolumeInternal* inVolume) const {
+    const int board = inVolume->BoardCopy().Board() != nullptr ? inVolume->BoardCopy().Board()->GetID() : 0;
     const ULMBoardRecord& record = gULMControl.m_board[std::clamp(board, 0, 7)];
     int k = gULMControl.m_fixedZSupersampleFactor;
     if (k <= 0) {
@@ -173,14 +157,16 @@ ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolum
     }
     if (record.m_minZSupersample > 0) k = std::max(k, record.m_minZSupersample);
     if (record.m_maxZSupersample > 0) k = std::min(k, record.m_maxZSupersample);
-    m_k = std::clamp(k, 1, 256);
+    return std::clamp(k, 1, 256);
+}
 
-    ComputeTrims(inContext, inRange, m_transform);
-
+ULMStatus ULMSampleSpace::PlaceFrustum(const ULMContext* inContext, const PermutedWindow& inWindow,
+                                       const ViewRect& inView, double& outFirstSlice) {
+    const ULMMatrix& w = inWindow.w;
     // Slices on the grid Z' = j / k.
     const double jmin = std::ceil(m_trims[4] / 256.0 * m_k);
     const double jmax = std::floor(m_trims[5] / 256.0 * m_k);
-    const double z0 = jmin / m_k;
+    outFirstSlice = jmin / m_k;
 
     // Pixels: the viewport and the image, and the box as it projects.
     double lox = 1e300, hix = -1e300, loy = 1e300, hiy = -1e300;
@@ -194,10 +180,10 @@ ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolum
         loy = std::min(loy, y);
         hiy = std::max(hiy, y);
     }
-    const double screenMin[2] = {double(std::max(vx, ix)), double(std::max(vy, iy))};
+    const double screenMin[2] = {double(std::max(inView.vx, inView.ix)), double(std::max(inView.vy, inView.iy))};
     // Origins near the int limits: the ends are summed in 64 bits.
-    const double screenMax[2] = {double(std::min(int64_t{vx} + vw, int64_t{ix} + iw) - 1),
-                                 double(std::min(int64_t{vy} + vh, int64_t{iy} + ih) - 1)};
+    const double screenMax[2] = {double(std::min(int64_t{inView.vx} + inView.vw, int64_t{inView.ix} + inView.iw) - 1),
+                                 double(std::min(int64_t{inView.vy} + inView.vh, int64_t{inView.iy} + inView.ih) - 1)};
     const double boxMin[2] = {std::ceil(lox - 1e-6), std::ceil(loy - 1e-6)};
     const double boxMax[2] = {std::floor(hix + 1e-6), std::floor(hiy + 1e-6)};
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||
@@ -223,7 +209,13 @@ ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolum
     }
     m_footprint = ULMImageRange(static_cast<int>(box[2]), static_cast<int>(box[3]), static_cast<int>(box[0]),
                                 static_cast<int>(box[1]));
+    return kULMOK;
+}
 
+void ULMSampleSpace::SetSteps(const PermutedWindow& inWindow, double inFirstSlice) {
+    const ULMMatrix& w = inWindow.w;
+    const double f00 = inWindow.f00, f01 = inWindow.f01, f10 = inWindow.f10, f11 = inWindow.f11;
+    const double z0 = inFirstSlice;
     // X', Y' of pixel (xs, ys) on slice Z': F ((xs, ys) - W[0..1][2] Z' - W[0..1][3]).
     m_dXs[0] = f00, m_dXs[1] = f10, m_dXs[2] = 0.0;
     m_dYs[0] = f01, m_dYs[1] = f11, m_dYs[2] = 0.0;
@@ -242,12 +234,52 @@ ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolum
     m_depthRate[0] = w[2][0] * m_dXs[0] + w[2][1] * m_dXs[1];
     m_depthRate[1] = w[2][0] * m_dYs[0] + w[2][1] * m_dYs[1];
     m_depthRate[2] = w[2][0] * m_dZs[0] + w[2][1] * m_dZs[1] + w[2][2] * m_dZs[2];
+}
 
+ULMStatus ULMSampleSpace::Assign(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                 const ULMImageBuffer* inImage, bool& ioNewSampleSpace, bool inFailOnSubsample,
+                                 const ULMMiniFrustum* inMiniFrustum) {
+    const ULMCamera& camera = inContext->GetCamera();
+    // Only a perspective camera reads the mini-frustum.
+    if (inMiniFrustum != nullptr && IsPerspectiveMatrix(camera.GetProjectionMatrix())) {
+        Forget();
+        m_fromMiniFrustum = true;
+        const ULMStatus status = AssignMiniFrustum(inContext, inVolume, inImage, *inMiniFrustum);
+        if (status == kULMOK) ioNewSampleSpace = false;
+        return status;
+    }
+    return AssignOver(inContext, inVolume, inVolume->BoardCopy().CurrentSubVolume(), inImage, ioNewSampleSpace,
+                      inFailOnSubsample);
+}
+
+ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolumeInternal* inVolume,
+                                     const ULMVolumeRange& inRange, const ULMImageBuffer* inImage,
+                                     bool& ioNewSampleSpace, bool inFailOnSubsample) {
+    Forget();
+    const ULMCamera& camera = inContext->GetCamera();
+    const ViewRect view = ViewRectOf(camera, *inImage);
+    const ULMMatrix a = VoxelToWindow(camera, *inVolume, view.vx, view.vy, view.vw, view.vh);
+    if (a.IsSingular()) return kULMErrTransform;
+    m_volumeToWorld = camera.GetModelMatrix() * inVolume->GetCorrectionMatrix();
+    PermutedWindow window;
+    if (PermuteView(a, window) != kULMOK) return kULMErrTransform;
+    m_k = SlicesPerVoxel(inContext, inVolume);
+    ComputeTrims(inContext, inRange, m_transform);
+    double firstSlice = 0.0;
+    if (const ULMStatus placed = PlaceFrustum(inContext, window, view, firstSlice); placed != kULMOK) return placed;
+    SetSteps(window, firstSlice);
     if (inFailOnSubsample && (m_testX > kMaxSubsample || m_testY > kMaxSubsample))
         return kULMErrCantSubsample;
     m_valid = true;
     ioNewSampleSpace = false;
     return kULMOK;
+}
+
+void ULMSampleSpace::Forget() {
+    m_valid = false;
+    m_frustum = ULMSampleFrustum();
+    ClearMiniFrustumTerms();
+    m_footprint = ULMImageRange();
 }
 
 ULMImageRange ULMSampleSpace::GetOutputRange() const {

@@ -15,6 +15,7 @@ namespace {
 struct MultiEvent {
     ULMSyncEvent multipleEvent{kULMErrArgument};  // the combined handle owning the slot
     int active = 0;                               // board events still to wait for
+    ULMStatus failure = kULMOK;                   // an input that had already failed
     ULMSyncEvent driverEvents[kMaxSlotBoardEvents] = {};
 };
 
@@ -34,18 +35,26 @@ using EventList = std::vector<ULMSyncEvent>;
 
 bool IsBoardWord(uint64_t word) { return !IsStatusCode(word) && !IsMultiEvent(word); }
 
-// Lock held. The board events a combined handle still stands for; none when
-// its slot was reused or its wait already succeeded.
-void AppendPendingEvents(uint64_t handleWord, EventList& out) {
+// Lock held. The board events a combined handle still stands for (none when
+// its slot was reused or its wait already succeeded), and the failure of an
+// input that had failed before it was combined.
+ULMStatus AppendPendingEvents(uint64_t handleWord, EventList& out) {
     const MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(handleWord)];
-    if (SyncEventWord(slot.multipleEvent) != handleWord) return;
+    if (SyncEventWord(slot.multipleEvent) != handleWord) return kULMOK;
     out.insert(out.end(), slot.driverEvents, slot.driverEvents + slot.active);
+    return slot.failure;
+}
+
+// The first failure of the two.
+ULMStatus FirstFailure(ULMStatus inFirst, ULMStatus inSecond) {
+    return ULMFailed(inFirst) ? inFirst : inSecond;
 }
 
 // Lock held.
 void PrepareTable() {
     for (MultiEvent& slot : g_multiData.array) {
         slot.active = 0;
+        slot.failure = kULMOK;
         slot.multipleEvent = ULMSyncEvent(kULMOK);
     }
     g_multiData.initialized = true;
@@ -60,11 +69,12 @@ ULMStatus WaitForAllBoardEvents(const EventList& events, long milliseconds) {
 
 ULMStatus WaitCombined(uint64_t word, long milliseconds) {
     EventList pending;
+    ULMStatus failed = kULMOK;
     {
         ULMScopedLock lock(g_multiData.criticalSection);
-        AppendPendingEvents(word, pending);
+        failed = AppendPendingEvents(word, pending);
     }
-    if (pending.empty()) return kULMOK;
+    if (pending.empty()) return failed;
     // The boards are waited for outside the lock, so a long wait holds up
     // no other combination or combined wait.
     const ULMStatus status = WaitForAllBoardEvents(pending, milliseconds);
@@ -73,7 +83,9 @@ ULMStatus WaitCombined(uint64_t word, long milliseconds) {
         MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(word)];
         if (SyncEventWord(slot.multipleEvent) == word) slot.active = 0;
     }
-    return status;
+    // Only a wait that ran its course may report an earlier failure: a
+    // time-out still says the work goes on.
+    return status == kULMTimeout || status == kULMInProgress ? status : FirstFailure(failed, status);
 }
 
 ULMStatus AbortCombined(uint64_t word) {
@@ -167,14 +179,18 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     ULMLock lock(g_multiData.criticalSection);
     if (!g_multiData.initialized) PrepareTable();
 
+    // A failed input fails the whole, but only once the work of the others
+    // is over too: a caller that frees what that work reads when the wait
+    // fails must not free it under a board still running. Finished
+    // successes need no wait.
     EventList pending;
+    ULMStatus failed = kULMOK;
     for (int i = 0; i < count; ++i) {
         const uint64_t word = SyncEventWord(events[i]);
         if (IsStatusCode(word)) {
-            // A failed input fails the whole; finished successes need no wait.
-            if (ULMFailed(events[i].Status())) return ULMSyncEvent(events[i].Status());
+            failed = FirstFailure(failed, events[i].Status());
         } else if (IsMultiEvent(word)) {
-            AppendPendingEvents(word, pending);
+            failed = FirstFailure(failed, AppendPendingEvents(word, pending));
         } else if (IsBoardWord(word)) {
             pending.push_back(events[i]);
         }
@@ -185,16 +201,15 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
         if (std::find(unique.begin(), unique.end(), event) == unique.end()) unique.push_back(event);
     }
 
-    if (unique.empty()) return events[0];
-    if (unique.size() == 1) return unique[0];
+    if (unique.empty()) return ULMFailed(failed) ? ULMSyncEvent(failed) : events[0];
+    if (unique.size() == 1 && !ULMFailed(failed)) return unique[0];
 
     if (unique.size() > static_cast<size_t>(kMaxSlotBoardEvents)) {
-        // Only nested combinations of nested combinations get here: wait for
-        // the surplus now rather than drop it.
+        // Nested combinations, or a transfer of many pieces: wait for the
+        // oldest now rather than drop them.
         const EventList surplus(unique.begin(), unique.end() - kMaxSlotBoardEvents);
         lock.unlock();
-        const ULMStatus status = WaitForAllBoardEvents(surplus, -1);
-        if (ULMFailed(status)) return ULMSyncEvent(status);
+        failed = FirstFailure(failed, WaitForAllBoardEvents(surplus, -1));
         lock.lock();
         unique.erase(unique.begin(), unique.end() - kMaxSlotBoardEvents);
     }
@@ -202,6 +217,7 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     ULMSyncEvent handle;
     MultiEvent& slot = ClaimSlot(lock, handle);
     slot.multipleEvent = handle;
+    slot.failure = failed;
     slot.active = static_cast<int>(unique.size());
     std::copy(unique.begin(), unique.end(), slot.driverEvents);
     return handle;

@@ -111,7 +111,30 @@ TEST_F(SyncEventOnBoards, MoreThanSixtyFourEventsAreWaitedForRatherThanDropped) 
         }
         level2.push_back(CombineMultipleEvents(8, level1.data()));
     }
-    EXPECT_EQ(CombineMultipleEvents(2, level2.data()), ULMSyncEvent(kULMErrHardware));
+    EXPECT_EQ(CombineMultipleEvents(2, level2.data()).Wait(-1), kULMErrHardware);
+}
+
+// A failure that had already happened fails the combination, but only once
+// the work beside it is over: a caller that frees what that work reads when
+// the wait fails must not free it under a running board. The failure stays
+// with the combination when it is combined again, and once it is waited for.
+TEST_F(SyncEventOnBoards, AFailedInputFailsTheCombinationOnlyWhenTheOthersAreDone) {
+    const ULMSyncEvent running = Pending(0);
+    const ULMSyncEvent inputs[] = {ULMSyncEvent(kULMErrHardware), running};
+    const ULMSyncEvent combined = CombineMultipleEvents(2, inputs);
+    EXPECT_EQ(combined.Wait(30), kULMTimeout);
+    EXPECT_FALSE(combined.IsDone());
+    const ULMSyncEvent outer[] = {combined, Finished(1)};
+    const ULMSyncEvent again = CombineMultipleEvents(2, outer);
+    EXPECT_EQ(again.Wait(30), kULMTimeout) << "the failure is carried, the wait too";
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(again.Wait(-1), kULMErrHardware);
+    EXPECT_TRUE(running.IsDone());
+    EXPECT_EQ(combined.Wait(-1), kULMErrHardware);
+    EXPECT_EQ(combined.Wait(-1), kULMErrHardware) << "and stays once waited for";
+    // With nothing left to wait for the failure comes back at once.
+    const ULMSyncEvent done[] = {Finished(0), ULMSyncEvent(kULMErrVolume)};
+    EXPECT_EQ(CombineMultipleEvents(2, done).Wait(0), kULMErrVolume);
 }
 
 TEST_F(SyncEventOnBoards, AbortGoesFromTheLastStoredEventToTheFirst) {

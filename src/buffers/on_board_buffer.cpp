@@ -8,6 +8,7 @@
 #include "foundation/diagnostics.h"
 #include "foundation/enumeration_checks.h"
 #include "foundation/numeric.h"
+#include "foundation/sync_event.h"
 #include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"
 
@@ -109,8 +110,7 @@ ULMStatus ULMOnBoardBuffer<Interface>::ClearRange(const ULMImageRange& inRange, 
     if (CheckRange(inRange) != kULMOK) return kULMErrArgument;
     // The fill may still run on the board; later work on the buffer is
     // ordered after it by the board layer, so there is nothing to wait for.
-    const ULMStatus status = m_board->StartClearBuffer(m_buffer, inValue, ULMRange(inRange)).Status();
-    return status == kULMInProgress ? kULMOK : status;
+    return ULMStatusOnceQueued(m_board->StartClearBuffer(m_buffer, inValue, ULMRange(inRange)));
 }
 
 template <class Interface>

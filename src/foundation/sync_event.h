@@ -66,6 +66,13 @@ private:
     int m_count = 0;
 };
 
+// The status a call that only queues its work answers with: OK while the
+// work runs, the failure of work that already failed.
+inline ULMStatus ULMStatusOnceQueued(const ULMSyncEvent& inEvent) {
+    const ULMStatus status = inEvent.Status();
+    return status == kULMInProgress ? kULMOK : status;
+}
+
 // Prepares the table (the first combination does so when it is not
 // prepared); kULMOK.
 ULMStatus InitializeMultipleEventDatabase();

@@ -4,6 +4,7 @@
 // one event. MPR renders take the same road.
 #include "board/kwb_board.h"
 #include "foundation/context_readers.h"
+#include "foundation/sync_event.h"
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase1.h"
 #include "render/volume_render_state.h"
@@ -47,8 +48,7 @@ BandTargets TargetsOf(const BandForms& inForms, int inBand, const ULMImageRange&
 ULMStatus ULMMultiboardVolumePhase1::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                             ULMDepthBuffer* ioDepth1) {
-    const ULMStatus status = StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1).Status();
-    return status == kULMInProgress ? kULMOK : status;
+    return ULMStatusOnceQueued(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase1::StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
@@ -59,8 +59,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartRender(const ULMContext* inContext,
 
 ULMStatus ULMMultiboardVolumePhase1::RenderMPR(const ULMContext* inContext, double inNegativeDistance,
                                                int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) {
-    const ULMStatus status = StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage).Status();
-    return status == kULMInProgress ? kULMOK : status;
+    return ULMStatusOnceQueued(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase1::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,

@@ -4,6 +4,7 @@
 // with the destination's copy on the same board.
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase1.h"
 #include "volume/volume_board_copy.h"
 #include "volume/volume_forwarding.h"
@@ -25,11 +26,6 @@ ULMVolume* WrittenVolume(ULMVolume* ioDestination) {
     if (!IsObjectType(ioDestination, kObjectTypeULMMipmapVolume)) return ioDestination;
     ioDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
     return ioDestination->GetMipmapLevel(0);
-}
-
-ULMStatus StatusNow(const ULMSyncEvent& inEvent) {
-    const ULMStatus status = inEvent.Status();
-    return status == kULMInProgress ? kULMOK : status;
 }
 
 }  // namespace
@@ -439,7 +435,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartResampleBuffer(ULMVolume* ioDestina
 
 ULMStatus ULMMultiboardVolumePhase1::RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                                     RenderToVolumeMode inMode) {
-    return StatusNow(StartRenderToVolume(inContext, ioOutVolume, inMode));
+    return ULMStatusOnceQueued(StartRenderToVolume(inContext, ioOutVolume, inMode));
 }
 
 // Into a plain volume the copy on its board renders; into a phase-1 volume

@@ -10,6 +10,7 @@
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/message_log.h"
+#include "foundation/sync_event.h"
 #include "multiboard/brick_blend_order.h"
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_copy_access.h"
@@ -23,11 +24,6 @@ namespace ulm3 {
 
 namespace {
 
-ULMStatus StatusNow(const ULMSyncEvent& inEvent) {
-    const ULMStatus status = inEvent.Status();
-    return status == kULMInProgress ? kULMOK : status;
-}
-
 // Each brick writes its own depth copy and only the first copy is read
 // back, so a render that may write depth would lose every other brick's.
 bool MayWriteDepth(const ULMContext* inContext) {
@@ -40,7 +36,7 @@ bool MayWriteDepth(const ULMContext* inContext) {
 ULMStatus ULMMultiboardVolumePhase2::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                             ULMDepthBuffer* ioDepth1) {
-    return StatusNow(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
+    return ULMStatusOnceQueued(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
@@ -51,7 +47,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartRender(const ULMContext* inContext,
 
 ULMStatus ULMMultiboardVolumePhase2::RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
                                                MPRMode inMode, ULMImageBuffer* ioImage) {
-    return StatusNow(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
+    return ULMStatusOnceQueued(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,

@@ -13,6 +13,7 @@
 
 #include "foundation/context_readers.h"
 #include "foundation/diagnostics.h"
+#include "foundation/sync_event.h"
 #include "render/volume_render_state.h"
 #include "resample/mipmap_volume.h"
 #include "resample/temp_cloned_context.h"
@@ -118,23 +119,14 @@ ULMSyncEvent ULMMipmapVolume::StartRenderMPR(const ULMContext* inContext, double
                                true);
 }
 
-namespace {
-
-ULMStatus StatusNow(const ULMSyncEvent& inEvent) {
-    const ULMStatus status = inEvent.Status();
-    return status == kULMInProgress ? kULMOK : status;
-}
-
-}  // namespace
-
 ULMStatus ULMMipmapVolume::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
                                   ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) {
-    return StatusNow(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
+    return ULMStatusOnceQueued(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
 }
 
 ULMStatus ULMMipmapVolume::RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
                                      MPRMode inMode, ULMImageBuffer* ioImage) {
-    return StatusNow(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
+    return ULMStatusOnceQueued(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
 }
 
 ULMSyncEvent ULMMipmapVolume::RenderLevel(ULMVolume& ioLevel, const ULMContext* inContext, ULMImageBuffer* ioColor0,

@@ -7,6 +7,7 @@
 #include "foundation/enumeration_checks.h"
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "resample/mipmap_volume.h"
 #include "volume/volume_forwarding.h"
 
@@ -16,11 +17,6 @@ namespace {
 
 bool ValidExtendMode(ULMVolume::ExtendMode inMode) {
     return inMode == ULMVolume::kExtendWithBorder || inMode == ULMVolume::kExtendWithEdge;
-}
-
-ULMStatus StatusNow(const ULMSyncEvent& inEvent) {
-    const ULMStatus status = inEvent.Status();
-    return status == kULMInProgress ? kULMOK : status;
 }
 
 }  // namespace
@@ -626,7 +622,7 @@ ULMSyncEvent ULMMipmapVolume::StartResampleBuffer(ULMVolume* ioDestination, cons
 
 ULMStatus ULMMipmapVolume::RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                           RenderToVolumeMode inMode) {
-    return StatusNow(StartRenderToVolume(inContext, ioOutVolume, inMode));
+    return ULMStatusOnceQueued(StartRenderToVolume(inContext, ioOutVolume, inMode));
 }
 
 ULMSyncEvent ULMMipmapVolume::StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,

@@ -5,6 +5,7 @@
 
 #include "foundation/locks.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -263,14 +264,12 @@ ULMStatus ULMVolumeInternal::UnlockVolume(int inUnload) {
 
 ULMStatus ULMVolumeInternal::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
                                     ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) {
-    const ULMStatus status = StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1).Status();
-    return status == kULMInProgress ? kULMOK : status;
+    return ULMStatusOnceQueued(StartRender(inContext, ioColor0, ioDepth0, ioColor1, ioDepth1));
 }
 
 ULMStatus ULMVolumeInternal::RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
                                        MPRMode inMode, ULMImageBuffer* ioImage) {
-    const ULMStatus status = StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage).Status();
-    return status == kULMInProgress ? kULMOK : status;
+    return ULMStatusOnceQueued(StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, ioImage));
 }
 
 }  // namespace ulm3

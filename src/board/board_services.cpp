@@ -54,7 +54,9 @@ public:
     }
 
     // Events go to the board that issued them, at most eight to a driver
-    // request; every word is checked before the first wait.
+    // request; every word is checked before the first wait. A failed event
+    // fails the wait only once every other event is done too: callers free
+    // what the work reads when the wait answers.
     ULMStatus WaitForAll(int count, const ULMSyncEvent* events, long milliseconds) override {
         const ULMDeadline deadline(milliseconds);
         std::vector<ULMSyncEvent> byBoard[KWBBoard::kMaxBoards];
@@ -65,6 +67,7 @@ public:
             }
             byBoard[view.GetBoardNumber()].push_back(events[i]);
         }
+        ULMStatus failed = kULMOK;
         for (int b = 0; b < KWBBoard::kMaxBoards; ++b) {
             const std::vector<ULMSyncEvent>& list = byBoard[b];
             if (list.empty()) continue;
@@ -75,10 +78,11 @@ public:
                     std::min<size_t>(TULX7_DR_MAX_SYNC_EVENTS, list.size() - first));
                 const ULMStatus status =
                     board->WaitForAll(n, list.data() + first, deadline.RemainingMs());
-                if (status != kULMOK) return status;
+                if (status == kULMTimeout) return status;
+                if (ULMFailed(status) && !ULMFailed(failed)) failed = status;
             }
         }
-        return kULMOK;
+        return failed;
     }
 
     ULMStatus WaitForAny(int count, const ULMSyncEvent* events, long milliseconds) override {

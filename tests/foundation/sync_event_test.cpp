@@ -137,6 +137,21 @@ TEST_F(SyncEventOnBoards, AFailedInputFailsTheCombinationOnlyWhenTheOthersAreDon
     EXPECT_EQ(CombineMultipleEvents(2, done).Wait(0), kULMErrVolume);
 }
 
+// The same across boards: a load that failed on one board does not end the
+// wait while another board still runs its work.
+TEST_F(SyncEventOnBoards, AFailureOnOneBoardFailsTheWaitOnlyWhenTheOtherBoardsAreDone) {
+    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+    const ULMSyncEvent failing = m_work[0]->QueueLoad();
+    const ULMSyncEvent running = Pending(1);
+    const ULMSyncEvent both[] = {failing, running};
+    const ULMSyncEvent combined = CombineMultipleEvents(2, both);
+    EXPECT_EQ(combined.Wait(30), kULMTimeout);
+    EXPECT_FALSE(running.IsDone());
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(combined.Wait(-1), kULMErrHardware);
+    EXPECT_TRUE(running.IsDone());
+}
+
 TEST_F(SyncEventOnBoards, AbortGoesFromTheLastStoredEventToTheFirst) {
     const ULMSyncEvent three[] = {Pending(0), Pending(1), Pending(0)};
     const ULMSyncEvent combined = CombineMultipleEvents(3, three);

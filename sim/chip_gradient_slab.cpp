@@ -3,6 +3,8 @@
 #include "chip_gradient_slab.h"
 
 #include <algorithm>
+#include <cmath>
+#include <limits>
 
 #include "chip_shading.h"
 
@@ -29,6 +31,127 @@ void PlaneRect::Add(const PlaneRect& other) {
     }
 }
 
+void PlaneFootprint::Fill(const PlaneRect& whole) {
+    rect = whole;
+    rows.assign(static_cast<size_t>(whole.Height()), Run{whole.low[0], whole.high[0]});
+}
+
+void PlaneFootprint::Add(const PlaneFootprint& other) {
+    if (other.Empty()) return;
+    if (Empty()) {
+        *this = other;
+        return;
+    }
+    PlaneRect both = rect;
+    both.Add(other.rect);
+    std::vector<Run> merged(static_cast<size_t>(both.Height()), Run{both.high[0] + 1, both.low[0] - 1});
+    for (const PlaneFootprint* part : {static_cast<const PlaneFootprint*>(this), &other})
+        for (size_t r = 0; r < part->rows.size(); ++r) {
+            const Run& run = part->rows[r];
+            if (run.low > run.high) continue;
+            Run& into = merged[static_cast<size_t>(part->rect.low[1] - both.low[1]) + r];
+            into.low = std::min(into.low, run.low);
+            into.high = std::max(into.high, run.high);
+        }
+    rect = both;
+    rows = std::move(merged);
+}
+
+namespace {
+
+// A raw position's floor in 1/256 voxel, kept within reach of int64 (a
+// position that far out is outside every volume anyway).
+int64_t Floor256(Wide raw) {
+    constexpr Wide kReach = Wide{1} << 40;
+    return static_cast<int64_t>(std::clamp<Wide>(raw >> 32, -kReach, kReach));
+}
+
+// A sample's position in 1/256 voxel is the floor of an affine function of
+// its ray, so it lies within one of the quadrilateral of the tile's corner
+// samples; the rest of the slack covers the rounding of doubles, exact
+// enough while positions stay within kExactReach.
+constexpr double kSlack = 2.0;
+constexpr int64_t kExactReach = int64_t{1} << 36;
+
+// The least and greatest x of a convex quadrilateral (its corners in order
+// around it) over lowY <= y <= highY; low > high when it misses.
+void SpanAcross(const double (&x)[4], const double (&y)[4], double lowY, double highY, double& low, double& high) {
+    low = std::numeric_limits<double>::infinity();
+    high = -low;
+    for (int k = 0; k < 4; ++k) {
+        const int n = (k + 1) & 3;
+        double t0 = 0.0, t1 = 1.0;
+        if (y[k] == y[n]) {
+            if (y[k] < lowY || y[k] > highY) continue;
+        } else {
+            double s0 = (lowY - y[k]) / (y[n] - y[k]), s1 = (highY - y[k]) / (y[n] - y[k]);
+            if (s0 > s1) std::swap(s0, s1);
+            t0 = std::max(t0, s0);
+            t1 = std::min(t1, s1);
+            if (t0 > t1) continue;
+        }
+        for (const double t : {t0, t1}) {
+            const double along = x[k] + (x[n] - x[k]) * t;
+            low = std::min(low, along);
+            high = std::max(high, along);
+        }
+    }
+}
+
+}  // namespace
+
+PlaneRect TileRectOn(const TileCorners& corners, const bool (&negate)[3], const PlaneRect& bounds) {
+    PlaneRect rect;
+    for (int corner = 0; corner < 4; ++corner) {
+        const int64_t p[2] = {Floor256(corners.x[corner]), Floor256(corners.y[corner])};
+        PlaneRect one;
+        for (int k = 0; k < 2; ++k) {
+            // The voxel below the sample and the one above it.
+            one.low[k] = (negate[k] ? -p[k] - 256 : p[k]) >> 8;
+            one.high[k] = one.low[k] + 1;
+        }
+        rect.Add(one);
+    }
+    for (int k = 0; k < 2; ++k) {
+        rect.low[k] = std::max(rect.low[k], bounds.low[k]);
+        rect.high[k] = std::min(rect.high[k], bounds.high[k]);
+    }
+    return rect;
+}
+
+PlaneFootprint TileFootprint(const TileCorners& corners, const bool (&negate)[3], const PlaneRect& bounds) {
+    PlaneFootprint plane;
+    plane.Fill(TileRectOn(corners, negate, bounds));
+    if (plane.Empty()) return plane;
+    // The corners around the quadrilateral, mirrored as the samples' voxels are.
+    static constexpr int kAround[4] = {0, 1, 3, 2};
+    double q[2][4];
+    for (int k = 0; k < 4; ++k) {
+        const Wide p[2] = {corners.x[kAround[k]] >> 32, corners.y[kAround[k]] >> 32};
+        for (int a = 0; a < 2; ++a) {
+            if (p[a] < -kExactReach || p[a] > kExactReach) return plane;
+            const auto at = static_cast<int64_t>(p[a]);
+            q[a][k] = static_cast<double>(negate[a] ? -at - 256 : at);
+        }
+    }
+    const PlaneRect& rect = plane.rect;
+    for (size_t r = 0; r < plane.rows.size(); ++r) {
+        // Voxel row b is read by the samples whose voxel row is b - 1 or b,
+        // and each reads the voxel after its own along the row too.
+        const auto b = static_cast<double>(rect.low[1] + static_cast<int64_t>(r));
+        double low, high;
+        SpanAcross(q[0], q[1], 256.0 * (b - 1.0) - kSlack, 256.0 * (b + 1.0) - 1.0 + kSlack, low, high);
+        PlaneFootprint::Run& run = plane.rows[r];
+        if (low > high) {
+            run = PlaneFootprint::Run{};
+            continue;
+        }
+        run.low = std::max(rect.low[0], static_cast<int64_t>(std::floor((low - kSlack) / 256.0)));
+        run.high = std::min(rect.high[0], static_cast<int64_t>(std::floor((high + kSlack) / 256.0)) + 1);
+    }
+    return plane;
+}
+
 GradientSlab::GradientSlab(const Setup& s, Shader& shader) : m_setup(s), m_shader(shader) {
     ByteFractions(s, m_fraction);
     for (int a = 0; a < 3; ++a) {
@@ -45,15 +168,16 @@ GradientSlab::GradientSlab(const Setup& s, Shader& shader) : m_setup(s), m_shade
     }
 }
 
-bool GradientSlab::Plan(int64_t first, const std::vector<PlaneRect>& rects, int64_t limit) {
+bool GradientSlab::Plan(int64_t first, std::vector<PlaneFootprint>& planes, int64_t limit) {
     int64_t width = 0, height = 0;
-    for (const PlaneRect& rect : rects) {
+    for (const PlaneFootprint& plane : planes) {
+        const PlaneRect& rect = plane.rect;
         if (rect.Width() * rect.Height() > limit) return false;
         width = std::max(width, rect.Width());
         height = std::max(height, rect.Height());
     }
     m_first = first;
-    m_rects = rects;
+    m_planes.swap(planes);
     // One row stride for both slots keeps the step between a plane and
     // the next the same for every voxel of a slice.
     m_stride = width;
@@ -68,12 +192,12 @@ void GradientSlab::Ready(int64_t w) {
     for (const int64_t plane : {w, w + 1}) {
         const int slot = static_cast<int>(plane & 1);
         if (m_held[slot] && m_plane[slot] == plane) continue;
-        Compute(slot, plane, m_rects[static_cast<size_t>(plane - m_first)]);
+        Compute(slot, plane, m_planes[static_cast<size_t>(plane - m_first)]);
         m_plane[slot] = plane;
         m_held[slot] = true;
     }
-    const PlaneRect& lower = m_rects[static_cast<size_t>(w - m_first)];
-    const PlaneRect& upper = m_rects[static_cast<size_t>(w + 1 - m_first)];
+    const PlaneRect& lower = m_planes[static_cast<size_t>(w - m_first)].rect;
+    const PlaneRect& upper = m_planes[static_cast<size_t>(w + 1 - m_first)].rect;
     m_lower = m_entries.data() + lowerSlot * m_capacity;
     m_lowerRect = lower;
     // Entries from a voxel of the lower plane to the same voxel of the
@@ -111,7 +235,7 @@ void EntryRow(const uint8_t* at, int64_t stepAlong, const int64_t (&step)[3], co
 
 }  // namespace
 
-void GradientSlab::Compute(int slot, int64_t w, const PlaneRect& rect) {
+void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
     static const float kZeros[256] = {};
     const DirectBox& box = m_setup.voxels;
     Float4* out = m_entries.data() + slot * m_capacity;
@@ -123,31 +247,34 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneRect& rect) {
     }
     const int ax = m_axis[0], ay = m_axis[1], az = m_axis[2];
     const bool planeDirect = w >= m_directLow[az] && w <= m_directHigh[az];
+    const PlaneRect& rect = plane.rect;
     for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
-        Float4* row = out + (b - rect.low[1]) * m_stride;
+        const PlaneFootprint::Run& run = plane.rows[static_cast<size_t>(b - rect.low[1])];
+        if (run.low > run.high) continue;
+        Float4* row = out + (b - rect.low[1]) * m_stride + (run.low - rect.low[0]);
         int64_t p[3];
-        p[ax] = rect.low[0];
+        p[ax] = run.low;
         p[ay] = b;
         p[az] = w;
         // Voxels whose neighbours lie in storage take the row loop; the
         // edges of the volume, one by one.
-        int64_t first = rect.low[0], last = rect.high[0];
+        int64_t first = run.low, last = run.high;
         if (!planeDirect || b < m_directLow[ay] || b > m_directHigh[ay]) first = last + 1;
         first = std::max(first, m_directLow[ax]);
         last = std::min(last, m_directHigh[ax]);
         if (first > last) {
-            ComputeEdge(row, p, rect.Width());
+            ComputeEdge(row, p, run.high - run.low + 1);
             continue;
         }
-        ComputeEdge(row, p, first - rect.low[0]);
+        ComputeEdge(row, p, first - run.low);
         p[ax] = first;
         const uint8_t* at = box.At(p[0], p[1], p[2]);
         if (m_setup.forward)
-            EntryRow<false>(at, box.stride[ax], step, table, row + (first - rect.low[0]), last - first + 1);
+            EntryRow<false>(at, box.stride[ax], step, table, row + (first - run.low), last - first + 1);
         else
-            EntryRow<true>(at, box.stride[ax], step, table, row + (first - rect.low[0]), last - first + 1);
+            EntryRow<true>(at, box.stride[ax], step, table, row + (first - run.low), last - first + 1);
         p[ax] = last + 1;
-        ComputeEdge(row + (last + 1 - rect.low[0]), p, rect.high[0] - last);
+        ComputeEdge(row + (last + 1 - run.low), p, run.high - last);
     }
 }
 

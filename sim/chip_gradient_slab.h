@@ -30,6 +30,30 @@ struct PlaneRect {
     void Add(const PlaneRect& other);
 };
 
+// The part of a plane a tile's samples read: within its bounding rectangle,
+// for each row (along the volume axis of Yv, from rect.low[1]) the
+// inclusive run of voxels along that of Xv; a row may be empty. A turned
+// tile fills its rectangle only in part, and the slab computes only these.
+struct PlaneFootprint {
+    struct Run {
+        int64_t low = 0, high = -1;
+    };
+    PlaneRect rect;
+    std::vector<Run> rows;
+
+    bool Empty() const { return rect.Empty(); }
+    // Every row of the rectangle whole.
+    void Fill(const PlaneRect& whole);
+    // Both footprints' voxels (and what lies between, within a row).
+    void Add(const PlaneFootprint& other);
+};
+
+// The voxels a tile's samples of a slice read on its lower plane (and the
+// same of its upper one), given their corners and the slice axes' mirroring,
+// within `bounds`: the bounding rectangle, and the footprint cut row by row.
+PlaneRect TileRectOn(const TileCorners& corners, const bool (&negate)[3], const PlaneRect& bounds);
+PlaneFootprint TileFootprint(const TileCorners& corners, const bool (&negate)[3], const PlaneRect& bounds);
+
 class Shader;
 
 class GradientSlab {
@@ -44,10 +68,10 @@ public:
     int64_t Low(int axis) const { return m_low[axis]; }
     int64_t High(int axis) const { return m_high[axis]; }
 
-    // A new tile: rects[k] is what the tile's samples read of plane
+    // A new tile: planes[k] is what the tile's samples read of plane
     // first + k. False, with nothing planned, when some plane's rectangle
     // exceeds `limit` voxels: too thin a spread of samples for a slab.
-    bool Plan(int64_t first, const std::vector<PlaneRect>& rects, int64_t limit);
+    bool Plan(int64_t first, std::vector<PlaneFootprint>& planes, int64_t limit);
 
     // Makes planes w and w + 1 (both planned, both inside Low..High) the
     // slab's lower and upper plane, computing what the ring lacks.
@@ -64,7 +88,7 @@ public:
     int64_t Stride() const { return m_stride; }
 
 private:
-    void Compute(int slot, int64_t w, const PlaneRect& rect);
+    void Compute(int slot, int64_t w, const PlaneFootprint& plane);
     // The entries of voxels whose gradient reads outside storage, one by one.
     void ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const;
 
@@ -77,7 +101,7 @@ private:
     bool m_component[3] = {};  // which gradient components read voxels
 
     int64_t m_first = 0;
-    std::vector<PlaneRect> m_rects;
+    std::vector<PlaneFootprint> m_planes;
     int64_t m_stride = 0, m_capacity = 0;  // entries per row and per slot
     std::vector<Float4> m_entries;         // two slots
     int64_t m_plane[2] = {};

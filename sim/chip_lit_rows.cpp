@@ -11,13 +11,6 @@ namespace {
 
 bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
 
-// A raw position's floor in 1/256 voxel, kept within reach of int64 (a
-// position that far out is outside every volume anyway).
-int64_t Floor256(Wide raw) {
-    constexpr Wide kReach = Wide{1} << 40;
-    return static_cast<int64_t>(std::clamp<Wide>(raw >> 32, -kReach, kReach));
-}
-
 // A plane's gradients are worth a slab while it holds at most this many
 // voxels per sample of the tile (and a margin for its edges).
 constexpr int64_t kVoxelsPerSample = 4;
@@ -27,6 +20,10 @@ constexpr int64_t kMarginVoxels = 1024;
 
 LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
     : m_setup(setup), m_shader(shader), m_counts(counts), m_slab(setup, shader) {
+    for (int k = 0; k < 2; ++k) {
+        m_bounds.low[k] = m_slab.Low(setup.select[k]);
+        m_bounds.high[k] = m_slab.High(setup.select[k]);
+    }
     m_lanes = LanesSuit();
     if (m_lanes) FillLanes();
 }
@@ -75,24 +72,11 @@ bool LitRows::Suits(const Setup& s) {
 }
 
 PlaneRect LitRows::Footprint(const Slice& slice) const {
-    const Setup& s = m_setup;
-    const TileCorners corners(slice, m_tile);
-    PlaneRect rect;
-    for (int corner = 0; corner < 4; ++corner) {
-        const int64_t p[2] = {Floor256(corners.x[corner]), Floor256(corners.y[corner])};
-        PlaneRect one;
-        for (int k = 0; k < 2; ++k) {
-            // The voxel below the sample and the one above it.
-            one.low[k] = (s.negate[k] ? -p[k] - 256 : p[k]) >> 8;
-            one.high[k] = one.low[k] + 1;
-        }
-        rect.Add(one);
-    }
-    for (int k = 0; k < 2; ++k) {
-        rect.low[k] = std::max(rect.low[k], m_slab.Low(s.select[k]));
-        rect.high[k] = std::min(rect.high[k], m_slab.High(s.select[k]));
-    }
-    return rect;
+    return TileRectOn(TileCorners(slice, m_tile), m_setup.negate, m_bounds);
+}
+
+PlaneFootprint LitRows::FootprintRows(const Slice& slice) const {
+    return TileFootprint(TileCorners(slice, m_tile), m_setup.negate, m_bounds);
 }
 
 void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
@@ -102,23 +86,23 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     // Each plane holds what the slices reading it (as lower or upper
     // plane) reach of it.
     const int az = s.select[2];
-    std::vector<std::pair<int64_t, PlaneRect>> reads;
+    std::vector<std::pair<int64_t, PlaneFootprint>> reads;
     for (const Slice& slice : s.slices) {
         const int64_t w = Depth(slice) >> 8;
         if (!slice.live || w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
-        const PlaneRect rect = Footprint(slice);
-        if (!rect.Empty()) reads.emplace_back(w, rect);
+        PlaneFootprint plane = FootprintRows(slice);
+        if (!plane.Empty()) reads.emplace_back(w, std::move(plane));
     }
     if (reads.empty()) return;
     const auto [lowest, highest] = std::minmax_element(
         reads.begin(), reads.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
     const int64_t first = lowest->first;
-    std::vector<PlaneRect> rects(static_cast<size_t>(highest->first - first + 2));
-    for (const auto& [w, rect] : reads) {
-        rects[static_cast<size_t>(w - first)].Add(rect);
-        rects[static_cast<size_t>(w + 1 - first)].Add(rect);
+    std::vector<PlaneFootprint> planes(static_cast<size_t>(highest->first - first + 2));
+    for (const auto& [w, plane] : reads) {
+        planes[static_cast<size_t>(w - first)].Add(plane);
+        planes[static_cast<size_t>(w + 1 - first)].Add(plane);
     }
-    m_planned = m_slab.Plan(first, rects, kVoxelsPerSample * width * height + kMarginVoxels);
+    m_planned = m_slab.Plan(first, planes, kVoxelsPerSample * width * height + kMarginVoxels);
 }
 
 bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {

@@ -47,6 +47,8 @@ private:
     }
     // The voxels the tile's samples of a slice read on its lower plane.
     PlaneRect Footprint(const Slice& slice) const;
+    // The same, cut row by row to the voxels the samples can read.
+    PlaneFootprint FootprintRows(const Slice& slice) const;
     // Whether the sample at raw positions (x, y) passes its trims and its
     // voxels and gradients all come from the slab.
     bool Inside(uint64_t x, uint64_t y) const;
@@ -72,6 +74,7 @@ private:
     Shader& m_shader;
     ChipDiagnostics& m_counts;
     GradientSlab m_slab;
+    PlaneRect m_bounds;  // what the slab may hold along the axes of Xv and Yv
     TileRect m_tile;
     bool m_planned = false;  // the slab holds the tile's planes
     bool m_lanes = false;    // the rows run on AVX2

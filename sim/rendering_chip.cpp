@@ -8,6 +8,7 @@
 #include <cmath>
 #include <vector>
 
+#include "chip_gradient_slab.h"
 #include "chip_kernels.h"
 #include "chip_thread_pool.h"
 #include "chip_setup.h"
@@ -70,6 +71,31 @@ void SetChipInstructionSet(ChipInstructionSet set) {
 }
 
 const char* ChipInstructionSetName() { return chip::ActiveIsa() == chip::ChipIsa::kAvx2 ? "avx2" : "scalar"; }
+
+SlabPlane SlabFootprint(const std::vector<SlabSlice>& slices, uint32_t columns, uint32_t rows, const bool (&mirror)[2],
+                        const int64_t (&low)[2], const int64_t (&high)[2]) {
+    const bool negate[3] = {mirror[0], mirror[1], false};
+    chip::PlaneRect bounds;
+    for (int k = 0; k < 2; ++k) {
+        bounds.low[k] = low[k];
+        bounds.high[k] = high[k];
+    }
+    chip::PlaneFootprint plane;
+    for (const SlabSlice& at : slices) {
+        chip::Slice slice;
+        slice.x0 = at.origin[0];
+        slice.xx = at.step[0][0];
+        slice.xy = at.step[1][0];
+        slice.y0 = at.origin[1];
+        slice.yx = at.step[0][1];
+        slice.yy = at.step[1][1];
+        plane.Add(chip::TileFootprint(chip::TileCorners(slice, chip::TileRect{0, 0, columns, rows}), negate, bounds));
+    }
+    SlabPlane out;
+    out.firstRow = plane.rect.low[1];
+    for (const chip::PlaneFootprint::Run& run : plane.rows) out.runs.push_back(SlabRun{run.low, run.high});
+    return out;
+}
 
 std::vector<uint64_t> MakeReflectanceMap(const std::function<double(const double (&)[3])>& value) {
     std::vector<uint64_t> map(384);

@@ -33,6 +33,28 @@ void SetChipInstructionSet(ChipInstructionSet set);
 // The instruction set renders now use: "avx2" or "scalar".
 const char* ChipInstructionSetName();
 
+// Test observation: the voxels the shaded rows' gradient slab computes of a
+// plane that the samples of a tile on several slices read: columns x rows
+// samples on each, at raw positions origin + i step[0] + j step[1] (i <
+// columns, j < rows; each a pair along the volume axes of Xv and Yv in
+// 1/2^32 of 1/256 voxel, mirrored along an axis where `mirror` says),
+// within voxels low..high on each axis. One inclusive run along the first
+// axis for each voxel of the second from `firstRow` on, empty where its
+// low exceeds its high.
+struct SlabSlice {
+    int64_t origin[2] = {};
+    int64_t step[2][2] = {};
+};
+struct SlabRun {
+    int64_t low = 0, high = -1;
+};
+struct SlabPlane {
+    int64_t firstRow = 0;
+    std::vector<SlabRun> runs;
+};
+SlabPlane SlabFootprint(const std::vector<SlabSlice>& slices, uint32_t columns, uint32_t rows, const bool (&mirror)[2],
+                        const int64_t (&low)[2], const int64_t (&high)[2]);
+
 // A reflectance map laid out as the chip reads it: 6 faces (the dominant
 // axis and its sign) of 8 x 8 cells over the other two axes, each cell grey
 // at `value` of the unit direction through its centre, clamped to [0, 1],

@@ -3,7 +3,6 @@
 #include "chip_gradient_slab.h"
 
 #include <algorithm>
-#include <cmath>
 #include <limits>
 
 #include "chip_shading.h"
@@ -73,30 +72,49 @@ int64_t Floor256(Wide raw) {
 constexpr double kSlack = 2.0;
 constexpr int64_t kExactReach = int64_t{1} << 36;
 
-// The least and greatest x of a convex quadrilateral (its corners in order
-// around it) over lowY <= y <= highY; low > high when it misses.
-void SpanAcross(const double (&x)[4], const double (&y)[4], double lowY, double highY, double& low, double& high) {
-    low = std::numeric_limits<double>::infinity();
-    high = -low;
-    for (int k = 0; k < 4; ++k) {
-        const int n = (k + 1) & 3;
-        double t0 = 0.0, t1 = 1.0;
-        if (y[k] == y[n]) {
-            if (y[k] < lowY || y[k] > highY) continue;
-        } else {
-            double s0 = (lowY - y[k]) / (y[n] - y[k]), s1 = (highY - y[k]) / (y[n] - y[k]);
-            if (s0 > s1) std::swap(s0, s1);
-            t0 = std::max(t0, s0);
-            t1 = std::min(t1, s1);
-            if (t0 > t1) continue;
-        }
-        for (const double t : {t0, t1}) {
-            const double along = x[k] + (x[n] - x[k]) * t;
-            low = std::min(low, along);
-            high = std::max(high, along);
+// The voxel of a position in 1/256 voxel, rounded down (no library call).
+int64_t VoxelBelow(double position) {
+    const double voxels = position * (1.0 / 256.0);
+    const auto whole = static_cast<int64_t>(voxels);
+    return static_cast<double>(whole) > voxels ? whole - 1 : whole;
+}
+
+// A convex quadrilateral, its corners in order around it.
+struct Quad {
+    double x[4] = {}, y[4] = {};
+    double across[4] = {};  // per edge 1 / its rise in y, 0 when level
+
+    void Edges() {
+        for (int k = 0; k < 4; ++k) {
+            const double rise = y[(k + 1) & 3] - y[k];
+            across[k] = rise == 0.0 ? 0.0 : 1.0 / rise;
         }
     }
-}
+    // The least and greatest x over lowY <= y <= highY; low > high when it
+    // misses.
+    void Span(double lowY, double highY, double& low, double& high) const {
+        low = std::numeric_limits<double>::infinity();
+        high = -low;
+        for (int k = 0; k < 4; ++k) {
+            const int n = (k + 1) & 3;
+            double t0 = 0.0, t1 = 1.0;
+            if (across[k] == 0.0) {
+                if (y[k] < lowY || y[k] > highY) continue;
+            } else {
+                double s0 = (lowY - y[k]) * across[k], s1 = (highY - y[k]) * across[k];
+                if (s0 > s1) std::swap(s0, s1);
+                t0 = std::max(t0, s0);
+                t1 = std::min(t1, s1);
+                if (t0 > t1) continue;
+            }
+            for (const double t : {t0, t1}) {
+                const double along = x[k] + (x[n] - x[k]) * t;
+                low = std::min(low, along);
+                high = std::max(high, along);
+            }
+        }
+    }
+};
 
 }  // namespace
 
@@ -125,29 +143,30 @@ PlaneFootprint TileFootprint(const TileCorners& corners, const bool (&negate)[3]
     if (plane.Empty()) return plane;
     // The corners around the quadrilateral, mirrored as the samples' voxels are.
     static constexpr int kAround[4] = {0, 1, 3, 2};
-    double q[2][4];
+    Quad quad;
     for (int k = 0; k < 4; ++k) {
         const Wide p[2] = {corners.x[kAround[k]] >> 32, corners.y[kAround[k]] >> 32};
         for (int a = 0; a < 2; ++a) {
             if (p[a] < -kExactReach || p[a] > kExactReach) return plane;
             const auto at = static_cast<int64_t>(p[a]);
-            q[a][k] = static_cast<double>(negate[a] ? -at - 256 : at);
+            (a == 0 ? quad.x : quad.y)[k] = static_cast<double>(negate[a] ? -at - 256 : at);
         }
     }
+    quad.Edges();
     const PlaneRect& rect = plane.rect;
     for (size_t r = 0; r < plane.rows.size(); ++r) {
         // Voxel row b is read by the samples whose voxel row is b - 1 or b,
         // and each reads the voxel after its own along the row too.
         const auto b = static_cast<double>(rect.low[1] + static_cast<int64_t>(r));
         double low, high;
-        SpanAcross(q[0], q[1], 256.0 * (b - 1.0) - kSlack, 256.0 * (b + 1.0) - 1.0 + kSlack, low, high);
+        quad.Span(256.0 * (b - 1.0) - kSlack, 256.0 * (b + 1.0) - 1.0 + kSlack, low, high);
         PlaneFootprint::Run& run = plane.rows[r];
         if (low > high) {
             run = PlaneFootprint::Run{};
             continue;
         }
-        run.low = std::max(rect.low[0], static_cast<int64_t>(std::floor((low - kSlack) / 256.0)));
-        run.high = std::min(rect.high[0], static_cast<int64_t>(std::floor((high + kSlack) / 256.0)) + 1);
+        run.low = std::max(rect.low[0], VoxelBelow(low - kSlack));
+        run.high = std::min(rect.high[0], VoxelBelow(high + kSlack) + 1);
     }
     return plane;
 }
@@ -168,16 +187,19 @@ GradientSlab::GradientSlab(const Setup& s, Shader& shader) : m_setup(s), m_shade
     }
 }
 
-bool GradientSlab::Plan(int64_t first, std::vector<PlaneFootprint>& planes, int64_t limit) {
+bool GradientSlab::Plan(int64_t first, const std::vector<PlaneRect>& rects, int64_t limit) {
     int64_t width = 0, height = 0;
-    for (const PlaneFootprint& plane : planes) {
-        const PlaneRect& rect = plane.rect;
+    for (const PlaneRect& rect : rects) {
         if (rect.Width() * rect.Height() > limit) return false;
         width = std::max(width, rect.Width());
         height = std::max(height, rect.Height());
     }
     m_first = first;
-    m_planes.swap(planes);
+    m_planes.resize(rects.size());
+    for (size_t k = 0; k < rects.size(); ++k) {
+        m_planes[k].rect = rects[k];
+        m_planes[k].rows.clear();
+    }
     // One row stride for both slots keeps the step between a plane and
     // the next the same for every voxel of a slice.
     m_stride = width;
@@ -185,6 +207,15 @@ bool GradientSlab::Plan(int64_t first, std::vector<PlaneFootprint>& planes, int6
     if (m_entries.size() < static_cast<size_t>(2 * m_capacity)) m_entries.resize(static_cast<size_t>(2 * m_capacity));
     m_held[0] = m_held[1] = false;
     return true;
+}
+
+void GradientSlab::Cut(int64_t w, PlaneFootprint&& plane) {
+    PlaneFootprint& planned = m_planes[static_cast<size_t>(w - m_first)];
+    // Rows addressed from another rectangle would be read in the wrong place.
+    const PlaneRect& a = planned.rect;
+    const PlaneRect& b = plane.rect;
+    if (a.low[0] != b.low[0] || a.low[1] != b.low[1] || a.high[0] != b.high[0] || a.high[1] != b.high[1]) return;
+    planned.rows = std::move(plane.rows);
 }
 
 void GradientSlab::Ready(int64_t w) {
@@ -249,7 +280,8 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
     const bool planeDirect = w >= m_directLow[az] && w <= m_directHigh[az];
     const PlaneRect& rect = plane.rect;
     for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
-        const PlaneFootprint::Run& run = plane.rows[static_cast<size_t>(b - rect.low[1])];
+        const PlaneFootprint::Run run =
+            plane.rows.empty() ? PlaneFootprint::Run{rect.low[0], rect.high[0]} : plane.rows[static_cast<size_t>(b - rect.low[1])];
         if (run.low > run.high) continue;
         Float4* row = out + (b - rect.low[1]) * m_stride + (run.low - rect.low[0]);
         int64_t p[3];
@@ -279,11 +311,32 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
 }
 
 void GradientSlab::ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const {
+    const DirectBox& box = m_setup.voxels;
     int64_t p[3] = {first[0], first[1], first[2]};
     for (int64_t a = 0; a < count; ++a, ++p[m_axis[0]]) {
         float g[3];
-        m_shader.VoxelGradient(p[0], p[1], p[2], g);
+        if (box.Contains(p[0], p[1], p[2]))
+            EdgeGradient(p, g);
+        else
+            m_shader.VoxelGradient(p[0], p[1], p[2], g);
         row[a] = Float4{g[0], g[1], g[2], 0.0f};
+    }
+}
+
+void GradientSlab::EdgeGradient(const int64_t (&p)[3], float (&g)[3]) const {
+    const DirectBox& box = m_setup.voxels;
+    auto fraction = [&](int a, const int64_t (&n)[3]) {
+        return box.Contains(n[0], n[1], n[2]) ? m_fraction[a][*box.At(n[0], n[1], n[2])]
+                                               : m_shader.FieldFraction(m_setup.gradientField[a], n[0], n[1], n[2]);
+    };
+    for (int a = 0; a < 3; ++a) {
+        g[a] = 0.0f;
+        if (!m_component[a]) continue;
+        int64_t ahead[3] = {p[0], p[1], p[2]}, behind[3] = {p[0], p[1], p[2]};
+        ++ahead[a];
+        if (!m_setup.forward) --behind[a];
+        const float f1 = fraction(a, ahead), f0 = fraction(a, behind);
+        g[a] = m_setup.forward ? f1 - f0 : (f1 - f0) / 2.0f;
     }
 }
 

@@ -68,10 +68,13 @@ public:
     int64_t Low(int axis) const { return m_low[axis]; }
     int64_t High(int axis) const { return m_high[axis]; }
 
-    // A new tile: planes[k] is what the tile's samples read of plane
+    // A new tile: rects[k] bounds what the tile's samples read of plane
     // first + k. False, with nothing planned, when some plane's rectangle
     // exceeds `limit` voxels: too thin a spread of samples for a slab.
-    bool Plan(int64_t first, std::vector<PlaneFootprint>& planes, int64_t limit);
+    bool Plan(int64_t first, const std::vector<PlaneRect>& rects, int64_t limit);
+    // What plane w (planned, not yet computed) holds, within its rectangle;
+    // a plane not cut holds its whole rectangle.
+    void Cut(int64_t w, PlaneFootprint&& plane);
 
     // Makes planes w and w + 1 (both planned, both inside Low..High) the
     // slab's lower and upper plane, computing what the ring lacks.
@@ -91,6 +94,9 @@ private:
     void Compute(int slot, int64_t w, const PlaneFootprint& plane);
     // The entries of voxels whose gradient reads outside storage, one by one.
     void ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const;
+    // The gradient of a voxel in storage as VoxelGradient computes it, its
+    // neighbours in storage through the byte fractions.
+    void EdgeGradient(const int64_t (&p)[3], float (&g)[3]) const;
 
     const Setup& m_setup;
     Shader& m_shader;

@@ -83,26 +83,58 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     const Setup& s = m_setup;
     m_tile = TileRect{x0, y0, width, height};
     m_planned = false;
-    // Each plane holds what the slices reading it (as lower or upper
-    // plane) reach of it.
+    // Each plane's rectangle bounds what the slices reading it (as lower
+    // or upper plane) reach of it; rows are cut to it as the slices come.
     const int az = s.select[2];
-    std::vector<std::pair<int64_t, PlaneFootprint>> reads;
+    m_reads.clear();
+    std::vector<std::pair<int64_t, PlaneRect>> rects;
     for (const Slice& slice : s.slices) {
         const int64_t w = Depth(slice) >> 8;
         if (!slice.live || w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
-        PlaneFootprint plane = FootprintRows(slice);
-        if (!plane.Empty()) reads.emplace_back(w, std::move(plane));
+        const PlaneRect rect = Footprint(slice);
+        if (rect.Empty()) continue;
+        rects.emplace_back(w, rect);
+        m_reads.emplace_back(w, &slice);
     }
-    if (reads.empty()) return;
-    const auto [lowest, highest] = std::minmax_element(
-        reads.begin(), reads.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    const int64_t first = lowest->first;
-    std::vector<PlaneFootprint> planes(static_cast<size_t>(highest->first - first + 2));
-    for (const auto& [w, plane] : reads) {
-        planes[static_cast<size_t>(w - first)].Add(plane);
-        planes[static_cast<size_t>(w + 1 - first)].Add(plane);
+    if (m_reads.empty()) return;
+    std::stable_sort(m_reads.begin(), m_reads.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
+    m_first = m_reads.front().first;
+    const auto planes = static_cast<size_t>(m_reads.back().first - m_first + 2);
+    std::vector<PlaneRect> bounds(planes);
+    for (const auto& [w, rect] : rects) {
+        bounds[static_cast<size_t>(w - m_first)].Add(rect);
+        bounds[static_cast<size_t>(w + 1 - m_first)].Add(rect);
     }
-    m_planned = m_slab.Plan(first, planes, kVoxelsPerSample * width * height + kMarginVoxels);
+    m_groups.assign(planes - 1, PlaneFootprint{});
+    m_grouped.assign(planes - 1, 0);
+    m_cut.assign(planes, 0);
+    m_planned = m_slab.Plan(m_first, bounds, kVoxelsPerSample * width * height + kMarginVoxels);
+}
+
+const PlaneFootprint& LitRows::Group(int64_t w) {
+    static const PlaneFootprint kNone;
+    if (w < m_first || w - m_first >= static_cast<int64_t>(m_groups.size())) return kNone;
+    const auto at = static_cast<size_t>(w - m_first);
+    if (!m_grouped[at]) {
+        auto read = std::lower_bound(m_reads.begin(), m_reads.end(), w,
+                                     [](const auto& entry, int64_t plane) { return entry.first < plane; });
+        for (; read != m_reads.end() && read->first == w; ++read) m_groups[at].Add(FootprintRows(*read->second));
+        m_grouped[at] = 1;
+    }
+    return m_groups[at];
+}
+
+void LitRows::CutPlanes(int64_t w) {
+    for (const int64_t plane : {w, w + 1}) {
+        const auto at = static_cast<size_t>(plane - m_first);
+        if (m_cut[at]) continue;
+        // Plane p is the upper plane of slices of group p - 1 and the lower
+        // of those of group p.
+        PlaneFootprint cut = Group(plane - 1);
+        cut.Add(Group(plane));
+        m_slab.Cut(plane, std::move(cut));
+        m_cut[at] = 1;
+    }
 }
 
 bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
@@ -113,7 +145,10 @@ bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
     const int az = s.select[2];
     const int64_t w = Depth(slice) >> 8;
     const bool slab = m_planned && w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) && !Footprint(slice).Empty();
-    if (slab) m_slab.Ready(w);
+    if (slab) {
+        CutPlanes(w);
+        m_slab.Ready(w);
+    }
     // A tile whose four corners are interior is interior throughout.
     bool interior = slab && m_lanes && corners.fit;
     for (int c = 0; c < 4 && interior; ++c)

@@ -49,6 +49,12 @@ private:
     PlaneRect Footprint(const Slice& slice) const;
     // The same, cut row by row to the voxels the samples can read.
     PlaneFootprint FootprintRows(const Slice& slice) const;
+    // What the tile's samples read on the lower plane of the slices whose
+    // lower plane is w, computed once per tile when first asked for.
+    const PlaneFootprint& Group(int64_t w);
+    // Cuts planes w and w + 1 of the slab to what the slices reading them
+    // read, unless that is done.
+    void CutPlanes(int64_t w);
     // Whether the sample at raw positions (x, y) passes its trims and its
     // voxels and gradients all come from the slab.
     bool Inside(uint64_t x, uint64_t y) const;
@@ -77,6 +83,13 @@ private:
     PlaneRect m_bounds;  // what the slab may hold along the axes of Xv and Yv
     TileRect m_tile;
     bool m_planned = false;  // the slab holds the tile's planes
+    // The tile's slices that read the slab, by their lower plane, from
+    // plane m_first on; their footprints by lower plane and whether each
+    // plane of the slab is cut.
+    std::vector<std::pair<int64_t, const Slice*>> m_reads;
+    int64_t m_first = 0;
+    std::vector<PlaneFootprint> m_groups;
+    std::vector<char> m_grouped, m_cut;
     bool m_lanes = false;    // the rows run on AVX2
     LitRow m_row;            // what the vector rows share
 };

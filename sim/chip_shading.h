@@ -49,6 +49,11 @@ public:
     // The float gradient at a voxel, its neighbours read as the fetch stage
     // reads them (edge or border words outside the volume's range).
     void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    // One field of the voxel word at integer coordinates as a fraction of
+    // full scale, the word read as the fetch stage reads it.
+    float FieldFraction(int field, int64_t u, int64_t v, int64_t w) {
+        return static_cast<float>(m_setup.voxelFields.code[field].Read(Voxel(u, v, w))) / static_cast<float>(kFull);
+    }
 
     // The lookup stage of a field: bypassed, all four channels are the
     // value at full precision; otherwise its table's entry.

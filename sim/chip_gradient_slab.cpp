@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 #include "chip_shading.h"
 
@@ -33,6 +34,14 @@ void PlaneRect::Add(const PlaneRect& other) {
 void PlaneFootprint::Fill(const PlaneRect& whole) {
     rect = whole;
     rows.assign(static_cast<size_t>(whole.Height()), Run{whole.low[0], whole.high[0]});
+}
+
+void PlaneFootprint::Add(PlaneFootprint&& other) {
+    if (Empty()) {
+        if (!other.Empty()) *this = std::move(other);
+        return;
+    }
+    Add(static_cast<const PlaneFootprint&>(other));
 }
 
 void PlaneFootprint::Add(const PlaneFootprint& other) {
@@ -298,7 +307,7 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
             ComputeEdge(row, p, run.high - run.low + 1);
             continue;
         }
-        ComputeEdge(row, p, first - run.low);
+        if (first > run.low) ComputeEdge(row, p, first - run.low);
         p[ax] = first;
         const uint8_t* at = box.At(p[0], p[1], p[2]);
         if (m_setup.forward)
@@ -306,7 +315,7 @@ void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
         else
             EntryRow<true>(at, box.stride[ax], step, table, row + (first - run.low), last - first + 1);
         p[ax] = last + 1;
-        ComputeEdge(row + (last + 1 - run.low), p, run.high - last);
+        if (last < run.high) ComputeEdge(row + (last + 1 - run.low), p, run.high - last);
     }
 }
 

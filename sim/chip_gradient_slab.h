@@ -46,6 +46,7 @@ struct PlaneFootprint {
     void Fill(const PlaneRect& whole);
     // Both footprints' voxels (and what lies between, within a row).
     void Add(const PlaneFootprint& other);
+    void Add(PlaneFootprint&& other);
 };
 
 // The voxels a tile's samples of a slice read on its lower plane (and the

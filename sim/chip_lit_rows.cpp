@@ -2,6 +2,7 @@
 #include "chip_lit_rows.h"
 
 #include <algorithm>
+#include <functional>
 
 #include "chip_kernels.h"
 
@@ -75,10 +76,6 @@ PlaneRect LitRows::Footprint(const Slice& slice) const {
     return TileRectOn(TileCorners(slice, m_tile), m_setup.negate, m_bounds);
 }
 
-PlaneFootprint LitRows::FootprintRows(const Slice& slice) const {
-    return TileFootprint(TileCorners(slice, m_tile), m_setup.negate, m_bounds);
-}
-
 void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     const Setup& s = m_setup;
     m_tile = TileRect{x0, y0, width, height};
@@ -87,19 +84,23 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     // or upper plane) reach of it; rows are cut to it as the slices come.
     const int az = s.select[2];
     m_reads.clear();
+    m_slabSlices.assign(s.slices.size(), 0);
     std::vector<std::pair<int64_t, PlaneRect>> rects;
-    for (const Slice& slice : s.slices) {
+    for (size_t n = 0; n < s.slices.size(); ++n) {
+        const Slice& slice = s.slices[n];
         const int64_t w = Depth(slice) >> 8;
         if (!slice.live || w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
-        const PlaneRect rect = Footprint(slice);
+        const TileCorners corners(slice, m_tile);
+        const PlaneRect rect = TileRectOn(corners, s.negate, m_bounds);
         if (rect.Empty()) continue;
         rects.emplace_back(w, rect);
-        m_reads.emplace_back(w, &slice);
+        m_reads.push_back(SliceRead{w, corners});
+        m_slabSlices[n] = 1;
     }
     if (m_reads.empty()) return;
-    std::stable_sort(m_reads.begin(), m_reads.end(), [](const auto& a, const auto& b) { return a.first < b.first; });
-    m_first = m_reads.front().first;
-    const auto planes = static_cast<size_t>(m_reads.back().first - m_first + 2);
+    std::stable_sort(m_reads.begin(), m_reads.end(), [](const SliceRead& a, const SliceRead& b) { return a.w < b.w; });
+    m_first = m_reads.front().w;
+    const auto planes = static_cast<size_t>(m_reads.back().w - m_first + 2);
     std::vector<PlaneRect> bounds(planes);
     for (const auto& [w, rect] : rects) {
         bounds[static_cast<size_t>(w - m_first)].Add(rect);
@@ -117,8 +118,9 @@ const PlaneFootprint& LitRows::Group(int64_t w) {
     const auto at = static_cast<size_t>(w - m_first);
     if (!m_grouped[at]) {
         auto read = std::lower_bound(m_reads.begin(), m_reads.end(), w,
-                                     [](const auto& entry, int64_t plane) { return entry.first < plane; });
-        for (; read != m_reads.end() && read->first == w; ++read) m_groups[at].Add(FootprintRows(*read->second));
+                                     [](const SliceRead& entry, int64_t plane) { return entry.w < plane; });
+        for (; read != m_reads.end() && read->w == w; ++read)
+            m_groups[at].Add(TileFootprint(read->corners, m_setup.negate, m_bounds));
         m_grouped[at] = 1;
     }
     return m_groups[at];
@@ -144,7 +146,13 @@ bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
     if (corners.Trimmed(s.trimMin, s.trimMax)) return true;
     const int az = s.select[2];
     const int64_t w = Depth(slice) >> 8;
-    const bool slab = m_planned && w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) && !Footprint(slice).Empty();
+    // The slices the tile planned its slab for, as BeginTile chose them
+    // (a slice from elsewhere is looked at afresh).
+    const Slice* slices = s.slices.data();
+    const bool ours = !std::less<>()(&slice, slices) && std::less<>()(&slice, slices + m_slabSlices.size());
+    const bool planned = ours ? m_slabSlices[static_cast<size_t>(&slice - slices)] != 0
+                              : w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) && !Footprint(slice).Empty();
+    const bool slab = m_planned && planned;
     if (slab) {
         CutPlanes(w);
         m_slab.Ready(w);

@@ -47,8 +47,6 @@ private:
     }
     // The voxels the tile's samples of a slice read on its lower plane.
     PlaneRect Footprint(const Slice& slice) const;
-    // The same, cut row by row to the voxels the samples can read.
-    PlaneFootprint FootprintRows(const Slice& slice) const;
     // What the tile's samples read on the lower plane of the slices whose
     // lower plane is w, computed once per tile when first asked for.
     const PlaneFootprint& Group(int64_t w);
@@ -86,7 +84,12 @@ private:
     // The tile's slices that read the slab, by their lower plane, from
     // plane m_first on; their footprints by lower plane and whether each
     // plane of the slab is cut.
-    std::vector<std::pair<int64_t, const Slice*>> m_reads;
+    struct SliceRead {
+        int64_t w;
+        TileCorners corners;
+    };
+    std::vector<SliceRead> m_reads;
+    std::vector<char> m_slabSlices;  // per slice of the setup: in m_reads
     int64_t m_first = 0;
     std::vector<PlaneFootprint> m_groups;
     std::vector<char> m_grouped, m_cut;

@@ -56,7 +56,7 @@ SlabPlane Footprint(const Lattice& t) {
 TEST(SlabFootprintTest, HoldsEveryVoxelTheTilesSamplesReadAndLittleMore) {
     std::mt19937_64 random(41);
     auto pick = [&](int64_t low, int64_t high) { return std::uniform_int_distribution<int64_t>(low, high)(random); };
-    for (int trial = 0; trial < 4000; ++trial) {
+    for (int trial = 0; trial < 8000; ++trial) {
         SCOPED_TRACE(trial);
         Lattice t{};
         // Half the lattices sit on whole 1/256ths, where no position is
@@ -66,9 +66,10 @@ TEST(SlabFootprintTest, HoldsEveryVoxelTheTilesSamplesReadAndLittleMore) {
             const int64_t value = pick(-reach, reach);
             return whole ? value & ~int64_t{0xFFFFFFFF} : value;
         };
-        // One to three slices, apart as those reading one plane are when
-        // the view looks along it at a slant.
-        t.slices.resize(static_cast<size_t>(pick(1, 3)));
+        // One slice in every other lattice, where a sample's rounding
+        // shows at the footprint's edge; else two or three, apart as those
+        // reading one plane are when the view looks along it at a slant.
+        t.slices.resize(trial % 4 < 2 ? size_t{1} : static_cast<size_t>(pick(2, 3)));
         for (int a = 0; a < 2; ++a) {
             // Steps of up to a voxel and a half, so that samples spread
             // about as a shaded tile's do.
@@ -100,6 +101,27 @@ TEST(SlabFootprintTest, HoldsEveryVoxelTheTilesSamplesReadAndLittleMore) {
             EXPECT_LE(run.high, span.second + 3);
         }
     }
+}
+
+TEST(SlabFootprintTest, ASampleRoundedDownOffAShallowEdgeFindsItsVoxels) {
+    // Three samples along a row that climbs a fifth of a 1/256th a step:
+    // the middle one's position rounds down onto the line between voxel
+    // rows 1 and 2 while the line through the corners' rounded positions
+    // meets it only at the last sample, two voxels further along.
+    constexpr int64_t kUnit = int64_t{1} << 32;  // 1/256 voxel
+    Lattice t{{SlabSlice{{0, 255 * kUnit + kUnit * 9 / 10}, {{300 * kUnit, kUnit / 5}, {0, kUnit}}}},
+              3,
+              1,
+              {false, false},
+              {-10, -10},
+              {10, 10}};
+    const auto reads = Reads(t);
+    ASSERT_EQ(reads.count(2), 1u);
+    ASSERT_EQ(reads.at(2).first, 1);
+    const SlabPlane plane = Footprint(t);
+    ASSERT_GE(2, plane.firstRow);
+    ASSERT_LT(2 - plane.firstRow, static_cast<int64_t>(plane.runs.size()));
+    EXPECT_LE(plane.runs[static_cast<size_t>(2 - plane.firstRow)].low, 1);
 }
 
 TEST(SlabFootprintTest, ATurnedTileTakesAboutItsAreaNotItsBoundingRectangle) {

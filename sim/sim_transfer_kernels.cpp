@@ -1,0 +1,191 @@
+#include "sim_transfer_kernels.h"
+
+#include <immintrin.h>
+
+#include <cstring>
+
+#include "chip_vector_rows.h"
+
+namespace tulx7sim {
+
+namespace {
+
+template <int64_t kBytes>
+void CopyStridedFixed(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
+                      int64_t count) {
+    for (int64_t i = 0; i < count; ++i)
+        std::memcpy(to + i * toStride, from + i * fromStride, kBytes);
+}
+
+// Copies `count` pieces of `bytes` bytes between two strided runs. Field
+// transfers move one small piece per element, so the common sizes get a copy
+// whose length the compiler knows.
+void CopyStrided(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
+                 int64_t bytes, int64_t count) {
+    switch (bytes) {
+        case 1: return CopyStridedFixed<1>(to, toStride, from, fromStride, count);
+        case 2: return CopyStridedFixed<2>(to, toStride, from, fromStride, count);
+        case 4: return CopyStridedFixed<4>(to, toStride, from, fromStride, count);
+        case 8: return CopyStridedFixed<8>(to, toStride, from, fromStride, count);
+        default:
+            for (int64_t i = 0; i < count; ++i)
+                std::memcpy(to + i * toStride, from + i * fromStride, static_cast<size_t>(bytes));
+    }
+}
+
+// One row of `bytes` bytes, 128 at a time while they last, then 32, then
+// the last 32 again (overlapping what went before) or, for a row shorter
+// than a vector, a plain copy. The inlined loop costs no call per row.
+__attribute__((target("avx2"))) inline void CopyRowAvx2(uint8_t* to, const uint8_t* from,
+                                                        int64_t bytes) {
+    if (bytes < 32) {
+        std::memcpy(to, from, static_cast<size_t>(bytes));
+        return;
+    }
+    int64_t i = 0;
+    for (; i + 128 <= bytes; i += 128) {
+        const __m256i a = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i));
+        const __m256i b = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 32));
+        const __m256i c = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 64));
+        const __m256i d = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i + 96));
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i), a);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 32), b);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 64), c);
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i + 96), d);
+    }
+    for (; i + 32 <= bytes; i += 32)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i)));
+    if (i < bytes)
+        _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + bytes - 32),
+                            _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + bytes - 32)));
+}
+
+__attribute__((target("avx2"))) void CopyRowsAvx2(uint8_t* to, int64_t toStride, const uint8_t* from,
+                                                  int64_t fromStride, int64_t bytes, int64_t rows) {
+    for (int64_t r = 0; r < rows; ++r) CopyRowAvx2(to + r * toStride, from + r * fromStride, bytes);
+}
+
+}  // namespace
+
+// A field of `bytes` bytes at byte `alignment` of `element`-byte elements,
+// moved 32 bytes of elements at a time: a byte shuffle inside each 16-byte
+// half, then the halves' dwords side by side. Fields of 4 or 8 bytes per
+// half only; `Fits` says which.
+class FieldShuffle {
+public:
+    static bool Fits(int64_t element, int64_t bytes) {
+        const int64_t perHalf = 16 / element * bytes;
+        return element <= 8 && bytes < element && (perHalf == 4 || perHalf == 8);
+    }
+
+    FieldShuffle(int64_t element, int64_t bytes, int64_t alignment)
+        : m_element(element), m_elements(32 / element), m_fieldBytes(32 / element * bytes) {
+        const int64_t perHalf = 16 / element;
+        for (int half = 0; half < 2; ++half)
+            for (int64_t b = 0; b < 16; ++b) {
+                // Extraction: byte b of a half's packed fields comes from...
+                const int64_t j = b / bytes, k = b % bytes;
+                m_pack[half * 16 + b] = static_cast<int8_t>(j < perHalf ? j * element + alignment + k : -1);
+                // Insertion: byte b of a half's elements takes...
+                const int64_t e = b / element, offset = b % element;
+                const bool field = offset >= alignment && offset < alignment + bytes;
+                m_unpack[half * 16 + b] = static_cast<int8_t>(field ? e * bytes + offset - alignment : -1);
+                m_field[half * 16 + b] = static_cast<int8_t>(field ? -1 : 0);
+            }
+        const int dwords = static_cast<int>(perHalf * bytes / 4);
+        for (int i = 0; i < 8; ++i) {
+            const int half = i / 4, within = i % 4;
+            m_join[i] = i < dwords ? i : i < 2 * dwords ? 4 + i - dwords : 0;  // halves' fields together
+            m_split[i] = within < dwords ? half * dwords + within : 0;  // and apart again
+        }
+    }
+
+    // `count` elements: the fields to `to`, packed; returns how many it
+    // moved (a whole number of 32-byte groups), the rest being the caller's.
+    __attribute__((target("avx2"))) int64_t Extract(uint8_t* to, const uint8_t* from, int64_t count) const {
+        const __m256i pack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_pack));
+        const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
+        // Locals, so that the stores (which may alias the members) leave them
+        // in registers, and no division is left in the loop.
+        const int64_t element = m_element, elements = m_elements, fieldBytes = m_fieldBytes;
+        const int64_t bytes = fieldBytes / elements;
+        int64_t i = 0;
+        for (; i + elements <= count; i += elements) {
+            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * element));
+            const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack), join);
+            uint8_t* out = to + i * bytes;
+            if (fieldBytes == 8)
+                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+            else
+                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
+        }
+        return i;
+    }
+
+    // The reverse: packed fields from `from` into the elements at `to`,
+    // whose other bytes stay.
+    __attribute__((target("avx2"))) int64_t Insert(uint8_t* to, const uint8_t* from, int64_t count) const {
+        const __m256i unpack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack));
+        const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
+        const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
+        const int64_t element = m_element, elements = m_elements, fieldBytes = m_fieldBytes;
+        const int64_t bytes = fieldBytes / elements;
+        int64_t i = 0;
+        for (; i + elements <= count; i += elements) {
+            const uint8_t* in = from + i * bytes;
+            const __m128i packed = fieldBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))
+                                                   : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
+            const __m256i spread =
+                _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(_mm256_castsi128_si256(packed), split), unpack);
+            auto* at = reinterpret_cast<__m256i*>(to + i * element);
+            _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), spread, field));
+        }
+        return i;
+    }
+
+private:
+    int64_t m_element, m_elements, m_fieldBytes;
+    int8_t m_pack[32] = {}, m_unpack[32] = {}, m_field[32] = {};
+    int32_t m_join[8] = {}, m_split[8] = {};
+};
+
+RowKernel::RowKernel(const FieldLayout& field)
+    : m_field(field),
+      m_vector(chip::ActiveIsa() == chip::ChipIsa::kAvx2),
+      m_shuffle(m_vector && FieldShuffle::Fits(field.elementBytes, field.fieldBytes)
+                    ? std::make_unique<FieldShuffle>(field.elementBytes, field.fieldBytes, field.alignment)
+                    : nullptr) {}
+
+RowKernel::~RowKernel() = default;
+
+void RowKernel::Move(const RowsOfElements& plane, bool toBoard) const {
+    const int64_t e = m_field.elementBytes, h = m_field.fieldBytes;
+    if (m_field.Whole()) {
+        const int64_t bytes = plane.count * e;
+        uint8_t* to = toBoard ? plane.board : plane.host;
+        const uint8_t* from = toBoard ? plane.host : plane.board;
+        const int64_t toStride = toBoard ? plane.boardStride : plane.hostStride;
+        const int64_t fromStride = toBoard ? plane.hostStride : plane.boardStride;
+        if (m_vector) return CopyRowsAvx2(to, toStride, from, fromStride, bytes, plane.rows);
+        for (int64_t r = 0; r < plane.rows; ++r)
+            std::memcpy(to + r * toStride, from + r * fromStride, static_cast<size_t>(bytes));
+        return;
+    }
+    for (int64_t r = 0; r < plane.rows; ++r) {
+        uint8_t* elements = plane.board + r * plane.boardStride;
+        uint8_t* host = plane.host + r * plane.hostStride;
+        int64_t done = 0;
+        if (m_shuffle)
+            done = toBoard ? m_shuffle->Insert(elements, host, plane.count)
+                           : m_shuffle->Extract(host, elements, plane.count);
+        uint8_t* board = elements + m_field.alignment + done * e;
+        host += done * h;
+        if (toBoard)
+            CopyStrided(board, e, host, h, h, plane.count - done);
+        else
+            CopyStrided(host, h, board, e, h, plane.count - done);
+    }
+}
+
+}  // namespace tulx7sim

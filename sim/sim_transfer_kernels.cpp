@@ -69,9 +69,13 @@ __attribute__((target("avx2"))) void CopyRowsAvx2(uint8_t* to, int64_t toStride,
 }  // namespace
 
 // A field of `bytes` bytes at byte `alignment` of `element`-byte elements,
-// moved 32 bytes of elements at a time: a byte shuffle inside each 16-byte
-// half, then the halves' dwords side by side. Fields of 4 or 8 bytes per
-// half only; `Fits` says which.
+// moved 32 bytes of packed fields at a time. Each 32 bytes of elements (a
+// group) holds 4 or 8 bytes of fields in each 16-byte half; a byte shuffle
+// gathers them, group g's to chunk g of each half, and the groups of one
+// output are OR-ed together and their chunks put in order by one dword
+// permutation. Insertion runs the same steps backwards and blends each
+// group's fields into the elements, whose other bytes stay. `Fits` says
+// which layouts it serves.
 class FieldShuffle {
 public:
     static bool Fits(int64_t element, int64_t bytes) {
@@ -80,73 +84,99 @@ public:
     }
 
     FieldShuffle(int64_t element, int64_t bytes, int64_t alignment)
-        : m_element(element), m_elements(32 / element), m_fieldBytes(32 / element * bytes) {
-        const int64_t perHalf = 16 / element;
-        for (int half = 0; half < 2; ++half)
-            for (int64_t b = 0; b < 16; ++b) {
-                // Extraction: byte b of a half's packed fields comes from...
-                const int64_t j = b / bytes, k = b % bytes;
-                m_pack[half * 16 + b] = static_cast<int8_t>(j < perHalf ? j * element + alignment + k : -1);
-                // Insertion: byte b of a half's elements takes...
-                const int64_t e = b / element, offset = b % element;
-                const bool field = offset >= alignment && offset < alignment + bytes;
-                m_unpack[half * 16 + b] = static_cast<int8_t>(field ? e * bytes + offset - alignment : -1);
-                m_field[half * 16 + b] = static_cast<int8_t>(field ? -1 : 0);
-            }
-        const int dwords = static_cast<int>(perHalf * bytes / 4);
-        for (int i = 0; i < 8; ++i) {
-            const int half = i / 4, within = i % 4;
-            m_join[i] = i < dwords ? i : i < 2 * dwords ? 4 + i - dwords : 0;  // halves' fields together
-            m_split[i] = within < dwords ? half * dwords + within : 0;  // and apart again
+        : m_element(element), m_bytes(bytes), m_groupElements(32 / element),
+          m_groups(4 / (16 / element * bytes / 4)) {
+        const int64_t perHalf = 16 / element * bytes;
+        for (int g = 0; g < m_groups; ++g)
+            for (int half = 0; half < 2; ++half)
+                for (int64_t b = 0; b < 16; ++b) {
+                    const int64_t at = g * 32 + half * 16 + b;
+                    // Extraction: byte b of a half's chunk g comes from...
+                    const int64_t packed = b - g * perHalf;
+                    const bool inChunk = packed >= 0 && packed < perHalf;
+                    const int64_t j = packed / bytes, k = packed % bytes;
+                    m_pack[at] = static_cast<int8_t>(inChunk ? j * element + alignment + k : -1);
+                    // Insertion: byte b of a half's elements takes...
+                    const int64_t e = b / element, offset = b % element;
+                    const bool field = offset >= alignment && offset < alignment + bytes;
+                    m_unpack[at] =
+                        static_cast<int8_t>(field ? g * perHalf + e * bytes + offset - alignment : -1);
+                    if (g == 0) m_field[at] = static_cast<int8_t>(field ? -1 : 0);
+                }
+        // Output dword o holds dword d of chunk g of a half; `m_split` is
+        // the inverse, taking the chunks back to their halves.
+        const int chunkDwords = static_cast<int>(perHalf / 4);
+        for (int o = 0; o < 8; ++o) {
+            const int g = o / (2 * chunkDwords), half = o % (2 * chunkDwords) / chunkDwords,
+                      d = o % chunkDwords;
+            const int from = half * 4 + g * chunkDwords + d;
+            m_join[o] = from;
+            m_split[from] = o;
         }
     }
 
     // `count` elements: the fields to `to`, packed; returns how many it
-    // moved (a whole number of 32-byte groups), the rest being the caller's.
+    // moved (a whole number of outputs), the rest being the caller's.
     __attribute__((target("avx2"))) int64_t Extract(uint8_t* to, const uint8_t* from, int64_t count) const {
-        const __m256i pack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_pack));
-        const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
-        // Locals, so that the stores (which may alias the members) leave them
-        // in registers, and no division is left in the loop.
-        const int64_t element = m_element, elements = m_elements, fieldBytes = m_fieldBytes;
-        const int64_t bytes = fieldBytes / elements;
-        int64_t i = 0;
-        for (; i + elements <= count; i += elements) {
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * element));
-            const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack), join);
-            uint8_t* out = to + i * bytes;
-            if (fieldBytes == 8)
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-            else
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-        }
-        return i;
+        return m_groups == 4 ? ExtractGroups<4>(to, from, count) : ExtractGroups<2>(to, from, count);
     }
 
-    // The reverse: packed fields from `from` into the elements at `to`,
-    // whose other bytes stay.
+    // The reverse: packed fields from `from` into the elements at `to`.
     __attribute__((target("avx2"))) int64_t Insert(uint8_t* to, const uint8_t* from, int64_t count) const {
-        const __m256i unpack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack));
-        const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
-        const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
-        const int64_t element = m_element, elements = m_elements, fieldBytes = m_fieldBytes;
-        const int64_t bytes = fieldBytes / elements;
-        int64_t i = 0;
-        for (; i + elements <= count; i += elements) {
-            const uint8_t* in = from + i * bytes;
-            const __m128i packed = fieldBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))
-                                                   : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-            const __m256i spread =
-                _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(_mm256_castsi128_si256(packed), split), unpack);
-            auto* at = reinterpret_cast<__m256i*>(to + i * element);
-            _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), spread, field));
-        }
-        return i;
+        return m_groups == 4 ? InsertGroups<4>(to, from, count) : InsertGroups<2>(to, from, count);
     }
 
 private:
-    int64_t m_element, m_elements, m_fieldBytes;
-    int8_t m_pack[32] = {}, m_unpack[32] = {}, m_field[32] = {};
+    template <int kGroups>
+    __attribute__((target("avx2"))) int64_t ExtractGroups(uint8_t* to, const uint8_t* from,
+                                                          int64_t count) const {
+        __m256i pack[kGroups];
+        for (int g = 0; g < kGroups; ++g)
+            pack[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_pack + 32 * g));
+        const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
+        // Locals, so that the stores (which may alias the members) leave them
+        // in registers.
+        const int64_t step = m_groupElements * kGroups, element = m_element, bytes = m_bytes;
+        int64_t i = 0;
+        for (; i + step <= count; i += step) {
+            const uint8_t* in = from + i * element;
+            __m256i packed = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pack[0]);
+            for (int g = 1; g < kGroups; ++g)
+                packed = _mm256_or_si256(
+                    packed, _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * g)),
+                                                pack[g]));
+            _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i * bytes),
+                                _mm256_permutevar8x32_epi32(packed, join));
+        }
+        return i;
+    }
+
+    template <int kGroups>
+    __attribute__((target("avx2"))) int64_t InsertGroups(uint8_t* to, const uint8_t* from,
+                                                         int64_t count) const {
+        __m256i unpack[kGroups];
+        for (int g = 0; g < kGroups; ++g)
+            unpack[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack + 32 * g));
+        const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
+        const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
+        const int64_t step = m_groupElements * kGroups, element = m_element, bytes = m_bytes;
+        int64_t i = 0;
+        for (; i + step <= count; i += step) {
+            const __m256i halves = _mm256_permutevar8x32_epi32(
+                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * bytes)), split);
+            uint8_t* out = to + i * element;
+            for (int g = 0; g < kGroups; ++g) {
+                auto* at = reinterpret_cast<__m256i*>(out + 32 * g);
+                _mm256_storeu_si256(
+                    at, _mm256_blendv_epi8(_mm256_loadu_si256(at), _mm256_shuffle_epi8(halves, unpack[g]), field));
+            }
+        }
+        return i;
+    }
+
+    int64_t m_element, m_bytes, m_groupElements;
+    int m_groups;  // groups of elements per 32 bytes of fields
+    int8_t m_pack[128] = {}, m_unpack[128] = {}, m_field[32] = {};
     int32_t m_join[8] = {}, m_split[8] = {};
 };
 

@@ -233,6 +233,9 @@ TEST_F(DriverTransferTest, BoxesMoveAsElementByElementOnEveryInstructionSet) {
     const Geometry geometries[] = {
         {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},     // the whole storage
         {0, 0, 1, 0, 1, 2, 0, 0, 0, 0, 0},     // whole rows of two planes
+        {0, 0, 0, 0, 0, 0, 3, 1, 0, 0, 0},     // the whole storage into pitched rows
+        {0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0},     // whole planes into pitched slices
+        {3, 9, 2, 1, 0, 0, 2, 1, 1, 0, 0},     // one row of each plane
         {3, 1, 1, 2, 1, 2, 4, 1, 2, 1, 1},     // a column
         {3, 7, 0, 3, 0, 2, 4, 1, 2, 1, 0},
         {1, 31, 1, 2, 1, 2, 0, 1, 0, 1, 1},
@@ -241,7 +244,9 @@ TEST_F(DriverTransferTest, BoxesMoveAsElementByElementOnEveryInstructionSet) {
         {4, 65, 1, 3, 0, 2, 1, 0, 3, 0, 0},
         {7, 130, 0, 4, 0, 3, 2, 1, 1, 1, 1},
     };
-    constexpr int32_t kColumns = 140, kRows = 4, kPlanes = 3;
+    // Sizes the board allocates as they stand, so that whole rows and
+    // planes of the box lie end to end in storage.
+    constexpr int32_t kColumns = 144, kRows = 8, kPlanes = 8;
     for (const auto set : {tulx7sim::ChipInstructionSet::kScalar, tulx7sim::ChipInstructionSet::kAvx2}) {
         tulx7sim::SetChipInstructionSet(set);
         for (int32_t element : {1, 2, 4, 8})
@@ -261,6 +266,7 @@ TEST_F(DriverTransferTest, BoxesMoveAsElementByElementOnEveryInstructionSet) {
                         const int32_t row = g.hostU + width + g.rowPad, slice = g.hostV + rows + g.slicePad;
                         const int32_t slices = g.hostW + planes;
                         std::vector<uint8_t> storage = Pattern(StorageBytes(id).size(), 7);
+                        ASSERT_EQ(storage.size(), size_t(kColumns) * kRows * (flat ? 1 : kPlanes) * size_t(element));
                         ASSERT_TRUE(tulx7sim::WriteBufferMemory(id, 0, storage.data(), storage.size()));
                         const std::vector<uint8_t> host =
                             Pattern(size_t(row) * size_t(slice) * size_t(slices) * size_t(bytes), 91);

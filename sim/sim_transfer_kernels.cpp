@@ -127,6 +127,32 @@ public:
     }
 
 private:
+    // The fields of the first `groups` groups of elements at `in`, packed
+    // into `groups` chunks of 32 / (groups a step) bytes, the rest 0.
+    __attribute__((target("avx2"))) static __m256i Pack(const uint8_t* in, int groups, const __m256i* pack,
+                                                        __m256i join) {
+        __m256i packed = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pack[0]);
+        for (int g = 1; g < groups; ++g)
+            packed = _mm256_or_si256(
+                packed, _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * g)), pack[g]));
+        return _mm256_permutevar8x32_epi32(packed, join);
+    }
+
+    // The reverse: packed fields into the first `groups` groups of elements
+    // at `out`, whose other bytes stay.
+    __attribute__((target("avx2"))) static void Unpack(uint8_t* out, __m256i packed, int groups,
+                                                       const __m256i* unpack, __m256i field, __m256i split) {
+        const __m256i halves = _mm256_permutevar8x32_epi32(packed, split);
+        for (int g = 0; g < groups; ++g) {
+            auto* at = reinterpret_cast<__m256i*>(out + 32 * g);
+            _mm256_storeu_si256(at,
+                                _mm256_blendv_epi8(_mm256_loadu_si256(at), _mm256_shuffle_epi8(halves, unpack[g]), field));
+        }
+    }
+
+    // Whole steps of kGroups groups, then the groups left over through a
+    // 32-byte buffer; the elements after the last whole group are the
+    // caller's.
     template <int kGroups>
     __attribute__((target("avx2"))) int64_t ExtractGroups(uint8_t* to, const uint8_t* from,
                                                           int64_t count) const {
@@ -136,17 +162,17 @@ private:
         const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
         // Locals, so that the stores (which may alias the members) leave them
         // in registers.
-        const int64_t step = m_groupElements * kGroups, element = m_element, bytes = m_bytes;
+        const int64_t group = m_groupElements, step = group * kGroups, element = m_element, bytes = m_bytes;
         int64_t i = 0;
-        for (; i + step <= count; i += step) {
-            const uint8_t* in = from + i * element;
-            __m256i packed = _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in)), pack[0]);
-            for (int g = 1; g < kGroups; ++g)
-                packed = _mm256_or_si256(
-                    packed, _mm256_shuffle_epi8(_mm256_loadu_si256(reinterpret_cast<const __m256i*>(in + 32 * g)),
-                                                pack[g]));
+        for (; i + step <= count; i += step)
             _mm256_storeu_si256(reinterpret_cast<__m256i*>(to + i * bytes),
-                                _mm256_permutevar8x32_epi32(packed, join));
+                                Pack(from + i * element, kGroups, pack, join));
+        const auto rest = static_cast<int>((count - i) / group);
+        if (rest > 0) {
+            alignas(32) uint8_t packed[32];
+            _mm256_store_si256(reinterpret_cast<__m256i*>(packed), Pack(from + i * element, rest, pack, join));
+            std::memcpy(to + i * bytes, packed, static_cast<size_t>(rest * group * bytes));
+            i += rest * group;
         }
         return i;
     }
@@ -159,17 +185,18 @@ private:
             unpack[g] = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack + 32 * g));
         const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
         const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
-        const int64_t step = m_groupElements * kGroups, element = m_element, bytes = m_bytes;
+        const int64_t group = m_groupElements, step = group * kGroups, element = m_element, bytes = m_bytes;
         int64_t i = 0;
-        for (; i + step <= count; i += step) {
-            const __m256i halves = _mm256_permutevar8x32_epi32(
-                _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * bytes)), split);
-            uint8_t* out = to + i * element;
-            for (int g = 0; g < kGroups; ++g) {
-                auto* at = reinterpret_cast<__m256i*>(out + 32 * g);
-                _mm256_storeu_si256(
-                    at, _mm256_blendv_epi8(_mm256_loadu_si256(at), _mm256_shuffle_epi8(halves, unpack[g]), field));
-            }
+        for (; i + step <= count; i += step)
+            Unpack(to + i * element, _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * bytes)),
+                            kGroups, unpack, field, split);
+        const auto rest = static_cast<int>((count - i) / group);
+        if (rest > 0) {
+            alignas(32) uint8_t packed[32] = {};
+            std::memcpy(packed, from + i * bytes, static_cast<size_t>(rest * group * bytes));
+            Unpack(to + i * element, _mm256_load_si256(reinterpret_cast<const __m256i*>(packed)), rest,
+                            unpack, field, split);
+            i += rest * group;
         }
         return i;
     }

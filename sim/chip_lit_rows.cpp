@@ -54,10 +54,6 @@ void LitRows::FillLanes() {
     std::copy(s.specularColour.c, s.specularColour.c + 3, row.specularColour);
     row.diffuseMap = s.diffuseMap.entries.data();
     row.specularMap = s.specularMap.entries.data();
-    m_diffusePairs = PairMapCells(s.diffuseMap.entries, s.diffuseMap.valid);
-    m_specularPairs = PairMapCells(s.specularMap.entries, s.specularMap.valid);
-    row.diffusePairs = m_diffusePairs.empty() ? nullptr : m_diffusePairs.data();
-    row.specularPairs = m_specularPairs.empty() ? nullptr : m_specularPairs.data();
     row.diffuseValid = static_cast<uint32_t>(s.diffuseMap.valid);
     row.specularValid = static_cast<uint32_t>(s.specularMap.valid);
     row.bypassReflection = s.bypassReflection;

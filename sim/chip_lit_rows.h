@@ -95,7 +95,6 @@ private:
     std::vector<char> m_grouped, m_cut;
     bool m_lanes = false;    // the rows run on AVX2
     LitRow m_row;            // what the vector rows share
-    std::vector<Rgba> m_diffusePairs, m_specularPairs;  // the maps as the vector rows read them
 };
 
 }  // namespace tulx7sim::chip

@@ -176,40 +176,10 @@ CHIP_AVX2 __m256i Face(const __m256 (&d)[3], __m256& read, __m256& dominant, __m
     return _mm256_add_epi32(_mm256_slli_epi32(axis, 1), negative);
 }
 
-// The cells of a paired map (PairMapCells) at each lane's face, cells and
-// weights, blended as MapLanes blends them: a lane's two cells along a row
-// load as one, and two lanes' halves are paired across registers.
-CHIP_AVX2 void PairedCells(const Rgba* pairs, __m256i face, const __m256i (&low)[2], const __m256i (&high)[2],
-                           const __m256 (&weight)[2], __m256i read, __m256 (&out)[3]) {
-    const __m256i base = _mm256_mullo_epi32(face, _mm256_set1_epi32(8 * kPairedRow));
-    const __m256i row = _mm256_set1_epi32(kPairedRow);
-    alignas(32) int32_t at[2][8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at[0]),
-                       _mm256_and_si256(_mm256_add_epi32(_mm256_add_epi32(base, _mm256_mullo_epi32(low[1], row)), low[0]), read));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(at[1]),
-                       _mm256_and_si256(_mm256_add_epi32(_mm256_add_epi32(base, _mm256_mullo_epi32(high[1], row)), low[0]), read));
-    __m256 pair[4];
-#pragma GCC unroll 4
-    for (int l = 0; l < 4; ++l) {
-        __m256 e[4];
-#pragma GCC unroll 2
-        for (int k = 0; k < 2; ++k) {
-            const __m256 one = _mm256_loadu_ps(pairs[at[k][l]].c), other = _mm256_loadu_ps(pairs[at[k][l + 4]].c);
-            e[2 * k] = _mm256_permute2f128_ps(one, other, 0x20);
-            e[2 * k + 1] = _mm256_permute2f128_ps(one, other, 0x31);
-        }
-        const __m256 w0 = PairOf(weight[0], l);
-        pair[l] = Blend(Blend(e[0], e[1], w0), Blend(e[2], e[3], w0), PairOf(weight[1], l));
-    }
-    __m256 c[4];
-    Columns(pair, c);
-    for (int k = 0; k < 3; ++k) out[k] = _mm256_and_ps(c[k], _mm256_castsi256_ps(read));
-}
-
 // A reflectance map at each lane's direction, as Shader::Map, on the lanes
 // of `read`; black on the others. Counts the entries past the map.
-CHIP_AVX2 void MapLanes(const Rgba* map, const Rgba* pairs, uint32_t valid, const __m256 (&d)[3], __m256 read,
-                        __m256 (&out)[3], uint64_t& unbound) {
+CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], __m256 read, __m256 (&out)[3],
+                        uint64_t& unbound) {
     // Flat voxels have no normal: often no lane of a group reads at all.
     if (_mm256_movemask_ps(read) == 0) {
         for (__m256& channel : out) channel = _mm256_setzero_ps();
@@ -232,10 +202,6 @@ CHIP_AVX2 void MapLanes(const Rgba* map, const Rgba* pairs, uint32_t valid, cons
         weight[k] = _mm256_sub_ps(cell, _mm256_cvtepi32_ps(low[k]));
     }
     const __m256i readInt = _mm256_castps_si256(read);
-    if (pairs != nullptr) {
-        PairedCells(pairs, face, low, high, weight, readInt, out);
-        return;
-    }
     const __m256i base = _mm256_slli_epi32(face, 6);
     const __m256i rows[2] = {_mm256_add_epi32(base, _mm256_slli_epi32(low[1], 3)),
                              _mm256_add_epi32(base, _mm256_slli_epi32(high[1], 3))};
@@ -272,7 +238,7 @@ CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const __m256 (
     for (int k = 0; k < 3; ++k) diff[k] = _mm256_mul_ps(colour[k], _mm256_set1_ps(row.emissive));
     if (row.diffuse != 0.0f) {
         __m256 d[3];
-        MapLanes(row.diffuseMap, row.diffusePairs, row.diffuseValid, normal, lit, d, unbound);
+        MapLanes(row.diffuseMap, row.diffuseValid, normal, lit, d, unbound);
         for (int k = 0; k < 3; ++k) {
             const __m256 added = _mm256_mul_ps(_mm256_mul_ps(colour[k], _mm256_set1_ps(row.diffuse)), d[k]);
             diff[k] = _mm256_blendv_ps(diff[k], _mm256_add_ps(diff[k], added), lit);
@@ -289,7 +255,7 @@ CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const __m256 (
                                ? normal[a]
                                : _mm256_sub_ps(_mm256_mul_ps(twice, normal[a]), _mm256_set1_ps(row.eye[a]));
         __m256 m[3];
-        MapLanes(row.specularMap, row.specularPairs, row.specularValid, direction, read, m, unbound);
+        MapLanes(row.specularMap, row.specularValid, direction, read, m, unbound);
         for (int k = 0; k < 3; ++k)
             spec[k] = _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(row.specular), m[k]),
                                     _mm256_set1_ps(row.specularColour[k]));
@@ -346,19 +312,6 @@ struct LitLanes {
 };
 
 }  // namespace
-
-std::vector<Rgba> PairMapCells(const std::vector<Rgba>& cells, size_t valid) {
-    constexpr size_t kCells = 6 * 8 * 8;
-    std::vector<Rgba> pairs;
-    if (valid < kCells || cells.size() < kCells) return pairs;
-    pairs.reserve(6 * 8 * kPairedRow);
-    for (size_t row = 0; row < 6 * 8; ++row) {
-        pairs.insert(pairs.end(), cells.begin() + static_cast<ptrdiff_t>(8 * row),
-                     cells.begin() + static_cast<ptrdiff_t>(8 * row + 8));
-        pairs.push_back(cells[8 * row + 7]);
-    }
-    return pairs;
-}
 
 RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width) {
     return OfMode<LitLanes>(row.mode, row, ray, width);

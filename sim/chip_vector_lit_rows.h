@@ -7,7 +7,6 @@
 #pragma once
 
 #include <cstdint>
-#include <vector>
 
 #include "chip_arithmetic.h"
 #include "chip_vector_rows.h"
@@ -39,11 +38,6 @@ struct LitRow : RowVoxels {
     float specularColour[3] = {};
     const Rgba* diffuseMap = nullptr;
     const Rgba* specularMap = nullptr;
-    // The same maps with each row of cells followed by its last again
-    // (PairMapCells), so that a cell and the next along the row load as one;
-    // null for a map with entries missing.
-    const Rgba* diffusePairs = nullptr;
-    const Rgba* specularPairs = nullptr;
     uint32_t diffuseValid = 0, specularValid = 0;
     bool bypassReflection = false, specularFrontOnly = false;
     bool weighted = false, weightedSpecular = false;
@@ -52,12 +46,6 @@ struct LitRow : RowVoxels {
     bool earlyTermination = false, leaping = false;
     float threshold = 0.0f, emptyThreshold = 0.0f;
 };
-
-// A reflectance map of 6 faces of 8 x 8 cells laid out for the rows: each
-// row of cells followed by a copy of its last, 9 cells a row; empty when
-// the map has fewer than all its cells.
-constexpr int kPairedRow = 9;
-std::vector<Rgba> PairMapCells(const std::vector<Rgba>& cells, size_t valid);
 
 // The row of `width` rays, eight at a time. Needs AVX2.
 RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width);

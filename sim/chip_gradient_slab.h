@@ -76,6 +76,8 @@ public:
     // What plane w (planned, not yet computed) holds, within its rectangle;
     // a plane not cut holds its whole rectangle.
     void Cut(int64_t w, PlaneFootprint&& plane);
+    // The rectangle planned for plane w.
+    const PlaneRect& Rect(int64_t w) const { return m_planes[static_cast<size_t>(w - m_first)].rect; }
 
     // Makes planes w and w + 1 (both planned, both inside Low..High) the
     // slab's lower and upper plane, computing what the ring lacks.

@@ -16,6 +16,8 @@ bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
 // voxels per sample of the tile (and a margin for its edges).
 constexpr int64_t kVoxelsPerSample = 4;
 constexpr int64_t kMarginVoxels = 1024;
+// A plane with fewer voxels than half the tile's rays is not cut.
+constexpr int64_t kCrowded = 2;
 
 }  // namespace
 
@@ -25,6 +27,10 @@ LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
         m_bounds.low[k] = m_slab.Low(setup.select[k]);
         m_bounds.high[k] = m_slab.High(setup.select[k]);
     }
+    // Slices whose rows or columns step along one volume axis alone lay a
+    // tile's samples out in rectangles on the planes, which nothing cuts.
+    for (const Slice& slice : setup.slices)
+        m_turned = m_turned || ((slice.xy != 0 || slice.yx != 0) && (slice.xx != 0 || slice.yy != 0));
     m_lanes = LanesSuit();
     if (m_lanes) FillLanes();
 }
@@ -127,15 +133,22 @@ const PlaneFootprint& LitRows::Group(int64_t w) {
 }
 
 void LitRows::CutPlanes(int64_t w) {
+    // A tile looking down a volume axis fills its rectangles.
+    if (!m_turned) return;
     for (const int64_t plane : {w, w + 1}) {
         const auto at = static_cast<size_t>(plane - m_first);
         if (m_cut[at]) continue;
+        m_cut[at] = 1;
+        // Where the tile's samples crowd a plane, each of its voxels
+        // serves several and what a cut leaves out is worth less than it
+        // costs.
+        const PlaneRect& rect = m_slab.Rect(plane);
+        if (rect.Width() * rect.Height() * kCrowded < int64_t{m_tile.width} * m_tile.height) continue;
         // Plane p is the upper plane of slices of group p - 1 and the lower
         // of those of group p.
         PlaneFootprint cut = Group(plane - 1);
         cut.Add(Group(plane));
         m_slab.Cut(plane, std::move(cut));
-        m_cut[at] = 1;
     }
 }
 

@@ -81,6 +81,7 @@ private:
     PlaneRect m_bounds;  // what the slab may hold along the axes of Xv and Yv
     TileRect m_tile;
     bool m_planned = false;  // the slab holds the tile's planes
+    bool m_turned = false;   // the tiles' footprints are worth cutting
     // The tile's slices that read the slab, by their lower plane, from
     // plane m_first on; their footprints by lower plane and whether each
     // plane of the slab is cut.

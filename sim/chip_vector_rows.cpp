@@ -96,8 +96,13 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         f[row.laneOfY] = _mm256_and_si256(qy, byteMask);
         f[row.laneOfZ] = _mm256_set1_epi32(row.fz);
         __m256i v[8];
+        if constexpr (Bytes == 1) {
+            VoxelPairs(row.first, row.corner, offset, row.decode, v);
+        } else {
 #pragma GCC unroll 4
-        for (int c = 0; c < 8; c += 2) VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
+            for (int c = 0; c < 8; c += 2)
+                VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
+        }
         const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, f), 8), liveInt);
         const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
         const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));

@@ -238,14 +238,8 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
         // The interior samples of a row are consecutive: they run as
         // vectors, those before and after them checked.
         // Between two positions that fit in 64 bits they step there exactly.
-        const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
-        const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-        auto inside = [&](uint32_t k) {
-            return Interior(slice, static_cast<int64_t>(x + k * dx) >> 32, static_cast<int64_t>(y + k * dy) >> 32);
-        };
-        uint32_t begin = 0, end = width;
-        while (begin < width && !inside(begin)) ++begin;
-        while (end > begin && !inside(end - 1)) --end;
+        uint32_t begin = width, end = width;
+        InteriorSpan(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, begin, end);
         const uint32_t bounds[4] = {0, begin, end, width};
         for (int part = 0; part < 3; ++part) {
             const uint32_t i = bounds[part], count = bounds[part + 1] - i;
@@ -326,6 +320,35 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
     box.Corners(corner);
     Blend(s.blendAccum, ray.accum, PlainColour<Bytes, false>(box.At(base[0], base[1], base[2]), corner, f));
     ++m_counts.samples;
+}
+
+void Kernel::InteriorSpan(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t& begin,
+                          uint32_t& end) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    const int az = s.select[2];
+    const int64_t w = Depth(slice) >> 8;
+    if (w < box.low[az] || w >= box.high[az]) return;
+    // Along each permuted axis, the floors that pass the trims and whose
+    // voxel and its neighbour up lie in the box.
+    int64_t low[2], high[2];
+    for (int a = 0; a < 2; ++a) {
+        const int64_t first = box.low[s.select[a]], last = box.high[s.select[a]] - 1;
+        // A mirrored floor P takes voxel (-P - 256) >> 8.
+        low[a] = std::max<int64_t>(s.trimMin[a], s.negate[a] ? -256 * last - 511 : 256 * first);
+        high[a] = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
+    }
+    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+    auto inside = [&](uint32_t k) {
+        const int64_t px = static_cast<int64_t>(x + k * dx) >> 32, py = static_cast<int64_t>(y + k * dy) >> 32;
+        return (px >= low[0]) & (px <= high[0]) & (py >= low[1]) & (py <= high[1]);
+    };
+    uint32_t first = 0, last = width - 1;
+    while (first < width && !inside(first)) ++first;
+    if (first == width) return;
+    while (!inside(last)) --last;
+    begin = first;
+    end = last + 1;
 }
 
 bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {

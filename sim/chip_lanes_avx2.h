@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -151,12 +152,27 @@ CHIP_AVX2 void VoxelPairs(const uint8_t* at, const int32_t (&corner)[8], const i
 #pragma GCC unroll 4
         for (int k = 0; k < 4; ++k) packed[h][k] = word[k];
     }
+    if (decode.byteValue != nullptr) {
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            const __m256i pairs = _mm256_cvtepu16_epi32(
+                _mm_set_epi64x(static_cast<int64_t>(packed[1][k]), static_cast<int64_t>(packed[0][k])));
+            Decode(_mm256_and_si256(pairs, _mm256_set1_epi32(255)), _mm256_srli_epi32(pairs, 8), decode, v[2 * k],
+                   v[2 * k + 1]);
+        }
+        return;
+    }
+    // A field of up to 8 bits of a byte, replicated, is at most 65535: the
+    // decoding fits the pairs' 16-bit halves, before they are widened.
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(decode.shift));
+    const __m128i mask = _mm_set1_epi16(static_cast<int16_t>((1u << std::min(decode.bits, 8u)) - 1));
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(decode.factor));
 #pragma GCC unroll 4
     for (int k = 0; k < 4; ++k) {
-        const __m256i pairs = _mm256_cvtepu16_epi32(
-            _mm_set_epi64x(static_cast<int64_t>(packed[1][k]), static_cast<int64_t>(packed[0][k])));
-        Decode(_mm256_and_si256(pairs, _mm256_set1_epi32(255)), _mm256_srli_epi32(pairs, 8), decode, v[2 * k],
-               v[2 * k + 1]);
+        const __m128i pairs = _mm_set_epi64x(static_cast<int64_t>(packed[1][k]), static_cast<int64_t>(packed[0][k]));
+        const __m128i e0 = _mm_and_si128(pairs, _mm_set1_epi16(255)), e1 = _mm_srli_epi16(pairs, 8);
+        v[2 * k] = _mm256_cvtepu16_epi32(_mm_mullo_epi16(_mm_and_si128(_mm_srl_epi16(e0, shift), mask), factor));
+        v[2 * k + 1] = _mm256_cvtepu16_epi32(_mm_mullo_epi16(_mm_and_si128(_mm_srl_epi16(e1, shift), mask), factor));
     }
 }
 

@@ -233,8 +233,10 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
     const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
     bool anyLeft = false;
     if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
-        const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-        if (interior || !m_vector) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
+        if (!m_vector) {
+            const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
+            return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
+        }
         // The interior samples of a row are consecutive: they run as
         // vectors, those before and after them checked.
         // Between two positions that fit in 64 bits they step there exactly.

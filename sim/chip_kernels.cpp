@@ -228,14 +228,14 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
     Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
     Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
     Ray* ray = &m_rays[j * width];
-    if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, false);
+    if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, false);
     const Wide span = width - 1;
     const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
     bool anyLeft = false;
     if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
         if (!m_vector) {
             const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-            return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
+            return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, !interior);
         }
         // The interior samples of a row are consecutive: they run as
         // vectors, those before and after them checked.
@@ -246,8 +246,8 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
         for (int part = 0; part < 3; ++part) {
             const uint32_t i = bounds[part], count = bounds[part + 1] - i;
             if (count == 0) continue;
-            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, x0 + i, ys,
-                                      count, part != 1) ||
+            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, count,
+                                      part != 1) ||
                       anyLeft;
         }
         return anyLeft;
@@ -265,6 +265,11 @@ Rgba Kernel::Emitted(const Rgba (&looked)[4]) const {
     Rgba colour;
 #pragma GCC unroll 4
     for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+    return Emissive(colour);
+}
+
+Rgba Kernel::Emissive(Rgba colour) const {
+    const Setup& s = m_setup;
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
         colour.c[k] = colour.c[k] * s.emissive;
@@ -412,13 +417,12 @@ bool Kernel::RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t wi
 }
 
 template <int Bytes>
-bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
-                      bool checked) {
+bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool checked) {
     bool anyLeft = false;
     if (m_vector && !checked && VectorRow(slice, xRaw, yRaw, ray, width, anyLeft)) return anyLeft;
 #define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
-    return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
-                             : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, x0, ys, width)
+    return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, width) \
+                             : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, width)
 #define CHIP_PLAIN_ROW(mode)                        \
     if (checked) CHIP_PLAIN_ROW_FIELDS(mode, true); \
     CHIP_PLAIN_ROW_FIELDS(mode, false)
@@ -438,8 +442,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
 }
 
 template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
-bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t x0, uint32_t ys,
-                      uint32_t width) {
+bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width) {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
     // Wide to 64 bits keeps the low bits, the only ones the sums need.
@@ -475,8 +478,14 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
             if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) continue;
             if (!zInside || (qx >> 8) < box.low[ax] || (qx >> 8) >= box.high[ax] || (qy >> 8) < box.low[ay] ||
                 (qy >> 8) >= box.high[ay]) {
-                // The border, edges or storage limits.
-                Step(slice, xStart + Wide{i} * slice.xx, yStart + Wide{i} * slice.yx, x0 + i, ys, r);
+                // The border, edges or storage limits: the fetch stage's
+                // general reads, the rest of a plain step as here.
+                int64_t position[3];
+                position[ax] = qx;
+                position[ay] = qy;
+                position[az] = qz;
+                Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, Emissive(m_shader.Classify(position)));
+                ++samples;
                 continue;
             }
         }

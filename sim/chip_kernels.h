@@ -99,8 +99,7 @@ private:
     // so is every sample between them, and none is tested. Returns whether
     // a ray of the row is left to go on.
     template <int Bytes>
-    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
-                  bool checked);
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool checked);
     // An interior tabled row eight rays at a time, when the instruction set
     // and the row allow; false leaves the row to the scalar kernel.
     bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool& anyLeft);
@@ -110,7 +109,7 @@ private:
     // mirror taken into account.
     int64_t Depth(const Slice& slice) const { return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256; }
     template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
-    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
     // lie at `at` plus `corner`, with weights f along u, v, w; `Tabled`
     // takes it from the emitted colours of the one field's table.
@@ -119,6 +118,8 @@ private:
                                                    const int64_t (&f)[3]);
     // The routed, emissive colour of the looked-up fields.
     Rgba Emitted(const Rgba (&looked)[4]) const;
+    // A routed colour's emissive light, opacity-weighted when the setup asks.
+    Rgba Emissive(Rgba colour) const;
     // The value of voxel field i in the word `word`, from a table for
     // one-byte voxels.
     template <int Bytes>

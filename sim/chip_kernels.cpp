@@ -237,17 +237,22 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
             const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
             return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, !interior);
         }
-        // The interior samples of a row are consecutive: they run as
-        // vectors, those before and after them checked.
+        // The samples that pass the trims, and the interior ones among
+        // them, are consecutive: the interior ones run as vectors, the
+        // others that pass the trims checked, and those that do not only
+        // stop their rays under early termination.
         // Between two positions that fit in 64 bits they step there exactly.
-        uint32_t begin = width, end = width;
-        InteriorSpan(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, begin, end);
-        const uint32_t bounds[4] = {0, begin, end, width};
-        for (int part = 0; part < 3; ++part) {
+        uint32_t bounds[6];
+        RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
+        for (int part = 0; part < 5; ++part) {
             const uint32_t i = bounds[part], count = bounds[part + 1] - i;
             if (count == 0) continue;
+            if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
+                anyLeft = true;  // no ray stops without early termination
+                continue;
+            }
             anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, count,
-                                      part != 1) ||
+                                      part != 2) ||
                       anyLeft;
         }
         return anyLeft;
@@ -329,33 +334,46 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
     ++m_counts.samples;
 }
 
-void Kernel::InteriorSpan(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t& begin,
-                          uint32_t& end) const {
+void Kernel::RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t (&bounds)[6]) const {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
-    const int az = s.select[2];
-    const int64_t w = Depth(slice) >> 8;
-    if (w < box.low[az] || w >= box.high[az]) return;
-    // Along each permuted axis, the floors that pass the trims and whose
-    // voxel and its neighbour up lie in the box.
-    int64_t low[2], high[2];
+    // Along each permuted axis, the floors that pass the trims, and those
+    // of them whose voxel and its neighbour up lie in the box.
+    int64_t low[2][2], high[2][2];
     for (int a = 0; a < 2; ++a) {
         const int64_t first = box.low[s.select[a]], last = box.high[s.select[a]] - 1;
+        low[0][a] = s.trimMin[a];
+        high[0][a] = s.trimMax[a];
         // A mirrored floor P takes voxel (-P - 256) >> 8.
-        low[a] = std::max<int64_t>(s.trimMin[a], s.negate[a] ? -256 * last - 511 : 256 * first);
-        high[a] = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
+        low[1][a] = std::max<int64_t>(s.trimMin[a], s.negate[a] ? -256 * last - 511 : 256 * first);
+        high[1][a] = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
     }
     const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-    auto inside = [&](uint32_t k) {
-        const int64_t px = static_cast<int64_t>(x + k * dx) >> 32, py = static_cast<int64_t>(y + k * dy) >> 32;
-        return (px >= low[0]) & (px <= high[0]) & (py >= low[1]) & (py <= high[1]);
+    // The first and one past the last sample within bounds `b`, from
+    // `from` on; `to` when none.
+    auto span = [&](int b, uint32_t from, uint32_t to, uint32_t& begin, uint32_t& end) {
+        auto within = [&](uint32_t k) {
+            const int64_t px = static_cast<int64_t>(x + k * dx) >> 32, py = static_cast<int64_t>(y + k * dy) >> 32;
+            return (px >= low[b][0]) & (px <= high[b][0]) & (py >= low[b][1]) & (py <= high[b][1]);
+        };
+        begin = end = to;
+        uint32_t first = from;
+        while (first < to && !within(first)) ++first;
+        if (first == to) return;
+        uint32_t last = to - 1;
+        while (!within(last)) --last;
+        begin = first;
+        end = last + 1;
     };
-    uint32_t first = 0, last = width - 1;
-    while (first < width && !inside(first)) ++first;
-    if (first == width) return;
-    while (!inside(last)) --last;
-    begin = first;
-    end = last + 1;
+    uint32_t kept[2], interior[2];
+    span(0, 0, width, kept[0], kept[1]);
+    const int64_t w = Depth(slice) >> 8;
+    if (w >= box.low[s.select[2]] && w < box.high[s.select[2]])
+        span(1, kept[0], kept[1], interior[0], interior[1]);
+    else
+        interior[0] = interior[1] = kept[1];
+    const uint32_t parts[6] = {0, kept[0], interior[0], interior[1], kept[1], width};
+    std::copy(parts, parts + 6, bounds);
 }
 
 bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {

@@ -85,12 +85,11 @@ private:
     // Whether a plain sample at raw positions (xRaw, yRaw) of `slice` passes
     // its trims and reads all eight neighbours straight from storage.
     bool Interior(const Slice& slice, Wide xRaw, Wide yRaw) const;
-    // The interior samples of a row of `width` from raw positions (x, y)
-    // whose ends fit in 64 bits: [begin, end), left as they are when none.
-    // Positions are affine along the row and the tests convex, so they are
-    // consecutive.
-    void InteriorSpan(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t& begin,
-                      uint32_t& end) const;
+    // The parts of a row of `width` from raw positions (x, y) whose ends
+    // fit in 64 bits, as bounds: samples that fail the trims, pass them,
+    // are interior, pass them, fail them. Positions are affine along the
+    // row and the tests convex, so each part is consecutive.
+    void RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t (&bounds)[6]) const;
     // The same at a position's floors in 1/256 voxel.
     bool Interior(const Slice& slice, int64_t x256, int64_t y256) const;
     // A row of `width` plain samples whose positions fit in 64 bits at

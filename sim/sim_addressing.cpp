@@ -1,11 +1,9 @@
 #include "sim_addressing.h"
 
-#include <immintrin.h>
-
 #include <algorithm>
 #include <cstring>
 
-#include "chip_vector_rows.h"
+#include "sim_transfer_kernels.h"
 
 namespace tulx7sim {
 
@@ -101,121 +99,13 @@ int64_t ContiguousRun(const BoardBox& box, int64_t p, int64_t n) {
 
 namespace {
 
-template <int64_t kBytes>
-void CopyStridedFixed(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
-                      int64_t count) {
-    for (int64_t i = 0; i < count; ++i)
-        std::memcpy(to + i * toStride, from + i * fromStride, kBytes);
-}
-
-// Copies `count` pieces of `bytes` bytes between two strided runs. Field
-// transfers move one small piece per element, so the common sizes get a copy
-// whose length the compiler knows.
-void CopyStrided(uint8_t* to, int64_t toStride, const uint8_t* from, int64_t fromStride,
-                 int64_t bytes, int64_t count) {
-    switch (bytes) {
-        case 1: return CopyStridedFixed<1>(to, toStride, from, fromStride, count);
-        case 2: return CopyStridedFixed<2>(to, toStride, from, fromStride, count);
-        case 4: return CopyStridedFixed<4>(to, toStride, from, fromStride, count);
-        case 8: return CopyStridedFixed<8>(to, toStride, from, fromStride, count);
-        default:
-            for (int64_t i = 0; i < count; ++i)
-                std::memcpy(to + i * toStride, from + i * fromStride, static_cast<size_t>(bytes));
-    }
-}
-
-// A field of `bytes` bytes at byte `alignment` of `element`-byte elements,
-// moved 32 bytes of elements at a time: a byte shuffle inside each 16-byte
-// half, then the halves' dwords side by side. Fields of 4 or 8 bytes per
-// half only; `Fits` says which.
-class FieldShuffle {
-public:
-    static bool Fits(int64_t element, int64_t bytes) {
-        const int64_t perHalf = 16 / element * bytes;
-        return element <= 8 && bytes < element && (perHalf == 4 || perHalf == 8);
-    }
-
-    FieldShuffle(int64_t element, int64_t bytes, int64_t alignment)
-        : m_elements(32 / element), m_fieldBytes(32 / element * bytes) {
-        const int64_t perHalf = 16 / element;
-        for (int half = 0; half < 2; ++half)
-            for (int64_t b = 0; b < 16; ++b) {
-                // Extraction: byte b of a half's packed fields comes from...
-                const int64_t j = b / bytes, k = b % bytes;
-                m_pack[half * 16 + b] = static_cast<int8_t>(j < perHalf ? j * element + alignment + k : -1);
-                // Insertion: byte b of a half's elements takes...
-                const int64_t e = b / element, offset = b % element;
-                const bool field = offset >= alignment && offset < alignment + bytes;
-                m_unpack[half * 16 + b] = static_cast<int8_t>(field ? e * bytes + offset - alignment : -1);
-                m_field[half * 16 + b] = static_cast<int8_t>(field ? -1 : 0);
-            }
-        const int dwords = static_cast<int>(perHalf * bytes / 4);
-        for (int i = 0; i < 8; ++i) {
-            const int half = i / 4, within = i % 4;
-            m_join[i] = i < dwords ? i : i < 2 * dwords ? 4 + i - dwords : 0;  // halves' fields together
-            m_split[i] = within < dwords ? half * dwords + within : 0;  // and apart again
-        }
-    }
-
-    int64_t Elements() const { return m_elements; }
-
-    // `count` elements: the fields to `to`, packed; returns how many it
-    // moved (a whole number of 32-byte groups), the rest being the caller's.
-    __attribute__((target("avx2"))) int64_t Extract(uint8_t* to, const uint8_t* from, int64_t count,
-                                                    int64_t element) const {
-        const __m256i pack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_pack));
-        const __m256i join = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_join));
-        // Locals, so that the stores (which may alias the members) leave them
-        // in registers, and no division is left in the loop.
-        const int64_t elements = m_elements, fieldBytes = m_fieldBytes, bytes = fieldBytes / elements;
-        int64_t i = 0;
-        for (; i + elements <= count; i += elements) {
-            const __m256i v = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(from + i * element));
-            const __m256i packed = _mm256_permutevar8x32_epi32(_mm256_shuffle_epi8(v, pack), join);
-            uint8_t* out = to + i * bytes;
-            if (fieldBytes == 8)
-                _mm_storel_epi64(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-            else
-                _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(packed));
-        }
-        return i;
-    }
-
-    // The reverse: packed fields from `from` into the elements at `to`,
-    // whose other bytes stay.
-    __attribute__((target("avx2"))) int64_t Insert(uint8_t* to, const uint8_t* from, int64_t count,
-                                                   int64_t element) const {
-        const __m256i unpack = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_unpack));
-        const __m256i field = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_field));
-        const __m256i split = _mm256_loadu_si256(reinterpret_cast<const __m256i*>(m_split));
-        const int64_t elements = m_elements, fieldBytes = m_fieldBytes, bytes = fieldBytes / elements;
-        int64_t i = 0;
-        for (; i + elements <= count; i += elements) {
-            const uint8_t* in = from + i * bytes;
-            const __m128i packed = fieldBytes == 8 ? _mm_loadl_epi64(reinterpret_cast<const __m128i*>(in))
-                                                   : _mm_loadu_si128(reinterpret_cast<const __m128i*>(in));
-            const __m256i spread =
-                _mm256_shuffle_epi8(_mm256_permutevar8x32_epi32(_mm256_castsi128_si256(packed), split), unpack);
-            auto* at = reinterpret_cast<__m256i*>(to + i * element);
-            _mm256_storeu_si256(at, _mm256_blendv_epi8(_mm256_loadu_si256(at), spread, field));
-        }
-        return i;
-    }
-
-private:
-    int64_t m_elements, m_fieldBytes;
-    int8_t m_pack[32] = {}, m_unpack[32] = {}, m_field[32] = {};
-    int32_t m_join[8] = {}, m_split[8] = {};
-};
-
 // A run of whole elements, or of one field of each, between board and
 // host: pieces of contiguous bytes on both sides are gathered into one copy.
 class RunMover {
 public:
-    RunMover(int64_t element, int64_t bytes, int64_t alignment, bool toBoard)
-        : m_element(element), m_bytes(bytes), m_alignment(alignment), m_toBoard(toBoard),
-          m_vector(chip::ActiveIsa() == chip::ChipIsa::kAvx2 && FieldShuffle::Fits(element, bytes)),
-          m_shuffle(element, m_vector ? bytes : 1, m_vector ? alignment : 0) {}
+    RunMover(const RowKernel& kernel, const FieldLayout& field, bool toBoard)
+        : m_kernel(kernel), m_element(field.elementBytes), m_bytes(field.fieldBytes),
+          m_alignment(field.alignment), m_toBoard(toBoard) {}
     ~RunMover() { Flush(); }
 
     // `board` is the field of the run's first element.
@@ -232,40 +122,69 @@ public:
 
     void Flush() {
         if (m_count == 0) return;
-        uint8_t* board = m_board;
-        uint8_t* host = m_host;
-        int64_t count = m_count;
+        RowsOfElements run;
+        run.board = m_board - m_alignment;
+        run.host = m_host;
+        run.count = m_count;
         m_count = 0;
-        if (m_bytes == m_element) {
-            if (m_toBoard)
-                std::memcpy(board, host, static_cast<size_t>(count * m_bytes));
-            else
-                std::memcpy(host, board, static_cast<size_t>(count * m_bytes));
-            return;
-        }
-        int64_t done = 0;
-        uint8_t* elements = board - m_alignment;
-        if (m_vector)
-            done = m_toBoard ? m_shuffle.Insert(elements, host, count, m_element)
-                             : m_shuffle.Extract(host, elements, count, m_element);
-        board += done * m_element;
-        host += done * m_bytes;
-        count -= done;
-        if (m_toBoard)
-            CopyStrided(board, m_element, host, m_bytes, m_bytes, count);
-        else
-            CopyStrided(host, m_bytes, board, m_element, m_bytes, count);
+        m_kernel.Move(run, m_toBoard);
     }
 
 private:
+    const RowKernel& m_kernel;
     int64_t m_element, m_bytes, m_alignment;
-    bool m_toBoard, m_vector;
-    FieldShuffle m_shuffle;
+    bool m_toBoard;
     // The pending run.
     uint8_t* m_board = nullptr;
     uint8_t* m_host = nullptr;
     int64_t m_count = 0;
 };
+
+// An unwrapped box inside storage: every side steps by fixed strides, so
+// rows (and planes) that follow each other on both sides merge into one,
+// and each plane's rows go to the kernel in one call.
+uint64_t MovePlanes(const BoardBox& box, const StorageShape& shape, uint8_t* storage,
+                    const RowKernel& kernel, const HostLayout& host, bool toBoard) {
+    const int64_t h = host.elementBytes;
+    const int64_t eb = shape.elementBytes;
+    RowsOfElements plane;
+    plane.count = box.Extent(0);
+    plane.rows = box.Extent(1);
+    int64_t planes = box.Extent(2);
+    plane.boardStride = static_cast<int64_t>(StorageByteIndex(shape, 0, 1, 0));
+    plane.hostStride = host.row * h;
+    int64_t boardSlice = static_cast<int64_t>(StorageByteIndex(shape, 0, 0, 1));
+    int64_t hostSlice = host.slice * host.row * h;
+    const uint64_t moved = static_cast<uint64_t>(planes * plane.rows * plane.count * h);
+    if (plane.boardStride == plane.count * eb && plane.hostStride == plane.count * h) {
+        plane.count *= plane.rows;
+        plane.rows = 1;
+        if (boardSlice == plane.count * eb && hostSlice == plane.count * h) {
+            plane.count *= planes;
+            planes = 1;
+        }
+    }
+    if (plane.rows == 1) {
+        // Planes of one row: step over the planes as rows.
+        plane.rows = planes;
+        plane.boardStride = boardSlice;
+        plane.hostStride = hostSlice;
+        planes = 1;
+        boardSlice = hostSlice = 0;
+    }
+    uint8_t* const boardFirst =
+        storage + StorageByteIndex(shape, StorageCoordinate(box, shape, 0, box.min[0]),
+                                   StorageCoordinate(box, shape, 1, box.min[1]),
+                                   StorageCoordinate(box, shape, 2, box.min[2]));
+    uint8_t* const hostFirst =
+        host.base + ((host.first[2] * host.slice + host.first[1]) * host.row + host.first[0]) * h;
+    for (int64_t k = 0; k < planes; ++k) {
+        plane.board = boardFirst + k * boardSlice;
+        plane.host = hostFirst + k * hostSlice;
+        kernel.Move(plane, toBoard);
+    }
+    return moved;
+}
 
 }  // namespace
 
@@ -275,27 +194,11 @@ uint64_t MoveElements(const BoardBox& box, const StorageShape& shape, uint8_t* s
     const int64_t h = host.elementBytes;
     const int64_t eb = shape.elementBytes;
     const bool toBoard = direction == MoveDirection::kHostToBoard;
-    RunMover mover(eb, h, alignment, toBoard);
+    const FieldLayout field{eb, h, alignment};
+    const RowKernel kernel(field);
+    if (!box.wrap && !clip) return MovePlanes(box, shape, storage, kernel, host, toBoard);
+    RunMover mover(kernel, field, toBoard);
     uint64_t moved = 0;
-    if (!box.wrap && !clip) {
-        // Inside storage and unwrapped: rows step by fixed strides on both
-        // sides.
-        const int64_t n = box.Extent(0);
-        const auto boardRow = static_cast<int64_t>(StorageByteIndex(shape, 0, 1, 0));
-        const auto boardSlice = static_cast<int64_t>(StorageByteIndex(shape, 0, 0, 1));
-        uint8_t* boardFirst = storage + alignment +
-                              StorageByteIndex(shape, StorageCoordinate(box, shape, 0, box.min[0]),
-                                               StorageCoordinate(box, shape, 1, box.min[1]),
-                                               StorageCoordinate(box, shape, 2, box.min[2]));
-        uint8_t* hostFirst =
-            host.base + ((host.first[2] * host.slice + host.first[1]) * host.row + host.first[0]) * h;
-        for (int64_t k = 0; k < box.Extent(2); ++k)
-            for (int64_t j = 0; j < box.Extent(1); ++j)
-                mover.Move(boardFirst + k * boardSlice + j * boardRow,
-                           hostFirst + (k * host.slice + j) * host.row * h, n);
-        mover.Flush();
-        return static_cast<uint64_t>(box.Extent(2) * box.Extent(1) * n * h);
-    }
     for (int64_t z = box.min[2]; z <= box.max[2]; ++z) {
         const int64_t qz = StorageCoordinate(box, shape, 2, z);
         const int64_t hz = host.first[2] + (z - box.min[2]);

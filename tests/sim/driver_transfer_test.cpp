@@ -26,6 +26,18 @@ std::vector<uint8_t> Pattern(size_t bytes, uint8_t seed) {
     return data;
 }
 
+// Loads the record's host memory, then unloads into memory poisoned with
+// 0xEE: the storage must then hold `storage`, the unloaded memory `host`.
+void ExpectRoundTrip(DriverSession& session, Tulx7_dr_buffer_load record,
+                     const std::vector<uint8_t>& storage, const std::vector<uint8_t>& host) {
+    ASSERT_EQ(Transfer(session, true, record), TULX7_DR_STATUS_SUCCESS);
+    ASSERT_EQ(StorageBytes(record.buffer_id), storage);
+    std::vector<uint8_t> back(host.size(), 0xEE);
+    record.host_buffer_address = reinterpret_cast<uintptr_t>(back.data());
+    ASSERT_EQ(Transfer(session, false, record), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(back, host);
+}
+
 class DriverTransferTest : public testing::SimPlatformTest {
 protected:
     void SetUp() override {
@@ -200,12 +212,81 @@ TEST_F(DriverTransferTest, FieldsMoveAloneOnEveryInstructionSet) {
                         const auto box = Box(layout.first, layout.first + width - 1, 0, 2);
                         auto record = TransferRecord(id, box, field.data(), bytes, row, 3);
                         record.element_alignment = position;
-                        ASSERT_EQ(Transfer(*m_session, true, record), TULX7_DR_STATUS_SUCCESS);
-                        ASSERT_EQ(StorageBytes(id), storage);
-                        std::vector<uint8_t> back(field.size(), 0xEE);
-                        record.host_buffer_address = reinterpret_cast<uintptr_t>(back.data());
-                        ASSERT_EQ(Transfer(*m_session, false, record), TULX7_DR_STATUS_SUCCESS);
-                        EXPECT_EQ(back, moved);
+                        ExpectRoundTrip(*m_session, record, storage, moved);
+                        EXPECT_EQ(m_session->Detach(id), TULX7_DR_STATUS_SUCCESS);
+                    }
+    }
+    tulx7sim::SetChipInstructionSet(tulx7sim::ChipInstructionSet::kDefault);
+}
+
+// Whole elements and fields of every width the driver takes, in 3-D boxes
+// that cover the storage, whole rows, or rows cut short at each side of a
+// vector's width, from packed and from pitched host memory with the box
+// set in from the host's corner, on each instruction set: the storage
+// after a load and the host after an unload match a move made element by
+// element, and nothing outside the box or the field changes.
+TEST_F(DriverTransferTest, BoxesMoveAsElementByElementOnEveryInstructionSet) {
+    struct Geometry {
+        int32_t minU, width, minV, rows, minW, planes;  // width/rows/planes 0: to the storage's end
+        int32_t rowPad, slicePad, hostU, hostV, hostW;
+    };
+    const Geometry geometries[] = {
+        {0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0},     // the whole storage
+        {0, 0, 1, 0, 1, 2, 0, 0, 0, 0, 0},     // whole rows of two planes
+        {0, 0, 0, 0, 0, 0, 3, 1, 0, 0, 0},     // the whole storage into pitched rows
+        {0, 0, 0, 0, 0, 0, 0, 2, 0, 0, 0},     // whole planes into pitched slices
+        {3, 9, 2, 1, 0, 0, 2, 1, 1, 0, 0},     // one row of each plane
+        {3, 1, 1, 2, 1, 2, 4, 1, 2, 1, 1},     // a column
+        {3, 7, 0, 3, 0, 2, 4, 1, 2, 1, 0},
+        {1, 31, 1, 2, 1, 2, 0, 1, 0, 1, 1},
+        {6, 20, 0, 3, 1, 2, 2, 0, 1, 1, 0},
+        {2, 32, 1, 2, 0, 3, 4, 0, 1, 0, 0},
+        {5, 33, 0, 2, 1, 2, 3, 2, 0, 0, 1},
+        {4, 65, 1, 3, 0, 2, 1, 0, 3, 0, 0},
+        {7, 130, 0, 4, 0, 3, 2, 1, 1, 1, 1},
+    };
+    // Sizes the board allocates as they stand, so that whole rows and
+    // planes of the box lie end to end in storage.
+    constexpr int32_t kColumns = 144, kRows = 8, kPlanes = 8;
+    for (const auto set : {tulx7sim::ChipInstructionSet::kScalar, tulx7sim::ChipInstructionSet::kAvx2}) {
+        tulx7sim::SetChipInstructionSet(set);
+        for (int32_t element : {1, 2, 4, 8})
+            for (int32_t bytes = 1; bytes <= element; bytes *= 2)
+                for (int32_t position = 0; position + bytes <= element; ++position)
+                    for (const Geometry& g : geometries) {
+                        SCOPED_TRACE(::testing::Message()
+                                     << tulx7sim::ChipInstructionSetName() << " " << bytes << " of " << element
+                                     << " at " << position << " from " << g.minU << " width " << g.width);
+                        // Buffers of 8-byte elements have two axes at most.
+                        const bool flat = element == 8;
+                        const uint32_t id = m_session->Allocate(element, kColumns, kRows, flat ? 0 : kPlanes);
+                        const int32_t width = g.width != 0 ? g.width : kColumns - g.minU;
+                        const int32_t rows = g.rows != 0 ? g.rows : kRows - g.minV;
+                        const int32_t minW = flat ? 0 : g.minW;
+                        const int32_t planes = flat ? 1 : g.planes != 0 ? g.planes : kPlanes - g.minW;
+                        const int32_t row = g.hostU + width + g.rowPad, slice = g.hostV + rows + g.slicePad;
+                        const int32_t slices = g.hostW + planes;
+                        std::vector<uint8_t> storage = Pattern(StorageBytes(id).size(), 7);
+                        ASSERT_EQ(storage.size(), size_t(kColumns) * kRows * (flat ? 1 : kPlanes) * size_t(element));
+                        ASSERT_TRUE(tulx7sim::WriteBufferMemory(id, 0, storage.data(), storage.size()));
+                        const std::vector<uint8_t> host =
+                            Pattern(size_t(row) * size_t(slice) * size_t(slices) * size_t(bytes), 91);
+                        std::vector<uint8_t> unloaded(host.size(), 0xEE);
+                        for (int32_t w = 0; w < planes; ++w)
+                            for (int32_t v = 0; v < rows; ++v)
+                                for (int32_t u = 0; u < width; ++u) {
+                                    const size_t at = ((size_t(g.hostW + w) * size_t(slice) + size_t(g.hostV + v)) *
+                                                           size_t(row) + size_t(g.hostU + u)) * size_t(bytes);
+                                    const size_t to = StorageOffset(id, g.minU + u, g.minV + v, minW + w);
+                                    std::memcpy(&storage[to + size_t(position)], &host[at], size_t(bytes));
+                                    std::memcpy(&unloaded[at], &host[at], size_t(bytes));
+                                }
+                        const auto box =
+                            Box(g.minU, g.minU + width - 1, g.minV, g.minV + rows - 1, minW, minW + planes - 1);
+                        auto record = TransferRecord(id, box, host.data(), bytes, row, slice, slices);
+                        record.host_subbuffer_min = {g.hostU, g.hostV, g.hostW};
+                        record.element_alignment = position;
+                        ExpectRoundTrip(*m_session, record, storage, unloaded);
                         EXPECT_EQ(m_session->Detach(id), TULX7_DR_STATUS_SUCCESS);
                     }
     }

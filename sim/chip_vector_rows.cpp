@@ -81,6 +81,9 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         alignas(32) int32_t offset[8];
         const __m256i offsets = _mm256_and_si256(_mm256_add_epi32(alongX, alongY), liveInt);
         _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
+        // Read back lane by lane from memory: one load each, where the
+        // compiler would extract them from the vector in two steps.
+        asm("" : "+m"(offset));
         if (row.ahead != 0) {
             // Fetched while this slice computes, so the next finds them in
             // cache; the addresses are only hints.
@@ -110,6 +113,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         outcome.samples += static_cast<uint64_t>(__builtin_popcount(liveMask));
         alignas(32) int32_t entry[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
+        asm("" : "+m"(entry));  // as the offsets
         const float* inAt[8];
 #pragma GCC unroll 8
         for (int l = 0; l < 8; ++l) inAt[l] = row.emitted[entry[l]].c;

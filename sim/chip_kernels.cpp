@@ -349,21 +349,13 @@ void Kernel::RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width
         high[1][a] = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
     }
     const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-    // The first and one past the last sample within bounds `b`, from
-    // `from` on; `to` when none.
+    // The samples within bounds `b` from `from` to `to`.
     auto span = [&](int b, uint32_t from, uint32_t to, uint32_t& begin, uint32_t& end) {
         auto within = [&](uint32_t k) {
             const int64_t px = static_cast<int64_t>(x + k * dx) >> 32, py = static_cast<int64_t>(y + k * dy) >> 32;
             return (px >= low[b][0]) & (px <= high[b][0]) & (py >= low[b][1]) & (py <= high[b][1]);
         };
-        begin = end = to;
-        uint32_t first = from;
-        while (first < to && !within(first)) ++first;
-        if (first == to) return;
-        uint32_t last = to - 1;
-        while (!within(last)) --last;
-        begin = first;
-        end = last + 1;
+        ConsecutiveRun(from, to, within, begin, end);
     };
     uint32_t kept[2], interior[2];
     span(0, 0, width, kept[0], kept[1]);

@@ -94,7 +94,7 @@ TileGrid Tiles(const Setup& s) {
     for (int a = 0; a < 3; ++a) {
         // Rows of 32 keep the vector rows full; 16 of them make tiles small
         // enough that eight threads finish together on a 256 x 256 frame.
-        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : 16;
+        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : kTileRows;
         const uint32_t extent = a >= axes ? 1 : s.frustumMax[a] - s.frustumMin[a] + 1;
         grid.count[a] = (extent + grid.size[a] - 1) / grid.size[a];
     }
@@ -218,8 +218,43 @@ bool Kernel::PlainRows(const Slice& slice, const TileRect& tile) {
     for (int c = 0; c < 4 && interior; ++c) interior = Interior(slice, corners.x[c], corners.y[c]);
     bool anyLeft = false;
     if (interior && m_vector && VectorRows(slice, tile, corners, anyLeft)) return anyLeft;
+    if (!interior && m_vector && corners.fit && EdgeRows<Bytes>(slice, tile, corners, anyLeft)) return anyLeft;
     for (uint32_t j = 0; j < tile.height; ++j) anyLeft = PlainRowOf<Bytes>(slice, tile, j, interior) || anyLeft;
     return anyLeft;
+}
+
+template <int Bytes>
+bool Kernel::EdgeRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft) {
+    TabledRow row;
+    if (!PlaceTileInStorage(m_setup, slice, corners, tile.height, row)) return false;
+    // Every position of the tile lies between its corners, which fit in 64
+    // bits: the rows step there exactly.
+    uint32_t spans[kTileRows][2];
+    if (tile.height > kTileRows) return false;
+    bool vector = false;
+    for (uint32_t j = 0; j < tile.height; ++j) {
+        const uint64_t x = row.x + j * row.rowDx, y = row.y + j * row.rowDy;
+        uint32_t bounds[6];
+        RowParts(slice, x, y, tile.width, bounds);
+        spans[j][0] = bounds[2];
+        spans[j][1] = bounds[3];
+        vector = vector || bounds[2] < bounds[3];
+        Ray* ray = &m_rays[j * tile.width];
+        for (int part = 0; part < 5; ++part) {
+            const uint32_t i = bounds[part], count = bounds[part + 1] - i;
+            if (count == 0 || part == 2) continue;
+            if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
+                anyLeft = true;  // no ray stops without early termination
+                continue;
+            }
+            anyLeft = PlainRow<Bytes>(slice, Wide{static_cast<int64_t>(x + i * row.dx)},
+                                      Wide{static_cast<int64_t>(y + i * row.dy)}, ray + i, count, true) ||
+                      anyLeft;
+        }
+    }
+    row.spans = spans;
+    if (vector) anyLeft = RunTabled(slice, row, m_rays.data(), tile.width) || anyLeft;
+    return true;
 }
 
 template <int Bytes>

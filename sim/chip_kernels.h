@@ -31,6 +31,9 @@ struct Ray {
     bool done = false;                   // terminated early
 };
 
+// The rows of an image's tile.
+inline constexpr uint32_t kTileRows = 16;
+
 // The frustum cut into tiles: 32 x 16 pixels, or 16^3 elements of a volume
 // output.
 struct TileGrid {
@@ -79,6 +82,11 @@ private:
     bool PlainRows(const Slice& slice, const TileRect& tile);
     template <int Bytes>
     bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
+    // The rows of a tile that leaves the volume, placed once: each row's
+    // interior samples eight rays at a time, the others checked; false
+    // leaves them to the rows one by one.
+    template <int Bytes>
+    bool EdgeRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);
     // An interior tile's rows eight rays at a time, placed once; false
     // leaves them to the rows one by one.
     bool VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);

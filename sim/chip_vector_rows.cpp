@@ -65,9 +65,12 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
     const __m256i byteMask = _mm256_set1_epi32(255);
     const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
     for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
-    PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
-    for (uint32_t i = 0; i < width; i += 8) {
-        const uint32_t n = width - i < 8 ? width - i : 8;
+    const uint32_t begin = row.spans != nullptr ? row.spans[j][0] : 0;
+    const uint32_t end = row.spans != nullptr ? row.spans[j][1] : width;
+    PositionLanes positions(row.x + j * row.rowDx + begin * row.dx, row.y + j * row.rowDy + begin * row.dy, row.dx,
+                            row.dy);
+    for (uint32_t i = begin; i < end; i += 8) {
+        const uint32_t n = end - i < 8 ? end - i : 8;
         const int liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
         __m256i px, py;
         positions.Next(px, py);
@@ -189,6 +192,42 @@ bool PlaceTile(const Setup& s, const Slice& slice, const TileCorners& corners, u
         y[c] = static_cast<uint64_t>(corners.y[c]);
     }
     if (!PlaceSamples(s, s.negate[2] ? -slice.z256 - 256 : slice.z256, x, y, row)) return false;
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    row.rows = height;
+    row.rowDx = static_cast<uint64_t>(slice.xy);
+    row.rowDy = static_cast<uint64_t>(slice.yy);
+    return true;
+}
+
+bool PlaceTileInStorage(const Setup& s, const Slice& slice, const TileCorners& corners, uint32_t height,
+                        RowVoxels& row) {
+    const DirectBox& box = s.voxels;
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    // Offsets from the storage's first voxel of the plane reach at most
+    // the last voxel of the box along the two axes the rows span.
+    constexpr int64_t kLimit = int64_t{1} << 30;
+    int64_t corner[8];
+    box.Corners(corner);
+    const int64_t reach =
+        (box.high[ax] - box.origin[ax]) * box.stride[ax] + (box.high[ay] - box.origin[ay]) * box.stride[ay];
+    if (box.stride[ax] >= kLimit || box.stride[ay] >= kLimit || corner[7] >= kLimit || reach + corner[7] >= kLimit)
+        return false;
+    const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
+    row.x = static_cast<uint64_t>(corners.x[0]);
+    row.y = static_cast<uint64_t>(corners.y[0]);
+    row.flipX = s.negate[0] ? -1 : 0;
+    row.flipY = s.negate[1] ? -1 : 0;
+    row.firstX = static_cast<int32_t>(box.origin[ax]);
+    row.firstY = static_cast<int32_t>(box.origin[ay]);
+    row.laneOfX = ax;
+    row.laneOfY = ay;
+    row.laneOfZ = az;
+    row.fz = static_cast<int32_t>(qz & 255);
+    row.first = box.data + ((qz >> 8) - box.origin[az]) * box.stride[az];
+    row.strideX = static_cast<int32_t>(box.stride[ax]);
+    row.strideY = static_cast<int32_t>(box.stride[ay]);
+    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
     row.dx = static_cast<uint64_t>(slice.xx);
     row.dy = static_cast<uint64_t>(slice.yx);
     row.rows = height;

@@ -128,6 +128,35 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
     return outcome;
 }
 
+// A placement's voxel axes and strides, from the voxel at `first`, whose
+// coordinates along the axes the rows span are (firstX, firstY).
+void PlaceAt(const Setup& s, int64_t qz, int64_t firstX, int64_t firstY, const uint8_t* first, RowVoxels& row) {
+    const DirectBox& box = s.voxels;
+    row.flipX = s.negate[0] ? -1 : 0;
+    row.flipY = s.negate[1] ? -1 : 0;
+    row.firstX = static_cast<int32_t>(firstX);
+    row.firstY = static_cast<int32_t>(firstY);
+    row.laneOfX = s.select[0];
+    row.laneOfY = s.select[1];
+    row.laneOfZ = s.select[2];
+    row.fz = static_cast<int32_t>(qz & 255);
+    row.first = first;
+    row.strideX = static_cast<int32_t>(box.stride[s.select[0]]);
+    row.strideY = static_cast<int32_t>(box.stride[s.select[1]]);
+    int64_t corner[8];
+    box.Corners(corner);
+    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
+}
+
+// The steps of a tile's rays along its rows and from row to row.
+void TileSteps(const Slice& slice, uint32_t height, RowVoxels& row) {
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    row.rows = height;
+    row.rowDx = static_cast<uint64_t>(slice.xy);
+    row.rowDy = static_cast<uint64_t>(slice.yy);
+}
+
 }  // namespace
 
 bool PlaceRow(const Setup& s, int64_t qz, uint64_t x, uint64_t y, uint64_t dx, uint64_t dy, uint32_t width,
@@ -172,16 +201,7 @@ bool PlaceSamples(const Setup& s, int64_t qz, const uint64_t (&x)[4], const uint
     const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
                                 (y0 - box.origin[ay]) * strideY;
     if (firstOffset + lowest[0] + lowest[1] < (box.bytes == 1 ? 2 : 0)) return false;
-    row.firstX = static_cast<int32_t>(x0);
-    row.firstY = static_cast<int32_t>(y0);
-    row.laneOfX = ax;
-    row.laneOfY = ay;
-    row.laneOfZ = az;
-    row.fz = static_cast<int32_t>(qz & 255);
-    row.first = box.data + firstOffset;
-    row.strideX = static_cast<int32_t>(strideX);
-    row.strideY = static_cast<int32_t>(strideY);
-    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
+    PlaceAt(s, qz, x0, y0, box.data + firstOffset, row);
     return true;
 }
 
@@ -192,11 +212,7 @@ bool PlaceTile(const Setup& s, const Slice& slice, const TileCorners& corners, u
         y[c] = static_cast<uint64_t>(corners.y[c]);
     }
     if (!PlaceSamples(s, s.negate[2] ? -slice.z256 - 256 : slice.z256, x, y, row)) return false;
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    row.rows = height;
-    row.rowDx = static_cast<uint64_t>(slice.xy);
-    row.rowDy = static_cast<uint64_t>(slice.yy);
+    TileSteps(slice, height, row);
     return true;
 }
 
@@ -216,23 +232,8 @@ bool PlaceTileInStorage(const Setup& s, const Slice& slice, const TileCorners& c
     const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
     row.x = static_cast<uint64_t>(corners.x[0]);
     row.y = static_cast<uint64_t>(corners.y[0]);
-    row.flipX = s.negate[0] ? -1 : 0;
-    row.flipY = s.negate[1] ? -1 : 0;
-    row.firstX = static_cast<int32_t>(box.origin[ax]);
-    row.firstY = static_cast<int32_t>(box.origin[ay]);
-    row.laneOfX = ax;
-    row.laneOfY = ay;
-    row.laneOfZ = az;
-    row.fz = static_cast<int32_t>(qz & 255);
-    row.first = box.data + ((qz >> 8) - box.origin[az]) * box.stride[az];
-    row.strideX = static_cast<int32_t>(box.stride[ax]);
-    row.strideY = static_cast<int32_t>(box.stride[ay]);
-    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    row.rows = height;
-    row.rowDx = static_cast<uint64_t>(slice.xy);
-    row.rowDy = static_cast<uint64_t>(slice.yy);
+    PlaceAt(s, qz, box.origin[ax], box.origin[ay], box.data + ((qz >> 8) - box.origin[az]) * box.stride[az], row);
+    TileSteps(slice, height, row);
     return true;
 }
 

@@ -54,6 +54,21 @@ struct DirectBox {
     }
 };
 
+// The samples in [from, to) that `within` holds for, which must be
+// consecutive (a convex test of positions affine along a row), as [begin,
+// end); begin == end == to when there are none.
+template <typename Within>
+void ConsecutiveRun(uint32_t from, uint32_t to, Within within, uint32_t& begin, uint32_t& end) {
+    begin = end = to;
+    uint32_t first = from;
+    while (first < to && !within(first)) ++first;
+    if (first == to) return;
+    uint32_t last = to - 1;
+    while (!within(last)) --last;
+    begin = first;
+    end = last + 1;
+}
+
 class ChipArray {
 public:
     // Reads the slot's registers. False when the slot is bound and its

@@ -94,7 +94,7 @@ TileGrid Tiles(const Setup& s) {
     for (int a = 0; a < 3; ++a) {
         // Rows of 32 keep the vector rows full; 16 of them make tiles small
         // enough that eight threads finish together on a 256 x 256 frame.
-        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : 16;
+        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : kTileRows;
         const uint32_t extent = a >= axes ? 1 : s.frustumMax[a] - s.frustumMin[a] + 1;
         grid.count[a] = (extent + grid.size[a] - 1) / grid.size[a];
     }
@@ -218,8 +218,43 @@ bool Kernel::PlainRows(const Slice& slice, const TileRect& tile) {
     for (int c = 0; c < 4 && interior; ++c) interior = Interior(slice, corners.x[c], corners.y[c]);
     bool anyLeft = false;
     if (interior && m_vector && VectorRows(slice, tile, corners, anyLeft)) return anyLeft;
+    if (!interior && m_vector && corners.fit && EdgeRows<Bytes>(slice, tile, corners, anyLeft)) return anyLeft;
     for (uint32_t j = 0; j < tile.height; ++j) anyLeft = PlainRowOf<Bytes>(slice, tile, j, interior) || anyLeft;
     return anyLeft;
+}
+
+template <int Bytes>
+bool Kernel::EdgeRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft) {
+    TabledRow row;
+    if (!PlaceTileInStorage(m_setup, slice, corners, tile.height, row)) return false;
+    // Every position of the tile lies between its corners, which fit in 64
+    // bits: the rows step there exactly.
+    uint32_t spans[kTileRows][2];
+    if (tile.height > kTileRows) return false;
+    bool vector = false;
+    for (uint32_t j = 0; j < tile.height; ++j) {
+        const uint64_t x = row.x + j * row.rowDx, y = row.y + j * row.rowDy;
+        uint32_t bounds[6];
+        RowParts(slice, x, y, tile.width, bounds);
+        spans[j][0] = bounds[2];
+        spans[j][1] = bounds[3];
+        vector = vector || bounds[2] < bounds[3];
+        Ray* ray = &m_rays[j * tile.width];
+        for (int part = 0; part < 5; ++part) {
+            const uint32_t i = bounds[part], count = bounds[part + 1] - i;
+            if (count == 0 || part == 2) continue;
+            if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
+                anyLeft = true;  // no ray stops without early termination
+                continue;
+            }
+            anyLeft = PlainRow<Bytes>(slice, Wide{static_cast<int64_t>(x + i * row.dx)},
+                                      Wide{static_cast<int64_t>(y + i * row.dy)}, ray + i, count, true) ||
+                      anyLeft;
+        }
+    }
+    row.spans = spans;
+    if (vector) anyLeft = RunTabled(slice, row, m_rays.data(), tile.width) || anyLeft;
+    return true;
 }
 
 template <int Bytes>
@@ -228,30 +263,31 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
     Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
     Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
     Ray* ray = &m_rays[j * width];
-    if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, false);
+    if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, false);
     const Wide span = width - 1;
     const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
     bool anyLeft = false;
     if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
-        const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-        if (interior || !m_vector) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, x0, ys, width, !interior);
-        // The interior samples of a row are consecutive: they run as
-        // vectors, those before and after them checked.
+        if (!m_vector) {
+            const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
+            return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, !interior);
+        }
+        // The samples that pass the trims, and the interior ones among
+        // them, are consecutive: the interior ones run as vectors, the
+        // others that pass the trims checked, and those that do not only
+        // stop their rays under early termination.
         // Between two positions that fit in 64 bits they step there exactly.
-        const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
-        const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-        auto inside = [&](uint32_t k) {
-            return Interior(slice, static_cast<int64_t>(x + k * dx) >> 32, static_cast<int64_t>(y + k * dy) >> 32);
-        };
-        uint32_t begin = 0, end = width;
-        while (begin < width && !inside(begin)) ++begin;
-        while (end > begin && !inside(end - 1)) --end;
-        const uint32_t bounds[4] = {0, begin, end, width};
-        for (int part = 0; part < 3; ++part) {
+        uint32_t bounds[6];
+        RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
+        for (int part = 0; part < 5; ++part) {
             const uint32_t i = bounds[part], count = bounds[part + 1] - i;
             if (count == 0) continue;
-            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, x0 + i, ys,
-                                      count, part != 1) ||
+            if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
+                anyLeft = true;  // no ray stops without early termination
+                continue;
+            }
+            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, count,
+                                      part != 2) ||
                       anyLeft;
         }
         return anyLeft;
@@ -269,6 +305,11 @@ Rgba Kernel::Emitted(const Rgba (&looked)[4]) const {
     Rgba colour;
 #pragma GCC unroll 4
     for (int c = 0; c < 4; ++c) colour.c[c] = s.route[c] < 0 ? s.constant[c] : looked[s.route[c]].c[c];
+    return Emissive(colour);
+}
+
+Rgba Kernel::Emissive(Rgba colour) const {
+    const Setup& s = m_setup;
 #pragma GCC unroll 3
     for (int k = 0; k < 3; ++k) {
         colour.c[k] = colour.c[k] * s.emissive;
@@ -326,6 +367,40 @@ void Kernel::PlainStep(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t xs, ui
     box.Corners(corner);
     Blend(s.blendAccum, ray.accum, PlainColour<Bytes, false>(box.At(base[0], base[1], base[2]), corner, f));
     ++m_counts.samples;
+}
+
+void Kernel::RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t (&bounds)[6]) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    // Along each permuted axis, the floors that pass the trims, and those
+    // of them whose voxel and its neighbour up lie in the box.
+    int64_t low[2][2], high[2][2];
+    for (int a = 0; a < 2; ++a) {
+        const int64_t first = box.low[s.select[a]], last = box.high[s.select[a]] - 1;
+        low[0][a] = s.trimMin[a];
+        high[0][a] = s.trimMax[a];
+        // A mirrored floor P takes voxel (-P - 256) >> 8.
+        low[1][a] = std::max<int64_t>(s.trimMin[a], s.negate[a] ? -256 * last - 511 : 256 * first);
+        high[1][a] = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
+    }
+    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
+    // The samples within bounds `b` from `from` to `to`.
+    auto span = [&](int b, uint32_t from, uint32_t to, uint32_t& begin, uint32_t& end) {
+        auto within = [&](uint32_t k) {
+            const int64_t px = static_cast<int64_t>(x + k * dx) >> 32, py = static_cast<int64_t>(y + k * dy) >> 32;
+            return (px >= low[b][0]) & (px <= high[b][0]) & (py >= low[b][1]) & (py <= high[b][1]);
+        };
+        ConsecutiveRun(from, to, within, begin, end);
+    };
+    uint32_t kept[2], interior[2];
+    span(0, 0, width, kept[0], kept[1]);
+    const int64_t w = Depth(slice) >> 8;
+    if (w >= box.low[s.select[2]] && w < box.high[s.select[2]])
+        span(1, kept[0], kept[1], interior[0], interior[1]);
+    else
+        interior[0] = interior[1] = kept[1];
+    const uint32_t parts[6] = {0, kept[0], interior[0], interior[1], kept[1], width};
+    std::copy(parts, parts + 6, bounds);
 }
 
 bool Kernel::Interior(const Slice& slice, Wide xRaw, Wide yRaw) const {
@@ -387,13 +462,12 @@ bool Kernel::RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t wi
 }
 
 template <int Bytes>
-bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
-                      bool checked) {
+bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool checked) {
     bool anyLeft = false;
     if (m_vector && !checked && VectorRow(slice, xRaw, yRaw, ray, width, anyLeft)) return anyLeft;
 #define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
-    return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, x0, ys, width) \
-                             : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, x0, ys, width)
+    return m_tabled ? PlainRow<Bytes, mode, checked, true>(slice, xRaw, yRaw, ray, width) \
+                             : PlainRow<Bytes, mode, checked, false>(slice, xRaw, yRaw, ray, width)
 #define CHIP_PLAIN_ROW(mode)                        \
     if (checked) CHIP_PLAIN_ROW_FIELDS(mode, true); \
     CHIP_PLAIN_ROW_FIELDS(mode, false)
@@ -413,8 +487,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
 }
 
 template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
-bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t x0, uint32_t ys,
-                      uint32_t width) {
+bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width) {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
     // Wide to 64 bits keeps the low bits, the only ones the sums need.
@@ -450,8 +523,14 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
             if (px < s.trimMin[0] || px > s.trimMax[0] || py < s.trimMin[1] || py > s.trimMax[1]) continue;
             if (!zInside || (qx >> 8) < box.low[ax] || (qx >> 8) >= box.high[ax] || (qy >> 8) < box.low[ay] ||
                 (qy >> 8) >= box.high[ay]) {
-                // The border, edges or storage limits.
-                Step(slice, xStart + Wide{i} * slice.xx, yStart + Wide{i} * slice.yx, x0 + i, ys, r);
+                // The border, edges or storage limits: the fetch stage's
+                // general reads, the rest of a plain step as here.
+                int64_t position[3];
+                position[ax] = qx;
+                position[ay] = qy;
+                position[az] = qz;
+                Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, Emissive(m_shader.Classify(position)));
+                ++samples;
                 continue;
             }
         }

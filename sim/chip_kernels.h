@@ -31,6 +31,9 @@ struct Ray {
     bool done = false;                   // terminated early
 };
 
+// The rows of an image's tile.
+inline constexpr uint32_t kTileRows = 16;
+
 // The frustum cut into tiles: 32 x 16 pixels, or 16^3 elements of a volume
 // output.
 struct TileGrid {
@@ -79,12 +82,22 @@ private:
     bool PlainRows(const Slice& slice, const TileRect& tile);
     template <int Bytes>
     bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
+    // The rows of a tile that leaves the volume, placed once: each row's
+    // interior samples eight rays at a time, the others checked; false
+    // leaves them to the rows one by one.
+    template <int Bytes>
+    bool EdgeRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);
     // An interior tile's rows eight rays at a time, placed once; false
     // leaves them to the rows one by one.
     bool VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft);
     // Whether a plain sample at raw positions (xRaw, yRaw) of `slice` passes
     // its trims and reads all eight neighbours straight from storage.
     bool Interior(const Slice& slice, Wide xRaw, Wide yRaw) const;
+    // The parts of a row of `width` from raw positions (x, y) whose ends
+    // fit in 64 bits, as bounds: samples that fail the trims, pass them,
+    // are interior, pass them, fail them. Positions are affine along the
+    // row and the tests convex, so each part is consecutive.
+    void RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t (&bounds)[6]) const;
     // The same at a position's floors in 1/256 voxel.
     bool Interior(const Slice& slice, int64_t x256, int64_t y256) const;
     // A row of `width` plain samples whose positions fit in 64 bits at
@@ -93,8 +106,7 @@ private:
     // so is every sample between them, and none is tested. Returns whether
     // a ray of the row is left to go on.
     template <int Bytes>
-    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width,
-                  bool checked);
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool checked);
     // An interior tabled row eight rays at a time, when the instruction set
     // and the row allow; false leaves the row to the scalar kernel.
     bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool& anyLeft);
@@ -104,7 +116,7 @@ private:
     // mirror taken into account.
     int64_t Depth(const Slice& slice) const { return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256; }
     template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
-    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t x0, uint32_t ys, uint32_t width);
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
     // lie at `at` plus `corner`, with weights f along u, v, w; `Tabled`
     // takes it from the emitted colours of the one field's table.
@@ -113,6 +125,8 @@ private:
                                                    const int64_t (&f)[3]);
     // The routed, emissive colour of the looked-up fields.
     Rgba Emitted(const Rgba (&looked)[4]) const;
+    // A routed colour's emissive light, opacity-weighted when the setup asks.
+    Rgba Emissive(Rgba colour) const;
     // The value of voxel field i in the word `word`, from a table for
     // one-byte voxels.
     template <int Bytes>

@@ -6,6 +6,7 @@
 
 #include <immintrin.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 
@@ -76,6 +77,8 @@ CHIP_AVX2 __m256i Lerp(__m256i a, __m256i b, __m256i f) {
     return _mm256_add_epi32(a, _mm256_srai_epi32(_mm256_add_epi32(product, _mm256_set1_epi32(128)), 8));
 }
 
+CHIP_AVX2 void Decode(__m256i e0, __m256i e1, const FieldDecode& decode, __m256i& v0, __m256i& v1);
+
 // The field's values in the voxels at `at` plus each lane's byte offset and
 // in their neighbours along u, the next elements in storage: one gather of
 // both for one-byte voxels (reading from two bytes before the voxel), lane
@@ -108,6 +111,11 @@ CHIP_AVX2 void VoxelPair(const uint8_t* at, const int32_t (&offset)[8], const Fi
         e0 = _mm256_permute4x64_epi64(_mm256_castps_si256(even), 0xD8);
         e1 = _mm256_permute4x64_epi64(_mm256_castps_si256(odd), 0xD8);
     }
+    Decode(e0, e1, decode, v0, v1);
+}
+
+// The field's values in two vectors of elements, as a voxel pair's.
+CHIP_AVX2 void Decode(__m256i e0, __m256i e1, const FieldDecode& decode, __m256i& v0, __m256i& v1) {
     if (decode.byteValue != nullptr) {
         v0 = _mm256_i32gather_epi32(decode.byteValue, e0, 4);
         v1 = _mm256_i32gather_epi32(decode.byteValue, e1, 4);
@@ -118,6 +126,54 @@ CHIP_AVX2 void VoxelPair(const uint8_t* at, const int32_t (&offset)[8], const Fi
     const __m256i factor = _mm256_set1_epi32(decode.factor);
     v0 = _mm256_mullo_epi32(_mm256_and_si256(_mm256_srlv_epi32(e0, shift), mask), factor);
     v1 = _mm256_mullo_epi32(_mm256_and_si256(_mm256_srlv_epi32(e1, shift), mask), factor);
+}
+
+// The field's values in the eight neighbours of one-byte voxels at `at`
+// plus each lane's byte offset, as four voxel pairs along u (corners from
+// `corner`): each pair's two bytes loaded lane by lane and packed in
+// general registers, which costs fewer cycles than gathers where those are
+// microcoded.
+CHIP_AVX2 void VoxelPairs(const uint8_t* at, const int32_t (&corner)[8], const int32_t (&offset)[8],
+                          const FieldDecode& decode, __m256i (&v)[8]) {
+    uint64_t packed[2][4];
+#pragma GCC unroll 2
+    for (int h = 0; h < 2; ++h) {
+        uint64_t word[4] = {};
+#pragma GCC unroll 4
+        for (int l = 0; l < 4; ++l) {
+            const uint8_t* voxel = at + offset[4 * h + l];
+#pragma GCC unroll 4
+            for (int k = 0; k < 4; ++k) {
+                uint16_t pair;
+                std::memcpy(&pair, voxel + corner[2 * k], 2);
+                word[k] |= uint64_t{pair} << (16 * l);
+            }
+        }
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) packed[h][k] = word[k];
+    }
+    if (decode.byteValue != nullptr) {
+#pragma GCC unroll 4
+        for (int k = 0; k < 4; ++k) {
+            const __m256i pairs = _mm256_cvtepu16_epi32(
+                _mm_set_epi64x(static_cast<int64_t>(packed[1][k]), static_cast<int64_t>(packed[0][k])));
+            Decode(_mm256_and_si256(pairs, _mm256_set1_epi32(255)), _mm256_srli_epi32(pairs, 8), decode, v[2 * k],
+                   v[2 * k + 1]);
+        }
+        return;
+    }
+    // A field of up to 8 bits of a byte, replicated, is at most 65535: the
+    // decoding fits the pairs' 16-bit halves, before they are widened.
+    const __m128i shift = _mm_cvtsi32_si128(static_cast<int>(decode.shift));
+    const __m128i mask = _mm_set1_epi16(static_cast<int16_t>((1u << std::min(decode.bits, 8u)) - 1));
+    const __m128i factor = _mm_set1_epi16(static_cast<int16_t>(decode.factor));
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) {
+        const __m128i pairs = _mm_set_epi64x(static_cast<int64_t>(packed[1][k]), static_cast<int64_t>(packed[0][k]));
+        const __m128i e0 = _mm_and_si128(pairs, _mm_set1_epi16(255)), e1 = _mm_srli_epi16(pairs, 8);
+        v[2 * k] = _mm256_cvtepu16_epi32(_mm_mullo_epi16(_mm_and_si128(_mm_srl_epi16(e0, shift), mask), factor));
+        v[2 * k + 1] = _mm256_cvtepu16_epi32(_mm_mullo_epi16(_mm_and_si128(_mm_srl_epi16(e1, shift), mask), factor));
+    }
 }
 
 // The trilinear value of eight voxels: pairs along u in v[0..7] (corner c
@@ -169,8 +225,9 @@ inline int LiveLanes(Ray* ray, uint32_t n, bool earlyTermination, float threshol
     return live;
 }
 
-// Accum of the mode, as Blend, on the lanes of `live`.
-template <uint32_t Mode>
+// Accum of the mode, as Blend, on the lanes of `live` (on all of them
+// unless `Masked`).
+template <uint32_t Mode, bool Masked = true>
 CHIP_AVX2 void BlendLanes(__m256 (&acc)[4], const __m256 (&in)[4], __m256 live) {
     const __m256 one = _mm256_set1_ps(1.0f);
     const __m256 alpha = in[3];
@@ -195,13 +252,27 @@ CHIP_AVX2 void BlendLanes(__m256 (&acc)[4], const __m256 (&in)[4], __m256 live) 
         out[3] = _mm256_add_ps(acc[3], _mm256_mul_ps(remaining, alpha));
     }
 #pragma GCC unroll 4
-    for (int k = 0; k < 4; ++k) acc[k] = _mm256_blendv_ps(acc[k], out[k], live);
+    for (int k = 0; k < 4; ++k) acc[k] = Masked ? _mm256_blendv_ps(acc[k], out[k], live) : out[k];
 }
 
 // Blends the colours `in` into the accumulators of the n rays from `ray`,
 // on the lanes of `blend` (a bit mask, and the same as lanes).
 template <uint32_t Mode>
 CHIP_AVX2 void BlendIntoRays(Ray* ray, uint32_t n, int blend, __m256i blendLanes, const __m256 (&in)[4]) {
+    if (blend == 0xFF) {
+        // Eight rays, all blending: nothing to keep or to leave unwritten.
+        const float* accAt[8];
+#pragma GCC unroll 8
+        for (uint32_t l = 0; l < 8; ++l) accAt[l] = ray[l].accum.c;
+        __m256 acc[4], out[4];
+        Gather(accAt, acc);
+        BlendLanes<Mode, false>(acc, in, _mm256_castsi256_ps(blendLanes));
+        Rows(acc, out);
+#pragma GCC unroll 8
+        for (uint32_t l = 0; l < 8; ++l)
+            _mm_storeu_ps(ray[l].accum.c, l < 4 ? _mm256_castps256_ps128(out[l & 3]) : _mm256_extractf128_ps(out[l & 3], 1));
+        return;
+    }
     static const float kNone[4] = {};
     const float* accAt[8];
 #pragma GCC unroll 8

@@ -65,9 +65,12 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
     const __m256i byteMask = _mm256_set1_epi32(255);
     const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
     for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
-    PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
-    for (uint32_t i = 0; i < width; i += 8) {
-        const uint32_t n = width - i < 8 ? width - i : 8;
+    const uint32_t begin = row.spans != nullptr ? row.spans[j][0] : 0;
+    const uint32_t end = row.spans != nullptr ? row.spans[j][1] : width;
+    PositionLanes positions(row.x + j * row.rowDx + begin * row.dx, row.y + j * row.rowDy + begin * row.dy, row.dx,
+                            row.dy);
+    for (uint32_t i = begin; i < end; i += 8) {
+        const uint32_t n = end - i < 8 ? end - i : 8;
         const int liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
         __m256i px, py;
         positions.Next(px, py);
@@ -81,6 +84,9 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         alignas(32) int32_t offset[8];
         const __m256i offsets = _mm256_and_si256(_mm256_add_epi32(alongX, alongY), liveInt);
         _mm256_store_si256(reinterpret_cast<__m256i*>(offset), offsets);
+        // Read back lane by lane from memory: one load each, where the
+        // compiler would extract them from the vector in two steps.
+        asm("" : "+m"(offset));
         if (row.ahead != 0) {
             // Fetched while this slice computes, so the next finds them in
             // cache; the addresses are only hints.
@@ -96,8 +102,13 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         f[row.laneOfY] = _mm256_and_si256(qy, byteMask);
         f[row.laneOfZ] = _mm256_set1_epi32(row.fz);
         __m256i v[8];
+        if constexpr (Bytes == 1) {
+            VoxelPairs(row.first, row.corner, offset, row.decode, v);
+        } else {
 #pragma GCC unroll 4
-        for (int c = 0; c < 8; c += 2) VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
+            for (int c = 0; c < 8; c += 2)
+                VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
+        }
         const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, f), 8), liveInt);
         const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
         const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));
@@ -105,6 +116,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         outcome.samples += static_cast<uint64_t>(__builtin_popcount(liveMask));
         alignas(32) int32_t entry[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
+        asm("" : "+m"(entry));  // as the offsets
         const float* inAt[8];
 #pragma GCC unroll 8
         for (int l = 0; l < 8; ++l) inAt[l] = row.emitted[entry[l]].c;
@@ -114,6 +126,35 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
     }
     }
     return outcome;
+}
+
+// A placement's voxel axes and strides, from the voxel at `first`, whose
+// coordinates along the axes the rows span are (firstX, firstY).
+void PlaceAt(const Setup& s, int64_t qz, int64_t firstX, int64_t firstY, const uint8_t* first, RowVoxels& row) {
+    const DirectBox& box = s.voxels;
+    row.flipX = s.negate[0] ? -1 : 0;
+    row.flipY = s.negate[1] ? -1 : 0;
+    row.firstX = static_cast<int32_t>(firstX);
+    row.firstY = static_cast<int32_t>(firstY);
+    row.laneOfX = s.select[0];
+    row.laneOfY = s.select[1];
+    row.laneOfZ = s.select[2];
+    row.fz = static_cast<int32_t>(qz & 255);
+    row.first = first;
+    row.strideX = static_cast<int32_t>(box.stride[s.select[0]]);
+    row.strideY = static_cast<int32_t>(box.stride[s.select[1]]);
+    int64_t corner[8];
+    box.Corners(corner);
+    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
+}
+
+// The steps of a tile's rays along its rows and from row to row.
+void TileSteps(const Slice& slice, uint32_t height, RowVoxels& row) {
+    row.dx = static_cast<uint64_t>(slice.xx);
+    row.dy = static_cast<uint64_t>(slice.yx);
+    row.rows = height;
+    row.rowDx = static_cast<uint64_t>(slice.xy);
+    row.rowDy = static_cast<uint64_t>(slice.yy);
 }
 
 }  // namespace
@@ -160,16 +201,7 @@ bool PlaceSamples(const Setup& s, int64_t qz, const uint64_t (&x)[4], const uint
     const int64_t firstOffset = ((qz >> 8) - box.origin[az]) * box.stride[az] + (x0 - box.origin[ax]) * strideX +
                                 (y0 - box.origin[ay]) * strideY;
     if (firstOffset + lowest[0] + lowest[1] < (box.bytes == 1 ? 2 : 0)) return false;
-    row.firstX = static_cast<int32_t>(x0);
-    row.firstY = static_cast<int32_t>(y0);
-    row.laneOfX = ax;
-    row.laneOfY = ay;
-    row.laneOfZ = az;
-    row.fz = static_cast<int32_t>(qz & 255);
-    row.first = box.data + firstOffset;
-    row.strideX = static_cast<int32_t>(strideX);
-    row.strideY = static_cast<int32_t>(strideY);
-    for (int c = 0; c < 8; ++c) row.corner[c] = static_cast<int32_t>(corner[c]);
+    PlaceAt(s, qz, x0, y0, box.data + firstOffset, row);
     return true;
 }
 
@@ -180,11 +212,28 @@ bool PlaceTile(const Setup& s, const Slice& slice, const TileCorners& corners, u
         y[c] = static_cast<uint64_t>(corners.y[c]);
     }
     if (!PlaceSamples(s, s.negate[2] ? -slice.z256 - 256 : slice.z256, x, y, row)) return false;
-    row.dx = static_cast<uint64_t>(slice.xx);
-    row.dy = static_cast<uint64_t>(slice.yx);
-    row.rows = height;
-    row.rowDx = static_cast<uint64_t>(slice.xy);
-    row.rowDy = static_cast<uint64_t>(slice.yy);
+    TileSteps(slice, height, row);
+    return true;
+}
+
+bool PlaceTileInStorage(const Setup& s, const Slice& slice, const TileCorners& corners, uint32_t height,
+                        RowVoxels& row) {
+    const DirectBox& box = s.voxels;
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    // Offsets from the storage's first voxel of the plane reach at most
+    // the last voxel of the box along the two axes the rows span.
+    constexpr int64_t kLimit = int64_t{1} << 30;
+    int64_t corner[8];
+    box.Corners(corner);
+    const int64_t reach =
+        (box.high[ax] - box.origin[ax]) * box.stride[ax] + (box.high[ay] - box.origin[ay]) * box.stride[ay];
+    if (box.stride[ax] >= kLimit || box.stride[ay] >= kLimit || corner[7] >= kLimit || reach + corner[7] >= kLimit)
+        return false;
+    const int64_t qz = s.negate[2] ? -slice.z256 - 256 : slice.z256;
+    row.x = static_cast<uint64_t>(corners.x[0]);
+    row.y = static_cast<uint64_t>(corners.y[0]);
+    PlaceAt(s, qz, box.origin[ax], box.origin[ay], box.data + ((qz >> 8) - box.origin[az]) * box.stride[az], row);
+    TileSteps(slice, height, row);
     return true;
 }
 

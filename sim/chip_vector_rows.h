@@ -59,9 +59,11 @@ struct RowVoxels {
     int32_t strideX = 0, strideY = 0;
     int32_t corner[8] = {};
     // Rows of a tile: each starts a row step on from the last, its rays
-    // the row's width on from the last's.
+    // the row's width on from the last's; with `spans`, row j runs only
+    // its rays from spans[j][0] up to spans[j][1].
     uint32_t rows = 1;
     uint64_t rowDx = 0, rowDy = 0;
+    const uint32_t (*spans)[2] = nullptr;
 };
 
 // Places a row of `width` samples of a slice whose plane is qz (1/256
@@ -77,6 +79,11 @@ bool PlaceSamples(const Setup& setup, int64_t qz, const uint64_t (&x)[4], const 
 // Places the rows of a tile (`height` of them) on a slice, from its four
 // corner samples.
 bool PlaceTile(const Setup& setup, const Slice& slice, const TileCorners& corners, uint32_t height, RowVoxels& row);
+// The same for a tile some of whose samples do not read their voxels from
+// storage: lane offsets count from the storage's first voxel of the slice's
+// plane, so that only the samples run need lie in storage.
+bool PlaceTileInStorage(const Setup& setup, const Slice& slice, const TileCorners& corners, uint32_t height,
+                        RowVoxels& row);
 
 // An interior row of a plain render whose one unsigned field is looked up in
 // a 256-entry table: every sample reads its eight neighbours from storage,

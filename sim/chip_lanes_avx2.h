@@ -79,20 +79,15 @@ CHIP_AVX2 __m256i Lerp(__m256i a, __m256i b, __m256i f) {
 
 CHIP_AVX2 void Decode(__m256i e0, __m256i e1, const FieldDecode& decode, __m256i& v0, __m256i& v1);
 
-// The field's values in the voxels at `at` plus each lane's byte offset and
-// in their neighbours along u, the next elements in storage: one gather of
-// both for one-byte voxels (reading from two bytes before the voxel), lane
-// by lane loads for wider ones.
+// The field's values in the two- or four-byte voxels at `at` plus each
+// lane's byte offset and in their neighbours along u, the next elements in
+// storage, loaded lane by lane (one-byte voxels: VoxelPairs).
 template <int Bytes>
 CHIP_AVX2 void VoxelPair(const uint8_t* at, const int32_t (&offset)[8], const FieldDecode& decode, __m256i& v0,
                          __m256i& v1) {
+    static_assert(Bytes == 2 || Bytes == 4);
     __m256i e0, e1;
-    if constexpr (Bytes == 1) {
-        const __m256i word = _mm256_i32gather_epi32(reinterpret_cast<const int*>(at - 2),
-                                                    _mm256_load_si256(reinterpret_cast<const __m256i*>(offset)), 1);
-        e0 = _mm256_and_si256(_mm256_srli_epi32(word, 16), _mm256_set1_epi32(255));
-        e1 = _mm256_srli_epi32(word, 24);
-    } else if constexpr (Bytes == 2) {
+    if constexpr (Bytes == 2) {
         uint32_t pair[8];
 #pragma GCC unroll 8
         for (int l = 0; l < 8; ++l) std::memcpy(&pair[l], at + offset[l], 4);

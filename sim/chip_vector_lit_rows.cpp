@@ -37,13 +37,15 @@ CHIP_AVX2 void Locate(const LitRow& row, __m256i px, __m256i py, Group& g) {
     const __m256i entry = _mm256_add_epi32(alongX, _mm256_mullo_epi32(alongY, _mm256_set1_epi32(row.slabStrideY)));
     _mm256_store_si256(reinterpret_cast<__m256i*>(g.voxel), _mm256_and_si256(voxel, g.live));
     _mm256_store_si256(reinterpret_cast<__m256i*>(g.entry), _mm256_and_si256(entry, g.live));
+    // Read back lane by lane from memory: one load each, where the compiler
+    // would extract them from the vectors in two steps.
+    asm("" : "+m"(g.voxel), "+m"(g.entry));
 }
 
 // The classified colours of the live lanes; counts entries past the table.
 CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)[4], uint64_t& unbound) {
     __m256i v[8];
-#pragma GCC unroll 4
-    for (int c = 0; c < 8; c += 2) VoxelPair<1>(row.first + row.corner[c], g.voxel, row.decode, v[c], v[c + 1]);
+    VoxelPairs(row.first, row.corner, g.voxel, row.decode, v);
     const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, g.f), 8), g.live);
     const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
     const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
@@ -51,6 +53,7 @@ CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)
         __builtin_popcount(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, g.live)))));
     alignas(32) int32_t entry[8];
     _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
+    asm("" : "+m"(entry));  // as the offsets
     const float* at[8];
 #pragma GCC unroll 8
     for (int l = 0; l < 8; ++l) at[l] = row.colours[entry[l]].c;
@@ -102,6 +105,7 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
         }
         alignas(32) int32_t nearest[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(nearest), offset);
+        asm("" : "+m"(nearest));  // as the offsets
 #pragma GCC unroll 4
         for (int l = 0; l < 4; ++l)
             pair[l] = Entries(reinterpret_cast<const float*>(row.slab + g.entry[l] + nearest[l]),
@@ -215,6 +219,7 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
                 _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(_mm256_cmpgt_epi32(index, last), readInt)))));
         _mm256_store_si256(reinterpret_cast<__m256i*>(at[e]), index);
     }
+    asm("" : "+m"(at));  // as the offsets
     __m256 pair[4];
 #pragma GCC unroll 4
     for (int l = 0; l < 4; ++l) {

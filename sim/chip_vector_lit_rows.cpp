@@ -117,16 +117,17 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
 }
 
 // g * 511 rounded half away from zero and clamped to 9 bits, as Quantise9,
-// in double lanes where the products are exact (the components are small).
+// in double lanes where the products are exact (the components are small):
+// the magnitude plus a half is exact too, so its floor rounds, and a NaN
+// comes out -511.
 CHIP_AVX2 __m128i Quantise9Half(__m128 g) {
     const __m256d scaled = _mm256_mul_pd(_mm256_cvtps_pd(g), _mm256_set1_pd(511.0));
-    const __m256d truncated = _mm256_round_pd(scaled, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC);
-    const __m256d rest = _mm256_sub_pd(scaled, truncated);
-    const __m256d one = _mm256_set1_pd(1.0);
-    const __m256d up = _mm256_and_pd(_mm256_cmp_pd(rest, _mm256_set1_pd(0.5), _CMP_GE_OQ), one);
-    const __m256d down = _mm256_and_pd(_mm256_cmp_pd(rest, _mm256_set1_pd(-0.5), _CMP_LE_OQ), one);
-    const __m256d rounded = _mm256_sub_pd(_mm256_add_pd(truncated, up), down);
-    return _mm256_cvttpd_epi32(_mm256_min_pd(_mm256_max_pd(rounded, _mm256_set1_pd(-511.0)), _mm256_set1_pd(511.0)));
+    const __m256d sign = _mm256_set1_pd(-0.0);
+    const __m256d half = _mm256_add_pd(_mm256_andnot_pd(sign, scaled), _mm256_set1_pd(0.5));
+    const __m256d rounded = _mm256_round_pd(half, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256d clamped = _mm256_min_pd(rounded, _mm256_set1_pd(511.0));  // 511 for a NaN
+    const __m256d positive = _mm256_cmp_pd(scaled, _mm256_setzero_pd(), _CMP_GE_OQ);
+    return _mm256_cvttpd_epi32(_mm256_or_pd(clamped, _mm256_andnot_pd(positive, sign)));
 }
 
 CHIP_AVX2 __m256i Quantise9Lanes(__m256 g) {

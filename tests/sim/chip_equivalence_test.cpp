@@ -349,6 +349,44 @@ protected:
         }
     }
 
+    // The one-byte volume in m_arrays[0] white and opaque where its voxels
+    // reach 100, sampled every half voxel along u and every three along v,
+    // lit by both maps (table 4 white, table 5 black and white cells) with
+    // the eye down w and the specular light on the faces towards it only.
+    void WhiteAndOpaqueLitByTheMaps() {
+        m_arrays.push_back(std::make_unique<HostArray>(2, 8, 2, 1, 4, 2));
+        m_job.volume = m_arrays[0]->Bind();
+        m_job.image0 = m_arrays[1]->Bind();
+        m_job.image1 = m_job.depth0 = m_job.depth1 = BoundArray{};
+        m_tables.assign(8, std::vector<uint64_t>(4096, 0));
+        for (size_t e = 100; e < 256; ++e) m_tables[0][e] = ~uint64_t{0};
+        for (size_t e = 0; e < 384; ++e) {
+            m_tables[4][e] = ~uint64_t{0};
+            m_tables[5][e] = e % 2 == 1 ? ~uint64_t{0} : 0;
+        }
+        for (size_t t = 0; t < 8; ++t)
+            m_job.tables[t] = BoundTable{t == 0 || t == 4 || t == 5, uint32_t(10 + t), 0, uint16_t(t == 0 ? 256 : 384),
+                                         reinterpret_cast<const uint8_t*>(m_tables[t].data()), 4096 * 8};
+        Frustum(0, 0, 0, 7, 1, 7);
+        Trims(-4096, 4096, -4096, 4096, -4096, 4096);
+        Set(NKW7_OriginXv8_Addr, 2 * kOne);
+        Set(NKW7_dXv8_dXs_Addr, kOne / 2);
+        Set(NKW7_OriginYv8_Addr, 2 * kOne);
+        Set(NKW7_dYv8_dYs_Addr, 3 * kOne);
+        Set(NKW7_VoxelFormat_Addr, 0x0F0F0F10);
+        Set(NKW7_LookupTableFormat0_Addr, 0x29262320);
+        Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+        Set(NKW7_Alu0_Addr, 0x03030303);
+        Set(NKW7_Alu2_Addr, 0x03030303);
+        Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
+        Set(NKW7_InterpolateControl_Addr, 0x10001);
+        Set(NKW7_LightingCoefficient_Addr, NKW7_FIELD(LightingCoefficient, kDiffuse, 255) |
+                                               NKW7_FIELD(LightingCoefficient, kSpecular, 255));
+        Set(NKW7_EyeVector_Addr, NKW7_FIELD(EyeVector, w, 511) | NKW7_FIELD(EyeVector, specFrontFacingOnly, 1));
+        Set(NKW7_SpecularColor_Addr, uint64_t{0xFFF} << 4 | uint64_t{0xFFF} << 20 | uint64_t{0xFFF} << 36);
+        ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::FrontToBack);
+    }
+
     std::mt19937_64 m_random;
     std::vector<std::unique_ptr<HostArray>> m_arrays;
     std::vector<std::vector<uint64_t>> m_tables;
@@ -443,37 +481,30 @@ TEST_F(ChipEquivalenceTest, GradientsOnATieOfTheRoundingLightAsTheReferenceDoes)
     m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
     HostArray& volume = *m_arrays[0];
     for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
-    m_arrays.push_back(std::make_unique<HostArray>(2, 8, 2, 1, 4, 2));
-    m_job.volume = m_arrays[0]->Bind();
-    m_job.image0 = m_arrays[1]->Bind();
-    m_job.image1 = m_job.depth0 = m_job.depth1 = BoundArray{};
-    m_tables.assign(8, std::vector<uint64_t>(4096, 0));
-    for (size_t e = 100; e < 256; ++e) m_tables[0][e] = ~uint64_t{0};
-    for (size_t e = 0; e < 384; ++e) {
-        m_tables[4][e] = ~uint64_t{0};
-        m_tables[5][e] = e % 2 == 1 ? ~uint64_t{0} : 0;
-    }
-    for (size_t t = 0; t < 8; ++t)
-        m_job.tables[t] = BoundTable{t == 0 || t == 4 || t == 5, uint32_t(10 + t), 0, uint16_t(t == 0 ? 256 : 384),
-                                     reinterpret_cast<const uint8_t*>(m_tables[t].data()), 4096 * 8};
-    Frustum(0, 0, 0, 7, 1, 7);
-    Trims(-4096, 4096, -4096, 4096, -4096, 4096);
-    Set(NKW7_OriginXv8_Addr, 2 * kOne);
-    Set(NKW7_dXv8_dXs_Addr, kOne / 2);
-    Set(NKW7_OriginYv8_Addr, 2 * kOne);
-    Set(NKW7_dYv8_dYs_Addr, 3 * kOne);
-    Set(NKW7_VoxelFormat_Addr, 0x0F0F0F10);
-    Set(NKW7_LookupTableFormat0_Addr, 0x29262320);
-    Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
-    Set(NKW7_Alu0_Addr, 0x03030303);
-    Set(NKW7_Alu2_Addr, 0x03030303);
-    Set(NKW7_RenderOperation_Addr, (Get(NKW7_RenderOperation_Addr) & ~uint64_t{0xFF0000}) | 0x540000);
-    Set(NKW7_InterpolateControl_Addr, 0x10001);
-    Set(NKW7_LightingCoefficient_Addr, NKW7_FIELD(LightingCoefficient, kDiffuse, 255) |
-                                           NKW7_FIELD(LightingCoefficient, kSpecular, 255));
-    Set(NKW7_EyeVector_Addr, NKW7_FIELD(EyeVector, w, 511) | NKW7_FIELD(EyeVector, specFrontFacingOnly, 1));
-    Set(NKW7_SpecularColor_Addr, uint64_t{0xFFF} << 4 | uint64_t{0xFFF} << 20 | uint64_t{0xFFF} << 36);
-    ImageControl(NKW7_ImageWrite::Image0, NKW7_BlendMode::FrontToBack);
+    WhiteAndOpaqueLitByTheMaps();
+    ExpectTheReferenceBytes();
+    EXPECT_GT(Diagnostics().samples, 0u);
+}
+
+// Corrected gradients past the 9 bits: forward differences of voxels of 0
+// and 255 (up to 1 a component) through rows (1 1 0), (1 0 0), (0 0 1), so
+// that the first component reaches 2 and is clamped while the others are
+// not, which turns the normal; maps of cells of any colour, where it shows.
+TEST_F(ChipEquivalenceTest, CorrectedGradientsPastTheNineBitsClampAsTheReferenceDoes) {
+    m_arrays.clear();
+    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+    std::mt19937_64 random(41);
+    for (uint8_t& voxel : m_arrays[0]->data) voxel = random() % 2 == 0 ? 255 : 0;
+    WhiteAndOpaqueLitByTheMaps();
+    for (const size_t map : {4, 5})
+        for (size_t e = 0; e < 384; ++e) m_tables[map][e] = random();
+    Set(NKW7_GradientControl_Addr,
+        NKW7_FIELD(GradientControl, estimationFunction, NKW7_Code(NKW7_GradientEstimation::Forward)) |
+            NKW7_FIELD(GradientControl, gradientCorrection, 1));
+    Set(NKW7_GradientCorrection0_Addr, NKW7_FIELD(GradientCorrection0, g11, 0xFFF) |
+                                           NKW7_FIELD(GradientCorrection0, g12, 0xFFF));
+    Set(NKW7_GradientCorrection1_Addr, 0);
+    Set(NKW7_GradientCorrection2_Addr, NKW7_FIELD(GradientCorrection2, g33, 0xFFF));
     ExpectTheReferenceBytes();
     EXPECT_GT(Diagnostics().samples, 0u);
 }

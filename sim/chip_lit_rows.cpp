@@ -206,13 +206,7 @@ void LitRows::Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin
     auto inside = [&](uint32_t i) { return Inside(x + i * dx, y + i * dy); };
     // Positions are affine along the row and the tests convex: the
     // interior samples are consecutive.
-    uint32_t first = 0;
-    while (first < width && !inside(first)) ++first;
-    if (first == width) return;
-    uint32_t last = width - 1;
-    while (!inside(last)) --last;
-    begin = first;
-    end = last + 1;
+    ConsecutiveRun(0, width, inside, begin, end);
 }
 
 bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab) {

@@ -281,14 +281,22 @@ template <uint32_t Mode>
 struct LitLanes {
     CHIP_AVX2 static RowOutcome Run(const LitRow& row, Ray* ray, uint32_t width) {
         RowOutcome outcome;
+        // A sample of alpha 0 adds the same zeros in the modes that weight
+        // by alpha whatever its light (lit colours are never negative, so
+        // black gives the same signs): a group of them need not be lit,
+        // unless a map that may be read past its entries counts the reads.
+        constexpr bool kWeighting = Mode == NKW7_Code(NKW7_BlendMode::FrontToBack) ||
+                                    Mode == NKW7_Code(NKW7_BlendMode::BackToFront);
+        const bool darkClear = kWeighting && (row.diffuse == 0.0f || row.diffuseValid >= 6 * 64) &&
+                               (row.specular == 0.0f || row.specularValid >= 6 * 64);
         for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
             PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
-            Run(row, positions, ray, width, outcome);
+            Run(row, darkClear, positions, ray, width, outcome);
         }
         return outcome;
     }
 
-    CHIP_AVX2 static void Run(const LitRow& row, PositionLanes& positions, Ray* ray, uint32_t width,
+    CHIP_AVX2 static void Run(const LitRow& row, bool darkClear, PositionLanes& positions, Ray* ray, uint32_t width,
                               RowOutcome& outcome) {
         for (uint32_t i = 0; i < width; i += 8) {
             const uint32_t n = width - i < 8 ? width - i : 8;
@@ -302,9 +310,15 @@ struct LitLanes {
             Locate(row, px, py, g);
             __m256 colour[4], gradient[3], normal[3], facing;
             ClassifyLanes(row, g, colour, outcome.unboundReads);
-            GradientLanes(row, g, gradient);
-            const __m256 lit = _mm256_and_ps(NormalLanes(row, gradient, normal, facing), _mm256_castsi256_ps(g.live));
-            LightLanes(row, colour, normal, lit, facing, outcome.unboundReads);
+            const int clear = _mm256_movemask_ps(_mm256_cmp_ps(colour[3], _mm256_setzero_ps(), _CMP_EQ_OQ));
+            if (darkClear && (clear & g.liveMask) == g.liveMask) {
+                for (int k = 0; k < 3; ++k) colour[k] = _mm256_setzero_ps();
+            } else {
+                GradientLanes(row, g, gradient);
+                const __m256 lit =
+                    _mm256_and_ps(NormalLanes(row, gradient, normal, facing), _mm256_castsi256_ps(g.live));
+                LightLanes(row, colour, normal, lit, facing, outcome.unboundReads);
+            }
             __m256i blend = g.live;
             if (row.leaping) {
                 const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);

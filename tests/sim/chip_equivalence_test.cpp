@@ -470,6 +470,23 @@ TEST_F(ChipEquivalenceTest, ShadedRowsGiveTheReferenceBytesOnEveryInstructionSet
     for (uint64_t seed = 1; seed <= 60; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
 }
 
+// Shaded rows over mostly clear voxels (table 0 clear but for one entry in
+// eight), whole groups of eight samples of alpha 0 among them, with maps
+// of every entry, which no sample reads past, and maps short.
+TEST_F(ChipEquivalenceTest, ShadedRowsOverMostlyClearVoxelsGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        m_random.seed(seed);
+        m_writes.clear();
+        PassProgramme();
+        RandomProgramme(0, seed % 3 != 0, true, true);
+        for (size_t e = 0; e < m_tables[0].size(); ++e)
+            if (e % 8 != seed % 8) m_tables[0][e] = 0;
+        for (const size_t map : {4, 5}) m_job.tables[map].validEntries = uint16_t(seed % 4 == 0 ? 300 : 384);
+        ExpectTheReferenceBytes();
+    }
+}
+
 // Gradients with one component on a tie of the 9-bit rounding beside one
 // that is not: two-valued voxels sampled half-way between two, white and
 // opaque, lit by a diffuse map of black and white cells, where a step of

@@ -277,6 +277,11 @@ CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const __m256 (
     }
 }
 
+// The lanes of alpha 0, as a bit mask.
+CHIP_AVX2 int ClearLanes(__m256 alpha) {
+    return _mm256_movemask_ps(_mm256_cmp_ps(alpha, _mm256_setzero_ps(), _CMP_EQ_OQ));
+}
+
 template <uint32_t Mode>
 struct LitLanes {
     CHIP_AVX2 static RowOutcome Run(const LitRow& row, Ray* ray, uint32_t width) {
@@ -310,8 +315,7 @@ struct LitLanes {
             Locate(row, px, py, g);
             __m256 colour[4], gradient[3], normal[3], facing;
             ClassifyLanes(row, g, colour, outcome.unboundReads);
-            const int clear = _mm256_movemask_ps(_mm256_cmp_ps(colour[3], _mm256_setzero_ps(), _CMP_EQ_OQ));
-            if (darkClear && (clear & g.liveMask) == g.liveMask) {
+            if (darkClear && (ClearLanes(colour[3]) & g.liveMask) == g.liveMask) {
                 for (int k = 0; k < 3; ++k) colour[k] = _mm256_setzero_ps();
             } else {
                 GradientLanes(row, g, gradient);

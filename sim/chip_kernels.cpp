@@ -239,22 +239,31 @@ bool Kernel::EdgeRows(const Slice& slice, const TileRect& tile, const TileCorner
         spans[j][0] = bounds[2];
         spans[j][1] = bounds[3];
         vector = vector || bounds[2] < bounds[3];
-        Ray* ray = &m_rays[j * tile.width];
-        for (int part = 0; part < 5; ++part) {
-            const uint32_t i = bounds[part], count = bounds[part + 1] - i;
-            if (count == 0 || part == 2) continue;
-            if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
-                anyLeft = true;  // no ray stops without early termination
-                continue;
-            }
-            anyLeft = PlainRow<Bytes>(slice, Wide{static_cast<int64_t>(x + i * row.dx)},
-                                      Wide{static_cast<int64_t>(y + i * row.dy)}, ray + i, count, true) ||
-                      anyLeft;
-        }
+        anyLeft = RowByParts<Bytes>(slice, Wide{static_cast<int64_t>(x)}, Wide{static_cast<int64_t>(y)},
+                                    &m_rays[j * tile.width], bounds, false) ||
+                  anyLeft;
     }
     row.spans = spans;
     if (vector) anyLeft = RunTabled(slice, row, m_rays.data(), tile.width) || anyLeft;
     return true;
+}
+
+template <int Bytes>
+bool Kernel::RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, const uint32_t (&bounds)[6],
+                        bool withInterior) {
+    bool anyLeft = false;
+    for (int part = 0; part < 5; ++part) {
+        const uint32_t i = bounds[part], count = bounds[part + 1] - i;
+        if (count == 0 || (part == 2 && !withInterior)) continue;
+        if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
+            anyLeft = true;  // no ray stops without early termination
+            continue;
+        }
+        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, count,
+                                  part != 2) ||
+                  anyLeft;
+    }
+    return anyLeft;
 }
 
 template <int Bytes>
@@ -279,18 +288,7 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
         // Between two positions that fit in 64 bits they step there exactly.
         uint32_t bounds[6];
         RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
-        for (int part = 0; part < 5; ++part) {
-            const uint32_t i = bounds[part], count = bounds[part + 1] - i;
-            if (count == 0) continue;
-            if ((part == 0 || part == 4) && !m_setup.earlyTermination) {
-                anyLeft = true;  // no ray stops without early termination
-                continue;
-            }
-            anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, count,
-                                      part != 2) ||
-                      anyLeft;
-        }
-        return anyLeft;
+        return RowByParts<Bytes>(slice, xRaw, yRaw, ray, bounds, true);
     }
     for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
         if (ray[i].done) continue;

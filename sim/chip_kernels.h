@@ -98,6 +98,12 @@ private:
     // are interior, pass them, fail them. Positions are affine along the
     // row and the tests convex, so each part is consecutive.
     void RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width, uint32_t (&bounds)[6]) const;
+    // The parts of a row from raw positions (xRaw, yRaw), bounded as
+    // RowParts gives them, sample by sample; the interior part unchecked, or
+    // left to the vector rows unless `withInterior`. Whether a ray goes on.
+    template <int Bytes>
+    bool RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, const uint32_t (&bounds)[6],
+                    bool withInterior);
     // The same at a position's floors in 1/256 voxel.
     bool Interior(const Slice& slice, int64_t x256, int64_t y256) const;
     // A row of `width` plain samples whose positions fit in 64 bits at

@@ -533,12 +533,19 @@ void DecodeSlices(const RegisterFile& r, Setup& s) {
 }  // namespace
 
 TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
-    const uint32_t xs[2] = {tile.x0, tile.x0 + tile.width - 1}, ys[2] = {tile.y0, tile.y0 + tile.height - 1};
-    for (int c = 0; c < 4; ++c) {
-        x[c] = slice.x0 + Wide{xs[c & 1]} * slice.xx + Wide{ys[c >> 1]} * slice.xy;
-        y[c] = slice.y0 + Wide{xs[c & 1]} * slice.yx + Wide{ys[c >> 1]} * slice.yy;
+    // The first corner in closed form, the others a whole row or column
+    // of steps from it: the same sums, in fewer wide products.
+    x[0] = slice.x0 + Wide{tile.x0} * slice.xx + Wide{tile.y0} * slice.xy;
+    y[0] = slice.y0 + Wide{tile.x0} * slice.yx + Wide{tile.y0} * slice.yy;
+    const Wide across = Wide{tile.x0 + tile.width - 1} - tile.x0, down = Wide{tile.y0 + tile.height - 1} - tile.y0;
+    x[1] = x[0] + across * slice.xx;
+    y[1] = y[0] + across * slice.yx;
+    x[2] = x[0] + down * slice.xy;
+    y[2] = y[0] + down * slice.yy;
+    x[3] = x[1] + down * slice.xy;
+    y[3] = y[1] + down * slice.yy;
+    for (int c = 0; c < 4; ++c)
         fit = fit && x[c] >= INT64_MIN && x[c] <= INT64_MAX && y[c] >= INT64_MIN && y[c] <= INT64_MAX;
-    }
 }
 
 bool TileCorners::Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const {

@@ -56,6 +56,7 @@ struct TileCorners {
     Wide x[4] = {}, y[4] = {};
     bool fit = true;
 
+    TileCorners() = default;
     TileCorners(const Slice& slice, const TileRect& tile);
     // Whether the four fail one trim of Xv or Yv on the same side, and so
     // does every sample of the tile.

@@ -261,9 +261,11 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     const DirectBox& box = s.voxels;
     GradientEntry* entry = nullptr;
     const bool direct = box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1);
-    // Where no read can count, one at the volume's edge (border or edge
-    // words) is kept too.
-    const bool edge = !direct && s.quietReads && box.Contains(u, v, w);
+    // Where no read can count, one at the volume's edge or a step outside
+    // it (border or edge words), which the samples at the edge read, is
+    // kept too.
+    const bool edge = !direct && s.quietReads && box.valid && u >= box.low[0] - 1 && u <= box.high[0] + 1 &&
+                      v >= box.low[1] - 1 && v <= box.high[1] + 1 && w >= box.low[2] - 1 && w <= box.high[2] + 1;
     if (s.gradientCache && (direct || edge)) {
         if (m_gradients.empty()) m_gradients.resize(size_t{1} << 13);
         entry = &m_gradients[GradientSlot(u, v, w)];

@@ -280,15 +280,18 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
             return;
         }
     }
+    // A one-byte neighbour in storage gives the same fraction from a table.
+    auto fraction = [&](int a, const int64_t (&n)[3]) {
+        if (m_byteVoxels && box.Contains(n[0], n[1], n[2])) return m_byteFraction[a][*box.At(n[0], n[1], n[2])];
+        return FieldFraction(s.gradientField[a], n[0], n[1], n[2]);
+    };
     for (int a = 0; a < 3; ++a) {
         g[a] = 0.0f;
         if (s.zeroGradient || s.gradientField[a] < 0) continue;
-        const FieldCode& code = s.voxelFields.code[s.gradientField[a]];
         int64_t ahead[3] = {u, v, w}, behind[3] = {u, v, w};
         ++ahead[a];
         if (!s.forward) --behind[a];
-        const float f1 = static_cast<float>(code.Read(Voxel(ahead[0], ahead[1], ahead[2]))) / static_cast<float>(kFull);
-        const float f0 = static_cast<float>(code.Read(Voxel(behind[0], behind[1], behind[2]))) / static_cast<float>(kFull);
+        const float f1 = fraction(a, ahead), f0 = fraction(a, behind);
         g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
     }
     if (entry != nullptr) *entry = GradientEntry{GradientKey(u, v, w), {g[0], g[1], g[2]}};

@@ -205,22 +205,36 @@ void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_
     bounds[3] = width;
     if (!Fits64(xRaw) || !Fits64(yRaw) || !Fits64(xRaw + span * slice.xx) || !Fits64(yRaw + span * slice.yx))
         return;
-    // Positions between two that fit in 64 bits step there exactly.
-    const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
-    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-    auto kept = [&](uint32_t i) {
-        const int64_t px = static_cast<int64_t>(x + i * dx) >> 32, py = static_cast<int64_t>(y + i * dy) >> 32;
-        return (px >= s.trimMin[0]) & (px <= s.trimMax[0]) & (py >= s.trimMin[1]) & (py <= s.trimMax[1]);
+    // The floors along Xv and Yv that pass the trims, and those of them
+    // whose voxels and gradients all come from the slab (Inside's tests).
+    int64_t low[2][2], high[2][2];
+    for (int k = 0; k < 2; ++k) {
+        const int axis = s.select[k];
+        const int64_t first = std::max(m_slab.Low(axis), s.voxels.low[axis]);
+        const int64_t last = std::min(m_slab.High(axis), s.voxels.high[axis]) - 1;
+        low[0][k] = s.trimMin[k];
+        high[0][k] = s.trimMax[k];
+        // A mirrored floor P takes voxel (-P - 256) >> 8.
+        low[1][k] = std::max<int64_t>(s.trimMin[k], s.negate[k] ? -256 * last - 511 : 256 * first);
+        high[1][k] = std::min<int64_t>(s.trimMax[k], s.negate[k] ? -256 * first - 256 : 256 * last + 255);
+    }
+    // Positions are affine along the row: the samples within each pair of
+    // bounds are consecutive, and found in closed form.
+    auto within = [&](int b, uint32_t& begin, uint32_t& end) {
+        constexpr Wide kFloor = Wide{1} << 32;
+        Wide first = 0, last = width - 1;
+        AffineRun(xRaw, slice.xx, low[b][0] * kFloor, high[b][0] * kFloor + (kFloor - 1), first, last);
+        AffineRun(yRaw, slice.yx, low[b][1] * kFloor, high[b][1] * kFloor + (kFloor - 1), first, last);
+        if (first > last) return false;
+        begin = static_cast<uint32_t>(first);
+        end = static_cast<uint32_t>(last + 1);
+        return true;
     };
-    auto inside = [&](uint32_t i) { return Inside(x + i * dx, y + i * dy); };
-    // Positions are affine along the row and the tests convex: the samples
-    // that pass the trims are consecutive, and so are the interior ones
-    // among them.
-    ConsecutiveRun(0, width, kept, bounds[0], bounds[3]);
-    if (slab)
-        ConsecutiveRun(bounds[0], bounds[3], inside, bounds[1], bounds[2]);
-    else
-        bounds[1] = bounds[2] = bounds[3];
+    if (!within(0, bounds[0], bounds[3])) {
+        bounds[0] = bounds[1] = bounds[2] = bounds[3] = width;
+        return;
+    }
+    if (!slab || !within(1, bounds[1], bounds[2])) bounds[1] = bounds[2] = bounds[3];
 }
 
 bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab) {

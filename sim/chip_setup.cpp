@@ -548,6 +548,30 @@ TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
         fit = fit && x[c] >= INT64_MIN && x[c] <= INT64_MAX && y[c] >= INT64_MIN && y[c] <= INT64_MAX;
 }
 
+namespace {
+
+// p / q rounded down and up, q not 0.
+Wide FloorDiv(Wide p, Wide q) {
+    const Wide quotient = p / q;
+    return p % q != 0 && (p < 0) != (q < 0) ? quotient - 1 : quotient;
+}
+Wide CeilDiv(Wide p, Wide q) { return -FloorDiv(-p, q); }
+
+}  // namespace
+
+void AffineRun(Wide start, Wide step, Wide low, Wide high, Wide& first, Wide& last) {
+    if (step == 0) {
+        if (start < low || start > high) last = first - 1;
+        return;
+    }
+    // low <= start + i * step <= high, solved for i; a negative step
+    // turns the inequalities round.
+    const Wide from = step > 0 ? CeilDiv(low - start, step) : CeilDiv(high - start, step);
+    const Wide to = step > 0 ? FloorDiv(high - start, step) : FloorDiv(low - start, step);
+    first = std::max(first, from);
+    last = std::min(last, to);
+}
+
 bool TileCorners::Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const {
     bool below[2] = {true, true}, above[2] = {true, true};
     for (int c = 0; c < 4; ++c) {

@@ -63,6 +63,10 @@ struct TileCorners {
     bool Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const;
 };
 
+// Narrows the steps [first, last] of positions start + i * step to those
+// within [low, high]: one run of them, empty when first > last.
+void AffineRun(Wide start, Wide step, Wide low, Wide high, Wide& first, Wide& last);
+
 // The tests an image filter or a depth update criterion applies to a sample.
 struct SampleTests {
     uint32_t direction = 0;  // bit 0 rejects front-facing, bit 1 back-facing samples

@@ -550,10 +550,12 @@ TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
 
 namespace {
 
-// p / q rounded down and up, q not 0.
+// p / q rounded down and up, q not 0; in 64 bits where both fit, a
+// quicker division.
 Wide FloorDiv(Wide p, Wide q) {
-    const Wide quotient = p / q;
-    return p % q != 0 && (p < 0) != (q < 0) ? quotient - 1 : quotient;
+    const bool narrow = p >= INT64_MIN && p <= INT64_MAX && q >= INT64_MIN && q <= INT64_MAX && q != -1;
+    const Wide quotient = narrow ? Wide{static_cast<int64_t>(p) / static_cast<int64_t>(q)} : p / q;
+    return quotient * q != p && (p < 0) != (q < 0) ? quotient - 1 : quotient;
 }
 Wide CeilDiv(Wide p, Wide q) { return -FloorDiv(-p, q); }
 

@@ -562,16 +562,29 @@ Wide CeilDiv(Wide p, Wide q) { return -FloorDiv(-p, q); }
 }  // namespace
 
 void AffineRun(Wide start, Wide step, Wide low, Wide high, Wide& first, Wide& last) {
+    if (first > last) return;
+    // A bound both ends meet holds between them; only one they do not
+    // is solved for i (low <= start + i * step <= high), a negative step
+    // turning the inequality round.
+    const Wide at[2] = {start + first * step, start + last * step};
+    const bool lowHolds = std::min(at[0], at[1]) >= low, highHolds = std::max(at[0], at[1]) <= high;
+    if (lowHolds && highHolds) return;
     if (step == 0) {
-        if (start < low || start > high) last = first - 1;
+        last = first - 1;
         return;
     }
-    // low <= start + i * step <= high, solved for i; a negative step
-    // turns the inequalities round.
-    const Wide from = step > 0 ? CeilDiv(low - start, step) : CeilDiv(high - start, step);
-    const Wide to = step > 0 ? FloorDiv(high - start, step) : FloorDiv(low - start, step);
-    first = std::max(first, from);
-    last = std::min(last, to);
+    if (!lowHolds) {
+        if (step > 0)
+            first = std::max(first, CeilDiv(low - start, step));
+        else
+            last = std::min(last, FloorDiv(low - start, step));
+    }
+    if (!highHolds) {
+        if (step > 0)
+            last = std::min(last, FloorDiv(high - start, step));
+        else
+            first = std::max(first, CeilDiv(high - start, step));
+    }
 }
 
 bool TileCorners::Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const {

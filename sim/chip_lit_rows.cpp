@@ -219,25 +219,15 @@ void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_
         high[1][k] = std::min<int64_t>(s.trimMax[k], s.negate[k] ? -256 * first - 256 : 256 * last + 255);
     }
     // Positions are affine along the row: the samples within each pair of
-    // bounds are consecutive, all of them when both ends are, else found in
-    // closed form.
-    const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
-    const uint64_t xEnd = x + uint64_t{width - 1} * static_cast<uint64_t>(slice.xx);
-    const uint64_t yEnd = y + uint64_t{width - 1} * static_cast<uint64_t>(slice.yx);
-    auto holds = [&](int b, uint64_t xAt, uint64_t yAt) {
-        const int64_t px = static_cast<int64_t>(xAt) >> 32, py = static_cast<int64_t>(yAt) >> 32;
-        return px >= low[b][0] && px <= high[b][0] && py >= low[b][1] && py <= high[b][1];
-    };
+    // bounds are consecutive, and found in closed form.
     auto within = [&](int b, uint32_t& begin, uint32_t& end) {
-        if (holds(b, x, y) && holds(b, xEnd, yEnd)) {
-            begin = 0;
-            end = width;
-            return true;
-        }
-        constexpr Wide kFloor = Wide{1} << 32;
-        Wide first = 0, last = width - 1;
-        AffineRun(xRaw, slice.xx, low[b][0] * kFloor, high[b][0] * kFloor + (kFloor - 1), first, last);
-        AffineRun(yRaw, slice.yx, low[b][1] * kFloor, high[b][1] * kFloor + (kFloor - 1), first, last);
+        constexpr int64_t kFloor = int64_t{1} << 32;
+        int64_t first = 0, last = width - 1;
+        // Floors within int32 trims bound positions that fit in 64 bits.
+        AffineRun(static_cast<int64_t>(xRaw), slice.xx, low[b][0] * kFloor, high[b][0] * kFloor + (kFloor - 1), first,
+                  last);
+        AffineRun(static_cast<int64_t>(yRaw), slice.yx, low[b][1] * kFloor, high[b][1] * kFloor + (kFloor - 1), first,
+                  last);
         if (first > last) return false;
         begin = static_cast<uint32_t>(first);
         end = static_cast<uint32_t>(last + 1);

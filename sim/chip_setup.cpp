@@ -548,43 +548,37 @@ TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
         fit = fit && x[c] >= INT64_MIN && x[c] <= INT64_MAX && y[c] >= INT64_MIN && y[c] <= INT64_MAX;
 }
 
-namespace {
-
-// p / q rounded down and up, q not 0; in 64 bits where both fit, a
-// quicker division.
-Wide FloorDiv(Wide p, Wide q) {
-    const bool narrow = p >= INT64_MIN && p <= INT64_MAX && q >= INT64_MIN && q <= INT64_MAX && q != -1;
-    const Wide quotient = narrow ? Wide{static_cast<int64_t>(p) / static_cast<int64_t>(q)} : p / q;
-    return quotient * q != p && (p < 0) != (q < 0) ? quotient - 1 : quotient;
-}
-Wide CeilDiv(Wide p, Wide q) { return -FloorDiv(-p, q); }
-
-}  // namespace
-
-void AffineRun(Wide start, Wide step, Wide low, Wide high, Wide& first, Wide& last) {
+void AffineRun(int64_t start, Wide step, int64_t low, int64_t high, int64_t& first, int64_t& last) {
     if (first > last) return;
-    // A bound both ends meet holds between them; only one they do not
-    // is solved for i (low <= start + i * step <= high), a negative step
-    // turning the inequality round.
-    const Wide at[2] = {start + first * step, start + last * step};
-    const bool lowHolds = std::min(at[0], at[1]) >= low, highHolds = std::max(at[0], at[1]) <= high;
+    // Wrapping sums are exact where the positions fit.
+    const auto s = static_cast<uint64_t>(start), d = static_cast<uint64_t>(step);
+    const auto a = static_cast<int64_t>(s + static_cast<uint64_t>(first) * d);
+    const auto b = static_cast<int64_t>(s + static_cast<uint64_t>(last) * d);
+    const bool lowHolds = std::min(a, b) >= low, highHolds = std::max(a, b) <= high;
     if (lowHolds && highHolds) return;
-    if (step == 0) {
+    if (first == last || step == 0) {
         last = first - 1;
         return;
     }
-    if (!lowHolds) {
-        if (step > 0)
-            first = std::max(first, CeilDiv(low - start, step));
-        else
-            last = std::min(last, FloorDiv(low - start, step));
+    // Two positions a step apart fit, so the step's magnitude fits 64
+    // bits unsigned, as does the distance from an end to a bound it misses.
+    const uint64_t m = step > 0 ? d : 0 - d;
+    const auto span = static_cast<uint64_t>(last - first);
+    uint64_t fromFirst = 0, fromLast = 0;  // steps in from each end
+    auto steps = [&](int64_t from, int64_t to) {
+        const uint64_t distance = static_cast<uint64_t>(to) - static_cast<uint64_t>(from);
+        return distance / m + (distance % m != 0 ? 1 : 0);
+    };
+    // Rising positions leave the lower bound at the first end and the
+    // upper at the last; falling ones the other way round.
+    if (!lowHolds) (step > 0 ? fromFirst : fromLast) = step > 0 ? steps(a, low) : steps(b, low);
+    if (!highHolds) (step > 0 ? fromLast : fromFirst) = step > 0 ? steps(high, b) : steps(high, a);
+    if (fromFirst > span || fromLast > span - fromFirst) {
+        last = first - 1;
+        return;
     }
-    if (!highHolds) {
-        if (step > 0)
-            last = std::min(last, FloorDiv(high - start, step));
-        else
-            first = std::max(first, CeilDiv(high - start, step));
-    }
+    first += static_cast<int64_t>(fromFirst);
+    last -= static_cast<int64_t>(fromLast);
 }
 
 bool TileCorners::Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const {

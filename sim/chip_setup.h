@@ -63,9 +63,10 @@ struct TileCorners {
     bool Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const;
 };
 
-// Narrows the steps [first, last] of positions start + i * step to those
-// within [low, high]: one run of them, empty when first > last.
-void AffineRun(Wide start, Wide step, Wide low, Wide high, Wide& first, Wide& last);
+// Narrows the steps [first, last] of positions start + i * step, each of
+// which fits in 64 bits, to those within [low, high]: one run of them,
+// empty when first > last.
+void AffineRun(int64_t start, Wide step, int64_t low, int64_t high, int64_t& first, int64_t& last);
 
 // The tests an image filter or a depth update criterion applies to a sample.
 struct SampleTests {

@@ -103,6 +103,10 @@ Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
             m_routedColour[e].c[c] = setup.route[c] < 0 ? setup.constant[c] : looked[setup.route[c]].c[c];
     }
     if (m_byteVoxels) ByteFractions(setup, m_byteFraction);
+    for (int a = 0; a < 3 && m_byteVoxels; ++a)
+        if (setup.gradientField[a] >= 0)
+            m_borderFraction[a] = static_cast<float>(setup.voxelFields.code[setup.gradientField[a]].Read(setup.voxelBorder)) /
+                                  static_cast<float>(kFull);
 }
 
 uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
@@ -280,10 +284,9 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
             return;
         }
     }
-    // A one-byte neighbour in storage gives the same fraction from a table.
     auto fraction = [&](int a, const int64_t (&n)[3]) {
-        if (m_byteVoxels && box.Contains(n[0], n[1], n[2])) return m_byteFraction[a][*box.At(n[0], n[1], n[2])];
-        return FieldFraction(s.gradientField[a], n[0], n[1], n[2]);
+        float quiet;
+        return m_byteVoxels && QuietFraction(a, n, quiet) ? quiet : FieldFraction(s.gradientField[a], n[0], n[1], n[2]);
     };
     for (int a = 0; a < 3; ++a) {
         g[a] = 0.0f;
@@ -295,6 +298,31 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
         g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
     }
     if (entry != nullptr) *entry = GradientEntry{GradientKey(u, v, w), {g[0], g[1], g[2]}};
+}
+
+bool Shader::QuietFraction(int a, const int64_t (&n)[3], float& fraction) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    // A one-byte neighbour in storage gives the same fraction from a table.
+    if (box.Contains(n[0], n[1], n[2])) {
+        fraction = m_byteFraction[a][*box.At(n[0], n[1], n[2])];
+        return true;
+    }
+    // Where the volume's range is its storage, a neighbour outside it is
+    // the border word or, along axes that extend, the edge voxel, and no
+    // read counts.
+    if (!s.quietReads) return false;
+    int64_t p[3] = {n[0], n[1], n[2]};
+    for (int k = 0; k < 3; ++k) {
+        if (p[k] >= box.low[k] && p[k] <= box.high[k]) continue;
+        if (!s.extend[k]) {
+            fraction = m_borderFraction[a];
+            return true;
+        }
+        p[k] = p[k] < box.low[k] ? box.low[k] : box.high[k];
+    }
+    fraction = m_byteFraction[a][*box.At(p[0], p[1], p[2])];
+    return true;
 }
 
 void Shader::ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w) {

@@ -127,6 +127,11 @@ private:
     // storage, and its computation into a cache entry.
     [[gnu::always_inline]] inline void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
+    // Gradient component a's fraction of the one-byte voxel at n, read as
+    // the fetch stage reads it, when that takes no general read: n in
+    // storage, or outside a volume whose range is its storage. False
+    // otherwise.
+    bool QuietFraction(int a, const int64_t (&n)[3], float& fraction) const;
     // The cache slot of a voxel: by the low bits of its coordinates along
     // the two axes a slice spans and the parity of the one it steps along,
     // so that the voxels of a tile's two planes do not evict each other
@@ -158,6 +163,7 @@ private:
     // voxels are one byte.
     bool m_byteVoxels = false;
     float m_byteFraction[3][256] = {};
+    float m_borderFraction[3] = {};  // and of the border word
     // The one tabled field of a routed setup over one-byte voxels (-1:
     // none), its value of each byte and the routed colour of each entry.
     int m_tabledField = -1;

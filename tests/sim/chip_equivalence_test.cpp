@@ -111,8 +111,8 @@ protected:
         p.n[1] = Pick(least, 32);
         p.n[2] = Pick(p.rows ? 3 : p.shaded ? 8 : 1, 32);
         p.volumeOutput = !p.rows && Pick(0, 3) == 0;
-        p.frustum[0] = Pick(1, 40);
-        p.frustum[1] = Pick(1, 40);
+        p.frustum[0] = Pick(1, m_reach);
+        p.frustum[1] = Pick(1, m_reach);
         p.frustum[2] = Pick(1, p.volumeOutput ? 12 : 24);
         const int(&frustum)[3] = p.frustum;
         m_arrays.clear();
@@ -349,6 +349,9 @@ protected:
         }
     }
 
+    // The most rays a random frustum spans along Xs and Ys.
+    int m_reach = 40;
+
     // Tabled or shaded rows a 1/256 voxel apart across the volume's edges.
     void RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded);
 
@@ -485,6 +488,14 @@ TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceByt
 // gradients from a slab: classified through any ALUs or one field's table.
 TEST_F(ChipEquivalenceTest, ShadedRowsGiveTheReferenceBytesOnEveryInstructionSet) {
     for (uint64_t seed = 1; seed <= 60; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
+}
+
+// Shaded frames of up to 5 x 9 tiles, which one kernel takes one after
+// another on one thread: tiles inside the volume, across its edges and
+// beside it, each planning its slab afresh and finding its own rows.
+TEST_F(ChipEquivalenceTest, ShadedTilesOneAfterAnotherGiveTheReferenceBytes) {
+    m_reach = 140;
+    for (uint64_t seed = 1; seed <= 12; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
 }
 
 // Shaded rows over mostly clear voxels (table 0 clear but for one entry in

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chip_setup.h"
+#include "chip_vector_slab.h"
 
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
@@ -95,11 +96,14 @@ public:
 
 private:
     void Compute(int slot, int64_t w, const PlaneFootprint& plane);
-    // The entries of voxels whose gradient reads outside storage, one by one.
-    void ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const;
-    // The gradient of a voxel in storage as VoxelGradient computes it, its
-    // neighbours in storage through the byte fractions.
-    void EdgeGradient(const int64_t (&p)[3], float (&g)[3]) const;
+    // The entries of `count` voxels from p on along the volume axis of Xv,
+    // all reading as p does.
+    void ComputeRun(const int64_t (&p)[3], Float4* row, int64_t count) const;
+    // Where voxel p's gradient reads each neighbour: in storage, or, where
+    // no read can count, at the volume's edge the edge voxel itself or the
+    // border word. False for a voxel outside storage, or one reading
+    // outside it where a read may count: the shader's to compute.
+    bool Reads(const int64_t (&p)[3], EntryReads& reads) const;
 
     const Setup& m_setup;
     Shader& m_shader;
@@ -107,6 +111,9 @@ private:
     int64_t m_low[3] = {}, m_high[3] = {};
     int64_t m_directLow[3] = {}, m_directHigh[3] = {};  // gradients from storage alone
     float m_fraction[3][256] = {};
+    float m_border[3][256] = {};  // the fraction of the border word, for every byte
+    FractionLanes m_lanes;
+    bool m_useLanes = false;
     bool m_component[3] = {};  // which gradient components read voxels
 
     int64_t m_first = 0;

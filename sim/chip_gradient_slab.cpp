@@ -191,6 +191,11 @@ GradientSlab::GradientSlab(const Setup& s, Shader& shader) : m_setup(s), m_shade
         std::fill_n(m_border[a], 256, static_cast<float>(code.Read(s.voxelBorder)) / static_cast<float>(kFull));
     }
     m_lanes = FractionLanesFor(s, m_fraction, m_component);
+    // Along each axis, voxels read alike but for the first and the last.
+    for (int k = 0; k < 3; ++k) {
+        const int64_t at[3] = {s.voxels.low[k], s.voxels.low[k] + 1, s.voxels.high[k]};
+        for (int c = 0; c < 3; ++c) m_known[k][c] = ReadsAlong(k, at[c], m_reads[k][c]);
+    }
     m_useLanes = m_lanes.exact && ActiveIsa() == ChipIsa::kAvx2;
     // A component reads the voxel ahead along its axis and, for central
     // differences, the one behind.
@@ -272,8 +277,9 @@ void EntryRow(const uint8_t* at, int64_t stepAlong, const EntryReads& reads, Flo
         float g[3];
 #pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
-            const float ahead = reads.table[0][k][at[reads.step[0][k]]];
-            const float behind = reads.table[1][k][at[reads.step[1][k]]];
+            const ComponentReads& c = reads.component[k];
+            const float ahead = c.table[0][at[c.step[0]]];
+            const float behind = c.table[1][at[c.step[1]]];
             g[k] = Central ? (ahead - behind) * 0.5f : ahead - behind;
         }
         row[a] = Float4{g[0], g[1], g[2], 0.0f};
@@ -285,36 +291,36 @@ void EntryRow(const uint8_t* at, int64_t stepAlong, const EntryReads& reads, Flo
 void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
     const int ax = m_axis[0], ay = m_axis[1], az = m_axis[2];
     const PlaneRect& rect = plane.rect;
+    // Each component reads as its own axis's coordinate has it: along Zv
+    // alike throughout the plane, along Yv throughout a row.
+    EntryReads reads;
+    bool known = ReadsAt(az, w, reads);
     for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
         const PlaneFootprint::Run run =
             plane.rows.empty() ? PlaneFootprint::Run{rect.low[0], rect.high[0]} : plane.rows[static_cast<size_t>(b - rect.low[1])];
         if (run.low > run.high) continue;
         Float4* row = m_entries.data() + slot * m_capacity + (b - rect.low[1]) * m_stride + (run.low - rect.low[0]);
+        const bool rowKnown = known && ReadsAt(ay, b, reads);
         int64_t p[3];
         p[ay] = b;
         p[az] = w;
         // Voxels whose neighbours along the row lie in storage read alike
         // and take the row loop; those at the volume's edge, one by one.
         const int64_t first = std::max(run.low, m_directLow[ax]), last = std::min(run.high, m_directHigh[ax]);
-        for (int64_t a = run.low; a <= std::min(first - 1, run.high); ++a) {
-            p[ax] = a;
-            ComputeRun(p, row + (a - run.low), 1);
-        }
-        if (first <= last) {
-            p[ax] = first;
-            ComputeRun(p, row + (first - run.low), last - first + 1);
-        }
-        for (int64_t a = std::max(last + 1, run.low); a <= run.high; ++a) {
-            p[ax] = a;
-            ComputeRun(p, row + (a - run.low), 1);
-        }
+        auto voxels = [&](int64_t from, int64_t count) {
+            p[ax] = from;
+            ComputeRun(p, reads, rowKnown && ReadsAt(ax, from, reads), row + (from - run.low), count);
+        };
+        for (int64_t a = run.low; a <= std::min(first - 1, run.high); ++a) voxels(a, 1);
+        if (first <= last) voxels(first, last - first + 1);
+        for (int64_t a = std::max(last + 1, run.low); a <= run.high; ++a) voxels(a, 1);
     }
 }
 
-void GradientSlab::ComputeRun(const int64_t (&p)[3], Float4* row, int64_t count) const {
+void GradientSlab::ComputeRun(const int64_t (&p)[3], const EntryReads& reads, bool known, Float4* row,
+                              int64_t count) const {
     const DirectBox& box = m_setup.voxels;
-    EntryReads reads;
-    if (!Reads(p, reads)) {
+    if (!known) {
         int64_t at[3] = {p[0], p[1], p[2]};
         for (int64_t a = 0; a < count; ++a, ++at[m_axis[0]]) {
             float g[3];
@@ -333,29 +339,24 @@ void GradientSlab::ComputeRun(const int64_t (&p)[3], Float4* row, int64_t count)
         EntryRow<true>(at, along, reads, row, count);
 }
 
-bool GradientSlab::Reads(const int64_t (&p)[3], EntryReads& reads) const {
+bool GradientSlab::ReadsAlong(int k, int64_t at, ComponentReads& reads) const {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
-    if (!box.Contains(p[0], p[1], p[2])) return false;
-    for (int k = 0; k < 3; ++k) {
-        for (int n = 0; n < 2; ++n) {
-            reads.step[n][k] = 0;
-            reads.table[n][k] = kZeros;
-        }
-        if (!m_component[k]) continue;
-        const int64_t neighbour[2] = {1, s.forward ? 0 : -1};
-        for (int n = 0; n < 2; ++n) {
-            const int64_t at = p[k] + neighbour[n];
-            reads.table[n][k] = m_fraction[k];
-            if (at >= box.low[k] && at <= box.high[k])
-                reads.step[n][k] = neighbour[n] * box.stride[k];
-            else if (!s.quietReads)
-                return false;
-            // Past the edge of a volume that fills its storage: the edge
-            // voxel itself when edges extend, else the border word.
-            else if (!s.extend[k])
-                reads.table[n][k] = m_border[k];
-        }
+    reads = ComponentReads{{0, 0}, {kZeros, kZeros}};
+    if (!box.valid || at < box.low[k] || at > box.high[k]) return false;
+    if (!m_component[k]) return true;
+    const int64_t neighbour[2] = {1, s.forward ? 0 : -1};
+    for (int n = 0; n < 2; ++n) {
+        const int64_t there = at + neighbour[n];
+        reads.table[n] = m_fraction[k];
+        if (there >= box.low[k] && there <= box.high[k])
+            reads.step[n] = neighbour[n] * box.stride[k];
+        else if (!s.quietReads)
+            return false;
+        // Past the edge of a volume that fills its storage: the edge voxel
+        // itself when edges extend, else the border word.
+        else if (!s.extend[k])
+            reads.table[n] = m_border[k];
     }
     return true;
 }

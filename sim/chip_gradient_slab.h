@@ -97,13 +97,21 @@ public:
 private:
     void Compute(int slot, int64_t w, const PlaneFootprint& plane);
     // The entries of `count` voxels from p on along the volume axis of Xv,
-    // all reading as p does.
-    void ComputeRun(const int64_t (&p)[3], Float4* row, int64_t count) const;
-    // Where voxel p's gradient reads each neighbour: in storage, or, where
-    // no read can count, at the volume's edge the edge voxel itself or the
-    // border word. False for a voxel outside storage, or one reading
-    // outside it where a read may count: the shader's to compute.
-    bool Reads(const int64_t (&p)[3], EntryReads& reads) const;
+    // all reading as `reads` says, or, not `known`, as the shader reads.
+    void ComputeRun(const int64_t (&p)[3], const EntryReads& reads, bool known, Float4* row, int64_t count) const;
+    // Where component k of the voxels at `at` along volume axis k reads its
+    // neighbours: in storage, or, where no read can count, past the
+    // volume's edge the edge voxel itself or the border word. False for
+    // voxels outside storage, or reading outside it where a read may count.
+    bool ReadsAlong(int k, int64_t at, ComponentReads& reads) const;
+    // The same from those worked out for the edges and the voxels between.
+    bool ReadsAt(int k, int64_t at, EntryReads& reads) const {
+        const DirectBox& box = m_setup.voxels;
+        if (at < box.low[k] || at > box.high[k]) return false;
+        const int c = at == box.low[k] ? 0 : at == box.high[k] ? 2 : 1;
+        reads.component[k] = m_reads[k][c];
+        return m_known[k][c];
+    }
 
     const Setup& m_setup;
     Shader& m_shader;
@@ -113,6 +121,8 @@ private:
     float m_fraction[3][256] = {};
     float m_border[3][256] = {};  // the fraction of the border word, for every byte
     FractionLanes m_lanes;
+    ComponentReads m_reads[3][3];  // per axis, at its first voxel, one between and its last
+    bool m_known[3][3] = {};
     bool m_useLanes = false;
     bool m_component[3] = {};  // which gradient components read voxels
 

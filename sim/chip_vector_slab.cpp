@@ -50,12 +50,12 @@ struct NeighbourLanes {
     __m256 value;
 
     CHIP_AVX2 NeighbourLanes(const EntryReads& reads, const FractionLanes& lanes, int s, int k)
-        : computed(reads.table[s][k] == lanes.table[k]),
-          step(reads.step[s][k]),
+        : computed(reads.component[k].table[s] == lanes.table[k]),
+          step(reads.component[k].step[s]),
           shift(_mm_cvtsi32_si128(lanes.shift[k])),
           mask(_mm256_set1_epi32(lanes.mask[k])),
           scale(_mm256_set1_epi32(lanes.scale[k])),
-          value(_mm256_set1_ps(reads.table[s][k][0])) {}
+          value(_mm256_set1_ps(reads.component[k].table[s][0])) {}
 
     CHIP_AVX2 __m256 At(const uint8_t* at) const {
         if (!computed) return value;

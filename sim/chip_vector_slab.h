@@ -13,13 +13,16 @@
 
 namespace tulx7sim::chip {
 
-// Where each gradient component of a run of voxels reads its neighbour
+// Where one gradient component of a run of voxels reads its neighbour
 // ahead (index 0) and behind (index 1): the bytes that far from the voxel,
 // and the fractions of those bytes. A border, or a component without a
 // field, reads a table of one value throughout.
+struct ComponentReads {
+    int64_t step[2] = {};
+    const float* table[2] = {};
+};
 struct EntryReads {
-    int64_t step[2][3] = {};
-    const float* table[2][3] = {};
+    ComponentReads component[3];
 };
 
 // How lanes compute each component's byte fractions: the field's bits of

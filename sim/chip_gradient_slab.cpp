@@ -53,17 +53,26 @@ void PlaneFootprint::Add(const PlaneFootprint& other) {
     }
     PlaneRect both = rect;
     both.Add(other.rect);
-    std::vector<Run> merged(static_cast<size_t>(both.Height()), Run{both.high[0] + 1, both.low[0] - 1});
-    for (const PlaneFootprint* part : {static_cast<const PlaneFootprint*>(this), &other})
-        for (size_t r = 0; r < part->rows.size(); ++r) {
-            const Run& run = part->rows[r];
-            if (run.low > run.high) continue;
-            Run& into = merged[static_cast<size_t>(part->rect.low[1] - both.low[1]) + r];
-            into.low = std::min(into.low, run.low);
-            into.high = std::max(into.high, run.high);
+    // Rows addressed from a rectangle that starts lower or ends higher
+    // move; otherwise the other's runs merge in place.
+    if (both.low[1] != rect.low[1] || both.high[1] != rect.high[1] ||
+        rows.size() != static_cast<size_t>(rect.Height())) {
+        std::vector<Run> moved(static_cast<size_t>(both.Height()), Run{});
+        std::copy(rows.begin(), rows.end(), moved.begin() + (rect.low[1] - both.low[1]));
+        rows = std::move(moved);
+    }
+    for (size_t r = 0; r < other.rows.size(); ++r) {
+        const Run& run = other.rows[r];
+        if (run.low > run.high) continue;
+        Run& into = rows[static_cast<size_t>(other.rect.low[1] - both.low[1]) + r];
+        if (into.low > into.high) {
+            into = run;
+            continue;
         }
+        into.low = std::min(into.low, run.low);
+        into.high = std::max(into.high, run.high);
+    }
     rect = both;
-    rows = std::move(merged);
 }
 
 namespace {
@@ -164,19 +173,29 @@ PlaneFootprint TileFootprint(const TileCorners& corners, const bool (&negate)[3]
     }
     quad.Edges();
     const PlaneRect& rect = plane.rect;
+    // Voxel row b is read by the samples whose voxel row is b - 1 or b (and
+    // each reads the voxel after its own along the row too): the quad's
+    // reach over two strips of one voxel row each, the lower one's the
+    // upper one's of the row before.
+    auto strip = [&](int64_t c, double& low, double& high) {
+        const double y = 256.0 * static_cast<double>(c);
+        quad.Span(y - kSlack, y + 255.0 + kSlack, low, high);
+    };
+    double belowLow, belowHigh;
+    strip(rect.low[1] - 1, belowLow, belowHigh);
     for (size_t r = 0; r < plane.rows.size(); ++r) {
-        // Voxel row b is read by the samples whose voxel row is b - 1 or b,
-        // and each reads the voxel after its own along the row too.
-        const auto b = static_cast<double>(rect.low[1] + static_cast<int64_t>(r));
         double low, high;
-        quad.Span(256.0 * (b - 1.0) - kSlack, 256.0 * (b + 1.0) - 1.0 + kSlack, low, high);
+        strip(rect.low[1] + static_cast<int64_t>(r), low, high);
+        const double reachLow = std::min(low, belowLow), reachHigh = std::max(high, belowHigh);
+        belowLow = low;
+        belowHigh = high;
         PlaneFootprint::Run& run = plane.rows[r];
-        if (low > high) {
+        if (reachLow > reachHigh) {
             run = PlaneFootprint::Run{};
             continue;
         }
-        run.low = std::max(rect.low[0], VoxelBelow(low - kSlack));
-        run.high = std::min(rect.high[0], VoxelBelow(high + kSlack) + 1);
+        run.low = std::max(rect.low[0], VoxelBelow(reachLow - kSlack));
+        run.high = std::min(rect.high[0], VoxelBelow(reachHigh + kSlack) + 1);
     }
     return plane;
 }

@@ -173,29 +173,19 @@ PlaneFootprint TileFootprint(const TileCorners& corners, const bool (&negate)[3]
     }
     quad.Edges();
     const PlaneRect& rect = plane.rect;
-    // Voxel row b is read by the samples whose voxel row is b - 1 or b (and
-    // each reads the voxel after its own along the row too): the quad's
-    // reach over two strips of one voxel row each, the lower one's the
-    // upper one's of the row before.
-    auto strip = [&](int64_t c, double& low, double& high) {
-        const double y = 256.0 * static_cast<double>(c);
-        quad.Span(y - kSlack, y + 255.0 + kSlack, low, high);
-    };
-    double belowLow, belowHigh;
-    strip(rect.low[1] - 1, belowLow, belowHigh);
     for (size_t r = 0; r < plane.rows.size(); ++r) {
+        // Voxel row b is read by the samples whose voxel row is b - 1 or b,
+        // and each reads the voxel after its own along the row too.
+        const auto b = static_cast<double>(rect.low[1] + static_cast<int64_t>(r));
         double low, high;
-        strip(rect.low[1] + static_cast<int64_t>(r), low, high);
-        const double reachLow = std::min(low, belowLow), reachHigh = std::max(high, belowHigh);
-        belowLow = low;
-        belowHigh = high;
+        quad.Span(256.0 * (b - 1.0) - kSlack, 256.0 * (b + 1.0) - 1.0 + kSlack, low, high);
         PlaneFootprint::Run& run = plane.rows[r];
-        if (reachLow > reachHigh) {
+        if (low > high) {
             run = PlaneFootprint::Run{};
             continue;
         }
-        run.low = std::max(rect.low[0], VoxelBelow(reachLow - kSlack));
-        run.high = std::min(rect.high[0], VoxelBelow(reachHigh + kSlack) + 1);
+        run.low = std::max(rect.low[0], VoxelBelow(low - kSlack));
+        run.high = std::min(rect.high[0], VoxelBelow(high + kSlack) + 1);
     }
     return plane;
 }

@@ -1,6 +1,7 @@
 // The slab's rows in AVX2 lanes. The fraction of a byte is its field's
-// value over full scale, each a correctly rounded float division, so lanes
-// dividing the same floats give the same bits as the scalar tables; the
+// value over full scale, a correctly rounded float division; where the
+// value is the field's bits times a divisor of full scale, the bits over
+// the quotient are the same number correctly rounded, the same float. The
 // differences and halvings keep the scalar order.
 #include "chip_vector_slab.h"
 
@@ -15,22 +16,23 @@ FractionLanes FractionLanesFor(const Setup& s, const float (&fraction)[3][256], 
         lanes.table[k] = fraction[k];
         if (!component[k]) continue;
         const FieldCode& code = s.voxelFields.code[s.gradientField[k]];
-        // Unsigned fields whose value is their bits times a whole number.
-        const int32_t scale = !code.present || code.isSigned ? -1
+        // Unsigned fields whose value is their bits times a whole number:
+        // their bits over full scale over that number, one division.
+        const int32_t scale = !code.present || code.isSigned ? 0
                               : code.bits == 4               ? 4369
                               : code.bits == 8               ? 257
                               : code.bits == 16              ? 1
-                                                             : -1;
-        if (scale < 0) {
+                                                             : 0;
+        if (scale == 0) {
             lanes.exact = false;
             continue;
         }
         lanes.shift[k] = code.shift;
         lanes.mask[k] = static_cast<int32_t>(code.Mask());
-        lanes.scale[k] = scale;
+        lanes.divisor[k] = static_cast<float>(kFull / scale);
         for (uint32_t b = 0; b < 256; ++b) {
             const int32_t value = static_cast<int32_t>(code.shift < 32 ? b >> code.shift : 0) & lanes.mask[k];
-            const float lane = static_cast<float>(value * scale) / static_cast<float>(kFull);
+            const float lane = static_cast<float>(value) / lanes.divisor[k];
             if (lane != fraction[k][b]) lanes.exact = false;
         }
     }
@@ -46,23 +48,22 @@ struct NeighbourLanes {
     bool computed;
     int64_t step;
     __m128i shift;
-    __m256i mask, scale;
-    __m256 value;
+    __m256i mask;
+    __m256 divisor, value;
 
     CHIP_AVX2 NeighbourLanes(const EntryReads& reads, const FractionLanes& lanes, int s, int k)
         : computed(reads.component[k].table[s] == lanes.table[k]),
           step(reads.component[k].step[s]),
           shift(_mm_cvtsi32_si128(lanes.shift[k])),
           mask(_mm256_set1_epi32(lanes.mask[k])),
-          scale(_mm256_set1_epi32(lanes.scale[k])),
+          divisor(_mm256_set1_ps(lanes.divisor[k])),
           value(_mm256_set1_ps(reads.component[k].table[s][0])) {}
 
     CHIP_AVX2 __m256 At(const uint8_t* at) const {
         if (!computed) return value;
         const __m128i bytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(at + step));
         const __m256i raw = _mm256_and_si256(_mm256_srl_epi32(_mm256_cvtepu8_epi32(bytes), shift), mask);
-        const __m256 full = _mm256_set1_ps(static_cast<float>(kFull));
-        return _mm256_div_ps(_mm256_cvtepi32_ps(_mm256_mullo_epi32(raw, scale)), full);
+        return _mm256_div_ps(_mm256_cvtepi32_ps(raw), divisor);
     }
 };
 

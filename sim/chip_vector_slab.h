@@ -26,12 +26,13 @@ struct EntryReads {
 };
 
 // How lanes compute each component's byte fractions: the field's bits of
-// the byte, times `scale`, over full scale, as a float division. The lanes
+// the byte over `divisor`, as a float division. The lanes
 // compute only from the tables in `table`; any other table a run reads is
 // one value throughout.
 struct FractionLanes {
     bool exact = false;  // each component's lanes give its table entry for entry
-    int32_t shift[3] = {}, mask[3] = {}, scale[3] = {};
+    int32_t shift[3] = {}, mask[3] = {};
+    float divisor[3] = {1.0f, 1.0f, 1.0f};
     const float* table[3] = {};
 };
 

@@ -280,19 +280,41 @@ const float kZeros[256] = {};
 // A row of entries from the voxels at `at` on: each component the fraction
 // ahead less the one behind, halved for central differences (exactly, as
 // the division by 2 is).
-template <bool Central>
+// `Plain`: each component reads one table ahead and behind, behind as far
+// as ahead (the voxel itself for forward differences), as the voxels
+// between the volume's edges do; fewer values to hold through the loop.
+template <bool Central, bool Plain>
 void EntryRow(const uint8_t* at, int64_t stepAlong, const EntryReads& reads, Float4* row, int64_t count) {
+    const float* table[2][3];
+    int64_t step[2][3];
+    for (int k = 0; k < 3; ++k) {
+        const ComponentReads& c = reads.component[k];
+        table[0][k] = c.table[0];
+        table[1][k] = Plain ? c.table[0] : c.table[1];
+        step[0][k] = c.step[0];
+        step[1][k] = !Plain ? c.step[1] : Central ? -c.step[0] : 0;
+    }
     for (int64_t a = 0; a < count; ++a, at += stepAlong) {
         float g[3];
 #pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
-            const ComponentReads& c = reads.component[k];
-            const float ahead = c.table[0][at[c.step[0]]];
-            const float behind = c.table[1][at[c.step[1]]];
+            const float ahead = table[0][k][at[step[0][k]]];
+            const float behind = table[1][k][at[step[1][k]]];
             g[k] = Central ? (ahead - behind) * 0.5f : ahead - behind;
         }
         row[a] = Float4{g[0], g[1], g[2], 0.0f};
     }
+}
+
+template <bool Central>
+void EntryRow(const uint8_t* at, int64_t stepAlong, const EntryReads& reads, Float4* row, int64_t count) {
+    bool plain = true;
+    for (const ComponentReads& c : reads.component)
+        plain = plain && c.table[0] == c.table[1] && c.step[1] == (Central ? -c.step[0] : 0);
+    if (plain)
+        EntryRow<Central, true>(at, stepAlong, reads, row, count);
+    else
+        EntryRow<Central, false>(at, stepAlong, reads, row, count);
 }
 
 }  // namespace

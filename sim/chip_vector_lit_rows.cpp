@@ -86,7 +86,8 @@ CHIP_AVX2 __m256 PairOf(__m256 v, int l) {
                                                         {1, 5, 9, 13, 17, 21, 25, 29},
                                                         {2, 6, 10, 14, 18, 22, 26, 30},
                                                         {3, 7, 11, 15, 19, 23, 27, 31}};
-    return _mm256_permutevar_ps(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(kPair[l])));
+    (void)kPair;
+    return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(l, l, l, l, l + 4, l + 4, l + 4, l + 4));
 }
 
 // Lanes l and l + 4 of four-float entries.
@@ -333,37 +334,72 @@ struct LitLanes {
         return outcome;
     }
 
+    // The groups of a row two at a time, each stage of both before the
+    // next: one group's work is a long chain, and the other's fills its
+    // waits.
     CHIP_AVX2 static void Run(const LitRow& row, const SlabCorners& corners, bool darkClear, PositionLanes& positions,
                               Ray* ray, uint32_t width, RowOutcome& outcome) {
+        Group g[2];
+        Ray* at[2];
+        uint32_t count[2];
+        int pending = 0;
         for (uint32_t i = 0; i < width; i += 8) {
             const uint32_t n = width - i < 8 ? width - i : 8;
-            Group g;
-            g.liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
+            Group& next = g[pending];
+            next.liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
             __m256i px, py;
             positions.Next(px, py);
-            if (g.liveMask == 0) continue;
+            if (next.liveMask == 0) continue;
             outcome.anyLeft = true;
-            g.live = LaneMask(g.liveMask);
-            Locate(row, px, py, g);
-            __m256 colour[4], gradient[3], normal[3], facing;
-            ClassifyLanes(row, g, colour, outcome.unboundReads);
-            if (darkClear && (ClearLanes(colour[3]) & g.liveMask) == g.liveMask) {
-                for (int k = 0; k < 3; ++k) colour[k] = _mm256_setzero_ps();
-            } else {
-                GradientLanes(row, corners, g, gradient);
-                const __m256 lit =
-                    _mm256_and_ps(NormalLanes(row, gradient, normal, facing), _mm256_castsi256_ps(g.live));
-                LightLanes(row, colour, normal, lit, facing, outcome.unboundReads);
+            next.live = LaneMask(next.liveMask);
+            Locate(row, px, py, next);
+            at[pending] = ray + i;
+            count[pending] = n;
+            if (++pending == 2) {
+                Shade<2>(row, corners, darkClear, g, at, count, outcome);
+                pending = 0;
             }
-            __m256i blend = g.live;
-            if (row.leaping) {
-                const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
-                blend = _mm256_andnot_si256(_mm256_castps_si256(empty), blend);
-            }
-            const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
-            outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
-            if (blendMask != 0) BlendIntoRays<Mode>(ray + i, n, blendMask, blend, colour);
         }
+        if (pending == 1) Shade<1>(row, corners, darkClear, g, at, count, outcome);
+    }
+
+    // The first `Groups` groups of `g`, located, shaded and blended into
+    // the rays at `at`.
+    template <int Groups>
+    CHIP_AVX2 static void Shade(const LitRow& row, const SlabCorners& corners, bool darkClear, const Group (&g)[2],
+                                Ray* const (&at)[2], const uint32_t (&count)[2], RowOutcome& outcome) {
+        __m256 colour[Groups][4], gradient[Groups][3], normal[Groups][3], facing[Groups], lit[Groups];
+        bool dark[Groups];
+        for (int k = 0; k < Groups; ++k) ClassifyLanes(row, g[k], colour[k], outcome.unboundReads);
+        for (int k = 0; k < Groups; ++k)
+            dark[k] = darkClear && (ClearLanes(colour[k][3]) & g[k].liveMask) == g[k].liveMask;
+        for (int k = 0; k < Groups; ++k)
+            if (!dark[k]) GradientLanes(row, corners, g[k], gradient[k]);
+        for (int k = 0; k < Groups; ++k)
+            if (!dark[k])
+                lit[k] = _mm256_and_ps(NormalLanes(row, gradient[k], normal[k], facing[k]),
+                                       _mm256_castsi256_ps(g[k].live));
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k])
+                for (int c = 0; c < 3; ++c) colour[k][c] = _mm256_setzero_ps();
+            else
+                LightLanes(row, colour[k], normal[k], lit[k], facing[k], outcome.unboundReads);
+        }
+        for (int k = 0; k < Groups; ++k) BlendGroup(row, g[k], at[k], count[k], colour[k], outcome);
+    }
+
+    // A group's shaded colours blended into its rays, but for those space
+    // leaping passes over.
+    CHIP_AVX2 static void BlendGroup(const LitRow& row, const Group& g, Ray* ray, uint32_t n, const __m256 (&colour)[4],
+                                     RowOutcome& outcome) {
+        __m256i blend = g.live;
+        if (row.leaping) {
+            const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
+            blend = _mm256_andnot_si256(_mm256_castps_si256(empty), blend);
+        }
+        const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
+        outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
+        if (blendMask != 0) BlendIntoRays<Mode>(ray, n, blendMask, blend, colour);
     }
 };
 

@@ -56,6 +56,7 @@ protected:
     struct Shape {
         int plainBlend = 0;
         bool plain = false, tabled = false, shaded = false, rows = false, volumeOutput = false, routed = false;
+        bool alongU = false;  // Xv along u, where a voxel row's bytes are consecutive
         int n[3] = {}, frustum[3] = {};
     };
 
@@ -65,9 +66,12 @@ protected:
     // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
     // lit from gradients of one-byte voxels (and with `tabled`, coloured
     // from one field's table); `rows` makes a shaded one take the shaded
-    // rows: nothing tests a sample on its own besides the trims.
-    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false, bool rows = false) {
+    // rows: nothing tests a sample on its own besides the trims. `alongU`
+    // puts Xv along u and the volume in its storage.
+    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false, bool rows = false,
+                         bool alongU = false) {
         Shape p;
+        p.alongU = alongU;
         p.plainBlend = plainBlend;
         p.plain = plainBlend != 0;
         p.tabled = tabled;
@@ -91,7 +95,7 @@ protected:
         if (p.plain || (!rows && p.routed && Coin())) PlainStages(p);
         if (shaded && rows) RowStages();
         if (shaded && tabled) TabledStages();
-        if (shaded && Coin()) VolumeInItsStorage();
+        if (shaded && (alongU || Coin())) VolumeInItsStorage();
     }
 
     // The volume's range exactly its storage, as the library loads a
@@ -137,7 +141,7 @@ protected:
     // one or the other direction, with small cross terms on top.
     void RandomGeometry(const Shape& p) {
         int select[3] = {0, 1, 2};
-        std::shuffle(select, select + 3, m_random);
+        std::shuffle(select + (p.alongU ? 1 : 0), select + 3, m_random);
         const uint64_t negate = Bits() % 8;
         Set(NKW7_Transform_Addr, uint64_t(select[0]) << 4 | uint64_t(select[1]) << 6 | uint64_t(select[2]) << 8 | negate);
         Frustum(0, 0, 0, uint32_t(p.frustum[0] - 1), uint32_t(p.frustum[1] - 1), uint32_t(p.frustum[2] - 1));
@@ -325,12 +329,13 @@ protected:
 
     // The programme of `seed` on the reference path, then tiled on 1, 3 and
     // 8 threads with each instruction set: the same bytes and counts.
-    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
+    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false,
+                                 bool alongU = false) {
         SCOPED_TRACE(seed);
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
-        RandomProgramme(plainBlend, tabled, shaded, rows);
+        RandomProgramme(plainBlend, tabled, shaded, rows, alongU);
         ExpectTheReferenceBytes();
     }
 
@@ -498,6 +503,14 @@ TEST_F(ChipEquivalenceTest, ShadedTilesOneAfterAnotherGiveTheReferenceBytes) {
     for (uint64_t seed = 1; seed <= 12; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
 }
 
+// Shaded rows along u over a volume that fills its storage: runs of the
+// gradient slab from one voxel to a few vectors long, starting and ending
+// mid-vector, and its edge voxels, whose neighbours past the volume's edge
+// are the edge voxel itself or the border word.
+TEST_F(ChipEquivalenceTest, ShadedRowsAlongUOverAVolumeInItsStorageGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true, true);
+}
+
 // Shaded rows over mostly clear voxels (table 0 clear but for one entry in
 // eight), whole groups of eight samples of alpha 0 among them, with maps
 // of every entry, which no sample reads past, and maps short.
@@ -527,6 +540,33 @@ TEST_F(ChipEquivalenceTest, GradientsOnATieOfTheRoundingLightAsTheReferenceDoes)
     HostArray& volume = *m_arrays[0];
     for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
     WhiteAndOpaqueLitByTheMaps();
+    ExpectTheReferenceBytes();
+    EXPECT_GT(Diagnostics().samples, 0u);
+}
+
+// A gradient whose product by 511 rounds onto a tie in float arithmetic
+// though it lies just short of it: along u, the central differences
+// (253 - 0) / 2 and (254 - 0) / 2 of a full byte blended a 256th of the way
+// scale to 253.4999924, which quantises to 253; beside it a component of
+// 200 along v, so that a step of the rounding turns the normal across the
+// diffuse map's black and white cells. Every sample is white and opaque and
+// the rays start inside the volume, so that each pixel shows its ray's
+// first sample, taken from the rows.
+TEST_F(ChipEquivalenceTest, GradientsJustShortOfATieLightAsTheReferenceDoes) {
+    m_arrays.clear();
+    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+    HostArray& volume = *m_arrays[0];
+    for (int w = 0; w < 8; ++w)
+        for (int v = 3; v < 8; ++v)
+            for (int u = 0; u < 8; ++u) volume.Set(u, v, w, v > 3 ? 200 : u < 3 ? 0 : u == 3 ? 253 : 254);
+    WhiteAndOpaqueLitByTheMaps();
+    for (size_t e = 0; e < 256; ++e) m_tables[0][e] = ~uint64_t{0};
+    m_tables[4] = m_tables[5];
+    Frustum(0, 0, 0, 7, 1, 3);
+    Set(NKW7_OriginXv8_Addr, kOne / 256);
+    Set(NKW7_dXv8_dXs_Addr, kOne);
+    Set(NKW7_OriginYv8_Addr, 3 * kOne);
+    Set(NKW7_OriginZv8_Addr, 3 * kOne);
     ExpectTheReferenceBytes();
     EXPECT_GT(Diagnostics().samples, 0u);
 }

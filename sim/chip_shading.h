@@ -131,7 +131,7 @@ private:
     // the fetch stage reads it, when that takes no general read: n in
     // storage, or outside a volume whose range is its storage. False
     // otherwise.
-    bool QuietFraction(int a, const int64_t (&n)[3], float& fraction) const;
+    [[gnu::always_inline]] inline bool QuietFraction(int a, const int64_t (&n)[3], float& fraction) const;
     // The cache slot of a voxel: by the low bits of its coordinates along
     // the two axes a slice spans and the parity of the one it steps along,
     // so that the voxels of a tile's two planes do not evict each other

@@ -205,19 +205,11 @@ void Kernel::HoldAccums(size_t count) {
     float* base = m_accumStore.data();
     base += (kAlign - reinterpret_cast<uintptr_t>(base) / sizeof(float) % kAlign) % kAlign;
     for (size_t k = 0; k < 4; ++k) m_accums.c[k] = base + k * stride;
-    m_doneStore.assign(count + kLanes, 0);
-    m_accums.done = m_doneStore.data();
-    for (size_t r = 0; r < count; ++r) {
-        m_accums.Set(r, m_rays[r].accum);
-        m_accums.done[r] = m_rays[r].done ? 1 : 0;
-    }
+    for (size_t r = 0; r < count; ++r) m_accums.Set(r, m_rays[r].accum);
 }
 
 void Kernel::ReturnAccums(size_t count) {
-    for (size_t r = 0; r < count; ++r) {
-        m_rays[r].accum = m_accums.Get(r);
-        m_rays[r].done = m_accums.done[r] != 0;
-    }
+    for (size_t r = 0; r < count; ++r) m_rays[r].accum = m_accums.Get(r);
 }
 
 bool Kernel::StepRows(const Slice& slice, const TileRect& tile) {
@@ -318,15 +310,13 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
         RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
         return RowByParts<Bytes>(slice, xRaw, yRaw, ray, bounds, true);
     }
-    // The general step takes the ray whole, its accumulator and stop too.
+    // The general step takes the ray whole, its accumulator too; it stops
+    // a ray whose alpha has reached the threshold.
     for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
-        if (ray.done[i] != 0) continue;
         Ray& whole = m_rays[j * width + i];
         whole.accum = ray.Get(i);
-        whole.done = false;
         PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, whole);
         ray.Set(i, whole.accum);
-        ray.done[i] = whole.done ? 1 : 0;
         anyLeft = anyLeft || !whole.done;
     }
     return anyLeft;
@@ -542,11 +532,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, RayAccums ra
     uint64_t samples = 0;
     bool anyLeft = false;
     for (uint32_t i = 0; i < width; ++i, xRaw += dx, yRaw += dy) {
-        if (ray.done[i] != 0) continue;
-        if (s.earlyTermination && ray.c[3][i] >= s.terminationThreshold) {
-            ray.done[i] = 1;
-            continue;
-        }
+        if (s.earlyTermination && ray.c[3][i] >= s.terminationThreshold) continue;
         anyLeft = true;
         const int64_t px = static_cast<int64_t>(xRaw) >> 32, py = static_cast<int64_t>(yRaw) >> 32;
         const int64_t qx = (px ^ flipX) + (flipX & -255), qy = (py ^ flipY) + (flipY & -255);

@@ -80,8 +80,8 @@ private:
     bool StepRows(const Slice& slice, const TileRect& tile);
     template <int Bytes>
     bool PlainRows(const Slice& slice, const TileRect& tile);
-    // The accumulators and stops of the tile's `count` rays moved to
-    // m_accums for its plain slices, and back.
+    // The accumulators of the tile's `count` rays moved to m_accums for its
+    // plain slices, and back.
     void HoldAccums(size_t count);
     void ReturnAccums(size_t count);
     template <int Bytes>
@@ -160,11 +160,10 @@ private:
     Shader m_shader;
     std::unique_ptr<LitRows> m_lit;  // the shaded rows, when the setup suits them
     std::vector<Ray> m_rays;  // a tile's
-    // A plain tile's accumulators and stops while its slices run (those of
-    // m_rays meanwhile stale), and the storage behind them.
+    // A plain tile's accumulators while its slices run (those of m_rays
+    // meanwhile stale), and the storage behind them.
     RayAccums m_accums;
     std::vector<float> m_accumStore;
-    std::vector<uint8_t> m_doneStore;
     // The needed fields of a plain setup, and their values from one-byte
     // voxels.
     int m_fieldCount = 0;

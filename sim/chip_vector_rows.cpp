@@ -48,17 +48,13 @@ namespace {
 
 using namespace lanes;
 
-// Which of the n rays from `ray` sample: not done nor, under early
-// termination, terminated here (marked done if so).
+// Which of the n rays from `ray` sample: under early termination, those
+// whose alpha has not reached the threshold (ordered: an alpha that is not
+// a number stops no ray, as in the scalar test).
 CHIP_AVX2 int LiveAccums(const RayAccums& ray, uint32_t n, bool earlyTermination, __m256 threshold) {
     const int all = (1 << n) - 1;
     if (!earlyTermination) return all;
-    const __m128i doneBytes = _mm_loadl_epi64(reinterpret_cast<const __m128i*>(ray.done));
-    const int done = ~_mm_movemask_epi8(_mm_cmpeq_epi8(doneBytes, _mm_setzero_si128())) & all;
-    // Ordered: an alpha that is not a number stops no ray, as in the scalar test.
-    const int reached = _mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(ray.c[3]), threshold, _CMP_GE_OQ)) & all;
-    for (int stops = reached & ~done; stops != 0; stops &= stops - 1) ray.done[__builtin_ctz(stops)] = 1;
-    return all & ~(done | reached);
+    return all & ~_mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(ray.c[3]), threshold, _CMP_GE_OQ));
 }
 
 // Blends the colours `in` into the accumulators of the eight rays from

@@ -327,11 +327,16 @@ protected:
     // 8 threads with each instruction set: the same bytes and counts.
     void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
         SCOPED_TRACE(seed);
+        SeededProgramme(seed, plainBlend, tabled, shaded, rows);
+        ExpectTheReferenceBytes();
+    }
+
+    // The random programme of `seed`, for a test to change before it renders.
+    void SeededProgramme(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
         RandomProgramme(plainBlend, tabled, shaded, rows);
-        ExpectTheReferenceBytes();
     }
 
     void ExpectTheReferenceBytes() {
@@ -411,10 +416,7 @@ TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet
 TEST_F(ChipEquivalenceTest, RowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheReferenceBytes) {
     for (uint64_t seed = 1; seed <= 40; ++seed) {
         SCOPED_TRACE(seed);
-        m_random.seed(seed);
-        m_writes.clear();
-        PassProgramme();
-        RandomProgramme(static_cast<int>(seed % 4) + 2, true);
+        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
         const uint64_t transform = Get(NKW7_Transform_Addr);
         for (int a = 0; a < 2; ++a) {
             // The voxels read straight from storage along the volume axis:
@@ -467,10 +469,7 @@ TEST_F(ChipEquivalenceTest, RowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheReferen
 TEST_F(ChipEquivalenceTest, RaysStartingOnTheTerminationThresholdStopAsTheReferenceDoes) {
     for (uint64_t seed = 1; seed <= 24; ++seed) {
         SCOPED_TRACE(seed);
-        m_random.seed(seed);
-        m_writes.clear();
-        PassProgramme();
-        RandomProgramme(seed % 2 == 0 ? 4 : 5, true);
+        SeededProgramme(seed, seed % 2 == 0 ? 4 : 5, true);
         const uint64_t last = Get(NKW7_ViewFrustumRangeMax_Addr);
         const int width = static_cast<int>(last & 0xFFFF) + 1, height = static_cast<int>((last >> 16) & 0xFFFF) + 1;
         m_arrays[1] = std::make_unique<HostArray>(2, width, height, 1, 8, 2);
@@ -503,10 +502,7 @@ TEST_F(ChipEquivalenceTest, RaysStartingOnTheTerminationThresholdStopAsTheRefere
 TEST_F(ChipEquivalenceTest, RowsLeaving64BitsGiveTheReferenceBytes) {
     for (uint64_t seed = 1; seed <= 16; ++seed) {
         SCOPED_TRACE(seed);
-        m_random.seed(seed);
-        m_writes.clear();
-        PassProgramme();
-        RandomProgramme(static_cast<int>(seed % 4) + 2, true);
+        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
         const int64_t step = (kOne << 22) * (seed % 3 == 0 ? -1 : 1);
         Set(NKW7_dXv8_dXs_Addr, static_cast<uint64_t>(step));
         // Rays along Zv: the first ray of each row stays in the volume.

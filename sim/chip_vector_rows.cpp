@@ -136,9 +136,12 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
                 VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
         }
         const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, f), 8), liveInt);
-        const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
-        const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));
-        outcome.unboundReads += static_cast<uint64_t>(__builtin_popcount(unbound));
+        // An index is at most 255: a table of 256 entries counts no read.
+        if (row.valid < 256) {
+            const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
+            const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));
+            outcome.unboundReads += static_cast<uint64_t>(__builtin_popcount(unbound));
+        }
         outcome.samples += static_cast<uint64_t>(__builtin_popcount(liveMask));
         alignas(32) int32_t entry[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);

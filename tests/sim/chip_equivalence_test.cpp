@@ -496,6 +496,23 @@ TEST_F(ChipEquivalenceTest, RaysStartingOnTheTerminationThresholdStopAsTheRefere
     }
 }
 
+// Tabled rows over voxels mostly of all ones, whose samples take the
+// table's last entry, from a table of 256 entries or one to three short:
+// the reads past the valid ones counted as the element walk counts them.
+TEST_F(ChipEquivalenceTest, TabledRowsReadingPastAShortTableCountAsTheReferenceDoes) {
+    int readPast = 0;
+    for (uint64_t seed = 1; seed <= 16; ++seed) {
+        SCOPED_TRACE(seed);
+        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
+        for (uint8_t& byte : m_arrays[0]->data) byte = Pick(0, 7) == 0 ? byte : 0xFF;
+        m_job.tables[0].bound = true;
+        m_job.tables[0].validEntries = static_cast<uint16_t>(256 - seed % 4);
+        ExpectTheReferenceBytes();
+        readPast += Outcome(1, true).second.unboundTableReads > 0 ? 1 : 0;
+    }
+    EXPECT_GE(readPast, 6);  // of the 12 short tables
+}
+
 // Tabled rows whose rays lie 2^22 voxels apart, so that past the second
 // or third ray their positions leave 64 bits: the rows take the general
 // step sample by sample, and the first ray of each row samples the volume.

@@ -20,7 +20,23 @@ struct Group {
     __m256i live;
     __m256i f[3];                     // weights along u, v, w
     alignas(32) int32_t voxel[8];     // bytes from sample 0's voxel
-    alignas(32) int32_t entry[8];     // slab entries from sample 0's
+    alignas(32) int32_t entry[8];     // slab entries from sample 0's, in bytes
+};
+
+// The four floats `bytes` bytes past `at`: tables and the slab read at byte
+// offsets, which their loads take as they stand.
+CHIP_AVX2 const float* At(const void* at, intptr_t bytes) {
+    return reinterpret_cast<const float*>(static_cast<const char*>(at) + bytes);
+}
+
+// The slab's corners of sample 0's entry, one pointer each, so that a
+// lane's corner loads at its pointer plus the lane's entry in bytes.
+struct SlabCorners {
+    const char* at[8];
+    explicit SlabCorners(const LitRow& row) {
+        static_assert(sizeof(Float4) == 16);
+        for (int k = 0; k < 8; ++k) at[k] = reinterpret_cast<const char*>(row.slab + row.slabCorner[k]);
+    }
 };
 
 CHIP_AVX2 void Locate(const LitRow& row, __m256i px, __m256i py, Group& g) {
@@ -36,7 +52,7 @@ CHIP_AVX2 void Locate(const LitRow& row, __m256i px, __m256i py, Group& g) {
                                            _mm256_mullo_epi32(alongY, _mm256_set1_epi32(row.strideY)));
     const __m256i entry = _mm256_add_epi32(alongX, _mm256_mullo_epi32(alongY, _mm256_set1_epi32(row.slabStrideY)));
     _mm256_store_si256(reinterpret_cast<__m256i*>(g.voxel), _mm256_and_si256(voxel, g.live));
-    _mm256_store_si256(reinterpret_cast<__m256i*>(g.entry), _mm256_and_si256(entry, g.live));
+    _mm256_store_si256(reinterpret_cast<__m256i*>(g.entry), _mm256_slli_epi32(_mm256_and_si256(entry, g.live), 4));
     // Read back lane by lane from memory: one load each, where the compiler
     // would extract them from the vectors in two steps.
     asm("" : "+m"(g.voxel), "+m"(g.entry));
@@ -51,18 +67,26 @@ CHIP_AVX2 void ClassifyLanes(const LitRow& row, const Group& g, __m256 (&colour)
     const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
     unbound += static_cast<uint64_t>(
         __builtin_popcount(_mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, g.live)))));
-    alignas(32) int32_t entry[8];
-    _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
+    alignas(32) int32_t entry[8];  // in bytes
+    _mm256_store_si256(reinterpret_cast<__m256i*>(entry), _mm256_slli_epi32(index, 4));
     asm("" : "+m"(entry));  // as the offsets
     const float* at[8];
 #pragma GCC unroll 8
-    for (int l = 0; l < 8; ++l) at[l] = row.colours[entry[l]].c;
+    for (int l = 0; l < 8; ++l) at[l] = At(row.colours, entry[l]);
     Gather(at, colour);
 }
 
-// Lanes l and l + 4 of a vector, each across its half.
+// Lanes l and l + 4 of a vector, each across its half: element l of each
+// half, which an in-half permute reaches without crossing halves. The
+// permute reads the low two bits of each selector: the others make each
+// row of selectors a constant the permute reads from memory as it stands,
+// where a broadcast would be built in three steps.
 CHIP_AVX2 __m256 PairOf(__m256 v, int l) {
-    return _mm256_permutevar8x32_ps(v, _mm256_setr_epi32(l, l, l, l, l + 4, l + 4, l + 4, l + 4));
+    alignas(32) static constexpr int32_t kPair[4][8] = {{0, 4, 8, 12, 16, 20, 24, 28},
+                                                        {1, 5, 9, 13, 17, 21, 25, 29},
+                                                        {2, 6, 10, 14, 18, 22, 26, 30},
+                                                        {3, 7, 11, 15, 19, 23, 27, 31}};
+    return _mm256_permutevar_ps(v, _mm256_load_si256(reinterpret_cast<const __m256i*>(kPair[l])));
 }
 
 // Lanes l and l + 4 of four-float entries.
@@ -75,7 +99,7 @@ CHIP_AVX2 __m256 Blend(__m256 a, __m256 b, __m256 w) { return _mm256_add_ps(a, _
 
 // The gradient at each lane's position: the slab's eight corners blended,
 // or its nearest voxel's.
-CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradient)[3]) {
+CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners, const Group& g, __m256 (&gradient)[3]) {
     __m256 pair[4];
     if (row.interpolate) {
         const __m256 scale = _mm256_set1_ps(1.0f / 256.0f);  // f / 256 exactly
@@ -84,13 +108,10 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
                              _mm256_mul_ps(_mm256_cvtepi32_ps(g.f[2]), scale)};
 #pragma GCC unroll 4
         for (int l = 0; l < 4; ++l) {
-            const Float4* low = row.slab + g.entry[l];
-            const Float4* high = row.slab + g.entry[l + 4];
+            const intptr_t low = g.entry[l], high = g.entry[l + 4];
             __m256 c[8];
 #pragma GCC unroll 8
-            for (int k = 0; k < 8; ++k)
-                c[k] = Entries(reinterpret_cast<const float*>(low + row.slabCorner[k]),
-                               reinterpret_cast<const float*>(high + row.slabCorner[k]));
+            for (int k = 0; k < 8; ++k) c[k] = Entries(At(corners.at[k], low), At(corners.at[k], high));
             const __m256 w0 = PairOf(w[0], l), w1 = PairOf(w[1], l);
             const __m256 v0 = Blend(Blend(c[0], c[1], w0), Blend(c[2], c[3], w0), w1);
             const __m256 v1 = Blend(Blend(c[4], c[5], w0), Blend(c[6], c[7], w0), w1);
@@ -101,15 +122,14 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
         __m256i offset = _mm256_setzero_si256();
         for (int a = 0; a < 3; ++a) {
             const __m256i up = _mm256_cmpgt_epi32(g.f[a], _mm256_set1_epi32(127));
-            offset = _mm256_add_epi32(offset, _mm256_and_si256(up, _mm256_set1_epi32(row.slabCorner[1 << a])));
+            offset = _mm256_add_epi32(offset, _mm256_and_si256(up, _mm256_set1_epi32(16 * row.slabCorner[1 << a])));
         }
-        alignas(32) int32_t nearest[8];
-        _mm256_store_si256(reinterpret_cast<__m256i*>(nearest), offset);
+        alignas(32) int32_t nearest[8];  // each lane's entry, in bytes from sample 0's
+        _mm256_store_si256(reinterpret_cast<__m256i*>(nearest), _mm256_add_epi32(offset, _mm256_load_si256(
+                                                                     reinterpret_cast<const __m256i*>(g.entry))));
         asm("" : "+m"(nearest));  // as the offsets
 #pragma GCC unroll 4
-        for (int l = 0; l < 4; ++l)
-            pair[l] = Entries(reinterpret_cast<const float*>(row.slab + g.entry[l] + nearest[l]),
-                              reinterpret_cast<const float*>(row.slab + g.entry[l + 4] + nearest[l + 4]));
+        for (int l = 0; l < 4; ++l) pair[l] = Entries(At(row.slab, nearest[l]), At(row.slab, nearest[l + 4]));
     }
     __m256 c[4];
     Columns(pair, c);
@@ -117,21 +137,31 @@ CHIP_AVX2 void GradientLanes(const LitRow& row, const Group& g, __m256 (&gradien
 }
 
 // g * 511 rounded half away from zero and clamped to 9 bits, as Quantise9,
-// in double lanes where the products are exact (the components are small):
-// the magnitude plus a half is exact too, so its floor rounds, and a NaN
-// comes out -511.
-CHIP_AVX2 __m128i Quantise9Half(__m128 g) {
-    const __m256d scaled = _mm256_mul_pd(_mm256_cvtps_pd(g), _mm256_set1_pd(511.0));
-    const __m256d sign = _mm256_set1_pd(-0.0);
-    const __m256d half = _mm256_add_pd(_mm256_andnot_pd(sign, scaled), _mm256_set1_pd(0.5));
-    const __m256d rounded = _mm256_round_pd(half, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
-    const __m256d clamped = _mm256_min_pd(rounded, _mm256_set1_pd(511.0));  // 511 for a NaN
-    const __m256d positive = _mm256_cmp_pd(scaled, _mm256_setzero_pd(), _CMP_GE_OQ);
-    return _mm256_cvttpd_epi32(_mm256_or_pd(clamped, _mm256_andnot_pd(positive, sign)));
-}
-
+// exactly in float lanes. g * 512 is exact, so the product g * 512 - g is
+// its rounding s plus the error e = (g * 512 - s) - g, exactly (Dekker's
+// sum: |g * 512| >= |g|). The magnitude t of s has ulp u; its floor k and
+// fraction r = t - k are exact, and |e| <= u / 2. Below 512, r and a half
+// are both multiples of u (beyond, r is 0 and the result 511), so the
+// product's magnitude rounds up where r passes a half, down where r falls
+// short of it, and where r is a half exactly, up unless e points towards
+// zero. A NaN comes out -511, infinities and overflows 511 of their sign.
+// (Every float gives what the products in doubles give.)
 CHIP_AVX2 __m256i Quantise9Lanes(__m256 g) {
-    return _mm256_set_m128i(Quantise9Half(_mm256_extractf128_ps(g, 1)), Quantise9Half(_mm256_castps256_ps128(g)));
+    const __m256 sign = _mm256_set1_ps(-0.0f), half = _mm256_set1_ps(0.5f);
+    const __m256 scaled512 = _mm256_mul_ps(g, _mm256_set1_ps(512.0f));
+    const __m256 s = _mm256_sub_ps(scaled512, g);
+    const __m256 e = _mm256_sub_ps(_mm256_sub_ps(scaled512, s), g);
+    const __m256 t = _mm256_andnot_ps(sign, s);
+    const __m256 k = _mm256_round_ps(t, _MM_FROUND_TO_NEG_INF | _MM_FROUND_NO_EXC);
+    const __m256 r = _mm256_sub_ps(t, k);
+    const __m256i along = _mm256_cmpgt_epi32(_mm256_castps_si256(_mm256_xor_ps(e, s)), _mm256_set1_epi32(-1));
+    const __m256 outward = _mm256_or_ps(_mm256_castsi256_ps(along), _mm256_cmp_ps(e, _mm256_setzero_ps(), _CMP_EQ_OQ));
+    const __m256 up = _mm256_or_ps(_mm256_cmp_ps(r, half, _CMP_GT_OQ),
+                                   _mm256_and_ps(_mm256_cmp_ps(r, half, _CMP_EQ_OQ), outward));
+    const __m256 rounded = _mm256_add_ps(k, _mm256_and_ps(up, _mm256_set1_ps(1.0f)));
+    const __m256 clamped = _mm256_min_ps(rounded, _mm256_set1_ps(511.0f));  // 511 for a NaN
+    const __m256 positive = _mm256_cmp_ps(g, _mm256_setzero_ps(), _CMP_GE_OQ);
+    return _mm256_cvttps_epi32(_mm256_or_ps(clamped, _mm256_andnot_ps(positive, sign)));
 }
 
 // The corrected, quantised gradient's outward normal and N.E; the lanes
@@ -210,7 +240,7 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
     const __m256i base = _mm256_slli_epi32(face, 6);
     const __m256i rows[2] = {_mm256_add_epi32(base, _mm256_slli_epi32(low[1], 3)),
                              _mm256_add_epi32(base, _mm256_slli_epi32(high[1], 3))};
-    alignas(32) int32_t at[4][8];
+    alignas(32) int32_t at[4][8];  // in bytes
     const __m256i last = _mm256_set1_epi32(static_cast<int>(valid) - 1);
 #pragma GCC unroll 4
     for (int e = 0; e < 4; ++e) {
@@ -218,15 +248,16 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
         if (valid < 6 * 64)
             unbound += static_cast<uint64_t>(__builtin_popcount(
                 _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(_mm256_cmpgt_epi32(index, last), readInt)))));
-        _mm256_store_si256(reinterpret_cast<__m256i*>(at[e]), index);
+        _mm256_store_si256(reinterpret_cast<__m256i*>(at[e]), _mm256_slli_epi32(index, 4));
     }
     asm("" : "+m"(at));  // as the offsets
+    static_assert(sizeof(Rgba) == 16);
     __m256 pair[4];
 #pragma GCC unroll 4
     for (int l = 0; l < 4; ++l) {
         __m256 e[4];
 #pragma GCC unroll 4
-        for (int k = 0; k < 4; ++k) e[k] = Entries(map[at[k][l]].c, map[at[k][l + 4]].c);
+        for (int k = 0; k < 4; ++k) e[k] = Entries(At(map, at[k][l]), At(map, at[k][l + 4]));
         const __m256 w0 = PairOf(weight[0], l);
         pair[l] = Blend(Blend(e[0], e[1], w0), Blend(e[2], e[3], w0), PairOf(weight[1], l));
     }
@@ -237,9 +268,11 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
 
 // The lit colour of each lane from its classified colour: emissive, the
 // diffuse map at the normal, the specular map at the reflected eye, and
-// opacity weighting, as Shader::Reflect and LightAs.
-CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const __m256 (&normal)[3], __m256 lit, __m256 facing,
-                          uint64_t& unbound) {
+// opacity weighting, as Shader::Reflect and LightAs. Inline, though long:
+// as a call it measured slower.
+__attribute__((always_inline)) CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4],
+                                                         const __m256 (&normal)[3], __m256 lit, __m256 facing,
+                                                         uint64_t& unbound) {
     __m256 diff[3], spec[3] = {};
     for (int k = 0; k < 3; ++k) diff[k] = _mm256_mul_ps(colour[k], _mm256_set1_ps(row.emissive));
     if (row.diffuse != 0.0f) {
@@ -284,6 +317,7 @@ CHIP_AVX2 int ClearLanes(__m256 alpha) {
 
 template <uint32_t Mode>
 struct LitLanes {
+    static constexpr int kAtOnce = 4;
     CHIP_AVX2 static RowOutcome Run(const LitRow& row, Ray* ray, uint32_t width) {
         RowOutcome outcome;
         // A sample of alpha 0 adds the same zeros in the modes that weight
@@ -294,44 +328,83 @@ struct LitLanes {
                                     Mode == NKW7_Code(NKW7_BlendMode::BackToFront);
         const bool darkClear = kWeighting && (row.diffuse == 0.0f || row.diffuseValid >= 6 * 64) &&
                                (row.specular == 0.0f || row.specularValid >= 6 * 64);
+        const SlabCorners corners(row);
         for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
             PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);
-            Run(row, darkClear, positions, ray, width, outcome);
+            Run(row, corners, darkClear, positions, ray, width, outcome);
         }
         return outcome;
     }
 
-    CHIP_AVX2 static void Run(const LitRow& row, bool darkClear, PositionLanes& positions, Ray* ray, uint32_t width,
-                              RowOutcome& outcome) {
+    // The groups of a row up to four at a time, each stage of all of them
+    // before the next: one group's work is a long chain, and the others'
+    // fill its waits.
+    CHIP_AVX2 static void Run(const LitRow& row, const SlabCorners& corners, bool darkClear, PositionLanes& positions,
+                              Ray* ray, uint32_t width, RowOutcome& outcome) {
+        Group g[kAtOnce];
+        Ray* at[kAtOnce];
+        uint32_t count[kAtOnce];
+        int pending = 0;
         for (uint32_t i = 0; i < width; i += 8) {
             const uint32_t n = width - i < 8 ? width - i : 8;
-            Group g;
-            g.liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
+            Group& next = g[pending];
+            next.liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
             __m256i px, py;
             positions.Next(px, py);
-            if (g.liveMask == 0) continue;
+            if (next.liveMask == 0) continue;
             outcome.anyLeft = true;
-            g.live = LaneMask(g.liveMask);
-            Locate(row, px, py, g);
-            __m256 colour[4], gradient[3], normal[3], facing;
-            ClassifyLanes(row, g, colour, outcome.unboundReads);
-            if (darkClear && (ClearLanes(colour[3]) & g.liveMask) == g.liveMask) {
-                for (int k = 0; k < 3; ++k) colour[k] = _mm256_setzero_ps();
-            } else {
-                GradientLanes(row, g, gradient);
-                const __m256 lit =
-                    _mm256_and_ps(NormalLanes(row, gradient, normal, facing), _mm256_castsi256_ps(g.live));
-                LightLanes(row, colour, normal, lit, facing, outcome.unboundReads);
+            next.live = LaneMask(next.liveMask);
+            Locate(row, px, py, next);
+            at[pending] = ray + i;
+            count[pending] = n;
+            if (++pending == kAtOnce) {
+                Shade<kAtOnce>(row, corners, darkClear, g, at, count, outcome);
+                pending = 0;
             }
-            __m256i blend = g.live;
-            if (row.leaping) {
-                const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
-                blend = _mm256_andnot_si256(_mm256_castps_si256(empty), blend);
-            }
-            const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
-            outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
-            if (blendMask != 0) BlendIntoRays<Mode>(ray + i, n, blendMask, blend, colour);
         }
+        if (pending == 1) Shade<1>(row, corners, darkClear, g, at, count, outcome);
+        if (pending == 2) Shade<2>(row, corners, darkClear, g, at, count, outcome);
+        if (pending == 3) Shade<3>(row, corners, darkClear, g, at, count, outcome);
+    }
+
+    // The first `Groups` groups of `g`, located already, shaded and
+    // blended into the rays at `at`.
+    template <int Groups>
+    CHIP_AVX2 static void Shade(const LitRow& row, const SlabCorners& corners, bool darkClear,
+                                const Group (&g)[kAtOnce], Ray* const (&at)[kAtOnce], const uint32_t (&count)[kAtOnce],
+                                RowOutcome& outcome) {
+        __m256 colour[Groups][4], gradient[Groups][3], normal[Groups][3], facing[Groups], lit[Groups];
+        bool dark[Groups];
+        for (int k = 0; k < Groups; ++k) ClassifyLanes(row, g[k], colour[k], outcome.unboundReads);
+        for (int k = 0; k < Groups; ++k)
+            dark[k] = darkClear && (ClearLanes(colour[k][3]) & g[k].liveMask) == g[k].liveMask;
+        for (int k = 0; k < Groups; ++k)
+            if (!dark[k]) GradientLanes(row, corners, g[k], gradient[k]);
+        for (int k = 0; k < Groups; ++k)
+            if (!dark[k])
+                lit[k] = _mm256_and_ps(NormalLanes(row, gradient[k], normal[k], facing[k]),
+                                       _mm256_castsi256_ps(g[k].live));
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k])
+                for (int c = 0; c < 3; ++c) colour[k][c] = _mm256_setzero_ps();
+            else
+                LightLanes(row, colour[k], normal[k], lit[k], facing[k], outcome.unboundReads);
+        }
+        for (int k = 0; k < Groups; ++k) BlendGroup(row, g[k], at[k], count[k], colour[k], outcome);
+    }
+
+    // A group's shaded colours blended into its rays, but for those space
+    // leaping passes over.
+    CHIP_AVX2 static void BlendGroup(const LitRow& row, const Group& g, Ray* ray, uint32_t n, const __m256 (&colour)[4],
+                                     RowOutcome& outcome) {
+        __m256i blend = g.live;
+        if (row.leaping) {
+            const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
+            blend = _mm256_andnot_si256(_mm256_castps_si256(empty), blend);
+        }
+        const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
+        outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
+        if (blendMask != 0) BlendIntoRays<Mode>(ray, n, blendMask, blend, colour);
     }
 };
 

@@ -578,6 +578,33 @@ TEST_F(ChipEquivalenceTest, GradientsOnATieOfTheRoundingLightAsTheReferenceDoes)
     EXPECT_GT(Diagnostics().samples, 0u);
 }
 
+// A gradient whose product by 511 rounds onto a tie in float arithmetic
+// though it lies just short of it: along u, the central differences
+// (253 - 0) / 2 and (254 - 0) / 2 of a full byte blended a 256th of the way
+// scale to 253.4999924, which quantises to 253; beside it a component of
+// 200 along v, so that a step of the rounding turns the normal across the
+// diffuse map's black and white cells. Every sample is white and opaque and
+// the rays start inside the volume, so that each pixel shows its ray's
+// first sample, taken from the rows.
+TEST_F(ChipEquivalenceTest, GradientsJustShortOfATieLightAsTheReferenceDoes) {
+    m_arrays.clear();
+    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+    HostArray& volume = *m_arrays[0];
+    for (int w = 0; w < 8; ++w)
+        for (int v = 3; v < 8; ++v)
+            for (int u = 0; u < 8; ++u) volume.Set(u, v, w, v > 3 ? 200 : u < 3 ? 0 : u == 3 ? 253 : 254);
+    WhiteAndOpaqueLitByTheMaps();
+    for (size_t e = 0; e < 256; ++e) m_tables[0][e] = ~uint64_t{0};
+    m_tables[4] = m_tables[5];
+    Frustum(0, 0, 0, 7, 1, 3);
+    Set(NKW7_OriginXv8_Addr, kOne / 256);
+    Set(NKW7_dXv8_dXs_Addr, kOne);
+    Set(NKW7_OriginYv8_Addr, 3 * kOne);
+    Set(NKW7_OriginZv8_Addr, 3 * kOne);
+    ExpectTheReferenceBytes();
+    EXPECT_GT(Diagnostics().samples, 0u);
+}
+
 // Corrected gradients past the 9 bits: forward differences of voxels of 0
 // and 255 (up to 1 a component) through rows (1 1 0), (1 0 0), (0 0 1), so
 // that the first component reaches 2 and is clamped while the others are

@@ -7,6 +7,7 @@
 #include <utility>
 
 #include "chip_shading.h"
+#include "chip_vector_rows.h"
 
 namespace tulx7sim::chip {
 
@@ -52,17 +53,26 @@ void PlaneFootprint::Add(const PlaneFootprint& other) {
     }
     PlaneRect both = rect;
     both.Add(other.rect);
-    std::vector<Run> merged(static_cast<size_t>(both.Height()), Run{both.high[0] + 1, both.low[0] - 1});
-    for (const PlaneFootprint* part : {static_cast<const PlaneFootprint*>(this), &other})
-        for (size_t r = 0; r < part->rows.size(); ++r) {
-            const Run& run = part->rows[r];
-            if (run.low > run.high) continue;
-            Run& into = merged[static_cast<size_t>(part->rect.low[1] - both.low[1]) + r];
-            into.low = std::min(into.low, run.low);
-            into.high = std::max(into.high, run.high);
+    // Rows addressed from a rectangle that starts lower or ends higher
+    // move; otherwise the other's runs merge in place.
+    if (both.low[1] != rect.low[1] || both.high[1] != rect.high[1] ||
+        rows.size() != static_cast<size_t>(rect.Height())) {
+        std::vector<Run> moved(static_cast<size_t>(both.Height()), Run{});
+        std::copy(rows.begin(), rows.end(), moved.begin() + (rect.low[1] - both.low[1]));
+        rows = std::move(moved);
+    }
+    for (size_t r = 0; r < other.rows.size(); ++r) {
+        const Run& run = other.rows[r];
+        if (run.low > run.high) continue;
+        Run& into = rows[static_cast<size_t>(other.rect.low[1] - both.low[1]) + r];
+        if (into.low > into.high) {
+            into = run;
+            continue;
         }
+        into.low = std::min(into.low, run.low);
+        into.high = std::max(into.high, run.high);
+    }
     rect = both;
-    rows = std::move(merged);
 }
 
 namespace {
@@ -185,7 +195,17 @@ GradientSlab::GradientSlab(const Setup& s, Shader& shader) : m_setup(s), m_shade
     for (int a = 0; a < 3; ++a) {
         m_axis[a] = s.select[a];
         m_component[a] = !s.zeroGradient && s.gradientField[a] >= 0;
+        if (!m_component[a]) continue;
+        const FieldCode& code = s.voxelFields.code[s.gradientField[a]];
+        std::fill_n(m_border[a], 256, static_cast<float>(code.Read(s.voxelBorder)) / static_cast<float>(kFull));
     }
+    m_lanes = FractionLanesFor(s, m_fraction, m_component);
+    // Along each axis, voxels read alike but for the first and the last.
+    for (int k = 0; k < 3; ++k) {
+        const int64_t at[3] = {s.voxels.low[k], s.voxels.low[k] + 1, s.voxels.high[k]};
+        for (int c = 0; c < 3; ++c) m_known[k][c] = ReadsAlong(k, at[c], m_reads[k][c]);
+    }
+    m_useLanes = m_lanes.exact && ActiveIsa() == ChipIsa::kAvx2;
     // A component reads the voxel ahead along its axis and, for central
     // differences, the one behind.
     for (int a = 0; a < 3; ++a) {
@@ -254,99 +274,122 @@ void GradientSlab::Ready(int64_t w) {
 
 namespace {
 
-// A row of entries from the voxels at `at` on: each component the fractions
-// ahead and behind along its axis, halved for central differences (exactly,
-// as the division by 2 is). A component without a field reads a table of
-// zeros at a step of 0, and gives 0 as the element walk's does.
-template <bool Central>
-void EntryRow(const uint8_t* at, int64_t stepAlong, const int64_t (&step)[3], const float* const (&table)[3],
-              Float4* row, int64_t count) {
+// What a component without a field reads: 0 for every byte.
+const float kZeros[256] = {};
+
+// A row of entries from the voxels at `at` on: each component the fraction
+// ahead less the one behind, halved for central differences (exactly, as
+// the division by 2 is).
+// `Plain`: each component reads one table ahead and behind, behind as far
+// as ahead (the voxel itself for forward differences), as the voxels
+// between the volume's edges do; fewer values to hold through the loop.
+template <bool Central, bool Plain>
+void EntryRow(const uint8_t* at, int64_t stepAlong, const EntryReads& reads, Float4* row, int64_t count) {
+    const float* table[2][3];
+    int64_t step[2][3];
+    for (int k = 0; k < 3; ++k) {
+        const ComponentReads& c = reads.component[k];
+        table[0][k] = c.table[0];
+        table[1][k] = Plain ? c.table[0] : c.table[1];
+        step[0][k] = c.step[0];
+        step[1][k] = !Plain ? c.step[1] : Central ? -c.step[0] : 0;
+    }
     for (int64_t a = 0; a < count; ++a, at += stepAlong) {
         float g[3];
 #pragma GCC unroll 3
         for (int k = 0; k < 3; ++k) {
-            const float ahead = table[k][at[step[k]]];
-            const float behind = table[k][Central ? at[-step[k]] : at[0]];
+            const float ahead = table[0][k][at[step[0][k]]];
+            const float behind = table[1][k][at[step[1][k]]];
             g[k] = Central ? (ahead - behind) * 0.5f : ahead - behind;
         }
         row[a] = Float4{g[0], g[1], g[2], 0.0f};
     }
 }
 
+template <bool Central>
+void EntryRow(const uint8_t* at, int64_t stepAlong, const EntryReads& reads, Float4* row, int64_t count) {
+    bool plain = true;
+    for (const ComponentReads& c : reads.component)
+        plain = plain && c.table[0] == c.table[1] && c.step[1] == (Central ? -c.step[0] : 0);
+    if (plain)
+        EntryRow<Central, true>(at, stepAlong, reads, row, count);
+    else
+        EntryRow<Central, false>(at, stepAlong, reads, row, count);
+}
+
 }  // namespace
 
 void GradientSlab::Compute(int slot, int64_t w, const PlaneFootprint& plane) {
-    static const float kZeros[256] = {};
-    const DirectBox& box = m_setup.voxels;
-    Float4* out = m_entries.data() + slot * m_capacity;
-    int64_t step[3];
-    const float* table[3];
-    for (int k = 0; k < 3; ++k) {
-        step[k] = m_component[k] ? box.stride[k] : 0;
-        table[k] = m_component[k] ? m_fraction[k] : kZeros;
-    }
     const int ax = m_axis[0], ay = m_axis[1], az = m_axis[2];
-    const bool planeDirect = w >= m_directLow[az] && w <= m_directHigh[az];
     const PlaneRect& rect = plane.rect;
+    // Each component reads as its own axis's coordinate has it: along Zv
+    // alike throughout the plane, along Yv throughout a row.
+    EntryReads reads;
+    bool known = ReadsAt(az, w, reads);
     for (int64_t b = rect.low[1]; b <= rect.high[1]; ++b) {
         const PlaneFootprint::Run run =
             plane.rows.empty() ? PlaneFootprint::Run{rect.low[0], rect.high[0]} : plane.rows[static_cast<size_t>(b - rect.low[1])];
         if (run.low > run.high) continue;
-        Float4* row = out + (b - rect.low[1]) * m_stride + (run.low - rect.low[0]);
+        Float4* row = m_entries.data() + slot * m_capacity + (b - rect.low[1]) * m_stride + (run.low - rect.low[0]);
+        const bool rowKnown = known && ReadsAt(ay, b, reads);
         int64_t p[3];
-        p[ax] = run.low;
         p[ay] = b;
         p[az] = w;
-        // Voxels whose neighbours lie in storage take the row loop; the
-        // edges of the volume, one by one.
-        int64_t first = run.low, last = run.high;
-        if (!planeDirect || b < m_directLow[ay] || b > m_directHigh[ay]) first = last + 1;
-        first = std::max(first, m_directLow[ax]);
-        last = std::min(last, m_directHigh[ax]);
-        if (first > last) {
-            ComputeEdge(row, p, run.high - run.low + 1);
-            continue;
+        // Voxels whose neighbours along the row lie in storage read alike
+        // and take the row loop; those at the volume's edge, one by one.
+        const int64_t first = std::max(run.low, m_directLow[ax]), last = std::min(run.high, m_directHigh[ax]);
+        auto voxels = [&](int64_t from, int64_t count) {
+            p[ax] = from;
+            ComputeRun(p, reads, rowKnown && ReadsAt(ax, from, reads), row + (from - run.low), count);
+        };
+        for (int64_t a = run.low; a <= std::min(first - 1, run.high); ++a) voxels(a, 1);
+        if (first <= last) voxels(first, last - first + 1);
+        for (int64_t a = std::max(last + 1, run.low); a <= run.high; ++a) voxels(a, 1);
+    }
+}
+
+void GradientSlab::ComputeRun(const int64_t (&p)[3], const EntryReads& reads, bool known, Float4* row,
+                              int64_t count) const {
+    const DirectBox& box = m_setup.voxels;
+    if (!known) {
+        int64_t at[3] = {p[0], p[1], p[2]};
+        for (int64_t a = 0; a < count; ++a, ++at[m_axis[0]]) {
+            float g[3];
+            m_shader.VoxelGradient(at[0], at[1], at[2], g);
+            row[a] = Float4{g[0], g[1], g[2], 0.0f};
         }
-        if (first > run.low) ComputeEdge(row, p, first - run.low);
-        p[ax] = first;
-        const uint8_t* at = box.At(p[0], p[1], p[2]);
-        if (m_setup.forward)
-            EntryRow<false>(at, box.stride[ax], step, table, row + (first - run.low), last - first + 1);
-        else
-            EntryRow<true>(at, box.stride[ax], step, table, row + (first - run.low), last - first + 1);
-        p[ax] = last + 1;
-        if (last < run.high) ComputeEdge(row + (last + 1 - run.low), p, run.high - last);
+        return;
     }
+    const uint8_t* at = box.At(p[0], p[1], p[2]);
+    const int64_t along = box.stride[m_axis[0]];
+    if (m_useLanes && along == 1 && count >= 8)
+        EntryRowLanes(!m_setup.forward, at, reads, m_lanes, row, count);
+    else if (m_setup.forward)
+        EntryRow<false>(at, along, reads, row, count);
+    else
+        EntryRow<true>(at, along, reads, row, count);
 }
 
-void GradientSlab::ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const {
-    const DirectBox& box = m_setup.voxels;
-    int64_t p[3] = {first[0], first[1], first[2]};
-    for (int64_t a = 0; a < count; ++a, ++p[m_axis[0]]) {
-        float g[3];
-        if (box.Contains(p[0], p[1], p[2]))
-            EdgeGradient(p, g);
-        else
-            m_shader.VoxelGradient(p[0], p[1], p[2], g);
-        row[a] = Float4{g[0], g[1], g[2], 0.0f};
+bool GradientSlab::ReadsAlong(int k, int64_t at, ComponentReads& reads) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    reads = ComponentReads{{0, 0}, {kZeros, kZeros}};
+    if (!box.valid || at < box.low[k] || at > box.high[k]) return false;
+    if (!m_component[k]) return true;
+    const int64_t neighbour[2] = {1, s.forward ? 0 : -1};
+    for (int n = 0; n < 2; ++n) {
+        const int64_t there = at + neighbour[n];
+        reads.table[n] = m_fraction[k];
+        if (there >= box.low[k] && there <= box.high[k])
+            reads.step[n] = neighbour[n] * box.stride[k];
+        else if (!s.quietReads)
+            return false;
+        // Past the edge of a volume that fills its storage: the edge voxel
+        // itself when edges extend, else the border word.
+        else if (!s.extend[k])
+            reads.table[n] = m_border[k];
     }
-}
-
-void GradientSlab::EdgeGradient(const int64_t (&p)[3], float (&g)[3]) const {
-    const DirectBox& box = m_setup.voxels;
-    auto fraction = [&](int a, const int64_t (&n)[3]) {
-        return box.Contains(n[0], n[1], n[2]) ? m_fraction[a][*box.At(n[0], n[1], n[2])]
-                                               : m_shader.FieldFraction(m_setup.gradientField[a], n[0], n[1], n[2]);
-    };
-    for (int a = 0; a < 3; ++a) {
-        g[a] = 0.0f;
-        if (!m_component[a]) continue;
-        int64_t ahead[3] = {p[0], p[1], p[2]}, behind[3] = {p[0], p[1], p[2]};
-        ++ahead[a];
-        if (!m_setup.forward) --behind[a];
-        const float f1 = fraction(a, ahead), f0 = fraction(a, behind);
-        g[a] = m_setup.forward ? f1 - f0 : (f1 - f0) / 2.0f;
-    }
+    return true;
 }
 
 }  // namespace tulx7sim::chip

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "chip_setup.h"
+#include "chip_vector_slab.h"
 
 // The chip's internals bind inside the library, so its calls inline.
 #pragma GCC visibility push(hidden)
@@ -95,11 +96,22 @@ public:
 
 private:
     void Compute(int slot, int64_t w, const PlaneFootprint& plane);
-    // The entries of voxels whose gradient reads outside storage, one by one.
-    void ComputeEdge(Float4* row, const int64_t (&first)[3], int64_t count) const;
-    // The gradient of a voxel in storage as VoxelGradient computes it, its
-    // neighbours in storage through the byte fractions.
-    void EdgeGradient(const int64_t (&p)[3], float (&g)[3]) const;
+    // The entries of `count` voxels from p on along the volume axis of Xv,
+    // all reading as `reads` says, or, not `known`, as the shader reads.
+    void ComputeRun(const int64_t (&p)[3], const EntryReads& reads, bool known, Float4* row, int64_t count) const;
+    // Where component k of the voxels at `at` along volume axis k reads its
+    // neighbours: in storage, or, where no read can count, past the
+    // volume's edge the edge voxel itself or the border word. False for
+    // voxels outside storage, or reading outside it where a read may count.
+    bool ReadsAlong(int k, int64_t at, ComponentReads& reads) const;
+    // The same from those worked out for the edges and the voxels between.
+    bool ReadsAt(int k, int64_t at, EntryReads& reads) const {
+        const DirectBox& box = m_setup.voxels;
+        if (at < box.low[k] || at > box.high[k]) return false;
+        const int c = at == box.low[k] ? 0 : at == box.high[k] ? 2 : 1;
+        reads.component[k] = m_reads[k][c];
+        return m_known[k][c];
+    }
 
     const Setup& m_setup;
     Shader& m_shader;
@@ -107,6 +119,11 @@ private:
     int64_t m_low[3] = {}, m_high[3] = {};
     int64_t m_directLow[3] = {}, m_directHigh[3] = {};  // gradients from storage alone
     float m_fraction[3][256] = {};
+    float m_border[3][256] = {};  // the fraction of the border word, for every byte
+    FractionLanes m_lanes;
+    ComponentReads m_reads[3][3];  // per axis, at its first voxel, one between and its last
+    bool m_known[3][3] = {};
+    bool m_useLanes = false;
     bool m_component[3] = {};  // which gradient components read voxels
 
     int64_t m_first = 0;

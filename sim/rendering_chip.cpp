@@ -10,6 +10,7 @@
 
 #include "chip_gradient_slab.h"
 #include "chip_kernels.h"
+#include "chip_shading.h"
 #include "chip_thread_pool.h"
 #include "chip_setup.h"
 #include "tulx7/driver_requests.h"
@@ -95,6 +96,46 @@ SlabPlane SlabFootprint(const std::vector<SlabSlice>& slices, uint32_t columns, 
     out.firstRow = plane.rect.low[1];
     for (const chip::PlaneFootprint::Run& run : plane.rows) out.runs.push_back(SlabRun{run.low, run.high});
     return out;
+}
+
+std::vector<std::array<float, 3>> SlabGradients(const SlabVolume& volume, int64_t w) {
+    chip::Setup s;
+    chip::DirectBox& box = s.voxels;
+    box.valid = true;
+    box.data = volume.voxels.data();
+    int64_t stride = 1;
+    for (int a = 0; a < 3; ++a) {
+        box.high[a] = volume.size[a] - 1;
+        box.stride[a] = stride;
+        stride *= volume.size[a];
+        s.select[a] = a;
+        s.extend[a] = volume.extend[a];
+        s.gradientField[a] = 0;
+    }
+    chip::FieldCode& code = s.voxelFields.code[0];
+    code.present = true;
+    code.bits = static_cast<uint8_t>(volume.fieldBits);
+    code.shift = static_cast<uint8_t>(volume.fieldShift);
+    s.forward = volume.forward;
+    s.voxelBorder = volume.border;
+    s.quietReads = true;
+    ChipDiagnostics counts;
+    chip::Shader shader(s, counts);
+    chip::GradientSlab slab(s, shader);
+    chip::PlaneRect plane;
+    plane.low[0] = plane.low[1] = 0;
+    plane.high[0] = box.high[0];
+    plane.high[1] = box.high[1];
+    // The plane above it planned empty: nothing of it is computed.
+    if (!slab.Plan(w, {plane, chip::PlaneRect{}}, INT64_MAX)) return {};
+    slab.Ready(w);
+    std::vector<std::array<float, 3>> gradients;
+    for (int64_t b = 0; b <= box.high[1]; ++b)
+        for (int64_t a = 0; a <= box.high[0]; ++a) {
+            const chip::Float4 entry = *slab.Entry(a, b);
+            gradients.push_back({entry[0], entry[1], entry[2]});
+        }
+    return gradients;
 }
 
 std::vector<uint64_t> MakeReflectanceMap(const std::function<double(const double (&)[3])>& value) {

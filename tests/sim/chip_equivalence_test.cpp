@@ -56,6 +56,7 @@ protected:
     struct Shape {
         int plainBlend = 0;
         bool plain = false, tabled = false, shaded = false, rows = false, volumeOutput = false, routed = false;
+        bool alongU = false;  // Xv along u, where a voxel row's bytes are consecutive
         int n[3] = {}, frustum[3] = {};
     };
 
@@ -65,9 +66,12 @@ protected:
     // 2- or 4-byte voxels, as the vector rows take them; `shaded` makes it
     // lit from gradients of one-byte voxels (and with `tabled`, coloured
     // from one field's table); `rows` makes a shaded one take the shaded
-    // rows: nothing tests a sample on its own besides the trims.
-    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false, bool rows = false) {
+    // rows: nothing tests a sample on its own besides the trims. `alongU`
+    // puts Xv along u and the volume in its storage.
+    void RandomProgramme(int plainBlend, bool tabled = false, bool shaded = false, bool rows = false,
+                         bool alongU = false) {
         Shape p;
+        p.alongU = alongU;
         p.plainBlend = plainBlend;
         p.plain = plainBlend != 0;
         p.tabled = tabled;
@@ -91,7 +95,7 @@ protected:
         if (p.plain || (!rows && p.routed && Coin())) PlainStages(p);
         if (shaded && rows) RowStages();
         if (shaded && tabled) TabledStages();
-        if (shaded && Coin()) VolumeInItsStorage();
+        if (shaded && (alongU || Coin())) VolumeInItsStorage();
     }
 
     // The volume's range exactly its storage, as the library loads a
@@ -137,7 +141,7 @@ protected:
     // one or the other direction, with small cross terms on top.
     void RandomGeometry(const Shape& p) {
         int select[3] = {0, 1, 2};
-        std::shuffle(select, select + 3, m_random);
+        std::shuffle(select + (p.alongU ? 1 : 0), select + 3, m_random);
         const uint64_t negate = Bits() % 8;
         Set(NKW7_Transform_Addr, uint64_t(select[0]) << 4 | uint64_t(select[1]) << 6 | uint64_t(select[2]) << 8 | negate);
         Frustum(0, 0, 0, uint32_t(p.frustum[0] - 1), uint32_t(p.frustum[1] - 1), uint32_t(p.frustum[2] - 1));
@@ -325,18 +329,20 @@ protected:
 
     // The programme of `seed` on the reference path, then tiled on 1, 3 and
     // 8 threads with each instruction set: the same bytes and counts.
-    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
+    void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false,
+                                 bool alongU = false) {
         SCOPED_TRACE(seed);
-        SeededProgramme(seed, plainBlend, tabled, shaded, rows);
+        SeededProgramme(seed, plainBlend, tabled, shaded, rows, alongU);
         ExpectTheReferenceBytes();
     }
 
     // The random programme of `seed`, for a test to change before it renders.
-    void SeededProgramme(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false) {
+    void SeededProgramme(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false,
+                         bool alongU = false) {
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
-        RandomProgramme(plainBlend, tabled, shaded, rows);
+        RandomProgramme(plainBlend, tabled, shaded, rows, alongU);
     }
 
     void ExpectTheReferenceBytes() {
@@ -543,6 +549,14 @@ TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceByt
 // gradients from a slab: classified through any ALUs or one field's table.
 TEST_F(ChipEquivalenceTest, ShadedRowsGiveTheReferenceBytesOnEveryInstructionSet) {
     for (uint64_t seed = 1; seed <= 60; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
+}
+
+// Shaded rows along u over a volume that fills its storage: runs of the
+// gradient slab from one voxel to a few vectors long, starting and ending
+// mid-vector, and its edge voxels, whose neighbours past the volume's edge
+// are the edge voxel itself or the border word.
+TEST_F(ChipEquivalenceTest, ShadedRowsAlongUOverAVolumeInItsStorageGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 40; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true, true);
 }
 
 // Shaded rows over mostly clear voxels (table 0 clear but for one entry in

@@ -3,6 +3,7 @@
 // writes (sim/CHIP.md says what it models).
 #pragma once
 
+#include <array>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -54,6 +55,25 @@ struct SlabPlane {
 };
 SlabPlane SlabFootprint(const std::vector<SlabSlice>& slices, uint32_t columns, uint32_t rows, const bool (&mirror)[2],
                         const int64_t (&low)[2], const int64_t (&high)[2]);
+
+// Test observation: the gradients the shaded rows' slab computes for every
+// voxel of plane `w` (along the third axis) of a one-byte volume of
+// size[0] x size[1] x size[2] voxels (the first axis fastest) that fills
+// its storage, its rows along the first axis; each component of the
+// unsigned field `fieldBits` wide from bit `fieldShift`, by central or
+// `forward` differences, past the volume's edge along each axis its edge
+// voxel where `extend` says, else the `border` word. The instruction set is
+// the one renders use. Each voxel's three components, the first axis
+// fastest.
+struct SlabVolume {
+    std::vector<uint8_t> voxels;
+    int64_t size[3] = {};
+    int fieldBits = 8, fieldShift = 0;
+    bool forward = false;
+    bool extend[3] = {};
+    uint64_t border = 0;
+};
+std::vector<std::array<float, 3>> SlabGradients(const SlabVolume& volume, int64_t w);
 
 // A reflectance map laid out as the chip reads it: 6 faces (the dominant
 // axis and its sign) of 8 x 8 cells over the other two axes, each cell grey

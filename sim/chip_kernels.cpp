@@ -157,13 +157,17 @@ void Kernel::RunTile(const TileGrid& grid, size_t tile) {
         for (uint32_t i = 0; i < width; ++i) Begin(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
     if (m_lit) m_lit->BeginTile(first[0], first[1], width, height);
     if (s.volume.Bound()) {
-        switch (s.plain ? s.voxels.bytes : 0) {
+        const int bytes = s.plain ? s.voxels.bytes : 0;
+        const bool plain = bytes == 1 || bytes == 2 || bytes == 4 || bytes == 8;
+        if (plain) HoldAccums(m_rays.size());
+        switch (plain ? bytes : 0) {
             case 1: Slices<1>(first[0], first[1], width, height); break;
             case 2: Slices<2>(first[0], first[1], width, height); break;
             case 4: Slices<4>(first[0], first[1], width, height); break;
             case 8: Slices<8>(first[0], first[1], width, height); break;
             default: Slices<0>(first[0], first[1], width, height); break;
         }
+        if (plain) ReturnAccums(m_rays.size());
     }
     for (uint32_t j = 0; j < height; ++j)
         for (uint32_t i = 0; i < width; ++i) Finish(first[0] + i, first[1] + j, 0, m_rays[j * width + i]);
@@ -190,6 +194,22 @@ void Kernel::Slices(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
             anyLeft = PlainRows<Bytes>(slice, tile);
         if (!anyLeft) break;
     }
+}
+
+void Kernel::HoldAccums(size_t count) {
+    // Eight rays to spare past each channel's last, each channel starting
+    // on a 32-byte boundary so that a full tile's groups load aligned.
+    constexpr size_t kLanes = 8, kAlign = 32 / sizeof(float);
+    const size_t stride = (count + kLanes + kAlign - 1) / kAlign * kAlign;
+    m_accumStore.resize(4 * stride + kAlign);
+    float* base = m_accumStore.data();
+    base += (kAlign - reinterpret_cast<uintptr_t>(base) / sizeof(float) % kAlign) % kAlign;
+    for (size_t k = 0; k < 4; ++k) m_accums.c[k] = base + k * stride;
+    for (size_t r = 0; r < count; ++r) m_accums.Set(r, m_rays[r].accum);
+}
+
+void Kernel::ReturnAccums(size_t count) {
+    for (size_t r = 0; r < count; ++r) m_rays[r].accum = m_accums.Get(r);
 }
 
 bool Kernel::StepRows(const Slice& slice, const TileRect& tile) {
@@ -240,16 +260,16 @@ bool Kernel::EdgeRows(const Slice& slice, const TileRect& tile, const TileCorner
         spans[j][1] = bounds[3];
         vector = vector || bounds[2] < bounds[3];
         anyLeft = RowByParts<Bytes>(slice, Wide{static_cast<int64_t>(x)}, Wide{static_cast<int64_t>(y)},
-                                    &m_rays[j * tile.width], bounds, false) ||
+                                    m_accums.From(j * tile.width), bounds, false) ||
                   anyLeft;
     }
     row.spans = spans;
-    if (vector) anyLeft = RunTabled(slice, row, m_rays.data(), tile.width) || anyLeft;
+    if (vector) anyLeft = RunTabled(slice, row, m_accums, tile.width) || anyLeft;
     return true;
 }
 
 template <int Bytes>
-bool Kernel::RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, const uint32_t (&bounds)[6],
+bool Kernel::RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, RayAccums ray, const uint32_t (&bounds)[6],
                         bool withInterior) {
     bool anyLeft = false;
     for (int part = 0; part < 5; ++part) {
@@ -259,7 +279,7 @@ bool Kernel::RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, cons
             anyLeft = true;  // no ray stops without early termination
             continue;
         }
-        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray + i, count,
+        anyLeft = PlainRow<Bytes>(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, ray.From(i), count,
                                   part != 2) ||
                   anyLeft;
     }
@@ -271,7 +291,7 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
     const uint32_t ys = tile.y0 + j, width = tile.width, x0 = tile.x0;
     Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
     Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
-    Ray* ray = &m_rays[j * width];
+    const RayAccums ray = m_accums.From(j * width);
     if (interiorTile) return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, false);
     const Wide span = width - 1;
     const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
@@ -290,10 +310,14 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
         RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
         return RowByParts<Bytes>(slice, xRaw, yRaw, ray, bounds, true);
     }
+    // The general step takes the ray whole, its accumulator too; it stops
+    // a ray whose alpha has reached the threshold.
     for (uint32_t i = 0; i < width; ++i, xRaw += slice.xx, yRaw += slice.yx) {
-        if (ray[i].done) continue;
-        PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, ray[i]);
-        anyLeft = anyLeft || !ray[i].done;
+        Ray& whole = m_rays[j * width + i];
+        whole.accum = ray.Get(i);
+        PlainStep<Bytes>(slice, xRaw, yRaw, x0 + i, ys, whole);
+        ray.Set(i, whole.accum);
+        anyLeft = anyLeft || !whole.done;
     }
     return anyLeft;
 }
@@ -417,7 +441,7 @@ bool Kernel::Interior(const Slice& slice, int64_t x256, int64_t y256) const {
     return s.voxels.Contains(base[0], base[1], base[2]) && s.voxels.Contains(base[0] + 1, base[1] + 1, base[2] + 1);
 }
 
-bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width, bool& anyLeft) {
+bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, RayAccums ray, uint32_t width, bool& anyLeft) {
     TabledRow row;
     if (!PlaceRow(m_setup, Depth(slice), static_cast<uint64_t>(xStart), static_cast<uint64_t>(yStart),
                   static_cast<uint64_t>(slice.xx), static_cast<uint64_t>(slice.yx), width, row))
@@ -429,11 +453,11 @@ bool Kernel::VectorRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, u
 bool Kernel::VectorRows(const Slice& slice, const TileRect& tile, const TileCorners& corners, bool& anyLeft) {
     TabledRow row;
     if (!PlaceTile(m_setup, slice, corners, tile.height, row)) return false;
-    anyLeft = RunTabled(slice, row, m_rays.data(), tile.width);
+    anyLeft = RunTabled(slice, row, m_accums, tile.width);
     return true;
 }
 
-bool Kernel::RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t width) {
+bool Kernel::RunTabled(const Slice& slice, TabledRow& row, RayAccums ray, uint32_t width) {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
     const int az = s.select[2];
@@ -460,7 +484,7 @@ bool Kernel::RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t wi
 }
 
 template <int Bytes>
-bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool checked) {
+bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, RayAccums ray, uint32_t width, bool checked) {
     bool anyLeft = false;
     if (m_vector && !checked && VectorRow(slice, xRaw, yRaw, ray, width, anyLeft)) return anyLeft;
 #define CHIP_PLAIN_ROW_FIELDS(mode, checked)                                                       \
@@ -485,7 +509,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32
 }
 
 template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
-bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, uint32_t width) {
+bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, RayAccums ray, uint32_t width) {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
     // Wide to 64 bits keeps the low bits, the only ones the sums need.
@@ -508,12 +532,7 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
     uint64_t samples = 0;
     bool anyLeft = false;
     for (uint32_t i = 0; i < width; ++i, xRaw += dx, yRaw += dy) {
-        Ray& r = ray[i];
-        if (r.done) continue;
-        if (s.earlyTermination && r.accum.c[3] >= s.terminationThreshold) {
-            r.done = true;
-            continue;
-        }
+        if (s.earlyTermination && ray.c[3][i] >= s.terminationThreshold) continue;
         anyLeft = true;
         const int64_t px = static_cast<int64_t>(xRaw) >> 32, py = static_cast<int64_t>(yRaw) >> 32;
         const int64_t qx = (px ^ flipX) + (flipX & -255), qy = (py ^ flipY) + (flipY & -255);
@@ -527,7 +546,9 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
                 position[ax] = qx;
                 position[ay] = qy;
                 position[az] = qz;
-                Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, Emissive(m_shader.Classify(position)));
+                Rgba accum = ray.Get(i);
+                Blend(Mode == kAnyBlend ? s.blendAccum : Mode, accum, Emissive(m_shader.Classify(position)));
+                ray.Set(i, accum);
                 ++samples;
                 continue;
             }
@@ -535,7 +556,9 @@ bool Kernel::PlainRow(const Slice& slice, Wide xStart, Wide yStart, Ray* ray, ui
         f[ax] = qx & 255;
         f[ay] = qy & 255;
         const uint8_t* at = data + (sliceOffset + (qx >> 8) * strideX + (qy >> 8) * strideY);
-        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, r.accum, PlainColour<Bytes, Tabled>(at, corner, f));
+        Rgba accum = ray.Get(i);
+        Blend(Mode == kAnyBlend ? s.blendAccum : Mode, accum, PlainColour<Bytes, Tabled>(at, corner, f));
+        ray.Set(i, accum);
         ++samples;
     }
     m_counts.samples += samples;

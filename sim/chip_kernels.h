@@ -80,6 +80,10 @@ private:
     bool StepRows(const Slice& slice, const TileRect& tile);
     template <int Bytes>
     bool PlainRows(const Slice& slice, const TileRect& tile);
+    // The accumulators of the tile's `count` rays moved to m_accums for its
+    // plain slices, and back.
+    void HoldAccums(size_t count);
+    void ReturnAccums(size_t count);
     template <int Bytes>
     bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
     // The rows of a tile that leaves the volume, placed once: each row's
@@ -102,7 +106,7 @@ private:
     // RowParts gives them, sample by sample; the interior part unchecked, or
     // left to the vector rows unless `withInterior`. Whether a ray goes on.
     template <int Bytes>
-    bool RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, const uint32_t (&bounds)[6],
+    bool RowByParts(const Slice& slice, Wide xRaw, Wide yRaw, RayAccums ray, const uint32_t (&bounds)[6],
                     bool withInterior);
     // The same at a position's floors in 1/256 voxel.
     bool Interior(const Slice& slice, int64_t x256, int64_t y256) const;
@@ -112,17 +116,17 @@ private:
     // so is every sample between them, and none is tested. Returns whether
     // a ray of the row is left to go on.
     template <int Bytes>
-    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool checked);
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, RayAccums ray, uint32_t width, bool checked);
     // An interior tabled row eight rays at a time, when the instruction set
     // and the row allow; false leaves the row to the scalar kernel.
-    bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width, bool& anyLeft);
+    bool VectorRow(const Slice& slice, Wide xRaw, Wide yRaw, RayAccums ray, uint32_t width, bool& anyLeft);
     // The tabled rows of a placed row or tile; whether a ray is left.
-    bool RunTabled(const Slice& slice, TabledRow& row, Ray* ray, uint32_t width);
+    bool RunTabled(const Slice& slice, TabledRow& row, RayAccums ray, uint32_t width);
     // A slice's plane along the volume axis it steps, in 1/256 voxel, its
     // mirror taken into account.
     int64_t Depth(const Slice& slice) const { return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256; }
     template <int Bytes, uint32_t Mode, bool Checked, bool Tabled>
-    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, Ray* ray, uint32_t width);
+    bool PlainRow(const Slice& slice, Wide xRaw, Wide yRaw, RayAccums ray, uint32_t width);
     // The routed, emissive colour of a plain sample whose eight neighbours
     // lie at `at` plus `corner`, with weights f along u, v, w; `Tabled`
     // takes it from the emitted colours of the one field's table.
@@ -156,6 +160,10 @@ private:
     Shader m_shader;
     std::unique_ptr<LitRows> m_lit;  // the shaded rows, when the setup suits them
     std::vector<Ray> m_rays;  // a tile's
+    // A plain tile's accumulators while its slices run (those of m_rays
+    // meanwhile stale), and the storage behind them.
+    RayAccums m_accums;
+    std::vector<float> m_accumStore;
     // The needed fields of a plain setup, and their values from one-byte
     // voxels.
     int m_fieldCount = 0;

@@ -48,30 +48,56 @@ namespace {
 
 using namespace lanes;
 
+// Which of the n rays from `ray` sample: under early termination, those
+// whose alpha has not reached the threshold (ordered: an alpha that is not
+// a number stops no ray, as in the scalar test).
+CHIP_AVX2 int LiveAccums(const RayAccums& ray, uint32_t n, bool earlyTermination, __m256 threshold) {
+    const int all = (1 << n) - 1;
+    if (!earlyTermination) return all;
+    return all & ~_mm256_movemask_ps(_mm256_cmp_ps(_mm256_loadu_ps(ray.c[3]), threshold, _CMP_GE_OQ));
+}
+
+// Blends the colours `in` into the accumulators of the eight rays from
+// `ray` on the lanes of `blend` (a bit mask, and the same as lanes); the
+// others keep their bits, the rays past the row's end among them.
+template <uint32_t Mode>
+CHIP_AVX2 void BlendIntoAccums(const RayAccums& ray, int blend, __m256i blendLanes, const __m256 (&in)[4]) {
+    __m256 acc[4];
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) acc[k] = _mm256_loadu_ps(ray.c[k]);
+    if (blend == 0xFF)
+        BlendLanes<Mode, false>(acc, in, _mm256_castsi256_ps(blendLanes));
+    else
+        BlendLanes<Mode>(acc, in, _mm256_castsi256_ps(blendLanes));
+#pragma GCC unroll 4
+    for (int k = 0; k < 4; ++k) _mm256_storeu_ps(ray.c[k], acc[k]);
+}
+
 template <int Bytes>
 struct TabledLanes {
     template <uint32_t Mode>
     struct OfMode {
-        CHIP_AVX2 static RowOutcome Run(const TabledRow& row, Ray* ray, uint32_t width);
+        CHIP_AVX2 static RowOutcome Run(const TabledRow& row, RayAccums ray, uint32_t width);
     };
 };
 
 template <int Bytes>
 template <uint32_t Mode>
-CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row, Ray* ray, uint32_t width) {
+CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row, RayAccums ray, uint32_t width) {
     RowOutcome outcome;
+    const __m256 threshold = _mm256_set1_ps(row.threshold);
     const __m256i firstX = _mm256_set1_epi32(row.firstX), firstY = _mm256_set1_epi32(row.firstY);
     const __m256i strideX = _mm256_set1_epi32(row.strideX), strideY = _mm256_set1_epi32(row.strideY);
     const __m256i byteMask = _mm256_set1_epi32(255);
     const __m256i valid = _mm256_set1_epi32(static_cast<int>(row.valid));
-    for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
+    for (uint32_t j = 0; j < row.rows; ++j, ray = ray.From(width)) {
     const uint32_t begin = row.spans != nullptr ? row.spans[j][0] : 0;
     const uint32_t end = row.spans != nullptr ? row.spans[j][1] : width;
     PositionLanes positions(row.x + j * row.rowDx + begin * row.dx, row.y + j * row.rowDy + begin * row.dy, row.dx,
                             row.dy);
     for (uint32_t i = begin; i < end; i += 8) {
         const uint32_t n = end - i < 8 ? end - i : 8;
-        const int liveMask = LiveLanes(ray + i, n, row.earlyTermination, row.threshold);
+        const int liveMask = LiveAccums(ray.From(i), n, row.earlyTermination, threshold);
         __m256i px, py;
         positions.Next(px, py);
         if (liveMask == 0) continue;
@@ -110,9 +136,12 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
                 VoxelPair<Bytes>(row.first + row.corner[c], offset, row.decode, v[c], v[c + 1]);
         }
         const __m256i index = _mm256_and_si256(_mm256_srli_epi32(Trilinear(v, f), 8), liveInt);
-        const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
-        const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));
-        outcome.unboundReads += static_cast<uint64_t>(__builtin_popcount(unbound));
+        // An index is at most 255: a table of 256 entries counts no read.
+        if (row.valid < 256) {
+            const __m256i past = _mm256_cmpgt_epi32(_mm256_add_epi32(index, _mm256_set1_epi32(1)), valid);
+            const int unbound = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_and_si256(past, liveInt)));
+            outcome.unboundReads += static_cast<uint64_t>(__builtin_popcount(unbound));
+        }
         outcome.samples += static_cast<uint64_t>(__builtin_popcount(liveMask));
         alignas(32) int32_t entry[8];
         _mm256_store_si256(reinterpret_cast<__m256i*>(entry), index);
@@ -122,7 +151,7 @@ CHIP_AVX2 RowOutcome TabledLanes<Bytes>::OfMode<Mode>::Run(const TabledRow& row,
         for (int l = 0; l < 8; ++l) inAt[l] = row.emitted[entry[l]].c;
         __m256 in[4];
         Gather(inAt, in);
-        BlendIntoRays<Mode>(ray + i, n, liveMask, liveInt, in);
+        BlendIntoAccums<Mode>(ray.From(i), liveMask, liveInt, in);
     }
     }
     return outcome;
@@ -237,7 +266,7 @@ bool PlaceTileInStorage(const Setup& s, const Slice& slice, const TileCorners& c
     return true;
 }
 
-RowOutcome TabledRowAvx2(const TabledRow& row, Ray* ray, uint32_t width) {
+RowOutcome TabledRowAvx2(const TabledRow& row, RayAccums ray, uint32_t width) {
     switch (row.bytes) {
         case 1: return OfMode<TabledLanes<1>::OfMode>(row.mode, row, ray, width);
         case 2: return OfMode<TabledLanes<2>::OfMode>(row.mode, row, ray, width);

@@ -3,6 +3,7 @@
 // instruction set; and the choice of instruction set from the CPU.
 #pragma once
 
+#include <cstddef>
 #include <cstdint>
 
 #include "chip_arithmetic.h"
@@ -102,13 +103,31 @@ struct TabledRow : RowVoxels {
     float threshold = 0.0f;
 };
 
+// The accumulators of a plain tile's rays channel by channel: ray k's
+// channel c is c[c][k]. Eight neighbouring rays' channel is one load, where
+// `Ray` spreads their 128 bytes of accumulators over ten cache lines, and a
+// tile's fit the L1 cache beside the voxels its slices read. Every array
+// is readable (and writable with what it holds) eight rays past its last.
+// A plain ray needs no mark of its early stop: once its alpha reaches the
+// threshold it blends no more, so its alpha stays where it stopped it.
+struct RayAccums {
+    float* c[4] = {};
+
+    // The rays from ray k on.
+    RayAccums From(size_t k) const { return {{c[0] + k, c[1] + k, c[2] + k, c[3] + k}}; }
+    Rgba Get(size_t k) const { return {{c[0][k], c[1][k], c[2][k], c[3][k]}}; }
+    void Set(size_t k, const Rgba& v) const {
+        for (int n = 0; n < 4; ++n) c[n][k] = v.c[n];
+    }
+};
+
 struct RowOutcome {
     uint64_t samples = 0, unboundReads = 0;
     bool anyLeft = false;
 };
 
 // The row of `width` rays, eight at a time. Needs AVX2.
-RowOutcome TabledRowAvx2(const TabledRow& row, Ray* ray, uint32_t width);
+RowOutcome TabledRowAvx2(const TabledRow& row, RayAccums ray, uint32_t width);
 
 }  // namespace tulx7sim::chip
 

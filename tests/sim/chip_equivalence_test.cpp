@@ -332,11 +332,17 @@ protected:
     void ExpectTheReferenceBytes(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false,
                                  bool alongU = false) {
         SCOPED_TRACE(seed);
+        SeededProgramme(seed, plainBlend, tabled, shaded, rows, alongU);
+        ExpectTheReferenceBytes();
+    }
+
+    // The random programme of `seed`, for a test to change before it renders.
+    void SeededProgramme(uint64_t seed, int plainBlend, bool tabled, bool shaded = false, bool rows = false,
+                         bool alongU = false) {
         m_random.seed(seed);
         m_writes.clear();
         PassProgramme();
         RandomProgramme(plainBlend, tabled, shaded, rows, alongU);
-        ExpectTheReferenceBytes();
     }
 
     void ExpectTheReferenceBytes() {
@@ -431,13 +437,10 @@ TEST_F(ChipEquivalenceTest, ShadedRowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheR
 
 void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) {
     SCOPED_TRACE(seed);
-    m_random.seed(seed);
-    m_writes.clear();
-    PassProgramme();
     if (shaded)
-        RandomProgramme(0, seed % 3 != 0, true, true);
+        SeededProgramme(seed, 0, seed % 3 != 0, true, true);
     else
-        RandomProgramme(static_cast<int>(seed % 4) + 2, true);
+        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
     const uint64_t transform = Get(NKW7_Transform_Addr);
     for (int a = 0; a < 2; ++a) {
         // The voxels read straight from storage along the volume axis:
@@ -482,6 +485,79 @@ void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) 
     if (m_arrays[0]->bound.elementBytes == 1 && Pick(0, 3) != 0)
         Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF}) | (Coin() ? 0x10 : 0x00));
     ExpectTheReferenceBytes();
+}
+
+// Tabled rows front to back with early termination, each ray starting
+// from its image element's alpha, a 4-bit field: the threshold equals
+// alpha b / 15 exactly (273 b / 4095), so that some rays start on it,
+// which stops them, others just below or above it, in groups of eight
+// that mix them.
+TEST_F(ChipEquivalenceTest, RaysStartingOnTheTerminationThresholdStopAsTheReferenceDoes) {
+    for (uint64_t seed = 1; seed <= 24; ++seed) {
+        SCOPED_TRACE(seed);
+        SeededProgramme(seed, seed % 2 == 0 ? 4 : 5, true);
+        const uint64_t last = Get(NKW7_ViewFrustumRangeMax_Addr);
+        const int width = static_cast<int>(last & 0xFFFF) + 1, height = static_cast<int>((last >> 16) & 0xFFFF) + 1;
+        m_arrays[1] = std::make_unique<HostArray>(2, width, height, 1, 8, 2);
+        const int onThreshold = Pick(1, 15);
+        int stopped = 0;
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const int alpha = std::clamp(onThreshold + Pick(-1, 1), 0, 15);
+                stopped += alpha >= onThreshold ? 1 : 0;
+                m_arrays[1]->Set(x, y, 0, (Bits() & 0x0000FFFFFFFFFFFF) | uint64_t(alpha) << 48);
+            }
+        m_job.image0 = m_arrays[1]->Bind();
+        // Red, green and blue 16 bits wide, alpha the 4 bits at bit 48.
+        const uint32_t sixteen = NKW7_Code(NKW7_FieldControl::UnsignedFraction);
+        Set(NKW7_Image0FieldSel_Addr,
+            NKW7_FieldCodeAt(NKW7_FieldCode(sixteen, 16, 0), 0) | NKW7_FieldCodeAt(NKW7_FieldCode(sixteen, 16, 16), 1) |
+                NKW7_FieldCodeAt(NKW7_FieldCode(sixteen, 16, 32), 2) |
+                NKW7_FieldCodeAt(NKW7_FieldCode(sixteen, 4, 48), 3));
+        Set(NKW7_ImageControl_Addr, Get(NKW7_ImageControl_Addr) | NKW7_FIELD(ImageControl, initAccum, 1) |
+                                        NKW7_FIELD(ImageControl, earlyRayTermination, 1));
+        Set(NKW7_ErtThreshold_Addr, NKW7_FIELD(ErtThreshold, alpha, 273 * onThreshold));
+        EXPECT_GT(stopped, 0);
+        ExpectTheReferenceBytes();
+    }
+}
+
+// Tabled rows over voxels mostly of all ones, whose samples take the
+// table's last entry, from a table of 256 entries or one to three short:
+// the reads past the valid ones counted as the element walk counts them.
+TEST_F(ChipEquivalenceTest, TabledRowsReadingPastAShortTableCountAsTheReferenceDoes) {
+    int readPast = 0;
+    for (uint64_t seed = 1; seed <= 16; ++seed) {
+        SCOPED_TRACE(seed);
+        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
+        for (uint8_t& byte : m_arrays[0]->data) byte = Pick(0, 7) == 0 ? byte : 0xFF;
+        m_job.tables[0].bound = true;
+        m_job.tables[0].validEntries = static_cast<uint16_t>(256 - seed % 4);
+        ExpectTheReferenceBytes();
+        readPast += Outcome(1, true).second.unboundTableReads > 0 ? 1 : 0;
+    }
+    EXPECT_GE(readPast, 6);  // of the 12 short tables
+}
+
+// Tabled rows whose rays lie 2^22 voxels apart, so that past the second
+// or third ray their positions leave 64 bits: the rows take the general
+// step sample by sample, and the first ray of each row samples the volume.
+TEST_F(ChipEquivalenceTest, RowsLeaving64BitsGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 16; ++seed) {
+        SCOPED_TRACE(seed);
+        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
+        const int64_t step = (kOne << 22) * (seed % 3 == 0 ? -1 : 1);
+        Set(NKW7_dXv8_dXs_Addr, static_cast<uint64_t>(step));
+        // Rays along Zv: the first ray of each row stays in the volume.
+        for (uint32_t a : {NKW7_dXv8_dZs_Addr, NKW7_dXv8_dZv_Addr}) Set(a, 0);
+        for (uint32_t a = NKW7_ddXv8_dXs_dZs_Addr; a <= NKW7_ddYv8_dYs_dZv_Addr; a += 8) Set(a, 0);
+        Set(NKW7_TrimRangeXmin_Addr, static_cast<uint32_t>(INT32_MIN));
+        Set(NKW7_TrimRangeXmax_Addr, static_cast<uint32_t>(INT32_MAX));
+        const uint64_t last = Get(NKW7_ViewFrustumRangeMax_Addr);
+        Set(NKW7_ViewFrustumRangeMax_Addr, (last & ~uint64_t{0xFFFF}) | uint64_t(Pick(2, 40)));
+        ExpectTheReferenceBytes();
+        EXPECT_GT(Diagnostics().samples, 0u);
+    }
 }
 
 TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceBytes) {

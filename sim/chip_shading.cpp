@@ -95,6 +95,7 @@ Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
                     !setup.voxelFields.code[needed].isSigned && setup.voxels.valid && setup.voxels.bytes == 1
                         ? needed
                         : -1;
+    if (m_tabledField >= 0) m_borderTabledValue = setup.voxelFields.code[needed].Read(setup.voxelBorder);
     for (uint32_t e = 0; e < 256 && m_tabledField >= 0; ++e) {
         m_tabledValue[e] = setup.voxelFields.code[needed].Read(e);
         Rgba looked[4];
@@ -173,23 +174,43 @@ bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
     const Setup& s = m_setup;
     const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
     const DirectBox& box = s.voxels;
-    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1))
-        return false;
-    // Straight from storage nothing is counted, the nearest reads of
-    // unneeded fields included.
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
-    const uint8_t* at = box.At(base[0], base[1], base[2]);
-    const int64_t* stride = box.stride;
     int32_t alongU[4];
-    for (int vw = 0; vw < 4; ++vw) {
-        const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
-        alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+        // Where the volume's range is its storage no read counts: the
+        // neighbours outside are the border or the edge voxels.
+        if (!s.quietReads) return false;
+        for (int vw = 0; vw < 4; ++vw) {
+            const int64_t v = base[1] + (vw & 1), w = base[2] + (vw >> 1);
+            alongU[vw] = Lerp(QuietTabledValue(base[0], v, w), QuietTabledValue(base[0] + 1, v, w), f[0]);
+        }
+    } else {
+        // Straight from storage nothing is counted, the nearest reads of
+        // unneeded fields included.
+        const uint8_t* at = box.At(base[0], base[1], base[2]);
+        const int64_t* stride = box.stride;
+        for (int vw = 0; vw < 4; ++vw) {
+            const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
+            alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+        }
     }
     const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
     const auto index = static_cast<size_t>(value >> 8);
     if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
     colour = m_routedColour[index];
     return true;
+}
+
+int32_t Shader::QuietTabledValue(int64_t u, int64_t v, int64_t w) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    int64_t p[3] = {u, v, w};
+    for (int k = 0; k < 3; ++k) {
+        if (p[k] >= box.low[k] && p[k] <= box.high[k]) continue;
+        if (!s.extend[k]) return m_borderTabledValue;
+        p[k] = p[k] < box.low[k] ? box.low[k] : box.high[k];
+    }
+    return m_tabledValue[*box.At(p[0], p[1], p[2])];
 }
 
 void Shader::TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {

@@ -116,6 +116,10 @@ private:
     // The colour of the one tabled field straight from storage; false when
     // a neighbour is not in storage.
     bool ClassifyTabled(const int64_t (&position)[3], Rgba& colour);
+    // The tabled field's value of the voxel at (u, v, w), outside storage
+    // the border's or the edge voxel's, where the volume's range is its
+    // storage.
+    int32_t QuietTabledValue(int64_t u, int64_t v, int64_t w) const;
     // The eight voxel words around a position (base and weights f).
     void TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]);
     static int32_t TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]);
@@ -168,6 +172,7 @@ private:
     // none), its value of each byte and the routed colour of each entry.
     int m_tabledField = -1;
     int32_t m_tabledValue[256] = {};
+    int32_t m_borderTabledValue = 0;  // and of the border word
     Rgba m_routedColour[256];
 };
 

@@ -441,6 +441,9 @@ void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) 
         SeededProgramme(seed, 0, seed % 3 != 0, true, true);
     else
         SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
+    // Every other volume's range its storage, where the samples at its
+    // edge read the border or the edge voxels without a general read.
+    if (seed % 2 == 0) VolumeInItsStorage();
     const uint64_t transform = Get(NKW7_Transform_Addr);
     for (int a = 0; a < 2; ++a) {
         // The voxels read straight from storage along the volume axis:

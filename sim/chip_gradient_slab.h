@@ -80,7 +80,8 @@ public:
     // The rectangle planned for plane w.
     const PlaneRect& Rect(int64_t w) const { return m_planes[static_cast<size_t>(w - m_first)].rect; }
 
-    // Makes planes w and w + 1 (both planned, both inside Low..High) the
+    // Makes planes w and w + 1 (both planned; inside Low..High, or w + 1
+    // the plane past the last where no read can count) the
     // slab's lower and upper plane, computing what the ring lacks.
     void Ready(int64_t w);
     // The entry of voxel (a, b) of the lower plane, a along the volume axis

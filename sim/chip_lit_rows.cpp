@@ -84,7 +84,6 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     m_planned = false;
     // Each plane's rectangle bounds what the slices reading it (as lower
     // or upper plane) reach of it; rows are cut to it as the slices come.
-    const int az = s.select[2];
     m_reads.clear();
     m_slabSlices.assign(s.slices.size(), 0);
     // Each live slice's corners, which its run reads again.
@@ -95,7 +94,7 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
         if (!slice.live) continue;
         m_corners[n] = TileCorners(slice, m_tile);
         const int64_t w = Depth(slice) >> 8;
-        if (w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
+        if (!SlabPlanes(slice, w)) continue;
         const PlaneRect rect = TileRectOn(m_corners[n], s.negate, m_bounds);
         if (rect.Empty()) continue;
         rects.emplace_back(w, rect);
@@ -115,6 +114,16 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     m_grouped.assign(planes - 1, 0);
     m_cut.assign(planes, 0);
     m_planned = m_slab.Plan(m_first, bounds, kVoxelsPerSample * width * height + kMarginVoxels);
+}
+
+bool LitRows::SlabPlanes(const Slice& slice, int64_t w) const {
+    const int az = m_setup.select[2];
+    if (w < m_slab.Low(az)) return false;
+    if (w + 1 <= m_slab.High(az)) return true;
+    // The plane past the last holds the gradients the element walk gives
+    // its voxels (border or edge words); the slab computes them as it does
+    // its edge voxels'.
+    return m_setup.quietReads && w == m_setup.voxels.high[az] && w == m_slab.High(az) && (Depth(slice) & 255) == 0;
 }
 
 const PlaneFootprint& LitRows::Group(int64_t w) {
@@ -162,11 +171,9 @@ bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
     const TileCorners corners = ours ? m_corners[n] : TileCorners(slice, m_tile);
     // A slice the tile's rays miss leaves them to go on.
     if (corners.Trimmed(s.trimMin, s.trimMax)) return true;
-    const int az = s.select[2];
     const int64_t w = Depth(slice) >> 8;
     const bool planned = ours ? m_slabSlices[n] != 0
-                              : w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) &&
-                                    !TileRectOn(corners, s.negate, m_bounds).Empty();
+                              : SlabPlanes(slice, w) && !TileRectOn(corners, s.negate, m_bounds).Empty();
     const bool slab = m_planned && planned;
     if (slab) {
         CutPlanes(w);
@@ -299,6 +306,7 @@ bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, u
                   row))
         return false;
     row.rows = 1;
+    OnLastPlane(Depth(slice), row);
     RunLanes(row, ray, count);
     return true;
 }
@@ -306,8 +314,19 @@ bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, u
 bool LitRows::ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft) {
     LitRow& row = m_row;
     if (!PlaceTile(m_setup, slice, corners, m_tile.height, row)) return false;
+    OnLastPlane(Depth(slice), row);
     anyLeft = RunLanes(row, rays, m_tile.width);
     return true;
+}
+
+void LitRows::OnLastPlane(int64_t depth, LitRow& row) const {
+    // On the last plane of storage the plane past it has weight 0 and is
+    // not there to read: its corners read the plane's own voxels, which
+    // give the same values.
+    const int az = m_setup.select[2];
+    if ((depth >> 8) < m_setup.voxels.high[az]) return;
+    for (int c = 0; c < 8; ++c)
+        if (c & (1 << az)) row.corner[c] = row.corner[c & ~(1 << az)];
 }
 
 bool LitRows::RunLanes(LitRow& row, Ray* ray, uint32_t width) {

@@ -45,6 +45,10 @@ private:
     int64_t Depth(const Slice& slice) const {
         return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256;
     }
+    // Whether the slab holds both planes a slice whose lower plane is w
+    // reads: within its range, or, where no read can count, a slice on the
+    // range's last plane, whose samples give the plane past it weight 0.
+    bool SlabPlanes(const Slice& slice, int64_t w) const;
     // What the tile's samples read on the lower plane of the slices whose
     // lower plane is w, computed once per tile when first asked for.
     const PlaneFootprint& Group(int64_t w);
@@ -66,6 +70,9 @@ private:
     bool ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
     // The rows of a tile whose four corners are inside, as one placement.
     bool ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft);
+    // Points the corners of a placement on storage's last plane (slice
+    // plane `depth`, in 1/256 voxel) along the slice axis at that plane.
+    void OnLastPlane(int64_t depth, LitRow& row) const;
     bool RunLanes(LitRow& row, Ray* ray, uint32_t width);
     void ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
     // Whether the setup's shaded rows may run eight rays at a time, and

@@ -432,7 +432,7 @@ TEST_F(ChipEquivalenceTest, RowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheReferen
 // The same of shaded rows: the samples the trims reject, those at the edge
 // whose voxels or gradients leave storage, and the interior ones between.
 TEST_F(ChipEquivalenceTest, ShadedRowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheReferenceBytes) {
-    for (uint64_t seed = 1; seed <= 80; ++seed) RowsAcrossTheVolumesEdges(seed, true);
+    for (uint64_t seed = 1; seed <= 160; ++seed) RowsAcrossTheVolumesEdges(seed, true);
 }
 
 void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) {
@@ -478,9 +478,21 @@ void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) 
     // A slice or two inside the volume, so that no ray is opaque
     // before the edge's samples.
     const uint64_t last = Get(NKW7_ViewFrustumRangeMax_Addr) & 0xFFFFFFFF;
-    Set(NKW7_ViewFrustumRangeMax_Addr, last | uint64_t(Pick(0, 1)) << 32);
+    const int slices = Pick(1, 2);
+    Set(NKW7_ViewFrustumRangeMax_Addr, last | uint64_t(slices - 1) << 32);
     const int depth = m_arrays[0]->bound.size[(transform >> 8) & 3];
     Set(kOrigins[2], static_cast<uint64_t>(static_cast<int64_t>(((transform >> 2) & 1 ? -depth : depth) / 2 * kOne)));
+    if (shaded && seed % 4 == 0) {
+        // Or a slice on the volume's last plane along Zv (its range its
+        // storage), or a floor or two either side, the slices a voxel apart
+        // stepping either way, the other slice inside the volume or past it.
+        const int plane = depth - 1;
+        const int64_t at = ((transform >> 2) & 1 ? -256 * int64_t{plane} - 256 : 256 * int64_t{plane}) +
+                           (Coin() ? 0 : Pick(-2, 2));
+        const int64_t step = Coin() ? kOne : -kOne;
+        Set(kSteps[2], static_cast<uint64_t>(step));
+        Set(kOrigins[2], static_cast<uint64_t>((at << 32) - step * Pick(0, slices - 1)));
+    }
     // Every entry of the table there, so that a sample's value shows.
     m_job.tables[0].bound = true;
     m_job.tables[0].validEntries = 4096;

@@ -78,10 +78,6 @@ bool LitRows::Suits(const Setup& s) {
            !s.cropOn && !s.anyCut && !s.depthUsed && !s.filter.Any();
 }
 
-PlaneRect LitRows::Footprint(const Slice& slice) const {
-    return TileRectOn(TileCorners(slice, m_tile), m_setup.negate, m_bounds);
-}
-
 void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t height) {
     const Setup& s = m_setup;
     m_tile = TileRect{x0, y0, width, height};
@@ -91,16 +87,19 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     const int az = s.select[2];
     m_reads.clear();
     m_slabSlices.assign(s.slices.size(), 0);
+    // Each live slice's corners, which its run reads again.
+    m_corners.resize(s.slices.size());
     std::vector<std::pair<int64_t, PlaneRect>> rects;
     for (size_t n = 0; n < s.slices.size(); ++n) {
         const Slice& slice = s.slices[n];
+        if (!slice.live) continue;
+        m_corners[n] = TileCorners(slice, m_tile);
         const int64_t w = Depth(slice) >> 8;
-        if (!slice.live || w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
-        const TileCorners corners(slice, m_tile);
-        const PlaneRect rect = TileRectOn(corners, s.negate, m_bounds);
+        if (w < m_slab.Low(az) || w + 1 > m_slab.High(az)) continue;
+        const PlaneRect rect = TileRectOn(m_corners[n], s.negate, m_bounds);
         if (rect.Empty()) continue;
         rects.emplace_back(w, rect);
-        m_reads.push_back(SliceRead{w, corners});
+        m_reads.push_back(SliceRead{w, n});
         m_slabSlices[n] = 1;
     }
     if (m_reads.empty()) return;
@@ -126,7 +125,7 @@ const PlaneFootprint& LitRows::Group(int64_t w) {
         auto read = std::lower_bound(m_reads.begin(), m_reads.end(), w,
                                      [](const SliceRead& entry, int64_t plane) { return entry.w < plane; });
         for (; read != m_reads.end() && read->w == w; ++read)
-            m_groups[at].Add(TileFootprint(read->corners, m_setup.negate, m_bounds));
+            m_groups[at].Add(TileFootprint(m_corners[read->slice], m_setup.negate, m_bounds));
         m_grouped[at] = 1;
     }
     return m_groups[at];
@@ -154,17 +153,20 @@ void LitRows::CutPlanes(int64_t w) {
 
 bool LitRows::Run(Kernel& kernel, const Slice& slice, Ray* rays) {
     const Setup& s = m_setup;
-    const TileCorners corners(slice, m_tile);
+    // The slices the tile planned its slab for, and their corners, as
+    // BeginTile found them (a slice from elsewhere is looked at afresh).
+    const Slice* slices = s.slices.data();
+    const bool ours =
+        slice.live && !std::less<>()(&slice, slices) && std::less<>()(&slice, slices + m_slabSlices.size());
+    const size_t n = ours ? static_cast<size_t>(&slice - slices) : 0;
+    const TileCorners corners = ours ? m_corners[n] : TileCorners(slice, m_tile);
     // A slice the tile's rays miss leaves them to go on.
     if (corners.Trimmed(s.trimMin, s.trimMax)) return true;
     const int az = s.select[2];
     const int64_t w = Depth(slice) >> 8;
-    // The slices the tile planned its slab for, as BeginTile chose them
-    // (a slice from elsewhere is looked at afresh).
-    const Slice* slices = s.slices.data();
-    const bool ours = !std::less<>()(&slice, slices) && std::less<>()(&slice, slices + m_slabSlices.size());
-    const bool planned = ours ? m_slabSlices[static_cast<size_t>(&slice - slices)] != 0
-                              : w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) && !Footprint(slice).Empty();
+    const bool planned = ours ? m_slabSlices[n] != 0
+                              : w >= m_slab.Low(az) && w + 1 <= m_slab.High(az) &&
+                                    !TileRectOn(corners, s.negate, m_bounds).Empty();
     const bool slab = m_planned && planned;
     if (slab) {
         CutPlanes(w);
@@ -194,36 +196,77 @@ bool LitRows::Inside(uint64_t x, uint64_t y) const {
            by >= std::max(m_slab.Low(ay), box.low[ay]) && by < std::min(m_slab.High(ay), box.high[ay]);
 }
 
-void LitRows::Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const {
-    begin = end = 0;
+void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_t (&bounds)[4]) const {
+    const Setup& s = m_setup;
     const uint32_t width = m_tile.width;
     const Wide span = width - 1;
+    // Rows whose ends do not fit in 64 bits take every sample through Step.
+    bounds[0] = bounds[1] = bounds[2] = 0;
+    bounds[3] = width;
     if (!Fits64(xRaw) || !Fits64(yRaw) || !Fits64(xRaw + span * slice.xx) || !Fits64(yRaw + span * slice.yx))
         return;
-    // Positions between two that fit in 64 bits step there exactly.
-    const auto x = static_cast<uint64_t>(xRaw), y = static_cast<uint64_t>(yRaw);
-    const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
-    auto inside = [&](uint32_t i) { return Inside(x + i * dx, y + i * dy); };
-    // Positions are affine along the row and the tests convex: the
-    // interior samples are consecutive.
-    ConsecutiveRun(0, width, inside, begin, end);
+    // The floors along Xv and Yv that pass the trims, and those of them
+    // whose voxels and gradients all come from the slab (Inside's tests).
+    int64_t low[2][2], high[2][2];
+    for (int k = 0; k < 2; ++k) {
+        const int axis = s.select[k];
+        const int64_t first = std::max(m_slab.Low(axis), s.voxels.low[axis]);
+        const int64_t last = std::min(m_slab.High(axis), s.voxels.high[axis]) - 1;
+        low[0][k] = s.trimMin[k];
+        high[0][k] = s.trimMax[k];
+        // A mirrored floor P takes voxel (-P - 256) >> 8.
+        low[1][k] = std::max<int64_t>(s.trimMin[k], s.negate[k] ? -256 * last - 511 : 256 * first);
+        high[1][k] = std::min<int64_t>(s.trimMax[k], s.negate[k] ? -256 * first - 256 : 256 * last + 255);
+    }
+    // Positions are affine along the row: the samples within each pair of
+    // bounds are consecutive, and found in closed form.
+    auto within = [&](int b, uint32_t& begin, uint32_t& end) {
+        constexpr int64_t kFloor = int64_t{1} << 32;
+        int64_t first = 0, last = width - 1;
+        // Floors within int32 trims bound positions that fit in 64 bits.
+        AffineRun(static_cast<int64_t>(xRaw), slice.xx, low[b][0] * kFloor, high[b][0] * kFloor + (kFloor - 1), first,
+                  last);
+        AffineRun(static_cast<int64_t>(yRaw), slice.yx, low[b][1] * kFloor, high[b][1] * kFloor + (kFloor - 1), first,
+                  last);
+        if (first > last) return false;
+        begin = static_cast<uint32_t>(first);
+        end = static_cast<uint32_t>(last + 1);
+        return true;
+    };
+    if (!within(0, bounds[0], bounds[3])) {
+        bounds[0] = bounds[1] = bounds[2] = bounds[3] = width;
+        return;
+    }
+    if (!slab || !within(1, bounds[1], bounds[2])) bounds[1] = bounds[2] = bounds[3];
 }
 
 bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab) {
+    const Setup& s = m_setup;
     const uint32_t ys = m_tile.y0 + row, x0 = m_tile.x0, width = m_tile.width;
     const Wide xRaw = slice.x0 + Wide{x0} * slice.xx + Wide{ys} * slice.xy;
     const Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
-    uint32_t begin = 0, end = 0;
-    if (slab) Interior(slice, xRaw, yRaw, begin, end);
-    for (uint32_t i = 0; i < width; ++i) {
-        if (i == begin && begin < end) {
-            Shade(slice, static_cast<uint64_t>(xRaw + Wide{i} * slice.xx),
-                  static_cast<uint64_t>(yRaw + Wide{i} * slice.yx), ray + i, end - begin);
-            i = end - 1;
-            continue;
-        }
-        if (!ray[i].done) kernel.Step(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, x0 + i, ys, ray[i]);
+    // Samples [b0, b3) pass the trims, [b1, b2) of them are interior.
+    uint32_t b[4];
+    Parts(slice, xRaw, yRaw, slab, b);
+    // A sample the trims reject only stops its ray under early
+    // termination, as Step would.
+    auto stop = [&](uint32_t from, uint32_t to) {
+        for (uint32_t i = from; i < to; ++i)
+            if (ray[i].accum.c[3] >= s.terminationThreshold) ray[i].done = true;
+    };
+    if (s.earlyTermination) {
+        stop(0, b[0]);
+        stop(b[3], width);
     }
+    auto step = [&](uint32_t from, uint32_t to) {
+        for (uint32_t i = from; i < to; ++i)
+            if (!ray[i].done) kernel.Step(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, x0 + i, ys, ray[i]);
+    };
+    step(b[0], b[1]);
+    if (b[1] < b[2])
+        Shade(slice, static_cast<uint64_t>(xRaw + Wide{b[1]} * slice.xx),
+              static_cast<uint64_t>(yRaw + Wide{b[1]} * slice.yx), ray + b[1], b[2] - b[1]);
+    step(b[2], b[3]);
     bool anyLeft = false;
     for (uint32_t i = 0; i < width; ++i) anyLeft = anyLeft || !ray[i].done;
     return anyLeft;

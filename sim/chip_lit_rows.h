@@ -45,8 +45,6 @@ private:
     int64_t Depth(const Slice& slice) const {
         return m_setup.negate[2] ? -slice.z256 - 256 : slice.z256;
     }
-    // The voxels the tile's samples of a slice read on its lower plane.
-    PlaneRect Footprint(const Slice& slice) const;
     // What the tile's samples read on the lower plane of the slices whose
     // lower plane is w, computed once per tile when first asked for.
     const PlaneFootprint& Group(int64_t w);
@@ -56,9 +54,11 @@ private:
     // Whether the sample at raw positions (x, y) passes its trims and its
     // voxels and gradients all come from the slab.
     bool Inside(uint64_t x, uint64_t y) const;
-    // The samples [begin, end) of a row that are inside; begin == end when
-    // none are.
-    void Interior(const Slice& slice, Wide xRaw, Wide yRaw, uint32_t& begin, uint32_t& end) const;
+    // The parts of a row from raw positions (xRaw, yRaw), as bounds: samples
+    // that fail the trims, pass them, are inside (none unless `slab`), pass
+    // them, fail them. A row whose ends do not fit in 64 bits is all one
+    // part that passes the trims.
+    void Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_t (&bounds)[4]) const;
     bool Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab);
     // `count` interior samples from raw positions (x, y): eight at a time
     // where the instruction set and the setup allow, else one by one.
@@ -87,10 +87,11 @@ private:
     // plane of the slab is cut.
     struct SliceRead {
         int64_t w;
-        TileCorners corners;
+        size_t slice;  // its index in the setup
     };
     std::vector<SliceRead> m_reads;
     std::vector<char> m_slabSlices;  // per slice of the setup: in m_reads
+    std::vector<TileCorners> m_corners;  // per live slice of the setup
     int64_t m_first = 0;
     std::vector<PlaneFootprint> m_groups;
     std::vector<char> m_grouped, m_cut;

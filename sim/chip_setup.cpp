@@ -533,12 +533,52 @@ void DecodeSlices(const RegisterFile& r, Setup& s) {
 }  // namespace
 
 TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
-    const uint32_t xs[2] = {tile.x0, tile.x0 + tile.width - 1}, ys[2] = {tile.y0, tile.y0 + tile.height - 1};
-    for (int c = 0; c < 4; ++c) {
-        x[c] = slice.x0 + Wide{xs[c & 1]} * slice.xx + Wide{ys[c >> 1]} * slice.xy;
-        y[c] = slice.y0 + Wide{xs[c & 1]} * slice.yx + Wide{ys[c >> 1]} * slice.yy;
+    // The first corner in closed form, the others a whole row or column
+    // of steps from it: the same sums, in fewer wide products.
+    x[0] = slice.x0 + Wide{tile.x0} * slice.xx + Wide{tile.y0} * slice.xy;
+    y[0] = slice.y0 + Wide{tile.x0} * slice.yx + Wide{tile.y0} * slice.yy;
+    const Wide across = Wide{tile.x0 + tile.width - 1} - tile.x0, down = Wide{tile.y0 + tile.height - 1} - tile.y0;
+    x[1] = x[0] + across * slice.xx;
+    y[1] = y[0] + across * slice.yx;
+    x[2] = x[0] + down * slice.xy;
+    y[2] = y[0] + down * slice.yy;
+    x[3] = x[1] + down * slice.xy;
+    y[3] = y[1] + down * slice.yy;
+    for (int c = 0; c < 4; ++c)
         fit = fit && x[c] >= INT64_MIN && x[c] <= INT64_MAX && y[c] >= INT64_MIN && y[c] <= INT64_MAX;
+}
+
+void AffineRun(int64_t start, Wide step, int64_t low, int64_t high, int64_t& first, int64_t& last) {
+    if (first > last) return;
+    // Wrapping sums are exact where the positions fit.
+    const auto s = static_cast<uint64_t>(start), d = static_cast<uint64_t>(step);
+    const auto a = static_cast<int64_t>(s + static_cast<uint64_t>(first) * d);
+    const auto b = static_cast<int64_t>(s + static_cast<uint64_t>(last) * d);
+    const bool lowHolds = std::min(a, b) >= low, highHolds = std::max(a, b) <= high;
+    if (lowHolds && highHolds) return;
+    if (first == last || step == 0) {
+        last = first - 1;
+        return;
     }
+    // Two positions a step apart fit, so the step's magnitude fits 64
+    // bits unsigned, as does the distance from an end to a bound it misses.
+    const uint64_t m = step > 0 ? d : 0 - d;
+    const auto span = static_cast<uint64_t>(last - first);
+    uint64_t fromFirst = 0, fromLast = 0;  // steps in from each end
+    auto steps = [&](int64_t from, int64_t to) {
+        const uint64_t distance = static_cast<uint64_t>(to) - static_cast<uint64_t>(from);
+        return distance / m + (distance % m != 0 ? 1 : 0);
+    };
+    // Rising positions leave the lower bound at the first end and the
+    // upper at the last; falling ones the other way round.
+    if (!lowHolds) (step > 0 ? fromFirst : fromLast) = step > 0 ? steps(a, low) : steps(b, low);
+    if (!highHolds) (step > 0 ? fromLast : fromFirst) = step > 0 ? steps(high, b) : steps(high, a);
+    if (fromFirst > span || fromLast > span - fromFirst) {
+        last = first - 1;
+        return;
+    }
+    first += static_cast<int64_t>(fromFirst);
+    last -= static_cast<int64_t>(fromLast);
 }
 
 bool TileCorners::Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const {

@@ -56,11 +56,17 @@ struct TileCorners {
     Wide x[4] = {}, y[4] = {};
     bool fit = true;
 
+    TileCorners() = default;
     TileCorners(const Slice& slice, const TileRect& tile);
     // Whether the four fail one trim of Xv or Yv on the same side, and so
     // does every sample of the tile.
     bool Trimmed(const int32_t (&trimMin)[3], const int32_t (&trimMax)[3]) const;
 };
+
+// Narrows the steps [first, last] of positions start + i * step, each of
+// which fits in 64 bits, to those within [low, high]: one run of them,
+// empty when first > last.
+void AffineRun(int64_t start, Wide step, int64_t low, int64_t high, int64_t& first, int64_t& last);
 
 // The tests an image filter or a depth update criterion applies to a sample.
 struct SampleTests {

@@ -95,6 +95,7 @@ Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
                     !setup.voxelFields.code[needed].isSigned && setup.voxels.valid && setup.voxels.bytes == 1
                         ? needed
                         : -1;
+    if (m_tabledField >= 0) m_borderTabledValue = setup.voxelFields.code[needed].Read(setup.voxelBorder);
     for (uint32_t e = 0; e < 256 && m_tabledField >= 0; ++e) {
         m_tabledValue[e] = setup.voxelFields.code[needed].Read(e);
         Rgba looked[4];
@@ -103,6 +104,10 @@ Shader::Shader(const Setup& setup, ChipDiagnostics& counts)
             m_routedColour[e].c[c] = setup.route[c] < 0 ? setup.constant[c] : looked[setup.route[c]].c[c];
     }
     if (m_byteVoxels) ByteFractions(setup, m_byteFraction);
+    for (int a = 0; a < 3 && m_byteVoxels; ++a)
+        if (setup.gradientField[a] >= 0)
+            m_borderFraction[a] = static_cast<float>(setup.voxelFields.code[setup.gradientField[a]].Read(setup.voxelBorder)) /
+                                  static_cast<float>(kFull);
 }
 
 uint64_t Shader::VoxelOutside(int64_t u, int64_t v, int64_t w) {
@@ -169,23 +174,43 @@ bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
     const Setup& s = m_setup;
     const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
     const DirectBox& box = s.voxels;
-    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1))
-        return false;
-    // Straight from storage nothing is counted, the nearest reads of
-    // unneeded fields included.
     const int64_t f[3] = {position[0] & 255, position[1] & 255, position[2] & 255};
-    const uint8_t* at = box.At(base[0], base[1], base[2]);
-    const int64_t* stride = box.stride;
     int32_t alongU[4];
-    for (int vw = 0; vw < 4; ++vw) {
-        const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
-        alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+    if (!box.Contains(base[0], base[1], base[2]) || !box.Contains(base[0] + 1, base[1] + 1, base[2] + 1)) {
+        // Where the volume's range is its storage no read counts: the
+        // neighbours outside are the border or the edge voxels.
+        if (!s.quietReads) return false;
+        for (int vw = 0; vw < 4; ++vw) {
+            const int64_t v = base[1] + (vw & 1), w = base[2] + (vw >> 1);
+            alongU[vw] = Lerp(QuietTabledValue(base[0], v, w), QuietTabledValue(base[0] + 1, v, w), f[0]);
+        }
+    } else {
+        // Straight from storage nothing is counted, the nearest reads of
+        // unneeded fields included.
+        const uint8_t* at = box.At(base[0], base[1], base[2]);
+        const int64_t* stride = box.stride;
+        for (int vw = 0; vw < 4; ++vw) {
+            const uint8_t* row = at + (vw & 1) * stride[1] + (vw >> 1) * stride[2];
+            alongU[vw] = Lerp(m_tabledValue[row[0]], m_tabledValue[row[stride[0]]], f[0]);
+        }
     }
     const int32_t value = Lerp(Lerp(alongU[0], alongU[1], f[1]), Lerp(alongU[2], alongU[3], f[1]), f[2]);
     const auto index = static_cast<size_t>(value >> 8);
     if (index >= s.table[m_tabledField].valid) ++m_counts.unboundTableReads;
     colour = m_routedColour[index];
     return true;
+}
+
+int32_t Shader::QuietTabledValue(int64_t u, int64_t v, int64_t w) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    int64_t p[3] = {u, v, w};
+    for (int k = 0; k < 3; ++k) {
+        if (p[k] >= box.low[k] && p[k] <= box.high[k]) continue;
+        if (!s.extend[k]) return m_borderTabledValue;
+        p[k] = p[k] < box.low[k] ? box.low[k] : box.high[k];
+    }
+    return m_tabledValue[*box.At(p[0], p[1], p[2])];
 }
 
 void Shader::TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {
@@ -261,9 +286,11 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     const DirectBox& box = s.voxels;
     GradientEntry* entry = nullptr;
     const bool direct = box.Contains(u - 1, v - 1, w - 1) && box.Contains(u + 1, v + 1, w + 1);
-    // Where no read can count, one at the volume's edge (border or edge
-    // words) is kept too.
-    const bool edge = !direct && s.quietReads && box.Contains(u, v, w);
+    // Where no read can count, one at the volume's edge or a step outside
+    // it (border or edge words), which the samples at the edge read, is
+    // kept too.
+    const bool edge = !direct && s.quietReads && box.valid && u >= box.low[0] - 1 && u <= box.high[0] + 1 &&
+                      v >= box.low[1] - 1 && v <= box.high[1] + 1 && w >= box.low[2] - 1 && w <= box.high[2] + 1;
     if (s.gradientCache && (direct || edge)) {
         if (m_gradients.empty()) m_gradients.resize(size_t{1} << 13);
         entry = &m_gradients[GradientSlot(u, v, w)];
@@ -278,18 +305,45 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
             return;
         }
     }
+    auto fraction = [&](int a, const int64_t (&n)[3]) {
+        float quiet;
+        return m_byteVoxels && QuietFraction(a, n, quiet) ? quiet : FieldFraction(s.gradientField[a], n[0], n[1], n[2]);
+    };
     for (int a = 0; a < 3; ++a) {
         g[a] = 0.0f;
         if (s.zeroGradient || s.gradientField[a] < 0) continue;
-        const FieldCode& code = s.voxelFields.code[s.gradientField[a]];
         int64_t ahead[3] = {u, v, w}, behind[3] = {u, v, w};
         ++ahead[a];
         if (!s.forward) --behind[a];
-        const float f1 = static_cast<float>(code.Read(Voxel(ahead[0], ahead[1], ahead[2]))) / static_cast<float>(kFull);
-        const float f0 = static_cast<float>(code.Read(Voxel(behind[0], behind[1], behind[2]))) / static_cast<float>(kFull);
+        const float f1 = fraction(a, ahead), f0 = fraction(a, behind);
         g[a] = s.forward ? f1 - f0 : (f1 - f0) / 2.0f;
     }
     if (entry != nullptr) *entry = GradientEntry{GradientKey(u, v, w), {g[0], g[1], g[2]}};
+}
+
+bool Shader::QuietFraction(int a, const int64_t (&n)[3], float& fraction) const {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    // A one-byte neighbour in storage gives the same fraction from a table.
+    if (box.Contains(n[0], n[1], n[2])) {
+        fraction = m_byteFraction[a][*box.At(n[0], n[1], n[2])];
+        return true;
+    }
+    // Where the volume's range is its storage, a neighbour outside it is
+    // the border word or, along axes that extend, the edge voxel, and no
+    // read counts.
+    if (!s.quietReads) return false;
+    int64_t p[3] = {n[0], n[1], n[2]};
+    for (int k = 0; k < 3; ++k) {
+        if (p[k] >= box.low[k] && p[k] <= box.high[k]) continue;
+        if (!s.extend[k]) {
+            fraction = m_borderFraction[a];
+            return true;
+        }
+        p[k] = p[k] < box.low[k] ? box.low[k] : box.high[k];
+    }
+    fraction = m_byteFraction[a][*box.At(p[0], p[1], p[2])];
+    return true;
 }
 
 void Shader::ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w) {

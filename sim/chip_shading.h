@@ -116,6 +116,10 @@ private:
     // The colour of the one tabled field straight from storage; false when
     // a neighbour is not in storage.
     bool ClassifyTabled(const int64_t (&position)[3], Rgba& colour);
+    // The tabled field's value of the voxel at (u, v, w), outside storage
+    // the border's or the edge voxel's, where the volume's range is its
+    // storage.
+    int32_t QuietTabledValue(int64_t u, int64_t v, int64_t w) const;
     // The eight voxel words around a position (base and weights f).
     void TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]);
     static int32_t TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]);
@@ -127,6 +131,11 @@ private:
     // storage, and its computation into a cache entry.
     [[gnu::always_inline]] inline void ByteGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
     void ByteGradientInto(GradientEntry& entry, uint64_t key, int64_t u, int64_t v, int64_t w);
+    // Gradient component a's fraction of the one-byte voxel at n, read as
+    // the fetch stage reads it, when that takes no general read: n in
+    // storage, or outside a volume whose range is its storage. False
+    // otherwise.
+    [[gnu::always_inline]] inline bool QuietFraction(int a, const int64_t (&n)[3], float& fraction) const;
     // The cache slot of a voxel: by the low bits of its coordinates along
     // the two axes a slice spans and the parity of the one it steps along,
     // so that the voxels of a tile's two planes do not evict each other
@@ -158,10 +167,12 @@ private:
     // voxels are one byte.
     bool m_byteVoxels = false;
     float m_byteFraction[3][256] = {};
+    float m_borderFraction[3] = {};  // and of the border word
     // The one tabled field of a routed setup over one-byte voxels (-1:
     // none), its value of each byte and the routed colour of each entry.
     int m_tabledField = -1;
     int32_t m_tabledValue[256] = {};
+    int32_t m_borderTabledValue = 0;  // and of the border word
     Rgba m_routedColour[256];
 };
 

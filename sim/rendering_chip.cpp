@@ -6,6 +6,8 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+#include <memory>
+#include <mutex>
 #include <vector>
 
 #include "chip_gradient_slab.h"
@@ -41,20 +43,59 @@ public:
             chip::Kernel(setup, counts).RunElements();
             return TULX7_DR_STATUS_SUCCESS;
         }
-        // Each tile counts on its own; the sums do not depend on which
-        // thread ran which tile.
-        std::vector<ChipDiagnostics> tileCounts(grid.Count());
+        // A kernel and its tables, caches and buffers serve one tile after
+        // another, taken by whichever thread runs a tile next: each counts
+        // on its own, and the sums do not depend on which ran which tile.
         chip::ChipThreadPool& pool = chip::ChipThreadPool::Instance();
+        Kernels kernels(setup);
         pool.Run(grid.Count(), pool.RenderThreads(), [&](size_t tile) {
-            // Counted on the thread's own stack: neighbouring tiles' counts
-            // share cache lines, and a shaded tile counts every sample.
-            ChipDiagnostics local;
-            chip::Kernel(setup, local).RunTile(grid, tile);
-            tileCounts[tile] = local;
+            std::unique_ptr<Worker> worker = kernels.Take();
+            worker->kernel.RunTile(grid, tile);
+            kernels.Give(std::move(worker));
         });
-        for (const ChipDiagnostics& tile : tileCounts) counts += tile;
+        kernels.AddCounts(counts);
         return TULX7_DR_STATUS_SUCCESS;
     }
+
+private:
+    // A kernel and what it counts, apart from the others' cache lines: a
+    // shaded tile counts every sample.
+    struct alignas(64) Worker {
+        explicit Worker(const chip::Setup& setup) : kernel(setup, counts) {}
+        ChipDiagnostics counts;
+        chip::Kernel kernel;
+    };
+
+    // The kernels of one render not running a tile; one more is built
+    // whenever every one is.
+    class Kernels {
+    public:
+        explicit Kernels(const chip::Setup& setup) : m_setup(setup) {}
+        std::unique_ptr<Worker> Take() {
+            {
+                const std::lock_guard<std::mutex> lock(m_mutex);
+                if (!m_idle.empty()) {
+                    std::unique_ptr<Worker> worker = std::move(m_idle.back());
+                    m_idle.pop_back();
+                    return worker;
+                }
+            }
+            return std::make_unique<Worker>(m_setup);
+        }
+        void Give(std::unique_ptr<Worker> worker) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_idle.push_back(std::move(worker));
+        }
+        // Once every tile has run.
+        void AddCounts(ChipDiagnostics& counts) const {
+            for (const auto& worker : m_idle) counts += worker->counts;
+        }
+
+    private:
+        const chip::Setup& m_setup;
+        std::mutex m_mutex;
+        std::vector<std::unique_ptr<Worker>> m_idle;
+    };
 };
 
 }  // namespace

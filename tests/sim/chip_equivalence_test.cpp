@@ -115,8 +115,8 @@ protected:
         p.n[1] = Pick(least, 32);
         p.n[2] = Pick(p.rows ? 3 : p.shaded ? 8 : 1, 32);
         p.volumeOutput = !p.rows && Pick(0, 3) == 0;
-        p.frustum[0] = Pick(1, 40);
-        p.frustum[1] = Pick(1, 40);
+        p.frustum[0] = Pick(1, m_reach);
+        p.frustum[1] = Pick(1, m_reach);
         p.frustum[2] = Pick(1, p.volumeOutput ? 12 : 24);
         const int(&frustum)[3] = p.frustum;
         m_arrays.clear();
@@ -360,6 +360,12 @@ protected:
         }
     }
 
+    // The most rays a random frustum spans along Xs and Ys.
+    int m_reach = 40;
+
+    // Tabled or shaded rows a 1/256 voxel apart across the volume's edges.
+    void RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded);
+
     // The one-byte volume in m_arrays[0] white and opaque where its voxels
     // reach 100, sampled every half voxel along u and every three along v,
     // lit by both maps (table 4 white, table 5 black and white cells) with
@@ -420,51 +426,68 @@ TEST_F(ChipEquivalenceTest, TabledRowsGiveTheReferenceBytesOnEveryInstructionSet
 // across the volume's edges is sampled, so that the first and last
 // interior samples of a row and of a tile are those of the element walk.
 TEST_F(ChipEquivalenceTest, RowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheReferenceBytes) {
-    for (uint64_t seed = 1; seed <= 40; ++seed) {
-        SCOPED_TRACE(seed);
+    for (uint64_t seed = 1; seed <= 40; ++seed) RowsAcrossTheVolumesEdges(seed, false);
+}
+
+// The same of shaded rows: the samples the trims reject, those at the edge
+// whose voxels or gradients leave storage, and the interior ones between.
+TEST_F(ChipEquivalenceTest, ShadedRowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 80; ++seed) RowsAcrossTheVolumesEdges(seed, true);
+}
+
+void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) {
+    SCOPED_TRACE(seed);
+    if (shaded)
+        SeededProgramme(seed, 0, seed % 3 != 0, true, true);
+    else
         SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
-        const uint64_t transform = Get(NKW7_Transform_Addr);
-        for (int a = 0; a < 2; ++a) {
-            // The voxels read straight from storage along the volume axis:
-            // its range and its storage overlap.
-            const BoundArray& volume = m_arrays[0]->bound;
-            const auto axis = (transform >> (4 + 2 * a)) & 3;
-            const int origin = volume.offsetModulus[axis];
-            const int low = std::max(origin, 0), high = std::min(origin, 0) + volume.size[axis] - 1;
-            // The first voxel plane a sample can start from, or the last
-            // it can reach: samples between read from storage.
-            const int plane = (Coin() ? low : high) + Pick(-1, 1);
-            const int64_t at = (transform >> a) & 1 ? -256 * int64_t{plane} - 256 : 256 * int64_t{plane};
-            const int64_t step = Coin() ? 1 : -1;
-            Set(kSteps[a], static_cast<uint64_t>(step << 32));
-            const int extent = static_cast<int>((Get(NKW7_ViewFrustumRangeMax_Addr) >> (16 * a)) & 0xFFFF) + 1;
-            Set(kOrigins[a], static_cast<uint64_t>((at - step * Pick(0, extent - 1) + Pick(-2, 2)) << 32));
-            // The trims wide, or one of them across the window too.
-            const int trim = Pick(0, 2);
-            Set(NKW7_TrimRangeXmin_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trim == 1 ? at + Pick(-3, 3) : -16384));
-            Set(NKW7_TrimRangeXmax_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trim == 2 ? at + Pick(-3, 3) : 16384));
-        }
-        Set(NKW7_TrimRangeZmin_Addr, static_cast<uint32_t>(-16384));
-        Set(NKW7_TrimRangeZmax_Addr, 16384);
-        // Rays along Zv, rows along Xv.
-        for (uint32_t a : {NKW7_dXv8_dZs_Addr, NKW7_dYv8_dZs_Addr, NKW7_dYv8_dZv_Addr, NKW7_dXv8_dZv_Addr,
-                           NKW7_dYv8_dXs_Addr, NKW7_dXv8_dYs_Addr})
-            Set(a, 0);
-        for (uint32_t a = NKW7_ddXv8_dXs_dZs_Addr; a <= NKW7_ddYv8_dYs_dZv_Addr; a += 8) Set(a, 0);
-        // A slice or two inside the volume, so that no ray is opaque
-        // before the edge's samples.
-        const uint64_t last = Get(NKW7_ViewFrustumRangeMax_Addr) & 0xFFFFFFFF;
-        Set(NKW7_ViewFrustumRangeMax_Addr, last | uint64_t(Pick(0, 1)) << 32);
-        const int depth = m_arrays[0]->bound.size[(transform >> 8) & 3];
-        Set(kOrigins[2], static_cast<uint64_t>(static_cast<int64_t>(((transform >> 2) & 1 ? -depth : depth) / 2 * kOne)));
-        // Every entry of the table there, so that a sample's value shows.
-        m_job.tables[0].bound = true;
-        m_job.tables[0].validEntries = 4096;
-        // In one-byte voxels, often the field the byte is, or its low half.
-        if (m_arrays[0]->bound.elementBytes == 1 && Pick(0, 3) != 0)
-            Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF}) | (Coin() ? 0x10 : 0x00));
-        ExpectTheReferenceBytes();
+    // Every other volume's range its storage, where the samples at its
+    // edge read the border or the edge voxels without a general read.
+    if (seed % 2 == 0) VolumeInItsStorage();
+    const uint64_t transform = Get(NKW7_Transform_Addr);
+    for (int a = 0; a < 2; ++a) {
+        // The voxels read straight from storage along the volume axis:
+        // its range and its storage overlap.
+        const BoundArray& volume = m_arrays[0]->bound;
+        const auto axis = (transform >> (4 + 2 * a)) & 3;
+        const int origin = volume.offsetModulus[axis];
+        const int low = std::max(origin, 0), high = std::min(origin, 0) + volume.size[axis] - 1;
+        // The first voxel plane a sample can start from, or the last
+        // it can reach: samples between read from storage. Shaded rows
+        // now and then run across the middle of the volume along Yv, so
+        // that whole rows hold interior samples beside those at the edge.
+        const int plane =
+            shaded && a == 1 && Coin() ? (low + high) / 2 : (Coin() ? low : high) + Pick(-1, 1);
+        const int64_t at = (transform >> a) & 1 ? -256 * int64_t{plane} - 256 : 256 * int64_t{plane};
+        const int64_t step = Coin() ? 1 : -1;
+        Set(kSteps[a], static_cast<uint64_t>(step << 32));
+        const int extent = static_cast<int>((Get(NKW7_ViewFrustumRangeMax_Addr) >> (16 * a)) & 0xFFFF) + 1;
+        Set(kOrigins[a], static_cast<uint64_t>((at - step * Pick(0, extent - 1) + Pick(-2, 2)) << 32));
+        // The trims wide, or one of them across the window too.
+        const int trim = Pick(0, 2);
+        Set(NKW7_TrimRangeXmin_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trim == 1 ? at + Pick(-3, 3) : -16384));
+        Set(NKW7_TrimRangeXmax_Addr + 8 * uint32_t(a), static_cast<uint32_t>(trim == 2 ? at + Pick(-3, 3) : 16384));
     }
+    Set(NKW7_TrimRangeZmin_Addr, static_cast<uint32_t>(-16384));
+    Set(NKW7_TrimRangeZmax_Addr, 16384);
+    // Rays along Zv, rows along Xv.
+    for (uint32_t a : {NKW7_dXv8_dZs_Addr, NKW7_dYv8_dZs_Addr, NKW7_dYv8_dZv_Addr, NKW7_dXv8_dZv_Addr,
+                       NKW7_dYv8_dXs_Addr, NKW7_dXv8_dYs_Addr})
+        Set(a, 0);
+    for (uint32_t a = NKW7_ddXv8_dXs_dZs_Addr; a <= NKW7_ddYv8_dYs_dZv_Addr; a += 8) Set(a, 0);
+    // A slice or two inside the volume, so that no ray is opaque
+    // before the edge's samples.
+    const uint64_t last = Get(NKW7_ViewFrustumRangeMax_Addr) & 0xFFFFFFFF;
+    Set(NKW7_ViewFrustumRangeMax_Addr, last | uint64_t(Pick(0, 1)) << 32);
+    const int depth = m_arrays[0]->bound.size[(transform >> 8) & 3];
+    Set(kOrigins[2], static_cast<uint64_t>(static_cast<int64_t>(((transform >> 2) & 1 ? -depth : depth) / 2 * kOne)));
+    // Every entry of the table there, so that a sample's value shows.
+    m_job.tables[0].bound = true;
+    m_job.tables[0].validEntries = 4096;
+    // In one-byte voxels, often the field the byte is, or its low half.
+    if (m_arrays[0]->bound.elementBytes == 1 && Pick(0, 3) != 0)
+        Set(NKW7_VoxelFormat_Addr, (Get(NKW7_VoxelFormat_Addr) & ~uint64_t{0xFF}) | (Coin() ? 0x10 : 0x00));
+    ExpectTheReferenceBytes();
 }
 
 // Tabled rows front to back with early termination, each ray starting
@@ -553,6 +576,14 @@ TEST_F(ChipEquivalenceTest, ShadedProgrammesOverOneByteVoxelsGiveTheReferenceByt
 // gradients from a slab: classified through any ALUs or one field's table.
 TEST_F(ChipEquivalenceTest, ShadedRowsGiveTheReferenceBytesOnEveryInstructionSet) {
     for (uint64_t seed = 1; seed <= 60; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
+}
+
+// Shaded frames of up to 5 x 9 tiles, which one kernel takes one after
+// another on one thread: tiles inside the volume, across its edges and
+// beside it, each planning its slab afresh and finding its own rows.
+TEST_F(ChipEquivalenceTest, ShadedTilesOneAfterAnotherGiveTheReferenceBytes) {
+    m_reach = 140;
+    for (uint64_t seed = 1; seed <= 12; ++seed) ExpectTheReferenceBytes(seed, 0, seed % 3 != 0, true, true);
 }
 
 // Shaded rows along u over a volume that fills its storage: runs of the

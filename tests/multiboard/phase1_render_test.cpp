@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "foundation/log_capture.h"
 #include "multiboard/phase1_fixture.h"
@@ -361,6 +362,54 @@ TEST_F(Phase1ResizeTest, ACoarseViewInBandsIsTheOneBoardResize) {
                 EXPECT_EQ(pictures[1].pixels, pictures[0].pixels);
             }
         }
+    }
+}
+
+// One banded volume, two threads: one renders a view only the whole-view
+// resize can give while the other renders a fine view of its own; each
+// gets the one board's picture of its view.
+TEST_F(Phase1ResizeTest, AResizedViewAndAFineViewOnTwoThreadsEachGetTheOneBoardPicture) {
+    ReleasablePointer<ULMVolume> plain(NewVolume());
+    ASSERT_EQ(plain->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ASSERT_NE(banded.GetPointer(), nullptr);
+    gULMControl.m_resizeImage = true;
+    Aim(13, 71, 33, 33);
+    ReleasablePointer<ULMContext> coarse(CloneContext(m_context));
+    const int coarseSide = m_width;
+    Aim(30, 40, 64, 64);
+    ReleasablePointer<ULMContext> fine(CloneContext(m_context));
+    // Each view's picture from one volume; the images are made on this
+    // thread, the sizes being the fixture's.
+    const auto picture = [&](ULMVolume* inVolume, ULMContext* inContext, int inSide, int inRounds) {
+        std::vector<Pixels> got;
+        for (int r = 0; r < inRounds; ++r) {
+            ReleasablePointer<ULMImageBuffer> image(
+                ULMImageBuffer::Create(kULMBoard0, unsigned(inSide), unsigned(inSide), 32, 4, kRGBA8));
+            if (image == nullptr || image->SetMigrationMode(kULMMigrationFullCopy) != kULMOK ||
+                image->Clear(ULMImageRange(inSide, inSide, 0, 0), 0) != kULMOK)
+                return std::vector<Pixels>();
+            Pixels pixels(size_t(inSide) * inSide, 0xDEADBEEF);
+            if (inVolume->StartRender(inContext, image, nullptr, nullptr, nullptr).Wait(-1) != kULMOK ||
+                image->Unload(pixels.data(), ULMImageRange(inSide, inSide, 0, 0), 0) != kULMOK)
+                return std::vector<Pixels>();
+            got.push_back(pixels);
+        }
+        return got;
+    };
+    const std::vector<Pixels> coarseOne = picture(plain, coarse, coarseSide, 1);
+    const std::vector<Pixels> fineOne = picture(plain, fine, 64, 1);
+    ASSERT_EQ(coarseOne.size(), 1u);
+    ASSERT_EQ(fineOne.size(), 1u);
+    std::vector<Pixels> fineBands;
+    std::thread other([&] { fineBands = picture(banded, fine, 64, 4); });
+    const std::vector<Pixels> coarseBands = picture(banded, coarse, coarseSide, 4);
+    other.join();
+    ASSERT_EQ(coarseBands.size(), 4u);
+    ASSERT_EQ(fineBands.size(), 4u);
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_EQ(coarseBands[r], coarseOne[0]) << r;
+        EXPECT_EQ(fineBands[r], fineOne[0]) << r;
     }
 }
 

@@ -47,4 +47,9 @@ bool ULMHasOnePartPerSubVolume(int inParts, int inNumber, int inSubVolumes, cons
     return false;
 }
 
+bool ULMMayWriteDepth(const ULMContext* inContext) {
+    return inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer0) != ULMContext::kAlwaysFail ||
+           inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer1) != ULMContext::kAlwaysFail;
+}
+
 }  // namespace ulm3

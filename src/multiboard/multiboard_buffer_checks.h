@@ -7,6 +7,7 @@
 
 #include "buffers/omni_depth_buffer.h"
 #include "buffers/omni_image_buffer.h"
+#include "ulm3/context.h"
 #include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/location.h"
@@ -22,5 +23,7 @@ ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber
                                            const char* inWho);
 // Whether a buffer holds one part per sub-volume; the message when not.
 bool ULMHasOnePartPerSubVolume(int inParts, int inNumber, int inSubVolumes, const char* inWho);
+// Whether a render with this context may write either depth buffer.
+bool ULMMayWriteDepth(const ULMContext* inContext);
 
 }  // namespace ulm3

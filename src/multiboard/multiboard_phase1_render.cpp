@@ -2,11 +2,19 @@
 // boards, and every sub-volume whose band meets the render area renders that
 // band on its own board with its own copy, all boards at once, joined into
 // one event. MPR renders take the same road.
+#include <cstdint>
+#include <new>
+#include <optional>
+#include <vector>
+
 #include "board/kwb_board.h"
 #include "foundation/context_readers.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase1.h"
+#include "foundation/control.h"
+#include "foundation/shareable.h"
+#include "render/render_upper_layers.h"
 #include "render/volume_render_state.h"
 #include "ulm3/context.h"
 #include "volume/volume_forwarding.h"
@@ -43,7 +51,79 @@ BandTargets TargetsOf(const BandForms& inForms, int inBand, const ULMImageRange&
     return targets;
 }
 
+// The whole image as the render reads it: from the addressing origin for
+// offset addressing, else from 0.
+ULMImageRange WholeImage(const ULMImageBuffer* inImage) {
+    const bool offset = inImage->GetAddressMode() == kULMOffsetAddress;
+    return ULMImageRange(static_cast<int>(inImage->GetWidth()), static_cast<int>(inImage->GetHeight()),
+                         offset ? inImage->GetAddressParameterX() : 0, offset ? inImage->GetAddressParameterY() : 0);
+}
+
+ULMStatus CopyPixels(const ULMImageBuffer* inFrom, ULMImageBuffer* ioTo) {
+    const ULMImageRange whole = WholeImage(inFrom);
+    std::vector<uint8_t> pixels;
+    try {
+        pixels.resize(size_t(whole.XSize()) * size_t(whole.YSize()) * (inFrom->GetPixelSize() / 8));
+    } catch (const std::bad_alloc&) {
+        return kULMErrAlloc;
+    }
+    const ULMStatus unloaded = inFrom->Unload(pixels.data(), whole, 0);
+    return ULMFailed(unloaded) ? unloaded : ioTo->Update(pixels.data(), whole, 0);
+}
+
+// A board image laid out as inImage (size, fields, addressing, border and
+// limits) and holding its pixels, pinned to inBoard.
+ULMStatus MakeBoardTwin(const ULMImageBuffer* inImage, ULMLocation inBoard,
+                        ReleasablePointer<ULMImageBuffer>& outTwin) {
+    ULMFieldDescriptor fields[4];
+    for (int c = 0; c < 4; ++c) fields[c] = inImage->GetFieldDescriptor(static_cast<ULMChannel>(c));
+    outTwin.Assign(ULMImageBuffer::Create(inBoard, inImage->GetWidth(), inImage->GetHeight(), inImage->GetPixelSize(),
+                                          4, fields));
+    if (outTwin == nullptr) return kULMErrAlloc;
+    double border[4];
+    inImage->GetBorderValue(border[0], border[1], border[2], border[3]);
+    ULMStatus status = outTwin->SetMigrationMode(kULMMigrationNone);
+    if (status == kULMOK)
+        status = outTwin->SetAddressParameters(inImage->GetAddressMode(), inImage->GetAddressParameterX(),
+                                               inImage->GetAddressParameterY());
+    if (status == kULMOK) status = outTwin->SetBorderValue(border[0], border[1], border[2], border[3]);
+    if (status == kULMOK) status = outTwin->SetInputLimits(inImage->GetInputLimits());
+    if (status == kULMOK) status = outTwin->SetOutputLimits(inImage->GetOutputLimits());
+    return status == kULMOK ? CopyPixels(inImage, outTwin) : status;
+}
+
 }  // namespace
+
+// The view a band could not subsample, rendered by sub-volume inCopy's copy
+// of the volume alone, as one board renders it, resize and all, into board
+// images that hold what the caller's images hold; the output image then
+// takes back the picture, and outLimits what it got. Waits for its render:
+// the picture must be read back before the call returns.
+ULMStatus ULMMultiboardVolumePhase1::RenderWholeView(int inCopy, const ULMContext* inContext,
+                                                     ULMImageBuffer* const inImages[2], double inNegativeDistance,
+                                                     int inQuality, MPRMode inMode, bool inIsMPR,
+                                                     ULMImageRange& outLimits) {
+    const ULMLocation board = m_subvolume[inCopy].m_location;
+    ReleasablePointer<ULMImageBuffer> twins[2];
+    for (int k = 0; k < 2; ++k) {
+        if (inImages[k] == nullptr) continue;
+        const ULMStatus made = MakeBoardTwin(inImages[k], board, twins[k]);
+        if (ULMFailed(made)) return made;
+    }
+    ULMVolume* copy = m_subvolume[inCopy].GetVolume();
+    const ULMStatus rendered =
+        (inIsMPR ? copy->StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, twins[0])
+                 : copy->StartRender(inContext, twins[0], nullptr, twins[1], nullptr))
+            .Wait(-1);
+    if (ULMFailed(rendered)) return rendered;
+    // An MPR slab's output is its one image, whatever the context names.
+    ULMImageBuffer* const twin =
+        inIsMPR ? twins[0].GetPointer() : GetOutputImageBuffer(inContext, twins[0].GetPointer(), twins[1].GetPointer());
+    ULMImageBuffer* const output = inIsMPR ? inImages[0] : GetOutputImageBuffer(inContext, inImages[0], inImages[1]);
+    if (twin == nullptr || output == nullptr) return kULMErrBuffer;
+    outLimits = twin->GetOutputLimits();
+    return CopyPixels(twin, output);
+}
 
 ULMStatus ULMMultiboardVolumePhase1::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
@@ -115,6 +195,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
         area = ULMImageRange(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()),
                              output->GetAddressParameterX(), output->GetAddressParameterY());
 
+    // No band falls back to a resize of its own: each would enlarge and
+    // shrink its own piece of the view, and a narrow band cannot be shrunk
+    // at all. The first band to render decides for the whole view, whose
+    // one resize then stands in for the bands.
+    const bool resizeWanted = gULMControl.m_resizeImage && !ULMResizeSuppression::Active();
+    std::optional<ULMResizeSuppression> suppressed(std::in_place);
+    bool drawn = false;
     ULMImageRange limits;
     for (int i = 0; i < n; ++i) {
         const BandTargets band = TargetsOf(forms, i, area);
@@ -128,13 +215,23 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
         const ULMImageBuffer* bandOutput = GetOutputImageBuffer(inContext, band.image[0], band.image[1]);
         const ULMImageRange bandLimits = bandOutput != nullptr ? bandOutput->GetOutputLimits() : ULMImageRange();
         // A band the volume leaves empty is drawn: nothing of it shows.
-        if ((status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty()) {
+        const bool empty = (status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty();
+        if (empty) {
             event = ULMSyncEvent(kULMOK);
             status = kULMOK;
+        }
+        if (status == kULMErrCantSubsample && resizeWanted && !drawn && IsDepthTestPass(inContext) &&
+            !ULMMayWriteDepth(inContext)) {
+            suppressed.reset();
+            const ULMStatus whole =
+                RenderWholeView(i, inContext, images, inNegativeDistance, inQuality, inMode, inIsMPR, limits);
+            if (ULMFailed(whole)) return ULMSyncEvent(whole);
+            break;
         }
         limits = Union(limits, bandLimits);
         if (ULMFailed(status)) return ULMSyncEvent(status);
         table.Put(m_subvolume[i].m_location, event);
+        drawn = drawn || !empty;
     }
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     if (output != nullptr) {

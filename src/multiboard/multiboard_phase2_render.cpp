@@ -22,17 +22,6 @@
 
 namespace ulm3 {
 
-namespace {
-
-// Each brick writes its own depth copy and only the first copy is read
-// back, so a render that may write depth would lose every other brick's.
-bool MayWriteDepth(const ULMContext* inContext) {
-    return inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer0) != ULMContext::kAlwaysFail ||
-           inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer1) != ULMContext::kAlwaysFail;
-}
-
-}  // namespace
-
 ULMStatus ULMMultiboardVolumePhase2::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                             ULMDepthBuffer* ioDepth1) {
@@ -63,8 +52,10 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     ULM_ASSERT(m_baseVolume != nullptr);
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
     // Refused before any work, buffers untouched; depth tests still read
-    // every brick's copy.
-    if (!inIsMPR && MayWriteDepth(inContext)) {
+    // every brick's copy. Each brick writes its own depth copy and only the
+    // first copy is read back, so a render that may write depth would lose
+    // every other brick's.
+    if (!inIsMPR && ULMMayWriteDepth(inContext)) {
         ULMOutputMessage("MB2::StartRender a render that writes depth is not supported: each brick writes its own "
                          "copy (set the depth update filters to kAlwaysFail)\n");
         return ULMSyncEvent(kULMErrUnimplemented);

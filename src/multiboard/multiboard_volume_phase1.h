@@ -140,6 +140,9 @@ public:
                                      ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                      ULMDepthBuffer* ioDepth1, double inNegativeDistance, int inQuality,
                                      MPRMode inMode, bool inIsMPR);
+    ULMStatus RenderWholeView(int inCopy, const ULMContext* inContext, ULMImageBuffer* const inImages[2],
+                              double inNegativeDistance, int inQuality, MPRMode inMode, bool inIsMPR,
+                              ULMImageRange& outLimits);
 
     // ---- The rest of the interface (multiboard_phase1_slots.cpp) ----
     bool IsReadOnly() const override;

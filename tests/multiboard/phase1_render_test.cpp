@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <thread>
 
 #include "foundation/log_capture.h"
 #include "multiboard/phase1_fixture.h"
@@ -273,6 +274,142 @@ TEST_F(Phase1BandWorkTest, AnEmptyBandIsDrawnOnlyWhenItLeftNothingInItsLimits) {
         if (!leftLimits) {
             EXPECT_TRUE(image->GetOutputLimits().IsEmpty());
         }
+    }
+}
+
+// Views the chip cannot subsample (two to three voxels to a pixel; in three
+// bands, the last band meets too few of the volume's rows to be enlarged on
+// its own) over images that already hold a picture: with ResizeImage on,
+// the bands give what one board's resize gives, blended over what was there,
+// in each blend mode, into image 1 and by MPR; with it off, both refuse.
+class Phase1ResizeTest : public Phase1Test {
+protected:
+    Phase1ResizeTest() : Phase1Test(3) {}
+
+    // An image holding a ramp, with a border a min mode reads.
+    ULMImageBuffer* Painted() const {
+        ULMImageBuffer* image = NewImage(kULMBoard0);
+        Pixels ramp(size_t(m_width) * m_height);
+        for (size_t i = 0; i < ramp.size(); ++i) ramp[i] = uint32_t(0x40302010u + i * 0x01030507u);
+        EXPECT_EQ(image->Update(ramp.data(), Whole(), 0), kULMOK);
+        EXPECT_EQ(image->SetBorderValue(0.5, 0.25, 0.75, 1.0), kULMOK);
+        return image;
+    }
+
+    // The picture of each volume's render (status, output image, limits).
+    struct Picture {
+        ULMStatus status = kULMOK;
+        Pixels pixels;
+        ULMImageRange limits;
+    };
+    template <typename Render>
+    Picture Take(const Render& inRender, int inOutput = 0) {
+        ReleasablePointer<ULMImageBuffer> images[2] = {ReleasablePointer<ULMImageBuffer>(Painted()),
+                                                       ReleasablePointer<ULMImageBuffer>(Painted())};
+        Picture p;
+        p.status = inRender(images[0].GetPointer(), images[1].GetPointer());
+        p.pixels = Read(images[inOutput].GetPointer());
+        p.limits = images[inOutput]->GetOutputLimits();
+        return p;
+    }
+};
+
+TEST_F(Phase1ResizeTest, ACoarseViewInBandsIsTheOneBoardResize) {
+    ReleasablePointer<ULMVolume> plain(NewVolume());
+    ASSERT_EQ(plain->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ASSERT_NE(banded.GetPointer(), nullptr);
+    ULMVolume* const volumes[2] = {plain, banded};
+    for (const int side : {24, 33, 29}) {
+        Aim(13, 71, side, side);
+        // Pixels outside the viewport keep what the image held.
+        ASSERT_EQ(m_context->GetCamera().SetViewport(1, 2, side - 3, side - 4), kULMOK);
+        const auto render = [&](ULMVolume* inVolume) {
+            return [this, inVolume](ULMImageBuffer* inImage0, ULMImageBuffer* inImage1) {
+                return inVolume->StartRender(m_context, inImage0, nullptr, inImage1, nullptr).Wait(-1);
+            };
+        };
+        for (const bool resize : {false, true}) {
+            gULMControl.m_resizeImage = resize;
+            for (const int output : {0, 1}) {
+                ASSERT_EQ(m_context->SetImageOutputBuffer(ULMContext::ImageBufferNumber(output)), kULMOK);
+                for (const int mode : {2, 4, 8, 15}) {
+                    SCOPED_TRACE(::testing::Message()
+                                 << side << " resize " << resize << " output " << output << " mode " << mode);
+                    ASSERT_EQ(m_context->SetBlendMode(ULMBlendMode(mode)), kULMOK);
+                    const Picture one = Take(render(plain), output), bands = Take(render(banded), output);
+                    EXPECT_EQ(one.status, resize ? kULMOK : kULMErrCantSubsample);
+                    EXPECT_EQ(bands.status, one.status);
+                    if (one.status != kULMOK) continue;
+                    EXPECT_NE(one.pixels, Take([](ULMImageBuffer*, ULMImageBuffer*) { return kULMOK; }, output).pixels);
+                    EXPECT_EQ(bands.pixels, one.pixels);
+                    EXPECT_TRUE(bands.limits == one.limits);
+                }
+            }
+        }
+        ASSERT_EQ(m_context->SetImageOutputBuffer(ULMContext::kImageBuffer0), kULMOK);
+        for (const bool resize : {false, true}) {
+            gULMControl.m_resizeImage = resize;
+            for (const auto mode : {ULMVolume::kMPRAlpha, ULMVolume::kMPRRGBA}) {
+                SCOPED_TRACE(::testing::Message() << side << " MPR resize " << resize << " mode " << mode);
+                Picture pictures[2];
+                for (int v = 0; v < 2; ++v)
+                    pictures[v] = Take([&](ULMImageBuffer* inImage, ULMImageBuffer*) {
+                        return volumes[v]->StartRenderMPR(m_context, 2.0, 2, mode, inImage).Wait(-1);
+                    });
+                EXPECT_EQ(pictures[0].status, resize ? kULMOK : kULMErrCantSubsample);
+                EXPECT_EQ(pictures[1].status, pictures[0].status);
+                EXPECT_EQ(pictures[1].pixels, pictures[0].pixels);
+            }
+        }
+    }
+}
+
+// One banded volume, two threads: one renders a view only the whole-view
+// resize can give while the other renders a fine view of its own; each
+// gets the one board's picture of its view.
+TEST_F(Phase1ResizeTest, AResizedViewAndAFineViewOnTwoThreadsEachGetTheOneBoardPicture) {
+    ReleasablePointer<ULMVolume> plain(NewVolume());
+    ASSERT_EQ(plain->LockVolume(kULMBoard0), kULMOK);
+    ReleasablePointer<ULMMultiboardVolumePhase1> banded(NewBanded());
+    ASSERT_NE(banded.GetPointer(), nullptr);
+    gULMControl.m_resizeImage = true;
+    Aim(13, 71, 33, 33);
+    ReleasablePointer<ULMContext> coarse(CloneContext(m_context));
+    const int coarseSide = m_width;
+    Aim(30, 40, 64, 64);
+    ReleasablePointer<ULMContext> fine(CloneContext(m_context));
+    // Each view's picture from one volume; the images are made on this
+    // thread, the sizes being the fixture's.
+    const auto picture = [&](ULMVolume* inVolume, ULMContext* inContext, int inSide, int inRounds) {
+        std::vector<Pixels> got;
+        for (int r = 0; r < inRounds; ++r) {
+            ReleasablePointer<ULMImageBuffer> image(
+                ULMImageBuffer::Create(kULMBoard0, unsigned(inSide), unsigned(inSide), 32, 4, kRGBA8));
+            if (image == nullptr || image->SetMigrationMode(kULMMigrationFullCopy) != kULMOK ||
+                image->Clear(ULMImageRange(inSide, inSide, 0, 0), 0) != kULMOK)
+                return std::vector<Pixels>();
+            Pixels pixels(size_t(inSide) * inSide, 0xDEADBEEF);
+            if (inVolume->StartRender(inContext, image, nullptr, nullptr, nullptr).Wait(-1) != kULMOK ||
+                image->Unload(pixels.data(), ULMImageRange(inSide, inSide, 0, 0), 0) != kULMOK)
+                return std::vector<Pixels>();
+            got.push_back(pixels);
+        }
+        return got;
+    };
+    const std::vector<Pixels> coarseOne = picture(plain, coarse, coarseSide, 1);
+    const std::vector<Pixels> fineOne = picture(plain, fine, 64, 1);
+    ASSERT_EQ(coarseOne.size(), 1u);
+    ASSERT_EQ(fineOne.size(), 1u);
+    std::vector<Pixels> fineBands;
+    std::thread other([&] { fineBands = picture(banded, fine, 64, 4); });
+    const std::vector<Pixels> coarseBands = picture(banded, coarse, coarseSide, 4);
+    other.join();
+    ASSERT_EQ(coarseBands.size(), 4u);
+    ASSERT_EQ(fineBands.size(), 4u);
+    for (int r = 0; r < 4; ++r) {
+        EXPECT_EQ(coarseBands[r], coarseOne[0]) << r;
+        EXPECT_EQ(fineBands[r], fineOne[0]) << r;
     }
 }
 

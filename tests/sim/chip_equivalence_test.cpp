@@ -444,6 +444,17 @@ void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) 
     // Every other volume's range its storage, where the samples at its
     // edge read the border or the edge voxels without a general read.
     if (seed % 2 == 0) VolumeInItsStorage();
+    // The slices on the last plane of storage step along each volume axis,
+    // the outermost (whose plane past the last lies past storage's end) too.
+    if (shaded && seed % 8 == 0) {
+        uint64_t t = Get(NKW7_Transform_Addr);
+        uint64_t select[3] = {(t >> 4) & 3, (t >> 6) & 3, (t >> 8) & 3};
+        for (uint64_t& axis : select)
+            if (axis == 2) axis = select[2];
+        select[2] = 2;
+        t = (t & ~uint64_t{0x3F0}) | select[0] << 4 | select[1] << 6 | select[2] << 8;
+        Set(NKW7_Transform_Addr, t);
+    }
     const uint64_t transform = Get(NKW7_Transform_Addr);
     for (int a = 0; a < 2; ++a) {
         // The voxels read straight from storage along the volume axis:

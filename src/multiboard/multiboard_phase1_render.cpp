@@ -92,6 +92,27 @@ ULMStatus MakeBoardTwin(const ULMImageBuffer* inImage, ULMLocation inBoard,
     return status == kULMOK ? CopyPixels(inImage, outTwin) : status;
 }
 
+// The caller's buffers in bands, one part per sub-volume, in the order
+// image 0, image 1, depth 0, depth 1; false at the first refused.
+bool TakeBandForms(ULMImageBuffer* const (&inImages)[2], ULMDepthBuffer* const (&inDepths)[2], int inParts,
+                   BandForms& outForms) {
+    for (int k = 0; k < 2; ++k) {
+        outForms.image[k] = ULMTakeMultiboardImage(inImages[k], k, kULMMultiBoardMode1, kWho);
+        if (inImages[k] != nullptr &&
+            (outForms.image[k] == nullptr ||
+             !ULMHasOnePartPerSubVolume(outForms.image[k]->GetNumberBuffers(), k, inParts, kWho)))
+            return false;
+    }
+    for (int k = 0; k < 2; ++k) {
+        outForms.depth[k] = ULMTakeMultiboardDepth(inDepths[k], k, kULMMultiBoardMode1, kWho);
+        if (inDepths[k] != nullptr &&
+            (outForms.depth[k] == nullptr ||
+             !ULMHasOnePartPerSubVolume(outForms.depth[k]->GetNumberBuffers(), k, inParts, kWho)))
+            return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 // The view a band could not subsample, rendered by sub-volume inCopy's copy
@@ -171,18 +192,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     BandForms forms;
     ULMImageBuffer* const images[2] = {ioColor0, ioColor1};
     ULMDepthBuffer* const depths[2] = {ioDepth0, ioDepth1};
-    for (int k = 0; k < 2; ++k) {
-        forms.image[k] = ULMTakeMultiboardImage(images[k], k, kULMMultiBoardMode1, kWho);
-        if (images[k] != nullptr &&
-            (forms.image[k] == nullptr || !ULMHasOnePartPerSubVolume(forms.image[k]->GetNumberBuffers(), k, n, kWho)))
-            return ULMSyncEvent(kULMErrBuffer);
-    }
-    for (int k = 0; k < 2; ++k) {
-        forms.depth[k] = ULMTakeMultiboardDepth(depths[k], k, kULMMultiBoardMode1, kWho);
-        if (depths[k] != nullptr &&
-            (forms.depth[k] == nullptr || !ULMHasOnePartPerSubVolume(forms.depth[k]->GetNumberBuffers(), k, n, kWho)))
-            return ULMSyncEvent(kULMErrBuffer);
-    }
+    if (!TakeBandForms(images, depths, n, forms)) return ULMSyncEvent(kULMErrBuffer);
 
     const ULMCamera& camera = inContext->GetCamera();
     ULMImageRange area(camera.GetViewportWidth(), camera.GetViewportHeight(), camera.GetViewportOriginX(),

@@ -53,6 +53,9 @@ public:
     // What the file said: titles, attributes, data blocks, fields.
     const VoxFileDescription& GetDescription() const { return m_description; }
     ULMVolume::ReadMode GetReadMode() const { return m_readMode; }
+    // The voxel bits a read returns as the file holds them: all but those
+    // a widened field gained, which read 0.
+    uint64_t GetDeclaredBits() const { return m_declaredBits; }
 
 protected:
     ~ULMVoxFileReader() override;

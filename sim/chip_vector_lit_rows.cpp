@@ -390,13 +390,17 @@ struct LitLanes {
             else
                 LightLanes(row, colour[k], normal[k], lit[k], facing[k], outcome.unboundReads);
         }
-        for (int k = 0; k < Groups; ++k) BlendGroup(row, g[k], at[k], count[k], colour[k], outcome);
+        for (int k = 0; k < Groups; ++k) BlendGroup(row, g[k], at[k], count[k], colour[k], dark[k], outcome);
     }
 
     // A group's shaded colours blended into its rays, but for those space
-    // leaping passes over.
+    // leaping passes over. A dark group's samples are counted but change no
+    // ray: in the two modes that weight by alpha, a colour and alpha of 0
+    // add zeros (or keep the whole accumulator, times 1) to accumulators
+    // that are finite and never -0, as they start from fields read as
+    // integers and every blend before added to them; each stays as it was.
     CHIP_AVX2 static void BlendGroup(const LitRow& row, const Group& g, Ray* ray, uint32_t n, const __m256 (&colour)[4],
-                                     RowOutcome& outcome) {
+                                     bool dark, RowOutcome& outcome) {
         __m256i blend = g.live;
         if (row.leaping) {
             const __m256 empty = _mm256_cmp_ps(colour[3], _mm256_set1_ps(row.emptyThreshold), _CMP_LE_OQ);
@@ -404,7 +408,7 @@ struct LitLanes {
         }
         const int blendMask = _mm256_movemask_ps(_mm256_castsi256_ps(blend));
         outcome.samples += static_cast<uint64_t>(__builtin_popcount(blendMask));
-        if (blendMask != 0) BlendIntoRays<Mode>(ray, n, blendMask, blend, colour);
+        if (blendMask != 0 && !dark) BlendIntoRays<Mode>(ray, n, blendMask, blend, colour);
     }
 };
 

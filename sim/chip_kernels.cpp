@@ -401,9 +401,7 @@ void Kernel::RowParts(const Slice& slice, uint64_t x, uint64_t y, uint32_t width
         const int64_t first = box.low[s.select[a]], last = box.high[s.select[a]] - 1;
         low[0][a] = s.trimMin[a];
         high[0][a] = s.trimMax[a];
-        // A mirrored floor P takes voxel (-P - 256) >> 8.
-        low[1][a] = std::max<int64_t>(s.trimMin[a], s.negate[a] ? -256 * last - 511 : 256 * first);
-        high[1][a] = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
+        InteriorFloors(s, a, first, last, low[1][a], high[1][a]);
     }
     const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
     // The samples within bounds `b` from `from` to `to`.

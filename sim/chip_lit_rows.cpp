@@ -221,9 +221,7 @@ void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_
         const int64_t last = std::min(m_slab.High(axis), s.voxels.high[axis]) - 1;
         low[0][k] = s.trimMin[k];
         high[0][k] = s.trimMax[k];
-        // A mirrored floor P takes voxel (-P - 256) >> 8.
-        low[1][k] = std::max<int64_t>(s.trimMin[k], s.negate[k] ? -256 * last - 511 : 256 * first);
-        high[1][k] = std::min<int64_t>(s.trimMax[k], s.negate[k] ? -256 * first - 256 : 256 * last + 255);
+        InteriorFloors(s, k, first, last, low[1][k], high[1][k]);
     }
     // Positions are affine along the row: the samples within each pair of
     // bounds are consecutive, and found in closed form.

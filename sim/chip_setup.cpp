@@ -548,6 +548,11 @@ TileCorners::TileCorners(const Slice& slice, const TileRect& tile) {
         fit = fit && x[c] >= INT64_MIN && x[c] <= INT64_MAX && y[c] >= INT64_MIN && y[c] <= INT64_MAX;
 }
 
+void InteriorFloors(const Setup& s, int a, int64_t first, int64_t last, int64_t& low, int64_t& high) {
+    low = std::max<int64_t>(s.trimMin[a], s.negate[a] ? -256 * last - 511 : 256 * first);
+    high = std::min<int64_t>(s.trimMax[a], s.negate[a] ? -256 * first - 256 : 256 * last + 255);
+}
+
 void AffineRun(int64_t start, Wide step, int64_t low, int64_t high, int64_t& first, int64_t& last) {
     if (first > last) return;
     // Wrapping sums are exact where the positions fit.

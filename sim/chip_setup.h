@@ -182,6 +182,11 @@ struct Setup {
     uint32_t writeMask = 0;
 };
 
+// The floors along permuted axis a that pass the trims and whose voxel,
+// and its neighbour up, lie in first..last + 1 along the axis's volume
+// axis: a mirrored floor P takes voxel (-P - 256) >> 8.
+void InteriorFloors(const Setup& s, int a, int64_t first, int64_t last, int64_t& low, int64_t& high);
+
 // Reads the registers. Returns an empty string, or why the chip cannot
 // render them; reserved codes are counted in `counts`.
 std::string Decode(const RenderJob& job, const RegisterFile& registers, Setup& setup,

@@ -69,12 +69,10 @@ struct NeighbourLanes {
 
 // Eight entries {g0, g1, g2, 0} from the components in lanes.
 CHIP_AVX2 void StoreEntries(__m256 g0, __m256 g1, __m256 g2, Float4* out) {
-    const __m256 zero = _mm256_setzero_ps();
-    const __m256 t0 = _mm256_unpacklo_ps(g0, g1), t1 = _mm256_unpackhi_ps(g0, g1);
-    const __m256 t2 = _mm256_unpacklo_ps(g2, zero), t3 = _mm256_unpackhi_ps(g2, zero);
-    // Voxels 0 and 4, 1 and 5, 2 and 6, 3 and 7.
-    const __m256 r0 = _mm256_shuffle_ps(t0, t2, 0x44), r1 = _mm256_shuffle_ps(t0, t2, 0xEE);
-    const __m256 r2 = _mm256_shuffle_ps(t1, t3, 0x44), r3 = _mm256_shuffle_ps(t1, t3, 0xEE);
+    const __m256 channels[4] = {g0, g1, g2, _mm256_setzero_ps()};
+    __m256 r[4];  // voxels 0 and 4, 1 and 5, 2 and 6, 3 and 7
+    Rows(channels, r);
+    const __m256 r0 = r[0], r1 = r[1], r2 = r[2], r3 = r[3];
     auto* to = reinterpret_cast<float*>(out);
     _mm256_storeu_ps(to, _mm256_permute2f128_ps(r0, r1, 0x20));
     _mm256_storeu_ps(to + 8, _mm256_permute2f128_ps(r2, r3, 0x20));

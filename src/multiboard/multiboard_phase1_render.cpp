@@ -92,24 +92,24 @@ ULMStatus MakeBoardTwin(const ULMImageBuffer* inImage, ULMLocation inBoard,
     return status == kULMOK ? CopyPixels(inImage, outTwin) : status;
 }
 
-// The caller's buffers in bands, one part per sub-volume, in the order
-// image 0, image 1, depth 0, depth 1; false at the first refused.
+// A caller's buffer taken in bands, one part per sub-volume; false when
+// given and refused.
+template <class Omni, class Buffer>
+bool TakeBands(Omni* (*inTake)(Buffer*, int, ULMLocation, const char*), Buffer* inBuffer, int inNumber, int inParts,
+               Omni*& outOmni) {
+    outOmni = inTake(inBuffer, inNumber, kULMMultiBoardMode1, kWho);
+    return inBuffer == nullptr ||
+           (outOmni != nullptr && ULMHasOnePartPerSubVolume(outOmni->GetNumberBuffers(), inNumber, inParts, kWho));
+}
+
+// The caller's buffers in bands, in the order image 0, image 1, depth 0,
+// depth 1; false at the first refused.
 bool TakeBandForms(ULMImageBuffer* const (&inImages)[2], ULMDepthBuffer* const (&inDepths)[2], int inParts,
                    BandForms& outForms) {
-    for (int k = 0; k < 2; ++k) {
-        outForms.image[k] = ULMTakeMultiboardImage(inImages[k], k, kULMMultiBoardMode1, kWho);
-        if (inImages[k] != nullptr &&
-            (outForms.image[k] == nullptr ||
-             !ULMHasOnePartPerSubVolume(outForms.image[k]->GetNumberBuffers(), k, inParts, kWho)))
-            return false;
-    }
-    for (int k = 0; k < 2; ++k) {
-        outForms.depth[k] = ULMTakeMultiboardDepth(inDepths[k], k, kULMMultiBoardMode1, kWho);
-        if (inDepths[k] != nullptr &&
-            (outForms.depth[k] == nullptr ||
-             !ULMHasOnePartPerSubVolume(outForms.depth[k]->GetNumberBuffers(), k, inParts, kWho)))
-            return false;
-    }
+    for (int k = 0; k < 2; ++k)
+        if (!TakeBands(ULMTakeMultiboardImage, inImages[k], k, inParts, outForms.image[k])) return false;
+    for (int k = 0; k < 2; ++k)
+        if (!TakeBands(ULMTakeMultiboardDepth, inDepths[k], k, inParts, outForms.depth[k])) return false;
     return true;
 }
 

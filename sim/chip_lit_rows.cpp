@@ -203,7 +203,7 @@ bool LitRows::Inside(uint64_t x, uint64_t y) const {
            by >= std::max(m_slab.Low(ay), box.low[ay]) && by < std::min(m_slab.High(ay), box.high[ay]);
 }
 
-void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_t (&bounds)[4]) const {
+bool LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_t (&bounds)[4]) const {
     const Setup& s = m_setup;
     const uint32_t width = m_tile.width;
     const Wide span = width - 1;
@@ -211,7 +211,7 @@ void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_
     bounds[0] = bounds[1] = bounds[2] = 0;
     bounds[3] = width;
     if (!Fits64(xRaw) || !Fits64(yRaw) || !Fits64(xRaw + span * slice.xx) || !Fits64(yRaw + span * slice.yx))
-        return;
+        return false;
     // The floors along Xv and Yv that pass the trims, and those of them
     // whose voxels and gradients all come from the slab (Inside's tests).
     int64_t low[2][2], high[2][2];
@@ -240,9 +240,10 @@ void LitRows::Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_
     };
     if (!within(0, bounds[0], bounds[3])) {
         bounds[0] = bounds[1] = bounds[2] = bounds[3] = width;
-        return;
+        return true;
     }
     if (!slab || !within(1, bounds[1], bounds[2])) bounds[1] = bounds[2] = bounds[3];
+    return true;
 }
 
 bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab) {
@@ -252,7 +253,7 @@ bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bo
     const Wide yRaw = slice.y0 + Wide{x0} * slice.yx + Wide{ys} * slice.yy;
     // Samples [b0, b3) pass the trims, [b1, b2) of them are interior.
     uint32_t b[4];
-    Parts(slice, xRaw, yRaw, slab, b);
+    const bool sides = Parts(slice, xRaw, yRaw, slab, b) && slab;
     // A sample the trims reject only stops its ray under early
     // termination, as Step would.
     auto stop = [&](uint32_t from, uint32_t to) {
@@ -263,7 +264,14 @@ bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bo
         stop(0, b[0]);
         stop(b[3], width);
     }
+    // Samples at the volume's sides blend what gradients the slab holds
+    // with those of the voxels past it, one by one.
     auto step = [&](uint32_t from, uint32_t to) {
+        if (sides && from < to) {
+            ShadeEach<true>(slice, static_cast<uint64_t>(xRaw + Wide{from} * slice.xx),
+                            static_cast<uint64_t>(yRaw + Wide{from} * slice.yx), ray + from, to - from);
+            return;
+        }
         for (uint32_t i = from; i < to; ++i)
             if (!ray[i].done) kernel.Step(slice, xRaw + Wide{i} * slice.xx, yRaw + Wide{i} * slice.yx, x0 + i, ys, ray[i]);
     };
@@ -275,6 +283,52 @@ bool LitRows::Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bo
     bool anyLeft = false;
     for (uint32_t i = 0; i < width; ++i) anyLeft = anyLeft || !ray[i].done;
     return anyLeft;
+}
+
+void LitRows::SideGradient(const int64_t (&position)[3], const int64_t (&f)[3], float (&g)[3]) {
+    const Setup& s = m_setup;
+    const DirectBox& box = s.voxels;
+    const int ax = s.select[0], ay = s.select[1], az = s.select[2];
+    const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
+    const int64_t across = m_slab.Corners()[1 << az];
+    // The voxel one up along the axes of `up`: from the slab where it holds
+    // it (its lower plane is the sample's, its upper the next); a step past
+    // a range that is storage along one axis, from the edge voxel beside
+    // it; else as the element walk computes it, counts and all.
+    auto voxel = [&](int up) {
+        const int64_t p[3] = {base[0] + (up & 1), base[1] + (up >> 1 & 1), base[2] + (up >> 2 & 1)};
+        const int64_t plane = (up >> az & 1) != 0 ? across : 0;
+        int outside = -1, count = 0;
+        for (const int k : {ax, ay})
+            if (p[k] < m_slab.Low(k) || p[k] > m_slab.High(k)) {
+                outside = k;
+                ++count;
+            }
+        if (count == 0) return m_slab.Entry(p[ax], p[ay])[plane];
+        if (count == 1 && s.quietReads && (p[outside] == box.low[outside] - 1 || p[outside] == box.high[outside] + 1) &&
+            p[az] >= box.low[az] && p[az] <= box.high[az]) {
+            int64_t q[3] = {p[0], p[1], p[2]};
+            const bool above = p[outside] > box.high[outside];
+            q[outside] = above ? box.high[outside] : box.low[outside];
+            return m_shader.GradientPastEdge(outside, above, m_slab.Entry(q[ax], q[ay])[plane],
+                                             *box.At(q[0], q[1], q[2]));
+        }
+        float one[3];
+        m_shader.VoxelGradient(p[0], p[1], p[2], one);
+        return Float4{one[0], one[1], one[2], 0.0f};
+    };
+    Float4 value;
+    if (s.interpolateGradient) {
+        // Neighbours of weight 0 are not read.
+        Float4 corners[8] = {};
+        for (int c = 0; c < 8; ++c)
+            if (((c & 1) == 0 || f[0] != 0) && ((c & 2) == 0 || f[1] != 0) && ((c & 4) == 0 || f[2] != 0))
+                corners[c] = voxel(c);
+        value = LerpCorners(corners, f);
+    } else {
+        value = voxel((f[0] >= 128 ? 1 : 0) | (f[1] >= 128 ? 2 : 0) | (f[2] >= 128 ? 4 : 0));
+    }
+    for (int k = 0; k < 3; ++k) g[k] = value[k];
 }
 
 void LitRows::SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&g)[3]) const {
@@ -295,7 +349,7 @@ void LitRows::SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&
 }
 
 void LitRows::Shade(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
-    if (!m_lanes || !ShadeLanes(slice, x, y, ray, count)) ShadeEach(slice, x, y, ray, count);
+    if (!m_lanes || !ShadeLanes(slice, x, y, ray, count)) ShadeEach<false>(slice, x, y, ray, count);
 }
 
 bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
@@ -337,6 +391,7 @@ bool LitRows::RunLanes(LitRow& row, Ray* ray, uint32_t width) {
     return outcome.anyLeft;
 }
 
+template <bool Sides>
 void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count) {
     const Setup& s = m_setup;
     const auto dx = static_cast<uint64_t>(slice.xx), dy = static_cast<uint64_t>(slice.yx);
@@ -359,7 +414,10 @@ void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, ui
         f[ay] = position[ay] & 255;
         const Rgba c = m_shader.Classify(position);
         float g[3];
-        SlabGradient(position[ax] >> 8, position[ay] >> 8, f, g);
+        if constexpr (Sides)
+            SideGradient(position, f, g);
+        else
+            SlabGradient(position[ax] >> 8, position[ay] >> 8, f, g);
         Sample sample;
         m_shader.Light(c, g, sample);
         if (s.spaceLeaping && sample.colour.c[3] <= s.emptyThreshold) continue;

@@ -1,7 +1,8 @@
 // Shaded rows: the samples of a tile's slice that read their voxels and
 // voxel gradients straight from storage, a row at a time, positions stepped
 // in 64 bits and gradients taken from a slab computed once per tile; a
-// sample at the volume's edge or outside its trims goes through the
+// sample at the volume's edge takes what the slab holds and the rest as the
+// element walk does, and one of a slice without a slab goes through the
 // kernel's Step, as every sample of the element walk does.
 #pragma once
 
@@ -61,8 +62,8 @@ private:
     // The parts of a row from raw positions (xRaw, yRaw), as bounds: samples
     // that fail the trims, pass them, are inside (none unless `slab`), pass
     // them, fail them. A row whose ends do not fit in 64 bits is all one
-    // part that passes the trims.
-    void Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_t (&bounds)[4]) const;
+    // part that passes the trims, and false.
+    bool Parts(const Slice& slice, Wide xRaw, Wide yRaw, bool slab, uint32_t (&bounds)[4]) const;
     bool Row(Kernel& kernel, const Slice& slice, uint32_t row, Ray* ray, bool slab);
     // `count` interior samples from raw positions (x, y): eight at a time
     // where the instruction set and the setup allow, else one by one.
@@ -74,12 +75,20 @@ private:
     // plane `depth`, in 1/256 voxel) along the slice axis at that plane.
     void OnLastPlane(int64_t depth, LitRow& row) const;
     bool RunLanes(LitRow& row, Ray* ray, uint32_t width);
+    // `count` samples one by one, each classified as the fetch stage reads
+    // its voxels; their gradients from the slab, or, `Sides`, those the
+    // slab does not hold (past the volume's edge) as the element walk
+    // computes them.
+    template <bool Sides>
     void ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, uint32_t count);
     // Whether the setup's shaded rows may run eight rays at a time, and
     // what their rows share.
     bool LanesSuit() const;
     void FillLanes();
     void SlabGradient(int64_t a, int64_t b, const int64_t (&f)[3], float (&g)[3]) const;
+    // The gradient of a sample at `position` (volume axes, 1/256 voxel; f its
+    // fractions) of a slice whose planes the slab holds.
+    void SideGradient(const int64_t (&position)[3], const int64_t (&f)[3], float (&g)[3]);
 
     const Setup& m_setup;
     Shader& m_shader;

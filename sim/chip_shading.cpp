@@ -321,6 +321,26 @@ void Shader::VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]) {
     if (entry != nullptr) *entry = GradientEntry{GradientKey(u, v, w), {g[0], g[1], g[2]}};
 }
 
+Float4 Shader::GradientPastEdge(int k, bool above, const Float4& edge, uint8_t edgeByte) const {
+    const Setup& s = m_setup;
+    // Across the axis it is past, a component reads two neighbours past it
+    // too: the edge voxel's (edges extended) or both the border word, whose
+    // difference is +0.
+    Float4 g = {};
+    for (int a = 0; a < 3; ++a)
+        if (a != k && s.extend[k]) g[a] = edge[a];
+    // Along it, both neighbours are the edge voxel when edges extend (+0
+    // again); otherwise one is the edge voxel and the other the border, or,
+    // above with forward differences, both the border.
+    if (s.extend[k] || s.zeroGradient || s.gradientField[k] < 0) return g;
+    const float inside = m_byteFraction[k][edgeByte], border = m_borderFraction[k];
+    if (above)
+        g[k] = s.forward ? 0.0f : (border - inside) / 2.0f;
+    else
+        g[k] = s.forward ? inside - border : (inside - border) / 2.0f;
+    return g;
+}
+
 bool Shader::QuietFraction(int a, const int64_t (&n)[3], float& fraction) const {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;

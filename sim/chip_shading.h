@@ -49,6 +49,12 @@ public:
     // The float gradient at a voxel, its neighbours read as the fetch stage
     // reads them (edge or border words outside the volume's range).
     void VoxelGradient(int64_t u, int64_t v, int64_t w, float (&g)[3]);
+    // The gradient VoxelGradient gives a voxel one step past the volume's
+    // range along axis k alone (`above` it or below), where the range is
+    // storage, from that of the edge voxel beside it (`edge`, of byte
+    // `edgeByte`): its neighbours read as the edge voxel's (edges extended)
+    // or as the border word.
+    Float4 GradientPastEdge(int k, bool above, const Float4& edge, uint8_t edgeByte) const;
     // One field of the voxel word at integer coordinates as a fraction of
     // full scale, the word read as the fetch stage reads it.
     float FieldFraction(int field, int64_t u, int64_t v, int64_t w) {

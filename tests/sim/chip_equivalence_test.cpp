@@ -363,8 +363,14 @@ protected:
     // The most rays a random frustum spans along Xs and Ys.
     int m_reach = 40;
 
-    // Tabled or shaded rows a 1/256 voxel apart across the volume's edges.
-    void RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded);
+    // Tabled or shaded rows whose positions leave 64 bits past their first
+    // rays.
+    void RowsLeaving64Bits(bool shaded);
+
+    // Tabled or shaded rows a 1/256 voxel apart across the volume's edges;
+    // `besideTheEnds` puts a shaded one's slices between the volume's first
+    // plane along Zv and the one before it, or its last and the one past it.
+    void RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded, bool besideTheEnds = false);
 
     // The one-byte volume in m_arrays[0] white and opaque where its voxels
     // reach 100, sampled every half voxel along u and every three along v,
@@ -435,7 +441,15 @@ TEST_F(ChipEquivalenceTest, ShadedRowsAcrossTheVolumesEdgesAFloorAtATimeGiveTheR
     for (uint64_t seed = 1; seed <= 160; ++seed) RowsAcrossTheVolumesEdges(seed, true);
 }
 
-void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) {
+// Shaded rows whose slices lie between the volume's first plane along Zv
+// and the one before it, or its last and the one past it, their range their
+// storage: every sample blends gradients of voxels a step outside the
+// volume, and reads neighbours there as border or edge words.
+TEST_F(ChipEquivalenceTest, ShadedRowsBesideTheVolumesEndsAlongZvGiveTheReferenceBytes) {
+    for (uint64_t seed = 1; seed <= 80; ++seed) RowsAcrossTheVolumesEdges(seed, true, true);
+}
+
+void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded, bool besideTheEnds) {
     SCOPED_TRACE(seed);
     if (shaded)
         SeededProgramme(seed, 0, seed % 3 != 0, true, true);
@@ -443,7 +457,7 @@ void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) 
         SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
     // Every other volume's range its storage, where the samples at its
     // edge read the border or the edge voxels without a general read.
-    if (seed % 2 == 0) VolumeInItsStorage();
+    if (seed % 2 == 0 || besideTheEnds) VolumeInItsStorage();
     // The slices on the last plane of storage step along each volume axis,
     // the outermost (whose plane past the last lies past storage's end) too.
     if (shaded && seed % 8 == 0) {
@@ -493,13 +507,15 @@ void ChipEquivalenceTest::RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded) 
     Set(NKW7_ViewFrustumRangeMax_Addr, last | uint64_t(slices - 1) << 32);
     const int depth = m_arrays[0]->bound.size[(transform >> 8) & 3];
     Set(kOrigins[2], static_cast<uint64_t>(static_cast<int64_t>(((transform >> 2) & 1 ? -depth : depth) / 2 * kOne)));
-    if (shaded && seed % 4 == 0) {
+    if (shaded && (seed % 4 == 0 || besideTheEnds)) {
         // Or a slice on the volume's last plane along Zv (its range its
         // storage), or a floor or two either side, the slices a voxel apart
         // stepping either way, the other slice inside the volume or past it.
-        const int plane = depth - 1;
-        const int64_t at = ((transform >> 2) & 1 ? -256 * int64_t{plane} - 256 : 256 * int64_t{plane}) +
-                           (Coin() ? 0 : Pick(-2, 2));
+        // Beside the ends: anywhere between the first plane and the one
+        // before it, or the last and the one past it.
+        const int plane = besideTheEnds && Coin() ? -1 : depth - 1;
+        const int64_t along = besideTheEnds ? Pick(0, 255) : Coin() ? 0 : Pick(-2, 2);
+        const int64_t at = (transform >> 2) & 1 ? -256 * int64_t{plane} - 256 - along : 256 * int64_t{plane} + along;
         const int64_t step = Coin() ? kOne : -kOne;
         Set(kSteps[2], static_cast<uint64_t>(step));
         Set(kOrigins[2], static_cast<uint64_t>((at << 32) - step * Pick(0, slices - 1)));
@@ -570,11 +586,20 @@ TEST_F(ChipEquivalenceTest, TabledRowsReadingPastAShortTableCountAsTheReferenceD
 // step sample by sample, and the first ray of each row stays in the
 // volume: most programmes sample it (some trim or place it away, and which
 // ones depends on the order the compiler draws a programme's numbers in).
-TEST_F(ChipEquivalenceTest, RowsLeaving64BitsGiveTheReferenceBytes) {
+TEST_F(ChipEquivalenceTest, RowsLeaving64BitsGiveTheReferenceBytes) { RowsLeaving64Bits(false); }
+
+// The same of shaded rows, whose tiles' slabs, bounded by the volume, are
+// planned all the same.
+TEST_F(ChipEquivalenceTest, ShadedRowsLeaving64BitsGiveTheReferenceBytes) { RowsLeaving64Bits(true); }
+
+void ChipEquivalenceTest::RowsLeaving64Bits(bool shaded) {
     int sampled = 0;
     for (uint64_t seed = 1; seed <= 16; ++seed) {
         SCOPED_TRACE(seed);
-        SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
+        if (shaded)
+            SeededProgramme(seed, 0, seed % 3 != 0, true, true);
+        else
+            SeededProgramme(seed, static_cast<int>(seed % 4) + 2, true);
         const int64_t step = (kOne << 22) * (seed % 3 == 0 ? -1 : 1);
         Set(NKW7_dXv8_dXs_Addr, static_cast<uint64_t>(step));
         // Rays along Zv: the first ray of each row stays in the volume.

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "chip_arithmetic.h"
 #include "chip_vector_rows.h"
@@ -17,6 +18,43 @@
 namespace tulx7sim::chip {
 
 struct Ray;
+
+// What the two reflectance maps give each quantised gradient a render's
+// lanes have lit. Past its 9-bit quantisation a sample's light depends on
+// nothing but the gradient's three components and the render's lighting, so
+// the maps' faces, divisions and cells need not be worked out again for a
+// gradient met before: smooth volumes meet few. One per kernel and render,
+// direct-mapped by a hash of the components; its slots hold exactly what the
+// lanes computed, so a recalled light is the computed one bit for bit.
+class LightMemo {
+public:
+    static constexpr int kSlotBits = 16;
+    // A slot holds {diffuse, specular, unused, key} where every map the
+    // render reads is grey (each entry's three colours equal, so the light's
+    // are too), else {diffuse[3], specular[3], unused, key}. A key holds the
+    // gradient's components, 10 bits each, and bit 31; 0 marks an empty slot.
+    explicit LightMemo(bool grey);
+    ~LightMemo();
+    LightMemo(const LightMemo&) = delete;
+    LightMemo& operator=(const LightMemo&) = delete;
+    bool Grey() const { return m_grey; }
+    // Slots aligned to their size; pages of them never used are never
+    // touched. Null where they could not be had.
+    char* Slots() const { return m_slots; }
+    void BeginTile() {
+        looked = missed = 0;
+        looking = true;
+    }
+    // Groups of eight looked up in this tile, and those not all found: a
+    // tile that finds too few stops looking its groups up.
+    uint32_t looked = 0, missed = 0;
+    bool looking = true;
+
+private:
+    bool m_grey;
+    void* m_block = nullptr;
+    char* m_slots = nullptr;
+};
 
 // A row of shaded samples that read their voxels and voxel gradients
 // straight from storage and the slab; the kernel checks nothing.
@@ -41,6 +79,7 @@ struct LitRow : RowVoxels {
     uint32_t diffuseValid = 0, specularValid = 0;
     bool bypassReflection = false, specularFrontOnly = false;
     bool weighted = false, weightedSpecular = false;
+    LightMemo* memo = nullptr;  // where the maps never count reads past them
     // Compositing: the plain modes only.
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);
     bool earlyTermination = false, leaping = false;

@@ -180,10 +180,7 @@ bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
         // Where the volume's range is its storage no read counts: the
         // neighbours outside are the border or the edge voxels.
         if (!s.quietReads) return false;
-        for (int vw = 0; vw < 4; ++vw) {
-            const int64_t v = base[1] + (vw & 1), w = base[2] + (vw >> 1);
-            alongU[vw] = Lerp(QuietTabledValue(base[0], v, w), QuietTabledValue(base[0] + 1, v, w), f[0]);
-        }
+        QuietTabledValues(base, f, alongU);
     } else {
         // Straight from storage nothing is counted, the nearest reads of
         // unneeded fields included.
@@ -201,16 +198,29 @@ bool Shader::ClassifyTabled(const int64_t (&position)[3], Rgba& colour) {
     return true;
 }
 
-int32_t Shader::QuietTabledValue(int64_t u, int64_t v, int64_t w) const {
+void Shader::QuietTabledValues(const int64_t (&base)[3], const int64_t (&f)[3], int32_t (&alongU)[4]) const {
     const Setup& s = m_setup;
     const DirectBox& box = s.voxels;
-    int64_t p[3] = {u, v, w};
-    for (int k = 0; k < 3; ++k) {
-        if (p[k] >= box.low[k] && p[k] <= box.high[k]) continue;
-        if (!s.extend[k]) return m_borderTabledValue;
-        p[k] = p[k] < box.low[k] ? box.low[k] : box.high[k];
+    // Per axis, where each of the two voxels reads: itself, the edge voxel
+    // (edges extended) or, for any axis that does not extend, the border.
+    int64_t at[3][2];
+    bool border[3][2];
+    for (int k = 0; k < 3; ++k)
+        for (int d = 0; d < 2; ++d) {
+            const int64_t p = base[k] + d;
+            const bool in = p >= box.low[k] && p <= box.high[k];
+            border[k][d] = !in && !s.extend[k];
+            at[k][d] = in ? p : p < box.low[k] ? box.low[k] : box.high[k];
+        }
+    for (int vw = 0; vw < 4; ++vw) {
+        const int dv = vw & 1, dw = vw >> 1;
+        int32_t value[2];
+        for (int du = 0; du < 2; ++du)
+            value[du] = border[0][du] || border[1][dv] || border[2][dw]
+                            ? m_borderTabledValue
+                            : m_tabledValue[*box.At(at[0][du], at[1][dv], at[2][dw])];
+        alongU[vw] = Lerp(value[0], value[1], f[0]);
     }
-    return m_tabledValue[*box.At(p[0], p[1], p[2])];
 }
 
 void Shader::TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]) {

@@ -122,10 +122,10 @@ private:
     // The colour of the one tabled field straight from storage; false when
     // a neighbour is not in storage.
     bool ClassifyTabled(const int64_t (&position)[3], Rgba& colour);
-    // The tabled field's value of the voxel at (u, v, w), outside storage
-    // the border's or the edge voxel's, where the volume's range is its
-    // storage.
-    int32_t QuietTabledValue(int64_t u, int64_t v, int64_t w) const;
+    // The tabled field's values of the eight voxels around a position
+    // (base and weights f), lerped along u in pairs, where the volume's
+    // range is its storage: outside it the border's or the edge voxel's.
+    void QuietTabledValues(const int64_t (&base)[3], const int64_t (&f)[3], int32_t (&alongU)[4]) const;
     // The eight voxel words around a position (base and weights f).
     void TrilinearWords(const int64_t (&base)[3], const int64_t (&f)[3], uint64_t (&words)[8]);
     static int32_t TrilinearValue(const FieldCode& code, const uint64_t (&words)[8], const int64_t (&f)[3]);

@@ -310,42 +310,31 @@ void LitRows::SideGradient(const int64_t (&position)[3], const int64_t (&f)[3], 
     const DirectBox& box = s.voxels;
     const int ax = s.select[0], ay = s.select[1], az = s.select[2];
     const int64_t base[3] = {position[0] >> 8, position[1] >> 8, position[2] >> 8};
-    // Along Xv and Yv, where each of the sample's two voxels lies: 0 in the
-    // slab, 1 a step below a range that is storage, 2 a step above it, 3
-    // elsewhere; and the voxel the slab holds for it (the edge voxel beside
-    // one a step past).
-    int where[2][2];
-    int64_t held[2][2];
-    for (int k = 0; k < 2; ++k) {
-        const int axis = s.select[k];
-        for (int d = 0; d < 2; ++d) {
-            const int64_t at = base[axis] + d;
-            const bool in = at >= m_slab.Low(axis) && at <= m_slab.High(axis);
-            const bool below = s.quietReads && at == box.low[axis] - 1, above = s.quietReads && at == box.high[axis] + 1;
-            where[k][d] = in ? 0 : below ? 1 : above ? 2 : 3;
-            held[k][d] = below ? box.low[axis] : above ? box.high[axis] : at;
-        }
-    }
     const int64_t across = m_slab.Corners()[1 << az];
-    // The voxel one up along the volume axes of `up`: from the slab; a step
-    // past the range along one axis, from the edge voxel beside it; else as
-    // the element walk computes it, counts and all.
+    // The voxel one up along the axes of `up`: from the slab where it holds
+    // it (its lower plane is the sample's, its upper the next); a step past
+    // a range that is storage along one axis, from the edge voxel beside
+    // it; else as the element walk computes it, counts and all.
     auto voxel = [&](int up) {
-        const int dx = up >> ax & 1, dy = up >> ay & 1, dz = up >> az & 1;
-        const int wx = where[0][dx], wy = where[1][dy];
-        if ((wx | wy) == 0) return m_slab.Entry(held[0][dx], held[1][dy])[dz != 0 ? across : 0];
-        if ((wx == 0 || wy == 0) && wx != 3 && wy != 3) {
-            const Float4 edge = m_slab.Entry(held[0][dx], held[1][dy])[dz != 0 ? across : 0];
-            int64_t q[3];
-            q[ax] = held[0][dx];
-            q[ay] = held[1][dy];
-            // In storage: the plane past its last has weight 0, and is not
-            // asked for.
-            q[az] = base[az] + dz;
-            return m_shader.GradientPastEdge(wx != 0 ? ax : ay, (wx | wy) == 2, edge, *box.At(q[0], q[1], q[2]));
+        const int64_t p[3] = {base[0] + (up & 1), base[1] + (up >> 1 & 1), base[2] + (up >> 2 & 1)};
+        const int64_t plane = (up >> az & 1) != 0 ? across : 0;
+        int outside = -1, count = 0;
+        for (const int k : {ax, ay})
+            if (p[k] < m_slab.Low(k) || p[k] > m_slab.High(k)) {
+                outside = k;
+                ++count;
+            }
+        if (count == 0) return m_slab.Entry(p[ax], p[ay])[plane];
+        if (count == 1 && s.quietReads && (p[outside] == box.low[outside] - 1 || p[outside] == box.high[outside] + 1) &&
+            p[az] >= box.low[az] && p[az] <= box.high[az]) {
+            int64_t q[3] = {p[0], p[1], p[2]};
+            const bool above = p[outside] > box.high[outside];
+            q[outside] = above ? box.high[outside] : box.low[outside];
+            return m_shader.GradientPastEdge(outside, above, m_slab.Entry(q[ax], q[ay])[plane],
+                                             *box.At(q[0], q[1], q[2]));
         }
         float one[3];
-        m_shader.VoxelGradient(base[0] + (up & 1), base[1] + (up >> 1 & 1), base[2] + (up >> 2 & 1), one);
+        m_shader.VoxelGradient(p[0], p[1], p[2], one);
         return Float4{one[0], one[1], one[2], 0.0f};
     };
     Float4 value;

@@ -102,7 +102,7 @@ CHIP_AVX2 __m256 Blend(__m256 a, __m256 b, __m256 w) { return _mm256_add_ps(a, _
 
 // The gradient at each lane's position: the slab's eight corners blended,
 // or its nearest voxel's.
-CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners, const Group& g, __m256 (&gradient)[3]) {
+__attribute__((always_inline)) CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners, const Group& g, __m256 (&gradient)[3]) {
     __m256 pair[4];
     if (row.interpolate) {
         const __m256 scale = _mm256_set1_ps(1.0f / 256.0f);  // f / 256 exactly
@@ -285,7 +285,7 @@ struct MapLight {
 
 // The diffuse map at the normal and the specular map at the reflected eye,
 // as Shader::Reflect, on the lanes of `lit`.
-CHIP_AVX2 void MapsLanes(const LitRow& row, const __m256 (&normal)[3], __m256 lit, __m256 facing, MapLight& light,
+__attribute__((always_inline)) CHIP_AVX2 void MapsLanes(const LitRow& row, const __m256 (&normal)[3], __m256 lit, __m256 facing, MapLight& light,
                          uint64_t& unbound) {
     for (int k = 0; k < 3; ++k) light.diffuse[k] = light.specular[k] = _mm256_setzero_ps();
     if (row.diffuse != 0.0f) MapLanes(row.diffuseMap, row.diffuseValid, normal, lit, light.diffuse, unbound);
@@ -304,8 +304,8 @@ CHIP_AVX2 void MapsLanes(const LitRow& row, const __m256 (&normal)[3], __m256 li
 
 // The lit colour of each lane from its classified colour and its maps' light:
 // emissive, diffuse, specular and opacity weighting, as Shader::Reflect and
-// LightAs.
-CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const MapLight& maps, __m256 lit) {
+// LightAs. Inline, though long: as a call it measured slower.
+__attribute__((always_inline)) CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const MapLight& maps, __m256 lit) {
     __m256 diff[3], spec[3] = {};
     for (int k = 0; k < 3; ++k) diff[k] = _mm256_mul_ps(colour[k], _mm256_set1_ps(row.emissive));
     if (row.diffuse != 0.0f)
@@ -427,9 +427,6 @@ CHIP_AVX2 int ClearLanes(__m256 alpha) {
 template <uint32_t Mode>
 struct LitLanes {
     static constexpr int kAtOnce = 4;
-    // A tile stops looking its groups up in the memo after this many
-    // misses, where they are more than half its lookups.
-    static constexpr uint32_t kGiveUpMisses = 64;
     CHIP_AVX2 static RowOutcome Run(const LitRow& row, Ray* ray, uint32_t width) {
         RowOutcome outcome;
         // A sample of alpha 0 adds the same zeros in the modes that weight
@@ -448,33 +445,71 @@ struct LitLanes {
         return outcome;
     }
 
-    // The maps' light of the groups that are not dark: from the memo where
-    // it holds a group's gradients, else worked out and left there.
+    // The lit colours of the groups that are not dark, each stage of all
+    // of them before the next; their maps' light from the memo where it
+    // holds a group's gradients, else worked out and left there.
     template <int Groups, bool Grey>
-    CHIP_AVX2 static void MemoLight(const LitRow& row, const Group (&g)[kAtOnce], const bool (&dark)[Groups],
-                                    const __m256i (&g9)[Groups][3], const __m256i (&m2)[Groups],
-                                    __m256 (&normal)[Groups][3], MapLight (&maps)[Groups], RowOutcome& outcome) {
+    CHIP_AVX2 static void LightRecalled(const LitRow& row, const Group (&g)[kAtOnce], const bool (&dark)[Groups],
+                                        const __m256 (&gradient)[Groups][3], __m256 (&colour)[Groups][4],
+                                        RowOutcome& outcome) {
         LightMemo& memo = *row.memo;
-        const bool looking = memo.looking;
-        __m256i key[Groups] = {}, offset[Groups] = {};
-        bool found[Groups];
+        __m256i g9[Groups][3] = {}, m2[Groups] = {}, key[Groups] = {}, offset[Groups] = {};
+        __m256 lit[Groups] = {};
+        MapLight maps[Groups];
+        // Groups of no normal read no map: their light is black, and a
+        // lookup would tell nothing of the memo's worth.
+        bool found[Groups], flat[Groups];
         for (int k = 0; k < Groups; ++k) {
-            found[k] = false;
+            found[k] = flat[k] = false;
             if (dark[k]) continue;
+            QuantiseLanes(row, gradient[k], g9[k], m2[k]);
+            lit[k] = _mm256_and_ps(HasNormal(m2[k]), _mm256_castsi256_ps(g[k].live));
+            flat[k] = _mm256_movemask_ps(lit[k]) == 0;
+            if (flat[k]) continue;
             key[k] = MemoKey<Grey>(g9[k], offset[k]);
-            if (!looking) continue;
             found[k] = Recall<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
-            ++memo.looked;
-            memo.missed += found[k] ? 0 : 1;
         }
-        if (looking && memo.missed >= kGiveUpMisses && memo.missed * 2 > memo.looked) memo.looking = false;
+        __m256 normal[Groups][3] = {}, facing[Groups] = {};
         for (int k = 0; k < Groups; ++k) {
-            if (dark[k] || found[k]) continue;
-            const __m256 lit = _mm256_and_ps(HasNormal(m2[k]), _mm256_castsi256_ps(g[k].live));
-            __m256 facing;
-            NormalLanes(row, g9[k], m2[k], normal[k], facing);
-            MapsLanes(row, normal[k], lit, facing, maps[k], outcome.unboundReads);
-            Remember<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
+            if (dark[k] || flat[k]) continue;
+            memo.Looked(found[k]);
+            if (!found[k]) NormalLanes(row, g9[k], m2[k], normal[k], facing[k]);
+        }
+        for (int k = 0; k < Groups; ++k)
+            if (!dark[k] && !flat[k] && !found[k])
+                MapsLanes(row, normal[k], lit[k], facing[k], maps[k], outcome.unboundReads);
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            if (flat[k]) {
+                for (int c = 0; c < 3; ++c) maps[k].diffuse[c] = maps[k].specular[c] = _mm256_setzero_ps();
+            } else if (!found[k]) {
+                Remember<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
+            }
+            LightLanes(row, colour[k], maps[k], lit[k]);
+        }
+    }
+
+    // The lit colours of the groups that are not dark, each stage of all
+    // of them before the next, worked out.
+    template <int Groups>
+    __attribute__((always_inline)) CHIP_AVX2 static void LightWorkedOut(const LitRow& row, const Group (&g)[kAtOnce],
+                                                                         const bool (&dark)[Groups],
+                                                                         const __m256 (&gradient)[Groups][3],
+                                                                         __m256 (&colour)[Groups][4],
+                                                                         RowOutcome& outcome) {
+        __m256 normal[Groups][3], facing[Groups], lit[Groups];
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            __m256i g9[3], m2;
+            QuantiseLanes(row, gradient[k], g9, m2);
+            NormalLanes(row, g9, m2, normal[k], facing[k]);
+            lit[k] = _mm256_and_ps(HasNormal(m2), _mm256_castsi256_ps(g[k].live));
+        }
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            MapLight maps;
+            MapsLanes(row, normal[k], lit[k], facing[k], maps, outcome.unboundReads);
+            LightLanes(row, colour[k], maps, lit[k]);
         }
     }
 
@@ -515,36 +550,24 @@ struct LitLanes {
     CHIP_AVX2 static void Shade(const LitRow& row, const SlabCorners& corners, bool darkClear,
                                 const Group (&g)[kAtOnce], Ray* const (&at)[kAtOnce], const uint32_t (&count)[kAtOnce],
                                 RowOutcome& outcome) {
-        __m256 colour[Groups][4], gradient[Groups][3], normal[Groups][3], facing[Groups] = {};
+        __m256 colour[Groups][4], gradient[Groups][3];
         bool dark[Groups];
         for (int k = 0; k < Groups; ++k) ClassifyLanes(row, g[k], colour[k], outcome.unboundReads);
         for (int k = 0; k < Groups; ++k)
             dark[k] = darkClear && (ClearLanes(colour[k][3]) & g[k].liveMask) == g[k].liveMask;
         for (int k = 0; k < Groups; ++k)
             if (!dark[k]) GradientLanes(row, corners, g[k], gradient[k]);
-        __m256i g9[Groups][3] = {}, m2[Groups] = {};
-        for (int k = 0; k < Groups; ++k)
-            if (!dark[k]) QuantiseLanes(row, gradient[k], g9[k], m2[k]);
-        MapLight maps[Groups];
-        if (row.memo != nullptr && row.memo->Grey()) {
-            MemoLight<Groups, true>(row, g, dark, g9, m2, normal, maps, outcome);
-        } else if (row.memo != nullptr) {
-            MemoLight<Groups, false>(row, g, dark, g9, m2, normal, maps, outcome);
+        if (row.memo != nullptr && row.memo->Looking()) {
+            if (row.memo->Grey())
+                LightRecalled<Groups, true>(row, g, dark, gradient, colour, outcome);
+            else
+                LightRecalled<Groups, false>(row, g, dark, gradient, colour, outcome);
         } else {
-            for (int k = 0; k < Groups; ++k)
-                if (!dark[k]) NormalLanes(row, g9[k], m2[k], normal[k], facing[k]);
-            for (int k = 0; k < Groups; ++k)
-                if (!dark[k])
-                    MapsLanes(row, normal[k],
-                              _mm256_and_ps(HasNormal(m2[k]), _mm256_castsi256_ps(g[k].live)), facing[k], maps[k],
-                              outcome.unboundReads);
+            LightWorkedOut<Groups>(row, g, dark, gradient, colour, outcome);
         }
-        for (int k = 0; k < Groups; ++k) {
+        for (int k = 0; k < Groups; ++k)
             if (dark[k])
                 for (int c = 0; c < 3; ++c) colour[k][c] = _mm256_setzero_ps();
-            else
-                LightLanes(row, colour[k], maps[k], _mm256_and_ps(HasNormal(m2[k]), _mm256_castsi256_ps(g[k].live)));
-        }
         for (int k = 0; k < Groups; ++k) BlendGroup(row, g[k], at[k], count[k], colour[k], dark[k], outcome);
     }
 

@@ -41,16 +41,36 @@ public:
     // Slots aligned to their size; pages of them never used are never
     // touched. Null where they could not be had.
     char* Slots() const { return m_slots; }
-    void BeginTile() {
-        looked = missed = 0;
-        looking = true;
+    // Whether the lanes look groups up. Lookups are judged a thousand at a
+    // time: where most of those missed, the lanes stop looking for a pause
+    // of tiles (1, 3, 7, then 15 while they keep missing), then try again,
+    // so that volumes whose gradients seldom recur pay little for the memo.
+    bool Looking() const { return m_looking; }
+    void Looked(bool found) {
+        ++m_looked;
+        m_missed += found ? 0 : 1;
+        if (m_looked < kJudged) return;
+        if (m_missed * 2 > m_looked) {
+            m_pause = m_pause * 2 + 1 < kLongestPause ? m_pause * 2 + 1 : kLongestPause;
+            m_wait = m_pause;
+            m_looking = false;
+        } else {
+            m_pause = 0;
+        }
+        m_looked = m_missed = 0;
     }
-    // Groups of eight looked up in this tile, and those not all found: a
-    // tile that finds too few stops looking its groups up.
-    uint32_t looked = 0, missed = 0;
-    bool looking = true;
+    void BeginTile() {
+        if (m_looking) return;
+        if (m_wait > 0)
+            --m_wait;
+        else
+            m_looking = true;
+    }
 
 private:
+    static constexpr uint32_t kJudged = 1024, kLongestPause = 15;
+    uint32_t m_looked = 0, m_missed = 0, m_pause = 0, m_wait = 0;
+    bool m_looking = true;
     bool m_grey;
     void* m_block = nullptr;
     char* m_slots = nullptr;

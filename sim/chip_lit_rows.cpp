@@ -2,6 +2,7 @@
 #include "chip_lit_rows.h"
 
 #include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 
@@ -43,6 +44,15 @@ LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
         m_turned = m_turned || ((slice.xy != 0 || slice.yx != 0) && (slice.xx != 0 || slice.yy != 0));
     m_lanes = LanesSuit();
     if (m_lanes) FillLanes();
+    // A sample of alpha +0 whose light that alpha weights comes out black
+    // and clear, its colours being finite and not negative: where the maps
+    // and modulation count no read, its light need not be worked out.
+    constexpr size_t kMapEntries = 6 * 64;
+    m_clearIsBlack = setup.opacityWeight && (setup.specular == 0.0f || setup.opacityWeightSpecular) &&
+                     !setup.alphaCorrection && !setup.outputGradient && !setup.outputMagnitude &&
+                     !Shader::ReadsMagnitude(setup) &&
+                     (setup.diffuse == 0.0f || setup.diffuseMap.valid >= kMapEntries) &&
+                     (setup.specular == 0.0f || setup.specularMap.valid >= kMapEntries);
 }
 
 bool LitRows::LanesSuit() const {
@@ -433,13 +443,18 @@ void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, ui
         f[ax] = position[ax] & 255;
         f[ay] = position[ay] & 255;
         const Rgba c = m_shader.Classify(position);
-        float g[3];
-        if constexpr (Sides)
-            SideGradient(position, f, g);
-        else
-            SlabGradient(position[ax] >> 8, position[ay] >> 8, f, g);
         Sample sample;
-        m_shader.Light(c, g, sample);
+        // Nor its gradient, where that counts no read either (at the sides,
+        // voxels past the slab may read outside storage).
+        const bool black = m_clearIsBlack && c.c[3] == 0.0f && !std::signbit(c.c[3]) && (!Sides || s.quietReads);
+        if (!black) {
+            float g[3];
+            if constexpr (Sides)
+                SideGradient(position, f, g);
+            else
+                SlabGradient(position[ax] >> 8, position[ay] >> 8, f, g);
+            m_shader.Light(c, g, sample);
+        }
         if (s.spaceLeaping && sample.colour.c[3] <= s.emptyThreshold) continue;
         Blend(s.blendAccum, r.accum, sample.colour);
         ++samples;

@@ -23,6 +23,13 @@ bool GreyMap(const Table& map, bool read) {
            });
 }
 
+// Whether the maps a setup lights by hold every entry, so that no read of
+// theirs counts.
+bool MapsWhole(const Setup& s) {
+    constexpr size_t kFullMap = 6 * 64;
+    return (s.diffuse == 0.0f || s.diffuseMap.valid >= kFullMap) && (s.specular == 0.0f || s.specularMap.valid >= kFullMap);
+}
+
 // A plane's gradients are worth a slab while it holds at most this many
 // voxels per sample of the tile (and a margin for its edges).
 constexpr int64_t kVoxelsPerSample = 4;
@@ -45,14 +52,15 @@ LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
     m_lanes = LanesSuit();
     if (m_lanes) FillLanes();
     // A sample of alpha +0 whose light that alpha weights comes out black
-    // and clear, its colours being finite and not negative: where the maps
-    // and modulation count no read, its light need not be worked out.
-    constexpr size_t kMapEntries = 6 * 64;
-    m_clearIsBlack = setup.opacityWeight && (setup.specular == 0.0f || setup.opacityWeightSpecular) &&
-                     !setup.alphaCorrection && !setup.outputGradient && !setup.outputMagnitude &&
-                     !Shader::ReadsMagnitude(setup) &&
-                     (setup.diffuse == 0.0f || setup.diffuseMap.valid >= kMapEntries) &&
-                     (setup.specular == 0.0f || setup.specularMap.valid >= kMapEntries);
+    // and clear, its colours being finite and not negative; and a blend
+    // that weights a sample's colour by its alpha adds the same zeros
+    // whatever such a colour. Where the maps and modulation count no read,
+    // the light of a clear sample need not be worked out then.
+    const bool weighted = setup.opacityWeight && (setup.specular == 0.0f || setup.opacityWeightSpecular);
+    const bool blendWeighted = setup.blendAccum == NKW7_Code(NKW7_BlendMode::BackToFront) ||
+                               setup.blendAccum == NKW7_Code(NKW7_BlendMode::FrontToBack);
+    m_clearIsBlack = (weighted || blendWeighted) && !setup.alphaCorrection && !setup.outputGradient &&
+                     !setup.outputMagnitude && !Shader::ReadsMagnitude(setup) && MapsWhole(setup);
 }
 
 bool LitRows::LanesSuit() const {
@@ -93,10 +101,8 @@ void LitRows::FillLanes() {
     row.emptyThreshold = s.emptyThreshold;
     // Maps short of entries count the reads past them, which a recalled
     // light would not.
-    constexpr size_t kFullMap = 6 * 64;
     const bool diffuse = s.diffuse != 0.0f, specular = s.specular != 0.0f;
-    if ((diffuse || specular) && (!diffuse || s.diffuseMap.valid >= kFullMap) &&
-        (!specular || s.specularMap.valid >= kFullMap)) {
+    if ((diffuse || specular) && MapsWhole(s)) {
         m_memo = std::make_unique<LightMemo>(GreyMap(s.diffuseMap, diffuse) && GreyMap(s.specularMap, specular));
         if (m_memo->Slots() != nullptr) row.memo = m_memo.get();
     }

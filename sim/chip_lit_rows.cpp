@@ -59,7 +59,7 @@ LitRows::LitRows(const Setup& setup, Shader& shader, ChipDiagnostics& counts)
     const bool weighted = setup.opacityWeight && (setup.specular == 0.0f || setup.opacityWeightSpecular);
     const bool blendWeighted = setup.blendAccum == NKW7_Code(NKW7_BlendMode::BackToFront) ||
                                setup.blendAccum == NKW7_Code(NKW7_BlendMode::FrontToBack);
-    m_clearIsBlack = (weighted || blendWeighted) && !setup.alphaCorrection && !setup.outputGradient &&
+    m_clearUnlit = (weighted || blendWeighted) && !setup.alphaCorrection && !setup.outputGradient &&
                      !setup.outputMagnitude && !Shader::ReadsMagnitude(setup) && MapsWhole(setup);
 }
 
@@ -449,11 +449,12 @@ void LitRows::ShadeEach(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, ui
         f[ax] = position[ax] & 255;
         f[ay] = position[ay] & 255;
         const Rgba c = m_shader.Classify(position);
-        Sample sample;
-        // Nor its gradient, where that counts no read either (at the sides,
+        // A clear sample whose light shows nothing stays black and clear,
+        // without its gradient too where that counts no read (at the sides,
         // voxels past the slab may read outside storage).
-        const bool black = m_clearIsBlack && c.c[3] == 0.0f && !std::signbit(c.c[3]) && (!Sides || s.quietReads);
-        if (!black) {
+        Sample sample;
+        const bool unlit = m_clearUnlit && c.c[3] == 0.0f && !std::signbit(c.c[3]) && (!Sides || s.quietReads);
+        if (!unlit) {
             float g[3];
             if constexpr (Sides)
                 SideGradient(position, f, g);

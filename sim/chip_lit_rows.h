@@ -113,7 +113,7 @@ private:
     std::vector<PlaneFootprint> m_groups;
     std::vector<char> m_grouped, m_cut;
     bool m_lanes = false;    // the rows run on AVX2
-    bool m_clearIsBlack = false;  // a clear sample's light shows nothing, its reads uncounted
+    bool m_clearUnlit = false;  // a clear sample's light shows nothing, its reads uncounted
     LitRow m_row;            // what the vector rows share
     std::unique_ptr<LightMemo> m_memo;  // the lanes' lit gradients, where kept
 };

@@ -2,6 +2,7 @@
 #include "chip_lit_rows.h"
 
 #include <algorithm>
+#include <cstring>
 #include <functional>
 
 #include "chip_kernels.h"
@@ -11,6 +12,15 @@ namespace tulx7sim::chip {
 namespace {
 
 bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
+
+// Whether a map the render reads has the same red, green and blue in every
+// entry (the same floats); one it does not read counts as grey.
+bool GreyMap(const Table& map, bool read) {
+    return !read || std::all_of(map.entries.begin(), map.entries.end(), [](const Rgba& e) {
+               return std::memcmp(&e.c[0], &e.c[1], sizeof(float)) == 0 &&
+                      std::memcmp(&e.c[0], &e.c[2], sizeof(float)) == 0;
+           });
+}
 
 // A plane's gradients are worth a slab while it holds at most this many
 // voxels per sample of the tile (and a margin for its edges).
@@ -71,6 +81,15 @@ void LitRows::FillLanes() {
     row.threshold = s.terminationThreshold;
     row.leaping = s.spaceLeaping;
     row.emptyThreshold = s.emptyThreshold;
+    // Maps short of entries count the reads past them, which a recalled
+    // light would not.
+    constexpr size_t kFullMap = 6 * 64;
+    const bool diffuse = s.diffuse != 0.0f, specular = s.specular != 0.0f;
+    if ((diffuse || specular) && (!diffuse || s.diffuseMap.valid >= kFullMap) &&
+        (!specular || s.specularMap.valid >= kFullMap)) {
+        m_memo = std::make_unique<LightMemo>(GreyMap(s.diffuseMap, diffuse) && GreyMap(s.specularMap, specular));
+        if (m_memo->Slots() != nullptr) row.memo = m_memo.get();
+    }
 }
 
 bool LitRows::Suits(const Setup& s) {
@@ -82,6 +101,7 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     const Setup& s = m_setup;
     m_tile = TileRect{x0, y0, width, height};
     m_planned = false;
+    if (m_memo) m_memo->BeginTile();
     // Each plane's rectangle bounds what the slices reading it (as lower
     // or upper plane) reach of it; rows are cut to it as the slices come.
     m_reads.clear();

@@ -6,6 +6,7 @@
 #pragma once
 
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 #include "chip_gradient_slab.h"
@@ -104,6 +105,7 @@ private:
     std::vector<char> m_grouped, m_cut;
     bool m_lanes = false;    // the rows run on AVX2
     LitRow m_row;            // what the vector rows share
+    std::unique_ptr<LightMemo> m_memo;  // the lanes' lit gradients, where kept
 };
 
 }  // namespace tulx7sim::chip

@@ -6,6 +6,9 @@
 // component, and a zero of either sign quantises to 0.
 #include "chip_vector_lit_rows.h"
 
+#include <cstdlib>
+#include <cstring>
+
 #include "chip_lanes_avx2.h"
 
 namespace tulx7sim::chip {
@@ -99,7 +102,7 @@ CHIP_AVX2 __m256 Blend(__m256 a, __m256 b, __m256 w) { return _mm256_add_ps(a, _
 
 // The gradient at each lane's position: the slab's eight corners blended,
 // or its nearest voxel's.
-CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners, const Group& g, __m256 (&gradient)[3]) {
+__attribute__((always_inline)) CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners, const Group& g, __m256 (&gradient)[3]) {
     __m256 pair[4];
     if (row.interpolate) {
         const __m256 scale = _mm256_set1_ps(1.0f / 256.0f);  // f / 256 exactly
@@ -164,9 +167,9 @@ CHIP_AVX2 __m256i Quantise9Lanes(__m256 g) {
     return _mm256_cvttps_epi32(_mm256_or_ps(clamped, _mm256_andnot_ps(positive, sign)));
 }
 
-// The corrected, quantised gradient's outward normal and N.E; the lanes
-// whose gradient quantises to zero have none.
-CHIP_AVX2 __m256 NormalLanes(const LitRow& row, const __m256 (&gradient)[3], __m256 (&normal)[3], __m256& facing) {
+// The corrected gradient quantised to 9 bits a component, and its squared
+// length.
+CHIP_AVX2 void QuantiseLanes(const LitRow& row, const __m256 (&gradient)[3], __m256i (&g9)[3], __m256i& m2) {
     __m256 g[3] = {gradient[0], gradient[1], gradient[2]};
     if (row.correct)
         for (int a = 0; a < 3; ++a) {
@@ -174,19 +177,27 @@ CHIP_AVX2 __m256 NormalLanes(const LitRow& row, const __m256 (&gradient)[3], __m
                                              _mm256_mul_ps(_mm256_set1_ps(row.correction[a][1]), gradient[1]));
             g[a] = _mm256_add_ps(sum, _mm256_mul_ps(_mm256_set1_ps(row.correction[a][2]), gradient[2]));
         }
-    __m256i g9[3];
-    __m256i m2 = _mm256_setzero_si256();
+    m2 = _mm256_setzero_si256();
     for (int a = 0; a < 3; ++a) {
         g9[a] = Quantise9Lanes(g[a]);
         m2 = _mm256_add_epi32(m2, _mm256_mullo_epi32(g9[a], g9[a]));
     }
+}
+
+// The lanes whose quantised gradient is not zero: those that have a normal.
+CHIP_AVX2 __m256 HasNormal(__m256i m2) {
+    return _mm256_castsi256_ps(_mm256_xor_si256(_mm256_cmpeq_epi32(m2, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
+}
+
+// The quantised gradient's outward normal and N.E.
+CHIP_AVX2 void NormalLanes(const LitRow& row, const __m256i (&g9)[3], __m256i m2, __m256 (&normal)[3],
+                           __m256& facing) {
     const __m256 length = _mm256_sqrt_ps(_mm256_cvtepi32_ps(m2));
     const __m256 sign = _mm256_set1_ps(-0.0f);
     for (int a = 0; a < 3; ++a) normal[a] = _mm256_div_ps(_mm256_xor_ps(_mm256_cvtepi32_ps(g9[a]), sign), length);
     const __m256 sum = _mm256_add_ps(_mm256_mul_ps(normal[0], _mm256_set1_ps(row.eye[0])),
                                      _mm256_mul_ps(normal[1], _mm256_set1_ps(row.eye[1])));
     facing = _mm256_add_ps(sum, _mm256_mul_ps(normal[2], _mm256_set1_ps(row.eye[2])));
-    return _mm256_castsi256_ps(_mm256_xor_si256(_mm256_cmpeq_epi32(m2, _mm256_setzero_si256()), _mm256_set1_epi32(-1)));
 }
 
 // The face of a map a direction reads: its dominant component (the first
@@ -266,25 +277,19 @@ CHIP_AVX2 void MapLanes(const Rgba* map, uint32_t valid, const __m256 (&d)[3], _
     for (int k = 0; k < 3; ++k) out[k] = _mm256_and_ps(c[k], read);
 }
 
-// The lit colour of each lane from its classified colour: emissive, the
-// diffuse map at the normal, the specular map at the reflected eye, and
-// opacity weighting, as Shader::Reflect and LightAs. Inline, though long:
-// as a call it measured slower.
-__attribute__((always_inline)) CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4],
-                                                         const __m256 (&normal)[3], __m256 lit, __m256 facing,
-                                                         uint64_t& unbound) {
-    __m256 diff[3], spec[3] = {};
-    for (int k = 0; k < 3; ++k) diff[k] = _mm256_mul_ps(colour[k], _mm256_set1_ps(row.emissive));
-    if (row.diffuse != 0.0f) {
-        __m256 d[3];
-        MapLanes(row.diffuseMap, row.diffuseValid, normal, lit, d, unbound);
-        for (int k = 0; k < 3; ++k) {
-            const __m256 added = _mm256_mul_ps(_mm256_mul_ps(colour[k], _mm256_set1_ps(row.diffuse)), d[k]);
-            diff[k] = _mm256_blendv_ps(diff[k], _mm256_add_ps(diff[k], added), lit);
-        }
-    }
-    const bool specular = row.specular != 0.0f;
-    if (specular) {
+// What the two reflectance maps give each lane: black where a map is not
+// read.
+struct MapLight {
+    __m256 diffuse[3], specular[3];
+};
+
+// The diffuse map at the normal and the specular map at the reflected eye,
+// as Shader::Reflect, on the lanes of `lit`.
+__attribute__((always_inline)) CHIP_AVX2 void MapsLanes(const LitRow& row, const __m256 (&normal)[3], __m256 lit, __m256 facing, MapLight& light,
+                         uint64_t& unbound) {
+    for (int k = 0; k < 3; ++k) light.diffuse[k] = light.specular[k] = _mm256_setzero_ps();
+    if (row.diffuse != 0.0f) MapLanes(row.diffuseMap, row.diffuseValid, normal, lit, light.diffuse, unbound);
+    if (row.specular != 0.0f) {
         __m256 read = lit;
         if (row.specularFrontOnly) read = _mm256_and_ps(read, _mm256_cmp_ps(facing, _mm256_setzero_ps(), _CMP_GT_OQ));
         __m256 direction[3];
@@ -293,12 +298,26 @@ __attribute__((always_inline)) CHIP_AVX2 void LightLanes(const LitRow& row, __m2
             direction[a] = row.bypassReflection
                                ? normal[a]
                                : _mm256_sub_ps(_mm256_mul_ps(twice, normal[a]), _mm256_set1_ps(row.eye[a]));
-        __m256 m[3];
-        MapLanes(row.specularMap, row.specularValid, direction, read, m, unbound);
-        for (int k = 0; k < 3; ++k)
-            spec[k] = _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(row.specular), m[k]),
-                                    _mm256_set1_ps(row.specularColour[k]));
+        MapLanes(row.specularMap, row.specularValid, direction, read, light.specular, unbound);
     }
+}
+
+// The lit colour of each lane from its classified colour and its maps' light:
+// emissive, diffuse, specular and opacity weighting, as Shader::Reflect and
+// LightAs. Inline, though long: as a call it measured slower.
+__attribute__((always_inline)) CHIP_AVX2 void LightLanes(const LitRow& row, __m256 (&colour)[4], const MapLight& maps, __m256 lit) {
+    __m256 diff[3], spec[3] = {};
+    for (int k = 0; k < 3; ++k) diff[k] = _mm256_mul_ps(colour[k], _mm256_set1_ps(row.emissive));
+    if (row.diffuse != 0.0f)
+        for (int k = 0; k < 3; ++k) {
+            const __m256 added = _mm256_mul_ps(_mm256_mul_ps(colour[k], _mm256_set1_ps(row.diffuse)), maps.diffuse[k]);
+            diff[k] = _mm256_blendv_ps(diff[k], _mm256_add_ps(diff[k], added), lit);
+        }
+    const bool specular = row.specular != 0.0f;
+    if (specular)
+        for (int k = 0; k < 3; ++k)
+            spec[k] = _mm256_mul_ps(_mm256_mul_ps(_mm256_set1_ps(row.specular), maps.specular[k]),
+                                    _mm256_set1_ps(row.specularColour[k]));
     const __m256 alpha = colour[3];
     for (int k = 0; k < 3; ++k) {
         if (row.weighted) {
@@ -307,6 +326,96 @@ __attribute__((always_inline)) CHIP_AVX2 void LightLanes(const LitRow& row, __m2
         } else {
             colour[k] = specular ? _mm256_add_ps(diff[k], spec[k]) : diff[k];
         }
+    }
+}
+
+// The memo's key of each lane's quantised gradient (its components' low 10
+// bits, which hold them whole, below bit 31, which no empty slot has) and
+// the byte offset of its slot.
+template <bool Grey>
+CHIP_AVX2 __m256i MemoKey(const __m256i (&g9)[3], __m256i& offset) {
+    const __m256i bits = _mm256_set1_epi32(1023);
+    const __m256i key = _mm256_or_si256(
+        _mm256_or_si256(_mm256_slli_epi32(_mm256_and_si256(g9[0], bits), 20),
+                        _mm256_slli_epi32(_mm256_and_si256(g9[1], bits), 10)),
+        _mm256_or_si256(_mm256_and_si256(g9[2], bits), _mm256_set1_epi32(INT32_MIN)));
+    const __m256i hash = _mm256_mullo_epi32(key, _mm256_set1_epi32(static_cast<int>(0x9E3779B1u)));
+    offset = _mm256_slli_epi32(_mm256_srli_epi32(hash, 32 - LightMemo::kSlotBits), Grey ? 4 : 5);
+    return key;
+}
+
+// Eight rows of eight floats as eight columns.
+CHIP_AVX2 void Transpose8(const __m256 (&r)[8], __m256 (&c)[8]) {
+    __m256 t[8], u[8];
+    for (int k = 0; k < 8; k += 2) {
+        t[k] = _mm256_unpacklo_ps(r[k], r[k + 1]);
+        t[k + 1] = _mm256_unpackhi_ps(r[k], r[k + 1]);
+    }
+    for (int k = 0; k < 8; k += 4) {
+        u[k] = _mm256_shuffle_ps(t[k], t[k + 2], 0x44);
+        u[k + 1] = _mm256_shuffle_ps(t[k], t[k + 2], 0xEE);
+        u[k + 2] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0x44);
+        u[k + 3] = _mm256_shuffle_ps(t[k + 1], t[k + 3], 0xEE);
+    }
+    for (int k = 0; k < 4; ++k) {
+        c[k] = _mm256_permute2f128_ps(u[k], u[k + 4], 0x20);
+        c[k + 4] = _mm256_permute2f128_ps(u[k], u[k + 4], 0x31);
+    }
+}
+
+// The maps' light of every lane of `lanes` from the memo, if it holds all
+// their gradients.
+template <bool Grey>
+CHIP_AVX2 bool Recall(const LightMemo& memo, __m256i key, __m256i offset, int lanes, MapLight& light) {
+    alignas(32) int32_t at[8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), offset);
+    asm("" : "+m"(at));  // as the offsets
+    const char* slots = memo.Slots();
+    if constexpr (Grey) {
+        const float* slot[8];
+#pragma GCC unroll 8
+        for (int l = 0; l < 8; ++l) slot[l] = reinterpret_cast<const float*>(slots + at[l]);
+        __m256 c[4];
+        Gather(slot, c);
+        const int found = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_castps_si256(c[3]), key)));
+        if ((found & lanes) != lanes) return false;
+        for (int k = 0; k < 3; ++k) {
+            light.diffuse[k] = c[0];
+            light.specular[k] = c[1];
+        }
+    } else {
+        __m256 r[8], c[8];
+#pragma GCC unroll 8
+        for (int l = 0; l < 8; ++l) r[l] = _mm256_load_ps(reinterpret_cast<const float*>(slots + at[l]));
+        Transpose8(r, c);
+        const int found = _mm256_movemask_ps(_mm256_castsi256_ps(_mm256_cmpeq_epi32(_mm256_castps_si256(c[7]), key)));
+        if ((found & lanes) != lanes) return false;
+        for (int k = 0; k < 3; ++k) {
+            light.diffuse[k] = c[k];
+            light.specular[k] = c[3 + k];
+        }
+    }
+    return true;
+}
+
+// Keeps the maps' light of the lanes of `lanes` in the memo.
+template <bool Grey>
+CHIP_AVX2 void Remember(LightMemo& memo, __m256i key, __m256i offset, int lanes, const MapLight& light) {
+    constexpr int kValues = Grey ? 2 : 6;
+    alignas(32) int32_t at[8], keys[8];
+    alignas(32) float value[6][8];
+    _mm256_store_si256(reinterpret_cast<__m256i*>(at), offset);
+    _mm256_store_si256(reinterpret_cast<__m256i*>(keys), key);
+    for (int k = 0; k < kValues / 2; ++k) {
+        _mm256_store_ps(value[k], light.diffuse[k]);
+        _mm256_store_ps(value[kValues / 2 + k], light.specular[k]);
+    }
+    char* slots = memo.Slots();
+    for (; lanes != 0; lanes &= lanes - 1) {
+        const int l = __builtin_ctz(static_cast<unsigned>(lanes));
+        auto* slot = reinterpret_cast<float*>(slots + at[l]);
+        for (int k = 0; k < kValues; ++k) slot[k] = value[k][l];
+        std::memcpy(slot + (Grey ? 3 : 7), &keys[l], 4);
     }
 }
 
@@ -334,6 +443,74 @@ struct LitLanes {
             Run(row, corners, darkClear, positions, ray, width, outcome);
         }
         return outcome;
+    }
+
+    // The lit colours of the groups that are not dark, each stage of all
+    // of them before the next; their maps' light from the memo where it
+    // holds a group's gradients, else worked out and left there.
+    template <int Groups, bool Grey>
+    CHIP_AVX2 static void LightRecalled(const LitRow& row, const Group (&g)[kAtOnce], const bool (&dark)[Groups],
+                                        const __m256 (&gradient)[Groups][3], __m256 (&colour)[Groups][4],
+                                        RowOutcome& outcome) {
+        LightMemo& memo = *row.memo;
+        __m256i g9[Groups][3] = {}, m2[Groups] = {}, key[Groups] = {}, offset[Groups] = {};
+        __m256 lit[Groups] = {};
+        MapLight maps[Groups];
+        // Groups of no normal read no map: their light is black, and a
+        // lookup would tell nothing of the memo's worth.
+        bool found[Groups], flat[Groups];
+        for (int k = 0; k < Groups; ++k) {
+            found[k] = flat[k] = false;
+            if (dark[k]) continue;
+            QuantiseLanes(row, gradient[k], g9[k], m2[k]);
+            lit[k] = _mm256_and_ps(HasNormal(m2[k]), _mm256_castsi256_ps(g[k].live));
+            flat[k] = _mm256_movemask_ps(lit[k]) == 0;
+            if (flat[k]) continue;
+            key[k] = MemoKey<Grey>(g9[k], offset[k]);
+            found[k] = Recall<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
+        }
+        __m256 normal[Groups][3] = {}, facing[Groups] = {};
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k] || flat[k]) continue;
+            memo.Looked(found[k]);
+            if (!found[k]) NormalLanes(row, g9[k], m2[k], normal[k], facing[k]);
+        }
+        for (int k = 0; k < Groups; ++k)
+            if (!dark[k] && !flat[k] && !found[k])
+                MapsLanes(row, normal[k], lit[k], facing[k], maps[k], outcome.unboundReads);
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            if (flat[k]) {
+                for (int c = 0; c < 3; ++c) maps[k].diffuse[c] = maps[k].specular[c] = _mm256_setzero_ps();
+            } else if (!found[k]) {
+                Remember<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
+            }
+            LightLanes(row, colour[k], maps[k], lit[k]);
+        }
+    }
+
+    // The lit colours of the groups that are not dark, each stage of all
+    // of them before the next, worked out.
+    template <int Groups>
+    __attribute__((always_inline)) CHIP_AVX2 static void LightWorkedOut(const LitRow& row, const Group (&g)[kAtOnce],
+                                                                         const bool (&dark)[Groups],
+                                                                         const __m256 (&gradient)[Groups][3],
+                                                                         __m256 (&colour)[Groups][4],
+                                                                         RowOutcome& outcome) {
+        __m256 normal[Groups][3], facing[Groups], lit[Groups];
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            __m256i g9[3], m2;
+            QuantiseLanes(row, gradient[k], g9, m2);
+            NormalLanes(row, g9, m2, normal[k], facing[k]);
+            lit[k] = _mm256_and_ps(HasNormal(m2), _mm256_castsi256_ps(g[k].live));
+        }
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            MapLight maps;
+            MapsLanes(row, normal[k], lit[k], facing[k], maps, outcome.unboundReads);
+            LightLanes(row, colour[k], maps, lit[k]);
+        }
     }
 
     // The groups of a row up to four at a time, each stage of all of them
@@ -373,23 +550,24 @@ struct LitLanes {
     CHIP_AVX2 static void Shade(const LitRow& row, const SlabCorners& corners, bool darkClear,
                                 const Group (&g)[kAtOnce], Ray* const (&at)[kAtOnce], const uint32_t (&count)[kAtOnce],
                                 RowOutcome& outcome) {
-        __m256 colour[Groups][4], gradient[Groups][3], normal[Groups][3], facing[Groups], lit[Groups];
+        __m256 colour[Groups][4], gradient[Groups][3];
         bool dark[Groups];
         for (int k = 0; k < Groups; ++k) ClassifyLanes(row, g[k], colour[k], outcome.unboundReads);
         for (int k = 0; k < Groups; ++k)
             dark[k] = darkClear && (ClearLanes(colour[k][3]) & g[k].liveMask) == g[k].liveMask;
         for (int k = 0; k < Groups; ++k)
             if (!dark[k]) GradientLanes(row, corners, g[k], gradient[k]);
+        if (row.memo != nullptr && row.memo->Looking()) {
+            if (row.memo->Grey())
+                LightRecalled<Groups, true>(row, g, dark, gradient, colour, outcome);
+            else
+                LightRecalled<Groups, false>(row, g, dark, gradient, colour, outcome);
+        } else {
+            LightWorkedOut<Groups>(row, g, dark, gradient, colour, outcome);
+        }
         for (int k = 0; k < Groups; ++k)
-            if (!dark[k])
-                lit[k] = _mm256_and_ps(NormalLanes(row, gradient[k], normal[k], facing[k]),
-                                       _mm256_castsi256_ps(g[k].live));
-        for (int k = 0; k < Groups; ++k) {
             if (dark[k])
                 for (int c = 0; c < 3; ++c) colour[k][c] = _mm256_setzero_ps();
-            else
-                LightLanes(row, colour[k], normal[k], lit[k], facing[k], outcome.unboundReads);
-        }
         for (int k = 0; k < Groups; ++k) BlendGroup(row, g[k], at[k], count[k], colour[k], dark[k], outcome);
     }
 
@@ -413,6 +591,18 @@ struct LitLanes {
 };
 
 }  // namespace
+
+LightMemo::LightMemo(bool grey) : m_grey(grey) {
+    // calloc leaves the pages it maps untouched until used, and zeroed:
+    // empty slots. One slot more, to align them.
+    const size_t size = grey ? 16 : 32;
+    m_block = std::calloc((size_t{1} << kSlotBits) + 1, size);
+    if (m_block == nullptr) return;
+    const auto at = reinterpret_cast<uintptr_t>(m_block);
+    m_slots = reinterpret_cast<char*>((at + size - 1) / size * size);
+}
+
+LightMemo::~LightMemo() { std::free(m_block); }
 
 RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width) {
     return OfMode<LitLanes>(row.mode, row, ray, width);

@@ -7,6 +7,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "chip_arithmetic.h"
 #include "chip_vector_rows.h"
@@ -17,6 +18,63 @@
 namespace tulx7sim::chip {
 
 struct Ray;
+
+// What the two reflectance maps give each quantised gradient a render's
+// lanes have lit. Past its 9-bit quantisation a sample's light depends on
+// nothing but the gradient's three components and the render's lighting, so
+// the maps' faces, divisions and cells need not be worked out again for a
+// gradient met before: smooth volumes meet few. One per kernel and render,
+// direct-mapped by a hash of the components; its slots hold exactly what the
+// lanes computed, so a recalled light is the computed one bit for bit.
+class LightMemo {
+public:
+    static constexpr int kSlotBits = 16;
+    // A slot holds {diffuse, specular, unused, key} where every map the
+    // render reads is grey (each entry's three colours equal, so the light's
+    // are too), else {diffuse[3], specular[3], unused, key}. A key holds the
+    // gradient's components, 10 bits each, and bit 31; 0 marks an empty slot.
+    explicit LightMemo(bool grey);
+    ~LightMemo();
+    LightMemo(const LightMemo&) = delete;
+    LightMemo& operator=(const LightMemo&) = delete;
+    bool Grey() const { return m_grey; }
+    // Slots aligned to their size; pages of them never used are never
+    // touched. Null where they could not be had.
+    char* Slots() const { return m_slots; }
+    // Whether the lanes look groups up. Lookups are judged a thousand at a
+    // time: where most of those missed, the lanes stop looking for a pause
+    // of tiles (1, 3, 7, then 15 while they keep missing), then try again,
+    // so that volumes whose gradients seldom recur pay little for the memo.
+    bool Looking() const { return m_looking; }
+    void Looked(bool found) {
+        ++m_looked;
+        m_missed += found ? 0 : 1;
+        if (m_looked < kJudged) return;
+        if (m_missed * 2 > m_looked) {
+            m_pause = m_pause * 2 + 1 < kLongestPause ? m_pause * 2 + 1 : kLongestPause;
+            m_wait = m_pause;
+            m_looking = false;
+        } else {
+            m_pause = 0;
+        }
+        m_looked = m_missed = 0;
+    }
+    void BeginTile() {
+        if (m_looking) return;
+        if (m_wait > 0)
+            --m_wait;
+        else
+            m_looking = true;
+    }
+
+private:
+    static constexpr uint32_t kJudged = 1024, kLongestPause = 15;
+    uint32_t m_looked = 0, m_missed = 0, m_pause = 0, m_wait = 0;
+    bool m_looking = true;
+    bool m_grey;
+    void* m_block = nullptr;
+    char* m_slots = nullptr;
+};
 
 // A row of shaded samples that read their voxels and voxel gradients
 // straight from storage and the slab; the kernel checks nothing.
@@ -41,6 +99,7 @@ struct LitRow : RowVoxels {
     uint32_t diffuseValid = 0, specularValid = 0;
     bool bypassReflection = false, specularFrontOnly = false;
     bool weighted = false, weightedSpecular = false;
+    LightMemo* memo = nullptr;  // where the maps never count reads past them
     // Compositing: the plain modes only.
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);
     bool earlyTermination = false, leaping = false;

@@ -360,6 +360,22 @@ protected:
         }
     }
 
+    // The volume's bytes counting up through storage, so that its
+    // gradients are the same but where the count wraps, white and opaque
+    // where the maps' light shows whole, and both maps of every entry, in
+    // colours of any bits.
+    void FewGradientsLitByFullMaps() {
+        std::vector<uint8_t>& data = m_arrays[0]->data;
+        for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
+        for (uint64_t& entry : m_tables[0]) entry = ~uint64_t{0};
+        Set(NKW7_SpecularColor_Addr, uint64_t{4095} << 4 | uint64_t{4095} << 20 | uint64_t{4095} << 36);
+        Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
+        for (const size_t map : {4, 5}) {
+            m_job.tables[map].validEntries = 384;
+            for (uint64_t& entry : m_tables[map]) entry = Bits() << 32 | (Bits() & 0xFFFFFFFF);
+        }
+    }
+
     // The most rays a random frustum spans along Xs and Ys.
     int m_reach = 40;
 
@@ -630,6 +646,57 @@ TEST_F(ChipEquivalenceTest, ShadedRowsOverMostlyClearVoxelsGiveTheReferenceBytes
         for (size_t e = 0; e < m_tables[0].size(); ++e)
             if (e % 8 != seed % 8) m_tables[0][e] = 0;
         for (const size_t map : {4, 5}) m_job.tables[map].validEntries = uint16_t(seed % 4 == 0 ? 300 : 384);
+        ExpectTheReferenceBytes();
+    }
+}
+
+// A render's light comes from its own maps: the same volume and view lit
+// again with every map entry's bits inverted, each render against its
+// reference, so that no light one render worked out for a gradient serves
+// the next. The volume's bytes count up through storage, so that most of
+// its samples share a few gradients.
+TEST_F(ChipEquivalenceTest, ShadedRendersOneAfterAnotherLightFromTheirOwnMaps) {
+    m_reach = 140;
+    for (uint64_t seed = 1; seed <= 8; ++seed) {
+        SCOPED_TRACE(seed);
+        SeededProgramme(seed, 0, seed % 3 != 0, true, true);
+        FewGradientsLitByFullMaps();
+        ExpectTheReferenceBytes();
+        for (const size_t map : {4, 5})
+            for (uint64_t& entry : m_tables[map]) entry = ~entry;
+        ExpectTheReferenceBytes();
+    }
+}
+
+// Maps whose entries are grey (red, green and blue the same), nearly so
+// (two of the three the same), or grey in one map and coloured in the
+// other: the light of each channel as the reference gives it, over a
+// volume whose samples share a few gradients.
+TEST_F(ChipEquivalenceTest, GreyAndNearlyGreyMapsLightAsTheReferenceDoes) {
+    // Which channel green and blue copy, per map; -1 keeps their own.
+    struct Copies {
+        int green, blue;
+    };
+    static constexpr Copies kMaps[][2] = {{{0, 0}, {0, 0}},    // both grey
+                                          {{-1, 0}, {-1, 0}},  // green differs
+                                          {{0, -1}, {0, -1}},  // blue differs
+                                          {{0, 0}, {-1, -1}},  // diffuse coloured
+                                          {{-1, -1}, {0, 0}}}; // specular coloured
+    m_reach = 140;
+    for (uint64_t seed = 1; seed <= 40; ++seed) {
+        SCOPED_TRACE(seed);
+        SeededProgramme(seed, 0, true, true, true);
+        FewGradientsLitByFullMaps();
+        const Copies(&copies)[2] = kMaps[seed % 5];
+        for (const size_t map : {4, 5}) {
+            const Copies c = copies[map - 4];
+            for (uint64_t& entry : m_tables[map]) {
+                const uint64_t channel[3] = {entry & 0xFFFF, entry >> 16 & 0xFFFF, entry >> 32 & 0xFFFF};
+                const uint64_t green = c.green < 0 ? channel[1] : channel[c.green];
+                const uint64_t blue = c.blue < 0 ? channel[2] : channel[c.blue];
+                entry = (entry & 0xFFFF000000000000) | blue << 32 | green << 16 | channel[0];
+            }
+        }
         ExpectTheReferenceBytes();
     }
 }

@@ -42,21 +42,24 @@ public:
     // touched. Null where they could not be had.
     char* Slots() const { return m_slots; }
     // Whether the lanes look groups up. Lookups are judged a thousand at a
-    // time: where most of those missed, the lanes stop looking for a pause
-    // of tiles (1, 3, 7, then 15 while they keep missing), then try again,
-    // so that volumes whose gradients seldom recur pay little for the memo.
+    // time: where most of two such in a row missed (the first of a render
+    // finds the memo empty), the lanes stop looking for a pause of tiles
+    // (1, 3, 7, then 15 while they keep missing), then try again, so that
+    // volumes whose gradients seldom recur pay little for the memo.
     bool Looking() const { return m_looking; }
     void Looked(bool found) {
         ++m_looked;
         m_missed += found ? 0 : 1;
         if (m_looked < kJudged) return;
-        if (m_missed * 2 > m_looked) {
+        const bool missing = m_missed * 2 > m_looked;
+        if (missing && m_missing) {
             m_pause = m_pause * 2 + 1 < kLongestPause ? m_pause * 2 + 1 : kLongestPause;
             m_wait = m_pause;
             m_looking = false;
-        } else {
+        } else if (!missing) {
             m_pause = 0;
         }
+        m_missing = missing;
         m_looked = m_missed = 0;
     }
     void BeginTile() {
@@ -70,7 +73,7 @@ public:
 private:
     static constexpr uint32_t kJudged = 1024, kLongestPause = 15;
     uint32_t m_looked = 0, m_missed = 0, m_pause = 0, m_wait = 0;
-    bool m_looking = true;
+    bool m_looking = true, m_missing = false;  // the last thousand missed
     bool m_grey;
     void* m_block = nullptr;
     char* m_slots = nullptr;

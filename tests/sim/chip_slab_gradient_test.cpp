@@ -75,6 +75,16 @@ void ExpectTheHostsGradients(const SlabVolume& volume, int64_t w) {
     }
 }
 
+// The same for the first plane of the volume, its middle one and its last.
+void ExpectTheFirstMiddleAndLastPlanes(const Case& c, int variant, const SlabVolume& volume) {
+    for (const int64_t w : {int64_t{0}, c.size[2] / 2, c.size[2] - 1}) {
+        SCOPED_TRACE(testing::Message() << ChipInstructionSetName() << ", " << c.size[0] << " x " << c.size[1] << " x "
+                                        << c.size[2] << ", field " << c.bits << " bits from " << c.shift
+                                        << ", variant " << variant << ", plane " << w);
+        ExpectTheHostsGradients(volume, w);
+    }
+}
+
 TEST(SlabGradientTest, EveryVoxelOfAPlaneIsTheHostsGradientOnEitherInstructionSet) {
     // Rows of 1 to 21 voxels; whole bytes, halves of them, a 16-bit field's
     // low byte, a field off bit 0, and 12 bits (which lanes do not take).
@@ -87,13 +97,7 @@ TEST(SlabGradientTest, EveryVoxelOfAPlaneIsTheHostsGradientOnEitherInstructionSe
         for (const Case& c : cases)
             for (int variant = 0; variant < 4; ++variant) {
                 const SlabVolume volume = RandomVolume(c, variant, random);
-                for (const int64_t w : {int64_t{0}, c.size[2] / 2, c.size[2] - 1}) {
-                    SCOPED_TRACE(testing::Message() << ChipInstructionSetName() << ", " << c.size[0] << " x "
-                                                    << c.size[1] << " x " << c.size[2] << ", field " << c.bits
-                                                    << " bits from " << c.shift << ", variant " << variant
-                                                    << ", plane " << w);
-                    ExpectTheHostsGradients(volume, w);
-                }
+                ExpectTheFirstMiddleAndLastPlanes(c, variant, volume);
             }
     }
     SetChipInstructionSet(ChipInstructionSet::kDefault);
@@ -116,13 +120,7 @@ TEST(SlabGradientTest, RowsCutToRunsHoldTheHostsGradientsOnEitherInstructionSet)
                     const int64_t length = pick(0, 5) == 0 ? 0 : pick(1, pick(0, 3) == 0 ? c.size[0] : 9);
                     volume.runs.push_back(SlabRun{low, std::min(low + length - 1, c.size[0] - 1)});
                 }
-                for (const int64_t w : {int64_t{0}, c.size[2] / 2, c.size[2] - 1}) {
-                    SCOPED_TRACE(testing::Message() << ChipInstructionSetName() << ", " << c.size[0] << " x "
-                                                    << c.size[1] << " x " << c.size[2] << ", field " << c.bits
-                                                    << " bits from " << c.shift << ", variant " << variant
-                                                    << ", plane " << w);
-                    ExpectTheHostsGradients(volume, w);
-                }
+                ExpectTheFirstMiddleAndLastPlanes(c, variant, volume);
             }
     }
     SetChipInstructionSet(ChipInstructionSet::kDefault);

@@ -453,38 +453,39 @@ struct LitLanes {
                                         const __m256 (&gradient)[Groups][3], __m256 (&colour)[Groups][4],
                                         RowOutcome& outcome) {
         LightMemo& memo = *row.memo;
-        __m256i g9[Groups][3] = {}, m2[Groups] = {}, key[Groups] = {}, offset[Groups] = {};
-        __m256 lit[Groups] = {};
+        __m256i g9[Groups][3], m2[Groups], key[Groups], offset[Groups];
+        __m256 lit[Groups], normal[Groups][3], facing[Groups];
         MapLight maps[Groups];
-        // Groups of no normal read no map: their light is black, and a
-        // lookup would tell nothing of the memo's worth.
+        // Groups of no normal read no map: their light is black.
         bool found[Groups], flat[Groups];
+        uint32_t groups = 0, recalled = 0;
         for (int k = 0; k < Groups; ++k) {
-            found[k] = flat[k] = false;
+            found[k] = flat[k] = true;
+            // What the compiler cannot tell the groups that skip these
+            // never read.
+            lit[k] = facing[k] = _mm256_setzero_ps();
+            m2[k] = key[k] = offset[k] = _mm256_setzero_si256();
             if (dark[k]) continue;
+            ++groups;
             QuantiseLanes(row, gradient[k], g9[k], m2[k]);
             lit[k] = _mm256_and_ps(HasNormal(m2[k]), _mm256_castsi256_ps(g[k].live));
             flat[k] = _mm256_movemask_ps(lit[k]) == 0;
-            if (flat[k]) continue;
-            key[k] = MemoKey<Grey>(g9[k], offset[k]);
-            found[k] = Recall<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
-        }
-        __m256 normal[Groups][3] = {}, facing[Groups] = {};
-        for (int k = 0; k < Groups; ++k) {
-            if (dark[k] || flat[k]) continue;
-            memo.Looked(found[k]);
-            if (!found[k]) NormalLanes(row, g9[k], m2[k], normal[k], facing[k]);
-        }
-        for (int k = 0; k < Groups; ++k)
-            if (!dark[k] && !flat[k] && !found[k])
-                MapsLanes(row, normal[k], lit[k], facing[k], maps[k], outcome.unboundReads);
-        for (int k = 0; k < Groups; ++k) {
-            if (dark[k]) continue;
             if (flat[k]) {
                 for (int c = 0; c < 3; ++c) maps[k].diffuse[c] = maps[k].specular[c] = _mm256_setzero_ps();
-            } else if (!found[k]) {
-                Remember<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
+                continue;
             }
+            key[k] = MemoKey<Grey>(g9[k], offset[k]);
+            found[k] = Recall<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
+            recalled += found[k] ? 1 : 0;
+        }
+        memo.Lit(groups, recalled);
+        for (int k = 0; k < Groups; ++k)
+            if (!found[k]) NormalLanes(row, g9[k], m2[k], normal[k], facing[k]);
+        for (int k = 0; k < Groups; ++k)
+            if (!found[k]) MapsLanes(row, normal[k], lit[k], facing[k], maps[k], outcome.unboundReads);
+        for (int k = 0; k < Groups; ++k) {
+            if (dark[k]) continue;
+            if (!found[k]) Remember<Grey>(memo, key[k], offset[k], g[k].liveMask, maps[k]);
             LightLanes(row, colour[k], maps[k], lit[k]);
         }
     }

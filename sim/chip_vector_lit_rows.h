@@ -41,17 +41,19 @@ public:
     // Slots aligned to their size; pages of them never used are never
     // touched. Null where they could not be had.
     char* Slots() const { return m_slots; }
-    // Whether the lanes look groups up. Lookups are judged a thousand at a
-    // time: where most of two such in a row missed (the first of a render
-    // finds the memo empty), the lanes stop looking for a pause of tiles
-    // (1, 3, 7, then 15 while they keep missing), then try again, so that
-    // volumes whose gradients seldom recur pay little for the memo.
+    // Whether the lanes look groups up. The groups that are lit (not clear
+    // in a mode that leaves those dark) are judged a thousand at a time:
+    // where fewer than half of two such in a row were found (the first of a
+    // render meets an empty memo; groups of no normal are not looked up),
+    // the lanes stop looking for a pause of tiles (1, 3, 7, then 15 while
+    // they keep missing), then try again, so that volumes whose gradients
+    // seldom recur pay little for the memo.
     bool Looking() const { return m_looking; }
-    void Looked(bool found) {
-        ++m_looked;
-        m_missed += found ? 0 : 1;
-        if (m_looked < kJudged) return;
-        const bool missing = m_missed * 2 > m_looked;
+    void Lit(uint32_t groups, uint32_t found) {
+        m_groups += groups;
+        m_found += found;
+        if (m_groups < kJudged) return;
+        const bool missing = m_found * 2 < m_groups;
         if (missing && m_missing) {
             m_pause = m_pause * 2 + 1 < kLongestPause ? m_pause * 2 + 1 : kLongestPause;
             m_wait = m_pause;
@@ -60,7 +62,7 @@ public:
             m_pause = 0;
         }
         m_missing = missing;
-        m_looked = m_missed = 0;
+        m_groups = m_found = 0;
     }
     void BeginTile() {
         if (m_looking) return;
@@ -72,7 +74,7 @@ public:
 
 private:
     static constexpr uint32_t kJudged = 1024, kLongestPause = 15;
-    uint32_t m_looked = 0, m_missed = 0, m_pause = 0, m_wait = 0;
+    uint32_t m_groups = 0, m_found = 0, m_pause = 0, m_wait = 0;
     bool m_looking = true, m_missing = false;  // the last thousand missed
     bool m_grey;
     void* m_block = nullptr;

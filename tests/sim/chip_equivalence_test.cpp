@@ -701,6 +701,26 @@ TEST_F(ChipEquivalenceTest, GreyAndNearlyGreyMapsLightAsTheReferenceDoes) {
     }
 }
 
+// Samples whose gradient is zero have no normal and read no map: white and
+// opaque samples of a volume of one value, lit by both maps in colours and
+// a white specular light, rays starting inside it, where each pixel shows
+// its first sample.
+TEST_F(ChipEquivalenceTest, SamplesOfNoNormalTakeNoLightFromTheMaps) {
+    m_arrays.clear();
+    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+    HostArray& volume = *m_arrays[0];
+    for (int w = 0; w < 8; ++w)
+        for (int v = 0; v < 8; ++v)
+            for (int u = 0; u < 8; ++u) volume.Set(u, v, w, 200);
+    WhiteAndOpaqueLitByTheMaps();
+    Frustum(0, 0, 2, 7, 1, 5);
+    Set(NKW7_SpecularColor_Addr, uint64_t{4095} << 4 | uint64_t{4095} << 20 | uint64_t{4095} << 36);
+    for (const size_t map : {4, 5})
+        for (size_t e = 0; e < 384; ++e) m_tables[map][e] = Bits() | uint64_t{0xFFFF} << 48;
+    ExpectTheReferenceBytes();
+    EXPECT_GT(Diagnostics().samples, 0u);
+}
+
 // Gradients with one component on a tie of the 9-bit rounding beside one
 // that is not: two-valued voxels sampled half-way between two, white and
 // opaque, lit by a diffuse map of black and white cells, where a step of

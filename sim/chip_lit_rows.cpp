@@ -102,7 +102,7 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     m_tile = TileRect{x0, y0, width, height};
     m_planned = false;
     // The memo's pauses count tiles of kTileRows rows: a taller tile counts
-    // as that many, so that a pause passes over the same rays.
+    // as that many, so that a pause passes over about as many rays.
     if (m_memo)
         for (uint32_t rows = 0; rows < height; rows += kTileRows) m_memo->BeginTile();
     // Each plane's rectangle bounds what the slices reading it (as lower

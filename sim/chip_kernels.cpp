@@ -86,15 +86,16 @@ void Kernel::RunElements() {
                 Element(xs, ys, s.volumeOutput ? zs : 0);
 }
 
-TileGrid Tiles(const Setup& s) {
+TileGrid Tiles(const Setup& s, uint32_t rows) {
     TileGrid grid;
     for (int a = 0; a < 3; ++a)
         if (s.frustumMin[a] > s.frustumMax[a]) return grid;
     const int axes = s.volumeOutput ? 3 : 2;
     for (int a = 0; a < 3; ++a) {
-        // Rows of 32 keep the vector rows full; 16 of them make tiles small
-        // enough that eight threads finish together on a 256 x 256 frame.
-        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : kTileRows;
+        // Rows of 32 keep the vector rows full; 16 of them (32 shaded, each
+        // tile costing more) make tiles small enough that eight threads
+        // finish together on a 256 x 256 frame.
+        grid.size[a] = a >= axes ? 1 : s.volumeOutput ? 16 : a == 0 ? 32 : rows;
         const uint32_t extent = a >= axes ? 1 : s.frustumMax[a] - s.frustumMin[a] + 1;
         grid.count[a] = (extent + grid.size[a] - 1) / grid.size[a];
     }

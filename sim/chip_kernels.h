@@ -31,17 +31,21 @@ struct Ray {
     bool done = false;                   // terminated early
 };
 
-// The rows of an image's tile.
+// The rows of an image's tile. A tile of the shaded rows takes twice as
+// many: its gradient slab computes the voxels along the tile's edges that
+// the next tile computes again, and the taller tile has fewer of those per
+// sample.
 inline constexpr uint32_t kTileRows = 16;
+inline constexpr uint32_t kLitTileRows = 32;
 
-// The frustum cut into tiles: 32 x 16 pixels, or 16^3 elements of a volume
-// output.
+// The frustum cut into tiles: 32 pixels by `rows`, or 16^3 elements of a
+// volume output.
 struct TileGrid {
     uint32_t size[3] = {1, 1, 1};
     uint32_t count[3] = {0, 0, 0};
     size_t Count() const { return size_t{count[0]} * count[1] * count[2]; }
 };
-TileGrid Tiles(const Setup& setup);
+TileGrid Tiles(const Setup& setup, uint32_t rows);
 
 // Whether tiles may run side by side and in any order with the bytes of
 // the element walk: no element written can be another element's storage,

@@ -117,7 +117,10 @@ void LitRows::BeginTile(uint32_t x0, uint32_t y0, uint32_t width, uint32_t heigh
     const Setup& s = m_setup;
     m_tile = TileRect{x0, y0, width, height};
     m_planned = false;
-    if (m_memo) m_memo->BeginTile();
+    // The memo's pauses count tiles of kTileRows rows: a taller tile counts
+    // as that many, so that a pause passes over about as many rays.
+    if (m_memo)
+        for (uint32_t rows = 0; rows < height; rows += kTileRows) m_memo->BeginTile();
     // Each plane's rectangle bounds what the slices reading it (as lower
     // or upper plane) reach of it; rows are cut to it as the slices come.
     m_reads.clear();

@@ -8,6 +8,7 @@
 #include <cmath>
 #include <memory>
 #include <mutex>
+#include <utility>
 #include <vector>
 
 #include "chip_gradient_slab.h"
@@ -30,7 +31,8 @@ public:
         chip::Setup setup;
         diagnostic = chip::Decode(job, registers, setup, counts);
         if (!diagnostic.empty()) return TULX7_DR_STATUS_HW_ERROR;
-        const chip::TileGrid grid = chip::Tiles(setup);
+        const bool lit = chip::LitRows::Suits(setup);
+        const chip::TileGrid grid = chip::Tiles(setup, lit ? chip::kLitTileRows : chip::kTileRows);
         if (gReferencePath.load()) {
             // The reference takes none of the shortcuts either.
             setup.routed = false;
@@ -169,6 +171,12 @@ std::vector<std::array<float, 3>> SlabGradients(const SlabVolume& volume, int64_
     plane.high[1] = box.high[1];
     // The plane above it planned empty: nothing of it is computed.
     if (!slab.Plan(w, {plane, chip::PlaneRect{}}, INT64_MAX)) return {};
+    if (!volume.runs.empty()) {
+        chip::PlaneFootprint cut;
+        cut.rect = plane;
+        for (const SlabRun& run : volume.runs) cut.rows.push_back(chip::PlaneFootprint::Run{run.low, run.high});
+        slab.Cut(w, std::move(cut));
+    }
     slab.Ready(w);
     std::vector<std::array<float, 3>> gradients;
     for (int64_t b = 0; b <= box.high[1]; ++b)

@@ -64,7 +64,9 @@ SlabPlane SlabFootprint(const std::vector<SlabSlice>& slices, uint32_t columns, 
 // `forward` differences, past the volume's edge along each axis its edge
 // voxel where `extend` says, else the `border` word. The instruction set is
 // the one renders use. Each voxel's three components, the first axis
-// fastest.
+// fastest. With `runs` (one per row of the plane), the slab computes only
+// those, as it does a plane cut to a tile's footprint, and the gradients
+// outside them are not defined.
 struct SlabVolume {
     std::vector<uint8_t> voxels;
     int64_t size[3] = {};
@@ -72,6 +74,7 @@ struct SlabVolume {
     bool forward = false;
     bool extend[3] = {};
     uint64_t border = 0;
+    std::vector<SlabRun> runs;
 };
 std::vector<std::array<float, 3>> SlabGradients(const SlabVolume& volume, int64_t w);
 

@@ -3,7 +3,6 @@
 
 #include <algorithm>
 #include <cmath>
-#include <cstring>
 #include <functional>
 
 #include "chip_kernels.h"
@@ -13,15 +12,6 @@ namespace tulx7sim::chip {
 namespace {
 
 bool Fits64(Wide v) { return v >= INT64_MIN && v <= INT64_MAX; }
-
-// Whether a map the render reads has the same red, green and blue in every
-// entry (the same floats); one it does not read counts as grey.
-bool GreyMap(const Table& map, bool read) {
-    return !read || std::all_of(map.entries.begin(), map.entries.end(), [](const Rgba& e) {
-               return std::memcmp(&e.c[0], &e.c[1], sizeof(float)) == 0 &&
-                      std::memcmp(&e.c[0], &e.c[2], sizeof(float)) == 0;
-           });
-}
 
 // Whether the maps a setup lights by hold every entry, so that no read of
 // theirs counts.
@@ -103,8 +93,16 @@ void LitRows::FillLanes() {
     // light would not.
     const bool diffuse = s.diffuse != 0.0f, specular = s.specular != 0.0f;
     if ((diffuse || specular) && MapsWhole(s)) {
-        m_memo = std::make_unique<LightMemo>(GreyMap(s.diffuseMap, diffuse) && GreyMap(s.specularMap, specular));
-        if (m_memo->Slots() != nullptr) row.memo = m_memo.get();
+        LightInputs inputs;
+        inputs.diffuse = diffuse;
+        inputs.specular = specular;
+        inputs.bypassReflection = s.bypassReflection;
+        inputs.specularFrontOnly = s.specularFrontOnly;
+        std::copy(s.eye, s.eye + 3, inputs.eye);
+        if (diffuse) inputs.diffuseMap = s.diffuseMap.entries;
+        if (specular) inputs.specularMap = s.specularMap.entries;
+        m_memo.reset(LightMemo::Take(inputs));
+        row.memo = m_memo.get();
     }
 }
 

@@ -115,7 +115,10 @@ private:
     bool m_lanes = false;    // the rows run on AVX2
     bool m_clearUnlit = false;  // a clear sample's light shows nothing, its reads uncounted
     LitRow m_row;            // what the vector rows share
-    std::unique_ptr<LightMemo> m_memo;  // the lanes' lit gradients, where kept
+    struct GiveMemo {
+        void operator()(LightMemo* memo) const { LightMemo::Give(memo); }
+    };
+    std::unique_ptr<LightMemo, GiveMemo> m_memo;  // the lanes' lit gradients, where kept
 };
 
 }  // namespace tulx7sim::chip

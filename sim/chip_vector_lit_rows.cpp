@@ -6,8 +6,13 @@
 // component, and a zero of either sign quantises to 0.
 #include "chip_vector_lit_rows.h"
 
+#include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <iterator>
+#include <memory>
+#include <mutex>
+#include <new>
 
 #include "chip_lanes_avx2.h"
 
@@ -593,10 +598,48 @@ struct LitLanes {
 
 }  // namespace
 
-LightMemo::LightMemo(bool grey) : m_grey(grey) {
+namespace {
+
+// Slots of a memo for 2^kSlotBits gradients, of each layout.
+size_t SlotBytes(bool grey) { return grey ? 16 : 32; }
+
+// Memos renders gave back, the newest last: at most a few, one for each
+// thread of a render or two, so that frames of the same lighting find
+// their memos filled.
+struct KeptMemos {
+    static constexpr size_t kMost = 16;
+    std::mutex mutex;
+    std::vector<std::unique_ptr<LightMemo>> memos;
+};
+KeptMemos& Kept() {
+    static KeptMemos* const kept = new KeptMemos;  // for every thread until the process ends
+    return *kept;
+}
+
+bool SameFloats(const std::vector<Rgba>& a, const std::vector<Rgba>& b) {
+    return a.size() == b.size() && (a.empty() || std::memcmp(a.data(), b.data(), a.size() * sizeof(Rgba)) == 0);
+}
+
+}  // namespace
+
+bool LightInputs::Grey() const {
+    for (const std::vector<Rgba>* map : {&diffuseMap, &specularMap})
+        for (const Rgba& e : *map)
+            if (std::memcmp(&e.c[0], &e.c[1], sizeof(float)) != 0 || std::memcmp(&e.c[0], &e.c[2], sizeof(float)) != 0)
+                return false;
+    return true;
+}
+
+bool LightInputs::Same(const LightInputs& other) const {
+    return diffuse == other.diffuse && specular == other.specular && bypassReflection == other.bypassReflection &&
+           specularFrontOnly == other.specularFrontOnly && std::memcmp(eye, other.eye, sizeof eye) == 0 &&
+           SameFloats(diffuseMap, other.diffuseMap) && SameFloats(specularMap, other.specularMap);
+}
+
+LightMemo::LightMemo(const LightInputs& inputs) : m_inputs(inputs), m_grey(inputs.Grey()) {
     // calloc leaves the pages it maps untouched until used, and zeroed:
     // empty slots. One slot more, to align them.
-    const size_t size = grey ? 16 : 32;
+    const size_t size = SlotBytes(m_grey);
     m_block = std::calloc((size_t{1} << kSlotBits) + 1, size);
     if (m_block == nullptr) return;
     const auto at = reinterpret_cast<uintptr_t>(m_block);
@@ -604,6 +647,49 @@ LightMemo::LightMemo(bool grey) : m_grey(grey) {
 }
 
 LightMemo::~LightMemo() { std::free(m_block); }
+
+void LightMemo::Empty(const LightInputs& inputs) {
+    m_inputs = inputs;
+    std::memset(m_slots, 0, SlotBytes(m_grey) << kSlotBits);
+}
+
+void LightMemo::Restart() {
+    m_groups = m_found = m_pause = m_wait = 0;
+    m_looking = true;
+    m_missing = false;
+}
+
+LightMemo* LightMemo::Take(const LightInputs& inputs) {
+    const bool grey = inputs.Grey();
+    std::unique_ptr<LightMemo> memo;
+    {
+        KeptMemos& kept = Kept();
+        const std::lock_guard<std::mutex> lock(kept.mutex);
+        std::vector<std::unique_ptr<LightMemo>>& memos = kept.memos;
+        auto found = std::find_if(memos.rbegin(), memos.rend(), [&](const auto& m) { return m->m_inputs.Same(inputs); });
+        if (found == memos.rend())
+            found = std::find_if(memos.rbegin(), memos.rend(), [&](const auto& m) { return m->m_grey == grey; });
+        if (found != memos.rend()) {
+            memo = std::move(*found);
+            memos.erase(std::next(found).base());
+        }
+    }
+    if (memo && !memo->m_inputs.Same(inputs)) memo->Empty(inputs);
+    if (!memo) {
+        memo.reset(new (std::nothrow) LightMemo(inputs));
+        if (memo == nullptr || memo->m_slots == nullptr) return nullptr;
+    }
+    memo->Restart();
+    return memo.release();
+}
+
+void LightMemo::Give(LightMemo* memo) {
+    std::unique_ptr<LightMemo> given(memo);
+    KeptMemos& kept = Kept();
+    const std::lock_guard<std::mutex> lock(kept.mutex);
+    kept.memos.push_back(std::move(given));
+    if (kept.memos.size() > KeptMemos::kMost) kept.memos.erase(kept.memos.begin());
+}
 
 RowOutcome LitRowAvx2(const LitRow& row, Ray* ray, uint32_t width) {
     return OfMode<LitLanes>(row.mode, row, ray, width);

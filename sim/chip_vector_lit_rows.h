@@ -26,6 +26,20 @@ struct Ray;
 // gradient met before: smooth volumes meet few. One per kernel and render,
 // direct-mapped by a hash of the components; its slots hold exactly what the
 // lanes computed, so a recalled light is the computed one bit for bit.
+// What the light a memo holds depends on besides a gradient: the maps a
+// render reads (each whole, so that no read of theirs counts), the eye, and
+// how the specular map is read.
+struct LightInputs {
+    bool diffuse = false, specular = false;
+    bool bypassReflection = false, specularFrontOnly = false;
+    float eye[3] = {};
+    std::vector<Rgba> diffuseMap, specularMap;  // empty where not read
+    // Every entry of the maps read with the same red, green and blue.
+    bool Grey() const;
+    // The same floats, bit for bit.
+    bool Same(const LightInputs& other) const;
+};
+
 class LightMemo {
 public:
     static constexpr int kSlotBits = 16;
@@ -33,7 +47,12 @@ public:
     // render reads is grey (each entry's three colours equal, so the light's
     // are too), else {diffuse[3], specular[3], unused, key}. A key holds the
     // gradient's components, 10 bits each, and bit 31; 0 marks an empty slot.
-    explicit LightMemo(bool grey);
+    // A memo of these inputs' light for a render: one an earlier render of
+    // the same inputs gave back, whose slots hold still, else one emptied;
+    // null where none can be had. The render gives it back when done, one
+    // thread at a time holding it.
+    static LightMemo* Take(const LightInputs& inputs);
+    static void Give(LightMemo* memo);
     ~LightMemo();
     LightMemo(const LightMemo&) = delete;
     LightMemo& operator=(const LightMemo&) = delete;
@@ -73,9 +92,15 @@ public:
     }
 
 private:
+    explicit LightMemo(const LightInputs& inputs);
+    // Empty slots for other inputs, and the judgement afresh.
+    void Empty(const LightInputs& inputs);
+    void Restart();
+
     static constexpr uint32_t kJudged = 1024, kLongestPause = 15;
     uint32_t m_groups = 0, m_found = 0, m_pause = 0, m_wait = 0;
     bool m_looking = true, m_missing = false;  // the last thousand missed
+    LightInputs m_inputs;
     bool m_grey;
     void* m_block = nullptr;
     char* m_slots = nullptr;

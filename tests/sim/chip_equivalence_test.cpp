@@ -362,12 +362,13 @@ protected:
 
     // The volume's bytes counting up through storage, so that its
     // gradients are the same but where the count wraps, white and opaque
-    // where the maps' light shows whole, and both maps of every entry, in
-    // colours of any bits.
+    // and lit by the maps alone, where their light shows whole, and both
+    // maps of every entry, in colours of any bits.
     void FewGradientsLitByFullMaps() {
         std::vector<uint8_t>& data = m_arrays[0]->data;
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<uint8_t>(i);
         for (uint64_t& entry : m_tables[0]) entry = ~uint64_t{0};
+        Set(NKW7_LightingCoefficient_Addr, Get(NKW7_LightingCoefficient_Addr) & 0x00FFFFFF);
         Set(NKW7_SpecularColor_Addr, uint64_t{4095} << 4 | uint64_t{4095} << 20 | uint64_t{4095} << 36);
         Set(NKW7_Image0FieldSel_Addr, 0x3C383430);
         for (const size_t map : {4, 5}) {
@@ -702,12 +703,13 @@ TEST_F(ChipEquivalenceTest, ShadedRowsOverMostlyClearVoxelsGiveTheReferenceBytes
     }
 }
 
-// A render's light comes from its own maps: the same volume and view lit
-// again with every map entry's bits inverted, each render against its
-// reference, so that no light one render worked out for a gradient serves
-// the next. The volume's bytes count up through storage, so that most of
-// its samples share a few gradients.
-TEST_F(ChipEquivalenceTest, ShadedRendersOneAfterAnotherLightFromTheirOwnMaps) {
+// A render's light comes from its own maps and eye: the same volume lit
+// again with every map entry's bits inverted, then from another eye, then
+// with the specular map read the other way, each render against its
+// reference, so that no light a render worked out for a gradient serves
+// another lighting. The volume's bytes count up through storage, so that
+// most of its samples share a few gradients.
+TEST_F(ChipEquivalenceTest, ShadedRendersOneAfterAnotherLightFromTheirOwnMapsAndEye) {
     m_reach = 140;
     for (uint64_t seed = 1; seed <= 8; ++seed) {
         SCOPED_TRACE(seed);
@@ -717,7 +719,29 @@ TEST_F(ChipEquivalenceTest, ShadedRendersOneAfterAnotherLightFromTheirOwnMaps) {
         for (const size_t map : {4, 5})
             for (uint64_t& entry : m_tables[map]) entry = ~entry;
         ExpectTheReferenceBytes();
+        // The eye's components are 10-bit fields: one of them moved.
+        Set(NKW7_EyeVector_Addr, Get(NKW7_EyeVector_Addr) ^ uint64_t{0x40} << (22 + 16 * Pick(0, 2)));
+        ExpectTheReferenceBytes();
+        Set(NKW7_EyeVector_Addr, Get(NKW7_EyeVector_Addr) ^ 3);
+        ExpectTheReferenceBytes();
     }
+}
+
+// The same: a volume whose gradients fall on ties of the rounding, white
+// and opaque, where the diffuse map's black and white cells show each
+// normal, lit again with the cells swapped; the second picture differs
+// from the first.
+TEST_F(ChipEquivalenceTest, ARenderLitAgainWithOtherCellsLightsFromThem) {
+    m_arrays.clear();
+    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+    HostArray& volume = *m_arrays[0];
+    for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
+    WhiteAndOpaqueLitByTheMaps();
+    ExpectTheReferenceBytes();
+    const auto first = Outcome(1, true).first;
+    for (uint64_t& entry : m_tables[5]) entry = ~entry;
+    ExpectTheReferenceBytes();
+    EXPECT_NE(Outcome(1, true).first, first);
 }
 
 // Maps whose entries are grey (red, green and blue the same), nearly so

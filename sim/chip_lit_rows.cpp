@@ -91,8 +91,9 @@ void LitRows::FillLanes() {
     row.emptyThreshold = s.emptyThreshold;
     // Maps short of entries count the reads past them, which a recalled
     // light would not.
+    row.mapsWhole = MapsWhole(s);
     const bool diffuse = s.diffuse != 0.0f, specular = s.specular != 0.0f;
-    if ((diffuse || specular) && MapsWhole(s)) {
+    if ((diffuse || specular) && row.mapsWhole) {
         LightInputs inputs;
         inputs.diffuse = diffuse;
         inputs.specular = specular;

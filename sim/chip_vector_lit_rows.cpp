@@ -107,7 +107,8 @@ CHIP_AVX2 __m256 Blend(__m256 a, __m256 b, __m256 w) { return _mm256_add_ps(a, _
 
 // The gradient at each lane's position: the slab's eight corners blended,
 // or its nearest voxel's.
-__attribute__((always_inline)) CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners, const Group& g, __m256 (&gradient)[3]) {
+__attribute__((always_inline)) CHIP_AVX2 void GradientLanes(const LitRow& row, const SlabCorners& corners,
+                                                            const Group& g, __m256 (&gradient)[3]) {
     __m256 pair[4];
     if (row.interpolate) {
         const __m256 scale = _mm256_set1_ps(1.0f / 256.0f);  // f / 256 exactly
@@ -440,8 +441,7 @@ struct LitLanes {
         // unless a map that may be read past its entries counts the reads.
         constexpr bool kWeighting = Mode == NKW7_Code(NKW7_BlendMode::FrontToBack) ||
                                     Mode == NKW7_Code(NKW7_BlendMode::BackToFront);
-        const bool darkClear = kWeighting && (row.diffuse == 0.0f || row.diffuseValid >= 6 * 64) &&
-                               (row.specular == 0.0f || row.specularValid >= 6 * 64);
+        const bool darkClear = kWeighting && row.mapsWhole;
         const SlabCorners corners(row);
         for (uint32_t j = 0; j < row.rows; ++j, ray += width) {
             PositionLanes positions(row.x + j * row.rowDx, row.y + j * row.rowDy, row.dx, row.dy);

@@ -19,13 +19,6 @@ namespace tulx7sim::chip {
 
 struct Ray;
 
-// What the two reflectance maps give each quantised gradient a render's
-// lanes have lit. Past its 9-bit quantisation a sample's light depends on
-// nothing but the gradient's three components and the render's lighting, so
-// the maps' faces, divisions and cells need not be worked out again for a
-// gradient met before: smooth volumes meet few. One per kernel and render,
-// direct-mapped by a hash of the components; its slots hold exactly what the
-// lanes computed, so a recalled light is the computed one bit for bit.
 // What the light a memo holds depends on besides a gradient: the maps a
 // render reads (each whole, so that no read of theirs counts), the eye, and
 // how the specular map is read.
@@ -40,13 +33,20 @@ struct LightInputs {
     bool Same(const LightInputs& other) const;
 };
 
+// What the two reflectance maps give each quantised gradient a render's
+// lanes have lit. Past its 9-bit quantisation a sample's light depends on
+// nothing but the gradient's three components and the render's lighting, so
+// the maps' faces, divisions and cells need not be worked out again for a
+// gradient met before: smooth volumes meet few. Direct-mapped by a hash of
+// the components; its slots hold exactly what the lanes computed, so a
+// recalled light is the computed one bit for bit. A slot holds {diffuse,
+// specular, unused, key} where every map the render reads is grey (each
+// entry's three colours equal, so the light's are too), else {diffuse[3],
+// specular[3], unused, key}. A key holds the gradient's components, 10 bits
+// each, and bit 31; 0 marks an empty slot.
 class LightMemo {
 public:
     static constexpr int kSlotBits = 16;
-    // A slot holds {diffuse, specular, unused, key} where every map the
-    // render reads is grey (each entry's three colours equal, so the light's
-    // are too), else {diffuse[3], specular[3], unused, key}. A key holds the
-    // gradient's components, 10 bits each, and bit 31; 0 marks an empty slot.
     // A memo of these inputs' light for a render: one an earlier render of
     // the same inputs gave back, whose slots hold still, else one emptied;
     // null where none can be had. The render gives it back when done, one
@@ -129,6 +129,7 @@ struct LitRow : RowVoxels {
     uint32_t diffuseValid = 0, specularValid = 0;
     bool bypassReflection = false, specularFrontOnly = false;
     bool weighted = false, weightedSpecular = false;
+    bool mapsWhole = false;     // the maps lit by hold every entry: no read counts
     LightMemo* memo = nullptr;  // where the maps never count reads past them
     // Compositing: the plain modes only.
     uint32_t mode = NKW7_Code(NKW7_BlendMode::FrontToBack);

@@ -390,6 +390,21 @@ protected:
     // `mostlyClear` makes a shaded one's voxels mostly clear.
     void RowsAcrossTheVolumesEdges(uint64_t seed, bool shaded, bool besideTheEnds = false, bool mostlyClear = false);
 
+    // The only volume: 8^3 one-byte voxels, all 0.
+    HostArray& EightCubed() {
+        m_arrays.clear();
+        m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
+        return *m_arrays[0];
+    }
+
+    // An 8^3 volume of 0 but for six voxels of 255 on plane w = 3, which,
+    // sampled half-way between voxels, put gradients on ties of the 9-bit
+    // rounding.
+    void TwoValuedOnTies() {
+        HostArray& volume = EightCubed();
+        for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
+    }
+
     // The one-byte volume in m_arrays[0] white and opaque where its voxels
     // reach 100, sampled every half voxel along u and every three along v,
     // lit by both maps (table 4 white, table 5 black and white cells) with
@@ -732,10 +747,7 @@ TEST_F(ChipEquivalenceTest, ShadedRendersOneAfterAnotherLightFromTheirOwnMapsAnd
 // normal, lit again with the cells swapped; the second picture differs
 // from the first.
 TEST_F(ChipEquivalenceTest, ARenderLitAgainWithOtherCellsLightsFromThem) {
-    m_arrays.clear();
-    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
-    HostArray& volume = *m_arrays[0];
-    for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
+    TwoValuedOnTies();
     WhiteAndOpaqueLitByTheMaps();
     ExpectTheReferenceBytes();
     const auto first = Outcome(1, true).first;
@@ -782,9 +794,7 @@ TEST_F(ChipEquivalenceTest, GreyAndNearlyGreyMapsLightAsTheReferenceDoes) {
 // a white specular light, rays starting inside it, where each pixel shows
 // its first sample.
 TEST_F(ChipEquivalenceTest, SamplesOfNoNormalTakeNoLightFromTheMaps) {
-    m_arrays.clear();
-    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
-    HostArray& volume = *m_arrays[0];
+    HostArray& volume = EightCubed();
     for (int w = 0; w < 8; ++w)
         for (int v = 0; v < 8; ++v)
             for (int u = 0; u < 8; ++u) volume.Set(u, v, w, 200);
@@ -804,10 +814,7 @@ TEST_F(ChipEquivalenceTest, SamplesOfNoNormalTakeNoLightFromTheMaps) {
 // which the normals look, with the specular light (white) on the faces
 // towards the eye only. Row v = 2 rounds up, row v = 5 down.
 TEST_F(ChipEquivalenceTest, GradientsOnATieOfTheRoundingLightAsTheReferenceDoes) {
-    m_arrays.clear();
-    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
-    HostArray& volume = *m_arrays[0];
-    for (const auto& [u, v] : {std::pair{4, 2}, {5, 2}, {3, 3}, {2, 5}, {3, 5}, {3, 6}}) volume.Set(u, v, 3, 255);
+    TwoValuedOnTies();
     WhiteAndOpaqueLitByTheMaps();
     ExpectTheReferenceBytes();
     EXPECT_GT(Diagnostics().samples, 0u);
@@ -822,9 +829,7 @@ TEST_F(ChipEquivalenceTest, GradientsOnATieOfTheRoundingLightAsTheReferenceDoes)
 // the rays start inside the volume, so that each pixel shows its ray's
 // first sample, taken from the rows.
 TEST_F(ChipEquivalenceTest, GradientsJustShortOfATieLightAsTheReferenceDoes) {
-    m_arrays.clear();
-    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
-    HostArray& volume = *m_arrays[0];
+    HostArray& volume = EightCubed();
     for (int w = 0; w < 8; ++w)
         for (int v = 3; v < 8; ++v)
             for (int u = 0; u < 8; ++u) volume.Set(u, v, w, v > 3 ? 200 : u < 3 ? 0 : u == 3 ? 253 : 254);
@@ -845,10 +850,8 @@ TEST_F(ChipEquivalenceTest, GradientsJustShortOfATieLightAsTheReferenceDoes) {
 // that the first component reaches 2 and is clamped while the others are
 // not, which turns the normal; maps of cells of any colour, where it shows.
 TEST_F(ChipEquivalenceTest, CorrectedGradientsPastTheNineBitsClampAsTheReferenceDoes) {
-    m_arrays.clear();
-    m_arrays.push_back(std::make_unique<HostArray>(3, 8, 8, 8, 1, 1));
     std::mt19937_64 random(41);
-    for (uint8_t& voxel : m_arrays[0]->data) voxel = random() % 2 == 0 ? 255 : 0;
+    for (uint8_t& voxel : EightCubed().data) voxel = random() % 2 == 0 ? 255 : 0;
     WhiteAndOpaqueLitByTheMaps();
     for (const size_t map : {4, 5})
         for (size_t e = 0; e < 384; ++e) m_tables[map][e] = random();

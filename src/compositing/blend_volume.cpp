@@ -4,12 +4,14 @@
 #include <algorithm>
 
 #include "board/kwb_buffer.h"
+#include "board/kwb_sync_event.h"
 #include "buffers/image_buffer_internal.h"
 #include "context/render_context.h"
 #include "foundation/control.h"
 #include "ulm3/camera.h"
 #include "ulm3/classifier.h"
 #include "ulm3/matrix.h"
+#include "volume/volume_board_copy.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -135,7 +137,18 @@ ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image
     if (status == kULMOK) status = context->SetSamplingLimits(1, 1, 1, 1);
     if (status == kULMOK) status = context->SetRenderArea(ULMContext::kVolume);
     if (status != kULMOK) return ULMSyncEvent(status);
-    return m_layers->StartRender(context, image0, nullptr, image1, nullptr);
+    // The layers read the stack's memory through a buffer of their own: it
+    // takes on what was queued into the stack (clears, copies, a render into
+    // its first plane), and the stack what the composite reads, so that the
+    // next frame's writes into the stack wait for it.
+    KWBBuffer* stackBuffer = stack->GetBuffer();
+    KWBBuffer* layersBuffer = m_layers->BoardCopy().Buffer();
+    if (stackBuffer == nullptr || layersBuffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    layersBuffer->SetLoadEvent(KWBSyncEvent(stackBuffer->GetLoadEvent()).Latest(stackBuffer->GetRenderEvent(true)));
+    const ULMSyncEvent composited = m_layers->StartRender(context, image0, nullptr, image1, nullptr);
+    const ULMSyncEvent read = layersBuffer->GetRenderEvent(true);
+    if (KWBSyncEvent(read).IsHardwareSync()) stackBuffer->SetRenderEvent(read, false);
+    return composited;
 }
 
 }  // namespace ulm3

@@ -238,12 +238,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inReq
     ULMImageRange limits[kMultiboardMaxBricks];
     const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, work, limits, outDrawn);
     if (ULMFailed(rendered.Status())) return rendered;
-    const ULMSyncEvent copied = CopyPartialsIntoStack(ioPlan, limits, work);
-    if (ULMFailed(copied.Status())) return copied;
-    // The stack volume reads the board memory through a buffer of its own,
-    // which knows nothing of the renders and copies into the stack.
-    status = work.Result().Wait(-1);
-    return ULMSyncEvent(ULMFailed(status) ? status : kULMOK);
+    // The composite is queued behind this work through the stack's buffer
+    // (see ULMBlendVolume::Render), not waited for here.
+    return CopyPartialsIntoStack(ioPlan, limits, work);
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::ClearStack(const RenderRequest& inRequest, const StackPlan& inPlan,
@@ -263,12 +260,27 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ClearStack(const RenderRequest& inReques
     const uint64_t clearValue = inRequest.buffers.color[0] == nullptr && IsMinMode(context->GetBlendMode())
                                     ? ~uint64_t{0} >> (64 - inPlan.bits)
                                     : PackBorder(inPlan.border, inPlan.layout, inPlan.bits);
-    ULMImageRange stackPlane = inPlan.range;
-    KWBRange cleared = BoardBox(stackPlane, 0);
-    cleared.maxW = static_cast<int16_t>(n - 1);
-    const ULMSyncEvent clearing = stackBoard->StartClearBuffer(stack->GetBuffer(), clearValue, cleared);
-    if (ULMFailed(clearing.Status())) return clearing;
-    ioWork.Add(clearing);
+    // The planes are loaded from one plane of the clear value, which stays
+    // this render's until the loads have read it: the board's own clear
+    // would wait for them before it returned.
+    const size_t pixelBytes = static_cast<size_t>(inPlan.bits / 8);
+    const size_t planePixels = static_cast<size_t>(inPlan.range.XSize()) * static_cast<size_t>(inPlan.range.YSize());
+    ULMStatus status = kULMOK;
+    HostFrame* frame = TakeHostFrame(planePixels * pixelBytes, 0, status);
+    if (frame == nullptr) return ULMSyncEvent(status);
+    for (size_t p = 0; p < planePixels; ++p) std::memcpy(frame->accum.get() + p * pixelBytes, &clearValue, pixelBytes);
+    ULMEventJoin loads;
+    for (int plane = 0; plane < n && status == kULMOK; ++plane) {
+        const ULMSyncEvent loaded = stackBoard->StartLoadBuffer(
+            stack->GetBuffer(), frame->accum.get(), BoardBox(inPlan.range, plane),
+            static_cast<uint32_t>(inPlan.range.XSize()), static_cast<uint32_t>(inPlan.range.YSize()),
+            KWBBoard::kPlainHostMemory);
+        status = loaded.Status();
+        if (!ULMFailed(status)) loads.Add(loaded), status = kULMOK;
+    }
+    frame->lastUse = loads.Result();
+    if (ULMFailed(status)) return ULMSyncEvent(status);
+    ioWork.Add(frame->lastUse);
     return ULMSyncEvent(kULMOK);
 }
 
@@ -377,7 +389,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     plan.transferBits = eightBit ? 32 : 64;
     plan.outputBits = static_cast<int>(target.output->GetPixelSize());
     if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
-    ULMStatus status = PrepareHostBlend(plan, target.clip);
+    HostFrame* buffers = nullptr;
+    ULMStatus status = PrepareHostBlend(plan, target.clip, buffers);
     if (status != kULMOK) return ULMSyncEvent(status);
 
     ReleasablePointer<ULMContext> clone(PartialContext(context, status));
@@ -396,12 +409,13 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     // The brick nearest the viewer holds the frame; the others their own
     // rectangles, packed.
     const int nearest = m_blendIndex[0];
-    status = GatherPartials(target.output, plan, frame, nearest, ranges, rendered);
+    status = GatherPartials(target.output, plan, *buffers, frame, nearest, ranges, rendered);
     if (ULMFailed(status)) return ULMSyncEvent(status);
-    return BlendOnHost(inRequest, target.output, frame, nearest, ranges);
+    return BlendOnHost(inRequest, target.output, *buffers, frame, nearest, ranges);
 }
 
-ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip) {
+ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip,
+                                                      HostFrame*& outFrame) {
     ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
     blend.SetVoxelSizeImage0(inPlan.outputBits);
     blend.SetVoxelSizeImage1(0);
@@ -412,7 +426,10 @@ ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, co
     blend.SetFieldDescriptorsImage1(nullptr);
     blend.SetFieldDescriptorsTransferBuffers(inPlan.transferFields);
     const size_t pixels = static_cast<size_t>(inClip.XSize()) * static_cast<size_t>(inClip.YSize());
-    return ResizeBuffers(pixels * static_cast<size_t>(std::max(inPlan.transferBits, inPlan.outputBits) / 8));
+    ULMStatus status = kULMOK;
+    outFrame = TakeHostFrame(pixels * static_cast<size_t>(std::max(inPlan.transferBits, inPlan.outputBits) / 8),
+                             m_numSubVolumes, status);
+    return status;
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderRequest& inRequest,
@@ -453,17 +470,17 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderReques
 }
 
 ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan,
-                                                    const ULMImageRange& inFrame, int inNearest,
+                                                    HostFrame& ioBuffers, const ULMImageRange& inFrame, int inNearest,
                                                     const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
                                                     const ULMEventJoin& inRendered) {
     const size_t transferBytes = static_cast<size_t>(inPlan.transferBits / 8);
     const size_t frameRow = static_cast<size_t>(inFrame.XSize());
-    std::memset(m_transferBuffer[inNearest].get(), 0, frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
+    std::memset(ioBuffers.transfer[inNearest].get(), 0, frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
     ULMStatus status = kULMOK;
     ULMEventJoin unloaded;
     for (int i = 0; i < m_numSubVolumes && status == kULMOK; ++i) {
         if (inRanges[i].IsEmpty()) continue;
-        char* at = m_transferBuffer[i].get();
+        char* at = ioBuffers.transfer[i].get();
         unsigned row = static_cast<unsigned>(inRanges[i].XSize());
         if (i == inNearest) {
             at += ((static_cast<size_t>(inRanges[i].YOrigin() - inFrame.YOrigin())) * frameRow +
@@ -479,7 +496,7 @@ ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, co
     const ULMImageRange input = Intersect(ioOutput->GetInputLimits(), inFrame);
     if (status == kULMOK && !input.IsEmpty()) {
         const size_t outputBytes = static_cast<size_t>(inPlan.outputBits / 8);
-        char* at = m_accumBuffer.get() + ((static_cast<size_t>(input.YOrigin() - inFrame.YOrigin())) * frameRow +
+        char* at = ioBuffers.accum.get() + ((static_cast<size_t>(input.YOrigin() - inFrame.YOrigin())) * frameRow +
                                           static_cast<size_t>(input.XOrigin() - inFrame.XOrigin())) *
                                              outputBytes;
         const ULMSyncEvent event = ioOutput->StartUnload(at, input, static_cast<unsigned>(frameRow));
@@ -495,19 +512,20 @@ ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, co
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput,
-                                                    const ULMImageRange& inFrame, int inNearest,
+                                                    HostFrame& ioBuffers, const ULMImageRange& inFrame, int inNearest,
                                                     ULMImageRange (&ioRanges)[kMultiboardMaxBricks]) {
     ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
     blend.m_blendMode = CompositeMode(inRequest.context->GetBlendMode(), inRequest.isMPR);
     blend.m_LastBlendMode = inRequest.context->GetLastBlendMode();
     char* transfers[kMultiboardMaxBricks];
-    for (int i = 0; i < kMultiboardMaxBricks; ++i) transfers[i] = m_transferBuffer[i].get();
+    for (int i = 0; i < kMultiboardMaxBricks; ++i) transfers[i] = ioBuffers.transfer[i].get();
     const ULMStatus status =
-        blend.StartBlend(ioOutput, nullptr, m_softwBlendIndex, ioRanges, m_accumBuffer.get(), transfers);
+        blend.StartBlend(ioOutput, nullptr, m_softwBlendIndex, ioRanges, ioBuffers.accum.get(), transfers);
     if (status != kULMOK) return ULMSyncEvent(status);
     const char* result =
-        blend.ResultInFirstTransferBuffer(ioOutput) ? m_transferBuffer[inNearest].get() : m_accumBuffer.get();
+        blend.ResultInFirstTransferBuffer(ioOutput) ? ioBuffers.transfer[inNearest].get() : ioBuffers.accum.get();
     const ULMSyncEvent written = ioOutput->StartUpdate(result, inFrame, static_cast<unsigned>(inFrame.XSize()));
+    ioBuffers.lastUse = written;
     if (!ULMFailed(written.Status())) ioOutput->SetOutputLimits(inFrame);
     return written;
 }

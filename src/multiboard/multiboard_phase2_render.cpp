@@ -221,21 +221,49 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
     return shrunk;
 }
 
-ULMStatus ULMMultiboardVolumePhase2::ResizeBuffers(size_t inSize) {
-    if (m_transferBufferSize != 0 && m_transferBufferSize < inSize) {
-        for (auto& buffer : m_transferBuffer) buffer.reset();
-        m_accumBuffer.reset();
-        m_transferBufferSize = 0;
+ULMMultiboardVolumePhase2::HostFrame* ULMMultiboardVolumePhase2::TakeHostFrame(size_t inSize, int inTransfers,
+                                                                             ULMStatus& outStatus) {
+    outStatus = kULMOK;
+    const auto fits = [&](const HostFrame& inFrame) { return inFrame.size >= inSize && inFrame.transfers >= inTransfers; };
+    HostFrame* frame = nullptr;
+    for (const auto& held : m_hostFrames) {
+        if (!held->lastUse.IsDone()) continue;
+        // Of the free frames, one already large enough.
+        if (frame == nullptr || (!fits(*frame) && fits(*held))) frame = held.get();
     }
-    if (m_transferBufferSize != 0) return kULMOK;
-    for (int i = 0; i < m_numSubVolumes; ++i) {
-        m_transferBuffer[i].reset(new (std::nothrow) char[inSize]);
-        if (m_transferBuffer[i] == nullptr) return kULMErrAlloc;
+    if (frame == nullptr && m_hostFrames.size() < kMostHostFrames) {
+        std::unique_ptr<HostFrame> made(new (std::nothrow) HostFrame());
+        if (made == nullptr) {
+            outStatus = kULMErrAlloc;
+            return nullptr;
+        }
+        frame = made.get();
+        m_hostFrames.push_back(std::move(made));
     }
-    m_accumBuffer.reset(new (std::nothrow) char[inSize]);
-    if (m_accumBuffer == nullptr) return kULMErrAlloc;
-    m_transferBufferSize = inSize;
-    return kULMOK;
+    if (frame == nullptr) {
+        // As many renders in flight as frames: the oldest is waited for.
+        frame = std::min_element(m_hostFrames.begin(), m_hostFrames.end(), [](const auto& a, const auto& b) {
+                    return a->taken < b->taken;
+                })->get();
+    }
+    frame->lastUse.Wait(-1);
+    frame->lastUse = ULMSyncEvent(kULMOK);
+    frame->taken = ++m_hostFramesTaken;
+    if (fits(*frame)) return frame;
+    for (auto& buffer : frame->transfer) buffer.reset();
+    frame->accum.reset();
+    frame->size = 0;
+    frame->transfers = 0;
+    for (int i = 0; i < inTransfers; ++i) {
+        frame->transfer[i].reset(new (std::nothrow) char[inSize]);
+        if (frame->transfer[i] == nullptr) outStatus = kULMErrAlloc;
+    }
+    frame->accum.reset(new (std::nothrow) char[inSize]);
+    if (frame->accum == nullptr) outStatus = kULMErrAlloc;
+    if (outStatus != kULMOK) return nullptr;
+    frame->size = inSize;
+    frame->transfers = inTransfers;
+    return frame;
 }
 
 }  // namespace ulm3

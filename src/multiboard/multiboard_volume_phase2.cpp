@@ -90,6 +90,8 @@ ULMMultiboardVolumePhase2::~ULMMultiboardVolumePhase2() {
     // base is given back.
     while (m_mapped && UnmapVolume() == kULMOK) {
     }
+    // A render not yet waited for may still read or write the host buffers.
+    for (const auto& frame : m_hostFrames) frame->lastUse.Wait(-1);
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     if (m_baseVolume != nullptr) m_baseVolume->Release();
 }

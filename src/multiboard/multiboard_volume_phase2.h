@@ -14,6 +14,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "compositing/blend_volume.h"
 #include "compositing/software_blend_volume.h"
@@ -71,7 +72,6 @@ public:
                               const ULMVolumeRange& inTopVolumeRange);
 
     int GetNumberOfVolumes() const { return m_numSubVolumes; }
-    char* GetTransferBuffer(int i) const { return m_transferBuffer[i].get(); }
     const ULMSubVolumeDivision& Division() const { return *m_division; }
     const SubvolumeInfo& Brick(int i) const { return m_subvolume[i]; }
     // The order of the last render: position -> brick, and brick -> position.
@@ -237,8 +237,6 @@ public:
     ULMSyncEvent DoStartRenderAndMPR(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
                                      ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1, double inNegativeDistance,
                                      int inQuality, MPRMode inMode, bool inIsMPR);
-    // Grows the host buffers to hold inSize bytes each.
-    ULMStatus ResizeBuffers(size_t inSize);
 
 protected:
     ~ULMMultiboardVolumePhase2() override;
@@ -317,7 +315,7 @@ private:
     ULMStatus PrepareStack(StackPlan& ioPlan);
     // Outputs moved to the stack's board, every plane cleared, each brick
     // drawn into its plane and the planes copied into the stack; the
-    // bricks' union of pixels drawn in outDrawn. Waits for the board work.
+    // bricks' union of pixels drawn in outDrawn. Queued, not waited for.
     ULMSyncEvent DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan, ULMImageRange& outDrawn);
     ULMSyncEvent ClearStack(const RenderRequest& inRequest, const StackPlan& inPlan, ULMEventJoin& ioWork);
     ULMSyncEvent RenderPartialsOnBoards(const RenderRequest& inRequest, const StackPlan& inPlan,
@@ -342,8 +340,28 @@ private:
         int outputBits = 0;
         double border[4] = {0, 0, 0, 0};
     };
+    // The host memory of one render that board work reads or writes on its
+    // own time: on the host, each brick's partial image as unloaded, what
+    // the output held and the blend's result, which the output's update
+    // reads; on a board, in accum, the plane the stack is cleared from. A
+    // frame belongs to one render until the last of that work has run, so
+    // that the next render, or the volume's end, cannot change or free it
+    // under a queued transfer.
+    struct HostFrame {
+        std::unique_ptr<char[]> transfer[kMultiboardMaxBricks];
+        std::unique_ptr<char[]> accum;
+        size_t size = 0;     // bytes of accum and of each transfer buffer
+        int transfers = 0;   // transfer buffers held
+        ULMSyncEvent lastUse{kULMOK};
+        uint64_t taken = 0;  // when a render last took it, to reuse the oldest first
+    };
+    // A frame of inSize-byte buffers, inTransfers of them transfer buffers,
+    // that no queued work uses: one whose work is done, else a new one, and
+    // only past kMostHostFrames frames in flight the oldest once its work
+    // has run.
+    HostFrame* TakeHostFrame(size_t inSize, int inTransfers, ULMStatus& outStatus);
     ULMSyncEvent StartSoftwareRender(const RenderRequest& inRequest);
-    ULMStatus PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip);
+    ULMStatus PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip, HostFrame*& outFrame);
     // Each brick drawn into its partial image on its board; not waited for.
     ULMSyncEvent RenderPartialsForHost(const RenderRequest& inRequest, const OutputClip& inTarget,
                                        const HostPlan& inPlan, ULMContext* ioClone, ULMEventJoin& ioRendered,
@@ -351,12 +369,14 @@ private:
     // The partial images and what the output held within inFrame, unloaded
     // into the host buffers (brick inNearest's holds the whole frame); waits
     // for them and for the renders.
-    ULMStatus GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan, const ULMImageRange& inFrame,
-                             int inNearest, const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
-                             const ULMEventJoin& inRendered);
-    // The blend of the host buffers, written into the output over inFrame.
-    ULMSyncEvent BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput, const ULMImageRange& inFrame,
-                             int inNearest, ULMImageRange (&ioRanges)[kMultiboardMaxBricks]);
+    ULMStatus GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan, HostFrame& ioBuffers,
+                             const ULMImageRange& inFrame, int inNearest,
+                             const ULMImageRange (&inRanges)[kMultiboardMaxBricks], const ULMEventJoin& inRendered);
+    // The blend of the host buffers, written into the output over inFrame;
+    // the frame is in use until that write has run.
+    ULMSyncEvent BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput, HostFrame& ioBuffers,
+                             const ULMImageRange& inFrame, int inNearest,
+                             ULMImageRange (&ioRanges)[kMultiboardMaxBricks]);
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);
@@ -383,9 +403,10 @@ private:
     std::unique_ptr<ULMSubVolumeDivision> m_division;
     SubvolumeInfo m_subvolume[kMultiboardMaxBricks];
     ULMVolume* m_brickVolumes[kMultiboardMaxBricks] = {};
-    std::unique_ptr<char[]> m_transferBuffer[kMultiboardMaxBricks];
-    std::unique_ptr<char[]> m_accumBuffer;
-    size_t m_transferBufferSize = 0;
+    // Renders started one after the other without a wait each have their own.
+    static constexpr size_t kMostHostFrames = 4;
+    std::vector<std::unique_ptr<HostFrame>> m_hostFrames;
+    uint64_t m_hostFramesTaken = 0;
     ULMVolumeRange m_mappedVolumeRange;
     ULMSource m_mappedSource = kULMUseTarget;
     std::unique_ptr<char[]> m_tmpBuff;

@@ -24,6 +24,7 @@ inline const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kUF}, {8, 8, kUF}, {16, 8, k
 class Phase2Test : public ContextTest {
 protected:
     explicit Phase2Test(int inBoards = 2) : ContextTest(test_support::SimBoards(inBoards)) {}
+    explicit Phase2Test(const tulx7sim::SimConfig& inPlatform) : ContextTest(inPlatform) {}
 
     void SetUp() override {
         ContextTest::SetUp();

@@ -18,17 +18,19 @@ namespace ulm3 {
 namespace {
 
 // Every board job waits a little first, so that a render's last steps are
-// still queued when the application starts the next one.
+// still queued when the application starts the next one, and a board's
+// transfers and renders run side by side, held in order only by events.
 tulx7sim::SimConfig SlowBoards() {
     tulx7sim::SimConfig config = test_support::SimBoards(2);
     config.latencyMicroseconds = 5000;
+    config.mode = tulx7sim::QueueMode::kThreeQueues;
     return config;
 }
 
 struct View {
     double tx, ty;
 };
-constexpr View kViews[] = {{20, 30}, {-35, 65}, {75, -10}};
+constexpr View kViews[] = {{20, 30}, {35, 55}, {10, 15}};
 constexpr int kSide = 64;
 
 class Phase2PipelineTest : public testing::Phase2Test {

@@ -475,7 +475,8 @@ ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, co
                                                     const ULMEventJoin& inRendered) {
     const size_t transferBytes = static_cast<size_t>(inPlan.transferBits / 8);
     const size_t frameRow = static_cast<size_t>(inFrame.XSize());
-    std::memset(ioBuffers.transfer[inNearest].get(), 0, frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
+    std::memset(ioBuffers.transfer[inNearest].get(), 0,
+                frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
     ULMStatus status = kULMOK;
     ULMEventJoin unloaded;
     for (int i = 0; i < m_numSubVolumes && status == kULMOK; ++i) {

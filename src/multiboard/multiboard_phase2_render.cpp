@@ -224,7 +224,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
 ULMMultiboardVolumePhase2::HostFrame* ULMMultiboardVolumePhase2::TakeHostFrame(size_t inSize, int inTransfers,
                                                                              ULMStatus& outStatus) {
     outStatus = kULMOK;
-    const auto fits = [&](const HostFrame& inFrame) { return inFrame.size >= inSize && inFrame.transfers >= inTransfers; };
+    const auto fits = [&](const HostFrame& inFrame) {
+        return inFrame.size >= inSize && inFrame.transfers >= inTransfers;
+    };
     HostFrame* frame = nullptr;
     for (const auto& held : m_hostFrames) {
         if (!held->lastUse.IsDone()) continue;

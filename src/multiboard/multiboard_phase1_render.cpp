@@ -12,6 +12,7 @@
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase1.h"
+#include "perspective/shared_frame_plan.h"
 #include "foundation/control.h"
 #include "foundation/shareable.h"
 #include "render/render_upper_layers.h"
@@ -213,6 +214,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     std::optional<ULMResizeSuppression> suppressed(std::in_place);
     bool drawn = false;
     ULMImageRange limits;
+    // A perspective frame is planned once for the whole picture, each band
+    // rendering its rows of it.
+    std::optional<ULMImageRange> picture;
+    if (output != nullptr)
+        picture = ULMImageRange(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()),
+                                output->GetAddressParameterX(), output->GetAddressParameterY());
+    const ULMSharedFramePlan plan(picture, std::nullopt);
     for (int i = 0; i < n; ++i) {
         const BandTargets band = TargetsOf(forms, i, area);
         if (!band.Any()) continue;

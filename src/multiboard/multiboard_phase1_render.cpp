@@ -272,8 +272,8 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     // One board writes the whole of its frustum, where the volume shows and
     // where it does not: once the volume shows in some band, the bands it
     // misses are filled as one board fills those rows. (Perspective bands
-    // are parts of one frame already; an MPR slab writes no frustum.)
-    if (drawn && !wholeView && !inIsMPR) {
+    // are parts of one frame already.)
+    if (drawn && !wholeView) {
         const ULMFillBesideVolume fill;
         for (int i = 0; i < n; ++i) {
             if (!missed[i]) continue;

@@ -135,8 +135,10 @@ protected:
     }
 
     // The picture of inVolume in an image where its voxels lie, with
-    // inBackground (red, green, blue, alpha) as its border value.
-    Picture Render(const Volume& inVolume, const double* inBackground = nullptr) const {
+    // inBackground (red, green, blue, alpha) as its border value; an MPR
+    // slab two voxels deep when inMPR.
+    Picture Render(const Volume& inVolume, const double* inBackground = nullptr,
+                   const ULMVolume::MPRMode* inMPR = nullptr) const {
         Picture picture;
         picture.pixels.assign(size_t(m_width) * m_height, 0xDEADBEEF);
         const ULMLocation at = inVolume->GetBufferLocation();
@@ -153,7 +155,9 @@ protected:
             picture.status =
                 image->SetBorderValue(inBackground[0], inBackground[1], inBackground[2], inBackground[3]);
         if (picture.status == kULMOK)
-            picture.status = inVolume->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1);
+            picture.status = (inMPR != nullptr ? inVolume->StartRenderMPR(m_context, 2.0, 2, *inMPR, image)
+                                               : inVolume->StartRender(m_context, image, nullptr, nullptr, nullptr))
+                                 .Wait(-1);
         if (picture.status == kULMOK) picture.status = image->Unload(picture.pixels.data(), whole, 0);
         picture.limits = image->GetOutputLimits();
         image->Release();
@@ -180,7 +184,7 @@ struct ParallelCase {
     double shift;
 };
 
-TEST_P(BandsTest, BandsGiveTheOneBoardPictureWithAndWithoutBackgroundInEveryBlendMode) {
+TEST_P(BandsTest, BandsGiveTheOneBoardPictureWithAndWithoutBackgroundInEveryBlendModeAndMPR) {
     const ParallelCase cases[] = {{{67, 53, 41}, 112, 112, 0.6}, {{21, 17, 13}, 50, 38, -0.7}};
     const double background[4] = {0.2, 0.4, 0.6, 0.8};
     for (const ParallelCase& c : cases) {
@@ -206,6 +210,16 @@ TEST_P(BandsTest, BandsGiveTheOneBoardPictureWithAndWithoutBackgroundInEveryBlen
                 EXPECT_EQ(d.pixels, 0) << "up to " << d.steps << " steps";
                 EXPECT_TRUE(got.limits == expected.limits);
             }
+        }
+        ASSERT_EQ(m_context->SetBlendMode(kULMBlendFTBPreWeighted), kULMOK);
+        for (const ULMVolume::MPRMode mpr : {ULMVolume::kMPRAlpha, ULMVolume::kMPRRGBA}) {
+            SCOPED_TRACE(::testing::Message() << c.width << " x " << c.height << ", MPR " << mpr);
+            const Picture expected = Render(one, background, &mpr);
+            const Picture got = Render(bands, background, &mpr);
+            ASSERT_EQ(expected.status, kULMOK);
+            ASSERT_EQ(got.status, kULMOK);
+            EXPECT_GT(Lit(expected.pixels), 200);
+            EXPECT_EQ(Compare(expected.pixels, got.pixels).pixels, 0);
         }
     }
 }

@@ -248,6 +248,27 @@ TEST_P(BandsTest, EveryHeightHasBandsAndTheOneBoardPicture) {
     }
 }
 
+// Pixels move into bands and out of them whole, however few the rows.
+TEST_P(BandsTest, FewRowsMoveIntoBandsAndBackWhole) {
+    for (const int height : {1, 2, 3, 5, 18, 66}) {
+        SCOPED_TRACE(height);
+        const ULMImageRange whole(5, height, 0, 0);
+        Pixels pixels(size_t(5) * height);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint32_t(0x01020304u * (i + 1));
+        ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, 5, unsigned(height), 32, 4, kRGBA8);
+        ASSERT_NE(image, nullptr);
+        EXPECT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+        EXPECT_EQ(image->Update(pixels.data(), whole, 0), kULMOK);
+        for (const ULMLocation to : {kULMMultiBoardMode1, ULMLocation(GetParam() - 1)}) {
+            EXPECT_EQ(image->Migrate(to), kULMOK) << to;
+            Pixels got(pixels.size(), 0);
+            EXPECT_EQ(image->Unload(got.data(), whole, 0), kULMOK);
+            EXPECT_EQ(got, pixels) << to;
+        }
+        image->Release();
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Boards, BandsTest, ::testing::Range(1, 9));
 
 class PerspectiveTest : public PictureScene, public ::testing::WithParamInterface<int> {

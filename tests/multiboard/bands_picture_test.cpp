@@ -55,6 +55,7 @@ struct Picture {
     ULMStatus status = kULMErrInternal;
     Pixels pixels;
     ULMImageRange limits;
+    Pixels depths;  // with a depth buffer 1
 };
 
 // A blob on a ramp, turned (30, 40) degrees, seen in parallel or in
@@ -138,7 +139,7 @@ protected:
     // inBackground (red, green, blue, alpha) as its border value; an MPR
     // slab two voxels deep when inMPR.
     Picture Render(const Volume& inVolume, const double* inBackground = nullptr,
-                   const ULMVolume::MPRMode* inMPR = nullptr) const {
+                   const ULMVolume::MPRMode* inMPR = nullptr, bool inDepth = false) const {
         Picture picture;
         picture.pixels.assign(size_t(m_width) * m_height, 0xDEADBEEF);
         const ULMLocation at = inVolume->GetBufferLocation();
@@ -154,11 +155,22 @@ protected:
         if (picture.status == kULMOK && inBackground != nullptr)
             picture.status =
                 image->SetBorderValue(inBackground[0], inBackground[1], inBackground[2], inBackground[3]);
+        ULMDepthBuffer* depth = nullptr;
+        if (inDepth) {
+            depth = ULMDepthBuffer::Create(image->GetLocation(), unsigned(m_width), unsigned(m_height));
+            if (depth == nullptr || depth->Clear(whole, 0xFFFFFF) != kULMOK) picture.status = kULMErrAlloc;
+        }
         if (picture.status == kULMOK)
             picture.status = (inMPR != nullptr ? inVolume->StartRenderMPR(m_context, 2.0, 2, *inMPR, image)
-                                               : inVolume->StartRender(m_context, image, nullptr, nullptr, nullptr))
+                                               : inVolume->StartRender(m_context, image, nullptr, nullptr, depth))
                                  .Wait(-1);
         if (picture.status == kULMOK) picture.status = image->Unload(picture.pixels.data(), whole, 0);
+        if (depth != nullptr) {
+            picture.depths.assign(picture.pixels.size(), 0xDEADBEEF);
+            if (picture.status == kULMOK)
+                picture.status = depth->Unload(picture.depths.data(), whole, 0, ULMDepthBuffer::kDepth24Low);
+            depth->Release();
+        }
         picture.limits = image->GetOutputLimits();
         image->Release();
         return picture;
@@ -297,6 +309,16 @@ TEST_P(PerspectiveTest, BandsGiveTheOneBoardPictureAndBricksComeWithinAStepPerBr
         const Difference d = Compare(expected.pixels, got.pixels);
         if (mode == 1) {
             EXPECT_EQ(d.pixels, 0) << "up to " << d.steps << " steps";
+            // The farthest samples' depths, written by every band.
+            ASSERT_EQ(m_context->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kFilterNone), kULMOK);
+            const Picture deep = Render(spread, nullptr, nullptr, true);
+            const Picture oneDeep = Render(NewVolume(0), nullptr, nullptr, true);
+            ASSERT_EQ(m_context->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kAlwaysFail), kULMOK);
+            ASSERT_EQ(deep.status, kULMOK);
+            ASSERT_EQ(oneDeep.status, kULMOK);
+            EXPECT_NE(oneDeep.depths, Pixels(oneDeep.depths.size(), 0xFFFFFF));
+            EXPECT_EQ(deep.depths, oneDeep.depths);
+            EXPECT_EQ(deep.pixels, oneDeep.pixels);
         } else {
             // Measured: 404 (2 bricks) and 789 (3 bricks) of 1450 lit
             // pixels, up to 2 steps.

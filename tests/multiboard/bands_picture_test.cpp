@@ -292,7 +292,7 @@ protected:
 // Bricks share the plan too, but each brick's partial frame is warped on
 // its own and composited in 8 bits, where one board warps the whole: the
 // picture comes within two steps, over up to three fifths of what shows.
-TEST_P(PerspectiveTest, BandsGiveTheOneBoardPictureAndBricksComeWithinAStepPerBrick) {
+TEST_P(PerspectiveTest, BandsGiveTheOneBoardPictureAndBricksComeWithinTwoSteps) {
     MakeVoxels(67, 53, 41, 0.1);
     Aim(112, 112, 0.0, false, 40.0);
     const Picture expected = Render(NewVolume(0));

@@ -20,20 +20,24 @@ constexpr uint32_t kMaxBoardExtent = 32768;
 
 }  // namespace
 
+ULMStatus ComputeBandLayout(uint32_t inHeight, int inParts, int& outCount, uint32_t& outBandHeight) {
+    if (inHeight == 0 || inParts <= 0) return kULMErrArgument;
+    ULM_ASSERT_TEXT(inParts <= kMultiboardMaxVolumes, "numberSubBuffers <= kMultiboardMaxVolumes");
+    uint64_t bandHeight = (uint64_t{inHeight} + inParts - 1) / inParts;
+    bandHeight += bandHeight % 2;  // bands start on even rows
+    // Rounding up to even rows may leave the last parts nothing: the
+    // picture then takes fewer bands, the last one the rest.
+    outCount = static_cast<int>((inHeight + bandHeight - 1) / bandHeight);
+    outBandHeight = static_cast<uint32_t>(bandHeight);
+    return kULMOK;
+}
+
 ULMStatus ComputeBandLayout(uint32_t inHeight, int& outCount, uint32_t& outBandHeight) {
     const int boards = static_cast<int>(gULMControl.m_KWBBoardCount);
     const int count =
         gULMControl.m_multiboardSubvolumes != 0 ? gULMControl.m_multiboardSubvolumes : boards;
     if (boards == 0 || count <= 0) return kULMErrArgument;
-    ULM_ASSERT_TEXT(count <= kMultiboardMaxVolumes, "numberSubBuffers <= kMultiboardMaxVolumes");
-    uint64_t bandHeight = (uint64_t{inHeight} + count - 1) / count;
-    if (bandHeight == 0) return kULMErrArgument;
-    bandHeight += bandHeight % 2;  // bands start on even rows
-    // Rounding up may use all rows before the last band.
-    if (bandHeight * static_cast<uint64_t>(count - 1) >= inHeight) return kULMErrAlloc;
-    outCount = count;
-    outBandHeight = static_cast<uint32_t>(bandHeight);
-    return kULMOK;
+    return ComputeBandLayout(inHeight, count, outCount, outBandHeight);
 }
 
 template <class Interface, class Sub>

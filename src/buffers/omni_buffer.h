@@ -60,10 +60,13 @@ private:
     ULMImageRange m_range[kMultiboardMaxVolumes];
 };
 
-// The band layout of `height` rows over the configured number of bands:
-// kULMOK and the count and height of all but the last band, which takes the
-// rest. kULMErrArgument with no board open; kULMErrAlloc when the rounding
-// of the band height to even rows would leave the last band without rows.
+// The band layout of inHeight rows over at most inParts bands: kULMOK and
+// the count of bands and the height of all but the last, which takes the
+// rest (at least one row). Bands start on even rows, so a picture of few
+// rows may take fewer bands than parts. kULMErrArgument for no rows.
+ULMStatus ComputeBandLayout(uint32_t inHeight, int inParts, int& outCount, uint32_t& outBandHeight);
+// The same over the configured number of bands; kULMErrArgument with no
+// board open.
 ULMStatus ComputeBandLayout(uint32_t inHeight, int& outCount, uint32_t& outBandHeight);
 
 // Interface is ULMImageBuffer or ULMDepthBuffer, Sub the matching on-board

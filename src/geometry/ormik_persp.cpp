@@ -323,6 +323,7 @@ int OrmikPersp::RendBaseplaneArea() {
 
         if (!mClipper.ClipPolyST3H(clipPoly) || !FitsStages(clipPoly)) continue;
         clipPoly.DivideW();
+        if (!mPerspInterf->WantsTile(clipPoly)) continue;
 
         if (mPerspInterf->PrepareRender(mNearPoly3D, mFarPoly3D, mEyePoint3D, mSightPoint3D,
                                         mDimXs, mDimYs, mDimZs, mSectionX, mSectionY,

@@ -43,6 +43,15 @@ public:
     // device coordinates: the part of the frame the mini-frustum fills.
     virtual int PostResample(const PolygonST3H& clipPoly) = 0;
 
+    // Whether the frame needs the mini-frustum whose near polygon, clipped
+    // to the write port, is clipPoly (normalised device coordinates); asked
+    // before PrepareRender. A frame that writes only part of its write port
+    // skips those that fill none of that part.
+    virtual bool WantsTile(const PolygonST3H& clipPoly) {
+        (void)clipPoly;
+        return true;
+    }
+
     // The frame's failure status (the driver's mStatus).
     virtual void SetStatus(ULMStatus status) = 0;
 };

@@ -8,13 +8,16 @@
 #include <vector>
 
 #include "board/kwb_board.h"
+#include "buffers/omni_buffer.h"
 #include "foundation/context_readers.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase1.h"
+#include "perspective/shared_frame_plan.h"
 #include "foundation/control.h"
 #include "foundation/shareable.h"
 #include "render/render_upper_layers.h"
+#include "render/ulm_sample_space.h"
 #include "render/volume_render_state.h"
 #include "ulm3/context.h"
 #include "volume/volume_forwarding.h"
@@ -40,13 +43,17 @@ struct BandTargets {
 
 bool Meets(const ULMImageRange& inArea, const ULMImageRange& inBand) { return !Intersect(inArea, inBand).IsEmpty(); }
 
+// A buffer of few rows has fewer bands than there are sub-volumes.
+template <class Omni>
+bool HasBand(const Omni* inOmni, int inBand, const ULMImageRange& inArea) {
+    return inOmni != nullptr && inBand < inOmni->GetNumberBuffers() && Meets(inArea, inOmni->GetSubImageRange(inBand));
+}
+
 BandTargets TargetsOf(const BandForms& inForms, int inBand, const ULMImageRange& inArea) {
     BandTargets targets;
     for (int k = 0; k < 2; ++k) {
-        if (const ULMOmniImageBuffer* image = inForms.image[k]; image && Meets(inArea, image->GetSubImageRange(inBand)))
-            targets.image[k] = image->GetSubImageBuffer(inBand);
-        if (const ULMOmniDepthBuffer* depth = inForms.depth[k]; depth && Meets(inArea, depth->GetSubImageRange(inBand)))
-            targets.depth[k] = depth->GetSubDepthBuffer(inBand);
+        if (HasBand(inForms.image[k], inBand, inArea)) targets.image[k] = inForms.image[k]->GetSubImageBuffer(inBand);
+        if (HasBand(inForms.depth[k], inBand, inArea)) targets.depth[k] = inForms.depth[k]->GetSubDepthBuffer(inBand);
     }
     return targets;
 }
@@ -92,14 +99,18 @@ ULMStatus MakeBoardTwin(const ULMImageBuffer* inImage, ULMLocation inBoard,
     return status == kULMOK ? CopyPixels(inImage, outTwin) : status;
 }
 
-// A caller's buffer taken in bands, one part per sub-volume; false when
-// given and refused.
+// A caller's buffer taken in bands, one part per sub-volume (fewer where
+// its rows are too few for that many); false when given and refused.
 template <class Omni, class Buffer>
 bool TakeBands(Omni* (*inTake)(Buffer*, int, ULMLocation, const char*), Buffer* inBuffer, int inNumber, int inParts,
                Omni*& outOmni) {
     outOmni = inTake(inBuffer, inNumber, kULMMultiBoardMode1, kWho);
-    return inBuffer == nullptr ||
-           (outOmni != nullptr && ULMHasOnePartPerSubVolume(outOmni->GetNumberBuffers(), inNumber, inParts, kWho));
+    if (inBuffer == nullptr) return true;
+    if (outOmni == nullptr) return false;
+    int bands = inParts;
+    uint32_t bandHeight = 0;
+    if (ComputeBandLayout(outOmni->GetHeight(), inParts, bands, bandHeight) != kULMOK) bands = inParts;
+    return ULMHasOnePartPerSubVolume(outOmni->GetNumberBuffers(), inNumber, bands, kWho);
 }
 
 // The caller's buffers in bands, in the order image 0, image 1, depth 0,
@@ -213,20 +224,34 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     std::optional<ULMResizeSuppression> suppressed(std::in_place);
     bool drawn = false;
     ULMImageRange limits;
+    // A perspective frame is planned once for the whole picture, each band
+    // rendering its rows of it.
+    std::optional<ULMImageRange> picture;
+    if (output != nullptr)
+        picture = ULMImageRange(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()),
+                                output->GetAddressParameterX(), output->GetAddressParameterY());
+    const ULMSharedFramePlan plan(picture, std::nullopt);
+    const auto renderBand = [&](int i, const BandTargets& band) {
+        ULMVolume* copy = m_subvolume[i].GetVolume();
+        return inIsMPR ? copy->StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, band.image[0])
+                       : copy->StartRender(inContext, band.image[0], band.depth[0], band.image[1], band.depth[1]);
+    };
+    const auto limitsOf = [&](const BandTargets& band) {
+        const ULMImageBuffer* bandOutput = GetOutputImageBuffer(inContext, band.image[0], band.image[1]);
+        return bandOutput != nullptr ? bandOutput->GetOutputLimits() : ULMImageRange();
+    };
+    bool wholeView = false;
+    bool missed[kULMMaxForwardedVolumes] = {};
     for (int i = 0; i < n; ++i) {
         const BandTargets band = TargetsOf(forms, i, area);
         if (!band.Any()) continue;
-        ULMVolume* copy = m_subvolume[i].GetVolume();
-        ULMSyncEvent event = inIsMPR ? copy->StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode,
-                                                            band.image[0])
-                                     : copy->StartRender(inContext, band.image[0], band.depth[0], band.image[1],
-                                                         band.depth[1]);
+        ULMSyncEvent event = renderBand(i, band);
         ULMStatus status = event.Status();
-        const ULMImageBuffer* bandOutput = GetOutputImageBuffer(inContext, band.image[0], band.image[1]);
-        const ULMImageRange bandLimits = bandOutput != nullptr ? bandOutput->GetOutputLimits() : ULMImageRange();
+        const ULMImageRange bandLimits = limitsOf(band);
         // A band the volume leaves empty is drawn: nothing of it shows.
         const bool empty = (status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty();
         if (empty) {
+            missed[i] = status == kULMErrEmptyRender;
             event = ULMSyncEvent(kULMOK);
             status = kULMOK;
         }
@@ -236,12 +261,29 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
             const ULMStatus whole =
                 RenderWholeView(i, inContext, images, inNegativeDistance, inQuality, inMode, inIsMPR, limits);
             if (ULMFailed(whole)) return ULMSyncEvent(whole);
+            wholeView = true;
             break;
         }
         limits = Union(limits, bandLimits);
         if (ULMFailed(status)) return ULMSyncEvent(status);
         table.Put(m_subvolume[i].m_location, event);
         drawn = drawn || !empty;
+    }
+    // One board writes the whole of its frustum, where the volume shows and
+    // where it does not: once the volume shows in some band, the bands it
+    // misses are filled as one board fills those rows. (Perspective bands
+    // are parts of one frame already.)
+    if (drawn && !wholeView) {
+        const ULMFillBesideVolume fill;
+        for (int i = 0; i < n; ++i) {
+            if (!missed[i]) continue;
+            const BandTargets band = TargetsOf(forms, i, area);
+            const ULMSyncEvent event = renderBand(i, band);
+            if (event.Status() == kULMErrEmptyRender) continue;
+            if (ULMFailed(event.Status())) return event;
+            limits = Union(limits, limitsOf(band));
+            table.Put(m_subvolume[i].m_location, event);
+        }
     }
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     if (output != nullptr) {

@@ -15,6 +15,7 @@
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
+#include "perspective/shared_frame_plan.h"
 #include "render/render_upper_layers.h"
 #include "render/ulm_sample_space.h"
 #include "render/volume_render_state.h"
@@ -113,6 +114,18 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     m_MPRSumAndCountOn = inIsMPR && inMode == kMPRAlpha;
     if (m_MPRSumAndCountOn) m_MPRScale = 1.0 / std::max(inQuality, 1);
 
+    // A perspective frame is planned over the whole volume, each brick
+    // sampling its own voxels of it. Mipmap levels have coordinates of their
+    // own, and keep their own plans.
+    std::optional<ULMFrameVolumeBox> box;
+    if (m_baseMipmapVolume == nullptr) {
+        const ULMVolumeRange range = m_baseVolume->GetRange();
+        box.emplace();
+        const int origin[3] = {range.XOrigin(), range.YOrigin(), range.ZOrigin()};
+        const int size[3] = {range.XSize(), range.YSize(), range.ZSize()};
+        for (int i = 0; i < 3; ++i) box->min[i] = origin[i] - 0.5, box->max[i] = origin[i] + (size[i] - 0.5);
+    }
+    const ULMSharedFramePlan plan(std::nullopt, box);
     ULMSyncEvent result = RenderBricks(request);
     if (result.Status() == kULMErrCantSubsample && resizeWanted) result = ResizeFallback(request);
     if (!ULMFailed(result.Status())) {

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <chrono>
 #include <cmath>
+#include <cstring>
 #include <limits>
 #include <new>
 
@@ -16,6 +17,7 @@
 #include "context/render_context.h"
 #include "geometry/transform_3d.h"
 #include "perspective/frame_pixels.h"
+#include "perspective/shared_frame_plan.h"
 #include "render/volume_frame.h"
 #include "volume/volume_internal.h"
 
@@ -153,6 +155,12 @@ ULMStatus PerspInterf::TakeVolumeBox() {
     mVolMaxX = offset[0] + (size[0] - 0.5);
     mVolMaxY = offset[1] + (size[1] - 0.5);
     mVolMaxZ = offset[2] + (size[2] - 0.5);
+    // A brick plans as the whole volume; its trims keep its samples to its own voxels.
+    if (const ULMSharedFramePlan* plan = ULMSharedFramePlan::Active(); plan != nullptr && plan->Box()) {
+        const ULMFrameVolumeBox& box = *plan->Box();
+        mVolMinX = box.min[0], mVolMinY = box.min[1], mVolMinZ = box.min[2];
+        mVolMaxX = box.max[0], mVolMaxY = box.max[1], mVolMaxZ = box.max[2];
+    }
 
     const ULMCamera& camera = mContext->GetCamera();
     mModelMatrix = camera.GetModelMatrix();
@@ -206,16 +214,24 @@ ULMStatus PerspInterf::ChooseDepths() {
     return kULMOK;
 }
 
-ULMStatus PerspInterf::PlaceWriteport(const ULMImageBuffer& inOutput, bool inVolumeArea) {
+ULMStatus PerspInterf::PlaceWriteport(ULMImageBuffer& ioOutput, bool inVolumeArea) {
     ULMCamera& camera = mContext->GetCamera();
     int vx = 0, vy = 0, vw = 0, vh = 0;
     camera.GetViewport(vx, vy, vw, vh);
     camera.GetDepthRange(mViewMinZ, mViewMaxZ);
-    ULMImageRange writeArea(static_cast<int>(inOutput.GetWidth()), static_cast<int>(inOutput.GetHeight()), 0, 0);
-    if (inOutput.GetAddressMode() == kULMOffsetAddress) {
-        writeArea.XOrigin() = inOutput.GetAddressParameterX();
-        writeArea.YOrigin() = inOutput.GetAddressParameterY();
+    ULMImageRange writeArea(static_cast<int>(ioOutput.GetWidth()), static_cast<int>(ioOutput.GetHeight()), 0, 0);
+    if (ioOutput.GetAddressMode() == kULMOffsetAddress) {
+        writeArea.XOrigin() = ioOutput.GetAddressParameterX();
+        writeArea.YOrigin() = ioOutput.GetAddressParameterY();
     }
+    // A band of a picture plans the whole picture and writes its own rows.
+    // A frame that reads depth keeps to its own plan: the depth it would
+    // read in the other bands' rows is not in its buffers.
+    const ULMImageRange ownArea = writeArea;
+    const ULMSharedFramePlan* plan = ULMSharedFramePlan::Active();
+    if (plan != nullptr && plan->Picture() && !mReadDepth[0] && !mReadDepth[1] &&
+        plan->Picture()->XOrigin() == ownArea.XOrigin() && plan->Picture()->XSize() == ownArea.XSize())
+        writeArea = *plan->Picture();
     if (vw <= 0 || vh <= 0) {
         vx = writeArea.XOrigin(), vy = writeArea.YOrigin(), vw = writeArea.XSize(), vh = writeArea.YSize();
         camera.SetViewport(vx, vy, vw, vh);
@@ -227,7 +243,30 @@ ULMStatus PerspInterf::PlaceWriteport(const ULMImageBuffer& inOutput, bool inVol
     mWriteport = Intersect(writeArea, mViewport);
     if (inVolumeArea) GetVolumeArea();
     if (mWriteport.XSize() <= 0 || mWriteport.YSize() <= 0) return kULMErrArgument;
+    mPart = Intersect(mWriteport, ownArea);
+    if (mPart.IsEmpty()) {
+        // Nothing of the frame lies in this band: it is left as it is.
+        ioOutput.SetOutputLimits(ULMImageRange());
+        return kULMErrArgument;
+    }
     return kULMOK;
+}
+
+int64_t PerspInterf::PartOffset() const {
+    return int64_t{mPart.YOrigin() - mWriteport.YOrigin()} * mWriteport.XSize();
+}
+
+bool PerspInterf::WantsTile(const PolygonST3H& clipPoly) {
+    if (mPart.YSize() == mWriteport.YSize()) return true;
+    double lo = std::numeric_limits<double>::max(), hi = std::numeric_limits<double>::lowest();
+    for (int i = 0; i < clipPoly.GetNumbVerts(); ++i) {
+        const double y = FramePixel(clipPoly[i].x, clipPoly[i].y)[1];
+        lo = std::min(lo, y), hi = std::max(hi, y);
+    }
+    // Frame rows relative to the write port; two rows to spare for the
+    // warp's rounding at the polygon's edges.
+    const double first = mPart.YOrigin() - mWriteport.YOrigin(), last = first + mPart.YSize() - 1;
+    return hi >= first - 2.0 && lo <= last + 2.0;
 }
 
 void PerspInterf::SetUpPlanner() {
@@ -283,7 +322,9 @@ ULMStatus PerspInterf::PrepareFrameArrays() {
     // reaches keep it.
     for (int n = 0; n < 2; ++n) {
         if (!mNeedDepth[n]) continue;
-        mDepthBufEvent[n] = mDepthBuf[n]->StartUnload(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
+        mDepthBufEvent[n] = mDepthBuf[n]->StartUnload(mFrameDepth[n].get() + PartOffset(), mPart,
+                                                      static_cast<unsigned>(mWriteport.XSize()),
+                                                      ULMDepthBuffer::kDepth24Low);
         if (ULMFailed(mDepthBufEvent[n].Status())) return mDepthBufEvent[n].Status();
     }
     // Where no mini-frustum reaches, the frame shows what a mini render leaves
@@ -324,16 +365,24 @@ ULMSyncEvent PerspInterf::WriteFrame(ULMImageBuffer& ioOutput) {
     // A frame in which nothing was warped shows the background, not the
     // arrays as an earlier frame left them.
     if (!mFrameClear) ClearFrame();
-    const ULMSyncEvent upload = mNeedBlend ? mBlend.Blend(mFrameBuf.get(), mWriteport, mElementSize, context,
+    // A band's rows go first in the array, where the writes read a frame of
+    // their own range from.
+    if (PartOffset() != 0) {
+        auto* bytes = reinterpret_cast<uint8_t*>(mFrameBuf.get());
+        const size_t pixelBytes = static_cast<size_t>(mElementSize / 8);
+        std::memmove(bytes, bytes + static_cast<size_t>(PartOffset()) * pixelBytes,
+                     size_t(mPart.YSize()) * size_t(mPart.XSize()) * pixelBytes);
+    }
+    const ULMSyncEvent upload = mNeedBlend ? mBlend.Blend(mFrameBuf.get(), mPart, mElementSize, context,
                                                           mImageBuf0, mImageBuf1)
-                                           : ioOutput.StartUpdate(mFrameBuf.get(), mWriteport, 0);
+                                           : ioOutput.StartUpdate(mFrameBuf.get(), mPart, 0);
     mFrameEvents.push_back(upload);
     if (ULMFailed(upload.Status())) mStatus = upload.Status();
     if (gULMControl.m_perspectiveSynchronousBlend) {
         const ULMStatus waited = upload.Wait(-1);
         if (ULMFailed(waited)) mStatus = waited;
     }
-    ioOutput.SetOutputLimits(mWriteport);
+    ioOutput.SetOutputLimits(mPart);
     ULMSyncEvent last = upload;
     for (int n = 0; n < 2; ++n) {
         if (!mWriteDepth[n]) continue;
@@ -345,7 +394,8 @@ ULMSyncEvent PerspInterf::WriteFrame(ULMImageBuffer& ioOutput) {
             mStatus = unloaded;
             continue;
         }
-        last = mDepthBuf[n]->StartUpdate(mFrameDepth[n].get(), mWriteport, 0, ULMDepthBuffer::kDepth24Low);
+        last = mDepthBuf[n]->StartUpdate(mFrameDepth[n].get() + PartOffset(), mPart,
+                                         static_cast<unsigned>(mWriteport.XSize()), ULMDepthBuffer::kDepth24Low);
         mFrameEvents.push_back(last);
         if (ULMFailed(last.Status())) mStatus = last.Status();
     }

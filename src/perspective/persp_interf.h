@@ -58,6 +58,7 @@ public:
     int UnloadBuffers() override;
     int DistortDepthOut(const PolygonST3H& nearHom, const PolygonST3H& farHom) override;
     int PostResample(const PolygonST3H& clipPoly) override;
+    bool WantsTile(const PolygonST3H& clipPoly) override;
     void SetStatus(ULMStatus status) override { mStatus = status; }
 
     // One pipeline slot: a mini-frustum's board buffers, their host copies
@@ -105,8 +106,12 @@ private:
     // is not given, kULMErrUnimplemented for a blend the post-blend refuses.
     ULMStatus ChooseDepths();
     // The viewport (the output's rectangle when it has no size) and the
-    // write port, narrowed to the volume's shadow when inVolumeArea.
-    ULMStatus PlaceWriteport(const ULMImageBuffer& inOutput, bool inVolumeArea);
+    // write port, narrowed to the volume's shadow when inVolumeArea; the
+    // write port is the shared plan's picture's when there is one, and the
+    // part the output holds is what the frame writes.
+    ULMStatus PlaceWriteport(ULMImageBuffer& ioOutput, bool inVolumeArea);
+    // Pixels from the write port's first row to the part's.
+    int64_t PartOffset() const;
     void SetUpPlanner();
     // The frame's host arrays, the depth they start from, and the clear
     // value.
@@ -167,6 +172,8 @@ private:
     ULMMatrix mModelMatrix, mViewMatrix, mProjMatrix;
     ULMImageRange mViewport;
     ULMImageRange mWriteport;
+    // The rows of the write port this frame writes: all of them, or a band's.
+    ULMImageRange mPart;
     ULMPostWarp mWarp;
     ULMPostBlend mBlend;
     std::unique_ptr<uint64_t[]> mFrameBuf;

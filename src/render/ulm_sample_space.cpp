@@ -21,6 +21,8 @@
 namespace ulm3 {
 namespace {
 
+thread_local bool tFillBesideVolume = false;
+
 constexpr double kTwo32 = 4294967296.0;
 constexpr int32_t kTrimLimit = 16383 * 256 - 1;  // +-16382.99609375 in S23.8
 constexpr double kMaxSubsample = 2.0;
@@ -188,11 +190,13 @@ ULMStatus ULMSampleSpace::PlaceFrustum(const ULMContext* inContext, const Permut
     const double boxMax[2] = {std::floor(hix + 1e-6), std::floor(hiy + 1e-6)};
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||
                             inContext->GetRenderArea() == ULMContext::kVolume;
+    const bool fillBeside = !volumeArea && ULMFillBesideVolume::Active();
     bool empty = jmax < jmin;
     double box[4] = {};
     for (int i = 0; i < 2; ++i) {
         const double lo = std::max(screenMin[i], boxMin[i]), hi = std::min(screenMax[i], boxMax[i]);
-        if (hi < lo) empty = true;
+        if (hi < lo && !fillBeside) empty = true;
+        if (screenMax[i] < screenMin[i]) empty = true;
         box[i] = std::clamp(lo, 0.0, 65535.0);
         box[2 + i] = std::clamp(hi, -1.0, 65535.0) - box[i] + 1;
         const double fl = volumeArea ? lo : screenMin[i], fh = volumeArea ? hi : screenMax[i];
@@ -421,5 +425,11 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
                     NKW7_FIELD(EyeVector, v, SignMagnitude9(m_eye[1])) |
                     NKW7_FIELD(EyeVector, u, SignMagnitude9(m_eye[0]));
 }
+
+ULMFillBesideVolume::ULMFillBesideVolume() : m_was(tFillBesideVolume) { tFillBesideVolume = true; }
+
+ULMFillBesideVolume::~ULMFillBesideVolume() { tFillBesideVolume = m_was; }
+
+bool ULMFillBesideVolume::Active() { return tFillBesideVolume; }
 
 }  // namespace ulm3

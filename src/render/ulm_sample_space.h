@@ -32,6 +32,23 @@ struct ULMSampleFrustum {
     bool IsEmpty() const { return max[0] < min[0] || max[1] < min[1] || max[2] < min[2]; }
 };
 
+// While one lives, the parallel renders on this thread whose volume misses
+// the image still write their frustum, the viewport's part of the image
+// (unless the render area is the volume's), as they write every pixel no
+// sample reaches: a band of a picture that the volume misses is then
+// filled as the one-board render fills those rows.
+class ULMFillBesideVolume {
+public:
+    ULMFillBesideVolume();
+    ~ULMFillBesideVolume();
+    ULMFillBesideVolume(const ULMFillBesideVolume&) = delete;
+    ULMFillBesideVolume& operator=(const ULMFillBesideVolume&) = delete;
+    static bool Active();
+
+private:
+    bool m_was;
+};
+
 class ULMSampleSpace {
 public:
     // Computes the sample space of a render of inVolume's current sub-volume

@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/diagnostics.h"
 #include "foundation/sync_event.h"
@@ -214,6 +215,11 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
     };
     // Without a context level 0 answers as the plain volume would.
     if (inContext == nullptr) return render(*level0, nullptr);
+    // The level is chosen by the state it is drawn with: one state of the
+    // context, which the level's render and the clones below start from.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
 
     // An empty viewport stands for the output image, whose size decides the
     // level: the clone is given it. An MPR draws into its one image.

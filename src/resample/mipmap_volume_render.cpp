@@ -206,6 +206,13 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
                                                   ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                                   ULMDepthBuffer* ioDepth1, double inNegativeDistance,
                                                   int inQuality, MPRMode inMode, bool inIsMPRRender) {
+    // The level is chosen by the state it is drawn with: one state of the
+    // context, which the level's render and the clones below start from.
+    const ULMRenderContext renderContext(inContext);
+    if (inContext != nullptr) {
+        if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+        inContext = renderContext.Get();
+    }
     ULMRecursiveLock hold(m_lock);
     ULMVolume* level0 = m_level[0].volume;
     if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);
@@ -215,11 +222,6 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
     };
     // Without a context level 0 answers as the plain volume would.
     if (inContext == nullptr) return render(*level0, nullptr);
-    // The level is chosen by the state it is drawn with: one state of the
-    // context, which the level's render and the clones below start from.
-    const ULMRenderContext renderContext(inContext);
-    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
-    inContext = renderContext.Get();
 
     // An empty viewport stands for the output image, whose size decides the
     // level: the clone is given it. An MPR draws into its one image.

@@ -78,6 +78,11 @@ int ULMMipmapVolume::ChooseMipmapLevel(const ULMContext* inContext) const {
 }
 
 int ULMMipmapVolume::ChooseMipmapLevel(const ULMContext* inContext, int inMinLevel, int inMaxLevel) const {
+    // The camera is read from one state of the context, as a render reads
+    // it, whatever other threads do to the application's.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return -1;
+    inContext = renderContext.Get();
     ULMRecursiveLock hold(m_lock);
     if (m_level[0].volume == nullptr || inContext == nullptr) return -1;
     const int maxLevel = std::min(inMaxLevel, m_levelSize - 1);

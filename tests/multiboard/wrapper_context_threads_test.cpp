@@ -141,9 +141,11 @@ TEST_F(WrapperContextThreadsTest, EveryFrameOfAWrapperShowsOneStateOfAContextAno
             };
             ASSERT_EQ(context->SetCamera(Camera(20, 1)), kULMOK);
             Pixels alone[2];
+            int levels[2];
             for (int state = 1; state >= 0; --state) {
                 set(state);
                 ASSERT_EQ(Render(volume, wrapper, alone[state]), kULMOK);
+                levels[state] = volume->ChooseMipmapLevel(context);
             }
             ASSERT_NE(alone[0], alone[1]) << "the two states look alike";
             ASSERT_GT(std::count_if(alone[0].begin(), alone[0].end(), [](uint32_t p) { return p != 0; }), 100);
@@ -152,17 +154,20 @@ TEST_F(WrapperContextThreadsTest, EveryFrameOfAWrapperShowsOneStateOfAContextAno
             std::thread changer([&] {
                 for (int state = 1; !done.load(); state ^= 1) set(state);
             });
-            int failed = 0, torn = 0;
+            int failed = 0, torn = 0, strayLevels = 0;
             for (int frame = 0; frame < kFrames; ++frame) {
                 Pixels got;
                 failed += Render(volume, wrapper, got) != kULMOK;
                 torn += got != alone[0] && got != alone[1];
+                const int level = volume->ChooseMipmapLevel(context);
+                strayLevels += level != levels[0] && level != levels[1];
             }
             done = true;
             changer.join();
             set(0);
             EXPECT_EQ(failed, 0);
             EXPECT_EQ(torn, 0) << "frames that match neither state";
+            EXPECT_EQ(strayLevels, 0) << "levels chosen for neither state";
         }
     }
 }

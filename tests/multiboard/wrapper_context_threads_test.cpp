@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "foundation/shareable.h"
+#include "multiboard/multiboard_volume_phase1.h"
 #include "support/context_fixture.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/library.h"
@@ -70,9 +71,9 @@ protected:
                inWrapper == Wrapper::kMipmapOverBricks;
     }
 
-    // The volume as the public creator wraps it, the multiboard volume one
-    // sub-volume per board.
-    ULMVolume* Make(Wrapper inWrapper) {
+    // The next volumes the public creator makes come wrapped so, the
+    // multiboard volume one sub-volume per board.
+    static void WrapAs(Wrapper inWrapper) {
         const bool multiboard = OverBands(inWrapper) || OverBricks(inWrapper);
         ULMSetParameter("MipmapMinVolumeSize", Mipmapped(inWrapper) ? 16 : 1 << 20);
         ULMSetParameter("MipmapMultiboard", 1);
@@ -80,6 +81,9 @@ protected:
         ULMSetParameter("MultiboardRenderMode", OverBricks(inWrapper) ? 2 : 1);
         ULMSetParameter("MultiboardForceNumberOfVolumes", 0);
         ULMSetParameter("MultiboardRenderEnable", multiboard ? 1 : 0);
+    }
+    ULMVolume* Make(Wrapper inWrapper) {
+        WrapAs(inWrapper);
         return ULMVolume::Create(1u, voxels.data(), kVoxels, kVoxels, kVoxels, ULMVolume::kSliced);
     }
 
@@ -170,6 +174,72 @@ TEST_F(WrapperContextThreadsTest, EveryFrameOfAWrapperShowsOneStateOfAContextAno
             EXPECT_EQ(strayLevels, 0) << "levels chosen for neither state";
         }
     }
+}
+
+// A banded volume rendering into a banded volume: each copy renders into the
+// destination's copy on its board, and every copy is written from the same
+// state of the context, one of the two the other thread flips between (the
+// volume seen as it is or mirrored along X).
+TEST_F(WrapperContextThreadsTest, EveryCopyOfABandedVolumeRenderedIntoIsWrittenFromOneState) {
+    // Small volumes: each frame is a pass per copy over every voxel.
+    constexpr int kSmall = 12;
+    std::vector<uint8_t> small(size_t(kSmall) * kSmall * kSmall), zeros(small.size(), 0);
+    for (size_t i = 0; i < small.size(); ++i) small[i] = uint8_t(20 * (i % kSmall) + i / kSmall % kSmall);
+    WrapAs(Wrapper::kBands);
+    ReleasablePointer<ULMVolume> source(
+        ULMVolume::Create(1u, small.data(), kSmall, kSmall, kSmall, ULMVolume::kSliced));
+    ReleasablePointer<ULMVolume> made(ULMVolume::Create(1u, zeros.data(), kSmall, kSmall, kSmall, ULMVolume::kSliced));
+    ASSERT_TRUE(IsObjectType(source, kObjectTypeULMMultiboardVolumePhase1));
+    ASSERT_TRUE(IsObjectType(made, kObjectTypeULMMultiboardVolumePhase1));
+    const auto& target = static_cast<const ULMMultiboardVolumePhase1&>(*made);
+    ASSERT_EQ(target.GetNumberRealVolumes(), kBoards);
+    ASSERT_EQ(context->SetClassifier(ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3)),
+              kULMOK);
+    // The projection takes the voxels onto the cube the destination is mapped from.
+    const double s = 2.0 / (kSmall - 1);
+    const ULMMatrix projections[2] = {ULMMatrix::Translate(-1, -1, -1) * ULMMatrix::Scale(s, s, s),
+                                      ULMMatrix::Translate(1, -1, -1) * ULMMatrix::Scale(-s, s, s)};
+    const auto set = [&](int inState) {
+        ULMCamera camera;
+        camera.SetProjectionMatrix(projections[inState]);
+        context->SetCamera(camera);
+    };
+    const ULMVolumeRange whole(kSmall, kSmall, kSmall, 0, 0, 0);
+    // The voxels of each copy of the destination.
+    const auto copies = [&] {
+        std::vector<std::vector<uint8_t>> held;
+        for (int i = 0; i < kBoards; ++i) {
+            held.emplace_back(small.size(), 0);
+            EXPECT_EQ(target.GetSubvolume(i).GetVolume()->Unload(held.back().data(), whole, kULMUseBuffer), kULMOK);
+        }
+        return held;
+    };
+    std::vector<uint8_t> alone[2];
+    for (int state = 1; state >= 0; --state) {
+        set(state);
+        ASSERT_EQ(source->RenderToVolume(context, made, ULMVolume::kRenderToVolumeNone), kULMOK);
+        const auto held = copies();
+        for (int i = 1; i < kBoards; ++i) ASSERT_EQ(held[i], held[0]) << "copy " << i;
+        alone[state] = held[0];
+    }
+    ASSERT_NE(alone[0], alone[1]) << "the two states look alike";
+
+    std::atomic<bool> done{false};
+    std::thread changer([&] {
+        for (int state = 1; !done.load(); state ^= 1) set(state);
+    });
+    int failed = 0, torn = 0, mixed = 0;
+    for (int frame = 0; frame < 64; ++frame) {
+        failed += source->RenderToVolume(context, made, ULMVolume::kRenderToVolumeNone) != kULMOK;
+        const auto held = copies();
+        torn += held[0] != alone[0] && held[0] != alone[1];
+        for (int i = 1; i < kBoards; ++i) mixed += held[i] != held[0];
+    }
+    done = true;
+    changer.join();
+    EXPECT_EQ(failed, 0);
+    EXPECT_EQ(torn, 0) << "renders from neither state";
+    EXPECT_EQ(mixed, 0) << "copies written from another state than the first";
 }
 
 }  // namespace

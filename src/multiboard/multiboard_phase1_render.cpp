@@ -9,6 +9,7 @@
 
 #include "board/kwb_board.h"
 #include "buffers/omni_buffer.h"
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_buffer_checks.h"
@@ -192,6 +193,11 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
                                                             int inQuality, MPRMode inMode, bool inIsMPR) {
     if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    // Every band renders from this one state of the context, which the
+    // copies' renders take as it is.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     ULMRecursiveLock hold(m_lock);
     if (!IsLocked()) {
         const ULMStatus locked = LockVolume(kULMAnyBoard);

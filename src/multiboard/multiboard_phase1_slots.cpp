@@ -2,6 +2,7 @@
 // the base volume answers, changes forwarded to every copy (with the
 // serials they advance), fixed answers, and the passes that pair each copy
 // with the destination's copy on the same board.
+#include "context/render_context.h"
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
@@ -444,6 +445,11 @@ ULMStatus ULMMultiboardVolumePhase1::RenderToVolume(const ULMContext* inContext,
 ULMSyncEvent ULMMultiboardVolumePhase1::StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                                             RenderToVolumeMode inMode) {
     if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
+    // Every copy of the destination is written from the same state of the
+    // context, or they would hold different voxels.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     ULMVolume* destination = WrittenVolume(ioOutVolume);
     ULMRecursiveLock hold(m_lock);
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);

@@ -10,6 +10,7 @@
 #include "board/kwb_range.h"
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
@@ -112,10 +113,11 @@ uint64_t PackBorder(const double (&inBorder)[4], const ULMFieldDescriptor (&inFi
     return value;
 }
 
-// The context each brick renders with: the caller's, drawing only the
-// brick's footprint into its image 0.
+// The context each brick renders with: the frame's, drawing only the
+// brick's footprint into its image 0. A render copy, which the bricks'
+// renders take as it is.
 ULMContext* PartialContext(const ULMContext* inContext, ULMStatus& outStatus) {
-    ULMContext* clone = CloneContext(inContext);
+    ULMContext* clone = ULMCopyContextForRender(inContext);
     outStatus = clone == nullptr ? kULMErrAlloc : clone->SetRenderArea(ULMContext::kVolume);
     if (outStatus == kULMOK) outStatus = clone->SetImageOutputBuffer(ULMContext::kImageBuffer0);
     return clone;

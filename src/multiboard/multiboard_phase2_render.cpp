@@ -7,6 +7,7 @@
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
 #include "buffers/omni_image_buffer.h"
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/message_log.h"
@@ -52,6 +53,11 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
                                                             int inQuality, MPRMode inMode, bool inIsMPR) {
     ULM_ASSERT(m_baseVolume != nullptr);
     if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    // The level, the blend order, every brick and the composite read this
+    // one state of the context.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     // Refused before any work, buffers untouched; depth tests still read
     // every brick's copy. Each brick writes its own depth copy and only the
     // first copy is read back, so a render that may write depth would lose

@@ -109,7 +109,7 @@ ULMSyncEvent PerspInterf::RenderOrmikPersp(ULMVolumeInternal* inVolume, const UL
     ULMStatus status = TakeVolumeBox();
     if (status == kULMOK) status = output != nullptr ? ChooseFrameLayout(*output) : kULMErrBuffer;
     if (status == kULMOK) status = ChooseDepths();
-    if (status == kULMOK) status = PlaceWriteport(*output, inContext->GetRenderArea() == ULMContext::kVolume);
+    if (status == kULMOK) status = PlaceWriteport(*output, mContext->GetRenderArea() == ULMContext::kVolume);
     if (status == kULMOK) status = PrepareFrameArrays();
     if (status != kULMOK) return Fail(status);
     SetUpPlanner();

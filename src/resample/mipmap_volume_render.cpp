@@ -11,6 +11,7 @@
 #include <algorithm>
 #include <cmath>
 
+#include "context/render_context.h"
 #include "foundation/context_readers.h"
 #include "foundation/diagnostics.h"
 #include "foundation/sync_event.h"
@@ -77,6 +78,11 @@ int ULMMipmapVolume::ChooseMipmapLevel(const ULMContext* inContext) const {
 }
 
 int ULMMipmapVolume::ChooseMipmapLevel(const ULMContext* inContext, int inMinLevel, int inMaxLevel) const {
+    // The camera is read from one state of the context, as a render reads
+    // it, whatever other threads do to the application's.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return -1;
+    inContext = renderContext.Get();
     ULMRecursiveLock hold(m_lock);
     if (m_level[0].volume == nullptr || inContext == nullptr) return -1;
     const int maxLevel = std::min(inMaxLevel, m_levelSize - 1);
@@ -205,6 +211,13 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
                                                   ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                                                   ULMDepthBuffer* ioDepth1, double inNegativeDistance,
                                                   int inQuality, MPRMode inMode, bool inIsMPRRender) {
+    // The level is chosen by the state it is drawn with: one state of the
+    // context, which the level's render and the clones below start from.
+    const ULMRenderContext renderContext(inContext);
+    if (inContext != nullptr) {
+        if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+        inContext = renderContext.Get();
+    }
     ULMRecursiveLock hold(m_lock);
     ULMVolume* level0 = m_level[0].volume;
     if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);

@@ -210,7 +210,11 @@ ULMSyncEvent DoStartRenderAndResize(const ULMEnlargedRender& inRender, ULMLocati
                                     const ULMContext* inContext, const ULMResizeView& inView,
                                     bool inEnableSumAndCount, double& inOutMPRScale, ULMImageBuffer* ioColor0,
                                     ULMImageBuffer* ioColor1) {
-    if (inContext == nullptr) return ULMSyncEvent(kULMErrArgument);
+    // The checks, the enlarged render and the shrink read one state of the
+    // context: the render's own copy as the engine and the wrappers pass it.
+    const ULMRenderContext renderContext(inContext);
+    if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
+    inContext = renderContext.Get();
     const bool sums = inContext->GetBlendMode() == kULMBlendSumAndCount;
     if (!IsDepthTestPass(inContext) ||
         inContext->GetDepthUpdateFilter(ULMContext::kDepthBuffer0) != ULMContext::kAlwaysFail ||

@@ -1,7 +1,9 @@
 // A clone of a context held for one call: the call changes the clone where
-// the application's context must stay as it was.
+// the application's context must stay as it was. It is a render copy of the
+// context it is made from, as it stands then, which renders take as it is.
 #pragma once
 
+#include "context/render_context.h"
 #include "foundation/shareable.h"
 #include "ulm3/context.h"
 
@@ -17,7 +19,7 @@ public:
     // Gives back the clone held and clones inContext unless it is null; the
     // clone, or null when none could be made.
     ULMContext* CloneFromContext(const ULMContext* inContext) {
-        m_clone.Assign(inContext != nullptr ? CloneContext(inContext) : nullptr);
+        m_clone.Assign(inContext != nullptr ? ULMCopyContextForRender(inContext) : nullptr);
         return m_clone.GetPointer();
     }
     ULMContext* Get() const { return m_clone.GetPointer(); }

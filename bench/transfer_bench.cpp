@@ -8,6 +8,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_support.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "tulx7sim/test_api.h"
@@ -122,9 +123,21 @@ void BM_UnloadField(benchmark::State& state) { RunTransfer(state, Direction::kUn
 
 }  // namespace
 
-BENCHMARK(BM_LoadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnloadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnloadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadField)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnloadField)->UseManualTime()->Unit(benchmark::kMillisecond);
+const bench::Family kLoadVolume([] {
+    benchmark::RegisterBenchmark("BM_LoadVolume", BM_LoadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kUnloadVolume([] {
+    benchmark::RegisterBenchmark("BM_UnloadVolume", BM_UnloadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kLoadPitchedBox([] {
+    benchmark::RegisterBenchmark("BM_LoadPitchedBox", BM_LoadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kUnloadPitchedBox([] {
+    benchmark::RegisterBenchmark("BM_UnloadPitchedBox", BM_UnloadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kLoadField([] {
+    benchmark::RegisterBenchmark("BM_LoadField", BM_LoadField)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kUnloadField([] {
+    benchmark::RegisterBenchmark("BM_UnloadField", BM_UnloadField)->UseManualTime()->Unit(benchmark::kMillisecond);
+});

@@ -11,7 +11,6 @@
 #include "bench_support.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
-#include "tulx7sim/test_api.h"
 
 using namespace ulm3;
 
@@ -32,14 +31,12 @@ struct Shape {
 class BoardSession {
 public:
     BoardSession() {
-        tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
         ULMStatus status = kULMErrInternal;
         m_board = KWBBoard::Open(0, status, false);
     }
     ~BoardSession() {
         if (m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
         if (m_board != nullptr) KWBBoard::Close(0);
-        tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
     }
     KWBBuffer* Buffer(const Shape& s) {
         ULMStatus status = kULMErrInternal;
@@ -49,6 +46,7 @@ public:
     KWBBoard* Board() const { return m_board; }
 
 private:
+    bench::PlatformSession m_platform;  // first: built before the board opens, rebuilt after it closes
     KWBBoard* m_board = nullptr;
     KWBBuffer* m_buffer = nullptr;
 };

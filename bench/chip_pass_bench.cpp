@@ -8,6 +8,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "chip_run.h"
 
 namespace {
@@ -30,7 +31,9 @@ void Run(benchmark::State& state, int size, int slices) {
 void BM_ChipImagePass256(benchmark::State& state) { Run(state, 256, 1); }
 void BM_ChipVolumeRender64(benchmark::State& state) { Run(state, 64, 64); }
 
-BENCHMARK(BM_ChipImagePass256)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_ChipVolumeRender64)->Unit(benchmark::kMillisecond);
+const bench::Family kChipImagePass256(
+    [] { benchmark::RegisterBenchmark("BM_ChipImagePass256", BM_ChipImagePass256)->Unit(benchmark::kMillisecond); });
+const bench::Family kChipVolumeRender64(
+    [] { benchmark::RegisterBenchmark("BM_ChipVolumeRender64", BM_ChipVolumeRender64)->Unit(benchmark::kMillisecond); });
 
 }  // namespace

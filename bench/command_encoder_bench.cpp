@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <vector>
 
+#include "bench_support.h"
 #include "board/tulx_command_buffer.h"
 #include "tulx7/register_groups.h"
 #include "tulx7/register_map.h"
@@ -43,7 +44,7 @@ void BM_RenderProgramme(benchmark::State& state) {
                   return true;
               });
 }
-BENCHMARK(BM_RenderProgramme);
+const bench::Family kRenderProgramme([] { benchmark::RegisterBenchmark("BM_RenderProgramme", BM_RenderProgramme); });
 
 // The geometry registers OriginXv8 .. dD_dZv: 17 rising 64-bit loads, one header.
 void BM_Rising64BitLoads(benchmark::State& state) {
@@ -56,7 +57,7 @@ void BM_Rising64BitLoads(benchmark::State& state) {
         return true;
     });
 }
-BENCHMARK(BM_Rising64BitLoads);
+const bench::Family kRising64BitLoads([] { benchmark::RegisterBenchmark("BM_Rising64BitLoads", BM_Rising64BitLoads); });
 
 // The 24 cut-plane registers: twelve pairs of 32-bit halves.
 void BM_Paired32BitLoads(benchmark::State& state) {
@@ -67,6 +68,6 @@ void BM_Paired32BitLoads(benchmark::State& state) {
         return true;
     });
 }
-BENCHMARK(BM_Paired32BitLoads);
+const bench::Family kPaired32BitLoads([] { benchmark::RegisterBenchmark("BM_Paired32BitLoads", BM_Paired32BitLoads); });
 
 }  // namespace

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "blob_volume.h"
 #include "foundation/control.h"
 #include "support/render_reference.h"
@@ -46,7 +47,7 @@ struct Frames {
 // kFrames renders of the view: their times, the chip's samples of one, the
 // image of the last.
 bool Run(ULMVolume* inVolume, ULMContext* inContext, ULMImageBuffer* inImage, Frames& outFrames, std::string& outWhy) {
-    for (int i = 0; i < kFrames; ++i) {
+    for (int i = 0; i < bench::Repeats(kFrames); ++i) {
         tulx7sim::ClearChipDiagnostics();
         const auto t0 = Clock::now();
         const ULMStatus status = inVolume->StartRender(inContext, inImage, nullptr, nullptr, nullptr).Wait(-1);
@@ -74,12 +75,15 @@ std::array<double, 2> Error(const std::vector<uint32_t>& inPixels, const std::ve
 }
 
 void BM_MipmapLevelAgainstResize(benchmark::State& state) {
-    if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
+    bench::LibrarySession session(state);
+    if (!session.Open()) return;
     std::vector<uint8_t> voxels = BlobVoxels(kSide);
-    ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-    ULMLookupTable* table = BlobTable();
-    ULMContext* context = ULMContext::Create(table);
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kBlobImageFields);
+    ReleasablePointer<ULMVolume> volume(ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced));
+    ReleasablePointer<ULMLookupTable> table(BlobTable());
+    ReleasablePointer<ULMContext> context(ULMContext::Create(table));
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kBlobImageFields));
+    if (volume == nullptr || table == nullptr || context == nullptr || image == nullptr)
+        return state.SkipWithError("the scene was refused");
 
     test_support::ReferenceScene scene;
     scene.voxels = voxels;
@@ -137,13 +141,12 @@ void BM_MipmapLevelAgainstResize(benchmark::State& state) {
     state.counters["resize worst err"] = resizeError[1];
     state.counters["levels 1-2 ms"] = 1e3 * generation;
     volume->UnlockVolume(0);
-    image->Release();
-    context->Release();
-    table->Release();
-    volume->Release();
-    ULMClose();
 }
 
-BENCHMARK(BM_MipmapLevelAgainstResize)->Unit(benchmark::kMillisecond)->Iterations(1);
+const bench::Family kMipmapLevelAgainstResize([] {
+    benchmark::RegisterBenchmark("BM_MipmapLevelAgainstResize", BM_MipmapLevelAgainstResize)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+});
 
 }  // namespace

@@ -35,6 +35,7 @@
 
 #include <sys/resource.h>
 
+#include "bench_support.h"
 #include "blob_volume.h"
 #include "foundation/shareable.h"
 #include "multiboard/multiboard_volume_phase2.h"
@@ -157,10 +158,11 @@ double BrickRenders(ULMMultiboardVolumePhase2& inBricks, const ULMContext* inCon
 // argument is the chip threads each board may use.
 void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool inNewTable) {
     const int perBoard = static_cast<int>(state.range(0));
-    setenv("TULX7SIM_BOARD_THREADS", std::to_string(perBoard).c_str(), 1);
+    const bench::ScopedEnvironment boardThreads("TULX7SIM_BOARD_THREADS", std::to_string(perBoard));
+    bench::LibrarySession session(state);
+    if (!session.Open()) return;
     tulx7sim::SetChipThreads(2 * perBoard);
-    if (ULMOpen() != kULMOK || ULMConfiguration::GetNumberOfBoards() < 2)
-        return state.SkipWithError("two boards are needed");
+    if (ULMConfiguration::GetNumberOfBoards() < 2) return state.SkipWithError("two boards are needed");
     // The volumes themselves, not a mipmap wrapper around them.
     ULMSetParameter("MipmapMinVolumeSize", 16384);
     ULMSetParameter("MultiboardMinVolumeSize", 2);
@@ -170,10 +172,11 @@ void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool 
     const int side = ULMConfiguration::GetAvailableMemory(0) > (512ull << 20) ? 512 : 256;
     std::vector<uint8_t> voxels = BlobVoxels(side);
 
-    ULMLookupTable* table = ULMLookupTable::Create(256);
+    ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
+    ReleasablePointer<ULMContext> context(ULMContext::Create(table));
+    if (table == nullptr || context == nullptr) return state.SkipWithError("no table or context");
     table->SetRamp(kULMChannelRed, 0, 255, 0.0, 1.0);
     table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3);
-    ULMContext* context = ULMContext::Create(table);
     ULMCamera camera;
     const double half = side * 0.9;
     camera.SetProjectionMatrix(ULMMatrix::Ortho(-half, half, -half, half, -2.0 * side, 2.0 * side));
@@ -206,7 +209,7 @@ void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool 
         ULMImageBuffer* const partials[2] = {ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, rgba8),
                                              ULMImageBuffer::Create(kULMBoard1, kImage, kImage, 32, 4, rgba8)};
         for (auto _ : state) {
-            for (int frame = 0; frame <= kFrames; ++frame) {
+            for (int frame = 0; frame <= bench::Repeats(kFrames); ++frame) {
                 if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
                 const Frame one = Draw(plain.volume, context, plain.image, pixels);
                 if (inNewTable) table->SetRamp(kULMChannelAlpha, 0, 255, 0.0, 0.3 - 0.01 * (frame % 2));
@@ -221,10 +224,6 @@ void MultiboardAgainstOne(benchmark::State& state, int inMode, int inRoad, bool 
         }
         for (ULMImageBuffer* partial : partials) partial->Release();
     }
-    ULMSetParameter("Multiboard2ForceRender", 0);
-    context->Release();
-    table->Release();
-    ULMClose();
     const Run one = Summary(ones), two = Summary(twos);
     if (one.status != kULMOK || two.status != kULMOK)
         return state.SkipWithError(("render refused: " + std::to_string(one.status) + ", " +
@@ -260,17 +259,29 @@ void ThreadsPerBoard(benchmark::internal::Benchmark* ioBenchmark) {
     ioBenchmark->Arg(1);
 }
 
-BENCHMARK(BM_BandsOnTwoBoardsAgainstOne)->Apply(ThreadsPerBoard)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_BandsWithANewTableEachFrame)->Apply(ThreadsPerBoard)->Unit(benchmark::kMillisecond)->Iterations(1);
-BENCHMARK(BM_BricksOnTwoBoardsAgainstOne)
-    ->ArgNames({"threads", "road"})
-    ->Apply([](benchmark::internal::Benchmark* ioBenchmark) {
-        for (const int road : {1, 2}) {
-            if (std::thread::hardware_concurrency() >= 4) ioBenchmark->Args({2, road});
-            ioBenchmark->Args({1, road});
-        }
-    })
-    ->Unit(benchmark::kMillisecond)
-    ->Iterations(1);
+const bench::Family kBandsOnTwoBoardsAgainstOne([] {
+    benchmark::RegisterBenchmark("BM_BandsOnTwoBoardsAgainstOne", BM_BandsOnTwoBoardsAgainstOne)
+        ->Apply(ThreadsPerBoard)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+});
+const bench::Family kBandsWithANewTableEachFrame([] {
+    benchmark::RegisterBenchmark("BM_BandsWithANewTableEachFrame", BM_BandsWithANewTableEachFrame)
+        ->Apply(ThreadsPerBoard)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+});
+const bench::Family kBricksOnTwoBoardsAgainstOne([] {
+    benchmark::RegisterBenchmark("BM_BricksOnTwoBoardsAgainstOne", BM_BricksOnTwoBoardsAgainstOne)
+        ->ArgNames({"threads", "road"})
+        ->Apply([](benchmark::internal::Benchmark* ioBenchmark) {
+            for (const int road : {1, 2}) {
+                if (std::thread::hardware_concurrency() >= 4) ioBenchmark->Args({2, road});
+                ioBenchmark->Args({1, road});
+            }
+        })
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(1);
+});
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "blob_volume.h"
 #include "perspective/persp_interf.h"
 #include "render/volume_render_state.h"
@@ -43,19 +44,22 @@ double Median(std::vector<double> v) {
 }
 
 void BM_PerspectiveAgainstParallel(benchmark::State& state) {
-    if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
+    bench::LibrarySession session(state);
+    if (!session.Open()) return;
     std::vector<uint8_t> voxels = BlobVoxels(kSide);
-    ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-    ULMLookupTable* table = BlobTable();
-    ULMContext* parallel = ULMContext::Create(table);
-    ULMContext* perspective = ULMContext::Create(table);
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kBlobImageFields);
+    ReleasablePointer<ULMVolume> volume(ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced));
+    ReleasablePointer<ULMLookupTable> table(BlobTable());
+    ReleasablePointer<ULMContext> parallel(ULMContext::Create(table));
+    ReleasablePointer<ULMContext> perspective(ULMContext::Create(table));
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kImage, kImage, 32, 4, kBlobImageFields));
+    if (volume == nullptr || table == nullptr || parallel == nullptr || perspective == nullptr || image == nullptr)
+        return state.SkipWithError("the scene was refused");
     // Both views hold the volume's bounding sphere at the same distance.
     const double radius = std::sqrt(3.0) * kSide / 2;
     const double halfAngle = std::asin(radius / kDistance);
     const ULMMatrix model = ULMMatrix::Translate(0, 0, -kDistance) * ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) *
                             ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) * ULMMatrix::Translate(-127.5, -127.5, -127.5);
-    for (ULMContext* context : {parallel, perspective}) {
+    for (ULMContext* context : {parallel.GetPointer(), perspective.GetPointer()}) {
         ULMCamera camera;
         const double half = radius * 1.02;
         camera.SetProjectionMatrix(context == parallel
@@ -79,7 +83,7 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
         Time(volume, parallel, image, state, parallelSeconds, parallelSamples);
         const double warpBefore = driver.Made() ? driver.Made()->WarpSeconds() : 0;
         Time(volume, perspective, image, state, perspectiveSeconds, perspectiveSamples);
-        warp += driver.Made()->WarpSeconds() - warpBefore;
+        if (driver.Made() != nullptr) warp += driver.Made()->WarpSeconds() - warpBefore;
     }
     double perspectiveTotal = 0;
     for (const double s : perspectiveSeconds) perspectiveTotal += s;
@@ -90,14 +94,12 @@ void BM_PerspectiveAgainstParallel(benchmark::State& state) {
     state.counters["perspective samples"] = static_cast<double>(perspectiveSamples);
     state.counters["warp % of perspective"] = 100.0 * warp / perspectiveTotal;
     volume->UnlockVolume(0);
-    image->Release();
-    perspective->Release();
-    parallel->Release();
-    table->Release();
-    volume->Release();
-    ULMClose();
 }
 
-BENCHMARK(BM_PerspectiveAgainstParallel)->Unit(benchmark::kMillisecond)->Iterations(5);
+const bench::Family kPerspectiveAgainstParallel([] {
+    benchmark::RegisterBenchmark("BM_PerspectiveAgainstParallel", BM_PerspectiveAgainstParallel)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(bench::Repeats(5));
+});
 
 }  // namespace

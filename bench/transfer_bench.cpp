@@ -8,9 +8,9 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_support.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
-#include "tulx7sim/test_api.h"
 
 using namespace ulm3;
 
@@ -31,14 +31,12 @@ struct Shape {
 class BoardSession {
 public:
     BoardSession() {
-        tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
         ULMStatus status = kULMErrInternal;
         m_board = KWBBoard::Open(0, status, false);
     }
     ~BoardSession() {
         if (m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
         if (m_board != nullptr) KWBBoard::Close(0);
-        tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
     }
     KWBBuffer* Buffer(const Shape& s) {
         ULMStatus status = kULMErrInternal;
@@ -48,6 +46,7 @@ public:
     KWBBoard* Board() const { return m_board; }
 
 private:
+    bench::PlatformSession m_platform;  // first: built before the board opens, rebuilt after it closes
     KWBBoard* m_board = nullptr;
     KWBBuffer* m_buffer = nullptr;
 };
@@ -122,9 +121,21 @@ void BM_UnloadField(benchmark::State& state) { RunTransfer(state, Direction::kUn
 
 }  // namespace
 
-BENCHMARK(BM_LoadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnloadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnloadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_LoadField)->UseManualTime()->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_UnloadField)->UseManualTime()->Unit(benchmark::kMillisecond);
+const bench::Family kLoadVolume([] {
+    benchmark::RegisterBenchmark("BM_LoadVolume", BM_LoadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kUnloadVolume([] {
+    benchmark::RegisterBenchmark("BM_UnloadVolume", BM_UnloadVolume)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kLoadPitchedBox([] {
+    benchmark::RegisterBenchmark("BM_LoadPitchedBox", BM_LoadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kUnloadPitchedBox([] {
+    benchmark::RegisterBenchmark("BM_UnloadPitchedBox", BM_UnloadPitchedBox)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kLoadField([] {
+    benchmark::RegisterBenchmark("BM_LoadField", BM_LoadField)->UseManualTime()->Unit(benchmark::kMillisecond);
+});
+const bench::Family kUnloadField([] {
+    benchmark::RegisterBenchmark("BM_UnloadField", BM_UnloadField)->UseManualTime()->Unit(benchmark::kMillisecond);
+});

@@ -9,6 +9,7 @@
 #include <cstring>
 #include <vector>
 
+#include "bench_support.h"
 #include "board/board_range.h"
 #include "board/kwb_board.h"
 #include "foundation/control.h"
@@ -31,11 +32,8 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 
 void BM_VolumeLoad(benchmark::State& state) {
     const UpdateMethod method = static_cast<UpdateMethod>(state.range(0));
-    tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
-    if (ULMOpen() != kULMOK) {
-        state.SkipWithError("the library does not open");
-        return;
-    }
+    bench::LibrarySession session(state);
+    if (!session.Open()) return;
     gULMControl.m_UpdateMethodMemory = method;
     const size_t bytes = size_t(kWhole.XSize()) * kWhole.YSize() * kWhole.ZSize() * 2;
     std::vector<uint8_t> voxels(bytes, 0x3C), copyTo(bytes);
@@ -44,7 +42,6 @@ void BM_VolumeLoad(benchmark::State& state) {
             ULMVolumeInternal::CreateSimpleVolume(16, kWhole, 0, nullptr, voxels.data()));
         if (volume == nullptr || volume->CreateBuffer(kULMBoard0) != kULMOK) {
             state.SkipWithError("no volume or board buffer");
-            ULMClose();
             return;
         }
         KWBBoard* board = volume->BoardCopy().Board();
@@ -80,10 +77,13 @@ void BM_VolumeLoad(benchmark::State& state) {
         }
         state.SetBytesProcessed(static_cast<int64_t>(bytes) * state.iterations());
     }
-    ULMClose();
-    tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
 }
 
 }  // namespace
 
-BENCHMARK(BM_VolumeLoad)->DenseRange(eMethodMin, eMethodMax)->UseManualTime()->Unit(benchmark::kMillisecond);
+const bench::Family kVolumeLoad([] {
+    benchmark::RegisterBenchmark("BM_VolumeLoad", BM_VolumeLoad)
+        ->DenseRange(eMethodMin, eMethodMax)
+        ->UseManualTime()
+        ->Unit(benchmark::kMillisecond);
+});

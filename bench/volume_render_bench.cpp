@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "blob_volume.h"
 #include "board/ulm_all_render_registers.h"
 #include "render/volume_render_state.h"
@@ -39,12 +40,15 @@ void Bind(tulx7sim::BoundArray& slot, std::vector<uint8_t>& bytes, int axes, int
 }
 
 void BM_VolumeRenderAgainstChip(benchmark::State& state) {
-    if (ULMOpen() != kULMOK) return state.SkipWithError("no board");
+    bench::LibrarySession session(state);
+    if (!session.Open()) return;
     std::vector<uint8_t> voxels = BlobVoxels(kSide);
-    ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-    ULMLookupTable* table = BlobTable();
-    ULMContext* context = ULMContext::Create(table);
-    ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kBlobImageFields);
+    ReleasablePointer<ULMVolume> volume(ULMVolume::Create(1u, voxels.data(), kSide, kSide, kSide, ULMVolume::kSliced));
+    ReleasablePointer<ULMLookupTable> table(BlobTable());
+    ReleasablePointer<ULMContext> context(ULMContext::Create(table));
+    ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kSide, kSide, 32, 4, kBlobImageFields));
+    if (volume == nullptr || table == nullptr || context == nullptr || image == nullptr)
+        return state.SkipWithError("the scene was refused");
     ULMCamera camera;
     camera.SetProjectionMatrix(ULMMatrix::Ortho(-170, 170, -170, 170, -500, 500));
     camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *
@@ -95,13 +99,12 @@ void BM_VolumeRenderAgainstChip(benchmark::State& state) {
     state.counters["library ms"] = 1e3 * library / n;
     state.counters["chip ms"] = 1e3 * onChip / n;
     state.counters["library % of chip"] = 100.0 * library / onChip;
-    image->Release();
-    context->Release();
-    table->Release();
-    volume->Release();
-    ULMClose();
 }
 
-BENCHMARK(BM_VolumeRenderAgainstChip)->Unit(benchmark::kMillisecond)->Iterations(10);
+const bench::Family kVolumeRenderAgainstChip([] {
+    benchmark::RegisterBenchmark("BM_VolumeRenderAgainstChip", BM_VolumeRenderAgainstChip)
+        ->Unit(benchmark::kMillisecond)
+        ->Iterations(bench::Repeats(10));
+});
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "bench_support.h"
 #include "chip_run.h"
 #include "context/classifier_internal.h"
 #include "foundation/shareable.h"
@@ -34,24 +35,16 @@ double Seconds(Clock::time_point from, Clock::time_point to) {
 
 // The library open over fresh boards with a locked 256^3 8-bit volume.
 struct LockedVolume {
-    explicit LockedVolume(benchmark::State& state) : voxels(size_t(kSide) * kSide * kSide) {
+    explicit LockedVolume(benchmark::State& state) : session(state), voxels(size_t(kSide) * kSide * kSide) {
         for (size_t i = 0; i < voxels.size(); ++i) voxels[i] = static_cast<uint8_t>(i * 131 + 7);
-        tulx7sim::ResetPlatform(tulx7sim::SimConfig{});
-        if (ULMOpen() != kULMOK) {
-            state.SkipWithError("the library does not open");
-            return;
-        }
+        if (!session.Open()) return;
         volume.Assign(ULMVolumeInternal::CreateSimpleVolume(8, kWhole, 1, &kByte, voxels.data()));
         if (volume.GetPointer() == nullptr || volume->LockVolume(kULMBoard0) != kULMOK) {
             state.SkipWithError("no locked volume");
             volume.Assign(nullptr);
         }
     }
-    ~LockedVolume() {
-        volume.Assign(nullptr);
-        ULMClose();
-    }
-
+    bench::LibrarySession session;
     std::vector<uint8_t> voxels;
     ReleasablePointer<ULMVolumeInternal> volume;
 };
@@ -113,7 +106,9 @@ void BM_VolumeYZEdit256(benchmark::State& state) {
     state.counters["passes"] = static_cast<double>(passes) / static_cast<double>(state.iterations());
 }
 
-BENCHMARK(BM_VolumeSlabFill256)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_VolumeYZEdit256)->Unit(benchmark::kMillisecond);
+const bench::Family kVolumeSlabFill256(
+    [] { benchmark::RegisterBenchmark("BM_VolumeSlabFill256", BM_VolumeSlabFill256)->Unit(benchmark::kMillisecond); });
+const bench::Family kVolumeYZEdit256(
+    [] { benchmark::RegisterBenchmark("BM_VolumeYZEdit256", BM_VolumeYZEdit256)->Unit(benchmark::kMillisecond); });
 
 }  // namespace

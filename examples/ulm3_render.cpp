@@ -311,25 +311,30 @@ ULMStatus MakeContext(const FieldReading& inReading, Scene& ioScene) {
 }
 
 // The box the frame holds, and the words that say so.
-ULMVolumeRange ChooseFrame(const Options& inOptions, const FieldHistogram& inHistogram, std::string& outWords) {
+ULMStatus ChooseFrame(const Options& inOptions, const ULMVolume& inVolume, const FieldHistogram& inHistogram,
+                      ULMVolumeRange& outBox, std::string& outWords) {
     const ULMVolumeRange& whole = inHistogram.box;
     const auto describe = [](const ULMVolumeRange& r) {
         return std::to_string(r.XSize()) + " x " + std::to_string(r.YSize()) + " x " + std::to_string(r.ZSize()) +
                " from (" + std::to_string(r.XOrigin()) + ", " + std::to_string(r.YOrigin()) + ", " +
                std::to_string(r.ZOrigin()) + ")";
     };
+    outBox = whole;
     if (inOptions.frameBox) {
         outWords = "framed on the volume's box, " + describe(whole);
-        return whole;
+        return kULMOK;
     }
     const unsigned level = inOptions.windowValues.lo;
-    const ULMVolumeRange data = VoxelsAbove(inHistogram, level);
+    ULMVolumeRange data;
+    const ULMStatus status = DataBox(inVolume, inHistogram, level, data);
+    if (status != kULMOK) return status;
     if (data.XSize() <= 0) {
         outWords = "framed on the volume's box: no voxel lies above " + std::to_string(level);
-        return whole;
+        return kULMOK;
     }
     outWords = "framed on the voxels above " + std::to_string(level) + ", " + describe(data);
-    return data;
+    outBox = data;
+    return kULMOK;
 }
 
 // Reads the window from the data unless it was given, makes the classifier
@@ -353,7 +358,9 @@ int Classify(Options& ioOptions, Scene& ioScene) {
     }
     if (!ioOptions.window) ioOptions.windowValues = ChooseWindow(histogram);
     std::string framing;
-    const ULMVolumeRange box = ChooseFrame(ioOptions, histogram, framing);
+    ULMVolumeRange box;
+    status = ChooseFrame(ioOptions, *ioScene.volume, histogram, box, framing);
+    if (status != kULMOK) return Fail(input + ": cannot read the voxels' values: " + Describe(status));
     std::printf("window %u %u opacity %g, %s\n", ioOptions.windowValues.lo, ioOptions.windowValues.hi,
                 ioOptions.opacity, framing.c_str());
     std::fflush(stdout);

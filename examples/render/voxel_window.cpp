@@ -2,6 +2,8 @@
 #include "render/voxel_window.h"
 
 #include <algorithm>
+#include <climits>
+#include <cstdint>
 #include <bit>
 #include <cmath>
 #include <cstring>
@@ -20,6 +22,78 @@ constexpr double kBackgroundTail = 1.0 / 32.0;
 constexpr double kTopShare = 0.005;
 // The most steps the window is chosen in.
 constexpr unsigned kWindowSteps = 256;
+// The data box leaves out regions of fewer voxels than this share of the
+// largest region's, and regions of at most kSpeckVoxels (unless none is
+// larger): noise makes specks and small clusters, never a thousandth of an
+// object.
+constexpr uint64_t kRegionShare = 1000;
+constexpr uint64_t kSpeckVoxels = 8;
+// The most regions the data box follows (a few tens of bytes each); noisier
+// data is framed on all its voxels above the level.
+constexpr size_t kMostRegions = size_t{1} << 22;
+
+// Regions of touching voxels, found a slice at a time: every voxel above the
+// level takes the region of a neighbour met before it (in its own slice or
+// the one before) and joins the regions of the others.
+class Regions {
+public:
+    // The region of a voxel that meets none seen before; 0 when there are
+    // too many.
+    uint32_t Start() {
+        if (m_parent.size() > kMostRegions) return 0;
+        m_parent.push_back(static_cast<uint32_t>(m_parent.size()));
+        m_box.push_back(Box{});
+        return m_parent.back();
+    }
+    uint32_t Root(uint32_t inRegion) {
+        while (m_parent[inRegion] != inRegion) inRegion = m_parent[inRegion] = m_parent[m_parent[inRegion]];
+        return inRegion;
+    }
+    void Join(uint32_t inA, uint32_t inB) {
+        inA = Root(inA), inB = Root(inB);
+        if (inA != inB) m_parent[std::max(inA, inB)] = std::min(inA, inB);
+    }
+    void Add(uint32_t inRegion, int inX, int inY, int inZ) {
+        Box& box = m_box[inRegion];
+        const int at[3] = {inX, inY, inZ};
+        for (int a = 0; a < 3; ++a) box.lo[a] = std::min(box.lo[a], at[a]), box.hi[a] = std::max(box.hi[a], at[a]);
+        ++box.voxels;
+    }
+    // The box of the regions the data is made of, relative to the box read;
+    // false when no voxel was added.
+    bool DataBox(int outLo[3], int outHi[3]) {
+        // Each region's voxels and box gathered in its root.
+        for (uint32_t r = static_cast<uint32_t>(m_parent.size()); r-- > 1;) {
+            const uint32_t root = Root(r);
+            if (root == r) continue;
+            Box& into = m_box[root];
+            const Box& from = m_box[r];
+            for (int a = 0; a < 3; ++a) into.lo[a] = std::min(into.lo[a], from.lo[a]), into.hi[a] = std::max(into.hi[a], from.hi[a]);
+            into.voxels += from.voxels;
+        }
+        uint64_t largest = 0;
+        for (uint32_t r = 1; r < m_parent.size(); ++r)
+            if (m_parent[r] == r) largest = std::max(largest, m_box[r].voxels);
+        if (largest == 0) return false;
+        const uint64_t least = std::max(largest / kRegionShare, std::min(largest, kSpeckVoxels + 1));
+        for (int a = 0; a < 3; ++a) outLo[a] = INT32_MAX, outHi[a] = -1;
+        for (uint32_t r = 1; r < m_parent.size(); ++r) {
+            if (m_parent[r] != r || m_box[r].voxels < least) continue;
+            for (int a = 0; a < 3; ++a) outLo[a] = std::min(outLo[a], m_box[r].lo[a]), outHi[a] = std::max(outHi[a], m_box[r].hi[a]);
+        }
+        return true;
+    }
+
+private:
+    struct Box {
+        uint64_t voxels = 0;
+        int lo[3] = {INT32_MAX, INT32_MAX, INT32_MAX};
+        int hi[3] = {-1, -1, -1};
+    };
+    // Region 0 stands for no region.
+    std::vector<uint32_t> m_parent{0};
+    std::vector<Box> m_box{Box{}};
+};
 
 unsigned ReadWord(const uint8_t* inVoxel, int inBytes) {
     if (inBytes == 1) return *inVoxel;
@@ -140,6 +214,63 @@ ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inLevel) 
     const ULMVolumeRange& box = inHistogram.box;
     return ULMVolumeRange(last[0] - first[0] + 1, last[1] - first[1] + 1, last[2] - first[2] + 1,
                           box.XOrigin() + first[0], box.YOrigin() + first[1], box.ZOrigin() + first[2]);
+}
+
+ULMStatus DataBox(const ULMVolume& inVolume, const FieldHistogram& inHistogram, unsigned inLevel, ULMVolumeRange& outBox) {
+    outBox = ULMVolumeRange();
+    const ULMVolumeRange& range = inHistogram.box;
+    if (VoxelsAbove(inHistogram, inLevel).XSize() <= 0) return kULMOK;
+    const ULMFieldDescriptor field = inVolume.GetFieldDescriptor(kULMField0);
+    const int voxelBytes = inVolume.GetVoxelSize() / 8;
+    if (field.m_size < 1 || field.m_size > 16 || (voxelBytes != 1 && voxelBytes != 2 && voxelBytes != 4))
+        return kULMErrFormat;
+    const unsigned mask = (1u << field.m_size) - 1;
+    const int width = range.XSize(), height = range.YSize();
+    const size_t sliceVoxels = static_cast<size_t>(width) * height;
+    std::vector<uint8_t> voxels(sliceVoxels * voxelBytes);
+    // The regions of this slice's voxels and the last one's, 0 where none.
+    std::vector<uint32_t> here(sliceVoxels, 0), before(sliceVoxels, 0);
+    Regions regions;
+    for (int z = 0; z < range.ZSize(); ++z) {
+        const ULMVolumeRange one(width, height, 1, range.XOrigin(), range.YOrigin(), range.ZOrigin() + z);
+        const ULMStatus status = inVolume.Unload(voxels.data(), one, kULMUseSource);
+        if (status != kULMOK) return status;
+        std::swap(here, before);
+        for (int y = 0; y < height; ++y)
+            for (int x = 0; x < width; ++x) {
+                const size_t i = static_cast<size_t>(y) * width + x;
+                here[i] = 0;
+                if ((ReadWord(&voxels[i * voxelBytes], voxelBytes) >> field.m_position & mask) <= inLevel) continue;
+                // The neighbours met before: the row below in this slice and
+                // the voxel to the left, then the nine of the slice before.
+                uint32_t region = 0;
+                const auto meet = [&](const std::vector<uint32_t>& inSlice, int inX, int inY) {
+                    if (inX < 0 || inX >= width || inY < 0 || inY >= height) return;
+                    const uint32_t other = inSlice[static_cast<size_t>(inY) * width + inX];
+                    if (other == 0) return;
+                    if (region == 0) region = other;
+                    else regions.Join(region, other);
+                };
+                meet(here, x - 1, y);
+                for (int dx = -1; dx <= 1; ++dx) meet(here, x + dx, y - 1);
+                if (z > 0)
+                    for (int dy = -1; dy <= 1; ++dy)
+                        for (int dx = -1; dx <= 1; ++dx) meet(before, x + dx, y + dy);
+                if (region == 0) region = regions.Start();
+                if (region == 0) {
+                    // Too many regions to follow.
+                    outBox = VoxelsAbove(inHistogram, inLevel);
+                    return kULMOK;
+                }
+                here[i] = region;
+                regions.Add(region, x, y, z);
+            }
+    }
+    int lo[3], hi[3];
+    if (!regions.DataBox(lo, hi)) return kULMOK;
+    outBox = ULMVolumeRange(hi[0] - lo[0] + 1, hi[1] - lo[1] + 1, hi[2] - lo[2] + 1, range.XOrigin() + lo[0],
+                            range.YOrigin() + lo[1], range.ZOrigin() + lo[2]);
+    return kULMOK;
 }
 
 ULMStatus FillTable(const VoxelWindow& inWindow, int inBits, double inOpacity, ULMLookupTable& ioTable) {

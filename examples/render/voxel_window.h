@@ -54,6 +54,17 @@ VoxelWindow ChooseWindow(const FieldHistogram& inHistogram);
 // The box of the voxels whose value lies above inLevel; empty when none does.
 ulm3::ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inLevel);
 
+// The box of the data above inLevel in the box inHistogram counted, read
+// again from the volume's source: the voxels above it that touch (by a face,
+// an edge or a corner) make regions, and the box holds every region of at
+// least a thousandth of the largest one's voxels (and of more than a few).
+// Specks of noise in a scan's air, alone or in small clusters, are left out
+// wherever they lie; the parts of a clean object are all kept. Where the
+// regions are too many to follow, the box of every voxel above inLevel.
+// Empty when no voxel lies above inLevel.
+ulm3::ULMStatus DataBox(const ulm3::ULMVolume& inVolume, const FieldHistogram& inHistogram, unsigned inLevel,
+                        ulm3::ULMVolumeRange& outBox);
+
 // Entry e of the table stands for the values the classifier reads as e when
 // the field is inBits wide: grey rises from 0 to 1 over the window, opacity
 // from 0 to inOpacity, exactly 0 in the entry a voxel at lo reads and

@@ -4,10 +4,13 @@
 
 #include <algorithm>
 #include <cmath>
+#include <functional>
+#include <vector>
 
 #include "foundation/shareable.h"
 #include "render/view_framing.h"
 #include "render/voxel_window.h"
+#include "shapes/test_shapes.h"
 #include "support/sim_library_fixture.h"
 #include "ulm3.h"
 
@@ -108,6 +111,66 @@ TEST_F(RenderArithmetic, ThePerspectiveCameraFramesTheBoxWithTheMarginForEveryFi
                     // And no farther than that: the corner nearest the frame's edge lies on the margin.
                     EXPECT_NEAR(widest, limit, 1e-9);
                 }
+}
+
+// Clean data is framed as before, on every voxel above the level: the test
+// shapes (the phantom's shells, a ball, a ramp whose every plane holds data),
+// two blocks far apart and a small part beside a block. Only specks beside
+// a far larger region are left out: a block in air with one voxel in a
+// corner is framed on the block.
+TEST_F(RenderArithmetic, TheDataBoxHoldsEveryPartOfCleanDataAndDropsLoneSpecks) {
+    constexpr int kX = 40, kY = 36, kZ = 28;
+    const auto shape = [](const char* inName) {
+        return [inName](int x, int y, int z) {
+            return static_cast<uint8_t>(std::lround(ulm3tools::ShapeValue(inName, x, y, z, kX, kY, kZ) * 255));
+        };
+    };
+    const auto inBlock = [](int x, int y, int z, int x0, int y0, int z0) {
+        return x >= x0 && x < x0 + 8 && y >= y0 && y < y0 + 6 && z >= z0 && z < z0 + 5;
+    };
+    const struct {
+        const char* name;
+        std::function<uint8_t(int, int, int)> value;
+        unsigned level;
+        bool asAbove;       // the box of every voxel above the level
+        ULMVolumeRange box;  // else this one
+    } cases[] = {
+        {"phantom", shape("phantom"), 0, true, {}},
+        {"phantom above its brain", shape("phantom"), 60, true, {}},
+        {"sphere", shape("sphere"), 1, true, {}},
+        {"ramp", shape("ramp"), 100, true, {}},
+        {"two blocks apart",
+         [&](int x, int y, int z) { return uint8_t(inBlock(x, y, z, 2, 3, 4) || inBlock(x, y, z, 30, 28, 20) ? 90 : 0); },
+         0, true, {}},
+        {"a small part beside a block",
+         [&](int x, int y, int z) {
+             return uint8_t(inBlock(x, y, z, 10, 10, 10) || (x >= 20 && x < 23 && y >= 12 && y < 15 && z >= 12 && z < 14)
+                                ? 90
+                                : 0);
+         },
+         0, true, {}},
+        {"a block and a speck in a corner",
+         [&](int x, int y, int z) {
+             return uint8_t(inBlock(x, y, z, 10, 10, 10) ? 90 : x == kX - 1 && y == 0 && z == kZ - 1 ? 5 : 0);
+         },
+         0, false, {8, 6, 5, 10, 10, 10}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> voxels;
+        for (int z = 0; z < kZ; ++z)
+            for (int y = 0; y < kY; ++y)
+                for (int x = 0; x < kX; ++x) voxels.push_back(c.value(x, y, z));
+        ReleasablePointer<ULMVolume> volume(ULMVolume::Create(1u, voxels.data(), kX, kY, kZ, ULMVolume::kSliced));
+        ulm3_render::FieldHistogram histogram;
+        ASSERT_EQ(ulm3_render::CountField0(*volume, histogram), kULMOK);
+        ULMVolumeRange box;
+        ASSERT_EQ(ulm3_render::DataBox(*volume, histogram, c.level, box), kULMOK);
+        const ULMVolumeRange want = c.asAbove ? ulm3_render::VoxelsAbove(histogram, c.level) : c.box;
+        ASSERT_GT(want.XSize(), 0);
+        EXPECT_EQ(box, want) << box.XSize() << " x " << box.YSize() << " x " << box.ZSize() << " from " << box.XOrigin()
+                             << ", " << box.YOrigin() << ", " << box.ZOrigin();
+    }
 }
 
 }  // namespace

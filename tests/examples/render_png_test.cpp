@@ -8,6 +8,7 @@
 
 #include <bit>
 #include <cmath>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -321,6 +322,78 @@ TEST_F(RenderPng, TheFrameHoldsTheVoxelsAboveTheBackground) {
         EXPECT_LT(box[0], box[1]) << degrees;
         EXPECT_NEAR(box[2], kSize / 2.0, 1.0) << degrees;
         EXPECT_NEAR(box[3], kSize / 2.0, 1.0) << degrees;
+    }
+}
+
+// A head-like scan in air that holds sparse low noise, as an MRI's does:
+// 128 x 128 x 84 voxels, an ellipsoid of values 40..120 (brighter inward)
+// filling kHeadLo..kHeadHi, and specks of 1..10 in about 1.2 % of the air's
+// voxels, the corners' among them; 0 elsewhere. Its 16-bit twin holds the
+// same scan in 12 bits, sixteen times the values with their finer detail.
+constexpr int kHeadLo[3] = {24, 6, 14}, kHeadHi[3] = {103, 117, 69};
+
+std::vector<uint16_t> NoisyHead(bool inTwelveBits) {
+    std::vector<uint16_t> v;
+    uint32_t noise = 2024;
+    const double centre[3] = {63.5, 61.5, 41.5}, semi[3] = {40, 56, 28};
+    for (int z = 0; z < 84; ++z)
+        for (int y = 0; y < 128; ++y)
+            for (int x = 0; x < 128; ++x) {
+                noise = noise * 1103515245u + 12345u;
+                const double d[3] = {(x - centre[0]) / semi[0], (y - centre[1]) / semi[1], (z - centre[2]) / semi[2]};
+                const double r = std::sqrt(d[0] * d[0] + d[1] * d[1] + d[2] * d[2]);
+                const double fine = (noise >> 8 & 255) / 256.0;
+                const bool corner = (x < 3 || x > 124) && (y < 3 || y > 124) && (z < 3 || z > 80);
+                double value = 0;
+                if (r <= 1) value = 40 + 70 * (1 - r) + 10 * (0.5 + 0.5 * std::sin(0.3 * x + 0.2 * y)) + fine;
+                else if (corner || (noise >> 16) % 1000 < 12) value = 1 + (noise >> 4) % 10 + fine;
+                v.push_back(static_cast<uint16_t>(inTwelveBits ? value * 16 : value));
+            }
+    return v;
+}
+
+// Such a head fills the picture at the default view, 8-bit and 16-bit
+// alike: the frame holds the head's box, not the specks' that reach the
+// volume's corners. The printed box is the head's, give or take the specks
+// that touch it; seen obliquely, the head's height (its longer extent) spans
+// more than 0.6 of the picture, where the volume's box would give it 0.49.
+TEST_F(RenderPng, AHeadInNoisyAirIsFramedOnTheHeadNotTheSpecks) {
+    for (const bool twelveBits : {false, true}) {
+        SCOPED_TRACE(twelveBits ? "16-bit" : "8-bit");
+        const std::vector<uint16_t> values = NoisyHead(twelveBits);
+        if (twelveBits) {
+            WriteFile("head.raw", values);
+        } else {
+            WriteFile("head.raw", std::vector<uint8_t>(values.begin(), values.end()));
+        }
+        ASSERT_EQ(Run(ULM3_VOXMAKE " --raw head.raw --size 128 128 84" + std::string(twelveBits ? " --bits 16" : "") +
+                      " head.vox && " ULM3_RENDER " head.vox p.png --size 128"),
+                  0)
+            << m_errors;
+        const std::string said = m_output;
+        const size_t at = said.find("framed on the voxels above ");
+        ASSERT_NE(at, std::string::npos) << said;
+        int size[3] = {}, from[3] = {};
+        unsigned level = 0;
+        ASSERT_EQ(std::sscanf(said.c_str() + at, "framed on the voxels above %u, %d x %d x %d from (%d, %d, %d)", &level,
+                              &size[0], &size[1], &size[2], &from[0], &from[1], &from[2]),
+                  7)
+            << said;
+        for (int a = 0; a < 3; ++a) {
+            EXPECT_NEAR(from[a], kHeadLo[a], 2) << "axis " << a << ": " << said;
+            EXPECT_NEAR(from[a] + size[a] - 1, kHeadHi[a], 2) << "axis " << a << ": " << said;
+        }
+        const std::vector<png_byte> grey = Grey("p.png");
+        ASSERT_EQ(grey.size(), 128u * 128u);
+        int first[2] = {128, 128}, last[2] = {-1, -1};
+        for (int row = 0; row < 128; ++row)
+            for (int column = 0; column < 128; ++column) {
+                if (grey[row * 128 + column] < 16) continue;
+                first[0] = std::min(first[0], column), last[0] = std::max(last[0], column);
+                first[1] = std::min(first[1], row), last[1] = std::max(last[1], row);
+            }
+        EXPECT_GE((last[1] + 1 - first[1]) / 128.0, 0.6) << said;
+        EXPECT_LT(last[0] - first[0], last[1] - first[1]) << said;
     }
 }
 

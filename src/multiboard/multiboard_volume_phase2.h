@@ -288,6 +288,14 @@ private:
                                      int inSourceY, int inSourceZ, ULMSource inSource);
     ULMSyncEvent StartUnloadBricks(void* outVoxels, const ULMVolumeRange& inRange,
                                    const ULMFieldDescriptor* inField) const;
+    // The voxels of inFrom, each read from the brick that owns it, written
+    // over inTo (of the same size) in every brick that loads them; waited for.
+    ULMStatus CopyBetweenBricks(const ULMVolumeRange& inFrom, const ULMVolumeRange& inTo);
+    // Every brick's voxels of inRange made its owner's.
+    ULMStatus CopyOverlapsFromOwners(const ULMVolumeRange& inRange);
+    // A resample into a bricked volume of as many bricks, brick by brick.
+    ULMSyncEvent ResampleIntoBricks(ULMMultiboardVolumePhase2& ioPaired, const ULMVolumeRange& inSourceRange,
+                                    const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier);
 
     // Render.
     ULMImageBufferInternal* CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber);

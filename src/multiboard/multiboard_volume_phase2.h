@@ -31,6 +31,9 @@ class ULMImageBufferInternal;
 class ULMDepthBufferInternal;
 class ULMEventJoin;
 
+// A blend mode that keeps one sample per pixel: a minimum or a maximum.
+bool ULMIsExtremeBlend(ULMBlendMode inMode);
+
 // Threads: the object's own state (serials, lock and map state, target,
 // the compositors and host buffers, the blend order) is held by m_lock,
 // which every operation that reads or changes it takes for its whole call,

@@ -579,18 +579,38 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
                        : nullptr;
     if (paired != nullptr && paired->GetNumberOfVolumes() == m_numSubVolumes)
         return ResampleIntoBricks(*paired, inSourceRange, inDestinationRange, inClassifier);
+    // Into one volume: each output voxel from the brick that owns the
+    // first voxel its sample reads, sampled where the resample of the whole
+    // range samples it.
+    ULMResamplePlane plane;
+    if (const ULMStatus s = ULMResamplePlaneOf(inSourceRange, inDestinationRange, plane); s != kULMOK)
+        return ULMSyncEvent(s);
+    // Bricks on other boards than the destination's take the road of a
+    // resample between boards, and so does every other.
+    for (int i = 0; i < m_numSubVolumes; ++i)
+        plane.inSections = plane.inSections || m_subvolume[i].m_location != ioDestination->GetBufferLocation();
+    // An enlargement's edge voxels sample beyond the source range, where a
+    // brick at its edge reads what one board reads there.
+    const auto edged = [&inSourceRange](ULMVolumeRange inBox) {
+        for (int a = 0; a < 2; ++a) {
+            const int end = inBox.m_origin[a] + inBox.m_size[a];
+            if (inBox.m_origin[a] == inSourceRange.m_origin[a]) --inBox.m_origin[a], ++inBox.m_size[a];
+            if (end == inSourceRange.m_origin[a] + inSourceRange.m_size[a]) ++inBox.m_size[a];
+        }
+        return inBox;
+    };
     ULMEventJoin started;
     for (int i = 0; i < m_numSubVolumes; ++i) {
-        ULMVolumeRange s = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_loadRange);
-        if (s.IsEmpty()) continue;
-        ULMVolumeRange d;
-        for (int a = 0; a < 3; ++a) {
-            d.m_size[a] = static_cast<int>(s.m_size[a] * scale[a]);
-            d.m_origin[a] = inDestinationRange.m_origin[a] +
-                            static_cast<int>((s.m_origin[a] - inSourceRange.m_origin[a]) * scale[a]);
-        }
+        const ULMVolumeRange s = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_loadRange);
+        const ULMVolumeRange owned = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_unloadRange);
+        if (s.IsEmpty() || owned.IsEmpty()) continue;
+        const ULMVolumeRange firsts = edged(owned);
+        const ULMVolumeRange d = ULMResampleReach(plane, edged(s), inDestinationRange, &firsts);
         if (d.IsEmpty()) continue;
-        const ULMSyncEvent event = m_subvolume[i]->StartResampleBuffer(ioDestination, s, d, inClassifier);
+        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), false);
+        const ULMSyncEvent event = source == nullptr
+                                       ? ULMSyncEvent(kULMErrUnimplemented)
+                                       : ULMStartVolumeResample(*source, ioDestination, s, d, inClassifier, &plane);
         if (ULMFailed(event.Status())) {
             started.Result().Wait(-1);
             return event;

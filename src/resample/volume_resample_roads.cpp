@@ -252,17 +252,19 @@ ULMStatus ULMResamplePlaneOf(const ULMVolumeRange& inSource, const ULMVolumeRang
 }
 
 ULMVolumeRange ULMResampleReach(const ULMResamplePlane& inPlane, const ULMVolumeRange& inSourceBox,
-                                const ULMVolumeRange& inCandidate) {
+                                const ULMVolumeRange& inCandidate, const ULMVolumeRange* inFirstIn) {
     ULMVolumeRange reach = inCandidate;
     for (int a = 0; a < 2; ++a) {
         const int64_t first = inSourceBox.m_origin[a], last = first + inSourceBox.m_size[a] - 1;
+        const ULMVolumeRange& lows = inFirstIn != nullptr ? *inFirstIn : inSourceBox;
+        const int64_t lowFirst = lows.m_origin[a], lowLast = lowFirst + lows.m_size[a] - 1;
         int lo = 0, count = 0;
         for (int i = 0; i < inCandidate.m_size[a]; ++i) {
             const int64_t q = int64_t{inCandidate.m_origin[a]} + i;
             // The chip's position at 1/256 voxel, and the voxels it reads.
             const int64_t at256 = (inPlane.origin[a] + q * inPlane.spacing[a]) >> 32;
             const int64_t low = at256 >> 8, high = low + ((at256 & 255) != 0 ? 1 : 0);
-            if (low < first || high > last) continue;
+            if (low < first || high > last || low < lowFirst || low > lowLast) continue;
             if (count == 0) lo = static_cast<int>(q);
             count = static_cast<int>(q) - lo + 1;
         }
@@ -305,7 +307,8 @@ ULMSyncEvent ULMStartVolumeResample(ULMVolumeInternal& ioSource, ULMVolume* pDes
                          IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     const int sourceZ = inSourceRange.ZSize(), destinationZ = inDestinationRange.ZSize();
     const ULMLocation board = sourceLocation != kULMNoBufferAttached ? sourceLocation : destinationLocation;
-    if (inPlace && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board)))) {
+    const bool inSections = inPlane != nullptr && inPlane->inSections;
+    if (inPlace && !inSections && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board)))) {
         if (inPlane != nullptr)
             return Pass(ioSource, pDestination, inSourceRange, inDestinationRange, inClassifier,
                         ULMVolumeInternal::kOneToOne, inPlane->origin[0], inPlane->spacing[0], inPlane->origin[1],

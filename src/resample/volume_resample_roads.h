@@ -22,6 +22,9 @@ class ULMVolumeInternal;
 struct ULMResamplePlane {
     int64_t origin[2] = {0, 0};
     int64_t spacing[2] = {0, 0};
+    // Every part takes Z through X in sections, as the whole resample does
+    // between two boards, even where one pass could do its part.
+    bool inSections = false;
 };
 
 // The plane of resampling inSource into inDestination, as one pass over
@@ -30,10 +33,11 @@ ULMStatus ULMResamplePlaneOf(const ULMVolumeRange& inSource, const ULMVolumeRang
                              ULMResamplePlane& outPlane);
 
 // The output voxels of inCandidate whose X and Y samples read only voxels
-// of inSourceBox (both neighbours of a position between two); Z as it is.
-// Empty when none does.
+// of inSourceBox (both neighbours of a position between two) and, with
+// inFirstIn, whose lower neighbour lies in *inFirstIn; Z as it is. Empty
+// when none does.
 ULMVolumeRange ULMResampleReach(const ULMResamplePlane& inPlane, const ULMVolumeRange& inSourceBox,
-                                const ULMVolumeRange& inCandidate);
+                                const ULMVolumeRange& inCandidate, const ULMVolumeRange* inFirstIn = nullptr);
 
 // ULMVolume::StartResampleBuffer of a plain volume: one pass when the board
 // can, else Z through X in sections, none waited for. With inPlane the

@@ -119,6 +119,42 @@ TEST_F(MultiboardLevelsTest, LevelsEqualTheOneBoardLevels) {
     EXPECT_EQ(CompareLevels(kSpreads, std::size(kSpreads)), 3);
 }
 
+// A bricked volume resampled into a volume on one board, shrunk and
+// enlarged in X and Y: each voxel what the resample on one board makes.
+TEST_F(MultiboardLevelsTest, ResamplesIntoOneVolumeAsOnOneBoard) {
+    Fill(45, 52, 30);
+    const ULMVolumeRange whole(45, 52, 30, 0, 0, 0);
+    const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
+    const int sizes[][2] = {{23, 26}, {30, 40}, {60, 70}};
+    const auto resampled = [&](ULMVolume* inSource, const int (&inSize)[2]) {
+        std::vector<uint8_t> out(size_t(inSize[0]) * inSize[1] * 30, 0xEE);
+        const HeldVolume into(
+            ULMVolume::Create(1u, out.data(), unsigned(inSize[0]), unsigned(inSize[1]), 30u, ULMVolume::kSliced));
+        EXPECT_NE(into, nullptr);
+        if (into == nullptr) return out;
+        const ULMVolumeRange range(inSize[0], inSize[1], 30, 0, 0, 0);
+        EXPECT_EQ(into->LockVolume(kULMBoard1), kULMOK);
+        EXPECT_EQ(inSource->ResampleBuffer(into.get(), whole, range, direct), kULMOK);
+        EXPECT_EQ(into->Unload(out.data(), range, kULMUseBuffer), kULMOK);
+        return out;
+    };
+    const HeldVolume one(NewVolume({"one board", 0, 0}));
+    ASSERT_NE(one, nullptr);
+    ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
+    for (const int bricks : {2, 3, 4}) {
+        const HeldVolume bricked(NewVolume({"bricks", 2, bricks}));
+        ASSERT_NE(bricked, nullptr);
+        ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
+        for (const auto& size : sizes) {
+            SCOPED_TRACE(::testing::Message() << bricks << " bricks into " << size[0] << "x" << size[1]);
+            const std::vector<uint8_t> want = resampled(one.get(), size), got = resampled(bricked.get(), size);
+            size_t differ = 0;
+            for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
+            EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
+        }
+    }
+}
+
 // Boards that do not halve Z in one pass take every level's Z through X.
 class MultiboardLevelsInSectionsTest : public MultiboardLevelsTest {
 protected:

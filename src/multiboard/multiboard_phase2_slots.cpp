@@ -607,7 +607,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
         const ULMVolumeRange firsts = edged(owned);
         const ULMVolumeRange d = ULMResampleReach(plane, edged(s), inDestinationRange, &firsts);
         if (d.IsEmpty()) continue;
-        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), false);
+        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), true);
         const ULMSyncEvent event = source == nullptr
                                        ? ULMSyncEvent(kULMErrUnimplemented)
                                        : ULMStartVolumeResample(*source, ioDestination, s, d, inClassifier, &plane);
@@ -651,7 +651,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResampleIntoBricks(ULMMultiboardVolumePh
             return fail(ULMSyncEvent(kULMErrCantSubsample));
         shortOfOverlap = shortOfOverlap || reach != wanted;
         if (reach.IsEmpty()) continue;
-        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), false);
+        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), true);
         if (source == nullptr) return fail(ULMSyncEvent(kULMErrUnimplemented));
         const ULMSyncEvent event =
             ULMStartVolumeResample(*source, into.GetVolume(), from, reach, inClassifier, &plane);

@@ -25,6 +25,12 @@ namespace {
 
 bool IsMinMode(ULMBlendMode inMode) { return inMode >= kULMBlendMinRed && inMode <= kULMBlendMinAlpha; }
 
+}  // namespace
+
+bool ULMIsExtremeBlend(ULMBlendMode inMode) { return inMode >= kULMBlendMinRed && inMode <= kULMBlendMaxAlpha; }
+
+namespace {
+
 // Partial images hold pre-weighted colours front to back; the modes that
 // composite colours are all taken as front-to-back pre-weighted.
 ULMBlendMode CompositeMode(ULMBlendMode inMode, bool inIsMPR) {
@@ -385,7 +391,12 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     const OutputClip target = ClipOutput(inRequest);
     HostPlan plan;
     for (int k = 0; k < 4; ++k) plan.outputFields[k] = target.output->GetFieldDescriptor(static_cast<ULMChannel>(k));
-    const bool eightBit = ULMSoftwareBlendVolume::IsEightBitRGBA(plan.outputFields);
+    // A minimum or a maximum takes one sample's colour where keys tie, and
+    // keys rounded to 8 bits tie where the chip's 12 bits do not: the
+    // partial images keep all 12, so that each pixel is the sample one
+    // board takes.
+    const bool eightBit =
+        ULMSoftwareBlendVolume::IsEightBitRGBA(plan.outputFields) && !ULMIsExtremeBlend(context->GetBlendMode());
     plan.transferFields =
         eightBit ? ULMSoftwareBlendVolume::kTransferFields8 : ULMSoftwareBlendVolume::kTransferFields12;
     plan.transferBits = eightBit ? 32 : 64;

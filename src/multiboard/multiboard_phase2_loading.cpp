@@ -303,14 +303,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartCopyFromVolume(const ULMVolume* inV
         // Between places of this volume: read from the owners first, then
         // written to every brick, so that no brick reads a voxel that the
         // same copy has already overwritten in another.
-        int64_t bytes = 0;
-        if (!BoxBytes(inRange, m_voxelSize / 8, bytes)) return Finished(kULMErrArgument);
-        std::unique_ptr<char[]> copy(new (std::nothrow) char[static_cast<size_t>(bytes)]);
-        if (copy == nullptr) return Finished(kULMErrAlloc);
-        ULMStatus status = StartUnloadBricks(copy.get(), sourceBox, nullptr).Wait(-1);
-        if (status == kULMOK)
-            status = StartUpdateTo(kULMBuffer, copy.get(), &inRange, nullptr, inRange.XSize(), inRange.YSize()).Wait(-1);
-        return Finished(status);
+        return Finished(CopyBetweenBricks(sourceBox, inRange));
     }
     const ULMVolume* source = itself ? m_baseVolume : inVolume;
     StartedWork started;
@@ -323,6 +316,22 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartCopyFromVolume(const ULMVolume* inV
                                                          inSourceZ + part.ZOrigin() - inRange.ZOrigin(), inSource));
     }
     return started.Finish(status);
+}
+
+ULMStatus ULMMultiboardVolumePhase2::CopyBetweenBricks(const ULMVolumeRange& inFrom, const ULMVolumeRange& inTo) {
+    int64_t bytes = 0;
+    if (!BoxBytes(inTo, m_voxelSize / 8, bytes)) return kULMErrArgument;
+    std::unique_ptr<char[]> copy(new (std::nothrow) char[static_cast<size_t>(bytes)]);
+    if (copy == nullptr) return kULMErrAlloc;
+    ULMStatus status = StartUnloadBricks(copy.get(), inFrom, nullptr).Wait(-1);
+    if (status == kULMOK)
+        status = StartUpdateTo(kULMBuffer, copy.get(), &inTo, nullptr, inTo.XSize(), inTo.YSize()).Wait(-1);
+    return status;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::CopyOverlapsFromOwners(const ULMVolumeRange& inRange) {
+    ULMRecursiveLock hold(m_lock);
+    return CopyBetweenBricks(inRange, inRange);
 }
 
 // ---- Unloads ----

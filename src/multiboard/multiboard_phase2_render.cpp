@@ -180,9 +180,12 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderBricks(const RenderRequest& inRequ
         const ULMImageBuffer* output =
             inRequest.isMPR ? inRequest.buffers.color[0]
                             : GetOutputImageBuffer(context, inRequest.buffers.color[0], inRequest.buffers.color[1]);
+        // Minimum and maximum composite exactly only from the 12-bit
+        // partial images of the host road.
         const bool host = (output != nullptr && output->GetPixelSize() == 64) ||
                           context->GetBlendMode() == kULMBlendSumAndCount ||
-                          context->GetLastBlendMode() == kULMBlendSumAndCount;
+                          context->GetLastBlendMode() == kULMBlendSumAndCount ||
+                          (!inRequest.isMPR && ULMIsExtremeBlend(context->GetBlendMode()));
         road = host ? 2 : 1;
     }
     if (road == 1) {

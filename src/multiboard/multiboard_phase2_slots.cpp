@@ -5,7 +5,10 @@
 #include <algorithm>
 
 #include "foundation/sync_event.h"
+#include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
+#include "resample/volume_resample_roads.h"
+#include "volume/volume_internal.h"
 
 namespace ulm3 {
 
@@ -574,32 +577,40 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
     auto* paired = IsObjectType(ioDestination, kObjectTypeULMMultiboardVolumePhase2)
                        ? static_cast<ULMMultiboardVolumePhase2*>(ioDestination)
                        : nullptr;
-    if (paired != nullptr && paired->GetNumberOfVolumes() != m_numSubVolumes) paired = nullptr;
+    if (paired != nullptr && paired->GetNumberOfVolumes() == m_numSubVolumes)
+        return ResampleIntoBricks(*paired, inSourceRange, inDestinationRange, inClassifier);
+    // Into one volume: each output voxel from the brick that owns the
+    // first voxel its sample reads, sampled where the resample of the whole
+    // range samples it.
+    ULMResamplePlane plane;
+    if (const ULMStatus s = ULMResamplePlaneOf(inSourceRange, inDestinationRange, plane); s != kULMOK)
+        return ULMSyncEvent(s);
+    // Bricks on other boards than the destination's take the road of a
+    // resample between boards, and so does every other.
+    for (int i = 0; i < m_numSubVolumes; ++i)
+        plane.inSections = plane.inSections || m_subvolume[i].m_location != ioDestination->GetBufferLocation();
+    // An enlargement's edge voxels sample beyond the source range, where a
+    // brick at its edge reads what one board reads there.
+    const auto edged = [&inSourceRange](ULMVolumeRange inBox) {
+        for (int a = 0; a < 2; ++a) {
+            const int end = inBox.m_origin[a] + inBox.m_size[a];
+            if (inBox.m_origin[a] == inSourceRange.m_origin[a]) --inBox.m_origin[a], ++inBox.m_size[a];
+            if (end == inSourceRange.m_origin[a] + inSourceRange.m_size[a]) ++inBox.m_size[a];
+        }
+        return inBox;
+    };
     ULMEventJoin started;
     for (int i = 0; i < m_numSubVolumes; ++i) {
-        ULMVolumeRange s = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_loadRange);
-        if (s.IsEmpty()) continue;
-        ULMVolumeRange d;
-        ULMVolume* into = ioDestination;
-        if (paired != nullptr) {
-            d = ULMVolumeRange::Intersect(inDestinationRange, paired->m_subvolume[i].m_loadRange);
-            if (d.IsEmpty()) continue;
-            for (int a = 0; a < 3; ++a) {
-                while (s.m_size[a] > 0 && static_cast<int64_t>(s.m_size[a] * scale[a]) > d.m_size[a]) {
-                    --s.m_size[a];
-                    if (s.m_origin[a] != 0) ++s.m_origin[a];
-                }
-            }
-            into = paired->m_subvolume[i].GetVolume();
-        } else {
-            for (int a = 0; a < 3; ++a) {
-                d.m_size[a] = static_cast<int>(s.m_size[a] * scale[a]);
-                d.m_origin[a] = inDestinationRange.m_origin[a] +
-                                static_cast<int>((s.m_origin[a] - inSourceRange.m_origin[a]) * scale[a]);
-            }
-            if (d.IsEmpty()) continue;
-        }
-        const ULMSyncEvent event = m_subvolume[i]->StartResampleBuffer(into, s, d, inClassifier);
+        const ULMVolumeRange s = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_loadRange);
+        const ULMVolumeRange owned = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_unloadRange);
+        if (s.IsEmpty() || owned.IsEmpty()) continue;
+        const ULMVolumeRange firsts = edged(owned);
+        const ULMVolumeRange d = ULMResampleReach(plane, edged(s), inDestinationRange, &firsts);
+        if (d.IsEmpty()) continue;
+        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), true);
+        const ULMSyncEvent event = source == nullptr
+                                       ? ULMSyncEvent(kULMErrUnimplemented)
+                                       : ULMStartVolumeResample(*source, ioDestination, s, d, inClassifier, &plane);
         if (ULMFailed(event.Status())) {
             started.Result().Wait(-1);
             return event;
@@ -607,6 +618,49 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
         started.Add(event);
     }
     return started.Result();
+}
+
+// Brick i fills its pair from the voxels it holds, each voxel sampled where
+// the resample of the whole range samples it, so that the bricks of the
+// destination hold what one resample of the whole volume makes. A pair's
+// overlap may reach past what brick i holds; those voxels come from the
+// destination brick that owns them, once every pass has run.
+ULMSyncEvent ULMMultiboardVolumePhase2::ResampleIntoBricks(ULMMultiboardVolumePhase2& ioPaired,
+                                                           const ULMVolumeRange& inSourceRange,
+                                                           const ULMVolumeRange& inDestinationRange,
+                                                           const ULMClassifier& inClassifier) {
+    ULMResamplePlane plane;
+    if (const ULMStatus s = ULMResamplePlaneOf(inSourceRange, inDestinationRange, plane); s != kULMOK)
+        return ULMSyncEvent(s);
+    ULMEventJoin started;
+    const auto fail = [&started](ULMSyncEvent inEvent) {
+        started.Result().Wait(-1);
+        return inEvent;
+    };
+    bool shortOfOverlap = false;
+    for (int i = 0; i < m_numSubVolumes; ++i) {
+        const SubvolumeInfo& into = ioPaired.m_subvolume[i];
+        const ULMVolumeRange wanted = ULMVolumeRange::Intersect(inDestinationRange, into.m_loadRange);
+        if (wanted.IsEmpty()) continue;
+        const ULMVolumeRange owned = ULMVolumeRange::Intersect(inDestinationRange, into.m_unloadRange);
+        const ULMVolumeRange from = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_loadRange);
+        const ULMVolumeRange reach = from.IsEmpty() ? ULMVolumeRange() : ULMResampleReach(plane, from, wanted);
+        // The voxels a brick owns are read from it alone: its pair must
+        // reach all of them.
+        if (!owned.IsEmpty() && (reach.IsEmpty() || !reach.Contains(owned)))
+            return fail(ULMSyncEvent(kULMErrCantSubsample));
+        shortOfOverlap = shortOfOverlap || reach != wanted;
+        if (reach.IsEmpty()) continue;
+        ULMVolumeInternal* source = ULMPlainVolumeOf(m_subvolume[i].GetVolume(), true);
+        if (source == nullptr) return fail(ULMSyncEvent(kULMErrUnimplemented));
+        const ULMSyncEvent event =
+            ULMStartVolumeResample(*source, into.GetVolume(), from, reach, inClassifier, &plane);
+        if (ULMFailed(event.Status())) return fail(event);
+        started.Add(event);
+    }
+    if (!shortOfOverlap) return started.Result();
+    if (const ULMStatus status = started.Result().Wait(-1); ULMFailed(status)) return ULMSyncEvent(status);
+    return ULMSyncEvent(ioPaired.CopyOverlapsFromOwners(inDestinationRange));
 }
 
 }  // namespace ulm3

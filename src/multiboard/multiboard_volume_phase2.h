@@ -32,6 +32,9 @@ class ULMImageBufferInternal;
 class ULMDepthBufferInternal;
 class ULMEventJoin;
 
+// A blend mode that keeps one sample per pixel: a minimum or a maximum.
+bool ULMIsExtremeBlend(ULMBlendMode inMode);
+
 // Threads: the object's own state (serials, lock and map state, target,
 // the compositors and host buffers, the blend order) is held by m_lock,
 // which every operation that reads or changes it takes for its whole call,
@@ -286,6 +289,14 @@ private:
                                      int inSourceY, int inSourceZ, ULMSource inSource);
     ULMSyncEvent StartUnloadBricks(void* outVoxels, const ULMVolumeRange& inRange,
                                    const ULMFieldDescriptor* inField) const;
+    // The voxels of inFrom, each read from the brick that owns it, written
+    // over inTo (of the same size) in every brick that loads them; waited for.
+    ULMStatus CopyBetweenBricks(const ULMVolumeRange& inFrom, const ULMVolumeRange& inTo);
+    // Every brick's voxels of inRange made its owner's.
+    ULMStatus CopyOverlapsFromOwners(const ULMVolumeRange& inRange);
+    // A resample into a bricked volume of as many bricks, brick by brick.
+    ULMSyncEvent ResampleIntoBricks(ULMMultiboardVolumePhase2& ioPaired, const ULMVolumeRange& inSourceRange,
+                                    const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier);
 
     // Render.
     ULMImageBufferInternal* CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber);

@@ -21,7 +21,7 @@ ULMSubVolumeDivision::ULMSubVolumeDivision(const ULMVolumeRange& inBase, const U
                                            int inOverlapParameter, int inCount, int inBoards)
     : m_base(inBase), m_boards(std::max(inBoards, 1)), m_numSubVolumes(std::clamp(inCount, 1, kMultiboardMaxBricks)) {
     ComputeOverlap(inBase, inFull, inOverlapParameter, m_overlapVoxels);
-    DivideVolume();
+    DivideVolume(inFull.IsEmpty() ? inBase : inFull);
 }
 
 void ULMSubVolumeDivision::ComputeOverlap(const ULMVolumeRange& inBase, const ULMVolumeRange& inFull,
@@ -54,13 +54,17 @@ int ULMSubVolumeDivision::CutAxis(int inSize, int inCount, int (&outOrigin)[kMul
     return j;
 }
 
-void ULMSubVolumeDivision::DivideVolume() {
+void ULMSubVolumeDivision::DivideVolume(const ULMVolumeRange& inLayout) {
     const int size[3] = {Size(m_base, 0), Size(m_base, 1), Size(m_base, 2)};
     // Working sizes and weights per axis: Z weighs nothing and is never cut,
-    // since the chip's slices run along it in every view alike.
-    double work[3] = {double(size[0]), double(size[1]), double(size[2])};
-    double weight[3] = {double(size[0]), 2.0 * size[1], 0.0};
-    const int a = size[0] <= 2 * int64_t{size[1]} ? 1 : 0;
+    // since the chip's slices run along it in every view alike. They are
+    // the outermost volume's, so that a coarser level is cut along the same
+    // axes into as many pieces as the volume it is a level of, and each of
+    // its bricks covers what the same brick of the finer level covers.
+    const int layout[3] = {Size(inLayout, 0), Size(inLayout, 1), Size(inLayout, 2)};
+    double work[3] = {double(layout[0]), double(layout[1]), double(layout[2])};
+    double weight[3] = {double(layout[0]), 2.0 * layout[1], 0.0};
+    const int a = layout[0] <= 2 * int64_t{layout[1]} ? 1 : 0;
     const int b = 1 - a;
     const auto cut = [&](int inAxis, int inPieces) {
         m_subVolumDiv[inAxis] *= inPieces;

@@ -78,7 +78,8 @@ public:
     const ULMVolumeRange& Base() const { return m_base; }
 
 private:
-    void DivideVolume();
+    // Chooses the axes and pieces from inLayout's sizes and cuts the base.
+    void DivideVolume(const ULMVolumeRange& inLayout);
     // Walks the pieces of axis inAxis, X outermost, filling one brick per
     // leaf in ascending piece order.
     void FillSubVolRange(const int (&inSize)[3][kMultiboardMaxBricks], const int (&inOrigin)[3][kMultiboardMaxBricks],

@@ -205,8 +205,13 @@ ULMStatus VolumeResampleValues(const ULMVolumePassSetup& in, ULMImagePassValues&
         x.origin = in.originX;
         x.spacing = in.spacingX;
     }
-    if (const ULMStatus s = PlaneAxis(src.YOrigin(), src.YSize(), box.YOrigin(), box.YSize(), y); s != kULMOK)
-        return s;
+    if (in.originY == 0 && in.spacingY == 0) {
+        if (const ULMStatus s = PlaneAxis(src.YOrigin(), src.YSize(), box.YOrigin(), box.YSize(), y); s != kULMOK)
+            return s;
+    } else {
+        y.origin = in.originY;
+        y.spacing = in.spacingY;
+    }
     const double sz = static_cast<double>(zSpacing) / kULMFixedScale2340;
     const int64_t originZ = Pack(((src.ZSize() - 1.0) - (box.ZSize() - 1.0) * sz) * 0.5 + src.ZOrigin() - box.ZOrigin() * sz,
                                  kSliceMask);
@@ -273,13 +278,16 @@ void SampleNearestWhenClassifyingFirst(ULMClassifier& ioClassifier) {
 }
 
 ULMVolumePassSetup PassSetup(const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                             int inSideways, long long inOriginX, long long inSpacingX) {
+                             int inSideways, long long inOriginX, long long inSpacingX, long long inOriginY,
+                             long long inSpacingY) {
     ULMVolumePassSetup setup;
     setup.source = inSourceRange;
     setup.output = inDestinationRange;
     setup.sideways = inSideways;
     setup.originX = inOriginX;
     setup.spacingX = inSpacingX;
+    setup.originY = inOriginY;
+    setup.spacingY = inSpacingY;
     return setup;
 }
 
@@ -427,15 +435,27 @@ ULMSyncEvent SubmitPass(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, c
 
 }  // namespace
 
+ULMStatus ULMResampleAxis(int64_t inSourceOrigin, int64_t inSourceSize, int64_t inOutputOrigin, int64_t inNewSize,
+                          int64_t& outOrigin, int64_t& outSpacing) {
+    if (inSourceSize <= 0 || inNewSize <= 0) return kULMErrArgument;
+    Axis axis;
+    if (const ULMStatus s = PlaneAxis(inSourceOrigin, inSourceSize, inOutputOrigin, inNewSize, axis); s != kULMOK)
+        return s;
+    outOrigin = axis.origin;
+    outSpacing = axis.spacing;
+    return kULMOK;
+}
+
 ULMSyncEvent ULMVolumeResamplePass(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                    const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
                                    ULMClassifier& ioClassifier, int inSideways, long long originX,
-                                   long long spacingX) {
+                                   long long spacingX, long long originY, long long spacingY) {
     const ULMStatus refused = CheckPassArguments(pDestination, ioClassifier, inSideways, inDestinationRange);
     if (refused != kULMOK) return ULMSyncEvent(refused);
     SampleNearestWhenClassifyingFirst(ioClassifier);
     const ULMVolumeRange sourceBox = ToVolumeAxes(inSourceRange, inSideways);
-    ULMVolumePassSetup setup = PassSetup(inSourceRange, inDestinationRange, inSideways, originX, spacingX);
+    ULMVolumePassSetup setup =
+        PassSetup(inSourceRange, inDestinationRange, inSideways, originX, spacingX, originY, spacingY);
     ULMImagePassValues values;
     if (const ULMStatus s = VolumeResampleValues(setup, values); s != kULMOK) return ULMSyncEvent(s);
 

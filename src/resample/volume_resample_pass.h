@@ -25,6 +25,8 @@ struct ULMVolumePassSetup {
     int sideways = 0;          // ULMVolumeInternal::sideways
     int64_t originX = 0;       // S23.40; both 0: computed from the boxes
     int64_t spacingX = 0;
+    int64_t originY = 0;       // likewise for Y'
+    int64_t spacingY = 0;
     uint64_t voxelFormat = 0;  // the classifier's registers
     uint32_t interpolateControl = 0;
     uint32_t lutFormat[4] = {};
@@ -51,10 +53,19 @@ int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize);
 // of pDestination's through ioClassifier (the pass's own copy, which it may
 // change), in one board pass that is not waited for; inSideways is one of
 // ULMVolumeInternal::sideways, and originX and spacingX (S23.40) set the X'
-// sampling when either is non-zero. Throws the statuses of what it makes.
+// sampling when either is non-zero, originY and spacingY the Y'. Throws the
+// statuses of what it makes.
 ULMSyncEvent ULMVolumeResamplePass(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                    const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
                                    ULMClassifier& ioClassifier, int inSideways, long long originX,
-                                   long long spacingX);
+                                   long long spacingX, long long originY = 0, long long spacingY = 0);
+
+// Where output voxel i of one axis samples: origin + i x spacing (S23.40),
+// so that the first and last output voxels of inNewSize lie symmetrically
+// about the centre of the inSourceSize source voxels from inSourceOrigin;
+// i counts from the output axis's 0, not from inOutputOrigin.
+// kULMErrCantSubsample beyond two source voxels per output voxel.
+ULMStatus ULMResampleAxis(int64_t inSourceOrigin, int64_t inSourceSize, int64_t inOutputOrigin, int64_t inNewSize,
+                          int64_t& outOrigin, int64_t& outSpacing);
 
 }  // namespace ulm3

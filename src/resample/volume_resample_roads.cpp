@@ -3,6 +3,7 @@
 // through a sideways temporary, in sections of up to 64 output slices.
 #include <algorithm>
 #include <cstdint>
+#include <new>
 
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
@@ -20,6 +21,8 @@ namespace {
 
 constexpr int kSectionSlices = 64;
 constexpr int kMinSectionSlices = 12;
+// The fewest voxels a pass writes in X and Y.
+constexpr int kMinPassSide = 12;
 constexpr uint64_t kPlaneMask = 0xFFFFFFFFFF800000;
 
 int64_t Pack(double inValue) {
@@ -82,6 +85,22 @@ bool BoardHalves(ULMLocation inBoard) {
            gULMControl.m_board[inBoard].m_minor == 1;
 }
 
+// One pass, its failures as an event: what ULMVolumeInternal's pass slot
+// gives, with the Y' sampling it cannot take.
+ULMSyncEvent Pass(ULMVolumeInternal& ioSource, ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
+                  const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier, int inSideways,
+                  int64_t inOriginX, int64_t inSpacingX, int64_t inOriginY, int64_t inSpacingY) {
+    try {
+        ULMClassifier classifier = inClassifier;
+        return ULMVolumeResamplePass(ioSource, pDestination, inSourceRange, inDestinationRange, classifier,
+                                     inSideways, inOriginX, inSpacingX, inOriginY, inSpacingY);
+    } catch (ULMStatus status) {
+        return ULMSyncEvent(status);
+    } catch (const std::bad_alloc&) {
+        return ULMSyncEvent(kULMErrAlloc);
+    }
+}
+
 // A volume resampled into its own buffer on the sectioned road: into a
 // temporary of the destination's size beside it, then copied in.
 ULMSyncEvent ResampleThroughCopy(ULMVolumeInternal& ioVolume, const ULMVolumeRange& inSourceRange,
@@ -101,12 +120,37 @@ ULMSyncEvent ResampleThroughCopy(ULMVolumeInternal& ioVolume, const ULMVolumeRan
     return UpdateFromBuffer(ioVolume, copy.GetPointer(), inDestinationRange);
 }
 
+// A part of a larger resample that is narrower in X or Y than a pass
+// writes: into a temporary wide enough, from its first voxel, then copied
+// into the destination's part.
+ULMSyncEvent ResampleNarrowPart(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
+                                const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
+                                const ULMClassifier& inClassifier, const ULMResamplePlane& inPlane) {
+    ULMFieldDescriptor fields[4];
+    for (int f = 0; f < 4; ++f) fields[f] = ioSource.GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
+    const ULMVolumeRange box(std::max(inDestinationRange.XSize(), kMinPassSide),
+                             std::max(inDestinationRange.YSize(), kMinPassSide), inDestinationRange.ZSize(), 0, 0, 0);
+    ReleasablePointer<ULMVolumeInternal> copy(
+        ULMVolumeInternal::CreateSimpleVolume(ioSource.GetVoxelSize(), box, 4, fields, nullptr));
+    if (copy.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    const ULMLocation board = ioSource.GetBufferLocation();
+    const ULMStatus locked = copy->LockVolume(board != kULMNoBufferAttached ? board : kULMAnyBoard);
+    if (locked != kULMOK) return ULMSyncEvent(locked);
+    ULMResamplePlane shifted = inPlane;
+    for (int a = 0; a < 2; ++a) shifted.origin[a] += int64_t{inDestinationRange.m_origin[a]} * inPlane.spacing[a];
+    const ULMSyncEvent resampled =
+        ULMStartVolumeResample(ioSource, copy.GetPointer(), inSourceRange, box, inClassifier, &shifted);
+    if (ULMFailed(resampled.Status())) return resampled;
+    return UpdateFromBuffer(*pDestination, copy.GetPointer(), inDestinationRange);
+}
+
 // Z resampled as X through a sideways temporary T, in sections of up to 64
 // destination slices: each section's source slices sampled into T's X, then
 // T into the destination's slices.
 ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                 const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                const ULMClassifier& inClassifier, ULMLocation inBoard) {
+                                const ULMClassifier& inClassifier, ULMLocation inBoard,
+                                const ULMResamplePlane* inPlane) {
     const int sourceZ = inSourceRange.ZSize(), destinationZ = inDestinationRange.ZSize();
     double s = static_cast<double>(sourceZ) / destinationZ;
     if (s > 2.0) s = static_cast<double>(sourceZ - 1) / destinationZ;
@@ -137,6 +181,15 @@ ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestina
     std::swap(slab.m_size[0], slab.m_size[2]);
     const int64_t sourceEnd = int64_t{inSourceRange.ZOrigin()} + sourceZ;
     const Sections sections = SectionsOf(destinationZ);
+    // Part of a larger resample: T's rows are the destination's rows from
+    // its first, T's Z the source's columns from the part's first.
+    int64_t rowsOrigin = 0, rowsSpacing = 0, columnsOrigin = 0, columnsSpacing = 0;
+    if (inPlane != nullptr) {
+        rowsOrigin = inPlane->origin[1] + int64_t{inDestinationRange.YOrigin()} * inPlane->spacing[1];
+        rowsSpacing = inPlane->spacing[1];
+        columnsOrigin = inPlane->origin[0] - int64_t{inSourceRange.XOrigin()} * kULMFixedOne2340;
+        columnsSpacing = inPlane->spacing[0];
+    }
     ULMSyncEvent event(kULMErrArgument);
     for (int k = 0; k < sections.count; ++k) {
         const bool last = k == sections.count - 1;
@@ -151,15 +204,15 @@ ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestina
         slab.m_origin[0] = static_cast<int32_t>(first);
         slab.m_size[0] = static_cast<int32_t>(count);
         sideways.m_size[0] = zSize;
-        event = ioSource.DoStartResampleBuffer(temporary.GetPointer(), slab, sideways, direct,
-                                               ULMVolumeInternal::kSideways, sectionOrigin, spacing);
+        event = Pass(ioSource, temporary.GetPointer(), slab, sideways, direct, ULMVolumeInternal::kSideways,
+                     sectionOrigin, spacing, rowsOrigin, rowsSpacing);
         if (ULMFailed(event.Status())) return event;
         const ULMVolumeRange from(inSourceRange.XSize(), inDestinationRange.YSize(), zSize, 0, 0, 0);
         const ULMVolumeRange to(inDestinationRange.XSize(), inDestinationRange.YSize(), zSize,
                                 inDestinationRange.XOrigin(), inDestinationRange.YOrigin(),
                                 inDestinationRange.ZOrigin() + zStart);
-        event = temporary->DoStartResampleBuffer(pDestination, from, to, inClassifier, ULMVolumeInternal::kSideways,
-                                                 0, 0);
+        event = Pass(*temporary, pDestination, from, to, inClassifier, ULMVolumeInternal::kSideways, columnsOrigin,
+                     columnsSpacing, 0, 0);
         if (ULMFailed(event.Status())) return event;
     }
     return event;
@@ -188,9 +241,42 @@ ULMStatus ResolveDestination(ULMVolumeInternal& ioSource, const ULMVolumeRange& 
 
 }  // namespace
 
+ULMStatus ULMResamplePlaneOf(const ULMVolumeRange& inSource, const ULMVolumeRange& inDestination,
+                             ULMResamplePlane& outPlane) {
+    for (int a = 0; a < 2; ++a) {
+        const ULMStatus s = ULMResampleAxis(inSource.m_origin[a], inSource.m_size[a], inDestination.m_origin[a],
+                                            inDestination.m_size[a], outPlane.origin[a], outPlane.spacing[a]);
+        if (s != kULMOK) return s;
+    }
+    return kULMOK;
+}
+
+ULMVolumeRange ULMResampleReach(const ULMResamplePlane& inPlane, const ULMVolumeRange& inSourceBox,
+                                const ULMVolumeRange& inCandidate, const ULMVolumeRange* inFirstIn) {
+    ULMVolumeRange reach = inCandidate;
+    for (int a = 0; a < 2; ++a) {
+        const int64_t first = inSourceBox.m_origin[a], last = first + inSourceBox.m_size[a] - 1;
+        const ULMVolumeRange& lows = inFirstIn != nullptr ? *inFirstIn : inSourceBox;
+        const int64_t lowFirst = lows.m_origin[a], lowLast = lowFirst + lows.m_size[a] - 1;
+        int lo = 0, count = 0;
+        for (int i = 0; i < inCandidate.m_size[a]; ++i) {
+            const int64_t q = int64_t{inCandidate.m_origin[a]} + i;
+            // The chip's position at 1/256 voxel, and the voxels it reads.
+            const int64_t at256 = (inPlane.origin[a] + q * inPlane.spacing[a]) >> 32;
+            const int64_t low = at256 >> 8, high = low + ((at256 & 255) != 0 ? 1 : 0);
+            if (low < first || high > last || low < lowFirst || low > lowLast) continue;
+            if (count == 0) lo = static_cast<int>(q);
+            count = static_cast<int>(q) - lo + 1;
+        }
+        reach.m_origin[a] = lo;
+        reach.m_size[a] = count;
+    }
+    return reach;
+}
+
 ULMSyncEvent ULMStartVolumeResample(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                     const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                    const ULMClassifier& inClassifier) {
+                                    const ULMClassifier& inClassifier, const ULMResamplePlane* inPlane) {
     bool nothing = false;
     if (const ULMStatus s = ResolveDestination(ioSource, inSourceRange, pDestination, inDestinationRange, nothing);
         s != kULMOK || nothing)
@@ -213,21 +299,30 @@ ULMSyncEvent ULMStartVolumeResample(ULMVolumeInternal& ioSource, ULMVolume* pDes
     const unsigned long long id = ioSource.GetBufferID();
     const bool ownBuffer = pDestination == &ioSource || (id != kULMNoBuffer && pDestination->GetBufferID() == id);
     if (ownBuffer && id == kULMNoBuffer) return ULMSyncEvent(kULMErrVolume);
+    if (ownBuffer && inPlane != nullptr) return ULMSyncEvent(kULMErrArgument);
+    if (inPlane != nullptr && (inDestinationRange.XSize() < kMinPassSide || inDestinationRange.YSize() < kMinPassSide))
+        return ResampleNarrowPart(ioSource, pDestination, inSourceRange, inDestinationRange, inClassifier, *inPlane);
 
     const bool inPlace = (sourceLocation == destinationLocation || destinationLocation == kULMNoBufferAttached) &&
                          IsObjectType(pDestination, kObjectTypeULMVolumeInternal);
     const int sourceZ = inSourceRange.ZSize(), destinationZ = inDestinationRange.ZSize();
     const ULMLocation board = sourceLocation != kULMNoBufferAttached ? sourceLocation : destinationLocation;
-    if (inPlace && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board))))
+    const bool inSections = inPlane != nullptr && inPlane->inSections;
+    if (inPlace && !inSections && (destinationZ == sourceZ || (destinationZ == sourceZ / 2 && BoardHalves(board)))) {
+        if (inPlane != nullptr)
+            return Pass(ioSource, pDestination, inSourceRange, inDestinationRange, inClassifier,
+                        ULMVolumeInternal::kOneToOne, inPlane->origin[0], inPlane->spacing[0], inPlane->origin[1],
+                        inPlane->spacing[1]);
         return ioSource.DoStartResampleBuffer(pDestination, inSourceRange, inDestinationRange, inClassifier,
                                               ULMVolumeInternal::kOneToOne, 0, 0);
+    }
     // The sectioned road. Below 12 slices the one section would start
     // before the destination range and write there.
     if (destinationZ < kMinSectionSlices) return ULMSyncEvent(kULMErrArgument);
     // Into its own buffer, a section would overwrite slices that later
     // sections read: the resample goes into a temporary, copied in whole.
     if (ownBuffer) return ResampleThroughCopy(ioSource, inSourceRange, inDestinationRange, inClassifier);
-    return ResampleInSections(ioSource, pDestination, inSourceRange, inDestinationRange, inClassifier, board);
+    return ResampleInSections(ioSource, pDestination, inSourceRange, inDestinationRange, inClassifier, board, inPlane);
 }
 
 }  // namespace ulm3

@@ -3,6 +3,8 @@
 // as X through a sideways temporary, in sections of up to 64 output slices.
 #pragma once
 
+#include <cstdint>
+
 #include "ulm3/classifier.h"
 #include "ulm3/ranges.h"
 #include "ulm3/sync_event.h"
@@ -12,10 +14,37 @@ namespace ulm3 {
 
 class ULMVolumeInternal;
 
+// How one resample of a whole box into another samples X and Y: output
+// voxel i of axis a (in the output volume's coordinates) at origin[a] + i x
+// spacing[a] in source voxels (S23.40). Parts of the resample done apart,
+// each from the voxels one volume holds, keep it, so that every output
+// voxel is what the whole resample makes of it.
+struct ULMResamplePlane {
+    int64_t origin[2] = {0, 0};
+    int64_t spacing[2] = {0, 0};
+    // Every part takes Z through X in sections, as the whole resample does
+    // between two boards, even where one pass could do its part.
+    bool inSections = false;
+};
+
+// The plane of resampling inSource into inDestination, as one pass over
+// both takes it; kULMErrCantSubsample as the pass refuses.
+ULMStatus ULMResamplePlaneOf(const ULMVolumeRange& inSource, const ULMVolumeRange& inDestination,
+                             ULMResamplePlane& outPlane);
+
+// The output voxels of inCandidate whose X and Y samples read only voxels
+// of inSourceBox (both neighbours of a position between two) and, with
+// inFirstIn, whose lower neighbour lies in *inFirstIn; Z as it is. Empty
+// when none does.
+ULMVolumeRange ULMResampleReach(const ULMResamplePlane& inPlane, const ULMVolumeRange& inSourceBox,
+                                const ULMVolumeRange& inCandidate, const ULMVolumeRange* inFirstIn = nullptr);
+
 // ULMVolume::StartResampleBuffer of a plain volume: one pass when the board
-// can, else Z through X in sections, none waited for.
+// can, else Z through X in sections, none waited for. With inPlane the
+// destination range is a part of a larger resample, sampled as that one
+// samples it; the destination must then be another volume.
 ULMSyncEvent ULMStartVolumeResample(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                     const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
-                                    const ULMClassifier& inClassifier);
+                                    const ULMClassifier& inClassifier, const ULMResamplePlane* inPlane = nullptr);
 
 }  // namespace ulm3

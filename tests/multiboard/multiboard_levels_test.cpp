@@ -1,0 +1,170 @@
+// Mipmap levels of volumes spread over the boards, seen through the public
+// interface: every level of a bricked or banded volume holds, voxel for
+// voxel, what the level of the same voxels on one board holds, down to the
+// small last level, on boards that halve Z in one pass and on boards that
+// resample Z in sections.
+#include <gtest/gtest.h>
+
+#include <cstdint>
+#include <memory>
+#include <vector>
+
+#include "support/context_fixture.h"
+#include "ulm3.h"
+
+namespace ulm3 {
+namespace {
+
+struct Releaser {
+    void operator()(ULMVolume* inVolume) const { inVolume->Release(); }
+};
+using HeldVolume = std::unique_ptr<ULMVolume, Releaser>;
+
+struct Spread {
+    const char* name;
+    int mode;   // MultiboardRenderMode: 0 one board, 1 bands, 2 bricks
+    int count;  // bricks or bands
+};
+
+class MultiboardLevelsTest : public testing::ContextTest {
+protected:
+    explicit MultiboardLevelsTest(int inPciRevision = 1) : ContextTest(Boards(inPciRevision)) {}
+
+    static tulx7sim::SimConfig Boards(int inPciRevision) {
+        tulx7sim::SimConfig config = test_support::SimBoards(4);
+        config.pciRev = inPciRevision;
+        return config;
+    }
+
+    // Voxels that differ from every neighbour, so that a level voxel made
+    // of other voxels, or of the same at other weights, shows.
+    void Fill(int nx, int ny, int nz) {
+        m_size[0] = nx, m_size[1] = ny, m_size[2] = nz;
+        m_voxels.resize(size_t(nx) * ny * nz);
+        for (size_t i = 0; i < m_voxels.size(); ++i) m_voxels[i] = uint8_t((i * 2654435761u) >> 11);
+    }
+
+    // A mipmap volume over the voxels, its level 0 spread as inSpread says.
+    ULMVolume* NewVolume(const Spread& inSpread) {
+        ULMSetParameter("MipmapMinVolumeSize", 32);
+        ULMSetParameter("MultiboardMinVolumeSize", 2);
+        ULMSetParameter("MultiboardRenderMode", uint64_t(inSpread.mode == 0 ? 2 : inSpread.mode));
+        ULMSetParameter("MultiboardForceNumberOfVolumes", uint64_t(inSpread.count));
+        ULMSetParameter("MultiboardRenderEnable", inSpread.mode == 0 ? 0 : 1);
+        ULMVolume* volume = ULMVolume::Create(1u, m_voxels.data(), unsigned(m_size[0]), unsigned(m_size[1]),
+                                              unsigned(m_size[2]), ULMVolume::kSliced);
+        ULMSetParameter("MultiboardRenderEnable", 0);
+        return volume;
+    }
+
+    // Level inLevel's voxels read back from the boards; empty when the
+    // volume has no such level.
+    static std::vector<uint8_t> Level(ULMVolume* inVolume, int inLevel, ULMVolumeRange& outRange) {
+        ULMVolume* level = inVolume->GetMipmapLevel(inLevel);
+        if (level == nullptr) return {};
+        outRange = level->GetRange();
+        std::vector<uint8_t> voxels(size_t(outRange.XSize()) * outRange.YSize() * outRange.ZSize(), 0xEE);
+        EXPECT_EQ(level->Unload(voxels.data(), outRange, kULMUseBuffer), kULMOK);
+        return voxels;
+    }
+
+    // Every level of every spread against the one-board levels; the number
+    // of levels compared.
+    int CompareLevels(const Spread* inSpreads, size_t inCount) {
+        const HeldVolume one(NewVolume({"one board", 0, 0}));
+        EXPECT_NE(one, nullptr);
+        if (one == nullptr) return 0;
+        std::vector<std::vector<uint8_t>> want;
+        std::vector<ULMVolumeRange> ranges;
+        for (int l = 1;; ++l) {
+            ULMVolumeRange range;
+            std::vector<uint8_t> voxels = Level(one.get(), l, range);
+            if (voxels.empty()) break;
+            want.push_back(std::move(voxels));
+            ranges.push_back(range);
+        }
+        for (size_t c = 0; c < inCount; ++c) {
+            const Spread& spread = inSpreads[c];
+            SCOPED_TRACE(spread.name);
+            const HeldVolume spreadVolume(NewVolume(spread));
+            EXPECT_NE(spreadVolume, nullptr);
+            if (spreadVolume == nullptr) continue;
+            for (size_t l = 0; l < want.size(); ++l) {
+                SCOPED_TRACE(l + 1);
+                ULMVolumeRange range;
+                const std::vector<uint8_t> got = Level(spreadVolume.get(), int(l + 1), range);
+                EXPECT_EQ(got.size(), want[l].size()) << "the level is made as on one board";
+                if (got.size() != want[l].size()) continue;
+                EXPECT_EQ(range, ranges[l]);
+                size_t differ = 0;
+                for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[l][i];
+                EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
+            }
+        }
+        return int(want.size());
+    }
+
+    int m_size[3] = {0, 0, 0};
+    std::vector<uint8_t> m_voxels;
+};
+
+const Spread kSpreads[] = {
+    {"2 bricks", 2, 2}, {"3 bricks", 2, 3}, {"4 bricks", 2, 4}, {"3 bands", 1, 3},
+};
+
+// Sides from 67 down to the last level of 12 (67 -> 34 -> 18 -> 12, 64 ->
+// 32 -> 16 -> 12): spacings of 2, of 67/34 and of 4/3.
+TEST_F(MultiboardLevelsTest, LevelsEqualTheOneBoardLevels) {
+    Fill(67, 64, 48);
+    EXPECT_EQ(CompareLevels(kSpreads, std::size(kSpreads)), 3);
+}
+
+// A bricked volume resampled into a volume on one board, shrunk and
+// enlarged in X and Y: each voxel what the resample on one board makes.
+TEST_F(MultiboardLevelsTest, ResamplesIntoOneVolumeAsOnOneBoard) {
+    Fill(45, 52, 30);
+    const ULMVolumeRange whole(45, 52, 30, 0, 0, 0);
+    const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
+    const int sizes[][2] = {{23, 26}, {30, 40}, {60, 70}};
+    const auto resampled = [&](ULMVolume* inSource, const int (&inSize)[2]) {
+        std::vector<uint8_t> out(size_t(inSize[0]) * inSize[1] * 30, 0xEE);
+        const HeldVolume into(
+            ULMVolume::Create(1u, out.data(), unsigned(inSize[0]), unsigned(inSize[1]), 30u, ULMVolume::kSliced));
+        EXPECT_NE(into, nullptr);
+        if (into == nullptr) return out;
+        const ULMVolumeRange range(inSize[0], inSize[1], 30, 0, 0, 0);
+        EXPECT_EQ(into->LockVolume(kULMBoard1), kULMOK);
+        EXPECT_EQ(inSource->ResampleBuffer(into.get(), whole, range, direct), kULMOK);
+        EXPECT_EQ(into->Unload(out.data(), range, kULMUseBuffer), kULMOK);
+        return out;
+    };
+    const HeldVolume one(NewVolume({"one board", 0, 0}));
+    ASSERT_NE(one, nullptr);
+    ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
+    for (const int bricks : {2, 3, 4}) {
+        const HeldVolume bricked(NewVolume({"bricks", 2, bricks}));
+        ASSERT_NE(bricked, nullptr);
+        ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
+        for (const auto& size : sizes) {
+            SCOPED_TRACE(::testing::Message() << bricks << " bricks into " << size[0] << "x" << size[1]);
+            const std::vector<uint8_t> want = resampled(one.get(), size), got = resampled(bricked.get(), size);
+            size_t differ = 0;
+            for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
+            EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
+        }
+    }
+}
+
+// Boards that do not halve Z in one pass take every level's Z through X.
+class MultiboardLevelsInSectionsTest : public MultiboardLevelsTest {
+protected:
+    MultiboardLevelsInSectionsTest() : MultiboardLevelsTest(2) {}
+};
+
+TEST_F(MultiboardLevelsInSectionsTest, LevelsEqualTheOneBoardLevels) {
+    Fill(50, 67, 40);
+    EXPECT_GE(CompareLevels(kSpreads, std::size(kSpreads)), 2);
+}
+
+}  // namespace
+}  // namespace ulm3

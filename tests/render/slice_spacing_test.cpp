@@ -21,7 +21,7 @@
 namespace ulm3::testing {
 namespace {
 
-constexpr int kSide = 48, kBlock = 4, kBlocks = kSide / kBlock, kPixels = 32;
+constexpr int kSide = 48, kBlock = 4, kBlocks = kSide / kBlock, kPixels = 16;
 constexpr ULMFieldFormat kU = kULMUnsignedFraction;
 const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kU}, {8, 8, kU}, {16, 8, kU}, {24, 8, kU}};
 const ULMFieldDescriptor kByte{0, 8, kU};
@@ -76,11 +76,19 @@ class SliceSpacingTest : public ContextTest, public ::testing::WithParamInterfac
 protected:
     SliceSpacingTest() : ContextTest(test_support::SimBoards(1)) {}
 
+    // A volume over voxels of its own.
+    struct Voxels {
+        std::vector<uint8_t> bytes;
+        std::vector<uint16_t> words;
+        ReleasablePointer<ULMVolume> volume;
+    };
     // A cube of inSide voxels, inBlockSide of which make a block, classified
     // for inMode with steps of `span` voxels: through the table, or in the
     // voxels' grey and alpha.
-    ULMVolume* MakeVolume(int inSide, int inBlockSide, int inMode, double span) {
+    void MakeVolume(Voxels& out, int inSide, int inBlockSide, int inMode, double span) {
         const bool table = GetParam().source != Source::kVoxels;
+        std::vector<uint8_t>& bytes = out.bytes;
+        std::vector<uint16_t>& voxels = out.words;
         bytes.assign(table ? size_t(inSide) * inSide * inSide : 0, 0);
         voxels.assign(table ? 0 : size_t(inSide) * inSide * inSide * 2, 0);
         for (int z = 0; z < inSide; ++z)
@@ -97,12 +105,11 @@ protected:
                     voxels[2 * at + 1] = uint16_t(std::lround(c[3] * 65535));
                 }
         const ULMVolumeRange range(inSide, inSide, inSide, 0, 0, 0);
-        ULMVolume* volume = table ? ULMVolume::Create(8, range, 1, &kByte, bytes.data())
-                                  : ULMVolume::Create(32, range, 2, kGreyAlpha, voxels.data());
+        out.volume.Assign(table ? ULMVolume::Create(8, range, 1, &kByte, bytes.data())
+                                : ULMVolume::Create(32, range, 2, kGreyAlpha, voxels.data()));
         // The slices half a voxel past the end planes, which more slices
         // per voxel reach, repeat those planes' values.
-        EXPECT_EQ(volume->SetExtendMode(ULMVolume::kExtendWithEdge), kULMOK);
-        return volume;
+        EXPECT_EQ(out.volume->SetExtendMode(ULMVolume::kExtendWithEdge), kULMOK);
     }
     // The context of inMode at inSlices per voxel, its table for steps of
     // `span` voxels.
@@ -135,7 +142,8 @@ protected:
             }
         }
         ULMCamera camera;
-        camera.SetProjectionMatrix(ULMMatrix::Ortho(-26, 26, -26, 26, -100, 100));
+        // The middle 24 x 24 voxels, every ray through the volume.
+        camera.SetProjectionMatrix(ULMMatrix::Ortho(-12, 12, -12, 12, -100, 100));
         camera.SetModelMatrix(ULMMatrix::Translate(-(kSide - 1) / 2.0, -(kSide - 1) / 2.0, -(kSide - 1) / 2.0));
         camera.SetViewport(0, 0, kPixels, kPixels);
         EXPECT_EQ(context->SetCamera(camera), kULMOK);
@@ -157,31 +165,33 @@ protected:
         return pixels;
     }
 
-    std::vector<uint8_t> bytes;
-    std::vector<uint16_t> voxels;
     ReleasablePointer<ULMLookupTable> tables[2];
 };
 
 TEST_P(SliceSpacingTest, EverySlicingAndLevelGivesTheOneSlicePictureOfItsVoxels) {
     ULMSetParameter("MipmapMinVolumeSize", kSide);
+    // The full volume, its levels made once: pre-weighted voxels or not.
+    Voxels full[2];
     for (const int mode : GetParam().modes) {
+        Voxels& whole = full[GetParam().source == Source::kVoxels && PreWeighted(mode) ? 1 : 0];
+        if (whole.volume == nullptr) MakeVolume(whole, kSide, kBlock, mode, 1.0);
         for (int level = 0; level <= 2; ++level) {
             SCOPED_TRACE(::testing::Message() << "mode " << mode << ", level " << level);
             // The level's voxels made on the host, rendered as a plain volume
             // placed over the full one, with the opacity of its longer step.
             const int side = kSide >> level;
             const double span = double(1 << level);
-            ReleasablePointer<ULMVolume> plain(MakeVolume(side, kBlock >> level, mode, span));
+            Voxels plain;
+            MakeVolume(plain, side, kBlock >> level, mode, span);
             const ULMMatrix placed = ULMMatrix::Translate(-0.5, -0.5, -0.5) * ULMMatrix::Scale(span, span, span) *
                                      ULMMatrix::Translate(0.5, 0.5, 0.5);
-            ASSERT_EQ(plain->SetCorrectionMatrix(placed), kULMOK);
+            ASSERT_EQ(plain.volume->SetCorrectionMatrix(placed), kULMOK);
             ReleasablePointer<ULMContext> reference(MakeContext(mode, 1, span));
-            const std::vector<uint32_t> want = Picture(plain, reference, mode);
-            plain.Assign(nullptr);
+            const std::vector<uint32_t> want = Picture(plain.volume, reference, mode);
 
-            ReleasablePointer<ULMVolume> volume(MakeVolume(kSide, kBlock, mode, 1.0));
+            ULMVolume* volume = whole.volume;
             ASSERT_EQ(volume->SetMipmapRange(level, level), kULMOK);
-            int lit = 0;
+            int unlit = 0;
             for (int slices = 1; slices <= 3; ++slices) {
                 ReleasablePointer<ULMContext> context(MakeContext(mode, slices, 1.0));
                 const std::vector<uint32_t> got = Picture(volume, context, mode);
@@ -190,17 +200,18 @@ TEST_P(SliceSpacingTest, EverySlicingAndLevelGivesTheOneSlicePictureOfItsVoxels)
                     for (int c = 0; c < 4; ++c)
                         worst = std::max(worst, std::abs(int(got[p] >> 8 * c & 255) - int(want[p] >> 8 * c & 255)));
                 EXPECT_LE(worst, Composites(mode) ? kCompositedSteps : 0) << slices << " slices per voxel";
-                lit = int(std::ranges::count_if(got, [&](uint32_t p) { return p != got[0]; }));
+                const uint32_t background = Minimum(mode) ? 0xFFFFFFFFu : 0u;
+                unlit = std::max(unlit, int(std::ranges::count(got, background)));
             }
-            EXPECT_GT(lit, kPixels * kPixels / 4) << "the volume fills the picture";
+            EXPECT_EQ(unlit, 0) << "every ray meets the volume";
         }
     }
 }
 
 INSTANTIATE_TEST_SUITE_P(Roads, SliceSpacingTest,
                          ::testing::Values(Road{"table", Source::kTable, {1, 2, 3, 4, 5, 7, 8, 9, 10, 11, 12, 13, 14, 15}},
-                                           Road{"split", Source::kSplitTables, {2, 3, 4, 5, 12, 15}},
-                                           Road{"voxels", Source::kVoxels, {2, 3, 4, 5, 11, 15}}),
+                                           Road{"split", Source::kSplitTables, {3, 4, 5, 15}},
+                                           Road{"voxels", Source::kVoxels, {3, 4, 5, 11}}),
                          [](const ::testing::TestParamInfo<Road>& info) { return std::string(info.param.name); });
 
 }  // namespace

@@ -1,10 +1,11 @@
 // One scene, one picture: a render at 1, 2 or 3 slices per voxel, of a
 // volume and through its mipmap levels 1 and 2, against the one-slice
-// render of the same voxels as a plain volume (a level's made on the host)
-// in every blend mode but sum and count, whose sums and counts follow the
-// number of samples. The colour comes from the table alpha comes from,
-// which carries the correction, or from another table or straight from the
-// voxels, where the chip corrects alpha itself.
+// render of the same voxels as a plain volume (a level's made on the host),
+// in every blend mode that draws but sum and count, whose sums and counts
+// follow the number of samples. The colour comes from the table alpha
+// comes from, which carries the correction (every such mode), or from
+// another table or straight from the voxels, where the chip corrects alpha
+// itself (both pre-weighted modes, a plain one and an extreme).
 #include <gtest/gtest.h>
 
 #include <algorithm>

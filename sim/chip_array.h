@@ -38,6 +38,7 @@ struct DirectBox {
     int64_t origin[3] = {};  // the coordinate of storage element 0 per axis
     int64_t stride[3] = {};  // bytes
     const uint8_t* data = nullptr;
+    const uint8_t* end = nullptr;  // one past the last byte of storage
     int bytes = 1;
 
     bool Contains(int64_t u, int64_t v, int64_t w) const {
@@ -134,6 +135,7 @@ public:
         box.stride[1] = m_elementBytes * m_size[0];
         box.stride[2] = box.stride[1] * m_size[1];
         box.data = m_read;
+        box.end = m_read + m_byteCount;
         box.bytes = m_elementBytes;
         box.valid = true;
         return box;

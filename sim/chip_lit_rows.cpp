@@ -396,27 +396,33 @@ bool LitRows::ShadeLanes(const Slice& slice, uint64_t x, uint64_t y, Ray* ray, u
                   row))
         return false;
     row.rows = 1;
-    OnLastPlane(Depth(slice), row);
+    if (!OnLastPlane(Depth(slice), row)) return false;
     RunLanes(row, ray, count);
     return true;
 }
 
 bool LitRows::ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft) {
     LitRow& row = m_row;
-    if (!PlaceTile(m_setup, slice, corners, m_tile.height, row)) return false;
-    OnLastPlane(Depth(slice), row);
+    if (!PlaceTile(m_setup, slice, corners, m_tile.height, row) || !OnLastPlane(Depth(slice), row)) return false;
     anyLeft = RunLanes(row, rays, m_tile.width);
     return true;
 }
 
-void LitRows::OnLastPlane(int64_t depth, LitRow& row) const {
+bool LitRows::OnLastPlane(int64_t depth, LitRow& row) const {
     // On the last plane of storage the plane past it has weight 0 and is
     // not there to read: its corners read the plane's own voxels, which
     // give the same values.
+    const DirectBox& box = m_setup.voxels;
     const int az = m_setup.select[2];
-    if ((depth >> 8) < m_setup.voxels.high[az]) return;
+    if ((depth >> 8) < box.high[az]) return true;
     for (int c = 0; c < 8; ++c)
         if (c & (1 << az)) row.corner[c] = row.corner[c & ~(1 << az)];
+    // The lanes load each voxel with the next along u as one pair, whatever
+    // its weight: where u is the depth axis, the pair of the plane's last
+    // voxel may end past the end of storage, and then the plane's samples
+    // take the one-by-one step.
+    if (az != 0) return true;
+    return box.At(box.high[0], box.high[1], box.high[2]) + 2 * box.bytes <= box.end;
 }
 
 bool LitRows::RunLanes(LitRow& row, Ray* ray, uint32_t width) {

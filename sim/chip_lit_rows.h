@@ -73,8 +73,9 @@ private:
     // The rows of a tile whose four corners are inside, as one placement.
     bool ShadeTile(const Slice& slice, const TileCorners& corners, Ray* rays, bool& anyLeft);
     // Points the corners of a placement on storage's last plane (slice
-    // plane `depth`, in 1/256 voxel) along the slice axis at that plane.
-    void OnLastPlane(int64_t depth, LitRow& row) const;
+    // plane `depth`, in 1/256 voxel) along the slice axis at that plane;
+    // false when the lanes would read past storage's end there.
+    bool OnLastPlane(int64_t depth, LitRow& row) const;
     bool RunLanes(LitRow& row, Ray* ray, uint32_t width);
     // `count` samples one by one, each classified as the fetch stage reads
     // its voxels; their gradients from the slab, or, `Sides`, those the

@@ -314,6 +314,9 @@ void DecodeFiltersAndLeaping(const RenderJob& job, const RegisterFile& r, const 
     const uint32_t imageControl = words.imageControl;
     s.alphaCorrection = CHIP_FIELD(imageControl, ImageControl, alphaCorrection) != 0;
     if (s.alphaCorrection) s.alphaTable = FractionTable(job.tables[7], 56);
+    s.correctColour = s.alphaCorrection && !s.opacityWeight &&
+                      (s.blendAccum == NKW7_Code(NKW7_BlendMode::BackToFrontPreWeighted) ||
+                       s.blendAccum == NKW7_Code(NKW7_BlendMode::FrontToBackPreWeighted));
     s.filter = Tests(CHIP_FIELD(imageControl, ImageControl, filter_direction),
                      CHIP_FIELD(imageControl, ImageControl, filter_sampleAlpha),
                      CHIP_FIELD(imageControl, ImageControl, filter_accumulatedAlpha),

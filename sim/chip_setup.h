@@ -147,6 +147,10 @@ struct Setup {
     bool opacityWeight = false, opacityWeightSpecular = false;
 
     bool alphaCorrection = false;
+    // The blend takes the sample's colour as already weighted by its alpha
+    // (modes 3 and 5, opacity weighting off): a correction of that alpha
+    // scales the colour with it.
+    bool correctColour = false;
     Table alphaTable;
 
     bool spaceLeaping = false, earlyTermination = false;

@@ -619,17 +619,28 @@ void Shader::LightAs(const Rgba& c, const float (&g)[3], const float* soft, int 
 
     // Alpha correction, soft cut planes, opacity weighting.
     float alpha = k.alpha;
+    float colourScale = 1.0f;
     if (s.alphaCorrection) {
-        const float x = std::clamp(alpha, 0.0f, 1.0f) * 55.0f;
+        const float a = std::clamp(alpha, 0.0f, 1.0f);
+        const float x = a * 55.0f;
         const size_t e = std::min<size_t>(static_cast<size_t>(x), 54);
         const float a0 = Fraction(s.alphaTable, e), a1 = Fraction(s.alphaTable, e + 1);
         alpha = a0 + (a1 - a0) * (x - static_cast<float>(e));
+        // A colour the blend takes as weighted by its alpha scales as that
+        // alpha does; an alpha of 0 takes the first knot's slope, the
+        // limit of the ratio there.
+        if (s.correctColour) {
+            const float first = Fraction(s.alphaTable, 1) - Fraction(s.alphaTable, 0);
+            colourScale = a > 0.0f ? alpha / a : first * 55.0f;
+        }
     }
     for (int i = 0; i < softCount; ++i) alpha = alpha * soft[i];
     for (int i = 0; i < 3; ++i) {
         if (weighted)
             sample.colour.c[i] = specular ? diff[i] * alpha + (s.opacityWeightSpecular ? spec[i] * alpha : spec[i])
                                           : diff[i] * alpha;
+        else if (s.correctColour)
+            sample.colour.c[i] = specular ? diff[i] * colourScale + spec[i] : diff[i] * colourScale;
         else
             sample.colour.c[i] = specular ? diff[i] + spec[i] : diff[i];
     }

@@ -111,24 +111,46 @@ private:
     KWBBuffer* m_buffer;
 };
 
-// The table whose alpha alone becomes the classified alpha, or -1: each
-// Alu passes its A (code 3) or B (code 5) input through unchanged.
-int AlphaTable(const ULMClassifier& inClassifier) {
+// The table whose channel alone becomes the classified channel, or -1:
+// each Alu passes its A (code 3) or B (code 5) input through unchanged.
+int RoutedTable(const ULMClassifier& inClassifier, ULMChannel inChannel) {
     constexpr int kPassA = 3, kPassB = 5;
-    const int top = static_cast<int>(inClassifier.GetOperation(2).GetAlpha());
+    auto code = [&](int inAlu) {
+        const ULMOperation operation = inClassifier.GetOperation(inAlu);
+        switch (inChannel) {
+        case kULMChannelRed: return static_cast<int>(operation.GetRed());
+        case kULMChannelGreen: return static_cast<int>(operation.GetGreen());
+        case kULMChannelBlue: return static_cast<int>(operation.GetBlue());
+        default: return static_cast<int>(operation.GetAlpha());
+        }
+    };
+    const int top = code(2);
     if (top != kPassA && top != kPassB) return -1;
     const int alu = top == kPassA ? 0 : 1;
-    const int op = static_cast<int>(inClassifier.GetOperation(alu).GetAlpha());
+    const int op = code(alu);
     if (op != kPassA && op != kPassB) return -1;
     return 2 * alu + (op == kPassA ? 0 : 1);
 }
 
-// Whether a table's alpha channel can take a conversion: an unsigned
-// fraction inside the entry.
-bool AlphaConvertible(const ULMLookupTable& inTable) {
-    const ULMFieldDescriptor alpha = inTable.GetFieldDescriptor(kULMChannelAlpha);
-    return alpha.m_format == kULMUnsignedFraction && alpha.m_size > 0 && alpha.m_size <= 32 &&
-           alpha.m_position + alpha.m_size <= 64;
+// Whether a table's channel can take a conversion: an unsigned fraction
+// inside the entry.
+bool ChannelConvertible(const ULMLookupTable& inTable, ULMChannel inChannel) {
+    const ULMFieldDescriptor field = inTable.GetFieldDescriptor(inChannel);
+    return field.m_format == kULMUnsignedFraction && field.m_size > 0 && field.m_size <= 32 &&
+           field.m_position + field.m_size <= 64;
+}
+
+bool AlphaConvertible(const ULMLookupTable& inTable) { return ChannelConvertible(inTable, kULMChannelAlpha); }
+
+constexpr ULMChannel kColourChannels[3] = {kULMChannelRed, kULMChannelGreen, kULMChannelBlue};
+
+// Whether the sample's red, green and blue are the table's own, as they
+// stand, so that the table in slot inSlot can carry what a correction
+// does to them.
+bool ColoursFromTable(const ULMClassifier& inClassifier, const ULMLookupTable& inTable, int inSlot) {
+    for (const ULMChannel channel : kColourChannels)
+        if (RoutedTable(inClassifier, channel) != inSlot || !ChannelConvertible(inTable, channel)) return false;
+    return true;
 }
 
 // The chip's correction of alpha for sample distance d: 1 - (1 - a)^d, or
@@ -159,7 +181,21 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
     if (changeAlpha && AlphaConvertible(inTable)) {
         for (unsigned e = 0; e < n; ++e) {
             double a = ULMDecodeElementField(words[e], alpha);
-            if (inKey.sampleDistance != 1.0 && !inKey.mprRGB) a = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
+            if (inKey.sampleDistance != 1.0 && !inKey.mprRGB) {
+                const double corrected = 1.0 - std::pow(1.0 - a, inKey.sampleDistance);
+                // A pre-weighted colour carries its alpha: it scales as the
+                // alpha the entry will hold does (at 0 as the slope there, d).
+                if (inKey.preWeighted) {
+                    const double held = ULMDecodeElementField(ULMStoreElementField(0, corrected, alpha), alpha);
+                    const double scale = a > 0.0 ? held / a : inKey.sampleDistance;
+                    for (const ULMChannel channel : kColourChannels) {
+                        const ULMFieldDescriptor colour = inTable.GetFieldDescriptor(channel);
+                        words[e] = ULMStoreElementField(words[e], ULMDecodeElementField(words[e], colour) * scale,
+                                                        colour);
+                    }
+                }
+                a = corrected;
+            }
             if (inKey.alphaLimit > 0.0) a = std::min(a, inKey.alphaLimit);
             if (inScale != nullptr && inScale->GetSize() > 0) {
                 ULMRGBAFloat s;
@@ -200,13 +236,21 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
     m_alphaCorrectionUsed = nullptr;
     if (m_board == nullptr) return kULMErrArgument;
     const double d = inMaxSampleDistance > 0.0 ? inMaxSampleDistance : 1.0;
-    int alphaTable = inContext != nullptr ? AlphaTable(inContext->GetClassifier()) : -1;
+    // Blends that take a sample's colour as weighted by its alpha: the
+    // correction of the alpha scales the colour too.
+    const ULMBlendMode mode = inContext != nullptr ? inContext->GetBlendMode() : kULMBlendNone;
+    const bool preWeighted =
+        d != 1.0 && !inIsMPRRGBOn && (mode == kULMBlendBTFPreWeighted || mode == kULMBlendFTBPreWeighted);
+    int alphaTable = inContext != nullptr ? RoutedTable(inContext->GetClassifier(), kULMChannelAlpha) : -1;
     if (alphaTable >= 0 && (inLuts[alphaTable] == nullptr || inLuts[alphaTable]->GetSize() == 0 ||
-                            !AlphaConvertible(*inLuts[alphaTable])))
+                            !AlphaConvertible(*inLuts[alphaTable]) ||
+                            (preWeighted && !ColoursFromTable(inContext->GetClassifier(), *inLuts[alphaTable],
+                                                              alphaTable))))
         alphaTable = -1;
     if (d != 1.0 && inContext != nullptr && alphaTable < 0) {
-        // Alpha combined from several tables, or not taken from one: the
-        // chip corrects the combined value.
+        // Alpha combined from several tables, or not taken from one, or a
+        // pre-weighted colour that is not that table's: the chip corrects
+        // the combined value, and scales such a colour with it.
         const ULMStatus loaded = m_alphaCorrection.Load(m_board, AlphaCorrectionWords(d, inIsMPRRGBOn));
         if (loaded != kULMOK) return loaded;
         m_alphaCorrectionUsed = m_alphaCorrection.Buffer();
@@ -221,6 +265,7 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
         key.board = m_board->GetID();
         key.slot = slot;
         key.sampleDistance = slot == alphaTable ? d : 1.0;
+        key.preWeighted = slot == alphaTable && preWeighted;
         key.alphaLimit = inUpAlphaLimit;
         if (inScaleTable != nullptr) {
             key.scaleTable = inScaleTable->GetObjectID();

@@ -28,6 +28,7 @@ struct ULMLookupTableKey {
     uint64_t table = 0, serial = 0;
     int board = 0, slot = 0;
     double sampleDistance = 1.0;  // 1.0: alpha not corrected
+    bool preWeighted = false;     // the colours scaled with alpha's correction
     double alphaLimit = 0.0;
     uint64_t scaleTable = 0, scaleSerial = 0;
     bool mprRGB = false;
@@ -54,8 +55,9 @@ public:
     // Loads the four tables (null: none) onto the bound board. inContext
     // gives the sample distance's alpha correction and may be null (no
     // correction): folded into the one table whose alpha becomes the
-    // sample's, or else left to the chip's correction table, which this
-    // loads too; inScaleTable, when given, multiplies alpha;
+    // sample's (and, for a pre-weighted blend, whose colours are the
+    // sample's too, scaled as the alpha is), or else left to the chip's
+    // correction table, which this loads too; inScaleTable, when given, multiplies alpha;
     // inUpAlphaLimit > 0 clamps alpha; inMaxSampleDistance > 0 is the
     // sample distance d (1.0 otherwise); inIsMPRRGBOn scales alpha by d
     // instead of correcting it, for an MPR render that sums its samples.

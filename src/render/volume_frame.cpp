@@ -176,10 +176,16 @@ ULMStatus ULMVolumeFrame::AssignSampleSpace(const ULMMiniFrustum* inMiniFrustum)
 ULMStatus ULMVolumeFrame::BindTables() {
     ULMRenderCache& cache = m_state.m_renderCache;
     cache.Clear(m_board);
-    // An MPR's samples are averaged or taken alone, never integrated.
+    // Alpha is corrected for the slice spacing only where samples are
+    // integrated along the ray: the blends that composite by opacity, and
+    // sums. A minimum, maximum, replace or empty bits takes samples as they
+    // are, and an MPR's are averaged or taken alone.
     const ULMMPRSlab* mpr = m_state.m_MPR;
     const bool mprSums = mpr != nullptr && mpr->sumAndCount;
-    const double distance = mpr == nullptr || mprSums ? m_state.m_sampleSpace.GetSampleDistance() : 1.0;
+    const ULMBlendMode mode = m_context->GetBlendMode();
+    const bool integrates = mode >= kULMBlendBTF && mode <= kULMBlendSumAndCount;
+    const double distance =
+        mprSums || (mpr == nullptr && integrates) ? m_state.m_sampleSpace.GetSampleDistance() : 1.0;
     const ULMStatus tables = cache.SetupLookupTables(m_context, m_inputs.classifier.lut, nullptr, 0.0, distance,
                                                      mprSums);
     if (tables != kULMOK) return tables;

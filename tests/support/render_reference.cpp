@@ -167,7 +167,14 @@ std::vector<RGBA> ReferenceRender(const ReferenceScene& s, int inWidth, int inHe
                                                          : pass(0) != pass(1)))
                     continue;
                 RGBA in = s.table[std::clamp(static_cast<int>(std::floor(v * 65535.0 + 0.5)) >> 8, 0, 255)];
-                in[3] = 1.0 - std::pow(1.0 - in[3], 1.0 / s.k);
+                // Opacity per slice where samples are integrated (modes 2 to 6); a pre-weighted colour scales
+                // with it, as d = 1 / k at alpha 0.
+                if (s.blendMode >= 2 && s.blendMode <= 6) {
+                    const double raw = in[3];
+                    in[3] = 1.0 - std::pow(1.0 - raw, 1.0 / s.k);
+                    if (s.blendMode == 3 || s.blendMode == 5)
+                        for (int c = 0; c < 3; ++c) in[c] *= raw > 0 ? in[3] / raw : 1.0 / s.k;
+                }
                 double n[3], length = 0, lit = 0, shine = 0;  // the normal maps like a plane's coefficients
                 for (int a = 0; a < 3; ++a)
                     n[a] = -(normals[0][a] * g[0] + normals[1][a] * g[1] + normals[2][a] * g[2]), length += n[a] * n[a];

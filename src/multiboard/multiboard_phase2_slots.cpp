@@ -575,6 +575,17 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
                        ? static_cast<ULMMultiboardVolumePhase2*>(ioDestination)
                        : nullptr;
     if (paired != nullptr && paired->GetNumberOfVolumes() != m_numSubVolumes) paired = nullptr;
+    // Brick to brick only where each brick's part of the source lands on
+    // the same part of the destination: a box copied to another place would
+    // meet its destination bricks at other voxels, and each brick would be
+    // stretched onto a part of another size.
+    if (paired != nullptr && inSourceRange.m_size[0] == inDestinationRange.m_size[0] &&
+        inSourceRange.m_size[1] == inDestinationRange.m_size[1] &&
+        inSourceRange.m_size[2] == inDestinationRange.m_size[2] &&
+        (inSourceRange.m_origin[0] != inDestinationRange.m_origin[0] ||
+         inSourceRange.m_origin[1] != inDestinationRange.m_origin[1] ||
+         inSourceRange.m_origin[2] != inDestinationRange.m_origin[2]))
+        paired = nullptr;
     ULMEventJoin started;
     for (int i = 0; i < m_numSubVolumes; ++i) {
         ULMVolumeRange s = ULMVolumeRange::Intersect(inSourceRange, m_subvolume[i].m_loadRange);

@@ -50,6 +50,9 @@ TEST_F(Phase2MPRTest, BrickedMPREqualsTheOneBoardMPR) {
     };
     constexpr int kSide = 80;
     Grey(0.5);
+    // The context's blend mode is a render's: an MPR composites as it
+    // always does.
+    ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         gULMControl.m_multiboard2ForceRender = c.road;

@@ -106,15 +106,25 @@ inline std::vector<ForwardingRow> ForwardingRows(const int (&inSize)[3], const s
              return v.UpdateVolume(kULMVoxelFormatUINT8, fresh, 0, 0, 0, nx, ny, nz, ULMVolume::kSliced);
          },
          [](const ULMVolume& v) {
-             std::vector<uint8_t> out(size_t(v.GetSizeX()) * v.GetSizeY() * v.GetSizeZ());
-             const ULMStatus status = v.Unload(out.data(), v.GetRange(), kULMUseTarget);
+             // The voxels read back whole, as a field, and by the started
+             // unload; and the buffer the update went into.
+             const size_t count = size_t(v.GetSizeX()) * v.GetSizeY() * v.GetSizeZ();
+             std::vector<uint8_t> out[3] = {std::vector<uint8_t>(count), std::vector<uint8_t>(count),
+                                            std::vector<uint8_t>(count)};
+             std::ostringstream text;
+             text << v.Unload(out[0].data(), v.GetRange(), kULMUseTarget) << " "
+                  << v.UnloadField(out[1].data(), v.GetRange(), ULMFieldDescriptor(0, 8, kULMUnsignedFraction),
+                                   kULMUseTarget)
+                  << " " << v.StartUnload(out[2].data(), v.GetRange(), kULMUseBuffer).Wait(-1) << " ";
              unsigned x = 0, y = 0, z = 0;
              v.GetSize(x, y, z);
-             std::ostringstream text;
-             text << status << " " << x << " " << y << " " << z << " ";
-             uint64_t sum = 0;
-             for (size_t i = 0; i < out.size(); ++i) sum = sum * 31 + out[i];
-             text << sum;
+             text << x << " " << y << " " << z << " buffer " << v.GetBufferSizeX() << " " << v.GetBufferSizeY() << " "
+                  << v.GetBufferSizeZ() << " loaded " << v.IsLoaded() << " ";
+             for (const auto& bytes : out) {
+                 uint64_t sum = 0;
+                 for (const uint8_t b : bytes) sum = sum * 31 + b;
+                 text << sum << " ";
+             }
              return text.str();
          },
          false, true},

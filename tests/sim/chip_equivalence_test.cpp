@@ -866,5 +866,31 @@ TEST_F(ChipEquivalenceTest, CorrectedGradientsPastTheNineBitsClampAsTheReference
     EXPECT_GT(Diagnostics().samples, 0u);
 }
 
+
+// Every plain row kernel the chip compiles: voxels of 1, 2, 4 and 8 bytes,
+// each blend mode that has a kernel of its own and one that takes the
+// general one, one field looked up in its table or several routed, rows
+// inside the volume and across its edges; each against the reference.
+TEST_F(ChipEquivalenceTest, EveryPlainRowKernelGivesTheReferenceBytes) {
+    uint64_t seed = 500;
+    for (const int bytes : {1, 2, 4, 8})
+        for (const int blend : {1, 2, 3, 4, 5})
+            for (const bool tabled : {false, true})
+                for (int take = 0; take < 2; ++take) {
+                    SCOPED_TRACE(::testing::Message() << bytes << " bytes, blend " << blend
+                                                      << (tabled ? ", tabled" : ", routed") << ", take " << take);
+                    SeededProgramme(++seed, blend, tabled);
+                    // The same geometry over voxels of the width asked for.
+                    const BoundArray old = m_arrays[0]->bound;
+                    auto volume = std::make_unique<HostArray>(3, old.size[0], old.size[1], old.size[2], bytes, 1);
+                    for (uint8_t& byte : volume->data) byte = static_cast<uint8_t>(Bits());
+                    volume->bound.wrap = old.wrap;
+                    for (int a = 0; a < 3; ++a) volume->bound.offsetModulus[a] = old.offsetModulus[a];
+                    m_arrays[0] = std::move(volume);
+                    m_job.volume = m_arrays[0]->Bind();
+                    ExpectTheReferenceBytes();
+                }
+}
+
 }  // namespace
 }  // namespace tulx7sim::test

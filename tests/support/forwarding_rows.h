@@ -1,0 +1,149 @@
+// The setters a wrapping volume forwards to the volumes it holds (levels,
+// copies, bricks), each with the state its getters report: a wrapper's
+// table test applies a row to the wrapper and to a plain volume of the same
+// voxels, then compares the two states, the state of every part, and a
+// render of each.
+#pragma once
+
+#include <cstdint>
+#include <functional>
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "ulm3/volume.h"
+
+namespace ulm3::test_support {
+
+struct ForwardingRow {
+    const char* name;
+    std::function<ULMStatus(ULMVolume&)> set;
+    // What the volume's getters answer after the setter.
+    std::function<std::string(const ULMVolume&)> state;
+    // Whether every part reports the wrapper's state (a brick's active
+    // sub-volume is its own share of the wrapper's).
+    bool everyPart;
+    // Whether the row changes what a render draws.
+    bool drawn;
+};
+
+inline std::string MatrixState(const ULMVolume& v) {
+    std::ostringstream out;
+    const ULMMatrix model = v.GetModelMatrix(), correction = v.GetCorrectionMatrix();
+    for (int r = 0; r < 4; ++r)
+        for (int c = 0; c < 4; ++c) out << model[r][c] << "/" << correction[r][c] << " ";
+    return out.str();
+}
+
+inline std::string ActiveState(const ULMVolume& v) {
+    std::ostringstream out;
+    unsigned s[3], o[3];
+    v.GetActiveSubVolumeSize(s[0], s[1], s[2]);
+    v.GetActiveSubVolumeOrigin(o[0], o[1], o[2]);
+    const ULMVolumeRange r = v.GetActiveSubVolume();
+    out << s[0] << " " << s[1] << " " << s[2] << " at " << o[0] << " " << o[1] << " " << o[2] << "; "
+        << v.GetActiveSubVolumeSizeX() << " " << v.GetActiveSubVolumeSizeY() << " " << v.GetActiveSubVolumeSizeZ()
+        << " at " << v.GetActiveSubVolumeOriginX() << " " << v.GetActiveSubVolumeOriginY() << " "
+        << v.GetActiveSubVolumeOriginZ() << "; " << r.XSize() << " " << r.YSize() << " " << r.ZSize() << " at "
+        << r.XOrigin() << " " << r.YOrigin() << " " << r.ZOrigin();
+    return out.str();
+}
+
+inline std::string ExtendState(const ULMVolume& v) {
+    ULMVolume::ExtendMode m[3];
+    v.GetExtendModes(m[0], m[1], m[2]);
+    std::ostringstream out;
+    out << m[0] << m[1] << m[2] << " " << v.GetExtendModeX() << v.GetExtendModeY() << v.GetExtendModeZ() << " border "
+        << v.GetBorderValue();
+    return out.str();
+}
+
+inline std::string LeapingState(const ULMVolume& v) {
+    ULMVolume::SpaceLeapingMode mode;
+    double t[4];
+    v.GetSpaceLeapingParameters(mode, t[0], t[1], t[2], t[3]);
+    std::ostringstream out;
+    out << mode << " " << t[0] << " " << t[1] << " " << t[2] << " " << t[3];
+    return out.str();
+}
+
+inline std::string MipmapState(const ULMVolume& v) {
+    double f[3];
+    v.GetMipmapShrinkFactors(f[0], f[1], f[2]);
+    std::ostringstream out;
+    out << v.GetMipmapAutoGenerate() << " " << v.GetMipmapMinDimension() << " " << f[0] << " " << f[1] << " " << f[2]
+        << " " << v.GetMipmapInterpolationMode(kULMField0);
+    return out.str();
+}
+
+// The rows over a volume of inSize voxels. inFresh: voxels of the whole
+// volume for UpdateVolume, other than the volume's own.
+inline std::vector<ForwardingRow> ForwardingRows(const int (&inSize)[3], const std::vector<uint8_t>& inFresh) {
+    const unsigned nx = unsigned(inSize[0]), ny = unsigned(inSize[1]), nz = unsigned(inSize[2]);
+    const ULMMatrix turned = ULMMatrix::Rotate(20, ULMVector3D(0, 0, 1)) * ULMMatrix::Scale(1, 1.25, 1);
+    const uint8_t* fresh = inFresh.data();
+    return {
+        {"model matrix", [=](ULMVolume& v) { return v.SetModelMatrix(turned); }, MatrixState, true, true},
+        {"active sub-volume size", [=](ULMVolume& v) { return v.SetActiveSubVolumeSize(nx - 4, ny - 6, nz - 5); },
+         ActiveState, false, true},
+        {"active sub-volume origin",
+         [=](ULMVolume& v) {
+             const ULMStatus sized = v.SetActiveSubVolumeSize(nx / 2, ny / 2, nz - 5);
+             return sized != kULMOK ? sized : v.SetActiveSubVolumeOrigin(nx / 3, 5, 2);
+         },
+         ActiveState, false, true},
+        {"extend mode and border",
+         [=](ULMVolume& v) {
+             const ULMStatus mode = v.SetExtendMode(ULMVolume::kExtendWithEdge);
+             return mode != kULMOK ? mode : v.SetBorderValue(200);
+         },
+         ExtendState, true, false},
+        {"space leaping",
+         [=](ULMVolume& v) { return v.SetSpaceLeapingParameters(ULMVolume::kSpaceLeapingOn, 0.0, 0.0, 0.0, 0.0); },
+         LeapingState, true, true},
+        {"update of the whole volume",
+         [=](ULMVolume& v) {
+             return v.UpdateVolume(kULMVoxelFormatUINT8, fresh, 0, 0, 0, nx, ny, nz, ULMVolume::kSliced);
+         },
+         [](const ULMVolume& v) {
+             // The voxels read back whole, as a field, and by the started
+             // unload; and the buffer the update went into.
+             const size_t count = size_t(v.GetSizeX()) * v.GetSizeY() * v.GetSizeZ();
+             std::vector<uint8_t> out[3] = {std::vector<uint8_t>(count), std::vector<uint8_t>(count),
+                                            std::vector<uint8_t>(count)};
+             std::ostringstream text;
+             text << v.Unload(out[0].data(), v.GetRange(), kULMUseTarget) << " "
+                  << v.UnloadField(out[1].data(), v.GetRange(), ULMFieldDescriptor(0, 8, kULMUnsignedFraction),
+                                   kULMUseTarget)
+                  << " " << v.StartUnload(out[2].data(), v.GetRange(), kULMUseBuffer).Wait(-1) << " ";
+             unsigned x = 0, y = 0, z = 0;
+             v.GetSize(x, y, z);
+             text << x << " " << y << " " << z << " buffer " << v.GetBufferSizeX() << " " << v.GetBufferSizeY() << " "
+                  << v.GetBufferSizeZ() << " loaded " << v.IsLoaded() << " ";
+             for (const auto& bytes : out) {
+                 uint64_t sum = 0;
+                 for (const uint8_t b : bytes) sum = sum * 31 + b;
+                 text << sum << " ";
+             }
+             return text.str();
+         },
+         false, true},
+    };
+}
+
+// The mipmap properties the multiboard volumes forward to their parts.
+inline std::vector<ForwardingRow> MipmapPropertyRows() {
+    return {
+        {"mipmap properties",
+         [](ULMVolume& v) {
+             ULMStatus s = v.SetMipmapAutoGenerate(0);
+             if (s == kULMOK) s = v.SetMipmapMinDimension(16);
+             if (s == kULMOK) s = v.SetMipmapShrinkFactors(0.5, 0.5, 0.5);
+             if (s == kULMOK) s = v.SetMipmapInterpolationMode(kULMField0, kULMNearestNeighbor);
+             return s;
+         },
+         MipmapState, true, false},
+    };
+}
+
+}  // namespace ulm3::test_support

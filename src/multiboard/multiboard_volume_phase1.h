@@ -25,6 +25,8 @@
 
 namespace ulm3 {
 
+struct ULMWrapperParts;
+
 // Threads: the copies and the sub-volume table are fixed from construction
 // to destruction, so queries reach the base without a lock. Everything that
 // drives the copies holds m_lock: the copies share one volume source, whose
@@ -67,6 +69,8 @@ public:
     // source, with inNumberSubvolumes sub-volumes (0: one per open board);
     // one reference for the caller, or null when no copy can be made.
     static ULMVolume* Create(ULMVolume* inTopVolume, ULMVolumeSource* inVolumeSource, int inNumberSubvolumes);
+    // For the lock order: the object's lock over its distinct copies'.
+    static void LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts);
 
     // ---- The object and its copies (multiboard_volume_phase1.cpp) ----
     int GetNumberOfVolumes() const { return m_numberSubVolumes; }

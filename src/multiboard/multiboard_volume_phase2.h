@@ -25,6 +25,8 @@
 
 namespace ulm3 {
 
+struct ULMWrapperParts;
+
 class ULMOmniImageBuffer;
 class ULMOmniDepthBuffer;
 class ULMImageBufferInternal;
@@ -69,6 +71,8 @@ public:
                              const ULMVolumeRange& inTopVolumeRange);
     ULMMultiboardVolumePhase2(ULMVolume* inVolume, ULMVolumeSource* inSource, int inNumberOfSubvolumes,
                               const ULMVolumeRange& inTopVolumeRange);
+    // For the lock order: the object's lock over its bricks' and the base's.
+    static void LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts);
 
     int GetNumberOfVolumes() const { return m_numSubVolumes; }
     char* GetTransferBuffer(int i) const { return m_transferBuffer[i].get(); }

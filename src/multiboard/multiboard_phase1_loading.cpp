@@ -108,9 +108,13 @@ void ULMMultiboardVolumePhase1::UndoLock() {
     }
 }
 
-ULMStatus ULMMultiboardVolumePhase1::UnlockVolume(int) {
+// Every copy holds the same voxels, and copy 0, the base, holds the
+// application's: its own unlock writes them back. When that fails, every
+// copy stays locked, as a plain volume does.
+ULMStatus ULMMultiboardVolumePhase1::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_lock);
-    return ULMForwardSetter(Copies(), kULMErrVolume, [](ULMVolume& copy, int) { return copy.UnlockVolume(0); });
+    return ULMForwardSetter(Copies(), kULMErrVolume,
+                            [&](ULMVolume& copy, int v) { return copy.UnlockVolume(v == 0 ? inUnload : 0); });
 }
 
 bool ULMMultiboardVolumePhase1::IsLoaded() const {

@@ -94,5 +94,36 @@ TEST_F(UnlockWriteBackTest, AnUpdateThenUnlockWithWriteBackKeepsTheBoardsVoxelsO
     }
 }
 
+// A locked mipmap volume whose buffer was given up: level 0 renders, and
+// every coarser level is either made and drawn or refused, all alike.
+TEST_F(UnlockWriteBackTest, ALockedMipmapVolumeWithoutItsBufferTreatsEveryCoarserLevelAlike) {
+    std::vector<uint8_t> voxels = m_voxels;
+    ReleasablePointer<ULMVolume> mipmap(Make({"mipmap", true, 0, 3}, voxels));
+    ASSERT_NE(mipmap, nullptr);
+    ASSERT_EQ(mipmap->LockVolume(kULMAnyBoard), kULMOK);
+    ASSERT_EQ(mipmap->ReleaseBuffer(), kULMOK);
+    ULMStatus answers[3];
+    for (int level = 0; level < 3; ++level) {
+        EXPECT_EQ(mipmap->SetMipmapRange(level, level), kULMOK);
+        ReleasablePointer<ULMImageBuffer> image(NewImage(kULMBoard0));
+        answers[level] = mipmap->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1);
+    }
+    EXPECT_EQ(answers[0], kULMOK);
+    EXPECT_EQ(answers[1], answers[2]);
+    EXPECT_EQ(mipmap->GenerateMipmapLevel(1, 0, 0.5, 0.5, 0.5), answers[1]);
+    if (answers[1] != kULMOK) {
+        EXPECT_EQ(answers[1], kULMErrVolume) << "refused as a volume in the wrong state";
+    }
+    // Locked again with a buffer, every level is made.
+    ASSERT_EQ(mipmap->UnlockVolume(0), kULMOK);
+    ASSERT_EQ(mipmap->LockVolume(kULMAnyBoard), kULMOK);
+    for (int level = 1; level < 3; ++level) {
+        EXPECT_EQ(mipmap->SetMipmapRange(level, level), kULMOK);
+        ReleasablePointer<ULMImageBuffer> image(NewImage(kULMBoard0));
+        EXPECT_EQ(mipmap->StartRender(m_context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK) << level;
+        EXPECT_GT(Lit(Read(image.GetPointer())), 100) << level;
+    }
+}
+
 }  // namespace
 }  // namespace ulm3::testing

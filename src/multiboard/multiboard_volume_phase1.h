@@ -35,9 +35,10 @@ struct ULMWrapperParts;
 // holds the object's own bookkeeping (the maps, the unload turn) and keeps
 // whole the sequences that must not interleave with another thread's (a
 // lock, the lock a render makes on demand). The board work that a call
-// queues runs on after it lets go. The serials are atomic, so that a paired
-// pass may advance another phase-1 volume's without its lock, which is never
-// taken while this one's is held.
+// queues runs on after it lets go. A pass into another volume takes both
+// volumes' locks in the library's one order (ULMBufferLockPair) before
+// anything else; m_lock is taken before any lock of a copy. The serials are
+// atomic.
 class ULMMultiboardVolumePhase1 final : public ULMVolume {
 public:
     // Kind of the open map.

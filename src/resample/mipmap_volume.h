@@ -106,7 +106,8 @@ public:
     // Makes the level again from the level below with the wrapper's
     // factors; a level that would not shrink gives kULMErrCantSubsample,
     // and a failed level is released. The caller records the serial.
-    // Level 0, when it is on no board, is locked on inBoard first.
+    // Level 0, when it is on no board, is locked on inBoard first; a wrapper
+    // locked without its buffer makes no level (kULMErrVolume).
     ULMSyncEvent AutoGenerateMipmapLevel(int inLevel, ULMLocation inBoard = kULMAnyBoard);
     ULMStatus CreateMipmapLevel(int inLevel, ULMLocation inLocation, ULMVolumeRange inRange) override;
     ULMVolume* GetMipmapLevel(int inLevel) override;

@@ -11,6 +11,7 @@
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "multiboard/slice_chunks.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/sub_volume.h"
 
 namespace ulm3 {
@@ -295,7 +296,9 @@ ULMStatus ULMMultiboardVolumePhase2::Update(const ULMVolume* inVolume, const ULM
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                                     int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) {
-    ULMRecursiveLock hold(m_lock);
+    // Both volumes' locks, this one's among them, in the one order: the
+    // bricks read the other volume under them.
+    const ULMBufferLockPair hold(*this, inVolume);
     return StartCopyFromVolume(inVolume, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
 }
 

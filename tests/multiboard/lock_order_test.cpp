@@ -1,7 +1,7 @@
-// Passes between volumes of every kind, one way and then the other: the
-// lock-order check sees each acquisition, so an order that two threads
-// could invert fails here on one thread, every run, without waiting for the
-// two to meet.
+// Passes and copies between volumes of every kind, one way and then the
+// other: the lock-order check sees each acquisition, so an order that two
+// threads could invert fails here on one thread, every run, without waiting
+// for the two to meet.
 #include <gtest/gtest.h>
 
 #include <cstdint>
@@ -77,6 +77,13 @@ ULMStatus Pass(ULMVolume* inFrom, ULMVolume* inTo) {
     return inFrom->ResampleBuffer(inTo, lower, upper, ULMClassifierInternal::DirectRGBAClassifier());
 }
 
+// The lower half of one volume's board voxels copied into the upper half of
+// the other's.
+ULMStatus Copy(ULMVolume* inFrom, ULMVolume* inTo) {
+    const ULMVolumeRange upper(kSide, kSide, kSide / 2, 0, 0, kSide / 2);
+    return inTo->Update(inFrom, upper, 0, 0, 0, kULMUseBuffer);
+}
+
 TEST_F(LockOrderTest, PassesEachWayBetweenEveryPairOfKindsKeepOneLockOrder) {
     const struct Row {
         Kind a, b;
@@ -100,6 +107,9 @@ TEST_F(LockOrderTest, PassesEachWayBetweenEveryPairOfKindsKeepOneLockOrder) {
         EXPECT_EQ(Pass(a, b), kULMOK);
         EXPECT_EQ(Pass(b, a), kULMOK);
         EXPECT_EQ(ULMLockOrderInversions(), 0u) << ULMFirstLockOrderInversion();
+        EXPECT_EQ(Copy(a, b), kULMOK);
+        EXPECT_EQ(Copy(b, a), kULMOK);
+        EXPECT_EQ(ULMLockOrderInversions(), 0u) << "copies: " << ULMFirstLockOrderInversion();
         ULMClearLockOrder();
         a->Release();
         b->Release();
@@ -107,7 +117,7 @@ TEST_F(LockOrderTest, PassesEachWayBetweenEveryPairOfKindsKeepOneLockOrder) {
 }
 
 // The pairs that hung: both directions at once from two threads, a few
-// rounds each; every pass finishes and succeeds.
+// rounds each; every pass and copy finishes and succeeds.
 TEST_F(LockOrderTest, PassesBothWaysAtOnceBetweenWrappersFinish) {
     const struct Row {
         Kind a, b;
@@ -122,9 +132,9 @@ TEST_F(LockOrderTest, PassesBothWaysAtOnceBetweenWrappersFinish) {
         ASSERT_TRUE(a != nullptr && b != nullptr);
         int failed[2] = {0, 0};
         std::thread other([&] {
-            for (int i = 0; i < kRounds; ++i) failed[1] += Pass(b, a) != kULMOK;
+            for (int i = 0; i < kRounds; ++i) failed[1] += (Pass(b, a) != kULMOK) + (Copy(b, a) != kULMOK);
         });
-        for (int i = 0; i < kRounds; ++i) failed[0] += Pass(a, b) != kULMOK;
+        for (int i = 0; i < kRounds; ++i) failed[0] += (Pass(a, b) != kULMOK) + (Copy(a, b) != kULMOK);
         other.join();
         EXPECT_EQ(failed[0] + failed[1], 0);
         EXPECT_EQ(ULMLockOrderInversions(), 0u) << ULMFirstLockOrderInversion();

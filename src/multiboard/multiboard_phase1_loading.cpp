@@ -13,6 +13,7 @@
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase1.h"
 #include "multiboard/slice_chunks.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/typed_volume_map.h"
 #include "volume/volume_forwarding.h"
 #include "volume/volume_internal.h"
@@ -108,9 +109,13 @@ void ULMMultiboardVolumePhase1::UndoLock() {
     }
 }
 
-ULMStatus ULMMultiboardVolumePhase1::UnlockVolume(int) {
+// Every copy holds the same voxels, and copy 0, the base, holds the
+// application's: its own unlock writes them back. When that fails, every
+// copy stays locked, as a plain volume does.
+ULMStatus ULMMultiboardVolumePhase1::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_lock);
-    return ULMForwardSetter(Copies(), kULMErrVolume, [](ULMVolume& copy, int) { return copy.UnlockVolume(0); });
+    return ULMForwardSetter(Copies(), kULMErrVolume,
+                            [&](ULMVolume& copy, int v) { return copy.UnlockVolume(v == 0 ? inUnload : 0); });
 }
 
 bool ULMMultiboardVolumePhase1::IsLoaded() const {
@@ -144,6 +149,7 @@ ULMStatus ULMMultiboardVolumePhase1::Update(const void* inVoxels, const ULMVolum
 
 ULMStatus ULMMultiboardVolumePhase1::Update(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                             int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) {
+    const ULMBufferLockPair hold(*this, inVolume);
     return ForwardSetter(Serials::kVolume, [&](ULMVolume& copy, int) {
         const ULMVolume* from = inVolume == this ? &copy : inVolume;
         return copy.Update(from, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
@@ -176,6 +182,9 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUpdate(const void* inVoxels, const 
 ULMSyncEvent ULMMultiboardVolumePhase1::StartUpdate(const ULMVolume* inVolume,
                                                     const ULMVolumeRange& inDestinationRange, int inSourceX,
                                                     int inSourceY, int inSourceZ, ULMSource inSource) {
+    // Both volumes' locks, this one's among them, in the one order: the
+    // copies read the other volume under them.
+    const ULMBufferLockPair hold(*this, inVolume);
     return ForwardStart(Serials::kVolume, [&](ULMVolume& copy, int) {
         const ULMVolume* from = inVolume == this ? &copy : inVolume;
         return copy.StartUpdate(from, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);

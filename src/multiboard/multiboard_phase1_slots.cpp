@@ -7,6 +7,7 @@
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase1.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/volume_board_copy.h"
 #include "volume/volume_forwarding.h"
 #include "volume/volume_internal.h"
@@ -410,10 +411,10 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartResampleBuffer(ULMVolume* ioDestina
                                                             const ULMClassifier& inClassifier) {
     if (inSourceRange.IsEmpty() || inDestinationRange.IsEmpty()) return ULMSyncEvent(kULMOK);
     if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
-    // A mipmap destination may wrap another phase-1 volume: it is told
-    // before this one's lock is taken.
+    // Both volumes' locks, this one's among them, before anything is told:
+    // the destination's wrappers are driven under them.
+    const ULMBufferLockPair hold(*this, ioDestination);
     ULMVolume* destination = WrittenVolume(ioDestination);
-    ULMRecursiveLock hold(m_lock);
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
     if (IsObjectType(destination, kObjectTypeULMMultiboardVolumePhase1)) {
         auto* paired = static_cast<ULMMultiboardVolumePhase1*>(destination);
@@ -450,8 +451,8 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartRenderToVolume(const ULMContext* in
     const ULMRenderContext renderContext(inContext);
     if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
     inContext = renderContext.Get();
+    const ULMBufferLockPair hold(*this, ioOutVolume);
     ULMVolume* destination = WrittenVolume(ioOutVolume);
-    ULMRecursiveLock hold(m_lock);
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
     if (IsObjectType(destination, kObjectTypeULMVolumeInternal)) {
         const ULMLocation at = destination->GetBufferLocation();

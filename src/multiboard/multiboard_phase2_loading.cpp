@@ -11,6 +11,7 @@
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "multiboard/slice_chunks.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/sub_volume.h"
 
 namespace ulm3 {
@@ -182,7 +183,27 @@ ULMStatus ULMMultiboardVolumePhase2::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_lock);
     if (!m_locked || m_mapped) return kULMErrVolume;
     ULM_ASSERT(m_baseVolume != nullptr);
-    if (inUnload != 0) return kULMErrUnimplemented;
+    // The bricks' voxels, each from the brick that owns it, go back into the
+    // application's a chunk of whole slices at a time; when that fails the
+    // volume stays locked, bricks and all, as a plain volume does.
+    if (inUnload != 0 && m_volumeSource->HasData() && !m_baseVolume->IsReadOnly()) {
+        const ULMVolumeRange whole = m_baseVolume->GetRange();
+        const int64_t voxelBytes = m_voxelSize / 8;
+        const int slices = ULMSlicesPerChunk(whole, voxelBytes, kLoadChunkBytes);
+        const std::unique_ptr<char[]> chunkVoxels(
+            new (std::nothrow) char[static_cast<size_t>(ULMSliceBytes(whole, voxelBytes) * slices)]);
+        if (chunkVoxels == nullptr) return kULMErrAlloc;
+        const int end = whole.ZOrigin() + whole.ZSize();
+        for (int z = whole.ZOrigin(); z < end; z += slices) {
+            const ULMVolumeRange chunk(whole.XSize(), whole.YSize(), std::min(slices, end - z), whole.XOrigin(),
+                                       whole.YOrigin(), z);
+            ULMStatus status = StartUnloadBricks(chunkVoxels.get(), chunk, nullptr).Wait(-1);
+            if (status == kULMOK)
+                status = StartUpdateTo(kULMSource, chunkVoxels.get(), &chunk, nullptr, chunk.XSize(), chunk.YSize())
+                             .Wait(-1);
+            if (status != kULMOK) return status;
+        }
+    }
     ULMStatus first = kULMOK;
     for (int i = 0; i < m_numSubVolumes; ++i) {
         SubvolumeInfo& brick = m_subvolume[i];
@@ -275,7 +296,9 @@ ULMStatus ULMMultiboardVolumePhase2::Update(const ULMVolume* inVolume, const ULM
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
                                                     int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) {
-    ULMRecursiveLock hold(m_lock);
+    // Both volumes' locks, this one's among them, in the one order: the
+    // bricks read the other volume under them.
+    const ULMBufferLockPair hold(*this, inVolume);
     return StartCopyFromVolume(inVolume, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
 }
 

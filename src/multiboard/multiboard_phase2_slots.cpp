@@ -8,6 +8,7 @@
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "resample/volume_resample_roads.h"
+#include "volume/buffer_lock_pair.h"
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
@@ -559,6 +560,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
                                                             const ULMClassifier& inClassifier) {
     if (inSourceRange.IsEmpty() || inDestinationRange.IsEmpty()) return ULMSyncEvent(kULMOK);
     if (ioDestination == nullptr) return ULMSyncEvent(kULMErrVolume);
+    // Both volumes' locks, this one's among them, before the destination is
+    // told: its wrappers are driven under them.
+    const ULMBufferLockPair hold(*this, ioDestination);
     if (IsObjectType(ioDestination, kObjectTypeULMMipmapVolume)) {
         ULMVolume* level0 = ioDestination->GetMipmapLevel(0);
         if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);
@@ -573,7 +577,6 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
         if (scale[a] < 0.5) scale[a] = source > 1 ? destination / (source - 1) : scale[a];
         if (scale[a] < 0.5) return ULMSyncEvent(kULMErrCantSubsample);
     }
-    ULMRecursiveLock hold(m_lock);
     auto* paired = IsObjectType(ioDestination, kObjectTypeULMMultiboardVolumePhase2)
                        ? static_cast<ULMMultiboardVolumePhase2*>(ioDestination)
                        : nullptr;

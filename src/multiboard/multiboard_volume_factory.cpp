@@ -3,6 +3,7 @@
 
 #include "multiboard/multiboard_volume_phase1.h"
 #include "multiboard/multiboard_volume_phase2.h"
+#include "volume/volume_upper_layers.h"
 
 namespace ulm3 {
 
@@ -15,9 +16,25 @@ ULMVolume* ULMMakeMultiboardVolume(int inMode, ULMVolume* inVolume, ULMVolumeSou
 
 namespace {
 
-[[maybe_unused]] const bool gRegistered = (ULMRegisterMultiboardVolumeFactory(ULMMakeMultiboardVolume), true);
+[[maybe_unused]] const bool gRegistered =
+    (ULMRegisterMultiboardVolumeFactory(ULMMakeMultiboardVolume),
+     ULMRegisterWrapperParts(kObjectTypeULMMultiboardVolumePhase1, ULMMultiboardVolumePhase1::LockParts),
+     ULMRegisterWrapperParts(kObjectTypeULMMultiboardVolumePhase2, ULMMultiboardVolumePhase2::LockParts), true);
 
 }  // namespace
+
+void ULMMultiboardVolumePhase1::LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts) {
+    const auto& banded = static_cast<const ULMMultiboardVolumePhase1&>(inWrapper);
+    outParts.lock = &banded.m_lock;
+    for (ULMVolume* copy : banded.Copies()) outParts.parts[outParts.count++] = copy;
+}
+
+void ULMMultiboardVolumePhase2::LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts) {
+    const auto& bricked = static_cast<const ULMMultiboardVolumePhase2&>(inWrapper);
+    outParts.lock = &bricked.m_lock;
+    outParts.parts[outParts.count++] = bricked.m_baseVolume;
+    for (ULMVolume* brick : bricked.Bricks()) outParts.parts[outParts.count++] = brick;
+}
 
 void SetMultiboardVolumeFactory(MultiboardVolumeFactory inFactory) {
     ULMRegisterMultiboardVolumeFactory(inFactory != nullptr ? inFactory : ULMMakeMultiboardVolume);

@@ -25,6 +25,8 @@
 
 namespace ulm3 {
 
+struct ULMWrapperParts;
+
 // Threads: the copies and the sub-volume table are fixed from construction
 // to destruction, so queries reach the base without a lock. Everything that
 // drives the copies holds m_lock: the copies share one volume source, whose
@@ -33,9 +35,10 @@ namespace ulm3 {
 // holds the object's own bookkeeping (the maps, the unload turn) and keeps
 // whole the sequences that must not interleave with another thread's (a
 // lock, the lock a render makes on demand). The board work that a call
-// queues runs on after it lets go. The serials are atomic, so that a paired
-// pass may advance another phase-1 volume's without its lock, which is never
-// taken while this one's is held.
+// queues runs on after it lets go. A pass into another volume takes both
+// volumes' locks in the library's one order (ULMBufferLockPair) before
+// anything else; m_lock is taken before any lock of a copy. The serials are
+// atomic.
 class ULMMultiboardVolumePhase1 final : public ULMVolume {
 public:
     // Kind of the open map.
@@ -67,6 +70,8 @@ public:
     // source, with inNumberSubvolumes sub-volumes (0: one per open board);
     // one reference for the caller, or null when no copy can be made.
     static ULMVolume* Create(ULMVolume* inTopVolume, ULMVolumeSource* inVolumeSource, int inNumberSubvolumes);
+    // For the lock order: the object's lock over its distinct copies'.
+    static void LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts);
 
     // ---- The object and its copies (multiboard_volume_phase1.cpp) ----
     int GetNumberOfVolumes() const { return m_numberSubVolumes; }

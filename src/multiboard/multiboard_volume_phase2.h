@@ -26,6 +26,8 @@
 
 namespace ulm3 {
 
+struct ULMWrapperParts;
+
 class ULMOmniImageBuffer;
 class ULMOmniDepthBuffer;
 class ULMImageBufferInternal;
@@ -73,6 +75,8 @@ public:
                              const ULMVolumeRange& inTopVolumeRange);
     ULMMultiboardVolumePhase2(ULMVolume* inVolume, ULMVolumeSource* inSource, int inNumberOfSubvolumes,
                               const ULMVolumeRange& inTopVolumeRange);
+    // For the lock order: the object's lock over its bricks' and the base's.
+    static void LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts);
 
     int GetNumberOfVolumes() const { return m_numSubVolumes; }
     const ULMSubVolumeDivision& Division() const { return *m_division; }

@@ -23,6 +23,8 @@
 
 namespace ulm3 {
 
+struct ULMWrapperParts;
+
 class TempClonedContext;
 
 // 2 * trunc(v * 0.5 + 0.5): even values stay, odd integers go up (3 to 4),
@@ -63,6 +65,9 @@ public:
     // The factory volume creation calls: a mipmap volume over inTopLevel,
     // on which it takes its own reference; one reference for the caller.
     static ULMVolume* Create(ULMVolume* inTopLevel, ULMVolumeSource* inSource);
+    // For the lock order: the wrapper's lock over level 0's; the coarser
+    // levels are made under the wrapper's lock, after everything else.
+    static void LockParts(const ULMVolume& inWrapper, ULMWrapperParts& outParts);
 
     ULMMipmapVolume(ULMVolume* inTopLevel, ULMVolumeSource* inSource);
 
@@ -101,7 +106,8 @@ public:
     // Makes the level again from the level below with the wrapper's
     // factors; a level that would not shrink gives kULMErrCantSubsample,
     // and a failed level is released. The caller records the serial.
-    // Level 0, when it is on no board, is locked on inBoard first.
+    // Level 0, when it is on no board, is locked on inBoard first; a wrapper
+    // locked without its buffer makes no level (kULMErrVolume).
     ULMSyncEvent AutoGenerateMipmapLevel(int inLevel, ULMLocation inBoard = kULMAnyBoard);
     ULMStatus CreateMipmapLevel(int inLevel, ULMLocation inLocation, ULMVolumeRange inRange) override;
     ULMVolume* GetMipmapLevel(int inLevel) override;

@@ -21,6 +21,16 @@ bool SameSize(const ULMVolumeRange& inA, const ULMVolumeRange& inB) {
     return inA.XSize() == inB.XSize() && inA.YSize() == inB.YSize() && inA.ZSize() == inB.ZSize();
 }
 
+// Levels are made from level 0 on a board. A wrapper locked without a
+// buffer (the application released it) cannot be locked again to give it
+// one, and its coarser levels are refused alike, whichever is asked for.
+ULMStatus LevelsCanBeMade(const ULMVolume& inWrapper) {
+    if (!inWrapper.IsLocked() || inWrapper.GetBufferLocation() != kULMNoBufferAttached) return kULMOK;
+    UlmTraceReportMessageStatus("a locked volume whose buffer was released makes no coarser levels", kULMErrVolume,
+                                __FILE__, __LINE__, nullptr);
+    return kULMErrVolume;
+}
+
 }  // namespace
 
 ULMStatus ULMMipmapVolume::GenerateMipmapLevel(int inLevelToGenerate, int inSourceLevel, double inShrinkX,
@@ -49,6 +59,7 @@ ULMSyncEvent ULMMipmapVolume::StartGenerateMipmapLevel(int inLevelToGenerate, in
 
 ULMSyncEvent ULMMipmapVolume::AutoGenerateMipmapLevel(int inLevel, ULMLocation inBoard) {
     ULMRecursiveLock hold(m_lock);
+    if (const ULMStatus refused = LevelsCanBeMade(*this); refused != kULMOK) return ULMSyncEvent(refused);
     if (inLevel < 1 || inLevel >= m_levelSize || m_level[inLevel - 1].volume == nullptr)
         return ULMSyncEvent(kULMErrArgument);
     if (!ValidFactor(m_shrinkX) || !ValidFactor(m_shrinkY) || !ValidFactor(m_shrinkZ))
@@ -82,6 +93,7 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
             level.stateSerial = level.volumeSerial = 0;
         }
     }
+    if (const ULMStatus refused = LevelsCanBeMade(*this); refused != kULMOK) return ULMSyncEvent(refused);
     if (GetBufferLocation() == kULMNoBufferAttached) {
         const ULMStatus locked = LockVolume(inBoard);
         if (ULMFailed(locked)) return ULMSyncEvent(locked);

@@ -277,15 +277,16 @@ ULMVolumeRange ULMResampleReach(const ULMResamplePlane& inPlane, const ULMVolume
 ULMSyncEvent ULMStartVolumeResample(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                     const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
                                     const ULMClassifier& inClassifier, const ULMResamplePlane* inPlane) {
+    // The source's and the destination's locks (a wrapper's and those of
+    // the volumes it holds) are held through every pass of the road, before
+    // the temporary's and before the destination is told: each pass takes
+    // them again beside the temporary, in the same order, and another
+    // thread's road the other way round waits for this one.
+    const ULMBufferLockPair bufferHold(ioSource, pDestination);
     bool nothing = false;
     if (const ULMStatus s = ResolveDestination(ioSource, inSourceRange, pDestination, inDestinationRange, nothing);
         s != kULMOK || nothing)
         return ULMSyncEvent(s);
-    // The source's and the destination's buffers are held through every
-    // pass of the road, before the temporary's: each pass takes them again
-    // beside the temporary, in the same order, and another thread's road
-    // the other way round waits for this one.
-    const ULMBufferLockPair bufferHold(ioSource, pDestination);
     const ULMLocation sourceLocation = ioSource.GetBufferLocation();
     const ULMLocation destinationLocation = pDestination->GetBufferLocation();
     if (const ULMStatus status = ioSource.BoardCopy().WriteBackSlab(); ULMFailed(status)) return ULMSyncEvent(status);

@@ -1,25 +1,38 @@
-// Two volumes' buffer locks held together, for the work that reads one
-// volume's board buffer and writes the other's.
+// Two volumes' locks held together, for the work that reads one volume and
+// writes the other: their buffers, and the locks of the wrappers either is.
 #pragma once
+
+#include <vector>
 
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
 
-// Takes the two locks in the order of the volumes' ids, the same whichever
-// volume is named first, so that two threads working between the same two
-// volumes in opposite directions cannot each hold one lock and wait for the
-// other, and holds both until it goes. A second volume that is null, the
-// first itself or not a plain volume adds no lock.
+// Takes every lock the work between the two volumes may take, in the
+// library's one order, the same whichever volume is named first: the
+// wrappers' locks first, outer wrappers before the ones they hold, others
+// by their ids, then the plain volumes' buffer locks by their ids. Two
+// threads working between the same volumes in opposite directions so
+// cannot each hold one lock and wait for another, and the work under it
+// takes them again without a new order. Holds them all until it goes. A
+// second volume that is null or the first itself adds nothing.
 class ULMBufferLockPair {
 public:
-    ULMBufferLockPair(const ULMVolumeInternal& inFirst, const ULMVolume* inSecond);
+    ULMBufferLockPair(const ULMVolume& inFirst, const ULMVolume* inSecond);
     ~ULMBufferLockPair();
     ULMBufferLockPair(const ULMBufferLockPair&) = delete;
     ULMBufferLockPair& operator=(const ULMBufferLockPair&) = delete;
 
 private:
-    ULMRecursiveMutex* m_locks[2] = {nullptr, nullptr};
+    struct Held {
+        ULMRecursiveMutex* lock;
+        int height;  // 0 for a buffer lock; a wrapper's is above all it holds
+        uint64_t id;
+    };
+    // Adds inVolume's locks and those of its parts; its height.
+    int Collect(const ULMVolume& inVolume);
+
+    std::vector<Held> m_locks;
 };
 
 }  // namespace ulm3

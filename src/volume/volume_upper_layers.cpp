@@ -2,8 +2,10 @@
 #include "volume/volume_upper_layers.h"
 
 #include <atomic>
+#include <iterator>
 
 #include "foundation/diagnostics.h"
+#include "foundation/shareable.h"
 
 namespace ulm3 {
 
@@ -65,7 +67,29 @@ constinit ULMVolumePasses* gVolumePasses = nullptr;
 constinit std::atomic<ULMMipmapVolumeFactory> gMipmapFactory{NoMipmapVolume};
 constinit std::atomic<ULMMultiboardVolumeFactory> gMultiboardFactory{NoMultiboardVolume};
 
+struct WrapperRegistration {
+    ULMObjectType type;
+    ULMWrapperPartsOf partsOf;
+};
+constinit WrapperRegistration gWrappers[4] = {};
+constinit int gWrapperCount = 0;
+
 }  // namespace
+
+void ULMRegisterWrapperParts(ULMObjectType inType, ULMWrapperPartsOf inPartsOf) {
+    for (int i = 0; i < gWrapperCount; ++i)
+        if (gWrappers[i].type == inType) {
+            gWrappers[i].partsOf = inPartsOf;
+            return;
+        }
+    if (gWrapperCount < static_cast<int>(std::size(gWrappers))) gWrappers[gWrapperCount++] = {inType, inPartsOf};
+}
+
+ULMWrapperPartsOf ULMGetWrapperParts(const ULMVolume& inVolume) {
+    for (int i = 0; i < gWrapperCount; ++i)
+        if (IsObjectType(&inVolume, gWrappers[i].type)) return gWrappers[i].partsOf;
+    return nullptr;
+}
 
 ULMVolumeRenderEngine& ULMGetVolumeRenderEngine() {
     return gRenderEngine != nullptr ? *gRenderEngine : gNoRenderEngine;

@@ -6,6 +6,7 @@
 
 #include <memory>
 
+#include "foundation/locks.h"
 #include "ulm3/classifier.h"
 #include "ulm3/ranges.h"
 #include "ulm3/sync_event.h"
@@ -95,5 +96,19 @@ ULMMipmapVolumeFactory ULMGetMipmapVolumeFactory();
 ULMMultiboardVolumeFactory ULMGetMultiboardVolumeFactory();
 void ULMRegisterMipmapVolumeFactory(ULMMipmapVolumeFactory factory);
 void ULMRegisterMultiboardVolumeFactory(ULMMultiboardVolumeFactory factory);
+
+// What a wrapper of volumes (a mipmap, banded or bricked volume) is made of,
+// for the lock order: its own lock and the volumes it drives under it, all
+// fixed for its life. A wrapper's work takes its lock before theirs.
+struct ULMWrapperParts {
+    ULMRecursiveMutex* lock = nullptr;
+    const ULMVolume* parts[9] = {};
+    int count = 0;
+};
+using ULMWrapperPartsOf = void (*)(const ULMVolume& inWrapper, ULMWrapperParts& outParts);
+// One registration per object type of a wrapper, while the library loads;
+// a volume of no registered type other than a plain one has no locks.
+void ULMRegisterWrapperParts(ULMObjectType inType, ULMWrapperPartsOf inPartsOf);
+ULMWrapperPartsOf ULMGetWrapperParts(const ULMVolume& inVolume);
 
 }  // namespace ulm3

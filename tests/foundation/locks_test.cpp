@@ -3,6 +3,9 @@
 #include <sys/time.h>
 
 #include <atomic>
+#include <initializer_list>
+#include <iterator>
+#include <new>
 #include <chrono>
 #include <memory>
 #include <thread>
@@ -69,4 +72,52 @@ TEST(Semaphore, NoPostIsLostBetweenProducersAndConsumers) {
     for (std::thread& t : threads) t.join();
     EXPECT_EQ(consumed.load(), kThreads * kPostsEach);
     EXPECT_EQ(THRTestSemaphore(s.get()), 0);
+}
+
+#if defined(__SANITIZE_THREAD__)
+// The test below inverts an order on purpose, to see the check report it;
+// the thread sanitizer's own check would halt on it.
+extern "C" const char* __tsan_default_suppressions() {
+    return "deadlock:LockOrder_AnOrderSeenBothWaysIsAnInversionOnOneThread_Test\n";
+}
+#endif
+
+// The lock-order check, on one thread: an order seen both ways, directly or
+// through a third lock, is an inversion however the threads happen to run;
+// taking a held lock again, or a lock in the order already seen, is not.
+TEST(LockOrder, AnOrderSeenBothWaysIsAnInversionOnOneThread) {
+    ULMClearLockOrder();
+    ULMSetLockOrderChecking(true);
+    const auto takeInOrder = [](std::initializer_list<ULMOrderedMutex*> inLocks) {
+        for (ULMOrderedMutex* m : inLocks) m->lock();
+        for (auto it = std::rbegin(inLocks); it != std::rend(inLocks); ++it) (*it)->unlock();
+    };
+    {
+        ULMOrderedMutex a, b, c;
+        takeInOrder({&a, &b, &a, &b});  // again while held: no order of its own
+        takeInOrder({&a, &b});
+        takeInOrder({&b, &c});
+        EXPECT_EQ(ULMLockOrderInversions(), 0u) << ULMFirstLockOrderInversion();
+        takeInOrder({&c, &a});  // closes a -> b -> c -> a
+        EXPECT_EQ(ULMLockOrderInversions(), 1u);
+        EXPECT_NE(ULMFirstLockOrderInversion(), "");
+        takeInOrder({&b, &a});
+        EXPECT_EQ(ULMLockOrderInversions(), 2u);
+    }
+    ULMClearLockOrder();
+    {
+        // A lock's recorded order goes with it: a new lock at the same
+        // address starts without one.
+        alignas(ULMOrderedMutex) unsigned char storage[sizeof(ULMOrderedMutex)];
+        ULMOrderedMutex b;
+        auto* a = new (storage) ULMOrderedMutex;
+        takeInOrder({a, &b});
+        a->~ULMOrderedMutex();
+        a = new (storage) ULMOrderedMutex;
+        takeInOrder({&b, a});
+        EXPECT_EQ(ULMLockOrderInversions(), 0u) << ULMFirstLockOrderInversion();
+        a->~ULMOrderedMutex();
+    }
+    ULMSetLockOrderChecking(false);
+    ULMClearLockOrder();
 }

@@ -378,6 +378,12 @@ ULMStatus PlaceOutput(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, ULM
     if (status != kULMOK) return status;
     ioSetup.output =
         ULMVolumeRange(inDestinationRange.XSize(), inDestinationRange.YSize(), inDestinationRange.ZSize(), 0, 0, 0);
+    // A given plane counts output voxels in the destination's coordinates,
+    // as a computed one does; the temporary's voxel 0 is the box's first.
+    if (ioSetup.originX != 0 || ioSetup.spacingX != 0)
+        ioSetup.originX += int64_t{inDestinationRange.XOrigin()} * ioSetup.spacingX;
+    if (ioSetup.originY != 0 || ioSetup.spacingY != 0)
+        ioSetup.originY += int64_t{inDestinationRange.YOrigin()} * ioSetup.spacingY;
     ioOutput.volume = ioOutput.temporary.GetPointer();
     return kULMOK;
 }

@@ -53,8 +53,10 @@ int64_t EvenCountEnd(int64_t inOrigin, int64_t inSize);
 // of pDestination's through ioClassifier (the pass's own copy, which it may
 // change), in one board pass that is not waited for; inSideways is one of
 // ULMVolumeInternal::sideways, and originX and spacingX (S23.40) set the X'
-// sampling when either is non-zero, originY and spacingY the Y'. Throws the
-// statuses of what it makes.
+// sampling when either is non-zero, originY and spacingY the Y': output voxel
+// q, in the destination's coordinates, at origin + q x spacing, as
+// ULMResampleAxis gives them, whether or not the pass writes through a
+// temporary. Throws the statuses of what it makes.
 ULMSyncEvent ULMVolumeResamplePass(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                    const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
                                    ULMClassifier& ioClassifier, int inSideways, long long originX,

@@ -18,7 +18,8 @@ class ULMVolumeInternal;
 // voxel i of axis a (in the output volume's coordinates) at origin[a] + i x
 // spacing[a] in source voxels (S23.40). Parts of the resample done apart,
 // each from the voxels one volume holds, keep it, so that every output
-// voxel is what the whole resample makes of it.
+// voxel is what the whole resample makes of it. Z is not in it: each part
+// takes it from its own boxes, so a part carries the whole's Z ranges.
 struct ULMResamplePlane {
     int64_t origin[2] = {0, 0};
     int64_t spacing[2] = {0, 0};

@@ -177,7 +177,8 @@ public:
     // Samples inSourceRange of this volume's board buffer into
     // inDestinationRange of pDestination's through the classifier, in one
     // board pass that is not waited for. originX and spacingX (S23.40) set
-    // the X' sampling when either is non-zero.
+    // the X' sampling when either is non-zero: output voxel q, in the
+    // destination's coordinates, at originX + q x spacingX.
     ULMSyncEvent DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                        const ULMVolumeRange& inDestinationRange,
                                        const ULMClassifier& inClassifier, sideways inSideways,

@@ -155,6 +155,64 @@ TEST_F(MultiboardLevelsTest, ResamplesIntoOneVolumeAsOnOneBoard) {
     }
 }
 
+// Boxes at other places in the source and the destination, shrunk 2:1 and
+// enlarged, from bricks cut along X, along Y and into a grid: each voxel of
+// the destination, inside the box and out, what the resample on one board
+// makes. Every axis starts elsewhere in the destination than in the source,
+// so that a sample placed from the wrong one of the two origins shows.
+TEST_F(MultiboardLevelsTest, ResamplesBoxesAtOtherPlacesAsOnOneBoard) {
+    struct Row {
+        const char* name;
+        ULMVolumeRange from, to;
+    };
+    struct Shape {
+        const char* cut;
+        int size[3];
+        Row rows[2];
+    };
+    const Shape shapes[] = {
+        {"along X",
+         {70, 30, 28},
+         {{"shrunk 2:1", {60, 26, 24, 4, 2, 3}, {30, 13, 12, 9, 11, 5}},
+          {"enlarged", {36, 16, 14, 20, 7, 9}, {54, 24, 20, 3, 4, 2}}}},
+        {"along Y",
+         {40, 64, 28},
+         {{"shrunk 2:1", {26, 60, 24, 2, 3, 1}, {13, 30, 12, 20, 9, 10}},
+          {"enlarged", {16, 36, 14, 7, 20, 8}, {24, 54, 20, 11, 4, 3}}}},
+    };
+    const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
+    for (const Shape& shape : shapes) {
+        SCOPED_TRACE(shape.cut);
+        Fill(shape.size[0], shape.size[1], shape.size[2]);
+        const auto resampled = [&](ULMVolume* inSource, const Row& inRow) {
+            std::vector<uint8_t> out(m_voxels.size(), 0xEE);
+            const HeldVolume into(ULMVolume::Create(1u, out.data(), unsigned(m_size[0]), unsigned(m_size[1]),
+                                                    unsigned(m_size[2]), ULMVolume::kSliced));
+            EXPECT_NE(into, nullptr);
+            if (into == nullptr) return out;
+            EXPECT_EQ(into->LockVolume(kULMBoard1), kULMOK);
+            EXPECT_EQ(inSource->ResampleBuffer(into.get(), inRow.from, inRow.to, direct), kULMOK);
+            EXPECT_EQ(into->Unload(out.data(), into->GetRange(), kULMUseBuffer), kULMOK);
+            return out;
+        };
+        const HeldVolume one(NewVolume({"one board", 0, 0}));
+        ASSERT_NE(one, nullptr);
+        ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
+        for (const int bricks : {2, 3, 4}) {
+            const HeldVolume bricked(NewVolume({"bricks", 2, bricks}));
+            ASSERT_NE(bricked, nullptr);
+            ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
+            for (const Row& row : shape.rows) {
+                SCOPED_TRACE(::testing::Message() << bricks << " bricks, " << row.name);
+                const std::vector<uint8_t> want = resampled(one.get(), row), got = resampled(bricked.get(), row);
+                size_t differ = 0;
+                for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
+                EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
+            }
+        }
+    }
+}
+
 // Boards that do not halve Z in one pass take every level's Z through X.
 class MultiboardLevelsInSectionsTest : public MultiboardLevelsTest {
 protected:

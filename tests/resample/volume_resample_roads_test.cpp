@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "context/classifier_internal.h"
+#include "resample/volume_resample_roads.h"
 #include "support/resample_reference.h"
 #include "volume/volume_fixture.h"
 
@@ -143,6 +144,61 @@ TEST_F(VolumeResampleRoadsTest, InPlaceOnEveryRoadGivesWhatASeparateDestinationG
                   kULMErrVolume);
     EXPECT_EQ(voxels, kept);
     EXPECT_EQ(unlocked->GetBufferID(), kULMNoBuffer);
+}
+
+// A resample done in parts, each sampled with the plane of the whole, gives
+// what the whole resample gives on the same road: into the source's board in
+// one pass, through the pass's temporary (an odd count of slices to the
+// volume's end), in sections into another board, and in parts narrower than
+// a pass writes. Source and destination boxes start at other places on
+// every axis, so that a part counting its voxels from its own box, or from
+// the temporary's, samples elsewhere.
+TEST_F(VolumeResampleRoadsTest, PartsWithTheWholePlaneGiveTheWholeResample) {
+    gULMControl.m_board[0].m_minor = 2;
+    const ULMVolumeRange whole(70, 40, 20, 0, 0, 0);
+    const struct {
+        const char* what;
+        ULMVolumeRange source, destination;
+        ULMLocation board;
+        int parts;  // along X
+    } cases[] = {
+        {"shrunk, one pass", {60, 36, 14, 4, 2, 3}, {30, 18, 14, 7, 11, 5}, kULMBoard0, 2},
+        {"enlarged, one pass", {24, 20, 14, 20, 9, 4}, {40, 30, 14, 2, 6, 3}, kULMBoard0, 2},
+        {"shrunk, through the temporary", {60, 36, 13, 4, 2, 3}, {30, 18, 13, 7, 11, 7}, kULMBoard0, 2},
+        {"shrunk, in sections", {60, 36, 14, 4, 2, 3}, {30, 18, 14, 7, 11, 5}, kULMBoard1, 2},
+        {"enlarged, in sections", {24, 20, 14, 20, 9, 4}, {40, 30, 18, 2, 6, 1}, kULMBoard1, 2},
+        {"shrunk, narrow parts", {60, 36, 14, 4, 2, 3}, {30, 18, 14, 7, 11, 5}, kULMBoard0, 3},
+        {"enlarged, narrow parts in sections", {24, 20, 14, 20, 9, 4}, {40, 30, 14, 2, 6, 3}, kULMBoard1, 4},
+    };
+    const ULMClassifier direct = ULMClassifierInternal::DirectRGBAClassifier();
+    const size_t buffersBefore = LiveBuffers();
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        LockedVolume a, once, inParts;
+        Lock(a, 8, whole, kULMBoard0, 11);
+        Lock(once, 8, whole, c.board, 12);
+        Lock(inParts, 8, whole, c.board, 12);
+        ASSERT_EQ(a.volume->ResampleBuffer(once.volume, c.source, c.destination, direct), kULMOK);
+        ULMResamplePlane plane;
+        ASSERT_EQ(ULMResamplePlaneOf(c.source, c.destination, plane), kULMOK);
+        // Parts into another board take the road the whole takes there.
+        plane.inSections = c.board != kULMBoard0;
+        ULMVolumeRange part = c.destination;
+        const int width = c.destination.XSize() / c.parts, end = c.destination.XOrigin() + c.destination.XSize();
+        for (int p = 0; p < c.parts; ++p) {
+            part.m_origin[0] = c.destination.XOrigin() + p * width;
+            part.m_size[0] = p == c.parts - 1 ? end - part.XOrigin() : width;
+            const ULMSyncEvent done = ULMStartVolumeResample(*a.volume, inParts.volume, c.source, part, direct, &plane);
+            ASSERT_EQ(done.Wait(-1), kULMOK) << "part " << p;
+        }
+        const std::vector<uint8_t> expected = BoardVoxels(*once.volume, whole);
+        const std::vector<uint8_t> got = BoardVoxels(*inParts.volume, whole);
+        ASSERT_NE(expected, once.host) << "the resample changed nothing";
+        int wrong = 0;
+        for (size_t i = 0; i < got.size(); ++i) wrong += got[i] != expected[i];
+        EXPECT_EQ(wrong, 0);
+    }
+    EXPECT_EQ(LiveBuffers(), buffersBefore) << "no temporary is left";
 }
 
 // A destination the application holds mapped is refused as a mapped source is, whichever way it is mapped but

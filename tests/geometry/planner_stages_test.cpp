@@ -556,11 +556,11 @@ void Configure(OrmikPersp& planner, const Camera& camera) {
 // The scale by area: the near face seen squarely at distance d covers 100
 // focal / d pixels a voxel across and 60 focal / d up (the screen 2 units
 // across, 200 x 120 pixels), so the scale is their geometric mean times
-// the sampling factor, between the
-// limits times the near/far ratio (d + depth) / d, or the fixed factor
-// times the ratio, at most 256; along z the scale over the ratio within
-// its own limits, or its fixed factor. Down each axis, and with the near
-// plane cutting into the box.
+// the sampling factor, between the limits times the near/far ratio
+// (d + depth) / d, or the fixed factor times the ratio, at most 256; along
+// z the scale over the ratio within its own limits, or its fixed factor.
+// Down each axis, and with the near or the far plane cutting into the box
+// (the depth the whole voxels between them).
 TEST(PlannerStages, TheIsotropicScaleIsThePixelsAVoxelOfTheNearFaceCovers) {
     test_support::ControlSnapshot snapshot;
     const Point3D volDim{40, 30, 50};
@@ -570,12 +570,15 @@ TEST(PlannerStages, TheIsotropicScaleIsThePixelsAVoxelOfTheNearFaceCovers) {
         std::array<double, 3> look;
         double least, sampling, minXY, maxXY, minZ, maxZ;
         int fixedXY, fixedZ;
+        double most = 65536;
     } cases[] = {
         {"down -z", {20, 15, 90}, {0, 0, -1}, 5, 1, 0.01, 100, 0.01, 100, 0, 0},
         {"down +z", {20, 15, -30}, {0, 0, 1}, 5, 1.5, 0.01, 100, 0.01, 100, 0, 0},
         {"down -x", {70, 15, 25}, {-1, 0, 0}, 5, 1, 0.01, 100, 0.01, 100, 0, 0},
         {"down +y", {20, -40, 25}, {0, 1, 0}, 5, 0.5, 0.01, 100, 0.01, 100, 0, 0},
         {"near plane cutting in", {20, 15, 60}, {0, 0, -1}, 25, 1, 0.01, 100, 0.01, 100, 0, 0},
+        {"far plane cutting in", {20, 15, 90}, {0, 0, -1}, 5, 1, 0.01, 100, 0.01, 100, 0, 0, 70.5},
+        {"both cutting in", {20, 15, -20}, {0, 0, 1}, 30, 1, 0.01, 100, 0.01, 100, 0, 0, 55},
         {"clamped above", {20, 15, 90}, {0, 0, -1}, 5, 1, 0.01, 0.5, 1, 1.2, 0, 0},
         {"clamped below", {20, 15, 90}, {0, 0, -1}, 5, 1, 4, 8, 3, 5, 0, 0},
         {"fixed", {20, 15, 90}, {0, 0, -1}, 5, 1, 0.01, 100, 0.01, 100, 2, 3},
@@ -592,6 +595,7 @@ TEST(PlannerStages, TheIsotropicScaleIsThePixelsAVoxelOfTheNearFaceCovers) {
         planner.SetSamplingFactor(c.sampling);
         planner.SetSampMultLimits(c.minXY, c.maxXY, c.minZ, c.maxZ);
         planner.SetMinVoxDist(c.least);
+        planner.SetMaxVoxDist(c.most);
         IsotropicStages stages(planner);
         ASSERT_EQ(planner.RendPerspFrustum(&stages), 0);
         ASSERT_GT(stages.minis, 0);
@@ -600,7 +604,8 @@ TEST(PlannerStages, TheIsotropicScaleIsThePixelsAVoxelOfTheNearFaceCovers) {
         while (c.look[size_t(axis)] == 0) ++axis;
         const double beyond = c.look[size_t(axis)] < 0 ? At(c.eye, axis) - At(volDim, axis) : -At(c.eye, axis);
         const double toNear = std::max(beyond, c.least);
-        const double depth = std::floor(At(volDim, axis) - (toNear - beyond));
+        const double toFar = std::min(beyond + At(volDim, axis), c.most);
+        const double depth = std::floor(toFar - toNear);
         const double ratio = (depth + toNear) / toNear;
         double xy = std::sqrt(100.0 * 60.0) * 1.5 / toNear * c.sampling;
         xy = std::min(std::max(xy, c.minXY * ratio), c.maxXY * ratio);

@@ -239,7 +239,8 @@ bool Kernel::PlainRows(const Slice& slice, const TileRect& tile) {
     for (int c = 0; c < 4 && interior; ++c) interior = Interior(slice, corners.x[c], corners.y[c]);
     bool anyLeft = false;
     if (interior && m_vector && VectorRows(slice, tile, corners, anyLeft)) return anyLeft;
-    if (!interior && m_vector && corners.fit && EdgeRows<Bytes>(slice, tile, corners, anyLeft)) return anyLeft;
+    if constexpr (VectorVoxels(Bytes))
+        if (!interior && m_vector && corners.fit && EdgeRows<Bytes>(slice, tile, corners, anyLeft)) return anyLeft;
     for (uint32_t j = 0; j < tile.height; ++j) anyLeft = PlainRowOf<Bytes>(slice, tile, j, interior) || anyLeft;
     return anyLeft;
 }
@@ -298,18 +299,20 @@ bool Kernel::PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t j, bo
     const Wide xEnd = xRaw + span * slice.xx, yEnd = yRaw + span * slice.yx;
     bool anyLeft = false;
     if (Fits64(xRaw) && Fits64(yRaw) && Fits64(xEnd) && Fits64(yEnd)) {
-        if (!m_vector) {
-            const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
-            return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, !interior);
-        }
-        // The samples that pass the trims, and the interior ones among
-        // them, are consecutive: the interior ones run as vectors, the
-        // others that pass the trims checked, and those that do not only
-        // stop their rays under early termination.
-        // Between two positions that fit in 64 bits they step there exactly.
-        uint32_t bounds[6];
-        RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
-        return RowByParts<Bytes>(slice, xRaw, yRaw, ray, bounds, true);
+        if constexpr (VectorVoxels(Bytes))
+            if (m_vector) {
+                // The samples that pass the trims, and the interior ones
+                // among them, are consecutive: the interior ones run as
+                // vectors, the others that pass the trims checked, and those
+                // that do not only stop their rays under early termination.
+                // Between two positions that fit in 64 bits they step there
+                // exactly.
+                uint32_t bounds[6];
+                RowParts(slice, static_cast<uint64_t>(xRaw), static_cast<uint64_t>(yRaw), width, bounds);
+                return RowByParts<Bytes>(slice, xRaw, yRaw, ray, bounds, true);
+            }
+        const bool interior = Interior(slice, xRaw, yRaw) && Interior(slice, xEnd, yEnd);
+        return PlainRow<Bytes>(slice, xRaw, yRaw, ray, width, !interior);
     }
     // The general step takes the ray whole, its accumulator too; it stops
     // a ray whose alpha has reached the threshold.

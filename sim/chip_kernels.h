@@ -90,6 +90,9 @@ private:
     void ReturnAccums(size_t count);
     template <int Bytes>
     bool PlainRowOf(const Slice& slice, const TileRect& tile, uint32_t row, bool interiorTile);
+    // Whether the vector rows can take voxels of `bytes` (never 8): the
+    // kernels for the others are not compiled.
+    static constexpr bool VectorVoxels(int bytes) { return bytes != 8; }
     // The rows of a tile that leaves the volume, placed once: each row's
     // interior samples eight rays at a time, the others checked; false
     // leaves them to the rows one by one.

@@ -409,6 +409,8 @@ uint64_t DecodeGradient(const RegisterFile& r, const ControlWords& words, bool m
     const uint32_t gradient = Reg32(r, NKW7_GradientControl_Addr);
     s.outputGradient = CHIP_FIELD(gradient, GradientControl, outputGrad) != 0;
     s.outputMagnitude = CHIP_FIELD(gradient, GradientControl, outputMag) != 0;
+    // The shader has kernels of its own only for lighting that reads the
+    // gradients it needs.
     s.gradient = s.diffuse != 0.0f || s.specular != 0.0f || modulating || NeedsGradient(s.filter) ||
                  NeedsGradient(s.updateFirst) || NeedsGradient(s.updateLast) || s.outputGradient ||
                  s.outputMagnitude;

@@ -497,16 +497,26 @@ void Shader::Map(const Table& map, const float (&d)[3], float (&out)[3]) {
     for (int c = 0; c < 3; ++c) out[c] = blended[c];
 }
 
+// Indexed by every configuration, so that choosing costs no more than a
+// load; only those a programme can select have a kernel of their own.
 Shader::ShadeFunction Shader::ShadeFor(const Setup& s) {
     static constexpr auto kTable = []<uint32_t... L>(std::integer_sequence<uint32_t, L...>) {
-        return std::array<ShadeFunction, sizeof...(L)>{&Shader::ShadeAs<L>...};
+        return std::array<ShadeFunction, sizeof...(L)>{&Shader::ShadeAs<KernelOf(L)>...};
     }(std::make_integer_sequence<uint32_t, kLitGeneral + 1>{});
+    // Kernels of their own: with gradients, each of the eight choices of
+    // the stages that read them, without, none of them; each weighted by
+    // opacity or not; and the general one.
+    static_assert([] {
+        uint32_t own = 0;
+        for (uint32_t lit = 0; lit <= kLitGeneral; ++lit) own += KernelOf(lit) == lit ? 1 : 0;
+        return own;
+    }() == 2 * (8 + 1) + 1);
     return kTable[LitOf(s)];
 }
 
 Shader::LightFunction Shader::LightFor(const Setup& s) {
     static constexpr auto kTable = []<uint32_t... L>(std::integer_sequence<uint32_t, L...>) {
-        return std::array<LightFunction, sizeof...(L)>{&Shader::LightAs<L>...};
+        return std::array<LightFunction, sizeof...(L)>{&Shader::LightAs<KernelOf(L)>...};
     }(std::make_integer_sequence<uint32_t, kLitGeneral + 1>{});
     return kTable[LitOf(s)];
 }

@@ -88,6 +88,15 @@ private:
                               kLitWeighted = 16, kLitGeneral = 32;
     using ShadeFunction = void (Shader::*)(const int64_t (&)[3], const float*, int, Sample&);
     using LightFunction = void (Shader::*)(const Rgba&, const float (&)[3], const float*, int, Sample&);
+    // Whether a programme can select a configuration: the setup turns the
+    // gradients on for every stage that reads them (magnitude, diffuse,
+    // specular). Any other is left to the general kernel, which reads the
+    // setup's switches and so lights any setup right.
+    static constexpr bool Selectable(uint32_t lit) {
+        return lit == kLitGeneral || (lit & kLitGradient) != 0 ||
+               (lit & (kLitMagnitude | kLitDiffuse | kLitSpecular)) == 0;
+    }
+    static constexpr uint32_t KernelOf(uint32_t lit) { return Selectable(lit) ? lit : kLitGeneral; }
     static uint32_t LitOf(const Setup& setup);
     static ShadeFunction ShadeFor(const Setup& setup);
     static LightFunction LightFor(const Setup& setup);

@@ -46,6 +46,9 @@ public:
     int RendBaseplaneArea();
     void CalcAnisoScale();
     void CalcIsotropicScale();
+    // The supersampling scales (x, y, z) the current near side is planned
+    // with.
+    Point3D GetSampScale() const { return mScalSamp; }
 
     // The supersampling rule of CalcAnisoScale for given near-map gradients
     // (voxels per pixel in s and t) and near/far ratio, with the limits and

@@ -892,5 +892,94 @@ TEST_F(ChipEquivalenceTest, EveryPlainRowKernelGivesTheReferenceBytes) {
                 }
 }
 
+
+// Every lighting kernel the chip compiles, one for each configuration a
+// programme can select: magnitude modulation or hi-pass, a diffuse and a
+// specular coefficient, each on or off, lit in proportion to opacity or
+// not; without any of the three, the gradients on for the gradient or its
+// magnitude as the colour, or off. Each sample by sample (a cut plane that
+// passes everything keeps them from the shaded rows) and, where there are
+// gradients, in the shaded rows; against the element walk. Random voxels
+// coloured and made more or less opaque by table 0, lit by maps, a specular
+// colour and a magnitude table of any entries.
+TEST_F(ChipEquivalenceTest, EveryLightingKernelGivesTheReferenceBytes) {
+    const uint64_t kGradientOut = NKW7_FIELD(GradientControl, outputGrad, 1);
+    const uint64_t kMagnitudeOut = NKW7_FIELD(GradientControl, outputMag, 1);
+    m_random.seed(47);
+    for (int reads = 0; reads < 8; ++reads)
+        for (const bool weighted : {false, true})
+            for (const uint64_t output : {uint64_t{0}, kGradientOut, kMagnitudeOut})
+                for (const bool rows : {false, true}) {
+                    const bool magnitude = (reads & 1) != 0, diffuse = (reads & 2) != 0, specular = (reads & 4) != 0;
+                    // A stage that reads gradients has them whatever shows.
+                    if (reads != 0 && output != 0) continue;
+                    if (rows && reads == 0 && output == 0) continue;
+                    SCOPED_TRACE(::testing::Message()
+                                 << (magnitude ? "magnitude " : "") << (diffuse ? "diffuse " : "")
+                                 << (specular ? "specular " : "") << (weighted ? "weighted " : "")
+                                 << (output == kGradientOut ? "gradient out " : "")
+                                 << (output == kMagnitudeOut ? "magnitude out " : "")
+                                 << (rows ? "rows" : "sample by sample"));
+                    for (uint8_t& voxel : EightCubed().data) voxel = static_cast<uint8_t>(Bits());
+                    WhiteAndOpaqueLitByTheMaps();
+                    for (const size_t table : {0, 4, 5, 6})
+                        for (uint64_t& entry : m_tables[table]) entry = Bits();
+                    m_job.tables[6] = BoundTable{true, 16, 0, 64, reinterpret_cast<const uint8_t*>(m_tables[6].data()),
+                                                 4096 * 8};
+                    Set(NKW7_SpecularColor_Addr, Bits());
+                    Set(NKW7_LightingCoefficient_Addr,
+                        NKW7_FIELD(LightingCoefficient, kEmissive, Bits() % 256) |
+                            NKW7_FIELD(LightingCoefficient, kDiffuse, diffuse ? Bits() % 255 + 1 : 0) |
+                            NKW7_FIELD(LightingCoefficient, kSpecular, specular ? Bits() % 255 + 1 : 0));
+                    // Any of alpha and the coefficients modulated, or either
+                    // hi-passed, over the whole range of magnitudes.
+                    Set(NKW7_GradientMagnitudeModulation_Addr,
+                        magnitude ? (Bits() & 0x1FFFFFC0) | (Bits() % 63 + 1) : 0);
+                    Set(NKW7_GradientMagnitudeRange_Addr, NKW7_FIELD(GradientMagnitudeRange, max, 0xFFFFF));
+                    const uint64_t operation = Get(NKW7_RenderOperation_Addr) & ~uint64_t{0x8000};
+                    Set(NKW7_RenderOperation_Addr, operation | NKW7_FIELD(RenderOperation, opacityWeight, weighted));
+                    // Central or forward differences of field 0.
+                    Set(NKW7_GradientControl_Addr,
+                        NKW7_FIELD(GradientControl, estimationFunction, Bits() % 2 + 1) | output);
+                    if (!rows) {
+                        const uint32_t plane = NKW7_CutPlane0_dCut_dXs_Addr;
+                        for (uint32_t k = 0; k < 4; ++k) Set(plane + 4 * k, 0);
+                        Set(plane + 16, static_cast<uint32_t>(INT32_MIN));
+                        Set(plane + 20, static_cast<uint32_t>(INT32_MAX));
+                        Set(NKW7_CutPlaneControl_Addr, NKW7_FIELD(CutPlaneControl, enable0, 1) |
+                                                           NKW7_FIELD(CutPlaneControl, visibility0, 1));
+                    }
+                    ExpectTheReferenceBytes();
+                    EXPECT_GT(Diagnostics().samples, 0u);
+                }
+}
+
+
+// Rows lit from grey maps (every entry's red, green and blue the same),
+// whose light the memo keeps in its grey layout, of one to five groups of
+// eight rays, so that a row ends with each count of groups left over, in
+// each blend the vector rows take: random voxels of 0 and 255, sampled
+// across the volume, each row against the reference, and again once the
+// memo holds their light.
+TEST_F(ChipEquivalenceTest, RowsOfAnyGroupsLitFromGreyMapsLightAsTheReferenceDoes) {
+    std::mt19937_64 random(43);
+    for (const NKW7_BlendMode mode : {NKW7_BlendMode::BackToFront, NKW7_BlendMode::BackToFrontPreWeighted,
+                                      NKW7_BlendMode::FrontToBack, NKW7_BlendMode::FrontToBackPreWeighted})
+        for (const int width : {8, 16, 24, 32, 40}) {
+            SCOPED_TRACE(::testing::Message() << "blend " << NKW7_Code(mode) << ", " << width << " rays");
+            for (uint8_t& voxel : EightCubed().data) voxel = random() % 3 == 0 ? 255 : 0;
+            WhiteAndOpaqueLitByTheMaps();
+            ImageControl(NKW7_ImageWrite::Image0, mode);
+            m_arrays[1] = std::make_unique<HostArray>(2, width, 2, 1, 4, 2);
+            m_job.image0 = m_arrays[1]->Bind();
+            Frustum(0, 0, 0, uint32_t(width - 1), 1, 7);
+            Set(NKW7_OriginXv8_Addr, kOne);
+            Set(NKW7_dXv8_dXs_Addr, static_cast<uint64_t>(5 * kOne / width));
+            ExpectTheReferenceBytes();
+            EXPECT_GT(Diagnostics().samples, 0u);
+            ExpectTheReferenceBytes();
+        }
+}
+
 }  // namespace
 }  // namespace tulx7sim::test

@@ -168,9 +168,10 @@ void KWBNewestEvent::Forget(ULMSyncEvent inEvent) {
 
 void KWBBuffer::SettleDeferredWriter() const {
     const ULMSyncEvent writer = m_deferredWriter.Get();
-    if (!IsDeferredEvent(SyncEventWord(writer))) return;
-    // From inside the step itself (its own load into the buffer) it stays
-    // recorded, so that other threads still wait for the step to end.
+    // A step's own load into the buffer comes before any step recorded
+    // after it; the writer stays recorded, so that other threads still wait
+    // for it.
+    if (!IsDeferredEvent(SyncEventWord(writer)) || InDeferredStep()) return;
     if (RunDeferredStep(writer)) m_deferredWriter.Forget(writer);
 }
 

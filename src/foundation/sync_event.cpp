@@ -150,6 +150,10 @@ DeferredTable& Deferred() {
     return *table;
 }
 
+// Steps this thread is running, one inside another when a step runs the
+// one it follows.
+thread_local int tStepsRunning = 0;
+
 DeferredEntry& EntryOf(DeferredTable& ioTable, uint64_t inWord) {
     return ioTable.entries[static_cast<uint32_t>(inWord) % kDeferredStepSlots];
 }
@@ -188,9 +192,11 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         ULMDeferredStep step = std::move(entry.step);
         entry.step = nullptr;
         ioLock.unlock();
+        ++tStepsRunning;
         ULMSyncEvent result = step(ended);
         // What the step holds is given back before anyone learns it ran.
         step = nullptr;
+        --tStepsRunning;
         ioLock.lock();
         entry.result = result;
         entry.inputs = ULMSyncEvent(kULMOK);
@@ -290,6 +296,8 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep)
     entry.result = ULMSyncEvent(kULMOK);
     return SyncEventFromWord(word);
 }
+
+bool InDeferredStep() { return tStepsRunning > 0; }
 
 bool RunDeferredStep(const ULMSyncEvent& inEvent) {
     const uint64_t word = SyncEventWord(inEvent);

@@ -105,6 +105,11 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep)
 // step, from inside it.
 bool RunDeferredStep(const ULMSyncEvent& inEvent);
 
+// True on a thread while it runs a deferred step. A step's own work on
+// what it writes needs no earlier step settled (it runs the one it
+// follows itself), and must not settle a later one recorded there.
+bool InDeferredStep();
+
 // Prepares the table (the first combination does so when it is not
 // prepared); kULMOK.
 ULMStatus InitializeMultipleEventDatabase();

@@ -172,8 +172,10 @@ TEST_F(Phase2PipelineTest, WorkOnTheOutputAfterAHostStartComesAfterTheBlend) {
         EXPECT_EQ(Pixels(image), alone.back());
         EXPECT_EQ(event.Wait(-1), kULMOK);
     }
-    {
-        SCOPED_TRACE("a map");
+    // Maps through the driver, and maps the library makes of a host copy.
+    for (const int simulated : {0, 1}) {
+        SCOPED_TRACE(::testing::Message() << "a map, SimulateMap " << simulated);
+        ULMSetParameter("SimulateMap", uint64_t(simulated));
         ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
         const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
         tulx7sim::ResumeBoard(1);
@@ -190,17 +192,21 @@ TEST_F(Phase2PipelineTest, WorkOnTheOutputAfterAHostStartComesAfterTheBlend) {
         EXPECT_EQ(mapped, alone.back());
         EXPECT_EQ(event.Wait(-1), kULMOK);
     }
-    {
-        SCOPED_TRACE("another view rendered into the same output");
+    ULMSetParameter("SimulateMap", uint64_t(1));
+    // Two views into one output, both blends still to run when the second
+    // starts: the later view is the picture, whichever is waited for first.
+    for (const bool earlierFirst : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "another view rendered into the same output, the "
+                                          << (earlierFirst ? "earlier" : "later") << " waited for first");
         ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
         Aim(kViews[0].tx, kViews[0].ty, kSide);
-        const ULMSyncEvent first = StartWhileBoard1Paused(volume, image);
+        ULMSyncEvent events[2];
+        events[0] = StartWhileBoard1Paused(volume, image);
         tulx7sim::ResumeBoard(1);
         Aim(kViews[2].tx, kViews[2].ty, kSide);
-        const ULMSyncEvent second = volume->StartRender(context, image, nullptr, nullptr, nullptr);
-        // The later view is the picture, whichever render is waited for first.
-        EXPECT_EQ(second.Wait(-1), kULMOK);
-        EXPECT_EQ(first.Wait(-1), kULMOK);
+        events[1] = volume->StartRender(context, image, nullptr, nullptr, nullptr);
+        EXPECT_EQ(events[earlierFirst ? 0 : 1].Wait(-1), kULMOK);
+        EXPECT_EQ(events[earlierFirst ? 1 : 0].Wait(-1), kULMOK);
         EXPECT_EQ(Pixels(image), alone.back());
     }
     {
@@ -218,8 +224,8 @@ TEST_F(Phase2PipelineTest, WorkOnTheOutputAfterAHostStartComesAfterTheBlend) {
 }
 
 // The handle of a host road's render while its blend waits for a paused
-// board, then once the board goes on: polled, waited for among others, and
-// combined.
+// board, then once the board goes on: polled, waited for among others or on
+// several threads, aborted, and combined.
 TEST_F(Phase2PipelineTest, AHostStartsHandleIsPolledWaitedForAndCombined) {
     ULMSetParameter("Multiboard2ForceRender", uint64_t(2));
     ReleasablePointer<ULMVolume> volume(NewBricked());
@@ -238,6 +244,30 @@ TEST_F(Phase2PipelineTest, AHostStartsHandleIsPolledWaitedForAndCombined) {
         EXPECT_TRUE(event.IsDone());
         EXPECT_EQ(event.Wait(0), kULMOK);
         EXPECT_EQ(Pixels(image), alone.back());
+    }
+    {
+        SCOPED_TRACE("waited for on several threads at once");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        std::vector<ULMStatus> waited(3, kULMErrArgument);
+        std::vector<std::thread> waiters;
+        for (ULMStatus& status : waited) waiters.emplace_back([&event, &status] { status = event.Wait(-1); });
+        tulx7sim::ResumeBoard(1);
+        for (std::thread& waiter : waiters) waiter.join();
+        for (const ULMStatus status : waited) EXPECT_EQ(status, kULMOK);
+        EXPECT_EQ(Pixels(image), alone.back());
+    }
+    {
+        SCOPED_TRACE("aborted");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        ASSERT_EQ(image->Clear(ULMImageRange(kSide, kSide, 0, 0), 0x12345678u), kULMOK);
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        EXPECT_NE(event.Abort(), kULMErrArgument);
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(event.Wait(-1), kULMErrAborted);
+        EXPECT_EQ(Pixels(image), std::vector<uint32_t>(size_t(kSide) * kSide, 0x12345678u)) << "the blend was dropped";
+        // The boards go on with the next render.
+        EXPECT_EQ(Bricks(volume, kSide), alone.back());
     }
     {
         SCOPED_TRACE("combined with another render's");

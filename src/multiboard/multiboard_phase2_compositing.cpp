@@ -425,9 +425,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     const ULMImageRange frame = CompositeArea(context, target.clip, drawn);
     if (frame.IsEmpty()) return NothingInView(target.output, ULMImageRange());
     for (int i = 0; i < m_numSubVolumes; ++i) ranges[i] = Intersect(ranges[i], frame);
-    // The blend reads the output as this unload of its content does.
     std::shared_ptr<HostBlend> blend(new (std::nothrow) HostBlend());
     if (blend == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    // The blend reads the output as the unload of its content below does.
     blend->image0 = ULMSoftwareBlendVolume::StateOf(target.output);
     // The brick nearest the viewer holds the frame; the others their own
     // rectangles, packed.
@@ -447,11 +447,11 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     std::copy(ranges, ranges + kMultiboardMaxBricks, blend->ranges);
     blend->frameRange = frame;
     blend->nearest = nearest;
+    KWBBuffer* written = target.board->GetBuffer();
+    blend->previousWriter = written->GetDeferredWriter();
     // No thread of the library's waits for the bricks: the blend runs on the
     // caller's thread that first waits for the render or uses the output
     // next.
-    KWBBuffer* written = target.board->GetBuffer();
-    blend->previousWriter = written->GetDeferredWriter();
     const ULMSyncEvent blended =
         DeferHostStep(inputs, [blend](ULMStatus inInputs) { return BlendOnHost(*blend, inInputs); });
     buffers->lastUse = blended;

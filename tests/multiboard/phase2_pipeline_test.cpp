@@ -1,6 +1,8 @@
 // The bricked volume's renders as an application pipelines them: several
 // views started one after the other and waited for afterwards, the volume
-// given up before the wait, and a start while a board holds its queue.
+// given up before the wait, a start while a board holds its queue, and, on
+// the host road, work on the output and uses of the handle while the blend
+// still waits for the boards.
 #include <gtest/gtest.h>
 
 #include <atomic>

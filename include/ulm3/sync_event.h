@@ -9,9 +9,14 @@ namespace ulm3 {
 
 // Returned by every Start operation (loads, unloads, renders, resamples,
 // migrations). A handle is a 64-bit word that is either a finished result
-// carrying its status, one event of a board's driver queue, or a combined
-// event standing for several board events. Handles are plain values: copy
-// them freely, wait on any copy.
+// carrying its status, one event of a board's driver queue, a combined
+// event standing for several board events, or a step on the host deferred
+// until board work it reads is done (a blend of partial images). The
+// library has no thread of its own to run such a step: the first thread
+// that waits on, polls, combines or aborts the handle, or queues other work
+// on what the step writes, runs it, and the handle then stands for the
+// work the step queued. Handles are plain values: copy them freely, wait
+// on any copy.
 class ULMSyncEvent {
 public:
     // A finished event that succeeded: nothing to wait for.

@@ -161,12 +161,27 @@ void KWBNewestEvent::Record(ULMSyncEvent inEvent) {
     }
 }
 
+void KWBNewestEvent::Forget(ULMSyncEvent inEvent) {
+    uint64_t expected = SyncEventWord(inEvent);
+    m_word.compare_exchange_strong(expected, SyncEventWord(ULMSyncEvent(kULMOK)), std::memory_order_acq_rel);
+}
+
+void KWBBuffer::SettleDeferredWriter() const {
+    const ULMSyncEvent writer = m_deferredWriter.Get();
+    // A step's own load into the buffer comes before any step recorded
+    // after it; the writer stays recorded, so that other threads still wait
+    // for it.
+    if (!IsDeferredEvent(SyncEventWord(writer)) || InDeferredStep()) return;
+    if (RunDeferredStep(writer)) m_deferredWriter.Forget(writer);
+}
+
 void KWBBuffer::SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput) {
     m_renderEvent.Record(inEvent);
     if (inIsOutput) m_isRenderOutput.Set();
 }
 
 ULMSyncEvent KWBBuffer::GetRenderEvent(bool inForWrite) const {
+    SettleDeferredWriter();
     if (!inForWrite && !m_isRenderOutput.IsSet()) return ULMSyncEvent(kULMOK);
     return m_renderEvent.Get();
 }

@@ -37,6 +37,9 @@ public:
     // A board event replaces the held one unless that is newer; any other
     // event replaces it.
     void Record(ULMSyncEvent inEvent);
+    // Back to a finished event, unless another has been recorded since
+    // inEvent.
+    void Forget(ULMSyncEvent inEvent);
 
 private:
     std::atomic<uint64_t> m_word;
@@ -130,8 +133,24 @@ public:
     // unload: the newest of them is kept, as later work must wait for all.
     void SetUnloadEvent(ULMSyncEvent inEvent) const { m_unloadEvent.Record(inEvent); }
     void SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput);
-    ULMSyncEvent GetLoadEvent() const { return m_loadEvent.Get(); }
-    ULMSyncEvent GetUnloadEvent() const { return m_unloadEvent.Get(); }
+    // Work that will write the buffer from a host step deferred behind board
+    // work (a blend on the host, loaded here once it is done): the driver
+    // cannot order later work after a step it never sees, so the getters
+    // below and maps run that step first, and later work follows what it
+    // queued.
+    void SetDeferredWriter(ULMSyncEvent inEvent) { m_deferredWriter.Record(inEvent); }
+    // The step recorded last, if it has not been settled: one that replaces
+    // it must run it first.
+    ULMSyncEvent GetDeferredWriter() const { return m_deferredWriter.Get(); }
+    void SettleDeferredWriter() const;
+    ULMSyncEvent GetLoadEvent() const {
+        SettleDeferredWriter();
+        return m_loadEvent.Get();
+    }
+    ULMSyncEvent GetUnloadEvent() const {
+        SettleDeferredWriter();
+        return m_unloadEvent.Get();
+    }
     // What new work must wait for: a reader waits only for a render that
     // writes the buffer, a writer for any render that uses it.
     ULMSyncEvent GetRenderEvent(bool inForWrite) const;
@@ -165,6 +184,8 @@ public:
     // render is kept, and a buffer once written stays an output.
     KWBNewestEvent m_renderEvent;
     KWBStickyFlag m_isRenderOutput;
+    // Settled through a const descriptor, by whichever thread uses it first.
+    mutable KWBNewestEvent m_deferredWriter{ULMSyncEvent(kULMOK)};
     ULMPermission m_permission_share = kULMPermissionNotShared;
 };
 

@@ -66,6 +66,9 @@ ULMStatus KWBMapper::Map(KWBBuffer* inBuffer, void*& outHostAddr, uint32_t inSiz
         return kULMErrArgument;
     const int32_t accessCode = DriverAccessCode(inAccess);
     if (accessCode == 0) return kULMErrArgument;
+    // The driver orders a map after the work it has queued on the buffer,
+    // not after a host step that will queue more.
+    inBuffer->SettleDeferredWriter();
 
     // The mapped box has power-of-two extents; its row length and rows per
     // slice are what the caller addresses the memory with.

@@ -148,19 +148,38 @@ ULMStatus ULMSoftwareBlendVolume::UpdateSubBuffers(ULMLocation inLocation, int i
 }
 
 bool ULMSoftwareBlendVolume::ResultInFirstTransferBuffer(const ULMImageBuffer* color0) const {
-    const int resultBits = color0 ? m_image0.bits : m_transfer.bits;
-    return m_transfer.bits == 32 && IsEightBitRGBA(m_transfer.fields) && resultBits <= 32;
+    return ResultInFirstTransferBuffer(color0 ? m_image0.bits : m_transfer.bits);
+}
+
+bool ULMSoftwareBlendVolume::ResultInFirstTransferBuffer(int inResultBits) const {
+    return m_transfer.bits == 32 && IsEightBitRGBA(m_transfer.fields) && inResultBits <= 32;
+}
+
+ULMSoftwareBlendVolume::Image0State ULMSoftwareBlendVolume::StateOf(const ULMImageBuffer* color0) {
+    Image0State state;
+    state.pixelSize = color0->GetPixelSize();
+    state.inputLimits = color0->GetInputLimits();
+    color0->GetBorderValue(state.border[0], state.border[1], state.border[2], state.border[3]);
+    return state;
 }
 
 ULMStatus ULMSoftwareBlendVolume::StartBlend(ULMImageBuffer* color0, ULMImageBuffer*,
                                              int* blendIndex, ULMImageRange* outputRanges,
                                              char* accumBuffer, char** transferBuffers) {
+    if (color0 == nullptr) return StartBlend(nullptr, blendIndex, outputRanges, accumBuffer, transferBuffers);
+    const Image0State image0 = StateOf(color0);
+    return StartBlend(&image0, blendIndex, outputRanges, accumBuffer, transferBuffers);
+}
+
+ULMStatus ULMSoftwareBlendVolume::StartBlend(const Image0State* image0, int* blendIndex,
+                                             ULMImageRange* outputRanges, char* accumBuffer,
+                                             char** transferBuffers) {
     const int n = m_numSubvolumes;
     if (!blendIndex || !outputRanges || !transferBuffers || n < 1 || n > kMaxSubvolumes ||
         !ULMValidBlendMode(m_blendMode) || !ULMValidBlendMode(m_LastBlendMode) ||
         !m_transfer.Fits())
         return kULMErrArgument;
-    if (color0 && (!m_image0.Fits() || color0->GetPixelSize() != unsigned(m_image0.bits)))
+    if (image0 && (!m_image0.Fits() || image0->pixelSize != unsigned(m_image0.bits)))
         return kULMErrArgument;
 
     const ULMImageRange& frame = m_maxImageRange;
@@ -173,16 +192,16 @@ ULMStatus ULMSoftwareBlendVolume::StartBlend(ULMImageBuffer* color0, ULMImageBuf
         if (!outputRanges[s].IsEmpty() && !Contains(frame, outputRanges[s])) return kULMErrArgument;
     }
 
-    const Layout& result = color0 ? m_image0 : m_transfer;
-    const bool intoFirst = ResultInFirstTransferBuffer(color0);
+    const Layout& result = image0 ? m_image0 : m_transfer;
+    const bool intoFirst = ResultInFirstTransferBuffer(image0 ? m_image0.bits : m_transfer.bits);
     const ULMImageRange input =
-        color0 ? Intersect(color0->GetInputLimits(), frame) : ULMImageRange();
-    const bool readsAccum = color0 && !input.IsEmpty();
+        image0 ? Intersect(image0->inputLimits, frame) : ULMImageRange();
+    const bool readsAccum = image0 && !input.IsEmpty();
     if (!accumBuffer && (readsAccum || !intoFirst)) return kULMErrArgument;
     if (frame.IsEmpty()) return kULMOK;
 
     Colour border;
-    if (color0) color0->GetBorderValue(border.c[0], border.c[1], border.c[2], border.c[3]);
+    if (image0) std::copy(image0->border, image0->border + 4, border.c);
 
     int order[kMaxSubvolumes];
     const bool backToFront = m_blendMode == kULMBlendBTF || m_blendMode == kULMBlendBTFPreWeighted;

@@ -70,6 +70,18 @@ public:
     // would be read or written.
     ULMStatus StartBlend(ULMImageBuffer* color0, ULMImageBuffer* color1, int* blendIndex,
                          ULMImageRange* outputRanges, char* accumBuffer, char** transferBuffers);
+    // What the blend reads of image 0 besides its content. A blend run
+    // after image 0's content was unloaded takes it from then, so that the
+    // border and input limits it applies are those that unload went by.
+    struct Image0State {
+        unsigned pixelSize = 0;
+        ULMImageRange inputLimits;
+        double border[4] = {0, 0, 0, 0};
+    };
+    static Image0State StateOf(const ULMImageBuffer* color0);
+    // The same blend with image 0 as inImage0 describes (null: no image 0).
+    ULMStatus StartBlend(const Image0State* inImage0, int* blendIndex, ULMImageRange* outputRanges,
+                         char* accumBuffer, char** transferBuffers);
 
     // Where StartBlend leaves its result, so that callers upload from the
     // right buffer: true when the transfer layout is 32-bit with four
@@ -91,6 +103,8 @@ public:
     ReleasablePointer<ULMImageBuffer> m_subbuffer[kMaxSubvolumes];
 
 private:
+    bool ResultInFirstTransferBuffer(int inResultBits) const;
+
     struct Layout {
         int bits = 0;
         ULMFieldDescriptor fields[4];

@@ -2,9 +2,12 @@
 #include "foundation/sync_event.h"
 
 #include <algorithm>
+#include <thread>
+#include <utility>
 #include <vector>
 
 #include "foundation/deadline.h"
+#include "foundation/diagnostics.h"
 #include "foundation/locks.h"
 #include "foundation/upper_layers.h"
 
@@ -120,6 +123,140 @@ MultiEvent& ClaimSlot(ULMLock& lock, ULMSyncEvent& outHandle) {
     return slot;
 }
 
+// ---- Deferred host steps ----
+
+struct DeferredEntry {
+    enum class State { kPending, kRunning, kRan };
+    uint64_t word = 0;  // the handle owning the slot; 0 while it is free
+    State state = State::kRan;
+    bool aborted = false;
+    ULMSyncEvent inputs{kULMOK};
+    ULMDeferredStep step;
+    std::thread::id runner;         // while kRunning
+    ULMSyncEvent result{kULMOK};    // once kRan: what the step queued
+};
+
+struct DeferredTable {
+    ULMMutex lock;
+    ULMCondition ran;  // a step has run
+    uint32_t lastNumber = 0;
+    DeferredEntry entries[kDeferredStepSlots];
+};
+
+// Never destroyed, like the combined table's lock: a waiter late in the
+// process's end still finds its lock.
+DeferredTable& Deferred() {
+    static DeferredTable* const table = new DeferredTable();
+    return *table;
+}
+
+// Steps this thread is running, one inside another when a step runs the
+// one it follows.
+thread_local int tStepsRunning = 0;
+
+DeferredEntry& EntryOf(DeferredTable& ioTable, uint64_t inWord) {
+    return ioTable.entries[static_cast<uint32_t>(inWord) % kDeferredStepSlots];
+}
+
+// Table lock held on entry and on return (it is let go while inputs are
+// waited for and while the step runs). Runs the step of inWord once its
+// inputs end within the deadline, or waits while another thread runs it.
+// kULMOK once it has run (or its slot moved on), kULMTimeout when time ran
+// out first, kULMInProgress on the thread that is running it.
+ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWord, const ULMDeadline& inDeadline) {
+    DeferredEntry& entry = EntryOf(ioTable, inWord);
+    for (;;) {
+        if (entry.word != inWord || entry.state == DeferredEntry::State::kRan) return kULMOK;
+        if (entry.state == DeferredEntry::State::kRunning) {
+            if (entry.runner == std::this_thread::get_id()) return kULMInProgress;
+            const long ms = inDeadline.RemainingMs();
+            if (ms < 0) {
+                ioTable.ran.wait(ioLock);
+            } else if (ms == 0 || ioTable.ran.wait_for(ioLock, std::chrono::milliseconds(ms)) ==
+                                      std::cv_status::timeout) {
+                if (entry.word == inWord && entry.state == DeferredEntry::State::kRunning) return kULMTimeout;
+            }
+            continue;
+        }
+        // Pending: its inputs are waited for outside the lock, so that other
+        // steps and their waiters go on meanwhile.
+        const ULMSyncEvent inputs = entry.inputs;
+        ioLock.unlock();
+        ULMStatus ended = inputs.Wait(inDeadline.RemainingMs());
+        ioLock.lock();
+        if (entry.word != inWord || entry.state != DeferredEntry::State::kPending) continue;
+        if (ended == kULMTimeout || ended == kULMInProgress) return kULMTimeout;
+        if (entry.aborted) ended = kULMErrAborted;
+        entry.state = DeferredEntry::State::kRunning;
+        entry.runner = std::this_thread::get_id();
+        ULMDeferredStep step = std::move(entry.step);
+        entry.step = nullptr;
+        ioLock.unlock();
+        ++tStepsRunning;
+        ULMSyncEvent result = step(ended);
+        // What the step holds is given back before anyone learns it ran.
+        step = nullptr;
+        --tStepsRunning;
+        ioLock.lock();
+        entry.result = result;
+        entry.inputs = ULMSyncEvent(kULMOK);
+        entry.state = DeferredEntry::State::kRan;
+        ioTable.ran.notify_all();
+        return kULMOK;
+    }
+}
+
+// The event a deferred handle stands for once its step has run: what the
+// step queued, or kULMOK once its slot moved on. Runs the step first.
+ULMSyncEvent SettledEvent(uint64_t inWord) {
+    DeferredTable& table = Deferred();
+    ULMLock lock(table.lock);
+    const ULMStatus settled = SettleDeferred(table, lock, inWord, ULMDeadline(-1));
+    ULM_ASSERT(settled == kULMOK);
+    const DeferredEntry& entry = EntryOf(table, inWord);
+    return entry.word == inWord ? entry.result : ULMSyncEvent(kULMOK);
+}
+
+ULMStatus WaitDeferred(uint64_t inWord, long milliseconds) {
+    const ULMDeadline deadline(milliseconds);
+    DeferredTable& table = Deferred();
+    ULMSyncEvent result;
+    {
+        ULMLock lock(table.lock);
+        // Asked from inside its own step, the step is not over.
+        if (SettleDeferred(table, lock, inWord, deadline) != kULMOK) return kULMTimeout;
+        const DeferredEntry& entry = EntryOf(table, inWord);
+        if (entry.word != inWord) return kULMOK;
+        result = entry.result;
+    }
+    return result.Wait(deadline.RemainingMs());
+}
+
+// The step is work not yet started, so it is dropped: it runs told it was
+// aborted, which leaves out what it would queue.
+ULMStatus AbortDeferred(uint64_t inWord) {
+    DeferredTable& table = Deferred();
+    ULMSyncEvent inputs;
+    {
+        ULMLock lock(table.lock);
+        DeferredEntry& entry = EntryOf(table, inWord);
+        if (entry.word != inWord) return kULMAlreadyComplete;
+        if (entry.state == DeferredEntry::State::kRunning) return kULMInProgress;
+        if (entry.state == DeferredEntry::State::kRan) {
+            const ULMSyncEvent result = entry.result;
+            lock.unlock();
+            return IsStatusCode(SyncEventWord(result)) ? kULMAlreadyComplete : result.Abort();
+        }
+        entry.aborted = true;
+        inputs = entry.inputs;
+    }
+    const ULMStatus status = inputs.Abort();
+    // Once the inputs are over the dropped step is settled here, so that
+    // what it holds is given back without a wait.
+    if (inputs.Wait(0) != kULMTimeout) RunDeferredStep(SyncEventFromWord(inWord));
+    return status == kULMInProgress ? kULMInProgress : kULMOK;
+}
+
 }  // namespace
 
 uint64_t SyncEventWord(const ULMSyncEvent& event) { return event.m_private; }
@@ -130,6 +267,46 @@ ULMSyncEvent SyncEventFromWord(uint64_t word) {
     return event;
 }
 
+ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep) {
+    if (IsStatusCode(SyncEventWord(inInputs))) return inStep(inInputs.Status());
+    DeferredTable& table = Deferred();
+    ULMLock lock(table.lock);
+    const uint64_t word = kSyncDeferredKind | ++table.lastNumber;
+    DeferredEntry& entry = EntryOf(table, word);
+    // A slot still in use is settled first: its step run and its work
+    // waited for, so that its old handle never reports success too early.
+    while (entry.word != 0) {
+        const uint64_t old = entry.word;
+        if (entry.state != DeferredEntry::State::kRan) {
+            const ULMStatus settled = SettleDeferred(table, lock, old, ULMDeadline(-1));
+            ULM_ASSERT(settled == kULMOK);
+            continue;
+        }
+        const ULMSyncEvent result = entry.result;
+        lock.unlock();
+        result.Wait(-1);
+        lock.lock();
+        if (entry.word == old && entry.state == DeferredEntry::State::kRan) entry.word = 0;
+    }
+    entry.word = word;
+    entry.state = DeferredEntry::State::kPending;
+    entry.aborted = false;
+    entry.inputs = inInputs;
+    entry.step = std::move(inStep);
+    entry.result = ULMSyncEvent(kULMOK);
+    return SyncEventFromWord(word);
+}
+
+bool InDeferredStep() { return tStepsRunning > 0; }
+
+bool RunDeferredStep(const ULMSyncEvent& inEvent) {
+    const uint64_t word = SyncEventWord(inEvent);
+    if (!IsDeferredEvent(word)) return true;
+    DeferredTable& table = Deferred();
+    ULMLock lock(table.lock);
+    return SettleDeferred(table, lock, word, ULMDeadline(-1)) == kULMOK;
+}
+
 bool ULMSyncEvent::IsDone() const {
     if (IsStatusCode(m_private)) return true;
     return Wait(0) != kULMTimeout;
@@ -138,6 +315,7 @@ bool ULMSyncEvent::IsDone() const {
 ULMStatus ULMSyncEvent::Wait(long milliseconds) const {
     if (IsStatusCode(m_private)) return Status();
     if (IsMultiEvent(m_private)) return WaitCombined(m_private, milliseconds);
+    if (IsDeferredEvent(m_private)) return WaitDeferred(m_private, milliseconds);
     return ULMGetBoardServices().Wait(*this, milliseconds);
 }
 
@@ -147,11 +325,12 @@ ULMStatus ULMSyncEvent::WaitForAny(int count, ULMSyncEvent* events, long millise
         if (IsStatusCode(events[i].m_private)) return kULMOK;
     }
     const bool anyCombined = std::any_of(events, events + count, [](const ULMSyncEvent& e) {
-        return IsMultiEvent(e.m_private);
+        return IsMultiEvent(e.m_private) || IsDeferredEvent(e.m_private);
     });
     if (!anyCombined) return ULMGetBoardServices().WaitForAny(count, events, milliseconds);
 
-    // A combined event cannot go to the driver as one id: poll every event,
+    // A combined event or a deferred step cannot go to the driver as one
+    // id: poll every event (which runs a step whose inputs are over),
     // and between polls give the first a short wait, until the time is up.
     const ULMDeadline deadline(milliseconds);
     for (;;) {
@@ -166,6 +345,7 @@ ULMStatus ULMSyncEvent::WaitForAny(int count, ULMSyncEvent* events, long millise
 ULMStatus ULMSyncEvent::Abort() const {
     if (IsStatusCode(m_private)) return kULMErrArgument;
     if (IsMultiEvent(m_private)) return AbortCombined(m_private);
+    if (IsDeferredEvent(m_private)) return AbortDeferred(m_private);
     return ULMGetBoardServices().Abort(*this);
 }
 
@@ -175,6 +355,15 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     }
     if (count == 0) return ULMSyncEvent(kULMOK);
     if (count == 1) return events[0];
+
+    // A deferred step is no board event to wait for: it is run first, and
+    // the combination stands for the work it queued.
+    ULMSyncEvent inputs[kMaxCombinedInputs];
+    for (int i = 0; i < count; ++i) {
+        const uint64_t word = SyncEventWord(events[i]);
+        inputs[i] = IsDeferredEvent(word) ? SettledEvent(word) : events[i];
+    }
+    events = inputs;
 
     ULMLock lock(g_multiData.criticalSection);
     if (!g_multiData.initialized) PrepareTable();

@@ -2,15 +2,17 @@
 #pragma once
 
 #include <cstdint>
+#include <functional>
 
 #include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
-// Top bytes of the three kinds of handle that are not board events.
+// Top bytes of the kinds of handle that are not board events.
 inline constexpr uint64_t kSyncKindMask = 0xFF00000000000000ull;
 inline constexpr uint64_t kSyncCompletedKind = 0xF100000000000000ull;
 inline constexpr uint64_t kSyncCombinedKind = 0xCC00000000000000ull;
+inline constexpr uint64_t kSyncDeferredKind = 0xDE00000000000000ull;
 
 // Combined events in flight at once before their slots are reused.
 inline constexpr int kMultiEventSlots = 256;
@@ -25,6 +27,7 @@ ULMSyncEvent SyncEventFromWord(uint64_t word);
 
 constexpr bool IsStatusCode(uint64_t word) { return (word & kSyncKindMask) == kSyncCompletedKind; }
 constexpr bool IsMultiEvent(uint64_t word) { return (word & kSyncKindMask) == kSyncCombinedKind; }
+constexpr bool IsDeferredEvent(uint64_t word) { return (word & kSyncKindMask) == kSyncDeferredKind; }
 constexpr bool IsValidSyncID(uint64_t word) {
     const uint64_t kind = word & kSyncKindMask;
     return kind != 0 && kind != kSyncKindMask;
@@ -72,6 +75,40 @@ inline ULMStatus ULMStatusOnceQueued(const ULMSyncEvent& inEvent) {
     const ULMStatus status = inEvent.Status();
     return status == kULMInProgress ? kULMOK : status;
 }
+
+// ---- Host steps deferred behind board work ----
+//
+// The library has no thread of its own to run host work once board work it
+// reads has completed: such a step is registered with the event of that
+// work and runs, once, on the first caller thread that waits on, polls,
+// combines or aborts its handle, or that settles it before work that must
+// follow it (see RunDeferredStep). From then on the handle stands for the
+// event the step returned, the work it queued.
+
+// The step is told how its inputs ended (kULMOK, their failure, or
+// kULMErrAborted when its handle was aborted first); it returns the event
+// of what it queued, or its failure. It runs on no lock of the table.
+using ULMDeferredStep = std::function<ULMSyncEvent(ULMStatus inInputs)>;
+
+// Deferred steps not yet run, or whose work has not yet completed, before
+// their slots are reused (a new step then runs the old one first).
+inline constexpr int kDeferredStepSlots = 64;
+
+// The handle of inStep deferred until inInputs completes. An input already
+// finished leaves nothing to defer: the step runs at once.
+ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep);
+
+// Runs the step of a deferred handle if nobody has yet, after waiting for
+// its inputs, or waits while another thread runs it; it does not wait for
+// the work the step queued. True once the step has run (or for any handle
+// that is not a pending deferred step); false on the thread running that
+// step, from inside it.
+bool RunDeferredStep(const ULMSyncEvent& inEvent);
+
+// True on a thread while it runs a deferred step. A step's own work on
+// what it writes needs no earlier step settled (it runs the one it
+// follows itself), and must not settle a later one recorded there.
+bool InDeferredStep();
 
 // Prepares the table (the first combination does so when it is not
 // prepared); kULMOK.

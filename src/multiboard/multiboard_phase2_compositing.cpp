@@ -4,6 +4,8 @@
 // view, on its own board, into an image of its own.
 #include <algorithm>
 #include <cstring>
+#include <memory>
+#include <new>
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
@@ -386,6 +388,24 @@ ULMContext* ULMMultiboardVolumePhase2::CompositeContext(const RenderRequest& inR
 
 // ---- On the host ----
 
+// What a blend deferred behind the bricks' work holds: the frame, this
+// render's until the output's load from it has run; what the blend reads of
+// the output, as the output was when its content was unloaded; and a
+// reference on the output, which the application may give up before it
+// waits.
+struct ULMMultiboardVolumePhase2::HostBlend {
+    HostFrame* frame = nullptr;
+    ReleasablePointer<ULMImageBuffer> output;
+    ULMSoftwareBlendVolume::Image0State image0;
+    int blendIndex[kMultiboardMaxBricks] = {};
+    ULMImageRange ranges[kMultiboardMaxBricks];
+    ULMImageRange frameRange;
+    int nearest = 0;
+    // The blend recorded on the output before this one, still to run: its
+    // write goes first.
+    ULMSyncEvent previousWriter{kULMOK};
+};
+
 ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest& inRequest) {
     const ULMContext* context = inRequest.context;
     const OutputClip target = ClipOutput(inRequest);
@@ -417,31 +437,61 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     if (ULMFailed(partials.Status())) return partials;
     const ULMImageRange frame = CompositeArea(context, target.clip, drawn);
     if (frame.IsEmpty()) return NothingInView(target.output, ULMImageRange());
-    m_softwBlendVolume.m_maxImageRange = frame;
     for (int i = 0; i < m_numSubVolumes; ++i) ranges[i] = Intersect(ranges[i], frame);
+    std::shared_ptr<HostBlend> blend(new (std::nothrow) HostBlend());
+    if (blend == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    // The blend reads the output as the unload of its content below does.
+    blend->image0 = ULMSoftwareBlendVolume::StateOf(target.output);
     // The brick nearest the viewer holds the frame; the others their own
     // rectangles, packed.
     const int nearest = m_blendIndex[0];
-    status = GatherPartials(target.output, plan, *buffers, frame, nearest, ranges, rendered);
+    ULMSyncEvent inputs;
+    status = GatherPartials(target.output, plan, *buffers, frame, nearest, ranges, rendered, inputs);
     if (ULMFailed(status)) return ULMSyncEvent(status);
-    return BlendOnHost(inRequest, target.output, *buffers, frame, nearest, ranges);
+
+    ULMSoftwareBlendVolume& blender = buffers->blend;
+    blender.m_maxImageRange = frame;
+    blender.m_blendMode = CompositeMode(context->GetBlendMode(), inRequest.isMPR);
+    blender.m_LastBlendMode = context->GetLastBlendMode();
+    blend->frame = buffers;
+    target.output->AddRef();
+    blend->output.Assign(target.output);
+    std::copy(m_softwBlendIndex, m_softwBlendIndex + kMultiboardMaxBricks, blend->blendIndex);
+    std::copy(ranges, ranges + kMultiboardMaxBricks, blend->ranges);
+    blend->frameRange = frame;
+    blend->nearest = nearest;
+    KWBBuffer* written = target.board->GetBuffer();
+    blend->previousWriter = written->GetDeferredWriter();
+    // No thread of the library's waits for the bricks: the blend runs on the
+    // caller's thread that first waits for the render or uses the output
+    // next.
+    const ULMSyncEvent blended =
+        DeferHostStep(inputs, [blend](ULMStatus inInputs) { return BlendOnHost(*blend, inInputs); });
+    buffers->lastUse = blended;
+    if (IsDeferredEvent(SyncEventWord(blended))) written->SetDeferredWriter(blended);
+    if (!ULMFailed(blended.Status())) target.output->SetOutputLimits(frame);
+    return blended;
 }
 
 ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip,
                                                       HostFrame*& outFrame) {
-    ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
-    blend.SetVoxelSizeImage0(inPlan.outputBits);
-    blend.SetVoxelSizeImage1(0);
-    blend.SetVoxelSizeTransferBuffer(inPlan.transferBits);
-    blend.SetVoxelSizeOutputBuffer(inPlan.outputBits);
-    blend.SetNumOfSubvolumes(m_numSubVolumes);
-    blend.SetFieldDescriptorsImage0(inPlan.outputFields);
-    blend.SetFieldDescriptorsImage1(nullptr);
-    blend.SetFieldDescriptorsTransferBuffers(inPlan.transferFields);
     const size_t pixels = static_cast<size_t>(inClip.XSize()) * static_cast<size_t>(inClip.YSize());
     ULMStatus status = kULMOK;
     outFrame = TakeHostFrame(pixels * static_cast<size_t>(std::max(inPlan.transferBits, inPlan.outputBits) / 8),
                              m_numSubVolumes, status);
+    if (outFrame == nullptr) return status;
+    // The volume's blender keeps the partial images in the transfer layout;
+    // the frame's blends them.
+    for (ULMSoftwareBlendVolume* blend : {&m_softwBlendVolume, &outFrame->blend}) {
+        blend->SetVoxelSizeImage0(inPlan.outputBits);
+        blend->SetVoxelSizeImage1(0);
+        blend->SetVoxelSizeTransferBuffer(inPlan.transferBits);
+        blend->SetVoxelSizeOutputBuffer(inPlan.outputBits);
+        blend->SetNumOfSubvolumes(m_numSubVolumes);
+        blend->SetFieldDescriptorsImage0(inPlan.outputFields);
+        blend->SetFieldDescriptorsImage1(nullptr);
+        blend->SetFieldDescriptorsTransferBuffers(inPlan.transferFields);
+    }
     return status;
 }
 
@@ -485,13 +535,14 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderReques
 ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan,
                                                     HostFrame& ioBuffers, const ULMImageRange& inFrame, int inNearest,
                                                     const ULMImageRange (&inRanges)[kMultiboardMaxBricks],
-                                                    const ULMEventJoin& inRendered) {
+                                                    const ULMEventJoin& inRendered, ULMSyncEvent& outDone) {
     const size_t transferBytes = static_cast<size_t>(inPlan.transferBits / 8);
     const size_t frameRow = static_cast<size_t>(inFrame.XSize());
     std::memset(ioBuffers.transfer[inNearest].get(), 0,
                 frameRow * static_cast<size_t>(inFrame.YSize()) * transferBytes);
     ULMStatus status = kULMOK;
     ULMEventJoin unloaded;
+    unloaded.Add(inRendered.Result());
     for (int i = 0; i < m_numSubVolumes && status == kULMOK; ++i) {
         if (inRanges[i].IsEmpty()) continue;
         char* at = ioBuffers.transfer[i].get();
@@ -517,31 +568,27 @@ ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, co
         status = event.Status();
         if (!ULMFailed(status)) unloaded.Add(event), status = kULMOK;
     }
-    const ULMStatus waited = unloaded.Result().Wait(-1);
-    const ULMStatus renders = inRendered.Result().Wait(-1);
-    if (ULMFailed(status)) return status;
-    if (ULMFailed(waited)) return waited;
-    if (ULMFailed(renders)) return renders;
-    return kULMOK;
+    outDone = unloaded.Result();
+    ioBuffers.lastUse = outDone;
+    return ULMFailed(status) ? status : kULMOK;
 }
 
-ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput,
-                                                    HostFrame& ioBuffers, const ULMImageRange& inFrame, int inNearest,
-                                                    ULMImageRange (&ioRanges)[kMultiboardMaxBricks]) {
-    ULMSoftwareBlendVolume& blend = m_softwBlendVolume;
-    blend.m_blendMode = CompositeMode(inRequest.context->GetBlendMode(), inRequest.isMPR);
-    blend.m_LastBlendMode = inRequest.context->GetLastBlendMode();
+ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(HostBlend& ioBlend, ULMStatus inInputs) {
+    // Whatever happens to this one, an earlier blend into the output that
+    // nobody has run yet writes first.
+    RunDeferredStep(ioBlend.previousWriter);
+    if (ULMFailed(inInputs)) return ULMSyncEvent(inInputs);
+    HostFrame& buffers = *ioBlend.frame;
     char* transfers[kMultiboardMaxBricks];
-    for (int i = 0; i < kMultiboardMaxBricks; ++i) transfers[i] = ioBuffers.transfer[i].get();
+    for (int i = 0; i < kMultiboardMaxBricks; ++i) transfers[i] = buffers.transfer[i].get();
     const ULMStatus status =
-        blend.StartBlend(ioOutput, nullptr, m_softwBlendIndex, ioRanges, ioBuffers.accum.get(), transfers);
+        buffers.blend.StartBlend(&ioBlend.image0, ioBlend.blendIndex, ioBlend.ranges, buffers.accum.get(), transfers);
     if (status != kULMOK) return ULMSyncEvent(status);
-    const char* result =
-        blend.ResultInFirstTransferBuffer(ioOutput) ? ioBuffers.transfer[inNearest].get() : ioBuffers.accum.get();
-    const ULMSyncEvent written = ioOutput->StartUpdate(result, inFrame, static_cast<unsigned>(inFrame.XSize()));
-    ioBuffers.lastUse = written;
-    if (!ULMFailed(written.Status())) ioOutput->SetOutputLimits(inFrame);
-    return written;
+    const char* result = buffers.blend.ResultInFirstTransferBuffer(ioBlend.output)
+                             ? buffers.transfer[ioBlend.nearest].get()
+                             : buffers.accum.get();
+    const ULMImageRange& frame = ioBlend.frameRange;
+    return ioBlend.output->StartUpdate(result, frame, static_cast<unsigned>(frame.XSize()));
 }
 
 }  // namespace ulm3

@@ -358,13 +358,14 @@ private:
     // The host memory of one render that board work reads or writes on its
     // own time: on the host, each brick's partial image as unloaded, what
     // the output held and the blend's result, which the output's update
-    // reads; on a board, in accum, the plane the stack is cleared from. A
+    // reads, and the blend, which runs once the unloads are done; on a board, in accum, the plane the stack is cleared from. A
     // frame belongs to one render until the last of that work has run, so
     // that the next render, or the volume's end, cannot change or free it
     // under a queued transfer.
     struct HostFrame {
         std::unique_ptr<char[]> transfer[kMultiboardMaxBricks];
         std::unique_ptr<char[]> accum;
+        ULMSoftwareBlendVolume blend;  // set up for the blend of these buffers
         size_t size = 0;     // bytes of accum and of each transfer buffer
         int transfers = 0;   // transfer buffers held
         ULMSyncEvent lastUse{kULMOK};
@@ -382,16 +383,22 @@ private:
                                        const HostPlan& inPlan, ULMContext* ioClone, ULMEventJoin& ioRendered,
                                        ULMImageRange (&outRanges)[kMultiboardMaxBricks], ULMImageRange& outDrawn);
     // The partial images and what the output held within inFrame, unloaded
-    // into the host buffers (brick inNearest's holds the whole frame); waits
-    // for them and for the renders.
+    // into the host buffers (brick inNearest's holds the whole frame);
+    // queued, not waited for: outDone completes when they and the renders
+    // have.
     ULMStatus GatherPartials(ULMImageBuffer* ioOutput, const HostPlan& inPlan, HostFrame& ioBuffers,
                              const ULMImageRange& inFrame, int inNearest,
-                             const ULMImageRange (&inRanges)[kMultiboardMaxBricks], const ULMEventJoin& inRendered);
-    // The blend of the host buffers, written into the output over inFrame;
-    // the frame is in use until that write has run.
-    ULMSyncEvent BlendOnHost(const RenderRequest& inRequest, ULMImageBuffer* ioOutput, HostFrame& ioBuffers,
-                             const ULMImageRange& inFrame, int inNearest,
-                             ULMImageRange (&ioRanges)[kMultiboardMaxBricks]);
+                             const ULMImageRange (&inRanges)[kMultiboardMaxBricks], const ULMEventJoin& inRendered,
+                             ULMSyncEvent& outDone);
+    // A blend of one frame deferred until its partial images are unloaded,
+    // with what it holds (multiboard_phase2_compositing.cpp).
+    struct HostBlend;
+    // The blend of the frame's buffers, written into the output over its
+    // frame; the event of that write, or the failure of the unloads and
+    // renders it was told of. It reads nothing of the volume's but the
+    // frame, which stays the render's until the write has run, so it needs
+    // no lock of the volume on whatever thread runs it.
+    static ULMSyncEvent BlendOnHost(HostBlend& ioBlend, ULMStatus inInputs);
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);

@@ -180,3 +180,103 @@ TEST_F(SyncEventOnBoards, WaitForAnyWithACombinedInputPolls) {
     EXPECT_EQ(ULMSyncEvent::WaitForAny(9, nine, 0), kULMErrArgument);
     EXPECT_EQ(ULMSyncEvent::WaitForAny(8, nine, 0), kULMTimeout);
 }
+
+// ---- Host steps deferred behind board work ----
+
+namespace {
+
+// A step that counts its runs, keeps what it was told and returns `then`.
+struct CountedStep {
+    std::atomic<int> runs{0};
+    std::atomic<int> told{kULMErrInternal};
+    ULMDeferredStep Make(ULMSyncEvent then = ULMSyncEvent(kULMOK)) {
+        return [this, then](ULMStatus inInputs) {
+            told = inInputs;
+            ++runs;
+            return then;
+        };
+    }
+};
+
+}  // namespace
+
+TEST_F(SyncEventOnBoards, ADeferredStepRunsOnceOnTheFirstThreadThatNeedsIt) {
+    CountedStep step;
+    ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make());
+    EXPECT_EQ(deferred.Status(), kULMInProgress);
+    EXPECT_EQ(deferred.Wait(0), kULMTimeout);
+    EXPECT_FALSE(deferred.IsDone());
+    EXPECT_EQ(ULMSyncEvent::WaitForAny(1, &deferred, 0), kULMInProgress);
+    EXPECT_EQ(step.runs, 0) << "its input is still pending";
+
+    std::vector<ULMStatus> waited(4, kULMErrInternal);
+    std::vector<std::thread> waiters;
+    for (ULMStatus& status : waited) waiters.emplace_back([&deferred, &status] { status = deferred.Wait(-1); });
+    tulx7sim::ResumeBoard(0);
+    for (std::thread& waiter : waiters) waiter.join();
+    for (const ULMStatus status : waited) EXPECT_EQ(status, kULMOK);
+    EXPECT_EQ(step.runs, 1);
+    EXPECT_EQ(step.told, kULMOK);
+
+    EXPECT_TRUE(deferred.IsDone());
+    EXPECT_EQ(ULMSyncEvent::WaitForAny(1, &deferred, 0), kULMOK);
+    const ULMSyncEvent pair[] = {deferred, Finished(1)};
+    EXPECT_EQ(CombineMultipleEvents(2, pair).Wait(-1), kULMOK);
+    EXPECT_EQ(step.runs, 1);
+
+    // An input already over leaves nothing to defer.
+    CountedStep now;
+    EXPECT_EQ(DeferHostStep(ULMSyncEvent(kULMOK), now.Make(ULMSyncEvent(kULMErrHardware))).Status(),
+              kULMErrHardware);
+    EXPECT_EQ(now.runs, 1);
+}
+
+TEST_F(SyncEventOnBoards, ADeferredHandleStandsForTheWorkItsStepQueued) {
+    CountedStep step;
+    tulx7sim::PauseBoard(1);
+    const KWBSyncEvent queued = m_work[1]->QueueLoad();
+    ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make(queued));
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(deferred.Wait(30), kULMTimeout) << "board 1 holds what the step queued";
+    EXPECT_EQ(step.runs, 1);
+    // Combined, it stands for that work too.
+    const ULMSyncEvent pair[] = {deferred, Finished(0)};
+    const ULMSyncEvent combined = CombineMultipleEvents(2, pair);
+    EXPECT_EQ(combined.Wait(0), kULMTimeout);
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(combined.Wait(-1), kULMOK);
+    EXPECT_EQ(deferred.Wait(-1), kULMOK);
+    EXPECT_EQ(step.runs, 1);
+}
+
+TEST_F(SyncEventOnBoards, AnAbortedStepIsToldSoAndQueuesNothing) {
+    CountedStep step;
+    const ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make());
+    EXPECT_EQ(deferred.Abort(), kULMOK);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(deferred.Wait(-1), kULMOK) << "the step's own answer";
+    EXPECT_EQ(step.runs, 1);
+    EXPECT_EQ(step.told, kULMErrAborted);
+    EXPECT_EQ(deferred.Abort(), kULMAlreadyComplete);
+}
+
+TEST_F(SyncEventOnBoards, AStepStillToRunKeepsItsSlotUntilItHasRun) {
+    // More steps than slots: the first is run, not forgotten, when its slot
+    // is taken again.
+    std::vector<std::unique_ptr<CountedStep>> steps;
+    std::vector<ULMSyncEvent> handles;
+    for (int i = 0; i < kDeferredStepSlots; ++i) {
+        steps.push_back(std::make_unique<CountedStep>());
+        handles.push_back(DeferHostStep(Pending(0), steps.back()->Make()));
+    }
+    tulx7sim::ResumeBoard(0);
+    for (const auto& step : steps) EXPECT_EQ(step->runs, 0);
+    CountedStep last;
+    const ULMSyncEvent lastHandle = DeferHostStep(Pending(1), last.Make());
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(std::count_if(steps.begin(), steps.end(), [](const auto& s) { return s->runs == 1; }), 1);
+    for (const ULMSyncEvent& handle : handles) EXPECT_EQ(handle.Wait(-1), kULMOK);
+    for (const auto& step : steps) EXPECT_EQ(step->runs, 1);
+    EXPECT_EQ(lastHandle.Wait(-1), kULMOK);
+    EXPECT_EQ(last.runs, 1);
+}

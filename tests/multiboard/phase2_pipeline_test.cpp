@@ -1,6 +1,8 @@
 // The bricked volume's renders as an application pipelines them: several
 // views started one after the other and waited for afterwards, the volume
-// given up before the wait, and a start while a board holds its queue.
+// given up before the wait, a start while a board holds its queue, and, on
+// the host road, work on the output and uses of the handle while the blend
+// still waits for the boards.
 #include <gtest/gtest.h>
 
 #include <atomic>
@@ -10,6 +12,7 @@
 #include <thread>
 #include <vector>
 
+#include "foundation/sync_event.h"
 #include "multiboard/phase2_fixture.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3.h"
@@ -53,6 +56,36 @@ protected:
         EXPECT_TRUE(IsObjectType(volume, kObjectTypeULMMultiboardVolumePhase2));
         return volume;
     }
+    // The render started while board 1 holds its queue, which it still holds
+    // on return unless the watchdog had to let it go: a start that waits
+    // for the board would otherwise hang the suite.
+    ULMSyncEvent StartWhileBoard1Paused(ULMVolume* inVolume, ULMImageBuffer* ioImage) {
+        tulx7sim::PauseBoard(1);
+        std::mutex lock;
+        std::condition_variable started;
+        bool returned = false;
+        bool resumed = false;
+        std::thread watchdog([&] {
+            std::unique_lock<std::mutex> hold(lock);
+            if (!started.wait_for(hold, std::chrono::seconds(20), [&] { return returned; })) {
+                resumed = true;
+                tulx7sim::ResumeBoard(1);
+            }
+        });
+        const ULMSyncEvent event = inVolume->StartRender(context, ioImage, nullptr, nullptr, nullptr);
+        {
+            std::lock_guard<std::mutex> hold(lock);
+            returned = true;
+        }
+        started.notify_one();
+        watchdog.join();
+        resumedByWatchdog = resumed;
+        EXPECT_FALSE(resumed) << "the start waited for the paused board";
+        EXPECT_FALSE(ULMFailed(event.Status()));
+        return event;
+    }
+    bool resumedByWatchdog = false;
+
     // Each view rendered and waited for before the next starts.
     std::vector<std::vector<uint32_t>> Alone(ULMVolume* inVolume) {
         std::vector<std::vector<uint32_t>> out;
@@ -100,9 +133,11 @@ TEST_F(Phase2PipelineTest, ViewsStartedBackToBackEachGiveTheirOwnPicture) {
 }
 
 // Board 1 holds its queue while the render starts: the start comes back
-// all the same, and the render is done once the board goes on.
+// all the same, and the render is done once the board goes on. On the host
+// road the blend waits for the board's work, so it runs on the waiting
+// thread.
 TEST_F(Phase2PipelineTest, AStartReturnsWhileABoardIsPaused) {
-    for (const int road : {1}) {
+    for (const int road : {1, 2}) {
         SCOPED_TRACE(::testing::Message() << "road " << road);
         ULMSetParameter("Multiboard2ForceRender", uint64_t(road));
         ReleasablePointer<ULMVolume> volume(NewBricked());
@@ -111,32 +146,145 @@ TEST_F(Phase2PipelineTest, AStartReturnsWhileABoardIsPaused) {
         const auto alone = Alone(volume);
         ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
 
-        tulx7sim::PauseBoard(1);
-        // Only so that a start that waits for the board cannot hang the suite.
-        std::mutex lock;
-        std::condition_variable started;
-        bool returned = false, resumedByWatchdog = false;
-        std::thread watchdog([&] {
-            std::unique_lock<std::mutex> hold(lock);
-            if (!started.wait_for(hold, std::chrono::seconds(20), [&] { return returned; })) {
-                resumedByWatchdog = true;
-                tulx7sim::ResumeBoard(1);
-            }
-        });
-        const ULMSyncEvent event = volume->StartRender(context, image, nullptr, nullptr, nullptr);
-        {
-            std::lock_guard<std::mutex> hold(lock);
-            returned = true;
-        }
-        started.notify_one();
-        watchdog.join();
-        EXPECT_FALSE(resumedByWatchdog) << "the start waited for the paused board";
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
         if (!resumedByWatchdog) {
             EXPECT_EQ(event.Wait(0), kULMTimeout) << "the paused board's work is pending";
         }
         tulx7sim::ResumeBoard(1);
         EXPECT_EQ(event.Wait(-1), kULMOK);
         EXPECT_EQ(Pixels(image), alone.back());
+    }
+}
+
+// The host road's blend is queued on no board: work the application puts on
+// the output afterwards, without waiting for the render, still comes after
+// it. An output or volume given up before the wait is no fault.
+TEST_F(Phase2PipelineTest, WorkOnTheOutputAfterAHostStartComesAfterTheBlend) {
+    ULMSetParameter("Multiboard2ForceRender", uint64_t(2));
+    ReleasablePointer<ULMVolume> volume(NewBricked());
+    ASSERT_NE(volume, nullptr);
+    const auto alone = Alone(volume);
+    ASSERT_NE(alone.back(), std::vector<uint32_t>(alone.back().size(), 0u));
+
+    {
+        SCOPED_TRACE("an unload");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(Pixels(image), alone.back());
+        EXPECT_EQ(event.Wait(-1), kULMOK);
+    }
+    // Maps through the driver, and maps the library makes of a host copy.
+    for (const int simulated : {0, 1}) {
+        SCOPED_TRACE(::testing::Message() << "a map, SimulateMap " << simulated);
+        ULMSetParameter("SimulateMap", uint64_t(simulated));
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        tulx7sim::ResumeBoard(1);
+        void* pixels = nullptr;
+        unsigned width = 0;
+        const ULMImageRange whole(kSide, kSide, 0, 0);
+        ASSERT_EQ(image->Map(pixels, whole, width), kULMOK);
+        std::vector<uint32_t> mapped;
+        for (int y = 0; y < kSide; ++y) {
+            const auto* row = static_cast<const uint32_t*>(pixels) + size_t(y) * width;
+            mapped.insert(mapped.end(), row, row + kSide);
+        }
+        EXPECT_EQ(image->Unmap(pixels), kULMOK);
+        EXPECT_EQ(mapped, alone.back());
+        EXPECT_EQ(event.Wait(-1), kULMOK);
+    }
+    ULMSetParameter("SimulateMap", uint64_t(1));
+    // Two views into one output, both blends still to run when the second
+    // starts: the later view is the picture, whichever is waited for first.
+    for (const bool earlierFirst : {false, true}) {
+        SCOPED_TRACE(::testing::Message() << "another view rendered into the same output, the "
+                                          << (earlierFirst ? "earlier" : "later") << " waited for first");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        Aim(kViews[0].tx, kViews[0].ty, kSide);
+        ULMSyncEvent events[2];
+        events[0] = StartWhileBoard1Paused(volume, image);
+        tulx7sim::ResumeBoard(1);
+        Aim(kViews[2].tx, kViews[2].ty, kSide);
+        events[1] = volume->StartRender(context, image, nullptr, nullptr, nullptr);
+        EXPECT_EQ(events[earlierFirst ? 0 : 1].Wait(-1), kULMOK);
+        EXPECT_EQ(events[earlierFirst ? 1 : 0].Wait(-1), kULMOK);
+        EXPECT_EQ(Pixels(image), alone.back());
+    }
+    {
+        SCOPED_TRACE("the output and then the volume given up before the wait");
+        ReleasablePointer<ULMVolume> other(NewBricked());
+        ASSERT_NE(other, nullptr);
+        ASSERT_EQ(other->LockVolume(kULMAnyBoard), kULMOK);
+        ULMImageBuffer* image = Image(kULMMultiBoardMode2, kSide);
+        const ULMSyncEvent event = StartWhileBoard1Paused(other, image);
+        image->Release();
+        tulx7sim::ResumeBoard(1);
+        other.Assign(nullptr);
+        EXPECT_EQ(event.Wait(-1), kULMOK);
+    }
+}
+
+// The handle of a host road's render while its blend waits for a paused
+// board, then once the board goes on: polled, waited for among others or on
+// several threads, aborted, and combined.
+TEST_F(Phase2PipelineTest, AHostStartsHandleIsPolledWaitedForAndCombined) {
+    ULMSetParameter("Multiboard2ForceRender", uint64_t(2));
+    ReleasablePointer<ULMVolume> volume(NewBricked());
+    ASSERT_NE(volume, nullptr);
+    const auto alone = Alone(volume);
+    {
+        SCOPED_TRACE("polled and waited for among others");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        if (!resumedByWatchdog) {
+            EXPECT_FALSE(event.IsDone());
+            EXPECT_EQ(ULMSyncEvent::WaitForAny(1, &event, 0), kULMInProgress);
+        }
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(ULMSyncEvent::WaitForAny(1, &event, -1), kULMOK);
+        EXPECT_TRUE(event.IsDone());
+        EXPECT_EQ(event.Wait(0), kULMOK);
+        EXPECT_EQ(Pixels(image), alone.back());
+    }
+    {
+        SCOPED_TRACE("waited for on several threads at once");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        std::vector<ULMStatus> waited(3, kULMErrArgument);
+        std::vector<std::thread> waiters;
+        for (ULMStatus& status : waited) waiters.emplace_back([&event, &status] { status = event.Wait(-1); });
+        tulx7sim::ResumeBoard(1);
+        for (std::thread& waiter : waiters) waiter.join();
+        for (const ULMStatus status : waited) EXPECT_EQ(status, kULMOK);
+        EXPECT_EQ(Pixels(image), alone.back());
+    }
+    {
+        SCOPED_TRACE("aborted");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        ASSERT_EQ(image->Clear(ULMImageRange(kSide, kSide, 0, 0), 0x12345678u), kULMOK);
+        const ULMSyncEvent event = StartWhileBoard1Paused(volume, image);
+        EXPECT_NE(event.Abort(), kULMErrArgument);
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(event.Wait(-1), kULMErrAborted);
+        EXPECT_EQ(Pixels(image), std::vector<uint32_t>(size_t(kSide) * kSide, 0x12345678u)) << "the blend was dropped";
+        // The boards go on with the next render.
+        EXPECT_EQ(Bricks(volume, kSide), alone.back());
+    }
+    {
+        SCOPED_TRACE("combined with another render's");
+        ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+        ReleasablePointer<ULMImageBuffer> second(Image(kULMMultiBoardMode2, kSide));
+        ULMSyncEvent events[2];
+        events[0] = StartWhileBoard1Paused(volume, image);
+        tulx7sim::ResumeBoard(1);
+        events[1] = volume->StartRender(context, second, nullptr, nullptr, nullptr);
+        const ULMSyncEvent both = CombineMultipleEvents(2, events);
+        EXPECT_EQ(both.Wait(-1), kULMOK);
+        EXPECT_TRUE(events[0].IsDone());
+        EXPECT_TRUE(events[1].IsDone());
+        EXPECT_EQ(Pixels(image), alone.back());
+        EXPECT_EQ(Pixels(second), alone.back());
     }
 }
 

@@ -7,6 +7,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <string>
 #include <vector>
 
 #include "support/context_fixture.h"
@@ -104,6 +105,43 @@ protected:
         return int(want.size());
     }
 
+    // What inResample makes, through a resample into a volume on board 1,
+    // from 2, 3 and 4 bricks against from one board, voxel for voxel.
+    template <typename Resample>
+    void ExpectBricksResampleAsOneBoard(const Resample& inResample, const char* inWhat) {
+        const HeldVolume one(NewVolume({"one board", 0, 0}));
+        ASSERT_NE(one, nullptr);
+        ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
+        const std::vector<uint8_t> want = inResample(one.get());
+        for (const int bricks : {2, 3, 4}) {
+            SCOPED_TRACE(::testing::Message() << bricks << " bricks, " << inWhat);
+            const HeldVolume bricked(NewVolume({"bricks", 2, bricks}));
+            ASSERT_NE(bricked, nullptr);
+            ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
+            const std::vector<uint8_t> got = inResample(bricked.get());
+            ASSERT_EQ(got.size(), want.size());
+            size_t differ = 0;
+            for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
+            EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
+        }
+    }
+
+    // inFrom of inSource resampled into inTo of a volume of inSize voxels
+    // on board 1, read back whole.
+    static std::vector<uint8_t> ResampledOnBoard1(ULMVolume* inSource, const ULMVolumeRange& inFrom,
+                                                  const ULMVolumeRange& inTo, const int (&inSize)[3]) {
+        const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
+        std::vector<uint8_t> out(size_t(inSize[0]) * inSize[1] * inSize[2], 0xEE);
+        const HeldVolume into(ULMVolume::Create(1u, out.data(), unsigned(inSize[0]), unsigned(inSize[1]),
+                                                unsigned(inSize[2]), ULMVolume::kSliced));
+        EXPECT_NE(into, nullptr);
+        if (into == nullptr) return out;
+        EXPECT_EQ(into->LockVolume(kULMBoard1), kULMOK);
+        EXPECT_EQ(inSource->ResampleBuffer(into.get(), inFrom, inTo, direct), kULMOK);
+        EXPECT_EQ(into->Unload(out.data(), into->GetRange(), kULMUseBuffer), kULMOK);
+        return out;
+    }
+
     int m_size[3] = {0, 0, 0};
     std::vector<uint8_t> m_voxels;
 };
@@ -124,34 +162,12 @@ TEST_F(MultiboardLevelsTest, LevelsEqualTheOneBoardLevels) {
 TEST_F(MultiboardLevelsTest, ResamplesIntoOneVolumeAsOnOneBoard) {
     Fill(45, 52, 30);
     const ULMVolumeRange whole(45, 52, 30, 0, 0, 0);
-    const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
-    const int sizes[][2] = {{23, 26}, {30, 40}, {60, 70}};
-    const auto resampled = [&](ULMVolume* inSource, const int (&inSize)[2]) {
-        std::vector<uint8_t> out(size_t(inSize[0]) * inSize[1] * 30, 0xEE);
-        const HeldVolume into(
-            ULMVolume::Create(1u, out.data(), unsigned(inSize[0]), unsigned(inSize[1]), 30u, ULMVolume::kSliced));
-        EXPECT_NE(into, nullptr);
-        if (into == nullptr) return out;
-        const ULMVolumeRange range(inSize[0], inSize[1], 30, 0, 0, 0);
-        EXPECT_EQ(into->LockVolume(kULMBoard1), kULMOK);
-        EXPECT_EQ(inSource->ResampleBuffer(into.get(), whole, range, direct), kULMOK);
-        EXPECT_EQ(into->Unload(out.data(), range, kULMUseBuffer), kULMOK);
-        return out;
-    };
-    const HeldVolume one(NewVolume({"one board", 0, 0}));
-    ASSERT_NE(one, nullptr);
-    ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
-    for (const int bricks : {2, 3, 4}) {
-        const HeldVolume bricked(NewVolume({"bricks", 2, bricks}));
-        ASSERT_NE(bricked, nullptr);
-        ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
-        for (const auto& size : sizes) {
-            SCOPED_TRACE(::testing::Message() << bricks << " bricks into " << size[0] << "x" << size[1]);
-            const std::vector<uint8_t> want = resampled(one.get(), size), got = resampled(bricked.get(), size);
-            size_t differ = 0;
-            for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
-            EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
-        }
+    const int sizes[][3] = {{23, 26, 30}, {30, 40, 30}, {60, 70, 30}};
+    for (const auto& size : sizes) {
+        const ULMVolumeRange range(size[0], size[1], size[2], 0, 0, 0);
+        ExpectBricksResampleAsOneBoard(
+            [&](ULMVolume* inSource) { return ResampledOnBoard1(inSource, whole, range, size); },
+            (std::to_string(size[0]) + "x" + std::to_string(size[1])).c_str());
     }
 }
 
@@ -180,36 +196,13 @@ TEST_F(MultiboardLevelsTest, ResamplesBoxesAtOtherPlacesAsOnOneBoard) {
          {{"shrunk 2:1", {26, 60, 24, 2, 3, 1}, {13, 30, 12, 20, 9, 10}},
           {"enlarged", {16, 36, 14, 7, 20, 8}, {24, 54, 20, 11, 4, 3}}}},
     };
-    const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
     for (const Shape& shape : shapes) {
         SCOPED_TRACE(shape.cut);
         Fill(shape.size[0], shape.size[1], shape.size[2]);
-        const auto resampled = [&](ULMVolume* inSource, const Row& inRow) {
-            std::vector<uint8_t> out(m_voxels.size(), 0xEE);
-            const HeldVolume into(ULMVolume::Create(1u, out.data(), unsigned(m_size[0]), unsigned(m_size[1]),
-                                                    unsigned(m_size[2]), ULMVolume::kSliced));
-            EXPECT_NE(into, nullptr);
-            if (into == nullptr) return out;
-            EXPECT_EQ(into->LockVolume(kULMBoard1), kULMOK);
-            EXPECT_EQ(inSource->ResampleBuffer(into.get(), inRow.from, inRow.to, direct), kULMOK);
-            EXPECT_EQ(into->Unload(out.data(), into->GetRange(), kULMUseBuffer), kULMOK);
-            return out;
-        };
-        const HeldVolume one(NewVolume({"one board", 0, 0}));
-        ASSERT_NE(one, nullptr);
-        ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
-        for (const int bricks : {2, 3, 4}) {
-            const HeldVolume bricked(NewVolume({"bricks", 2, bricks}));
-            ASSERT_NE(bricked, nullptr);
-            ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
-            for (const Row& row : shape.rows) {
-                SCOPED_TRACE(::testing::Message() << bricks << " bricks, " << row.name);
-                const std::vector<uint8_t> want = resampled(one.get(), row), got = resampled(bricked.get(), row);
-                size_t differ = 0;
-                for (size_t i = 0; i < got.size(); ++i) differ += got[i] != want[i];
-                EXPECT_EQ(differ, 0u) << "of " << got.size() << " voxels";
-            }
-        }
+        for (const Row& row : shape.rows)
+            ExpectBricksResampleAsOneBoard(
+                [&](ULMVolume* inSource) { return ResampledOnBoard1(inSource, row.from, row.to, m_size); },
+                row.name);
     }
 }
 

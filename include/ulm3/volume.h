@@ -321,9 +321,15 @@ public:
     //   of at least 12 slices (kULMErrArgument) shrunk at most 2:1 as above
     //   (kULMErrCantSubsample); an odd number of destination slices must
     //   end at the destination volume's end (kULMErrArgument);
-    // - kULMErrVolume for no destination, and for a volume without a board
-    //   buffer resampled into itself; kULMErrClassifier for an invalid
-    //   classifier;
+    // - kULMErrVolume for no destination, for a volume without a board
+    //   buffer resampled into itself, and for a multiboard destination
+    //   (or a mipmap volume over one) that is neither locked nor given
+    //   buffers, whose next lock would load over the result;
+    //   kULMErrClassifier for an invalid classifier;
+    // - a source without a board buffer is locked for the length of the
+    //   pass; a plain destination without one gets one beside the source
+    //   holding the result, which a later lock keeps and UnlockVolume(1)
+    //   writes back;
     // - kULMErrAccess while the application holds either volume mapped for
     //   exclusive use, or the destination mapped at all but for shared
     //   writing, as updates are refused.

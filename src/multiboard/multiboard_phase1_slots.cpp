@@ -7,6 +7,7 @@
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_volume_phase1.h"
+#include "resample/volume_resample_roads.h"
 #include "volume/buffer_lock_pair.h"
 #include "volume/volume_board_copy.h"
 #include "volume/volume_forwarding.h"
@@ -414,6 +415,9 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartResampleBuffer(ULMVolume* ioDestina
     // Both volumes' locks, this one's among them, before anything is told:
     // the destination's wrappers are driven under them.
     const ULMBufferLockPair hold(*this, ioDestination);
+    if (ioDestination != nullptr)
+        if (const ULMStatus s = ULMPassDestinationHeld(*ioDestination, "MB1::StartResampleBuffer"); s != kULMOK)
+            return ULMSyncEvent(s);
     ULMVolume* destination = WrittenVolume(ioDestination);
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
     if (IsObjectType(destination, kObjectTypeULMMultiboardVolumePhase1)) {

@@ -4,6 +4,7 @@
 // on its own board.
 #include <algorithm>
 
+#include "foundation/scope_guard.h"
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
@@ -232,11 +233,19 @@ ULMStatus ULMMultiboardVolumePhase2::SetSpaceLeapingParameters(SpaceLeapingMode 
         false);
 }
 
+// The bricks only: the base volume holds the application's voxels and no
+// buffer, and the writes into them that go through it (an update while the
+// target is the source, the unlock's write-back) take its target, which
+// so stays the source whatever the bricks' is.
 ULMStatus ULMMultiboardVolumePhase2::SetTarget(ULMTarget inTarget) {
+    ULM_ASSERT(m_baseVolume != nullptr);
+    if (inTarget != kULMSource && inTarget != kULMBuffer) return kULMErrArgument;
     ULMRecursiveLock hold(m_lock);
-    const ULMStatus status = ForwardSetter([&](ULMVolume& v) { return v.SetTarget(inTarget); }, true, false);
-    if (status == kULMOK) m_target = inTarget;
-    return status;
+    AdvanceState();
+    for (ULMVolume* brick : Bricks())
+        if (const ULMStatus status = brick->SetTarget(inTarget); ULMFailed(status)) return status;
+    m_target = inTarget;
+    return kULMOK;
 }
 
 ULMStatus ULMMultiboardVolumePhase2::UpdateVolume(unsigned int inFormat, const void* inVoxels, unsigned inTargetX,
@@ -563,6 +572,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
     // Both volumes' locks, this one's among them, before the destination is
     // told: its wrappers are driven under them.
     const ULMBufferLockPair hold(*this, ioDestination);
+    if (const ULMStatus s = ULMPassDestinationHeld(*ioDestination, "MB2::StartResampleBuffer"); s != kULMOK)
+        return ULMSyncEvent(s);
     if (IsObjectType(ioDestination, kObjectTypeULMMipmapVolume)) {
         ULMVolume* level0 = ioDestination->GetMipmapLevel(0);
         if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);
@@ -577,6 +588,16 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartResampleBuffer(ULMVolume* ioDestina
         if (scale[a] < 0.5) scale[a] = source > 1 ? destination / (source - 1) : scale[a];
         if (scale[a] < 0.5) return ULMSyncEvent(kULMErrCantSubsample);
     }
+    // Without buffers the bricks hold no voxels to read: the whole volume
+    // is locked for the length of the passes, as a plain source without a
+    // buffer is, and unlocked once they are queued (the boards keep what
+    // they read until they have read it).
+    const bool lockHere = !m_locked && !m_bufferValid;
+    if (lockHere)
+        if (const ULMStatus s = LockVolume(kULMAnyBoard); s != kULMOK) return ULMSyncEvent(s);
+    ULMScopeGuard unlockAfter([this, lockHere] {
+        if (lockHere) UnlockVolume(0);
+    });
     auto* paired = IsObjectType(ioDestination, kObjectTypeULMMultiboardVolumePhase2)
                        ? static_cast<ULMMultiboardVolumePhase2*>(ioDestination)
                        : nullptr;

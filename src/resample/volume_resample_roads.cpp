@@ -8,6 +8,7 @@
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/fixed_point.h"
+#include "foundation/message_log.h"
 #include "foundation/shareable.h"
 #include "resample/volume_resample_pass.h"
 #include "resample/volume_resample_roads.h"
@@ -126,6 +127,14 @@ ULMSyncEvent ResampleThroughCopy(ULMVolumeInternal& ioVolume, const ULMVolumeRan
 ULMSyncEvent ResampleNarrowPart(ULMVolumeInternal& ioSource, ULMVolume* pDestination,
                                 const ULMVolumeRange& inSourceRange, const ULMVolumeRange& inDestinationRange,
                                 const ULMClassifier& inClassifier, const ULMResamplePlane& inPlane) {
+    const ULMLocation board = ioSource.GetBufferLocation();
+    // The copy below writes the destination's buffer: a plain destination
+    // without one gets it beside the source first, as a pass gives it.
+    if (IsObjectType(pDestination, kObjectTypeULMVolumeInternal) &&
+        pDestination->GetBufferLocation() == kULMNoBufferAttached)
+        if (const ULMStatus s = pDestination->CreateBuffer(board != kULMNoBufferAttached ? board : kULMAnyBoard);
+            s != kULMOK)
+            return ULMSyncEvent(s);
     ULMFieldDescriptor fields[4];
     for (int f = 0; f < 4; ++f) fields[f] = ioSource.GetFieldDescriptor(static_cast<ULMFieldNumber>(f));
     const ULMVolumeRange box(std::max(inDestinationRange.XSize(), kMinPassSide),
@@ -133,7 +142,6 @@ ULMSyncEvent ResampleNarrowPart(ULMVolumeInternal& ioSource, ULMVolume* pDestina
     ReleasablePointer<ULMVolumeInternal> copy(
         ULMVolumeInternal::CreateSimpleVolume(ioSource.GetVoxelSize(), box, 4, fields, nullptr));
     if (copy.GetPointer() == nullptr) return ULMSyncEvent(kULMErrAlloc);
-    const ULMLocation board = ioSource.GetBufferLocation();
     const ULMStatus locked = copy->LockVolume(board != kULMNoBufferAttached ? board : kULMAnyBoard);
     if (locked != kULMOK) return ULMSyncEvent(locked);
     ULMResamplePlane shifted = inPlane;
@@ -233,6 +241,8 @@ ULMStatus ResolveDestination(ULMVolumeInternal& ioSource, const ULMVolumeRange& 
     if (inDestinationRange.ZSize() % 2 != 0 &&
         inDestinationRange.ZOrigin() + inDestinationRange.ZSize() < whole.ZOrigin() + whole.ZSize())
         return kULMErrArgument;
+    if (const ULMStatus s = ULMPassDestinationHeld(*ioDestination, "ULMVolume::StartResampleBuffer"); s != kULMOK)
+        return s;
     ioDestination->Update(static_cast<const void*>(nullptr), ULMVolumeRange());
     if (IsObjectType(ioDestination, kObjectTypeULMMipmapVolume) && ioDestination->GetMipmapLevel(0) != nullptr)
         ioDestination = ioDestination->GetMipmapLevel(0);
@@ -240,6 +250,19 @@ ULMStatus ResolveDestination(ULMVolumeInternal& ioSource, const ULMVolumeRange& 
 }
 
 }  // namespace
+
+ULMStatus ULMPassDestinationHeld(ULMVolume& inDestination, const char* inWho) {
+    ULMVolume* written = &inDestination;
+    if (IsObjectType(written, kObjectTypeULMMipmapVolume) && written->GetMipmapLevel(0) != nullptr)
+        written = written->GetMipmapLevel(0);
+    if (IsObjectType(written, kObjectTypeULMVolumeInternal) || written->IsLocked() ||
+        written->GetBufferID() != kULMNoBuffer)
+        return kULMOK;
+    ULMOutputMessage("%s: the destination is a multiboard volume that is not locked and has no board buffers; "
+                     "the result would be lost. Lock it first.\n",
+                     inWho);
+    return kULMErrVolume;
+}
 
 ULMStatus ULMResamplePlaneOf(const ULMVolumeRange& inSource, const ULMVolumeRange& inDestination,
                              ULMResamplePlane& outPlane) {

@@ -40,6 +40,16 @@ ULMStatus ULMResamplePlaneOf(const ULMVolumeRange& inSource, const ULMVolumeRang
 ULMVolumeRange ULMResampleReach(const ULMResamplePlane& inPlane, const ULMVolumeRange& inSourceBox,
                                 const ULMVolumeRange& inCandidate, const ULMVolumeRange* inFirstIn = nullptr);
 
+// kULMOK for a destination a pass may write: a plain volume, locked or not
+// (one without a buffer gets one beside the source, which keeps the result
+// until it is locked and unlocked), or a multiboard volume with board
+// buffers (locked, or given them, as mipmap levels are), a mipmap volume
+// judged by its level 0. A multiboard volume without them is refused with
+// kULMErrVolume and the reason logged as inWho's: the pass would give
+// buffers to the volumes it holds, which its next lock loads over from
+// its source, so the result would be lost.
+ULMStatus ULMPassDestinationHeld(ULMVolume& inDestination, const char* inWho);
+
 // ULMVolume::StartResampleBuffer of a plain volume: one pass when the board
 // can, else Z through X in sections, none waited for. With inPlane the
 // destination range is a part of a larger resample, sampled as that one

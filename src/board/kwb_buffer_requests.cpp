@@ -7,6 +7,7 @@
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
+#include "foundation/sync_event.h"
 #include "tulx7/driver_requests.h"
 
 namespace ulm3 {
@@ -135,6 +136,9 @@ std::unique_ptr<KWBBuffer> KWBBufferRequests::Attach(uint64_t inID, ULMStatus& o
 
 ULMStatus KWBBufferRequests::Release(KWBBuffer* inBuffer, bool inKeepObject) {
     if (inBuffer == nullptr) return kULMErrArgument;
+    // A step still to write the buffer holds its descriptor: it runs now,
+    // even from inside another step, rather than later into freed memory.
+    RunDeferredStep(inBuffer->GetDeferredWriter());
     const ULMStatus status = Detach(m_board, inBuffer->GetDriverID());
     if (!inKeepObject) delete inBuffer;
     return status;

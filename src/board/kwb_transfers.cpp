@@ -13,6 +13,7 @@
 #include "board/transfer_planner.h"
 #include "foundation/sync_event.h"
 #include "foundation/control.h"
+#include "foundation/locks.h"
 #include "tulx7/driver_requests.h"
 
 namespace ulm3 {
@@ -95,7 +96,63 @@ void FillChunk(uint8_t* chunk, uint64_t bytes, uint64_t value, uint32_t elementB
     for (uint64_t i = 0; i < bytes; i += elementBytes) std::memcpy(chunk + i, pattern, elementBytes);
 }
 
+// The host memory of one copy through the host, each piece at its offset.
+struct HostCopy {
+    std::vector<KWBTransferPiece> pieces;
+    std::vector<uint64_t> offsets;
+    std::unique_ptr<uint8_t[]> memory;
+};
+
+// Copies whose memory transfers queued on a board may still touch, with the
+// event of those transfers. A deferred step gives back what it holds as
+// soon as it has run, before the loads it queued have read the memory.
+struct HeldCopy {
+    int board = -1;
+    ULMSyncEvent transfers{kULMOK};
+    std::shared_ptr<HostCopy> copy;
+};
+
+struct HeldCopies {
+    ULMMutex lock;
+    std::vector<HeldCopy> held;
+};
+
+// Never destroyed: a step run late in the process's end still finds it.
+HeldCopies& Held() {
+    static HeldCopies* const copies = new HeldCopies();
+    return *copies;
+}
+
+void HoldUntilDone(int inBoard, const ULMSyncEvent& inTransfers, std::shared_ptr<HostCopy> inCopy) {
+    if (IsStatusCode(SyncEventWord(inTransfers))) return;
+    HeldCopies& copies = Held();
+    ULMScopedLock lock(copies.lock);
+    copies.held.push_back({inBoard, inTransfers, std::move(inCopy)});
+}
+
+// Gives back the memory of copies whose transfers are over, and every copy
+// whose transfers ran on inClosingBoard (-1 for none), whose work is over
+// once it closes. The events are asked outside the lock.
+void GiveBackFinishedCopies(int inClosingBoard) {
+    HeldCopies& copies = Held();
+    std::vector<HeldCopy> taken;
+    {
+        ULMScopedLock lock(copies.lock);
+        taken.swap(copies.held);
+    }
+    if (taken.empty()) return;
+    std::vector<HeldCopy> running;
+    for (HeldCopy& held : taken) {
+        if (held.board != inClosingBoard && held.transfers.Wait(0) == kULMTimeout) running.push_back(std::move(held));
+    }
+    taken.clear();
+    ULMScopedLock lock(copies.lock);
+    for (HeldCopy& held : running) copies.held.push_back(std::move(held));
+}
+
 }  // namespace
+
+KWBTransfers::~KWBTransfers() { GiveBackFinishedCopies(m_board.GetID()); }
 
 // ---------------------------------------------------------------------------
 // One driver request (two for a wrapped run the driver cannot take whole).
@@ -371,29 +428,71 @@ bool KWBTransfers::CopyBetweenPeers(const KWBBuffer* inSource, KWBBuffer* outDes
     return true;
 }
 
-// Unload a piece here, load it there.
+// Unload every piece here into host memory, and load it there once the
+// unloads are over: a step deferred behind them, as no queue of the
+// destination board can wait for this one's.
 ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer* outDestination,
                                            KWBBoard& destinationBoard, const KWBRange& sourceBox,
                                            const KWBRange& destinationBox) {
+    GiveBackFinishedCopies(-1);
     const uint32_t b = inSource->GetElementBytes();
-    std::vector<KWBTransferPiece> pieces;
-    const ULMStatus planned = PlanTransferPieces(sourceBox, b, 0, 0, pieces);
+    std::shared_ptr<HostCopy> copy(new (std::nothrow) HostCopy());
+    if (copy == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    const ULMStatus planned = PlanTransferPieces(sourceBox, b, 0, 0, copy->pieces);
     if (planned != kULMOK) return ULMSyncEvent(planned);
-    // Zeroed, so that nothing uninitialised can reach the board.
-    std::unique_ptr<uint8_t[]> chunk(new (std::nothrow) uint8_t[LargestPieceBytes(pieces, b)]());
-    if (!chunk) return ULMSyncEvent(kULMErrAlloc);
-    ULMStatus status = kULMOK;
-    for (const KWBTransferPiece& piece : pieces) {
-        const uint32_t row = static_cast<uint32_t>(piece.range.ExtentU());
-        const uint32_t slice = static_cast<uint32_t>(piece.range.ExtentV());
-        status = m_board.UnloadBuffer(inSource, chunk.get(), piece.range, row, slice, KWBBoard::kPlainHostMemory);
-        if (ULMFailed(status)) break;
-        status = destinationBoard.LoadBuffer(outDestination, chunk.get(),
-                                             Shifted(piece.range, sourceBox, destinationBox), row, slice,
-                                             KWBBoard::kPlainHostMemory);
-        if (ULMFailed(status)) break;
+    uint64_t bytes = 0;
+    for (const KWBTransferPiece& piece : copy->pieces) {
+        copy->offsets.push_back(bytes);
+        bytes += static_cast<uint64_t>(piece.range.ExtentU()) * static_cast<uint64_t>(piece.range.ExtentV()) *
+                 static_cast<uint64_t>(piece.range.ExtentW()) * b;
     }
-    return ULMSyncEvent(status);
+    // Zeroed, so that nothing uninitialised can reach the board.
+    copy->memory.reset(new (std::nothrow) uint8_t[bytes]());
+    if (!copy->memory) return ULMSyncEvent(kULMErrAlloc);
+    ULMEventJoin unloads;
+    for (size_t i = 0; i < copy->pieces.size(); ++i) {
+        const KWBRange& piece = copy->pieces[i].range;
+        const ULMSyncEvent unloaded = m_board.StartUnloadBuffer(
+            inSource, copy->memory.get() + copy->offsets[i], piece, static_cast<uint32_t>(piece.ExtentU()),
+            static_cast<uint32_t>(piece.ExtentV()), KWBBoard::kPlainHostMemory);
+        if (ULMFailed(unloaded.Status())) {
+            // The pieces already queued still write the memory.
+            HoldUntilDone(m_board.GetID(), unloads.Result(), std::move(copy));
+            return unloaded;
+        }
+        unloads.Add(unloaded);
+    }
+
+    // A write into the destination recorded before this one goes first,
+    // whoever runs the two.
+    const ULMSyncEvent previousWriter = outDestination->GetDeferredWriter();
+    KWBBoard* const toBoard = &destinationBoard;
+    const ULMSyncEvent loaded = DeferHostStep(
+        unloads.Result(), [copy, toBoard, outDestination, sourceBox, destinationBox,
+                           previousWriter](ULMStatus inUnloaded) mutable -> ULMSyncEvent {
+            RunDeferredStep(previousWriter);
+            if (ULMFailed(inUnloaded)) return ULMSyncEvent(inUnloaded);
+            ULMEventJoin loads;
+            ULMSyncEvent refused(kULMOK);
+            for (size_t i = 0; i < copy->pieces.size(); ++i) {
+                const KWBRange& piece = copy->pieces[i].range;
+                const ULMSyncEvent queued = toBoard->StartLoadBuffer(
+                    outDestination, copy->memory.get() + copy->offsets[i],
+                    Shifted(piece, sourceBox, destinationBox), static_cast<uint32_t>(piece.ExtentU()),
+                    static_cast<uint32_t>(piece.ExtentV()), KWBBoard::kPlainHostMemory);
+                if (ULMFailed(queued.Status())) {
+                    refused = queued;
+                    break;
+                }
+                loads.Add(queued);
+            }
+            // The loads read the memory as they run, after this step is over.
+            const ULMSyncEvent all = loads.Result();
+            HoldUntilDone(toBoard->GetID(), all, std::move(copy));
+            return ULMFailed(refused.Status()) ? refused : all;
+        });
+    if (IsDeferredEvent(SyncEventWord(loaded))) outDestination->SetDeferredWriter(loaded);
+    return loaded;
 }
 
 }  // namespace ulm3

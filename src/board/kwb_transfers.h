@@ -35,6 +35,9 @@ struct KWBField {
 class KWBTransfers {
 public:
     explicit KWBTransfers(KWBBoard& board) : m_board(board) {}
+    // The board has closed once its last transfers were over: host memory
+    // its copies still held is given back.
+    ~KWBTransfers();
     KWBTransfers(const KWBTransfers&) = delete;
     KWBTransfers& operator=(const KWBTransfers&) = delete;
 
@@ -62,7 +65,9 @@ private:
     ULMSyncEvent Finish(bool load, const KWBBuffer& buffer, KWBBuffer* loaded,
                         const Outcome& outcome);
     // The two roads of a copy of checked boxes: the driver's board-to-board
-    // request (false when it is refused), and pieces through host memory.
+    // request (false when it is refused), and pieces through host memory,
+    // loaded by a host step deferred behind their unloads and recorded on
+    // the destination as a writer still to come.
     bool CopyBetweenPeers(const KWBBuffer* source, KWBBuffer* destination, const KWBRange& sourceBox,
                           const KWBRange& destinationBox, ULMSyncEvent& outEvent);
     ULMSyncEvent CopyThroughHost(const KWBBuffer* source, KWBBuffer* destination, KWBBoard& destinationBoard,

@@ -195,6 +195,9 @@ ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(cons
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost) {
     outTryHost = false;
+    // A composite still to run reads the stack as this render is about to
+    // set it up anew.
+    RunDeferredStep(m_pendingComposite);
     const OutputClip target = ClipOutput(inRequest);
     StackPlan plan;
     if (!StackLayout(target.board, plan.layout, plan.bits)) {
@@ -324,18 +327,25 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CopyPartialsIntoStack(const StackPlan& i
                                                               const ULMImageRange (&inLimits)[kMultiboardMaxBricks],
                                                               ULMEventJoin& ioWork) {
     ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(inPlan.first);
-    for (int i = 0; i < m_numSubVolumes; ++i) {
-        if (i == inPlan.first || inLimits[i].IsEmpty()) continue;
-        ULMImageBufferInternal* partial = m_blendVolume->GetBuffer(i);
-        const ULMSyncEvent copied = KWBBoard::GetBoard(static_cast<int>(partial->GetLocation()))
-                                        ->StartCopyBuffer(partial->GetBuffer(), stack->GetBuffer(),
-                                                          BoardBox(inLimits[i], 0),
-                                                          BoardBox(inLimits[i], m_softwBlendIndex[i]));
-        if (ULMFailed(copied.Status())) {
-            ioWork.Result().Wait(-1);
-            return copied;
+    const int stackBoard = static_cast<int>(stack->GetLocation());
+    // The peer's copies first: a copy through the host is loaded by a step
+    // still to run, which any later board work on the stack would run first,
+    // waiting for the boards it unloads from.
+    for (const bool fromPeer : {true, false}) {
+        for (int i = 0; i < m_numSubVolumes; ++i) {
+            if (i == inPlan.first || inLimits[i].IsEmpty()) continue;
+            ULMImageBufferInternal* partial = m_blendVolume->GetBuffer(i);
+            KWBBoard* board = KWBBoard::GetBoard(static_cast<int>(partial->GetLocation()));
+            if ((board->GetPeer() == stackBoard) != fromPeer) continue;
+            const ULMSyncEvent copied = board->StartCopyBuffer(partial->GetBuffer(), stack->GetBuffer(),
+                                                               BoardBox(inLimits[i], 0),
+                                                               BoardBox(inLimits[i], m_softwBlendIndex[i]));
+            if (ULMFailed(copied.Status())) {
+                ioWork.Result().Wait(-1);
+                return copied;
+            }
+            ioWork.Add(copied);
         }
-        ioWork.Add(copied);
     }
     return ULMSyncEvent(kULMOK);
 }
@@ -345,7 +355,10 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
                                                        const ULMImageRange& inDrawn) {
     const ULMContext* context = inRequest.context;
     ULMStatus status = kULMOK;
-    ReleasablePointer<ULMContext> blend(CompositeContext(inRequest, status));
+    std::shared_ptr<StackComposite> composite(new (std::nothrow) StackComposite());
+    if (composite == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    composite->blend.Assign(CompositeContext(inRequest, status));
+    ULMContext* blend = composite->blend;
     if (blend == nullptr) return ULMSyncEvent(kULMErrAlloc);
     // The composite covers what the context's render area asks for: the
     // clip, or what the bricks drew.
@@ -358,15 +371,55 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
     }
     if (status != kULMOK) return ULMSyncEvent(status);
 
+    // A copy through the host still to load the stack has a writer no board
+    // queue can wait for before it runs: the composite is deferred behind
+    // it too, and recorded on the outputs as their writer still to come.
+    const ULMSyncEvent stackWriter = m_blendVolume->GetBuffer(inPlan.first)->GetBuffer()->GetDeferredWriter();
+    composite->blendVolume = m_blendVolume.get();
+    composite->isMPR = inRequest.isMPR;
+    for (int b = 0; b < 2; ++b) {
+        composite->image[b] = inRequest.buffers.board[b];
+        if (inRequest.buffers.color[b] == nullptr) continue;
+        // The application may give its images up before it waits.
+        inRequest.buffers.color[b]->AddRef();
+        composite->held[b].Assign(inRequest.buffers.color[b]);
+        if (composite->image[b] != nullptr)
+            composite->previousWriter[b] = composite->image[b]->GetBuffer()->GetDeferredWriter();
+    }
+    if (!IsDeferredEvent(SyncEventWord(stackWriter)) || InDeferredStep()) {
+        // Inside a step the stack's getters leave the copies to it.
+        RunDeferredStep(stackWriter);
+        const ULMSyncEvent blended = RenderStack(*composite);
+        if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
+        return blended;
+    }
+    const ULMSyncEvent blended = DeferHostStep(stackWriter, [composite](ULMStatus inCopied) {
+        if (ULMFailed(inCopied)) {
+            for (const ULMSyncEvent& previous : composite->previousWriter) RunDeferredStep(previous);
+            return ULMSyncEvent(inCopied);
+        }
+        return RenderStack(*composite);
+    });
+    m_pendingComposite = blended;
+    if (IsDeferredEvent(SyncEventWord(blended))) {
+        for (ULMImageBufferInternal* image : composite->image)
+            if (image != nullptr) image->GetBuffer()->SetDeferredWriter(blended);
+    }
+    if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
+    return blended;
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::RenderStack(StackComposite& ioComposite) {
+    // Earlier writes into the outputs that nobody has run yet go first.
+    for (const ULMSyncEvent& previous : ioComposite.previousWriter) RunDeferredStep(previous);
     double kept[4] = {0, 0, 0, 0};
-    ULMImageBufferInternal* image0 = inRequest.buffers.board[0];
-    if (inRequest.isMPR && image0 != nullptr) {
+    ULMImageBufferInternal* image0 = ioComposite.image[0];
+    if (ioComposite.isMPR && image0 != nullptr) {
         image0->GetBorderValue(kept[0], kept[1], kept[2], kept[3]);
         image0->SetBorderValue(0, 0, 0, 0);
     }
-    const ULMSyncEvent blended = m_blendVolume->Render(blend, image0, inRequest.buffers.board[1]);
-    if (inRequest.isMPR && image0 != nullptr) image0->SetBorderValue(kept[0], kept[1], kept[2], kept[3]);
-    if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
+    const ULMSyncEvent blended = ioComposite.blendVolume->Render(ioComposite.blend, image0, ioComposite.image[1]);
+    if (ioComposite.isMPR && image0 != nullptr) image0->SetBorderValue(kept[0], kept[1], kept[2], kept[3]);
     return blended;
 }
 

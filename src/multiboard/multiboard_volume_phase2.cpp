@@ -7,6 +7,7 @@
 #include "buffers/on_board_buffer.h"
 #include "foundation/control.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "volume/volume_internal.h"
 #include "volume/volume_upper_layers.h"
 
@@ -85,6 +86,7 @@ ULMMultiboardVolumePhase2::ULMMultiboardVolumePhase2(ULMVolume* inVolume, ULMVol
 }
 
 ULMMultiboardVolumePhase2::~ULMMultiboardVolumePhase2() {
+    RunDeferredStep(m_pendingComposite);
     // A map the application left open ends as UnmapVolume would end it, so
     // that a simulated write map's voxels are kept and a simple map of the
     // base is given back.

@@ -19,6 +19,7 @@
 #include "compositing/blend_volume.h"
 #include "compositing/software_blend_volume.h"
 #include "foundation/locks.h"
+#include "foundation/shareable.h"
 #include "multiboard/subvolume_division.h"
 #include "ulm3/classifier.h"
 #include "ulm3/volume.h"
@@ -341,6 +342,19 @@ private:
     // The stack rendered straight through into the output images.
     ULMSyncEvent CompositeStack(const RenderRequest& inRequest, const OutputClip& inTarget, const StackPlan& inPlan,
                                 const ULMImageRange& inDrawn);
+    // What the composite reads and writes, which a composite deferred
+    // behind copies through the host into the stack holds until it runs:
+    // the outputs' images (a reference on the application's), and the
+    // writes recorded on them before it.
+    struct StackComposite {
+        ULMBlendVolume* blendVolume = nullptr;
+        ReleasablePointer<ULMContext> blend;
+        ULMImageBufferInternal* image[2] = {nullptr, nullptr};
+        ReleasablePointer<ULMImageBuffer> held[2];
+        ULMSyncEvent previousWriter[2] = {ULMSyncEvent(kULMOK), ULMSyncEvent(kULMOK)};
+        bool isMPR = false;
+    };
+    static ULMSyncEvent RenderStack(StackComposite& ioComposite);
     // The context of that render; null when none can be made, and
     // outStatus the first of its settings that failed.
     static ULMContext* CompositeContext(const RenderRequest& inRequest, ULMStatus& outStatus);
@@ -414,6 +428,9 @@ private:
     int m_numSubVolumes = 0;
     int m_numBoards = 0;
     std::unique_ptr<ULMBlendVolume> m_blendVolume;
+    // The last composite deferred behind copies into the stack, which must
+    // run before the stack is set up again or goes.
+    ULMSyncEvent m_pendingComposite{kULMOK};
     ULMSoftwareBlendVolume m_softwBlendVolume;
     int m_locked = 0;
     int m_bufferValid = 0;

@@ -2,14 +2,20 @@
 // peer boards and between boards that are not peers.
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <condition_variable>
 #include <cstring>
+#include <mutex>
+#include <thread>
 
 #include "board/board_buffer_fixture.h"
+#include "tulx7sim/test_api.h"
 #include "tulx7/driver_requests.h"
 
 using namespace ulm3;
 using ulm3::test_support::BoardBufferTest;
 using ulm3::test_support::kBoardPoison;
+using ulm3::test_support::kHostPoison;
 
 namespace {
 
@@ -136,16 +142,63 @@ TEST_F(Copies, WithoutAPeerTheDataGoesThroughTheHost) {
     ASSERT_TRUE(source && destination);
     const KWBRange box(0, 0, 299, 199);
     const ULMSyncEvent e = Board(0)->StartCopyBuffer(source, destination, box, box);
-    EXPECT_EQ(e.Status(), kULMOK);  // finished before it returns
+    EXPECT_EQ(e.Wait(-1), kULMOK);
     EXPECT_TRUE(Requests(TULX7_DR_BUFFER_BOARD2BOARD).empty());
     EXPECT_EQ(Storage(destination), AfterCopy(source, s, destination, d, box, box, 300, 200, 1));
+}
+
+// The pieces are loaded on the destination board only once the source
+// board has unloaded them: the copy comes back while the source board holds
+// its queue, and what is done to the destination next, without a wait for
+// the copy, comes after it.
+TEST_F(Copies, ThroughTheHostTheStartWaitsForNoBoard) {
+    const auto [source, destination, s, d] = MakePair(0, 2, 300, 200, 0, 32, 73);  // 240 KB
+    ASSERT_TRUE(source && destination);
+    const KWBRange box(0, 0, 299, 199);
+    tulx7sim::PauseBoard(0);
+    std::mutex lock;
+    std::condition_variable started;
+    bool returned = false, resumed = false;
+    // Only keeps the suite from hanging when the start waits for the board.
+    std::thread watchdog([&] {
+        std::unique_lock<std::mutex> hold(lock);
+        if (!started.wait_for(hold, std::chrono::seconds(20), [&] { return returned; })) {
+            resumed = true;
+            tulx7sim::ResumeBoard(0);
+        }
+    });
+    const ULMSyncEvent e = Board(0)->StartCopyBuffer(source, destination, box, box);
+    {
+        std::lock_guard<std::mutex> hold(lock);
+        returned = true;
+    }
+    started.notify_one();
+    watchdog.join();
+    EXPECT_FALSE(resumed) << "the copy waited for the paused board";
+    EXPECT_FALSE(ULMFailed(e.Status()));
+    if (!resumed) {
+        EXPECT_EQ(e.Wait(0), kULMTimeout) << "the unloads are still held";
+    }
+    tulx7sim::ResumeBoard(0);
+
+    const tulx7sim::BufferInfo info = Info(destination);
+    std::vector<uint8_t> unloaded(static_cast<size_t>(300 * 200 * 4), kHostPoison);
+    const ULMSyncEvent read = Board(2)->StartUnloadBuffer(destination, unloaded.data(), box, 300, 200,
+                                                          KWBBoard::kPlainHostMemory);
+    ASSERT_EQ(read.Wait(-1), kULMOK);
+    const std::vector<uint8_t> expected = AfterCopy(source, s, destination, d, box, box, 300, 200, 1);
+    for (int v = 0; v < 200; ++v)
+        ASSERT_EQ(std::memcmp(&unloaded[static_cast<size_t>(v) * 300 * 4],
+                              &expected[StorageIndex(info, 0, v)], 300 * 4), 0)
+            << "row " << v;
+    EXPECT_EQ(e.Wait(-1), kULMOK);
 }
 
 TEST_F(Copies, LargeBounceCopiesStayWithinTheLimit) {
     const auto [source, destination, s, d] = MakePair(0, 0, 128, 128, 100, 8, 71);  // 1.6 MB
     ASSERT_TRUE(source && destination);
     const KWBRange from(0, 0, 0, 127, 127, 99), to(0, 0, 0, 127, 127, 89);
-    EXPECT_EQ(Board(0)->StartCopyBuffer(source, destination, from, to).Status(), kULMOK);
+    EXPECT_EQ(Board(0)->StartCopyBuffer(source, destination, from, to).Wait(-1), kULMOK);
     for (const auto& r : tulx7sim::RequestLog()) EXPECT_LE(r.hostBytes, 0xEF000u);
     EXPECT_EQ(Storage(destination), AfterCopy(source, s, destination, d, from, to, 128, 128, 90));
 }

@@ -23,8 +23,8 @@ namespace {
 // Every board job waits a little first, so that a render's last steps are
 // still queued when the application starts the next one, and a board's
 // transfers and renders run side by side, held in order only by events.
-tulx7sim::SimConfig SlowBoards() {
-    tulx7sim::SimConfig config = test_support::SimBoards(2);
+tulx7sim::SimConfig SlowBoards(int inBoards = 2) {
+    tulx7sim::SimConfig config = test_support::SimBoards(inBoards);
     config.latencyMicroseconds = 5000;
     config.mode = tulx7sim::QueueMode::kThreeQueues;
     return config;
@@ -38,7 +38,7 @@ constexpr int kSide = 64;
 
 class Phase2PipelineTest : public testing::Phase2Test {
 protected:
-    Phase2PipelineTest() : Phase2Test(SlowBoards()) {}
+    explicit Phase2PipelineTest(int inBoards = 2) : Phase2Test(SlowBoards(inBoards)) {}
 
     void SetUp() override {
         Phase2Test::SetUp();
@@ -59,8 +59,8 @@ protected:
     // The render started while board 1 holds its queue, which it still holds
     // on return unless the watchdog had to let it go: a start that waits
     // for the board would otherwise hang the suite.
-    ULMSyncEvent StartWhileBoard1Paused(ULMVolume* inVolume, ULMImageBuffer* ioImage) {
-        tulx7sim::PauseBoard(1);
+    ULMSyncEvent StartWhileBoard1Paused(ULMVolume* inVolume, ULMImageBuffer* ioImage, int inPaused = 1) {
+        tulx7sim::PauseBoard(inPaused);
         std::mutex lock;
         std::condition_variable started;
         bool returned = false;
@@ -69,7 +69,7 @@ protected:
             std::unique_lock<std::mutex> hold(lock);
             if (!started.wait_for(hold, std::chrono::seconds(20), [&] { return returned; })) {
                 resumed = true;
-                tulx7sim::ResumeBoard(1);
+                tulx7sim::ResumeBoard(inPaused);
             }
         });
         const ULMSyncEvent event = inVolume->StartRender(context, ioImage, nullptr, nullptr, nullptr);
@@ -155,6 +155,39 @@ TEST_F(Phase2PipelineTest, AStartReturnsWhileABoardIsPaused) {
         EXPECT_EQ(Pixels(image), alone.back());
     }
 }
+
+// Boards 0 and 1 are peers, and so are 2 and 3: the partial images of the
+// bricks on the boards that are not the compositing board's peer go to it
+// through the host. The start comes back while either a peer or such a
+// board holds its queue, on both roads, and the picture is the one
+// rendered without the pause.
+class Phase2PipelineOnMoreBoards : public Phase2PipelineTest, public ::testing::WithParamInterface<int> {
+protected:
+    Phase2PipelineOnMoreBoards() : Phase2PipelineTest(GetParam()) {}
+};
+
+TEST_P(Phase2PipelineOnMoreBoards, AStartReturnsWhileABoardIsPaused) {
+    for (const int road : {1, 2}) {
+        for (const int paused : {1, 2}) {
+            SCOPED_TRACE(::testing::Message() << "road " << road << ", board " << paused << " paused");
+            ULMSetParameter("Multiboard2ForceRender", uint64_t(road));
+            ReleasablePointer<ULMVolume> volume(NewBricked());
+            ASSERT_NE(volume, nullptr);
+            const auto alone = Alone(volume);
+            ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+
+            const ULMSyncEvent event = StartWhileBoard1Paused(volume, image, paused);
+            if (!resumedByWatchdog) {
+                EXPECT_EQ(event.Wait(0), kULMTimeout) << "the paused board's work is pending";
+            }
+            tulx7sim::ResumeBoard(paused);
+            EXPECT_EQ(event.Wait(-1), kULMOK);
+            EXPECT_EQ(Pixels(image), alone.back());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ThreeAndFour, Phase2PipelineOnMoreBoards, ::testing::Values(3, 4));
 
 // The host road's blend is queued on no board: work the application puts on
 // the output afterwards, without waiting for the render, still comes after

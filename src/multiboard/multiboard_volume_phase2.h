@@ -282,6 +282,8 @@ private:
 
     // Loading.
     ULMStatus LoadFromSource();
+    // After CreateBuffer: the source's voxels, when there are any.
+    ULMStatus LoadNewBuffers();
     // Reloads into the bricks what was written to the base's source since
     // they were filled.
     ULMStatus CatchUpWithSource();

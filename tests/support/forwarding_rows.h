@@ -99,6 +99,7 @@ inline std::string VoxelState(const ULMVolume& v) {
     return text.str();
 }
 
+// The buffer's addressing.
 inline std::string AddressState(const ULMVolume& v) {
     ULMAddressMode mode = kULMOffsetAddress;
     int p[3] = {0, 0, 0};
@@ -107,6 +108,25 @@ inline std::string AddressState(const ULMVolume& v) {
     out << mode << " " << p[0] << " " << p[1] << " " << p[2] << "; " << v.GetBufferAddressMode() << " "
         << v.GetBufferAddressParameterX() << " " << v.GetBufferAddressParameterY() << " "
         << v.GetBufferAddressParameterZ();
+    return out.str();
+}
+
+inline std::string AddressAndExtentState(const ULMVolume& v) {
+    const ULMVolumeRange r = v.GetBufferRange();
+    std::ostringstream out;
+    out << AddressState(v) << " in " << r.XSize() << " " << r.YSize() << " " << r.ZSize() << " at " << r.XOrigin()
+        << " " << r.YOrigin() << " " << r.ZOrigin();
+    return out.str();
+}
+
+// The buffer's extent, and the voxels read back from it.
+inline std::string BufferState(const ULMVolume& v) {
+    unsigned s[3] = {0, 0, 0};
+    v.GetBufferSize(s[0], s[1], s[2]);
+    const ULMVolumeRange r = v.GetBufferRange();
+    std::ostringstream out;
+    out << s[0] << " " << s[1] << " " << s[2] << "; " << r.XSize() << " " << r.YSize() << " " << r.ZSize() << " at "
+        << r.XOrigin() << " " << r.YOrigin() << " " << r.ZOrigin() << "; " << VoxelState(v);
     return out.str();
 }
 
@@ -166,9 +186,11 @@ inline std::vector<ForwardingRow> ForwardingRows(const int (&inSize)[3], const s
     };
 }
 
-// The board buffer's permission and addressing, which the parts' buffers
-// take. inWrap: whether the wrapper takes wrapped addressing at all.
+// The board buffer's permission, addressing and extent, which the parts'
+// buffers take. inWrap: whether the wrapper resizes its buffer and takes
+// wrapped addressing at all.
 inline std::vector<ForwardingRow> BufferRows(const int (&inSize)[3], bool inWrap) {
+    const auto address = inWrap ? AddressAndExtentState : AddressState;
     const auto power = [](int n) {
         int p = 1;
         while (p < n) p *= 2;
@@ -178,34 +200,52 @@ inline std::vector<ForwardingRow> BufferRows(const int (&inSize)[3], bool inWrap
     // The window moves inside a buffer with room for it; the bricked volume,
     // whose bricks keep the buffers they were cut with, refuses the resize.
     const unsigned room[3] = {unsigned(inSize[0] + 8), unsigned(inSize[1] + 8), unsigned(inSize[2] + 8)};
-    const auto grown = [=](ULMVolume& v) {
-        const ULMStatus status = v.ResizeBuffer(room[0], room[1], room[2]);
+    const auto grown = [=](ULMVolume& v, bool inAsRange) {
+        const ULMStatus status =
+            inAsRange ? v.ResizeBuffer(ULMVolumeRange(int(room[0]), int(room[1]), int(room[2]), 0, 0, 0))
+                      : v.ResizeBuffer(room[0], room[1], room[2]);
         return status == kULMErrUnimplemented ? kULMOK : status;
     };
     std::vector<ForwardingRow> rows = {
         {"buffer offset",
          [=](ULMVolume& v) {
-             const ULMStatus status = grown(v);
+             const ULMStatus status = grown(v, false);
              return status != kULMOK ? status : v.SetBufferOffset(2, 4, 6);
          },
-         AddressState, false, true},
-        {"buffer address parameters",
+         address, false, true},
+        {"buffer address parameters in a buffer resized to a range",
          [=](ULMVolume& v) {
-             const ULMStatus status = grown(v);
+             const ULMStatus status = grown(v, true);
              return status != kULMOK ? status : v.SetBufferAddressParameters(kULMOffsetAddress, 4, 2, 2);
          },
-         AddressState, false, true},
+         address, false, true},
     };
+    // The buffer released and made again where it was (whole, at the
+    // volume's sizes or over its range): the parts' buffers go on their own
+    // boards, and hold the volume's voxels again.
+    const auto remade = [](ULMVolume& v, int inForm) {
+        const ULMLocation at = v.GetBufferLocation();
+        const ULMStatus released = v.ReleaseBuffer();
+        if (released != kULMOK) return released;
+        return inForm == 0   ? v.CreateBuffer(at)
+               : inForm == 1 ? v.CreateBuffer(at, v.GetSizeX(), v.GetSizeY(), v.GetSizeZ())
+                             : v.CreateBuffer(at, v.GetRange());
+    };
+    rows.push_back({"buffer made again", [=](ULMVolume& v) { return remade(v, 0); }, BufferState, false, true});
+    rows.push_back({"buffer made again at the volume's sizes", [=](ULMVolume& v) { return remade(v, 1); },
+                    BufferState, false, true});
+    rows.push_back({"buffer made again over the volume's range", [=](ULMVolume& v) { return remade(v, 2); },
+                    BufferState, false, true});
     if (inWrap) {
         rows.push_back({"buffer permission", [](ULMVolume& v) { return v.SetBufferPermission(kULMPermissionRead); },
                         [](const ULMVolume& v) { return std::to_string(v.GetBufferPermission()); }, true, false});
         rows.push_back({"buffer wrap", [=](ULMVolume& v) { return v.SetBufferWrap(wrap[0], wrap[1], wrap[2]); },
-                        AddressState, true, true});
+                        AddressAndExtentState, true, true});
         rows.push_back({"buffer address parameters, wrapped",
                         [=](ULMVolume& v) {
                             return v.SetBufferAddressParameters(kULMWrapAddress, wrap[0], wrap[1], wrap[2]);
                         },
-                        AddressState, true, true});
+                        AddressAndExtentState, true, true});
     }
     return rows;
 }
@@ -222,6 +262,13 @@ inline std::vector<ForwardingRow> MipmapPropertyRows() {
              return s;
          },
          MipmapState, true, false},
+        {"mipmap range", [](ULMVolume& v) { return v.SetMipmapRange(0, 1); },
+         [](const ULMVolume& v) {
+             int low = -1, high = -1;
+             v.GetMipmapRange(low, high);
+             return std::to_string(low) + " " + std::to_string(high);
+         },
+         false, false},
     };
 }
 

@@ -320,11 +320,12 @@ ULMStatus ULMMultiboardVolumePhase2::CreateBuffer(ULMLocation, const ULMVolumeRa
     return LoadNewBuffers();
 }
 
-// The bricks hold no voxels of their own: a volume with voxels has them
-// loaded into the new buffers, as a plain volume has, so that the buffers
-// hold what they claim to.
+// The bricks hold no voxels of their own: a locked volume with voxels has
+// them loaded into the new buffers, as a plain volume has, so that the
+// buffers its renders read hold what they claim to. An unlocked one loads
+// them when it is locked.
 ULMStatus ULMMultiboardVolumePhase2::LoadNewBuffers() {
-    return m_volumeSource->HasData() ? LoadFromSource() : kULMOK;
+    return m_locked && m_volumeSource->HasData() ? LoadFromSource() : kULMOK;
 }
 
 unsigned long long ULMMultiboardVolumePhase2::GetBufferID() const {

@@ -282,7 +282,7 @@ private:
 
     // Loading.
     ULMStatus LoadFromSource();
-    // After CreateBuffer: the source's voxels, when there are any.
+    // After CreateBuffer of a locked volume: the source's voxels, when there are any.
     ULMStatus LoadNewBuffers();
     // Reloads into the bricks what was written to the base's source since
     // they were filled.

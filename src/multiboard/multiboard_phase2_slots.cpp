@@ -296,7 +296,7 @@ ULMStatus ULMMultiboardVolumePhase2::CreateBuffer(ULMLocation) {
         brick.m_bufferID = brick->GetBufferID();
     }
     m_bufferValid = 1;
-    return kULMOK;
+    return LoadNewBuffers();
 }
 
 ULMStatus ULMMultiboardVolumePhase2::CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
@@ -317,7 +317,15 @@ ULMStatus ULMMultiboardVolumePhase2::CreateBuffer(ULMLocation, const ULMVolumeRa
         if (ULMFailed(status)) return status;
     }
     m_bufferValid = 1;
-    return kULMOK;
+    return LoadNewBuffers();
+}
+
+// The bricks hold no voxels of their own: a locked volume with voxels has
+// them loaded into the new buffers, as a plain volume has, so that the
+// buffers its renders read hold what they claim to. An unlocked one loads
+// them when it is locked.
+ULMStatus ULMMultiboardVolumePhase2::LoadNewBuffers() {
+    return m_locked && m_volumeSource->HasData() ? LoadFromSource() : kULMOK;
 }
 
 unsigned long long ULMMultiboardVolumePhase2::GetBufferID() const {

@@ -283,6 +283,8 @@ private:
 
     // Loading.
     ULMStatus LoadFromSource();
+    // After CreateBuffer of a locked volume: the source's voxels, when there are any.
+    ULMStatus LoadNewBuffers();
     // Reloads into the bricks what was written to the base's source since
     // they were filled.
     ULMStatus CatchUpWithSource();

@@ -41,6 +41,7 @@ TEST_P(Phase1ForwardingTest, EverySetterReachesEveryCopy) {
     for (size_t i = 0; i < fresh.size(); ++i) fresh[i] = uint8_t(255 - m_voxels[i]);
     const int size[3] = {m_size[0], m_size[1], m_size[2]};
     std::vector<test_support::ForwardingRow> rows = test_support::ForwardingRows(size, fresh);
+    for (auto& row : test_support::BufferRows(size, true)) rows.push_back(row);
     if (mipmaps)
         for (auto& row : test_support::MipmapPropertyRows()) rows.push_back(row);
     for (const auto& row : rows) {

@@ -12,6 +12,7 @@
 #include "context/classifier_internal.h"
 #include "foundation/locks.h"
 #include "foundation/shareable.h"
+#include "multiboard/volume_kinds.h"
 #include "support/context_fixture.h"
 #include "ulm3.h"
 
@@ -21,40 +22,20 @@ namespace {
 const ULMFieldDescriptor kByte{0, 8, kULMUnsignedFraction};
 constexpr int kSide = 32;
 
-// How a volume comes out of ULMVolume::Create: the parameters that wrap it.
-struct Kind {
-    const char* name;
-    bool mipmap;
-    int mode;  // 0 plain, 1 bands, 2 bricks
-    int pieces;
-};
+using Kind = VolumeKind;
 constexpr Kind kPlain{"plain", false, 0, 0}, kMipmap{"mipmap", true, 0, 0}, kBands{"bands", false, 1, 0},
     kBricks2{"2 bricks", false, 2, 2}, kBricks4{"4 bricks", false, 2, 4}, kMipmapBands{"mipmap over bands", true, 1, 0},
     kMipmapBricks{"mipmap over bricks", true, 2, 2};
 
-class LockOrderTest : public ContextTest {
+class LockOrderTest : public LockOrderCheckedTest {
 protected:
-    LockOrderTest() : ContextTest(test_support::SimBoards(4)) {}
-    void SetUp() override {
-        ContextTest::SetUp();
-        ULMClearLockOrder();
-        ULMSetLockOrderChecking(true);
-    }
-    void TearDown() override {
-        ULMSetLockOrderChecking(false);
-        ULMClearLockOrder();
-        ContextTest::TearDown();
-    }
+    LockOrderTest() : LockOrderCheckedTest(4) {}
 
     // A locked volume of the kind over inVoxels.
     static ULMVolume* Make(const Kind& inKind, std::vector<uint8_t>& inVoxels) {
-        ULMSetParameter("MipmapMinVolumeSize", inKind.mipmap ? 16 : 1 << 24);
-        ULMSetParameter("MultiboardMinVolumeSize", 2);
-        ULMSetParameter("MultiboardRenderMode", inKind.mode == 2 ? 2 : 1);
-        ULMSetParameter("MultiboardForceNumberOfVolumes", static_cast<uint64_t>(inKind.pieces));
-        ULMSetParameter("MultiboardRenderEnable", inKind.mode != 0 ? 1 : 0);
-        ULMVolume* v = ULMVolume::Create(8, ULMVolumeRange(kSide, kSide, kSide, 0, 0, 0), 1, &kByte, inVoxels.data());
-        ULMSetParameter("MultiboardRenderEnable", 0);
+        ULMVolume* v = CreateVolumeOfKind(inKind, [&inVoxels] {
+            return ULMVolume::Create(8, ULMVolumeRange(kSide, kSide, kSide, 0, 0, 0), 1, &kByte, inVoxels.data());
+        });
         EXPECT_NE(v, nullptr);
         if (v != nullptr) {
             ULMVolume* inner = inKind.mipmap ? v->GetMipmapLevel(0) : v;

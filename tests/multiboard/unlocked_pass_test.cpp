@@ -14,6 +14,7 @@
 #include "foundation/locks.h"
 #include "foundation/log_capture.h"
 #include "foundation/shareable.h"
+#include "multiboard/volume_kinds.h"
 #include "support/context_fixture.h"
 #include "ulm3.h"
 
@@ -22,39 +23,20 @@ namespace {
 
 constexpr int kSide = 40;
 
-struct Kind {
-    const char* name;
-    bool mipmap;
-    int mode;  // 0 plain, 1 bands, 2 bricks
-};
+using Kind = VolumeKind;
 constexpr Kind kKinds[] = {
     {"plain", false, 0}, {"mipmap", true, 0},           {"bands", false, 1},
     {"bricks", false, 2}, {"mipmap over bands", true, 1}, {"mipmap over bricks", true, 2},
 };
 
-class UnlockedPassTest : public ContextTest {
+class UnlockedPassTest : public LockOrderCheckedTest {
 protected:
-    UnlockedPassTest() : ContextTest(test_support::SimBoards(3)) {}
-    void SetUp() override {
-        ContextTest::SetUp();
-        ULMClearLockOrder();
-        ULMSetLockOrderChecking(true);
-    }
-    void TearDown() override {
-        ULMSetLockOrderChecking(false);
-        ULMClearLockOrder();
-        ContextTest::TearDown();
-    }
+    UnlockedPassTest() : LockOrderCheckedTest(3) {}
 
     static ULMVolume* Make(const Kind& inKind, std::vector<uint8_t>& inVoxels) {
-        ULMSetParameter("MipmapMinVolumeSize", inKind.mipmap ? 16 : 1 << 20);
-        ULMSetParameter("MultiboardMinVolumeSize", 2);
-        ULMSetParameter("MultiboardRenderMode", inKind.mode == 2 ? 2 : 1);
-        ULMSetParameter("MultiboardForceNumberOfVolumes", 0);
-        ULMSetParameter("MultiboardRenderEnable", inKind.mode != 0 ? 1 : 0);
-        ULMVolume* v = ULMVolume::Create(1u, inVoxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
-        ULMSetParameter("MultiboardRenderEnable", 0);
-        return v;
+        return CreateVolumeOfKind(inKind, [&inVoxels] {
+            return ULMVolume::Create(1u, inVoxels.data(), kSide, kSide, kSide, ULMVolume::kSliced);
+        });
     }
 };
 

@@ -99,6 +99,69 @@ TEST_P(Phase2ForwardingTest, EverySetterReachesEveryBrick) {
     }
 }
 
+// The same volume over mipmap bricks, for tests of one configuration.
+class Phase2LevelForwardingTest : public Phase2ForwardingTest {
+protected:
+    Phase2LevelForwardingTest() = default;
+    bool GetParam() const { return true; }
+};
+
+// Over mipmap bricks, a level made through the bricked volume, at once or
+// started (here with shrinks that differ by axis, as no level made for a
+// render has),
+// is made in every brick, each from its own voxels: as a mipmap
+// volume over the same voxels makes it.
+TEST_P(Phase2ForwardingTest, LevelsAreMadeInEveryBrickAsFromItsOwnVoxels) {
+    if (!GetParam()) GTEST_SKIP() << "plain bricks have no levels";
+    std::vector<uint8_t> own = voxels;
+    ReleasablePointer<ULMVolume> bricked(Make(own, true));
+    ASSERT_TRUE(IsObjectType(bricked, kObjectTypeULMMultiboardVolumePhase2));
+    ASSERT_EQ(bricked->LockVolume(kULMAnyBoard), kULMOK);
+    ASSERT_EQ(bricked->GenerateMipmapLevel(1, 0, 0.5, 0.5, 1.0), kULMOK);
+    ASSERT_EQ(bricked->StartGenerateMipmapLevel(2, 1, 0.5, 1.0, 1.0).Wait(-1), kULMOK);
+    const auto* phase2 = static_cast<ULMMultiboardVolumePhase2*>(bricked.GetPointer());
+    ASSERT_EQ(phase2->GetNumberOfVolumes(), kBricks);
+    for (int b = 0; b < kBricks; ++b) {
+        SCOPED_TRACE(::testing::Message() << "brick " << b);
+        ULMVolume* brick = phase2->Brick(b).GetVolume();
+        ASSERT_TRUE(IsObjectType(brick, kObjectTypeULMMipmapVolume));
+        const ULMVolumeRange box = phase2->Brick(b).m_loadRange;
+        std::vector<uint8_t> part(size_t(box.XSize()) * box.YSize() * box.ZSize());
+        for (int z = 0; z < box.ZSize(); ++z)
+            for (int y = 0; y < box.YSize(); ++y)
+                for (int x = 0; x < box.XSize(); ++x)
+                    part[(size_t(z) * box.YSize() + y) * box.XSize() + x] =
+                        voxels[(size_t(box.ZOrigin() + z) * size[1] + box.YOrigin() + y) * size[0] + box.XOrigin() + x];
+        ULMSetParameter("MipmapMinVolumeSize", 16);
+        ReleasablePointer<ULMVolume> alone(ULMVolume::Create(1u, part.data(), unsigned(box.XSize()),
+                                                             unsigned(box.YSize()), unsigned(box.ZSize()),
+                                                             ULMVolume::kSliced));
+        ULMSetParameter("MipmapMinVolumeSize", 256);
+        ASSERT_TRUE(IsObjectType(alone, kObjectTypeULMMipmapVolume));
+        ASSERT_EQ(alone->LockVolume(brick->GetBufferLocation()), kULMOK);
+        ASSERT_EQ(alone->GenerateMipmapLevel(1, 0, 0.5, 0.5, 1.0), kULMOK);
+        ASSERT_EQ(alone->GenerateMipmapLevel(2, 1, 0.5, 1.0, 1.0), kULMOK);
+        for (int l = 1; l <= 2; ++l) {
+            SCOPED_TRACE(::testing::Message() << "level " << l);
+            ULMVolume* got = brick->GetMipmapLevel(l);
+            ULMVolume* want = alone->GetMipmapLevel(l);
+            ASSERT_NE(got, nullptr);
+            ASSERT_NE(want, nullptr);
+            // The brick's level lies where its part of the volume does.
+            const ULMVolumeRange r = want->GetRange(), at = got->GetRange();
+            ASSERT_EQ(at.XSize(), r.XSize());
+            ASSERT_EQ(at.YSize(), r.YSize());
+            ASSERT_EQ(at.ZSize(), r.ZSize());
+            std::vector<uint8_t> a(size_t(r.XSize()) * r.YSize() * r.ZSize(), 1), c(a.size(), 2);
+            ASSERT_EQ(got->Unload(a.data(), at, kULMUseBuffer), kULMOK);
+            ASSERT_EQ(want->Unload(c.data(), r, kULMUseBuffer), kULMOK);
+            size_t differ = 0;
+            for (size_t i = 0; i < a.size(); ++i) differ += a[i] != c[i];
+            EXPECT_EQ(differ, 0u) << "of " << a.size() << " voxels";
+        }
+    }
+}
+
 INSTANTIATE_TEST_SUITE_P(Bricks, Phase2ForwardingTest, ::testing::Bool(),
                          [](const auto& info) { return info.param ? "mipmaps" : "plain"; });
 

@@ -13,18 +13,11 @@ ULMSyncEvent NoResize(const ULMEnlargedRender&, ULMLocation, const ULMContext*, 
 // Written only while the library loads, before any thread of the
 // application exists; read freely afterwards.
 constinit ULMRenderAndResize gRenderAndResize = nullptr;
-thread_local bool tResizeSuppressed = false;
 
 }  // namespace
 
 ULMRenderAndResize ULMGetRenderAndResize() { return gRenderAndResize != nullptr ? gRenderAndResize : NoResize; }
 
 void ULMRegisterRenderAndResize(ULMRenderAndResize resize) { gRenderAndResize = resize; }
-
-ULMResizeSuppression::ULMResizeSuppression() : m_was(tResizeSuppressed) { tResizeSuppressed = true; }
-
-ULMResizeSuppression::~ULMResizeSuppression() { tResizeSuppressed = m_was; }
-
-bool ULMResizeSuppression::Active() { return tResizeSuppressed; }
 
 }  // namespace ulm3

@@ -6,6 +6,7 @@
 
 #include <functional>
 
+#include "foundation/thread_scope_flag.h"
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/location.h"
@@ -34,16 +35,6 @@ ULMRenderAndResize ULMGetRenderAndResize();
 void ULMRegisterRenderAndResize(ULMRenderAndResize resize);
 // While one lives, renders on this thread do not fall back to a resize:
 // the enlarged render itself, and renders made while a caller resizes.
-class ULMResizeSuppression {
-public:
-    ULMResizeSuppression();
-    ~ULMResizeSuppression();
-    ULMResizeSuppression(const ULMResizeSuppression&) = delete;
-    ULMResizeSuppression& operator=(const ULMResizeSuppression&) = delete;
-    static bool Active();
-
-private:
-    bool m_was;
-};
+class ULMResizeSuppression : public ULMThreadScopeFlag<ULMResizeSuppression> {};
 
 }  // namespace ulm3

@@ -21,8 +21,6 @@
 namespace ulm3 {
 namespace {
 
-thread_local bool tFillBesideVolume = false;
-
 constexpr double kTwo32 = 4294967296.0;
 constexpr int32_t kTrimLimit = 16383 * 256 - 1;  // +-16382.99609375 in S23.8
 constexpr double kMaxSubsample = 2.0;
@@ -425,11 +423,5 @@ void ULMSampleSpace::FillRegisters(ULMAllRenderRegisters& r) const {
                     NKW7_FIELD(EyeVector, v, SignMagnitude9(m_eye[1])) |
                     NKW7_FIELD(EyeVector, u, SignMagnitude9(m_eye[0]));
 }
-
-ULMFillBesideVolume::ULMFillBesideVolume() : m_was(tFillBesideVolume) { tFillBesideVolume = true; }
-
-ULMFillBesideVolume::~ULMFillBesideVolume() { tFillBesideVolume = m_was; }
-
-bool ULMFillBesideVolume::Active() { return tFillBesideVolume; }
 
 }  // namespace ulm3

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdint>
 
+#include "foundation/thread_scope_flag.h"
 #include "foundation/transform_register.h"
 #include "geometry/base_plane_geometry.h"
 #include "ulm3/camera.h"
@@ -37,17 +38,7 @@ struct ULMSampleFrustum {
 // (unless the render area is the volume's), as they write every pixel no
 // sample reaches: a band of a picture that the volume misses is then
 // filled as the one-board render fills those rows.
-class ULMFillBesideVolume {
-public:
-    ULMFillBesideVolume();
-    ~ULMFillBesideVolume();
-    ULMFillBesideVolume(const ULMFillBesideVolume&) = delete;
-    ULMFillBesideVolume& operator=(const ULMFillBesideVolume&) = delete;
-    static bool Active();
-
-private:
-    bool m_was;
-};
+class ULMFillBesideVolume : public ULMThreadScopeFlag<ULMFillBesideVolume> {};
 
 class ULMSampleSpace {
 public:

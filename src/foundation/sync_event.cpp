@@ -2,6 +2,7 @@
 #include "foundation/sync_event.h"
 
 #include <algorithm>
+#include <array>
 #include <thread>
 #include <utility>
 #include <vector>
@@ -257,6 +258,31 @@ ULMStatus AbortDeferred(uint64_t inWord) {
     return status == kULMInProgress ? kULMInProgress : kULMOK;
 }
 
+// True for a deferred handle whose step has not yet run.
+bool IsUnsettledDeferred(uint64_t inWord) {
+    if (!IsDeferredEvent(inWord)) return false;
+    DeferredTable& table = Deferred();
+    ULMLock lock(table.lock);
+    const DeferredEntry& entry = EntryOf(table, inWord);
+    return entry.word == inWord && entry.state != DeferredEntry::State::kRan;
+}
+
+// The combination of inEvents, whose input inStep is a step still to run,
+// as a step deferred behind that one's work: it then combines that work's
+// end with the other inputs. An abort of the whole reaches every input.
+ULMSyncEvent CombineBehindStep(int inCount, const ULMSyncEvent* inEvents, int inStep) {
+    std::array<ULMSyncEvent, kMaxCombinedInputs> others;
+    int n = 0;
+    for (int i = 0; i < inCount; ++i)
+        if (i != inStep) others[static_cast<size_t>(n++)] = inEvents[i];
+    return DeferHostStep(inEvents[inStep], [others, n](ULMStatus inEnded) mutable {
+        if (inEnded == kULMErrAborted)
+            for (int i = 0; i < n; ++i) others[static_cast<size_t>(i)].Abort();
+        others[static_cast<size_t>(n)] = ULMSyncEvent(inEnded);
+        return CombineMultipleEvents(n + 1, others.data());
+    });
+}
+
 }  // namespace
 
 uint64_t SyncEventWord(const ULMSyncEvent& event) { return event.m_private; }
@@ -356,8 +382,12 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     if (count == 0) return ULMSyncEvent(kULMOK);
     if (count == 1) return events[0];
 
-    // A deferred step is no board event to wait for: it is run first, and
-    // the combination stands for the work it queued.
+    // A deferred step is no board event to wait for. One still to run
+    // (its inputs may be a paused board away) makes the combination a step
+    // deferred behind it, so that combining never waits; one that has run
+    // stands for the work it queued.
+    for (int i = 0; i < count; ++i)
+        if (IsUnsettledDeferred(SyncEventWord(events[i]))) return CombineBehindStep(count, events, i);
     ULMSyncEvent inputs[kMaxCombinedInputs];
     for (int i = 0; i < count; ++i) {
         const uint64_t word = SyncEventWord(events[i]);

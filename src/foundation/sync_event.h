@@ -92,7 +92,7 @@ using ULMDeferredStep = std::function<ULMSyncEvent(ULMStatus inInputs)>;
 
 // Deferred steps not yet run, or whose work has not yet completed, before
 // their slots are reused (a new step then runs the old one first).
-inline constexpr int kDeferredStepSlots = 64;
+inline constexpr int kDeferredStepSlots = 256;
 
 // The handle of inStep deferred until inInputs completes. An input already
 // finished leaves nothing to defer: the step runs at once.

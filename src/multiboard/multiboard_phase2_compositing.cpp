@@ -195,9 +195,6 @@ ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(cons
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost) {
     outTryHost = false;
-    // A composite still to run reads the stack as this render is about to
-    // set it up anew.
-    RunDeferredStep(m_pendingComposite);
     const OutputClip target = ClipOutput(inRequest);
     StackPlan plan;
     if (!StackLayout(target.board, plan.layout, plan.bits)) {
@@ -211,11 +208,26 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     plan.range = target.clip;
     for (int a = 0; a < 2; ++a)
         if (plan.range.m_origin[a] % 2 != 0) --plan.range.m_origin[a], ++plan.range.m_size[a];
-    if (const ULMStatus status = PrepareStack(plan); status != kULMOK) return ULMSyncEvent(status);
+    // Every render in flight has a stack of its own, held with its frame:
+    // an earlier render's composite may still be deferred behind copies
+    // through the host into its stack, and must find it as it left it.
+    const size_t planeBytes = static_cast<size_t>(plan.range.XSize()) * static_cast<size_t>(plan.range.YSize()) *
+                              static_cast<size_t>(plan.bits / 8);
+    ULMStatus status = kULMOK;
+    plan.frame = TakeHostFrame(planeBytes, 0, true, status);
+    if (plan.frame == nullptr) return ULMSyncEvent(status);
+    if (plan.frame->stack == nullptr) plan.frame->stack.reset(new (std::nothrow) ULMBlendVolume());
+    plan.stack = plan.frame->stack.get();
+    if (plan.stack == nullptr) return ULMSyncEvent(kULMErrAlloc);
+    if (status = PrepareStack(plan); status != kULMOK) return ULMSyncEvent(status);
     ULMImageRange drawn;
-    const ULMSyncEvent stacked = DrawIntoStack(inRequest, plan, drawn);
-    if (ULMFailed(stacked.Status())) return stacked;
-    return CompositeStack(inRequest, target, plan, drawn);
+    ULMEventJoin work;
+    ULMSyncEvent done = DrawIntoStack(inRequest, plan, work, drawn);
+    if (!ULMFailed(done.Status())) done = CompositeStack(inRequest, target, plan, drawn);
+    // The stack is free again once its composite has run, or, where none
+    // was queued, once what was queued into it has.
+    plan.frame->lastUse = ULMFailed(done.Status()) ? work.Result() : done;
+    return done;
 }
 
 ULMStatus ULMMultiboardVolumePhase2::PrepareStack(StackPlan& ioPlan) {
@@ -223,16 +235,17 @@ ULMStatus ULMMultiboardVolumePhase2::PrepareStack(StackPlan& ioPlan) {
     const int first = m_blendIndex[0];
     ULM_ASSERT_TEXT(first < n, "slice0 < m_numSubVolumes");
     ioPlan.first = first;
-    m_blendVolume->SetBufferNumber(first);
-    m_blendVolume->SetVoxelSize(ioPlan.bits);
-    m_blendVolume->SetNumOfSubvolumes(n);
-    ULMStatus status = m_blendVolume->SetFieldDescriptors(ioPlan.layout);
-    if (status == kULMOK) status = m_blendVolume->Resize(ioPlan.range);
+    ULMBlendVolume& stack = *ioPlan.stack;
+    stack.SetBufferNumber(first);
+    stack.SetVoxelSize(ioPlan.bits);
+    stack.SetNumOfSubvolumes(n);
+    ULMStatus status = stack.SetFieldDescriptors(ioPlan.layout);
+    if (status == kULMOK) status = stack.Resize(ioPlan.range);
     return status;
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan,
-                                                      ULMImageRange& outDrawn) {
+                                                      ULMEventJoin& ioWork, ULMImageRange& outDrawn) {
     const ULMLocation board = m_subvolume[ioPlan.first].m_location;
     ULMStatus status = kULMOK;
     for (int b = 0; b < 2; ++b) {
@@ -245,29 +258,28 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inReq
     ReleasablePointer<ULMContext> clone(PartialContext(inRequest.context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
     PartialBorder(inRequest.context, inRequest.buffers.color[0], ioPlan.border);
-    ULMEventJoin work;
-    const ULMSyncEvent cleared = ClearStack(inRequest, ioPlan, work);
+    const ULMSyncEvent cleared = ClearStack(inRequest, ioPlan, ioWork);
     if (ULMFailed(cleared.Status())) return cleared;
     ULMImageRange limits[kMultiboardMaxBricks];
-    const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, work, limits, outDrawn);
+    const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, ioWork, limits, outDrawn);
     if (ULMFailed(rendered.Status())) return rendered;
     // The composite is queued behind this work through the stack's buffer
     // (see ULMBlendVolume::Render), not waited for here.
-    return CopyPartialsIntoStack(ioPlan, limits, work);
+    return CopyPartialsIntoStack(ioPlan, limits, ioWork);
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::ClearStack(const RenderRequest& inRequest, const StackPlan& inPlan,
                                                    ULMEventJoin& ioWork) {
     const ULMContext* context = inRequest.context;
     const int n = m_numSubVolumes;
-    ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(inPlan.first);
+    ULMImageBufferInternal* stack = inPlan.stack->GetBuffer(inPlan.first);
     KWBBoard* stackBoard = KWBBoard::GetBoard(static_cast<int>(stack->GetLocation()));
     if (stackBoard == nullptr) return ULMSyncEvent(kULMErrBuffer);
     // Old pixels of an earlier frame must not show: every plane the
     // composite reads (one a brick; those past them it never reads) is
     // cleared before any brick draws.
     for (int i = 0; i < n; ++i) {
-        const ULMStatus status = m_blendVolume->GetBuffer(i)->SetOffset(inPlan.range.XOrigin(), inPlan.range.YOrigin());
+        const ULMStatus status = inPlan.stack->GetBuffer(i)->SetOffset(inPlan.range.XOrigin(), inPlan.range.YOrigin());
         if (status != kULMOK) return ULMSyncEvent(status);
     }
     const uint64_t clearValue = inRequest.buffers.color[0] == nullptr && IsMinMode(context->GetBlendMode())
@@ -278,9 +290,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ClearStack(const RenderRequest& inReques
     // would wait for them before it returned.
     const size_t pixelBytes = static_cast<size_t>(inPlan.bits / 8);
     const size_t planePixels = static_cast<size_t>(inPlan.range.XSize()) * static_cast<size_t>(inPlan.range.YSize());
+    HostFrame* frame = inPlan.frame;
     ULMStatus status = kULMOK;
-    HostFrame* frame = TakeHostFrame(planePixels * pixelBytes, 0, status);
-    if (frame == nullptr) return ULMSyncEvent(status);
     for (size_t p = 0; p < planePixels; ++p) std::memcpy(frame->accum.get() + p * pixelBytes, &clearValue, pixelBytes);
     ULMEventJoin loads;
     for (int plane = 0; plane < n && status == kULMOK; ++plane) {
@@ -291,9 +302,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ClearStack(const RenderRequest& inReques
         status = loaded.Status();
         if (!ULMFailed(status)) loads.Add(loaded), status = kULMOK;
     }
-    frame->lastUse = loads.Result();
+    ioWork.Add(loads.Result());
     if (ULMFailed(status)) return ULMSyncEvent(status);
-    ioWork.Add(frame->lastUse);
     return ULMSyncEvent(kULMOK);
 }
 
@@ -304,7 +314,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsOnBoards(const RenderReque
                                                                ULMImageRange& outDrawn) {
     const double* border = inPlan.border;
     for (int i = 0; i < m_numSubVolumes; ++i) {
-        ULMImageBufferInternal* partial = m_blendVolume->GetBuffer(i);
+        ULMImageBufferInternal* partial = inPlan.stack->GetBuffer(i);
         ULM_ASSERT_TEXT(partial->GetLocation() == m_subvolume[i].m_location,
                         "location == pTmp3DSubVolumeBuffer->GetLocation()");
         partial->SetBorderValue(border[0], border[1], border[2], border[3]);
@@ -326,7 +336,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsOnBoards(const RenderReque
 ULMSyncEvent ULMMultiboardVolumePhase2::CopyPartialsIntoStack(const StackPlan& inPlan,
                                                               const ULMImageRange (&inLimits)[kMultiboardMaxBricks],
                                                               ULMEventJoin& ioWork) {
-    ULMImageBufferInternal* stack = m_blendVolume->GetBuffer(inPlan.first);
+    ULMImageBufferInternal* stack = inPlan.stack->GetBuffer(inPlan.first);
     const int stackBoard = static_cast<int>(stack->GetLocation());
     // The peer's copies first: a copy through the host is loaded by a step
     // still to run, which any later board work on the stack would run first,
@@ -334,7 +344,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CopyPartialsIntoStack(const StackPlan& i
     for (const bool fromPeer : {true, false}) {
         for (int i = 0; i < m_numSubVolumes; ++i) {
             if (i == inPlan.first || inLimits[i].IsEmpty()) continue;
-            ULMImageBufferInternal* partial = m_blendVolume->GetBuffer(i);
+            ULMImageBufferInternal* partial = inPlan.stack->GetBuffer(i);
             KWBBoard* board = KWBBoard::GetBoard(static_cast<int>(partial->GetLocation()));
             if ((board->GetPeer() == stackBoard) != fromPeer) continue;
             const ULMSyncEvent copied = board->StartCopyBuffer(partial->GetBuffer(), stack->GetBuffer(),
@@ -374,8 +384,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
     // A copy through the host still to load the stack has a writer no board
     // queue can wait for before it runs: the composite is deferred behind
     // it too, and recorded on the outputs as their writer still to come.
-    const ULMSyncEvent stackWriter = m_blendVolume->GetBuffer(inPlan.first)->GetBuffer()->GetDeferredWriter();
-    composite->blendVolume = m_blendVolume.get();
+    const ULMSyncEvent stackWriter = inPlan.stack->GetBuffer(inPlan.first)->GetBuffer()->GetDeferredWriter();
+    composite->blendVolume = inPlan.stack;
     composite->isMPR = inRequest.isMPR;
     for (int b = 0; b < 2; ++b) {
         composite->image[b] = inRequest.buffers.board[b];
@@ -400,7 +410,6 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
         }
         return RenderStack(*composite);
     });
-    m_pendingComposite = blended;
     if (IsDeferredEvent(SyncEventWord(blended))) {
         for (ULMImageBufferInternal* image : composite->image)
             if (image != nullptr) image->GetBuffer()->SetDeferredWriter(blended);
@@ -531,7 +540,7 @@ ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, co
     const size_t pixels = static_cast<size_t>(inClip.XSize()) * static_cast<size_t>(inClip.YSize());
     ULMStatus status = kULMOK;
     outFrame = TakeHostFrame(pixels * static_cast<size_t>(std::max(inPlan.transferBits, inPlan.outputBits) / 8),
-                             m_numSubVolumes, status);
+                             m_numSubVolumes, false, status);
     if (outFrame == nullptr) return status;
     // The volume's blender keeps the partial images in the transfer layout;
     // the frame's blends them.

@@ -244,16 +244,20 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
 }
 
 ULMMultiboardVolumePhase2::HostFrame* ULMMultiboardVolumePhase2::TakeHostFrame(size_t inSize, int inTransfers,
-                                                                             ULMStatus& outStatus) {
+                                                                             bool inStack, ULMStatus& outStatus) {
     outStatus = kULMOK;
     const auto fits = [&](const HostFrame& inFrame) {
         return inFrame.size >= inSize && inFrame.transfers >= inTransfers;
     };
+    // Of the free frames, one whose stack (board memory) is what is asked,
+    // then one already large enough.
+    const auto rank = [&](const HostFrame& inFrame) {
+        return ((inFrame.stack != nullptr) == inStack ? 2 : 0) + (fits(inFrame) ? 1 : 0);
+    };
     HostFrame* frame = nullptr;
     for (const auto& held : m_hostFrames) {
         if (!held->lastUse.IsDone()) continue;
-        // Of the free frames, one already large enough.
-        if (frame == nullptr || (!fits(*frame) && fits(*held))) frame = held.get();
+        if (frame == nullptr || rank(*held) > rank(*frame)) frame = held.get();
     }
     if (frame == nullptr && m_hostFrames.size() < kMostHostFrames) {
         std::unique_ptr<HostFrame> made(new (std::nothrow) HostFrame());

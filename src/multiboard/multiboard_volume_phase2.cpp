@@ -80,19 +80,17 @@ ULMMultiboardVolumePhase2::ULMMultiboardVolumePhase2(ULMVolume* inVolume, ULMVol
         m_brickVolumes[i] = made;
     }
 
-    m_blendVolume = std::make_unique<ULMBlendVolume>();
     SetObjectType(this, kObjectTypeULMMultiboardVolumePhase2);
     m_voxelSize = voxelSize;
 }
 
 ULMMultiboardVolumePhase2::~ULMMultiboardVolumePhase2() {
-    RunDeferredStep(m_pendingComposite);
     // A map the application left open ends as UnmapVolume would end it, so
     // that a simulated write map's voxels are kept and a simple map of the
     // base is given back.
     while (m_mapped && UnmapVolume() == kULMOK) {
     }
-    // A render not yet waited for may still read or write the host buffers.
+    // A render not yet waited for may still read or write its frame.
     for (const auto& frame : m_hostFrames) frame->lastUse.Wait(-1);
     if (m_volumeSource != nullptr) m_volumeSource->Release();
     if (m_baseVolume != nullptr) m_baseVolume->Release();

@@ -319,22 +319,28 @@ private:
     };
     static OutputClip ClipOutput(const RenderRequest& inRequest);
 
+    struct HostFrame;
     // On a board: the stack's layout and planes, whose first plane is the
-    // nearest brick's, the border its partial images are cleared to, and
-    // the steps from the stack's setup to its composite.
+    // nearest brick's, the border its partial images are cleared to, the
+    // render's frame and the stack it holds, and the steps from the stack's
+    // setup to its composite.
     struct StackPlan {
         ULMFieldDescriptor layout[4];
         int bits = 0;
         ULMImageRange range;
         int first = 0;
         double border[4] = {0, 0, 0, 0};
+        HostFrame* frame = nullptr;
+        ULMBlendVolume* stack = nullptr;
     };
     ULMSyncEvent StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost);
     ULMStatus PrepareStack(StackPlan& ioPlan);
     // Outputs moved to the stack's board, every plane cleared, each brick
     // drawn into its plane and the planes copied into the stack; the
-    // bricks' union of pixels drawn in outDrawn. Queued, not waited for.
-    ULMSyncEvent DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan, ULMImageRange& outDrawn);
+    // bricks' union of pixels drawn in outDrawn. Queued, not waited for:
+    // ioWork holds what was queued.
+    ULMSyncEvent DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan, ULMEventJoin& ioWork,
+                               ULMImageRange& outDrawn);
     ULMSyncEvent ClearStack(const RenderRequest& inRequest, const StackPlan& inPlan, ULMEventJoin& ioWork);
     ULMSyncEvent RenderPartialsOnBoards(const RenderRequest& inRequest, const StackPlan& inPlan,
                                         ULMContext* ioClone, ULMEventJoin& ioWork,
@@ -371,27 +377,29 @@ private:
         int outputBits = 0;
         double border[4] = {0, 0, 0, 0};
     };
-    // The host memory of one render that board work reads or writes on its
-    // own time: on the host, each brick's partial image as unloaded, what
-    // the output held and the blend's result, which the output's update
-    // reads, and the blend, which runs once the unloads are done; on a board, in accum, the plane the stack is cleared from. A
-    // frame belongs to one render until the last of that work has run, so
-    // that the next render, or the volume's end, cannot change or free it
-    // under a queued transfer.
+    // What one render owns that board work reads or writes on its own
+    // time: on the host, each brick's partial image as unloaded, what the
+    // output held and the blend's result, which the output's update reads,
+    // and the blend, which runs once the unloads are done; on a board, the
+    // stack and its partial images, and in accum the plane the stack is
+    // cleared from. A frame belongs to one render until the last of that
+    // work has run, so that the next render, or the volume's end, cannot
+    // change or free it under a queued transfer or composite.
     struct HostFrame {
         std::unique_ptr<char[]> transfer[kMultiboardMaxBricks];
         std::unique_ptr<char[]> accum;
         ULMSoftwareBlendVolume blend;  // set up for the blend of these buffers
+        std::unique_ptr<ULMBlendVolume> stack;  // made by the first render on a board to take the frame
         size_t size = 0;     // bytes of accum and of each transfer buffer
         int transfers = 0;   // transfer buffers held
         ULMSyncEvent lastUse{kULMOK};
         uint64_t taken = 0;  // when a render last took it, to reuse the oldest first
     };
     // A frame of inSize-byte buffers, inTransfers of them transfer buffers,
-    // that no queued work uses: one whose work is done, else a new one, and
-    // only past kMostHostFrames frames in flight the oldest once its work
-    // has run.
-    HostFrame* TakeHostFrame(size_t inSize, int inTransfers, ULMStatus& outStatus);
+    // that no queued work uses: one whose work is done (one holding a stack
+    // first when inStack asks for one), else a new one, and only past
+    // kMostHostFrames frames in flight the oldest once its work has run.
+    HostFrame* TakeHostFrame(size_t inSize, int inTransfers, bool inStack, ULMStatus& outStatus);
     ULMSyncEvent StartSoftwareRender(const RenderRequest& inRequest);
     ULMStatus PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip, HostFrame*& outFrame);
     // Each brick drawn into its partial image on its board; not waited for.
@@ -429,10 +437,6 @@ private:
     int m_overlapVoxels[3] = {0, 0, 0};
     int m_numSubVolumes = 0;
     int m_numBoards = 0;
-    std::unique_ptr<ULMBlendVolume> m_blendVolume;
-    // The last composite deferred behind copies into the stack, which must
-    // run before the stack is set up again or goes.
-    ULMSyncEvent m_pendingComposite{kULMOK};
     ULMSoftwareBlendVolume m_softwBlendVolume;
     int m_locked = 0;
     int m_bufferValid = 0;

@@ -280,3 +280,55 @@ TEST_F(SyncEventOnBoards, AStepStillToRunKeepsItsSlotUntilItHasRun) {
     EXPECT_EQ(lastHandle.Wait(-1), kULMOK);
     EXPECT_EQ(last.runs, 1);
 }
+
+// A step still to run is a paused board away from being settled: combining
+// it waits for nothing, and the combination stands for its work and the
+// other inputs' once they are over. The same holds for a join that folds
+// more inputs than one combination takes.
+TEST_F(SyncEventOnBoards, CombiningAStepStillToRunWaitsForNothing) {
+    CountedStep step;
+    const ULMSyncEvent finished = Finished(1);
+    tulx7sim::PauseBoard(1);
+    const KWBSyncEvent queued = m_work[1]->QueueLoad();
+    const ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make(queued));
+    const ULMSyncEvent pair[] = {deferred, finished};
+    std::atomic<bool> resumed{false};
+    std::thread resumer = ResumeLater(500, {0}, &resumed);
+    const ULMSyncEvent combined = CombineMultipleEvents(2, pair);
+    ULMEventJoin join;
+    for (int i = 0; i < 2 * kMaxCombinedInputs; ++i) join.Add(i == 3 ? deferred : m_work[1]->QueueLoad());
+    const ULMSyncEvent joined = join.Result();
+    EXPECT_FALSE(resumed) << "a combination waited for the step's inputs";
+    EXPECT_EQ(step.runs, 0);
+    EXPECT_EQ(combined.Wait(0), kULMTimeout);
+    resumer.join();
+    EXPECT_EQ(combined.Wait(30), kULMTimeout) << "board 1 holds what the step queued";
+    EXPECT_EQ(step.runs, 1);
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(combined.Wait(-1), kULMOK);
+    EXPECT_EQ(joined.Wait(-1), kULMOK);
+    EXPECT_EQ(step.runs, 1);
+
+    // A step whose inputs failed fails the combination; an abort of the
+    // combination reaches the step and the other inputs.
+    CountedStep failing;
+    const ULMSyncEvent failed[] = {DeferHostStep(Pending(0), failing.Make(ULMSyncEvent(kULMErrHardware))),
+                                   Finished(1)};
+    const ULMSyncEvent withFailure = CombineMultipleEvents(2, failed);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(withFailure.Wait(-1), kULMErrHardware);
+
+    CountedStep aborted;
+    tulx7sim::PauseBoard(1);
+    const KWBSyncEvent other = m_work[1]->QueueLoad();
+    const ULMSyncEvent toAbort[] = {DeferHostStep(Pending(0), aborted.Make()), other};
+    const ULMSyncEvent abortable = CombineMultipleEvents(2, toAbort);
+    const auto abortedBefore = tulx7sim::GetStats().jobsAborted;
+    EXPECT_EQ(abortable.Abort(), kULMOK);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_TRUE(RunDeferredStep(abortable));
+    tulx7sim::ResumeBoard(1);
+    EXPECT_EQ(abortable.Wait(-1), kULMErrAborted);
+    EXPECT_EQ(aborted.told, kULMErrAborted);
+    EXPECT_EQ(tulx7sim::GetStats().jobsAborted, abortedBefore + 2) << "the step's input and the other input";
+}

@@ -56,10 +56,11 @@ protected:
         EXPECT_TRUE(IsObjectType(volume, kObjectTypeULMMultiboardVolumePhase2));
         return volume;
     }
-    // The render started while board 1 holds its queue, which it still holds
-    // on return unless the watchdog had to let it go: a start that waits
-    // for the board would otherwise hang the suite.
-    ULMSyncEvent StartWhileBoard1Paused(ULMVolume* inVolume, ULMImageBuffer* ioImage, int inPaused = 1) {
+    // inStarts run while board inPaused holds its queue, which it still
+    // holds on return unless the watchdog had to let it go: a start that
+    // waits for the board would otherwise hang the suite.
+    template <typename Starts>
+    void WhilePaused(int inPaused, Starts&& inStarts) {
         tulx7sim::PauseBoard(inPaused);
         std::mutex lock;
         std::condition_variable started;
@@ -72,7 +73,7 @@ protected:
                 tulx7sim::ResumeBoard(inPaused);
             }
         });
-        const ULMSyncEvent event = inVolume->StartRender(context, ioImage, nullptr, nullptr, nullptr);
+        inStarts();
         {
             std::lock_guard<std::mutex> hold(lock);
             returned = true;
@@ -80,7 +81,11 @@ protected:
         started.notify_one();
         watchdog.join();
         resumedByWatchdog = resumed;
-        EXPECT_FALSE(resumed) << "the start waited for the paused board";
+        EXPECT_FALSE(resumed) << "a start waited for the paused board";
+    }
+    ULMSyncEvent StartWhileBoard1Paused(ULMVolume* inVolume, ULMImageBuffer* ioImage, int inPaused = 1) {
+        ULMSyncEvent event;
+        WhilePaused(inPaused, [&] { event = inVolume->StartRender(context, ioImage, nullptr, nullptr, nullptr); });
         EXPECT_FALSE(ULMFailed(event.Status()));
         return event;
     }
@@ -187,7 +192,40 @@ TEST_P(Phase2PipelineOnMoreBoards, AStartReturnsWhileABoardIsPaused) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(ThreeAndFour, Phase2PipelineOnMoreBoards, ::testing::Values(3, 4));
+// Views started back to back while a board holds its queue: a render
+// whose stack an earlier one's composite still waits to read takes another,
+// and the handles the starts join (more than a combination takes from five
+// bricks up) wait for nothing. Each picture is its view's alone.
+TEST_P(Phase2PipelineOnMoreBoards, ViewsStartedBackToBackReturnWhileABoardIsPaused) {
+    const int last = GetParam() - 1;
+    for (const int road : {1, 2}) {
+        for (const int paused : {1, last}) {
+            SCOPED_TRACE(::testing::Message() << "road " << road << ", board " << paused << " paused");
+            ULMSetParameter("Multiboard2ForceRender", uint64_t(road));
+            ReleasablePointer<ULMVolume> volume(NewBricked());
+            ASSERT_NE(volume, nullptr);
+            const auto alone = Alone(volume);
+            std::vector<ReleasablePointer<ULMImageBuffer>> images(std::size(kViews));
+            for (auto& image : images) image.Assign(Image(kULMMultiBoardMode2, kSide));
+            std::vector<ULMSyncEvent> events;
+            WhilePaused(paused, [&] {
+                for (size_t k = 0; k < std::size(kViews); ++k) {
+                    Aim(kViews[k].tx, kViews[k].ty, kSide);
+                    events.push_back(volume->StartRender(context, images[k], nullptr, nullptr, nullptr));
+                }
+            });
+            for (const ULMSyncEvent& event : events) EXPECT_FALSE(ULMFailed(event.Status()));
+            if (!resumedByWatchdog) {
+                EXPECT_EQ(events.back().Wait(0), kULMTimeout) << "the paused board's work is pending";
+            }
+            tulx7sim::ResumeBoard(paused);
+            for (size_t k = 0; k < events.size(); ++k) EXPECT_EQ(events[k].Wait(-1), kULMOK) << k;
+            for (size_t k = 0; k < images.size(); ++k) EXPECT_EQ(Pixels(images[k]), alone[k]) << "view " << k;
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(ThreeToFive, Phase2PipelineOnMoreBoards, ::testing::Values(3, 4, 5));
 
 // The host road's blend is queued on no board: work the application puts on
 // the output afterwards, without waiting for the render, still comes after

@@ -468,9 +468,8 @@ ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer*
     const ULMSyncEvent previousWriter = outDestination->GetDeferredWriter();
     KWBBoard* const toBoard = &destinationBoard;
     const ULMSyncEvent loaded = DeferHostStep(
-        unloads.Result(), [copy, toBoard, outDestination, sourceBox, destinationBox,
-                           previousWriter](ULMStatus inUnloaded) mutable -> ULMSyncEvent {
-            RunDeferredStep(previousWriter);
+        unloads.Result(), [copy, toBoard, outDestination, sourceBox,
+                           destinationBox](ULMStatus inUnloaded) mutable -> ULMSyncEvent {
             if (ULMFailed(inUnloaded)) return ULMSyncEvent(inUnloaded);
             ULMEventJoin loads;
             ULMSyncEvent refused(kULMOK);
@@ -490,7 +489,8 @@ ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer*
             const ULMSyncEvent all = loads.Result();
             HoldUntilDone(toBoard->GetID(), all, std::move(copy));
             return ULMFailed(refused.Status()) ? refused : all;
-        });
+        },
+        previousWriter);
     if (IsDeferredEvent(SyncEventWord(loaded))) outDestination->SetDeferredWriter(loaded);
     return loaded;
 }

@@ -132,6 +132,7 @@ struct DeferredEntry {
     State state = State::kRan;
     bool aborted = false;
     ULMSyncEvent inputs{kULMOK};
+    ULMSyncEvent after{kULMOK};  // what must complete before the step runs, its failure aside
     ULMDeferredStep step;
     std::thread::id runner;         // while kRunning
     ULMSyncEvent result{kULMOK};    // once kRan: what the step queued
@@ -182,11 +183,14 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         // Pending: its inputs are waited for outside the lock, so that other
         // steps and their waiters go on meanwhile.
         const ULMSyncEvent inputs = entry.inputs;
+        const ULMSyncEvent after = entry.after;
         ioLock.unlock();
         ULMStatus ended = inputs.Wait(inDeadline.RemainingMs());
+        const auto pending = [](ULMStatus inStatus) { return inStatus == kULMTimeout || inStatus == kULMInProgress; };
+        const bool ready = !pending(ended) && !pending(after.Wait(inDeadline.RemainingMs()));
         ioLock.lock();
         if (entry.word != inWord || entry.state != DeferredEntry::State::kPending) continue;
-        if (ended == kULMTimeout || ended == kULMInProgress) return kULMTimeout;
+        if (!ready) return kULMTimeout;
         if (entry.aborted) ended = kULMErrAborted;
         entry.state = DeferredEntry::State::kRunning;
         entry.runner = std::this_thread::get_id();
@@ -201,6 +205,7 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         ioLock.lock();
         entry.result = result;
         entry.inputs = ULMSyncEvent(kULMOK);
+        entry.after = ULMSyncEvent(kULMOK);
         entry.state = DeferredEntry::State::kRan;
         ioTable.ran.notify_all();
         return kULMOK;
@@ -238,6 +243,7 @@ ULMStatus WaitDeferred(uint64_t inWord, long milliseconds) {
 ULMStatus AbortDeferred(uint64_t inWord) {
     DeferredTable& table = Deferred();
     ULMSyncEvent inputs;
+    ULMSyncEvent after;
     {
         ULMLock lock(table.lock);
         DeferredEntry& entry = EntryOf(table, inWord);
@@ -250,11 +256,12 @@ ULMStatus AbortDeferred(uint64_t inWord) {
         }
         entry.aborted = true;
         inputs = entry.inputs;
+        after = entry.after;
     }
     const ULMStatus status = inputs.Abort();
     // Once the inputs are over the dropped step is settled here, so that
     // what it holds is given back without a wait.
-    if (inputs.Wait(0) != kULMTimeout) RunDeferredStep(SyncEventFromWord(inWord));
+    if (inputs.Wait(0) != kULMTimeout && after.Wait(0) != kULMTimeout) RunDeferredStep(SyncEventFromWord(inWord));
     return status == kULMInProgress ? kULMInProgress : kULMOK;
 }
 
@@ -293,8 +300,9 @@ ULMSyncEvent SyncEventFromWord(uint64_t word) {
     return event;
 }
 
-ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep) {
-    if (IsStatusCode(SyncEventWord(inInputs))) return inStep(inInputs.Status());
+ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep, const ULMSyncEvent& inAfter) {
+    if (IsStatusCode(SyncEventWord(inInputs)) && !IsUnsettledDeferred(SyncEventWord(inAfter)))
+        return inStep(inInputs.Status());
     DeferredTable& table = Deferred();
     ULMLock lock(table.lock);
     const uint64_t word = kSyncDeferredKind | ++table.lastNumber;
@@ -318,6 +326,7 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep)
     entry.state = DeferredEntry::State::kPending;
     entry.aborted = false;
     entry.inputs = inInputs;
+    entry.after = inAfter;
     entry.step = std::move(inStep);
     entry.result = ULMSyncEvent(kULMOK);
     return SyncEventFromWord(word);

@@ -94,9 +94,15 @@ using ULMDeferredStep = std::function<ULMSyncEvent(ULMStatus inInputs)>;
 // their slots are reused (a new step then runs the old one first).
 inline constexpr int kDeferredStepSlots = 256;
 
-// The handle of inStep deferred until inInputs completes. An input already
-// finished leaves nothing to defer: the step runs at once.
-ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep);
+// The handle of inStep deferred until inInputs completes, and until
+// inAfter does: an earlier deferred write that must come first, whose
+// failure is not this step's (the step is told of its inputs only). Put in
+// the inputs' place, not run from inside the step, it keeps a poll of this
+// handle from waiting on the earlier step's inputs. An input already
+// finished, with no step still to run before it, leaves nothing to defer:
+// the step runs at once.
+ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep,
+                           const ULMSyncEvent& inAfter = ULMSyncEvent(kULMOK));
 
 // Runs the step of a deferred handle if nobody has yet, after waiting for
 // its inputs, or waits while another thread runs it; it does not wait for

@@ -396,20 +396,24 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
         if (composite->image[b] != nullptr)
             composite->previousWriter[b] = composite->image[b]->GetBuffer()->GetDeferredWriter();
     }
-    if (!IsDeferredEvent(SyncEventWord(stackWriter)) || InDeferredStep()) {
+    if (InDeferredStep()) {
         // Inside a step the stack's getters leave the copies to it.
         RunDeferredStep(stackWriter);
         const ULMSyncEvent blended = RenderStack(*composite);
         if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
         return blended;
     }
-    const ULMSyncEvent blended = DeferHostStep(stackWriter, [composite](ULMStatus inCopied) {
-        if (ULMFailed(inCopied)) {
-            for (const ULMSyncEvent& previous : composite->previousWriter) RunDeferredStep(previous);
-            return ULMSyncEvent(inCopied);
-        }
-        return RenderStack(*composite);
-    });
+    // Earlier writes into the outputs still to come go first, without a
+    // wait here for the boards they follow.
+    const ULMSyncEvent earlier = CombineMultipleEvents(2, composite->previousWriter);
+    const ULMSyncEvent copies = IsDeferredEvent(SyncEventWord(stackWriter)) ? stackWriter : ULMSyncEvent(kULMOK);
+    const ULMSyncEvent blended = DeferHostStep(
+        copies,
+        [composite](ULMStatus inCopied) {
+            if (ULMFailed(inCopied)) return ULMSyncEvent(inCopied);
+            return RenderStack(*composite);
+        },
+        earlier);
     if (IsDeferredEvent(SyncEventWord(blended))) {
         for (ULMImageBufferInternal* image : composite->image)
             if (image != nullptr) image->GetBuffer()->SetDeferredWriter(blended);
@@ -527,8 +531,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     // No thread of the library's waits for the bricks: the blend runs on the
     // caller's thread that first waits for the render or uses the output
     // next.
-    const ULMSyncEvent blended =
-        DeferHostStep(inputs, [blend](ULMStatus inInputs) { return BlendOnHost(*blend, inInputs); });
+    const ULMSyncEvent blended = DeferHostStep(
+        inputs, [blend](ULMStatus inInputs) { return BlendOnHost(*blend, inInputs); }, blend->previousWriter);
     buffers->lastUse = blended;
     if (IsDeferredEvent(SyncEventWord(blended))) written->SetDeferredWriter(blended);
     if (!ULMFailed(blended.Status())) target.output->SetOutputLimits(frame);
@@ -636,9 +640,8 @@ ULMStatus ULMMultiboardVolumePhase2::GatherPartials(ULMImageBuffer* ioOutput, co
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(HostBlend& ioBlend, ULMStatus inInputs) {
-    // Whatever happens to this one, an earlier blend into the output that
-    // nobody has run yet writes first.
-    RunDeferredStep(ioBlend.previousWriter);
+    // An earlier write into the output still to come has run: the step
+    // was deferred behind it too.
     if (ULMFailed(inInputs)) return ULMSyncEvent(inInputs);
     HostFrame& buffers = *ioBlend.frame;
     char* transfers[kMultiboardMaxBricks];

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <mutex>
 #include <thread>
 #include <vector>
 
@@ -331,4 +332,33 @@ TEST_F(SyncEventOnBoards, CombiningAStepStillToRunWaitsForNothing) {
     EXPECT_EQ(abortable.Wait(-1), kULMErrAborted);
     EXPECT_EQ(aborted.told, kULMErrAborted);
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, abortedBefore + 2) << "the step's input and the other input";
+}
+
+// A step deferred behind an earlier one still to run: a poll of it returns
+// at once while the earlier step's inputs are pending (the earlier step is
+// not run from inside it), the earlier step runs first, and its failure is
+// not the later step's.
+TEST_F(SyncEventOnBoards, AStepAfterAnotherIsPolledWithoutWaitingForIt) {
+    std::vector<int> order;
+    std::mutex orderLock;
+    const auto recording = [&](int inWhich, ULMSyncEvent inThen) {
+        return [&, inWhich, inThen](ULMStatus) {
+            std::lock_guard<std::mutex> hold(orderLock);
+            order.push_back(inWhich);
+            return inThen;
+        };
+    };
+    const ULMSyncEvent first = DeferHostStep(Pending(0), recording(1, ULMSyncEvent(kULMErrHardware)));
+    const ULMSyncEvent second = DeferHostStep(Finished(1), recording(2, ULMSyncEvent(kULMOK)), first);
+    EXPECT_TRUE(IsDeferredEvent(SyncEventWord(second))) << "its inputs are over, but the first step is not";
+    std::atomic<bool> resumed{false};
+    std::thread resumer = ResumeLater(500, {0}, &resumed);
+    EXPECT_EQ(second.Wait(0), kULMTimeout);
+    EXPECT_FALSE(second.IsDone());
+    EXPECT_FALSE(resumed) << "a poll waited for the earlier step's inputs";
+    EXPECT_TRUE(order.empty());
+    resumer.join();
+    EXPECT_EQ(second.Wait(-1), kULMOK);
+    EXPECT_EQ(order, (std::vector<int>{1, 2}));
+    EXPECT_EQ(first.Wait(-1), kULMErrHardware);
 }

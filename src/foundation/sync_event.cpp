@@ -265,6 +265,35 @@ ULMStatus AbortDeferred(uint64_t inWord) {
     return status == kULMInProgress ? kULMInProgress : kULMOK;
 }
 
+// Lock held on entry and on return. The handle of two or more distinct
+// board events, or of one with an earlier failure. More than one slot
+// holds: the oldest take a slot, and the others are combined by a step
+// deferred behind them, so that combining never waits for a board.
+ULMSyncEvent CombineUnique(ULMLock& lock, EventList unique, ULMStatus failed) {
+    if (unique.size() > static_cast<size_t>(kMaxSlotBoardEvents)) {
+        const EventList rest(unique.begin() + kMaxSlotBoardEvents, unique.end());
+        unique.resize(kMaxSlotBoardEvents);
+        const ULMSyncEvent oldest = CombineUnique(lock, std::move(unique), failed);
+        // The step may run at once, and a slot the deferral reuses may run
+        // an earlier step: neither under this lock.
+        lock.unlock();
+        const ULMSyncEvent combined = DeferHostStep(oldest, [rest](ULMStatus inOldest) {
+            ULMLock inner(g_multiData.criticalSection);
+            if (rest.size() == 1 && !ULMFailed(inOldest)) return rest[0];
+            return CombineUnique(inner, rest, ULMFailed(inOldest) ? inOldest : kULMOK);
+        });
+        lock.lock();
+        return combined;
+    }
+    ULMSyncEvent handle;
+    MultiEvent& slot = ClaimSlot(lock, handle);
+    slot.multipleEvent = handle;
+    slot.failure = failed;
+    slot.active = static_cast<int>(unique.size());
+    std::copy(unique.begin(), unique.end(), slot.driverEvents);
+    return handle;
+}
+
 // True for a deferred handle whose step has not yet run.
 bool IsUnsettledDeferred(uint64_t inWord) {
     if (!IsDeferredEvent(inWord)) return false;
@@ -432,23 +461,7 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     if (unique.empty()) return ULMFailed(failed) ? ULMSyncEvent(failed) : events[0];
     if (unique.size() == 1 && !ULMFailed(failed)) return unique[0];
 
-    if (unique.size() > static_cast<size_t>(kMaxSlotBoardEvents)) {
-        // Nested combinations, or a transfer of many pieces: wait for the
-        // oldest now rather than drop them.
-        const EventList surplus(unique.begin(), unique.end() - kMaxSlotBoardEvents);
-        lock.unlock();
-        failed = FirstFailure(failed, WaitForAllBoardEvents(surplus, -1));
-        lock.lock();
-        unique.erase(unique.begin(), unique.end() - kMaxSlotBoardEvents);
-    }
-
-    ULMSyncEvent handle;
-    MultiEvent& slot = ClaimSlot(lock, handle);
-    slot.multipleEvent = handle;
-    slot.failure = failed;
-    slot.active = static_cast<int>(unique.size());
-    std::copy(unique.begin(), unique.end(), slot.driverEvents);
-    return handle;
+    return CombineUnique(lock, std::move(unique), failed);
 }
 
 ULMStatus InitializeMultipleEventDatabase() {

@@ -97,22 +97,36 @@ TEST_F(SyncEventOnBoards, ACombinedWaitCoversEveryEventAndIsRememberedOnceDone) 
     EXPECT_EQ(ULMSyncEvent::WaitForAny(2, anyOf, -1), kULMOK);
 }
 
-TEST_F(SyncEventOnBoards, MoreThanSixtyFourEventsAreWaitedForRatherThanDropped) {
-    // Combinations of combinations of combinations do not fit one slot: the
-    // surplus is waited for before the combination returns, so a failure
-    // among it is not lost.
-    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
-    std::vector<ULMSyncEvent> level2;
-    for (int i = 0; i < 2; ++i) {
-        std::vector<ULMSyncEvent> level1;
-        for (int j = 0; j < 8; ++j) {
-            ULMSyncEvent eight[8];
-            for (ULMSyncEvent& e : eight) e = m_work[0]->QueueLoad();
-            level1.push_back(CombineMultipleEvents(8, eight));
+// Combinations of combinations of combinations do not fit one slot: the
+// surplus is combined behind the oldest rather than dropped, and rather
+// than waited for, so that combining returns while the board is paused; a
+// failure among any of them is not lost, and the whole is done only once
+// every one is.
+TEST_F(SyncEventOnBoards, MoreThanSixtyFourEventsAreKeptWithoutAWait) {
+    for (const bool fail : {false, true}) {
+        SCOPED_TRACE(fail ? "a load fails" : "all succeed");
+        if (fail) tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+        tulx7sim::PauseBoard(0);
+        std::vector<ULMSyncEvent> all;
+        std::vector<ULMSyncEvent> level2;
+        for (int i = 0; i < 2; ++i) {
+            std::vector<ULMSyncEvent> level1;
+            for (int j = 0; j < 8; ++j) {
+                ULMSyncEvent eight[8];
+                for (ULMSyncEvent& e : eight) all.push_back(e = m_work[0]->QueueLoad());
+                level1.push_back(CombineMultipleEvents(8, eight));
+            }
+            level2.push_back(CombineMultipleEvents(8, level1.data()));
         }
-        level2.push_back(CombineMultipleEvents(8, level1.data()));
+        std::atomic<bool> resumed{false};
+        std::thread resumer = ResumeLater(500, {0}, &resumed);
+        const ULMSyncEvent combined = CombineMultipleEvents(2, level2.data());
+        EXPECT_FALSE(resumed) << "combining waited for the board";
+        EXPECT_EQ(combined.Wait(0), kULMTimeout);
+        resumer.join();
+        EXPECT_EQ(combined.Wait(-1), fail ? kULMErrHardware : kULMOK);
+        for (const ULMSyncEvent& e : all) EXPECT_TRUE(e.IsDone());
     }
-    EXPECT_EQ(CombineMultipleEvents(2, level2.data()).Wait(-1), kULMErrHardware);
 }
 
 // A failure that had already happened fails the combination, but only once

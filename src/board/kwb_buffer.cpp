@@ -113,6 +113,9 @@ ULMStatus KWBBuffer::SetOffsetOrWrap(bool inWrap, int inU, int inV, int inW) {
         return m >= 0 && m <= static_cast<int>(kMaxAxisSize) && KWBIsPowerOf2(static_cast<uint64_t>(m));
     };
     auto fitsOffset = [](int o) { return o % 2 == 0 && o >= INT16_MIN && o <= INT16_MAX; };
+    // A load still to come from a host step places its pixels by the
+    // addressing it finds: it must find the one it was queued for.
+    SettleDeferredWriter();
     if (inWrap) {
         if (!fitsModulus(inU) || !fitsModulus(inV) || !fitsModulus(inW)) return kULMErrArgument;
         m_offset_U = static_cast<int16_t>(inU - 1);

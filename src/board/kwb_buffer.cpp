@@ -113,14 +113,17 @@ ULMStatus KWBBuffer::SetOffsetOrWrap(bool inWrap, int inU, int inV, int inW) {
         return m >= 0 && m <= static_cast<int>(kMaxAxisSize) && KWBIsPowerOf2(static_cast<uint64_t>(m));
     };
     auto fitsOffset = [](int o) { return o % 2 == 0 && o >= INT16_MIN && o <= INT16_MAX; };
+    const auto fits = inWrap ? +fitsModulus : +fitsOffset;
+    if (!fits(inU) || !fits(inV) || !fits(inW)) return kULMErrArgument;
+    // A load still to come from a host step places its pixels by the
+    // addressing it finds: it must find the one it was queued for.
+    SettleDeferredWriter();
     if (inWrap) {
-        if (!fitsModulus(inU) || !fitsModulus(inV) || !fitsModulus(inW)) return kULMErrArgument;
         m_offset_U = static_cast<int16_t>(inU - 1);
         m_offset_V = static_cast<int16_t>(inV - 1);
         m_offset_W = static_cast<int16_t>(inW - 1);
         m_wrap = 1;
     } else {
-        if (!fitsOffset(inU) || !fitsOffset(inV) || !fitsOffset(inW)) return kULMErrArgument;
         m_offset_U = static_cast<int16_t>(inU);
         m_offset_V = static_cast<int16_t>(inV);
         m_offset_W = static_cast<int16_t>(inW);

@@ -119,7 +119,7 @@ public:
     void GetAdjustedRange(KWBRange& outRange) const;
 
     // Wrap moduli must be 0 or powers of two, offsets even; otherwise
-    // kULMErrArgument and nothing changes.
+    // kULMErrArgument and nothing changes. A deferred writer runs first.
     ULMStatus SetOffsetOrWrap(bool inWrap, int inU, int inV, int inW);
     // The offsets, or under wrap the moduli.
     void GetOffsetOrWrap(bool& outWrap, int& outU, int& outV, int& outW) const;

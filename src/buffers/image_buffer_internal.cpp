@@ -85,6 +85,7 @@ ULMStatus ULMImageBufferInternal::SetFieldDescriptor(ULMChannel inChannel,
     if (!ULMValidChannel(inChannel)) return kULMErrArgument;
     if (!IsValidFieldDescriptor(inDescriptor, static_cast<int>(m_pixelSize), 16))
         return kULMErrFormat;
+    SettleDeferredWrite();
     m_fieldList[inChannel] = inDescriptor;
     return kULMOK;
 }
@@ -177,12 +178,14 @@ ULMStatus ULMImageBufferInternal::Unmap(void* inData) {
 
 ULMStatus ULMImageBufferInternal::SetOutputLimits(const ULMImageRange& inLimits) {
     if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
+    SettleDeferredWrite();
     m_outputLimits = inLimits;
     return kULMOK;
 }
 
 ULMStatus ULMImageBufferInternal::SetBorderValue(double inRed, double inGreen, double inBlue,
                                                  double inAlpha) {
+    SettleDeferredWrite();
     m_border.Set(inRed, inGreen, inBlue, inAlpha);
     return kULMOK;
 }

@@ -264,6 +264,7 @@ template <class Interface, class Sub>
 ULMStatus ULMOmniBuffer<Interface, Sub>::SetOffset(int inOffsetX, int inOffsetY) {
     if (inOffsetX % 2 != 0 || inOffsetY % 2 != 0) return kULMErrArgument;
     if (IsBanded() && (inOffsetX != 0 || inOffsetY != 0)) return kULMErrUnimplemented;
+    SettleDeferredWrites();
     // Full-size parts all take the same offset, and bands only their own
     // rows: a part refuses it only when the first one does.
     for (int i = 0; i < m_numberSubBuffers; ++i) {
@@ -286,6 +287,7 @@ ULMStatus ULMOmniBuffer<Interface, Sub>::SetWrap(int inWrapX, int inWrapY) {
         !ULMIsPowerOf2(static_cast<uint32_t>(inWrapY)))
         return kULMErrArgument;
     if (InHost() || IsBanded()) return kULMErrUnimplemented;
+    SettleDeferredWrites();
     for (int i = 0; i < m_numberSubBuffers; ++i) {
         const ULMStatus status = m_subBuffers.GetBuffer(i)->SetWrap(inWrapX, inWrapY);
         if (status != kULMOK) return status;
@@ -312,6 +314,7 @@ template <class Interface, class Sub>
 ULMStatus ULMOmniBuffer<Interface, Sub>::StoreLimits(ULMImageRange& outLimits,
                                                      const ULMImageRange& inLimits) {
     if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
+    SettleDeferredWrites();
     outLimits = inLimits;
     ApplyLimits(m_subBuffers, m_numberSubBuffers);
     return kULMOK;
@@ -345,6 +348,8 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::DoStartMigrate(ULMLocation inDestina
     if (!ValidLocation(inDestination)) return ULMSyncEvent(kULMErrArgument);
     // A mapping handed out would point into storage the move gives back.
     if (m_mapAddress != nullptr) return ULMSyncEvent(kULMErrBuffer);
+    // The move sets the parts' settings, or gives them back.
+    SettleDeferredWrites();
     // Host memory holds no wrapped image, and bands sit at their own
     // offsets: the same refusals as SetWrap and SetOffset give there.
     if (m_addressMode == kULMWrapAddress &&

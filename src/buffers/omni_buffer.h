@@ -152,6 +152,12 @@ protected:
     enum class Route { kKeep, kKeepCopy, kBoardCopy, kThroughHost };
     virtual Route ChooseRoute(ULMLocation inDestination) const = 0;
 
+    // Writes into the parts still to come from host steps run first: they
+    // read (or set) the settings as they were when their renders started.
+    void SettleDeferredWrites() const {
+        for (int i = 0; i < m_numberSubBuffers; ++i) m_subBuffers.GetBuffer(i)->SettleDeferredWrite();
+    }
+
     // The rule every range argument passes; kULMOK or kULMErrArgument.
     ULMStatus CheckRange(const ULMImageRange& inRange) const;
     // The rectangle of image coordinates that part i covers.

@@ -118,6 +118,7 @@ ULMStatus ULMOmniImageBuffer::SetFieldDescriptor(ULMChannel inChannel,
     if (!ULMValidChannel(inChannel)) return kULMErrArgument;
     if (!IsValidFieldDescriptor(inDescriptor, static_cast<int>(m_pixelSize), 16))
         return kULMErrFormat;
+    SettleDeferredWrites();
     m_fieldList[inChannel] = inDescriptor;
     for (int i = 0; i < m_numberSubBuffers; ++i)
         m_subBuffers.GetBuffer(i)->SetFieldDescriptor(inChannel, inDescriptor);
@@ -250,6 +251,7 @@ ULMStatus ULMOmniImageBuffer::Map(void*& outData, const ULMImageRange& inRange,
 
 ULMStatus ULMOmniImageBuffer::SetBorderValue(double inRed, double inGreen, double inBlue,
                                              double inAlpha) {
+    SettleDeferredWrites();
     m_border.Set(inRed, inGreen, inBlue, inAlpha);
     for (int i = 0; i < m_numberSubBuffers; ++i)
         m_subBuffers.GetBuffer(i)->SetBorderValue(inRed, inGreen, inBlue, inAlpha);
@@ -362,6 +364,7 @@ ULMSyncEvent ULMOmniImageBuffer::StartResampleFromCopy(ULMLocation inBoard,
 
 ULMStatus ULMOmniImageBuffer::SetMigrationMode(ULMMigrationMode inMode) {
     if (!ValidMigrationMode(inMode)) return kULMErrArgument;
+    SettleDeferredWrites();
     m_migrationMode = inMode;
     if (m_location == kULMMultiBoardMode2) ApplySettings(m_subBuffers.GetBuffer(0), m_location);
     return kULMOK;

@@ -133,6 +133,7 @@ template <class Interface>
 ULMStatus ULMOnBoardBuffer<Interface>::SetOffset(int inOffsetX, int inOffsetY) {
     if (inOffsetX % 2 != 0 || inOffsetY % 2 != 0) return kULMErrArgument;
     AssertBoard();
+    SettleDeferredWrite();
     const ULMStatus status = m_buffer->SetOffsetOrWrap(false, inOffsetX, inOffsetY, 0);
     if (status != kULMOK) return status;
     m_addressParameterX = inOffsetX;
@@ -147,6 +148,7 @@ ULMStatus ULMOnBoardBuffer<Interface>::SetWrap(int inWrapX, int inWrapY) {
         !ULMIsPowerOf2(static_cast<uint32_t>(inWrapY)))
         return kULMErrArgument;
     AssertBoard();
+    SettleDeferredWrite();
     const ULMStatus status = m_buffer->SetOffsetOrWrap(true, inWrapX, inWrapY, 1);
     if (status != kULMOK) return status;
     m_addressParameterX = inWrapX;
@@ -167,6 +169,7 @@ template <class Interface>
 ULMStatus ULMOnBoardBuffer<Interface>::SetInputLimits(const ULMImageRange& inLimits) {
     if (CheckRange(inLimits) != kULMOK) return kULMErrArgument;
     AssertBoard();
+    SettleDeferredWrite();
     m_inputLimits = inLimits;
     m_buffer->SetRange(ValidRangeOf(inLimits));
     return kULMOK;
@@ -175,6 +178,7 @@ ULMStatus ULMOnBoardBuffer<Interface>::SetInputLimits(const ULMImageRange& inLim
 template <class Interface>
 ULMStatus ULMOnBoardBuffer<Interface>::SetMigrationMode(ULMMigrationMode inMode) {
     if (!ValidMigrationMode(inMode)) return kULMErrArgument;
+    SettleDeferredWrite();
     m_migrationMode = inMode;
     return kULMOK;
 }

@@ -9,6 +9,7 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/diagnostics.h"
+#include "foundation/thread_scope_flag.h"
 #include "ulm3/buffer_types.h"
 #include "ulm3/fields.h"
 #include "ulm3/location.h"
@@ -22,6 +23,12 @@ namespace ulm3 {
 // whose C++ spelling differs from that text.
 #define ULM_ASSERT_TEXT(expr, text) \
     ((expr) ? (void)0 : ::ulm3::UlmAssert((text), __FILE__, __LINE__, nullptr))
+
+// Raised by a start call while it records on its output what the write it
+// has just deferred there will have left (its output limits): letting that
+// write run first would wait for the very board work the start returns
+// before.
+class ULMRecordingDeferredWrite : public ULMThreadScopeFlag<ULMRecordingDeferredWrite> {};
 
 // True for the number of a board that the library has open.
 bool IsOpenBoardLocation(ULMLocation inLocation);
@@ -80,6 +87,12 @@ public:
     ULMImageRange ReachableRange() const;
 
     KWBBuffer* GetBuffer() const { return m_buffer; }
+    // A write into the image still to come from a host step reads (or sets)
+    // its settings as they were when its render started, and may run on
+    // another thread: a setter lets it run first.
+    void SettleDeferredWrite() const {
+        if (m_buffer != nullptr && !ULMRecordingDeferredWrite::Active()) m_buffer->SettleDeferredWriter();
+    }
     void SetBuffer(KWBBuffer* inBuffer) { m_buffer = inBuffer; }
     void SetLastVolumeRendered(unsigned long long inVolumeId) { m_lastVolume = inVolumeId; }
 

@@ -131,9 +131,17 @@ ULMContext* PartialContext(const ULMContext* inContext, ULMStatus& outStatus) {
     return clone;
 }
 
+// The output's limits as the render leaves them, recorded by its start:
+// a write into the output still to come, this render's or an earlier one's,
+// is not waited for here.
+void RecordOutputLimits(ULMImageBuffer* ioOutput, const ULMImageRange& inLimits) {
+    const ULMRecordingDeferredWrite recording;
+    ioOutput->SetOutputLimits(inLimits);
+}
+
 // The output keeps inLimits as the part written, and the render is empty.
 ULMSyncEvent NothingInView(ULMImageBuffer* ioOutput, const ULMImageRange& inLimits) {
-    ioOutput->SetOutputLimits(inLimits);
+    RecordOutputLimits(ioOutput, inLimits);
     return ULMSyncEvent(kULMErrEmptyRender);
 }
 
@@ -400,7 +408,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
         // Inside a step the stack's getters leave the copies to it.
         RunDeferredStep(stackWriter);
         const ULMSyncEvent blended = RenderStack(*composite);
-        if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
+        if (!ULMFailed(blended.Status())) RecordOutputLimits(inTarget.output, area);
         return blended;
     }
     // Earlier writes into the outputs still to come go first, without a
@@ -418,7 +426,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
         for (ULMImageBufferInternal* image : composite->image)
             if (image != nullptr) image->GetBuffer()->SetDeferredWriter(blended);
     }
-    if (!ULMFailed(blended.Status())) inTarget.output->SetOutputLimits(area);
+    if (!ULMFailed(blended.Status())) RecordOutputLimits(inTarget.output, area);
     return blended;
 }
 
@@ -535,7 +543,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
         inputs, [blend](ULMStatus inInputs) { return BlendOnHost(*blend, inInputs); }, blend->previousWriter);
     buffers->lastUse = blended;
     if (IsDeferredEvent(SyncEventWord(blended))) written->SetDeferredWriter(blended);
-    if (!ULMFailed(blended.Status())) target.output->SetOutputLimits(frame);
+    if (!ULMFailed(blended.Status())) RecordOutputLimits(target.output, frame);
     return blended;
 }
 

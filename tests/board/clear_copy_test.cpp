@@ -147,6 +147,20 @@ TEST_F(Copies, WithoutAPeerTheDataGoesThroughTheHost) {
     EXPECT_EQ(Storage(destination), AfterCopy(source, s, destination, d, box, box, 300, 200, 1));
 }
 
+// The load of a copy through the host is a step still to run when the copy
+// returns: an offset given to the destination before anyone waits comes
+// after it, and the copy lands where it was started for.
+TEST_F(Copies, ThroughTheHostAnOffsetSetBeforeTheWaitComesAfterTheLoad) {
+    const auto [source, destination, s, d] = MakePair(0, 2, 64, 48, 0, 32, 79);
+    ASSERT_TRUE(source && destination);
+    const KWBRange box(0, 0, 63, 47);
+    const ULMSyncEvent e = Board(0)->StartCopyBuffer(source, destination, box, box);
+    ASSERT_FALSE(ULMFailed(e.Status()));
+    ASSERT_EQ(destination->SetOffsetOrWrap(false, 8, 6, 0), kULMOK);
+    EXPECT_EQ(e.Wait(-1), kULMOK);
+    EXPECT_EQ(Storage(destination), AfterCopy(source, s, destination, d, box, box, 64, 48, 1));
+}
+
 // The pieces are loaded on the destination board only once the source
 // board has unloaded them: the copy comes back while the source board holds
 // its queue, and what is done to the destination next, without a wait for

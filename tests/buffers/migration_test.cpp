@@ -73,5 +73,22 @@ TEST_F(NoPeerMigrationTest, CopiesBounceThroughHostMemoryOrFailWhole) {
     ExpectCarried(kWhole);
 }
 
+// The copy through host memory is loaded by a host step still to run when
+// the move returns: an offset given to the image before anyone waits is the
+// image's from then on, and the copy lands where the move was started for.
+TEST_F(NoPeerMigrationTest, AnOffsetSetBeforeTheWaitDoesNotMoveTheCopy) {
+    Held<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard1, 40, 30, 32, 0, nullptr));
+    ASSERT_NE(image.GetPointer(), nullptr);
+    ASSERT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+    ASSERT_EQ(image->Update(m_pixels.data(), ULMImageRange(40, 30, 0, 0), 0), kULMOK);
+    const ULMSyncEvent moved = image->StartMigrate(kULMBoard0);
+    ASSERT_FALSE(ULMFailed(moved.Status()));
+    ASSERT_EQ(image->SetOffset(6, 4), kULMOK);
+    ASSERT_EQ(moved.Wait(-1), kULMOK);
+    std::vector<uint32_t> out(40 * 30, 0);
+    ASSERT_EQ(image->Unload(out.data(), kWhole, 0), kULMOK);
+    EXPECT_EQ(out, m_pixels);
+}
+
 }  // namespace
 }  // namespace ulm3

@@ -51,19 +51,21 @@ public:
         ULMStatus status = kULMOK;
         m_buffer = m_board->CreateBuffer(static_cast<uint32_t>(m_words.size()), 0, 0, 64, status);
         if (m_buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
-        m_loaded = m_board->StartLoadBuffer(m_buffer, m_words.data(),
-                                            KWBRange(0, static_cast<int16_t>(m_words.size() - 1)), 0, 0,
-                                            KWBBoard::kPlainHostMemory);
-        return ULMStatusOnceQueued(m_loaded);
+        return ULMStatusOnceQueued(m_board->StartLoadBuffer(m_buffer, m_words.data(),
+                                                            KWBRange(0, static_cast<int16_t>(m_words.size() - 1)),
+                                                            0, 0, KWBBoard::kPlainHostMemory));
     }
     KWBBuffer* Buffer() const { return m_buffer; }
     // Whether renders may read the table: its load is queued or has run
     // well. One that failed as it ran is loaded anew by the next render.
-    // Asked under the table's lock.
+    // Asked under the table's lock. The buffer's own board event is asked,
+    // not the joined event of the load's pieces, whose slot is reused once
+    // enough later joins have been made.
     bool Usable() {
         if (m_loadedWell) return true;
-        if (!m_loaded.IsDone()) return true;
-        m_loadedWell = !ULMFailed(m_loaded.Wait(0));
+        const ULMSyncEvent loaded = m_buffer->GetLoadEvent();
+        if (!loaded.IsDone()) return true;
+        m_loadedWell = !ULMFailed(loaded.Wait(0));
         return m_loadedWell;
     }
     // Whether the board has run the load and every render queued on the
@@ -76,7 +78,6 @@ private:
     KWBBoard* m_board;
     KWBBuffer* m_buffer = nullptr;
     std::vector<uint64_t> m_words;
-    ULMSyncEvent m_loaded{kULMOK};
     bool m_loadedWell = false;
 };
 

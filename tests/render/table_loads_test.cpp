@@ -13,6 +13,7 @@
 
 #include "foundation/shareable.h"
 #include "support/context_fixture.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3.h"
 
@@ -287,6 +288,27 @@ TEST_F(TableLoadsTest, TableStatesReplacedWhileRendersAreQueuedGiveEachRenderIts
         ASSERT_EQ(v->StartRender(next.context, first, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
         EXPECT_LE(tulx7sim::GetStats().liveBuffers, buffersBefore + (dropTable ? 0 : 1));
     }
+}
+
+// A table state whose load the board failed is not kept: the next render
+// loads it again rather than reading what the failed load left.
+TEST_F(TableLoadsTest, ATableStateWhoseLoadFailedOnTheBoardIsLoadedAgain) {
+    Scene scene, reference;
+    MakeScene(scene, 1.5);
+    MakeScene(reference, 0.6);
+    const Pixels expected = Alone(reference.context);
+    ReleasablePointer<ULMVolume> v(NewVolume(kULMBoard0));
+    ReleasablePointer<ULMImageBuffer> first(NewImage(kULMBoard0)), failed(NewImage(kULMBoard0)),
+        again(NewImage(kULMBoard0));
+    ASSERT_EQ(v->StartRender(scene.context, first, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_NE(Read(first), expected);
+    SetTable(scene.table, 0.6);
+    // The table's load is the render's only one: the volume, maps and
+    // gradient table are on the board already.
+    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+    v->StartRender(scene.context, failed, nullptr, nullptr, nullptr).Wait(-1);
+    ASSERT_EQ(v->StartRender(scene.context, again, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    EXPECT_EQ(Read(again), expected);
 }
 
 }  // namespace

@@ -6,18 +6,30 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
+#include "foundation/sync_event.h"
 
 namespace ulm3 {
 
+namespace {
+
+// Gives a buffer back once its queued load, which reads host words the
+// caller frees next, has run.
+void ReleaseLoaded(KWBBoard* inBoard, KWBBuffer* inBuffer) {
+    inBuffer->GetLoadEvent().Wait(-1);
+    inBoard->ReleaseBuffer(inBuffer, false);
+}
+
+}  // namespace
+
 ULMBoardWordTable::~ULMBoardWordTable() {
-    for (const Retired& r : m_retired) r.board->ReleaseBuffer(r.buffer, false);
-    if (m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
+    for (const Retired& r : m_retired) ReleaseLoaded(r.board, r.buffer);
+    if (m_buffer != nullptr) ReleaseLoaded(m_board, m_buffer);
 }
 
 ULMStatus ULMBoardWordTable::Load(KWBBoard* inBoard, std::vector<uint64_t> inWords) {
     if (inBoard == nullptr || inWords.empty()) return kULMErrArgument;
     std::erase_if(m_retired, [](const Retired& r) {
-        if (!r.lastReader.IsDone()) return false;
+        if (!r.lastReader.IsDone() || !r.buffer->GetLoadEvent().IsDone()) return false;
         r.board->ReleaseBuffer(r.buffer, false);
         return true;
     });
@@ -26,13 +38,18 @@ ULMStatus ULMBoardWordTable::Load(KWBBoard* inBoard, std::vector<uint64_t> inWor
     ULMStatus status = kULMOK;
     KWBBuffer* buffer = inBoard->CreateBuffer(entries, 0, 0, 64, status);
     if (buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
-    status = inBoard->LoadBuffer(buffer, inWords.data(), KWBRange(0, static_cast<int16_t>(entries - 1)), 0, 0,
-                                 KWBBoard::kPlainHostMemory);
+    // The load is only queued, and renders follow it through the buffer's
+    // load event; it reads the words, which stay with the buffer until the
+    // board has run it.
+    status = ULMStatusOnceQueued(inBoard->StartLoadBuffer(buffer, inWords.data(),
+                                                          KWBRange(0, static_cast<int16_t>(entries - 1)), 0, 0,
+                                                          KWBBoard::kPlainHostMemory));
     if (ULMFailed(status)) {
-        inBoard->ReleaseBuffer(buffer, false);
+        ReleaseLoaded(inBoard, buffer);  // pieces queued before one was refused
         return status;
     }
-    if (m_buffer != nullptr) m_retired.push_back({m_board->GetLastRenderEvent(), m_board, m_buffer});
+    if (m_buffer != nullptr)
+        m_retired.push_back({m_board->GetLastRenderEvent(), m_board, m_buffer, std::move(m_words)});
     m_board = inBoard;
     m_buffer = buffer;
     m_words = std::move(inWords);

@@ -16,14 +16,16 @@ class KWBBuffer;
 class ULMBoardWordTable {
 public:
     ULMBoardWordTable() = default;
-    // Lets go of the held buffer and of every retired one.
+    // Lets go of the held buffer and of every retired one, once their
+    // queued loads have run.
     ~ULMBoardWordTable();
     ULMBoardWordTable(const ULMBoardWordTable&) = delete;
     ULMBoardWordTable& operator=(const ULMBoardWordTable&) = delete;
 
-    // Holds inWords in a one-axis buffer on inBoard. A buffer replaced here
-    // stays until the last render its board had queued has finished, since
-    // that render may still read it.
+    // Holds inWords in a one-axis buffer on inBoard, whose load is queued
+    // and not waited for. A buffer replaced here stays, with its words,
+    // until its load and the last render its board had queued have
+    // finished, since that render may still read it.
     ULMStatus Load(KWBBoard* inBoard, std::vector<uint64_t> inWords);
     KWBBuffer* Buffer() const { return m_buffer; }
 
@@ -32,6 +34,7 @@ private:
         ULMSyncEvent lastReader;
         KWBBoard* board;
         KWBBuffer* buffer;
+        std::vector<uint64_t> words;  // what the buffer's load reads
     };
     KWBBoard* m_board = nullptr;
     KWBBuffer* m_buffer = nullptr;

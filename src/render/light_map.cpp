@@ -54,8 +54,17 @@ ULMLightMap::ULMLightMap(KWBBoard* inBoard, KWBBuffer* inDiffuse, KWBBuffer* inS
 }
 
 ULMLightMap::~ULMLightMap() {
-    if (m_diffuse != nullptr) m_board->ReleaseBuffer(m_diffuse, false);
-    if (m_specular != nullptr) m_board->ReleaseBuffer(m_specular, false);
+    for (KWBBuffer* buffer : {m_diffuse, m_specular}) {
+        if (buffer == nullptr) continue;
+        buffer->GetLoadEvent().Wait(-1);
+        m_board->ReleaseBuffer(buffer, false);
+    }
+}
+
+bool ULMLightMap::LoadsDone() const {
+    for (const KWBBuffer* buffer : {m_diffuse, m_specular})
+        if (buffer != nullptr && !buffer->GetLoadEvent().IsDone()) return false;
+    return true;
 }
 
 }  // namespace ulm3

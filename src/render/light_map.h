@@ -45,6 +45,7 @@ public:
         m_diffuse = inDiffuse;
         m_specular = inSpecular;
     }
+    // Waits for loads of the maps still queued, which read the words here.
     ~ULMLightMap() override;
     ULMLightMap(const ULMLightMap&) = delete;
     ULMLightMap& operator=(const ULMLightMap&) = delete;
@@ -52,6 +53,8 @@ public:
     KWBBoard* Board() const { return m_board; }
     KWBBuffer* Diffuse() const { return m_diffuse; }
     KWBBuffer* Specular() const { return m_specular; }
+    // Whether the board has run the maps' loads.
+    bool LoadsDone() const;
     uint64_t m_diffuseWords[kLightMapEntries] = {};
     uint64_t m_specularWords[kLightMapEntries] = {};
 

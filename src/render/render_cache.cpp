@@ -17,6 +17,7 @@
 #include "foundation/control.h"
 #include "foundation/field_conversions.h"
 #include "foundation/locks.h"
+#include "foundation/sync_event.h"
 #include "foundation/upper_layers.h"
 #include "ulm3/configuration.h"
 #include "ulm3/context.h"
@@ -28,88 +29,128 @@ namespace ulm3 {
 
 namespace {
 
+// One converted table in a one-axis board buffer of exactly entries x 64
+// bits. Its load is only queued: the words it reads stay here until the
+// board has run it, and renders that read the table follow the load through
+// the buffer's load event.
+class ULMLookupTableCache : public ULMShareable {
+public:
+    ULMLookupTableCache(KWBBoard* inBoard, std::vector<uint64_t> inWords)
+        : m_board(inBoard), m_words(std::move(inWords)) {
+        SetObjectType(this, kObjectTypeULMLookupTableCache);
+    }
+    ~ULMLookupTableCache() override {
+        if (m_buffer == nullptr) return;
+        // Caches go once their load has run (see Idle); this holds only for
+        // the library's close and for failed starts.
+        m_buffer->GetLoadEvent().Wait(-1);
+        m_board->ReleaseBuffer(m_buffer, false);
+    }
+    // Makes the buffer and queues the load of the words into it.
+    ULMStatus StartLoad() {
+        ULMStatus status = kULMOK;
+        m_buffer = m_board->CreateBuffer(static_cast<uint32_t>(m_words.size()), 0, 0, 64, status);
+        if (m_buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
+        return ULMStatusOnceQueued(m_board->StartLoadBuffer(m_buffer, m_words.data(),
+                                                            KWBRange(0, static_cast<int16_t>(m_words.size() - 1)),
+                                                            0, 0, KWBBoard::kPlainHostMemory));
+    }
+    KWBBuffer* Buffer() const { return m_buffer; }
+    // Whether renders may read the table: its load is queued or has run
+    // well. One that failed as it ran is loaded anew by the next render.
+    // Asked under the table's lock. The buffer's own board event is asked,
+    // not the joined event of the load's pieces, whose slot is reused once
+    // enough later joins have been made.
+    bool Usable() {
+        if (m_loadedWell) return true;
+        const ULMSyncEvent loaded = m_buffer->GetLoadEvent();
+        if (!loaded.IsDone()) return true;
+        m_loadedWell = !ULMFailed(loaded.Wait(0));
+        return m_loadedWell;
+    }
+    // Whether the board has run the load and every render queued on the
+    // buffer, so that neither the buffer nor the words are read any more.
+    bool Idle() const {
+        return m_buffer == nullptr || (m_buffer->GetLoadEvent().IsDone() && m_buffer->GetRenderEvent(true).IsDone());
+    }
+
+private:
+    KWBBoard* m_board;
+    KWBBuffer* m_buffer = nullptr;
+    std::vector<uint64_t> m_words;
+    bool m_loadedWell = false;
+};
+
 // Built on first use so that a close run late in the process (from another
 // static destructor) still finds the table.
 struct LookupTables {
     ULMMutex lock;
     ULMLookupTablesMap map;
-    // Caches of states a table has left, each with the render after which
-    // no queued render reads it any more; one reference each.
-    std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
+    // Caches out of the map that queued work may still read, one reference
+    // each. One goes once the board is done with it and no render being
+    // built holds it (a render holds it from its set-up until it has been
+    // queued, and only then records itself on the buffer).
+    std::vector<ULMLookupTableCache*> retired;
 };
-
-// Moves the other states of the key's table, board and slot out of the map
-// and lets go of retired caches whose last reader has finished.
-void Retire(LookupTables& t, const ULMLookupTableKey& inKey, const ULMSyncEvent& inLastRender) {
-    for (auto it = t.map.lower_bound(ULMLookupTableKey{inKey.table}); it != t.map.end() && it->first.table == inKey.table;) {
-        const ULMLookupTableKey& k = it->first;
-        if (k.board == inKey.board && k.slot == inKey.slot && k.serial != inKey.serial) {
-            it->second->AddRef();
-            t.retired.emplace_back(inLastRender, it->second.GetPointer());
-            it = t.map.erase(it);
-        } else {
-            ++it;
-        }
-    }
-    std::erase_if(t.retired, [](const std::pair<ULMSyncEvent, ULMShareable*>& r) {
-        if (!r.first.IsDone()) return false;
-        r.second->Release();
-        return true;
-    });
-}
 
 LookupTables& Tables() {
     static LookupTables* const sTables = new LookupTables;
     return *sTables;
 }
 
+// Moves a cache out of the map into the retired ones.
+ULMLookupTablesMap::iterator RetireEntry(LookupTables& t, ULMLookupTablesMap::iterator inEntry) {
+    inEntry->second->AddRef();
+    t.retired.push_back(static_cast<ULMLookupTableCache*>(inEntry->second.GetPointer()));
+    return t.map.erase(inEntry);
+}
+
+// Takes the retired caches that nothing reads any more out of the list; the
+// caller releases them outside the lock, since a cache's destructor gives
+// its buffer back to the board.
+void TakeIdle(LookupTables& t, std::vector<ULMLookupTableCache*>& outIdle) {
+    std::erase_if(t.retired, [&](ULMLookupTableCache* r) {
+        if (r->RefCount() > 1 || !r->Idle()) return false;
+        outIdle.push_back(r);
+        return true;
+    });
+}
+
+void ReleaseAll(const std::vector<ULMLookupTableCache*>& inCaches) {
+    for (ULMLookupTableCache* cache : inCaches) cache->Release();
+}
+
+// Moves the other states of the key's table, board and slot out of the map.
+void Retire(LookupTables& t, const ULMLookupTableKey& inKey) {
+    for (auto it = t.map.lower_bound(ULMLookupTableKey{inKey.table}); it != t.map.end() && it->first.table == inKey.table;) {
+        const ULMLookupTableKey& k = it->first;
+        if (k.board == inKey.board && k.slot == inKey.slot && k.serial != inKey.serial)
+            it = RetireEntry(t, it);
+        else
+            ++it;
+    }
+}
+
 // A table gone: every state of it, and every state it scaled, on every
-// board retires behind that board's last render, and the retired caches
-// that no queued render reads any more go (outside the lock, since a
-// cache's destructor gives its buffer back to the board).
+// board retires until the board is done with it.
 void DropTable(uint64_t inTableID) {
-    std::vector<ULMShareable*> done;
+    std::vector<ULMLookupTableCache*> done;
     {
         LookupTables& t = Tables();
         ULMScopedLock lock(t.lock);
         for (auto it = t.map.begin(); it != t.map.end();) {
-            if (it->first.table != inTableID && it->first.scaleTable != inTableID) {
+            if (it->first.table != inTableID && it->first.scaleTable != inTableID)
                 ++it;
-                continue;
-            }
-            KWBBoard* board = KWBBoard::GetBoard(it->first.board);
-            it->second->AddRef();
-            t.retired.emplace_back(board != nullptr ? board->GetLastRenderEvent() : ULMSyncEvent(kULMOK),
-                                   it->second.GetPointer());
-            it = t.map.erase(it);
+            else
+                it = RetireEntry(t, it);
         }
-        std::erase_if(t.retired, [&](const std::pair<ULMSyncEvent, ULMShareable*>& r) {
-            if (!r.first.IsDone()) return false;
-            done.push_back(r.second);
-            return true;
-        });
+        TakeIdle(t, done);
     }
-    for (ULMShareable* cache : done) cache->Release();
+    ReleaseAll(done);
 }
 
 [[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup),
                                            ULMRegisterTableGoneHandler(&DropTable), true);
-
-// One converted table in a one-axis board buffer of exactly entries x 64 bits.
-class ULMLookupTableCache : public ULMShareable {
-public:
-    ULMLookupTableCache(KWBBoard* inBoard, KWBBuffer* inBuffer) : m_board(inBoard), m_buffer(inBuffer) {
-        SetObjectType(this, kObjectTypeULMLookupTableCache);
-    }
-    ~ULMLookupTableCache() override {
-        if (m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
-    }
-    KWBBuffer* Buffer() const { return m_buffer; }
-
-private:
-    KWBBoard* m_board;
-    KWBBuffer* m_buffer;
-};
 
 // The table whose channel alone becomes the classified channel, or -1:
 // each Alu passes its A (code 3) or B (code 5) input through unchanged.
@@ -214,6 +255,49 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
     return words;
 }
 
+// One reference on the cache of the key's table state, in the map or
+// queued for loading now. The table's lock is never held across work on
+// the board: the table is converted and its load queued outside it, and a
+// thread that finds the state cached meanwhile by another keeps that one.
+ULMStatus HoldTable(KWBBoard* inBoard, const ULMLookupTable& inTable, const ULMLookupTableKey& inKey,
+                    const ULMLookupTable* inScaleTable, ULMShareable*& outHeld) {
+    LookupTables& t = Tables();
+    std::vector<ULMLookupTableCache*> idle;
+    {
+        ULMScopedLock lock(t.lock);
+        auto found = t.map.find(inKey);
+        if (found != t.map.end() && !static_cast<ULMLookupTableCache*>(found->second.GetPointer())->Usable()) {
+            RetireEntry(t, found);
+            found = t.map.end();
+        }
+        if (found != t.map.end()) {
+            outHeld = found->second.GetPointer();
+            outHeld->AddRef();
+            return kULMOK;
+        }
+    }
+    auto* cache = new (std::nothrow) ULMLookupTableCache(inBoard, ConvertTable(inTable, inKey, inScaleTable));
+    if (cache == nullptr) return kULMErrAlloc;
+    cache->AddRef();
+    const ULMStatus started = cache->StartLoad();
+    {
+        ULMScopedLock lock(t.lock);
+        if (ULMFailed(started)) {
+            // Pieces of the load may have been queued before one was refused.
+            t.retired.push_back(cache);
+        } else {
+            Retire(t, inKey);
+            auto [entry, inserted] = t.map.try_emplace(inKey, cache);
+            if (!inserted) t.retired.push_back(cache);
+            outHeld = entry->second.GetPointer();
+            outHeld->AddRef();
+        }
+        TakeIdle(t, idle);
+    }
+    ReleaseAll(idle);
+    return started;
+}
+
 }  // namespace
 
 ULMRenderCache::ULMRenderCache() = default;
@@ -273,31 +357,8 @@ ULMStatus ULMRenderCache::SetupLookupTables(const ULMContext* inContext, ULMLook
         }
         key.mprRGB = inIsMPRRGBOn;
 
-        ULMScopedLock lock(Tables().lock);
-        auto found = Tables().map.find(key);
-        if (found == Tables().map.end()) {
-            const std::vector<uint64_t> words = ConvertTable(*table, key, inScaleTable);
-            const int16_t last = static_cast<int16_t>(words.size() - 1);
-            ULMStatus status = kULMOK;
-            KWBBuffer* buffer = m_board->CreateBuffer(static_cast<uint32_t>(words.size()), 0, 0, 64, status);
-            if (buffer == nullptr) return ULMFailed(status) ? status : kULMErrAlloc;
-            status = m_board->LoadBuffer(buffer, words.data(), KWBRange(0, last), 0, 0,
-                                         KWBBoard::kPlainHostMemory);
-            auto* cache = new (std::nothrow) ULMLookupTableCache(m_board, buffer);
-            if (cache == nullptr) {
-                m_board->ReleaseBuffer(buffer, false);
-                return kULMErrAlloc;
-            }
-            cache->AddRef();
-            if (ULMFailed(status)) {
-                cache->Release();
-                return status;
-            }
-            Retire(Tables(), key, m_board->GetLastRenderEvent());
-            found = Tables().map.try_emplace(key, cache).first;
-        }
-        m_held[slot] = found->second.GetPointer();
-        m_held[slot]->AddRef();
+        const ULMStatus held = HoldTable(m_board, *table, key, inScaleTable, m_held[slot]);
+        if (held != kULMOK) return held;
         m_lutBuffers[slot] = static_cast<ULMLookupTableCache*>(m_held[slot])->Buffer();
     }
     return kULMOK;
@@ -339,15 +400,19 @@ ULMLightSet LightsInVolumeAxes(const ULMContext* inContext, const ULMMatrix& inV
     return set;
 }
 
+// The map's load is only queued: the words it reads live in the light map,
+// which stays until the board has run it, and renders follow it through
+// the buffer's load event.
 KWBBuffer* LoadMap(KWBBoard* inBoard, const uint64_t* inWords, ULMStatus& outStatus) {
     KWBBuffer* buffer = inBoard->CreateBuffer(kLightMapEntries, 0, 0, 64, outStatus);
     if (buffer == nullptr) {
         if (!ULMFailed(outStatus)) outStatus = kULMErrAlloc;
         return nullptr;
     }
-    outStatus = inBoard->LoadBuffer(buffer, inWords, KWBRange(0, kLightMapEntries - 1), 0, 0,
-                                    KWBBoard::kPlainHostMemory);
+    outStatus = ULMStatusOnceQueued(inBoard->StartLoadBuffer(buffer, inWords, KWBRange(0, kLightMapEntries - 1), 0, 0,
+                                                             KWBBoard::kPlainHostMemory));
     if (!ULMFailed(outStatus)) return buffer;
+    buffer->GetLoadEvent().Wait(-1);  // pieces queued before one was refused
     inBoard->ReleaseBuffer(buffer, false);
     return nullptr;
 }
@@ -359,7 +424,7 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
     outBuilt = 0;
     if (m_board == nullptr || inContext == nullptr) return kULMErrArgument;
     std::erase_if(m_retiredMaps, [](const std::pair<ULMSyncEvent, ULMLightMap*>& r) {
-        if (!r.first.IsDone()) return false;
+        if (!r.first.IsDone() || !r.second->LoadsDone()) return false;
         r.second->Release();
         return true;
     });
@@ -425,13 +490,13 @@ ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }
 
 void ULMRenderCache::Cleanup() {
     ULMLookupTablesMap released;
-    std::vector<std::pair<ULMSyncEvent, ULMShareable*>> retired;
+    std::vector<ULMLookupTableCache*> retired;
     {
         ULMScopedLock lock(Tables().lock);
         released.swap(Tables().map);
         retired.swap(Tables().retired);
     }
-    for (auto& r : retired) r.second->Release();
+    ReleaseAll(retired);
     // The references go back outside the lock: a cache's destructor may
     // itself reach for the table.
 }

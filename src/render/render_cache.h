@@ -52,7 +52,9 @@ public:
 
     // Binds the cache to inBoard; tables held for another board are let go.
     void Clear(KWBBoard* inBoard);
-    // Loads the four tables (null: none) onto the bound board. inContext
+    // Holds the four tables (null: none) on the bound board: a table state
+    // the board lacks has its load queued, never waited for, and the render
+    // reading it follows the load through the buffer's load event. inContext
     // gives the sample distance's alpha correction and may be null (no
     // correction): folded into the one table whose alpha becomes the
     // sample's (and, for a pre-weighted blend, whose colours are the
@@ -75,12 +77,14 @@ public:
 
     // Holds the light maps of inContext's lights seen from volume axes
     // (inVolumeToLight: the matrix whose inverse takes world directions into
-    // them) on the bound board. They are rebuilt only when the lights, the
-    // exponent, the light mode, that matrix or the board differ from the
-    // held maps'; outBuilt: 0 kept, 1 first build, 2 rebuild.
+    // them) on the bound board, their loads queued as the tables' are. They
+    // are rebuilt only when the lights, the exponent, the light mode, that
+    // matrix or the board differ from the held maps'; outBuilt: 0 kept, 1
+    // first build, 2 rebuild.
     ULMStatus SetupLightMaps(const ULMContext* inContext, const ULMMatrix& inVolumeToLight, int& outBuilt);
-    // Loads the 64-entry gradient-magnitude table, the context's gradient
-    // table read linearly at i/63, unless the held one has those values.
+    // Queues the load of the 64-entry gradient-magnitude table, the
+    // context's gradient table read linearly at i/63, unless the held one
+    // has those values.
     ULMStatus SetupGradientTable(const ULMContext* inContext);
     KWBBuffer* GetGradientTable() const { return m_gradientTable.Buffer(); }
     // The held maps, null before the first build.
@@ -101,7 +105,8 @@ private:
     KWBBuffer* m_lutBuffers[4] = {};
 
     // What the held light maps were built from, and maps that queued
-    // renders may still read, each with the render after which none does.
+    // renders may still read, each with the render after which none does;
+    // a map also stays until its own loads have run.
     ULMLightMap* m_lightMap = nullptr;
     int m_lightMapBoard = -1;
     std::vector<double> m_lights;  // world direction and intensity, four per light

@@ -464,8 +464,10 @@ ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer*
     }
 
     // A write into the destination recorded before this one goes first,
-    // whoever runs the two.
-    const ULMSyncEvent previousWriter = outDestination->GetDeferredWriter();
+    // whoever runs the two. Inside a step, what is recorded there came
+    // after that step, and must not go first.
+    const ULMSyncEvent previousWriter =
+        InDeferredStep() ? ULMSyncEvent(kULMOK) : outDestination->GetDeferredWriter();
     KWBBoard* const toBoard = &destinationBoard;
     const ULMSyncEvent loaded = DeferHostStep(
         unloads.Result(), [copy, toBoard, outDestination, sourceBox,

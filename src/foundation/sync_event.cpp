@@ -153,8 +153,14 @@ DeferredTable& Deferred() {
 }
 
 // Steps this thread is running, one inside another when a step runs the
-// one it follows.
+// one it follows, innermost last.
 thread_local int tStepsRunning = 0;
+thread_local std::vector<uint64_t> tRunningWords;
+
+// True when this thread is inside the step of inWord.
+bool RunningHere(uint64_t inWord) {
+    return std::find(tRunningWords.begin(), tRunningWords.end(), inWord) != tRunningWords.end();
+}
 
 DeferredEntry& EntryOf(DeferredTable& ioTable, uint64_t inWord) {
     return ioTable.entries[static_cast<uint32_t>(inWord) % kDeferredStepSlots];
@@ -198,9 +204,11 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         entry.step = nullptr;
         ioLock.unlock();
         ++tStepsRunning;
+        tRunningWords.push_back(inWord);
         ULMSyncEvent result = step(ended);
         // What the step holds is given back before anyone learns it ran.
         step = nullptr;
+        tRunningWords.pop_back();
         --tStepsRunning;
         ioLock.lock();
         entry.result = result;
@@ -330,7 +338,12 @@ ULMSyncEvent SyncEventFromWord(uint64_t word) {
 }
 
 ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep, const ULMSyncEvent& inAfter) {
-    if (IsStatusCode(SyncEventWord(inInputs)) && !IsUnsettledDeferred(SyncEventWord(inAfter)))
+    // Work a step queues comes after that step without being told: made to
+    // wait for it, the step's handle would stand for work that waits for
+    // the handle.
+    const bool afterSelf = RunningHere(SyncEventWord(inAfter));
+    const ULMSyncEvent after = afterSelf ? ULMSyncEvent(kULMOK) : inAfter;
+    if (IsStatusCode(SyncEventWord(inInputs)) && !IsUnsettledDeferred(SyncEventWord(after)))
         return inStep(inInputs.Status());
     DeferredTable& table = Deferred();
     ULMLock lock(table.lock);
@@ -355,7 +368,7 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep,
     entry.state = DeferredEntry::State::kPending;
     entry.aborted = false;
     entry.inputs = inInputs;
-    entry.after = inAfter;
+    entry.after = after;
     entry.step = std::move(inStep);
     entry.result = ULMSyncEvent(kULMOK);
     return SyncEventFromWord(word);

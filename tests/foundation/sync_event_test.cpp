@@ -376,3 +376,21 @@ TEST_F(SyncEventOnBoards, AStepAfterAnotherIsPolledWithoutWaitingForIt) {
     EXPECT_EQ(order, (std::vector<int>{1, 2}));
     EXPECT_EQ(first.Wait(-1), kULMErrHardware);
 }
+
+// What a step queues behind the writes recorded on a buffer may find the
+// step itself recorded there: it comes after the step without being told,
+// and the step's handle does not come to wait for itself.
+TEST_F(SyncEventOnBoards, WorkAStepQueuesAfterItselfDoesNotWaitForItself) {
+    ULMSyncEvent outer;
+    CountedStep inner;
+    std::atomic<bool> innerDeferred{true};
+    outer = DeferHostStep(Pending(0), [&](ULMStatus) {
+        const ULMSyncEvent queued = DeferHostStep(ULMSyncEvent(kULMOK), inner.Make(), outer);
+        innerDeferred = IsDeferredEvent(SyncEventWord(queued));
+        return queued;
+    });
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(outer.Wait(-1), kULMOK);
+    EXPECT_EQ(inner.runs, 1);
+    EXPECT_FALSE(innerDeferred) << "its inputs are over and it follows nothing still to run";
+}

@@ -233,15 +233,9 @@ ULMStatus ULMMultiboardVolumePhase2::PrepareStack(StackPlan& ioPlan) {
 
 ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan,
                                                       ULMImageRange& outDrawn) {
-    const ULMLocation board = m_subvolume[ioPlan.first].m_location;
-    ULMStatus status = kULMOK;
-    for (int b = 0; b < 2; ++b) {
-        if (inRequest.buffers.board[b] == nullptr) continue;
-        status = inRequest.buffers.board[b]->StartMigrate(board).Status();
-        if (ULMFailed(status)) return ULMSyncEvent(status);
-    }
     // Each brick draws its footprint only; what lies around it in the stack
     // is the cleared border, which composites to nothing.
+    ULMStatus status = kULMOK;
     ReleasablePointer<ULMContext> clone(PartialContext(inRequest.context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
     PartialBorder(inRequest.context, inRequest.buffers.color[0], ioPlan.border);
@@ -251,6 +245,17 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inReq
     ULMImageRange limits[kMultiboardMaxBricks];
     const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, work, limits, outDrawn);
     if (ULMFailed(rendered.Status())) return rendered;
+    // The outputs go to the stack's board only now that every brick has
+    // taken the view: a move carries no more than the input limits, so a
+    // render refused after it would leave the caller's pixels behind.
+    const ULMLocation board = m_subvolume[ioPlan.first].m_location;
+    for (ULMImageBufferInternal* image : inRequest.buffers.board) {
+        const ULMSyncEvent moved = image != nullptr ? image->StartMigrate(board) : ULMSyncEvent(kULMOK);
+        if (ULMFailed(moved.Status())) {
+            work.Result().Wait(-1);
+            return moved;
+        }
+    }
     // The composite is queued behind this work through the stack's buffer
     // (see ULMBlendVolume::Render), not waited for here.
     return CopyPartialsIntoStack(ioPlan, limits, work);

@@ -18,6 +18,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
+#include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "ulm3/camera.h"
 
@@ -246,11 +247,10 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inReq
     const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, work, limits, outDrawn);
     if (ULMFailed(rendered.Status())) return rendered;
     // The outputs go to the stack's board only now that every brick has
-    // taken the view: a move carries no more than the input limits, so a
-    // render refused after it would leave the caller's pixels behind.
+    // taken the view: a render refused leaves them where they were.
     const ULMLocation board = m_subvolume[ioPlan.first].m_location;
     for (ULMImageBufferInternal* image : inRequest.buffers.board) {
-        const ULMSyncEvent moved = image != nullptr ? image->StartMigrate(board) : ULMSyncEvent(kULMOK);
+        const ULMSyncEvent moved = ULMMoveMultiboardImage(image, board);
         if (ULMFailed(moved.Status())) {
             work.Result().Wait(-1);
             return moved;

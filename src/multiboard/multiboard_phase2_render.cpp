@@ -218,8 +218,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
     space->GetSubSampleTests(view.testX, view.testY);
     // The enlargement lives on the nearest brick's board, and the shrink
     // writes the output images there. They move once the enlarged view has
-    // been taken: a move carries no more than the input limits, and the
-    // resize may still refuse the view before it renders.
+    // been taken: the resize may still refuse the view before it renders.
     const ULMLocation board = m_subvolume[m_blendIndex[0]].m_location;
     const ULMEnlargedRender render = [this, &inRequest, board](const ULMContext* inEnlarged,
                                                                ULMImageBuffer* ioTemporary) {
@@ -232,7 +231,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
         const ULMSyncEvent rendered = RenderBricks(enlarged);
         if (ULMFailed(rendered.Status())) return rendered;
         for (ULMImageBufferInternal* image : inRequest.buffers.board) {
-            const ULMSyncEvent moved = image != nullptr ? image->StartMigrate(board) : ULMSyncEvent(kULMOK);
+            const ULMSyncEvent moved = ULMMoveMultiboardImage(image, board);
             if (ULMFailed(moved.Status())) {
                 rendered.Wait(-1);
                 return moved;

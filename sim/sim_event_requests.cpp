@@ -235,9 +235,9 @@ int32_t SimEventRequests::Abort(Tulx7_dr_abort& r, RequestLogEntry& entry) {
     if (!job) return TULX7_DR_STATUS_ALREADY_COMPLETE;
     if (job->state != Job::State::kQueued) return TULX7_DR_STATUS_SUB_FUNCT_NOT_IMPLEMENTED;
     // Taken off its queue before it touched anything; whoever waits on it
-    // sees it complete.
+    // sees it complete, and that it was aborted: its work was never done.
     m_scheduler.RemoveQueued(job);
-    m_scheduler.Finish(*job, TULX7_DR_STATUS_SUCCESS, true);
+    m_scheduler.Finish(*job, TULX7_DR_STATUS_ABORTED, true);
     return TULX7_DR_STATUS_SUCCESS;
 }
 

@@ -102,7 +102,9 @@ void SimScheduler::Finish(Job& job, int32_t status, bool aborted, int quietQueue
     for (const auto& buffer : job.buffers) --buffer->pendingJobs;
     for (const auto& block : job.hostBlocks) --block->pendingJobs;
     if (SimClientState* client = m_state.clients.Find(job.client)) --client->client.pendingJobs;
-    if (status != TULX7_DR_STATUS_SUCCESS) {
+    if (aborted) {
+        ++m_state.stats.jobsAborted;
+    } else if (status != TULX7_DR_STATUS_SUCCESS) {
         ++m_state.stats.jobsFailed;
         m_state.log.Log("board %d: request 0x%08X (event %u) failed: %s%s%s", job.board, job.code,
                         job.ids.empty() ? 0u : job.ids.front(),
@@ -110,8 +112,6 @@ void SimScheduler::Finish(Job& job, int32_t status, bool aborted, int quietQueue
                             ? tulx7_dr_status_strings[status]
                             : "?",
                         job.diagnostic.empty() ? "" : ": ", job.diagnostic.c_str());
-    } else if (aborted) {
-        ++m_state.stats.jobsAborted;
     } else {
         ++m_state.stats.jobsCompleted;
         if (!job.diagnostic.empty())

@@ -135,9 +135,11 @@ enum Tulx7_dr_status : int32_t {
     TULX7_DR_STATUS_HW_NOT_SUPPORTED = 38,
     TULX7_DR_STATUS_PORTAL_BUSY = 39,
     TULX7_DR_STATUS_ALREADY_COMPLETE = 40,
+    // What a wait reports for work that an abort took off its queue.
+    TULX7_DR_STATUS_ABORTED = 41,
 };
 
-inline constexpr int TULX7_DR_STATUS_COUNT = 41;
+inline constexpr int TULX7_DR_STATUS_COUNT = 42;
 
 // Names of the statuses, indexed by status.
 inline constexpr const char* tulx7_dr_status_strings[TULX7_DR_STATUS_COUNT] = {
@@ -182,6 +184,7 @@ inline constexpr const char* tulx7_dr_status_strings[TULX7_DR_STATUS_COUNT] = {
     "TULX7_DR_STATUS_HW_NOT_SUPPORTED",
     "TULX7_DR_STATUS_PORTAL_BUSY",
     "TULX7_DR_STATUS_ALREADY_COMPLETE",
+    "TULX7_DR_STATUS_ABORTED",
 };
 
 // ---------------------------------------------------------------------------

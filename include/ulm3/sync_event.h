@@ -51,8 +51,9 @@ public:
 
     // Waits at most `milliseconds` (a negative value waits without limit)
     // and returns the outcome: the status of a finished event, kULMOK when
-    // the board work completed, kULMTimeout when the time ran out, or the
-    // board's error.
+    // the board work completed, kULMErrAborted when an abort dropped it
+    // before it ran, kULMTimeout when the time ran out, or the board's
+    // error.
     ULMStatus Wait(long milliseconds) const;
 
     // Waits until one of `count` (1..8) events completes: kULMOK at once when
@@ -61,8 +62,9 @@ public:
     // out, kULMErrArgument for a bad count.
     static ULMStatus WaitForAny(int count, ULMSyncEvent* events, long milliseconds);
 
-    // Asks the boards to drop the work not yet started. kULMErrArgument for a
-    // finished event, kULMAlreadyComplete for a combined event that is done,
+    // Asks the boards to drop the work not yet started; a wait on the handle
+    // then answers kULMErrAborted. kULMErrArgument for a finished event,
+    // kULMAlreadyComplete for work that is done (it stays a success),
     // kULMInProgress when work already running goes on.
     ULMStatus Abort() const;
 

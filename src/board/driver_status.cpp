@@ -48,6 +48,8 @@ ULMStatus TranslateDriverStatus(int32_t driverStatus) {
             return kULMErrVersion;
         case TULX7_DR_STATUS_ALREADY_COMPLETE:
             return kULMAlreadyComplete;
+        case TULX7_DR_STATUS_ABORTED:
+            return kULMErrAborted;
         default:
             // MISC_ERROR, DATA_COPY_FAILED, PHYSIO_FAILED, MAP_FAILED, SIGNAL,
             // INCORRECT_ADDRESS_SPACE, SIM_SERVER_NOT_INITED, NOT_POWER_OF_2

@@ -34,6 +34,11 @@ ULMOmniImageBuffer* ULMTakeMultiboardImage(ULMImageBuffer* inImage, int inNumber
                                     "ULMOmniImageBuffer");
 }
 
+ULMSyncEvent ULMMoveMultiboardImage(ULMImageBufferInternal* ioImage, ULMLocation inBoard) {
+    if (ioImage == nullptr) return ULMSyncEvent(kULMOK);
+    return ioImage->DoStartMigrate(inBoard, ioImage->ReachableRange());
+}
+
 ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber, ULMLocation inLocation,
                                            const char* inWho) {
     return Take<ULMOmniDepthBuffer>(inDepth, inNumber, inLocation, inWho, kObjectTypeULMOmniDepthBuffer,

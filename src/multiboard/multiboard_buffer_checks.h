@@ -5,12 +5,14 @@
 // number.
 #pragma once
 
+#include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
 #include "buffers/omni_image_buffer.h"
 #include "ulm3/context.h"
 #include "ulm3/depth_buffer.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/location.h"
+#include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
@@ -21,6 +23,12 @@ ULMOmniImageBuffer* ULMTakeMultiboardImage(ULMImageBuffer* inImage, int inNumber
                                            const char* inWho);
 ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber, ULMLocation inLocation,
                                            const char* inWho);
+// The board image of an application's image under the second scheme, moved
+// to the board where a render writes it. It is one image wherever it lies:
+// the move carries every pixel it reaches, which the image's own migration
+// mode (the input limits only) would leave behind, so that what the render
+// does not write reads as it did. No image: done.
+ULMSyncEvent ULMMoveMultiboardImage(ULMImageBufferInternal* ioImage, ULMLocation inBoard);
 // Whether a buffer holds one part per sub-volume; the message when not.
 bool ULMHasOnePartPerSubVolume(int inParts, int inNumber, int inSubVolumes, const char* inWho);
 // Whether a render with this context may write either depth buffer.

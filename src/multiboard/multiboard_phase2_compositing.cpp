@@ -18,6 +18,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
+#include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "ulm3/camera.h"
 
@@ -254,15 +255,9 @@ ULMStatus ULMMultiboardVolumePhase2::PrepareStack(StackPlan& ioPlan) {
 
 ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inRequest, StackPlan& ioPlan,
                                                       ULMEventJoin& ioWork, ULMImageRange& outDrawn) {
-    const ULMLocation board = m_subvolume[ioPlan.first].m_location;
-    ULMStatus status = kULMOK;
-    for (int b = 0; b < 2; ++b) {
-        if (inRequest.buffers.board[b] == nullptr) continue;
-        status = inRequest.buffers.board[b]->StartMigrate(board).Status();
-        if (ULMFailed(status)) return ULMSyncEvent(status);
-    }
     // Each brick draws its footprint only; what lies around it in the stack
     // is the cleared border, which composites to nothing.
+    ULMStatus status = kULMOK;
     ReleasablePointer<ULMContext> clone(PartialContext(inRequest.context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
     PartialBorder(inRequest.context, inRequest.buffers.color[0], ioPlan.border);
@@ -271,6 +266,16 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inReq
     ULMImageRange limits[kMultiboardMaxBricks];
     const ULMSyncEvent rendered = RenderPartialsOnBoards(inRequest, ioPlan, clone, ioWork, limits, outDrawn);
     if (ULMFailed(rendered.Status())) return rendered;
+    // The outputs go to the stack's board only now that every brick has
+    // taken the view: a render refused leaves them where they were.
+    const ULMLocation board = m_subvolume[ioPlan.first].m_location;
+    for (ULMImageBufferInternal* image : inRequest.buffers.board) {
+        const ULMSyncEvent moved = ULMMoveMultiboardImage(image, board);
+        if (ULMFailed(moved.Status())) {
+            ioWork.Result().Wait(-1);
+            return moved;
+        }
+    }
     // The composite is queued behind this work through the stack's buffer
     // (see ULMBlendVolume::Render), not waited for here.
     return CopyPartialsIntoStack(ioPlan, limits, ioWork);

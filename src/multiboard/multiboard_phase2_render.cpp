@@ -217,20 +217,27 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
     view.footprint = space->GetBoxFootprint();
     space->GetSubSampleTests(view.testX, view.testY);
     // The enlargement lives on the nearest brick's board, and the shrink
-    // writes the output images there.
+    // writes the output images there. They move once the enlarged view has
+    // been taken: the resize may still refuse the view before it renders.
     const ULMLocation board = m_subvolume[m_blendIndex[0]].m_location;
-    for (ULMImageBufferInternal* image : inRequest.buffers.board) {
-        const ULMStatus moved = image != nullptr ? image->StartMigrate(board).Status() : kULMOK;
-        if (ULMFailed(moved)) return ULMSyncEvent(moved);
-    }
-    const ULMEnlargedRender render = [this, &inRequest](const ULMContext* inEnlarged, ULMImageBuffer* ioTemporary) {
+    const ULMEnlargedRender render = [this, &inRequest, board](const ULMContext* inEnlarged,
+                                                               ULMImageBuffer* ioTemporary) {
         RenderRequest enlarged = inRequest;
         enlarged.context = inEnlarged;
         enlarged.buffers = RenderBuffers();
         enlarged.buffers.color[0] = ioTemporary;
         enlarged.buffers.board[0] = GetImageBufferInternal(ioTemporary);
         if (enlarged.buffers.board[0] == nullptr) return ULMSyncEvent(kULMErrBuffer);
-        return RenderBricks(enlarged);
+        const ULMSyncEvent rendered = RenderBricks(enlarged);
+        if (ULMFailed(rendered.Status())) return rendered;
+        for (ULMImageBufferInternal* image : inRequest.buffers.board) {
+            const ULMSyncEvent moved = ULMMoveMultiboardImage(image, board);
+            if (ULMFailed(moved.Status())) {
+                rendered.Wait(-1);
+                return moved;
+            }
+        }
+        return rendered;
     };
     // The shrink writes the board images; the caller's images learn what
     // their board images got.

@@ -86,7 +86,7 @@ TEST_F(KWBBoardWait, AbortDropsQueuedWorkOnly) {
     tulx7sim::PauseBoard(0);
     const KWBSyncEvent queued = work.QueueLoad();
     EXPECT_EQ(Board(0)->AbortEvent(queued), kULMOK);
-    EXPECT_EQ(queued.Wait(1000), kULMOK);
+    EXPECT_EQ(queued.Wait(1000), kULMErrAborted);
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 1u);
     EXPECT_EQ(KWBBoard::commonAbort(queued), kULMAlreadyComplete);
     tulx7sim::ResumeBoard(0);

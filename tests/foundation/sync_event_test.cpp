@@ -175,7 +175,7 @@ TEST_F(SyncEventOnBoards, AbortGoesFromTheLastStoredEventToTheFirst) {
     EXPECT_EQ(Asked(TULX7_DR_ABORT),
               std::vector<uint32_t>({DriverId(three[2]), DriverId(three[1]), DriverId(three[0])}));
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 3u);
-    EXPECT_EQ(combined.Wait(1000), kULMOK);
+    EXPECT_EQ(combined.Wait(1000), kULMErrAborted);
 }
 
 TEST_F(SyncEventOnBoards, WaitForAnyWithACombinedInputPolls) {

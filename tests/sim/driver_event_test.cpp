@@ -245,18 +245,20 @@ TEST_F(DriverEventTest, AbortsDependOnHowFarTheWorkGot) {
     EXPECT_EQ(abort(render.ret_render_event_id), kULMErrUnimplemented);
     EXPECT_EQ(last, TULX7_DR_STATUS_SUB_FUNCT_NOT_IMPLEMENTED);
 
-    // Queued behind it: taken off the queue, completes, never touches host memory.
+    // Queued behind it: taken off the queue, completes as aborted, never touches host memory.
     std::vector<uint8_t> out(16, 0);
     uint32_t queued = 0;
     ASSERT_EQ(session.Start(false, TransferRecord(plain, Box(0, 15), out.data(), 1, 16), &queued),
               TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(abort(queued), kULMOK);
-    EXPECT_EQ(session.Wait({queued}, 0), TULX7_DR_STATUS_SUCCESS);
+    EXPECT_EQ(session.Wait({queued}, 0), TULX7_DR_STATUS_ABORTED);
 
     m_engine->Hold(false);
     ASSERT_EQ(session.Wait({render.ret_render_event_id}), TULX7_DR_STATUS_SUCCESS);
     EXPECT_EQ(out, std::vector<uint8_t>(16, 0));
     EXPECT_EQ(abort(render.ret_render_event_id), kULMAlreadyComplete);
+    EXPECT_EQ(session.Wait({render.ret_render_event_id}, 0), TULX7_DR_STATUS_SUCCESS) << "done before the abort";
+    EXPECT_EQ(tulx7sim::GetStats().jobsFailed, 0u) << "an abort is no failure of the job";
     EXPECT_EQ(abort(0), kULMErrArgument);
     EXPECT_EQ(abort(0x7FFFFFFF), kULMErrArgument);
     EXPECT_EQ(tulx7sim::GetStats().jobsAborted, 1u);

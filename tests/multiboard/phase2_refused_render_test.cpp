@@ -32,6 +32,30 @@ protected:
     Phase2RefusedRender() : ContextTest(test_support::SimBoards(GetParam().boards)) {}
 };
 
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
+                                      {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
+
+// A bricked volume of nx x ny x nz 8-bit voxels (value inBase plus a ramp)
+// locked on the boards, compositing on the given road; null and a test
+// failure when the volume is not bricked.
+ULMVolume* NewLockedBricks(unsigned nx, unsigned ny, unsigned nz, int inBase, int inRamp, int inRoad) {
+    ULMSetParameter("MultiboardRenderMode", 2);
+    ULMSetParameter("MultiboardMinVolumeSize", 2);
+    ULMSetParameter("Multiboard2ForceRender", uint64_t(inRoad));
+    ULMSetParameter("MultiboardRenderEnable", 1);
+    std::vector<uint8_t> voxels(size_t(nx) * ny * nz);
+    for (size_t i = 0; i < voxels.size(); ++i) voxels[i] = uint8_t(inBase + int(i % size_t(inRamp)));
+    const ULMFieldDescriptor field{0, 8, kULMUnsignedFraction};
+    ULMVolume* volume = ULMVolume::Create(8, nx, ny, nz, 1, &field, voxels.data());
+    EXPECT_NE(volume, nullptr);
+    if (volume == nullptr) return nullptr;
+    EXPECT_EQ(volume->LockVolume(kULMBoard0), kULMOK);
+    EXPECT_EQ(volume->GetBufferLocation(), kULMMultiBoardMode2) << "the volume is bricked";
+    if (volume->GetBufferLocation() == kULMMultiBoardMode2) return volume;
+    volume->Release();
+    return nullptr;
+}
+
 void AimAlongLongVolume(ULMContext* ioContext) {
     // The long axis seen whole in fewer pixels than half its voxels.
     const double r = 0.5 * std::sqrt(double(kNx * kNx + kNy * kNy + kNz * kNz)) * 1.05;
@@ -45,18 +69,9 @@ void AimAlongLongVolume(ULMContext* ioContext) {
 
 TEST_P(Phase2RefusedRender, LeavesTheImageAsItWas) {
     const RefusedCase c = GetParam();
-    ULMSetParameter("MultiboardRenderMode", 2);
-    ULMSetParameter("MultiboardMinVolumeSize", 2);
-    ULMSetParameter("Multiboard2ForceRender", c.road);
     ULMSetParameter("ResizeImage", c.resize ? 1 : 0);
-    ULMSetParameter("MultiboardRenderEnable", 1);
-    std::vector<uint8_t> voxels(size_t(kNx) * kNy * kNz);
-    for (size_t i = 0; i < voxels.size(); ++i) voxels[i] = uint8_t(40 + i % 200);
-    const ULMFieldDescriptor field{0, 8, kULMUnsignedFraction};
-    ReleasablePointer<ULMVolume> volume(ULMVolume::Create(8, kNx, kNy, kNz, 1, &field, voxels.data()));
+    ReleasablePointer<ULMVolume> volume(NewLockedBricks(kNx, kNy, kNz, 40, 200, c.road));
     ASSERT_NE(volume, nullptr);
-    ASSERT_EQ(volume->LockVolume(kULMBoard0), kULMOK);
-    ASSERT_EQ(volume->GetBufferLocation(), kULMMultiBoardMode2) << "the volume is bricked";
 
     ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
     ASSERT_EQ(table->SetRamp(kULMChannelAlpha, 0, 255, 0, 0.1), kULMOK);
@@ -68,10 +83,8 @@ TEST_P(Phase2RefusedRender, LeavesTheImageAsItWas) {
         ASSERT_EQ(context->SetBlendMode(kULMBlendSumAndCount), kULMOK);
     }
 
-    const ULMFieldDescriptor rgba[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                        {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
     ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(volume->GetBufferLocation(), kWidth, kHeight, 32,
-                                                                   4, rgba));
+                                                                   4, kRGBA8));
     ASSERT_NE(image, nullptr);
     const ULMImageRange whole(kWidth, kHeight, 0, 0);
     std::vector<uint32_t> held(size_t(kWidth) * kHeight);
@@ -105,22 +118,11 @@ protected:
 TEST_F(Phase2ViewportRender, LeavesThePixelsOutsideTheViewportAsTheyWere) {
     constexpr unsigned nx = 40, ny = 36, nz = 30;
     constexpr int width = 160, height = 96, view = width / 2;
-    ULMSetParameter("MultiboardRenderMode", 2);
-    ULMSetParameter("MultiboardMinVolumeSize", 2);
-    ULMSetParameter("Multiboard2ForceRender", 1);
-    ULMSetParameter("MultiboardRenderEnable", 1);
-    std::vector<uint8_t> voxels(size_t(nx) * ny * nz);
-    for (size_t i = 0; i < voxels.size(); ++i) voxels[i] = uint8_t(60 + i % 150);
-    const ULMFieldDescriptor field{0, 8, kULMUnsignedFraction};
-    ReleasablePointer<ULMVolume> volume(ULMVolume::Create(8, nx, ny, nz, 1, &field, voxels.data()));
+    ReleasablePointer<ULMVolume> volume(NewLockedBricks(nx, ny, nz, 60, 150, 1));
     ASSERT_NE(volume, nullptr);
-    ASSERT_EQ(volume->LockVolume(kULMBoard0), kULMOK);
-    ASSERT_EQ(volume->GetBufferLocation(), kULMMultiBoardMode2);
     ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
     ASSERT_EQ(table->SetRamp(kULMChannelAlpha, 0, 255, 0, 0.1), kULMOK);
     ReleasablePointer<ULMContext> context(ULMContext::Create(table));
-    const ULMFieldDescriptor rgba[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
-                                        {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
     const ULMImageRange whole(width, height, 0, 0);
     // Turned so that the brick nearest the viewer, whose board composites,
     // is now one brick and now the other.
@@ -135,7 +137,7 @@ TEST_F(Phase2ViewportRender, LeavesThePixelsOutsideTheViewportAsTheyWere) {
         camera.SetViewport(0, 0, view, height);
         ASSERT_EQ(context->SetCamera(camera), kULMOK);
         ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(volume->GetBufferLocation(), width, height,
-                                                                       32, 4, rgba));
+                                                                       32, 4, kRGBA8));
         ASSERT_NE(image, nullptr);
         ASSERT_EQ(image->Clear(whole, 0x11223344u), kULMOK);
         ASSERT_EQ(volume->Render(context, image, nullptr, nullptr, nullptr), kULMOK);

@@ -133,7 +133,7 @@ template <class Interface>
 ULMStatus ULMOnBoardBuffer<Interface>::SetOffset(int inOffsetX, int inOffsetY) {
     if (inOffsetX % 2 != 0 || inOffsetY % 2 != 0) return kULMErrArgument;
     AssertBoard();
-    SettleDeferredWrite();
+    // The board buffer lets a write still to come run before it changes.
     const ULMStatus status = m_buffer->SetOffsetOrWrap(false, inOffsetX, inOffsetY, 0);
     if (status != kULMOK) return status;
     m_addressParameterX = inOffsetX;
@@ -148,7 +148,6 @@ ULMStatus ULMOnBoardBuffer<Interface>::SetWrap(int inWrapX, int inWrapY) {
         !ULMIsPowerOf2(static_cast<uint32_t>(inWrapY)))
         return kULMErrArgument;
     AssertBoard();
-    SettleDeferredWrite();
     const ULMStatus status = m_buffer->SetOffsetOrWrap(true, inWrapX, inWrapY, 1);
     if (status != kULMOK) return status;
     m_addressParameterX = inWrapX;

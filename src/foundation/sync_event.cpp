@@ -154,7 +154,6 @@ DeferredTable& Deferred() {
 
 // Steps this thread is running, one inside another when a step runs the
 // one it follows, innermost last.
-thread_local int tStepsRunning = 0;
 thread_local std::vector<uint64_t> tRunningWords;
 
 // True when this thread is inside the step of inWord.
@@ -203,13 +202,11 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         ULMDeferredStep step = std::move(entry.step);
         entry.step = nullptr;
         ioLock.unlock();
-        ++tStepsRunning;
         tRunningWords.push_back(inWord);
         ULMSyncEvent result = step(ended);
         // What the step holds is given back before anyone learns it ran.
         step = nullptr;
         tRunningWords.pop_back();
-        --tStepsRunning;
         ioLock.lock();
         entry.result = result;
         entry.inputs = ULMSyncEvent(kULMOK);
@@ -374,7 +371,7 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep,
     return SyncEventFromWord(word);
 }
 
-bool InDeferredStep() { return tStepsRunning > 0; }
+bool InDeferredStep() { return !tRunningWords.empty(); }
 
 bool RunDeferredStep(const ULMSyncEvent& inEvent) {
     const uint64_t word = SyncEventWord(inEvent);

@@ -21,36 +21,29 @@ constexpr uint32_t kNoDepth =
     NKW7_FIELD(DepthControl, updateFirst_direction, NKW7_DirectionFilter::RejectAll) |
     NKW7_FIELD(DepthControl, updateLast_direction, NKW7_DirectionFilter::RejectAll);
 
-}  // namespace
-
-uint64_t ULMPassCoordinate(int64_t inValue) {
-    return static_cast<uint64_t>(inValue) > 0xFFFF ? 0xFFFF : static_cast<uint64_t>(inValue);
+// An 8 x 8 x 8 volume array at address 0, bound by a pass that samples no
+// volume of its own.
+std::vector<ULMPassRegister> DummyVolumeRegisters() {
+    constexpr uint64_t kSeven = 7;
+    return {
+        ULM_PASS_REGISTER(VolumeArrayBase, 0),
+        ULM_PASS_REGISTER(VolumeArraySize, NKW7_FIELD(VolumeArraySize, maxU, kSeven) |
+                                               NKW7_FIELD(VolumeArraySize, maxV, kSeven) |
+                                               NKW7_FIELD(VolumeArraySize, maxW, kSeven)),
+        ULM_PASS_REGISTER(VolumeArrayOffsetModulus, 0),
+        ULM_PASS_REGISTER(VolumeArrayDimensions, NKW7_FIELD(VolumeArrayDimensions, dimension, 2)),
+        ULM_PASS_REGISTER(VolumeRangeMin, 0),
+        ULM_PASS_REGISTER(VolumeRangeMax, NKW7_FIELD(VolumeRangeMax, u, kSeven) |
+                                              NKW7_FIELD(VolumeRangeMax, v, kSeven) |
+                                              NKW7_FIELD(VolumeRangeMax, w, kSeven)),
+    };
 }
 
-uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ) {
-    return NKW7_FIELD(ViewFrustumRangeMin, x, ULMPassCoordinate(inX)) |
-           NKW7_FIELD(ViewFrustumRangeMin, y, ULMPassCoordinate(inY)) |
-           NKW7_FIELD(ViewFrustumRangeMin, z, ULMPassCoordinate(inZ));
-}
-
-std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) {
-    std::vector<ULMPassRegister> programme;
-    if (v.dummyVolume) {
-        constexpr uint64_t kSeven = 7;
-        programme = {
-            ULM_PASS_REGISTER(VolumeArrayBase, 0),
-            ULM_PASS_REGISTER(VolumeArraySize, NKW7_FIELD(VolumeArraySize, maxU, kSeven) |
-                                                   NKW7_FIELD(VolumeArraySize, maxV, kSeven) |
-                                                   NKW7_FIELD(VolumeArraySize, maxW, kSeven)),
-            ULM_PASS_REGISTER(VolumeArrayOffsetModulus, 0),
-            ULM_PASS_REGISTER(VolumeArrayDimensions, NKW7_FIELD(VolumeArrayDimensions, dimension, 2)),
-            ULM_PASS_REGISTER(VolumeRangeMin, 0),
-            ULM_PASS_REGISTER(VolumeRangeMax, NKW7_FIELD(VolumeRangeMax, u, kSeven) |
-                                                  NKW7_FIELD(VolumeRangeMax, v, kSeven) |
-                                                  NKW7_FIELD(VolumeRangeMax, w, kSeven)),
-        };
-    }
-    const std::vector<ULMPassRegister> rest = {
+// Where the pass samples: its frustum, the images' fields, neither cut
+// planes nor crop, the trims, and the steps through the volume (no
+// perspective terms).
+std::vector<ULMPassRegister> SamplingRegisters(const ULMImagePassValues& v) {
+    return {
         ULM_PASS_REGISTER(ViewFrustumRangeMin, v.frustumMin),
         ULM_PASS_REGISTER(ViewFrustumRangeMax, v.frustumMax),
         ULM_PASS_REGISTER(Transform, v.transform),
@@ -84,6 +77,13 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(ddXv8_dYs_dZv, 0),
         ULM_PASS_REGISTER(ddYv8_dXs_dZv, 0),
         ULM_PASS_REGISTER(ddYv8_dYs_dZv, 0),
+    };
+}
+
+// What becomes of a sample: the voxel and table formats, the ALUs, light
+// that keeps the colour, no depth, and the image's operation.
+std::vector<ULMPassRegister> ShadingRegisters(const ULMImagePassValues& v) {
+    return {
         ULM_PASS_REGISTER(VoxelFormat, v.voxelFormat),
         ULM_PASS_REGISTER(VoxelBorder, v.voxelBorder),
         ULM_PASS_REGISTER(LookupTableFormat0, v.lookupTableFormat[0]),
@@ -111,7 +111,27 @@ std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) 
         ULM_PASS_REGISTER(ImageControl, v.imageControl),
         ULM_PASS_REGISTER(RenderOperation, v.renderOperation),
     };
-    programme.insert(programme.end(), rest.begin(), rest.end());
+}
+
+}  // namespace
+
+uint64_t ULMPassCoordinate(int64_t inValue) {
+    return static_cast<uint64_t>(inValue) > 0xFFFF ? 0xFFFF : static_cast<uint64_t>(inValue);
+}
+
+uint64_t ULMPassCoordinates(int64_t inX, int64_t inY, int64_t inZ) {
+    return NKW7_FIELD(ViewFrustumRangeMin, x, ULMPassCoordinate(inX)) |
+           NKW7_FIELD(ViewFrustumRangeMin, y, ULMPassCoordinate(inY)) |
+           NKW7_FIELD(ViewFrustumRangeMin, z, ULMPassCoordinate(inZ));
+}
+
+std::vector<ULMPassRegister> ULMImagePassProgramme(const ULMImagePassValues& v) {
+    std::vector<ULMPassRegister> programme;
+    if (v.dummyVolume) programme = DummyVolumeRegisters();
+    const std::vector<ULMPassRegister> sampling = SamplingRegisters(v);
+    const std::vector<ULMPassRegister> shading = ShadingRegisters(v);
+    programme.insert(programme.end(), sampling.begin(), sampling.end());
+    programme.insert(programme.end(), shading.begin(), shading.end());
     return programme;
 }
 

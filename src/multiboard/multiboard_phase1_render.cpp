@@ -125,6 +125,129 @@ bool TakeBandForms(ULMImageBuffer* const (&inImages)[2], ULMDepthBuffer* const (
     return true;
 }
 
+// The viewport the camera renders, where it names one.
+ULMImageRange ViewportOf(const ULMCamera& inCamera) {
+    return ULMImageRange(inCamera.GetViewportWidth(), inCamera.GetViewportHeight(), inCamera.GetViewportOriginX(),
+                         inCamera.GetViewportOriginY());
+}
+
+// The whole output image from its addressing origin.
+ULMImageRange PictureOf(const ULMOmniImageBuffer* inOutput) {
+    return ULMImageRange(static_cast<int>(inOutput->GetWidth()), static_cast<int>(inOutput->GetHeight()),
+                         inOutput->GetAddressParameterX(), inOutput->GetAddressParameterY());
+}
+
+// What the caller asked a render or an MPR render for, through the
+// render's own copy of the context.
+struct BandRequest {
+    const ULMContext* context = nullptr;
+    ULMImageBuffer* images[2] = {};
+    ULMDepthBuffer* depths[2] = {};
+    double negativeDistance = 0.0;
+    int quality = 1;
+    ULMVolume::MPRMode mode = ULMVolume::kMPRAlpha;
+    bool isMPR = false;
+};
+
+// What the bands started so far gathered: the events to join (each copy's
+// board's last load first), the output limits they got, whether the volume
+// showed in one of them, the bands it missed, and whether the whole view's
+// one resize stood in for them all.
+struct BandResults {
+    ULMEventTable table;
+    ULMImageRange limits;
+    bool drawn = false;
+    bool wholeView = false;
+    bool missed[kULMMaxForwardedVolumes] = {};
+};
+
+// One render's bands: each sub-volume's copy renders the bands of the
+// caller's buffers that meet the area.
+class BandRenders {
+public:
+    BandRenders(ULMMultiboardVolumePhase1& inVolume, const BandRequest& inRequest, const BandForms& inForms,
+                const ULMImageRange& inArea)
+        : m_volume(inVolume), m_request(inRequest), m_forms(inForms), m_area(inArea) {}
+
+    // Starts every band that meets the area, in order, unless the first to
+    // render cannot subsample and the whole view's resize stands in for
+    // them; the status that ends the call, the bands already started going
+    // on.
+    ULMStatus StartAll(bool inResizeWanted, std::optional<ULMResizeSuppression>& ioSuppressed,
+                       BandResults& ioResults) const {
+        const ULMContext* context = m_request.context;
+        for (int i = 0; i < m_volume.GetNumberOfVolumes(); ++i) {
+            const BandTargets band = TargetsOf(m_forms, i, m_area);
+            if (!band.Any()) continue;
+            ULMSyncEvent event = Start(i, band);
+            ULMStatus status = event.Status();
+            const ULMImageRange bandLimits = LimitsOf(band);
+            // A band the volume leaves empty is drawn: nothing of it shows.
+            const bool empty = (status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty();
+            if (empty) {
+                ioResults.missed[i] = status == kULMErrEmptyRender;
+                event = ULMSyncEvent(kULMOK);
+                status = kULMOK;
+            }
+            if (status == kULMErrCantSubsample && inResizeWanted && !ioResults.drawn && IsDepthTestPass(context) &&
+                !ULMMayWriteDepth(context)) {
+                ioSuppressed.reset();
+                const ULMStatus whole = m_volume.RenderWholeView(i, context, m_request.images,
+                                                                 m_request.negativeDistance, m_request.quality,
+                                                                 m_request.mode, m_request.isMPR, ioResults.limits);
+                if (ULMFailed(whole)) return whole;
+                ioResults.wholeView = true;
+                break;
+            }
+            ioResults.limits = Union(ioResults.limits, bandLimits);
+            if (ULMFailed(status)) return status;
+            ioResults.table.Put(m_volume.GetSubvolume(i).m_location, event);
+            ioResults.drawn = ioResults.drawn || !empty;
+        }
+        return kULMOK;
+    }
+
+    // One board writes the whole of its frustum, where the volume shows and
+    // where it does not: once the volume shows in some band, the bands it
+    // misses are filled as one board fills those rows. (Perspective bands
+    // are parts of one frame already.) The answer of the call when a fill
+    // fails at its start.
+    std::optional<ULMSyncEvent> FillMissed(BandResults& ioResults) const {
+        const ULMFillBesideVolume fill;
+        for (int i = 0; i < m_volume.GetNumberOfVolumes(); ++i) {
+            if (!ioResults.missed[i]) continue;
+            const BandTargets band = TargetsOf(m_forms, i, m_area);
+            const ULMSyncEvent event = Start(i, band);
+            if (event.Status() == kULMErrEmptyRender) continue;
+            if (ULMFailed(event.Status())) return event;
+            ioResults.limits = Union(ioResults.limits, LimitsOf(band));
+            ioResults.table.Put(m_volume.GetSubvolume(i).m_location, event);
+        }
+        return std::nullopt;
+    }
+
+private:
+    // Band inBand rendered by its sub-volume's copy.
+    ULMSyncEvent Start(int inBand, const BandTargets& inTargets) const {
+        ULMVolume* copy = m_volume.GetSubvolume(inBand).GetVolume();
+        const BandRequest& asked = m_request;
+        return asked.isMPR ? copy->StartRenderMPR(asked.context, asked.negativeDistance, asked.quality, asked.mode,
+                                                  inTargets.image[0])
+                           : copy->StartRender(asked.context, inTargets.image[0], inTargets.depth[0],
+                                               inTargets.image[1], inTargets.depth[1]);
+    }
+    // The output limits a band got, where its output image is given.
+    ULMImageRange LimitsOf(const BandTargets& inTargets) const {
+        const ULMImageBuffer* output = GetOutputImageBuffer(m_request.context, inTargets.image[0], inTargets.image[1]);
+        return output != nullptr ? output->GetOutputLimits() : ULMImageRange();
+    }
+
+    ULMMultiboardVolumePhase1& m_volume;
+    const BandRequest& m_request;
+    const BandForms& m_forms;
+    const ULMImageRange m_area;
+};
+
 }  // namespace
 
 // The view a band could not subsample, rendered by sub-volume inCopy's copy
@@ -198,6 +321,8 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     const ULMRenderContext renderContext(inContext);
     if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
     inContext = renderContext.Get();
+    const BandRequest request{inContext, {ioColor0, ioColor1}, {ioDepth0, ioDepth1}, inNegativeDistance, inQuality,
+                              inMode, inIsMPR};
     ULMRecursiveLock hold(m_lock);
     if (!IsLocked()) {
         const ULMStatus locked = LockVolume(kULMAnyBoard);
@@ -205,22 +330,15 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     }
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
 
-    const int n = m_numberSubVolumes;
     BandForms forms;
-    ULMImageBuffer* const images[2] = {ioColor0, ioColor1};
-    ULMDepthBuffer* const depths[2] = {ioDepth0, ioDepth1};
-    if (!TakeBandForms(images, depths, n, forms)) return ULMSyncEvent(kULMErrBuffer);
-
-    const ULMCamera& camera = inContext->GetCamera();
-    ULMImageRange area(camera.GetViewportWidth(), camera.GetViewportHeight(), camera.GetViewportOriginX(),
-                       camera.GetViewportOriginY());
-    ULMEventTable table;
+    if (!TakeBandForms(request.images, request.depths, m_numberSubVolumes, forms)) return ULMSyncEvent(kULMErrBuffer);
+    ULMImageRange area = ViewportOf(inContext->GetCamera());
+    BandResults results;
     for (int b = 0; b < m_numberRealVolumes; ++b)
-        if (KWBBoard* board = KWBBoard::GetBoard(m_subvolume[b].m_location)) table.Put(b, board->GetLastLoadEvent());
+        if (KWBBoard* board = KWBBoard::GetBoard(m_subvolume[b].m_location))
+            results.table.Put(b, board->GetLastLoadEvent());
     ULMOmniImageBuffer* output = GetOutputImageBuffer(inContext, forms.image[0], forms.image[1]);
-    if (area.IsEmpty() && output != nullptr)
-        area = ULMImageRange(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()),
-                             output->GetAddressParameterX(), output->GetAddressParameterY());
+    if (area.IsEmpty() && output != nullptr) area = PictureOf(output);
 
     // No band falls back to a resize of its own: each would enlarge and
     // shrink its own piece of the view, and a narrow band cannot be shrunk
@@ -228,75 +346,22 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     // one resize then stands in for the bands.
     const bool resizeWanted = gULMControl.m_resizeImage && !ULMResizeSuppression::Active();
     std::optional<ULMResizeSuppression> suppressed(std::in_place);
-    bool drawn = false;
-    ULMImageRange limits;
     // A perspective frame is planned once for the whole picture, each band
     // rendering its rows of it.
     std::optional<ULMImageRange> picture;
-    if (output != nullptr)
-        picture = ULMImageRange(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()),
-                                output->GetAddressParameterX(), output->GetAddressParameterY());
+    if (output != nullptr) picture = PictureOf(output);
     const ULMSharedFramePlan plan(picture, std::nullopt);
-    const auto renderBand = [&](int i, const BandTargets& band) {
-        ULMVolume* copy = m_subvolume[i].GetVolume();
-        return inIsMPR ? copy->StartRenderMPR(inContext, inNegativeDistance, inQuality, inMode, band.image[0])
-                       : copy->StartRender(inContext, band.image[0], band.depth[0], band.image[1], band.depth[1]);
-    };
-    const auto limitsOf = [&](const BandTargets& band) {
-        const ULMImageBuffer* bandOutput = GetOutputImageBuffer(inContext, band.image[0], band.image[1]);
-        return bandOutput != nullptr ? bandOutput->GetOutputLimits() : ULMImageRange();
-    };
-    bool wholeView = false;
-    bool missed[kULMMaxForwardedVolumes] = {};
-    for (int i = 0; i < n; ++i) {
-        const BandTargets band = TargetsOf(forms, i, area);
-        if (!band.Any()) continue;
-        ULMSyncEvent event = renderBand(i, band);
-        ULMStatus status = event.Status();
-        const ULMImageRange bandLimits = limitsOf(band);
-        // A band the volume leaves empty is drawn: nothing of it shows.
-        const bool empty = (status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty();
-        if (empty) {
-            missed[i] = status == kULMErrEmptyRender;
-            event = ULMSyncEvent(kULMOK);
-            status = kULMOK;
-        }
-        if (status == kULMErrCantSubsample && resizeWanted && !drawn && IsDepthTestPass(inContext) &&
-            !ULMMayWriteDepth(inContext)) {
-            suppressed.reset();
-            const ULMStatus whole =
-                RenderWholeView(i, inContext, images, inNegativeDistance, inQuality, inMode, inIsMPR, limits);
-            if (ULMFailed(whole)) return ULMSyncEvent(whole);
-            wholeView = true;
-            break;
-        }
-        limits = Union(limits, bandLimits);
-        if (ULMFailed(status)) return ULMSyncEvent(status);
-        table.Put(m_subvolume[i].m_location, event);
-        drawn = drawn || !empty;
-    }
-    // One board writes the whole of its frustum, where the volume shows and
-    // where it does not: once the volume shows in some band, the bands it
-    // misses are filled as one board fills those rows. (Perspective bands
-    // are parts of one frame already.)
-    if (drawn && !wholeView) {
-        const ULMFillBesideVolume fill;
-        for (int i = 0; i < n; ++i) {
-            if (!missed[i]) continue;
-            const BandTargets band = TargetsOf(forms, i, area);
-            const ULMSyncEvent event = renderBand(i, band);
-            if (event.Status() == kULMErrEmptyRender) continue;
-            if (ULMFailed(event.Status())) return event;
-            limits = Union(limits, limitsOf(band));
-            table.Put(m_subvolume[i].m_location, event);
-        }
-    }
+    BandRenders bands(*this, request, forms, area);
+    if (const ULMStatus started = bands.StartAll(resizeWanted, suppressed, results); ULMFailed(started))
+        return ULMSyncEvent(started);
+    if (results.drawn && !results.wholeView)
+        if (const std::optional<ULMSyncEvent> refused = bands.FillMissed(results)) return *refused;
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     if (output != nullptr) {
-        const ULMStatus set = output->SetOutputLimits(limits);
+        const ULMStatus set = output->SetOutputLimits(results.limits);
         if (ULMFailed(set)) return ULMSyncEvent(set);
     }
-    return table.Join();
+    return results.table.Join();
 }
 
 }  // namespace ulm3

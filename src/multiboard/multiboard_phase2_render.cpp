@@ -3,6 +3,8 @@
 // subsample, and the stamp on the buffers rendered.
 #include <algorithm>
 #include <new>
+#include <optional>
+#include <span>
 
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
@@ -23,6 +25,36 @@
 #include "volume/volume_internal.h"
 
 namespace ulm3 {
+
+namespace {
+
+// The level the mipmap base chooses for the view (the top of its range
+// when it chooses none), set on every brick; the first refusal.
+ULMStatus SetBricksToViewLevel(const ULMVolume& inMipmap, std::span<ULMVolume* const> inBricks,
+                               const ULMContext* inContext) {
+    int level = inMipmap.ChooseMipmapLevel(inContext);
+    if (level < 0) {
+        int lowest = 0;
+        inMipmap.GetMipmapRange(lowest, level);
+    }
+    for (ULMVolume* brick : inBricks) {
+        const ULMStatus status = brick->SetMipmapRange(level, level);
+        if (ULMFailed(status)) return status;
+    }
+    return kULMOK;
+}
+
+// The box a perspective frame is planned over: every voxel of inRange
+// whole, voxel centres on the integers.
+ULMFrameVolumeBox FrameBoxOf(const ULMVolumeRange& inRange) {
+    ULMFrameVolumeBox box;
+    const int origin[3] = {inRange.XOrigin(), inRange.YOrigin(), inRange.ZOrigin()};
+    const int size[3] = {inRange.XSize(), inRange.YSize(), inRange.ZSize()};
+    for (int i = 0; i < 3; ++i) box.min[i] = origin[i] - 0.5, box.max[i] = origin[i] + (size[i] - 0.5);
+    return box;
+}
+
+}  // namespace
 
 ULMStatus ULMMultiboardVolumePhase2::Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
@@ -75,24 +107,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     request.mode = inMode;
     request.isMPR = inIsMPR;
     ULMImageBuffer* const colors[2] = {ioColor0, ioColor1};
-    for (int b = 0; b < 2; ++b) {
-        if (colors[b] == nullptr) continue;
-        request.buffers.color[b] = colors[b];
-        request.buffers.board[b] = CheckAndSetupImageBuffer(colors[b], b);
-        if (request.buffers.board[b] == nullptr) return ULMSyncEvent(kULMErrBuffer);
-    }
     ULMDepthBuffer* const depths[2] = {ioDepth0, ioDepth1};
-    for (int b = 0; b < 2; ++b) {
-        if (depths[b] == nullptr) continue;
-        request.buffers.depth[b] = CheckAndSetupDepthBuffer(depths[b], b);
-        if (request.buffers.depth[b] == nullptr) return ULMSyncEvent(kULMErrBuffer);
-    }
-    const ULMImageBuffer* output =
-        inIsMPR ? ioColor0 : GetOutputImageBuffer(inContext, request.buffers.color[0], request.buffers.color[1]);
-    if (output == nullptr) {
-        ULMOutputMessage("MB2::StartRender the output image buffer the context names is not given\n");
-        return ULMSyncEvent(kULMErrBuffer);
-    }
+    if (const ULMStatus taken = TakeRenderBuffers(colors, depths, request); ULMFailed(taken))
+        return ULMSyncEvent(taken);
     // Bricks not yet on their boards are put there, and voxels written to
     // the source since (through a map of it) follow them.
     if (!m_locked) {
@@ -106,17 +123,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     const bool resizeWanted = gULMControl.m_resizeImage && !ULMResizeSuppression::Active();
     const ULMResizeSuppression suppressed;
 
-    if (m_baseMipmapVolume != nullptr) {
-        int level = m_baseMipmapVolume->ChooseMipmapLevel(inContext);
-        if (level < 0) {
-            int lowest = 0;
-            m_baseMipmapVolume->GetMipmapRange(lowest, level);
-        }
-        for (ULMVolume* brick : Bricks()) {
-            const ULMStatus status = brick->SetMipmapRange(level, level);
-            if (ULMFailed(status)) return ULMSyncEvent(status);
-        }
-    }
+    if (m_baseMipmapVolume != nullptr)
+        if (const ULMStatus set = SetBricksToViewLevel(*m_baseMipmapVolume, Bricks(), inContext); ULMFailed(set))
+            return ULMSyncEvent(set);
     m_MPRSumAndCountOn = inIsMPR && inMode == kMPRAlpha;
     if (m_MPRSumAndCountOn) m_MPRScale = 1.0 / std::max(inQuality, 1);
 
@@ -124,13 +133,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     // sampling its own voxels of it. Mipmap levels have coordinates of their
     // own, and keep their own plans.
     std::optional<ULMFrameVolumeBox> box;
-    if (m_baseMipmapVolume == nullptr) {
-        const ULMVolumeRange range = m_baseVolume->GetRange();
-        box.emplace();
-        const int origin[3] = {range.XOrigin(), range.YOrigin(), range.ZOrigin()};
-        const int size[3] = {range.XSize(), range.YSize(), range.ZSize()};
-        for (int i = 0; i < 3; ++i) box->min[i] = origin[i] - 0.5, box->max[i] = origin[i] + (size[i] - 0.5);
-    }
+    if (m_baseMipmapVolume == nullptr) box = FrameBoxOf(m_baseVolume->GetRange());
     const ULMSharedFramePlan plan(std::nullopt, box);
     ULMSyncEvent result = RenderBricks(request);
     if (result.Status() == kULMErrCantSubsample && resizeWanted) result = ResizeFallback(request);
@@ -141,6 +144,34 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
             SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     }
     return result;
+}
+
+// The caller's images, then its depth buffers, taken to the bricked
+// location, and the output image the context names (an MPR slab's its one
+// image) given; kULMErrBuffer at the first refused, those before it taken.
+ULMStatus ULMMultiboardVolumePhase2::TakeRenderBuffers(ULMImageBuffer* const (&inColors)[2],
+                                                       ULMDepthBuffer* const (&inDepths)[2],
+                                                       RenderRequest& ioRequest) {
+    for (int b = 0; b < 2; ++b) {
+        if (inColors[b] == nullptr) continue;
+        ioRequest.buffers.color[b] = inColors[b];
+        ioRequest.buffers.board[b] = CheckAndSetupImageBuffer(inColors[b], b);
+        if (ioRequest.buffers.board[b] == nullptr) return kULMErrBuffer;
+    }
+    for (int b = 0; b < 2; ++b) {
+        if (inDepths[b] == nullptr) continue;
+        ioRequest.buffers.depth[b] = CheckAndSetupDepthBuffer(inDepths[b], b);
+        if (ioRequest.buffers.depth[b] == nullptr) return kULMErrBuffer;
+    }
+    const ULMImageBuffer* output =
+        ioRequest.isMPR
+            ? inColors[0]
+            : GetOutputImageBuffer(ioRequest.context, ioRequest.buffers.color[0], ioRequest.buffers.color[1]);
+    if (output == nullptr) {
+        ULMOutputMessage("MB2::StartRender the output image buffer the context names is not given\n");
+        return kULMErrBuffer;
+    }
+    return kULMOK;
 }
 
 // Under the second scheme the image is one image on one board, which the

@@ -306,6 +306,8 @@ private:
                                     const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier);
 
     // Render.
+    ULMStatus TakeRenderBuffers(ULMImageBuffer* const (&inColors)[2], ULMDepthBuffer* const (&inDepths)[2],
+                                RenderRequest& ioRequest);
     ULMImageBufferInternal* CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber);
     ULMOmniDepthBuffer* CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber);
     ULMStatus GenerateBlendIndex(const ULMContext* inContext);

@@ -30,10 +30,8 @@ public:
     // Plain volumes for the other subsystems, never wrapped; one reference
     // for the caller, or null on a bad argument, a closed library or a
     // source that cannot be bound.
-    static ULMVolumeInternal* CreateSimpleVolume(int inVoxelSize, const ULMVolumeRange& inRange,
-                                                 int inNumberOfFields,
-                                                 const ULMFieldDescriptor* inFieldArray,
-                                                 void* inVoxels);
+    static ULMVolumeInternal* CreateSimpleVolume(int inVoxelSize, const ULMVolumeRange& inRange, int inNumberOfFields,
+                                                 const ULMFieldDescriptor* inFieldArray, void* inVoxels);
     static ULMVolumeInternal* CreateSimpleVolume(ULMVolumeSource* inVolumeSource);
 
     // Binds the source; a source that cannot be bound leaves a volume whose
@@ -60,8 +58,7 @@ public:
     unsigned GetSizeZ() const override { return static_cast<unsigned>(m_wholeVolume.ZSize()); }
     int GetVoxelSize() const override { return 8 * m_voxelSizeBytes; }
     ULMFieldDescriptor GetFieldDescriptor(ULMFieldNumber inField) const override;
-    ULMStatus SetFieldDescriptor(ULMFieldNumber inField,
-                                 const ULMFieldDescriptor& inDescriptor) override;
+    ULMStatus SetFieldDescriptor(ULMFieldNumber inField, const ULMFieldDescriptor& inDescriptor) override;
     bool IsLocked() const override;
     ULMStatus SetCorrectionMatrix(const ULMMatrix& inMatrix) override;
     ULMMatrix GetCorrectionMatrix() const override { return m_correctionMatrix; }
@@ -109,53 +106,44 @@ public:
 
     // ---- Updates, unloads and maps (volume_update.cpp, volume_mapping.cpp) ----
     ULMStatus Update(const void* inVoxels, const ULMVolumeRange& inDestinationRange) override;
-    ULMStatus Update(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
-                     int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource) override;
+    ULMStatus Update(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange, int inSourceX, int inSourceY,
+                     int inSourceZ, ULMSource inSource) override;
     ULMStatus UpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
                           const ULMFieldDescriptor& inDestinationField) override;
-    ULMSyncEvent StartUpdate(const void* inVoxels,
-                             const ULMVolumeRange& inDestinationRange) override;
-    ULMSyncEvent StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
-                             int inSourceX, int inSourceY, int inSourceZ,
-                             ULMSource inSource) override;
+    ULMSyncEvent StartUpdate(const void* inVoxels, const ULMVolumeRange& inDestinationRange) override;
+    ULMSyncEvent StartUpdate(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange, int inSourceX,
+                             int inSourceY, int inSourceZ, ULMSource inSource) override;
     ULMSyncEvent StartUpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
                                   const ULMFieldDescriptor& inDestinationField) override;
-    ULMStatus UpdateVolume(unsigned int inFormat, const void* inVoxels, unsigned inTargetX,
-                           unsigned inTargetY, unsigned inTargetZ, unsigned inSizeX,
-                           unsigned inSizeY, unsigned inSizeZ, Layout inLayout) override;
-    ULMStatus MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress, unsigned& outSx,
-                        unsigned& outSy, ULMSource inSource) override;
-    ULMStatus MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress, unsigned& outSx,
-                        unsigned& outSy, ULMSource inSource) override;
-    ULMStatus MapVolume(ULMAccessType inAccess, unsigned int*& outBaseAddress, unsigned& outSx,
-                        unsigned& outSy, ULMSource inSource) override;
-    ULMStatus MapVolume(ULMAccessType inAccess, void*& outBaseAddress, unsigned& outSx,
-                        unsigned& outSy, ULMSource inSource) override;
-    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
-                           unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
-                           ULMSource inSource) override;
-    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
-                           unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
-                           ULMSource inSource) override;
-    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
-                           unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
-                           ULMSource inSource) override;
-    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange,
-                           void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
-                           ULMSource inSource) override;
-    ULMStatus UnmapVolume() override;
-    ULMStatus MapSubVolume(ULMAccessType inAccess, unsigned inAtX, unsigned inAtY, unsigned inAtZ,
-                           unsigned inNx, unsigned inNy, unsigned inNz, void*& outBaseAddress,
+    ULMStatus UpdateVolume(unsigned int inFormat, const void* inVoxels, unsigned inTargetX, unsigned inTargetY,
+                           unsigned inTargetZ, unsigned inSizeX, unsigned inSizeY, unsigned inSizeZ,
+                           Layout inLayout) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned char*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned short*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, unsigned int*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapVolume(ULMAccessType inAccess, void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                        ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange, unsigned char*& outBaseAddress,
                            unsigned& outSx, unsigned& outSy, ULMSource inSource) override;
-    ULMStatus Unload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
-                     ULMSource inSource) const override;
-    ULMStatus UnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
-                          const ULMFieldDescriptor& inField, ULMSource inSource) const override;
-    ULMSyncEvent StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange,
-                             ULMSource inSource) const override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange, unsigned short*& outBaseAddress,
+                           unsigned& outSx, unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange, unsigned int*& outBaseAddress,
+                           unsigned& outSx, unsigned& outSy, ULMSource inSource) override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, const ULMVolumeRange& inVolumeRange, void*& outBaseAddress,
+                           unsigned& outSx, unsigned& outSy, ULMSource inSource) override;
+    ULMStatus UnmapVolume() override;
+    ULMStatus MapSubVolume(ULMAccessType inAccess, unsigned inAtX, unsigned inAtY, unsigned inAtZ, unsigned inNx,
+                           unsigned inNy, unsigned inNz, void*& outBaseAddress, unsigned& outSx, unsigned& outSy,
+                           ULMSource inSource) override;
+    ULMStatus Unload(void* outVoxels, const ULMVolumeRange& inVolumeRange, ULMSource inSource) const override;
+    ULMStatus UnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange, const ULMFieldDescriptor& inField,
+                          ULMSource inSource) const override;
+    ULMSyncEvent StartUnload(void* outVoxels, const ULMVolumeRange& inVolumeRange, ULMSource inSource) const override;
     ULMSyncEvent StartUnloadField(void* outVoxels, const ULMVolumeRange& inVolumeRange,
-                                  const ULMFieldDescriptor& inField,
-                                  ULMSource inSource) const override;
+                                  const ULMFieldDescriptor& inField, ULMSource inSource) const override;
     // A board-to-board copy into the buffer (ULMVolumeBoardCopy::StartCopyFrom),
     // which advances the volume's serial when it is queued.
     ULMSyncEvent CopyBoardBuffer(const ULMVolume* inVolume, const ULMVolumeRange& inRange,
@@ -180,9 +168,8 @@ public:
     // the X' sampling when either is non-zero: output voxel q, in the
     // destination's coordinates, at originX + q x spacingX.
     ULMSyncEvent DoStartResampleBuffer(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
-                                       const ULMVolumeRange& inDestinationRange,
-                                       const ULMClassifier& inClassifier, sideways inSideways,
-                                       long long originX, long long spacingX);
+                                       const ULMVolumeRange& inDestinationRange, const ULMClassifier& inClassifier,
+                                       sideways inSideways, long long originX, long long spacingX);
     // The same pass copying the fields as they stand, without a classifier.
     ULMSyncEvent DoStartFieldCopy(ULMVolume* pDestination, const ULMVolumeRange& inSourceRange,
                                   const ULMVolumeRange& inDestinationRange, sideways inSideways);
@@ -195,8 +182,7 @@ public:
                                      const ULMClassifier& inClassifier) override;
     // The camera's view of this volume written into ioOutVolume on the same
     // board, in one render or two, not waited for.
-    ULMStatus RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
-                             RenderToVolumeMode inMode) override;
+    ULMStatus RenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume, RenderToVolumeMode inMode) override;
     ULMSyncEvent StartRenderToVolume(const ULMContext* inContext, ULMVolume* ioOutVolume,
                                      RenderToVolumeMode inMode) override;
 
@@ -206,8 +192,7 @@ public:
     ULMStatus Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) override;
     ULMStatus Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) override;
     ULMStatus CreateBuffer(ULMLocation inLocation) override;
-    ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY,
-                           unsigned inSizeZ) override;
+    ULMStatus CreateBuffer(ULMLocation inLocation, unsigned inSizeX, unsigned inSizeY, unsigned inSizeZ) override;
     ULMStatus CreateBuffer(ULMLocation inLocation, const ULMVolumeRange& inRange) override;
     // A buffer of the whole volume on inLocation, recorded as holding it and
     // with the source's changed range cleared, but nothing loaded yet: a
@@ -235,20 +220,17 @@ public:
     ULMStatus ResizeBuffer(const ULMVolumeRange& inRange) override;
     ULMStatus SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) override;
     ULMStatus SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) override;
-    void GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY,
-                                    int& outZ) const override;
-    ULMStatus SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY,
-                                         int inZ) override;
+    void GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY, int& outZ) const override;
+    ULMStatus SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY, int inZ) override;
     ULMAddressMode GetBufferAddressMode() const override;
     int GetBufferAddressParameterX() const override;
     int GetBufferAddressParameterY() const override;
     int GetBufferAddressParameterZ() const override;
     // Return the render's status without waiting: kULMOK while it runs.
-    ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                     ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                     ULMDepthBuffer* ioDepth1) override;
-    ULMStatus RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality,
-                        MPRMode inMode, ULMImageBuffer* ioImage) override;
+    ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
+                     ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) override;
+    ULMStatus RenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality, MPRMode inMode,
+                        ULMImageBuffer* ioImage) override;
 
     // The volume's copy on its board: renders and passes prepare it, read
     // and write its buffer through it, under its lock.
@@ -257,11 +239,10 @@ public:
 
     // ---- Renders: the render engine's, reached through the engine it
     // registers (volume_upper_layers.h, volume_engine_calls.cpp) ----
-    ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0,
-                             ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
-                             ULMDepthBuffer* ioDepth1) override;
-    ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance,
-                                int inQuality, MPRMode inMode, ULMImageBuffer* ioImage) override;
+    ULMSyncEvent StartRender(const ULMContext* inContext, ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0,
+                             ULMImageBuffer* ioColor1, ULMDepthBuffer* ioDepth1) override;
+    ULMSyncEvent StartRenderMPR(const ULMContext* inContext, double inNegativeDistance, int inQuality, MPRMode inMode,
+                                ULMImageBuffer* ioImage) override;
     // The render engine's state of this volume, which the volume owns and
     // never looks inside (volume_upper_layers.h).
     ULMVolumeEngineState& EngineState() const { return *m_engineState; }
@@ -294,11 +275,10 @@ private:
     void NoteBufferWrite(const ULMVolumeRange& inRange);
     // The three ways of the volume form of StartUpdate once it holds its
     // access.
-    ULMSyncEvent CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange, int inSourceX,
-                                int inSourceY, int inSourceZ, ULMSource inSource);
-    ULMSyncEvent ChunkedVolumeCopy(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange,
-                                   int inSourceX, int inSourceY, int inSourceZ, ULMSource inSource,
-                                   bool inIntoBuffer);
+    ULMSyncEvent CopyFromVolume(const ULMVolume* inVolume, const ULMVolumeRange& inRange, int inSourceX, int inSourceY,
+                                int inSourceZ, ULMSource inSource);
+    ULMSyncEvent ChunkedVolumeCopy(const ULMVolume* inVolume, const ULMVolumeRange& inDestinationRange, int inSourceX,
+                                   int inSourceY, int inSourceZ, ULMSource inSource, bool inIntoBuffer);
     // A YZ slice of at least 32 x 32 voxels through the slab; the caller's
     // plain write is shared for the rest of the update.
     ULMSyncEvent UpdateOptimizedYZSlice(const void* inVoxels, const ULMVolumeRange& inVolumeRange);

@@ -92,8 +92,13 @@ void ULMMipmapVolume::StaleLevels() {
     m_level[0].volumeSerial = NextSerial(m_level[0].volumeSerial);
 }
 
+// A level whose generation failed on its board is made again.
 bool ULMMipmapVolume::IsFresh(int inLevel) const {
-    return m_level[inLevel].volume != nullptr && m_level[inLevel].volumeSerial == m_level[0].volumeSerial;
+    const LevelInfo& level = m_level[inLevel];
+    if (level.volume == nullptr || level.volumeSerial != m_level[0].volumeSerial) return false;
+    const ULMStatus generated = level.generated.Wait(0);
+    if (generated == kULMOK) level.generated = ULMSyncEvent(kULMOK);
+    return !ULMFailed(generated);
 }
 
 int ULMMipmapVolume::HighestFreshLevel(int inLevel) const {

@@ -60,6 +60,10 @@ public:
         // Size and origin in the level's own voxels. The level choice, a
         // const operation, computes the ranges it needs (under m_lock).
         mutable ULMVolumeRange range;
+        // The level's generation, with those of the levels it was made
+        // from, while it runs or once it failed; OK once it ran well. The
+        // boards run a render of the level whatever became of it.
+        mutable ULMSyncEvent generated{kULMOK};
     };
 
     // The factory volume creation calls: a mipmap volume over inTopLevel,

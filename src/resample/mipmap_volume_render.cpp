@@ -202,7 +202,11 @@ ULMSyncEvent ULMMipmapVolume::RenderCoarserLevels(int inChosen, ULMContext& ioCl
                                   ScaleTrimMax(trims[3], s[1]), trims[4] * s[2], ScaleTrimMax(trims[5], s[2]));
         }
         pending = inRender(*level.volume, &ioClone);
-        if (pending.Status() != kULMErrCantSubsample) break;
+        if (pending.Status() != kULMErrCantSubsample) {
+            // The render answers for the making of what it reads.
+            if (l > 0) pending = ULMFollowedBy(level.generated, pending);
+            break;
+        }
     }
     return pending;
 }

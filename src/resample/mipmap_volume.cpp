@@ -92,13 +92,17 @@ void ULMMipmapVolume::StaleLevels() {
     m_level[0].volumeSerial = NextSerial(m_level[0].volumeSerial);
 }
 
-// A level whose generation failed on its board is made again.
 bool ULMMipmapVolume::IsFresh(int inLevel) const {
-    const LevelInfo& level = m_level[inLevel];
-    if (level.volume == nullptr || level.volumeSerial != m_level[0].volumeSerial) return false;
-    const ULMStatus generated = level.generated.Wait(0);
-    if (generated == kULMOK) level.generated = ULMSyncEvent(kULMOK);
-    return !ULMFailed(generated);
+    return m_level[inLevel].volume != nullptr && m_level[inLevel].volumeSerial == m_level[0].volumeSerial;
+}
+
+void ULMMipmapVolume::ForgetFailedLevels() {
+    for (int l = 1; l < m_levelSize; ++l) {
+        LevelInfo& level = m_level[l];
+        const ULMStatus generated = level.generated.Wait(0);
+        if (generated == kULMOK || ULMFailed(generated)) level.generated = ULMSyncEvent(kULMOK);
+        if (ULMFailed(generated)) level.volumeSerial = 0;
+    }
 }
 
 int ULMMipmapVolume::HighestFreshLevel(int inLevel) const {

@@ -279,6 +279,9 @@ private:
     ULMStatus StoreState(T& ioStored, const T& inValue);
     // Level l exists and was generated from level 0 as it stands.
     bool IsFresh(int inLevel) const;
+    // Levels whose generation failed on a board, which the render that
+    // queued it answered with, count as stale: the next use makes them again.
+    void ForgetFailedLevels();
     // The highest fresh level at or below inLevel (0 when none above is).
     int HighestFreshLevel(int inLevel) const;
     // Generates the levels above inFrom up to inTo in turn, each recorded

@@ -166,6 +166,7 @@ int ULMMipmapVolume::GenerateLevels(int inFrom, int inTo, ULMLocation inBoard, U
 ULMVolume* ULMMipmapVolume::GetMipmapLevel(int inLevel) {
     ULMRecursiveLock hold(m_lock);
     if (inLevel < 0 || inLevel >= m_levelSize) return nullptr;
+    ForgetFailedLevels();
     if (m_autoGenerate) {
         ULMSyncEvent failure;
         if (GenerateLevels(HighestFreshLevel(inLevel), inLevel, kULMAnyBoard, failure) >= 0) return nullptr;

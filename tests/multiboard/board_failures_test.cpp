@@ -236,5 +236,40 @@ TEST_F(BoardFailuresTest, EveryFailedRequestOfEveryRoadReachesAnAnswer) {
     }
 }
 
+// What a failed request left on the boards is made again by the next use
+// when the library made it on its own: a mipmap level whose generation
+// failed, over one board and over bricks, is generated again by the next
+// render of the same volume, which draws it right.
+TEST_F(BoardFailuresTest, ALevelWhoseGenerationFailedIsMadeAgainByTheNextRender) {
+    const Road roads[] = {
+        {"mipmap level over plain", 1, true, 0, 0, true, false},
+        {"mipmap level over bricks", 2, true, 2, 1, true, false},
+    };
+    for (const Road& road : roads) {
+        SCOPED_TRACE(road.name);
+        Fresh(road);
+        const Outcome reference = Run(road);
+        ASSERT_TRUE(reference.AllOK()) << ::testing::PrintToString(reference.answers);
+        ReleasablePointer<ULMVolume> volume(NewVolume(road));
+        ASSERT_EQ(volume->LockVolume(road.mode == 0 ? kULMBoard0 : kULMAnyBoard), kULMOK);
+        ASSERT_EQ(volume->SetMipmapRange(1, 1), kULMOK);
+        ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
+        for (int i = 0; i < 256; ++i) {
+            const float v = float(i) / 255.0f, a = 0.05f * v;
+            table->SetEntry(i, ULMRGBAFloat(v * a, v * a, v * a, a));
+        }
+        ReleasablePointer<ULMContext> context(ULMContext::Create(table));
+        // The level's first pass is the first render the volume queues.
+        tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 1);
+        Outcome failed;
+        Draw(road, volume, context, failed);
+        EXPECT_EQ(failed.answers[0], kULMErrHardware) << "the render answers for its level";
+        Outcome again;
+        Draw(road, volume, context, again);
+        EXPECT_TRUE(again.AllOK()) << ::testing::PrintToString(again.answers);
+        EXPECT_TRUE(again.drawn == reference.drawn) << "the level is made again";
+    }
+}
+
 }  // namespace
 }  // namespace ulm3

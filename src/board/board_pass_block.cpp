@@ -172,9 +172,9 @@ ULMSyncEvent ULMBoardPassBlock::Submit(KWBBoard* inBoard, KWBBuffer* inVolume,
 
 ULMSyncEvent ULMWithInputLoads(const ULMSyncEvent& inJob, const ULMBoardRenderBuffers& inBuffers) {
     if (ULMFailed(inJob.Status())) return inJob;
-    const KWBBuffer* const inputs[] = {inBuffers.volume,        inBuffers.luts[0],          inBuffers.luts[1],
-                                       inBuffers.luts[2],        inBuffers.luts[3],          inBuffers.diffuseMap,
-                                       inBuffers.specularMap,    inBuffers.gradientTable,    inBuffers.alphaCorrectionTable};
+    const KWBBuffer* const inputs[] = {inBuffers.volume,     inBuffers.luts[0],        inBuffers.luts[1],
+                                       inBuffers.luts[2],    inBuffers.luts[3],        inBuffers.diffuseMap,
+                                       inBuffers.specularMap, inBuffers.gradientTable, inBuffers.alphaCorrectionTable};
     ULMEventJoin join;
     join.Add(inJob);
     for (const KWBBuffer* input : inputs) {

@@ -9,8 +9,6 @@
 #include <algorithm>
 #include <cmath>
 #include <cstdint>
-#include <functional>
-#include <string>
 #include <vector>
 
 #include "foundation/shareable.h"
@@ -146,7 +144,8 @@ protected:
     // The voxels shrunk into a volume on the last board.
     void Resample(ULMVolume* ioVolume, Outcome& ioOut) {
         std::vector<uint8_t> host(size_t(kNX - 4) * (kNY - 4) * kNZ, 0);
-        ReleasablePointer<ULMVolume> into(ULMVolume::Create(1u, host.data(), kNX - 4, kNY - 4, kNZ, ULMVolume::kSliced));
+        ReleasablePointer<ULMVolume> into(
+            ULMVolume::Create(1u, host.data(), kNX - 4, kNY - 4, kNZ, ULMVolume::kSliced));
         ioOut.answers.push_back(into->LockVolume(kULMBoard1));
         const ULMClassifier direct = ULMClassifier::DirectRGBA(kULMField0, kULMField1, kULMField2, kULMField3);
         ioOut.answers.push_back(
@@ -157,9 +156,11 @@ protected:
     // The view along Z drawn into a volume of RGBA voxels beside the source.
     void RenderToVolume(ULMVolume* ioVolume, ULMContext* ioContext, Outcome& ioOut) {
         Aim(ioContext, {"", 1, true, 0, 0, false, false, Pass::kRenderToVolume}, kNX);
-        ReleasablePointer<ULMVolume> into(ULMVolume::Create(32, ULMVolumeRange(kNX, kNY, 2, 0, 0, 0), 4, kRGBA8, nullptr));
+        ReleasablePointer<ULMVolume> into(
+            ULMVolume::Create(32, ULMVolumeRange(kNX, kNY, 2, 0, 0, 0), 4, kRGBA8, nullptr));
         ioOut.answers.push_back(into->LockVolume(kULMBoard0));
-        ioOut.answers.push_back(ioVolume->StartRenderToVolume(ioContext, into, ULMVolume::kRenderToVolumeNone).Wait(-1));
+        ioOut.answers.push_back(
+            ioVolume->StartRenderToVolume(ioContext, into, ULMVolume::kRenderToVolumeNone).Wait(-1));
         ReadBack(into, ioOut);
     }
 
@@ -216,7 +217,8 @@ TEST_F(BoardFailuresTest, EveryFailedRequestOfEveryRoadReachesAnAnswer) {
         SCOPED_TRACE(road.name);
         Outcome reference;
         const auto counts = Requests(road, reference);
-        ASSERT_TRUE(reference.AllOK()) << "the road runs without failures: " << ::testing::PrintToString(reference.answers);
+        ASSERT_TRUE(reference.AllOK()) << "the road runs without failures: "
+                                       << ::testing::PrintToString(reference.answers);
         for (const auto& [code, count] : counts) {
             for (int nth = 1; nth <= count; ++nth) {
                 SCOPED_TRACE(::testing::Message() << KindName(code) << " " << nth << " of " << count);

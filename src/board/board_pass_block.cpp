@@ -1,6 +1,9 @@
 #include "board/board_pass_block.h"
 
+#include "board/kwb_buffer.h"
+#include "board/kwb_sync_event.h"
 #include "foundation/message_log.h"
+#include "foundation/sync_event.h"
 #include "tulx7/chip_codes.h"
 
 namespace ulm3 {
@@ -185,6 +188,23 @@ ULMSyncEvent ULMBoardPassBlock::Submit(KWBBoard* inBoard, KWBBuffer* inVolume,
     if (inLuts != nullptr)
         for (int i = 0; i < 4; ++i) buffers.luts[i] = inLuts[i];
     return SubmitRender(inBoard, inLastRender, buffers);
+}
+
+ULMSyncEvent ULMWithInputLoads(const ULMSyncEvent& inJob, const ULMBoardRenderBuffers& inBuffers) {
+    if (ULMFailed(inJob.Status())) return inJob;
+    const KWBBuffer* const inputs[] = {inBuffers.volume,     inBuffers.luts[0],        inBuffers.luts[1],
+                                       inBuffers.luts[2],    inBuffers.luts[3],        inBuffers.diffuseMap,
+                                       inBuffers.specularMap, inBuffers.gradientTable, inBuffers.alphaCorrectionTable};
+    ULMEventJoin join;
+    join.Add(inJob);
+    for (const KWBBuffer* input : inputs) {
+        if (input == nullptr) continue;
+        const ULMSyncEvent load = input->GetLoadEvent();
+        // Loads long over and done leave nothing to wait for.
+        if (!KWBSyncEvent(load).IsHardwareSync() || load.Wait(0) == kULMOK) continue;
+        join.Add(load);
+    }
+    return join.Result();
 }
 
 ULMSyncEvent ULMBoardPassBlock::SubmitRender(KWBBoard* inBoard, const ULMSyncEvent& inLastRender,

@@ -86,6 +86,12 @@ struct ULMBoardRenderBuffers {
     KWBBuffer* alphaCorrectionTable = nullptr;
 };
 
+// inJob's event joined with the loads of what it reads, the volume and
+// every table and map, that are still running or failed: the board starts a
+// job once the loads it follows are over, whatever became of them, so their
+// failures reach a handle of the job only this way.
+ULMSyncEvent ULMWithInputLoads(const ULMSyncEvent& inJob, const ULMBoardRenderBuffers& inBuffers);
+
 class ULMBoardPassBlock {
 public:
     // Room the passes ask for; the board clamps what it grants.

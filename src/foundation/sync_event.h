@@ -69,6 +69,16 @@ private:
     int m_count = 0;
 };
 
+// The handle of work in two steps, the later queued to follow the earlier
+// on the boards, which run it whatever became of the earlier: the later
+// step's failure to start as it is, else both, so that a failure of either
+// reaches whoever waits.
+inline ULMSyncEvent ULMFollowedBy(const ULMSyncEvent& inEarlier, const ULMSyncEvent& inLater) {
+    if (ULMFailed(inLater.Status())) return inLater;
+    const ULMSyncEvent both[2] = {inEarlier, inLater};
+    return CombineMultipleEvents(2, both);
+}
+
 // The status a call that only queues its work answers with: OK while the
 // work runs, the failure of work that already failed.
 inline ULMStatus ULMStatusOnceQueued(const ULMSyncEvent& inEvent) {

@@ -236,7 +236,12 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     // The stack is free again once its composite has run, or, where none
     // was queued, once what was queued into it has.
     plan.frame->lastUse = ULMFailed(done.Status()) ? work.Result() : done;
-    return done;
+    if (ULMFailed(done.Status())) return done;
+    // The board runs the composite whatever became of the work it follows:
+    // a brick's render, a clear or a copy that failed reaches the render's
+    // handle through its own event.
+    work.Add(done);
+    return work.Result();
 }
 
 ULMStatus ULMMultiboardVolumePhase2::PrepareStack(StackPlan& ioPlan) {
@@ -275,6 +280,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DrawIntoStack(const RenderRequest& inReq
             ioWork.Result().Wait(-1);
             return moved;
         }
+        // The composite reads what the move brings.
+        ioWork.Add(moved);
     }
     // The composite is queued behind this work through the stack's buffer
     // (see ULMBlendVolume::Render), not waited for here.

@@ -259,7 +259,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
         enlarged.buffers.color[0] = ioTemporary;
         enlarged.buffers.board[0] = GetImageBufferInternal(ioTemporary);
         if (enlarged.buffers.board[0] == nullptr) return ULMSyncEvent(kULMErrBuffer);
-        const ULMSyncEvent rendered = RenderBricks(enlarged);
+        ULMSyncEvent rendered = RenderBricks(enlarged);
         if (ULMFailed(rendered.Status())) return rendered;
         for (ULMImageBufferInternal* image : inRequest.buffers.board) {
             const ULMSyncEvent moved = ULMMoveMultiboardImage(image, board);
@@ -267,6 +267,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
                 rendered.Wait(-1);
                 return moved;
             }
+            // The shrink writes into what the move brings.
+            rendered = ULMFollowedBy(rendered, moved);
         }
         return rendered;
     };

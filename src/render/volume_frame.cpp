@@ -231,13 +231,15 @@ ULMSyncEvent ULMVolumeFrame::Submit() {
     cache.ReleaseLUT();
     if (ULMFailed(event.Status())) return event;
     state.m_lastRenderEvent = event;
+    // The handle answers for the tables and voxels the render reads too.
+    const ULMSyncEvent answered = ULMWithInputLoads(event, buffers);
     if (m_toVolume) {
         m_target->BoardCopy().NoteBoardWrite();
-        return event;
+        return answered;
     }
     m_output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());
     SetLastVolumeRendered(m_volume.GetObjectID(), m_context, m_color[0], m_depth[0], m_color[1], m_depth[1]);
-    return event;
+    return answered;
 }
 
 }  // namespace ulm3

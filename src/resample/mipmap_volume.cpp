@@ -96,6 +96,15 @@ bool ULMMipmapVolume::IsFresh(int inLevel) const {
     return m_level[inLevel].volume != nullptr && m_level[inLevel].volumeSerial == m_level[0].volumeSerial;
 }
 
+void ULMMipmapVolume::ForgetFailedLevels() {
+    for (int l = 1; l < m_levelSize; ++l) {
+        LevelInfo& level = m_level[l];
+        const ULMStatus generated = level.generated.Wait(0);
+        if (generated == kULMOK || ULMFailed(generated)) level.generated = ULMSyncEvent(kULMOK);
+        if (ULMFailed(generated)) level.volumeSerial = 0;
+    }
+}
+
 int ULMMipmapVolume::HighestFreshLevel(int inLevel) const {
     int level = inLevel;
     while (level > 0 && !IsFresh(level)) --level;

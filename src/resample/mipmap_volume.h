@@ -60,6 +60,10 @@ public:
         // Size and origin in the level's own voxels. The level choice, a
         // const operation, computes the ranges it needs (under m_lock).
         mutable ULMVolumeRange range;
+        // The level's generation, with those of the levels it was made
+        // from, while it runs or once it failed; OK once it ran well. The
+        // boards run a render of the level whatever became of it.
+        mutable ULMSyncEvent generated{kULMOK};
     };
 
     // The factory volume creation calls: a mipmap volume over inTopLevel,
@@ -275,6 +279,9 @@ private:
     ULMStatus StoreState(T& ioStored, const T& inValue);
     // Level l exists and was generated from level 0 as it stands.
     bool IsFresh(int inLevel) const;
+    // Levels whose generation failed on a board, which the render that
+    // queued it answered with, count as stale: the next use makes them again.
+    void ForgetFailedLevels();
     // The highest fresh level at or below inLevel (0 when none above is).
     int HighestFreshLevel(int inLevel) const;
     // Generates the levels above inFrom up to inTo in turn, each recorded

@@ -6,6 +6,7 @@
 
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "render/volume_render_state.h"
 #include "resample/mipmap_level_kinds.h"
 #include "resample/mipmap_volume.h"
@@ -112,7 +113,10 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
             if (ULMFailed(set)) return ULMSyncEvent(set);
         }
     }
-    return source.volume->StartResampleBuffer(level.volume, source.range, level.range, classifier);
+    const ULMSyncEvent made = source.volume->StartResampleBuffer(level.volume, source.range, level.range, classifier);
+    // The level holds what its source level held.
+    if (!ULMFailed(made.Status())) level.generated = ULMFollowedBy(source.generated, made);
+    return made;
 }
 
 ULMStatus ULMMipmapVolume::CreateMipmapLevel(int inLevel, ULMLocation inLocation, ULMVolumeRange inRange) {
@@ -162,6 +166,7 @@ int ULMMipmapVolume::GenerateLevels(int inFrom, int inTo, ULMLocation inBoard, U
 ULMVolume* ULMMipmapVolume::GetMipmapLevel(int inLevel) {
     ULMRecursiveLock hold(m_lock);
     if (inLevel < 0 || inLevel >= m_levelSize) return nullptr;
+    ForgetFailedLevels();
     if (m_autoGenerate) {
         ULMSyncEvent failure;
         if (GenerateLevels(HighestFreshLevel(inLevel), inLevel, kULMAnyBoard, failure) >= 0) return nullptr;

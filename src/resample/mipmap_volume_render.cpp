@@ -202,7 +202,11 @@ ULMSyncEvent ULMMipmapVolume::RenderCoarserLevels(int inChosen, ULMContext& ioCl
                                   ScaleTrimMax(trims[3], s[1]), trims[4] * s[2], ScaleTrimMax(trims[5], s[2]));
         }
         pending = inRender(*level.volume, &ioClone);
-        if (pending.Status() != kULMErrCantSubsample) break;
+        if (pending.Status() != kULMErrCantSubsample) {
+            // The render answers for the making of what it reads.
+            if (l > 0) pending = ULMFollowedBy(level.generated, pending);
+            break;
+        }
     }
     return pending;
 }
@@ -221,6 +225,7 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
     ULMRecursiveLock hold(m_lock);
     ULMVolume* level0 = m_level[0].volume;
     if (level0 == nullptr) return ULMSyncEvent(kULMErrVolume);
+    ForgetFailedLevels();
     const LevelRender render = [&](ULMVolume& level, const ULMContext* context) {
         return RenderLevel(level, context, ioColor0, ioDepth0, ioColor1, ioDepth1, inNegativeDistance, inQuality,
                            inMode, inIsMPRRender);
@@ -269,6 +274,10 @@ ULMSyncEvent ULMMipmapVolume::DoStartRenderAndMPR(const ULMContext* inContext, U
     if (m_autoGenerate) {
         ULMSyncEvent failure;
         const int failed = GenerateLevels(HighestFreshLevel(chosen), chosen, board, failure);
+        // Work that failed on a board is the render's failure; a level
+        // that cannot be made has the render draw a finer one.
+        const ULMStatus generated = failed >= 0 ? failure.Status() : kULMOK;
+        if (generated == kULMErrHardware || generated == kULMErrAborted) return failure;
         if (failed >= 0) chosen = std::max(m_minLevel, failed - 1);
         ULM_ASSERT(m_maxLevel < m_levelSize);
     }

@@ -15,6 +15,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/message_log.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "resample/image_resample_3d.h"
 
 namespace ulm3 {
@@ -168,6 +169,9 @@ ULMSyncEvent Resample3DImage(const ULMContext* inRealContext, ULMImageBuffer* io
     const Background background = BackgroundOf(inRealContext, ioColor0);
     if (PreWeighted(ioTempContext) != kULMOK) return ULMSyncEvent(kULMErrArgument);
     ULMImageRange sourceRange;
+    // Each shrink runs whatever became of the one it reads: the handle
+    // answers for them all.
+    ULMEventJoin shrinks;
     for (;;) {
         sourceRange = source->GetOutputLimits();
         source->SetInputLimits(sourceRange);
@@ -193,6 +197,7 @@ ULMSyncEvent Resample3DImage(const ULMContext* inRealContext, ULMImageBuffer* io
                              UlmGetStatusString(event.Status()), static_cast<int>(event.Status()));
             return event;
         }
+        shrinks.Add(event);
     }
     ReleasablePointer<ULMContext> last(ULMCopyContextForRender(inRealContext));
     if (last == nullptr) return ULMSyncEvent(kULMErrAlloc);
@@ -203,7 +208,8 @@ ULMSyncEvent Resample3DImage(const ULMContext* inRealContext, ULMImageBuffer* io
     ULMImageBuffer* const callers[2] = {ioColor0, ioColor1};
     for (int i = 0; i < 2; ++i)
         if (color[i] != callers[i]) callers[i]->SetOutputLimits(color[i]->GetOutputLimits());
-    return event;
+    shrinks.Add(event);
+    return shrinks.Result();
 }
 
 ULMSyncEvent DoStartRenderAndResize(const ULMEnlargedRender& inRender, ULMLocation inBoard,
@@ -274,7 +280,7 @@ ULMSyncEvent DoStartRenderAndResize(const ULMEnlargedRender& inRender, ULMLocati
         if (status != kULMOK) return ULMSyncEvent(status);
         inOutMPRScale = 1.0;
     }
-    return Resample3DImage(inContext, ioColor0, ioColor1, enlarged, unscaled, temporary, sums);
+    return ULMFollowedBy(rendered, Resample3DImage(inContext, ioColor0, ioColor1, enlarged, unscaled, temporary, sums));
 }
 
 namespace {

@@ -8,6 +8,7 @@
 #include "foundation/context_readers.h"
 #include "foundation/control.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "render/light_map_events.h"
 #include "render/volume_render.h"
 #include "render/volume_render_state.h"
@@ -269,7 +270,7 @@ ULMSyncEvent RenderPlanned(ULMVolumeInternal& ioSource, const ULMContext* inCont
     if (second.Status() != kULMOK) return ULMSyncEvent(second.Status());
     // T's gradient is in T's axes: the dominant one and the two kept.
     const int axes[3] = {dominant, kKept[dominant][0], kKept[dominant][1]};
-    return second.RenderInto(clone.GetPointer(), ioOut, inMode, axes);
+    return ULMFollowedBy(firstEvent, second.RenderInto(clone.GetPointer(), ioOut, inMode, axes));
 }
 
 }  // namespace

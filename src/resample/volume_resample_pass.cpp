@@ -8,6 +8,7 @@
 #include <new>
 
 #include "board/board_range.h"
+#include "board/board_pass_block.h"
 #include "board/kwb_board.h"
 #include "context/classifier_internal.h"
 #include "foundation/diagnostics.h"
@@ -16,6 +17,7 @@
 #include "foundation/scope_guard.h"
 #include "foundation/transform_register.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "render/volume_render_access.h"
 #include "tulx7/chip_codes.h"
 #include "ulm3/classifier.h"
@@ -422,8 +424,13 @@ ULMSyncEvent SubmitPass(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, c
     ULM_ASSERT(outputBuffer != nullptr);
     output.BoardCopy().NoteBoardWrite();
     if (outputBuffer != source.Buffer()) output.BoardCopy().OpenWhole();
-    const ULMSyncEvent rendered = block.Submit(board, source.Buffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
-                                               ULMVolumeLastRenderEvent(ioSource));
+    ULMBoardRenderBuffers read;
+    read.volume = source.Buffer();
+    std::copy(tables, tables + 4, read.luts);
+    const ULMSyncEvent rendered =
+        ULMWithInputLoads(block.Submit(board, source.Buffer(), outputBuffer, nullptr, kKWBWritesImage0, tables,
+                                       ULMVolumeLastRenderEvent(ioSource)),
+                          read);
     releaseTables.RunNow();
     if (ULMFailed(rendered.Status()) || ioOutput.temporary.GetPointer() == nullptr) return rendered;
 
@@ -434,9 +441,9 @@ ULMSyncEvent SubmitPass(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, c
         bool tried = false;
         const ULMSyncEvent copied =
             ioOutput.plainDestination->CopyBoardBuffer(&output, inDestinationRange, written, tried);
-        if (tried) return copied;
+        if (tried) return ULMFollowedBy(rendered, copied);
     }
-    return UpdateFromBuffer(ioDestination, &output, inDestinationRange);
+    return ULMFollowedBy(rendered, UpdateFromBuffer(ioDestination, &output, inDestinationRange));
 }
 
 }  // namespace

@@ -10,6 +10,7 @@
 #include "foundation/fixed_point.h"
 #include "foundation/message_log.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "resample/volume_resample_pass.h"
 #include "resample/volume_resample_roads.h"
 #include "ulm3/classifier.h"
@@ -118,7 +119,7 @@ ULMSyncEvent ResampleThroughCopy(ULMVolumeInternal& ioVolume, const ULMVolumeRan
     if (locked != kULMOK) return ULMSyncEvent(locked);
     const ULMSyncEvent resampled = ULMStartVolumeResample(ioVolume, copy.GetPointer(), inSourceRange, box, inClassifier);
     if (ULMFailed(resampled.Status())) return resampled;
-    return UpdateFromBuffer(ioVolume, copy.GetPointer(), inDestinationRange);
+    return ULMFollowedBy(resampled, UpdateFromBuffer(ioVolume, copy.GetPointer(), inDestinationRange));
 }
 
 // A part of a larger resample that is narrower in X or Y than a pass
@@ -149,7 +150,7 @@ ULMSyncEvent ResampleNarrowPart(ULMVolumeInternal& ioSource, ULMVolume* pDestina
     const ULMSyncEvent resampled =
         ULMStartVolumeResample(ioSource, copy.GetPointer(), inSourceRange, box, inClassifier, &shifted);
     if (ULMFailed(resampled.Status())) return resampled;
-    return UpdateFromBuffer(*pDestination, copy.GetPointer(), inDestinationRange);
+    return ULMFollowedBy(resampled, UpdateFromBuffer(*pDestination, copy.GetPointer(), inDestinationRange));
 }
 
 // Z resampled as X through a sideways temporary T, in sections of up to 64
@@ -198,7 +199,9 @@ ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestina
         columnsOrigin = inPlane->origin[0] - int64_t{inSourceRange.XOrigin()} * kULMFixedOne2340;
         columnsSpacing = inPlane->spacing[0];
     }
-    ULMSyncEvent event(kULMErrArgument);
+    // Each pass runs whatever became of the one it reads: the handle
+    // answers for them all.
+    ULMEventJoin passes;
     for (int k = 0; k < sections.count; ++k) {
         const bool last = k == sections.count - 1;
         const int zSize = last ? sections.last : kSectionSlices;
@@ -212,9 +215,10 @@ ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestina
         slab.m_origin[0] = static_cast<int32_t>(first);
         slab.m_size[0] = static_cast<int32_t>(count);
         sideways.m_size[0] = zSize;
-        event = Pass(ioSource, temporary.GetPointer(), slab, sideways, direct, ULMVolumeInternal::kSideways,
-                     sectionOrigin, spacing, rowsOrigin, rowsSpacing);
+        ULMSyncEvent event = Pass(ioSource, temporary.GetPointer(), slab, sideways, direct,
+                                  ULMVolumeInternal::kSideways, sectionOrigin, spacing, rowsOrigin, rowsSpacing);
         if (ULMFailed(event.Status())) return event;
+        passes.Add(event);
         const ULMVolumeRange from(inSourceRange.XSize(), inDestinationRange.YSize(), zSize, 0, 0, 0);
         const ULMVolumeRange to(inDestinationRange.XSize(), inDestinationRange.YSize(), zSize,
                                 inDestinationRange.XOrigin(), inDestinationRange.YOrigin(),
@@ -222,8 +226,9 @@ ULMSyncEvent ResampleInSections(ULMVolumeInternal& ioSource, ULMVolume* pDestina
         event = Pass(*temporary, pDestination, from, to, inClassifier, ULMVolumeInternal::kSideways, columnsOrigin,
                      columnsSpacing, 0, 0);
         if (ULMFailed(event.Status())) return event;
+        passes.Add(event);
     }
-    return event;
+    return sections.count > 0 ? passes.Result() : ULMSyncEvent(kULMErrArgument);
 }
 
 // Refused before anything is made: what CheckRanges refuses, and an odd

@@ -11,6 +11,7 @@
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "volume/sub_volume.h"
 
 namespace ulm3 {
@@ -152,19 +153,21 @@ ULMSyncEvent ULMBoardLoader::StagedLoad(const ULMVolumeRange& inRange, int64_t i
     if (allocated != kULMOK) return ULMSyncEvent(allocated);
     const int64_t sliceBytes = int64_t{inRange.XSize()} * inRange.YSize() * m_target.voxelBytes;
     const int perSlab = static_cast<int>(std::clamp<int64_t>(inSlabLimit / sliceBytes, 1, inRange.ZSize()));
-    ULMSyncEvent event(kULMOK);
+    ULMEventJoin loads;
     for (int first = 0; first < inRange.ZSize(); first += perSlab) {
         const int slices = std::min(perSlab, inRange.ZSize() - first);
         char* staging = m_staging.Address() + first * sliceBytes;
         const ULMStatus filled = inFill(first, slices, staging);
         if (filled != kULMOK) return ULMSyncEvent(filled);
-        event = m_target.board->StartLoadBuffer(m_target.buffer, staging, ULMRange(Slices(inRange, first, slices)),
-                                                static_cast<uint32_t>(inRange.XSize()),
-                                                static_cast<uint32_t>(inRange.YSize()), -1);
+        const ULMSyncEvent event = m_target.board->StartLoadBuffer(
+            m_target.buffer, staging, ULMRange(Slices(inRange, first, slices)), static_cast<uint32_t>(inRange.XSize()),
+            static_cast<uint32_t>(inRange.YSize()), -1);
         if (ULMFailed(event.Status())) return event;
         m_staging.SetLastReader(event);
+        // Each slab's load can fail on its own.
+        loads.Add(event);
     }
-    return event;
+    return loads.Result();
 }
 
 // The whole box staged at once; only for a tight block.

@@ -8,6 +8,7 @@
 
 #include "board/board_range.h"
 #include "board/kwb_board.h"
+#include "foundation/sync_event.h"
 #include "ulm3/ranges.h"
 #include "ulm3/sync_event.h"
 #include "ulm3/volume_source.h"
@@ -64,11 +65,13 @@ public:
     char* Staging(int inSlot, ULMStatus& outStatus);
 
     // Runs the chunks; fill(slot index, slot, first slice, slices, host)
-    // prepares what a chunk's load reads. Returns the last load's event, or
-    // the first failure.
+    // prepares what a chunk's load reads. Returns the event of every load
+    // queued, or the first failure: the board runs each chunk whatever
+    // became of the one before, so the last alone would not tell.
     template <typename Fill>
     ULMSyncEvent Run(Fill fill) {
         ULMSyncEvent last(kULMOK);
+        ULMEventJoin loads;
         int first = 0;
         for (int n = 0; first < m_destination.ZSize(); ++n) {
             const int index = n % m_slotCount;
@@ -88,11 +91,12 @@ public:
                                                          slot.hostBufferId);
             last = slot.event;
             if (ULMFailed(last.Status())) return last;
+            loads.Add(last);
             m_lastStarted = last;
             m_lastSlot = index;
             first += slices;
         }
-        return last;
+        return loads.Result();
     }
 
     // Ends the load: the staging memory learns its last reader, and every

@@ -290,8 +290,9 @@ TEST_F(TableLoadsTest, TableStatesReplacedWhileRendersAreQueuedGiveEachRenderIts
     }
 }
 
-// A table state whose load the board failed is not kept: the next render
-// loads it again rather than reading what the failed load left.
+// A table state whose load the board failed is the failure of the render
+// that reads it, and is not kept: the next render loads it again rather
+// than reading what the failed load left.
 TEST_F(TableLoadsTest, ATableStateWhoseLoadFailedOnTheBoardIsLoadedAgain) {
     Scene scene, reference;
     MakeScene(scene, 1.5);
@@ -306,7 +307,7 @@ TEST_F(TableLoadsTest, ATableStateWhoseLoadFailedOnTheBoardIsLoadedAgain) {
     // The table's load is the render's only one: the volume, maps and
     // gradient table are on the board already.
     tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
-    v->StartRender(scene.context, failed, nullptr, nullptr, nullptr).Wait(-1);
+    EXPECT_EQ(v->StartRender(scene.context, failed, nullptr, nullptr, nullptr).Wait(-1), kULMErrHardware);
     ASSERT_EQ(v->StartRender(scene.context, again, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
     EXPECT_EQ(Read(again), expected);
 }

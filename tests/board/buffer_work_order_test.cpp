@@ -203,5 +203,43 @@ TEST_F(BufferWriteOrderTest, AWriteWaitsForEveryRenderQueuedBeforeItOnAnyBoard) 
     }
 }
 
+// Two descriptors of one buffer, the one that made it and one attached to
+// it (as a volume attached to another's buffer holds): work through either
+// follows work queued through the other, the earlier work queued on a
+// paused board.
+TEST_F(BufferWriteOrderTest, WorkThroughOneDescriptorFollowsWorkThroughTheOther) {
+    for (const bool renderFirst : {false, true}) {
+        SCOPED_TRACE(renderFirst ? "a render, then a copy into the buffer" : "a copy into the buffer, then a render");
+        KWBBuffer* made = Filled(1, kOld);
+        KWBBuffer* image = Filled(1, kOld);
+        ASSERT_NE(made, nullptr);
+        ASSERT_NE(image, nullptr);
+        ULMStatus status = kULMErrInternal;
+        KWBBuffer* attached = Board(1)->AttachBuffer(made->GetID(), status);
+        ASSERT_EQ(status, kULMOK);
+        ASSERT_NE(attached, nullptr);
+        KWBBuffer* source = Filled(0, kNew);
+        ULMSyncEvent rendered(kULMOK), written(kULMOK);
+        if (renderFirst) {
+            tulx7sim::PauseBoard(1);
+            rendered = Render(1, made, image);
+            written = Board(0)->StartCopyBuffer(source, attached, m_all, m_all);
+            tulx7sim::ResumeBoard(1);
+        } else {
+            tulx7sim::PauseBoard(0);
+            written = Board(0)->StartCopyBuffer(source, made, m_all, m_all);
+            rendered = Render(1, attached, image);
+            tulx7sim::ResumeBoard(0);
+        }
+        EXPECT_EQ(rendered.Wait(-1), kULMOK);
+        EXPECT_EQ(written.Wait(-1), kULMOK);
+        const SeeingChip::Seen seen = LastSeen();
+        const uint8_t expected = renderFirst ? kOld : kNew;
+        EXPECT_EQ(seen.volumeFirst, expected);
+        EXPECT_EQ(seen.volumeLast, expected);
+        EXPECT_EQ(Board(1)->ReleaseBuffer(attached, false), kULMOK);
+    }
+}
+
 }  // namespace
 }  // namespace ulm3

@@ -98,6 +98,7 @@ protected:
 
     std::shared_ptr<SeeingChip> m_chip = std::make_shared<SeeingChip>();
     const std::vector<uint8_t> m_newBytes = std::vector<uint8_t>(kElements, kNew);
+    const std::vector<uint8_t> m_zeros = std::vector<uint8_t>(kElements, 0);
     const KWBRange m_all = KWBRange(0, static_cast<int16_t>(kElements - 1));
 };
 
@@ -126,9 +127,10 @@ protected:
         return ULMSyncEvent(kULMErrArgument);
     }
     // A newer load on board 1, into a buffer the write does not touch.
+    // Its host memory lives as long as the test: the load may run after
+    // the call that queued it.
     void LoadNewer(KWBBuffer* inBuffer) {
-        const std::vector<uint8_t> zeros(kElements, 0);
-        EXPECT_EQ(Board(1)->StartLoadBuffer(inBuffer, zeros.data(), m_all, 0, 0, -1).Status(), kULMInProgress);
+        EXPECT_EQ(Board(1)->StartLoadBuffer(inBuffer, m_zeros.data(), m_all, 0, 0, -1).Status(), kULMInProgress);
     }
     SeeingChip::Seen LastSeen() {
         const std::vector<SeeingChip::Seen> seen = m_chip->SeenSoFar();

@@ -42,10 +42,7 @@ ULMPermission ConvertPermission(int32_t driverBits) {
     return static_cast<ULMPermission>((driverBits & 3) | ((driverBits & 8) ? 4 : 0));
 }
 
-KWBBuffer::KWBBuffer()
-    : m_loadEvent(ULMSyncEvent(kULMErrArgument)),
-      m_unloadEvent(ULMSyncEvent(kULMErrArgument)),
-      m_renderEvent(ULMSyncEvent(kULMErrArgument)) {}
+KWBBuffer::KWBBuffer() = default;
 
 KWBBuffer::KWBBuffer(uint32_t inU, uint32_t inV, uint32_t inW, uint32_t inElementBits,
                      ULMStatus& outStatus)
@@ -170,23 +167,23 @@ void KWBNewestEvent::Forget(ULMSyncEvent inEvent) {
 }
 
 void KWBBuffer::SettleDeferredWriter() const {
-    const ULMSyncEvent writer = m_deferredWriter.Get();
+    const ULMSyncEvent writer = m_work->deferredWriter.Get();
     // A step's own load into the buffer comes before any step recorded
     // after it; the writer stays recorded, so that other threads still wait
     // for it.
     if (!IsDeferredEvent(SyncEventWord(writer)) || InDeferredStep()) return;
-    if (RunDeferredStep(writer)) m_deferredWriter.Forget(writer);
+    if (RunDeferredStep(writer)) m_work->deferredWriter.Forget(writer);
 }
 
 void KWBBuffer::SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput) {
-    m_renderEvent.Record(inEvent);
-    if (inIsOutput) m_isRenderOutput.Set();
+    m_work->render.Record(inEvent);
+    if (inIsOutput) m_work->isRenderOutput.Set();
 }
 
 ULMSyncEvent KWBBuffer::GetRenderEvent(bool inForWrite) const {
     SettleDeferredWriter();
-    if (!inForWrite && !m_isRenderOutput.IsSet()) return ULMSyncEvent(kULMOK);
-    return m_renderEvent.Get();
+    if (!inForWrite && !m_work->isRenderOutput.IsSet()) return ULMSyncEvent(kULMOK);
+    return m_work->render.Get();
 }
 
 void KWBBuffer::SetLoadOrRenderEvent(ULMSyncEvent inEvent) {
@@ -197,7 +194,7 @@ void KWBBuffer::SetLoadOrRenderEvent(ULMSyncEvent inEvent) {
         return;
     }
     ULM_ASSERT(ev.GetQueueNumber() == KWBSyncEvent::kDmaInQueue);
-    m_loadEvent.Record(inEvent);
+    m_work->load.Record(inEvent);
 }
 
 }  // namespace ulm3

@@ -3,6 +3,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <memory>
 
 #include "board/kwb_range.h"
 #include "ulm3/permission.h"
@@ -77,11 +78,33 @@ private:
     std::atomic<uint32_t> m_count{0};
 };
 
+// What is queued on one buffer's memory, shared by every descriptor of it
+// (the one that made the buffer and those attached to it since): work given
+// to the board through one descriptor must follow work queued through the
+// others.
+struct KWBQueuedWork {
+    // Loads of different fields of one buffer may be queued from several
+    // threads; each keeps the newest load, as later work must wait for all.
+    KWBNewestEvent load{ULMSyncEvent(kULMErrArgument)};
+    // Moves on when the buffer is read (an unload, or the source side of a
+    // copy), which callers do through a const descriptor and may do from
+    // several threads.
+    KWBNewestEvent unload{ULMSyncEvent(kULMErrArgument)};
+    // Renders of different volumes share some buffers (a lookup table's,
+    // say) and record themselves on them from their own threads: the newest
+    // render is kept, and a buffer once written stays an output.
+    KWBNewestEvent render{ULMSyncEvent(kULMErrArgument)};
+    KWBStickyFlag isRenderOutput;
+    // Settled by whichever thread uses the buffer first.
+    KWBNewestEvent deferredWriter{ULMSyncEvent(kULMOK)};
+};
+
 // A buffer is an array of one to three axes (U fastest, then V, then W) of
 // elements of 1, 2, 4 or 8 bytes, addressed either at an even offset or by
 // power-of-two wrap-around. Sizes and bytes are stored minus one, as the
 // chip takes them. The three events order every later transfer and render
-// on the buffer after the work already queued on it.
+// on the buffer after the work already queued on it; a copy of a descriptor
+// shares them, as it describes the same memory.
 //
 // The fields are public: the render and resampling passes set the valid
 // range around a render and read the addressing directly.
@@ -128,28 +151,28 @@ public:
     void IncrementSequenceNumber() { m_sequenceNumber.Increment(); }
     uint32_t GetSequenceNumber() const { return m_sequenceNumber.Get(); }
 
-    void SetLoadEvent(ULMSyncEvent inEvent) { m_loadEvent.Record(inEvent); }
+    void SetLoadEvent(ULMSyncEvent inEvent) { m_work->load.Record(inEvent); }
     // Several threads may read one buffer at once, each recording its
     // unload: the newest of them is kept, as later work must wait for all.
-    void SetUnloadEvent(ULMSyncEvent inEvent) const { m_unloadEvent.Record(inEvent); }
+    void SetUnloadEvent(ULMSyncEvent inEvent) const { m_work->unload.Record(inEvent); }
     void SetRenderEvent(ULMSyncEvent inEvent, bool inIsOutput);
     // Work that will write the buffer from a host step deferred behind board
     // work (a blend on the host, loaded here once it is done): the driver
     // cannot order later work after a step it never sees, so the getters
     // below and maps run that step first, and later work follows what it
     // queued.
-    void SetDeferredWriter(ULMSyncEvent inEvent) { m_deferredWriter.Record(inEvent); }
+    void SetDeferredWriter(ULMSyncEvent inEvent) { m_work->deferredWriter.Record(inEvent); }
     // The step recorded last, if it has not been settled: one that replaces
     // it must run it first.
-    ULMSyncEvent GetDeferredWriter() const { return m_deferredWriter.Get(); }
+    ULMSyncEvent GetDeferredWriter() const { return m_work->deferredWriter.Get(); }
     void SettleDeferredWriter() const;
     ULMSyncEvent GetLoadEvent() const {
         SettleDeferredWriter();
-        return m_loadEvent.Get();
+        return m_work->load.Get();
     }
     ULMSyncEvent GetUnloadEvent() const {
         SettleDeferredWriter();
-        return m_unloadEvent.Get();
+        return m_work->unload.Get();
     }
     // What new work must wait for: a reader waits only for a render that
     // writes the buffer, a writer for any render that uses it.
@@ -158,6 +181,11 @@ public:
     // event (and marks the buffer written), a load the load event. Events
     // that are no longer pending are ignored.
     void SetLoadOrRenderEvent(ULMSyncEvent inEvent);
+
+    // The record of queued work, to be shared by another descriptor of the
+    // same buffer.
+    std::shared_ptr<KWBQueuedWork> GetQueuedWork() const { return m_work; }
+    void ShareQueuedWork(std::shared_ptr<KWBQueuedWork> inWork) { m_work = std::move(inWork); }
 
     ULMPermission GetPermission() const { return m_permission_share; }
     void SetPermission(ULMPermission inPermission) { m_permission_share = inPermission; }
@@ -171,22 +199,11 @@ public:
     int8_t m_swizzles = 0, m_alignment = 0, m_hostSize = 0;
     int16_t m_min_U = 0, m_min_V = 0, m_min_W = 0;
     int16_t m_max_U = 0, m_max_V = 0, m_max_W = 0;
-    // Loads of different fields of one buffer may be queued from several
-    // threads; each keeps the newest load, as later work must wait for all.
     KWBCounter m_sequenceNumber;
-    KWBNewestEvent m_loadEvent;
-    // Moves on when the buffer is read (an unload, or the source side of a
-    // copy), which callers do through a const descriptor and may do from
-    // several threads.
-    mutable KWBNewestEvent m_unloadEvent;
-    // Renders of different volumes share some buffers (a lookup table's,
-    // say) and record themselves on them from their own threads: the newest
-    // render is kept, and a buffer once written stays an output.
-    KWBNewestEvent m_renderEvent;
-    KWBStickyFlag m_isRenderOutput;
-    // Settled through a const descriptor, by whichever thread uses it first.
-    mutable KWBNewestEvent m_deferredWriter{ULMSyncEvent(kULMOK)};
     ULMPermission m_permission_share = kULMPermissionNotShared;
+
+private:
+    std::shared_ptr<KWBQueuedWork> m_work = std::make_shared<KWBQueuedWork>();
 };
 
 }  // namespace ulm3

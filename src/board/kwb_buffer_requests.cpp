@@ -2,11 +2,13 @@
 // and the driver's host buffers.
 #include "board/kwb_buffer_requests.h"
 
+#include <map>
 #include <memory>
 #include <new>
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
+#include "foundation/locks.h"
 #include "foundation/sync_event.h"
 #include "tulx7/driver_requests.h"
 
@@ -78,6 +80,41 @@ std::unique_ptr<KWBBuffer> KeepOrGiveBack(KWBBoard& board, std::unique_ptr<KWBBu
     return buffer;
 }
 
+// The record of queued work of every buffer a descriptor of this process
+// holds, by buffer id (ids are never reused): a descriptor attached to a
+// buffer that another already describes shares that one's record.
+struct QueuedWorkTable {
+    ULMMutex lock;
+    std::map<uint64_t, std::weak_ptr<KWBQueuedWork>> records;
+    size_t keptAfterSweep = 0;
+};
+
+// Never destroyed: descriptors released late in the process's end still
+// find it.
+QueuedWorkTable& WorkTable() {
+    static QueuedWorkTable* const table = new QueuedWorkTable();
+    return *table;
+}
+
+// Gives inBuffer the record its buffer already has, or enters its own.
+void ShareQueuedWork(KWBBuffer& ioBuffer) {
+    QueuedWorkTable& table = WorkTable();
+    ULMScopedLock hold(table.lock);
+    // Records of released buffers go once the table has doubled since the
+    // last sweep, so that a make costs no sweep on average.
+    if (table.records.size() > 2 * table.keptAfterSweep + 64) {
+        for (auto it = table.records.begin(); it != table.records.end();)
+            it = it->second.expired() ? table.records.erase(it) : std::next(it);
+        table.keptAfterSweep = table.records.size();
+    }
+    std::weak_ptr<KWBQueuedWork>& entry = table.records[ioBuffer.GetID()];
+    if (std::shared_ptr<KWBQueuedWork> known = entry.lock()) {
+        ioBuffer.ShareQueuedWork(std::move(known));
+        return;
+    }
+    entry = ioBuffer.GetQueuedWork();
+}
+
 }  // namespace
 
 std::unique_ptr<KWBBuffer> KWBBufferRequests::Create(uint32_t inU, uint32_t inV, uint32_t inW,
@@ -106,6 +143,7 @@ std::unique_ptr<KWBBuffer> KWBBufferRequests::Create(uint32_t inU, uint32_t inV,
     if (buffer == nullptr) return nullptr;
     StoreReportedSizes(*buffer, dimension, record.buffer_descriptor.buffer_size, inElementBits);
     SetWholeRange(*buffer, dimension, inU, inV, inW);
+    ShareQueuedWork(*buffer);
     return buffer;
 }
 
@@ -131,6 +169,7 @@ std::unique_ptr<KWBBuffer> KWBBufferRequests::Attach(uint64_t inID, ULMStatus& o
     buffer->GetSizes(u, v, w, bits);
     SetWholeRange(*buffer, dimension, u, v, w);
     buffer->SetPermission(ConvertPermission(record.permission_share));
+    ShareQueuedWork(*buffer);
     return buffer;
 }
 

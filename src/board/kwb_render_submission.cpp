@@ -3,11 +3,13 @@
 #include "board/kwb_render_submission.h"
 
 #include <new>
+#include <vector>
 
 #include "board/buffer_addressing.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "board/kwb_command_buffer.h"
+#include "board/kwb_request_waits.h"
 #include "board/tulx_command_buffer.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
@@ -73,45 +75,65 @@ std::unique_ptr<KWBCommandBuffer> KWBRenderSubmitter::CreateCommandBuffer(int in
 namespace {
 
 // The events a render waits for: the loads of its buffers and tables, and
-// the unloads of its outputs.
+// the unloads of its outputs. Each field keeps the newest of its kind, and
+// every event also goes to the waits, which find a field for any that the
+// newest of its kind does not stand for (one of another queue or board).
 struct RenderWaits {
     KWBSyncEvent load{kULMOK};
     KWBSyncEvent unload{kULMOK};
     KWBSyncEvent lut{kULMOK};
+    std::vector<ULMSyncEvent> all;
 };
+
+void FoldBuffer(Tulx7_dr_volimgdepth_entry& entry, KWBBuffer* buffer, RenderWaits& ioWaits, uint32_t isOutput) {
+    SetupDriverBufferData(entry, buffer, ioWaits.load, ioWaits.unload, static_cast<int>(isOutput));
+    if (buffer == nullptr) return;
+    ioWaits.all.push_back(buffer->GetLoadEvent());
+    if (isOutput != 0) ioWaits.all.push_back(buffer->GetUnloadEvent());
+}
+
+void FoldTable(Tulx7_dr_lut_cache& entry, KWBBuffer* buffer, int inLUTSize, RenderWaits& ioWaits) {
+    SetupDriverLutData(entry, buffer, inLUTSize, ioWaits.lut);
+    if (buffer != nullptr) ioWaits.all.push_back(buffer->GetLoadEvent());
+}
 
 // The driver's description of every buffer and table the render names.
 void DescribeBuffers(const KWBRenderRequest& r, KWBBuffer* const* inLuts, Tulx7_dr_all_buffers_data& outBuffers,
                      RenderWaits& ioWaits) {
-    SetupDriverBufferData(outBuffers.volume, r.volume, ioWaits.load, ioWaits.unload, 0);
+    FoldBuffer(outBuffers.volume, r.volume, ioWaits, 0);
     const uint32_t writes = r.writeTo;
-    SetupDriverBufferData(outBuffers.image0, r.image0, ioWaits.load, ioWaits.unload, writes & kKWBWritesImage0);
-    SetupDriverBufferData(outBuffers.image1, r.image1, ioWaits.load, ioWaits.unload, writes & kKWBWritesImage1);
-    SetupDriverBufferData(outBuffers.depth0, r.depth0, ioWaits.load, ioWaits.unload, writes & kKWBWritesDepth0);
-    SetupDriverBufferData(outBuffers.depth1, r.depth1, ioWaits.load, ioWaits.unload, writes & kKWBWritesDepth1);
+    FoldBuffer(outBuffers.image0, r.image0, ioWaits, writes & kKWBWritesImage0);
+    FoldBuffer(outBuffers.image1, r.image1, ioWaits, writes & kKWBWritesImage1);
+    FoldBuffer(outBuffers.depth0, r.depth0, ioWaits, writes & kKWBWritesDepth0);
+    FoldBuffer(outBuffers.depth1, r.depth1, ioWaits, writes & kKWBWritesDepth1);
 
-    SetupDriverLutData(outBuffers.classification_0, inLuts[0], kClassificationEntries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.classification_1, inLuts[1], kClassificationEntries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.classification_2, inLuts[2], kClassificationEntries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.classification_3, inLuts[3], kClassification3Entries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.diffuse_reflectance, r.diffuseMap, kReflectanceEntries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.specular_reflectance, r.specularMap, kReflectanceEntries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.gradient_magnitude, r.gmLut, kGradientMagnitudeEntries, ioWaits.lut);
-    SetupDriverLutData(outBuffers.alpha_correction, r.acLut, kAlphaCorrectionEntries, ioWaits.lut);
+    FoldTable(outBuffers.classification_0, inLuts[0], kClassificationEntries, ioWaits);
+    FoldTable(outBuffers.classification_1, inLuts[1], kClassificationEntries, ioWaits);
+    FoldTable(outBuffers.classification_2, inLuts[2], kClassificationEntries, ioWaits);
+    FoldTable(outBuffers.classification_3, inLuts[3], kClassification3Entries, ioWaits);
+    FoldTable(outBuffers.diffuse_reflectance, r.diffuseMap, kReflectanceEntries, ioWaits);
+    FoldTable(outBuffers.specular_reflectance, r.specularMap, kReflectanceEntries, ioWaits);
+    FoldTable(outBuffers.gradient_magnitude, r.gmLut, kGradientMagnitudeEntries, ioWaits);
+    FoldTable(outBuffers.alpha_correction, r.acLut, kAlphaCorrectionEntries, ioWaits);
 }
 
 // The render request for the driver: the waits, the buffer records, the
 // command blocks and the write mask.
-Tulx7_dr_render RenderRecord(const KWBRenderRequest& r, const Tulx7_dr_all_buffers_data& inBuffers,
+Tulx7_dr_render RenderRecord(const KWBRenderRequest& r, int inBoard, const Tulx7_dr_all_buffers_data& inBuffers,
                              const RenderWaits& inWaits) {
     Tulx7_dr_render record;
-    record.lut_load_event_id = inWaits.lut.GetDriverEventID();
-    record.load_event_id = inWaits.load.GetDriverEventID();
-    record.unload_event_id = inWaits.unload.GetDriverEventID();
+    KWBRequestWaits waits(inBoard, KWBSyncEvent::kRenderQueue, 4);
+    waits.Name(0, inWaits.lut);
+    waits.Name(1, inWaits.load);
+    waits.Name(2, inWaits.unload);
+    waits.Name(3, r.lastRenderEvent);
+    for (const ULMSyncEvent& event : inWaits.all) waits.Follow(event);
+    uint32_t* const ids[] = {&record.lut_load_event_id, &record.load_event_id, &record.unload_event_id,
+                             &record.prev_render_event_id};
+    waits.Resolve(ids);
     record.pBufferData = reinterpret_cast<uintptr_t>(&inBuffers);
     record.p_render_load_cmds = reinterpret_cast<uintptr_t>(r.renderBuffer->GetBlockAddress(r.renderBlock));
     record.render_count = static_cast<int32_t>(r.renderBlockSize);
-    record.prev_render_event_id = KWBSyncEvent(r.lastRenderEvent).GetDriverEventID();
     if (r.stateBlockSize != 0) {
         record.p_state_load_cmds = reinterpret_cast<uintptr_t>(r.stateBuffer->GetBlockAddress(r.stateBlock));
         record.state_count = static_cast<int32_t>(r.stateBlockSize);
@@ -171,7 +193,7 @@ ULMSyncEvent KWBRenderSubmitter::Start(const KWBRenderRequest& r) {
     Tulx7_dr_all_buffers_data buffers;
     RenderWaits waits;
     DescribeBuffers(r, luts, buffers, waits);
-    Tulx7_dr_render record = RenderRecord(r, buffers, waits);
+    Tulx7_dr_render record = RenderRecord(r, m_board.GetID(), buffers, waits);
     const ULMStatus status = m_board.Request(TULX7_DR_RENDER, record);
     releaseBlocks();
     if (status != kULMOK) return ULMSyncEvent(status);

@@ -415,8 +415,10 @@ bool KWBTransfers::CopyBetweenPeers(const KWBBuffer* inSource, KWBBuffer* outDes
     r.dest_addr = KWBAddressing(*outDestination, destinationBox);
     if (m_board.Request(TULX7_DR_BUFFER_BOARD2BOARD, r) != kULMOK) return false;
     const int id = m_board.GetID();
+    // Both ids belong to one job on this board's outgoing queue: later work
+    // that meets the destination's event must know which queue it stands for.
     const KWBSyncEvent unloadEvent(id, KWBSyncEvent::kDmaOutQueue, r.src_ret_unload_event_id);
-    const KWBSyncEvent loadEvent(id, KWBSyncEvent::kDmaInQueue, r.dest_ret_load_event_id);
+    const KWBSyncEvent loadEvent(id, KWBSyncEvent::kDmaOutQueue, r.dest_ret_load_event_id);
     inSource->SetUnloadEvent(unloadEvent);
     outDestination->SetLoadEvent(loadEvent);
     // Later loads into the destination are queued on its own board and order

@@ -138,13 +138,15 @@ ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image
     if (status == kULMOK) status = context->SetRenderArea(ULMContext::kVolume);
     if (status != kULMOK) return ULMSyncEvent(status);
     // The layers read the stack's memory through a buffer of their own: it
-    // takes on what was queued into the stack (clears, copies, a render into
-    // its first plane), and the stack what the composite reads, so that the
-    // next frame's writes into the stack wait for it.
+    // takes on what was queued into the stack, and the stack what the
+    // composite reads, so that the next frame's writes into the stack wait
+    // for it. Only the loads and copies: a render into the stack's first
+    // plane runs on the composite's own queue, ahead of it, and as the newer
+    // event it would stand in for copies still queued on another board.
     KWBBuffer* stackBuffer = stack->GetBuffer();
     KWBBuffer* layersBuffer = m_layers->BoardCopy().Buffer();
     if (stackBuffer == nullptr || layersBuffer == nullptr) return ULMSyncEvent(kULMErrVolume);
-    layersBuffer->SetLoadEvent(KWBSyncEvent(stackBuffer->GetLoadEvent()).Latest(stackBuffer->GetRenderEvent(true)));
+    layersBuffer->SetLoadEvent(stackBuffer->GetLoadEvent());
     const ULMSyncEvent composited = m_layers->StartRender(context, image0, nullptr, image1, nullptr);
     const ULMSyncEvent read = layersBuffer->GetRenderEvent(true);
     if (KWBSyncEvent(read).IsHardwareSync()) stackBuffer->SetRenderEvent(read, false);

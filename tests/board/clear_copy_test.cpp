@@ -128,7 +128,10 @@ TEST_F(Copies, BetweenPeersTheBoardsCopyDirectly) {
     const KWBRange from(2, 3, 1, 41, 30, 6), to(5, 1, 2, 49, 39, 9);  // extents 40x28x6 and 45x39x8
     const ULMSyncEvent e = Board(0)->StartCopyBuffer(source, destination, from, to);
     EXPECT_EQ(e.Status(), kULMInProgress);
-    EXPECT_EQ(KWBSyncEvent(e).GetQueueNumber(), KWBSyncEvent::kDmaInQueue);
+    // The copy is one job on the source board's outgoing queue, whichever
+    // buffer's event it stands for.
+    EXPECT_EQ(KWBSyncEvent(e).GetBoardNumber(), 0);
+    EXPECT_EQ(KWBSyncEvent(e).GetQueueNumber(), KWBSyncEvent::kDmaOutQueue);
     EXPECT_EQ(e.Wait(-1), kULMOK);
     EXPECT_EQ(Requests(TULX7_DR_BUFFER_BOARD2BOARD).size(), 1u);
     EXPECT_TRUE(Requests(TULX7_DR_BUFFER_UNLOAD).empty());

@@ -203,8 +203,9 @@ TEST_F(Phase2RenderTest, ExtremesOfKeysThatTieAtEightBitsButNotAtTwelveAreTheOne
         const int key = minimum ? mode - kULMBlendMinRed : mode - kULMBlendMaxRed;
         for (int i = 0; i < 256; ++i) {
             const float v = float(i) / 255.0f;
-            // Key: 0.3 + 0.0009 i, a 12-bit step every value, an 8-bit one
-            // every four or five; the others: up, down and zigzag.
+            // Key: 0.3 + 0.0009 i, some four 12-bit steps a value but an
+            // 8-bit step only every four or five values; the others: up,
+            // down and zigzag.
             float c[4] = {v, 1.0f - v, float(i % 7) / 6.0f, 0.5f + 0.5f * v};
             c[key] = 0.3f + 0.0009f * float(i);
             table->SetEntry(unsigned(i), ULMRGBAFloat(c[0], c[1], c[2], c[3]));

@@ -233,6 +233,13 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     ULMEventJoin work;
     ULMSyncEvent done = DrawIntoStack(inRequest, plan, work, drawn);
     if (!ULMFailed(done.Status())) done = CompositeStack(inRequest, target, plan, drawn);
+    // The composite runs after a brick's render, clear or copy that failed
+    // on its board all the same: the render answers for all of them.
+    if (!ULMFailed(done.Status())) {
+        ULMEventJoin all = work;
+        all.Add(done);
+        done = all.Result();
+    }
     // The stack is free again once its composite has run, or, where none
     // was queued, once what was queued into it has.
     plan.frame->lastUse = ULMFailed(done.Status()) ? work.Result() : done;

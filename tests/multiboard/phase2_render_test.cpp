@@ -11,6 +11,8 @@
 #include "foundation/control.h"
 #include "multiboard/phase2_fixture.h"
 #include "support/control_snapshot.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/test_api.h"
 
 namespace ulm3 {
 namespace {
@@ -185,6 +187,31 @@ TEST_F(Phase2RenderTest, RendersInTurnOfEveryRoadBlendAndLayoutEachGiveTheOneBoa
             EXPECT_GT(std::count_if(want.begin(), want.end(), [blank](uint32_t p) { return p != blank; }),
                       kSide * kSide / 8);
             EXPECT_LE(Worst(got, want, t.fields), t.tolerance * bricks);
+        }
+    }
+}
+
+// A brick's render that fails on its board (a hardware error) fails the
+// whole render, on either road, as a failed render on one board does,
+// although the composite after it runs; the next render is whole again.
+TEST_F(Phase2RenderTest, ABricksFailedRenderFailsTheRenderOnEitherRoad) {
+    constexpr int kSide = 96;
+    Aim(30, 40, kSide);
+    Grey(0.2);
+    ASSERT_EQ(context->SetBlendMode(kULMBlendFTB), kULMOK);
+    for (const int road : {1, 2}) {
+        // The bricks render in their order, each on its own board, before
+        // the composite: the nth render request is brick n - 1's.
+        for (const int brick : {0, 1}) {
+            SCOPED_TRACE(::testing::Message() << "road " << road << ", brick " << brick << " fails");
+            gULMControl.m_multiboard2ForceRender = road;
+            ReleasablePointer<ULMMultiboardVolumePhase2> bricked(Bricked(2));
+            ASSERT_NE(bricked, nullptr);
+            const std::vector<uint32_t> want = Bricks(bricked, kSide);
+            tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, brick + 1);
+            ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+            EXPECT_EQ(bricked->StartRender(context, image, nullptr, nullptr, nullptr).Wait(-1), kULMErrHardware);
+            EXPECT_EQ(Bricks(bricked, kSide), want);
         }
     }
 }

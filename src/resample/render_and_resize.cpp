@@ -15,6 +15,7 @@
 #include "foundation/field_conversions.h"
 #include "foundation/message_log.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "resample/image_resample_3d.h"
 
 namespace ulm3 {
@@ -274,7 +275,12 @@ ULMSyncEvent DoStartRenderAndResize(const ULMEnlargedRender& inRender, ULMLocati
         if (status != kULMOK) return ULMSyncEvent(status);
         inOutMPRScale = 1.0;
     }
-    return Resample3DImage(inContext, ioColor0, ioColor1, enlarged, unscaled, temporary, sums);
+    const ULMSyncEvent shrunk = Resample3DImage(inContext, ioColor0, ioColor1, enlarged, unscaled, temporary, sums);
+    if (ULMFailed(shrunk.Status())) return shrunk;
+    // The shrink runs after an enlarged render that failed on its board all
+    // the same: the call answers for both.
+    const ULMSyncEvent both[2] = {rendered, shrunk};
+    return CombineMultipleEvents(2, both);
 }
 
 namespace {

@@ -1,7 +1,8 @@
 // Copies between another volume and a bricked volume whose bricks are cut
 // along X, or into a grid along X and Y, over boxes wider than the overlap:
 // each brick takes (or gives) its own part of the box, at the offset of
-// that part on every axis the bricks are cut along.
+// that part on every axis the bricks are cut along. A resample into bricks
+// fills every brick's overlap from the bricks that own its voxels.
 #include <gtest/gtest.h>
 
 #include <vector>

@@ -1,7 +1,9 @@
 // Renders of the bricked volume against the one-board render of the same
 // voxels: maximum and minimum of a grey classification byte for byte on
 // both compositing roads, sums and counts exactly on the host road, and
-// front to back within one 8-bit step per brick.
+// front to back within one 8-bit step per brick; one volume rendered in
+// turn by either road, blend and layout; extremes of keys that tie at
+// 8 bits but not at 12; and a brick's render that fails on its board.
 #include <gtest/gtest.h>
 
 #include <algorithm>

@@ -5,7 +5,9 @@
 // follow the number of samples. The colour comes from the table alpha
 // comes from, which carries the correction (every such mode), or from
 // another table or straight from the voxels, where the chip corrects alpha
-// itself (both pre-weighted modes, a plain one and an extreme).
+// itself (both pre-weighted modes, a plain one and an extreme). Samples of
+// a pre-weighted colour without opacity glow alike at every slicing, and
+// sums of alpha keep their one-slice sums while counts follow the samples.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -236,6 +238,7 @@ TEST_P(SliceSpacingTest, EverySlicingAndLevelGivesTheOneSlicePictureOfItsVoxels)
 // scales with the slope of the correction at 0, as every other sample's
 // scales with its corrected alpha.
 TEST_P(SliceSpacingTest, TransparentPreWeightedColoursGlowAsAtOneSlice) {
+    // 48 units of the tables' 12 bits: a half and a third of it are whole units.
     look.glow = 48.0 / 4095;
     int modes = 0;
     for (const int mode : GetParam().modes) {

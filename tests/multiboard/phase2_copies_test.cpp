@@ -1,7 +1,8 @@
 // Copies between another volume and a bricked volume whose bricks are cut
 // along X, or into a grid along X and Y, over boxes wider than the overlap:
 // each brick takes (or gives) its own part of the box, at the offset of
-// that part on every axis the bricks are cut along.
+// that part on every axis the bricks are cut along. A resample into bricks
+// fills every brick's overlap from the bricks that own its voxels.
 #include <gtest/gtest.h>
 
 #include <vector>
@@ -157,6 +158,50 @@ TEST_F(Phase2CopiesTest, ResampleFromBricksEqualsTheOneBoardResample) {
         ASSERT_NE(paired, nullptr);
         ASSERT_EQ(bricked->ResampleBuffer(paired, from, to, copy), kULMOK);
         EXPECT_TRUE(Read(paired, paired->GetRange()) == expected) << "into bricks";
+    }
+}
+
+// A resample into a second bricked volume whose box lies a few voxels off
+// the source's: on the side the box moves to, a brick's pair reaches short
+// of the overlap its destination brick loads, on the other side it reaches
+// all of it. Every brick then holds what the owners of its voxels hold, so
+// that no seam shows in a render of the result: its picture is the
+// one-board picture of the one-board resample.
+TEST_F(Phase2CopiesTest, ResampleIntoBricksFillsEveryBricksOverlapFromItsOwners) {
+    const ULMClassifier copy = ULMClassifier::DirectRGBA(kULMField0, kULMField0, kULMField0, kULMField0);
+    const struct {
+        const char* name;
+        int shift[3];  // destination origin less the source's
+    } shifts[] = {{"towards the low end", {-2, -2, -1}}, {"towards the high end", {3, 2, 1}}};
+    for (const Cut& cut : kCuts) {
+        for (const auto& shift : shifts) {
+            SCOPED_TRACE(::testing::Message() << cut.name << ", " << shift.name);
+            ReleasablePointer<ULMMultiboardVolumePhase2> bricked(BrickedAs(cut));
+            ASSERT_NE(bricked, nullptr);
+            const ULMVolumeRange from = Wide();
+            const ULMVolumeRange to(from.XSize(), from.YSize(), from.ZSize(), from.XOrigin() + shift.shift[0],
+                                    from.YOrigin() + shift.shift[1], from.ZOrigin() + shift.shift[2]);
+            Bytes blank(voxels.size(), 0);
+            ReleasablePointer<ULMVolumeInternal> plain(PlainOver(voxels, 0));
+            ReleasablePointer<ULMVolumeInternal> want(PlainOver(blank, 0));
+            ASSERT_EQ(plain->ResampleBuffer(want, from, to, copy), kULMOK);
+            Bytes expected = Read(want, want->GetRange());
+
+            Bytes blank2(voxels.size(), 0);
+            ReleasablePointer<ULMMultiboardVolumePhase2> paired(BrickedOver(blank2, cut.bricks));
+            ASSERT_NE(paired, nullptr);
+            ASSERT_EQ(bricked->ResampleBuffer(paired, from, to, copy), kULMOK);
+            for (int i = 0; i < cut.bricks; ++i) {
+                const ULMVolumeRange& load = paired->Brick(i).m_loadRange;
+                EXPECT_TRUE(Read(paired->Brick(i).GetVolume(), load) == Box(expected, load)) << "brick " << i;
+            }
+            // The result's maximum: the one-board picture of the same voxels.
+            voxels = expected;
+            PureGrey(1);
+            ASSERT_EQ(context->SetBlendMode(kULMBlendMaxRed), kULMOK);
+            Aim(30, 40, 72);
+            EXPECT_EQ(Bricks(paired, 72), OneBoard(72));
+        }
     }
 }
 

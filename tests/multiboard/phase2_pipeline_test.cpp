@@ -227,6 +227,59 @@ TEST_P(Phase2PipelineOnMoreBoards, ViewsStartedBackToBackReturnWhileABoardIsPaus
 
 INSTANTIATE_TEST_SUITE_P(ThreeToFive, Phase2PipelineOnMoreBoards, ::testing::Values(3, 4, 5));
 
+// On three boards the partial image of the brick on board 2 reaches a
+// stack on board 0 through the host, and the composite waits for that copy
+// as a step of its own. The views here put brick 0, on board 0, nearest.
+// The boards have run all of the first render's work but that composite
+// (or, on the host road, the blend's write into the output) when the next
+// render starts: a poll of the first render's handle between the two
+// starts sets the copy or the blend going. The first render's frame and
+// stack stay its own until its composite or its write has run, and each
+// picture is its view's alone.
+class Phase2PipelineOnThreeBoards : public Phase2PipelineTest {
+protected:
+    Phase2PipelineOnThreeBoards() : Phase2PipelineTest(3) {}
+};
+
+TEST_F(Phase2PipelineOnThreeBoards, ANewStartTakesNoFrameWhoseCompositeHasNotRun) {
+    const View views[2] = {{200, 30}, {190, 15}};
+    const struct {
+        int road;     // Multiboard2ForceRender: 1 board, 2 host
+        bool settle;  // the boards idle again after the poll
+    } cases[] = {{1, true}, {1, false}, {2, false}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << "road " << c.road << (c.settle ? ", settled after the poll" : ""));
+        ULMSetParameter("Multiboard2ForceRender", uint64_t(c.road));
+        ReleasablePointer<ULMVolume> volume(NewBricked());
+        ASSERT_NE(volume, nullptr);
+        std::vector<uint32_t> alone[2];
+        for (int k = 0; k < 2; ++k) {
+            Aim(views[k].tx, views[k].ty, kSide);
+            alone[k] = Bricks(volume, kSide);
+        }
+        ASSERT_NE(alone[0], alone[1]);
+        ReleasablePointer<ULMImageBuffer> images[2] = {ReleasablePointer<ULMImageBuffer>(Image(kULMMultiBoardMode2, kSide)),
+                                                       ReleasablePointer<ULMImageBuffer>(Image(kULMMultiBoardMode2, kSide))};
+        ULMSyncEvent events[2];
+        Aim(views[0].tx, views[0].ty, kSide);
+        events[0] = volume->StartRender(context, images[0], nullptr, nullptr, nullptr);
+        ASSERT_FALSE(ULMFailed(events[0].Status()));
+        ASSERT_TRUE(tulx7sim::WaitForIdle(20000));
+        // The poll: on a loaded machine the step it runs may take long
+        // enough for the write it queues to be done by its end.
+        static_cast<void>(events[0].IsDone());
+        if (c.settle) {
+            ASSERT_TRUE(tulx7sim::WaitForIdle(20000));
+        }
+        Aim(views[1].tx, views[1].ty, kSide);
+        events[1] = volume->StartRender(context, images[1], nullptr, nullptr, nullptr);
+        for (int k = 0; k < 2; ++k) {
+            EXPECT_EQ(events[k].Wait(-1), kULMOK) << k;
+            EXPECT_EQ(Pixels(images[k]), alone[k]) << "view " << k;
+        }
+    }
+}
+
 // The host road's blend is queued on no board: work the application puts on
 // the output afterwards, without waiting for the render, still comes after
 // it. An output or volume given up before the wait is no fault.

@@ -5,7 +5,9 @@
 // follow the number of samples. The colour comes from the table alpha
 // comes from, which carries the correction (every such mode), or from
 // another table or straight from the voxels, where the chip corrects alpha
-// itself (both pre-weighted modes, a plain one and an extreme).
+// itself (both pre-weighted modes, a plain one and an extreme). Samples of
+// a pre-weighted colour without opacity glow alike at every slicing, and
+// sums of alpha keep their one-slice sums while counts follow the samples.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -50,11 +52,21 @@ int BlockValue(int bx, int by, int bz) {
                       0, 255);
 }
 
+// How a scene's values look besides their rising colour and opacity: a
+// glow, the pre-weighted colour of values under 100 that are given no
+// opacity at all, and a scale of the opacity (sums of many samples stay
+// under 1 with a small one).
+struct Look {
+    double glow = 0.0;
+    double alphaScale = 1.0;
+};
+
 // Colour and opacity of a value, each rising with it (so a maximum or
 // minimum falls on a voxel), pre-weighted or not, with the opacity of a
 // step `span` voxels long (the colour of a pre-weighted one scaled with it).
-std::array<double, 4> Classify(int v, bool inPreWeighted, double span) {
-    const double a = 0.02 + 0.18 * v / 255.0;
+std::array<double, 4> Classify(int v, bool inPreWeighted, double span, const Look& inLook = Look()) {
+    if (inLook.glow > 0.0 && v < 100) return {inLook.glow * span, 0.5 * inLook.glow * span, 0.0, 0.0};
+    const double a = (0.02 + 0.18 * v / 255.0) * inLook.alphaScale;
     const double as = 1 - std::pow(1 - a, span);
     std::array<double, 4> c = {v / 255.0, 1 - v / 255.0, 0.25 + 0.5 * v / 255.0, as};
     if (inPreWeighted)
@@ -101,7 +113,7 @@ protected:
                         bytes[at] = uint8_t(v);
                         continue;
                     }
-                    const auto c = Classify(v, PreWeighted(inMode), Composites(inMode) ? span : 1.0);
+                    const auto c = Classify(v, PreWeighted(inMode), Composites(inMode) ? span : 1.0, look);
                     voxels[2 * at] = uint16_t(std::lround(c[0] * 65535));
                     voxels[2 * at + 1] = uint16_t(std::lround(c[3] * 65535));
                 }
@@ -125,7 +137,7 @@ protected:
             for (int t = 0; t < (split ? 2 : 1); ++t) {
                 tables[t].Assign(ULMLookupTable::Create(256));
                 for (int i = 0; i < 256; ++i) {
-                    const auto c = Classify(i, PreWeighted(inMode), Composites(inMode) ? span : 1.0);
+                    const auto c = Classify(i, PreWeighted(inMode), Composites(inMode) ? span : 1.0, look);
                     // Split: table 0 alpha alone, table 1 the colour alone.
                     const bool colour = !split || t == 1, alpha = !split || t == 0;
                     const ULMRGBAFloat entry(colour ? float(c[0]) : 0.0f, colour ? float(c[1]) : 0.0f,
@@ -166,7 +178,19 @@ protected:
         return pixels;
     }
 
+    // The picture's raw pixels in inFields, from a clear background.
+    std::vector<uint32_t> Raw(ULMVolume* inVolume, const ULMContext* inContext, const ULMFieldDescriptor* inFields) {
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, kPixels, kPixels, 32, 4, inFields));
+        const ULMImageRange whole(kPixels, kPixels, 0, 0);
+        EXPECT_EQ(image->Clear(whole, 0), kULMOK);
+        EXPECT_EQ(inVolume->Render(inContext, image, nullptr, nullptr, nullptr), kULMOK);
+        std::vector<uint32_t> pixels(size_t(kPixels) * kPixels);
+        EXPECT_EQ(image->Unload(pixels.data(), whole, 0), kULMOK);
+        return pixels;
+    }
+
     ReleasablePointer<ULMLookupTable> tables[2];
+    Look look;
 };
 
 TEST_P(SliceSpacingTest, EverySlicingAndLevelGivesTheOneSlicePictureOfItsVoxels) {
@@ -206,6 +230,65 @@ TEST_P(SliceSpacingTest, EverySlicingAndLevelGivesTheOneSlicePictureOfItsVoxels)
             }
             EXPECT_EQ(unlit, 0) << "every ray meets the volume";
         }
+    }
+}
+
+// Samples that add colour but no opacity (a pre-weighted colour with alpha
+// 0) glow as brightly at 2 and 3 slices a voxel as at one: their colour
+// scales with the slope of the correction at 0, as every other sample's
+// scales with its corrected alpha.
+TEST_P(SliceSpacingTest, TransparentPreWeightedColoursGlowAsAtOneSlice) {
+    // 48 units of the tables' 12 bits: a half and a third of it are whole units.
+    look.glow = 48.0 / 4095;
+    int modes = 0;
+    for (const int mode : GetParam().modes) {
+        if (!PreWeighted(mode)) continue;
+        ++modes;
+        SCOPED_TRACE(::testing::Message() << "mode " << mode);
+        Voxels scene;
+        MakeVolume(scene, kSide, kBlock, mode, 1.0);
+        ReleasablePointer<ULMContext> reference(MakeContext(mode, 1, 1.0));
+        const std::vector<uint32_t> want = Picture(scene.volume, reference, mode);
+        for (int slices = 2; slices <= 3; ++slices) {
+            ReleasablePointer<ULMContext> context(MakeContext(mode, slices, 1.0));
+            const std::vector<uint32_t> got = Picture(scene.volume, context, mode);
+            int worst = 0;
+            for (size_t p = 0; p < got.size(); ++p)
+                for (int c = 0; c < 4; ++c)
+                    worst = std::max(worst, std::abs(int(got[p] >> 8 * c & 255) - int(want[p] >> 8 * c & 255)));
+            EXPECT_LE(worst, kCompositedSteps) << slices << " slices per voxel";
+        }
+    }
+    EXPECT_GT(modes, 0);
+}
+
+// Sums of alpha and counts of samples (12 bits each): at 2 and 3 slices a
+// voxel each sample's alpha is corrected for its shorter step, so a ray's
+// sum stays the one-slice sum but for the rounding of each sample's alpha,
+// while the count follows the samples taken.
+TEST_P(SliceSpacingTest, SumsKeepTheOneSliceSumAndCountsFollowTheSamples) {
+    const ULMFieldDescriptor sumAndCount[4] = {{0, 12, kU}, {12, 12, kU}, {}, {}};
+    look.alphaScale = 1.0 / 12;
+    Voxels scene;
+    MakeVolume(scene, kSide, kBlock, kULMBlendSumAndCount, 1.0);
+    ReleasablePointer<ULMContext> reference(MakeContext(kULMBlendSumAndCount, 1, 1.0));
+    const std::vector<uint32_t> want = Raw(scene.volume, reference, sumAndCount);
+    for (int slices = 2; slices <= 3; ++slices) {
+        ReleasablePointer<ULMContext> context(MakeContext(kULMBlendSumAndCount, slices, 1.0));
+        const std::vector<uint32_t> got = Raw(scene.volume, context, sumAndCount);
+        int sumOff = -4095, countOff = 0;
+        for (size_t p = 0; p < got.size(); ++p) {
+            const int sum = int(got[p] & 4095), count = int(got[p] >> 12 & 4095);
+            const int sum1 = int(want[p] & 4095), count1 = int(want[p] >> 12 & 4095);
+            ASSERT_GT(count1, kSide / 2) << "every ray crosses the volume";
+            ASSERT_LT(sum1, 4095) << "no sum saturates";
+            // Each sample's corrected alpha is rounded to 12 bits: half a
+            // unit each, at either spacing.
+            sumOff = std::max(sumOff, std::abs(sum - sum1) - (count + count1 + 1) / 2);
+            countOff = std::max(countOff, std::abs(count - slices * count1));
+        }
+        EXPECT_LE(sumOff, 0) << slices << " slices per voxel: units of 4095 past the rounding";
+        EXPECT_LE(countOff, slices) << slices << " slices per voxel";
     }
 }
 

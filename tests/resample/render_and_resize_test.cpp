@@ -7,6 +7,7 @@
 #include "context/classifier_internal.h"
 #include "resample/render_and_resize.h"
 #include "support/resample_reference.h"
+#include "tulx7/driver_requests.h"
 #include "volume/volume_fixture.h"
 
 namespace ulm3::testing {
@@ -101,6 +102,30 @@ TEST_F(RenderAndResizeTest, AResizedMPRKeepsTheUnzoomedGrey) {
     ASSERT_EQ(resized, kULMOK);
     const std::vector<uint32_t> got = Read(zoomed, kSmall), want = Read(plain, kSmall);
     for (int i = 0; i < kSmall * kSmall; ++i) ASSERT_NEAR(got[i] & 255, want[kSmall * kSmall / 2] & 255, 2.0) << i;
+}
+
+// The enlarged render fails on its board (a hardware error): the shrink
+// queued behind it runs all the same, and the render answers the failure,
+// in a plain render and in an MPR; the next render is whole again.
+TEST_F(RenderAndResizeTest, AnEnlargedRenderThatFailsOnItsBoardFailsTheResize) {
+    Scene far(6.0, kSmall, 200, kULMBlendFTB);
+    Held<ULMImageBuffer> image(Image(kSmall));
+    gULMControl.m_resizeImage = true;
+    ASSERT_EQ(far.Render(image), kULMOK);
+    const std::vector<uint32_t> want = Read(image, kSmall);
+    for (const bool mpr : {false, true}) {
+        SCOPED_TRACE(mpr ? "MPR" : "render");
+        const auto render = [&] {
+            return mpr ? far.volume->StartRenderMPR(far.context, 0, 2, ULMVolume::kMPRAlpha, image).Wait(-1)
+                       : far.Render(image);
+        };
+        tulx7sim::InjectCompletionFailure(TULX7_DR_RENDER, 1);
+        EXPECT_EQ(render(), kULMErrHardware);
+        EXPECT_EQ(render(), kULMOK);
+    }
+    EXPECT_EQ(far.Render(image), kULMOK);
+    EXPECT_EQ(Read(image, kSmall), want);
+    gULMControl.m_resizeImage = false;
 }
 
 TEST_F(RenderAndResizeTest, SumsScaleAloneAndRefusalsSubmitNothing) {

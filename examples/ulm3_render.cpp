@@ -45,7 +45,8 @@ const char* const kUsage =
     "  --turn: degrees about x, after those about y (30 40)\n"
     "  --window: voxel values where the grey and opacity ramps start and end (default: from the data)\n"
     "  --opacity: the opacity the ramp reaches, above 0 and at most 1 (0.25)\n"
-    "  --frame: fit the frame to the voxels above the window (data, the default) or to the volume's box\n"
+    "  --frame: fit the frame to the data the window shows, not the air's noise (data, the default),\n"
+    "           or to the volume's box\n"
     "  --repeat: render N more frames and print their median time, N 1..100000\n"
     "  --perspective: a perspective camera of that vertical field of view, 1..120 degrees\n"
     "  --multiboard: bands: the volume on every board, the picture in one band per board;\n"
@@ -325,14 +326,18 @@ ULMStatus ChooseFrame(const Options& inOptions, const ULMVolume& inVolume, const
         return kULMOK;
     }
     const unsigned level = inOptions.windowValues.lo;
+    const unsigned noiseTop = NoiseTop(inHistogram, inOptions.windowValues);
     ULMVolumeRange data;
-    const ULMStatus status = DataBox(inVolume, inHistogram, level, data);
+    const ULMStatus status = FrameBox(inVolume, inHistogram, level, noiseTop, data);
     if (status != kULMOK) return status;
     if (data.XSize() <= 0) {
         outWords = "framed on the volume's box: no voxel lies above " + std::to_string(level);
         return kULMOK;
     }
-    outWords = "framed on the voxels above " + std::to_string(level) + ", " + describe(data);
+    outWords = "framed on the voxels above " + std::to_string(level);
+    if (noiseTop > level)
+        outWords += " within " + std::to_string(kEdgeVoxels) + " of those above " + std::to_string(noiseTop);
+    outWords += ", " + describe(data);
     outBox = data;
     return kULMOK;
 }

@@ -7,6 +7,7 @@
 #include <bit>
 #include <cmath>
 #include <cstring>
+#include <numeric>
 
 using namespace ulm3;
 
@@ -107,13 +108,57 @@ unsigned ReadWord(const uint8_t* inVoxel, int inBytes) {
     return v;
 }
 
+// The histogram taken in at most kWindowSteps steps from 0 to the highest
+// value: step s holds the values nearest s / (steps - 1) of the highest, one
+// value a step when there are few, as many as 8-bit data would have. Values
+// that are all multiples of one unit (8-bit data scaled into 16 bits) are
+// counted in that unit: steps finer than it would leave some of them empty,
+// and the background's noise would seem to end at the first.
+struct StepHistogram {
+    explicit StepHistogram(const FieldHistogram& inHistogram)
+        : unit(CommonUnit(inHistogram)),
+          highest(std::max(1u, inHistogram.highest / unit)),
+          steps(std::min(kWindowSteps, highest + 1)),
+          counts(steps, 0) {
+        for (size_t v = 0; v < inHistogram.counts.size() && v <= inHistogram.highest; ++v)
+            counts[static_cast<size_t>(std::lround(static_cast<double>(v / unit) * (steps - 1) / highest))] +=
+                inHistogram.counts[v];
+    }
+    static unsigned CommonUnit(const FieldHistogram& inHistogram) {
+        unsigned unit = 0;
+        for (size_t v = 1; v < inHistogram.counts.size(); ++v)
+            if (inHistogram.counts[v] != 0) unit = std::gcd(unit, static_cast<unsigned>(v));
+        return std::max(1u, unit);
+    }
+    unsigned ValueOf(unsigned inStep) const {
+        return static_cast<unsigned>(std::lround(static_cast<double>(inStep) * highest / (steps - 1))) * unit;
+    }
+    // The background is the commonest step; its noise ends at the last step
+    // up from it whose count is still kBackgroundTail of the background's.
+    // Where that reaches the highest step (values spread evenly, as in a
+    // ramp), no step is the background, and the noise starts and ends at 0.
+    void Noise(unsigned& outBackground, unsigned& outEnd) const {
+        const auto background = static_cast<unsigned>(std::max_element(counts.begin(), counts.end()) - counts.begin());
+        unsigned end = background;
+        const double tail = static_cast<double>(counts[background]) * kBackgroundTail;
+        while (end + 1 < steps && static_cast<double>(counts[end + 1]) >= tail) ++end;
+        const bool none = end + 1 == steps && background + 1 < steps;
+        outBackground = none ? 0 : background;
+        outEnd = none ? 0 : end;
+    }
+
+    unsigned unit;     // every value present is a multiple of it
+    unsigned highest;  // in units
+    unsigned steps;
+    std::vector<uint64_t> counts;
+};
+
 // The window on a histogram of steps: background, its noise, percentile.
-void WindowOfSteps(const std::vector<uint64_t>& h, unsigned& outLo, unsigned& outHi) {
-    const auto top = static_cast<unsigned>(h.size() - 1);
-    const auto background = static_cast<unsigned>(std::max_element(h.begin(), h.end()) - h.begin());
-    unsigned lo = background;
-    const double tail = static_cast<double>(h[background]) * kBackgroundTail;
-    while (lo < top && static_cast<double>(h[lo + 1]) >= tail) ++lo;
+void WindowOfSteps(const StepHistogram& inSteps, unsigned& outLo, unsigned& outHi) {
+    const std::vector<uint64_t>& h = inSteps.counts;
+    const unsigned top = inSteps.steps - 1;
+    unsigned background = 0, lo = 0;
+    inSteps.Noise(background, lo);
     uint64_t rest = 0;
     for (unsigned v = lo + 1; v <= top; ++v) rest += h[v];
     unsigned hi = lo + 1;
@@ -181,23 +226,25 @@ FieldReading ChooseReading(const FieldHistogram& inHistogram, int inFieldBits) {
 }
 
 VoxelWindow ChooseWindow(const FieldHistogram& inHistogram) {
-    // Step s holds the values nearest s / (steps - 1) of the highest: one
-    // value a step when there are few, as many as 8-bit data would have.
-    const unsigned highest = std::max(1u, inHistogram.highest);
-    const unsigned steps = std::min(kWindowSteps, highest + 1);
-    const auto stepOf = [&](size_t v) {
-        return static_cast<size_t>(std::lround(static_cast<double>(v) * (steps - 1) / highest));
-    };
-    std::vector<uint64_t> h(steps, 0);
-    for (size_t v = 0; v < inHistogram.counts.size() && v <= highest; ++v) h[stepOf(v)] += inHistogram.counts[v];
+    const StepHistogram steps(inHistogram);
     unsigned lo = 0, hi = 1;
-    WindowOfSteps(h, lo, hi);
-    const auto valueOf = [&](unsigned s) {
-        return static_cast<unsigned>(std::lround(static_cast<double>(s) * highest / (steps - 1)));
-    };
-    VoxelWindow window{valueOf(lo), valueOf(hi)};
+    WindowOfSteps(steps, lo, hi);
+    VoxelWindow window{steps.ValueOf(lo), steps.ValueOf(hi)};
     if (window.hi <= window.lo) window.hi = window.lo + 1;
     return window;
+}
+
+unsigned NoiseTop(const FieldHistogram& inHistogram, const VoxelWindow& inWindow) {
+    const StepHistogram steps(inHistogram);
+    unsigned background = 0, end = 0;
+    steps.Noise(background, end);
+    // A bell-shaped count falls off with the square of the distance from its
+    // peak: where it is 1/32 of the peak at the noise's end, at twice that
+    // distance it is about a millionth, which even a large scan's air hardly
+    // reaches.
+    const unsigned top = steps.ValueOf(std::min(steps.steps - 1, end + (end - background)));
+    const unsigned middle = inWindow.lo + (inWindow.hi - inWindow.lo) / 2;
+    return std::max(inWindow.lo, std::min(top, middle));
 }
 
 ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inLevel) {
@@ -270,6 +317,21 @@ ULMStatus DataBox(const ULMVolume& inVolume, const FieldHistogram& inHistogram, 
     if (!regions.DataBox(lo, hi)) return kULMOK;
     outBox = ULMVolumeRange(hi[0] - lo[0] + 1, hi[1] - lo[1] + 1, hi[2] - lo[2] + 1, range.XOrigin() + lo[0],
                             range.YOrigin() + lo[1], range.ZOrigin() + lo[2]);
+    return kULMOK;
+}
+
+ULMStatus FrameBox(const ULMVolume& inVolume, const FieldHistogram& inHistogram, unsigned inLevel,
+                   unsigned inNoiseTop, ULMVolumeRange& outBox) {
+    ULMStatus status = DataBox(inVolume, inHistogram, inLevel, outBox);
+    if (status != kULMOK || inNoiseTop <= inLevel || outBox.XSize() <= 0) return status;
+    ULMVolumeRange core;
+    status = DataBox(inVolume, inHistogram, inNoiseTop, core);
+    if (status != kULMOK || core.XSize() <= 0) return status;
+    const ULMVolumeRange near(core.XSize() + 2 * kEdgeVoxels, core.YSize() + 2 * kEdgeVoxels,
+                              core.ZSize() + 2 * kEdgeVoxels, core.XOrigin() - kEdgeVoxels,
+                              core.YOrigin() - kEdgeVoxels, core.ZOrigin() - kEdgeVoxels);
+    const ULMVolumeRange held = ULMVolumeRange::Intersect(outBox, near);
+    if (!held.IsEmpty()) outBox = held;
     return kULMOK;
 }
 

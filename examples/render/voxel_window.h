@@ -51,6 +51,16 @@ FieldReading ChooseReading(const FieldHistogram& inHistogram, int inFieldBits);
 // scaled to other units gets the same window in those units.
 VoxelWindow ChooseWindow(const FieldHistogram& inHistogram);
 
+// The top of the background's noise: twice as far above the background (the
+// commonest value) as the top of the background that ChooseWindow starts the
+// window at; never below inWindow's lower end nor above its middle. The
+// background of clean data is one value, and its noise tops out there.
+unsigned NoiseTop(const FieldHistogram& inHistogram, const VoxelWindow& inWindow);
+
+// How far the frame reaches past the data above the noise's top: the edge of
+// an object blurs over a voxel or two.
+inline constexpr int kEdgeVoxels = 2;
+
 // The box of the voxels whose value lies above inLevel; empty when none does.
 ulm3::ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inLevel);
 
@@ -64,6 +74,14 @@ ulm3::ULMVolumeRange VoxelsAbove(const FieldHistogram& inHistogram, unsigned inL
 // Empty when no voxel lies above inLevel.
 ulm3::ULMStatus DataBox(const ulm3::ULMVolume& inVolume, const FieldHistogram& inHistogram, unsigned inLevel,
                         ulm3::ULMVolumeRange& outBox);
+
+// The box the frame holds: the data box above inLevel, and where inNoiseTop
+// lies higher, no more than kEdgeVoxels past the data box above it. Noise
+// above inLevel that touches the data joins it into one region, which can
+// reach across the air; the data's own edge lies within a voxel or two of
+// its voxels above the noise.
+ulm3::ULMStatus FrameBox(const ulm3::ULMVolume& inVolume, const FieldHistogram& inHistogram, unsigned inLevel,
+                         unsigned inNoiseTop, ulm3::ULMVolumeRange& outBox);
 
 // Entry e of the table stands for the values the classifier reads as e when
 // the field is inBits wide: grey rises from 0 to 1 over the window, opacity

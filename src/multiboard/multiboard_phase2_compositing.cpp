@@ -6,6 +6,7 @@
 #include <cstring>
 #include <memory>
 #include <new>
+#include <vector>
 
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
@@ -20,6 +21,7 @@
 #include "foundation/sync_event.h"
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase2.h"
+#include "render/mpr.h"
 #include "ulm3/camera.h"
 
 namespace ulm3 {
@@ -470,6 +472,91 @@ ULMContext* ULMMultiboardVolumePhase2::CompositeContext(const RenderRequest& inR
                                                              : context->GetImageOutputBuffer());
     outStatus = status;
     return blend;
+}
+
+// ---- An MPR's mean alpha ----
+
+namespace {
+
+// An image of sums and counts on inBoard that takes inOutput's sample grid:
+// its size and addressing, cleared to no sample.
+ULMImageBuffer* SumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, ULMStatus& outStatus) {
+    ReleasablePointer<ULMImageBuffer> image(
+        ULMImageBuffer::Create(inBoard, inOutput->GetWidth(), inOutput->GetHeight(), 32, 2, kULMMPRSumFields));
+    outStatus = image == nullptr ? kULMErrAlloc : kULMOK;
+    ULMAddressMode mode = kULMOffsetAddress;
+    int x = 0, y = 0;
+    inOutput->GetAddressParameters(mode, x, y);
+    if (outStatus == kULMOK) outStatus = image->SetAddressParameters(mode, x, y);
+    if (outStatus == kULMOK) outStatus = image->SetBorderValue(0, 0, 0, 0);
+    if (outStatus == kULMOK) outStatus = image->SetInputLimits(ULMImageRange());
+    if (outStatus != kULMOK) return nullptr;
+    image->AddRef();
+    return image.GetPointer();
+}
+
+// Adds inWords (inFrom's pixels) into ioSums (inTo's), each field held to
+// the chip's 12 bits as its own sums are.
+void AddSums(const std::vector<uint32_t>& inWords, const ULMImageRange& inFrom, std::vector<uint32_t>& ioSums,
+             const ULMImageRange& inTo) {
+    constexpr uint32_t kMax12 = 4095;
+    for (int y = 0; y < inFrom.YSize(); ++y)
+        for (int x = 0; x < inFrom.XSize(); ++x) {
+            const uint32_t add = inWords[static_cast<size_t>(y) * static_cast<size_t>(inFrom.XSize()) +
+                                         static_cast<size_t>(x)];
+            uint32_t& into = ioSums[static_cast<size_t>(y + inFrom.YOrigin() - inTo.YOrigin()) *
+                                        static_cast<size_t>(inTo.XSize()) +
+                                    static_cast<size_t>(x + inFrom.XOrigin() - inTo.XOrigin())];
+            const uint32_t sum = std::min(kMax12, (into & kMax12) + (add & kMax12));
+            const uint32_t count = std::min(kMax12, (into >> 12 & kMax12) + (add >> 12 & kMax12));
+            into = sum | count << 12;
+        }
+}
+
+}  // namespace
+
+ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inRequest) {
+    const OutputClip target = ClipOutput(inRequest);
+    if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
+    ULMStatus status = kULMOK;
+    ReleasablePointer<ULMContext> clone(PartialContext(inRequest.context, status));
+    if (status != kULMOK) return ULMSyncEvent(status);
+    // Every brick renders at once; the sums are read once all have.
+    ULMMPRSumsScope partSums;
+    ReleasablePointer<ULMImageBuffer> partials[kMultiboardMaxBricks];
+    ULMImageRange limits[kMultiboardMaxBricks], drawn;
+    ULMEventJoin rendered;
+    for (int i = 0; i < m_numSubVolumes; ++i) {
+        partials[i].Assign(SumsImage(m_subvolume[i].m_location, target.output, status));
+        if (status != kULMOK) {
+            rendered.Result().Wait(-1);
+            return ULMSyncEvent(status);
+        }
+        const ULMSyncEvent event = RenderBrick(i, inRequest, clone, partials[i]);
+        limits[i] = partials[i]->GetOutputLimits();
+        if (DrewNothing(event.Status(), limits[i])) continue;
+        if (ULMFailed(event.Status())) {
+            rendered.Result().Wait(-1);
+            return event;
+        }
+        rendered.Add(event);
+        Grow(drawn, limits[i]);
+    }
+    status = rendered.Result().Wait(-1);
+    if (ULMFailed(status)) return ULMSyncEvent(status);
+    const ULMImageRange area = CompositeArea(inRequest.context, target.clip, drawn);
+    if (area.IsEmpty()) return NothingInView(target.output, ULMImageRange());
+    std::vector<uint32_t> sums(static_cast<size_t>(area.XSize()) * static_cast<size_t>(area.YSize()), 0), words;
+    for (int i = 0; i < m_numSubVolumes; ++i) {
+        const ULMImageRange part = Intersect(limits[i], area);
+        if (part.IsEmpty()) continue;
+        words.resize(static_cast<size_t>(part.XSize()) * static_cast<size_t>(part.YSize()));
+        status = partials[i]->StartUnload(words.data(), part, static_cast<unsigned>(part.XSize())).Wait(-1);
+        if (ULMFailed(status)) return ULMSyncEvent(status);
+        AddSums(words, part, sums, area);
+    }
+    std::vector<unsigned char> pixels;
+    return ULMSyncEvent(ULMWriteMPRGrey(sums.data(), area, partSums.zSupersample, target.output, pixels));
 }
 
 // ---- On the host ----

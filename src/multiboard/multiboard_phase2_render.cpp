@@ -205,6 +205,10 @@ ULMStatus ULMMultiboardVolumePhase2::GenerateBlendIndex(const ULMContext* inCont
 
 ULMSyncEvent ULMMultiboardVolumePhase2::RenderBricks(const RenderRequest& inRequest) {
     GenerateBlendIndex(inRequest.context);
+    // Means of each brick's samples, composited, would show the nearer
+    // brick's share alone on every ray whose slab crosses a seam: the sums
+    // and counts are added first, whatever the road.
+    if (inRequest.isMPR && inRequest.mode == kMPRAlpha) return RenderMPRSums(inRequest);
     const ULMContext* context = inRequest.context;
     int road = gULMControl.m_multiboard2ForceRender;
     if (road != 1 && road != 2) {

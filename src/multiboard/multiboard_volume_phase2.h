@@ -425,6 +425,10 @@ private:
     // frame, which stays the render's until the write has run, so it needs
     // no lock of the volume on whatever thread runs it.
     static ULMSyncEvent BlendOnHost(HostBlend& ioBlend, ULMStatus inInputs);
+    // An MPR's mean alpha (kMPRAlpha): every brick's sums and counts of the
+    // samples in its share, added on the host before their mean is taken,
+    // as one board takes it over all of a ray's samples; waited for.
+    ULMSyncEvent RenderMPRSums(const RenderRequest& inRequest);
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);

@@ -24,8 +24,6 @@
 namespace ulm3 {
 namespace {
 
-// Sums in red, counts in green, each in the chip's 12 bits.
-const ULMFieldDescriptor kSumAndCountFields[2] = {{0, 12, kULMUnsignedFraction}, {12, 12, kULMUnsignedFraction}};
 constexpr uint32_t kMax12 = 4095;
 
 // The registers of one cut-plane slot that the slab's bounds come from.
@@ -98,7 +96,7 @@ ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const 
                              ULMLocation inLocation) {
     const unsigned width = inOutput->GetWidth(), height = inOutput->GetHeight();
     if (ioBuffer == nullptr || ioBuffer->GetWidth() != width || ioBuffer->GetHeight() != height) {
-        ioBuffer.Assign(ULMImageBuffer::Create(inLocation, width, height, 32, 2, kSumAndCountFields));
+        ioBuffer.Assign(ULMImageBuffer::Create(inLocation, width, height, 32, 2, kULMMPRSumFields));
         // The render overwrites it whole: a move need not carry its pixels.
         if (ioBuffer == nullptr || ioBuffer->SetMigrationMode(kULMMigrationNoCopy) != kULMOK) {
             ioBuffer.Assign(nullptr);
@@ -123,23 +121,33 @@ uint64_t EncodePixel(const double inColour[4], const ULMImageBuffer* inOutput) {
 }
 
 // kMPRAlpha's host step once the sums are rendered: each pixel's mean alpha
-// (sums of alphas scaled by 1 / inSupersample) as opaque grey, the output's
-// border where no sample was taken, written over the render's rectangle.
+// as opaque grey, written over the render's rectangle.
 ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int inSupersample) {
     ULMImageBuffer* sums = ioState.m_sumAndCountBuffer;
     const ULMImageRange range = sums->GetOutputLimits();
     const size_t width = static_cast<size_t>(range.XSize()), count = width * static_cast<size_t>(range.YSize());
-    const size_t bytes = ioOutput->GetPixelSize() / 8;
     ioState.m_mprBuffer.resize(count);
-    ioState.m_mprPixels.resize(count * bytes);
     ioState.m_mprUnloadEvent = sums->StartUnload(ioState.m_mprBuffer.data(), range, static_cast<unsigned>(width));
     const ULMStatus unloaded = ioState.m_mprUnloadEvent.Wait(-1);
     if (ULMFailed(unloaded)) return unloaded;
+    return ULMWriteMPRGrey(ioState.m_mprBuffer.data(), range, inSupersample, ioOutput, ioState.m_mprPixels);
+}
+
+}  // namespace
+
+// Sums in red, counts in green, each in the chip's 12 bits.
+const ULMFieldDescriptor kULMMPRSumFields[2] = {{0, 12, kULMUnsignedFraction}, {12, 12, kULMUnsignedFraction}};
+
+ULMStatus ULMWriteMPRGrey(const uint32_t* inSums, const ULMImageRange& inRange, int inSupersample,
+                          ULMImageBuffer* ioOutput, std::vector<unsigned char>& ioPixels) {
+    const size_t width = static_cast<size_t>(inRange.XSize()), count = width * static_cast<size_t>(inRange.YSize());
+    const size_t bytes = ioOutput->GetPixelSize() / 8;
+    ioPixels.resize(count * bytes);
     double border[4];
     ioOutput->GetBorderValue(border[0], border[1], border[2], border[3]);
     const uint64_t none = EncodePixel(border, ioOutput);
     for (size_t i = 0; i < count; ++i) {
-        const uint32_t word = ioState.m_mprBuffer[i];
+        const uint32_t word = inSums[i];
         const uint32_t sum = word & kMax12, samples = (word >> 12) & kMax12;
         uint64_t pixel = none;
         if (samples != 0) {
@@ -147,13 +155,11 @@ ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int
             const double colour[4] = {grey, grey, grey, 1.0};
             pixel = EncodePixel(colour, ioOutput);
         }
-        std::memcpy(&ioState.m_mprPixels[i * bytes], &pixel, bytes);
+        std::memcpy(&ioPixels[i * bytes], &pixel, bytes);
     }
-    const ULMStatus written = ioOutput->Update(ioState.m_mprPixels.data(), range, static_cast<unsigned>(width));
-    return written != kULMOK ? written : ioOutput->SetOutputLimits(range);
+    const ULMStatus written = ioOutput->Update(ioPixels.data(), inRange, static_cast<unsigned>(width));
+    return written != kULMOK ? written : ioOutput->SetOutputLimits(inRange);
 }
-
-}  // namespace
 
 void ULMFitMPRSlab(ULMMPRSlab& ioSlab, const ULMSampleSpace& inSpace, ULMAllRenderRegisters& ioRegisters) {
     ioSlab.zSupersample = inSpace.GetZSupersample();
@@ -187,6 +193,8 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
     try {
         ULMScopedLock mprLock(state.m_mprLock);
         const bool sums = inMode == ULMVolume::kMPRAlpha;
+        // A part of a volume's render leaves its sums to its caller.
+        ULMMPRSumsScope* const partSums = sums ? ULMMPRSumsScope::Current() : nullptr;
         ULMMPRSlab slab;
         ULMSyncEvent event(kULMOK);
         {
@@ -197,16 +205,19 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
                 PlaceSlab(state.m_mprCutPlane, clone, &ioVolume, inNegativeDistance, inQuality, sums ? inQuality : 1);
             if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
             // Made in host memory, it moves to the volume's board with the first render.
-            if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
+            if (status == kULMOK && sums && partSums == nullptr)
+                status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
             if (status != kULMOK) return ULMSyncEvent(status);
 
             slab.slot = clone->GetCutPlaneCount() - 1;
             slab.sumAndCount = sums;
             slab.quality = inQuality;
-            ULMImageBuffer* target = sums ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
+            ULMImageBuffer* target = sums && partSums == nullptr ? state.m_sumAndCountBuffer.GetPointer() : ioImage;
             event = ULMStartVolumeRender(ioVolume, clone, target, nullptr, nullptr, nullptr, &slab);
         }
-        if (!sums) return event;
+        // Only a render that was queued fitted its slab.
+        if (partSums != nullptr && !ULMFailed(event.Status())) partSums->zSupersample = slab.zSupersample;
+        if (!sums || partSums != nullptr) return event;
         ULMStatus status = event.Wait(-1);
         if (status == kULMErrEmptyRender) ioImage->SetOutputLimits(ULMImageRange());
         if (ULMFailed(status)) return event;

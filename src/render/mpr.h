@@ -3,6 +3,9 @@
 // alpha.
 #pragma once
 
+#include <cstdint>
+#include <vector>
+
 #include "ulm3/context.h"
 #include "ulm3/image_buffer.h"
 #include "ulm3/sync_event.h"
@@ -20,6 +23,39 @@ class ULMVolumeInternal;
 // grey (kMPRAlpha), each pixel's samples summed and counted on the board.
 ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* inContext, double inNegativeDistance,
                                int inQuality, ULMVolume::MPRMode inMode, ULMImageBuffer* ioImage);
+
+// The layout of an image of sums and counts: each pixel's sum of the
+// samples' scaled alphas in bits 0..11, their count in bits 12..23.
+extern const ULMFieldDescriptor kULMMPRSumFields[2];
+
+// While one is alive on a thread, the kMPRAlpha renders started on it leave
+// each pixel's sum and count in their image (of kULMMPRSumFields, its border
+// 0) as the chip writes them, without the host step that turns them into
+// grey, and return once the render is queued: a caller that renders the
+// volume in parts adds the parts' sums and counts, every sample in one part,
+// and writes their mean with ULMWriteMPRGrey, as one render of the whole
+// would. The scope learns the Z supersampling the renders used.
+class ULMMPRSumsScope {
+public:
+    ULMMPRSumsScope() : m_was(s_current) { s_current = this; }
+    ~ULMMPRSumsScope() { s_current = m_was; }
+    ULMMPRSumsScope(const ULMMPRSumsScope&) = delete;
+    ULMMPRSumsScope& operator=(const ULMMPRSumsScope&) = delete;
+    static ULMMPRSumsScope* Current() { return s_current; }
+
+    int zSupersample = 1;
+
+private:
+    static inline thread_local ULMMPRSumsScope* s_current = nullptr;
+    ULMMPRSumsScope* m_was;
+};
+
+// Writes the mean alpha of inSums (one word a pixel of inRange, in the
+// layout of kULMMPRSumFields; alphas scaled by 1 / inSupersample) into
+// ioOutput over inRange as opaque grey, its border where no sample was
+// taken, and makes inRange its output limits. ioPixels is scratch memory.
+ULMStatus ULMWriteMPRGrey(const uint32_t* inSums, const ULMImageRange& inRange, int inSupersample,
+                          ULMImageBuffer* ioOutput, std::vector<unsigned char>& ioPixels);
 
 struct ULMMPRSlab {
     // The cut-plane slot of the plane the MPR adds after the context's own.

@@ -1,5 +1,5 @@
 // ulm3_render's own arithmetic, on the boards' simulation: the window's
-// table and the perspective camera's framing.
+// table, the box the frame holds and the perspective camera's framing.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -7,6 +7,7 @@
 #include <functional>
 #include <vector>
 
+#include "examples/noisy_scalp_head.h"
 #include "foundation/shareable.h"
 #include "render/view_framing.h"
 #include "render/voxel_window.h"
@@ -111,6 +112,162 @@ TEST_F(RenderArithmetic, ThePerspectiveCameraFramesTheBoxWithTheMarginForEveryFi
                     // And no farther than that: the corner nearest the frame's edge lies on the margin.
                     EXPECT_NEAR(widest, limit, 1e-9);
                 }
+}
+
+// The same data in other units gets the same window in those units: a noisy
+// head's 8-bit values scaled into 16-bit voxels, by factors whose multiples
+// fall between the histogram's steps (its highest value is not 255) and by
+// one that fills the 16 bits. The background's noise, counted in steps finer
+// than the values' spacing, must not seem to end at the first empty step.
+TEST_F(RenderArithmetic, DataScaledIntoWiderUnitsGetsItsWindowScaled) {
+    const testing::NoisyScalpHead head{{64, 60, 40}, 2.0, 7};
+    std::vector<uint8_t> voxels = head.Voxels();
+    ASSERT_LT(*std::max_element(voxels.begin(), voxels.end()), 255);
+    ReleasablePointer<ULMVolume> narrow(
+        ULMVolume::Create(1u, voxels.data(), head.size[0], head.size[1], head.size[2], ULMVolume::kSliced));
+    ulm3_render::FieldHistogram histogram;
+    ASSERT_EQ(ulm3_render::CountField0(*narrow, histogram), kULMOK);
+    const ulm3_render::VoxelWindow want = ulm3_render::ChooseWindow(histogram);
+    const unsigned wantTop = ulm3_render::NoiseTop(histogram, want);
+    ASSERT_GT(want.lo, 0u);
+    const ULMFieldDescriptor field16[1] = {{0, 16, kULMUnsignedFraction}};
+    for (const unsigned factor : {16u, 3u, 257u}) {
+        SCOPED_TRACE(::testing::Message() << "times " << factor);
+        std::vector<uint16_t> wide(voxels.begin(), voxels.end());
+        for (uint16_t& v : wide) v = static_cast<uint16_t>(v * factor);
+        ReleasablePointer<ULMVolume> volume(
+            ULMVolume::Create(16, head.size[0], head.size[1], head.size[2], 1, field16, wide.data()));
+        ASSERT_NE(volume.GetPointer(), nullptr);
+        ASSERT_EQ(ulm3_render::CountField0(*volume, histogram), kULMOK);
+        const ulm3_render::VoxelWindow got = ulm3_render::ChooseWindow(histogram);
+        EXPECT_EQ(got.lo, want.lo * factor);
+        EXPECT_EQ(got.hi, want.hi * factor);
+        EXPECT_EQ(ulm3_render::NoiseTop(histogram, got), wantTop * factor);
+    }
+}
+
+// Values spread evenly over their range, as a ramp's, have no background:
+// the window starts at 0 and reaches near the highest value, where the
+// background's noise would otherwise take in every value and leave nothing
+// above the window. A ramp of 256 values, 8-bit; one of 64 values that are
+// multiples of 65, 16-bit; and one of 64 values in 8 bits, whose gaps end
+// the noise at 0 as before.
+TEST_F(RenderArithmetic, ValuesSpreadEvenlyGetAWindowFromZero) {
+    const struct {
+        int width;
+        int bits;
+        unsigned highest;
+    } cases[] = {{256, 8, 255}, {64, 16, 4095}, {64, 8, 255}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.width << " values, " << c.bits << " bits");
+        std::vector<uint16_t> values;
+        for (int z = 0; z < 4; ++z)
+            for (int y = 0; y < 3; ++y)
+                for (int x = 0; x < c.width; ++x) values.push_back(static_cast<uint16_t>(std::lround(
+                                                       double(x) * c.highest / (c.width - 1))));
+        std::vector<uint8_t> bytes(values.begin(), values.end());
+        const ULMFieldDescriptor field16[1] = {{0, 16, kULMUnsignedFraction}};
+        ReleasablePointer<ULMVolume> volume(
+            c.bits == 8 ? ULMVolume::Create(1u, bytes.data(), c.width, 3, 4, ULMVolume::kSliced)
+                        : ULMVolume::Create(16, c.width, 3, 4, 1, field16, values.data()));
+        ASSERT_NE(volume.GetPointer(), nullptr);
+        ulm3_render::FieldHistogram histogram;
+        ASSERT_EQ(ulm3_render::CountField0(*volume, histogram), kULMOK);
+        const ulm3_render::VoxelWindow window = ulm3_render::ChooseWindow(histogram);
+        EXPECT_EQ(window.lo, 0u);
+        EXPECT_GE(window.hi, c.highest * 98 / 100);
+        EXPECT_LE(window.hi, c.highest);
+        EXPECT_EQ(ulm3_render::NoiseTop(histogram, window), 0u);
+    }
+}
+
+// Heads whose air noise touches the scalp, of several sizes and noise
+// levels: above the window's lower end the noise joins the head into one
+// region that spans the volume's whole width, and the frame holds the head
+// instead, within a few voxels of its box above a tissue level (30, above
+// all the noise). The box grows past the head only where the noise joined
+// it; clean data and the data box of TheDataBoxHoldsEveryPart... are framed
+// as before.
+TEST_F(RenderArithmetic, NoiseThatTouchesAHeadDoesNotWidenItsFrame) {
+    const testing::NoisyScalpHead heads[] = {
+        {{128, 128, 84}, 2.0, 1}, {{96, 80, 64}, 4.0, 2}, {{72, 110, 50}, 1.2, 3}, {{160, 96, 72}, 3.0, 4}};
+    for (const testing::NoisyScalpHead& head : heads) {
+        SCOPED_TRACE(::testing::Message() << head.size[0] << " x " << head.size[1] << " x " << head.size[2]
+                                          << ", noise of scale " << head.sigma);
+        std::vector<uint8_t> voxels = head.Voxels();
+        const ULMVolumeRange tissue = head.BoxAbove(voxels, 30);
+        ReleasablePointer<ULMVolume> volume(
+            ULMVolume::Create(1u, voxels.data(), head.size[0], head.size[1], head.size[2], ULMVolume::kSliced));
+        ulm3_render::FieldHistogram histogram;
+        ASSERT_EQ(ulm3_render::CountField0(*volume, histogram), kULMOK);
+        const ulm3_render::VoxelWindow window = ulm3_render::ChooseWindow(histogram);
+        ULMVolumeRange joined, box;
+        ASSERT_EQ(ulm3_render::DataBox(*volume, histogram, window.lo, joined), kULMOK);
+        // The trap is there: above the window's lower end the noise reaches both sides.
+        ASSERT_EQ(joined.XSize(), head.size[0]) << "window " << window.lo;
+        const unsigned top = ulm3_render::NoiseTop(histogram, window);
+        EXPECT_GT(top, window.lo);
+        ASSERT_EQ(ulm3_render::FrameBox(*volume, histogram, window.lo, top, box), kULMOK);
+        const int lo[3] = {box.XOrigin(), box.YOrigin(), box.ZOrigin()};
+        const int size[3] = {box.XSize(), box.YSize(), box.ZSize()};
+        const int headLo[3] = {tissue.XOrigin(), tissue.YOrigin(), tissue.ZOrigin()};
+        const int headSize[3] = {tissue.XSize(), tissue.YSize(), tissue.ZSize()};
+        for (int a = 0; a < 3; ++a) {
+            SCOPED_TRACE(::testing::Message() << "axis " << a << ", window " << window.lo << ", noise top " << top);
+            EXPECT_LE(lo[a], headLo[a]);
+            EXPECT_GE(lo[a], headLo[a] - ulm3_render::kEdgeVoxels - 1);
+            EXPECT_GE(lo[a] + size[a], headLo[a] + headSize[a]);
+            EXPECT_LE(lo[a] + size[a], headLo[a] + headSize[a] + ulm3_render::kEdgeVoxels + 1);
+        }
+    }
+}
+
+// Data whose background is one value keeps its frame exactly: the data box
+// above the window's lower end. A ball's soft rim raises the window's lower
+// end and the noise's top above it, but lies within a voxel of the ball's
+// voxels above that top; specks of noise beside a block stay left out.
+TEST_F(RenderArithmetic, CleanDataKeepsTheFrameOfItsDataBox) {
+    const auto shape = [](const char* inName) {
+        return [inName](int x, int y, int z, const int (&n)[3]) {
+            return static_cast<uint8_t>(std::lround(ulm3tools::ShapeValue(inName, x, y, z, n[0], n[1], n[2]) * 255));
+        };
+    };
+    const struct {
+        const char* name;
+        int size[3];
+        std::function<uint8_t(int, int, int, const int (&)[3])> value;
+    } cases[] = {
+        {"phantom", {64, 64, 48}, shape("phantom")},
+        {"phantom, thin", {97, 61, 16}, shape("phantom")},
+        {"sphere", {64, 64, 64}, shape("sphere")},
+        {"sphere, small", {33, 50, 21}, shape("sphere")},
+        {"ramp", {64, 20, 20}, shape("ramp")},
+        {"a block in specks",
+         {40, 36, 28},
+         [](int x, int y, int z, const int (&)[3]) {
+             const uint32_t hash = (uint32_t(x) * 73856093u ^ uint32_t(y) * 19349663u ^ uint32_t(z) * 83492791u) % 997;
+             const bool block = x >= 10 && x < 22 && y >= 8 && y < 20 && z >= 6 && z < 16;
+             return uint8_t(block ? 120 : hash < 12 ? 1 + hash % 10 : 0);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::vector<uint8_t> voxels;
+        for (int z = 0; z < c.size[2]; ++z)
+            for (int y = 0; y < c.size[1]; ++y)
+                for (int x = 0; x < c.size[0]; ++x) voxels.push_back(c.value(x, y, z, c.size));
+        ReleasablePointer<ULMVolume> volume(
+            ULMVolume::Create(1u, voxels.data(), c.size[0], c.size[1], c.size[2], ULMVolume::kSliced));
+        ulm3_render::FieldHistogram histogram;
+        ASSERT_EQ(ulm3_render::CountField0(*volume, histogram), kULMOK);
+        const ulm3_render::VoxelWindow window = ulm3_render::ChooseWindow(histogram);
+        const unsigned top = ulm3_render::NoiseTop(histogram, window);
+        ULMVolumeRange before, box;
+        ASSERT_EQ(ulm3_render::DataBox(*volume, histogram, window.lo, before), kULMOK);
+        ASSERT_EQ(ulm3_render::FrameBox(*volume, histogram, window.lo, top, box), kULMOK);
+        ASSERT_GT(before.XSize(), 0);
+        EXPECT_EQ(box, before) << "window " << window.lo << ", noise top " << top;
+    }
 }
 
 // Clean data is framed as before, on every voxel above the level: the test

@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "../../examples/render/view_framing.h"
+#include "examples/noisy_scalp_head.h"
 #include "shapes/test_shapes.h"
 
 namespace {
@@ -395,6 +396,45 @@ TEST_F(RenderPng, AHeadInNoisyAirIsFramedOnTheHeadNotTheSpecks) {
         EXPECT_GE((last[1] + 1 - first[1]) / 128.0, 0.6) << said;
         EXPECT_LT(last[0] - first[0], last[1] - first[1]) << said;
     }
+}
+
+// A head whose air noise touches the scalp, as a user renders it: the line
+// printed names the noise's top and the box, which holds the head within a
+// few voxels, not the noise that spans the volume's width; seen along z the
+// head's height then spans nearly the frame's face, where the volume's
+// width would leave it 0.76 of the picture.
+TEST_F(RenderPng, AHeadWhoseNoiseTouchesTheScalpIsFramedOnTheHead) {
+    const ulm3::testing::NoisyScalpHead head{{128, 128, 84}, 2.0, 11};
+    const std::vector<uint8_t> voxels = head.Voxels();
+    const ulm3::ULMVolumeRange tissue = head.BoxAbove(voxels, 30);
+    WriteFile("head.raw", voxels);
+    ASSERT_EQ(Run(ULM3_VOXMAKE " --raw head.raw --size 128 128 84 head.vox && " ULM3_RENDER
+                  " head.vox p.png --size 128 --turn 0 0"),
+              0)
+        << m_errors;
+    const size_t at = m_output.find("framed on the voxels above ");
+    ASSERT_NE(at, std::string::npos) << m_output;
+    int size[3] = {}, from[3] = {}, edge = 0;
+    unsigned level = 0, top = 0;
+    ASSERT_EQ(std::sscanf(m_output.c_str() + at,
+                          "framed on the voxels above %u within %d of those above %u, %d x %d x %d from (%d, %d, %d)",
+                          &level, &edge, &top, &size[0], &size[1], &size[2], &from[0], &from[1], &from[2]),
+              9)
+        << m_output;
+    EXPECT_GT(top, level);
+    const int headFrom[3] = {tissue.XOrigin(), tissue.YOrigin(), tissue.ZOrigin()};
+    const int headSize[3] = {tissue.XSize(), tissue.YSize(), tissue.ZSize()};
+    for (int a = 0; a < 3; ++a) {
+        EXPECT_NEAR(from[a], headFrom[a], 3) << "axis " << a << ": " << m_output;
+        EXPECT_NEAR(from[a] + size[a], headFrom[a] + headSize[a], 3) << "axis " << a << ": " << m_output;
+    }
+    const std::vector<png_byte> grey = Grey("p.png");
+    ASSERT_EQ(grey.size(), 128u * 128u);
+    int first = 128, last = -1;
+    for (int row = 0; row < 128; ++row)
+        for (int column = 0; column < 128; ++column)
+            if (grey[row * 128 + column] >= 16) first = std::min(first, row), last = std::max(last, row);
+    EXPECT_GE((last + 1 - first) / 128.0, 0.85) << m_output;
 }
 
 // Each bad argument of either program: exit status 2, one line that names

@@ -250,8 +250,12 @@ TEST_F(SyncEventOnBoards, ADeferredHandleStandsForTheWorkItsStepQueued) {
     CountedStep step;
     tulx7sim::PauseBoard(1);
     const KWBSyncEvent queued = m_work[1]->QueueLoad();
-    ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make(queued));
+    const KWBSyncEvent input = Pending(0);
+    ULMSyncEvent deferred = DeferHostStep(input, step.Make(queued));
     tulx7sim::ResumeBoard(0);
+    // The input over first, so that the bounded wait below runs the step
+    // however slowly board 0 gets to it.
+    ASSERT_EQ(input.Wait(-1), kULMOK);
     EXPECT_EQ(deferred.Wait(30), kULMTimeout) << "board 1 holds what the step queued";
     EXPECT_EQ(step.runs, 1);
     // Combined, it stands for that work too.

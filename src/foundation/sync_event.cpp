@@ -92,6 +92,30 @@ ULMStatus WaitCombined(uint64_t word, long milliseconds) {
     return status == kULMTimeout || status == kULMInProgress ? status : FirstFailure(failed, status);
 }
 
+// The abort of an operation made of parts, told the answer of each part's
+// abort: a part's refusal of the abort itself (no abort on its board, a
+// bad handle) first; else kULMOK when any part was dropped, for its wait
+// then answers kULMErrAborted; else kULMInProgress when a part goes on;
+// kULMAlreadyComplete only when every part had completed.
+class ULMAbortOutcome {
+public:
+    void Add(ULMStatus inPart) {
+        if (inPart == kULMOK) m_dropped = true;
+        else if (inPart == kULMInProgress) m_running = true;
+        else if (inPart != kULMAlreadyComplete && m_refused == kULMOK) m_refused = inPart;
+    }
+    ULMStatus Answer() const {
+        if (m_refused != kULMOK) return m_refused;
+        if (m_dropped) return kULMOK;
+        return m_running ? kULMInProgress : kULMAlreadyComplete;
+    }
+
+private:
+    bool m_dropped = false;
+    bool m_running = false;
+    ULMStatus m_refused = kULMOK;
+};
+
 ULMStatus AbortCombined(uint64_t word) {
     EventList pending;
     {
@@ -99,11 +123,12 @@ ULMStatus AbortCombined(uint64_t word) {
         AppendPendingEvents(word, pending);
     }
     if (pending.empty()) return kULMAlreadyComplete;
-    ULMStatus status = kULMOK;
-    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
-        status = ULMGetBoardServices().Abort(*it);
-    }
-    return status;
+    // The newest first, so that an older event's work cannot start the
+    // newer one's. The answer is the whole's: complete only when every
+    // part was, aborted when any part was dropped.
+    ULMAbortOutcome outcome;
+    for (auto it = pending.rbegin(); it != pending.rend(); ++it) outcome.Add(ULMGetBoardServices().Abort(*it));
+    return outcome.Answer();
 }
 
 // Lock held on entry and on return. Takes the next number and its slot; a
@@ -161,6 +186,13 @@ bool RunningHere(uint64_t inWord) {
     return std::find(tRunningWords.begin(), tRunningWords.end(), inWord) != tRunningWords.end();
 }
 
+// The event of inWork that answers kULMErrAborted once that work is over.
+ULMSyncEvent AbortedAfter(const ULMSyncEvent& inWork) {
+    if (IsStatusCode(SyncEventWord(inWork))) return ULMSyncEvent(kULMErrAborted);
+    const ULMSyncEvent both[] = {ULMSyncEvent(kULMErrAborted), inWork};
+    return CombineMultipleEvents(2, both);
+}
+
 DeferredEntry& EntryOf(DeferredTable& ioTable, uint64_t inWord) {
     return ioTable.entries[static_cast<uint32_t>(inWord) % kDeferredStepSlots];
 }
@@ -196,7 +228,8 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         ioLock.lock();
         if (entry.word != inWord || entry.state != DeferredEntry::State::kPending) continue;
         if (!ready) return kULMTimeout;
-        if (entry.aborted) ended = kULMErrAborted;
+        const bool dropped = entry.aborted;
+        if (dropped) ended = kULMErrAborted;
         entry.state = DeferredEntry::State::kRunning;
         entry.runner = std::this_thread::get_id();
         ULMDeferredStep step = std::move(entry.step);
@@ -207,7 +240,17 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         // What the step holds is given back before anyone learns it ran.
         step = nullptr;
         tRunningWords.pop_back();
+        // A step dropped by an abort did not do its work, whatever it
+        // answers: its handle answers kULMErrAborted once what it may
+        // still have queued is over.
+        if (dropped) result = AbortedAfter(result);
         ioLock.lock();
+        // An abort that came while the step ran reaches what it queued.
+        if (entry.aborted && !dropped) {
+            ioLock.unlock();
+            if (!IsStatusCode(SyncEventWord(result))) result.Abort();
+            ioLock.lock();
+        }
         entry.result = result;
         entry.inputs = ULMSyncEvent(kULMOK);
         entry.after = ULMSyncEvent(kULMOK);
@@ -253,7 +296,11 @@ ULMStatus AbortDeferred(uint64_t inWord) {
         ULMLock lock(table.lock);
         DeferredEntry& entry = EntryOf(table, inWord);
         if (entry.word != inWord) return kULMAlreadyComplete;
-        if (entry.state == DeferredEntry::State::kRunning) return kULMInProgress;
+        // The step goes on; what it queues is aborted once it returns.
+        if (entry.state == DeferredEntry::State::kRunning) {
+            entry.aborted = true;
+            return kULMInProgress;
+        }
         if (entry.state == DeferredEntry::State::kRan) {
             const ULMSyncEvent result = entry.result;
             lock.unlock();
@@ -472,6 +519,14 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     if (unique.size() == 1 && !ULMFailed(failed)) return unique[0];
 
     return CombineUnique(lock, std::move(unique), failed);
+}
+
+ULMStatus ULMSettleRefusedParts(const ULMSyncEvent& inQueued, ULMStatus inFailure) {
+    if (!IsStatusCode(SyncEventWord(inQueued))) {
+        inQueued.Abort();
+        inQueued.Wait(-1);
+    }
+    return inFailure;
 }
 
 ULMStatus InitializeMultipleEventDatabase() {

@@ -10,6 +10,7 @@
 #include "foundation/deadline.h"
 #include "foundation/diagnostics.h"
 #include "foundation/locks.h"
+#include "foundation/sync_event_outcomes.h"
 #include "foundation/upper_layers.h"
 
 namespace ulm3 {
@@ -41,10 +42,11 @@ bool IsBoardWord(uint64_t word) { return !IsStatusCode(word) && !IsMultiEvent(wo
 
 // Lock held. The board events a combined handle still stands for (none when
 // its slot was reused or its wait already succeeded), and the failure of an
-// input that had failed before it was combined.
+// input that had failed before it was combined, or of its work once its
+// slot was reused.
 ULMStatus AppendPendingEvents(uint64_t handleWord, EventList& out) {
     const MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(handleWord)];
-    if (SyncEventWord(slot.multipleEvent) != handleWord) return kULMOK;
+    if (SyncEventWord(slot.multipleEvent) != handleWord) return ULMRememberedOutcome(handleWord);
     out.insert(out.end(), slot.driverEvents, slot.driverEvents + slot.active);
     return slot.failure;
 }
@@ -138,14 +140,21 @@ MultiEvent& ClaimSlot(ULMLock& lock, ULMSyncEvent& outHandle) {
     const uint32_t n = ++g_multiData.lastIndex;
     outHandle = ULMMultiSyncEvent(n);
     MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(n)];
+    ULMStatus ended = kULMOK;
     while (slot.active > 0) {
         const ULMSyncEvent previous = slot.multipleEvent;
         const EventList stillRunning(slot.driverEvents, slot.driverEvents + slot.active);
         lock.unlock();
-        WaitForAllBoardEvents(stillRunning, -1);
+        const ULMStatus waited = WaitForAllBoardEvents(stillRunning, -1);
         lock.lock();
-        if (slot.multipleEvent == previous) slot.active = 0;
+        if (slot.multipleEvent == previous) {
+            slot.active = 0;
+            ended = waited;
+        }
     }
+    // The old handle answers its failure from now on, not a success.
+    if (IsMultiEvent(SyncEventWord(slot.multipleEvent)))
+        ULMRememberFailure(SyncEventWord(slot.multipleEvent), FirstFailure(slot.failure, ended));
     return slot;
 }
 
@@ -268,7 +277,7 @@ ULMSyncEvent SettledEvent(uint64_t inWord) {
     const ULMStatus settled = SettleDeferred(table, lock, inWord, ULMDeadline(-1));
     ULM_ASSERT(settled == kULMOK);
     const DeferredEntry& entry = EntryOf(table, inWord);
-    return entry.word == inWord ? entry.result : ULMSyncEvent(kULMOK);
+    return entry.word == inWord ? entry.result : ULMSyncEvent(ULMRememberedOutcome(inWord));
 }
 
 ULMStatus WaitDeferred(uint64_t inWord, long milliseconds) {
@@ -280,7 +289,7 @@ ULMStatus WaitDeferred(uint64_t inWord, long milliseconds) {
         // Asked from inside its own step, the step is not over.
         if (SettleDeferred(table, lock, inWord, deadline) != kULMOK) return kULMTimeout;
         const DeferredEntry& entry = EntryOf(table, inWord);
-        if (entry.word != inWord) return kULMOK;
+        if (entry.word != inWord) return ULMRememberedOutcome(inWord);
         result = entry.result;
     }
     return result.Wait(deadline.RemainingMs());
@@ -404,9 +413,13 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep,
         }
         const ULMSyncEvent result = entry.result;
         lock.unlock();
-        result.Wait(-1);
+        const ULMStatus ended = result.Wait(-1);
         lock.lock();
-        if (entry.word == old && entry.state == DeferredEntry::State::kRan) entry.word = 0;
+        if (entry.word == old && entry.state == DeferredEntry::State::kRan) {
+            // The old handle answers its failure from now on, not a success.
+            ULMRememberFailure(old, ended);
+            entry.word = 0;
+        }
     }
     entry.word = word;
     entry.state = DeferredEntry::State::kPending;

@@ -131,11 +131,13 @@ ULMStatus ULMMultiboardVolumePhase1::CatchUpWithSource() {
     // Each copy would take the change in turn, and the first to do so
     // would clear it for all.
     m_volumeSource->ResetChangedRange();
+    ULMEventJoin reloads;
     for (ULMVolume* copy : Copies()) {
         ULMVolumeInternal* plain = ULMPlainVolumeOf(copy, true);
         if (plain == nullptr) continue;
-        const ULMStatus status = plain->StartReloadFromSource(changed).Status();
-        if (ULMFailed(status)) return status;
+        const ULMSyncEvent reload = plain->StartReloadFromSource(changed);
+        if (ULMFailed(reload.Status())) return ULMSettleRefusedParts(reloads.Result(), reload.Status());
+        reloads.Add(reload);
     }
     return kULMOK;
 }

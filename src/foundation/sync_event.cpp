@@ -339,6 +339,9 @@ ULMSyncEvent CombineUnique(ULMLock& lock, EventList unique, ULMStatus failed) {
         // an earlier step: neither under this lock.
         lock.unlock();
         const ULMSyncEvent combined = DeferHostStep(oldest, [rest](ULMStatus inOldest) {
+            // An abort of the whole reaches the newer events too.
+            if (inOldest == kULMErrAborted)
+                for (auto it = rest.rbegin(); it != rest.rend(); ++it) ULMGetBoardServices().Abort(*it);
             ULMLock inner(g_multiData.criticalSection);
             if (rest.size() == 1 && !ULMFailed(inOldest)) return rest[0];
             return CombineUnique(inner, rest, ULMFailed(inOldest) ? inOldest : kULMOK);

@@ -431,6 +431,18 @@ TEST_F(SyncEventOnBoards, AnAbortAnswersForTheWholeAndAReusedSlotKeepsItsFailure
         EXPECT_EQ(parts[1].Wait(0), kULMErrAborted);
     }
     {
+        SCOPED_TRACE("more events than one slot holds");
+        tulx7sim::PauseBoard(0);
+        ULMEventJoin join;
+        for (int i = 0; i < kMaxSlotBoardEvents + 8; ++i) join.Add(m_work[0]->QueueLoad());
+        const ULMSyncEvent many = join.Result();
+        const auto abortedBefore = tulx7sim::GetStats().jobsAborted;
+        EXPECT_EQ(many.Abort(), kULMOK);
+        EXPECT_EQ(tulx7sim::GetStats().jobsAborted, abortedBefore + kMaxSlotBoardEvents + 8) << "every event dropped";
+        tulx7sim::ResumeBoard(0);
+        EXPECT_EQ(many.Wait(-1), kULMErrAborted);
+    }
+    {
         SCOPED_TRACE("aborted and failed combinations whose slots were taken again");
         const ULMSyncEvent pair[] = {Pending(0), Pending(1)};
         const ULMSyncEvent aborted = CombineMultipleEvents(2, pair);

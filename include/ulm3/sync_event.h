@@ -65,7 +65,11 @@ public:
     // Asks the boards to drop the work not yet started; a wait on the handle
     // then answers kULMErrAborted. kULMErrArgument for a finished event,
     // kULMAlreadyComplete for work that is done (it stays a success),
-    // kULMInProgress when work already running goes on.
+    // kULMInProgress when work already running goes on. A handle of several
+    // parts answers for them all: kULMOK when any part was dropped,
+    // kULMAlreadyComplete only when every part was done. Its wait answers
+    // only once no part still runs, and kULMErrAborted unless every part
+    // completed.
     ULMStatus Abort() const;
 
 protected:

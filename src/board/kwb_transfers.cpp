@@ -249,6 +249,9 @@ ULMSyncEvent KWBTransfers::Finish(bool inLoad, const KWBBuffer& inBuffer, KWBBuf
             if (synchronous) return ULMSyncEvent(event.Wait(-1));
             return event;
         }
+        // The first half of a run whose second half was refused touches the
+        // caller's memory: it is not left running behind the refusal.
+        return ULMSyncEvent(ULMSettleRefusedParts(event, inOutcome.status));
     }
     return ULMSyncEvent(inOutcome.status);
 }
@@ -287,7 +290,7 @@ ULMSyncEvent KWBTransfers::Start(KWBBuffer* inLoaded, const KWBBuffer* inBuffer,
         KWBHostWindow pieceHost = host;
         pieceHost.memory = first + piece.hostOffset;
         const ULMSyncEvent queued = StartOne(inLoaded, inBuffer, inField, piece.range, pieceHost);
-        if (ULMFailed(queued.Status())) return queued;
+        if (ULMFailed(queued.Status())) return ULMSyncEvent(ULMSettleRefusedParts(all.Result(), queued.Status()));
         all.Add(queued);
     }
     return all.Result();
@@ -457,11 +460,7 @@ ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer*
         const ULMSyncEvent unloaded = m_board.StartUnloadBuffer(
             inSource, copy->memory.get() + copy->offsets[i], piece, static_cast<uint32_t>(piece.ExtentU()),
             static_cast<uint32_t>(piece.ExtentV()), KWBBoard::kPlainHostMemory);
-        if (ULMFailed(unloaded.Status())) {
-            // The pieces already queued still write the memory.
-            HoldUntilDone(m_board.GetID(), unloads.Result(), std::move(copy));
-            return unloaded;
-        }
+        if (ULMFailed(unloaded.Status())) return ULMSyncEvent(ULMSettleRefusedParts(unloads.Result(), unloaded.Status()));
         unloads.Add(unloaded);
     }
 
@@ -476,23 +475,20 @@ ULMSyncEvent KWBTransfers::CopyThroughHost(const KWBBuffer* inSource, KWBBuffer*
                            destinationBox](ULMStatus inUnloaded) mutable -> ULMSyncEvent {
             if (ULMFailed(inUnloaded)) return ULMSyncEvent(inUnloaded);
             ULMEventJoin loads;
-            ULMSyncEvent refused(kULMOK);
             for (size_t i = 0; i < copy->pieces.size(); ++i) {
                 const KWBRange& piece = copy->pieces[i].range;
                 const ULMSyncEvent queued = toBoard->StartLoadBuffer(
                     outDestination, copy->memory.get() + copy->offsets[i],
                     Shifted(piece, sourceBox, destinationBox), static_cast<uint32_t>(piece.ExtentU()),
                     static_cast<uint32_t>(piece.ExtentV()), KWBBoard::kPlainHostMemory);
-                if (ULMFailed(queued.Status())) {
-                    refused = queued;
-                    break;
-                }
+                if (ULMFailed(queued.Status()))
+                    return ULMSyncEvent(ULMSettleRefusedParts(loads.Result(), queued.Status()));
                 loads.Add(queued);
             }
             // The loads read the memory as they run, after this step is over.
             const ULMSyncEvent all = loads.Result();
             HoldUntilDone(toBoard->GetID(), all, std::move(copy));
-            return ULMFailed(refused.Status()) ? refused : all;
+            return all;
         },
         previousWriter);
     if (IsDeferredEvent(SyncEventWord(loaded))) outDestination->SetDeferredWriter(loaded);

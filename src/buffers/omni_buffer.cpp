@@ -416,7 +416,7 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::CopyBetweenBoards(const SubBufferInf
             ULM_ASSERT(board != NULL);
             const ULMRange box(part);
             const ULMSyncEvent event = board->StartCopyBuffer(kwbSource, kwbDest, box, box);
-            if (ULMFailed(event.Status())) return event;
+            if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(join.Result(), event.Status()));
             join.Add(event);
         }
     }

@@ -251,7 +251,8 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::StartOnParts(const ULMImageRange& in
         Sub* sub = m_subBuffers.GetBuffer(i);
         ULM_ASSERT(sub != NULL);
         const ULMSyncEvent event = start(sub, part, address);
-        if (ULMFailed(event.Status())) return ULMSyncEvent(event.Status());
+        // The parts already started touch the caller's pixels.
+        if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(join.Result(), event.Status()));
         join.Add(event);
     }
     return join.Result();

@@ -10,6 +10,7 @@
 #include "foundation/deadline.h"
 #include "foundation/diagnostics.h"
 #include "foundation/locks.h"
+#include "foundation/sync_event_outcomes.h"
 #include "foundation/upper_layers.h"
 
 namespace ulm3 {
@@ -41,10 +42,11 @@ bool IsBoardWord(uint64_t word) { return !IsStatusCode(word) && !IsMultiEvent(wo
 
 // Lock held. The board events a combined handle still stands for (none when
 // its slot was reused or its wait already succeeded), and the failure of an
-// input that had failed before it was combined.
+// input that had failed before it was combined, or of its work once its
+// slot was reused.
 ULMStatus AppendPendingEvents(uint64_t handleWord, EventList& out) {
     const MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(handleWord)];
-    if (SyncEventWord(slot.multipleEvent) != handleWord) return kULMOK;
+    if (SyncEventWord(slot.multipleEvent) != handleWord) return ULMRememberedOutcome(handleWord);
     out.insert(out.end(), slot.driverEvents, slot.driverEvents + slot.active);
     return slot.failure;
 }
@@ -92,6 +94,30 @@ ULMStatus WaitCombined(uint64_t word, long milliseconds) {
     return status == kULMTimeout || status == kULMInProgress ? status : FirstFailure(failed, status);
 }
 
+// The abort of an operation made of parts, told the answer of each part's
+// abort: a part's refusal of the abort itself (no abort on its board, a
+// bad handle) first; else kULMOK when any part was dropped, for its wait
+// then answers kULMErrAborted; else kULMInProgress when a part goes on;
+// kULMAlreadyComplete only when every part had completed.
+class ULMAbortOutcome {
+public:
+    void Add(ULMStatus inPart) {
+        if (inPart == kULMOK) m_dropped = true;
+        else if (inPart == kULMInProgress) m_running = true;
+        else if (inPart != kULMAlreadyComplete && m_refused == kULMOK) m_refused = inPart;
+    }
+    ULMStatus Answer() const {
+        if (m_refused != kULMOK) return m_refused;
+        if (m_dropped) return kULMOK;
+        return m_running ? kULMInProgress : kULMAlreadyComplete;
+    }
+
+private:
+    bool m_dropped = false;
+    bool m_running = false;
+    ULMStatus m_refused = kULMOK;
+};
+
 ULMStatus AbortCombined(uint64_t word) {
     EventList pending;
     {
@@ -99,11 +125,12 @@ ULMStatus AbortCombined(uint64_t word) {
         AppendPendingEvents(word, pending);
     }
     if (pending.empty()) return kULMAlreadyComplete;
-    ULMStatus status = kULMOK;
-    for (auto it = pending.rbegin(); it != pending.rend(); ++it) {
-        status = ULMGetBoardServices().Abort(*it);
-    }
-    return status;
+    // The newest first, so that an older event's work cannot start the
+    // newer one's. The answer is the whole's: complete only when every
+    // part was, aborted when any part was dropped.
+    ULMAbortOutcome outcome;
+    for (auto it = pending.rbegin(); it != pending.rend(); ++it) outcome.Add(ULMGetBoardServices().Abort(*it));
+    return outcome.Answer();
 }
 
 // Lock held on entry and on return. Takes the next number and its slot; a
@@ -113,14 +140,21 @@ MultiEvent& ClaimSlot(ULMLock& lock, ULMSyncEvent& outHandle) {
     const uint32_t n = ++g_multiData.lastIndex;
     outHandle = ULMMultiSyncEvent(n);
     MultiEvent& slot = g_multiData.array[MultiSync_index_from_ID(n)];
+    ULMStatus ended = kULMOK;
     while (slot.active > 0) {
         const ULMSyncEvent previous = slot.multipleEvent;
         const EventList stillRunning(slot.driverEvents, slot.driverEvents + slot.active);
         lock.unlock();
-        WaitForAllBoardEvents(stillRunning, -1);
+        const ULMStatus waited = WaitForAllBoardEvents(stillRunning, -1);
         lock.lock();
-        if (slot.multipleEvent == previous) slot.active = 0;
+        if (slot.multipleEvent == previous) {
+            slot.active = 0;
+            ended = waited;
+        }
     }
+    // The old handle answers its failure from now on, not a success.
+    if (IsMultiEvent(SyncEventWord(slot.multipleEvent)))
+        ULMRememberFailure(SyncEventWord(slot.multipleEvent), FirstFailure(slot.failure, ended));
     return slot;
 }
 
@@ -161,6 +195,13 @@ bool RunningHere(uint64_t inWord) {
     return std::find(tRunningWords.begin(), tRunningWords.end(), inWord) != tRunningWords.end();
 }
 
+// The event of inWork that answers kULMErrAborted once that work is over.
+ULMSyncEvent AbortedAfter(const ULMSyncEvent& inWork) {
+    if (IsStatusCode(SyncEventWord(inWork))) return ULMSyncEvent(kULMErrAborted);
+    const ULMSyncEvent both[] = {ULMSyncEvent(kULMErrAborted), inWork};
+    return CombineMultipleEvents(2, both);
+}
+
 DeferredEntry& EntryOf(DeferredTable& ioTable, uint64_t inWord) {
     return ioTable.entries[static_cast<uint32_t>(inWord) % kDeferredStepSlots];
 }
@@ -196,7 +237,8 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         ioLock.lock();
         if (entry.word != inWord || entry.state != DeferredEntry::State::kPending) continue;
         if (!ready) return kULMTimeout;
-        if (entry.aborted) ended = kULMErrAborted;
+        const bool dropped = entry.aborted;
+        if (dropped) ended = kULMErrAborted;
         entry.state = DeferredEntry::State::kRunning;
         entry.runner = std::this_thread::get_id();
         ULMDeferredStep step = std::move(entry.step);
@@ -207,7 +249,17 @@ ULMStatus SettleDeferred(DeferredTable& ioTable, ULMLock& ioLock, uint64_t inWor
         // What the step holds is given back before anyone learns it ran.
         step = nullptr;
         tRunningWords.pop_back();
+        // A step dropped by an abort did not do its work, whatever it
+        // answers: its handle answers kULMErrAborted once what it may
+        // still have queued is over.
+        if (dropped) result = AbortedAfter(result);
         ioLock.lock();
+        // An abort that came while the step ran reaches what it queued.
+        if (entry.aborted && !dropped) {
+            ioLock.unlock();
+            if (!IsStatusCode(SyncEventWord(result))) result.Abort();
+            ioLock.lock();
+        }
         entry.result = result;
         entry.inputs = ULMSyncEvent(kULMOK);
         entry.after = ULMSyncEvent(kULMOK);
@@ -225,7 +277,7 @@ ULMSyncEvent SettledEvent(uint64_t inWord) {
     const ULMStatus settled = SettleDeferred(table, lock, inWord, ULMDeadline(-1));
     ULM_ASSERT(settled == kULMOK);
     const DeferredEntry& entry = EntryOf(table, inWord);
-    return entry.word == inWord ? entry.result : ULMSyncEvent(kULMOK);
+    return entry.word == inWord ? entry.result : ULMSyncEvent(ULMRememberedOutcome(inWord));
 }
 
 ULMStatus WaitDeferred(uint64_t inWord, long milliseconds) {
@@ -237,7 +289,7 @@ ULMStatus WaitDeferred(uint64_t inWord, long milliseconds) {
         // Asked from inside its own step, the step is not over.
         if (SettleDeferred(table, lock, inWord, deadline) != kULMOK) return kULMTimeout;
         const DeferredEntry& entry = EntryOf(table, inWord);
-        if (entry.word != inWord) return kULMOK;
+        if (entry.word != inWord) return ULMRememberedOutcome(inWord);
         result = entry.result;
     }
     return result.Wait(deadline.RemainingMs());
@@ -253,7 +305,11 @@ ULMStatus AbortDeferred(uint64_t inWord) {
         ULMLock lock(table.lock);
         DeferredEntry& entry = EntryOf(table, inWord);
         if (entry.word != inWord) return kULMAlreadyComplete;
-        if (entry.state == DeferredEntry::State::kRunning) return kULMInProgress;
+        // The step goes on; what it queues is aborted once it returns.
+        if (entry.state == DeferredEntry::State::kRunning) {
+            entry.aborted = true;
+            return kULMInProgress;
+        }
         if (entry.state == DeferredEntry::State::kRan) {
             const ULMSyncEvent result = entry.result;
             lock.unlock();
@@ -283,6 +339,9 @@ ULMSyncEvent CombineUnique(ULMLock& lock, EventList unique, ULMStatus failed) {
         // an earlier step: neither under this lock.
         lock.unlock();
         const ULMSyncEvent combined = DeferHostStep(oldest, [rest](ULMStatus inOldest) {
+            // An abort of the whole reaches the newer events too.
+            if (inOldest == kULMErrAborted)
+                for (auto it = rest.rbegin(); it != rest.rend(); ++it) ULMGetBoardServices().Abort(*it);
             ULMLock inner(g_multiData.criticalSection);
             if (rest.size() == 1 && !ULMFailed(inOldest)) return rest[0];
             return CombineUnique(inner, rest, ULMFailed(inOldest) ? inOldest : kULMOK);
@@ -357,9 +416,13 @@ ULMSyncEvent DeferHostStep(const ULMSyncEvent& inInputs, ULMDeferredStep inStep,
         }
         const ULMSyncEvent result = entry.result;
         lock.unlock();
-        result.Wait(-1);
+        const ULMStatus ended = result.Wait(-1);
         lock.lock();
-        if (entry.word == old && entry.state == DeferredEntry::State::kRan) entry.word = 0;
+        if (entry.word == old && entry.state == DeferredEntry::State::kRan) {
+            // The old handle answers its failure from now on, not a success.
+            ULMRememberFailure(old, ended);
+            entry.word = 0;
+        }
     }
     entry.word = word;
     entry.state = DeferredEntry::State::kPending;
@@ -472,6 +535,14 @@ ULMSyncEvent CombineMultipleEvents(int count, const ULMSyncEvent* events) {
     if (unique.size() == 1 && !ULMFailed(failed)) return unique[0];
 
     return CombineUnique(lock, std::move(unique), failed);
+}
+
+ULMStatus ULMSettleRefusedParts(const ULMSyncEvent& inQueued, ULMStatus inFailure) {
+    if (!IsStatusCode(SyncEventWord(inQueued))) {
+        inQueued.Abort();
+        inQueued.Wait(-1);
+    }
+    return inFailure;
 }
 
 ULMStatus InitializeMultipleEventDatabase() {

@@ -86,6 +86,12 @@ inline ULMStatus ULMStatusOnceQueued(const ULMSyncEvent& inEvent) {
     return status == kULMInProgress ? kULMOK : status;
 }
 
+// A call made of parts that answers a failure after queuing some of them
+// hands their event here: the parts are aborted and whatever of them could
+// not be stopped is waited for, so that once the call has answered none of
+// its work still reads or writes the caller's memory. Returns inFailure.
+ULMStatus ULMSettleRefusedParts(const ULMSyncEvent& inQueued, ULMStatus inFailure);
+
 // ---- Host steps deferred behind board work ----
 //
 // The library has no thread of its own to run host work once board work it

@@ -131,11 +131,13 @@ ULMStatus ULMMultiboardVolumePhase1::CatchUpWithSource() {
     // Each copy would take the change in turn, and the first to do so
     // would clear it for all.
     m_volumeSource->ResetChangedRange();
+    ULMEventJoin reloads;
     for (ULMVolume* copy : Copies()) {
         ULMVolumeInternal* plain = ULMPlainVolumeOf(copy, true);
         if (plain == nullptr) continue;
-        const ULMStatus status = plain->StartReloadFromSource(changed).Status();
-        if (ULMFailed(status)) return status;
+        const ULMSyncEvent reload = plain->StartReloadFromSource(changed);
+        if (ULMFailed(reload.Status())) return ULMSettleRefusedParts(reloads.Result(), reload.Status());
+        reloads.Add(reload);
     }
     return kULMOK;
 }
@@ -236,7 +238,8 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
 // Chunks of at most eight slices, a copy's share of the range at most,
 // from the copies in turn, so that the boards' transfers to the host
 // overlap. The turn carries over from call to call. Every chunk's event is
-// joined, with each board's last unload before it.
+// joined, with each board's last unload before it. A chunk refused aborts
+// the chunks before it, which write the caller's block, or waits for them.
 ULMSyncEvent ULMMultiboardVolumePhase1::UnloadInTurn(void* outVoxels, const ULMVolumeRange& inRange,
                                                      ULMSource inSource, const ULMFieldDescriptor* inField,
                                                      int64_t inElementBytes) const {
@@ -248,6 +251,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::UnloadInTurn(void* outVoxels, const ULMV
     ULMEventTable table;
     for (int b = 0; b < copies; ++b)
         if (KWBBoard* board = KWBBoard::GetBoard(m_subvolume[b].m_location)) table.Put(b, board->GetLastUnloadEvent());
+    ULMEventJoin chunks;
     auto* out = static_cast<uint8_t*>(outVoxels);
     const int end = inRange.ZOrigin() + inRange.ZSize();
     for (int z = inRange.ZOrigin(); z < end; z += perChunk) {
@@ -256,7 +260,8 @@ ULMSyncEvent ULMMultiboardVolumePhase1::UnloadInTurn(void* outVoxels, const ULMV
         const ULMVolume* copy = m_copies[m_lastUnloadBoard];
         const ULMSyncEvent event = inField != nullptr ? copy->StartUnloadField(out, chunk, *inField, inSource)
                                                       : copy->StartUnload(out, chunk, inSource);
-        if (ULMFailed(event.Status())) return ULMSyncEvent(event.Status());
+        if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(chunks.Result(), event.Status()));
+        chunks.Add(event);
         table.Put(m_lastUnloadBoard, event);
         out += sliceBytes * chunk.ZSize();
     }

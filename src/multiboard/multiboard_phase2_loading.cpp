@@ -56,8 +56,8 @@ ULMStatus ForEachPiece(const ULMVolumeRange& inBlock, const ULMVolumeRange& inPa
 }
 
 // Every event started, joined; on a failure the work already started is
-// waited for before the failure is returned, so that nothing still runs
-// into the caller's memory.
+// aborted, or waited for where it runs, before the failure is returned, so
+// that nothing still runs into the caller's memory.
 class StartedWork {
 public:
     // kULMOK, or the failure the event already carries.
@@ -69,8 +69,7 @@ public:
     }
     ULMSyncEvent Finish(ULMStatus inStatus) const {
         if (!ULMFailed(inStatus)) return m_join.Result();
-        m_join.Result().Wait(-1);
-        return Finished(inStatus);
+        return Finished(ULMSettleRefusedParts(m_join.Result(), inStatus));
     }
 
 private:

@@ -514,7 +514,7 @@ ULMStatus ULMMultiboardVolumePhase2::GenerateMipmapLevel(int inLevelToGenerate, 
 }
 
 // Every brick makes its level on its own board at once; a start that fails
-// is told at once while the others go on.
+// is told once the others' work is aborted or over.
 ULMSyncEvent ULMMultiboardVolumePhase2::StartGenerateMipmapLevel(int inLevelToGenerate, int inSourceLevel,
                                                                  double inShrinkX, double inShrinkY,
                                                                  double inShrinkZ) {
@@ -526,7 +526,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartGenerateMipmapLevel(int inLevelToGe
     for (ULMVolume* brick : Bricks()) {
         const ULMSyncEvent event =
             brick->StartGenerateMipmapLevel(inLevelToGenerate, inSourceLevel, inShrinkX, inShrinkY, inShrinkZ);
-        if (ULMFailed(event.Status())) return event;
+        if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(started.Result(), event.Status()));
         started.Add(event);
     }
     return started.Result();

@@ -153,21 +153,23 @@ ULMSyncEvent ULMBoardLoader::StagedLoad(const ULMVolumeRange& inRange, int64_t i
     if (allocated != kULMOK) return ULMSyncEvent(allocated);
     const int64_t sliceBytes = int64_t{inRange.XSize()} * inRange.YSize() * m_target.voxelBytes;
     const int perSlab = static_cast<int>(std::clamp<int64_t>(inSlabLimit / sliceBytes, 1, inRange.ZSize()));
-    ULMEventJoin loads;
+    // Every slab's load is joined: an abort of the whole must reach them all,
+    // and the staging memory is free again only once all have read it.
+    ULMEventJoin all;
     for (int first = 0; first < inRange.ZSize(); first += perSlab) {
         const int slices = std::min(perSlab, inRange.ZSize() - first);
         char* staging = m_staging.Address() + first * sliceBytes;
         const ULMStatus filled = inFill(first, slices, staging);
-        if (filled != kULMOK) return ULMSyncEvent(filled);
+        if (filled != kULMOK) return ULMSyncEvent(ULMSettleRefusedParts(all.Result(), filled));
         const ULMSyncEvent event = m_target.board->StartLoadBuffer(
             m_target.buffer, staging, ULMRange(Slices(inRange, first, slices)), static_cast<uint32_t>(inRange.XSize()),
             static_cast<uint32_t>(inRange.YSize()), -1);
-        if (ULMFailed(event.Status())) return event;
-        m_staging.SetLastReader(event);
-        // Each slab's load can fail on its own.
-        loads.Add(event);
+        if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(all.Result(), event.Status()));
+        all.Add(event);
     }
-    return loads.Result();
+    const ULMSyncEvent loaded = all.Result();
+    m_staging.SetLastReader(loaded);
+    return loaded;
 }
 
 // The whole box staged at once; only for a tight block.

@@ -65,13 +65,13 @@ public:
     char* Staging(int inSlot, ULMStatus& outStatus);
 
     // Runs the chunks; fill(slot index, slot, first slice, slices, host)
-    // prepares what a chunk's load reads. Returns the event of every load
-    // queued, or the first failure: the board runs each chunk whatever
-    // became of the one before, so the last alone would not tell.
+    // prepares what a chunk's load reads. Returns the join of every chunk's
+    // load, so that an abort reaches them all and a wait covers them all;
+    // or the first failure, once the chunks already queued are aborted or
+    // over.
     template <typename Fill>
     ULMSyncEvent Run(Fill fill) {
-        ULMSyncEvent last(kULMOK);
-        ULMEventJoin loads;
+        ULMEventJoin all;
         int first = 0;
         for (int n = 0; first < m_destination.ZSize(); ++n) {
             const int index = n % m_slotCount;
@@ -80,23 +80,23 @@ public:
             if (slot.kind == kStaged || slot.mapping != nullptr) {
                 const ULMStatus waited = slot.event.Wait(-1);
                 ReleaseMapping(slot);
-                if (waited != kULMOK) return ULMSyncEvent(waited);
+                if (waited != kULMOK) return ULMSyncEvent(ULMSettleRefusedParts(all.Result(), waited));
             }
             slot.kind = kEmpty;
             Host host;
             const ULMStatus filled = fill(index, slot, first, slices, host);
-            if (filled != kULMOK) return ULMSyncEvent(filled);
+            if (filled != kULMOK) return ULMSyncEvent(ULMSettleRefusedParts(all.Result(), filled));
             slot.event = m_target.board->StartLoadBuffer(m_target.buffer, host.address,
                                                          ULMRange(Chunk(first, slices)), host.row, host.slice,
                                                          slot.hostBufferId);
-            last = slot.event;
-            if (ULMFailed(last.Status())) return last;
-            loads.Add(last);
-            m_lastStarted = last;
+            if (ULMFailed(slot.event.Status()))
+                return ULMSyncEvent(ULMSettleRefusedParts(all.Result(), slot.event.Status()));
+            all.Add(slot.event);
             m_lastSlot = index;
             first += slices;
         }
-        return loads.Result();
+        m_lastStarted = all.Result();
+        return m_lastStarted;
     }
 
     // Ends the load: the staging memory learns its last reader, and every

@@ -58,16 +58,16 @@ private:
 };
 
 // inStart(volume, index) on each volume, volume i into slot i. A start that
-// fails at once is returned at once, while the work already started on the
-// others goes on; otherwise the join of every start. inIfNone when there is
-// no volume to ask.
+// fails at once is returned once the work already started on the others is
+// aborted or over; otherwise the join of every start. inIfNone when there
+// is no volume to ask.
 template <typename Start>
 ULMSyncEvent ULMForwardStart(std::span<ULMVolume* const> inVolumes, ULMStatus inIfNone, Start&& inStart) {
     if (inVolumes.empty()) return ULMSyncEvent(inIfNone);
     ULMEventTable table;
     for (size_t i = 0; i < inVolumes.size() && i < size_t{kULMMaxForwardedVolumes}; ++i) {
         const ULMSyncEvent event = inStart(*inVolumes[i], static_cast<int>(i));
-        if (ULMFailed(event.Status())) return event;
+        if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(table.Join(), event.Status()));
         table.Put(static_cast<int>(i), event);
     }
     return table.Join();

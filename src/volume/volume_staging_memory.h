@@ -28,8 +28,8 @@ public:
     // none and waits for nothing.
     ULMStatus ReserveBox(const ULMVolumeRange& inRange, int inVoxelBytes);
     char* Address() const { return m_address; }
-    // The newest load that reads the memory: each load is queued behind the
-    // one before, so it completes last.
+    // The loads that read the memory, joined: an abort may drop the newest
+    // while an older one still reads.
     void SetLastReader(const ULMSyncEvent& inLoad) { m_lastReader = inLoad; }
     // Waits for the last reader and gives the memory back.
     void Free();

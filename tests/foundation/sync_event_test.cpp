@@ -273,7 +273,7 @@ TEST_F(SyncEventOnBoards, AnAbortedStepIsToldSoAndQueuesNothing) {
     const ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make());
     EXPECT_EQ(deferred.Abort(), kULMOK);
     tulx7sim::ResumeBoard(0);
-    EXPECT_EQ(deferred.Wait(-1), kULMOK) << "the step's own answer";
+    EXPECT_EQ(deferred.Wait(-1), kULMErrAborted) << "whatever the step answers, its work was not done";
     EXPECT_EQ(step.runs, 1);
     EXPECT_EQ(step.told, kULMErrAborted);
     EXPECT_EQ(deferred.Abort(), kULMAlreadyComplete);
@@ -397,4 +397,100 @@ TEST_F(SyncEventOnBoards, WorkAStepQueuesAfterItselfDoesNotWaitForItself) {
     EXPECT_EQ(outer.Wait(-1), kULMOK);
     EXPECT_EQ(inner.runs, 1);
     EXPECT_FALSE(innerDeferred) << "its inputs are over and it follows nothing still to run";
+}
+
+// An abort answers for the whole of a combined event or a deferred step:
+// kULMAlreadyComplete only when every part had completed, and a wait after
+// an abort that dropped some part answers kULMErrAborted, even when a
+// first part had completed, when the step was running as the abort came,
+// and once the handle's slot has been taken by newer handles.
+TEST_F(SyncEventOnBoards, AnAbortAnswersForTheWholeAndAReusedSlotKeepsItsFailure) {
+    // Fills every slot of the combined table with newer combinations.
+    const auto takeEveryCombinedSlot = [this] {
+        for (int i = 0; i < kMultiEventSlots; ++i) {
+            const ULMSyncEvent two[] = {Pending(0), m_work[0]->QueueLoad()};
+            const ULMSyncEvent combined = CombineMultipleEvents(2, two);
+            tulx7sim::ResumeBoard(0);
+            ASSERT_EQ(combined.Wait(-1), kULMOK);
+        }
+    };
+    // Fills every slot of the deferred table with newer steps.
+    const auto takeEveryDeferredSlot = [this] {
+        for (int i = 0; i < kDeferredStepSlots; ++i) {
+            const ULMSyncEvent step = DeferHostStep(Pending(0), [](ULMStatus) { return ULMSyncEvent(kULMOK); });
+            tulx7sim::ResumeBoard(0);
+            ASSERT_EQ(step.Wait(-1), kULMOK);
+        }
+    };
+
+    {
+        SCOPED_TRACE("a combination whose first part completed before the abort");
+        const ULMSyncEvent parts[] = {Pending(0), Pending(1)};
+        const ULMSyncEvent combined = CombineMultipleEvents(2, parts);
+        tulx7sim::ResumeBoard(0);
+        ASSERT_EQ(parts[0].Wait(-1), kULMOK);
+        EXPECT_EQ(combined.Abort(), kULMOK) << "the second part was dropped";
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(combined.Wait(-1), kULMErrAborted);
+        EXPECT_EQ(parts[1].Wait(0), kULMErrAborted);
+    }
+    {
+        SCOPED_TRACE("more events than one slot holds");
+        tulx7sim::PauseBoard(0);
+        ULMEventJoin join;
+        for (int i = 0; i < kMaxSlotBoardEvents + 8; ++i) join.Add(m_work[0]->QueueLoad());
+        const ULMSyncEvent many = join.Result();
+        const auto abortedBefore = tulx7sim::GetStats().jobsAborted;
+        EXPECT_EQ(many.Abort(), kULMOK);
+        EXPECT_EQ(tulx7sim::GetStats().jobsAborted, abortedBefore + kMaxSlotBoardEvents + 8) << "every event dropped";
+        tulx7sim::ResumeBoard(0);
+        EXPECT_EQ(many.Wait(-1), kULMErrAborted);
+    }
+    {
+        SCOPED_TRACE("aborted and failed combinations whose slots were taken again");
+        const ULMSyncEvent pair[] = {Pending(0), Pending(1)};
+        const ULMSyncEvent aborted = CombineMultipleEvents(2, pair);
+        ASSERT_EQ(aborted.Abort(), kULMOK);
+        tulx7sim::ResumeBoard(1);
+        tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+        const ULMSyncEvent failing[] = {Pending(0), Pending(1)};
+        const ULMSyncEvent failed = CombineMultipleEvents(2, failing);
+        tulx7sim::ResumeBoard(1);
+        takeEveryCombinedSlot();
+        EXPECT_EQ(aborted.Wait(-1), kULMErrAborted);
+        EXPECT_EQ(aborted.Abort(), kULMAlreadyComplete);
+        EXPECT_EQ(failed.Wait(-1), kULMErrHardware);
+        const ULMSyncEvent again[] = {aborted, Pending(1)};
+        const ULMSyncEvent combinedAgain = CombineMultipleEvents(2, again);
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(combinedAgain.Wait(-1), kULMErrAborted) << "combined again, it keeps its failure";
+    }
+    {
+        SCOPED_TRACE("a deferred step dropped by an abort, its slot taken again");
+        CountedStep step;
+        const ULMSyncEvent deferred = DeferHostStep(Pending(0), step.Make());
+        ASSERT_EQ(deferred.Abort(), kULMOK);
+        tulx7sim::ResumeBoard(0);
+        takeEveryDeferredSlot();
+        EXPECT_EQ(step.runs, 1);
+        EXPECT_EQ(deferred.Wait(-1), kULMErrAborted);
+    }
+    {
+        SCOPED_TRACE("a step aborted while it runs: the abort reaches what it queues");
+        ULMSyncEvent self;
+        ULMStatus abortedInside = kULMErrInternal;
+        ULMSyncEvent queued;
+        self = DeferHostStep(Pending(0), [&](ULMStatus) {
+            tulx7sim::PauseBoard(1);
+            queued = m_work[1]->QueueLoad();
+            abortedInside = self.Abort();
+            return queued;
+        });
+        tulx7sim::ResumeBoard(0);
+        ASSERT_TRUE(RunDeferredStep(self));
+        EXPECT_EQ(abortedInside, kULMInProgress) << "the step itself goes on";
+        tulx7sim::ResumeBoard(1);
+        EXPECT_EQ(self.Wait(-1), kULMErrAborted);
+        EXPECT_EQ(queued.Wait(0), kULMErrAborted) << "what it queued was dropped";
+    }
 }

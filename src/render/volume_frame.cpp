@@ -232,7 +232,10 @@ ULMSyncEvent ULMVolumeFrame::Submit() {
     if (ULMFailed(event.Status())) return event;
     state.m_lastRenderEvent = event;
     if (m_toVolume) {
-        m_target->BoardCopy().NoteBoardWrite();
+        const ULMSampleFrustum& box = m_state.m_sampleSpace.GetVolumeFrustum();
+        m_target->BoardCopy().NoteBoardWrite(ULMVolumeRange(box.max[0] - box.min[0] + 1, box.max[1] - box.min[1] + 1,
+                                                            box.max[2] - box.min[2] + 1, box.min[0], box.min[1],
+                                                            box.min[2]));
         return event;
     }
     m_output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());

@@ -99,7 +99,15 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
         if (ULMFailed(locked)) return ULMSyncEvent(locked);
     }
     if (location == kULMNoBufferAttached) location = source.volume->GetBufferLocation();
-    if (level.volume == nullptr) {
+    // A source level whose buffer cannot hold what the pass reads (an offset
+    // window short of it, a wrap too narrow) makes nothing.
+    if (IsObjectType(source.volume, kObjectTypeULMVolumeInternal)) {
+        const ULMStatus readable =
+            static_cast<ULMVolumeInternal*>(source.volume)->BoardCopy().CanRead(source.range);
+        if (readable != kULMOK) return ULMSyncEvent(readable);
+    }
+    const bool made = level.volume == nullptr;
+    if (made) {
         const ULMStatus created = CreateMipmapLevel(inLevel, location, level.range);
         if (ULMFailed(created)) return ULMSyncEvent(created);
     }
@@ -112,7 +120,12 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
             if (ULMFailed(set)) return ULMSyncEvent(set);
         }
     }
-    return source.volume->StartResampleBuffer(level.volume, source.range, level.range, classifier);
+    const ULMSyncEvent event = source.volume->StartResampleBuffer(level.volume, source.range, level.range, classifier);
+    if (made && ULMFailed(event.Status())) {
+        level.volume->Release();
+        level = LevelInfo{0, 0, nullptr, level.range};
+    }
+    return event;
 }
 
 ULMStatus ULMMipmapVolume::CreateMipmapLevel(int inLevel, ULMLocation inLocation, ULMVolumeRange inRange) {

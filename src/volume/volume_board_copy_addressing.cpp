@@ -69,6 +69,26 @@ std::vector<std::pair<int64_t, int64_t>> SharedRuns(int64_t inHeld, int64_t inHe
     return runs;
 }
 
+// Some voxel of inA and some other voxel of inB share an element under
+// inModuli; each box spans at most one period per axis.
+bool ShareElements(const ULMVolumeRange& inA, const ULMVolumeRange& inB, const int32_t inModuli[3]) {
+    for (int axis = 0; axis < 3; ++axis)
+        if (SharedRuns(inA.m_origin[axis], End(inA, axis), inB.m_origin[axis], End(inB, axis), inModuli[axis]).empty())
+            return false;
+    return true;
+}
+
+// The boxes, which do not overlap, under a wrap: each at elements the
+// storage has, and no two voxels on one element.
+bool WrapHoldsApart(const std::vector<ULMVolumeRange>& inBoxes, const int32_t inModuli[3], const int32_t inSizes[3]) {
+    for (size_t i = 0; i < inBoxes.size(); ++i) {
+        if (Holdable(kULMWrapAddress, inModuli, inSizes, inBoxes[i]).IsEmpty()) return false;
+        for (size_t j = 0; j < i; ++j)
+            if (ShareElements(inBoxes[i], inBoxes[j], inModuli)) return false;
+    }
+    return true;
+}
+
 // A refusal of a read or write the buffer cannot hold, named with its box.
 ULMStatus NotOnTheBoard(const ULMVolumeRange& inBox, const char* inWhy) {
     ULMOutputMessage("Volume buffer: voxels (%d..%d, %d..%d, %d..%d) are not on the board: %s; refused "
@@ -149,10 +169,10 @@ ULMStatus ULMVolumeBoardCopy::Lacking(const ULMVolumeRange& inBox, std::vector<U
         if (Holdable(kULMWrapAddress, m_window.m_origin, m_window.m_size, inBox).IsEmpty())
             return NotOnTheBoard(inBox, "the buffer's wrap cannot hold them apart");
         // Loaded, they must take no element of a voxel the buffer holds.
-        ULMVolumeRange reach = held.Bounds();
-        reach = reach.IsEmpty() ? inBox : reach.Union(inBox);
-        if (Holdable(kULMWrapAddress, m_window.m_origin, m_window.m_size, reach).IsEmpty())
-            return NotOnTheBoard(inBox, "under the wrap they would take the elements of voxels the buffer holds");
+        for (const ULMVolumeRange& piece : missing)
+            for (const ULMVolumeRange& box : held.Boxes())
+                if (ShareElements(piece, box, m_window.m_origin))
+                    return NotOnTheBoard(inBox, "under the wrap they would take the elements of voxels the buffer holds");
     }
     if (!m_volume.HasData())
         return NotOnTheBoard(inBox, "the buffer lacks some of them, and the volume has no voxels of its own to load");
@@ -216,7 +236,7 @@ bool ULMVolumeBoardCopy::Keeps(ULMAddressMode inMode, const int32_t inParameters
         outKept.Intersect(Holdable(kULMOffsetAddress, inParameters, inSizes, ULMVolumeRange()));
         return true;
     }
-    return !Holdable(kULMWrapAddress, inParameters, inSizes, outKept.Bounds()).IsEmpty();
+    return WrapHoldsApart(outKept.Boxes(), inParameters, inSizes);
 }
 
 // A new addressing (and size) moves the board's elements under the voxel

@@ -206,6 +206,45 @@ TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHold
     }
 }
 
+// A copy out of another volume's buffer takes only voxels that buffer holds:
+// after its window moved away and back, the edge it dropped comes from its
+// own voxels (both boards alike), or, for a volume without voxels of its own,
+// the copy is refused and the destination keeps its voxels.
+TEST_F(VolumeBoardBufferTest, ACopyOutOfABufferTakesOnlyTheVoxelsItHolds) {
+    const ULMVolumeRange whole(32, 16, 8, 0, 0, 0);
+    const std::vector<uint8_t> fresh(size_t(8) * 16 * 8 * 2, 0x64);
+    for (ULMLocation board : {kULMBoard0, kULMBoard1}) {
+        for (bool ownVoxels : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << "destination on board " << board << ", own voxels " << ownVoxels);
+            std::vector<uint8_t> own = RandomBytes(32 * 16 * 8 * 2, 21), other = RandomBytes(32 * 16 * 8 * 2, 22);
+            Held<ULMVolumeInternal> from(
+                ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, ownVoxels ? own.data() : nullptr));
+            ASSERT_EQ(ownVoxels ? from->LockVolume(kULMBoard0) : from->CreateBuffer(kULMBoard0), kULMOK);
+            ASSERT_EQ(from->SetTarget(kULMBuffer), kULMOK);
+            ASSERT_EQ(from->Update(ownVoxels ? fresh.data() : own.data(), ownVoxels ? ULMVolumeRange(8, 16, 8, 0, 0, 0)
+                                                                                    : whole),
+                      kULMOK);
+            ASSERT_EQ(from->SetBufferOffset(4, 0, 0), kULMOK);
+            ASSERT_EQ(from->SetBufferOffset(0, 0, 0), kULMOK);
+            Held<ULMVolumeInternal> to(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, other.data()));
+            ASSERT_EQ(to->LockVolume(board), kULMOK);
+            const ULMStatus copied = to->Update(from.GetPointer(), whole, 0, 0, 0, kULMUseBuffer);
+            // What the buffer kept (the fresh voxels beyond the edge), and the
+            // volume's own at the edge.
+            std::vector<uint8_t> want = own;
+            for (int z = 0; z < 8; ++z)
+                for (int y = 0; y < 16; ++y) std::memset(&want[((size_t(z) * 16 + y) * 32 + 4) * 2], 0x64, 4 * 2);
+            if (!ownVoxels) {
+                EXPECT_EQ(copied, kULMErrVolume);
+                EXPECT_TRUE(BoardVoxels(*to, whole) == other) << "a refused copy changed the destination";
+                continue;
+            }
+            EXPECT_EQ(copied, kULMOK);
+            EXPECT_TRUE(BoardVoxels(*to, whole) == want);
+        }
+    }
+}
+
 // A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.
 TEST_F(VolumeBoardBufferTest, ReleasingAMappedVolumeEndsItsMap) {
     Held<ULMVolumeInternal> mapped = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));

@@ -458,6 +458,10 @@ ULMSyncEvent ULMVolumeBoardCopy::StartWriteField(const void* inVoxels, const ULM
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
+    // The other fields of the voxels stay what they are: the buffer must
+    // hold them first.
+    const ULMStatus filled = Fill(inRange);
+    if (filled != kULMOK) return ULMSyncEvent(filled);
     const ULMSyncEvent event = m_board->StartLoadBufferField(
         m_buffer, inVoxels, static_cast<uint32_t>(inField.m_size), static_cast<uint32_t>(inField.m_position),
         ULMRange(inRange), static_cast<uint32_t>(inRange.XSize()), static_cast<uint32_t>(inRange.YSize()),

@@ -245,6 +245,40 @@ TEST_F(VolumeBoardBufferTest, ACopyOutOfABufferTakesOnlyTheVoxelsItHolds) {
     }
 }
 
+// A field written into voxels an offset window dropped and took back joins
+// the other fields the volume's own voxels give them; a volume without
+// voxels of its own refuses it and keeps its buffer as it was.
+TEST_F(VolumeBoardBufferTest, AFieldWrittenIntoDroppedVoxelsJoinsTheirOwnOtherFields) {
+    const ULMVolumeRange whole(16, 8, 4, 0, 0, 0), written(8, 8, 4, 0, 0, 0);
+    const ULMFieldDescriptor low{0, 8, kULMUnsignedFraction};
+    const std::vector<uint8_t> lows(8 * 8 * 4, 0x3C);
+    for (bool ownVoxels : {true, false}) {
+        SCOPED_TRACE(::testing::Message() << "own voxels " << ownVoxels);
+        std::vector<uint8_t> own = RandomBytes(16 * 8 * 4 * 2, 31);
+        const std::vector<uint8_t> original = own;
+        Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, ownVoxels ? own.data()
+                                                                                                      : nullptr));
+        ASSERT_EQ(ownVoxels ? v->LockVolume(kULMBoard0) : v->CreateBuffer(kULMBoard0), kULMOK);
+        ASSERT_EQ(v->SetTarget(kULMBuffer), kULMOK);
+        ASSERT_EQ(ownVoxels ? kULMOK : v->Update(own.data(), whole), kULMOK);
+        ASSERT_EQ(v->SetBufferOffset(4, 0, 0), kULMOK);
+        ASSERT_EQ(v->SetBufferOffset(0, 0, 0), kULMOK);
+        const std::vector<uint8_t> before = BoardVoxels(*v, whole);
+        const ULMStatus status = v->UpdateField(lows.data(), written, low);
+        if (!ownVoxels) {
+            EXPECT_EQ(status, kULMErrVolume);
+            EXPECT_TRUE(BoardVoxels(*v, whole) == before);
+            continue;
+        }
+        ASSERT_EQ(status, kULMOK);
+        std::vector<uint8_t> want = original;
+        for (int z = 0; z < 4; ++z)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) want[((size_t(z) * 8 + y) * 16 + x) * 2] = 0x3C;
+        EXPECT_TRUE(BoardVoxels(*v, whole) == want);
+    }
+}
+
 // A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.
 TEST_F(VolumeBoardBufferTest, ReleasingAMappedVolumeEndsItsMap) {
     Held<ULMVolumeInternal> mapped = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));

@@ -392,6 +392,7 @@ ULMSyncEvent ULMVolumeBoardCopy::StartLoadFromSource(const ULMVolumeRange& inRan
 
 ULMSyncEvent ULMVolumeBoardCopy::StartReload(const ULMVolumeRange& inRange) {
     if (m_buffer == nullptr || !m_volume.HasData()) return ULMSyncEvent(kULMErrVolume);
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     // Voxels the slab holds would be written over the reloaded ones later.
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
@@ -436,6 +437,7 @@ void ULMVolumeBoardCopy::NoteWrite(const ULMVolumeRange& inRange) {
 
 ULMSyncEvent ULMVolumeBoardCopy::StartWrite(const void* inVoxels, const ULMVolumeRange& inRange, int inRowLength,
                                             int inRowsPerSlice) {
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
     const ULMSyncEvent event = StartLoad(inRange, inVoxels, inRowLength, inRowsPerSlice);
@@ -456,6 +458,7 @@ ULMSyncEvent ULMVolumeBoardCopy::StartWriteYZSlice(const void* inVoxels, const U
 ULMSyncEvent ULMVolumeBoardCopy::StartWriteField(const void* inVoxels, const ULMVolumeRange& inRange,
                                                  const ULMFieldDescriptor& inField) {
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
     // The other fields of the voxels stay what they are: the buffer must
@@ -502,6 +505,7 @@ ULMSyncEvent ULMVolumeBoardCopy::StartCopyFrom(const ULMVolume* inVolume, const 
                                                const ULMVolumeRange& inSourceBox, bool& outTried) {
     outTried = true;
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
     const ULMLocation location = inVolume->GetBufferLocation();

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "board/board_range.h"
+#include "board/buffer_addressing.h"
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/message_log.h"
@@ -191,6 +192,11 @@ ULMStatus ULMVolumeBoardCopy::CanWrite(const ULMVolumeRange& inBox) const {
     if (Holdable(m_addressMode, m_window.m_origin, m_window.m_size, inBox).Contains(inBox)) return kULMOK;
     return NotOnTheBoard(inBox, m_addressMode == kULMOffsetAddress ? "the buffer's offset window does not reach them"
                                                                    : "the buffer's wrap cannot hold them apart");
+}
+
+bool ULMVolumeBoardCopy::Takes(const ULMVolumeRange& inBox) const {
+    const ULMRange box(inBox);
+    return m_buffer != nullptr && box.IsValid() && KWBStorageHolds(*m_buffer, box);
 }
 
 ULMStatus ULMVolumeBoardCopy::Fill(const ULMVolumeRange& inBox) {

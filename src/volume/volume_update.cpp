@@ -227,6 +227,10 @@ ULMSyncEvent ULMVolumeInternal::CopyFromVolume(const ULMVolume* inVolume, const 
         return Finished(status);
     }
 
+    // Into the buffer in chunks: a box it cannot take is refused before
+    // the first chunk is written.
+    if (m_target != kULMSource && m_boardCopy.Buffer() != nullptr && !m_boardCopy.Takes(inRange))
+        return Finished(kULMErrArgument);
     if (m_target == kULMBuffer && inSource == kULMUseBuffer) {
         bool tried = false;
         const ULMSyncEvent copied = CopyBoardBuffer(inVolume, inRange, sourceBox, tried);

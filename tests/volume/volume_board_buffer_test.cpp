@@ -279,6 +279,35 @@ TEST_F(VolumeBoardBufferTest, AFieldWrittenIntoDroppedVoxelsJoinsTheirOwnOtherFi
     }
 }
 
+// A write into a buffer that its offset window cannot take whole is refused
+// before any of its chunks is queued: none is left reading the caller's
+// memory (or the staged copy of it) after the call has answered, whatever the
+// load method, and the buffer keeps its voxels.
+TEST_F(VolumeBoardBufferTest, AWriteTheWindowCannotTakeWholeQueuesNoChunk) {
+    const ULMVolumeRange whole(32, 16, 16, 0, 0, 0), past(32, 16, 8, 0, 0, 4);
+    const ULMFieldDescriptor low{0, 8, kULMUnsignedFraction};
+    std::vector<uint8_t> own = RandomBytes(32 * 16 * 16 * 2, 41);
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, own.data()));
+    Held<ULMVolumeInternal> other(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, own.data()));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ASSERT_EQ(v->ResizeBuffer(ULMVolumeRange(32, 16, 8, 0, 0, 0)), kULMOK);  // slices 0..7 of 4..11
+    const std::vector<uint8_t> before = BoardVoxels(*v, ULMVolumeRange(32, 16, 8, 0, 0, 0));
+    SetChunkLimit(32 * 16 * 2 * 2);  // two slices a chunk
+    const std::vector<uint8_t> block(32 * 16 * 8 * 2, 0x77);
+    for (UpdateMethod method : {eMethodMap, eMethodCopy, eMethodKernel, eMethodOneCopy}) {
+        SetMethod(method);
+        SCOPED_TRACE(::testing::Message() << "method " << method);
+        tulx7sim::ClearRequestLog();
+        EXPECT_EQ(v->Update(block.data(), past), kULMErrArgument);
+        EXPECT_EQ(v->UpdateField(block.data(), past, low), kULMErrArgument);
+        EXPECT_EQ(v->Update(other.GetPointer(), past, 0, 0, 4, kULMUseSource), kULMErrArgument);
+        EXPECT_EQ(v->StartReloadFromSource(past).Wait(-1), kULMErrArgument);
+        for (const auto& e : tulx7sim::RequestLog())
+            EXPECT_NE(e.code, uint32_t(TULX7_DR_BUFFER_LOAD)) << "a chunk of a refused write was queued";
+    }
+    EXPECT_TRUE(BoardVoxels(*v, ULMVolumeRange(32, 16, 8, 0, 0, 0)) == before);
+}
+
 // A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.
 TEST_F(VolumeBoardBufferTest, ReleasingAMappedVolumeEndsItsMap) {
     Held<ULMVolumeInternal> mapped = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));

@@ -102,8 +102,9 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
     // A source level whose buffer cannot hold what the pass reads (an offset
     // window short of it, a wrap too narrow) makes nothing.
     if (IsObjectType(source.volume, kObjectTypeULMVolumeInternal)) {
-        const ULMStatus readable =
-            static_cast<ULMVolumeInternal*>(source.volume)->BoardCopy().CanRead(source.range);
+        const ULMVolumeBoardCopy& copy = static_cast<ULMVolumeInternal*>(source.volume)->BoardCopy();
+        ULMRecursiveLock hold(copy.Lock());
+        const ULMStatus readable = copy.CanRead(source.range);
         if (readable != kULMOK) return ULMSyncEvent(readable);
     }
     const bool made = level.volume == nullptr;

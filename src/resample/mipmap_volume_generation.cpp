@@ -107,8 +107,8 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
         const ULMStatus readable = copy.CanRead(source.range);
         if (readable != kULMOK) return ULMSyncEvent(readable);
     }
-    const bool made = level.volume == nullptr;
-    if (made) {
+    const bool newLevel = level.volume == nullptr;
+    if (newLevel) {
         const ULMStatus created = CreateMipmapLevel(inLevel, location, level.range);
         if (ULMFailed(created)) return ULMSyncEvent(created);
     }
@@ -122,7 +122,8 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
         }
     }
     const ULMSyncEvent event = source.volume->StartResampleBuffer(level.volume, source.range, level.range, classifier);
-    if (made && ULMFailed(event.Status())) {
+    // A level made for a pass that was refused goes again.
+    if (newLevel && ULMFailed(event.Status())) {
         level.volume->Release();
         level = LevelInfo{0, 0, nullptr, level.range};
     }

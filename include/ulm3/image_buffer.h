@@ -14,10 +14,15 @@ namespace ulm3 {
 
 // Ranges are in image coordinates: under offset addressing the image covers
 // the rectangle of its size at the two offsets, under wrap addressing
-// coordinates wrap. Host data are rows of inWidth pixels (0: the range's
-// width) one after the other; the field forms move one byte-aligned field of
-// 8, 16, 32 or 64 bits per pixel. Every Start operation returns at once; its
-// plain twin waits for it without time-out.
+// coordinates wrap (a range at negative coordinates too). A render into a
+// wrap-addressed board image draws its whole viewport, each pixel at its
+// coordinates modulo the wrap; it is refused with kULMErrBuffer when the
+// viewport reaches below 0 or past 65535, or when two of its pixels would
+// share an element or one would fall past the image's size. Host data are
+// rows of inWidth pixels (0: the range's width) one after the other; the
+// field forms move one byte-aligned field of 8, 16, 32 or 64 bits per pixel.
+// Every Start operation returns at once; its plain twin waits for it without
+// time-out.
 //
 // The operations after SetBorderValue have default bodies, so an
 // implementation without resampling or migration needs no code for them:

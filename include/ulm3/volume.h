@@ -264,7 +264,16 @@ public:
     // buffer's size or addressing keeps the voxels it holds at their own
     // coordinates, as far as the new buffer holds them (an offset window
     // drops the rest); a wrap too narrow for them is refused with
-    // kULMErrArgument and changes nothing.
+    // kULMErrArgument and changes nothing. Under wrap a write drops the
+    // voxels whose elements it takes. Every read of the buffer (an unload
+    // or map with kULMUseBuffer, a render, a pass, a level made from it)
+    // sees each voxel at its own coordinate with the value last written
+    // there: what the buffer lacks of the box it reads is first loaded from
+    // the volume's own voxels, where the addressing holds it without taking
+    // the element of a voxel the buffer holds. A box it cannot hold so, or
+    // that a volume without voxels of its own lacks, is refused with
+    // kULMErrVolume and a message naming it. A render draws what an offset
+    // window holds of the active sub-volume.
     virtual ULMStatus SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) = 0;
     virtual ULMStatus SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) = 0;
     virtual void GetBufferAddressParameters(ULMAddressMode& outMode, int& outX, int& outY,
@@ -295,6 +304,9 @@ public:
     virtual ULMStatus SetMipmapInterpolationMode(ULMFieldNumber inField,
                                                  ULMInterpolationMode inMode);
     virtual ULMInterpolationMode GetMipmapInterpolationMode(ULMFieldNumber inField) const;
+    // Levels are made on the board from the source level's buffer: one whose
+    // addressing cannot hold that level whole (an offset window short of
+    // it, a wrap too narrow) makes none, kULMErrVolume, before any work.
     virtual ULMStatus GenerateMipmapLevel(int inLevelToGenerate, int inSourceLevel,
                                           double inShrinkX, double inShrinkY, double inShrinkZ);
     virtual ULMSyncEvent StartGenerateMipmapLevel(int inLevelToGenerate, int inSourceLevel,
@@ -321,7 +333,10 @@ public:
     //   of at least 12 slices (kULMErrArgument) shrunk at most 2:1 as above
     //   (kULMErrCantSubsample); an odd number of destination slices must
     //   end at the destination volume's end (kULMErrArgument);
-    // - kULMErrVolume for no destination, for a volume without a board
+    // - kULMErrVolume for a source box this volume's buffer cannot hold
+    //   (as for any read of it, above) or a destination box a plain
+    //   destination's buffer cannot take under its addressing, for no
+    //   destination, for a volume without a board
     //   buffer resampled into itself, and for a multiboard destination
     //   (or a mipmap volume over one) that is neither locked nor given
     //   buffers, whose next lock would load over the result;

@@ -82,6 +82,21 @@ ULMStatus ULMOnBoardBuffer<Interface>::CheckRange(const ULMImageRange& inRange) 
 }
 
 template <class Interface>
+KWBRange ULMOnBoardBuffer<Interface>::BoardBox(const ULMImageRange& inRange) const {
+    ULMImageRange moved = inRange;
+    const int moduli[2] = {m_addressParameterX, m_addressParameterY};
+    for (int axis = 0; m_addressMode == kULMWrapAddress && axis < 2; ++axis) {
+        const int64_t origin = moved.m_origin[axis], modulus = moduli[axis];
+        if (origin >= 0 || modulus <= 0) continue;
+        const int64_t up = origin + (-origin + modulus - 1) / modulus * modulus;
+        // A box the move would carry past the 16-bit coordinates stays, and
+        // is refused as it stands.
+        if (up + moved.m_size[axis] - 1 <= INT16_MAX) moved.m_origin[axis] = static_cast<int32_t>(up);
+    }
+    return ULMRange(moved);
+}
+
+template <class Interface>
 ULMSyncEvent ULMOnBoardBuffer<Interface>::StartTransfer(bool inLoad, const void* inData,
                                                         uint32_t inFieldBits,
                                                         uint32_t inFieldPosition,
@@ -90,7 +105,7 @@ ULMSyncEvent ULMOnBoardBuffer<Interface>::StartTransfer(bool inLoad, const void*
     AssertBoard();
     if (CheckRange(inRange) != kULMOK || !HostRowHolds(inRange, inWidth))
         return ULMSyncEvent(kULMErrArgument);
-    const ULMRange box(inRange);
+    const KWBRange box = BoardBox(inRange);
     if (inFieldBits == 0) {
         return inLoad ? m_board->StartLoadBuffer(m_buffer, inData, box, inWidth, 0,
                                                  KWBBoard::kPlainHostMemory)
@@ -110,7 +125,7 @@ ULMStatus ULMOnBoardBuffer<Interface>::ClearRange(const ULMImageRange& inRange, 
     if (CheckRange(inRange) != kULMOK) return kULMErrArgument;
     // The fill may still run on the board; later work on the buffer is
     // ordered after it by the board layer, so there is nothing to wait for.
-    return ULMStatusOnceQueued(m_board->StartClearBuffer(m_buffer, inValue, ULMRange(inRange)));
+    return ULMStatusOnceQueued(m_board->StartClearBuffer(m_buffer, inValue, BoardBox(inRange)));
 }
 
 template <class Interface>
@@ -119,7 +134,7 @@ ULMStatus ULMOnBoardBuffer<Interface>::MapRange(void*& outData, const ULMImageRa
     AssertBoard();
     if (CheckRange(inRange) != kULMOK) return kULMErrArgument;
     uint32_t rows = 0;
-    return m_board->MapBuffer(m_buffer, outData, ULMRange(inRange), kULMAccessWriteShared,
+    return m_board->MapBuffer(m_buffer, outData, BoardBox(inRange), kULMAccessWriteShared,
                               outWidth, rows);
 }
 

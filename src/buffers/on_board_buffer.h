@@ -113,6 +113,10 @@ protected:
     void AssertBoard() const;
     ULMImageRange AddressableWindow() const;
     ULMStatus CheckRange(const ULMImageRange& inRange) const;
+    // The board's box of a range: under wrap a range at negative
+    // coordinates moves up by whole periods onto the same elements, as the
+    // board's coordinates start at 0.
+    KWBRange BoardBox(const ULMImageRange& inRange) const;
 
     // Whole elements when inFieldBits is 0, else one field of each.
     ULMSyncEvent StartTransfer(bool inLoad, const void* inData, uint32_t inFieldBits,

@@ -12,6 +12,7 @@
 #include "foundation/fixed_point.h"
 #include "geometry/base_plane_geometry.h"
 #include "geometry/ormik_permute.h"
+#include "render/volume_render_state.h"
 #include "tulx7/chip_codes.h"
 #include "ulm3/context.h"
 #include "ulm3/cut_plane.h"
@@ -42,6 +43,20 @@ constexpr uint32_t CropEnable(int inGroup, int inAxis) {
     constexpr int kAxisStep = NKW7_CropControl_enableY0_LoBit - NKW7_CropControl_enableX0_LoBit;
     return NKW7_PlaceField<32>(1, NKW7_FIELD_LOBIT_AT(CropControl, enableX0, enableX1, inGroup) + kAxisStep * inAxis,
                                NKW7_CropControl_enableX0_Size);
+}
+
+// Every pixel of the frustum lands at its own element inside a wrapped
+// image: on each axis the frustum spans at most one period, and the
+// elements it reaches lie within the image's size.
+bool WrapHoldsFrustum(const int (&inModuli)[2], const int (&inSizes)[2], const ULMSampleFrustum& inFrustum) {
+    for (int axis = 0; axis < 2; ++axis) {
+        const int64_t modulus = inModuli[axis];
+        const int64_t extent = int64_t{inFrustum.max[axis]} - inFrustum.min[axis] + 1;
+        const int64_t start = inFrustum.min[axis] & (modulus - 1);
+        if (modulus <= 0 || extent > modulus) return false;
+        if ((start + extent <= modulus ? start + extent : modulus) > inSizes[axis]) return false;
+    }
+    return true;
 }
 
 }  // namespace
@@ -104,9 +119,11 @@ void ULMSampleSpace::ClearMiniFrustumTerms() {
 ULMSampleSpace::ViewRect ULMSampleSpace::ViewRectOf(const ULMCamera& inCamera, const ULMImageBuffer& inImage) {
     ViewRect r;
     inCamera.GetViewport(r.vx, r.vy, r.vw, r.vh);
-    r.ix = inImage.GetAddressMode() == kULMOffsetAddress ? inImage.GetAddressParameterX() : 0;
-    r.iy = inImage.GetAddressMode() == kULMOffsetAddress ? inImage.GetAddressParameterY() : 0;
+    r.wrap = inImage.GetAddressMode() == kULMWrapAddress;
+    r.ix = r.wrap ? 0 : inImage.GetAddressParameterX();
+    r.iy = r.wrap ? 0 : inImage.GetAddressParameterY();
     r.iw = static_cast<int>(inImage.GetWidth()), r.ih = static_cast<int>(inImage.GetHeight());
+    if (r.wrap) r.wrapX = inImage.GetAddressParameterX(), r.wrapY = inImage.GetAddressParameterY();
     if (r.vw <= 0 || r.vh <= 0) {
         r.vx = r.ix;
         r.vy = r.iy;
@@ -180,10 +197,14 @@ ULMStatus ULMSampleSpace::PlaceFrustum(const ULMContext* inContext, const Permut
         loy = std::min(loy, y);
         hiy = std::max(hiy, y);
     }
-    const double screenMin[2] = {double(std::max(inView.vx, inView.ix)), double(std::max(inView.vy, inView.iy))};
+    // A wrapped image has no edge: the viewport alone bounds the pixels.
+    const ViewRect& v = inView;
+    const double screenMin[2] = {double(v.wrap ? v.vx : std::max(v.vx, v.ix)),
+                                 double(v.wrap ? v.vy : std::max(v.vy, v.iy))};
     // Origins near the int limits: the ends are summed in 64 bits.
-    const double screenMax[2] = {double(std::min(int64_t{inView.vx} + inView.vw, int64_t{inView.ix} + inView.iw) - 1),
-                                 double(std::min(int64_t{inView.vy} + inView.vh, int64_t{inView.iy} + inView.ih) - 1)};
+    const double screenMax[2] = {
+        double((v.wrap ? int64_t{v.vx} + v.vw : std::min(int64_t{v.vx} + v.vw, int64_t{v.ix} + v.iw)) - 1),
+        double((v.wrap ? int64_t{v.vy} + v.vh : std::min(int64_t{v.vy} + v.vh, int64_t{v.iy} + v.ih)) - 1)};
     const double boxMin[2] = {std::ceil(lox - 1e-6), std::ceil(loy - 1e-6)};
     const double boxMax[2] = {std::floor(hix + 1e-6), std::floor(hiy + 1e-6)};
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||
@@ -191,6 +212,7 @@ ULMStatus ULMSampleSpace::PlaceFrustum(const ULMContext* inContext, const Permut
     const bool fillBeside = !volumeArea && ULMFillBesideVolume::Active();
     bool empty = jmax < jmin;
     double box[4] = {};
+    bool cut = false;
     for (int i = 0; i < 2; ++i) {
         const double lo = std::max(screenMin[i], boxMin[i]), hi = std::min(screenMax[i], boxMax[i]);
         if (hi < lo && !fillBeside) empty = true;
@@ -198,11 +220,15 @@ ULMStatus ULMSampleSpace::PlaceFrustum(const ULMContext* inContext, const Permut
         box[i] = std::clamp(lo, 0.0, 65535.0);
         box[2 + i] = std::clamp(hi, -1.0, 65535.0) - box[i] + 1;
         const double fl = volumeArea ? lo : screenMin[i], fh = volumeArea ? hi : screenMax[i];
-        if (fl < 0 || fh > 65535) empty = empty || fh < 0 || fl > 65535;
+        if (fl < 0 || fh > 65535) empty = empty || fh < 0 || fl > 65535, cut = true;
         m_frustum.min[i] = static_cast<int32_t>(std::clamp(fl, 0.0, 65535.0));
         m_frustum.max[i] = static_cast<int32_t>(std::clamp(fh, -1.0, 65535.0));
     }
     if (jmax - jmin > 65535) empty = true;
+    // Pixels of a wrapped image are never cut off: none lies outside it.
+    if (v.wrap && cut && !empty)
+        return ULMRefuseForBuffer("image 0", "is wrap-addressed and the viewport reaches outside the board's "
+                                             "coordinates 0..65535");
     m_frustum.min[2] = 0;
     m_frustum.max[2] = empty ? -1 : static_cast<int32_t>(jmax - jmin);
     if (empty) {
@@ -269,6 +295,8 @@ ULMStatus ULMSampleSpace::AssignOver(const ULMContext* inContext, const ULMVolum
     ComputeTrims(inContext, inRange, m_transform);
     double firstSlice = 0.0;
     if (const ULMStatus placed = PlaceFrustum(inContext, window, view, firstSlice); placed != kULMOK) return placed;
+    if (view.wrap && !WrapHoldsFrustum({view.wrapX, view.wrapY}, {view.iw, view.ih}, m_frustum))
+        return ULMRefuseForBuffer("image 0", "is wrap-addressed, and its wrap cannot hold the pixels drawn apart");
     SetSteps(window, firstSlice);
     if (inFailOnSubsample && (m_testX > kMaxSubsample || m_testY > kMaxSubsample))
         return kULMErrCantSubsample;

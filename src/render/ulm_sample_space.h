@@ -165,6 +165,9 @@ private:
     struct ViewRect {
         int vx = 0, vy = 0, vw = 0, vh = 0;
         int ix = 0, iy = 0, iw = 0, ih = 0;
+        // A wrap-addressed image has no edge: its moduli instead.
+        bool wrap = false;
+        int wrapX = 0, wrapY = 0;
     };
     // Window position from the permuted position, w = A Q, and the inverse
     // F of its upper-left 2 x 2 block.

@@ -5,7 +5,6 @@
 #include <cmath>
 
 #include "board/board_range.h"
-#include "board/buffer_addressing.h"
 #include "board/float_converters.h"
 #include "foundation/fixed_point.h"
 #include "foundation/shareable.h"
@@ -181,12 +180,12 @@ ULMStatus ULMSampleSpace::AssignRenderToVolume(const ULMContext* inContext, cons
     if (!target->GetActiveSubVolume().IsEmpty()) range.Intersect(target->GetActiveSubVolume());
     KWBBuffer* buffer = target->BoardCopy().Buffer();
     if (buffer == nullptr || target->BoardCopy().Board() != inSource->BoardCopy().Board() || range.IsEmpty()) return kULMErrVolume;
-    // The chip's grid is unsigned 16-bit, and every element it writes must
-    // lie in the target's storage.
+    // The chip's grid is unsigned 16-bit, and every voxel it writes must
+    // land at an element of its own in the target's storage.
     for (int a = 0; a < 3; ++a)
         if (range.m_origin[a] < 0 || range.m_origin[a] + int64_t{range.m_size[a]} - 1 > kMaxCoordinate)
             return kULMErrVolume;
-    if (!KWBStorageHolds(*buffer, ULMRange(range))) return kULMErrVolume;
+    if (target->BoardCopy().CanWrite(range) != kULMOK) return kULMErrVolume;
 
     const ULMCamera& camera = inContext->GetCamera();
     const ULMMatrix m = camera.GetProjectionMatrix() * camera.GetViewMatrix() * camera.GetModelMatrix();

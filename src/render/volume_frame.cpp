@@ -234,7 +234,10 @@ ULMSyncEvent ULMVolumeFrame::Submit() {
     // The handle answers for the tables and voxels the render reads too.
     const ULMSyncEvent answered = ULMWithInputLoads(event, buffers);
     if (m_toVolume) {
-        m_target->BoardCopy().NoteBoardWrite();
+        const ULMSampleFrustum& box = m_state.m_sampleSpace.GetVolumeFrustum();
+        const ULMVolumeRange written(box.max[0] - box.min[0] + 1, box.max[1] - box.min[1] + 1,
+                                     box.max[2] - box.min[2] + 1, box.min[0], box.min[1], box.min[2]);
+        m_target->BoardCopy().NoteBoardWrite(written);
         return answered;
     }
     m_output->SetOutputLimits(state.m_sampleSpace.GetOutputRange());

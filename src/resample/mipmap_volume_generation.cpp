@@ -100,7 +100,16 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
         if (ULMFailed(locked)) return ULMSyncEvent(locked);
     }
     if (location == kULMNoBufferAttached) location = source.volume->GetBufferLocation();
-    if (level.volume == nullptr) {
+    // A source level whose buffer cannot hold what the pass reads (an offset
+    // window short of it, a wrap too narrow) makes nothing.
+    if (IsObjectType(source.volume, kObjectTypeULMVolumeInternal)) {
+        const ULMVolumeBoardCopy& copy = static_cast<ULMVolumeInternal*>(source.volume)->BoardCopy();
+        ULMRecursiveLock hold(copy.Lock());
+        const ULMStatus readable = copy.CanRead(source.range);
+        if (readable != kULMOK) return ULMSyncEvent(readable);
+    }
+    const bool newLevel = level.volume == nullptr;
+    if (newLevel) {
         const ULMStatus created = CreateMipmapLevel(inLevel, location, level.range);
         if (ULMFailed(created)) return ULMSyncEvent(created);
     }
@@ -114,8 +123,16 @@ ULMSyncEvent ULMMipmapVolume::ResampleLevel(int inLevel, int inSourceLevel, ULML
         }
     }
     const ULMSyncEvent made = source.volume->StartResampleBuffer(level.volume, source.range, level.range, classifier);
+    if (ULMFailed(made.Status())) {
+        // A level made for a pass that was refused goes again.
+        if (newLevel) {
+            level.volume->Release();
+            level = LevelInfo{0, 0, nullptr, level.range};
+        }
+        return made;
+    }
     // The level holds what its source level held.
-    if (!ULMFailed(made.Status())) level.generated = ULMFollowedBy(source.generated, made);
+    level.generated = ULMFollowedBy(source.generated, made);
     return made;
 }
 

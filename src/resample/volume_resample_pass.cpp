@@ -111,11 +111,10 @@ ULMVolumeRange ToVolumeAxes(const ULMVolumeRange& inFrame, int inSideways) {
     return box;
 }
 
-// A box the chip can address: sizes not negative, every bound 16-bit, and
-// inside the buffer's range when the buffer wraps.
-bool Addressable(const ULMVolume& inVolume, const ULMVolumeRange& inBox) {
-    if (inVolume.GetBufferAddressMode() != kULMOffsetAddress && !inVolume.GetBufferRange().Contains(inBox))
-        return false;
+// A box the chip can address: sizes not negative, every bound 16-bit.
+// Whether a buffer holds it under its addressing is the board copy's to
+// say (CanRead, CanWrite).
+bool Addressable(const ULMVolumeRange& inBox) {
     for (int axis = 0; axis < 3; ++axis) {
         const int64_t origin = inBox.m_origin[axis];
         const int64_t end = origin + inBox.m_size[axis] - 1;
@@ -148,8 +147,9 @@ private:
 // buffer before the pass is queued.
 class AddAccessAndRelease {
 public:
-    AddAccessAndRelease(ULMVolumeInternal* inVolume, ULMAccessType inType, ULMStatus& outStatus)
-        : m_bufferHold(inVolume->BoardCopy().Lock()), m_volume(inVolume) {
+    AddAccessAndRelease(ULMVolumeInternal* inVolume, const ULMVolumeRange& inReads, ULMAccessType inType,
+                        ULMStatus& outStatus)
+        : m_bufferHold(inVolume->BoardCopy().Lock()), m_volume(inVolume), m_reads(inReads) {
         outStatus = inVolume->AddAccess(inType);
         m_held = outStatus == kULMOK;
     }
@@ -162,7 +162,7 @@ public:
 
     ULMStatus DoPrepareVolume() {
         if (!m_held) return kULMErrArgument;
-        const ULMStatus status = m_volume->BoardCopy().Prepare();
+        const ULMStatus status = m_volume->BoardCopy().PrepareToRead(m_reads);
         m_prepared = status == kULMOK;
         return status;
     }
@@ -170,6 +170,8 @@ public:
 private:
     ULMRecursiveLock m_bufferHold;
     ULMVolumeInternal* m_volume;
+    // The box the pass reads.
+    ULMVolumeRange m_reads;
     bool m_held = false;
     bool m_prepared = false;
 };
@@ -368,7 +370,13 @@ ULMStatus PlaceOutput(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, ULM
         if (status != kULMOK) return status;
         destinationLocation = ioDestination.GetBufferLocation();
     }
-    if (!Addressable(ioSource, inSourceBox) || !Addressable(ioDestination, inDestinationRange)) return kULMErrArgument;
+    if (!Addressable(inSourceBox) || !Addressable(inDestinationRange)) return kULMErrArgument;
+    // The result lands at elements of its own in a plain destination, in
+    // place or through the temporary.
+    if (ioOutput.plainDestination != nullptr) {
+        const ULMStatus status = ioOutput.plainDestination->BoardCopy().CanWrite(inDestinationRange);
+        if (status != kULMOK) return status;
+    }
     ioOutput.volume = ioOutput.plainDestination;
     if (!NeedsTemporary(ioOutput.plainDestination == nullptr || destinationLocation != sourceLocation,
                         inDestinationRange))
@@ -422,7 +430,7 @@ ULMSyncEvent SubmitPass(ULMVolumeInternal& ioSource, ULMVolume& ioDestination, c
     source.NarrowTo(inSourceBox);
     KWBBuffer* outputBuffer = output.BoardCopy().Buffer();
     ULM_ASSERT(outputBuffer != nullptr);
-    output.BoardCopy().NoteBoardWrite();
+    output.BoardCopy().NoteBoardWrite(ioSetup.output);
     if (outputBuffer != source.Buffer()) output.BoardCopy().OpenWhole();
     ULMBoardRenderBuffers read;
     read.volume = source.Buffer();
@@ -488,9 +496,13 @@ ULMSyncEvent ULMVolumeResamplePass(ULMVolumeInternal& ioSource, ULMVolume* pDest
     LockAndUnlockVolume lock(&ioSource,
                              destinationLocation == kULMNoBufferAttached ? kULMAnyBoard : destinationLocation, status);
     if (status != kULMOK) return ULMSyncEvent(status);
+    // A box the source's buffer cannot hold is refused before anything is
+    // made or queued; what it lacks and can hold is loaded by the prepare.
+    status = ioSource.BoardCopy().CanRead(sourceBox);
+    if (status != kULMOK) return ULMSyncEvent(status);
     status = PlaceOutput(ioSource, *pDestination, destinationLocation, sourceBox, inDestinationRange, setup, output);
     if (status != kULMOK) return ULMSyncEvent(status);
-    AddAccessAndRelease access(&ioSource, kULMAccessReadShared, status);
+    AddAccessAndRelease access(&ioSource, sourceBox, kULMAccessReadShared, status);
     if (status != kULMOK) return ULMSyncEvent(status);
     status = access.DoPrepareVolume();
     if (status != kULMOK) return ULMSyncEvent(status);

@@ -6,6 +6,7 @@
 #include <algorithm>
 #include <cstdint>
 #include <new>
+#include <utility>
 #include <vector>
 
 #include "board/board_range.h"
@@ -13,6 +14,7 @@
 #include "board/kwb_buffer.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
+#include "foundation/message_log.h"
 #include "foundation/shareable.h"
 #include "volume/volume_internal.h"
 
@@ -23,54 +25,6 @@ namespace {
 constexpr int kAllPermissionBits = 15;
 
 const KWBRange kNothingValid(0, 0, 0, -1, -1, -1);
-
-// The voxels a buffer of inSizes can hold without two of them sharing an
-// element: in offset mode the box of its sizes from the offsets, in wrap
-// mode inWanted itself when it lies within one period per axis and the
-// elements it takes exist. Empty when it cannot hold inWanted whole.
-ULMVolumeRange Holdable(ULMAddressMode inMode, const int32_t inParameters[3], const int32_t inSizes[3],
-                        const ULMVolumeRange& inWanted) {
-    if (inMode == kULMOffsetAddress)
-        return ULMVolumeRange(inSizes[0], inSizes[1], inSizes[2], inParameters[0], inParameters[1], inParameters[2]);
-    for (int axis = 0; axis < 3; ++axis) {
-        const int64_t modulus = inParameters[axis];
-        const int64_t start = inWanted.m_origin[axis] & (modulus - 1);
-        const int64_t extent = inWanted.m_size[axis];
-        const bool inPeriod = start + extent <= modulus;
-        if (extent > modulus || (inPeriod ? start + extent : modulus) > inSizes[axis]) return ULMVolumeRange();
-    }
-    return inWanted;
-}
-
-bool Overlaps(const ULMVolumeRange& inA, const ULMVolumeRange& inB) {
-    return !inA.IsEmpty() && !inB.IsEmpty() && !ULMVolumeRange::Intersect(inA, inB).IsEmpty();
-}
-
-// The voxels of inBox outside inHeld, as at most six boxes: the slabs
-// before and after inHeld along X, then along Y and Z of what is left.
-std::vector<ULMVolumeRange> Outside(const ULMVolumeRange& inBox, const ULMVolumeRange& inHeld) {
-    if (!Overlaps(inBox, inHeld)) return {inBox};
-    std::vector<ULMVolumeRange> parts;
-    ULMVolumeRange rest = inBox;
-    for (int axis = 0; axis < 3; ++axis) {
-        const int64_t start = rest.m_origin[axis], end = start + rest.m_size[axis];
-        const int64_t heldStart = std::max<int64_t>(start, inHeld.m_origin[axis]);
-        const int64_t heldEnd = std::min<int64_t>(end, int64_t{inHeld.m_origin[axis]} + inHeld.m_size[axis]);
-        ULMVolumeRange part = rest;
-        if (heldStart > start) {
-            part.m_size[axis] = static_cast<int32_t>(heldStart - start);
-            parts.push_back(part);
-        }
-        if (end > heldEnd) {
-            part.m_origin[axis] = static_cast<int32_t>(heldEnd);
-            part.m_size[axis] = static_cast<int32_t>(end - heldEnd);
-            parts.push_back(part);
-        }
-        rest.m_origin[axis] = static_cast<int32_t>(heldStart);
-        rest.m_size[axis] = static_cast<int32_t>(heldEnd - heldStart);
-    }
-    return parts;
-}
 
 }  // namespace
 
@@ -118,7 +72,7 @@ ULMStatus ULMVolumeBoardCopy::Allocate(ULMLocation inLocation, const ULMVolumeRa
     // bounds the chip's 16-bit coordinates cannot hold.
     if (!Addressable(inSubVolume)) return kULMErrArgument;
     if (m_buffer == nullptr && m_id != 0) {
-        if (Attach(m_id) != kULMOK) m_fullyLoaded = m_partlyLoaded = false;
+        if (Attach(m_id) != kULMOK) m_held.Clear();
     }
     if (m_buffer != nullptr) {
         const bool fits = inSubVolume.XSize() <= m_window.XSize() && inSubVolume.YSize() <= m_window.YSize() &&
@@ -176,7 +130,7 @@ ULMStatus ULMVolumeBoardCopy::Allocate(ULMLocation inLocation, const ULMVolumeRa
         Release();
         return status;
     }
-    m_fullyLoaded = m_partlyLoaded = false;
+    m_held.Clear();
     m_sourceSerial = m_serial;
     m_id = buffer->GetID();
     for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = inSubVolume.m_origin[axis];
@@ -202,31 +156,34 @@ ULMStatus ULMVolumeBoardCopy::Create(ULMLocation inLocation, const ULMVolumeRang
         Release();
         return status;
     }
-    m_loaded = inRange;
-    m_partlyLoaded = true;
-    m_fullyLoaded = inRange.Contains(m_volume.GetRange());
+    m_held.Add(inRange);
     m_volume.GetSource()->ResetChangedRange();
     return kULMOK;
 }
 
+// What the buffer holds stays: some of it may have been written there and
+// be newer than the volume's own voxels. The rest is loaded, and what the
+// source changed.
 ULMStatus ULMVolumeBoardCopy::LoadWhole(ULMLocation inLocation) {
     const ULMVolumeRange whole = m_volume.GetRange();
     ULMStatus status = Allocate(inLocation, whole);
     if (status != kULMOK) return status;
     if (m_volume.HasData()) {
         ULMVolumeSource* source = m_volume.GetSource();
-        const bool allThere = m_partlyLoaded && m_loaded.Contains(whole);
-        const ULMVolumeRange load = allThere ? source->ChangedRange(whole) : whole;
+        std::vector<ULMVolumeRange> loads = HeldVoxels().Missing(whole);
+        const ULMVolumeRange changed = source->ChangedRange(whole);
+        const auto holdsChanged = [&](const ULMVolumeRange& inLoad) { return inLoad.Contains(changed); };
+        if (!changed.IsEmpty() && std::none_of(loads.begin(), loads.end(), holdsChanged)) loads.push_back(changed);
         source->ResetChangedRange();
-        status = LoadFromSourceNow(load);
-        if (status != kULMOK) {
-            m_fullyLoaded = m_partlyLoaded = false;
+        for (const ULMVolumeRange& load : loads) {
+            status = LoadFromSourceNow(load);
+            if (status == kULMOK) continue;
+            m_held.Clear();
             Release();
             return status;
         }
     }
-    m_fullyLoaded = m_partlyLoaded = true;
-    m_loaded = whole;
+    m_held.Add(whole);
     return kULMOK;
 }
 
@@ -248,8 +205,6 @@ ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
         board->ReleaseBuffer(attached, false);
         return kULMErrArgument;
     }
-    for (int axis = 0; axis < 3; ++axis)
-        if (static_cast<int32_t>(sizes[axis]) != m_window.m_size[axis]) m_fullyLoaded = false;
     // The volume's own buffer again: its voxels lie as they were laid when it
     // let the buffer go, and an addressing set since then moves them.
     const bool again = m_buffer == nullptr && inBufferID == m_id;
@@ -279,8 +234,7 @@ ULMStatus ULMVolumeBoardCopy::Attach(unsigned long long inBufferID) {
 ULMStatus ULMVolumeBoardCopy::Adopt(unsigned long long inBufferID) {
     const ULMStatus status = Attach(inBufferID);
     if (status != kULMOK || m_buffer == nullptr) return status == kULMOK ? kULMErrArgument : status;
-    m_loaded = m_volume.GetRange();
-    m_partlyLoaded = m_fullyLoaded = true;
+    m_held = ULMVoxelRegion(m_volume.GetRange());
     return kULMOK;
 }
 
@@ -319,112 +273,17 @@ void ULMVolumeBoardCopy::Close() {
     m_staging.Free();
 }
 
-// ---- Addressing and size ----
-
-// The voxels of the volume the buffer holds now: what was loaded or
-// written there, as far as the current addressing holds it.
-ULMVolumeRange ULMVolumeBoardCopy::HeldVoxels() const {
-    if (m_buffer == nullptr) return ULMVolumeRange();
-    ULMVolumeRange held = m_partlyLoaded ? m_loaded : ULMVolumeRange();
-    if (!m_changed.IsEmpty()) held = held.IsEmpty() ? m_changed : held.Union(m_changed);
-    held.Intersect(m_volume.GetRange());
-    if (held.IsEmpty()) return ULMVolumeRange();
-    return ULMVolumeRange::Intersect(held, Holdable(m_addressMode, m_window.m_origin, m_window.m_size, held));
-}
-
-// A new addressing (and size) moves the board's elements under the voxel
-// coordinates, so the voxels the buffer holds go through host memory and
-// come back at their own coordinates, as far as the new addressing holds
-// them. A wrap that cannot hold them all is refused with nothing changed;
-// an offset window keeps the part inside it. The YZ slab is written back
-// under the old addressing first.
-ULMStatus ULMVolumeBoardCopy::Relocate(ULMAddressMode inMode, int inX, int inY, int inZ, const int32_t* inSizes) {
-    const ULMStatus written = WriteBackSlab();
-    if (ULMFailed(written)) return written;
-    const int32_t parameters[3] = {inX, inY, inZ};
-    if (m_buffer == nullptr) {
-        m_addressMode = inMode;
-        for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = parameters[axis];
-        return kULMOK;
-    }
-    const int32_t* sizes = inSizes != nullptr ? inSizes : m_window.m_size;
-    bool same = inMode == m_addressMode;
-    for (int axis = 0; axis < 3; ++axis)
-        same = same && parameters[axis] == m_window.m_origin[axis] && sizes[axis] == m_window.m_size[axis];
-    if (same) return m_buffer->SetOffsetOrWrap(inMode == kULMWrapAddress, inX, inY, inZ);
-    const ULMVolumeRange held = HeldVoxels();
-    const ULMVolumeRange kept =
-        held.IsEmpty() ? ULMVolumeRange() : ULMVolumeRange::Intersect(held, Holdable(inMode, parameters, sizes, held));
-    if (inMode == kULMWrapAddress && !held.IsEmpty() && kept.IsEmpty()) return kULMErrArgument;
-
-    std::vector<char> saved;
-    const uint32_t bytes = static_cast<uint32_t>(VoxelBytes());
-    if (!kept.IsEmpty()) {
-        try {
-            saved.resize(size_t(held.XSize()) * size_t(held.YSize()) * size_t(held.ZSize()) * bytes);
-        } catch (const std::bad_alloc&) {
-            return kULMErrAlloc;
-        }
-        const ULMStatus unloaded = m_board->UnloadBuffer(m_buffer, saved.data(), ULMRange(held), 0, 0,
-                                                         KWBBoard::kPlainHostMemory);
-        if (unloaded != kULMOK) return unloaded;
-    }
-    if (inSizes != nullptr) {
-        const ULMStatus resized = m_board->ResizeBuffer(m_buffer, static_cast<uint32_t>(inSizes[0]),
-                                                        static_cast<uint32_t>(inSizes[1]),
-                                                        static_cast<uint32_t>(inSizes[2]));
-        if (resized != kULMOK) return resized;
-        for (int axis = 0; axis < 3; ++axis) m_window.m_size[axis] = inSizes[axis];
-    }
-    const ULMStatus addressed = m_buffer->SetOffsetOrWrap(inMode == kULMWrapAddress, inX, inY, inZ);
-    if (addressed != kULMOK) return addressed;
-    const bool hostMatched = HoldsTheHostData();
-    m_addressMode = inMode;
-    for (int axis = 0; axis < 3; ++axis) m_window.m_origin[axis] = parameters[axis];
-    m_serial = NextSerial(m_serial);
-    if (hostMatched) m_sourceSerial = m_serial;
-    m_loaded = kept;
-    m_changed = Overlaps(m_changed, kept) ? ULMVolumeRange::Intersect(m_changed, kept) : ULMVolumeRange();
-    m_partlyLoaded = !kept.IsEmpty();
-    m_fullyLoaded = m_partlyLoaded && kept.Contains(m_volume.GetRange());
-    if (kept.IsEmpty()) return kULMOK;
-    const size_t skip = ((size_t(kept.ZOrigin() - held.ZOrigin()) * size_t(held.YSize()) +
-                          size_t(kept.YOrigin() - held.YOrigin())) * size_t(held.XSize()) +
-                         size_t(kept.XOrigin() - held.XOrigin())) * bytes;
-    const ULMStatus loaded = m_board->LoadBuffer(m_buffer, saved.data() + skip, ULMRange(kept),
-                                                 static_cast<uint32_t>(held.XSize()),
-                                                 static_cast<uint32_t>(held.YSize()), KWBBoard::kPlainHostMemory);
-    if (loaded != kULMOK) {
-        m_loaded = ULMVolumeRange();
-        m_partlyLoaded = m_fullyLoaded = false;
-    }
-    return loaded;
-}
-
-ULMStatus ULMVolumeBoardCopy::ResizeTo(const ULMVolumeRange& inRange) {
-    if (inRange.IsEmpty() || !Addressable(inRange)) return kULMErrArgument;
-    return Relocate(kULMOffsetAddress, inRange.XOrigin(), inRange.YOrigin(), inRange.ZOrigin(),
-                    m_buffer != nullptr ? inRange.m_size : nullptr);
-}
-
-ULMStatus ULMVolumeBoardCopy::ResizeTo(unsigned inX, unsigned inY, unsigned inZ) {
-    const ULMStatus written = WriteBackSlab();
-    if (ULMFailed(written)) return written;
-    if (m_buffer == nullptr) return kULMErrVolume;
-    if (inX == 0 || inY == 0 || inZ == 0 || inX > INT16_MAX + 1u || inY > INT16_MAX + 1u || inZ > INT16_MAX + 1u)
-        return kULMErrArgument;
-    const int32_t sizes[3] = {static_cast<int32_t>(inX), static_cast<int32_t>(inY), static_cast<int32_t>(inZ)};
-    return Relocate(m_addressMode, m_window.XOrigin(), m_window.YOrigin(), m_window.ZOrigin(), sizes);
-}
-
-void ULMVolumeBoardCopy::SourceResized(const ULMVolumeRange& inOld, const ULMVolumeRange& inNew) {
-    if (!inOld.Contains(inNew)) m_fullyLoaded = false;
-    m_loaded.Intersect(inNew);
-}
-
 // ---- Prepare and finish ----
 
-ULMStatus ULMVolumeBoardCopy::WaitForLoad() { return m_pendingLoad.Wait(); }
+// A lazy load that failed left its box as it was: the buffer does not hold
+// it.
+ULMStatus ULMVolumeBoardCopy::WaitForLoad() {
+    const ULMStatus status = m_pendingLoad.Wait();
+    if (ULMFailed(status))
+        for (const ULMVolumeRange& box : m_loading) m_held.Remove(box);
+    m_loading.clear();
+    return status;
+}
 
 ULMStatus ULMVolumeBoardCopy::LoadFromSourceNow(const ULMVolumeRange& inRange) {
     // A lazy load still in flight keeps a source mapping; it goes first.
@@ -436,7 +295,13 @@ ULMStatus ULMVolumeBoardCopy::LoadFromSourceNow(const ULMVolumeRange& inRange) {
     return status;
 }
 
-ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere) {
+ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere) { return PrepareFor(inWhere, nullptr); }
+
+ULMStatus ULMVolumeBoardCopy::PrepareToRead(const ULMVolumeRange& inBox) { return PrepareFor(kULMAnyBoard, &inBox); }
+
+// A render reads the active sub-volume, in an offset window the part the
+// window holds; a pass reads its box, which the buffer must hold.
+ULMStatus ULMVolumeBoardCopy::PrepareFor(ULMLocation inWhere, const ULMVolumeRange* inReads) {
     if (!m_volume.HasData() && m_buffer == nullptr) return kULMErrVolume;
     // Whatever reads the buffer next must see the YZ slices written to the
     // slab: renders of every kind and board passes come through here.
@@ -445,35 +310,40 @@ ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere) {
     m_releaseAfterRender = m_buffer == nullptr;
     m_currentSubVolume = m_volume.GetRange();
     const ULMVolumeRange active = m_volume.GetActiveSubVolume();
-    if (!active.IsReset()) m_currentSubVolume.Intersect(active);
+    if (inReads != nullptr)
+        m_currentSubVolume = *inReads;
+    else if (!active.IsReset())
+        m_currentSubVolume.Intersect(active);
     if (m_buffer == nullptr) {
         const ULMStatus status = Allocate(inWhere, m_volume.GetRange());
         if (status != kULMOK) return status;
-    } else if (m_addressMode == kULMOffsetAddress) {
+    } else if (inReads == nullptr && m_addressMode == kULMOffsetAddress) {
         m_currentSubVolume.Intersect(m_window);
     }
     if (m_currentSubVolume.IsEmpty()) {
         m_buffer->SetRange(kNothingValid);
         return kULMOK;
     }
-    m_buffer->SetRange(ULMRange(m_currentSubVolume));
     // What the buffer lacks of the box, and what changed in the source. The
     // voxels it holds stay: some may have been written there, and are newer
     // than the volume's own.
+    std::vector<ULMVolumeRange> loads;
+    const ULMStatus lacking = Lacking(m_currentSubVolume, loads);
+    if (lacking != kULMOK) {
+        Finish();
+        return lacking;
+    }
+    m_buffer->SetRange(ULMRange(m_currentSubVolume));
     ULMVolumeSource* source = m_volume.GetSource();
-    std::vector<ULMVolumeRange> loads =
-        m_partlyLoaded ? Outside(m_currentSubVolume, m_loaded) : std::vector<ULMVolumeRange>{m_currentSubVolume};
     const ULMVolumeRange changed = source->ChangedRange(m_currentSubVolume);
     const auto holdsChanged = [&](const ULMVolumeRange& inLoad) { return inLoad.Contains(changed); };
     if (!changed.IsEmpty() && std::none_of(loads.begin(), loads.end(), holdsChanged)) loads.push_back(changed);
     source->ResetChangedRange();
-    if (loads.empty()) return kULMOK;
+    if (loads.empty() || !m_volume.HasData()) return kULMOK;
 
-    m_partlyLoaded = m_fullyLoaded = false;
     // The previous load's source mapping is let go before a new one is kept.
     WaitForLoad();
     for (const ULMVolumeRange& load : loads) {
-        if (!m_volume.HasData()) break;
         const ULMSyncEvent event = StartLoadFromSource(load, source, load.XOrigin(), load.YOrigin(), load.ZOrigin());
         if (ULMFailed(event.Status())) {
             m_pendingLoad.ReleaseMapping();
@@ -482,10 +352,9 @@ ULMStatus ULMVolumeBoardCopy::Prepare(ULMLocation inWhere) {
         // Kept before the next load starts, which waits for it before it
         // gives its source mapping back.
         m_pendingLoad.Keep(event);
+        NoteHeld(load);
+        m_loading.push_back(load);
     }
-    m_loaded = m_currentSubVolume;
-    m_partlyLoaded = true;
-    m_fullyLoaded = m_currentSubVolume.Contains(m_volume.GetRange());
     return kULMOK;
 }
 
@@ -523,6 +392,7 @@ ULMSyncEvent ULMVolumeBoardCopy::StartLoadFromSource(const ULMVolumeRange& inRan
 
 ULMSyncEvent ULMVolumeBoardCopy::StartReload(const ULMVolumeRange& inRange) {
     if (m_buffer == nullptr || !m_volume.HasData()) return ULMSyncEvent(kULMErrVolume);
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     // Voxels the slab holds would be written over the reloaded ones later.
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
@@ -540,6 +410,7 @@ ULMSyncEvent ULMVolumeBoardCopy::StartReload(const ULMVolumeRange& inRange) {
             }
             m_pendingLoad.KeepReading(event, source, mapped);
             NoteReload(inRange);
+            m_loading.push_back(inRange);
             return event;
         }
     }
@@ -549,25 +420,24 @@ ULMSyncEvent ULMVolumeBoardCopy::StartReload(const ULMVolumeRange& inRange) {
     if (ULMFailed(event.Status())) return event;
     m_pendingLoad.Keep(event);
     NoteReload(inRange);
+    m_loading.push_back(inRange);
     return event;
 }
 
 // Voxels the buffer was recorded to hold keep that record; elsewhere the
 // buffer now holds what it was not made with, as after any write.
 void ULMVolumeBoardCopy::NoteReload(const ULMVolumeRange& inRange) {
-    if (!(m_partlyLoaded && m_loaded.Contains(inRange))) NoteWrite(inRange);
+    if (!HeldVoxels().Contains(inRange)) NoteWrite(inRange);
 }
 
 void ULMVolumeBoardCopy::NoteWrite(const ULMVolumeRange& inRange) {
-    m_partlyLoaded = true;
-    // A partial write leaves a fully loaded volume fully loaded.
-    m_fullyLoaded = m_fullyLoaded || inRange.Contains(m_volume.GetRange());
-    m_changed.Union(inRange);
+    NoteHeld(inRange);
     m_serial = NextSerial(m_serial);
 }
 
 ULMSyncEvent ULMVolumeBoardCopy::StartWrite(const void* inVoxels, const ULMVolumeRange& inRange, int inRowLength,
                                             int inRowsPerSlice) {
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
     const ULMSyncEvent event = StartLoad(inRange, inVoxels, inRowLength, inRowsPerSlice);
@@ -588,8 +458,13 @@ ULMSyncEvent ULMVolumeBoardCopy::StartWriteYZSlice(const void* inVoxels, const U
 ULMSyncEvent ULMVolumeBoardCopy::StartWriteField(const void* inVoxels, const ULMVolumeRange& inRange,
                                                  const ULMFieldDescriptor& inField) {
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
+    // The other fields of the voxels stay what they are: the buffer must
+    // hold them first.
+    const ULMStatus filled = Fill(inRange);
+    if (filled != kULMOK) return ULMSyncEvent(filled);
     const ULMSyncEvent event = m_board->StartLoadBufferField(
         m_buffer, inVoxels, static_cast<uint32_t>(inField.m_size), static_cast<uint32_t>(inField.m_position),
         ULMRange(inRange), static_cast<uint32_t>(inRange.XSize()), static_cast<uint32_t>(inRange.YSize()),
@@ -598,8 +473,10 @@ ULMSyncEvent ULMVolumeBoardCopy::StartWriteField(const void* inVoxels, const ULM
     return event;
 }
 
-ULMSyncEvent ULMVolumeBoardCopy::StartRead(void* outVoxels, const ULMVolumeRange& inRange) const {
+ULMSyncEvent ULMVolumeBoardCopy::StartRead(void* outVoxels, const ULMVolumeRange& inRange) {
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const ULMStatus filled = Fill(inRange);
+    if (filled != kULMOK) return ULMSyncEvent(filled);
     // A slice the slab cannot serve (its pass refused) is read straight.
     if (ServesYZSlice(inRange)) {
         const ULMSyncEvent slice = m_yzCache.ReadSlice(outVoxels, inRange, kULMUseBuffer);
@@ -612,8 +489,10 @@ ULMSyncEvent ULMVolumeBoardCopy::StartRead(void* outVoxels, const ULMVolumeRange
 }
 
 ULMSyncEvent ULMVolumeBoardCopy::StartReadField(void* outVoxels, const ULMVolumeRange& inRange,
-                                                const ULMFieldDescriptor& inField) const {
+                                                const ULMFieldDescriptor& inField) {
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    const ULMStatus filled = Fill(inRange);
+    if (filled != kULMOK) return ULMSyncEvent(filled);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
     return m_board->StartUnloadBufferField(
@@ -626,6 +505,7 @@ ULMSyncEvent ULMVolumeBoardCopy::StartCopyFrom(const ULMVolume* inVolume, const 
                                                const ULMVolumeRange& inSourceBox, bool& outTried) {
     outTried = true;
     if (m_buffer == nullptr) return ULMSyncEvent(kULMErrVolume);
+    if (!Takes(inRange)) return ULMSyncEvent(kULMErrArgument);
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return ULMSyncEvent(written);
     const ULMLocation location = inVolume->GetBufferLocation();
@@ -639,6 +519,15 @@ ULMSyncEvent ULMVolumeBoardCopy::StartCopyFrom(const ULMVolume* inVolume, const 
                                          : nullptr;
     KWBBuffer* source = nullptr;
     bool attached = false;
+    // A box the other buffer does not hold whole goes through that volume's
+    // unload, which loads what it lacks or refuses.
+    const bool held = plain != nullptr ? plain->BoardCopy().HeldVoxels().Contains(inSourceBox)
+                                       : inVolume->IsLoaded() && inVolume->GetBufferAddressMode() == kULMOffsetAddress &&
+                                             inVolume->GetBufferRange().Contains(inSourceBox);
+    if (!held) {
+        outTried = false;
+        return ULMSyncEvent(kULMOK);
+    }
     if (plain != nullptr) {
         // Its slab may hold newer voxels than its buffer.
         const ULMStatus otherWritten = plain->BoardCopy().WriteBackSlab();
@@ -676,6 +565,10 @@ ULMStatus ULMVolumeBoardCopy::Map(ULMAccessType inAccess, const ULMVolumeRange& 
     const ULMStatus written = WriteBackSlab();
     if (ULMFailed(written)) return written;
     if (m_mappedSize != 0) return kULMErrTooMany;
+    // The map shows the buffer's voxels and writes them all back, so it
+    // must hold them all, unless the application writes every one.
+    const ULMStatus ready = inAccess == kULMAccessWriteOnlyExclusive ? CanWrite(inRange) : Fill(inRange);
+    if (ready != kULMOK) return ready;
     // The board knows a plain write only as the exclusive write it is held
     // as here.
     const ULMAccessType boardAccess = inAccess == kULMAccessWrite ? kULMAccessWriteExclusive : inAccess;

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "foundation/locks.h"
 #include "foundation/shareable.h"
@@ -14,6 +15,7 @@
 #include "volume/volume_pending_load.h"
 #include "volume/volume_staging_memory.h"
 #include "volume/volume_yz_cache.h"
+#include "volume/voxel_region.h"
 
 namespace ulm3 {
 
@@ -57,7 +59,8 @@ public:
     ULMAddressMode AddressMode() const { return m_addressMode; }
     const ULMVolumeRange& Window() const { return m_window; }
     ULMPermission Permission() const { return m_permission; }
-    bool IsLoaded() const { return m_valid && m_fullyLoaded; }
+    // The buffer holds every voxel of the volume.
+    bool IsLoaded() const;
     // Advances with every write into the buffer and every change of its
     // addressing.
     uint64_t Serial() const { return m_serial; }
@@ -65,8 +68,23 @@ public:
     // host data, and the buffer was made and loaded by the volume and not
     // written since.
     bool HoldsTheHostData() const;
-    // The voxels of the volume the buffer holds under its addressing.
-    ULMVolumeRange HeldVoxels() const;
+    // The voxels of the volume the buffer holds under its addressing, each
+    // at its own element with the value last loaded or written there.
+    ULMVoxelRegion HeldVoxels() const;
+    // kULMOK when the buffer holds every voxel of inBox, or can take what it
+    // lacks from the volume's own voxels without dropping any it holds;
+    // else kULMErrVolume, with a message that names the box. A read of the
+    // buffer asks this first, so that it never sees a voxel of another
+    // coordinate or one never written.
+    ULMStatus CanRead(const ULMVolumeRange& inBox) const;
+    // kULMOK when a write of inBox lands every voxel at an element of its
+    // own, else kULMErrVolume with a message.
+    ULMStatus CanWrite(const ULMVolumeRange& inBox) const;
+    // The board takes a transfer of inBox into the buffer under its
+    // addressing: asked of a whole write before any of its parts starts, so
+    // that none is refused after another has begun to read the caller's
+    // memory.
+    bool Takes(const ULMVolumeRange& inBox) const;
     // A box the board can hold at an offset: even origins, and bounds that
     // fit the chip's non-negative 16-bit coordinates.
     static bool Addressable(const ULMVolumeRange& inRange);
@@ -97,8 +115,8 @@ public:
     ULMStatus ResizeTo(const ULMVolumeRange& inRange);
     // New sizes under the present addressing.
     ULMStatus ResizeTo(unsigned inX, unsigned inY, unsigned inZ);
-    // The source was resized from inOld to inNew: what was loaded of it.
-    void SourceResized(const ULMVolumeRange& inOld, const ULMVolumeRange& inNew);
+    // The source was resized to inNew: what was loaded of it.
+    void SourceResized(const ULMVolumeRange& inNew);
     // Waits for the lazy load, ends the slab and lets the buffer go, before
     // the volume lets its source go.
     void Close();
@@ -109,6 +127,9 @@ public:
     // (all of it when none is set) it holds, and a load started of what is
     // missing there or changed in the source.
     ULMStatus Prepare(ULMLocation inWhere = kULMAnyBoard);
+    // Before a pass that reads inBox: as Prepare, with inBox in place of the
+    // active sub-volume; refused (CanRead) when the buffer cannot hold it.
+    ULMStatus PrepareToRead(const ULMVolumeRange& inBox);
     // After the render: gives up a buffer that Prepare made.
     ULMStatus Finish();
     // Waits for the load Prepare started and lets go of the source mapping
@@ -119,8 +140,8 @@ public:
     // The valid range a pass reads: inBox alone, or the whole buffer.
     void NarrowTo(const ULMVolumeRange& inBox);
     void OpenWhole();
-    // A render or pass queued a write of the buffer on the board.
-    void NoteBoardWrite() { m_serial = NextSerial(m_serial); }
+    // A render or pass queued a write of inBox of the buffer on the board.
+    void NoteBoardWrite(const ULMVolumeRange& inBox) { NoteWrite(inBox); }
 
     // ---- Voxels in and out ----
     // The buffer part of an update: the slab written back, the load, and
@@ -131,9 +152,10 @@ public:
     ULMSyncEvent StartWriteYZSlice(const void* inVoxels, const ULMVolumeRange& inSlice);
     ULMSyncEvent StartWriteField(const void* inVoxels, const ULMVolumeRange& inRange,
                                  const ULMFieldDescriptor& inField);
-    ULMSyncEvent StartRead(void* outVoxels, const ULMVolumeRange& inRange) const;
-    ULMSyncEvent StartReadField(void* outVoxels, const ULMVolumeRange& inRange,
-                                const ULMFieldDescriptor& inField) const;
+    // Reads load what the buffer lacks of the range from the volume's own
+    // voxels first (Fill), as a render does, or are refused.
+    ULMSyncEvent StartRead(void* outVoxels, const ULMVolumeRange& inRange);
+    ULMSyncEvent StartReadField(void* outVoxels, const ULMVolumeRange& inRange, const ULMFieldDescriptor& inField);
     // Board to board from another volume's buffer. outTried is false when
     // that buffer is on no open board, so that the copy goes through host
     // memory instead.
@@ -171,6 +193,21 @@ private:
     ULMStatus Allocate(ULMLocation inLocation, const ULMVolumeRange& inBox);
     // Loads a range of the volume's source and waits for it.
     ULMStatus LoadFromSourceNow(const ULMVolumeRange& inRange);
+    // What the buffer lacks of inBox, which it can take from the volume's
+    // own voxels; refused as CanRead refuses.
+    ULMStatus Lacking(const ULMVolumeRange& inBox, std::vector<ULMVolumeRange>& outLoads) const;
+    // Loads what the buffer lacks of inBox and waits for it.
+    ULMStatus Fill(const ULMVolumeRange& inBox);
+    // Prepare and PrepareToRead (inReads): the box read, the valid range,
+    // and the loads of what the buffer lacks there or the source changed.
+    ULMStatus PrepareFor(ULMLocation inWhere, const ULMVolumeRange* inReads);
+    // The buffer now holds inBox at its own elements: under wrap the voxels
+    // whose elements it took are no longer held.
+    void NoteHeld(const ULMVolumeRange& inBox);
+    // The held voxels that a change to inMode, inParameters and inSizes
+    // keeps; false when a wrap cannot keep them all.
+    bool Keeps(ULMAddressMode inMode, const int32_t inParameters[3], const int32_t inSizes[3],
+               ULMVoxelRegion& outKept) const;
     // Loads in the buffer's coordinates, as ULMBoardLoader's FromMemory and
     // FromSource, into a buffer that is there.
     ULMSyncEvent StartLoad(const ULMVolumeRange& inRange, const void* inVoxels, int inRowLength, int inRowsPerSlice);
@@ -201,10 +238,12 @@ private:
     // m_serial when the volume made its buffer (0: the buffer came from
     // elsewhere).
     uint64_t m_sourceSerial = 0;
-    ULMVolumeRange m_loaded;
-    bool m_fullyLoaded = false;
-    bool m_partlyLoaded = false;
-    ULMVolumeRange m_changed;
+    // The voxels loaded or written into the buffer at their own elements
+    // (or counted so, as a buffer made without loading is); HeldVoxels
+    // keeps what the addressing holds of them.
+    ULMVoxelRegion m_held;
+    // The boxes of the lazy loads not yet waited for.
+    std::vector<ULMVolumeRange> m_loading;
     ULMVolumeRange m_currentSubVolume;
     bool m_releaseAfterRender = false;
     ULMPendingLoad m_pendingLoad;

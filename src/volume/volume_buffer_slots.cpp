@@ -182,7 +182,7 @@ ULMStatus ULMVolumeInternal::ResizeBuffer(unsigned inX, unsigned inY, unsigned i
 
 ULMStatus ULMVolumeInternal::ResizeSource(const ULMVolumeRange& inNewRange) {
     if (!m_volumeSource->CanResize() || m_volumeSource->Resize(inNewRange) != kULMOK) return kULMErrCantResize;
-    m_boardCopy.SourceResized(m_wholeVolume, inNewRange);
+    m_boardCopy.SourceResized(inNewRange);
     m_wholeVolume = inNewRange;
     return kULMOK;
 }
@@ -243,12 +243,10 @@ ULMStatus ULMVolumeInternal::LockOnBoard(ULMLocation inLocation) {
 ULMStatus ULMVolumeInternal::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_boardCopy.Lock());
     if (m_mapCount > 0 || !m_locked) return kULMErrVolume;
-    const ULMVolumeRange held =
-        inUnload != 0 && m_hasData && !m_readOnly ? m_boardCopy.HeldVoxels() : ULMVolumeRange();
-    if (!held.IsEmpty()) {
+    const ULMVoxelRegion held = inUnload != 0 && m_hasData && !m_readOnly ? m_boardCopy.HeldVoxels() : ULMVoxelRegion();
+    for (const ULMVolumeRange& box : held.Boxes()) {
         const ULMStatus unloaded =
-            StartUpdateVolumeSource(this, held, held.XOrigin(), held.YOrigin(), held.ZOrigin(), kULMUseBuffer)
-                .Wait(-1);
+            StartUpdateVolumeSource(this, box, box.XOrigin(), box.YOrigin(), box.ZOrigin(), kULMUseBuffer).Wait(-1);
         if (unloaded != kULMOK) return unloaded;
     }
     return ChangeBuffer([&] {

@@ -227,6 +227,10 @@ ULMSyncEvent ULMVolumeInternal::CopyFromVolume(const ULMVolume* inVolume, const 
         return Finished(status);
     }
 
+    // Into the buffer in chunks: a box it cannot take is refused before
+    // the first chunk is written.
+    if (m_target != kULMSource && m_boardCopy.Buffer() != nullptr && !m_boardCopy.Takes(inRange))
+        return Finished(kULMErrArgument);
     if (m_target == kULMBuffer && inSource == kULMUseBuffer) {
         bool tried = false;
         const ULMSyncEvent copied = CopyBoardBuffer(inVolume, inRange, sourceBox, tried);
@@ -379,7 +383,9 @@ ULMSyncEvent ULMVolumeInternal::StartUnload(void* outVoxels, const ULMVolumeRang
         if (inSource == kULMUseSource)
             return Finished(m_hasData ? m_volumeSource->UnloadVoxels(outVoxels, inVolumeRange) : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
-        return m_boardCopy.StartRead(outVoxels, inVolumeRange);
+        // A read loads what the buffer lacks from the volume's own voxels,
+        // as a render does: the volume's voxels stay what they are.
+        return const_cast<ULMVolumeBoardCopy&>(m_boardCopy).StartRead(outVoxels, inVolumeRange);
     });
 }
 
@@ -394,7 +400,7 @@ ULMSyncEvent ULMVolumeInternal::StartUnloadField(void* outVoxels, const ULMVolum
             return Finished(m_hasData ? m_volumeSource->UnloadVoxelField(outVoxels, inVolumeRange, inField)
                                       : kULMErrVolume);
         if (inSource != kULMUseBuffer) return Finished(kULMErrArgument);
-        return m_boardCopy.StartReadField(outVoxels, inVolumeRange, inField);
+        return const_cast<ULMVolumeBoardCopy&>(m_boardCopy).StartReadField(outVoxels, inVolumeRange, inField);
     });
 }
 

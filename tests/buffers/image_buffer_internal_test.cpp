@@ -91,6 +91,39 @@ TEST_F(ImageBufferTest, RangeRuleKeepsRangesInTheWindowAndInBoardCoordinates) {
     EXPECT_EQ(tulx7sim::RequestLog().size(), 0u);
 }
 
+// Under wrap a range at negative coordinates lies on the elements of the same
+// coordinates one or more periods up: an update, clear and unload there
+// reach exactly those elements.
+TEST_F(ImageBufferTest, AWrappedImageTakesRangesAtNegativeCoordinatesOnTheirOwnElements) {
+    Held<ULMImageBufferInternal> image(Make(64, 32));
+    ASSERT_EQ(image->SetWrap(64, 32), kULMOK);
+    std::vector<uint32_t> none(64 * 32, 0);
+    ASSERT_EQ(image->Update(none.data(), ULMImageRange(64, 32, 0, 0), 0), kULMOK);
+    const struct Case {
+        ULMImageRange range;  // sizes first, then origins
+    } cases[] = {{{16, 8, -8, -4}}, {{10, 6, -64, -30}}, {{4, 4, -130, 2}}};
+    for (const Case& c : cases) {
+        const ULMImageRange& r = c.range;
+        SCOPED_TRACE(::testing::Message() << r.XOrigin() << "," << r.YOrigin());
+        std::vector<uint32_t> pixels(size_t(r.XSize()) * r.YSize());
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = 0x01000000u + uint32_t(i);
+        ASSERT_EQ(image->Update(pixels.data(), r, 0), kULMOK);
+        std::vector<uint32_t> want = none;
+        for (int y = 0; y < r.YSize(); ++y)
+            for (int x = 0; x < r.XSize(); ++x)
+                want[size_t((r.YOrigin() + y + 64) % 32) * 64 + (r.XOrigin() + x + 192) % 64] =
+                    pixels[size_t(y) * r.XSize() + x];
+        std::vector<uint32_t> all(64 * 32), back(pixels.size());
+        ASSERT_EQ(image->Unload(all.data(), ULMImageRange(64, 32, 0, 0), 0), kULMOK);
+        EXPECT_TRUE(all == want);
+        ASSERT_EQ(image->Unload(back.data(), r, 0), kULMOK);
+        EXPECT_TRUE(back == pixels);
+        ASSERT_EQ(image->Clear(r, 0), kULMOK);
+        ASSERT_EQ(image->Unload(all.data(), ULMImageRange(64, 32, 0, 0), 0), kULMOK);
+        EXPECT_TRUE(all == none);
+    }
+}
+
 TEST_F(ImageBufferTest, ValidLocationFollowsTheOpenBoards) {
     const std::pair<int, bool> cases[] = {{0, true},    {1, true},      {2, false},  {-1, false},
                                           {1000, false}, {2000, true},  {3000, true}, {3001, true},

@@ -15,6 +15,7 @@
 #include "foundation/shareable.h"
 #include "foundation/sync_event.h"
 #include "support/context_fixture.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3.h"
 
@@ -56,13 +57,14 @@ protected:
     }
 };
 
-// The buffer's window starts six slices into the volume: the chunks that
-// reach past its end are refused, after the chunks before them are queued.
+// A banded unload refused whole (the buffer's window starts six slices into
+// the volume, so it does not reach the last slices) or part way (the driver
+// refuses a later chunk after the chunks before it are queued) answers the
+// refusal, and no chunk writes into the caller's block after that.
 TEST_P(PartsOfOneCall, ARefusedUnloadLeavesTheCallersBlockAlone) {
     constexpr unsigned nx = 24, ny = 13, nz = 31;
     ReleasablePointer<ULMVolume> volume(NewLocked(1, 2, nx, ny, nz, 0x42));
     ASSERT_NE(volume, nullptr);
-    ASSERT_EQ(volume->SetBufferOffset(0, 0, -6), kULMOK);
     const ULMVolumeRange whole = volume->GetRange();
     const struct {
         const char* name;
@@ -78,15 +80,26 @@ TEST_P(PartsOfOneCall, ARefusedUnloadLeavesTheCallersBlockAlone) {
              return v.StartUnloadField(out, r, kGrey, kULMUseBuffer).Status();
          }},
     };
-    for (const auto& c : calls) {
-        SCOPED_TRACE(c.name);
-        std::vector<uint8_t> block(size_t(nx) * ny * nz, 0xEE);
-        PauseAll();
-        EXPECT_EQ(c.call(*volume, block.data(), whole), kULMErrArgument);
-        ResumeAll();
-        ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
-        EXPECT_EQ(std::count_if(block.begin(), block.end(), [](uint8_t b) { return b != 0xEE; }), 0)
-            << "bytes written into the block after the call answered";
+    const struct {
+        const char* name;
+        int offsetZ;
+        bool refuseSecondChunk;
+    } refusals[] = {{"window short of the volume", -6, false}, {"second chunk refused", 0, true}};
+    for (const auto& refusal : refusals) {
+        SCOPED_TRACE(refusal.name);
+        ASSERT_EQ(volume->SetBufferOffset(0, 0, refusal.offsetZ), kULMOK);
+        for (const auto& c : calls) {
+            SCOPED_TRACE(c.name);
+            std::vector<uint8_t> block(size_t(nx) * ny * nz, 0xEE);
+            PauseAll();
+            if (refusal.refuseSecondChunk)
+                tulx7sim::InjectSubmitFailure(TULX7_DR_BUFFER_UNLOAD, 2, TULX7_DR_STATUS_ARG_BAD);
+            EXPECT_TRUE(ULMFailed(c.call(*volume, block.data(), whole)));
+            ResumeAll();
+            ASSERT_TRUE(tulx7sim::WaitForIdle(5000));
+            EXPECT_EQ(std::count_if(block.begin(), block.end(), [](uint8_t b) { return b != 0xEE; }), 0)
+                << "bytes written into the block after the call answered";
+        }
     }
 }
 

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cstdlib>
 #include <vector>
 
 #include "context/classifier_internal.h"
@@ -45,6 +46,44 @@ TEST_F(VolumeResamplePassTest, RefusalsQueueNothing) {
     EXPECT_EQ(Pass(a.volume, d, ULMVolumeRange(0, 24, 8, 0, 0, 0), out), kULMErrArgument);
     EXPECT_EQ(Pass(a.volume, d, all, out), kULMErrCantSubsample) << "102 into 50, even as 101 into 50";
     EXPECT_TRUE(tulx7sim::RequestLog().empty());
+}
+
+// A source box the source's buffer cannot hold under its addressing (an
+// offset window short of it; a window moved away and back over a volume
+// without voxels of its own to fill it from), or a destination box a plain
+// destination's buffer cannot take, is refused before anything is made or
+// queued; a box inside the window is sampled from the voxels there.
+TEST_F(VolumeResamplePassTest, BoxesABufferCannotHoldAreRefusedBeforeAnyWork) {
+    LockedVolume a;
+    const ULMVolumeRange all(96, 24, 8, 0, 0, 0), out(48, 24, 8, 0, 0, 0);
+    Lock(a, 8, all, kULMBoard0, 4);
+    ASSERT_EQ(a.volume->SetBufferOffset(4, 0, 0), kULMOK);
+    Held<ULMVolumeInternal> d(Blank(8, out, kULMNoBufferAttached));
+    Held<ULMVolumeInternal> moved(Blank(8, out, kULMBoard0));
+    ASSERT_EQ(moved->SetBufferOffset(8, 0, 0), kULMOK);
+    Held<ULMVolumeInternal> blank(Blank(8, all, kULMBoard0));
+    ASSERT_EQ(blank->SetBufferOffset(4, 0, 0), kULMOK);
+    ASSERT_EQ(blank->SetBufferOffset(0, 0, 0), kULMOK);
+    tulx7sim::ClearRequestLog();
+    EXPECT_EQ(Pass(a.volume, d, all, out), kULMErrVolume);
+    EXPECT_EQ(d->GetBufferID(), kULMNoBuffer) << "the refused pass gave the destination a buffer";
+    EXPECT_EQ(Pass(blank, d, all, out), kULMErrVolume);
+    const ULMVolumeRange inside(88, 24, 8, 4, 0, 0), half(44, 24, 8, 0, 0, 0);
+    EXPECT_EQ(Pass(a.volume, moved, inside, half), kULMErrVolume);
+    EXPECT_TRUE(tulx7sim::RequestLog().empty());
+    // The same box inside both windows.
+    ASSERT_EQ(moved->SetBufferOffset(0, 0, 0), kULMOK);
+    ASSERT_EQ(Pass(a.volume, moved, inside, half), kULMOK);
+    const std::vector<uint8_t> got = BoardVoxels(*moved, half);
+    int off = 0;
+    for (int z = 0; z < 8; ++z)
+        for (int y = 0; y < 24; ++y)
+            for (int x = 0; x < 44; ++x) {
+                const size_t first = (size_t(z) * 24 + y) * 96 + 4 + 2 * x;
+                const int mean2 = a.host[first] + a.host[first + 1];
+                off += std::abs(2 * got[(size_t(z) * 24 + y) * 44 + x] - mean2) > 2;
+            }
+    EXPECT_EQ(off, 0) << "voxels off the means of their pairs";
 }
 
 TEST_F(VolumeResamplePassTest, SlabRoundTripIsBitExact) {

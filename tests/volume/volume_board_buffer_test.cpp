@@ -206,6 +206,108 @@ TEST_F(VolumeBoardBufferTest, ASharedBufferReattachedAfterAnAddressingChangeHold
     }
 }
 
+// A copy out of another volume's buffer takes only voxels that buffer holds:
+// after its window moved away and back, the edge it dropped comes from its
+// own voxels (both boards alike), or, for a volume without voxels of its own,
+// the copy is refused and the destination keeps its voxels.
+TEST_F(VolumeBoardBufferTest, ACopyOutOfABufferTakesOnlyTheVoxelsItHolds) {
+    const ULMVolumeRange whole(32, 16, 8, 0, 0, 0);
+    const std::vector<uint8_t> fresh(size_t(8) * 16 * 8 * 2, 0x64);
+    for (ULMLocation board : {kULMBoard0, kULMBoard1}) {
+        for (bool ownVoxels : {true, false}) {
+            SCOPED_TRACE(::testing::Message() << "destination on board " << board << ", own voxels " << ownVoxels);
+            std::vector<uint8_t> own = RandomBytes(32 * 16 * 8 * 2, 21), other = RandomBytes(32 * 16 * 8 * 2, 22);
+            Held<ULMVolumeInternal> from(
+                ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, ownVoxels ? own.data() : nullptr));
+            ASSERT_EQ(ownVoxels ? from->LockVolume(kULMBoard0) : from->CreateBuffer(kULMBoard0), kULMOK);
+            ASSERT_EQ(from->SetTarget(kULMBuffer), kULMOK);
+            ASSERT_EQ(from->Update(ownVoxels ? fresh.data() : own.data(), ownVoxels ? ULMVolumeRange(8, 16, 8, 0, 0, 0)
+                                                                                    : whole),
+                      kULMOK);
+            ASSERT_EQ(from->SetBufferOffset(4, 0, 0), kULMOK);
+            ASSERT_EQ(from->SetBufferOffset(0, 0, 0), kULMOK);
+            Held<ULMVolumeInternal> to(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, other.data()));
+            ASSERT_EQ(to->LockVolume(board), kULMOK);
+            const ULMStatus copied = to->Update(from.GetPointer(), whole, 0, 0, 0, kULMUseBuffer);
+            // What the buffer kept (the fresh voxels beyond the edge), and the
+            // volume's own at the edge.
+            std::vector<uint8_t> want = own;
+            for (int z = 0; z < 8; ++z)
+                for (int y = 0; y < 16; ++y) std::memset(&want[((size_t(z) * 16 + y) * 32 + 4) * 2], 0x64, 4 * 2);
+            if (!ownVoxels) {
+                EXPECT_EQ(copied, kULMErrVolume);
+                EXPECT_TRUE(BoardVoxels(*to, whole) == other) << "a refused copy changed the destination";
+                continue;
+            }
+            EXPECT_EQ(copied, kULMOK);
+            EXPECT_TRUE(BoardVoxels(*to, whole) == want);
+        }
+    }
+}
+
+// A field written into voxels an offset window dropped and took back joins
+// the other fields the volume's own voxels give them; a volume without
+// voxels of its own refuses it and keeps its buffer as it was.
+TEST_F(VolumeBoardBufferTest, AFieldWrittenIntoDroppedVoxelsJoinsTheirOwnOtherFields) {
+    const ULMVolumeRange whole(16, 8, 4, 0, 0, 0), written(8, 8, 4, 0, 0, 0);
+    const ULMFieldDescriptor low{0, 8, kULMUnsignedFraction};
+    const std::vector<uint8_t> lows(8 * 8 * 4, 0x3C);
+    for (bool ownVoxels : {true, false}) {
+        SCOPED_TRACE(::testing::Message() << "own voxels " << ownVoxels);
+        std::vector<uint8_t> own = RandomBytes(16 * 8 * 4 * 2, 31);
+        const std::vector<uint8_t> original = own;
+        Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, ownVoxels ? own.data()
+                                                                                                      : nullptr));
+        ASSERT_EQ(ownVoxels ? v->LockVolume(kULMBoard0) : v->CreateBuffer(kULMBoard0), kULMOK);
+        ASSERT_EQ(v->SetTarget(kULMBuffer), kULMOK);
+        ASSERT_EQ(ownVoxels ? kULMOK : v->Update(own.data(), whole), kULMOK);
+        ASSERT_EQ(v->SetBufferOffset(4, 0, 0), kULMOK);
+        ASSERT_EQ(v->SetBufferOffset(0, 0, 0), kULMOK);
+        const std::vector<uint8_t> before = BoardVoxels(*v, whole);
+        const ULMStatus status = v->UpdateField(lows.data(), written, low);
+        if (!ownVoxels) {
+            EXPECT_EQ(status, kULMErrVolume);
+            EXPECT_TRUE(BoardVoxels(*v, whole) == before);
+            continue;
+        }
+        ASSERT_EQ(status, kULMOK);
+        std::vector<uint8_t> want = original;
+        for (int z = 0; z < 4; ++z)
+            for (int y = 0; y < 8; ++y)
+                for (int x = 0; x < 8; ++x) want[((size_t(z) * 8 + y) * 16 + x) * 2] = 0x3C;
+        EXPECT_TRUE(BoardVoxels(*v, whole) == want);
+    }
+}
+
+// A write into a buffer that its offset window cannot take whole is refused
+// before any of its chunks is queued: none is left reading the caller's
+// memory (or the staged copy of it) after the call has answered, whatever the
+// load method, and the buffer keeps its voxels.
+TEST_F(VolumeBoardBufferTest, AWriteTheWindowCannotTakeWholeQueuesNoChunk) {
+    const ULMVolumeRange whole(32, 16, 16, 0, 0, 0), past(32, 16, 8, 0, 0, 4);
+    const ULMFieldDescriptor low{0, 8, kULMUnsignedFraction};
+    std::vector<uint8_t> own = RandomBytes(32 * 16 * 16 * 2, 41);
+    Held<ULMVolumeInternal> v(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, own.data()));
+    Held<ULMVolumeInternal> other(ULMVolumeInternal::CreateSimpleVolume(16, whole, 0, nullptr, own.data()));
+    ASSERT_EQ(v->LockVolume(kULMBoard0), kULMOK);
+    ASSERT_EQ(v->ResizeBuffer(ULMVolumeRange(32, 16, 8, 0, 0, 0)), kULMOK);  // slices 0..7 of 4..11
+    const std::vector<uint8_t> before = BoardVoxels(*v, ULMVolumeRange(32, 16, 8, 0, 0, 0));
+    SetChunkLimit(32 * 16 * 2 * 2);  // two slices a chunk
+    const std::vector<uint8_t> block(32 * 16 * 8 * 2, 0x77);
+    for (UpdateMethod method : {eMethodMap, eMethodCopy, eMethodKernel, eMethodOneCopy}) {
+        SetMethod(method);
+        SCOPED_TRACE(::testing::Message() << "method " << method);
+        tulx7sim::ClearRequestLog();
+        EXPECT_EQ(v->Update(block.data(), past), kULMErrArgument);
+        EXPECT_EQ(v->UpdateField(block.data(), past, low), kULMErrArgument);
+        EXPECT_EQ(v->Update(other.GetPointer(), past, 0, 0, 4, kULMUseSource), kULMErrArgument);
+        EXPECT_EQ(v->StartReloadFromSource(past).Wait(-1), kULMErrArgument);
+        for (const auto& e : tulx7sim::RequestLog())
+            EXPECT_NE(e.code, uint32_t(TULX7_DR_BUFFER_LOAD)) << "a chunk of a refused write was queued";
+    }
+    EXPECT_TRUE(BoardVoxels(*v, ULMVolumeRange(32, 16, 8, 0, 0, 0)) == before);
+}
+
 // A volume released while mapped ends its map as an unmap would, and the board's mapping goes with it.
 TEST_F(VolumeBoardBufferTest, ReleasingAMappedVolumeEndsItsMap) {
     Held<ULMVolumeInternal> mapped = NoDataVolume(ULMVolumeRange(8, 8, 8, 0, 0, 0));

@@ -104,16 +104,13 @@ private:
     ULMShareable* m_held[4] = {};
     KWBBuffer* m_lutBuffers[4] = {};
 
-    // What the held light maps were built from, and maps that queued
-    // renders may still read, each with the render after which none does;
-    // a map also stays until its own loads have run.
+    // What the held light maps were built from.
     ULMLightMap* m_lightMap = nullptr;
     int m_lightMapBoard = -1;
     std::vector<double> m_lights;  // world direction and intensity, four per light
     double m_exponent = 0.0;
     ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
     ULMMatrix m_lightSpace;
-    std::vector<std::pair<ULMSyncEvent, ULMLightMap*>> m_retiredMaps;
     // The gradient-magnitude and alpha-correction tables.
     ULMBoardWordTable m_gradientTable;
     ULMBoardWordTable m_alphaCorrection;

@@ -90,8 +90,9 @@ public:
     // The held maps, null before the first build.
     const ULMLightMap* GetLightMap() const { return m_lightMap; }
 
-    // Empties the shared table; a close step of the library, run once the
-    // combined events are forgotten and before the boards close.
+    // Empties the shared table and lets go of the words kept for queued
+    // table loads once those have run; a close step of the library, run
+    // once the combined events are forgotten and before the boards close.
     static void Cleanup();
 
     // The shared table and the one lock that guards it.

@@ -35,6 +35,25 @@ ULMShareable* Image(ULMLocation inLocation) {
     return ULMImageBuffer::Create(inLocation, kWidth, kHeight, 32, 4, kRGBA8);
 }
 
+// A table the boards have copies of: rendered with once, its context and
+// volume gone. The copies belong to the library's cache, which the close
+// empties, so the table holds the boards no longer than the application.
+ULMShareable* RenderedTable() {
+    static std::vector<uint8_t> voxels(size_t(kNX) * kNY * kNZ, 200);
+    ULMLookupTable* table = ULMLookupTable::Create(256);
+    Held<ULMContext> context(ULMContext::Create(table));
+    ULMCamera camera;
+    camera.SetProjectionMatrix(ULMMatrix::Ortho(-20, 20, -12, 12, -100, 100));
+    camera.SetModelMatrix(ULMMatrix::Translate((1.0 - kNX) / 2, (1.0 - kNY) / 2, (1.0 - kNZ) / 2));
+    camera.SetViewport(0, 0, kWidth, kHeight);
+    EXPECT_EQ(context->SetCamera(camera), kULMOK);
+    Held<ULMVolume> volume(ULMVolume::Create(1u, voxels.data(), kNX, kNY, kNZ, ULMVolume::kSliced));
+    Held<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard1, kWidth, kHeight, 32, 4, kRGBA8));
+    EXPECT_EQ(volume->LockVolume(kULMBoard1), kULMOK);
+    EXPECT_EQ(volume->Render(context, image, nullptr, nullptr, nullptr), kULMOK);
+    return table;
+}
+
 const Kind kKinds[] = {
     {"image on board 0", [] { return Image(kULMBoard0); }, true},
     {"image on board 1", [] { return Image(kULMBoard1); }, true},
@@ -48,6 +67,7 @@ const Kind kKinds[] = {
      true},
     {"depth in host memory", []() -> ULMShareable* { return ULMDepthBuffer::Create(kULMSystem, kWidth, kHeight); },
      false},
+    {"lookup table rendered with", RenderedTable, false},
 };
 constexpr int kKindCount = static_cast<int>(std::size(kKinds));
 constexpr int kClose = -1;  // a step that closes the library

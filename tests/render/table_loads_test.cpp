@@ -292,6 +292,27 @@ TEST_F(TableLoadsTest, TableStatesReplacedWhileRendersAreQueuedGiveEachRenderIts
     }
 }
 
+// A table state whose load the board failed is not kept: the next render
+// loads it again rather than reading what the failed load left.
+TEST_F(TableLoadsTest, ATableStateWhoseLoadFailedOnTheBoardIsLoadedAgain) {
+    Scene scene, reference;
+    MakeScene(scene, 1.5);
+    MakeScene(reference, 0.6);
+    const Pixels expected = Alone(reference.context);
+    ReleasablePointer<ULMVolume> v(NewVolume(kULMBoard0));
+    ReleasablePointer<ULMImageBuffer> first(NewImage(kULMBoard0)), failed(NewImage(kULMBoard0)),
+        again(NewImage(kULMBoard0));
+    ASSERT_EQ(v->StartRender(scene.context, first, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    ASSERT_NE(Read(first), expected);
+    SetTable(scene.table, 0.6);
+    // The table's load is the render's only one: the volume, maps and
+    // gradient table are on the board already.
+    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
+    v->StartRender(scene.context, failed, nullptr, nullptr, nullptr).Wait(-1);
+    ASSERT_EQ(v->StartRender(scene.context, again, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+    EXPECT_EQ(Read(again), expected);
+}
+
 // What the board holds: the simulated driver's buffers and bytes on the
 // board, and the library's own figure for the board.
 struct BoardUsage {
@@ -371,27 +392,6 @@ TEST_F(TableLoadsTest, BoardMemoryOfReleasedScenesComesBackOnceTheirRendersAreDo
             EXPECT_EQ(BoardUsage::Of(board), start) << "released objects still hold board memory";
         }
     }
-}
-
-// A table state whose load the board failed is not kept: the next render
-// loads it again rather than reading what the failed load left.
-TEST_F(TableLoadsTest, ATableStateWhoseLoadFailedOnTheBoardIsLoadedAgain) {
-    Scene scene, reference;
-    MakeScene(scene, 1.5);
-    MakeScene(reference, 0.6);
-    const Pixels expected = Alone(reference.context);
-    ReleasablePointer<ULMVolume> v(NewVolume(kULMBoard0));
-    ReleasablePointer<ULMImageBuffer> first(NewImage(kULMBoard0)), failed(NewImage(kULMBoard0)),
-        again(NewImage(kULMBoard0));
-    ASSERT_EQ(v->StartRender(scene.context, first, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
-    ASSERT_NE(Read(first), expected);
-    SetTable(scene.table, 0.6);
-    // The table's load is the render's only one: the volume, maps and
-    // gradient table are on the board already.
-    tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 1);
-    v->StartRender(scene.context, failed, nullptr, nullptr, nullptr).Wait(-1);
-    ASSERT_EQ(v->StartRender(scene.context, again, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
-    EXPECT_EQ(Read(again), expected);
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ public:
     };
 
     // A width x height depth image in the locations images take. Null on any
-    // bad argument or failure; otherwise one reference for the caller.
+    // bad argument or failure; otherwise one reference for the caller. While
+    // its values are on a board it holds the library open, as an image does.
     static ULMDepthBuffer* Create(ULMLocation inLocation, unsigned inWidth, unsigned inHeight);
 
     virtual ULMLocation GetLocation() const = 0;

@@ -39,7 +39,8 @@ public:
     // fields (each at most 16 bits wide, inside the pixel; the others have
     // no field) in host memory (kULMSystem), on an open board, or over the
     // boards (kULMMultiBoardMode1, kULMMultiBoardMode2). Null on any bad
-    // argument or failure; otherwise one reference for the caller.
+    // argument or failure; otherwise one reference for the caller. While its
+    // pixels are on a board it holds the library open, as a context does.
     static ULMImageBuffer* Create(ULMLocation inLocation, unsigned inWidth, unsigned inHeight,
                                   unsigned inPixelSize, int inNumberOfFields,
                                   const ULMFieldDescriptor* inFieldArray);

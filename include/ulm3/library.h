@@ -41,8 +41,10 @@ inline ULMStatus ULMOpen() {
     return ULMOpenInternal(kULMInterfaceMajorVersion, kULMInterfaceMinorVersion);
 }
 
-// Gives the application's hold back; the boards close once every context and
-// volume is gone too. Does nothing while the library is not open.
+// Gives the application's hold back; the boards close once every context,
+// volume, and image or depth buffer with pixels on a board is gone too, so
+// that such a buffer released after this call still gives its memory back
+// to an open board. Does nothing while the library is not open.
 void ULMClose();
 
 }  // namespace ulm3

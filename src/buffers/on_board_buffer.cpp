@@ -33,11 +33,16 @@ ULMOnBoardBuffer<Interface>::ULMOnBoardBuffer(ULMLocation inLocation, unsigned i
     ULM_ASSERT_TEXT(static_cast<uint32_t>(inLocation - kULMBoard0) < gULMControl.m_KWBBoardCount,
                     "inLocation - kULMBoard0 < gULMControl.m_KWBBoardCount");
     m_board = gULMControl.m_KWBBoard[inLocation];
+    // Board memory holds the boards open, as a context or volume does: the
+    // buffer goes back to an open board whenever it is released.
+    gULMControl.IncrementObjectCount();
 }
 
+// The hold goes last, since the last hold closes the boards.
 template <class Interface>
 ULMOnBoardBuffer<Interface>::~ULMOnBoardBuffer() {
     if (m_board != nullptr && m_buffer != nullptr) m_board->ReleaseBuffer(m_buffer, false);
+    gULMControl.DecrementObjectCount();
 }
 
 template <class Interface>

@@ -65,7 +65,8 @@ public:
     // boards; run when the last holder goes.
     void Close();
     // Holders of the library: the application between open and ULMClose,
-    // and every live context and volume.
+    // every live context and volume, and every image or depth buffer part
+    // on a board.
     void IncrementObjectCount();
     void DecrementObjectCount();
 

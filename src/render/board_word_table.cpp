@@ -7,32 +7,14 @@
 #include "board/kwb_buffer.h"
 #include "board/kwb_range.h"
 #include "foundation/sync_event.h"
+#include "render/table_buffer_return.h"
 
 namespace ulm3 {
 
-namespace {
-
-// Gives a buffer back once its queued load, which reads host words the
-// caller frees next, has run.
-void ReleaseLoaded(KWBBoard* inBoard, KWBBuffer* inBuffer) {
-    inBuffer->GetLoadEvent().Wait(-1);
-    inBoard->ReleaseBuffer(inBuffer, false);
-}
-
-}  // namespace
-
-ULMBoardWordTable::~ULMBoardWordTable() {
-    for (const Retired& r : m_retired) ReleaseLoaded(r.board, r.buffer);
-    if (m_buffer != nullptr) ReleaseLoaded(m_board, m_buffer);
-}
+ULMBoardWordTable::~ULMBoardWordTable() { ULMReturnTableBuffer(m_board, m_buffer, std::move(m_words)); }
 
 ULMStatus ULMBoardWordTable::Load(KWBBoard* inBoard, std::vector<uint64_t> inWords) {
     if (inBoard == nullptr || inWords.empty()) return kULMErrArgument;
-    std::erase_if(m_retired, [](const Retired& r) {
-        if (!r.lastReader.IsDone() || !r.buffer->GetLoadEvent().IsDone()) return false;
-        r.board->ReleaseBuffer(r.buffer, false);
-        return true;
-    });
     if (m_buffer != nullptr && m_board == inBoard && inWords == m_words) return kULMOK;
     const auto entries = static_cast<uint32_t>(inWords.size());
     ULMStatus status = kULMOK;
@@ -45,11 +27,11 @@ ULMStatus ULMBoardWordTable::Load(KWBBoard* inBoard, std::vector<uint64_t> inWor
                                                           KWBRange(0, static_cast<int16_t>(entries - 1)), 0, 0,
                                                           KWBBoard::kPlainHostMemory));
     if (ULMFailed(status)) {
-        ReleaseLoaded(inBoard, buffer);  // pieces queued before one was refused
+        // Pieces queued before one was refused read the words.
+        ULMReturnTableBuffer(inBoard, buffer, std::move(inWords));
         return status;
     }
-    if (m_buffer != nullptr)
-        m_retired.push_back({m_board->GetLastRenderEvent(), m_board, m_buffer, std::move(m_words)});
+    ULMReturnTableBuffer(m_board, m_buffer, std::move(m_words));
     m_board = inBoard;
     m_buffer = buffer;
     m_words = std::move(inWords);

@@ -6,7 +6,6 @@
 #include <vector>
 
 #include "ulm3/status.h"
-#include "ulm3/sync_event.h"
 
 namespace ulm3 {
 
@@ -16,30 +15,22 @@ class KWBBuffer;
 class ULMBoardWordTable {
 public:
     ULMBoardWordTable() = default;
-    // Lets go of the held buffer and of every retired one, once their
-    // queued loads have run.
+    // Gives the held buffer back to its board (see table_buffer_return.h).
     ~ULMBoardWordTable();
     ULMBoardWordTable(const ULMBoardWordTable&) = delete;
     ULMBoardWordTable& operator=(const ULMBoardWordTable&) = delete;
 
     // Holds inWords in a one-axis buffer on inBoard, whose load is queued
-    // and not waited for. A buffer replaced here stays, with its words,
-    // until its load and the last render its board had queued have
-    // finished, since that render may still read it.
+    // and not waited for. A buffer replaced here goes back to its board at
+    // once: renders already queued with it keep its storage, and its words
+    // stay until its load has run.
     ULMStatus Load(KWBBoard* inBoard, std::vector<uint64_t> inWords);
     KWBBuffer* Buffer() const { return m_buffer; }
 
 private:
-    struct Retired {
-        ULMSyncEvent lastReader;
-        KWBBoard* board;
-        KWBBuffer* buffer;
-        std::vector<uint64_t> words;  // what the buffer's load reads
-    };
     KWBBoard* m_board = nullptr;
     KWBBuffer* m_buffer = nullptr;
-    std::vector<uint64_t> m_words;
-    std::vector<Retired> m_retired;
+    std::vector<uint64_t> m_words;  // what the buffer's load reads
 };
 
 }  // namespace ulm3

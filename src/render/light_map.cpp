@@ -4,9 +4,9 @@
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
-#include "board/kwb_board.h"
-#include "board/kwb_buffer.h"
+#include "render/table_buffer_return.h"
 
 namespace ulm3 {
 namespace {
@@ -54,17 +54,8 @@ ULMLightMap::ULMLightMap(KWBBoard* inBoard, KWBBuffer* inDiffuse, KWBBuffer* inS
 }
 
 ULMLightMap::~ULMLightMap() {
-    for (KWBBuffer* buffer : {m_diffuse, m_specular}) {
-        if (buffer == nullptr) continue;
-        buffer->GetLoadEvent().Wait(-1);
-        m_board->ReleaseBuffer(buffer, false);
-    }
-}
-
-bool ULMLightMap::LoadsDone() const {
-    for (const KWBBuffer* buffer : {m_diffuse, m_specular})
-        if (buffer != nullptr && !buffer->GetLoadEvent().IsDone()) return false;
-    return true;
+    ULMReturnTableBuffer(m_board, m_diffuse, std::move(m_diffuseWords));
+    ULMReturnTableBuffer(m_board, m_specular, std::move(m_specularWords));
 }
 
 }  // namespace ulm3

@@ -45,7 +45,8 @@ public:
         m_diffuse = inDiffuse;
         m_specular = inSpecular;
     }
-    // Waits for loads of the maps still queued, which read the words here.
+    // Gives both buffers back to the board at once: renders already queued
+    // keep their storage, and the words stay until the maps' loads have run.
     ~ULMLightMap() override;
     ULMLightMap(const ULMLightMap&) = delete;
     ULMLightMap& operator=(const ULMLightMap&) = delete;
@@ -53,10 +54,8 @@ public:
     KWBBoard* Board() const { return m_board; }
     KWBBuffer* Diffuse() const { return m_diffuse; }
     KWBBuffer* Specular() const { return m_specular; }
-    // Whether the board has run the maps' loads.
-    bool LoadsDone() const;
-    uint64_t m_diffuseWords[kLightMapEntries] = {};
-    uint64_t m_specularWords[kLightMapEntries] = {};
+    std::vector<uint64_t> m_diffuseWords = std::vector<uint64_t>(kLightMapEntries);
+    std::vector<uint64_t> m_specularWords = std::vector<uint64_t>(kLightMapEntries);
 
 private:
     KWBBoard* m_board;

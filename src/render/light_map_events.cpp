@@ -30,7 +30,7 @@ void ULMLightMapNotices::Deliver() {
     for (const Notice& n : m_notices) {
         auto* context = static_cast<ULMContextInternal*>(n.context);
         context->GenerateEventLightMap(n.changed, context->BasePlaneSlotInRender(), kULMLightMapType1, 8,
-                                       kLightMapEntries, n.map->m_diffuseWords, n.map->m_specularWords);
+                                       kLightMapEntries, n.map->m_diffuseWords.data(), n.map->m_specularWords.data());
     }
     Drop();
 }

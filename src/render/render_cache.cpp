@@ -19,6 +19,7 @@
 #include "foundation/locks.h"
 #include "foundation/sync_event.h"
 #include "foundation/upper_layers.h"
+#include "render/table_buffer_return.h"
 #include "ulm3/configuration.h"
 #include "ulm3/context.h"
 #include "ulm3/light.h"
@@ -30,22 +31,18 @@ namespace ulm3 {
 namespace {
 
 // One converted table in a one-axis board buffer of exactly entries x 64
-// bits. Its load is only queued: the words it reads stay here until the
-// board has run it, and renders that read the table follow the load through
-// the buffer's load event.
+// bits. Its load is only queued: the words it reads stay until the board has
+// run it, and renders that read the table follow the load through the
+// buffer's load event.
 class ULMLookupTableCache : public ULMShareable {
 public:
     ULMLookupTableCache(KWBBoard* inBoard, std::vector<uint64_t> inWords)
         : m_board(inBoard), m_words(std::move(inWords)) {
         SetObjectType(this, kObjectTypeULMLookupTableCache);
     }
-    ~ULMLookupTableCache() override {
-        if (m_buffer == nullptr) return;
-        // Caches go once their load has run (see Idle); this holds only for
-        // the library's close and for failed starts.
-        m_buffer->GetLoadEvent().Wait(-1);
-        m_board->ReleaseBuffer(m_buffer, false);
-    }
+    // The last reference goes once no render being built holds the cache:
+    // renders already queued keep the board's storage, the load its words.
+    ~ULMLookupTableCache() override { ULMReturnTableBuffer(m_board, m_buffer, std::move(m_words)); }
     // Makes the buffer and queues the load of the words into it.
     ULMStatus StartLoad() {
         ULMStatus status = kULMOK;
@@ -68,11 +65,6 @@ public:
         m_loadedWell = !ULMFailed(loaded.Wait(0));
         return m_loadedWell;
     }
-    // Whether the board has run the load and every render queued on the
-    // buffer, so that neither the buffer nor the words are read any more.
-    bool Idle() const {
-        return m_buffer == nullptr || (m_buffer->GetLoadEvent().IsDone() && m_buffer->GetRenderEvent(true).IsDone());
-    }
 
 private:
     KWBBoard* m_board;
@@ -86,11 +78,6 @@ private:
 struct LookupTables {
     ULMMutex lock;
     ULMLookupTablesMap map;
-    // Caches out of the map that queued work may still read, one reference
-    // each. One goes once the board is done with it and no render being
-    // built holds it (a render holds it from its set-up until it has been
-    // queued, and only then records itself on the buffer).
-    std::vector<ULMLookupTableCache*> retired;
 };
 
 LookupTables& Tables() {
@@ -98,43 +85,38 @@ LookupTables& Tables() {
     return *sTables;
 }
 
-// Moves a cache out of the map into the retired ones.
-ULMLookupTablesMap::iterator RetireEntry(LookupTables& t, ULMLookupTablesMap::iterator inEntry) {
+// Caches taken out of the map under its lock, one reference each, released
+// once the lock is let go: a cache's destructor gives its buffer back to the
+// board. A render being built holds a reference of its own from its set-up
+// until it has been queued, and the cache goes with the last reference.
+using RetiredCaches = std::vector<ULMLookupTableCache*>;
+
+ULMLookupTablesMap::iterator RetireEntry(LookupTables& t, ULMLookupTablesMap::iterator inEntry,
+                                         RetiredCaches& outRetired) {
     inEntry->second->AddRef();
-    t.retired.push_back(static_cast<ULMLookupTableCache*>(inEntry->second.GetPointer()));
+    outRetired.push_back(static_cast<ULMLookupTableCache*>(inEntry->second.GetPointer()));
     return t.map.erase(inEntry);
 }
 
-// Takes the retired caches that nothing reads any more out of the list; the
-// caller releases them outside the lock, since a cache's destructor gives
-// its buffer back to the board.
-void TakeIdle(LookupTables& t, std::vector<ULMLookupTableCache*>& outIdle) {
-    std::erase_if(t.retired, [&](ULMLookupTableCache* r) {
-        if (r->RefCount() > 1 || !r->Idle()) return false;
-        outIdle.push_back(r);
-        return true;
-    });
-}
-
-void ReleaseAll(const std::vector<ULMLookupTableCache*>& inCaches) {
+void ReleaseAll(const RetiredCaches& inCaches) {
     for (ULMLookupTableCache* cache : inCaches) cache->Release();
 }
 
 // Moves the other states of the key's table, board and slot out of the map.
-void Retire(LookupTables& t, const ULMLookupTableKey& inKey) {
+void Retire(LookupTables& t, const ULMLookupTableKey& inKey, RetiredCaches& outRetired) {
     for (auto it = t.map.lower_bound(ULMLookupTableKey{inKey.table}); it != t.map.end() && it->first.table == inKey.table;) {
         const ULMLookupTableKey& k = it->first;
         if (k.board == inKey.board && k.slot == inKey.slot && k.serial != inKey.serial)
-            it = RetireEntry(t, it);
+            it = RetireEntry(t, it, outRetired);
         else
             ++it;
     }
 }
 
 // A table gone: every state of it, and every state it scaled, on every
-// board retires until the board is done with it.
+// board goes as soon as no render being built holds it.
 void DropTable(uint64_t inTableID) {
-    std::vector<ULMLookupTableCache*> done;
+    RetiredCaches retired;
     {
         LookupTables& t = Tables();
         ULMScopedLock lock(t.lock);
@@ -142,11 +124,10 @@ void DropTable(uint64_t inTableID) {
             if (it->first.table != inTableID && it->first.scaleTable != inTableID)
                 ++it;
             else
-                it = RetireEntry(t, it);
+                it = RetireEntry(t, it, retired);
         }
-        TakeIdle(t, done);
     }
-    ReleaseAll(done);
+    ReleaseAll(retired);
 }
 
 [[maybe_unused]] const bool gRegistered = (ULMRegisterCloseStep(&ULMRenderCache::Cleanup),
@@ -262,20 +243,24 @@ std::vector<uint64_t> ConvertTable(const ULMLookupTable& inTable, const ULMLooku
 ULMStatus HoldTable(KWBBoard* inBoard, const ULMLookupTable& inTable, const ULMLookupTableKey& inKey,
                     const ULMLookupTable* inScaleTable, ULMShareable*& outHeld) {
     LookupTables& t = Tables();
-    std::vector<ULMLookupTableCache*> idle;
+    RetiredCaches retired;
+    bool cached = false;
     {
         ULMScopedLock lock(t.lock);
         auto found = t.map.find(inKey);
         if (found != t.map.end() && !static_cast<ULMLookupTableCache*>(found->second.GetPointer())->Usable()) {
-            RetireEntry(t, found);
+            RetireEntry(t, found, retired);
             found = t.map.end();
         }
         if (found != t.map.end()) {
             outHeld = found->second.GetPointer();
             outHeld->AddRef();
-            return kULMOK;
+            cached = true;
         }
     }
+    ReleaseAll(retired);
+    if (cached) return kULMOK;
+    retired.clear();
     auto* cache = new (std::nothrow) ULMLookupTableCache(inBoard, ConvertTable(inTable, inKey, inScaleTable));
     if (cache == nullptr) return kULMErrAlloc;
     cache->AddRef();
@@ -283,18 +268,18 @@ ULMStatus HoldTable(KWBBoard* inBoard, const ULMLookupTable& inTable, const ULML
     {
         ULMScopedLock lock(t.lock);
         if (ULMFailed(started)) {
-            // Pieces of the load may have been queued before one was refused.
-            t.retired.push_back(cache);
+            // Pieces of the load may have been queued before one was refused:
+            // the cache's destructor keeps the words they read.
+            retired.push_back(cache);
         } else {
-            Retire(t, inKey);
+            Retire(t, inKey, retired);
             auto [entry, inserted] = t.map.try_emplace(inKey, cache);
-            if (!inserted) t.retired.push_back(cache);
+            if (!inserted) retired.push_back(cache);
             outHeld = entry->second.GetPointer();
             outHeld->AddRef();
         }
-        TakeIdle(t, idle);
     }
-    ReleaseAll(idle);
+    ReleaseAll(retired);
     return started;
 }
 
@@ -305,7 +290,6 @@ ULMRenderCache::ULMRenderCache() = default;
 ULMRenderCache::~ULMRenderCache() {
     ReleaseLUT();
     if (m_lightMap != nullptr) m_lightMap->Release();
-    for (auto& retired : m_retiredMaps) retired.second->Release();
 }
 
 void ULMRenderCache::Clear(KWBBoard* inBoard) {
@@ -401,8 +385,10 @@ ULMLightSet LightsInVolumeAxes(const ULMContext* inContext, const ULMMatrix& inV
 }
 
 // The map's load is only queued: the words it reads live in the light map,
-// which stays until the board has run it, and renders follow it through
-// the buffer's load event.
+// which keeps them until the board has run it, and renders follow it
+// through the buffer's load event. A refused load's buffer is returned too:
+// pieces queued before the refusal read the words, and the map gives both
+// back together.
 KWBBuffer* LoadMap(KWBBoard* inBoard, const uint64_t* inWords, ULMStatus& outStatus) {
     KWBBuffer* buffer = inBoard->CreateBuffer(kLightMapEntries, 0, 0, 64, outStatus);
     if (buffer == nullptr) {
@@ -411,10 +397,7 @@ KWBBuffer* LoadMap(KWBBoard* inBoard, const uint64_t* inWords, ULMStatus& outSta
     }
     outStatus = ULMStatusOnceQueued(inBoard->StartLoadBuffer(buffer, inWords, KWBRange(0, kLightMapEntries - 1), 0, 0,
                                                              KWBBoard::kPlainHostMemory));
-    if (!ULMFailed(outStatus)) return buffer;
-    buffer->GetLoadEvent().Wait(-1);  // pieces queued before one was refused
-    inBoard->ReleaseBuffer(buffer, false);
-    return nullptr;
+    return buffer;
 }
 
 }  // namespace
@@ -423,11 +406,6 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
                                          int& outBuilt) {
     outBuilt = 0;
     if (m_board == nullptr || inContext == nullptr) return kULMErrArgument;
-    std::erase_if(m_retiredMaps, [](const std::pair<ULMSyncEvent, ULMLightMap*>& r) {
-        if (!r.first.IsDone() || !r.second->LoadsDone()) return false;
-        r.second->Release();
-        return true;
-    });
     double diffuse = 0, specular = 0, emissive = 0, exponent = 0;
     inContext->GetReflectionProperties(diffuse, specular, emissive, exponent);
     // Renders read copies of the lights, made as they start: the maps follow
@@ -448,18 +426,20 @@ ULMStatus ULMRenderCache::SetupLightMaps(const ULMContext* inContext, const ULMM
     auto* map = new (std::nothrow) ULMLightMap(m_board, nullptr, nullptr);
     if (map == nullptr) return kULMErrAlloc;
     map->AddRef();
-    BuildLightMaps(lights, map->m_diffuseWords, map->m_specularWords);
+    BuildLightMaps(lights, map->m_diffuseWords.data(), map->m_specularWords.data());
     ULMStatus status = kULMOK;
-    KWBBuffer* diffuseBuffer = LoadMap(m_board, map->m_diffuseWords, status);
-    KWBBuffer* specularBuffer = diffuseBuffer != nullptr ? LoadMap(m_board, map->m_specularWords, status) : nullptr;
+    KWBBuffer* diffuseBuffer = LoadMap(m_board, map->m_diffuseWords.data(), status);
+    KWBBuffer* specularBuffer =
+        ULMFailed(status) ? nullptr : LoadMap(m_board, map->m_specularWords.data(), status);
     map->SetBuffers(diffuseBuffer, specularBuffer);
-    if (specularBuffer == nullptr) {
+    if (ULMFailed(status)) {
         map->Release();
         return status;
     }
     outBuilt = m_lightMapBoard >= 0 ? 2 : 1;
-    // The old maps may sit on a board the volume has left.
-    if (m_lightMap != nullptr) m_retiredMaps.emplace_back(m_lightMap->Board()->GetLastRenderEvent(), m_lightMap);
+    // The old maps go back to their board, which may be one the volume has
+    // left, at once: renders queued with them keep their storage.
+    if (m_lightMap != nullptr) m_lightMap->Release();
     m_lightMap = map;
     m_lightMapBoard = m_board->GetID();
     m_lights = std::move(values);
@@ -490,15 +470,14 @@ ULMLookupTablesMap& ULMRenderCache::LookupTablesMap() { return Tables().map; }
 
 void ULMRenderCache::Cleanup() {
     ULMLookupTablesMap released;
-    std::vector<ULMLookupTableCache*> retired;
     {
         ULMScopedLock lock(Tables().lock);
         released.swap(Tables().map);
-        retired.swap(Tables().retired);
     }
-    ReleaseAll(retired);
-    // The references go back outside the lock: a cache's destructor may
-    // itself reach for the table.
+    // The references go back outside the lock, and before the words their
+    // loads read are let go.
+    released.clear();
+    ULMFreeTableWords();
 }
 
 }  // namespace ulm3

@@ -90,8 +90,9 @@ public:
     // The held maps, null before the first build.
     const ULMLightMap* GetLightMap() const { return m_lightMap; }
 
-    // Empties the shared table; a close step of the library, run once the
-    // combined events are forgotten and before the boards close.
+    // Empties the shared table and lets go of the words kept for queued
+    // table loads once those have run; a close step of the library, run
+    // once the combined events are forgotten and before the boards close.
     static void Cleanup();
 
     // The shared table and the one lock that guards it.
@@ -104,16 +105,13 @@ private:
     ULMShareable* m_held[4] = {};
     KWBBuffer* m_lutBuffers[4] = {};
 
-    // What the held light maps were built from, and maps that queued
-    // renders may still read, each with the render after which none does;
-    // a map also stays until its own loads have run.
+    // What the held light maps were built from.
     ULMLightMap* m_lightMap = nullptr;
     int m_lightMapBoard = -1;
     std::vector<double> m_lights;  // world direction and intensity, four per light
     double m_exponent = 0.0;
     ULMContext::LightMode m_lightMode = ULMContext::kBidirectionalSpecular;
     ULMMatrix m_lightSpace;
-    std::vector<std::pair<ULMSyncEvent, ULMLightMap*>> m_retiredMaps;
     // The gradient-magnitude and alpha-correction tables.
     ULMBoardWordTable m_gradientTable;
     ULMBoardWordTable m_alphaCorrection;

@@ -12,6 +12,7 @@
 #include "context/classifier_internal.h"
 #include "foundation/context_readers.h"
 #include "foundation/message_log.h"
+#include "foundation/scope_guard.h"
 #include "foundation/shareable.h"
 #include "render/volume_render_state.h"
 #include "volume/volume_internal.h"
@@ -198,6 +199,10 @@ ULMStatus ULMVolumeFrame::BindTables() {
 ULMSyncEvent ULMVolumeFrame::Submit() {
     ULMVolumeRenderState& state = m_state;
     ULMRenderCache& cache = state.m_renderCache;
+    // The tables are held to the end: a state retired meanwhile goes, board
+    // buffer and descriptor, with the last hold, and nothing here may read
+    // it after that.
+    ULMScopeGuard releaseTables([&cache] { cache.ReleaseLUT(); });
     m_inputs.outputVolume = m_target;
     m_inputs.outputVolumeMode = state.m_sampleSpace.GetRenderToVolumeMode();
     ULMFillRenderRegisters(m_inputs, state.m_regs);
@@ -207,10 +212,7 @@ ULMSyncEvent ULMVolumeFrame::Submit() {
     state.m_renderBlock = std::make_unique<ULMBoardPassBlock>(
         m_board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kRenderWriteFailure);
     const ULMStatus written = ULMWriteRenderProgramme(*state.m_renderBlock, state.m_regs);
-    if (written != kULMOK) {
-        cache.ReleaseLUT();
-        return ULMSyncEvent(written);
-    }
+    if (written != kULMOK) return ULMSyncEvent(written);
     ULMBoardRenderBuffers buffers;
     buffers.volume = m_volume.BoardCopy().Buffer();
     buffers.image0 = m_toVolume              ? m_target->BoardCopy().Buffer()
@@ -228,7 +230,6 @@ ULMSyncEvent ULMVolumeFrame::Submit() {
         buffers.specularMap = cache.GetLightMap()->Specular();
     }
     const ULMSyncEvent event = state.m_renderBlock->SubmitRender(m_board, state.m_lastRenderEvent, buffers);
-    cache.ReleaseLUT();
     if (ULMFailed(event.Status())) return event;
     state.m_lastRenderEvent = event;
     // The handle answers for the tables and voxels the render reads too.

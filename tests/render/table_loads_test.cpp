@@ -8,6 +8,8 @@
 #include <condition_variable>
 #include <functional>
 #include <mutex>
+#include <ostream>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -280,9 +282,9 @@ TEST_F(TableLoadsTest, TableStatesReplacedWhileRendersAreQueuedGiveEachRenderIts
         }
         for (const ULMSyncEvent& event : events) ASSERT_EQ(event.Wait(-1), kULMOK);
         for (size_t i = 0; i < images.size(); ++i) EXPECT_EQ(Read(images[i]), expected[i]) << "render " << i;
-        // The states left behind go once the board has run what read them:
-        // the next table loaded finds them done. A table kept holds its
-        // last state.
+        // The states left behind have gone with the renders that read
+        // them, and the next table loaded leaves no more. A table kept
+        // holds its last state.
         Scene next;
         MakeScene(next, 0.7);
         ASSERT_EQ(v->StartRender(next.context, first, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
@@ -310,6 +312,87 @@ TEST_F(TableLoadsTest, ATableStateWhoseLoadFailedOnTheBoardIsLoadedAgain) {
     EXPECT_EQ(v->StartRender(scene.context, failed, nullptr, nullptr, nullptr).Wait(-1), kULMErrHardware);
     ASSERT_EQ(v->StartRender(scene.context, again, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
     EXPECT_EQ(Read(again), expected);
+}
+
+// What the board holds: the simulated driver's buffers and bytes on the
+// board, and the library's own figure for the board.
+struct BoardUsage {
+    int buffers = 0;
+    uint64_t bytes = 0;
+    uint64_t used = 0;
+    static BoardUsage Of(ULMLocation inBoard) {
+        BoardUsage u;
+        const tulx7sim::Stats stats = tulx7sim::GetStats();
+        u.buffers = stats.liveBuffers;
+        u.bytes = stats.boardBytesAllocated[inBoard];
+        uint64_t total = 0, locked = 0, unlocked = 0, free = 0;
+        EXPECT_EQ(ULMConfiguration::GetMemoryUsage(inBoard, total, locked, unlocked, free), kULMOK);
+        u.used = total - free;
+        return u;
+    }
+    bool operator==(const BoardUsage&) const = default;
+    friend std::ostream& operator<<(std::ostream& os, const BoardUsage& u) {
+        return os << u.buffers << " buffers, " << u.bytes << " bytes (" << u.used << " used)";
+    }
+};
+
+// Scenes rendered behind a held board and let go as soon as their renders
+// are queued: once those renders are done the board holds what one scene
+// rendered and let go leaves (the volume's image, voxels and the tables its
+// next render may reuse), with no further call to the library, and nothing
+// once the volume and the image go too. Each way scenes differ leaves its
+// own kind of table behind.
+TEST_F(TableLoadsTest, BoardMemoryOfReleasedScenesComesBackOnceTheirRendersAreDone) {
+    struct Variation {
+        const char* what;
+        std::function<void(Scene&, int)> apply;
+    };
+    const Variation variations[] = {
+        {"only the lookup table", [](Scene&, int) {}},
+        {"the lights", [](Scene& s, int i) { s.light->SetDirection(ULMVector3D(0.2 * i - 0.5, 0.4, 1.0)); }},
+        {"the gradient table", [](Scene& s, int i) { SetGradientTable(s.context, 0.2 + 0.3 * i); }},
+        {"the sample spacing, its alpha corrected by the chip",
+         [](Scene& s, int i) {
+             // Alpha that no single table carries is corrected for the
+             // spacing by the chip's own table.
+             ULMClassifier classifier = s.context->GetClassifier();
+             EXPECT_EQ(classifier.SetOperation(2, ULMOperation(kULM_A, kULM_A, kULM_A, kULM_A_Plus_B)), kULMOK);
+             EXPECT_EQ(s.context->SetClassifier(classifier), kULMOK);
+             EXPECT_EQ(s.context->SetSamplingLimits(1, 3, 2 + i % 3, 2 + i % 3), kULMOK);
+         }},
+    };
+    constexpr int kScenes = 5;
+    for (const Variation& variation : variations) {
+        for (const ULMLocation board : {kULMBoard0, kULMBoard1}) {
+            SCOPED_TRACE(std::string("scenes differing in ") + variation.what + ", board " + std::to_string(board));
+            const BoardUsage start = BoardUsage::Of(board);
+            ReleasablePointer<ULMVolume> v(NewVolume(board));
+            ReleasablePointer<ULMImageBuffer> image(NewImage(board));
+            {
+                Scene scene;
+                MakeScene(scene, 1.5);
+                variation.apply(scene, 0);
+                ASSERT_EQ(v->StartRender(scene.context, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
+            }
+            const BoardUsage one = BoardUsage::Of(board);
+            std::vector<ULMSyncEvent> events;
+            {
+                BoardHold hold(board);
+                for (int i = 1; i <= kScenes; ++i) {
+                    Scene scene;
+                    MakeScene(scene, 0.5 + 0.4 * i);
+                    variation.apply(scene, i);
+                    events.push_back(v->StartRender(scene.context, image, nullptr, nullptr, nullptr));
+                }
+                EXPECT_TRUE(hold.Returned()) << "a start waited for the held board";
+            }
+            for (const ULMSyncEvent& event : events) ASSERT_EQ(event.Wait(-1), kULMOK);
+            EXPECT_EQ(BoardUsage::Of(board), one) << "released scenes still hold board memory";
+            v.Assign(nullptr);
+            image.Assign(nullptr);
+            EXPECT_EQ(BoardUsage::Of(board), start) << "released objects still hold board memory";
+        }
+    }
 }
 
 }  // namespace

@@ -209,18 +209,22 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderBricks(const RenderRequest& inRequ
     // brick's share alone on every ray whose slab crosses a seam: the sums
     // and counts are added first, whatever the road.
     if (inRequest.isMPR && inRequest.mode == kMPRAlpha) return RenderMPRSums(inRequest);
+    // An RGBA MPR's one sample a ray is drawn by its brick over what one
+    // board starts from, border or image, and taken whole on the host: a
+    // composite would draw the brick's rounded colour over that start
+    // again, whatever the road.
+    if (inRequest.isMPR) return StartSoftwareRender(inRequest);
     const ULMContext* context = inRequest.context;
     int road = gULMControl.m_multiboard2ForceRender;
     if (road != 1 && road != 2) {
         const ULMImageBuffer* output =
-            inRequest.isMPR ? inRequest.buffers.color[0]
-                            : GetOutputImageBuffer(context, inRequest.buffers.color[0], inRequest.buffers.color[1]);
+            GetOutputImageBuffer(context, inRequest.buffers.color[0], inRequest.buffers.color[1]);
         // Minimum and maximum composite exactly only from the 12-bit
         // partial images of the host road.
         const bool host = (output != nullptr && output->GetPixelSize() == 64) ||
                           context->GetBlendMode() == kULMBlendSumAndCount ||
                           context->GetLastBlendMode() == kULMBlendSumAndCount ||
-                          (!inRequest.isMPR && ULMIsExtremeBlend(context->GetBlendMode()));
+                          ULMIsExtremeBlend(context->GetBlendMode());
         road = host ? 2 : 1;
     }
     if (road == 1) {

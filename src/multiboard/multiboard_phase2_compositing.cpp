@@ -482,11 +482,8 @@ ULMContext* ULMMultiboardVolumePhase2::CompositeContext(const RenderRequest& inR
 
 // ---- An MPR's mean alpha ----
 
-namespace {
-
-// An image of sums and counts on inBoard that takes inOutput's sample grid:
-// its size and addressing, cleared to no sample.
-ULMImageBuffer* SumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, ULMStatus& outStatus) {
+ULMImageBuffer* ULMMultiboardVolumePhase2::MPRSumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput,
+                                                        ULMStatus& outStatus) {
     ReleasablePointer<ULMImageBuffer> image(
         ULMImageBuffer::Create(inBoard, inOutput->GetWidth(), inOutput->GetHeight(), 32, 2, kULMMPRSumFields));
     outStatus = image == nullptr ? kULMErrAlloc : kULMOK;
@@ -500,6 +497,8 @@ ULMImageBuffer* SumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, U
     image->AddRef();
     return image.GetPointer();
 }
+
+namespace {
 
 // Adds inWords (inFrom's pixels) into ioSums (inTo's), each field held to
 // the chip's 12 bits as its own sums are.
@@ -533,7 +532,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inReq
     ULMImageRange limits[kMultiboardMaxBricks], drawn;
     ULMEventJoin rendered;
     for (int i = 0; i < m_numSubVolumes; ++i) {
-        partials[i].Assign(SumsImage(m_subvolume[i].m_location, target.output, status));
+        partials[i].Assign(MPRSumsImage(m_subvolume[i].m_location, target.output, status));
         if (status != kULMOK) {
             rendered.Result().Wait(-1);
             return ULMSyncEvent(status);
@@ -560,6 +559,13 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inReq
         status = partials[i]->StartUnload(words.data(), part, static_cast<unsigned>(part.XSize())).Wait(-1);
         if (ULMFailed(status)) return ULMSyncEvent(status);
         AddSums(words, part, sums, area);
+    }
+    if (inRequest.sumsSupersample != nullptr) {
+        // Shrunk before their mean is taken: left in the output as added.
+        *inRequest.sumsSupersample = partSums.zSupersample;
+        status = target.output->Update(sums.data(), area, static_cast<unsigned>(area.XSize()));
+        if (status == kULMOK) status = target.output->SetOutputLimits(area);
+        return ULMSyncEvent(status);
     }
     std::vector<unsigned char> pixels;
     return ULMSyncEvent(ULMWriteMPRGrey(sums.data(), area, partSums.zSupersample, target.output, pixels));

@@ -265,6 +265,10 @@ private:
         int quality = 1;
         MPRMode mode = kMPRAlpha;
         bool isMPR = false;
+        // Set while a mean alpha is rendered large to be shrunk: the
+        // bricks' sums and counts are left in the output as added, and
+        // the Z supersampling they used is put here.
+        int* sumsSupersample = nullptr;
     };
 
     // The bricks' volumes, for the forwarding helpers.
@@ -449,6 +453,23 @@ private:
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);
+    // What an MPR's resize holds: the context it renders and shrinks with,
+    // and for a mean alpha the image of sums and counts it shrinks into
+    // and the Z supersampling of the sums.
+    struct MPRResize {
+        ReleasablePointer<ULMContext> context;
+        ReleasablePointer<ULMImageBuffer> sums;
+        int supersample = 1;
+    };
+    static ULMStatus PrepareMPRResize(ULMLocation inBoard, const ULMImageBuffer* inOutput, RenderRequest& ioRequest,
+                                      MPRResize& outMPR);
+    // The shrunk sums' mean written into ioOutput once the shrink is done;
+    // waited for.
+    static ULMSyncEvent WriteShrunkMPRSums(const ULMSyncEvent& inShrunk, const MPRResize& inMPR,
+                                           ULMImageBuffer* ioOutput);
+    // An image of sums and counts on inBoard that takes inOutput's sample
+    // grid: its size and addressing, cleared to no sample.
+    static ULMImageBuffer* MPRSumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, ULMStatus& outStatus);
 
     mutable ULMRecursiveMutex m_lock;
     ULMVolume* m_baseVolume = nullptr;
@@ -481,8 +502,6 @@ private:
     ULMAccessType m_mappedAccess = kULMAccessNoControl;
     MapType m_mapType = eSimpleMap;
     int m_numberMappedVolumes = 0;
-    bool m_MPRSumAndCountOn = false;
-    double m_MPRScale = 1.0;
 };
 
 }  // namespace ulm3

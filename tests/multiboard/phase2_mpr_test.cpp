@@ -343,6 +343,65 @@ TEST_P(Phase2MPRBorderTest, AnRGBAMPRIsTheOneBoardMPRInEveryPixelLayout) {
     }
 }
 
+// A view the chip cannot subsample, with ResizeImage on, is rendered large
+// and shrunk as one board's MPR is: through the MPR's own settings, not the
+// caller's blending (a maximum, a last blend) or depth filters, and a mean
+// alpha shrunk as its sums and counts before the mean is taken. Both modes
+// give the one-board MPR byte for byte, over a border or the image.
+TEST_P(Phase2MPRBorderTest, AnMPRRenderedLargeAndShrunkEqualsTheOneBoardMPR) {
+    constexpr ULMVolume::MPRMode kRGBA = ULMVolume::kMPRRGBA, kAlpha = ULMVolume::kMPRAlpha;
+    const std::array<double, 4> tinted = {0.2, 0.4, 0.6, 0.3};
+    const ULMImageRange held(11, 9, 5, 7);
+    const struct {
+        const char* name;
+        ULMVolume::MPRMode mode;
+        int road;  // Multiboard2ForceRender
+        int bricks;
+        ULMBlendMode blend, last;  // the caller's
+        int quality;
+        MPRStart start;
+    } cases[] = {
+        {"alpha, board, 2 bricks", kAlpha, 1, 2, kULMBlendFTB, kULMBlendNone, 2, {{}, {}}},
+        {"alpha, host, 3 bricks, over the image", kAlpha, 2, 3, kULMBlendFTB, kULMBlendNone, 3, {tinted, held}},
+        {"alpha, chosen, 2 bricks, a maximum", kAlpha, 0, 2, kULMBlendMaxRed, kULMBlendNone, 1, {tinted, {}}},
+        {"rgba, board, 3 bricks, a maximum", kRGBA, 1, 3, kULMBlendMaxRed, kULMBlendNone, 1, {tinted, {}}},
+        {"rgba, host, 2 bricks, a last blend", kRGBA, 2, 2, kULMBlendFTB, kULMBlendReplace, 2, {tinted, held}},
+        {"rgba, chosen, 3 bricks", kRGBA, 0, 3, kULMBlendBTF, kULMBlendNone, 1, {{}, {}}},
+    };
+    constexpr int kSide = 24;
+    Grey(0.5);
+    gULMControl.m_resizeImage = true;
+    for (const auto& c : cases) {
+        SCOPED_TRACE(::testing::Message() << c.name << ", " << GetParam() << " boards");
+        gULMControl.m_multiboard2ForceRender = c.road;
+        Aim(30, 40, kSide);
+        ASSERT_EQ(context->SetBlendMode(c.blend), kULMOK);
+        ASSERT_EQ(context->SetLastBlendMode(c.last), kULMOK);
+        ReleasablePointer<ULMVolume> one(Plain());
+        ASSERT_EQ(one->LockVolume(kULMBoard0), kULMOK);
+        ReleasablePointer<ULMVolume> bricked(Bricked(c.bricks));
+        ASSERT_NE(bricked, nullptr);
+        const MPRPicture want = Picture(one, kULMBoard0, kSide, c.mode, 1.0, c.quality, c.start);
+        const MPRPicture got = Picture(bricked, kULMMultiBoardMode2, kSide, c.mode, 1.0, c.quality, c.start);
+        int differ = 0, worst = 0, sampled = 0;
+        for (size_t i = 0; i < want.pixels.size(); ++i) {
+            differ += got.pixels[i] != want.pixels[i];
+            sampled += (want.pixels[i] & 0xFFFFFF) != (want.pixels[0] & 0xFFFFFF);
+            for (int b = 0; b < 32; b += 8)
+                worst = std::max(worst, std::abs(int(got.pixels[i] >> b & 0xFF) - int(want.pixels[i] >> b & 0xFF)));
+        }
+        EXPECT_GT(sampled, kSide * kSide / 8) << "the plane crosses the view";
+        EXPECT_EQ(differ, 0) << "worst " << worst << " steps";
+        EXPECT_TRUE(got.limits == want.limits);
+    }
+    // Without ResizeImage such a view is refused, as on one board.
+    gULMControl.m_resizeImage = false;
+    ReleasablePointer<ULMVolume> bricked(Bricked(2));
+    ASSERT_NE(bricked, nullptr);
+    ReleasablePointer<ULMImageBuffer> image(Image(kULMMultiBoardMode2, kSide));
+    EXPECT_EQ(bricked->StartRenderMPR(context, 1.0, 1, kRGBA, image).Wait(-1), kULMErrCantSubsample);
+}
+
 INSTANTIATE_TEST_SUITE_P(Boards, Phase2MPRBorderTest, ::testing::Values(2, 3));
 
 }  // namespace

@@ -6,7 +6,8 @@
 // over the image's border (or over what the image holds within its input
 // limits): the brick that takes it draws it over what one board starts
 // from, and the others leave that start as it was. Through a mipmap volume
-// over the bricks too, on two and three boards.
+// over the bricks too, in any pixel layout, and where a view the chip
+// cannot subsample is rendered large and shrunk, on two and three boards.
 #include <gtest/gtest.h>
 
 #include <algorithm>

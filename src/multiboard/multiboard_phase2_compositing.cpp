@@ -1,7 +1,8 @@
 // The two ways the bricks' partial images become one: on a board, as the
 // slices of a small volume rendered straight through; on the host, blended
-// pixel by pixel. Either way every brick first renders its share of the
-// view, on its own board, into an image of its own.
+// pixel by pixel (an RGBA MPR's each taken from the brick that drew its
+// sample). Either way every brick first renders its share of the view, on
+// its own board, into an image of its own.
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -122,6 +123,20 @@ uint64_t PackBorder(const double (&inBorder)[4], const ULMFieldDescriptor (&inFi
     for (int k = 0; k < 4; ++k)
         if (inFields[k].m_format != kULMUnknownFormat) value |= ConvertDoubleToField(inBorder[k], inFields[k], inBits);
     return value;
+}
+
+// The word the chip writes into inImage where a ray takes no sample and
+// starts from the border: each channel as the chip holds the border's 12
+// bits, a float, stored in its field.
+uint64_t ChipBorderWord(const ULMImageBuffer* inImage) {
+    double border[4];
+    inImage->GetBorderValue(border[0], border[1], border[2], border[3]);
+    uint64_t word = 0;
+    for (int k = 0; k < 4; ++k) {
+        const float held = static_cast<float>(ULMConvertFloatTo12(border[k])) / 4095.0f;
+        word = ULMStoreElementField(word, held, inImage->GetFieldDescriptor(static_cast<ULMChannel>(k)));
+    }
+    return word;
 }
 
 // The context each brick renders with: the frame's, drawing only the
@@ -408,7 +423,6 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
     // it too, and recorded on the outputs as their writer still to come.
     const ULMSyncEvent stackWriter = inPlan.stack->GetBuffer(inPlan.first)->GetBuffer()->GetDeferredWriter();
     composite->blendVolume = inPlan.stack;
-    composite->isMPR = inRequest.isMPR;
     for (int b = 0; b < 2; ++b) {
         composite->image[b] = inRequest.buffers.board[b];
         if (inRequest.buffers.color[b] == nullptr) continue;
@@ -447,15 +461,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::CompositeStack(const RenderRequest& inRe
 ULMSyncEvent ULMMultiboardVolumePhase2::RenderStack(StackComposite& ioComposite) {
     // Earlier writes into the outputs that nobody has run yet go first.
     for (const ULMSyncEvent& previous : ioComposite.previousWriter) RunDeferredStep(previous);
-    double kept[4] = {0, 0, 0, 0};
-    ULMImageBufferInternal* image0 = ioComposite.image[0];
-    if (ioComposite.isMPR && image0 != nullptr) {
-        image0->GetBorderValue(kept[0], kept[1], kept[2], kept[3]);
-        image0->SetBorderValue(0, 0, 0, 0);
-    }
-    const ULMSyncEvent blended = ioComposite.blendVolume->Render(ioComposite.blend, image0, ioComposite.image[1]);
-    if (ioComposite.isMPR && image0 != nullptr) image0->SetBorderValue(kept[0], kept[1], kept[2], kept[3]);
-    return blended;
+    return ioComposite.blendVolume->Render(ioComposite.blend, ioComposite.image[0], ioComposite.image[1]);
 }
 
 ULMContext* ULMMultiboardVolumePhase2::CompositeContext(const RenderRequest& inRequest, ULMStatus& outStatus) {
@@ -476,11 +482,8 @@ ULMContext* ULMMultiboardVolumePhase2::CompositeContext(const RenderRequest& inR
 
 // ---- An MPR's mean alpha ----
 
-namespace {
-
-// An image of sums and counts on inBoard that takes inOutput's sample grid:
-// its size and addressing, cleared to no sample.
-ULMImageBuffer* SumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, ULMStatus& outStatus) {
+ULMImageBuffer* ULMMultiboardVolumePhase2::MPRSumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput,
+                                                        ULMStatus& outStatus) {
     ReleasablePointer<ULMImageBuffer> image(
         ULMImageBuffer::Create(inBoard, inOutput->GetWidth(), inOutput->GetHeight(), 32, 2, kULMMPRSumFields));
     outStatus = image == nullptr ? kULMErrAlloc : kULMOK;
@@ -494,6 +497,8 @@ ULMImageBuffer* SumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, U
     image->AddRef();
     return image.GetPointer();
 }
+
+namespace {
 
 // Adds inWords (inFrom's pixels) into ioSums (inTo's), each field held to
 // the chip's 12 bits as its own sums are.
@@ -527,7 +532,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inReq
     ULMImageRange limits[kMultiboardMaxBricks], drawn;
     ULMEventJoin rendered;
     for (int i = 0; i < m_numSubVolumes; ++i) {
-        partials[i].Assign(SumsImage(m_subvolume[i].m_location, target.output, status));
+        partials[i].Assign(MPRSumsImage(m_subvolume[i].m_location, target.output, status));
         if (status != kULMOK) {
             rendered.Result().Wait(-1);
             return ULMSyncEvent(status);
@@ -555,6 +560,13 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inReq
         if (ULMFailed(status)) return ULMSyncEvent(status);
         AddSums(words, part, sums, area);
     }
+    if (inRequest.sumsSupersample != nullptr) {
+        // Shrunk before their mean is taken: left in the output as added.
+        *inRequest.sumsSupersample = partSums.zSupersample;
+        status = target.output->Update(sums.data(), area, static_cast<unsigned>(area.XSize()));
+        if (status == kULMOK) status = target.output->SetOutputLimits(area);
+        return ULMSyncEvent(status);
+    }
     std::vector<unsigned char> pixels;
     return ULMSyncEvent(ULMWriteMPRGrey(sums.data(), area, partSums.zSupersample, target.output, pixels));
 }
@@ -574,6 +586,10 @@ struct ULMMultiboardVolumePhase2::HostBlend {
     ULMImageRange ranges[kMultiboardMaxBricks];
     ULMImageRange frameRange;
     int nearest = 0;
+    int bricks = 0;
+    // An RGBA MPR's: see HostPlan.
+    bool takeSamples = false;
+    uint64_t noSample = 0;
     // The blend recorded on the output before this one, still to run: its
     // write goes first.
     ULMSyncEvent previousWriter{kULMOK};
@@ -582,26 +598,16 @@ struct ULMMultiboardVolumePhase2::HostBlend {
 ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest& inRequest) {
     const ULMContext* context = inRequest.context;
     const OutputClip target = ClipOutput(inRequest);
-    HostPlan plan;
-    for (int k = 0; k < 4; ++k) plan.outputFields[k] = target.output->GetFieldDescriptor(static_cast<ULMChannel>(k));
-    // A minimum or a maximum takes one sample's colour where keys tie, and
-    // keys rounded to 8 bits tie where the chip's 12 bits do not: the
-    // partial images keep all 12, so that each pixel is the sample one
-    // board takes.
-    const bool eightBit =
-        ULMSoftwareBlendVolume::IsEightBitRGBA(plan.outputFields) && !ULMIsExtremeBlend(context->GetBlendMode());
-    plan.transferFields =
-        eightBit ? ULMSoftwareBlendVolume::kTransferFields8 : ULMSoftwareBlendVolume::kTransferFields12;
-    plan.transferBits = eightBit ? 32 : 64;
-    plan.outputBits = static_cast<int>(target.output->GetPixelSize());
     if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
+    HostPlan plan;
+    ULMStatus status = PlanHostRender(inRequest, target, plan);
+    if (status != kULMOK) return ULMSyncEvent(status);
     HostFrame* buffers = nullptr;
-    ULMStatus status = PrepareHostBlend(plan, target.clip, buffers);
+    status = PrepareHostBlend(plan, target.clip, buffers);
     if (status != kULMOK) return ULMSyncEvent(status);
 
     ReleasablePointer<ULMContext> clone(PartialContext(context, status));
     if (status != kULMOK) return ULMSyncEvent(status);
-    PartialBorder(context, target.output, plan.border);
     ULMImageRange ranges[kMultiboardMaxBricks];
     ULMImageRange drawn;
     ULMEventJoin rendered;
@@ -633,6 +639,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     std::copy(ranges, ranges + kMultiboardMaxBricks, blend->ranges);
     blend->frameRange = frame;
     blend->nearest = nearest;
+    blend->bricks = m_numSubVolumes;
+    blend->takeSamples = plan.takeSamples;
+    blend->noSample = plan.noSample;
     KWBBuffer* written = target.board->GetBuffer();
     blend->previousWriter = written->GetDeferredWriter();
     // No thread of the library's waits for the bricks: the blend runs on the
@@ -644,6 +653,38 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest&
     if (IsDeferredEvent(SyncEventWord(blended))) written->SetDeferredWriter(blended);
     if (!ULMFailed(blended.Status())) RecordOutputLimits(target.output, frame);
     return blended;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::PlanHostRender(const RenderRequest& inRequest, const OutputClip& inTarget,
+                                                    HostPlan& outPlan) {
+    const ULMImageBuffer* output = inTarget.output;
+    for (int k = 0; k < 4; ++k) outPlan.outputFields[k] = output->GetFieldDescriptor(static_cast<ULMChannel>(k));
+    outPlan.outputBits = static_cast<int>(output->GetPixelSize());
+    outPlan.takeSamples = inRequest.isMPR;
+    if (outPlan.takeSamples) {
+        // Each partial pixel is taken whole, as the chip wrote it.
+        outPlan.transferFields = outPlan.outputFields;
+        outPlan.transferBits = outPlan.outputBits;
+        output->GetBorderValue(outPlan.border[0], outPlan.border[1], outPlan.border[2], outPlan.border[3]);
+        outPlan.noSample = ChipBorderWord(output);
+        outPlan.startRange = Intersect(output->GetInputLimits(), inTarget.clip);
+        if (outPlan.startRange.IsEmpty()) return kULMOK;
+        const size_t pixels =
+            static_cast<size_t>(outPlan.startRange.XSize()) * static_cast<size_t>(outPlan.startRange.YSize());
+        outPlan.start.resize(pixels * static_cast<size_t>(outPlan.outputBits / 8));
+        return output->Unload(outPlan.start.data(), outPlan.startRange, 0);
+    }
+    // A minimum or a maximum takes one sample's colour where keys tie, and
+    // keys rounded to 8 bits tie where the chip's 12 bits do not: the
+    // partial images keep all 12, so that each pixel is the sample one
+    // board takes.
+    const bool eightBit = ULMSoftwareBlendVolume::IsEightBitRGBA(outPlan.outputFields) &&
+                          !ULMIsExtremeBlend(inRequest.context->GetBlendMode());
+    outPlan.transferFields =
+        eightBit ? ULMSoftwareBlendVolume::kTransferFields8 : ULMSoftwareBlendVolume::kTransferFields12;
+    outPlan.transferBits = eightBit ? 32 : 64;
+    PartialBorder(inRequest.context, output, outPlan.border);
+    return kULMOK;
 }
 
 ULMStatus ULMMultiboardVolumePhase2::PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip,
@@ -686,7 +727,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderReques
         if (status == kULMOK) status = partial->SetAddressParameters(kULMOffsetAddress, clip.XOrigin() & ~1,
                                                                      clip.YOrigin() & ~1);
         if (status == kULMOK) status = partial->SetBorderValue(border[0], border[1], border[2], border[3]);
-        if (status == kULMOK) status = partial->SetInputLimits(ULMImageRange());
+        const ULMImageRange& start = inPlan.startRange;
+        if (status == kULMOK && !start.IsEmpty()) status = partial->Update(inPlan.start.data(), start, 0);
+        if (status == kULMOK) status = partial->SetInputLimits(start);
         if (status != kULMOK) {
             ioRendered.Result().Wait(-1);
             return ULMSyncEvent(status);
@@ -751,6 +794,11 @@ ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(HostBlend& ioBlend, ULMStatu
     // was deferred behind it too.
     if (ULMFailed(inInputs)) return ULMSyncEvent(inInputs);
     HostFrame& buffers = *ioBlend.frame;
+    const ULMImageRange& frame = ioBlend.frameRange;
+    if (ioBlend.takeSamples) {
+        TakeSamples(ioBlend);
+        return ioBlend.output->StartUpdate(buffers.accum.get(), frame, static_cast<unsigned>(frame.XSize()));
+    }
     char* transfers[kMultiboardMaxBricks];
     for (int i = 0; i < kMultiboardMaxBricks; ++i) transfers[i] = buffers.transfer[i].get();
     const ULMStatus status =
@@ -759,8 +807,46 @@ ULMSyncEvent ULMMultiboardVolumePhase2::BlendOnHost(HostBlend& ioBlend, ULMStatu
     const char* result = buffers.blend.ResultInFirstTransferBuffer(ioBlend.output)
                              ? buffers.transfer[ioBlend.nearest].get()
                              : buffers.accum.get();
-    const ULMImageRange& frame = ioBlend.frameRange;
     return ioBlend.output->StartUpdate(result, frame, static_cast<unsigned>(frame.XSize()));
+}
+
+void ULMMultiboardVolumePhase2::TakeSamples(const HostBlend& inBlend) {
+    const HostFrame& buffers = *inBlend.frame;
+    const ULMImageRange& frame = inBlend.frameRange;
+    const size_t bytes = inBlend.image0.pixelSize / 8;
+    // Within the output's input limits a pixel starts from what it held,
+    // which the gather unloaded into accum.
+    const ULMImageRange held = Intersect(inBlend.image0.inputLimits, frame);
+    int byPosition[kMultiboardMaxBricks];
+    for (int i = 0; i < inBlend.bricks; ++i) byPosition[inBlend.blendIndex[i]] = i;
+    const auto inside = [](const ULMImageRange& inRange, int inX, int inY) {
+        return !inRange.IsEmpty() && inX >= inRange.XOrigin() && inY >= inRange.YOrigin() &&
+               inX - inRange.XOrigin() < inRange.XSize() && inY - inRange.YOrigin() < inRange.YSize();
+    };
+    const auto read = [bytes](const char* inBuffer, size_t inIndex) {
+        uint64_t word = 0;
+        std::memcpy(&word, inBuffer + inIndex * bytes, bytes);
+        return word;
+    };
+    size_t at = 0;
+    for (int y = frame.YOrigin(); y < frame.YOrigin() + frame.YSize(); ++y) {
+        for (int x = frame.XOrigin(); x < frame.XOrigin() + frame.XSize(); ++x, ++at) {
+            const uint64_t start = inside(held, x, y) ? read(buffers.accum.get(), at) : inBlend.noSample;
+            uint64_t pixel = start;
+            for (int p = 0; p < inBlend.bricks && pixel == start; ++p) {
+                const int i = byPosition[p];
+                const ULMImageRange& range = inBlend.ranges[i];
+                if (!inside(range, x, y)) continue;
+                // The nearest brick's buffer holds the frame, the others their rectangles.
+                const size_t index = i == inBlend.nearest ? at
+                                                          : static_cast<size_t>(y - range.YOrigin()) *
+                                                                    static_cast<size_t>(range.XSize()) +
+                                                                static_cast<size_t>(x - range.XOrigin());
+                pixel = read(buffers.transfer[i].get(), index);
+            }
+            std::memcpy(buffers.accum.get() + at * bytes, &pixel, bytes);
+        }
+    }
 }
 
 }  // namespace ulm3

@@ -5,6 +5,7 @@
 #include <new>
 #include <optional>
 #include <span>
+#include <vector>
 
 #include "buffers/image_buffer_internal.h"
 #include "buffers/omni_depth_buffer.h"
@@ -19,6 +20,7 @@
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "perspective/shared_frame_plan.h"
+#include "render/mpr.h"
 #include "render/render_upper_layers.h"
 #include "render/ulm_sample_space.h"
 #include "render/volume_render_state.h"
@@ -126,8 +128,6 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     if (m_baseMipmapVolume != nullptr)
         if (const ULMStatus set = SetBricksToViewLevel(*m_baseMipmapVolume, Bricks(), inContext); ULMFailed(set))
             return ULMSyncEvent(set);
-    m_MPRSumAndCountOn = inIsMPR && inMode == kMPRAlpha;
-    if (m_MPRSumAndCountOn) m_MPRScale = 1.0 / std::max(inQuality, 1);
 
     // A perspective frame is planned over the whole volume, each brick
     // sampling its own voxels of it. Mipmap levels have coordinates of their
@@ -209,18 +209,22 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderBricks(const RenderRequest& inRequ
     // brick's share alone on every ray whose slab crosses a seam: the sums
     // and counts are added first, whatever the road.
     if (inRequest.isMPR && inRequest.mode == kMPRAlpha) return RenderMPRSums(inRequest);
+    // An RGBA MPR's one sample a ray is drawn by its brick over what one
+    // board starts from, border or image, and taken whole on the host: a
+    // composite would draw the brick's rounded colour over that start
+    // again, whatever the road.
+    if (inRequest.isMPR) return StartSoftwareRender(inRequest);
     const ULMContext* context = inRequest.context;
     int road = gULMControl.m_multiboard2ForceRender;
     if (road != 1 && road != 2) {
         const ULMImageBuffer* output =
-            inRequest.isMPR ? inRequest.buffers.color[0]
-                            : GetOutputImageBuffer(context, inRequest.buffers.color[0], inRequest.buffers.color[1]);
+            GetOutputImageBuffer(context, inRequest.buffers.color[0], inRequest.buffers.color[1]);
         // Minimum and maximum composite exactly only from the 12-bit
         // partial images of the host road.
         const bool host = (output != nullptr && output->GetPixelSize() == 64) ||
                           context->GetBlendMode() == kULMBlendSumAndCount ||
                           context->GetLastBlendMode() == kULMBlendSumAndCount ||
-                          (!inRequest.isMPR && ULMIsExtremeBlend(context->GetBlendMode()));
+                          ULMIsExtremeBlend(context->GetBlendMode());
         road = host ? 2 : 1;
     }
     if (road == 1) {
@@ -241,23 +245,30 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
                                              : GetOutputImageBuffer(inRequest.context, inRequest.buffers.color[0],
                                                                     inRequest.buffers.color[1]);
     if (plain == nullptr || output == nullptr) return ULMSyncEvent(kULMErrCantSubsample);
+    // The enlargement lives on the nearest brick's board, and the shrink
+    // writes the output images there.
+    const ULMLocation board = m_subvolume[m_blendIndex[0]].m_location;
+    RenderRequest request = inRequest;
+    MPRResize mpr;
+    if (inRequest.isMPR) {
+        const ULMStatus prepared = PrepareMPRResize(board, output, request, mpr);
+        if (prepared != kULMOK) return ULMSyncEvent(prepared);
+    }
     ULMVolumeRange range = m_baseVolume->GetActiveSubVolume();
     if (range.IsReset()) range = m_baseVolume->GetRange();
     std::unique_ptr<ULMSampleSpace> space(new (std::nothrow) ULMSampleSpace());
     if (space == nullptr) return ULMSyncEvent(kULMErrAlloc);
     bool fresh = true;
-    const ULMStatus assigned = space->AssignOver(inRequest.context, plain, range, output, fresh, true);
+    const ULMStatus assigned = space->AssignOver(request.context, plain, range, output, fresh, true);
     if (assigned != kULMErrCantSubsample) return ULMSyncEvent(assigned == kULMOK ? kULMErrCantSubsample : assigned);
     ULMResizeView view;
     view.footprint = space->GetBoxFootprint();
     space->GetSubSampleTests(view.testX, view.testY);
-    // The enlargement lives on the nearest brick's board, and the shrink
-    // writes the output images there. They move once the enlarged view has
-    // been taken: the resize may still refuse the view before it renders.
-    const ULMLocation board = m_subvolume[m_blendIndex[0]].m_location;
-    const ULMEnlargedRender render = [this, &inRequest, board](const ULMContext* inEnlarged,
-                                                               ULMImageBuffer* ioTemporary) {
-        RenderRequest enlarged = inRequest;
+    // The output images move to the board once the enlarged view has been
+    // taken: the resize may still refuse the view before it renders.
+    const ULMEnlargedRender render = [this, &request, board](const ULMContext* inEnlarged,
+                                                             ULMImageBuffer* ioTemporary) {
+        RenderRequest enlarged = request;
         enlarged.context = inEnlarged;
         enlarged.buffers = RenderBuffers();
         enlarged.buffers.color[0] = ioTemporary;
@@ -265,7 +276,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
         if (enlarged.buffers.board[0] == nullptr) return ULMSyncEvent(kULMErrBuffer);
         ULMSyncEvent rendered = RenderBricks(enlarged);
         if (ULMFailed(rendered.Status())) return rendered;
-        for (ULMImageBufferInternal* image : inRequest.buffers.board) {
+        for (ULMImageBufferInternal* image : request.buffers.board) {
             const ULMSyncEvent moved = ULMMoveMultiboardImage(image, board);
             if (ULMFailed(moved.Status())) {
                 rendered.Wait(-1);
@@ -276,15 +287,51 @@ ULMSyncEvent ULMMultiboardVolumePhase2::ResizeFallback(const RenderRequest& inRe
         }
         return rendered;
     };
-    // The shrink writes the board images; the caller's images learn what
-    // their board images got.
-    double scale = m_MPRScale;
-    const ULMSyncEvent shrunk = ULMGetRenderAndResize()(render, board, inRequest.context, view, m_MPRSumAndCountOn,
-                                                        scale, inRequest.buffers.board[0], inRequest.buffers.board[1]);
+    // The shrink writes the board images (a mean alpha's sums image); the
+    // caller's images learn what their board images got. The sums owe no
+    // factor: the tables weigh each sample by 1/k, as on one board.
+    double scale = 1.0;
+    ULMImageBuffer* const into[2] = {mpr.sums != nullptr ? mpr.sums.GetPointer() : request.buffers.board[0],
+                                     request.buffers.board[1]};
+    const ULMSyncEvent shrunk =
+        ULMGetRenderAndResize()(render, board, request.context, view, mpr.sums != nullptr, scale, into[0], into[1]);
+    if (mpr.sums != nullptr) return WriteShrunkMPRSums(shrunk, mpr, output);
     for (int b = 0; b < 2; ++b)
-        if (inRequest.buffers.board[b] != nullptr && inRequest.buffers.color[b] != inRequest.buffers.board[b])
-            inRequest.buffers.color[b]->SetOutputLimits(inRequest.buffers.board[b]->GetOutputLimits());
+        if (request.buffers.board[b] != nullptr && request.buffers.color[b] != request.buffers.board[b])
+            request.buffers.color[b]->SetOutputLimits(request.buffers.board[b]->GetOutputLimits());
     return shrunk;
+}
+
+ULMStatus ULMMultiboardVolumePhase2::PrepareMPRResize(ULMLocation inBoard, const ULMImageBuffer* inOutput,
+                                                      RenderRequest& ioRequest, MPRResize& outMPR) {
+    // Rendered large and shrunk with the MPR's own settings, as one board's
+    // MPR is, not the caller's blending or depth filters.
+    const bool sums = ioRequest.mode == kMPRAlpha;
+    outMPR.context.Assign(ULMCopyContextForRender(ioRequest.context));
+    if (outMPR.context == nullptr) return kULMErrAlloc;
+    const ULMStatus set = ULMSetUpMPRContext(outMPR.context, ioRequest.quality, sums);
+    if (set != kULMOK) return set;
+    ioRequest.context = outMPR.context;
+    if (!sums) return kULMOK;
+    // A mean alpha is shrunk as sums and counts, into an image of their
+    // own, and written as grey once shrunk.
+    ULMStatus made = kULMOK;
+    outMPR.sums.Assign(MPRSumsImage(inBoard, inOutput, made));
+    ioRequest.sumsSupersample = &outMPR.supersample;
+    return made;
+}
+
+ULMSyncEvent ULMMultiboardVolumePhase2::WriteShrunkMPRSums(const ULMSyncEvent& inShrunk, const MPRResize& inMPR,
+                                                           ULMImageBuffer* ioOutput) {
+    ULMStatus status = inShrunk.Wait(-1);
+    if (status == kULMErrEmptyRender) ioOutput->SetOutputLimits(ULMImageRange());
+    if (ULMFailed(status)) return inShrunk;
+    const ULMImageRange range = inMPR.sums->GetOutputLimits();
+    std::vector<uint32_t> words(static_cast<size_t>(range.XSize()) * static_cast<size_t>(range.YSize()));
+    status = inMPR.sums->StartUnload(words.data(), range, static_cast<unsigned>(range.XSize())).Wait(-1);
+    if (ULMFailed(status)) return ULMSyncEvent(status);
+    std::vector<unsigned char> pixels;
+    return ULMSyncEvent(ULMWriteMPRGrey(words.data(), range, inMPR.supersample, ioOutput, pixels));
 }
 
 ULMMultiboardVolumePhase2::HostFrame* ULMMultiboardVolumePhase2::TakeHostFrame(size_t inSize, int inTransfers,

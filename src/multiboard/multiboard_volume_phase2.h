@@ -265,6 +265,10 @@ private:
         int quality = 1;
         MPRMode mode = kMPRAlpha;
         bool isMPR = false;
+        // Set while a mean alpha is rendered large to be shrunk: the
+        // bricks' sums and counts are left in the output as added, and
+        // the Z supersampling they used is put here.
+        int* sumsSupersample = nullptr;
     };
 
     // The bricks' volumes, for the forwarding helpers.
@@ -362,7 +366,6 @@ private:
         ULMImageBufferInternal* image[2] = {nullptr, nullptr};
         ReleasablePointer<ULMImageBuffer> held[2];
         ULMSyncEvent previousWriter[2] = {ULMSyncEvent(kULMOK), ULMSyncEvent(kULMOK)};
-        bool isMPR = false;
     };
     static ULMSyncEvent RenderStack(StackComposite& ioComposite);
     // The context of that render; null when none can be made, and
@@ -378,6 +381,14 @@ private:
         int transferBits = 0;
         int outputBits = 0;
         double border[4] = {0, 0, 0, 0};
+        // An RGBA MPR (see TakeSamples): the partial images take the
+        // output's layout and start as one board's render starts, from the
+        // border, or within startRange from the output's pixels (start),
+        // and noSample is the word the chip writes from the border.
+        bool takeSamples = false;
+        uint64_t noSample = 0;
+        ULMImageRange startRange;
+        std::vector<unsigned char> start;
     };
     // What one render owns that board work reads or writes on its own
     // time: on the host, each brick's partial image as unloaded, what the
@@ -403,6 +414,9 @@ private:
     // kMostHostFrames frames in flight the oldest once its work has run.
     HostFrame* TakeHostFrame(size_t inSize, int inTransfers, bool inStack, ULMStatus& outStatus);
     ULMSyncEvent StartSoftwareRender(const RenderRequest& inRequest);
+    // The plan's layouts and the partial images' start; an RGBA MPR's
+    // start over the output's pixels is read from the output, waited for.
+    static ULMStatus PlanHostRender(const RenderRequest& inRequest, const OutputClip& inTarget, HostPlan& outPlan);
     ULMStatus PrepareHostBlend(const HostPlan& inPlan, const ULMImageRange& inClip, HostFrame*& outFrame);
     // Each brick drawn into its partial image on its board; not waited for.
     ULMSyncEvent RenderPartialsForHost(const RenderRequest& inRequest, const OutputClip& inTarget,
@@ -425,6 +439,13 @@ private:
     // frame, which stays the render's until the write has run, so it needs
     // no lock of the volume on whatever thread runs it.
     static ULMSyncEvent BlendOnHost(HostBlend& ioBlend, ULMStatus inInputs);
+    // An RGBA MPR's ray keeps the one sample nearest the plane, which one
+    // brick takes: that brick's partial image holds the pixel one board
+    // writes, drawn over the same start, and every other brick's holds the
+    // start as the chip writes it. Each pixel of the frame becomes the one
+    // partial pixel that differs from its start (the nearest brick's, if
+    // ever more did), else the start; the result replaces accum.
+    static void TakeSamples(const HostBlend& inBlend);
     // An MPR's mean alpha (kMPRAlpha): every brick's sums and counts of the
     // samples in its share, added on the host before their mean is taken,
     // as one board takes it over all of a ray's samples; waited for.
@@ -432,6 +453,23 @@ private:
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);
+    // What an MPR's resize holds: the context it renders and shrinks with,
+    // and for a mean alpha the image of sums and counts it shrinks into
+    // and the Z supersampling of the sums.
+    struct MPRResize {
+        ReleasablePointer<ULMContext> context;
+        ReleasablePointer<ULMImageBuffer> sums;
+        int supersample = 1;
+    };
+    static ULMStatus PrepareMPRResize(ULMLocation inBoard, const ULMImageBuffer* inOutput, RenderRequest& ioRequest,
+                                      MPRResize& outMPR);
+    // The shrunk sums' mean written into ioOutput once the shrink is done;
+    // waited for.
+    static ULMSyncEvent WriteShrunkMPRSums(const ULMSyncEvent& inShrunk, const MPRResize& inMPR,
+                                           ULMImageBuffer* ioOutput);
+    // An image of sums and counts on inBoard that takes inOutput's sample
+    // grid: its size and addressing, cleared to no sample.
+    static ULMImageBuffer* MPRSumsImage(ULMLocation inBoard, const ULMImageBuffer* inOutput, ULMStatus& outStatus);
 
     mutable ULMRecursiveMutex m_lock;
     ULMVolume* m_baseVolume = nullptr;
@@ -464,8 +502,6 @@ private:
     ULMAccessType m_mappedAccess = kULMAccessNoControl;
     MapType m_mapType = eSimpleMap;
     int m_numberMappedVolumes = 0;
-    bool m_MPRSumAndCountOn = false;
-    double m_MPRScale = 1.0;
 };
 
 }  // namespace ulm3

@@ -58,21 +58,11 @@ double SlabHalfThickness(const ULMContext* inContext, const ULMVolume* inVolume,
     return 0.5 * inSamples / inQuality * std::fabs(eyeZ) / principal;
 }
 
-// The clone an MPR renders with: the caller's state, its output in image 0,
-// no depth buffer read or written, the slab as the last cut plane, inQuality
-// slices per voxel and the mode's blending.
+// The clone an MPR renders with: the MPR's settings and the slab as the
+// last cut plane.
 ULMStatus SetUpClone(ULMContext* ioClone, ULMCutPlane* inSlab, int inQuality, bool inSums) {
-    double minXY = 1, maxXY = 1, minZ = 1, maxZ = 1;
-    ioClone->GetSamplingLimits(minXY, maxXY, minZ, maxZ);
-    const ULMStatus steps[] = {ioClone->SetImageOutputBuffer(ULMContext::kImageBuffer0),
-                               ioClone->SetBlendMode(inSums ? kULMBlendSumAndCount : kULMBlendFTBPreWeighted),
-                               ioClone->SetLastBlendMode(kULMBlendNone),
-                               ioClone->SetDepthCombineFunction(ULMContext::kDepthCombineAll),
-                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kAlwaysFail),
-                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kAlwaysFail),
-                               ioClone->SetSamplingLimits(minXY, maxXY, inQuality, inQuality)};
-    for (const ULMStatus status : steps)
-        if (status != kULMOK) return status;
+    const ULMStatus status = ULMSetUpMPRContext(ioClone, inQuality, inSums);
+    if (status != kULMOK) return status;
     return ioClone->AddCutPlane(inSlab) == kULMOK ? kULMOK : kULMErrCutplaneOverflow;
 }
 
@@ -137,6 +127,21 @@ ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int
 
 // Sums in red, counts in green, each in the chip's 12 bits.
 const ULMFieldDescriptor kULMMPRSumFields[2] = {{0, 12, kULMUnsignedFraction}, {12, 12, kULMUnsignedFraction}};
+
+ULMStatus ULMSetUpMPRContext(ULMContext* ioClone, int inQuality, bool inSums) {
+    double minXY = 1, maxXY = 1, minZ = 1, maxZ = 1;
+    ioClone->GetSamplingLimits(minXY, maxXY, minZ, maxZ);
+    const ULMStatus steps[] = {ioClone->SetImageOutputBuffer(ULMContext::kImageBuffer0),
+                               ioClone->SetBlendMode(inSums ? kULMBlendSumAndCount : kULMBlendFTBPreWeighted),
+                               ioClone->SetLastBlendMode(kULMBlendNone),
+                               ioClone->SetDepthCombineFunction(ULMContext::kDepthCombineAll),
+                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer0, ULMContext::kAlwaysFail),
+                               ioClone->SetDepthUpdateFilter(ULMContext::kDepthBuffer1, ULMContext::kAlwaysFail),
+                               ioClone->SetSamplingLimits(minXY, maxXY, inQuality, inQuality)};
+    for (const ULMStatus status : steps)
+        if (status != kULMOK) return status;
+    return kULMOK;
+}
 
 ULMStatus ULMWriteMPRGrey(const uint32_t* inSums, const ULMImageRange& inRange, int inSupersample,
                           ULMImageBuffer* ioOutput, std::vector<unsigned char>& ioPixels) {

@@ -50,6 +50,13 @@ private:
     ULMMPRSumsScope* m_was;
 };
 
+// The settings an MPR renders with on ioClone, a render copy of the
+// caller's context: its output in image 0, no depth buffer read or
+// written, inQuality slices per voxel and the mode's blending (inSums:
+// kMPRAlpha's sums and counts). What shrinks an MPR rendered large reads
+// them too.
+ULMStatus ULMSetUpMPRContext(ULMContext* ioClone, int inQuality, bool inSums);
+
 // Writes the mean alpha of inSums (one word a pixel of inRange, in the
 // layout of kULMMPRSumFields; alphas scaled by 1 / inSupersample) into
 // ioOutput over inRange as opaque grey, its border where no sample was

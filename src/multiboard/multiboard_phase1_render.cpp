@@ -67,6 +67,20 @@ ULMImageRange WholeImage(const ULMImageBuffer* inImage) {
                          offset ? inImage->GetAddressParameterX() : 0, offset ? inImage->GetAddressParameterY() : 0);
 }
 
+// The context the bands render from: a viewport of no size stands for the
+// whole picture, which each copy would take for its own band. Null where
+// the context has a viewport and is taken as it is; false when no copy
+// can be made.
+bool ViewportOverPicture(const ULMContext* inContext, const ULMImageRange& inPicture,
+                         ReleasablePointer<ULMContext>& outCopy) {
+    int x = 0, y = 0, w = 0, h = 0;
+    inContext->GetCamera().GetViewport(x, y, w, h);
+    if ((w > 0 && h > 0) || inPicture.IsEmpty()) return true;
+    outCopy.Assign(ULMCopyContextForRender(inContext));
+    return outCopy != nullptr && outCopy->GetCamera().SetViewport(inPicture.XOrigin(), inPicture.YOrigin(),
+                                                                  inPicture.XSize(), inPicture.YSize()) == kULMOK;
+}
+
 ULMStatus CopyPixels(const ULMImageBuffer* inFrom, ULMImageBuffer* ioTo) {
     const ULMImageRange whole = WholeImage(inFrom);
     std::vector<uint8_t> pixels;
@@ -217,10 +231,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     ULMEventTable table;
     for (int b = 0; b < m_numberRealVolumes; ++b)
         if (KWBBoard* board = KWBBoard::GetBoard(m_subvolume[b].m_location)) table.Put(b, board->GetLastLoadEvent());
-    ULMOmniImageBuffer* output = GetOutputImageBuffer(inContext, forms.image[0], forms.image[1]);
-    if (area.IsEmpty() && output != nullptr)
-        area = ULMImageRange(static_cast<int>(output->GetWidth()), static_cast<int>(output->GetHeight()),
-                             output->GetAddressParameterX(), output->GetAddressParameterY());
+    // An MPR slab's output is its one image, whatever the context names.
+    ULMOmniImageBuffer* output =
+        inIsMPR ? forms.image[0] : GetOutputImageBuffer(inContext, forms.image[0], forms.image[1]);
+    if (area.IsEmpty() && output != nullptr) area = WholeImage(output);
+    ReleasablePointer<ULMContext> overPicture;
+    if (!ViewportOverPicture(inContext, area, overPicture)) return ULMSyncEvent(kULMErrAlloc);
+    if (overPicture != nullptr) inContext = overPicture;
 
     // No band falls back to a resize of its own: each would enlarge and
     // shrink its own piece of the view, and a narrow band cannot be shrunk
@@ -243,11 +260,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
                        : copy->StartRender(inContext, band.image[0], band.depth[0], band.image[1], band.depth[1]);
     };
     const auto limitsOf = [&](const BandTargets& band) {
-        const ULMImageBuffer* bandOutput = GetOutputImageBuffer(inContext, band.image[0], band.image[1]);
+        const ULMImageBuffer* bandOutput =
+            inIsMPR ? band.image[0] : GetOutputImageBuffer(inContext, band.image[0], band.image[1]);
         return bandOutput != nullptr ? bandOutput->GetOutputLimits() : ULMImageRange();
     };
     bool wholeView = false;
     bool missed[kULMMaxForwardedVolumes] = {};
+    ULMStatus nothingShown = kULMOK;
     for (int i = 0; i < n; ++i) {
         const BandTargets band = TargetsOf(forms, i, area);
         if (!band.Any()) continue;
@@ -257,6 +276,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
         // A band the volume leaves empty is drawn: nothing of it shows.
         const bool empty = (status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty();
         if (empty) {
+            if (nothingShown == kULMOK) nothingShown = status;
             missed[i] = status == kULMErrEmptyRender;
             event = ULMSyncEvent(kULMOK);
             status = kULMOK;
@@ -290,6 +310,12 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
             limits = Union(limits, limitsOf(band));
             table.Put(m_subvolume[i].m_location, event);
         }
+    }
+    // Nothing of the volume in any band: empty, as on one board, the image
+    // as it was.
+    if (!drawn && !wholeView) {
+        if (output != nullptr) output->SetOutputLimits(ULMImageRange());
+        return ULMSyncEvent(nothingShown == kULMOK ? kULMErrEmptyRender : nothingShown);
     }
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     if (output != nullptr) {

@@ -92,10 +92,32 @@ ULMStatus PlaceSlab(ReleasablePointer<ULMCutPlane>& ioSlab, const ULMContext* in
     return ioSlab->SetRange(-half, half) == kULMOK ? kULMOK : kULMErrTransform;
 }
 
+// The chip's pixel coordinates are unsigned: an output addressed from
+// negative coordinates has its sums rendered that far (an even number of
+// pixels, as offsets are) towards the positive, the view with them, and
+// written back where they belong.
+struct SumsShift {
+    int x = 0, y = 0;
+};
+
+SumsShift ShiftOf(const ULMImageBuffer* inOutput) {
+    if (inOutput->GetAddressMode() != kULMOffsetAddress) return {};
+    return {std::max(0, -inOutput->GetAddressParameterX()), std::max(0, -inOutput->GetAddressParameterY())};
+}
+
+ULMStatus ShiftViewport(ULMContext* ioClone, const SumsShift& inShift) {
+    ULMCamera& camera = ioClone->GetCamera();
+    int x = 0, y = 0, w = 0, h = 0;
+    camera.GetViewport(x, y, w, h);
+    // None stands for the whole image, which moves with the sums' image.
+    if (w <= 0 || h <= 0 || (inShift.x == 0 && inShift.y == 0)) return kULMOK;
+    return camera.SetViewport(x + inShift.x, y + inShift.y, w, h);
+}
+
 // The image the chip sums and counts into: the output's size and
 // addressing, so that it gets the output's sample grid, starting from 0.
 ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const ULMImageBuffer* inOutput,
-                             ULMLocation inLocation) {
+                             ULMLocation inLocation, const SumsShift& inShift) {
     const unsigned width = inOutput->GetWidth(), height = inOutput->GetHeight();
     if (ioBuffer == nullptr || ioBuffer->GetWidth() != width || ioBuffer->GetHeight() != height) {
         ioBuffer.Assign(ULMImageBuffer::Create(inLocation, width, height, 32, 2, kSumAndCountFields));
@@ -108,6 +130,7 @@ ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const 
     ULMAddressMode mode = kULMOffsetAddress;
     int x = 0, y = 0;
     inOutput->GetAddressParameters(mode, x, y);
+    if (mode == kULMOffsetAddress) x += inShift.x, y += inShift.y;
     const ULMStatus addressed = ioBuffer->SetAddressParameters(mode, x, y);
     if (addressed != kULMOK) return addressed;
     const ULMStatus cleared = ioBuffer->SetBorderValue(0, 0, 0, 0);
@@ -125,9 +148,12 @@ uint64_t EncodePixel(const double inColour[4], const ULMImageBuffer* inOutput) {
 // kMPRAlpha's host step once the sums are rendered: each pixel's mean alpha
 // (sums of alphas scaled by 1 / inSupersample) as opaque grey, the output's
 // border where no sample was taken, written over the render's rectangle.
-ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int inSupersample) {
+ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int inSupersample,
+                    const SumsShift& inShift) {
     ULMImageBuffer* sums = ioState.m_sumAndCountBuffer;
     const ULMImageRange range = sums->GetOutputLimits();
+    const ULMImageRange written(range.XSize(), range.YSize(), range.XOrigin() - inShift.x,
+                                range.YOrigin() - inShift.y);
     const size_t width = static_cast<size_t>(range.XSize()), count = width * static_cast<size_t>(range.YSize());
     const size_t bytes = ioOutput->GetPixelSize() / 8;
     ioState.m_mprBuffer.resize(count);
@@ -149,8 +175,8 @@ ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int
         }
         std::memcpy(&ioState.m_mprPixels[i * bytes], &pixel, bytes);
     }
-    const ULMStatus written = ioOutput->Update(ioState.m_mprPixels.data(), range, static_cast<unsigned>(width));
-    return written != kULMOK ? written : ioOutput->SetOutputLimits(range);
+    const ULMStatus updated = ioOutput->Update(ioState.m_mprPixels.data(), written, static_cast<unsigned>(width));
+    return updated != kULMOK ? updated : ioOutput->SetOutputLimits(written);
 }
 
 }  // namespace
@@ -187,6 +213,7 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
     try {
         ULMScopedLock mprLock(state.m_mprLock);
         const bool sums = inMode == ULMVolume::kMPRAlpha;
+        const SumsShift shift = sums ? ShiftOf(ioImage) : SumsShift();
         ULMMPRSlab slab;
         ULMSyncEvent event(kULMOK);
         {
@@ -197,7 +224,9 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
                 PlaceSlab(state.m_mprCutPlane, clone, &ioVolume, inNegativeDistance, inQuality, sums ? inQuality : 1);
             if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
             // Made in host memory, it moves to the volume's board with the first render.
-            if (status == kULMOK && sums) status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
+            if (status == kULMOK && sums)
+                status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem, shift);
+            if (status == kULMOK) status = ShiftViewport(clone, shift);
             if (status != kULMOK) return ULMSyncEvent(status);
 
             slab.slot = clone->GetCutPlaneCount() - 1;
@@ -210,7 +239,7 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
         ULMStatus status = event.Wait(-1);
         if (status == kULMErrEmptyRender) ioImage->SetOutputLimits(ULMImageRange());
         if (ULMFailed(status)) return event;
-        status = WriteGrey(state, ioImage, slab.zSupersample);
+        status = WriteGrey(state, ioImage, slab.zSupersample, shift);
         if (status == kULMOK) SetLastVolumeRendered(ioVolume.GetObjectID(), clone, ioImage, nullptr, nullptr, nullptr);
         return ULMSyncEvent(status);
     } catch (const std::bad_alloc&) {

@@ -8,10 +8,14 @@
 // - a view that shows nothing of the volume (it looks elsewhere, or the
 //   active sub-volume lies off it or holds no voxel) answers
 //   kULMErrEmptyRender, as one board does, leaving every pixel as it was
-//   and no output limits.
+//   and no output limits;
+// - an image in host memory addressed from negative coordinates gets the
+//   picture it gets at the origin, every pixel of it, or is refused and
+//   keeps every pixel.
 // Render and MPR alike.
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
@@ -44,15 +48,19 @@ constexpr KindCase kKinds[] = {
 const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction},
                                       {16, 8, kULMUnsignedFraction}, {24, 8, kULMUnsignedFraction}};
 
+enum Call { kRender, kMPRRGBA, kMPRAlpha };
+
 struct View {
     const char* name;
     unsigned nx, ny, nz;
     int width, height;
     double zoom;  // 1: the volume's diagonal fills the view
-    bool mpr;
+    Call call;
     ULMVolumeRange active;        // reset: the whole volume
     bool defaultCamera = false;   // the context's own camera, which shows a box of two voxels at the origin
     double away = 0.0;            // a shift of the view, in view widths
+    bool host = false;            // the image in host memory, else where the volume puts it
+    int offset[2] = {0, 0};       // the image's addressing
 };
 
 struct Outcome {
@@ -120,16 +128,19 @@ protected:
             EXPECT_EQ(table->SetRamp(c, 0, 255, 0, 1), kULMOK);
         }
         ReleasablePointer<ULMContext> context(Aim(inView, table, inViewport));
-        ReleasablePointer<ULMImageBuffer> image(
-            ULMImageBuffer::Create(volume->GetBufferLocation(), inView.width, inView.height, 32, 4, kRGBA8));
+        ReleasablePointer<ULMImageBuffer> image(ULMImageBuffer::Create(
+            inView.host ? kULMSystem : volume->GetBufferLocation(), inView.width, inView.height, 32, 4, kRGBA8));
         EXPECT_NE(image, nullptr);
         if (image == nullptr) return out;
-        const ULMImageRange whole(inView.width, inView.height, 0, 0);
+        EXPECT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+        EXPECT_EQ(image->SetOffset(inView.offset[0], inView.offset[1]), kULMOK);
+        const ULMImageRange whole(inView.width, inView.height, inView.offset[0], inView.offset[1]);
         std::vector<uint32_t> held(size_t(inView.width) * inView.height);
         for (size_t i = 0; i < held.size(); ++i) held[i] = Held(i);
         EXPECT_EQ(image->Update(held.data(), whole, 0), kULMOK);
-        out.status = inView.mpr ? volume->RenderMPR(context, 0.0, 1, ULMVolume::kMPRRGBA, image)
-                                : volume->Render(context, image, nullptr, nullptr, nullptr);
+        out.status = inView.call == kRender ? volume->Render(context, image, nullptr, nullptr, nullptr)
+                     : volume->RenderMPR(context, 0.0, 2,
+                                         inView.call == kMPRAlpha ? ULMVolume::kMPRAlpha : ULMVolume::kMPRRGBA, image);
         out.pixels.assign(held.size(), 0xDEADBEEFu);
         EXPECT_EQ(image->Unload(out.pixels.data(), whole, 0), kULMOK);
         out.limits = image->GetOutputLimits();
@@ -176,17 +187,17 @@ private:
 
 TEST_P(RenderAnswersTest, NoViewportIsTheWholePicture) {
     ULMSetParameter("ResizeImage", 0);
-    for (const bool mpr : {false, true}) {
-        ExpectEveryKindAsOneBoard({mpr ? "20x20x8 into 64x48 by MPR" : "20x20x8 into 64x48", 20, 20, 8, 64, 48, 1.0,
-                                   mpr, ULMVolumeRange()});
+    for (const Call call : {kRender, kMPRRGBA}) {
+        ExpectEveryKindAsOneBoard({call == kRender ? "20x20x8 into 64x48" : "20x20x8 into 64x48 by MPR", 20, 20, 8, 64,
+                                   48, 1.0, call, ULMVolumeRange()});
     }
 }
 
 TEST_P(RenderAnswersTest, ACoarseViewWithoutAViewportIsRenderedLargerAndShrunk) {
     const View views[] = {
-        {"20x20x8 into 16x16", 20, 20, 8, 16, 16, 1.0, false, ULMVolumeRange()},
-        {"37x23x11 into 13x17 by MPR", 37, 23, 11, 13, 17, 1.0, true, ULMVolumeRange()},
-        {"40x24x12 into 31x12", 40, 24, 12, 31, 12, 1.0, false, ULMVolumeRange()},
+        {"20x20x8 into 16x16", 20, 20, 8, 16, 16, 1.0, kRender, ULMVolumeRange()},
+        {"37x23x11 into 13x17 by MPR", 37, 23, 11, 13, 17, 1.0, kMPRRGBA, ULMVolumeRange()},
+        {"40x24x12 into 31x12", 40, 24, 12, 31, 12, 1.0, kRender, ULMVolumeRange()},
     };
     for (const View& view : views) {
         // The chip cannot take the view as it is.
@@ -200,12 +211,13 @@ TEST_P(RenderAnswersTest, ACoarseViewWithoutAViewportIsRenderedLargerAndShrunk) 
 TEST_P(RenderAnswersTest, AViewOfNothingIsEmptyAndLeavesTheImage) {
     const ULMVolumeRange offView(21, 2, 2, 9, 4, 1), noRows(21, 0, 2, 9, 6, 1);
     View views[] = {
-        {"the context's own camera, the sub-volume off it", 40, 24, 12, 31, 12, 1.0, false, offView, true},
-        {"the context's own camera, the sub-volume off it, MPR", 40, 24, 12, 31, 12, 1.0, true, offView, true},
-        {"a view beside the volume", 40, 24, 12, 31, 12, 1.0, false, ULMVolumeRange(), false, 2.0},
-        {"a view beside the volume, MPR", 40, 24, 12, 31, 12, 1.0, true, ULMVolumeRange(), false, -2.0},
-        {"a sub-volume of no rows, near", 40, 24, 12, 31, 12, 4.0, false, noRows},
-        {"a sub-volume of no rows, far", 40, 24, 12, 31, 12, 2.0, false, noRows},
+        {"the context's own camera, the sub-volume off it", 40, 24, 12, 31, 12, 1.0, kRender, offView, true},
+        {"the context's own camera, the sub-volume off it, MPR alpha", 40, 24, 12, 31, 12, 1.0, kMPRAlpha, offView,
+         true},
+        {"a view beside the volume", 40, 24, 12, 31, 12, 1.0, kRender, ULMVolumeRange(), false, 2.0},
+        {"a view beside the volume, MPR", 40, 24, 12, 31, 12, 1.0, kMPRRGBA, ULMVolumeRange(), false, -2.0},
+        {"a sub-volume of no rows, near", 40, 24, 12, 31, 12, 4.0, kRender, noRows},
+        {"a sub-volume of no rows, far", 40, 24, 12, 31, 12, 2.0, kRender, noRows},
     };
     for (const View& view : views) {
         SCOPED_TRACE(view.name);
@@ -217,6 +229,40 @@ TEST_P(RenderAnswersTest, AViewOfNothingIsEmptyAndLeavesTheImage) {
                 EXPECT_EQ(got.status, kULMErrEmptyRender);
                 EXPECT_EQ(Unchanged(got), int(got.pixels.size()));
                 EXPECT_TRUE(got.limits.IsEmpty());
+            }
+        }
+    }
+}
+
+TEST_P(RenderAnswersTest, AnImageAtNegativeCoordinatesIsWrittenWholeOrRefused) {
+    for (const Call call : {kMPRAlpha, kMPRRGBA, kRender}) {
+        for (const auto& offset : {std::array<int, 2>{-4, 64}, std::array<int, 2>{-8, -6}}) {
+            SCOPED_TRACE(::testing::Message() << "call " << call << ", offset " << offset[0] << ", " << offset[1]);
+            // The same picture, to the last bit, where the image's negative
+            // coordinates are made 0: its pixels' positions.
+            View view{"40x24x12 into 40x40 in host memory", 40, 24, 12, 40, 40, 1.2, call, ULMVolumeRange()};
+            view.host = true;
+            view.offset[0] = std::max(offset[0], 0), view.offset[1] = std::max(offset[1], 0);
+            const Outcome shifted = Take(kKinds[0], view, false);
+            ASSERT_EQ(shifted.status, kULMOK);
+            ASSERT_EQ(Unchanged(shifted), 0);
+            view.offset[0] = offset[0], view.offset[1] = offset[1];
+            for (const KindCase& c : kKinds) {
+                SCOPED_TRACE(c.kind.name);
+                const Outcome got = Take(c, view, false);
+                // The boards address no negative pixel: only the MPR's
+                // sums, the library's own, can be moved to where they can.
+                if (c.kind.mode == 0 && call == kMPRAlpha) {
+                    EXPECT_EQ(got.status, kULMOK);
+                }
+                if (got.status != kULMOK) {
+                    EXPECT_EQ(got.status, kULMErrBuffer);
+                    EXPECT_EQ(Unchanged(got), int(got.pixels.size()));
+                    continue;
+                }
+                EXPECT_EQ(Unchanged(got), 0) << "of " << got.pixels.size() << " pixels";
+                EXPECT_LE(Farthest(got, shifted), Allowed(c));
+                EXPECT_EQ(got.limits, ULMImageRange(view.width, view.height, offset[0], offset[1]));
             }
         }
     }

@@ -8,7 +8,8 @@
 // - a view that shows nothing of the volume (it looks elsewhere, or the
 //   active sub-volume lies off it or holds no voxel) answers
 //   kULMErrEmptyRender, as one board does, leaving every pixel as it was
-//   and no output limits;
+//   and no output limits (a perspective frame, which one board writes
+//   whole all the same, is written so);
 // - an image in host memory addressed from negative coordinates gets the
 //   picture it gets at the origin, every pixel of it, or is refused and
 //   keeps every pixel.
@@ -61,6 +62,7 @@ struct View {
     double away = 0.0;            // a shift of the view, in view widths
     bool host = false;            // the image in host memory, else where the volume puts it
     int offset[2] = {0, 0};       // the image's addressing
+    bool perspective = false;     // seen through a perspective camera three radii off
 };
 
 struct Outcome {
@@ -103,6 +105,10 @@ protected:
         const double r = 0.55 * std::hypot(double(inView.nx), double(inView.ny), double(inView.nz)) / inView.zoom;
         ULMCamera camera;
         EXPECT_EQ(camera.SetProjectionMatrix(ULMMatrix::Ortho(-r, r, -r, r, -4 * r, 4 * r)), kULMOK);
+        if (inView.perspective) {
+            EXPECT_EQ(camera.SetProjectionMatrix(ULMMatrix::Perspective(40, 1.0, r, 8 * r)), kULMOK);
+            EXPECT_EQ(camera.SetViewMatrix(ULMMatrix::Translate(0, 0, -3 * r)), kULMOK);
+        }
         EXPECT_EQ(camera.SetModelMatrix(ULMMatrix::Translate(2 * r * inView.away, 0, 0) *
                                         ULMMatrix::Rotate(30, ULMVector3D(1, 0, 0)) *
                                         ULMMatrix::Rotate(40, ULMVector3D(0, 1, 0)) *
@@ -232,6 +238,11 @@ TEST_P(RenderAnswersTest, AViewOfNothingIsEmptyAndLeavesTheImage) {
             }
         }
     }
+    // A perspective frame is written whole on one board, where the volume
+    // shows or not, and so by every kind.
+    View beside{"a perspective view beside the volume", 40, 24, 12, 32, 32, 1.0, kRender, ULMVolumeRange(), false, 4.0};
+    beside.perspective = true;
+    ExpectEveryKindAsOneBoard(beside);
 }
 
 TEST_P(RenderAnswersTest, AnImageAtNegativeCoordinatesIsWrittenWholeOrRefused) {

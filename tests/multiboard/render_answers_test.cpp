@@ -16,6 +16,7 @@
 // Render and MPR alike.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>

@@ -288,6 +288,12 @@ public:
     virtual ULMStatus SetTarget(ULMTarget inTarget) = 0;
     virtual ULMTarget GetTarget() const = 0;
 
+    // Renders the active sub-volume as the context's camera sees it. A
+    // parallel view that shows none of it (it looks elsewhere, or the
+    // sub-volume holds no voxel) answers kULMErrEmptyRender, leaves the
+    // images as they were and empties the output image's output limits; so
+    // does RenderMPR. A perspective frame is written whole all the same.
+    // Every kind of volume answers as the plain volume on one board does.
     virtual ULMStatus Render(const ULMContext* inContext, ULMImageBuffer* ioColor0,
                              ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                              ULMDepthBuffer* ioDepth1) = 0;

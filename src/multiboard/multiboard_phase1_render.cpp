@@ -131,10 +131,21 @@ ULMImageRange ViewportOf(const ULMCamera& inCamera) {
                          inCamera.GetViewportOriginY());
 }
 
-// The whole output image from its addressing origin.
-ULMImageRange PictureOf(const ULMOmniImageBuffer* inOutput) {
-    return ULMImageRange(static_cast<int>(inOutput->GetWidth()), static_cast<int>(inOutput->GetHeight()),
-                         inOutput->GetAddressParameterX(), inOutput->GetAddressParameterY());
+// The whole output image as the render reads it (WholeImage).
+ULMImageRange PictureOf(const ULMOmniImageBuffer* inOutput) { return WholeImage(inOutput); }
+
+// The context the bands render from: a viewport of no size stands for the
+// whole picture, which each copy would take for its own band. Null where
+// the context has a viewport and is taken as it is; false when no copy
+// can be made.
+bool ViewportOverPicture(const ULMContext* inContext, const ULMImageRange& inPicture,
+                         ReleasablePointer<ULMContext>& outCopy) {
+    int x = 0, y = 0, w = 0, h = 0;
+    inContext->GetCamera().GetViewport(x, y, w, h);
+    if ((w > 0 && h > 0) || inPicture.IsEmpty()) return true;
+    outCopy.Assign(ULMCopyContextForRender(inContext));
+    return outCopy != nullptr && outCopy->GetCamera().SetViewport(inPicture.XOrigin(), inPicture.YOrigin(),
+                                                                  inPicture.XSize(), inPicture.YSize()) == kULMOK;
 }
 
 // What the caller asked a render or an MPR render for, through the
@@ -151,12 +162,13 @@ struct BandRequest {
 
 // What the bands started so far gathered: the events to join (each copy's
 // board's last load first), the output limits they got, whether the volume
-// showed in one of them, the bands it missed, and whether the whole view's
-// one resize stood in for them all.
+// showed in one of them and what the first it missed answered, the bands it
+// missed, and whether the whole view's one resize stood in for them all.
 struct BandResults {
     ULMEventTable table;
     ULMImageRange limits;
     bool drawn = false;
+    ULMStatus nothingShown = kULMOK;
     bool wholeView = false;
     bool missed[kULMMaxForwardedVolumes] = {};
 };
@@ -185,6 +197,7 @@ public:
             // A band the volume leaves empty is drawn: nothing of it shows.
             const bool empty = (status == kULMErrEmptyRender || status == kULMErrArgument) && bandLimits.IsEmpty();
             if (empty) {
+                if (ioResults.nothingShown == kULMOK) ioResults.nothingShown = status;
                 ioResults.missed[i] = status == kULMErrEmptyRender;
                 event = ULMSyncEvent(kULMOK);
                 status = kULMOK;
@@ -236,9 +249,12 @@ private:
                            : copy->StartRender(asked.context, inTargets.image[0], inTargets.depth[0],
                                                inTargets.image[1], inTargets.depth[1]);
     }
-    // The output limits a band got, where its output image is given.
+    // The output limits a band got, where its output image is given (an
+    // MPR's is its one image).
     ULMImageRange LimitsOf(const BandTargets& inTargets) const {
-        const ULMImageBuffer* output = GetOutputImageBuffer(m_request.context, inTargets.image[0], inTargets.image[1]);
+        const ULMImageBuffer* output =
+            m_request.isMPR ? inTargets.image[0]
+                            : GetOutputImageBuffer(m_request.context, inTargets.image[0], inTargets.image[1]);
         return output != nullptr ? output->GetOutputLimits() : ULMImageRange();
     }
 
@@ -321,8 +337,8 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     const ULMRenderContext renderContext(inContext);
     if (renderContext.Status() != kULMOK) return ULMSyncEvent(renderContext.Status());
     inContext = renderContext.Get();
-    const BandRequest request{inContext, {ioColor0, ioColor1}, {ioDepth0, ioDepth1}, inNegativeDistance, inQuality,
-                              inMode, inIsMPR};
+    BandRequest request{inContext, {ioColor0, ioColor1}, {ioDepth0, ioDepth1}, inNegativeDistance, inQuality,
+                        inMode, inIsMPR};
     ULMRecursiveLock hold(m_lock);
     if (!IsLocked()) {
         const ULMStatus locked = LockVolume(kULMAnyBoard);
@@ -337,8 +353,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
     for (int b = 0; b < m_numberRealVolumes; ++b)
         if (KWBBoard* board = KWBBoard::GetBoard(m_subvolume[b].m_location))
             results.table.Put(b, board->GetLastLoadEvent());
-    ULMOmniImageBuffer* output = GetOutputImageBuffer(inContext, forms.image[0], forms.image[1]);
+    // An MPR slab's output is its one image, whatever the context names.
+    ULMOmniImageBuffer* output =
+        inIsMPR ? forms.image[0] : GetOutputImageBuffer(inContext, forms.image[0], forms.image[1]);
     if (area.IsEmpty() && output != nullptr) area = PictureOf(output);
+    ReleasablePointer<ULMContext> overPicture;
+    if (!ViewportOverPicture(inContext, area, overPicture)) return ULMSyncEvent(kULMErrAlloc);
+    if (overPicture != nullptr) request.context = inContext = overPicture;
 
     // No band falls back to a resize of its own: each would enlarge and
     // shrink its own piece of the view, and a narrow band cannot be shrunk
@@ -356,6 +377,12 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
         return ULMSyncEvent(started);
     if (results.drawn && !results.wholeView)
         if (const std::optional<ULMSyncEvent> refused = bands.FillMissed(results)) return *refused;
+    // Nothing of the volume in any band: empty, as on one board, the image
+    // as it was.
+    if (!results.drawn && !results.wholeView) {
+        if (output != nullptr) output->SetOutputLimits(ULMImageRange());
+        return ULMSyncEvent(results.nothingShown == kULMOK ? kULMErrEmptyRender : results.nothingShown);
+    }
     SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, ioDepth0, ioColor1, ioDepth1);
     if (output != nullptr) {
         const ULMStatus set = output->SetOutputLimits(results.limits);

@@ -172,8 +172,11 @@ bool DrewNothing(ULMStatus inRendered, ULMImageRange& ioLimits) {
 }
 
 // What the composite covers, as the context's render area asks: the clip,
-// or what the bricks drew within it.
+// or what the bricks drew within it. Where no brick drew in a parallel
+// view, nothing: one board leaves the image as it was when the volume shows
+// nowhere in it (and writes a perspective frame whole all the same).
 ULMImageRange CompositeArea(const ULMContext* inContext, const ULMImageRange& inClip, const ULMImageRange& inDrawn) {
+    if (inDrawn.IsEmpty() && !IsPerspectiveMatrix(inContext->GetCamera().GetProjectionMatrix())) return ULMImageRange();
     return inContext->GetRenderArea() == ULMContext::kViewport ? inClip : Intersect(inDrawn, inClip);
 }
 

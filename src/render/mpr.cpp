@@ -80,10 +80,32 @@ ULMStatus PlaceSlab(ReleasablePointer<ULMCutPlane>& ioSlab, const ULMContext* in
     return ioSlab->SetRange(-half, half) == kULMOK ? kULMOK : kULMErrTransform;
 }
 
+// The chip's pixel coordinates are unsigned: an output addressed from
+// negative coordinates has its sums rendered that far (an even number of
+// pixels, as offsets are) towards the positive, the view with them, and
+// written back where they belong.
+struct SumsShift {
+    int x = 0, y = 0;
+};
+
+SumsShift ShiftOf(const ULMImageBuffer* inOutput) {
+    if (inOutput->GetAddressMode() != kULMOffsetAddress) return {};
+    return {std::max(0, -inOutput->GetAddressParameterX()), std::max(0, -inOutput->GetAddressParameterY())};
+}
+
+ULMStatus ShiftViewport(ULMContext* ioClone, const SumsShift& inShift) {
+    ULMCamera& camera = ioClone->GetCamera();
+    int x = 0, y = 0, w = 0, h = 0;
+    camera.GetViewport(x, y, w, h);
+    // None stands for the whole image, which moves with the sums' image.
+    if (w <= 0 || h <= 0 || (inShift.x == 0 && inShift.y == 0)) return kULMOK;
+    return camera.SetViewport(x + inShift.x, y + inShift.y, w, h);
+}
+
 // The image the chip sums and counts into: the output's size and
 // addressing, so that it gets the output's sample grid, starting from 0.
 ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const ULMImageBuffer* inOutput,
-                             ULMLocation inLocation) {
+                             ULMLocation inLocation, const SumsShift& inShift) {
     const unsigned width = inOutput->GetWidth(), height = inOutput->GetHeight();
     if (ioBuffer == nullptr || ioBuffer->GetWidth() != width || ioBuffer->GetHeight() != height) {
         ioBuffer.Assign(ULMImageBuffer::Create(inLocation, width, height, 32, 2, kULMMPRSumFields));
@@ -96,6 +118,7 @@ ULMStatus PrepareSumAndCount(ReleasablePointer<ULMImageBuffer>& ioBuffer, const 
     ULMAddressMode mode = kULMOffsetAddress;
     int x = 0, y = 0;
     inOutput->GetAddressParameters(mode, x, y);
+    if (mode == kULMOffsetAddress) x += inShift.x, y += inShift.y;
     const ULMStatus addressed = ioBuffer->SetAddressParameters(mode, x, y);
     if (addressed != kULMOK) return addressed;
     const ULMStatus cleared = ioBuffer->SetBorderValue(0, 0, 0, 0);
@@ -112,15 +135,18 @@ uint64_t EncodePixel(const double inColour[4], const ULMImageBuffer* inOutput) {
 
 // kMPRAlpha's host step once the sums are rendered: each pixel's mean alpha
 // as opaque grey, written over the render's rectangle.
-ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int inSupersample) {
+ULMStatus WriteGrey(ULMVolumeRenderState& ioState, ULMImageBuffer* ioOutput, int inSupersample,
+                    const SumsShift& inShift) {
     ULMImageBuffer* sums = ioState.m_sumAndCountBuffer;
     const ULMImageRange range = sums->GetOutputLimits();
+    const ULMImageRange written(range.XSize(), range.YSize(), range.XOrigin() - inShift.x,
+                                range.YOrigin() - inShift.y);
     const size_t width = static_cast<size_t>(range.XSize()), count = width * static_cast<size_t>(range.YSize());
     ioState.m_mprBuffer.resize(count);
     ioState.m_mprUnloadEvent = sums->StartUnload(ioState.m_mprBuffer.data(), range, static_cast<unsigned>(width));
     const ULMStatus unloaded = ioState.m_mprUnloadEvent.Wait(-1);
     if (ULMFailed(unloaded)) return unloaded;
-    return ULMWriteMPRGrey(ioState.m_mprBuffer.data(), range, inSupersample, ioOutput, ioState.m_mprPixels);
+    return ULMWriteMPRGrey(ioState.m_mprBuffer.data(), written, inSupersample, ioOutput, ioState.m_mprPixels);
 }
 
 }  // namespace
@@ -200,6 +226,7 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
         const bool sums = inMode == ULMVolume::kMPRAlpha;
         // A part of a volume's render leaves its sums to its caller.
         ULMMPRSumsScope* const partSums = sums ? ULMMPRSumsScope::Current() : nullptr;
+        const SumsShift shift = sums && partSums == nullptr ? ShiftOf(ioImage) : SumsShift();
         ULMMPRSlab slab;
         ULMSyncEvent event(kULMOK);
         {
@@ -211,7 +238,8 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
             if (status == kULMOK) status = SetUpClone(clone, state.m_mprCutPlane, inQuality, sums);
             // Made in host memory, it moves to the volume's board with the first render.
             if (status == kULMOK && sums && partSums == nullptr)
-                status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem);
+                status = PrepareSumAndCount(state.m_sumAndCountBuffer, ioImage, kULMSystem, shift);
+            if (status == kULMOK) status = ShiftViewport(clone, shift);
             if (status != kULMOK) return ULMSyncEvent(status);
 
             slab.slot = clone->GetCutPlaneCount() - 1;
@@ -226,7 +254,7 @@ ULMSyncEvent ULMStartMPRRender(ULMVolumeInternal& ioVolume, const ULMContext* in
         ULMStatus status = event.Wait(-1);
         if (status == kULMErrEmptyRender) ioImage->SetOutputLimits(ULMImageRange());
         if (ULMFailed(status)) return event;
-        status = WriteGrey(state, ioImage, slab.zSupersample);
+        status = WriteGrey(state, ioImage, slab.zSupersample, shift);
         if (status == kULMOK) SetLastVolumeRendered(ioVolume.GetObjectID(), clone, ioImage, nullptr, nullptr, nullptr);
         return ULMSyncEvent(status);
     } catch (const std::bad_alloc&) {

@@ -210,7 +210,9 @@ ULMStatus ULMSampleSpace::PlaceFrustum(const ULMContext* inContext, const Permut
     const bool volumeArea = gULMControl.m_renderArea == ULMControlInternal::kVolume ||
                             inContext->GetRenderArea() == ULMContext::kVolume;
     const bool fillBeside = !volumeArea && ULMFillBesideVolume::Active();
-    bool empty = jmax < jmin;
+    // Trims crossed on X' or Y' (an empty sub-volume, or trim planes that
+    // miss it) leave no voxel to sample, as crossed slices do on Z'.
+    bool empty = jmax < jmin || m_trims[0] > m_trims[1] || m_trims[2] > m_trims[3];
     double box[4] = {};
     bool cut = false;
     for (int i = 0; i < 2; ++i) {

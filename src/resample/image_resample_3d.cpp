@@ -148,9 +148,13 @@ ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioC
 
     ULMImageBuffer* output = GetOutputImageBuffer(inContext, ioColor0, ioColor1);
     const ULMCamera& camera = inContext->GetCamera();
-    const ULMImageRange viewport(camera.GetViewportWidth(), camera.GetViewportHeight(),
-                                 camera.GetViewportOriginX(), camera.GetViewportOriginY());
-    ULMImageRange frustum = Intersect(viewport, ULMImageBufferRange(*output));
+    const ULMImageRange whole = ULMImageBufferRange(*output);
+    ULMImageRange viewport(camera.GetViewportWidth(), camera.GetViewportHeight(), camera.GetViewportOriginX(),
+                           camera.GetViewportOriginY());
+    // A viewport of no width or height is the whole image, as a render
+    // takes it; read as a rectangle, it would write nothing.
+    if (viewport.IsEmpty()) viewport = whole;
+    ULMImageRange frustum = Intersect(viewport, whole);
     if (inContext->GetRenderArea() == ULMContext::kVolume) frustum = Intersect(frustum, inDestRange);
     // An empty frustum would wrap to the whole grid in the chip's unsigned
     // coordinates; there is nothing to write.

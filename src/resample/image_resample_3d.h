@@ -18,8 +18,9 @@ KWBBuffer* GetKWBBuffer(ULMImageBuffer* inImage);
 
 // inSourceRange of inSource onto inDestRange of the context's output image
 // (image 0 or image 1, whichever it names), composited over what is there
-// when that image's input limits are set. Of the context only the viewport,
-// render area, output image and the two blend modes are read. Without a
+// when that image's input limits are set. Of the context only the viewport
+// (none: the whole output image), render area, output image and the two
+// blend modes are read. Without a
 // source the pass samples nothing, and each pixel of the frustum gets the
 // blend of the two images' initial values. Not waited for.
 //

@@ -70,6 +70,38 @@ TEST_F(ImageResample3DTest, PassesMatchTheHostReferenceAndBlendOverTheOutput) {
     }
 }
 
+// A viewport of no size is the whole output image, as renders take it: the
+// pass writes what it writes with that viewport given, at the image's
+// offset too, and over the whole image where the render area is the
+// viewport.
+TEST_F(ImageResample3DTest, AViewportOfNoSizeIsTheWholeOutputImage) {
+    for (const ULMImageRange whole : {kAll, ULMImageRange(40, 24, 6, 4)}) {
+        const ULMImageRange destination(16, 8, whole.XOrigin() + 11, whole.YOrigin() + 5), source(32, 16, 2, 3);
+        for (const ULMContext::RenderArea area : {ULMContext::kVolume, ULMContext::kViewport}) {
+            SCOPED_TRACE(::testing::Message() << "offset " << whole.XOrigin() << ", area " << area);
+            std::vector<uint32_t> after[2];
+            for (const bool given : {true, false}) {
+                Held<ULMImageBufferInternal> from(ULMImageBufferInternal::Create3D(kULMBoard0, 40, 24, 32, 4,
+                                                                                   test_support::kRGBA8Fields, 1)),
+                    target(MakeImage(kULMBoard0, 40, 24));
+                ASSERT_EQ(target->SetOffset(whole.XOrigin(), whole.YOrigin()), kULMOK);
+                Load(from, kAll, Random<uint32_t>(40 * 24, 5));
+                Load(target, whole, Random<uint32_t>(40 * 24, 6));
+                Held<ULMContext> context(ContextFor(kULMBlendReplace));
+                ASSERT_EQ(context->SetRenderArea(area), kULMOK);
+                ASSERT_EQ(context->GetCamera().SetViewport(given ? whole.XOrigin() : 0, given ? whole.YOrigin() : 0,
+                                                           given ? 40 : 0, given ? 24 : 0),
+                          kULMOK);
+                ASSERT_EQ(ULMResample3DImage(context, target, nullptr, destination, from, source).Wait(-1), kULMOK);
+                EXPECT_EQ(target->GetOutputLimits(), area == ULMContext::kVolume ? destination : whole);
+                after[given] = Read(target, whole);
+            }
+            EXPECT_EQ(after[false], after[true]);
+            EXPECT_NE(after[false], Random<uint32_t>(40 * 24, 6)) << "the pass wrote nothing";
+        }
+    }
+}
+
 TEST_F(ImageResample3DTest, RefusalsSubmitNothing) {
     Held<ULMImageBufferInternal> target(MakeImage(kULMBoard0, 40, 24)), elsewhere(MakeImage(kULMBoard1, 40, 24));
     Held<ULMContext> context(ContextFor(kULMBlendReplace));

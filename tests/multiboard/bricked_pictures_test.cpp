@@ -12,6 +12,7 @@
 #include <memory>
 #include <vector>
 
+#include "support/bricked_mipmap.h"
 #include "support/context_fixture.h"
 #include "ulm3.h"
 
@@ -89,17 +90,7 @@ protected:
     }
 
     // A mipmap volume over the voxels, in inBricks bricks (0: on one board).
-    ULMVolume* NewVolume(int inBricks) {
-        ULMSetParameter("MipmapMinVolumeSize", 32);
-        ULMSetParameter("MultiboardMinVolumeSize", 2);
-        ULMSetParameter("MultiboardRenderMode", 2);
-        ULMSetParameter("MultiboardForceNumberOfVolumes", uint64_t(inBricks));
-        ULMSetParameter("MultiboardRenderEnable", inBricks > 0 ? 1 : 0);
-        ULMVolume* volume = ULMVolume::Create(1u, m_voxels.data(), unsigned(m_size[0]), unsigned(m_size[1]),
-                                              unsigned(m_size[2]), ULMVolume::kSliced);
-        ULMSetParameter("MultiboardRenderEnable", 0);
-        return volume;
-    }
+    ULMVolume* NewVolume(int inBricks) { return testing::NewMipmapOverBricks(m_voxels.data(), m_size, inBricks); }
 
     std::vector<uint32_t> Picture(ULMVolume* inVolume, int inLevel, bool inBricked, int inSide, double inBorder) {
         EXPECT_EQ(inVolume->SetMipmapRange(inLevel, inLevel), kULMOK);

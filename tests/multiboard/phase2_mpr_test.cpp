@@ -18,6 +18,8 @@
 
 #include "foundation/control.h"
 #include "multiboard/phase2_fixture.h"
+#include "support/bricked_mipmap.h"
+#include "support/rendered_pixels.h"
 #include "ulm3/library.h"
 
 namespace ulm3 {
@@ -65,17 +67,7 @@ protected:
     Phase2MPRBorderTest() : Phase2MPRTest(GetParam()) {}
 
     // A mipmap volume over the voxels, over inBricks bricks (0: on one board).
-    ULMVolume* MipmapVolume(int inBricks) {
-        ULMSetParameter("MipmapMinVolumeSize", 32);
-        ULMSetParameter("MultiboardMinVolumeSize", 2);
-        ULMSetParameter("MultiboardRenderMode", 2);
-        ULMSetParameter("MultiboardForceNumberOfVolumes", uint64_t(inBricks));
-        ULMSetParameter("MultiboardRenderEnable", inBricks > 0 ? 1 : 0);
-        ULMVolume* volume = ULMVolume::Create(1u, voxels.data(), unsigned(size[0]), unsigned(size[1]),
-                                              unsigned(size[2]), ULMVolume::kSliced);
-        ULMSetParameter("MultiboardRenderEnable", 0);
-        return volume;
-    }
+    ULMVolume* MipmapVolume(int inBricks) { return testing::NewMipmapOverBricks(voxels.data(), size, inBricks); }
 
     // The MPR of inVolume into a fresh image at inWhere that holds a
     // pattern and starts as inStart says.
@@ -144,14 +136,10 @@ TEST_F(Phase2MPRTest, BrickedMPREqualsTheOneBoardMPR) {
         ASSERT_NE(bricked, nullptr);
         const std::vector<uint32_t> got = BricksMPR(bricked, kSide, c.mode, c.distance, c.quality);
         const std::vector<uint32_t> want = OneBoardMPR(kSide, c.mode, c.distance, c.quality);
-        int worst = 0, lit = 0;
-        for (size_t i = 0; i < want.size(); ++i) {
-            lit += (want[i] & 0xFFFFFF) != 0;
-            for (int b = 0; b < 32; b += 8)
-                worst = std::max(worst, std::abs(int(got[i] >> b & 0xFF) - int(want[i] >> b & 0xFF)));
-        }
+        int lit = 0;
+        for (const uint32_t pixel : want) lit += (pixel & 0xFFFFFF) != 0;
         EXPECT_GT(lit, kSide * kSide / 8);
-        EXPECT_LE(worst, c.tolerance);
+        EXPECT_LE(test_support::WorstChannelDifference(got, want), c.tolerance);
     }
 }
 
@@ -198,14 +186,13 @@ TEST_F(Phase2MPRTest, AMeanAlphaAcrossASeamIsTheMeanOfAllTheRaysSamples) {
             BricksMPR(bricked, kSide, ULMVolume::kMPRAlpha, c.distance, c.quality, c.border);
         const std::vector<uint32_t> want = OneBoardMPR(kSide, ULMVolume::kMPRAlpha, c.distance, c.quality, c.border);
         const uint32_t none = c.border == 0.0 ? 0u : 0x66666666u;
-        int lit = 0, differ = 0, worst = 0, border = 0;
+        int lit = 0, differ = 0, border = 0;
         for (size_t i = 0; i < want.size(); ++i) {
             lit += (want[i] & 0xFFFFFF) != 0 && want[i] != none;
             border += want[i] == none;
             differ += got[i] != want[i];
-            for (int b = 0; b < 32; b += 8)
-                worst = std::max(worst, std::abs(int(got[i] >> b & 0xFF) - int(want[i] >> b & 0xFF)));
         }
+        const int worst = test_support::WorstChannelDifference(got, want);
         EXPECT_GT(lit, kSide * kSide / 8);
         EXPECT_GT(border, kSide * kSide / 8) << "the border shows around the plane";
         EXPECT_EQ(differ, 0) << "worst " << worst;
@@ -280,13 +267,12 @@ TEST_P(Phase2MPRBorderTest, AnMPROverABorderOrTheImageEqualsTheOneBoardMPR) {
             run = i > 0 && sorted[i] == sorted[i - 1] ? run + 1 : 1;
             if (run > most) most = run, none = sorted[i];
         }
-        int sampled = 0, differ = 0, worst = 0;
+        int sampled = 0, differ = 0;
         for (size_t i = 0; i < want.pixels.size(); ++i) {
             sampled += want.pixels[i] != none;
             differ += got.pixels[i] != want.pixels[i];
-            for (int b = 0; b < 32; b += 8)
-                worst = std::max(worst, std::abs(int(got.pixels[i] >> b & 0xFF) - int(want.pixels[i] >> b & 0xFF)));
         }
+        const int worst = test_support::WorstChannelDifference(got.pixels, want.pixels);
         if (c.start.border[3] < 1.0) {
             EXPECT_GT(sampled, kSide * kSide / 8) << "the plane crosses the view";
         }
@@ -384,13 +370,12 @@ TEST_P(Phase2MPRBorderTest, AnMPRRenderedLargeAndShrunkEqualsTheOneBoardMPR) {
         ASSERT_NE(bricked, nullptr);
         const MPRPicture want = Picture(one, kULMBoard0, kSide, c.mode, 1.0, c.quality, c.start);
         const MPRPicture got = Picture(bricked, kULMMultiBoardMode2, kSide, c.mode, 1.0, c.quality, c.start);
-        int differ = 0, worst = 0, sampled = 0;
+        int differ = 0, sampled = 0;
         for (size_t i = 0; i < want.pixels.size(); ++i) {
             differ += got.pixels[i] != want.pixels[i];
             sampled += (want.pixels[i] & 0xFFFFFF) != (want.pixels[0] & 0xFFFFFF);
-            for (int b = 0; b < 32; b += 8)
-                worst = std::max(worst, std::abs(int(got.pixels[i] >> b & 0xFF) - int(want.pixels[i] >> b & 0xFF)));
         }
+        const int worst = test_support::WorstChannelDifference(got.pixels, want.pixels);
         EXPECT_GT(sampled, kSide * kSide / 8) << "the plane crosses the view";
         EXPECT_EQ(differ, 0) << "worst " << worst << " steps";
         EXPECT_TRUE(got.limits == want.limits);

@@ -19,6 +19,7 @@
 
 #include "foundation/shareable.h"
 #include "support/context_fixture.h"
+#include "support/rendered_pixels.h"
 #include "ulm3.h"
 
 namespace ulm3::testing {
@@ -220,10 +221,7 @@ TEST_P(SliceSpacingTest, EverySlicingAndLevelGivesTheOneSlicePictureOfItsVoxels)
             for (int slices = 1; slices <= 3; ++slices) {
                 ReleasablePointer<ULMContext> context(MakeContext(mode, slices, 1.0));
                 const std::vector<uint32_t> got = Picture(volume, context, mode);
-                int worst = 0;
-                for (size_t p = 0; p < got.size(); ++p)
-                    for (int c = 0; c < 4; ++c)
-                        worst = std::max(worst, std::abs(int(got[p] >> 8 * c & 255) - int(want[p] >> 8 * c & 255)));
+                const int worst = test_support::WorstChannelDifference(got, want);
                 EXPECT_LE(worst, Composites(mode) ? kCompositedSteps : 0) << slices << " slices per voxel";
                 const uint32_t background = Minimum(mode) ? 0xFFFFFFFFu : 0u;
                 unlit = std::max(unlit, int(std::ranges::count(got, background)));
@@ -252,10 +250,7 @@ TEST_P(SliceSpacingTest, TransparentPreWeightedColoursGlowAsAtOneSlice) {
         for (int slices = 2; slices <= 3; ++slices) {
             ReleasablePointer<ULMContext> context(MakeContext(mode, slices, 1.0));
             const std::vector<uint32_t> got = Picture(scene.volume, context, mode);
-            int worst = 0;
-            for (size_t p = 0; p < got.size(); ++p)
-                for (int c = 0; c < 4; ++c)
-                    worst = std::max(worst, std::abs(int(got[p] >> 8 * c & 255) - int(want[p] >> 8 * c & 255)));
+            const int worst = test_support::WorstChannelDifference(got, want);
             EXPECT_LE(worst, kCompositedSteps) << slices << " slices per voxel";
         }
     }

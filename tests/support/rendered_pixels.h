@@ -4,7 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdlib>
 #include <vector>
 
 #include "foundation/shareable.h"
@@ -23,6 +25,16 @@ inline std::vector<uint32_t> RenderedPixels(ULMVolume* ioVolume, const ULMContex
     EXPECT_EQ(ioVolume->StartRender(inContext, image, nullptr, nullptr, nullptr).Wait(-1), kULMOK);
     EXPECT_EQ(image->Unload(pixels.data(), {inSide, inSide, 0, 0}, 0), kULMOK);
     return pixels;
+}
+
+// The largest difference of one 8-bit channel between two pictures of
+// packed 32-bit pixels.
+inline int WorstChannelDifference(const std::vector<uint32_t>& inGot, const std::vector<uint32_t>& inWant) {
+    int worst = 0;
+    for (size_t i = 0; i < std::min(inGot.size(), inWant.size()); ++i)
+        for (int b = 0; b < 32; b += 8)
+            worst = std::max(worst, std::abs(int(inGot[i] >> b & 0xFF) - int(inWant[i] >> b & 0xFF)));
+    return worst;
 }
 
 }  // namespace ulm3::test_support

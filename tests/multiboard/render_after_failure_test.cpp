@@ -1,0 +1,249 @@
+// What a failed request leaves behind for the next render of the same
+// volume: on every road a render takes (one board, bands, bricks composited
+// on a board or on the host, and a mipmap volume over each), each request of
+// each kind the render sends is made to fail, first, second, third or
+// fourth, while the volume is rendered into an image on a board. The failed
+// render answers the failure or draws what a clean render draws, and the
+// render right after it, with nothing changed, draws exactly what a clean
+// render draws: nothing the failure left half made (a level, a partial
+// image, a table) is reused as if it were whole.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "foundation/shareable.h"
+#include "support/context_fixture.h"
+#include "tulx7/driver_requests.h"
+#include "tulx7sim/test_api.h"
+#include "ulm3.h"
+
+namespace ulm3 {
+namespace {
+
+constexpr ULMFieldFormat kU = kULMUnsignedFraction;
+const ULMFieldDescriptor kRGBA8[4] = {{0, 8, kU}, {8, 8, kU}, {16, 8, kU}, {24, 8, kU}};
+
+struct Road {
+    const char* name;
+    int boards;
+    int mode;       // 0 one board, 1 bands, 2 bricks
+    int composite;  // Multiboard2ForceRender: 1 on a board, 2 on the host
+    bool mipmap;    // a mipmap volume over the road, drawn from its level 1
+    ULMLocation image;
+    int size[3] = {26, 22, 18};
+    int pixels = 36;  // the image's side
+    ULMBlendMode blend = kULMBlendFTB;
+    bool locked = true;
+    bool levelOne = true;  // a mipmap volume drawn from level 1, or from the level the view asks for
+    bool perspective = false;
+};
+
+struct Drawn {
+    ULMStatus render = kULMErrArgument;
+    ULMStatus unload = kULMErrArgument;
+    std::vector<uint8_t> pixels;
+    bool OK() const { return render == kULMOK && unload == kULMOK; }
+};
+
+class RenderAfterFailureTest : public testing::ContextTest, public ::testing::WithParamInterface<Road> {
+protected:
+    RenderAfterFailureTest() : ContextTest(test_support::SimBoards(2)) {}
+
+    void TearDown() override {
+        Release();
+        ContextTest::TearDown();
+    }
+
+    static void Fresh(const Road& inRoad) {
+        CloseEverything();
+        UsePlatform(test_support::SimBoards(inRoad.boards));
+        ASSERT_EQ(ULMOpen(), kULMOK);
+    }
+
+    // A volume of the road's kind, locked, with a context that sees it
+    // turned; for a mipmap volume, drawn from level 1.
+    void Make(const Road& inRoad) {
+        m_pixels = inRoad.pixels;
+        const int nx = inRoad.size[0], ny = inRoad.size[1], nz = inRoad.size[2];
+        m_voxels.resize(size_t(nx) * ny * nz);
+        for (size_t i = 0; i < m_voxels.size(); ++i) {
+            const double x = double(i % nx), y = double(i / nx % ny), z = double(i / nx / ny);
+            const double blob = 230 - 12 * std::hypot(x - 0.6 * nx, y - 0.45 * ny, z - 0.5 * nz);
+            m_voxels[i] = uint8_t(std::clamp(std::max(200.0 * x / nx + y, blob), 0.0, 255.0));
+        }
+        ULMSetParameter("MipmapMinVolumeSize", inRoad.mipmap ? 16 : 1 << 24);
+        ULMSetParameter("MultiboardMinVolumeSize", 2);
+        ULMSetParameter("MultiboardRenderMode", inRoad.mode == 2 ? 2 : 1);
+        ULMSetParameter("MultiboardForceNumberOfVolumes", 0);
+        ULMSetParameter("Multiboard2ForceRender", uint64_t(inRoad.composite));
+        ULMSetParameter("MultiboardRenderEnable", inRoad.mode != 0 ? 1 : 0);
+        m_volume.Assign(ULMVolume::Create(1u, m_voxels.data(), nx, ny, nz, ULMVolume::kSliced));
+        ULMSetParameter("MultiboardRenderEnable", 0);
+        ASSERT_NE(m_volume.GetPointer(), nullptr);
+        if (inRoad.locked) {
+            ASSERT_EQ(m_volume->LockVolume(inRoad.mode == 0 ? inRoad.image : kULMAnyBoard), kULMOK);
+        }
+        if (inRoad.mipmap) {
+            ASSERT_EQ(m_volume->SetMipmapRange(inRoad.levelOne ? 1 : 0, inRoad.levelOne ? 1 : 3), kULMOK);
+        }
+        ReleasablePointer<ULMLookupTable> table(ULMLookupTable::Create(256));
+        for (int i = 0; i < 256; ++i) {
+            const float v = float(i) / 255.0f, a = 0.06f * v;
+            table->SetEntry(i, ULMRGBAFloat(v * a, v * a * 0.8f, v * a * 0.6f, a));
+        }
+        m_context.Assign(ULMContext::Create(table));
+        ASSERT_EQ(m_context->SetBlendMode(inRoad.blend), kULMOK);
+        const double r = 0.55 * std::hypot(nx, ny, nz);
+        ULMCamera& camera = m_context->GetCamera();
+        camera.SetProjectionMatrix(inRoad.perspective ? ULMMatrix::Frustum(-r / 3, r / 3, -r / 3, r / 3, r, 4 * r)
+                                                      : ULMMatrix::Ortho(-r, r, -r, r, -2 * r, 2 * r));
+        camera.SetViewMatrix(inRoad.perspective ? ULMMatrix::Translate(0, 0, -2 * r) : ULMMatrix());
+        camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *
+                              ULMMatrix::Translate((1 - nx) / 2.0, (1 - ny) / 2.0, (1 - nz) / 2.0));
+        camera.SetViewport(0, 0, m_pixels, m_pixels);
+        m_image.Assign(ULMImageBuffer::Create(inRoad.image, m_pixels, m_pixels, 32, 4, kRGBA8));
+        ASSERT_NE(m_image.GetPointer(), nullptr);
+        // A banded or bricked volume draws into an image on one board by
+        // taking it to its own boards and back.
+        ASSERT_EQ(m_image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+    }
+
+    // The view drawn into the image, which starts cleared, and read back;
+    // the nth request of inCode from the render on fails as it completes.
+    Drawn Draw(uint32_t inCode = 0, int inNth = 0) {
+        Drawn out;
+        std::vector<uint8_t> clear(size_t(m_pixels) * m_pixels * 4, 0x5A);
+        EXPECT_EQ(m_image->Update(clear.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels), kULMOK);
+        if (inNth > 0) tulx7sim::InjectCompletionFailure(inCode, inNth);
+        out.render = m_volume->StartRender(m_context, m_image, nullptr, nullptr, nullptr).Wait(-1);
+        out.pixels.assign(clear.size(), 0xEE);
+        out.unload = m_image->Unload(out.pixels.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels);
+        return out;
+    }
+
+    void Release() {
+        m_image.Assign(nullptr);
+        m_context.Assign(nullptr);
+        m_volume.Assign(nullptr);
+    }
+
+    // How many requests of inCode one render sends, the first render of
+    // the volume (inWarm false) or a later one.
+    int Count(const Road& inRoad, uint32_t inCode, bool inWarm) {
+        Fresh(inRoad);
+        Make(inRoad);
+        if (inWarm) Draw();
+        std::vector<uint8_t> clear(size_t(m_pixels) * m_pixels * 4, 0x5A);
+        m_image->Update(clear.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels);
+        tulx7sim::ClearRequestLog();
+        m_volume->StartRender(m_context, m_image, nullptr, nullptr, nullptr).Wait(-1);
+        const auto log = tulx7sim::RequestLog();
+        Release();
+        return int(std::count_if(log.begin(), log.end(), [inCode](const auto& e) {
+            return e.code == inCode && e.reachedDriver && e.status == 0;
+        }));
+    }
+
+    std::vector<uint8_t> m_voxels;
+    int m_pixels = 0;
+    ReleasablePointer<ULMVolume> m_volume;
+    ReleasablePointer<ULMContext> m_context;
+    ReleasablePointer<ULMImageBuffer> m_image;
+};
+
+const char* KindName(uint32_t inCode) {
+    switch (inCode) {
+        case TULX7_DR_RENDER: return "render";
+        case TULX7_DR_BUFFER_LOAD: return "load";
+        case TULX7_DR_BUFFER_UNLOAD: return "unload";
+        default: return "copy";
+    }
+}
+
+// Each request the render sends, failed in turn on a volume rendered for
+// the first time and on one rendered before: the failure is answered or the
+// picture is right, and the next render draws the clean picture.
+TEST_P(RenderAfterFailureTest, TheRenderAfterAFailedOneDrawsTheCleanPicture) {
+    const Road& road = GetParam();
+    Fresh(road);
+    Make(road);
+    const Drawn clean = Draw();
+    ASSERT_TRUE(clean.OK()) << clean.render << " " << clean.unload;
+    ASSERT_TRUE(std::any_of(clean.pixels.begin(), clean.pixels.end(), [](uint8_t p) { return p != 0x5A; }))
+        << "the clean render draws something";
+    const Drawn again = Draw();
+    if (getenv("DBG")) { int n=0; for (size_t i=0;i<clean.pixels.size();++i) if (clean.pixels[i]!=again.pixels[i] && n++<20) printf("px %zu ch %zu: %d %d\n", i/4, i%4, clean.pixels[i], again.pixels[i]); printf("diffs %d\n", n);}
+    ASSERT_TRUE(again.OK() && again.pixels == clean.pixels) << "a clean render draws the same twice";
+    Release();
+    for (const bool warm : {false, true}) {
+        for (const uint32_t code : {uint32_t(TULX7_DR_RENDER), uint32_t(TULX7_DR_BUFFER_LOAD),
+                                    uint32_t(TULX7_DR_BUFFER_UNLOAD), uint32_t(TULX7_DR_BUFFER_BOARD2BOARD)}) {
+            const int count = std::min(4, Count(road, code, warm));
+            for (int nth = 1; nth <= count; ++nth) {
+                SCOPED_TRACE(::testing::Message() << (warm ? "rendered before, " : "first render, ") << KindName(code)
+                                                  << " " << nth << " of " << count);
+                Fresh(road);
+                Make(road);
+                if (warm) {
+                    ASSERT_TRUE(Draw().OK());
+                }
+                const Drawn failed = Draw(code, nth);
+                ASSERT_TRUE(tulx7sim::WaitForIdle(10000));
+                if (tulx7sim::GetStats().jobsFailed > 0) {
+                    EXPECT_FALSE(failed.OK()) << "the failure is answered";
+                }
+                if (failed.OK()) {
+                    EXPECT_TRUE(failed.pixels == clean.pixels) << "an OK render drew the clean picture";
+                }
+                const Drawn next = Draw();
+                EXPECT_EQ(next.render, kULMOK);
+                EXPECT_EQ(next.unload, kULMOK);
+                EXPECT_TRUE(next.pixels == clean.pixels) << "the next render draws the clean picture";
+                Release();
+            }
+        }
+    }
+}
+
+const Road kRoads[] = {
+    {"plain", 1, 0, 0, false, kULMBoard0},
+    {"plain on board 1", 2, 0, 0, false, kULMBoard1},
+    {"bands", 2, 1, 0, false, kULMBoard1},
+    {"bricks composited on a board", 2, 2, 1, false, kULMBoard1},
+    {"bricks composited on the host", 2, 2, 2, false, kULMBoard1},
+    {"mipmap over plain", 1, 0, 0, true, kULMBoard0},
+    {"mipmap over plain on board 1", 2, 0, 0, true, kULMBoard1},
+    {"mipmap over bands", 2, 1, 0, true, kULMBoard1},
+    {"mipmap over bricks composited on a board", 2, 2, 1, true, kULMBoard1},
+    {"mipmap over bricks composited on the host", 2, 2, 2, true, kULMBoard1},
+    {"mipmap over bricks of a long volume", 2, 2, 1, true, kULMBoard1, {256, 28, 26}, 120},
+    {"mipmap over bricks, maximum", 2, 2, 0, true, kULMBoard1, {26, 22, 18}, 36, kULMBlendMaxAlpha},
+    {"mipmap over bricks, composite chosen", 2, 2, 0, true, kULMBoard1},
+    {"mipmap over bricks, unlocked", 2, 2, 0, true, kULMBoard1, {26, 22, 18}, 36, kULMBlendFTB, false},
+    {"mipmap over bricks, level of the view", 2, 2, 0, true, kULMBoard1, {40, 36, 30}, 24, kULMBlendFTB, true,
+     false},
+    {"mipmap over bands, level of the view", 2, 1, 0, true, kULMBoard1, {40, 36, 30}, 24, kULMBlendFTB, true,
+     false},
+    {"perspective over bricks", 2, 2, 1, false, kULMBoard1, {26, 22, 18}, 36, kULMBlendFTB, true, true, true},
+    {"mipmap over bricks in perspective", 2, 2, 1, true, kULMBoard1, {26, 22, 18}, 36, kULMBlendFTB, true, false,
+     true},
+    {"mipmap over plain in perspective", 1, 0, 0, true, kULMBoard0, {26, 22, 18}, 36, kULMBlendFTB, true, false,
+     true},
+    {"mipmap over plain, maximum, unlocked", 2, 0, 0, true, kULMBoard1, {26, 22, 18}, 36, kULMBlendMaxAlpha,
+     false},
+};
+
+INSTANTIATE_TEST_SUITE_P(Roads, RenderAfterFailureTest, ::testing::ValuesIn(kRoads), [](const auto& inInfo) {
+    std::string name = inInfo.param.name;
+    for (char& c : name)
+        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
+    return name;
+});
+
+}  // namespace
+}  // namespace ulm3

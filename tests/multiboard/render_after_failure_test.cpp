@@ -41,6 +41,7 @@ struct Road {
     bool locked = true;
     bool levelOne = true;  // a mipmap volume drawn from level 1, or from the level the view asks for
     bool perspective = false;
+    ULMLocation volumeBoard = kULMNoBufferAttached;  // a plain volume's board: the image's unless named
 };
 
 struct Drawn {
@@ -86,7 +87,9 @@ protected:
         ULMSetParameter("MultiboardRenderEnable", 0);
         ASSERT_NE(m_volume.GetPointer(), nullptr);
         if (inRoad.locked) {
-            ASSERT_EQ(m_volume->LockVolume(inRoad.mode == 0 ? inRoad.image : kULMAnyBoard), kULMOK);
+            ASSERT_EQ(m_volume->LockVolume(inRoad.mode != 0                              ? kULMAnyBoard
+                                                 : inRoad.volumeBoard != kULMNoBufferAttached ? inRoad.volumeBoard
+                                                                                              : inRoad.image), kULMOK);
         }
         if (inRoad.mipmap) {
             ASSERT_EQ(m_volume->SetMipmapRange(inRoad.levelOne ? 1 : 0, inRoad.levelOne ? 1 : 3), kULMOK);
@@ -177,7 +180,6 @@ TEST_P(RenderAfterFailureTest, TheRenderAfterAFailedOneDrawsTheCleanPicture) {
     ASSERT_TRUE(std::any_of(clean.pixels.begin(), clean.pixels.end(), [](uint8_t p) { return p != 0x5A; }))
         << "the clean render draws something";
     const Drawn again = Draw();
-    if (getenv("DBG")) { int n=0; for (size_t i=0;i<clean.pixels.size();++i) if (clean.pixels[i]!=again.pixels[i] && n++<20) printf("px %zu ch %zu: %d %d\n", i/4, i%4, clean.pixels[i], again.pixels[i]); printf("diffs %d\n", n);}
     ASSERT_TRUE(again.OK() && again.pixels == clean.pixels) << "a clean render draws the same twice";
     Release();
     for (const bool warm : {false, true}) {
@@ -213,6 +215,8 @@ TEST_P(RenderAfterFailureTest, TheRenderAfterAFailedOneDrawsTheCleanPicture) {
 const Road kRoads[] = {
     {"plain", 1, 0, 0, false, kULMBoard0},
     {"plain on board 1", 2, 0, 0, false, kULMBoard1},
+    {"plain on board 0 into board 1", 2, 0, 0, false, kULMBoard1, {26, 22, 18}, 36, kULMBlendFTB, true, true, false,
+     kULMBoard0},
     {"bands", 2, 1, 0, false, kULMBoard1},
     {"bricks composited on a board", 2, 2, 1, false, kULMBoard1},
     {"bricks composited on the host", 2, 2, 2, false, kULMBoard1},

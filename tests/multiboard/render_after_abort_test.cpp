@@ -111,13 +111,19 @@ protected:
         return queued.Wait(-1);
     }
 
-    // The drawing into the image, which holds a pattern first: its answer
-    // and pixels.
-    std::pair<ULMStatus, std::vector<uint8_t>> Draw(Drawing inDrawing) {
-        const ULMImageRange whole(kSide, kSide, 0, 0);
+    // A pattern written into the image.
+    void Fill() {
         std::vector<uint8_t> pixels(size_t(kSide) * kSide * 4);
         for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(i * 37 + 11);
-        EXPECT_EQ(m_image->Update(pixels.data(), whole, 0), kULMOK);
+        EXPECT_EQ(m_image->Update(pixels.data(), ULMImageRange(kSide, kSide, 0, 0), 0), kULMOK);
+    }
+
+    // The drawing into the image, which holds the pattern first (written
+    // here unless inFilled): its answer and pixels.
+    std::pair<ULMStatus, std::vector<uint8_t>> Draw(Drawing inDrawing, bool inFilled = false) {
+        const ULMImageRange whole(kSide, kSide, 0, 0);
+        if (!inFilled) Fill();
+        std::vector<uint8_t> pixels(size_t(kSide) * kSide * 4);
         const ULMSyncEvent event =
             inDrawing == Drawing::kRender
                 ? m_volume->StartRender(m_context, m_image, nullptr, nullptr, nullptr)
@@ -149,8 +155,11 @@ TEST_P(RenderAfterAbortTest, ADrawingAfterAnAbortedTransferWritesThePicture) {
             SCOPED_TRACE(::testing::Message() << Name(drawing) << " after an aborted "
                                               << (aborted == Aborted::kUpdate ? "update" : "unload"));
             Fresh(road);
+            // The aborted transfer is the newest on its boards when the
+            // drawing starts.
+            Fill();
             EXPECT_EQ(Abort(aborted), kULMErrAborted);
-            const auto drawn = Draw(drawing);
+            const auto drawn = Draw(drawing, true);
             EXPECT_EQ(drawn.first, kULMOK);
             if (drawn.first == kULMOK) {
                 EXPECT_TRUE(drawn.second == reference.second) << "an OK drawing wrote the picture";

@@ -2,11 +2,12 @@
 // volume: on every road a render takes (one board, bands, bricks composited
 // on a board or on the host, and a mipmap volume over each), each request of
 // each kind the render sends is made to fail, first, second, third or
-// fourth, while the volume is rendered into an image on a board. The failed
-// render answers the failure or draws what a clean render draws, and the
-// render right after it, with nothing changed, draws exactly what a clean
-// render draws: nothing the failure left half made (a level, a partial
-// image, a table) is reused as if it were whole.
+// fourth, while the volume is rendered, or MPR rendered in either mode, into
+// an image on a board. A failed drawing whose handle is waited for answers
+// the failure or draws what a clean one draws, and the drawing right after
+// it, with nothing changed, draws exactly what a clean one draws: nothing
+// the failure left half made (a level, a partial image, a table, a moved
+// image) is reused as if it were whole.
 #include <gtest/gtest.h>
 
 #include <algorithm>
@@ -36,12 +37,30 @@ struct Road {
     bool mipmap;    // a mipmap volume over the road, drawn from its level 1
     ULMLocation image;
     int size[3] = {26, 22, 18};
-    int pixels = 36;  // the image's side
+    int pixels = 36;  // the view's side, 8 pixels short of the image's
     ULMBlendMode blend = kULMBlendFTB;
     bool locked = true;
     bool levelOne = true;  // a mipmap volume drawn from level 1, or from the level the view asks for
     bool perspective = false;
     ULMLocation volumeBoard = kULMNoBufferAttached;  // a plain volume's board: the image's unless named
+};
+
+// How the volume is drawn, and whether its handle is waited for or only
+// the answer of the call that queues it (Render, RenderMPR) is taken.
+struct Way {
+    const char* name;
+    bool mpr;
+    ULMVolume::MPRMode mode;
+    bool waited;
+};
+
+const Way kWays[] = {
+    {"render, waited", false, ULMVolume::kMPRAlpha, true},
+    {"render, queued", false, ULMVolume::kMPRAlpha, false},
+    {"alpha MPR, waited", true, ULMVolume::kMPRAlpha, true},
+    {"alpha MPR, queued", true, ULMVolume::kMPRAlpha, false},
+    {"RGBA MPR, waited", true, ULMVolume::kMPRRGBA, true},
+    {"RGBA MPR, queued", true, ULMVolume::kMPRRGBA, false},
 };
 
 struct Drawn {
@@ -69,7 +88,7 @@ protected:
     // A volume of the road's kind, locked, with a context that sees it
     // turned; for a mipmap volume, drawn from level 1.
     void Make(const Road& inRoad) {
-        m_pixels = inRoad.pixels;
+        m_pixels = inRoad.pixels + 8;
         const int nx = inRoad.size[0], ny = inRoad.size[1], nz = inRoad.size[2];
         m_voxels.resize(size_t(nx) * ny * nz);
         for (size_t i = 0; i < m_voxels.size(); ++i) {
@@ -108,7 +127,9 @@ protected:
         camera.SetViewMatrix(inRoad.perspective ? ULMMatrix::Translate(0, 0, -2 * r) : ULMMatrix());
         camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Rotate(35, ULMVector3D(0, 1, 0)) *
                               ULMMatrix::Translate((1 - nx) / 2.0, (1 - ny) / 2.0, (1 - nz) / 2.0));
-        camera.SetViewport(0, 0, m_pixels, m_pixels);
+        // The view within the image: the pixels around it keep what the
+        // image held, wherever the drawing took it.
+        camera.SetViewport(4, 3, inRoad.pixels, inRoad.pixels);
         m_image.Assign(ULMImageBuffer::Create(inRoad.image, m_pixels, m_pixels, 32, 4, kRGBA8));
         ASSERT_NE(m_image.GetPointer(), nullptr);
         // A banded or bricked volume draws into an image on one board by
@@ -116,17 +137,38 @@ protected:
         ASSERT_EQ(m_image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
     }
 
-    // The view drawn into the image, which starts cleared, and read back;
-    // the nth request of inCode from the render on fails as it completes.
-    Drawn Draw(uint32_t inCode = 0, int inNth = 0) {
+    // What the image holds before a drawing: one of two patterns, so that
+    // pixels a drawing leaves as they were show which one it started from.
+    std::vector<uint8_t> Start(int inPattern) const {
+        std::vector<uint8_t> pixels(size_t(m_pixels) * m_pixels * 4);
+        for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = uint8_t(inPattern == 0 ? 0x5A : i * 29 + 3);
+        return pixels;
+    }
+
+    // The view drawn into the image, which starts as inPattern, and read
+    // back; the nth request of inCode from the drawing on fails as it
+    // completes.
+    Drawn Draw(int inPattern, uint32_t inCode = 0, int inNth = 0) {
         Drawn out;
-        std::vector<uint8_t> clear(size_t(m_pixels) * m_pixels * 4, 0x5A);
+        std::vector<uint8_t> clear = Start(inPattern);
         EXPECT_EQ(m_image->Update(clear.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels), kULMOK);
         if (inNth > 0) tulx7sim::InjectCompletionFailure(inCode, inNth);
-        out.render = m_volume->StartRender(m_context, m_image, nullptr, nullptr, nullptr).Wait(-1);
+        out.render = Start();
         out.pixels.assign(clear.size(), 0xEE);
         out.unload = m_image->Unload(out.pixels.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels);
         return out;
+    }
+
+    // The drawing the way m_way says: what the call, or the wait, answers.
+    ULMStatus Start() {
+        const Way& way = *m_way;
+        if (way.waited) {
+            return (way.mpr ? m_volume->StartRenderMPR(m_context, 1.5, 1, way.mode, m_image)
+                            : m_volume->StartRender(m_context, m_image, nullptr, nullptr, nullptr))
+                .Wait(-1);
+        }
+        return way.mpr ? m_volume->RenderMPR(m_context, 1.5, 1, way.mode, m_image)
+                       : m_volume->Render(m_context, m_image, nullptr, nullptr, nullptr);
     }
 
     void Release() {
@@ -140,11 +182,12 @@ protected:
     int Count(const Road& inRoad, uint32_t inCode, bool inWarm) {
         Fresh(inRoad);
         Make(inRoad);
-        if (inWarm) Draw();
-        std::vector<uint8_t> clear(size_t(m_pixels) * m_pixels * 4, 0x5A);
+        if (inWarm) Draw(1);
+        std::vector<uint8_t> clear = Start(0);
         m_image->Update(clear.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels);
         tulx7sim::ClearRequestLog();
-        m_volume->StartRender(m_context, m_image, nullptr, nullptr, nullptr).Wait(-1);
+        Start();
+        m_image->Unload(clear.data(), ULMImageRange(m_pixels, m_pixels, 0, 0), m_pixels);
         const auto log = tulx7sim::RequestLog();
         Release();
         return int(std::count_if(log.begin(), log.end(), [inCode](const auto& e) {
@@ -154,9 +197,12 @@ protected:
 
     std::vector<uint8_t> m_voxels;
     int m_pixels = 0;
+    const Way* m_way = &kWays[0];
     ReleasablePointer<ULMVolume> m_volume;
     ReleasablePointer<ULMContext> m_context;
     ReleasablePointer<ULMImageBuffer> m_image;
+
+    void FailEachRequest(const Road& inRoad);
 };
 
 const char* KindName(uint32_t inCode) {
@@ -172,15 +218,28 @@ const char* KindName(uint32_t inCode) {
 // the first time and on one rendered before: the failure is answered or the
 // picture is right, and the next render draws the clean picture.
 TEST_P(RenderAfterFailureTest, TheRenderAfterAFailedOneDrawsTheCleanPicture) {
-    const Road& road = GetParam();
+    for (const Way& way : kWays) {
+        // An MPR slab is a parallel view.
+        if (way.mpr && GetParam().perspective) continue;
+        SCOPED_TRACE(way.name);
+        m_way = &way;
+        FailEachRequest(GetParam());
+        if (HasFatalFailure()) return;
+    }
+}
+
+void RenderAfterFailureTest::FailEachRequest(const Road& road) {
     Fresh(road);
     Make(road);
-    const Drawn clean = Draw();
-    ASSERT_TRUE(clean.OK()) << clean.render << " " << clean.unload;
-    ASSERT_TRUE(std::any_of(clean.pixels.begin(), clean.pixels.end(), [](uint8_t p) { return p != 0x5A; }))
-        << "the clean render draws something";
-    const Drawn again = Draw();
-    ASSERT_TRUE(again.OK() && again.pixels == clean.pixels) << "a clean render draws the same twice";
+    // The clean drawing over either start, each drawn twice.
+    Drawn clean[2];
+    for (int p = 0; p < 2; ++p) {
+        clean[p] = Draw(p);
+        ASSERT_TRUE(clean[p].OK()) << clean[p].render << " " << clean[p].unload;
+        ASSERT_TRUE(clean[p].pixels != Start(p)) << "the clean drawing draws something";
+        const Drawn again = Draw(p);
+        ASSERT_TRUE(again.OK() && again.pixels == clean[p].pixels) << "a clean drawing draws the same twice";
+    }
     Release();
     for (const bool warm : {false, true}) {
         for (const uint32_t code : {uint32_t(TULX7_DR_RENDER), uint32_t(TULX7_DR_BUFFER_LOAD),
@@ -192,20 +251,22 @@ TEST_P(RenderAfterFailureTest, TheRenderAfterAFailedOneDrawsTheCleanPicture) {
                 Fresh(road);
                 Make(road);
                 if (warm) {
-                    ASSERT_TRUE(Draw().OK());
+                    ASSERT_TRUE(Draw(1).OK());
                 }
-                const Drawn failed = Draw(code, nth);
+                const Drawn failed = Draw(0, code, nth);
                 ASSERT_TRUE(tulx7sim::WaitForIdle(10000));
-                if (tulx7sim::GetStats().jobsFailed > 0) {
+                // Render and RenderMPR answer OK while the work runs: only
+                // a waited handle answers for how it ended.
+                if (tulx7sim::GetStats().jobsFailed > 0 && m_way->waited) {
                     EXPECT_FALSE(failed.OK()) << "the failure is answered";
                 }
-                if (failed.OK()) {
-                    EXPECT_TRUE(failed.pixels == clean.pixels) << "an OK render drew the clean picture";
+                if (failed.OK() && m_way->waited) {
+                    EXPECT_TRUE(failed.pixels == clean[0].pixels) << "an OK drawing drew the clean picture";
                 }
-                const Drawn next = Draw();
+                const Drawn next = Draw(1);
                 EXPECT_EQ(next.render, kULMOK);
                 EXPECT_EQ(next.unload, kULMOK);
-                EXPECT_TRUE(next.pixels == clean.pixels) << "the next render draws the clean picture";
+                EXPECT_TRUE(next.pixels == clean[1].pixels) << "the next drawing draws the clean picture";
                 Release();
             }
         }

@@ -287,6 +287,8 @@ const Road kRoads[] = {
     {"mipmap over bricks composited on a board", 2, 2, 1, true, kULMBoard1},
     {"mipmap over bricks composited on the host", 2, 2, 2, true, kULMBoard1},
     {"mipmap over bricks of a long volume", 2, 2, 1, true, kULMBoard1, {256, 28, 26}, 120},
+    {"mipmap over bricks of a long volume, level of the view", 2, 2, 0, true, kULMBoard1, {256, 28, 26}, 100,
+     kULMBlendFTB, true, false},
     {"mipmap over bricks, maximum", 2, 2, 0, true, kULMBoard1, {26, 22, 18}, 36, kULMBlendMaxAlpha},
     {"mipmap over bricks, composite chosen", 2, 2, 0, true, kULMBoard1},
     {"mipmap over bricks, unlocked", 2, 2, 0, true, kULMBoard1, {26, 22, 18}, 36, kULMBlendFTB, false},

@@ -200,8 +200,12 @@ ULMSyncEvent ULMWithInputLoads(const ULMSyncEvent& inJob, const ULMBoardRenderBu
     for (const KWBBuffer* input : inputs) {
         if (input == nullptr) continue;
         const ULMSyncEvent load = input->GetLoadEvent();
-        // Loads long over and done leave nothing to wait for.
-        if (!KWBSyncEvent(load).IsHardwareSync() || load.Wait(0) == kULMOK) continue;
+        if (!KWBSyncEvent(load).IsHardwareSync()) continue;
+        // Loads long over and done leave nothing to wait for, nor does a
+        // load its caller aborted before it ran: it left the buffer as it
+        // was, and its abort was answered to whoever aborted it.
+        const ULMStatus over = load.Wait(0);
+        if (over == kULMOK || over == kULMErrAborted) continue;
         join.Add(load);
     }
     return join.Result();

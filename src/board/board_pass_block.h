@@ -89,7 +89,8 @@ struct ULMBoardRenderBuffers {
 // inJob's event joined with the loads of what it reads, the volume and
 // every table and map, that are still running or failed: the board starts a
 // job once the loads it follows are over, whatever became of them, so their
-// failures reach a handle of the job only this way.
+// failures reach a handle of the job only this way. A load aborted before
+// it ran changed nothing, and is not joined.
 ULMSyncEvent ULMWithInputLoads(const ULMSyncEvent& inJob, const ULMBoardRenderBuffers& inBuffers);
 
 class ULMBoardPassBlock {

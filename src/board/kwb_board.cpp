@@ -286,6 +286,9 @@ ULMStatus KWBBoard::AbortEvent(const ULMSyncEvent& event) {
     const ULMStatus status = Request(TULX7_DR_ABORT, record);
     // The driver cannot stop work that is already running: it goes on.
     if (record.status == TULX7_DR_STATUS_SUB_FUNCT_NOT_IMPLEMENTED) return kULMInProgress;
+    // Dropped work changed nothing on the board: work queued after it does
+    // not answer for it, as it does for work that failed as it ran.
+    if (status == kULMOK) ForgetCompletedLastEvent(KWBSyncEvent(event));
     return status;
 }
 

@@ -74,7 +74,7 @@ private:
 // step's failure to start as it is, else both, so that a failure of either
 // reaches whoever waits.
 inline ULMSyncEvent ULMFollowedBy(const ULMSyncEvent& inEarlier, const ULMSyncEvent& inLater) {
-    if (ULMFailed(inLater.Status())) return inLater;
+    if (ULMFailed(inLater.Status()) || inEarlier.Status() == kULMOK) return inLater;
     const ULMSyncEvent both[2] = {inEarlier, inLater};
     return CombineMultipleEvents(2, both);
 }

@@ -11,9 +11,13 @@ namespace {
 
 template <class Omni, class Buffer>
 Omni* Take(Buffer* inBuffer, int inNumber, ULMLocation inLocation, const char* inWho, ULMObjectType inType,
-           const char* inKind) {
+           const char* inKind, ULMSyncEvent& ioMoved) {
     if (inBuffer == nullptr) return nullptr;
-    const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
+    const ULMSyncEvent moved = inBuffer->StartMigrate(inLocation);
+    const ULMStatus status = moved.Status();
+    // The render reads and writes what the move brings: a move that fails
+    // on the board is the render's failure.
+    if (!ULMFailed(status)) ioMoved = ULMFollowedBy(ioMoved, moved);
     if (ULMFailed(status)) {
         ULMOutputMessage("%s::StartRender buffer %d failed (%s) to migrate from board %d to %s\n", inWho, inNumber,
                          UlmGetStatusString(status), static_cast<int>(inBuffer->GetLocation()), inWho);
@@ -29,9 +33,9 @@ Omni* Take(Buffer* inBuffer, int inNumber, ULMLocation inLocation, const char* i
 }  // namespace
 
 ULMOmniImageBuffer* ULMTakeMultiboardImage(ULMImageBuffer* inImage, int inNumber, ULMLocation inLocation,
-                                           const char* inWho) {
+                                           const char* inWho, ULMSyncEvent& ioMoved) {
     return Take<ULMOmniImageBuffer>(inImage, inNumber, inLocation, inWho, kObjectTypeULMOmniImageBuffer,
-                                    "ULMOmniImageBuffer");
+                                    "ULMOmniImageBuffer", ioMoved);
 }
 
 ULMSyncEvent ULMMoveMultiboardImage(ULMImageBufferInternal* ioImage, ULMLocation inBoard) {
@@ -40,9 +44,9 @@ ULMSyncEvent ULMMoveMultiboardImage(ULMImageBufferInternal* ioImage, ULMLocation
 }
 
 ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber, ULMLocation inLocation,
-                                           const char* inWho) {
+                                           const char* inWho, ULMSyncEvent& ioMoved) {
     return Take<ULMOmniDepthBuffer>(inDepth, inNumber, inLocation, inWho, kObjectTypeULMOmniDepthBuffer,
-                                    "ULMOmniDepthBuffer");
+                                    "ULMOmniDepthBuffer", ioMoved);
 }
 
 bool ULMHasOnePartPerSubVolume(int inParts, int inNumber, int inSubVolumes, const char* inWho) {

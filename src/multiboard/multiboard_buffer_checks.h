@@ -18,11 +18,13 @@ namespace ulm3 {
 
 // Null without a message for no buffer; null after the message for a buffer
 // whose move fails at once or that is no omni buffer. A move still running
-// passes: the board orders it before the renders that use the buffer.
+// passes: the board orders it before the renders that use the buffer, and
+// its work is added to ioMoved, which the render's handle must follow so
+// that a move failing on the board fails the render.
 ULMOmniImageBuffer* ULMTakeMultiboardImage(ULMImageBuffer* inImage, int inNumber, ULMLocation inLocation,
-                                           const char* inWho);
+                                           const char* inWho, ULMSyncEvent& ioMoved);
 ULMOmniDepthBuffer* ULMTakeMultiboardDepth(ULMDepthBuffer* inDepth, int inNumber, ULMLocation inLocation,
-                                           const char* inWho);
+                                           const char* inWho, ULMSyncEvent& ioMoved);
 // The board image of an application's image under the second scheme, moved
 // to the board where a render writes it. It is one image wherever it lies:
 // the move carries every pixel it reaches, which the image's own migration

@@ -33,6 +33,7 @@ constexpr const char* kWho = "MB1";
 struct BandForms {
     ULMOmniImageBuffer* image[2] = {};
     ULMOmniDepthBuffer* depth[2] = {};
+    ULMSyncEvent moved;  // the work that took them into bands
 };
 
 // The band buffers of one sub-volume that meet the render area.
@@ -103,9 +104,9 @@ ULMStatus MakeBoardTwin(const ULMImageBuffer* inImage, ULMLocation inBoard,
 // A caller's buffer taken in bands, one part per sub-volume (fewer where
 // its rows are too few for that many); false when given and refused.
 template <class Omni, class Buffer>
-bool TakeBands(Omni* (*inTake)(Buffer*, int, ULMLocation, const char*), Buffer* inBuffer, int inNumber, int inParts,
-               Omni*& outOmni) {
-    outOmni = inTake(inBuffer, inNumber, kULMMultiBoardMode1, kWho);
+bool TakeBands(Omni* (*inTake)(Buffer*, int, ULMLocation, const char*, ULMSyncEvent&), Buffer* inBuffer,
+               int inNumber, int inParts, Omni*& outOmni, ULMSyncEvent& ioMoved) {
+    outOmni = inTake(inBuffer, inNumber, kULMMultiBoardMode1, kWho, ioMoved);
     if (inBuffer == nullptr) return true;
     if (outOmni == nullptr) return false;
     int bands = inParts;
@@ -119,9 +120,11 @@ bool TakeBands(Omni* (*inTake)(Buffer*, int, ULMLocation, const char*), Buffer* 
 bool TakeBandForms(ULMImageBuffer* const (&inImages)[2], ULMDepthBuffer* const (&inDepths)[2], int inParts,
                    BandForms& outForms) {
     for (int k = 0; k < 2; ++k)
-        if (!TakeBands(ULMTakeMultiboardImage, inImages[k], k, inParts, outForms.image[k])) return false;
+        if (!TakeBands(ULMTakeMultiboardImage, inImages[k], k, inParts, outForms.image[k], outForms.moved))
+            return false;
     for (int k = 0; k < 2; ++k)
-        if (!TakeBands(ULMTakeMultiboardDepth, inDepths[k], k, inParts, outForms.depth[k])) return false;
+        if (!TakeBands(ULMTakeMultiboardDepth, inDepths[k], k, inParts, outForms.depth[k], outForms.moved))
+            return false;
     return true;
 }
 
@@ -388,7 +391,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
         const ULMStatus set = output->SetOutputLimits(results.limits);
         if (ULMFailed(set)) return ULMSyncEvent(set);
     }
-    return results.table.Join();
+    return ULMFollowedBy(forms.moved, results.table.Join());
 }
 
 }  // namespace ulm3

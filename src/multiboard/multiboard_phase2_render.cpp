@@ -110,7 +110,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     request.isMPR = inIsMPR;
     ULMImageBuffer* const colors[2] = {ioColor0, ioColor1};
     ULMDepthBuffer* const depths[2] = {ioDepth0, ioDepth1};
-    if (const ULMStatus taken = TakeRenderBuffers(colors, depths, request); ULMFailed(taken))
+    ULMSyncEvent moved;
+    if (const ULMStatus taken = TakeRenderBuffers(colors, depths, request, moved); ULMFailed(taken))
         return ULMSyncEvent(taken);
     // Bricks not yet on their boards are put there, and voxels written to
     // the source since (through a map of it) follow them.
@@ -137,6 +138,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
     const ULMSharedFramePlan plan(std::nullopt, box);
     ULMSyncEvent result = RenderBricks(request);
     if (result.Status() == kULMErrCantSubsample && resizeWanted) result = ResizeFallback(request);
+    result = ULMFollowedBy(moved, result);
     if (!ULMFailed(result.Status())) {
         if (inIsMPR)
             SetLastVolumeRendered(GetObjectID(), inContext, ioColor0, nullptr, ioColor0, nullptr);
@@ -151,16 +153,16 @@ ULMSyncEvent ULMMultiboardVolumePhase2::DoStartRenderAndMPR(const ULMContext* in
 // image) given; kULMErrBuffer at the first refused, those before it taken.
 ULMStatus ULMMultiboardVolumePhase2::TakeRenderBuffers(ULMImageBuffer* const (&inColors)[2],
                                                        ULMDepthBuffer* const (&inDepths)[2],
-                                                       RenderRequest& ioRequest) {
+                                                       RenderRequest& ioRequest, ULMSyncEvent& ioMoved) {
     for (int b = 0; b < 2; ++b) {
         if (inColors[b] == nullptr) continue;
         ioRequest.buffers.color[b] = inColors[b];
-        ioRequest.buffers.board[b] = CheckAndSetupImageBuffer(inColors[b], b);
+        ioRequest.buffers.board[b] = CheckAndSetupImageBuffer(inColors[b], b, ioMoved);
         if (ioRequest.buffers.board[b] == nullptr) return kULMErrBuffer;
     }
     for (int b = 0; b < 2; ++b) {
         if (inDepths[b] == nullptr) continue;
-        ioRequest.buffers.depth[b] = CheckAndSetupDepthBuffer(inDepths[b], b);
+        ioRequest.buffers.depth[b] = CheckAndSetupDepthBuffer(inDepths[b], b, ioMoved);
         if (ioRequest.buffers.depth[b] == nullptr) return kULMErrBuffer;
     }
     const ULMImageBuffer* output =
@@ -176,8 +178,9 @@ ULMStatus ULMMultiboardVolumePhase2::TakeRenderBuffers(ULMImageBuffer* const (&i
 
 // Under the second scheme the image is one image on one board, which the
 // render moves where it composites.
-ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber) {
-    ULMOmniImageBuffer* omni = ULMTakeMultiboardImage(inBuffer, inNumber, kULMMultiBoardMode2, "MB2");
+ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber,
+                                                                            ULMSyncEvent& ioMoved) {
+    ULMOmniImageBuffer* omni = ULMTakeMultiboardImage(inBuffer, inNumber, kULMMultiBoardMode2, "MB2", ioMoved);
     if (omni == nullptr) return nullptr;
     if (omni->GetNumberBuffers() != 1) {
         ULMOutputMessage("MB2::StartRender buffer %d has %d subbuffers but it must only have 1\n", inNumber,
@@ -188,8 +191,9 @@ ULMImageBufferInternal* ULMMultiboardVolumePhase2::CheckAndSetupImageBuffer(ULMI
 }
 
 // The depth buffer is a copy on the board of each brick.
-ULMOmniDepthBuffer* ULMMultiboardVolumePhase2::CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber) {
-    ULMOmniDepthBuffer* omni = ULMTakeMultiboardDepth(inBuffer, inNumber, kULMMultiBoardMode2, "MB2");
+ULMOmniDepthBuffer* ULMMultiboardVolumePhase2::CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber,
+                                                                        ULMSyncEvent& ioMoved) {
+    ULMOmniDepthBuffer* omni = ULMTakeMultiboardDepth(inBuffer, inNumber, kULMMultiBoardMode2, "MB2", ioMoved);
     if (omni == nullptr || !ULMHasOnePartPerSubVolume(omni->GetNumberBuffers(), inNumber, m_numSubVolumes, "MB2"))
         return nullptr;
     return omni;

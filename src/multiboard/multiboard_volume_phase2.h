@@ -311,9 +311,11 @@ private:
 
     // Render.
     ULMStatus TakeRenderBuffers(ULMImageBuffer* const (&inColors)[2], ULMDepthBuffer* const (&inDepths)[2],
-                                RenderRequest& ioRequest);
-    ULMImageBufferInternal* CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber);
-    ULMOmniDepthBuffer* CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber);
+                                RenderRequest& ioRequest, ULMSyncEvent& ioMoved);
+    // The buffers taken to the bricks; the work of their moves is added to
+    // ioMoved, which the render follows.
+    ULMImageBufferInternal* CheckAndSetupImageBuffer(ULMImageBuffer* inBuffer, int inNumber, ULMSyncEvent& ioMoved);
+    ULMOmniDepthBuffer* CheckAndSetupDepthBuffer(ULMDepthBuffer* inBuffer, int inNumber, ULMSyncEvent& ioMoved);
     ULMStatus GenerateBlendIndex(const ULMContext* inContext);
     ULMSyncEvent RenderBricks(const RenderRequest& inRequest);
     // The image a composite writes, its board image, and the part of it

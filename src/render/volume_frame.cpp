@@ -38,12 +38,17 @@ ULMDepthBufferInternal* BoardDepth(ULMDepthBuffer* inDepth) {
                                                                       : nullptr;
 }
 
-// Moves a buffer the render reads or writes onto the volume's board.
+// Moves a buffer the render reads or writes onto the volume's board; the
+// move's work is added to ioMoved.
 template <typename Buffer>
-ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation, const char* inName) {
+ULMStatus Migrate(Buffer* inBuffer, ULMLocation inLocation, const char* inName, ULMSyncEvent& ioMoved) {
     if (inBuffer == nullptr || inBuffer->GetLocation() == inLocation) return kULMOK;
-    const ULMStatus status = inBuffer->StartMigrate(inLocation).Status();
-    if (!ULMFailed(status)) return kULMOK;
+    const ULMSyncEvent moved = inBuffer->StartMigrate(inLocation);
+    const ULMStatus status = moved.Status();
+    if (!ULMFailed(status)) {
+        ioMoved = ULMFollowedBy(ioMoved, moved);
+        return kULMOK;
+    }
     ULMOutputMessage("Render: %s is at location %d, the volume on board %d, and it may not move there (migration "
                      "mode %d, status %d): SetMigrationMode(kULMMigrationFullCopy) lets it, or make it there\n",
                      inName, static_cast<int>(inBuffer->GetLocation()), static_cast<int>(inLocation),
@@ -89,7 +94,8 @@ ULMStatus ULMVolumeFrame::BindImages(ULMImageBuffer* ioColor0, ULMDepthBuffer* i
     m_board = m_volume.BoardCopy().Board();
     if (m_volume.BoardCopy().Buffer() == nullptr || m_board == nullptr) return kULMErrVolume;
     const auto location = static_cast<ULMLocation>(kULMBoard0 + m_board->GetID());
-    if (Migrate(ioColor0, location, kImageNames[0]) != kULMOK || Migrate(ioColor1, location, kImageNames[1]) != kULMOK)
+    if (Migrate(ioColor0, location, kImageNames[0], m_moved) != kULMOK ||
+        Migrate(ioColor1, location, kImageNames[1], m_moved) != kULMOK)
         return kULMErrBuffer;
     m_color[0] = ioColor0, m_color[1] = ioColor1;
     for (int i = 0; i < 2; ++i) m_boardImage[i] = BoardImage(m_color[i]);
@@ -103,7 +109,7 @@ ULMStatus ULMVolumeFrame::BindImages(ULMImageBuffer* ioColor0, ULMDepthBuffer* i
         if (m_toVolume || !IsDepthBufferNeeded(m_context, i)) continue;
         if (depth[i] == nullptr)
             return ULMRefuseForBuffer(kDepthNames[i], "is read or written by the context's depth settings, not given");
-        if (Migrate(depth[i], location, kDepthNames[i]) != kULMOK) return kULMErrBuffer;
+        if (Migrate(depth[i], location, kDepthNames[i], m_moved) != kULMOK) return kULMErrBuffer;
         m_boardDepth[i] = BoardDepth(depth[i]);
         if (m_boardDepth[i] == nullptr)
             return ULMRefuseForBuffer(kDepthNames[i], "lies in bands over boards; a render reads one board's");

@@ -36,6 +36,9 @@ public:
     // kULMErrVolume for a volume without a buffer.
     ULMStatus BindImages(ULMImageBuffer* ioColor0, ULMDepthBuffer* ioDepth0, ULMImageBuffer* ioColor1,
                          ULMDepthBuffer* ioDepth1);
+    // The work of the moves the bindings queued, which the render's handle
+    // must follow.
+    const ULMSyncEvent& Moved() const { return m_moved; }
     // Once per sub-frame, into the images bound last: the sample space of
     // the view (inMiniFrustum null) or of one mini-frustum, the tables for
     // its slice spacing, the programme and its submission. The first
@@ -66,6 +69,7 @@ private:
     ULMDepthBuffer* m_depth[2] = {};
     ULMImageBufferInternal* m_boardImage[2] = {};
     ULMDepthBufferInternal* m_boardDepth[2] = {};
+    ULMSyncEvent m_moved;
     // Phase 2, once done.
     bool m_classified = false;
     bool m_lightsBound = false;

@@ -17,6 +17,7 @@
 #include "foundation/locks.h"
 #include "foundation/message_log.h"
 #include "foundation/shareable.h"
+#include "foundation/sync_event.h"
 #include "render/perspective_frame_driver.h"
 #include "render/render_programme.h"
 #include "render/render_upper_layers.h"
@@ -193,7 +194,9 @@ ULMSyncEvent ULMRenderPreparedVolume(ULMVolumeInternal& ioVolume, const ULMConte
     ULMVolumeFrame frame(ioVolume, inContext);
     const ULMStatus bound = frame.BindImages(ioColor0, ioDepth0, ioColor1, ioDepth1);
     if (bound != kULMOK) return ULMSyncEvent(bound);
-    return frame.RenderSubFrame(nullptr);
+    // The render draws into what the moves of its buffers brought: a move
+    // that fails on the board fails the render.
+    return ULMFollowedBy(frame.Moved(), frame.RenderSubFrame(nullptr));
 }
 
 }  // namespace ulm3

@@ -92,6 +92,27 @@ TEST_F(KWBBoardWait, AbortDropsQueuedWorkOnly) {
     tulx7sim::ResumeBoard(0);
 }
 
+// A transfer dropped before it ran changed nothing: later work does not
+// answer for it, while one that failed as it ran stays (above).
+TEST_F(KWBBoardWait, AnAbortedTransferIsNoLongerTheLastEvent) {
+    BoardWork work(Board(0));
+    const KWBSyncEvent earlier = work.QueueRecordedLoad();
+    ASSERT_EQ(earlier.Wait(-1), kULMOK);
+    tulx7sim::PauseBoard(0);
+    const KWBSyncEvent queued = work.QueueRecordedLoad();
+    ASSERT_EQ(Board(0)->GetLastLoadEvent(), queued);
+    EXPECT_EQ(Board(0)->AbortEvent(queued), kULMOK);
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), ULMSyncEvent(kULMOK));
+    // A newer load recorded before the abort stays the last event.
+    const KWBSyncEvent second = work.QueueRecordedLoad();
+    const KWBSyncEvent third = work.QueueRecordedLoad();
+    EXPECT_EQ(Board(0)->AbortEvent(second), kULMOK);
+    EXPECT_EQ(Board(0)->GetLastLoadEvent(), third);
+    tulx7sim::ResumeBoard(0);
+    EXPECT_EQ(queued.Wait(1000), kULMErrAborted);
+    EXPECT_EQ(third.Wait(-1), kULMOK);
+}
+
 TEST_F(SlowBoardWait, RunningWorkCannotBeStoppedAndGoesOn) {
     BoardWork work(Board(0));
     const KWBSyncEvent running = work.QueueLoad();

@@ -69,6 +69,8 @@ ULMStatus ULMMultiboardVolumePhase1::LockCopies() {
     for (int i = 0; i < m_numberRealVolumes; ++i) {
         const ULMStatus status = m_copies[i]->LockVolume(m_subvolume[i].m_location);
         if (ULMFailed(status)) return status;
+        m_subvolume[i].m_locked = true;
+        m_subvolume[i].m_bufferID = m_copies[i]->GetBufferID();
     }
     return kULMOK;
 }
@@ -103,9 +105,10 @@ ULMStatus ULMMultiboardVolumePhase1::LoadCopies() {
 }
 
 void ULMMultiboardVolumePhase1::UndoLock() {
-    for (ULMVolume* copy : Copies()) {
-        copy->UnlockVolume(0);
-        copy->ReleaseBuffer();
+    for (int i = 0; i < m_numberRealVolumes; ++i) {
+        m_copies[i]->UnlockVolume(0);
+        m_copies[i]->ReleaseBuffer();
+        m_subvolume[i].m_locked = false;
     }
 }
 
@@ -114,8 +117,11 @@ void ULMMultiboardVolumePhase1::UndoLock() {
 // copy stays locked, as a plain volume does.
 ULMStatus ULMMultiboardVolumePhase1::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_lock);
-    return ULMForwardSetter(Copies(), kULMErrVolume,
-                            [&](ULMVolume& copy, int v) { return copy.UnlockVolume(v == 0 ? inUnload : 0); });
+    return ULMForwardSetter(Copies(), kULMErrVolume, [&](ULMVolume& copy, int v) {
+        const ULMStatus status = copy.UnlockVolume(v == 0 ? inUnload : 0);
+        if (status == kULMOK) m_subvolume[v].m_locked = false;
+        return status;
+    });
 }
 
 bool ULMMultiboardVolumePhase1::IsLoaded() const {
@@ -218,8 +224,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnload(void* outVoxels, const ULMVo
     ULMRecursiveLock hold(m_lock);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
+    // Unlocked, the volume's voxels are the source's: a copy's buffer may
+    // hold older ones, or none, and nothing else holds newer ones.
+    if (!IsLocked() && m_volumeSource->HasData()) inSource = kULMUseSource;
     if (inSource == kULMUseSource) return m_baseVolume->StartUnload(outVoxels, inVolumeRange, kULMUseSource);
-    if (inVolumeRange.XSize() == 1) return m_copies[0]->StartUnload(outVoxels, inVolumeRange, inSource);
+    int inStep[8] = {};
+    if (inVolumeRange.XSize() == 1 && (!IsLocked() || (CopiesInStep(inStep) > 0 && inStep[0] == 0)))
+        return m_copies[0]->StartUnload(outVoxels, inVolumeRange, inSource);
     return UnloadInTurn(outVoxels, inVolumeRange, inSource, nullptr, m_voxelSize / 8);
 }
 
@@ -229,10 +240,19 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
     if (m_baseVolume == nullptr) NoBaseVolume();
     ULMRecursiveLock hold(m_lock);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
+    if (!IsLocked() && m_volumeSource->HasData()) inSource = kULMUseSource;
     if (inSource == kULMUseSource)
         return m_baseVolume->StartUnloadField(outVoxels, inVolumeRange, inField, kULMUseSource);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     return UnloadInTurn(outVoxels, inVolumeRange, inSource, &inField, (int64_t{inField.m_size} + 7) / 8);
+}
+
+int ULMMultiboardVolumePhase1::CopiesInStep(int (&outCopies)[8]) const {
+    int count = 0;
+    for (int i = 0; i < m_numberRealVolumes; ++i)
+        if (m_subvolume[i].m_locked && m_copies[i]->IsLocked() && m_copies[i]->GetBufferID() == m_subvolume[i].m_bufferID)
+            outCopies[count++] = i;
+    return count;
 }
 
 // Chunks of at most eight slices, a copy's share of the range at most,
@@ -240,12 +260,18 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
 // overlap. The turn carries over from call to call. Every chunk's event is
 // joined, with each board's last unload before it. A chunk refused aborts
 // the chunks before it, which write the caller's block, or waits for them.
+// Only the copies in step take turns; a volume that has none (its copies
+// locked or unlocked apart from it) holds its voxels nowhere whole.
 ULMSyncEvent ULMMultiboardVolumePhase1::UnloadInTurn(void* outVoxels, const ULMVolumeRange& inRange,
                                                      ULMSource inSource, const ULMFieldDescriptor* inField,
                                                      int64_t inElementBytes) const {
     if (outVoxels == nullptr) return ULMSyncEvent(kULMErrArgument);
     ULMRecursiveLock hold(m_lock);
-    const int copies = m_numberRealVolumes;
+    int inStep[8] = {};
+    const int copies = IsLocked() ? CopiesInStep(inStep) : m_numberRealVolumes;
+    if (copies == 0) return ULMSyncEvent(kULMErrVolume);
+    if (!IsLocked())
+        for (int i = 0; i < copies; ++i) inStep[i] = i;
     const int perChunk = std::min((inRange.ZSize() + copies - 1) / copies, kUnloadChunkSlices);
     const int64_t sliceBytes = ULMSliceBytes(inRange, inElementBytes);
     ULMEventTable table;
@@ -257,12 +283,12 @@ ULMSyncEvent ULMMultiboardVolumePhase1::UnloadInTurn(void* outVoxels, const ULMV
     for (int z = inRange.ZOrigin(); z < end; z += perChunk) {
         const ULMVolumeRange chunk = Slices(inRange, z, std::min(perChunk, end - z));
         m_lastUnloadBoard = (m_lastUnloadBoard + 1) % copies;
-        const ULMVolume* copy = m_copies[m_lastUnloadBoard];
+        const ULMVolume* copy = m_copies[inStep[m_lastUnloadBoard]];
         const ULMSyncEvent event = inField != nullptr ? copy->StartUnloadField(out, chunk, *inField, inSource)
                                                       : copy->StartUnload(out, chunk, inSource);
         if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(chunks.Result(), event.Status()));
         chunks.Add(event);
-        table.Put(m_lastUnloadBoard, event);
+        table.Put(inStep[m_lastUnloadBoard], event);
         out += sliceBytes * chunk.ZSize();
     }
     return table.Join();

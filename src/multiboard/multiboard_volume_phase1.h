@@ -61,6 +61,9 @@ public:
         ULMVolumeRange m_range;
         ULMLocation m_location = kULMNoBufferAttached;
         bool m_locked = false;
+        // The buffer the volume's lock left the copy with: a copy locked or
+        // unlocked on its own since holds other voxels than its siblings.
+        unsigned long long m_bufferID = 0;
 
     private:
         ULMVolume* m_vol = nullptr;
@@ -281,6 +284,9 @@ private:
     // The chunked unload from the copies' buffers in turn.
     ULMSyncEvent UnloadInTurn(void* outVoxels, const ULMVolumeRange& inRange, ULMSource inSource,
                               const ULMFieldDescriptor* inField, int64_t inElementBytes) const;
+    // The copies that hold the voxels the volume's lock and updates put
+    // there: locked, on the buffer that lock gave them.
+    int CopiesInStep(int (&outCopies)[8]) const;
 
     ULMVolume* m_baseVolume = nullptr;
     ULMVolume* m_baseMipmapVolume = nullptr;

@@ -1,0 +1,317 @@
+// Banded and bricked volumes driven through seeded histories of public calls
+// on slow boards: renders left pending, updates of the whole volume and of
+// boxes, locks and unlocks with and without write-back, buffer offsets. A
+// host model keeps the voxels last written, in the application's voxels and
+// on the boards; every unload that answers OK must equal it voxel by voxel
+// (a refusal is allowed). And once a call that reads or writes the caller's
+// block has answered, the boards never touch that block again.
+#include <gtest/gtest.h>
+
+#include <array>
+#include <cstdint>
+#include <cstring>
+#include <random>
+#include <string>
+#include <vector>
+
+#include "foundation/shareable.h"
+#include "multiboard/multiboard_volume_phase1.h"
+#include "multiboard/multiboard_volume_phase2.h"
+#include "multiboard/volume_kinds.h"
+#include "support/context_fixture.h"
+#include "tulx7sim/test_api.h"
+#include "ulm3.h"
+
+namespace ulm3::testing {
+namespace {
+
+struct Shape {
+    const char* name;
+    int mode;    // 1 bands, 2 bricks
+    int pieces;  // bands or bricks
+    int bits;    // 8 or 16
+    std::array<int, 3> size;
+};
+
+constexpr Shape kShapes[] = {
+    {"bands of 3, 8 bit", 1, 3, 8, {40, 24, 12}},  {"bands of 2, 16 bit", 1, 2, 16, {27, 19, 13}},
+    {"bands of 3, 16 bit", 1, 3, 16, {33, 21, 11}}, {"bricks of 2, 8 bit", 2, 2, 8, {40, 24, 12}},
+    {"bricks of 3, 8 bit", 2, 3, 8, {29, 23, 15}},  {"bricks of 2, 16 bit", 2, 2, 16, {31, 17, 14}},
+};
+
+// Never among the voxels the histories write: a block overwritten with it
+// shows whether a board read the block after the call answered.
+constexpr uint8_t kPatternByte = 0xEE;
+
+struct Platform {
+    int boards;
+    tulx7sim::QueueMode queues;
+};
+
+tulx7sim::SimConfig SlowBoards(const Platform& inPlatform) {
+    tulx7sim::SimConfig config = test_support::SimBoards(inPlatform.boards);
+    config.latencyMicroseconds = 400;
+    config.mode = inPlatform.queues;
+    return config;
+}
+
+// The voxels of a volume as bytes on the host, with the boxes of the
+// public interface.
+class HostVolume {
+public:
+    HostVolume(const std::array<int, 3>& inSize, int inBytes)
+        : m_size(inSize), m_bytes(inBytes), m_voxels(size_t(inSize[0]) * inSize[1] * inSize[2] * inBytes) {}
+    std::vector<uint8_t>& Bytes() { return m_voxels; }
+    const std::vector<uint8_t>& Bytes() const { return m_voxels; }
+    ULMVolumeRange Whole() const { return ULMVolumeRange(m_size[0], m_size[1], m_size[2], 0, 0, 0); }
+    // The box's voxels, packed.
+    std::vector<uint8_t> Box(const ULMVolumeRange& inBox) const {
+        std::vector<uint8_t> out(BoxBytes(inBox));
+        ForEachRow(inBox, [&](size_t inHost, size_t inPacked, size_t inRow) {
+            std::memcpy(&out[inPacked], &m_voxels[inHost], inRow);
+        });
+        return out;
+    }
+    void Write(const ULMVolumeRange& inBox, const std::vector<uint8_t>& inPacked) {
+        ForEachRow(inBox, [&](size_t inHost, size_t inPacked2, size_t inRow) {
+            std::memcpy(&m_voxels[inHost], &inPacked[inPacked2], inRow);
+        });
+    }
+    size_t BoxBytes(const ULMVolumeRange& inBox) const {
+        return size_t(inBox.XSize()) * inBox.YSize() * inBox.ZSize() * m_bytes;
+    }
+
+private:
+    template <typename Row>
+    void ForEachRow(const ULMVolumeRange& inBox, Row&& inRow) const {
+        const size_t row = size_t(inBox.XSize()) * m_bytes;
+        size_t packed = 0;
+        for (int z = inBox.ZOrigin(); z < inBox.ZOrigin() + inBox.ZSize(); ++z)
+            for (int y = inBox.YOrigin(); y < inBox.YOrigin() + inBox.YSize(); ++y, packed += row)
+                inRow(((size_t(z) * m_size[1] + y) * m_size[0] + inBox.XOrigin()) * m_bytes, packed, row);
+    }
+
+    std::array<int, 3> m_size;
+    int m_bytes;
+    std::vector<uint8_t> m_voxels;
+};
+
+class UnloadHistoryTest : public ContextTest, public ::testing::WithParamInterface<Platform> {
+protected:
+    UnloadHistoryTest() : ContextTest(SlowBoards(GetParam())) {}
+
+    void SetUp() override {
+        ContextTest::SetUp();
+        m_table.Assign(ULMLookupTable::Create(256));
+        for (int i = 0; i < 256; ++i) m_table->SetEntry(i, ULMRGBAFloat(0.5f, 0.5f, 0.5f, i > 40 ? 0.05f : 0.0f));
+        m_context.Assign(ULMContext::Create(m_table));
+        ULMCamera& camera = m_context->GetCamera();
+        camera.SetProjectionMatrix(ULMMatrix::Ortho(-30, 30, -30, 30, -100, 100));
+        camera.SetModelMatrix(ULMMatrix::Rotate(25, ULMVector3D(1, 0, 0)) * ULMMatrix::Translate(-16, -10, -6));
+        camera.SetViewport(0, 0, 32, 32);
+    }
+    void TearDown() override {
+        m_context.Assign(nullptr);
+        m_table.Assign(nullptr);
+        ContextTest::TearDown();
+    }
+
+    // One history's volume: over the application's voxels (the source
+    // model's bytes, which it keeps as its own).
+    ULMVolume* Make(const Shape& inShape, HostVolume& ioVoxels) {
+        const ULMFieldDescriptor field = {0, inShape.bits, kULMUnsignedFraction};
+        const VolumeKind kind{inShape.name, false, inShape.mode, inShape.pieces};
+        ULMVolume* volume = CreateVolumeOfKind(kind, [&] {
+            return ULMVolume::Create(inShape.bits, unsigned(inShape.size[0]), unsigned(inShape.size[1]),
+                                     unsigned(inShape.size[2]), 1, &field, ioVoxels.Bytes().data());
+        });
+        const ULMObjectType type =
+            inShape.mode == 2 ? kObjectTypeULMMultiboardVolumePhase2 : kObjectTypeULMMultiboardVolumePhase1;
+        EXPECT_TRUE(IsObjectType(volume, type));
+        return volume;
+    }
+
+    // Voxels the histories write: never kPatternByte in any byte.
+    static std::vector<uint8_t> Fresh(std::mt19937& ioRandom, size_t inBytes) {
+        std::vector<uint8_t> voxels(inBytes);
+        for (uint8_t& b : voxels) b = uint8_t(ioRandom() % 200);
+        return voxels;
+    }
+
+    static ULMVolumeRange SomeBox(std::mt19937& ioRandom, const ULMVolumeRange& inWhole) {
+        int size[3], origin[3];
+        const int whole[3] = {inWhole.XSize(), inWhole.YSize(), inWhole.ZSize()};
+        for (int a = 0; a < 3; ++a) {
+            size[a] = 1 + int(ioRandom() % unsigned(whole[a]));
+            origin[a] = int(ioRandom() % unsigned(whole[a] - size[a] + 1));
+        }
+        return ULMVolumeRange(size[0], size[1], size[2], origin[0], origin[1], origin[2]);
+    }
+
+    ULMSyncEvent StartRender(ULMVolume* inVolume) {
+        ULMImageBuffer* image = ULMImageBuffer::Create(kULMBoard0, 32, 32, 32, 4, kRGBA);
+        EXPECT_NE(image, nullptr);
+        if (image == nullptr) return ULMSyncEvent(kULMErrAlloc);
+        m_images.push_back(image);
+        EXPECT_EQ(image->SetMigrationMode(kULMMigrationFullCopy), kULMOK);
+        return inVolume->StartRender(m_context, image, nullptr, nullptr, nullptr);
+    }
+
+    // Waits for every render the history left pending and lets its images
+    // go.
+    void SettleRenders() {
+        for (const ULMSyncEvent& render : m_renders) render.Wait(-1);
+        m_renders.clear();
+        for (ULMImageBuffer* image : m_images) image->Release();
+        m_images.clear();
+    }
+
+    static inline const ULMFieldDescriptor kRGBA[4] = {
+        {0, 8, kULMUnsignedFraction}, {8, 8, kULMUnsignedFraction}, {16, 8, kULMUnsignedFraction},
+        {24, 8, kULMUnsignedFraction}};
+    ReleasablePointer<ULMLookupTable> m_table;
+    ReleasablePointer<ULMContext> m_context;
+    std::vector<ULMImageBuffer*> m_images;  // one reference each
+    std::vector<ULMSyncEvent> m_renders;
+};
+
+// What the volume holds, as the application sees it: the source's voxels
+// (the application's array) and, while locked, the boards' voxels.
+struct Model {
+    HostVolume source;
+    HostVolume boards;
+    bool locked = false;
+    const HostVolume& Read(ULMSource inFrom) const { return inFrom == kULMUseBuffer && locked ? boards : source; }
+};
+
+// A piece of a banded or bricked volume: its copy or brick.
+ULMVolume* Piece(ULMVolume* inVolume, unsigned inWhich) {
+    if (IsObjectType(inVolume, kObjectTypeULMMultiboardVolumePhase1)) {
+        auto* bands = static_cast<ULMMultiboardVolumePhase1*>(inVolume);
+        return bands->GetSubvolume(int(inWhich % unsigned(bands->GetNumberRealVolumes()))).GetVolume();
+    }
+    auto* bricks = static_cast<ULMMultiboardVolumePhase2*>(inVolume);
+    return bricks->Brick(int(inWhich % unsigned(bricks->GetNumberOfVolumes()))).GetVolume();
+}
+
+// Unloads of the whole volume and of a box from the buffer and from the
+// source; each that answers OK holds the model's voxels.
+void CheckUnloads(const ULMVolume& inVolume, const Model& inModel, const ULMVolumeRange& inBox,
+                  const std::string& inWhen) {
+    for (const ULMSource from : {kULMUseBuffer, kULMUseSource}) {
+        for (const ULMVolumeRange& box : {inModel.source.Whole(), inBox}) {
+            const HostVolume& expected = inModel.Read(from);
+            std::vector<uint8_t> out(expected.BoxBytes(box), kPatternByte);
+            const ULMStatus status = inVolume.Unload(out.data(), box, from);
+            if (status != kULMOK) continue;  // refused: nothing claimed
+            const std::vector<uint8_t> want = expected.Box(box);
+            size_t wrong = 0;
+            for (size_t i = 0; i < want.size(); ++i) wrong += out[i] != want[i];
+            EXPECT_EQ(wrong, 0u) << inWhen << ": bytes of an OK unload from the "
+                                 << (from == kULMUseBuffer ? "buffer" : "source") << " that differ, box at z "
+                                 << box.ZOrigin() << " of " << box.ZSize() << " slices";
+        }
+    }
+}
+
+TEST_P(UnloadHistoryTest, AnOKUnloadAfterAnyHistoryHoldsTheVoxelsLastWritten) {
+    for (const Shape& shape : kShapes) {
+        for (unsigned seed = 1; seed <= 6; ++seed) {
+            SCOPED_TRACE(std::string(shape.name) + ", seed " + std::to_string(seed));
+            std::mt19937 random(seed * 7919u + unsigned(shape.size[0]));
+            const int bytes = shape.bits / 8;
+            Model model{HostVolume(shape.size, bytes), HostVolume(shape.size, bytes), false};
+            HostVolume app(shape.size, bytes);
+            app.Bytes() = model.source.Bytes() = Fresh(random, app.Bytes().size());
+            ReleasablePointer<ULMVolume> volume(Make(shape, app));
+            ASSERT_NE(volume, nullptr);
+            const ULMVolumeRange whole = app.Whole();
+            std::string history;
+            for (int step = 0; step < 14; ++step) {
+                const unsigned op = random() % 8;
+                history += std::to_string(op);
+                if (op == 0 || op == 1) {  // a render left pending; it locks an unlocked volume
+                    m_renders.push_back(StartRender(volume));
+                } else if (op == 2 || op == 3) {  // the whole volume, or a box, written
+                    const ULMVolumeRange box = op == 2 ? whole : SomeBox(random, whole);
+                    const std::vector<uint8_t> voxels = Fresh(random, app.BoxBytes(box));
+                    if (volume->Update(voxels.data(), box) == kULMOK)
+                        (volume->IsLocked() ? model.boards : model.source).Write(box, voxels);
+                } else if (op == 4) {
+                    if (volume->LockVolume(kULMAnyBoard) != kULMOK) continue;
+                } else if (op == 5 || op == 6) {  // unlocked without and with write-back
+                    if (volume->UnlockVolume(op - 5) == kULMOK && op == 6) model.source = model.boards;
+                } else {
+                    const int offset = int(random() % 2) * 2;
+                    volume->SetBufferOffset(offset, 0, offset);
+                }
+                const bool lockedNow = volume->IsLocked();
+                if (lockedNow && !model.locked) model.boards = model.source;
+                model.locked = lockedNow;
+                EXPECT_EQ(app.Bytes(), model.source.Bytes()) << "after " << history;
+            }
+            CheckUnloads(*volume, model, SomeBox(random, whole), "pending renders, history " + history);
+            SettleRenders();
+            CheckUnloads(*volume, model, SomeBox(random, whole), "settled, history " + history);
+            // The history that was found: a render pending, the whole
+            // volume written, unlocked without write-back, read back.
+            m_renders.push_back(StartRender(volume));
+            const std::vector<uint8_t> voxels = Fresh(random, app.BoxBytes(whole));
+            if (volume->Update(voxels.data(), whole) == kULMOK)
+                (volume->IsLocked() ? model.boards : model.source).Write(whole, voxels);
+            if (volume->UnlockVolume(0) == kULMOK) model.locked = false;
+            CheckUnloads(*volume, model, SomeBox(random, whole), "render, update, unlock, history " + history);
+            SettleRenders();
+        }
+    }
+}
+
+// A piece locked or unlocked apart from its volume holds other voxels than
+// the volume put there: a locked volume's unload from the buffers reads
+// none of it (bands: another copy serves; bricks: refused), and an
+// unlocked volume's reads the voxels of its own.
+TEST_P(UnloadHistoryTest, APieceLockedOrUnlockedOnItsOwnNeverServesTheVolumesUnload) {
+    for (const Shape& shape : kShapes) {
+        for (unsigned piece = 0; piece < unsigned(shape.pieces); ++piece) {
+            SCOPED_TRACE(std::string(shape.name) + ", piece " + std::to_string(piece));
+            std::mt19937 random(piece + 11u * unsigned(shape.size[1]));
+            const int bytes = shape.bits / 8;
+            Model model{HostVolume(shape.size, bytes), HostVolume(shape.size, bytes), false};
+            HostVolume app(shape.size, bytes);
+            app.Bytes() = model.source.Bytes() = Fresh(random, app.Bytes().size());
+            ReleasablePointer<ULMVolume> volume(Make(shape, app));
+            ASSERT_NE(volume, nullptr);
+            const ULMVolumeRange whole = app.Whole();
+            m_renders.push_back(StartRender(volume));  // locks the volume
+            ASSERT_TRUE(volume->IsLocked());
+            model.locked = true;
+            model.boards = model.source;
+            const std::vector<uint8_t> voxels = Fresh(random, app.BoxBytes(whole));
+            ASSERT_EQ(volume->Update(voxels.data(), whole), kULMOK);
+            model.boards.Write(whole, voxels);
+            ULMVolume* apart = Piece(volume, piece);
+            ASSERT_EQ(apart->UnlockVolume(0), kULMOK);
+            model.locked = volume->IsLocked();
+            CheckUnloads(*volume, model, SomeBox(random, whole), "piece unlocked");
+            if (apart->LockVolume(kULMAnyBoard) == kULMOK) {
+                model.locked = volume->IsLocked();
+                CheckUnloads(*volume, model, SomeBox(random, whole), "piece locked again");
+            }
+            SettleRenders();
+            EXPECT_EQ(app.Bytes(), model.source.Bytes());
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, UnloadHistoryTest,
+                         ::testing::Values(Platform{1, tulx7sim::QueueMode::kSerial},
+                                           Platform{2, tulx7sim::QueueMode::kSerial},
+                                           Platform{2, tulx7sim::QueueMode::kThreeQueues},
+                                           Platform{3, tulx7sim::QueueMode::kThreeQueues}),
+                         [](const ::testing::TestParamInfo<Platform>& inInfo) {
+                             return std::to_string(inInfo.param.boards) + "Boards" +
+                                    (inInfo.param.queues == tulx7sim::QueueMode::kSerial ? "Serial" : "ThreeQueues");
+                         });
+
+}  // namespace
+}  // namespace ulm3::testing

@@ -390,9 +390,11 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartUnloadField(void* outVoxels, const 
     return StartUnloadBricks(outVoxels, inVolumeRange, &inField);
 }
 
-// Unlocked, the volume's voxels are the source's: a brick's buffer may hold
-// older ones, or none.
-bool ULMMultiboardVolumePhase2::ReadsTheSource() const { return !m_locked && m_volumeSource->HasData(); }
+// Unlocked with the source as its target, the volume's voxels are the
+// source's: a brick's buffer may hold older ones, or none.
+bool ULMMultiboardVolumePhase2::ReadsTheSource() const {
+    return !m_locked && m_target == kULMSource && m_volumeSource->HasData();
+}
 
 // Locked, each brick that owns voxels of inRange must still hold what the
 // volume's lock and updates put there: one locked or unlocked on its own

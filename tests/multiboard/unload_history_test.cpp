@@ -7,6 +7,7 @@
 // block has answered, the boards never touch that block again.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <cstring>
@@ -19,6 +20,7 @@
 #include "multiboard/multiboard_volume_phase2.h"
 #include "multiboard/volume_kinds.h"
 #include "support/context_fixture.h"
+#include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3.h"
 
@@ -300,6 +302,151 @@ TEST_P(UnloadHistoryTest, APieceLockedOrUnlockedOnItsOwnNeverServesTheVolumesUnl
             SettleRenders();
             EXPECT_EQ(app.Bytes(), model.source.Bytes());
         }
+    }
+}
+
+// Once a start's wait has answered, or a synchronous call has, the boards
+// are done with the caller's block: overwritten then, it never reaches the
+// volume, and an unload's block keeps what the caller put there after.
+class CallerBlock {
+public:
+    explicit CallerBlock(size_t inBytes) : m_bytes(inBytes) {}
+    uint8_t* Data() { return m_bytes.data(); }
+    std::vector<uint8_t>& Bytes() { return m_bytes; }
+    void Overwrite() { std::fill(m_bytes.begin(), m_bytes.end(), kPatternByte); }
+    size_t Touched() const {
+        size_t touched = 0;
+        for (uint8_t b : m_bytes) touched += b != kPatternByte;
+        return touched;
+    }
+
+private:
+    std::vector<uint8_t> m_bytes;
+};
+
+// After the answer: the block overwritten, the boards idle; what the
+// volume's buffers hold is then read back whole.
+std::vector<uint8_t> AfterAnswer(const ULMVolume& inVolume, CallerBlock& ioBlock, const HostVolume& inShape,
+                                 ULMStatus& outUnloaded) {
+    ioBlock.Overwrite();
+    EXPECT_TRUE(tulx7sim::WaitForIdle(20000));
+    std::vector<uint8_t> held(inShape.BoxBytes(inShape.Whole()));
+    outUnloaded = inVolume.Unload(held.data(), inShape.Whole(), kULMUseBuffer);
+    return held;
+}
+
+// Voxels of inBox in inHeld that are neither inOld's nor inNew's there.
+size_t NeitherOldNorNew(const HostVolume& inOld, const std::vector<uint8_t>& inNew, const ULMVolumeRange& inBox,
+                        const std::vector<uint8_t>& inHeld, int inBytes) {
+    HostVolume held = inOld;
+    held.Bytes() = inHeld;
+    const std::vector<uint8_t> got = held.Box(inBox), old = inOld.Box(inBox);
+    size_t wrong = 0;
+    for (size_t v = 0; v < got.size(); v += size_t(inBytes))
+        wrong += std::memcmp(&got[v], &old[v], size_t(inBytes)) != 0 && std::memcmp(&got[v], &inNew[v], size_t(inBytes)) != 0;
+    return wrong;
+}
+
+TEST_P(UnloadHistoryTest, AfterTheAnswerTheBoardsLeaveTheCallersBlockAlone) {
+    for (const Shape& shape : kShapes) {
+        for (unsigned seed = 1; seed <= 3; ++seed) {
+            SCOPED_TRACE(std::string(shape.name) + ", seed " + std::to_string(seed));
+            std::mt19937 random(seed * 104729u + unsigned(shape.size[2]));
+            const int bytes = shape.bits / 8;
+            HostVolume app(shape.size, bytes), boards(shape.size, bytes);
+            app.Bytes() = Fresh(random, app.Bytes().size());
+            ReleasablePointer<ULMVolume> volume(Make(shape, app));
+            ASSERT_NE(volume, nullptr);
+            ASSERT_EQ(volume->LockVolume(kULMAnyBoard), kULMOK);
+            boards = app;
+            const ULMVolumeRange whole = app.Whole();
+            for (int step = 0; step < 8; ++step) {
+                const unsigned op = random() % 6;
+                const bool abort = op % 2 == 1;
+                SCOPED_TRACE("step " + std::to_string(step) + ", op " + std::to_string(op));
+                if (random() % 2 == 0) m_renders.push_back(StartRender(volume));
+                const ULMVolumeRange box = random() % 2 == 0 ? whole : SomeBox(random, whole);
+                CallerBlock block(app.BoxBytes(box));
+                ULMStatus unloaded = kULMOK;
+                if (op < 4) {  // an update, started or not, aborted or not
+                    const std::vector<uint8_t> voxels = Fresh(random, block.Bytes().size());
+                    block.Bytes() = voxels;
+                    ULMStatus answer = kULMOK;
+                    if (op < 2) {
+                        const ULMSyncEvent update = volume->StartUpdate(block.Data(), box);
+                        if (abort) update.Abort();
+                        answer = update.Wait(-1);
+                    } else {
+                        answer = volume->Update(block.Data(), box);
+                    }
+                    const std::vector<uint8_t> held = AfterAnswer(*volume, block, app, unloaded);
+                    ASSERT_EQ(unloaded, kULMOK);
+                    if (answer == kULMOK) {
+                        boards.Write(box, voxels);
+                        EXPECT_EQ(held, boards.Bytes()) << "an update answered OK";
+                    } else {
+                        EXPECT_EQ(NeitherOldNorNew(boards, voxels, box, held, bytes), 0u) << "an update answered " << answer;
+                        boards.Bytes() = held;
+                    }
+                } else {  // an unload, started and waited for, aborted or not
+                    block.Overwrite();
+                    const ULMSyncEvent unload = volume->StartUnload(block.Data(), box, kULMUseBuffer);
+                    if (abort) unload.Abort();
+                    const ULMStatus answer = unload.Wait(-1);
+                    if (answer == kULMOK) {
+                        EXPECT_EQ(block.Bytes(), boards.Box(box)) << "an unload answered OK";
+                    }
+                    const std::vector<uint8_t> held = AfterAnswer(*volume, block, app, unloaded);
+                    EXPECT_EQ(block.Touched(), 0u) << "bytes an unload wrote after it answered " << answer;
+                    EXPECT_EQ(unloaded, kULMOK);
+                    EXPECT_EQ(held, boards.Bytes());
+                }
+            }
+            SettleRenders();
+        }
+    }
+}
+
+// A write into the bands that one board fails leaves the copies holding
+// different voxels unless they are made alike again: then unloads, which
+// take their chunks from the copies in turn, would each answer OK with
+// another mix of old and new.
+TEST_P(UnloadHistoryTest, AWriteOneBoardFailsLeavesEveryCopyAlike) {
+    for (const Shape& shape : kShapes) {
+        if (shape.mode != 1) continue;
+        SCOPED_TRACE(shape.name);
+        std::mt19937 random(unsigned(shape.size[0] * shape.size[2]));
+        const int bytes = shape.bits / 8;
+        HostVolume app(shape.size, bytes), boards(shape.size, bytes);
+        app.Bytes() = Fresh(random, app.Bytes().size());
+        ReleasablePointer<ULMVolume> volume(Make(shape, app));
+        ASSERT_NE(volume, nullptr);
+        ASSERT_EQ(volume->LockVolume(kULMAnyBoard), kULMOK);
+        const ULMVolumeRange whole = app.Whole();
+        const std::vector<uint8_t> voxels = Fresh(random, app.BoxBytes(whole));
+        tulx7sim::InjectCompletionFailure(TULX7_DR_BUFFER_LOAD, 2);
+        const ULMStatus written = volume->StartUpdate(voxels.data(), whole).Wait(-1);
+        if (written == kULMOK) boards.Bytes() = voxels;
+        std::vector<uint8_t> first(app.BoxBytes(whole));
+        ASSERT_EQ(volume->Unload(first.data(), whole, kULMUseBuffer), kULMOK);
+        if (written == kULMOK) {
+            EXPECT_EQ(first, voxels);
+            continue;
+        }
+        EXPECT_EQ(NeitherOldNorNew(app, voxels, whole, first, bytes), 0u);
+        // Slice by slice, twice over: one-slice unloads move the turn on
+        // by one copy each, so every slice is read from several copies.
+        HostVolume held = app;
+        held.Bytes() = first;
+        int parted = 0;
+        for (int pass = 0; pass < 2; ++pass)
+            for (int z = 0; z < whole.ZSize(); ++z) {
+                const ULMVolumeRange slice(whole.XSize(), whole.YSize(), 1, 0, 0, z);
+                std::vector<uint8_t> next(app.BoxBytes(slice));
+                ASSERT_EQ(volume->Unload(next.data(), slice, kULMUseBuffer), kULMOK);
+                parted += next != held.Box(slice);
+            }
+        EXPECT_EQ(parted, 0) << "slices read back otherwise than the whole volume was";
     }
 }
 

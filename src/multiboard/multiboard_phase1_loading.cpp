@@ -240,7 +240,8 @@ void ULMMultiboardVolumePhase1::AlignCopies(const StartedWrite& inWrite) const {
         if (i == from || m_copies[i]->GetTarget() != kULMBuffer) continue;
         const ULMStatus copied =
             m_copies[i]->StartUpdate(source, r, r.XOrigin(), r.YOrigin(), r.ZOrigin(), kULMUseBuffer).Wait(-1);
-        if (ULMFailed(copied)) ULMOutputMessage("MB1: copy %d could not take the voxels of copy %d after a write that parted them (%d)\n",
+        if (ULMFailed(copied))
+            ULMOutputMessage("MB1: copy %d could not take the voxels of copy %d after a write that parted them (%d)\n",
                              i, from, static_cast<int>(copied));
     }
 }
@@ -299,7 +300,8 @@ void ULMMultiboardVolumePhase1::NoteBuffers() {
 int ULMMultiboardVolumePhase1::CopiesInStep(int (&outCopies)[8]) const {
     int count = 0;
     for (int i = 0; i < m_numberRealVolumes; ++i)
-        if (m_subvolume[i].m_locked && m_copies[i]->IsLocked() && m_copies[i]->GetBufferID() == m_subvolume[i].m_bufferID)
+        if (m_subvolume[i].m_locked && m_copies[i]->IsLocked() &&
+            m_copies[i]->GetBufferID() == m_subvolume[i].m_bufferID)
             outCopies[count++] = i;
     return count;
 }

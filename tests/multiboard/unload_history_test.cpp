@@ -33,12 +33,19 @@ struct Shape {
     int pieces;  // bands or bricks
     int bits;    // 8 or 16
     std::array<int, 3> size;
+    bool mipmap = false;  // wrapped in a mipmap volume
 };
 
 constexpr Shape kShapes[] = {
     {"bands of 3, 8 bit", 1, 3, 8, {40, 24, 12}},  {"bands of 2, 16 bit", 1, 2, 16, {27, 19, 13}},
     {"bands of 3, 16 bit", 1, 3, 16, {33, 21, 11}}, {"bricks of 2, 8 bit", 2, 2, 8, {40, 24, 12}},
     {"bricks of 3, 8 bit", 2, 3, 8, {29, 23, 15}},  {"bricks of 2, 16 bit", 2, 2, 16, {31, 17, 14}},
+    // Large enough for slices of one voxel in X to go through the slab of
+    // YZ slices.
+    {"bands of 2 with YZ slices", 1, 2, 8, {40, 34, 33}},
+    {"bricks of 2 with YZ slices, 16 bit", 2, 2, 16, {37, 34, 35}},
+    {"mipmap over bands of 3", 1, 3, 8, {40, 24, 18}, true},
+    {"mipmap over bricks of 2", 2, 2, 8, {36, 22, 20}, true},
 };
 
 // Never among the voxels the histories write: a block overwritten with it
@@ -122,14 +129,15 @@ protected:
     // model's bytes, which it keeps as its own).
     ULMVolume* Make(const Shape& inShape, HostVolume& ioVoxels) {
         const ULMFieldDescriptor field = {0, inShape.bits, kULMUnsignedFraction};
-        const VolumeKind kind{inShape.name, false, inShape.mode, inShape.pieces};
+        const bool mip = inShape.mipmap;
+        const VolumeKind kind{inShape.name, mip, inShape.mode, inShape.pieces};
         ULMVolume* volume = CreateVolumeOfKind(kind, [&] {
             return ULMVolume::Create(inShape.bits, unsigned(inShape.size[0]), unsigned(inShape.size[1]),
                                      unsigned(inShape.size[2]), 1, &field, ioVoxels.Bytes().data());
         });
         const ULMObjectType type =
             inShape.mode == 2 ? kObjectTypeULMMultiboardVolumePhase2 : kObjectTypeULMMultiboardVolumePhase1;
-        EXPECT_TRUE(IsObjectType(volume, type));
+        EXPECT_TRUE(IsObjectType(mip ? volume->GetMipmapLevel(0) : volume, type));
         return volume;
     }
 
@@ -141,6 +149,9 @@ protected:
     }
 
     static ULMVolumeRange SomeBox(std::mt19937& ioRandom, const ULMVolumeRange& inWhole) {
+        if (inWhole.YSize() >= 32 && inWhole.ZSize() >= 32 && ioRandom() % 2 == 0)
+            return ULMVolumeRange(1, inWhole.YSize(), inWhole.ZSize(), int(ioRandom() % unsigned(inWhole.XSize())), 0,
+                                  0);
         int size[3], origin[3];
         const int whole[3] = {inWhole.XSize(), inWhole.YSize(), inWhole.ZSize()};
         for (int a = 0; a < 3; ++a) {
@@ -188,6 +199,7 @@ struct Model {
 
 // A piece of a banded or bricked volume: its copy or brick.
 ULMVolume* Piece(ULMVolume* inVolume, unsigned inWhich) {
+    if (IsObjectType(inVolume, kObjectTypeULMMipmapVolume)) inVolume = inVolume->GetMipmapLevel(0);
     if (IsObjectType(inVolume, kObjectTypeULMMultiboardVolumePhase1)) {
         auto* bands = static_cast<ULMMultiboardVolumePhase1*>(inVolume);
         return bands->GetSubvolume(int(inWhich % unsigned(bands->GetNumberRealVolumes()))).GetVolume();
@@ -343,7 +355,8 @@ size_t NeitherOldNorNew(const HostVolume& inOld, const std::vector<uint8_t>& inN
     const std::vector<uint8_t> got = held.Box(inBox), old = inOld.Box(inBox);
     size_t wrong = 0;
     for (size_t v = 0; v < got.size(); v += size_t(inBytes))
-        wrong += std::memcmp(&got[v], &old[v], size_t(inBytes)) != 0 && std::memcmp(&got[v], &inNew[v], size_t(inBytes)) != 0;
+        wrong += std::memcmp(&got[v], &old[v], size_t(inBytes)) != 0 &&
+                 std::memcmp(&got[v], &inNew[v], size_t(inBytes)) != 0;
     return wrong;
 }
 
@@ -385,7 +398,8 @@ TEST_P(UnloadHistoryTest, AfterTheAnswerTheBoardsLeaveTheCallersBlockAlone) {
                         boards.Write(box, voxels);
                         EXPECT_EQ(held, boards.Bytes()) << "an update answered OK";
                     } else {
-                        EXPECT_EQ(NeitherOldNorNew(boards, voxels, box, held, bytes), 0u) << "an update answered " << answer;
+                        EXPECT_EQ(NeitherOldNorNew(boards, voxels, box, held, bytes), 0u)
+                            << "an update answered " << answer;
                         boards.Bytes() = held;
                     }
                 } else {  // an unload, started and waited for, aborted or not
@@ -447,6 +461,71 @@ TEST_P(UnloadHistoryTest, AWriteOneBoardFailsLeavesEveryCopyAlike) {
                 parted += next != held.Box(slice);
             }
         EXPECT_EQ(parted, 0) << "slices read back otherwise than the whole volume was";
+    }
+}
+
+// Voxels holding the pattern a caller's block was overwritten with after
+// an answer: voxels the boards read from the block too late.
+size_t PatternVoxels(const std::vector<uint8_t>& inVoxels, int inBytes) {
+    size_t found = 0;
+    for (size_t v = 0; v < inVoxels.size(); v += size_t(inBytes)) {
+        bool pattern = true;
+        for (int b = 0; b < inBytes; ++b) pattern = pattern && inVoxels[v + size_t(b)] == kPatternByte;
+        found += pattern;
+    }
+    return found;
+}
+
+// The same with locks, unlocks (with and without write-back) and renders
+// between a start and its wait.
+TEST_P(UnloadHistoryTest, AfterTheAnswerNoInterleavedCallLetsTheBoardsAtTheBlock) {
+    for (const Shape& shape : kShapes) {
+        for (unsigned seed = 1; seed <= 3; ++seed) {
+            SCOPED_TRACE(std::string(shape.name) + ", seed " + std::to_string(seed));
+            std::mt19937 random(seed * 15485863u + unsigned(shape.size[1]));
+            const int bytes = shape.bits / 8;
+            HostVolume app(shape.size, bytes);
+            app.Bytes() = Fresh(random, app.Bytes().size());
+            ReleasablePointer<ULMVolume> volume(Make(shape, app));
+            ASSERT_NE(volume, nullptr);
+            const ULMVolumeRange whole = app.Whole();
+            std::string history;
+            for (int step = 0; step < 12; ++step) {
+                const bool update = random() % 2 == 0, abort = random() % 3 == 0;
+                const unsigned between = random() % 9;
+                history += (update ? "u" : "d") + std::string(abort ? "a" : "") + std::to_string(between) + " ";
+                if (random() % 2 == 0) m_renders.push_back(StartRender(volume));
+                const ULMVolumeRange box = random() % 3 == 0 ? whole : SomeBox(random, whole);
+                CallerBlock block(app.BoxBytes(box));
+                if (update) block.Bytes() = Fresh(random, block.Bytes().size());
+                else block.Overwrite();
+                const ULMSyncEvent started = update ? volume->StartUpdate(block.Data(), box)
+                                                    : volume->StartUnload(block.Data(), box, kULMUseBuffer);
+                if (between == 0) volume->UnlockVolume(0);
+                if (between == 1) volume->UnlockVolume(1);
+                if (between == 2) volume->LockVolume(kULMAnyBoard);
+                if (between == 3) m_renders.push_back(StartRender(volume));
+                if (between == 6) volume->SetBufferOffset(2, 0, 2);
+                if (between == 7) volume->SetBufferOffset(0, 0, 0);
+                if (between == 8) {
+                    if (abort) started.Abort();
+                    volume->UnlockVolume(int(random() % 2));
+                    volume->LockVolume(kULMAnyBoard);
+                }
+                if (abort) started.Abort();
+                const ULMStatus answer = started.Wait(-1);
+                block.Overwrite();
+                ASSERT_TRUE(tulx7sim::WaitForIdle(20000));
+                EXPECT_EQ(block.Touched(), 0u) << "bytes of the block written after the answer " << answer << ", "
+                                               << history;
+                EXPECT_EQ(PatternVoxels(app.Bytes(), bytes), 0u) << "the application's voxels, " << history;
+                std::vector<uint8_t> held(app.BoxBytes(whole), 0);
+                if (volume->Unload(held.data(), whole, kULMUseBuffer) == kULMOK) {
+                    EXPECT_EQ(PatternVoxels(held, bytes), 0u) << "the buffers' voxels, " << history;
+                }
+            }
+            SettleRenders();
+        }
     }
 }
 

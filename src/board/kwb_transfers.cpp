@@ -217,7 +217,10 @@ KWBTransfers::Outcome KWBTransfers::Send(bool inLoad, const KWBBuffer& inBuffer,
         second.render_event_id = TULX7_DR_NO_EVENT;
         second.previous_load_event_id = r.ret_load_event_id;
         outcome.status = m_board.Request(code, second);
-        if (outcome.status == kULMOK) outcome.queuedID = second.ret_load_event_id;
+        if (outcome.status == kULMOK) {
+            outcome.earlierID = outcome.queuedID;
+            outcome.queuedID = second.ret_load_event_id;
+        }
         return outcome;
     }
     outcome.status = m_board.Request(code, r);
@@ -244,10 +247,18 @@ ULMSyncEvent KWBTransfers::Finish(bool inLoad, const KWBBuffer& inBuffer, KWBBuf
             m_board.SetLastUnloadEvent(event);
         }
         if (inOutcome.status == kULMOK) {
+            // An abort of the handle must reach the first request too, and
+            // its wait must cover it: both read or write the caller's memory.
+            ULMSyncEvent handle = event;
+            if (inOutcome.earlierID != 0) {
+                const ULMSyncEvent both[2] = {
+                    KWBSyncEvent(m_board.GetID(), event.GetQueueNumber(), inOutcome.earlierID), event};
+                handle = CombineMultipleEvents(2, both);
+            }
             const bool synchronous =
                 inLoad ? gULMControl.m_forceSynchUpdate : gULMControl.m_forceSynchUnload;
-            if (synchronous) return ULMSyncEvent(event.Wait(-1));
-            return event;
+            if (synchronous) return ULMSyncEvent(handle.Wait(-1));
+            return handle;
         }
         // The first half of a run whose second half was refused touches the
         // caller's memory: it is not left running behind the refusal.

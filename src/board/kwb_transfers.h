@@ -58,6 +58,9 @@ private:
     struct Outcome {
         ULMStatus status = kULMOK;
         uint32_t queuedID = 0;  // the last request the driver accepted, 0 for none
+        // The first of two requests when the second was accepted too: both
+        // touch the host memory, so the handle stands for both.
+        uint32_t earlierID = 0;
     };
     // `host` has its pitches resolved.
     Outcome Send(bool load, const KWBBuffer& buffer, const KWBField& field, const KWBRange& range,

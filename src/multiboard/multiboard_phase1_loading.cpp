@@ -5,10 +5,10 @@
 #include <cstring>
 #include <new>
 
-#include "board/kwb_board.h"
 #include "foundation/control.h"
 #include "foundation/diagnostics.h"
 #include "foundation/enumeration_checks.h"
+#include "foundation/message_log.h"
 #include "foundation/shareable.h"
 #include "multiboard/multiboard_copy_access.h"
 #include "multiboard/multiboard_volume_phase1.h"
@@ -69,7 +69,9 @@ ULMStatus ULMMultiboardVolumePhase1::LockCopies() {
     for (int i = 0; i < m_numberRealVolumes; ++i) {
         const ULMStatus status = m_copies[i]->LockVolume(m_subvolume[i].m_location);
         if (ULMFailed(status)) return status;
+        m_subvolume[i].m_locked = true;
     }
+    NoteBuffers();
     return kULMOK;
 }
 
@@ -103,9 +105,10 @@ ULMStatus ULMMultiboardVolumePhase1::LoadCopies() {
 }
 
 void ULMMultiboardVolumePhase1::UndoLock() {
-    for (ULMVolume* copy : Copies()) {
-        copy->UnlockVolume(0);
-        copy->ReleaseBuffer();
+    for (int i = 0; i < m_numberRealVolumes; ++i) {
+        m_copies[i]->UnlockVolume(0);
+        m_copies[i]->ReleaseBuffer();
+        m_subvolume[i].m_locked = false;
     }
 }
 
@@ -114,8 +117,11 @@ void ULMMultiboardVolumePhase1::UndoLock() {
 // copy stays locked, as a plain volume does.
 ULMStatus ULMMultiboardVolumePhase1::UnlockVolume(int inUnload) {
     ULMRecursiveLock hold(m_lock);
-    return ULMForwardSetter(Copies(), kULMErrVolume,
-                            [&](ULMVolume& copy, int v) { return copy.UnlockVolume(v == 0 ? inUnload : 0); });
+    return ULMForwardSetter(Copies(), kULMErrVolume, [&](ULMVolume& copy, int v) {
+        const ULMStatus status = copy.UnlockVolume(v == 0 ? inUnload : 0);
+        if (status == kULMOK) m_subvolume[v].m_locked = false;
+        return status;
+    });
 }
 
 bool ULMMultiboardVolumePhase1::IsLoaded() const {
@@ -175,7 +181,7 @@ ULMStatus ULMMultiboardVolumePhase1::UpdateVolume(unsigned int inFormat, const v
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase1::StartUpdate(const void* inVoxels, const ULMVolumeRange& inDestinationRange) {
-    return ForwardStart(Serials::kVolume,
+    return ForwardWrite(inDestinationRange,
                         [&](ULMVolume& copy, int) { return copy.StartUpdate(inVoxels, inDestinationRange); });
 }
 
@@ -187,7 +193,7 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUpdate(const ULMVolume* inVolume,
     // Both volumes' locks, this one's among them, in the one order: the
     // copies read the other volume under them.
     const ULMBufferLockPair hold(*this, inVolume);
-    return ForwardStart(Serials::kVolume, [&](ULMVolume& copy, int) {
+    return ForwardWrite(inDestinationRange, [&](ULMVolume& copy, int) {
         const ULMVolume* from = inVolume == this ? &copy : inVolume;
         return copy.StartUpdate(from, inDestinationRange, inSourceX, inSourceY, inSourceZ, inSource);
     });
@@ -195,9 +201,49 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUpdate(const ULMVolume* inVolume,
 
 ULMSyncEvent ULMMultiboardVolumePhase1::StartUpdateField(const void* inVoxels, const ULMVolumeRange& inVolumeRange,
                                                          const ULMFieldDescriptor& inDestinationField) {
-    return ForwardStart(Serials::kVolume, [&](ULMVolume& copy, int) {
+    return ForwardWrite(inVolumeRange, [&](ULMVolume& copy, int) {
         return copy.StartUpdateField(inVoxels, inVolumeRange, inDestinationField);
     });
+}
+
+// ---- Writes that did not reach every copy ----
+
+void ULMMultiboardVolumePhase1::SettleWrites() const {
+    ULMRecursiveLock hold(m_lock);
+    std::vector<StartedWrite> pending;
+    for (const StartedWrite& write : m_startedWrites) {
+        bool finished = true;
+        for (int i = 0; i < write.started; ++i) finished = finished && write.parts[i].IsDone();
+        if (!finished)
+            pending.push_back(write);
+        else
+            AlignCopies(write);
+    }
+    m_startedWrites.swap(pending);
+}
+
+// Only writes into the buffers can part the copies: the source is one.
+void ULMMultiboardVolumePhase1::AlignCopies(const StartedWrite& inWrite) const {
+    int from = -1;
+    for (int i = 0; i < inWrite.started && from < 0; ++i)
+        if (inWrite.parts[i].Wait(0) == kULMOK) from = i;
+    if (from >= 0 && inWrite.started == m_numberRealVolumes) {
+        bool all = true;
+        for (int i = 0; i < inWrite.started; ++i) all = all && inWrite.parts[i].Wait(0) == kULMOK;
+        if (all) return;
+    }
+    if (from < 0) from = 0;
+    const ULMVolume* source = m_copies[from];
+    if (source->GetTarget() != kULMBuffer) return;
+    const ULMVolumeRange& r = inWrite.range;
+    for (int i = 0; i < m_numberRealVolumes; ++i) {
+        if (i == from || m_copies[i]->GetTarget() != kULMBuffer) continue;
+        const ULMStatus copied =
+            m_copies[i]->StartUpdate(source, r, r.XOrigin(), r.YOrigin(), r.ZOrigin(), kULMUseBuffer).Wait(-1);
+        if (ULMFailed(copied))
+            ULMOutputMessage("MB1: copy %d could not take the voxels of copy %d after a write that parted them (%d)\n",
+                             i, from, static_cast<int>(copied));
+    }
 }
 
 // ---- Unloads ----
@@ -218,8 +264,14 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnload(void* outVoxels, const ULMVo
     ULMRecursiveLock hold(m_lock);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
+    // Unlocked with the source as its target, the volume's voxels are the
+    // source's: a copy's buffer may hold older ones, or none.
+    if (ReadsTheSource()) inSource = kULMUseSource;
     if (inSource == kULMUseSource) return m_baseVolume->StartUnload(outVoxels, inVolumeRange, kULMUseSource);
-    if (inVolumeRange.XSize() == 1) return m_copies[0]->StartUnload(outVoxels, inVolumeRange, inSource);
+    SettleWrites();
+    int inStep[8] = {};
+    if (inVolumeRange.XSize() == 1 && (!IsLocked() || (CopiesInStep(inStep) > 0 && inStep[0] == 0)))
+        return m_copies[0]->StartUnload(outVoxels, inVolumeRange, inSource);
     return UnloadInTurn(outVoxels, inVolumeRange, inSource, nullptr, m_voxelSize / 8);
 }
 
@@ -229,40 +281,65 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
     if (m_baseVolume == nullptr) NoBaseVolume();
     ULMRecursiveLock hold(m_lock);
     if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
+    if (ReadsTheSource()) inSource = kULMUseSource;
     if (inSource == kULMUseSource)
         return m_baseVolume->StartUnloadField(outVoxels, inVolumeRange, inField, kULMUseSource);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     return UnloadInTurn(outVoxels, inVolumeRange, inSource, &inField, (int64_t{inField.m_size} + 7) / 8);
 }
 
+bool ULMMultiboardVolumePhase1::ReadsTheSource() const {
+    return !IsLocked() && GetTarget() == kULMSource && m_volumeSource->HasData();
+}
+
+void ULMMultiboardVolumePhase1::NoteBuffers() {
+    for (int i = 0; i < m_numberRealVolumes; ++i)
+        if (m_subvolume[i].m_locked) m_subvolume[i].m_bufferID = m_copies[i]->GetBufferID();
+}
+
+int ULMMultiboardVolumePhase1::CopiesInStep(int (&outCopies)[8]) const {
+    int count = 0;
+    for (int i = 0; i < m_numberRealVolumes; ++i)
+        if (m_subvolume[i].m_locked && m_copies[i]->IsLocked() &&
+            m_copies[i]->GetBufferID() == m_subvolume[i].m_bufferID)
+            outCopies[count++] = i;
+    return count;
+}
+
 // Chunks of at most eight slices, a copy's share of the range at most,
 // from the copies in turn, so that the boards' transfers to the host
 // overlap. The turn carries over from call to call. Every chunk's event is
-// joined, with each board's last unload before it. A chunk refused aborts
+// joined, and nothing else: an earlier unload on the same board (of another
+// block, perhaps aborted) is no part of this one's answer. A chunk refused aborts
 // the chunks before it, which write the caller's block, or waits for them.
+// Only the copies in step take turns; a volume that has none (its copies
+// locked or unlocked apart from it) holds its voxels nowhere whole.
 ULMSyncEvent ULMMultiboardVolumePhase1::UnloadInTurn(void* outVoxels, const ULMVolumeRange& inRange,
                                                      ULMSource inSource, const ULMFieldDescriptor* inField,
                                                      int64_t inElementBytes) const {
     if (outVoxels == nullptr) return ULMSyncEvent(kULMErrArgument);
     ULMRecursiveLock hold(m_lock);
-    const int copies = m_numberRealVolumes;
+    SettleWrites();
+    int inStep[8] = {};
+    const int copies = IsLocked() ? CopiesInStep(inStep) : m_numberRealVolumes;
+    if (copies == 0) return ULMSyncEvent(kULMErrVolume);
+    if (!IsLocked())
+        for (int i = 0; i < copies; ++i) inStep[i] = i;
     const int perChunk = std::min((inRange.ZSize() + copies - 1) / copies, kUnloadChunkSlices);
     const int64_t sliceBytes = ULMSliceBytes(inRange, inElementBytes);
     ULMEventTable table;
-    for (int b = 0; b < copies; ++b)
-        if (KWBBoard* board = KWBBoard::GetBoard(m_subvolume[b].m_location)) table.Put(b, board->GetLastUnloadEvent());
     ULMEventJoin chunks;
     auto* out = static_cast<uint8_t*>(outVoxels);
     const int end = inRange.ZOrigin() + inRange.ZSize();
     for (int z = inRange.ZOrigin(); z < end; z += perChunk) {
         const ULMVolumeRange chunk = Slices(inRange, z, std::min(perChunk, end - z));
         m_lastUnloadBoard = (m_lastUnloadBoard + 1) % copies;
-        const ULMVolume* copy = m_copies[m_lastUnloadBoard];
+        const ULMVolume* copy = m_copies[inStep[m_lastUnloadBoard]];
         const ULMSyncEvent event = inField != nullptr ? copy->StartUnloadField(out, chunk, *inField, inSource)
                                                       : copy->StartUnload(out, chunk, inSource);
         if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(chunks.Result(), event.Status()));
         chunks.Add(event);
-        table.Put(m_lastUnloadBoard, event);
+        table.Put(inStep[m_lastUnloadBoard], event);
         out += sliceBytes * chunk.ZSize();
     }
     return table.Join();

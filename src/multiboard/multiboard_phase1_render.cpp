@@ -348,6 +348,9 @@ ULMSyncEvent ULMMultiboardVolumePhase1::DoStartRenderAndMPR(const ULMContext* in
         if (ULMFailed(locked)) return ULMSyncEvent(locked);
     }
     if (const ULMStatus caught = CatchUpWithSource(); ULMFailed(caught)) return ULMSyncEvent(caught);
+    // Bands read from every copy: a write that parted them is made whole
+    // first.
+    SettleWrites();
 
     BandForms forms;
     if (!TakeBandForms(request.images, request.depths, m_numberSubVolumes, forms)) return ULMSyncEvent(kULMErrBuffer);

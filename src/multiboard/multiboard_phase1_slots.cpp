@@ -283,35 +283,35 @@ ULMStatus ULMMultiboardVolumePhase1::SetExtendModes(ExtendMode inX, ExtendMode i
 }
 
 ULMStatus ULMMultiboardVolumePhase1::Resize(unsigned inX, unsigned inY, unsigned inZ, int inResizeBuffer) {
-    return ForwardSetter(Serials::kVolume,
+    return ForwardBufferSetter(Serials::kVolume,
                          [&](ULMVolume& copy, int) { return copy.Resize(inX, inY, inZ, inResizeBuffer); });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::Resize(const ULMVolumeRange& inNewRange, int inResizeBuffer) {
-    return ForwardSetter(Serials::kVolume,
+    return ForwardBufferSetter(Serials::kVolume,
                          [&](ULMVolume& copy, int) { return copy.Resize(inNewRange, inResizeBuffer); });
 }
 
 // Each copy's buffer goes on the board of its own sub-volume, wherever the
 // caller asked.
 ULMStatus ULMMultiboardVolumePhase1::CreateBuffer(ULMLocation) {
-    return ForwardSetter(Serials::kVolume,
+    return ForwardBufferSetter(Serials::kVolume,
                          [&](ULMVolume& copy, int i) { return copy.CreateBuffer(m_subvolume[i].m_location); });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::CreateBuffer(ULMLocation, unsigned inSizeX, unsigned inSizeY, unsigned inSizeZ) {
-    return ForwardSetter(Serials::kVolume, [&](ULMVolume& copy, int i) {
+    return ForwardBufferSetter(Serials::kVolume, [&](ULMVolume& copy, int i) {
         return copy.CreateBuffer(m_subvolume[i].m_location, inSizeX, inSizeY, inSizeZ);
     });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::CreateBuffer(ULMLocation, const ULMVolumeRange& inRange) {
-    return ForwardSetter(Serials::kVolume,
+    return ForwardBufferSetter(Serials::kVolume,
                          [&](ULMVolume& copy, int i) { return copy.CreateBuffer(m_subvolume[i].m_location, inRange); });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::ReleaseBuffer() {
-    return ForwardSetter(Serials::kState, [](ULMVolume& copy, int) { return copy.ReleaseBuffer(); });
+    return ForwardBufferSetter(Serials::kState, [](ULMVolume& copy, int) { return copy.ReleaseBuffer(); });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::SetBufferPermission(ULMPermission inPermission) {
@@ -320,27 +320,27 @@ ULMStatus ULMMultiboardVolumePhase1::SetBufferPermission(ULMPermission inPermiss
 }
 
 ULMStatus ULMMultiboardVolumePhase1::ResizeBuffer(unsigned inX, unsigned inY, unsigned inZ) {
-    return ForwardSetter(Serials::kState, [&](ULMVolume& copy, int) { return copy.ResizeBuffer(inX, inY, inZ); });
+    return ForwardBufferSetter(Serials::kState, [&](ULMVolume& copy, int) { return copy.ResizeBuffer(inX, inY, inZ); });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::ResizeBuffer(const ULMVolumeRange& inRange) {
-    return ForwardSetter(Serials::kState, [&](ULMVolume& copy, int) { return copy.ResizeBuffer(inRange); });
+    return ForwardBufferSetter(Serials::kState, [&](ULMVolume& copy, int) { return copy.ResizeBuffer(inRange); });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::SetBufferWrap(int inModulusX, int inModulusY, int inModulusZ) {
-    return ForwardSetter(Serials::kBoth, [&](ULMVolume& copy, int) {
+    return ForwardBufferSetter(Serials::kBoth, [&](ULMVolume& copy, int) {
         return copy.SetBufferWrap(inModulusX, inModulusY, inModulusZ);
     });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::SetBufferOffset(int inOffsetX, int inOffsetY, int inOffsetZ) {
-    return ForwardSetter(Serials::kBoth, [&](ULMVolume& copy, int) {
+    return ForwardBufferSetter(Serials::kBoth, [&](ULMVolume& copy, int) {
         return copy.SetBufferOffset(inOffsetX, inOffsetY, inOffsetZ);
     });
 }
 
 ULMStatus ULMMultiboardVolumePhase1::SetBufferAddressParameters(ULMAddressMode inMode, int inX, int inY, int inZ) {
-    return ForwardSetter(Serials::kBoth, [&](ULMVolume& copy, int) {
+    return ForwardBufferSetter(Serials::kBoth, [&](ULMVolume& copy, int) {
         return copy.SetBufferAddressParameters(inMode, inX, inY, inZ);
     });
 }

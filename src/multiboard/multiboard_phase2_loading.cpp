@@ -372,7 +372,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartUnload(void* outVoxels, const ULMVo
                                                     ULMSource inSource) const {
     ULM_ASSERT(m_baseVolume != nullptr);
     ULMRecursiveLock hold(m_lock);
-    if (ResolveSource(inSource) == kULMUseSource) return m_baseVolume->StartUnload(outVoxels, inVolumeRange, inSource);
+    if (ResolveSource(inSource) == kULMUseSource || ReadsTheSource())
+        return m_baseVolume->StartUnload(outVoxels, inVolumeRange, kULMUseSource);
+    if (!BricksInStep(inVolumeRange)) return Finished(kULMErrVolume);
     return StartUnloadBricks(outVoxels, inVolumeRange, nullptr);
 }
 
@@ -381,10 +383,29 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartUnloadField(void* outVoxels, const 
                                                          ULMSource inSource) const {
     ULM_ASSERT(m_baseVolume != nullptr);
     ULMRecursiveLock hold(m_lock);
-    if (ResolveSource(inSource) == kULMUseSource)
+    if (ResolveSource(inSource) == kULMUseSource || ReadsTheSource())
         return m_baseVolume->StartUnloadField(outVoxels, inVolumeRange, inField, kULMUseSource);
     if (!IsValidFieldDescriptorDMA(inField, m_voxelSize)) return Finished(kULMErrFormat);
+    if (!BricksInStep(inVolumeRange)) return Finished(kULMErrVolume);
     return StartUnloadBricks(outVoxels, inVolumeRange, &inField);
+}
+
+// Unlocked with the source as its target, the volume's voxels are the
+// source's: a brick's buffer may hold older ones, or none.
+bool ULMMultiboardVolumePhase2::ReadsTheSource() const {
+    return !m_locked && m_target == kULMSource && m_volumeSource->HasData();
+}
+
+// Locked, each brick that owns voxels of inRange must still hold what the
+// volume's lock and updates put there: one locked or unlocked on its own
+// holds other voxels, and no other brick has them.
+bool ULMMultiboardVolumePhase2::BricksInStep(const ULMVolumeRange& inRange) const {
+    for (int i = 0; i < m_numSubVolumes && m_locked; ++i) {
+        const SubvolumeInfo& brick = m_subvolume[i];
+        const bool inStep = brick.m_locked != 0 && brick->IsLocked() && brick->GetBufferID() == brick.m_bufferID;
+        if (!inStep && !ULMVolumeRange::Intersect(inRange, brick.m_unloadRange).IsEmpty()) return false;
+    }
+    return true;
 }
 
 ULMSyncEvent ULMMultiboardVolumePhase2::StartUnloadBricks(void* outVoxels, const ULMVolumeRange& inRange,

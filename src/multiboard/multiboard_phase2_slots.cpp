@@ -315,6 +315,7 @@ ULMStatus ULMMultiboardVolumePhase2::CreateBuffer(ULMLocation, const ULMVolumeRa
         SubvolumeInfo& brick = m_subvolume[i];
         const ULMStatus status = brick->CreateBuffer(brick.m_location, brick.m_loadRange);
         if (ULMFailed(status)) return status;
+        brick.m_bufferID = brick->GetBufferID();
     }
     m_bufferValid = 1;
     return LoadNewBuffers();
@@ -367,9 +368,11 @@ ULMStatus ULMMultiboardVolumePhase2::ReleaseBuffer() {
     ULMRecursiveLock hold(m_lock);
     AdvanceState();
     ULMStatus first = kULMOK;
-    for (ULMVolume* brick : Bricks()) {
+    for (int i = 0; i < m_numSubVolumes; ++i) {
+        SubvolumeInfo& brick = m_subvolume[i];
         const ULMStatus status = brick->ReleaseBuffer();
         if (ULMFailed(status) && !ULMFailed(first)) first = status;
+        brick.m_bufferID = brick->GetBufferID();
     }
     m_bufferValid = 0;
     return first;

@@ -16,6 +16,7 @@
 #include <cstdint>
 #include <memory>
 #include <span>
+#include <vector>
 
 #include "foundation/locks.h"
 #include "ulm3/classifier.h"
@@ -61,6 +62,9 @@ public:
         ULMVolumeRange m_range;
         ULMLocation m_location = kULMNoBufferAttached;
         bool m_locked = false;
+        // The buffer the volume's lock left the copy with: a copy locked or
+        // unlocked on its own since holds other voxels than its siblings.
+        unsigned long long m_bufferID = 0;
 
     private:
         ULMVolume* m_vol = nullptr;
@@ -265,6 +269,29 @@ private:
     ULMStatus ForwardSetter(Serials inSerials, Set&& inSet);
     template <typename Start>
     ULMSyncEvent ForwardStart(Serials inSerials, Start&& inStart);
+    // A change of the copies' buffers made through the volume: the buffers
+    // the locked copies then have are the volume's own.
+    template <typename Set>
+    ULMStatus ForwardBufferSetter(Serials inSerials, Set&& inSet);
+    void NoteBuffers();
+    // A write started on every copy, kept until each part has finished:
+    // an abort or a failure on some boards but not others leaves the copies
+    // holding different voxels, which unloads and bands would then mix.
+    struct StartedWrite {
+        ULMVolumeRange range;
+        ULMSyncEvent parts[8] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument),
+                                 ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument),
+                                 ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument),
+                                 ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};
+        int started = 0;
+    };
+    template <typename Start>
+    ULMSyncEvent ForwardWrite(const ULMVolumeRange& inRange, Start&& inStart);
+    // Every finished write whose parts did not all succeed is made whole
+    // again: its range copied from a copy that took it (copy 0 when none
+    // did) into every other, so that all hold the same voxels.
+    void SettleWrites() const;
+    void AlignCopies(const StartedWrite& inWrite) const;
 
     // ---- Loading (multiboard_phase1_loading.cpp) ----
     // Steps of a lock: buffers recorded as loaded on every board and the
@@ -281,6 +308,12 @@ private:
     // The chunked unload from the copies' buffers in turn.
     ULMSyncEvent UnloadInTurn(void* outVoxels, const ULMVolumeRange& inRange, ULMSource inSource,
                               const ULMFieldDescriptor* inField, int64_t inElementBytes) const;
+    // The copies that hold the voxels the volume's lock and updates put
+    // there: locked, on the buffer that lock gave them.
+    int CopiesInStep(int (&outCopies)[8]) const;
+    // An unload from the buffers reads the source instead: unlocked, with
+    // the source as the target.
+    bool ReadsTheSource() const;
 
     ULMVolume* m_baseVolume = nullptr;
     ULMVolume* m_baseMipmapVolume = nullptr;
@@ -301,6 +334,7 @@ private:
     int m_numberMappedVolumes = 0;
     // Borrowed copies of the records' volumes, 0 .. m_numberRealVolumes - 1.
     ULMVolume* m_copies[8] = {};
+    mutable std::vector<StartedWrite> m_startedWrites;
     mutable ULMRecursiveMutex m_lock;
 };
 
@@ -313,6 +347,34 @@ ULMStatus ULMMultiboardVolumePhase1::ForwardSetter(Serials inSerials, Set&& inSe
     Advance(inSerials);
     const ULMStatus status = ULMForwardSetter(Copies(), kULMErrVolume, inSet);
     return ULMFailed(status) ? status : kULMOK;
+}
+
+template <typename Set>
+ULMStatus ULMMultiboardVolumePhase1::ForwardBufferSetter(Serials inSerials, Set&& inSet) {
+    if (m_baseVolume == nullptr) return kULMErrVolume;
+    ULMRecursiveLock hold(m_lock);
+    const ULMStatus status = ForwardSetter(inSerials, inSet);
+    NoteBuffers();
+    return status;
+}
+
+// As ForwardStart, with every part kept for SettleWrites, a start refused
+// on one copy among them.
+template <typename Start>
+ULMSyncEvent ULMMultiboardVolumePhase1::ForwardWrite(const ULMVolumeRange& inRange, Start&& inStart) {
+    if (m_baseVolume == nullptr) return ULMSyncEvent(kULMErrVolume);
+    ULMRecursiveLock hold(m_lock);
+    SettleWrites();
+    StartedWrite write;
+    write.range = inRange;
+    const ULMSyncEvent joined = ForwardStart(Serials::kVolume, [&](ULMVolume& copy, int inCopy) {
+        const ULMSyncEvent part = inStart(copy, inCopy);
+        write.parts[inCopy] = part;
+        write.started = inCopy + 1;
+        return part;
+    });
+    if (write.started > 0 && !inRange.IsEmpty()) m_startedWrites.push_back(write);
+    return joined;
 }
 
 template <typename Start>

@@ -300,6 +300,10 @@ private:
                                      int inSourceY, int inSourceZ, ULMSource inSource);
     ULMSyncEvent StartUnloadBricks(void* outVoxels, const ULMVolumeRange& inRange,
                                    const ULMFieldDescriptor* inField) const;
+    // What an unload from the buffers reads instead: the source, while the
+    // volume is unlocked; and whether the bricks it reads hold its voxels.
+    bool ReadsTheSource() const;
+    bool BricksInStep(const ULMVolumeRange& inRange) const;
     // The voxels of inFrom, each read from the brick that owns it, written
     // over inTo (of the same size) in every brick that loads them; waited for.
     ULMStatus CopyBetweenBricks(const ULMVolumeRange& inFrom, const ULMVolumeRange& inTo);

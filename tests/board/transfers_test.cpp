@@ -2,6 +2,8 @@
 // byte against the board's storage and the driver's request log.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <chrono>
 #include <cstring>
 #include <functional>
 #include <thread>
@@ -164,6 +166,48 @@ TEST_F(Transfers, AWrappedRangeLongerThanItsModulusMovesItsLastElements) {
     ASSERT_EQ(Board(0)->UnloadBuffer(b, back.data(), KWBRange(0, 299), 0, 0, -1), kULMOK);
     EXPECT_EQ(std::count(back.begin(), back.begin() + 44, kHostPoison), 44);
     EXPECT_TRUE(std::equal(back.begin() + 44, back.end(), data.begin() + 44));
+}
+
+// A wrapped run sent as two requests is one transfer to whoever holds its
+// handle: aborted while both wait on a paused board, its wait answers only
+// once neither can still touch the host memory, so that memory overwritten
+// after the answer never reaches the buffer (a load) and keeps what was
+// written there (an unload).
+TEST_F(Transfers, BothRequestsOfAWrappedRunAnswerToOneHandle) {
+    KWBBuffer* b = Make(0, 256, 0, 0, 8);
+    ASSERT_NE(b, nullptr);
+    ASSERT_EQ(b->SetOffsetOrWrap(true, 256, 0, 0), kULMOK);
+    const KWBRange run(0, 299);
+    for (const bool load : {true, false}) {
+        SCOPED_TRACE(load ? "load" : "unload");
+        std::vector<uint8_t> host = Random(300, load ? 23 : 29);
+        ASSERT_EQ(Board(0)->LoadBuffer(b, Random(300, 31).data(), run, 0, 0, -1), kULMOK);
+        const std::vector<uint8_t> before = Storage(b);
+        tulx7sim::ClearRequestLog();
+        tulx7sim::PauseBoard(0);
+        const ULMSyncEvent started = load ? Board(0)->StartLoadBuffer(b, host.data(), run, 0, 0, -1)
+                                          : Board(0)->StartUnloadBuffer(b, host.data(), run, 0, 0, -1);
+        ASSERT_EQ(Requests(load ? TULX7_DR_BUFFER_LOAD : TULX7_DR_BUFFER_UNLOAD).size(), 2u);
+        EXPECT_EQ(started.Abort(), kULMOK);
+        // The wait may have to outlast the pause: the board goes on shortly.
+        std::thread resume([] {
+            std::this_thread::sleep_for(std::chrono::milliseconds(50));
+            tulx7sim::ResumeBoard(0);
+        });
+        const ULMStatus answer = started.Wait(-1);
+        std::fill(host.begin(), host.end(), kHostPoison);
+        resume.join();
+        ASSERT_TRUE(tulx7sim::WaitForIdle(20000));
+        EXPECT_EQ(answer, kULMErrAborted);
+        if (load) {
+            const std::vector<uint8_t> after = Storage(b);
+            EXPECT_EQ(std::count(after.begin(), after.end(), kHostPoison),
+                      std::count(before.begin(), before.end(), kHostPoison))
+                << "host bytes reached the buffer after the answer";
+        } else {
+            EXPECT_EQ(std::count(host.begin(), host.end(), kHostPoison), 300) << "host bytes written after the answer";
+        }
+    }
 }
 
 TEST_F(Transfers, FieldsAtEveryLegalPositionTouchOnlyTheirBytes) {

@@ -322,6 +322,7 @@ private:
         ULMImageBuffer* output = nullptr;
         ULMImageBufferInternal* board = nullptr;
         ULMImageRange clip;
+        ULMStatus refused = kULMOK;  // a viewport the wrapped output cannot hold
     };
     static OutputClip ClipOutput(const RenderRequest& inRequest);
 

@@ -24,7 +24,6 @@
 #include "multiboard/multiboard_volume_phase2.h"
 #include "render/mpr.h"
 #include "render/ulm_sample_space.h"
-#include "render/volume_render_state.h"
 #include "ulm3/camera.h"
 
 namespace ulm3 {
@@ -226,9 +225,7 @@ ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(cons
     // each composited at its coordinates modulo the wrap, as one board
     // draws them; a wrap that cannot hold them apart is refused as there.
     target.clip = viewport;
-    if (!ULMWrapHoldsRange(*target.board, viewport))
-        target.refused = ULMRefuseForBuffer("image 0", "is wrap-addressed, and its wrap cannot hold the pixels "
-                                                       "drawn apart, or they lie outside the board's coordinates");
+    target.refused = ULMCheckWrapHolds(*target.board, viewport);
     return target;
 }
 

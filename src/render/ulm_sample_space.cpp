@@ -65,13 +65,16 @@ bool ULMWrapHoldsPixels(const int (&inModuli)[2], const int (&inSizes)[2], const
     return true;
 }
 
-bool ULMWrapHoldsRange(const ULMImageBuffer& inImage, const ULMImageRange& inRange) {
+ULMStatus ULMCheckWrapHolds(const ULMImageBuffer& inImage, const ULMImageRange& inRange) {
     const int64_t min[2] = {inRange.XOrigin(), inRange.YOrigin()};
     const int64_t max[2] = {min[0] + inRange.XSize() - 1, min[1] + inRange.YSize() - 1};
-    if (min[0] < 0 || min[1] < 0 || max[0] > 65535 || max[1] > 65535) return false;
     const int moduli[2] = {inImage.GetAddressParameterX(), inImage.GetAddressParameterY()};
     const int sizes[2] = {static_cast<int>(inImage.GetWidth()), static_cast<int>(inImage.GetHeight())};
-    return ULMWrapHoldsPixels(moduli, sizes, min, max);
+    if (min[0] >= 0 && min[1] >= 0 && max[0] <= 65535 && max[1] <= 65535 &&
+        ULMWrapHoldsPixels(moduli, sizes, min, max))
+        return kULMOK;
+    return ULMRefuseForBuffer("image 0", "is wrap-addressed, and its wrap cannot hold the pixels drawn apart, or "
+                                         "they lie outside the board's coordinates");
 }
 
 int64_t ULMSampleSpace::Raw(double inValue, double inScale) {

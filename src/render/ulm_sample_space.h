@@ -39,9 +39,10 @@ struct ULMSampleFrustum {
 // most one period, and the elements it reaches lie within the image's size.
 bool ULMWrapHoldsPixels(const int (&inModuli)[2], const int (&inSizes)[2], const int64_t (&inMin)[2],
                         const int64_t (&inMax)[2]);
-// The same for a rectangle of a wrap-addressed image, which must also lie
-// inside the board's coordinates 0..65535.
-bool ULMWrapHoldsRange(const ULMImageBuffer& inImage, const ULMImageRange& inRange);
+// kULMOK when a wrap-addressed image holds each pixel of the rectangle at
+// an element of its own, inside the board's coordinates 0..65535; else
+// kULMErrBuffer, logged, as a render into it is refused.
+ULMStatus ULMCheckWrapHolds(const ULMImageBuffer& inImage, const ULMImageRange& inRange);
 
 // While one lives, the parallel renders on this thread whose volume misses
 // the image still write their frustum, the viewport's part of the image

@@ -8,7 +8,6 @@
 #include "foundation/fixed_point.h"
 #include "render/render_programme.h"
 #include "render/ulm_sample_space.h"
-#include "render/volume_render_state.h"
 #include "tulx7/chip_codes.h"
 
 namespace ulm3 {
@@ -164,9 +163,8 @@ ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioC
     // An empty frustum would wrap to the whole grid in the chip's unsigned
     // coordinates; there is nothing to write.
     if (frustum.XSize() <= 0 || frustum.YSize() <= 0) return ULMSyncEvent(kULMOK);
-    if (wrapped && !ULMWrapHoldsRange(*output, frustum))
-        return ULMSyncEvent(ULMRefuseForBuffer("image 0", "is wrap-addressed, and its wrap cannot hold the pixels "
-                                                          "drawn apart, or they lie outside the board's coordinates"));
+    if (wrapped)
+        if (const ULMStatus unheld = ULMCheckWrapHolds(*output, frustum); unheld != kULMOK) return ULMSyncEvent(unheld);
 
     KWBBoard* board = KWBBoard::GetBoard(location);
     ULMBoardPassBlock block(board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kWriteFailure);

@@ -18,7 +18,15 @@ namespace ulm3 {
 // wrap-addressed board image draws its whole viewport, each pixel at its
 // coordinates modulo the wrap; it is refused with kULMErrBuffer when the
 // viewport reaches below 0 or past 65535, or when two of its pixels would
-// share an element or one would fall past the image's size. Host data are
+// share an element or one would fall past the image's size; so is a render
+// drawn larger and shrunk, or composited from bricks, into such an image.
+// A change of addressing keeps the image's elements: a coordinate reads the
+// element the present addressing gives it, with what was last cleared,
+// written or drawn there under any addressing. An unload of a range longer
+// than a wrap's period reads each element once for every coordinate that
+// shares it; a write of one leaves each element the last of its pixels. A
+// move that carries the whole image (kULMMigrationFullCopy) carries every
+// element, those a wrap does not reach as well. Host data are
 // rows of inWidth pixels (0: the range's width) one after the other; the
 // field forms move one byte-aligned field of 8, 16, 32 or 64 bits per pixel.
 // Every Start operation returns at once; its plain twin waits for it without

@@ -2,6 +2,7 @@
 // copies between buffers.
 #include "board/kwb_transfers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -155,7 +156,35 @@ void GiveBackFinishedCopies(int inClosingBoard) {
 KWBTransfers::~KWBTransfers() { GiveBackFinishedCopies(m_board.GetID()); }
 
 // ---------------------------------------------------------------------------
-// One driver request (two for a wrapped run the driver cannot take whole).
+// One driver request (one per period for a wrapped run the driver cannot
+// take whole).
+
+namespace {
+
+// Under wrap an axis of a load longer than its modulus writes only the last
+// modulus elements: the earlier ones would only alias them, and the last
+// write of an element is the one that stays. An unload is never cut so: every
+// host element of the box is the caller's, aliased or not. A modulus of 0
+// (mask -1) leaves its axis unwrapped.
+void KeepLastPeriods(const KWBBuffer& inBuffer, const KWBRange& inRange, Tulx7_dr_buffer_load& ioRequest) {
+    const int32_t masks[3] = {inBuffer.m_offset_U, inBuffer.m_offset_V, inBuffer.m_offset_W};
+    int32_t* mins[3] = {&ioRequest.addr.subbuffer_min.x, &ioRequest.addr.subbuffer_min.y,
+                        &ioRequest.addr.subbuffer_min.z};
+    const int32_t maxs[3] = {inRange.maxU, inRange.maxV, inRange.maxW};
+    const int32_t rangeMins[3] = {inRange.minU, inRange.minV, inRange.minW};
+    int32_t* hostMins[3] = {&ioRequest.host_subbuffer_min.x, &ioRequest.host_subbuffer_min.y,
+                            &ioRequest.host_subbuffer_min.z};
+    for (int axis = 0; axis < inBuffer.GetDimension(); ++axis) {
+        if (masks[axis] < 0) continue;  // unwrapped axis
+        const int64_t modulus = int64_t{masks[axis]} + 1;
+        if (int64_t{maxs[axis]} - rangeMins[axis] + 1 > modulus) {
+            *mins[axis] = static_cast<int32_t>(maxs[axis] - modulus + 1);
+            *hostMins[axis] = *mins[axis] - rangeMins[axis];
+        }
+    }
+}
+
+}  // namespace
 
 KWBTransfers::Outcome KWBTransfers::Send(bool inLoad, const KWBBuffer& inBuffer,
                                          const KWBField& inField, const KWBRange& inRange,
@@ -175,56 +204,38 @@ KWBTransfers::Outcome KWBTransfers::Send(bool inLoad, const KWBBuffer& inBuffer,
     r.host_descriptor.buffer_size = {static_cast<int32_t>(inHost.row),
                                      static_cast<int32_t>(inHost.slice), inRange.ExtentW()};
     r.element_alignment = static_cast<int32_t>(inField.positionBits / 8);
-
-    // Under wrap an axis longer than its modulus holds only the last modulus
-    // elements; the earlier ones would only alias them. A modulus of 0
-    // (mask -1) leaves its axis unwrapped.
-    const int32_t masks[3] = {inBuffer.m_offset_U, inBuffer.m_offset_V, inBuffer.m_offset_W};
-    int32_t* mins[3] = {&r.addr.subbuffer_min.x, &r.addr.subbuffer_min.y, &r.addr.subbuffer_min.z};
-    const int32_t maxs[3] = {inRange.maxU, inRange.maxV, inRange.maxW};
-    const int32_t rangeMins[3] = {inRange.minU, inRange.minV, inRange.minW};
-    int32_t* hostMins[3] = {&r.host_subbuffer_min.x, &r.host_subbuffer_min.y,
-                            &r.host_subbuffer_min.z};
-    if (inBuffer.IsWrapped()) {
-        for (int axis = 0; axis < inBuffer.GetDimension(); ++axis) {
-            if (masks[axis] < 0) continue;  // unwrapped axis
-            const int64_t modulus = int64_t{masks[axis]} + 1;
-            if (int64_t{maxs[axis]} - rangeMins[axis] + 1 > modulus) {
-                *mins[axis] = static_cast<int32_t>(maxs[axis] - modulus + 1);
-                *hostMins[axis] = *mins[axis] - rangeMins[axis];
-            }
-        }
-    }
+    if (inLoad && inBuffer.IsWrapped()) KeepLastPeriods(inBuffer, inRange, r);
 
     const uint32_t code = inLoad ? TULX7_DR_BUFFER_LOAD : TULX7_DR_BUFFER_UNLOAD;
-    Outcome outcome;
-    const int32_t maskU = masks[0];
+    const int32_t maskU = inBuffer.m_offset_U;
     const bool crossesU = inBuffer.IsWrapped() && maskU >= 0 &&
                           ((r.addr.subbuffer_max.x ^ r.addr.subbuffer_min.x) & ~maskU) != 0;
     const bool misaligned =
         inHost.row % 8 != 0 ||
         (inHost.hostBufferId == KWBBoard::kPlainHostMemory && r.host_buffer_address % 8 != 0);
-    if (crossesU && misaligned) {
-        // The driver moves a run that wraps only from aligned host rows:
-        // send the part up to the modulus edge, then the rest after it.
-        Tulx7_dr_buffer_load second = r;
-        r.addr.subbuffer_max.x = r.addr.subbuffer_min.x | maskU;
+    Outcome outcome;
+    if (!crossesU || !misaligned) {
         outcome.status = m_board.Request(code, r);
-        if (outcome.status != kULMOK) return outcome;
-        outcome.queuedID = r.ret_load_event_id;
-        second.addr.subbuffer_min.x = inRange.maxU & ~maskU;
-        second.host_subbuffer_min.x = second.addr.subbuffer_min.x - inRange.minU;
-        second.render_event_id = TULX7_DR_NO_EVENT;
-        second.previous_load_event_id = r.ret_load_event_id;
-        outcome.status = m_board.Request(code, second);
-        if (outcome.status == kULMOK) {
-            outcome.earlierID = outcome.queuedID;
-            outcome.queuedID = second.ret_load_event_id;
-        }
+        if (outcome.status == kULMOK) outcome.queuedID = r.ret_load_event_id;
         return outcome;
     }
-    outcome.status = m_board.Request(code, r);
-    if (outcome.status == kULMOK) outcome.queuedID = r.ret_load_event_id;
+    // The driver moves a run that wraps only from aligned host rows: one
+    // request per period the run touches, each after the one before it.
+    const int32_t last = r.addr.subbuffer_max.x;
+    for (int32_t u = r.addr.subbuffer_min.x; u <= last; u = (u | maskU) + 1) {
+        Tulx7_dr_buffer_load piece = r;
+        piece.addr.subbuffer_min.x = u;
+        piece.addr.subbuffer_max.x = std::min(u | maskU, last);
+        piece.host_subbuffer_min.x = u - inRange.minU;
+        if (outcome.queuedID != 0) {
+            piece.render_event_id = TULX7_DR_NO_EVENT;
+            piece.previous_load_event_id = outcome.queuedID;
+        }
+        outcome.status = m_board.Request(code, piece);
+        if (outcome.status != kULMOK) return outcome;
+        if (outcome.queuedID != 0) outcome.earlierIDs.push_back(outcome.queuedID);
+        outcome.queuedID = piece.ret_load_event_id;
+    }
     return outcome;
 }
 
@@ -246,23 +257,24 @@ ULMSyncEvent KWBTransfers::Finish(bool inLoad, const KWBBuffer& inBuffer, KWBBuf
             inBuffer.SetUnloadEvent(event);
             m_board.SetLastUnloadEvent(event);
         }
+        // Every request of a run sent in pieces reads or writes the caller's
+        // memory: an abort of the handle reaches each, and its wait (or the
+        // settling of a refusal) covers each.
+        std::vector<ULMSyncEvent> pieces;
+        for (const uint32_t id : inOutcome.earlierIDs)
+            pieces.push_back(KWBSyncEvent(m_board.GetID(), event.GetQueueNumber(), id));
+        pieces.push_back(event);
+        const ULMSyncEvent handle =
+            pieces.size() == 1 ? ULMSyncEvent(event) : CombineMultipleEvents(int(pieces.size()), pieces.data());
         if (inOutcome.status == kULMOK) {
-            // An abort of the handle must reach the first request too, and
-            // its wait must cover it: both read or write the caller's memory.
-            ULMSyncEvent handle = event;
-            if (inOutcome.earlierID != 0) {
-                const ULMSyncEvent both[2] = {
-                    KWBSyncEvent(m_board.GetID(), event.GetQueueNumber(), inOutcome.earlierID), event};
-                handle = CombineMultipleEvents(2, both);
-            }
             const bool synchronous =
                 inLoad ? gULMControl.m_forceSynchUpdate : gULMControl.m_forceSynchUnload;
             if (synchronous) return ULMSyncEvent(handle.Wait(-1));
             return handle;
         }
-        // The first half of a run whose second half was refused touches the
-        // caller's memory: it is not left running behind the refusal.
-        return ULMSyncEvent(ULMSettleRefusedParts(event, inOutcome.status));
+        // The pieces of a run whose later piece was refused touch the
+        // caller's memory: they are not left running behind the refusal.
+        return ULMSyncEvent(ULMSettleRefusedParts(handle, inOutcome.status));
     }
     return ULMSyncEvent(inOutcome.status);
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include <cstdint>
+#include <vector>
 
 #include "board/kwb_range.h"
 #include "tulx7/driver_requests.h"
@@ -58,9 +59,9 @@ private:
     struct Outcome {
         ULMStatus status = kULMOK;
         uint32_t queuedID = 0;  // the last request the driver accepted, 0 for none
-        // The first of two requests when the second was accepted too: both
-        // touch the host memory, so the handle stands for both.
-        uint32_t earlierID = 0;
+        // The requests before the last of a run the driver takes in pieces:
+        // each touches the host memory, so the handle stands for all.
+        std::vector<uint32_t> earlierIDs;
     };
     // `host` has its pitches resolved.
     Outcome Send(bool load, const KWBBuffer& buffer, const KWBField& field, const KWBRange& range,

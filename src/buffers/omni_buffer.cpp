@@ -408,14 +408,9 @@ ULMSyncEvent ULMOmniBuffer<Interface, Sub>::CopyBetweenBoards(const SubBufferInf
             const ULMImageRange part =
                 PartOf(PartOf(inCopyRange, m_subBuffers, i), inNew, j);
             if (part.IsEmpty()) continue;
-            KWBBoard* board = gULMControl.m_KWBBoard[source->GetLocation()];
-            const KWBBuffer* kwbSource = source->GetBuffer();
             KWBBuffer* kwbDest = inNew.GetBuffer(j)->GetBuffer();
-            ULM_ASSERT(kwbSource != NULL);
             ULM_ASSERT(kwbDest != NULL);
-            ULM_ASSERT(board != NULL);
-            const ULMRange box(part);
-            const ULMSyncEvent event = board->StartCopyBuffer(kwbSource, kwbDest, box, box);
+            const ULMSyncEvent event = source->StartCopyInto(kwbDest, part);
             if (ULMFailed(event.Status())) return ULMSyncEvent(ULMSettleRefusedParts(join.Result(), event.Status()));
             join.Add(event);
         }

@@ -82,6 +82,34 @@ ULMImageRange ULMOnBoardBuffer<Interface>::ReachableRange() const {
 }
 
 template <class Interface>
+ULMSyncEvent ULMOnBoardBuffer<Interface>::StartCopyInto(KWBBuffer* ioDestination,
+                                                       const ULMImageRange& inRange) const {
+    AssertBoard();
+    uint32_t sizes[3] = {}, allocated[3] = {}, bits = 0;
+    const int dimension = m_buffer->GetSizes(sizes[0], sizes[1], sizes[2], bits);
+    KWBRange box = ULMRange(inRange);
+    if (dimension == 3) box.maxW = static_cast<int16_t>(sizes[2] - 1);
+    if (m_addressMode != kULMWrapAddress || !Contains(inRange, ReachableRange()))
+        return m_board->StartCopyBuffer(m_buffer, ioDestination, box, box);
+    KWBAllocatedSizes(dimension, m_buffer->GetElementBytes(), sizes, allocated);
+    box.minU = box.minV = 0;
+    box.maxU = static_cast<int16_t>(allocated[0] - 1);
+    box.maxV = static_cast<int16_t>(allocated[1] - 1);
+    // The copy takes each buffer's addressing as it is queued; both go back
+    // to the wrap once it is.
+    bool wraps = false;
+    int u = 0, v = 0, w = 0;
+    m_buffer->GetOffsetOrWrap(wraps, u, v, w);
+    ULMStatus status = m_buffer->SetOffsetOrWrap(false, 0, 0, 0);
+    if (status == kULMOK) status = ioDestination->SetOffsetOrWrap(false, 0, 0, 0);
+    const ULMSyncEvent copied =
+        status == kULMOK ? m_board->StartCopyBuffer(m_buffer, ioDestination, box, box) : ULMSyncEvent(status);
+    m_buffer->SetOffsetOrWrap(true, u, v, w);
+    ioDestination->SetOffsetOrWrap(true, u, v, w);
+    return copied;
+}
+
+template <class Interface>
 ULMStatus ULMOnBoardBuffer<Interface>::CheckRange(const ULMImageRange& inRange) const {
     return CheckBufferRange(this->GetAddressMode(), AddressableWindow(), inRange);
 }
@@ -258,9 +286,7 @@ ULMSyncEvent ULMOnBoardBuffer<Interface>::DoStartMigrate(ULMLocation inLocation,
 
     ULMSyncEvent result(kULMOK);
     if (!rangeToCopy.IsEmpty()) {
-        KWBRange box = ULMRange(rangeToCopy);
-        if (is3D) box.maxW = static_cast<int16_t>(planes - 1);
-        result = m_board->StartCopyBuffer(m_buffer, moved, box, box);
+        result = StartCopyInto(moved, rangeToCopy);
         if (ULMFailed(result.Status())) {
             target->ReleaseBuffer(moved, false);
             return ULMSyncEvent(result.Status());

@@ -86,6 +86,12 @@ public:
     // modulus is larger).
     ULMImageRange ReachableRange() const;
 
+    // Queues the copy of inRange into ioDestination, a buffer of the same
+    // shape and addressing. A range that holds all a wrap reaches carries
+    // every element of the storage, copied under offset 0: the elements the
+    // wrap does not reach keep what the image shows under another addressing.
+    ULMSyncEvent StartCopyInto(KWBBuffer* ioDestination, const ULMImageRange& inRange) const;
+
     KWBBuffer* GetBuffer() const { return m_buffer; }
     // A write into the image still to come from a host step reads (or sets)
     // its settings as they were when its render started, and may run on

@@ -23,6 +23,7 @@
 #include "multiboard/multiboard_buffer_checks.h"
 #include "multiboard/multiboard_volume_phase2.h"
 #include "render/mpr.h"
+#include "render/ulm_sample_space.h"
 #include "ulm3/camera.h"
 
 namespace ulm3 {
@@ -216,7 +217,15 @@ ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(cons
     target.output = inRequest.buffers.color[out];
     target.board = inRequest.buffers.board[out];
     const ULMImageRange viewport = ViewportRange(context, target.board);
-    target.clip = Intersect(AddressedRange(target.board), viewport);
+    if (target.board->GetAddressMode() != kULMWrapAddress) {
+        target.clip = Intersect(AddressedRange(target.board), viewport);
+        return target;
+    }
+    // A wrapped image has no edge: the viewport alone bounds the pixels,
+    // each composited at its coordinates modulo the wrap, as one board
+    // draws them; a wrap that cannot hold them apart is refused as there.
+    target.clip = viewport;
+    target.refused = ULMCheckWrapHolds(*target.board, viewport);
     return target;
 }
 
@@ -225,6 +234,7 @@ ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(cons
 ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest& inRequest, bool& outTryHost) {
     outTryHost = false;
     const OutputClip target = ClipOutput(inRequest);
+    if (target.refused != kULMOK) return ULMSyncEvent(target.refused);
     StackPlan plan;
     if (!StackLayout(target.board, plan.layout, plan.bits)) {
         if (gULMControl.m_multiboard2ForceRender == 1) return ULMSyncEvent(kULMErrUnimplemented);
@@ -525,6 +535,7 @@ void AddSums(const std::vector<uint32_t>& inWords, const ULMImageRange& inFrom, 
 
 ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inRequest) {
     const OutputClip target = ClipOutput(inRequest);
+    if (target.refused != kULMOK) return ULMSyncEvent(target.refused);
     if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
     ULMStatus status = kULMOK;
     ReleasablePointer<ULMContext> clone(PartialContext(inRequest.context, status));
@@ -601,6 +612,7 @@ struct ULMMultiboardVolumePhase2::HostBlend {
 ULMSyncEvent ULMMultiboardVolumePhase2::StartSoftwareRender(const RenderRequest& inRequest) {
     const ULMContext* context = inRequest.context;
     const OutputClip target = ClipOutput(inRequest);
+    if (target.refused != kULMOK) return ULMSyncEvent(target.refused);
     if (target.clip.IsEmpty()) return NothingInView(target.output, target.clip);
     HostPlan plan;
     ULMStatus status = PlanHostRender(inRequest, target, plan);

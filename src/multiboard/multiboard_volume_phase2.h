@@ -328,6 +328,7 @@ private:
         ULMImageBuffer* output = nullptr;
         ULMImageBufferInternal* board = nullptr;
         ULMImageRange clip;
+        ULMStatus refused = kULMOK;  // a viewport the wrapped output cannot hold
     };
     static OutputClip ClipOutput(const RenderRequest& inRequest);
 

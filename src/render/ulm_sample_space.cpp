@@ -45,21 +45,37 @@ constexpr uint32_t CropEnable(int inGroup, int inAxis) {
                                NKW7_CropControl_enableX0_Size);
 }
 
-// Every pixel of the frustum lands at its own element inside a wrapped
-// image: on each axis the frustum spans at most one period, and the
-// elements it reaches lie within the image's size.
+// The frustum's pixels, each at its own element of a wrapped image.
 bool WrapHoldsFrustum(const int (&inModuli)[2], const int (&inSizes)[2], const ULMSampleFrustum& inFrustum) {
+    return ULMWrapHoldsPixels(inModuli, inSizes, {inFrustum.min[0], inFrustum.min[1]},
+                              {inFrustum.max[0], inFrustum.max[1]});
+}
+
+}  // namespace
+
+bool ULMWrapHoldsPixels(const int (&inModuli)[2], const int (&inSizes)[2], const int64_t (&inMin)[2],
+                        const int64_t (&inMax)[2]) {
     for (int axis = 0; axis < 2; ++axis) {
         const int64_t modulus = inModuli[axis];
-        const int64_t extent = int64_t{inFrustum.max[axis]} - inFrustum.min[axis] + 1;
-        const int64_t start = inFrustum.min[axis] & (modulus - 1);
+        const int64_t extent = inMax[axis] - inMin[axis] + 1;
+        const int64_t start = inMin[axis] & (modulus - 1);
         if (modulus <= 0 || extent > modulus) return false;
         if ((start + extent <= modulus ? start + extent : modulus) > inSizes[axis]) return false;
     }
     return true;
 }
 
-}  // namespace
+ULMStatus ULMCheckWrapHolds(const ULMImageBuffer& inImage, const ULMImageRange& inRange) {
+    const int64_t min[2] = {inRange.XOrigin(), inRange.YOrigin()};
+    const int64_t max[2] = {min[0] + inRange.XSize() - 1, min[1] + inRange.YSize() - 1};
+    const int moduli[2] = {inImage.GetAddressParameterX(), inImage.GetAddressParameterY()};
+    const int sizes[2] = {static_cast<int>(inImage.GetWidth()), static_cast<int>(inImage.GetHeight())};
+    if (min[0] >= 0 && min[1] >= 0 && max[0] <= 65535 && max[1] <= 65535 &&
+        ULMWrapHoldsPixels(moduli, sizes, min, max))
+        return kULMOK;
+    return ULMRefuseForBuffer("image 0", "is wrap-addressed, and its wrap cannot hold the pixels drawn apart, or "
+                                         "they lie outside the board's coordinates");
+}
 
 int64_t ULMSampleSpace::Raw(double inValue, double inScale) {
     const double v = inValue * inScale;

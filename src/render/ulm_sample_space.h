@@ -9,6 +9,7 @@
 #include "foundation/transform_register.h"
 #include "geometry/base_plane_geometry.h"
 #include "ulm3/camera.h"
+#include "ulm3/image_buffer.h"
 #include "ulm3/matrix.h"
 #include "ulm3/ranges.h"
 #include "ulm3/status.h"
@@ -32,6 +33,16 @@ struct ULMSampleFrustum {
     int32_t max[3] = {-1, -1, -1};
     bool IsEmpty() const { return max[0] < min[0] || max[1] < min[1] || max[2] < min[2]; }
 };
+
+// Every pixel of the rectangle from inMin to inMax (inclusive) lands at its
+// own element inside a wrapped image of inSizes: on each axis it spans at
+// most one period, and the elements it reaches lie within the image's size.
+bool ULMWrapHoldsPixels(const int (&inModuli)[2], const int (&inSizes)[2], const int64_t (&inMin)[2],
+                        const int64_t (&inMax)[2]);
+// kULMOK when a wrap-addressed image holds each pixel of the rectangle at
+// an element of its own, inside the board's coordinates 0..65535; else
+// kULMErrBuffer, logged, as a render into it is refused.
+ULMStatus ULMCheckWrapHolds(const ULMImageBuffer& inImage, const ULMImageRange& inRange);
 
 // While one lives, the parallel renders on this thread whose volume misses
 // the image still write their frustum, the viewport's part of the image

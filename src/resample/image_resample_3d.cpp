@@ -7,6 +7,7 @@
 #include "foundation/context_readers.h"
 #include "foundation/fixed_point.h"
 #include "render/render_programme.h"
+#include "render/ulm_sample_space.h"
 #include "tulx7/chip_codes.h"
 
 namespace ulm3 {
@@ -154,11 +155,16 @@ ULMSyncEvent ULMResample3DImage(const ULMContext* inContext, ULMImageBuffer* ioC
     // A viewport of no width or height is the whole image, as a render
     // takes it; read as a rectangle, it would write nothing.
     if (viewport.IsEmpty()) viewport = whole;
-    ULMImageRange frustum = Intersect(viewport, whole);
+    // A wrapped image has no edge: the viewport alone bounds the pixels,
+    // each written at its coordinates modulo the wrap, as a render draws.
+    const bool wrapped = output->GetAddressMode() == kULMWrapAddress;
+    ULMImageRange frustum = wrapped ? viewport : Intersect(viewport, whole);
     if (inContext->GetRenderArea() == ULMContext::kVolume) frustum = Intersect(frustum, inDestRange);
     // An empty frustum would wrap to the whole grid in the chip's unsigned
     // coordinates; there is nothing to write.
     if (frustum.XSize() <= 0 || frustum.YSize() <= 0) return ULMSyncEvent(kULMOK);
+    if (wrapped)
+        if (const ULMStatus unheld = ULMCheckWrapHolds(*output, frustum); unheld != kULMOK) return ULMSyncEvent(unheld);
 
     KWBBoard* board = KWBBoard::GetBoard(location);
     ULMBoardPassBlock block(board->CreateCommandBuffer(ULMBoardPassBlock::kCommandWords), kWriteFailure);

@@ -2,10 +2,13 @@
 // and the refusals.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <string>
 #include <vector>
 
 #include "context/classifier_internal.h"
+#include "foundation/log_capture.h"
 #include "resample/render_and_warp.h"
 #include "support/rendered_pixels.h"
 #include "volume/volume_fixture.h"
@@ -132,6 +135,41 @@ TEST_F(RenderAndWarpTest, RefusalsSubmitNothingAndLeaveNoBuffer) {
     EXPECT_EQ(ULMWarp3DImage(*scene.volume, scene.context, other, nullptr, {4, 4, 0, 0}, image, {4, 4, 0, 0}).Status(),
               kULMErrBuffer);
     EXPECT_TRUE(tulx7sim::RequestLog().empty());
+}
+
+// The warp writes its whole viewport: into a wrapped image whose wrap holds
+// the volume's footprint but not the viewport, it is refused and the image
+// keeps every pixel; with the viewport inside one period it is drawn.
+TEST_F(RenderAndWarpTest, AWrappedImageTakesTheWholeViewportApartOrIsRefused) {
+    Scene scene(20, 255, kULMBlendFTBPreWeighted);
+    ASSERT_EQ(scene.volume->LockVolume(kULMBoard0), kULMOK);
+    constexpr uint32_t kHeld = 0x5A3C5A3Cu;
+    for (const int viewportHeight : {96, 48}) {
+        SCOPED_TRACE(viewportHeight);
+        Held<ULMImageBuffer> image(ULMImageBuffer::Create(kULMBoard0, 64, 64, 32, 4, kRGBA));
+        ASSERT_EQ(image->SetWrap(64, 64), kULMOK);
+        ASSERT_EQ(image->Clear({64, 64, 0, 0}, kHeld), kULMOK);
+        Held<ULMContext> context(CloneContext(scene.context));
+        ASSERT_EQ(context->GetCamera().SetViewport(0, 0, kSide, viewportHeight), kULMOK);
+        ULMStatus status = kULMOK;
+        std::string logged;
+        {
+            testing_support::LogToFile log;
+            status = ULMStartRenderAndWarp(*scene.volume, context, image, nullptr, nullptr, nullptr).Wait(-1);
+            logged = log.Contents();
+        }
+        std::vector<uint32_t> pixels(64 * 64);
+        ASSERT_EQ(image->Unload(pixels.data(), {64, 64, 0, 0}, 0), kULMOK);
+        const auto held = std::count(pixels.begin(), pixels.end(), kHeld);
+        if (viewportHeight > 64) {
+            EXPECT_EQ(status, kULMErrBuffer);
+            EXPECT_NE(logged.find("wrap-addressed"), std::string::npos) << logged;
+            EXPECT_EQ(held, 64 * 64);
+        } else {
+            EXPECT_EQ(status, kULMOK);
+            EXPECT_LE(held, 64 * 64 - kSide * viewportHeight) << "the viewport is written whole";
+        }
+    }
 }
 
 }  // namespace

@@ -153,20 +153,25 @@ RunResult RunInProcess(uint64_t seed, const std::vector<int>* keep, bool print) 
     }
     uint64_t start[tulx7sim::kMaxBoards] = {};
     for (int b = 0; b < s.boards; ++b) start[b] = BoardBytes(b);
+    int current = -1;
     try {
         World world(s.boards, false);
         std::vector<int> all(s.calls.size());
         std::iota(all.begin(), all.end(), 0);
         for (const int i : keep != nullptr ? *keep : all) {
+            current = i;
             const std::string line = Execute(world, s.calls[size_t(i)]);
             if (line.empty()) continue;
             result.lines.push_back("[" + std::to_string(i) + "] " + line);
             if (print) std::fprintf(stderr, "SEQLINE %s\n", result.lines.back().c_str());
         }
+        current = -1;
         world.ReleaseAll();
         CheckEndState(start, s.boards);
     } catch (const OracleFailure& e) {
         result.failure = e.what();
+        result.lines.push_back((current >= 0 ? "[" + std::to_string(current) + "] " : "[end] ") + "failed here");
+        if (print) std::fprintf(stderr, "SEQLINE %s\n", result.lines.back().c_str());
     }
     ULMClose();
     tulx7sim::ResetPlatform(tulx7sim::SimConfig{});

@@ -58,6 +58,7 @@ std::string CreateImage(World& w, const Call& c) {
     ForgetImage(img);
     const ULMMigrationMode mode = ULMMigrationMode(r.Int(0, 3));
     const ULMStatus s = CheckStatus(img.image->SetMigrationMode(mode), line);
+    if (s == kULMOK) img.migration = mode;
     return line + " migration " + std::to_string(int(mode)) + " -> " + StatusText(s);
 }
 

@@ -140,6 +140,8 @@ void CheckBlockUntouched(const std::vector<uint8_t>& before, const std::vector<u
     }
 }
 
+uint64_t FailedJobs() { return tulx7sim::GetStats().jobsFailed; }
+
 uint64_t BoardBytes(int board) { return tulx7sim::GetStats().boardBytesAllocated[board]; }
 
 void CheckEndState(const uint64_t startBytes[], int boards) {

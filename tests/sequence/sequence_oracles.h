@@ -41,6 +41,10 @@ void CheckRenderWrote(const ULMImageRange& read, const ULMImageRange& asked, con
 void CheckBlockUntouched(const std::vector<uint8_t>& before, const std::vector<uint8_t>& after,
                          const std::string& what);
 void FinishBoardWork();
+// Board jobs that completed with an error so far. A render answers OK while
+// it runs, so a render whose board work failed under it (an injected
+// failure) has nothing to answer with: its pixels are not checked.
+uint64_t FailedJobs();
 
 // The model's value of an element of an offset-addressed image, or -1.
 int64_t* ImageModelAt(ImageSlot& img, int x, int y);

@@ -48,6 +48,7 @@ void FinishImageCall(World& w, PendingCall& p, ULMStatus s, const std::string& l
     if (WholeImage(img) != p.imageRange) return;
     std::vector<uint32_t> pixels = FilledPixels(p.imageRange);
     if (img.image->Unload(pixels.data(), p.imageRange, 0) != kULMOK) return;
+    if (FailedJobs() != p.failedJobsAtStart) return;
     ImageSlot unknown = img;
     ForgetImage(unknown);
     CheckPixelRead(unknown, p.imageRange, pixels, "read back after a render");
@@ -94,8 +95,9 @@ std::string ReleaseOutputFirst(World& w, const Call& c) {
     return "";
 }
 
-std::string InjectFailure(World&, const Call& c) {
+std::string InjectFailure(World& w, const Call& c) {
     Rng r(c.seed);
+    w.injected = true;
     const int which = r.Int(0, 3), nth = r.Int(1, 4);
     tulx7sim::InjectCompletionFailure(kRequestCodes[which], nth);
     return std::string("Inject completion failure of ") + kRequestNames[which] + " request " + std::to_string(nth);

@@ -105,30 +105,40 @@ std::vector<uint32_t> ReadBack(ImageSlot& img, ULMStatus& outStatus) {
     return pixels;
 }
 
-void CheckEmptyRender(ImageSlot& img, const std::string& what) {
+void CheckEmptyRender(ImageSlot& img, uint64_t failedBefore, const std::string& what) {
     ULMStatus s;
     const std::vector<uint32_t> pixels = ReadBack(img, s);
-    if (s != kULMOK) return;
+    if (s != kULMOK || FailedJobs() != failedBefore) return;
     for (size_t i = 0; i < pixels.size(); ++i) {
         if (pixels[i] != RenderFillPixel(i)) {
-            throw OracleFailure("empty render changed the image: " + what + " (pixel " + std::to_string(i) + ")");
+            char detail[96];
+            std::snprintf(detail, sizeof detail, " (pixel %zu of %zu: %08x, was %08x)", i, pixels.size(), pixels[i],
+                          RenderFillPixel(i));
+            throw OracleFailure("empty render changed the image: " + what + detail);
         }
     }
 }
 
 // An OK render wrote what it was asked to; done again it draws the same.
 void CheckRendered(ImageSlot& img, const RenderCall& call, const ULMImageRange& asked, bool again,
-                   const std::string& what) {
+                   uint64_t failedBefore, const std::string& what) {
     ULMStatus s;
     const std::vector<uint32_t> first = ReadBack(img, s);
-    if (s != kULMOK) return;
+    if (s != kULMOK || FailedJobs() != failedBefore) return;
     CheckRenderWrote(WholeImage(img), asked, first, what);
     if (!again || !Fill(img)) return;
     const ULMStatus s2 = CheckStatus(call.Run(), what + " again");
+    if (s2 != kULMOK && FailedJobs() != failedBefore) return;
     if (s2 != kULMOK) throw OracleFailure("OK render answers otherwise again: " + what + " -> " + StatusText(s2));
     const std::vector<uint32_t> second = ReadBack(img, s);
-    if (s != kULMOK) return;
+    if (s != kULMOK || FailedJobs() != failedBefore) return;
+    // Outside what the render writes, an image moved to the board without
+    // its pixels holds what the move left, so only the asked pixels count.
+    const ULMImageRange whole = WholeImage(img), in = Intersect(whole, asked);
     for (size_t i = 0; i < first.size(); ++i) {
+        const int x = whole.XOrigin() + int(i % size_t(whole.XSize())), y = whole.YOrigin() + int(i / size_t(whole.XSize()));
+        if (x < in.XOrigin() || y < in.YOrigin() || x >= in.XOrigin() + in.XSize() || y >= in.YOrigin() + in.YSize())
+            continue;
         if (first[i] != second[i]) {
             char detail[96];
             std::snprintf(detail, sizeof detail, " (pixel %zu: %08x then %08x)", i, first[i], second[i]);
@@ -227,6 +237,7 @@ std::string Render(World& w, const Call& c) {
         pend->objectId = img.image->GetObjectID();
         pend->imageRange = WholeImage(img);
         pend->asked = asked;
+        pend->failedJobsAtStart = FailedJobs();
         line = "Start" + line;
         pend->event = call.Start();
         CheckStatus(pend->event.Status(), line);
@@ -234,11 +245,15 @@ std::string Render(World& w, const Call& c) {
         w.pending[p] = std::move(pend);
         return line + " -> P" + std::to_string(p);
     }
+    const uint64_t failedBefore = FailedJobs();
     const ULMStatus s = CheckStatus(call.Run(), line);
     line += " -> " + StatusText(s);
     if (!filled) return line + " (fill refused)";
-    if (s == kULMErrEmptyRender) CheckEmptyRender(img, line);
-    if (s == kULMOK) CheckRendered(img, call, asked, r.Chance(40), line);
+    // An image moved to the volume's board with less than all its pixels
+    // keeps only what its migration mode copies.
+    const bool keepsPixels = img.migration == kULMMigrationNone || img.migration == kULMMigrationFullCopy;
+    if (s == kULMErrEmptyRender && keepsPixels) CheckEmptyRender(img, failedBefore, line);
+    if (s == kULMOK) CheckRendered(img, call, asked, r.Chance(40), failedBefore, line);
     return line;
 }
 

@@ -76,6 +76,7 @@ struct ImageSlot {
     ULMLocation location = kULMSystem;
     unsigned width = 0, height = 0;
     bool wrapped = false;
+    ULMMigrationMode migration = kULMMigrationNone;
     int offset[2] = {0, 0};
     int wrap[2] = {0, 0};
     std::vector<int64_t> model;  // by element (offset addressing only), or kUnknown
@@ -101,6 +102,7 @@ struct PendingCall {
     std::shared_ptr<std::vector<uint8_t>> block;
     std::vector<int32_t> expected;  // the model of the range when the call started
     uint64_t writesAtStart = 0;
+    uint64_t failedJobsAtStart = 0;
     bool aborted = false;
     std::string what;
 };
@@ -116,6 +118,9 @@ public:
     World& operator=(const World&) = delete;
 
     int Boards() const { return m_boards; }
+    // Set once the platform was told to fail a request: from then on a call
+    // may fail where it did not before.
+    bool injected = false;
     void Log(const std::string& line);
     const std::vector<std::string>& Lines() const { return m_lines; }
 

@@ -151,6 +151,8 @@ RunResult RunInProcess(uint64_t seed, const std::vector<int>* keep, bool print) 
         result.failure = "open failed: the library did not open";
         return result;
     }
+    // Views the chip cannot subsample are rendered larger and shrunk.
+    ULMSetParameter("ResizeImage", 1);
     uint64_t start[tulx7sim::kMaxBoards] = {};
     for (int b = 0; b < s.boards; ++b) start[b] = BoardBytes(b);
     int current = -1;

@@ -27,6 +27,7 @@ ULMLocation ChooseLocation(Rng& r, int boards) {
 // Records in the model what a write of the range left: the pixels given,
 // or nothing known where it failed.
 void StorePixels(ImageSlot& img, const ULMImageRange& r, const uint32_t* pixels, uint32_t value, bool known) {
+    ++img.writes;
     if (img.wrapped || !known) {
         ForgetImage(img);
         return;
@@ -46,8 +47,8 @@ std::string CreateImage(World& w, const Call& c) {
     w.ReleaseImage(slot);
     ImageSlot& img = w.images[slot];
     img.location = ChooseLocation(r, w.Boards());
-    img.width = unsigned(r.Int(8, 48));
-    img.height = unsigned(r.Int(8, 48));
+    img.width = unsigned(r.Int(8, 64));
+    img.height = unsigned(r.Int(8, 64));
     img.image = ULMImageBuffer::Create(img.location, img.width, img.height, 32, 4, kRGBA8);
     std::string line = Name('I', slot) + " = Create image " + LocationText(img.location) + " " +
                        std::to_string(img.width) + "x" + std::to_string(img.height);
@@ -119,6 +120,7 @@ std::string UnloadImage(World& w, const Call& c) {
         call->objectId = img.image->GetObjectID();
         call->imageRange = range;
         call->imageAtStart = img;
+        call->writesAtStart = img.writes;
         const std::vector<uint32_t> fill = FilledPixels(range);
         call->block = std::make_shared<std::vector<uint8_t>>(fill.size() * 4 + 4);
         std::memcpy(call->block->data(), fill.data(), fill.size() * 4);

@@ -83,7 +83,10 @@ int64_t* ImageModelAt(ImageSlot& img, int x, int y) {
     return &img.model[size_t(ey) * img.width + size_t(ex)];
 }
 
-void ForgetImage(ImageSlot& img) { img.model.assign(size_t(img.width) * img.height, kUnknown); }
+void ForgetImage(ImageSlot& img) {
+    ++img.writes;
+    img.model.assign(size_t(img.width) * img.height, kUnknown);
+}
 
 void CheckPixelRead(const ImageSlot& img, const ULMImageRange& r, const std::vector<uint32_t>& pixels,
                     const std::string& what) {

@@ -38,13 +38,18 @@ void FinishImageCall(World& w, PendingCall& p, ULMStatus s, const std::string& l
         std::vector<uint32_t> pixels(n);
         std::memcpy(pixels.data(), p.block->data(), n * 4);
         ImageSlot& img = w.images[p.slot];
-        if (s == kULMOK && img.image != nullptr && img.image->GetObjectID() == p.objectId) CheckPixelRead(p.imageAtStart, p.imageRange, pixels, line);
+        if (s == kULMOK && img.image != nullptr && img.image->GetObjectID() == p.objectId) {
+            // Written since the read started: only the fill is looked for.
+            if (img.writes != p.writesAtStart) ForgetImage(p.imageAtStart);
+            CheckPixelRead(p.imageAtStart, p.imageRange, pixels, line);
+        }
         AfterReadAnswered(*p.block, line);
         return;
     }
     if (p.slot < 0) return;
     ImageSlot& img = w.images[p.slot];
     if (s != kULMOK || img.image == nullptr || img.image->GetObjectID() != p.objectId) return;
+    if (img.writes != p.writesAtStart) return;  // drawn over, or written, since
     if (WholeImage(img) != p.imageRange) return;
     std::vector<uint32_t> pixels = FilledPixels(p.imageRange);
     if (img.image->Unload(pixels.data(), p.imageRange, 0) != kULMOK) return;

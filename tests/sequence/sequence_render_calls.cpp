@@ -238,6 +238,7 @@ std::string Render(World& w, const Call& c) {
         pend->imageRange = WholeImage(img);
         pend->asked = asked;
         pend->failedJobsAtStart = FailedJobs();
+        pend->writesAtStart = img.writes;
         line = "Start" + line;
         pend->event = call.Start();
         CheckStatus(pend->event.Status(), line);

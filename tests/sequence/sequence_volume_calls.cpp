@@ -43,9 +43,10 @@ std::string CreateVolume(World& w, const Call& c) {
     w.ReleaseVolume(slot);
     VolumeSlot& v = w.volumes[slot];
     v.kind = VolumeKind(r.Int(0, 3));
-    v.mipmap = r.Chance(20);
+    v.mipmap = r.Chance(25);
     v.bits = r.Chance(50) ? 8 : 16;
-    for (unsigned& s : v.size) s = unsigned(v.mipmap ? r.Int(3, 12) : r.Int(3, 48));
+    // A level is made by a pass whose destinations are at least 12 voxels a side.
+    for (unsigned& s : v.size) s = unsigned(v.mipmap ? r.Int(24, 30) : r.Int(3, 48));
     if (v.mipmap) v.size[r.Int(0, 2)] = 256;
     v.hostVoxels = !r.Chance(10);
     const int pieces = r.Chance(50) ? 0 : r.Int(2, 3);
@@ -234,7 +235,14 @@ std::string AddressVolume(World& w, const Call& c) {
 
 std::string Mipmap(World& w, const Call& c) {
     Rng r(c.seed);
-    const int slot = c.a % kVolumeSlots;
+    int slot = c.a % kVolumeSlots;
+    // Mostly a volume that has levels.
+    for (int i = 0; i < kVolumeSlots && r.Chance(90); ++i) {
+        if (w.volumes[(slot + i) % kVolumeSlots].mipmap) {
+            slot = (slot + i) % kVolumeSlots;
+            break;
+        }
+    }
     VolumeSlot& v = w.volumes[slot];
     if (v.volume == nullptr) return "";
     const int level = r.Chance(85) ? 1 : r.Int(0, 9);

@@ -80,6 +80,7 @@ struct ImageSlot {
     int offset[2] = {0, 0};
     int wrap[2] = {0, 0};
     std::vector<int64_t> model;  // by element (offset addressing only), or kUnknown
+    uint64_t writes = 0;         // counts every write, render and change of addressing
 };
 
 struct DepthSlot {

@@ -123,7 +123,7 @@ std::string UnloadImage(World& w, const Call& c) {
         call->writesAtStart = img.writes;
         const std::vector<uint32_t> fill = FilledPixels(range);
         call->block = std::make_shared<std::vector<uint8_t>>(fill.size() * 4 + 4);
-        std::memcpy(call->block->data(), fill.data(), fill.size() * 4);
+        if (!fill.empty()) std::memcpy(call->block->data(), fill.data(), fill.size() * 4);
         line = "Start" + line;
         call->event = img.image->StartUnload(call->block->data(), range, 0);
         CheckStatus(call->event.Status(), line);

@@ -36,7 +36,7 @@ void FinishImageCall(World& w, PendingCall& p, ULMStatus s, const std::string& l
     if (p.kind == PendingCall::kImageUnload) {
         const size_t n = p.block->size() / 4 - 1;
         std::vector<uint32_t> pixels(n);
-        std::memcpy(pixels.data(), p.block->data(), n * 4);
+        if (n != 0) std::memcpy(pixels.data(), p.block->data(), n * 4);
         ImageSlot& img = w.images[p.slot];
         if (s == kULMOK && img.image != nullptr && img.image->GetObjectID() == p.objectId) {
             // Written since the read started: only the fill is looked for.

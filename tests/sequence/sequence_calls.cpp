@@ -98,7 +98,7 @@ Sequence Generate(uint64_t seed) {
     Rng r(seed * 0x9E3779B97F4A7C15ull + 17);
     Sequence s;
     s.boards = r.Int(1, 3);
-    s.latencyUs = r.Chance(40) ? r.Int(100, 400) : 0;
+    s.latencyUs = r.Chance(60) ? r.Int(100, 800) : 0;
     // A world to work in first: volumes, images and a context.
     Made made;
     for (const Family f : {Family::kCreateVolume, Family::kCreateVolume, Family::kCreateImage,

@@ -35,6 +35,24 @@ void SetKindParameters(VolumeKind kind, int pieces) {
     ULMSetParameter("MultiboardRenderEnable", kind == VolumeKind::kPlain ? 0 : 1);
 }
 
+// An unlock that writes the board's voxels back leaves the volume's own
+// voxels (the caller's block it was made over) as the volume held them.
+void CheckWrittenBack(const World& w, int slot, const std::string& what) {
+    const VolumeSlot& v = w.volumes[slot];
+    if (!v.hostVoxels) return;
+    for (const auto& p : w.pending)
+        if (p && p->objectId == v.volume->GetObjectID()) return;  // still running: not yet known
+    size_t wrong = 0, first = 0;
+    for (size_t i = 0; i < v.model.size(); ++i) {
+        if (v.model[i] != kUnknown && uint32_t(v.model[i]) != v.HostVoxel(i) && wrong++ == 0) first = i;
+    }
+    if (wrong != 0) {
+        throw OracleFailure("OK unlock did not write voxels back: " + what + " (" + std::to_string(wrong) +
+                            " voxels, first at " + std::to_string(first) + ": holds " +
+                            std::to_string(v.HostVoxel(first)) + " want " + std::to_string(v.model[first]) + ")");
+    }
+}
+
 }  // namespace
 
 std::string CreateVolume(World& w, const Call& c) {
@@ -182,14 +200,16 @@ std::string LockOrUnlock(World& w, const Call& c) {
         return "Lock " + Name('V', slot) + " " + LocationText(at) + " -> " + StatusText(s);
     }
     const int unload = r.Int(0, 1);
-    const ULMStatus s = CheckStatus(v.volume->UnlockVolume(unload), "Unlock");
+    const std::string line = "Unlock " + Name('V', slot) + " unload " + std::to_string(unload);
+    const ULMStatus s = CheckStatus(v.volume->UnlockVolume(unload), line);
+    if (s == kULMOK && unload != 0) CheckWrittenBack(w, slot, line + " -> OK");
     if (s == kULMOK) {
         // Dropped board voxels read as the volume's own again.
         if (unload == 0 || v.addressed) ForgetBoardOnly(v);
         v.locked = false;
         v.addressed = false;
     }
-    return "Unlock " + Name('V', slot) + " unload " + std::to_string(unload) + " -> " + StatusText(s);
+    return line + " -> " + StatusText(s);
 }
 
 std::string AddressVolume(World& w, const Call& c) {

@@ -48,7 +48,7 @@ void CheckNoVoxelFill(const std::vector<uint8_t>& block, int bytes, uint32_t fil
 }
 
 void CheckVoxelRead(const VolumeSlot& v, const std::vector<uint8_t>& block, const std::vector<int32_t>& expected,
-                    const std::string& what) {
+                    const std::string& what, const ULMVolumeRange* inBox) {
     CheckNoVoxelFill(block, v.Bytes(), v.FillValue(), what);
     size_t wrong = 0, first = 0;
     uint32_t got = 0;
@@ -63,9 +63,16 @@ void CheckVoxelRead(const VolumeSlot& v, const std::vector<uint8_t>& block, cons
         }
     }
     if (wrong != 0) {
-        char detail[160];
+        char detail[224];
+        const char* note = got == v.StaleValue() ? " (a finished call's block)" : "";
+        if (inBox != nullptr && v.hostVoxels && *note == '\0') {
+            const int x = int(first % size_t(inBox->XSize())), y = int(first / size_t(inBox->XSize()) % size_t(inBox->YSize())),
+                      z = int(first / size_t(inBox->XSize()) / size_t(inBox->YSize()));
+            if (got == v.HostVoxel(VoxelIndex(v, inBox->XOrigin() + x, inBox->YOrigin() + y, inBox->ZOrigin() + z)))
+                note = " (the caller's voxel the volume was made over)";
+        }
         std::snprintf(detail, sizeof detail, "%zu voxels differ, first at %zu: got %u want %d%s", wrong, first, got,
-                      want, got == v.StaleValue() ? " (a finished call's block)" : "");
+                      want, note);
         throw OracleFailure(Where("OK unload gave voxels from elsewhere", what, detail));
     }
 }

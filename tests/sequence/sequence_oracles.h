@@ -19,8 +19,10 @@ std::string StatusText(ULMStatus s);
 std::vector<uint8_t> FilledVoxels(const VolumeSlot& v, const ULMVolumeRange& r);
 // After an OK read of a volume: no fill left, and every voxel the model
 // knows as the model has it.
+// inBox (when given) names the box read, so that a wrong voxel can be told
+// apart from the volume's own one at that place.
 void CheckVoxelRead(const VolumeSlot& v, const std::vector<uint8_t>& block, const std::vector<int32_t>& expected,
-                    const std::string& what);
+                    const std::string& what, const ULMVolumeRange* inBox = nullptr);
 // After an OK read of a mipmap level: no fill left.
 void CheckNoVoxelFill(const std::vector<uint8_t>& block, int bytes, uint32_t fill, const std::string& what);
 

@@ -20,7 +20,7 @@ void FinishVolumeCall(World& w, PendingCall& p, ULMStatus s, const std::string& 
     if (p.kind == PendingCall::kUnload) {
         std::vector<uint8_t> read(p.block->begin(), p.block->end() - 1);
         if (s == kULMOK && same) {
-            if (v.writes == p.writesAtStart) CheckVoxelRead(v, read, p.expected, line);
+            if (v.writes == p.writesAtStart) CheckVoxelRead(v, read, p.expected, line, &p.range);
             else CheckNoVoxelFill(read, v.Bytes(), v.FillValue(), line);
         }
         AfterReadAnswered(*p.block, line);

@@ -179,7 +179,7 @@ std::string UnloadVolume(World& w, const Call& c) {
     line += " -> " + StatusText(s);
     if (s == kULMOK) {
         std::vector<uint8_t> read(block.begin(), block.end() - 1);
-        CheckVoxelRead(v, read, expected, line);
+        CheckVoxelRead(v, read, expected, line, &box);
     }
     AfterReadAnswered(block, line);
     return line;

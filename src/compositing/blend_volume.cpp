@@ -110,7 +110,8 @@ ULMSyncEvent ULMBlendVolume::Render(ULMContext* inContext, ULMImageBuffer* image
     if (context == nullptr) return ULMSyncEvent(kULMErrAlloc);
     // The chip sums its samples' alpha and counts them; partial sum-and-count
     // images need their sums and counts added, which only the host does.
-    if (context->GetBlendMode() == kULMBlendSumAndCount) return ULMSyncEvent(kULMErrUnimplemented);
+    if (context->GetBlendMode() == kULMBlendSumAndCount || context->GetLastBlendMode() == kULMBlendSumAndCount)
+        return ULMSyncEvent(kULMErrUnimplemented);
     const int n = m_numSubvolumes;
     if (m_layers == nullptr) m_layers.Assign(VolumeOver(stack, m_voxelSize, n, m_fields));
     if (m_layers == nullptr) return ULMSyncEvent(kULMErrVolume);

@@ -119,6 +119,13 @@ bool StackLayout(const ULMImageBuffer* inOutput, ULMFieldDescriptor (&outFields)
     return true;
 }
 
+// The stack composites the partial images' colours through the chip, which
+// sums and counts alpha samples but cannot add partial sums and counts:
+// a sum-and-count blend, first or last, composites on the host only.
+bool BoardComposites(const ULMContext* inContext) {
+    return inContext->GetBlendMode() != kULMBlendSumAndCount && inContext->GetLastBlendMode() != kULMBlendSumAndCount;
+}
+
 uint64_t PackBorder(const double (&inBorder)[4], const ULMFieldDescriptor (&inFields)[4], int inBits) {
     uint64_t value = 0;
     for (int k = 0; k < 4; ++k)
@@ -236,7 +243,7 @@ ULMSyncEvent ULMMultiboardVolumePhase2::StartHardwareRender(const RenderRequest&
     const OutputClip target = ClipOutput(inRequest);
     if (target.refused != kULMOK) return ULMSyncEvent(target.refused);
     StackPlan plan;
-    if (!StackLayout(target.board, plan.layout, plan.bits)) {
+    if (!BoardComposites(inRequest.context) || !StackLayout(target.board, plan.layout, plan.bits)) {
         if (gULMControl.m_multiboard2ForceRender == 1) return ULMSyncEvent(kULMErrUnimplemented);
         outTryHost = true;
         return ULMSyncEvent(kULMErrUnimplemented);

@@ -149,7 +149,13 @@ ULMVolume::ExtendMode ULMMipmapVolume::GetExtendModeZ() const {
     return m_extendModes[2];
 }
 
+// Level 0's target is the one its updates go to: a multiboard level 0 puts
+// its copies on the boards, and takes its buffer as target, on its first
+// render, which the wrapper does not see. Unloads from the target must read
+// where those updates went, as IsLocked answers for level 0.
 ULMTarget ULMMipmapVolume::GetTarget() const {
+    const std::span<ULMVolume* const> level0 = Level0();
+    if (!level0.empty()) return level0[0]->GetTarget();
     ULMRecursiveLock hold(m_lock);
     return m_target;
 }

@@ -217,6 +217,26 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderBrick(int i, const RenderRequest& 
     return brick->StartRender(ioClone, ioPartial, depth[0], nullptr, depth[1]);
 }
 
+// A brick with nothing in view adds nothing. A brick that fails waits for
+// those already started, which still write their partial images, before
+// its failure is answered.
+bool ULMMultiboardVolumePhase2::JoinBrickRender(int i, const RenderRequest& inRequest, ULMContext* ioClone,
+                                                ULMImageBuffer* ioPartial, ULMImageRange& outLimits,
+                                                ULMEventJoin& ioRendered, ULMImageRange& ioDrawn,
+                                                ULMSyncEvent& outFailure) {
+    const ULMSyncEvent event = RenderBrick(i, inRequest, ioClone, ioPartial);
+    outLimits = ioPartial->GetOutputLimits();
+    if (DrewNothing(event.Status(), outLimits)) return true;
+    if (ULMFailed(event.Status())) {
+        ioRendered.Result().Wait(-1);
+        outFailure = event;
+        return false;
+    }
+    ioRendered.Add(event);
+    Grow(ioDrawn, outLimits);
+    return true;
+}
+
 ULMMultiboardVolumePhase2::OutputClip ULMMultiboardVolumePhase2::ClipOutput(const RenderRequest& inRequest) {
     const ULMContext* context = inRequest.context;
     const int out = inRequest.isMPR ? 0 : context->GetImageOutputBuffer() == ULMContext::kImageBuffer1 ? 1 : 0;
@@ -376,16 +396,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsOnBoards(const RenderReque
                         "location == pTmp3DSubVolumeBuffer->GetLocation()");
         partial->SetBorderValue(border[0], border[1], border[2], border[3]);
         partial->SetInputLimits(ULMImageRange());
-        const ULMSyncEvent event = RenderBrick(i, inRequest, ioClone, partial);
-        const ULMStatus rendered = event.Status();
-        outLimits[i] = partial->GetOutputLimits();
-        if (DrewNothing(rendered, outLimits[i])) continue;
-        if (ULMFailed(rendered)) {
-            ioWork.Result().Wait(-1);
-            return event;
-        }
-        ioWork.Add(event);
-        Grow(outDrawn, outLimits[i]);
+        ULMSyncEvent failure;
+        if (!JoinBrickRender(i, inRequest, ioClone, partial, outLimits[i], ioWork, outDrawn, failure)) return failure;
     }
     return ULMSyncEvent(kULMOK);
 }
@@ -558,15 +570,8 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderMPRSums(const RenderRequest& inReq
             rendered.Result().Wait(-1);
             return ULMSyncEvent(status);
         }
-        const ULMSyncEvent event = RenderBrick(i, inRequest, clone, partials[i]);
-        limits[i] = partials[i]->GetOutputLimits();
-        if (DrewNothing(event.Status(), limits[i])) continue;
-        if (ULMFailed(event.Status())) {
-            rendered.Result().Wait(-1);
-            return event;
-        }
-        rendered.Add(event);
-        Grow(drawn, limits[i]);
+        ULMSyncEvent failure;
+        if (!JoinBrickRender(i, inRequest, clone, partials[i], limits[i], rendered, drawn, failure)) return failure;
     }
     status = rendered.Result().Wait(-1);
     if (ULMFailed(status)) return ULMSyncEvent(status);
@@ -756,16 +761,9 @@ ULMSyncEvent ULMMultiboardVolumePhase2::RenderPartialsForHost(const RenderReques
             ioRendered.Result().Wait(-1);
             return ULMSyncEvent(status);
         }
-        const ULMSyncEvent event = RenderBrick(i, inRequest, ioClone, partial);
-        outRanges[i] = partial->GetOutputLimits();
-        // A brick with nothing in view adds nothing.
-        if (DrewNothing(event.Status(), outRanges[i])) continue;
-        if (ULMFailed(event.Status())) {
-            ioRendered.Result().Wait(-1);
-            return event;
-        }
-        ioRendered.Add(event);
-        Grow(outDrawn, outRanges[i]);
+        ULMSyncEvent failure;
+        if (!JoinBrickRender(i, inRequest, ioClone, partial, outRanges[i], ioRendered, outDrawn, failure))
+            return failure;
     }
     return ULMSyncEvent(kULMOK);
 }

@@ -459,6 +459,12 @@ private:
     ULMSyncEvent RenderMPRSums(const RenderRequest& inRequest);
     // The brick's own render of the clone into its partial image.
     ULMSyncEvent RenderBrick(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial);
+    // The same, its work joined to ioRendered and what it drew to ioDrawn
+    // (outLimits, its output limits); false with outFailure the brick's
+    // failed render.
+    bool JoinBrickRender(int i, const RenderRequest& inRequest, ULMContext* ioClone, ULMImageBuffer* ioPartial,
+                         ULMImageRange& outLimits, ULMEventJoin& ioRendered, ULMImageRange& ioDrawn,
+                         ULMSyncEvent& outFailure);
     ULMSyncEvent ResizeFallback(const RenderRequest& inRequest);
     // What an MPR's resize holds: the context it renders and shrinks with,
     // and for a mean alpha the image of sums and counts it shrinks into

@@ -7,13 +7,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "foundation/shareable.h"
+#include "multiboard/road_names.h"
 #include "support/context_fixture.h"
 #include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
@@ -186,15 +186,6 @@ protected:
     std::vector<uint8_t> m_voxels;
 };
 
-const char* KindName(uint32_t inCode) {
-    switch (inCode) {
-        case TULX7_DR_RENDER: return "render";
-        case TULX7_DR_BUFFER_LOAD: return "load";
-        case TULX7_DR_BUFFER_UNLOAD: return "unload";
-        default: return "copy";
-    }
-}
-
 // The roads, one instance each: a road's requests take a while under the
 // sanitizers, and each instance has its own time.
 const Road kRoads[] = {
@@ -227,7 +218,7 @@ TEST_P(RoadFailuresTest, EveryFailedRequestReachesAnAnswer) {
                                    << ::testing::PrintToString(reference.answers);
     for (const auto& [code, count] : counts) {
         for (int nth = 1; nth <= count; ++nth) {
-            SCOPED_TRACE(::testing::Message() << KindName(code) << " " << nth << " of " << count);
+            SCOPED_TRACE(::testing::Message() << testing::RequestKindName(code) << " " << nth << " of " << count);
             Fresh(road);
             tulx7sim::InjectCompletionFailure(code, nth);
             const Outcome got = Run(road);
@@ -243,12 +234,7 @@ TEST_P(RoadFailuresTest, EveryFailedRequestReachesAnAnswer) {
     }
 }
 
-INSTANTIATE_TEST_SUITE_P(Roads, RoadFailuresTest, ::testing::ValuesIn(kRoads), [](const auto& inInfo) {
-    std::string name = inInfo.param.name;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Roads, RoadFailuresTest, ::testing::ValuesIn(kRoads), testing::NameOfParam());
 
 // What a failed request left on the boards is made again by the next use
 // when the library made it on its own: a mipmap level whose generation

@@ -7,13 +7,13 @@
 // bricks, and through a mipmap volume over each.
 #include <gtest/gtest.h>
 
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "foundation/shareable.h"
+#include "multiboard/road_names.h"
 #include "support/context_fixture.h"
 #include "tulx7sim/test_api.h"
 #include "ulm3.h"
@@ -176,12 +176,7 @@ const Road kRoads[] = {
     {"mipmap over plain", 0, true}, {"mipmap over bands", 1, true}, {"mipmap over bricks", 2, true},
 };
 
-INSTANTIATE_TEST_SUITE_P(Roads, RenderAfterAbortTest, ::testing::ValuesIn(kRoads), [](const auto& inInfo) {
-    std::string name = inInfo.param.name;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Roads, RenderAfterAbortTest, ::testing::ValuesIn(kRoads), testing::NameOfParam());
 
 }  // namespace
 }  // namespace ulm3

@@ -11,13 +11,13 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <cstdint>
 #include <string>
 #include <vector>
 
 #include "foundation/shareable.h"
+#include "multiboard/road_names.h"
 #include "support/context_fixture.h"
 #include "tulx7/driver_requests.h"
 #include "tulx7sim/test_api.h"
@@ -206,15 +206,6 @@ protected:
     void FailEachRequest(const Road& inRoad);
 };
 
-const char* KindName(uint32_t inCode) {
-    switch (inCode) {
-        case TULX7_DR_RENDER: return "render";
-        case TULX7_DR_BUFFER_LOAD: return "load";
-        case TULX7_DR_BUFFER_UNLOAD: return "unload";
-        default: return "copy";
-    }
-}
-
 // Each request the render sends, failed in turn on a volume rendered for
 // the first time and on one rendered before: the failure is answered or the
 // picture is right, and the next render draws the clean picture.
@@ -247,7 +238,7 @@ void RenderAfterFailureTest::FailEachRequest(const Road& road) {
                                     uint32_t(TULX7_DR_BUFFER_UNLOAD), uint32_t(TULX7_DR_BUFFER_BOARD2BOARD)}) {
             const int count = std::min(4, Count(road, code, warm));
             for (int nth = 1; nth <= count; ++nth) {
-                SCOPED_TRACE(::testing::Message() << (warm ? "rendered before, " : "first render, ") << KindName(code)
+                SCOPED_TRACE(::testing::Message() << (warm ? "rendered before, " : "first render, ") << testing::RequestKindName(code)
                                                   << " " << nth << " of " << count);
                 Fresh(road);
                 Make(road);
@@ -307,12 +298,7 @@ const Road kRoads[] = {
      false},
 };
 
-INSTANTIATE_TEST_SUITE_P(Roads, RenderAfterFailureTest, ::testing::ValuesIn(kRoads), [](const auto& inInfo) {
-    std::string name = inInfo.param.name;
-    for (char& c : name)
-        if (!std::isalnum(static_cast<unsigned char>(c))) c = '_';
-    return name;
-});
+INSTANTIATE_TEST_SUITE_P(Roads, RenderAfterFailureTest, ::testing::ValuesIn(kRoads), testing::NameOfParam());
 
 }  // namespace
 }  // namespace ulm3

@@ -81,9 +81,9 @@ public:
     // own, else kULMErrVolume with a message.
     ULMStatus CanWrite(const ULMVolumeRange& inBox) const;
     // The board takes a transfer of inBox into the buffer under its
-    // addressing: asked of a whole write before any of its parts starts, so
-    // that none is refused after another has begun to read the caller's
-    // memory.
+    // addressing, and an offset window holds it whole (a refusal says so):
+    // asked of a whole write before any of its parts starts, so that none
+    // is refused after another has begun to read the caller's memory.
     bool Takes(const ULMVolumeRange& inBox) const;
     // A box the board can hold at an offset: even origins, and bounds that
     // fit the chip's non-negative 16-bit coordinates.

@@ -194,9 +194,19 @@ ULMStatus ULMVolumeBoardCopy::CanWrite(const ULMVolumeRange& inBox) const {
                                                                    : "the buffer's wrap cannot hold them apart");
 }
 
+// The board's storage is allocated in whole blocks and takes elements past
+// an offset window's edge, but nothing reads them back there: a voxel
+// written past the edge would be lost to the unlock's write-back and every
+// later read.
 bool ULMVolumeBoardCopy::Takes(const ULMVolumeRange& inBox) const {
     const ULMRange box(inBox);
-    return m_buffer != nullptr && box.IsValid() && KWBStorageHolds(*m_buffer, box);
+    if (m_buffer == nullptr || !box.IsValid() || !KWBStorageHolds(*m_buffer, box)) return false;
+    if (m_addressMode == kULMWrapAddress || m_window.Contains(inBox)) return true;
+    ULMOutputMessage("Volume buffer: a write of voxels (%d..%d, %d..%d, %d..%d) is refused: the buffer's offset "
+                     "window does not reach them all\n",
+                     inBox.XOrigin(), inBox.XOrigin() + inBox.XSize() - 1, inBox.YOrigin(),
+                     inBox.YOrigin() + inBox.YSize() - 1, inBox.ZOrigin(), inBox.ZOrigin() + inBox.ZSize() - 1);
+    return false;
 }
 
 ULMStatus ULMVolumeBoardCopy::Fill(const ULMVolumeRange& inBox) {

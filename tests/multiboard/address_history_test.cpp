@@ -9,11 +9,13 @@
 // the host's means of the same voxels, or refused before any work.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
 #include <cstdlib>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "foundation/log_capture.h"
@@ -370,6 +372,62 @@ TEST_F(AddressHistoryTest, EveryReadAfterAnAddressHistoryIsTheHeldVoxelsOrRefuse
         }
     }
 }
+
+// A buffer made smaller than its volume keeps an offset window of its own
+// size. The board's storage is allocated in whole blocks and would take the
+// voxels of an update reaching past that window's edge, but nothing reads
+// them back there: such an update is refused and changes nothing, on every
+// kind that resizes its buffer, and an unlock's write-back returns every
+// voxel an update inside the window wrote.
+class ResizedBufferWrites : public ContextTest, public ::testing::WithParamInterface<int> {
+protected:
+    ResizedBufferWrites() : ContextTest(test_support::SimBoards(GetParam())) {}
+};
+
+TEST_P(ResizedBufferWrites, AnUpdatePastTheWindowIsRefusedAndOneInsideComesBackWithTheUnlock) {
+    const VolumeKind kinds[] = {{"plain", false, 0}, {"bands", false, 1}};
+    {
+        for (const VolumeKind& kind : kinds) {
+            SCOPED_TRACE(kind.name);
+            constexpr int X = 23, Y = 16, Z = 24;
+            std::vector<uint8_t> own(size_t(X) * Y * Z, 166);
+            ReleasablePointer<ULMVolume> volume(CreateVolumeOfKind(
+                kind, [&] { return ULMVolume::Create(1u, own.data(), X, Y, Z, ULMVolume::kSliced); }));
+            ASSERT_NE(volume, nullptr);
+            ASSERT_EQ(volume->LockVolume(kULMBoard0), kULMOK);
+            ASSERT_EQ(volume->ResizeBuffer(17, 12, 18), kULMOK);
+            const ULMVolumeRange past(15, 11, 4, 3, 0, 11), inside(14, 11, 4, 3, 0, 11);
+            std::vector<uint8_t> update(size_t(past.XSize()) * past.YSize() * past.ZSize(), 91);
+            {
+                testing_support::LogToFile log;
+                EXPECT_EQ(volume->Update(update.data(), past), kULMErrArgument);
+            }
+            // Neither the buffer nor the volume's own voxels took any of it.
+            for (const auto& [box, from] : {std::pair{inside, kULMUseBuffer}, std::pair{past, kULMUseSource}}) {
+                std::vector<uint8_t> read(update.size());
+                ASSERT_EQ(volume->Unload(read.data(), box, from), kULMOK);
+                EXPECT_EQ(std::count(read.begin(), read.begin() + box.XSize() * box.YSize() * box.ZSize(), 166),
+                          box.XSize() * box.YSize() * box.ZSize())
+                    << "the refusal wrote";
+            }
+            ASSERT_EQ(volume->Update(update.data(), inside), kULMOK);
+            ASSERT_EQ(volume->UnlockVolume(1), kULMOK);
+            size_t written = 0, elsewhere = 0;
+            for (int z = 0; z < Z; ++z)
+                for (int y = 0; y < Y; ++y)
+                    for (int x = 0; x < X; ++x) {
+                        const bool in = x >= 3 && x < 17 && y < 11 && z >= 11 && z < 15;
+                        const uint8_t v = own[(size_t(z) * Y + y) * X + x];
+                        written += in && v == 91;
+                        elsewhere += !in && v != 166;
+                    }
+            EXPECT_EQ(written, size_t(inside.XSize()) * inside.YSize() * inside.ZSize());
+            EXPECT_EQ(elsewhere, 0u);
+        }
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Boards, ResizedBufferWrites, ::testing::Values(1, 3));
 
 }  // namespace
 }  // namespace ulm3::testing

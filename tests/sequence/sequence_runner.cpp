@@ -16,11 +16,18 @@
 
 #include "sequence/sequence_child.h"
 
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-#define ULM3_SEQUENCE_SANITIZED 1
+#if defined(__SANITIZE_THREAD__)
+#define ULM3_SEQUENCE_THREADS_CHECKED 1
 #elif defined(__has_feature)
-#if __has_feature(address_sanitizer) || __has_feature(thread_sanitizer)
-#define ULM3_SEQUENCE_SANITIZED 1
+#if __has_feature(thread_sanitizer)
+#define ULM3_SEQUENCE_THREADS_CHECKED 1
+#endif
+#endif
+#if defined(__SANITIZE_ADDRESS__)
+#define ULM3_SEQUENCE_ADDRESSES_CHECKED 1
+#elif defined(__has_feature)
+#if __has_feature(address_sanitizer)
+#define ULM3_SEQUENCE_ADDRESSES_CHECKED 1
 #endif
 #endif
 
@@ -28,8 +35,12 @@ namespace seqtest {
 namespace {
 
 constexpr int kChunks = 8;
-#ifdef ULM3_SEQUENCE_SANITIZED
+// About a minute of the machine's time in each build.
+#if defined(ULM3_SEQUENCE_THREADS_CHECKED)
 constexpr uint64_t kDefaultLast = 48;
+constexpr int kTimeoutSeconds = 120;
+#elif defined(ULM3_SEQUENCE_ADDRESSES_CHECKED)
+constexpr uint64_t kDefaultLast = 200;
 constexpr int kTimeoutSeconds = 120;
 #else
 constexpr uint64_t kDefaultLast = 400;

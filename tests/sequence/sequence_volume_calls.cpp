@@ -204,8 +204,10 @@ std::string LockOrUnlock(World& w, const Call& c) {
     const ULMStatus s = CheckStatus(v.volume->UnlockVolume(unload), line);
     if (s == kULMOK && unload != 0) CheckWrittenBack(w, slot, line + " -> OK");
     if (s == kULMOK) {
-        // Dropped board voxels read as the volume's own again.
-        if (unload == 0 || v.addressed) ForgetBoardOnly(v);
+        // Dropped board voxels read as the volume's own again; a volume
+        // without voxels of its own has nowhere to write them back, and
+        // they go with the buffer.
+        if (unload == 0 || v.addressed || !v.hostVoxels) ForgetBoardOnly(v);
         v.locked = false;
         v.addressed = false;
     }

@@ -209,6 +209,13 @@ std::string ChangeContext(World& w, const Call& c) {
     return line + " -> " + StatusText(s);
 }
 
+// The failed jobs a render's checks start from, or a count that never
+// matches when a job failed since the volume's model last changed.
+uint64_t FailedSince(const VolumeSlot& inVolume) {
+    const uint64_t now = FailedJobs();
+    return now == inVolume.failedJobsAtWrite ? now : ~uint64_t{0};
+}
+
 std::string Render(World& w, const Call& c) {
     Rng r(c.seed);
     const int vs = c.a % kVolumeSlots, cs = c.b % kContextSlots, is = c.c % kImageSlots, ds = c.d % kDepthSlots;
@@ -237,7 +244,7 @@ std::string Render(World& w, const Call& c) {
         pend->objectId = img.image->GetObjectID();
         pend->imageRange = WholeImage(img);
         pend->asked = asked;
-        pend->failedJobsAtStart = FailedJobs();
+        pend->failedJobsAtStart = FailedSince(vol);
         pend->writesAtStart = img.writes;
         line = "Start" + line;
         pend->event = call.Start();
@@ -246,7 +253,7 @@ std::string Render(World& w, const Call& c) {
         w.pending[p] = std::move(pend);
         return line + " -> P" + std::to_string(p);
     }
-    const uint64_t failedBefore = FailedJobs();
+    const uint64_t failedBefore = FailedSince(vol);
     const ULMStatus s = CheckStatus(call.Run(), line);
     line += " -> " + StatusText(s);
     if (!filled) return line + " (fill refused)";

@@ -80,6 +80,7 @@ std::string CreateVolume(World& w, const Call& c) {
     v.volume = ULMVolume::Create(v.bits, v.size[0], v.size[1], v.size[2], 1, &field,
                                  v.hostVoxels ? v.voxels.data() : nullptr);
     ULMSetParameter("MultiboardRenderEnable", 0);
+    v.failedJobsAtWrite = FailedJobs();
     std::string line = Name('V', slot) + " = Create " + KindText(v.kind) + (v.mipmap ? " mipmap " : " ") +
                        RangeText(whole) + " " + std::to_string(v.bits) + "-bit pieces " + std::to_string(pieces) +
                        (v.hostVoxels ? "" : " no-host-voxels");

@@ -1,5 +1,7 @@
 #include "sequence/sequence_world.h"
 
+#include "sequence/sequence_oracles.h"
+
 #include <cstdio>
 #include <cstring>
 
@@ -89,6 +91,7 @@ std::vector<int32_t> ModelOf(const VolumeSlot& v, const ULMVolumeRange& r) {
 
 void StoreModel(VolumeSlot& v, const ULMVolumeRange& r, const uint8_t* block, bool inKnown) {
     ++v.writes;
+    v.failedJobsAtWrite = FailedJobs();
     ULMVolumeRange inside = r;
     const ULMVolumeRange whole(int(v.size[0]), int(v.size[1]), int(v.size[2]), 0, 0, 0);
     inside.Intersect(whole);
@@ -106,6 +109,7 @@ void StoreModel(VolumeSlot& v, const ULMVolumeRange& r, const uint8_t* block, bo
 
 void ForgetBoardOnly(VolumeSlot& v) {
     ++v.writes;
+    v.failedJobsAtWrite = FailedJobs();
     for (size_t i = 0; i < v.model.size(); ++i) {
         if (!v.hostVoxels || v.model[i] != int32_t(v.HostVoxel(i))) v.model[i] = kUnknown;
     }

@@ -63,6 +63,10 @@ struct VolumeSlot {
     bool locked = false;
     bool addressed = false;  // an offset, wrap or buffer resize was asked for
     uint64_t writes = 0;     // counts every change of the model
+    // The platform's failed jobs when the model last changed: a job failed
+    // since (an update's load among them) leaves the board's voxels unknown,
+    // and a render that follows it may answer OK once queued and draw nothing.
+    uint64_t failedJobsAtWrite = 0;
 
     size_t Count() const { return size_t(size[0]) * size[1] * size[2]; }
     int Bytes() const { return bits / 8; }

@@ -225,13 +225,13 @@ void ULMMultiboardVolumePhase1::SettleWrites() const {
 // Only writes into the buffers can part the copies: the source is one.
 void ULMMultiboardVolumePhase1::AlignCopies(const StartedWrite& inWrite) const {
     int from = -1;
-    for (int i = 0; i < inWrite.started && from < 0; ++i)
-        if (inWrite.parts[i].Wait(0) == kULMOK) from = i;
-    if (from >= 0 && inWrite.started == m_numberRealVolumes) {
-        bool all = true;
-        for (int i = 0; i < inWrite.started; ++i) all = all && inWrite.parts[i].Wait(0) == kULMOK;
-        if (all) return;
+    bool all = inWrite.started == m_numberRealVolumes;
+    for (int i = 0; i < inWrite.started; ++i) {
+        const bool took = inWrite.parts[i].Wait(0) == kULMOK;
+        if (took && from < 0) from = i;
+        all = all && took;
     }
+    if (all) return;
     if (from < 0) from = 0;
     const ULMVolume* source = m_copies[from];
     if (source->GetTarget() != kULMBuffer) return;

@@ -279,11 +279,8 @@ private:
     // holding different voxels, which unloads and bands would then mix.
     struct StartedWrite {
         ULMVolumeRange range;
-        ULMSyncEvent parts[8] = {ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument),
-                                 ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument),
-                                 ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument),
-                                 ULMSyncEvent(kULMErrArgument), ULMSyncEvent(kULMErrArgument)};
-        int started = 0;
+        ULMSyncEvent parts[8];
+        int started = 0;  // parts[0 .. started) were started
     };
     template <typename Start>
     ULMSyncEvent ForwardWrite(const ULMVolumeRange& inRange, Start&& inStart);

@@ -12,6 +12,7 @@
 #include "board/kwb_board.h"
 #include "board/kwb_buffer.h"
 #include "foundation/message_log.h"
+#include "ulm3/status.h"
 #include "volume/volume_board_copy.h"
 #include "volume/volume_internal.h"
 
@@ -91,12 +92,12 @@ bool WrapHoldsApart(const std::vector<ULMVolumeRange>& inBoxes, const int32_t in
 }
 
 // A refusal of a read or write the buffer cannot hold, named with its box.
-ULMStatus NotOnTheBoard(const ULMVolumeRange& inBox, const char* inWhy) {
-    ULMOutputMessage("Volume buffer: voxels (%d..%d, %d..%d, %d..%d) are not on the board: %s; refused "
-                     "(kULMErrVolume)\n",
+ULMStatus NotOnTheBoard(const ULMVolumeRange& inBox, const char* inWhy, ULMStatus inRefusal = kULMErrVolume) {
+    ULMOutputMessage("Volume buffer: voxels (%d..%d, %d..%d, %d..%d) are not on the board: %s; refused (%s)\n",
                      inBox.XOrigin(), inBox.XOrigin() + inBox.XSize() - 1, inBox.YOrigin(),
-                     inBox.YOrigin() + inBox.YSize() - 1, inBox.ZOrigin(), inBox.ZOrigin() + inBox.ZSize() - 1, inWhy);
-    return kULMErrVolume;
+                     inBox.YOrigin() + inBox.YSize() - 1, inBox.ZOrigin(), inBox.ZOrigin() + inBox.ZSize() - 1, inWhy,
+                     UlmGetStatusString(inRefusal));
+    return inRefusal;
 }
 
 // The voxels of inRegion, box by box, into host memory and back: what the
@@ -202,10 +203,7 @@ bool ULMVolumeBoardCopy::Takes(const ULMVolumeRange& inBox) const {
     const ULMRange box(inBox);
     if (m_buffer == nullptr || !box.IsValid() || !KWBStorageHolds(*m_buffer, box)) return false;
     if (m_addressMode == kULMWrapAddress || m_window.Contains(inBox)) return true;
-    ULMOutputMessage("Volume buffer: a write of voxels (%d..%d, %d..%d, %d..%d) is refused: the buffer's offset "
-                     "window does not reach them all\n",
-                     inBox.XOrigin(), inBox.XOrigin() + inBox.XSize() - 1, inBox.YOrigin(),
-                     inBox.YOrigin() + inBox.YSize() - 1, inBox.ZOrigin(), inBox.ZOrigin() + inBox.ZSize() - 1);
+    NotOnTheBoard(inBox, "the buffer's offset window does not reach them", kULMErrArgument);
     return false;
 }
 

@@ -263,15 +263,13 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnload(void* outVoxels, const ULMVo
     if (m_baseVolume == nullptr) NoBaseVolume();
     ULMRecursiveLock hold(m_lock);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
-    if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
-    // Unlocked with the source as its target, the volume's voxels are the
-    // source's: a copy's buffer may hold older ones, or none.
-    if (ReadsTheSource()) inSource = kULMUseSource;
+    inSource = UnloadSource(inSource);
     if (inSource == kULMUseSource) return m_baseVolume->StartUnload(outVoxels, inVolumeRange, kULMUseSource);
-    SettleWrites();
     int inStep[8] = {};
-    if (inVolumeRange.XSize() == 1 && (!IsLocked() || (CopiesInStep(inStep) > 0 && inStep[0] == 0)))
+    if (inVolumeRange.XSize() == 1 && (!IsLocked() || (CopiesInStep(inStep) > 0 && inStep[0] == 0))) {
+        SettleWrites();
         return m_copies[0]->StartUnload(outVoxels, inVolumeRange, inSource);
+    }
     return UnloadInTurn(outVoxels, inVolumeRange, inSource, nullptr, m_voxelSize / 8);
 }
 
@@ -280,16 +278,20 @@ ULMSyncEvent ULMMultiboardVolumePhase1::StartUnloadField(void* outVoxels, const 
                                                          ULMSource inSource) const {
     if (m_baseVolume == nullptr) NoBaseVolume();
     ULMRecursiveLock hold(m_lock);
-    if (inSource == kULMUseTarget) inSource = GetTarget() == kULMBuffer ? kULMUseBuffer : kULMUseSource;
-    if (ReadsTheSource()) inSource = kULMUseSource;
+    inSource = UnloadSource(inSource);
     if (inSource == kULMUseSource)
         return m_baseVolume->StartUnloadField(outVoxels, inVolumeRange, inField, kULMUseSource);
     if (!GetRange().Contains(inVolumeRange)) return ULMSyncEvent(kULMErrArgument);
     return UnloadInTurn(outVoxels, inVolumeRange, inSource, &inField, (int64_t{inField.m_size} + 7) / 8);
 }
 
-bool ULMMultiboardVolumePhase1::ReadsTheSource() const {
-    return !IsLocked() && GetTarget() == kULMSource && m_volumeSource->HasData();
+// Unlocked with the source as its target, the volume's voxels are the
+// source's: a copy's buffer may hold older ones, or none.
+ULMSource ULMMultiboardVolumePhase1::UnloadSource(ULMSource inSource) const {
+    const ULMTarget target = GetTarget();
+    if (!IsLocked() && target == kULMSource && m_volumeSource->HasData()) return kULMUseSource;
+    if (inSource != kULMUseTarget) return inSource;
+    return target == kULMBuffer ? kULMUseBuffer : kULMUseSource;
 }
 
 void ULMMultiboardVolumePhase1::NoteBuffers() {

@@ -308,9 +308,10 @@ private:
     // The copies that hold the voxels the volume's lock and updates put
     // there: locked, on the buffer that lock gave them.
     int CopiesInStep(int (&outCopies)[8]) const;
-    // An unload from the buffers reads the source instead: unlocked, with
-    // the source as the target.
-    bool ReadsTheSource() const;
+    // Where an unload asked to read inSource reads: the target resolved,
+    // and the source in place of the buffers while the volume is unlocked
+    // with the source as its target.
+    ULMSource UnloadSource(ULMSource inSource) const;
 
     ULMVolume* m_baseVolume = nullptr;
     ULMVolume* m_baseMipmapVolume = nullptr;
